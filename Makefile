@@ -1,0 +1,28 @@
+# Thin wrapper: the two set-up commands of the README.
+.PHONY: run test deps build build-asan fuzz clean
+
+JOBS ?= $(shell nproc)
+
+deps:
+	bash scripts/deps.sh
+
+build: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+
+run: build
+	./build/torvo
+
+build-asan: deps
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+
+test: build-asan
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) --timeout 900
+
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
+
+clean:
+	rm -rf build build-asan build-fuzz

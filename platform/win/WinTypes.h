@@ -1,0 +1,68 @@
+// The Windows API's basic types and constants, as far as the program uses them.
+#pragma once
+
+#include <cstdint>
+
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using UINT = std::uint32_t;
+using LONG = std::int32_t;
+using BOOL = int;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;
+using HWND = std::uint32_t;  // 32-bit handles, as peers store them in 4-byte record fields
+using HMODULE = void*;
+using HANDLE = void*;
+
+constexpr BOOL FALSE = 0;
+constexpr BOOL TRUE = 1;
+constexpr HWND NULL_HWND = 0;
+
+// Window messages
+constexpr UINT WM_NULL = 0x0000;
+constexpr UINT WM_CLOSE = 0x0010;
+constexpr UINT WM_QUIT = 0x0012;
+constexpr UINT WM_COPYDATA = 0x004A;
+constexpr UINT WM_USER = 0x0400;
+
+struct COPYDATASTRUCT {
+    std::uintptr_t dwData;
+    DWORD cbData;
+    const void* lpData;
+};
+
+struct MSG {
+    HWND hwnd = 0;
+    UINT message = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+};
+
+// Error codes of GetLastError that the program and its peers compare against.
+constexpr DWORD ERROR_SUCCESS = 0;
+constexpr DWORD ERROR_FILE_NOT_FOUND = 2;
+constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
+constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
+constexpr DWORD ERROR_ACCESS_DENIED = 5;
+constexpr DWORD ERROR_INVALID_HANDLE = 6;
+constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_INVALID_DRIVE = 15;
+constexpr DWORD ERROR_NOT_READY = 21;
+constexpr DWORD ERROR_WRITE_FAULT = 29;
+constexpr DWORD ERROR_READ_FAULT = 30;
+constexpr DWORD ERROR_SHARING_VIOLATION = 32;
+constexpr DWORD ERROR_HANDLE_EOF = 38;
+constexpr DWORD ERROR_FILE_EXISTS = 80;
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;
+constexpr DWORD ERROR_DISK_FULL = 112;
+constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
+constexpr DWORD ERROR_ALREADY_EXISTS = 183;
+constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
+constexpr DWORD ERROR_NO_MORE_FILES = 18;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+constexpr DWORD ERROR_TIMEOUT = 1460;

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build and the tests need. Safe to run twice.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config clang
+  zlib1g-dev libbz2-dev libgtest-dev libgmock-dev
+  qt6-base-dev libgl-dev
+  zip unzip 7zip libarchive-tools gzip bzip2 ncompress pigz
+  arj arc nomarch jlha-utils lhasa unar gcab cabextract sharutils uudeview tar
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "deps.sh: these packages are missing and installing them needs root: ${missing[*]}" >&2
+  exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
