@@ -1,0 +1,137 @@
+#include "platform/win/Utf8.h"
+
+#include <clocale>
+#include <cwctype>
+#include <locale.h>
+
+namespace win {
+namespace {
+
+// A private C.UTF-8 locale: folding must not change with the program's global locale.
+locale_t Utf8Locale()
+{
+    static const locale_t loc = [] {
+        locale_t l = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+        return l ? l : newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(nullptr));
+    }();
+    return loc;
+}
+
+}  // namespace
+
+std::u32string DecodeUtf8(std::string_view text)
+{
+    std::u32string out;
+    out.reserve(text.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            out.push_back(b);
+            ++i;
+            continue;
+        }
+        int len = 0;
+        char32_t cp = 0;
+        char32_t min = 0;
+        if ((b & 0xE0) == 0xC0) { len = 2; cp = b & 0x1F; min = 0x80; }
+        else if ((b & 0xF0) == 0xE0) { len = 3; cp = b & 0x0F; min = 0x800; }
+        else if ((b & 0xF8) == 0xF0) { len = 4; cp = b & 0x07; min = 0x10000; }
+        bool ok = len > 0 && i + len <= n;
+        for (int k = 1; ok && k < len; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80) ok = false;
+            else cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
+        if (!ok) {
+            out.push_back(U'\uFFFD');
+            ++i;
+            continue;
+        }
+        out.push_back(cp);
+        i += len;
+    }
+    return out;
+}
+
+void AppendUtf8(std::string& out, char32_t cp)
+{
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = U'\uFFFD';
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+std::string EncodeUtf8(std::u32string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (char32_t cp : text) AppendUtf8(out, cp);
+    return out;
+}
+
+char32_t FoldCase(char32_t cp)
+{
+    if (cp < 0x80) return (cp >= 'A' && cp <= 'Z') ? cp + 32 : cp;
+    return static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), Utf8Locale()));
+}
+
+char32_t ToUpper(char32_t cp)
+{
+    if (cp < 0x80) return (cp >= 'a' && cp <= 'z') ? cp - 32 : cp;
+    return static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), Utf8Locale()));
+}
+
+namespace {
+
+template <class Map>
+std::string MapText(std::string_view text, Map map)
+{
+    std::string out;
+    out.reserve(text.size());
+    bool ascii = true;
+    for (unsigned char c : text) ascii = ascii && c < 0x80;
+    if (ascii) {
+        for (unsigned char c : text) out.push_back(static_cast<char>(map(c)));
+        return out;
+    }
+    for (char32_t cp : DecodeUtf8(text)) AppendUtf8(out, map(cp));
+    return out;
+}
+
+}  // namespace
+
+std::string FoldCase(std::string_view text) { return MapText(text, [](char32_t c) { return FoldCase(c); }); }
+std::string LowerCase(std::string_view text) { return FoldCase(text); }
+std::string UpperCase(std::string_view text) { return MapText(text, [](char32_t c) { return ToUpper(c); }); }
+
+int CompareText(std::string_view a, std::string_view b)
+{
+    const std::u32string x = DecodeUtf8(a);
+    const std::u32string y = DecodeUtf8(b);
+    const std::size_t n = std::min(x.size(), y.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const char32_t p = FoldCase(x[i]);
+        const char32_t q = FoldCase(y[i]);
+        if (p != q) return p < q ? -1 : 1;
+    }
+    return x.size() == y.size() ? 0 : (x.size() < y.size() ? -1 : 1);
+}
+
+bool SameText(std::string_view a, std::string_view b) { return CompareText(a, b) == 0; }
+
+}  // namespace win

@@ -1,0 +1,24 @@
+#include "platform/win/Utf8.h"
+
+#include <gtest/gtest.h>
+
+TEST(Utf8, RoundTripAndInvalidBytes)
+{
+    const std::string czech = "Příliš žluťoučký kůň úpěl ďábelské ódy";
+    EXPECT_EQ(czech, win::EncodeUtf8(win::DecodeUtf8(czech)));
+    EXPECT_EQ(U"a\uFFFDb", win::DecodeUtf8("a\xC3" "b"));          // truncated sequence
+    EXPECT_EQ(U"\uFFFD\uFFFD", win::DecodeUtf8("\xC0\x80"));        // overlong NUL
+    EXPECT_EQ(U"\uFFFD\uFFFD\uFFFD", win::DecodeUtf8("\xED\xA0\x80"));  // surrogate
+    EXPECT_EQ("\xF0\x9F\x98\x80", win::EncodeUtf8(U"\U0001F600"));
+}
+
+TEST(Utf8, CaseFoldingCoversCzechAndOtherScripts)
+{
+    EXPECT_EQ("příliš žluťoučký kůň", win::FoldCase("PŘÍLIŠ ŽLUŤOUČKÝ KŮŇ"));
+    EXPECT_EQ("ĎÁBELSKÉ ÓDY", win::UpperCase("ďábelské ódy"));
+    EXPECT_TRUE(win::SameText("ARCHIVACE.DTA", "archivace.dta"));
+    EXPECT_TRUE(win::SameText("Привет", "ПРИВЕТ"));
+    EXPECT_FALSE(win::SameText("abc", "abd"));
+    EXPECT_LT(win::CompareText("abc", "ABD"), 0);
+    EXPECT_LT(win::CompareText("ab", "ABC"), 0);
+}
