@@ -27,6 +27,23 @@ constexpr UINT WM_QUIT = 0x0012;
 constexpr UINT WM_COPYDATA = 0x004A;
 constexpr UINT WM_USER = 0x0400;
 
+// 100-ns intervals since 1601-01-01 UTC, split as the API splits it.
+struct FILETIME {
+    DWORD dwLowDateTime = 0;
+    DWORD dwHighDateTime = 0;
+};
+
+struct SYSTEMTIME {
+    WORD wYear = 0;
+    WORD wMonth = 0;
+    WORD wDayOfWeek = 0;
+    WORD wDay = 0;
+    WORD wHour = 0;
+    WORD wMinute = 0;
+    WORD wSecond = 0;
+    WORD wMilliseconds = 0;
+};
+
 struct COPYDATASTRUCT {
     std::uintptr_t dwData;
     DWORD cbData;
