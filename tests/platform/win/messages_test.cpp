@@ -1,0 +1,497 @@
+#include "platform/win/IpcFrame.h"
+#include "platform/win/IpcRuntime.h"
+#include "platform/win/Messages.h"
+#include "platform/win/bin/msg_peer.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <numeric>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace win::ipc;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Every test gets a runtime folder of its own, and its peers are killed when it ends.
+class Messages : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/msgtest-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        base_ = pattern;
+        setenv("XDG_RUNTIME_DIR", base_.c_str(), 1);
+        folder_ = base_ + "/torvo";
+    }
+
+    void TearDown() override
+    {
+        for (const pid_t pid : peers_) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        for (const HWND hwnd : windows_)
+            DestroyWindow(hwnd);
+        fs::remove_all(base_);
+    }
+
+    pid_t StartPeer(const std::string& className, const char* option = nullptr)
+    {
+        const std::string program = std::string(TORVO_TEST_BIN_DIR) + "/msg_peer";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            execl(program.c_str(), program.c_str(), className.c_str(), option, static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        peers_.push_back(pid);
+        return pid;
+    }
+
+    HWND WaitForWindow(const char* className)
+    {
+        const auto end = Clock::now() + std::chrono::seconds(10);
+        while (Clock::now() < end) {
+            if (const HWND hwnd = FindWindowA(className, nullptr))
+                return hwnd;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return 0;
+    }
+
+    // Exit code of a peer, or -1 when it is still running after the wait.
+    int WaitForExit(pid_t pid)
+    {
+        const auto end = Clock::now() + std::chrono::seconds(10);
+        while (Clock::now() < end) {
+            int status = 0;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                std::erase(peers_, pid);
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return -1;
+    }
+
+    HWND MakeWindow(const char* className, WNDPROC proc)
+    {
+        const HWND hwnd = CreateWindowA(className, "test", std::move(proc));
+        if (hwnd)
+            windows_.push_back(hwnd);
+        return hwnd;
+    }
+
+    std::string base_;
+    std::string folder_;
+    std::vector<pid_t> peers_;
+    std::vector<HWND> windows_;
+};
+
+std::vector<std::uint8_t> Record(std::size_t size)
+{
+    std::vector<std::uint8_t> bytes(size);
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
+    return bytes;
+}
+
+int ConnectRaw(const std::string& path)
+{
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    timeval limit{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    return fd;
+}
+
+std::string SocketOf(const std::string& folder, HWND hwnd)
+{
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (auto parsed = ParseSocketName(entry.path().filename().string()); parsed && parsed->hwnd == hwnd)
+            return entry.path().string();
+    return {};
+}
+
+}  // namespace
+
+TEST(MessageFrames, RoundTripAndRefusals)
+{
+    Frame sent;
+    sent.kind = FrameKind::Send;
+    sent.hwnd = 0x12345678;
+    sent.message = WM_COPYDATA;
+    sent.wParam = 0xFFFFFFFFFFull;
+    sent.value = 42;
+    sent.hasCopyData = true;
+    sent.payload = Record(565);
+    Frame posted;
+    posted.kind = FrameKind::Post;
+    posted.hwnd = 7;
+    posted.message = WM_QUIT;
+    posted.value = static_cast<std::uint64_t>(-5);
+
+    // Two frames in one stream, fed a byte at a time.
+    std::vector<std::uint8_t> stream = EncodeFrame(sent);
+    const auto second = EncodeFrame(posted);
+    stream.insert(stream.end(), second.begin(), second.end());
+    FrameReader reader;
+    std::vector<Frame> frames;
+    for (const std::uint8_t byte : stream) {
+        ASSERT_EQ(reader.Feed(&byte, 1), 1u);
+        if (reader.State() == FrameReader::Status::Ready)
+            frames.push_back(reader.Take());
+    }
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_FALSE(reader.Partial());
+    EXPECT_EQ(frames[0].hwnd, sent.hwnd);
+    EXPECT_EQ(frames[0].wParam, sent.wParam);
+    EXPECT_EQ(frames[0].value, 42u);
+    EXPECT_EQ(frames[0].payload, sent.payload);
+    EXPECT_EQ(frames[1].kind, FrameKind::Post);
+    EXPECT_EQ(static_cast<LPARAM>(frames[1].value), -5);
+
+    auto refused = [](std::vector<std::uint8_t> bytes) {
+        FrameReader r;
+        r.Feed(bytes.data(), bytes.size());
+        return r.State() == FrameReader::Status::Refused;
+    };
+    auto oversized = EncodeFrame(sent);
+    oversized[32] = 0x01, oversized[33] = 0x00, oversized[34] = 0x10, oversized[35] = 0x00;  // 1 MiB + 1
+    EXPECT_TRUE(refused(oversized));
+    auto badMagic = EncodeFrame(sent);
+    badMagic[0] ^= 1;
+    EXPECT_TRUE(refused(badMagic));
+    Frame postedCopy = sent;  // a pointer payload cannot be posted
+    postedCopy.kind = FrameKind::Post;
+    EXPECT_TRUE(refused(EncodeFrame(postedCopy)));
+    Frame plainWithData = posted;
+    plainWithData.payload = {1, 2, 3};
+    EXPECT_TRUE(refused(EncodeFrame(plainWithData)));
+
+    // Exactly the limit is fine, and a cut frame is only partial.
+    sent.payload.assign(MaxFramePayload, 0xAB);
+    auto big = EncodeFrame(sent);
+    FrameReader limit;
+    limit.Feed(big.data(), big.size() - 1);
+    EXPECT_TRUE(limit.Partial());
+    limit.Feed(&big.back(), 1);
+    EXPECT_EQ(limit.State(), FrameReader::Status::Ready);
+}
+
+TEST(MessageRuntime, NamesAndPermissionChecks)
+{
+    for (const std::string name : {"TFormTorvo", "a.b%c d/é", "x"}) {
+        const auto parsed = ParseSocketName(SocketName(name, 0xDEADBEEF));
+        ASSERT_TRUE(parsed) << name;
+        EXPECT_EQ(parsed->className, name);
+        EXPECT_EQ(parsed->hwnd, 0xDEADBEEFu);
+    }
+    EXPECT_EQ(SocketName("T/F", 1), "T%2FF.00000001.sock");
+    for (const char* foreign : {"notes.txt", "T.0000000G.sock", ".00000001.sock", "a b.00000001.sock",
+                                "T.00000000.sock", "T%2.00000001.sock"})
+        EXPECT_FALSE(ParseSocketName(foreign)) << foreign;
+
+    struct stat info {};
+    info.st_mode = S_IFDIR | 0700;
+    info.st_uid = 1000;
+    EXPECT_TRUE(FolderIsPrivate(info, 1000));
+    EXPECT_FALSE(FolderIsPrivate(info, 1001));
+    info.st_mode = S_IFDIR | 0710;
+    EXPECT_FALSE(FolderIsPrivate(info, 1000));
+    info.st_mode = S_IFLNK | 0700;
+    EXPECT_FALSE(FolderIsPrivate(info, 1000));
+
+    EXPECT_TRUE(PeerIsAcceptable(1000, 55, 1000, 0));
+    EXPECT_TRUE(PeerIsAcceptable(1000, 55, 1000, 55));
+    EXPECT_FALSE(PeerIsAcceptable(0, 55, 1000, 0));
+    EXPECT_FALSE(PeerIsAcceptable(1000, 56, 1000, 55));
+}
+
+TEST_F(Messages, RuntimeFolderIsPrivateOrRefused)
+{
+    const HWND hwnd = MakeWindow("TPrivate", nullptr);
+    ASSERT_NE(hwnd, 0u);
+    struct stat info {};
+    ASSERT_EQ(stat(folder_.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    EXPECT_FALSE(SocketOf(folder_, hwnd).empty());
+
+    chmod(folder_.c_str(), 0755);
+    EXPECT_EQ(CreateWindowA("TOther", "", nullptr), 0u);
+    EXPECT_EQ(win::MessageLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(FindWindowA("TNone", nullptr), 0u);
+    chmod(folder_.c_str(), 0700);
+
+    // A folder planted by someone else (only root can make one to test with).
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(folder_.c_str(), 65534, 65534), 0);
+        EXPECT_EQ(CreateWindowA("TOther", "", nullptr), 0u);
+        ASSERT_EQ(chown(folder_.c_str(), 0, 0), 0);
+    }
+    // A symlink in place of the folder is not followed.
+    fs::rename(folder_, base_ + "/real");
+    fs::create_directory_symlink(base_ + "/real", folder_);
+    EXPECT_EQ(CreateWindowA("TOther", "", nullptr), 0u);
+}
+
+TEST_F(Messages, LocalWindowsAndQueue)
+{
+    std::vector<UINT> seen;
+    const HWND a = MakeWindow("TLocalA", [&](HWND, UINT msg, WPARAM wParam, LPARAM) -> LRESULT {
+        seen.push_back(msg);
+        return static_cast<LRESULT>(wParam) * 2;
+    });
+    const HWND b = MakeWindow("", nullptr);
+    ASSERT_NE(a, 0u);
+    ASSERT_NE(b, 0u);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(HandleOwner(a), getpid());
+    EXPECT_EQ(FindWindowA("tlocala", nullptr), a);  // classes compare without case
+    EXPECT_EQ(FindWindowA("TLocalA", "test"), a);
+    EXPECT_EQ(FindWindowA("TLocalA", "other"), 0u);
+    EXPECT_EQ(SendMessageA(a, WM_USER, 21, 0), 42);
+
+    // Posted messages wait for the loop, in order, with filters; the quit comes last.
+    PostMessageA(a, WM_USER + 1, 1, 0);
+    PostMessageA(b, WM_USER + 2, 2, 0);
+    PostQuitMessage(3);
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, b, 0, 0, PM_NOREMOVE));
+    EXPECT_EQ(msg.message, WM_USER + 2u);
+    ASSERT_TRUE(PeekMessageA(&msg, 0, WM_USER + 2, WM_USER + 2, PM_REMOVE));
+    EXPECT_TRUE(WaitMessageFor(0));
+    ASSERT_TRUE(GetMessageA(&msg, 0, 0, 0));
+    EXPECT_EQ(msg.hwnd, a);
+    EXPECT_EQ(DispatchMessageA(&msg), 2);
+    EXPECT_FALSE(GetMessageA(&msg, 0, 0, 0));
+    EXPECT_EQ(msg.wParam, 3u);
+    EXPECT_FALSE(PeekMessageA(&msg, 0, 0, 0, PM_REMOVE));
+    EXPECT_FALSE(WaitMessageFor(0));
+    EXPECT_EQ(seen, (std::vector<UINT>{WM_USER, WM_USER + 1}));
+
+    // A window may destroy itself from its own procedure.
+    const HWND self = MakeWindow("TSelf", [](HWND hwnd, UINT, WPARAM, LPARAM) -> LRESULT {
+        return DestroyWindow(hwnd);
+    });
+    EXPECT_EQ(SendMessageA(self, WM_CLOSE, 0, 0), TRUE);
+    EXPECT_FALSE(IsWindow(self));
+    EXPECT_EQ(SendMessageA(self, WM_CLOSE, 0, 0), 0);
+    EXPECT_EQ(FindWindowA("TSelf", nullptr), 0u);
+    EXPECT_TRUE(SocketOf(folder_, self).empty());
+}
+
+TEST_F(Messages, CopyDataAcrossProcesses)
+{
+    const pid_t pid = StartPeer("TFormPeer");
+    const HWND peer = WaitForWindow("TFormPeer");
+    ASSERT_NE(peer, 0u);
+    EXPECT_EQ(HandleOwner(peer), pid);
+    EXPECT_TRUE(IsWindow(peer));
+    EXPECT_EQ(FindWindowA("tformpeer", nullptr), peer);
+    EXPECT_TRUE(SetForegroundWindow(peer));
+    EXPECT_FALSE(DestroyWindow(peer));
+
+    const auto record = Record(565);
+    const COPYDATASTRUCT data{100, 565, record.data()};
+    EXPECT_EQ(SendMessageA(peer, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)),
+              msg_peer::Checksum(100, record.data(), record.size()));
+    EXPECT_EQ(win::MessageLastError(), ERROR_SUCCESS);
+    const COPYDATASTRUCT empty{9, 0, nullptr};
+    EXPECT_EQ(SendMessageA(peer, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&empty)), msg_peer::Checksum(9, nullptr, 0));
+    EXPECT_EQ(SendMessageA(peer, msg_peer::WM_ADD, 40, -2), 38);
+
+    const auto tooBig = Record(MaxFramePayload + 1);
+    const COPYDATASTRUCT big{1, static_cast<DWORD>(tooBig.size()), tooBig.data()};
+    EXPECT_EQ(SendMessageA(peer, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&big)), 0);
+    EXPECT_EQ(win::MessageLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_FALSE(PostMessageA(peer, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)));
+
+    // Posted messages arrive in order and WM_QUIT ends the peer's loop.
+    EXPECT_TRUE(PostMessageA(peer, msg_peer::WM_COUNT, 5, 0));
+    EXPECT_TRUE(PostMessageA(peer, msg_peer::WM_COUNT, 6, 0));
+    EXPECT_TRUE(PostMessageToClass("TFormPeer", WM_QUIT, 30, 0));
+    EXPECT_EQ(WaitForExit(pid), 41);
+    EXPECT_FALSE(IsWindow(peer));
+    EXPECT_EQ(FindWindowA("TFormPeer", nullptr), 0u);
+    EXPECT_FALSE(PostMessageToClass("TFormPeer", WM_QUIT, 0, 0));
+}
+
+TEST_F(Messages, NestedReplyWhileSenderWaits)
+{
+    int depth = 0;
+    std::vector<std::uint8_t> echoed;
+    bool nestedInsideSend = false;
+    const HWND own = MakeWindow("TFormCaller", [&](HWND, UINT msg, WPARAM, LPARAM lParam) -> LRESULT {
+        if (msg != WM_COPYDATA)
+            return 0;
+        const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        nestedInsideSend = depth == 1 && data->dwData == msg_peer::NestedTag;
+        const auto* bytes = static_cast<const std::uint8_t*>(data->lpData);
+        echoed.assign(bytes, bytes + data->cbData);
+        return 1000;
+    });
+    ASSERT_NE(own, 0u);
+    const pid_t pid = StartPeer("TFormNested", "nested");
+    const HWND peer = WaitForWindow("TFormNested");
+    ASSERT_NE(peer, 0u);
+
+    const auto record = Record(565);
+    const COPYDATASTRUCT data{1, 565, record.data()};
+    ++depth;
+    const LRESULT result = SendMessageA(peer, WM_COPYDATA, own, reinterpret_cast<LPARAM>(&data));
+    --depth;
+    EXPECT_EQ(result, msg_peer::Checksum(1, record.data(), record.size()) + 1000);
+    EXPECT_TRUE(nestedInsideSend);
+    EXPECT_EQ(echoed, std::vector<std::uint8_t>(record.rbegin(), record.rend()));
+
+    EXPECT_TRUE(PostMessageA(peer, WM_QUIT, 0, 0));
+    EXPECT_EQ(WaitForExit(pid), 0);
+}
+
+TEST_F(Messages, KilledPeerIsCleanedUp)
+{
+    const pid_t pid = StartPeer("TFormGone");
+    const HWND peer = WaitForWindow("TFormGone");
+    ASSERT_NE(peer, 0u);
+    const std::string socketPath = SocketOf(folder_, peer);
+    ASSERT_FALSE(socketPath.empty());
+    kill(pid, SIGKILL);
+    EXPECT_EQ(WaitForExit(pid), 1000 + SIGKILL);
+    ASSERT_TRUE(fs::exists(socketPath));
+
+    EXPECT_FALSE(IsWindow(peer));
+    const COPYDATASTRUCT data{1, 0, nullptr};
+    EXPECT_EQ(SendMessageA(peer, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), 0);
+    EXPECT_EQ(win::MessageLastError(), ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_EQ(FindWindowA("TFormGone", nullptr), 0u);
+    EXPECT_FALSE(fs::exists(socketPath));
+
+    // A stale name whose pid is alive but nobody listens (the pid was reused) is removed too.
+    const std::string reused = folder_ + "/" + SocketName("TFormGone", MakeHandle(getppid(), 9));
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, reused.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    close(fd);
+    EXPECT_EQ(FindWindowA("TFormGone", nullptr), 0u);
+    EXPECT_FALSE(fs::exists(reused));
+}
+
+TEST_F(Messages, MalformedFramesDropOnlyTheirConnection)
+{
+    const pid_t pid = StartPeer("TFormTarget");
+    const HWND peer = WaitForWindow("TFormTarget");
+    ASSERT_NE(peer, 0u);
+    const std::string path = SocketOf(folder_, peer);
+
+    Frame frame;
+    frame.kind = FrameKind::Send;
+    frame.hwnd = peer;
+    frame.message = WM_COPYDATA;
+    frame.hasCopyData = true;
+    frame.payload = Record(565);
+    const auto good = EncodeFrame(frame);
+
+    auto header = good;  // claims 16 MiB of data
+    header[34] = 0x00, header[35] = 0x01;
+    auto wrongWindow = frame;
+    wrongWindow.hwnd = peer ^ (1u << 30);
+    const std::vector<std::vector<std::uint8_t>> attempts{
+        {header.begin(), header.begin() + FrameHeaderSize}, EncodeFrame(wrongWindow), std::vector<std::uint8_t>(100, 'x')};
+    for (const auto& bytes : attempts) {
+        const int fd = ConnectRaw(path);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+        char reply[64];
+        EXPECT_LE(recv(fd, reply, sizeof reply, 0), 0);  // dropped without an answer
+        close(fd);
+    }
+    // Truncated: the sender vanishes halfway through the data.
+    const int cut = ConnectRaw(path);
+    ASSERT_GE(cut, 0);
+    ASSERT_EQ(send(cut, good.data(), good.size() / 2, MSG_NOSIGNAL), static_cast<ssize_t>(good.size() / 2));
+    close(cut);
+
+    // The receiver still serves everyone else, a raw client speaking the protocol included.
+    const COPYDATASTRUCT data{0, 565, frame.payload.data()};
+    EXPECT_EQ(SendMessageA(peer, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)),
+              msg_peer::Checksum(0, frame.payload.data(), 565));
+    const int fd = ConnectRaw(path);
+    ASSERT_EQ(send(fd, good.data(), good.size(), MSG_NOSIGNAL), static_cast<ssize_t>(good.size()));
+    std::uint8_t reply[FrameHeaderSize];
+    ASSERT_EQ(recv(fd, reply, sizeof reply, MSG_WAITALL), static_cast<ssize_t>(FrameHeaderSize));
+    close(fd);
+    Frame answer;
+    std::size_t size = 0;
+    ASSERT_EQ(CheckFrameHeader(reply, answer, size), "");
+    EXPECT_EQ(answer.kind, FrameKind::Reply);
+    EXPECT_EQ(static_cast<LRESULT>(answer.value), msg_peer::Checksum(0, frame.payload.data(), 565));
+
+    EXPECT_TRUE(PostMessageA(peer, WM_QUIT, 0, 0));
+    EXPECT_EQ(WaitForExit(pid), 0);
+}
+
+TEST_F(Messages, OtherUserIsRefused)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    bool called = false;
+    const HWND own = MakeWindow("TFormGuarded", [&](HWND, UINT, WPARAM, LPARAM) -> LRESULT {
+        called = true;
+        return 1;
+    });
+    ASSERT_NE(own, 0u);
+    const std::string path = SocketOf(folder_, own);
+    // Open the way on purpose, so that only the credential check stands between.
+    chmod(base_.c_str(), 0711);
+    chmod(folder_.c_str(), 0711);
+    chmod(path.c_str(), 0777);
+
+    Frame frame;
+    frame.kind = FrameKind::Send;
+    frame.hwnd = own;
+    frame.message = WM_USER;
+    const auto bytes = EncodeFrame(frame);
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0)
+            _exit(3);
+        const int fd = ConnectRaw(path);
+        if (fd < 0)
+            _exit(4);
+        send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        char reply[64];
+        _exit(recv(fd, reply, sizeof reply, 0) <= 0 ? 0 : 5);  // 0: hung up on without an answer
+    }
+    int status = -1;
+    const auto end = Clock::now() + std::chrono::seconds(10);
+    MSG msg;
+    while (Clock::now() < end && waitpid(child, &status, WNOHANG) == 0) {
+        PeekMessageA(&msg, 0, 0, 0, PM_REMOVE);
+        WaitMessageFor(10);
+    }
+    chmod(folder_.c_str(), 0700);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(called);
+}
