@@ -41,7 +41,8 @@ LRESULT DispatchMessageA(const MSG* msg);
 // For message loops of other toolkits (Qt): descriptors that become readable when a message may
 // be waiting (watch them, then call PeekMessageA until it returns FALSE), and a blocking wait on
 // them with a timeout in milliseconds (-1: forever). WaitMessageFor returns TRUE when something is
-// ready.
+// ready. The set changes as peers connect and leave: fetch it again after each PeekMessageA round.
+// The first descriptor stays readable while posted messages are queued.
 std::vector<int> MessageWaitDescriptors();
 BOOL WaitMessageFor(int timeoutMs);
 

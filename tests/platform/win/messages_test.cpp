@@ -395,6 +395,14 @@ TEST_F(Messages, KilledPeerIsCleanedUp)
     close(fd);
     EXPECT_EQ(FindWindowA("TFormGone", nullptr), 0u);
     EXPECT_FALSE(fs::exists(reused));
+
+    // A peer that dies inside its handler leaves its sender with 0 and an error, not waiting.
+    const pid_t dying = StartPeer("TFormDying");
+    const HWND doomed = WaitForWindow("TFormDying");
+    ASSERT_NE(doomed, 0u);
+    EXPECT_EQ(SendMessageA(doomed, msg_peer::WM_VANISH, 0, 0), 0);
+    EXPECT_EQ(win::MessageLastError(), ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_EQ(WaitForExit(dying), 7);
 }
 
 TEST_F(Messages, MalformedFramesDropOnlyTheirConnection)

@@ -6,6 +6,7 @@
 #include "platform/win/bin/msg_peer.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <vector>
@@ -16,6 +17,8 @@ int main(int argc, char** argv)
         return 2;
     const bool nested = argc > 2 && std::strcmp(argv[2], "nested") == 0;
     const HWND hwnd = CreateWindowA(argv[1], "peer", [nested](HWND, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (msg == msg_peer::WM_VANISH)
+            std::_Exit(7);
         if (msg == msg_peer::WM_ADD)
             return static_cast<LRESULT>(wParam) + lParam;
         if (msg != WM_COPYDATA)
