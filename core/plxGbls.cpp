@@ -2,6 +2,14 @@
 
 #include "platform/win/Utf8.h"
 
+namespace {
+
+// The dot tried after a dotless name. Only a literal "." takes it: "?" and sets never match the
+// end of a name, so "a?" still refuses "a".
+constexpr char32_t AppendedDot = 0x110000;
+
+}  // namespace
+
 EInvalidMask::EInvalidMask(std::string_view mask, int position)
     : std::runtime_error("'" + std::string(mask) + "' is an invalid mask at (" + std::to_string(position) + ")"),
       Message(what()) {}
@@ -52,22 +60,31 @@ std::size_t TInternalMask::ParseSet(const std::u32string& mask, std::size_t pos,
         state.Negate = true;
         ++pos;
     }
+    auto addRange = [&set](char32_t from, char32_t to) {
+        const char32_t low = win::FoldCase(from), high = win::FoldCase(to);
+        if (low <= high) set.push_back({low, high});
+    };
     bool haveLast = false;
     char32_t last = 0;
     while (pos < mask.size() && mask[pos] != U']') {
         if (mask[pos] == U'-') {
+            // "-" continues a range from the last character: "[a-c-e]" is a to e.
             if (!haveLast) InvalidMaskError(text, int(pos) + 1);
             if (++pos >= mask.size()) break;
-            const char32_t low = win::FoldCase(last);
-            const char32_t high = win::FoldCase(mask[pos]);
-            if (low <= high) set.push_back({low, high});
-        } else {
-            last = mask[pos];
-            haveLast = true;
-            const char32_t folded = win::FoldCase(last);
-            set.push_back({folded, folded});
+            addRange(last, mask[pos]);
+            ++pos;
+            continue;
         }
-        ++pos;
+        last = mask[pos];
+        haveLast = true;
+        if (pos + 2 < mask.size() && mask[pos + 1] == U'-') {
+            // The start of a range is not a member on its own: "[z-a]" is empty.
+            addRange(last, mask[pos + 2]);
+            pos += 3;
+        } else {
+            addRange(last, last);
+            ++pos;
+        }
     }
     if (pos >= mask.size() || set.empty()) InvalidMaskError(text, int(pos) + 1);
     return pos + 1;
@@ -76,6 +93,7 @@ std::size_t TInternalMask::ParseSet(const std::u32string& mask, std::size_t pos,
 bool TInternalMask::Fits(const TState& state, const std::u32string& name, std::size_t pos) const {
     if (&state == &States.back()) return pos == name.size();
     if (pos >= name.size()) return false;
+    if (name[pos] == AppendedDot) return state.Kind == mkLiteral && state.Literal == U'.';
     switch (state.Kind) {
     case mkLiteral:
         return name[pos] == state.Literal;
@@ -119,7 +137,7 @@ bool TInternalMask::Matches(std::string_view Name) const {
     for (char32_t& c : name) c = win::FoldCase(c);
     if (MatchFolded(name)) return true;
     if (name.find(U'.') != std::u32string::npos) return false;
-    name.push_back(U'.');
+    name.push_back(AppendedDot);
     return MatchFolded(name);
 }
 
