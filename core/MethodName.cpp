@@ -19,7 +19,8 @@ const char* Pick(int method, int first, std::initializer_list<const char*> texts
 
 std::string Or(const char* text, const char* otherwise) { return text ? text : otherwise; }
 
-std::string ZipMethodName(std::uint16_t method, std::uint16_t flags, const TMethodEntryFacts& e, bool aesLookup) {
+std::string ZipMethodName(std::uint16_t method, std::uint16_t flags, const TMethodEntryFacts& e,
+                          bool aesLookup) {
     if (const char* t = Pick(method, 0, {"Stored", "Shrunk", "Reduce-1", "Reduce-2", "Reduce-3", "Reduce-4",
                                           "Imploded", "Tokened"}))
         return t;

@@ -148,8 +148,8 @@ using TOnDeleteFile =
 using TOnDiskError = std::function<void(TObject* Sender, bool& Abort)>;
 using TOnElapsedTime = std::function<void(TObject* Sender, float ElapsedTime)>;
 using TOnEnd = std::function<void(TObject* Sender, const std::string& FileName, bool CRC_PASS)>;
-using TOnError = std::function<void(TObject* Sender, const std::string& FileName, const std::string& ExtendedMsg,
-                                    const std::string& VolumeID, int ECode)>;
+using TOnError = std::function<void(TObject* Sender, const std::string& FileName,
+                                    const std::string& ExtendedMsg, const std::string& VolumeID, int ECode)>;
 using TOnExcludeFile = std::function<void(TObject* Sender, const std::string& FileName)>;
 using TOnFileExists = std::function<void(TObject* Sender, const std::string& FileName, TDateTime FileDate,
                                          TOverwriteMode& OverwriteMode)>;
@@ -179,13 +179,14 @@ using TOnRenameDupeFile = std::function<void(TObject* Sender, const std::string&
                                              std::string& NewFileName, bool& Rename)>;
 using TOnReplaceFile = std::function<void(
     TObject* Sender, const std::string& FileName, const std::string& NewFileName, TDateTime Date,
-    TDateTime NewDate, std::int64_t FileSize, std::int64_t NewFileSize, int Attr, int NewAttr, bool& Replace)>;
+    TDateTime NewDate, std::int64_t FileSize, std::int64_t NewFileSize, int Attr, int NewAttr,
+    bool& Replace)>;
 using TOnScanFileEvent = std::function<void(TObject* Sender, const std::string& FileName, int FilesCount,
                                             std::int64_t FilesSize)>;
 using TOnSplitNewVolume =
     std::function<void(TObject* Sender, std::uint32_t Index, const std::string& NewVolumeName)>;
-using TOnTotals = std::function<void(TObject* Sender, std::int64_t UnpackSize, std::int64_t PackSize, int Ratio,
-                                     int NumFiles)>;
+using TOnTotals = std::function<void(TObject* Sender, std::int64_t UnpackSize, std::int64_t PackSize,
+                                     int Ratio, int NumFiles)>;
 using TTmpFileMoveBegin = std::function<void(TObject* Sender, const std::string& Archive,
                                              const std::string& TempFileName, bool& Cancel)>;
 

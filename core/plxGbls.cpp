@@ -11,7 +11,8 @@ constexpr char32_t AppendedDot = 0x110000;
 }  // namespace
 
 EInvalidMask::EInvalidMask(std::string_view mask, int position)
-    : std::runtime_error("'" + std::string(mask) + "' is an invalid mask at (" + std::to_string(position) + ")"),
+    : std::runtime_error("'" + std::string(mask) + "' is an invalid mask at (" + std::to_string(position) +
+                         ")"),
       Message(what()) {}
 
 void InvalidMaskError(std::string_view Mask, int Position) { throw EInvalidMask(Mask, Position); }
