@@ -130,7 +130,6 @@ TEST_F(RegistryTest, RegistryObjectKeysAndValues)
     EXPECT_EQ("", reg.ReadString("Other"));
     ASSERT_TRUE(reg.OpenKey("\\Software\\Classes\\torvo\\Shell\\Open\\Command", true));
     reg.WriteString("", "\"/opt/torvo\" \"%1\"");
-    ASSERT_TRUE(reg.OpenKey("..\\x", true) || true);  // relative names are plain names here
     reg.CloseKey();
 
     win::TRegistry again;  // another object, as another process would see it
