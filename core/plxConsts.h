@@ -2,6 +2,8 @@
 // exception and the numbered message table.
 #pragma once
 
+#include "platform/win/SysStrings.h"
+
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -122,13 +124,10 @@ struct TSeedKeyRecord {
 };
 
 // Raised after an error has been reported through OnError; Message is the number's text.
-// Derives from std::runtime_error until the shared Exception base is available.
-class E_RAISE : public std::runtime_error {
+class E_RAISE : public win::Exception {
 public:
-    E_RAISE(int code, const std::string& message)
-        : std::runtime_error(message), Message(message), ECode(code) {}
+    E_RAISE(int code, const std::string& message) : win::Exception(message), ECode(code) {}
     explicit E_RAISE(int code);  // message from the table
-    std::string Message;
     int ECode;
 };
 

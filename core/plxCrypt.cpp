@@ -1,6 +1,7 @@
 #include "core/plxCrypt.h"
 
-#include <zlib.h>
+#include "core/Crc.h"
+#include "platform/win/SysStrings.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -22,12 +23,6 @@ KeySet& Set(std::uint8_t selector)
     return sets[selector == kHeaderKeySet ? 1 : 0];
 }
 
-inline std::uint32_t Crc32Step(std::uint32_t crc, std::uint8_t b)
-{
-    static const z_crc_t* const table = get_crc_table();
-    return table[(crc ^ b) & 0xFF] ^ (crc >> 8);
-}
-
 void RandomBytes(std::uint8_t* out, std::size_t n)
 {
     while (n > 0) {
@@ -44,7 +39,7 @@ void RandomBytes(std::uint8_t* out, std::size_t n)
 
 std::uint32_t ParseInteger(const std::string& text)
 {
-    const auto fail = [&] { return std::invalid_argument("'" + text + "' is not a valid integer value"); };
+    const auto fail = [&] { return win::EConvertError("'" + text + "' is not a valid integer value"); };
     std::size_t i = 0;
     while (i < text.size() && text[i] == ' ')
         ++i;
@@ -200,4 +195,4 @@ void TSeedKeys::SetKey(int index, std::uint32_t value)
         Set(selector_).published[static_cast<std::size_t>(index)] = value;
 }
 
-bool IsOwnEncryptionMethod(int method) { return method >= 0 && method < 7; }
+bool IsOwnEncryptionMethod(TEncryptionMethod method) { return static_cast<int>(method) < 7; }

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/plxConsts.h"
+
 inline constexpr std::uint8_t kDataKeySet = 0;
 inline constexpr std::uint8_t kHeaderKeySet = 1;
 
@@ -61,7 +63,7 @@ public:
     std::uint8_t Selector() const { return selector_; }
     void Reset();
     void SetKeys(std::uint32_t k0, std::uint32_t k1, std::uint32_t k2);
-    // Decimal (or $-prefixed hexadecimal) 32-bit integers; throws std::invalid_argument
+    // Decimal (or $-prefixed hexadecimal) 32-bit integers; throws win::EConvertError
     // "'<text>' is not a valid integer value" for anything else.
     void SetKeysFromText(const std::string& s0, const std::string& s1, const std::string& s2);
 
@@ -81,4 +83,4 @@ private:
 };
 
 // True for the encryption methods below 7 (the AES kinds and the traditional ZIP cipher).
-bool IsOwnEncryptionMethod(int method);
+bool IsOwnEncryptionMethod(TEncryptionMethod method);

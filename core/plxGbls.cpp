@@ -11,9 +11,7 @@ constexpr char32_t AppendedDot = 0x110000;
 }  // namespace
 
 EInvalidMask::EInvalidMask(std::string_view mask, int position)
-    : std::runtime_error("'" + std::string(mask) + "' is an invalid mask at (" + std::to_string(position) +
-                         ")"),
-      Message(what()) {}
+    : win::Exception("'" + std::string(mask) + "' is an invalid mask at (" + std::to_string(position) + ")") {}
 
 void InvalidMaskError(std::string_view Mask, int Position) { throw EInvalidMask(Mask, Position); }
 

@@ -11,10 +11,9 @@
 #include "core/plxConsts.h"
 
 // "'<mask>' is an invalid mask at (<position>)"; the position counts characters from 1.
-class EInvalidMask : public std::runtime_error {
+class EInvalidMask : public win::Exception {
 public:
     EInvalidMask(std::string_view mask, int position);
-    std::string Message;
 };
 
 [[noreturn]] void InvalidMaskError(std::string_view Mask, int Position);

@@ -222,10 +222,10 @@ TEST_F(ZipCipher, HeaderChecksAndTheirCheckBytes)
     std::copy(emptyHeader.begin(), emptyHeader.end(), buffer + 12);
     EXPECT_FALSE(TZipCipher().CheckCryptHeader(buffer, 0, crc, "", 0));
 
-    EXPECT_TRUE(IsOwnEncryptionMethod(0));
-    EXPECT_TRUE(IsOwnEncryptionMethod(6));
-    EXPECT_FALSE(IsOwnEncryptionMethod(7));
-    EXPECT_FALSE(IsOwnEncryptionMethod(13));
+    EXPECT_TRUE(IsOwnEncryptionMethod(emAes1_128));
+    EXPECT_TRUE(IsOwnEncryptionMethod(emZip_V2));
+    EXPECT_FALSE(IsOwnEncryptionMethod(static_cast<TEncryptionMethod>(7)));
+    EXPECT_FALSE(IsOwnEncryptionMethod(emNone));
 }
 
 TEST_F(ZipCipher, SeedKeysAreSharedAndSurviveNewComponents)
@@ -257,8 +257,8 @@ TEST_F(ZipCipher, SeedKeysAreSharedAndSurviveNewComponents)
     header.SetKeysFromText("10", "-1", "$FF");
     EXPECT_EQ((TKeyTriple{10, 0xFFFFFFFF, 255}), SeedKeysOf(kHeaderKeySet));
     EXPECT_EQ(kDefaultDataKeys, SeedKeysOf(kDataKeySet));
-    EXPECT_THROW(header.SetKeysFromText("1", "two", "3"), std::invalid_argument);
-    EXPECT_THROW(header.SetKeysFromText("1", "2", "4294967295"), std::invalid_argument);
+    EXPECT_THROW(header.SetKeysFromText("1", "two", "3"), win::EConvertError);
+    EXPECT_THROW(header.SetKeysFromText("1", "2", "4294967295"), win::EConvertError);
     EXPECT_EQ(10u, header.Key0());  // a failed conversion changes nothing
 
     // Writing a published key does not move the seeds.
