@@ -69,5 +69,5 @@ BOOL GetDiskFreeSpaceExA(const char* directoryName, ULARGE_INTEGER* freeBytesAva
 BOOL GetVolumeInformationA(const char* rootPathName, char* volumeNameBuffer, DWORD volumeNameSize,
                            DWORD* volumeSerialNumber, DWORD* maximumComponentLength,
                            DWORD* fileSystemFlags, char* fileSystemNameBuffer, DWORD fileSystemNameSize);
-// Sets the label of a drive from the table file and writes the file again.
+// Sets the label of a drive from the table file and writes the file again (without its comments).
 BOOL SetVolumeLabelA(const char* rootPathName, const char* volumeName);

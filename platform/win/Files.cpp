@@ -806,7 +806,9 @@ BOOL SetFileAttributesA(const char* fileName, DWORD fileAttributes)
     struct stat st {};
     if (lstat(host.c_str(), &st) != 0)
         return FailFromErrno(host);
-    if (S_ISLNK(st.st_mode))
+    // Windows keeps read-only on a folder without stopping anyone from adding files to it; taking
+    // the folder's write permission away would, so folders and links are left alone.
+    if (S_ISLNK(st.st_mode) || S_ISDIR(st.st_mode))
         return TRUE;
     mode_t mode = st.st_mode & 07777;
     if (fileAttributes & FILE_ATTRIBUTE_READONLY)
@@ -847,7 +849,7 @@ UINT GetTempFileNameA(const char* pathName, const char* prefixString, UINT uniqu
         if (name.size() >= MAX_PATH)
             return FailWith(ERROR_FILENAME_EXCED_RANGE);
         std::memcpy(tempFileName, name.c_str(), name.size() + 1);
-        return unique & 0xFFFF;
+        return unique;
     }
     if (nameFor(0xFFFF).size() >= MAX_PATH)
         return FailWith(ERROR_FILENAME_EXCED_RANGE);

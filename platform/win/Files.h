@@ -50,8 +50,8 @@ BOOL FindNextFileA(HANDLE findFile, WIN32_FIND_DATAA* findData);
 BOOL FindClose(HANDLE findFile);
 
 DWORD GetFileAttributesA(const char* fileName);
-// Only the read-only bit has an effect: set, it removes every write permission; cleared, it gives
-// the owner write permission. Symbolic links are left alone.
+// Only the read-only bit of a file has an effect: set, it removes every write permission; cleared,
+// it gives the owner write permission. Folders and symbolic links are left alone.
 BOOL SetFileAttributesA(const char* fileName, DWORD fileAttributes);
 
 // "<path>\<prefix (3 characters)><hex>.tmp". With unique 0 a new file is created exclusively under

@@ -51,11 +51,9 @@ std::string Canonical(std::string_view path)
     if (p.size() >= 1 && p[0] == '/' && (p.size() == 1 || p[1] != '/'))
         p = "Z:" + p;
     std::replace(p.begin(), p.end(), '/', '\\');
-    for (const char* prefix : {"\\\\?\\UNC\\", "\\\\.\\UNC\\"}) {
-        if (p.size() >= 8 && SameText(std::string_view(p).substr(0, 8), prefix))
-            return "\\\\" + p.substr(8);
-    }
-    if (p.rfind("\\\\?\\", 0) == 0 || p.rfind("\\\\.\\", 0) == 0)
+    if (p.size() >= 8 && SameText(std::string_view(p).substr(0, 8), "\\\\?\\UNC\\"))
+        return "\\\\" + p.substr(8);
+    if (p.rfind("\\\\?\\", 0) == 0)
         return p.substr(4);
     return p;
 }

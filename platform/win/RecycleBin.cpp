@@ -119,10 +119,12 @@ BOOL MoveToRecycleBin(const char* path)
     if (::rename(host.c_str(), destination.c_str()) == 0)
         return TRUE;
     // Another file system: files are moved by copying; the original goes only once the copy is whole.
-    const bool moved = errno == EXDEV && MoveFileExA(path, ToWindowsPath(destination).c_str(), MOVEFILE_COPY_ALLOWED);
-    if (moved)
-        return TRUE;
-    const DWORD error = errno == EXDEV ? GetLastError() : ErrorFromErrno(errno);
+    DWORD error = ErrorFromErrno(errno);
+    if (errno == EXDEV) {
+        if (MoveFileExA(path, ToWindowsPath(destination).c_str(), MOVEFILE_COPY_ALLOWED))
+            return TRUE;
+        error = GetLastError();
+    }
     ::unlink((trash + "/info/" + name + ".trashinfo").c_str());
     return FailWith(error);
 }

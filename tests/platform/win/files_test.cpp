@@ -205,6 +205,10 @@ TEST_F(FilesTest, AttributesAreSynthesisedFromTheHostFile)
     EXPECT_EQ(0400u, ModeOf(home + "/plain.txt"));
     ASSERT_TRUE(SetFileAttributesA("C:\\plain.txt", 0));
     EXPECT_EQ(0600u, ModeOf(home + "/plain.txt"));
+    // A read-only folder still takes new files on Windows, so its permissions stay.
+    const mode_t dirMode = ModeOf(home + "/dir");
+    ASSERT_TRUE(SetFileAttributesA("C:\\dir", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(dirMode, ModeOf(home + "/dir"));
     // A link is left alone rather than changing what it points to.
     ASSERT_TRUE(SetFileAttributesA("C:\\link", FILE_ATTRIBUTE_READONLY));
     EXPECT_EQ(0600u, ModeOf(home + "/plain.txt"));

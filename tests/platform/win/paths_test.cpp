@@ -75,6 +75,8 @@ TEST_F(PathsTest, HostMappingFindsNamesWithoutCaseButPrefersExactOnes)
     EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
     EXPECT_FALSE(win::ToHostPath("\\\\other\\share\\x", host));
     EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+    EXPECT_FALSE(win::ToHostPath("\\\\.\\PhysicalDrive0", host));  // devices are not files here
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
     EXPECT_FALSE(win::ToHostPath("C:\\a|b", host));
     EXPECT_EQ(ERROR_INVALID_NAME, GetLastError());
     EXPECT_FALSE(win::ToHostPath("C:\\a\\b:c", host));
