@@ -174,7 +174,8 @@ DWORD CopyToSibling(const std::string& source, const std::string& target, std::s
         ::close(in);
         return ERROR_DISK_FULL;
     }
-    std::string name = ParentOf(target) + "/." + BaseOf(target) + ".XXXXXX";
+    // A long target name is shortened so that the sibling's own name stays within 255 bytes.
+    std::string name = ParentOf(target) + "/." + BaseOf(target).substr(0, 200) + ".XXXXXX";
     const int out = mkostemp(name.data(), O_CLOEXEC);
     if (out < 0) {
         const DWORD error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
@@ -380,6 +381,11 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
     struct stat before {};
     const bool existed = stat(host.c_str(), &before) == 0;
     if (existed && S_ISDIR(before.st_mode)) {
+        SetLastError(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    // A pipe would block the open until a peer comes; a backup must not hang on one.
+    if (existed && (S_ISFIFO(before.st_mode) || S_ISSOCK(before.st_mode))) {
         SetLastError(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
     }

@@ -187,6 +187,8 @@ TEST_F(FilesTest, AttributesAreSynthesisedFromTheHostFile)
     EXPECT_EQ(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE, GetFileAttributesA("C:\\link"));
     EXPECT_EQ(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY, GetFileAttributesA("C:\\dirlink"));
     EXPECT_EQ(FILE_ATTRIBUTE_SYSTEM, GetFileAttributesA("C:\\pipe"));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA("C:\\pipe", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());  // refused rather than waiting for a writer
     EXPECT_EQ(FILE_ATTRIBUTE_SYSTEM, GetFileAttributesA("Z:\\dev\\null"));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\missing"));
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
