@@ -1041,7 +1041,7 @@ void TPpmdModel::Decode(std::uint32_t start, std::uint32_t size, TPpmdInput& in)
 // ---- symbols ----
 
 void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out) {
-    bool masked[256];
+    std::uint8_t open[256];  // 0xFF while the symbol may still be coded, 0 once masked
     if (minContext_->NumStats != 0) {
         State* s = Stats(minContext_);
         if (s->Symbol == symbol) {
@@ -1062,11 +1062,11 @@ void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out) {
             }
             sum += s->Freq;
         } while (--i);
-        std::memset(masked, 0, sizeof(masked));
-        masked[s->Symbol] = true;
+        std::memset(open, 0xFF, sizeof(open));
+        open[s->Symbol] = 0;
         i = minContext_->NumStats;
         do {
-            masked[(--s)->Symbol] = true;
+            open[(--s)->Symbol] = 0;
         } while (--i);
         Encode(sum, minContext_->SummFreq - sum, minContext_->SummFreq, out);
     } else {
@@ -1085,8 +1085,8 @@ void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out) {
         EncNormalize(out);
         *prob = std::uint16_t(*prob - ((*prob + 32) >> 7));
         initEsc_ = kExpEscape[*prob >> 10];
-        std::memset(masked, 0, sizeof(masked));
-        masked[s->Symbol] = true;
+        std::memset(open, 0xFF, sizeof(open));
+        open[s->Symbol] = 0;
         prevSuccess_ = 0;
     }
     for (;;) {
@@ -1109,8 +1109,7 @@ void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out) {
                 std::uint32_t low = sum;
                 State* s1 = s;
                 do {
-                    if (!masked[s->Symbol])
-                        sum += s->Freq;
+                    sum += s->Freq & open[s->Symbol];
                     s++;
                 } while (--i);
                 Encode(low, s1->Freq, sum + escFreq, out);
@@ -1119,9 +1118,8 @@ void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out) {
                 Update2();
                 return;
             }
-            if (!masked[cur])
-                sum += s->Freq;
-            masked[cur] = true;
+            sum += s->Freq & open[cur];
+            open[cur] = 0;
             s++;
         } while (--i);
         Encode(sum, escFreq, sum + escFreq, out);
@@ -1130,7 +1128,7 @@ void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out) {
 }
 
 int TPpmdModel::DecodeSymbol(TPpmdInput& in) {
-    bool masked[256];
+    std::uint8_t open[256];  // 0xFF while the symbol may still be coded, 0 once masked
     if (minContext_->NumStats != 0) {
         State* s = Stats(minContext_);
         std::uint32_t count = GetThreshold(minContext_->SummFreq);
@@ -1156,11 +1154,11 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in) {
         if (count >= minContext_->SummFreq)
             return -2;
         Decode(hiCnt, minContext_->SummFreq - hiCnt, in);
-        std::memset(masked, 0, sizeof(masked));
-        masked[s->Symbol] = true;
+        std::memset(open, 0xFF, sizeof(open));
+        open[s->Symbol] = 0;
         i = minContext_->NumStats;
         do {
-            masked[(--s)->Symbol] = true;
+            open[(--s)->Symbol] = 0;
         } while (--i);
     } else {
         std::uint16_t* prob = BinSumm();
@@ -1175,8 +1173,8 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in) {
         Decode(*prob, (1u << 14) - *prob, in);
         *prob = std::uint16_t(*prob - ((*prob + 32) >> 7));
         initEsc_ = kExpEscape[*prob >> 10];
-        std::memset(masked, 0, sizeof(masked));
-        masked[minContext_->OneState()->Symbol] = true;
+        std::memset(open, 0xFF, sizeof(open));
+        open[minContext_->OneState()->Symbol] = 0;
         prevSuccess_ = 0;
     }
     for (;;) {
@@ -1194,10 +1192,10 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in) {
         unsigned n = 0;
         unsigned num = minContext_->NumStats - numMasked;
         for (unsigned k = 0; k <= minContext_->NumStats && n != num; k++, s++) {
-            if (!masked[s->Symbol]) {
-                hiCnt += s->Freq;
-                ps[n++] = s;
-            }
+            std::uint8_t m = open[s->Symbol];
+            hiCnt += s->Freq & m;
+            ps[n] = s;
+            n += m & 1;
         }
         if (n != num)
             return -2;  // cannot happen in a sound model
@@ -1223,7 +1221,7 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in) {
         Decode(hiCnt, freqSum - hiCnt, in);
         see->Summ = std::uint16_t(see->Summ + freqSum);
         while (n != 0)
-            masked[ps[--n]->Symbol] = true;
+            open[ps[--n]->Symbol] = 0;
     }
 }
 
