@@ -1,0 +1,1378 @@
+#include "core/plxPPMDi1.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+// The model lives in one memory block and links its records by 32-bit offsets from the block's
+// start, with the published record sizes (12-byte units, 6-byte states). Other coders run out of
+// memory on exactly the same symbol only when the layout is the same, so restart and cut-off
+// depend on it.
+
+namespace {
+
+constexpr unsigned kMaxOrder = 16;
+constexpr unsigned kMaxFreq = 124;
+constexpr unsigned kUnitSize = 12;
+constexpr unsigned kIntBits = 7;
+constexpr unsigned kPeriodBits = 7;
+constexpr unsigned kBinScale = 1u << (kIntBits + kPeriodBits);
+constexpr unsigned kNumIndexes = 4 + 4 + 4 + 26;
+constexpr std::uint32_t kEmptyNode = 0xFFFFFFFFu;
+constexpr std::uint32_t kTop = 1u << 24;
+constexpr std::uint32_t kBot = 1u << 15;
+constexpr std::size_t kBufSize = 32768;
+// Deeper than any suffix chain of a sound model; a chain that would pass it is treated as
+// memory exhaustion instead of writing past the stack.
+constexpr unsigned kStackSize = 64;
+
+constexpr std::uint8_t kExpEscape[16] = {25, 14, 9, 7, 5, 5, 4, 4, 4, 3, 3, 3, 2, 2, 2, 2};
+constexpr std::uint16_t kInitBinEsc[8] = {0x3CDD, 0x1F3F, 0x59BF, 0x48F3,
+                                          0x64A1, 0x5ABC, 0x6632, 0x6051};
+
+struct __attribute__((may_alias)) State {
+    std::uint8_t Symbol;
+    std::uint8_t Freq;
+    std::uint16_t SuccessorLow;
+    std::uint16_t SuccessorHigh;
+
+    std::uint32_t Successor() const { return SuccessorLow | (std::uint32_t(SuccessorHigh) << 16); }
+    void SetSuccessor(std::uint32_t v) {
+        SuccessorLow = std::uint16_t(v & 0xFFFF);
+        SuccessorHigh = std::uint16_t(v >> 16);
+    }
+};
+static_assert(sizeof(State) == 6);
+
+struct __attribute__((may_alias)) Context {
+    std::uint8_t NumStats;  // symbols - 1; 0 is a binary context holding its state inline
+    std::uint8_t Flags;
+    std::uint16_t SummFreq;
+    std::uint32_t Stats;
+    std::uint32_t Suffix;
+
+    State* OneState() { return reinterpret_cast<State*>(&SummFreq); }
+};
+static_assert(sizeof(Context) == kUnitSize);
+
+struct __attribute__((may_alias)) Node {
+    std::uint32_t Stamp;
+    std::uint32_t Next;
+    std::uint32_t NU;
+};
+static_assert(sizeof(Node) == kUnitSize);
+
+struct See {
+    std::uint16_t Summ;
+    std::uint8_t Shift;
+    std::uint8_t Count;
+
+    unsigned Mean() {
+        unsigned r = Summ >> Shift;
+        Summ = std::uint16_t(Summ - r);
+        return r + (r == 0);
+    }
+    void Update() {
+        if (Shift < kPeriodBits && --Count == 0) {
+            Summ = std::uint16_t(Summ << 1);
+            Count = std::uint8_t(3 << Shift++);
+        }
+    }
+};
+
+}  // namespace
+
+// Byte streams between the range coder and the caller's callbacks.
+struct TPpmdInput {
+    const TPpmdCallbacks* io = nullptr;
+    std::uint8_t buf[kBufSize];
+    std::size_t pos = 0, len = 0;
+    std::uint64_t left = 0;  // coded bytes not yet fetched
+    bool overrun = false;    // the coder wanted bytes beyond the coded data
+    bool readError = false;
+
+    std::uint8_t Next() {
+        if (pos == len && !Refill())
+            return 0;
+        return buf[pos++];
+    }
+    bool Refill() {
+        if (left == 0) {
+            overrun = true;
+            return false;
+        }
+        std::int64_t got = io->Read(buf, std::size_t(std::min<std::uint64_t>(left, kBufSize)));
+        if (got <= 0) {
+            (got < 0 ? readError : overrun) = true;
+            left = 0;
+            return false;
+        }
+        pos = 0;
+        len = std::size_t(got);
+        left -= std::uint64_t(got);
+        return true;
+    }
+};
+
+struct TPpmdOutput {
+    const TPpmdCallbacks* io = nullptr;
+    std::uint8_t buf[kBufSize];
+    std::size_t len = 0;
+    bool writeError = false;
+
+    void Put(std::uint8_t b) {
+        buf[len++] = b;
+        if (len == kBufSize)
+            Flush();
+    }
+    void Flush() {
+        if (len != 0 && !writeError && !io->Write(buf, len))
+            writeError = true;
+        len = 0;
+    }
+};
+
+class TPpmdModel {
+public:
+    explicit TPpmdModel(std::uint32_t size);
+    ~TPpmdModel() { std::free(base_); }
+    bool Allocated() const { return base_ != nullptr; }
+    std::uint32_t Size() const { return size_; }
+
+    void Init(unsigned maxOrder, unsigned restoreMethod);
+
+    void EncoderInit() { low_ = 0; range_ = 0xFFFFFFFF; }
+    void EncodeSymbol(int symbol, TPpmdOutput& out);
+    void EncoderFlush(TPpmdOutput& out);
+
+    void DecoderInit(TPpmdInput& in);
+    int DecodeSymbol(TPpmdInput& in);  // byte, -1 end mark, -2 damaged
+
+    bool StackOverflow() const { return stackOverflow_; }
+
+private:
+    // Offsets and pointers into the block.
+    std::uint32_t Ref(const void* ptr) const {
+        return std::uint32_t(static_cast<const std::uint8_t*>(ptr) - base_);
+    }
+    std::uint8_t* Ptr(std::uint32_t ref) const { return base_ + ref; }
+    Context* Ctx(std::uint32_t ref) const { return reinterpret_cast<Context*>(base_ + ref); }
+    State* Stats(const Context* c) const { return reinterpret_cast<State*>(base_ + c->Stats); }
+    Context* Suffix(const Context* c) const { return Ctx(c->Suffix); }
+    Node* NodeAt(std::uint32_t ref) const { return reinterpret_cast<Node*>(base_ + ref); }
+    static Node* NodePtr(void* p) { return static_cast<Node*>(p); }
+
+    unsigned I2U(unsigned indx) const { return indx2Units_[indx]; }
+    unsigned U2I(unsigned nu) const { return units2Indx_[nu - 1]; }
+    static std::uint32_t U2B(unsigned nu) { return std::uint32_t(nu) * kUnitSize; }
+
+    // Sub-allocator.
+    void InsertNode(void* node, unsigned indx);
+    void* RemoveNode(unsigned indx);
+    void SplitBlock(void* ptr, unsigned oldIndx, unsigned newIndx);
+    void GlueFreeBlocks();
+    void* AllocUnitsRare(unsigned indx);
+    void* AllocUnits(unsigned indx);
+    void* ShrinkUnits(void* oldPtr, unsigned oldNU, unsigned newNU);
+    void FreeUnits(void* ptr, unsigned nu) { InsertNode(ptr, U2I(nu)); }
+    void SpecialFreeUnit(void* ptr);
+    void* MoveUnitsUp(void* oldPtr, unsigned nu);
+    void ExpandTextArea();
+    std::uint32_t UsedMemory() const;
+
+    // Model.
+    void RestartModel();
+    void RestoreModel(Context* c1);
+    void Refresh(Context* ctx, unsigned oldNU, unsigned scale);
+    std::uint32_t CutOff(Context* ctx, unsigned order);
+    Context* CreateSuccessors(bool skip, State* s1, Context* c);
+    Context* ReduceOrder(State* s1, Context* c);
+    void UpdateModel();
+    void Rescale();
+    void NextContext();
+    void Update1();
+    void Update1_0();
+    void UpdateBin();
+    void Update2();
+    See* MakeEscFreq(unsigned numMasked, std::uint32_t* escFreq);
+    std::uint16_t* BinSumm();
+
+    // Range coder.
+    void EncNormalize(TPpmdOutput& out);
+    void Encode(std::uint32_t start, std::uint32_t size, std::uint32_t total, TPpmdOutput& out);
+    std::uint32_t GetThreshold(std::uint32_t total) { return code_ / (range_ /= total); }
+    void Decode(std::uint32_t start, std::uint32_t size, TPpmdInput& in);
+
+    std::uint8_t* base_ = nullptr;
+    std::uint32_t size_ = 0;
+    std::uint32_t alignOffset_ = 0;
+    std::uint8_t *loUnit_ = nullptr, *hiUnit_ = nullptr, *text_ = nullptr, *unitsStart_ = nullptr;
+    std::uint32_t glueCount_ = 0;
+
+    Context *minContext_ = nullptr, *maxContext_ = nullptr;
+    State* foundState_ = nullptr;
+    unsigned orderFall_ = 0, initEsc_ = 0, prevSuccess_ = 0, maxOrder_ = 0, restoreMethod_ = 0;
+    std::int32_t runLength_ = 0, initRL_ = 0;
+    bool stackOverflow_ = false;
+
+    std::uint32_t range_ = 0, code_ = 0, low_ = 0;
+
+    std::uint8_t indx2Units_[kNumIndexes];
+    std::uint8_t units2Indx_[128];
+    std::uint32_t freeList_[kNumIndexes];
+    std::uint32_t stamps_[kNumIndexes];
+    std::uint8_t ns2BSIndx_[256], ns2Indx_[260];
+    See dummySee_, see_[24][32];
+    std::uint16_t binSumm_[25][64];
+};
+
+TPpmdModel::TPpmdModel(std::uint32_t size) {
+    unsigned k = 0;
+    for (unsigned i = 0; i < kNumIndexes; i++) {
+        unsigned step = (i >= 12 ? 4 : (i >> 2) + 1);
+        do {
+            units2Indx_[k++] = std::uint8_t(i);
+        } while (--step);
+        indx2Units_[i] = std::uint8_t(k);
+    }
+    ns2BSIndx_[0] = 0 << 1;
+    ns2BSIndx_[1] = 1 << 1;
+    std::memset(ns2BSIndx_ + 2, 2 << 1, 9);
+    std::memset(ns2BSIndx_ + 11, 3 << 1, 256 - 11);
+    unsigned i = 0;
+    for (; i < 5; i++)
+        ns2Indx_[i] = std::uint8_t(i);
+    for (unsigned m = i, run = 1; i < 260; i++) {
+        ns2Indx_[i] = std::uint8_t(m);
+        if (--run == 0)
+            run = (++m) - 4;
+    }
+    alignOffset_ = 4 - (size & 3);
+    base_ = static_cast<std::uint8_t*>(std::malloc(std::size_t(alignOffset_) + size));
+    size_ = size;
+}
+
+// ---- sub-allocator ----
+
+void TPpmdModel::InsertNode(void* node, unsigned indx) {
+    Node* n = NodePtr(node);
+    n->Stamp = kEmptyNode;
+    n->Next = freeList_[indx];
+    n->NU = I2U(indx);
+    freeList_[indx] = Ref(node);
+    stamps_[indx]++;
+}
+
+void* TPpmdModel::RemoveNode(unsigned indx) {
+    Node* node = NodeAt(freeList_[indx]);
+    freeList_[indx] = node->Next;
+    stamps_[indx]--;
+    return node;
+}
+
+void TPpmdModel::SplitBlock(void* ptr, unsigned oldIndx, unsigned newIndx) {
+    unsigned nu = I2U(oldIndx) - I2U(newIndx);
+    std::uint8_t* p = static_cast<std::uint8_t*>(ptr) + U2B(I2U(newIndx));
+    unsigned i = U2I(nu);
+    if (I2U(i) != nu) {
+        unsigned k = I2U(--i);
+        InsertNode(p + U2B(k), nu - k - 1);
+    }
+    InsertNode(p, i);
+}
+
+void TPpmdModel::GlueFreeBlocks() {
+    std::uint32_t head = 0;
+    std::uint32_t* prev = &head;
+    glueCount_ = 1 << 13;
+    std::memset(stamps_, 0, sizeof(stamps_));
+
+    // The order-0 context always holds the top unit, so only the gap at loUnit needs a guard.
+    if (loUnit_ != hiUnit_)
+        NodePtr(loUnit_)->Stamp = 0;
+
+    for (unsigned i = 0; i < kNumIndexes; i++) {
+        std::uint32_t next = freeList_[i];
+        freeList_[i] = 0;
+        while (next != 0) {
+            Node* node = NodeAt(next);
+            if (node->NU != 0) {
+                *prev = next;
+                prev = &node->Next;
+                Node* node2;
+                while ((node2 = node + node->NU)->Stamp == kEmptyNode) {
+                    node->NU += node2->NU;
+                    node2->NU = 0;
+                }
+            }
+            next = node->Next;
+        }
+    }
+    *prev = 0;
+
+    while (head != 0) {
+        Node* node = NodeAt(head);
+        head = node->Next;
+        unsigned nu = node->NU;
+        if (nu == 0)
+            continue;
+        for (; nu > 128; nu -= 128, node += 128)
+            InsertNode(node, kNumIndexes - 1);
+        unsigned i = U2I(nu);
+        if (I2U(i) != nu) {
+            unsigned k = I2U(--i);
+            InsertNode(node + k, nu - k - 1);
+        }
+        InsertNode(node, i);
+    }
+}
+
+void* TPpmdModel::AllocUnitsRare(unsigned indx) {
+    if (glueCount_ == 0) {
+        GlueFreeBlocks();
+        if (freeList_[indx] != 0)
+            return RemoveNode(indx);
+    }
+    unsigned i = indx;
+    do {
+        if (++i == kNumIndexes) {
+            std::uint32_t numBytes = U2B(I2U(indx));
+            glueCount_--;
+            if (std::uint32_t(unitsStart_ - text_) > numBytes) {
+                unitsStart_ -= numBytes;
+                return unitsStart_;
+            }
+            return nullptr;
+        }
+    } while (freeList_[i] == 0);
+    void* retVal = RemoveNode(i);
+    SplitBlock(retVal, i, indx);
+    return retVal;
+}
+
+void* TPpmdModel::AllocUnits(unsigned indx) {
+    if (freeList_[indx] != 0)
+        return RemoveNode(indx);
+    std::uint32_t numBytes = U2B(I2U(indx));
+    if (numBytes <= std::uint32_t(hiUnit_ - loUnit_)) {
+        void* retVal = loUnit_;
+        loUnit_ += numBytes;
+        return retVal;
+    }
+    return AllocUnitsRare(indx);
+}
+
+void* TPpmdModel::ShrinkUnits(void* oldPtr, unsigned oldNU, unsigned newNU) {
+    unsigned i0 = U2I(oldNU);
+    unsigned i1 = U2I(newNU);
+    if (i0 == i1)
+        return oldPtr;
+    if (freeList_[i1] != 0) {
+        void* ptr = RemoveNode(i1);
+        std::memmove(ptr, oldPtr, U2B(newNU));
+        InsertNode(oldPtr, i0);
+        return ptr;
+    }
+    SplitBlock(oldPtr, i0, i1);
+    return oldPtr;
+}
+
+void TPpmdModel::SpecialFreeUnit(void* ptr) {
+    if (static_cast<std::uint8_t*>(ptr) != unitsStart_)
+        InsertNode(ptr, 0);
+    else
+        unitsStart_ += kUnitSize;
+}
+
+void* TPpmdModel::MoveUnitsUp(void* oldPtr, unsigned nu) {
+    unsigned indx = U2I(nu);
+    if (static_cast<std::uint8_t*>(oldPtr) > unitsStart_ + 16 * 1024 || Ref(oldPtr) > freeList_[indx])
+        return oldPtr;
+    void* ptr = RemoveNode(indx);
+    std::memmove(ptr, oldPtr, U2B(nu));
+    if (static_cast<std::uint8_t*>(oldPtr) != unitsStart_)
+        InsertNode(oldPtr, indx);
+    else
+        unitsStart_ += U2B(I2U(indx));
+    return ptr;
+}
+
+void TPpmdModel::ExpandTextArea() {
+    std::uint32_t count[kNumIndexes] = {};
+    if (loUnit_ != hiUnit_)
+        NodePtr(loUnit_)->Stamp = 0;
+    {
+        Node* node = NodePtr(unitsStart_);
+        for (; node->Stamp == kEmptyNode; node += node->NU) {
+            node->Stamp = 0;
+            count[U2I(node->NU)]++;
+        }
+        unitsStart_ = reinterpret_cast<std::uint8_t*>(node);
+    }
+    for (unsigned i = 0; i < kNumIndexes; i++) {
+        std::uint32_t* next = &freeList_[i];
+        while (count[i] != 0) {
+            Node* node = NodeAt(*next);
+            while (node->Stamp == 0) {
+                *next = node->Next;
+                node = NodeAt(*next);
+                stamps_[i]--;
+                if (--count[i] == 0)
+                    break;
+            }
+            next = &node->Next;
+        }
+    }
+}
+
+std::uint32_t TPpmdModel::UsedMemory() const {
+    std::uint32_t v = 0;
+    for (unsigned i = 0; i < kNumIndexes; i++)
+        v += stamps_[i] * I2U(i);
+    return size_ - std::uint32_t(hiUnit_ - loUnit_) - std::uint32_t(unitsStart_ - text_) - U2B(v);
+}
+
+// ---- model ----
+
+void TPpmdModel::Init(unsigned maxOrder, unsigned restoreMethod) {
+    maxOrder_ = maxOrder;
+    restoreMethod_ = restoreMethod;
+    stackOverflow_ = false;
+    RestartModel();
+    dummySee_.Shift = kPeriodBits;
+    dummySee_.Summ = 0;
+    dummySee_.Count = 64;
+}
+
+void TPpmdModel::RestartModel() {
+    std::memset(freeList_, 0, sizeof(freeList_));
+    std::memset(stamps_, 0, sizeof(stamps_));
+    text_ = base_ + alignOffset_;
+    hiUnit_ = text_ + size_;
+    loUnit_ = unitsStart_ = hiUnit_ - size_ / 8 / kUnitSize * 7 * kUnitSize;
+    glueCount_ = 0;
+
+    orderFall_ = maxOrder_;
+    runLength_ = initRL_ = -std::int32_t(maxOrder_ < 12 ? maxOrder_ : 12) - 1;
+    prevSuccess_ = 0;
+
+    hiUnit_ -= kUnitSize;
+    minContext_ = maxContext_ = reinterpret_cast<Context*>(hiUnit_);
+    minContext_->Suffix = 0;
+    minContext_->NumStats = 255;
+    minContext_->Flags = 0;
+    minContext_->SummFreq = 256 + 1;
+    foundState_ = reinterpret_cast<State*>(loUnit_);
+    loUnit_ += U2B(256 / 2);
+    minContext_->Stats = Ref(foundState_);
+    for (unsigned i = 0; i < 256; i++) {
+        State* s = &foundState_[i];
+        s->Symbol = std::uint8_t(i);
+        s->Freq = 1;
+        s->SetSuccessor(0);
+    }
+
+    for (unsigned i = 0, m = 0; m < 25; m++) {
+        while (ns2Indx_[i] == m)
+            i++;
+        for (unsigned k = 0; k < 8; k++) {
+            auto val = std::uint16_t(kBinScale - kInitBinEsc[k] / (i + 1));
+            for (unsigned r = 0; r < 64; r += 8)
+                binSumm_[m][k + r] = val;
+        }
+    }
+    for (unsigned i = 0, m = 0; m < 24; m++) {
+        while (ns2Indx_[i + 3] == m + 3)
+            i++;
+        for (unsigned k = 0; k < 32; k++) {
+            See& s = see_[m][k];
+            s.Shift = kPeriodBits - 4;
+            s.Summ = std::uint16_t((2 * i + 5) << s.Shift);
+            s.Count = 7;
+        }
+    }
+}
+
+void TPpmdModel::Refresh(Context* ctx, unsigned oldNU, unsigned scale) {
+    unsigned i = ctx->NumStats;
+    auto* s = static_cast<State*>(ShrinkUnits(Stats(ctx), oldNU, (i + 2) >> 1));
+    ctx->Stats = Ref(s);
+    unsigned flags = (ctx->Flags & (0x10 + 0x04 * scale)) + 0x08 * (s->Symbol >= 0x40);
+    unsigned escFreq = ctx->SummFreq - s->Freq;
+    unsigned sumFreq = (s->Freq = std::uint8_t((s->Freq + scale) >> scale));
+    do {
+        escFreq -= (++s)->Freq;
+        sumFreq += (s->Freq = std::uint8_t((s->Freq + scale) >> scale));
+        flags |= 0x08 * (s->Symbol >= 0x40);
+    } while (--i);
+    ctx->SummFreq = std::uint16_t(sumFreq + ((escFreq + scale) >> scale));
+    ctx->Flags = std::uint8_t(flags);
+}
+
+std::uint32_t TPpmdModel::CutOff(Context* ctx, unsigned order) {
+    if (ctx->NumStats == 0) {
+        State* s = ctx->OneState();
+        if (Ptr(s->Successor()) >= unitsStart_) {
+            if (order < maxOrder_)
+                s->SetSuccessor(CutOff(Ctx(s->Successor()), order + 1));
+            else
+                s->SetSuccessor(0);
+            if (s->Successor() || order <= 9)
+                return Ref(ctx);
+        }
+        SpecialFreeUnit(ctx);
+        return 0;
+    }
+
+    unsigned tmp = (unsigned(ctx->NumStats) + 2) >> 1;
+    ctx->Stats = Ref(MoveUnitsUp(Stats(ctx), tmp));
+
+    int i = ctx->NumStats;
+    for (State* s = Stats(ctx) + i; s >= Stats(ctx); s--) {
+        if (Ptr(s->Successor()) < unitsStart_) {
+            State* s2 = Stats(ctx) + (i--);
+            s->SetSuccessor(0);
+            std::swap(*s, *s2);
+        } else if (order < maxOrder_) {
+            s->SetSuccessor(CutOff(Ctx(s->Successor()), order + 1));
+        } else {
+            s->SetSuccessor(0);
+        }
+    }
+
+    if (i != ctx->NumStats && order) {
+        ctx->NumStats = std::uint8_t(i);
+        State* s = Stats(ctx);
+        if (i < 0) {
+            FreeUnits(s, tmp);
+            SpecialFreeUnit(ctx);
+            return 0;
+        }
+        if (i == 0) {
+            ctx->Flags = std::uint8_t((ctx->Flags & 0x10) + 0x08 * (s->Symbol >= 0x40));
+            *ctx->OneState() = *s;
+            FreeUnits(s, tmp);
+            ctx->OneState()->Freq = std::uint8_t((unsigned(ctx->OneState()->Freq) + 11) >> 3);
+        } else {
+            Refresh(ctx, tmp, ctx->SummFreq > 16 * i);
+        }
+    }
+    return Ref(ctx);
+}
+
+void TPpmdModel::RestoreModel(Context* c1) {
+    text_ = base_ + alignOffset_;
+    Context* c = maxContext_;
+    // Take back the symbol that was being added to the contexts above c1.
+    for (; c != c1; c = Suffix(c)) {
+        if (--(c->NumStats) == 0) {
+            State* s = Stats(c);
+            c->Flags = std::uint8_t((c->Flags & 0x10) + 0x08 * (s->Symbol >= 0x40));
+            *c->OneState() = *s;
+            SpecialFreeUnit(s);
+            c->OneState()->Freq = std::uint8_t((c->OneState()->Freq + 11) >> 3);
+        } else {
+            Refresh(c, (c->NumStats + 3) >> 1, 0);
+        }
+    }
+    for (; c != minContext_; c = Suffix(c)) {
+        if (!c->NumStats)
+            c->OneState()->Freq = std::uint8_t(c->OneState()->Freq - (c->OneState()->Freq >> 1));
+        else if ((c->SummFreq += 4) > 128 + 4 * c->NumStats)
+            Refresh(c, (c->NumStats + 2) >> 1, 1);
+    }
+
+    if (restoreMethod_ == 0 || UsedMemory() < (size_ >> 1)) {
+        RestartModel();
+    } else {
+        while (maxContext_->Suffix)
+            maxContext_ = Suffix(maxContext_);
+        do {
+            CutOff(maxContext_, 0);
+            ExpandTextArea();
+        } while (UsedMemory() > 3 * (size_ >> 2));
+        glueCount_ = 0;
+        orderFall_ = maxOrder_;
+    }
+}
+
+Context* TPpmdModel::CreateSuccessors(bool skip, State* s1, Context* c) {
+    std::uint32_t upBranch = foundState_->Successor();
+    State* ps[kStackSize];
+    unsigned numPs = 0;
+    if (!skip)
+        ps[numPs++] = foundState_;
+
+    while (c->Suffix) {
+        State* s;
+        c = Suffix(c);
+        if (s1) {
+            s = s1;
+            s1 = nullptr;
+        } else if (c->NumStats != 0) {
+            for (s = Stats(c); s->Symbol != foundState_->Symbol; s++) {
+            }
+            if (s->Freq < kMaxFreq - 9) {
+                s->Freq++;
+                c->SummFreq++;
+            }
+        } else {
+            s = c->OneState();
+            s->Freq = std::uint8_t(s->Freq + (!Suffix(c)->NumStats & (s->Freq < 24)));
+        }
+        std::uint32_t successor = s->Successor();
+        if (successor != upBranch) {
+            c = Ctx(successor);
+            if (numPs == 0)
+                return c;
+            break;
+        }
+        if (numPs == kStackSize) {
+            stackOverflow_ = true;
+            return nullptr;
+        }
+        ps[numPs++] = s;
+    }
+
+    State upState;
+    upState.Symbol = *Ptr(upBranch);
+    upState.SetSuccessor(upBranch + 1);
+    auto flags = std::uint8_t(0x10 * (foundState_->Symbol >= 0x40) + 0x08 * (upState.Symbol >= 0x40));
+
+    if (c->NumStats == 0) {
+        upState.Freq = c->OneState()->Freq;
+    } else {
+        State* s;
+        for (s = Stats(c); s->Symbol != upState.Symbol; s++) {
+        }
+        std::uint32_t cf = s->Freq - 1u;
+        std::uint32_t s0 = c->SummFreq - c->NumStats - cf;
+        if (s0 == 0)  // cannot happen in a sound model; keeps the division defined
+            s0 = 1;
+        upState.Freq = std::uint8_t(1 + ((2 * cf <= s0) ? (5 * cf > s0) : ((cf + 2 * s0 - 3) / s0)));
+    }
+
+    do {
+        Context* c1;
+        if (hiUnit_ != loUnit_) {
+            hiUnit_ -= kUnitSize;
+            c1 = reinterpret_cast<Context*>(hiUnit_);
+        } else if (freeList_[0] != 0) {
+            c1 = static_cast<Context*>(RemoveNode(0));
+        } else {
+            c1 = static_cast<Context*>(AllocUnitsRare(0));
+            if (!c1)
+                return nullptr;
+        }
+        c1->NumStats = 0;
+        c1->Flags = flags;
+        *c1->OneState() = upState;
+        c1->Suffix = Ref(c);
+        ps[--numPs]->SetSuccessor(Ref(c1));
+        c = c1;
+    } while (numPs != 0);
+    return c;
+}
+
+Context* TPpmdModel::ReduceOrder(State* s1, Context* c) {
+    State* s = nullptr;
+    Context* c1 = c;
+    std::uint32_t upBranch = Ref(text_);
+    foundState_->SetSuccessor(upBranch);
+    orderFall_++;
+
+    for (;;) {
+        if (s1) {
+            c = Suffix(c);
+            s = s1;
+            s1 = nullptr;
+        } else {
+            if (!c->Suffix)
+                return c;
+            c = Suffix(c);
+            if (c->NumStats) {
+                for (s = Stats(c); s->Symbol != foundState_->Symbol; s++) {
+                }
+                if (s->Freq < kMaxFreq - 9) {
+                    s->Freq += 2;
+                    c->SummFreq += 2;
+                }
+            } else {
+                s = c->OneState();
+                s->Freq = std::uint8_t(s->Freq + (s->Freq < 32));
+            }
+        }
+        if (s->Successor())
+            break;
+        s->SetSuccessor(upBranch);
+        orderFall_++;
+    }
+
+    if (s->Successor() <= upBranch) {
+        State* s2 = foundState_;
+        foundState_ = s;
+        Context* successor = CreateSuccessors(false, nullptr, c);
+        s->SetSuccessor(successor ? Ref(successor) : 0);
+        foundState_ = s2;
+    }
+    if (orderFall_ == 1 && c1 == maxContext_) {
+        foundState_->SetSuccessor(s->Successor());
+        text_--;
+    }
+    if (s->Successor() == 0)
+        return nullptr;
+    return Ctx(s->Successor());
+}
+
+void TPpmdModel::UpdateModel() {
+    std::uint32_t fSuccessor = foundState_->Successor();
+    unsigned fFreq = foundState_->Freq;
+    std::uint8_t fSymbol = foundState_->Symbol;
+    State* s = nullptr;
+
+    if (foundState_->Freq < kMaxFreq / 4 && minContext_->Suffix != 0) {
+        Context* c = Suffix(minContext_);
+        if (c->NumStats == 0) {
+            s = c->OneState();
+            if (s->Freq < 32)
+                s->Freq++;
+        } else {
+            s = Stats(c);
+            if (s->Symbol != foundState_->Symbol) {
+                do {
+                    s++;
+                } while (s->Symbol != foundState_->Symbol);
+                if (s[0].Freq >= s[-1].Freq) {
+                    std::swap(s[0], s[-1]);
+                    s--;
+                }
+            }
+            if (s->Freq < kMaxFreq - 9) {
+                s->Freq += 2;
+                c->SummFreq += 2;
+            }
+        }
+    }
+
+    Context* c = maxContext_;
+    if (orderFall_ == 0 && fSuccessor) {
+        Context* cs = CreateSuccessors(true, s, minContext_);
+        if (!cs) {
+            foundState_->SetSuccessor(0);
+            RestoreModel(c);
+        } else {
+            foundState_->SetSuccessor(Ref(cs));
+            maxContext_ = cs;
+        }
+        return;
+    }
+
+    *text_++ = fSymbol;
+    std::uint32_t successor = Ref(text_);
+    if (text_ >= unitsStart_) {
+        RestoreModel(c);
+        return;
+    }
+
+    if (!fSuccessor) {
+        Context* cs = ReduceOrder(s, minContext_);
+        if (!cs) {
+            RestoreModel(c);
+            return;
+        }
+        fSuccessor = Ref(cs);
+    } else if (Ptr(fSuccessor) < unitsStart_) {
+        Context* cs = CreateSuccessors(false, s, minContext_);
+        if (!cs) {
+            RestoreModel(c);
+            return;
+        }
+        fSuccessor = Ref(cs);
+    }
+
+    if (--orderFall_ == 0) {
+        successor = fSuccessor;
+        text_ -= (maxContext_ != minContext_);
+    }
+
+    unsigned ns = minContext_->NumStats;
+    unsigned s0 = minContext_->SummFreq - ns - fFreq;
+    auto flag = std::uint8_t(0x08 * (fSymbol >= 0x40));
+
+    for (; c != minContext_; c = Suffix(c)) {
+        unsigned ns1 = c->NumStats;
+        if (ns1 != 0) {
+            if ((ns1 & 1) != 0) {
+                // The states fill their units; grow the block by one.
+                unsigned oldNU = (ns1 + 1) >> 1;
+                unsigned i = U2I(oldNU);
+                if (i != U2I(oldNU + 1)) {
+                    void* ptr = AllocUnits(i + 1);
+                    if (!ptr) {
+                        RestoreModel(c);
+                        return;
+                    }
+                    void* oldPtr = Stats(c);
+                    std::memcpy(ptr, oldPtr, U2B(oldNU));
+                    InsertNode(oldPtr, i);
+                    c->Stats = Ref(ptr);
+                }
+            }
+            c->SummFreq = std::uint16_t(c->SummFreq + (3 * ns1 + 1 < ns));
+        } else {
+            auto* s2 = static_cast<State*>(AllocUnits(0));
+            if (!s2) {
+                RestoreModel(c);
+                return;
+            }
+            *s2 = *c->OneState();
+            c->Stats = Ref(s2);
+            if (s2->Freq < kMaxFreq / 4 - 1)
+                s2->Freq = std::uint8_t(s2->Freq << 1);
+            else
+                s2->Freq = kMaxFreq - 4;
+            c->SummFreq = std::uint16_t(s2->Freq + initEsc_ + (ns > 2));
+        }
+        std::uint32_t cf = 2 * fFreq * (c->SummFreq + 6u);
+        std::uint32_t sf = s0 + c->SummFreq;
+        if (cf < 6 * sf) {
+            cf = 1 + (cf > sf) + (cf >= 4 * sf);
+            c->SummFreq += 4;
+        } else {
+            cf = 4 + (cf > 9 * sf) + (cf > 12 * sf) + (cf > 15 * sf);
+            c->SummFreq = std::uint16_t(c->SummFreq + cf);
+        }
+        State* s2 = Stats(c) + ns1 + 1;
+        s2->SetSuccessor(successor);
+        s2->Symbol = fSymbol;
+        s2->Freq = std::uint8_t(cf);
+        c->Flags |= flag;
+        c->NumStats = std::uint8_t(ns1 + 1);
+    }
+    maxContext_ = minContext_ = Ctx(fSuccessor);
+}
+
+void TPpmdModel::Rescale() {
+    State* stats = Stats(minContext_);
+    State* s = foundState_;
+    // The found symbol moves to the front.
+    if (s != stats) {
+        State tmp = *s;
+        do
+            s[0] = s[-1];
+        while (--s != stats);
+        *s = tmp;
+    }
+    unsigned escFreq = minContext_->SummFreq - s->Freq;
+    s->Freq += 4;
+    unsigned adder = (orderFall_ != 0);
+    s->Freq = std::uint8_t((s->Freq + adder) >> 1);
+    unsigned sumFreq = s->Freq;
+
+    unsigned i = minContext_->NumStats;
+    do {
+        escFreq -= (++s)->Freq;
+        s->Freq = std::uint8_t((s->Freq + adder) >> 1);
+        sumFreq += s->Freq;
+        if (s[0].Freq > s[-1].Freq) {
+            State* s1 = s;
+            State tmp = *s1;
+            do
+                s1[0] = s1[-1];
+            while (--s1 != stats && tmp.Freq > s1[-1].Freq);
+            *s1 = tmp;
+        }
+    } while (--i);
+
+    if (s->Freq == 0) {
+        unsigned numStats = minContext_->NumStats;
+        do {
+            i++;
+        } while ((--s)->Freq == 0);
+        escFreq += i;
+        minContext_->NumStats = std::uint8_t(minContext_->NumStats - i);
+        if (minContext_->NumStats == 0) {
+            State tmp = *stats;
+            tmp.Freq = std::uint8_t((2 * tmp.Freq + escFreq - 1) / escFreq);
+            if (tmp.Freq > kMaxFreq / 3)
+                tmp.Freq = kMaxFreq / 3;
+            InsertNode(stats, U2I((numStats + 2) >> 1));
+            minContext_->Flags = std::uint8_t((minContext_->Flags & 0x10) + 0x08 * (tmp.Symbol >= 0x40));
+            *(foundState_ = minContext_->OneState()) = tmp;
+            return;
+        }
+        unsigned n0 = (numStats + 2) >> 1;
+        unsigned n1 = (minContext_->NumStats + 2) >> 1;
+        if (n0 != n1)
+            minContext_->Stats = Ref(ShrinkUnits(stats, n0, n1));
+        minContext_->Flags &= ~0x08;
+        s = Stats(minContext_);
+        minContext_->Flags |= 0x08 * (s->Symbol >= 0x40);
+        i = minContext_->NumStats;
+        do {
+            minContext_->Flags |= 0x08 * ((++s)->Symbol >= 0x40);
+        } while (--i);
+    }
+    minContext_->SummFreq = std::uint16_t(sumFreq + escFreq - (escFreq >> 1));
+    minContext_->Flags |= 0x04;
+    foundState_ = Stats(minContext_);
+}
+
+void TPpmdModel::NextContext() {
+    Context* c = Ctx(foundState_->Successor());
+    if (orderFall_ == 0 && reinterpret_cast<std::uint8_t*>(c) >= unitsStart_) {
+        minContext_ = maxContext_ = c;
+    } else {
+        UpdateModel();
+        minContext_ = maxContext_;
+    }
+}
+
+void TPpmdModel::Update1() {
+    State* s = foundState_;
+    s->Freq += 4;
+    minContext_->SummFreq += 4;
+    if (s[0].Freq > s[-1].Freq) {
+        std::swap(s[0], s[-1]);
+        foundState_ = --s;
+        if (s->Freq > kMaxFreq)
+            Rescale();
+    }
+    NextContext();
+}
+
+void TPpmdModel::Update1_0() {
+    prevSuccess_ = (2u * foundState_->Freq >= minContext_->SummFreq);
+    runLength_ += std::int32_t(prevSuccess_);
+    minContext_->SummFreq += 4;
+    if ((foundState_->Freq += 4) > kMaxFreq)
+        Rescale();
+    NextContext();
+}
+
+void TPpmdModel::UpdateBin() {
+    foundState_->Freq = std::uint8_t(foundState_->Freq + (foundState_->Freq < 196));
+    prevSuccess_ = 1;
+    runLength_ = std::int32_t(std::uint32_t(runLength_) + 1);
+    NextContext();
+}
+
+void TPpmdModel::Update2() {
+    minContext_->SummFreq += 4;
+    if ((foundState_->Freq += 4) > kMaxFreq)
+        Rescale();
+    runLength_ = initRL_;
+    UpdateModel();
+    minContext_ = maxContext_;
+}
+
+See* TPpmdModel::MakeEscFreq(unsigned numMasked, std::uint32_t* escFreq) {
+    Context* mc = minContext_;
+    if (mc->NumStats == 0xFF) {
+        *escFreq = 1;
+        return &dummySee_;
+    }
+    unsigned ns = mc->NumStats;
+    See* see = see_[ns2Indx_[ns + 2] - 3] + (mc->SummFreq > 11 * (ns + 1)) +
+               2 * (2 * ns < unsigned(Suffix(mc)->NumStats) + numMasked) + mc->Flags;
+    *escFreq = see->Mean();
+    return see;
+}
+
+std::uint16_t* TPpmdModel::BinSumm() {
+    return &binSumm_[ns2Indx_[minContext_->OneState()->Freq - 1]]
+                    [ns2BSIndx_[Suffix(minContext_)->NumStats] + prevSuccess_ + minContext_->Flags +
+                     ((runLength_ >> 26) & 0x20)];
+}
+
+// ---- range coder ----
+
+void TPpmdModel::EncNormalize(TPpmdOutput& out) {
+    for (;;) {
+        if ((low_ ^ (low_ + range_)) >= kTop) {
+            if (range_ >= kBot)
+                break;
+            range_ = (0 - low_) & (kBot - 1);
+        }
+        out.Put(std::uint8_t(low_ >> 24));
+        range_ <<= 8;
+        low_ <<= 8;
+    }
+}
+
+void TPpmdModel::Encode(std::uint32_t start, std::uint32_t size, std::uint32_t total, TPpmdOutput& out) {
+    low_ += start * (range_ /= total);
+    range_ *= size;
+    EncNormalize(out);
+}
+
+void TPpmdModel::EncoderFlush(TPpmdOutput& out) {
+    for (unsigned i = 0; i < 4; i++, low_ <<= 8)
+        out.Put(std::uint8_t(low_ >> 24));
+}
+
+void TPpmdModel::DecoderInit(TPpmdInput& in) {
+    low_ = 0;
+    range_ = 0xFFFFFFFF;
+    code_ = 0;
+    for (unsigned i = 0; i < 4; i++)
+        code_ = (code_ << 8) | in.Next();
+}
+
+void TPpmdModel::Decode(std::uint32_t start, std::uint32_t size, TPpmdInput& in) {
+    start *= range_;
+    low_ += start;
+    code_ -= start;
+    range_ *= size;
+    for (;;) {
+        if ((low_ ^ (low_ + range_)) >= kTop) {
+            if (range_ >= kBot)
+                break;
+            range_ = (0 - low_) & (kBot - 1);
+        }
+        code_ = (code_ << 8) | in.Next();
+        range_ <<= 8;
+        low_ <<= 8;
+    }
+}
+
+// ---- symbols ----
+
+void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out) {
+    std::uint8_t open[256];  // 0xFF while the symbol may still be coded, 0 once masked
+    if (minContext_->NumStats != 0) {
+        State* s = Stats(minContext_);
+        if (s->Symbol == symbol) {
+            Encode(0, s->Freq, minContext_->SummFreq, out);
+            foundState_ = s;
+            Update1_0();
+            return;
+        }
+        prevSuccess_ = 0;
+        std::uint32_t sum = s->Freq;
+        unsigned i = minContext_->NumStats;
+        do {
+            if ((++s)->Symbol == symbol) {
+                Encode(sum, s->Freq, minContext_->SummFreq, out);
+                foundState_ = s;
+                Update1();
+                return;
+            }
+            sum += s->Freq;
+        } while (--i);
+        std::memset(open, 0xFF, sizeof(open));
+        open[s->Symbol] = 0;
+        i = minContext_->NumStats;
+        do {
+            open[(--s)->Symbol] = 0;
+        } while (--i);
+        Encode(sum, minContext_->SummFreq - sum, minContext_->SummFreq, out);
+    } else {
+        std::uint16_t* prob = BinSumm();
+        State* s = minContext_->OneState();
+        if (s->Symbol == symbol) {
+            range_ = (range_ >> 14) * *prob;
+            EncNormalize(out);
+            *prob = std::uint16_t(*prob + (1 << kIntBits) - ((*prob + 32) >> 7));
+            foundState_ = s;
+            UpdateBin();
+            return;
+        }
+        low_ += *prob * (range_ >>= 14);
+        range_ *= (1u << 14) - *prob;
+        EncNormalize(out);
+        *prob = std::uint16_t(*prob - ((*prob + 32) >> 7));
+        initEsc_ = kExpEscape[*prob >> 10];
+        std::memset(open, 0xFF, sizeof(open));
+        open[s->Symbol] = 0;
+        prevSuccess_ = 0;
+    }
+    for (;;) {
+        unsigned numMasked = minContext_->NumStats;
+        do {
+            orderFall_++;
+            if (!minContext_->Suffix)
+                return;  // the end mark has escaped below order 0
+            minContext_ = Suffix(minContext_);
+        } while (minContext_->NumStats == numMasked);
+
+        std::uint32_t escFreq;
+        See* see = MakeEscFreq(numMasked, &escFreq);
+        State* s = Stats(minContext_);
+        std::uint32_t sum = 0;
+        unsigned i = minContext_->NumStats + 1;
+        do {
+            int cur = s->Symbol;
+            if (cur == symbol) {
+                std::uint32_t low = sum;
+                State* s1 = s;
+                do {
+                    sum += s->Freq & open[s->Symbol];
+                    s++;
+                } while (--i);
+                Encode(low, s1->Freq, sum + escFreq, out);
+                see->Update();
+                foundState_ = s1;
+                Update2();
+                return;
+            }
+            sum += s->Freq & open[cur];
+            open[cur] = 0;
+            s++;
+        } while (--i);
+        Encode(sum, escFreq, sum + escFreq, out);
+        see->Summ = std::uint16_t(see->Summ + sum + escFreq);
+    }
+}
+
+int TPpmdModel::DecodeSymbol(TPpmdInput& in) {
+    std::uint8_t open[256];  // 0xFF while the symbol may still be coded, 0 once masked
+    if (minContext_->NumStats != 0) {
+        State* s = Stats(minContext_);
+        std::uint32_t count = GetThreshold(minContext_->SummFreq);
+        std::uint32_t hiCnt = s->Freq;
+        if (count < hiCnt) {
+            Decode(0, s->Freq, in);
+            foundState_ = s;
+            std::uint8_t symbol = s->Symbol;
+            Update1_0();
+            return symbol;
+        }
+        prevSuccess_ = 0;
+        unsigned i = minContext_->NumStats;
+        do {
+            if ((hiCnt += (++s)->Freq) > count) {
+                Decode(hiCnt - s->Freq, s->Freq, in);
+                foundState_ = s;
+                std::uint8_t symbol = s->Symbol;
+                Update1();
+                return symbol;
+            }
+        } while (--i);
+        if (count >= minContext_->SummFreq)
+            return -2;
+        Decode(hiCnt, minContext_->SummFreq - hiCnt, in);
+        std::memset(open, 0xFF, sizeof(open));
+        open[s->Symbol] = 0;
+        i = minContext_->NumStats;
+        do {
+            open[(--s)->Symbol] = 0;
+        } while (--i);
+    } else {
+        std::uint16_t* prob = BinSumm();
+        if (code_ / (range_ >>= 14) < *prob) {
+            Decode(0, *prob, in);
+            *prob = std::uint16_t(*prob + (1 << kIntBits) - ((*prob + 32) >> 7));
+            foundState_ = minContext_->OneState();
+            std::uint8_t symbol = foundState_->Symbol;
+            UpdateBin();
+            return symbol;
+        }
+        Decode(*prob, (1u << 14) - *prob, in);
+        *prob = std::uint16_t(*prob - ((*prob + 32) >> 7));
+        initEsc_ = kExpEscape[*prob >> 10];
+        std::memset(open, 0xFF, sizeof(open));
+        open[minContext_->OneState()->Symbol] = 0;
+        prevSuccess_ = 0;
+    }
+    for (;;) {
+        State* ps[256];
+        unsigned numMasked = minContext_->NumStats;
+        do {
+            orderFall_++;
+            if (!minContext_->Suffix)
+                return -1;
+            minContext_ = Suffix(minContext_);
+        } while (minContext_->NumStats == numMasked);
+
+        std::uint32_t hiCnt = 0;
+        State* s = Stats(minContext_);
+        unsigned n = 0;
+        unsigned num = minContext_->NumStats - numMasked;
+        for (unsigned k = 0; k <= minContext_->NumStats && n != num; k++, s++) {
+            std::uint8_t m = open[s->Symbol];
+            hiCnt += s->Freq & m;
+            ps[n] = s;
+            n += m & 1;
+        }
+        if (n != num)
+            return -2;  // cannot happen in a sound model
+
+        std::uint32_t freqSum;
+        See* see = MakeEscFreq(numMasked, &freqSum);
+        freqSum += hiCnt;
+        std::uint32_t count = GetThreshold(freqSum);
+        if (count < hiCnt) {
+            State** pps = ps;
+            for (hiCnt = 0; (hiCnt += (*pps)->Freq) <= count; pps++) {
+            }
+            s = *pps;
+            Decode(hiCnt - s->Freq, s->Freq, in);
+            see->Update();
+            foundState_ = s;
+            std::uint8_t symbol = s->Symbol;
+            Update2();
+            return symbol;
+        }
+        if (count >= freqSum)
+            return -2;
+        Decode(hiCnt, freqSum - hiCnt, in);
+        see->Summ = std::uint16_t(see->Summ + freqSum);
+        while (n != 0)
+            open[ps[--n]->Symbol] = 0;
+    }
+}
+
+// ---- parameter word ----
+
+std::uint16_t TPpmdParams::Word() const {
+    return std::uint16_t(((Order - 1) & 0xF) | (((MemoryMB - 1) & 0xFF) << 4) | ((Restoration & 0xF) << 12));
+}
+
+TPpmdParams TPpmdParams::FromWord(std::uint16_t word) {
+    TPpmdParams p;
+    p.Order = (word & 0xF) + 1u;
+    p.MemoryMB = ((word >> 4) & 0xFF) + 1u;
+    p.Restoration = word >> 12;
+    return p;
+}
+
+bool TPpmdParams::Supported() const {
+    // Order 1 would continue a model left from an earlier run, which a coder cannot share with
+    // other programs; restoration methods above 1 are not written by any ZIP tool.
+    return Order >= 2 && Order <= kMaxOrder && MemoryMB >= 1 && MemoryMB <= 256 && Restoration <= 1;
+}
+
+// ---- codec ----
+
+TPpmdCodec::TPpmdCodec() = default;
+TPpmdCodec::~TPpmdCodec() = default;
+
+int TPpmdCodec::PrepareModel(const TPpmdParams& params) {
+    if (!params.Supported())
+        return kPpmdErrUnsupported;
+    std::uint32_t size = std::uint32_t(params.MemoryMB) << 20;
+    if (!model_ || model_->Size() != size) {
+        model_.reset();
+        auto* m = new (std::nothrow) TPpmdModel(size);
+        if (!m)
+            return kPpmdErrNoMemory;
+        model_.reset(m);
+        if (!model_->Allocated()) {
+            model_.reset();
+            return kPpmdErrNoMemory;
+        }
+    }
+    model_->Init(params.Order, params.Restoration);
+    return kPpmdOk;
+}
+
+namespace {
+bool Canceled(const TPpmdCallbacks& io) { return io.Cancel && *io.Cancel; }
+}  // namespace
+
+int TPpmdCodec::PPMdCompress(const TPpmdCallbacks& io, std::uint64_t sizeHint, const TPpmdParams& params,
+                             std::uint64_t* bytesIn) {
+    if (bytesIn)
+        *bytesIn = 0;
+    if (int rc = PrepareModel(params))
+        return rc;
+    auto out = std::make_unique<TPpmdOutput>();
+    auto in = std::make_unique<std::uint8_t[]>(kBufSize);
+    out->io = &io;
+    std::uint16_t word = params.Word();
+    out->Put(std::uint8_t(word & 0xFF));
+    out->Put(std::uint8_t(word >> 8));
+
+    TPpmdModel& m = *model_;
+    m.EncoderInit();
+    std::uint64_t done = 0;
+    for (;;) {
+        if (Canceled(io))
+            return kPpmdErrCanceled;
+        std::int64_t got = io.Read(in.get(), kBufSize);
+        if (got < 0)
+            return kPpmdErrRead;
+        if (got == 0)
+            break;
+        for (std::int64_t i = 0; i < got; i++) {
+            m.EncodeSymbol(in[std::size_t(i)], *out);
+            if (Canceled(io))
+                return kPpmdErrCanceled;
+        }
+        if (out->writeError)
+            return kPpmdErrWrite;
+        done += std::uint64_t(got);
+        if (io.Progress)
+            io.Progress(done, std::max(done, sizeHint));
+    }
+    m.EncodeSymbol(-1, *out);
+    m.EncoderFlush(*out);
+    out->Flush();
+    if (out->writeError)
+        return kPpmdErrWrite;
+    if (bytesIn)
+        *bytesIn = done;
+    return kPpmdOk;
+}
+
+int TPpmdCodec::PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t packedSize, std::uint64_t unpackedSize,
+                               std::uint64_t* bytesOut) {
+    if (bytesOut)
+        *bytesOut = 0;
+    auto in = std::make_unique<TPpmdInput>();
+    in->io = &io;
+    in->left = packedSize;
+    std::uint8_t lo = in->Next();
+    std::uint8_t hi = in->Next();
+    if (in->readError)
+        return kPpmdErrRead;
+    if (in->overrun)
+        return kPpmdErrBadData;
+    if (int rc = PrepareModel(TPpmdParams::FromWord(std::uint16_t(lo | (hi << 8)))))
+        return rc;
+
+    auto out = std::make_unique<TPpmdOutput>();
+    out->io = &io;
+    TPpmdModel& m = *model_;
+    m.DecoderInit(*in);
+    std::uint64_t done = 0;
+    int rc = kPpmdOk;
+    while (done != unpackedSize) {
+        if (Canceled(io)) {
+            rc = kPpmdErrCanceled;
+            break;
+        }
+        int sym = m.DecodeSymbol(*in);
+        if (in->readError) {
+            rc = kPpmdErrRead;
+            break;
+        }
+        if (sym < 0 || in->overrun || m.StackOverflow()) {
+            // An end mark is fine only when no size was given.
+            if (!(sym == -1 && unpackedSize == kPpmdUnknownSize && !in->overrun))
+                rc = kPpmdErrBadData;
+            break;
+        }
+        out->Put(std::uint8_t(sym));
+        done++;
+        if (out->len == 0) {
+            if (out->writeError) {
+                rc = kPpmdErrWrite;
+                break;
+            }
+            if (io.Progress)
+                io.Progress(done, unpackedSize == kPpmdUnknownSize ? done : unpackedSize);
+        }
+    }
+    out->Flush();
+    if (rc == kPpmdOk && out->writeError)
+        rc = kPpmdErrWrite;
+    if (rc == kPpmdOk && io.Progress)
+        io.Progress(done, done);
+    if (bytesOut)
+        *bytesOut = done;
+    return rc;
+}

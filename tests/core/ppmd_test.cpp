@@ -1,0 +1,448 @@
+// PPMd method 98: data from 7-Zip must decode with our coder and ours must pass 7-Zip and
+// libarchive. Archives are made at test time; the ZIP records are read and written minimally here.
+#include "core/plxPPMDi1.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+struct TRun {
+    int rc = -1;
+    Bytes out;
+};
+
+TPpmdCallbacks MemoryIo(const Bytes& in, std::size_t& pos, Bytes& out) {
+    TPpmdCallbacks io;
+    io.Read = [&in, &pos](std::uint8_t* buf, std::size_t n) -> std::int64_t {
+        std::size_t k = std::min(n, in.size() - pos);
+        if (k != 0)
+            std::memcpy(buf, in.data() + pos, k);
+        pos += k;
+        return std::int64_t(k);
+    };
+    io.Write = [&out](const std::uint8_t* buf, std::size_t n) {
+        out.insert(out.end(), buf, buf + n);
+        return true;
+    };
+    return io;
+}
+
+TRun Encode(TPpmdCodec& codec, const Bytes& data, const TPpmdParams& params = {}) {
+    TRun r;
+    std::size_t pos = 0;
+    r.rc = codec.PPMdCompress(MemoryIo(data, pos, r.out), data.size(), params);
+    return r;
+}
+
+TRun Decode(TPpmdCodec& codec, const Bytes& packed, std::uint64_t unpacked) {
+    TRun r;
+    std::size_t pos = 0;
+    r.rc = codec.PPMdDecompress(MemoryIo(packed, pos, r.out), packed.size(), unpacked);
+    return r;
+}
+
+// Test data: English-like text, structured binary records, and a mix large enough to fill a
+// 1 MB model many times over.
+Bytes TextData(std::size_t size, unsigned seed) {
+    static const char* words[] = {"archive", "the", "of", "backup", "entry", "restore", "data", "and",
+                                  "folder", "volume", "a", "compressed", "to", "file", "in", "header"};
+    std::mt19937 rng(seed);
+    Bytes out;
+    while (out.size() < size) {
+        const char* w = words[rng() % 16];
+        out.insert(out.end(), w, w + std::strlen(w));
+        out.push_back(rng() % 11 == 0 ? '\n' : ' ');
+    }
+    out.resize(size);
+    return out;
+}
+
+Bytes BinaryData(std::size_t size, unsigned seed) {
+    std::mt19937 rng(seed);
+    Bytes out;
+    std::uint32_t counter = 0;
+    while (out.size() < size) {
+        counter += rng() % 7;
+        for (int i = 0; i < 4; i++)
+            out.push_back(std::uint8_t(counter >> (8 * i)));
+        out.push_back(std::uint8_t(rng() % 4));
+        out.push_back(0);
+        out.push_back(std::uint8_t(rng()));
+    }
+    out.resize(size);
+    return out;
+}
+
+Bytes RandomData(std::size_t size, unsigned seed) {
+    std::mt19937 rng(seed);
+    Bytes out(size);
+    for (auto& b : out)
+        b = std::uint8_t(rng());
+    return out;
+}
+
+Bytes MixedData() {
+    Bytes out = TextData(1500000, 1);
+    Bytes bin = BinaryData(1200000, 2);
+    Bytes rnd = RandomData(600000, 3);
+    Bytes text2 = TextData(900000, 4);
+    for (const Bytes* part : {&bin, &rnd, &text2})
+        out.insert(out.end(), part->begin(), part->end());
+    return out;
+}
+
+std::uint32_t Crc32(const Bytes& b) {
+    return std::uint32_t(crc32(crc32(0, nullptr, 0), b.data(), uInt(b.size())));
+}
+
+std::uint32_t Le(const Bytes& b, std::size_t at, int n) {
+    std::uint32_t v = 0;
+    for (int i = n - 1; i >= 0; i--)
+        v = (v << 8) | b.at(at + std::size_t(i));
+    return v;
+}
+
+void PutLe(Bytes& b, std::uint32_t v, int n) {
+    for (int i = 0; i < n; i++)
+        b.push_back(std::uint8_t(v >> (8 * i)));
+}
+
+struct TMember {
+    unsigned method = 0;
+    std::uint32_t crc = 0, unpacked = 0;
+    Bytes raw;
+};
+
+// The first member of a small single-volume archive, taken from the central directory.
+TMember FirstMember(const Bytes& zip) {
+    TMember m;
+    std::size_t eocd = zip.size() - 22;
+    while (eocd > 0 && Le(zip, eocd, 4) != 0x06054b50)
+        eocd--;
+    std::size_t cd = Le(zip, eocd + 16, 4);
+    EXPECT_EQ(Le(zip, cd, 4), 0x02014b50u);
+    m.method = Le(zip, cd + 10, 2);
+    m.crc = Le(zip, cd + 16, 4);
+    std::uint32_t packed = Le(zip, cd + 20, 4);
+    m.unpacked = Le(zip, cd + 24, 4);
+    std::size_t local = Le(zip, cd + 42, 4);
+    std::size_t data = local + 30 + Le(zip, local + 26, 2) + Le(zip, local + 28, 2);
+    m.raw.assign(zip.begin() + std::ptrdiff_t(data), zip.begin() + std::ptrdiff_t(data + packed));
+    return m;
+}
+
+// One stored-structure member with method 98 and its central directory.
+Bytes MakeZip(const std::string& name, const Bytes& data, const Bytes& packed) {
+    Bytes zip, fixed;
+    PutLe(fixed, 63, 2);  // version needed
+    PutLe(fixed, 0, 2);   // flags
+    PutLe(fixed, 98, 2);
+    PutLe(fixed, 0, 2);       // time
+    PutLe(fixed, 0x5A21, 2);  // date
+    PutLe(fixed, Crc32(data), 4);
+    PutLe(fixed, std::uint32_t(packed.size()), 4);
+    PutLe(fixed, std::uint32_t(data.size()), 4);
+    PutLe(fixed, std::uint32_t(name.size()), 2);
+    PutLe(fixed, 0, 2);  // extra length
+    PutLe(zip, 0x04034b50, 4);
+    zip.insert(zip.end(), fixed.begin(), fixed.end());
+    zip.insert(zip.end(), name.begin(), name.end());
+    zip.insert(zip.end(), packed.begin(), packed.end());
+    std::size_t cd = zip.size();
+    PutLe(zip, 0x02014b50, 4);
+    PutLe(zip, 63, 2);  // version made by
+    zip.insert(zip.end(), fixed.begin(), fixed.end());
+    PutLe(zip, 0, 2);  // comment length
+    PutLe(zip, 0, 2);  // disk
+    PutLe(zip, 0, 2);  // internal attributes
+    PutLe(zip, 0, 4);  // external attributes
+    PutLe(zip, 0, 4);  // local header offset
+    zip.insert(zip.end(), name.begin(), name.end());
+    std::size_t cdSize = zip.size() - cd;
+    PutLe(zip, 0x06054b50, 4);
+    PutLe(zip, 0, 4);
+    PutLe(zip, 1, 2);
+    PutLe(zip, 1, 2);
+    PutLe(zip, std::uint32_t(cdSize), 4);
+    PutLe(zip, std::uint32_t(cd), 4);
+    PutLe(zip, 0, 2);
+    return zip;
+}
+
+Bytes ReadFile(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const fs::path& p, const Bytes& b) {
+    std::ofstream f(p, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+bool HaveTool(const char* tool) {
+    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+int RunQuiet(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
+
+class PpmdTools : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!HaveTool("7zz"))
+            GTEST_SKIP() << "7zz not installed";
+        dir_ = fs::temp_directory_path() / ("ppmd_test_" + std::to_string(::getpid()));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        if (!dir_.empty())
+            fs::remove_all(dir_);
+    }
+    fs::path dir_;
+};
+
+}  // namespace
+
+TEST(PpmdParams, WordLayout) {
+    EXPECT_EQ(TPpmdParams{}.Word(), kPpmdWriterWord);
+    TPpmdParams p = TPpmdParams::FromWord(0x1013);
+    EXPECT_EQ(p.Order, 4u);
+    EXPECT_EQ(p.MemoryMB, 2u);
+    EXPECT_EQ(p.Restoration, 1u);
+    EXPECT_TRUE(p.Supported());
+    EXPECT_EQ(TPpmdParams::FromWord(0xFFF1).MemoryMB, 256u);
+    EXPECT_EQ(TPpmdParams::FromWord(0xFFF1).Restoration, 15u);
+
+    // Order 1 and restoration methods 2 and up are refused before anything is written.
+    TPpmdCodec codec;
+    for (std::uint16_t word : {0x03F0, 0x23FF, 0xF3FF}) {
+        Bytes packed = {std::uint8_t(word), std::uint8_t(word >> 8), 0, 0, 0, 0};
+        TRun d = Decode(codec, packed, 10);
+        EXPECT_EQ(d.rc, kPpmdErrUnsupported) << std::hex << word;
+        EXPECT_TRUE(d.out.empty());
+        TRun e = Encode(codec, Bytes(10, 'x'), TPpmdParams::FromWord(word));
+        EXPECT_EQ(e.rc, kPpmdErrUnsupported);
+        EXPECT_TRUE(e.out.empty());
+    }
+}
+
+TEST(PpmdCodec, RoundTripsAcrossParameters) {
+    TPpmdCodec codec;  // one coder for all runs: the model must start clean every time
+    Bytes small = TextData(20000, 7);
+    Bytes allBytes;
+    for (int r = 0; r < 3; r++)
+        for (int i = 0; i < 256; i++)
+            allBytes.push_back(std::uint8_t(i));
+    Bytes runs(300000, 'a');  // long binary-context runs
+    runs.insert(runs.end(), 5000, 'b');
+    Bytes mixed = MixedData();
+    const Bytes* inputs[] = {&small, &allBytes, &runs};
+
+    for (std::uint16_t word : {0x03FF, 0x0001, 0x0007, 0x1001, 0x100F, 0x00F5}) {
+        for (const Bytes* in : inputs) {
+            TRun e = Encode(codec, *in, TPpmdParams::FromWord(word));
+            ASSERT_EQ(e.rc, kPpmdOk);
+            ASSERT_GE(e.out.size(), 6u);
+            EXPECT_EQ(e.out[0] | (e.out[1] << 8), word);
+            TRun d = Decode(codec, e.out, in->size());
+            ASSERT_EQ(d.rc, kPpmdOk) << std::hex << word;
+            EXPECT_TRUE(d.out == *in) << std::hex << word;
+        }
+    }
+    // A 1 MB model over 4 MB of mixed data restarts or is cut down many times.
+    for (std::uint16_t word : {0x0007, 0x100F}) {
+        TRun e = Encode(codec, mixed, TPpmdParams::FromWord(word));
+        ASSERT_EQ(e.rc, kPpmdOk);
+        TRun d = Decode(codec, e.out, mixed.size());
+        ASSERT_EQ(d.rc, kPpmdOk);
+        EXPECT_TRUE(d.out == mixed);
+    }
+    // Empty input still carries the end mark; without a size the decoder stops there.
+    TRun e = Encode(codec, {});
+    ASSERT_EQ(e.rc, kPpmdOk);
+    EXPECT_EQ(e.out[0], 0xFF);
+    EXPECT_EQ(e.out[1], 0x03);
+    TRun d = Decode(codec, e.out, TPpmdCodec::kPpmdUnknownSize);
+    EXPECT_EQ(d.rc, kPpmdOk);
+    EXPECT_TRUE(d.out.empty());
+    e = Encode(codec, small);
+    d = Decode(codec, e.out, TPpmdCodec::kPpmdUnknownSize);
+    EXPECT_EQ(d.rc, kPpmdOk);
+    EXPECT_TRUE(d.out == small);
+}
+
+TEST(PpmdCodec, DamagedDataEndsWithAnError) {
+    TPpmdCodec codec;
+    Bytes data = TextData(200000, 9);
+    TRun e = Encode(codec, data, TPpmdParams::FromWord(0x0075));
+    ASSERT_EQ(e.rc, kPpmdOk);
+
+    // Truncated: an error, never a short success. (The last bytes of the range coder's flush are
+    // not needed to reach the declared size, so cuts stop short of them.)
+    for (std::size_t cut : {std::size_t(0), std::size_t(1), std::size_t(2), std::size_t(5), e.out.size() / 2,
+                            e.out.size() - 5}) {
+        Bytes part(e.out.begin(), e.out.begin() + std::ptrdiff_t(cut));
+        TRun d = Decode(codec, part, data.size());
+        EXPECT_NE(d.rc, kPpmdOk) << "cut at " << cut;
+        EXPECT_LT(d.out.size(), data.size());
+    }
+    // The declared size bounds the output; a size beyond the end mark is damage.
+    TRun shorter = Decode(codec, e.out, 1000);
+    EXPECT_EQ(shorter.rc, kPpmdOk);
+    EXPECT_EQ(shorter.out.size(), 1000u);
+    TRun longer = Decode(codec, e.out, data.size() + 1);
+    EXPECT_EQ(longer.rc, kPpmdErrBadData);
+    EXPECT_TRUE(longer.out == data);
+
+    // Flipped bytes: an error or wrong bytes, bounded by the size, never a crash.
+    std::mt19937 rng(5);
+    int failures = 0;
+    for (int round = 0; round < 40; round++) {
+        Bytes bad = e.out;
+        for (int k = 0; k < 3; k++)
+            bad[2 + rng() % (bad.size() - 2)] ^= std::uint8_t(1 + rng() % 255);
+        TRun d = Decode(codec, bad, data.size());
+        EXPECT_LE(d.out.size(), data.size());
+        failures += (d.rc != kPpmdOk || d.out != data);
+    }
+    EXPECT_EQ(failures, 40);
+}
+
+TEST(PpmdCodec, CallbackFailuresAndCancel) {
+    TPpmdCodec codec;
+    Bytes data = TextData(300000, 11);
+    TRun e = Encode(codec, data);
+    ASSERT_EQ(e.rc, kPpmdOk);
+
+    // Cancel set from the progress report stops decoding at once.
+    volatile bool cancel = false;
+    std::size_t pos = 0;
+    Bytes out;
+    TPpmdCallbacks io = MemoryIo(e.out, pos, out);
+    io.Cancel = &cancel;
+    std::uint64_t lastDone = 0;
+    io.Progress = [&](std::uint64_t done, std::uint64_t total) {
+        EXPECT_EQ(total, data.size());
+        lastDone = done;
+        cancel = true;
+    };
+    EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), kPpmdErrCanceled);
+    EXPECT_EQ(lastDone, 32768u);
+    EXPECT_LE(out.size(), 32768u + 1);
+
+    // And coding, from the reader.
+    cancel = false;
+    pos = 0;
+    out.clear();
+    TPpmdCallbacks enc = MemoryIo(data, pos, out);
+    enc.Cancel = &cancel;
+    auto read = enc.Read;
+    enc.Read = [&](std::uint8_t* buf, std::size_t n) {
+        cancel = pos > 0;
+        return read(buf, n);
+    };
+    EXPECT_EQ(codec.PPMdCompress(enc, data.size()), kPpmdErrCanceled);
+
+    // A failing reader or writer is reported as such.
+    pos = 0;
+    io = MemoryIo(e.out, pos, out);
+    io.Read = [](std::uint8_t*, std::size_t) -> std::int64_t { return -1; };
+    EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), kPpmdErrRead);
+    pos = 0;
+    io = MemoryIo(e.out, pos, out);
+    io.Write = [](const std::uint8_t*, std::size_t) { return false; };
+    EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), kPpmdErrWrite);
+    pos = 0;
+    io = MemoryIo(data, pos, out);
+    io.Write = [](const std::uint8_t*, std::size_t) { return false; };
+    EXPECT_EQ(codec.PPMdCompress(io, data.size()), kPpmdErrWrite);
+
+    // A reader that hands out a few bytes at a time (volume ends) is fine.
+    pos = 0;
+    out.clear();
+    io = MemoryIo(e.out, pos, out);
+    auto whole = io.Read;
+    io.Read = [&](std::uint8_t* buf, std::size_t n) { return whole(buf, std::min<std::size_t>(n, 1000)); };
+    EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), kPpmdOk);
+    EXPECT_TRUE(out == data);
+}
+
+TEST_F(PpmdTools, ToolArchivesDecodeAndMatchOurCoder) {
+    struct TCase {
+        const char* options;
+        const Bytes* data;
+    };
+    Bytes text = TextData(400000, 21);
+    Bytes binary = BinaryData(500000, 22);
+    Bytes mixed = MixedData();
+    const TCase cases[] = {
+        {"-mm=PPMd:o=2:mem=1m", &text},     {"-mm=PPMd:o=6:mem=16m", &binary},
+        {"-mm=PPMd:o=16:mem=256m", &text},  {"-mm=PPMd:o=10:mem=1m", &mixed},
+        {"-mm=PPMd:o=16:mem=2m", &mixed},   {"-mx5 -mm=PPMd", &mixed},
+        {"-mx9 -mm=PPMd", &binary},         {"-mx9 -mm=PPMd:o=8:mem=1m", &mixed},
+        {"-mx9 -mm=PPMd:o=3:mem=1m", &mixed},
+    };
+    TPpmdCodec codec;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.options);
+        fs::path src = dir_ / "data.bin", zip = dir_ / "x.zip";
+        fs::remove(zip);
+        WriteFile(src, *c.data);
+        ASSERT_EQ(RunQuiet("cd '" + dir_.string() + "' && 7zz a -tzip " + c.options + " x.zip data.bin"), 0);
+        TMember m = FirstMember(ReadFile(zip));
+        ASSERT_EQ(m.method, 98u);
+        ASSERT_EQ(m.unpacked, c.data->size());
+        TRun d = Decode(codec, m.raw, m.unpacked);
+        ASSERT_EQ(d.rc, kPpmdOk);
+        EXPECT_EQ(Crc32(d.out), m.crc);
+        EXPECT_TRUE(d.out == *c.data);
+        // Same parameters, same model: our coder must write the very same bytes.
+        TRun e = Encode(codec, *c.data, TPpmdParams::FromWord(std::uint16_t(m.raw[0] | (m.raw[1] << 8))));
+        ASSERT_EQ(e.rc, kPpmdOk);
+        EXPECT_TRUE(e.out == m.raw);
+    }
+}
+
+TEST_F(PpmdTools, OurArchivesPassTheTools) {
+    Bytes text = TextData(300000, 31);
+    Bytes mixed = MixedData();
+    struct TCase {
+        std::uint16_t word;
+        const Bytes* data;
+    };
+    const TCase cases[] = {{kPpmdWriterWord, &text}, {kPpmdWriterWord, &mixed},
+                           {0x0001, &mixed},         {0x1007, &mixed}};
+    const bool bsdtar = HaveTool("bsdtar");
+    TPpmdCodec codec;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.word);
+        TRun e = Encode(codec, *c.data, TPpmdParams::FromWord(c.word));
+        ASSERT_EQ(e.rc, kPpmdOk);
+        fs::path zip = dir_ / "ours.zip", out = dir_ / "out.bin";
+        WriteFile(zip, MakeZip("data.bin", *c.data, e.out));
+        EXPECT_EQ(RunQuiet("7zz t '" + zip.string() + "'"), 0);
+        fs::remove(out);
+        ASSERT_EQ(std::system(("7zz x -so '" + zip.string() + "' > '" + out.string() + "' 2>/dev/null").c_str()), 0);
+        EXPECT_TRUE(ReadFile(out) == *c.data);
+        if (bsdtar) {
+            fs::remove(out);
+            ASSERT_EQ(std::system(("bsdtar -xOf '" + zip.string() + "' > '" + out.string() + "'").c_str()), 0);
+            EXPECT_TRUE(ReadFile(out) == *c.data);
+        }
+    }
+}
