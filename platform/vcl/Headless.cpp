@@ -1,0 +1,293 @@
+#include "platform/vcl/Headless.h"
+
+#include "platform/vcl/Forms.h"
+#include "platform/vcl/Menus.h"
+#include "platform/vcl/StdCtrls.h"
+#include "platform/win/Messages.h"
+#include "platform/win/Utf8.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+
+namespace vcl {
+
+namespace {
+bool IsNumber(const std::string& s)
+{
+    return !s.empty() && s.size() < 9 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool IsCancel(const std::string& s) { return win::SameText(s, "Cancel") || win::SameText(s, "Esc"); }
+
+std::string Escape(const std::string& s)
+{
+    std::string out;
+    for (char c : s) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+std::vector<TButton*> Buttons(TForm& form)
+{
+    std::vector<TButton*> out;
+    for (TControl* c : form.AllControls())
+        if (auto* b = dynamic_cast<TButton*>(c); b && b->Showing() && b->EnabledWithParents())
+            out.push_back(b);
+    return out;
+}
+
+void Press(TButton* b)
+{
+    if (b->CanFocus())
+        b->SetFocus();
+    b->Click();
+}
+}  // namespace
+
+THeadlessWidgetSet::THeadlessWidgetSet()
+{
+    if (const char* path = std::getenv("TORVO_RESPONSES")) {
+        std::ifstream in(path);
+        std::string line;
+        while (std::getline(in, line)) {
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            answers_.push_back(line);
+        }
+    }
+    if (const char* path = std::getenv("TORVO_TRANSCRIPT"))
+        transcriptPath_ = path;
+}
+
+THeadlessWidgetSet* HeadlessWidgetSet() { return dynamic_cast<THeadlessWidgetSet*>(&WidgetSet()); }
+
+void THeadlessWidgetSet::SetAnswers(const std::vector<std::string>& answers)
+{
+    responder_ = nullptr;
+    answers_.assign(answers.begin(), answers.end());
+}
+
+std::optional<std::string> THeadlessWidgetSet::Ask(const TShown& shown)
+{
+    if (responder_)
+        return responder_(shown);
+    if (answers_.empty())
+        return std::nullopt;
+    std::string answer = answers_.front();
+    answers_.pop_front();
+    return answer;
+}
+
+void THeadlessWidgetSet::Record(const TShown& shown, const std::string& answer)
+{
+    transcript_.push_back({shown.Kind, shown.Caption, shown.Text, answer});
+    if (transcriptPath_.empty())
+        return;
+    std::ofstream out(transcriptPath_, std::ios::app);
+    out << Escape(shown.Kind) << '\t' << Escape(shown.Caption) << '\t' << Escape(shown.Text) << '\t'
+        << Escape(answer) << '\n';
+}
+
+void THeadlessWidgetSet::ProcessEvents(bool wait)
+{
+    DispatchWindowMessages();
+    if (wait) {
+        WaitMessageFor(50);
+        DispatchWindowMessages();
+    }
+}
+
+std::string THeadlessWidgetSet::FormText(TForm& form)
+{
+    std::string out;
+    for (TControl* c : form.AllControls()) {
+        if (!c->Showing())
+            continue;
+        std::string text = c->ShownText();
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        if (!text.empty())
+            out += (out.empty() ? "" : "\n") + text;
+    }
+    return out;
+}
+
+void THeadlessWidgetSet::ModalStep(TForm& form)
+{
+    DispatchWindowMessages();
+    if (form.ModalResult != mrNone)
+        return;
+    TShown shown{"Form", form.Caption, FormText(form), &form};
+    std::optional<std::string> answer = Ask(shown);
+    if (!answer) {
+        if (responder_) {  // the test answers later; keep the loop alive meanwhile
+            WaitMessageFor(10);
+            return;
+        }
+        Record(shown, "Cancel (no answer)");
+        form.ModalResult = mrCancel;
+        return;
+    }
+    bool matched = true;
+    SafeCall([&] { matched = ApplyFormAnswer(form, *answer); });
+    Record(shown, matched ? *answer : *answer + " (no such control; Cancel)");
+    if (!matched && form.ModalResult == mrNone)
+        form.ModalResult = mrCancel;
+}
+
+bool THeadlessWidgetSet::ApplyFormAnswer(TForm& form, const std::string& answer)
+{
+    if (win::SameText(answer, "Esc")) {
+        form.PressKey(VK_ESCAPE);
+        if (form.IsModal() && form.ModalResult == mrNone)
+            form.ModalResult = mrCancel;
+        return true;
+    }
+    std::vector<TButton*> buttons = Buttons(form);
+    if (IsNumber(answer)) {
+        size_t index = size_t(std::stoi(answer));
+        if (index >= buttons.size())
+            return false;
+        Press(buttons[index]);
+        return true;
+    }
+    if (TModalResult result = ModalResultFromName(answer)) {
+        for (TButton* b : buttons)
+            if (b->ModalResult == result) {
+                Press(b);
+                return true;
+            }
+    }
+    for (TControl* c : form.AllControls()) {
+        if (!c->Showing() || !c->EnabledWithParents() || !win::SameText(StripHotkey(c->Caption), answer))
+            continue;
+        if (auto* b = dynamic_cast<TButton*>(c)) {
+            Press(b);
+            return true;
+        }
+        if (auto* box = dynamic_cast<TCheckBox*>(c)) {
+            box->Toggle();
+            return true;
+        }
+    }
+    if (TModalResult result = ModalResultFromName(answer)) {
+        form.ModalResult = result;
+        return true;
+    }
+    return false;
+}
+
+TModalResult THeadlessWidgetSet::MessageBox(const TMessageBoxParams& p)
+{
+    TShown shown{"MessageBox", p.Caption, p.Text, nullptr};
+    TModalResult fallback = p.Buttons.empty() ? mrOk : p.Buttons[size_t(std::clamp(p.DefaultButton, 0, int(p.Buttons.size()) - 1))];
+    std::optional<std::string> answer = Ask(shown);
+    if (!answer) {
+        Record(shown, ModalResultName(fallback) + " (no answer)");
+        return fallback;
+    }
+    auto has = [&](TModalResult r) { return std::find(p.Buttons.begin(), p.Buttons.end(), r) != p.Buttons.end(); };
+    TModalResult result = mrNone;
+    if (win::SameText(*answer, "Esc"))
+        result = has(mrCancel) ? mrCancel : p.Buttons.size() == 1 ? p.Buttons[0] : mrNone;
+    else if (IsNumber(*answer) && size_t(std::stoi(*answer)) < p.Buttons.size())
+        result = p.Buttons[size_t(std::stoi(*answer))];
+    else if (TModalResult r = ModalResultFromName(*answer); r && has(r))
+        result = r;
+    if (result == mrNone) {
+        Record(shown, *answer + " (no such button; " + ModalResultName(fallback) + ")");
+        return fallback;
+    }
+    Record(shown, *answer);
+    return result;
+}
+
+bool THeadlessWidgetSet::FileDialog(TFileDialogParams& p)
+{
+    TShown shown{p.Save ? "SaveDialog" : "OpenDialog", p.Title.empty() ? (p.Save ? "Save As" : "Open") : p.Title,
+                 "Filter: " + p.Filter + "\nFolder: " + p.InitialDir + "\nFile: " + p.FileName, nullptr};
+    std::optional<std::string> answer = Ask(shown);
+    if (!answer || answer->empty() || IsCancel(*answer)) {
+        Record(shown, answer ? *answer : "Cancel (no answer)");
+        return false;
+    }
+    Record(shown, *answer);
+    p.Files.clear();
+    size_t start = 0;
+    for (;;) {
+        size_t bar = answer->find('|', start);
+        std::string name = answer->substr(start, bar == std::string::npos ? std::string::npos : bar - start);
+        if (!name.empty())
+            p.Files.push_back(name);
+        if (bar == std::string::npos || !p.MultiSelect)
+            break;
+        start = bar + 1;
+    }
+    return !p.Files.empty();
+}
+
+bool THeadlessWidgetSet::SelectDirectory(const std::string& caption, std::string& directory)
+{
+    TShown shown{"FolderDialog", caption, directory, nullptr};
+    std::optional<std::string> answer = Ask(shown);
+    if (!answer || IsCancel(*answer)) {
+        Record(shown, answer ? *answer : "Cancel (no answer)");
+        return false;
+    }
+    Record(shown, *answer);
+    if (!win::SameText(*answer, "OK"))
+        directory = *answer;
+    return true;
+}
+
+bool THeadlessWidgetSet::InputQuery(const std::string& caption, const std::string& prompt, std::string& value)
+{
+    TShown shown{"InputBox", caption, prompt + "\n" + value, nullptr};
+    std::optional<std::string> answer = Ask(shown);
+    if (!answer || IsCancel(*answer)) {
+        Record(shown, answer ? *answer : "Cancel (no answer)");
+        return false;
+    }
+    Record(shown, *answer);
+    if (!win::SameText(*answer, "OK"))
+        value = *answer;
+    return true;
+}
+
+void THeadlessWidgetSet::Popup(TPopupMenu& menu, int, int)
+{
+    std::vector<TMenuItem*> items;
+    std::string text;
+    for (int i = 0; i < menu.Items()->Count(); ++i) {
+        TMenuItem* item = menu.Items()->Items(i);
+        if (!item->Visible || item->IsLine())
+            continue;
+        items.push_back(item);
+        text += (text.empty() ? "" : "\n") + StripHotkey(item->Caption);
+    }
+    TShown shown{"PopupMenu", menu.Name, text, nullptr};
+    std::optional<std::string> answer = Ask(shown);
+    if (!answer || IsCancel(*answer)) {
+        Record(shown, answer ? *answer : "Cancel (no answer)");
+        return;
+    }
+    Record(shown, *answer);
+    TMenuItem* chosen = nullptr;
+    if (IsNumber(*answer) && size_t(std::stoi(*answer)) < items.size())
+        chosen = items[size_t(std::stoi(*answer))];
+    for (TMenuItem* item : items)
+        if (!chosen && win::SameText(StripHotkey(item->Caption), *answer))
+            chosen = item;
+    if (chosen)
+        SafeCall([&] { chosen->Click(); });
+}
+
+}  // namespace vcl

@@ -1,0 +1,65 @@
+// The widget set without a display. Modal forms, message boxes and dialogs are answered by a
+// responder: one installed in-process by a test, or the scripted answers of the file named by
+// TORVO_RESPONSES. Everything shown is recorded, and appended to the file named by TORVO_TRANSCRIPT.
+#pragma once
+
+#include "platform/vcl/WidgetSet.h"
+
+#include <deque>
+#include <optional>
+
+namespace vcl {
+
+// What is being shown. Kind: "MessageBox", "Form", "OpenDialog", "SaveDialog", "FolderDialog",
+// "InputBox", "PopupMenu".
+struct TShown {
+    std::string Kind, Caption, Text;
+    TForm* Form = nullptr;  // for "Form": the form, which a responder may also operate
+};
+
+// Answers: a result name ("OK", "Cancel", "Yes", "No", ...), "Esc", an item's index or caption
+// (forms and menus), file names separated by "|" (file dialogs), a folder, or an input text.
+// An in-process responder may return nothing for a form to let the modal loop run meanwhile.
+using TResponder = std::function<std::optional<std::string>(const TShown&)>;
+
+struct TTranscriptEntry {
+    std::string Kind, Caption, Text, Answer;
+};
+
+class THeadlessWidgetSet : public TWidgetSet {
+public:
+    THeadlessWidgetSet();
+    std::string Name() const override { return "headless"; }
+    void SetResponder(TResponder responder) { responder_ = std::move(responder); }
+    void SetAnswers(const std::vector<std::string>& answers);
+    const std::vector<TTranscriptEntry>& Transcript() const { return transcript_; }
+    void ClearTranscript() { transcript_.clear(); }
+    void SetTranscriptFile(const std::string& path) { transcriptPath_ = path; }
+
+    void ProcessEvents(bool wait) override;
+    void ModalStep(TForm& form) override;
+    TModalResult MessageBox(const TMessageBoxParams& params) override;
+    bool FileDialog(TFileDialogParams& params) override;
+    bool SelectDirectory(const std::string& caption, std::string& directory) override;
+    bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value) override;
+    void Popup(TPopupMenu& menu, int screenX, int screenY) override;
+
+    // The texts a form shows, one control a line.
+    static std::string FormText(TForm& form);
+
+private:
+    std::optional<std::string> Ask(const TShown& shown);
+    void Record(const TShown& shown, const std::string& answer);
+    // Operates the form as the answer says; returns false when nothing on it matched.
+    bool ApplyFormAnswer(TForm& form, const std::string& answer);
+
+    TResponder responder_;
+    std::deque<std::string> answers_;
+    std::vector<TTranscriptEntry> transcript_;
+    std::string transcriptPath_;
+};
+
+// The headless widget set in use, or nullptr when another set is in use.
+THeadlessWidgetSet* HeadlessWidgetSet();
+
+}  // namespace vcl

@@ -1,0 +1,569 @@
+#include "platform/vcl/DemoForm.h"
+#include "platform/vcl/Headless.h"
+#include "platform/win/Messages.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace vcl;
+using demo::TDemoForm;
+
+namespace {
+
+THeadlessWidgetSet& Headless()
+{
+    THeadlessWidgetSet* set = HeadlessWidgetSet();
+    set->ClearTranscript();
+    set->SetResponder(nullptr);
+    set->SetAnswers({});
+    return *set;
+}
+
+class TDialog : public TForm {
+public:
+    explicit TDialog(TComponent* owner) : TForm(owner)
+    {
+        Caption = "Question";
+        text = new TLabel(this);
+        text->SetParent(this);
+        text->SetCaption("Go on?");
+        okButton = new TButton(this);
+        okButton->SetParent(this);
+        okButton->Caption = "&Go";
+        okButton->ModalResult = mrOk;
+        cancelButton = new TButton(this);
+        cancelButton->SetParent(this);
+        cancelButton->Caption = "Stop";
+        cancelButton->ModalResult = mrCancel;
+        cancelButton->Cancel = true;
+    }
+    TLabel* text;
+    TButton *okButton, *cancelButton;
+};
+
+}  // namespace
+
+TEST(VclLayout, AlignedControlsFillTheirEdgesOnEveryResize)
+{
+    Headless();
+    TDemoForm form(nullptr);
+    form.EnsureCreated();
+    EXPECT_EQ(form.top->BoundsRect(), Rect(0, 0, 400, 40));
+    EXPECT_EQ(form.bottom->BoundsRect(), Rect(0, 281, 400, 300));
+    EXPECT_EQ(form.left->BoundsRect(), Rect(0, 40, 60, 281));
+    EXPECT_EQ(form.right->BoundsRect(), Rect(350, 40, 400, 281));
+    EXPECT_EQ(form.client->BoundsRect(), Rect(60, 40, 350, 281));
+
+    int resized = 0;
+    form.client->OnResize = [&](TObject*) { ++resized; };
+    form.SetClientWidth(500);
+    form.SetClientHeight(400);
+    EXPECT_EQ(form.right->BoundsRect(), Rect(450, 40, 500, 381));
+    EXPECT_EQ(form.client->BoundsRect(), Rect(60, 40, 450, 381));
+    EXPECT_EQ(resized, 2);
+
+    form.left->Hide();  // a hidden control gives its room to the client control
+    EXPECT_EQ(form.client->Left(), 0);
+    form.Constraints.MaxHeight = 200;
+    form.SetHeight(900);
+    EXPECT_EQ(form.Height(), 200);
+}
+
+TEST(VclForms, LoadingStateEndsOnceWithLoadedAndOnCreate)
+{
+    struct TProbe : TComponent {
+        using TComponent::TComponent;
+        bool wasLoading = false;
+        int loaded = 0;
+        void Loaded() override { wasLoading = IsLoading() || true, ++loaded; }
+    };
+    struct TProbeForm : TForm {
+        explicit TProbeForm(TComponent* o) : TForm(o), probe(new TProbe(this)) { OnCreate = [this](TObject*) { ++created; }; }
+        TProbe* probe;
+        int created = 0;
+    };
+    Headless();
+    TProbeForm* form = nullptr;
+    TForm* previousMain = Application->MainForm;
+    Application->MainForm = nullptr;
+    Application->CreateForm(form);
+    EXPECT_EQ(Application->MainForm, form);
+    EXPECT_FALSE(form->probe->IsLoading());
+    EXPECT_EQ(form->probe->loaded, 1);
+    EXPECT_EQ(form->created, 1);
+    form->Show();
+    form->Hide();
+    EXPECT_EQ(form->created, 1);
+    auto* later = new TProbe(form);  // made after loading: never loading
+    EXPECT_FALSE(later->IsLoading());
+    delete form;
+    EXPECT_EQ(Application->MainForm, nullptr);
+    Application->MainForm = previousMain;
+}
+
+TEST(VclModal, ScriptedAnswersOperateTheFormAndAreTranscribed)
+{
+    THeadlessWidgetSet& ws = Headless();
+    char path[] = "/tmp/vcl_transcriptXXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    ws.SetTranscriptFile(path);
+    ws.SetAnswers({"OK", "Stop", "Esc", "0", "Nonsense", "Yes"});
+    TDialog dialog(nullptr);
+    int shows = 0, activates = 0;
+    dialog.OnShow = [&](TObject*) { ++shows; };
+    dialog.OnActivate = [&](TObject*) { ++activates; };
+    EXPECT_EQ(dialog.ShowModal(), mrOk);      // "OK": the button with that result
+    EXPECT_FALSE(dialog.Visible());
+    EXPECT_EQ(dialog.ShowModal(), mrCancel);  // by caption
+    EXPECT_EQ(dialog.ShowModal(), mrCancel);  // Esc reaches the Cancel button
+    EXPECT_EQ(dialog.ShowModal(), mrOk);      // the first button
+    EXPECT_EQ(dialog.ShowModal(), mrCancel);  // no such control
+    EXPECT_EQ(Application->MessageBox("Really?", "Ask", MB_YESNO), IDYES);
+    EXPECT_EQ(dialog.ShowModal(), mrCancel);  // no answer left
+    EXPECT_EQ(Application->MessageBox("Sure?", "Ask", MB_YESNOCANCEL | MB_DEFBUTTON2), IDNO);
+    EXPECT_EQ(shows, 6);
+    EXPECT_EQ(activates, 6);
+
+    ASSERT_EQ(ws.Transcript().size(), 8u);
+    EXPECT_EQ(ws.Transcript()[0].Text, "Go on?\nGo\nStop");
+    EXPECT_EQ(ws.Transcript()[4].Answer, "Nonsense (no such control; Cancel)");
+    EXPECT_EQ(ws.Transcript()[6].Answer, "Cancel (no answer)");
+    EXPECT_EQ(ws.Transcript()[7].Answer, "No (no answer)");
+    std::ifstream in(path);
+    std::stringstream all;
+    all << in.rdbuf();
+    std::remove(path);
+    ws.SetTranscriptFile("");
+    std::string text = all.str();
+    EXPECT_NE(text.find("Form\tQuestion\tGo on?\\nGo\\nStop\tOK\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("MessageBox\tAsk\tReally?\tYes\n"), std::string::npos) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 8);
+}
+
+TEST(VclModal, CloseQueryAndOnCloseCanKeepTheFormOpen)
+{
+    THeadlessWidgetSet& ws = Headless();
+    TDialog dialog(nullptr);
+    int queries = 0;
+    dialog.OnCloseQuery = [&](TObject*, bool& canClose) { canClose = ++queries > 1; };
+    TCloseAction seen = caNone;
+    dialog.OnClose = [&](TObject*, TCloseAction& action) { seen = action; };
+    ws.SetAnswers({"OK", "Go"});
+    EXPECT_EQ(dialog.ShowModal(), mrOk);
+    EXPECT_EQ(queries, 2);
+    EXPECT_EQ(seen, caHide);
+    ws.SetAnswers({});
+    dialog.Show();
+    EXPECT_THROW(dialog.ShowModal(), EInvalidOperation);
+    dialog.Hide();
+}
+
+TEST(VclModal, InProcessResponderCanOperateTheFormAndDefer)
+{
+    THeadlessWidgetSet& ws = Headless();
+    TDemoForm form(nullptr);
+    int asked = 0;
+    ws.SetResponder([&](const TShown& shown) -> std::optional<std::string> {
+        if (++asked < 3)
+            return std::nullopt;  // the loop keeps running meanwhile
+        auto* f = static_cast<TDemoForm*>(shown.Form);
+        f->edit->SetFocus();
+        f->TypeChar(U'a');
+        f->TypeChar(U'b');
+        return "OK";
+    });
+    EXPECT_EQ(form.ShowModal(), mrOk);
+    EXPECT_EQ(asked, 3);
+    EXPECT_EQ(form.edit->Text(), "ab");
+    ws.SetResponder(nullptr);
+}
+
+TEST(VclDialogs, MessageDialogsFileDialogsAndInput)
+{
+    THeadlessWidgetSet& ws = Headless();
+    ws.SetAnswers({"Esc", "1", "C:\\a.zip|C:\\b.zip", "Cancel", "new text", "Cancel", "D:\\Data", "Esc"});
+    EXPECT_EQ(MessageDlg("Delete?", mtConfirmation, mbYesNoCancel), mrCancel);
+    EXPECT_EQ(MessageDlg("Delete?", mtConfirmation, mbYes | mbNo), mrNo);
+    TOpenDialog open(nullptr);
+    open.Options |= ofAllowMultiSelect;
+    open.Filter = "Archives|*.zip";
+    ASSERT_TRUE(open.Execute());
+    EXPECT_EQ(open.Files.Count(), 2);
+    EXPECT_EQ(open.FileName, "C:\\a.zip");
+    TSaveDialog save(nullptr);
+    EXPECT_FALSE(save.Execute());
+    EXPECT_EQ(InputBox("Name", "Enter:", "old"), "new text");
+    EXPECT_EQ(InputBox("Name", "Enter:", "old"), "old");
+    std::string dir = "C:\\";
+    EXPECT_TRUE(SelectDirectory("Folder", "", dir));
+    EXPECT_EQ(dir, "D:\\Data");
+    ShowMessage("Done");  // Esc on a lone OK is OK
+    EXPECT_EQ(ws.Transcript().back().Answer, "Esc");
+    EXPECT_EQ(ws.Transcript()[0].Caption, "Confirm");
+    EXPECT_EQ(ws.Transcript()[2].Kind, "OpenDialog");
+    ShowMessage("Nobody answers");
+    EXPECT_EQ(ws.Transcript().back().Answer, "OK (no answer)");
+}
+
+TEST(VclInput, FocusKeysShortcutsAndEditRules)
+{
+    Headless();
+    TDemoForm form(nullptr);
+    std::vector<std::string> events;
+    form.edit->OnEnter = [&](TObject*) { events.push_back("enter edit"); };
+    form.edit->OnExit = [&](TObject*) { events.push_back("exit edit"); };
+    form.edit->OnChange = [&](TObject*) { events.push_back("change " + form.edit->Text()); };
+    EXPECT_FALSE(form.edit->CanFocus());  // the form is not shown yet
+    EXPECT_THROW(form.edit->SetFocus(), EInvalidOperation);
+    form.Show();
+    form.edit->SetFocus();
+    EXPECT_TRUE(form.edit->Focused());
+    for (char32_t c : std::u32string(U"abcdefg"))
+        form.TypeChar(c);
+    EXPECT_EQ(form.edit->Text(), "abcde");  // MaxLength counts characters
+    form.edit->SetText("čřžýá!");
+    EXPECT_EQ(form.edit->Text(), "čřžýá");
+    form.edit->ReadOnly = true;
+    form.TypeChar(U'x');
+    EXPECT_EQ(form.edit->Text(), "čřžýá");
+    form.PressKey(VK_TAB);
+    EXPECT_EQ(form.ActiveControl(), form.check);
+    EXPECT_EQ(events.back(), "exit edit");
+
+    form.PressKey(VK_SPACE);
+    EXPECT_TRUE(form.check->Checked());
+
+    // The form sees keys first with KeyPreview, and can swallow them.
+    form.KeyPreview = true;
+    form.OnKeyPress = [](TObject*, char32_t& key) {
+        if (key == U' ')
+            key = 0;
+    };
+    form.PressKey(VK_SPACE);
+    EXPECT_TRUE(form.check->Checked());
+
+    // A shortcut works even while its menu is hidden.
+    form.Menu->Items()->Items(0)->Visible = false;
+    form.PressKey('O', ssCtrl);
+    EXPECT_EQ(form.opened, 1);
+    form.Menu->Items()->Items(0)->Items(0)->Enabled = false;
+    form.PressKey('O', ssCtrl);
+    EXPECT_EQ(form.opened, 1);
+
+    form.labelled->PasswordChar = U'*';
+    form.labelled->SetText("pw");
+    EXPECT_EQ(form.labelled->ShownText(), "**");
+    EXPECT_EQ(form.labelled->EditLabel()->Top(), 250 - 13 - 3);
+    form.labelled->SetLeft(10);
+    EXPECT_EQ(form.labelled->EditLabel()->Left(), 10);
+    form.labelled->Hide();
+    EXPECT_FALSE(form.labelled->EditLabel()->Visible());
+    form.Hide();
+}
+
+TEST(VclLists, ListBoxSelectionSortingAndOwnerDraw)
+{
+    Headless();
+    TDemoForm form(nullptr);
+    TListBox* list = form.list;
+    list->SetSorted(true);
+    EXPECT_EQ(list->Items[0], "alpha");
+    list->Items.Add("Gamma");
+    list->Items.Add("delta");
+    EXPECT_EQ(list->Items.CommaText(), "alpha,beta,delta,Gamma");
+    EXPECT_EQ(list->ItemAtPos({5, 2 + 16 * 1 + 3}, true), 1);
+    EXPECT_EQ(list->ItemAtPos({5, 2 + 16 * 4 + 3}, true), -1);  // below the last item
+    EXPECT_EQ(list->VisibleItems(), 3);
+    list->SetItemIndex(3);  // scrolled into view
+    EXPECT_EQ(list->TopIndex(), 1);
+    EXPECT_EQ(list->SelCount(), -1);
+    list->MultiSelect = true;
+    list->ClearSelection();
+    list->SetSelected(0, true);
+    list->SetSelected(2, true);
+    EXPECT_EQ(list->SelCount(), 2);
+    EXPECT_THROW(list->Selected(9), std::out_of_range);
+
+    std::vector<int> drawn;
+    list->OnDrawItem = [&](TWinControl*, int index, const TRect& r, TOwnerDrawState state) {
+        drawn.push_back(index);
+        EXPECT_EQ(r.Height(), 16);
+        EXPECT_EQ(bool(state & odSelected), list->Selected(index));
+    };
+    form.RenderToBitmap();
+    EXPECT_EQ(drawn, (std::vector<int>{1, 2, 3}));
+
+    int clicks = 0;
+    form.Show();
+    list->OnClick = [&](TObject*) { ++clicks; };
+    list->MultiSelect = false;
+    list->SetFocus();
+    list->SetItemIndex(0);
+    form.PressKey(VK_DOWN);
+    form.PressKey(VK_END);
+    EXPECT_EQ(list->ItemIndex(), 3);
+    EXPECT_EQ(clicks, 2);
+    form.Hide();
+}
+
+TEST(VclLists, ListViewCountedUpdatesSortingAndColumnClicks)
+{
+    Headless();
+    TDemoForm form(nullptr);
+    TListView* view = form.view;
+    int changes = 0;
+    view->OnChange = [&](TObject*) { ++changes; };
+    view->BeginUpdate();
+    view->BeginUpdate();
+    for (const char* name : {"b.txt", "a.txt", "c.txt"}) {
+        TListItem* item = view->AddItem();
+        item->Caption = name;
+        item->SubItems.Add(std::to_string(std::string(name)[0] - 'a'));
+    }
+    view->EndUpdate();
+    EXPECT_EQ(changes, 0);
+    view->EndUpdate();
+    EXPECT_EQ(changes, 1);
+    view->CustomSort([](TListItem* a, TListItem* b, int descending) {
+        int c = a->Caption.compare(b->Caption);
+        return descending ? -c : c;
+    }, 1);
+    EXPECT_EQ(view->Items(0)->Caption, "c.txt");
+    EXPECT_FALSE(view->CustomSort(nullptr, 0));
+
+    view->MultiSelect = true;
+    view->Items(0)->SetSelected(true);
+    view->Items(2)->SetSelected(true);
+    EXPECT_EQ(view->SelCount(), 2);
+    EXPECT_EQ(view->Selected(), view->Items(0));
+    view->MultiSelect = false;
+    view->Items(1)->SetSelected(true);
+    EXPECT_EQ(view->SelCount(), 1);
+
+    TListColumn* clicked = nullptr;
+    view->OnColumnClick = [&](TObject*, TListColumn* column) { clicked = column; };
+    view->MouseDown(mbLeft, 0, 110, 5);
+    ASSERT_NE(clicked, nullptr);
+    EXPECT_EQ(clicked->Caption, "Size");
+    view->MouseDown(mbLeft, 0, 20, 2 + 19 + 19 * 2 + 3);  // third row
+    EXPECT_EQ(view->Selected(), view->Items(2));
+    EXPECT_EQ(view->ShownText(), "c.txt\t2\nb.txt\t1\na.txt\t0\n");
+
+    THeaderSection* section = nullptr;
+    form.header->OnSectionClick = [&](THeaderControl*, THeaderSection* s) { section = s; };
+    form.header->MouseDown(mbLeft, 0, 40, 5);
+    form.header->MouseUp(mbLeft, 0, 40, 5);
+    ASSERT_NE(section, nullptr);
+    EXPECT_EQ(section->Text, "B");
+}
+
+TEST(VclControls, ValuesStayInRangeAndFireTheirEvents)
+{
+    THeadlessWidgetSet& ws = Headless();
+    TDemoForm form(nullptr);
+    form.EnsureCreated();
+    int radioClicks = 0, scrollChanges = 0, comboChanges = 0;
+    form.radio->OnClick = [&](TObject*) { ++radioClicks; };
+    form.radio->SetItemIndex(1);
+    form.radio->SetItemIndex(1);
+    form.radio->MouseDown(mbLeft, 0, form.radio->ItemRect(0).Left + 2, form.radio->ItemRect(0).Top + 2);
+    EXPECT_EQ(form.radio->ItemIndex(), 0);
+    EXPECT_EQ(radioClicks, 2);
+    form.scroll->OnChange = [&](TObject*) { ++scrollChanges; };
+    form.scroll->SetPosition(500);
+    EXPECT_EQ(form.scroll->Position(), 100);
+    form.progress->SetPosition(-5);
+    EXPECT_EQ(form.progress->Position(), 0);
+    form.combo->OnChange = [&](TObject*) { ++comboChanges; };
+    form.combo->SetText("two");
+    form.combo->SetText("three");  // a drop-down list keeps to its items
+    EXPECT_EQ(form.combo->ItemIndex(), 1);
+    form.combo->SelectFromList(0);
+    EXPECT_EQ(form.combo->Text(), "one");
+    EXPECT_EQ(comboChanges, 1);
+    form.memo->Lines.Add("x");
+    form.memo->Lines.Add("y");
+    EXPECT_EQ(form.memo->Text(), "x\r\ny");
+    form.memo->SetText("1\n2\n3");
+    EXPECT_EQ(form.memo->Lines.Count(), 3);
+    form.bottom->SimplePanel = true;
+    form.bottom->SimpleText = "Working";
+    EXPECT_EQ(form.bottom->ShownText(), "Working");
+
+    TPopupMenu popup(nullptr);
+    int chosen = 0;
+    popup.Items()->Add(NewItem(&popup, "&Copy", 0, [&](TObject*) { chosen = 1; }));
+    popup.Items()->Add(NewItem(&popup, "&Paste", 0, [&](TObject*) { chosen = 2; }));
+    ws.SetAnswers({"Paste"});
+    popup.Popup(0, 0);
+    EXPECT_EQ(chosen, 2);
+    EXPECT_EQ(TextToShortCut("Ctrl+O"), ShortCut('O', ssCtrl));
+    EXPECT_EQ(ShortCutToText(ShortCut(VK_DELETE, ssShift)), "Shift+Del");
+    Screen->SetCursor(crHourGlass);
+    EXPECT_EQ(Screen->Cursor(), crHourGlass);
+    Screen->SetCursor(crDefault);
+}
+
+TEST(VclCanvas, DrawingPrimitivesOnABitmap)
+{
+    TBitmap bmp(20, 20, clWhite);
+    TCanvas& c = bmp.Canvas();
+    c.Brush.Color = clRed;
+    c.FrameRect(Rect(2, 2, 10, 10));
+    EXPECT_EQ(bmp.PixelAt(2, 2), clRed);
+    EXPECT_EQ(bmp.PixelAt(9, 9), clRed);
+    EXPECT_EQ(bmp.PixelAt(5, 5), clWhite);
+    c.Brush.Color = clBlue;
+    c.FloodFill(5, 5, clRed, fsBorder);  // fills inside the frame only
+    EXPECT_EQ(bmp.PixelAt(5, 5), clBlue);
+    EXPECT_EQ(bmp.PixelAt(15, 15), clWhite);
+    c.Pen.Color = clBlack;
+    c.MoveTo(0, 15);
+    c.LineTo(20, 15);
+    EXPECT_EQ(bmp.PixelAt(19, 15), clBlack);
+    TColor before = bmp.PixelAt(12, 12);
+    c.DrawFocusRect(Rect(12, 12, 18, 18));
+    EXPECT_NE(bmp.PixelAt(12, 12), before);
+    c.DrawFocusRect(Rect(12, 12, 18, 18));  // drawn twice, it is gone
+    EXPECT_EQ(bmp.PixelAt(12, 12), before);
+    c.Brush.Color = clBtnFace;  // system colours resolve
+    c.FillRect(Rect(0, 0, 1, 1));
+    EXPECT_EQ(bmp.PixelAt(0, 0), ColorToRGB(clBtnFace));
+    c.Font.Color = clGreen;
+    c.TextOut(1, 1, "Hi");
+    ASSERT_EQ(bmp.Texts().size(), 1u);
+    EXPECT_EQ(bmp.Texts()[0].Color, clGreen);
+    EXPECT_EQ(c.TextWidth("Hi"), 12);
+    EXPECT_EQ(c.DrawText(Rect(0, 0, 40, 100), "one two three four", tfWordBreak), 4 * c.TextHeight("W"));
+
+    TImageList images(nullptr);
+    images.Width = images.Height = 4;
+    images.Add(TBitmap(4, 4, clRed));
+    TBitmap target(10, 4, clWhite);
+    images.Draw(target.Canvas(), 0, 0, 0, true);
+    images.Draw(target.Canvas(), 5, 0, 0, false);
+    images.Draw(target.Canvas(), 5, 0, 7, false);  // no such image: nothing
+    EXPECT_EQ(target.PixelAt(1, 1), clRed);
+    TColor grey = target.PixelAt(6, 1);
+    EXPECT_TRUE(GetRValue(grey) == GetGValue(grey) && GetGValue(grey) == GetBValue(grey)) << std::hex << grey;
+}
+
+TEST(VclRender, TheFormDrawsItsControlsWhereTheyAre)
+{
+    Headless();
+    TDemoForm form(nullptr);
+    TBitmap bmp = form.RenderToBitmap();
+    ASSERT_EQ(bmp.Width(), 400);
+    EXPECT_EQ(bmp.PixelAt(200, 20), clRed);       // top panel
+    EXPECT_EQ(bmp.PixelAt(30, 150), clLime);      // left panel
+    EXPECT_EQ(bmp.PixelAt(375, 150), clBlue);     // right panel
+    EXPECT_EQ(bmp.PixelAt(60 + 200, 40 + 60), clYellow);  // client panel between its children
+    EXPECT_EQ(bmp.PixelAt(60 + 8 + 10, 40 + 30 + 2 + 5), clFuchsia);   // owner-drawn list item 0
+    EXPECT_EQ(bmp.PixelAt(60 + 8 + 10, 40 + 30 + 2 + 21), clAqua);     // item 1
+    EXPECT_EQ(bmp.PixelAt(60 + 255, 40 + 205), clTeal);               // paint box
+    EXPECT_EQ(bmp.PixelAt(60 + 268, 40 + 188), clNavy);               // image
+}
+
+namespace {
+class TCopyForm : public TForm {
+public:
+    using TForm::TForm;
+    std::string ClassName() const override { return "TVclTestCopyForm"; }
+    void WMCopyData(TWMCopyData& m) override
+    {
+        received.assign(static_cast<const char*>(m.CopyDataStruct->lpData), m.CopyDataStruct->cbData);
+        m.Result = 42;
+        if (IsModal())
+            ModalResult = mrOk;  // a request that arrives ends the dialog
+    }
+    void WndProc(TMessage& m) override
+    {
+        if (m.Msg == WM_USER + 1)
+            throw std::runtime_error("Handler failed");
+        TForm::WndProc(m);
+    }
+    std::string received;
+};
+
+pid_t StartSender(const std::string& text, int& outFd)
+{
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipeFds[1], 1);
+        std::string exe = std::string(TORVO_TEST_BIN_DIR) + "/copydata_sender";
+        execl(exe.c_str(), exe.c_str(), "TVclTestCopyForm", text.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    outFd = pipeFds[0];
+    return pid;
+}
+
+std::string FinishSender(pid_t pid, int fd)
+{
+    int status = 0;
+    waitpid(pid, &status, 0);
+    char buffer[64] = {};
+    ssize_t n = read(fd, buffer, sizeof buffer - 1);
+    close(fd);
+    return (WIFEXITED(status) ? std::to_string(WEXITSTATUS(status)) : "signal") + ":" +
+           std::string(buffer, n > 0 ? size_t(n) : 0);
+}
+}  // namespace
+
+TEST(VclMessages, CopyDataFromAnotherProcessReachesTheFormInsideShowModalAndProcessMessages)
+{
+    THeadlessWidgetSet& ws = Headless();
+    TCopyForm form(nullptr);
+    form.Handle();
+    int fd = -1;
+    pid_t pid = StartSender("inside modal", fd);
+    ASSERT_GT(pid, 0);
+    ws.SetResponder([](const TShown&) -> std::optional<std::string> { return std::nullopt; });
+    EXPECT_EQ(form.ShowModal(), mrOk);  // ended by the handler
+    ws.SetResponder(nullptr);
+    EXPECT_EQ(form.received, "inside modal");
+    EXPECT_EQ(FinishSender(pid, fd), "0:42\n");
+
+    form.received.clear();
+    pid = StartSender("inside pump", fd);
+    for (int i = 0; i < 1000 && form.received.empty(); ++i) {
+        Application->ProcessMessages();
+        usleep(5000);
+    }
+    EXPECT_EQ(form.received, "inside pump");
+    EXPECT_EQ(FinishSender(pid, fd), "0:42\n");
+}
+
+TEST(VclMessages, AnExceptionReachingTheLoopIsShownAndTheLoopGoesOn)
+{
+    THeadlessWidgetSet& ws = Headless();
+    Application->Title = "Tester";
+    TCopyForm form(nullptr);
+    PostMessageA(form.Handle(), WM_USER + 1, 0, 0);
+    PostMessageA(form.Handle(), WM_CLOSE, 0, 0);
+    form.Show();
+    Application->ProcessMessages();
+    ASSERT_EQ(ws.Transcript().size(), 1u);
+    EXPECT_EQ(ws.Transcript()[0].Kind, "MessageBox");
+    EXPECT_EQ(ws.Transcript()[0].Caption, "Tester");
+    EXPECT_EQ(ws.Transcript()[0].Text, "Handler failed");
+    EXPECT_FALSE(form.Visible());  // the WM_CLOSE after it was handled
+
+    // WM_QUIT ends Run.
+    Application->ResetTerminated();
+    PostQuitMessage(0);
+    Application->Run();
+    EXPECT_TRUE(Application->Terminated());
+    Application->ResetTerminated();
+}
