@@ -1,0 +1,106 @@
+#include "core/HeaderObj.h"
+
+#include <cstring>
+
+#include "platform/win/Utf8.h"
+
+void TUnBaseHeaderObj::Init() {
+    RecordSize = ItemSize;
+    Clear();
+}
+
+bool TUnBaseHeaderObj::AddItem(const void* Record, const void* NameBlock, std::uint32_t NameLength) {
+    TRecord& r = Records.emplace_back();
+    std::memcpy(r.data(), Record, ItemSize);
+    auto& block = Blocks.emplace_back();
+    if (NameLength > 0 && NameBlock) {
+        const auto* p = static_cast<const std::uint8_t*>(NameBlock);
+        block.assign(p, p + NameLength);
+    }
+    ++Count;
+    return true;
+}
+
+std::uint8_t* TUnBaseHeaderObj::GetItem(std::uint32_t Index) {
+    if (Index >= Records.size()) throw E_RAISE(E_INDEXOUTOFBOUNDS);
+    return Records[Index].data();
+}
+
+const std::vector<std::uint8_t>& TUnBaseHeaderObj::GetBlock(std::uint32_t Index) const {
+    if (Index >= Blocks.size()) throw E_RAISE(E_INDEXOUTOFBOUNDS);
+    return Blocks[Index];
+}
+
+void TUnBaseHeaderObj::Clear() {
+    Records.clear();
+    Blocks.clear();
+    Count = 0;
+}
+
+bool TCompressHeaderObj::AddItem(const TCompressFileInfo& Record, const std::string& Name,
+                                 std::uint16_t Value16, std::uint32_t ExtraLength, const void* ExtraBlock) {
+    NameList.push_back(Name);
+    Values.push_back(Value16);
+    Records.push_back(Record);
+    auto& extra = Extras.emplace_back();
+    if (ExtraLength > 0 && ExtraBlock) {
+        const auto* p = static_cast<const std::uint8_t*>(ExtraBlock);
+        extra.assign(p, p + ExtraLength);
+    }
+    ++Count;
+    return true;
+}
+
+void TCompressHeaderObj::CheckIndex(std::uint32_t Index) const {
+    if (Index >= Records.size()) throw E_RAISE(E_INDEXOUTOFBOUNDS);
+}
+
+TCompressFileInfo& TCompressHeaderObj::GetItem(std::uint32_t Index) {
+    CheckIndex(Index);
+    return Records[Index];
+}
+
+std::string& TCompressHeaderObj::Name(std::uint32_t Index) {
+    CheckIndex(Index);
+    return NameList[Index];
+}
+
+std::uint16_t& TCompressHeaderObj::Value(std::uint32_t Index) {
+    CheckIndex(Index);
+    return Values[Index];
+}
+
+const std::vector<std::uint8_t>& TCompressHeaderObj::Extra(std::uint32_t Index) const {
+    CheckIndex(Index);
+    return Extras[Index];
+}
+
+int TCompressHeaderObj::IndexOfName(std::string_view Name) const {
+    for (std::size_t i = 0; i < NameList.size(); ++i)
+        if (win::SameText(NameList[i], Name)) return int(i);
+    return -1;
+}
+
+void TCompressHeaderObj::Clear() {
+    Records.clear();
+    Extras.clear();
+    NameList.clear();
+    Values.clear();
+    Count = 0;
+}
+
+void TRecordList::AddRecord(const void* Record) {
+    const auto* p = static_cast<const std::uint8_t*>(Record);
+    Bytes.insert(Bytes.end(), p, p + RecordSize);
+    ++Count;
+}
+
+std::uint8_t* TRecordList::GetRecord(std::uint32_t Index) {
+    if (Index >= Count) throw E_RAISE(E_INDEXOUTOFBOUNDS);
+    return Bytes.data() + std::size_t(Index) * RecordSize;
+}
+
+void TRecordList::Clear() {
+    Bytes.clear();
+    Count = 0;
+}

@@ -1,0 +1,829 @@
+#include "core/Inflater.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+enum : std::uint8_t {
+    kLiteral = 0x00,
+    kBase = 0x20,     // length or distance: val is the base, low bits the extra-bit count
+    kLink = 0x40,     // sub-table: val is its offset, low bits its index width
+    kEnd = 0x60,      // end of block
+    kInvalid = 0x80,  // a code no symbol owns
+};
+constexpr std::uint8_t kKindMask = 0xE0;
+constexpr std::uint8_t kCountMask = 0x1F;
+
+constexpr std::uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27,
+                                           31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr std::uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                           2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr std::uint16_t kDistBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
+                                         49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
+                                         2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
+constexpr std::uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
+                                         7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
+constexpr std::uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+enum class TableKind { Precode, LitLen, Dist };
+
+InflateCode SymbolEntry(TableKind kind, bool deflate64, unsigned sym, unsigned len)
+{
+    const auto bits = static_cast<std::uint8_t>(len);
+    switch (kind) {
+    case TableKind::Precode:
+        return {kLiteral, bits, static_cast<std::uint16_t>(sym)};
+    case TableKind::LitLen:
+        if (sym < 256)
+            return {kLiteral, bits, static_cast<std::uint16_t>(sym)};
+        if (sym == 256)
+            return {kEnd, bits, 0};
+        if (sym == 285 && deflate64)
+            return {static_cast<std::uint8_t>(kBase | 16), bits, 3};
+        if (sym < 286)
+            return {static_cast<std::uint8_t>(kBase | kLengthExtra[sym - 257]), bits, kLengthBase[sym - 257]};
+        return {kInvalid, bits, 0};
+    case TableKind::Dist:
+        if (sym < 30 || (deflate64 && sym < 32))
+            return {static_cast<std::uint8_t>(kBase | kDistExtra[sym]), bits, kDistBase[sym]};
+        return {kInvalid, bits, 0};
+    }
+    return {kInvalid, bits, 0};
+}
+
+unsigned ReverseBits(unsigned code, unsigned len)
+{
+    unsigned r = 0;
+    for (unsigned i = 0; i < len; ++i, code >>= 1)
+        r = (r << 1) | (code & 1);
+    return r;
+}
+
+// Builds a root table of 2^root entries plus sub-tables for longer codes. Refuses over-subscribed
+// codes and incomplete ones, except a lone code of length one (and an empty code) outside the
+// precode, which standard encoders emit for blocks with one or no distance.
+bool BuildTable(TableKind kind, bool deflate64, const std::uint8_t* lens, unsigned n, unsigned root,
+                InflateCode* table, std::size_t capacity)
+{
+    unsigned count[16] = {};
+    for (unsigned s = 0; s < n; ++s)
+        ++count[lens[s]];
+    unsigned maxLen = 15;
+    while (maxLen > 0 && count[maxLen] == 0)
+        --maxLen;
+    const std::size_t rootSize = std::size_t{1} << root;
+    if (maxLen == 0) {
+        if (kind == TableKind::Precode)
+            return false;
+        std::fill(table, table + rootSize, InflateCode{kInvalid, 1, 0});
+        return true;
+    }
+    int left = 1;
+    for (unsigned len = 1; len <= 15; ++len) {
+        left = (left << 1) - static_cast<int>(count[len]);
+        if (left < 0)
+            return false;
+    }
+    if (left > 0) {
+        if (kind == TableKind::Precode || maxLen != 1)
+            return false;
+        std::fill(table, table + rootSize, InflateCode{kInvalid, 1, 0});
+    }
+
+    unsigned offs[16] = {};
+    for (unsigned len = 1; len < 15; ++len)
+        offs[len + 1] = offs[len] + count[len];
+    std::uint16_t sorted[288];
+    for (unsigned s = 0; s < n; ++s)
+        if (lens[s] != 0)
+            sorted[offs[lens[s]]++] = static_cast<std::uint16_t>(s);
+    const unsigned used = n - count[0];
+
+    unsigned nextCode[16] = {};
+    unsigned code = 0;
+    for (unsigned len = 1; len <= 15; ++len) {
+        code = (code + (len > 1 ? count[len - 1] : 0)) << 1;
+        nextCode[len] = code;
+    }
+
+    unsigned remaining[16];
+    std::copy(count, count + 16, remaining);
+    std::size_t next = rootSize;
+    std::size_t subBase = 0;
+    unsigned subBits = 0;
+    unsigned currentLow = ~0u;
+    for (unsigned i = 0; i < used; ++i) {
+        const unsigned sym = sorted[i];
+        const unsigned len = lens[sym];
+        const unsigned rev = ReverseBits(nextCode[len]++, len);
+        const InflateCode entry = SymbolEntry(kind, deflate64, sym, len);
+        if (len <= root) {
+            for (std::size_t j = rev; j < rootSize; j += std::size_t{1} << len)
+                table[j] = entry;
+        } else {
+            const unsigned low = rev & static_cast<unsigned>(rootSize - 1);
+            if (low != currentLow) {
+                // Size the sub-table so that the codes sharing this prefix fill it.
+                currentLow = low;
+                unsigned curr = len - root;
+                int room = 1 << curr;
+                while (curr + root < maxLen) {
+                    room -= static_cast<int>(remaining[curr + root]);
+                    if (room <= 0)
+                        break;
+                    ++curr;
+                    room <<= 1;
+                }
+                if (next + (std::size_t{1} << curr) > capacity)
+                    return false;
+                subBase = next;
+                subBits = curr;
+                next += std::size_t{1} << curr;
+                table[low] = {static_cast<std::uint8_t>(kLink | curr), static_cast<std::uint8_t>(root),
+                              static_cast<std::uint16_t>(subBase)};
+            }
+            for (std::size_t j = rev >> root; j < (std::size_t{1} << subBits); j += std::size_t{1} << (len - root))
+                table[subBase + j] = entry;
+        }
+        --remaining[len];
+    }
+    return true;
+}
+
+struct FixedTables {
+    InflateCode lit[Inflater::kLitEnough];
+    InflateCode dist[Inflater::kDistEnough];
+
+    explicit FixedTables(bool deflate64)
+    {
+        std::uint8_t lens[288];
+        std::fill(lens, lens + 144, 8);
+        std::fill(lens + 144, lens + 256, 9);
+        std::fill(lens + 256, lens + 280, 7);
+        std::fill(lens + 280, lens + 288, 8);
+        BuildTable(TableKind::LitLen, deflate64, lens, 288, Inflater::kLitRoot, lit, Inflater::kLitEnough);
+        std::fill(lens, lens + 32, 5);
+        BuildTable(TableKind::Dist, deflate64, lens, 32, Inflater::kDistRoot, dist, Inflater::kDistEnough);
+    }
+};
+
+const FixedTables& Fixed(bool deflate64)
+{
+    static const FixedTables deflate(false);
+    static const FixedTables deflate64Tables(true);
+    return deflate64 ? deflate64Tables : deflate;
+}
+
+std::uint32_t UpdateAdler32(std::uint32_t adler, const std::uint8_t* p, std::size_t n)
+{
+    constexpr std::uint32_t kBase = 65521;
+    constexpr std::size_t kBlock = 5552;  // largest run whose sums cannot overflow 32 bits
+    std::uint32_t a = adler & 0xFFFF, b = adler >> 16;
+    while (n > 0) {
+        const std::size_t chunk = std::min(n, kBlock);
+        for (std::size_t i = 0; i < chunk; ++i) {
+            a += p[i];
+            b += a;
+        }
+        a %= kBase;
+        b %= kBase;
+        p += chunk;
+        n -= chunk;
+    }
+    return (b << 16) | a;
+}
+
+inline std::uint64_t Load64(const std::uint8_t* p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;  // little-endian host
+}
+
+inline std::uint64_t LowBits(std::uint64_t v, unsigned n) { return v & ((std::uint64_t{1} << n) - 1); }
+
+}  // namespace
+
+struct Inflater::Cursor {
+    const std::uint8_t* in;
+    const std::uint8_t* inEnd;
+    std::uint8_t* out;
+    std::uint8_t* outBegin;
+    std::uint8_t* outEnd;
+    std::uint64_t bitbuf;
+    unsigned bitcnt;
+};
+
+Inflater::Inflater(int windowBits, bool deflate64, bool zlibWrapper)
+    : deflate64_(deflate64), wrap_(zlibWrapper), wsize_(std::size_t{1} << windowBits), window_(wsize_)
+{
+    Reset();
+}
+
+void Inflater::Reset()
+{
+    mode_ = wrap_ ? Mode::Header : Mode::Type;
+    last_ = false;
+    bitbuf_ = 0;
+    bitcnt_ = 0;
+    whave_ = 0;
+    wnext_ = 0;
+    storedLeft_ = 0;
+    length_ = 0;
+    distance_ = 0;
+    adler_ = 1;
+    totalIn_ = 0;
+    totalOut_ = 0;
+}
+
+void Inflater::UpdateWindow(const std::uint8_t* begin, const std::uint8_t* end)
+{
+    std::size_t n = static_cast<std::size_t>(end - begin);
+    if (n >= wsize_) {
+        std::memcpy(window_.data(), end - wsize_, wsize_);
+        wnext_ = 0;
+        whave_ = wsize_;
+        return;
+    }
+    const std::size_t first = std::min(n, wsize_ - wnext_);
+    std::memcpy(window_.data() + wnext_, begin, first);
+    std::memcpy(window_.data(), begin + first, n - first);
+    wnext_ = (wnext_ + n) & (wsize_ - 1);
+    whave_ = std::min(wsize_, whave_ + n);
+}
+
+// Copies the pending match (length_, distance_) as far as the output room allows; true when done.
+bool Inflater::CopyMatch(Cursor& c)
+{
+    std::size_t n = std::min(length_, static_cast<std::size_t>(c.outEnd - c.out));
+    length_ -= n;
+    const std::size_t produced = static_cast<std::size_t>(c.out - c.outBegin);
+    if (distance_ > produced) {
+        std::size_t back = distance_ - produced;
+        std::size_t pos = (wnext_ - back) & (wsize_ - 1);
+        std::size_t fromWindow = std::min(back, n);
+        n -= fromWindow;
+        while (fromWindow > 0) {
+            const std::size_t chunk = std::min(fromWindow, wsize_ - pos);
+            std::memcpy(c.out, window_.data() + pos, chunk);
+            c.out += chunk;
+            pos = (pos + chunk) & (wsize_ - 1);
+            fromWindow -= chunk;
+        }
+        if (n == 0)
+            return length_ == 0;
+    }
+    const std::uint8_t* src = c.out - distance_;
+    if (distance_ >= n) {
+        std::memcpy(c.out, src, n);
+        c.out += n;
+    } else {
+        for (; n > 0; --n)
+            *c.out++ = *src++;
+    }
+    return length_ == 0;
+}
+
+// The hot path: runs while at least kFastIn input bytes and kFastOut output bytes remain, so that
+// two 8-byte refills and the longest Deflate match (plus word-copy slack) need no checks.
+int Inflater::FastLoop(Cursor& c)
+{
+    constexpr std::ptrdiff_t kFastIn = 16;
+    constexpr std::ptrdiff_t kFastOut = 258 + 16;
+    constexpr std::uint64_t kLitMask = (1u << kLitRoot) - 1;
+    constexpr std::uint64_t kDistMask = (1u << kDistRoot) - 1;
+
+    const std::uint8_t* in = c.in;
+    const std::uint8_t* const entryIn = c.in;
+    const std::uint8_t* const inEnd = c.inEnd;
+    std::uint8_t* out = c.out;
+    std::uint8_t* const outBegin = c.outBegin;
+    std::uint8_t* const outEnd = c.outEnd;
+    std::uint64_t bitbuf = c.bitbuf;
+    unsigned bitcnt = c.bitcnt;
+    const InflateCode* const lit = lit_;
+    const InflateCode* const dist = dist_;
+    int status = kInflateOk;
+
+    // Tops the buffer up to 56..63 bits; bits above bitcnt are copies of the next input bits.
+    auto refill = [&] {
+        bitbuf |= Load64(in) << bitcnt;
+        in += (63 - bitcnt) >> 3;
+        bitcnt |= 56;
+    };
+    auto drop = [&](unsigned n) {
+        bitbuf >>= n;
+        bitcnt -= n;
+    };
+
+    while (inEnd - in >= kFastIn && outEnd - out >= kFastOut) {
+        refill();
+        InflateCode e = lit[bitbuf & kLitMask];
+        if (e.op == kLiteral) {
+            drop(e.bits);
+            *out++ = static_cast<std::uint8_t>(e.val);
+            e = lit[bitbuf & kLitMask];
+            if (e.op == kLiteral) {
+                drop(e.bits);
+                *out++ = static_cast<std::uint8_t>(e.val);
+                continue;
+            }
+        }
+        if ((e.op & kKindMask) == kLink) {
+            e = lit[e.val + ((bitbuf >> kLitRoot) & ((1u << (e.op & kCountMask)) - 1))];
+            if (e.op == kLiteral) {
+                drop(e.bits);
+                *out++ = static_cast<std::uint8_t>(e.val);
+                continue;
+            }
+        }
+        drop(e.bits);
+        if ((e.op & kKindMask) != kBase) {
+            if ((e.op & kKindMask) == kEnd) {
+                mode_ = Mode::Type;
+            } else {
+                mode_ = Mode::Bad;
+                status = kInflateDataError;
+            }
+            break;
+        }
+        unsigned extra = e.op & kCountMask;
+        std::size_t length = e.val + LowBits(bitbuf, extra);
+        drop(extra);
+
+        if (bitcnt < 29)
+            refill();
+        e = dist[bitbuf & kDistMask];
+        if ((e.op & kKindMask) == kLink)
+            e = dist[e.val + ((bitbuf >> kDistRoot) & ((1u << (e.op & kCountMask)) - 1))];
+        drop(e.bits);
+        if ((e.op & kKindMask) != kBase) {
+            mode_ = Mode::Bad;
+            status = kInflateDataError;
+            break;
+        }
+        extra = e.op & kCountMask;
+        const std::size_t distance = e.val + LowBits(bitbuf, extra);
+        drop(extra);
+
+        const std::size_t produced = static_cast<std::size_t>(out - outBegin);
+        if (distance > wsize_ || distance > produced + whave_) {
+            mode_ = Mode::Bad;
+            status = kInflateDataError;
+            break;
+        }
+        if (distance > produced || length + 8 > static_cast<std::size_t>(outEnd - out)) {
+            length_ = length;
+            distance_ = distance;
+            Cursor sub{in, inEnd, out, outBegin, outEnd, 0, 0};
+            const bool done = CopyMatch(sub);
+            out = sub.out;
+            if (!done) {
+                mode_ = Mode::Match;
+                break;
+            }
+            continue;
+        }
+        const std::uint8_t* src = out - distance;
+        std::uint8_t* const end = out + length;
+        if (distance >= 8) {
+            do {
+                std::memcpy(out, src, 8);
+                out += 8;
+                src += 8;
+            } while (out < end);
+        } else if (distance == 1) {
+            std::memset(out, *src, length);
+        } else {
+            do {
+                *out++ = *src++;
+            } while (out < end);
+        }
+        out = end;
+    }
+
+    // Give back the whole bytes loaded ahead; the bits above bitcnt must be zero from here on.
+    const unsigned giveBack = std::min<unsigned>(bitcnt >> 3, static_cast<unsigned>(in - entryIn));
+    in -= giveBack;
+    bitcnt -= giveBack * 8;
+    bitbuf = LowBits(bitbuf, bitcnt);
+
+    c.in = in;
+    c.out = out;
+    c.bitbuf = bitbuf;
+    c.bitcnt = bitcnt;
+    return status;
+}
+
+bool Inflater::BuildDynamicTables()
+{
+    if (lens_[256] == 0)
+        return false;
+    if (!BuildTable(TableKind::LitLen, deflate64_, lens_, nlen_, kLitRoot, litTable_, kLitEnough))
+        return false;
+    if (!BuildTable(TableKind::Dist, deflate64_, lens_ + nlen_, ndist_, kDistRoot, distTable_, kDistEnough))
+        return false;
+    lit_ = litTable_;
+    dist_ = distTable_;
+    return true;
+}
+
+int Inflater::Decode(const std::uint8_t*& next, std::size_t& avail, std::uint8_t*& dest, std::size_t& room,
+                     bool finish)
+{
+    Cursor c{next, next + avail, dest, dest, dest + room, bitbuf_, bitcnt_};
+    int result = kInflateOk;
+
+    // Slow-path helpers: pull single bytes only as far as the current item needs them, so that a
+    // pause never holds bytes that belong after the stream.
+    auto pullByte = [&]() -> bool {
+        if (c.in == c.inEnd)
+            return false;
+        c.bitbuf |= std::uint64_t{*c.in++} << c.bitcnt;
+        c.bitcnt += 8;
+        return true;
+    };
+    auto need = [&](unsigned n) -> bool {
+        while (c.bitcnt < n)
+            if (!pullByte())
+                return false;
+        return true;
+    };
+    auto bits = [&](unsigned n) { return static_cast<unsigned>(LowBits(c.bitbuf, n)); };
+    auto drop = [&](unsigned n) {
+        c.bitbuf >>= n;
+        c.bitcnt -= n;
+    };
+    // Finds the entry of the next code; false when the input ends first.
+    auto lookup = [&](const InflateCode* table, unsigned root, InflateCode& e) -> bool {
+        for (;;) {
+            e = table[bits(root)];
+            if ((e.op & kKindMask) == kLink) {
+                if (c.bitcnt >= root) {
+                    const InflateCode sub =
+                        table[e.val + ((c.bitbuf >> root) & ((1u << (e.op & kCountMask)) - 1))];
+                    if (sub.bits <= c.bitcnt) {
+                        e = sub;
+                        return true;
+                    }
+                }
+            } else if (e.bits <= c.bitcnt) {
+                return true;
+            }
+            if (!pullByte())
+                return false;
+        }
+    };
+
+    for (;;) {
+        switch (mode_) {
+        case Mode::Header: {
+            if (!need(16))
+                goto pause;
+            const unsigned cmf = bits(8), flg = (c.bitbuf >> 8) & 0xFF;
+            if ((cmf & 0x0F) != 8 || (cmf >> 4) + 8 > static_cast<unsigned>(__builtin_ctzll(wsize_)) ||
+                (cmf * 256 + flg) % 31 != 0)
+                goto bad;
+            drop(16);
+            adler_ = 1;
+            mode_ = (flg & 0x20) ? Mode::DictId : Mode::Type;
+            break;
+        }
+        case Mode::DictId:
+            if (!need(32))
+                goto pause;
+            drop(32);
+            mode_ = Mode::NeedDict;
+            result = kInflateNeedDict;
+            goto leave;
+        case Mode::NeedDict:
+            result = kInflateStreamError;
+            goto leave;
+        case Mode::Type: {
+            if (last_) {
+                mode_ = wrap_ ? Mode::Check : Mode::Done;
+                break;
+            }
+            if (!need(3))
+                goto pause;
+            last_ = bits(1) != 0;
+            const unsigned type = bits(3) >> 1;
+            drop(3);
+            if (type == 0) {
+                mode_ = Mode::Stored;
+            } else if (type == 1) {
+                lit_ = Fixed(deflate64_).lit;
+                dist_ = Fixed(deflate64_).dist;
+                mode_ = Mode::Len;
+            } else if (type == 2) {
+                mode_ = Mode::TableHeader;
+            } else {
+                goto bad;
+            }
+            break;
+        }
+        case Mode::Stored: {
+            drop(c.bitcnt & 7);
+            if (!need(32))
+                goto pause;
+            const unsigned len = bits(16), nlen = (c.bitbuf >> 16) & 0xFFFF;
+            if (len != (~nlen & 0xFFFF))
+                goto bad;
+            drop(32);
+            storedLeft_ = len;
+            mode_ = Mode::StoredCopy;
+            break;
+        }
+        case Mode::StoredCopy: {
+            if (storedLeft_ == 0) {
+                mode_ = Mode::Type;
+                break;
+            }
+            const std::size_t n = std::min({std::size_t{storedLeft_}, static_cast<std::size_t>(c.inEnd - c.in),
+                                            static_cast<std::size_t>(c.outEnd - c.out)});
+            if (n == 0)
+                goto pause;
+            std::memcpy(c.out, c.in, n);
+            c.in += n;
+            c.out += n;
+            storedLeft_ -= static_cast<std::uint32_t>(n);
+            break;
+        }
+        case Mode::TableHeader:
+            if (!need(14))
+                goto pause;
+            nlen_ = bits(5) + 257;
+            ndist_ = ((c.bitbuf >> 5) & 0x1F) + 1;
+            ncode_ = ((c.bitbuf >> 10) & 0x0F) + 4;
+            drop(14);
+            if (nlen_ > 286 || ndist_ > (deflate64_ ? 32u : 30u))
+                goto bad;
+            have_ = 0;
+            mode_ = Mode::CodeLensLens;
+            [[fallthrough]];
+        case Mode::CodeLensLens:
+            while (have_ < ncode_) {
+                if (!need(3))
+                    goto pause;
+                lens_[kCodeLengthOrder[have_++]] = static_cast<std::uint8_t>(bits(3));
+                drop(3);
+            }
+            while (have_ < 19)
+                lens_[kCodeLengthOrder[have_++]] = 0;
+            if (!BuildTable(TableKind::Precode, false, lens_, 19, kPreRoot, preTable_, kPreEnough))
+                goto bad;
+            have_ = 0;
+            mode_ = Mode::CodeLens;
+            [[fallthrough]];
+        case Mode::CodeLens:
+            while (have_ < nlen_ + ndist_) {
+                InflateCode e;
+                if (!lookup(preTable_, kPreRoot, e))
+                    goto pause;
+                if ((e.op & kKindMask) != kLiteral)
+                    goto bad;
+                const unsigned sym = e.val;
+                if (sym < 16) {
+                    drop(e.bits);
+                    lens_[have_++] = static_cast<std::uint8_t>(sym);
+                    continue;
+                }
+                const unsigned extra = sym == 16 ? 2 : sym == 17 ? 3 : 7;
+                if (!need(e.bits + extra))
+                    goto pause;
+                drop(e.bits);
+                std::uint8_t value = 0;
+                unsigned copy;
+                if (sym == 16) {
+                    if (have_ == 0)
+                        goto bad;
+                    value = lens_[have_ - 1];
+                    copy = 3 + bits(2);
+                } else if (sym == 17) {
+                    copy = 3 + bits(3);
+                } else {
+                    copy = 11 + bits(7);
+                }
+                drop(extra);
+                if (have_ + copy > nlen_ + ndist_)
+                    goto bad;
+                std::fill(lens_ + have_, lens_ + have_ + copy, value);
+                have_ += copy;
+            }
+            if (!BuildDynamicTables())
+                goto bad;
+            mode_ = Mode::Len;
+            [[fallthrough]];
+        case Mode::Len: {
+            if (c.inEnd - c.in >= 16 && c.outEnd - c.out >= 274) {
+                if (FastLoop(c) != kInflateOk)
+                    goto bad;
+                break;
+            }
+            InflateCode e;
+            if (!lookup(lit_, kLitRoot, e))
+                goto pause;
+            const std::uint8_t kind = e.op & kKindMask;
+            if (kind == kLiteral) {
+                if (c.out == c.outEnd)
+                    goto pause;
+                drop(e.bits);
+                *c.out++ = static_cast<std::uint8_t>(e.val);
+                break;
+            }
+            if (kind == kEnd) {
+                drop(e.bits);
+                mode_ = Mode::Type;
+                break;
+            }
+            if (kind != kBase)
+                goto bad;
+            const unsigned extra = e.op & kCountMask;
+            if (!need(e.bits + extra))
+                goto pause;
+            drop(e.bits);
+            length_ = e.val + bits(extra);
+            drop(extra);
+            mode_ = Mode::Dist;
+        }
+            [[fallthrough]];
+        case Mode::Dist: {
+            InflateCode e;
+            if (!lookup(dist_, kDistRoot, e))
+                goto pause;
+            if ((e.op & kKindMask) != kBase)
+                goto bad;
+            const unsigned extra = e.op & kCountMask;
+            if (!need(e.bits + extra))
+                goto pause;
+            drop(e.bits);
+            distance_ = e.val + bits(extra);
+            drop(extra);
+            if (distance_ > wsize_ || distance_ > whave_ + static_cast<std::size_t>(c.out - c.outBegin))
+                goto bad;
+            mode_ = Mode::Match;
+        }
+            [[fallthrough]];
+        case Mode::Match:
+            if (!CopyMatch(c))
+                goto pause;
+            mode_ = Mode::Len;
+            break;
+        case Mode::Check: {
+            drop(c.bitcnt & 7);
+            if (!need(32))
+                goto pause;
+            adler_ = UpdateAdler32(adler_, c.outBegin, static_cast<std::size_t>(c.out - c.outBegin));
+            c.outBegin = c.out;  // the check now covers everything written so far
+            const std::uint32_t stored = (bits(8) << 24) | (((c.bitbuf >> 8) & 0xFF) << 16) |
+                                         (((c.bitbuf >> 16) & 0xFF) << 8) | ((c.bitbuf >> 24) & 0xFF);
+            if (stored != adler_)
+                goto bad;
+            drop(32);
+            mode_ = Mode::Done;
+            break;
+        }
+        case Mode::Done:
+            result = kInflateStreamEnd;
+            goto leave;
+        case Mode::Bad:
+            result = kInflateDataError;
+            goto leave;
+        }
+    }
+
+bad:
+    mode_ = Mode::Bad;
+    result = kInflateDataError;
+    goto leave;
+pause:
+    if (finish || (c.in == next && c.out == dest))
+        result = kInflateBufError;
+leave:
+    if (mode_ == Mode::Done) {
+        // Bytes read ahead of the stream's end go back to the caller; the bits of the last
+        // byte are dropped.
+        const unsigned giveBack = std::min<unsigned>(c.bitcnt >> 3, static_cast<unsigned>(c.in - next));
+        c.in -= giveBack;
+        c.bitbuf = 0;
+        c.bitcnt = 0;
+    }
+    // The history must cover this call's output, including what Check already summed.
+    UpdateWindow(dest, c.out);
+    if (wrap_ && mode_ != Mode::Done)
+        adler_ = UpdateAdler32(adler_, c.outBegin, static_cast<std::size_t>(c.out - c.outBegin));
+    bitbuf_ = c.bitbuf;
+    bitcnt_ = c.bitcnt;
+    totalIn_ += static_cast<std::uint64_t>(c.in - next);
+    totalOut_ += static_cast<std::uint64_t>(c.out - dest);
+    avail -= static_cast<std::size_t>(c.in - next);
+    room -= static_cast<std::size_t>(c.out - dest);
+    next = c.in;
+    dest = c.out;
+    return result;
+}
+
+int Inflater::DecodeAll(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out,
+                        bool deflate64, std::size_t* consumed)
+{
+    Inflater inflater(deflate64 ? 16 : 15, deflate64, false);
+    out.assign(std::max<std::size_t>(size * 3, 4096), 0);
+    std::size_t produced = 0;
+    const std::uint8_t* next = data;
+    std::size_t avail = size;
+    int rc;
+    for (;;) {
+        std::uint8_t* dest = out.data() + produced;
+        std::size_t room = out.size() - produced;
+        rc = inflater.Decode(next, avail, dest, room, true);
+        produced = static_cast<std::size_t>(dest - out.data());
+        if (rc != kInflateBufError || room != 0)
+            break;
+        out.resize(out.size() * 2);
+    }
+    out.resize(produced);
+    if (consumed)
+        *consumed = static_cast<std::size_t>(next - data);
+    return rc;
+}
+
+// ---- stream record interface ----
+
+namespace {
+
+void* HeapAlloc(void*, unsigned items, unsigned size) { return std::calloc(items, size); }
+void HeapFree(void*, void* address) { std::free(address); }
+
+}  // namespace
+
+int InflateInit2(TInflateRecord* rec, int windowBits, int recordSize, bool deflate64)
+{
+    if (recordSize != kInflateRecordSize)
+        return kInflateRecordError;
+    if (!rec)
+        return kInflateStreamError;
+    if (!rec->Alloc)
+        rec->Alloc = HeapAlloc;
+    if (!rec->Free)
+        rec->Free = HeapFree;
+    rec->State = nullptr;
+    const bool raw = windowBits < 0;
+    int wbits = raw ? -windowBits : windowBits;
+    if (deflate64)
+        ++wbits;
+    if (wbits < (deflate64 ? 9 : 8) || wbits > (deflate64 ? 16 : 15))
+        return kInflateStreamError;
+    void* memory = rec->Alloc(rec->Opaque, 1, sizeof(Inflater));
+    if (!memory)
+        return kInflateMemError;
+    try {
+        rec->State = new (memory) Inflater(wbits, deflate64, !raw);
+    } catch (const std::bad_alloc&) {
+        rec->Free(rec->Opaque, memory);
+        return kInflateMemError;
+    }
+    return InflateReset(rec);
+}
+
+int InflateReset(TInflateRecord* rec)
+{
+    if (!rec || !rec->State)
+        return kInflateStreamError;
+    rec->TotalIn = 0;
+    rec->TotalOut = 0;
+    rec->State->Reset();
+    rec->Adler = rec->State->Adler();
+    return kInflateOk;
+}
+
+int Inflate(TInflateRecord* rec, int flush)
+{
+    if (!rec || !rec->State || (!rec->NextIn && rec->AvailIn) || !rec->NextOut)
+        return kInflateStreamError;
+    const std::uint8_t* next = rec->NextIn;
+    std::size_t avail = rec->AvailIn;
+    std::uint8_t* out = rec->NextOut;
+    std::size_t room = rec->AvailOut;
+    const int rc = rec->State->Decode(next, avail, out, room, flush == kInflateFinish);
+    rec->TotalIn += static_cast<std::uint64_t>(next - rec->NextIn);
+    rec->TotalOut += static_cast<std::uint64_t>(out - rec->NextOut);
+    rec->NextIn = next;
+    rec->AvailIn = static_cast<std::uint32_t>(avail);
+    rec->NextOut = out;
+    rec->AvailOut = static_cast<std::uint32_t>(room);
+    rec->Adler = rec->State->Adler();
+    return rc;
+}
+
+int InflateEnd(TInflateRecord* rec)
+{
+    if (!rec || !rec->State || !rec->Free)
+        return kInflateStreamError;
+    rec->State->~Inflater();
+    rec->Free(rec->Opaque, rec->State);
+    rec->State = nullptr;
+    return kInflateOk;
+}

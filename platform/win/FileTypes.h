@@ -1,0 +1,85 @@
+// Types and constants of the Windows file, path and drive API.
+#pragma once
+
+#include "platform/win/WinTypes.h"
+
+#include <cstdint>
+
+constexpr DWORD MAX_PATH = 260;
+
+// Signed and unsigned 64-bit values as the API passes them; only the whole value is used here.
+struct LARGE_INTEGER {
+    std::int64_t QuadPart = 0;
+};
+struct ULARGE_INTEGER {
+    std::uint64_t QuadPart = 0;
+};
+
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+
+// Access, sharing and creation of CreateFileA
+constexpr DWORD GENERIC_READ = 0x80000000;
+constexpr DWORD GENERIC_WRITE = 0x40000000;
+constexpr DWORD FILE_SHARE_READ = 0x1;
+constexpr DWORD FILE_SHARE_WRITE = 0x2;
+constexpr DWORD FILE_SHARE_DELETE = 0x4;
+constexpr DWORD CREATE_NEW = 1;
+constexpr DWORD CREATE_ALWAYS = 2;
+constexpr DWORD OPEN_EXISTING = 3;
+constexpr DWORD OPEN_ALWAYS = 4;
+constexpr DWORD TRUNCATE_EXISTING = 5;
+
+// Attributes
+constexpr DWORD FILE_ATTRIBUTE_READONLY = 0x01;
+constexpr DWORD FILE_ATTRIBUTE_HIDDEN = 0x02;
+constexpr DWORD FILE_ATTRIBUTE_SYSTEM = 0x04;
+constexpr DWORD FILE_ATTRIBUTE_DIRECTORY = 0x10;
+constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
+constexpr DWORD FILE_ATTRIBUTE_NORMAL = 0x80;
+constexpr DWORD FILE_ATTRIBUTE_TEMPORARY = 0x100;
+constexpr DWORD FILE_ATTRIBUTE_REPARSE_POINT = 0x400;
+
+// Seeking
+constexpr DWORD FILE_BEGIN = 0;
+constexpr DWORD FILE_CURRENT = 1;
+constexpr DWORD FILE_END = 2;
+
+// MoveFileExA
+constexpr DWORD MOVEFILE_REPLACE_EXISTING = 0x1;
+constexpr DWORD MOVEFILE_COPY_ALLOWED = 0x2;
+constexpr DWORD MOVEFILE_WRITE_THROUGH = 0x8;
+
+// GetDriveTypeA
+constexpr UINT DRIVE_UNKNOWN = 0;
+constexpr UINT DRIVE_NO_ROOT_DIR = 1;
+constexpr UINT DRIVE_REMOVABLE = 2;
+constexpr UINT DRIVE_FIXED = 3;
+constexpr UINT DRIVE_REMOTE = 4;
+constexpr UINT DRIVE_CDROM = 5;
+constexpr UINT DRIVE_RAMDISK = 6;
+
+// GetVolumeInformationA flags
+constexpr DWORD FILE_CASE_SENSITIVE_SEARCH = 0x1;
+constexpr DWORD FILE_CASE_PRESERVED_NAMES = 0x2;
+constexpr DWORD FILE_UNICODE_ON_DISK = 0x4;
+
+// Error codes beyond those of WinTypes.h
+constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
+constexpr DWORD ERROR_BAD_NETPATH = 53;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
+constexpr DWORD ERROR_DIRECTORY = 267;
+
+struct WIN32_FIND_DATAA {
+    DWORD dwFileAttributes = 0;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh = 0;
+    DWORD nFileSizeLow = 0;
+    DWORD dwReserved0 = 0;
+    DWORD dwReserved1 = 0;
+    char cFileName[MAX_PATH] = {};
+    char cAlternateFileName[14] = {};
+};

@@ -1,0 +1,889 @@
+#include "platform/win/Files.h"
+
+#include "platform/win/Drives.h"
+#include "platform/win/Paths.h"
+#include "platform/win/Utf8.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <mutex>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+namespace win {
+namespace {
+
+class FileObject : public KernelObject {
+public:
+    FileObject(int fd, std::string hostPath, bool canRead, bool canWrite, bool limited)
+        : fd(fd), hostPath(std::move(hostPath)), canRead(canRead), canWrite(canWrite), limited(limited)
+    {
+    }
+    ~FileObject() override { ::close(fd); }
+
+    const int fd;
+    const std::string hostPath;
+    const bool canRead;
+    const bool canWrite;
+    const bool limited;  // on a capacity-limited drive: writes are checked against its capacity
+};
+
+class FindObject : public KernelObject {
+public:
+    std::vector<WIN32_FIND_DATAA> entries;
+    std::size_t next = 0;
+};
+
+std::shared_ptr<FileObject> FileOf(HANDLE handle)
+{
+    auto file = FindHandleOf<FileObject>(handle);
+    if (!file)
+        SetLastError(ERROR_INVALID_HANDLE);
+    return file;
+}
+
+std::string ParentOf(const std::string& hostPath)
+{
+    const auto slash = hostPath.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : hostPath.substr(0, slash);
+}
+
+std::string BaseOf(const std::string& hostPath)
+{
+    const auto slash = hostPath.find_last_of('/');
+    return slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
+}
+
+std::string JoinHostName(const std::string& folder, const std::string& name)
+{
+    return folder == "/" ? "/" + name : folder + "/" + name;
+}
+
+bool IsFolder(const std::string& hostPath)
+{
+    struct stat st {};
+    return stat(hostPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Windows tells a missing file (2) from a missing folder on the way to it (3).
+BOOL FailMissing(const std::string& hostPath)
+{
+    return FailWith(IsFolder(ParentOf(hostPath)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+}
+
+BOOL FailFromErrno(const std::string& hostPath, DWORD existsCode = ERROR_ALREADY_EXISTS)
+{
+    if (errno == ENOENT)
+        return FailMissing(hostPath);
+    return FailWithErrno(existsCode);
+}
+
+bool IsReadOnly(const struct stat& st)
+{
+    return !S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+}
+
+DWORD SynthesizeAttributes(const std::string& hostPath, const struct stat& st, bool hidden)
+{
+    DWORD attributes = 0;
+    if (S_ISLNK(st.st_mode)) {
+        attributes = FILE_ATTRIBUTE_REPARSE_POINT;
+        attributes |= IsFolder(hostPath) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    } else if (S_ISDIR(st.st_mode)) {
+        attributes = FILE_ATTRIBUTE_DIRECTORY;
+    } else if (S_ISREG(st.st_mode)) {
+        attributes = FILE_ATTRIBUTE_ARCHIVE;
+    } else {
+        attributes = FILE_ATTRIBUTE_SYSTEM;
+    }
+    if (IsReadOnly(st))
+        attributes |= FILE_ATTRIBUTE_READONLY;
+    if (hidden)
+        attributes |= FILE_ATTRIBUTE_HIDDEN;
+    return attributes;
+}
+
+bool IsHiddenName(const std::string& name)
+{
+    return name.size() > 0 && name[0] == '.' && name != "." && name != "..";
+}
+
+// Creation time where the file system keeps one, else the last write.
+timespec CreationTimeOf(int dirFd, const char* path, int flags, const struct stat& st)
+{
+    struct statx stx {};
+    if (statx(dirFd, path, flags, STATX_BTIME, &stx) == 0 && (stx.stx_mask & STATX_BTIME))
+        return timespec{static_cast<time_t>(stx.stx_btime.tv_sec), static_cast<long>(stx.stx_btime.tv_nsec)};
+    return st.st_mtim;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Rename that refuses an existing target when `replace` is false, atomically where the file
+// system allows.
+int RenameHost(const std::string& from, const std::string& to, bool replace)
+{
+    if (replace)
+        return ::rename(from.c_str(), to.c_str());
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return -1;
+    struct stat st {};
+    if (lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return ::rename(from.c_str(), to.c_str());
+}
+
+// Copies a regular file to a new hidden sibling of the target, with its permissions (never
+// set-ID bits) and times, flushed to disk. Answers 0 and the sibling's name, or a Windows error.
+DWORD CopyToSibling(const std::string& source, const std::string& target, std::string& sibling)
+{
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return errno == ENOENT ? ERROR_FILE_NOT_FOUND : ErrorFromErrno(errno);
+    struct stat st {};
+    if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(in);
+        return ERROR_ACCESS_DENIED;
+    }
+    if (!HasRoomFor(target, static_cast<std::uint64_t>(st.st_size))) {
+        ::close(in);
+        return ERROR_DISK_FULL;
+    }
+    // A long target name is shortened so that the sibling's own name stays within 255 bytes.
+    std::string name = ParentOf(target) + "/." + BaseOf(target).substr(0, 200) + ".XXXXXX";
+    const int out = mkostemp(name.data(), O_CLOEXEC);
+    if (out < 0) {
+        const DWORD error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
+        ::close(in);
+        return error;
+    }
+    DWORD error = ERROR_SUCCESS;
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = ERROR_READ_FAULT;
+            break;
+        }
+        if (n == 0)
+            break;
+        if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(n))) {
+            error = ErrorFromErrno(errno);
+            break;
+        }
+    }
+    if (error == ERROR_SUCCESS) {
+        const timespec times[2] = {st.st_atim, st.st_mtim};
+        fchmod(out, st.st_mode & 0777);
+        futimens(out, times);
+        if (fsync(out) != 0)
+            error = ErrorFromErrno(errno);
+    }
+    if (::close(out) != 0 && error == ERROR_SUCCESS)
+        error = ErrorFromErrno(errno);
+    ::close(in);
+    if (error != ERROR_SUCCESS) {
+        ::unlink(name.c_str());
+        return error;
+    }
+    sibling = std::move(name);
+    return ERROR_SUCCESS;
+}
+
+// Puts a finished sibling in the target's place; removes it when that fails.
+DWORD CommitSibling(const std::string& sibling, const std::string& target, bool replace)
+{
+    if (RenameHost(sibling, target, replace) == 0)
+        return ERROR_SUCCESS;
+    const DWORD error = ErrorFromErrno(errno, ERROR_FILE_EXISTS);
+    ::unlink(sibling.c_str());
+    return error;
+}
+
+// Why a file may not take the place of an existing target (0 when it may).
+DWORD TargetRefusal(const std::string& target, bool replace, DWORD existsCode)
+{
+    struct stat st {};
+    if (lstat(target.c_str(), &st) != 0)
+        return ERROR_SUCCESS;
+    if (!replace)
+        return existsCode;
+    if (S_ISDIR(st.st_mode) || IsReadOnly(st))
+        return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
+}
+
+// A case-only rename ("a.txt" to "A.TXT") finds the source itself as the target; the new name is
+// then the one given.
+std::string TargetName(const std::string& sourceHost, const std::string& targetHost, const WinPath& target)
+{
+    struct stat a {}, b {};
+    if (target.parts.empty() || lstat(sourceHost.c_str(), &a) != 0 || lstat(targetHost.c_str(), &b) != 0 ||
+        a.st_dev != b.st_dev || a.st_ino != b.st_ino)
+        return targetHost;
+    return ParentOf(targetHost) + "/" + target.parts.back();
+}
+
+// A wildcard match over code points without case: "*" any run, "?" one code point.
+bool MatchesPattern(const std::u32string& pattern, const std::u32string& name)
+{
+    std::size_t p = 0, n = 0, starP = std::u32string::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == U'?' || pattern[p] == name[n])) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == U'*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::u32string::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == U'*')
+        ++p;
+    return p == pattern.size();
+}
+
+std::u32string Folded(const std::string& text)
+{
+    return DecodeUtf8(FoldCase(text));
+}
+
+void FillFindData(WIN32_FIND_DATAA& data, const std::string& hostPath, const std::string& name,
+                  const struct stat& st)
+{
+    data = WIN32_FIND_DATAA{};
+    data.dwFileAttributes = SynthesizeAttributes(hostPath, st, IsHiddenName(name));
+    data.ftCreationTime = FileTimeFromTimespec(CreationTimeOf(AT_FDCWD, hostPath.c_str(), AT_SYMLINK_NOFOLLOW, st));
+    data.ftLastAccessTime = FileTimeFromTimespec(st.st_atim);
+    data.ftLastWriteTime = FileTimeFromTimespec(st.st_mtim);
+    if (S_ISREG(st.st_mode)) {
+        const auto size = static_cast<std::uint64_t>(st.st_size);
+        data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+        data.nFileSizeLow = static_cast<DWORD>(size);
+    }
+    std::snprintf(data.cFileName, sizeof data.cFileName, "%s", name.c_str());
+}
+
+}  // namespace
+
+FILETIME FileTimeFromTimespec(const timespec& time)
+{
+    constexpr std::int64_t epochDifference = 11644473600;  // seconds from 1601 to 1970
+    std::int64_t ticks = (static_cast<std::int64_t>(time.tv_sec) + epochDifference) * 10000000 + time.tv_nsec / 100;
+    if (ticks < 0)
+        ticks = 0;
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(ticks);
+    ft.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
+    return ft;
+}
+
+timespec TimespecFromFileTime(const FILETIME& time)
+{
+    const std::uint64_t ticks = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    timespec ts{};
+    ts.tv_sec = static_cast<time_t>(ticks / 10000000) - 11644473600;
+    ts.tv_nsec = static_cast<long>(ticks % 10000000) * 100;
+    return ts;
+}
+
+FileTestHooks& TestHooks()
+{
+    static FileTestHooks hooks;
+    return hooks;
+}
+
+BOOL CreateDirectoryTree(const char* pathName)
+{
+    WinPath path;
+    std::string host;
+    if (!pathName || !ToHostPath(pathName, host, &path))
+        return pathName ? FALSE : FailWith(ERROR_INVALID_PARAMETER);
+    WinPath level = path;
+    level.parts.clear();
+    level.trailingSeparator = false;
+    for (const auto& part : path.parts) {
+        level.parts.push_back(part);
+        std::string levelHost;
+        if (!ToHostPath(level.ToString(), levelHost))
+            return FALSE;
+        if (IsFolder(levelHost))
+            continue;
+        if (::mkdir(levelHost.c_str(), 0777) != 0 && !(errno == EEXIST && IsFolder(levelHost)))
+            return FailFromErrno(levelHost);
+    }
+    return IsFolder(host) ? TRUE : FailWith(ERROR_PATH_NOT_FOUND);
+}
+
+}  // namespace win
+
+using namespace win;
+
+HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*/, void* /*securityAttributes*/,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE /*templateFile*/)
+{
+    std::string host;
+    if (!fileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!ToHostPath(fileName, host))
+        return INVALID_HANDLE_VALUE;
+    const bool wantRead = desiredAccess & GENERIC_READ;
+    const bool wantWrite = desiredAccess & GENERIC_WRITE;
+    int flags = O_CLOEXEC | (wantWrite ? (wantRead ? O_RDWR : O_WRONLY) : O_RDONLY);
+    switch (creationDisposition) {
+    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
+    case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
+    case OPEN_EXISTING: break;
+    case OPEN_ALWAYS: flags |= O_CREAT; break;
+    case TRUNCATE_EXISTING:
+        if (!wantWrite) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return INVALID_HANDLE_VALUE;
+        }
+        flags |= O_TRUNC;
+        break;
+    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+    }
+
+    struct stat before {};
+    const bool existed = stat(host.c_str(), &before) == 0;
+    if (existed && S_ISDIR(before.st_mode)) {
+        SetLastError(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    // A pipe would block the open until a peer comes; a backup must not hang on one.
+    if (existed && (S_ISFIFO(before.st_mode) || S_ISSOCK(before.st_mode))) {
+        SetLastError(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (existed && creationDisposition != CREATE_NEW && (wantWrite || (flags & O_TRUNC)) && IsReadOnly(before)) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    const mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
+    const int fd = ::open(host.c_str(), flags, mode);
+    if (fd < 0) {
+        FailFromErrno(host, ERROR_FILE_EXISTS);
+        return INVALID_HANDLE_VALUE;
+    }
+    const bool limited = LimitedDriveOf(host).has_value();
+    HANDLE handle = AddHandle(std::make_shared<FileObject>(fd, host, wantRead, wantWrite, limited));
+    const bool reportExisting = existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
+    SetLastError(reportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    return handle;
+}
+
+BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* /*overlapped*/)
+{
+    if (bytesRead)
+        *bytesRead = 0;
+    const auto object = FileOf(file);
+    if (!object)
+        return FALSE;
+    if (!object->canRead)
+        return FailWith(ERROR_ACCESS_DENIED);
+    auto* out = static_cast<char*>(buffer);
+    DWORD total = 0;
+    while (total < bytesToRead) {
+        const ssize_t n = ::read(object->fd, out + total, bytesToRead - total);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return FailWithErrno();
+        if (n == 0)
+            break;
+        total += static_cast<DWORD>(n);
+    }
+    if (bytesRead)
+        *bytesRead = total;
+    return TRUE;
+}
+
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten, void* /*overlapped*/)
+{
+    if (bytesWritten)
+        *bytesWritten = 0;
+    const auto object = FileOf(file);
+    if (!object)
+        return FALSE;
+    if (!object->canWrite)
+        return FailWith(ERROR_ACCESS_DENIED);
+    if (object->limited) {
+        struct stat st {};
+        const off_t position = ::lseek(object->fd, 0, SEEK_CUR);
+        if (position < 0 || fstat(object->fd, &st) != 0)
+            return FailWithErrno();
+        const std::uint64_t end = static_cast<std::uint64_t>(position) + bytesToWrite;
+        const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
+        if (end > size && !HasRoomFor(object->hostPath, end - size))
+            return FailWith(ERROR_DISK_FULL);
+    }
+    if (!WriteAll(object->fd, static_cast<const char*>(buffer), bytesToWrite))
+        return FailWithErrno();
+    if (bytesWritten)
+        *bytesWritten = bytesToWrite;
+    return TRUE;
+}
+
+BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* newPosition, DWORD moveMethod)
+{
+    const auto object = FileOf(file);
+    if (!object)
+        return FALSE;
+    int whence = SEEK_SET;
+    switch (moveMethod) {
+    case FILE_BEGIN: whence = SEEK_SET; break;
+    case FILE_CURRENT: whence = SEEK_CUR; break;
+    case FILE_END: whence = SEEK_END; break;
+    default: return FailWith(ERROR_INVALID_PARAMETER);
+    }
+    const off_t position = ::lseek(object->fd, static_cast<off_t>(distance.QuadPart), whence);
+    if (position < 0)
+        return FailWith(errno == EINVAL ? ERROR_NEGATIVE_SEEK : ErrorFromErrno(errno));
+    if (newPosition)
+        newPosition->QuadPart = position;
+    return TRUE;
+}
+
+DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD moveMethod)
+{
+    LARGE_INTEGER move;
+    move.QuadPart = distanceHigh
+        ? static_cast<std::int64_t>((static_cast<std::uint64_t>(static_cast<DWORD>(*distanceHigh)) << 32) |
+                                    static_cast<DWORD>(distance))
+        : distance;
+    LARGE_INTEGER position;
+    if (!SetFilePointerEx(file, move, &position, moveMethod))
+        return INVALID_SET_FILE_POINTER;
+    if (distanceHigh)
+        *distanceHigh = static_cast<LONG>(static_cast<std::uint64_t>(position.QuadPart) >> 32);
+    else if (position.QuadPart > 0x7FFFFFFF)
+        return FailWith(ERROR_INVALID_PARAMETER), INVALID_SET_FILE_POINTER;
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(position.QuadPart);
+}
+
+BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size)
+{
+    const auto object = FileOf(file);
+    if (!object)
+        return FALSE;
+    struct stat st {};
+    if (fstat(object->fd, &st) != 0)
+        return FailWithErrno();
+    if (size)
+        size->QuadPart = st.st_size;
+    return TRUE;
+}
+
+DWORD GetFileSize(HANDLE file, DWORD* sizeHigh)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size))
+        return INVALID_FILE_SIZE;
+    if (sizeHigh)
+        *sizeHigh = static_cast<DWORD>(static_cast<std::uint64_t>(size.QuadPart) >> 32);
+    SetLastError(ERROR_SUCCESS);
+    return static_cast<DWORD>(size.QuadPart);
+}
+
+BOOL SetEndOfFile(HANDLE file)
+{
+    const auto object = FileOf(file);
+    if (!object)
+        return FALSE;
+    if (!object->canWrite)
+        return FailWith(ERROR_ACCESS_DENIED);
+    struct stat st {};
+    const off_t position = ::lseek(object->fd, 0, SEEK_CUR);
+    if (position < 0 || fstat(object->fd, &st) != 0)
+        return FailWithErrno();
+    if (object->limited && position > st.st_size &&
+        !HasRoomFor(object->hostPath, static_cast<std::uint64_t>(position - st.st_size)))
+        return FailWith(ERROR_DISK_FULL);
+    return ::ftruncate(object->fd, position) == 0 ? TRUE : FailWithErrno();
+}
+
+BOOL FlushFileBuffers(HANDLE file)
+{
+    const auto object = FileOf(file);
+    if (!object)
+        return FALSE;
+    return ::fsync(object->fd) == 0 ? TRUE : FailWithErrno();
+}
+
+BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite)
+{
+    const auto object = FileOf(file);
+    if (!object)
+        return FALSE;
+    struct stat st {};
+    if (fstat(object->fd, &st) != 0)
+        return FailWithErrno();
+    if (creation)
+        *creation = FileTimeFromTimespec(CreationTimeOf(object->fd, "", AT_EMPTY_PATH, st));
+    if (lastAccess)
+        *lastAccess = FileTimeFromTimespec(st.st_atim);
+    if (lastWrite)
+        *lastWrite = FileTimeFromTimespec(st.st_mtim);
+    return TRUE;
+}
+
+BOOL SetFileTime(HANDLE file, const FILETIME* /*creation*/, const FILETIME* lastAccess, const FILETIME* lastWrite)
+{
+    const auto object = FileOf(file);
+    if (!object)
+        return FALSE;
+    auto timeOf = [](const FILETIME* ft) {
+        if (!ft || (ft->dwLowDateTime == 0 && ft->dwHighDateTime == 0))
+            return timespec{0, UTIME_OMIT};
+        return TimespecFromFileTime(*ft);
+    };
+    const timespec times[2] = {timeOf(lastAccess), timeOf(lastWrite)};
+    return ::futimens(object->fd, times) == 0 ? TRUE : FailWithErrno();
+}
+
+BOOL DeleteFileA(const char* fileName)
+{
+    std::string host;
+    if (!fileName)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    if (!ToHostPath(fileName, host))
+        return FALSE;
+    struct stat st {};
+    if (lstat(host.c_str(), &st) != 0)
+        return FailFromErrno(host);
+    if (S_ISDIR(st.st_mode) || IsReadOnly(st))
+        return FailWith(ERROR_ACCESS_DENIED);
+    return ::unlink(host.c_str()) == 0 ? TRUE : FailFromErrno(host);
+}
+
+BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD flags)
+{
+    if (!existingFileName || !newFileName)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    std::string source, target;
+    WinPath targetPath;
+    if (!ToHostPath(existingFileName, source) || !ToHostPath(newFileName, target, &targetPath))
+        return FALSE;
+    struct stat st {};
+    if (lstat(source.c_str(), &st) != 0)
+        return FailFromErrno(source);
+    target = TargetName(source, target, targetPath);
+    const bool replace = flags & MOVEFILE_REPLACE_EXISTING;
+    if (target != source) {
+        if (const DWORD refusal = TargetRefusal(target, replace, ERROR_ALREADY_EXISTS))
+            return FailWith(refusal);
+        if (S_ISDIR(st.st_mode) && replace && lstat(target.c_str(), &st) == 0)
+            return FailWith(ERROR_ACCESS_DENIED);
+    }
+
+    // A rename into a capacity-limited drive from outside it goes through a copy, which checks
+    // the space.
+    const auto limited = LimitedDriveOf(target);
+    const bool mustCopy = TestHooks().forceCrossDevice || (limited && !IsUnderFolder(source, limited->root));
+    if (!mustCopy) {
+        if (RenameHost(source, target, replace) == 0)
+            return TRUE;
+        if (errno != EXDEV)
+            return FailFromErrno(errno == ENOENT ? target : source, ERROR_ALREADY_EXISTS);
+    }
+    lstat(source.c_str(), &st);
+    if (!(flags & MOVEFILE_COPY_ALLOWED) || !S_ISREG(st.st_mode))
+        return FailWith(ERROR_NOT_SAME_DEVICE);
+
+    std::string sibling;
+    if (const DWORD error = CopyToSibling(source, target, sibling))
+        return FailWith(error);
+    if (TestHooks().afterCrossDeviceCopy)
+        TestHooks().afterCrossDeviceCopy(sibling);
+    if (const DWORD error = CommitSibling(sibling, target, replace))
+        return FailWith(error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : error);
+    return ::unlink(source.c_str()) == 0 ? TRUE : FailWithErrno();
+}
+
+BOOL MoveFileA(const char* existingFileName, const char* newFileName)
+{
+    return MoveFileExA(existingFileName, newFileName, MOVEFILE_COPY_ALLOWED);
+}
+
+BOOL CopyFileA(const char* existingFileName, const char* newFileName, BOOL failIfExists)
+{
+    if (!existingFileName || !newFileName)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    std::string source, target;
+    if (!ToHostPath(existingFileName, source) || !ToHostPath(newFileName, target))
+        return FALSE;
+    struct stat from {}, to {};
+    if (stat(source.c_str(), &from) != 0)
+        return FailFromErrno(source);
+    if (S_ISDIR(from.st_mode))
+        return FailWith(ERROR_ACCESS_DENIED);
+    if (stat(target.c_str(), &to) == 0 && to.st_dev == from.st_dev && to.st_ino == from.st_ino)
+        return FailWith(ERROR_SHARING_VIOLATION);
+    if (const DWORD refusal = TargetRefusal(target, !failIfExists, ERROR_FILE_EXISTS))
+        return FailWith(refusal);
+    std::string sibling;
+    if (const DWORD error = CopyToSibling(source, target, sibling))
+        return FailWith(error);
+    if (const DWORD error = CommitSibling(sibling, target, !failIfExists))
+        return FailWith(error);
+    return TRUE;
+}
+
+BOOL CreateDirectoryA(const char* pathName, void* /*securityAttributes*/)
+{
+    std::string host;
+    if (!pathName)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    if (!ToHostPath(pathName, host))
+        return FALSE;
+    if (::mkdir(host.c_str(), 0777) == 0)
+        return TRUE;
+    return FailWith(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno, ERROR_ALREADY_EXISTS));
+}
+
+BOOL RemoveDirectoryA(const char* pathName)
+{
+    std::string host;
+    if (!pathName)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    if (!ToHostPath(pathName, host))
+        return FALSE;
+    struct stat st {};
+    if (lstat(host.c_str(), &st) != 0)
+        return FailFromErrno(host);
+    if (S_ISLNK(st.st_mode) && IsFolder(host))  // a link to a folder goes as the link
+        return ::unlink(host.c_str()) == 0 ? TRUE : FailWithErrno();
+    if (!S_ISDIR(st.st_mode))
+        return FailWith(ERROR_DIRECTORY);
+    if (::rmdir(host.c_str()) == 0)
+        return TRUE;
+    return FailWith(errno == EEXIST || errno == ENOTEMPTY ? ERROR_DIR_NOT_EMPTY : ErrorFromErrno(errno));
+}
+
+HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
+{
+    if (!fileName || !findData) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::string_view given(fileName);
+    WinPath path;
+    if (given.empty() || IsPathSeparator(given.back())) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    if (!ParseFullPath(given, path))
+        return INVALID_HANDLE_VALUE;
+    if (path.parts.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    std::string pattern = path.parts.back();
+    if (pattern == "*.*")
+        pattern = "*";
+    path.parts.pop_back();
+    std::string folder;
+    if (!ToHostPath(path.ToString(), folder))
+        return INVALID_HANDLE_VALUE;
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) {
+        SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
+        return INVALID_HANDLE_VALUE;
+    }
+    const std::u32string foldedPattern = Folded(pattern);
+    const bool isRoot = path.parts.empty();
+    std::vector<std::string> names;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (isRoot && (name == "." || name == ".."))
+            continue;
+        if (MatchesPattern(foldedPattern, Folded(name)))
+            names.push_back(name);
+    }
+    closedir(dir);
+    auto rank = [](const std::string& n) { return n == "." ? 0 : n == ".." ? 1 : 2; };
+    std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
+        if (rank(a) != rank(b))
+            return rank(a) < rank(b);
+        const int byText = CompareText(a, b);
+        return byText != 0 ? byText < 0 : a < b;
+    });
+
+    auto search = std::make_shared<FindObject>();
+    for (const auto& name : names) {
+        const std::string host = JoinHostName(folder, name);
+        struct stat st {};
+        if (lstat(host.c_str(), &st) != 0)
+            continue;  // gone since the listing
+        search->entries.emplace_back();
+        FillFindData(search->entries.back(), host, name, st);
+    }
+    if (search->entries.empty()) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    *findData = search->entries[0];
+    search->next = 1;
+    SetLastError(ERROR_SUCCESS);
+    return AddHandle(std::move(search));
+}
+
+BOOL FindNextFileA(HANDLE findFile, WIN32_FIND_DATAA* findData)
+{
+    const auto search = FindHandleOf<FindObject>(findFile);
+    if (!search)
+        return FailWith(ERROR_INVALID_HANDLE);
+    if (search->next >= search->entries.size())
+        return FailWith(ERROR_NO_MORE_FILES);
+    if (findData)
+        *findData = search->entries[search->next];
+    ++search->next;
+    return TRUE;
+}
+
+BOOL FindClose(HANDLE findFile)
+{
+    if (!FindHandleOf<FindObject>(findFile))
+        return FailWith(ERROR_INVALID_HANDLE);
+    TakeHandle(findFile);
+    return TRUE;
+}
+
+DWORD GetFileAttributesA(const char* fileName)
+{
+    std::string host;
+    WinPath path;
+    if (!fileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (!ToHostPath(fileName, host, &path))
+        return INVALID_FILE_ATTRIBUTES;
+    struct stat st {};
+    if (lstat(host.c_str(), &st) != 0) {
+        FailFromErrno(host);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return SynthesizeAttributes(host, st, !path.parts.empty() && IsHiddenName(BaseOf(host)));
+}
+
+BOOL SetFileAttributesA(const char* fileName, DWORD fileAttributes)
+{
+    std::string host;
+    if (!fileName || fileAttributes == INVALID_FILE_ATTRIBUTES)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    if (!ToHostPath(fileName, host))
+        return FALSE;
+    struct stat st {};
+    if (lstat(host.c_str(), &st) != 0)
+        return FailFromErrno(host);
+    // Windows keeps read-only on a folder without stopping anyone from adding files to it; taking
+    // the folder's write permission away would, so folders and links are left alone.
+    if (S_ISLNK(st.st_mode) || S_ISDIR(st.st_mode))
+        return TRUE;
+    mode_t mode = st.st_mode & 07777;
+    if (fileAttributes & FILE_ATTRIBUTE_READONLY)
+        mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
+    else
+        mode |= S_IWUSR;
+    if (mode == (st.st_mode & 07777))
+        return TRUE;
+    return ::chmod(host.c_str(), mode) == 0 ? TRUE : FailWithErrno();
+}
+
+UINT GetTempFileNameA(const char* pathName, const char* prefixString, UINT unique, char* tempFileName)
+{
+    std::string folderHost;
+    WinPath folder;
+    if (!pathName || !tempFileName)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    if (!ToHostPath(pathName, folderHost, &folder))
+        return 0;
+    if (!IsFolder(folderHost))
+        return FailWith(ERROR_DIRECTORY);
+    // The first three characters of the prefix, whole code points.
+    std::u32string prefix = DecodeUtf8(prefixString ? prefixString : "");
+    prefix.resize(std::min<std::size_t>(prefix.size(), 3));
+    folder.trailingSeparator = false;
+    std::string base = folder.ToString();
+    if (base.back() != '\\')
+        base += '\\';
+    base += EncodeUtf8(prefix);
+
+    auto nameFor = [&](UINT number) {
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "%X.tmp", number & 0xFFFF);
+        return base + hex;
+    };
+    if (unique != 0) {
+        const std::string name = nameFor(unique);
+        if (name.size() >= MAX_PATH)
+            return FailWith(ERROR_FILENAME_EXCED_RANGE);
+        std::memcpy(tempFileName, name.c_str(), name.size() + 1);
+        return unique;
+    }
+    if (nameFor(0xFFFF).size() >= MAX_PATH)
+        return FailWith(ERROR_FILENAME_EXCED_RANGE);
+
+    static std::mt19937 random{std::random_device{}()};
+    static std::mutex randomLock;
+    UINT start;
+    {
+        std::lock_guard guard(randomLock);
+        start = random() & 0xFFFF;
+    }
+    for (UINT i = 0; i < 0x10000; ++i) {
+        const UINT number = (start + i) & 0xFFFF;
+        if (number == 0)
+            continue;
+        const std::string name = nameFor(number);
+        const std::string host = JoinHostName(folderHost, name.substr(name.find_last_of('\\') + 1));
+        // O_EXCL: a name that exists, or that another process takes first, is never reused.
+        const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            return FailWithErrno();
+        }
+        ::close(fd);
+        std::memcpy(tempFileName, name.c_str(), name.size() + 1);
+        SetLastError(ERROR_SUCCESS);
+        return number;
+    }
+    return FailWith(ERROR_FILE_EXISTS);
+}

@@ -1,0 +1,76 @@
+// Files and folders through the Windows API, on the host file system.
+//
+// Paths are Windows paths (Paths.h). Attributes are synthesised from the host's file modes:
+// directory for folders, read-only when the owner cannot write, archive for every regular file,
+// hidden for a leading dot, system for FIFOs, sockets and devices, reparse point for a symbolic
+// link. A read-only file can be neither written, replaced nor deleted until its attribute is
+// cleared, as on Windows, whoever runs the program.
+#pragma once
+
+#include "platform/win/Errors.h"
+#include "platform/win/FileTypes.h"
+#include "platform/win/Handles.h"
+
+#include <ctime>
+#include <functional>
+#include <string>
+
+constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
+constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFF;
+
+HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD shareMode, void* securityAttributes,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
+BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* overlapped);
+// Fails with ERROR_DISK_FULL, writing nothing, when the data would overfill a capacity-limited drive.
+BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytesWritten, void* overlapped);
+BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* newPosition, DWORD moveMethod);
+DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD moveMethod);
+BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size);
+DWORD GetFileSize(HANDLE file, DWORD* sizeHigh);
+BOOL SetEndOfFile(HANDLE file);
+BOOL FlushFileBuffers(HANDLE file);
+BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* lastAccess, FILETIME* lastWrite);
+// A null or zero FILETIME leaves that time alone; the creation time cannot be set here.
+BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite);
+
+BOOL DeleteFileA(const char* fileName);
+// Moves within a file system by renaming; across file systems (files only, with
+// MOVEFILE_COPY_ALLOWED) the data is copied to a hidden sibling of the target, which then replaces
+// the target in one rename; the source is removed only after that.
+BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD flags);
+BOOL MoveFileA(const char* existingFileName, const char* newFileName);
+// Copies through a hidden sibling too, so that a failed copy never leaves a half-written target.
+BOOL CopyFileA(const char* existingFileName, const char* newFileName, BOOL failIfExists);
+BOOL CreateDirectoryA(const char* pathName, void* securityAttributes);
+BOOL RemoveDirectoryA(const char* pathName);
+
+// Entries sorted by name without case; "." and ".." come first in folders other than roots.
+HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData);
+BOOL FindNextFileA(HANDLE findFile, WIN32_FIND_DATAA* findData);
+BOOL FindClose(HANDLE findFile);
+
+DWORD GetFileAttributesA(const char* fileName);
+// Only the read-only bit of a file has an effect: set, it removes every write permission; cleared,
+// it gives the owner write permission. Folders and symbolic links are left alone.
+BOOL SetFileAttributesA(const char* fileName, DWORD fileAttributes);
+
+// "<path>\<prefix (3 characters)><hex>.tmp". With unique 0 a new file is created exclusively under
+// a number that no existing file has; answers the number used, 0 on failure.
+UINT GetTempFileNameA(const char* pathName, const char* prefixString, UINT unique, char* tempFileName);
+
+namespace win {
+
+// Creates the folder and every missing parent.
+BOOL CreateDirectoryTree(const char* pathName);
+
+FILETIME FileTimeFromTimespec(const timespec& time);
+timespec TimespecFromFileTime(const FILETIME& time);
+
+// Hooks for tests of cross-file-system moves.
+struct FileTestHooks {
+    bool forceCrossDevice = false;  // renames between folders behave as if across file systems
+    std::function<void(const std::string& tempHostPath)> afterCrossDeviceCopy;
+};
+FileTestHooks& TestHooks();
+
+}  // namespace win

@@ -1,0 +1,75 @@
+#include "platform/win/Library.h"
+
+#include "platform/win/Process.h"
+#include "platform/win/Utf8.h"
+
+#include <dlfcn.h>
+
+#include <string>
+#include <vector>
+
+namespace win {
+namespace {
+thread_local DWORD gLastError = ERROR_SUCCESS;
+}
+
+void NoteLastError(DWORD code)
+{
+    gLastError = code;
+}
+
+DWORD NotedLastError()
+{
+    return gLastError;
+}
+
+}  // namespace win
+
+namespace {
+
+bool EndsWithNoCase(const std::string& text, const std::string& suffix)
+{
+    return text.size() >= suffix.size() && win::SameText(text.substr(text.size() - suffix.size()), suffix);
+}
+
+std::vector<std::string> Candidates(std::string name)
+{
+    if (name.find(".so") != std::string::npos && name.find('/') != std::string::npos) return {name};
+    if (const std::size_t slash = name.find_last_of("\\/"); slash != std::string::npos) name = name.substr(slash + 1);
+    if (name.find(".so") != std::string::npos) return {win::ExecutableDir() + "/" + name, name};
+    if (EndsWithNoCase(name, ".dll")) name.resize(name.size() - 4);
+    const std::string dir = win::ExecutableDir() + "/";
+    const std::string lower = win::LowerCase(name);
+    std::vector<std::string> names = {dir + "lib" + name + ".so", dir + name + ".so"};
+    if (lower != name) names.insert(names.end(), {dir + "lib" + lower + ".so", dir + lower + ".so"});
+    names.insert(names.end(), {"lib" + name + ".so", name + ".so"});
+    if (lower != name) names.insert(names.end(), {"lib" + lower + ".so", lower + ".so"});
+    return names;
+}
+
+}  // namespace
+
+HMODULE LoadLibraryA(const char* fileName)
+{
+    if (fileName && *fileName) {
+        for (const std::string& candidate : Candidates(fileName)) {
+            if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
+        }
+    }
+    win::NoteLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+}
+
+FARPROC GetProcAddress(HMODULE module, const char* procName)
+{
+    if (module && procName) {
+        if (void* symbol = dlsym(module, procName)) return reinterpret_cast<FARPROC>(symbol);
+    }
+    win::NoteLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+}
+
+BOOL FreeLibrary(HMODULE module)
+{
+    return module && dlclose(module) == 0 ? TRUE : FALSE;
+}

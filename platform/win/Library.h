@@ -1,0 +1,22 @@
+// Dynamic libraries over the host loader. "name.dll" is looked up as "libname.so" and "name.so",
+// first in the folder of the running executable, then in the loader's search path; a name that
+// already ends in ".so" (or ".so.N") is loaded as given.
+#pragma once
+
+#include "platform/win/WinTypes.h"
+
+using FARPROC = void (*)();
+
+// nullptr and last error 126 (ERROR_MOD_NOT_FOUND) when nothing loads.
+HMODULE LoadLibraryA(const char* fileName);
+// nullptr and last error 127 (ERROR_PROC_NOT_FOUND) for a missing entry point.
+FARPROC GetProcAddress(HMODULE module, const char* procName);
+BOOL FreeLibrary(HMODULE module);
+
+namespace win {
+
+// Stand-in for SetLastError/GetLastError until this layer shares the file layer's last-error value.
+void NoteLastError(DWORD code);
+DWORD NotedLastError();
+
+}  // namespace win

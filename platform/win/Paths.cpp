@@ -1,0 +1,388 @@
+#include "platform/win/Paths.h"
+
+#include "platform/win/Drives.h"
+#include "platform/win/Errors.h"
+#include "platform/win/Utf8.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <mutex>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace win {
+namespace {
+
+struct CurrentFolder {
+    std::mutex lock;
+    std::optional<std::string> path;
+};
+
+CurrentFolder& Current()
+{
+    static CurrentFolder current;
+    return current;
+}
+
+std::vector<std::string> SplitComponents(std::string_view text)
+{
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || IsPathSeparator(text[i])) {
+            if (i > start)
+                parts.emplace_back(text.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    return parts;
+}
+
+// Drops the long-path prefixes and turns a POSIX absolute path into a Z: path.
+std::string Canonical(std::string_view path)
+{
+    std::string p(path);
+    if (p.size() >= 1 && p[0] == '/' && (p.size() == 1 || p[1] != '/'))
+        p = "Z:" + p;
+    std::replace(p.begin(), p.end(), '/', '\\');
+    if (p.size() >= 8 && SameText(std::string_view(p).substr(0, 8), "\\\\?\\UNC\\"))
+        return "\\\\" + p.substr(8);
+    if (p.rfind("\\\\?\\", 0) == 0)
+        return p.substr(4);
+    return p;
+}
+
+bool IsDriveLetter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+void AppendParts(WinPath& out, const std::vector<std::string>& parts)
+{
+    for (const auto& part : parts) {
+        if (part == ".")
+            continue;
+        if (part == "..") {
+            if (!out.parts.empty())
+                out.parts.pop_back();
+            continue;
+        }
+        out.parts.push_back(part);
+    }
+}
+
+bool ValidName(const std::string& name)
+{
+    for (unsigned char c : name)
+        if (c < 0x20 || std::strchr("<>:\"|?*", c))
+            return false;
+    return true;
+}
+
+std::string JoinHost(const std::string& dir, const std::string& name)
+{
+    return dir == "/" ? "/" + name : dir + "/" + name;
+}
+
+// A name in a host folder that equals `name` but for case; empty when there is none.
+std::string FindNameIgnoringCase(const std::string& dir, const std::string& name)
+{
+    DIR* d = opendir(dir.c_str());
+    if (!d)
+        return {};
+    std::string found;
+    while (const dirent* entry = readdir(d)) {
+        if (SameText(entry->d_name, name)) {
+            found = entry->d_name;
+            break;
+        }
+    }
+    closedir(d);
+    return found;
+}
+
+std::string HostCurrentFolder()
+{
+    char buffer[PATH_MAX];
+    return getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string("/");
+}
+
+}  // namespace
+
+bool IsPathSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+std::string WinPath::Root() const
+{
+    return drive ? std::string(1, drive) + ":\\" : "\\\\" + server + "\\" + share;
+}
+
+std::string WinPath::ToString() const
+{
+    std::string text = Root();
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0 || !drive)
+            text += '\\';
+        text += parts[i];
+    }
+    if (trailingSeparator && !parts.empty())
+        text += '\\';
+    return text;
+}
+
+bool ParseFullPath(std::string_view path, WinPath& out)
+{
+    out = WinPath{};
+    if (path.empty())
+        return FailWith(ERROR_INVALID_NAME);
+    const std::string p = Canonical(path);
+    std::string_view rest = p;
+
+    if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') {
+        const auto parts = SplitComponents(rest.substr(2));
+        if (parts.size() < 2 || p[2] == '\\')
+            return FailWith(ERROR_INVALID_NAME);
+        out.server = parts[0];
+        out.share = parts[1];
+        AppendParts(out, std::vector<std::string>(parts.begin() + 2, parts.end()));
+    } else if (p.size() >= 2 && p[1] == ':' && IsDriveLetter(p[0])) {
+        out.drive = static_cast<char>(std::toupper(static_cast<unsigned char>(p[0])));
+        rest.remove_prefix(2);
+        // "C:name" is relative to the current folder when that is on C:, else to C:'s root.
+        if (rest.empty() || rest[0] != '\\') {
+            WinPath current;
+            if (ParseFullPath(CurrentDirectory(), current) && current.drive == out.drive)
+                out.parts = current.parts;
+        }
+        AppendParts(out, SplitComponents(rest));
+    } else {
+        if (!ParseFullPath(CurrentDirectory(), out))
+            return FALSE;
+        if (p[0] == '\\')
+            out.parts.clear();
+        AppendParts(out, SplitComponents(rest));
+    }
+    out.trailingSeparator = IsPathSeparator(p.back());
+    if (!out.parts.empty() && !out.trailingSeparator) {
+        // Windows drops trailing dots and blanks of the last name.
+        std::string& last = out.parts.back();
+        while (!last.empty() && (last.back() == '.' || last.back() == ' '))
+            last.pop_back();
+        if (last.empty())
+            out.parts.pop_back();
+    }
+    return TRUE;
+}
+
+std::string FullPathOf(std::string_view path)
+{
+    WinPath parsed;
+    return ParseFullPath(path, parsed) ? parsed.ToString() : std::string();
+}
+
+bool ToHostPath(std::string_view path, std::string& host, WinPath* parsedOut)
+{
+    WinPath local;
+    WinPath& parsed = parsedOut ? *parsedOut : local;
+    if (!ParseFullPath(path, parsed))
+        return false;
+    const auto drive = parsed.drive ? FindDrive(parsed.drive) : FindShare(parsed.server, parsed.share);
+    if (!drive)
+        return FailWith(ERROR_PATH_NOT_FOUND);
+    for (const auto& part : parsed.parts)
+        if (!ValidName(part))
+            return FailWith(ERROR_INVALID_NAME);
+
+    host = drive->root;
+    bool lookingUp = true;
+    for (const auto& part : parsed.parts) {
+        std::string next = JoinHost(host, part);
+        struct stat st {};
+        if (lookingUp && lstat(next.c_str(), &st) != 0) {
+            const std::string other = FindNameIgnoringCase(host, part);
+            if (other.empty())
+                lookingUp = false;  // the rest does not exist: keep the names as given
+            else
+                next = JoinHost(host, other);
+        }
+        host = std::move(next);
+    }
+    return true;
+}
+
+std::string ToWindowsPath(std::string_view hostPath)
+{
+    std::string path(hostPath);
+    if (path.empty() || path[0] != '/')
+        path = JoinHost(HostCurrentFolder(), path);
+    // Lexical clean-up: "." and ".." and doubled slashes.
+    std::vector<std::string> parts;
+    for (auto& part : SplitComponents(path)) {
+        if (part == ".")
+            continue;
+        if (part == "..") {
+            if (!parts.empty())
+                parts.pop_back();
+            continue;
+        }
+        parts.push_back(std::move(part));
+    }
+    std::string clean;
+    for (const auto& part : parts)
+        clean += "/" + part;
+    if (clean.empty())
+        clean = "/";
+
+    const DriveEntry* best = nullptr;
+    const auto table = DriveTable();
+    for (const auto& entry : table) {
+        const std::string& root = entry.root;
+        const bool under = root == "/" || (clean.compare(0, root.size(), root) == 0 &&
+                                           (clean.size() == root.size() || clean[root.size()] == '/'));
+        if (under && (!best || root.size() > best->root.size()))
+            best = &entry;
+    }
+    if (!best)
+        return {};
+    WinPath out;
+    out.drive = best->letter;
+    out.server = best->server;
+    out.share = best->share;
+    const std::string rest = best->root == "/" ? clean : clean.substr(best->root.size());
+    out.parts = SplitComponents(rest);
+    return out.ToString();
+}
+
+std::string CurrentDirectory()
+{
+    CurrentFolder& current = Current();
+    {
+        std::lock_guard guard(current.lock);
+        if (current.path)
+            return *current.path;
+    }
+    std::string path = ToWindowsPath(HostCurrentFolder());
+    if (path.empty())
+        path = "C:\\";
+    std::lock_guard guard(current.lock);
+    if (!current.path)
+        current.path = path;
+    return *current.path;
+}
+
+void ResetCurrentDirectory()
+{
+    CurrentFolder& current = Current();
+    std::lock_guard guard(current.lock);
+    current.path.reset();
+}
+
+DWORD CopyToBuffer(std::string_view text, char* buffer, DWORD size)
+{
+    if (!buffer || size <= text.size())
+        return static_cast<DWORD>(text.size() + 1);
+    std::memcpy(buffer, text.data(), text.size());
+    buffer[text.size()] = '\0';
+    return static_cast<DWORD>(text.size());
+}
+
+}  // namespace win
+
+DWORD GetFullPathNameA(const char* fileName, DWORD bufferLength, char* buffer, char** filePart)
+{
+    if (!fileName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    win::WinPath parsed;
+    if (!win::ParseFullPath(fileName, parsed))
+        return 0;
+    const std::string full = parsed.ToString();
+    const DWORD result = win::CopyToBuffer(full, buffer, bufferLength);
+    if (filePart && result == full.size()) {
+        *filePart = nullptr;
+        if (!parsed.parts.empty() && !parsed.trailingSeparator)
+            *filePart = buffer + full.size() - parsed.parts.back().size();
+    }
+    return result;
+}
+
+DWORD GetCurrentDirectoryA(DWORD bufferLength, char* buffer)
+{
+    return win::CopyToBuffer(win::CurrentDirectory(), buffer, bufferLength);
+}
+
+BOOL SetCurrentDirectoryA(const char* pathName)
+{
+    if (!pathName)
+        return win::FailWith(ERROR_INVALID_PARAMETER);
+    win::WinPath parsed;
+    std::string host;
+    if (!win::ParseFullPath(pathName, parsed) || !win::ToHostPath(pathName, host))
+        return FALSE;
+    struct stat st {};
+    if (stat(host.c_str(), &st) != 0)
+        return win::FailWithErrno();
+    if (!S_ISDIR(st.st_mode))
+        return win::FailWith(ERROR_DIRECTORY);
+    if (chdir(host.c_str()) != 0)
+        return win::FailWithErrno();
+    parsed.trailingSeparator = false;
+    std::lock_guard guard(win::Current().lock);
+    win::Current().path = parsed.ToString();
+    return TRUE;
+}
+
+DWORD GetShortPathNameA(const char* longPath, char* shortPath, DWORD bufferLength)
+{
+    std::string host;
+    if (!longPath)
+        return win::FailWith(ERROR_INVALID_PARAMETER);
+    if (!win::ToHostPath(longPath, host))
+        return 0;
+    struct stat st {};
+    if (stat(host.c_str(), &st) != 0)
+        return win::FailWithErrno();
+    return win::CopyToBuffer(longPath, shortPath, bufferLength);
+}
+
+DWORD GetTempPathA(DWORD bufferLength, char* buffer)
+{
+    const char* tmp = std::getenv("TMPDIR");
+    std::string path = win::ToWindowsPath(tmp && *tmp == '/' ? tmp : "/tmp");
+    if (path.empty())
+        return win::FailWith(ERROR_PATH_NOT_FOUND);
+    if (path.back() != '\\')
+        path += '\\';
+    return win::CopyToBuffer(path, buffer, bufferLength);
+}
+
+DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size)
+{
+    if (module)
+        return win::FailWith(ERROR_MOD_NOT_FOUND);
+    char target[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", target, sizeof target - 1);
+    if (n <= 0)
+        return win::FailWithErrno();
+    const std::string path = win::ToWindowsPath(std::string(target, static_cast<std::size_t>(n)));
+    if (!fileName || size == 0)
+        return win::FailWith(ERROR_INSUFFICIENT_BUFFER);
+    if (path.size() < size) {
+        std::memcpy(fileName, path.c_str(), path.size() + 1);
+        SetLastError(ERROR_SUCCESS);
+        return static_cast<DWORD>(path.size());
+    }
+    std::memcpy(fileName, path.data(), size - 1);
+    fileName[size - 1] = '\0';
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+}

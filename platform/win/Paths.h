@@ -1,0 +1,65 @@
+// Windows-form paths (C:\x\y, \\server\share\x) and their host paths.
+//
+// The program keeps paths in Windows form; they meet the host file system only here. "/" counts as
+// a separator, the long-path prefixes \\?\ and \\?\UNC\ are dropped, and a POSIX absolute path
+// (/x/y) stands for Z:\x\y. The drive table (Drives.h) gives each drive and share its host folder.
+#pragma once
+
+#include "platform/win/FileTypes.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace win {
+
+// An absolute Windows path taken apart. A drive path has a letter, a share path a server and share.
+struct WinPath {
+    char drive = 0;  // 'A'..'Z', or 0 for a share
+    std::string server;
+    std::string share;
+    std::vector<std::string> parts;
+    bool trailingSeparator = false;
+
+    std::string Root() const;  // "C:\" or "\\server\share"
+    std::string ToString() const;
+};
+
+// The absolute, normalised form of a path: resolved against the current folder, "." and ".."
+// removed (never above the root), trailing dots and blanks of the last name dropped. False (with
+// the last error set) for a malformed name.
+bool ParseFullPath(std::string_view path, WinPath& out);
+std::string FullPathOf(std::string_view path);  // empty when malformed
+
+// The host path of a Windows path. Names that do not exist exactly are looked up case-insensitively
+// per component; what still is not found is kept as given (so that it can be created). False, with
+// the last error set, for an unknown drive or share or an invalid name.
+bool ToHostPath(std::string_view path, std::string& host, WinPath* parsed = nullptr);
+// The Windows path of a host path, under the drive or share with the longest matching folder;
+// empty when no drive covers it.
+std::string ToWindowsPath(std::string_view hostPath);
+
+// The current folder in Windows form ("C:\x", a root keeps its backslash).
+std::string CurrentDirectory();
+// Forgets the remembered current folder so that it is taken again from the host (drive table
+// changes).
+void ResetCurrentDirectory();
+
+// Copies text to an API buffer: answers its length when it fits with its terminating zero, else
+// the size needed including the zero (the buffer is left alone).
+DWORD CopyToBuffer(std::string_view text, char* buffer, DWORD size);
+
+bool IsPathSeparator(char c);
+
+}  // namespace win
+
+DWORD GetFullPathNameA(const char* fileName, DWORD bufferLength, char* buffer, char** filePart);
+DWORD GetCurrentDirectoryA(DWORD bufferLength, char* buffer);
+BOOL SetCurrentDirectoryA(const char* pathName);
+// Long names are the only names here, so the "short" path is the path itself, once it exists.
+DWORD GetShortPathNameA(const char* longPath, char* shortPath, DWORD bufferLength);
+// $TMPDIR (else /tmp) as a Windows path with a trailing backslash.
+DWORD GetTempPathA(DWORD bufferLength, char* buffer);
+// The program's own file (module null only) as a Windows path; truncated with
+// ERROR_INSUFFICIENT_BUFFER when the buffer is too small, as Windows does.
+DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size);

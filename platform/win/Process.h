@@ -1,0 +1,90 @@
+// Starting and waiting for programs. Programs always get an argument vector, never a shell: a
+// command line is split as the Windows C runtime splits it (quotes, backslashes before quotes).
+// A program named "X.exe" runs "X" when only that exists; a bare name is looked up in the folder of
+// the running executable, the current folder and PATH. The "open" verb on a file that is not a
+// program hands it to the desktop's opener: $TORVO_OPEN_PROGRAM when set, else xdg-open.
+// Every child is reaped: waited for through its handle, or by a background waiter once nobody holds
+// a handle to it, so no zombie is left.
+#pragma once
+
+#include "platform/win/WinTypes.h"
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using HINSTANCE = void*;
+
+constexpr int SW_HIDE = 0;
+constexpr int SW_SHOWNORMAL = 1;
+constexpr int SW_NORMAL = 1;
+constexpr int SW_SHOWMINIMIZED = 2;
+constexpr int SW_SHOWMAXIMIZED = 3;
+constexpr int SW_SHOW = 5;
+
+constexpr DWORD SEE_MASK_NOCLOSEPROCESS = 0x00000040;
+constexpr DWORD SEE_MASK_FLAG_NO_UI = 0x00000400;
+
+constexpr DWORD INFINITE = 0xFFFFFFFF;
+constexpr DWORD WAIT_OBJECT_0 = 0;
+constexpr DWORD WAIT_TIMEOUT = 258;
+constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+constexpr DWORD STILL_ACTIVE = 259;
+
+// Results of WinExec and ShellExecute below 32 are errors.
+constexpr UINT SE_ERR_FNF = 2;
+constexpr UINT SE_ERR_PNF = 3;
+constexpr UINT SE_ERR_ACCESSDENIED = 5;
+constexpr UINT SE_ERR_NOASSOC = 31;
+constexpr DWORD ERROR_BAD_FORMAT = 11;
+constexpr DWORD ERROR_NO_ASSOCIATION = 1155;
+
+struct SHELLEXECUTEINFOA {
+    DWORD cbSize = sizeof(SHELLEXECUTEINFOA);
+    DWORD fMask = 0;
+    HWND hwnd = 0;
+    const char* lpVerb = nullptr;
+    const char* lpFile = nullptr;
+    const char* lpParameters = nullptr;
+    const char* lpDirectory = nullptr;
+    int nShow = SW_SHOWNORMAL;
+    HINSTANCE hInstApp = nullptr;
+    void* lpIDList = nullptr;
+    const char* lpClass = nullptr;
+    void* hkeyClass = nullptr;
+    DWORD dwHotKey = 0;
+    HANDLE hIcon = nullptr;
+    HANDLE hProcess = nullptr;  // with SEE_MASK_NOCLOSEPROCESS; close it with win::CloseProcessHandle
+};
+
+UINT WinExec(const char* cmdLine, UINT show);
+HINSTANCE ShellExecuteA(HWND hwnd, const char* verb, const char* file, const char* parameters,
+                        const char* directory, int show);
+BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info);
+
+// For process handles only. A child killed by signal N reports the exit code 128 + N.
+DWORD WaitForSingleObject(HANDLE process, DWORD milliseconds);
+DWORD WaitForInputIdle(HANDLE process, DWORD milliseconds);  // there is no input queue: at once
+BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode);
+
+namespace win {
+
+// Process handles are closed here, not by the file layer's CloseHandle.
+BOOL CloseProcessHandle(HANDLE process);
+
+// The whole command line (first item is the program) and parameters alone.
+std::vector<std::string> SplitCommandLine(std::string_view commandLine);
+std::vector<std::string> SplitParameters(std::string_view parameters);
+
+std::string ExecutablePath();  // host path of the running program
+std::string ExecutableDir();
+
+// Host path of the program to run, or empty.
+std::string ResolveExecutable(const std::string& name);
+
+// Maps the program's (Windows-form) paths to host paths before anything is started; the path layer
+// installs its mapping here. Without one, paths are used as given.
+void SetHostPathMapper(std::function<std::string(const std::string&)> mapper);
+
+}  // namespace win

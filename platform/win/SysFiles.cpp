@@ -1,0 +1,152 @@
+#include "platform/win/SysFiles.h"
+
+#include "platform/win/Drives.h"
+#include "platform/win/Files.h"
+#include "platform/win/Paths.h"
+
+#include <sys/stat.h>
+
+namespace win {
+namespace {
+
+bool IsDelimiter(char c)
+{
+    return c == '\\' || c == '/';
+}
+
+// Position after the last folder or drive delimiter (0 when there is none).
+std::size_t NameStart(std::string_view fileName)
+{
+    const auto pos = fileName.find_last_of("\\/:");
+    return pos == std::string_view::npos ? 0 : pos + 1;
+}
+
+std::size_t ExtensionStart(std::string_view fileName)
+{
+    const std::size_t start = NameStart(fileName);
+    const auto dot = fileName.find_last_of('.');
+    return dot == std::string_view::npos || dot < start ? std::string_view::npos : dot;
+}
+
+bool HostStat(std::string_view path, struct stat& st)
+{
+    std::string host;
+    return !path.empty() && ToHostPath(path, host) && stat(host.c_str(), &st) == 0;
+}
+
+std::int64_t DriveSpace(std::uint8_t drive, bool wantFree)
+{
+    if (drive > 26)
+        return -1;
+    const std::string root = drive == 0 ? std::string() : std::string(1, static_cast<char>('A' + drive - 1)) + ":\\";
+    ULARGE_INTEGER available, total;
+    if (!GetDiskFreeSpaceExA(root.empty() ? nullptr : root.c_str(), &available, &total, nullptr))
+        return -1;
+    return static_cast<std::int64_t>(wantFree ? available.QuadPart : total.QuadPart);
+}
+
+}  // namespace
+
+std::string ExtractFilePath(std::string_view fileName)
+{
+    return std::string(fileName.substr(0, NameStart(fileName)));
+}
+
+std::string ExtractFileDir(std::string_view fileName)
+{
+    std::size_t end = NameStart(fileName);
+    // Keep the delimiter of a root ("C:\", "\") but drop that of a folder.
+    if (end > 1 && IsDelimiter(fileName[end - 1]) && fileName[end - 2] != ':' && !IsDelimiter(fileName[end - 2]))
+        --end;
+    return std::string(fileName.substr(0, end));
+}
+
+std::string ExtractFileName(std::string_view fileName)
+{
+    return std::string(fileName.substr(NameStart(fileName)));
+}
+
+std::string ExtractFileExt(std::string_view fileName)
+{
+    const std::size_t dot = ExtensionStart(fileName);
+    return dot == std::string_view::npos ? std::string() : std::string(fileName.substr(dot));
+}
+
+std::string ExtractFileDrive(std::string_view fileName)
+{
+    if (fileName.size() >= 2 && fileName[1] == ':')
+        return std::string(fileName.substr(0, 2));
+    if (fileName.size() >= 2 && IsDelimiter(fileName[0]) && IsDelimiter(fileName[1])) {
+        // "\\server\share": up to the delimiter after the share's name.
+        int delimiters = 0;
+        std::size_t i = 2;
+        for (; i < fileName.size(); ++i)
+            if (IsDelimiter(fileName[i]) && ++delimiters == 2)
+                break;
+        return std::string(fileName.substr(0, i));
+    }
+    return {};
+}
+
+std::string ChangeFileExt(std::string_view fileName, std::string_view extension)
+{
+    const std::size_t dot = ExtensionStart(fileName);
+    std::string result(fileName.substr(0, dot == std::string_view::npos ? fileName.size() : dot));
+    result += extension;
+    return result;
+}
+
+std::string IncludeTrailingPathDelimiter(std::string_view path)
+{
+    std::string result(path);
+    if (result.empty() || !IsDelimiter(result.back()))
+        result += '\\';
+    return result;
+}
+
+std::string IncludeTrailingBackslash(std::string_view path)
+{
+    return IncludeTrailingPathDelimiter(path);
+}
+
+std::string ExcludeTrailingPathDelimiter(std::string_view path)
+{
+    std::string result(path);
+    if (!result.empty() && IsDelimiter(result.back()))
+        result.pop_back();
+    return result;
+}
+
+std::string ExpandFileName(std::string_view fileName)
+{
+    return fileName.empty() ? std::string() : FullPathOf(fileName);
+}
+
+bool FileExists(std::string_view fileName)
+{
+    struct stat st {};
+    return HostStat(fileName, st) && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(std::string_view directory)
+{
+    struct stat st {};
+    return HostStat(directory, st) && S_ISDIR(st.st_mode);
+}
+
+bool ForceDirectories(std::string_view directory)
+{
+    return !directory.empty() && CreateDirectoryTree(std::string(directory).c_str());
+}
+
+std::int64_t DiskFree(std::uint8_t drive)
+{
+    return DriveSpace(drive, true);
+}
+
+std::int64_t DiskSize(std::uint8_t drive)
+{
+    return DriveSpace(drive, false);
+}
+
+}  // namespace win

@@ -1,0 +1,31 @@
+// File-name and file helpers in the manner of the Delphi run-time library, for Windows paths:
+// "\" (and "/") separate folders, "C:" names a drive and "\\server\share" a network share.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace win {
+
+std::string ExtractFilePath(std::string_view fileName);   // "C:\a\b.txt" -> "C:\a\"
+std::string ExtractFileDir(std::string_view fileName);    // "C:\a\b.txt" -> "C:\a", "C:\b" -> "C:\"
+std::string ExtractFileName(std::string_view fileName);   // "b.txt"
+std::string ExtractFileExt(std::string_view fileName);    // ".txt", empty without a dot
+std::string ExtractFileDrive(std::string_view fileName);  // "C:" or "\\server\share", else empty
+std::string ChangeFileExt(std::string_view fileName, std::string_view extension);
+std::string IncludeTrailingPathDelimiter(std::string_view path);
+std::string IncludeTrailingBackslash(std::string_view path);
+std::string ExcludeTrailingPathDelimiter(std::string_view path);
+std::string ExpandFileName(std::string_view fileName);
+
+bool FileExists(std::string_view fileName);  // an existing file (through links), not a folder
+bool DirectoryExists(std::string_view directory);
+// Creates the folder with its missing parents; false for an empty name or on failure.
+bool ForceDirectories(std::string_view directory);
+
+// Free and total bytes of a drive: 0 the current drive, 1 A:, 2 B:, ...; -1 when unknown.
+std::int64_t DiskFree(std::uint8_t drive);
+std::int64_t DiskSize(std::uint8_t drive);
+
+}  // namespace win

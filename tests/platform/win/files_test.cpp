@@ -1,0 +1,421 @@
+#include "FsTestSupport.h"
+
+#include "platform/win/Errors.h"
+
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <thread>
+
+using win::DriveEntry;
+
+namespace {
+
+class FilesTest : public FsTest {
+protected:
+    void SetUp() override
+    {
+        FsTest::SetUp();
+        win::SetDriveTable({DriveEntry{'C', {}, {}, DRIVE_FIXED, home, 0, {}, false},
+                            DriveEntry{'Z', {}, {}, DRIVE_FIXED, "/", 0, {}, false}});
+    }
+
+    static HANDLE Open(const char* name, DWORD access, DWORD disposition)
+    {
+        return CreateFileA(name, access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+
+    static mode_t ModeOf(const std::string& path)
+    {
+        struct stat st {};
+        stat(path.c_str(), &st);
+        return st.st_mode & 07777;
+    }
+
+    std::vector<std::string> Find(const char* pattern)
+    {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA data;
+        HANDLE search = FindFirstFileA(pattern, &data);
+        if (search == INVALID_HANDLE_VALUE)
+            return names;
+        do
+            names.push_back(data.cFileName);
+        while (FindNextFileA(search, &data));
+        EXPECT_EQ(ERROR_NO_MORE_FILES, GetLastError());
+        EXPECT_TRUE(FindClose(search));
+        return names;
+    }
+};
+
+TEST_F(FilesTest, CreateFileDispositionsAndTheirErrors)
+{
+    HANDLE file = Open("C:\\a.txt", GENERIC_WRITE, CREATE_NEW);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    DWORD done = 0;
+    ASSERT_TRUE(WriteFile(file, "hello", 5, &done, nullptr));
+    EXPECT_FALSE(ReadFile(file, nullptr, 0, &done, nullptr));  // not opened for reading
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    ASSERT_TRUE(CloseHandle(file));
+    EXPECT_FALSE(CloseHandle(file));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
+
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Open("C:\\A.TXT", GENERIC_WRITE, CREATE_NEW));  // same file, other case
+    EXPECT_EQ(ERROR_FILE_EXISTS, GetLastError());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Open("C:\\none.txt", GENERIC_READ, OPEN_EXISTING));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Open("C:\\no\\dir\\x.txt", GENERIC_WRITE, CREATE_ALWAYS));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+    std::filesystem::create_directories(home + "/folder");
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Open("C:\\folder", GENERIC_READ, OPEN_EXISTING));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+
+    file = Open("C:\\a.txt", GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+    char buffer[16] = {};
+    ASSERT_TRUE(ReadFile(file, buffer, sizeof buffer, &done, nullptr));
+    EXPECT_EQ(5u, done);
+    EXPECT_TRUE(ReadFile(file, buffer, sizeof buffer, &done, nullptr));  // end of file: success, nothing read
+    EXPECT_EQ(0u, done);
+    CloseHandle(file);
+
+    file = Open("C:\\a.txt", GENERIC_WRITE, CREATE_ALWAYS);
+    EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+    CloseHandle(file);
+    EXPECT_EQ(0u, std::filesystem::file_size(home + "/a.txt"));
+    file = Open("C:\\b.txt", GENERIC_WRITE, OPEN_ALWAYS);
+    EXPECT_EQ(ERROR_SUCCESS, GetLastError());
+    CloseHandle(file);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Open("C:\\b.txt", GENERIC_READ, TRUNCATE_EXISTING));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, GetLastError());
+
+    // A read-only file refuses writing and deleting, whoever runs the program.
+    WriteHostFile(home + "/ro.txt", "keep");
+    ASSERT_TRUE(SetFileAttributesA("C:\\ro.txt", FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, Open("C:\\ro.txt", GENERIC_WRITE, CREATE_ALWAYS));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_FALSE(DeleteFileA("C:\\ro.txt"));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    EXPECT_EQ("keep", ReadHostFile(home + "/ro.txt"));
+    file = Open("C:\\ro.txt", GENERIC_READ, OPEN_EXISTING);
+    EXPECT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    ASSERT_TRUE(SetFileAttributesA("C:\\ro.txt", FILE_ATTRIBUTE_NORMAL));
+    EXPECT_TRUE(DeleteFileA("C:\\ro.txt"));
+    EXPECT_FALSE(DeleteFileA("C:\\ro.txt"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_FALSE(DeleteFileA("C:\\folder"));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+}
+
+TEST_F(FilesTest, SixtyFourBitPositionsSizesAndTimes)
+{
+    HANDLE file = Open("C:\\big.bin", GENERIC_READ | GENERIC_WRITE, CREATE_NEW);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    const std::int64_t five = 5LL << 30;
+    LARGE_INTEGER move, position;
+    move.QuadPart = five;
+    ASSERT_TRUE(SetFilePointerEx(file, move, &position, FILE_BEGIN));
+    EXPECT_EQ(five, position.QuadPart);
+    DWORD done = 0;
+    ASSERT_TRUE(WriteFile(file, "z", 1, &done, nullptr));  // sparse
+    LARGE_INTEGER size;
+    ASSERT_TRUE(GetFileSizeEx(file, &size));
+    EXPECT_EQ(five + 1, size.QuadPart);
+    DWORD high = 0;
+    EXPECT_EQ(static_cast<DWORD>(five + 1), GetFileSize(file, &high));
+    EXPECT_EQ(1u, high);
+
+    LONG distanceHigh = 1;
+    EXPECT_EQ(16u, SetFilePointer(file, 16, &distanceHigh, FILE_BEGIN));  // 4 GiB + 16
+    EXPECT_EQ(1, distanceHigh);
+    EXPECT_EQ(INVALID_SET_FILE_POINTER, SetFilePointer(file, 0, nullptr, FILE_CURRENT));  // beyond 32 bits
+    move.QuadPart = -1;
+    EXPECT_FALSE(SetFilePointerEx(file, move, nullptr, FILE_BEGIN));
+    EXPECT_EQ(ERROR_NEGATIVE_SEEK, GetLastError());
+
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA("C:\\BIG.*", &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    EXPECT_EQ(1u, data.nFileSizeHigh);
+    EXPECT_EQ(static_cast<DWORD>(five + 1), data.nFileSizeLow);
+    FindClose(search);
+
+    move.QuadPart = 10;
+    ASSERT_TRUE(SetFilePointerEx(file, move, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(file));
+    ASSERT_TRUE(GetFileSizeEx(file, &size));
+    EXPECT_EQ(10, size.QuadPart);
+
+    // 2020-01-01 00:00:00 UTC in 100-ns ticks since 1601.
+    const std::uint64_t ticks = 132223104000000000ULL;
+    const FILETIME stamp{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &stamp));
+    FILETIME written{}, accessed{};
+    ASSERT_TRUE(GetFileTime(file, nullptr, &accessed, &written));
+    EXPECT_EQ(stamp.dwLowDateTime, written.dwLowDateTime);
+    EXPECT_EQ(stamp.dwHighDateTime, written.dwHighDateTime);
+    EXPECT_NE(stamp.dwHighDateTime, accessed.dwHighDateTime);  // left alone
+    struct stat st {};
+    stat((home + "/big.bin").c_str(), &st);
+    EXPECT_EQ(1577836800, st.st_mtim.tv_sec);
+    CloseHandle(file);
+    EXPECT_FALSE(GetFileSizeEx(file, &size));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
+}
+
+TEST_F(FilesTest, AttributesAreSynthesisedFromTheHostFile)
+{
+    WriteHostFile(home + "/plain.txt", "x");
+    WriteHostFile(home + "/.profile", "x");
+    WriteHostFile(home + "/tool.sh", "x");
+    std::filesystem::create_directories(home + "/.git");
+    std::filesystem::create_directories(home + "/dir");
+    std::filesystem::create_symlink(home + "/plain.txt", home + "/link");
+    std::filesystem::create_directory_symlink(home + "/dir", home + "/dirlink");
+    ASSERT_EQ(0, mkfifo((home + "/pipe").c_str(), 0644));
+    chmod((home + "/tool.sh").c_str(), 0755);
+
+    EXPECT_EQ(FILE_ATTRIBUTE_ARCHIVE, GetFileAttributesA("C:\\plain.txt"));
+    EXPECT_EQ(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN, GetFileAttributesA("C:\\.profile"));
+    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN, GetFileAttributesA("C:\\.git"));
+    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, GetFileAttributesA("C:\\dir"));
+    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, GetFileAttributesA("C:\\"));
+    EXPECT_EQ(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_ARCHIVE, GetFileAttributesA("C:\\link"));
+    EXPECT_EQ(FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY, GetFileAttributesA("C:\\dirlink"));
+    EXPECT_EQ(FILE_ATTRIBUTE_SYSTEM, GetFileAttributesA("C:\\pipe"));
+    EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA("C:\\pipe", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());  // refused rather than waiting for a writer
+    EXPECT_EQ(FILE_ATTRIBUTE_SYSTEM, GetFileAttributesA("Z:\\dev\\null"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\missing"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\missing\\deeper"));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+
+    // Read-only takes every write permission away and gives the owner's back; nothing else moves,
+    // and no attribute value ever adds execute or set-ID bits.
+    ASSERT_TRUE(SetFileAttributesA("C:\\tool.sh", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+    EXPECT_EQ(0555u, ModeOf(home + "/tool.sh"));
+    EXPECT_EQ(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY, GetFileAttributesA("C:\\tool.sh"));
+    ASSERT_TRUE(SetFileAttributesA("C:\\tool.sh", FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(0755u, ModeOf(home + "/tool.sh"));
+    chmod((home + "/plain.txt").c_str(), 0600);
+    ASSERT_TRUE(SetFileAttributesA("C:\\plain.txt", 0x7FFFFFFF));
+    EXPECT_EQ(0400u, ModeOf(home + "/plain.txt"));
+    ASSERT_TRUE(SetFileAttributesA("C:\\plain.txt", 0));
+    EXPECT_EQ(0600u, ModeOf(home + "/plain.txt"));
+    // A read-only folder still takes new files on Windows, so its permissions stay.
+    const mode_t dirMode = ModeOf(home + "/dir");
+    ASSERT_TRUE(SetFileAttributesA("C:\\dir", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY));
+    EXPECT_EQ(dirMode, ModeOf(home + "/dir"));
+    // A link is left alone rather than changing what it points to.
+    ASSERT_TRUE(SetFileAttributesA("C:\\link", FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(0600u, ModeOf(home + "/plain.txt"));
+}
+
+TEST_F(FilesTest, FindMatchesPatternsWithoutCaseInNameOrder)
+{
+    for (const char* name : {"b.TXT", "a.txt", "C.dat", "noext", "Žluťoučký.txt"})
+        WriteHostFile(home + "/dir/" + name, "data");
+    std::filesystem::create_directories(home + "/dir/sub");
+    const std::vector<std::string> all{".", "..", "a.txt", "b.TXT", "C.dat", "noext", "sub", "Žluťoučký.txt"};
+
+    EXPECT_EQ(all, Find("C:\\dir\\*"));
+    EXPECT_EQ(all, Find("c:/DIR/*.*"));
+    EXPECT_EQ((std::vector<std::string>{"a.txt", "b.TXT", "Žluťoučký.txt"}), Find("C:\\dir\\*.txt"));
+    EXPECT_EQ((std::vector<std::string>{"C.dat"}), Find("C:\\dir\\?.DAT"));
+    EXPECT_EQ((std::vector<std::string>{"Žluťoučký.txt"}), Find("C:\\dir\\ŽLUŤ*"));
+    EXPECT_EQ((std::vector<std::string>{"sub"}), Find("C:\\dir\\SUB"));
+    EXPECT_EQ((std::vector<std::string>{"dir"}), Find("C:\\*"));  // no "." or ".." in a root
+
+    WIN32_FIND_DATAA data;
+    EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileA("C:\\dir\\*.zip", &data));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+    EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileA("C:\\nodir\\*", &data));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+
+    HANDLE search = FindFirstFileA("C:\\dir\\s*", &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    EXPECT_EQ(FILE_ATTRIBUTE_DIRECTORY, data.dwFileAttributes);
+    EXPECT_EQ(0u, data.nFileSizeLow);
+    EXPECT_FALSE(FindNextFileA(search, &data));
+    EXPECT_EQ(ERROR_NO_MORE_FILES, GetLastError());
+    EXPECT_TRUE(FindClose(search));
+    EXPECT_FALSE(FindClose(search));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
+}
+
+TEST_F(FilesTest, TempFileNamesAreNewAndCreatedExclusively)
+{
+    std::filesystem::create_directories(home + "/tmp");
+    char first[MAX_PATH], second[MAX_PATH];
+    const UINT a = GetTempFileNameA("C:\\tmp", "plxLONG", 0, first);
+    const UINT b = GetTempFileNameA("C:\\TMP\\", "plx", 0, second);
+    ASSERT_NE(0u, a);
+    ASSERT_NE(0u, b);
+    EXPECT_STRNE(first, second);
+    EXPECT_EQ("C:\\tmp\\plx", std::string(first).substr(0, 10));
+    EXPECT_EQ(".tmp", std::string(first).substr(std::strlen(first) - 4));
+    EXPECT_EQ(0u, GetFileAttributesA(first) & FILE_ATTRIBUTE_DIRECTORY);
+
+    // Fill every number but two: exactly those two come out, and no existing file is touched.
+    const std::string folder = home + "/fill";
+    std::filesystem::create_directories(folder);
+    for (UINT n = 1; n <= 0xFFFF; ++n) {
+        if (n == 0x1234 || n == 0xBEEF)
+            continue;
+        char name[32];
+        std::snprintf(name, sizeof name, "/abc%X.tmp", n);
+        const int fd = ::open((folder + name).c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        ASSERT_GE(fd, 0);
+        if (n == 0x1233) {
+            ASSERT_EQ(4, ::write(fd, "keep", 4));
+        }
+        ::close(fd);
+    }
+    char name[MAX_PATH];
+    std::set<UINT> numbers{GetTempFileNameA("C:\\fill", "abc", 0, name), GetTempFileNameA("C:\\fill", "abc", 0, name)};
+    EXPECT_EQ((std::set<UINT>{0x1234, 0xBEEF}), numbers);
+    EXPECT_EQ(0u, GetTempFileNameA("C:\\fill", "abc", 0, name));
+    EXPECT_EQ(ERROR_FILE_EXISTS, GetLastError());
+    EXPECT_EQ("keep", ReadHostFile(folder + "/abc1233.tmp"));
+
+    // A given number only forms the name.
+    EXPECT_EQ(0x2Au, GetTempFileNameA("C:\\tmp", "x", 0x2A, name));
+    EXPECT_STREQ("C:\\tmp\\x2A.tmp", name);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(name));
+    EXPECT_EQ(0u, GetTempFileNameA("C:\\no-such", "x", 0, name));
+    EXPECT_EQ(ERROR_DIRECTORY, GetLastError());
+}
+
+TEST_F(FilesTest, CrossDeviceMoveKeepsTheSourceUntilTheTargetIsReplaced)
+{
+    WriteHostFile(home + "/src/archive.zip", "new archive");
+    WriteHostFile(home + "/dst/archive.zip", "old archive");
+    win::TestHooks().forceCrossDevice = true;
+    bool copied = false;
+    win::TestHooks().afterCrossDeviceCopy = [&](const std::string& temp) {
+        copied = true;
+        EXPECT_EQ("new archive", ReadHostFile(home + "/src/archive.zip"));
+        EXPECT_EQ("old archive", ReadHostFile(home + "/dst/archive.zip"));
+        EXPECT_EQ(home + "/dst", std::filesystem::path(temp).parent_path().string());
+        EXPECT_EQ("new archive", ReadHostFile(temp));
+    };
+
+    EXPECT_FALSE(MoveFileA("C:\\src\\archive.zip", "C:\\dst\\archive.zip"));  // no replacing asked for
+    EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+    EXPECT_FALSE(MoveFileExA("C:\\src\\archive.zip", "C:\\dst\\other.zip", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(ERROR_NOT_SAME_DEVICE, GetLastError());  // copying not allowed
+    EXPECT_FALSE(copied);
+
+    ASSERT_TRUE(MoveFileExA("C:\\src\\archive.zip", "C:\\dst\\archive.zip",
+                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED));
+    EXPECT_TRUE(copied);
+    EXPECT_EQ("new archive", ReadHostFile(home + "/dst/archive.zip"));
+    EXPECT_TRUE(NamesIn(home + "/src").empty());
+    EXPECT_EQ((std::set<std::string>{"archive.zip"}), NamesIn(home + "/dst"));  // no temporary left
+
+    // Folders do not cross file systems.
+    std::filesystem::create_directories(home + "/folder");
+    EXPECT_FALSE(MoveFileA("C:\\folder", "C:\\dst\\folder"));
+    EXPECT_EQ(ERROR_NOT_SAME_DEVICE, GetLastError());
+}
+
+TEST_F(FilesTest, MoveToAnotherFileSystemForReal)
+{
+    struct stat tmp {}, shm {};
+    if (stat("/dev/shm", &shm) != 0 || stat(root.c_str(), &tmp) != 0 || tmp.st_dev == shm.st_dev)
+        GTEST_SKIP() << "needs /dev/shm on a file system of its own";
+    char pattern[] = "/dev/shm/torvo-fs-XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(pattern));
+    const std::string ram = pattern;
+    win::SetDriveTable({DriveEntry{'C', {}, {}, DRIVE_FIXED, home, 0, {}, false},
+                        DriveEntry{'R', {}, {}, DRIVE_RAMDISK, ram, 0, {}, false}});
+    WriteHostFile(home + "/a.bin", std::string(300000, 'a'));
+    WriteHostFile(ram + "/a.bin", "old");
+    chmod((home + "/a.bin").c_str(), 0640);
+
+    EXPECT_TRUE(MoveFileExA("C:\\a.bin", "R:\\a.bin", MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED));
+    EXPECT_EQ(std::string(300000, 'a'), ReadHostFile(ram + "/a.bin"));
+    EXPECT_EQ(0640u, ModeOf(ram + "/a.bin"));
+    EXPECT_FALSE(std::filesystem::exists(home + "/a.bin"));
+    EXPECT_EQ((std::set<std::string>{"a.bin"}), NamesIn(ram));
+    std::filesystem::remove_all(ram);
+}
+
+TEST_F(FilesTest, RenamesCopiesAndFolders)
+{
+    WriteHostFile(home + "/a.txt", "a");
+    WriteHostFile(home + "/b.txt", "b");
+    // A rename that changes only the case.
+    ASSERT_TRUE(MoveFileA("C:\\a.txt", "C:\\A.TXT"));
+    EXPECT_EQ((std::set<std::string>{"A.TXT", "b.txt"}), NamesIn(home));
+    // Replacing a read-only target is refused, as Windows does.
+    SetFileAttributesA("C:\\b.txt", FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(MoveFileExA("C:\\A.TXT", "C:\\b.txt", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+    SetFileAttributesA("C:\\b.txt", FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(MoveFileExA("C:\\A.TXT", "C:\\b.txt", MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ("a", ReadHostFile(home + "/b.txt"));
+    EXPECT_FALSE(MoveFileA("C:\\gone", "C:\\x"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
+
+    // Copies keep the time of the source and refuse to clobber when asked to.
+    struct timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    utimensat(AT_FDCWD, (home + "/b.txt").c_str(), times, 0);
+    ASSERT_TRUE(CopyFileA("C:\\b.txt", "C:\\c.txt", TRUE));
+    struct stat copy {};
+    stat((home + "/c.txt").c_str(), &copy);
+    EXPECT_EQ(1000000000, copy.st_mtim.tv_sec);
+    WriteHostFile(home + "/c.txt", "mine");
+    EXPECT_FALSE(CopyFileA("C:\\b.txt", "C:\\c.txt", TRUE));
+    EXPECT_EQ(ERROR_FILE_EXISTS, GetLastError());
+    EXPECT_EQ("mine", ReadHostFile(home + "/c.txt"));
+    EXPECT_TRUE(CopyFileA("C:\\b.txt", "C:\\C.TXT", FALSE));
+    EXPECT_EQ("a", ReadHostFile(home + "/c.txt"));
+    EXPECT_FALSE(CopyFileA("C:\\b.txt", "C:\\B.txt", FALSE));  // onto itself
+    EXPECT_EQ("a", ReadHostFile(home + "/b.txt"));
+    EXPECT_EQ((std::set<std::string>{"b.txt", "c.txt"}), NamesIn(home));
+
+    EXPECT_TRUE(CreateDirectoryA("C:\\d", nullptr));
+    EXPECT_FALSE(CreateDirectoryA("C:\\D", nullptr));
+    EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+    EXPECT_FALSE(CreateDirectoryA("C:\\x\\y", nullptr));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
+    EXPECT_TRUE(win::CreateDirectoryTree("C:\\d\\e\\f\\g"));
+    EXPECT_TRUE(std::filesystem::is_directory(home + "/d/e/f/g"));
+    EXPECT_FALSE(RemoveDirectoryA("C:\\d\\e"));
+    EXPECT_EQ(ERROR_DIR_NOT_EMPTY, GetLastError());
+    EXPECT_FALSE(RemoveDirectoryA("C:\\b.txt"));
+    EXPECT_EQ(ERROR_DIRECTORY, GetLastError());
+    EXPECT_TRUE(RemoveDirectoryA("C:\\D\\E\\F\\G"));
+    EXPECT_FALSE(std::filesystem::exists(home + "/d/e/f/g"));
+}
+
+TEST(Errors, HostErrorsReadAsWindowsCodesPerThread)
+{
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, win::ErrorFromErrno(ENOENT));
+    EXPECT_EQ(ERROR_PATH_NOT_FOUND, win::ErrorFromErrno(ENOTDIR));
+    EXPECT_EQ(ERROR_TOO_MANY_OPEN_FILES, win::ErrorFromErrno(EMFILE));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, win::ErrorFromErrno(EPERM));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, win::ErrorFromErrno(EACCES));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, win::ErrorFromErrno(EBADF));
+    EXPECT_EQ(ERROR_NOT_ENOUGH_MEMORY, win::ErrorFromErrno(ENOMEM));
+    EXPECT_EQ(ERROR_ALREADY_EXISTS, win::ErrorFromErrno(EEXIST));
+    EXPECT_EQ(ERROR_FILE_EXISTS, win::ErrorFromErrno(EEXIST, ERROR_FILE_EXISTS));
+    EXPECT_EQ(ERROR_DISK_FULL, win::ErrorFromErrno(ENOSPC));
+    EXPECT_EQ(ERROR_DISK_FULL, win::ErrorFromErrno(EDQUOT));
+    EXPECT_EQ(ERROR_FILENAME_EXCED_RANGE, win::ErrorFromErrno(ENAMETOOLONG));
+    EXPECT_EQ(ERROR_DIR_NOT_EMPTY, win::ErrorFromErrno(ENOTEMPTY));
+
+    SetLastError(ERROR_DISK_FULL);
+    DWORD seenByOther = 1;
+    std::thread([&] { seenByOther = GetLastError(); }).join();
+    EXPECT_EQ(ERROR_SUCCESS, seenByOther);
+    EXPECT_EQ(ERROR_DISK_FULL, GetLastError());
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+#include "platform/win/Library.h"
+#include "platform/win/Process.h"
+#include "platform/win/Time.h"
+#include "platform/win/Version.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+
+namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
+
+namespace {
+
+const std::string kHelper = std::string(TORVO_TEST_BIN_DIR) + "/argv_dump";
+
+class ProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        out_ = fs::temp_directory_path() / ("torvo-argv-" + std::to_string(getpid()));
+        fs::remove(out_);
+        setenv("ARGV_DUMP_FILE", out_.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        unsetenv("ARGV_DUMP_FILE");
+        unsetenv("TORVO_OPEN_PROGRAM");
+        fs::remove(out_);
+    }
+    Args Dumped(int waitMs = 5000)
+    {
+        for (int i = 0; i < waitMs / 10 && !fs::exists(out_); ++i) Sleep(10);
+        Sleep(50);  // let the writer finish
+        std::ifstream in(out_);
+        Args lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    fs::path out_;
+};
+
+}  // namespace
+
+TEST(CommandLine, SplitsAsTheWindowsRuntime)
+{
+    EXPECT_EQ((Args{"C:\\Program Files\\x.exe", "a b", "c"}),
+              win::SplitCommandLine(R"("C:\Program Files\x.exe" "a b" c)"));
+    EXPECT_EQ((Args{"prog", "say \"hi\"", "a\\\\b", "\\\"", "x\"y", ""}),
+              win::SplitCommandLine(R"(prog "say \"hi\"" a\\b \\\" "x""y" "")"));
+    EXPECT_EQ((Args{"p", "a\\"}), win::SplitCommandLine(R"(p "a\\")"));
+    EXPECT_EQ((Args{"ab cd"}), win::SplitParameters(R"(a"b c"d)"));
+    EXPECT_TRUE(win::SplitCommandLine("   ").empty());
+}
+
+TEST_F(ProcessTest, ArgumentsWithSpacesAndQuotesArriveWholeAndExitCodeIsSeen)
+{
+    SHELLEXECUTEINFOA info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpVerb = "open";
+    const std::string exe = kHelper + ".exe";  // resolves to the program without the suffix
+    info.lpFile = exe.c_str();
+    info.lpParameters = R"("C:\Moje data\a b.zip" "say \"hi\"" --exit=7)";
+    ASSERT_TRUE(ShellExecuteExA(&info));
+    EXPECT_GT(reinterpret_cast<std::uintptr_t>(info.hInstApp), 32u);
+    ASSERT_NE(nullptr, info.hProcess);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(info.hProcess, INFINITE));
+    DWORD code = 0;
+    ASSERT_TRUE(GetExitCodeProcess(info.hProcess, &code));
+    EXPECT_EQ(7u, code);
+    EXPECT_TRUE(win::CloseProcessHandle(info.hProcess));
+    EXPECT_FALSE(win::CloseProcessHandle(info.hProcess));
+    EXPECT_EQ((Args{"C:\\Moje data\\a b.zip", "say \"hi\"", "--exit=7"}), Dumped());
+}
+
+TEST_F(ProcessTest, TimeoutThenNoZombieAfterClose)
+{
+    SHELLEXECUTEINFOA info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpFile = kHelper.c_str();
+    info.lpParameters = "--sleep=300";
+    ASSERT_TRUE(ShellExecuteExA(&info));
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(info.hProcess, 20));
+    DWORD code = 0;
+    ASSERT_TRUE(GetExitCodeProcess(info.hProcess, &code));
+    EXPECT_EQ(STILL_ACTIVE, code);
+    EXPECT_TRUE(win::CloseProcessHandle(info.hProcess));  // still running: reaped in the background
+    Sleep(600);
+    EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));  // no child left, not even a zombie
+    EXPECT_EQ(ECHILD, errno);
+}
+
+TEST_F(ProcessTest, WinExecSearchesTheProgramFolderAndReportsMissingPrograms)
+{
+    EXPECT_GT(WinExec(R"(argv_dump.exe "two words" plain)", SW_SHOWNORMAL), 31u);
+    EXPECT_EQ((Args{"two words", "plain"}), Dumped());
+    EXPECT_EQ(SE_ERR_FNF, WinExec("no-such-program-here.exe x", SW_SHOWNORMAL));
+    EXPECT_EQ(SE_ERR_FNF, WinExec("", SW_SHOWNORMAL));
+    Sleep(100);
+    EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
+}
+
+TEST_F(ProcessTest, OpenVerbOnADocumentUsesTheOpener)
+{
+    const fs::path doc = fs::temp_directory_path() / ("torvo doc " + std::to_string(getpid()) + ".txt");
+    std::ofstream(doc) << "x";
+    setenv("TORVO_OPEN_PROGRAM", kHelper.c_str(), 1);
+    const auto rc = reinterpret_cast<std::uintptr_t>(ShellExecuteA(0, "open", doc.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    EXPECT_GT(rc, 32u);
+    EXPECT_EQ((Args{doc.string()}), Dumped());
+    fs::remove(out_);
+
+    SHELLEXECUTEINFOA info;  // the "Open with" route of the original shell
+    info.lpFile = "rundll32";
+    const std::string params = "shell32.dll,OpenAs_RunDLL \"" + doc.string() + "\"";
+    info.lpParameters = params.c_str();
+    EXPECT_TRUE(ShellExecuteExA(&info));
+    EXPECT_EQ((Args{doc.string()}), Dumped());
+    fs::remove(doc);
+
+    EXPECT_EQ(SE_ERR_FNF, reinterpret_cast<std::uintptr_t>(ShellExecuteA(0, "open", doc.c_str(), nullptr, nullptr, 1)));
+    EXPECT_EQ(SE_ERR_NOASSOC, reinterpret_cast<std::uintptr_t>(ShellExecuteA(0, "print", kHelper.c_str(), nullptr, nullptr, 1)));
+    info.lpFile = "/nonexistent/file.txt";
+    info.lpParameters = nullptr;
+    EXPECT_FALSE(ShellExecuteExA(&info));
+    EXPECT_EQ(SE_ERR_FNF, win::NotedLastError());
+}
+
+TEST(Library, LoadsSystemLibrariesAndReportsMissingOnes)
+{
+    win::NoteLastError(0);
+    EXPECT_EQ(nullptr, LoadLibraryA("plxNoSuchLibrary.dll"));
+    EXPECT_EQ(ERROR_MOD_NOT_FOUND, win::NotedLastError());
+    HMODULE z = LoadLibraryA("libz.so.1");
+    ASSERT_NE(nullptr, z);
+    using VersionFn = const char* (*)();
+    auto zlibVersion = reinterpret_cast<VersionFn>(GetProcAddress(z, "zlibVersion"));
+    ASSERT_NE(nullptr, zlibVersion);
+    EXPECT_EQ('1', zlibVersion()[0]);
+    EXPECT_EQ(nullptr, GetProcAddress(z, "NoSuchEntry"));
+    EXPECT_EQ(ERROR_PROC_NOT_FOUND, win::NotedLastError());
+    EXPECT_TRUE(FreeLibrary(z));
+    HMODULE z2 = LoadLibraryA("z.dll");  // "name.dll" finds "libname.so" on the loader's path
+    if (z2) {
+        EXPECT_TRUE(FreeLibrary(z2));
+    }
+}
+
+TEST(VersionInfo, OwnProgramCarriesTheBuildVersion)
+{
+    EXPECT_EQ("0.1.0.0", win::FourPartVersion("0.1.0"));
+    EXPECT_EQ("1.2.3.4", win::FourPartVersion("1.2.3.4"));
+    const std::string self = win::ExecutablePath();
+    for (const std::string& name : {self, std::string("C:\\Torvo\\") + fs::path(self).filename().string() + ".EXE"}) {
+        DWORD handle = 1;
+        const DWORD size = GetFileVersionInfoSizeA(name.c_str(), &handle);
+        ASSERT_GT(size, 0u) << name;
+        std::vector<char> block(size);
+        ASSERT_TRUE(GetFileVersionInfoA(name.c_str(), handle, size, block.data()));
+        void* value = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueA(block.data(), "\\VarFileInfo\\Translation", &value, &length));
+        const auto* words = static_cast<const WORD*>(value);
+        char key[64];
+        std::snprintf(key, sizeof key, "\\StringFileInfo\\%04X%04X\\FileVersion", words[0], words[1]);
+        ASSERT_TRUE(VerQueryValueA(block.data(), key, &value, &length));
+        EXPECT_EQ(win::FourPartVersion(TORVO_VERSION), static_cast<const char*>(value));
+        EXPECT_FALSE(VerQueryValueA(block.data(), "\\StringFileInfo\\040504E2\\CompanyName", &value, &length));
+        ASSERT_TRUE(VerQueryValueA(block.data(), "\\", &value, &length));
+        EXPECT_EQ(0xFEEF04BDu, static_cast<const VS_FIXEDFILEINFO*>(value)->dwSignature);
+    }
+    EXPECT_EQ(0u, GetFileVersionInfoSizeA("/bin/true", nullptr));
+    EXPECT_EQ(ERROR_RESOURCE_TYPE_NOT_FOUND, win::NotedLastError());
+}
