@@ -3,6 +3,7 @@
 #include "platform/win/CodePage.h"
 #include "platform/win/SysStrings.h"
 #include "platform/win/Utf8.h"
+#include "unit/U_FileUtils.h"
 
 #include <array>
 #include <utility>
@@ -192,4 +193,36 @@ std::string MenuLineNotFoundText(std::string_view fileName, std::string_view sec
 {
     return "\"Form_Menu\" v souboru:  " + std::string(fileName) + "\r\r" + "v sekci:  [" + std::string(section) +
            "]" + "\r" + "nelze najít návratovou hodnotu:  " + win::IntToStr(n);
+}
+
+bool ReadDefinitionFile(const std::string& dataFolder, const std::string& fileName, TDefinitionValues& values)
+{
+    std::string bytes;
+    if (!ReadWholeFile(dataFolder + fileName, bytes))
+        return false;
+    ParseDefinitionText(bytes, values);
+    return true;
+}
+
+std::optional<TMenuFile> LoadMenuFile(const std::string& fileName)
+{
+    std::string bytes;
+    if (fileName.empty() || !ReadWholeFile(fileName, bytes))
+        return std::nullopt;
+    return TMenuFile::FromBytes(bytes);
+}
+
+std::string FindMenuReturnValue(std::string_view section, int n, bool reportErrors, const std::string& menuFile,
+                                const std::function<void(const std::string&)>& report)
+{
+    const auto file = LoadMenuFile(menuFile);
+    if (!file) {
+        if (reportErrors && report)
+            report(MenuFileNotFoundText(menuFile));
+        return {};
+    }
+    std::string line = ScanMenuSection(*file, section, n);
+    if (line.empty() && reportErrors && report)
+        report(MenuLineNotFoundText(menuFile, section, n));
+    return line;
 }

@@ -4,6 +4,7 @@
 // caller's part, so that a missing file or line can be answered by a message box or a test alike.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -75,3 +76,13 @@ TMenuSection ReadMenuSection(const TMenuFile& file, std::string_view section, in
 inline constexpr const char* MenuErrorCaption = "Chyba";
 std::string MenuFileNotFoundText(std::string_view fileName);
 std::string MenuLineNotFoundText(std::string_view fileName, std::string_view section, int n);
+
+// From disk (Windows paths). A missing definition file leaves the values as they were.
+bool ReadDefinitionFile(const std::string& dataFolder, const std::string& fileName, TDefinitionValues& values);
+// Nothing when the menu file cannot be read.
+std::optional<TMenuFile> LoadMenuFile(const std::string& fileName);
+
+// The "Menu" lookup of a request: the line for n, or empty. With reportErrors, a missing file or
+// line is told through `report` with the texts above.
+std::string FindMenuReturnValue(std::string_view section, int n, bool reportErrors, const std::string& menuFile,
+                                const std::function<void(const std::string&)>& report);
