@@ -1,0 +1,169 @@
+#include "app/lib/RequestRecord.h"
+#include "platform/win/Messages.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <signal.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Received {
+    std::uint32_t command = 0;
+    WPARAM sender = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+// The program's main window as a caller sees it, in this test process.
+class CallerPeer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/callertest-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        base_ = pattern;
+        setenv("XDG_RUNTIME_DIR", base_.c_str(), 1);
+    }
+    void TearDown() override
+    {
+        if (window_ != 0)
+            DestroyWindow(window_);
+        fs::remove_all(base_);
+    }
+
+    // replyNow: answer from inside the handler (nested in the caller's send), else after it.
+    void OpenReceiver(bool replyNow, int replies)
+    {
+        window_ = CreateWindowA("TFormTorvo", "receiver", [this, replyNow, replies](HWND, UINT msg, WPARAM wParam,
+                                                                                   LPARAM lParam) -> LRESULT {
+            if (msg != WM_COPYDATA)
+                return 0;
+            const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+            const auto* bytes = static_cast<const std::uint8_t*>(data->lpData);
+            received_.push_back({static_cast<std::uint32_t>(data->dwData), wParam,
+                                 std::vector<std::uint8_t>(bytes, bytes + data->cbData)});
+            if (replyNow)
+                for (int i = 0; i < replies; ++i)
+                    SendReplyRecord(static_cast<HWND>(wParam), 10 + i);
+            else
+                pendingReplies_ = replies;
+            return 0;
+        });
+        ASSERT_NE(0u, window_);
+    }
+
+    // Runs the caller while serving the receiver; gives its exit code and output.
+    int RunCaller(const std::vector<std::string>& args, std::string& output)
+    {
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0)
+            return -1;
+        const std::string program = std::string(TORVO_TEST_BIN_DIR) + "/torvo-caller";
+        const pid_t pid = fork();
+        if (pid == 0) {
+            dup2(pipeFds[1], 1);
+            close(pipeFds[0]);
+            std::vector<char*> argv{const_cast<char*>(program.c_str())};
+            for (const std::string& a : args)
+                argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+        close(pipeFds[1]);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        int status = -1;
+        while (std::chrono::steady_clock::now() < end) {
+            WaitMessageFor(20);
+            MSG msg;
+            while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE))
+                DispatchMessageA(&msg);
+            if (pendingReplies_ > 0 && !received_.empty()) {
+                for (int i = 0; i < pendingReplies_; ++i)
+                    SendReplyRecord(static_cast<HWND>(received_.back().sender), 20 + i);
+                pendingReplies_ = 0;
+            }
+            if (waitpid(pid, &status, WNOHANG) == pid)
+                break;
+        }
+        if (!WIFEXITED(status)) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        char buffer[4096];
+        ssize_t got = 0;
+        while ((got = read(pipeFds[0], buffer, sizeof buffer)) > 0)
+            output.append(buffer, static_cast<std::size_t>(got));
+        close(pipeFds[0]);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string base_;
+    HWND window_ = 0;
+    std::vector<Received> received_;
+    int pendingReplies_ = 0;
+};
+
+TEST_F(CallerPeer, SendsTheRecordAndPrintsNestedReplies)
+{
+    OpenReceiver(true, 2);
+    std::string output;
+    EXPECT_EQ(0, RunCaller({"--command", "2", "--mode", "12", "--mode-value", "12.5", "--definition", "arch.dta",
+                            "--folder", "C:\\Účty\\", "--minimise", "--ftp-entry", "--targets", "{1(S)\\\\x1}",
+                            "--timeout", "20"},
+                           output));
+    EXPECT_EQ("reply 110\nreply 111\n", output);
+    ASSERT_EQ(1u, received_.size());
+    const Received& r = received_[0];
+    EXPECT_EQ(2u, r.command);
+    const auto record = DecodeRequestRecord(r.bytes.data(), r.bytes.size());
+    ASSERT_TRUE(record);
+    EXPECT_EQ(565u, r.bytes.size());
+    EXPECT_EQ(r.sender, record->ReplyWindow);
+    EXPECT_EQ(r.sender, record->ForegroundWindow);
+    EXPECT_EQ(12, record->Mode);
+    EXPECT_EQ(12.5, record->ModeValue);
+    EXPECT_EQ("arch.dta", record->DefinitionFileName);
+    EXPECT_EQ(8, r.bytes[153]);  // Windows-1250: one byte per letter
+    EXPECT_EQ("C:\\Účty\\", record->DataFolder);
+    EXPECT_EQ(1, record->Minimise);
+    EXPECT_EQ(1, record->FtpEntry);
+    EXPECT_EQ("{1(S)\\\\x1}", record->NetworkTargets);
+}
+
+TEST_F(CallerPeer, WaitsForALaterReply)
+{
+    OpenReceiver(false, 1);
+    std::string output;
+    EXPECT_EQ(0, RunCaller({"--command", "999", "--timeout", "20"}, output));
+    EXPECT_EQ("reply 120\n", output);
+    ASSERT_EQ(1u, received_.size());
+    EXPECT_EQ(999u, received_[0].command);
+    const auto record = DecodeRequestRecord(received_[0].bytes.data(), received_[0].bytes.size());
+    EXPECT_EQ("archivace.dta", record->DefinitionFileName);
+    EXPECT_EQ(0.0, record->ModeValue);  // the mode's value when not given
+}
+
+TEST_F(CallerPeer, TimeoutNoReceiverAndBadArguments)
+{
+    std::string output;
+    EXPECT_EQ(1, RunCaller({"--command", "1"}, output));
+    OpenReceiver(false, 0);
+    EXPECT_EQ(3, RunCaller({"--command", "1", "--timeout", "0.3"}, output));
+    EXPECT_EQ(1u, received_.size());
+    EXPECT_EQ(2, RunCaller({"--mode", "1"}, output));
+    EXPECT_EQ(2, RunCaller({"--command", "x"}, output));
+    EXPECT_EQ("", output);
+}
+
+}  // namespace
