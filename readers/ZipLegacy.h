@@ -72,7 +72,7 @@ protected:
     bool Done() const { return BytesWritten() >= member_.UncompressedSize; }
     void Flush();
 
-    const TZipLegacyMember& member_;
+    const TZipLegacyMember member_;
 
 private:
     int ReadByte();  // -1 at the end of input
@@ -156,7 +156,6 @@ private:
 class TExplode : public TZipLegacyDecoder {
 public:
     TExplode(TZipLegacySource& source, TZipLegacySink& sink, const TZipLegacyMember& member);
-    int DistanceLookupBits() const { return distanceLookupBits_; }
 
 protected:
     void Run() override;
