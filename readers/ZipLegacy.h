@@ -1,0 +1,201 @@
+// Decoders of the early ZIP methods: shrink (1), reduce (2-5) and implode (6).
+//
+// Each decoder is an object that holds all of its state, reads the member's compressed bytes from
+// a source and writes the decoded bytes to a sink in blocks of at most 32768 bytes. The extractor
+// wires the source and sink to its archive-read and output-write hooks (deciphering, CRC-32 and
+// progress happen there).
+//
+// Outcome of Decode():
+// - true: exactly the declared uncompressed size was written.
+// - false: the member failed without a message of its own (input ended before the declared size,
+//   or an implode tree or code was invalid); the caller fails the member, as its CRC check would.
+// - E_RAISE carrying 25116 "Bad block" (corrupt shrink codes, a reduce follower set of more than
+//   32 bytes or an index outside its set) or 25305 "Stack overflow" (shrink); the caller reports
+//   the number through OnError and ends the run. Exceptions thrown by the sink pass through.
+// Every decoder stops at the declared uncompressed size and at the end of its compressed bytes.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+class TZipLegacySource {
+public:
+    virtual ~TZipLegacySource() = default;
+    // Up to count bytes of the member's compressed data; 0 at its end.
+    virtual std::size_t ReadCompressed(std::uint8_t* buffer, std::size_t count) = 0;
+};
+
+class TZipLegacySink {
+public:
+    virtual ~TZipLegacySink() = default;
+    // Throws when the bytes cannot be written.
+    virtual void WriteDecoded(const std::uint8_t* data, std::size_t count) = 0;
+};
+
+// The working record of the member being decoded.
+struct TZipLegacyMember {
+    std::uint64_t CompressedSize = 0;    // bytes to read, encryption header already taken off
+    std::uint64_t UncompressedSize = 0;
+    std::uint16_t Flags = 0;             // general-purpose flags
+};
+
+constexpr std::size_t ZipLegacyBufferSize = 32768;
+
+// Input block buffer with an LSB-first bit reader, and the 32768-byte output buffer.
+class TZipLegacyDecoder {
+public:
+    TZipLegacyDecoder(TZipLegacySource& source, TZipLegacySink& sink, const TZipLegacyMember& member);
+    virtual ~TZipLegacyDecoder() = default;
+    TZipLegacyDecoder(const TZipLegacyDecoder&) = delete;
+    TZipLegacyDecoder& operator=(const TZipLegacyDecoder&) = delete;
+
+    bool Decode();
+    std::uint64_t BytesWritten() const { return written_ + outFill_; }
+
+protected:
+    // Decodes until the declared size is reached (Done()) or the input ends.
+    virtual void Run() = 0;
+    // Answers false when the member turned out invalid without an error of its own.
+    virtual bool RunSucceeded() const { return true; }
+
+    // n bits (1..32) LSB-first; -1 when the input ends before n bits were gathered.
+    std::int64_t ReadBits(int n);
+    // Up to n bits without consuming them; bits past the end of input read as 0.
+    std::uint32_t PeekBits(int n);
+    int BitsAvailable(int n);  // how many of the next n bits exist (fills the bit buffer)
+    void DropBits(int n);
+
+    void PutByte(std::uint8_t b);
+    bool Done() const { return BytesWritten() >= member_.UncompressedSize; }
+    void Flush();
+
+    const TZipLegacyMember member_;
+
+private:
+    int ReadByte();  // -1 at the end of input
+
+    TZipLegacySource& source_;
+    TZipLegacySink& sink_;
+    std::unique_ptr<std::uint8_t[]> in_;
+    std::size_t inFill_ = 0;
+    std::size_t inPos_ = 0;
+    std::uint64_t compressedLeft_;
+    bool inputEnded_ = false;
+    std::uint64_t bitBuf_ = 0;
+    int bitCount_ = 0;
+    std::unique_ptr<std::uint8_t[]> out_;
+    std::size_t outFill_ = 0;
+    std::uint64_t written_ = 0;
+};
+
+// Method 1: LZW with code widths 9 to 13 and partial clearing.
+class TUnshrink : public TZipLegacyDecoder {
+public:
+    using TZipLegacyDecoder::TZipLegacyDecoder;
+
+protected:
+    void Run() override;
+
+private:
+    static constexpr int MaxCode = 8191;
+    static constexpr int ControlCode = 256;
+    static constexpr int FirstFree = 257;
+
+    void ResetTables();
+    void PartialClear();
+    void OutputString(int code, int previous);
+    void AddEntry(int parent, std::uint8_t ch);
+
+    struct TCode {
+        std::int32_t Parent = -1;  // -1: never assigned
+        std::uint8_t Char = 0;
+        bool Free = true;
+    };
+    std::vector<TCode> codes_;
+    std::vector<std::uint16_t> freeList_;
+    int nextFree_ = FirstFree;
+    std::vector<std::uint8_t> stack_;
+    std::uint8_t firstChar_ = 0;  // first byte of the string just output
+};
+
+// Methods 2 to 5: follower sets and the 0x90 escape over a 4096-byte window.
+class TUnreduce : public TZipLegacyDecoder {
+public:
+    // factor = method - 1, 1 to 4.
+    TUnreduce(TZipLegacySource& source, TZipLegacySink& sink, const TZipLegacyMember& member, int factor);
+
+protected:
+    void Run() override;
+
+private:
+    static constexpr std::size_t WindowSize = 4096;
+
+    bool ReadFollowerSets();
+    int ReadNextByte();  // -1 at the end of input
+    void Expand(std::uint8_t b);
+    void Emit(std::uint8_t b);
+
+    struct TFollowerSet {
+        int Count = 0;
+        std::array<std::uint8_t, 32> Bytes{};
+    };
+    int factor_;
+    std::vector<TFollowerSet> sets_;
+    std::vector<std::uint8_t> window_;
+    std::size_t windowPos_ = 0;
+    int state_ = 0;
+    int length_ = 0;
+    int v_ = 0;
+    std::uint8_t lastByte_ = 0;
+};
+
+// Method 6: Shannon-Fano trees over a 4 KB or 8 KB dictionary.
+class TExplode : public TZipLegacyDecoder {
+public:
+    TExplode(TZipLegacySource& source, TZipLegacySink& sink, const TZipLegacyMember& member);
+
+protected:
+    void Run() override;
+    bool RunSucceeded() const override { return !failed_; }
+
+private:
+    // A prefix code read LSB-first through a lookup table of lookupBits bits; longer codes go
+    // through second-level tables.
+    class TTree {
+    public:
+        bool Build(const std::vector<std::uint8_t>& lengths, int lookupBits);
+        // Symbol, or -1 for an invalid code or the end of input.
+        int Decode(TExplode& d) const;
+
+    private:
+        struct TEntry {
+            std::uint32_t Value = 0;  // symbol, or the first entry of a second-level table
+            std::uint8_t Bits = 0;    // code length, or the second-level table's width
+            std::uint8_t Kind = 0;    // 0 invalid, 1 symbol, 2 second-level table
+        };
+        bool Place(std::uint32_t reversed, int length, int symbol);
+        int lookupBits_ = 0;
+        int subBits_ = 0;
+        std::vector<TEntry> table_;
+    };
+
+    bool ReadTree(TTree& tree, int size, int lookupBits);
+    void CopyMatch(std::uint32_t distance, std::uint32_t length);
+    void Emit(std::uint8_t b);
+
+    static constexpr std::size_t WindowSize = 32768;
+    bool eightKDictionary_;
+    bool literalTree_;
+    int distanceLookupBits_;
+    bool failed_ = false;
+    TTree literals_, lengths_, distances_;
+    std::vector<std::uint8_t> window_;
+    std::size_t windowPos_ = 0;
+};
+
+// The decoder of ZIP method 1 to 6; nullptr for any other method.
+std::unique_ptr<TZipLegacyDecoder> MakeZipLegacyDecoder(int method, TZipLegacySource& source,
+                                                        TZipLegacySink& sink, const TZipLegacyMember& member);

@@ -1,0 +1,145 @@
+#include <algorithm>
+#include <numeric>
+
+#include "readers/ZipLegacy.h"
+
+namespace {
+constexpr int MaxCodeLength = 16;
+constexpr std::uint64_t LargeMemberSize = 200000;  // above it distances get a wider lookup
+constexpr int LiteralLookupBits = 9;
+constexpr int LengthLookupBits = 7;
+constexpr int LongLengthCode = 63;                 // followed by 8 extra bits
+
+std::uint32_t ReverseBits(std::uint32_t code, int length) {
+    std::uint32_t r = 0;
+    for (int i = 0; i < length; ++i, code >>= 1) r = (r << 1) | (code & 1);
+    return r;
+}
+}  // namespace
+
+TExplode::TExplode(TZipLegacySource& source, TZipLegacySink& sink, const TZipLegacyMember& member)
+    : TZipLegacyDecoder(source, sink, member),
+      eightKDictionary_((member.Flags & 0x02) != 0),
+      literalTree_((member.Flags & 0x04) != 0),
+      distanceLookupBits_(member.CompressedSize > LargeMemberSize ? 8 : 7) {}
+
+// Codes are assigned from the longest, highest symbol upwards (the Shannon-Fano order) and are
+// stored first bit first, so the table is indexed by the bit-reversed code.
+bool TExplode::TTree::Build(const std::vector<std::uint8_t>& lengths, int lookupBits) {
+    std::vector<int> order(lengths.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return lengths[a] < lengths[b]; });
+    const int maxLength = lengths.empty() ? 0 : *std::max_element(lengths.begin(), lengths.end());
+    lookupBits_ = lookupBits;
+    subBits_ = std::max(0, maxLength - lookupBits);
+    table_.assign(std::size_t(1) << lookupBits, TEntry{});
+
+    std::uint32_t code = 0;
+    std::uint32_t increment = 0;
+    int lastLength = 0;
+    for (auto it = order.rbegin(); it != order.rend(); ++it) {
+        const int length = lengths[*it];
+        code += increment;
+        if (code > 0xFFFF) return false;  // more codes than the lengths allow
+        if (length != lastLength) {
+            lastLength = length;
+            increment = 1u << (MaxCodeLength - length);
+        }
+        if (!Place(ReverseBits(code >> (MaxCodeLength - length), length), length, *it)) return false;
+    }
+    return true;
+}
+
+bool TExplode::TTree::Place(std::uint32_t reversed, int length, int symbol) {
+    const std::uint32_t lookupMask = (1u << lookupBits_) - 1;
+    std::uint32_t first = 0;
+    int width = lookupBits_;
+    int indexBits = length;
+    if (length > lookupBits_) {
+        TEntry& link = table_[reversed & lookupMask];
+        if (link.Kind == 1) return false;
+        if (link.Kind == 0) {
+            link = TEntry{std::uint32_t(table_.size()), std::uint8_t(subBits_), 2};
+            table_.resize(table_.size() + (std::size_t(1) << subBits_));
+        }
+        first = table_[reversed & lookupMask].Value;
+        width = subBits_;
+        reversed >>= lookupBits_;
+        indexBits = length - lookupBits_;
+    }
+    for (std::uint32_t k = 0; k < (1u << (width - indexBits)); ++k) {
+        TEntry& e = table_[first + (reversed | (k << indexBits))];
+        if (e.Kind != 0) return false;  // two codes share a prefix
+        e = TEntry{std::uint32_t(symbol), std::uint8_t(length), 1};
+    }
+    return true;
+}
+
+int TExplode::TTree::Decode(TExplode& d) const {
+    const TEntry* e = &table_[d.PeekBits(lookupBits_)];
+    if (e->Kind == 2) e = &table_[e->Value + (d.PeekBits(lookupBits_ + e->Bits) >> lookupBits_)];
+    if (e->Kind != 1 || d.BitsAvailable(e->Bits) < e->Bits) return -1;
+    d.DropBits(e->Bits);
+    return int(e->Value);
+}
+
+bool TExplode::ReadTree(TTree& tree, int size, int lookupBits) {
+    const std::int64_t count = ReadBits(8);
+    if (count < 0) return false;
+    std::vector<std::uint8_t> lengths;
+    for (int i = 0; i <= count; ++i) {
+        const std::int64_t b = ReadBits(8);
+        if (b < 0) return false;
+        const int codes = int(b >> 4) + 1;
+        if (int(lengths.size()) + codes > size) return false;
+        lengths.insert(lengths.end(), std::size_t(codes), std::uint8_t((b & 0x0F) + 1));
+    }
+    return int(lengths.size()) == size && tree.Build(lengths, lookupBits);
+}
+
+void TExplode::Run() {
+    window_.assign(WindowSize, 0);  // matches reaching before the member's start read zeros
+    windowPos_ = 0;
+    if ((literalTree_ && !ReadTree(literals_, 256, LiteralLookupBits)) ||
+        !ReadTree(lengths_, 64, LengthLookupBits) || !ReadTree(distances_, 64, distanceLookupBits_)) {
+        failed_ = true;
+        return;
+    }
+    const int lowBits = eightKDictionary_ ? 7 : 6;
+    const std::uint32_t minLength = literalTree_ ? 3 : 2;
+    while (!Done()) {
+        const std::int64_t isLiteral = ReadBits(1);
+        if (isLiteral < 0) break;
+        if (isLiteral == 1) {
+            const std::int64_t literal = literalTree_ ? literals_.Decode(*this) : ReadBits(8);
+            if (literal < 0) break;
+            Emit(std::uint8_t(literal));
+            continue;
+        }
+        const std::int64_t low = ReadBits(lowBits);
+        const int high = distances_.Decode(*this);
+        const int lengthCode = high < 0 ? -1 : lengths_.Decode(*this);
+        if (low < 0 || lengthCode < 0) break;
+        std::int64_t length = lengthCode;
+        if (lengthCode == LongLengthCode) {
+            const std::int64_t extra = ReadBits(8);
+            if (extra < 0) break;
+            length += extra;
+        }
+        CopyMatch((std::uint32_t(high) << lowBits | std::uint32_t(low)) + 1, std::uint32_t(length) + minLength);
+    }
+    // Input ended or a code was invalid before the declared size.
+    failed_ = !Done();
+}
+
+void TExplode::CopyMatch(std::uint32_t distance, std::uint32_t length) {
+    for (std::uint32_t i = 0; i < length && !Done(); ++i)
+        Emit(window_[(windowPos_ + WindowSize - distance) % WindowSize]);
+}
+
+void TExplode::Emit(std::uint8_t b) {
+    if (Done()) return;
+    window_[windowPos_] = b;
+    windowPos_ = (windowPos_ + 1) % WindowSize;
+    PutByte(b);
+}
