@@ -266,7 +266,8 @@ LONG RegCreateKeyExA(HKEY hKey, const char* subKey, DWORD, char*, DWORD, REGSAM 
     if (!result || !Resolve(hKey, base)) return ERROR_INVALID_HANDLE;
     const std::string path = JoinPath(base.path, subKey);
     const bool writable = WantsWrite(sam);
-    if (const Key* key = FindKey(Load(base.root), path)) {
+    const Store current = Load(base.root);  // FindKey points into it
+    if (const Key* key = FindKey(current, path)) {
         if (writable && !RootWritable(base.root)) return ERROR_ACCESS_DENIED;
         if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
         *result = NewHandle(base.root, path.empty() ? path : key->path, writable);

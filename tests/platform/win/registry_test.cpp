@@ -56,6 +56,11 @@ TEST_F(RegistryTest, ValuesRoundTripAndPersistInTheStore)
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
     EXPECT_TRUE(fs::exists(dir_ / "torvo/registry/HKCU.reg"));
+    // Creating a key that exists opens it.
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "software\\vimo\\torvo", 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &key, &disposition));
+    EXPECT_EQ(REG_OPENED_EXISTING_KEY, disposition);
+    EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
 
     // A fresh open reads the file again; names compare without regard to case.
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\vimo\\TORVO", 0, KEY_READ, &key));
