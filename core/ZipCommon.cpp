@@ -1,0 +1,638 @@
+#include "core/ZipCommon.h"
+
+#include "core/plxGbls.h"
+#include "core/plxHooks.h"
+#include "core/plxStreams.h"
+#include "platform/win/Paths.h"
+#include "platform/win/SysFiles.h"
+#include "platform/win/SysStrings.h"
+#include "platform/win/Time.h"
+
+#include <algorithm>
+#include <cmath>
+
+// --- stopwatch ---
+
+void TZipTimer::Start()
+{
+    ElapsedSeconds = 0;
+    StartTick = GetTickCount();
+    if (StartTick == 0)
+        StartTick = 1;  // 0 means stopped
+    PauseMark = 0;
+}
+
+void TZipTimer::Stop()
+{
+    if (StartTick == 0)
+        return;
+    ElapsedSeconds = float(std::uint32_t(GetTickCount() - StartTick)) / 1000.0f;
+    StartTick = 0;
+}
+
+void TZipTimer::Pause()
+{
+    if (StartTick != 0)
+        PauseMark = GetTickCount();
+}
+
+void TZipTimer::Resume()
+{
+    if (StartTick != 0 && PauseMark != 0) {
+        StartTick += GetTickCount() - PauseMark;
+        PauseMark = 0;
+    }
+}
+
+// --- construction ---
+
+TZipCommon::TZipCommon(TObject* AOwner)
+    : Owner(AOwner), CancelPtr(&FCancel), FTimer(std::make_unique<TZipTimer>())
+{
+    WriteArchiveProc = [this](TStream32* t, const void* b, int k, std::int32_t n, int w, bool e) {
+        return WriteArchiveBlock(t, b, k, n, w, e);
+    };
+    WriteOutputProc = [this](TStream32* t, const void* b, int k, std::int32_t n, int w, bool e) {
+        return WriteOutputBlock(t, b, k, n, w, e);
+    };
+    ReadArchiveProc = [this](TStream32* s, void* b, std::int32_t n, bool e, int w) {
+        return ReadArchiveBlock(s, b, n, e, w);
+    };
+    ProgressProc = [this](std::uint8_t file, std::uint8_t archive) {
+        ProcessMessages();
+        if (OnProgress)
+            OnProgress(this, file, archive);
+    };
+}
+
+TZipCommon::~TZipCommon() = default;
+
+// --- errors and cancel ---
+
+namespace {
+
+bool KeepsCodeWhenCancelled(int code)
+{
+    return code == E_ACCESSPERMISSIONS || code == E_REGISTRYPERMISSIONS;
+}
+
+}  // namespace
+
+void TZipCommon::DoError(const std::string& FileName, const std::string& ExtendedMsg, int ECode,
+                         const std::string& VolumeID)
+{
+    if (OnElapsedTime)
+        FTimer->Pause();
+    if (!KeepsCodeWhenCancelled(ECode) && GetCancel())
+        ECode = E_USERCANCEL;
+    if (OnError)
+        OnError(this, FileName, ExtendedMsg, VolumeID, ECode);
+    if (OnElapsedTime)
+        FTimer->Resume();
+}
+
+void TZipCommon::ReportRaised(const std::string& FileName, const std::string& ExtendedMsg,
+                              const std::string& VolumeID, int ECode)
+{
+    DoError(FileName, ExtendedMsg, ECode, VolumeID);
+    if (GetCancel())
+        throw ECancel();
+}
+
+void TZipCommon::SetCancel(bool Value)
+{
+    *CancelPtr = Value;
+    if (Value)
+        DoError(FileName, "", E_USERCANCEL, VolumeName);
+}
+
+// --- progress ---
+
+std::uint8_t TZipCommon::Percent(std::int64_t a, std::int64_t b)
+{
+    if (b <= 0 || a <= 0)
+        return 0;
+    const long double p = std::round((long double)a * 100 / (long double)b);
+    return std::uint8_t(std::min<long double>(p, 100));
+}
+
+void TZipCommon::DoProgress(std::int64_t Done, std::int64_t Total, std::int64_t ArchiveTotal)
+{
+    ByFile = Percent(Done, Total);
+    ByArchive = Percent(ArchiveTotal - BytesToRead, ArchiveTotal);
+    try {
+        if (ProgressProc)
+            ProgressProc(ByFile, ByArchive);
+    } catch (const ECancel&) {
+        throw;
+    } catch (...) {
+        // A faulty progress handler must not end the operation.
+    }
+}
+
+// --- folders ---
+
+std::string TZipCommon::TempDir()
+{
+    if (!FTempDir.empty() && win::DirectoryExists(FTempDir))
+        return FTempDir;
+    char buffer[MAX_PATH + 1];
+    const DWORD n = GetTempPathA(sizeof buffer, buffer);
+    FTempDir = (n > 0 && n < sizeof buffer) ? std::string(buffer, n) : std::string();
+    return FTempDir;
+}
+
+void TZipCommon::SetTempDir(const std::string& Value)
+{
+    if (Value.empty() || !win::DirectoryExists(Value)) {
+        FTempDir.clear();
+        FTempDir = TempDir();
+        return;
+    }
+    FTempDir = win::IncludeTrailingBackslash(Value);
+}
+
+void TZipCommon::SetExtractDir(const std::string& Value)
+{
+    if (Value.empty()) {
+        FExtractDir = FArchiveFile.empty() ? std::string() : win::ExtractFilePath(FArchiveFile);
+        return;
+    }
+    // A POSIX absolute path names the root drive, as everywhere else in the program.
+    std::string dir = Value[0] == '/' && (Value.size() < 2 || Value[1] != '/') ? "Z:" + Value : Value;
+    std::replace(dir.begin(), dir.end(), '/', '\\');
+    dir = win::IncludeTrailingBackslash(dir);
+    if (!win::DirectoryExists(dir) && !win::ForceDirectories(dir)) {
+        DoError(dir, "ExtractDir", 25150, "");
+        dir = win::IncludeTrailingBackslash(win::CurrentDirectory());
+    }
+    FExtractDir = dir;
+}
+
+std::string TZipCommon::EffectiveExtractDir() const
+{
+    std::string dir = FExtractDir;
+    if (dir.empty())
+        dir = FArchiveFile.empty() ? win::CurrentDirectory() : win::ExtractFilePath(FArchiveFile);
+    return win::IncludeTrailingBackslash(dir);
+}
+
+// --- passwords, archive ---
+
+void TZipCommon::SetPassword(const std::string& Value)
+{
+    FPassword = Value;
+    if (Value.empty())
+        SetEncryptionMethod(emNone);
+    else if (FEncryptionMethod == emNone)
+        SetEncryptionMethod(emZip_V2);
+}
+
+bool TZipCommon::FreeOutStream(std::unique_ptr<TStream32>& Stream)
+{
+    if (IsFileOutput()) {
+        Stream.reset();
+        return true;
+    }
+    if (OperationCode >= 1 && OperationCode <= 4) {
+        (void)Stream.release();  // the caller's
+        return true;
+    }
+    return false;
+}
+
+// --- volume names ---
+
+std::string TZipCommon::GetVolumeName(const std::string& Name, int N) const
+{
+    if (Name.empty() || N < 0)
+        return {};
+    std::string ext = ".";
+    const std::string letter = VolumeLetter ? std::string(1, VolumeLetter) : std::string();
+    if (N < 10)
+        ext += letter + "0" + std::to_string(N);
+    else if (N < 100)
+        ext += letter + std::to_string(N);
+    else
+        ext += std::to_string(N);
+    return win::ChangeFileExt(Name, ext);
+}
+
+std::string TZipCommon::NumberedSplitName(const std::string& Name, int N) const
+{
+    std::string digits = std::to_string(N);
+    if (digits.size() < 2)
+        digits.insert(0, 2 - digits.size(), '0');
+    return win::ChangeFileExt(Name, ".z" + digits);
+}
+
+std::string TZipCommon::NextSplitVolumeName(int& Counter, bool IsLast, int Total) const
+{
+    ++Counter;
+    if (IsLast && Counter >= Total)
+        return FArchiveFile;
+    return NumberedSplitName(FArchiveFile, Counter);
+}
+
+std::string TZipCommon::NumberedVolumeName(const std::string& Name, int N, TNextVolumeName Mode, bool ShortNames)
+{
+    // Only the file part changes: a dot or a short name in a folder must not count.
+    const std::string folder = win::ExtractFilePath(Name);
+    const std::string file = Name.substr(folder.size());
+    const std::string digits = std::to_string(std::clamp(N, 1, 999));
+    const std::size_t dot = file.rfind('.');
+    const std::string ext = dot == std::string::npos ? std::string() : file.substr(dot, 4);
+    const std::string stem = dot == std::string::npos ? file : file.substr(0, dot);
+    if (Mode == nvChangeFilename) {
+        std::string kept;
+        if (ShortNames)
+            kept = stem.substr(0, 8 - std::min<std::size_t>(8, digits.size()));
+        else
+            kept = stem.substr(0, stem.size() - std::min(stem.size(), digits.size()));
+        return folder + kept + digits + ext;
+    }
+    if (ext.empty())
+        return folder + file + digits;
+    const std::size_t keep = 3 - std::min<std::size_t>(3, digits.size());
+    return folder + stem + ext.substr(0, 1 + std::min(keep, ext.size() - 1)) + digits;
+}
+
+bool TZipCommon::ConfirmVolume(std::string& Volume, int N)
+{
+    const auto fail = [this] {
+        HeaderOffset = ArchiveSize;  // ends a header walk
+        return false;
+    };
+    if (N > 999) {
+        DoError(Volume, "", 25251, Volume);
+        return fail();
+    }
+    if (Volume.empty()) {
+        DoError(Volume, "", 25245, Volume);
+        return fail();
+    }
+    if (win::ExtractFilePath(Volume).empty())
+        Volume = win::IncludeTrailingBackslash(win::CurrentDirectory()) + Volume;
+    for (;;) {
+        const bool exists = win::FileExists(Volume);
+        if (!OnNextVolume) {
+            if (exists)
+                break;
+            DoError(Volume, "OnNextVolume", E_REQUIREDEVENT, Volume);
+            return fail();
+        }
+        bool cancel = false;
+        OnNextVolume(this, Volume, N, exists, cancel);
+        if (cancel || GetCancel()) {
+            if (!GetCancel())
+                SetCancel(true);
+            return fail();
+        }
+        if (win::FileExists(Volume))
+            break;
+        ProcessMessages();
+    }
+    ++VolumeCounter;
+    return true;
+}
+
+// --- file selection ---
+
+namespace {
+
+std::string FolderPart(const std::string& name)
+{
+    const std::size_t p = name.find_last_of("\\/");
+    return p == std::string::npos ? std::string() : name.substr(0, p + 1);
+}
+
+std::string FilePart(const std::string& name)
+{
+    const std::size_t p = name.find_last_of("\\/");
+    return p == std::string::npos ? name : name.substr(p + 1);
+}
+
+std::string Backslashed(std::string s)
+{
+    std::replace(s.begin(), s.end(), '/', '\\');
+    return s;
+}
+
+std::vector<std::string> SplitFolders(const std::string& folder)
+{
+    std::vector<std::string> parts;
+    std::string cur;
+    for (char c : folder) {
+        if (c == '\\') {
+            if (!cur.empty())
+                parts.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    if (!cur.empty())
+        parts.push_back(cur);
+    return parts;
+}
+
+bool SafeMatch(const std::string& name, const std::string& mask)
+{
+    try {
+        return MatchesMask(name, mask);
+    } catch (const win::Exception&) {
+        return false;  // an invalid mask selects nothing
+    }
+}
+
+// Each component of the name's folder is tried against the mask's components in turn; the
+// folders agree when every name component found a mask and the masks are used up.
+bool FolderMatchesSpec(const std::string& path, const std::string& maskPath, std::string& matched)
+{
+    const auto names = SplitFolders(path);
+    const auto masks = SplitFolders(maskPath);
+    matched.clear();
+    std::size_t m = 0;
+    for (const auto& n : names) {
+        bool found = false;
+        for (std::size_t i = m; i < masks.size(); ++i) {
+            if (SafeMatch(n, masks[i])) {
+                matched += n + "\\";
+                m = i + 1;
+                found = true;
+                break;
+            }
+        }
+        if (!found) {
+            matched.clear();
+            return false;
+        }
+    }
+    if (m < masks.size())
+        matched.clear();
+    return !matched.empty();
+}
+
+bool FileMaskMatches(const std::string& file, const std::string& mask)
+{
+    if (SafeMatch(file, mask))
+        return true;
+    const bool fileDotless = file.find('.') == std::string::npos;
+    const bool maskDotless = mask.find('.') == std::string::npos;
+    return (fileDotless && SafeMatch(file + ".", mask)) || (maskDotless && SafeMatch(file, mask + ".")) ||
+           (fileDotless && maskDotless && SafeMatch(file + ".", mask + "."));
+}
+
+}  // namespace
+
+bool TZipCommon::MatchesFileSpec(const std::string& Name)
+{
+    if (Name.empty())
+        return false;
+    bool selected = false;
+    for (const auto& mask : FFileSpec) {
+        std::string tried = Name;
+        if (mask.find('.') != std::string::npos && Name.find('.') == std::string::npos)
+            tried += ".";
+        if (SafeMatch(tried, mask) || SafeMatch(Name, mask)) {
+            selected = true;
+            break;
+        }
+    }
+    if (!selected)
+        return false;
+    for (const auto& mask : FExcludeSpec) {
+        if (SafeMatch(Name, mask)) {
+            if (OnExcludeFile)
+                OnExcludeFile(this, Name);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool TZipCommon::MatchesStoredName(const std::string& Name, bool UseFolders)
+{
+    if (Name.empty())
+        return false;
+    const std::string name = Backslashed(Name);
+    const std::string nameFolder = FolderPart(name);
+    const std::string nameFile = FilePart(name);
+    for (const auto& rawSpec : FFileSpec) {
+        if (rawSpec.empty())
+            continue;
+        for (const auto& rawExclude : FExcludeSpec) {
+            const std::string ex = Backslashed(rawExclude);
+            const std::string exFolder = FolderPart(ex);
+            const std::string exFile = FilePart(ex);
+            bool excluded;
+            if (exFolder.empty()) {
+                excluded = !exFile.empty() && SafeMatch(nameFile, exFile);
+            } else {
+                // The exclusion's folder must end the name's folder (or be it).
+                const bool inFolder = nameFolder.size() >= exFolder.size() &&
+                                      win::SameText(nameFolder.substr(nameFolder.size() - exFolder.size()), exFolder);
+                std::string matched;
+                const bool folderHit = inFolder || FolderMatchesSpec(nameFolder, exFolder, matched);
+                excluded = folderHit && (exFile.empty() || SafeMatch(nameFile, exFile));
+            }
+            if (excluded) {
+                if (OnExcludeFile)
+                    OnExcludeFile(this, Name);
+                return false;
+            }
+        }
+        const std::string spec = Backslashed(rawSpec);
+        if (win::SameText(spec, name))
+            return true;
+        std::string specFolder = FolderPart(spec);
+        const std::string specFile = FilePart(spec);
+        bool foldersAgree;
+        if (nameFolder.size() <= specFolder.size()) {
+            foldersAgree = win::SameText(nameFolder, specFolder);
+        } else {
+            std::string matched;
+            foldersAgree = FolderMatchesSpec(nameFolder, specFolder, matched);
+            if (foldersAgree)
+                specFolder = matched;
+        }
+        // The spec entry itself stays as the caller gave it; the dotted variants are only tried.
+        if ((foldersAgree || UseFolders) && FileMaskMatches(nameFile, specFile))
+            return true;
+    }
+    return false;
+}
+
+TArcType TZipCommon::GetArcType(TStream32&)
+{
+    return atUnknown;
+}
+
+void TZipCommon::DoTmpFileMoveBegin(TObject*, const std::string& Archive, const std::string& TempFileName,
+                                    bool& Cancel)
+{
+    if (OnTmpFileMoveBegin)
+        OnTmpFileMoveBegin(this, Archive, TempFileName, Cancel);
+}
+
+void TZipCommon::DoTmpFileMoveEnd(TObject*)
+{
+    if (OnTmpFileMoveEnd)
+        OnTmpFileMoveEnd(this);
+}
+
+void TZipCommon::DoTmpFileProgress(std::int64_t Done, std::int64_t Total)
+{
+    const std::uint8_t p = Percent(Done, Total);
+    ProcessMessages();
+    if (OnTmpFileProgress)
+        OnTmpFileProgress(this, p, p);
+}
+
+// --- archive file and type ---
+
+namespace {
+
+bool IsRealArchiveType(TArcType t) { return t > atUnknown; }
+
+char VolumeLetterOf(TArcType t)
+{
+    switch (t) {
+    case atAce: case atAceExe: return 'C';
+    case atArj: case atArjExe: return 'a';
+    case atJar: case atJarExe: return 'j';
+    default: return 0;
+    }
+}
+
+}  // namespace
+
+void TZipCommon::SetArchiveFile(const std::string& Name)
+{
+    if (Name.empty() || !win::FileExists(Name)) {
+        FArchiveFile.clear();
+        FArcType = atNA;
+        return;
+    }
+    FArchiveFile = Name;
+    TFileStream32 stream(Name, fmOpenRead | fmShareDenyNone);
+    if (!stream.HandleValid()) {
+        FArcType = atNA;
+        if (OnError)
+            DoError(Name, "", 25235, "");
+        return;
+    }
+    FArcType = GetArcType(stream);
+    VolumeLetter = IsRealArchiveType(FArcType) ? VolumeLetterOf(FArcType) : 0;
+}
+
+void TZipCommon::SetArcType(TArcType Value)
+{
+    if (FArchiveFile.empty()) {
+        FArcType = Value;
+        return;
+    }
+    TFileStream32 stream(FArchiveFile, fmOpenRead | fmShareDenyWrite);
+    FArcType = stream.HandleValid() ? GetArcType(stream) : atFileOpenErr;
+}
+
+// --- volumes ---
+
+bool TZipCommon::OpenVolume(std::unique_ptr<TStream32>& Stream, std::string& Volume)
+{
+    if (!OnNextVolume)
+        return false;
+    Volume = GetVolumeName(Volume, VolumeCounter);
+    if (!ConfirmVolume(Volume, VolumeCounter))
+        return false;
+    Stream.reset();
+    auto file = std::make_unique<TFileStream32>(Volume, fmOpenRead | fmShareDenyWrite);
+    if (!file->HandleValid()) {
+        DoError(Volume, "", 25235, Volume);
+        ArchiveSize = 0;
+        return false;
+    }
+    ArchiveSize = file->Size();
+    Stream = std::move(file);
+    return true;
+}
+
+namespace {
+
+// Asks for the volume until it exists or the run is cancelled; the host's message loop keeps
+// running meanwhile.
+bool AskForVolume(TZipCommon& zip, std::string& volume, int number)
+{
+    for (;;) {
+        if (zip.GetCancel())
+            return false;
+        const bool exists = win::FileExists(volume);
+        bool& cancel = *zip.CancelPtr;
+        zip.OnNextVolume(&zip, volume, number, exists, cancel);
+        if (zip.GetCancel())
+            return false;
+        if (win::FileExists(volume))
+            return true;
+        ProcessMessages();
+    }
+}
+
+}  // namespace
+
+bool TZipCommon::DoNextVolume(std::unique_ptr<TStream32>& Stream, int& VolumeNumber, int Total)
+{
+    int counter = VolumeNumber;
+    VolumeName = NextSplitVolumeName(counter, true, Total);
+    if (!OnNextVolume) {
+        // Reported for what it is before the run ends.
+        DoError(VolumeName, "OnNextVolume", E_REQUIREDEVENT, VolumeName);
+        SetCancel(true);
+        return false;
+    }
+    Stream.reset();
+    if (HeaderTypeState == HeaderBit(htLocal) && win::SameText(VolumeName, FArchiveFile))
+        VolumeName = NumberedSplitName(FArchiveFile, counter);
+    if (!AskForVolume(*this, VolumeName, VolumeNumber + 1)) {
+        DoError(VolumeName, "", E_USERCANCEL, VolumeName);
+        return false;
+    }
+    auto file = std::make_unique<TFileStream32>(VolumeName, fmOpenRead | fmShareDenyWrite);
+    if (!file->HandleValid()) {
+        DoError(VolumeName, "", 25235, VolumeName);
+        return false;
+    }
+    VolumeNumber = counter;
+    VolumeCounter = VolumeNumber;
+    ArchiveSize = file->Size();
+    Stream = std::move(file);
+    return true;
+}
+
+bool TZipCommon::OpenNextVolume(std::unique_ptr<TStream32>& Stream, int& VolumeNumber, int Total)
+{
+    int counter = VolumeNumber;
+    VolumeName = NextSplitVolumeName(counter, true, Total);
+    if (!OnNextVolume) {
+        DoError(VolumeName, "OnNextVolume", E_REQUIREDEVENT, VolumeName);
+        *CancelPtr = true;
+        return false;
+    }
+    Stream.reset();
+    if (HeaderTypeState == HeaderBit(htLocal) && win::SameText(VolumeName, FArchiveFile))
+        VolumeName = NumberedSplitName(FArchiveFile, counter);
+    const bool found = AskForVolume(*this, VolumeName, VolumeNumber + 1);
+    std::unique_ptr<TFileStream32> file;
+    if (found)
+        file = std::make_unique<TFileStream32>(VolumeName, fmOpenRead | fmShareDenyWrite);
+    if (!found || !file->HandleValid()) {
+        // Leave the caller with the archive itself rather than no stream at all.
+        Stream = std::make_unique<TFileStream32>(FArchiveFile, fmOpenRead | fmShareDenyWrite);
+        DoError(VolumeName, "", found ? 25235 : E_USERCANCEL, VolumeName);
+        return false;
+    }
+    VolumeNumber = counter;
+    VolumeCounter = VolumeNumber;
+    ArchiveSize = file->Size();
+    Stream = std::move(file);
+    return true;
+}
