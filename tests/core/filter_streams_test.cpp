@@ -334,3 +334,143 @@ TEST(FilterStreams, CalcStreamCrcAndAdler)
 }
 
 }  // namespace
+
+#include "core/TempStreams.h"
+#include "platform/win/FsTestSupport.h"
+
+namespace {
+
+class TempStreamsTest : public FsTest {
+protected:
+    void SetUp() override
+    {
+        FsTest::SetUp();
+        std::filesystem::create_directories(home + "/tmp");
+        std::filesystem::create_directories(home + "/out");
+        owner.Cancel = &cancel;
+        owner.DoTmpFileMoveBegin = [this](TObject*, const std::string& archive, const std::string& temp, bool&) {
+            begins.push_back(archive + "|" + temp);
+        };
+        owner.DoTmpFileMoveEnd = [this](TObject*) { ++ends; };
+        owner.ReportError = [this](int code, const std::string& extended) {
+            reports.push_back(std::to_string(code) + " " + extended);
+        };
+    }
+
+    // Writes size bytes through a temporary file stream made for target and closes it.
+    std::string WriteTemp(const std::string& target, std::size_t size, bool cancelFirst = false)
+    {
+        TTempFileStream out(owner, fmCreate, target, "C:\\tmp\\");
+        EXPECT_TRUE(out.HandleValid());
+        EXPECT_TRUE(out.Temporary());
+        const std::string temp = out.OpenedName();
+        const Bytes data = Sample(size);
+        out.WriteBuffer(data.data(), std::int32_t(size));
+        cancel = cancelFirst;
+        out.Close();
+        return temp;
+    }
+
+    TTempStreamOwner owner;
+    bool cancel = false;
+    std::vector<std::string> begins;
+    int ends = 0;
+    std::vector<std::string> reports;
+};
+
+TEST_F(TempStreamsTest, ReplacesTargetOnSuccessOnly)
+{
+    WriteHostFile(home + "/out/a.zip", "old archive");
+
+    // Exactly 64 KiB: replaced, begin fired, end not.
+    const std::string temp = WriteTemp("C:\\out\\a.zip", 65536);
+    EXPECT_EQ(ReadHostFile(home + "/out/a.zip").size(), 65536u);
+    ASSERT_EQ(begins.size(), 1u);
+    EXPECT_EQ(begins[0], "C:\\out\\a.zip|" + temp);
+    EXPECT_EQ(ends, 0);
+    EXPECT_TRUE(NamesIn(home + "/tmp").empty()) << "the temporary file is gone";
+    EXPECT_EQ(temp.rfind("C:\\tmp\\plx", 0), 0u);
+
+    // One byte more fires the end event too.
+    WriteTemp("C:\\out\\a.zip", 65537);
+    EXPECT_EQ(ends, 1);
+    const Bytes expect = Sample(65537);
+    const std::string now = ReadHostFile(home + "/out/a.zip");
+    EXPECT_TRUE(std::equal(now.begin(), now.end(), expect.begin(), expect.end(),
+                           [](char a, std::uint8_t b) { return std::uint8_t(a) == b; }));
+
+    // A read-only archive is still replaced.
+    SetFileAttributesA("C:\\out\\a.zip", FILE_ATTRIBUTE_READONLY);
+    WriteTemp("C:\\out\\a.zip", 100);
+    EXPECT_EQ(ReadHostFile(home + "/out/a.zip").size(), 100u);
+
+    // Cancelled: the old archive as it was, no temporary file left, no event.
+    begins.clear();
+    WriteTemp("C:\\out\\a.zip", 5000, true);
+    EXPECT_EQ(ReadHostFile(home + "/out/a.zip").size(), 100u);
+    EXPECT_TRUE(NamesIn(home + "/tmp").empty());
+    EXPECT_TRUE(begins.empty());
+
+    // A host that cancels in the begin event keeps the old archive as well.
+    cancel = false;
+    owner.DoTmpFileMoveBegin = [](TObject*, const std::string&, const std::string&, bool& c) { c = true; };
+    WriteTemp("C:\\out\\a.zip", 5000);
+    EXPECT_EQ(ReadHostFile(home + "/out/a.zip").size(), 100u);
+    EXPECT_TRUE(NamesIn(home + "/tmp").empty());
+    EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(TempStreamsTest, FailedReplacementKeepsOldArchiveAndTemporaryFile)
+{
+    // A small removable medium: the new archive does not fit beside the old one.
+    const std::string media = root + "/media";
+    std::filesystem::create_directories(media);
+    WriteHostFile(root + "/config/torvo/drives", "E: removable capacity=60000 " + media + "\n");
+    win::LoadDriveTable();
+    WriteHostFile(media + "/a.zip", "old archive");
+
+    std::string temp;
+    EXPECT_THROW(temp = WriteTemp("E:\\a.zip", 100000), E_RAISE);
+    EXPECT_EQ(ReadHostFile(media + "/a.zip"), "old archive");
+    EXPECT_EQ(NamesIn(media), std::set<std::string>{"a.zip"}) << "no half-written sibling is left";
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].substr(0, 5), "25160");
+    const auto kept = NamesIn(home + "/tmp");
+    ASSERT_EQ(kept.size(), 1u) << "the new archive is kept";
+    EXPECT_EQ(ReadHostFile(home + "/tmp/" + *kept.begin()).size(), 100000u);
+
+    // What fits goes across drives through a copy, with progress.
+    int progress = 0;
+    owner.DoTmpFileProgress = [&](TObject*, std::int64_t, std::int64_t) { ++progress; };
+    WriteTemp("E:\\a.zip", 20000);
+    EXPECT_EQ(ReadHostFile(media + "/a.zip").size(), 20000u);
+    EXPECT_GT(progress, 0);
+    EXPECT_EQ(NamesIn(home + "/tmp").size(), 1u) << "only the earlier failure's file";
+}
+
+TEST_F(TempStreamsTest, MemoryOutputAndCopies)
+{
+    WriteHostFile(home + "/out/m.zip", "old");
+    {
+        TTempMemStream out(owner, fmCreate, "C:\\out\\m.zip");
+        out.WriteBuffer("new archive", 11);
+    }
+    EXPECT_EQ(ReadHostFile(home + "/out/m.zip"), "new archive");
+    ASSERT_EQ(begins.size(), 1u);
+    EXPECT_EQ(begins[0], "C:\\out\\m.zip|NoName");
+    EXPECT_EQ(ends, 1) << "a memory output always ends its move";
+    EXPECT_EQ(NamesIn(home + "/out"), std::set<std::string>{"m.zip"});
+
+    // Copies stop at the source's end and answer what they really copied.
+    TMemoryStream32 source;
+    source.WriteBuffer("0123456789", 10);
+    TTempMemStream mem(owner, fmOpenRead, "C:\\out\\m.zip");
+    EXPECT_FALSE(mem.Temporary());
+    source.SetPosition(4);
+    EXPECT_EQ(mem.CopyFrom(&source, 100), 6);
+    TTempFileStream file(owner, fmCreate, "C:\\out\\n.zip", "C:\\tmp\\");
+    EXPECT_EQ(file.CopyFrom(&source, 0), 10);
+    cancel = true;  // leave C:\out\n.zip uncreated
+}
+
+}  // namespace
