@@ -85,7 +85,8 @@ bool TDiskManager::AskRetry(const std::string& Path) const {
 bool TDiskManager::ReadVolumeInfo(const std::string& Path) {
     char label[257] = {}, fsName[64] = {};
     DWORD serial = 0, maxLength = 0, flags = 0;
-    if (!GetVolumeInformationA(Path.c_str(), label, sizeof label, &serial, &maxLength, &flags, fsName, sizeof fsName))
+    if (!GetVolumeInformationA(Path.c_str(), label, sizeof label, &serial, &maxLength, &flags, fsName,
+                               sizeof fsName))
         return false;
     VolumeLabel = label;
     Serial = serial;
@@ -193,7 +194,8 @@ bool TDiskSpannObj::DiskCheck() {
             DWORD read = 0;
             if (SetFilePointerEx(handle, at, nullptr, FILE_BEGIN) && ReadFile(handle, sig, 4, &read, nullptr) &&
                 read == 4 && sig[0] == 'P' && sig[1] == 'K')
-                passed = (sig[2] == 7 && sig[3] == 8) || (sig[2] == 3 && sig[3] == 4) || (sig[2] == 1 && sig[3] == 2);
+                passed = (sig[2] == 7 && sig[3] == 8) || (sig[2] == 3 && sig[3] == 4) ||
+                         (sig[2] == 1 && sig[3] == 2);
         }
     }
     CloseHandle(handle);

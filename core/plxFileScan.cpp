@@ -169,8 +169,9 @@ void TplxFileScan::ScanFileSpec() {
             if (std::any_of(masks.begin(), masks.end(),
                             [&](const std::string& m) { return MatchesMask(part, CompiledMaskText(m)); }))
                 continue;
-            auto covered = std::find_if(masks.begin(), masks.end(),
-                                        [&](const std::string& m) { return MatchesMask(m, CompiledMaskText(part)); });
+            auto covered = std::find_if(masks.begin(), masks.end(), [&](const std::string& m) {
+                return MatchesMask(m, CompiledMaskText(part));
+            });
             if (covered != masks.end())
                 *covered = part;
             else
@@ -241,8 +242,8 @@ void TplxFileScan::TestEntry(const std::string& Dir, const WIN32_FIND_DATAA& Dat
         if (UpdateList) AddFile(UserParam, Dir, Data);
         return;
     }
-    if (!std::any_of(Masks.begin(), Masks.end(), [&](const TInternalMask& m) { return m.Matches(Data.cFileName); }))
-        return;
+    auto matches = [&](const TInternalMask& m) { return m.Matches(Data.cFileName); };
+    if (!std::any_of(Masks.begin(), Masks.end(), matches)) return;
     const std::int64_t size = std::int64_t((std::uint64_t(Data.nFileSizeHigh) << 32) | Data.nFileSizeLow);
     if (UpdateList && !AddFile(UserParam, Dir, Data)) return;
     ++FFilesFound;
