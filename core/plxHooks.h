@@ -1,18 +1,26 @@
-// Process-wide hooks through which the engine reaches the application without linking it.
+// What the engine asks of the application without knowing it: a message pump and message boxes.
+//
+// The engine never links the GUI library. Long loops (scans, disk prompts, retries) call
+// ProcessMessages() so that the window stays alive and a Cancel button can act; questions go to
+// ShowMessageBox(). The application sets both hooks once at start; unset, the pump does nothing
+// and a message box answers IDCANCEL, so that an engine run without a GUI never waits for an
+// answer that cannot come.
 #pragma once
 
 #include <functional>
+#include <string>
 
-// Keeps the window alive during long copies; the application binds it to its message pump.
-// Unset, the engine simply does not pump.
-inline std::function<void()>& MessagePumpHook()
-{
-    static std::function<void()> hook;
-    return hook;
-}
+constexpr int IDOK = 1;
+constexpr int IDCANCEL = 2;
+constexpr int IDRETRY = 4;
+constexpr unsigned MB_RETRYCANCEL = 0x05;
+constexpr unsigned MB_ICONSTOP = 0x10;
 
-inline void ProcessMessages()
-{
-    if (auto& pump = MessagePumpHook())
-        pump();
-}
+// Caption empty: the application's title.
+using TMessageBoxHook = std::function<int(const std::string& Text, const std::string& Caption, unsigned Style)>;
+
+extern std::function<void()> ProcessMessagesHook;
+extern TMessageBoxHook MessageBoxHook;
+
+void ProcessMessages();
+int ShowMessageBox(const std::string& Text, const std::string& Caption, unsigned Style);

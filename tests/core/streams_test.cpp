@@ -15,7 +15,7 @@ class StreamsTest : public FsTest {
 protected:
     void TearDown() override
     {
-        MessagePumpHook() = nullptr;
+        ProcessMessagesHook = nullptr;
         FsTest::TearDown();
     }
 
@@ -98,7 +98,7 @@ TEST_F(StreamsTest, CancelDuringCopyStopsBeforeNextChunk)
 
     bool cancel = false;
     int pumps = 0;
-    MessagePumpHook() = [&] {
+    ProcessMessagesHook = [&] {
         if (++pumps == 3)
             cancel = true;  // the user presses Cancel while the third chunk is due
     };

@@ -26,7 +26,7 @@ protected:
     }
     void TearDown() override
     {
-        MessagePumpHook() = nullptr;
+        ProcessMessagesHook = nullptr;
         FsTest::TearDown();
     }
     std::vector<int> Codes() const
@@ -120,7 +120,7 @@ TEST_F(ZipCommonTest, MissingNextVolumeEventIsNamedBeforeTheCancel)
 TEST_F(ZipCommonTest, VolumePromptPumpsMessagesAndEndsOnCancel)
 {
     int pumped = 0, asked = 0;
-    MessagePumpHook() = [&] { ++pumped; };
+    ProcessMessagesHook = [&] { ++pumped; };
     zip.OnNextVolume = [&](TObject*, std::string&, int, bool exists, bool& cancel) {
         EXPECT_FALSE(exists);
         if (++asked == 3)
