@@ -2,6 +2,7 @@
 
 #include "platform/win/Drives.h"
 #include "platform/win/Paths.h"
+#include "platform/win/Time.h"
 #include "platform/win/Utf8.h"
 
 #include <algorithm>
@@ -296,27 +297,6 @@ void FillFindData(WIN32_FIND_DATAA& data, const std::string& hostPath, const std
 }
 
 }  // namespace
-
-FILETIME FileTimeFromTimespec(const timespec& time)
-{
-    constexpr std::int64_t epochDifference = 11644473600;  // seconds from 1601 to 1970
-    std::int64_t ticks = (static_cast<std::int64_t>(time.tv_sec) + epochDifference) * 10000000 + time.tv_nsec / 100;
-    if (ticks < 0)
-        ticks = 0;
-    FILETIME ft;
-    ft.dwLowDateTime = static_cast<DWORD>(ticks);
-    ft.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
-    return ft;
-}
-
-timespec TimespecFromFileTime(const FILETIME& time)
-{
-    const std::uint64_t ticks = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    timespec ts{};
-    ts.tv_sec = static_cast<time_t>(ticks / 10000000) - 11644473600;
-    ts.tv_nsec = static_cast<long>(ticks % 10000000) * 100;
-    return ts;
-}
 
 FileTestHooks& TestHooks()
 {

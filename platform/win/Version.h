@@ -23,8 +23,6 @@ struct VS_FIXEDFILEINFO {
     DWORD dwFileDateLS;
 };
 
-constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
-constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 
 // The file may be the program's host path, its name with or without ".exe", or any path to it.
 DWORD GetFileVersionInfoSizeA(const char* fileName, DWORD* handle);

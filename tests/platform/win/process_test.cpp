@@ -1,4 +1,5 @@
 #include "platform/win/Library.h"
+#include "platform/win/Paths.h"
 #include "platform/win/Process.h"
 #include "platform/win/Time.h"
 #include "platform/win/Version.h"
@@ -74,8 +75,8 @@ TEST_F(ProcessTest, ArgumentsWithSpacesAndQuotesArriveWholeAndExitCodeIsSeen)
     DWORD code = 0;
     ASSERT_TRUE(GetExitCodeProcess(info.hProcess, &code));
     EXPECT_EQ(7u, code);
-    EXPECT_TRUE(win::CloseProcessHandle(info.hProcess));
-    EXPECT_FALSE(win::CloseProcessHandle(info.hProcess));
+    EXPECT_TRUE(CloseHandle(info.hProcess));
+    EXPECT_FALSE(CloseHandle(info.hProcess));
     EXPECT_EQ((Args{"C:\\Moje data\\a b.zip", "say \"hi\"", "--exit=7"}), Dumped());
 }
 
@@ -90,7 +91,7 @@ TEST_F(ProcessTest, TimeoutThenNoZombieAfterClose)
     DWORD code = 0;
     ASSERT_TRUE(GetExitCodeProcess(info.hProcess, &code));
     EXPECT_EQ(STILL_ACTIVE, code);
-    EXPECT_TRUE(win::CloseProcessHandle(info.hProcess));  // still running: reaped in the background
+    EXPECT_TRUE(CloseHandle(info.hProcess));  // still running: reaped in the background
     Sleep(600);
     EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));  // no child left, not even a zombie
     EXPECT_EQ(ECHILD, errno);
@@ -129,14 +130,14 @@ TEST_F(ProcessTest, OpenVerbOnADocumentUsesTheOpener)
     info.lpFile = "/nonexistent/file.txt";
     info.lpParameters = nullptr;
     EXPECT_FALSE(ShellExecuteExA(&info));
-    EXPECT_EQ(SE_ERR_FNF, win::NotedLastError());
+    EXPECT_EQ(SE_ERR_FNF, GetLastError());
 }
 
 TEST(Library, LoadsSystemLibrariesAndReportsMissingOnes)
 {
-    win::NoteLastError(0);
+    SetLastError(0);
     EXPECT_EQ(nullptr, LoadLibraryA("plxNoSuchLibrary.dll"));
-    EXPECT_EQ(ERROR_MOD_NOT_FOUND, win::NotedLastError());
+    EXPECT_EQ(ERROR_MOD_NOT_FOUND, GetLastError());
     HMODULE z = LoadLibraryA("libz.so.1");
     ASSERT_NE(nullptr, z);
     using VersionFn = const char* (*)();
@@ -144,7 +145,7 @@ TEST(Library, LoadsSystemLibrariesAndReportsMissingOnes)
     ASSERT_NE(nullptr, zlibVersion);
     EXPECT_EQ('1', zlibVersion()[0]);
     EXPECT_EQ(nullptr, GetProcAddress(z, "NoSuchEntry"));
-    EXPECT_EQ(ERROR_PROC_NOT_FOUND, win::NotedLastError());
+    EXPECT_EQ(ERROR_PROC_NOT_FOUND, GetLastError());
     EXPECT_TRUE(FreeLibrary(z));
     HMODULE z2 = LoadLibraryA("z.dll");  // "name.dll" finds "libname.so" on the loader's path
     if (z2) {
@@ -176,5 +177,5 @@ TEST(VersionInfo, OwnProgramCarriesTheBuildVersion)
         EXPECT_EQ(0xFEEF04BDu, static_cast<const VS_FIXEDFILEINFO*>(value)->dwSignature);
     }
     EXPECT_EQ(0u, GetFileVersionInfoSizeA("/bin/true", nullptr));
-    EXPECT_EQ(ERROR_RESOURCE_TYPE_NOT_FOUND, win::NotedLastError());
+    EXPECT_EQ(ERROR_RESOURCE_TYPE_NOT_FOUND, GetLastError());
 }
