@@ -3,6 +3,7 @@
 #include "platform/win/Process.h"
 #include "platform/win/Time.h"
 #include "platform/win/Version.h"
+#include "FsTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -178,4 +179,62 @@ TEST(VersionInfo, OwnProgramCarriesTheBuildVersion)
     }
     EXPECT_EQ(0u, GetFileVersionInfoSizeA("/bin/true", nullptr));
     EXPECT_EQ(ERROR_RESOURCE_TYPE_NOT_FOUND, GetLastError());
+}
+
+class ProcessOnDrives : public FsTest {
+protected:
+    void TearDown() override
+    {
+        unsetenv("ARGV_DUMP_FILE");
+        FsTest::TearDown();
+    }
+    static Args Lines(const std::string& hostFile)
+    {
+        for (int i = 0; i < 500 && !fs::exists(hostFile); ++i) Sleep(10);
+        Sleep(50);  // let the writer finish
+        std::istringstream in(ReadHostFile(hostFile));
+        Args lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+};
+
+TEST_F(ProcessOnDrives, ProgramsAndFoldersGivenAsWindowsPathsGoThroughTheDriveTable)
+{
+    const std::string drive = root + "/prog drive";
+    fs::create_directories(drive + "/Tools");
+    fs::create_directories(drive + "/Work Dir");
+    fs::copy_file(kHelper, drive + "/Tools/argv_dump");
+    WriteHostFile(win::DriveTableFile(), "P: fixed " + drive + "\n");
+    win::LoadDriveTable();
+
+    // Names differ in case from the host's, and "X.EXE" runs "X"; the folder is the child's.
+    setenv("ARGV_DUMP_FILE", "argv.txt", 1);
+    SHELLEXECUTEINFOA info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpFile = "P:\\TOOLS\\ARGV_DUMP.EXE";
+    info.lpParameters = R"("C:\a b.zip" --exit=3)";
+    info.lpDirectory = "p:\\work dir";
+    ASSERT_TRUE(ShellExecuteExA(&info));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(info.hProcess, INFINITE));
+    DWORD code = 0;
+    ASSERT_TRUE(GetExitCodeProcess(info.hProcess, &code));
+    EXPECT_EQ(3u, code);
+    EXPECT_EQ((Args{"C:\\a b.zip", "--exit=3"}), Lines(drive + "/Work Dir/argv.txt"));
+    EXPECT_TRUE(CloseHandle(info.hProcess));
+    EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(info.hProcess, 0));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
+
+    setenv("ARGV_DUMP_FILE", (root + "/winexec.txt").c_str(), 1);
+    EXPECT_GT(WinExec(R"("P:\Tools\argv_dump.exe" one "two three")", SW_SHOWNORMAL), 31u);
+    EXPECT_EQ((Args{"one", "two three"}), Lines(root + "/winexec.txt"));
+
+    // Unknown drives and missing folders are errors, not programs started elsewhere.
+    EXPECT_EQ(SE_ERR_FNF, WinExec("Q:\\Tools\\argv_dump.exe", SW_SHOWNORMAL));
+    EXPECT_EQ(SE_ERR_FNF, reinterpret_cast<std::uintptr_t>(
+                              ShellExecuteA(0, "open", "P:\\Tools\\none.exe", nullptr, nullptr, SW_SHOWNORMAL)));
+    EXPECT_EQ(SE_ERR_PNF, reinterpret_cast<std::uintptr_t>(
+                              ShellExecuteA(0, "open", "P:\\Tools\\argv_dump.exe", nullptr, "Q:\\", SW_SHOWNORMAL)));
+    Sleep(100);
+    EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
 }
