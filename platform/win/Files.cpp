@@ -87,6 +87,19 @@ BOOL FailFromErrno(const std::string& hostPath, DWORD existsCode = ERROR_ALREADY
     return FailWithErrno(existsCode);
 }
 
+// The host path and status of an existing name (not followed through a link); false with the last
+// error set when there is no such name.
+bool StatExisting(const char* name, std::string& host, struct stat& st, WinPath* path = nullptr)
+{
+    if (!name)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    if (!ToHostPath(name, host, path))
+        return false;
+    if (lstat(host.c_str(), &st) != 0)
+        return FailFromErrno(host);
+    return true;
+}
+
 bool IsReadOnly(const struct stat& st)
 {
     return !S_ISLNK(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
@@ -559,13 +572,9 @@ BOOL SetFileTime(HANDLE file, const FILETIME* /*creation*/, const FILETIME* last
 BOOL DeleteFileA(const char* fileName)
 {
     std::string host;
-    if (!fileName)
-        return FailWith(ERROR_INVALID_PARAMETER);
-    if (!ToHostPath(fileName, host))
-        return FALSE;
     struct stat st {};
-    if (lstat(host.c_str(), &st) != 0)
-        return FailFromErrno(host);
+    if (!StatExisting(fileName, host, st))
+        return FALSE;
     if (S_ISDIR(st.st_mode) || IsReadOnly(st))
         return FailWith(ERROR_ACCESS_DENIED);
     return ::unlink(host.c_str()) == 0 ? TRUE : FailFromErrno(host);
@@ -659,13 +668,9 @@ BOOL CreateDirectoryA(const char* pathName, void* /*securityAttributes*/)
 BOOL RemoveDirectoryA(const char* pathName)
 {
     std::string host;
-    if (!pathName)
-        return FailWith(ERROR_INVALID_PARAMETER);
-    if (!ToHostPath(pathName, host))
-        return FALSE;
     struct stat st {};
-    if (lstat(host.c_str(), &st) != 0)
-        return FailFromErrno(host);
+    if (!StatExisting(pathName, host, st))
+        return FALSE;
     if (S_ISLNK(st.st_mode) && IsFolder(host))  // a link to a folder goes as the link
         return ::unlink(host.c_str()) == 0 ? TRUE : FailWithErrno();
     if (!S_ISDIR(st.st_mode))
@@ -768,30 +773,20 @@ DWORD GetFileAttributesA(const char* fileName)
 {
     std::string host;
     WinPath path;
-    if (!fileName) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    if (!ToHostPath(fileName, host, &path))
-        return INVALID_FILE_ATTRIBUTES;
     struct stat st {};
-    if (lstat(host.c_str(), &st) != 0) {
-        FailFromErrno(host);
+    if (!StatExisting(fileName, host, st, &path))
         return INVALID_FILE_ATTRIBUTES;
-    }
     return SynthesizeAttributes(host, st, !path.parts.empty() && IsHiddenName(BaseOf(host)));
 }
 
 BOOL SetFileAttributesA(const char* fileName, DWORD fileAttributes)
 {
     std::string host;
-    if (!fileName || fileAttributes == INVALID_FILE_ATTRIBUTES)
-        return FailWith(ERROR_INVALID_PARAMETER);
-    if (!ToHostPath(fileName, host))
-        return FALSE;
     struct stat st {};
-    if (lstat(host.c_str(), &st) != 0)
-        return FailFromErrno(host);
+    if (fileAttributes == INVALID_FILE_ATTRIBUTES)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    if (!StatExisting(fileName, host, st))
+        return FALSE;
     // Windows keeps read-only on a folder without stopping anyone from adding files to it; taking
     // the folder's write permission away would, so folders and links are left alone.
     if (S_ISLNK(st.st_mode) || S_ISDIR(st.st_mode))
