@@ -48,8 +48,9 @@ bool IsOwnProgram(const char* fileName)
 {
     if (!fileName || !*fileName) return false;
     const std::string self = win::ExecutablePath();
+    std::string host;
     char resolved[PATH_MAX];
-    if (realpath(fileName, resolved)) return self == resolved;
+    if (win::ToHostPath(fileName, host) && realpath(host.c_str(), resolved)) return self == resolved;
     return win::SameText(BaseName(fileName), BaseName(self));
 }
 

@@ -159,7 +159,10 @@ TEST(VersionInfo, OwnProgramCarriesTheBuildVersion)
     EXPECT_EQ("0.1.0.0", win::FourPartVersion("0.1.0"));
     EXPECT_EQ("1.2.3.4", win::FourPartVersion("1.2.3.4"));
     const std::string self = win::ExecutablePath();
-    for (const std::string& name : {self, std::string("C:\\Torvo\\") + fs::path(self).filename().string() + ".EXE"}) {
+    char module[4096];
+    ASSERT_GT(GetModuleFileNameA(nullptr, module, sizeof module), 0u);
+    for (const std::string& name :
+         {self, std::string(module), std::string("C:\\Torvo\\") + fs::path(self).filename().string() + ".EXE"}) {
         DWORD handle = 1;
         const DWORD size = GetFileVersionInfoSizeA(name.c_str(), &handle);
         ASSERT_GT(size, 0u) << name;
