@@ -1,4 +1,5 @@
-// Types and constants of the Windows file, path and drive API.
+// Types and constants of the Windows file, path and drive API. Basic types, handles and every
+// error code are in WinTypes.h.
 #pragma once
 
 #include "platform/win/WinTypes.h"
@@ -7,15 +8,6 @@
 
 constexpr DWORD MAX_PATH = 260;
 
-// Signed and unsigned 64-bit values as the API passes them; only the whole value is used here.
-struct LARGE_INTEGER {
-    std::int64_t QuadPart = 0;
-};
-struct ULARGE_INTEGER {
-    std::uint64_t QuadPart = 0;
-};
-
-inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
 
 // Access, sharing and creation of CreateFileA
@@ -63,13 +55,6 @@ constexpr UINT DRIVE_RAMDISK = 6;
 constexpr DWORD FILE_CASE_SENSITIVE_SEARCH = 0x1;
 constexpr DWORD FILE_CASE_PRESERVED_NAMES = 0x2;
 constexpr DWORD FILE_UNICODE_ON_DISK = 0x4;
-
-// Error codes beyond those of WinTypes.h
-constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
-constexpr DWORD ERROR_BAD_NETPATH = 53;
-constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
-constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
-constexpr DWORD ERROR_DIRECTORY = 267;
 
 struct WIN32_FIND_DATAA {
     DWORD dwFileAttributes = 0;

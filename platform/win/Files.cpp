@@ -2,6 +2,7 @@
 
 #include "platform/win/Drives.h"
 #include "platform/win/Paths.h"
+#include "platform/win/Time.h"
 #include "platform/win/Utf8.h"
 
 #include <algorithm>
@@ -84,6 +85,19 @@ BOOL FailFromErrno(const std::string& hostPath, DWORD existsCode = ERROR_ALREADY
     if (errno == ENOENT)
         return FailMissing(hostPath);
     return FailWithErrno(existsCode);
+}
+
+// The host path and status of an existing name (not followed through a link); false with the last
+// error set when there is no such name.
+bool StatExisting(const char* name, std::string& host, struct stat& st, WinPath* path = nullptr)
+{
+    if (!name)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    if (!ToHostPath(name, host, path))
+        return false;
+    if (lstat(host.c_str(), &st) != 0)
+        return FailFromErrno(host);
+    return true;
 }
 
 bool IsReadOnly(const struct stat& st)
@@ -296,27 +310,6 @@ void FillFindData(WIN32_FIND_DATAA& data, const std::string& hostPath, const std
 }
 
 }  // namespace
-
-FILETIME FileTimeFromTimespec(const timespec& time)
-{
-    constexpr std::int64_t epochDifference = 11644473600;  // seconds from 1601 to 1970
-    std::int64_t ticks = (static_cast<std::int64_t>(time.tv_sec) + epochDifference) * 10000000 + time.tv_nsec / 100;
-    if (ticks < 0)
-        ticks = 0;
-    FILETIME ft;
-    ft.dwLowDateTime = static_cast<DWORD>(ticks);
-    ft.dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
-    return ft;
-}
-
-timespec TimespecFromFileTime(const FILETIME& time)
-{
-    const std::uint64_t ticks = (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-    timespec ts{};
-    ts.tv_sec = static_cast<time_t>(ticks / 10000000) - 11644473600;
-    ts.tv_nsec = static_cast<long>(ticks % 10000000) * 100;
-    return ts;
-}
 
 FileTestHooks& TestHooks()
 {
@@ -579,13 +572,9 @@ BOOL SetFileTime(HANDLE file, const FILETIME* /*creation*/, const FILETIME* last
 BOOL DeleteFileA(const char* fileName)
 {
     std::string host;
-    if (!fileName)
-        return FailWith(ERROR_INVALID_PARAMETER);
-    if (!ToHostPath(fileName, host))
-        return FALSE;
     struct stat st {};
-    if (lstat(host.c_str(), &st) != 0)
-        return FailFromErrno(host);
+    if (!StatExisting(fileName, host, st))
+        return FALSE;
     if (S_ISDIR(st.st_mode) || IsReadOnly(st))
         return FailWith(ERROR_ACCESS_DENIED);
     return ::unlink(host.c_str()) == 0 ? TRUE : FailFromErrno(host);
@@ -679,13 +668,9 @@ BOOL CreateDirectoryA(const char* pathName, void* /*securityAttributes*/)
 BOOL RemoveDirectoryA(const char* pathName)
 {
     std::string host;
-    if (!pathName)
-        return FailWith(ERROR_INVALID_PARAMETER);
-    if (!ToHostPath(pathName, host))
-        return FALSE;
     struct stat st {};
-    if (lstat(host.c_str(), &st) != 0)
-        return FailFromErrno(host);
+    if (!StatExisting(pathName, host, st))
+        return FALSE;
     if (S_ISLNK(st.st_mode) && IsFolder(host))  // a link to a folder goes as the link
         return ::unlink(host.c_str()) == 0 ? TRUE : FailWithErrno();
     if (!S_ISDIR(st.st_mode))
@@ -788,30 +773,20 @@ DWORD GetFileAttributesA(const char* fileName)
 {
     std::string host;
     WinPath path;
-    if (!fileName) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_FILE_ATTRIBUTES;
-    }
-    if (!ToHostPath(fileName, host, &path))
-        return INVALID_FILE_ATTRIBUTES;
     struct stat st {};
-    if (lstat(host.c_str(), &st) != 0) {
-        FailFromErrno(host);
+    if (!StatExisting(fileName, host, st, &path))
         return INVALID_FILE_ATTRIBUTES;
-    }
     return SynthesizeAttributes(host, st, !path.parts.empty() && IsHiddenName(BaseOf(host)));
 }
 
 BOOL SetFileAttributesA(const char* fileName, DWORD fileAttributes)
 {
     std::string host;
-    if (!fileName || fileAttributes == INVALID_FILE_ATTRIBUTES)
-        return FailWith(ERROR_INVALID_PARAMETER);
-    if (!ToHostPath(fileName, host))
-        return FALSE;
     struct stat st {};
-    if (lstat(host.c_str(), &st) != 0)
-        return FailFromErrno(host);
+    if (fileAttributes == INVALID_FILE_ATTRIBUTES)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    if (!StatExisting(fileName, host, st))
+        return FALSE;
     // Windows keeps read-only on a folder without stopping anyone from adding files to it; taking
     // the folder's write permission away would, so folders and links are left alone.
     if (S_ISLNK(st.st_mode) || S_ISDIR(st.st_mode))

@@ -11,7 +11,6 @@
 #include "platform/win/FileTypes.h"
 #include "platform/win/Handles.h"
 
-#include <ctime>
 #include <functional>
 #include <string>
 
@@ -62,9 +61,6 @@ namespace win {
 
 // Creates the folder and every missing parent.
 BOOL CreateDirectoryTree(const char* pathName);
-
-FILETIME FileTimeFromTimespec(const timespec& time);
-timespec TimespecFromFileTime(const FILETIME& time);
 
 // Hooks for tests of cross-file-system moves.
 struct FileTestHooks {

@@ -1,29 +1,12 @@
 #include "platform/win/Library.h"
 
-#include "platform/win/Process.h"
+#include "platform/win/Paths.h"
 #include "platform/win/Utf8.h"
 
 #include <dlfcn.h>
 
 #include <string>
 #include <vector>
-
-namespace win {
-namespace {
-thread_local DWORD gLastError = ERROR_SUCCESS;
-}
-
-void NoteLastError(DWORD code)
-{
-    gLastError = code;
-}
-
-DWORD NotedLastError()
-{
-    return gLastError;
-}
-
-}  // namespace win
 
 namespace {
 
@@ -56,7 +39,7 @@ HMODULE LoadLibraryA(const char* fileName)
             if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
         }
     }
-    win::NoteLastError(ERROR_MOD_NOT_FOUND);
+    SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
 }
 
@@ -65,7 +48,7 @@ FARPROC GetProcAddress(HMODULE module, const char* procName)
     if (module && procName) {
         if (void* symbol = dlsym(module, procName)) return reinterpret_cast<FARPROC>(symbol);
     }
-    win::NoteLastError(ERROR_PROC_NOT_FOUND);
+    SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
 }
 

@@ -3,7 +3,7 @@
 // already ends in ".so" (or ".so.N") is loaded as given.
 #pragma once
 
-#include "platform/win/WinTypes.h"
+#include "platform/win/Errors.h"
 
 using FARPROC = void (*)();
 
@@ -12,11 +12,3 @@ HMODULE LoadLibraryA(const char* fileName);
 // nullptr and last error 127 (ERROR_PROC_NOT_FOUND) for a missing entry point.
 FARPROC GetProcAddress(HMODULE module, const char* procName);
 BOOL FreeLibrary(HMODULE module);
-
-namespace win {
-
-// Stand-in for SetLastError/GetLastError until this layer shares the file layer's last-error value.
-void NoteLastError(DWORD code);
-DWORD NotedLastError();
-
-}  // namespace win

@@ -1,5 +1,6 @@
 #include "platform/win/Messages.h"
 
+#include "platform/win/Errors.h"
 #include "platform/win/IpcFrame.h"
 #include "platform/win/IpcRuntime.h"
 #include "platform/win/Utf8.h"
@@ -22,10 +23,6 @@
 using namespace win::ipc;
 
 namespace {
-
-thread_local DWORD lastError = ERROR_SUCCESS;
-
-void SetError(DWORD code) { lastError = code; }
 
 constexpr int ListenBacklog = 64;
 constexpr std::size_t MaxConnections = 256;
@@ -229,17 +226,17 @@ std::optional<PublishedWindow> ResolveRemote(HWND hwnd)
 UniqueFd ConnectRemote(HWND hwnd)
 {
     if (hwnd == 0 || HandleOwner(hwnd) == ::getpid()) {
-        SetError(ERROR_INVALID_WINDOW_HANDLE);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return {};
     }
     const auto window = ResolveRemote(hwnd);
     if (!window) {
-        SetError(ERROR_INVALID_WINDOW_HANDLE);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return {};
     }
     UniqueFd fd = ConnectOrClean(*window);
     if (!fd.Valid())
-        SetError(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_INVALID_WINDOW_HANDLE);
+        SetLastError(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_INVALID_WINDOW_HANDLE);
     return fd;
 }
 
@@ -523,7 +520,7 @@ LRESULT SendRemote(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     if (msg == WM_COPYDATA) {
         const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
         if (!data || data->cbData > MaxFramePayload || (data->cbData > 0 && !data->lpData)) {
-            SetError(ERROR_INVALID_PARAMETER);
+            SetLastError(ERROR_INVALID_PARAMETER);
             return 0;
         }
         frame.hasCopyData = true;
@@ -566,20 +563,20 @@ LRESULT SendRemote(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
                 const Frame answer = reply.Take();
                 if (answer.kind != FrameKind::Reply)
                     break;
-                SetError(ERROR_SUCCESS);
+                SetLastError(ERROR_SUCCESS);
                 return static_cast<LRESULT>(answer.value);
             }
         }
     }
     // The window went away (or answered nonsense) before it replied.
-    SetError(ERROR_INVALID_WINDOW_HANDLE);
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
 }
 
 BOOL PostRemote(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_COPYDATA) {  // its data would be gone before the receiver looked at it
-        SetError(ERROR_INVALID_PARAMETER);
+        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     const UniqueFd fd = ConnectRemote(hwnd);
@@ -592,10 +589,10 @@ BOOL PostRemote(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     frame.wParam = wParam;
     frame.value = static_cast<std::uint64_t>(lParam);
     if (!WriteAll(fd.Get(), EncodeFrame(frame), ReplyWriteTimeoutMs)) {
-        SetError(ERROR_INVALID_WINDOW_HANDLE);
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
-    SetError(ERROR_SUCCESS);
+    SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
 
@@ -603,7 +600,7 @@ HWND FindRemote(const char* className)
 {
     const std::string folder = OpenRuntimeFolder();
     if (folder.empty()) {
-        SetError(ERROR_ACCESS_DENIED);
+        SetLastError(ERROR_ACCESS_DENIED);
         return 0;
     }
     for (const auto& window : ListPublished(folder)) {
@@ -623,7 +620,7 @@ HWND CreateWindowA(const char* className, const char* windowName, WNDPROC proc)
 {
     const HWND hwnd = AllocateHandle();
     if (hwnd == 0) {
-        SetError(ERROR_NOT_ENOUGH_MEMORY);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return 0;
     }
     LocalWindow window;
@@ -633,12 +630,12 @@ HWND CreateWindowA(const char* className, const char* windowName, WNDPROC proc)
     if (!window.className.empty()) {
         const DWORD error = Publish(window, hwnd);
         if (error != ERROR_SUCCESS) {
-            SetError(error);
+            SetLastError(error);
             return 0;
         }
     }
     State().windows.emplace(hwnd, std::move(window));
-    SetError(ERROR_SUCCESS);
+    SetLastError(ERROR_SUCCESS);
     return hwnd;
 }
 
@@ -647,7 +644,7 @@ BOOL DestroyWindow(HWND hwnd)
     auto& state = State();
     const auto it = state.windows.find(hwnd);
     if (it == state.windows.end()) {
-        SetError(IsWindow(hwnd) ? ERROR_ACCESS_DENIED : ERROR_INVALID_WINDOW_HANDLE);
+        SetLastError(IsWindow(hwnd) ? ERROR_ACCESS_DENIED : ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
     }
     if (!it->second.socketPath.empty())
@@ -659,7 +656,7 @@ BOOL DestroyWindow(HWND hwnd)
             Close(*connection);
     std::erase_if(state.posted, [hwnd](const MSG& msg) { return msg.hwnd == hwnd; });
     ClearWakeupIfIdle();
-    SetError(ERROR_SUCCESS);
+    SetLastError(ERROR_SUCCESS);
     return TRUE;
 }
 
@@ -672,7 +669,7 @@ BOOL IsWindow(HWND hwnd)
 
 HWND FindWindowA(const char* className, const char* windowName)
 {
-    SetError(ERROR_SUCCESS);
+    SetLastError(ERROR_SUCCESS);
     for (const auto& [hwnd, window] : State().windows) {
         if (className && !win::SameText(window.className, className))
             continue;
@@ -689,7 +686,7 @@ HWND FindWindowA(const char* className, const char* windowName)
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (FindLocal(hwnd)) {
-        SetError(ERROR_SUCCESS);
+        SetLastError(ERROR_SUCCESS);
         return CallProc(hwnd, msg, wParam, lParam);
     }
     return SendRemote(hwnd, msg, wParam, lParam);
@@ -699,7 +696,7 @@ BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (hwnd == 0 || FindLocal(hwnd)) {
         Enqueue(MSG{hwnd, msg, wParam, lParam});
-        SetError(ERROR_SUCCESS);
+        SetLastError(ERROR_SUCCESS);
         return TRUE;
     }
     return PostRemote(hwnd, msg, wParam, lParam);
@@ -798,7 +795,5 @@ BOOL PostMessageToClass(const char* className, UINT msg, WPARAM wParam, LPARAM l
 namespace win {
 
 void SetLocalWindowHooks(LocalWindowHooks hooks) { State().hooks = std::move(hooks); }
-
-DWORD MessageLastError() { return lastError; }
 
 }  // namespace win

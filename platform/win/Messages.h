@@ -6,6 +6,7 @@
 // SendMessageA that this thread is itself waiting in.
 #pragma once
 
+#include "platform/win/Errors.h"  // window calls report through GetLastError
 #include "platform/win/WinTypes.h"
 
 #include <functional>
@@ -61,9 +62,5 @@ struct LocalWindowHooks {
     std::function<BOOL(HWND, int)> show;
 };
 void SetLocalWindowHooks(LocalWindowHooks hooks);
-
-// The error code of the last failed window or message call on this thread (ERROR_SUCCESS after
-// a call that worked).
-DWORD MessageLastError();
 
 }  // namespace win

@@ -120,6 +120,20 @@ bool IsPathSeparator(char c)
     return c == '\\' || c == '/';
 }
 
+std::string ExecutablePath()
+{
+    char target[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", target, sizeof target - 1);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::string ExecutableDir()
+{
+    const std::string path = ExecutablePath();
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
 std::string WinPath::Root() const
 {
     return drive ? std::string(1, drive) + ":\\" : "\\\\" + server + "\\" + share;
@@ -369,11 +383,10 @@ DWORD GetModuleFileNameA(HMODULE module, char* fileName, DWORD size)
 {
     if (module)
         return win::FailWith(ERROR_MOD_NOT_FOUND);
-    char target[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", target, sizeof target - 1);
-    if (n <= 0)
+    const std::string self = win::ExecutablePath();
+    if (self.empty())
         return win::FailWithErrno();
-    const std::string path = win::ToWindowsPath(std::string(target, static_cast<std::size_t>(n)));
+    const std::string path = win::ToWindowsPath(self);
     if (!fileName || size == 0)
         return win::FailWith(ERROR_INSUFFICIENT_BUFFER);
     if (path.size() < size) {

@@ -51,6 +51,10 @@ DWORD CopyToBuffer(std::string_view text, char* buffer, DWORD size);
 
 bool IsPathSeparator(char c);
 
+// Host path of the running program, and its folder.
+std::string ExecutablePath();
+std::string ExecutableDir();
+
 }  // namespace win
 
 DWORD GetFullPathNameA(const char* fileName, DWORD bufferLength, char* buffer, char** filePart);

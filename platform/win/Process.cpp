@@ -1,6 +1,8 @@
 #include "platform/win/Process.h"
 
-#include "platform/win/Library.h"
+#include "platform/win/Errors.h"
+#include "platform/win/Handles.h"
+#include "platform/win/Paths.h"
 #include "platform/win/Time.h"
 #include "platform/win/Utf8.h"
 
@@ -10,38 +12,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <mutex>
-#include <set>
+#include <memory>
 #include <thread>
 
 extern char** environ;
 
 namespace {
-
-struct ProcessRecord {
-    pid_t pid;
-    bool exited = false;
-    DWORD exitCode = STILL_ACTIVE;
-};
-
-std::mutex gMutex;
-std::set<ProcessRecord*> gProcesses;
-std::function<std::string(const std::string&)> gMapper;
-
-std::string HostPath(const char* path)
-{
-    if (!path) return {};
-    std::lock_guard guard(gMutex);
-    return gMapper ? gMapper(path) : std::string(path);
-}
-
-ProcessRecord* Find(HANDLE h)
-{
-    auto* record = static_cast<ProcessRecord*>(h);
-    return gProcesses.count(record) ? record : nullptr;
-}
 
 void ReapInBackground(pid_t pid)
 {
@@ -59,23 +37,55 @@ DWORD ExitCodeOf(int status)
     return 1;
 }
 
-// Collects the child's status when it has ended; with block set, waits for it.
-bool Poll(ProcessRecord& record, bool block)
-{
-    if (record.exited) return true;
-    int status = 0;
-    pid_t r;
-    do {
-        r = waitpid(record.pid, &status, block ? 0 : WNOHANG);
-    } while (r < 0 && errno == EINTR);
-    if (r == record.pid) {
-        record.exited = true;
-        record.exitCode = ExitCodeOf(status);
-    } else if (r < 0) {
-        record.exited = true;  // not our child any more: nothing left to wait for
-        record.exitCode = 1;
+// A child behind a process handle. Closing the last handle to a running child leaves it to a
+// background waiter, so it never stays a zombie.
+class ProcessObject : public win::KernelObject {
+public:
+    explicit ProcessObject(pid_t pid) : pid_(pid) {}
+    ~ProcessObject() override
+    {
+        if (!HasExited()) ReapInBackground(pid_);
     }
-    return record.exited;
+
+    // Collects the child's status once it has ended.
+    bool HasExited()
+    {
+        std::lock_guard guard(lock_);
+        if (exited_) return true;
+        int status = 0;
+        pid_t r;
+        do {
+            r = waitpid(pid_, &status, WNOHANG);
+        } while (r < 0 && errno == EINTR);
+        if (r == pid_) {
+            exited_ = true;
+            exitCode_ = ExitCodeOf(status);
+        } else if (r < 0) {
+            exited_ = true;  // not our child any more: nothing left to wait for
+            exitCode_ = 1;
+        }
+        return exited_;
+    }
+
+    DWORD ExitCode()
+    {
+        HasExited();
+        std::lock_guard guard(lock_);
+        return exitCode_;
+    }
+
+private:
+    std::mutex lock_;
+    pid_t pid_;
+    bool exited_ = false;
+    DWORD exitCode_ = STILL_ACTIVE;
+};
+
+std::shared_ptr<ProcessObject> FindProcess(HANDLE handle)
+{
+    auto process = win::FindHandleOf<ProcessObject>(handle);
+    if (!process) SetLastError(ERROR_INVALID_HANDLE);
+    return process;
 }
 
 bool IsProgramFile(const std::string& path)
@@ -96,8 +106,8 @@ std::string ProgramAt(const std::string& path)
     return {};
 }
 
-// Starts argv; 0 and the record (or a background reaper) on success, else an errno value.
-int Spawn(const std::vector<std::string>& argv, const std::string& directory, ProcessRecord** handle)
+// Starts argv; 0 and a process handle (or a background reaper) on success, else an errno value.
+int Spawn(const std::vector<std::string>& argv, const std::string& directory, HANDLE* handle)
 {
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -110,10 +120,7 @@ int Spawn(const std::vector<std::string>& argv, const std::string& directory, Pr
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) return rc;
     if (handle) {
-        auto* record = new ProcessRecord{pid};
-        std::lock_guard guard(gMutex);
-        gProcesses.insert(record);
-        *handle = record;
+        *handle = win::AddHandle(std::make_shared<ProcessObject>(pid));
     } else {
         ReapInBackground(pid);
     }
@@ -139,6 +146,36 @@ bool IsUrl(const std::string& file)
     return file.find("://") != std::string::npos || win::SameText(file.substr(0, 7), "mailto:");
 }
 
+// A name with a folder or a drive in it is a Windows path and goes through the drive table; a bare
+// program name is searched for instead.
+bool IsPathName(const std::string& name)
+{
+    return name.find_first_of("\\/") != std::string::npos || (name.size() >= 2 && name[1] == ':');
+}
+
+// The host path of a document or folder; URLs stay as they are.
+bool MapDocument(const std::string& name, std::string& host)
+{
+    if (IsUrl(name)) {
+        host = name;
+        return true;
+    }
+    return win::ToHostPath(name, host);
+}
+
+// The host path of the program to run, or empty.
+std::string ProgramOf(const std::string& name)
+{
+    if (!IsPathName(name)) return win::ResolveExecutable(name);
+    std::string host;
+    if (!win::ToHostPath(name, host)) return {};
+    if (std::string program = ProgramAt(host); !program.empty()) return program;
+    // "X.EXE" for a program "x": the name without the suffix is looked up without case as well.
+    if (EndsWithExe(name) && win::ToHostPath(name.substr(0, name.size() - 4), host) && IsProgramFile(host))
+        return host;
+    return {};
+}
+
 std::string Unquoted(std::string text)
 {
     while (!text.empty() && text.front() == ' ') text.erase(0, 1);
@@ -161,26 +198,27 @@ bool IsOpenWith(const std::string& file, const std::string& params, std::string&
 
 // The work of ShellExecute: an error code below 32, or 33.
 UINT Execute(const char* verbText, const char* fileText, const char* paramText, const char* dirText,
-             ProcessRecord** handle)
+             HANDLE* handle)
 {
     const std::string verb = verbText ? verbText : "";
-    std::string file = HostPath(fileText);
+    const std::string file = fileText ? fileText : "";
     const std::string params = paramText ? paramText : "";
-    const std::string directory = HostPath(dirText);
+    std::string directory;
+    if (dirText && *dirText && !win::ToHostPath(dirText, directory)) return SE_ERR_PNF;
     if (file.empty()) return SE_ERR_FNF;
 
     std::vector<std::string> argv;
     std::string target;
+    std::string document;
     if (!verb.empty() && !win::SameText(verb, "open") && !win::SameText(verb, "explore")) return SE_ERR_NOASSOC;
-    if (IsOpenWith(fileText ? fileText : "", params, target)) {
-        file = HostPath(target.c_str());
-        argv = {Opener(), file};
-    } else if (const std::string program = win::SameText(verb, "explore") ? "" : win::ResolveExecutable(file);
-               !program.empty()) {
+    if (IsOpenWith(file, params, target)) {
+        if (!MapDocument(target, document)) return SE_ERR_FNF;
+        argv = {Opener(), document};
+    } else if (const std::string program = win::SameText(verb, "explore") ? "" : ProgramOf(file); !program.empty()) {
         argv = win::SplitParameters(params);
         argv.insert(argv.begin(), program);
-    } else if (IsUrl(file) || access(file.c_str(), F_OK) == 0) {
-        argv = {Opener(), file};
+    } else if (MapDocument(file, document) && (IsUrl(document) || access(document.c_str(), F_OK) == 0)) {
+        argv = {Opener(), document};
     } else {
         return SE_ERR_FNF;
     }
@@ -247,20 +285,6 @@ std::vector<std::string> SplitCommandLine(std::string_view text)
     return args;
 }
 
-std::string ExecutablePath()
-{
-    char buf[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
-}
-
-std::string ExecutableDir()
-{
-    const std::string path = ExecutablePath();
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : path.substr(0, slash);
-}
-
 std::string ResolveExecutable(const std::string& name)
 {
     if (name.empty()) return {};
@@ -281,23 +305,6 @@ std::string ResolveExecutable(const std::string& name)
     return {};
 }
 
-void SetHostPathMapper(std::function<std::string(const std::string&)> mapper)
-{
-    std::lock_guard guard(gMutex);
-    gMapper = std::move(mapper);
-}
-
-BOOL CloseProcessHandle(HANDLE process)
-{
-    std::lock_guard guard(gMutex);
-    ProcessRecord* record = Find(process);
-    if (!record) return FALSE;
-    if (!Poll(*record, false)) ReapInBackground(record->pid);
-    gProcesses.erase(record);
-    delete record;
-    return TRUE;
-}
-
 }  // namespace win
 
 UINT WinExec(const char* cmdLine, UINT)
@@ -305,7 +312,7 @@ UINT WinExec(const char* cmdLine, UINT)
     if (!cmdLine) return SE_ERR_FNF;
     std::vector<std::string> argv = win::SplitCommandLine(cmdLine);
     if (argv.empty()) return SE_ERR_FNF;
-    argv[0] = win::ResolveExecutable(HostPath(argv[0].c_str()));
+    argv[0] = ProgramOf(argv[0]);
     if (argv[0].empty()) return SE_ERR_FNF;
     const int err = Spawn(argv, {}, nullptr);
     return err == 0 ? 33 : SpawnError(err);
@@ -320,26 +327,23 @@ HINSTANCE ShellExecuteA(HWND, const char* verb, const char* file, const char* pa
 BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info)
 {
     if (!info) return FALSE;
-    ProcessRecord* record = nullptr;
+    HANDLE process = nullptr;
     const bool keep = (info->fMask & SEE_MASK_NOCLOSEPROCESS) != 0;
-    const UINT rc = Execute(info->lpVerb, info->lpFile, info->lpParameters, info->lpDirectory, keep ? &record : nullptr);
+    const UINT rc = Execute(info->lpVerb, info->lpFile, info->lpParameters, info->lpDirectory, keep ? &process : nullptr);
     info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(rc));
-    info->hProcess = record;
+    info->hProcess = process;
     if (rc > 32) return TRUE;
-    win::NoteLastError(rc == SE_ERR_NOASSOC ? ERROR_NO_ASSOCIATION : rc);
+    SetLastError(rc == SE_ERR_NOASSOC ? ERROR_NO_ASSOCIATION : rc);
     return FALSE;
 }
 
 DWORD WaitForSingleObject(HANDLE process, DWORD milliseconds)
 {
     const DWORD start = GetTickCount();
+    const auto object = FindProcess(process);
+    if (!object) return WAIT_FAILED;
     for (;;) {
-        {
-            std::lock_guard guard(gMutex);
-            ProcessRecord* record = Find(process);
-            if (!record) return WAIT_FAILED;
-            if (Poll(*record, false)) return WAIT_OBJECT_0;
-        }
+        if (object->HasExited()) return WAIT_OBJECT_0;
         const DWORD elapsed = GetTickCount() - start;
         if (milliseconds != INFINITE && elapsed >= milliseconds) return WAIT_TIMEOUT;
         const DWORD left = milliseconds == INFINITE ? 5 : std::min<DWORD>(5, milliseconds - elapsed);
@@ -354,10 +358,9 @@ DWORD WaitForInputIdle(HANDLE, DWORD)
 
 BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode)
 {
-    std::lock_guard guard(gMutex);
-    ProcessRecord* record = Find(process);
-    if (!record || !exitCode) return FALSE;
-    Poll(*record, false);
-    *exitCode = record->exitCode;
+    const auto object = FindProcess(process);
+    if (!object) return FALSE;
+    if (!exitCode) return win::FailWith(ERROR_INVALID_PARAMETER);
+    *exitCode = object->ExitCode();
     return TRUE;
 }

@@ -1,4 +1,5 @@
-// Starting and waiting for programs. Programs always get an argument vector, never a shell: a
+// Starting and waiting for programs. Programs, documents and folders given as Windows paths are
+// found through the drive table (Paths.h). Programs always get an argument vector, never a shell: a
 // command line is split as the Windows C runtime splits it (quotes, backslashes before quotes).
 // A program named "X.exe" runs "X" when only that exists; a bare name is looked up in the folder of
 // the running executable, the current folder and PATH. The "open" verb on a file that is not a
@@ -7,9 +8,9 @@
 // a handle to it, so no zombie is left.
 #pragma once
 
+#include "platform/win/Handles.h"
 #include "platform/win/WinTypes.h"
 
-#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,8 +38,6 @@ constexpr UINT SE_ERR_FNF = 2;
 constexpr UINT SE_ERR_PNF = 3;
 constexpr UINT SE_ERR_ACCESSDENIED = 5;
 constexpr UINT SE_ERR_NOASSOC = 31;
-constexpr DWORD ERROR_BAD_FORMAT = 11;
-constexpr DWORD ERROR_NO_ASSOCIATION = 1155;
 
 struct SHELLEXECUTEINFOA {
     DWORD cbSize = sizeof(SHELLEXECUTEINFOA);
@@ -55,7 +54,7 @@ struct SHELLEXECUTEINFOA {
     void* hkeyClass = nullptr;
     DWORD dwHotKey = 0;
     HANDLE hIcon = nullptr;
-    HANDLE hProcess = nullptr;  // with SEE_MASK_NOCLOSEPROCESS; close it with win::CloseProcessHandle
+    HANDLE hProcess = nullptr;  // with SEE_MASK_NOCLOSEPROCESS; close it with CloseHandle
 };
 
 UINT WinExec(const char* cmdLine, UINT show);
@@ -63,28 +62,18 @@ HINSTANCE ShellExecuteA(HWND hwnd, const char* verb, const char* file, const cha
                         const char* directory, int show);
 BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info);
 
-// For process handles only. A child killed by signal N reports the exit code 128 + N.
+// For process handles only (others fail with ERROR_INVALID_HANDLE). A child killed by signal N reports the exit code 128 + N.
 DWORD WaitForSingleObject(HANDLE process, DWORD milliseconds);
 DWORD WaitForInputIdle(HANDLE process, DWORD milliseconds);  // there is no input queue: at once
 BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode);
 
 namespace win {
 
-// Process handles are closed here, not by the file layer's CloseHandle.
-BOOL CloseProcessHandle(HANDLE process);
-
 // The whole command line (first item is the program) and parameters alone.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 std::vector<std::string> SplitParameters(std::string_view parameters);
 
-std::string ExecutablePath();  // host path of the running program
-std::string ExecutableDir();
-
-// Host path of the program to run, or empty.
+// Host path of the program to run (a host path or a bare name), or empty.
 std::string ResolveExecutable(const std::string& name);
-
-// Maps the program's (Windows-form) paths to host paths before anything is started; the path layer
-// installs its mapping here. Without one, paths are used as given.
-void SetHostPathMapper(std::function<std::string(const std::string&)> mapper);
 
 }  // namespace win

@@ -3,6 +3,7 @@
 #include "platform/win/Drives.h"
 #include "platform/win/Files.h"
 #include "platform/win/Paths.h"
+#include "platform/win/Time.h"
 
 #include <sys/stat.h>
 
@@ -137,6 +138,39 @@ bool DirectoryExists(std::string_view directory)
 bool ForceDirectories(std::string_view directory)
 {
     return !directory.empty() && CreateDirectoryTree(std::string(directory).c_str());
+}
+
+std::int32_t FileAge(std::string_view fileName)
+{
+    struct stat st {};
+    if (!HostStat(fileName, st) || S_ISDIR(st.st_mode))
+        return -1;
+    const FILETIME utc = FileTimeFromTimespec(st.st_mtim);
+    FILETIME local;
+    WORD date = 0;
+    WORD time = 0;
+    FileTimeToLocalFileTime(&utc, &local);
+    FileTimeToDosDateTime(&local, &date, &time);  // clamps what DOS cannot hold
+    return static_cast<std::int32_t>((static_cast<std::uint32_t>(date) << 16) | time);
+}
+
+DWORD FileSetDate(std::string_view fileName, std::int32_t age)
+{
+    const auto stamp = static_cast<std::uint32_t>(age);
+    FILETIME local;
+    FILETIME utc;
+    if (!DosDateTimeToFileTime(static_cast<WORD>(stamp >> 16), static_cast<WORD>(stamp), &local) ||
+        !LocalFileTimeToFileTime(&local, &utc))
+        return ERROR_INVALID_PARAMETER;
+    const std::string name(fileName);
+    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError();
+    const BOOL set = SetFileTime(file, nullptr, nullptr, &utc);
+    const DWORD error = set ? ERROR_SUCCESS : GetLastError();
+    CloseHandle(file);
+    return error;
 }
 
 std::int64_t DiskFree(std::uint8_t drive)

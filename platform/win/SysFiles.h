@@ -2,6 +2,8 @@
 // "\" (and "/") separate folders, "C:" names a drive and "\\server\share" a network share.
 #pragma once
 
+#include "platform/win/WinTypes.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -23,6 +25,12 @@ bool FileExists(std::string_view fileName);  // an existing file (through links)
 bool DirectoryExists(std::string_view directory);
 // Creates the folder with its missing parents; false for an empty name or on failure.
 bool ForceDirectories(std::string_view directory);
+
+// The file's last write time as a DOS date-time in local time (date in the high word), -1 when it
+// is not a file. Times outside the DOS range are clamped to its ends rather than lost.
+std::int32_t FileAge(std::string_view fileName);
+// Sets the file's last write time from a local DOS date-time; 0 or the Windows error code.
+DWORD FileSetDate(std::string_view fileName, std::int32_t age);
 
 // Free and total bytes of a drive: 0 the current drive, 1 A:, 2 B:, ...; -1 when unknown.
 std::int64_t DiskFree(std::uint8_t drive);

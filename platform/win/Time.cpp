@@ -28,6 +28,19 @@ std::int64_t FileTimeToUnixTime(const FILETIME& ft)
     return rel >= 0 ? rel / kFileTimePerSecond : -((-rel + kFileTimePerSecond - 1) / kFileTimePerSecond);
 }
 
+FILETIME FileTimeFromTimespec(const timespec& time)
+{
+    return UnixTimeToFileTime(time.tv_sec, time.tv_nsec);
+}
+
+timespec TimespecFromFileTime(const FILETIME& ft)
+{
+    const std::int64_t seconds = FileTimeToUnixTime(ft);
+    const auto ticks = static_cast<std::int64_t>(FileTimeToU64(ft) & 0x7FFF'FFFF'FFFF'FFFFull);
+    const std::int64_t rest = ticks - kUnixEpochAsFileTime - seconds * kFileTimePerSecond;
+    return timespec{static_cast<time_t>(seconds), static_cast<long>(rest * 100)};
+}
+
 std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day)
 {
     year -= month <= 2;

@@ -7,6 +7,7 @@
 #include "platform/win/WinTypes.h"
 
 #include <cstdint>
+#include <ctime>
 
 struct TIME_ZONE_INFORMATION {
     LONG Bias = 0;  // minutes, UTC = local + Bias
@@ -53,6 +54,8 @@ std::uint64_t FileTimeToU64(const FILETIME& ft);
 FILETIME U64ToFileTime(std::uint64_t value);
 FILETIME UnixTimeToFileTime(std::int64_t seconds, std::int64_t nanoseconds = 0);
 std::int64_t FileTimeToUnixTime(const FILETIME& ft);  // whole seconds, rounded down
+FILETIME FileTimeFromTimespec(const timespec& time);
+timespec TimespecFromFileTime(const FILETIME& time);
 
 // Proleptic Gregorian calendar: days since 1970-01-01 and back.
 std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day);

@@ -1,7 +1,7 @@
 #include "platform/win/Version.h"
 
-#include "platform/win/Library.h"
-#include "platform/win/Process.h"
+#include "platform/win/Errors.h"
+#include "platform/win/Paths.h"
 #include "platform/win/Utf8.h"
 
 #include <climits>
@@ -48,8 +48,9 @@ bool IsOwnProgram(const char* fileName)
 {
     if (!fileName || !*fileName) return false;
     const std::string self = win::ExecutablePath();
+    std::string host;
     char resolved[PATH_MAX];
-    if (realpath(fileName, resolved)) return self == resolved;
+    if (win::ToHostPath(fileName, host) && realpath(host.c_str(), resolved)) return self == resolved;
     return win::SameText(BaseName(fileName), BaseName(self));
 }
 
@@ -97,7 +98,7 @@ DWORD GetFileVersionInfoSizeA(const char* fileName, DWORD* handle)
 {
     if (handle) *handle = 0;
     if (!IsOwnProgram(fileName)) {
-        win::NoteLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
         return 0;
     }
     return static_cast<DWORD>(BuildBlock().size());
@@ -106,12 +107,12 @@ DWORD GetFileVersionInfoSizeA(const char* fileName, DWORD* handle)
 BOOL GetFileVersionInfoA(const char* fileName, DWORD, DWORD size, void* data)
 {
     if (!data || !IsOwnProgram(fileName)) {
-        win::NoteLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
+        SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
         return FALSE;
     }
     const std::vector<char> block = BuildBlock();
     if (size < block.size()) {
-        win::NoteLastError(ERROR_INSUFFICIENT_BUFFER);
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
     std::memcpy(data, block.data(), block.size());

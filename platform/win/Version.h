@@ -3,7 +3,6 @@
 // Windows-1250 ("\StringFileInfo\040504E2\..."). Any other file has none (size 0, last error 1813).
 #pragma once
 
-#include "platform/win/FileTypes.h"
 #include "platform/win/WinTypes.h"
 
 #include <string>
@@ -24,7 +23,6 @@ struct VS_FIXEDFILEINFO {
     DWORD dwFileDateLS;
 };
 
-constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
 
 // The file may be the program's host path, its name with or without ".exe", or any path to it.
 DWORD GetFileVersionInfoSizeA(const char* fileName, DWORD* handle);

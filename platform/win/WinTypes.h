@@ -1,4 +1,5 @@
-// The Windows API's basic types and constants, as far as the program uses them.
+// The Windows API's basic types and constants, window messages and the error codes of every part
+// of the API, as far as the program uses them. The file API's own types are in FileTypes.h.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,16 @@ using LRESULT = std::intptr_t;
 using HWND = std::uint32_t;  // 32-bit handles, as peers store them in 4-byte record fields
 using HMODULE = void*;
 using HANDLE = void*;
+
+// Signed and unsigned 64-bit values as the API passes them; only the whole value is used here.
+struct LARGE_INTEGER {
+    std::int64_t QuadPart = 0;
+};
+struct ULARGE_INTEGER {
+    std::uint64_t QuadPart = 0;
+};
+
+inline HANDLE const INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 
 constexpr BOOL FALSE = 0;
 constexpr BOOL TRUE = 1;
@@ -65,21 +76,29 @@ constexpr DWORD ERROR_TOO_MANY_OPEN_FILES = 4;
 constexpr DWORD ERROR_ACCESS_DENIED = 5;
 constexpr DWORD ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_NOT_ENOUGH_MEMORY = 8;
+constexpr DWORD ERROR_BAD_FORMAT = 11;
 constexpr DWORD ERROR_INVALID_DRIVE = 15;
+constexpr DWORD ERROR_NOT_SAME_DEVICE = 17;
+constexpr DWORD ERROR_NO_MORE_FILES = 18;
 constexpr DWORD ERROR_NOT_READY = 21;
 constexpr DWORD ERROR_WRITE_FAULT = 29;
 constexpr DWORD ERROR_READ_FAULT = 30;
 constexpr DWORD ERROR_SHARING_VIOLATION = 32;
 constexpr DWORD ERROR_HANDLE_EOF = 38;
+constexpr DWORD ERROR_BAD_NETPATH = 53;
 constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_INVALID_PARAMETER = 87;
 constexpr DWORD ERROR_DISK_FULL = 112;
+constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 constexpr DWORD ERROR_INVALID_NAME = 123;
+constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
 constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
 constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
-constexpr DWORD ERROR_NO_MORE_FILES = 18;
-constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
-constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
+constexpr DWORD ERROR_DIRECTORY = 267;
+constexpr DWORD ERROR_NO_ASSOCIATION = 1155;
 constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
 constexpr DWORD ERROR_TIMEOUT = 1460;
+constexpr DWORD ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;

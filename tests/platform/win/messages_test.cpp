@@ -237,7 +237,7 @@ TEST_F(Messages, RuntimeFolderIsPrivateOrRefused)
 
     chmod(folder_.c_str(), 0755);
     EXPECT_EQ(CreateWindowA("TOther", "", nullptr), 0u);
-    EXPECT_EQ(win::MessageLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_EQ(FindWindowA("TNone", nullptr), 0u);
     chmod(folder_.c_str(), 0700);
 
@@ -314,7 +314,7 @@ TEST_F(Messages, CopyDataAcrossProcesses)
     const COPYDATASTRUCT data{100, 565, record.data()};
     EXPECT_EQ(SendMessageA(peer, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)),
               msg_peer::Checksum(100, record.data(), record.size()));
-    EXPECT_EQ(win::MessageLastError(), ERROR_SUCCESS);
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
     const COPYDATASTRUCT empty{9, 0, nullptr};
     EXPECT_EQ(SendMessageA(peer, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&empty)), msg_peer::Checksum(9, nullptr, 0));
     EXPECT_EQ(SendMessageA(peer, msg_peer::WM_ADD, 40, -2), 38);
@@ -322,7 +322,7 @@ TEST_F(Messages, CopyDataAcrossProcesses)
     const auto tooBig = Record(MaxFramePayload + 1);
     const COPYDATASTRUCT big{1, static_cast<DWORD>(tooBig.size()), tooBig.data()};
     EXPECT_EQ(SendMessageA(peer, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&big)), 0);
-    EXPECT_EQ(win::MessageLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(PostMessageA(peer, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)));
 
     // Posted messages arrive in order and WM_QUIT ends the peer's loop.
@@ -381,7 +381,7 @@ TEST_F(Messages, KilledPeerIsCleanedUp)
     EXPECT_FALSE(IsWindow(peer));
     const COPYDATASTRUCT data{1, 0, nullptr};
     EXPECT_EQ(SendMessageA(peer, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), 0);
-    EXPECT_EQ(win::MessageLastError(), ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
     EXPECT_EQ(FindWindowA("TFormGone", nullptr), 0u);
     EXPECT_FALSE(fs::exists(socketPath));
 
@@ -401,7 +401,7 @@ TEST_F(Messages, KilledPeerIsCleanedUp)
     const HWND doomed = WaitForWindow("TFormDying");
     ASSERT_NE(doomed, 0u);
     EXPECT_EQ(SendMessageA(doomed, msg_peer::WM_VANISH, 0, 0), 0);
-    EXPECT_EQ(win::MessageLastError(), ERROR_INVALID_WINDOW_HANDLE);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
     EXPECT_EQ(WaitForExit(dying), 7);
 }
 

@@ -1,7 +1,9 @@
 #include "platform/win/Library.h"
+#include "platform/win/Paths.h"
 #include "platform/win/Process.h"
 #include "platform/win/Time.h"
 #include "platform/win/Version.h"
+#include "FsTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -74,8 +76,8 @@ TEST_F(ProcessTest, ArgumentsWithSpacesAndQuotesArriveWholeAndExitCodeIsSeen)
     DWORD code = 0;
     ASSERT_TRUE(GetExitCodeProcess(info.hProcess, &code));
     EXPECT_EQ(7u, code);
-    EXPECT_TRUE(win::CloseProcessHandle(info.hProcess));
-    EXPECT_FALSE(win::CloseProcessHandle(info.hProcess));
+    EXPECT_TRUE(CloseHandle(info.hProcess));
+    EXPECT_FALSE(CloseHandle(info.hProcess));
     EXPECT_EQ((Args{"C:\\Moje data\\a b.zip", "say \"hi\"", "--exit=7"}), Dumped());
 }
 
@@ -90,7 +92,7 @@ TEST_F(ProcessTest, TimeoutThenNoZombieAfterClose)
     DWORD code = 0;
     ASSERT_TRUE(GetExitCodeProcess(info.hProcess, &code));
     EXPECT_EQ(STILL_ACTIVE, code);
-    EXPECT_TRUE(win::CloseProcessHandle(info.hProcess));  // still running: reaped in the background
+    EXPECT_TRUE(CloseHandle(info.hProcess));  // still running: reaped in the background
     Sleep(600);
     EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));  // no child left, not even a zombie
     EXPECT_EQ(ECHILD, errno);
@@ -129,14 +131,14 @@ TEST_F(ProcessTest, OpenVerbOnADocumentUsesTheOpener)
     info.lpFile = "/nonexistent/file.txt";
     info.lpParameters = nullptr;
     EXPECT_FALSE(ShellExecuteExA(&info));
-    EXPECT_EQ(SE_ERR_FNF, win::NotedLastError());
+    EXPECT_EQ(SE_ERR_FNF, GetLastError());
 }
 
 TEST(Library, LoadsSystemLibrariesAndReportsMissingOnes)
 {
-    win::NoteLastError(0);
+    SetLastError(0);
     EXPECT_EQ(nullptr, LoadLibraryA("plxNoSuchLibrary.dll"));
-    EXPECT_EQ(ERROR_MOD_NOT_FOUND, win::NotedLastError());
+    EXPECT_EQ(ERROR_MOD_NOT_FOUND, GetLastError());
     HMODULE z = LoadLibraryA("libz.so.1");
     ASSERT_NE(nullptr, z);
     using VersionFn = const char* (*)();
@@ -144,7 +146,7 @@ TEST(Library, LoadsSystemLibrariesAndReportsMissingOnes)
     ASSERT_NE(nullptr, zlibVersion);
     EXPECT_EQ('1', zlibVersion()[0]);
     EXPECT_EQ(nullptr, GetProcAddress(z, "NoSuchEntry"));
-    EXPECT_EQ(ERROR_PROC_NOT_FOUND, win::NotedLastError());
+    EXPECT_EQ(ERROR_PROC_NOT_FOUND, GetLastError());
     EXPECT_TRUE(FreeLibrary(z));
     HMODULE z2 = LoadLibraryA("z.dll");  // "name.dll" finds "libname.so" on the loader's path
     if (z2) {
@@ -157,7 +159,10 @@ TEST(VersionInfo, OwnProgramCarriesTheBuildVersion)
     EXPECT_EQ("0.1.0.0", win::FourPartVersion("0.1.0"));
     EXPECT_EQ("1.2.3.4", win::FourPartVersion("1.2.3.4"));
     const std::string self = win::ExecutablePath();
-    for (const std::string& name : {self, std::string("C:\\Torvo\\") + fs::path(self).filename().string() + ".EXE"}) {
+    char module[4096];
+    ASSERT_GT(GetModuleFileNameA(nullptr, module, sizeof module), 0u);
+    for (const std::string& name :
+         {self, std::string(module), std::string("C:\\Torvo\\") + fs::path(self).filename().string() + ".EXE"}) {
         DWORD handle = 1;
         const DWORD size = GetFileVersionInfoSizeA(name.c_str(), &handle);
         ASSERT_GT(size, 0u) << name;
@@ -176,5 +181,63 @@ TEST(VersionInfo, OwnProgramCarriesTheBuildVersion)
         EXPECT_EQ(0xFEEF04BDu, static_cast<const VS_FIXEDFILEINFO*>(value)->dwSignature);
     }
     EXPECT_EQ(0u, GetFileVersionInfoSizeA("/bin/true", nullptr));
-    EXPECT_EQ(ERROR_RESOURCE_TYPE_NOT_FOUND, win::NotedLastError());
+    EXPECT_EQ(ERROR_RESOURCE_TYPE_NOT_FOUND, GetLastError());
+}
+
+class ProcessOnDrives : public FsTest {
+protected:
+    void TearDown() override
+    {
+        unsetenv("ARGV_DUMP_FILE");
+        FsTest::TearDown();
+    }
+    static Args Lines(const std::string& hostFile)
+    {
+        for (int i = 0; i < 500 && !fs::exists(hostFile); ++i) Sleep(10);
+        Sleep(50);  // let the writer finish
+        std::istringstream in(ReadHostFile(hostFile));
+        Args lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+};
+
+TEST_F(ProcessOnDrives, ProgramsAndFoldersGivenAsWindowsPathsGoThroughTheDriveTable)
+{
+    const std::string drive = root + "/prog drive";
+    fs::create_directories(drive + "/Tools");
+    fs::create_directories(drive + "/Work Dir");
+    fs::copy_file(kHelper, drive + "/Tools/argv_dump");
+    WriteHostFile(win::DriveTableFile(), "P: fixed " + drive + "\n");
+    win::LoadDriveTable();
+
+    // Names differ in case from the host's, and "X.EXE" runs "X"; the folder is the child's.
+    setenv("ARGV_DUMP_FILE", "argv.txt", 1);
+    SHELLEXECUTEINFOA info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpFile = "P:\\TOOLS\\ARGV_DUMP.EXE";
+    info.lpParameters = R"("C:\a b.zip" --exit=3)";
+    info.lpDirectory = "p:\\work dir";
+    ASSERT_TRUE(ShellExecuteExA(&info));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(info.hProcess, INFINITE));
+    DWORD code = 0;
+    ASSERT_TRUE(GetExitCodeProcess(info.hProcess, &code));
+    EXPECT_EQ(3u, code);
+    EXPECT_EQ((Args{"C:\\a b.zip", "--exit=3"}), Lines(drive + "/Work Dir/argv.txt"));
+    EXPECT_TRUE(CloseHandle(info.hProcess));
+    EXPECT_EQ(WAIT_FAILED, WaitForSingleObject(info.hProcess, 0));
+    EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
+
+    setenv("ARGV_DUMP_FILE", (root + "/winexec.txt").c_str(), 1);
+    EXPECT_GT(WinExec(R"("P:\Tools\argv_dump.exe" one "two three")", SW_SHOWNORMAL), 31u);
+    EXPECT_EQ((Args{"one", "two three"}), Lines(root + "/winexec.txt"));
+
+    // Unknown drives and missing folders are errors, not programs started elsewhere.
+    EXPECT_EQ(SE_ERR_FNF, WinExec("Q:\\Tools\\argv_dump.exe", SW_SHOWNORMAL));
+    EXPECT_EQ(SE_ERR_FNF, reinterpret_cast<std::uintptr_t>(
+                              ShellExecuteA(0, "open", "P:\\Tools\\none.exe", nullptr, nullptr, SW_SHOWNORMAL)));
+    EXPECT_EQ(SE_ERR_PNF, reinterpret_cast<std::uintptr_t>(
+                              ShellExecuteA(0, "open", "P:\\Tools\\argv_dump.exe", nullptr, "Q:\\", SW_SHOWNORMAL)));
+    Sleep(100);
+    EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
 }

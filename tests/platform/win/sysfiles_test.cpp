@@ -4,6 +4,9 @@
 #include "platform/win/RecycleBin.h"
 #include "platform/win/SysFiles.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 using win::DriveEntry;
 
 namespace {
@@ -114,6 +117,62 @@ TEST_F(SysFilesTest, RecycleBinKeepsEveryDeletedItemRestorable)
     EXPECT_EQ(0, SHFileOperationA(&op));
     EXPECT_FALSE(std::filesystem::exists(home + "/tree"));
     EXPECT_EQ(3u, NamesIn(trash + "/files").size());
+}
+
+class FileDates : public FsTest {
+protected:
+    void SetUp() override
+    {
+        FsTest::SetUp();
+        if (const char* old = std::getenv("TZ"))
+            savedTz = old;
+        setenv("TZ", "Europe/Prague", 1);
+    }
+    void TearDown() override
+    {
+        if (savedTz)
+            setenv("TZ", savedTz->c_str(), 1);
+        else
+            unsetenv("TZ");
+        FsTest::TearDown();
+    }
+    static std::int32_t Dos(int year, int month, int day, int hour, int minute, int second)
+    {
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(((year - 1980) << 9) | (month << 5) | day) << 16 |
+                                         static_cast<std::uint32_t>((hour << 11) | (minute << 5) | (second / 2)));
+    }
+    std::optional<std::string> savedTz;
+};
+
+TEST_F(FileDates, LocalDosStampsRoundTripThroughTheFile)
+{
+    WriteHostFile(home + "/a.txt", "x");
+    struct stat st {};
+
+    // Summer and winter time: the stamp is local, the host keeps UTC.
+    ASSERT_EQ(0u, win::FileSetDate("C:\\A.TXT", Dos(2023, 7, 15, 10, 20, 30)));
+    ASSERT_EQ(0, stat((home + "/a.txt").c_str(), &st));
+    EXPECT_EQ(1689409230, st.st_mtime);  // 2023-07-15 08:20:30 UTC
+    EXPECT_EQ(Dos(2023, 7, 15, 10, 20, 30), win::FileAge("C:\\a.txt"));
+    ASSERT_EQ(0u, win::FileSetDate("C:\\a.txt", Dos(2047, 1, 2, 3, 4, 6)));  // date word above 0x7FFF
+    ASSERT_EQ(0, stat((home + "/a.txt").c_str(), &st));
+    EXPECT_EQ(2430007446, st.st_mtime);  // 2047-01-02 02:04:06 UTC
+    EXPECT_EQ(Dos(2047, 1, 2, 3, 4, 6), win::FileAge("C:\\a.txt"));
+
+    // Before 1980 reads as the first DOS stamp, not as a missing file.
+    const timespec old[2] = {{0, UTIME_OMIT}, {86400 * 365, 0}};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, (home + "/a.txt").c_str(), old, 0));
+    EXPECT_EQ(Dos(1980, 1, 1, 0, 0, 0), win::FileAge("C:\\a.txt"));
+
+    // Folders and missing files have no age; invalid stamps and read-only files are refused.
+    std::filesystem::create_directories(home + "/dir");
+    EXPECT_EQ(-1, win::FileAge("C:\\dir"));
+    EXPECT_EQ(-1, win::FileAge("C:\\none.txt"));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, win::FileSetDate("C:\\none.txt", Dos(2023, 7, 15, 10, 20, 30)));
+    EXPECT_EQ(ERROR_INVALID_PARAMETER, win::FileSetDate("C:\\a.txt", Dos(2023, 13, 15, 10, 20, 30)));
+    ASSERT_TRUE(SetFileAttributesA("C:\\a.txt", FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, win::FileSetDate("C:\\a.txt", Dos(2023, 7, 15, 10, 20, 30)));
+    EXPECT_EQ(Dos(1980, 1, 1, 0, 0, 0), win::FileAge("C:\\a.txt"));
 }
 
 }  // namespace

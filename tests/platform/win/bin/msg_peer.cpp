@@ -35,7 +35,7 @@ int main(int argc, char** argv)
         return result;
     });
     if (hwnd == 0) {
-        std::fprintf(stderr, "msg_peer: no window (error %u)\n", static_cast<unsigned>(win::MessageLastError()));
+        std::fprintf(stderr, "msg_peer: no window (error %u)\n", static_cast<unsigned>(GetLastError()));
         return 2;
     }
     int code = 0;
