@@ -1,6 +1,7 @@
 #include "app/lib/RequestRecord.h"
 
 #include "platform/win/CodePage.h"
+#include "platform/win/Errors.h"
 #include "platform/win/Messages.h"
 
 #include <algorithm>
@@ -112,5 +113,5 @@ bool SendReplyRecord(HWND replyWindow, std::int32_t mode)
     const TRequestBytes reply = EncodeReplyRecord(mode);
     const COPYDATASTRUCT data{0, static_cast<DWORD>(reply.size()), reply.data()};
     SendMessageA(replyWindow, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data));
-    return win::MessageLastError() == ERROR_SUCCESS;
+    return GetLastError() == ERROR_SUCCESS;
 }

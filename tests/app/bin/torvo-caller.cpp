@@ -1,5 +1,6 @@
 // A caller of the backup program: sends one request record and waits for the reply.
 #include "app/lib/RequestRecord.h"
+#include "platform/win/Errors.h"
 #include "platform/win/Messages.h"
 #include "platform/win/SysStrings.h"
 
@@ -121,7 +122,7 @@ int main(int argc, char** argv)
     const HWND own = CreateWindowA("TorvoCaller", "torvo-caller", CallerWindowProc);
     if (own == 0) {
         std::fprintf(stderr, "torvo-caller: cannot create a window (error %u)\n",
-                     static_cast<unsigned>(win::MessageLastError()));
+                     static_cast<unsigned>(GetLastError()));
         return 1;
     }
     const HWND target = FindWindowA("TFormTorvo", nullptr);
@@ -135,9 +136,9 @@ int main(int argc, char** argv)
     const COPYDATASTRUCT data{options.command, static_cast<DWORD>(bytes.size()), bytes.data()};
     const auto start = std::chrono::steady_clock::now();
     SendMessageA(target, WM_COPYDATA, own, reinterpret_cast<LPARAM>(&data));
-    if (win::MessageLastError() != ERROR_SUCCESS && replies == 0) {
+    if (GetLastError() != ERROR_SUCCESS && replies == 0) {
         std::fprintf(stderr, "torvo-caller: the send failed (error %u)\n",
-                     static_cast<unsigned>(win::MessageLastError()));
+                     static_cast<unsigned>(GetLastError()));
         return 1;
     }
     // The reply usually comes later, from the program's finish; keep serving our window meanwhile.
