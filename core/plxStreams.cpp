@@ -1,0 +1,376 @@
+#include "core/plxStreams.h"
+
+#include "core/plxHooks.h"
+#include "platform/win/Files.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <vector>
+
+EOSError::EOSError(DWORD code)
+    : win::Exception("System Error.  Code: " + std::to_string(code) + "."), ErrorCode(code)
+{
+}
+
+// TStream
+
+std::int64_t TStream::GetSize()
+{
+    const std::int64_t pos = Seek64(0, soCurrent);
+    const std::int64_t size = Seek64(0, soEnd);
+    Seek64(pos, soBeginning);
+    return size;
+}
+
+std::int32_t TStream::Seek(std::int32_t Offset, std::uint16_t Origin)
+{
+    if (Origin > soEnd)
+        return -1;
+    const std::int64_t pos = Seek64(Offset, TSeekOrigin(Origin));
+    return pos > std::numeric_limits<std::int32_t>::max() ? -1 : std::int32_t(pos);
+}
+
+void TStream::ReadBuffer(void* Buffer, std::int32_t Count)
+{
+    if (Count != 0 && Read(Buffer, Count) != Count)
+        throw EReadError("Stream read error");
+}
+
+void TStream::WriteBuffer(const void* Buffer, std::int32_t Count)
+{
+    if (Count != 0 && Write(Buffer, Count) != Count)
+        throw EWriteError("Stream write error");
+}
+
+// TStream32
+
+void TStream32::DoProgress(std::int64_t Done, std::int64_t Total)
+{
+    if (OnProgress)
+        OnProgress(this, Done, Total);
+}
+
+std::int64_t TStream32::CopyFrom(TStream* Source, std::int64_t Count)
+{
+    if (Count == 0) {
+        Source->SetPosition(0);
+        Count = Source->Size();
+    }
+    if (Count <= 0)
+        return 0;
+    const std::int32_t chunk = std::int32_t(std::min<std::int64_t>(Count, kCopyChunk));
+    std::vector<std::uint8_t> buffer(chunk);
+    std::int64_t total = 0;
+    while (Count > 0 && !Cancelled()) {
+        const std::int32_t n = std::int32_t(std::min<std::int64_t>(chunk, Count));
+        ProcessMessages();
+        if (Cancelled())
+            break;
+        Source->ReadBuffer(buffer.data(), n);
+        WriteBuffer(buffer.data(), n);
+        Count -= n;
+        total += n;
+    }
+    return total;
+}
+
+// THandleStream32
+
+std::int64_t THandleStream32::GetSize()
+{
+    LARGE_INTEGER size{};
+    if (!HandleValid() || !GetFileSizeEx(FHandle, &size))
+        return 0;
+    return size.QuadPart;
+}
+
+void THandleStream32::SetSize64(std::int64_t NewSize)
+{
+    if (Seek64(NewSize, soBeginning) != NewSize || !SetEndOfFile(FHandle))
+        throw EOSError(GetLastError());
+}
+
+std::int32_t THandleStream32::Read(void* Buffer, std::int32_t Count)
+{
+    if (Count <= 0)
+        return 0;
+    if (OnReadProgress) {
+        LowerRemaining(Count);
+    }
+    DWORD got = 0;
+    if (!HandleValid() || !ReadFile(FHandle, Buffer, DWORD(Count), &got, nullptr))
+        got = 0;
+    if (OnReadProgress)
+        OnReadProgress(this, Position(), GetSize());
+    return std::int32_t(got);
+}
+
+std::int32_t THandleStream32::Write(const void* Buffer, std::int32_t Count)
+{
+    if (Count <= 0 || !HandleValid())
+        return 0;
+    DWORD put = 0;
+    if (!WriteFile(FHandle, Buffer, DWORD(Count), &put, nullptr))
+        return 0;
+    return std::int32_t(put);
+}
+
+std::int32_t THandleStream32::Seek(std::int32_t Offset, std::uint16_t Origin)
+{
+    if (!HandleValid())
+        return -1;
+    const DWORD pos = SetFilePointer(FHandle, Offset, nullptr, Origin);
+    return pos == INVALID_SET_FILE_POINTER ? -1 : std::int32_t(pos);
+}
+
+std::int64_t THandleStream32::Seek64(std::int64_t Offset, TSeekOrigin Origin)
+{
+    LARGE_INTEGER distance{};
+    LARGE_INTEGER pos{};
+    distance.QuadPart = Offset;
+    if (!HandleValid() || !SetFilePointerEx(FHandle, distance, &pos, Origin))
+        return -1;
+    return pos.QuadPart;
+}
+
+// TFileStream32
+
+namespace {
+
+DWORD AccessOf(std::uint16_t mode)
+{
+    switch (mode & 3) {
+    case fmOpenRead: return GENERIC_READ;
+    case fmOpenWrite: return GENERIC_WRITE;
+    default: return GENERIC_READ | GENERIC_WRITE;
+    }
+}
+
+DWORD SharingOf(std::uint16_t mode)
+{
+    switch ((mode & 0xF0) >> 4) {
+    case 2: return FILE_SHARE_READ;
+    case 3: return FILE_SHARE_WRITE;
+    case 4: return FILE_SHARE_READ | FILE_SHARE_WRITE;
+    default: return 0;
+    }
+}
+
+}  // namespace
+
+TFileStream32::TFileStream32(const std::string& FileName, std::uint16_t Mode)
+    : THandleStream32(INVALID_HANDLE_VALUE), FFileName(FileName)
+{
+    if (Mode == fmCreate)
+        FHandle = CreateFileA(FileName.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    else
+        FHandle = CreateFileA(FileName.c_str(), AccessOf(Mode), SharingOf(Mode), nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+TFileStream32::~TFileStream32()
+{
+    CloseFile();
+}
+
+void TFileStream32::CloseFile()
+{
+    if (HandleValid())
+        CloseHandle(FHandle);
+    FHandle = INVALID_HANDLE_VALUE;
+}
+
+// TCustomMemoryStream32
+
+std::int32_t TCustomMemoryStream32::Read(void* Buffer, std::int32_t Count)
+{
+    if (FPosition < 0 || Count <= 0 || FPosition >= FSize)
+        return 0;
+    const std::int32_t n = std::min(Count, FSize - FPosition);
+    std::memcpy(Buffer, FMemory + FPosition, std::size_t(n));
+    FPosition += n;
+    return n;
+}
+
+std::int64_t TCustomMemoryStream32::Seek64(std::int64_t Offset, TSeekOrigin Origin)
+{
+    std::int64_t base = 0;
+    switch (Origin) {
+    case soBeginning: base = 0; break;
+    case soCurrent: base = FPosition; break;
+    case soEnd: base = FSize; break;
+    default: return -1;
+    }
+    // A 64-bit request must not wrap into some unrelated 32-bit position.
+    if (Offset > std::numeric_limits<std::int32_t>::max() || Offset < std::numeric_limits<std::int32_t>::min())
+        throw ERangeError();
+    const std::int64_t pos = base + Offset;
+    if (pos > std::numeric_limits<std::int32_t>::max())
+        throw ERangeError();
+    FPosition = std::int32_t(std::max<std::int64_t>(pos, std::numeric_limits<std::int32_t>::min()));
+    return FPosition;
+}
+
+// TMemoryStream32
+
+TMemoryStream32::~TMemoryStream32()
+{
+    Clear();
+}
+
+void TMemoryStream32::Clear()
+{
+    SetCapacity(0);
+    FSize = 0;
+    FPosition = 0;
+}
+
+void* TMemoryStream32::Realloc(std::int32_t& NewCapacity)
+{
+    if (NewCapacity > 0 && NewCapacity != FSize) {
+        const std::int64_t rounded = (std::int64_t(NewCapacity) + kGrowStep - 1) / kGrowStep * kGrowStep;
+        NewCapacity = std::int32_t(std::min<std::int64_t>(rounded, std::numeric_limits<std::int32_t>::max()));
+    }
+    if (NewCapacity == FCapacity)
+        return FMemory;
+    if (NewCapacity <= 0) {
+        std::free(FMemory);
+        NewCapacity = 0;
+        return nullptr;
+    }
+    void* block = std::realloc(FMemory, std::size_t(NewCapacity));
+    if (!block)
+        throw EStreamError(std::string(LoadMessage(25254)));
+    return block;
+}
+
+void TMemoryStream32::SetCapacity(std::int32_t NewCapacity)
+{
+    FMemory = static_cast<std::uint8_t*>(Realloc(NewCapacity));
+    FCapacity = NewCapacity;
+}
+
+void TMemoryStream32::SetSize64(std::int64_t NewSize)
+{
+    if (NewSize < 0 || NewSize > std::numeric_limits<std::int32_t>::max())
+        throw ERangeError();
+    const std::int32_t oldPosition = FPosition;
+    SetCapacity(std::int32_t(NewSize));
+    FSize = std::int32_t(NewSize);
+    if (oldPosition > FSize)
+        FPosition = FSize;
+}
+
+std::int32_t TMemoryStream32::Write(const void* Buffer, std::int32_t Count)
+{
+    if (FPosition < 0 || Count <= 0)
+        return 0;
+    const std::int64_t end = std::int64_t(FPosition) + Count;
+    if (end > std::numeric_limits<std::int32_t>::max())
+        return 0;
+    if (end > FSize) {
+        if (end > FCapacity)
+            SetCapacity(std::int32_t(end));
+        if (FPosition > FSize)  // a gap left by seeking past the end reads as zeros
+            std::memset(FMemory + FSize, 0, std::size_t(FPosition - FSize));
+        FSize = std::int32_t(end);
+    }
+    std::memcpy(FMemory + FPosition, Buffer, std::size_t(Count));
+    FPosition = std::int32_t(end);
+    return Count;
+}
+
+void TMemoryStream32::LoadFromStream(TStream* Source)
+{
+    Source->SetPosition(0);
+    const std::int64_t size = Source->Size();
+    SetSize64(size);
+    if (size != 0)
+        Source->ReadBuffer(FMemory, std::int32_t(size));
+}
+
+void TMemoryStream32::LoadFromFile(const std::string& FileName)
+{
+    TFileStream32 file(FileName, fmOpenRead | fmShareDenyWrite);
+    if (file.HandleValid())
+        LoadFromStream(&file);
+}
+
+// TMainCommentStream
+
+std::int32_t TMainCommentStream::Read(void* Buffer, std::int32_t)
+{
+    FPosition = 0;
+    const std::int32_t n = TMemoryStream32::Read(Buffer, FSize);
+    FPosition = 0;
+    return n;
+}
+
+std::int32_t TMainCommentStream::Write(const void* Buffer, std::int32_t Count)
+{
+    const std::int32_t n = TMemoryStream32::Write(Buffer, Count);
+    if (n > 0)
+        Modified = true;
+    return n;
+}
+
+void TMainCommentStream::LoadComment(const std::string& ArchiveName, TStream* Source, std::int64_t Count)
+{
+    SetSize64(0);
+    ArchiveFile = ArchiveName;
+    CommentOffset = Source->Position();
+    if (Count > 0)
+        CopyFrom(Source, Count);
+    Modified = false;
+    FPosition = 0;
+}
+
+void TMainCommentStream::GetComment(char* Buffer, std::uint16_t& Length)
+{
+    Length = 0;
+    if (FSize > 0) {
+        std::memcpy(Buffer, FMemory, std::size_t(FSize));
+        Length = std::uint16_t(std::min<std::int32_t>(FSize, 0xFFFF));
+    }
+    FPosition = 0;
+}
+
+bool TMainCommentStream::CommentChanged(const char* Text, std::uint16_t Length)
+{
+    if (FSize != Length)
+        return true;
+    return Length != 0 && std::memcmp(FMemory, Text, Length) != 0;
+}
+
+bool TMainCommentStream::SetComment(const char* Text, std::uint16_t Length)
+{
+    if (!Text)
+        return false;
+    if (!Modified && !CommentChanged(Text, Length))
+        return false;
+    SetSize64(0);
+    bool done = true;
+    if (Length == 0) {
+        // Cut only where a comment was actually read from; without that offset a cut would
+        // destroy the archive.
+        if (CommentOffset >= 0 && !ArchiveFile.empty()) {
+            TFileStream32 archive(ArchiveFile, fmOpenReadWrite | fmShareDenyNone);
+            done = archive.HandleValid();
+            if (done) {
+                try {
+                    archive.SetSize64(CommentOffset);
+                } catch (const EOSError&) {
+                    done = false;
+                }
+            }
+        }
+    } else {
+        done = Write(Text, Length) == Length;
+    }
+    FPosition = 0;
+    return done;
+}

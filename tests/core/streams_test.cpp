@@ -1,0 +1,235 @@
+#include "core/plxHooks.h"
+#include "core/plxStreams.h"
+#include "platform/win/FsTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace {
+
+class StreamsTest : public FsTest {
+protected:
+    void TearDown() override
+    {
+        MessagePumpHook() = nullptr;
+        FsTest::TearDown();
+    }
+
+    std::string Host(const std::string& name) const { return root + "/" + name; }
+
+    static std::string Pattern(std::size_t n)
+    {
+        std::string s(n, '\0');
+        for (std::size_t i = 0; i < n; ++i)
+            s[i] = char((i * 131 + i / 251) & 0xFF);
+        return s;
+    }
+};
+
+TEST_F(StreamsTest, MissingFileGivesInvalidHandleThatReadsNothing)
+{
+    TFileStream32 missing(Host("nothing-here.bin"), fmOpenRead | fmShareDenyWrite);
+    EXPECT_FALSE(missing.HandleValid());
+    EXPECT_EQ(missing.Handle(), INVALID_HANDLE_VALUE);
+    char buffer[16];
+    EXPECT_EQ(missing.Read(buffer, sizeof buffer), 0);
+    EXPECT_EQ(missing.Write(buffer, sizeof buffer), 0);
+    EXPECT_EQ(missing.Seek64(0, soEnd), -1);
+    EXPECT_THROW(missing.ReadBuffer(buffer, 1), EReadError);
+
+    // Creating inside a missing folder fails the same quiet way.
+    TFileStream32 orphan(Host("no/such/folder/x.bin"), fmCreate);
+    EXPECT_FALSE(orphan.HandleValid());
+}
+
+TEST_F(StreamsTest, FileStreamModesReadWriteAndTruncate)
+{
+    const std::string name = Host("data.bin");
+    {
+        TFileStream32 out(name, fmCreate);
+        ASSERT_TRUE(out.HandleValid());
+        out.WriteBuffer("hello world", 11);
+        EXPECT_EQ(out.Size(), 11);
+        out.SetSize64(5);
+        EXPECT_EQ(out.Size(), 5);
+    }
+    EXPECT_EQ(ReadHostFile(name), "hello");
+
+    TFileStream32 in(name, fmOpenRead | fmShareDenyWrite);
+    ASSERT_TRUE(in.HandleValid());
+    EXPECT_EQ(in.Write("x", 1), 0) << "a read-only open must not write";
+    EXPECT_THROW(in.SetSize64(2), EOSError);
+    EXPECT_EQ(in.Seek(2, soBeginning), 2);
+    char rest[8] = {};
+    EXPECT_EQ(in.Read(rest, sizeof rest), 3);
+    EXPECT_STREQ(rest, "llo");
+}
+
+TEST_F(StreamsTest, CopyFromZeroCopiesWholeSourceFromStart)
+{
+    const std::string data = Pattern(3 * TStream32::kCopyChunk + 1234);
+    WriteHostFile(Host("src.bin"), data);
+    TFileStream32 src(Host("src.bin"), fmOpenRead);
+    src.SetPosition(1000);
+
+    TMemoryStream32 dst;
+    EXPECT_EQ(dst.CopyFrom(&src, 0), std::int64_t(data.size()));
+    ASSERT_EQ(dst.Size(), std::int64_t(data.size()));
+    EXPECT_EQ(std::memcmp(dst.Memory(), data.data(), data.size()), 0);
+
+    // An explicit count copies from where the source stands; a short source raises.
+    src.SetPosition(10);
+    TMemoryStream32 part;
+    EXPECT_EQ(part.CopyFrom(&src, 100), 100);
+    EXPECT_EQ(std::memcmp(part.Memory(), data.data() + 10, 100), 0);
+    src.SetPosition(std::int64_t(data.size()) - 5);
+    EXPECT_THROW(part.CopyFrom(&src, 10), EReadError);
+}
+
+TEST_F(StreamsTest, CancelDuringCopyStopsBeforeNextChunk)
+{
+    const std::string data = Pattern(5 * TStream32::kCopyChunk);
+    TMemoryStream32 src;
+    src.WriteBuffer(data.data(), std::int32_t(data.size()));
+
+    bool cancel = false;
+    int pumps = 0;
+    MessagePumpHook() = [&] {
+        if (++pumps == 3)
+            cancel = true;  // the user presses Cancel while the third chunk is due
+    };
+    TMemoryStream32 dst;
+    dst.CancelPointer = &cancel;
+    EXPECT_EQ(dst.CopyFrom(&src, 0), 2 * TStream32::kCopyChunk);
+    EXPECT_EQ(dst.Size(), 2 * TStream32::kCopyChunk);
+    EXPECT_EQ(src.Position(), 2 * TStream32::kCopyChunk) << "no chunk is read after the cancel";
+
+    // A flag already set copies nothing.
+    TMemoryStream32 none;
+    none.CancelPointer = &cancel;
+    EXPECT_EQ(none.CopyFrom(&src, 0), 0);
+}
+
+TEST_F(StreamsTest, SeeksBeyondFourGibOnSparseFile)
+{
+    const std::int64_t big = (std::int64_t(1) << 32) + 4096;
+    const std::string name = Host("sparse.bin");
+    {
+        TFileStream32 out(name, fmCreate);
+        ASSERT_TRUE(out.HandleValid());
+        out.SetSize64(big);
+        EXPECT_EQ(out.Seek64(big - 3, soBeginning), big - 3);
+        out.WriteBuffer("end", 3);
+        EXPECT_EQ(out.Seek64(-(big / 2), soCurrent), big - big / 2);
+        EXPECT_EQ(out.Seek64(-1, soEnd), big - 1);
+    }
+    TFileStream32 in(name, fmOpenRead);
+    EXPECT_EQ(in.Size(), big);
+    EXPECT_EQ(in.Seek64(-3, soEnd), big - 3);
+    char tail[3];
+    in.ReadBuffer(tail, 3);
+    EXPECT_EQ(std::string(tail, 3), "end");
+    EXPECT_EQ(in.Position(), big);
+    EXPECT_EQ(in.Seek64(std::int64_t(1) << 32, soBeginning), std::int64_t(1) << 32);
+}
+
+TEST_F(StreamsTest, MemoryStreamGrowthAndRangeChecks)
+{
+    TMemoryStream32 m;
+    m.WriteBuffer("a", 1);
+    EXPECT_EQ(m.Capacity(), TMemoryStream32::kGrowStep);
+    const std::string data = Pattern(20000);
+    m.WriteBuffer(data.data(), std::int32_t(data.size()));
+    EXPECT_EQ(m.Size(), 20001);
+    EXPECT_EQ(m.Capacity() % TMemoryStream32::kGrowStep, 0);
+    EXPECT_GE(m.Capacity(), 20001);
+
+    // A seek past the end leaves a zero gap when written.
+    m.Seek64(20011, soBeginning);
+    m.WriteBuffer("z", 1);
+    EXPECT_EQ(m.Size(), 20012);
+    EXPECT_EQ(static_cast<char*>(m.Memory())[20005], '\0');
+
+    // 64-bit offsets never wrap into a 32-bit position.
+    EXPECT_THROW(m.Seek64(std::int64_t(1) << 32, soBeginning), ERangeError);
+    EXPECT_THROW(m.Seek64(std::numeric_limits<std::int32_t>::max(), soEnd), ERangeError);
+    EXPECT_THROW(m.SetSize64(std::int64_t(1) << 32), ERangeError);
+    EXPECT_EQ(m.Position(), 20012);
+
+    // Negative positions and counts do nothing.
+    EXPECT_EQ(m.Seek64(-5, soBeginning), -5);
+    char c;
+    EXPECT_EQ(m.Read(&c, 1), 0);
+    EXPECT_EQ(m.Write(&c, 1), 0);
+    m.SetPosition(0);
+    EXPECT_EQ(m.Read(&c, -1), 0);
+
+    // Shrinking pulls the position back to the end.
+    m.SetPosition(15000);
+    m.SetSize64(100);
+    EXPECT_EQ(m.Position(), 100);
+    EXPECT_EQ(m.Read(&c, 1), 0);
+
+    // Loading takes the whole source from its start.
+    WriteHostFile(Host("load.bin"), data);
+    TMemoryStream32 loaded;
+    loaded.LoadFromFile(Host("load.bin"));
+    ASSERT_EQ(loaded.Size(), std::int64_t(data.size()));
+    EXPECT_EQ(std::memcmp(loaded.Memory(), data.data(), data.size()), 0);
+    loaded.LoadFromFile(Host("missing.bin"));
+    EXPECT_EQ(loaded.Size(), std::int64_t(data.size())) << "a missing file leaves the content alone";
+}
+
+TEST_F(StreamsTest, MainCommentLoadChangeAndRemove)
+{
+    const std::string archive = Host("a.zip");
+    const std::string body = "PK-body-of-archive";
+    WriteHostFile(archive, body + "old comment");
+
+    TMainCommentStream comment;
+    {
+        TFileStream32 in(archive, fmOpenRead | fmShareDenyWrite);
+        in.SetPosition(std::int64_t(body.size()));
+        comment.LoadComment(archive, &in, 11);
+    }
+    EXPECT_FALSE(comment.Modified);
+    EXPECT_EQ(comment.CommentOffset, std::int64_t(body.size()));
+    char text[64] = {};
+    std::uint16_t length = 99;
+    comment.GetComment(text, length);
+    EXPECT_EQ(std::string(text, length), "old comment");
+
+    // Read ignores its count and always answers the whole comment.
+    char whole[64] = {};
+    EXPECT_EQ(comment.Read(whole, 3), 11);
+
+    EXPECT_FALSE(comment.CommentChanged("old comment", 11));
+    EXPECT_TRUE(comment.CommentChanged("old commenT", 11));
+    EXPECT_FALSE(comment.SetComment("old comment", 11)) << "an unchanged text is no change";
+    EXPECT_FALSE(comment.SetComment(nullptr, 0));
+    EXPECT_TRUE(comment.SetComment("new", 3));
+    EXPECT_TRUE(comment.Modified);
+    comment.GetComment(text, length);
+    EXPECT_EQ(std::string(text, length), "new");
+    EXPECT_EQ(ReadHostFile(archive), body + "old comment") << "a new text stays in memory";
+
+    // Removing cuts the archive at the comment's offset.
+    EXPECT_TRUE(comment.SetComment("", 0));
+    EXPECT_EQ(ReadHostFile(archive), body);
+    comment.GetComment(text, length);
+    EXPECT_EQ(length, 0);
+
+    // Without a recorded offset nothing in the archive is cut.
+    WriteHostFile(archive, body);
+    TMainCommentStream fresh;
+    fresh.ArchiveFile = archive;
+    fresh.Write("typed", 5);
+    EXPECT_TRUE(fresh.SetComment("", 0));
+    EXPECT_EQ(ReadHostFile(archive), body);
+}
+
+}  // namespace
