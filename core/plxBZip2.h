@@ -14,13 +14,18 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 
 // Texts of the bzip2 stream failures.
-inline constexpr const char* kBz2MemText = "The bz2 engine have not enough memory to initialize !";
-inline constexpr const char* kBz2InitText = "The bz2 engine reports a fatal error during initialization process !";
+inline constexpr const char* kBz2MemText =
+    "The bz2 engine have not enough memory to initialize !";
+inline constexpr const char* kBz2InitText =
+    "The bz2 engine reports a fatal error during initialization process !";
 inline constexpr const char* kBz2AbortText = "The client application abort bz2 process";
-inline constexpr const char* kBz2CompressText = "The bz2 engine reports a fatal error during compression process.";
-inline constexpr const char* kBz2FinishText = "The bz2 engine reports a fatal error during terminaison process.";
+inline constexpr const char* kBz2CompressText =
+    "The bz2 engine reports a fatal error during compression process.";
+inline constexpr const char* kBz2FinishText =
+    "The bz2 engine reports a fatal error during terminaison process.";
 inline constexpr const char* kBz2DecompressText =
     "The bz2 engine reports a fatal error during decompression process.";
 inline constexpr const char* kBz2InvalidOpText = "Invalid stream operation";
@@ -35,7 +40,8 @@ inline constexpr int kBz2ErrCanceled = 25443;   // "User canceled"
 // ECode is the message number to report, 0 when Message is the whole story.
 class Ebz2libError : public win::Exception {
 public:
-    explicit Ebz2libError(std::string message, int code = 0) : win::Exception(std::move(message)), ECode(code) {}
+    explicit Ebz2libError(std::string message, int code = 0)
+        : win::Exception(std::move(message)), ECode(code) {}
     int ECode;
 };
 class Ebz2MEMError : public Ebz2libError {
@@ -44,7 +50,8 @@ public:
 };
 class Ebz2USERError : public Ebz2libError {
 public:
-    explicit Ebz2USERError(std::string message = kBz2AbortText) : Ebz2libError(std::move(message), kBz2ErrCanceled) {}
+    explicit Ebz2USERError(std::string message = kBz2AbortText)
+        : Ebz2libError(std::move(message), kBz2ErrCanceled) {}
 };
 
 // What the streams need of the component that runs them; every member may stay empty. Progress
@@ -103,7 +110,8 @@ class TBzDecompressStream : public Tbz2Stream {
 public:
     // Reads from startOffset (-1: where the source stands) at most limit compressed bytes
     // (a negative limit counts as 0).
-    TBzDecompressStream(const TBz2Owner& owner, TStream* source, std::int64_t startOffset, std::int64_t limit);
+    TBzDecompressStream(const TBz2Owner& owner, TStream* source, std::int64_t startOffset,
+                        std::int64_t limit);
     ~TBzDecompressStream() override;
 
     // Decode every bzip2 stream that follows the first (a .bz2 file made by concatenation);
@@ -158,7 +166,8 @@ private:
 // Decodes the bzip2 data of the next compSize bytes of archive into owner.Output. Answers 0, 25136
 // when a write failed or 25443 when the run was cancelled (the CRC accumulator is then reset);
 // the stream's failures (damaged or truncated data, memory) are raised as Ebz2libError.
-int DecodeBzip2Region(const TBz2Owner& owner, TStream* archive, std::int64_t compSize, bool concatenated = false);
+int DecodeBzip2Region(const TBz2Owner& owner, TStream* archive, std::int64_t compSize,
+                      bool concatenated = false);
 
 // Compresses size bytes of input (all of it when size < 0) into output as one bzip2 stream of
 // the given level (1..9), keeping owner.Crc and calling progress after each chunk. Answers false

