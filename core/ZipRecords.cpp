@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/win/CodePage.h"
+#include "platform/win/Utf8.h"
 
 namespace {
 
@@ -174,16 +175,32 @@ void ParseExtraField(const std::uint8_t* Data, std::size_t Count, bool Central, 
     }
 }
 
+namespace {
+
+constexpr std::uint8_t kHostMsDos = 0;
+constexpr std::uint8_t kHostUnix = 3;
+constexpr std::uint8_t kHostOsX = 19;
+
+bool IsValidUtf8(std::string_view text) { return win::EncodeUtf8(win::DecodeUtf8(text)) == text; }
+
+// Bad sequences become U+FFFD, so that no invalid UTF-8 gets into the program's strings.
+std::string SanitizedUtf8(std::string_view text) { return win::EncodeUtf8(win::DecodeUtf8(text)); }
+
+}  // namespace
+
 std::string DecodeZipEntryName(std::string_view Raw, std::uint16_t Flags, std::uint16_t VersionMadeBy,
                                const std::optional<std::string>& UnicodeName)
 {
+    const std::uint8_t host = std::uint8_t(VersionMadeBy >> 8);
     std::string name;
     if (UnicodeName)
-        name = *UnicodeName;
+        name = SanitizedUtf8(*UnicodeName);
     else if (Flags & kFlagUtf8)
-        name = std::string(Raw);
-    else if ((VersionMadeBy >> 8) == 0)
+        name = SanitizedUtf8(Raw);
+    else if (host == kHostMsDos)
         name = win::OemToUtf8(Raw);
+    else if ((host == kHostUnix || host == kHostOsX) && IsValidUtf8(Raw))
+        name = std::string(Raw);  // those systems' tools store their own UTF-8 names without the flag
     else
         name = win::AnsiToUtf8(Raw);
     std::replace(name.begin(), name.end(), '/', '\\');
@@ -377,12 +394,14 @@ bool EvaluateEnd(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, co
         const std::int64_t at = directoryEnd - std::int64_t(e.CentralSize);
         if (isCentral(at)) {
             e.CentralPos = at;
-            e.PrefixOffset = at - std::int64_t(std::min<std::uint64_t>(e.CentralOffset, std::uint64_t(at)));
+            // Negative when bytes before the directory's stored offset are missing.
+            e.PrefixOffset = e.CentralOffset > std::uint64_t(Size) ? 0 : at - std::int64_t(e.CentralOffset);
         }
     }
     if (e.CentralPos < 0 && e.CentralOffset < std::uint64_t(Size) && isCentral(std::int64_t(e.CentralOffset)))
         e.CentralPos = std::int64_t(e.CentralOffset);
-    if (e.CentralPos < 0 && e.TotalEntries == 0 && e.CentralSize == 0) {
+    if (e.CentralPos < 0 && e.TotalEntries == 0 && e.CentralSize == 0 &&
+        e.CentralOffset == std::uint64_t(directoryEnd)) {
         e.CentralPos = directoryEnd;  // an empty archive: nothing to walk
         c.DirectoryFound = true;
         return true;

@@ -300,8 +300,9 @@ void ParseExtraField(const std::uint8_t* Data, std::size_t Count, bool Central, 
                      TZipExtraInfo& Info);
 
 // The UTF-8 name of an entry, with "\" separators: the Unicode path block wins, then flag bit 11
-// (UTF-8), then the host byte of version made by: 0 (MS-DOS) means OEM CP852, any other host ANSI
-// CP1250. A local header without a central one passes VersionMadeBy 0.
+// (UTF-8), then the host byte of version made by: 0 (MS-DOS) means OEM CP852; Unix and OS X names
+// that are valid UTF-8 are taken as such; any other host means ANSI CP1250. A local header without
+// a central one passes VersionMadeBy 0.
 std::string DecodeZipEntryName(std::string_view Raw, std::uint16_t Flags, std::uint16_t VersionMadeBy,
                                const std::optional<std::string>& UnicodeName);
 
