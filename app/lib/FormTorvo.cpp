@@ -102,17 +102,17 @@ void TFormTorvo::BuildComponents()
     PanelMess = new TPanel(this);
     PanelMess->Name = "PanelMess";
     PanelMess->SetParent(this);
-    PanelMess->SetHeight(44);
+    PanelMess->SetHeight(54);
     PanelMess->SetAlign(alTop);
     PanelMess->Alignment = taLeftJustify;
     LabelMess = new TLabel(this);
     LabelMess->Name = "LabelMess";
     LabelMess->SetParent(PanelMess);
-    LabelMess->SetBounds(8, 24, 500, 16);
+    LabelMess->SetBounds(8, 36, 500, 16);
     Image1 = new TImage(this);
     Image1->Name = "Image1";
     Image1->SetParent(PanelMess);
-    Image1->SetBounds(600, 6, 32, 32);
+    Image1->SetBounds(600, 11, 32, 32);
 
     StatusBar1 = new TStatusBar(this);
     StatusBar1->Name = "StatusBar1";

@@ -4,7 +4,7 @@
 
 #include "app/lib/DefinitionFile.h"
 #include "app/lib/RequestState.h"
-#include "platform/win/WinTypes.h"
+#include "platform/win/FileTypes.h"
 
 #include <array>
 #include <functional>
