@@ -672,6 +672,8 @@ void TZipCommon::RedetectArchive()
     HeaderTypeState = 0;
     const std::string name = FArchiveFile;
     SetArchiveFile(name);
+    // The disk the host has yet to insert keeps its name; a missing file only leaves no type.
+    FArchiveFile = name;
 }
 
 bool TZipCommon::OpenArchiveStream()
