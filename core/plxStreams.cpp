@@ -374,3 +374,36 @@ bool TMainCommentStream::SetComment(const char* Text, std::uint16_t Length)
     FPosition = 0;
     return done;
 }
+
+// Header texts
+
+namespace {
+
+void ReadText(TStream& Stream, std::int32_t Count, std::string& Text)
+{
+    std::vector<char> buffer(std::size_t(std::max<std::int32_t>(Count, 0)));
+    const std::int32_t got = Count > 0 ? Stream.Read(buffer.data(), Count) : 0;
+    const auto end = buffer.begin() + (got > 0 ? std::min(got, Count) : 0);
+    Text.assign(buffer.begin(), std::find(buffer.begin(), end, '\0'));
+}
+
+}  // namespace
+
+void ReadStringAt(TStream& Stream, std::int64_t& Pos, std::string& Text)
+{
+    Stream.Seek64(Pos, soBeginning);
+    ReadText(Stream, 256, Text);
+    Pos += std::int64_t(Text.size()) + 1;
+}
+
+void ReadFixedString(TStream& Stream, std::int32_t Count, std::string& Text)
+{
+    ReadText(Stream, std::min<std::int32_t>(Count, 511), Text);
+}
+
+void ReadStringAtPos(TStream& Stream, std::int64_t& Pos, std::uint16_t Count, std::string& Text)
+{
+    Stream.Seek64(Pos, soBeginning);
+    ReadText(Stream, Count, Text);
+    Pos += Count;
+}

@@ -198,3 +198,11 @@ public:
     std::string ArchiveFile;
     std::int64_t CommentOffset = -1;  // -1 when no comment position is known
 };
+
+// Texts inside archive headers; each ends at its first NUL byte, and a short read gives what was
+// there. ReadStringAt reads at most 256 bytes at Pos and moves Pos past the text and its NUL.
+void ReadStringAt(TStream& Stream, std::int64_t& Pos, std::string& Text);
+// Count bytes (at most 511) at the current position.
+void ReadFixedString(TStream& Stream, std::int32_t Count, std::string& Text);
+// Count bytes at Pos; Pos moves by Count whatever the text holds.
+void ReadStringAtPos(TStream& Stream, std::int64_t& Pos, std::uint16_t Count, std::string& Text);
