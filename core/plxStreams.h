@@ -96,6 +96,10 @@ public:
 
 protected:
     virtual void DoProgress(std::int64_t Done, std::int64_t Total);
+    // Count 0 copies the whole source from its start; chunks of at most Chunk bytes, messages pumped
+    // before each, stopped once cancelled. A short read raises EReadError, or with StopAtEnd ends
+    // the copy after what was read. Answers the bytes copied.
+    std::int64_t CopyChunks(TStream* Source, std::int64_t Count, std::int32_t Chunk, bool StopAtEnd);
     void LowerRemaining(std::int64_t Count)
     {
         if (Remaining)
