@@ -331,27 +331,7 @@ std::int32_t TStoreStream::Write(const void* Buffer, std::int32_t Count)
 
 std::int64_t TStoreStream::CopyData(TStream* Source, std::int64_t Count)
 {
-    if (Count == 0) {
-        Source->SetPosition(0);
-        Count = Source->Size();
-    }
-    if (Count <= 0)
-        return 0;
-    std::vector<std::uint8_t> block(std::size_t(std::min<std::int64_t>(Count, kCopyBlock)));
-    std::int64_t copied = 0;
-    while (Count > 0 && !Cancelled()) {
-        ProcessMessages();
-        if (Cancelled())
-            break;
-        const std::int32_t want = std::int32_t(std::min<std::int64_t>(Count, std::int64_t(block.size())));
-        const std::int32_t got = Source->Read(block.data(), want);
-        if (got <= 0)
-            break;
-        Write(block.data(), got);
-        Count -= got;
-        copied += got;
-    }
-    return copied;
+    return CopyChunks(Source, Count, kCopyBlock, true);
 }
 
 // TCalcStreamCRC

@@ -4,6 +4,17 @@
 
 #include "platform/win/Utf8.h"
 
+namespace {
+
+// A name or extra block kept beside its record; none when absent.
+std::vector<std::uint8_t> CopyOfBlock(const void* Block, std::uint32_t Length) {
+    if (Length == 0 || !Block) return {};
+    const auto* p = static_cast<const std::uint8_t*>(Block);
+    return std::vector<std::uint8_t>(p, p + Length);
+}
+
+}  // namespace
+
 void TUnBaseHeaderObj::Init() {
     RecordSize = ItemSize;
     Clear();
@@ -12,11 +23,7 @@ void TUnBaseHeaderObj::Init() {
 bool TUnBaseHeaderObj::AddItem(const void* Record, const void* NameBlock, std::uint32_t NameLength) {
     TRecord& r = Records.emplace_back();
     std::memcpy(r.data(), Record, ItemSize);
-    auto& block = Blocks.emplace_back();
-    if (NameLength > 0 && NameBlock) {
-        const auto* p = static_cast<const std::uint8_t*>(NameBlock);
-        block.assign(p, p + NameLength);
-    }
+    Blocks.push_back(CopyOfBlock(NameBlock, NameLength));
     ++Count;
     return true;
 }
@@ -42,11 +49,7 @@ bool TCompressHeaderObj::AddItem(const TCompressFileInfo& Record, const std::str
     NameList.push_back(Name);
     Values.push_back(Value16);
     Records.push_back(Record);
-    auto& extra = Extras.emplace_back();
-    if (ExtraLength > 0 && ExtraBlock) {
-        const auto* p = static_cast<const std::uint8_t*>(ExtraBlock);
-        extra.assign(p, p + ExtraLength);
-    }
+    Extras.push_back(CopyOfBlock(ExtraBlock, ExtraLength));
     ++Count;
     return true;
 }

@@ -457,6 +457,16 @@ int Inflater::Decode(const std::uint8_t*& next, std::size_t& avail, std::uint8_t
         c.bitbuf >>= n;
         c.bitcnt -= n;
     };
+    // A length or distance: the code's base plus its extra bits; false when the input ends first.
+    auto takeBase = [&](const InflateCode& e, std::size_t& value) -> bool {
+        const unsigned extra = e.op & kCountMask;
+        if (!need(e.bits + extra))
+            return false;
+        drop(e.bits);
+        value = e.val + bits(extra);
+        drop(extra);
+        return true;
+    };
     // Finds the entry of the next code; false when the input ends first.
     auto lookup = [&](const InflateCode* table, unsigned root, InflateCode& e) -> bool {
         for (;;) {
@@ -641,12 +651,8 @@ int Inflater::Decode(const std::uint8_t*& next, std::size_t& avail, std::uint8_t
             }
             if (kind != kBase)
                 goto bad;
-            const unsigned extra = e.op & kCountMask;
-            if (!need(e.bits + extra))
+            if (!takeBase(e, length_))
                 goto pause;
-            drop(e.bits);
-            length_ = e.val + bits(extra);
-            drop(extra);
             mode_ = Mode::Dist;
         }
             [[fallthrough]];
@@ -656,12 +662,8 @@ int Inflater::Decode(const std::uint8_t*& next, std::size_t& avail, std::uint8_t
                 goto pause;
             if ((e.op & kKindMask) != kBase)
                 goto bad;
-            const unsigned extra = e.op & kCountMask;
-            if (!need(e.bits + extra))
+            if (!takeBase(e, distance_))
                 goto pause;
-            drop(e.bits);
-            distance_ = e.val + bits(extra);
-            drop(extra);
             if (distance_ > wsize_ || distance_ > whave_ + static_cast<std::size_t>(c.out - c.outBegin))
                 goto bad;
             mode_ = Mode::Match;

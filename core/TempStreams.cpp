@@ -66,37 +66,38 @@ void WriteBesideAndReplace(TStream* Source, const std::string& Target, const TTe
         DeleteFileA(sibling.c_str());  // cancelled: the old archive stays
 }
 
-// Copies until Count bytes are done, the source gives nothing more or the flag is set.
-std::int64_t CopyUntilEmpty(TStream32& self, TStream* Source, std::int64_t Count)
-{
-    if (Count == 0) {
-        Source->SetPosition(0);
-        Count = Source->Size();
-    }
-    if (Count <= 0)
-        return 0;
-    std::vector<std::uint8_t> buffer(std::size_t(std::min<std::int64_t>(Count, TStream32::kCopyChunk)));
-    std::int64_t total = 0;
-    while (Count > 0 && !self.Cancelled()) {
-        ProcessMessages();
-        if (self.Cancelled())
-            break;
-        const std::int32_t want = std::int32_t(std::min<std::int64_t>(Count, std::int64_t(buffer.size())));
-        const std::int32_t got = Source->Read(buffer.data(), want);
-        if (got <= 0)
-            break;
-        self.WriteBuffer(buffer.data(), got);
-        Count -= got;
-        total += got;
-    }
-    return total;
-}
-
 int CodeOf(const std::exception& e)
 {
     if (const auto* raised = dynamic_cast<const E_RAISE*>(&e))
         return raised->ECode;
     return GetLastError() == ERROR_DISK_FULL ? 25160 : 25350;
+}
+
+// Fires the move's begin event and, unless the host cancels there, puts the output in place of
+// Target. Answers 0, or the code of the failure.
+int BeginAndMove(TStream32* Stream, const TTempStreamOwner& Owner, const std::string& Target, bool SameDrive,
+                 const std::string& TempName, bool& Cancel)
+{
+    try {
+        if (Owner.DoTmpFileMoveBegin)
+            Owner.DoTmpFileMoveBegin(Stream, Target, TempName, Cancel);
+        if (!Cancel) {
+            if (Owner.MoveTempFile)
+                Owner.MoveTempFile(Stream, Target, SameDrive, TempName);
+            else
+                MoveTempArchive(Stream, Target, SameDrive, TempName, Owner);
+        }
+    } catch (const std::exception& e) {
+        return CodeOf(e);
+    }
+    return 0;
+}
+
+[[noreturn]] void RaiseMoveFailure(const TTempStreamOwner& Owner, int Code, const std::string& Where)
+{
+    if (Owner.ReportError)
+        Owner.ReportError(Code, Where);
+    throw E_RAISE(Code);
 }
 
 }  // namespace
@@ -158,7 +159,7 @@ TTempFileStream::~TTempFileStream()
 
 std::int64_t TTempFileStream::CopyFrom(TStream* Source, std::int64_t Count)
 {
-    return CopyUntilEmpty(*this, Source, Count);
+    return CopyChunks(Source, Count, kCopyChunk, true);
 }
 
 void TTempFileStream::Close()
@@ -172,36 +173,19 @@ void TTempFileStream::Close()
     }
     bool localCancel = false;
     bool& cancel = FOwner.Cancel ? *FOwner.Cancel : localCancel;
-    bool failed = false;
     int code = 0;
     if (!cancel && FMode != 0 && !FTargetName.empty()) {
         const bool sameDrive = SameDrive(FFileName, FTargetName);
         const std::int64_t size = GetSize();
         CloseFile();
-        try {
-            if (FOwner.DoTmpFileMoveBegin)
-                FOwner.DoTmpFileMoveBegin(this, FTargetName, FFileName, cancel);
-            if (!cancel) {
-                if (FOwner.MoveTempFile)
-                    FOwner.MoveTempFile(this, FTargetName, sameDrive, FFileName);
-                else
-                    MoveTempArchive(this, FTargetName, sameDrive, FFileName, FOwner);
-            }
-        } catch (const std::exception& e) {
-            failed = true;
-            code = CodeOf(e);
-        }
+        code = BeginAndMove(this, FOwner, FTargetName, sameDrive, FFileName, cancel);
         const std::int64_t archiveSize = FOwner.ArchiveSize ? FOwner.ArchiveSize() : size;
         if (archiveSize > kMoveEndThreshold && FOwner.DoTmpFileMoveEnd)
             FOwner.DoTmpFileMoveEnd(this);
     }
     CloseFile();
-    if (failed) {
-        // The new archive is kept where it was written, so that nothing is lost.
-        if (FOwner.ReportError)
-            FOwner.ReportError(code, FFileName);
-        throw E_RAISE(code);
-    }
+    if (code != 0)
+        RaiseMoveFailure(FOwner, code, FFileName);  // the new archive stays where it was written
     DeleteFileA(FFileName.c_str());
 }
 
@@ -224,7 +208,7 @@ TTempMemStream::~TTempMemStream()
 
 std::int64_t TTempMemStream::CopyFrom(TStream* Source, std::int64_t Count)
 {
-    return CopyUntilEmpty(*this, Source, Count);
+    return CopyChunks(Source, Count, kCopyChunk, true);
 }
 
 void TTempMemStream::Close()
@@ -236,23 +220,9 @@ void TTempMemStream::Close()
     bool& cancel = FOwner.Cancel ? *FOwner.Cancel : localCancel;
     if (!FTemporary || FTargetName.empty() || FMode == 0 || cancel)
         return;
-    try {
-        if (FOwner.DoTmpFileMoveBegin)
-            FOwner.DoTmpFileMoveBegin(this, FTargetName, kMemoryTempName, cancel);
-        if (!cancel) {
-            if (FOwner.MoveTempFile)
-                FOwner.MoveTempFile(this, FTargetName, false, kMemoryTempName);
-            else
-                MoveTempArchive(this, FTargetName, false, kMemoryTempName, FOwner);
-        }
-    } catch (const std::exception& e) {
-        const int code = CodeOf(e);
-        if (FOwner.DoTmpFileMoveEnd)
-            FOwner.DoTmpFileMoveEnd(this);
-        if (FOwner.ReportError)
-            FOwner.ReportError(code, FTargetName);
-        throw E_RAISE(code);
-    }
+    const int code = BeginAndMove(this, FOwner, FTargetName, false, kMemoryTempName, cancel);
     if (FOwner.DoTmpFileMoveEnd)
         FOwner.DoTmpFileMoveEnd(this);
+    if (code != 0)
+        RaiseMoveFailure(FOwner, code, FTargetName);
 }

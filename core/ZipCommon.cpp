@@ -47,7 +47,8 @@ void TZipTimer::Resume()
 // --- construction ---
 
 TZipCommon::TZipCommon(TObject* AOwner)
-    : Owner(AOwner), CancelPtr(&FCancel), FTimer(std::make_unique<TZipTimer>())
+    : Owner(AOwner), CancelPtr(&FCancel), FTimer(std::make_unique<TZipTimer>()),
+      FDiskManager(std::make_unique<TDiskManager>())
 {
     WriteArchiveProc = [this](TStream32* t, const void* b, int k, std::int32_t n, int w, bool e) {
         return WriteArchiveBlock(t, b, k, n, w, e);
@@ -579,60 +580,155 @@ bool AskForVolume(TZipCommon& zip, std::string& volume, int number)
 
 }  // namespace
 
-bool TZipCommon::DoNextVolume(std::unique_ptr<TStream32>& Stream, int& VolumeNumber, int Total)
+TZipCommon::TVolumeRequest TZipCommon::RequestNextVolume(std::unique_ptr<TStream32>& Stream, int VolumeNumber,
+                                                         int Total, int& Counter, bool AnnounceCancel)
 {
-    int counter = VolumeNumber;
-    VolumeName = NextSplitVolumeName(counter, true, Total);
+    Counter = VolumeNumber;
+    VolumeName = NextSplitVolumeName(Counter, true, Total);
     if (!OnNextVolume) {
         // Reported for what it is before the run ends.
         DoError(VolumeName, "OnNextVolume", E_REQUIREDEVENT, VolumeName);
-        SetCancel(true);
-        return false;
+        if (AnnounceCancel)
+            SetCancel(true);
+        else
+            *CancelPtr = true;
+        return vrNoEvent;
     }
     Stream.reset();
     if (HeaderTypeState == HeaderBit(htLocal) && win::SameText(VolumeName, FArchiveFile))
-        VolumeName = NumberedSplitName(FArchiveFile, counter);
-    if (!AskForVolume(*this, VolumeName, VolumeNumber + 1)) {
+        VolumeName = NumberedSplitName(FArchiveFile, Counter);
+    return AskForVolume(*this, VolumeName, VolumeNumber + 1) ? vrFound : vrMissing;
+}
+
+bool TZipCommon::TakeVolume(std::unique_ptr<TFileStream32> File, std::unique_ptr<TStream32>& Stream,
+                            int& VolumeNumber, int Counter)
+{
+    VolumeNumber = Counter;
+    VolumeCounter = Counter;
+    ArchiveSize = File->Size();
+    Stream = std::move(File);
+    return true;
+}
+
+bool TZipCommon::DoNextVolume(std::unique_ptr<TStream32>& Stream, int& VolumeNumber, int Total)
+{
+    int counter = 0;
+    const TVolumeRequest request = RequestNextVolume(Stream, VolumeNumber, Total, counter, true);
+    if (request == vrNoEvent)
+        return false;
+    if (request == vrMissing) {
         DoError(VolumeName, "", E_USERCANCEL, VolumeName);
         return false;
     }
-    auto file = std::make_unique<TFileStream32>(VolumeName, fmOpenRead | fmShareDenyWrite);
+    auto file = std::make_unique<TTempFileStream>(TempStreamOwner(), fmOpenRead | fmShareDenyWrite, VolumeName, "");
     if (!file->HandleValid()) {
         DoError(VolumeName, "", 25235, VolumeName);
         return false;
     }
-    VolumeNumber = counter;
-    VolumeCounter = VolumeNumber;
-    ArchiveSize = file->Size();
-    Stream = std::move(file);
-    return true;
+    return TakeVolume(std::move(file), Stream, VolumeNumber, counter);
 }
 
 bool TZipCommon::OpenNextVolume(std::unique_ptr<TStream32>& Stream, int& VolumeNumber, int Total)
 {
-    int counter = VolumeNumber;
-    VolumeName = NextSplitVolumeName(counter, true, Total);
-    if (!OnNextVolume) {
-        DoError(VolumeName, "OnNextVolume", E_REQUIREDEVENT, VolumeName);
-        *CancelPtr = true;
+    int counter = 0;
+    const TVolumeRequest request = RequestNextVolume(Stream, VolumeNumber, Total, counter, false);
+    if (request == vrNoEvent)
         return false;
-    }
-    Stream.reset();
-    if (HeaderTypeState == HeaderBit(htLocal) && win::SameText(VolumeName, FArchiveFile))
-        VolumeName = NumberedSplitName(FArchiveFile, counter);
-    const bool found = AskForVolume(*this, VolumeName, VolumeNumber + 1);
     std::unique_ptr<TFileStream32> file;
-    if (found)
+    if (request == vrFound)
         file = std::make_unique<TFileStream32>(VolumeName, fmOpenRead | fmShareDenyWrite);
-    if (!found || !file->HandleValid()) {
+    if (!file || !file->HandleValid()) {
         // Leave the caller with the archive itself rather than no stream at all.
         Stream = std::make_unique<TFileStream32>(FArchiveFile, fmOpenRead | fmShareDenyWrite);
-        DoError(VolumeName, "", found ? 25235 : E_USERCANCEL, VolumeName);
+        DoError(VolumeName, "", file ? 25235 : E_USERCANCEL, VolumeName);
         return false;
     }
-    VolumeNumber = counter;
-    VolumeCounter = VolumeNumber;
+    return TakeVolume(std::move(file), Stream, VolumeNumber, counter);
+}
+
+// --- removable media and spanned sets ---
+
+TDiskErrorReporter TZipCommon::DiskErrorReporter()
+{
+    return [this](const std::string& File, const std::string& ExtendedMsg, const std::string& VolumeID, int ECode) {
+        DoError(File, ExtendedMsg, ECode, VolumeID);
+    };
+}
+
+bool TZipCommon::CheckDrive(const std::string& Path, TOnDiskError DiskNotReady, TOnDiskError WriteProtect)
+{
+    return FDiskManager->GetDiskInfo(Path, std::move(DiskNotReady), std::move(WriteProtect), DiskErrorReporter(),
+                                     this, CancelPtr);
+}
+
+void TZipCommon::InitDiskSpann(TDiskSpannObj& Span, TOnDiskError DiskNotReady, TOnDiskError WriteProtect)
+{
+    Span.Init(this, this, CancelPtr, std::move(DiskNotReady), std::move(WriteProtect), DiskErrorReporter());
+}
+
+void TZipCommon::RedetectArchive()
+{
+    FArcType = atNA;
+    HeaderTypeState = 0;
+    const std::string name = FArchiveFile;
+    SetArchiveFile(name);
+    // The disk the host has yet to insert keeps its name; a missing file only leaves no type.
+    FArchiveFile = name;
+}
+
+bool TZipCommon::OpenArchiveStream()
+{
+    ArchiveStream.reset();
+    auto file = std::make_unique<TFileStream32>(FArchiveFile, fmOpenRead | fmShareDenyWrite);
+    if (!file->HandleValid()) {
+        DoError(FArchiveFile, "", 25235, VolumeName);
+        return false;
+    }
     ArchiveSize = file->Size();
-    Stream = std::move(file);
+    ArchiveStream = std::move(file);
     return true;
+}
+
+// --- temporary outputs ---
+
+TTempStreamOwner TZipCommon::TempStreamOwner()
+{
+    TTempStreamOwner owner;
+    owner.Sender = this;
+    owner.Cancel = CancelPtr;
+    owner.Remaining = &BytesToRead;
+    owner.MoveTempFile = [this](TStream32* Stream, const std::string& Target, bool SameDrive,
+                                const std::string& TempName) { MoveTempFile(Stream, Target, SameDrive, TempName); };
+    owner.DoTmpFileMoveBegin = [this](TObject* Sender, const std::string& Archive, const std::string& TempName,
+                                      bool& Cancel) { DoTmpFileMoveBegin(Sender, Archive, TempName, Cancel); };
+    owner.DoTmpFileMoveEnd = [this](TObject* Sender) { DoTmpFileMoveEnd(Sender); };
+    owner.DoTmpFileProgress = [this](TObject*, std::int64_t Done, std::int64_t Total) {
+        DoTmpFileProgress(Done, Total);
+    };
+    owner.ArchiveSize = [this] { return ArchiveSize; };
+    owner.ReportError = [this](int ECode, const std::string& ExtendedMsg) {
+        DoError(FArchiveFile, ExtendedMsg, ECode, VolumeName);
+    };
+    return owner;
+}
+
+void TZipCommon::MoveTempFile(TStream32* Stream, const std::string& Target, bool SameDrive,
+                              const std::string& TempName)
+{
+    if (!SameDrive) {
+        std::int64_t size = -1;
+        if (TempName == kMemoryTempName) {
+            size = Stream ? Stream->Size() : 0;
+        } else {
+            TFileStream32 file(TempName, fmOpenRead | fmShareDenyNone);
+            if (file.HandleValid())
+                size = file.Size();
+        }
+        if (size >= 0) {
+            UnpackedSize = size;
+            UnpackedTotal = size;
+            BytesToRead = size;
+        }
+    }
+    MoveTempArchive(Stream, Target, SameDrive, TempName, TempStreamOwner());
 }

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "core/Crc.h"
+#include "core/DiskManager.h"
 #include "core/HeaderObj.h"
+#include "core/TempStreams.h"
 #include "core/plxConsts.h"
 #include "core/plxCrypt.h"
-
-class TStream32;
 
 // Raised instead of an error once the operation is cancelled: the report has gone out as
 // "User canceled", and the drivers swallow it silently.
@@ -68,7 +68,9 @@ enum TOperationCode : std::uint8_t {
 constexpr int kKindHeader = 0;
 constexpr int kKindFileData = 1;
 
-class TZipCommon : public TObject {
+// OnGetZipFirstDisk, OnGetZipLastDisk and OnGetZipNextDisk are the ones of TDiskSpannOwner, so that
+// the spanned-set reader fires the events the host assigned.
+class TZipCommon : public TObject, public TDiskSpannOwner {
 public:
     explicit TZipCommon(TObject* AOwner = nullptr);
     ~TZipCommon() override;
@@ -139,9 +141,6 @@ public:
     TOnError OnError;
     TOnExcludeFile OnExcludeFile;
     TOnFileExists OnFileExists;
-    TOnGetZipFirstDisk OnGetZipFirstDisk;
-    TOnGetZipLastDisk OnGetZipLastDisk;
-    TOnGetZipNextDisk OnGetZipNextDisk;
     TOnInsertDisk OnInsertDisk;
     TOnLimitedUser OnLimitedUser;
     TOnNestedTarFile OnNestedTarFile;
@@ -266,6 +265,25 @@ public:
     virtual TArcType GetArcType(TStream32& Stream);
     bool SupportsComment() const { return FArcType == atZip; }
 
+    // Removable media and spanned sets.
+    TDiskManager& DiskManager() { return *FDiskManager; }
+    // DoError as the disk classes call it.
+    TDiskErrorReporter DiskErrorReporter();
+    // Examines the drive of Path; problems go to the hooks, DoError and the cancel flag.
+    bool CheckDrive(const std::string& Path, TOnDiskError DiskNotReady = {}, TOnDiskError WriteProtect = {});
+    void InitDiskSpann(TDiskSpannObj& Span, TOnDiskError DiskNotReady = {}, TOnDiskError WriteProtect = {});
+
+    // The archive being read, while an operation runs.
+    std::unique_ptr<TStream32> ArchiveStream;
+
+    std::string SpanArchiveFile() const override { return FArchiveFile; }
+    void RedetectArchive() override;
+    TArcType SpanArcType() const override { return FArcType; }
+    THeaderTypeState SpanHeaderState() const override { return HeaderTypeState; }
+    void CloseArchiveStream() override { ArchiveStream.reset(); }
+    bool OpenArchiveStream() override;
+    TDiskManager& SpanDiskManager() override { return *FDiskManager; }
+
     bool IsFileOutput() const { return OperationCode == opExtract || OperationCode == opExtractForRun; }
     bool FreeOutStream(std::unique_ptr<TStream32>& Stream);
 
@@ -307,13 +325,25 @@ public:
     static std::string UnixAttrString(std::uint32_t Mode, char Fill);
     TEncryptionMethod GetEntryEncryptMethod() const;
 
-    // Temporary-stream callbacks.
+    // Temporary-stream callbacks, bound into every temporary stream the component makes.
+    TTempStreamOwner TempStreamOwner();
+    // Sets the unpacked size and totals to the archive's size, so that the copy's progress counts
+    // the right bytes, then replaces Target (MoveTempArchive).
+    virtual void MoveTempFile(TStream32* Stream, const std::string& Target, bool SameDrive,
+                              const std::string& TempName);
     virtual void DoTmpFileMoveBegin(TObject* Sender, const std::string& Archive, const std::string& TempFileName,
                                     bool& Cancel);
     virtual void DoTmpFileMoveEnd(TObject* Sender);
     virtual void DoTmpFileProgress(std::int64_t Done, std::int64_t Total);
 
 protected:
+    enum TVolumeRequest { vrNoEvent, vrMissing, vrFound };
+    // Names the next split volume and asks for it until it exists; without OnNextVolume the missing
+    // event is reported by name and the run cancelled (announced through SetCancel when asked).
+    TVolumeRequest RequestNextVolume(std::unique_ptr<TStream32>& Stream, int VolumeNumber, int Total, int& Counter,
+                                     bool AnnounceCancel);
+    bool TakeVolume(std::unique_ptr<TFileStream32> File, std::unique_ptr<TStream32>& Stream, int& VolumeNumber,
+                    int Counter);
     void ReportRaised(const std::string& FileName, const std::string& ExtendedMsg, const std::string& VolumeID,
                       int ECode);
     // Plain is the block as handed in; the CRC covers it, whatever translation or cipher did.
@@ -335,6 +365,7 @@ protected:
     bool FCancel = false;
     bool PendingCR = false;  // the last byte written with ASCII translation was CR
     std::unique_ptr<TZipTimer> FTimer;
+    std::unique_ptr<TDiskManager> FDiskManager;
 
 public:
     std::int64_t& MemberBytesRemaining() { return BytesRemaining; }

@@ -96,6 +96,11 @@ DWORD GetFileAttr(const std::string& Name);
 bool SetFileAttr(const std::string& Name, DWORD Attr);
 std::string GetCurDir();
 bool ChangeDirOfFile(const std::string& FileName);
+// The application's input dialog (core/plxHooks.h); False when cancelled.
+bool InputQueryText(const std::string& Caption, const std::string& Prompt, std::string& Value);
+// The folder dialog; the chosen folder becomes the current folder. False when cancelled or when the
+// choice cannot be made current (Dir then stays as it was).
+bool BrowseForDir(const std::string& Caption, std::string& Dir);
 char LastChar(std::string_view Text);  // the last byte; #0 for an empty text
 std::string UpCaseAscii(std::string_view Text);
 

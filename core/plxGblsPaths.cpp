@@ -1,5 +1,6 @@
 // Path and name rules, and the thin path wrappers over the platform.
 #include "core/plxGbls.h"
+#include "core/plxHooks.h"
 
 #include "platform/win/Files.h"
 #include "platform/win/Paths.h"
@@ -39,6 +40,18 @@ std::string GetCurDir() { return win::CurrentDirectory(); }
 
 bool ChangeDirOfFile(const std::string& FileName) {
     return SetCurrentDirectoryA(win::ExtractFileDir(FileName).c_str()) != FALSE;
+}
+
+bool InputQueryText(const std::string& Caption, const std::string& Prompt, std::string& Value) {
+    return ShowInputQuery(Caption, Prompt, Value);
+}
+
+bool BrowseForDir(const std::string& Caption, std::string& Dir) {
+    std::string chosen = Dir;
+    if (!ShowBrowseForDir(Caption, chosen) || chosen.empty() || !SetCurrentDirectoryA(chosen.c_str()))
+        return false;
+    Dir = chosen;
+    return true;
 }
 
 char LastChar(std::string_view Text) { return Text.empty() ? '\0' : Text.back(); }

@@ -1040,6 +1040,20 @@ void TPpmdModel::Decode(std::uint32_t start, std::uint32_t size, TPpmdInput& in)
 
 // ---- symbols ----
 
+namespace {
+
+// After an escape, every symbol of the context just left is masked: s is its last state and n its
+// symbol count less one.
+void MaskContextSymbols(std::uint8_t (&open)[256], const State* s, unsigned n) {
+    std::memset(open, 0xFF, sizeof(open));
+    open[s->Symbol] = 0;
+    do {
+        open[(--s)->Symbol] = 0;
+    } while (--n);
+}
+
+}  // namespace
+
 void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out) {
     std::uint8_t open[256];  // 0xFF while the symbol may still be coded, 0 once masked
     if (minContext_->NumStats != 0) {
@@ -1062,12 +1076,7 @@ void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out) {
             }
             sum += s->Freq;
         } while (--i);
-        std::memset(open, 0xFF, sizeof(open));
-        open[s->Symbol] = 0;
-        i = minContext_->NumStats;
-        do {
-            open[(--s)->Symbol] = 0;
-        } while (--i);
+        MaskContextSymbols(open, s, minContext_->NumStats);
         Encode(sum, minContext_->SummFreq - sum, minContext_->SummFreq, out);
     } else {
         std::uint16_t* prob = BinSumm();
@@ -1154,12 +1163,7 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in) {
         if (count >= minContext_->SummFreq)
             return -2;
         Decode(hiCnt, minContext_->SummFreq - hiCnt, in);
-        std::memset(open, 0xFF, sizeof(open));
-        open[s->Symbol] = 0;
-        i = minContext_->NumStats;
-        do {
-            open[(--s)->Symbol] = 0;
-        } while (--i);
+        MaskContextSymbols(open, s, minContext_->NumStats);
     } else {
         std::uint16_t* prob = BinSumm();
         if (code_ / (range_ >>= 14) < *prob) {

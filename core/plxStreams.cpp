@@ -55,24 +55,32 @@ void TStream32::DoProgress(std::int64_t Done, std::int64_t Total)
 
 std::int64_t TStream32::CopyFrom(TStream* Source, std::int64_t Count)
 {
+    return CopyChunks(Source, Count, kCopyChunk, false);
+}
+
+std::int64_t TStream32::CopyChunks(TStream* Source, std::int64_t Count, std::int32_t Chunk, bool StopAtEnd)
+{
     if (Count == 0) {
         Source->SetPosition(0);
         Count = Source->Size();
     }
     if (Count <= 0)
         return 0;
-    const std::int32_t chunk = std::int32_t(std::min<std::int64_t>(Count, kCopyChunk));
-    std::vector<std::uint8_t> buffer(chunk);
+    std::vector<std::uint8_t> buffer(std::size_t(std::min<std::int64_t>(Count, Chunk)));
     std::int64_t total = 0;
     while (Count > 0 && !Cancelled()) {
-        const std::int32_t n = std::int32_t(std::min<std::int64_t>(chunk, Count));
         ProcessMessages();
         if (Cancelled())
             break;
-        Source->ReadBuffer(buffer.data(), n);
-        WriteBuffer(buffer.data(), n);
-        Count -= n;
-        total += n;
+        const std::int32_t want = std::int32_t(std::min<std::int64_t>(Count, std::int64_t(buffer.size())));
+        std::int32_t got = want;
+        if (!StopAtEnd)
+            Source->ReadBuffer(buffer.data(), want);
+        else if ((got = Source->Read(buffer.data(), want)) <= 0)
+            break;
+        WriteBuffer(buffer.data(), got);
+        Count -= got;
+        total += got;
     }
     return total;
 }
@@ -373,4 +381,37 @@ bool TMainCommentStream::SetComment(const char* Text, std::uint16_t Length)
     }
     FPosition = 0;
     return done;
+}
+
+// Header texts
+
+namespace {
+
+void ReadText(TStream& Stream, std::int32_t Count, std::string& Text)
+{
+    std::vector<char> buffer(std::size_t(std::max<std::int32_t>(Count, 0)));
+    const std::int32_t got = Count > 0 ? Stream.Read(buffer.data(), Count) : 0;
+    const auto end = buffer.begin() + (got > 0 ? std::min(got, Count) : 0);
+    Text.assign(buffer.begin(), std::find(buffer.begin(), end, '\0'));
+}
+
+}  // namespace
+
+void ReadStringAt(TStream& Stream, std::int64_t& Pos, std::string& Text)
+{
+    Stream.Seek64(Pos, soBeginning);
+    ReadText(Stream, 256, Text);
+    Pos += std::int64_t(Text.size()) + 1;
+}
+
+void ReadFixedString(TStream& Stream, std::int32_t Count, std::string& Text)
+{
+    ReadText(Stream, std::min<std::int32_t>(Count, 511), Text);
+}
+
+void ReadStringAtPos(TStream& Stream, std::int64_t& Pos, std::uint16_t Count, std::string& Text)
+{
+    Stream.Seek64(Pos, soBeginning);
+    ReadText(Stream, Count, Text);
+    Pos += Count;
 }

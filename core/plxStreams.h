@@ -96,6 +96,10 @@ public:
 
 protected:
     virtual void DoProgress(std::int64_t Done, std::int64_t Total);
+    // Count 0 copies the whole source from its start; chunks of at most Chunk bytes, messages pumped
+    // before each, stopped once cancelled. A short read raises EReadError, or with StopAtEnd ends
+    // the copy after what was read. Answers the bytes copied.
+    std::int64_t CopyChunks(TStream* Source, std::int64_t Count, std::int32_t Chunk, bool StopAtEnd);
     void LowerRemaining(std::int64_t Count)
     {
         if (Remaining)
@@ -198,3 +202,11 @@ public:
     std::string ArchiveFile;
     std::int64_t CommentOffset = -1;  // -1 when no comment position is known
 };
+
+// Texts inside archive headers; each ends at its first NUL byte, and a short read gives what was
+// there. ReadStringAt reads at most 256 bytes at Pos and moves Pos past the text and its NUL.
+void ReadStringAt(TStream& Stream, std::int64_t& Pos, std::string& Text);
+// Count bytes (at most 511) at the current position.
+void ReadFixedString(TStream& Stream, std::int32_t Count, std::string& Text);
+// Count bytes at Pos; Pos moves by Count whatever the text holds.
+void ReadStringAtPos(TStream& Stream, std::int64_t& Pos, std::uint16_t Count, std::string& Text);

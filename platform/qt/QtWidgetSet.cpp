@@ -615,9 +615,12 @@ private:
         if (syncing_)
             return;
         syncing_ = true;
-        for (auto& [form, peer] : forms_)
+        for (auto& entry : forms_) {
+            TForm* form = entry.first;
+            FormPeer& peer = entry.second;
             if (peer.window)
                 SafeCall([&] { SyncForm(*form, peer); });
+        }
         dirty_ = false;
         syncing_ = false;
     }

@@ -1,4 +1,5 @@
 #include "core/FilterStreams.h"
+#include "core/plxDeflate.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -311,6 +312,64 @@ TEST(FilterStreams, CompressEnciphersItsOutput)
     Bytes out(input.size());
     z.ReadBuffer(out.data(), std::int32_t(out.size()));
     EXPECT_EQ(out, input);
+}
+
+TEST(FilterStreams, DeflateRegionCoversTheWholeInputWithItsCrc)
+{
+    const Bytes input = Sample(200000);
+    TMemoryStream32 source;
+    source.WriteBuffer(input.data(), std::int32_t(input.size()));
+    source.SetPosition(12345);  // the whole input counts, wherever it stands
+
+    TMemoryStream32 packed;
+    packed.WriteBuffer("HDR", 3);  // data goes after what the output holds
+    bool cancel = false;
+    std::int64_t remaining = std::int64_t(input.size());
+    TStreamControl entry;
+    entry.Cancel = &cancel;
+    entry.Remaining = &remaining;
+    int progress = 0;
+    std::uint32_t crc = 0;
+    ASSERT_TRUE(DeflateStreamRegion(&source, &packed, entry, InflateWindowBits,
+                                    [&](TObject*, std::int64_t, std::int64_t) { ++progress; }, dtDeflateX, crc));
+    EXPECT_EQ(crc, crc32(0, input.data(), uInt(input.size())));
+    EXPECT_EQ(remaining, 0);
+    EXPECT_GT(progress, 0);
+    const Bytes all = ContentOf(packed);
+    EXPECT_EQ(ZlibRawInflate(Bytes(all.begin() + 3, all.end())), input);
+
+    // A CRC already running continues; an empty input still ends its deflate stream.
+    TRunningCrc running;
+    UpdateCrc32("ab", 2, running.Crc32);
+    entry.RunningCrc = &running;
+    TMemoryStream32 empty, out;
+    ASSERT_TRUE(DeflateStreamRegion(&empty, &out, entry, InflateWindowBits, {}, dtDeflateN, crc));
+    EXPECT_EQ(crc, crc32(0, reinterpret_cast<const Bytef*>("ab"), 2));
+    EXPECT_TRUE(ZlibRawInflate(ContentOf(out)).empty());
+    entry.RunningCrc = nullptr;
+    ASSERT_TRUE(DeflateStreamRegion(&empty, &out, entry, InflateWindowBits, {}, dtDeflateN, crc));
+    EXPECT_EQ(crc, 0u);
+
+    // Enciphered: the output deciphers to the deflate stream, the CRC of the first pass stays.
+    TZipCipher keys;
+    keys.InitDataKeys("pw");
+    entry.EncryptionMethod = emZip_V2;
+    entry.Cipher = &keys;
+    TMemoryStream32 sealed;
+    crc = 0x1234;
+    ASSERT_TRUE(DeflateStreamRegion(&source, &sealed, entry, InflateWindowBits, {}, dtDeflateN, crc));
+    EXPECT_EQ(crc, 0x1234u);
+    Bytes bytes = ContentOf(sealed);
+    TZipCipher back;
+    back.InitDataKeys("pw");
+    back.DecryptBuffer(bytes.data(), bytes.size());
+    EXPECT_EQ(ZlibRawInflate(bytes), input);
+
+    // A cancel answers False.
+    entry.EncryptionMethod = emNone;
+    cancel = true;
+    TMemoryStream32 stopped;
+    EXPECT_FALSE(DeflateStreamRegion(&source, &stopped, entry, InflateWindowBits, {}, dtDeflateN, crc));
 }
 
 TEST(FilterStreams, CalcStreamCrcAndAdler)

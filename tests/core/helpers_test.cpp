@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/plxGbls.h"
+#include "core/plxHooks.h"
 #include "core/plxRegister.h"
 #include "platform/win/SysDates.h"
 #include "tests/platform/win/FsTestSupport.h"
@@ -322,4 +323,38 @@ TEST_F(FolderHelpers, DeletingFilesTempNames) {
     RemoveEmptyDirs("C:\\d\\sub");
     EXPECT_FALSE(std::filesystem::exists(home + "/d/sub"));
     EXPECT_TRUE(std::filesystem::exists(home + "/d"));  // still holds the temp file
+}
+
+TEST_F(FolderHelpers, DialogsAnswerCancelledUnlessConfirmed) {
+    // Without an application nobody can answer: cancelled, the values untouched.
+    std::string value = "proposed", dir = "C:\\start";
+    EXPECT_FALSE(InputQueryText("Caption", "Prompt", value));
+    EXPECT_FALSE(BrowseForDir("Folder", dir));
+    EXPECT_EQ(value, "proposed");
+    EXPECT_EQ(dir, "C:\\start");
+
+    // A dialog that edits and then cancels changes nothing either.
+    InputQueryHook = [](const std::string& caption, const std::string& prompt, std::string& v) {
+        EXPECT_EQ(caption + "|" + prompt + "|" + v, "Caption|Prompt|proposed");
+        v = "typed";
+        return false;
+    };
+    EXPECT_FALSE(InputQueryText("Caption", "Prompt", value));
+    EXPECT_EQ(value, "proposed");
+    InputQueryHook = [](const std::string&, const std::string&, std::string& v) { return v = "typed", true; };
+    EXPECT_TRUE(InputQueryText("Caption", "Prompt", value));
+    EXPECT_EQ(value, "typed");
+
+    // The chosen folder becomes the current one; a folder that cannot is no choice.
+    std::filesystem::create_directories(home + "/chosen");
+    std::string answer = "C:\\chosen";
+    BrowseForDirHook = [&](const std::string&, std::string& d) { return d = answer, true; };
+    EXPECT_TRUE(BrowseForDir("Folder", dir));
+    EXPECT_EQ(dir, "C:\\chosen");
+    EXPECT_EQ(std::filesystem::current_path(), std::filesystem::path(home + "/chosen"));
+    answer = "C:\\missing";
+    EXPECT_FALSE(BrowseForDir("Folder", dir));
+    EXPECT_EQ(dir, "C:\\chosen");
+    InputQueryHook = nullptr;
+    BrowseForDirHook = nullptr;
 }

@@ -232,4 +232,60 @@ TEST_F(StreamsTest, MainCommentLoadChangeAndRemove)
     EXPECT_EQ(ReadHostFile(archive), body);
 }
 
+TEST_F(StreamsTest, HeaderTextsStopAtNulAndAtTheEnd)
+{
+    TMemoryStream32 m;
+    const std::string data = std::string("first\0second\0", 13) + std::string(300, 'L') + std::string("\0tail", 5);
+    m.WriteBuffer(data.data(), std::int32_t(data.size()));
+
+    std::int64_t pos = 0;
+    std::string text;
+    ReadStringAt(m, pos, text);
+    EXPECT_EQ(text, "first");
+    EXPECT_EQ(pos, 6);
+    ReadStringAt(m, pos, text);
+    EXPECT_EQ(text, "second");
+    EXPECT_EQ(pos, 13);
+    // A text longer than one read is cut at 256 bytes, and the walk still moves on.
+    ReadStringAt(m, pos, text);
+    EXPECT_EQ(text, std::string(256, 'L'));
+    EXPECT_EQ(pos, 13 + 257);
+    pos = std::int64_t(data.size()) - 4;
+    ReadStringAt(m, pos, text);
+    EXPECT_EQ(text, "tail");
+    ReadStringAt(m, pos, text);  // past the end
+    EXPECT_EQ(text, "");
+    EXPECT_EQ(pos, std::int64_t(data.size()) + 2);
+
+    // Fixed texts: at most 511 bytes, a NUL ends the text, a short stream gives what it holds.
+    TMemoryStream32 big;
+    const std::string longName = std::string(600, 'n');
+    big.WriteBuffer(longName.data(), 600);
+    big.SetPosition(0);
+    ReadFixedString(big, 600, text);
+    EXPECT_EQ(text.size(), 511u);
+    EXPECT_EQ(big.Position(), 511);
+    ReadFixedString(big, 200, text);
+    EXPECT_EQ(text.size(), 89u);
+    m.SetPosition(0);
+    ReadFixedString(m, 10, text);
+    EXPECT_EQ(text, "first");
+    ReadFixedString(m, -5, text);
+    EXPECT_EQ(text, "");
+
+    // Counted texts move the position by the count, whatever they hold.
+    pos = 6;
+    ReadStringAtPos(m, pos, 3, text);
+    EXPECT_EQ(text, "sec");
+    EXPECT_EQ(pos, 9);
+    pos = 0;
+    ReadStringAtPos(m, pos, 13, text);
+    EXPECT_EQ(text, "first");
+    EXPECT_EQ(pos, 13);
+    pos = std::int64_t(data.size()) - 2;
+    ReadStringAtPos(m, pos, 65535, text);
+    EXPECT_EQ(text, "il");
+    EXPECT_EQ(pos, std::int64_t(data.size()) - 2 + 65535);
+}
+
 }  // namespace
