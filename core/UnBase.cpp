@@ -473,7 +473,8 @@ bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const s
             }
             SetFileAttributesA(Target.c_str(), FILE_ATTRIBUTE_NORMAL);
         }
-        auto file = std::make_unique<TFileStream32>(Target, OperationCode == opAppend ? fmOpenReadWrite : fmCreate);
+        const std::uint16_t mode = OperationCode == opAppend ? fmOpenReadWrite : fmCreate;
+        auto file = std::make_unique<TFileStream32>(Target, mode);
         if (!file->HandleValid()) {
             if (win::DirectoryExists(Target)) {
                 DoError(Target, "", 25110, VolumeName);

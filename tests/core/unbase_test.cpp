@@ -20,7 +20,9 @@
 namespace {
 
 constexpr std::uint8_t kDir = 1, kEncrypted = 2, kUnsupported = 4;
-constexpr std::uint32_t kDos = (std::uint32_t((2021 - 1980) << 9 | 6 << 5 | 15) << 16) | (10 << 11 | 20 << 5 | 15);
+// 2021-06-15 10:20:30
+constexpr std::uint32_t kDos =
+    (std::uint32_t((2021 - 1980) << 9 | 6 << 5 | 15) << 16) | (10 << 11 | 20 << 5 | 15);
 
 struct Member {
     Member(std::string name, std::string data, std::uint8_t flags = 0, std::uint32_t attr = 0x20,
@@ -180,9 +182,8 @@ protected:
     void SetUp() override
     {
         FsTest::SetUp();
-        un.OnError = [this](TObject*, const std::string& f, const std::string& x, const std::string&, int code) {
-            reports.push_back({f, x, code});
-        };
+        un.OnError = [this](TObject*, const std::string& f, const std::string& x, const std::string&,
+                            int code) { reports.push_back({f, x, code}); };
         un.SetFileSpec({"*.*"});
         un.SetExtractDir("C:\\out");
     }
@@ -214,12 +215,14 @@ TEST_F(UnBaseTest, RunFiresItsEventsInOrderAndWritesEveryMember)
     std::vector<std::string> trace;
     un.CreateStoredDirs = true;
     un.OnActivate = [&](TObject*) { trace.push_back("activate"); };
+    const auto last = [](const std::string& f) {
+        return win::ExtractFileName(win::ExcludeTrailingPathDelimiter(f));
+    };
     un.OnBegin = [&](TObject*, const std::string& f, int n, bool&) {
-        trace.push_back("begin " + win::ExtractFileName(win::ExcludeTrailingPathDelimiter(f)) + " " +
-                        std::to_string(n));
+        trace.push_back("begin " + last(f) + " " + std::to_string(n));
     };
     un.OnEnd = [&](TObject*, const std::string& f, bool pass) {
-        trace.push_back("end " + win::ExtractFileName(win::ExcludeTrailingPathDelimiter(f)) + (pass ? " ok" : " bad"));
+        trace.push_back("end " + last(f) + (pass ? " ok" : " bad"));
     };
     un.OnElapsedTime = [&](TObject*, float) { trace.push_back("elapsed"); };
     un.OnDeactivate = [&](TObject*) { trace.push_back("deactivate"); };
