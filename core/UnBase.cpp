@@ -1,0 +1,549 @@
+#include "core/UnBase.h"
+
+#include "core/plxStreams.h"
+#include "platform/win/Files.h"
+#include "platform/win/Paths.h"
+#include "platform/win/SysDates.h"
+#include "platform/win/SysFiles.h"
+#include "platform/win/Utf8.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+// --- seed keys of a temporary extractor ---
+
+TSeedKeySnapshot TSeedKeySnapshot::Take()
+{
+    return {SeedKeysOf(kDataKeySet), SeedKeysOf(kHeaderKeySet)};
+}
+
+void TSeedKeySnapshot::Restore() const
+{
+    TSeedKeys(kDataKeySet).SetKeys(Data[0], Data[1], Data[2]);
+    TSeedKeys(kHeaderKeySet).SetKeys(Header[0], Header[1], Header[2]);
+}
+
+// --- construction ---
+
+TDecompressClass::TDecompressClass(TObject* AOwner) : TZipCommon(AOwner)
+{
+    SkippedMemberProc = [this](std::int64_t Packed) {
+        BytesToRead = std::max<std::int64_t>(0, BytesToRead - std::max<std::int64_t>(0, Packed));
+        DoProgress(Packed, Packed, ArchiveSize);
+    };
+}
+
+TDecompressClass::~TDecompressClass() = default;
+
+void TDecompressClass::ProcessArchive(TStream32*) {}
+
+bool TDecompressClass::CheckPassword() { return false; }
+
+void TDecompressClass::DoError(const std::string& Name, const std::string& ExtendedMsg, int ECode,
+                               const std::string& VolumeID)
+{
+    FLastReported = ECode;
+    TZipCommon::DoError(Name, ExtendedMsg, ECode, VolumeID);
+}
+
+void TDecompressClass::CopySettingsFrom(const TZipCommon& From, const TSeedKeySnapshot& SavedKeys)
+{
+    // The caller's detection is taken as it stands: the extractor detects nothing of its own.
+    FArchiveFile = From.ArchiveFile();
+    FArcType = From.ArcType();
+    VolumeLetter = From.VolumeLetter;
+    ArchiveSize = From.ArchiveSize;
+    ArchiveOffset = From.ArchiveOffset;
+    VolumeCounter = From.VolumeCounter;
+    StubSize = From.StubSize;
+    HeaderTypeState = From.HeaderTypeState;
+
+    SetFileSpec(From.FileSpec());
+    SetExcludeSpec(From.ExcludeSpec());
+    RecurseDirs = From.RecurseDirs;
+    UseStoredDirs = From.UseStoredDirs;
+    TranslateOemChar = From.TranslateOemChar;
+    PasswordAttempts = From.PasswordAttempts;
+    Passwords = From.Passwords;
+    SetPassword(From.Password());
+    CancelPtr = From.CancelPtr;
+    SavedKeys.Restore();
+}
+
+// --- the run ---
+
+int TDecompressClass::Extract() { return RunOperation(opExtract); }
+int TDecompressClass::TestArchive() { return RunOperation(opTest); }
+int TDecompressClass::ExtractForRun() { return RunOperation(opExtractForRun); }
+
+int TDecompressClass::RunOperation(std::uint8_t Code)
+{
+    OperationCode = Code;
+    int count = 0;
+    bool opened = false;
+    try {
+        opened = OpenArchive();
+    } catch (const ECancel&) {
+    } catch (const std::bad_alloc&) {
+        ReportUnexpected("", 25253);
+    } catch (const std::exception& e) {
+        ReportUnexpected(e.what(), 25355);
+    } catch (...) {
+        ReportUnexpected("", 25355);
+    }
+    if (opened)
+        count = Execute();
+    ArchiveStream.reset();
+    return count;
+}
+
+namespace {
+
+// Types whose external library opens the archive itself.
+bool OpensItself(TArcType t)
+{
+    switch (t) {
+    case atAce: case atAceExe: case atCab: case atCabExe: case atRar: case atRarExe:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+bool TDecompressClass::OpenArchive()
+{
+    ArchiveStream.reset();
+    if (FArchiveFile.empty()) {
+        DoError(FArchiveFile, "", 25192, "");
+        return false;
+    }
+    if (FArcType == atZipDS || FArcType == atZipMV) {
+        const TDiskErrorReporter reporter = [this](const std::string& Name, const std::string& Extended,
+                                                   const std::string& Volume, int ECode) {
+            DoError(Name, Extended, ECode, Volume);
+        };
+        if (!DiskManager.GetDiskInfo(FArchiveFile, {}, {}, reporter, this, CancelPtr))
+            return false;
+    }
+    if (OpensItself(FArcType))
+        return true;
+    auto stream = std::make_unique<TFileStream32>(FArchiveFile, fmOpenRead | fmShareDenyWrite);
+    if (!stream->HandleValid()) {
+        DoError(FArchiveFile, "", 25235, "");
+        return false;
+    }
+    if (FArcType == atNA) {
+        // The one place the driver detects: only when nobody has (a component handing its own
+        // detection to this one sets the type first).
+        FArcType = GetArcType(*stream);
+        stream->SetPosition(0);
+    }
+    if (OnArchiveStreamCreated)
+        OnArchiveStreamCreated(*stream);
+    ArchiveSize = stream->Size();
+    ArchiveStream = std::move(stream);
+    return true;
+}
+
+void TDecompressClass::ResetCounters()
+{
+    SetCancel(false);
+    FileCount = 0;
+    Encrypted = false;
+    HeaderOffset = 0;
+    SkipEntry = false;
+    PasswordRefused = false;
+    NoDecrypt = false;
+    FNameRefused = false;
+    FLastReported = 0;
+    PackedTotal = 0;
+    UnpackedTotal = 0;
+    VolumeCounter = -1;
+    ByFile = 0;
+    ByArchive = 0;
+    BytesToRead = 0;
+    if (CpuType == cpt80486)
+        CpuType = cptAuto;
+    VolumeName = FArchiveFile;
+}
+
+void TDecompressClass::ReportUnexpected(const std::string& ExtendedMsg, int ECode)
+{
+    try {
+        DoError(FileName.empty() ? FArchiveFile : FileName, ExtendedMsg, ECode, VolumeName);
+    } catch (...) {
+        // A handler that fails on the report itself leaves nothing further to tell.
+    }
+}
+
+int TDecompressClass::Execute()
+{
+    ResetCounters();
+    const std::string savedArchive = FArchiveFile;
+    // Every failure has its report by the time it leaves here: errors raised by the components
+    // were reported before they were raised, anything else is reported now; a cancel is silent.
+    const auto guarded = [this](const auto& step) {
+        try {
+            step();
+        } catch (const ECancel&) {
+        } catch (const E_RAISE& e) {
+            if (FLastReported != e.ECode && !GetCancel())
+                ReportUnexpected("", e.ECode);
+        } catch (const std::bad_alloc&) {
+            ReportUnexpected("", 25253);
+        } catch (const std::exception& e) {
+            ReportUnexpected(e.what(), 25355);
+        } catch (...) {
+            ReportUnexpected("", 25355);
+        }
+    };
+    guarded([this] {
+        if (OnActivate)
+            OnActivate(this);
+        if (OnElapsedTime)
+            Timer().Start();
+        FileName.clear();
+        PackedTotal = ArchiveSize;
+        BytesToRead = ArchiveSize;
+        if (FArcType != atGZip && FArcType != atMsGZ)
+            AsciiTranslation = false;
+        std::string dir = FExtractDir.empty() ? win::CurrentDirectory() : FExtractDir;
+        dir = win::IncludeTrailingBackslash(dir);
+        FExtractDir = dir;
+        if (OperationCode == opExtract && !CheckDirectory(dir))
+            return;
+        FExtractDir = dir;
+        ProcessArchive(ArchiveStream.get());
+    });
+    guarded([this] {
+        Timer().Stop();
+        if (OnElapsedTime)
+            OnElapsedTime(this, Timer().Elapsed());
+    });
+    const int count = FileCount;
+    guarded([this] {
+        if (OnDeactivate)
+            OnDeactivate(this);
+    });
+    FArchiveFile = savedArchive;
+    return count;
+}
+
+// --- per-entry services ---
+
+bool TDecompressClass::SetEntryName(const std::string& Stored)
+{
+    StoredName = Stored;
+    const bool ok = TZipCommon::SetEntryName(Stored);
+    FNameRefused = !ok;  // the base has reported it
+    return ok;
+}
+
+bool TDecompressClass::NameEntry(const std::string& Stored)
+{
+    SkipEntry = false;
+    PasswordRefused = false;
+    if (IsFileOutput() || OperationCode == opAppend)
+        return SetEntryName(Stored);
+    StoredName = Stored;
+    FileName = Stored;
+    FNameRefused = false;
+    return true;
+}
+
+namespace {
+
+bool Exists(const std::string& name) { return GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// A name the host gives without a folder stays beside the target it replaces.
+std::string BesideTarget(const std::string& name, const std::string& target)
+{
+    return win::ExtractFilePath(name).empty() ? win::ExtractFilePath(target) + name : name;
+}
+
+}  // namespace
+
+bool TDecompressClass::PrepareOutput(bool IsDirectory)
+{
+    const bool fileOp = IsFileOutput();
+    if (fileOp && FileName.empty()) {
+        // A stored name that would leave the extraction folder: skipped, reported once.
+        if (!FNameRefused)
+            DoError(StoredName, "", 25245, VolumeName);
+        FNameRefused = true;
+        return false;
+    }
+    Timer().Pause();
+    bool extract = true;
+    if (OnBegin) {
+        if (!fileOp) {
+            OnBegin(this, FileName, FileCount + 1, extract);
+        } else {
+            if (OnRenameFile) {
+                std::string newName;
+                OnRenameFile(this, FileName, newName);
+                if (!newName.empty()) {
+                    newName = BesideTarget(newName, FileName);
+                    if (!IsDirectory)
+                        FileName = newName;
+                    else if (CreateStoredDirs)
+                        FileName = win::IncludeTrailingBackslash(newName);
+                }
+            }
+            OnBegin(this, FileName, FileCount + 1, extract);
+        }
+    }
+    bool answer;
+    if (!extract || GetCancel())
+        answer = false;
+    else if (IsDirectory || !fileOp)
+        answer = true;
+    else
+        answer = ResolveExistingTarget(FileName);
+    Timer().Resume();
+    return answer;
+}
+
+bool TDecompressClass::ResolveExistingTarget(std::string& Target)
+{
+    if (!Exists(Target))
+        return true;
+    if (ConfirmOverwrites) {
+        if (!OnFileExists) {
+            DoError(Target, "OnFileExists", E_REQUIREDEVENT, VolumeName);
+            OverwriteMode = omSkip;
+        } else {
+            for (;;) {
+                std::string newName;
+                OnFileExists(this, Target, newName, OverwriteMode);
+                newName = newName.empty() ? Target : BesideTarget(newName, Target);
+                const bool same = win::SameText(newName, Target);
+                if (!same && OverwriteMode == omSkip)
+                    OverwriteMode = omOverwrite;
+                if (same)
+                    break;
+                Target = newName;
+                if (!Exists(Target) || GetCancel() || OverwriteMode == omSkip)
+                    break;
+            }
+        }
+    }
+    if (GetCancel() || OverwriteMode != omOverwrite || Target.empty())
+        return false;
+    const DWORD attr = GetFileAttributesA(Target.c_str());
+    if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_SYSTEM)) {
+        DoError(Target, "", 25137, VolumeName);
+        return false;
+    }
+    return true;
+}
+
+bool TDecompressClass::TryCandidate(const std::uint8_t* Header)
+{
+    // Each try starts from the same header bytes: a check deciphers them.
+    std::memset(CryptHeader, 0, 12);
+    std::memcpy(CryptHeader + 12, Header, 12);
+    return CheckPassword();
+}
+
+bool TDecompressClass::OfferAccepted()
+{
+    bool accept = true;
+    if (OnPasswordAccepted)
+        OnPasswordAccepted(this, accept);
+    return accept;
+}
+
+namespace {
+
+TSeedKeyRecord ToRecord(const TKeyTriple& k) { return {k[0], k[1], k[2]}; }
+
+// The host may hand back other seeds with a password: they take effect for every later entry.
+void ApplySeeds(std::uint8_t selector, const TSeedKeyRecord& r)
+{
+    const TKeyTriple now = SeedKeysOf(selector);
+    if (now != TKeyTriple{r.Key0, r.Key1, r.Key2})
+        TSeedKeys(selector).SetKeys(r.Key0, r.Key1, r.Key2);
+}
+
+}  // namespace
+
+bool TDecompressClass::AskForPasswords(const std::uint8_t* Header)
+{
+    if (!OnGetPassword) {
+        DoError(FileName, "OnGetPassword", E_REQUIREDEVENT, VolumeName);
+        return false;
+    }
+    for (int attempt = 0; attempt < PasswordAttempts && !GetCancel(); ++attempt) {
+        TSeedKeyRecord headerKeys = ToRecord(SeedKeysOf(kHeaderKeySet));
+        TSeedKeyRecord dataKeys = ToRecord(SeedKeysOf(kDataKeySet));
+        std::string password = Password();
+        bool tryAgain = true;
+        OnGetPassword(this, FileName, password, headerKeys, dataKeys, tryAgain);
+        ApplySeeds(kHeaderKeySet, headerKeys);
+        ApplySeeds(kDataKeySet, dataKeys);
+        if (!tryAgain) {
+            DoError(FileName, "User canceled", 26517, VolumeName);
+            return false;
+        }
+        SetPassword(password);
+        if (TryCandidate(Header)) {
+            // Later entries try it first and are opened without asking again.
+            std::erase(Passwords, password);
+            Passwords.insert(Passwords.begin(), password);
+            if (OfferAccepted())
+                return true;
+        } else {
+            RunningCrc.Crc32 = CRC_MASK;
+            DoError(FileName, password, 26517, VolumeName);
+            SetPassword("");
+        }
+    }
+    return false;
+}
+
+bool TDecompressClass::AcquirePassword()
+{
+    Timer().Pause();
+    bool found = false;
+    PasswordRefused = false;
+    // Strong encryption and AES are not ours to try.
+    if (CipherBlockId != 0x0017 && CipherBlockId != 0x9901) {
+        std::uint8_t header[12];
+        if (ReadArchiveProc(ArchiveStream.get(), header, 12, false, 0) == 12) {
+            found = !Password().empty() && TryCandidate(header);
+            for (std::size_t i = 0; !found && i < Passwords.size(); ++i) {
+                SetPassword(Passwords[i]);
+                if (!TryCandidate(header))
+                    continue;
+                found = OfferAccepted();  // a rejected one sends the search on to the host
+                break;
+            }
+            if (!found)
+                found = AskForPasswords(header);
+        }
+    }
+    if (!found) {
+        FileCount = std::max(0, FileCount - 1);
+        PasswordRefused = true;
+    }
+    Timer().Resume();
+    return found;
+}
+
+void TDecompressClass::DoBadPassword()
+{
+    if (!OnBadPassword)
+        return;
+    bool cancel = false;
+    OnBadPassword(this, StoredName, cancel);
+    if (cancel)
+        SetCancel(true);
+}
+
+bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const std::string& Target)
+{
+    SkipEntry = false;
+    // Nothing is created or truncated for an entry that cannot be decoded.
+    if ((Encrypted && PasswordRefused) || !CanDecodeEntry()) {
+        SkipEntry = true;
+        return false;
+    }
+    switch (OperationCode) {
+    case opExtract:
+    case opExtractForRun:
+    case opAppend: {
+        if (Target.empty() || !CheckOutputTarget(Target)) {
+            if (Target.empty())
+                DoError(StoredName, "", 25245, VolumeName);
+            SkipEntry = true;
+            return false;
+        }
+        win::ForceDirectories(win::ExtractFilePath(Target));
+        const DWORD attr = GetFileAttributesA(Target.c_str());
+        if (attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY)) {
+            // A pipe or device would block or misbehave; read-only and hidden files are written over.
+            if (attr & FILE_ATTRIBUTE_SYSTEM) {
+                DoError(Target, "", 25137, VolumeName);
+                SkipEntry = true;
+                return false;
+            }
+            SetFileAttributesA(Target.c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
+        const std::uint16_t mode = OperationCode == opAppend ? fmOpenReadWrite : fmCreate;
+        auto file = std::make_unique<TFileStream32>(Target, mode);
+        if (!file->HandleValid()) {
+            if (win::DirectoryExists(Target)) {
+                DoError(Target, "", 25110, VolumeName);
+                SkipEntry = true;
+            }
+            return false;
+        }
+        if (OperationCode == opAppend)
+            file->Seek64(0, soEnd);
+        Stream = std::move(file);
+        return true;
+    }
+    case opListTarget:
+    case opListTarget2: {
+        if (HeaderList == nullptr)
+            return false;
+        TUnBaseHeaderObj::TRecord record{};
+        std::memcpy(record.data(), &ExternalAttr, 4);
+        std::memcpy(record.data() + 4, &UnpackedSize, 8);
+        std::memcpy(record.data() + 12, &PackedSize, 8);
+        std::memcpy(record.data() + 20, &Crc32, 4);
+        return HeaderList->AddItem(record.data(), FileName.data(), std::uint32_t(FileName.size()));
+    }
+    case opCallerStream:
+        return CallerStream != nullptr;
+    default:
+        return true;
+    }
+}
+
+bool TDecompressClass::MakeStoredDir(const std::string& Dir)
+{
+    if (!IsFileOutput())
+        return true;
+    const std::string dir = win::ExcludeTrailingPathDelimiter(Dir);
+    if (dir.empty() || !CheckOutputTarget(dir))
+        return false;
+    if (win::DirectoryExists(dir) || win::ForceDirectories(dir))
+        return true;
+    DoError(Dir, "", 25150, VolumeName);
+    return false;
+}
+
+void TDecompressClass::CloseOutFile(std::unique_ptr<TStream32>& Stream, const std::string& Target,
+                                    std::uint32_t Attributes, std::uint32_t DosDate)
+{
+    if (!IsFileOutput()) {
+        if (!FreeOutStream(Stream))
+            Stream.reset();
+        return;
+    }
+    Stream.reset();
+    if (Target.empty() || !win::FileExists(Target))
+        return;
+    win::FileSetDate(Target, win::DateTimeToFileDate(ApplyDateAttribute(DosDate)));
+    if (RestoreFileAttr && Attributes != FILE_ATTRIBUTE_ARCHIVE)
+        SetFileAttributesA(Target.c_str(), Attributes);
+}
+
+bool TDecompressClass::CheckCrc(int Width, std::uint32_t StoredCrc)
+{
+    if (GetCancel())
+        return false;
+    const std::uint32_t running = Width == 16 ? RunningCrc.Crc16 : RunningCrc.Crc32;
+    // Stored either finished or as the running register.
+    const bool pass = running == StoredCrc || running == (StoredCrc ^ CRC_MASK);
+    if (OnEnd)
+        OnEnd(this, FileName, pass);
+    if (!pass)
+        DoError(FileName, "", 25151, VolumeName);
+    return pass;
+}

@@ -1,0 +1,120 @@
+// The extract driver: the base of every extractor. It owns a run (open the archive, reset, choose
+// the output folder, call the format's ProcessArchive, end with the run's events whatever
+// happened) and gives the format the per-entry services: naming, the start-of-entry event,
+// overwrite rules, output creation, the password search, the CRC check and closing the output
+// with its date and attributes.
+#pragma once
+
+#include "core/DiskManager.h"
+#include "core/HeaderObj.h"
+#include "core/ZipCommon.h"
+#include "core/plxCrypt.h"
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+class TStream32;
+
+// The process-wide seed keys as a caller had them, taken before a temporary extractor is
+// created and put back into effect afterwards, so the extractor deciphers with the caller's keys.
+struct TSeedKeySnapshot {
+    TKeyTriple Data{};
+    TKeyTriple Header{};
+
+    static TSeedKeySnapshot Take();
+    void Restore() const;
+};
+
+class TDecompressClass : public TZipCommon {
+public:
+    explicit TDecompressClass(TObject* AOwner = nullptr);
+    ~TDecompressClass() override;
+
+    // Options.
+    bool CreateStoredDirs = false;
+    bool RestoreFileAttr = true;
+    TCpuType CpuType = cptAuto;
+
+    // Hides the base's event of the same name: the extract side offers a new name instead of a date.
+    TUnBase_OnFileExists OnFileExists;
+    // Called with the archive stream right after it is opened.
+    std::function<void(TStream32& Stream)> OnArchiveStreamCreated;
+
+    // Public operations: the number of entries processed, 0 when the archive cannot be opened.
+    int Extract();
+    int TestArchive();
+    int ExtractForRun();
+    // The same run for any operation code (the caller's stream, its buffer, the list targets).
+    int RunOperation(std::uint8_t Code);
+
+    // The format's part.
+    // Archive is null for the types whose external library opens the archive itself.
+    virtual void ProcessArchive(TStream32* Archive);
+    // The current password against the entry's encryption header (CryptHeader); base: False.
+    virtual bool CheckPassword();
+    // Width 16 checks the running CRC-16, any other the running CRC-32.
+    virtual bool CheckCrc(int Width, std::uint32_t StoredCrc);
+    // Asked by OpenOutStream before it creates or truncates anything: whether the current entry's
+    // method and encryption can be decoded. A format that answers False reports why itself.
+    virtual bool CanDecodeEntry() { return true; }
+
+    // Per-entry services, in the order a format calls them.
+    // Records the stored name; file operations map it below ExtractDir, the others keep it as
+    // read. False (reported) when the name would leave the extraction folder.
+    bool NameEntry(const std::string& Stored);
+    bool SetEntryName(const std::string& Stored) override;
+    bool PrepareOutput(bool IsDirectory);
+    bool AcquirePassword();
+    bool OpenOutStream(std::unique_ptr<TStream32>& Stream, const std::string& Target);
+    // Creates a stored folder below the extraction folder (CreateStoredDirs); false after a report.
+    bool MakeStoredDir(const std::string& Dir);
+    void CloseOutFile(std::unique_ptr<TStream32>& Stream, const std::string& Target, std::uint32_t Attributes,
+                      std::uint32_t DosDate);
+    // No password fitted: OnBadPassword may cancel the run.
+    void DoBadPassword();
+
+    void DoError(const std::string& FileName, const std::string& ExtendedMsg, int ECode,
+                 const std::string& VolumeID) override;
+
+    // What a component that runs this one as its temporary extractor (the integrity test,
+    // extract-and-run) hands to it: archive and detection, selection, passwords, options, the
+    // cancel flag, and the caller's seed keys as taken before this extractor was created. Event
+    // handlers are the caller's to bind, as each relays different ones.
+    void CopySettingsFrom(const TZipCommon& From, const TSeedKeySnapshot& SavedKeys);
+
+    // Run state a format reads and sets.
+    std::unique_ptr<TStream32> ArchiveStream;
+    std::string StoredName;           // the current entry's name as stored
+    // Set when OpenOutStream declined the entry on purpose (undecodable, refused password, unsafe
+    // target; reported where needed): the format skips it quietly. Clear after a failed open.
+    bool SkipEntry = false;
+    bool PasswordRefused = false;     // no password fitted the current entry
+    bool NoDecrypt = false;           // a format's run-wide "decode no more encrypted entries"
+    std::uint8_t CryptHeader[24] = {};  // the entry's 12-byte header in the second half (cipher layout)
+    TUnBaseHeaderObj* HeaderList = nullptr;  // the record target of operations 1 and 3
+    TDiskManager DiskManager;
+
+protected:
+    bool OpenArchive();
+    void ResetCounters();
+    int Execute();
+
+private:
+    void ReportUnexpected(const std::string& ExtendedMsg, int ECode);
+    bool ResolveExistingTarget(std::string& Target);
+    bool TryCandidate(const std::uint8_t* Header);
+    bool OfferAccepted();
+    bool AskForPasswords(const std::uint8_t* Header);
+
+    bool FNameRefused = false;  // the refusal of the current name has been reported
+    int FLastReported = 0;      // the number of the last report, so a raised error goes out once
+};
+
+// The published base of the extractors.
+class TUnBase : public TDecompressClass {
+public:
+    using TDecompressClass::TDecompressClass;
+};
