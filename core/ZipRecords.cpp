@@ -1,0 +1,499 @@
+#include "core/ZipRecords.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/win/CodePage.h"
+#include "platform/win/Utf8.h"
+
+namespace {
+
+constexpr std::uint32_t kSaturated32 = 0xFFFFFFFF;
+constexpr std::size_t kMaxUnicodeName = 511;
+
+std::uint16_t Get16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
+
+std::uint32_t Get32(const std::uint8_t* p) { return std::uint32_t(Get16(p)) | std::uint32_t(Get16(p + 2)) << 16; }
+
+std::uint64_t Get64(const std::uint8_t* p) { return std::uint64_t(Get32(p)) | std::uint64_t(Get32(p + 4)) << 32; }
+
+// Reads exactly Count bytes at Pos inside [0, Size).
+bool ReadExact(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, void* Buffer, std::int64_t Count)
+{
+    if (Pos < 0 || Count < 0 || Pos > Size || Count > Size - Pos)
+        return false;
+    return Count == 0 || Read(Pos, Buffer, Count) == Count;
+}
+
+bool ReadString(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, std::size_t Count, std::string& Out)
+{
+    Out.assign(Count, '\0');
+    return ReadExact(Read, Size, Pos, Out.data(), std::int64_t(Count));
+}
+
+std::optional<std::uint32_t> SignatureAt(const TZipReader& Read, std::int64_t Size, std::int64_t Pos)
+{
+    std::uint8_t sig[4];
+    if (!ReadExact(Read, Size, Pos, sig, 4))
+        return std::nullopt;
+    return Get32(sig);
+}
+
+// Cuts a UTF-8 text to at most Max bytes without splitting a character.
+std::string CutUtf8(std::string_view text, std::size_t max)
+{
+    if (text.size() <= max)
+        return std::string(text);
+    std::size_t n = max;
+    while (n > 0 && (std::uint8_t(text[n]) & 0xC0) == 0x80)
+        --n;
+    return std::string(text.substr(0, n));
+}
+
+// Zip64 block: each value is there only when its header field is saturated.
+void ParseZip64(const std::uint8_t* p, std::size_t n, bool central, TZipSizes& sizes)
+{
+    std::size_t at = 0;
+    const auto take64 = [&](std::uint64_t& field) {
+        if (field != kSaturated32)
+            return;
+        if (n - at < 8) {
+            at = n;  // a short block supplies nothing further
+            return;
+        }
+        field = Get64(p + at);
+        at += 8;
+    };
+    take64(sizes.UnpackedSize);
+    take64(sizes.PackedSize);
+    if (!central)
+        return;
+    take64(sizes.LocalOffset);
+    if (sizes.DiskStart == 0xFFFF && n - at >= 4)
+        sizes.DiskStart = Get32(p + at);
+}
+
+void ParseLargeSizes(const std::uint8_t* p, std::size_t n, TZipSizes& sizes)
+{
+    if (n < 6)
+        return;
+    const auto widen = [](std::uint64_t& field, std::uint16_t high) {
+        field = (field & kSaturated32) | std::uint64_t(high) << 32;
+    };
+    widen(sizes.PackedSize, Get16(p));
+    widen(sizes.UnpackedSize, Get16(p + 2));
+    widen(sizes.LocalOffset, Get16(p + 4));
+}
+
+void ParseUnixTime(const std::uint8_t* p, std::size_t n, TZipExtraInfo& info)
+{
+    if (n >= 5 && (p[0] & 1))
+        info.UnixModTime = std::int32_t(Get32(p + 1));
+}
+
+// NTFS block: 4 reserved bytes, then tagged attributes; tag 1 holds the three file times.
+void ParseNtfs(const std::uint8_t* p, std::size_t n, TZipExtraInfo& info)
+{
+    std::size_t at = 4;
+    while (at <= n && n - at >= 4) {
+        const std::uint16_t tag = Get16(p + at);
+        const std::uint16_t size = Get16(p + at + 2);
+        at += 4;
+        if (size > n - at)
+            return;
+        if (tag == 1 && size >= 24) {
+            info.NtfsModTime = Get64(p + at);
+            info.NtfsAccessTime = Get64(p + at + 8);
+            info.NtfsCreateTime = Get64(p + at + 16);
+        }
+        at += size;
+    }
+}
+
+}  // namespace
+
+std::optional<TLargeSizeExtra> LargeSizeExtraFor(std::uint64_t PackedSize, std::uint64_t UnpackedSize,
+                                                 std::uint64_t LocalOffset)
+{
+    if (UnpackedSize >> 32 == 0 && LocalOffset >> 32 == 0 && PackedSize >> 32 == 0)
+        return std::nullopt;
+    TLargeSizeExtra block;
+    block.PackedHigh = std::uint16_t(PackedSize >> 32);
+    block.UnpackedHigh = std::uint16_t(UnpackedSize >> 32);
+    block.OffsetHigh = std::uint16_t(LocalOffset >> 32);
+    return block;
+}
+
+std::size_t DecodeDataDescriptor(const std::uint8_t* Bytes, std::size_t Count, bool Zip64, TDataDescriptor64& Out)
+{
+    const bool signed_ = Count >= 4 && Get32(Bytes) == kSigMarker;
+    const std::size_t body = Zip64 ? 20 : 12;
+    const std::size_t total = body + (signed_ ? 4 : 0);
+    if (Count < total)
+        return 0;
+    const std::uint8_t* p = Bytes + (signed_ ? 4 : 0);
+    Out = TDataDescriptor64{};
+    Out.Signature = signed_ ? kSigMarker : 0;
+    Out.Crc = Get32(p);
+    Out.PackedSize = Zip64 ? Get64(p + 4) : Get32(p + 4);
+    Out.UnpackedSize = Zip64 ? Get64(p + 12) : Get32(p + 8);
+    return total;
+}
+
+void ParseExtraField(const std::uint8_t* Data, std::size_t Count, bool Central, TZipSizes& Sizes,
+                     TZipExtraInfo& Info)
+{
+    std::size_t at = 0;
+    while (Count - at >= 4) {
+        const std::uint16_t id = Get16(Data + at);
+        const std::uint16_t size = Get16(Data + at + 2);
+        at += 4;
+        if (size > Count - at)
+            return;
+        const std::uint8_t* p = Data + at;
+        switch (id) {
+        case kExtraZip64:
+            Info.HasZip64 = true;
+            ParseZip64(p, size, Central, Sizes);
+            break;
+        case kExtraLargeSizes:
+            Info.HasLargeSizes = true;
+            ParseLargeSizes(p, size, Sizes);
+            break;
+        case kExtraUnicodePath:
+            if (size > 5)
+                Info.UnicodeName = CutUtf8(std::string_view(reinterpret_cast<const char*>(p + 5), size - 5u),
+                                           kMaxUnicodeName);
+            break;
+        case kExtraUnixTime: ParseUnixTime(p, size, Info); break;
+        case kExtraNtfs: ParseNtfs(p, size, Info); break;
+        case kExtraStrongEncryption:
+        case kExtraAes: Info.EncryptionBlock = id; break;
+        default: break;
+        }
+        at += size;
+    }
+}
+
+namespace {
+
+constexpr std::uint8_t kHostMsDos = 0;
+constexpr std::uint8_t kHostUnix = 3;
+constexpr std::uint8_t kHostOsX = 19;
+
+bool IsValidUtf8(std::string_view text) { return win::EncodeUtf8(win::DecodeUtf8(text)) == text; }
+
+// Bad sequences become U+FFFD, so that no invalid UTF-8 gets into the program's strings.
+std::string SanitizedUtf8(std::string_view text) { return win::EncodeUtf8(win::DecodeUtf8(text)); }
+
+}  // namespace
+
+std::string DecodeZipEntryName(std::string_view Raw, std::uint16_t Flags, std::uint16_t VersionMadeBy,
+                               const std::optional<std::string>& UnicodeName)
+{
+    const std::uint8_t host = std::uint8_t(VersionMadeBy >> 8);
+    std::string name;
+    if (UnicodeName)
+        name = SanitizedUtf8(*UnicodeName);
+    else if (Flags & kFlagUtf8)
+        name = SanitizedUtf8(Raw);
+    else if (host == kHostMsDos)
+        name = win::OemToUtf8(Raw);
+    else if ((host == kHostUnix || host == kHostOsX) && IsValidUtf8(Raw))
+        name = std::string(Raw);  // those systems' tools store their own UTF-8 names without the flag
+    else
+        name = win::AnsiToUtf8(Raw);
+    std::replace(name.begin(), name.end(), '/', '\\');
+    return name;
+}
+
+TZipReader MemoryZipReader(const std::uint8_t* Data, std::size_t Size)
+{
+    return [Data, Size](std::int64_t offset, void* buffer, std::int64_t count) -> std::int64_t {
+        if (offset < 0 || count <= 0 || std::uint64_t(offset) >= Size)
+            return 0;
+        const std::size_t n = std::min<std::size_t>(std::size_t(count), Size - std::size_t(offset));
+        std::memcpy(buffer, Data + offset, n);
+        return std::int64_t(n);
+    };
+}
+
+bool ReadCentralEntry(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
+                      TZipEntry& Entry)
+{
+    std::uint8_t raw[TCentralHeader::Size];
+    if (!ReadExact(Read, Size, Pos, raw, sizeof raw))
+        return false;
+    bool encrypted = false;
+    if (ClassifyHeaderSig(Get32(raw), hkCentral, encrypted) != hkCentral)
+        return false;
+    if (encrypted)
+        DecryptHeader(Cipher, raw, hkCentral);
+    Entry = TZipEntry{};
+    Entry.HeaderPos = Pos;
+    Entry.Header = DecodeRecord<TCentralHeader>(raw);
+    Entry.HeaderEncrypted = encrypted;
+    const TCentralHeader& h = Entry.Header;
+    std::int64_t at = Pos + std::int64_t(TCentralHeader::Size);
+    if (!ReadString(Read, Size, at, h.NameLength, Entry.RawName))
+        return false;
+    if (encrypted)
+        DecryptHeaderBuffer(Cipher, Entry.RawName.data(), Entry.RawName.size());
+    at += h.NameLength;
+    if (!ReadString(Read, Size, at, h.ExtraLength, Entry.Extra))
+        return false;
+    at += h.ExtraLength;
+    if (!ReadString(Read, Size, at, h.CommentLength, Entry.Comment))
+        return false;
+    Entry.NextPos = at + h.CommentLength;
+    Entry.Sizes = {h.PackedSize, h.UnpackedSize, h.LocalOffset, h.DiskStart};
+    ParseExtraField(reinterpret_cast<const std::uint8_t*>(Entry.Extra.data()), Entry.Extra.size(), true,
+                    Entry.Sizes, Entry.ExtraInfo);
+    Entry.Name = DecodeZipEntryName(Entry.RawName, h.Flags, h.VersionMadeBy, Entry.ExtraInfo.UnicodeName);
+    return true;
+}
+
+bool ReadLocalEntry(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
+                    TZipLocalEntry& Entry, std::uint16_t VersionMadeBy)
+{
+    std::uint8_t raw[TLocalHeader::Size];
+    if (!ReadExact(Read, Size, Pos, raw, sizeof raw))
+        return false;
+    bool encrypted = false;
+    if (ClassifyHeaderSig(Get32(raw), hkLocal, encrypted) != hkLocal)
+        return false;
+    if (encrypted)
+        DecryptHeader(Cipher, raw, hkLocal);
+    Entry = TZipLocalEntry{};
+    Entry.HeaderPos = Pos;
+    Entry.Header = DecodeRecord<TLocalHeader>(raw);
+    Entry.HeaderEncrypted = encrypted;
+    const TLocalHeader& h = Entry.Header;
+    std::int64_t at = Pos + std::int64_t(TLocalHeader::Size);
+    if (!ReadString(Read, Size, at, h.NameLength, Entry.RawName))
+        return false;
+    if (encrypted)
+        DecryptHeaderBuffer(Cipher, Entry.RawName.data(), Entry.RawName.size());
+    at += h.NameLength;
+    if (!ReadString(Read, Size, at, h.ExtraLength, Entry.Extra))
+        return false;
+    Entry.DataPos = at + h.ExtraLength;
+    Entry.Sizes = {h.PackedSize, h.UnpackedSize, 0, 0};
+    ParseExtraField(reinterpret_cast<const std::uint8_t*>(Entry.Extra.data()), Entry.Extra.size(), false,
+                    Entry.Sizes, Entry.ExtraInfo);
+    Entry.Name = DecodeZipEntryName(Entry.RawName, h.Flags, VersionMadeBy, Entry.ExtraInfo.UnicodeName);
+    return true;
+}
+
+namespace {
+
+// One end-record candidate, judged by whether its directory is where it says and whether its
+// comment ends the file.
+struct TCandidate {
+    TZipEnding Ending;
+    bool DirectoryFound = false;
+    bool EndsFile = false;
+    std::int64_t CommentEnd = 0;
+    int Score() const { return (DirectoryFound ? 2 : 0) + (EndsFile ? 1 : 0); }
+};
+
+void TakeZip64Records(const TZipReader& Read, std::int64_t Size, TZipEnding& e)
+{
+    std::uint8_t raw[TZip64EndRecord::Size];
+    const std::int64_t locatorPos = e.EndPos - std::int64_t(TZip64Locator::Size);
+    if (locatorPos < 0 || !ReadExact(Read, Size, locatorPos, raw, TZip64Locator::Size) ||
+        Get32(raw) != kSigZip64Locator)
+        return;
+    e.HasLocator = true;
+    e.Headers |= HeaderBit(htLocator);
+    e.Locator = DecodeRecord<TZip64Locator>(raw);
+    // Right before the locator as a rule; a record with extensible data stands where the locator
+    // says (relative to the archive start, which a stub may move).
+    const std::int64_t before = locatorPos - std::int64_t(TZip64EndRecord::Size);
+    std::int64_t places[2] = {before, -1};
+    if (e.Locator.Zip64EndOffset <= std::uint64_t(locatorPos))
+        places[1] = std::int64_t(e.Locator.Zip64EndOffset);
+    for (std::int64_t at : places) {
+        if (at < 0 || !ReadExact(Read, Size, at, raw, sizeof raw) || Get32(raw) != kSigZip64End)
+            continue;
+        e.Zip64EndPos = at;
+        e.Zip64End = DecodeRecord<TZip64EndRecord>(raw);
+        e.Headers |= HeaderBit(htEnding64);
+        return;
+    }
+}
+
+// Decodes the end record at Pos (Bytes hold what the file has from there on, at most Avail) and
+// finds the directory it describes.
+bool EvaluateEnd(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, const std::uint8_t* Bytes,
+                 std::size_t Avail, TZipCipher& Cipher, TCandidate& c)
+{
+    bool encrypted = false;
+    if (ClassifyHeaderSig(Get32(Bytes), hkEnd, encrypted) != hkEnd)
+        return false;
+    const std::uint32_t sig = Get32(Bytes);
+    const bool large = sig == kSigLargeEnd || sig == kSigLargeEndEnc;
+    const std::size_t recordSize = large ? TLargeEndRecord::Size : TEndRecord::Size;
+    if (Avail < recordSize)
+        return false;
+    std::uint8_t raw[TLargeEndRecord::Size];
+    std::memcpy(raw, Bytes, recordSize);
+    if (encrypted)
+        DecryptHeader(Cipher, raw, hkEnd);
+
+    TZipEnding& e = c.Ending;
+    e = TZipEnding{};
+    e.EndPos = Pos;
+    e.Large = large;
+    e.EndEncrypted = encrypted;
+    e.Headers = HeaderBit(htEnding);
+    if (large) {
+        e.LargeEnd = DecodeRecord<TLargeEndRecord>(raw);
+        e.CommentLength = e.LargeEnd.CommentLength;
+        e.DiskNumber = e.LargeEnd.DiskNumber;
+        e.CentralDisk = e.LargeEnd.CentralDisk;
+        e.EntriesOnDisk = e.LargeEnd.EntriesOnDisk;
+        e.TotalEntries = e.LargeEnd.TotalEntries;
+        e.CentralSize = e.LargeEnd.CentralSize;
+        e.CentralOffset = e.LargeEnd.CentralOffset;
+    } else {
+        e.End = DecodeRecord<TEndRecord>(raw);
+        e.CommentLength = e.End.CommentLength;
+        e.DiskNumber = e.End.DiskNumber;
+        e.CentralDisk = e.End.CentralDisk;
+        e.EntriesOnDisk = e.End.EntriesOnDisk;
+        e.TotalEntries = e.End.TotalEntries;
+        e.CentralSize = e.End.CentralSize;
+        e.CentralOffset = e.End.CentralOffset;
+    }
+    e.CommentPos = Pos + std::int64_t(recordSize);
+    c.CommentEnd = e.CommentPos + e.CommentLength;
+    c.EndsFile = c.CommentEnd == Size;
+
+    TakeZip64Records(Read, Size, e);
+    std::int64_t directoryEnd = e.EndPos;
+    if (e.Zip64EndPos >= 0) {
+        directoryEnd = e.Zip64EndPos;
+        e.DiskNumber = e.Zip64End.DiskNumber;
+        e.CentralDisk = e.Zip64End.CentralDisk;
+        e.EntriesOnDisk = e.Zip64End.EntriesOnDisk;
+        e.TotalEntries = e.Zip64End.TotalEntries;
+        e.CentralSize = e.Zip64End.CentralSize;
+        e.CentralOffset = e.Zip64End.CentralOffset;
+    } else if (e.HasLocator) {
+        directoryEnd -= std::int64_t(TZip64Locator::Size);
+    }
+
+    // The directory ends where the records behind it begin; where it stands against its stored
+    // offset tells the size of a stub before the archive.
+    const auto isCentral = [&](std::int64_t at) {
+        const auto s = SignatureAt(Read, Size, at);
+        return s && IsCentralHeaderSig(*s);
+    };
+    if (e.CentralSize <= std::uint64_t(directoryEnd)) {
+        const std::int64_t at = directoryEnd - std::int64_t(e.CentralSize);
+        if (isCentral(at)) {
+            e.CentralPos = at;
+            // Negative when bytes before the directory's stored offset are missing.
+            e.PrefixOffset = e.CentralOffset > std::uint64_t(Size) ? 0 : at - std::int64_t(e.CentralOffset);
+        }
+    }
+    if (e.CentralPos < 0 && e.CentralOffset < std::uint64_t(Size) && isCentral(std::int64_t(e.CentralOffset)))
+        e.CentralPos = std::int64_t(e.CentralOffset);
+    if (e.CentralPos < 0 && e.TotalEntries == 0 && e.CentralSize == 0 &&
+        e.CentralOffset == std::uint64_t(directoryEnd)) {
+        e.CentralPos = directoryEnd;  // an empty archive: nothing to walk
+        c.DirectoryFound = true;
+        return true;
+    }
+    if (e.CentralPos >= 0) {
+        e.Headers |= HeaderBit(htCentral);
+        c.DirectoryFound = true;
+    }
+    return true;
+}
+
+// The first bytes of the file where a local header stands, within the first blocks.
+std::int64_t ScanForLocalHeader(const TZipReader& Read, std::int64_t Size)
+{
+    const std::int64_t limit = std::min<std::int64_t>(Size, kZipLocalScanBlock * kZipLocalScanBlocks);
+    std::vector<std::uint8_t> buf(std::size_t(std::min<std::int64_t>(limit + 3, Size)));
+    if (buf.empty() || !ReadExact(Read, Size, 0, buf.data(), std::int64_t(buf.size())))
+        return -1;
+    for (std::size_t i = 0; i + 4 <= buf.size() && std::int64_t(i) < limit; ++i)
+        if (buf[i] == 'P' && IsLocalHeaderSig(Get32(&buf[i])))
+            return std::int64_t(i);
+    return -1;
+}
+
+}  // namespace
+
+std::int64_t FindZipEnding(const TZipReader& Read, std::int64_t Size, TZipEnding& Ending)
+{
+    Ending = TZipEnding{};
+    if (Size < 4)
+        return -1;
+    const std::int64_t tailLength = std::min(Size, kZipEndScanBytes);
+    const std::int64_t tailStart = Size - tailLength;
+    std::vector<std::uint8_t> tail(std::size_t(tailLength), 0);
+    if (!ReadExact(Read, Size, tailStart, tail.data(), tailLength))
+        return -1;
+
+    TZipCipher cipher(kHeaderKeySet);
+    std::optional<TCandidate> best;
+    TCandidate candidate;
+    // Backwards, so that of equally good records the last in the file counts; an earlier one wins
+    // only by a better score or when the later one lies inside its comment.
+    for (std::size_t i = tail.size() - 4 + 1; i-- > 0;) {
+        if (tail[i] != 'P' || !IsEndRecordSig(Get32(&tail[i])))
+            continue;
+        const std::int64_t pos = tailStart + std::int64_t(i);
+        if (!EvaluateEnd(Read, Size, pos, &tail[i], tail.size() - i, cipher, candidate))
+            continue;
+        if (!best || candidate.Score() > best->Score() ||
+            (candidate.Score() == best->Score() && best->Ending.EndPos < candidate.CommentEnd))
+            best = candidate;
+    }
+
+    if (best) {
+        Ending = best->Ending;
+        if (best->DirectoryFound && Ending.TotalEntries == 0 && !(Ending.Headers & HeaderBit(htCentral)))
+            return Ending.CentralPos;  // empty archive
+    }
+    if (Ending.CentralPos >= 0) {
+        TZipEntry first;
+        if (ReadCentralEntry(Read, Size, Ending.CentralPos, cipher, first)) {
+            const std::int64_t local = Ending.PrefixOffset + std::int64_t(first.Sizes.LocalOffset);
+            if (first.Sizes.LocalOffset > std::uint64_t(Size) || local < 0 || local + std::int64_t(TLocalHeader::Size) > Size)
+                return -1;
+            Ending.FirstLocalPos = local;
+            const auto s = SignatureAt(Read, Size, local);
+            if (s && IsLocalHeaderSig(*s))
+                Ending.Headers |= HeaderBit(htLocal);
+        }
+        return Ending.CentralPos;
+    }
+
+    const std::int64_t local = ScanForLocalHeader(Read, Size);
+    if (local < 0)
+        return -1;
+    Ending.CentralPos = -1;
+    Ending.FirstLocalPos = local;
+    Ending.Headers = HeaderBit(htLocal);
+    return local;
+}
+
+void WalkCentralDirectory(const TZipReader& Read, std::int64_t Size, const TZipEnding& Ending,
+                          const std::function<bool(const TZipEntry&)>& OnEntry)
+{
+    if (!(Ending.Headers & HeaderBit(htCentral)) || Ending.CentralPos < 0)
+        return;
+    TZipCipher cipher(kHeaderKeySet);
+    TZipEntry entry;
+    std::int64_t pos = Ending.CentralPos;
+    while (ReadCentralEntry(Read, Size, pos, cipher, entry)) {
+        if (!OnEntry(entry))
+            return;
+        pos = entry.NextPos;  // always beyond the 46-byte header, so the walk moves forward
+    }
+}
