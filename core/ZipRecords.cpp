@@ -1,5 +1,7 @@
 #include "core/ZipRecords.h"
 
+#include "core/plxStreams.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -215,6 +217,24 @@ TZipReader MemoryZipReader(const std::uint8_t* Data, std::size_t Size)
         const std::size_t n = std::min<std::size_t>(std::size_t(count), Size - std::size_t(offset));
         std::memcpy(buffer, Data + offset, n);
         return std::int64_t(n);
+    };
+}
+
+TZipReader StreamZipReader(TStream& Stream)
+{
+    return [&Stream](std::int64_t offset, void* buffer, std::int64_t count) -> std::int64_t {
+        if (offset < 0 || count <= 0 || Stream.Seek64(offset, soBeginning) != offset)
+            return 0;
+        auto* out = static_cast<std::uint8_t*>(buffer);
+        std::int64_t done = 0;
+        while (done < count) {
+            const auto chunk = static_cast<std::int32_t>(std::min<std::int64_t>(count - done, 1 << 30));
+            const std::int32_t got = Stream.Read(out + done, chunk);
+            if (got <= 0)
+                break;
+            done += got;
+        }
+        return done;
     };
 }
 

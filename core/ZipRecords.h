@@ -316,6 +316,9 @@ using TZipReader = std::function<std::int64_t(std::int64_t Offset, void* Buffer,
 
 // A reader over bytes in memory (they must outlive it).
 TZipReader MemoryZipReader(const std::uint8_t* Data, std::size_t Size);
+class TStream;
+// A reader over a stream (it must outlive the reader); moves the stream's position.
+TZipReader StreamZipReader(TStream& Stream);
 
 // One central directory entry as read (deciphered when its header was enciphered).
 struct TZipEntry {

@@ -31,6 +31,7 @@ void OemToAnsiName(TArcType ArcType, int VersionMadeBy, std::string& Out, std::s
     Out = ToDosSeparators(Out);
 }
 
+
 namespace {
 
 std::uint32_t ReadSig(const std::uint8_t* p)

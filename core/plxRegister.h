@@ -1,17 +1,9 @@
 // Entry names between the program's UTF-8 and the OEM code page (CP852) that DOS-era archives
 // store. A name that OEM cannot hold stays UTF-8 and is marked as not-OEM in "version made by".
-//
-// Signatures of ZIP headers, plain and header-enciphered, and the header cipher.
-//
-// An enciphered header keeps its signature readable (second byte 'L', or 'N' on reading) so that a
-// reader knows the kind before it deciphers the body. Every header restarts the header key set;
-// the entry name that follows continues the header's key stream.
 #pragma once
 
 #include "core/plxConsts.h"
-#include "core/plxCrypt.h"
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -26,6 +18,17 @@ std::uint16_t VersionMadeByForName(std::string_view Name, int Flag);
 // stored, otherwise ANSI (CP1250). VersionMadeBy < 0: no central header. Everything else is OEM.
 void OemToAnsiName(TArcType ArcType, int VersionMadeBy, std::string& Out, std::string_view Name,
                    bool Utf8Name = false);
+
+// Signatures of ZIP headers, plain and header-enciphered, and the header cipher.
+//
+// An enciphered header keeps its signature readable (second byte 'L', or 'N' on reading) so that a
+// reader knows the kind before it deciphers the body. Every header restarts the header key set;
+// the entry name that follows continues the header's key stream.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "core/plxCrypt.h"
 
 // Header kinds; any other value is "other".
 enum THeaderKind : std::uint8_t { hkLocal = 0, hkCentral = 1, hkEnd = 2 };

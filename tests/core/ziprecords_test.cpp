@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "core/ZipRecords.h"
+#include "core/plxStreams.h"
 
 namespace {
 
@@ -499,6 +500,13 @@ TEST_F(ZipToolArchives, DirectoryMatchesZipinfo)
     EXPECT_EQ(z64.Ending.End.CentralOffset, 0xFFFFFFFFu);
     EXPECT_EQ(List(ReadAll(Path("prefixed.zip"))).Ending.PrefixOffset, 70000);
     EXPECT_EQ(List(ReadAll(Path("sfx.zip"))).Ending.PrefixOffset, 0);
+    {  // the same ending through a file stream
+        TFileStream32 file(Path("prefixed.zip").string(), fmOpenRead);
+        TZipEnding viaStream;
+        FindZipEnding(StreamZipReader(file), file.Size(), viaStream);
+        EXPECT_EQ(viaStream.PrefixOffset, 70000);
+        EXPECT_EQ(viaStream.CentralPos, List(ReadAll(Path("prefixed.zip"))).Ending.CentralPos);
+    }
     const TListing streamed = List(ReadAll(Path("streamed.zip")));
     ASSERT_FALSE(streamed.Entries.empty());
     EXPECT_TRUE(streamed.Entries[0].Header.Flags & kFlagDataDescriptor);
