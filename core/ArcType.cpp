@@ -478,7 +478,7 @@ std::int64_t TArcTypeDetector::ScanForSignature(TArcType& Type, std::int64_t Sta
                     const std::int64_t start = FindZipEnding();
                     if (!EndRecordFound() || (zip == atZipExe && start < kMinZipSfxOffset))
                         zip = atUnsupported;
-                    return found(zip, start >= 0 ? start : -1);
+                    return found(zip, zip == atUnsupported ? -1 : start);
                 }
                 break;
             default: break;

@@ -385,6 +385,11 @@ TEST(ArcTypeBytes, HeaderProbesAndSignatureScan)
     EXPECT_EQ(info.ArcType, atLha);
     EXPECT_EQ(info.ArchiveOffset, 128);
 
+    // Rows are tried in order: "ZO" then "-l" is LHA; only "PKG5" is a known unknown.
+    EXPECT_EQ(DetectBytes("ZO-lh5-" + std::string(40, '\0')).ArcType, atLha);
+    EXPECT_EQ(ClassifyFirstDword(TDetectContext::PlainFile, 0x35474B50), atUnknown);
+    EXPECT_EQ(ClassifyFirstDword(TDetectContext::Executable, 0x00088B1F), atUnsupported);  // gzip
+
     // Found by the scan behind leading junk, with the archive where its header starts.
     const std::string junk(5000, 'j');
     info = DetectBytes(junk + "Rar!\x1A\x07" + std::string(50, '\0'));
@@ -412,31 +417,6 @@ TEST(ArcTypeBytes, HeaderProbesAndSignatureScan)
     // The 11 blocks of the scan end it.
     EXPECT_EQ(DetectBytes(std::string(11 * 32768, 'j') + "Rar!" + std::string(50, '\0')).ArcType, atNA);
     EXPECT_EQ(DetectBytes(std::string(11 * 32768 - 2, 'j') + "Rar!" + std::string(50, '\0')).ArcType, atRarExe);
-}
-
-TEST(ArcTypeBytes, FirstDwordTableOrder)
-{
-    const auto plain = [](std::uint32_t v) { return ClassifyFirstDword(TDetectContext::PlainFile, v); };
-    const auto exe = [](std::uint32_t v) { return ClassifyFirstDword(TDetectContext::Executable, v); };
-    std::int64_t fixed = -1;
-    EXPECT_EQ(ClassifyFirstDword(TDetectContext::PlainFile, 0x5754DFB7, &fixed), atArc);
-    EXPECT_EQ(fixed, -1);
-    EXPECT_EQ(ClassifyFirstDword(TDetectContext::PlainFile, 0x0000DFB7, &fixed), atArcExe);
-    EXPECT_EQ(fixed, 7716);
-    EXPECT_EQ(plain(0x204F4F5A), atZoo);   // "ZOO "
-    EXPECT_EQ(exe(0x204F4F5A), atUnsupported);
-    EXPECT_EQ(plain(0x6C2D4F5A), atLha);   // "ZO-l": the LHA row comes first
-    EXPECT_EQ(plain(0x00354753), atNA);
-    EXPECT_EQ(plain(0x35474B50), atUnknown);  // "PKG5"
-    EXPECT_EQ(plain(0x34474B50), atNA);       // "PKG4"
-    EXPECT_EQ(plain(0x04034C50), atZip);      // an enciphered local header
-    EXPECT_EQ(exe(0x04034B50), atZipExe);
-    EXPECT_EQ(plain(0x08074B50), atZipMV);    // a set volume: the drive decides
-    EXPECT_EQ(plain(0x00088B1F), atGZip);
-    EXPECT_EQ(exe(0x00088B1F), atUnsupported);
-    EXPECT_EQ(exe(0x0000081A), atArcExe);
-    EXPECT_EQ(exe(0x00000A1A), atPakExe);
-    EXPECT_EQ(exe(0x0000021A), atUnsupported);
 }
 
 TEST(ArcTypeComponent, DetectionFillsTheComponent)
