@@ -1,0 +1,365 @@
+#include "core/plxBZip2.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// Letters, long runs and noise in stretches, so that every stage of the coder is exercised.
+Bytes MixedData(std::size_t size, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    Bytes out;
+    while (out.size() < size) {
+        const unsigned kind = rng() % 3;
+        for (std::size_t n = 200 + rng() % 50000; n > 0 && out.size() < size; --n)
+            out.push_back(kind == 0   ? std::uint8_t("backup archive\r\n"[rng() % 16])
+                          : kind == 1 ? 'x'
+                                      : std::uint8_t(rng()));
+    }
+    return out;
+}
+
+struct TempDir {
+    std::filesystem::path path;
+    TempDir()
+    {
+        char tmpl[] = "/tmp/bzip2_test_XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() { std::filesystem::remove_all(path); }
+};
+
+void WriteFile(const std::filesystem::path& p, const Bytes& data)
+{
+    std::ofstream(p, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+}
+
+Bytes ReadFile(const std::filesystem::path& p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+Bytes ToolCompress(const TempDir& dir, const Bytes& data, int level)
+{
+    WriteFile(dir.path / "in", data);
+    const std::string cmd =
+        "cd '" + dir.path.string() + "' && bzip2 -" + std::to_string(level) + " -c in > in.bz2";
+    EXPECT_EQ(0, std::system(cmd.c_str()));
+    return ReadFile(dir.path / "in.bz2");
+}
+
+void Load(TMemoryStream32& m, const Bytes& data)
+{
+    m.Clear();
+    if (!data.empty())
+        m.WriteBuffer(data.data(), std::int32_t(data.size()));
+    m.SetPosition(0);
+}
+
+Bytes Contents(TMemoryStream32& m)
+{
+    const auto* p = static_cast<const std::uint8_t*>(m.Memory());
+    return p ? Bytes(p, p + m.Size()) : Bytes{};
+}
+
+std::uint32_t ZlibCrc(const Bytes& data)
+{
+    return std::uint32_t(crc32(0, data.data(), uInt(data.size())));
+}
+
+Bytes OurCompress(const Bytes& data, int level, TBz2Owner owner = {})
+{
+    TMemoryStream32 in, out;
+    Load(in, data);
+    EXPECT_TRUE(BZipEncodeStream(owner, &in, &out, nullptr, level, std::int64_t(data.size())));
+    return Contents(out);
+}
+
+// Decodes through Read calls of the given size, checking that no call writes past its count.
+Bytes OurDecode(const Bytes& packed, bool concatenated = false, std::int32_t readSize = 65536,
+                TBz2Owner owner = {})
+{
+    TMemoryStream32 src;
+    Load(src, packed);
+    TBzDecompressStream bz(owner, &src, 0, std::int64_t(packed.size()));
+    bz.Concatenated = concatenated;
+    Bytes out;
+    Bytes buf(std::size_t(readSize) + 16, 0xA5);
+    for (;;) {
+        const std::int32_t n = bz.Read(buf.data(), readSize);
+        for (std::size_t i = std::size_t(readSize); i < buf.size(); ++i)
+            if (buf[i] != 0xA5)
+                ADD_FAILURE() << "Read wrote past its count";
+        if (n == 0)
+            break;
+        out.insert(out.end(), buf.begin(), buf.begin() + n);
+    }
+    EXPECT_EQ(0, bz.Read(buf.data(), readSize));  // stays ended
+    return out;
+}
+
+// The message number of the failure of decoding packed, 0 when it decodes to expected, -1 when it
+// decodes "successfully" to anything else.
+int DecodeOutcome(const Bytes& packed, const Bytes& expected, bool concatenated = false)
+{
+    try {
+        return OurDecode(packed, concatenated) == expected ? 0 : -1;
+    } catch (const Ebz2libError& e) {
+        return e.ECode;
+    }
+}
+
+std::uint16_t Le16(const Bytes& b, std::size_t at) { return std::uint16_t(b[at] | b[at + 1] << 8); }
+std::uint32_t Le32(const Bytes& b, std::size_t at)
+{
+    return Le16(b, at) | std::uint32_t(Le16(b, at + 2)) << 16;
+}
+
+}  // namespace
+
+TEST(Bzip2Streams, EncoderMatchesTheBzip2ToolByteForByte)
+{
+    TempDir dir;
+    const Bytes big = MixedData(3'500'000, 11);
+    for (const Bytes& data : {Bytes{}, Bytes{'A'}, MixedData(70'000, 3), big}) {
+        for (int level : {1, 6, 9}) {
+            SCOPED_TRACE("size " + std::to_string(data.size()) + " level " + std::to_string(level));
+            TRunningCrc crc;
+            TBz2Owner owner;
+            owner.Crc = &crc;
+            const Bytes ours = OurCompress(data, level, owner);
+            EXPECT_TRUE(ours == ToolCompress(dir, data, level));
+            EXPECT_EQ(ZlibCrc(data), crc.Crc32);
+            EXPECT_TRUE(OurDecode(ours) == data);
+        }
+    }
+}
+
+TEST(Bzip2Streams, DecodesToolOutputAndConcatenatedFiles)
+{
+    TempDir dir;
+    const Bytes a = MixedData(1'200'000, 5);
+    const Bytes b = MixedData(50'000, 6);
+    const Bytes packedA = ToolCompress(dir, a, 9);
+    const Bytes packedB = ToolCompress(dir, b, 1);
+    EXPECT_TRUE(OurDecode(packedA) == a);
+    EXPECT_TRUE(OurDecode(packedA, false, 7) == a);  // small reads straddle every boundary
+
+    Bytes joined = packedA;
+    joined.insert(joined.end(), packedB.begin(), packedB.end());
+    const Bytes emptyStream = ToolCompress(dir, Bytes{}, 9);
+    joined.insert(joined.end(), emptyStream.begin(), emptyStream.end());
+    joined.insert(joined.end(), packedB.begin(), packedB.end());
+    Bytes ab = a;
+    ab.insert(ab.end(), b.begin(), b.end());
+    ab.insert(ab.end(), b.begin(), b.end());
+    EXPECT_TRUE(OurDecode(joined, true) == ab);
+    EXPECT_TRUE(OurDecode(joined, true, 1000) == ab);
+    EXPECT_TRUE(OurDecode(joined, false) == a);  // a ZIP member ends with its first stream
+
+    // Bytes after the last stream that start no stream are ignored; a damaged stream is not.
+    Bytes trailing = joined;
+    for (char c : std::string("garbage\n"))
+        trailing.push_back(std::uint8_t(c));
+    EXPECT_TRUE(OurDecode(trailing, true) == ab);
+    Bytes badSecond = packedA;
+    badSecond.insert(badSecond.end(), {'B', 'Z', 'h', '9', 'x', 'x'});
+    EXPECT_EQ(kBz2ErrCorrupt, DecodeOutcome(badSecond, a, true));
+}
+
+TEST(Bzip2Streams, DecodesSevenZipBzip2MembersFromTheArchive)
+{
+    TempDir dir;
+    const Bytes data = MixedData(400'000, 8);
+    WriteFile(dir.path / "x.bin", data);
+    WriteFile(dir.path / "y.bin", MixedData(1000, 9));
+    const std::string cmd =
+        "cd '" + dir.path.string() + "' && 7zz a -bd -bso0 -tzip -mm=BZip2 -mx=9 x.zip x.bin y.bin";
+    ASSERT_EQ(0, std::system(cmd.c_str()));
+    const Bytes zip = ReadFile(dir.path / "x.zip");
+    ASSERT_GE(zip.size(), 30u);
+    ASSERT_EQ(0x04034B50u, Le32(zip, 0));
+    ASSERT_EQ(12, Le16(zip, 8));
+    const std::uint32_t crc = Le32(zip, 14);
+    const std::uint32_t packed = Le32(zip, 18);
+    const std::size_t start = 30 + Le16(zip, 26) + Le16(zip, 28);
+    ASSERT_LE(start + packed, zip.size());
+
+    TMemoryStream32 archive;
+    Load(archive, zip);
+    archive.SetPosition(std::int64_t(start));
+    TRunningCrc running;
+    Bytes out;
+    TBz2Owner owner;
+    owner.Output = [&](const void* buf, std::int32_t n) {
+        running.UpdateCrc(32, buf, n);
+        const auto* p = static_cast<const std::uint8_t*>(buf);
+        out.insert(out.end(), p, p + n);
+        return true;
+    };
+    // Reads stay inside the member although the next member's bytes follow.
+    EXPECT_EQ(0, DecodeBzip2Region(owner, &archive, packed));
+    EXPECT_LE(archive.Position(), std::int64_t(start + packed));
+    EXPECT_TRUE(out == data);
+    EXPECT_EQ(crc, running.Crc32 ^ CRC_MASK);
+}
+
+TEST(Bzip2Streams, DamagedDataFailsWithANumberAndNeverPassesAsGood)
+{
+    const Bytes data = MixedData(60'000, 4);
+    const Bytes packed = OurCompress(data, 9);
+
+    // Truncated anywhere, including just the end marker gone: never a clean end.
+    for (std::size_t keep : {std::size_t(0), std::size_t(3), std::size_t(40), packed.size() / 2,
+                             packed.size() - 10, packed.size() - 1}) {
+        SCOPED_TRACE("kept " + std::to_string(keep));
+        EXPECT_EQ(kBz2ErrTruncated, DecodeOutcome(Bytes(packed.begin(), packed.begin() + keep), data));
+    }
+    // A region limit short of the data is the same as a cut file.
+    TMemoryStream32 src;
+    Load(src, packed);
+    EXPECT_THROW(DecodeBzip2Region({}, &src, std::int64_t(packed.size()) - 5), Ebz2libError);
+
+    // Single flipped bits: a number, or (padding bits after the end marker) the right data.
+    std::mt19937 rng(3);
+    int failures = 0;
+    for (int trial = 0; trial < 120; ++trial) {
+        Bytes bad = packed;
+        const std::size_t at = trial < 10 ? std::size_t(trial) : rng() % bad.size();
+        bad[at] ^= std::uint8_t(1u << (rng() % 8));
+        const int outcome = DecodeOutcome(bad, data);
+        EXPECT_TRUE(outcome == 0 || outcome == kBz2ErrCorrupt || outcome == kBz2ErrTruncated)
+            << "flip at " << at << " gave " << outcome;
+        failures += outcome != 0;
+    }
+    EXPECT_GT(failures, 100);
+    EXPECT_EQ(kBz2ErrCorrupt, DecodeOutcome(Bytes{'P', 'K', 3, 4, 0, 0}, data));
+}
+
+TEST(Bzip2Streams, StreamOperationsCipherCancelAndWriteFailure)
+{
+    const Bytes data = MixedData(100'000, 12);
+    const Bytes packed = OurCompress(data, 6);
+    TMemoryStream32 src;
+    Load(src, packed);
+
+    {   // Forward seeks decode and discard; backward seeks and writes are refused.
+        TBzDecompressStream bz({}, &src, 0, std::int64_t(packed.size()));
+        EXPECT_EQ(40000, bz.Seek64(40000, soCurrent));
+        std::uint8_t b[4];
+        ASSERT_EQ(4, bz.Read(b, 4));
+        EXPECT_EQ(0, std::memcmp(b, &data[40000], 4));
+        EXPECT_THROW(bz.Seek64(10, soBeginning), Ebz2libError);
+        EXPECT_EQ(std::int64_t(data.size()), bz.Seek64(std::int64_t(data.size()) + 999, soBeginning));
+    }
+    {   // The encoder stops when cancelled.
+        TMemoryStream32 out;
+        bool cancel = false;
+        TBz2Owner owner;
+        owner.Cancel = &cancel;
+        TBZCompressStream bz(owner, &out, -1, 10, 9);
+        std::uint8_t b[10] = {};
+        EXPECT_EQ(10, bz.Write(b, 10));
+        cancel = true;
+        EXPECT_EQ(0, bz.Write(b, 10));
+        EXPECT_THROW(TBZCompressStream(owner, &out, -1, 10, 9), Ebz2USERError);
+    }
+
+    // With the traditional cipher the compressed bytes are enciphered and deciphered in place.
+    TZipCipher enc, dec;
+    enc.InitDataKeys("secret");
+    dec.InitDataKeys("secret");
+    TBz2Owner encOwner;
+    encOwner.Cipher = &enc;
+    const Bytes sealed = OurCompress(data, 6, encOwner);
+    EXPECT_EQ(packed.size(), sealed.size());
+    EXPECT_TRUE(sealed != packed);
+    TBz2Owner decOwner;
+    decOwner.Cipher = &dec;
+    EXPECT_TRUE(OurDecode(sealed, false, 3000, decOwner) == data);
+
+    // Region decoding: a failed write is 25136; a cancel is 25443 and clears the running CRC.
+    TBz2Owner owner;
+    owner.Output = [](const void*, std::int32_t) { return false; };
+    src.SetPosition(0);
+    EXPECT_EQ(kBz2ErrWrite, DecodeBzip2Region(owner, &src, std::int64_t(packed.size())));
+    bool cancel = false;
+    TRunningCrc crc;
+    crc.Crc32 = 0x1234;
+    owner.Crc = &crc;
+    owner.Cancel = &cancel;
+    owner.Output = [&](const void*, std::int32_t) {
+        cancel = true;
+        return true;
+    };
+    src.SetPosition(0);
+    EXPECT_EQ(kBz2ErrCanceled, DecodeBzip2Region(owner, &src, std::int64_t(packed.size())));
+    EXPECT_EQ(CRC_MASK, crc.Crc32);
+
+    // The encoder fails when its input ends short of the size it was given.
+    TMemoryStream32 in, out;
+    Load(in, data);
+    EXPECT_FALSE(BZipEncodeStream({}, &in, &out, nullptr, 9, std::int64_t(data.size()) + 1));
+}
+
+namespace {
+
+// Two volumes behind one stream: the first answers 0 at its end until the next one is opened.
+class TwoVolumes : public TMemoryStream32 {
+public:
+    Bytes second;
+    bool onSecond = false;
+    bool Next()
+    {
+        if (onSecond)
+            return false;
+        onSecond = true;
+        Load(*this, second);
+        return true;
+    }
+};
+
+}  // namespace
+
+TEST(Bzip2Streams, ReadsOnAcrossVolumesAndCancelsWhenNoneFollows)
+{
+    const Bytes data = MixedData(80'000, 13);
+    const Bytes packed = OurCompress(data, 9);
+    const std::size_t cut = packed.size() / 3;
+    TwoVolumes src;
+    Load(src, Bytes(packed.begin(), packed.begin() + std::ptrdiff_t(cut)));
+    src.second.assign(packed.begin() + std::ptrdiff_t(cut), packed.end());
+    TBz2Owner owner;
+    bool cancel = false;
+    owner.Cancel = &cancel;
+    owner.NextVolume = [&] { return src.Next(); };
+    Bytes out;
+    owner.Output = [&](const void* buf, std::int32_t n) {
+        const auto* p = static_cast<const std::uint8_t*>(buf);
+        out.insert(out.end(), p, p + n);
+        return true;
+    };
+    EXPECT_EQ(0, DecodeBzip2Region(owner, &src, std::int64_t(packed.size())));
+    EXPECT_TRUE(out == data);
+
+    // The set ends before the data does: the run is cancelled.
+    Load(src, Bytes(packed.begin(), packed.begin() + std::ptrdiff_t(cut)));
+    src.second.clear();
+    src.onSecond = true;
+    EXPECT_THROW(DecodeBzip2Region(owner, &src, std::int64_t(packed.size())), Ebz2USERError);
+    EXPECT_TRUE(cancel);
+}
