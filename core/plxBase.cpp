@@ -1,0 +1,938 @@
+// The compress driver: preparing a run, reading the old archive, scanning the inputs, deciding
+// each entry's action and replacing the archive only after a run that succeeded.
+#include "core/plxBase.h"
+
+#include "core/DiskManager.h"
+#include "core/TempStreams.h"
+#include "core/plxBZip2.h"
+#include "core/plxGbls.h"
+#include "core/plxHooks.h"
+#include "core/plxPPMDi1.h"
+#include "core/plxStreams.h"
+#include "platform/win/Drives.h"
+#include "platform/win/Files.h"
+#include "platform/win/Paths.h"
+#include "platform/win/SysFiles.h"
+#include "platform/win/Utf8.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr int kMaxRenameRounds = 100;  // a handler that keeps offering taken names must not hang the run
+constexpr std::int32_t kCopyBufferSize = 32768;
+
+bool IsRealArchiveType(TArcType t) { return t > atUnknown; }
+
+bool IsSfxType(TArcType t)
+{
+    switch (t) {
+    case atAceExe: case atArcExe: case atArjExe: case atBhExe: case atCabExe: case atLhaExe: case atLzhExe:
+    case atPakExe: case atRarExe: case atJarExe: case atZipExe:
+        return true;
+    default:
+        return false;
+    }
+}
+
+std::string FolderOf(const std::string& path)
+{
+    const std::size_t p = path.find_last_of("\\/");
+    return p == std::string::npos ? std::string() : path.substr(0, p + 1);
+}
+
+int SeparatorCount(const std::string& s)
+{
+    return int(std::count_if(s.begin(), s.end(), [](char c) { return c == '\\' || c == '/'; }));
+}
+
+bool StartsWithText(const std::string& s, const std::string& prefix)
+{
+    return !prefix.empty() && s.size() >= prefix.size() && win::SameText(s.substr(0, prefix.size()), prefix);
+}
+
+// "C:\x" read as a stored name would name a drive: keep it below the root.
+std::string GuardDriveRoot(std::string name)
+{
+    if (name.size() >= 3 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':' && name[2] == '\\')
+        name.insert(0, "\\");
+    return name;
+}
+
+bool SamePath(const std::string& a, const std::string& b)
+{
+    if (a.empty() || b.empty())
+        return false;
+    if (win::SameText(a, b))
+        return true;
+    std::string ha, hb;
+    return win::ToHostPath(a, ha) && win::ToHostPath(b, hb) && ha == hb;
+}
+
+// The scanner hands each file to the driver as it is found.
+class TCompressScan : public TplxFileScan {
+public:
+    using TFound = std::function<bool(const std::string& Dir, const WIN32_FIND_DATAA& Data)>;
+    explicit TCompressScan(TFound Found) : FFound(std::move(Found)) {}
+    bool AddFile(void*, const std::string& Dir, const WIN32_FIND_DATAA& FindData) override
+    {
+        return FFound(Dir, FindData);
+    }
+
+private:
+    TFound FFound;
+};
+
+}  // namespace
+
+// --- construction and properties ---
+
+TCompressClass::TCompressClass(TObject* AOwner) : TZipCommon(AOwner)
+{
+    RecurseDirs = true;
+    DeflateType = dtDeflateN;
+    DateAttribute = daFileDate;
+    TranslateOemChar = false;
+    LoadArchiveExtensions(StoreFilesOfType);
+}
+
+TCompressClass::~TCompressClass() = default;
+
+void TCompressClass::SetDefaultExt(const std::string& Value)
+{
+    const std::string old = FDefaultExt;
+    std::string ext;
+    if (Value.empty() || Value == ".") {
+        ext = FClassDefaultExt;
+    } else {
+        ext = Value.find('.') == std::string::npos ? "." + Value : Value;
+        ext = win::LowerCase(ext.substr(0, 4));
+    }
+    FDefaultExt = ext;
+    if (FArchiveFile.empty() || Loading)
+        return;
+    const std::string current = win::ExtractFileExt(FArchiveFile);
+    if (current.empty() || (!old.empty() && win::SameText(current, old)))
+        FArchiveFile = win::ChangeFileExt(FArchiveFile, FDefaultExt);
+}
+
+void TCompressClass::AddDefaultExt()
+{
+    if (Loading || FArchiveFile.empty() || FDefaultExt.empty())
+        return;
+    if (win::ExtractFileExt(FArchiveFile).empty())
+        FArchiveFile += FDefaultExt;
+}
+
+void TCompressClass::SetArchiveFile(const std::string& Name)
+{
+    FArchiveFile = Name;
+    AddDefaultExt();
+    ArchiveIsNew = FArchiveFile.empty() || !win::FileExists(FArchiveFile);
+    ArchiveOffset = -1;
+    *CancelPtr = false;
+}
+
+std::uint16_t TCompressClass::GetDeflateFlags(std::uint16_t Flags) const
+{
+    static constexpr std::uint16_t bits[] = {6, 4, 0, 2};
+    return std::uint16_t(Flags | bits[DeflateType <= dtDeflateX ? DeflateType : dtDeflateN]);
+}
+
+// --- base hooks ---
+
+void TCompressClass::CopyEntry(TStream32&, TStream32&, TCompressHeaderObj&, int) {}
+void TCompressClass::UpdateEntryName(int, std::uint32_t, TCompressHeaderObj&) {}
+void TCompressClass::FinishHeader(std::int64_t) {}
+void TCompressClass::StoreFileInfo(TCompressFileInfo&, const TCompressEntryInfo&) {}
+void TCompressClass::WriteEndMarker(TStream32&) {}
+void TCompressClass::ReadFileInfo(const TCompressFileInfo&, TCompressEntryInfo&) {}
+void TCompressClass::CopyOldEntries(TStream32&, TCompressHeaderObj&) {}
+void TCompressClass::Finish(TCompressHeaderObj&) {}
+int TCompressClass::WriteLargeSizeExtra(TStream32&, TCompressFileInfo&, int) { return 0; }
+bool TCompressClass::WriteEnding(TStream32*, TStream32&, TCompressHeaderObj&) { return true; }
+std::int64_t TCompressClass::GetEntryLength(TStream32&, TStream32&, TCompressFileInfo&) { return 0; }
+
+bool TCompressClass::ReadFirstHeader(TStream32& Stream)
+{
+    Stream.SetPosition(std::max<std::int64_t>(ArchiveOffset, 0));
+    return ReadHeader();
+}
+
+bool TCompressClass::ReadHeaderAt(std::int64_t Position)
+{
+    return Position != 0 && ReadHeader();
+}
+
+std::uint16_t TCompressClass::GetHeadSize()
+{
+    ShowMessageBox("This archive writer does not provide GetHeadSize.", "", MB_ICONSTOP);
+    return 0;
+}
+
+std::uint8_t* TCompressClass::GetHeadPtr()
+{
+    ShowMessageBox("This archive writer does not provide GetHeadPtr.", "", MB_ICONSTOP);
+    return nullptr;
+}
+
+bool TCompressClass::SaveComments(bool)
+{
+    DoError(FArchiveFile, "", 25244, FArchiveFile);
+    return false;
+}
+
+int TCompressClass::ReadComments()
+{
+    DoError(FArchiveFile, "", 25244, FArchiveFile);
+    return 0;
+}
+
+void TCompressClass::SetFileComment(int, const std::vector<std::uint8_t>&)
+{
+    DoError(FArchiveFile, "", 25244, FArchiveFile);
+}
+
+std::string TCompressClass::GetFileComment(int, std::string& Name, std::vector<std::uint8_t>&)
+{
+    return Name;
+}
+
+// --- errors ---
+
+void TCompressClass::DoError(const std::string& Name, const std::string& ExtendedMsg, int ECode,
+                             const std::string& VolumeID)
+{
+    FLastReportedCode = ECode;
+    TZipCommon::DoError(Name, ExtendedMsg, ECode, VolumeID);
+}
+
+void TCompressClass::ReportFailure(const std::exception& Failure)
+{
+    if (dynamic_cast<const ECancel*>(&Failure))
+        return;
+    if (const auto* raised = dynamic_cast<const E_RAISE*>(&Failure)) {
+        if (raised->ECode != FLastReportedCode)
+            DoError(FArchiveFile, "", raised->ECode, FArchiveFile);
+        return;
+    }
+    int code = 25136;
+    if (const auto* bz = dynamic_cast<const Ebz2libError*>(&Failure))
+        code = bz->ECode ? bz->ECode : 25146;
+    else if (dynamic_cast<const EReadError*>(&Failure))
+        code = 25236;
+    else if (GetLastError() == ERROR_DISK_FULL)
+        code = 25160;
+    DoError(FArchiveFile, Failure.what(), code, FArchiveFile);
+}
+
+// --- the public run ---
+
+int TCompressClass::Compress()
+{
+    int result = 0;
+    try {
+        if (EncryptionMethod() <= emAes2_256)
+            SetEncryptionMethod(emZip_V2);
+        std::string name = win::ExtractFileName(FArchiveFile);
+        std::string dir = FolderOf(FArchiveFile);
+        if (!name.empty() && (dir.empty() || !win::DirectoryExists(dir))) {
+            bool created = false;
+            if (!dir.empty()) {
+                if (OnCreateDirectory)
+                    OnCreateDirectory(this, dir, true);
+                created = CreateDirPath(dir);
+            }
+            if (!created) {
+                DoError(dir, "ArchiveFile Property", 25150, "");
+                dir = win::IncludeTrailingBackslash(win::CurrentDirectory());
+            }
+        }
+        if (dir.empty() || name.empty()) {
+            DoError(FArchiveFile, "ArchiveFile Property", 25245, "");
+            return 0;
+        }
+        FArchiveFile = dir + name;
+
+        if (!FFileSpec.empty()) {
+            int best = -1;
+            std::string shallowest;
+            for (const auto& spec : FFileSpec) {
+                const int n = SeparatorCount(spec);
+                if (best < 0 || n <= best) {
+                    best = n;
+                    shallowest = FolderOf(spec);
+                }
+            }
+            if (RelativeDir == byList && (StoredDirNames == sdRelative || StoredDirNames == sdRelativeStoreStart))
+                BaseDir = shallowest;
+            if (StoredDirNames == sdExplorer_Auto || StoredDirNames == sdExplorer_UserDefineDefaultDir)
+                BaseDir = shallowest;
+        }
+
+        OperationCode = opExtract;
+        if (!PrepareRun())
+            return 0;
+        const std::string folder = FolderOf(FArchiveFile);
+        if (!win::DirectoryExists(folder)) {
+            DoError(FArchiveFile, folder, 25158, "");
+            return 0;
+        }
+        if (!FArchiveFile.empty() && !GetCancel()) {
+            TCompressHeaderObj entryList;
+            MovedFiles.clear();
+            try {
+                ProcessArchive(entryList);
+                if (win::FileExists(FArchiveFile))
+                    ArchiveWritten = true;
+                if (Switch == swMove && FReplaced && AddedCount > 0)
+                    DeleteMovedFiles(entryList);
+            } catch (...) {
+                MovedFiles.clear();
+                throw;
+            }
+            MovedFiles.clear();
+        }
+        result = Switch == swDelete ? DeletedCount : AddedCount;
+        if (GetCancel())
+            result = 0;
+    } catch (const std::exception& e) {
+        ReportFailure(e);
+        result = 0;
+    } catch (...) {
+        result = 0;
+    }
+    FileCount = result;
+    return result;
+}
+
+bool TCompressClass::PrepareRun()
+{
+    UnpackedSize = PackedSize = 0;
+    UnpackedTotal = PackedTotal = 0;
+    ArchiveWritten = FilesFound = false;
+    AddedCount = DeletedCount = 0;
+    FReplaced = false;
+    FDiscardOutput = false;
+    FNewestDosTime = 0;
+    VolumeName = FArchiveFile;
+    SetCancel(false);
+    HeadSize = GetHeadSize();
+    if (OperationCode == opExtract) {
+        std::string temp = TempDir();
+        if (!CheckDirectory(temp))
+            return false;
+        SetTempDir(temp);
+        std::string folder = FolderOf(FArchiveFile);
+        if (!CheckDirectory(folder))
+            return false;
+        FArchiveFile = win::IncludeTrailingBackslash(folder) + win::ExtractFileName(FArchiveFile);
+    }
+    ArchiveIsNew = !win::FileExists(FArchiveFile);
+    TDiskManager disks;
+    if (!disks.GetDiskInfo(FArchiveFile, {}, {},
+                           [this](const std::string& f, const std::string& x, const std::string& v, int c) {
+                               DoError(f, x, c, v);
+                           },
+                           this, CancelPtr))
+        return false;
+    if (FFileSpec.empty())
+        return true;
+    if (Switch == swDelete) {
+        DefaultDir.clear();
+    } else if (StoredDirNames == sdExplorer_Auto) {
+        std::string common;
+        bool first = true;
+        for (const auto& spec : FFileSpec) {
+            const std::string f = win::UpperCase(FolderOf(spec));
+            if (first) {
+                common = f;
+                first = false;
+                continue;
+            }
+            std::size_t n = 0;
+            while (n < common.size() && n < f.size() && common[n] == f[n])
+                ++n;
+            common.resize(n);
+        }
+        const std::size_t cut = common.find_last_of('\\');
+        DefaultDir = cut == std::string::npos ? std::string() : FFileSpec.front().substr(0, cut + 1);
+    } else if (StoredDirNames == sdExplorer_UserDefineDefaultDir) {
+        if (DefaultDir.empty()) {
+            DoError(FArchiveFile, "DefaultDir", 25278, "");
+            return false;
+        }
+        DefaultDir = win::IncludeTrailingBackslash(DefaultDir);
+        for (auto& spec : FFileSpec)
+            if (FolderOf(spec).empty())
+                spec = DefaultDir + spec;
+    }
+    return true;
+}
+
+// --- the driver ---
+
+void TCompressClass::ProcessArchive(TCompressHeaderObj& EntryList)
+{
+    if (Switch == swRead) {
+        if (!ArchiveIsNew)
+            ReadArchive();
+        return;
+    }
+    std::unique_ptr<TFileStream32> old;
+    std::int64_t oldSize = 0;
+    if (!ArchiveIsNew) {
+        if (!CheckArchiveWriteable(FArchiveFile))
+            return;
+        old = std::make_unique<TFileStream32>(FArchiveFile, fmOpenRead | fmShareDenyWrite);
+        if (!old->HandleValid()) {
+            DoError(FArchiveFile, "", 25235, FArchiveFile);
+            return;
+        }
+        oldSize = old->Size();
+        if (oldSize > 0) {
+            // Whatever the name says, a file that is not an archive is never overwritten.
+            const TArcType found = GetArcType(*old);
+            if (!IsRealArchiveType(found)) {
+                DoError(FArchiveFile, "", 25244, FArchiveFile);
+                return;
+            }
+            if (FArcType == atZip)
+                FArcType = found;
+        } else {
+            old.reset();  // an empty file holds nothing to keep
+        }
+    }
+    ArchiveSize = oldSize;
+    if (!old && (Switch == swRefresh || Switch == swDelete)) {
+        DoError(FArchiveFile, "", 26859, FArchiveFile);
+        return;
+    }
+    if (OnActivate)
+        OnActivate(this);
+    if (GetCancel()) {
+        if (OnDeactivate)
+            OnDeactivate(this);
+        return;
+    }
+
+    TTempStreamOwner owner;
+    owner.Sender = this;
+    owner.Cancel = &FDiscardOutput;
+    owner.Remaining = &BytesToRead;
+    owner.DoTmpFileMoveBegin = [this](TObject* s, const std::string& a, const std::string& t, bool& c) {
+        DoTmpFileMoveBegin(s, a, t, c);
+    };
+    owner.DoTmpFileMoveEnd = [this](TObject* s) { DoTmpFileMoveEnd(s); };
+    owner.DoTmpFileProgress = [this](TObject*, std::int64_t d, std::int64_t t) { DoTmpFileProgress(d, t); };
+    owner.ReportError = [this](int code, const std::string& x) { DoError(FArchiveFile, x, code, FArchiveFile); };
+    std::unique_ptr<TStream32> output;
+    TTempFileStream* fileOutput = nullptr;
+    TTempMemStream* memOutput = nullptr;
+    if (StreamType == stFile) {
+        auto f = std::make_unique<TTempFileStream>(owner, fmCreate, FArchiveFile, TempDir());
+        if (!f->HandleValid()) {
+            DoError(TempDir(), "", 25237, FArchiveFile);
+            if (OnDeactivate)
+                OnDeactivate(this);
+            return;
+        }
+        FTempOutputName = f->OpenedName();
+        fileOutput = f.get();
+        output = std::move(f);
+    } else {
+        auto m = std::make_unique<TTempMemStream>(owner, fmCreate, FArchiveFile);
+        memOutput = m.get();
+        output = std::move(m);
+    }
+    output->CancelPointer = CancelPtr;  // copies stop on the user's cancel
+
+    bool failed = false;
+    try {
+        if (old) {
+            if (oldSize > 0 && ArchiveOffset > 0 && IsSfxType(FArcType)) {
+                const std::int64_t prefix =
+                    (FArcType == atZipExe || FArcType == atJarExe) ? std::int64_t(StubSize) : ArchiveOffset;
+                old->SetPosition(0);
+                if (output->CopyFrom(old.get(), std::min(prefix, oldSize)) != std::min(prefix, oldSize))
+                    RaiseError(FArchiveFile, "", FArchiveFile, 25136);
+            }
+            if (Switch == swDelete)
+                FExcludeSpec.clear();
+            old->SetPosition(std::max<std::int64_t>(ArchiveOffset, 0));
+            CopyOldEntries(*old, EntryList);
+        }
+        if (EntryList.Count == 0)
+            ArchiveSize = 0;
+        try {
+            ScanFiles(EntryList, old.get(), *output);
+        } catch (const std::exception& e) {
+            ReportFailure(e);
+            AddedCount = DeletedCount = 0;
+            failed = true;
+        }
+        if (!failed && !GetCancel() && (AddedCount > 0 || DeletedCount > 0)) {
+            if (Switch == swDelete && DeletedCount > 0 && std::uint32_t(DeletedCount) == EntryList.Count)
+                WriteEndMarker(*output);
+            if (!WriteEnding(old.get(), *output, EntryList))
+                failed = Switch != swDelete;
+        }
+    } catch (const std::exception& e) {
+        ReportFailure(e);
+        failed = true;
+    }
+    if (failed || GetCancel())
+        AddedCount = DeletedCount = 0;
+
+    // Closing steps: nothing replaces the archive unless everything above succeeded.
+    old.reset();
+    bool commit = !failed && !GetCancel() && (AddedCount > 0 || DeletedCount > 0);
+    if (commit) {
+        const bool copyNeeded = memOutput != nullptr ||
+                                win::UpperCase(win::ExtractFileDrive(FTempOutputName)) !=
+                                    win::UpperCase(win::ExtractFileDrive(FArchiveFile));
+        if (!CheckFreeSpace(output->Size(), copyNeeded))
+            commit = false;
+    }
+    FDiscardOutput = !commit;
+    try {
+        if (fileOutput)
+            fileOutput->Close();
+        else if (memOutput)
+            memOutput->Close();
+        FReplaced = commit && !FDiscardOutput;
+    } catch (const std::exception&) {
+        FReplaced = false;  // reported by the stream's owner; the old archive is whole
+    }
+    output.reset();
+    FTempOutputName.clear();
+    if (!FReplaced)
+        AddedCount = DeletedCount = 0;
+    if (AddedCount > 0)
+        Finish(EntryList);
+    if (OnDeactivate)
+        OnDeactivate(this);
+    if (win::FileExists(FArchiveFile))
+        ArchiveWritten = true;
+}
+
+bool TCompressClass::CheckFreeSpace(std::int64_t OutputSize, bool CopyNeeded)
+{
+    // A rename on the same drive needs no room; a copy is written beside the old archive, which
+    // stays until the new one is complete.
+    if (!CopyNeeded)
+        return true;
+    std::string root = win::ExtractFileDrive(FArchiveFile);
+    if (root.empty())
+        root = win::ExtractFileDrive(win::CurrentDirectory());
+    root = win::IncludeTrailingBackslash(root);
+    TDiskManager disks;
+    disks.DriveType = std::uint8_t(GetDriveTypeA(root.c_str()));
+    disks.FreeSpace = INT64_MAX;
+    disks.GetDiskSpace(root);
+    if (disks.FreeSpace < OutputSize) {
+        DoError(FArchiveFile, "", 25156, FArchiveFile);
+        return false;
+    }
+    return true;
+}
+
+bool TCompressClass::CheckArchiveWriteable(const std::string& Name)
+{
+    if (GetCancel())
+        return false;
+    if (IsPlainFile(Name))
+        return true;
+    if (!OnNonWriteableArchive) {
+        DoError(Name, "OnNonWriteableArchive", E_REQUIREDEVENT, "");
+        return false;
+    }
+    bool writeToFile = false;
+    OnNonWriteableArchive(this, Name, writeToFile);
+    return writeToFile && SetFileAttr(Name, FILE_ATTRIBUTE_NORMAL);
+}
+
+void TCompressClass::ReadArchive()
+{
+    FileCount = 0;
+    if (!OnRead) {
+        DoError(FArchiveFile, "OnRead", E_REQUIREDEVENT, "");
+        return;
+    }
+    TFileStream32 stream(FArchiveFile, fmOpenRead | fmShareDenyWrite);
+    if (!stream.HandleValid()) {
+        DoError(FArchiveFile, "", 25235, FArchiveFile);
+        return;
+    }
+    ArchiveSize = stream.Size();
+    for (bool found = ReadFirstHeader(stream); found && !GetCancel(); found = ReadHeaderAt(0)) {
+        FileName = GetEntryName();
+        ++FileCount;
+        OnRead(this, stream.Position(), FileCount);
+    }
+}
+
+// --- scan ---
+
+void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArchive, TStream32& Output)
+{
+    if (Switch != swDelete) {
+        TCompressScan scan([this, &EntryList](const std::string& dir, const WIN32_FIND_DATAA& data) {
+            return ScanFileFound(dir, data, EntryList);
+        });
+        scan.SetFileSpec(FFileSpec);
+        scan.Attributes = TplxFileAttributes(Attributes | (StoreEmptySubDirs ? AttrBit(fsDirectory) : 0));
+        scan.AttributesEx = AttributesEx;
+        scan.SetRootDir(RelativeDir == byList && !BaseDir.empty() ? BaseDir : win::CurrentDirectory());
+        scan.RecurseDirs = RecurseDirs;
+        scan.IncludeHiddenDirs = IncludeHiddenDirs;
+        scan.AbortPtr = CancelPtr;
+        scan.OnScanFile = OnFileScanStatus;
+        scan.OnRecurseDir = OnRecurseDir;
+        scan.OnRootDirChange = [this](TObject*, const std::string& dir) {
+            if (RelativeDir == byItem)
+                BaseDir = dir;
+        };
+        const bool wasCancelled = GetCancel();
+        scan.Scan();
+        *CancelPtr = wasCancelled || *CancelPtr;  // the scanner clears the flag it is given
+        UnpackedTotal = scan.BytesFound();
+    }
+    if (GetCancel() || (Switch != swDelete && !FilesFound)) {
+        DoError(FArchiveFile, "", 25272, FArchiveFile);
+        if (Switch != swMove)
+            EntryList.Clear();
+        return;
+    }
+    CompressFiles(OldArchive, Output, EntryList);
+}
+
+bool TCompressClass::IsOwnArchive(const std::string& Path) const
+{
+    return SamePath(Path, FArchiveFile) || SamePath(Path, FTempOutputName);
+}
+
+bool TCompressClass::IsExcluded(const std::string& StoredName, const std::string& Path)
+{
+    const std::string file = win::ExtractFileName(RemoveBackslash(Path));
+    for (const auto& raw : FExcludeSpec) {
+        std::string mask = raw;
+        std::replace(mask.begin(), mask.end(), '/', '\\');
+        bool hit = false;
+        try {
+            if (mask.find('\\') != std::string::npos)
+                hit = MatchesMask(StoredName, mask) || MatchesMask(Path, mask);
+            else
+                hit = MatchesMask(file, mask);
+        } catch (const win::Exception&) {
+            hit = false;  // an invalid mask excludes nothing
+        }
+        if (hit) {
+            if (OnExcludeFile)
+                OnExcludeFile(this, Path);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool TCompressClass::ScanFileFound(const std::string& Dir, const WIN32_FIND_DATAA& FindData,
+                                   TCompressHeaderObj& EntryList)
+{
+    const bool folder = (FindData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    const std::string path = folder ? win::IncludeTrailingBackslash(JoinPath(Dir, FindData.cFileName))
+                                    : JoinPath(Dir, FindData.cFileName);
+    if (folder && (!StoreEmptySubDirs || !IsDirTreeEmpty(path)))
+        return false;
+    // The archive and its temporary output never go into themselves.
+    if (!folder && IsOwnArchive(path))
+        return false;
+    if (!folder && !SkipNames.empty()) {
+        const std::string ext = win::LowerCase(win::ExtractFileExt(FindData.cFileName));
+        if (std::find(SkipNames.begin(), SkipNames.end(), ext) != SkipNames.end()) {
+            if (OnExcludeFile)
+                OnExcludeFile(this, path);
+            return false;
+        }
+    }
+    SetEntryName(path);
+    if (IsExcluded(FileName, path))
+        return true;
+    AddScannedFile(path, FindData, EntryList);
+    return true;
+}
+
+void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DATAA& FindData,
+                                    TCompressHeaderObj& EntryList)
+{
+    const bool folder = (FindData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    TCompressEntryInfo now;
+    now.DosDateTime = FileTimeToDosTime(FindData.ftLastWriteTime);
+    now.UnpackedSize = std::int64_t((std::uint64_t(FindData.nFileSizeHigh) << 32) | FindData.nFileSizeLow);
+    now.PackedSize = now.UnpackedSize;
+    now.Attributes = FindData.dwFileAttributes;
+    if (!folder)
+        FNewestDosTime = std::max(FNewestDosTime, now.DosDateTime);
+
+    const int index = ArchiveIsNew ? -1 : EntryList.IndexOfName(FileName);
+    if (index >= 0) {
+        TCompressFileInfo& item = EntryList.GetItem(std::uint32_t(index));
+        CurrentItem = &item;
+        if (item.Action == eaCompress)
+            return;
+        TCompressEntryInfo was;
+        ReadFileInfo(item, was);
+        const bool sameAttr = FArcType == atTar || FilterFileAttr(was.Attributes) == FilterFileAttr(now.Attributes);
+        const bool unchanged = was.UnpackedSize == now.UnpackedSize && was.DosDateTime == now.DosDateTime && sameAttr;
+        if (Switch == swRefresh) {
+            if (unchanged) {
+                item.Action = eaCopy;
+            } else if (now.DosDateTime > was.DosDateTime) {
+                item.Action = eaCompress;
+                FilesFound = true;
+                EntryList.Value(std::uint32_t(index)) = std::uint16_t(std::min<std::size_t>(BaseDir.size(), 0xFFFF));
+                EntryList.Name(std::uint32_t(index)) = Path;
+                StoreFileInfo(item, now);
+            }
+            return;
+        }
+        if (unchanged) {
+            item.Action = eaCopy;
+            return;
+        }
+        if (AskReplace(EntryList, index, Path, was, now)) {
+            EntryList.GetItem(std::uint32_t(index)).Action = eaLeaveOut;
+        } else if (AskRenameDupe(EntryList, index)) {
+            EntryList.GetItem(std::uint32_t(index)).Action = eaCopyRenamed;
+        } else {
+            EntryList.GetItem(std::uint32_t(index)).Action = eaCopy;
+            return;
+        }
+    }
+    if (Switch == swRefresh || HeadSize == 0)
+        return;
+    FilesFound = true;
+    const std::uint8_t* head = GetHeadPtr();
+    TCompressFileInfo record;
+    record.Action = eaCompress;
+    record.HeaderEnciphered = EncryptHeaders;
+    record.HighSizeWord = std::uint16_t(std::uint64_t(now.UnpackedSize) >> 32);
+    record.Encryption = EncryptionMethod();
+    if (head)
+        record.Header.assign(head, head + HeadSize);
+    else
+        record.Header.assign(HeadSize, 0);
+    EntryList.AddItem(record, Path, std::uint16_t(std::min<std::size_t>(BaseDir.size(), 0xFFFF)), 0, nullptr);
+    TCompressFileInfo& added = EntryList.GetItem(EntryList.Count - 1);
+    CurrentItem = &added;
+    StoreFileInfo(added, now);
+}
+
+bool TCompressClass::AskReplace(TCompressHeaderObj& EntryList, int Index, const std::string& Path,
+                                const TCompressEntryInfo& Old, const TCompressEntryInfo& New)
+{
+    if (!OnReplaceFile) {
+        DoError(FileName, "OnReplaceFile", E_REQUIREDEVENT, "");
+        return false;
+    }
+    bool replace = false;
+    OnReplaceFile(this, EntryList.Name(std::uint32_t(Index)), Path, DosDateToDateTime(Old.DosDateTime),
+                  DosDateToDateTime(New.DosDateTime), Old.UnpackedSize, New.UnpackedSize, int(Old.Attributes),
+                  int(New.Attributes), replace);
+    return replace;
+}
+
+bool TCompressClass::AskRenameDupe(TCompressHeaderObj& EntryList, int Index)
+{
+    if (!OnRenameDupeFile)
+        return false;
+    const std::string own = EntryList.Name(std::uint32_t(Index));
+    std::string offered = own;
+    for (int round = 0; round < kMaxRenameRounds && !GetCancel(); ++round) {
+        bool rename = true;
+        OnRenameDupeFile(this, own, offered, rename);
+        if (!rename || offered.empty())
+            return false;
+        if (round > 0 && win::SameText(offered, own))
+            return false;
+        if (EntryList.IndexOfName(offered) < 0) {
+            EntryList.Name(std::uint32_t(Index)) = offered;
+            return true;
+        }
+    }
+    return false;
+}
+
+// --- the per-entry loop ---
+
+void TCompressClass::CompressFiles(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList)
+{
+    if (OnElapsedTime)
+        Timer().Start();
+    const int maxDeleted = DeletedCount;
+    DeletedCount = 0;
+    BytesToRead = UnpackedTotal;
+    for (std::uint32_t i = 0; i < EntryList.Count && !GetCancel(); ++i) {
+        FileNumber = int(i) + 1;
+        TCompressFileInfo& item = EntryList.GetItem(i);
+        CurrentItem = &item;
+        TCompressEntryInfo info;
+        ReadFileInfo(item, info);
+        UnpackedSize = info.UnpackedSize;
+        PackedSize = info.PackedSize;
+        FCurrentAttr = info.Attributes;
+        const std::int64_t before = Output.Size();
+        switch (item.Action) {
+        case eaCompress: {
+            const std::string& name = EntryList.Name(i);
+            const bool folder = !name.empty() && (name.back() == '\\' || name.back() == '/');
+            if (folder && !StoreEmptySubDirs) {
+                item.Action = eaLeaveOut;
+                break;
+            }
+            bool ok = false;
+            CompressFile(Output, int(i), ok, EntryList);
+            if (ok) {
+                ++AddedCount;
+                if (Switch == swMove && !folder)
+                    MovedFiles.push_back(EntryList.Name(i));
+                EntryList.Name(i) = FileName;
+            } else {
+                // Nothing of a failed entry may stay in the output.
+                Output.SetSize64(before);
+                Output.Seek64(before, soBeginning);
+                if (GetCancel())
+                    for (std::uint32_t j = i; j < EntryList.Count; ++j)
+                        EntryList.GetItem(j).Action = eaLeaveOut;
+                EntryList.GetItem(i).Action = eaLeaveOut;
+            }
+            break;
+        }
+        case eaCopy:
+            if (FArcType == atTar)
+                FileName = EntryList.Name(i);
+            CopyKeptEntry(OldArchive, Output, item);
+            break;
+        case eaLeaveOut:
+            if (Switch == swDelete) {
+                ++DeletedCount;
+                if (OnDeleteFile)
+                    OnDeleteFile(this, EntryList.Name(i), DeletedCount, maxDeleted);
+            }
+            break;
+        case eaCopyRenamed:
+            if (OldArchive) {
+                OldArchive->SetPosition(item.Offset);
+                CopyEntry(Output, *OldArchive, EntryList, int(i));
+            }
+            break;
+        }
+    }
+    if (FArcType == atLha || FArcType == atLhaExe || FArcType == atLzh || FArcType == atLzhExe) {
+        const std::uint8_t pad = 0;
+        Output.Seek64(0, soEnd);
+        Output.WriteBuffer(&pad, 1);
+    }
+    if (OnElapsedTime) {
+        Timer().Stop();
+        OnElapsedTime(this, Timer().Elapsed());
+    }
+}
+
+void TCompressClass::CopyKeptEntry(TStream32* OldArchive, TStream32& Output, TCompressFileInfo& Item)
+{
+    if (!OldArchive)
+        return;
+    const std::int64_t size = OldArchive->Size();
+    OldArchive->SetPosition(Item.Offset);
+    const std::int64_t length = GetEntryLength(Output, *OldArchive, Item);
+    // A damaged directory must not make the copy read past the archive or take another entry's bytes.
+    if (Item.Offset < 0 || length < 0 || Item.Offset > size || length > size - Item.Offset)
+        RaiseError(FileName, "", FArchiveFile, 25114);
+    OldArchive->SetPosition(Item.Offset);
+    Item.Offset = Output.Position();
+    if (length > 0 && Output.CopyFrom(OldArchive, length) != length) {
+        if (GetCancel())
+            throw ECancel();
+        RaiseError(FileName, "", FArchiveFile, 25136);
+    }
+}
+
+void TCompressClass::DeleteMovedFiles(TCompressHeaderObj& EntryList)
+{
+    DoProgress(0, 0, 0);
+    const int total = int(MovedFiles.size());
+    for (int i = 0; i < total && !GetCancel(); ++i) {
+        const std::string& path = MovedFiles[std::size_t(i)];
+        if (VerifyBeforeDelete) {
+            SetEntryName(path);
+            if (EntryList.IndexOfName(FileName) < 0)
+                continue;
+        }
+        if (DeleteFileEx(path, DeleteOptions)) {
+            if (OnDeleteFile)
+                OnDeleteFile(this, path, i + 1, total);
+        } else {
+            DoError(path, "", 25180, FArchiveFile);
+        }
+    }
+}
+
+// --- stored names ---
+
+bool TCompressClass::SetEntryName(const std::string& Path)
+{
+    std::string name = Path;
+    std::replace(name.begin(), name.end(), '/', '\\');
+    const auto stripDrive = [](std::string n) {
+        if (IsUncPath(n)) {
+            std::size_t at = n.find('\\', 2);                                      // after the server
+            at = at == std::string::npos ? std::string::npos : n.find('\\', at + 1);  // after the share
+            return at == std::string::npos ? std::string() : n.substr(at);
+        }
+        const std::size_t colon = n.find(':');
+        return colon == std::string::npos ? n : n.substr(colon + 1);
+    };
+    switch (StoredDirNames) {
+    case sdNone:
+        name = win::ExtractFileName(RemoveBackslash(name)) + (name.ends_with('\\') ? "\\" : "");
+        break;
+    case sdAbsolute:
+        break;
+    case sdAbsoluteNoDrv:
+        name = stripDrive(name);
+        break;
+    case sdAbsoluteNoRoot:
+        name = stripDrive(name);
+        if (!name.empty() && name[0] == '\\')
+            name.erase(0, 1);
+        break;
+    case sdRelative:
+        if (StartsWithText(name, BaseDir))
+            name.erase(0, BaseDir.size());
+        break;
+    case sdRelativeStoreStart: {
+        const std::string base = RemoveBackslash(BaseDir);
+        const std::size_t cut = base.find_last_of('\\');
+        const std::string parent = cut == std::string::npos ? std::string() : base.substr(0, cut + 1);
+        if (StartsWithText(name, parent))
+            name.erase(0, parent.size());
+        name = GuardDriveRoot(name);
+        break;
+    }
+    case sdExplorer_Auto:
+    case sdExplorer_UserDefineDefaultDir:
+        if (!DefaultDir.empty() && !win::SameText(name, DefaultDir) && StartsWithText(name, BaseDir)) {
+            name.erase(0, BaseDir.size());
+        } else if (StartsWithText(name, win::IncludeTrailingBackslash(DefaultDir))) {
+            name.erase(0, win::IncludeTrailingBackslash(DefaultDir).size());
+        } else if (StartsWithText(name, win::IncludeTrailingBackslash(BaseDir))) {
+            name.erase(0, win::IncludeTrailingBackslash(BaseDir).size());
+        }
+        name = GuardDriveRoot(name);
+        break;
+    }
+    FileName = name;
+    return true;
+}

@@ -1,0 +1,173 @@
+// The compress side of the archive engine: one run of "put these files into that archive".
+// TCompressClass scans the inputs, reads the old archive's entries through the writer's hooks,
+// decides what becomes of each entry, writes the result into a temporary output and puts that
+// in place of the archive only when the whole run succeeded. Writers derive from TCompBase and
+// override the per-entry and per-archive hooks.
+#pragma once
+
+#include "core/HeaderObj.h"
+#include "core/ZipCommon.h"
+#include "core/plxCrypt.h"
+#include "core/plxFileScan.h"
+#include "platform/win/FileTypes.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TStream32;
+class TPpmdCodec;
+
+// Date, sizes and attributes of one entry, as the writers keep them in their header records.
+struct TCompressEntryInfo {
+    std::int64_t UnpackedSize = 0;
+    std::int64_t PackedSize = 0;
+    std::uint32_t DosDateTime = 0;
+    std::uint32_t Attributes = 0;
+};
+
+class TCompressClass : public TZipCommon {
+public:
+    explicit TCompressClass(TObject* AOwner = nullptr);
+    ~TCompressClass() override;
+
+    // Options.
+    TSwitch Switch = swAdd;
+    bool StoreEmptySubDirs = false;
+    TRelativeDir RelativeDir = byItem;
+    bool VerifyBeforeDelete = false;
+    bool EncryptHeaders = false;
+    std::string DefaultDir;
+    bool Loading = false;  // being loaded from a form resource: no default extension yet
+    const std::string& DefaultExt() const { return FDefaultExt; }
+    void SetDefaultExt(const std::string& Value);
+    void SetArchiveFile(const std::string& Name) override;
+    void AddDefaultExt();
+    std::uint16_t GetDeflateFlags(std::uint16_t Flags) const;
+
+    // Events.
+    TOnCreateDirectory OnCreateDirectory;
+    TOnNonWriteableArchive OnNonWriteableArchive;
+    TOnReplaceFile OnReplaceFile;
+    TOnRenameDupeFile OnRenameDupeFile;
+    TOnScanFileEvent OnFileScanStatus;
+    TOnRecurseDir OnRecurseDir;
+
+    // Run state, reset by every run.
+    bool ArchiveIsNew = true;
+    std::int32_t AddedCount = 0;
+    std::int32_t DeletedCount = 0;
+    bool FilesFound = false;
+    bool ArchiveWritten = false;
+    std::string BaseDir;
+    std::vector<std::string> MovedFiles;
+    std::uint16_t HeadSize = 0;
+    TCompressFileInfo* CurrentItem = nullptr;
+    TKeyTriple SavedDataKeys{};
+
+    // The public run: entries written from disk (swDelete: entries deleted); 0 when cancelled or
+    // failed. The archive on disk changes only when the run succeeded.
+    virtual int Compress();
+
+    // Hooks of the writers, with the behaviour of a writer that has none of its own.
+    virtual void ProcessArchive(TCompressHeaderObj& EntryList);
+    virtual std::string GetEntryName() { return {}; }
+    virtual void CopyEntry(TStream32& Output, TStream32& OldArchive, TCompressHeaderObj& EntryList, int Index);
+    virtual void UpdateEntryName(int Index, std::uint32_t Attr, TCompressHeaderObj& EntryList);
+    virtual void InitHeader() {}
+    virtual void FinishHeader(std::int64_t PackedSize);
+    virtual void StoreFileInfo(TCompressFileInfo& Item, const TCompressEntryInfo& Info);
+    virtual void WriteEndMarker(TStream32& Output);
+    virtual void DoEnd() {}
+    virtual bool ReadFirstHeader(TStream32& Stream);
+    // The size of the writer's header record; GetHeadPtr addresses at least that many bytes.
+    virtual std::uint16_t GetHeadSize();
+    virtual std::uint8_t* GetHeadPtr();
+    virtual bool ReadHeaderAt(std::int64_t Position);
+    virtual void CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderObj& EntryList);
+    virtual int WriteLargeSizeExtra(TStream32& Output, TCompressFileInfo& Item, int Flag);
+    virtual bool CompressEntry(TStream32& Output, int Index, TCompressHeaderObj& EntryList);
+    // Input null: a folder entry.
+    virtual bool CompressStream(TStream32* Input, TStream32& Output, TCompressHeaderObj& EntryList, int Index);
+    virtual void CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryList);
+    virtual bool SaveComments(bool Save);
+    virtual bool CommentsModified() { return false; }
+    virtual void Finish(TCompressHeaderObj& EntryList);
+    virtual void CompressFiles(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList);
+    virtual std::string GetFileComment(int Index, std::string& Name, std::vector<std::uint8_t>& Comment);
+    // Size of the header written in front of each entry's name; 0: the head size.
+    virtual std::uint16_t GetLocalHeadSize() { return 0; }
+    virtual int ReadComments();
+    virtual bool WriteEnding(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList);
+    virtual void ReadFileInfo(const TCompressFileInfo& Item, TCompressEntryInfo& Info);
+    // Every byte of a kept entry (header, name, extra, data), read at its offset.
+    virtual std::int64_t GetEntryLength(TStream32& Output, TStream32& OldArchive, TCompressFileInfo& Item);
+    virtual bool ReadHeader() { return false; }
+    virtual void SetFileComment(int Index, const std::vector<std::uint8_t>& Comment);
+
+    // Stored name of a path by StoredDirNames, into FileName.
+    bool SetEntryName(const std::string& Path) override;
+
+    // Entry compression services.
+    // Rewrites the current entry's data stored, from its encryption header on.
+    bool StoreFallback(TStream32* Input, TStream32& Output);
+    bool StoreStream(TStream32* Input, int CrcWidth, TStream32& Output);
+    void WriteFileName(TStream32& Output);
+    bool WriteDirEntry(TStream32& Output, TCompressHeaderObj& EntryList, int Index);
+    // The stored name as written: "/" separators, OEM where it survives the round trip.
+    std::string EncodedFileName() const;
+
+protected:
+    bool PrepareRun();
+    void ReadArchive();
+    bool CheckArchiveWriteable(const std::string& Name);
+    void ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArchive, TStream32& Output);
+    bool ScanFileFound(const std::string& Dir, const WIN32_FIND_DATAA& FindData, TCompressHeaderObj& EntryList);
+    void AddScannedFile(const std::string& Path, const WIN32_FIND_DATAA& FindData, TCompressHeaderObj& EntryList);
+    bool AskReplace(TCompressHeaderObj& EntryList, int Index, const std::string& Path,
+                    const TCompressEntryInfo& Old, const TCompressEntryInfo& New);
+    bool AskRenameDupe(TCompressHeaderObj& EntryList, int Index);
+    void CopyKeptEntry(TStream32* OldArchive, TStream32& Output, TCompressFileInfo& Item);
+    void DeleteMovedFiles(TCompressHeaderObj& EntryList);
+    bool CheckFreeSpace(std::int64_t OutputSize, bool CopyNeeded);
+    bool IsExcluded(const std::string& StoredName, const std::string& Path);
+    bool IsOwnArchive(const std::string& Path) const;
+    // Reports an exception that ended a run unless it was reported when raised.
+    void ReportFailure(const std::exception& Failure);
+    void DoError(const std::string& FileName, const std::string& ExtendedMsg, int ECode,
+                 const std::string& VolumeID) override;
+
+    // Entry data by method; false when the coder could not finish.
+    bool DeflateData(TStream32& Input, TStream32& Output);
+    bool Bzip2Data(TStream32& Input, TStream32& Output);
+    bool PpmdData(TStream32& Input, TStream32& Output);
+    // Reads the whole input into Sink with the running CRC and progress; false when cancelled.
+    // An input that cannot be read to its size raises EReadError.
+    bool PumpInput(TStream32& Input, const std::function<void(const std::uint8_t*, std::int32_t)>& Sink);
+    // Done bytes read with CRC register Register: checks the count and takes or checks the CRC.
+    void SettleEntryCrc(std::int64_t Done, std::uint32_t Register);
+    std::int64_t FInputSize = 0;
+
+    std::string FDefaultExt;
+    std::string FClassDefaultExt;  // what an empty DefaultExt brings back; set by each writer
+    std::string FTempOutputName;   // the temporary output while a run writes it
+    std::string FCurrentSource;    // disk path of the entry being compressed
+    std::uint32_t FNewestDosTime = 0;
+    std::uint32_t FCurrentAttr = 0;
+    std::int64_t FDataStart = 0;   // where the current entry's encryption header or data begins
+    std::string FCryptHeader;      // the 12 bytes in front of the current entry's data
+    std::uint32_t FEntryCrc = 0;   // the current entry's CRC-32 (final value)
+    bool FCrcFromPrePass = false;  // an enciphered entry's CRC came from the pass before its data
+    bool FDiscardOutput = false;   // the temporary output must not replace the archive
+    bool FReplaced = false;        // this run's output has replaced the archive
+    int FLastReportedCode = 0;
+    std::unique_ptr<TPpmdCodec> FPpmd;
+};
+
+// The class every writer derives from.
+class TCompBase : public TCompressClass {
+public:
+    using TCompressClass::TCompressClass;
+};
