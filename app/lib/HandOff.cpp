@@ -78,8 +78,8 @@ std::optional<THandOffRecord> DecodeHandOffRecord(const void* data, std::size_t 
     record.TransferCode = static_cast<std::int32_t>(GetU32(bytes, TransferCode));
     for (const auto& field : StringFields) {
         const std::size_t length = std::min<std::size_t>(bytes[field.offset], field.capacity);
-        record.*field.member =
-            win::AnsiToUtf8(std::string_view(reinterpret_cast<const char*>(bytes + field.offset + 1), length));
+        const auto* text = reinterpret_cast<const char*>(bytes + field.offset + 1);
+        record.*field.member = win::AnsiToUtf8(std::string_view(text, length));
     }
     return record;
 }
@@ -135,7 +135,8 @@ THandOffRecord MakeUploadRecord(HWND window, int windowLeft, int windowTop, int 
                                 const TFtpEntries& entries, const std::string& ftpFolder,
                                 const std::string& archiveFolder, const std::string& archiveFileName)
 {
-    THandOffRecord record = MakeRecord(window, windowLeft, windowTop, transferCode, ftpEntry, entries, ftpFolder);
+    THandOffRecord record =
+        MakeRecord(window, windowLeft, windowTop, transferCode, ftpEntry, entries, ftpFolder);
     record.Manual = transferCode == 19 ? 1 : 0;
     record.ArchiveName = archiveFileName;
     record.LocalFolder = archiveFolder;
@@ -146,7 +147,8 @@ THandOffRecord MakeDownloadRecord(HWND window, int windowLeft, int windowTop, in
                                   const TFtpEntries& entries, const std::string& ftpFolder,
                                   const std::string& archiveBaseName, const std::string& pathArchiv)
 {
-    THandOffRecord record = MakeRecord(window, windowLeft, windowTop, transferCode, ftpEntry, entries, ftpFolder);
+    THandOffRecord record =
+        MakeRecord(window, windowLeft, windowTop, transferCode, ftpEntry, entries, ftpFolder);
     record.ArchiveName = archiveBaseName;
     record.LocalFolder = pathArchiv;
     return record;
@@ -184,7 +186,8 @@ HWND WaitForWindow(const char* className, DWORD timeoutMs, const std::function<v
     }
 }
 
-HWND StartInternetProgram(const std::string& installFolder, DWORD timeoutMs, const std::function<void()>& pump)
+HWND StartInternetProgram(const std::string& installFolder, DWORD timeoutMs,
+                          const std::function<void()>& pump)
 {
     const std::string command = "\"" + installFolder + "\\" + InternetProgramName + "\"";
     if (WinExec(command.c_str(), SW_SHOWNORMAL) < 32)

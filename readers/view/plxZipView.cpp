@@ -537,7 +537,8 @@ void TZipView::Sort()
     const auto& rows = Items.rows_;
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
         const auto& pivotRow = rows[size_t(b)];
-        std::string pivot = size_t(SortColumn) < pivotRow.size() ? pivotRow[size_t(SortColumn)] : std::string();
+        const size_t col = size_t(SortColumn);
+        std::string pivot = col < pivotRow.size() ? pivotRow[col] : std::string();
         return CompareRows(rows[size_t(a)], pivot) < 0;
     });
     std::vector<std::vector<std::string>> sorted;

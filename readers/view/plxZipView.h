@@ -227,7 +227,8 @@ private:
     void RowsChanged();
     void LayoutChildren();
     void DrawRow(int index, const vcl::TRect& rect, vcl::TOwnerDrawState state);
-    void DrawSection(vcl::THeaderControl* header, vcl::THeaderSection* section, const vcl::TRect& rect, bool pressed);
+    void DrawSection(vcl::THeaderControl* header, vcl::THeaderSection* section, const vcl::TRect& rect,
+                     bool pressed);
     void ExpandCell(int x, int y);
     void FreeLongEdit();
     int CompareRows(const std::vector<std::string>& row, const std::string& pivot) const;

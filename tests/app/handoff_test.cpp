@@ -186,7 +186,8 @@ protected:
     }
     THandOffRecord Download() const
     {
-        return MakeDownloadRecord(main_, 0, 0, 21, 1, SomeEntries(), "10001", "Zaloha", WindowsPath(base_ + "/arch"));
+        return MakeDownloadRecord(main_, 0, 0, 21, 1, SomeEntries(), "10001", "Zaloha",
+                                  WindowsPath(base_ + "/arch"));
     }
 
     std::string base_;
@@ -200,8 +201,7 @@ TEST_F(HandOffPeers, TheInternetProgramIsAwaitedLogsRecordsAndAnswersADownloadAf
 {
     EXPECT_EQ(FindWindowA(InternetProgramClass, nullptr), 0u);
     EXPECT_EQ(StartInternetProgram(WindowsPath(base_ + "/missing"), 2000), 0u);
-    int pumps = 0;
-    HWND qnet = StartInternetProgram(WindowsPath(base_ + "/inst"), InternetProgramStartWaitMs(0), [&] { ++pumps; });
+    HWND qnet = StartInternetProgram(WindowsPath(base_ + "/inst"), InternetProgramStartWaitMs(0), Pump);
     ASSERT_NE(qnet, 0u);
 
     THandOffRecord upload = MakeUploadRecord(main_, 5, 5, 11, 1, SomeEntries(), "10001", "C:\\A\\", "a.zip");
@@ -242,7 +242,8 @@ TEST_F(HandOffPeers, ANestedAnswerArrivesInsideTheSendAndTheMailProgramGetsOneAr
     setenv("TORVO_FAKE_DASTEL_LOG", (base_ + "/dastel.log").c_str(), 1);
     const std::string exe = MailProgramExecutable(WindowsPath(base_ + "/inst"));
     const std::string arg = MailProgramArgument(WindowsPath(base_ + "/arch") + "\\moje zaloha.zip");
-    ASSERT_GT(reinterpret_cast<std::intptr_t>(ShellExecuteA(0, "open", exe.c_str(), arg.c_str(), nullptr, 1)), 32);
+    HINSTANCE started = ShellExecuteA(0, "open", exe.c_str(), arg.c_str(), nullptr, 1);
+    ASSERT_GT(reinterpret_cast<std::intptr_t>(started), 32);
     for (int i = 0; i < 500 && ReadFile(base_ + "/dastel.log").empty(); ++i)
         Sleep(10);
     EXPECT_EQ(ReadFile(base_ + "/dastel.log"), arg + "\n");

@@ -22,10 +22,14 @@ TEST(QtZipView, ScreenshotOfAFewRows)
     auto* view = new TZipView(&form);
     view->SetParent(&form);
     view->SetAlign(alClient);
-    view->Items.AddFields({"readme.txt", "05.03.24  13:45", "812", "2035", "60%", "Deflated", "_a___ (32)", "docs\\"});
-    view->Items.AddFields({"backup;2024.zip", "31.12.23  23:59", "5000000000", "5000000000", "0%", "Stored", "_a___ (32)"});
-    view->Items.AddFields({"logo.png", "01.01.24  08:00", "4096", "4100", "0%", "Stored", "_a___ (32)", "img\\"});
-    view->Items.AddFields({"setup.exe", "02.02.24  12:00", "100000", "250000", "60%", "Deflated", "_a___ (32)"});
+    view->Items.AddFields(
+        {"readme.txt", "05.03.24  13:45", "812", "2035", "60%", "Deflated", "_a___ (32)", "docs\\"});
+    view->Items.AddFields(
+        {"backup;2024.zip", "31.12.23  23:59", "5000000000", "5000000000", "0%", "Stored", "_a___ (32)"});
+    view->Items.AddFields(
+        {"logo.png", "01.01.24  08:00", "4096", "4100", "0%", "Stored", "_a___ (32)", "img\\"});
+    view->Items.AddFields(
+        {"setup.exe", "02.02.24  12:00", "100000", "250000", "60%", "Deflated", "_a___ (32)"});
     view->SetSelected(1, true);
     form.Show();
     Application->ProcessMessages();

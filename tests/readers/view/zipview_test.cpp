@@ -158,7 +158,8 @@ TEST(ZipView, SortsEachColumnKindBothWays)
     ClickSection(view, zcName);
     EXPECT_EQ(Column(view, zcName), (std::vector<std::string>{"Čert", "c;d.txt", "b.txt", "A.txt"}));
     // Rows move whole: the fields of a row stay together.
-    EXPECT_EQ(view.Items.Fields(1), (std::vector<std::string>{"c;d.txt", "05.03.24  08:00", "17", "9000000000", "100%"}));
+    EXPECT_EQ(view.Items.Fields(1),
+              (std::vector<std::string>{"c;d.txt", "05.03.24  08:00", "17", "9000000000", "100%"}));
 
     view.OnHeaderClick = nullptr;
     view.SortColumn = zcMethod;
@@ -280,7 +281,8 @@ TEST(ZipView, DroppedFoldersStandForTheirFilesThatMatchTheMask)
     };
     view.OnDroppedFilesEnd = [&](TObject*) { ++ends; };
     view.DropFiles({WindowsPath(dir + "/a.txt"), WindowsPath(dir + "/sub")});
-    EXPECT_EQ(got, (std::vector<std::string>{WindowsPath(dir + "/a.txt"), WindowsPath(dir + "/sub") + "\\*.txt"}));
+    EXPECT_EQ(got,
+              (std::vector<std::string>{WindowsPath(dir + "/a.txt"), WindowsPath(dir + "/sub") + "\\*.txt"}));
     EXPECT_EQ(sizes, (std::vector<DWORD>{3, 0}));
     EXPECT_EQ(ends, 1);
 
