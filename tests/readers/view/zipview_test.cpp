@@ -269,9 +269,9 @@ TEST(ZipView, DroppedFoldersStandForTheirFilesThatMatchTheMask)
     std::vector<std::string> got;
     std::vector<DWORD> sizes;
     int ends = 0;
-    view.OnDroppedFilesStart = [](TObject*, std::string& spec) {
-        EXPECT_EQ(spec, "*.*");
-        spec = "*.txt";
+    view.OnDroppedFilesStart = [](TObject*, std::string& mask) {
+        EXPECT_EQ(mask, "*.*");
+        mask = "*.txt";
     };
     view.OnDroppedFiles = [&](TObject*, TStringList* list) {
         for (int i = 0; i < list->Count(); ++i) {
@@ -287,7 +287,7 @@ TEST(ZipView, DroppedFoldersStandForTheirFilesThatMatchTheMask)
     EXPECT_EQ(ends, 1);
 
     got.clear();
-    view.OnDroppedFilesStart = [](TObject*, std::string& spec) { spec.clear(); };  // empty: all files
+    view.OnDroppedFilesStart = [](TObject*, std::string& mask) { mask.clear(); };  // empty: all files
     view.DropFiles({WindowsPath(dir + "/sub")});
     EXPECT_EQ(got, (std::vector<std::string>{WindowsPath(dir + "/sub") + "\\*.*"}));
     view.DropFiles({});
