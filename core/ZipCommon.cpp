@@ -1,5 +1,7 @@
 #include "core/ZipCommon.h"
 
+#include "core/ArcType.h"
+
 #include "core/plxGbls.h"
 #include "core/plxHooks.h"
 #include "core/plxStreams.h"
@@ -464,9 +466,9 @@ bool TZipCommon::MatchesStoredName(const std::string& Name, bool UseFolders)
     return false;
 }
 
-TArcType TZipCommon::GetArcType(TStream32&)
+TArcType TZipCommon::GetArcType(TStream32& Stream)
 {
-    return atUnknown;
+    return DetectArcType(*this, Stream);
 }
 
 void TZipCommon::DoTmpFileMoveBegin(TObject*, const std::string& Archive, const std::string& TempFileName,
@@ -493,8 +495,6 @@ void TZipCommon::DoTmpFileProgress(std::int64_t Done, std::int64_t Total)
 // --- archive file and type ---
 
 namespace {
-
-bool IsRealArchiveType(TArcType t) { return t > atUnknown; }
 
 char VolumeLetterOf(TArcType t)
 {
@@ -524,7 +524,7 @@ void TZipCommon::SetArchiveFile(const std::string& Name)
         return;
     }
     FArcType = GetArcType(stream);
-    VolumeLetter = IsRealArchiveType(FArcType) ? VolumeLetterOf(FArcType) : 0;
+    VolumeLetter = IsRealArcType(FArcType) ? VolumeLetterOf(FArcType) : 0;
 }
 
 void TZipCommon::SetArcType(TArcType Value)
