@@ -1,7 +1,63 @@
+// The program's start: one copy serves the requests of the maker's programs (or one user).
+#include "app/lib/AppDialogs.h"
+#include "app/lib/FormTorvo.h"
+#include "platform/vcl/Headless.h"
+#include "unit/U_OneInst.h"
+
+#ifdef TORVO_HAVE_QT
+#include "platform/qt/QtWidgetSet.h"
+
+// Fontconfig keeps its caches until exit; sanitizer builds need not report them.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+#endif
+
 #include <cstdio>
+
+using namespace vcl;
 
 int main()
 {
-    std::fputs("torvo: the program is not built yet; only its libraries and tests exist.\n", stderr);
+    SetInstanceClassName("TFormTorvo");
+    CheckSingleInstance();
+
+    Application->Initialize();
+#ifdef TORVO_HAVE_QT
+    ChooseWidgetSet([] { return torvoqt::CreateQtWidgetSet(); });
+#else
+    ChooseWidgetSet(nullptr);
+#endif
+
+    TFormTorvo* FormTorvo = nullptr;
+    TfrmAddFiles* frmAddFiles = nullptr;
+    TfrmExtract* frmExtract = nullptr;
+    TfrmUUEncode* frmUUEncode = nullptr;
+    TfrmRunFile* frmRunFile = nullptr;
+    TfrmTestArchive* frmTestArchive = nullptr;
+    TfrmEditComments* frmEditComments = nullptr;
+    TfrmInput* frmInput = nullptr;
+    TfrmComment* frmComment = nullptr;
+    TfrmPassword1* frmPassword1 = nullptr;
+    TfrmPassword2* frmPassword2 = nullptr;
+    TfrmSeedKeys* frmSeedKeys = nullptr;
+    TfrmErrorMsgs* frmErrorMsgs = nullptr;
+    TfrmSplitArchive* frmSplitArchive = nullptr;
+    Application->CreateForm(FormTorvo);
+    Application->CreateForm(frmAddFiles);
+    Application->CreateForm(frmExtract);
+    Application->CreateForm(frmUUEncode);
+    Application->CreateForm(frmRunFile);
+    Application->CreateForm(frmTestArchive);
+    Application->CreateForm(frmEditComments);
+    Application->CreateForm(frmInput);
+    Application->CreateForm(frmComment);
+    Application->CreateForm(frmPassword1);
+    Application->CreateForm(frmPassword2);
+    Application->CreateForm(frmSeedKeys);
+    Application->CreateForm(frmErrorMsgs);
+    Application->CreateForm(frmSplitArchive);
+
+    if (HeadlessWidgetSet())
+        std::fputs("torvo: no window on screen; waiting headless for requests\n", stderr);
+    Application->Run();
     return 0;
 }

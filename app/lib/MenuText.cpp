@@ -192,7 +192,7 @@ std::vector<std::string> PrepareMenuLines(std::string_view menuText)
     if (text.empty())
         return {};
     if (text.front() == '~' || text.front() != '|')
-        text.insert(0, "|");
+        text = "|" + text;
     std::string marked;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const bool opensLine = text[i] == '~' || text.compare(i, SeparatorMark.size(), SeparatorMark) == 0;

@@ -35,11 +35,17 @@ TRequestOutcome TRequestHandler::Handle(std::uint32_t command, const void* bytes
     if (!record)
         return TRequestOutcome::Malformed;
 
+    // Once the caller has its reply, nothing may start again before the loop ends.
+    if (state_.Finished)
+        return TRequestOutcome::Ignored;
     if (state_.DeferredDispatchPending) {
-        host_.DispatchRequest();
         state_.DeferredDispatchPending = false;
+        host_.DispatchRequest();
+        if (state_.Finished)
+            return TRequestOutcome::Dispatched;
     }
-    if (state_.IgnoreFurtherRequests)
+    // A deferred run still has to hear the internet program's answer and the caller's finish.
+    if (state_.IgnoreFurtherRequests && !IsFetchedCommand(command) && command != CommandFinish)
         return TRequestOutcome::Ignored;
 
     host_.ClearFtpEntries();
@@ -60,6 +66,8 @@ TRequestOutcome TRequestHandler::Handle(std::uint32_t command, const void* bytes
         host_.ParseRequestOptions(record->DefinitionFileName + " " + record->DataFolder);
         state_.PayslipGroupSize = 50;
         host_.StartPayslips();
+        if (state_.Finished)
+            return TRequestOutcome::Finished;
         break;
     case CommandFetched1:
     case CommandFetched2:
@@ -143,9 +151,13 @@ TRequestOutcome TRequestHandler::CommonPath(std::uint32_t command, const TReques
     }
 
     host_.DispatchRequest();
+    if (state_.Finished)
+        return TRequestOutcome::Dispatched;
     if (ClosesByItself(state_.Mode)) {
-        if (state_.Definition.Close)
+        if (state_.Definition.Close) {
             host_.FinishRequest();
+            return TRequestOutcome::Dispatched;
+        }
         state_.AutomaticRunFinished = true;
         host_.AutomaticRunDone();
     }

@@ -62,6 +62,7 @@ struct TRequestState {
     bool DeferredDispatchPending = false;
     bool IgnoreFurtherRequests = false;
     bool AutomaticRunFinished = false;
+    bool Finished = false;          // the finish routine ran: the reply is out, the loop ends
 
     HWND ReplyWindow = 0;
     bool FtpEntry = false;          // command 2: offer the maker's FTP server

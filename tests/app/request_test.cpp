@@ -135,6 +135,7 @@ public:
     std::vector<std::string> calls;
     std::string menuLine = "Zaloha";
     bool closeInDefinition = false;
+    bool finishInPayslips = false;
     HWND replyWindowAtPayslips = 0;
     std::int32_t modeAtPayslips = 0;
 
@@ -158,10 +159,16 @@ public:
         calls.push_back("payslips");
         replyWindowAtPayslips = state_.ReplyWindow;
         modeAtPayslips = state_.Mode;
+        if (finishInPayslips)
+            FinishRequest();
     }
     void RestoreArchive(const std::string& a) override { calls.push_back("restore " + a); }
     void DispatchRequest() override { calls.push_back("dispatch"); }
-    void FinishRequest() override { calls.push_back("finish"); }
+    void FinishRequest() override
+    {
+        calls.push_back("finish");
+        state_.Finished = true;
+    }
     void MinimiseApplication(bool m) override { calls.push_back(m ? "minimise" : "restore-window"); }
     void CloseMenuForm() override {}
     void ForceForeground(HWND) override { calls.push_back("foreground"); }
@@ -217,7 +224,9 @@ TEST_F(Handler, AutomaticRunTakesOverStateAndClosesWhenAsked)
     EXPECT_TRUE(host.Called("menu Menu 12 C:\\menu.txt"));
     EXPECT_EQ("Zaloha", state.MenuSection);
     EXPECT_TRUE(host.Called("finish"));
-    EXPECT_TRUE(state.AutomaticRunFinished);
+    EXPECT_FALSE(host.Called("done"));  // finished: nothing more happens in this message
+    EXPECT_EQ(TRequestOutcome::Ignored, Send(1, Request(12, 12)));
+    EXPECT_EQ(1, std::count(host.calls.begin(), host.calls.end(), "dispatch"));
 }
 
 TEST_F(Handler, ModeValueFourteenIsInteractiveButStillFinishes)
@@ -267,9 +276,37 @@ TEST_F(Handler, DeferredDispatchWaitsForTheNextMessageThenIgnoresAll)
     EXPECT_FALSE(host.Called("dispatch"));
     EXPECT_EQ(TRequestOutcome::Ignored, Send(1, Request(0, 0)));
     EXPECT_EQ(1, std::count(host.calls.begin(), host.calls.end(), "dispatch"));
-    EXPECT_EQ(TRequestOutcome::Ignored, Send(999, Request(0, 0)));
+    EXPECT_EQ(TRequestOutcome::Ignored, Send(100, Request(0, 0)));
     EXPECT_EQ(1, std::count(host.calls.begin(), host.calls.end(), "dispatch"));
-    EXPECT_FALSE(host.Called("finish"));
+
+    // The internet program's answer and the caller's finish still get through.
+    TRequestRecord fetched = Request(0, 0);
+    fetched.DefinitionFileName = "zaloha.zip";
+    fetched.DataFolder = "C:\\Down\\";
+    host.files.insert("C:\\Down\\zaloha.zip");
+    EXPECT_EQ(TRequestOutcome::Restored, Send(101, fetched));
+    EXPECT_TRUE(host.Called("restore zaloha.zip"));
+    EXPECT_TRUE(host.Called("finish"));
+    EXPECT_EQ(TRequestOutcome::Ignored, Send(999, Request(0, 0)));  // already finished
+    EXPECT_EQ(1, std::count(host.calls.begin(), host.calls.end(), "finish"));
+}
+
+TEST_F(Handler, FinishOfADeferredRunAndOfPayslipsEndsTheMessage)
+{
+    Send(1, Request(9, 9));
+    EXPECT_EQ(TRequestOutcome::Finished, Send(999, Request(0, 0)));
+    EXPECT_EQ(std::vector<std::string>({"dispatch", "finish"}),
+              std::vector<std::string>(host.calls.end() - 2, host.calls.end()));
+
+    // Payslips that reply by themselves must not lead into a second dispatch.
+    state = TRequestState{};
+    host.calls.clear();
+    host.finishInPayslips = true;
+    TRequestRecord r = Request(50, 50);
+    r.DefinitionFileName = "archivace.dta";
+    r.DataFolder = "C:\\Data\\";
+    EXPECT_EQ(TRequestOutcome::Finished, Send(50, r));
+    EXPECT_FALSE(host.Called("dispatch"));
 }
 
 TEST_F(Handler, FetchedArchiveIsRestoredAndDeleted)

@@ -1,0 +1,12 @@
+// The byte source and sink through which the stream decoders read archive bytes and hand on
+// decoded bytes; extractors bind them to their archive-read and output-write hooks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+// Up to Count bytes into Buffer; 0 at the end of the input.
+using TByteSource = std::function<std::size_t(std::uint8_t* Buffer, std::size_t Count)>;
+// Takes Count decoded bytes; throws when they cannot be written.
+using TByteSink = std::function<void(const std::uint8_t* Data, std::size_t Count)>;

@@ -1,0 +1,272 @@
+#include "readers/GzipFormat.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "core/Crc.h"
+#include "core/Inflater.h"
+
+namespace {
+
+constexpr std::size_t InputBufferSize = 65536;
+constexpr std::size_t OutputBufferSize = 32768;
+
+// Buffered pull over a byte source; Take* answer false at the end of the input.
+class TGzipInput {
+public:
+    explicit TGzipInput(const TByteSource& source) : source_(source), buffer_(new std::uint8_t[InputBufferSize]) {}
+
+    bool Fill() {
+        if (pos_ < fill_) return true;
+        if (ended_) return false;
+        fill_ = source_(buffer_.get(), InputBufferSize);
+        pos_ = 0;
+        if (fill_ == 0) ended_ = true;
+        return fill_ > 0;
+    }
+    int Byte() {
+        if (!Fill()) return -1;
+        ++consumed_;
+        return buffer_[pos_++];
+    }
+    // The unread part of the buffer, for the inflater, and how much of it was used.
+    const std::uint8_t* Data() const { return buffer_.get() + pos_; }
+    std::size_t Available() const { return fill_ - pos_; }
+    void Skip(std::size_t n) {
+        pos_ += n;
+        consumed_ += n;
+    }
+    std::uint64_t Consumed() const { return consumed_; }
+    // Counts and drops the rest of the input.
+    std::uint64_t DrainRest() {
+        std::uint64_t n = 0;
+        while (Fill()) {
+            n += Available();
+            Skip(Available());
+        }
+        return n;
+    }
+
+private:
+    const TByteSource& source_;
+    std::unique_ptr<std::uint8_t[]> buffer_;
+    std::size_t fill_ = 0;
+    std::size_t pos_ = 0;
+    bool ended_ = false;
+    std::uint64_t consumed_ = 0;
+};
+
+// Reads a header field by field, keeping the CRC of its bytes for FHCRC.
+class THeaderReader {
+public:
+    explicit THeaderReader(TGzipInput& in) : in_(in) {}
+    bool Take(std::uint8_t& b) {
+        int c = in_.Byte();
+        if (c < 0) return false;
+        b = std::uint8_t(c);
+        crc_ = Crc32Step(crc_, b);
+        ++count_;
+        return true;
+    }
+    void Seed(std::uint8_t b) {
+        crc_ = Crc32Step(crc_, b);
+        ++count_;
+    }
+    bool TakeLe(int bytes, std::uint32_t& value) {
+        value = 0;
+        for (int i = 0; i < bytes; ++i) {
+            std::uint8_t b;
+            if (!Take(b)) return false;
+            value |= std::uint32_t(b) << (8 * i);
+        }
+        return true;
+    }
+    // A zero-terminated text; Overlong when it runs past GzipMaxTextLength.
+    TGzipStatus TakeText(std::string& text) {
+        text.clear();
+        for (std::uint8_t b; Take(b);) {
+            if (b == 0) return TGzipStatus::Ok;
+            if (text.size() == GzipMaxTextLength) return TGzipStatus::BadHeader;
+            text.push_back(char(b));
+        }
+        return TGzipStatus::Truncated;
+    }
+    std::uint32_t Crc() const { return crc_ ^ CRC_MASK; }
+    std::size_t Count() const { return count_; }
+
+private:
+    TGzipInput& in_;
+    std::uint32_t crc_ = CRC_MASK;
+    std::size_t count_ = 0;
+};
+
+// The header of the member at the input's position; Magic >= 0 when its two bytes are read already.
+TGzipStatus ReadHeader(TGzipInput& in, TGzipHeader& h, int magic = -1) {
+    THeaderReader r(in);
+    std::uint32_t v;
+    if (magic >= 0) {
+        r.Seed(std::uint8_t(magic));
+        r.Seed(std::uint8_t(magic >> 8));
+        v = std::uint32_t(magic);
+    } else if (!r.TakeLe(2, v)) {
+        return TGzipStatus::Truncated;
+    }
+    h = TGzipHeader();
+    h.Magic = std::uint16_t(v);
+    if (h.Magic != GzipMagic && h.Magic != GzipOldMagic) return TGzipStatus::NotGzip;
+    if (!r.Take(h.Method) || !r.Take(h.Flags) || !r.TakeLe(4, h.MTime) || !r.Take(h.ExtraFlags) || !r.Take(h.Os))
+        return TGzipStatus::Truncated;
+    if (h.Method != GzipMethodDeflate) return TGzipStatus::UnsupportedMethod;
+    if (h.Flags & GzipFlagEncrypted) return TGzipStatus::Encrypted;
+    if (h.Flags & GzipFlagsReserved) return TGzipStatus::BadHeader;
+    if (h.Flags & GzipFlagExtra) {
+        if (!r.TakeLe(2, v)) return TGzipStatus::Truncated;
+        h.Extra.resize(v);
+        for (auto& b : h.Extra)
+            if (!r.Take(b)) return TGzipStatus::Truncated;
+    }
+    if (h.Flags & GzipFlagName)
+        if (auto s = r.TakeText(h.Name); s != TGzipStatus::Ok) return s;
+    if (h.Flags & GzipFlagComment)
+        if (auto s = r.TakeText(h.Comment); s != TGzipStatus::Ok) return s;
+    if (h.Flags & GzipFlagHeaderCrc) {
+        const std::uint32_t expected = r.Crc() & 0xFFFF;
+        if (!r.TakeLe(2, v)) return TGzipStatus::Truncated;
+        if (v != expected) return TGzipStatus::HeaderCrcError;
+    }
+    h.Size = r.Count();
+    return TGzipStatus::Ok;
+}
+
+bool EndsWithNoCase(const std::string& s, const char* suffix) {
+    const std::size_t n = std::strlen(suffix);
+    if (s.size() < n) return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        char c = s[s.size() - n + i];
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+        if (c != suffix[i]) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TGzipStatus ParseGzipHeader(const std::uint8_t* Data, std::size_t Size, TGzipHeader& Header) {
+    std::size_t pos = 0;
+    const TByteSource source = [&](std::uint8_t* buffer, std::size_t count) -> std::size_t {
+        const std::size_t n = std::min(count, Size - pos);
+        if (n > 0) std::memcpy(buffer, Data + pos, n);
+        pos += n;
+        return n;
+    };
+    TGzipInput in(source);
+    return ReadHeader(in, Header);
+}
+
+TGzipDecodeResult DecodeGzipStream(const TByteSource& Source, const TByteSink& Sink, std::uint64_t MaxOutput) {
+    TGzipDecodeResult result;
+    TGzipInput in(Source);
+    std::unique_ptr<std::uint8_t[]> out(new std::uint8_t[OutputBufferSize]);
+    Inflater inflater(15, false, false);
+
+    while (true) {
+        // Between members: the end of input, trailing bytes, or the next member's magic.
+        int magic = -1;
+        if (result.Members > 0) {
+            const int first = in.Byte();
+            if (first < 0) return result;
+            const int second = first == 0x1F ? in.Byte() : -2;
+            if (second != 0x8B && second != 0x9E) {
+                result.TrailingBytes = in.Consumed() - result.BytesIn + in.DrainRest();
+                return result;
+            }
+            magic = first | second << 8;
+        }
+        TGzipHeader header;
+        result.Status = ReadHeader(in, header, magic);
+        if (result.Status != TGzipStatus::Ok) return result;
+        if (result.Members == 0) result.First = header;
+
+        inflater.Reset();
+        std::uint32_t crc = CRC_MASK;
+        std::uint64_t size = 0;
+        int code = kInflateOk;
+        do {
+            if (!in.Fill()) {
+                result.Status = TGzipStatus::Truncated;
+                return result;
+            }
+            const std::uint8_t* next = in.Data();
+            std::size_t avail = in.Available();
+            std::uint8_t* dest = out.get();
+            std::size_t room = OutputBufferSize;
+            code = inflater.Decode(next, avail, dest, room);
+            in.Skip(in.Available() - avail);
+            const std::size_t produced = OutputBufferSize - room;
+            if (code != kInflateOk && code != kInflateStreamEnd) {
+                result.Status = TGzipStatus::DataError;
+                return result;
+            }
+            if (produced > 0) {
+                if (result.BytesOut + produced > MaxOutput) {
+                    result.Status = TGzipStatus::OutputLimit;
+                    return result;
+                }
+                UpdateCrc32(out.get(), std::int64_t(produced), crc);
+                size += produced;
+                result.BytesOut += produced;
+                Sink(out.get(), produced);
+            }
+        } while (code != kInflateStreamEnd);
+
+        THeaderReader trailer(in);
+        std::uint32_t storedCrc, storedSize;
+        if (!trailer.TakeLe(4, storedCrc) || !trailer.TakeLe(4, storedSize)) {
+            result.Status = TGzipStatus::Truncated;
+            return result;
+        }
+        if (storedCrc != (crc ^ CRC_MASK)) {
+            result.Status = TGzipStatus::CrcError;
+            return result;
+        }
+        if (storedSize != std::uint32_t(size)) {
+            result.Status = TGzipStatus::SizeError;
+            return result;
+        }
+        ++result.Members;
+        result.BytesIn = in.Consumed();
+    }
+}
+
+std::vector<std::uint8_t> EncodeGzipHeader(const std::string& Name, std::int64_t MTime, std::uint8_t ExtraFlags) {
+    const std::string name = Name.substr(0, Name.find('\0'));
+    const auto time = std::uint32_t(std::clamp<std::int64_t>(MTime, 0, 0xFFFFFFFF));
+    std::vector<std::uint8_t> h = {0x1F, 0x8B, GzipMethodDeflate, std::uint8_t(name.empty() ? 0 : GzipFlagName)};
+    for (int i = 0; i < 4; ++i) h.push_back(std::uint8_t(time >> (8 * i)));
+    h.push_back(ExtraFlags);
+    h.push_back(0);  // OS: FAT file system
+    if (!name.empty()) {
+        h.insert(h.end(), name.begin(), name.end());
+        h.push_back(0);
+    }
+    return h;
+}
+
+std::array<std::uint8_t, 8> EncodeGzipTrailer(std::uint32_t Crc, std::uint64_t Size) {
+    std::array<std::uint8_t, 8> t{};
+    for (int i = 0; i < 4; ++i) {
+        t[i] = std::uint8_t(Crc >> (8 * i));
+        t[4 + i] = std::uint8_t(Size >> (8 * i));
+    }
+    return t;
+}
+
+std::string GzipOutputName(const std::string& ArchiveFileName) {
+    std::string name = ArchiveFileName;
+    if (EndsWithNoCase(name, ".tgz")) return name.substr(0, name.size() - 4) + ".tar";
+    for (const char* ext : {".gzip", ".gz", ".z"})
+        if (EndsWithNoCase(name, ext)) return name.substr(0, name.size() - std::strlen(ext));
+    if (EndsWithNoCase(name, "_tar")) name[name.size() - 4] = '.';
+    return name;
+}

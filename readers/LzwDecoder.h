@@ -1,0 +1,66 @@
+// Decoder of Unix compress (.Z) data: LZW with codes of 9 up to 16 bits, LSB first.
+//
+// Like the compressor, it reads codes in groups of n_bits bytes: after a width increase and after a
+// CLEAR code the rest of the current group is padding. After CLEAR the next code still adds a
+// (never used) table entry, which keeps the width changes in step with the compressor.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "readers/ByteCallbacks.h"
+
+enum class TLzwStatus : std::uint8_t {
+    Ok,           // the input ended after whole codes
+    NotCompress,  // no 1F 9D magic, or fewer than 3 header bytes
+    BadHeader,    // reserved flag bits 5 or 6, or a code width outside 9..16
+    Corrupt,      // a code beyond the next free one, or a first code that is not a byte
+    OutputLimit   // more output than the caller allowed
+};
+
+class TLzwDecoder {
+public:
+    static constexpr std::size_t InputBlockSize = 32768;
+    static constexpr std::size_t OutputBlockSize = 16384;
+
+    // Source gives the whole .Z file from its first byte; Sink takes blocks of at most
+    // OutputBlockSize bytes.
+    TLzwDecoder(TByteSource Source, TByteSink Sink, std::uint64_t MaxOutput = UINT64_MAX);
+
+    TLzwStatus Decode();
+    std::uint64_t BytesWritten() const { return written_; }
+    int MaxBits() const { return maxBits_; }
+    bool BlockMode() const { return blockMode_; }
+
+private:
+    bool FillBits(int n);  // true when n more bits are available
+    std::uint32_t TakeBits(int n);
+    void SkipToGroupEnd();
+    bool Put(const std::uint8_t* data, std::size_t n);
+    void Flush();
+
+    TByteSource source_;
+    TByteSink sink_;
+    std::uint64_t maxOutput_;
+
+    std::vector<std::uint8_t> in_;
+    std::size_t inFill_ = 0;
+    std::size_t inPos_ = 0;
+    bool inputEnded_ = false;
+    std::uint64_t bitBuf_ = 0;
+    int bitCount_ = 0;
+    std::uint64_t bitsTaken_ = 0;   // code bits read since the stream's code data began
+    std::uint64_t groupStart_ = 0;  // bitsTaken_ when the current code width began
+
+    int nBits_ = 9;
+    int maxBits_ = 0;
+    bool blockMode_ = false;
+
+    std::vector<std::uint16_t> prefix_;
+    std::vector<std::uint8_t> suffix_;
+    std::vector<std::uint8_t> stack_;
+    std::vector<std::uint8_t> out_;
+    std::size_t outFill_ = 0;
+    std::uint64_t written_ = 0;
+};

@@ -1,0 +1,257 @@
+#include "readers/TarFormat.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+
+namespace {
+
+constexpr int NameWidth = 100;
+constexpr std::int64_t MaxOctal11 = (std::int64_t(1) << 33) - 1;  // largest value of 11 octal digits
+constexpr std::int64_t MaxValue = std::int64_t(1) << 62;           // keeps offset arithmetic in range
+const char UstarMagic[6] = {'u', 's', 't', 'a', 'r', '\0'};           // POSIX: has a name prefix
+const char GnuMagic[8] = {'u', 's', 't', 'a', 'r', ' ', ' ', '\0'};
+
+std::int64_t RoundUpToBlock(std::int64_t n) { return (n + TarBlockSize - 1) / TarBlockSize * TarBlockSize; }
+
+std::string TextField(const std::uint8_t* field, int width) {
+    const auto* end = static_cast<const std::uint8_t*>(std::memchr(field, 0, std::size_t(width)));
+    return std::string(reinterpret_cast<const char*>(field), end ? std::size_t(end - field) : std::size_t(width));
+}
+
+bool AllZero(const std::uint8_t* block) {
+    return std::all_of(block, block + TarBlockSize, [](std::uint8_t b) { return b == 0; });
+}
+
+// Some old archivers summed the header as signed bytes.
+bool SignedChecksumValid(const std::uint8_t* header) {
+    std::int64_t sum = 0;
+    for (int i = 0; i < TarBlockSize; ++i) sum += (i >= 148 && i < 156) ? 0x20 : std::int8_t(header[i]);
+    auto stored = TarNumericField(header + 148, 8);
+    return stored && *stored == sum;
+}
+
+// A decimal pax value; a fraction (sub-second times) is dropped.
+std::optional<std::int64_t> PaxNumber(const std::string& text, bool allowNegative) {
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && text[i] == '-' && allowNegative) {
+        negative = true;
+        ++i;
+    }
+    if (i == text.size() || text[i] < '0' || text[i] > '9') return std::nullopt;
+    std::int64_t value = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        if (value >= MaxValue / 10) return std::nullopt;
+        value = value * 10 + (text[i] - '0');
+    }
+    if (i < text.size() && text[i] != '.') return std::nullopt;
+    return negative ? -value : value;
+}
+
+// Right-aligned octal digits in Width - 1 places padded with Pad, then NUL. Callers keep Value in range.
+void PutOctal(std::uint8_t* field, int width, std::int64_t value, char pad) {
+    std::memset(field, pad, std::size_t(width - 1));
+    int i = width - 2;
+    do {
+        field[i--] = std::uint8_t('0' + (value & 7));
+        value >>= 3;
+    } while (value > 0 && i >= 0);
+    field[width - 1] = 0;
+}
+
+void PutText(std::uint8_t* field, int width, const std::string& text) {
+    std::memset(field, 0, std::size_t(width));
+    std::memcpy(field, text.data(), std::min<std::size_t>(text.size(), std::size_t(width)));
+}
+
+}  // namespace
+
+bool TTarEntry::IsDirectory() const {
+    return TypeFlag == '5' || ((TypeFlag == '0' || TypeFlag == 0) && !Name.empty() && Name.back() == '/');
+}
+
+bool TTarEntry::IsFile() const { return (TypeFlag == '0' || TypeFlag == 0 || TypeFlag == '7') && !IsDirectory(); }
+
+bool ParsePaxRecords(const std::string& Records, std::vector<std::pair<std::string, std::string>>& Values) {
+    std::size_t pos = 0;
+    while (pos < Records.size()) {
+        if (Records[pos] == 0) break;  // padding after the last record
+        std::size_t length = 0;
+        std::size_t i = pos;
+        for (; i < Records.size() && Records[i] >= '0' && Records[i] <= '9' && i - pos < 9; ++i)
+            length = length * 10 + std::size_t(Records[i] - '0');
+        if (i == pos || i >= Records.size() || Records[i] != ' ') return false;
+        const std::size_t body = i + 1;
+        if (length <= body - pos || length > Records.size() - pos || Records[pos + length - 1] != '\n') return false;
+        const std::string record = Records.substr(body, pos + length - 1 - body);
+        const std::size_t eq = record.find('=');
+        if (eq == std::string::npos || eq == 0) return false;
+        std::string key = record.substr(0, eq);
+        auto same = std::find_if(Values.begin(), Values.end(), [&](const auto& kv) { return kv.first == key; });
+        if (same != Values.end()) same->second = record.substr(eq + 1);
+        else Values.emplace_back(std::move(key), record.substr(eq + 1));
+        pos += length;
+    }
+    return true;
+}
+
+struct TTarReader::TPaxValues {
+    // Applies the records to the entry; false for a size that cannot be trusted.
+    static bool Apply(const std::vector<std::pair<std::string, std::string>>& values, TTarEntry& entry) {
+        for (const auto& [key, value] : values) {
+            if (key == "path") entry.Name = value;
+            else if (key == "linkpath") entry.LinkName = value;
+            else if (key == "uname") entry.UName = value;
+            else if (key == "gname") entry.GName = value;
+            else if (key == "size") {
+                auto n = PaxNumber(value, false);
+                if (!n) return false;
+                entry.Size = *n;
+            } else if (key == "mtime" || key == "uid" || key == "gid") {
+                auto n = PaxNumber(value, key == "mtime");
+                if (!n) continue;  // a bad time or id loses nothing
+                (key == "mtime" ? entry.MTime : key == "uid" ? entry.Uid : entry.Gid) = *n;
+            }
+        }
+        return true;
+    }
+};
+
+TTarReader::TTarReader(TTarBlockReader Read, std::int64_t ArchiveSize)
+    : read_(std::move(Read)), archiveSize_(std::clamp<std::int64_t>(ArchiveSize, 0, MaxValue)) {}
+
+TTarReadStatus TTarReader::Fail(TTarReadStatus status) {
+    finished_ = true;
+    lastStatus_ = status;
+    return status;
+}
+
+TTarReadStatus TTarReader::ReadBlock(std::int64_t at, std::uint8_t* block) const {
+    if (at + TarBlockSize > archiveSize_) return TTarReadStatus::Truncated;
+    return read_(at, block, TarBlockSize) == TarBlockSize ? TTarReadStatus::Entry : TTarReadStatus::Truncated;
+}
+
+TTarReadStatus TTarReader::ReadMeta(std::int64_t at, std::int64_t size, std::string& text) const {
+    if (size > TarMaxMetaSize) return TTarReadStatus::Corrupt;
+    if (at + size > archiveSize_) return TTarReadStatus::Truncated;
+    text.assign(std::size_t(size), '\0');
+    if (read_(at, text.data(), size) != size) return TTarReadStatus::Truncated;
+    return TTarReadStatus::Entry;
+}
+
+TTarReadStatus TTarReader::Next(TTarEntry& Entry) {
+    if (finished_) return lastStatus_;
+    std::string longName, longLink;
+    bool haveLongName = false, haveLongLink = false, pending = false;
+    std::vector<std::pair<std::string, std::string>> pax;
+    const std::int64_t first = offset_;
+
+    // Each turn moves offset_ forward by at least one block, so the loop ends with the archive.
+    while (true) {
+        if (offset_ >= archiveSize_) return Fail(pending ? TTarReadStatus::Truncated : TTarReadStatus::End);
+        std::uint8_t h[TarBlockSize];
+        if (ReadBlock(offset_, h) != TTarReadStatus::Entry) return Fail(TTarReadStatus::Truncated);
+        if (AllZero(h)) return Fail(pending ? TTarReadStatus::Corrupt : TTarReadStatus::End);
+        if (!TarHeaderValid(h) && !SignedChecksumValid(h)) return Fail(TTarReadStatus::Corrupt);
+        auto headerSize = TarNumericField(h + 124, 12);
+        if (!headerSize) return Fail(TTarReadStatus::Corrupt);
+        const char type = char(h[156]);
+        const std::int64_t data = offset_ + TarBlockSize;
+
+        if (type == 'L' || type == 'K' || type == 'x' || type == 'X' || type == 'g') {
+            std::string text;
+            if (auto s = ReadMeta(data, *headerSize, text); s != TTarReadStatus::Entry) return Fail(s);
+            if (type == 'L' || type == 'K') {
+                text.resize(std::min(text.size(), text.find('\0')));
+                (type == 'L' ? longName : longLink) = std::move(text);
+                (type == 'L' ? haveLongName : haveLongLink) = true;
+            } else if (!ParsePaxRecords(text, type == 'g' ? globals_ : pax)) {
+                return Fail(TTarReadStatus::Corrupt);
+            }
+            pending = true;
+            offset_ = data + RoundUpToBlock(*headerSize);
+            continue;
+        }
+
+        TTarEntry e;
+        e.TypeFlag = type;
+        e.Name = TextField(h, NameWidth);
+        if (std::memcmp(h + 257, UstarMagic, sizeof UstarMagic) == 0 && h[345] != 0)
+            e.Name = TextField(h + 345, 155) + "/" + e.Name;
+        e.LinkName = TextField(h + 157, NameWidth);
+        e.Mode = std::uint32_t(TarNumericField(h + 100, 8).value_or(0) & 0xFFFFFFFF);
+        e.Uid = TarNumericField(h + 108, 8).value_or(0);
+        e.Gid = TarNumericField(h + 116, 8).value_or(0);
+        e.MTime = TarNumericField(h + 136, 12).value_or(0);
+        e.UName = TextField(h + 265, 32);
+        e.GName = TextField(h + 297, 32);
+        e.Size = *headerSize;
+        if (haveLongName) e.Name = std::move(longName);
+        if (haveLongLink) e.LinkName = std::move(longLink);
+        if (!TPaxValues::Apply(globals_, e) || !TPaxValues::Apply(pax, e)) return Fail(TTarReadStatus::Corrupt);
+        if (e.Size > MaxValue) return Fail(TTarReadStatus::Corrupt);
+        if (data + e.Size > archiveSize_) return Fail(TTarReadStatus::Truncated);
+
+        e.HeaderOffset = first;
+        e.DataOffset = data;
+        e.NextOffset = std::min(data + RoundUpToBlock(e.Size), archiveSize_);
+        offset_ = e.NextOffset;
+        Entry = std::move(e);
+        return TTarReadStatus::Entry;
+    }
+}
+
+// ---- writing ----
+
+std::int64_t TarDataPadding(std::int64_t Size) { return RoundUpToBlock(std::max<std::int64_t>(Size, 0)) - Size; }
+
+std::int64_t TarEndingSize(std::int64_t Length) {
+    constexpr std::int64_t Record = 20 * TarBlockSize;
+    const std::int64_t withEnd = Length + 2 * TarBlockSize;
+    return 2 * TarBlockSize + (Record - withEnd % Record) % Record;
+}
+
+std::vector<std::uint8_t> EncodeTarHeaders(const TTarWriteEntry& Entry) {
+    std::string name = Entry.Name;
+    if (Entry.Directory && (name.empty() || name.back() != '/')) name += '/';
+    const std::int64_t size = Entry.Directory ? 0 : std::max<std::int64_t>(Entry.Size, 0);
+
+    std::uint8_t h[TarBlockSize] = {};
+    std::memcpy(h + 257, GnuMagic, sizeof GnuMagic);
+    PutText(h + 265, 32, Entry.UName);
+    PutText(h + 297, 32, Entry.GName);
+    PutOctal(h + 100, 8, Entry.Directory ? 040555 : 0100444, '0');
+    h[156] = Entry.Directory ? '5' : '0';
+    PutOctal(h + 136, 12, std::clamp<std::int64_t>(Entry.MTime, 0, MaxOctal11), '0');
+
+    std::vector<std::uint8_t> out;
+    if (name.size() > std::size_t(NameWidth)) {
+        std::uint8_t l[TarBlockSize];
+        std::memcpy(l, h, TarBlockSize);
+        PutText(l, NameWidth, "././@LongLink");
+        l[156] = 'L';
+        for (int at : {100, 108, 116}) std::memcpy(l + at, "     0 \0", 8);
+        std::memcpy(l + 136, "          0 ", 12);
+        PutOctal(l + 124, 12, std::int64_t(name.size()) + 1, ' ');
+        PutText(l + 297, 32, "system");
+        PutOctal(l + 148, 8, TarHeaderChecksum(l), ' ');
+        out.insert(out.end(), l, l + TarBlockSize);
+        out.insert(out.end(), name.begin(), name.end());
+        out.push_back(0);
+        out.resize(std::size_t(RoundUpToBlock(std::int64_t(out.size()))), 0);
+    }
+
+    std::memcpy(h, name.data(), std::min<std::size_t>(name.size(), NameWidth));
+    PutOctal(h + 108, 8, std::min<std::int64_t>(Entry.Uid, 07777777), '0');
+    PutOctal(h + 116, 8, std::min<std::int64_t>(Entry.Gid, 07777777), '0');
+    if (size <= MaxOctal11) {
+        PutOctal(h + 124, 12, size, '0');
+    } else {  // base-256, which every GNU-form reader takes
+        h[124] = 0x80;
+        for (int i = 0; i < 8; ++i) h[124 + 11 - i] = std::uint8_t(size >> (8 * i));
+    }
+    PutOctal(h + 148, 8, TarHeaderChecksum(h), '0');
+    out.insert(out.end(), h, h + TarBlockSize);
+    return out;
+}
