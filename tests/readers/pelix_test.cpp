@@ -527,3 +527,23 @@ TEST(PelixFixtures, ArchivesOfOtherProgramsListAsIndependentReadersSee)
     EXPECT_TRUE(ace.Ok);
     EXPECT_FALSE(ace.Entries.empty());
 }
+
+TEST_F(PelixTest, CommandLineDriverDetectsAndListsWithTabs)
+{
+    const std::string tool = std::string(TORVO_BUILD_DIR) + "/tools/plxtool";
+    if (!fs::exists(tool))
+        GTEST_SKIP() << "plxtool not built";
+    ASSERT_TRUE(Shell(In("zip -qr ../t.zip a.txt sub")));
+    const std::string zip = (Dir / "t.zip").string();
+    EXPECT_EQ(Capture(tool + " type '" + zip + "'"), "atZip\n");
+    const std::string out = Capture(tool + " list '" + zip + "'");
+    EXPECT_NE(out.find("a.txt\t14\t14\t" + [] {
+        char hex[9];
+        std::snprintf(hex, sizeof hex, "%08X", unsigned(Crc("hello listing\n")));
+        return std::string(hex);
+    }() + "\tStored\t"), std::string::npos) << out;
+    EXPECT_TRUE(out.ends_with("total 3 " + std::to_string(14 + fs::file_size(Dir / "src/sub/b.txt")) + " ") ||
+                out.find("\ntotal 3 ") != std::string::npos)
+        << out;
+    EXPECT_NE(std::system((tool + " list >/dev/null 2>&1").c_str()), 0);
+}

@@ -16,6 +16,7 @@
 #include "readers/Pelix.h"
 
 #if __has_include("core/ArcType.h")
+#include "core/ArcType.h"
 #define PLXTOOL_HAVE_DETECTION 1
 #else
 #define PLXTOOL_HAVE_DETECTION 0
@@ -48,8 +49,13 @@ public:
     explicit TTypedPelix(TArcType Type) : FForced(Type) {}
     TArcType GetArcType(TStream32& Stream) override
     {
-        if (FForced == atUnknown)
+        if (FForced == atUnknown) {
+#if PLXTOOL_HAVE_DETECTION
+            return DetectArcType(*this, Stream);
+#else
             return TPelix::GetArcType(Stream);
+#endif
+        }
         ArchiveOffset = 0;
         return FForced;
     }
@@ -82,7 +88,7 @@ int CmdType(std::span<char*> args)
         std::fprintf(stderr, "plxtool: type detection unavailable\n");
         return kFailure;
     }
-    TPelix probe;
+    TTypedPelix probe(atUnknown);
     probe.OnError = ReportError;
     probe.SetArchiveFile(args[0]);
     std::printf("%s\n", kTypeNames[probe.ArcType()]);
