@@ -80,7 +80,7 @@ function(torvo_test_folder dir)
   if(NOT sources)
     return()
   endif()
-  add_executable(test_${name} ${sources})
+  add_executable(test_${name} ${sources} ${CMAKE_SOURCE_DIR}/tests/common/TestIsolation.cpp)
   target_link_libraries(test_${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_include_directories(test_${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   target_compile_definitions(test_${name} PRIVATE
