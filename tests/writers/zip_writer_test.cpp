@@ -355,7 +355,7 @@ TEST_F(ZipWriter, AFullMediumLeavesTheOldArchive)
     EXPECT_EQ(NamesIn(root + "/media"), std::set<std::string>{"small.zip"});
 }
 
-TEST_F(ZipWriter, EncipheredHeadersAndRenamedNamesReadBack)
+TEST_F(ZipWriter, EncipheredHeadersAndNamesReadBackThroughOurReader)
 {
     // Our own header cipher: no other archiver reads it, our directory reader does.
     TZip z;
