@@ -2,6 +2,8 @@
 //
 //   plxtool type FILE               the detected archive type (atZip, atLha, ...)
 //   plxtool list [-t TYPE] ARCHIVE  one TAB-separated line per entry, then "total N unpacked packed"
+//   plxtool add ARCHIVE PATH...     adds files to a ZIP or JAR archive (Add.cpp)
+//   plxtool delete ARCHIVE NAME...  deletes entries (Delete.cpp)
 //
 // Exit status: 0 success, 1 failure, 2 usage.
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include "core/plxConsts.h"
 #include "platform/win/SysDates.h"
 #include "readers/Pelix.h"
+#include "tools/plxtool/ToolSupport.h"
 
 #if __has_include("core/ArcType.h")
 #include "core/ArcType.h"
@@ -139,6 +142,8 @@ struct TCommand {
 const TCommand kCommands[] = {
     {"type", "type FILE", CmdType},
     {"list", "list [-t TYPE] ARCHIVE", CmdList},
+    {"add", "add ARCHIVE PATH... [-t zip|jar] [-m store|deflate|bzip2|ppmd] [-l S|F|N|X] [-p PASSWORD] [-r] [-c COMMENT]", CmdAdd},
+    {"delete", "delete ARCHIVE NAME...", CmdDelete},
 };
 
 int Usage()
