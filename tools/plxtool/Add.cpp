@@ -1,8 +1,9 @@
-// plxtool add ARCHIVE PATH... [-t zip|jar] [-m store|deflate|bzip2|ppmd] [-l S|F|N|X] [-p PASSWORD]
+// plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2] [-m store|deflate|bzip2|ppmd] [-l S|F|N|X] [-p PASSWORD]
 //                             [-r] [-c COMMENT]
 // A file is stored under its own name; a folder adds its contents (with -r its whole tree), named
 // relative to it. A changed file replaces its old entry; an unchanged one is kept as it was.
 #include "tools/plxtool/ToolSupport.h"
+#include "tools/plxtool/Writers.h"
 
 #include "writers/plxJar.h"
 #include "writers/plxZip.h"
@@ -57,7 +58,7 @@ int CmdAdd(std::span<char*> args)
             recurse = true;
         } else if (a == "-t" && hasValue) {
             type = args[++i];
-            if (type != "zip" && type != "jar")
+            if (!MakeWriter(type))
                 return kUsage;
         } else if (a == "-m" && hasValue) {
             if (!MethodByName(args[++i], method))
@@ -78,8 +79,10 @@ int CmdAdd(std::span<char*> args)
     }
     if (positional.size() < 2 || (type == "jar" && (method == cmBz2 || method == cmPPMDi)))
         return kUsage;
+    if (!IsZipFamily(type) && (!password.empty() || hasComment))
+        return kUsage;
 
-    std::unique_ptr<TZip> zip = type == "jar" ? std::make_unique<TJar>() : std::make_unique<TZip>();
+    std::unique_ptr<TCompressClass> zip = MakeWriter(type);
     bool failed = false;
     zip->OnError = [&failed](TObject*, const std::string& f, const std::string& x, const std::string&, int code) {
         failed = true;
@@ -91,9 +94,11 @@ int CmdAdd(std::span<char*> args)
     zip->RecurseDirs = recurse;
     zip->StoredDirNames = sdRelative;
     zip->RelativeDir = byItem;
-    zip->CompressMethod = method;
+    if (IsZipFamily(type)) {
+        zip->CompressMethod = method;
+        zip->SetPassword(password);
+    }
     zip->DeflateType = level;
-    zip->SetPassword(password);
     std::vector<std::string> specs;
     for (std::size_t i = 1; i < positional.size(); ++i) {
         const std::string path = EnginePath(positional[i]);
@@ -102,8 +107,9 @@ int CmdAdd(std::span<char*> args)
     }
     zip->SetFileSpec(specs);
     zip->SetArchiveFile(EnginePath(positional[0]));
+    PrepareWriter(*zip, zip->ArchiveFile());
     if (hasComment)
-        zip->MainComment.Write(comment.data(), std::int32_t(comment.size()));
+        static_cast<TZip&>(*zip).MainComment.Write(comment.data(), std::int32_t(comment.size()));
     const int added = zip->Compress();
     return added > 0 && !failed ? kOk : kFailure;
 }

@@ -2,7 +2,7 @@
 //
 //   plxtool type FILE               the detected archive type (atZip, atLha, ...)
 //   plxtool list [-t TYPE] ARCHIVE  one TAB-separated line per entry, then "total N unpacked packed"
-//   plxtool add ARCHIVE PATH...     adds files to a ZIP or JAR archive (Add.cpp)
+//   plxtool add ARCHIVE PATH...     adds files to a ZIP, JAR, TAR, .tgz, .tbz, .gz or .bz2 archive (Add.cpp)
 //   plxtool delete ARCHIVE NAME...  deletes entries (Delete.cpp)
 //
 // Exit status: 0 success, 1 failure, 2 usage.
@@ -142,7 +142,7 @@ struct TCommand {
 const TCommand kCommands[] = {
     {"type", "type FILE", CmdType},
     {"list", "list [-t TYPE] ARCHIVE", CmdList},
-    {"add", "add ARCHIVE PATH... [-t zip|jar] [-m store|deflate|bzip2|ppmd] [-l S|F|N|X] [-p PASSWORD] [-r] [-c COMMENT]", CmdAdd},
+    {"add", "add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2] [-m store|deflate|bzip2|ppmd] [-l S|F|N|X] [-p PASSWORD] [-r] [-c COMMENT]", CmdAdd},
     {"delete", "delete ARCHIVE NAME...", CmdDelete},
 };
 

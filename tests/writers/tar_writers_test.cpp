@@ -1,0 +1,371 @@
+// The .gz, .bz2, TAR, .tgz and .tbz writers, checked with the real tools: gzip, bzip2, GNU tar
+// and 7zz must accept what we write and give back the same bytes, names and times.
+#include "writers/BZip.h"
+#include "writers/GZip.h"
+#include "writers/Tar.h"
+#include "tests/platform/win/FsTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Shell(const std::string& command, int* status = nullptr)
+{
+    std::string out;
+    FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
+    if (!p)
+        return out;
+    char buf[4096];
+    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
+        out.append(buf, n);
+    const int rc = pclose(p);
+    if (status)
+        *status = rc;
+    return out;
+}
+
+bool ToolOk(const std::string& command)
+{
+    int rc = -1;
+    Shell(command, &rc);
+    return rc == 0;
+}
+
+std::string RandomBytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (auto& c : s)
+        c = char(gen() & 0xFF);
+    return s;
+}
+
+std::int64_t MTimeOf(const std::string& path)
+{
+    struct stat st{};
+    return stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
+}
+
+void SetMTime(const std::string& path, std::int64_t t)
+{
+    fs::last_write_time(path, fs::file_time_type::clock::now() -
+                                  std::chrono::seconds(std::time(nullptr) - t));
+}
+
+// Relative path -> contents ("/" for folders) of a host tree.
+std::map<std::string, std::string> Tree(const std::string& dir, std::map<std::string, std::int64_t>* times = nullptr)
+{
+    std::map<std::string, std::string> out;
+    for (const auto& e : fs::recursive_directory_iterator(dir)) {
+        const std::string rel = fs::relative(e.path(), dir).string();
+        if (e.is_directory()) {
+            out[rel + "/"] = "";
+            continue;
+        }
+        std::ifstream in(e.path(), std::ios::binary);
+        out[rel] = std::string(std::istreambuf_iterator<char>(in), {});
+        if (times)
+            (*times)[rel] = MTimeOf(e.path().string());
+    }
+    return out;
+}
+
+class Writers : public FsTest {
+protected:
+    void SetUp() override
+    {
+        FsTest::SetUp();
+        src = home + "/src";
+        out = home + "/out";
+        fs::create_directories(src);
+        fs::create_directories(out);
+    }
+
+    void Put(const std::string& rel, const std::string& data, std::int64_t mtime = 1600000000)
+    {
+        WriteHostFile(src + "/" + rel, data);
+        SetMTime(src + "/" + rel, mtime);
+    }
+
+    void Watch(TZipCommon& c)
+    {
+        c.OnError = [this](TObject*, const std::string&, const std::string&, const std::string&, int code) {
+            errors.push_back(code);
+        };
+    }
+    bool Has(int code) const { return std::find(errors.begin(), errors.end(), code) != errors.end(); }
+
+    // Files, folders, a 0-byte file, Czech names, a 100-byte and a long name.
+    void PutTree()
+    {
+        Put("a.txt", "alpha\n");
+        Put("empty.dat", "");
+        Put("žluťoučký kůň.txt", "Příliš žluťoučký kůň úpěl ďábelské ódy.\n", 1500000000);
+        Put("sub/deeper/random.bin", RandomBytes(70000, 3));
+        Put("sub/" + std::string(96, 'n'), "exactly one hundred bytes of name");  // "sub/" + 96 = 100
+        Put("sub/" + std::string(150, 'l') + ".txt", "long name", 1400000000);
+        fs::create_directories(src + "/hollow");
+    }
+
+    std::string src, out;
+    std::vector<int> errors;
+};
+
+}  // namespace
+
+TEST_F(Writers, GzipFilesRoundTripThroughGzip)
+{
+    Put("report.txt", std::string(50000, 'r') + RandomBytes(3000, 1));
+    Put("empty.dat", "");
+    Put("žluťák.csv", "čeština\n", 1300000000);
+    TGZip gz;
+    Watch(gz);
+    gz.DefaultDir = "C:\\out";
+    gz.SetFileSpec({"C:\\src\\*.*"});
+    EXPECT_EQ(gz.Compress(), 3);
+    EXPECT_EQ(NamesIn(out), (std::set<std::string>{"report.gz", "empty.gz", "žluťák.gz"}));
+    for (const auto& [gzName, source] : std::map<std::string, std::string>{
+             {"report.gz", "report.txt"}, {"empty.gz", "empty.dat"}, {"žluťák.gz", "žluťák.csv"}}) {
+        const std::string path = out + "/" + gzName;
+        EXPECT_TRUE(ToolOk("gzip -t '" + path + "'")) << gzName;
+        EXPECT_TRUE(ToolOk("7zz t '" + path + "'")) << gzName;
+        EXPECT_EQ(Shell("gzip -dc '" + path + "'"), ReadHostFile(src + "/" + source)) << gzName;
+        EXPECT_EQ(MTimeOf(path), MTimeOf(src + "/" + source)) << gzName;
+    }
+    // An empty input: header, name, the final empty block and the trailer.
+    const std::string empty = ReadHostFile(out + "/empty.gz");
+    EXPECT_EQ(empty.size(), 10u + std::string("empty.dat").size() + 1 + 2 + 8);
+    EXPECT_EQ(std::uint8_t(empty[8]), 4);
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(Writers, GzipOutputNamesNeverClobber)
+{
+    Put("a.txt", "from txt");
+    Put("a.csv", "from csv");
+    Put("b.tx_", "underscored already");
+    TGZip gz;
+    Watch(gz);
+    gz.DefaultDir = "C:\\out";
+    gz.SetFileSpec({"C:\\src\\a.*"});
+    // a.csv and a.txt both become a.gz: the second is reported, the first stays.
+    EXPECT_EQ(gz.Compress(), 1);
+    EXPECT_TRUE(Has(25191));
+    EXPECT_EQ(Shell("gzip -dc '" + out + "/a.gz'"), "from csv");
+
+    errors.clear();
+    gz.Extension = exUnderScore;
+    gz.SetFileSpec({"C:\\src\\b.tx_"});
+    gz.DefaultDir.clear();
+    gz.SetArchiveFile("C:\\src\\b.tx_");
+    EXPECT_EQ(gz.Compress(), 0);
+    EXPECT_TRUE(Has(25191));
+    EXPECT_EQ(ReadHostFile(src + "/b.tx_"), "underscored already");
+
+    // exNone with the input as the archive name gives .gz; an existing output needs OnFileExists.
+    errors.clear();
+    gz.Extension = exNone;
+    gz.SetFileSpec({"C:\\src\\a.txt"});
+    gz.SetArchiveFile("C:\\src\\a.txt");
+    EXPECT_EQ(gz.Compress(), 1);
+    EXPECT_TRUE(fs::exists(src + "/a.gz"));
+    EXPECT_EQ(gz.Compress(), 0);
+    EXPECT_TRUE(Has(25277));
+    gz.OnFileExists = [](TObject*, const std::string&, TDateTime, TOverwriteMode& m) { m = omOverwrite; };
+    EXPECT_EQ(gz.Compress(), 1);
+    EXPECT_EQ(Shell("gzip -dc '" + src + "/a.gz'"), "from txt");
+}
+
+TEST_F(Writers, Bzip2EqualsTheToolAndMovesOnlyAfterSuccess)
+{
+    Put("notes.txt", std::string(30000, 'n') + RandomBytes(250000, 2));
+    Put("data.csv", "1;2;3\n");
+    Put("empty.dat", "");
+    TBZip bz;
+    Watch(bz);
+    bz.SetSwitch(swDelete);
+    EXPECT_EQ(bz.Switch, swAdd);
+    bz.OutputDir = "C:\\out";
+    bz.SetFileSpec({"C:\\src\\*.*"});
+    for (int level : {9, 1}) {
+        bz.CompressLevel = level;
+        fs::remove_all(out);
+        EXPECT_EQ(bz.Compress(), 3);
+        for (const char* name : {"notes.txt", "data.csv", "empty.dat"}) {
+            const std::string packed = out + "/" + name + ".bz2";
+            EXPECT_EQ(ReadHostFile(packed), Shell("bzip2 -" + std::to_string(level) + " -c '" + src + "/" + name + "'"))
+                << name << " at level " << level;
+            EXPECT_TRUE(ToolOk("bzip2 -t '" + packed + "'"));
+        }
+    }
+    bz.KeepFileExt = false;
+    fs::remove_all(out);
+    bz.SetSwitch(swMove);
+    EXPECT_EQ(bz.Compress(), 3);
+    EXPECT_EQ(NamesIn(out), (std::set<std::string>{"notes.txt.bz2", "data.bz2", "empty.bz2"}));
+    EXPECT_TRUE(NamesIn(src).empty());
+    EXPECT_EQ(Shell("bzip2 -dc '" + out + "/data.bz2'"), "1;2;3\n");
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(Writers, TarExtractsToTheSameTree)
+{
+    PutTree();
+    Put("one.bin", "1");
+    TTar tar;
+    Watch(tar);
+    tar.StoreEmptySubDirs = true;
+    tar.SetArchiveFile("C:\\out\\x.tar");
+    tar.SetFileSpec({"C:\\src\\*.*"});
+    ASSERT_EQ(tar.Compress(), 8);
+    const std::string archive = out + "/x.tar";
+    const std::string bytes = ReadHostFile(archive);
+    EXPECT_EQ(bytes.size() % 10240, 0u);
+    EXPECT_EQ(bytes.substr(bytes.size() - 1024), std::string(1024, '\0'));
+    EXPECT_TRUE(ToolOk("tar -tf '" + archive + "'"));
+    EXPECT_TRUE(ToolOk("7zz t '" + archive + "'"));
+    const std::string x = root + "/x";
+    fs::create_directories(x);
+    ASSERT_TRUE(ToolOk("tar -xf '" + archive + "' -C '" + x + "'"));
+    std::map<std::string, std::int64_t> want, got;
+    EXPECT_EQ(Tree(x, &got), Tree(src, &want));
+    EXPECT_EQ(got, want);
+    // Only the 100-byte name goes without an "L" record.
+    EXPECT_EQ(Shell("tar -tvf '" + archive + "' | grep -c ' root/root '"), "8\n");
+
+    // A single 1-byte file: one header, one data block, padded to 10240.
+    fs::remove_all(src);
+    Put("one.bin", "1");
+    tar.SetArchiveFile("C:\\out\\one.tar");
+    tar.SetFileSpec({"C:\\src\\one.bin"});
+    ASSERT_EQ(tar.Compress(), 1);
+    EXPECT_EQ(fs::file_size(out + "/one.tar"), 10240u);
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(Writers, TarUpdateKeepsAndRenamesEntries)
+{
+    Put("a.txt", "first");
+    Put("b.txt", "bee");
+    TTar tar;
+    Watch(tar);
+    tar.SetArchiveFile("C:\\out\\u.tar");
+    tar.SetFileSpec({"C:\\src\\*.*"});
+    ASSERT_EQ(tar.Compress(), 2);
+    // a.txt changes: the old entry is kept under a long new name with a new checksum.
+    Put("a.txt", "second version", 1700000000);
+    tar.OnReplaceFile = [](TObject*, const std::string&, const std::string&, TDateTime, TDateTime, std::int64_t,
+                           std::int64_t, int, int, bool& replace) { replace = false; };
+    const std::string renamed = std::string(120, 'o') + "-a.txt";
+    tar.OnRenameDupeFile = [&](TObject*, const std::string&, std::string& name, bool&) { name = renamed; };
+    ASSERT_EQ(tar.Compress(), 1);
+    const std::string x = root + "/x";
+    fs::create_directories(x);
+    ASSERT_TRUE(ToolOk("tar -xf '" + out + "/u.tar' -C '" + x + "'"));
+    EXPECT_EQ(Tree(x), (std::map<std::string, std::string>{
+                           {"a.txt", "second version"}, {"b.txt", "bee"}, {renamed, "first"}}));
+    EXPECT_TRUE(errors.empty());
+
+    // Deleting entries.
+    tar.Switch = swDelete;
+    tar.SetFileSpec({"b.txt"});
+    EXPECT_EQ(tar.Compress(), 1);
+    EXPECT_EQ(Shell("tar -tf '" + out + "/u.tar' | sort"), "a.txt\n" + renamed + "\n");
+}
+
+TEST_F(Writers, CompressedTarsRoundTripAndUpdate)
+{
+    PutTree();
+    for (const std::string kind : {"tgz", "tbz"}) {
+        SCOPED_TRACE(kind);
+        std::unique_ptr<TTar> w;
+        if (kind == "tgz")
+            w = std::make_unique<TTarGZ>();
+        else
+            w = std::make_unique<TTarBZ>();
+        Watch(*w);
+        w->SetArchiveFile("C:\\out\\x");
+        w->SetFileSpec({"C:\\src\\*.*"});
+        ASSERT_EQ(w->Compress(), 6);
+        const std::string archive = out + "/x." + kind;
+        ASSERT_TRUE(fs::exists(archive));
+        EXPECT_TRUE(ToolOk(std::string(kind == "tgz" ? "gzip" : "bzip2") + " -t '" + archive + "'"));
+        EXPECT_TRUE(ToolOk("7zz t '" + archive + "'"));
+        const std::string x = root + "/x-" + kind;
+        fs::create_directories(x);
+        ASSERT_TRUE(ToolOk("tar -xf '" + archive + "' -C '" + x + "'"));
+        std::map<std::string, std::int64_t> want, got;
+        auto expected = Tree(src, &want);
+        expected.erase("hollow/");
+        EXPECT_EQ(Tree(x, &got), expected);
+        EXPECT_EQ(got, want);
+
+        // Adding a file keeps every old entry.
+        Put("late/added.txt", "added");
+        ASSERT_EQ(w->Compress(), 1);
+        EXPECT_EQ(Shell("tar -tf '" + archive + "' | wc -l"), "7\n");
+        EXPECT_EQ(Shell("tar -xOf '" + archive + "' late/added.txt"), "added");
+        EXPECT_EQ(Shell("tar -xOf '" + archive + "' a.txt"), "alpha\n");
+        fs::remove_all(src + "/late");
+        EXPECT_TRUE(NamesIn(out).count("x.tar") == 0) << "no TAR left beside the archive";
+    }
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(Writers, FullMediumLeavesNoOutputAndKeepsSources)
+{
+    fs::create_directories(root + "/media");
+    auto table = win::DriveTable();
+    win::DriveEntry e;
+    e.letter = 'E';
+    e.type = DRIVE_REMOVABLE;
+    e.root = root + "/media";
+    e.capacity = 20000;
+    table.push_back(e);
+    win::SetDriveTable(table);
+
+    Put("big.bin", RandomBytes(60000, 9));
+    TGZip gz;
+    Watch(gz);
+    gz.Switch = swMove;
+    gz.SetArchiveFile("E:\\big.gz");
+    gz.SetFileSpec({"C:\\src\\big.bin"});
+    EXPECT_EQ(gz.Compress(), 0);
+    EXPECT_FALSE(errors.empty());
+    EXPECT_TRUE(NamesIn(root + "/media").empty());
+    EXPECT_TRUE(fs::exists(src + "/big.bin"));
+
+    TBZip bz;
+    Watch(bz);
+    bz.SetSwitch(swMove);
+    bz.OutputDir = "E:\\";
+    bz.SetFileSpec({"C:\\src\\big.bin"});
+    EXPECT_EQ(bz.Compress(), 0);
+    EXPECT_TRUE(NamesIn(root + "/media").empty());
+    EXPECT_TRUE(fs::exists(src + "/big.bin"));
+
+    errors.clear();
+    TTarGZ tgz;
+    Watch(tgz);
+    tgz.Switch = swMove;
+    tgz.SetArchiveFile("E:\\big.tgz");
+    tgz.SetFileSpec({"C:\\src\\*.*"});
+    EXPECT_EQ(tgz.Compress(), 0);
+    EXPECT_FALSE(errors.empty());
+    EXPECT_TRUE(NamesIn(root + "/media").empty());
+    EXPECT_TRUE(fs::exists(src + "/big.bin"));
+
+    // With room, the move happens after the archive is in place.
+    Put("small.txt", "small");
+    fs::remove(src + "/big.bin");
+    EXPECT_EQ(tgz.Compress(), 1);
+    EXPECT_FALSE(fs::exists(src + "/small.txt"));
+    EXPECT_EQ(Shell("tar -xOzf '" + root + "/media/big.tgz' small.txt"), "small");
+}

@@ -1,0 +1,18 @@
+// The writers that "plxtool add -t TYPE" makes.
+#pragma once
+
+#include <memory>
+#include <string>
+
+class TCompressClass;
+
+namespace plxtool {
+
+// zip, jar, tar, tgz, tbz, gz, bz2; null for any other name.
+std::unique_ptr<TCompressClass> MakeWriter(const std::string& Type);
+// Types whose writer takes a compression method, a level, a password and a comment.
+bool IsZipFamily(const std::string& Type);
+// Settings of the one-file-per-input writers that follow from the archive name.
+void PrepareWriter(TCompressClass& Writer, const std::string& ArchiveFile);
+
+}  // namespace plxtool

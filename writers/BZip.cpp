@@ -1,0 +1,82 @@
+#include "writers/BZip.h"
+
+#include "core/plxBZip2.h"
+#include "core/plxGbls.h"
+#include "platform/win/Paths.h"
+#include "platform/win/SysFiles.h"
+#include "platform/win/Utf8.h"
+
+TBZip::TBZip(TObject* AOwner) : TSingleFileWriter(AOwner)
+{
+    FClassDefaultExt = ".bz2";
+    SetDefaultExt("");
+    FArcType = atBz2;
+    CompressMethod = cmBz2;
+    ConfirmOverwrites = false;
+}
+
+std::string TBZip::OutputNameFor(const TFoundInput& Input, bool, const std::string& OutputDir)
+{
+    const std::string name = win::ExtractFileName(Input.Path);
+    const std::string ext = win::LowerCase(win::ExtractFileExt(name));
+    if (!KeepFileExt && ext != ".tar" && ext != ".txt")
+        return OutputDir + win::ChangeFileExt(name, DefaultExt());
+    return OutputDir + name + DefaultExt();
+}
+
+void TBZip::NoteOutputName(const std::string& Input, const std::string& Output)
+{
+    if (OnFilename)
+        OnFilename(this, Input, Output);
+}
+
+int TBZip::Compress()
+{
+    const bool confirm = ConfirmOverwrites;
+    int result = 0;
+    try {
+        SetSwitch(Switch);
+        std::string dir = OutputDir.empty() ? win::ExtractFilePath(FArchiveFile) : OutputDir;
+        if (dir.empty())
+            dir = win::CurrentDirectory();
+        dir = win::IncludeTrailingBackslash(dir);
+        OperationCode = opExtract;
+        if (!win::DirectoryExists(dir) && !CreateDirPath(dir)) {
+            DoError(dir, "OutputDir", 25150, "");
+        } else if (CheckDirectory(dir)) {
+            if (GetCancel() || FFileSpec.empty()) {
+                DoError(FArchiveFile, "", 25272, FArchiveFile);
+            } else {
+                if (OnActivate)
+                    OnActivate(this);
+                Timer().Start();
+                const std::vector<TFoundInput> inputs = ScanInputs();
+                result = RunFiles(inputs, dir);
+                Timer().Stop();
+                if (OnElapsedTime)
+                    OnElapsedTime(this, Timer().Elapsed());
+                if (OnDeactivate)
+                    OnDeactivate(this);
+            }
+        }
+    } catch (const std::exception& e) {
+        ReportFailure(e);
+    }
+    ConfirmOverwrites = confirm;
+    FileCount = result;
+    return result;
+}
+
+bool TBZip::EncodeFile(TStream32& Input, TStream32& Output, const TFoundInput& File, std::int64_t)
+{
+    FileName = File.Path;
+    TBz2Owner owner;
+    owner.Crc = &RunningCrc;
+    owner.Cancel = CancelPtr;
+    RunningCrc.Reset();
+    const TStreamProgress progress = [this](TObject*, std::int64_t done, std::int64_t total) {
+        DoProgress(done, total, UnpackedTotal);
+    };
+    // To the end of the input: the stream describes what was read, even if the file changed.
+    return BZipEncodeStream(owner, &Input, &Output, progress, CompressLevel, -1);
+}

@@ -1,0 +1,303 @@
+#include "writers/Tar.h"
+
+#include "core/plxGbls.h"
+#include "core/plxHooks.h"
+#include "core/plxStreams.h"
+#include "platform/win/Files.h"
+#include "platform/win/Paths.h"
+#include "platform/win/SysFiles.h"
+#include "platform/win/Time.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr std::int32_t kCopyBlock = 65536;
+constexpr std::int64_t kMaxOctal11 = 077777777777;
+
+// Octal with leading zeros and a closing zero byte; base-256 when octal cannot hold it.
+void PutNumber(std::uint8_t* Field, int Width, std::int64_t Value)
+{
+    std::memset(Field, 0, std::size_t(Width));
+    if (Value >= 0 && Value <= kMaxOctal11) {
+        for (int i = Width - 2; i >= 0; --i, Value >>= 3)
+            Field[i] = std::uint8_t('0' + (Value & 7));
+        return;
+    }
+    Field[0] = 0x80;
+    for (int i = 0; i < 8; ++i)
+        Field[Width - 1 - i] = std::uint8_t(std::uint64_t(Value) >> (8 * i));
+}
+
+std::int64_t UnixOfDos(std::uint32_t Dos)
+{
+    return DateTimeToUnix(LocalToUtc(DosDateTimeToDateTime(Dos)));
+}
+
+std::uint32_t DosOfUnix(std::int64_t Time)
+{
+    return FileTimeToDosTime(win::UnixTimeToFileTime(std::max<std::int64_t>(Time, 0)));
+}
+
+std::string StoredToListName(const std::string& Name)
+{
+    std::string n = Name;
+    std::replace(n.begin(), n.end(), '/', '\\');
+    return n;
+}
+
+bool LastWriteTime(const std::string& Path, std::int64_t& Time)
+{
+    WIN32_FIND_DATAA data{};
+    const std::string probe = RemoveBackslash(Path);
+    HANDLE h = FindFirstFileA(probe.c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(h);
+    Time = win::FileTimeToUnixTime(data.ftLastWriteTime);
+    return true;
+}
+
+}  // namespace
+
+// --- TTar ---
+
+TTar::TTar(TObject* AOwner) : TCompBase(AOwner)
+{
+    FClassDefaultExt = ".tar";
+    SetDefaultExt("");
+    FArcType = atTar;
+    CompressMethod = cmTar;
+}
+
+void TTar::SetArcType(TArcType)
+{
+    FArcType = OwnArcType();
+    AddDefaultExt();
+}
+
+TTarWriteEntry TTar::NewEntry(const std::string& StoredName, bool Directory, std::int64_t Size,
+                              std::int64_t MTime) const
+{
+    TTarWriteEntry e;
+    // Names stay UTF-8, as the tools of this platform read and write them.
+    e.Name = ToUnixSeparators(StoredName);
+    e.Directory = Directory;
+    e.Size = Directory ? 0 : Size;
+    e.MTime = MTime;
+    e.Uid = UnixUID & 0xFF;
+    e.Gid = UnixGID & 0xFF;
+    e.UName = UnixUName.substr(0, 32);
+    e.GName = UnixGName.substr(0, 32);
+    return e;
+}
+
+void TTar::StoreFileInfo(TCompressFileInfo& Item, const TCompressEntryInfo& Info)
+{
+    Item.Header.resize(TarBlockSize, 0);
+    const bool dir = (Info.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    std::memcpy(Item.Header.data() + 100, dir ? "0040555" : "0100444", 8);
+    PutNumber(Item.Header.data() + 124, 12, dir ? 0 : Info.UnpackedSize);
+    PutNumber(Item.Header.data() + 136, 12, std::max<std::int64_t>(UnixOfDos(Info.DosDateTime), 0));
+    Item.Header[156] = dir ? '5' : '0';
+}
+
+void TTar::ReadFileInfo(const TCompressFileInfo& Item, TCompressEntryInfo& Info)
+{
+    Info = {};
+    if (Item.Header.size() < std::size_t(TarBlockSize))
+        return;
+    Info.UnpackedSize = TarNumericField(Item.Header.data() + 124, 12).value_or(0);
+    Info.PackedSize = Info.UnpackedSize;
+    Info.DosDateTime = DosOfUnix(TarNumericField(Item.Header.data() + 136, 12).value_or(0));
+    Info.Attributes = Item.Header[156] == '5' ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+}
+
+void TTar::CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryList)
+{
+    FOldEntries.clear();
+    const std::int64_t size = OldArchive.Size();
+    TTarReader reader(
+        [&OldArchive](std::int64_t at, void* buffer, std::int64_t count) -> std::int64_t {
+            OldArchive.SetPosition(at);
+            return OldArchive.Read(buffer, std::int32_t(count));
+        },
+        size);
+    TTarEntry entry;
+    for (;;) {
+        const TTarReadStatus status = reader.Next(entry);
+        if (status == TTarReadStatus::End)
+            break;
+        // A damaged archive is never rewritten with some of its entries silently gone.
+        if (status != TTarReadStatus::Entry)
+            RaiseError(FArchiveFile, "", FArchiveFile, 25114);
+        TCompressFileInfo record;
+        record.Action = eaCopy;
+        record.Offset = entry.HeaderOffset;
+        record.Header.assign(TarBlockSize, 0);
+        record.Header[156] = std::uint8_t(entry.TypeFlag);
+        PutNumber(record.Header.data() + 124, 12, entry.Size);
+        PutNumber(record.Header.data() + 136, 12, std::max<std::int64_t>(entry.MTime, 0));
+        if (entry.IsDirectory())
+            record.Header[156] = '5';
+        const std::string name = StoredToListName(entry.Name);
+        if (Switch == swDelete && MatchesFileSpec(name)) {
+            record.Action = eaLeaveOut;
+            ++DeletedCount;
+        }
+        FOldEntries[entry.HeaderOffset] = entry;
+        EntryList.AddItem(record, name, 0, 0, nullptr);
+    }
+}
+
+std::int64_t TTar::GetEntryLength(TStream32&, TStream32&, TCompressFileInfo& Item)
+{
+    const auto found = FOldEntries.find(Item.Offset);
+    return found == FOldEntries.end() ? -1 : found->second.NextOffset - found->second.HeaderOffset;
+}
+
+void TTar::CopyEntry(TStream32& Output, TStream32& OldArchive, TCompressHeaderObj& EntryList, int Index)
+{
+    TCompressFileInfo& item = EntryList.GetItem(std::uint32_t(Index));
+    const auto found = FOldEntries.find(item.Offset);
+    if (found == FOldEntries.end())
+        RaiseError(FArchiveFile, "", FArchiveFile, 25114);
+    const TTarEntry& old = found->second;
+    Output.Seek64(0, soEnd);
+    item.Offset = Output.Position();
+    if (!old.IsFile() && !old.IsDirectory()) {
+        // Links and devices keep their own records; only files and folders can be renamed.
+        OldArchive.SetPosition(old.HeaderOffset);
+        if (Output.CopyFrom(&OldArchive, old.NextOffset - old.HeaderOffset) != old.NextOffset - old.HeaderOffset)
+            RaiseWriteError(FArchiveFile);
+        return;
+    }
+    // New headers: a new checksum, and an "L" record when the new name needs one.
+    TTarWriteEntry e = NewEntry(EntryList.Name(std::uint32_t(Index)), old.IsDirectory(), old.Size, old.MTime);
+    e.Uid = std::uint32_t(std::clamp<std::int64_t>(old.Uid, 0, 07777777));
+    e.Gid = std::uint32_t(std::clamp<std::int64_t>(old.Gid, 0, 07777777));
+    e.UName = old.UName;
+    e.GName = old.GName;
+    const auto headers = EncodeTarHeaders(e);
+    Output.WriteBuffer(headers.data(), std::int32_t(headers.size()));
+    if (e.Directory)
+        return;
+    const std::int64_t stored = old.Size + TarDataPadding(old.Size);
+    OldArchive.SetPosition(old.DataOffset);
+    if (Output.CopyFrom(&OldArchive, stored) != stored)
+        RaiseWriteError(FArchiveFile);
+}
+
+bool TTar::CopyFileData(TStream32& Input, TStream32& Output, std::int64_t Size, bool& Changed)
+{
+    std::vector<std::uint8_t> block(kCopyBlock);
+    std::int64_t done = 0;
+    while (done < Size) {
+        if (GetCancel())
+            return false;
+        const auto want = std::int32_t(std::min<std::int64_t>(Size - done, kCopyBlock));
+        const std::int32_t got = Input.Read(block.data(), want);
+        if (got <= 0)
+            break;
+        Output.WriteBuffer(block.data(), got);
+        done += got;
+        BytesToRead -= got;
+        DoProgress(done, Size, UnpackedTotal);
+        ProcessMessages();
+    }
+    std::uint8_t probe;
+    Changed = done < Size || Input.Read(&probe, 1) > 0;
+    // The header already holds Size: the archive stays aligned whatever the file did.
+    std::vector<std::uint8_t> zeros(std::size_t(std::min<std::int64_t>(Size - done + TarBlockSize, kCopyBlock)), 0);
+    std::int64_t pad = (Size - done) + TarDataPadding(Size);
+    while (pad > 0) {
+        const auto n = std::int32_t(std::min<std::int64_t>(pad, std::int64_t(zeros.size())));
+        Output.WriteBuffer(zeros.data(), n);
+        pad -= n;
+    }
+    return true;
+}
+
+void TTar::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderObj& EntryList)
+{
+    Ok = false;
+    const std::string path = EntryList.Name(std::uint32_t(Index));
+    if (IsOwnArchive(path))
+        return;
+    const bool folder = !path.empty() && (path.back() == '\\' || path.back() == '/');
+    FCurrentSource = path;
+    FileName = path;
+    BaseDir = path.substr(0, std::min<std::size_t>(EntryList.Value(std::uint32_t(Index)), path.size()));
+    if (!DoBegin(FileName, FileNumber, &EntryList.Names()))
+        return;
+    std::int64_t mtime = 0;
+    if (DateAttribute == daSysDate || !LastWriteTime(path, mtime))
+        mtime = std::int64_t(::time(nullptr));
+    const std::int64_t size = folder ? 0 : UnpackedSize;
+
+    std::unique_ptr<TFileStream32> input;
+    if (!folder) {
+        input = std::make_unique<TFileStream32>(path, fmOpenRead | fmShareDenyNone);
+        if (!input->HandleValid()) {
+            DoError(path, "", 25235, FArchiveFile);
+            return;
+        }
+    }
+    Output.Seek64(0, soEnd);
+    EntryList.GetItem(std::uint32_t(Index)).Offset = Output.Size();
+    const auto headers = EncodeTarHeaders(NewEntry(FileName, folder, size, mtime));
+    Output.WriteBuffer(headers.data(), std::int32_t(headers.size()));
+    if (input) {
+        bool changed = false;
+        if (!CopyFileData(*input, Output, size, changed))
+            return;
+        if (changed) {
+            DoError(path, "the file changed while it was read", 25236, FArchiveFile);
+            FChangedWhileRead.insert(path);
+        }
+    }
+    Ok = !GetCancel();
+    if (OnEnd)
+        OnEnd(this, FileName, Ok);
+}
+
+bool TTar::WriteEnding(TStream32*, TStream32& Output, TCompressHeaderObj&)
+{
+    if (GetCancel())
+        return false;
+    Output.Seek64(0, soEnd);
+    const std::vector<std::uint8_t> zeros(std::size_t(TarEndingSize(Output.Size())), 0);
+    if (!zeros.empty())
+        Output.WriteBuffer(zeros.data(), std::int32_t(zeros.size()));
+    return true;
+}
+
+void TTar::Finish(TCompressHeaderObj&)
+{
+    // A file that changed while it was read is not in the archive as it is now: keep it.
+    MovedFiles.erase(std::remove_if(MovedFiles.begin(), MovedFiles.end(),
+                                    [this](const std::string& p) { return FChangedWhileRead.count(p) > 0; }),
+                     MovedFiles.end());
+    FChangedWhileRead.clear();
+    if (DeferMoves) {
+        DeferredMoves.insert(DeferredMoves.end(), MovedFiles.begin(), MovedFiles.end());
+        MovedFiles.clear();
+    }
+}
+
+void TTar::DeleteDeferredMoves()
+{
+    const int total = int(DeferredMoves.size());
+    for (int i = 0; i < total && !GetCancel(); ++i) {
+        const std::string& path = DeferredMoves[std::size_t(i)];
+        if (DeleteFileEx(path, DeleteOptions)) {
+            if (OnDeleteFile)
+                OnDeleteFile(this, path, i + 1, total);
+        } else {
+            DoError(path, "", 25180, FArchiveFile);
+        }
+    }
+    DeferredMoves.clear();
+}
