@@ -1,14 +1,19 @@
 // The main window: serves one request (or one interactive use) and ends with a reply.
 #pragma once
 
+#include "app/lib/Payslips.h"
 #include "app/lib/RequestHandler.h"
 #include "app/lib/RequestState.h"
 #include "app/lib/TargetMenu.h"
+#include "app/lib/VListBox.h"
 #include "platform/vcl/ComCtrls.h"
 #include "platform/vcl/Dialogs.h"
 #include "platform/vcl/Menus.h"
 
 #include <array>
+#include <vector>
+
+class TZipView;
 
 class TFormTorvo : public vcl::TForm, public TRequestHost {
 public:
@@ -27,8 +32,8 @@ public:
     vcl::TImage* Image1;
     vcl::TStatusBar* StatusBar1;
     vcl::TProgressBar *ProgressBar1, *ProgressBar2;
-    vcl::TListView* ZipView1;  // stands in for the archive list view
-    vcl::TListBox* lstFileSpec;
+    TZipView* ZipView1;
+    TVListBox* lstFileSpec;
     vcl::TListView* ListView1;
     vcl::TComboBox* ComboBox1;
     vcl::TEdit *Edit1, *Edit2;
@@ -58,12 +63,28 @@ public:
     // The drive types the target menu and path see (the platform's drive table by default).
     TDriveTypeOf DriveType = HostDriveType;
 
-    // The workers; they arrive in later work and say so meanwhile.
+    // The workers.
     bool BackupToDisk();
+    void WriteArchiveComment(const std::string& archiveFileName);
     void WebUploadArchive(const std::string& code);
     void WebDownloadArchive(const std::string& letter, int code);
     void ListTargetArchives();
     void PackPayslips();
+    void LoadPayslipList();
+    bool CheckInternetProgram();
+    void WebProgramMissing();
+    // The commands of the restore list and the e-mail command.
+    void lstFileSpecDblClick();
+    void lstFileSpecKeyDown(WORD& key);
+    void mnuUnZipClick();
+    void mnuEmailClick();
+    // The archive the run wrote last (folder and name), empty before.
+    const std::string& RunArchive() const { return runArchive_; }
+    std::string RunComment;
+    // The shared product index of the programs that share the internet program.
+    int ProductIndex = 0;
+    // Seconds to wait for the internet program beyond the first 500 ms.
+    int InternetWaitSeconds = 0;
 
     // TRequestHost
     bool FileExists(const std::string& fileName) override;
@@ -74,7 +95,7 @@ public:
     void ClearFtpEntries() override;
     void ParseRequestOptions(const std::string& options) override;
     void StartPayslips() override;
-    void RestoreArchive(const std::string& archiveName) override;
+    bool RestoreArchive(const std::string& archiveName) override;
     void MinimiseApplication(bool minimise) override;
     void CloseMenuForm() override;
     void ForceForeground(HWND window) override;
@@ -87,6 +108,17 @@ private:
     void BuildMainMenu();
     vcl::TSpeedButton* MakeSpeedButton(const char* name, const char* caption, int left);
     void NotThereYet(const std::string& what);
+    // Writes one archive of the file list; name is the archive name without extension. A payslip
+    // group (payslipGroup) leaves comment, message and finish to its caller.
+    bool WriteBackupArchive(const std::string& name, bool payslipGroup);
+    bool RestoreFromTarget(const std::string& archiveName);
+    // Shows the archive in the list view; false when it is no archive.
+    bool RefreshList(const std::string& archiveFile);
+    void WebUpload(int transferCode, const std::string& archiveFolder, const std::string& archiveFileName,
+                   int ftpEntry);
+    void WebDownload(int transferCode, int ftpEntry, const std::string& archiveBaseName);
+    HWND InternetProgramWindow(bool upload);
+    void ShowProgress(bool visible);
     void SetBackupSideCommands(bool backupOn);
     void SetStatus(const std::string& panelText, const std::string& dataSetLine);
     std::string DataSetLine(bool backup) const;
@@ -96,5 +128,8 @@ private:
     TTargetState target_;
     TRequestHandler handler_{state_, *this};
     bool activatedOnce_ = false;
+    std::string runArchive_;
+    std::vector<std::string> payslipList_;
+    TPayslipOptions payslipOptions_;
     int targetImage_ = -1;
 };
