@@ -2,7 +2,9 @@
 
 #include "app/lib/DefinitionFile.h"
 #include "app/lib/FormMenu.h"
+#include "readers/Pelix.h"
 #include "readers/view/plxZipView.h"
+#include "writers/plxZip.h"
 #include "app/lib/RequestRecord.h"
 #include "app/lib/Settings.h"
 #include "platform/win/Paths.h"
@@ -58,6 +60,7 @@ TFormTorvo::TFormTorvo(TComponent* owner) : TForm(owner)
     Position = poScreenCenter;
     BuildComponents();
     BuildMainMenu();
+    BuildArchiveComponents();
     OnCreate = [this](TObject*) { FormCreate(); };
     OnShow = [this](TObject*) { FormShow(); };
     OnActivate = [this](TObject*) { FormActivate(); };
@@ -67,6 +70,8 @@ TFormTorvo::TFormTorvo(TComponent* owner) : TForm(owner)
             FinishRequest();
     };
 }
+
+TFormTorvo::~TFormTorvo() = default;
 
 TSpeedButton* TFormTorvo::MakeSpeedButton(const char* name, const char* caption, int left)
 {

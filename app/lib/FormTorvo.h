@@ -11,13 +11,19 @@
 #include "platform/vcl/Menus.h"
 
 #include <array>
+#include <memory>
+#include <optional>
 #include <vector>
 
 class TZipView;
+class TPelix;
+class TZip;
+class TObject;
 
 class TFormTorvo : public vcl::TForm, public TRequestHost {
 public:
     explicit TFormTorvo(vcl::TComponent* owner);
+    ~TFormTorvo() override;
     std::string ClassName() const override { return "TFormTorvo"; }
 
     // Components (plain controls until the archive manager arrives).
@@ -45,6 +51,11 @@ public:
     vcl::TOpenDialog* OpenDialog1 = nullptr;
     vcl::TSaveDialog* SaveDialog1 = nullptr;
     std::array<vcl::TComponent*, 9> ControlTable{};
+    // The archive components.
+    std::unique_ptr<TPelix> Pelix1;
+    std::unique_ptr<TZip> Zip1;
+    // What the components reported, as the error-message window lists it.
+    std::vector<std::string> ErrorMessages;
 
     TRequestState& State() { return state_; }
     TTargetState& Target() { return target_; }
@@ -108,9 +119,16 @@ private:
     void BuildMainMenu();
     vcl::TSpeedButton* MakeSpeedButton(const char* name, const char* caption, int left);
     void NotThereYet(const std::string& what);
-    // Writes one archive of the file list; name is the archive name without extension. A payslip
-    // group (payslipGroup) leaves comment, message and finish to its caller.
-    bool WriteBackupArchive(const std::string& name, bool payslipGroup);
+    // Writes the archive of the file list; a payslip group (payslipName given) leaves comment,
+    // message and finish to its caller.
+    bool RunBackup(const std::optional<std::string>& payslipName);
+    bool BackupToDiskPayslips(const std::string& archiveName);
+    std::string BackupArchiveName(const std::string& folder) const;
+    void SetBackupWriterProperties(const std::vector<std::string>& files);
+    std::string ArchiveListLine(const std::string& folder, const std::string& fileName);
+    void BuildArchiveComponents();
+    void ComponentError(::TObject* sender, const std::string& file, const std::string& extended, int code);
+    void Pelix1Read(std::int64_t offset);
     bool RestoreFromTarget(const std::string& archiveName);
     // Shows the archive in the list view; false when it is no archive.
     bool RefreshList(const std::string& archiveFile);
