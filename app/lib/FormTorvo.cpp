@@ -2,6 +2,9 @@
 
 #include "app/lib/DefinitionFile.h"
 #include "app/lib/FormMenu.h"
+#include "readers/Pelix.h"
+#include "readers/view/plxZipView.h"
+#include "writers/plxZip.h"
 #include "app/lib/RequestRecord.h"
 #include "app/lib/Settings.h"
 #include "platform/win/Paths.h"
@@ -15,6 +18,8 @@ using namespace vcl;
 namespace {
 
 constexpr TColor AutomaticListColour = 0xC0C0C0;
+// The archive list's columns (name, count, comment) in pixels.
+constexpr int ArchiveListTabWidth = 165;
 
 std::string ExeFolder()
 {
@@ -55,6 +60,7 @@ TFormTorvo::TFormTorvo(TComponent* owner) : TForm(owner)
     Position = poScreenCenter;
     BuildComponents();
     BuildMainMenu();
+    BuildArchiveComponents();
     OnCreate = [this](TObject*) { FormCreate(); };
     OnShow = [this](TObject*) { FormShow(); };
     OnActivate = [this](TObject*) { FormActivate(); };
@@ -64,6 +70,8 @@ TFormTorvo::TFormTorvo(TComponent* owner) : TForm(owner)
             FinishRequest();
     };
 }
+
+TFormTorvo::~TFormTorvo() = default;
 
 TSpeedButton* TFormTorvo::MakeSpeedButton(const char* name, const char* caption, int left)
 {
@@ -149,15 +157,21 @@ void TFormTorvo::BuildComponents()
     ProgressBar2->SetBounds(230, 4, 200, 14);
     ProgressBar2->Hide();
 
-    ZipView1 = new TListView(this);
+    ZipView1 = new TZipView(this);
     ZipView1->Name = "ZipView1";
     ZipView1->SetParent(this);
-    ZipView1->Color = clWindow;
+    ZipView1->Delimiter = ";";
+    ZipView1->SetColor(clWindow);
     ZipView1->Hide();
-    lstFileSpec = new TListBox(this);
+    lstFileSpec = new TVListBox(this);
     lstFileSpec->Name = "lstFileSpec";
     lstFileSpec->SetParent(this);
     lstFileSpec->Color = clWindow;
+    lstFileSpec->TabStops = true;
+    lstFileSpec->TabWidth = ArchiveListTabWidth;
+    lstFileSpec->KeyLikeTab = 0;  // Enter restores the chosen archive
+    lstFileSpec->OnDblClick = [this](TObject*) { lstFileSpecDblClick(); };
+    lstFileSpec->OnKeyDown = [this](TObject*, WORD& key, TShiftState) { lstFileSpecKeyDown(key); };
     lstFileSpec->Hide();
 
     ListView1 = new TListView(this);
@@ -202,9 +216,9 @@ void TFormTorvo::BuildComponents()
         if (!state_.BackupSide)
             DispatchRequest();
     };
-    sbUnZip->OnClick = [this](TObject*) { NotThereYet("RestoreArchive"); };
+    sbUnZip->OnClick = [this](TObject*) { mnuUnZipClick(); };
     sbComment->OnClick = [this](TObject*) { NotThereYet("mnuCommentClick"); };
-    sbEmail->OnClick = [this](TObject*) { NotThereYet("mnuEmailClick"); };
+    sbEmail->OnClick = [this](TObject*) { mnuEmailClick(); };
     sbExit->OnClick = [this](TObject*) { FinishRequest(); };
 }
 
@@ -283,30 +297,6 @@ void TFormTorvo::NotThereYet(const std::string& what)
     Application->MessageBox("Tato část programu zatím není hotová: " + what + ".", "TORVO",
                             MB_OK | MB_ICONINFORMATION);
 }
-
-bool TFormTorvo::BackupToDisk()
-{
-    NotThereYet("BackupToDisk");
-    return false;
-}
-
-void TFormTorvo::WebUploadArchive(const std::string& code)
-{
-    const auto entry = UploadEntry(code);
-    NotThereYet("WebUploadArchive " + code + " (FTP: " + (entry ? target_.Ftp[size_t(*entry)].Name : "?") + ")");
-}
-
-void TFormTorvo::WebDownloadArchive(const std::string& letter, int code)
-{
-    const std::string name = IsFtpLetter(letter) ? target_.Ftp[size_t(letter[0] - '0')].Name : "?";
-    NotThereYet("WebDownloadArchive " + std::to_string(code) + " (FTP: " + name + ")");
-}
-
-void TFormTorvo::ListTargetArchives() { NotThereYet("ListTargetArchives"); }
-void TFormTorvo::PackPayslips() { NotThereYet("PackPayslips"); }
-void TFormTorvo::ParseRequestOptions(const std::string&) {}
-void TFormTorvo::StartPayslips() { NotThereYet("StartPayslips"); }
-void TFormTorvo::RestoreArchive(const std::string&) { NotThereYet("RestoreArchive"); }
 
 void TFormTorvo::SetBackupSideCommands(bool backupOn)
 {
@@ -574,6 +564,7 @@ void TFormTorvo::DeleteFile(const std::string& fileName)
 void TFormTorvo::ReadDefinitionFile()
 {
     ::ReadDefinitionFile(state_.DataFolder, state_.DefinitionFileName, state_.Definition);
+    RunComment = state_.Definition.Comment1;
 }
 
 std::string TFormTorvo::FindMenuReturnValue(const std::string& section, int n, bool reportErrors,
@@ -609,7 +600,7 @@ void TFormTorvo::ForceForeground(HWND window)
 
 void TFormTorvo::ColourForAutomaticRun()
 {
-    ZipView1->Color = AutomaticListColour;
+    ZipView1->SetColor(AutomaticListColour);
 }
 
 void TFormTorvo::ShowControlsForMode(std::int32_t mode)

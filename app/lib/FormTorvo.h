@@ -1,18 +1,29 @@
 // The main window: serves one request (or one interactive use) and ends with a reply.
 #pragma once
 
+#include "app/lib/Payslips.h"
 #include "app/lib/RequestHandler.h"
 #include "app/lib/RequestState.h"
 #include "app/lib/TargetMenu.h"
+#include "app/lib/VListBox.h"
 #include "platform/vcl/ComCtrls.h"
 #include "platform/vcl/Dialogs.h"
 #include "platform/vcl/Menus.h"
 
 #include <array>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class TZipView;
+class TPelix;
+class TZip;
+class TObject;
 
 class TFormTorvo : public vcl::TForm, public TRequestHost {
 public:
     explicit TFormTorvo(vcl::TComponent* owner);
+    ~TFormTorvo() override;
     std::string ClassName() const override { return "TFormTorvo"; }
 
     // Components (plain controls until the archive manager arrives).
@@ -27,8 +38,8 @@ public:
     vcl::TImage* Image1;
     vcl::TStatusBar* StatusBar1;
     vcl::TProgressBar *ProgressBar1, *ProgressBar2;
-    vcl::TListView* ZipView1;  // stands in for the archive list view
-    vcl::TListBox* lstFileSpec;
+    TZipView* ZipView1;
+    TVListBox* lstFileSpec;
     vcl::TListView* ListView1;
     vcl::TComboBox* ComboBox1;
     vcl::TEdit *Edit1, *Edit2;
@@ -40,6 +51,11 @@ public:
     vcl::TOpenDialog* OpenDialog1 = nullptr;
     vcl::TSaveDialog* SaveDialog1 = nullptr;
     std::array<vcl::TComponent*, 9> ControlTable{};
+    // The archive components.
+    std::unique_ptr<TPelix> Pelix1;
+    std::unique_ptr<TZip> Zip1;
+    // What the components reported, as the error-message window lists it.
+    std::vector<std::string> ErrorMessages;
 
     TRequestState& State() { return state_; }
     TTargetState& Target() { return target_; }
@@ -58,12 +74,28 @@ public:
     // The drive types the target menu and path see (the platform's drive table by default).
     TDriveTypeOf DriveType = HostDriveType;
 
-    // The workers; they arrive in later work and say so meanwhile.
+    // The workers.
     bool BackupToDisk();
+    void WriteArchiveComment(const std::string& archiveFileName);
     void WebUploadArchive(const std::string& code);
     void WebDownloadArchive(const std::string& letter, int code);
     void ListTargetArchives();
     void PackPayslips();
+    void LoadPayslipList();
+    bool CheckInternetProgram();
+    void WebProgramMissing();
+    // The commands of the restore list and the e-mail command.
+    void lstFileSpecDblClick();
+    void lstFileSpecKeyDown(WORD& key);
+    void mnuUnZipClick();
+    void mnuEmailClick();
+    // The archive the run wrote last (folder and name), empty before.
+    const std::string& RunArchive() const { return runArchive_; }
+    std::string RunComment;
+    // The shared product index of the programs that share the internet program.
+    int ProductIndex = 0;
+    // Seconds to wait for the internet program beyond the first 500 ms.
+    int InternetWaitSeconds = 0;
 
     // TRequestHost
     bool FileExists(const std::string& fileName) override;
@@ -74,7 +106,7 @@ public:
     void ClearFtpEntries() override;
     void ParseRequestOptions(const std::string& options) override;
     void StartPayslips() override;
-    void RestoreArchive(const std::string& archiveName) override;
+    bool RestoreArchive(const std::string& archiveName) override;
     void MinimiseApplication(bool minimise) override;
     void CloseMenuForm() override;
     void ForceForeground(HWND window) override;
@@ -87,6 +119,24 @@ private:
     void BuildMainMenu();
     vcl::TSpeedButton* MakeSpeedButton(const char* name, const char* caption, int left);
     void NotThereYet(const std::string& what);
+    // Writes the archive of the file list; a payslip group (payslipName given) leaves comment,
+    // message and finish to its caller.
+    bool RunBackup(const std::optional<std::string>& payslipName);
+    bool BackupToDiskPayslips(const std::string& archiveName);
+    std::string BackupArchiveName(const std::string& folder) const;
+    void SetBackupWriterProperties(const std::vector<std::string>& files);
+    std::string ArchiveListLine(const std::string& folder, const std::string& fileName);
+    void BuildArchiveComponents();
+    void ComponentError(::TObject* sender, const std::string& file, const std::string& extended, int code);
+    void Pelix1Read(std::int64_t offset);
+    bool RestoreFromTarget(const std::string& archiveName);
+    // Shows the archive in the list view; false when it is no archive.
+    bool RefreshList(const std::string& archiveFile);
+    void WebUpload(int transferCode, const std::string& archiveFolder, const std::string& archiveFileName,
+                   int ftpEntry);
+    void WebDownload(int transferCode, int ftpEntry, const std::string& archiveBaseName);
+    HWND InternetProgramWindow(bool upload);
+    void ShowProgress(bool visible);
     void SetBackupSideCommands(bool backupOn);
     void SetStatus(const std::string& panelText, const std::string& dataSetLine);
     std::string DataSetLine(bool backup) const;
@@ -96,5 +146,8 @@ private:
     TTargetState target_;
     TRequestHandler handler_{state_, *this};
     bool activatedOnce_ = false;
+    std::string runArchive_;
+    std::vector<std::string> payslipList_;
+    TPayslipOptions payslipOptions_;
     int targetImage_ = -1;
 };

@@ -7,6 +7,7 @@
 // another file.
 #pragma once
 
+#include "app/lib/FtpEntries.h"
 #include "platform/win/WinTypes.h"
 
 #include <array>
@@ -67,11 +68,6 @@ std::optional<TUploadChoice> UploadChoiceOfCodeText(const std::string& codeText)
 // Download: 70 for modes 2 and 99, else 20 + the FTP entry.
 int DownloadTransferCode(int ftpEntry, double modeValue);
 
-constexpr int FtpEntryCount = 10;
-struct TFtpEntry {
-    std::string Name, Details;
-};
-using TFtpEntries = std::array<TFtpEntry, FtpEntryCount>;
 
 // "[PATHARCHIVFTP]" with its first part (up to the first "/") replaced by "[NOTELICENCE]" when
 // that differs from "[NOTEOTHERLICENCE]".

@@ -91,8 +91,8 @@ TRequestOutcome TRequestHandler::HandleFetchedArchive(std::uint32_t command, TRe
     state_.ArchiveFolder = folder;
     state_.ArchiveName = name;
     state_.TargetFolder = folder;
-    host_.RestoreArchive(name);
-    if (host_.FileExists(state_.TargetFolder + name))
+    // A fetched archive that could not be restored stays, so that nothing is lost.
+    if (host_.RestoreArchive(name) && host_.FileExists(state_.TargetFolder + name))
         host_.DeleteFile(state_.TargetFolder + name);
     host_.FinishRequest();
     return TRequestOutcome::Restored;

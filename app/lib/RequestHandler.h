@@ -24,7 +24,8 @@ public:
     virtual void ClearFtpEntries() = 0;
     virtual void ParseRequestOptions(const std::string& options) = 0;
     virtual void StartPayslips() = 0;
-    virtual void RestoreArchive(const std::string& archiveName) = 0;
+    // True when the archive was restored.
+    virtual bool RestoreArchive(const std::string& archiveName) = 0;
     virtual void DispatchRequest() = 0;
     virtual void FinishRequest() = 0;
 

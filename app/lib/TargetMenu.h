@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/lib/DefinitionFile.h"
+#include "app/lib/FtpEntries.h"
 #include "app/lib/RequestState.h"
 #include "platform/win/FileTypes.h"
 
@@ -15,12 +16,6 @@
 // The FTP servers of a run, one table for every transfer: entries 0-2 are the target menu's
 // (0 the maker's server, 1 the server of the request's "[...]" part), and an upload with transfer
 // code c uses entry c - 10 (15-17: entries 5-7, the manual upload 19: entry 9).
-struct TFtpEntry {
-    std::string Name;
-    std::string Details;
-};
-constexpr int FtpEntryCount = 10;
-using TFtpEntries = std::array<TFtpEntry, FtpEntryCount>;
 inline constexpr const char* MakerFtpName = "Vimo software";
 
 // The "[name]details" part of a network-target text: the name inside the brackets, the details the

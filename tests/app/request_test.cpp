@@ -138,6 +138,7 @@ public:
     bool finishInPayslips = false;
     HWND replyWindowAtPayslips = 0;
     std::int32_t modeAtPayslips = 0;
+    bool restoreSucceeds = true;
 
     bool FileExists(const std::string& f) override { return files.count(f) == 1; }
     void DeleteFile(const std::string& f) override { calls.push_back("delete " + f); files.erase(f); }
@@ -162,7 +163,11 @@ public:
         if (finishInPayslips)
             FinishRequest();
     }
-    void RestoreArchive(const std::string& a) override { calls.push_back("restore " + a); }
+    bool RestoreArchive(const std::string& a) override
+    {
+        calls.push_back("restore " + a);
+        return restoreSucceeds;
+    }
     void DispatchRequest() override { calls.push_back("dispatch"); }
     void FinishRequest() override
     {
@@ -322,6 +327,17 @@ TEST_F(Handler, FetchedArchiveIsRestoredAndDeleted)
     EXPECT_EQ(std::vector<std::string>({"restore zaloha.zip", "delete C:\\Down\\zaloha.zip", "finish"}),
               host.calls);
     EXPECT_EQ(0u, state.ReplyWindow);  // 101/102 never take the reply window
+}
+
+TEST_F(Handler, FetchedArchiveThatFailedToRestoreIsKept)
+{
+    TRequestRecord r = Request(0, 0);
+    r.DefinitionFileName = "zaloha.zip";
+    r.DataFolder = "C:\\Down\\";
+    host.files.insert("C:\\Down\\zaloha.zip");
+    host.restoreSucceeds = false;
+    EXPECT_EQ(TRequestOutcome::Restored, Send(101, r));
+    EXPECT_EQ(std::vector<std::string>({"restore zaloha.zip", "finish"}), host.calls);
 }
 
 TEST_F(Handler, PayslipsKnowWhomToAnswerBeforeTheyStart)

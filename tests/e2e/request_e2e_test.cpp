@@ -105,7 +105,7 @@ protected:
         WriteFile(dir / "home" / "data" / "menu.txt",
                   win::Utf8ToAnsi("[Menu]\r\n{0}Archivace\r\n[Archivace] Archivace dat\r\n"
                                   "~Data|Účetnictví‡5<x>\r\n|Mzdy‡6<y>\r\n[Seznam]\r\n{5}Ucto‡ucto\r\n"));
-        // The first menu's first item, the removable drive in the target menu, the missing worker's box.
+        // The first menu's first item, the removable drive in the target menu, the backup's box.
         WriteFile(dir / "responses", "0\n Výměnný disk (E):\nOK\n");
         setenv("HOME", (dir / "home").c_str(), 1);
         setenv("XDG_CONFIG_HOME", (dir / "cfg").c_str(), 1);
@@ -163,7 +163,7 @@ TEST_F(Program, ServesOneRequestAndEndsWithTheReply)
     const fs::path firstOut = dir / "first.out";
     const pid_t first = Spawn({Caller, "--command", "1", "--mode", "0", "--folder", "C:\\data\\", "--timeout", "60"},
                               firstOut);
-    ASSERT_TRUE(Eventually([&] { return ReadFile(dir / "transcript").find("BackupToDisk") != std::string::npos; }));
+    ASSERT_TRUE(Eventually([&] { return ReadFile(dir / "transcript").find("Form\t  archivace\t") != std::string::npos; }));
     const std::string transcript = ReadFile(dir / "transcript");
     EXPECT_NE(std::string::npos, transcript.find("Form\t   Archivace dat\tData\\nÚčetnictví\\nMzdy\t0\n"));
     const std::size_t target = transcript.find("Form\t  archivace\t");

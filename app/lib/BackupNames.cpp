@@ -1,0 +1,90 @@
+#include "app/lib/BackupNames.h"
+
+#include "platform/win/Files.h"
+#include "platform/win/SysFiles.h"
+#include "platform/win/SysStrings.h"
+#include "platform/win/Utf8.h"
+#include "unit/U_FileUtils.h"
+
+#include <algorithm>
+#include <cstdio>
+
+std::string NormaliseTargetFolder(std::string folder)
+{
+    if (!folder.empty() && folder[0] == '*')
+        return folder.substr(1);
+    for (std::size_t at; (at = folder.find("\\\\")) != std::string::npos;)
+        folder.erase(at, 1);
+    return folder;
+}
+
+namespace {
+
+// The number between the last "(" and the ")" after it; 0 when there is none.
+int NumberInParentheses(const std::string& name)
+{
+    const std::size_t open = name.rfind('(');
+    if (open == std::string::npos)
+        return 0;
+    const std::size_t close = name.find(')', open + 1);
+    if (close == std::string::npos)
+        return 0;
+    int number = 0;
+    return win::TryStrToInt(name.substr(open + 1, close - open - 1), number) && number > 0 ? number : 0;
+}
+
+}  // namespace
+
+int SequenceAfter(std::vector<std::string> names)
+{
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return win::CompareText(a, b) < 0; });
+    for (auto name = names.rbegin(); name != names.rend(); ++name) {
+        if (const int number = NumberInParentheses(*name); number > 0)
+            return number < 1 << 30 ? number + 1 : number;
+    }
+    return 1;
+}
+
+std::string SequenceText(int number)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%03d", number);
+    return text;
+}
+
+std::string NextSequenceName(const std::string& folder, const std::string& baseName, const std::string& extension)
+{
+    std::vector<std::string> names;
+    ListFiles(folder + baseName + "*.*", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, names);
+    for (int number = SequenceAfter(names);; ++number) {
+        const std::string name = baseName + " (" + SequenceText(number) + ")";
+        if (!win::FileExists(folder + name + extension))
+            return name;
+    }
+}
+
+std::string DatedArchiveName(const std::string& baseName, win::TDateTime when)
+{
+    return baseName + "_" + win::FormatDateTime("yyyy-mm-dd", when) + "(" + win::FormatDateTime("hh-nn", when) + ")";
+}
+
+bool FolderIsWriteable(const std::string& folder)
+{
+    char probe[MAX_PATH] = {};
+    if (GetTempFileNameA(folder.c_str(), "tst", 0, probe) == 0)
+        return false;
+    DeleteFileA(probe);
+    return true;
+}
+
+std::string FreshNameBeside(const std::string& archive)
+{
+    const std::string stem = win::ChangeFileExt(archive, "");
+    const std::string extension = win::ExtractFileExt(archive);
+    for (int n = 1;; ++n) {
+        const std::string name = stem + ".new" + std::to_string(n) + extension;
+        if (!win::FileExists(name))
+            return name;
+    }
+}

@@ -1,0 +1,352 @@
+// The main window's archive work: backup, archive comment, the restore list and the restore, the
+// payslip archives, and the list view of an archive.
+#include "app/lib/FormTorvo.h"
+
+#include "app/lib/BackupNames.h"
+#include "core/plxGbls.h"
+#include "platform/win/CodePage.h"
+#include "platform/win/Files.h"
+#include "platform/win/SysFiles.h"
+#include "platform/win/SysStrings.h"
+#include "readers/Pelix.h"
+#include "readers/view/plxZipView.h"
+#include "unit/U_FileUtils.h"
+#include "writers/plxZip.h"
+
+#include <algorithm>
+
+using namespace vcl;
+
+namespace {
+
+[[maybe_unused]] bool IsZipArchiveType(TArcType t)
+{
+    return t == atZip || t == atZipExe || t == atZipDS || t == atZipMV;
+}
+
+bool IsRecognisedType(TArcType t)
+{
+    return t != atNA && t != atUnsupported && t != atFileOpenErr && t != atUnknown;
+}
+
+std::string FolderCannotBeCreatedText(const std::string& letter)
+{
+    return "Na disku " + letter + ": nelze založit adresář pro archivaci dat";
+}
+
+std::string WriteDeniedText(const std::string& letter)
+{
+    return "Na disk " + letter + ": nelze zapisovat." + "\r\n" + "Ověřte, zda disk má přístup k zápisu dat.";
+}
+
+std::string Hex8(std::uint32_t value)
+{
+    char text[12];
+    std::snprintf(text, sizeof text, "%08X", value);
+    return text;
+}
+
+}  // namespace
+
+void TFormTorvo::BuildArchiveComponents()
+{
+    Pelix1 = std::make_unique<TPelix>();
+    Zip1 = std::make_unique<TZip>();
+    Pelix1->OnRead = [this](::TObject*, std::int64_t offset, int) { Pelix1Read(offset); };
+    const auto error = [this](::TObject* sender, const std::string& file, const std::string& extended,
+                              const std::string&, int code) { ComponentError(sender, file, extended, code); };
+    const auto progress = [this](::TObject*, std::uint8_t byFile, std::uint8_t byArchive) {
+        ProgressBar1->SetPosition(byFile);
+        ProgressBar2->SetPosition(byArchive);
+        Application->ProcessMessages();
+    };
+    Pelix1->OnError = error;
+    Zip1->OnError = error;
+    Zip1->OnProgress = progress;
+}
+
+void TFormTorvo::ComponentError(::TObject* sender, const std::string& file, const std::string& extended, int code)
+{
+    const std::string className = sender == Zip1.get() ? "TZip" : "TPelix";
+    ErrorMessages.push_back("OnError event\r\rClassName: " + className + "\r" + "ECode:     " +
+                            std::to_string(code) + "  (see err_msgs.rc)" + "\r" + "ECode Str: " +
+                            std::string(LoadMessage(code)) + "\r" + "Ext Msg:   " + extended +
+                            (file.empty() ? "" : " " + file));
+    StatusBar1->SimplePanel = true;
+    StatusBar1->SimpleText = std::string(LoadMessage(code)) + ": " + file;
+}
+
+void TFormTorvo::ShowProgress(bool visible)
+{
+    ProgressBar1->SetPosition(0);
+    ProgressBar2->SetPosition(0);
+    ProgressBar1->SetVisible(visible);
+    ProgressBar2->SetVisible(visible);
+}
+
+void TFormTorvo::Pelix1Read(std::int64_t offset)
+{
+    const TPelix& p = *Pelix1;
+    const std::string attributes = TZipCommon::DosAttrString(p.ExternalAttr, '_');
+    std::string comment(p.CommentBuffer.begin(), p.CommentBuffer.end());
+    comment = comment.substr(0, comment.find('\0'));
+    ZipView1->Items.AddFields({
+        win::ExtractFileName(p.FileName),
+        win::FormatDateTime("dd.mm.yy  hh:nn", p.DateTime),
+        std::to_string(p.PackedSize),
+        std::to_string(p.UnpackedSize),
+        std::to_string(p.Ratio) + "%",
+        p.MethodName,
+        attributes + " (" + std::to_string(p.ExternalAttr) + ")",
+        win::ExtractFilePath(p.FileName),
+        win::ExtractFileExt(p.FileName),
+        Hex8(p.Crc32),
+        std::to_string(offset),
+        p.Encrypted ? "True" : "False",
+        std::to_string(p.VersionMadeBy & 0xFF),
+        std::to_string(p.VersionMadeBy >> 8),
+        p.VolumeName,
+        std::to_string(p.FileNumber),
+        comment,
+    });
+}
+
+bool TFormTorvo::RefreshList(const std::string& archiveFile)
+{
+    ZipView1->Items.Clear();
+    if (archiveFile.empty())
+        return false;
+    Pelix1->SetArchiveFile(archiveFile);
+    Pelix1->SetFileSpec({Edit1->Text().empty() ? "*.*" : Edit1->Text()});
+    const bool recognised = IsRecognisedType(Pelix1->ArcType());
+    if (recognised) {
+        Pelix1->RecurseDirs = CheckBox1->Checked();
+        ZipView1->Items.BeginUpdate();
+        Pelix1->Activate();
+        ZipView1->Items.EndUpdate();
+    }
+    StatusBar1->SimplePanel = false;
+    return recognised;
+}
+
+bool TFormTorvo::BackupToDisk()
+{
+    return RunBackup(std::nullopt);
+}
+
+bool TFormTorvo::BackupToDiskPayslips(const std::string& archiveName)
+{
+    return RunBackup(archiveName);
+}
+
+std::string TFormTorvo::BackupArchiveName(const std::string& folder) const
+{
+    std::string name;
+    if (state_.PayslipRequest)
+        name = state_.ArchiveBaseName;
+    else if (state_.FtpTarget)
+        name = DatedArchiveName(state_.ArchiveBaseName, win::Now());
+    else
+        name = NextSequenceName(folder, state_.ArchiveBaseName, ".ZIP");
+    if (target_.ManualFtp)
+        name += "_" + state_.Definition.NoteLicence;
+    return name;
+}
+
+void TFormTorvo::SetBackupWriterProperties(const std::vector<std::string>& files)
+{
+    TZip& z = *Zip1;
+    z.Attributes = AttrBit(fsZeroAttr) | AttrBit(fsReadOnly) | AttrBit(fsArchive) | AttrBit(fsEncrypted);
+    z.AttributesEx = AttrBit(fsReparsePoints);
+    z.RecurseDirs = false;
+    z.Switch = swAdd;
+    z.StoredDirNames = sdRelative;
+    z.DateAttribute = daFileDate;
+    z.DeflateType = dtDeflateN;
+    z.RelativeDir = byItem;
+    z.SetFileSpec(files);
+    z.StoreEmptySubDirs = false;
+    z.IncludeHiddenDirs = true;
+    z.StoreFilesOfType = {"ZIP"};
+    // Names go into the archive in the OEM code page where they fit; the restore reads them back
+    // the same way.
+    z.TranslateOemChar = false;
+}
+
+bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
+{
+    std::string folder = NormaliseTargetFolder(target_.TargetFolder);
+    target_.TargetFolder = folder;
+    const std::string letter = target_.Letter.empty() ? folder.substr(0, 1) : target_.Letter;
+    const UINT driveType = folder.size() > 1 && folder[1] == ':' ? DriveType(folder[0]) : target_.DriveType;
+    if (driveType >= DRIVE_NO_ROOT_DIR && driveType <= DRIVE_CDROM) {
+        if (!win::DirectoryExists(folder) && !win::ForceDirectories(folder)) {
+            Application->MessageBox(FolderCannotBeCreatedText(letter), "Adresář nelze založit",
+                                    MB_OK | MB_ICONINFORMATION);
+            return false;
+        }
+        if (!FolderIsWriteable(folder))
+            return false;
+    }
+    std::string realFolder;
+    if (letter == "A" || letter == "B") {
+        realFolder = folder;
+        folder[0] = 'C';
+        folder += "disketa\\";
+        win::ForceDirectories(folder);
+    }
+
+    const std::string name = payslipName ? *payslipName : BackupArchiveName(folder);
+    const std::string archive = folder + name + ".ZIP";
+    std::vector<std::string> files;
+    for (int i = 0; i < lstFileSpec->Items.Count(); ++i)
+        files.push_back(lstFileSpec->Items[i]);
+    if (files.empty()) {
+        // Nothing to pack: no writer runs, and an archive of the same name stays as it is.
+        PanelMess->Caption = "Nebylo co archivovat";
+        return false;
+    }
+
+    // A new archive never adds to an old one of the same name, and the old one goes only once
+    // the new one is complete.
+    const bool replaces = win::FileExists(archive);
+    const std::string output = replaces ? FreshNameBeside(archive) : archive;
+    ZipView1->Items.Clear();
+    SetBackupWriterProperties(files);
+    Pelix1->SetArcType(atZip);
+    Zip1->SetArchiveFile(output);
+    ShowProgress(true);
+    const int count = Zip1->Compress();
+    ShowProgress(false);
+    bool written = count > 0 && win::FileExists(output);
+    if (written && replaces && !MoveFileExA(output.c_str(), archive.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileA(output.c_str());
+        written = false;
+    }
+    Pelix1->SetFileSpec({"*.*"});
+    if (!written) {
+        if (!Zip1->FilesFound) {
+            PanelMess->Caption = "Nebylo co archivovat";
+            return false;
+        }
+        Application->MessageBox(WriteDeniedText(letter), "Zápis zamítnut", MB_OK | MB_ICONINFORMATION);
+        return false;
+    }
+    runArchive_ = archive;
+    if (payslipName)
+        return true;
+
+    target_.TargetFolder = folder;
+    // The archive is complete, comment included, before the caller hears of it.
+    WriteArchiveComment(name + ".ZIP");
+    if (state_.PayslipRequest) {
+        Application->MessageBox("Na adresáří " + folder + "\r\n" + "v souboru " + name + ".ZIP" + "\r\n" +
+                                    "jsou zpakované výplatní pásky.",
+                                PayslipCaption, MB_OK | MB_ICONINFORMATION);
+        FinishRequest();
+    }
+
+    bool result = true;
+    if (!realFolder.empty()) {
+        if (!ReplaceFileViaTemp(folder, realFolder, name + ".ZIP")) {
+            StatusBar1->SimplePanel = true;
+            StatusBar1->SimpleText = "Archivace na disk " + letter + ":\\ byl neúspěšný";
+            result = false;
+        } else {
+            runArchive_ = realFolder + name + ".ZIP";
+        }
+        target_.TargetFolder = realFolder;
+    }
+    if (RefreshList(runArchive_) && Pelix1->ArcType() != atNA && IsZipFamilyType(Pelix1->ArcType())) {
+        ZipView1->SortColumn = zcDateTime;
+        ZipView1->SortKind = skDateTime;
+        ZipView1->Sort();
+        return result;
+    }
+    PanelMess->Caption = "Nebylo co archivovat";
+    return result;
+}
+
+void TFormTorvo::WriteArchiveComment(const std::string& archiveFileName)
+{
+    const std::string archive = NormaliseTargetFolder(target_.TargetFolder) + archiveFileName;
+    const std::string comment = RunComment.empty() ? " " : RunComment;
+    const std::string bytes = win::Utf8ToAnsi(comment);
+    Zip1->SetArchiveFile(archive);
+    const int count = Zip1->ReadComments();
+    Zip1->MainComment.SetComment(bytes.data(), std::uint16_t(std::min<std::size_t>(bytes.size(), 0xFFFF)));
+    Zip1->SaveComments(true);
+    if (state_.BackupSide)
+        return;
+    const int index = lstFileSpec->ItemIndex();
+    if (index >= 0 && index < lstFileSpec->Items.Count())
+        lstFileSpec->Items.SetString(index, archiveFileName + "\t" + std::to_string(count) + "\t" +
+                                          (state_.FtpTarget ? "ftp " : "") + comment);
+}
+
+std::string TFormTorvo::ArchiveListLine(const std::string& folder, const std::string& fileName)
+{
+    Zip1->SetArchiveFile(folder + fileName);
+    const int count = std::max(0, Zip1->ReadComments());
+    std::string comment(std::size_t(Zip1->MainComment.Size()), '\0');
+    std::uint16_t length = 0;
+    if (!comment.empty())
+        Zip1->MainComment.GetComment(comment.data(), length);
+    comment.resize(length);
+    Zip1->SaveComments(false);
+    return fileName + "\t" + std::to_string(count) + "\t" + win::AnsiToUtf8(comment);
+}
+
+void TFormTorvo::ListTargetArchives()
+{
+    std::string folder = target_.TargetFolder;
+    if (!folder.empty() && folder[0] == '*')
+        folder.erase(0, 1);
+    if (!win::DirectoryExists(folder)) {
+        lstFileSpec->Items.Clear();
+        const std::string where = target_.NetworkPath.empty() ? target_.Letter : target_.NetworkPath;
+        Application->MessageBox("Na disku " + where + ": nenalezeny datové soubory" + "\r\n" + "Adresář \"" +
+                                    folder + "\" není vytvořen.",
+                                "Adresář nenalezen", MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    std::vector<std::string> names;
+    ListFiles(folder + state_.ArchiveBaseName + "*.*", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, names);
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return win::CompareText(a, b) < 0; });
+    lstFileSpec->Items.Clear();
+    for (const std::string& name : names)
+        lstFileSpec->Items.Add(ArchiveListLine(folder, name));
+    if (lstFileSpec->CanFocus())
+        lstFileSpec->SetFocus();
+    lstFileSpec->SetItemIndex(lstFileSpec->Items.Count() - 1);
+}
+
+void TFormTorvo::PackPayslips()
+{
+    const std::string base = PayslipBaseName(win::Now());
+    const std::string folder = target_.TargetFolder;
+    for (const TPayslipGroup& group : GroupPayslips(payslipList_, std::size_t(state_.PayslipGroupSize))) {
+        lstFileSpec->Items.Clear();
+        for (const std::string& file : group.Files)
+            lstFileSpec->Items.Add(file);
+        BackupToDiskPayslips(base + group.Range);
+    }
+    lstFileSpec->Items.Clear();
+    ZipView1->Items.Clear();
+    Application->MessageBox(PayslipResultText(folder, base, payslipList_.size()), PayslipCaption,
+                            MB_OK | MB_ICONINFORMATION);
+    FinishRequest();
+}
+
+bool TFormTorvo::RestoreArchive(const std::string& archiveName)
+{
+    target_.TargetFolder = state_.TargetFolder;
+    return RestoreFromTarget(archiveName);
+}
+
+bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
+{
+    NotThereYet("RestoreArchive " + archiveName);
+    return false;
+}
