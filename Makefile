@@ -18,7 +18,7 @@ build-asan: deps
 	cmake --build --preset asan -j $(JOBS)
 
 test: build-asan
-	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) --timeout 300 --repeat until-pass:2
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) --timeout 300 --repeat until-pass:2 < /dev/null
 
 fuzz: deps
 	cmake --preset fuzz

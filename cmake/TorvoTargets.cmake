@@ -77,10 +77,12 @@ function(torvo_test_folder dir)
   endforeach()
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*_test.cpp
                                       ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/support/*.cpp)
+  # Shared by every test program (private folders for each run).
+  file(GLOB shared_support CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/support/*.cpp)
   if(NOT sources)
     return()
   endif()
-  add_executable(test_${name} ${sources} ${CMAKE_SOURCE_DIR}/tests/common/TestIsolation.cpp)
+  add_executable(test_${name} ${sources} ${shared_support})
   target_link_libraries(test_${name} PRIVATE ${ARG_LIBS} GTest::gtest GTest::gtest_main GTest::gmock)
   target_include_directories(test_${name} PRIVATE ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
   target_compile_definitions(test_${name} PRIVATE

@@ -1,16 +1,14 @@
 #include "app/lib/RequestRecord.h"
 #include "platform/win/Messages.h"
+#include "support/Child.h"
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include <signal.h>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -62,28 +60,16 @@ protected:
         ASSERT_NE(0u, window_);
     }
 
-    // Runs the caller while serving the receiver; gives its exit code and output.
+    // Runs the caller while serving the receiver; gives its exit code (-1 when it had to be
+    // killed) and appends its output.
     int RunCaller(const std::vector<std::string>& args, std::string& output)
     {
-        int pipeFds[2];
-        if (pipe(pipeFds) != 0)
+        std::vector<std::string> argv{std::string(TORVO_TEST_BIN_DIR) + "/torvo-caller"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        testsupport::Child caller(argv, testsupport::Child::Output::Capture);
+        if (!caller.Started())
             return -1;
-        const std::string program = std::string(TORVO_TEST_BIN_DIR) + "/torvo-caller";
-        const pid_t pid = fork();
-        if (pid == 0) {
-            dup2(pipeFds[1], 1);
-            close(pipeFds[0]);
-            std::vector<char*> argv{const_cast<char*>(program.c_str())};
-            for (const std::string& a : args)
-                argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(program.c_str(), argv.data());
-            _exit(127);
-        }
-        close(pipeFds[1]);
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        int status = -1;
-        while (std::chrono::steady_clock::now() < end) {
+        const auto code = caller.Wait(testsupport::PeerDeadline, [this] {
             WaitMessageFor(20);
             MSG msg;
             while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE))
@@ -93,19 +79,10 @@ protected:
                     SendReplyRecord(static_cast<HWND>(received_.back().sender), 20 + i);
                 pendingReplies_ = 0;
             }
-            if (waitpid(pid, &status, WNOHANG) == pid)
-                break;
-        }
-        if (!WIFEXITED(status)) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        char buffer[4096];
-        ssize_t got = 0;
-        while ((got = read(pipeFds[0], buffer, sizeof buffer)) > 0)
-            output.append(buffer, static_cast<std::size_t>(got));
-        close(pipeFds[0]);
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        });
+        caller.Kill();
+        output += caller.Output();
+        return code.value_or(-1);
     }
 
     std::string base_;

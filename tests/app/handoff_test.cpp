@@ -3,6 +3,7 @@
 #include "platform/win/Messages.h"
 #include "platform/win/Process.h"
 #include "platform/win/Time.h"
+#include "support/Child.h"
 
 #include <gtest/gtest.h>
 
@@ -170,19 +171,14 @@ protected:
     }
     void PumpUntilReceived()
     {
-        for (int i = 0; i < 500 && received_.empty(); ++i) {
+        testsupport::Eventually([this] { return !received_.empty(); }, testsupport::PeerDeadline, [] {
             WaitMessageFor(10);
             Pump();
-        }
+        });
     }
     static bool WaitGone()
     {
-        for (int i = 0; i < 500; ++i) {
-            if (FindWindowA(InternetProgramClass, nullptr) == 0)
-                return true;
-            Sleep(10);
-        }
-        return false;
+        return testsupport::Eventually([] { return FindWindowA(InternetProgramClass, nullptr) == 0; });
     }
     THandOffRecord Download() const
     {
@@ -244,7 +240,6 @@ TEST_F(HandOffPeers, ANestedAnswerArrivesInsideTheSendAndTheMailProgramGetsOneAr
     const std::string arg = MailProgramArgument(WindowsPath(base_ + "/arch") + "\\moje zaloha.zip");
     HINSTANCE started = ShellExecuteA(0, "open", exe.c_str(), arg.c_str(), nullptr, 1);
     ASSERT_GT(reinterpret_cast<std::intptr_t>(started), 32);
-    for (int i = 0; i < 500 && ReadFile(base_ + "/dastel.log").empty(); ++i)
-        Sleep(10);
+    testsupport::Eventually([&] { return !ReadFile(base_ + "/dastel.log").empty(); });
     EXPECT_EQ(ReadFile(base_ + "/dastel.log"), arg + "\n");
 }

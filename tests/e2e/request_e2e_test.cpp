@@ -1,6 +1,7 @@
 // The program and a caller as two real processes, talking over the request protocol.
 #include "platform/win/CodePage.h"
 #include "platform/win/Messages.h"
+#include "support/Child.h"
 
 #include <gtest/gtest.h>
 
@@ -9,15 +10,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -41,46 +36,19 @@ std::string ReadFile(const fs::path& path)
     return text.str();
 }
 
-pid_t Spawn(const std::vector<std::string>& args, const fs::path& output)
+using testsupport::Child;
+using testsupport::Eventually;
+
+// The program or a caller, its output and errors in a file; killed if the test ends first.
+Child Spawn(const std::vector<std::string>& args, const fs::path& output)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? pid : -1;
+    return Child(args, Child::Output::File, output.string());
 }
 
 // The exit code, or -1 when the process still runs after the wait.
-int WaitFor(pid_t pid, std::chrono::milliseconds limit)
+int WaitFor(Child& child, std::chrono::milliseconds limit)
 {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        if (std::chrono::steady_clock::now() > end)
-            return -1;
-        std::this_thread::sleep_for(20ms);
-    }
-}
-
-template <class Condition>
-bool Eventually(Condition condition, std::chrono::milliseconds limit = 20s)
-{
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
+    return child.Wait(limit).value_or(-1);
 }
 
 class Program : public ::testing::Test {
@@ -118,10 +86,7 @@ protected:
     }
     void TearDown() override
     {
-        if (torvo > 0 && WaitFor(torvo, 0ms) == -1) {
-            kill(torvo, SIGKILL);
-            WaitFor(torvo, 5s);
-        }
+        torvo.Kill();
         fs::remove_all(dir);
     }
     int Call(const std::vector<std::string>& args, std::string& output)
@@ -129,25 +94,26 @@ protected:
         std::vector<std::string> all{Caller};
         all.insert(all.end(), args.begin(), args.end());
         const fs::path out = dir / ("caller" + std::to_string(++calls));
-        const pid_t pid = Spawn(all, out);
-        const int rc = WaitFor(pid, 30s);
+        Child caller = Spawn(all, out);
+        const int rc = WaitFor(caller, testsupport::PeerDeadline);
+        caller.Kill();
         output = ReadFile(out);
         return rc;
     }
     fs::path dir;
-    pid_t torvo = -1;
+    Child torvo;
     int calls = 0;
 };
 
 TEST_F(Program, ServesOneRequestAndEndsWithTheReply)
 {
     torvo = Spawn({Torvo}, dir / "torvo.out");
-    ASSERT_GT(torvo, 0);
+    ASSERT_TRUE(torvo.Started());
     ASSERT_TRUE(Eventually([] { return FindWindowA("TFormTorvo", nullptr) != 0; }));
 
     // A second copy ends at once and says nothing.
-    const pid_t second = Spawn({Torvo}, dir / "second.out");
-    EXPECT_EQ(0, WaitFor(second, 20s));
+    Child second = Spawn({Torvo}, dir / "second.out");
+    EXPECT_EQ(0, WaitFor(second, testsupport::PeerDeadline));
     EXPECT_EQ("", ReadFile(dir / "second.out"));
 
     // A definition file that does not exist: no reply, the program keeps waiting.
@@ -161,7 +127,7 @@ TEST_F(Program, ServesOneRequestAndEndsWithTheReply)
 
     // An interactive backup request: the first menu, then the target menu.
     const fs::path firstOut = dir / "first.out";
-    const pid_t first = Spawn({Caller, "--command", "1", "--mode", "0", "--folder", "C:\\data\\", "--timeout", "60"},
+    Child first = Spawn({Caller, "--command", "1", "--mode", "0", "--folder", "C:\\data\\", "--timeout", "60"},
                               firstOut);
     ASSERT_TRUE(Eventually([&] { return ReadFile(dir / "transcript").find("Form\t  archivace\t") != std::string::npos; }));
     const std::string transcript = ReadFile(dir / "transcript");
@@ -180,10 +146,9 @@ TEST_F(Program, ServesOneRequestAndEndsWithTheReply)
 
     // The finish: the reply goes to the run's caller, and the program ends.
     EXPECT_EQ(3, Call({"--command", "999", "--timeout", "1"}, output));
-    EXPECT_EQ(0, WaitFor(first, 20s));
+    EXPECT_EQ(0, WaitFor(first, testsupport::PeerDeadline));
     EXPECT_EQ("reply 100\n", ReadFile(firstOut));
-    EXPECT_EQ(0, WaitFor(torvo, 20s));
-    torvo = -1;
+    EXPECT_EQ(0, WaitFor(torvo, testsupport::PeerDeadline));
     EXPECT_EQ("torvo: no window on screen; waiting headless for requests\n", ReadFile(dir / "torvo.out"));
 }
 

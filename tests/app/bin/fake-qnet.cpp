@@ -4,6 +4,7 @@
 #include "app/lib/RequestRecord.h"
 #include "platform/win/Files.h"
 #include "platform/win/Messages.h"
+#include "support/DieWithParent.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -123,6 +124,7 @@ bool ParseArguments(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    testsupport::DieWithParent();
     if (!ParseArguments(argc, argv)) {
         std::fputs(Usage, stderr);
         return 2;

@@ -1,13 +1,14 @@
 #include "platform/qt/QtWidgetSet.h"
 #include "platform/vcl/DemoForm.h"
+#include "support/Child.h"
 
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QTimer>
 
+#include <chrono>
 #include <cstdlib>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace vcl;
 
@@ -78,18 +79,21 @@ TEST(QtWidgetSet, CopyDataFromAnotherProcessEndsAModalForm)
     UseQtOffscreen();
     TQtCopyForm form(nullptr);
     form.Handle();
-    pid_t pid = fork();
-    if (pid == 0) {
-        std::string exe = std::string(TORVO_BUILD_DIR) + "/tests/platform/vcl/copydata_sender";
-        execl(exe.c_str(), exe.c_str(), "TQtTestCopyForm", "from afar", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    ASSERT_GT(pid, 0);
+    testsupport::Child sender({std::string(TORVO_BUILD_DIR) + "/tests/platform/vcl/copydata_sender", "TQtTestCopyForm",
+                               "from afar"});
+    ASSERT_TRUE(sender.Started());
+    // The form waits for the request, but not after the sender is gone or too slow.
+    const auto end = std::chrono::steady_clock::now() + testsupport::PeerDeadline;
+    QTimer watchdog;
+    QObject::connect(&watchdog, &QTimer::timeout, [&] {
+        if (form.ModalResult == mrNone && (std::chrono::steady_clock::now() > end || !sender.Running()))
+            form.ModalResult = mrAbort;
+    });
+    watchdog.start(50);
     EXPECT_EQ(form.ShowModal(), mrYes);
+    watchdog.stop();
     EXPECT_EQ(form.received, "from afar");
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(sender.Wait(), 0);
 }
 
 // Font configuration keeps caches for the life of the process.

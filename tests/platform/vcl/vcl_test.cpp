@@ -1,9 +1,11 @@
 #include "platform/vcl/DemoForm.h"
 #include "platform/vcl/Headless.h"
 #include "platform/win/Messages.h"
+#include "support/Child.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -492,32 +494,20 @@ public:
     std::string received;
 };
 
-pid_t StartSender(const std::string& text, int& outFd)
+testsupport::Child StartSender(const std::string& text)
 {
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0)
-        return -1;
-    pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipeFds[1], 1);
-        std::string exe = std::string(TORVO_TEST_BIN_DIR) + "/copydata_sender";
-        execl(exe.c_str(), exe.c_str(), "TVclTestCopyForm", text.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(pipeFds[1]);
-    outFd = pipeFds[0];
-    return pid;
+    return testsupport::Child({std::string(TORVO_TEST_BIN_DIR) + "/copydata_sender", "TVclTestCopyForm", text},
+                              testsupport::Child::Output::Capture);
 }
 
-std::string FinishSender(pid_t pid, int fd)
+// The sender waits for our answer, so our windows are served while it finishes.
+std::string FinishSender(testsupport::Child& sender)
 {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    char buffer[64] = {};
-    ssize_t n = read(fd, buffer, sizeof buffer - 1);
-    close(fd);
-    return (WIFEXITED(status) ? std::to_string(WEXITSTATUS(status)) : "signal") + ":" +
-           std::string(buffer, n > 0 ? size_t(n) : 0);
+    const auto code = sender.Wait(testsupport::PeerDeadline, [] {
+        Application->ProcessMessages();
+        WaitMessageFor(5);
+    });
+    return (code ? std::to_string(*code) : "still running") + ":" + sender.Output();
 }
 }  // namespace
 
@@ -526,23 +516,28 @@ TEST(VclMessages, CopyDataFromAnotherProcessReachesTheFormInsideShowModalAndProc
     THeadlessWidgetSet& ws = Headless();
     TCopyForm form(nullptr);
     form.Handle();
-    int fd = -1;
-    pid_t pid = StartSender("inside modal", fd);
-    ASSERT_GT(pid, 0);
-    ws.SetResponder([](const TShown&) -> std::optional<std::string> { return std::nullopt; });
+    testsupport::Child sender = StartSender("inside modal");
+    ASSERT_TRUE(sender.Started());
+    // The dialog waits for the request, but gives up when the sender is gone or too slow.
+    const auto end = std::chrono::steady_clock::now() + testsupport::PeerDeadline;
+    ws.SetResponder([&](const TShown&) -> std::optional<std::string> {
+        if (std::chrono::steady_clock::now() > end || !sender.Running())
+            return "Cancel";
+        return std::nullopt;
+    });
     EXPECT_EQ(form.ShowModal(), mrOk);  // ended by the handler
     ws.SetResponder(nullptr);
     EXPECT_EQ(form.received, "inside modal");
-    EXPECT_EQ(FinishSender(pid, fd), "0:42\n");
+    EXPECT_EQ(FinishSender(sender), "0:42\n");
 
     form.received.clear();
-    pid = StartSender("inside pump", fd);
-    for (int i = 0; i < 1000 && form.received.empty(); ++i) {
+    sender = StartSender("inside pump");
+    EXPECT_TRUE(testsupport::Eventually([&] { return !form.received.empty(); }, testsupport::PeerDeadline, [] {
         Application->ProcessMessages();
-        usleep(5000);
-    }
+        WaitMessageFor(5);
+    }));
     EXPECT_EQ(form.received, "inside pump");
-    EXPECT_EQ(FinishSender(pid, fd), "0:42\n");
+    EXPECT_EQ(FinishSender(sender), "0:42\n");
 }
 
 TEST(VclMessages, AnExceptionReachingTheLoopIsShownAndTheLoopGoesOn)

@@ -4,6 +4,7 @@
 #include "platform/win/Time.h"
 #include "platform/win/Version.h"
 #include "FsTestSupport.h"
+#include "support/Child.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,26 @@ using Args = std::vector<std::string>;
 namespace {
 
 const std::string kHelper = std::string(TORVO_TEST_BIN_DIR) + "/argv_dump";
+constexpr DWORD kExitLimitMs = 60000;
+
+// Children still running are reaped in the background once they end: wait until none is left.
+bool NoChildLeft()
+{
+    return testsupport::Eventually([] {
+        siginfo_t info{};  // WNOWAIT: a zombie is seen, not reaped by the check itself
+        return waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT) == -1 && errno == ECHILD;
+    });
+}
+
+// The helper writes its file complete (renamed into place): it is readable once it exists.
+Args LinesOf(const std::string& file)
+{
+    testsupport::Eventually([&] { return fs::exists(file); });
+    std::ifstream in(file);
+    Args lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
 
 class ProcessTest : public ::testing::Test {
 protected:
@@ -36,15 +57,7 @@ protected:
         unsetenv("TORVO_OPEN_PROGRAM");
         fs::remove(out_);
     }
-    Args Dumped(int waitMs = 5000)
-    {
-        for (int i = 0; i < waitMs / 10 && !fs::exists(out_); ++i) Sleep(10);
-        Sleep(50);  // let the writer finish
-        std::ifstream in(out_);
-        Args lines;
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        return lines;
-    }
+    Args Dumped() { return LinesOf(out_); }
     fs::path out_;
 };
 
@@ -72,7 +85,7 @@ TEST_F(ProcessTest, ArgumentsWithSpacesAndQuotesArriveWholeAndExitCodeIsSeen)
     ASSERT_TRUE(ShellExecuteExA(&info));
     EXPECT_GT(reinterpret_cast<std::uintptr_t>(info.hInstApp), 32u);
     ASSERT_NE(nullptr, info.hProcess);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(info.hProcess, INFINITE));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(info.hProcess, kExitLimitMs));
     DWORD code = 0;
     ASSERT_TRUE(GetExitCodeProcess(info.hProcess, &code));
     EXPECT_EQ(7u, code);
@@ -93,9 +106,7 @@ TEST_F(ProcessTest, TimeoutThenNoZombieAfterClose)
     ASSERT_TRUE(GetExitCodeProcess(info.hProcess, &code));
     EXPECT_EQ(STILL_ACTIVE, code);
     EXPECT_TRUE(CloseHandle(info.hProcess));  // still running: reaped in the background
-    Sleep(600);
-    EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));  // no child left, not even a zombie
-    EXPECT_EQ(ECHILD, errno);
+    EXPECT_TRUE(NoChildLeft());  // not even a zombie
 }
 
 TEST_F(ProcessTest, WinExecSearchesTheProgramFolderAndReportsMissingPrograms)
@@ -104,8 +115,7 @@ TEST_F(ProcessTest, WinExecSearchesTheProgramFolderAndReportsMissingPrograms)
     EXPECT_EQ((Args{"two words", "plain"}), Dumped());
     EXPECT_EQ(SE_ERR_FNF, WinExec("no-such-program-here.exe x", SW_SHOWNORMAL));
     EXPECT_EQ(SE_ERR_FNF, WinExec("", SW_SHOWNORMAL));
-    Sleep(100);
-    EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
+    EXPECT_TRUE(NoChildLeft());
 }
 
 TEST_F(ProcessTest, OpenVerbOnADocumentUsesTheOpener)
@@ -191,15 +201,7 @@ protected:
         unsetenv("ARGV_DUMP_FILE");
         FsTest::TearDown();
     }
-    static Args Lines(const std::string& hostFile)
-    {
-        for (int i = 0; i < 500 && !fs::exists(hostFile); ++i) Sleep(10);
-        Sleep(50);  // let the writer finish
-        std::istringstream in(ReadHostFile(hostFile));
-        Args lines;
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        return lines;
-    }
+    static Args Lines(const std::string& hostFile) { return LinesOf(hostFile); }
 };
 
 TEST_F(ProcessOnDrives, ProgramsAndFoldersGivenAsWindowsPathsGoThroughTheDriveTable)
@@ -219,7 +221,7 @@ TEST_F(ProcessOnDrives, ProgramsAndFoldersGivenAsWindowsPathsGoThroughTheDriveTa
     info.lpParameters = R"("C:\a b.zip" --exit=3)";
     info.lpDirectory = "p:\\work dir";
     ASSERT_TRUE(ShellExecuteExA(&info));
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(info.hProcess, INFINITE));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(info.hProcess, kExitLimitMs));
     DWORD code = 0;
     ASSERT_TRUE(GetExitCodeProcess(info.hProcess, &code));
     EXPECT_EQ(3u, code);
@@ -238,6 +240,5 @@ TEST_F(ProcessOnDrives, ProgramsAndFoldersGivenAsWindowsPathsGoThroughTheDriveTa
                               ShellExecuteA(0, "open", "P:\\Tools\\none.exe", nullptr, nullptr, SW_SHOWNORMAL)));
     EXPECT_EQ(SE_ERR_PNF, reinterpret_cast<std::uintptr_t>(
                               ShellExecuteA(0, "open", "P:\\Tools\\argv_dump.exe", nullptr, "Q:\\", SW_SHOWNORMAL)));
-    Sleep(100);
-    EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
+    EXPECT_TRUE(NoChildLeft());
 }

@@ -1,5 +1,6 @@
 // Sends WM_COPYDATA to the window of a class: copydata_sender <class> <text>. Prints the result.
 #include "platform/win/Messages.h"
+#include "support/DieWithParent.h"
 
 #include <chrono>
 #include <cstdio>
@@ -10,8 +11,10 @@ int main(int argc, char** argv)
 {
     if (argc < 3)
         return 2;
+    testsupport::DieWithParent();
+    // Long enough for a busy machine; the test that waits for us has its own limit.
     HWND target = 0;
-    for (int i = 0; i < 500 && !target; ++i) {
+    for (int i = 0; i < 6000 && !target; ++i) {
         target = FindWindowA(argv[1], nullptr);
         if (!target)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

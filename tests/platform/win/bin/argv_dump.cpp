@@ -1,9 +1,12 @@
 // Writes its arguments, one per line, to the file named by ARGV_DUMP_FILE; "--exit=N" sets the exit
-// code and "--sleep=MS" waits first.
+// code and "--sleep=MS" waits first. The file appears complete (renamed into place), so a test may
+// read it as soon as it exists.
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <string>
 #include <thread>
 
 int main(int argc, char** argv)
@@ -16,8 +19,12 @@ int main(int argc, char** argv)
         }
     }
     if (const char* out = std::getenv("ARGV_DUMP_FILE")) {
-        std::ofstream file(out);
-        for (int i = 1; i < argc; ++i) file << argv[i] << '\n';
+        const std::string part = std::string(out) + ".part";
+        {
+            std::ofstream file(part);
+            for (int i = 1; i < argc; ++i) file << argv[i] << '\n';
+        }
+        std::rename(part.c_str(), out);
     }
     return code;
 }

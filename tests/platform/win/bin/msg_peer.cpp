@@ -4,6 +4,7 @@
 // exit code is the WM_QUIT wParam plus every posted WM_COUNT wParam.
 #include "platform/win/Messages.h"
 #include "platform/win/bin/msg_peer.h"
+#include "support/DieWithParent.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,7 @@ int main(int argc, char** argv)
 {
     if (argc < 2)
         return 2;
+    testsupport::DieWithParent();
     const bool nested = argc > 2 && std::strcmp(argv[2], "nested") == 0;
     const HWND hwnd = CreateWindowA(argv[1], "peer", [nested](HWND, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
         if (msg == msg_peer::WM_VANISH)
