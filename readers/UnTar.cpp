@@ -25,8 +25,6 @@ TUnTar::TUnTar(TObject* AOwner) : TUnBase(AOwner) {}
 
 namespace {
 
-constexpr std::uint32_t kAttrFile = 0x80;
-constexpr std::uint32_t kAttrDirectory = 0x10;
 constexpr std::uint32_t kAttrArchive = 0x20;
 
 TTarBlockReader ReaderOf(TStream32& Archive)
