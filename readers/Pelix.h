@@ -48,7 +48,7 @@ struct TPelixEntry {
     std::string Comment;
 };
 
-class TPelix : public TCustomPelix, private TDiskSpannOwner {
+class TPelix : public TCustomPelix {
 public:
     static constexpr std::int32_t kHeaderBufferSize = 32768;
     static constexpr std::int32_t kCommentBufferSize = 32768;
