@@ -136,6 +136,7 @@ bool TUnZip::ReadCentralDisk(std::int64_t Start)
         return false;
     TZipEnding from;
     from.CentralPos = Start;
+    from.Headers = HeaderBit(htCentral);
     WalkCentralDirectory(StreamZipReader(*ArchiveStream), ArchiveSize, from,
                          [this](const TZipEntry& e) { return AddCentralEntry(e) && !GetCancel(); });
     return true;

@@ -2,6 +2,8 @@
 //
 //   plxtool type FILE               the detected archive type (atZip, atLha, ...)
 //   plxtool list [-t TYPE] ARCHIVE  one TAB-separated line per entry, then "total N unpacked packed"
+//   plxtool test ARCHIVE [-p PASSWORD]                       every member decoded and checked
+//   plxtool extract ARCHIVE DIR [-p PASSWORD] [--overwrite]  the members below DIR
 //
 // Exit status: 0 success, 1 failure, 2 usage.
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include "core/plxConsts.h"
 #include "platform/win/SysDates.h"
 #include "readers/Pelix.h"
+#include "tools/plxtool/Commands.h"
 
 #if __has_include("core/ArcType.h")
 #include "core/ArcType.h"
@@ -139,6 +142,8 @@ struct TCommand {
 const TCommand kCommands[] = {
     {"type", "type FILE", CmdType},
     {"list", "list [-t TYPE] ARCHIVE", CmdList},
+    {"test", "test ARCHIVE [-p PASSWORD]", CmdTest},
+    {"extract", "extract ARCHIVE DIR [-p PASSWORD] [--overwrite]", CmdExtract},
 };
 
 int Usage()
