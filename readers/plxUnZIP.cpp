@@ -199,10 +199,10 @@ bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
             }
         }
         item.LocalPos = FPrefix + stored + FCorrection;
-        if (local.Sizes.PackedSize != 0 || local.Sizes.UnpackedSize != 0) {
+        if (local.Sizes.PackedSize != 0)
             packed = local.Sizes.PackedSize;
+        if (local.Sizes.UnpackedSize != 0)
             unpacked = local.Sizes.UnpackedSize;
-        }
     }
     NoteDate(std::uint32_t(h.DosDate) << 16 | h.DosTime);
     PackedTotal += Clamp64(packed) - ((h.Flags & kFlagEncrypted) && packed >= 12 ? 12 : 0);
@@ -265,7 +265,7 @@ void TUnZip::ReadLocalHeaders(std::int64_t Start)
         item.ExternalAttr = EndsWithSeparator(e.Name) ? 0x10 : 0x20;
         std::int64_t next = e.DataPos + Clamp64(e.Sizes.PackedSize);
         std::uint64_t packed = e.Sizes.PackedSize, unpacked = e.Sizes.UnpackedSize;
-        if ((h.Flags & kFlagDataDescriptor) && packed == 0 && unpacked == 0) {
+        if ((h.Flags & kFlagDataDescriptor) && packed == 0) {
             // Sizes follow the data: find them, or the walk cannot go on.
             if (!FindDataDescriptor(e.DataPos, e.ExtraInfo.HasZip64, item, next)) {
                 DoError(e.Name, "", 25114, VolumeName);
@@ -282,10 +282,28 @@ void TUnZip::ReadLocalHeaders(std::int64_t Start)
             PackedTotal += Clamp64(packed);
             UnpackedTotal += Clamp64(unpacked);
         }
+        if (h.Flags & kFlagDataDescriptor)
+            next = SkipDataDescriptor(next);
         if (next <= pos)
             break;
         pos = next;
     }
+}
+
+std::int64_t TUnZip::SkipDataDescriptor(std::int64_t At)
+{
+    // With or without its signature, with 32- or 64-bit sizes: the next header tells which.
+    std::uint8_t buf[28] = {};
+    ArchiveStream->SetPosition(At);
+    const std::int32_t got = ArchiveStream->Read(buf, sizeof buf);
+    const auto headerAt = [&](int i) {
+        return i + 4 <= got && (IsLocalHeaderSig(Le32(buf + i)) || Le32(buf + i) == kSigCentral);
+    };
+    const bool signature = got >= 4 && Le32(buf) == kSigMarker;
+    for (const int size : signature ? std::array{16, 24} : std::array{12, 20})
+        if (headerAt(size))
+            return At + size;
+    return signature ? At + 16 : At;
 }
 
 // --- volumes ---
@@ -366,15 +384,12 @@ void TUnZip::ExtractMembers(TStream32*)
         work.Crc = h.Crc;
         work.DosDate = std::uint32_t(h.DosDate) << 16 | h.DosTime;
         work.DataPos = local.DataPos;
-        if (work.PackedSize == 0 && work.UnpackedSize == 0) {
-            if (item.HasCentral) {
-                work.PackedSize = item.CentralPacked;
-                work.UnpackedSize = item.CentralUnpacked;
-            } else if (item.HasDescriptor) {
-                work.PackedSize = item.DescriptorPacked;
-                work.UnpackedSize = item.DescriptorUnpacked;
-            }
-        }
+        // Each size the local header leaves at zero (written before the data) comes from the
+        // directory, or in local-header mode from the data descriptor.
+        if (work.PackedSize == 0)
+            work.PackedSize = item.HasCentral ? item.CentralPacked : item.DescriptorPacked;
+        if (work.UnpackedSize == 0)
+            work.UnpackedSize = item.HasCentral ? item.CentralUnpacked : item.DescriptorUnpacked;
         if (work.Crc == 0) {
             if (item.HasCentral && item.CentralPacked != 0)
                 work.Crc = item.Central.Crc;

@@ -79,6 +79,7 @@ private:
     bool FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t VersionMadeBy);
     void ReadLocalHeaders(std::int64_t Start);
     bool FindDataDescriptor(std::int64_t DataPos, bool Zip64, TMemberItem& Item, std::int64_t& Next);
+    std::int64_t SkipDataDescriptor(std::int64_t At);
     bool OpenVolume(std::uint32_t Volume, std::int64_t WantedOffset);
     bool NextVolume();
     bool Selected(const std::string& Name, bool Central);
