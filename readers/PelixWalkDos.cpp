@@ -1,0 +1,453 @@
+// The header-chained formats of the DOS era: LHA, ARJ, ARC/PAK, ZOO, BH, HA, ACE and MsGZ.
+#include <algorithm>
+
+#include "core/plxGbls.h"
+#include "platform/win/SysDates.h"
+#include "readers/Pelix.h"
+
+namespace {
+
+constexpr int kMaxChainLinks = 4096;  // extended headers of one entry
+
+std::uint16_t Le16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
+std::uint32_t Le32(const std::uint8_t* p) { return std::uint32_t(Le16(p) | std::uint32_t(Le16(p + 2)) << 16); }
+
+std::string FfToBackslash(std::string s)
+{
+    std::replace(s.begin(), s.end(), '\xFF', '\\');
+    return s;
+}
+
+std::string JoinFolder(const std::string& folder, const std::string& name)
+{
+    if (folder.empty())
+        return name;
+    const char last = folder.back();
+    return (last == '\\' || last == '/') ? folder + name : folder + "\\" + name;
+}
+
+}  // namespace
+
+// --- LHA ---
+
+void TPelix::PrepareLha()
+{
+    std::uint8_t first[24] = {};
+    ReadAt(FCurrentOffset, first, sizeof first);
+    if (first[0] == 0)
+        FCurrentOffset += 128;  // a 128-byte prefix before the first header
+}
+
+void TPelix::ReadLha()
+{
+    const int level = B(20);
+    const bool level2 = level == 2;
+    if (level2 ? W(0) == 0 : B(0) == 0) {
+        EndWalk();
+        return;
+    }
+    const std::int64_t total = level2 ? W(0) : B(0) + 2;
+    if (level > 2 || B(2) != '-' || B(6) != '-' || total < (level2 ? 26 : 24)) {
+        DoError(FArchiveFile, "", 25114, VolumeName);
+        EndWalk();
+        return;
+    }
+    std::vector<std::uint8_t> hdr(std::size_t(total), 0);
+    if (ReadAt(FTurnStart, hdr.data(), total) != total) {
+        EndWalk();
+        return;
+    }
+    TPelixEntry entry;
+    std::string name, folder;
+    std::int64_t packed = Le32(&hdr[7]);
+    const std::int64_t unpacked = Le32(&hdr[11]);
+    entry.Date = level2 ? UnixToDateTime(std::int64_t(Le32(&hdr[15]))) : DosDateTimeToDateTime(Le32(&hdr[15]));
+
+    // Extended headers: a chain of (size, type, data) records, the size counting the whole record.
+    const auto walkChain = [&](std::int64_t pos, std::int64_t size, std::int64_t limit) -> std::int64_t {
+        std::int64_t used = 0;
+        for (int link = 0; link < kMaxChainLinks && size != 0; ++link) {
+            if (size < 3 || pos + size > limit)
+                break;
+            std::vector<std::uint8_t> ext(std::size_t(size), 0);
+            if (ReadAt(pos, ext.data(), size) != size)
+                break;
+            const std::string data(reinterpret_cast<const char*>(ext.data()) + 1, std::size_t(size - 3));
+            if (ext[0] == 0x01)
+                name = data;
+            else if (ext[0] == 0x02)
+                folder = data;
+            else if (ext[0] == 0x54 && data.size() >= 4)
+                entry.Date = UnixToDateTime(std::int64_t(Le32(ext.data() + 1)));
+            used += size;
+            pos += size;
+            size = Le16(ext.data() + size - 2);
+        }
+        return used;
+    };
+
+    if (level2) {
+        entry.Crc = Le16(&hdr[21]);
+        walkChain(FTurnStart + 26, Le16(&hdr[24]), FTurnStart + total);
+    } else {
+        const int nameLength = hdr[21];
+        if (22 + nameLength + 2 > total) {
+            DoError(FArchiveFile, "", 25114, VolumeName);
+            EndWalk();
+            return;
+        }
+        name.assign(reinterpret_cast<const char*>(&hdr[22]), std::size_t(nameLength));
+        entry.Crc = Le16(&hdr[std::size_t(22 + nameLength)]);
+        if (level == 1)
+            packed -= walkChain(FTurnStart + total, Le16(&hdr[std::size_t(total - 2)]), ArchiveSize);
+    }
+    packed = std::max<std::int64_t>(packed, 0);
+    FCurrentOffset = FTurnStart + total + std::int64_t(Le32(&hdr[7]));
+    entry.Name = OemName(JoinFolder(FfToBackslash(folder), FfToBackslash(name)));
+    entry.Directory = hdr[5] == 'd';
+    entry.Packed = std::min(packed, unpacked);
+    entry.Unpacked = unpacked;
+    entry.Method = hdr[5];
+    entry.InternalAttr = 32;
+    entry.ExternalAttr = level2 ? 0x20 : hdr[19];
+    if (entry.Directory)
+        entry.ExternalAttr |= 0x10;
+    entry.Offset = FTurnStart;
+    ListEntry(entry);
+}
+
+// --- ARJ ---
+
+namespace {
+
+constexpr std::int32_t kArjBasicLimit = 32769;  // id, size and basic header must fit the buffer
+
+}  // namespace
+
+void TPelix::PrepareArj()
+{
+    std::uint8_t head[4] = {};
+    const std::int64_t at = FCurrentOffset;
+    ReadAt(at, head, 4);
+    const std::uint16_t size = Le16(head + 2);
+    if (Le16(head) != 0xEA60 || size == 0 || size + 4 >= kArjBasicLimit) {
+        DoError(FArchiveFile, "", 25114, VolumeName);
+        EndWalk();
+        return;
+    }
+    std::uint8_t flags = 0;
+    ReadAt(at + 8, &flags, 1);
+    FArjVolume = (flags & 0x04) != 0;
+    std::int64_t pos = at + 4 + size + 4;
+    // Extended headers after the main header: size, data, CRC, until a size of 0.
+    for (int link = 0; link < kMaxChainLinks; ++link) {
+        std::uint8_t ext[2] = {};
+        if (ReadAt(pos, ext, 2) != 2)
+            break;
+        pos += 2;
+        const std::uint16_t n = Le16(ext);
+        if (n == 0)
+            break;
+        pos += n + 4;
+    }
+    FCurrentOffset = pos;
+}
+
+void TPelix::ReadArj()
+{
+    const std::int32_t size = W(2);
+    if (W(0) != 0xEA60 || size + 4 >= kArjBasicLimit) {
+        DoError(FArchiveFile, "", 25114, VolumeName);
+        EndWalk();
+        return;
+    }
+    if (size == 0) {  // the end of the archive
+        EndWalk();
+        return;
+    }
+    if (ReadAt(FTurnStart, FHeader.data(), 4 + size) != 4 + size || B(4) > size) {
+        EndWalk();
+        return;
+    }
+    const std::size_t nameAt = 4 + std::size_t(B(4));
+    const auto* text = reinterpret_cast<const char*>(FHeader.data());
+    const std::size_t nameEnd = std::find(text + nameAt, text + 4 + size, '\0') - text;
+    std::int64_t pos = FTurnStart + 4 + size + 4;
+    for (int link = 0; link < kMaxChainLinks; ++link) {
+        std::uint8_t ext[2] = {};
+        if (ReadAt(pos, ext, 2) != 2)
+            break;
+        pos += 2;
+        const std::uint16_t n = Le16(ext);
+        if (n == 0)
+            break;
+        pos += n + 4;
+    }
+    TPelixEntry entry;
+    entry.Name = OemName(std::string_view(text + nameAt, nameEnd - nameAt));
+    entry.Date = DosDateTimeToDateTime(L(12));
+    entry.VersionMadeBy = B(5);
+    entry.VersionNeeded = B(6);
+    entry.Packed = L(16);
+    entry.Unpacked = L(20);
+    entry.Crc = L(24);
+    entry.Encrypted = (B(8) & 0x01) != 0;
+    entry.Method = B(9);
+    entry.Facts.FileType = B(10);
+    entry.Directory = B(10) == 3;
+    entry.ExternalAttr = W(30);
+    if (entry.Directory)
+        entry.ExternalAttr |= 0x10;
+    entry.Offset = FTurnStart;
+    FCurrentOffset = pos + entry.Packed;
+    ListEntry(entry);
+}
+
+// --- ARC and PAK ---
+
+void TPelix::ReadArc()
+{
+    const std::uint8_t method = B(1);
+    if (B(0) != 0x1A) {
+        if (FileCount == 0)
+            DoError(FArchiveFile, "", 25114, VolumeName);
+        EndWalk();
+        return;
+    }
+    const bool arc = FArcType == atArc || FArcType == atArcExe;
+    if (method == 0) {  // end marker
+        EndWalk();
+        return;
+    }
+    if (arc && method == 31) {  // the end of a folder entered by method 30
+        if (!FArcDirs.empty())
+            FArcDirs.pop_back();
+        FCurrentOffset = FTurnStart + 2;
+        return;
+    }
+    const char* text = reinterpret_cast<const char*>(FHeader.data()) + 2;
+    const std::string stored(text, std::find(text, text + 13, '\0'));
+    std::string folder;
+    for (const auto& d : FArcDirs)
+        folder += d + "\\";
+    TPelixEntry entry;
+    entry.Name = OemName(folder + stored);
+    entry.Packed = L(15);
+    // Method 1 headers are four bytes shorter: they hold no unpacked size.
+    const bool shortHeader = method == 1;
+    entry.Unpacked = shortHeader ? entry.Packed : L(25);
+    entry.Date = DosDateTimeToDateTime(SwapWords(L(19)));
+    entry.Crc = W(23);
+    entry.Method = method;
+    entry.Facts.HeaderType = method;
+    entry.Directory = arc && method == 30;
+    entry.ExternalAttr = entry.Directory ? 16 : 32;
+    entry.Offset = FTurnStart;
+    const std::int64_t dataAt = FTurnStart + (shortHeader ? 25 : 29);
+    if (entry.Directory) {
+        // The folder's members follow its header; its size covers them all.
+        FArcDirs.push_back(stored);
+        if (FArcDirs.size() > 64)
+            FArcDirs.erase(FArcDirs.begin());
+        FCurrentOffset = dataAt;
+    } else {
+        FCurrentOffset = dataAt + entry.Packed;
+    }
+    ListEntry(entry);
+}
+
+// --- ZOO ---
+
+void TPelix::ReadZoo()
+{
+    if (FZooFirst) {
+        FZooFirst = false;
+        const std::uint32_t start = L(24);
+        if (L(20) != 0xFDC4A7DC || std::uint32_t(start + L(28)) != 0 || start == 0) {
+            DoError(FArchiveFile, "", 25114, VolumeName);
+            EndWalk();
+            return;
+        }
+        if (W(39) > 0)
+            ReadComment(L(35), W(39));
+        FCurrentOffset = start;
+        --EntryIndex;
+        return;
+    }
+    const std::uint32_t next = L(6);
+    if (L(0) != 0xFDC4A7DC || next == 0) {
+        EndWalk();
+        return;
+    }
+    FCurrentOffset = next;  // the walk refuses a pointer that does not move on
+    if (B(30) != 0)         // a deleted entry stays in the chain
+        return;
+    if (W(36) > 0)
+        ReadComment(L(32), W(36));
+    const char* text = reinterpret_cast<const char*>(FHeader.data()) + 38;
+    std::string name(text, std::find(text, text + 13, '\0'));
+    std::string folder;
+    if (B(4) == 2 && W(51) >= 2) {
+        // The variable part: long name and folder.
+        std::int64_t pos = FTurnStart + 58;
+        const std::string longName = ReadStringAtPos(pos, B(56));
+        folder = ReadStringAtPos(pos, B(57));
+        if (!folder.empty() && folder.back() == '\0')
+            folder.resize(folder.find('\0'));
+        const std::string cut = longName.substr(0, longName.find('\0'));
+        if (!cut.empty())
+            name = cut;
+    }
+    TPelixEntry entry;
+    entry.Name = OemName(JoinFolder(folder, name));
+    entry.Date = DosDateTimeToDateTime(SwapWords(L(14)));
+    entry.VersionMadeBy = B(28);
+    entry.VersionNeeded = B(29);
+    entry.Packed = L(24);
+    entry.Unpacked = L(20);
+    entry.Crc = W(18);
+    entry.Method = B(5);
+    entry.Offset = FTurnStart;
+    ListEntry(entry);
+}
+
+// --- BH ---
+
+void TPelix::ReadBh()
+{
+    if (L(0) != 0x07054842 || W(4) == 0) {
+        EndWalk();
+        return;
+    }
+    const std::uint16_t nameLength = std::min<std::uint16_t>(W(33), 32767);
+    std::int64_t pos = FTurnStart + 37;
+    const bool oldTranslate = TranslateOemChar;
+    TranslateOemChar = true;
+    TPelixEntry entry;
+    entry.Name = OemName(ReadStringAtPos(pos, nameLength));
+    TranslateOemChar = oldTranslate;
+    entry.Encrypted = (B(9) & 0x01) != 0;
+    const std::int64_t packed = L(15);
+    entry.Packed = entry.Encrypted && packed >= 12 ? packed - 12 : packed;
+    entry.Unpacked = L(19);
+    entry.Crc = L(23);
+    entry.Date = DosDateTimeToDateTime(L(11));
+    entry.VersionMadeBy = B(7);
+    entry.VersionNeeded = B(8);
+    entry.Method = B(10);
+    entry.MethodFlags = B(9);
+    entry.ExternalAttr = W(27);
+    entry.Offset = FTurnStart;
+    FCurrentOffset = FTurnStart + 37 + W(33) + W(35) + packed;
+    ListEntry(entry);
+}
+
+// --- HA ---
+
+void TPelix::ReadHa()
+{
+    // The fixed header is read one byte early: byte 1 is its type byte.
+    std::int64_t pos = FTurnStart + 18;
+    const std::string path = ReadStringAt(pos, 1023);
+    const std::string name = ReadStringAt(pos, 1023);
+    std::uint8_t infoLength = 0;
+    if (ReadAt(pos, &infoLength, 1) != 1) {
+        EndWalk();
+        return;
+    }
+    const std::int64_t packed = L(2);
+    TPelixEntry entry;
+    entry.Name = OemName(FfToBackslash(path + name));
+    entry.Date = win::Now();
+    entry.VersionMadeBy = B(1) >> 4;
+    entry.Method = B(1) & 0x0F;
+    entry.Directory = entry.Method == 14;
+    entry.Packed = packed;
+    entry.Unpacked = L(6);
+    entry.Crc = L(10);
+    entry.ExternalAttr = entry.Directory ? 0x30 : 32;
+    entry.Offset = FTurnStart + 1;
+    FCurrentOffset = pos + infoLength + packed;
+    ListEntry(entry);
+}
+
+// --- ACE ---
+
+void TPelix::PrepareAce()
+{
+    std::uint8_t main[31] = {};
+    const std::int64_t at = FCurrentOffset;
+    if (ReadAt(at, main, sizeof main) != sizeof main || std::string_view((const char*)main + 7, 7) != "**ACE**") {
+        DoError(FArchiveFile, "", 25114, VolumeName);
+        EndWalk();
+        return;
+    }
+    FAceCreator = main[15];
+    FCurrentOffset = at + 4 + Le16(main + 2);
+}
+
+void TPelix::ReadAce()
+{
+    const std::uint16_t size = W(2);
+    if (size == 0) {
+        EndWalk();
+        return;
+    }
+    const std::uint16_t flags = W(5);
+    if (B(4) != 1) {  // not a file: skip it and the data it announces
+        FCurrentOffset = FTurnStart + 4 + size + ((flags & 1) ? std::int64_t(L(7)) : 0);
+        --EntryIndex;
+        return;
+    }
+    std::int64_t pos = FTurnStart + 35;
+    const std::uint16_t nameLength = std::min<std::uint16_t>(W(33), std::uint16_t(std::max(size - 31, 0)));
+    TPelixEntry entry;
+    entry.Name = OemName(ReadStringAtPos(pos, nameLength));
+    entry.Packed = L(7);
+    entry.Unpacked = L(11);
+    entry.Date = DosDateTimeToDateTime(L(15));
+    entry.ExternalAttr = W(19);
+    entry.Directory = (entry.ExternalAttr & 0x10) != 0;
+    entry.Crc = L(23);
+    entry.Method = B(28);
+    entry.Encrypted = (flags & 0x4000) != 0;
+    entry.VersionMadeBy = entry.VersionNeeded = FAceCreator;
+    entry.Offset = FTurnStart;
+    FCurrentOffset = FTurnStart + 4 + size + entry.Packed;
+    ListEntry(entry);
+}
+
+// --- MsGZ ---
+
+void TPelix::PrepareMsGZ()
+{
+    std::uint8_t head[54] = {};
+    ReadAt(0, head, sizeof head);
+    std::int64_t start = ArchiveSize <= std::int64_t(Le32(head + 41)) ? 54 : std::int64_t(Le32(head + 41));
+    std::int64_t reached = start;
+    for (int link = 0; link < 65536; ++link) {
+        std::uint8_t record[6] = {};
+        const std::int64_t got = ReadAt(start, record, 6);
+        if (got <= 0)
+            break;
+        reached = start + got;
+        if (Le16(record + 2) == 0)
+            break;
+        start += Le16(record + 2);
+    }
+    FCurrentOffset = std::max<std::int64_t>(reached - 5, 0);
+}
+
+void TPelix::ReadMsGZ()
+{
+    std::int64_t pos = FTurnStart + 29;
+    TPelixEntry entry;
+    entry.Name = OemName(ReadStringAtPos(pos, B(28)));
+    entry.Date = DosDateTimeToDateTime(SwapWords(L(14)));
+    entry.Packed = L(2);
+    entry.Unpacked = L(6);
+    entry.ExternalAttr = W(18);
+    entry.Offset = L(10);
+    FCurrentOffset = FTurnStart + W(22);
+    ListEntry(entry);
+}

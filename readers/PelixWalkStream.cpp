@@ -1,0 +1,235 @@
+// TAR, the single-member formats (GZip, .Z, bzip2), the encoded-text files and RAR.
+#include <algorithm>
+#include <cctype>
+
+#include "core/TarHeader.h"
+#include "core/plxGbls.h"
+#include "platform/win/SysFiles.h"
+#include "platform/win/Utf8.h"
+#include "readers/Pelix.h"
+
+namespace {
+
+std::string Lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
+}
+
+bool IsUtf8(std::string_view s)
+{
+    return win::EncodeUtf8(win::DecodeUtf8(s)) == s;
+}
+
+// The name a compressed file's member had: the archive's name less its compression extension.
+std::string MemberNameOf(std::string name, std::initializer_list<const char*> dropped,
+                         std::initializer_list<const char*> toTar)
+{
+    const std::string ext = Lower(win::ExtractFileExt(name));
+    for (const char* d : dropped)
+        if (ext == d)
+            return name.substr(0, name.size() - ext.size());
+    for (const char* t : toTar)
+        if (ext == t)
+            return name.substr(0, name.size() - ext.size()) + ".tar";
+    return name;
+}
+
+}  // namespace
+
+void TPelix::ReadTar()
+{
+    const TTarBlockReader reader = [this](std::int64_t at, void* buf, std::int64_t n) { return ReadAt(at, buf, n); };
+    std::int64_t offset = FTurnStart;
+    TTarHeaderInfo info;
+    if (!ReadTarHeader(reader, ArchiveSize, offset, FTarLongName, info)) {
+        EndWalk();
+        return;
+    }
+    FCurrentOffset = offset;
+    if (info.Kind != TTarHeaderKind::Entry)
+        return;
+    const char type = info.TypeFlag;
+    const bool directory = type == '5';
+    if (!(directory || type == 0 || type == '0' || type == '1' || type == '2'))
+        return;
+    TPelixEntry entry;
+    // Names written on this kind of system are UTF-8 already.
+    entry.Name = IsUtf8(info.FileName) ? info.FileName : OemName(info.FileName);
+    entry.Directory = directory;
+    entry.Date = UnixToDateTime(info.MTime);
+    entry.Packed = entry.Unpacked = info.Size;
+    entry.Crc = std::uint32_t(OctalToInt(std::string_view(reinterpret_cast<const char*>(FHeader.data()) + 148, 8)));
+    entry.ExternalAttr = directory ? 0x10 : 0;
+    entry.Offset = FTurnStart;
+    ListEntry(entry);
+}
+
+void TPelix::ReadGZip()
+{
+    const std::uint16_t magic = W(0);
+    if (magic != 0x8B1F && magic != 0x9E1F && magic != 0x9D1F) {
+        EndWalk();
+        return;
+    }
+    const bool compressFile = magic == 0x9D1F;
+    const std::uint8_t flags = B(3);
+    TPelixEntry entry;
+    std::int64_t pos = FTurnStart + (compressFile ? 3 : 10);
+    std::string name;
+    if (!compressFile) {
+        if (flags & 0x04) {
+            std::uint8_t len[2] = {};
+            ReadAt(pos, len, 2);
+            pos += 2 + (len[0] | len[1] << 8);
+        }
+        if (flags & 0x08)
+            name = OemName(ReadStringAt(pos, 1023));
+        if (flags & 0x10)
+            ReadStringAt(pos, 65535);
+        if (flags & 0x02)
+            pos += 2;
+        entry.Date = UnixToDateTime(std::int64_t(L(4)));
+    } else {
+        entry.Date = ArchiveFileDate();
+    }
+    if (name.empty()) {
+        // The archive's own name tells the member's better than a blind cut of its extension.
+        const std::string own = win::ExtractFileName(FArchiveFile);
+        name = MemberNameOf(own, {".gz", ".gzip"}, {".tgz"});
+        if (name == own)
+            name = win::ChangeFileExt(own, "");
+    }
+    name = MemberNameOf(name, {".gz", ".gzip"}, {".tgz"});
+    if (name.find('.') == std::string::npos && name.size() > 4 && Lower(name).ends_with("_tar"))
+        name[name.size() - 4] = '.';
+    entry.Name = name;
+    if (compressFile) {
+        // A .Z file has no trailer: neither its CRC nor its unpacked size is stored.
+        entry.Packed = entry.Unpacked = std::max<std::int64_t>(ArchiveSize - pos, 0);
+    } else {
+        std::uint8_t trailer[8] = {};
+        ReadAt(ArchiveSize - 8, trailer, 8);
+        entry.Crc = std::uint32_t(trailer[0] | trailer[1] << 8 | trailer[2] << 16 | std::uint32_t(trailer[3]) << 24);
+        entry.Unpacked =
+            std::uint32_t(trailer[4] | trailer[5] << 8 | trailer[6] << 16 | std::uint32_t(trailer[7]) << 24);
+        entry.Packed = std::max<std::int64_t>(ArchiveSize - pos - 8, 0);
+        // The stored size is modulo 4 GiB. Deflate grows data by a few bytes per block at most,
+        // so only a packed size beyond that growth means the count has wrapped.
+        const std::int64_t growth = entry.Packed / 16000 * 5 + 64;
+        while (entry.Unpacked + growth < entry.Packed)
+            entry.Unpacked += std::int64_t(1) << 32;
+    }
+    entry.Encrypted = (flags & 0x20) != 0 && !compressFile;
+    entry.Method = B(2);
+    entry.Facts.FirstBytes[0] = B(0);
+    entry.Facts.FirstBytes[1] = B(1);
+    const std::uint32_t attr = ArchiveFileAttributes();
+    entry.ExternalAttr = attr == 128 ? 0 : attr;
+    entry.Offset = FTurnStart;
+    // One entry per file, however many members it holds.
+    EndWalk();
+    SetEntryName(entry.Name);
+    if (OnReadFile)
+        OnReadFile(this, FileName);
+    ++FileCount;
+    AddTotals(entry.Unpacked, entry.Packed);
+    FillEntry(entry);
+}
+
+void TPelix::ReadBz2()
+{
+    EndWalk();
+    if (!(B(0) == 'B' && B(1) == 'Z' && B(2) == 'h')) {
+        DoError(FArchiveFile, "", 25114, VolumeName);
+        return;
+    }
+    TPelixEntry entry;
+    entry.Name = MemberNameOf(win::ExtractFileName(FArchiveFile), {".bz", ".bz2", ".bzip", ".bzip2"}, {".tbz", ".tbz2"});
+    entry.Date = ArchiveFileDate();
+    entry.Packed = entry.Unpacked = std::max<std::int64_t>(ArchiveSize - 10, 0);
+    entry.Method = std::uint16_t(B(3) >= '0' ? B(3) - '0' : 0);
+    entry.ExternalAttr = ArchiveFileAttributes();
+    entry.Offset = 11;
+    SetEntryName(entry.Name);
+    if (OnReadFile)
+        OnReadFile(this, FileName);
+    FileCount = 1;
+    AddTotals(entry.Unpacked, entry.Packed);
+    FillEntry(entry);
+}
+
+namespace {
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix)
+{
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower((unsigned char)text[i]) != std::tolower((unsigned char)prefix[i]))
+            return false;
+    return true;
+}
+
+// The member name of a UU, XX or Base64 file: from its MIME headers or its "begin" line.
+std::string EncodedName(std::string_view text)
+{
+    static constexpr std::string_view kEncoding = "Content-Transfer-Encoding: Base64";
+    static constexpr std::string_view kDisposition = "Content-Disposition: attachment; filename=\"";
+    bool base64 = false;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        std::size_t end = text.find('\n', pos);
+        if (end == std::string_view::npos)
+            end = text.size();
+        std::string_view line = text.substr(pos, end - pos);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        if (StartsWithNoCase(line, kEncoding)) {
+            base64 = true;
+        } else if (base64 && StartsWithNoCase(line, kDisposition)) {
+            std::string_view name = line.substr(kDisposition.size());
+            return std::string(name.substr(0, std::min<std::size_t>(name.find('"'), 255)));
+        } else if (line.starts_with("begin 6") || line.starts_with("begin 7") || line.starts_with("begin-base64 ")) {
+            // "begin", the mode, then the name.
+            const std::size_t first = line.find(' ');
+            const std::size_t blank = line.find(' ', first + 1);
+            if (blank != std::string_view::npos)
+                return std::string(line.substr(blank + 1, 255));
+        }
+        pos = end + 1;
+    }
+    return {};
+}
+
+}  // namespace
+
+void TPelix::ListEncodedText()
+{
+    FHeaderSize = 0;
+    std::string text(std::size_t(std::min<std::int64_t>(ArchiveSize, kHeaderBufferSize)), '\0');
+    text.resize(std::size_t(ReadAt(0, text.data(), std::int64_t(text.size()))));
+    const std::string name = OemName(EncodedName(text));
+    SetEntryName(name);
+    if (OnReadFile)
+        OnReadFile(this, FileName);
+    if (!OnRead)
+        return;
+    TPelixEntry entry;
+    entry.Name = name;
+    entry.Date = ArchiveFileDate();
+    entry.Packed = entry.Unpacked = ArchiveSize;
+    entry.NoMethodName = true;
+    entry.ExternalAttr = 32;
+    entry.RatioZero = true;
+    FileCount = 1;
+    AddTotals(ArchiveSize, ArchiveSize);
+    FillEntry(entry);
+}
+
+void TPelix::ListRar()
+{
+    FStream.reset();
+    // The RAR library is not part of this build yet.
+    RaiseError(FArchiveFile, "", VolumeName, 25260);
+}
