@@ -10,9 +10,9 @@
 
 #include <unistd.h>
 
-#include "readers/UnBZip.h"
-#include "readers/UnGZip.h"
-#include "readers/UnTar.h"
+#include "readers/plxUnBZip.h"
+#include "readers/plxUnGZip.h"
+#include "readers/plxUnTar.h"
 
 namespace fs = std::filesystem;
 

@@ -10,7 +10,7 @@
 #include "platform/win/Files.h"
 #include "platform/win/SysFiles.h"
 #include "platform/win/Utf8.h"
-#include "readers/UnTar.h"
+#include "readers/plxUnTar.h"
 
 namespace {
 

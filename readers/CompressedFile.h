@@ -11,7 +11,8 @@
 
 class TUnCompressedFile : public TUnBase {
 public:
-    using TUnBase::TUnBase;
+    // Every entry selected until the host narrows it.
+    explicit TUnCompressedFile(TObject* AOwner = nullptr) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
 
     // Fired after a nested TAR gave entries: the run's results are that TAR's.
     TOnChangeArchive OnChangeArchive;

@@ -11,9 +11,9 @@
 
 #include "platform/win/FsTestSupport.h"
 #include "readers/TarFormat.h"
-#include "readers/UnBZip.h"
-#include "readers/UnGZip.h"
-#include "readers/UnTar.h"
+#include "readers/plxUnBZip.h"
+#include "readers/plxUnGZip.h"
+#include "readers/plxUnTar.h"
 #include "readers/support/ToolRun.h"
 
 namespace fs = std::filesystem;
@@ -283,6 +283,14 @@ TEST_F(TarReadersTest, NestedTarGivesTheToolsTreeAndKeepsOtherFiles)
         EXPECT_EQ(got, expected);
         EXPECT_EQ(ReadHostFile(home + "/src.tar~"), "mine");
         EXPECT_TRUE(fs::is_empty(home + "/tmp"));
+
+        // The command-line tool picks the same extractor by the detected type.
+        const std::string tool = std::string(TORVO_TEST_BIN_DIR) + "/../../tools/plxtool";
+        if (fs::exists(tool)) {
+            Run(tool + " test " + archive + " >/dev/null");
+            Run(tool + " extract " + archive + " tool-" + archive + " >/dev/null");
+            EXPECT_EQ(ReadTree(home + "/tool-" + archive), expected);
+        }
     }
 
     // Declined, the TAR itself comes out, named after the archive.

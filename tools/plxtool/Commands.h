@@ -7,17 +7,18 @@
 #include <string>
 #include <vector>
 
-class TUnZip;
+class TUnBase;
 
 int CmdTest(std::span<char*> args);
 int CmdExtract(std::span<char*> args);
 
 namespace plxtool {
 
-// An extractor for the archive (ZIP and JAR only), wired to print every report to stderr with its
+// An extractor for the archive (ZIP, JAR, TAR, GZip/.Z, bzip2; a TAR inside a compressed file is
+// extracted in its place), wired to print every report to stderr with its
 // number and text and to count failures; null (after a message) when the type is not one of them.
 struct TExtractRun {
-    std::unique_ptr<TUnZip> Extractor;
+    std::unique_ptr<TUnBase> Extractor;
     int Failures = 0;
     int Passed = 0;
 };

@@ -2,7 +2,7 @@
 // dates and attributes; existing files are kept unless --overwrite.
 #include "tools/plxtool/Commands.h"
 
-#include "readers/plxUnZIP.h"
+#include "core/UnBase.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -21,7 +21,7 @@ int CmdExtract(std::span<char*> args)
     std::error_code ec;
     std::filesystem::create_directories(positional[1], ec);
     const auto dir = std::filesystem::absolute(positional[1], ec).lexically_normal();
-    TUnZip& z = *run.Extractor;
+    TUnBase& z = *run.Extractor;
     z.SetExtractDir(dir.string());
     z.CreateStoredDirs = true;
     z.UseStoredDirs = true;

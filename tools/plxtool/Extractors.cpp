@@ -3,7 +3,10 @@
 
 #include "core/plxConsts.h"
 #include "platform/win/SysFiles.h"
+#include "readers/plxUnBZip.h"
+#include "readers/plxUnGZip.h"
 #include "readers/plxUnJar.h"
+#include "readers/plxUnTar.h"
 
 #include <cstdio>
 #include <cstring>
@@ -64,11 +67,23 @@ bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::
         Run.Extractor = std::make_unique<TUnJar>();
         Run.Extractor->SetArchiveFile(path);
         break;
+    case atTar:
+        Run.Extractor = std::make_unique<TUnTar>();
+        break;
+    case atGZip:
+        Run.Extractor = std::make_unique<TUnGZip>();
+        break;
+    case atBz2:
+        Run.Extractor = std::make_unique<TUnBZip>();
+        break;
     default:
         std::fprintf(stderr, "plxtool: 25244 %s: %s\n", std::string(LoadMessage(25244)).c_str(), Archive.c_str());
         return false;
     }
-    TUnZip& z = *Run.Extractor;
+    TUnBase& z = *Run.Extractor;
+    if (z.ArchiveFile().empty())
+        z.SetArchiveFile(path);
+    z.OnNestedTarFile = [](TObject*, const std::string&, bool& doUnTar) { doUnTar = true; };
     z.SetPassword(Password);
     z.PasswordAttempts = 1;
     z.OnError = [&Run](TObject*, const std::string& file, const std::string& extended, const std::string&,

@@ -1,7 +1,7 @@
 // plxtool test ARCHIVE [-p PASSWORD]: decodes every member and checks its CRC.
 #include "tools/plxtool/Commands.h"
 
-#include "readers/plxUnZIP.h"
+#include "core/UnBase.h"
 
 #include <cstdio>
 #include <vector>

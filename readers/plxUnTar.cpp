@@ -1,4 +1,4 @@
-#include "readers/UnTar.h"
+#include "readers/plxUnTar.h"
 
 #include <algorithm>
 #include <memory>
@@ -21,7 +21,7 @@ std::string StoredNameToUtf8(const std::string& Stored)
     return win::OemToUtf8(Stored);
 }
 
-TUnTar::TUnTar(TObject* AOwner) : TUnBase(AOwner) {}
+TUnTar::TUnTar(TObject* AOwner) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "readers/UnBZip.h"
+#include "readers/plxUnBZip.h"
 
 #include "core/plxBZip2.h"
 #include "platform/win/SysFiles.h"

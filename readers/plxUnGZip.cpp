@@ -1,4 +1,4 @@
-#include "readers/UnGZip.h"
+#include "readers/plxUnGZip.h"
 
 #include <algorithm>
 #include <vector>
@@ -10,7 +10,7 @@
 #include "readers/EntryNames.h"
 #include "readers/GzipFormat.h"
 #include "readers/LzwDecoder.h"
-#include "readers/UnTar.h"
+#include "readers/plxUnTar.h"
 
 namespace {
 
