@@ -1,0 +1,185 @@
+#include "readers/CompressedFile.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "core/TarHeader.h"
+#include "core/plxHooks.h"
+#include "core/plxStreams.h"
+#include "platform/win/Files.h"
+#include "platform/win/SysFiles.h"
+#include "platform/win/Utf8.h"
+#include "readers/plxUnTar.h"
+
+namespace {
+
+// Thrown through a decoder to stop it: enough of the output has been seen, or a write failed.
+struct TStopDecoding {};
+
+constexpr std::uint32_t kAttrArchive = 0x20;
+constexpr std::uint8_t kOpTestOld = 6;
+
+// Removes a temporary file however the step that made it ends.
+class TTempFileGuard {
+public:
+    explicit TTempFileGuard(std::string& Name) : name_(Name) {}
+    ~TTempFileGuard() { DeleteFileA(name_.c_str()); }
+    TTempFileGuard(const TTempFileGuard&) = delete;
+    TTempFileGuard& operator=(const TTempFileGuard&) = delete;
+
+private:
+    std::string& name_;  // follows the file through a rename
+};
+
+}  // namespace
+
+TByteSource TUnCompressedFile::SourceOf(TStream32& Archive)
+{
+    return [&Archive](std::uint8_t* Buffer, std::size_t Count) -> std::size_t {
+        const auto want = std::int32_t(std::min<std::size_t>(Count, 1 << 20));
+        const std::int32_t got = Archive.Read(Buffer, want);
+        return got > 0 ? std::size_t(got) : 0;
+    };
+}
+
+int TUnCompressedFile::RunDecoder(TStream32& Archive, const TDecoder& Decode, const TBlockWriter& Write)
+{
+    Archive.SetPosition(0);
+    const TByteSink sink = [&](const std::uint8_t* Data, std::size_t Count) {
+        if (GetCancel())
+            throw ECancel();
+        Write(Data, Count);
+        ProcessMessages();
+        DoProgress(Archive.Position(), ArchiveSize, ArchiveSize);
+    };
+    try {
+        return Decode(Archive, sink);
+    } catch (const TStopDecoding&) {
+        return kWriteFailed;
+    }
+}
+
+void TUnCompressedFile::FailEntry(int ECode)
+{
+    DoError(FileName, "", ECode, VolumeName);
+    if (OnEnd)
+        OnEnd(this, FileName, false);
+}
+
+void TUnCompressedFile::ExtractOutput(TStream32& Archive, const std::string& OutName, std::uint32_t DosDate,
+                                      const TDecoder& Decode)
+{
+    // Only runs that extract or test go on into a TAR: the others want the decoded bytes.
+    const bool watch = OperationCode == opExtract || OperationCode == opTest || OperationCode == kOpTestOld;
+    if (!NameEntry(OutName))
+        return;
+    if (watch && StartsNestedTar(Archive, Decode) && WantsNestedTar()) {
+        ExtractThroughTar(Archive, Decode);
+        return;
+    }
+    if (!MatchesFileSpec(win::ExtractFileName(OutName)))
+        return;
+    ++FileCount;
+    ExtractPlain(Archive, DosDate, Decode);
+}
+
+bool TUnCompressedFile::StartsNestedTar(TStream32& Archive, const TDecoder& Decode)
+{
+    std::vector<std::uint8_t> head;
+    RunDecoder(Archive, Decode, [&head](const std::uint8_t* Data, std::size_t Count) {
+        head.insert(head.end(), Data, Data + std::min<std::size_t>(Count, TarBlockSize + 1 - head.size()));
+        if (head.size() > std::size_t(TarBlockSize))
+            throw TStopDecoding();
+    });
+    return head.size() > std::size_t(TarBlockSize) && TarHeaderValid(head.data());
+}
+
+bool TUnCompressedFile::WantsNestedTar()
+{
+    if (!OnNestedTarFile) {
+        // Nothing is lost: the TAR is written as it is.
+        DoError(FileName, "OnNestedTarFile", E_REQUIREDEVENT, VolumeName);
+        return false;
+    }
+    bool doUnTar = true;
+    OnNestedTarFile(this, FileName, doUnTar);
+    return doUnTar && !GetCancel();
+}
+
+void TUnCompressedFile::ExtractPlain(TStream32& Archive, std::uint32_t DosDate, const TDecoder& Decode)
+{
+    if (!PrepareOutput(false))
+        return;
+    if (IsFileOutput() && win::SameText(FileName, ArchiveFile())) {
+        DoError(FileName, "", 25191, VolumeName);
+        FileCount = std::max(0, FileCount - 1);
+        return;
+    }
+    std::unique_ptr<TStream32> out;
+    StartEntryData();
+    if (!OpenOutStream(out, FileName)) {
+        FileCount = std::max(0, FileCount - 1);
+        if (!SkipEntry) {
+            DoError(FileName, "", 25235, VolumeName);
+            CheckCrc(32, 999);
+        }
+        return;
+    }
+    const int result = RunDecoder(Archive, Decode, [&](const std::uint8_t* Data, std::size_t Count) {
+        const auto n = std::int32_t(Count);
+        if (WriteOutputProc(out.get(), Data, kKindFileData, n, 32, false) < n)
+            throw TStopDecoding();  // reported by the write
+    });
+    CloseOutFile(out, FileName, kAttrArchive, DosDate);
+    if (GetCancel())
+        return;
+    if (result == kWriteFailed) {
+        if (OnEnd)
+            OnEnd(this, FileName, false);
+    } else if (result != 0) {
+        FailEntry(result);
+    } else {
+        // The decoders check every stored CRC and size themselves; the driver's check announces it.
+        CheckCrc(32, RunningCrc.Crc32);
+    }
+}
+
+void TUnCompressedFile::ExtractThroughTar(TStream32& Archive, const TDecoder& Decode)
+{
+    char buffer[MAX_PATH + 1] = {};
+    const std::string tempDir = TempDir();
+    if (GetTempFileNameA(tempDir.c_str(), "tar", 0, buffer) == 0) {
+        DoError(tempDir, "", 25237, VolumeName);
+        return;
+    }
+    std::string tarFile = buffer;
+    TTempFileGuard guard(tarFile);
+    int result;
+    {
+        TFileStream32 file(tarFile, fmCreate);
+        if (!file.HandleValid()) {
+            DoError(tarFile, "", 25237, VolumeName);
+            return;
+        }
+        StartEntryData();
+        // Straight to the file: the TAR is read back, so no line-end translation.
+        result = RunDecoder(Archive, Decode, [&](const std::uint8_t* Data, std::size_t Count) {
+            const auto n = std::int32_t(Count);
+            if (file.Write(Data, n) != n)
+                throw TStopDecoding();
+            RunningCrc.UpdateCrc(32, Data, n);
+        });
+    }
+    if (GetCancel())
+        return;
+    if (result != 0) {
+        // An unverified TAR is not extracted: its entries could be damaged without a sign.
+        FailEntry(result == kWriteFailed ? 25136 : result);
+        return;
+    }
+    const int count = ExtractNestedTar(*this, tarFile, OperationCode, OnEnd);
+    FileCount = count;
+    if (count > 0 && OnChangeArchive)
+        OnChangeArchive(this, ArchiveFile(), atTar);
+}

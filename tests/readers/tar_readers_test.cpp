@@ -1,0 +1,484 @@
+// The TAR, GZip/.Z and bzip2 extractors against GNU tar, bsdtar, gzip, pigz, compress and bzip2:
+// the same trees (bytes, names, times) as the tools give, nested TARs, unsafe names, damage.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "platform/win/FsTestSupport.h"
+#include "readers/TarFormat.h"
+#include "readers/plxUnBZip.h"
+#include "readers/plxUnGZip.h"
+#include "readers/plxUnTar.h"
+#include "readers/support/ToolRun.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TNode {
+    char Type = '-';  // '-' file, 'd' folder, 'l' link
+    std::string Bytes;
+    std::int64_t MTime = 0;
+    bool operator==(const TNode&) const = default;
+};
+using TTree = std::map<std::string, TNode>;
+
+std::string Slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TTree ReadTree(const std::string& folder, bool withTimes = true)
+{
+    TTree tree;
+    for (const auto& e : fs::recursive_directory_iterator(folder)) {
+        TNode node;
+        const auto status = e.symlink_status();
+        const std::string rel = fs::relative(e.path(), folder).string();
+        if (fs::is_symlink(status)) {
+            node.Type = 'l';
+        } else if (fs::is_directory(status)) {
+            node.Type = 'd';
+        } else {
+            node.Bytes = Slurp(e.path().string());
+            struct stat st {};
+            stat(e.path().c_str(), &st);
+            node.MTime = withTimes ? st.st_mtime : 0;
+        }
+        tree[rel] = node;
+    }
+    return tree;
+}
+
+std::string Shell(const std::string& s) { return "'" + s + "'"; }
+
+void Put(const std::string& path, const std::vector<std::uint8_t>& bytes)
+{
+    fs::create_directories(fs::path(path).parent_path());
+    WriteWholeFile(path, bytes);
+}
+
+struct TReport {
+    std::string Name;
+    int Code;
+};
+
+class TarReadersTest : public FsTest {
+protected:
+    void SetUp() override
+    {
+        FsTest::SetUp();
+        fs::create_directories(home + "/tmp");
+    }
+
+    // A tree with a long folder and file name (together over 255 bytes), a UTF-8 name, an empty
+    // file, an empty folder, a symbolic and a hard link; every time even, as a DOS date keeps it.
+    void MakeSource(const std::string& folder)
+    {
+        const std::string src = home + "/" + folder;
+        const std::string longDir = std::string(140, 'd');
+        const std::string longFile = std::string(130, 'f') + ".txt";
+        Put(src + "/a.txt", MixedBytes(5000, 1));
+        Put(src + "/sub/deep/b.bin", MixedBytes(200000, 2));
+        Put(src + "/" + longDir + "/" + longFile, MixedBytes(700, 3));
+        Put(src + "/\xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD.txt", MixedBytes(33, 4));
+        Put(src + "/empty", {});
+        fs::create_directories(src + "/emptydir");
+        fs::create_symlink("a.txt", src + "/link");
+        fs::create_hard_link(src + "/a.txt", src + "/hard");
+        std::int64_t t = 1600000000;
+        for (const auto& e : fs::recursive_directory_iterator(src))
+            if (!fs::is_symlink(e.symlink_status()) && !fs::is_directory(e.status()))
+                Run("touch -h -d @" + std::to_string(t += 2) + " " + Shell(e.path().string()));
+    }
+
+    void Run(const std::string& command) { ASSERT_EQ(dir.Run("cd " + Shell(home) + " && " + command), 0) << command; }
+
+    // What the real tool extracts, less what we pass over on purpose: links.
+    TTree ToolTree(const std::string& extractCommand, const std::string& archive)
+    {
+        const std::string ref = home + "/ref";
+        fs::remove_all(ref);
+        fs::create_directories(ref);
+        Run("cd ref && " + extractCommand + " ../" + archive);
+        TTree tree = ReadTree(ref);
+        std::istringstream listing(dir.Capture("cd " + Shell(home) + " && tar -tvf " + archive));
+        for (std::string line; std::getline(listing, line);) {
+            if (line.empty() || line[0] != 'h')
+                continue;
+            const std::size_t to = line.find(" link to ");
+            const std::size_t start = line.rfind(' ', to - 1) + 1;
+            tree.erase(line.substr(start, to - start));
+        }
+        std::erase_if(tree, [](const auto& n) { return n.second.Type == 'l'; });
+        return tree;
+    }
+
+    template <class TComponent> void Bind(TComponent& un, const std::string& archive, const std::string& out)
+    {
+        un.OnError = [this](TObject*, const std::string& name, const std::string&, const std::string&, int code) {
+            reports.push_back({name, code});
+        };
+        un.OnEnd = [this](TObject*, const std::string& name, bool pass) { ends[name] = pass; };
+        un.OnNestedTarFile = [this](TObject*, const std::string&, bool& doUnTar) { doUnTar = unTar; };
+        un.SetFileSpec({"*.*"});
+        un.CreateStoredDirs = true;
+        un.SetTempDir("C:\\tmp");
+        un.SetArchiveFile("C:\\" + archive);
+        un.SetExtractDir("C:\\" + out);
+    }
+
+    std::vector<int> Codes() const
+    {
+        std::vector<int> codes;
+        for (const auto& r : reports)
+            codes.push_back(r.Code);
+        return codes;
+    }
+    bool AllPassed() const
+    {
+        return !ends.empty() && std::all_of(ends.begin(), ends.end(), [](const auto& e) { return e.second; });
+    }
+
+    TScratchDir dir;
+    std::vector<TReport> reports;
+    std::map<std::string, bool> ends;
+    bool unTar = true;
+};
+
+TEST_F(TarReadersTest, TarFromEveryToolGivesTheToolsTree)
+{
+    MakeSource("src");
+    const std::vector<std::pair<std::string, std::string>> makers = {
+        {"gnu.tar", "tar --format=gnu -cf gnu.tar src"},
+        {"posix.tar", "tar --format=posix -cf posix.tar src"},
+        {"ustar.tar", "tar --format=ustar -cf ustar.tar src 2>/dev/null; test -s ustar.tar"},
+        {"bsd.tar", "bsdtar -cf bsd.tar src"},
+        {"bsdgnu.tar", "bsdtar --format=gnutar -cf bsdgnu.tar src"},
+    };
+    for (const auto& [archive, make] : makers) {
+        SCOPED_TRACE(archive);
+        Run(make);
+        const TTree expected = ToolTree("tar -xf", archive);
+        TUnTar un;
+        Bind(un, archive, "out-" + archive);
+        reports.clear();
+        ends.clear();
+        ASSERT_EQ(un.ArcType(), atTar);
+        const int files = int(std::count_if(expected.begin(), expected.end(),
+                                            [](const auto& n) { return n.second.Type == '-'; }));
+        EXPECT_EQ(un.Extract(), int(expected.size()));
+        EXPECT_EQ(ReadTree(home + "/out-" + archive), expected);
+        EXPECT_TRUE(reports.empty());
+        EXPECT_EQ(int(ends.size()), files);
+        EXPECT_TRUE(AllPassed());
+        if (archive != "ustar.tar") {  // ustar cannot hold the long file name
+            EXPECT_TRUE(fs::exists(home + "/out-" + archive + "/src/" + std::string(140, 'd') + "/" +
+                                   std::string(130, 'f') + ".txt"));
+        }
+    }
+
+    // Testing writes nothing and still reports every file.
+    TUnTar test;
+    Bind(test, "gnu.tar", "never");
+    ends.clear();
+    EXPECT_GT(test.TestArchive(), 0);
+    EXPECT_TRUE(AllPassed());
+    EXPECT_TRUE(fs::is_empty(home + "/never"));
+}
+
+TEST_F(TarReadersTest, CompressedFilesGiveTheToolsBytesNamesAndTimes)
+{
+    Put(home + "/data.bin", MixedBytes(300000, 7));
+    Put(home + "/part2", MixedBytes(70000, 8));
+    Run("touch -d @1500000000 data.bin");
+    Run("gzip -N -c data.bin > named.gz && gzip -n -c data.bin > plain.gz");
+    Run("pigz -c -C 'a comment' data.bin > commented.gz");
+    Run("gzip -c part2 > p2.gz && cat named.gz p2.gz > joined.gz");
+    Run("compress -b12 -c data.bin > c12.Z && compress -b16 -c data.bin > c16.Z");
+    Run("bzip2 -c data.bin > data.bin.bz2 && bzip2 -c part2 > p2.bz2 && cat data.bin.bz2 p2.bz2 > joined.bz2");
+    const std::string data = ReadHostFile(home + "/data.bin");
+    const std::string joined = data + ReadHostFile(home + "/part2");
+
+    struct TCase {
+        std::string Archive, OutName, Bytes;
+        bool StoredTime;
+    };
+    const std::vector<TCase> cases = {
+        {"named.gz", "data.bin", data, true},   {"plain.gz", "plain", data, false},
+        {"commented.gz", "data.bin", data, true}, {"joined.gz", "data.bin", joined, true},
+        {"c12.Z", "c12", data, false},            {"c16.Z", "c16", data, false},
+        {"data.bin.bz2", "data.bin", data, false}, {"joined.bz2", "joined", joined, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Archive);
+        reports.clear();
+        ends.clear();
+        const std::string out = "out-" + c.Archive;
+        int count;
+        if (c.Archive.ends_with(".bz2")) {
+            TUnBZip un;
+            Bind(un, c.Archive, out);
+            count = un.Extract();
+        } else {
+            TUnGZip un;
+            Bind(un, c.Archive, out);
+            count = un.Extract();
+        }
+        EXPECT_EQ(count, 1);
+        EXPECT_TRUE(reports.empty());
+        EXPECT_TRUE(AllPassed());
+        EXPECT_EQ(NamesIn(home + "/" + out), std::set<std::string>{c.OutName});
+        EXPECT_TRUE(ReadHostFile(home + "/" + out + "/" + c.OutName) == c.Bytes);
+        if (c.StoredTime) {
+            EXPECT_EQ(fs::last_write_time(home + "/" + out + "/" + c.OutName),
+                      fs::last_write_time(home + "/data.bin"));
+        }
+    }
+    // gzip itself restores the stored name and time alike.
+    Run("mkdir ref && cd ref && cp ../named.gz x.gz && gzip -dN x.gz");
+    EXPECT_EQ(ReadTree(home + "/ref"), ReadTree(home + "/out-named.gz"));
+}
+
+TEST_F(TarReadersTest, NestedTarGivesTheToolsTreeAndKeepsOtherFiles)
+{
+    MakeSource("src");
+    Run("tar czf src.tgz src && tar cjf src.tar.bz2 src");
+    for (const std::string archive : {"src.tgz", "src.tar.bz2"}) {
+        SCOPED_TRACE(archive);
+        const TTree expected = ToolTree("tar -xf", archive);
+        const std::string out = "out-" + archive;
+        // Files of the user's that look like our temporary names.
+        WriteHostFile(home + "/src.tar~", "mine");
+        WriteHostFile(home + "/" + out + "/src.tar~", "mine too");
+        WriteHostFile(home + "/" + out + "/src.tar", "and this");
+        reports.clear();
+        ends.clear();
+        int count;
+        if (archive.ends_with(".bz2")) {
+            TUnBZip un;
+            Bind(un, archive, out);
+            count = un.Extract();
+        } else {
+            TUnGZip un;
+            Bind(un, archive, out);
+            count = un.Extract();
+        }
+        EXPECT_TRUE(reports.empty());
+        EXPECT_TRUE(AllPassed());
+        EXPECT_EQ(count, int(expected.size()));
+        TTree got = ReadTree(home + "/" + out);
+        EXPECT_EQ(got["src.tar~"].Bytes, "mine too");
+        EXPECT_EQ(got["src.tar"].Bytes, "and this");
+        got.erase("src.tar~");
+        got.erase("src.tar");
+        EXPECT_EQ(got, expected);
+        EXPECT_EQ(ReadHostFile(home + "/src.tar~"), "mine");
+        EXPECT_TRUE(fs::is_empty(home + "/tmp"));
+
+        // The command-line tool picks the same extractor by the detected type.
+        const std::string tool = std::string(TORVO_TEST_BIN_DIR) + "/../../tools/plxtool";
+        if (fs::exists(tool)) {
+            Run(tool + " test " + archive + " >/dev/null");
+            Run(tool + " extract " + archive + " tool-" + archive + " >/dev/null");
+            EXPECT_EQ(ReadTree(home + "/tool-" + archive), expected);
+        }
+    }
+
+    // Declined, the TAR itself comes out, named after the archive.
+    unTar = false;
+    TUnGZip plain;
+    Bind(plain, "src.tgz", "out-plain");
+    EXPECT_EQ(plain.Extract(), 1);
+    Run("gzip -dc src.tgz > expected.tar");
+    EXPECT_TRUE(ReadHostFile(home + "/out-plain/src.tar") == ReadHostFile(home + "/expected.tar"));
+}
+
+TEST_F(TarReadersTest, NestedTarFollowsTheCallersSettings)
+{
+    MakeSource("src");
+    Run("tar cjf src.tbz2 src");
+    WriteHostFile(home + "/out/src/a.txt", "keep me");
+    TUnBZip un;
+    Bind(un, "src.tbz2", "out");
+    un.OverwriteMode = omSkip;
+    un.SetExcludeSpec({"*.bin"});
+    un.CreateStoredDirs = false;
+    un.Extract();
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(ReadHostFile(home + "/out/src/a.txt"), "keep me");
+    EXPECT_FALSE(fs::exists(home + "/out/src/sub/deep/b.bin"));
+    EXPECT_FALSE(fs::exists(home + "/out/src/emptydir"));
+    EXPECT_TRUE(fs::exists(home + "/out/src/empty"));
+
+    // A test run goes through the TAR's entries and writes nothing.
+    TUnBZip test;
+    Bind(test, "src.tbz2", "never");
+    ends.clear();
+    EXPECT_GT(test.TestArchive(), 3);
+    EXPECT_TRUE(AllPassed());
+    EXPECT_TRUE(ends.count("src/empty"));
+    EXPECT_TRUE(fs::is_empty(home + "/never"));
+    EXPECT_TRUE(fs::is_empty(home + "/tmp"));
+}
+
+std::string TarOf(const std::vector<std::pair<std::string, std::string>>& files)
+{
+    std::string tar;
+    for (const auto& [name, data] : files) {
+        TTarWriteEntry e;
+        e.Name = name;
+        e.Size = std::int64_t(data.size());
+        e.MTime = 1600000000;
+        const auto h = EncodeTarHeaders(e);
+        tar.append(h.begin(), h.end());
+        tar += data;
+        tar.append(std::size_t(TarDataPadding(e.Size)), '\0');
+    }
+    tar.append(std::size_t(TarEndingSize(std::int64_t(tar.size()))), '\0');
+    return tar;
+}
+
+TEST_F(TarReadersTest, UnsafeNamesWriteNothingOutside)
+{
+    fs::create_directories(home + "/out");
+    fs::create_directories(root + "/outside");
+    fs::create_symlink(root + "/outside", home + "/out/lnk");
+    WriteHostFile(home + "/evil.tar", TarOf({{"../up.txt", "x"},
+                                              {root + "/abs.txt", "x"},
+                                              {"a/../../up2.txt", "x"},
+                                              {"lnk/through.txt", "x"},
+                                              {"ok.txt", "fine"}}));
+    TUnTar un;
+    Bind(un, "evil.tar", "out");
+    EXPECT_EQ(un.Extract(), 1);
+    EXPECT_EQ(ReadHostFile(home + "/out/ok.txt"), "fine");
+    EXPECT_FALSE(fs::exists(home + "/up.txt"));
+    EXPECT_FALSE(fs::exists(root + "/abs.txt"));
+    EXPECT_FALSE(fs::exists(home + "/out" + root + "/abs.txt"));
+    EXPECT_FALSE(fs::exists(root + "/up2.txt"));
+    EXPECT_TRUE(fs::is_empty(root + "/outside"));
+    EXPECT_EQ(reports.size(), 4u);
+
+    // A gzip name with folders is taken as its file name only.
+    std::string gz = "\x1f\x8b\x08\x08";
+    gz += std::string(6, '\0') + "../../sub/evil.txt" + '\0';
+    Run("printf hello | gzip -n | tail -c +11 > body");
+    gz += ReadHostFile(home + "/body");
+    WriteHostFile(home + "/named.gz", gz);
+    TUnGZip g;
+    Bind(g, "named.gz", "gzout");
+    EXPECT_EQ(g.Extract(), 1);
+    EXPECT_EQ(NamesIn(home + "/gzout"), std::set<std::string>{"evil.txt"});
+    EXPECT_EQ(ReadHostFile(home + "/gzout/evil.txt"), "hello");
+}
+
+TEST_F(TarReadersTest, DamagedInputsFailCleanly)
+{
+    Put(home + "/data.bin", MixedBytes(100000, 9));
+    Run("gzip -c data.bin > d.gz && bzip2 -c data.bin > d.bz2 && tar cf d.tar data.bin && tar czf t.tgz data.bin");
+    Run("cat d.gz d.gz > two.gz && bzip2 -c /etc/hostname > small.bz2 && cat d.bz2 small.bz2 > two.bz2");
+    const auto cut = [&](const std::string& from, const std::string& to, std::int64_t keep) {
+        Run("head -c " + std::to_string(keep) + " " + from + " > " + to);
+    };
+    const auto flip = [&](const std::string& from, const std::string& to, std::int64_t at) {
+        std::string bytes = ReadHostFile(home + "/" + from);
+        bytes[std::size_t(at < 0 ? std::int64_t(bytes.size()) + at : at)] ^= 0x55;
+        WriteHostFile(home + "/" + to, bytes);
+    };
+    const std::int64_t gzSize = std::int64_t(fs::file_size(home + "/d.gz"));
+    cut("d.gz", "cut.gz", gzSize - 4);
+    flip("d.gz", "bad.gz", gzSize / 2);
+    flip("two.gz", "crc1.gz", gzSize - 6);  // the first member's stored CRC
+    cut("d.bz2", "cut.bz2", std::int64_t(fs::file_size(home + "/d.bz2")) / 2);
+    flip("two.bz2", "bad.bz2", -20);        // inside the second stream
+    cut("d.tar", "cut.tar", 30000);
+    flip("d.tar", "badsum.tar", 10);
+    cut("t.tgz", "cut.tgz", std::int64_t(fs::file_size(home + "/t.tgz")) - 100);
+    std::string z = ReadHostFile(home + "/d.gz");
+    z[1] = '\x9d';
+    z[2] = char(0x70);  // reserved bits 5 and 6
+    WriteHostFile(home + "/flags.Z", z);
+    std::string part = ReadHostFile(home + "/d.gz");
+    part[3] = 0x02;
+    WriteHostFile(home + "/multi.gz", part);
+
+    struct TCase {
+        std::string Archive;
+        std::vector<int> Codes;  // one of them
+        bool OutputExpected;
+    };
+    const std::vector<TCase> cases = {
+        {"cut.gz", {25176}, true},         {"bad.gz", {25146, 25151}, true}, {"crc1.gz", {25151}, true},
+        {"cut.bz2", {25176}, true},        {"bad.bz2", {25146}, true},       {"cut.tar", {25176}, false},
+        {"badsum.tar", {25114}, false},    {"cut.tgz", {25176}, false},      {"flags.Z", {25114}, true},
+        {"multi.gz", {25265}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Archive);
+        reports.clear();
+        ends.clear();
+        const std::string out = "out-" + c.Archive;
+        int count;
+        if (c.Archive.ends_with(".bz2")) {
+            TUnBZip un;
+            Bind(un, c.Archive, out);
+            count = un.Extract();
+        } else if (c.Archive.ends_with(".tar")) {
+            TUnTar un;
+            Bind(un, c.Archive, out);
+            count = un.Extract();
+        } else {
+            TUnGZip un;
+            Bind(un, c.Archive, out);
+            count = un.Extract();
+        }
+        const std::vector<int> codes = Codes();
+        EXPECT_TRUE(std::any_of(c.Codes.begin(), c.Codes.end(),
+                                [&](int code) { return std::count(codes.begin(), codes.end(), code) > 0; }))
+            << testing::PrintToString(codes);
+        for (const auto& [name, pass] : ends)
+            EXPECT_FALSE(pass) << name;
+        if (!c.OutputExpected) {
+            EXPECT_EQ(count, 0);
+            EXPECT_TRUE(!fs::exists(home + "/" + out) || fs::is_empty(home + "/" + out));
+        }
+        EXPECT_TRUE(fs::is_empty(home + "/tmp"));
+    }
+}
+
+TEST_F(TarReadersTest, OutputNamesAndTheArchiveItself)
+{
+    EXPECT_EQ(BzipOutputName("x.tbz2"), "x.tar");
+    EXPECT_EQ(BzipOutputName("x.TBZ"), "x.tar");
+    EXPECT_EQ(BzipOutputName("x.Bz2"), "x");
+    EXPECT_EQ(BzipOutputName("x.bzip2"), "x");
+    EXPECT_EQ(BzipOutputName("x.dat"), "x.dat");
+
+    // Extracting beside an archive whose output name is its own never writes over it.
+    Put(home + "/data", MixedBytes(1000, 5));
+    Run("bzip2 -c data > plain && cp plain copy");
+    TUnBZip un;
+    Bind(un, "plain", "");
+    un.SetExtractDir("C:\\");
+    EXPECT_EQ(un.Extract(), 0);
+    EXPECT_EQ(Codes(), std::vector<int>{25191});
+    EXPECT_EQ(ReadHostFile(home + "/plain"), ReadHostFile(home + "/copy"));
+
+    // The host may choose another output name.
+    reports.clear();
+    un.OnGetOutFilename = [](TObject*, const std::string&, std::string& out) { out = "chosen.dat"; };
+    EXPECT_EQ(un.Extract(), 1);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(ReadHostFile(home + "/chosen.dat"), ReadHostFile(home + "/data"));
+}
+
+}  // namespace
