@@ -51,7 +51,8 @@ void TPelix::ReadTar()
         return;
     const char type = info.TypeFlag;
     const bool directory = type == '5';
-    if (!(directory || type == 0 || type == '0' || type == '1' || type == '2'))
+    // The same entries the extractor writes: files and folders; links and devices are left out.
+    if (!(directory || type == 0 || type == '0' || type == '7'))
         return;
     TPelixEntry entry;
     // Names written on this kind of system are UTF-8 already.

@@ -267,6 +267,14 @@ TEST_F(PelixTest, ArchivesOfDebianToolsListAsTheToolsSee)
     }
 }
 
+TEST_F(PelixTest, TarLinksAreLeftOutAsTheExtractorLeavesThem)
+{
+    ASSERT_TRUE(Shell(In("ln -s a.txt link.txt && ln a.txt hard.txt && tar cf ../links.tar a.txt link.txt hard.txt")));
+    const TRun run = List(Dir / "links.tar", atTar);
+    ASSERT_EQ(run.Entries.size(), 1u);
+    EXPECT_EQ(run.Entries[0].Name, "a.txt");
+}
+
 TEST_F(PelixTest, SingleMemberFilesTakeTheirNamesFromTheArchive)
 {
     const std::string a = "hello listing\n";
