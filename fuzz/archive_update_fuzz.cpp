@@ -1,6 +1,6 @@
 // Deleting from an existing archive reads its whole directory and copies every kept entry, so a
 // damaged archive must end in a clean error, never in a crash or an endless copy.
-// The first byte picks the writer (ZIP or TAR); the rest is the archive.
+// The first byte picks the writer (ZIP, TAR, TAR+gzip, TAR+bzip2); the rest is the archive.
 #include "writers/Tar.h"
 #include "writers/plxZip.h"
 
@@ -28,9 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size < 1 || size > (1u << 20))
         return 0;
-    const bool tar = data[0] & 1;
+    static const char* const extensions[] = {".zip", ".tar", ".tgz", ".tbz"};
+    const int kind = data[0] & 3;
     static const std::string stem = "/tmp/archive_update_fuzz_" + std::to_string(getpid());
-    const std::string path = stem + (tar ? ".tar" : ".zip");
+    const std::string path = stem + extensions[kind];
     if (FILE* f = std::fopen(path.c_str(), "wb")) {
         std::fwrite(data + 1, 1, size - 1, f);
         std::fclose(f);
@@ -39,10 +40,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (char& c : enginePath)
         if (c == '/')
             c = '\\';
-    if (tar)
-        DeleteFrom<TTar>(enginePath);
-    else
-        DeleteFrom<TZip>(enginePath);
+    switch (kind) {
+    case 0: DeleteFrom<TZip>(enginePath); break;
+    case 1: DeleteFrom<TTar>(enginePath); break;
+    case 2: DeleteFrom<TTarGZ>(enginePath); break;
+    default: DeleteFrom<TTarBZ>(enginePath); break;
+    }
     std::remove(path.c_str());
     return 0;
 }
