@@ -21,7 +21,6 @@
 namespace {
 
 constexpr int kMaxRenameRounds = 100;  // a handler that keeps offering taken names must not hang the run
-constexpr std::int32_t kCopyBufferSize = 32768;
 
 bool IsRealArchiveType(TArcType t) { return t > atUnknown; }
 

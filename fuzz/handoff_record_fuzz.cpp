@@ -1,6 +1,6 @@
 // The hand-off record the internet program sends back. The app library is not linked into fuzz
 // targets, so its decoder is compiled in here.
-#include "app/lib/HandOff.cpp"
+#include "app/lib/HandOff.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 // The menu file and the menu text grammar: a section lookup, the builder's parse and its choices.
 // The first line of the input is the option string, the rest the menu file. The app library is not
 // linked into fuzz targets, so its readers are compiled in here.
-#include "app/lib/DefinitionFile.cpp"
-#include "app/lib/MenuText.cpp"
-#include "unit/U_FileUtils.cpp"
+#include "app/lib/DefinitionFile.h"
+#include "app/lib/MenuText.h"
+#include "unit/U_FileUtils.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // The WM_COPYDATA request that other programs send us. The app library is not linked into fuzz
 // targets, so its decoder is compiled in here.
-#include "app/lib/RequestRecord.cpp"
+#include "app/lib/RequestRecord.h"
 
 #include <cstdint>
 #include <cstdlib>
