@@ -2,6 +2,8 @@
 // each entry's action and replacing the archive only after a run that succeeded.
 #include "core/plxBase.h"
 
+#include "core/ArcType.h"
+
 #include "core/DiskManager.h"
 #include "core/TempStreams.h"
 #include "core/plxBZip2.h"
@@ -22,7 +24,6 @@ namespace {
 
 constexpr int kMaxRenameRounds = 100;  // a handler that keeps offering taken names must not hang the run
 
-bool IsRealArchiveType(TArcType t) { return t > atUnknown; }
 
 bool IsSfxType(TArcType t)
 {
@@ -393,7 +394,7 @@ void TCompressClass::ProcessArchive(TCompressHeaderObj& EntryList)
         if (oldSize > 0) {
             // Whatever the name says, a file that is not an archive is never overwritten.
             const TArcType found = GetArcType(*old);
-            if (!IsRealArchiveType(found)) {
+            if (!IsRealArcType(found)) {
                 DoError(FArchiveFile, "", 25244, FArchiveFile);
                 return;
             }
