@@ -216,18 +216,8 @@ TEST_F(ArcTypeTest, SplitSetIsSplitOnAFixedDiskAndSpannedOnALabelledFloppy)
     EXPECT_EQ(Type("set.zip"), atZipMV);
     EXPECT_EQ(Type("set.z01"), atUnsupported);  // a first volume holds no end record
 
-    const fs::path floppy = fs::path(root) / "floppy";
-    fs::create_directories(floppy);
+    const fs::path floppy = AddRemovableDrive('A', "floppy", 1457664, "PKBACK# 001");
     fs::copy_file(work / "set.zip", floppy / "set.zip");
-    std::vector<win::DriveEntry> table = win::DriveTable();
-    win::DriveEntry a;
-    a.letter = 'A';
-    a.type = DRIVE_REMOVABLE;
-    a.root = floppy.string();
-    a.capacity = 1457664;
-    a.label = "PKBACK# 001";
-    table.push_back(a);
-    win::SetDriveTable(table);
     TFileStream32 stream("A:\\set.zip", fmOpenRead | fmShareDenyNone);
     ASSERT_TRUE(stream.HandleValid());
     TArcTypeDetector detector(stream, "A:\\set.zip");
