@@ -26,33 +26,17 @@ struct TRun {
     Bytes out;
 };
 
-TPpmdCallbacks MemoryIo(const Bytes& in, std::size_t& pos, Bytes& out) {
-    TPpmdCallbacks io;
-    io.Read = [&in, &pos](std::uint8_t* buf, std::size_t n) -> std::int64_t {
-        std::size_t k = std::min(n, in.size() - pos);
-        if (k != 0)
-            std::memcpy(buf, in.data() + pos, k);
-        pos += k;
-        return std::int64_t(k);
-    };
-    io.Write = [&out](const std::uint8_t* buf, std::size_t n) {
-        out.insert(out.end(), buf, buf + n);
-        return true;
-    };
-    return io;
-}
-
 TRun Encode(TPpmdCodec& codec, const Bytes& data, const TPpmdParams& params = {}) {
     TRun r;
     std::size_t pos = 0;
-    r.rc = codec.PPMdCompress(MemoryIo(data, pos, r.out), data.size(), params);
+    r.rc = codec.PPMdCompress(MemoryPpmdCallbacks(data, pos, r.out), data.size(), params);
     return r;
 }
 
 TRun Decode(TPpmdCodec& codec, const Bytes& packed, std::uint64_t unpacked) {
     TRun r;
     std::size_t pos = 0;
-    r.rc = codec.PPMdDecompress(MemoryIo(packed, pos, r.out), packed.size(), unpacked);
+    r.rc = codec.PPMdDecompress(MemoryPpmdCallbacks(packed, pos, r.out), packed.size(), unpacked);
     return r;
 }
 
@@ -248,7 +232,7 @@ TEST(PpmdCodec, CallbackFailuresAndCancel) {
     volatile bool cancel = false;
     std::size_t pos = 0;
     Bytes out;
-    TPpmdCallbacks io = MemoryIo(e.out, pos, out);
+    TPpmdCallbacks io = MemoryPpmdCallbacks(e.out, pos, out);
     io.Cancel = &cancel;
     std::uint64_t lastDone = 0;
     io.Progress = [&](std::uint64_t done, std::uint64_t total) {
@@ -264,7 +248,7 @@ TEST(PpmdCodec, CallbackFailuresAndCancel) {
     cancel = false;
     pos = 0;
     out.clear();
-    TPpmdCallbacks enc = MemoryIo(data, pos, out);
+    TPpmdCallbacks enc = MemoryPpmdCallbacks(data, pos, out);
     enc.Cancel = &cancel;
     auto read = enc.Read;
     enc.Read = [&](std::uint8_t* buf, std::size_t n) {
@@ -275,22 +259,22 @@ TEST(PpmdCodec, CallbackFailuresAndCancel) {
 
     // A failing reader or writer is reported as such.
     pos = 0;
-    io = MemoryIo(e.out, pos, out);
+    io = MemoryPpmdCallbacks(e.out, pos, out);
     io.Read = [](std::uint8_t*, std::size_t) -> std::int64_t { return -1; };
     EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), kPpmdErrRead);
     pos = 0;
-    io = MemoryIo(e.out, pos, out);
+    io = MemoryPpmdCallbacks(e.out, pos, out);
     io.Write = [](const std::uint8_t*, std::size_t) { return false; };
     EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), kPpmdErrWrite);
     pos = 0;
-    io = MemoryIo(data, pos, out);
+    io = MemoryPpmdCallbacks(data, pos, out);
     io.Write = [](const std::uint8_t*, std::size_t) { return false; };
     EXPECT_EQ(codec.PPMdCompress(io, data.size()), kPpmdErrWrite);
 
     // A reader that hands out a few bytes at a time (volume ends) is fine.
     pos = 0;
     out.clear();
-    io = MemoryIo(e.out, pos, out);
+    io = MemoryPpmdCallbacks(e.out, pos, out);
     auto whole = io.Read;
     io.Read = [&](std::uint8_t* buf, std::size_t n) { return whole(buf, std::min<std::size_t>(n, 1000)); };
     EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), kPpmdOk);
