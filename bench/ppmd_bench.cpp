@@ -16,22 +16,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-TPpmdCallbacks MemoryIo(const Bytes& in, std::size_t& pos, Bytes& out) {
-    TPpmdCallbacks io;
-    io.Read = [&in, &pos](std::uint8_t* buf, std::size_t n) -> std::int64_t {
-        std::size_t k = std::min(n, in.size() - pos);
-        if (k != 0)
-            std::memcpy(buf, in.data() + pos, k);
-        pos += k;
-        return std::int64_t(k);
-    };
-    io.Write = [&out](const std::uint8_t* buf, std::size_t n) {
-        out.insert(out.end(), buf, buf + n);
-        return true;
-    };
-    return io;
-}
-
 double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
@@ -62,7 +46,7 @@ int main(int argc, char** argv) {
     Bytes packed, unpacked;
     std::size_t pos = 0;
     auto t0 = Clock::now();
-    int rc = codec.PPMdCompress(MemoryIo(data, pos, packed), data.size(),
+    int rc = codec.PPMdCompress(MemoryPpmdCallbacks(data, pos, packed), data.size(),
                                 TPpmdParams::FromWord(kPpmdWriterWord));
     double encSec = Seconds(t0);
     if (rc != kPpmdOk) {
@@ -71,7 +55,7 @@ int main(int argc, char** argv) {
     }
     pos = 0;
     t0 = Clock::now();
-    rc = codec.PPMdDecompress(MemoryIo(packed, pos, unpacked), packed.size(), data.size());
+    rc = codec.PPMdDecompress(MemoryPpmdCallbacks(packed, pos, unpacked), packed.size(), data.size());
     double decSec = Seconds(t0);
     if (rc != kPpmdOk || unpacked != data) {
         std::fprintf(stderr, "decode failed: %d\n", rc);

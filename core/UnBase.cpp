@@ -444,6 +444,27 @@ void TDecompressClass::DoBadPassword()
         SetCancel(true);
 }
 
+bool TDecompressClass::OpenPlainOutput(std::unique_ptr<TStream32>& Stream)
+{
+    if (!PrepareOutput(false))
+        return false;
+    if (IsFileOutput() && win::SameText(FileName, ArchiveFile())) {
+        DoError(FileName, "", 25191, VolumeName);
+        FileCount = std::max(0, FileCount - 1);
+        return false;
+    }
+    StartEntryData();
+    if (!OpenOutStream(Stream, FileName)) {
+        FileCount = std::max(0, FileCount - 1);
+        if (!SkipEntry) {
+            DoError(FileName, "", 25235, VolumeName);
+            CheckCrc(32, 999);
+        }
+        return false;
+    }
+    return true;
+}
+
 bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const std::string& Target)
 {
     SkipEntry = false;

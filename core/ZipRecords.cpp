@@ -238,31 +238,49 @@ TZipReader StreamZipReader(TStream& Stream)
     };
 }
 
-bool ReadCentralEntry(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
-                      TZipEntry& Entry)
+namespace {
+
+// The fixed record, name and extra field that both headers begin with; At ends behind the extra
+// field. A header of the other kind or one cut short answers false.
+template <class TEntry>
+bool ReadHeaderStart(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
+                     THeaderKind Kind, TEntry& Entry, std::int64_t& At)
 {
-    std::uint8_t raw[TCentralHeader::Size];
+    using THeader = decltype(Entry.Header);
+    std::uint8_t raw[THeader::Size];
     if (!ReadExact(Read, Size, Pos, raw, sizeof raw))
         return false;
     bool encrypted = false;
-    if (ClassifyHeaderSig(Get32(raw), hkCentral, encrypted) != hkCentral)
+    if (ClassifyHeaderSig(Get32(raw), Kind, encrypted) != Kind)
         return false;
     if (encrypted)
-        DecryptHeader(Cipher, raw, hkCentral);
-    Entry = TZipEntry{};
+        DecryptHeader(Cipher, raw, Kind);
+    Entry = TEntry{};
     Entry.HeaderPos = Pos;
-    Entry.Header = DecodeRecord<TCentralHeader>(raw);
+    Entry.Header = DecodeRecord<THeader>(raw);
     Entry.HeaderEncrypted = encrypted;
-    const TCentralHeader& h = Entry.Header;
-    std::int64_t at = Pos + std::int64_t(TCentralHeader::Size);
-    if (!ReadString(Read, Size, at, h.NameLength, Entry.RawName))
+    const THeader& h = Entry.Header;
+    At = Pos + std::int64_t(THeader::Size);
+    if (!ReadString(Read, Size, At, h.NameLength, Entry.RawName))
         return false;
     if (encrypted)
         DecryptHeaderBuffer(Cipher, Entry.RawName.data(), Entry.RawName.size());
-    at += h.NameLength;
-    if (!ReadString(Read, Size, at, h.ExtraLength, Entry.Extra))
+    At += h.NameLength;
+    if (!ReadString(Read, Size, At, h.ExtraLength, Entry.Extra))
         return false;
-    at += h.ExtraLength;
+    At += h.ExtraLength;
+    return true;
+}
+
+}  // namespace
+
+bool ReadCentralEntry(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
+                      TZipEntry& Entry)
+{
+    std::int64_t at = 0;
+    if (!ReadHeaderStart(Read, Size, Pos, Cipher, hkCentral, Entry, at))
+        return false;
+    const TCentralHeader& h = Entry.Header;
     if (!ReadString(Read, Size, at, h.CommentLength, Entry.Comment))
         return false;
     Entry.NextPos = at + h.CommentLength;
@@ -276,28 +294,11 @@ bool ReadCentralEntry(const TZipReader& Read, std::int64_t Size, std::int64_t Po
 bool ReadLocalEntry(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
                     TZipLocalEntry& Entry, std::uint16_t VersionMadeBy)
 {
-    std::uint8_t raw[TLocalHeader::Size];
-    if (!ReadExact(Read, Size, Pos, raw, sizeof raw))
+    std::int64_t at = 0;
+    if (!ReadHeaderStart(Read, Size, Pos, Cipher, hkLocal, Entry, at))
         return false;
-    bool encrypted = false;
-    if (ClassifyHeaderSig(Get32(raw), hkLocal, encrypted) != hkLocal)
-        return false;
-    if (encrypted)
-        DecryptHeader(Cipher, raw, hkLocal);
-    Entry = TZipLocalEntry{};
-    Entry.HeaderPos = Pos;
-    Entry.Header = DecodeRecord<TLocalHeader>(raw);
-    Entry.HeaderEncrypted = encrypted;
     const TLocalHeader& h = Entry.Header;
-    std::int64_t at = Pos + std::int64_t(TLocalHeader::Size);
-    if (!ReadString(Read, Size, at, h.NameLength, Entry.RawName))
-        return false;
-    if (encrypted)
-        DecryptHeaderBuffer(Cipher, Entry.RawName.data(), Entry.RawName.size());
-    at += h.NameLength;
-    if (!ReadString(Read, Size, at, h.ExtraLength, Entry.Extra))
-        return false;
-    Entry.DataPos = at + h.ExtraLength;
+    Entry.DataPos = at;
     Entry.Sizes = {h.PackedSize, h.UnpackedSize, 0, 0};
     ParseExtraField(reinterpret_cast<const std::uint8_t*>(Entry.Extra.data()), Entry.Extra.size(), false,
                     Entry.Sizes, Entry.ExtraInfo);

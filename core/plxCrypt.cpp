@@ -37,46 +37,17 @@ void RandomBytes(std::uint8_t* out, std::size_t n)
     }
 }
 
+// A 32-bit integer as the class library converts it: decimal within the signed range,
+// hexadecimal ($ or 0x) may use all 32 bits.
 std::uint32_t ParseInteger(const std::string& text)
 {
-    const auto fail = [&] { return win::EConvertError("'" + text + "' is not a valid integer value"); };
-    std::size_t i = 0;
-    while (i < text.size() && text[i] == ' ')
-        ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
-        negative = text[i++] == '-';
-    unsigned base = 10;
-    if (i < text.size() && text[i] == '$') {
-        base = 16;
-        ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-        base = 16;
-        i += 2;
-    }
-    if (i == text.size())
-        throw fail();
-    std::uint64_t value = 0;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        unsigned digit;
-        if (c >= '0' && c <= '9')
-            digit = static_cast<unsigned>(c - '0');
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            digit = static_cast<unsigned>(c - 'a' + 10);
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            digit = static_cast<unsigned>(c - 'A' + 10);
-        else
-            throw fail();
-        value = value * base + digit;
-        if (value > 0xFFFFFFFFull)
-            throw fail();
-    }
-    // A 32-bit signed integer, as the class library converts; hexadecimal may use all 32 bits.
-    if (base == 10 && value > (negative ? 0x80000000ull : 0x7FFFFFFFull))
-        throw fail();
-    const auto v = static_cast<std::uint32_t>(value);
-    return negative ? 0u - v : v;
+    const std::int64_t value = win::StrToInt64(text);
+    const bool hex = text.find_first_of("$xX") != std::string::npos;
+    const std::int64_t low = hex ? -0xFFFFFFFFll : -0x80000000ll;
+    const std::int64_t high = hex ? 0xFFFFFFFFll : 0x7FFFFFFFll;
+    if (value < low || value > high)
+        throw win::EConvertError("'" + text + "' is not a valid integer value");
+    return static_cast<std::uint32_t>(value);
 }
 
 }  // namespace

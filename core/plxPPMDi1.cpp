@@ -1380,3 +1380,21 @@ int TPpmdCodec::PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t packedSiz
         *bytesOut = done;
     return rc;
 }
+
+TPpmdCallbacks MemoryPpmdCallbacks(const std::vector<std::uint8_t>& In, std::size_t& Pos,
+                                   std::vector<std::uint8_t>& Out)
+{
+    TPpmdCallbacks io;
+    io.Read = [&In, &Pos](std::uint8_t* buf, std::size_t n) -> std::int64_t {
+        const std::size_t k = std::min(n, In.size() - Pos);
+        if (k != 0)
+            std::memcpy(buf, In.data() + Pos, k);
+        Pos += k;
+        return std::int64_t(k);
+    };
+    io.Write = [&Out](const std::uint8_t* buf, std::size_t n) {
+        Out.insert(Out.end(), buf, buf + n);
+        return true;
+    };
+    return io;
+}

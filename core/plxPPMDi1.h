@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 // Result codes are the message numbers the components report (0 = success).
 constexpr int kPpmdOk = 0;
@@ -42,6 +43,10 @@ struct TPpmdCallbacks {
     // Polled for every symbol; when it turns true the run stops with kPpmdErrCanceled.
     const volatile bool* Cancel = nullptr;
 };
+
+// Callbacks over memory: Read takes In from Pos on (advancing Pos), Write appends to Out.
+TPpmdCallbacks MemoryPpmdCallbacks(const std::vector<std::uint8_t>& In, std::size_t& Pos,
+                                   std::vector<std::uint8_t>& Out);
 
 class TPpmdModel;
 

@@ -109,23 +109,9 @@ bool TUnCompressedFile::WantsNestedTar()
 
 void TUnCompressedFile::ExtractPlain(TStream32& Archive, std::uint32_t DosDate, const TDecoder& Decode)
 {
-    if (!PrepareOutput(false))
-        return;
-    if (IsFileOutput() && win::SameText(FileName, ArchiveFile())) {
-        DoError(FileName, "", 25191, VolumeName);
-        FileCount = std::max(0, FileCount - 1);
-        return;
-    }
     std::unique_ptr<TStream32> out;
-    StartEntryData();
-    if (!OpenOutStream(out, FileName)) {
-        FileCount = std::max(0, FileCount - 1);
-        if (!SkipEntry) {
-            DoError(FileName, "", 25235, VolumeName);
-            CheckCrc(32, 999);
-        }
+    if (!OpenPlainOutput(out))
         return;
-    }
     const int result = RunDecoder(Archive, Decode, [&](const std::uint8_t* Data, std::size_t Count) {
         const auto n = std::int32_t(Count);
         if (WriteOutputProc(out.get(), Data, kKindFileData, n, 32, false) < n)

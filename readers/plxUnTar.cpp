@@ -131,23 +131,9 @@ void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member)
             MakeStoredDir(FileName);
         return;
     }
-    if (!PrepareOutput(false))
-        return;
-    if (IsFileOutput() && win::SameText(FileName, ArchiveFile())) {
-        DoError(FileName, "", 25191, VolumeName);
-        FileCount = std::max(0, FileCount - 1);
-        return;
-    }
     std::unique_ptr<TStream32> out;
-    StartEntryData();
-    if (!OpenOutStream(out, FileName)) {
-        FileCount = std::max(0, FileCount - 1);
-        if (!SkipEntry) {
-            DoError(FileName, "", 25235, VolumeName);
-            CheckCrc(32, 999);
-        }
+    if (!OpenPlainOutput(out))
         return;
-    }
     Archive.Seek64(Member.DataOffset, soBeginning);
     const std::int64_t left = CopyStoredMember(&Archive, out.get(), nullptr, FileName, 32);
     CloseOutFile(out, FileName, kAttrArchive, DosDateOfUnix(Member.MTime));

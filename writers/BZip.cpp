@@ -47,16 +47,7 @@ int TBZip::Compress()
             if (GetCancel() || FFileSpec.empty()) {
                 DoError(FArchiveFile, "", 25272, FArchiveFile);
             } else {
-                if (OnActivate)
-                    OnActivate(this);
-                Timer().Start();
-                const std::vector<TFoundInput> inputs = ScanInputs();
-                result = RunFiles(inputs, dir);
-                Timer().Stop();
-                if (OnElapsedTime)
-                    OnElapsedTime(this, Timer().Elapsed());
-                if (OnDeactivate)
-                    OnDeactivate(this);
+                result = WriteAll(dir);
             }
         }
     } catch (const std::exception& e) {

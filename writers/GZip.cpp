@@ -85,16 +85,7 @@ int TGZip::Compress()
         OperationCode = opExtract;
         if (!CheckDirectory(dir))
             return 0;
-        if (OnActivate)
-            OnActivate(this);
-        Timer().Start();
-        const std::vector<TFoundInput> inputs = ScanInputs();
-        result = RunFiles(inputs, dir);
-        Timer().Stop();
-        if (OnElapsedTime)
-            OnElapsedTime(this, Timer().Elapsed());
-        if (OnDeactivate)
-            OnDeactivate(this);
+        result = WriteAll(dir);
     } catch (const std::exception& e) {
         ReportFailure(e);
     }

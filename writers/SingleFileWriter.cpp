@@ -119,6 +119,20 @@ bool TSingleFileWriter::ConfirmExisting(const std::string& Output, bool& Skip)
     return CheckArchiveWriteable(Output);
 }
 
+int TSingleFileWriter::WriteAll(const std::string& OutputDir)
+{
+    if (OnActivate)
+        OnActivate(this);
+    Timer().Start();
+    const int written = RunFiles(ScanInputs(), OutputDir);
+    Timer().Stop();
+    if (OnElapsedTime)
+        OnElapsedTime(this, Timer().Elapsed());
+    if (OnDeactivate)
+        OnDeactivate(this);
+    return written;
+}
+
 int TSingleFileWriter::RunFiles(const std::vector<TFoundInput>& Inputs, const std::string& OutputDir)
 {
     int written = 0;

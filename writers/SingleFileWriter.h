@@ -20,10 +20,9 @@ public:
     using TCompBase::TCompBase;
 
 protected:
-    // Files of FileSpec in scan order; the total size goes to UnpackedTotal.
-    std::vector<TFoundInput> ScanInputs();
-    // The per-file loop; answers the number of files written.
-    int RunFiles(const std::vector<TFoundInput>& Inputs, const std::string& OutputDir);
+    // The whole run into OutputDir, framed by OnActivate/OnDeactivate and timed; answers the
+    // number of files written.
+    int WriteAll(const std::string& OutputDir);
 
     // The output path of one input ("" skips it).
     virtual std::string OutputNameFor(const TFoundInput& Input, bool OnlyInput, const std::string& OutputDir) = 0;
@@ -38,6 +37,9 @@ protected:
     std::int64_t StoredTime(const TFoundInput& File) const;
 
 private:
+    // Files of FileSpec in scan order; the total size goes to UnpackedTotal.
+    std::vector<TFoundInput> ScanInputs();
+    int RunFiles(const std::vector<TFoundInput>& Inputs, const std::string& OutputDir);
     bool WriteOutput(const TFoundInput& File, const std::string& Output);
     // False ends the run (overwrite refused on a file that cannot be written); Skip skips the file.
     bool ConfirmExisting(const std::string& Output, bool& Skip);

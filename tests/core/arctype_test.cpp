@@ -13,6 +13,7 @@
 #include "core/ZipCommon.h"
 #include "core/plxStreams.h"
 #include "tests/platform/win/FsTestSupport.h"
+#include "support/ToolRun.h"
 
 void PrintTo(TArcType t, std::ostream* os) { *os << ArcTypeName(t) << " (" << int(t) << ")"; }
 
@@ -63,15 +64,6 @@ TArcTypeInfo DetectBytes(const std::string& bytes)
     TArcTypeDetector detector(stream, "");
     detector.GetArcType();
     return detector.Info();
-}
-
-std::string Random(std::size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (char& c : s)
-        c = char(gen());
-    return s;
 }
 
 // A DOS header whose image (pages and last-page bytes) ends at ImageEnd, padded to Length.
@@ -149,7 +141,7 @@ protected:
         for (int i = 0; i < 3000; ++i)
             text += "line " + std::to_string(i) + " of the sample text\n";
         WriteFile(work / "a.txt", text);
-        WriteFile(work / "r.bin", Random(5000, 7));
+        WriteFile(work / "r.bin", RandomBytes(5000, 7));
     }
 
     // Runs a shell command in the work folder.
@@ -210,24 +202,14 @@ TEST_F(ArcTypeTest, ArchivesMadeByToolsAreClassified)
 
 TEST_F(ArcTypeTest, SplitSetIsSplitOnAFixedDiskAndSpannedOnALabelledFloppy)
 {
-    WriteFile(work / "big.bin", Random(200000, 11));
+    WriteFile(work / "big.bin", RandomBytes(200000, 11));
     Sh("zip -q -s 64k set.zip big.bin");
     ASSERT_TRUE(fs::exists(work / "set.z01"));
     EXPECT_EQ(Type("set.zip"), atZipMV);
     EXPECT_EQ(Type("set.z01"), atUnsupported);  // a first volume holds no end record
 
-    const fs::path floppy = fs::path(root) / "floppy";
-    fs::create_directories(floppy);
+    const fs::path floppy = AddRemovableDrive('A', "floppy", 1457664, "PKBACK# 001");
     fs::copy_file(work / "set.zip", floppy / "set.zip");
-    std::vector<win::DriveEntry> table = win::DriveTable();
-    win::DriveEntry a;
-    a.letter = 'A';
-    a.type = DRIVE_REMOVABLE;
-    a.root = floppy.string();
-    a.capacity = 1457664;
-    a.label = "PKBACK# 001";
-    table.push_back(a);
-    win::SetDriveTable(table);
     TFileStream32 stream("A:\\set.zip", fmOpenRead | fmShareDenyNone);
     ASSERT_TRUE(stream.HandleValid());
     TArcTypeDetector detector(stream, "A:\\set.zip");
@@ -368,7 +350,7 @@ TEST(ArcTypeBytes, ShortRandomAndCutInputsAreNoArchive)
     EXPECT_EQ(DetectBytes(std::string(1000, '\0')).ArcType, atNA);
 
     for (unsigned seed = 1; seed <= 20; ++seed) {
-        const std::string junk = Random(seed * 997, seed);
+        const std::string junk = RandomBytes(seed * 997, seed);
         EXPECT_FALSE(IsRealArcType(DetectBytes(junk).ArcType)) << seed;
         EXPECT_FALSE(IsRealArcType(DetectBytes("MZ" + junk).ArcType)) << seed;
     }

@@ -1,13 +1,12 @@
 #include "core/plxBZip2.h"
 
+#include "support/ToolRun.h"
+#include "support/ZipWalk.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -31,35 +30,11 @@ Bytes MixedData(std::size_t size, unsigned seed)
     return out;
 }
 
-struct TempDir {
-    std::filesystem::path path;
-    TempDir()
-    {
-        char tmpl[] = "/tmp/bzip2_test_XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-};
-
-void WriteFile(const std::filesystem::path& p, const Bytes& data)
+Bytes ToolCompress(const TScratchDir& dir, const Bytes& data, int level)
 {
-    std::ofstream(p, std::ios::binary)
-        .write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
-}
-
-Bytes ReadFile(const std::filesystem::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-Bytes ToolCompress(const TempDir& dir, const Bytes& data, int level)
-{
-    WriteFile(dir.path / "in", data);
-    const std::string cmd =
-        "cd '" + dir.path.string() + "' && bzip2 -" + std::to_string(level) + " -c in > in.bz2";
-    EXPECT_EQ(0, std::system(cmd.c_str()));
-    return ReadFile(dir.path / "in.bz2");
+    WriteWholeFile(dir / "in", data);
+    EXPECT_EQ(0, dir.Run("bzip2 -" + std::to_string(level) + " -c in > in.bz2"));
+    return ReadWholeFile(dir / "in.bz2");
 }
 
 void Load(TMemoryStream32& m, const Bytes& data)
@@ -123,17 +98,11 @@ int DecodeOutcome(const Bytes& packed, const Bytes& expected, bool concatenated 
     }
 }
 
-std::uint16_t Le16(const Bytes& b, std::size_t at) { return std::uint16_t(b[at] | b[at + 1] << 8); }
-std::uint32_t Le32(const Bytes& b, std::size_t at)
-{
-    return Le16(b, at) | std::uint32_t(Le16(b, at + 2)) << 16;
-}
-
 }  // namespace
 
 TEST(Bzip2Streams, EncoderMatchesTheBzip2ToolByteForByte)
 {
-    TempDir dir;
+    TScratchDir dir;
     const Bytes big = MixedData(3'500'000, 11);
     for (const Bytes& data : {Bytes{}, Bytes{'A'}, MixedData(70'000, 3), big}) {
         for (int level : {1, 6, 9}) {
@@ -151,7 +120,7 @@ TEST(Bzip2Streams, EncoderMatchesTheBzip2ToolByteForByte)
 
 TEST(Bzip2Streams, DecodesToolOutputAndConcatenatedFiles)
 {
-    TempDir dir;
+    TScratchDir dir;
     const Bytes a = MixedData(1'200'000, 5);
     const Bytes b = MixedData(50'000, 6);
     const Bytes packedA = ToolCompress(dir, a, 9);
@@ -183,21 +152,19 @@ TEST(Bzip2Streams, DecodesToolOutputAndConcatenatedFiles)
 
 TEST(Bzip2Streams, DecodesSevenZipBzip2MembersFromTheArchive)
 {
-    TempDir dir;
+    TScratchDir dir;
     const Bytes data = MixedData(400'000, 8);
-    WriteFile(dir.path / "x.bin", data);
-    WriteFile(dir.path / "y.bin", MixedData(1000, 9));
-    const std::string cmd =
-        "cd '" + dir.path.string() + "' && 7zz a -bd -bso0 -tzip -mm=BZip2 -mx=9 x.zip x.bin y.bin";
-    ASSERT_EQ(0, std::system(cmd.c_str()));
-    const Bytes zip = ReadFile(dir.path / "x.zip");
-    ASSERT_GE(zip.size(), 30u);
-    ASSERT_EQ(0x04034B50u, Le32(zip, 0));
-    ASSERT_EQ(12, Le16(zip, 8));
-    const std::uint32_t crc = Le32(zip, 14);
-    const std::uint32_t packed = Le32(zip, 18);
-    const std::size_t start = 30 + Le16(zip, 26) + Le16(zip, 28);
-    ASSERT_LE(start + packed, zip.size());
+    WriteWholeFile(dir / "x.bin", data);
+    WriteWholeFile(dir / "y.bin", MixedData(1000, 9));
+    ASSERT_EQ(0, dir.Run("7zz a -bd -bso0 -tzip -mm=BZip2 -mx=9 x.zip x.bin y.bin"));
+    const Bytes zip = ReadWholeFile(dir / "x.zip");
+    const std::vector<TZipWalkEntry> members = WalkZip(zip);
+    ASSERT_EQ(2u, members.size());
+    const TZipWalkEntry& x = members[0].Name == "x.bin" ? members[0] : members[1];
+    ASSERT_EQ(12, x.Method);
+    const std::uint32_t crc = x.Crc;
+    const std::uint64_t packed = x.CompressedSize;
+    const std::uint64_t start = x.DataOffset;
 
     TMemoryStream32 archive;
     Load(archive, zip);

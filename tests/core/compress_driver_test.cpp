@@ -6,6 +6,7 @@
 #include "core/plxPPMDi1.h"
 #include "core/plxStreams.h"
 #include "tests/platform/win/FsTestSupport.h"
+#include "support/ToolRun.h"
 
 #include <bzlib.h>
 #include <gtest/gtest.h>
@@ -277,15 +278,6 @@ std::uint32_t CrcOf(const std::string& s)
     return std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(s.data()), uInt(s.size())));
 }
 
-std::string RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = char(gen());
-    return s;
-}
-
 std::string Text(std::size_t n)
 {
     std::string s;
@@ -506,15 +498,7 @@ TEST_F(CompressDriver, ActionsOnAnExistingArchive)
 TEST_F(CompressDriver, FailuresNeverReplaceTheArchive)
 {
     // A small removable medium holds the archive; the temporary output is on C:.
-    std::filesystem::create_directories(root + "/media");
-    auto table = win::DriveTable();
-    win::DriveEntry e;
-    e.letter = 'E';
-    e.type = DRIVE_REMOVABLE;
-    e.root = root + "/media";
-    e.capacity = 6000;
-    table.push_back(e);
-    win::SetDriveTable(table);
+    AddRemovableDrive('E', "media", 6000);
     SetArchive("E:\\a.tva", root + "/media/a.tva");
 
     Put("a.txt", "alpha");

@@ -1,115 +1,18 @@
 #include "core/plxCrypt.h"
 
+#include "support/ToolRun.h"
+#include "support/ZipWalk.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-struct TempDir {
-    std::filesystem::path path;
-    TempDir()
-    {
-        char tmpl[] = "/tmp/crypt_test_XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
-};
-
-Bytes ReadFile(const std::filesystem::path& p)
-{
-    std::ifstream f(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::filesystem::path& p, const Bytes& data)
-{
-    std::ofstream f(p, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
-
-unsigned Le16(const Bytes& b, std::size_t at) { return b[at] | (b[at + 1] << 8); }
-std::uint32_t Le32(const Bytes& b, std::size_t at) { return Le16(b, at) | (std::uint32_t{Le16(b, at + 2)} << 16); }
-void Put16(Bytes& b, unsigned v) { b.insert(b.end(), {std::uint8_t(v), std::uint8_t(v >> 8)}); }
-void Put32(Bytes& b, std::uint32_t v)
-{
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
-
-struct Member {
-    unsigned flags = 0, dosTime = 0;
-    std::uint32_t crc = 0;
-    Bytes packed;  // the 12-byte header and the enciphered data
-};
-
-Member FirstMember(const Bytes& zip)
-{
-    Member m;
-    const std::size_t cd = Le32(zip, zip.size() - 6);
-    EXPECT_EQ(0x02014B50u, Le32(zip, cd));
-    m.flags = Le16(zip, cd + 8);
-    m.dosTime = Le16(zip, cd + 12);
-    m.crc = Le32(zip, cd + 16);
-    const std::size_t size = Le32(zip, cd + 20), local = Le32(zip, cd + 42);
-    const std::size_t start = local + 30 + Le16(zip, local + 26) + Le16(zip, local + 28);
-    m.packed.assign(zip.begin() + static_cast<std::ptrdiff_t>(start),
-                    zip.begin() + static_cast<std::ptrdiff_t>(start + size));
-    return m;
-}
-
-// A one-entry stored ZIP with the given enciphered payload (flags bit 0, CRC check byte).
-Bytes StoredZip(const std::string& name, const Bytes& payload, std::uint32_t crc, std::size_t plainSize)
-{
-    Bytes zip;
-    auto header = [&](bool central) {
-        Put32(zip, central ? 0x02014B50 : 0x04034B50);
-        if (central)
-            Put16(zip, 20);
-        Put16(zip, 20);
-        Put16(zip, 1);       // enciphered
-        Put16(zip, 0);       // stored
-        Put16(zip, 0x6000);  // 12:00
-        Put16(zip, 0x5A21);  // 2025-01-01
-        Put32(zip, crc);
-        Put32(zip, static_cast<std::uint32_t>(payload.size()));
-        Put32(zip, static_cast<std::uint32_t>(plainSize));
-        Put16(zip, static_cast<unsigned>(name.size()));
-        Put16(zip, 0);
-        if (central) {
-            Put16(zip, 0);
-            Put16(zip, 0);
-            Put16(zip, 0);
-            Put32(zip, 0);
-            Put32(zip, 0);  // local header offset
-        }
-        zip.insert(zip.end(), name.begin(), name.end());
-    };
-    header(false);
-    zip.insert(zip.end(), payload.begin(), payload.end());
-    const auto cdStart = static_cast<std::uint32_t>(zip.size());
-    header(true);
-    const auto cdSize = static_cast<std::uint32_t>(zip.size() - cdStart);
-    Put32(zip, 0x06054B50);
-    Put16(zip, 0);
-    Put16(zip, 0);
-    Put16(zip, 1);
-    Put16(zip, 1);
-    Put32(zip, cdSize);
-    Put32(zip, cdStart);
-    Put16(zip, 0);
-    return zip;
-}
 
 Bytes SampleData(std::size_t n)
 {
@@ -145,15 +48,15 @@ Bytes Encipher(const Bytes& plain, const std::string& password)
 }
 
 // Checks the header and deciphers the data; false when the password is refused.
-bool Decipher(const Member& m, const std::string& password, Bytes& plain)
+// m.Data holds the 12-byte header and the enciphered data.
+bool Decipher(const TZipWalkEntry& m, const std::string& password, Bytes& plain)
 {
     TZipCipher cipher;
     std::uint8_t buffer[24] = {};
-    std::copy(m.packed.begin(), m.packed.begin() + 12, buffer + 12);
-    if (!cipher.CheckCryptHeader(buffer, static_cast<std::uint16_t>(m.flags), m.crc, password,
-                                 static_cast<std::uint16_t>(m.dosTime)))
+    std::copy(m.Data.begin(), m.Data.begin() + 12, buffer + 12);
+    if (!cipher.CheckCryptHeader(buffer, m.Flags, m.Crc, password, m.DosTime))
         return false;
-    plain.assign(m.packed.begin() + 12, m.packed.end());
+    plain.assign(m.Data.begin() + 12, m.Data.end());
     cipher.DecryptBuffer(plain.data(), plain.size());
     return true;
 }
@@ -162,13 +65,12 @@ bool Decipher(const Member& m, const std::string& password, Bytes& plain)
 
 TEST_F(ZipCipher, ReadsWhatZipWritesAndZipReadsWhatWeWrite)
 {
-    TempDir dir;
+    TScratchDir dir;
     const Bytes data = SampleData(70000);
-    WriteFile(dir.path / "file", data);
-    const std::string zipCmd = "cd '" + dir.path.string() + "' && zip -q -P secret -0 a.zip file";
-    ASSERT_EQ(0, std::system(zipCmd.c_str()));
-    const Member m = FirstMember(ReadFile(dir.path / "a.zip"));
-    ASSERT_EQ(data.size() + 12, m.packed.size());
+    WriteWholeFile(dir / "file", data);
+    ASSERT_EQ(0, dir.Run("zip -q -P secret -0 a.zip file"));
+    const TZipWalkEntry m = WalkZip(ReadWholeFile(dir / "a.zip")).at(0);
+    ASSERT_EQ(data.size() + 12, m.Data.size());
     Bytes plain;
     ASSERT_TRUE(Decipher(m, "secret", plain));  // zip sets flag bit 3: the time byte is checked
     EXPECT_TRUE(plain == data);
@@ -179,15 +81,19 @@ TEST_F(ZipCipher, ReadsWhatZipWritesAndZipReadsWhatWeWrite)
         }
     }
 
-    const Bytes ours = StoredZip("ours.bin", Encipher(data, "secret"), Crc32(data), data.size());
-    WriteFile(dir.path / "b.zip", ours);
-    const std::string unzipCmd =
-        "cd '" + dir.path.string() + "' && unzip -P secret -p b.zip ours.bin > out.bin 2> err.txt";
-    if (std::system(unzipCmd.c_str()) != 0) {
-        const Bytes err = ReadFile(dir.path / "err.txt");
+    TZipWalkEntry ours;
+    ours.Name = "ours.bin";
+    ours.Flags = 1;  // enciphered, stored
+    ours.DosTime = 0x6000;  // 12:00
+    ours.Crc = Crc32(data);
+    ours.UncompressedSize = data.size();
+    ours.Data = Encipher(data, "secret");
+    WriteWholeFile(dir / "b.zip", OneEntryZip(ours));
+    if (dir.Run("unzip -P secret -p b.zip ours.bin > out.bin 2> err.txt") != 0) {
+        const Bytes err = ReadWholeFile(dir / "err.txt");
         FAIL() << "unzip refused our member: " << std::string(err.begin(), err.end());
     }
-    EXPECT_TRUE(ReadFile(dir.path / "out.bin") == data);
+    EXPECT_TRUE(ReadWholeFile(dir / "out.bin") == data);
 }
 
 TEST_F(ZipCipher, HeaderChecksAndTheirCheckBytes)
@@ -235,7 +141,9 @@ TEST_F(ZipCipher, SeedKeysAreSharedAndSurviveNewComponents)
     EXPECT_EQ(0x12345678u, seeds.Key0());
     seeds.SetKeys(1, 2, 3);
     EXPECT_EQ(2u, seeds.Key1());
-    const Member custom{0, 0, Crc32(data), Encipher(data, "pw")};
+    TZipWalkEntry custom;
+    custom.Crc = Crc32(data);
+    custom.Data = Encipher(data, "pw");
 
     // Another component's key objects keep the custom seeds a caller set.
     TSeedKeys another(kDataKeySet);

@@ -1,14 +1,13 @@
 #include "core/Inflater.h"
 
+#include "support/ToolRun.h"
+#include "support/ZipWalk.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -124,53 +123,6 @@ struct BitWriter {
             Put((code >> i) & 1, 1);
     }
     void FixedLiteral(unsigned c) { c < 144 ? Code(0x30 + c, 8) : Code(0x190 + c - 144, 9); }
-};
-
-Bytes ReadFile(const std::filesystem::path& p)
-{
-    std::ifstream f(p, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const std::filesystem::path& p, const Bytes& data)
-{
-    std::ofstream f(p, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
-
-std::uint32_t Le32(const Bytes& b, std::size_t at)
-{
-    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (std::uint32_t{b[at + 3]} << 24);
-}
-unsigned Le16(const Bytes& b, std::size_t at) { return b[at] | (b[at + 1] << 8); }
-
-// The first member's method and raw data, located through the central directory.
-bool FirstZipMember(const Bytes& zip, unsigned& method, Bytes& data)
-{
-    if (zip.size() < 22 || Le32(zip, zip.size() - 22) != 0x06054B50)
-        return false;
-    const std::size_t cd = Le32(zip, zip.size() - 6);
-    if (cd + 46 > zip.size() || Le32(zip, cd) != 0x02014B50)
-        return false;
-    method = Le16(zip, cd + 10);
-    const std::size_t packed = Le32(zip, cd + 20);
-    const std::size_t local = Le32(zip, cd + 42);
-    const std::size_t start = local + 30 + Le16(zip, local + 26) + Le16(zip, local + 28);
-    if (start + packed > zip.size())
-        return false;
-    data.assign(zip.begin() + static_cast<std::ptrdiff_t>(start),
-                zip.begin() + static_cast<std::ptrdiff_t>(start + packed));
-    return true;
-}
-
-struct TempDir {
-    std::filesystem::path path;
-    TempDir()
-    {
-        char tmpl[] = "/tmp/inflate_test_XXXXXX";
-        path = mkdtemp(tmpl);
-    }
-    ~TempDir() { std::filesystem::remove_all(path); }
 };
 
 }  // namespace
@@ -322,14 +274,12 @@ TEST(Inflater, Deflate64MembersMadeByAnArchiver)
     }
     data.insert(data.end(), 100000, 'z');
 
-    TempDir dir;
-    WriteFile(dir.path / "x.bin", data);
-    const std::string cmd = "cd '" + dir.path.string() + "' && 7zz a -bd -bso0 -tzip -mm=Deflate64 -mx=9 x.zip x.bin";
-    ASSERT_EQ(0, std::system(cmd.c_str()));
-    unsigned method = 0;
-    Bytes packed;
-    ASSERT_TRUE(FirstZipMember(ReadFile(dir.path / "x.zip"), method, packed));
-    ASSERT_EQ(9u, method);
+    TScratchDir dir;
+    WriteWholeFile(dir / "x.bin", data);
+    ASSERT_EQ(0, dir.Run("7zz a -bd -bso0 -tzip -mm=Deflate64 -mx=9 x.zip x.bin"));
+    const TZipWalkEntry member = WalkZip(ReadWholeFile(dir / "x.zip")).at(0);
+    ASSERT_EQ(9u, member.Method);
+    const Bytes& packed = member.Data;
 
     Bytes out;
     std::size_t consumed = 0;

@@ -1,21 +1,20 @@
 // PPMd method 98: data from 7-Zip must decode with our coder and ours must pass 7-Zip and
-// libarchive. Archives are made at test time; the ZIP records are read and written minimally here.
+// libarchive. Archives are made at test time and read and written with the tests' own ZIP walker.
 #include "core/plxPPMDi1.h"
+
+#include "support/ToolRun.h"
+#include "support/ZipWalk.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
@@ -27,33 +26,17 @@ struct TRun {
     Bytes out;
 };
 
-TPpmdCallbacks MemoryIo(const Bytes& in, std::size_t& pos, Bytes& out) {
-    TPpmdCallbacks io;
-    io.Read = [&in, &pos](std::uint8_t* buf, std::size_t n) -> std::int64_t {
-        std::size_t k = std::min(n, in.size() - pos);
-        if (k != 0)
-            std::memcpy(buf, in.data() + pos, k);
-        pos += k;
-        return std::int64_t(k);
-    };
-    io.Write = [&out](const std::uint8_t* buf, std::size_t n) {
-        out.insert(out.end(), buf, buf + n);
-        return true;
-    };
-    return io;
-}
-
 TRun Encode(TPpmdCodec& codec, const Bytes& data, const TPpmdParams& params = {}) {
     TRun r;
     std::size_t pos = 0;
-    r.rc = codec.PPMdCompress(MemoryIo(data, pos, r.out), data.size(), params);
+    r.rc = codec.PPMdCompress(MemoryPpmdCallbacks(data, pos, r.out), data.size(), params);
     return r;
 }
 
 TRun Decode(TPpmdCodec& codec, const Bytes& packed, std::uint64_t unpacked) {
     TRun r;
     std::size_t pos = 0;
-    r.rc = codec.PPMdDecompress(MemoryIo(packed, pos, r.out), packed.size(), unpacked);
+    r.rc = codec.PPMdDecompress(MemoryPpmdCallbacks(packed, pos, r.out), packed.size(), unpacked);
     return r;
 }
 
@@ -111,109 +94,25 @@ std::uint32_t Crc32(const Bytes& b) {
     return std::uint32_t(crc32(crc32(0, nullptr, 0), b.data(), uInt(b.size())));
 }
 
-std::uint32_t Le(const Bytes& b, std::size_t at, int n) {
-    std::uint32_t v = 0;
-    for (int i = n - 1; i >= 0; i--)
-        v = (v << 8) | b.at(at + std::size_t(i));
-    return v;
-}
-
-void PutLe(Bytes& b, std::uint32_t v, int n) {
-    for (int i = 0; i < n; i++)
-        b.push_back(std::uint8_t(v >> (8 * i)));
-}
-
-struct TMember {
-    unsigned method = 0;
-    std::uint32_t crc = 0, unpacked = 0;
-    Bytes raw;
-};
-
-// The first member of a small single-volume archive, taken from the central directory.
-TMember FirstMember(const Bytes& zip) {
-    TMember m;
-    std::size_t eocd = zip.size() - 22;
-    while (eocd > 0 && Le(zip, eocd, 4) != 0x06054b50)
-        eocd--;
-    std::size_t cd = Le(zip, eocd + 16, 4);
-    EXPECT_EQ(Le(zip, cd, 4), 0x02014b50u);
-    m.method = Le(zip, cd + 10, 2);
-    m.crc = Le(zip, cd + 16, 4);
-    std::uint32_t packed = Le(zip, cd + 20, 4);
-    m.unpacked = Le(zip, cd + 24, 4);
-    std::size_t local = Le(zip, cd + 42, 4);
-    std::size_t data = local + 30 + Le(zip, local + 26, 2) + Le(zip, local + 28, 2);
-    m.raw.assign(zip.begin() + std::ptrdiff_t(data), zip.begin() + std::ptrdiff_t(data + packed));
-    return m;
-}
-
-// One stored-structure member with method 98 and its central directory.
+// One member with method 98 and its central directory.
 Bytes MakeZip(const std::string& name, const Bytes& data, const Bytes& packed) {
-    Bytes zip, fixed;
-    PutLe(fixed, 63, 2);  // version needed
-    PutLe(fixed, 0, 2);   // flags
-    PutLe(fixed, 98, 2);
-    PutLe(fixed, 0, 2);       // time
-    PutLe(fixed, 0x5A21, 2);  // date
-    PutLe(fixed, Crc32(data), 4);
-    PutLe(fixed, std::uint32_t(packed.size()), 4);
-    PutLe(fixed, std::uint32_t(data.size()), 4);
-    PutLe(fixed, std::uint32_t(name.size()), 2);
-    PutLe(fixed, 0, 2);  // extra length
-    PutLe(zip, 0x04034b50, 4);
-    zip.insert(zip.end(), fixed.begin(), fixed.end());
-    zip.insert(zip.end(), name.begin(), name.end());
-    zip.insert(zip.end(), packed.begin(), packed.end());
-    std::size_t cd = zip.size();
-    PutLe(zip, 0x02014b50, 4);
-    PutLe(zip, 63, 2);  // version made by
-    zip.insert(zip.end(), fixed.begin(), fixed.end());
-    PutLe(zip, 0, 2);  // comment length
-    PutLe(zip, 0, 2);  // disk
-    PutLe(zip, 0, 2);  // internal attributes
-    PutLe(zip, 0, 4);  // external attributes
-    PutLe(zip, 0, 4);  // local header offset
-    zip.insert(zip.end(), name.begin(), name.end());
-    std::size_t cdSize = zip.size() - cd;
-    PutLe(zip, 0x06054b50, 4);
-    PutLe(zip, 0, 4);
-    PutLe(zip, 1, 2);
-    PutLe(zip, 1, 2);
-    PutLe(zip, std::uint32_t(cdSize), 4);
-    PutLe(zip, std::uint32_t(cd), 4);
-    PutLe(zip, 0, 2);
-    return zip;
+    TZipWalkEntry e;
+    e.Name = name;
+    e.Version = 63;
+    e.Method = 98;
+    e.Crc = Crc32(data);
+    e.UncompressedSize = data.size();
+    e.Data = packed;
+    return OneEntryZip(e);
 }
-
-Bytes ReadFile(const fs::path& p) {
-    std::ifstream f(p, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
-void WriteFile(const fs::path& p, const Bytes& b) {
-    std::ofstream f(p, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
-
-bool HaveTool(const char* tool) {
-    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-int RunQuiet(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
 
 class PpmdTools : public ::testing::Test {
 protected:
     void SetUp() override {
         if (!HaveTool("7zz"))
             GTEST_SKIP() << "7zz not installed";
-        dir_ = fs::temp_directory_path() / ("ppmd_test_" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
     }
-    void TearDown() override {
-        if (!dir_.empty())
-            fs::remove_all(dir_);
-    }
-    fs::path dir_;
+    TScratchDir dir_;
 };
 
 }  // namespace
@@ -333,7 +232,7 @@ TEST(PpmdCodec, CallbackFailuresAndCancel) {
     volatile bool cancel = false;
     std::size_t pos = 0;
     Bytes out;
-    TPpmdCallbacks io = MemoryIo(e.out, pos, out);
+    TPpmdCallbacks io = MemoryPpmdCallbacks(e.out, pos, out);
     io.Cancel = &cancel;
     std::uint64_t lastDone = 0;
     io.Progress = [&](std::uint64_t done, std::uint64_t total) {
@@ -349,7 +248,7 @@ TEST(PpmdCodec, CallbackFailuresAndCancel) {
     cancel = false;
     pos = 0;
     out.clear();
-    TPpmdCallbacks enc = MemoryIo(data, pos, out);
+    TPpmdCallbacks enc = MemoryPpmdCallbacks(data, pos, out);
     enc.Cancel = &cancel;
     auto read = enc.Read;
     enc.Read = [&](std::uint8_t* buf, std::size_t n) {
@@ -360,22 +259,22 @@ TEST(PpmdCodec, CallbackFailuresAndCancel) {
 
     // A failing reader or writer is reported as such.
     pos = 0;
-    io = MemoryIo(e.out, pos, out);
+    io = MemoryPpmdCallbacks(e.out, pos, out);
     io.Read = [](std::uint8_t*, std::size_t) -> std::int64_t { return -1; };
     EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), kPpmdErrRead);
     pos = 0;
-    io = MemoryIo(e.out, pos, out);
+    io = MemoryPpmdCallbacks(e.out, pos, out);
     io.Write = [](const std::uint8_t*, std::size_t) { return false; };
     EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), kPpmdErrWrite);
     pos = 0;
-    io = MemoryIo(data, pos, out);
+    io = MemoryPpmdCallbacks(data, pos, out);
     io.Write = [](const std::uint8_t*, std::size_t) { return false; };
     EXPECT_EQ(codec.PPMdCompress(io, data.size()), kPpmdErrWrite);
 
     // A reader that hands out a few bytes at a time (volume ends) is fine.
     pos = 0;
     out.clear();
-    io = MemoryIo(e.out, pos, out);
+    io = MemoryPpmdCallbacks(e.out, pos, out);
     auto whole = io.Read;
     io.Read = [&](std::uint8_t* buf, std::size_t n) { return whole(buf, std::min<std::size_t>(n, 1000)); };
     EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), kPpmdOk);
@@ -402,19 +301,19 @@ TEST_F(PpmdTools, ToolArchivesDecodeAndMatchOurCoder) {
         SCOPED_TRACE(c.options);
         fs::path src = dir_ / "data.bin", zip = dir_ / "x.zip";
         fs::remove(zip);
-        WriteFile(src, *c.data);
-        ASSERT_EQ(RunQuiet("cd '" + dir_.string() + "' && 7zz a -tzip " + c.options + " x.zip data.bin"), 0);
-        TMember m = FirstMember(ReadFile(zip));
-        ASSERT_EQ(m.method, 98u);
-        ASSERT_EQ(m.unpacked, c.data->size());
-        TRun d = Decode(codec, m.raw, m.unpacked);
+        WriteWholeFile(src, *c.data);
+        ASSERT_EQ(dir_.Run(std::string("7zz a -tzip ") + c.options + " x.zip data.bin >/dev/null 2>&1"), 0);
+        const TZipWalkEntry m = WalkZip(ReadWholeFile(zip)).at(0);
+        ASSERT_EQ(m.Method, 98u);
+        ASSERT_EQ(m.UncompressedSize, c.data->size());
+        TRun d = Decode(codec, m.Data, m.UncompressedSize);
         ASSERT_EQ(d.rc, kPpmdOk);
-        EXPECT_EQ(Crc32(d.out), m.crc);
+        EXPECT_EQ(Crc32(d.out), m.Crc);
         EXPECT_TRUE(d.out == *c.data);
         // Same parameters, same model: our coder must write the very same bytes.
-        TRun e = Encode(codec, *c.data, TPpmdParams::FromWord(std::uint16_t(m.raw[0] | (m.raw[1] << 8))));
+        TRun e = Encode(codec, *c.data, TPpmdParams::FromWord(std::uint16_t(m.Data[0] | (m.Data[1] << 8))));
         ASSERT_EQ(e.rc, kPpmdOk);
-        EXPECT_TRUE(e.out == m.raw);
+        EXPECT_TRUE(e.out == m.Data);
     }
 }
 
@@ -434,15 +333,15 @@ TEST_F(PpmdTools, OurArchivesPassTheTools) {
         TRun e = Encode(codec, *c.data, TPpmdParams::FromWord(c.word));
         ASSERT_EQ(e.rc, kPpmdOk);
         fs::path zip = dir_ / "ours.zip", out = dir_ / "out.bin";
-        WriteFile(zip, MakeZip("data.bin", *c.data, e.out));
-        EXPECT_EQ(RunQuiet("7zz t '" + zip.string() + "'"), 0);
+        WriteWholeFile(zip, MakeZip("data.bin", *c.data, e.out));
+        EXPECT_EQ(dir_.Run("7zz t ours.zip >/dev/null 2>&1"), 0);
         fs::remove(out);
-        ASSERT_EQ(std::system(("7zz x -so '" + zip.string() + "' > '" + out.string() + "' 2>/dev/null").c_str()), 0);
-        EXPECT_TRUE(ReadFile(out) == *c.data);
+        ASSERT_EQ(dir_.Run("7zz x -so ours.zip > out.bin 2>/dev/null"), 0);
+        EXPECT_TRUE(ReadWholeFile(out) == *c.data);
         if (bsdtar) {
             fs::remove(out);
-            ASSERT_EQ(std::system(("bsdtar -xOf '" + zip.string() + "' > '" + out.string() + "'").c_str()), 0);
-            EXPECT_TRUE(ReadFile(out) == *c.data);
+            ASSERT_EQ(dir_.Run("bsdtar -xOf ours.zip > out.bin"), 0);
+            EXPECT_TRUE(ReadWholeFile(out) == *c.data);
         }
     }
 }

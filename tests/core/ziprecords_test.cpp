@@ -15,23 +15,12 @@
 
 #include "core/ZipRecords.h"
 #include "core/plxStreams.h"
+#include "support/ToolRun.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes ReadAll(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const fs::path& p, const Bytes& b)
-{
-    std::ofstream out(p, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-}
 
 void Append(Bytes& to, std::string_view s) { to.insert(to.end(), s.begin(), s.end()); }
 
@@ -49,21 +38,6 @@ std::uint64_t Le(const std::uint8_t* p, int width)
         v = v << 8 | p[i];
     return v;
 }
-
-std::string Run(const std::string& cmd)
-{
-    std::string out;
-    if (FILE* f = popen(cmd.c_str(), "r")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-            out.append(buf, n);
-        pclose(f);
-    }
-    return out;
-}
-
-bool HaveTool(const char* tool) { return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0; }
 
 struct TListing {
     std::int64_t Answer = -1;
@@ -102,7 +76,7 @@ std::uint64_t NumberAfter(const std::string& line, const std::string& key)
 TOracle ZipInfo(const fs::path& zip)
 {
     TOracle o;
-    std::istringstream in(Run("zipinfo -v '" + zip.string() + "' 2>/dev/null"));
+    std::istringstream in(CaptureCommand("zipinfo -v '" + zip.string() + "' 2>/dev/null"));
     std::string line;
     std::int64_t actual = 0, expected = 0;
     bool wantName = false;
@@ -137,7 +111,7 @@ TOracle ZipInfo(const fs::path& zip)
 void ExpectSameAsOracle(const fs::path& zip, const std::string& what)
 {
     SCOPED_TRACE(what);
-    const Bytes bytes = ReadAll(zip);
+    const Bytes bytes = ReadWholeFile(zip);
     const TListing ours = List(bytes);
     const TOracle theirs = ZipInfo(zip);
     ASSERT_FALSE(theirs.Entries.empty());
@@ -475,39 +449,39 @@ TEST_F(ZipToolArchives, DirectoryMatchesZipinfo)
     Sh("echo 'a short comment' | zip -q -z " + Path("comment.zip").string() + " a.txt");
     Sh("zip -q -fz " + Path("zip64.zip").string() + " " + files);
     Sh("zip -q - " + files + " | cat > " + Path("streamed.zip").string());
-    const Bytes plain = ReadAll(Path("plain.zip"));
+    const Bytes plain = ReadWholeFile(Path("plain.zip"));
     // The longest comment: the end record lies beyond any shorter backward scan.
     Bytes bigComment = plain;
     bigComment[bigComment.size() - 2] = 0xFF;
     bigComment[bigComment.size() - 1] = 0xFF;
     bigComment.insert(bigComment.end(), 65535, 'c');
-    WriteAll(Path("bigcomment.zip"), bigComment);
+    WriteWholeFile(Path("bigcomment.zip"), bigComment);
     Bytes stubbed(70000, 'S');
     stubbed.insert(stubbed.end(), plain.begin(), plain.end());
-    WriteAll(Path("prefixed.zip"), stubbed);  // offsets still count from the archive start
-    WriteAll(Path("sfx.zip"), stubbed);
+    WriteWholeFile(Path("prefixed.zip"), stubbed);  // offsets still count from the archive start
+    WriteWholeFile(Path("sfx.zip"), stubbed);
     Sh("zip -q -A " + Path("sfx.zip").string());  // offsets now count from the file start
     for (const char* name : {"plain", "comment", "zip64", "streamed", "bigcomment", "prefixed", "sfx"})
         ExpectSameAsOracle(Path(std::string(name) + ".zip"), name);
 
-    const TListing big = List(ReadAll(Path("bigcomment.zip")));
+    const TListing big = List(ReadWholeFile(Path("bigcomment.zip")));
     EXPECT_EQ(big.Ending.CommentLength, 65535);
     EXPECT_EQ(big.Ending.CommentPos + 65535, std::int64_t(fs::file_size(Path("bigcomment.zip"))));
-    const TListing z64 = List(ReadAll(Path("zip64.zip")));
+    const TListing z64 = List(ReadWholeFile(Path("zip64.zip")));
     EXPECT_TRUE(z64.Ending.HasLocator);
     EXPECT_GE(z64.Ending.Zip64EndPos, 0);
     EXPECT_EQ(z64.Ending.Headers & HeaderBit(htEnding64), HeaderBit(htEnding64));
     EXPECT_EQ(z64.Ending.End.CentralOffset, 0xFFFFFFFFu);
-    EXPECT_EQ(List(ReadAll(Path("prefixed.zip"))).Ending.PrefixOffset, 70000);
-    EXPECT_EQ(List(ReadAll(Path("sfx.zip"))).Ending.PrefixOffset, 0);
+    EXPECT_EQ(List(ReadWholeFile(Path("prefixed.zip"))).Ending.PrefixOffset, 70000);
+    EXPECT_EQ(List(ReadWholeFile(Path("sfx.zip"))).Ending.PrefixOffset, 0);
     {  // the same ending through a file stream
         TFileStream32 file(Path("prefixed.zip").string(), fmOpenRead);
         TZipEnding viaStream;
         FindZipEnding(StreamZipReader(file), file.Size(), viaStream);
         EXPECT_EQ(viaStream.PrefixOffset, 70000);
-        EXPECT_EQ(viaStream.CentralPos, List(ReadAll(Path("prefixed.zip"))).Ending.CentralPos);
+        EXPECT_EQ(viaStream.CentralPos, List(ReadWholeFile(Path("prefixed.zip"))).Ending.CentralPos);
     }
-    const TListing streamed = List(ReadAll(Path("streamed.zip")));
+    const TListing streamed = List(ReadWholeFile(Path("streamed.zip")));
     ASSERT_FALSE(streamed.Entries.empty());
     EXPECT_TRUE(streamed.Entries[0].Header.Flags & kFlagDataDescriptor);
 
@@ -519,7 +493,7 @@ TEST_F(ZipToolArchives, DirectoryMatchesZipinfo)
     if (HaveTool("7zz")) {
         Sh("7zz a -tzip -bso0 -bsp0 " + Path("7z.zip").string() + " " + files);
         ExpectSameAsOracle(Path("7z.zip"), "7zz");
-        const TListing seven = List(ReadAll(Path("7z.zip")));
+        const TListing seven = List(ReadWholeFile(Path("7z.zip")));
         ASSERT_EQ(seven.Entries.size(), 3u);
         EXPECT_TRUE(seven.Entries[2].Header.Flags & kFlagUtf8);
         EXPECT_EQ(seven.Entries[2].Name, "žluťoučký kůň.txt");
@@ -529,7 +503,7 @@ TEST_F(ZipToolArchives, DirectoryMatchesZipinfo)
 TEST_F(ZipToolArchives, EndSignatureInsideTheCommentIsPassedOver)
 {
     Sh("zip -q " + Path("base.zip").string() + " a.txt sub/b.txt");
-    const Bytes base = ReadAll(Path("base.zip"));
+    const Bytes base = ReadWholeFile(Path("base.zip"));
     const TListing plain = List(base);
     ASSERT_EQ(plain.Entries.size(), 2u);
 
@@ -561,7 +535,7 @@ TEST_F(ZipToolArchives, EndSignatureInsideTheCommentIsPassedOver)
 TEST_F(ZipToolArchives, LocalHeadersAloneWhenTheDirectoryIsGone)
 {
     Sh("zip -q " + Path("base.zip").string() + " a.txt sub/b.txt");
-    const Bytes base = ReadAll(Path("base.zip"));
+    const Bytes base = ReadWholeFile(Path("base.zip"));
     const TListing plain = List(base);
     ASSERT_GE(plain.Ending.CentralPos, 0);
 
@@ -597,7 +571,7 @@ TEST_F(ZipToolArchives, LocalHeadersAloneWhenTheDirectoryIsGone)
 TEST_F(ZipToolArchives, EncipheredHeadersReadLikePlainOnes)
 {
     Sh("zip -q " + Path("base.zip").string() + " a.txt sub/b.txt 'žluťoučký kůň.txt'");
-    Bytes zip = ReadAll(Path("base.zip"));
+    Bytes zip = ReadWholeFile(Path("base.zip"));
     const TListing plain = List(zip);
     ASSERT_EQ(plain.Entries.size(), 3u);
 
@@ -614,7 +588,7 @@ TEST_F(ZipToolArchives, EncipheredHeadersReadLikePlainOnes)
         encipher(std::int64_t(e.Sizes.LocalOffset), hkLocal, e.RawName.size());
         encipher(e.HeaderPos, hkCentral, e.RawName.size());
     }
-    WriteAll(Path("enc.zip"), zip);
+    WriteWholeFile(Path("enc.zip"), zip);
 
     const TListing enc = List(zip);
     ASSERT_EQ(enc.Entries.size(), 3u);
@@ -706,7 +680,7 @@ TEST(ZipFixtures, LibarchiveArchivesWalkOrFailCleanly)
         GTEST_SKIP() << "fixtures not present: " << dir;
     int compared = 0;
     for (const auto& item : fs::directory_iterator(dir)) {
-        const Bytes bytes = ReadAll(item.path());
+        const Bytes bytes = ReadWholeFile(item.path());
         const TListing l = List(bytes);
         SCOPED_TRACE(item.path().filename().string());
         for (const TZipEntry& e : l.Entries) {

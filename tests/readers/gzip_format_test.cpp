@@ -10,8 +10,7 @@
 #include "core/Crc.h"
 #include "readers/EntryNames.h"
 #include "readers/GzipFormat.h"
-#include "readers/support/ToolRun.h"
-#include "readers/support/ZipWalk.h"
+#include "support/ToolRun.h"
 
 namespace {
 

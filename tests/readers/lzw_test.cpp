@@ -7,8 +7,7 @@
 #include <random>
 
 #include "readers/LzwDecoder.h"
-#include "readers/support/ToolRun.h"
-#include "readers/support/ZipWalk.h"
+#include "support/ToolRun.h"
 
 namespace {
 

@@ -17,6 +17,7 @@
 
 #include "platform/win/SysDates.h"
 #include "readers/Pelix.h"
+#include "support/ToolRun.h"
 
 namespace fs = std::filesystem;
 
@@ -80,19 +81,6 @@ TRun List(const fs::path& archive, TArcType type, const std::function<void(TPeli
     return run;
 }
 
-std::string Capture(const std::string& command)
-{
-    std::string out;
-    if (FILE* f = popen(command.c_str(), "r")) {
-        char buf[4096];
-        std::size_t n;
-        while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-            out.append(buf, n);
-        pclose(f);
-    }
-    return out;
-}
-
 bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
 
 struct TOracleEntry {
@@ -113,7 +101,7 @@ std::string Value(const std::string& line)
 TOracle SevenZip(const fs::path& archive)
 {
     TOracle files;
-    std::istringstream in(Capture("7zz l -slt '" + archive.string() + "' 2>/dev/null"));
+    std::istringstream in(CaptureCommand("7zz l -slt '" + archive.string() + "' 2>/dev/null"));
     std::string line, name;
     TOracleEntry e;
     bool folder = false, inEntries = false;
@@ -146,7 +134,7 @@ TOracle SevenZip(const fs::path& archive)
 TOracle Lsar(const fs::path& archive)
 {
     TOracle files;
-    std::istringstream in(Capture("lsar -L '" + archive.string() + "' 2>/dev/null"));
+    std::istringstream in(CaptureCommand("lsar -L '" + archive.string() + "' 2>/dev/null"));
     std::string line, name;
     TOracleEntry e;
     bool folder = false;
@@ -543,8 +531,8 @@ TEST_F(PelixTest, CommandLineDriverDetectsAndListsWithTabs)
         GTEST_SKIP() << "plxtool not built";
     ASSERT_TRUE(Shell(In("zip -qr ../t.zip a.txt sub")));
     const std::string zip = (Dir / "t.zip").string();
-    EXPECT_EQ(Capture(tool + " type '" + zip + "'"), "atZip\n");
-    const std::string out = Capture(tool + " list '" + zip + "'");
+    EXPECT_EQ(CaptureCommand(tool + " type '" + zip + "'"), "atZip\n");
+    const std::string out = CaptureCommand(tool + " list '" + zip + "'");
     EXPECT_NE(out.find("a.txt\t14\t14\t" + [] {
         char hex[9];
         std::snprintf(hex, sizeof hex, "%08X", unsigned(Crc("hello listing\n")));

@@ -12,8 +12,7 @@
 
 #include "readers/EntryNames.h"
 #include "readers/TarFormat.h"
-#include "readers/support/ToolRun.h"
-#include "readers/support/ZipWalk.h"
+#include "support/ToolRun.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "readers/plxUnBZip.h"
 #include "readers/plxUnGZip.h"
 #include "readers/plxUnTar.h"
-#include "readers/support/ToolRun.h"
+#include "support/ToolRun.h"
 
 namespace fs = std::filesystem;
 

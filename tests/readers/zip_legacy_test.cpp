@@ -15,7 +15,8 @@
 #include "core/Crc.h"
 #include "core/plxConsts.h"
 #include "readers/ZipLegacy.h"
-#include "readers/support/ZipWalk.h"
+#include "support/ToolRun.h"
+#include "support/ZipWalk.h"
 
 namespace fs = std::filesystem;
 

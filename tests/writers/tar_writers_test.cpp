@@ -4,6 +4,7 @@
 #include "writers/GZip.h"
 #include "writers/Tar.h"
 #include "tests/platform/win/FsTestSupport.h"
+#include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -16,36 +17,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Shell(const std::string& command, int* status = nullptr)
-{
-    std::string out;
-    FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
-    if (!p)
-        return out;
-    char buf[4096];
-    for (std::size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
-        out.append(buf, n);
-    const int rc = pclose(p);
-    if (status)
-        *status = rc;
-    return out;
-}
+std::string Shell(const std::string& command) { return CaptureCommand(command + " 2>/dev/null"); }
 
 bool ToolOk(const std::string& command)
 {
     int rc = -1;
-    Shell(command, &rc);
+    CaptureCommand(command + " 2>/dev/null", &rc);
     return rc == 0;
 }
 
-std::string RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = char(gen() & 0xFF);
-    return s;
-}
 
 std::int64_t MTimeOf(const std::string& path)
 {
@@ -321,15 +301,7 @@ TEST_F(Writers, CompressedTarsRoundTripAndUpdate)
 
 TEST_F(Writers, FullMediumLeavesNoOutputAndKeepsSources)
 {
-    fs::create_directories(root + "/media");
-    auto table = win::DriveTable();
-    win::DriveEntry e;
-    e.letter = 'E';
-    e.type = DRIVE_REMOVABLE;
-    e.root = root + "/media";
-    e.capacity = 20000;
-    table.push_back(e);
-    win::SetDriveTable(table);
+    AddRemovableDrive('E', "media", 20000);
 
     Put("big.bin", RandomBytes(60000, 9));
     TGZip gz;

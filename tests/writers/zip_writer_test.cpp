@@ -5,6 +5,7 @@
 
 #include "core/ZipRecords.h"
 #include "tests/platform/win/FsTestSupport.h"
+#include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -22,35 +23,12 @@ const std::string kTool = std::string(TORVO_BUILD_DIR) + "/tools/plxtool";
 const std::string kCzech = "žluťoučký kůň.txt";
 const std::string kCzechCp852 = "\xA7lu\x9Cou\x9Fk\xEC k\x85\xE5.txt";
 
-std::string Quote(const std::string& s)
-{
-    std::string out = "'";
-    for (char c : s)
-        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-}
-
 // Exit status and everything the command printed.
 std::pair<int, std::string> Shell(const std::string& command)
 {
-    std::string output;
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    if (!pipe)
-        return {-1, ""};
-    std::array<char, 4096> buffer;
-    while (std::size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe))
-        output.append(buffer.data(), n);
-    const int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
-std::string RandomBytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = char(gen());
-    return s;
+    int status = -1;
+    std::string output = CaptureCommand(command + " 2>&1", &status);
+    return {status, output};
 }
 
 class ZipWriter : public FsTest {
@@ -89,7 +67,7 @@ protected:
 
     int Tool(const std::string& args, std::string* output = nullptr)
     {
-        auto [rc, out] = Shell(Quote(kTool) + " " + args);
+        auto [rc, out] = Shell(ShellQuote(kTool) + " " + args);
         if (output)
             *output = out;
         return rc;
@@ -150,25 +128,25 @@ TEST_F(ZipWriter, EveryMethodWithAndWithoutPasswordReadsBackInOtherArchivers)
             const std::string zip = root + "/out.zip";
             std::filesystem::remove(zip);
             std::string out;
-            ASSERT_EQ(Tool("add " + Quote(zip) + " " + Quote(src) + " -r -m " + c.Method + " -l " + c.Level +
-                               (password.empty() ? "" : " -p " + Quote(password)),
+            ASSERT_EQ(Tool("add " + ShellQuote(zip) + " " + ShellQuote(src) + " -r -m " + c.Method + " -l " + c.Level +
+                               (password.empty() ? "" : " -p " + ShellQuote(password)),
                            &out),
                       0)
                 << out;
-            const std::string p7 = password.empty() ? "" : " -p" + Quote(password);
-            auto [rc7, t7] = Shell("7zz t" + p7 + " " + Quote(zip));
+            const std::string p7 = password.empty() ? "" : " -p" + ShellQuote(password);
+            auto [rc7, t7] = Shell("7zz t" + p7 + " " + ShellQuote(zip));
             EXPECT_EQ(rc7, 0) << t7;
             if (c.UnzipReads) {
-                auto [rcu, tu] = Shell("unzip -t" + (password.empty() ? "" : " -P " + Quote(password)) + " " + Quote(zip));
+                auto [rcu, tu] = Shell("unzip -t" + (password.empty() ? "" : " -P " + ShellQuote(password)) + " " + ShellQuote(zip));
                 EXPECT_EQ(rcu, 0) << tu;
             }
             const std::string dest = root + "/x";
             std::filesystem::remove_all(dest);
-            auto [rcx, tx] = Shell("7zz x -y" + p7 + " -o" + Quote(dest) + " " + Quote(zip));
+            auto [rcx, tx] = Shell("7zz x -y" + p7 + " -o" + ShellQuote(dest) + " " + ShellQuote(zip));
             ASSERT_EQ(rcx, 0) << tx;
             ExpectSameTree(src, dest, false);
 
-            auto [rci, info] = Shell("zipinfo -v " + Quote(zip));
+            auto [rci, info] = Shell("zipinfo -v " + ShellQuote(zip));
             ASSERT_EQ(rci, 0) << info;
             // Names: CP852 where every character fits, UTF-8 (flag bit 11, NTFS host) where not.
             EXPECT_NE(ReadHostFile(zip).find("sub/" + kCzechCp852), std::string::npos);
@@ -200,7 +178,7 @@ TEST_F(ZipWriter, CommentsSurviveUpdatesAndAreEditedInPlace)
 {
     const std::string zip = root + "/c.zip";
     std::string out;
-    ASSERT_EQ(Tool("add " + Quote(zip) + " " + Quote(src) + " -r -c 'first archive comment'", &out), 0) << out;
+    ASSERT_EQ(Tool("add " + ShellQuote(zip) + " " + ShellQuote(src) + " -r -c 'first archive comment'", &out), 0) << out;
 
     TZip z;
     TReports reports;
@@ -217,12 +195,12 @@ TEST_F(ZipWriter, CommentsSurviveUpdatesAndAreEditedInPlace)
     EXPECT_TRUE(reports.Has(25122));
     EXPECT_TRUE(z.CommentsModified());
     ASSERT_TRUE(z.SaveComments(true));
-    auto [rc, info] = Shell("zipinfo -v " + Quote(zip));
+    auto [rc, info] = Shell("zipinfo -v " + ShellQuote(zip));
     EXPECT_NE(info.find("first archive comment"), std::string::npos);
     EXPECT_NE(info.find("------------------------- file comment begins ----------------------------\nnote"),
               std::string::npos)
         << info;
-    EXPECT_EQ(Shell("unzip -tq " + Quote(zip)).first, 0);
+    EXPECT_EQ(Shell("unzip -tq " + ShellQuote(zip)).first, 0);
 
     // Only the archive comment, shorter: the file ends right after it.
     ASSERT_EQ(z.ReadComments(), 6);
@@ -230,11 +208,11 @@ TEST_F(ZipWriter, CommentsSurviveUpdatesAndAreEditedInPlace)
     ASSERT_TRUE(z.SaveComments(true));
     const std::string bytes = ReadHostFile(zip);
     EXPECT_EQ(bytes.substr(bytes.size() - 7), std::string("\x05\x00short", 7));
-    EXPECT_EQ(Shell("unzip -tq " + Quote(zip)).first, 0);
+    EXPECT_EQ(Shell("unzip -tq " + ShellQuote(zip)).first, 0);
 
     // Adding a file and refreshing a changed one keep both kinds of comment.
     Put("new.txt", "new file\n");
-    ASSERT_EQ(Tool("add " + Quote(zip) + " " + Quote(src + "/new.txt"), &out), 0) << out;
+    ASSERT_EQ(Tool("add " + ShellQuote(zip) + " " + ShellQuote(src + "/new.txt"), &out), 0) << out;
     Put("a.txt", "changed and newer\n", 40);
     TZip fresh;
     reports.Bind(fresh);
@@ -243,12 +221,12 @@ TEST_F(ZipWriter, CommentsSurviveUpdatesAndAreEditedInPlace)
     fresh.SetFileSpec({EnginePathOf(src) + "\\*"});
     fresh.SetArchiveFile(EnginePathOf(zip));
     EXPECT_EQ(fresh.Compress(), 1);
-    std::tie(rc, info) = Shell("zipinfo -v " + Quote(zip));
+    std::tie(rc, info) = Shell("zipinfo -v " + ShellQuote(zip));
     EXPECT_NE(info.find("short"), std::string::npos);
     EXPECT_NE(info.find("file comment begins ----------------------------\nnote"), std::string::npos) << info;
     EXPECT_NE(info.find("new.txt"), std::string::npos);
     const std::string dest = root + "/x";
-    ASSERT_EQ(Shell("7zz x -y -o" + Quote(dest) + " " + Quote(zip)).first, 0);
+    ASSERT_EQ(Shell("7zz x -y -o" + ShellQuote(dest) + " " + ShellQuote(zip)).first, 0);
     ExpectSameTree(src, dest, false);
 
     // A comment past 65535 bytes is refused and the archive stays as it was.
@@ -265,52 +243,52 @@ TEST_F(ZipWriter, DeletesWriteTheActualOffsetsAndLeaveABareEndRecordWhenEmpty)
 {
     const std::string zip = root + "/d.zip";
     std::string out;
-    ASSERT_EQ(Tool("add " + Quote(zip) + " " + Quote(src) + " -r -p pw", &out), 0) << out;
-    ASSERT_EQ(Tool("delete " + Quote(zip) + " a.txt sub/seq.txt", &out), 0) << out;
-    auto [rc, listing] = Shell("unzip -t -P pw " + Quote(zip));
+    ASSERT_EQ(Tool("add " + ShellQuote(zip) + " " + ShellQuote(src) + " -r -p pw", &out), 0) << out;
+    ASSERT_EQ(Tool("delete " + ShellQuote(zip) + " a.txt sub/seq.txt", &out), 0) << out;
+    auto [rc, listing] = Shell("unzip -t -P pw " + ShellQuote(zip));
     EXPECT_EQ(rc, 0) << listing;
     EXPECT_EQ(listing.find("a.txt"), std::string::npos);
     EXPECT_EQ(listing.find("seq.txt"), std::string::npos);
     EXPECT_NE(listing.find("rand.bin"), std::string::npos);
-    EXPECT_EQ(Shell("7zz t -ppw " + Quote(zip)).first, 0);
-    EXPECT_NE(Tool("delete " + Quote(zip) + " nothing-like-this", &out), 0);
+    EXPECT_EQ(Shell("7zz t -ppw " + ShellQuote(zip)).first, 0);
+    EXPECT_NE(Tool("delete " + ShellQuote(zip) + " nothing-like-this", &out), 0);
     EXPECT_NE(out.find("plxtool:"), std::string::npos);
 
-    ASSERT_EQ(Tool("delete " + Quote(zip) + " '*'", &out), 0) << out;
+    ASSERT_EQ(Tool("delete " + ShellQuote(zip) + " '*'", &out), 0) << out;
     EXPECT_EQ(ReadHostFile(zip), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
-    EXPECT_EQ(Tool("add " + Quote(zip) + " " + Quote(src + "/a.txt"), &out), 0) << out;
-    EXPECT_EQ(Shell("unzip -tq " + Quote(zip)).first, 0);
+    EXPECT_EQ(Tool("add " + ShellQuote(zip) + " " + ShellQuote(src + "/a.txt"), &out), 0) << out;
+    EXPECT_EQ(Shell("unzip -tq " + ShellQuote(zip)).first, 0);
 }
 
 TEST_F(ZipWriter, OldEntriesWithDescriptorsOrBehindAStubAreKeptIntact)
 {
     // Members with data descriptors, written by Info-ZIP from a pipe.
     const std::string dd = root + "/dd.zip";
-    auto [rc, out] = Shell("cd " + Quote(src) + " && cat sub/seq.txt | zip -q " + Quote(dd) + " - && zip -q -fd " +
-                           Quote(dd) + " a.txt");
+    auto [rc, out] = Shell("cd " + ShellQuote(src) + " && cat sub/seq.txt | zip -q " + ShellQuote(dd) + " - && zip -q -fd " +
+                           ShellQuote(dd) + " a.txt");
     ASSERT_EQ(rc, 0) << out;
-    ASSERT_EQ(Tool("add " + Quote(dd) + " " + Quote(src + "/sub/rand.bin"), &out), 0) << out;
-    std::tie(rc, out) = Shell("unzip -t " + Quote(dd));
+    ASSERT_EQ(Tool("add " + ShellQuote(dd) + " " + ShellQuote(src + "/sub/rand.bin"), &out), 0) << out;
+    std::tie(rc, out) = Shell("unzip -t " + ShellQuote(dd));
     EXPECT_EQ(rc, 0) << out;
-    EXPECT_EQ(Shell("7zz t " + Quote(dd)).first, 0);
-    EXPECT_EQ(Shell("unzip -p " + Quote(dd) + " -").second, ReadHostFile(src + "/sub/seq.txt"));
-    ASSERT_EQ(Tool("delete " + Quote(dd) + " rand.bin", &out), 0) << out;
-    EXPECT_EQ(Shell("unzip -p " + Quote(dd) + " a.txt").second, "hello\n");
+    EXPECT_EQ(Shell("7zz t " + ShellQuote(dd)).first, 0);
+    EXPECT_EQ(Shell("unzip -p " + ShellQuote(dd) + " -").second, ReadHostFile(src + "/sub/seq.txt"));
+    ASSERT_EQ(Tool("delete " + ShellQuote(dd) + " rand.bin", &out), 0) << out;
+    EXPECT_EQ(Shell("unzip -p " + ShellQuote(dd) + " a.txt").second, "hello\n");
 
     // A self-extracting stub in front, offsets adjusted by Info-ZIP.
     const std::string stub = "MZ" + RandomBytes(3000, 5);
     const std::string plain = root + "/p.zip", sfx = root + "/s.exe";
-    ASSERT_EQ(Shell("cd " + Quote(src) + " && zip -q -r " + Quote(plain) + " a.txt sub").first, 0);
+    ASSERT_EQ(Shell("cd " + ShellQuote(src) + " && zip -q -r " + ShellQuote(plain) + " a.txt sub").first, 0);
     WriteHostFile(sfx, stub + ReadHostFile(plain));
-    ASSERT_EQ(Shell("zip -q -A " + Quote(sfx)).first, 0);
-    ASSERT_EQ(Tool("add " + Quote(sfx) + " " + Quote(src + "/zero.txt"), &out), 0) << out;
+    ASSERT_EQ(Shell("zip -q -A " + ShellQuote(sfx)).first, 0);
+    ASSERT_EQ(Tool("add " + ShellQuote(sfx) + " " + ShellQuote(src + "/zero.txt"), &out), 0) << out;
     const std::string after = ReadHostFile(sfx);
     EXPECT_EQ(after.substr(0, stub.size()), stub);
-    std::tie(rc, out) = Shell("unzip -t " + Quote(sfx));
+    std::tie(rc, out) = Shell("unzip -t " + ShellQuote(sfx));
     EXPECT_EQ(rc, 0) << out;
     EXPECT_NE(out.find("zero.txt"), std::string::npos);
     const std::string dest = root + "/x";
-    ASSERT_EQ(Shell("unzip -q " + Quote(sfx) + " -d " + Quote(dest)).first, 1 - 1);
+    ASSERT_EQ(Shell("unzip -q " + ShellQuote(sfx) + " -d " + ShellQuote(dest)).first, 1 - 1);
     EXPECT_EQ(ReadHostFile(dest + "/sub/seq.txt"), ReadHostFile(src + "/sub/seq.txt"));
 
     // Comment edits are refused for it, and leave it untouched.
@@ -327,15 +305,7 @@ TEST_F(ZipWriter, OldEntriesWithDescriptorsOrBehindAStubAreKeptIntact)
 
 TEST_F(ZipWriter, AFullMediumLeavesTheOldArchive)
 {
-    std::filesystem::create_directories(root + "/media");
-    auto table = win::DriveTable();
-    win::DriveEntry e;
-    e.letter = 'E';
-    e.type = DRIVE_REMOVABLE;
-    e.root = root + "/media";
-    e.capacity = 40000;
-    table.push_back(e);
-    win::SetDriveTable(table);
+    AddRemovableDrive('E', "media", 40000);
 
     TZip z;
     TReports reports;

@@ -79,6 +79,23 @@ protected:
         return names;
     }
 
+    // Adds a removable drive Letter: over root/Folder that holds Capacity bytes; answers the folder.
+    std::string AddRemovableDrive(char Letter, const std::string& Folder, std::uint64_t Capacity,
+                                  const std::string& Label = "")
+    {
+        win::DriveEntry e;
+        e.letter = Letter;
+        e.type = DRIVE_REMOVABLE;
+        e.root = root + "/" + Folder;
+        e.capacity = Capacity;
+        e.label = Label;
+        std::filesystem::create_directories(e.root);
+        auto table = win::DriveTable();
+        table.push_back(e);
+        win::SetDriveTable(table);
+        return e.root;
+    }
+
     std::string root;
     std::string home;
 

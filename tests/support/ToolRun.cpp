@@ -1,13 +1,20 @@
-#include "readers/support/ToolRun.h"
+#include "support/ToolRun.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 
 #include <sys/wait.h>
+
+namespace {
+
+int ExitStatus(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+
+}  // namespace
 
 TScratchDir::TScratchDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "torvo-test-XXXXXX").string();
@@ -21,20 +28,41 @@ TScratchDir::~TScratchDir() {
 }
 
 int TScratchDir::Run(const std::string& Command) const {
-    const std::string full = "cd '" + path_.string() + "' && { " + Command + " ; }";
-    const int status = std::system(full.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ExitStatus(std::system(("cd " + ShellQuote(path_.string()) + " && { " + Command + " ; }").c_str()));
 }
 
 std::string TScratchDir::Capture(const std::string& Command) const {
-    const std::string full = "cd '" + path_.string() + "' && { " + Command + " ; }";
+    return CaptureCommand("cd " + ShellQuote(path_.string()) + " && { " + Command + " ; }");
+}
+
+std::string CaptureCommand(const std::string& Command, int* ExitCode) {
     std::string text;
-    FILE* pipe = popen(full.c_str(), "r");
-    if (!pipe) return text;
+    FILE* pipe = popen(Command.c_str(), "r");
+    if (!pipe) {
+        if (ExitCode) *ExitCode = -1;
+        return text;
+    }
     char buffer[4096];
     for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, n);
-    pclose(pipe);
+    const int status = pclose(pipe);
+    if (ExitCode) *ExitCode = ExitStatus(status);
     return text;
+}
+
+bool HaveTool(const std::string& Name) {
+    return std::system(("command -v " + Name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string ShellQuote(const std::string& Name) {
+    std::string out = "'";
+    for (char c : Name) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+std::vector<std::uint8_t> ReadWholeFile(const std::filesystem::path& Path) {
+    std::ifstream f(Path, std::ios::binary);
+    if (!f) throw std::runtime_error("cannot open " + Path.string());
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
 void WriteWholeFile(const std::filesystem::path& Path, const std::vector<std::uint8_t>& Bytes) {
@@ -57,4 +85,11 @@ std::vector<std::uint8_t> MixedBytes(std::size_t Size, std::uint32_t Seed) {
         }
     }
     return bytes;
+}
+
+std::string RandomBytes(std::size_t Size, unsigned Seed) {
+    std::mt19937 gen(Seed);
+    std::string s(Size, '\0');
+    for (auto& c : s) c = char(gen());
+    return s;
 }

@@ -1,4 +1,5 @@
-// Running the real archivers from tests: a private scratch folder and shell commands in it.
+// Running the real archivers from tests: a private scratch folder, shell commands in it, and the
+// file and data helpers that go with them.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +26,17 @@ private:
     std::filesystem::path path_;
 };
 
+// Standard output of a shell command; *ExitCode gets its exit status (-1 when it did not exit).
+std::string CaptureCommand(const std::string& Command, int* ExitCode = nullptr);
+// Whether a program of that name is on PATH.
+bool HaveTool(const std::string& Name);
+// Name in single quotes for the shell.
+std::string ShellQuote(const std::string& Name);
+
+// Throws std::runtime_error when the file cannot be read or written.
+std::vector<std::uint8_t> ReadWholeFile(const std::filesystem::path& Path);
 void WriteWholeFile(const std::filesystem::path& Path, const std::vector<std::uint8_t>& Bytes);
 // Bytes of varied kinds: text-like runs, then noise, then text again, seeded for repeatability.
 std::vector<std::uint8_t> MixedBytes(std::size_t Size, std::uint32_t Seed);
+// Noise that no coder can shrink, seeded for repeatability.
+std::string RandomBytes(std::size_t Size, unsigned Seed);
