@@ -82,6 +82,8 @@ public:
     void WebUploadArchive(const std::string& code);
     void WebDownloadArchive(const std::string& letter, int code);
     void ListTargetArchives();
+    // Shows the archive in the list view; false when it is no archive.
+    bool RefreshList(const std::string& archiveFile);
     void PackPayslips();
     void LoadPayslipList();
     bool CheckInternetProgram();
@@ -133,8 +135,6 @@ private:
     void Pelix1Read(std::int64_t offset);
     bool RestoreFromTarget(const std::string& archiveName);
     void SetRestoreExtractorProperties();
-    // Shows the archive in the list view; false when it is no archive.
-    bool RefreshList(const std::string& archiveFile);
     void WebUpload(int transferCode, const std::string& archiveFolder, const std::string& archiveFileName,
                    int ftpEntry);
     void WebDownload(int transferCode, int ftpEntry, const std::string& archiveBaseName);
