@@ -3,6 +3,7 @@
 #include "app/lib/DefinitionFile.h"
 #include "app/lib/FormMenu.h"
 #include "readers/Pelix.h"
+#include "readers/plxUnZIP.h"
 #include "readers/view/plxZipView.h"
 #include "writers/plxZip.h"
 #include "app/lib/RequestRecord.h"

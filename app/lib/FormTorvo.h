@@ -18,6 +18,7 @@
 class TZipView;
 class TPelix;
 class TZip;
+class TUnZip;
 class TObject;
 
 class TFormTorvo : public vcl::TForm, public TRequestHost {
@@ -54,6 +55,7 @@ public:
     // The archive components.
     std::unique_ptr<TPelix> Pelix1;
     std::unique_ptr<TZip> Zip1;
+    std::unique_ptr<TUnZip> UnZip1;
     // What the components reported, as the error-message window lists it.
     std::vector<std::string> ErrorMessages;
 
@@ -80,6 +82,8 @@ public:
     void WebUploadArchive(const std::string& code);
     void WebDownloadArchive(const std::string& letter, int code);
     void ListTargetArchives();
+    // Shows the archive in the list view; false when it is no archive.
+    bool RefreshList(const std::string& archiveFile);
     void PackPayslips();
     void LoadPayslipList();
     bool CheckInternetProgram();
@@ -130,8 +134,7 @@ private:
     void ComponentError(::TObject* sender, const std::string& file, const std::string& extended, int code);
     void Pelix1Read(std::int64_t offset);
     bool RestoreFromTarget(const std::string& archiveName);
-    // Shows the archive in the list view; false when it is no archive.
-    bool RefreshList(const std::string& archiveFile);
+    void SetRestoreExtractorProperties();
     void WebUpload(int transferCode, const std::string& archiveFolder, const std::string& archiveFileName,
                    int ftpEntry);
     void WebDownload(int transferCode, int ftpEntry, const std::string& archiveBaseName);
@@ -150,4 +153,6 @@ private:
     std::vector<std::string> payslipList_;
     TPayslipOptions payslipOptions_;
     int targetImage_ = -1;
+    // An archive operation runs; requests served inside its message pump must not start another.
+    bool archiveBusy_ = false;
 };

@@ -9,6 +9,7 @@
 #include "platform/win/SysFiles.h"
 #include "platform/win/SysStrings.h"
 #include "readers/Pelix.h"
+#include "readers/plxUnZIP.h"
 #include "readers/view/plxZipView.h"
 #include "unit/U_FileUtils.h"
 #include "writers/plxZip.h"
@@ -19,7 +20,7 @@ using namespace vcl;
 
 namespace {
 
-[[maybe_unused]] bool IsZipArchiveType(TArcType t)
+bool IsZipArchiveType(TArcType t)
 {
     return t == atZip || t == atZipExe || t == atZipDS || t == atZipMV;
 }
@@ -52,6 +53,7 @@ void TFormTorvo::BuildArchiveComponents()
 {
     Pelix1 = std::make_unique<TPelix>();
     Zip1 = std::make_unique<TZip>();
+    UnZip1 = std::make_unique<TUnZip>();
     Pelix1->OnRead = [this](::TObject*, std::int64_t offset, int) { Pelix1Read(offset); };
     const auto error = [this](::TObject* sender, const std::string& file, const std::string& extended,
                               const std::string&, int code) { ComponentError(sender, file, extended, code); };
@@ -63,11 +65,19 @@ void TFormTorvo::BuildArchiveComponents()
     Pelix1->OnError = error;
     Zip1->OnError = error;
     Zip1->OnProgress = progress;
+    UnZip1->OnError = error;
+    UnZip1->OnProgress = progress;
+    UnZip1->OnBegin = [this](::TObject*, const std::string& file, int, bool&) {
+        StatusBar1->SimpleText = "Extracting: " + file;
+        ShowProgress(true);
+    };
 }
 
 void TFormTorvo::ComponentError(::TObject* sender, const std::string& file, const std::string& extended, int code)
 {
-    const std::string className = sender == Zip1.get() ? "TZip" : "TPelix";
+    const std::string className = sender == Zip1.get()     ? "TZip"
+                                  : sender == UnZip1.get() ? "TUnZip"
+                                                           : "TPelix";
     ErrorMessages.push_back("OnError event\r\rClassName: " + className + "\r" + "ECode:     " +
                             std::to_string(code) + "  (see err_msgs.rc)" + "\r" + "ECode Str: " +
                             std::string(LoadMessage(code)) + "\r" + "Ext Msg:   " + extended +
@@ -345,8 +355,61 @@ bool TFormTorvo::RestoreArchive(const std::string& archiveName)
     return RestoreFromTarget(archiveName);
 }
 
+void TFormTorvo::SetRestoreExtractorProperties()
+{
+    TUnZip& z = *UnZip1;
+    z.SetArchiveFile(Pelix1->ArchiveFile());
+    z.SetExtractDir(state_.DataFolder);
+    z.UseStoredDirs = true;
+    z.DateAttribute = daFileDate;
+    z.ConfirmOverwrites = false;
+    z.OverwriteMode = omOverwrite;
+    z.RestoreFileAttr = true;
+    // The extract dialog's "Create stored dirs" box, which starts clear.
+    z.CreateStoredDirs = false;
+    // As the backup wrote the names, whatever the archive manager's check boxes say.
+    z.TranslateOemChar = Zip1->TranslateOemChar;
+    z.RecurseDirs = true;
+    z.SetFileSpec({"*.*"});
+}
+
 bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
 {
-    NotThereYet("RestoreArchive " + archiveName);
-    return false;
+    // A request served inside the running operation's message pump waits for no second one.
+    if (archiveBusy_ || archiveName.empty())
+        return false;
+    // Without the caller's data folder the members would land wherever the process stands.
+    if (state_.DataFolder.empty())
+        return false;
+    archiveBusy_ = true;
+    const std::string savedPanel = PanelMess->Caption;
+    Screen->SetCursor(crHourGlass);
+    PanelMess->Caption = state_.FtpTarget ? std::string("Obnovuji data z FTP serveru ...")
+                                          : "Obnovuji data z disku " + target_.Letter + ":  ... ";
+    auto done = [&] {
+        ShowProgress(false);
+        StatusBar1->SimplePanel = false;
+        ZipView1->Cursor = crDefault;
+        Screen->SetCursor(crDefault);
+        PanelMess->Caption = savedPanel;
+        archiveBusy_ = false;
+    };
+
+    Pelix1->SetArchiveFile(NormaliseTargetFolder(target_.TargetFolder) + archiveName);
+    if (Pelix1->ArchiveFile().empty() || !IsZipArchiveType(Pelix1->ArcType())) {
+        done();
+        return false;
+    }
+    SetRestoreExtractorProperties();
+    StatusBar1->SimplePanel = true;
+    ShowProgress(true);
+    ZipView1->Cursor = crHourGlass;
+    const std::size_t reportsBefore = ErrorMessages.size();
+    const int count = UnZip1->Extract();
+    const bool clean = ErrorMessages.size() == reportsBefore;
+    Application->MessageBox("Z archivačního souboru: " + archiveName + "\r\n" +
+                                "celkem rozbaleno datových souborů: " + std::to_string(std::max(0, count)),
+                            "Data rozbalena", MB_OK | MB_ICONINFORMATION);
+    done();
+    return clean && count >= 0;
 }

@@ -99,10 +99,53 @@ void THeadlessWidgetSet::Record(const TShown& shown, const std::string& answer)
 void THeadlessWidgetSet::ProcessEvents(bool wait)
 {
     DispatchWindowMessages();
+    if (wait)
+        AnswerIdleListBox();
     if (wait) {
         WaitMessageFor(50);
         DispatchWindowMessages();
     }
+}
+
+TListBox* THeadlessWidgetSet::IdleListBox() const
+{
+    if (responder_ || answers_.empty())
+        return nullptr;
+    TForm* form = Screen && Screen->ActiveForm ? Screen->ActiveForm : Application ? Application->MainForm : nullptr;
+    if (!form || form->IsModal() || !form->Showing())
+        return nullptr;
+    auto* box = dynamic_cast<TListBox*>(form->ActiveControl());
+    if (!box || !box->Showing() || !box->EnabledWithParents() || box->Items.Count() == 0)
+        return nullptr;
+    return box;
+}
+
+void THeadlessWidgetSet::AnswerIdleListBox()
+{
+    TListBox* box = IdleListBox();
+    if (!box)
+        return;
+    TShown shown{"ListBox", box->Name, box->Items.Text(), nullptr};
+    const std::string answer = *Ask(shown);
+    if (win::SameText(answer, "Esc")) {
+        Record(shown, answer);
+        return;
+    }
+    int index = -1;
+    if (IsNumber(answer) && std::stoi(answer) < box->Items.Count())
+        index = std::stoi(answer);
+    for (int i = 0; index < 0 && i < box->Items.Count(); ++i) {
+        const std::string& item = box->Items[i];
+        if (win::SameText(item, answer) || win::SameText(item.substr(0, item.find('\t')), answer))
+            index = i;
+    }
+    if (index < 0) {
+        Record(shown, answer + " (no such item)");
+        return;
+    }
+    Record(shown, answer);
+    box->SetItemIndex(index);
+    SafeCall([box] { box->DblClick(); });
 }
 
 std::string THeadlessWidgetSet::FormText(TForm& form)

@@ -10,8 +10,12 @@
 
 namespace vcl {
 
+class TListBox;
+
 // What is being shown. Kind: "MessageBox", "Form", "OpenDialog", "SaveDialog", "FolderDialog",
-// "InputBox", "PopupMenu".
+// "InputBox", "PopupMenu", and "ListBox": with scripted answers left over, the idle main loop offers
+// the focused list box of the active form; the answer picks an item (index, its text, or its text
+// up to the first tab) and double-clicks it, "Esc" leaves it alone.
 struct TShown {
     std::string Kind, Caption, Text;
     TForm* Form = nullptr;  // for "Form": the form, which a responder may also operate
@@ -52,6 +56,9 @@ private:
     void Record(const TShown& shown, const std::string& answer);
     // Operates the form as the answer says; returns false when nothing on it matched.
     bool ApplyFormAnswer(TForm& form, const std::string& answer);
+    // The list box that a scripted answer may choose from now, or nullptr.
+    TListBox* IdleListBox() const;
+    void AnswerIdleListBox();
 
     TResponder responder_;
     std::deque<std::string> answers_;

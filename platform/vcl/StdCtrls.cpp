@@ -679,7 +679,9 @@ void TListBox::DrawItem(int index, const TRect& rect, TOwnerDrawState state)
         for (;;) {
             size_t tab = text.find('\t', start);
             std::string part = text.substr(start, tab == std::string::npos ? std::string::npos : tab - start);
-            Canvas.TextRect(rect, x, rect.Top, part);
+            // TextRect fills its rectangle: each part gets the row from its own column on, so it
+            // does not wipe the parts before it.
+            Canvas.TextRect(TRect{std::min(x, rect.Right), rect.Top, rect.Right, rect.Bottom}, x, rect.Top, part);
             if (tab == std::string::npos)
                 break;
             x = rect.Left + 2 + ((x + Canvas.TextWidth(part) - rect.Left - 2) / step + 1) * step;
