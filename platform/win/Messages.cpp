@@ -500,6 +500,13 @@ bool PumpOnce(std::vector<pollfd>& extra, int timeoutMs)
     return served;
 }
 
+// Waits until a socket of ours is ready, without regard to what is queued.
+bool WaitIncoming(int timeoutMs)
+{
+    WaitSet set = BuildWaitSet({});
+    return ::poll(set.fds.data(), set.fds.size(), timeoutMs) > 0;
+}
+
 void ServePending()
 {
     constexpr int MaxRounds = 64;
@@ -739,8 +746,10 @@ BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT remo
 
 BOOL GetMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax)
 {
+    // Queued messages that the filter leaves out must not wake us, or we would spin: only the
+    // sockets can bring a match (nothing else runs on this thread meanwhile).
     while (!PeekMessageA(msg, hwnd, filterMin, filterMax, PM_REMOVE))
-        WaitMessageFor(-1);
+        WaitIncoming(-1);
     return msg->message == WM_QUIT ? FALSE : TRUE;
 }
 
@@ -764,8 +773,7 @@ BOOL WaitMessageFor(int timeoutMs)
     auto& state = State();
     if (!state.posted.empty() || state.quitPending)
         return TRUE;
-    WaitSet set = BuildWaitSet({});
-    return ::poll(set.fds.data(), set.fds.size(), timeoutMs) > 0 ? TRUE : FALSE;
+    return WaitIncoming(timeoutMs) ? TRUE : FALSE;
 }
 
 BOOL SetForegroundWindow(HWND hwnd)

@@ -18,6 +18,7 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -95,6 +96,13 @@ std::vector<std::uint8_t> Record(std::size_t size)
     for (std::size_t i = 0; i < size; ++i)
         bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
     return bytes;
+}
+
+double ProcessCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 int ConnectRaw(const std::string& path)
@@ -352,6 +360,38 @@ TEST_F(Messages, NestedReplyWhileSenderWaits)
     EXPECT_EQ(result, msg_peer::Checksum(1, record.data(), record.size()) + 1000);
     EXPECT_TRUE(nestedInsideSend);
     EXPECT_EQ(echoed, std::vector<std::uint8_t>(record.rbegin(), record.rend()));
+
+    EXPECT_TRUE(PostMessageA(peer, WM_QUIT, 0, 0));
+    EXPECT_EQ(WaitForExit(pid), 0);
+}
+
+TEST_F(Messages, FilteredGetMessageSleepsPastOtherQueuedMessages)
+{
+    const HWND own = MakeWindow("TFormFiltered", nullptr);
+    ASSERT_NE(own, 0u);
+    const pid_t pid = StartPeer("TFormEcho");
+    const HWND peer = WaitForWindow("TFormEcho");
+    ASSERT_NE(peer, 0u);
+
+    // Queued messages that the filter leaves out must not keep the wait awake.
+    ASSERT_TRUE(PostMessageA(own, WM_USER + 50, 1, 0));
+    PostQuitMessage(0);
+    constexpr int DelayMs = 300;
+    ASSERT_TRUE(PostMessageA(peer, msg_peer::WM_ECHO_LATER, own, DelayMs));
+    const auto wallStart = Clock::now();
+    const double cpuStart = ProcessCpuSeconds();
+    MSG msg;
+    ASSERT_TRUE(GetMessageA(&msg, own, msg_peer::WM_ECHOED, msg_peer::WM_ECHOED));
+    const double cpu = ProcessCpuSeconds() - cpuStart;
+    const double wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
+    EXPECT_EQ(msg.message, msg_peer::WM_ECHOED);
+    EXPECT_GE(wall, DelayMs / 2000.0);
+    EXPECT_LT(cpu, wall / 4) << "busy wait: " << cpu << " s of CPU in " << wall << " s";
+
+    // What the filter skipped is still there, in order.
+    ASSERT_TRUE(GetMessageA(&msg, 0, 0, 0));
+    EXPECT_EQ(msg.message, WM_USER + 50u);
+    EXPECT_FALSE(GetMessageA(&msg, 0, 0, 0));
 
     EXPECT_TRUE(PostMessageA(peer, WM_QUIT, 0, 0));
     EXPECT_EQ(WaitForExit(pid), 0);

@@ -6,10 +6,12 @@
 #include "platform/win/bin/msg_peer.h"
 #include "support/DieWithParent.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <thread>
 #include <vector>
 
 int main(int argc, char** argv)
@@ -21,6 +23,10 @@ int main(int argc, char** argv)
     const HWND hwnd = CreateWindowA(argv[1], "peer", [nested](HWND, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
         if (msg == msg_peer::WM_VANISH)
             std::_Exit(7);
+        if (msg == msg_peer::WM_ECHO_LATER) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(lParam));
+            return PostMessageA(static_cast<HWND>(wParam), msg_peer::WM_ECHOED, 0, 0);
+        }
         if (msg == msg_peer::WM_ADD)
             return static_cast<LRESULT>(wParam) + lParam;
         if (msg != WM_COPYDATA)
