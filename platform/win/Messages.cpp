@@ -5,7 +5,9 @@
 #include "platform/win/IpcRuntime.h"
 #include "platform/win/Utf8.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -27,6 +29,9 @@ namespace {
 constexpr int ListenBacklog = 64;
 constexpr std::size_t MaxConnections = 256;
 constexpr int ReplyWriteTimeoutMs = 5000;
+// A window whose listen queue is full is busy, not gone: connecting is retried this long.
+constexpr int ConnectRetryMs = 2000;
+constexpr int ConnectBackoffMaxMs = 50;
 
 class UniqueFd {
 public:
@@ -150,6 +155,24 @@ bool PeerCredentials(int fd, ucred& credentials)
     return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0;
 }
 
+// A non-blocking connect to a full listen queue fails with EAGAIN at once; retry with a growing
+// pause until the window takes it or ConnectRetryMs pass. On failure errno says why.
+bool ConnectPatiently(int fd, const sockaddr_un& address)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ConnectRetryMs);
+    int pauseMs = 1;
+    for (;;) {
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN || std::chrono::steady_clock::now() >= deadline)
+            return false;
+        ::poll(nullptr, 0, pauseMs);
+        pauseMs = std::min(pauseMs * 2, ConnectBackoffMaxMs);
+    }
+}
+
 // Connects to a window's socket and makes sure that this user's process named by the handle
 // listens on it. On failure errno says why.
 UniqueFd ConnectToWindow(const std::string& path, HWND hwnd)
@@ -160,7 +183,7 @@ UniqueFd ConnectToWindow(const std::string& path, HWND hwnd)
         return {};
     }
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!fd.Valid() || ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    if (!fd.Valid() || !ConnectPatiently(fd.Get(), address))
         return {};
     ucred peer{};
     if (!PeerCredentials(fd.Get(), peer) || !PeerIsAcceptable(peer.uid, peer.pid, getuid(), HandleOwner(hwnd))) {
@@ -235,8 +258,12 @@ UniqueFd ConnectRemote(HWND hwnd)
         return {};
     }
     UniqueFd fd = ConnectOrClean(*window);
-    if (!fd.Valid())
-        SetLastError(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_INVALID_WINDOW_HANDLE);
+    if (!fd.Valid()) {
+        const int cause = errno;
+        SetLastError(cause == EACCES   ? ERROR_ACCESS_DENIED
+                     : cause == EAGAIN ? ERROR_TIMEOUT  // alive, but it took no connection in time
+                                       : ERROR_INVALID_WINDOW_HANDLE);
+    }
     return fd;
 }
 

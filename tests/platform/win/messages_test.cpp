@@ -397,6 +397,49 @@ TEST_F(Messages, FilteredGetMessageSleepsPastOtherQueuedMessages)
     EXPECT_EQ(WaitForExit(pid), 0);
 }
 
+TEST_F(Messages, BusyWindowIsRetriedThenTimesOut)
+{
+    const pid_t pid = StartPeer("TFormBusy", "stall");
+    const HWND peer = WaitForWindow("TFormBusy");
+    ASSERT_NE(peer, 0u);
+    const std::string path = SocketOf(folder_, peer);
+
+    // Fill the peer's listen queue while it takes nothing.
+    std::vector<int> queued;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    for (int i = 0; i < 1000; ++i) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            ASSERT_EQ(errno, EAGAIN);
+            close(fd);
+            break;
+        }
+        queued.push_back(fd);
+    }
+    ASSERT_LT(queued.size(), 1000u);
+
+    // Nobody makes room: the post fails after a bounded wait, as a timeout, not a dead window.
+    auto start = Clock::now();
+    EXPECT_FALSE(PostMessageA(peer, msg_peer::WM_COUNT, 5, 0));
+    EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
+    auto waited = Clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(1500));
+    EXPECT_LT(waited, std::chrono::seconds(10));
+    EXPECT_TRUE(SocketOf(folder_, peer) == path) << "a busy window's name must stay";
+    for (const int fd : queued)  // they stay queued until the peer takes them
+        close(fd);
+
+    // The peer starts taking connections 300 ms from now: the post waits for it and gets through.
+    ASSERT_EQ(kill(pid, SIGUSR1), 0);
+    start = Clock::now();
+    ASSERT_TRUE(PostMessageA(peer, msg_peer::WM_COUNT, 5, 0));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100));
+    ASSERT_TRUE(PostMessageA(peer, WM_QUIT, 1, 0));
+    EXPECT_EQ(WaitForExit(pid), 6);
+}
+
 TEST_F(Messages, KilledPeerIsCleanedUp)
 {
     const pid_t pid = StartPeer("TFormGone");

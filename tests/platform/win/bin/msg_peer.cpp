@@ -1,12 +1,14 @@
-// A window in another process: msg_peer <class> [nested]
+// A window in another process: msg_peer <class> [nested|stall]
 // Answers WM_COPYDATA with the checksum of the bytes. With "nested" it first sends the bytes back
-// reversed to the sender's window (wParam) from inside its handler and adds that answer. Its
+// reversed to the sender's window (wParam) from inside its handler and adds that answer. With
+// "stall" it takes no connection until SIGUSR1 has come and 300 ms more have passed. Its
 // exit code is the WM_QUIT wParam plus every posted WM_COUNT wParam.
 #include "platform/win/Messages.h"
 #include "platform/win/bin/msg_peer.h"
 #include "support/DieWithParent.h"
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +22,12 @@ int main(int argc, char** argv)
         return 2;
     testsupport::DieWithParent();
     const bool nested = argc > 2 && std::strcmp(argv[2], "nested") == 0;
+    const bool stall = argc > 2 && std::strcmp(argv[2], "stall") == 0;
+    sigset_t resume;
+    sigemptyset(&resume);
+    sigaddset(&resume, SIGUSR1);
+    if (stall)
+        sigprocmask(SIG_BLOCK, &resume, nullptr);
     const HWND hwnd = CreateWindowA(argv[1], "peer", [nested](HWND, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
         if (msg == msg_peer::WM_VANISH)
             std::_Exit(7);
@@ -45,6 +53,11 @@ int main(int argc, char** argv)
     if (hwnd == 0) {
         std::fprintf(stderr, "msg_peer: no window (error %u)\n", static_cast<unsigned>(GetLastError()));
         return 2;
+    }
+    if (stall) {
+        int signal = 0;
+        sigwait(&resume, &signal);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
     }
     int code = 0;
     MSG msg;
