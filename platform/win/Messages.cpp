@@ -29,6 +29,8 @@ namespace {
 constexpr int ListenBacklog = 64;
 constexpr std::size_t MaxConnections = 256;
 constexpr int ReplyWriteTimeoutMs = 5000;
+// One connection may stream any number of posts; beyond this many queued, a peer's are refused.
+constexpr std::size_t MaxQueuedMessages = 10000;
 // A window whose listen queue is full is busy, not gone: connecting is retried this long.
 constexpr int ConnectRetryMs = 2000;
 constexpr int ConnectBackoffMaxMs = 50;
@@ -416,6 +418,10 @@ void HandleFrame(Connection& connection, const Frame& frame)
         return;
     }
     if (frame.kind == FrameKind::Post) {
+        if (State().posted.size() >= MaxQueuedMessages) {
+            Close(connection);
+            return;
+        }
         if (FindLocal(frame.hwnd))
             Enqueue(MSG{frame.hwnd, frame.message, static_cast<WPARAM>(frame.wParam), static_cast<LPARAM>(frame.value)});
         return;

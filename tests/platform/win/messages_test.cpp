@@ -533,6 +533,53 @@ TEST_F(Messages, MalformedFramesDropOnlyTheirConnection)
     EXPECT_EQ(WaitForExit(pid), 0);
 }
 
+TEST_F(Messages, PostFloodOnOneConnectionIsCapped)
+{
+    const HWND own = MakeWindow("TFormFlooded", nullptr);
+    ASSERT_NE(own, 0u);
+    Frame post;
+    post.kind = FrameKind::Post;
+    post.hwnd = own;
+    post.message = WM_USER + 7;
+    const auto one = EncodeFrame(post);
+    std::vector<std::uint8_t> stream;
+    for (int i = 0; i < 12000; ++i)
+        stream.insert(stream.end(), one.begin(), one.end());
+
+    const int fd = ConnectRaw(SocketOf(folder_, own));
+    ASSERT_GE(fd, 0);
+    MSG msg;
+    auto serve = [&] { PeekMessageA(&msg, 0, WM_USER + 8, WM_USER + 8, PM_NOREMOVE); };  // takes nothing
+    std::size_t sent = 0;
+    const auto end = Clock::now() + testsupport::PeerDeadline;
+    while (sent < stream.size() && Clock::now() < end) {
+        const ssize_t n = send(fd, stream.data() + sent, stream.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0)
+            sent += static_cast<std::size_t>(n);
+        else if (errno != EAGAIN)
+            break;  // hung up on
+        serve();
+    }
+    EXPECT_TRUE(testsupport::Eventually([&] {
+        serve();
+        char byte = 0;
+        const ssize_t n = recv(fd, &byte, 1, MSG_DONTWAIT);
+        return n == 0 || (n < 0 && errno != EAGAIN);
+    }, std::chrono::seconds(10))) << "the flood was taken whole";
+    close(fd);
+
+    std::size_t queued = 0;
+    while (queued <= stream.size() && PeekMessageA(&msg, own, 0, 0, PM_REMOVE))
+        ++queued;
+    EXPECT_EQ(queued, 10000u);
+
+    // Once the queue has room again, peers are heard as before.
+    const int next = ConnectRaw(SocketOf(folder_, own));
+    ASSERT_EQ(send(next, one.data(), one.size(), MSG_NOSIGNAL), static_cast<ssize_t>(one.size()));
+    close(next);
+    EXPECT_TRUE(testsupport::Eventually([&] { return PeekMessageA(&msg, own, 0, 0, PM_REMOVE) != FALSE; }));
+}
+
 TEST_F(Messages, OtherUserIsRefused)
 {
     if (geteuid() != 0)
