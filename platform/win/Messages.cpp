@@ -12,6 +12,7 @@
 #include <cstring>
 #include <deque>
 #include <dirent.h>
+#include <fcntl.h>
 #include <map>
 #include <memory>
 #include <poll.h>
@@ -90,6 +91,8 @@ struct MessageState {
     bool quitPending = false;
     int quitCode = 0;
     UniqueFd wakeup{eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)};  // readable while messages are queued
+    // Given up for a moment when we are out of descriptors, to take and drop a waiting connection.
+    UniqueFd spare{::open("/dev/null", O_RDONLY | O_CLOEXEC)};
     HWND nextSlot = 1;
     win::LocalWindowHooks hooks;
 
@@ -351,6 +354,19 @@ void Close(Connection& connection)
     connection.closed = true;
 }
 
+// Out of descriptors, a waiting connection would keep the listener readable and every wait
+// would return at once: take it with the spare descriptor and hang up on it.
+bool DropOneWaiting(int listener)
+{
+    auto& state = State();
+    if (!state.spare.Valid())
+        return false;
+    state.spare.Reset();
+    const bool dropped = UniqueFd(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)).Valid();
+    state.spare = UniqueFd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    return dropped;
+}
+
 void AcceptAll(HWND hwnd)
 {
     auto& state = State();
@@ -359,8 +375,11 @@ void AcceptAll(HWND hwnd)
         return;
     for (;;) {
         UniqueFd fd(::accept4(window->listener.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-        if (!fd.Valid())
+        if (!fd.Valid()) {
+            if ((errno == EMFILE || errno == ENFILE) && DropOneWaiting(window->listener.Get()))
+                continue;
             return;
+        }
         ucred peer{};
         if (!PeerCredentials(fd.Get(), peer) || !PeerIsAcceptable(peer.uid, peer.pid, getuid(), 0))
             continue;

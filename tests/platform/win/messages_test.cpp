@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <numeric>
+#include <sstream>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -103,6 +105,21 @@ double ProcessCpuSeconds()
     timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// User and system CPU time of another process, from /proc.
+double CpuSecondsOf(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string skip;
+    for (int i = 3; i < 14; ++i)  // state .. cmajflt
+        fields >> skip;
+    unsigned long long user = 0, system = 0;
+    fields >> user >> system;
+    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 int ConnectRaw(const std::string& path)
@@ -438,6 +455,22 @@ TEST_F(Messages, BusyWindowIsRetriedThenTimesOut)
     EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100));
     ASSERT_TRUE(PostMessageA(peer, WM_QUIT, 1, 0));
     EXPECT_EQ(WaitForExit(pid), 6);
+}
+
+TEST_F(Messages, WindowOutOfDescriptorsHangsUpInsteadOfSpinning)
+{
+    const pid_t pid = StartPeer("TFormNoFiles", "nofiles");
+    const HWND peer = WaitForWindow("TFormNoFiles");
+    ASSERT_NE(peer, 0u);
+    // The peer cannot take this connection; it must drop it and go back to sleep.
+    ASSERT_TRUE(PostMessageA(peer, msg_peer::WM_COUNT, 1, 0));
+    const double cpuStart = CpuSecondsOf(pid);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const double cpu = CpuSecondsOf(pid) - cpuStart;
+    ASSERT_LT(cpu, 0.5 / 4) << "the peer spins on a connection it cannot take";
+    // A sender is hung up on rather than left waiting.
+    EXPECT_EQ(SendMessageA(peer, msg_peer::WM_ADD, 1, 2), 0);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
 }
 
 TEST_F(Messages, KilledPeerIsCleanedUp)

@@ -1,7 +1,8 @@
 // A window in another process: msg_peer <class> [nested|stall]
 // Answers WM_COPYDATA with the checksum of the bytes. With "nested" it first sends the bytes back
 // reversed to the sender's window (wParam) from inside its handler and adds that answer. With
-// "stall" it takes no connection until SIGUSR1 has come and 300 ms more have passed. Its
+// "stall" it takes no connection until SIGUSR1 has come and 300 ms more have passed; with
+// "nofiles" it can open no descriptor once its window is up. Its
 // exit code is the WM_QUIT wParam plus every posted WM_COUNT wParam.
 #include "platform/win/Messages.h"
 #include "platform/win/bin/msg_peer.h"
@@ -13,7 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <sys/resource.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 int main(int argc, char** argv)
@@ -23,6 +26,7 @@ int main(int argc, char** argv)
     testsupport::DieWithParent();
     const bool nested = argc > 2 && std::strcmp(argv[2], "nested") == 0;
     const bool stall = argc > 2 && std::strcmp(argv[2], "stall") == 0;
+    const bool noFiles = argc > 2 && std::strcmp(argv[2], "nofiles") == 0;
     sigset_t resume;
     sigemptyset(&resume);
     sigaddset(&resume, SIGUSR1);
@@ -53,6 +57,12 @@ int main(int argc, char** argv)
     if (hwnd == 0) {
         std::fprintf(stderr, "msg_peer: no window (error %u)\n", static_cast<unsigned>(GetLastError()));
         return 2;
+    }
+    if (noFiles) {
+        const int lowestFree = dup(0);
+        close(lowestFree);
+        const rlimit limit{static_cast<rlim_t>(lowestFree), static_cast<rlim_t>(lowestFree)};
+        setrlimit(RLIMIT_NOFILE, &limit);
     }
     if (stall) {
         int signal = 0;
