@@ -5,11 +5,14 @@
 #include "platform/win/IpcRuntime.h"
 #include "platform/win/Utf8.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <dirent.h>
+#include <fcntl.h>
 #include <map>
 #include <memory>
 #include <poll.h>
@@ -27,6 +30,11 @@ namespace {
 constexpr int ListenBacklog = 64;
 constexpr std::size_t MaxConnections = 256;
 constexpr int ReplyWriteTimeoutMs = 5000;
+// One connection may stream any number of posts; beyond this many queued, a peer's are refused.
+constexpr std::size_t MaxQueuedMessages = 10000;
+// A window whose listen queue is full is busy, not gone: connecting is retried this long.
+constexpr int ConnectRetryMs = 2000;
+constexpr int ConnectBackoffMaxMs = 50;
 
 class UniqueFd {
 public:
@@ -83,6 +91,8 @@ struct MessageState {
     bool quitPending = false;
     int quitCode = 0;
     UniqueFd wakeup{eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)};  // readable while messages are queued
+    // Given up for a moment when we are out of descriptors, to take and drop a waiting connection.
+    UniqueFd spare{::open("/dev/null", O_RDONLY | O_CLOEXEC)};
     HWND nextSlot = 1;
     win::LocalWindowHooks hooks;
 
@@ -150,6 +160,24 @@ bool PeerCredentials(int fd, ucred& credentials)
     return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0;
 }
 
+// A non-blocking connect to a full listen queue fails with EAGAIN at once; retry with a growing
+// pause until the window takes it or ConnectRetryMs pass. On failure errno says why.
+bool ConnectPatiently(int fd, const sockaddr_un& address)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ConnectRetryMs);
+    int pauseMs = 1;
+    for (;;) {
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN || std::chrono::steady_clock::now() >= deadline)
+            return false;
+        ::poll(nullptr, 0, pauseMs);
+        pauseMs = std::min(pauseMs * 2, ConnectBackoffMaxMs);
+    }
+}
+
 // Connects to a window's socket and makes sure that this user's process named by the handle
 // listens on it. On failure errno says why.
 UniqueFd ConnectToWindow(const std::string& path, HWND hwnd)
@@ -160,7 +188,7 @@ UniqueFd ConnectToWindow(const std::string& path, HWND hwnd)
         return {};
     }
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-    if (!fd.Valid() || ::connect(fd.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    if (!fd.Valid() || !ConnectPatiently(fd.Get(), address))
         return {};
     ucred peer{};
     if (!PeerCredentials(fd.Get(), peer) || !PeerIsAcceptable(peer.uid, peer.pid, getuid(), HandleOwner(hwnd))) {
@@ -235,8 +263,12 @@ UniqueFd ConnectRemote(HWND hwnd)
         return {};
     }
     UniqueFd fd = ConnectOrClean(*window);
-    if (!fd.Valid())
-        SetLastError(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_INVALID_WINDOW_HANDLE);
+    if (!fd.Valid()) {
+        const int cause = errno;
+        SetLastError(cause == EACCES   ? ERROR_ACCESS_DENIED
+                     : cause == EAGAIN ? ERROR_TIMEOUT  // alive, but it took no connection in time
+                                       : ERROR_INVALID_WINDOW_HANDLE);
+    }
     return fd;
 }
 
@@ -322,6 +354,19 @@ void Close(Connection& connection)
     connection.closed = true;
 }
 
+// Out of descriptors, a waiting connection would keep the listener readable and every wait
+// would return at once: take it with the spare descriptor and hang up on it.
+bool DropOneWaiting(int listener)
+{
+    auto& state = State();
+    if (!state.spare.Valid())
+        return false;
+    state.spare.Reset();
+    const bool dropped = UniqueFd(::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC)).Valid();
+    state.spare = UniqueFd(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    return dropped;
+}
+
 void AcceptAll(HWND hwnd)
 {
     auto& state = State();
@@ -330,8 +375,11 @@ void AcceptAll(HWND hwnd)
         return;
     for (;;) {
         UniqueFd fd(::accept4(window->listener.Get(), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
-        if (!fd.Valid())
+        if (!fd.Valid()) {
+            if ((errno == EMFILE || errno == ENFILE) && DropOneWaiting(window->listener.Get()))
+                continue;
             return;
+        }
         ucred peer{};
         if (!PeerCredentials(fd.Get(), peer) || !PeerIsAcceptable(peer.uid, peer.pid, getuid(), 0))
             continue;
@@ -389,6 +437,10 @@ void HandleFrame(Connection& connection, const Frame& frame)
         return;
     }
     if (frame.kind == FrameKind::Post) {
+        if (State().posted.size() >= MaxQueuedMessages) {
+            Close(connection);
+            return;
+        }
         if (FindLocal(frame.hwnd))
             Enqueue(MSG{frame.hwnd, frame.message, static_cast<WPARAM>(frame.wParam), static_cast<LPARAM>(frame.value)});
         return;
@@ -498,6 +550,13 @@ bool PumpOnce(std::vector<pollfd>& extra, int timeoutMs)
         }
     }
     return served;
+}
+
+// Waits until a socket of ours is ready, without regard to what is queued.
+bool WaitIncoming(int timeoutMs)
+{
+    WaitSet set = BuildWaitSet({});
+    return ::poll(set.fds.data(), set.fds.size(), timeoutMs) > 0;
 }
 
 void ServePending()
@@ -739,8 +798,10 @@ BOOL PeekMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax, UINT remo
 
 BOOL GetMessageA(MSG* msg, HWND hwnd, UINT filterMin, UINT filterMax)
 {
+    // Queued messages that the filter leaves out must not wake us, or we would spin: only the
+    // sockets can bring a match (nothing else runs on this thread meanwhile).
     while (!PeekMessageA(msg, hwnd, filterMin, filterMax, PM_REMOVE))
-        WaitMessageFor(-1);
+        WaitIncoming(-1);
     return msg->message == WM_QUIT ? FALSE : TRUE;
 }
 
@@ -764,8 +825,7 @@ BOOL WaitMessageFor(int timeoutMs)
     auto& state = State();
     if (!state.posted.empty() || state.quitPending)
         return TRUE;
-    WaitSet set = BuildWaitSet({});
-    return ::poll(set.fds.data(), set.fds.size(), timeoutMs) > 0 ? TRUE : FALSE;
+    return WaitIncoming(timeoutMs) ? TRUE : FALSE;
 }
 
 BOOL SetForegroundWindow(HWND hwnd)

@@ -28,6 +28,7 @@ HWND FindWindowA(const char* className, const char* windowName);
 // thread's own windows are dispatched.
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // Queues the message for the window's thread and returns at once (WM_QUIT, WM_CLOSE, WM_USER+n).
+// A remote window too busy to take the connection for about 2 s fails both calls with ERROR_TIMEOUT.
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 void PostQuitMessage(int exitCode);
 

@@ -11,13 +11,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <numeric>
+#include <sstream>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
+#include <time.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -95,6 +98,28 @@ std::vector<std::uint8_t> Record(std::size_t size)
     for (std::size_t i = 0; i < size; ++i)
         bytes[i] = static_cast<std::uint8_t>(i * 7 + 3);
     return bytes;
+}
+
+double ProcessCpuSeconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// User and system CPU time of another process, from /proc.
+double CpuSecondsOf(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(in, line);
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string skip;
+    for (int i = 3; i < 14; ++i)  // state .. cmajflt
+        fields >> skip;
+    unsigned long long user = 0, system = 0;
+    fields >> user >> system;
+    return static_cast<double>(user + system) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 int ConnectRaw(const std::string& path)
@@ -357,6 +382,97 @@ TEST_F(Messages, NestedReplyWhileSenderWaits)
     EXPECT_EQ(WaitForExit(pid), 0);
 }
 
+TEST_F(Messages, FilteredGetMessageSleepsPastOtherQueuedMessages)
+{
+    const HWND own = MakeWindow("TFormFiltered", nullptr);
+    ASSERT_NE(own, 0u);
+    const pid_t pid = StartPeer("TFormEcho");
+    const HWND peer = WaitForWindow("TFormEcho");
+    ASSERT_NE(peer, 0u);
+
+    // Queued messages that the filter leaves out must not keep the wait awake.
+    ASSERT_TRUE(PostMessageA(own, WM_USER + 50, 1, 0));
+    PostQuitMessage(0);
+    constexpr int DelayMs = 300;
+    ASSERT_TRUE(PostMessageA(peer, msg_peer::WM_ECHO_LATER, own, DelayMs));
+    const auto wallStart = Clock::now();
+    const double cpuStart = ProcessCpuSeconds();
+    MSG msg;
+    ASSERT_TRUE(GetMessageA(&msg, own, msg_peer::WM_ECHOED, msg_peer::WM_ECHOED));
+    const double cpu = ProcessCpuSeconds() - cpuStart;
+    const double wall = std::chrono::duration<double>(Clock::now() - wallStart).count();
+    EXPECT_EQ(msg.message, msg_peer::WM_ECHOED);
+    EXPECT_GE(wall, DelayMs / 2000.0);
+    EXPECT_LT(cpu, wall / 4) << "busy wait: " << cpu << " s of CPU in " << wall << " s";
+
+    // What the filter skipped is still there, in order.
+    ASSERT_TRUE(GetMessageA(&msg, 0, 0, 0));
+    EXPECT_EQ(msg.message, WM_USER + 50u);
+    EXPECT_FALSE(GetMessageA(&msg, 0, 0, 0));
+
+    EXPECT_TRUE(PostMessageA(peer, WM_QUIT, 0, 0));
+    EXPECT_EQ(WaitForExit(pid), 0);
+}
+
+TEST_F(Messages, BusyWindowIsRetriedThenTimesOut)
+{
+    const pid_t pid = StartPeer("TFormBusy", "stall");
+    const HWND peer = WaitForWindow("TFormBusy");
+    ASSERT_NE(peer, 0u);
+    const std::string path = SocketOf(folder_, peer);
+
+    // Fill the peer's listen queue while it takes nothing.
+    std::vector<int> queued;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    for (int i = 0; i < 1000; ++i) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            ASSERT_EQ(errno, EAGAIN);
+            close(fd);
+            break;
+        }
+        queued.push_back(fd);
+    }
+    ASSERT_LT(queued.size(), 1000u);
+
+    // Nobody makes room: the post fails after a bounded wait, as a timeout, not a dead window.
+    auto start = Clock::now();
+    EXPECT_FALSE(PostMessageA(peer, msg_peer::WM_COUNT, 5, 0));
+    EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
+    auto waited = Clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(1500));
+    EXPECT_LT(waited, std::chrono::seconds(10));
+    EXPECT_TRUE(SocketOf(folder_, peer) == path) << "a busy window's name must stay";
+    for (const int fd : queued)  // they stay queued until the peer takes them
+        close(fd);
+
+    // The peer starts taking connections 300 ms from now: the post waits for it and gets through.
+    ASSERT_EQ(kill(pid, SIGUSR1), 0);
+    start = Clock::now();
+    ASSERT_TRUE(PostMessageA(peer, msg_peer::WM_COUNT, 5, 0));
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100));
+    ASSERT_TRUE(PostMessageA(peer, WM_QUIT, 1, 0));
+    EXPECT_EQ(WaitForExit(pid), 6);
+}
+
+TEST_F(Messages, WindowOutOfDescriptorsHangsUpInsteadOfSpinning)
+{
+    const pid_t pid = StartPeer("TFormNoFiles", "nofiles");
+    const HWND peer = WaitForWindow("TFormNoFiles");
+    ASSERT_NE(peer, 0u);
+    // The peer cannot take this connection; it must drop it and go back to sleep.
+    ASSERT_TRUE(PostMessageA(peer, msg_peer::WM_COUNT, 1, 0));
+    const double cpuStart = CpuSecondsOf(pid);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const double cpu = CpuSecondsOf(pid) - cpuStart;
+    ASSERT_LT(cpu, 0.5 / 4) << "the peer spins on a connection it cannot take";
+    // A sender is hung up on rather than left waiting.
+    EXPECT_EQ(SendMessageA(peer, msg_peer::WM_ADD, 1, 2), 0);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+}
+
 TEST_F(Messages, KilledPeerIsCleanedUp)
 {
     const pid_t pid = StartPeer("TFormGone");
@@ -448,6 +564,53 @@ TEST_F(Messages, MalformedFramesDropOnlyTheirConnection)
 
     EXPECT_TRUE(PostMessageA(peer, WM_QUIT, 0, 0));
     EXPECT_EQ(WaitForExit(pid), 0);
+}
+
+TEST_F(Messages, PostFloodOnOneConnectionIsCapped)
+{
+    const HWND own = MakeWindow("TFormFlooded", nullptr);
+    ASSERT_NE(own, 0u);
+    Frame post;
+    post.kind = FrameKind::Post;
+    post.hwnd = own;
+    post.message = WM_USER + 7;
+    const auto one = EncodeFrame(post);
+    std::vector<std::uint8_t> stream;
+    for (int i = 0; i < 12000; ++i)
+        stream.insert(stream.end(), one.begin(), one.end());
+
+    const int fd = ConnectRaw(SocketOf(folder_, own));
+    ASSERT_GE(fd, 0);
+    MSG msg;
+    auto serve = [&] { PeekMessageA(&msg, 0, WM_USER + 8, WM_USER + 8, PM_NOREMOVE); };  // takes nothing
+    std::size_t sent = 0;
+    const auto end = Clock::now() + testsupport::PeerDeadline;
+    while (sent < stream.size() && Clock::now() < end) {
+        const ssize_t n = send(fd, stream.data() + sent, stream.size() - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0)
+            sent += static_cast<std::size_t>(n);
+        else if (errno != EAGAIN)
+            break;  // hung up on
+        serve();
+    }
+    EXPECT_TRUE(testsupport::Eventually([&] {
+        serve();
+        char byte = 0;
+        const ssize_t n = recv(fd, &byte, 1, MSG_DONTWAIT);
+        return n == 0 || (n < 0 && errno != EAGAIN);
+    }, std::chrono::seconds(10))) << "the flood was taken whole";
+    close(fd);
+
+    std::size_t queued = 0;
+    while (queued <= stream.size() && PeekMessageA(&msg, own, 0, 0, PM_REMOVE))
+        ++queued;
+    EXPECT_EQ(queued, 10000u);
+
+    // Once the queue has room again, peers are heard as before.
+    const int next = ConnectRaw(SocketOf(folder_, own));
+    ASSERT_EQ(send(next, one.data(), one.size(), MSG_NOSIGNAL), static_cast<ssize_t>(one.size()));
+    close(next);
+    EXPECT_TRUE(testsupport::Eventually([&] { return PeekMessageA(&msg, own, 0, 0, PM_REMOVE) != FALSE; }));
 }
 
 TEST_F(Messages, OtherUserIsRefused)
