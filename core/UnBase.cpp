@@ -125,7 +125,7 @@ bool TDecompressClass::OpenArchive()
                                                    const std::string& Volume, int ECode) {
             DoError(Name, Extended, ECode, Volume);
         };
-        if (!DiskManager.GetDiskInfo(FArchiveFile, {}, {}, reporter, this, CancelPtr))
+        if (!DiskManager().GetDiskInfo(FArchiveFile, {}, {}, reporter, this, CancelPtr))
             return false;
     }
     if (OpensItself(FArcType))

@@ -85,8 +85,8 @@ public:
     // handlers are the caller's to bind, as each relays different ones.
     void CopySettingsFrom(const TZipCommon& From, const TSeedKeySnapshot& SavedKeys);
 
-    // Run state a format reads and sets.
-    std::unique_ptr<TStream32> ArchiveStream;
+    // Run state a format reads and sets. The archive stream is TZipCommon::ArchiveStream, which a
+    // spanned-set reader closes and reopens as disks change.
     std::string StoredName;           // the current entry's name as stored
     // Set when OpenOutStream declined the entry on purpose (undecodable, refused password, unsafe
     // target; reported where needed): the format skips it quietly. Clear after a failed open.
@@ -95,7 +95,6 @@ public:
     bool NoDecrypt = false;           // a format's run-wide "decode no more encrypted entries"
     std::uint8_t CryptHeader[24] = {};  // the entry's 12-byte header in the second half (cipher layout)
     TUnBaseHeaderObj* HeaderList = nullptr;  // the record target of operations 1 and 3
-    TDiskManager DiskManager;
 
 protected:
     bool OpenArchive();

@@ -4,6 +4,8 @@
 //   plxtool list [-t TYPE] ARCHIVE  one TAB-separated line per entry, then "total N unpacked packed"
 //   plxtool add ARCHIVE PATH...     adds files to a ZIP, JAR, TAR, .tgz, .tbz, .gz or .bz2 archive (Add.cpp)
 //   plxtool delete ARCHIVE NAME...  deletes entries (Delete.cpp)
+//   plxtool test ARCHIVE [-p PASSWORD]                       every member decoded and checked
+//   plxtool extract ARCHIVE DIR [-p PASSWORD] [--overwrite]  the members below DIR
 //
 // Exit status: 0 success, 1 failure, 2 usage.
 #include <cstdio>
@@ -16,6 +18,7 @@
 #include "core/plxConsts.h"
 #include "platform/win/SysDates.h"
 #include "readers/Pelix.h"
+#include "tools/plxtool/Commands.h"
 #include "tools/plxtool/ToolSupport.h"
 
 #if __has_include("core/ArcType.h")
@@ -144,6 +147,8 @@ const TCommand kCommands[] = {
     {"list", "list [-t TYPE] ARCHIVE", CmdList},
     {"add", "add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2] [-m store|deflate|bzip2|ppmd] [-l S|F|N|X] [-p PASSWORD] [-r] [-c COMMENT]", CmdAdd},
     {"delete", "delete ARCHIVE NAME...", CmdDelete},
+    {"test", "test ARCHIVE [-p PASSWORD]", CmdTest},
+    {"extract", "extract ARCHIVE DIR [-p PASSWORD] [--overwrite]", CmdExtract},
 };
 
 int Usage()

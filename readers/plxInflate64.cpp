@@ -1,0 +1,124 @@
+#include "readers/plxInflate64.h"
+
+#include "core/Inflater.h"
+#include "readers/GzipFormat.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr std::size_t kBlock = 32768;
+
+// The input of a chain of members: what the inflater left unread comes first.
+class TChainInput {
+public:
+    explicit TChainInput(const TByteSource& read) : read_(read), buf_(kBlock) {}
+
+    bool Fill()
+    {
+        if (pos_ < len_)
+            return true;
+        pos_ = 0;
+        len_ = read_(buf_.data(), buf_.size());
+        return len_ > 0;
+    }
+    const std::uint8_t* Next() const { return buf_.data() + pos_; }
+    std::size_t Avail() const { return len_ - pos_; }
+    void Consume(std::size_t n) { pos_ += n; }
+
+    // Exactly n bytes (fewer only at the end of input) into out.
+    std::size_t Take(std::uint8_t* out, std::size_t n)
+    {
+        std::size_t got = 0;
+        while (got < n && Fill()) {
+            const std::size_t k = std::min(n - got, Avail());
+            if (out)
+                std::memcpy(out + got, Next(), k);
+            Consume(k);
+            got += k;
+        }
+        return got;
+    }
+
+private:
+    const TByteSource& read_;
+    std::vector<std::uint8_t> buf_;
+    std::size_t pos_ = 0;
+    std::size_t len_ = 0;
+};
+
+// Reads the next gzip member header with every optional field; false when the input ends or
+// what follows is no deflated gzip member.
+bool SkipGzipHeader(TChainInput& in)
+{
+    std::uint8_t fixed[10];
+    if (in.Take(fixed, 10) < 10)
+        return false;
+    const std::uint16_t magic = std::uint16_t(fixed[0] | fixed[1] << 8);
+    if ((magic != GzipMagic && magic != GzipOldMagic) || fixed[2] != GzipMethodDeflate)
+        return false;
+    const std::uint8_t flags = fixed[3];
+    if (flags & (GzipFlagEncrypted | GzipFlagsReserved))
+        return false;
+    if (flags & GzipFlagExtra) {
+        std::uint8_t len[2];
+        if (in.Take(len, 2) < 2)
+            return false;
+        const std::size_t n = std::size_t(len[0] | len[1] << 8);
+        if (in.Take(nullptr, n) < n)
+            return false;
+    }
+    for (const std::uint8_t text : {GzipFlagName, GzipFlagComment}) {
+        if (!(flags & text))
+            continue;
+        std::uint8_t c = 1;
+        for (std::size_t n = 0; c != 0; ++n)
+            if (n > GzipMaxTextLength || in.Take(&c, 1) < 1)
+                return false;
+    }
+    if ((flags & GzipFlagHeaderCrc) && in.Take(nullptr, 2) < 2)
+        return false;
+    return true;
+}
+
+}  // namespace
+
+TInflateResult InflateData(const TInflateIo& Io, bool Deflate64, bool GzipChain)
+{
+    TChainInput in(Io.Read);
+    std::vector<std::uint8_t> out(kBlock);
+    bool first = true;
+    for (;;) {
+        if (!first) {
+            if (Io.NextGzipMember)
+                Io.NextGzipMember();
+        }
+        first = false;
+        Inflater inflater(Deflate64 ? 16 : 15, Deflate64, false);
+        int rc = kInflateOk;
+        while (rc != kInflateStreamEnd) {
+            if (Io.Cancel && *Io.Cancel)
+                return TInflateResult::Canceled;
+            const bool more = in.Fill();
+            const std::uint8_t* next = in.Next();
+            std::size_t avail = in.Avail();
+            std::uint8_t* o = out.data();
+            std::size_t room = out.size();
+            rc = inflater.Decode(next, avail, o, room, !more);
+            in.Consume(in.Avail() - avail);
+            if (room < out.size())
+                Io.Write(out.data(), out.size() - room);
+            if (rc == kInflateDataError || rc == kInflateNeedDict)
+                return TInflateResult::DataError;
+            if (rc != kInflateStreamEnd && !more && room == out.size())
+                return TInflateResult::Truncated;
+        }
+        if (!GzipChain)
+            return TInflateResult::Ok;
+        // The trailer, then another member or the end.
+        if (in.Take(nullptr, 8) < 8 || !SkipGzipHeader(in))
+            return TInflateResult::Ok;
+    }
+}

@@ -1,0 +1,28 @@
+// Deflate and Deflate64 members through the engine's own inflater, read and written through the
+// caller's byte source and sink; optionally following further gzip members of a .gz stream.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "readers/ByteCallbacks.h"
+
+struct TInflateIo {
+    TByteSource Read;   // compressed bytes, 0 at the end of the member's data
+    TByteSink Write;    // decoded bytes, in blocks of at most 32768
+    // Called before each following gzip member, so that its CRC starts afresh.
+    std::function<void()> NextGzipMember;
+    const bool* Cancel = nullptr;
+};
+
+enum class TInflateResult : std::uint8_t {
+    Ok,         // the stream ended properly
+    DataError,  // damaged data
+    Truncated,  // the input ended before the stream did
+    Canceled
+};
+
+// Inflates one raw Deflate (or Deflate64) stream. With GzipChain, a stream that ends is followed
+// by its 8-byte trailer and, where another gzip member header follows (every optional field
+// skipped), by that member's data, until the input ends or something else follows.
+TInflateResult InflateData(const TInflateIo& Io, bool Deflate64, bool GzipChain = false);

@@ -1,0 +1,514 @@
+#include "readers/plxUnZIP.h"
+
+#include "core/plxHooks.h"
+#include "core/plxStreams.h"
+#include "platform/win/Files.h"
+#include "platform/win/SysFiles.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace {
+
+constexpr std::int64_t kLocalSearchBlock = 32768;
+constexpr int kLocalSearchBlocks = 5;
+
+bool HasState(THeaderTypeState s, THeaderType t) { return (s & HeaderBit(t)) != 0; }
+
+std::uint32_t Le32(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+}
+
+std::uint64_t Le64(const std::uint8_t* p) { return Le32(p) | std::uint64_t(Le32(p + 4)) << 32; }
+
+std::int64_t Clamp64(std::uint64_t v) { return std::int64_t(std::min<std::uint64_t>(v, INT64_MAX / 4)); }
+
+bool EndsWithSeparator(const std::string& name)
+{
+    return !name.empty() && (name.back() == '\\' || name.back() == '/');
+}
+
+}  // namespace
+
+TUnZip::TUnZip(TObject* AOwner) : TUnBase(AOwner)
+{
+    SetFileSpec({"*.*"});
+    ExtractMembersProc = [this](TStream32* Archive) { ExtractMembers(Archive); };
+    ExtractMemberProc = [this](int Index, std::uint32_t Attr) { ExtractMember(Index, Attr); };
+    GetEncryptionMethodProc = [this](std::uint16_t Flags) { return GetEncryptionMethod(Flags); };
+}
+
+TUnZip::~TUnZip() = default;
+
+TEncryptionMethod TUnZip::GetEncryptionMethod(std::uint16_t Flags)
+{
+    if (!(Flags & kFlagEncrypted))
+        return emNone;
+    if (CipherBlockId == kExtraStrongEncryption || CipherBlockId == kExtraAes)
+        return emUnsupported;
+    return emZip_V2;
+}
+
+bool TUnZip::CheckPassword()
+{
+    return DataCipher.CheckCryptHeader(CryptHeader, FWork.Flags, FWork.Crc, Password(),
+                                       std::uint16_t(FWork.DosDate & 0xFFFF));
+}
+
+bool TUnZip::Selected(const std::string& Name, bool Central)
+{
+    return Central ? MatchesStoredName(Name, RecurseDirs) : MatchesFileSpec(Name);
+}
+
+void TUnZip::NoteDate(std::uint32_t DosDate)
+{
+    const TDateTime date = DosDateToDateTime(DosDate);
+    if (date > NewestDate)
+        NewestDate = date;
+}
+
+// --- the run ---
+
+void TUnZip::ProcessArchive(TStream32*)
+{
+    FMembers.clear();
+    FCorrection = 0;
+    FPrefix = 0;
+    FOpenVolume = -1;
+    PackedTotal = 0;
+    UnpackedTotal = 0;
+    NewestDate = 0;
+    if (IsSpanned()) {
+        InitDiskSpann(FSpan);
+        FSpan.DiskState = 0;
+        if (!FSpan.OpenDisk(0))
+            return;
+    }
+    if (!ArchiveStream)
+        return;
+    TZipEnding ending;
+    FindZipEnding(StreamZipReader(*ArchiveStream), ArchiveSize, ending);
+    FLastDisk = ending.DiskNumber;
+    FOpenVolume = FLastDisk;
+    const THeaderTypeState state = HeaderTypeState ? HeaderTypeState : ending.Headers;
+    const bool localOnly = !IsMultiVolume() && (state == HeaderBit(htLocal) || ending.CentralPos < 0 ||
+                                                !HasState(ending.Headers, htCentral));
+    if (localOnly) {
+        if (OnCorruptZipHeader) {
+            bool cancel = true;
+            OnCorruptZipHeader(this, state, cancel);
+            if (cancel)
+                return;
+        }
+        std::int64_t start = ending.FirstLocalPos >= 0 ? ending.FirstLocalPos : std::max<std::int64_t>(ArchiveOffset, 0);
+        ReadLocalHeaders(start);
+    } else {
+        ReadCentralDirectory(ending);
+    }
+    ExtractMembersProc(ArchiveStream.get());
+    FMembers.clear();
+}
+
+// --- the central directory ---
+
+void TUnZip::ReadCentralDirectory(const TZipEnding& Ending)
+{
+    FPrefix = IsMultiVolume() ? 0 : Ending.PrefixOffset;
+    if (!IsMultiVolume()) {
+        ReadCentralDisk(Ending.CentralPos);
+        return;
+    }
+    // The directory may begin on an earlier volume than the end record's.
+    const std::uint32_t first = std::min(Ending.CentralDisk, FLastDisk);
+    for (std::uint32_t disk = first; disk <= FLastDisk && !GetCancel(); ++disk) {
+        if (!OpenVolume(disk, -1))
+            return;
+        const std::int64_t start = disk == first ? Clamp64(Ending.CentralOffset) : 0;
+        ReadCentralDisk(first == FLastDisk && Ending.CentralPos >= 0 ? Ending.CentralPos : start);
+    }
+}
+
+bool TUnZip::ReadCentralDisk(std::int64_t Start)
+{
+    if (Start < 0 || !ArchiveStream)
+        return false;
+    TZipEnding from;
+    from.CentralPos = Start;
+    from.Headers = HeaderBit(htCentral);
+    WalkCentralDirectory(StreamZipReader(*ArchiveStream), ArchiveSize, from,
+                         [this](const TZipEntry& e) { return AddCentralEntry(e) && !GetCancel(); });
+    return true;
+}
+
+bool TUnZip::FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t VersionMadeBy)
+{
+    return ReadLocalEntry(StreamZipReader(*ArchiveStream), ArchiveSize, Pos, HeaderCipher, Local, VersionMadeBy);
+}
+
+bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
+{
+    const TCentralHeader& h = Entry.Header;
+    if (!Selected(Entry.Name, true))
+        return true;
+    CipherBlockId = Entry.ExtraInfo.EncryptionBlock;
+    if (GetEncryptionMethodProc(h.Flags) == emUnsupported) {
+        DoError(Entry.Name, "", 25327, VolumeName);
+        return true;
+    }
+    TMemberItem item;
+    item.HasCentral = true;
+    item.Central = h;
+    item.CentralPacked = Entry.Sizes.PackedSize;
+    item.CentralUnpacked = Entry.Sizes.UnpackedSize;
+    item.ExternalAttr = h.ExternalAttributes;
+    item.CipherBlock = Entry.ExtraInfo.EncryptionBlock;
+    item.Volume = Entry.Sizes.DiskStart + (IsSpanned() ? 1 : 0);
+    std::uint64_t packed = item.CentralPacked, unpacked = item.CentralUnpacked;
+    if (IsMultiVolume()) {
+        item.LocalPos = Clamp64(Entry.Sizes.LocalOffset);
+    } else {
+        const std::int64_t stored = Clamp64(Entry.Sizes.LocalOffset);
+        TZipLocalEntry local;
+        if (!FindLocalHeader(FPrefix + stored + FCorrection, local, h.VersionMadeBy)) {
+            // Offsets that count from somewhere else (a stub the writer did not know of): the
+            // first local header of the file tells by how much.
+            bool found = false;
+            std::vector<std::uint8_t> block(std::size_t(kLocalSearchBlock) + 3);
+            for (int b = 0; b < kLocalSearchBlocks && !found; ++b) {
+                const std::int64_t at = b * kLocalSearchBlock;
+                if (at >= ArchiveSize)
+                    break;
+                ArchiveStream->SetPosition(at);
+                const std::int32_t got = ArchiveStream->Read(block.data(), std::int32_t(block.size()));
+                for (std::int32_t i = 0; i + 4 <= got && i < kLocalSearchBlock; ++i) {
+                    if (block[std::size_t(i)] != 'P' || !IsLocalHeaderSig(Le32(&block[std::size_t(i)])))
+                        continue;
+                    TZipLocalEntry probe;
+                    if (FindLocalHeader(at + i, probe, h.VersionMadeBy)) {
+                        FCorrection = at + i - FPrefix;
+                        found = true;
+                        break;
+                    }
+                }
+            }
+            if (!found || !FindLocalHeader(FPrefix + stored + FCorrection, local, h.VersionMadeBy)) {
+                DoError(Entry.Name, "", 25115, VolumeName);
+                return true;
+            }
+        }
+        item.LocalPos = FPrefix + stored + FCorrection;
+        if (local.Sizes.PackedSize != 0)
+            packed = local.Sizes.PackedSize;
+        if (local.Sizes.UnpackedSize != 0)
+            unpacked = local.Sizes.UnpackedSize;
+    }
+    NoteDate(std::uint32_t(h.DosDate) << 16 | h.DosTime);
+    PackedTotal += Clamp64(packed) - ((h.Flags & kFlagEncrypted) && packed >= 12 ? 12 : 0);
+    UnpackedTotal += Clamp64(unpacked);
+    FMembers.push_back(item);
+    return true;
+}
+
+// --- local headers alone ---
+
+bool TUnZip::FindDataDescriptor(std::int64_t DataPos, bool Zip64, TMemberItem& Item, std::int64_t& Next)
+{
+    // The data ends where a descriptor stands whose size counts the bytes since the data began.
+    std::vector<std::uint8_t> buf(65536 + 24);
+    for (std::int64_t at = DataPos; at < ArchiveSize; at += 65536) {
+        ArchiveStream->SetPosition(at);
+        const std::int32_t got = ArchiveStream->Read(buf.data(), std::int32_t(buf.size()));
+        for (std::int32_t i = 0; i + 16 <= got && i < 65536; ++i) {
+            const std::uint8_t* p = &buf[std::size_t(i)];
+            if (p[0] != 'P' || Le32(p) != kSigMarker)
+                continue;
+            const std::uint64_t length = std::uint64_t(at + i - DataPos);
+            if (!Zip64 && Le32(p + 8) == length) {
+                Item.DescriptorCrc = Le32(p + 4);
+                Item.DescriptorPacked = length;
+                Item.DescriptorUnpacked = Le32(p + 12);
+                Next = at + i + 16;
+            } else if (Zip64 && i + 24 <= got && Le64(p + 8) == length) {
+                Item.DescriptorCrc = Le32(p + 4);
+                Item.DescriptorPacked = length;
+                Item.DescriptorUnpacked = Le64(p + 16);
+                Next = at + i + 24;
+            } else {
+                continue;
+            }
+            Item.HasDescriptor = true;
+            return true;
+        }
+        if (GetCancel())
+            break;
+    }
+    return false;
+}
+
+void TUnZip::ReadLocalHeaders(std::int64_t Start)
+{
+    std::int64_t pos = Start;
+    std::uint8_t sig[4] = {};
+    ArchiveStream->SetPosition(pos);
+    if (ArchiveStream->Read(sig, 4) == 4 && Le32(sig) == kSigMarker)
+        pos += 4;
+    while (!GetCancel()) {
+        TZipLocalEntry e;
+        if (!FindLocalHeader(pos, e, 0))
+            break;
+        const TLocalHeader& h = e.Header;
+        TMemberItem item;
+        item.Volume = 1;
+        item.LocalPos = pos;
+        item.ExternalAttr = EndsWithSeparator(e.Name) ? 0x10 : 0x20;
+        std::int64_t next = e.DataPos + Clamp64(e.Sizes.PackedSize);
+        std::uint64_t packed = e.Sizes.PackedSize, unpacked = e.Sizes.UnpackedSize;
+        if ((h.Flags & kFlagDataDescriptor) && packed == 0) {
+            // Sizes follow the data: find them, or the walk cannot go on.
+            if (!FindDataDescriptor(e.DataPos, e.ExtraInfo.HasZip64, item, next)) {
+                DoError(e.Name, "", 25114, VolumeName);
+                break;
+            }
+            packed = item.DescriptorPacked;
+            unpacked = item.DescriptorUnpacked;
+        }
+        CipherBlockId = e.ExtraInfo.EncryptionBlock;
+        GetEncryptionMethodProc(h.Flags);
+        if (!e.Name.empty() && Selected(e.Name, false)) {
+            FMembers.push_back(item);
+            NoteDate(std::uint32_t(h.DosDate) << 16 | h.DosTime);
+            PackedTotal += Clamp64(packed);
+            UnpackedTotal += Clamp64(unpacked);
+        }
+        if (h.Flags & kFlagDataDescriptor)
+            next = SkipDataDescriptor(next);
+        if (next <= pos)
+            break;
+        pos = next;
+    }
+}
+
+std::int64_t TUnZip::SkipDataDescriptor(std::int64_t At)
+{
+    // With or without its signature, with 32- or 64-bit sizes: the next header tells which.
+    std::uint8_t buf[28] = {};
+    ArchiveStream->SetPosition(At);
+    const std::int32_t got = ArchiveStream->Read(buf, sizeof buf);
+    const auto headerAt = [&](int i) {
+        return i + 4 <= got && (IsLocalHeaderSig(Le32(buf + i)) || Le32(buf + i) == kSigCentral);
+    };
+    const bool signature = got >= 4 && Le32(buf) == kSigMarker;
+    for (const int size : signature ? std::array{16, 24} : std::array{12, 20})
+        if (headerAt(size))
+            return At + size;
+    return signature ? At + 16 : At;
+}
+
+// --- volumes ---
+
+bool TUnZip::OpenVolume(std::uint32_t Volume, std::int64_t WantedOffset)
+{
+    if (IsSpanned()) {
+        // Spanned disks count from 1.
+        if (FOpenVolume == std::int64_t(Volume) - 1 && ArchiveStream)
+            return true;
+        FSpan.DiskState = std::uint16_t(std::min<std::uint32_t>(Volume, 0xFFFF));
+        if (!FSpan.OpenDisk(WantedOffset))
+            return false;
+        FOpenVolume = std::int64_t(Volume) - 1;
+        return ArchiveStream != nullptr;
+    }
+    if (!IsSplit())
+        return true;
+    if (FOpenVolume == std::int64_t(Volume) && ArchiveStream)
+        return true;
+    if (Volume > FLastDisk)
+        return false;
+    const std::string name = Volume >= FLastDisk ? FArchiveFile : NumberedSplitName(FArchiveFile, int(Volume) + 1);
+    if (win::FileExists(name)) {
+        auto file = std::make_unique<TFileStream32>(name, fmOpenRead | fmShareDenyWrite);
+        if (!file->HandleValid()) {
+            DoError(name, "", 25235, name);
+            return false;
+        }
+        ArchiveSize = file->Size();
+        ArchiveStream = std::move(file);
+    } else {
+        // Not where the set's names say: the host is asked for it.
+        int number = int(Volume);
+        if (!DoNextVolume(ArchiveStream, number, int(FLastDisk) + 1) || !ArchiveStream)
+            return false;
+    }
+    VolumeName = name;
+    VolumeCounter = int(Volume);
+    FOpenVolume = Volume;
+    return true;
+}
+
+bool TUnZip::NextVolume()
+{
+    if (FOpenVolume < 0 || FOpenVolume >= std::int64_t(FLastDisk))
+        return false;
+    const auto next = std::uint32_t(FOpenVolume + 1);
+    if (!OpenVolume(IsSpanned() ? next + 1 : next, -1))
+        return false;
+    ArchiveStream->SetPosition(0);
+    return true;
+}
+
+// --- the members ---
+
+void TUnZip::ExtractMembers(TStream32*)
+{
+    for (int i = 0; i < int(FMembers.size()) && !GetCancel(); ++i) {
+        const TMemberItem& item = FMembers[std::size_t(i)];
+        if (!OpenVolume(item.Volume, item.LocalPos)) {
+            if (IsMultiVolume())
+                return;
+            continue;
+        }
+        TZipLocalEntry local;
+        if (!ArchiveStream ||
+            !FindLocalHeader(item.LocalPos, local, item.HasCentral ? item.Central.VersionMadeBy : 0)) {
+            DoError(FArchiveFile, "", 25115, VolumeName);
+            continue;
+        }
+        const TLocalHeader& h = local.Header;
+        TWorkRecord work;
+        work.Flags = h.Flags;
+        work.Method = h.Method;
+        work.PackedSize = local.Sizes.PackedSize;
+        work.UnpackedSize = local.Sizes.UnpackedSize;
+        work.Crc = h.Crc;
+        work.DosDate = std::uint32_t(h.DosDate) << 16 | h.DosTime;
+        work.DataPos = local.DataPos;
+        // Each size the local header leaves at zero (written before the data) comes from the
+        // directory, or in local-header mode from the data descriptor.
+        if (work.PackedSize == 0)
+            work.PackedSize = item.HasCentral ? item.CentralPacked : item.DescriptorPacked;
+        if (work.UnpackedSize == 0)
+            work.UnpackedSize = item.HasCentral ? item.CentralUnpacked : item.DescriptorUnpacked;
+        if (work.Crc == 0) {
+            if (item.HasCentral && item.CentralPacked != 0)
+                work.Crc = item.Central.Crc;
+            else if (item.HasDescriptor)
+                work.Crc = item.DescriptorCrc;
+        }
+        FWork = work;
+        // A cipher block in either extra field marks the member.
+        CipherBlockId = local.ExtraInfo.EncryptionBlock ? local.ExtraInfo.EncryptionBlock : item.CipherBlock;
+        Encrypted = (work.Flags & kFlagEncrypted) != 0;
+        SetEncryptionMethod(GetEncryptionMethodProc(work.Flags));
+        MethodNumber = std::uint16_t(work.Method);
+        PackedSize = Clamp64(work.PackedSize);
+        UnpackedSize = Clamp64(work.UnpackedSize);
+        Crc32 = work.Crc;
+        ExternalAttr = item.ExternalAttr;
+        DateTime = DosDateToDateTime(work.DosDate);
+        EntryIndex = i;
+        NameEntry(local.Name);
+        ExtractMemberProc(i, item.ExternalAttr);
+    }
+}
+
+bool TUnZip::CheckDecodable(const TWorkRecord& Work, bool IsDirectory)
+{
+    FDecodable = true;
+    if (IsDirectory)
+        return true;
+    const bool encrypted = (Work.Flags & kFlagEncrypted) != 0;
+    if (encrypted && ((Work.Flags & kFlagStrongEncryption) || EncryptionMethod() != emZip_V2)) {
+        // Strong encryption is not ours to decode; it leaves the members after it alone.
+        DoError(FileName, "", 25327, VolumeName);
+        FDecodable = false;
+    } else if (encrypted && Work.PackedSize < 12) {
+        DoError(FileName, "", 25114, VolumeName);
+        FDecodable = false;
+    } else {
+        switch (Work.Method) {
+        case 0: case 1: case 2: case 3: case 4: case 5: case 6: case 8: case 9: case 12: case 98:
+            break;
+        default:
+            DoError(FileName, "", 25326, VolumeName);
+            FDecodable = false;
+        }
+    }
+    return FDecodable;
+}
+
+void TUnZip::ExtractMember(int Index, std::uint32_t ExternalAttr)
+{
+    const TWorkRecord work = FWork;
+    const std::string stored = StoredName;
+    // A JAR folder is told by its name alone; a ZIP one also by an empty member with the folder
+    // attribute.
+    const bool isDir = EndsWithSeparator(stored) ||
+                       (!IsJar() && (ExternalAttr & FILE_ATTRIBUTE_DIRECTORY) && work.UnpackedSize == 0);
+    (void)Index;
+    if (!PrepareOutput(isDir)) {
+        SkippedMemberProc(Clamp64(work.PackedSize));
+        return;
+    }
+    if (isDir) {
+        if (!CreateStoredDirs)
+            return;
+        ++FileCount;
+        if (IsFileOutput() && !MakeStoredDir(FileName))
+            return;
+        RunningCrc.Crc32 = work.Crc;
+        CheckCrc(32, work.Crc);
+        return;
+    }
+    ++FileCount;
+    // A member that is not decoded fails its check, whatever its stored CRC.
+    const auto failCheck = [&] {
+        SkippedMemberProc(Clamp64(work.PackedSize));
+        RunningCrc.Crc32 = work.Crc ^ 1;
+        CheckCrc(32, work.Crc);
+    };
+    FMemberEncrypted = (work.Flags & kFlagEncrypted) != 0;
+    if (!CheckDecodable(work, false)) {
+        FileCount = std::max(0, FileCount - 1);
+        failCheck();
+        return;
+    }
+    if (FMemberEncrypted) {
+        ArchiveStream->SetPosition(work.DataPos);
+        if (NoDecrypt) {
+            PasswordRefused = true;
+            FileCount = std::max(0, FileCount - 1);
+        } else if (!AcquirePassword()) {
+            NoDecrypt = true;
+            DoBadPassword();
+        }
+        if (PasswordRefused) {
+            if (!GetCancel())
+                failCheck();
+            return;
+        }
+    }
+    std::unique_ptr<TStream32> out;
+    if (!OpenOutStream(out, FileName)) {
+        FileCount = std::max(0, FileCount - 1);
+        if (!SkipEntry && (OperationCode == opExtract || OperationCode == opAppend))
+            DoError(FileName, "", 25235, VolumeName);
+        SkippedMemberProc(Clamp64(work.PackedSize));
+        return;
+    }
+    ArchiveStream->SetPosition(work.DataPos + (FMemberEncrypted ? 12 : 0));
+    StartEntryData();
+    bool decoded = false;
+    try {
+        decoded = DecodeMember(out.get(), work);
+    } catch (...) {
+        CloseOutFile(out, FileName, FILE_ATTRIBUTE_ARCHIVE, work.DosDate);
+        throw;
+    }
+    if (!decoded)
+        RunningCrc.Crc32 = work.Crc ^ 1;
+    std::uint32_t attr = ExternalAttr & 0xFF & ~std::uint32_t(FILE_ATTRIBUTE_DIRECTORY);
+    CloseOutFile(out, FileName, attr == 0 ? FILE_ATTRIBUTE_ARCHIVE : attr, work.DosDate);
+    CheckCrc(32, work.Crc);
+}

@@ -1,0 +1,106 @@
+// The ZIP extractor: reads the central directory (or, when there is none, the local headers),
+// reconciles each member with its local header and decodes it by its method.
+#pragma once
+
+#include "core/DiskManager.h"
+#include "core/UnBase.h"
+#include "core/ZipRecords.h"
+#include "core/plxPPMDi1.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+class TUnZip : public TUnBase {
+public:
+    explicit TUnZip(TObject* AOwner = nullptr);
+    ~TUnZip() override;
+
+    void ProcessArchive(TStream32* Archive) override;
+    bool CheckPassword() override;
+    bool CanDecodeEntry() override { return FDecodable; }
+
+    // One selected member as the directory (or its local header) names it.
+    struct TMemberItem {
+        std::uint32_t ExternalAttr = 0;
+        std::uint32_t Volume = 0;    // disk of the local header (spanned sets count from 1)
+        std::int64_t LocalPos = 0;   // absolute in its volume
+        bool HasCentral = false;
+        TCentralHeader Central;
+        std::uint64_t CentralPacked = 0;
+        std::uint64_t CentralUnpacked = 0;
+        std::uint16_t CipherBlock = 0;  // the directory's 0x0017 or 0x9901 block, else 0
+        // Local-header mode, flag bit 3: what the data descriptor behind the data says.
+        bool HasDescriptor = false;
+        std::uint32_t DescriptorCrc = 0;
+        std::uint64_t DescriptorPacked = 0;
+        std::uint64_t DescriptorUnpacked = 0;
+    };
+
+    // The member being decoded, filled from its local header.
+    struct TWorkRecord {
+        std::uint16_t Flags = 0;
+        std::uint32_t Method = 0;
+        std::uint64_t PackedSize = 0;
+        std::uint64_t UnpackedSize = 0;
+        std::uint32_t Crc = 0;
+        std::uint32_t DosDate = 0;  // date << 16 | time
+        std::int64_t DataPos = 0;
+    };
+
+    // The method pointers through which the reading routines reach the virtual operations.
+    std::function<void(TStream32* Archive)> ExtractMembersProc;
+    std::function<void(int Index, std::uint32_t ExternalAttr)> ExtractMemberProc;
+    std::function<TEncryptionMethod(std::uint16_t Flags)> GetEncryptionMethodProc;
+
+    virtual void ExtractMembers(TStream32* Archive);
+    virtual void ExtractMember(int Index, std::uint32_t ExternalAttr);
+    virtual TEncryptionMethod GetEncryptionMethod(std::uint16_t Flags);
+
+    // Decodes the current member's data from the archive stream into Output. False when the
+    // member failed (damaged or short data, an unknown method); data errors that carry a message
+    // are reported and raised.
+    bool DecodeMember(TStream32* Output, const TWorkRecord& Work);
+
+    const std::vector<TMemberItem>& Members() const { return FMembers; }
+
+protected:
+    bool IsJar() const { return FArcType == atJar || FArcType == atJarExe; }
+    bool IsSpanned() const { return FArcType == atZipDS; }
+    bool IsSplit() const { return FArcType == atZipMV; }
+    bool IsMultiVolume() const { return IsSpanned() || IsSplit(); }
+
+private:
+    void ReadCentralDirectory(const TZipEnding& Ending);
+    bool ReadCentralDisk(std::int64_t Start);
+    bool AddCentralEntry(const TZipEntry& Entry);
+    bool FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t VersionMadeBy);
+    void ReadLocalHeaders(std::int64_t Start);
+    bool FindDataDescriptor(std::int64_t DataPos, bool Zip64, TMemberItem& Item, std::int64_t& Next);
+    std::int64_t SkipDataDescriptor(std::int64_t At);
+    bool OpenVolume(std::uint32_t Volume, std::int64_t WantedOffset);
+    bool NextVolume();
+    bool Selected(const std::string& Name, bool Central);
+    bool CheckDecodable(const TWorkRecord& Work, bool IsDirectory);
+    void NoteDate(std::uint32_t DosDate);
+
+    // Member input: bounded by the compressed size, deciphered, continued on the next volume.
+    std::size_t ReadMember(std::uint8_t* Buffer, std::size_t Count);
+    void WriteDecoded(TStream32* Output, const std::uint8_t* Data, std::size_t Count);
+
+    std::vector<TMemberItem> FMembers;
+    TDiskSpannObj FSpan;
+    std::int64_t FCorrection = 0;
+    std::int64_t FPrefix = 0;
+    std::uint32_t FLastDisk = 0;      // the volume holding the end record (0-based)
+    std::int64_t FOpenVolume = -1;    // the 0-based volume the archive stream holds
+    bool FDecodable = true;
+    TWorkRecord FWork;
+    std::uint64_t FPackedLeft = 0;
+    std::uint64_t FWritten = 0;
+    bool FOverflow = false;           // the decoder produced more than the declared size
+    bool FMemberEncrypted = false;
+    std::unique_ptr<TPpmdCodec> FPpmd;
+};

@@ -1,0 +1,203 @@
+// The member decoders of the ZIP extractor, chosen by method. Every one reads through ReadMember
+// (bounded by the compressed size, deciphered, continued on the next volume) and writes through
+// WriteDecoded (bounded by the declared size; CRC and progress in the output hook).
+#include "readers/plxUnZIP.h"
+
+#include "core/plxBZip2.h"
+#include "core/plxHooks.h"
+#include "readers/ZipLegacy.h"
+#include "readers/plxInflate64.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+constexpr std::size_t kBlock = 32768;
+
+// Thrown by the sink to stop a decoder that goes past the member's declared size.
+struct TOverflowStop {};
+
+// A read-only stream over the member's compressed bytes, for decoders that want a stream.
+class TMemberSourceStream : public TStream32 {
+public:
+    explicit TMemberSourceStream(std::function<std::size_t(std::uint8_t*, std::size_t)> read)
+        : FRead(std::move(read))
+    {
+    }
+    std::int32_t Read(void* Buffer, std::int32_t Count) override
+    {
+        if (Count <= 0)
+            return 0;
+        const std::size_t got = FRead(static_cast<std::uint8_t*>(Buffer), std::size_t(Count));
+        FPos += std::int64_t(got);
+        return std::int32_t(got);
+    }
+    std::int32_t Write(const void*, std::int32_t) override { return 0; }
+    std::int64_t Seek64(std::int64_t Offset, TSeekOrigin Origin) override
+    {
+        return Offset == 0 && Origin == soCurrent ? FPos : -1;
+    }
+    void SetSize64(std::int64_t) override {}
+    std::int64_t GetSize() override { return -1; }
+
+private:
+    std::function<std::size_t(std::uint8_t*, std::size_t)> FRead;
+    std::int64_t FPos = 0;
+};
+
+class TLegacySource : public TZipLegacySource {
+public:
+    explicit TLegacySource(std::function<std::size_t(std::uint8_t*, std::size_t)> read) : FRead(std::move(read)) {}
+    std::size_t ReadCompressed(std::uint8_t* buffer, std::size_t count) override { return FRead(buffer, count); }
+
+private:
+    std::function<std::size_t(std::uint8_t*, std::size_t)> FRead;
+};
+
+class TLegacySink : public TZipLegacySink {
+public:
+    explicit TLegacySink(std::function<void(const std::uint8_t*, std::size_t)> write) : FWrite(std::move(write)) {}
+    void WriteDecoded(const std::uint8_t* data, std::size_t count) override { FWrite(data, count); }
+
+private:
+    std::function<void(const std::uint8_t*, std::size_t)> FWrite;
+};
+
+}  // namespace
+
+std::size_t TUnZip::ReadMember(std::uint8_t* Buffer, std::size_t Count)
+{
+    std::size_t total = 0;
+    const bool decipher = FMemberEncrypted && EncryptionMethod() == emZip_V2;
+    while (total < Count && FPackedLeft > 0 && ArchiveStream) {
+        const auto want = std::int32_t(std::min<std::uint64_t>({Count - total, FPackedLeft, 1u << 30}));
+        const std::int32_t got = ReadArchiveProc(ArchiveStream.get(), Buffer + total, want, decipher, 0);
+        if (got <= 0) {
+            // The member goes on on the next volume of a set; elsewhere its data ends here.
+            if (IsMultiVolume() && !GetCancel() && NextVolume())
+                continue;
+            break;
+        }
+        total += std::size_t(got);
+        FPackedLeft -= std::uint64_t(got);
+        BytesToRead = std::max<std::int64_t>(0, BytesToRead - got);
+    }
+    MemberBytesRemaining() = std::int64_t(std::min<std::uint64_t>(FPackedLeft, INT64_MAX));
+    return total;
+}
+
+void TUnZip::WriteDecoded(TStream32* Output, const std::uint8_t* Data, std::size_t Count)
+{
+    const std::uint64_t room = FWork.UnpackedSize - std::min(FWritten, FWork.UnpackedSize);
+    if (Count > room) {
+        Count = std::size_t(room);
+        FOverflow = true;
+    }
+    while (Count > 0) {
+        const auto n = std::int32_t(std::min(Count, kBlock));
+        if (WriteOutputProc(Output, Data, kKindFileData, n, 32, false) < n)
+            throw E_RAISE(25136);  // reported by the output hook
+        Data += n;
+        Count -= std::size_t(n);
+        FWritten += std::uint64_t(n);
+        DoProgress(std::int64_t(FWritten), std::int64_t(FWork.UnpackedSize), ArchiveSize);
+        ProcessMessages();
+    }
+    if (GetCancel())
+        throw ECancel();
+    if (FOverflow)
+        throw TOverflowStop();
+}
+
+bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
+{
+    FWork = Work;
+    FWritten = 0;
+    FOverflow = false;
+    FPackedLeft = Work.PackedSize;
+    if (FMemberEncrypted && EncryptionMethod() == emZip_V2)
+        FPackedLeft -= std::min<std::uint64_t>(12, FPackedLeft);  // the header went to the password check
+    MemberBytesRemaining() = std::int64_t(std::min<std::uint64_t>(FPackedLeft, INT64_MAX));
+    if (FPackedLeft == 0)
+        return Work.UnpackedSize == 0;
+
+    const auto read = [this](std::uint8_t* b, std::size_t n) { return ReadMember(b, n); };
+    const auto write = [this, Output](const std::uint8_t* d, std::size_t n) { WriteDecoded(Output, d, n); };
+    bool ok = false;
+    try {
+        switch (Work.Method) {
+        case 0: {
+            std::vector<std::uint8_t> block(kBlock);
+            for (std::size_t got; (got = read(block.data(), block.size())) > 0;)
+                write(block.data(), got);
+            ok = FPackedLeft == 0;
+            break;
+        }
+        case 1: case 2: case 3: case 4: case 5: case 6: {
+            TLegacySource source(read);
+            TLegacySink sink(write);
+            TZipLegacyMember member;
+            member.CompressedSize = FPackedLeft;
+            member.UncompressedSize = Work.UnpackedSize;
+            member.Flags = Work.Flags;
+            auto decoder = MakeZipLegacyDecoder(int(Work.Method), source, sink, member);
+            try {
+                ok = decoder && decoder->Decode();
+            } catch (const E_RAISE& e) {
+                RaiseError(FileName, "", VolumeName, e.ECode);
+            }
+            break;
+        }
+        case 8: case 9: {
+            TInflateIo io;
+            io.Read = read;
+            io.Write = write;
+            io.Cancel = CancelPtr;
+            ok = InflateData(io, Work.Method == 9, FArcType == atGZip) == TInflateResult::Ok;
+            break;
+        }
+        case 12: {
+            TMemberSourceStream source(read);
+            TBz2Owner owner;
+            owner.Output = [&](const void* b, std::int32_t n) {
+                write(static_cast<const std::uint8_t*>(b), std::size_t(n));
+                return true;
+            };
+            owner.Cancel = CancelPtr;
+            try {
+                ok = DecodeBzip2Region(owner, &source, std::int64_t(std::min<std::uint64_t>(FPackedLeft, INT64_MAX))) == 0;
+            } catch (const Ebz2libError& e) {
+                RaiseError(FileName, "", VolumeName, e.ECode ? e.ECode : 25146);
+            }
+            break;
+        }
+        case 98: {
+            if (!FPpmd)
+                FPpmd = std::make_unique<TPpmdCodec>();
+            TPpmdCallbacks io;
+            io.Read = [&](std::uint8_t* b, std::size_t n) { return std::int64_t(read(b, n)); };
+            io.Write = [&](const std::uint8_t* b, std::size_t n) {
+                write(b, n);
+                return true;
+            };
+            io.Cancel = CancelPtr;
+            const int rc = FPpmd->PPMdDecompress(io, FPackedLeft, Work.UnpackedSize);
+            if (rc == kPpmdErrCanceled)
+                throw ECancel();
+            if (rc == kPpmdErrUnsupported)
+                DoError(FileName, "", rc, VolumeName);
+            else if (rc != kPpmdOk)
+                RaiseError(FileName, "", VolumeName, rc);
+            ok = rc == kPpmdOk;
+            break;
+        }
+        default:
+            DoError(FileName, "", 25326, VolumeName);
+            return false;
+        }
+    } catch (const TOverflowStop&) {
+        return false;
+    }
+    return ok && !FOverflow && FWritten == Work.UnpackedSize;
+}

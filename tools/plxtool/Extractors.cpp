@@ -1,0 +1,97 @@
+// What the test and extract commands share: the extractor and its reports.
+#include "tools/plxtool/Commands.h"
+
+#include "core/plxConsts.h"
+#include "platform/win/SysFiles.h"
+#include "readers/plxUnJar.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+namespace plxtool {
+
+namespace {
+
+std::string Absolute(const std::string& path)
+{
+    std::error_code ec;
+    const auto p = std::filesystem::absolute(path, ec);
+    return ec ? path : p.lexically_normal().string();
+}
+
+}  // namespace
+
+bool SplitArguments(std::span<char*> args, std::string& Password, std::span<const char* const> Flags,
+                    std::vector<std::string>& Positional, std::vector<std::string>& FlagsSeen)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string a = args[i];
+        if (a == "-p") {
+            if (i + 1 >= args.size())
+                return false;
+            Password = args[++i];
+        } else if (!a.empty() && a[0] == '-') {
+            bool known = false;
+            for (const char* f : Flags)
+                known = known || a == f;
+            if (!known)
+                return false;
+            FlagsSeen.push_back(a);
+        } else {
+            Positional.push_back(a);
+        }
+    }
+    return true;
+}
+
+bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::string& Password)
+{
+    const std::string path = Absolute(Archive);
+    if (!std::filesystem::is_regular_file(path)) {
+        std::fprintf(stderr, "plxtool: 25192 %s: %s\n", std::string(LoadMessage(25192)).c_str(), Archive.c_str());
+        return false;
+    }
+    auto probe = std::make_unique<TUnZip>();
+    probe->SetArchiveFile(path);
+    const TArcType type = probe->ArcType();
+    switch (type) {
+    case atZip: case atZipExe: case atZipMV: case atZipDS:
+        Run.Extractor = std::move(probe);
+        break;
+    case atJar: case atJarExe:
+        Run.Extractor = std::make_unique<TUnJar>();
+        Run.Extractor->SetArchiveFile(path);
+        break;
+    default:
+        std::fprintf(stderr, "plxtool: 25244 %s: %s\n", std::string(LoadMessage(25244)).c_str(), Archive.c_str());
+        return false;
+    }
+    TUnZip& z = *Run.Extractor;
+    z.SetPassword(Password);
+    z.PasswordAttempts = 1;
+    z.OnError = [&Run](TObject*, const std::string& file, const std::string& extended, const std::string&,
+                       int code) {
+        ++Run.Failures;
+        std::fprintf(stderr, "plxtool: %d %s: %s%s%s\n", code, std::string(LoadMessage(code)).c_str(),
+                     file.c_str(), extended.empty() ? "" : " ", extended.c_str());
+    };
+    // The password of the command line is the only one there is: offered once, then given up.
+    z.OnGetPassword = [Password](TObject*, const std::string&, std::string& password, TSeedKeyRecord&,
+                                 TSeedKeyRecord&, bool& tryAgain) {
+        password = Password;
+        tryAgain = !Password.empty();
+    };
+    z.OnEnd = [&Run](TObject*, const std::string&, bool pass) {
+        if (pass)
+            ++Run.Passed;
+    };
+    // Split volumes are taken where the set's names say; a missing one ends the run.
+    z.OnNextVolume = [](TObject*, std::string& volume, int, bool exists, bool& cancel) {
+        cancel = !exists && !win::FileExists(volume);
+    };
+    return true;
+}
+
+}  // namespace plxtool
