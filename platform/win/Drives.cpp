@@ -408,8 +408,12 @@ std::uint64_t BytesUsedUnder(const std::string& hostFolder)
 
 std::optional<DriveEntry> LimitedDriveOf(const std::string& hostPath)
 {
+    // Every file opened asks; resolving the path costs a call per folder level, so only when needed.
+    const auto table = DriveTable();
+    if (std::none_of(table.begin(), table.end(), [](const DriveEntry& e) { return e.capacity != 0; }))
+        return std::nullopt;
     const std::string path = CanonicalRoot(hostPath);
-    for (const auto& entry : DriveTable())
+    for (const auto& entry : table)
         if (entry.capacity != 0 && IsUnder(path, entry.root))
             return entry;
     return std::nullopt;

@@ -323,6 +323,8 @@ BOOL CreateDirectoryTree(const char* pathName)
     std::string host;
     if (!pathName || !ToHostPath(pathName, host, &path))
         return pathName ? FALSE : FailWith(ERROR_INVALID_PARAMETER);
+    if (IsFolder(host))
+        return TRUE;  // the common case when extracting: each file asks for its folder again
     WinPath level = path;
     level.parts.clear();
     level.trailingSeparator = false;

@@ -107,6 +107,27 @@ std::string FindNameIgnoringCase(const std::string& dir, const std::string& name
     return found;
 }
 
+// Each name found as given, else without case, level by level; below the first name that is not
+// found at all the rest keeps the names as given.
+std::string WalkIgnoringCase(const std::string& root, const std::vector<std::string>& parts)
+{
+    std::string host = root;
+    bool lookingUp = true;
+    for (const auto& part : parts) {
+        std::string next = JoinHost(host, part);
+        struct stat st {};
+        if (lookingUp && lstat(next.c_str(), &st) != 0) {
+            const std::string other = FindNameIgnoringCase(host, part);
+            if (other.empty())
+                lookingUp = false;
+            else
+                next = JoinHost(host, other);
+        }
+        host = std::move(next);
+    }
+    return host;
+}
+
 std::string HostCurrentFolder()
 {
     char buffer[PATH_MAX];
@@ -215,20 +236,29 @@ bool ToHostPath(std::string_view path, std::string& host, WinPath* parsedOut)
         if (!ValidName(part))
             return FailWith(ERROR_INVALID_NAME);
 
-    host = drive->root;
-    bool lookingUp = true;
-    for (const auto& part : parsed.parts) {
-        std::string next = JoinHost(host, part);
-        struct stat st {};
-        if (lookingUp && lstat(next.c_str(), &st) != 0) {
-            const std::string other = FindNameIgnoringCase(host, part);
-            if (other.empty())
-                lookingUp = false;  // the rest does not exist: keep the names as given
-            else
-                next = JoinHost(host, other);
-        }
-        host = std::move(next);
+    // Most paths exist as given, or all but their last name does (a file about to be made); one or
+    // two lstat calls then give the walk's answer without a call per folder level.
+    if (parsed.parts.empty()) {
+        host = drive->root;
+        return true;
     }
+    std::string parent = drive->root;
+    for (std::size_t i = 0; i + 1 < parsed.parts.size(); ++i)
+        parent = JoinHost(parent, parsed.parts[i]);
+    const std::string& last = parsed.parts.back();
+    std::string exact = JoinHost(parent, last);
+    struct stat st {};
+    if (lstat(exact.c_str(), &st) == 0) {
+        host = std::move(exact);
+        return true;
+    }
+    if (lstat(parent.c_str(), &st) == 0) {
+        const std::string other = FindNameIgnoringCase(parent, last);
+        host = other.empty() ? std::move(exact) : JoinHost(parent, other);
+        return true;
+    }
+
+    host = WalkIgnoringCase(drive->root, parsed.parts);
     return true;
 }
 

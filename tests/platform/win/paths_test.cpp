@@ -63,8 +63,13 @@ TEST_F(PathsTest, HostMappingFindsNamesWithoutCaseButPrefersExactOnes)
     EXPECT_EQ(home + "/Docs/Archivace.dta", Host("c:\\DOCS\\ARCHIVACE.DTA"));
     EXPECT_EQ(home + "/Docs/A.TXT", Host("C:\\Docs\\A.TXT"));
     EXPECT_EQ(home + "/Docs/a.txt", Host("C:/Docs/a.txt"));
+    // A folder found as given with the last name found only without case.
+    EXPECT_EQ(home + "/Docs/Archivace.dta", Host("C:\\Docs\\archivace.DTA"));
     // What does not exist keeps the name given, below the part that was found.
     EXPECT_EQ(home + "/Docs/New/x.TXT", Host("C:\\docs\\New\\x.TXT"));
+    EXPECT_EQ(home + "/Docs/new.txt", Host("C:\\Docs\\new.txt"));
+    EXPECT_EQ(home + "/Docs/new.txt", Host("C:\\DOCS\\new.txt"));
+    EXPECT_EQ(home + "/Docs/a.txt/x", Host("C:\\Docs\\a.txt\\x"));  // below a file
     EXPECT_EQ(home + "/media/f", Host("e:\\f"));
     EXPECT_EQ(root + "/nas/x", Host("\\\\NAS\\Backup\\x"));
     EXPECT_EQ("/etc", Host("/etc"));
