@@ -134,7 +134,8 @@ protected:
         WriteFile(data / "menu.txt",
                   win::Utf8ToAnsi("[Menu]\r\n{1}Obnova\r\n{10}Automaticka\r\n[Obnova] Obnova dat\r\n"
                                   "~Data|Účetnictví‡0<x>\r\n[Seznam]\r\n{0}Ucto‡Ucto\r\n"
-                                  "[Ucto]\r\n{1}kniha.dat‡a\r\n{2}Účtování.dat‡b\r\n{3}Šťáva.txt‡c\r\n"));
+                                  "[Ucto]\r\n{1}kniha.dat‡a\r\n{2}Účtování.dat‡b\r\n{3}Šťáva.txt‡c\r\n"
+                                  "{4}Přílohy\\Šťáva.txt‡d\r\n"));
         setenv("HOME", home.c_str(), 1);
         setenv("XDG_CONFIG_HOME", (dir / "cfg").c_str(), 1);
         setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
@@ -186,6 +187,7 @@ TEST_F(Restore, ChosenArchiveComesBackWholeAndAFetchedOneIsRestoredThenDeleted)
     WriteFile(data / "Šťáva.txt", "šťáva");
     WriteFile(data / "firma.dta", "firma");
     WriteFile(data / "jine.txt", "not in the set");
+    WriteFile(data / "Přílohy" / "Šťáva.txt", "a file of the same name in a subfolder");
     int minutes = 600;
     for (const auto& e : fs::recursive_directory_iterator(data))
         if (e.is_regular_file())
@@ -212,17 +214,18 @@ TEST_F(Restore, ChosenArchiveComesBackWholeAndAFetchedOneIsRestoredThenDeleted)
     WriteFile(data / "kniha.dat", "damaged");
     fs::remove(data / "Účtování.dat");
     fs::remove(data / "Šťáva.txt");
+    fs::remove_all(data / "Přílohy");
     fs::remove(dir / "transcript");
     StartTorvo("0\n Místní disk (C):\nUcto (001).ZIP\nOK\n");
     Child run = StartCaller({"--command", "1", "--mode", "1", "--folder", "C:\\data\\", "--timeout", "60"}, "run.out");
     ASSERT_TRUE(Shown("\tData rozbalena\t"));
     const std::string transcript = Transcript();
     EXPECT_NE(std::string::npos,
-              transcript.find("ListBox\tlstFileSpec\tUcto (001).ZIP\\t5\\tZáloha před uzávěrkou\\r\\n"
-                              "Ucto (002).ZIP\\t5\\tZáloha před uzávěrkou\\r\\n\tUcto (001).ZIP\n"))
+              transcript.find("ListBox\tlstFileSpec\tUcto (001).ZIP\\t6\\tZáloha před uzávěrkou\\r\\n"
+                              "Ucto (002).ZIP\\t6\\tZáloha před uzávěrkou\\r\\n\tUcto (001).ZIP\n"))
         << transcript;
     EXPECT_NE(std::string::npos, transcript.find("MessageBox\tData rozbalena\tZ archivačního souboru: Ucto (001).ZIP"
-                                                 "\\r\\ncelkem rozbaleno datových souborů: 5\tOK\n"))
+                                                 "\\r\\ncelkem rozbaleno datových souborů: 6\tOK\n"))
         << transcript;
     EXPECT_EQ(first, Snapshot(data)) << Describe(first) << "--\n" << Describe(Snapshot(data));
 
