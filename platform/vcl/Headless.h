@@ -11,7 +11,7 @@
 namespace vcl {
 
 // What is being shown. Kind: "MessageBox", "Form", "OpenDialog", "SaveDialog", "FolderDialog",
-// "InputBox", "PopupMenu".
+// "InputBox", "PopupMenu"; the transcript also logs "MainMenu" for a main-menu answer.
 struct TShown {
     std::string Kind, Caption, Text;
     TForm* Form = nullptr;  // for "Form": the form, which a responder may also operate
@@ -20,6 +20,9 @@ struct TShown {
 // Answers: a result name ("OK", "Cancel", "Yes", "No", ...), "Esc", an item's index or caption
 // (forms and menus), file names separated by "|" (file dialogs), a folder, or an input text.
 // An in-process responder may return nothing for a form to let the modal loop run meanwhile.
+// A scripted answer "MainMenu:<caption>" is no answer to anything shown: once it is the next answer
+// and the application's loop is idle, it chooses the main form's menu item of that caption.
+inline constexpr const char* MainMenuAnswer = "MainMenu:";
 using TResponder = std::function<std::optional<std::string>(const TShown&)>;
 
 struct TTranscriptEntry {
@@ -52,6 +55,8 @@ private:
     void Record(const TShown& shown, const std::string& answer);
     // Operates the form as the answer says; returns false when nothing on it matched.
     bool ApplyFormAnswer(TForm& form, const std::string& answer);
+    // Takes a "MainMenu:" answer when it is the next one; true when it did.
+    bool ChooseMainMenuItem();
 
     TResponder responder_;
     std::deque<std::string> answers_;
