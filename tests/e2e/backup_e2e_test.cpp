@@ -69,3 +69,66 @@ TEST_F(Backup, AutomaticRequestsWriteNumberedArchivesWithTheComment)
 }
 
 }  // namespace
+
+namespace {
+
+class Interactive : public Backup {
+protected:
+    void SetUp() override
+    {
+        Backup::SetUp();
+        fs::create_directories(dir / "a");
+        SetDrives("A: removable " + (dir / "a").string() + "\nE: removable label=\"ZALOHA\" " + (dir / "e").string() +
+                  "\n");
+    }
+    // One interactive backup: the first menu's item, then the drive of the target menu; the run
+    // ends with the finish.
+    void BackUpTo(const std::string& drive)
+    {
+        SetResponses("0\n Výměnný disk (" + drive + "):\n");
+        ASSERT_TRUE(StartTorvo());
+        const fs::path callerOut = dir / "interactive.out";
+        Child caller = StartCaller({"--command", "1", "--mode", "0", "--folder", "C:\\data\\", "--timeout", "60"},
+                                   callerOut);
+        ASSERT_TRUE(Eventually([this] { return TranscriptShows("Form\t  archivace\t"); }));
+        std::string output;
+        // The finish may only be served once the backup is done: it follows the menus' answers.
+        EXPECT_EQ(3, Call({"--command", "999", "--timeout", "1"}, output));
+        EXPECT_EQ(0, WaitFor(caller));
+        EXPECT_EQ("reply 100\n", ReadFile(callerOut));
+        EXPECT_EQ(0, TorvoExit());
+    }
+    void ExpectBackup(const fs::path& archive)
+    {
+        ASSERT_TRUE(fs::exists(archive)) << archive;
+        int status = -1;
+        const std::string test = Shell("unzip -t " + Quoted(archive), &status);
+        EXPECT_EQ(0, status) << test;
+        EXPECT_EQ("archivace.dta\nfirma.dta\nkniha.dat\n", Shell("unzip -Z1 " + Quoted(archive) + " | LC_ALL=C sort | head -3"));
+        EXPECT_NE(std::string::npos, Shell("unzip -z " + Quoted(archive)).find("Zaloha pred uzaverkou"));
+    }
+};
+
+TEST_F(Interactive, ADisketteBackupIsStagedOnCAndCopiedToTheChosenDrive)
+{
+    BackUpTo("A");
+    const fs::path onDiskette = dir / "a" / "ZALOHY" / "Ucto (001).ZIP";
+    const fs::path staged = Home() / "ZALOHY" / "disketa" / "Ucto (001).ZIP";
+    ExpectBackup(onDiskette);
+    // The staging copy stays on C:, byte for byte the archive on the diskette.
+    ASSERT_TRUE(fs::exists(staged));
+    EXPECT_EQ(ReadFile(staged), ReadFile(onDiskette));
+    EXPECT_EQ(1, std::distance(fs::directory_iterator(dir / "a" / "ZALOHY"), fs::directory_iterator()));
+
+    // A second diskette backup follows the first's number.
+    BackUpTo("A");
+    ExpectBackup(dir / "a" / "ZALOHY" / "Ucto (002).ZIP");
+    ExpectBackup(onDiskette);
+
+    // Any other removable drive is written directly.
+    BackUpTo("E");
+    ExpectBackup(dir / "e" / "ZALOHY" / "Ucto (001).ZIP");
+    EXPECT_EQ(2, std::distance(fs::directory_iterator(Home() / "ZALOHY" / "disketa"), fs::directory_iterator()));
+}
+
+}  // namespace

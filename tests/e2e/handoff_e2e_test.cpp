@@ -113,11 +113,16 @@ protected:
 
 TEST_F(HandOffs, AnAutomaticFtpBackupHandsItsArchiveToTheInternetProgram)
 {
+    // A copy of the internet program already runs: the upload closes it and starts its own.
+    Child running = Spawn({FakeInternetProgram, "--log", (dir / "running.log").string()}, dir / "running.out");
+    ASSERT_TRUE(Eventually([] { return FindWindowA("TFormqNet", nullptr) != 0; }));
     StartProgram();
     const fs::path callerOut = dir / "caller.out";
     Child caller = StartCaller({"--command", "1", "--mode", "15", "--folder", "C:\\data\\", "--timeout", "60"},
                                callerOut);
     const std::string record = FirstRecord();
+    EXPECT_EQ(0, WaitFor(running));
+    EXPECT_EQ("", ReadFile(dir / "running.log"));
     ExpectCommonFields(record);
     EXPECT_EQ(0, record[16]);  // no manual upload
     const std::string archive = TextAt(record, 122, 80);
@@ -151,6 +156,9 @@ TEST_F(HandOffs, AnFtpRestoreAsksForTheArchiveAndEndsWhenTheInternetProgramAnswe
     Shell("cd " + Quoted(dir / "fetched") + " && zip -q fetched.zip obnova.dat");
     setenv("TORVO_FAKE_QNET_ZIP", (dir / "fetched" / "fetched.zip").c_str(), 1);
     fs::create_directories(Home() / "ZALOHY");
+    // A download goes to the internet program that already runs.
+    Child running = Spawn({FakeInternetProgram}, dir / "running.out");
+    ASSERT_TRUE(Eventually([] { return FindWindowA("TFormqNet", nullptr) != 0; }));
 
     StartProgram();
     std::string output;
@@ -162,6 +170,7 @@ TEST_F(HandOffs, AnFtpRestoreAsksForTheArchiveAndEndsWhenTheInternetProgramAnswe
     EXPECT_EQ(0, TorvoExit());
 
     const std::string record = FirstRecord();
+    EXPECT_EQ(-1, WaitFor(running, std::chrono::milliseconds(0)));
     ExpectCommonFields(record);
     EXPECT_EQ("ftp_Moje_Ucto", TextAt(record, 122, 80));  // the base name: the server picks the file
     EXPECT_EQ(70, Int32At(record, 203));

@@ -48,7 +48,7 @@ protected:
         std::string list;
         for (int i = 1; i <= n; ++i) {
             char name[32];
-            std::snprintf(name, sizeof name, "páska%03d.pdf", i);
+            std::snprintf(name, sizeof name, "páska %03d.pdf", i);
             names.push_back(name);
             if (i == n) {
                 WriteFile(Home() / "jinde" / name, "%PDF elsewhere " + std::to_string(i));
@@ -168,8 +168,8 @@ TEST_F(Payslips, GroupsOfFiftyGetRangesAndEachRequestRepliesOnce)
     const fs::path out = dir / "out";
     fs::create_directories(out);
     Shell(Bsdtar + "-xf " + Quoted(zip / (base + "101-120.ZIP")) + " -C " + Quoted(out));
-    EXPECT_EQ(ReadFile(pdf / "páska101.pdf"), ReadFile(out / "páska101.pdf"));
-    EXPECT_EQ(ReadFile(Home() / "jinde" / "páska120.pdf"), ReadFile(out / "páska120.pdf"));
+    EXPECT_EQ(ReadFile(pdf / "páska 101.pdf"), ReadFile(out / "páska 101.pdf"));
+    EXPECT_EQ(ReadFile(Home() / "jinde" / "páska 120.pdf"), ReadFile(out / "páska 120.pdf"));
 }
 
 TEST_F(Payslips, ARerunInTheSameMinuteKeepsTheEarlierArchiveUntilTheNewOneIsWritten)
