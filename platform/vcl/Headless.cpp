@@ -120,7 +120,8 @@ bool THeadlessWidgetSet::ChooseMainMenuItem()
     answers_.pop_front();
     TMenuItem* item = main->Menu ? FindMenuItem(main->Menu->Items(), caption) : nullptr;
     const bool enabled = item && item->Enabled;
-    Record({"MainMenu", main->Caption, caption, nullptr}, !item ? "(no such item)" : enabled ? "Click" : "(disabled)");
+    const char* answer = !item ? "(no such item)" : enabled ? "Click" : "(disabled)";
+    Record({"MainMenu", main->Caption, caption, nullptr}, answer);
     if (enabled)
         SafeCall([&] { item->Click(); });
     return true;

@@ -42,7 +42,8 @@ protected:
 
 TEST_F(Backup, AutomaticRequestsWriteNumberedArchivesWithTheComment)
 {
-    const std::vector<std::string> request{"--command", "1", "--mode", "10", "--folder", "C:\\data\\", "--timeout", "60"};
+    const std::vector<std::string> request{"--command", "1",        "--mode",    "10",
+                                           "--folder",  "C:\\data\\", "--timeout", "60"};
     EXPECT_EQ("reply 110\n", Request(request));
     EXPECT_EQ("reply 110\n", Request(request));
 
@@ -78,8 +79,8 @@ protected:
     {
         Backup::SetUp();
         fs::create_directories(dir / "a");
-        SetDrives("A: removable " + (dir / "a").string() + "\nE: removable label=\"ZALOHA\" " + (dir / "e").string() +
-                  "\n");
+        SetDrives("A: removable " + (dir / "a").string() + "\n" + "E: removable label=\"ZALOHA\" " +
+                  (dir / "e").string() + "\n");
     }
     // One interactive backup: the first menu's item, then the drive of the target menu; the run
     // ends with the finish.
@@ -104,7 +105,8 @@ protected:
         int status = -1;
         const std::string test = Shell("unzip -t " + Quoted(archive), &status);
         EXPECT_EQ(0, status) << test;
-        EXPECT_EQ("archivace.dta\nfirma.dta\nkniha.dat\n", Shell("unzip -Z1 " + Quoted(archive) + " | LC_ALL=C sort | head -3"));
+        EXPECT_EQ("archivace.dta\nfirma.dta\nkniha.dat\n",
+                  Shell("unzip -Z1 " + Quoted(archive) + " | LC_ALL=C sort | head -3"));
         EXPECT_NE(std::string::npos, Shell("unzip -z " + Quoted(archive)).find("Zaloha pred uzaverkou"));
     }
 };

@@ -74,7 +74,8 @@ protected:
                           output));
         EXPECT_EQ(0, TorvoExit());
         const std::string transcript = Transcript();
-        const std::string head = "MessageBox\tVýplatní pásky\tNa adresáří C:\\\\pasky\\\\zip\\\\\\r\\nv souboru ";
+        const std::string head =
+            "MessageBox\tVýplatní pásky\tNa adresáří C:\\\\pasky\\\\zip\\\\\\r\\nv souboru ";
         const std::string middle = ".ZIP\\r\\njsou zpakované výplatní pásky v počtu: ";
         const std::size_t at = transcript.find(head);
         const std::size_t mid = transcript.find(middle, at);

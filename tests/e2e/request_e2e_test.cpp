@@ -47,8 +47,9 @@ TEST_F(Program, ServesOneRequestAndEndsWithTheReply)
 
     // An interactive backup request: the first menu, then the target menu.
     const fs::path firstOut = dir / "first.out";
-    Child first = StartCaller({"--command", "1", "--mode", "0", "--folder", "C:\\data\\", "--timeout", "60"}, firstOut);
-    ASSERT_TRUE(Eventually([&] { return ReadFile(dir / "transcript").find("Form\t  archivace\t") != std::string::npos; }));
+    Child first =
+        StartCaller({"--command", "1", "--mode", "0", "--folder", "C:\\data\\", "--timeout", "60"}, firstOut);
+    ASSERT_TRUE(Eventually([&] { return TranscriptShows("Form\t  archivace\t"); }));
     const std::string transcript = ReadFile(dir / "transcript");
     EXPECT_NE(std::string::npos, transcript.find("Form\t   Archivace dat\tData\\nÚčetnictví\\nMzdy\t0\n"));
     const std::size_t target = transcript.find("Form\t  archivace\t");
