@@ -96,9 +96,43 @@ void THeadlessWidgetSet::Record(const TShown& shown, const std::string& answer)
         << Escape(answer) << '\n';
 }
 
+// Searches below item, depth first, as a user opens the submenus.
+static TMenuItem* FindMenuItem(TMenuItem* item, const std::string& caption)
+{
+    for (int i = 0; item && i < item->Count(); ++i) {
+        TMenuItem* child = item->Items(i);
+        if (win::SameText(StripHotkey(child->Caption), caption))
+            return child;
+        if (TMenuItem* found = FindMenuItem(child, caption))
+            return found;
+    }
+    return nullptr;
+}
+
+bool THeadlessWidgetSet::ChooseMainMenuItem()
+{
+    if (responder_ || answers_.empty() || answers_.front().rfind(MainMenuAnswer, 0) != 0)
+        return false;
+    TForm* main = Application->MainForm;
+    if (!main || !main->Visible())
+        return false;
+    const std::string caption = answers_.front().substr(std::string(MainMenuAnswer).size());
+    answers_.pop_front();
+    TMenuItem* item = main->Menu ? FindMenuItem(main->Menu->Items(), caption) : nullptr;
+    const bool enabled = item && item->Enabled;
+    const char* answer = !item ? "(no such item)" : enabled ? "Click" : "(disabled)";
+    Record({"MainMenu", main->Caption, caption, nullptr}, answer);
+    if (enabled)
+        SafeCall([&] { item->Click(); });
+    return true;
+}
+
 void THeadlessWidgetSet::ProcessEvents(bool wait)
 {
     DispatchWindowMessages();
+    // Only the idle loop takes a main-menu answer, so that it never lands inside work in progress.
+    if (wait && ChooseMainMenuItem())
+        return;
     if (wait)
         AnswerIdleListBox();
     if (wait) {

@@ -15,7 +15,8 @@ class TListBox;
 // What is being shown. Kind: "MessageBox", "Form", "OpenDialog", "SaveDialog", "FolderDialog",
 // "InputBox", "PopupMenu", and "ListBox": with scripted answers left over, the idle main loop offers
 // the focused list box of the active form; the answer picks an item (index, its text, or its text
-// up to the first tab) and double-clicks it, "Esc" leaves it alone.
+// up to the first tab) and double-clicks it, "Esc" leaves it alone. The transcript also logs
+// "MainMenu" for a main-menu answer ("MainMenu:<caption>", taken only by the idle loop).
 struct TShown {
     std::string Kind, Caption, Text;
     TForm* Form = nullptr;  // for "Form": the form, which a responder may also operate
@@ -24,6 +25,9 @@ struct TShown {
 // Answers: a result name ("OK", "Cancel", "Yes", "No", ...), "Esc", an item's index or caption
 // (forms and menus), file names separated by "|" (file dialogs), a folder, or an input text.
 // An in-process responder may return nothing for a form to let the modal loop run meanwhile.
+// A scripted answer "MainMenu:<caption>" is no answer to anything shown: once it is the next answer
+// and the application's loop is idle, it chooses the main form's menu item of that caption.
+inline constexpr const char* MainMenuAnswer = "MainMenu:";
 using TResponder = std::function<std::optional<std::string>(const TShown&)>;
 
 struct TTranscriptEntry {
@@ -59,6 +63,8 @@ private:
     // The list box that a scripted answer may choose from now, or nullptr.
     TListBox* IdleListBox() const;
     void AnswerIdleListBox();
+    // Takes a "MainMenu:" answer when it is the next one; true when it did.
+    bool ChooseMainMenuItem();
 
     TResponder responder_;
     std::deque<std::string> answers_;

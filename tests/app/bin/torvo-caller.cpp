@@ -14,7 +14,7 @@ namespace {
 
 const char* const Usage =
     "usage: torvo-caller --command N [--mode M] [--mode-value V] [--definition NAME] [--folder DIR]\n"
-    "                    [--minimise] [--ftp-entry] [--targets TEXT] [--timeout SECONDS]\n"
+    "                    [--minimise] [--ftp-entry] [--targets TEXT] [--timeout SECONDS] [--linger SECONDS]\n"
     "\n"
     "Sends WM_COPYDATA (dwData = N, wParam = the caller's window) with a 565-byte request record to\n"
     "the window of class TFormTorvo, then waits for replies, printing \"reply <mode value>\" for each.\n"
@@ -29,7 +29,8 @@ const char* const Usage =
     "  offset 308  FTP entry           1 with --ftp-entry\n"
     "  offset 309  network targets     --targets\n"
     "Strings are converted from UTF-8 to Windows-1250 and cut at their field's size.\n"
-    "--command 999 ends a run that is waiting. Exit: 0 after the first reply, 3 when --timeout\n"
+    "--command 999 ends a run that is waiting. --linger keeps listening that long after the first\n"
+    "reply, so that a second reply shows. Exit: 0 after the first reply, 3 when --timeout\n"
     "passes without one (no --timeout: wait for ever), 1 when no TFormTorvo window is found or the\n"
     "send fails, 2 for bad arguments.\n";
 
@@ -39,6 +40,7 @@ struct Options {
     TRequestRecord record;
     bool haveModeValue = false;
     double timeoutSeconds = -1;
+    double lingerSeconds = 0;
 };
 
 bool ParseNumber(const char* text, int& value)
@@ -85,6 +87,11 @@ bool ParseArguments(int argc, char** argv, Options& options)
             if (!win::TryStrToFloat(argv[++i], value) || value < 0)
                 return false;
             options.timeoutSeconds = value;
+        } else if (arg == "--linger") {
+            double value = 0;
+            if (!win::TryStrToFloat(argv[++i], value) || value < 0)
+                return false;
+            options.lingerSeconds = value;
         } else {
             return false;
         }
@@ -158,6 +165,13 @@ int main(int argc, char** argv)
                 return 3;
             DispatchMessageA(&msg);
         }
+    }
+    const auto lingerEnd = std::chrono::steady_clock::now() + std::chrono::duration<double>(options.lingerSeconds);
+    while (std::chrono::steady_clock::now() < lingerEnd) {
+        WaitMessageFor(20);
+        MSG msg;
+        while (PeekMessageA(&msg, 0, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
     }
     DestroyWindow(own);
     return 0;

@@ -1,0 +1,139 @@
+#include "e2e/support/E2eSupport.h"
+
+#include "platform/win/CodePage.h"
+#include "platform/win/Messages.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace e2e {
+
+const std::string TorvoProgram = TORVO_BUILD_DIR "/torvo";
+const std::string CallerProgram = TORVO_BUILD_DIR "/tests/app/torvo-caller";
+const std::string FakeInternetProgram = TORVO_BUILD_DIR "/tests/app/fake-qnet";
+const std::string FakeMailProgram = TORVO_BUILD_DIR "/tests/app/fake-dastel";
+
+void WriteFile(const fs::path& path, const std::string& text)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string Shell(const std::string& command, int* status)
+{
+    std::string out;
+    if (FILE* p = popen(("(" + command + ") 2>&1 </dev/null").c_str(), "r")) {
+        char buffer[4096];
+        std::size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
+            out.append(buffer, n);
+        const int rc = pclose(p);
+        if (status)
+            *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    }
+    return out;
+}
+
+std::string Quoted(const fs::path& path)
+{
+    std::string out = "'";
+    for (char c : path.string())
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+Child Spawn(const std::vector<std::string>& args, const fs::path& output)
+{
+    return Child(args, Child::Output::File, output.string());
+}
+
+int WaitFor(Child& child, std::chrono::milliseconds limit)
+{
+    return child.Wait(limit).value_or(-1);
+}
+
+void Session::SetUp()
+{
+    char pattern[] = "/tmp/torvo-e2e-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir = pattern;
+    fs::create_directories(Home() / "data");
+    fs::create_directories(dir / "run");
+    chmod((dir / "run").c_str(), 0700);
+    SetDrives("");
+    SetResponses("");
+    setenv("HOME", Home().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", (dir / "cfg").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
+    setenv("TORVO_RESPONSES", (dir / "responses").c_str(), 1);
+    setenv("TORVO_TRANSCRIPT", (dir / "transcript").c_str(), 1);
+    setenv("TORVO_WIDGETSET", "headless", 1);
+    unsetenv("TORVO_REGISTRY_HKCU");
+    unsetenv("TORVO_REGISTRY_HKLM");
+}
+
+void Session::TearDown()
+{
+    torvo.Kill();
+    fs::remove_all(dir);
+}
+
+void Session::SetDrives(const std::string& lines)
+{
+    WriteFile(dir / "cfg" / "torvo" / "drives", lines);
+}
+
+void Session::SetResponses(const std::string& lines)
+{
+    WriteFile(dir / "responses", lines);
+}
+
+void Session::WriteDefinition(const std::string& definitionUtf8, const std::string& menuUtf8)
+{
+    WriteFile(Home() / "data" / "archivace.dta", win::Utf8ToAnsi(definitionUtf8));
+    WriteFile(Home() / "data" / "menu.txt", win::Utf8ToAnsi(menuUtf8));
+}
+
+bool Session::TranscriptShows(const std::string& text) const
+{
+    return Transcript().find(text) != std::string::npos;
+}
+
+bool Session::StartTorvo()
+{
+    torvo = Spawn({TorvoProgram}, dir / "torvo.out");
+    return torvo.Started() && Eventually([] { return FindWindowA("TFormTorvo", nullptr) != 0; });
+}
+
+int Session::Call(const std::vector<std::string>& args, std::string& output)
+{
+    const fs::path out = dir / ("caller" + std::to_string(++calls));
+    Child caller = StartCaller(args, out);
+    const int rc = WaitFor(caller);
+    caller.Kill();
+    output = ReadFile(out);
+    return rc;
+}
+
+Child Session::StartCaller(const std::vector<std::string>& args, const fs::path& output)
+{
+    std::vector<std::string> all{CallerProgram};
+    all.insert(all.end(), args.begin(), args.end());
+    return Spawn(all, output);
+}
+
+}  // namespace e2e
