@@ -173,10 +173,10 @@ void TFormTorvo::SetBackupWriterProperties(const std::vector<std::string>& files
     z.StoredDirNames = sdRelative;
     z.DateAttribute = daFileDate;
     z.DeflateType = dtDeflateN;
-    // One base for the whole set (the folder of its shallowest entry, the data folder): set files in
+    // A backup set takes one base (the folder of its shallowest entry, the data folder): set files in
     // subfolders keep their folder in the archive, so a restore puts them back where they were and
-    // two files of one name in different folders never collide.
-    z.RelativeDir = byList;
+    // two files of one name never collide. Payslips are a flat list of files, stored by name.
+    z.RelativeDir = state_.PayslipRequest ? byItem : byList;
     z.SetFileSpec(files);
     z.StoreEmptySubDirs = false;
     z.IncludeHiddenDirs = true;
