@@ -316,6 +316,7 @@ bool TCompressClass::PrepareRun()
     FReplaced = false;
     FDiscardOutput = false;
     FNewestDosTime = 0;
+    FReplacedEntries.clear();
     VolumeName = FArchiveFile;
     SetCancel(false);
     HeadSize = GetHeadSize();
@@ -689,6 +690,8 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
             if (unchanged) {
                 item.Action = eaCopy;
             } else if (now.DosDateTime > was.DosDateTime) {
+                FReplacedEntries[std::uint32_t(index)] = {std::uint32_t(index), item, EntryList.Name(std::uint32_t(index)),
+                                                          EntryList.Value(std::uint32_t(index))};
                 item.Action = eaCompress;
                 FilesFound = true;
                 EntryList.Value(std::uint32_t(index)) = std::uint16_t(std::min<std::size_t>(BaseDir.size(), 0xFFFF));
@@ -703,6 +706,7 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
         }
         if (AskReplace(EntryList, index, Path, was, now)) {
             EntryList.GetItem(std::uint32_t(index)).Action = eaLeaveOut;
+            FReplacedEntries[EntryList.Count] = {std::uint32_t(index), {}, {}, 0};
         } else if (AskRenameDupe(EntryList, index)) {
             EntryList.GetItem(std::uint32_t(index)).Action = eaCopyRenamed;
         } else {
@@ -806,6 +810,8 @@ void TCompressClass::CompressFiles(TStream32* OldArchive, TStream32& Output, TCo
                     for (std::uint32_t j = i; j < EntryList.Count; ++j)
                         EntryList.GetItem(j).Action = eaLeaveOut;
                 EntryList.GetItem(i).Action = eaLeaveOut;
+                if (!GetCancel())
+                    KeepReplacedEntry(OldArchive, Output, EntryList, i);
             }
             break;
         }
@@ -838,6 +844,24 @@ void TCompressClass::CompressFiles(TStream32* OldArchive, TStream32& Output, TCo
         Timer().Stop();
         OnElapsedTime(this, Timer().Elapsed());
     }
+}
+
+void TCompressClass::KeepReplacedEntry(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList,
+                                       std::uint32_t Index)
+{
+    const auto found = FReplacedEntries.find(Index);
+    if (found == FReplacedEntries.end() || !OldArchive)
+        return;
+    const TReplacedEntry& old = found->second;
+    if (old.OldIndex == Index) {
+        EntryList.GetItem(Index) = old.Record;
+        EntryList.Name(Index) = old.Name;
+        EntryList.Value(Index) = old.Value;
+    }
+    TCompressFileInfo& item = EntryList.GetItem(old.OldIndex);
+    item.Action = eaCopy;
+    FileName = EntryList.Name(old.OldIndex);
+    CopyKeptEntry(OldArchive, Output, item);
 }
 
 void TCompressClass::CopyKeptEntry(TStream32* OldArchive, TStream32& Output, TCompressFileInfo& Item)
