@@ -677,6 +677,7 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
         FNewestDosTime = std::max(FNewestDosTime, now.DosDateTime);
 
     const int index = ArchiveIsNew ? -1 : EntryList.IndexOfName(FileName);
+    int replaced = -1;
     if (index >= 0) {
         TCompressFileInfo& item = EntryList.GetItem(std::uint32_t(index));
         CurrentItem = &item;
@@ -690,8 +691,8 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
             if (unchanged) {
                 item.Action = eaCopy;
             } else if (now.DosDateTime > was.DosDateTime) {
-                FReplacedEntries[std::uint32_t(index)] = {std::uint32_t(index), item, EntryList.Name(std::uint32_t(index)),
-                                                          EntryList.Value(std::uint32_t(index))};
+                const auto at = std::uint32_t(index);
+                FReplacedEntries[at] = {at, item, EntryList.Name(at), EntryList.Value(at)};
                 item.Action = eaCompress;
                 FilesFound = true;
                 EntryList.Value(std::uint32_t(index)) = std::uint16_t(std::min<std::size_t>(BaseDir.size(), 0xFFFF));
@@ -706,7 +707,7 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
         }
         if (AskReplace(EntryList, index, Path, was, now)) {
             EntryList.GetItem(std::uint32_t(index)).Action = eaLeaveOut;
-            FReplacedEntries[EntryList.Count] = {std::uint32_t(index), {}, {}, 0};
+            replaced = index;
         } else if (AskRenameDupe(EntryList, index)) {
             EntryList.GetItem(std::uint32_t(index)).Action = eaCopyRenamed;
         } else {
@@ -728,6 +729,8 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
     else
         record.Header.assign(HeadSize, 0);
     EntryList.AddItem(record, Path, std::uint16_t(std::min<std::size_t>(BaseDir.size(), 0xFFFF)), 0, nullptr);
+    if (replaced >= 0)
+        FReplacedEntries[EntryList.Count - 1] = {std::uint32_t(replaced), {}, {}, 0};
     TCompressFileInfo& added = EntryList.GetItem(EntryList.Count - 1);
     CurrentItem = &added;
     StoreFileInfo(added, now);
