@@ -316,6 +316,7 @@ bool TCompressClass::PrepareRun()
     FReplaced = false;
     FDiscardOutput = false;
     FNewestDosTime = 0;
+    FReplacedEntries.clear();
     VolumeName = FArchiveFile;
     SetCancel(false);
     HeadSize = GetHeadSize();
@@ -676,6 +677,7 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
         FNewestDosTime = std::max(FNewestDosTime, now.DosDateTime);
 
     const int index = ArchiveIsNew ? -1 : EntryList.IndexOfName(FileName);
+    int replaced = -1;
     if (index >= 0) {
         TCompressFileInfo& item = EntryList.GetItem(std::uint32_t(index));
         CurrentItem = &item;
@@ -689,6 +691,8 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
             if (unchanged) {
                 item.Action = eaCopy;
             } else if (now.DosDateTime > was.DosDateTime) {
+                const auto at = std::uint32_t(index);
+                FReplacedEntries[at] = {at, item, EntryList.Name(at), EntryList.Value(at)};
                 item.Action = eaCompress;
                 FilesFound = true;
                 EntryList.Value(std::uint32_t(index)) = std::uint16_t(std::min<std::size_t>(BaseDir.size(), 0xFFFF));
@@ -703,6 +707,7 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
         }
         if (AskReplace(EntryList, index, Path, was, now)) {
             EntryList.GetItem(std::uint32_t(index)).Action = eaLeaveOut;
+            replaced = index;
         } else if (AskRenameDupe(EntryList, index)) {
             EntryList.GetItem(std::uint32_t(index)).Action = eaCopyRenamed;
         } else {
@@ -724,6 +729,8 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
     else
         record.Header.assign(HeadSize, 0);
     EntryList.AddItem(record, Path, std::uint16_t(std::min<std::size_t>(BaseDir.size(), 0xFFFF)), 0, nullptr);
+    if (replaced >= 0)
+        FReplacedEntries[EntryList.Count - 1] = {std::uint32_t(replaced), {}, {}, 0};
     TCompressFileInfo& added = EntryList.GetItem(EntryList.Count - 1);
     CurrentItem = &added;
     StoreFileInfo(added, now);
@@ -806,6 +813,8 @@ void TCompressClass::CompressFiles(TStream32* OldArchive, TStream32& Output, TCo
                     for (std::uint32_t j = i; j < EntryList.Count; ++j)
                         EntryList.GetItem(j).Action = eaLeaveOut;
                 EntryList.GetItem(i).Action = eaLeaveOut;
+                if (!GetCancel())
+                    KeepReplacedEntry(OldArchive, Output, EntryList, i);
             }
             break;
         }
@@ -838,6 +847,24 @@ void TCompressClass::CompressFiles(TStream32* OldArchive, TStream32& Output, TCo
         Timer().Stop();
         OnElapsedTime(this, Timer().Elapsed());
     }
+}
+
+void TCompressClass::KeepReplacedEntry(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList,
+                                       std::uint32_t Index)
+{
+    const auto found = FReplacedEntries.find(Index);
+    if (found == FReplacedEntries.end() || !OldArchive)
+        return;
+    const TReplacedEntry& old = found->second;
+    if (old.OldIndex == Index) {
+        EntryList.GetItem(Index) = old.Record;
+        EntryList.Name(Index) = old.Name;
+        EntryList.Value(Index) = old.Value;
+    }
+    TCompressFileInfo& item = EntryList.GetItem(old.OldIndex);
+    item.Action = eaCopy;
+    FileName = EntryList.Name(old.OldIndex);
+    CopyKeptEntry(OldArchive, Output, item);
 }
 
 void TCompressClass::CopyKeptEntry(TStream32* OldArchive, TStream32& Output, TCompressFileInfo& Item)

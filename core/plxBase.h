@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -164,6 +165,19 @@ protected:
     bool FReplaced = false;        // this run's output has replaced the archive
     int FLastReportedCode = 0;
     std::unique_ptr<TPpmdCodec> FPpmd;
+
+    // An old entry this run's file replaces, by the index of the entry that replaces it: a refresh
+    // rewrites the old item in place, so its former record is kept.
+    struct TReplacedEntry {
+        std::uint32_t OldIndex = 0;
+        TCompressFileInfo Record;
+        std::string Name;
+        std::uint16_t Value = 0;
+    };
+    std::map<std::uint32_t, TReplacedEntry> FReplacedEntries;
+    // A replacement that failed gives the archive its old entry back.
+    void KeepReplacedEntry(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList,
+                           std::uint32_t Index);
 };
 
 // The class every writer derives from.

@@ -325,6 +325,42 @@ TEST_F(ZipWriter, AFullMediumLeavesTheOldArchive)
     EXPECT_EQ(NamesIn(root + "/media"), std::set<std::string>{"small.zip"});
 }
 
+// A file that changed but can no longer be read (here: gone between the scan and its turn) must
+// not cost the archive the copy it already holds, whether the run adds or refreshes.
+TEST_F(ZipWriter, AnUnreadableReplacementKeepsTheOldEntry)
+{
+    const std::string zip = root + "/k.zip";
+    std::string out;
+    ASSERT_EQ(Tool("add " + ShellQuote(zip) + " " + ShellQuote(src) + " -r", &out), 0) << out;
+    const auto vanishOnBegin = [this, &zip](TZip& z, const std::string& victim) {
+        z.OnBegin = [this, victim](TObject*, const std::string& name, int, bool&) {
+            if (name == victim)  // the stored name
+                std::filesystem::remove(src + "/" + victim);
+        };
+        z.OnReplaceFile = [](TObject*, const std::string&, const std::string&, TDateTime, TDateTime, std::int64_t,
+                             std::int64_t, int, int, bool& Replace) { Replace = true; };
+        z.StoredDirNames = sdRelative;
+        z.SetFileSpec({EnginePathOf(src) + "\\*"});
+        z.SetArchiveFile(EnginePathOf(zip));
+    };
+
+    for (const TSwitch mode : {swAdd, swRefresh}) {
+        SCOPED_TRACE(mode == swAdd ? "add" : "refresh");
+        Put("a.txt", "changed\n", mode == swAdd ? 40 : 50);
+        Put("zero.txt", mode == swAdd ? "one" : "two", mode == swAdd ? 40 : 50);
+        TZip z;
+        TReports reports;
+        reports.Bind(z);
+        z.Switch = mode;
+        vanishOnBegin(z, "a.txt");
+        EXPECT_EQ(z.Compress(), 1);
+        EXPECT_TRUE(reports.Has(25235));
+        EXPECT_EQ(Shell("unzip -tq " + ShellQuote(zip)).first, 0);
+        EXPECT_EQ(Shell("unzip -p " + ShellQuote(zip) + " a.txt").second, "hello\n");
+        EXPECT_EQ(Shell("unzip -p " + ShellQuote(zip) + " zero.txt").second, mode == swAdd ? "one" : "two");
+    }
+}
+
 TEST_F(ZipWriter, EncipheredHeadersAndNamesReadBackThroughOurReader)
 {
     // Our own header cipher: no other archiver reads it, our directory reader does.
