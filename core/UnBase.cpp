@@ -7,9 +7,12 @@
 #include "platform/win/SysFiles.h"
 #include "platform/win/Utf8.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 // --- seed keys of a temporary extractor ---
 
@@ -34,7 +37,7 @@ TDecompressClass::TDecompressClass(TObject* AOwner) : TZipCommon(AOwner)
     };
 }
 
-TDecompressClass::~TDecompressClass() = default;
+TDecompressClass::~TDecompressClass() { DiscardOutput(); }
 
 void TDecompressClass::ProcessArchive(TStream32*) {}
 
@@ -218,6 +221,8 @@ int TDecompressClass::Execute()
         FExtractDir = dir;
         ProcessArchive(ArchiveStream.get());
     });
+    // Whatever ended the run, an entry left unchecked leaves no trace.
+    DiscardOutput();
     guarded([this] {
         Timer().Stop();
         if (OnElapsedTime)
@@ -268,6 +273,7 @@ std::string BesideTarget(const std::string& name, const std::string& target)
 
 bool TDecompressClass::PrepareOutput(bool IsDirectory)
 {
+    DiscardOutput();
     const bool fileOp = IsFileOutput();
     if (fileOp && FileName.empty()) {
         // A stored name that would leave the extraction folder: skipped, reported once.
@@ -467,6 +473,7 @@ bool TDecompressClass::OpenPlainOutput(std::unique_ptr<TStream32>& Stream)
 
 bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const std::string& Target)
 {
+    DiscardOutput();
     SkipEntry = false;
     // Nothing is created or truncated for an entry that cannot be decoded.
     if ((Encrypted && PasswordRefused) || !CanDecodeEntry()) {
@@ -485,26 +492,25 @@ bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const s
         }
         win::ForceDirectories(win::ExtractFilePath(Target));
         const DWORD attr = GetFileAttributesA(Target.c_str());
-        if (attr != INVALID_FILE_ATTRIBUTES && !(attr & FILE_ATTRIBUTE_DIRECTORY)) {
-            // A pipe or device would block or misbehave; read-only and hidden files are written over.
-            if (attr & FILE_ATTRIBUTE_SYSTEM) {
-                DoError(Target, "", 25137, VolumeName);
-                SkipEntry = true;
-                return false;
-            }
-            SetFileAttributesA(Target.c_str(), FILE_ATTRIBUTE_NORMAL);
-        }
-        const std::uint16_t mode = OperationCode == opAppend ? fmOpenReadWrite : fmCreate;
-        auto file = std::make_unique<TFileStream32>(Target, mode);
-        if (!file->HandleValid()) {
-            if (win::DirectoryExists(Target)) {
-                DoError(Target, "", 25110, VolumeName);
-                SkipEntry = true;
-            }
+        if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) {
+            DoError(Target, "", 25110, VolumeName);
+            SkipEntry = true;
             return false;
         }
-        if (OperationCode == opAppend)
-            file->Seek64(0, soEnd);
+        // A pipe or device would block or misbehave; read-only and hidden files are written over.
+        if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_SYSTEM)) {
+            DoError(Target, "", 25137, VolumeName);
+            SkipEntry = true;
+            return false;
+        }
+        if (OperationCode != opAppend)
+            return OpenTempOutput(Stream, Target);
+        if (attr != INVALID_FILE_ATTRIBUTES)
+            SetFileAttributesA(Target.c_str(), FILE_ATTRIBUTE_NORMAL);
+        auto file = std::make_unique<TFileStream32>(Target, fmOpenReadWrite);
+        if (!file->HandleValid())
+            return false;
+        file->Seek64(0, soEnd);
         Stream = std::move(file);
         return true;
     }
@@ -524,6 +530,73 @@ bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const s
     default:
         return true;
     }
+}
+
+namespace {
+
+// Leading dot: hidden on the host, and never taken for one of the archive's files.
+constexpr const char* kTempPrefix = ".~x";
+
+// The replacement keeps what the host knows of the file it replaces (an executable stays one),
+// writable by its owner until the entry's own attributes are applied.
+void KeepHostMode(const std::string& Target, const std::string& Temp)
+{
+    std::string hostTarget, hostTemp;
+    struct stat st {};
+    if (!win::ToHostPath(Target, hostTarget) || !win::ToHostPath(Temp, hostTemp) ||
+        lstat(hostTarget.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return;
+    chmod(hostTemp.c_str(), (st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) | S_IWUSR);
+}
+
+void RemoveFile(const std::string& Name)
+{
+    SetFileAttributesA(Name.c_str(), FILE_ATTRIBUTE_NORMAL);  // a restored read-only bit refuses the delete
+    DeleteFileA(Name.c_str());
+}
+
+}  // namespace
+
+bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target)
+{
+    // Beside the target, so that putting it in place is one rename on the same file system.
+    char temp[MAX_PATH + 1] = {};
+    if (GetTempFileNameA(win::ExtractFilePath(Target).c_str(), kTempPrefix, 0, temp) == 0)
+        return false;
+    KeepHostMode(Target, temp);
+    auto file = std::make_unique<TFileStream32>(temp, fmCreate);
+    if (!file->HandleValid()) {
+        RemoveFile(temp);
+        return false;
+    }
+    FPending = {temp, Target, false};
+    Stream = std::move(file);
+    return true;
+}
+
+bool TDecompressClass::CommitOutput()
+{
+    const TPendingOutput out = std::exchange(FPending, {});
+    const DWORD attr = GetFileAttributesA(out.Target.c_str());
+    const bool readOnly = attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_READONLY) &&
+                          !(attr & FILE_ATTRIBUTE_DIRECTORY);
+    // The overwrite rules have let this target be replaced, read-only or not.
+    if (readOnly)
+        SetFileAttributesA(out.Target.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (MoveFileExA(out.Temp.c_str(), out.Target.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return true;
+    if (readOnly)
+        SetFileAttributesA(out.Target.c_str(), FILE_ATTRIBUTE_READONLY);
+    RemoveFile(out.Temp);
+    FileCount = std::max(0, FileCount - 1);
+    DoError(out.Target, "", 25136, VolumeName);
+    return false;
+}
+
+void TDecompressClass::DiscardOutput()
+{
+    if (!FPending.Temp.empty())
+        RemoveFile(std::exchange(FPending, {}).Temp);
 }
 
 bool TDecompressClass::MakeStoredDir(const std::string& Dir)
@@ -548,23 +621,33 @@ void TDecompressClass::CloseOutFile(std::unique_ptr<TStream32>& Stream, const st
         return;
     }
     Stream.reset();
-    if (Target.empty() || !win::FileExists(Target))
+    // An output for another name is not this entry's: it is never put in place.
+    if (FPending.Temp.empty() || FPending.Closed || Target != FPending.Target)
         return;
-    win::FileSetDate(Target, win::DateTimeToFileDate(ApplyDateAttribute(DosDate)));
+    FPending.Closed = true;
+    win::FileSetDate(FPending.Temp, win::DateTimeToFileDate(ApplyDateAttribute(DosDate)));
     if (RestoreFileAttr && Attributes != FILE_ATTRIBUTE_ARCHIVE)
-        SetFileAttributesA(Target.c_str(), Attributes);
+        SetFileAttributesA(FPending.Temp.c_str(), Attributes);
 }
 
 bool TDecompressClass::CheckCrc(int Width, std::uint32_t StoredCrc)
 {
-    if (GetCancel())
+    if (GetCancel()) {
+        DiscardOutput();
         return false;
+    }
     const std::uint32_t running = Width == 16 ? RunningCrc.Crc16 : RunningCrc.Crc32;
     // Stored either finished or as the running register.
     const bool pass = running == StoredCrc || running == (StoredCrc ^ CRC_MASK);
+    // Only a complete, checked output replaces what was there.
+    bool written = pass;
+    if (pass && FPending.Closed && FPending.Target == FileName)
+        written = CommitOutput();
+    else
+        DiscardOutput();
     if (OnEnd)
-        OnEnd(this, FileName, pass);
+        OnEnd(this, FileName, written);
     if (!pass)
         DoError(FileName, "", 25151, VolumeName);
-    return pass;
+    return written;
 }

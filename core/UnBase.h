@@ -68,6 +68,10 @@ public:
     bool SetEntryName(const std::string& Stored) override;
     bool PrepareOutput(bool IsDirectory);
     bool AcquirePassword();
+    // File operations write a temporary file beside Target; CloseOutFile gives it the entry's date
+    // and attributes, and only a CheckCrc that passes puts it in Target's place. Anything else (a
+    // failed check, a cancel, an error, the next entry, the end of the run) removes it and leaves
+    // Target as it was.
     bool OpenOutStream(std::unique_ptr<TStream32>& Stream, const std::string& Target);
     // PrepareOutput and OpenOutStream for a plain file entry (FileName): false when it is not
     // written (the archive itself as target, or no output; reported and counted out).
@@ -76,6 +80,8 @@ public:
     bool MakeStoredDir(const std::string& Dir);
     void CloseOutFile(std::unique_ptr<TStream32>& Stream, const std::string& Target, std::uint32_t Attributes,
                       std::uint32_t DosDate);
+    // Removes the current entry's unfinished output, if any; Target stays as it was.
+    void DiscardOutput();
     // No password fitted: OnBadPassword may cancel the run.
     void DoBadPassword();
 
@@ -105,6 +111,15 @@ protected:
     int Execute();
 
 private:
+    // A file operation's output until its check has passed.
+    struct TPendingOutput {
+        std::string Temp;    // beside Target, created exclusively
+        std::string Target;
+        bool Closed = false;
+    };
+
+    bool OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target);
+    bool CommitOutput();
     void ReportUnexpected(const std::string& ExtendedMsg, int ECode);
     bool ResolveExistingTarget(std::string& Target);
     bool TryCandidate(const std::uint8_t* Header);
@@ -113,6 +128,7 @@ private:
 
     bool FNameRefused = false;  // the refusal of the current name has been reported
     int FLastReported = 0;      // the number of the last report, so a raised error goes out once
+    TPendingOutput FPending;
 };
 
 // The published base of the extractors.

@@ -511,6 +511,74 @@ TEST_F(UnBaseTest, AnUndecodableMemberLeavesAnExistingFileAlone)
     EXPECT_TRUE(GetFileAttributesA("C:\\out\\keep.txt") & FILE_ATTRIBUTE_READONLY);
 }
 
+TEST_F(UnBaseTest, AMemberThatFailsLeavesTheFileItWouldReplaceAndNoTemporaryFile)
+{
+    const std::string big(100000, 'N');
+    const auto oldTree = [&](const std::string& folder) {
+        for (const char* name : {"a.txt", "b.txt", "c.txt"})
+            WriteHostFile(folder + "/" + name, std::string("old ") + name);
+        chmod((folder + "/a.txt").c_str(), 0755);
+        chmod((folder + "/b.txt").c_str(), 0444);
+    };
+    const std::set<std::string> abc{"a.txt", "b.txt", "c.txt"};
+    un.OverwriteMode = omOverwrite;
+
+    // A bad CRC in the middle: the members around it replace their files, keeping the host
+    // mode of what they replace; the failed one leaves the old file as it was.
+    oldTree(home + "/out");
+    MakeArchive({{"a.txt", "new a"}, {"b.txt", big, 0, 0x20, "", true}, {"c.txt", "new c"}});
+    std::vector<bool> ends;
+    un.OnEnd = [&](TObject*, const std::string&, bool pass) { ends.push_back(pass); };
+    un.Extract();
+    EXPECT_EQ(Codes(), std::vector<int>{25151});
+    EXPECT_EQ(ends, (std::vector<bool>{true, false, true}));
+    EXPECT_EQ(Out("a.txt"), "new a");
+    EXPECT_TRUE(Out("b.txt") == "old b.txt");  // not EXPECT_EQ: a failure would print 100 kB
+    EXPECT_EQ(Out("c.txt"), "new c");
+    struct stat st {};
+    ASSERT_EQ(stat((home + "/out/a.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0755u);
+    EXPECT_TRUE(GetFileAttributesA("C:\\out\\b.txt") & FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(NamesIn(home + "/out"), abc);
+
+    // An archive that ends inside a member.
+    reports.clear();
+    std::string cut = BuildArchive({{"a.txt", "new a"}, {"b.txt", big}});
+    cut.resize(cut.size() - 10);
+    WriteHostFile(home + "/arc.fake", cut);
+    un.Extract();
+    EXPECT_EQ(Codes(), std::vector<int>{25151});
+    EXPECT_TRUE(Out("b.txt") == "old b.txt");
+    EXPECT_EQ(NamesIn(home + "/out"), abc);
+
+    // A cancel in the middle of a member: silent, and the run stops there.
+    reports.clear();
+    MakeArchive({{"a.txt", "newer a"}, {"b.txt", big}, {"c.txt", "newer c"}});
+    un.OnProgress = [&](TObject*, std::uint8_t byFile, std::uint8_t) {
+        if (win::ExtractFileName(un.FileName) == "b.txt" && byFile > 0 && byFile < 100)
+            *un.CancelPtr = true;
+    };
+    un.Extract();
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(Out("a.txt"), "newer a");
+    EXPECT_TRUE(Out("b.txt") == "old b.txt");
+    EXPECT_EQ(Out("c.txt"), "new c");
+    EXPECT_EQ(NamesIn(home + "/out"), abc);
+    un.OnProgress = nullptr;
+
+    // A removable drive that fills up ends the run and keeps the file.
+    const std::string usb = AddRemovableDrive('R', "usb", 20000);
+    oldTree(usb);
+    un.SetExtractDir("R:\\");
+    un.Extract();
+    const std::vector<int> codes = Codes();
+    EXPECT_NE(std::find(codes.begin(), codes.end(), 25160), codes.end());
+    EXPECT_EQ(ReadHostFile(usb + "/a.txt"), "newer a");
+    EXPECT_TRUE(ReadHostFile(usb + "/b.txt") == "old b.txt");
+    EXPECT_EQ(ReadHostFile(usb + "/c.txt"), "old c.txt");
+    EXPECT_EQ(NamesIn(usb), abc);
+}
+
 TEST_F(UnBaseTest, TemporaryExtractorRunsWithTheCallersSettingsAndSeedKeys)
 {
     struct DefaultsAfter {

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -347,6 +348,63 @@ TEST_F(UnZipTest, HostileNamesAndFlagsStayInsideAndDisableOnlyThemselves)
     EXPECT_EQ(Read(out / "lzma.txt"), "kept");
     EXPECT_EQ(Read(out / "after.txt"), "still here");
     EXPECT_EQ(f.Passed, 1);
+}
+
+TEST_F(UnZipTest, AFailedMemberLeavesTheFileItWouldReplace)
+{
+    if (!HaveTool("zip"))
+        GTEST_SKIP() << "zip missing";
+    const fs::path src = root / "src";
+    Write(src / "one.txt", "one new");
+    Write(src / "two.txt", "two new, long enough to find in the archive");
+    Write(src / "three.txt", "three new");
+    ASSERT_EQ(Shell("cd '" + src.string() + "' && zip -q0 ../stored.zip one.txt two.txt three.txt"), 0);
+    std::string bytes = Read(root / "stored.zip");
+    const std::size_t data = bytes.find("two new");
+    ASSERT_NE(data, std::string::npos);
+    bytes[data + 4] ^= 0x20;
+    Write(root / "flipped.zip", bytes);
+
+    // A deflated member whose data stops halfway.
+    std::string text;
+    for (int i = 0; i < 5000; ++i)
+        text += std::to_string(i * 7919 % 10007) + ' ';
+    z_stream zs{};
+    ASSERT_EQ(deflateInit2(&zs, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    std::string packed(deflateBound(&zs, uLong(text.size())), '\0');
+    zs.next_in = reinterpret_cast<Bytef*>(text.data());
+    zs.avail_in = uInt(text.size());
+    zs.next_out = reinterpret_cast<Bytef*>(packed.data());
+    zs.avail_out = uInt(packed.size());
+    ASSERT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
+    packed.resize(zs.total_out / 2);
+    deflateEnd(&zs);
+    Write(root / "cut.zip", CraftZip({{"one.txt", "one new"}, {"two.txt", packed, 0, "", 8}}));
+
+    for (const char* name : {"flipped.zip", "cut.zip"}) {
+        SCOPED_TRACE(name);
+        const fs::path out = root / (std::string("out_") + name);
+        Write(out / "one.txt", "one old");
+        Write(out / "two.txt", "two old");
+        fs::permissions(out / "two.txt", fs::perms::owner_read);
+        const TResult r = RunUnZip(root / name, out, false, "", [](TUnZip& z) { z.OverwriteMode = omOverwrite; });
+        EXPECT_NE(std::find(r.Errors.begin(), r.Errors.end(), 25151), r.Errors.end());
+        EXPECT_EQ(r.Failed, 1);
+        EXPECT_EQ(Read(out / "one.txt"), "one new");
+        EXPECT_EQ(Read(out / "two.txt"), "two old");
+        EXPECT_EQ(fs::status(out / "two.txt").permissions() & fs::perms::owner_write, fs::perms::none);
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(out))
+            names.insert(e.path().filename().string());
+        // Nothing but the archive's names: no temporary file is left behind.
+        const bool flipped = name[0] == 'f';
+        const std::set<std::string> expected = flipped ? std::set<std::string>{"one.txt", "three.txt", "two.txt"}
+                                                       : std::set<std::string>{"one.txt", "two.txt"};
+        EXPECT_EQ(names, expected);
+        if (flipped) {
+            EXPECT_EQ(Read(out / "three.txt"), "three new");
+        }
+    }
 }
 
 TEST_F(UnZipTest, EarlyMethodFixturesGiveTheirOriginals)
