@@ -459,7 +459,7 @@ bool TZipCommon::MatchesStoredName(const std::string& Name, bool UseFolders)
             if (foldersAgree)
                 specFolder = matched;
         }
-        // The spec entry itself stays as the caller gave it; the dotted variants are only tried.
+        // The FileSpec entry itself stays as the caller gave it; the dotted variants are only tried.
         if ((foldersAgree || UseFolders) && FileMaskMatches(nameFile, specFile))
             return true;
     }

@@ -1,5 +1,6 @@
 #include "app/lib/HandOff.h"
 
+#include "app/lib/RecordBytes.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Errors.h"
 #include "platform/win/Messages.h"
@@ -27,19 +28,6 @@ const TStringField StringFields[] = {
     {"FtpDetails", handoff_offsets::FtpDetails, 255, &THandOffRecord::FtpDetails},
 };
 
-void PutU32(THandOffBytes& bytes, std::size_t offset, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-std::uint32_t GetU32(const std::uint8_t* bytes, std::size_t offset)
-{
-    std::uint32_t value = 0;
-    for (int i = 0; i < 4; ++i)
-        value |= static_cast<std::uint32_t>(bytes[offset + i]) << (8 * i);
-    return value;
-}
 
 }  // namespace
 
@@ -47,11 +35,11 @@ THandOffBytes EncodeHandOffRecord(const THandOffRecord& record, TCutFields* cut)
 {
     using namespace handoff_offsets;
     THandOffBytes bytes{};
-    PutU32(bytes, Window, record.Window);
-    PutU32(bytes, Left, static_cast<std::uint32_t>(record.Left));
-    PutU32(bytes, Top, static_cast<std::uint32_t>(record.Top));
+    PutU32(bytes.data(), Window, record.Window);
+    PutU32(bytes.data(), Left, static_cast<std::uint32_t>(record.Left));
+    PutU32(bytes.data(), Top, static_cast<std::uint32_t>(record.Top));
     bytes[Manual] = record.Manual;
-    PutU32(bytes, TransferCode, static_cast<std::uint32_t>(record.TransferCode));
+    PutU32(bytes.data(), TransferCode, static_cast<std::uint32_t>(record.TransferCode));
     for (const auto& field : StringFields) {
         bool lossy = false;
         const std::string ansi = win::Utf8ToAnsi(record.*field.member, &lossy);

@@ -1,5 +1,6 @@
 #include "app/lib/RequestRecord.h"
 
+#include "app/lib/RecordBytes.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Errors.h"
 #include "platform/win/Messages.h"
@@ -9,19 +10,6 @@
 
 namespace {
 
-void PutU32(TRequestBytes& bytes, std::size_t offset, std::uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        bytes[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-std::uint32_t GetU32(const std::uint8_t* bytes, std::size_t offset)
-{
-    std::uint32_t value = 0;
-    for (int i = 0; i < 4; ++i)
-        value |= static_cast<std::uint32_t>(bytes[offset + i]) << (8 * i);
-    return value;
-}
 
 void PutDouble(TRequestBytes& bytes, std::size_t offset, double value)
 {
@@ -61,9 +49,9 @@ TRequestBytes EncodeRequestRecord(const TRequestRecord& record)
 {
     using namespace request_offsets;
     TRequestBytes bytes{};
-    PutU32(bytes, ForegroundWindow, record.ForegroundWindow);
-    PutU32(bytes, ReplyWindow, record.ReplyWindow);
-    PutU32(bytes, Mode, static_cast<std::uint32_t>(record.Mode));
+    PutU32(bytes.data(), ForegroundWindow, record.ForegroundWindow);
+    PutU32(bytes.data(), ReplyWindow, record.ReplyWindow);
+    PutU32(bytes.data(), Mode, static_cast<std::uint32_t>(record.Mode));
     PutDouble(bytes, ModeValue, record.ModeValue);
     PutString(bytes, DefinitionFileName, DefinitionFileNameCapacity, record.DefinitionFileName);
     PutString(bytes, DataFolder, DataFolderCapacity, record.DataFolder);
