@@ -179,6 +179,19 @@ void ParseExtraField(const std::uint8_t* Data, std::size_t Count, bool Central, 
 
 namespace {
 
+// The end record's facts, whichever of the two end records holds them.
+template <class Record>
+void TakeEndFields(TZipEnding& e, const Record& r)
+{
+    e.CommentLength = r.CommentLength;
+    e.DiskNumber = r.DiskNumber;
+    e.CentralDisk = r.CentralDisk;
+    e.EntriesOnDisk = r.EntriesOnDisk;
+    e.TotalEntries = r.TotalEntries;
+    e.CentralSize = r.CentralSize;
+    e.CentralOffset = r.CentralOffset;
+}
+
 constexpr std::uint8_t kHostMsDos = 0;
 constexpr std::uint8_t kHostUnix = 3;
 constexpr std::uint8_t kHostOsX = 19;
@@ -370,22 +383,10 @@ bool EvaluateEnd(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, co
     e.Headers = HeaderBit(htEnding);
     if (large) {
         e.LargeEnd = DecodeRecord<TLargeEndRecord>(raw);
-        e.CommentLength = e.LargeEnd.CommentLength;
-        e.DiskNumber = e.LargeEnd.DiskNumber;
-        e.CentralDisk = e.LargeEnd.CentralDisk;
-        e.EntriesOnDisk = e.LargeEnd.EntriesOnDisk;
-        e.TotalEntries = e.LargeEnd.TotalEntries;
-        e.CentralSize = e.LargeEnd.CentralSize;
-        e.CentralOffset = e.LargeEnd.CentralOffset;
+        TakeEndFields(e, e.LargeEnd);
     } else {
         e.End = DecodeRecord<TEndRecord>(raw);
-        e.CommentLength = e.End.CommentLength;
-        e.DiskNumber = e.End.DiskNumber;
-        e.CentralDisk = e.End.CentralDisk;
-        e.EntriesOnDisk = e.End.EntriesOnDisk;
-        e.TotalEntries = e.End.TotalEntries;
-        e.CentralSize = e.End.CentralSize;
-        e.CentralOffset = e.End.CentralOffset;
+        TakeEndFields(e, e.End);
     }
     e.CommentPos = Pos + std::int64_t(recordSize);
     c.CommentEnd = e.CommentPos + e.CommentLength;

@@ -122,6 +122,24 @@ namespace {
 
 constexpr std::int32_t kArjBasicLimit = 32769;  // id, size and basic header must fit the buffer
 
+// Extended headers after a basic header: size, data, CRC, until a size of 0. Answers the position
+// after them.
+template <class Read>
+std::int64_t SkipArjExtendedHeaders(Read read, std::int64_t pos)
+{
+    for (int link = 0; link < kMaxChainLinks; ++link) {
+        std::uint8_t ext[2] = {};
+        if (read(pos, ext, 2) != 2)
+            break;
+        pos += 2;
+        const std::uint16_t n = Le16(ext);
+        if (n == 0)
+            break;
+        pos += n + 4;
+    }
+    return pos;
+}
+
 }  // namespace
 
 void TPelix::PrepareArj()
@@ -138,19 +156,7 @@ void TPelix::PrepareArj()
     std::uint8_t flags = 0;
     ReadAt(at + 8, &flags, 1);
     FArjVolume = (flags & 0x04) != 0;
-    std::int64_t pos = at + 4 + size + 4;
-    // Extended headers after the main header: size, data, CRC, until a size of 0.
-    for (int link = 0; link < kMaxChainLinks; ++link) {
-        std::uint8_t ext[2] = {};
-        if (ReadAt(pos, ext, 2) != 2)
-            break;
-        pos += 2;
-        const std::uint16_t n = Le16(ext);
-        if (n == 0)
-            break;
-        pos += n + 4;
-    }
-    FCurrentOffset = pos;
+    FCurrentOffset = SkipArjExtendedHeaders([this](std::int64_t p, void* b, std::int64_t n) { return ReadAt(p, b, n); }, at + 4 + size + 4);
 }
 
 void TPelix::ReadArj()
@@ -172,17 +178,7 @@ void TPelix::ReadArj()
     const std::size_t nameAt = 4 + std::size_t(B(4));
     const auto* text = reinterpret_cast<const char*>(FHeader.data());
     const std::size_t nameEnd = std::find(text + nameAt, text + 4 + size, '\0') - text;
-    std::int64_t pos = FTurnStart + 4 + size + 4;
-    for (int link = 0; link < kMaxChainLinks; ++link) {
-        std::uint8_t ext[2] = {};
-        if (ReadAt(pos, ext, 2) != 2)
-            break;
-        pos += 2;
-        const std::uint16_t n = Le16(ext);
-        if (n == 0)
-            break;
-        pos += n + 4;
-    }
+    const std::int64_t pos = SkipArjExtendedHeaders([this](std::int64_t p, void* b, std::int64_t n) { return ReadAt(p, b, n); }, FTurnStart + 4 + size + 4);
     TPelixEntry entry;
     entry.Name = OemName(std::string_view(text + nameAt, nameEnd - nameAt));
     entry.Date = DosDateTimeToDateTime(L(12));
