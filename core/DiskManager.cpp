@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr int E_NOTACCESSIBLE = 25170;
-constexpr int E_OPENFILE = 25235;
 
 std::string RootOf(const std::string& Path) {
     const std::string path = (IsUncPath(Path) || (Path.find(':') != std::string::npos && Path.find(':') >= 1))

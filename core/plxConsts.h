@@ -2,6 +2,7 @@
 // exception and the numbered message table.
 #pragma once
 
+#include "core/Err_Msgs.h"
 #include "platform/win/SysStrings.h"
 
 #include <array>
@@ -188,15 +189,6 @@ using TOnTotals = std::function<void(TObject* Sender, std::int64_t UnpackSize, s
                                      int Ratio, int NumFiles)>;
 using TTmpFileMoveBegin = std::function<void(TObject* Sender, const std::string& Archive,
                                              const std::string& TempFileName, bool& Cancel)>;
-
-// Message numbers with a meaning beyond their text.
-constexpr int E_USERCANCEL = 25443;         // replaces every other number once cancelled
-constexpr int E_ACCESSPERMISSIONS = 25274;  // never replaced by E_USERCANCEL
-constexpr int E_REGISTRYPERMISSIONS = 25275;
-constexpr int E_REQUIREDEVENT = 25277;
-constexpr int E_INDEXOUTOFBOUNDS = 25243;
-constexpr int E_ALLFILESFILTER = 26000;
-constexpr int E_ARCHIVESFILTER = 26001;  // also the default list of extensions stored uncompressed
 
 // The text of a message number; empty for a number that carries no message.
 std::string_view LoadMessage(int number);

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/UnBase.h"
-#include "readers/ByteCallbacks.h"
+#include "core/ByteIO.h"
 
 class TUnCompressedFile : public TUnBase {
 public:

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "readers/ByteCallbacks.h"
+#include "core/ByteIO.h"
 
 constexpr std::uint8_t GzipFlagText = 0x01;
 constexpr std::uint8_t GzipFlagHeaderCrc = 0x02;

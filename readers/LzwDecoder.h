@@ -9,7 +9,7 @@
 #include <memory>
 #include <vector>
 
-#include "readers/ByteCallbacks.h"
+#include "core/ByteIO.h"
 
 enum class TLzwStatus : std::uint8_t {
     Ok,           // the input ended after whole codes

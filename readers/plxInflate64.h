@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "readers/ByteCallbacks.h"
+#include "core/ByteIO.h"
 
 struct TInflateIo {
     TByteSource Read;   // compressed bytes, 0 at the end of the member's data

@@ -1,5 +1,5 @@
-// The byte source and sink through which the stream decoders read archive bytes and hand on
-// decoded bytes; extractors bind them to their archive-read and output-write hooks.
+// The one byte source and sink of every codec and header walker: decoders read archive bytes
+// from a source and hand decoded bytes to a sink; extractors bind them to their data hooks.
 #pragma once
 
 #include <cstddef>
