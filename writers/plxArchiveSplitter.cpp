@@ -62,8 +62,9 @@ public:
     {
         FFile.reset();
         const std::string& target = FOwner.SplitArchiveFile;
-        for (std::size_t i = FTemps.size(); i-- > 0;) {
-            const std::string name = i + 1 == FTemps.size() ? target : FOwner.NumberedSplitName(target, int(i) + 1);
+        const std::size_t count = FTemps.size();
+        for (std::size_t i = count; i-- > 0;) {
+            const std::string name = i + 1 == count ? target : FOwner.NumberedSplitName(target, int(i) + 1);
             if (!MoveFileExA(FTemps[i].c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING)) {
                 FOwner.DoError(name, "", E_WRITEFILE, name);
                 return false;

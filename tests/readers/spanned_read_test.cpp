@@ -5,6 +5,7 @@
 #include "readers/plxUnZIP.h"
 #include "tests/platform/win/FsTestSupport.h"
 #include "tests/support/FloppyDrive.h"
+#include "tests/support/HostTree.h"
 #include "tests/support/ToolRun.h"
 
 #include <filesystem>
@@ -15,20 +16,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Host files below Folder by relative path (folders end in "/").
-std::map<std::string, std::string> HostTree(const fs::path& Folder)
-{
-    std::map<std::string, std::string> tree;
-    for (const auto& e : fs::recursive_directory_iterator(Folder)) {
-        const std::string name = fs::relative(e.path(), Folder).string();
-        if (e.is_directory())
-            tree[name + "/"] = "";
-        else
-            tree[name] = [&] { const auto b = ReadWholeFile(e.path()); return std::string(b.begin(), b.end()); }();
-    }
-    return tree;
-}
 
 class SpannedRead : public FsTest {
 protected:

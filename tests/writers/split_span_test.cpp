@@ -1,0 +1,280 @@
+// Split sets and spanned disks, judged by 7-Zip, Info-ZIP and our own reader: every set must test
+// clean and extract to the source; a failure at any point leaves the old archive and the volumes
+// of an older set as they were.
+#include "readers/plxUnZIP.h"
+#include "tests/platform/win/FsTestSupport.h"
+#include "tests/support/FloppyDrive.h"
+#include "tests/support/HostTree.h"
+#include "tests/support/ToolRun.h"
+#include "writers/DiskSpan.h"
+#include "writers/plxArchiveSplitter.h"
+#include "writers/plxZipSplitter.h"
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kTool = std::string(TORVO_BUILD_DIR) + "/tools/plxtool";
+
+std::string EnginePathOf(const fs::path& host) { return win::ToWindowsPath(host.string()); }
+
+struct TReports {
+    std::vector<int> Codes;
+    void Bind(TZipCommon& c)
+    {
+        c.OnError = [this](TObject*, const std::string&, const std::string&, const std::string&, int code) {
+            Codes.push_back(code);
+        };
+    }
+    bool Has(int code) const { return std::find(Codes.begin(), Codes.end(), code) != Codes.end(); }
+};
+
+class SplitSpan : public FsTest {
+protected:
+    void SetUp() override
+    {
+        FsTest::SetUp();
+        for (const char* tool : {"zip", "unzip", "7zz"})
+            if (!HaveTool(tool))
+                GTEST_SKIP() << tool << " is not installed";
+    }
+
+    // Folders, Czech names and text and noise files of at most FileSize bytes.
+    fs::path MakeTree(const std::string& name, std::size_t FileSize, int Files)
+    {
+        const fs::path src = fs::path(root) / name;
+        WriteHostFile((src / "a.txt").string(), "hello\n");
+        WriteHostFile((src / "Účetnictví" / "žluťoučký kůň.txt").string(), "ódy\n");
+        std::string text;
+        for (std::size_t i = 0; text.size() < FileSize; ++i)
+            text += std::to_string(i * 7919 % 10007) + (i % 11 ? " " : "\n");
+        WriteHostFile((src / "sub" / "deep" / "text.txt").string(), text.substr(0, FileSize));
+        for (int i = 0; i < Files; ++i)
+            WriteHostFile((src / "sub" / ("noise" + std::to_string(i) + ".bin")).string(),
+                          RandomBytes(FileSize, unsigned(i + 1)));
+        return src;
+    }
+
+    static int Volumes(const fs::path& zip)
+    {
+        int n = 1;
+        while (fs::exists(fs::path(zip).replace_extension(".z" + std::string(n < 10 ? "0" : "") + std::to_string(n))))
+            ++n;
+        return n;
+    }
+
+    // Our reader over the set; folders and files as extracted.
+    std::map<std::string, std::string> ReadBack(const fs::path& zip, const std::string& password = {})
+    {
+        const fs::path out = fs::path(root) / ("ours-" + zip.stem().string());
+        TUnZip unzip;
+        TReports reports;
+        reports.Bind(unzip);
+        unzip.SetPassword(password);
+        unzip.SetArchiveFile(EnginePathOf(zip));
+        unzip.SetExtractDir(EnginePathOf(out));
+        unzip.CreateStoredDirs = true;
+        unzip.Extract();
+        EXPECT_TRUE(reports.Codes.empty()) << reports.Codes.front();
+        return HostTree(out);
+    }
+
+    static std::map<std::string, std::string> FilesOnly(std::map<std::string, std::string> tree)
+    {
+        std::erase_if(tree, [](const auto& e) { return e.first.back() == '/'; });
+        return tree;
+    }
+
+    // 7-Zip tests and extracts the set; Info-ZIP joins it and tests the whole.
+    void ExpectToolsAccept(const fs::path& zip, const fs::path& src, const std::string& password, bool join)
+    {
+        const std::string p = password.empty() ? "" : " -p" + password;
+        int rc = -1;
+        const std::string tested = CaptureCommand("7zz t" + p + " " + ShellQuote(zip.string()) + " 2>&1", &rc);
+        EXPECT_EQ(rc, 0) << tested;
+        EXPECT_NE(tested.find("Everything is Ok"), std::string::npos) << tested;
+        const fs::path out = fs::path(root) / ("7zz-" + zip.stem().string());
+        CaptureCommand("7zz x -y" + p + " -o" + ShellQuote(out.string()) + " " + ShellQuote(zip.string()), &rc);
+        EXPECT_EQ(rc, 0);
+        // Our CP852 names read differently elsewhere; every other file must match.
+        auto got = FilesOnly(HostTree(out)), want = FilesOnly(HostTree(src));
+        EXPECT_EQ(got.size(), want.size());
+        for (const auto& [name, bytes] : want)
+            if (name.find("Účet") == std::string::npos) {
+                EXPECT_TRUE(got.count(name) && got[name] == bytes) << name;
+            }
+        if (!join)
+            return;
+        const fs::path joined = fs::path(root) / ("joined-" + zip.stem().string() + ".zip");
+        EXPECT_EQ(std::system(("zip -q -s 0 " + ShellQuote(zip.string()) + " --out " + ShellQuote(joined.string())).c_str()), 0);
+        const std::string unzipP = password.empty() ? "" : " -P " + password;
+        const std::string tested2 = CaptureCommand("unzip -tq" + unzipP + " " + ShellQuote(joined.string()) + " 2>&1", &rc);
+        EXPECT_EQ(rc, 0) << tested2;
+    }
+};
+
+TEST_F(SplitSpan, SplitSetsOfPlxtoolPassTheOtherArchiversAndMatchZipsLayout)
+{
+    if (!fs::exists(kTool))
+        GTEST_SKIP() << "plxtool not built";
+    // Every file below one volume, so that Info-ZIP's join (which mishandles members crossing
+    // two volume ends) can judge the set too.
+    const fs::path src = MakeTree("src", 50000, 5);
+    const fs::path zip = fs::path(root) / "s64" / "set.zip";
+    fs::create_directories(zip.parent_path());
+    int rc = -1;
+    const std::string out = CaptureCommand(ShellQuote(kTool) + " add " + ShellQuote(zip.string()) + " " +
+                                               ShellQuote(src.string()) + " -r --split 64k -p secret -c 'the set' 2>&1",
+                                           &rc);
+    ASSERT_EQ(rc, 0) << out;
+    const std::string first = ReadHostFile(fs::path(zip).replace_extension(".z01").string());
+    EXPECT_EQ(first.substr(0, 4), std::string("PK\x07\x08", 4));
+    for (int i = 1; i < Volumes(zip); ++i) {
+        char ext[8];
+        std::snprintf(ext, sizeof ext, ".z%02d", i);
+        EXPECT_EQ(fs::file_size(fs::path(zip).replace_extension(ext)), 65536u) << ext;
+    }
+    ExpectToolsAccept(zip, src, "secret", true);
+    EXPECT_NE(CaptureCommand("unzip -z " + ShellQuote((fs::path(root) / "joined-set.zip").string())).find("the set"),
+              std::string::npos);
+    auto ours = ReadBack(zip, "secret");
+    EXPECT_EQ(FilesOnly(ours), FilesOnly(HostTree(src)));
+
+    // Info-ZIP cuts the same tree into about as many volumes.
+    ASSERT_EQ(std::system(("cd " + ShellQuote(src.string()) + " && zip -qr -s 64k ../ref.zip .").c_str()), 0);
+    EXPECT_LE(std::abs(Volumes(zip) - Volumes(fs::path(root) / "ref.zip")), 1);
+}
+
+TEST_F(SplitSpan, TheSplitterCarriesDescriptorsCommentsAndMembersAcrossManyVolumes)
+{
+    // A source made with data descriptors, a comment and members far larger than a volume.
+    const fs::path src = MakeTree("big", 1'500'000, 2);
+    const fs::path source = fs::path(root) / "source.zip";
+    ASSERT_EQ(std::system(("cd " + ShellQuote(src.string()) + " && zip -qr -fd ../source.zip . && echo 'kept comment' | zip -qz ../source.zip").c_str()), 0);
+    struct TCase {
+        TPartType Part;
+        std::int64_t Size;
+        TCustomSizeType Unit;
+        const char* Name;
+    };
+    for (const TCase c : {TCase{ptFloppy_144mb, 0, stBytes, "floppy"}, TCase{ptOtherSize, 1, stMB, "mb"}}) {
+        SCOPED_TRACE(c.Name);
+        const fs::path zip = fs::path(root) / c.Name / "set.zip";
+        fs::create_directories(zip.parent_path());
+        TArchiveSplitter splitter;
+        TReports reports;
+        reports.Bind(splitter);
+        splitter.SetArchiveFile(EnginePathOf(source));
+        splitter.SplitArchiveFile = EnginePathOf(zip);
+        splitter.PartType = c.Part;
+        splitter.PartSize = c.Size;
+        splitter.CustomSizeType = c.Unit;
+        std::vector<std::string> named;
+        splitter.OnSplitNewVolume = [&](TObject*, std::uint32_t, const std::string& name) { named.push_back(name); };
+        std::uint32_t ended = 0;
+        splitter.OnEnd = [&](TObject*, std::uint32_t n) { ended = n; };
+        ASSERT_TRUE(splitter.SplitZip()) << (reports.Codes.empty() ? 0 : reports.Codes.front());
+        EXPECT_EQ(int(ended) + 1, Volumes(zip));
+        EXPECT_EQ(named.size(), std::size_t(Volumes(zip)));
+        const std::int64_t volume = splitter.GetVolumeSize(c.Part);
+        EXPECT_EQ(fs::file_size(fs::path(zip).replace_extension(".z01")), std::uint64_t(volume));
+        ExpectToolsAccept(zip, src, "", false);
+        EXPECT_EQ(FilesOnly(ReadBack(zip)), FilesOnly(HostTree(src)));
+        EXPECT_NE(CaptureCommand("7zz l " + ShellQuote(zip.string())).find("kept comment"), std::string::npos);
+    }
+}
+
+TEST_F(SplitSpan, AFailedSplitLeavesTheOldSetAndAFinishedOneRemovesItsLeftovers)
+{
+    const fs::path src = MakeTree("src", 60000, 4);
+    const fs::path source = fs::path(root) / "source.zip";
+    ASSERT_EQ(std::system(("cd " + ShellQuote(src.string()) + " && zip -qr ../source.zip .").c_str()), 0);
+    const fs::path set = fs::path(root) / "out" / "set.zip";
+    fs::create_directories(set.parent_path());
+    auto makeOldSet = [&] {
+        for (const char* ext : {".z01", ".z02", ".z03", ".z04", ".z05", ".z06", ".z07", ".zip"})
+            WriteHostFile(fs::path(set).replace_extension(ext).string(), std::string("old ") + ext);
+    };
+    auto split = [&](const fs::path& from, TReports& reports, std::int64_t size = 65536,
+                     TCustomSizeType unit = stBytes) {
+        TArchiveSplitter splitter;
+        reports.Bind(splitter);
+        splitter.SetArchiveFile(EnginePathOf(from));
+        splitter.SplitArchiveFile = EnginePathOf(set);
+        splitter.PartSize = size;
+        splitter.CustomSizeType = unit;
+        splitter.OnFileExists = [](TObject*, const std::string&, bool& overwrite) { overwrite = true; };
+        splitter.OnSplitDeleteVolume = [](TObject*, const std::string&, bool& toBin) { toBin = false; };
+        return splitter.SplitZip();
+    };
+
+    // Sizes: the size asked for is judged, 64 KiB in any unit is enough.
+    {
+        TReports r;
+        EXPECT_FALSE(split(source, r, 65535));
+        EXPECT_TRUE(r.Has(25298));
+        TArchiveSplitter s;
+        s.PartType = ptOtherSize;
+        s.PartSize = 64;
+        s.CustomSizeType = stKB;
+        EXPECT_EQ(s.RequestedVolumeSize(ptOtherSize), 65536);
+        s.PartSize = 5000;
+        s.CustomSizeType = stMB;
+        EXPECT_EQ(s.RequestedVolumeSize(ptOtherSize), 5'120'000'000);  // 64 bits, never wrapped
+    }
+
+    // A member whose local header is damaged fails the run; nothing of the old set changes.
+    makeOldSet();
+    const auto before = HostTree(set.parent_path());
+    std::string bytes = ReadHostFile(source.string());
+    const std::size_t second = bytes.find("PK\x03\x04", 4);
+    ASSERT_NE(second, std::string::npos);
+    bytes[second + 2] = 9;
+    WriteHostFile((fs::path(root) / "damaged.zip").string(), bytes);
+    TReports damaged;
+    EXPECT_FALSE(split(fs::path(root) / "damaged.zip", damaged));
+    EXPECT_TRUE(damaged.Has(25115));
+    EXPECT_EQ(HostTree(set.parent_path()), before);
+
+    // A cancel half-way changes nothing either.
+    TReports cancelled;
+    {
+        TArchiveSplitter splitter;
+        cancelled.Bind(splitter);
+        splitter.SetArchiveFile(EnginePathOf(source));
+        splitter.SplitArchiveFile = EnginePathOf(set);
+        splitter.OnFileExists = [](TObject*, const std::string&, bool& overwrite) { overwrite = true; };
+        splitter.ProgressProc = [&](std::uint8_t, std::uint8_t) { splitter.SetCancel(true); };
+        EXPECT_FALSE(splitter.SplitZip());
+    }
+    EXPECT_EQ(HostTree(set.parent_path()), before);
+
+    // A finished set replaces the old one; the old set's further volumes go.
+    TReports good;
+    ASSERT_TRUE(split(source, good));
+    const int volumes = Volumes(set);
+    EXPECT_LT(volumes, 8);
+    for (int i = volumes; i <= 7; ++i)
+        EXPECT_FALSE(fs::exists(fs::path(set).replace_extension(".z0" + std::to_string(i)))) << i;
+    EXPECT_EQ(FilesOnly(ReadBack(set)), FilesOnly(HostTree(src)));
+
+    // The splitting writer without a split leaves one archive and no stale volume beside it.
+    TZipSplitter writer;
+    TReports whole;
+    whole.Bind(writer);
+    writer.SetFileSpec({EnginePathOf(src) + "\\*"});
+    writer.RecurseDirs = true;
+    writer.StoredDirNames = sdRelative;
+    writer.RelativeDir = byItem;
+    writer.OnSplitDeleteVolume = [](TObject*, const std::string&, bool& toBin) { toBin = false; };
+    fs::remove(set);
+    writer.SetArchiveFile(EnginePathOf(set));
+    EXPECT_GT(writer.Compress(), 0);
+    EXPECT_TRUE(whole.Codes.empty());
+    EXPECT_EQ(Volumes(set), 1);
+    EXPECT_EQ(FilesOnly(ReadBack(set)), FilesOnly(HostTree(src)));
+}
+
+}  // namespace
