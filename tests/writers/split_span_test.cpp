@@ -277,4 +277,170 @@ TEST_F(SplitSpan, AFailedSplitLeavesTheOldSetAndAFinishedOneRemovesItsLeftovers)
     EXPECT_EQ(FilesOnly(ReadBack(set)), FilesOnly(HostTree(src)));
 }
 
+// Spanning onto a 1.44 MB removable drive of the drive table; each prompt swaps the folder's
+// content and label, as a user swaps diskettes.
+class Spanning : public SplitSpan {
+protected:
+    void SetUp() override
+    {
+        SplitSpan::SetUp();
+        if (IsSkipped())
+            return;
+        src = MakeTree("data", 1'300'000, 3);  // about 4 MB of noise: three disks
+        floppy = std::make_unique<TFloppyDrive>('A', fs::path(root) / "floppy", 1'457'664);
+        floppy->Insert("");
+    }
+
+    // The writer with the prompts: a blank disk at each prompt, the written ones kept aside.
+    void Bind(TZip& zip, TReports& reports)
+    {
+        reports.Bind(zip);
+        zip.SetFileSpec({EnginePathOf(src) + "\\*"});
+        zip.RecurseDirs = true;
+        zip.StoredDirNames = sdRelative;
+        zip.RelativeDir = byItem;
+        zip.SetArchiveFile("A:\\set.zip");
+        zip.OnInsertDisk = [&](TObject*, const std::string& volume, bool& cancel) {
+            asked.push_back(volume);
+            cancel = answer ? !answer(std::stoi(volume)) : false;
+            if (cancel)
+                return;
+            const TFloppyDrive::TDisk disk = floppy->Eject();
+            if (disk.Files.count("set.zip"))
+                disks.push_back(disk);
+            floppy->Insert(blankLabel);
+        };
+        zip.OnDiskSpanFileExists = [&](TObject*, const std::string&, TDateTime, TOverwriteMode& mode) {
+            ++foreignAsked;
+            mode = foreignAnswer;
+        };
+    }
+
+    fs::path src;
+    std::unique_ptr<TFloppyDrive> floppy;
+    std::vector<std::string> asked;
+    std::vector<TFloppyDrive::TDisk> disks;
+    std::function<bool(int)> answer;
+    std::string blankLabel;
+    int foreignAsked = 0;
+    TOverwriteMode foreignAnswer = omOverwrite;
+};
+
+TEST_F(Spanning, ABackupLargerThanADisketteSpansLabelledDisksThatReadBackWhole)
+{
+    TZip zip;
+    TReports reports;
+    Bind(zip, reports);
+    EXPECT_TRUE(zip.SpansTo("A:\\set.zip"));
+    EXPECT_GT(zip.Compress(), 0);
+    EXPECT_TRUE(reports.Codes.empty()) << reports.Codes.front();
+    disks.push_back(floppy->Eject());
+    ASSERT_GE(disks.size(), 3u);
+    std::vector<std::string> numbers;
+    for (std::size_t i = 1; i <= disks.size(); ++i)
+        numbers.push_back(std::to_string(i));
+    EXPECT_EQ(asked, numbers);
+    for (std::size_t i = 0; i < disks.size(); ++i) {
+        EXPECT_EQ(disks[i].Label, PkBackLabel(int(i) + 1));
+        EXPECT_LE(disks[i].Files["set.zip"].size(), 1'457'664u);
+    }
+    EXPECT_EQ(disks[0].Files["set.zip"].substr(0, 4), std::string("PK\x07\x08", 4));
+
+    // Renamed to a split set, the disks pass the other archivers.
+    const fs::path set = fs::path(root) / "renamed" / "set.zip";
+    for (std::size_t i = 0; i < disks.size(); ++i) {
+        char ext[8];
+        std::snprintf(ext, sizeof ext, ".z%02d", int(i) + 1);
+        WriteHostFile(i + 1 == disks.size() ? set.string() : fs::path(set).replace_extension(ext).string(),
+                      disks[i].Files["set.zip"]);
+    }
+    ExpectToolsAccept(set, src, "", false);
+
+    // Our reader asks for the last disk, then the first, then each next one.
+    floppy->Insert(disks[0].Label, disks[0].Files);
+    std::vector<std::string> requests;
+    auto insert = [&](int n) { floppy->Insert(disks[std::size_t(n - 1)].Label, disks[std::size_t(n - 1)].Files); };
+    TUnZip unzip;
+    TReports read;
+    read.Bind(unzip);
+    unzip.OnGetZipLastDisk = [&](TObject*, bool& cancel) { requests.push_back("last"); insert(int(disks.size())); cancel = false; };
+    unzip.OnGetZipFirstDisk = [&](TObject*, bool& cancel) { requests.push_back("1"); insert(1); cancel = false; };
+    unzip.OnGetZipNextDisk = [&](TObject*, const std::string& v, bool& cancel) { requests.push_back(v); insert(std::stoi(v)); cancel = false; };
+    unzip.SetArchiveFile("A:\\set.zip");
+    ASSERT_EQ(unzip.ArcType(), atZipDS);
+    unzip.SetExtractDir(EnginePathOf(fs::path(root) / "restored"));
+    unzip.CreateStoredDirs = true;
+    EXPECT_GT(unzip.Extract(), 0);
+    EXPECT_TRUE(read.Codes.empty()) << read.Codes.front();
+    EXPECT_EQ(requests.front(), "last");
+    EXPECT_EQ(FilesOnly(HostTree(fs::path(root) / "restored")), FilesOnly(HostTree(src)));
+}
+
+TEST_F(Spanning, DisksOfAnotherSetAndCancelledPromptsAreNeverTakenSilently)
+{
+    // The disk just written, left in the drive, is asked for again, never written over.
+    {
+        TZip zip;
+        TReports reports;
+        Bind(zip, reports);
+        int unchanged = 0;
+        zip.OnInsertDisk = [&, swap = zip.OnInsertDisk](TObject* s, const std::string& v, bool& cancel) {
+            if (v == "2" && unchanged++ == 0) {
+                cancel = false;  // OK pressed without a swap
+                return;
+            }
+            swap(s, v, cancel);
+        };
+        EXPECT_GT(zip.Compress(), 0);
+        EXPECT_TRUE(reports.Codes.empty());
+        EXPECT_EQ(unchanged, 2);
+        ASSERT_FALSE(disks.empty());
+        EXPECT_EQ(disks[0].Label, PkBackLabel(1));
+        EXPECT_EQ(disks[0].Files["set.zip"].substr(0, 4), std::string("PK\x07\x08", 4));
+    }
+
+    // Adding to a spanned set is refused before anything is written.
+    {
+        TZip zip;
+        TReports reports;
+        Bind(zip, reports);
+        EXPECT_EQ(zip.Compress(), 0);
+        EXPECT_TRUE(reports.Has(25244));
+        EXPECT_TRUE(asked.empty() || asked.back() != "1" || asked.size() > 1);
+    }
+
+    // A disk of another spanned set is cleared only with the user's yes.
+    floppy->Insert("");
+    asked.clear();
+    disks.clear();
+    blankLabel = "PKBACK# 002";
+    foreignAnswer = omSkip;
+    {
+        TZip zip;
+        TReports reports;
+        Bind(zip, reports);
+        EXPECT_EQ(zip.Compress(), 0);
+        EXPECT_EQ(foreignAsked, 1);
+        EXPECT_FALSE(reports.Codes.empty());
+
+        EXPECT_EQ(floppy->Label(), "PKBACK# 002");  // left as it was
+    }
+
+    // A cancel at the second prompt ends the run with a report; the first disk stays written.
+    floppy->Insert("");
+    asked.clear();
+    disks.clear();
+    blankLabel = "";
+    answer = [](int n) { return n < 2; };
+    {
+        TZip zip;
+        TReports reports;
+        Bind(zip, reports);
+        EXPECT_EQ(zip.Compress(), 0);
+        EXPECT_TRUE(reports.Has(25443));
+        EXPECT_EQ(asked, (std::vector<std::string>{"1", "2"}));
+        EXPECT_EQ(floppy->Label(), PkBackLabel(1));
+    }
+}
+
 }  // namespace
