@@ -1,6 +1,7 @@
 #include "writers/DiskSpan.h"
 
 #include "core/Err_Msgs.h"
+#include "core/plxGbls.h"
 #include "core/plxHooks.h"
 #include "platform/win/Drives.h"
 #include "platform/win/Files.h"
@@ -166,6 +167,10 @@ bool TDiskSpanObj::ClearDisk()
 
 bool TDiskSpanObj::OpenDisk()
 {
+    // A blank disk has none of the target's folders yet.
+    const std::string folder = win::ExtractFileDir(FTarget);
+    if (folder.size() > 3 && !ForceDirs(folder))
+        return Failed(E_OPENFILE);
     FFile = CreateFileChecked(DoError, FTarget, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL, CREATE_ALWAYS, 0);
     if (FFile == INVALID_HANDLE_VALUE)
         return false;
@@ -224,4 +229,21 @@ bool TZipBase::PlaceTempOutput(TStream32* Stream, const std::string& Target, boo
     }
     TDiskSpanObj span(*this, DiskManager());
     return span.WriteSpannedArchive(*source);
+}
+
+bool TZipBase::SpanArchive(const std::string& Finished)
+{
+    SetCancel(false);
+    TFileStream32 source(Finished, fmOpenRead | fmShareDenyWrite);
+    if (!source.HandleValid()) {
+        DoError(Finished, "", E_OPENFILE, FArchiveFile);
+        return false;
+    }
+    try {
+        TDiskSpanObj span(*this, DiskManager());
+        return span.WriteSpannedArchive(source);
+    } catch (const std::exception& e) {
+        ReportFailure(e);
+        return false;
+    }
 }

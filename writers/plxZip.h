@@ -35,6 +35,9 @@ public:
     TOnDiskError OnDiskWriteProtectErr;
     TOnDiskError OnDiskInDrvErr;
 
+    // Spans the finished archive Finished over the disks of ArchiveFile's drive; false after a
+    // report or a cancel.
+    bool SpanArchive(const std::string& Finished);
     // Whether an archive written to Target is spanned over the disks of its removable drive.
     bool SpansTo(const std::string& Target) const;
     // The archive comment written after the end record. Left empty and unmodified, an update

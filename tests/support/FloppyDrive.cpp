@@ -57,8 +57,10 @@ void TFloppyDrive::Insert(const std::string& Label, const std::map<std::string, 
 {
     for (const auto& e : fs::directory_iterator(folder_))
         fs::remove_all(e.path());
-    for (const auto& [name, bytes] : Files)
+    for (const auto& [name, bytes] : Files) {
+        fs::create_directories((folder_ / name).parent_path());
         std::ofstream(folder_ / name, std::ios::binary) << bytes;
+    }
     SetLabel(Label);
 }
 
@@ -66,9 +68,9 @@ TFloppyDrive::TDisk TFloppyDrive::Eject() const
 {
     TDisk disk;
     disk.Label = Label();
-    for (const auto& e : fs::directory_iterator(folder_))
+    for (const auto& e : fs::recursive_directory_iterator(folder_))
         if (e.is_regular_file())
-            disk.Files[e.path().filename().string()] = ReadText(e.path());
+            disk.Files[fs::relative(e.path(), folder_).string()] = ReadText(e.path());
     return disk;
 }
 

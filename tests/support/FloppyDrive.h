@@ -16,7 +16,7 @@ public:
 
     // Empties the folder, gives it Label, and, when given, puts Files (name -> bytes) on it.
     void Insert(const std::string& Label, const std::map<std::string, std::string>& Files = {});
-    // Keeps what is on the disk now: its label and files.
+    // Keeps what is on the disk now: its label and files (by path below the folder).
     struct TDisk {
         std::string Label;
         std::map<std::string, std::string> Files;
