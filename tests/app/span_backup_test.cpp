@@ -105,6 +105,40 @@ TEST_F(DisketteRoad, ABackupSpansDisketteseAndTheRestoreAsksForTheLastDiskFirst)
         const std::string out = CaptureCommand("7zz t " + ShellQuote(set.string()) + " 2>&1", &rc);
         EXPECT_EQ(rc, 0) << out;
     }
+
+    // Restore: the first disk is in the drive; the reader asks for the last one first, then the
+    // first and each next one, and the data folder gets every file back.
+    const std::string archiveName = fs::path(disks.back().Files.begin()->first).filename().string();
+    floppy->Insert(disks.front().Label, disks.front().Files);
+    prompts.clear();
+    std::vector<std::string> boxes;
+    ui->SetResponder([&](const TShown& shown) -> std::optional<std::string> {
+        boxes.push_back(shown.Caption);
+        if (shown.Caption != DiskPromptCaption)
+            return "OK";
+        prompts.push_back(shown.Text);
+        std::size_t wanted = 0;
+        if (shown.Text.find("poslední") != std::string::npos)
+            wanted = disks.size();
+        else if (shown.Text.find("první") != std::string::npos)
+            wanted = 1;
+        else
+            wanted = std::size_t(std::stoi(shown.Text.substr(shown.Text.find("číslo ") + std::string("číslo ").size())));
+        floppy->Insert(disks[wanted - 1].Label, disks[wanted - 1].Files);
+        return "OK";
+    });
+    const fs::path restored = dir / "restored";
+    fs::create_directories(restored);
+    form->State().TargetFolder = "A:\\ZALOHY\\";
+    form->State().DataFolder = win::ToWindowsPath(restored.string()) + "\\";
+    form->State().BackupSide = false;
+    const std::size_t reports = form->ErrorMessages.size();
+    EXPECT_TRUE(form->RestoreArchive(archiveName));
+    EXPECT_EQ(form->ErrorMessages.size(), reports) << form->ErrorMessages.back();
+    ASSERT_FALSE(prompts.empty());
+    EXPECT_NE(prompts.front().find("poslední"), std::string::npos) << prompts.front();
+    EXPECT_EQ(HostTree(restored), HostTree(data));
+    EXPECT_NE(std::find(boxes.begin(), boxes.end(), "Data rozbalena"), boxes.end());
 }
 
 }  // namespace
