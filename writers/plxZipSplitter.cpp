@@ -50,13 +50,20 @@ bool TZipSplitter::PlaceTempOutput(TStream32* Stream, const std::string& Target,
     const std::string root = win::IncludeTrailingBackslash(win::ExtractFileDrive(Target));
     if (!OnSplitBegin || GetDriveTypeA(root.c_str()) == DRIVE_REMOVABLE)
         part = ptNoSplit;
-    if (part != ptNoSplit && size > 65536) {
-        bool cancel = false;
-        OnSplitBegin(this, Target, TempName, cancel);
-        if (cancel) {
-            DoError(Target, "", E_USERCANCEL, Target);
+    if (part != ptNoSplit) {
+        if (FSplitter.RequestedVolumeSize(part) < 65536) {
+            DoError(Target, "", E_SIZETOSMALL, Target);
             return false;
         }
+        if (size > 65536) {
+            bool cancel = false;
+            OnSplitBegin(this, Target, TempName, cancel);
+            if (cancel) {
+                DoError(Target, "", E_USERCANCEL, Target);
+                return false;
+            }
+        }
+        // An archive no larger than one volume is written whole.
         if (FSplitter.GetVolumeSize(part) >= size)
             part = ptNoSplit;
     }

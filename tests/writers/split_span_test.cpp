@@ -278,6 +278,23 @@ TEST_F(SplitSpan, AFailedSplitLeavesTheOldSetAndAFinishedOneRemovesItsLeftovers)
     EXPECT_TRUE(whole.Codes.empty());
     EXPECT_EQ(Volumes(set), 1);
     EXPECT_EQ(FilesOnly(ReadBack(set)), FilesOnly(HostTree(src)));
+
+    // Asked to split, it refuses a size below 64 KiB and writes nothing; an archive that fits
+    // one volume is written whole.
+    writer.OnSplitBegin = [](TObject*, const std::string&, const std::string&, bool& cancel) { cancel = false; };
+    writer.SetPartType(ptOtherSize);
+    writer.SetPartSize(65535);
+    fs::remove(set);
+    whole.Codes.clear();
+    EXPECT_EQ(writer.Compress(), 0);
+    EXPECT_TRUE(whole.Has(25298));
+    EXPECT_FALSE(fs::exists(set));
+    writer.SetPartSize(100 * 1024 * 1024);
+    whole.Codes.clear();
+    fs::remove(set);
+    EXPECT_GT(writer.Compress(), 0);
+    EXPECT_TRUE(whole.Codes.empty());
+    EXPECT_EQ(Volumes(set), 1);
 }
 
 // Spanning onto a 1.44 MB removable drive of the drive table; each prompt swaps the folder's
