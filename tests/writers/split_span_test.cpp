@@ -463,4 +463,36 @@ TEST_F(Spanning, DisksOfAnotherSetAndCancelledPromptsAreNeverTakenSilently)
     }
 }
 
+TEST_F(Spanning, PlxtoolSpansOntoARemovableDriveAfterEachConfirmation)
+{
+    if (!fs::exists(kTool))
+        GTEST_SKIP() << "plxtool not built";
+    // Small enough for one disk: one prompt, one labelled disk without the spanning marker.
+    const fs::path small = MakeTree("small", 40000, 2);
+    const std::string target = (fs::path(root) / "floppy" / "set.zip").string();
+    int rc = -1;
+    const std::string out = CaptureCommand("printf '\\n' | " + ShellQuote(kTool) + " add " + ShellQuote(target) + " " +
+                                               ShellQuote(small.string()) + " -r --span 2>&1",
+                                           &rc);
+    EXPECT_EQ(rc, 0) << out;
+    EXPECT_NE(out.find("Insert disk 1."), std::string::npos) << out;
+    win::LoadDriveTable();
+    EXPECT_EQ(floppy->Label(), PkBackLabel(1));
+    EXPECT_EQ(ReadHostFile(target).substr(0, 4), std::string("PK\x03\x04", 4));
+    const std::string tested = CaptureCommand("7zz t " + ShellQuote(target) + " 2>&1", &rc);
+    EXPECT_EQ(rc, 0) << tested;
+
+    // A cancelled prompt (end of input) fails and writes nothing; a fixed drive is refused.
+    floppy->Insert("");
+    CaptureCommand("printf 'q\\n' | " + ShellQuote(kTool) + " add " + ShellQuote(target) + " " +
+                       ShellQuote(small.string()) + " -r --span 2>&1",
+                   &rc);
+    EXPECT_NE(rc, 0);
+    EXPECT_FALSE(fs::exists(target));
+    CaptureCommand(ShellQuote(kTool) + " add " + ShellQuote(root + "/fixed.zip") + " " + ShellQuote(small.string()) +
+                       " --span 2>&1",
+                   &rc);
+    EXPECT_EQ(rc, 2);
+}
+
 }  // namespace

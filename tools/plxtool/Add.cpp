@@ -8,6 +8,8 @@
 #include "tools/plxtool/ToolSupport.h"
 #include "tools/plxtool/Writers.h"
 
+#include "core/Err_Msgs.h"
+#include "platform/win/Paths.h"
 #include "writers/plxJar.h"
 #include "writers/plxZip.h"
 #include "writers/plxZipSplitter.h"
@@ -110,8 +112,6 @@ int CmdAdd(std::span<char*> args)
         return kUsage;
 
     std::unique_ptr<TCompressClass> zip = splitSize > 0 ? MakeSplitWriter(splitSize) : MakeWriter(type);
-    if (span)
-        BindDiskPrompts(static_cast<TZipBase&>(*zip));
     bool failed = false;
     zip->OnError = [&failed](TObject*, const std::string& f, const std::string& x, const std::string&, int code) {
         failed = true;
@@ -135,7 +135,17 @@ int CmdAdd(std::span<char*> args)
         specs.push_back(std::filesystem::is_directory(HostPathOf(positional[i]), ec) ? path + "\\*" : path);
     }
     zip->SetFileSpec(specs);
-    zip->SetArchiveFile(EnginePath(positional[0]));
+    // A spanned archive goes to its removable drive's letter, which the drive table knows.
+    zip->SetArchiveFile(span ? win::ToWindowsPath(HostPathOf(positional[0])) : EnginePath(positional[0]));
+    if (span) {
+        auto& spanned = static_cast<TZipBase&>(*zip);
+        spanned.SpanRemovable = true;
+        BindDiskPrompts(spanned);
+        if (!spanned.SpansTo(spanned.ArchiveFile())) {
+            PrintError(E_UNSUPPORTEDARCTYPE, spanned.ArchiveFile(), "--span needs a removable drive");
+            return kUsage;
+        }
+    }
     PrepareWriter(*zip, zip->ArchiveFile());
     if (hasComment)
         static_cast<TZip&>(*zip).MainComment.Write(comment.data(), std::int32_t(comment.size()));
