@@ -254,6 +254,24 @@ TEST_F(SplitSpan, AFailedSplitLeavesTheOldSetAndAFinishedOneRemovesItsLeftovers)
     }
     EXPECT_EQ(HostTree(set.parent_path()), before);
 
+    // A medium that fills up half-way keeps the old set as it was, and no temporary volume.
+    {
+        TFloppyDrive small('E', fs::path(root) / "small", 200000);
+        const fs::path target = fs::path(root) / "small" / "set.zip";
+        WriteHostFile(target.string(), "old set");
+        WriteHostFile(fs::path(target).replace_extension(".z01").string(), "old volume");
+        const auto old = HostTree(target.parent_path());
+        TArchiveSplitter splitter;
+        TReports full;
+        full.Bind(splitter);
+        splitter.SetArchiveFile(EnginePathOf(source));
+        splitter.SplitArchiveFile = "E:\\set.zip";
+        splitter.OnFileExists = [](TObject*, const std::string&, bool& overwrite) { overwrite = true; };
+        EXPECT_FALSE(splitter.SplitZip());
+        EXPECT_FALSE(full.Codes.empty());
+        EXPECT_EQ(HostTree(target.parent_path()), old);
+    }
+
     // A finished set replaces the old one; the old set's further volumes go.
     TReports good;
     ASSERT_TRUE(split(source, good));
@@ -351,6 +369,7 @@ TEST_F(Spanning, ABackupLargerThanADisketteSpansLabelledDisksThatReadBackWhole)
     TZip zip;
     TReports reports;
     Bind(zip, reports);
+    zip.LeaveSpaceOnFirstDisk = 50000;
     EXPECT_TRUE(zip.SpansTo("A:\\set.zip"));
     EXPECT_GT(zip.Compress(), 0);
     EXPECT_TRUE(reports.Codes.empty()) << reports.Codes.front();
@@ -365,6 +384,8 @@ TEST_F(Spanning, ABackupLargerThanADisketteSpansLabelledDisksThatReadBackWhole)
         EXPECT_LE(disks[i].Files["set.zip"].size(), 1'457'664u);
     }
     EXPECT_EQ(disks[0].Files["set.zip"].substr(0, 4), std::string("PK\x07\x08", 4));
+    EXPECT_LE(disks[0].Files["set.zip"].size(), 1'457'664u - 50000u);  // room left on the first disk
+    EXPECT_GT(disks[1].Files["set.zip"].size(), 1'457'664u - 50000u);
 
     // Renamed to a split set, the disks pass the other archivers.
     const fs::path set = fs::path(root) / "renamed" / "set.zip";
