@@ -109,11 +109,8 @@ bool TZipBase::CopyToVolumes(TStream32& Source, TZipVolumeSink& Sink, bool Marke
     std::uint64_t written = 0;
     const std::string directory = BuildDirectory(list, 0, written, disks);
     const std::vector<std::uint8_t> comment = FOldComment;
-    const bool large = FOldEnding.Large || FOldEnding.Zip64EndPos >= 0 || NeedsLargeEnd(0, list.Count);
-    const std::int64_t endSize = std::int64_t(large ? TLargeEndRecord::Size : TEndRecord::Size) +
-                                 std::int64_t(comment.size());
     // The directory starts on a fresh volume when it and the end would not fit beside the data.
-    if (!Sink.KeepTogether(std::int64_t(directory.size()) + endSize))
+    if (!Sink.KeepTogether(std::int64_t(directory.size() + TLargeEndRecord::Size + comment.size())))
         return false;
     if (Sink.Room() <= 0 && !Sink.NextVolume())
         return false;
@@ -130,7 +127,12 @@ bool TZipBase::CopyToVolumes(TStream32& Source, TZipVolumeSink& Sink, bool Marke
             return false;
         at += n;
     }
-    // The end record and the comment stand whole on the last volume.
+    // The end record and the comment stand whole on the last volume; past 4 GiB or 65535
+    // entries (or volumes) it takes the large form.
+    const bool large = FOldEnding.Large || FOldEnding.Zip64EndPos >= 0 || NeedsLargeEnd(centralOffset, list.Count) ||
+                       Sink.Volume() >= 0xFFFF;
+    const std::int64_t endSize = std::int64_t(large ? TLargeEndRecord::Size : TEndRecord::Size) +
+                                 std::int64_t(comment.size());
     if (!Sink.KeepTogether(endSize))
         return false;
     TZipEndPlacement placement;

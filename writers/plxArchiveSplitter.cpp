@@ -39,6 +39,11 @@ public:
     {
         if (FOwner.GetCancel())
             return false;
+        if (FTemps.size() >= 0xFFFF) {
+            // A central header names its volume in 16 bits.
+            FOwner.DoError(FOwner.SplitArchiveFile, "", E_SIZETOSMALL, FOwner.SplitArchiveFile);
+            return false;
+        }
         FFile.reset();
         const std::string folder = win::ExtractFilePath(FOwner.SplitArchiveFile);
         char name[MAX_PATH + 1] = {};
