@@ -1,0 +1,560 @@
+#include "readers/plxUUDecode.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "core/ByteIO.h"
+#include "core/Err_Msgs.h"
+#include "core/plxHooks.h"
+#include "core/plxStreams.h"
+#include "platform/win/SysDates.h"
+#include "platform/win/SysFiles.h"
+#include "readers/EntryNames.h"
+
+namespace {
+
+constexpr std::size_t kBlock = 1 << 20;
+constexpr std::uint32_t kAttrArchive = 0x20;
+
+// Lines of one volume, read in large blocks. A line longer than the buffer comes in pieces.
+class TLineReader {
+public:
+    explicit TLineReader(TByteSource Source) : FSource(std::move(Source)), FBuf(kBlock) {}
+
+    // The next line without its line end; Complete is false for a piece of an over-long line.
+    bool Next(std::string_view& Line, bool& Complete)
+    {
+        if (FBack) {
+            FBack = false;
+            Line = FLast;
+            Complete = FLastComplete;
+            return true;
+        }
+        for (;;) {
+            const char* start = FBuf.data() + FPos;
+            if (const void* nl = std::memchr(start, '\n', FEnd - FPos)) {
+                const std::size_t length = std::size_t(static_cast<const char*>(nl) - start);
+                FPos += length + 1;
+                return Give(Line, Complete, start, length, true);
+            }
+            if (FEof) {
+                if (FPos == FEnd)
+                    return false;
+                const std::size_t length = FEnd - FPos;
+                FPos = FEnd;
+                return Give(Line, Complete, start, length, true);
+            }
+            if (FPos == 0 && FEnd == FBuf.size()) {
+                FPos = FEnd;
+                return Give(Line, Complete, start, FEnd, false);
+            }
+            Refill();
+        }
+    }
+    // The line last read comes again.
+    void PushBack() { FBack = true; }
+
+private:
+    bool Give(std::string_view& Line, bool& Complete, const char* Start, std::size_t Length, bool Whole)
+    {
+        if (Whole && Length > 0 && Start[Length - 1] == '\r')
+            --Length;
+        FLast = Line = std::string_view(Start, Length);
+        FLastComplete = Complete = Whole;
+        return true;
+    }
+    void Refill()
+    {
+        std::memmove(FBuf.data(), FBuf.data() + FPos, FEnd - FPos);
+        FEnd -= FPos;
+        FPos = 0;
+        const std::size_t got = FSource(reinterpret_cast<std::uint8_t*>(FBuf.data()) + FEnd, FBuf.size() - FEnd);
+        FEof = got == 0;
+        FEnd += got;
+    }
+
+    TByteSource FSource;
+    std::vector<char> FBuf;
+    std::size_t FPos = 0;
+    std::size_t FEnd = 0;
+    bool FEof = false;
+    bool FBack = false;
+    std::string_view FLast;
+    bool FLastComplete = true;
+};
+
+bool IsBlank(std::string_view Line)
+{
+    return Line.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+// A line of only "=" (the end line of "uuencode -m").
+bool IsPaddingLine(std::string_view Line)
+{
+    return !Line.empty() && Line.find_first_not_of('=') == std::string_view::npos;
+}
+
+// One UU or XX line into Out (room for 63 bytes): the byte count, or -1 when the line is not a
+// data line of this alphabet (a character outside it, or too few characters for its count).
+int DecodeUuLine(std::string_view Line, const TReverseAlphabet& Rev, std::uint8_t* Out)
+{
+    if (Line.empty())
+        return -1;
+    const int count = Rev[static_cast<unsigned char>(Line[0])];
+    if (count < 0)
+        return -1;
+    const std::size_t body = Line.size() - 1;
+    // Encoders that leave out the padding characters of the last group are read too.
+    if (body < (std::size_t(count) * 4 + 2) / 3)
+        return -1;
+    const auto* p = reinterpret_cast<const unsigned char*>(Line.data()) + 1;
+    const int groups = (count + 2) / 3;
+    int bad = 0;
+    for (int g = 0; g < groups; ++g) {
+        int v[4];
+        for (int k = 0; k < 4; ++k) {
+            const std::size_t at = std::size_t(g) * 4 + std::size_t(k);
+            v[k] = at < body ? Rev[p[at]] : 0;
+            bad |= v[k];
+        }
+        Out[g * 3] = std::uint8_t(v[0] << 2 | v[1] >> 4);
+        Out[g * 3 + 1] = std::uint8_t(v[1] << 4 | v[2] >> 2);
+        Out[g * 3 + 2] = std::uint8_t(v[2] << 6 | v[3]);
+    }
+    return bad < 0 ? -1 : count;
+}
+
+bool IsBase64DataLine(std::string_view Line, const TReverseAlphabet& Rev)
+{
+    if (Line.size() < 4 || Line.size() % 4 != 0)
+        return false;
+    return std::all_of(Line.begin(), Line.end(),
+                       [&](char c) { return c == '=' || Rev[static_cast<unsigned char>(c)] >= 0; });
+}
+
+// Thrown when the output cannot take a block.
+struct TWriteFailed {};
+
+}  // namespace
+
+// One run over a file and its volumes.
+class TUUDecode::TRun {
+public:
+    TRun(TUUDecode& Owner, TStream32& First)
+        : Z(Owner), FInput(&First), FUu(AlphabetOf(TTextCode::Uu), true), FXx(AlphabetOf(TTextCode::Xx)),
+          FB64(AlphabetOf(TTextCode::Base64)), FOutBuf(2 * kBlock)
+    {
+        StartVolume();
+    }
+
+    void Execute()
+    {
+        for (bool first = true;; first = false) {
+            THeader header;
+            if (!SearchHeader(header) && !(first && HeaderlessBase64(header)))
+                return;
+            if (DecodeEntry(header) != TEnd::Boundary || Z.GetCancel())
+                return;
+        }
+    }
+
+private:
+    enum class TEnd { EndLine, Boundary, Exhausted, Stopped };
+    struct THeader {
+        std::string Name;
+        bool Base64 = false;
+        bool Mime = false;         // Base64 from MIME headers or none: no end line to expect
+        bool VolumeFiles = false;  // mode 999: each volume carries a file of its own
+    };
+
+    void StartVolume()
+    {
+        FInput->SetPosition(0);
+        FLines = std::make_unique<TLineReader>([this](std::uint8_t* Buffer, std::size_t Count) -> std::size_t {
+            const auto want = std::int32_t(std::min<std::size_t>(Count, kBlock));
+            const std::int32_t got = Z.ReadArchiveProc(FInput, Buffer, want, false, 0);
+            if (got <= 0)
+                return 0;
+            FRead += got;
+            Z.DoProgress(FRead, Z.ArchiveSize, Z.ArchiveSize);
+            ProcessMessages();
+            return std::size_t(got);
+        });
+        FRead = 0;
+    }
+
+    bool SearchHeader(THeader& Header)
+    {
+        TMimePartHeader part;
+        std::string_view line;
+        bool complete = true;
+        for (int n = 0; n < Z.MaxHeaderLines; ++n) {
+            if (!FLines->Next(line, complete))
+                return false;
+            TBeginLine begin;
+            if (ParseBeginLine(line, begin)) {
+                Header.Name = begin.Name;
+                Header.Base64 = begin.Base64;
+                Header.VolumeFiles = begin.Mode == "999";
+                return true;
+            }
+            if (line.starts_with("table")) {
+                ReadTable();
+            } else if (line.starts_with("charmap")) {
+                TakeCustomAlphabet(line.substr(7));
+            } else if (IsBlank(line)) {
+                // The data begins after the blank line that ends a Base64 part's headers.
+                if (part.Base64 && !part.Name.empty()) {
+                    Header.Name = part.Name;
+                    Header.Base64 = Header.Mime = true;
+                    // Files of this system repeat the name in a "begin-base64" line.
+                    if (FLines->Next(line, complete) && !ParseBeginLine(line, begin))
+                        FLines->PushBack();
+                    return true;
+                }
+                part = TMimePartHeader{};
+            } else {
+                part.Take(line);
+            }
+        }
+        return false;
+    }
+
+    // Base64 chosen by the caller for a file without headers: the data from its first data
+    // line, named after the file.
+    bool HeaderlessBase64(THeader& Header)
+    {
+        if (Z.Algorithm != B64Decode || Z.GetCancel())
+            return false;
+        StartVolume();
+        if (!SkipToData(Header.Name))
+            return false;
+        Header.Name = win::ChangeFileExt(win::ExtractFileName(Z.ArchiveFile()), "");
+        Header.Base64 = Header.Mime = true;
+        return true;
+    }
+
+    void ReadTable()
+    {
+        std::string alphabet;
+        std::string_view line;
+        bool complete = true;
+        for (int i = 0; i < 2 && FLines->Next(line, complete); ++i)
+            alphabet += line.substr(0, 32);
+        TakeCustomAlphabet(alphabet);
+    }
+
+    void TakeCustomAlphabet(std::string_view Text)
+    {
+        while (!Text.empty() && (Text.front() == ' ' || Text.front() == '\t'))
+            Text.remove_prefix(1);
+        if (Text.size() < 64)
+            return;
+        FCustom = TReverseAlphabet(Text.substr(0, 64));
+        FHasCustom = true;
+    }
+
+    TEnd DecodeEntry(const THeader& Header)
+    {
+        FBase64 = Header.Base64 || Z.Algorithm == B64Decode;
+        FRev = FBase64 ? &FB64 : FHasCustom ? &FCustom : nullptr;  // UU or XX: the data decides
+        FVolumeFiles = FVolumeFiles || Header.VolumeFiles;
+        FBits = 0;
+        FQuad = 0;
+        TEnd end = TEnd::Stopped;
+        try {
+            OpenEntry(Header.Name);
+            end = DecodeLines();
+            while (end == TEnd::Exhausted) {
+                std::string next;
+                if (Header.Mime && FQuad == 0 && !win::FileExists(NextVolume(FVolumeCounter + 1)))
+                    break;  // MIME data has no end line: the end of the file ends it
+                if (!OpenNextVolume(next))
+                    break;
+                if (!next.empty() && FVolumeFiles) {
+                    FinishEntry(true);
+                    OpenEntry(next);
+                }
+                end = DecodeLines();
+            }
+            if (end == TEnd::Exhausted && Header.Mime && FQuad == 0) {
+                end = TEnd::EndLine;
+            }
+        } catch (const TWriteFailed&) {
+            Z.DoError(Z.FileName, "", E_WRITEFILE, Z.VolumeName);
+            end = TEnd::Stopped;
+        }
+        if (end == TEnd::Stopped || Z.GetCancel()) {
+            FOut.reset();
+            Z.DiscardOutput();
+            FWriting = false;
+            return TEnd::Stopped;
+        }
+        if (end == TEnd::Exhausted && FWriting)
+            Z.DoError(Z.FileName, "", E_EOLNOTFOUND, Z.VolumeName);
+        FinishEntry(end != TEnd::Exhausted);
+        return end;
+    }
+
+    void OpenEntry(const std::string& Stored)
+    {
+        FWriting = false;
+        FOutLen = 0;
+        // A name never chooses the folder: only its file part is taken.
+        const std::string name = FileNamePart(Stored);
+        if (name.empty()) {
+            Z.DoError(Stored, "", E_INVALIDFILENAME, Z.VolumeName);
+            return;
+        }
+        if (!Z.NameEntry(name))
+            return;
+        ++Z.FileCount;
+        FWriting = Z.OpenPlainOutput(FOut);
+    }
+
+    void FinishEntry(bool Ok)
+    {
+        if (!FWriting)
+            return;
+        FWriting = false;
+        Flush();
+        Z.CloseOutFile(FOut, Z.FileName, kAttrArchive, std::uint32_t(win::DateTimeToFileDate(win::Now())));
+        if (Ok) {
+            Z.CheckCrc(32, Z.RunningCrc.Crc32);
+        } else {
+            Z.DiscardOutput();
+            if (Z.OnEnd)
+                Z.OnEnd(&Z, Z.FileName, false);
+        }
+    }
+
+    std::string NextVolume(int N) const { return Z.VolumeNameOf(Z.ArchiveFile(), N); }
+
+    // The next volume, positioned at its data; Name gets the name of its "begin" line, if any.
+    bool OpenNextVolume(std::string& Name)
+    {
+        for (;;) {
+            if (Z.GetCancel())
+                return false;
+            ++FVolumeCounter;
+            std::string volume = NextVolume(FVolumeCounter);
+            if (!Z.ConfirmVolume(volume, FVolumeCounter))
+                return false;
+            auto file = std::make_unique<TFileStream32>(volume, fmOpenRead | fmShareDenyNone);
+            if (!file->HandleValid()) {
+                Z.DoError(volume, "", E_OPENFILE, volume);
+                return false;
+            }
+            FVolume = std::move(file);
+            FInput = FVolume.get();
+            Z.VolumeName = volume;
+            Z.ArchiveSize = FInput->Size();
+            StartVolume();
+            if (SkipToData(Name))
+                return true;
+        }
+    }
+
+    // Passes over what stands before a volume's data: comments, "part" lines, its "begin" line.
+    bool SkipToData(std::string& Name)
+    {
+        std::string_view line;
+        bool complete = true;
+        std::uint8_t scratch[64];
+        while (FLines->Next(line, complete)) {
+            TBeginLine begin;
+            if (ParseBeginLine(line, begin)) {
+                Name = begin.Name;
+                return true;
+            }
+            const bool data = FBase64 ? IsBase64DataLine(line, FB64)
+                              : FRev  ? DecodeUuLine(line, *FRev, scratch) >= 0
+                                      : DecodeUuLine(line, FUu, scratch) >= 0 || DecodeUuLine(line, FXx, scratch) >= 0;
+            if (data) {
+                FLines->PushBack();
+                return true;
+            }
+        }
+        return false;
+    }
+
+    TEnd DecodeLines()
+    {
+        std::string_view line;
+        bool complete = true;
+        bool rest = false;  // pieces of an over-long line after its first
+        for (;;) {
+            if (Z.GetCancel())
+                return TEnd::Stopped;
+            if (!FLines->Next(line, complete)) {
+                Flush();
+                return TEnd::Exhausted;
+            }
+            if (FOutLen + line.size() > FOutBuf.size() - 64)
+                Flush();
+            if (FBase64) {
+                if (complete && (IsEndLine(line) || IsPaddingLine(line) || line.starts_with("--"))) {
+                    EndBase64();
+                    Flush();
+                    return line.starts_with("--") ? TEnd::Boundary : TEnd::EndLine;
+                }
+                DecodeBase64(line);
+                continue;
+            }
+            if (rest) {
+                rest = !complete;
+                continue;
+            }
+            if (IsEndLine(line)) {
+                Flush();
+                return TEnd::EndLine;
+            }
+            const int n = DecodeUu(line);
+            if (n < 0) {
+                if (StartsWithNoCase(line, "--=")) {
+                    Flush();
+                    return TEnd::EndLine;
+                }
+                continue;
+            }
+            if (!complete) {
+                rest = true;
+                if (n == 45)
+                    Z.DoError(Z.FileName, "", E_UNEXPECTEDEOL, Z.VolumeName);
+            }
+        }
+    }
+
+    // Until the alphabet is known, the first line that is whole data in UU or in XX decides.
+    int DecodeUu(std::string_view Line)
+    {
+        std::uint8_t* out = FOutBuf.data() + FOutLen;
+        if (FRev == nullptr) {
+            if (IsBlank(Line))
+                return -1;
+            for (const TReverseAlphabet* rev : {&FUu, &FXx}) {
+                if (DecodeUuLine(Line, *rev, out) >= 0) {
+                    FRev = rev;
+                    break;
+                }
+            }
+            if (FRev == nullptr)
+                Z.RaiseError(Z.FileName, "", Z.VolumeName, E_UNSUPPORTEDMETHOD);
+        }
+        const int n = DecodeUuLine(Line, *FRev, out);
+        if (n > 0)
+            FOutLen += std::size_t(n);
+        return n;
+    }
+
+    void DecodeBase64(std::string_view Line)
+    {
+        const auto* p = reinterpret_cast<const unsigned char*>(Line.data());
+        const std::size_t n = Line.size();
+        const auto& rev = FB64.Value;
+        std::uint8_t* out = FOutBuf.data() + FOutLen;
+        std::size_t i = 0;
+        if (FQuad == 0) {
+            for (; i + 4 <= n; i += 4) {
+                const int a = rev[p[i]], b = rev[p[i + 1]], c = rev[p[i + 2]], d = rev[p[i + 3]];
+                if ((a | b | c | d) < 0)
+                    break;
+                const std::uint32_t v = std::uint32_t(a) << 18 | std::uint32_t(b) << 12 | std::uint32_t(c) << 6 | std::uint32_t(d);
+                out[0] = std::uint8_t(v >> 16);
+                out[1] = std::uint8_t(v >> 8);
+                out[2] = std::uint8_t(v);
+                out += 3;
+            }
+        }
+        FOutLen = std::size_t(out - FOutBuf.data());
+        // Padding, blanks and stray characters, a character at a time.
+        for (; i < n; ++i) {
+            if (p[i] == '=') {
+                EndBase64();
+                continue;
+            }
+            const int v = rev[p[i]];
+            if (v < 0)
+                continue;
+            FBits = FBits << 6 | std::uint32_t(v);
+            if (++FQuad == 4) {
+                FOutBuf[FOutLen++] = std::uint8_t(FBits >> 16);
+                FOutBuf[FOutLen++] = std::uint8_t(FBits >> 8);
+                FOutBuf[FOutLen++] = std::uint8_t(FBits);
+                FQuad = 0;
+                FBits = 0;
+            }
+        }
+    }
+
+    // A group cut short by padding or by the end of the data gives the bytes it holds.
+    void EndBase64()
+    {
+        if (FQuad == 2) {
+            FOutBuf[FOutLen++] = std::uint8_t(FBits >> 4);
+        } else if (FQuad == 3) {
+            FOutBuf[FOutLen++] = std::uint8_t(FBits >> 10);
+            FOutBuf[FOutLen++] = std::uint8_t(FBits >> 2);
+        }
+        FQuad = 0;
+        FBits = 0;
+    }
+
+    void Flush()
+    {
+        const std::size_t length = FOutLen;
+        FOutLen = 0;
+        if (!FWriting || length == 0)
+            return;
+        const auto n = std::int32_t(length);
+        if (Z.WriteOutputProc(FOut.get(), FOutBuf.data(), kKindFileData, n, 32, false) < n)
+            throw TWriteFailed();
+    }
+
+    TUUDecode& Z;
+    TStream32* FInput;
+    std::unique_ptr<TStream32> FVolume;  // the volume being read after the first
+    std::unique_ptr<TLineReader> FLines;
+    std::int64_t FRead = 0;
+    int FVolumeCounter = 0;
+
+    const TReverseAlphabet FUu, FXx, FB64;
+    TReverseAlphabet FCustom;
+    bool FHasCustom = false;
+    const TReverseAlphabet* FRev = nullptr;
+    bool FBase64 = false;
+    bool FVolumeFiles = false;
+    std::uint32_t FBits = 0;
+    int FQuad = 0;
+
+    std::unique_ptr<TStream32> FOut;
+    bool FWriting = false;
+    std::vector<std::uint8_t> FOutBuf;
+    std::size_t FOutLen = 0;
+};
+
+TUUDecode::TUUDecode(TObject* AOwner) : TUnBase(AOwner) {}
+
+TUUDecode::~TUUDecode() = default;
+
+void TUUDecode::ProcessArchive(TStream32* Archive)
+{
+    if (Archive == nullptr)
+        return;
+    TRun(*this, *Archive).Execute();
+}
+
+std::string TUUDecode::VolumeNameOf(const std::string& First, int N) const
+{
+    const std::string ext = win::ExtractFileExt(First);
+    const bool numbered = ext.size() >= 2 && ext.size() <= 4 &&
+                          std::all_of(ext.begin() + 1, ext.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!numbered)
+        return NumberedVolumeName(First, N, NextVolumeName, VolumeLongFilenames);
+    std::string digits = std::to_string(std::stoi(ext.substr(1)) + N);
+    if (digits.size() < ext.size() - 1)
+        digits.insert(0, ext.size() - 1 - digits.size(), '0');
+    return win::ChangeFileExt(First, "." + digits);
+}
