@@ -289,6 +289,8 @@ private:
         if (end == TEnd::Stopped || Z.GetCancel()) {
             FOut.reset();
             Z.DiscardOutput();
+            if (FWriting && Z.OnEnd)
+                Z.OnEnd(&Z, Z.FileName, false);
             FWriting = false;
             return TEnd::Stopped;
         }
