@@ -208,10 +208,16 @@ private:
                 // The data begins after the blank line that ends a Base64 part's headers.
                 if (part.Base64 && !part.Name.empty()) {
                     Header.Name = part.Name;
-                    Header.Base64 = Header.Mime = true;
-                    // Files of this system repeat the name in a "begin-base64" line.
-                    if (FLines->Next(line, complete) && !ParseBeginLine(line, begin))
+                    Header.Base64 = true;
+                    // Files of this system follow with a "begin-base64" line and end with an end
+                    // line; plain MIME data ends with its part.
+                    if (FLines->Next(line, complete) && ParseBeginLine(line, begin)) {
+                        Header.Name = begin.Name;
+                        Header.VolumeFiles = begin.Mode == "999";
+                    } else {
                         FLines->PushBack();
+                        Header.Mime = true;
+                    }
                     return true;
                 }
                 part = TMimePartHeader{};
