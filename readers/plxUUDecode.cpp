@@ -16,12 +16,17 @@
 namespace {
 
 constexpr std::size_t kBlock = 1 << 20;
+// Room for the decoded bytes of a whole buffer of input and a line more.
+constexpr std::size_t kOutCapacity = kBlock + 128;
 constexpr std::uint32_t kAttrArchive = 0x20;
 
 // Lines of one volume, read in large blocks. A line longer than the buffer comes in pieces.
 class TLineReader {
 public:
-    explicit TLineReader(TByteSource Source) : FSource(std::move(Source)), FBuf(kBlock) {}
+    TLineReader(TByteSource Source, std::size_t Capacity)
+        : FSource(std::move(Source)), FBuf(new char[Capacity]), FCapacity(Capacity)
+    {
+    }
 
     // The next line without its line end; Complete is false for a piece of an over-long line.
     bool Next(std::string_view& Line, bool& Complete)
@@ -33,7 +38,7 @@ public:
             return true;
         }
         for (;;) {
-            const char* start = FBuf.data() + FPos;
+            const char* start = FBuf.get() + FPos;
             if (const void* nl = std::memchr(start, '\n', FEnd - FPos)) {
                 const std::size_t length = std::size_t(static_cast<const char*>(nl) - start);
                 FPos += length + 1;
@@ -46,7 +51,7 @@ public:
                 FPos = FEnd;
                 return Give(Line, Complete, start, length, true);
             }
-            if (FPos == 0 && FEnd == FBuf.size()) {
+            if (FPos == 0 && FEnd == FCapacity) {
                 FPos = FEnd;
                 return Give(Line, Complete, start, FEnd, false);
             }
@@ -67,16 +72,17 @@ private:
     }
     void Refill()
     {
-        std::memmove(FBuf.data(), FBuf.data() + FPos, FEnd - FPos);
+        std::memmove(FBuf.get(), FBuf.get() + FPos, FEnd - FPos);
         FEnd -= FPos;
         FPos = 0;
-        const std::size_t got = FSource(reinterpret_cast<std::uint8_t*>(FBuf.data()) + FEnd, FBuf.size() - FEnd);
+        const std::size_t got = FSource(reinterpret_cast<std::uint8_t*>(FBuf.get()) + FEnd, FCapacity - FEnd);
         FEof = got == 0;
         FEnd += got;
     }
 
     TByteSource FSource;
-    std::vector<char> FBuf;
+    std::unique_ptr<char[]> FBuf;
+    std::size_t FCapacity;
     std::size_t FPos = 0;
     std::size_t FEnd = 0;
     bool FEof = false;
@@ -112,6 +118,17 @@ int DecodeUuLine(std::string_view Line, const TReverseAlphabet& Rev, std::uint8_
     const auto* p = reinterpret_cast<const unsigned char*>(Line.data()) + 1;
     const int groups = (count + 2) / 3;
     int bad = 0;
+    if (body >= std::size_t(groups) * 4) {
+        // Every group whole: the common case, without a check per character.
+        for (int g = 0; g < groups; ++g, p += 4, Out += 3) {
+            const int a = Rev[p[0]], b = Rev[p[1]], c = Rev[p[2]], d = Rev[p[3]];
+            bad |= a | b | c | d;
+            Out[0] = std::uint8_t(a << 2 | b >> 4);
+            Out[1] = std::uint8_t(b << 4 | c >> 2);
+            Out[2] = std::uint8_t(c << 6 | d);
+        }
+        return bad < 0 ? -1 : count;
+    }
     for (int g = 0; g < groups; ++g) {
         int v[4];
         for (int k = 0; k < 4; ++k) {
@@ -144,7 +161,7 @@ class TUUDecode::TRun {
 public:
     TRun(TUUDecode& Owner, TStream32& First)
         : Z(Owner), FInput(&First), FUu(AlphabetOf(TTextCode::Uu), true), FXx(AlphabetOf(TTextCode::Xx)),
-          FB64(AlphabetOf(TTextCode::Base64)), FOutBuf(2 * kBlock)
+          FB64(AlphabetOf(TTextCode::Base64)), FOutBuf(new std::uint8_t[kOutCapacity])
     {
         StartVolume();
     }
@@ -172,6 +189,8 @@ private:
     void StartVolume()
     {
         FInput->SetPosition(0);
+        // A small file needs no large buffer.
+        const auto capacity = std::size_t(std::clamp<std::int64_t>(Z.ArchiveSize + 1, 4096, kBlock));
         FLines = std::make_unique<TLineReader>([this](std::uint8_t* Buffer, std::size_t Count) -> std::size_t {
             const auto want = std::int32_t(std::min<std::size_t>(Count, kBlock));
             const std::int32_t got = Z.ReadArchiveProc(FInput, Buffer, want, false, 0);
@@ -181,7 +200,7 @@ private:
             Z.DoProgress(FRead, Z.ArchiveSize, Z.ArchiveSize);
             ProcessMessages();
             return std::size_t(got);
-        });
+        }, capacity);
         FRead = 0;
     }
 
@@ -400,7 +419,7 @@ private:
                 Flush();
                 return TEnd::Exhausted;
             }
-            if (FOutLen + line.size() > FOutBuf.size() - 64)
+            if (FOutLen + line.size() > kOutCapacity - 64)
                 Flush();
             if (FBase64) {
                 if (complete && (IsEndLine(line) || IsPaddingLine(line) || line.starts_with("--"))) {
@@ -438,7 +457,7 @@ private:
     // Until the alphabet is known, the first line that is whole data in UU or in XX decides.
     int DecodeUu(std::string_view Line)
     {
-        std::uint8_t* out = FOutBuf.data() + FOutLen;
+        std::uint8_t* out = FOutBuf.get() + FOutLen;
         if (FRev == nullptr) {
             if (IsBlank(Line))
                 return -1;
@@ -462,7 +481,7 @@ private:
         const auto* p = reinterpret_cast<const unsigned char*>(Line.data());
         const std::size_t n = Line.size();
         const auto& rev = FB64.Value;
-        std::uint8_t* out = FOutBuf.data() + FOutLen;
+        std::uint8_t* out = FOutBuf.get() + FOutLen;
         std::size_t i = 0;
         if (FQuad == 0) {
             for (; i + 4 <= n; i += 4) {
@@ -476,7 +495,7 @@ private:
                 out += 3;
             }
         }
-        FOutLen = std::size_t(out - FOutBuf.data());
+        FOutLen = std::size_t(out - FOutBuf.get());
         // Padding, blanks and stray characters, a character at a time.
         for (; i < n; ++i) {
             if (p[i] == '=') {
@@ -517,7 +536,8 @@ private:
         if (!FWriting || length == 0)
             return;
         const auto n = std::int32_t(length);
-        if (Z.WriteOutputProc(FOut.get(), FOutBuf.data(), kKindFileData, n, 32, false) < n)
+        // No CRC: these formats store none to check it against.
+        if (Z.WriteOutputProc(FOut.get(), FOutBuf.get(), kKindFileData, n, 0, false) < n)
             throw TWriteFailed();
     }
 
@@ -539,7 +559,7 @@ private:
 
     std::unique_ptr<TStream32> FOut;
     bool FWriting = false;
-    std::vector<std::uint8_t> FOutBuf;
+    std::unique_ptr<std::uint8_t[]> FOutBuf;
     std::size_t FOutLen = 0;
 };
 

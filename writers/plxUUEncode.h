@@ -27,6 +27,7 @@ private:
     TTextCode FCode;
     std::string_view FAlphabet;
     std::size_t FBytesPerLine;
+    char FPairs[2 * 4096];  // the two characters of every 12-bit value
 };
 
 class TUUEncode : public TCompBase {
