@@ -12,6 +12,7 @@
 #include "platform/win/SysDates.h"
 #include "platform/win/SysFiles.h"
 #include "readers/EntryNames.h"
+#include "readers/plxUnTar.h"
 
 namespace {
 
@@ -330,7 +331,7 @@ private:
         FWriting = false;
         FOutLen = 0;
         // A name never chooses the folder: only its file part is taken.
-        const std::string name = FileNamePart(Stored);
+        const std::string name = FileNamePart(StoredNameToUtf8(Stored));
         if (name.empty()) {
             Z.DoError(Stored, "", E_INVALIDFILENAME, Z.VolumeName);
             return;
