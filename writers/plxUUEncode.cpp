@@ -125,7 +125,7 @@ public:
         if (!CheckPartCount())
             return false;
         const std::string mode = FVolumeFiles ? "999" : FFacts.Mode;
-        const std::int64_t linesPerPart = FVolumeFiles ? 0 : std::int64_t(std::max(Z.KBytesPerVolume, 0)) * 16;
+        const std::int64_t linesPerPart = FVolumeFiles ? 0 : LinesPerPart();
         for (std::size_t v = 0; v < FInputs.size(); ++v) {
             const TDateTime finished = FInputDate;
             if (!OpenInput(FInputs[v]))
@@ -159,13 +159,15 @@ private:
         std::int64_t parts = std::int64_t(FInputs.size());
         if (!FVolumeFiles) {
             const std::int64_t size = FileSize(FInputs.front());
-            parts = PartCount(size, FLine.BytesPerLine(), std::int64_t(std::max(Z.KBytesPerVolume, 0)) * 16);
+            parts = PartCount(size, FLine.BytesPerLine(), LinesPerPart());
         }
         if (parts - 1 <= kMaxParts)
             return true;
         Z.DoError(Z.OutFilename(), std::to_string(parts) + " parts", E_MAXVOLUMES, "");
         return false;
     }
+
+    std::int64_t LinesPerPart() const { return std::int64_t(std::max(Z.KBytesPerVolume, 0)) * 16; }
 
     static std::int64_t FileSize(const std::string& Path)
     {
@@ -212,6 +214,9 @@ private:
         FlushOut();
         FParts.back().Dated = true;
         FParts.back().Date = FinishedDate;
+        // An input that grew while it was read must not reuse the last part's name.
+        if (FPartNumber == kMaxParts)
+            Z.RaiseError(Z.OutFilename(), "", "", E_MAXVOLUMES);
         ++FPartNumber;
         const std::string target =
             NumberedVolumeName(Z.OutFilename(), FPartNumber, nvChangeExt, true);

@@ -171,14 +171,14 @@ TEST_F(UUEncodeTest, LinesHeadersAndParts)
 
     // Parts of 1 KiB: 16 lines, three of them counted for the header; named report.UU1, ...
     const std::string data = RandomBytes(2000, 5);
-    PutText(dir / "data.bin", data);
+    PutText(dir / "data", data);
     TUUEncode named;
-    named.SetArchiveFile((dir / "data.bin").string());
+    named.SetArchiveFile((dir / "data").string());
     named.SetOutFilename((dir / "report").string());
     EXPECT_EQ(named.OutFilename(), (dir / "report.UUE").string());
     named.KBytesPerVolume = 1;
     ASSERT_EQ(named.Compress(), 1);
-    std::string input = (dir / "data.bin").string();
+    std::string input = (dir / "data").string();
     std::replace(input.begin(), input.end(), '/', '\\');
     EXPECT_EQ(named.ArchiveFile(), input);  // no extension added to it
     const auto first = Lines(Text(dir / "report.UUE"));
@@ -192,10 +192,10 @@ TEST_F(UUEncodeTest, LinesHeadersAndParts)
     EXPECT_EQ(files, 1);
     fs::create_directories(dir / "v");
     dir.Run("cd v && uudeview -i -q ../report.UUE ../report.UU1 ../report.UU2 ../report.UU3 >/dev/null 2>&1");
-    EXPECT_TRUE(Text(dir / "v" / "data.bin") == data) << "uudeview joins the parts";
+    EXPECT_TRUE(Text(dir / "v" / "data") == data) << "uudeview joins the parts";
 
     for (const auto method : {cmXXEncode, cmBase64}) {
-        Encode(dir / "data.bin", dir / "p.txt", method, [](TUUEncode& z) { z.KBytesPerVolume = 1; });
+        Encode(dir / "data", dir / "p.txt", method, [](TUUEncode& z) { z.KBytesPerVolume = 1; });
         EXPECT_TRUE(fs::exists(dir / "p.tx1"));
         EXPECT_TRUE(DecodeOurs(dir / "p.txt", dir / "ours") == data) << method;
     }
