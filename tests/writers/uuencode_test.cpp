@@ -193,6 +193,8 @@ TEST_F(UUEncodeTest, LinesHeadersAndParts)
     fs::create_directories(dir / "v");
     dir.Run("cd v && uudeview -i -q ../report.UUE ../report.UU1 ../report.UU2 ../report.UU3 >/dev/null 2>&1");
     EXPECT_TRUE(Text(dir / "v" / "data") == data) << "uudeview joins the parts";
+    ASSERT_EQ(dir.Run("cat report.UUE report.UU1 report.UU2 report.UU3 | sed '/^part [0-9]*\r$/d' | uudecode -o joined"), 0);
+    EXPECT_TRUE(Text(dir / "joined") == data) << "uudecode of the parts joined";
 
     for (const auto method : {cmXXEncode, cmBase64}) {
         Encode(dir / "data", dir / "p.txt", method, [](TUUEncode& z) { z.KBytesPerVolume = 1; });
