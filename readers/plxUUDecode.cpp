@@ -11,6 +11,7 @@
 #include "core/plxStreams.h"
 #include "platform/win/SysDates.h"
 #include "platform/win/SysFiles.h"
+#include "readers/EncodedLines.h"
 #include "readers/EntryNames.h"
 #include "readers/plxUnTar.h"
 
@@ -20,77 +21,6 @@ constexpr std::size_t kBlock = 1 << 20;
 // Room for the decoded bytes of a whole buffer of input and a line more.
 constexpr std::size_t kOutCapacity = kBlock + 128;
 constexpr std::uint32_t kAttrArchive = 0x20;
-
-// Lines of one volume, read in large blocks. A line longer than the buffer comes in pieces.
-class TLineReader {
-public:
-    TLineReader(TByteSource Source, std::size_t Capacity)
-        : FSource(std::move(Source)), FBuf(new char[Capacity]), FCapacity(Capacity)
-    {
-    }
-
-    // The next line without its line end; Complete is false for a piece of an over-long line.
-    bool Next(std::string_view& Line, bool& Complete)
-    {
-        if (FBack) {
-            FBack = false;
-            Line = FLast;
-            Complete = FLastComplete;
-            return true;
-        }
-        for (;;) {
-            const char* start = FBuf.get() + FPos;
-            if (const void* nl = std::memchr(start, '\n', FEnd - FPos)) {
-                const std::size_t length = std::size_t(static_cast<const char*>(nl) - start);
-                FPos += length + 1;
-                return Give(Line, Complete, start, length, true);
-            }
-            if (FEof) {
-                if (FPos == FEnd)
-                    return false;
-                const std::size_t length = FEnd - FPos;
-                FPos = FEnd;
-                return Give(Line, Complete, start, length, true);
-            }
-            if (FPos == 0 && FEnd == FCapacity) {
-                FPos = FEnd;
-                return Give(Line, Complete, start, FEnd, false);
-            }
-            Refill();
-        }
-    }
-    // The line last read comes again.
-    void PushBack() { FBack = true; }
-
-private:
-    bool Give(std::string_view& Line, bool& Complete, const char* Start, std::size_t Length, bool Whole)
-    {
-        if (Whole && Length > 0 && Start[Length - 1] == '\r')
-            --Length;
-        FLast = Line = std::string_view(Start, Length);
-        FLastComplete = Complete = Whole;
-        return true;
-    }
-    void Refill()
-    {
-        std::memmove(FBuf.get(), FBuf.get() + FPos, FEnd - FPos);
-        FEnd -= FPos;
-        FPos = 0;
-        const std::size_t got = FSource(reinterpret_cast<std::uint8_t*>(FBuf.get()) + FEnd, FCapacity - FEnd);
-        FEof = got == 0;
-        FEnd += got;
-    }
-
-    TByteSource FSource;
-    std::unique_ptr<char[]> FBuf;
-    std::size_t FCapacity;
-    std::size_t FPos = 0;
-    std::size_t FEnd = 0;
-    bool FEof = false;
-    bool FBack = false;
-    std::string_view FLast;
-    bool FLastComplete = true;
-};
 
 bool IsBlank(std::string_view Line)
 {
@@ -103,55 +33,6 @@ bool IsPaddingLine(std::string_view Line)
     return !Line.empty() && Line.find_first_not_of('=') == std::string_view::npos;
 }
 
-// One UU or XX line into Out (room for 63 bytes): the byte count, or -1 when the line is not a
-// data line of this alphabet (a character outside it, or too few characters for its count).
-int DecodeUuLine(std::string_view Line, const TReverseAlphabet& Rev, std::uint8_t* Out)
-{
-    if (Line.empty())
-        return -1;
-    const int count = Rev[static_cast<unsigned char>(Line[0])];
-    if (count < 0)
-        return -1;
-    const std::size_t body = Line.size() - 1;
-    // Encoders that leave out the padding characters of the last group are read too.
-    if (body < (std::size_t(count) * 4 + 2) / 3)
-        return -1;
-    const auto* p = reinterpret_cast<const unsigned char*>(Line.data()) + 1;
-    const int groups = (count + 2) / 3;
-    int bad = 0;
-    if (body >= std::size_t(groups) * 4) {
-        // Every group whole: the common case, without a check per character.
-        for (int g = 0; g < groups; ++g, p += 4, Out += 3) {
-            const int a = Rev[p[0]], b = Rev[p[1]], c = Rev[p[2]], d = Rev[p[3]];
-            bad |= a | b | c | d;
-            Out[0] = std::uint8_t(a << 2 | b >> 4);
-            Out[1] = std::uint8_t(b << 4 | c >> 2);
-            Out[2] = std::uint8_t(c << 6 | d);
-        }
-        return bad < 0 ? -1 : count;
-    }
-    for (int g = 0; g < groups; ++g) {
-        int v[4];
-        for (int k = 0; k < 4; ++k) {
-            const std::size_t at = std::size_t(g) * 4 + std::size_t(k);
-            v[k] = at < body ? Rev[p[at]] : 0;
-            bad |= v[k];
-        }
-        Out[g * 3] = std::uint8_t(v[0] << 2 | v[1] >> 4);
-        Out[g * 3 + 1] = std::uint8_t(v[1] << 4 | v[2] >> 2);
-        Out[g * 3 + 2] = std::uint8_t(v[2] << 6 | v[3]);
-    }
-    return bad < 0 ? -1 : count;
-}
-
-bool IsBase64DataLine(std::string_view Line, const TReverseAlphabet& Rev)
-{
-    if (Line.size() < 4 || Line.size() % 4 != 0)
-        return false;
-    return std::all_of(Line.begin(), Line.end(),
-                       [&](char c) { return c == '=' || Rev[static_cast<unsigned char>(c)] >= 0; });
-}
-
 // Thrown when the output cannot take a block.
 struct TWriteFailed {};
 
@@ -162,7 +43,7 @@ class TUUDecode::TRun {
 public:
     TRun(TUUDecode& Owner, TStream32& First)
         : Z(Owner), FInput(&First), FUu(AlphabetOf(TTextCode::Uu), true), FXx(AlphabetOf(TTextCode::Xx)),
-          FB64(AlphabetOf(TTextCode::Base64)), FOutBuf(new std::uint8_t[kOutCapacity])
+          FOutBuf(new std::uint8_t[kOutCapacity])
     {
         StartVolume();
     }
@@ -285,17 +166,16 @@ private:
     TEnd DecodeEntry(const THeader& Header)
     {
         FBase64 = Header.Base64 || Z.Algorithm == B64Decode;
-        FRev = FBase64 ? &FB64 : FHasCustom ? &FCustom : nullptr;  // UU or XX: the data decides
+        FRev = FBase64 ? &FBase64Data.Alphabet() : FHasCustom ? &FCustom : nullptr;  // UU or XX: the data decides
         FVolumeFiles = FVolumeFiles || Header.VolumeFiles;
-        FBits = 0;
-        FQuad = 0;
+        FBase64Data = TBase64Decoder();
         TEnd end = TEnd::Stopped;
         try {
             OpenEntry(Header.Name);
             end = DecodeLines();
             while (end == TEnd::Exhausted) {
                 std::string next;
-                if (Header.Mime && FQuad == 0 && !win::FileExists(NextVolume(FVolumeCounter + 1)))
+                if (Header.Mime && !FBase64Data.InGroup() && !win::FileExists(NextVolume(FVolumeCounter + 1)))
                     break;  // MIME data has no end line: the end of the file ends it
                 if (!OpenNextVolume(next))
                     break;
@@ -305,9 +185,8 @@ private:
                 }
                 end = DecodeLines();
             }
-            if (end == TEnd::Exhausted && Header.Mime && FQuad == 0) {
+            if (end == TEnd::Exhausted && Header.Mime && !FBase64Data.InGroup())
                 end = TEnd::EndLine;
-            }
         } catch (const TWriteFailed&) {
             Z.DoError(Z.FileName, "", E_WRITEFILE, Z.VolumeName);
             end = TEnd::Stopped;
@@ -397,7 +276,7 @@ private:
                 Name = begin.Name;
                 return true;
             }
-            const bool data = FBase64 ? IsBase64DataLine(line, FB64)
+            const bool data = FBase64 ? IsBase64DataLine(line, FBase64Data.Alphabet())
                               : FRev  ? DecodeUuLine(line, *FRev, scratch) >= 0
                                       : DecodeUuLine(line, FUu, scratch) >= 0 || DecodeUuLine(line, FXx, scratch) >= 0;
             if (data) {
@@ -424,11 +303,11 @@ private:
                 Flush();
             if (FBase64) {
                 if (complete && (IsEndLine(line) || IsPaddingLine(line) || line.starts_with("--"))) {
-                    EndBase64();
+                    FOutLen += FBase64Data.End(FOutBuf.get() + FOutLen);
                     Flush();
                     return line.starts_with("--") ? TEnd::Boundary : TEnd::EndLine;
                 }
-                DecodeBase64(line);
+                FOutLen += FBase64Data.Decode(line, FOutBuf.get() + FOutLen);
                 continue;
             }
             if (rest) {
@@ -477,59 +356,6 @@ private:
         return n;
     }
 
-    void DecodeBase64(std::string_view Line)
-    {
-        const auto* p = reinterpret_cast<const unsigned char*>(Line.data());
-        const std::size_t n = Line.size();
-        const auto& rev = FB64.Value;
-        std::uint8_t* out = FOutBuf.get() + FOutLen;
-        std::size_t i = 0;
-        if (FQuad == 0) {
-            for (; i + 4 <= n; i += 4) {
-                const int a = rev[p[i]], b = rev[p[i + 1]], c = rev[p[i + 2]], d = rev[p[i + 3]];
-                if ((a | b | c | d) < 0)
-                    break;
-                const std::uint32_t v = std::uint32_t(a) << 18 | std::uint32_t(b) << 12 | std::uint32_t(c) << 6 | std::uint32_t(d);
-                out[0] = std::uint8_t(v >> 16);
-                out[1] = std::uint8_t(v >> 8);
-                out[2] = std::uint8_t(v);
-                out += 3;
-            }
-        }
-        FOutLen = std::size_t(out - FOutBuf.get());
-        // Padding, blanks and stray characters, a character at a time.
-        for (; i < n; ++i) {
-            if (p[i] == '=') {
-                EndBase64();
-                continue;
-            }
-            const int v = rev[p[i]];
-            if (v < 0)
-                continue;
-            FBits = FBits << 6 | std::uint32_t(v);
-            if (++FQuad == 4) {
-                FOutBuf[FOutLen++] = std::uint8_t(FBits >> 16);
-                FOutBuf[FOutLen++] = std::uint8_t(FBits >> 8);
-                FOutBuf[FOutLen++] = std::uint8_t(FBits);
-                FQuad = 0;
-                FBits = 0;
-            }
-        }
-    }
-
-    // A group cut short by padding or by the end of the data gives the bytes it holds.
-    void EndBase64()
-    {
-        if (FQuad == 2) {
-            FOutBuf[FOutLen++] = std::uint8_t(FBits >> 4);
-        } else if (FQuad == 3) {
-            FOutBuf[FOutLen++] = std::uint8_t(FBits >> 10);
-            FOutBuf[FOutLen++] = std::uint8_t(FBits >> 2);
-        }
-        FQuad = 0;
-        FBits = 0;
-    }
-
     void Flush()
     {
         const std::size_t length = FOutLen;
@@ -549,14 +375,13 @@ private:
     std::int64_t FRead = 0;
     int FVolumeCounter = 0;
 
-    const TReverseAlphabet FUu, FXx, FB64;
+    const TReverseAlphabet FUu, FXx;
     TReverseAlphabet FCustom;
     bool FHasCustom = false;
     const TReverseAlphabet* FRev = nullptr;
     bool FBase64 = false;
     bool FVolumeFiles = false;
-    std::uint32_t FBits = 0;
-    int FQuad = 0;
+    TBase64Decoder FBase64Data;
 
     std::unique_ptr<TStream32> FOut;
     bool FWriting = false;
