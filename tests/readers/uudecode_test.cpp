@@ -282,3 +282,22 @@ TEST(UUDecodeVolumes, NamesOfTheNextVolumes)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(EncodedTextType, WhatTheFirstLinesAnnounce)
+{
+    std::string name;
+    EXPECT_EQ(EncodedTextType("From: x\nSubject: y\n\nbegin 644 a b.txt\nM...\n", &name), atUUE);
+    EXPECT_EQ(name, "a b.txt");
+    EXPECT_EQ(EncodedTextType("begin-base64 644 n\r\n====\r\n", &name), atB64);
+    EXPECT_EQ(name, "n");
+    EXPECT_EQ(EncodedTextType("Content-Type: a/b; name=\"t.bin\"\r\ncontent-transfer-encoding: BASE64\r\n\r\nQQ==\r\n",
+                              &name),
+              atB64);
+    EXPECT_EQ(name, "t.bin");
+    // Prose is no header, nor a text part without Base64.
+    EXPECT_EQ(EncodedTextType("begin the story\nbegin 644\nContent-Transfer-Encoding: 8bit\n\nx\n"), atNA);
+}
+
+}  // namespace
