@@ -3,6 +3,8 @@
 // --split SIZE writes a split set of SIZE-byte volumes (suffix k or m: KiB or MiB) as name.z01,
 // name.z02, ..., name.zip; --span spans the archive over the disks of a removable drive, asking
 // on the terminal for each disk.
+// plxtool add OUTPUT FILE -t uue|xxe|b64 [--part-size KB]: FILE as text, in parts of KB KiB
+// (OUTPUT.UU1, ...) when given.
 // A file is stored under its own name; a folder adds its contents (with -r its whole tree), named
 // relative to it. A changed file replaces its old entry; an unchanged one is kept as it was.
 #include "tools/plxtool/ToolSupport.h"
@@ -11,9 +13,11 @@
 #include "core/Err_Msgs.h"
 #include "platform/win/Paths.h"
 #include "writers/plxJar.h"
+#include "writers/plxUUEncode.h"
 #include "writers/plxZip.h"
 #include "writers/plxZipSplitter.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -71,6 +75,7 @@ int CmdAdd(std::span<char*> args)
     std::string type = "zip", password, comment;
     bool hasComment = false, recurse = false, span = false;
     std::int64_t splitSize = 0;
+    int partSize = 0;
     TCompressMethod method = cmDeflate;
     TDeflateType level = dtDeflateN;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -95,6 +100,10 @@ int CmdAdd(std::span<char*> args)
                 return kUsage;
         } else if (a == "-p" && hasValue) {
             password = args[++i];
+        } else if (a == "--part-size" && hasValue) {
+            partSize = std::atoi(args[++i]);
+            if (partSize <= 0)
+                return kUsage;
         } else if (a == "-c" && hasValue) {
             comment = args[++i];
             hasComment = true;
@@ -109,6 +118,8 @@ int CmdAdd(std::span<char*> args)
     if (!IsZipFamily(type) && (!password.empty() || hasComment))
         return kUsage;
     if ((splitSize > 0 || span) && type != "zip")
+        return kUsage;
+    if (IsTextEncoding(type) ? positional.size() != 2 : partSize > 0)
         return kUsage;
 
     std::unique_ptr<TCompressClass> zip = splitSize > 0 ? MakeSplitWriter(splitSize) : MakeWriter(type);
@@ -133,6 +144,12 @@ int CmdAdd(std::span<char*> args)
         const std::string path = EnginePath(positional[i]);
         std::error_code ec;
         specs.push_back(std::filesystem::is_directory(HostPathOf(positional[i]), ec) ? path + "\\*" : path);
+    }
+    if (auto* encoder = dynamic_cast<TUUEncode*>(zip.get())) {
+        encoder->SetArchiveFile(EnginePath(positional[1]));
+        encoder->SetOutFilename(EnginePath(positional[0]));
+        encoder->KBytesPerVolume = partSize;
+        return encoder->Compress() > 0 && !failed ? kOk : kFailure;
     }
     zip->SetFileSpec(specs);
     // A spanned archive goes to its removable drive's letter, which the drive table knows.
