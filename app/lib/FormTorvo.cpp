@@ -8,6 +8,7 @@
 #include "writers/plxZip.h"
 #include "app/lib/RequestRecord.h"
 #include "app/lib/Settings.h"
+#include "platform/win/Messages.h"
 #include "platform/win/Paths.h"
 #include "platform/win/SysFiles.h"
 #include "unit/U_FileUtils.h"
@@ -281,11 +282,53 @@ void TFormTorvo::FormActivate()
     sbExit->SetLeft(Panel1->Width() - sbExit->Width() - 5);
 }
 
+namespace {
+
+// Posted to the main window when held requests can be served.
+constexpr UINT WM_SERVE_HELD_REQUESTS = WM_USER + 0x451;
+
+}  // namespace
+
 void TFormTorvo::WMCopyData(TWMCopyData& message)
 {
-    const std::uint32_t command = message.CopyDataStruct ? message.CopyDataStruct->dwData : 0;
-    handler_.WMCopyData(command, message.CopyDataStruct);
+    const COPYDATASTRUCT* data = message.CopyDataStruct;
     message.Result = 1;
+    if (data && OperationRunning()) {
+        // Served inside the operation's message pump, it would start a second one on the same
+        // components; its bytes are gone once this returns, so they are copied.
+        const auto* bytes = static_cast<const std::uint8_t*>(data->lpData);
+        heldRequests_.push_back({std::uint32_t(data->dwData),
+                                 bytes ? std::vector<std::uint8_t>(bytes, bytes + data->cbData)
+                                       : std::vector<std::uint8_t>()});
+        return;
+    }
+    const std::uint32_t command = data ? data->dwData : 0;
+    handler_.WMCopyData(command, data);
+}
+
+void TFormTorvo::WndProc(TMessage& message)
+{
+    if (message.Msg == WM_SERVE_HELD_REQUESTS) {
+        ServeHeldRequests();
+        return;
+    }
+    TForm::WndProc(message);
+}
+
+void TFormTorvo::OperationEnded()
+{
+    // From the message loop, not from inside whatever called the operation.
+    if (--operationDepth_ == 0 && !heldRequests_.empty())
+        PostMessageA(Handle(), WM_SERVE_HELD_REQUESTS, 0, 0);
+}
+
+void TFormTorvo::ServeHeldRequests()
+{
+    while (!heldRequests_.empty() && !OperationRunning()) {
+        const THeldRequest request = std::move(heldRequests_.front());
+        heldRequests_.pop_front();
+        handler_.Handle(request.command, request.bytes.data(), request.bytes.size());
+    }
 }
 
 void TFormTorvo::SetModeCaption(bool withSuffix)
@@ -369,6 +412,9 @@ std::string TFormTorvo::BuildTargetMenu(const std::string& title, char defaultLe
 
 void TFormTorvo::DispatchRequest()
 {
+    // A toolbar click served inside a running operation's message pump.
+    if (OperationRunning())
+        return;
     TTargetState& t = target_;
     const int mode = state_.Mode;
     const char dataLetter = UpperFirstChar(state_.DataFolder);

@@ -11,6 +11,7 @@
 #include "platform/vcl/Menus.h"
 
 #include <array>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -67,6 +68,9 @@ public:
     void FormShow();
     void FormActivate();
     void WMCopyData(vcl::TWMCopyData& message) override;
+    void WndProc(vcl::TMessage& message) override;
+    // True while a backup, restore, payslip packing or hand-off runs: requests wait for its end.
+    bool OperationRunning() const { return operationDepth_ > 0; }
     void SetModeCaption(bool withSuffix) override;
     void DispatchRequest() override;
     void FinishRequest() override;
@@ -145,6 +149,24 @@ private:
     std::string DataSetLine(bool backup) const;
     void ShowTargetImageForLetter(const std::string& letter);
 
+    // Marks one operation; requests that arrive meanwhile are held and served after it, in order.
+    class TOperationScope {
+    public:
+        explicit TOperationScope(TFormTorvo& form) : form_(form) { ++form_.operationDepth_; }
+        ~TOperationScope() { form_.OperationEnded(); }
+        TOperationScope(const TOperationScope&) = delete;
+        TOperationScope& operator=(const TOperationScope&) = delete;
+
+    private:
+        TFormTorvo& form_;
+    };
+    struct THeldRequest {
+        std::uint32_t command = 0;
+        std::vector<std::uint8_t> bytes;
+    };
+    void OperationEnded();
+    void ServeHeldRequests();
+
     TRequestState state_;
     TTargetState target_;
     TRequestHandler handler_{state_, *this};
@@ -153,6 +175,6 @@ private:
     std::vector<std::string> payslipList_;
     TPayslipOptions payslipOptions_;
     int targetImage_ = -1;
-    // An archive operation runs; requests served inside its message pump must not start another.
-    bool archiveBusy_ = false;
+    int operationDepth_ = 0;
+    std::deque<THeldRequest> heldRequests_;
 };

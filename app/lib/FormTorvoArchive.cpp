@@ -188,6 +188,7 @@ void TFormTorvo::SetBackupWriterProperties(const std::vector<std::string>& files
 
 bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
 {
+    TOperationScope operation(*this);
     std::string folder = NormaliseTargetFolder(target_.TargetFolder);
     target_.TargetFolder = folder;
     const std::string letter = target_.Letter.empty() ? folder.substr(0, 1) : target_.Letter;
@@ -337,6 +338,7 @@ void TFormTorvo::ListTargetArchives()
 
 void TFormTorvo::PackPayslips()
 {
+    TOperationScope operation(*this);
     const std::string base = PayslipBaseName(win::Now());
     const std::string folder = target_.TargetFolder;
     for (const TPayslipGroup& group : GroupPayslips(payslipList_, std::size_t(state_.PayslipGroupSize))) {
@@ -378,13 +380,13 @@ void TFormTorvo::SetRestoreExtractorProperties()
 
 bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
 {
-    // A request served inside the running operation's message pump waits for no second one.
-    if (archiveBusy_ || archiveName.empty())
+    // A click served inside the running operation's message pump starts no second one.
+    if (OperationRunning() || archiveName.empty())
         return false;
     // Without the caller's data folder the members would land wherever the process stands.
     if (state_.DataFolder.empty())
         return false;
-    archiveBusy_ = true;
+    TOperationScope operation(*this);
     const std::string savedPanel = PanelMess->Caption;
     Screen->SetCursor(crHourGlass);
     PanelMess->Caption = state_.FtpTarget ? std::string("Obnovuji data z FTP serveru ...")
@@ -395,7 +397,6 @@ bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
         ZipView1->Cursor = crDefault;
         Screen->SetCursor(crDefault);
         PanelMess->Caption = savedPanel;
-        archiveBusy_ = false;
     };
 
     Pelix1->SetArchiveFile(NormaliseTargetFolder(target_.TargetFolder) + archiveName);
