@@ -21,6 +21,7 @@ class TPelix;
 class TZip;
 class TUnZip;
 class TObject;
+class TfrmErrorMsgs;
 
 class TFormTorvo : public vcl::TForm, public TRequestHost {
 public:
@@ -59,6 +60,8 @@ public:
     std::unique_ptr<TUnZip> UnZip1;
     // What the components reported, as the error-message window lists it.
     std::vector<std::string> ErrorMessages;
+    // The application's error-message window (one of its own when the application has none).
+    TfrmErrorMsgs* ErrorList();
 
     TRequestState& State() { return state_; }
     TTargetState& Target() { return target_; }
@@ -144,6 +147,8 @@ private:
     void WebDownload(int transferCode, int ftpEntry, const std::string& archiveBaseName);
     HWND InternetProgramWindow(bool upload);
     void ShowProgress(bool visible);
+    // Shows the error list when errors came in after `mark` (a size of ErrorMessages); true then.
+    bool ShowErrorsSince(std::size_t mark);
     void SetBackupSideCommands(bool backupOn);
     void SetStatus(const std::string& panelText, const std::string& dataSetLine);
     std::string DataSetLine(bool backup) const;
@@ -175,6 +180,10 @@ private:
     std::vector<std::string> payslipList_;
     TPayslipOptions payslipOptions_;
     int targetImage_ = -1;
+    // Members of the running restore that were written, checked and put in place.
+    int restoredFiles_ = 0;
+    // Files that the payslip groups of this run put into archives.
+    int archivedFiles_ = 0;
     int operationDepth_ = 0;
     std::deque<THeldRequest> heldRequests_;
 };

@@ -3,6 +3,7 @@
 #include "app/lib/FormTorvo.h"
 
 #include "app/lib/BackupNames.h"
+#include "app/lib/ErrorMsgs.h"
 #include "core/plxGbls.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Files.h"
@@ -40,6 +41,12 @@ std::string WriteDeniedText(const std::string& letter)
     return "Na disk " + letter + ": nelze zapisovat." + "\r\n" + "Ověřte, zda disk má přístup k zápisu dat.";
 }
 
+std::string IncompleteBackupText(const std::string& archiveFileName)
+{
+    return "Do archivu " + archiveFileName + " se nepodařilo uložit všechny soubory." + "\r\n" +
+           "Archivace byla NEÚSPĚŠNÁ; chyby jsou v seznamu chyb.";
+}
+
 std::string Hex8(std::uint32_t value)
 {
     char text[12];
@@ -67,6 +74,10 @@ void TFormTorvo::BuildArchiveComponents()
     Zip1->OnProgress = progress;
     UnZip1->OnError = error;
     UnZip1->OnProgress = progress;
+    UnZip1->OnEnd = [this](::TObject*, const std::string&, bool written) {
+        if (written)
+            ++restoredFiles_;
+    };
     UnZip1->OnBegin = [this](::TObject*, const std::string& file, int, bool&) {
         StatusBar1->SimpleText = "Extracting: " + file;
         ShowProgress(true);
@@ -82,8 +93,28 @@ void TFormTorvo::ComponentError(::TObject* sender, const std::string& file, cons
                             std::to_string(code) + "  (see err_msgs.rc)" + "\r" + "ECode Str: " +
                             std::string(LoadMessage(code)) + "\r" + "Ext Msg:   " + extended +
                             (file.empty() ? "" : " " + file));
+    ErrorList()->AddError(ErrorMessages.back());
     StatusBar1->SimplePanel = true;
     StatusBar1->SimpleText = std::string(LoadMessage(code)) + ": " + file;
+}
+
+TfrmErrorMsgs* TFormTorvo::ErrorList()
+{
+    for (int i = 0; i < Application->ComponentCount(); ++i)
+        if (auto* list = dynamic_cast<TfrmErrorMsgs*>(Application->Components(i)))
+            return list;
+    for (int i = 0; i < ComponentCount(); ++i)
+        if (auto* list = dynamic_cast<TfrmErrorMsgs*>(Components(i)))
+            return list;
+    return new TfrmErrorMsgs(this);
+}
+
+bool TFormTorvo::ShowErrorsSince(std::size_t mark)
+{
+    if (ErrorMessages.size() <= mark)
+        return false;
+    ErrorList()->ShowModal();
+    return true;
 }
 
 void TFormTorvo::ShowProgress(bool visible)
@@ -230,8 +261,10 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     Pelix1->SetArcType(atZip);
     Zip1->SetArchiveFile(output);
     ShowProgress(true);
+    const std::size_t errorMark = ErrorMessages.size();
     const int count = Zip1->Compress();
     ShowProgress(false);
+    const bool incomplete = ShowErrorsSince(errorMark);
     bool written = count > 0 && win::FileExists(output);
     if (written && replaces && !MoveFileExA(output.c_str(), archive.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         DeleteFileA(output.c_str());
@@ -247,8 +280,11 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
         return false;
     }
     runArchive_ = archive;
+    archivedFiles_ += count;
+    if (incomplete)
+        Application->MessageBox(IncompleteBackupText(name + ".ZIP"), "Archivace neúplná", MB_OK | MB_ICONSTOP);
     if (payslipName)
-        return true;
+        return !incomplete;
 
     target_.TargetFolder = folder;
     // The archive is complete, comment included, before the caller hears of it.
@@ -260,7 +296,7 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
         FinishRequest();
     }
 
-    bool result = true;
+    bool result = !incomplete;
     if (!realFolder.empty()) {
         if (!ReplaceFileViaTemp(folder, realFolder, name + ".ZIP")) {
             StatusBar1->SimplePanel = true;
@@ -339,6 +375,7 @@ void TFormTorvo::ListTargetArchives()
 void TFormTorvo::PackPayslips()
 {
     TOperationScope operation(*this);
+    archivedFiles_ = 0;
     const std::string base = PayslipBaseName(win::Now());
     const std::string folder = target_.TargetFolder;
     for (const TPayslipGroup& group : GroupPayslips(payslipList_, std::size_t(state_.PayslipGroupSize))) {
@@ -349,7 +386,8 @@ void TFormTorvo::PackPayslips()
     }
     lstFileSpec->Items.Clear();
     ZipView1->Items.Clear();
-    Application->MessageBox(PayslipResultText(folder, base, payslipList_.size()), PayslipCaption,
+    // The payslips that are in an archive now, not the ones that were listed.
+    Application->MessageBox(PayslipResultText(folder, base, std::size_t(archivedFiles_)), PayslipCaption,
                             MB_OK | MB_ICONINFORMATION);
     FinishRequest();
 }
@@ -408,12 +446,18 @@ bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
     StatusBar1->SimplePanel = true;
     ShowProgress(true);
     ZipView1->Cursor = crHourGlass;
-    const std::size_t reportsBefore = ErrorMessages.size();
+    const std::size_t errorMark = ErrorMessages.size();
+    restoredFiles_ = 0;
     const int count = UnZip1->Extract();
-    const bool clean = ErrorMessages.size() == reportsBefore;
-    Application->MessageBox("Z archivačního souboru: " + archiveName + "\r\n" +
-                                "celkem rozbaleno datových souborů: " + std::to_string(std::max(0, count)),
-                            "Data rozbalena", MB_OK | MB_ICONINFORMATION);
+    const bool failed = ShowErrorsSince(errorMark) || count < 0;
+    // Only what was written counts; a restore with any failed member says so.
+    const std::string result = "Z archivačního souboru: " + archiveName + "\r\n" +
+                               "celkem rozbaleno datových souborů: " + std::to_string(restoredFiles_);
+    if (failed)
+        Application->MessageBox(result + "\r\n" + "Obnova dat byla NEÚSPĚŠNÁ; chyby jsou v seznamu chyb.",
+                                "Data nerozbalena", MB_OK | MB_ICONSTOP);
+    else
+        Application->MessageBox(result, "Data rozbalena", MB_OK | MB_ICONINFORMATION);
     done();
-    return clean && count >= 0;
+    return !failed;
 }
