@@ -6,6 +6,7 @@
 #include "app/lib/RequestState.h"
 #include "app/lib/TargetMenu.h"
 #include "app/lib/VListBox.h"
+#include "core/plxConsts.h"
 #include "platform/vcl/ComCtrls.h"
 #include "platform/vcl/Dialogs.h"
 #include "platform/vcl/Menus.h"
@@ -135,7 +136,7 @@ private:
     bool RunBackup(const std::optional<std::string>& payslipName);
     bool BackupToDiskPayslips(const std::string& archiveName);
     std::string BackupArchiveName(const std::string& folder) const;
-    void SetBackupWriterProperties(const std::vector<std::string>& files);
+    void SetBackupWriterProperties(const std::vector<std::string>& files, TRelativeDir relativeDir);
     std::string ArchiveListLine(const std::string& folder, const std::string& fileName);
     void BuildArchiveComponents();
     void ComponentError(::TObject* sender, const std::string& file, const std::string& extended, int code);
@@ -184,6 +185,7 @@ private:
     int restoredFiles_ = 0;
     // Files that the payslip groups of this run put into archives.
     int archivedFiles_ = 0;
+    bool backupPassRunning_ = false;
     int operationDepth_ = 0;
     std::deque<THeldRequest> heldRequests_;
 };

@@ -4,6 +4,7 @@
 
 #include "app/lib/BackupNames.h"
 #include "app/lib/ErrorMsgs.h"
+#include "core/Err_Msgs.h"
 #include "core/plxGbls.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Files.h"
@@ -86,6 +87,9 @@ void TFormTorvo::BuildArchiveComponents()
 
 void TFormTorvo::ComponentError(::TObject* sender, const std::string& file, const std::string& extended, int code)
 {
+    // A backup pass that found none of its files says so; the backup reports that itself.
+    if (sender == Zip1.get() && code == E_NOTHINGTODO && backupPassRunning_)
+        return;
     const std::string className = sender == Zip1.get()     ? "TZip"
                                   : sender == UnZip1.get() ? "TUnZip"
                                                            : "TPelix";
@@ -194,7 +198,7 @@ std::string TFormTorvo::BackupArchiveName(const std::string& folder) const
     return name;
 }
 
-void TFormTorvo::SetBackupWriterProperties(const std::vector<std::string>& files)
+void TFormTorvo::SetBackupWriterProperties(const std::vector<std::string>& files, TRelativeDir relativeDir)
 {
     TZip& z = *Zip1;
     z.Attributes = AttrBit(fsZeroAttr) | AttrBit(fsReadOnly) | AttrBit(fsArchive) | AttrBit(fsEncrypted);
@@ -204,10 +208,7 @@ void TFormTorvo::SetBackupWriterProperties(const std::vector<std::string>& files
     z.StoredDirNames = sdRelative;
     z.DateAttribute = daFileDate;
     z.DeflateType = dtDeflateN;
-    // A backup set takes one base (the folder of its shallowest entry, the data folder): set files in
-    // subfolders keep their folder in the archive, so a restore puts them back where they were and
-    // two files of one name never collide. Payslips are a flat list of files, stored by name.
-    z.RelativeDir = state_.PayslipRequest ? byItem : byList;
+    z.RelativeDir = relativeDir;
     z.SetFileSpec(files);
     z.StoreEmptySubDirs = false;
     z.IncludeHiddenDirs = true;
@@ -257,12 +258,25 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     const bool replaces = win::FileExists(archive);
     const std::string output = replaces ? FreshNameBeside(archive) : archive;
     ZipView1->Items.Clear();
-    SetBackupWriterProperties(files);
     Pelix1->SetArcType(atZip);
-    Zip1->SetArchiveFile(output);
     ShowProgress(true);
     const std::size_t errorMark = ErrorMessages.size();
-    const int count = Zip1->Compress();
+    // Set files inside the data folder keep their path below it, so a restore puts them back where
+    // they were and two files of one name never collide; the rest (and payslips) go by bare name.
+    // The bare names go first, so the second run copies only those few entries.
+    TBackupSpecs specs = state_.PayslipRequest ? TBackupSpecs{{}, files} : SplitBackupSpecs(files, state_.DataFolder);
+    int count = 0;
+    bool filesFound = false;
+    for (auto& [list, relativeDir] : {std::pair{&specs.Elsewhere, byItem}, std::pair{&specs.InsideDataFolder, byList}}) {
+        if (list->empty())
+            continue;
+        SetBackupWriterProperties(*list, relativeDir);
+        Zip1->SetArchiveFile(output);
+        backupPassRunning_ = true;
+        count += std::max(0, Zip1->Compress());
+        backupPassRunning_ = false;
+        filesFound = filesFound || Zip1->FilesFound;
+    }
     ShowProgress(false);
     const bool incomplete = ShowErrorsSince(errorMark);
     bool written = count > 0 && win::FileExists(output);
@@ -272,7 +286,7 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     }
     Pelix1->SetFileSpec({"*.*"});
     if (!written) {
-        if (!Zip1->FilesFound) {
+        if (!filesFound) {
             PanelMess->Caption = "Nebylo co archivovat";
             return false;
         }
