@@ -142,6 +142,13 @@ void TFormTorvo::BuildComponents()
     pbxLed->SetParent(pnlStatus);
     pbxLed->SetBounds(4, 4, 14, 14);
     pbxLed->Hint = "Click when red to cancel operation";
+    pbxLed->OnPaint = [this](TObject*) {
+        TCanvas& canvas = pbxLed->Canvas;
+        canvas.Pen.Color = clBlack;
+        canvas.Brush.Color = ledColour_;
+        canvas.Rectangle(0, 0, pbxLed->Width(), pbxLed->Height());
+    };
+    pbxLed->OnClick = [this](TObject*) { pbxLedClick(); };
     imgLed = new TImage(this);
     imgLed->Name = "imgLed";
     imgLed->SetParent(pnlStatus);
@@ -219,7 +226,7 @@ void TFormTorvo::BuildComponents()
             DispatchRequest();
     };
     sbUnZip->OnClick = [this](TObject*) { mnuUnZipClick(); };
-    sbComment->OnClick = [this](TObject*) { NotThereYet("mnuCommentClick"); };
+    sbComment->OnClick = [this](TObject*) { mnuCommentClick(); };
     sbEmail->OnClick = [this](TObject*) { mnuEmailClick(); };
     sbExit->OnClick = [this](TObject*) { FinishRequest(); };
 }
@@ -334,12 +341,6 @@ void TFormTorvo::ServeHeldRequests()
 void TFormTorvo::SetModeCaption(bool withSuffix)
 {
     Caption = ModeCaption(XFileVersion1(), state_.Mode, withSuffix, state_.Definition.NoteFirma);
-}
-
-void TFormTorvo::NotThereYet(const std::string& what)
-{
-    Application->MessageBox("Tato část programu zatím není hotová: " + what + ".", "TORVO",
-                            MB_OK | MB_ICONINFORMATION);
 }
 
 void TFormTorvo::SetBackupSideCommands(bool backupOn)

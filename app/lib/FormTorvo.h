@@ -13,6 +13,7 @@
 
 #include <array>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -101,6 +102,13 @@ public:
     void lstFileSpecKeyDown(WORD& key);
     void mnuUnZipClick();
     void mnuEmailClick();
+    // The LED: red while a component works (a click cancels it), green otherwise.
+    void ApplicationBusy();
+    void ApplicationWaiting();
+    vcl::TColor LedColour() const { return ledColour_; }
+    void pbxLedClick();
+    // Edits the comment of the run's archive (backup side) or of the chosen archive (restore side).
+    void mnuCommentClick();
     // The archive the run wrote last (folder and name), empty before.
     const std::string& RunArchive() const { return runArchive_; }
     std::string RunComment;
@@ -130,7 +138,6 @@ private:
     void BuildComponents();
     void BuildMainMenu();
     vcl::TSpeedButton* MakeSpeedButton(const char* name, const char* caption, int left);
-    void NotThereYet(const std::string& what);
     // Writes the archive of the file list; a payslip group (payslipName given) leaves comment,
     // message and finish to its caller.
     bool RunBackup(const std::optional<std::string>& payslipName);
@@ -138,6 +145,8 @@ private:
     std::string BackupArchiveName(const std::string& folder) const;
     void SetBackupWriterProperties(const std::vector<std::string>& files, TRelativeDir relativeDir);
     std::string ArchiveListLine(const std::string& folder, const std::string& fileName);
+    // The number of entries and the archive comment (UTF-8) of a ZIP archive.
+    std::pair<int, std::string> ReadEntriesAndComment(const std::string& archive);
     void BuildArchiveComponents();
     void ComponentError(::TObject* sender, const std::string& file, const std::string& extended, int code);
     void Pelix1Read(std::int64_t offset);
@@ -186,6 +195,10 @@ private:
     // Files that the payslip groups of this run put into archives.
     int archivedFiles_ = 0;
     bool backupPassRunning_ = false;
+    vcl::TColor ledColour_ = vcl::clGreen;
+    int busyDepth_ = 0;
+    // Cancels the component that works now; empty while none does.
+    std::function<void()> cancelWorking_;
     int operationDepth_ = 0;
     std::deque<THeldRequest> heldRequests_;
 };

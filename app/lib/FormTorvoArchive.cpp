@@ -4,6 +4,7 @@
 
 #include "app/lib/BackupNames.h"
 #include "app/lib/ErrorMsgs.h"
+#include "app/lib/FormComm.h"
 #include "core/Err_Msgs.h"
 #include "core/plxGbls.h"
 #include "platform/win/CodePage.h"
@@ -14,6 +15,7 @@
 #include "readers/plxUnZIP.h"
 #include "readers/view/plxZipView.h"
 #include "unit/U_FileUtils.h"
+#include "unit/U_String.h"
 #include "writers/plxZip.h"
 
 #include <algorithm>
@@ -70,6 +72,20 @@ void TFormTorvo::BuildArchiveComponents()
         ProgressBar2->SetPosition(byArchive);
         Application->ProcessMessages();
     };
+    // The LED shows which component works and cancels it when clicked.
+    const auto bindLed = [this](TZipCommon& component) {
+        component.OnActivate = [this, &component](::TObject*) {
+            cancelWorking_ = [&component] { component.SetCancel(true); };
+            ApplicationBusy();
+        };
+        component.OnDeactivate = [this](::TObject*) {
+            ApplicationWaiting();
+            cancelWorking_ = nullptr;
+        };
+    };
+    bindLed(*Pelix1);
+    bindLed(*Zip1);
+    bindLed(*UnZip1);
     Pelix1->OnError = error;
     Zip1->OnError = error;
     Zip1->OnProgress = progress;
@@ -100,6 +116,38 @@ void TFormTorvo::ComponentError(::TObject* sender, const std::string& file, cons
     ErrorList()->AddError(ErrorMessages.back());
     StatusBar1->SimplePanel = true;
     StatusBar1->SimpleText = std::string(LoadMessage(code)) + ": " + file;
+}
+
+void TFormTorvo::ApplicationBusy()
+{
+    Application->ProcessMessages();
+    ++busyDepth_;
+    ZipView1->Cursor = crHourGlass;
+    ZipView1->Items.BeginUpdate();
+    ledColour_ = clRed;
+    pbxLed->Invalidate();
+}
+
+void TFormTorvo::ApplicationWaiting()
+{
+    // Each busy call is matched by one waiting call, never by more.
+    if (busyDepth_ == 0)
+        return;
+    ZipView1->Items.EndUpdate();
+    if (--busyDepth_ > 0)
+        return;
+    ZipView1->Cursor = crDefault;
+    ledColour_ = clGreen;
+    pbxLed->Invalidate();
+}
+
+void TFormTorvo::pbxLedClick()
+{
+    if (!cancelWorking_)
+        return;
+    cancelWorking_();
+    StatusBar1->SimplePanel = true;
+    StatusBar1->SimpleText = "Ukončení...";
 }
 
 TfrmErrorMsgs* TFormTorvo::ErrorList()
@@ -348,9 +396,9 @@ void TFormTorvo::WriteArchiveComment(const std::string& archiveFileName)
                                           (state_.FtpTarget ? "ftp " : "") + comment);
 }
 
-std::string TFormTorvo::ArchiveListLine(const std::string& folder, const std::string& fileName)
+std::pair<int, std::string> TFormTorvo::ReadEntriesAndComment(const std::string& archive)
 {
-    Zip1->SetArchiveFile(folder + fileName);
+    Zip1->SetArchiveFile(archive);
     const int count = std::max(0, Zip1->ReadComments());
     std::string comment(std::size_t(Zip1->MainComment.Size()), '\0');
     std::uint16_t length = 0;
@@ -358,7 +406,40 @@ std::string TFormTorvo::ArchiveListLine(const std::string& folder, const std::st
         Zip1->MainComment.GetComment(comment.data(), length);
     comment.resize(length);
     Zip1->SaveComments(false);
-    return fileName + "\t" + std::to_string(count) + "\t" + win::AnsiToUtf8(comment);
+    return {count, win::AnsiToUtf8(comment)};
+}
+
+std::string TFormTorvo::ArchiveListLine(const std::string& folder, const std::string& fileName)
+{
+    const auto [count, comment] = ReadEntriesAndComment(folder + fileName);
+    return fileName + "\t" + std::to_string(count) + "\t" + comment;
+}
+
+void TFormTorvo::mnuCommentClick()
+{
+    if (OperationRunning())
+        return;
+    std::string archiveFileName;
+    if (state_.BackupSide) {
+        archiveFileName = win::ExtractFileName(runArchive_);
+    } else {
+        const int index = lstFileSpec->ItemIndex();
+        if (index >= 0 && index < lstFileSpec->Items.Count())
+            archiveFileName = CutAtTab(lstFileSpec->Items[index]);
+    }
+    const std::string folder = NormaliseTargetFolder(target_.TargetFolder);
+    if (archiveFileName.empty() || !win::FileExists(folder + archiveFileName))
+        return;
+    TOperationScope operation(*this);
+    std::string comment = ReadEntriesAndComment(folder + archiveFileName).second;
+    // A blank stands for no comment (WriteArchiveComment stores one for an empty text).
+    if (comment == " ")
+        comment.clear();
+    const std::optional<std::string> edited = EditArchiveComment(this, comment);
+    if (!edited)
+        return;
+    RunComment = *edited;
+    WriteArchiveComment(archiveFileName);
 }
 
 void TFormTorvo::ListTargetArchives()
