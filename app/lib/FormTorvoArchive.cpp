@@ -334,7 +334,8 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     }
     Pelix1->SetFileSpec({"*.*"});
     if (!written) {
-        if (!filesFound) {
+        // Nothing to pack is no failure; a writer that reported errors is.
+        if (!filesFound && !incomplete) {
             PanelMess->Caption = "Nebylo co archivovat";
             return false;
         }

@@ -250,3 +250,38 @@ TEST_F(Truth, FailuresShowTheErrorListAndCountOnlyWhatWasWritten)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Truth, TheEnginesDiskPromptIsShownAndItsAnswerTaken)
+{
+    WriteDefinition(Definition("C:\\data\\*.dta", true),
+                    "[Menu]\r\n{0}Archivace\r\n[Archivace] Archivace dat\r\n~Data|Účetnictví‡0<x>\r\n" +
+                        Menu.substr(Menu.find("[Seznam]")));
+    // A removable medium whose volume cannot be read: the engine asks whether to retry.
+    const fs::path medium = dir / "e";
+    fs::create_directories(medium);
+    SetDrives("E: removable capacity=10000000 label=\"" + std::string(300, 'L') + "\" " + medium.string() + "\n");
+    SetResponses("0\n Výměnný disk (E):\nRetry\nCancel\n");
+    ASSERT_TRUE(StartTorvo());
+    Child run = StartCaller({"--command", "1", "--mode", "0", "--folder", "C:\\data\\", "--timeout", "60"},
+                            dir / "run.out");
+    ASSERT_TRUE(Eventually([&] { return TranscriptShows("\tCancel\n"); })) << Transcript();
+    std::string output;
+    Call({"--command", "999", "--timeout", "1"}, output);
+    EXPECT_EQ(0, WaitFor(run));
+    EXPECT_EQ(0, TorvoExit());
+    const std::string transcript = Transcript();
+    const std::string prompt = "MessageBox\ttorvo\tE:\\\\";
+    const std::size_t first = transcript.find(prompt);
+    ASSERT_NE(std::string::npos, first) << transcript;
+    EXPECT_NE(std::string::npos, transcript.find("\tRetry\n", first)) << transcript;
+    const std::size_t second = transcript.find(prompt, first + 1);
+    ASSERT_NE(std::string::npos, second) << transcript;
+    EXPECT_NE(std::string::npos, transcript.find("\tCancel\n", second)) << transcript;
+    // Cancelled: nothing is written, and the program says so.
+    EXPECT_TRUE(fs::is_empty(medium) || !fs::exists(medium / "ZALOHY" / "Ucto (001).ZIP"));
+    EXPECT_NE(std::string::npos, transcript.find("MessageBox\tZápis zamítnut\t", second)) << transcript;
+}
+
+}  // namespace
