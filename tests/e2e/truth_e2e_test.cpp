@@ -284,4 +284,33 @@ TEST_F(Truth, TheEnginesDiskPromptIsShownAndItsAnswerTaken)
     EXPECT_NE(std::string::npos, transcript.find("MessageBox\tZápis zamítnut\t", second)) << transcript;
 }
 
+TEST_F(Truth, StartsHeadlessWithoutAUsableDisplayAndRefusesAnUnsafeRuntimeFolder)
+{
+    WriteDefinition(Definition("C:\\data\\*.dta", true), Menu);
+    unsetenv("TORVO_WIDGETSET");
+    setenv("DISPLAY", ":99", 1);
+    const bool started = StartTorvo();
+    setenv("TORVO_WIDGETSET", "headless", 1);
+    unsetenv("DISPLAY");
+    ASSERT_TRUE(started) << ReadFile(dir / "torvo.out");
+    std::string output;
+    EXPECT_EQ(0, Call({"--command", "1", "--mode", "10", "--folder", "C:\\data\\", "--timeout", "60"}, output));
+    EXPECT_EQ("reply 110\n", output);
+    EXPECT_EQ(0, TorvoExit());
+
+    // A file, a folder open to everyone: a message and exit status 1, never a wait nobody can end.
+    const fs::path runtime = dir / "run";
+    fs::remove_all(runtime / "torvo");
+    WriteFile(runtime / "torvo", "not a folder");
+    Child broken = Spawn({TorvoProgram}, dir / "broken.out");
+    EXPECT_EQ(1, WaitFor(broken, 30s));
+    EXPECT_NE(std::string::npos, ReadFile(dir / "broken.out").find("not a folder")) << ReadFile(dir / "broken.out");
+    fs::remove(runtime / "torvo");
+    fs::create_directories(runtime / "torvo");
+    fs::permissions(runtime / "torvo", fs::perms::all);
+    Child open = Spawn({TorvoProgram}, dir / "open.out");
+    EXPECT_EQ(1, WaitFor(open, 30s));
+    EXPECT_NE(std::string::npos, ReadFile(dir / "open.out").find("mode 0777")) << ReadFile(dir / "open.out");
+}
+
 }  // namespace
