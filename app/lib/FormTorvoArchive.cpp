@@ -324,8 +324,18 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
         count += std::max(0, Zip1->Compress());
         backupPassRunning_ = false;
         filesFound = filesFound || Zip1->FilesFound;
+        if (Zip1->GetCancel())
+            break;
     }
     ShowProgress(false);
+    // Stopped by the person (the LED): no archive and no error report, only the status says so.
+    if (Zip1->GetCancel()) {
+        // What an earlier pass wrote is no backup of the set.
+        if (win::FileExists(output))
+            DeleteFileA(output.c_str());
+        PanelMess->Caption = "Archivace přerušena";
+        return false;
+    }
     const bool incomplete = ShowErrorsSince(errorMark);
     bool written = count > 0 && win::FileExists(output);
     if (written && replaces && !MoveFileExA(output.c_str(), archive.c_str(), MOVEFILE_REPLACE_EXISTING)) {

@@ -188,4 +188,33 @@ TEST_F(MainWindow, CommentCommandRewritesTheChosenArchivesComment)
     EXPECT_NE(std::string::npos, Shell("unzip -z '" + dir + "/zal/Ucto (001).ZIP'").find(expected));
 }
 
+TEST_F(MainWindow, ABackupStoppedAtTheLedLeavesNoArchiveAndNoErrorReport)
+{
+    const std::string data = dir + "/data/", target = dir + "/zal/";
+    fs::create_directories(data);
+    fs::create_directories(target);
+    std::ofstream(data + "velky.dat") << std::string(4 << 20, 'v');
+    std::ofstream(dir + "/jinde.dta") << "elsewhere";
+    const auto windows = [](std::string path) {
+        std::replace(path.begin(), path.end(), '/', '\\');
+        return "Z:" + path;
+    };
+    form->State().DataFolder = windows(data);
+    form->Target().TargetFolder = windows(target);
+    form->Target().Letter = "Z";
+    form->lstFileSpec->Items.Add(windows(dir + "/*.dta"));
+    form->lstFileSpec->Items.Add(windows(data + "velky.dat"));
+    const auto progress = form->Zip1->OnProgress;
+    form->Zip1->OnProgress = [&](::TObject* sender, std::uint8_t file, std::uint8_t archive) {
+        progress(sender, file, archive);
+        form->pbxLed->OnClick(form->pbxLed);  // the person clicks the red LED
+    };
+    Headless().ClearTranscript();
+    EXPECT_FALSE(form->BackupToDisk());
+    EXPECT_EQ("Archivace přerušena", form->PanelMess->Caption);
+    EXPECT_TRUE(fs::is_empty(target));
+    EXPECT_TRUE(Headless().Transcript().empty());
+    EXPECT_EQ(clGreen, form->LedColour());
+}
+
 }  // namespace
