@@ -1,6 +1,7 @@
 #include "app/lib/FormTorvo.h"
 
 #include "app/lib/DefinitionFile.h"
+#include "app/lib/ErrorMsgs.h"
 #include "app/lib/FormMenu.h"
 #include "readers/Pelix.h"
 #include "readers/plxUnZIP.h"
@@ -251,6 +252,11 @@ void TFormTorvo::BuildMainMenu()
     mnuServis->Add(mnuEmail);
     mnuServis->Add(NewItem(this, "-"));
     mnuServis->Add(mnuKonec);
+    // The archive manager's item, hidden like its menus; its list is shown when an operation ends
+    // with errors.
+    mnuErrorMessages = NewItem(this, "Error &Messages", 0, [this](TObject*) { ErrorList()->ShowModal(); });
+    mnuErrorMessages->Visible = false;
+    MainMenu1->Items()->Add(mnuErrorMessages);
     SetClientHeight(400);
 }
 

@@ -53,6 +53,7 @@ public:
     vcl::TImageList *ImageList1, *ImageList2;
     vcl::TMainMenu* MainMenu1;
     vcl::TMenuItem *mnuServis, *mnuArchivace, *mnuObnova, *mnuUnZip, *mnuComment, *mnuEmail, *mnuKonec;
+    vcl::TMenuItem* mnuErrorMessages;
     vcl::TOpenDialog* OpenDialog1 = nullptr;
     vcl::TSaveDialog* SaveDialog1 = nullptr;
     std::array<vcl::TComponent*, 9> ControlTable{};
