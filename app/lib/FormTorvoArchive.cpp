@@ -91,6 +91,11 @@ void TFormTorvo::BuildArchiveComponents()
     Zip1->OnProgress = progress;
     UnZip1->OnError = error;
     UnZip1->OnProgress = progress;
+    // An encrypted backup asks for its password instead of failing unseen.
+    UnZip1->OnGetPassword = [](::TObject*, const std::string& file, std::string& password, TSeedKeyRecord&,
+                               TSeedKeyRecord&, bool& tryAgain) {
+        tryAgain = InputQuery("OnGetPassword event", "Enter password for " + file, password);
+    };
     UnZip1->OnEnd = [this](::TObject*, const std::string&, bool written) {
         if (written)
             ++restoredFiles_;

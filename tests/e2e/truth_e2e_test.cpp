@@ -313,4 +313,25 @@ TEST_F(Truth, StartsHeadlessWithoutAUsableDisplayAndRefusesAnUnsafeRuntimeFolder
     EXPECT_NE(std::string::npos, ReadFile(dir / "open.out").find("mode 0777")) << ReadFile(dir / "open.out");
 }
 
+TEST_F(Truth, AnEncryptedBackupAsksForItsPassword)
+{
+    WriteDefinition(Definition("C:\\data\\*.dta", true), Menu);
+    fs::create_directories(Home() / "ZALOHY");
+    const fs::path source = dir / "source";
+    WriteFile(source / "kniha.dat", "encrypted contents");
+    Shell("cd " + Quoted(source) + " && zip -q -P tajne " + Quoted(Archive()) + " kniha.dat");
+    SetResponses("0\n Místní disk (C):\nUcto (001).ZIP\ntajne\nOK\n");
+    ASSERT_TRUE(StartTorvo());
+    Child run = StartCaller({"--command", "1", "--mode", "1", "--folder", "C:\\data\\", "--timeout", "60"},
+                            dir / "run.out");
+    ASSERT_TRUE(Eventually([&] { return TranscriptShows("\tData rozbalena\t"); })) << Transcript();
+    std::string output;
+    Call({"--command", "999", "--timeout", "1"}, output);
+    EXPECT_EQ(0, WaitFor(run));
+    EXPECT_EQ(0, TorvoExit());
+    EXPECT_NE(std::string::npos, Transcript().find("InputBox\tOnGetPassword event\t")) << Transcript();
+    EXPECT_NE(std::string::npos, Transcript().find("celkem rozbaleno datových souborů: 1\t")) << Transcript();
+    EXPECT_EQ("encrypted contents", ReadFile(data / "kniha.dat"));
+}
+
 }  // namespace
