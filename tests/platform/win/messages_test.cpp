@@ -726,3 +726,45 @@ TEST_F(Messages, HostileCallersCannotStopOthersBeingServed)
     EXPECT_TRUE(PostMessageA(peer, WM_QUIT, 0, 0));
     EXPECT_EQ(WaitForExit(pid), 0);
 }
+
+TEST_F(Messages, AWindowTooBusyToTakeAConnectionIsStillFound)
+{
+    // Another process listens under a window's name but never accepts: its queue fills up.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(OpenRuntimeFolder(), folder_);
+    const pid_t owner = fork();
+    if (owner == 0) {
+        const std::string path = folder_ + "/" + SocketName("TFormBusy", MakeHandle(getpid(), 1));
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 0) != 0)
+            _exit(1);
+        [[maybe_unused]] const auto n = write(ready[1], "x", 1);
+        pause();
+        _exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    close(ready[1]);
+    const std::string path = folder_ + "/" + SocketName("TFormBusy", MakeHandle(owner, 1));
+    std::vector<int> queued;
+    for (int i = 0; i < 8; ++i) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        queued.push_back(fd);
+    }
+    // A second copy of a program must see the first here, not start beside it.
+    EXPECT_EQ(FindWindowA("TFormBusy", nullptr), MakeHandle(owner, 1));
+    EXPECT_TRUE(fs::exists(path));
+    for (const int fd : queued)
+        close(fd);
+    kill(owner, SIGKILL);
+    waitpid(owner, nullptr, 0);
+}
