@@ -96,6 +96,8 @@ TLhaHeaderStatus ReadLhaHeader(const TLhaReadAt& Read, std::int64_t Pos, std::in
     if (got < kLhaBaseHeaderSize)
         return TLhaHeaderStatus::Corrupt;
     std::memcpy(H.Method, b + 2, 5);
+    if (H.Method[0] != '-' || H.Method[4] != '-')
+        return TLhaHeaderStatus::Corrupt;
     std::int64_t packed = GetLE32(b + 7);
     H.UnpackedSize = GetLE32(b + 11);
     H.Stamp = GetLE32(b + 15);
@@ -116,6 +118,16 @@ TLhaHeaderStatus ReadLhaHeader(const TLhaReadAt& Read, std::int64_t Pos, std::in
             return TLhaHeaderStatus::Corrupt;
         H.Name.assign(reinterpret_cast<const char*>(rest.data()), std::size_t(nameLength));
         H.Crc = GetLE16(rest.data() + nameLength);
+        const std::size_t afterCrc = std::size_t(nameLength) + 2;
+        if (H.Level == 0 && rest.size() >= afterCrc + 12 && rest[afterCrc] == 'U') {
+            // The Unix extension of level 0: minor version, time, mode, owner.
+            const std::uint32_t mtime = GetLE32(rest.data() + afterCrc + 2);
+            if (mtime != 0) {
+                H.Stamp = mtime;
+                H.UnixStamp = true;
+            }
+            H.UnixMode = GetLE16(rest.data() + afterCrc + 6);
+        }
         if (H.Level == 1) {
             H.Host = rest[std::size_t(nameLength) + 2];
             // The extended headers follow the base header and count in the packed size.

@@ -217,7 +217,7 @@ TLzhResult TStaticHuffmanDecoder::StaticHuffmanDecode(TStaticHuffmanBits& Bits, 
         if (Bits.Exhausted())
             return TLzhResult::Truncated;
         if (FBlockLeft == 0 && !ReadBlockHeader(Bits))
-            return Bits.Exhausted() ? TLzhResult::Truncated : TLzhResult::Corrupt;
+            return Bits.PastEnd() ? TLzhResult::Truncated : TLzhResult::Corrupt;
         --FBlockLeft;
         int bits = 0;
         const int c = FLiteral.Decode(Bits.Peek(16), bits);

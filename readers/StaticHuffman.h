@@ -35,6 +35,8 @@ public:
         return v;
     }
     bool Exhausted() const { return FPadBytes > kMaxPadBytes; }
+    // Whether bits beyond the end of the input have been consumed.
+    bool PastEnd() const { return FPadBytes * 8 > FCount; }
 
 private:
     static constexpr int kMaxPadBytes = 16;
