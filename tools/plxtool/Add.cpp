@@ -1,4 +1,4 @@
-// plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2] [-m store|deflate|bzip2|ppmd] [-l S|F|N|X] [-p PASSWORD]
+// plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha] [-m store|deflate|bzip2|ppmd|lh5|lh6] [-l S|F|N|X] [-p PASSWORD]
 //                             [-r] [-c COMMENT]
 // A file is stored under its own name; a folder adds its contents (with -r its whole tree), named
 // relative to it. A changed file replaces its old entry; an unchanged one is kept as it was.
@@ -21,6 +21,8 @@ bool MethodByName(std::string_view s, TCompressMethod& m)
     else if (s == "deflate") m = cmDeflate;
     else if (s == "bzip2") m = cmBz2;
     else if (s == "ppmd") m = cmPPMDi;
+    else if (s == "lh5") m = cmFrozen5;
+    else if (s == "lh6") m = cmFrozen6;
     else return false;
     return true;
 }
@@ -50,6 +52,7 @@ int CmdAdd(std::span<char*> args)
     std::string type = "zip", password, comment;
     bool hasComment = false, recurse = false;
     TCompressMethod method = cmDeflate;
+    bool hasMethod = false;
     TDeflateType level = dtDeflateN;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view a = args[i];
@@ -63,6 +66,7 @@ int CmdAdd(std::span<char*> args)
         } else if (a == "-m" && hasValue) {
             if (!MethodByName(args[++i], method))
                 return kUsage;
+            hasMethod = true;
         } else if (a == "-l" && hasValue) {
             if (!LevelByName(args[++i], level))
                 return kUsage;
@@ -80,6 +84,9 @@ int CmdAdd(std::span<char*> args)
     if (positional.size() < 2 || (type == "jar" && (method == cmBz2 || method == cmPPMDi)))
         return kUsage;
     if (!IsZipFamily(type) && (!password.empty() || hasComment))
+        return kUsage;
+    const bool lzhMethod = method == cmFrozen5 || method == cmFrozen6;
+    if (type == "lha" ? hasMethod && !lzhMethod && method != cmStore : lzhMethod)
         return kUsage;
 
     std::unique_ptr<TCompressClass> zip = MakeWriter(type);
@@ -99,6 +106,8 @@ int CmdAdd(std::span<char*> args)
         zip->SetPassword(password);
     }
     zip->DeflateType = level;
+    if (type == "lha" && hasMethod)
+        zip->CompressMethod = method;
     std::vector<std::string> specs;
     for (std::size_t i = 1; i < positional.size(); ++i) {
         const std::string path = EnginePath(positional[i]);
