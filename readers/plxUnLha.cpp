@@ -17,6 +17,7 @@ constexpr std::uint32_t kKeptAttributes = 0x27;  // read-only, hidden, system, a
 
 // Thrown by the sink when the output cannot take a block (the write reported it).
 struct TWriteStopped {};
+constexpr int kReported = -1;  // DecodeMember's answer for a failure already reported
 
 }  // namespace
 
@@ -137,9 +138,15 @@ void TUnLha::ExtractMember(TStream32& Archive, const TMember& Member)
     if (GetCancel())
         return;
     if (failure != 0)
+        DiscardOutput();  // nothing of a member that failed takes its target's place
+    if (failure == kReported) {
+        if (OnEnd)
+            OnEnd(this, FileName, false);
+    } else if (failure != 0) {
         FailEntry(failure);
-    else
+    } else {
         CheckCrc(16, h.Crc);
+    }
 }
 
 int TUnLha::DecodeMember(TStream32& Archive, const TLhaHeader& Header, TStream32* Out)
@@ -195,7 +202,7 @@ int TUnLha::DecodeMember(TStream32& Archive, const TLhaHeader& Header, TStream32
         if (result == TLzhResult::Corrupt)
             return E_CORRUPTINPUT;
     } catch (const TWriteStopped&) {
-        return E_WRITEFILE;
+        return kReported;
     }
     return 0;
 }
