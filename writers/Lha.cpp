@@ -40,26 +40,56 @@ void TLha::SetArcType(TArcType)
     AddDefaultExt();
 }
 
-std::string TLha::HeaderChecksumed(char Method, std::uint32_t Packed, std::uint32_t Unpacked, std::uint32_t DosTime,
-                                   std::uint8_t Attributes, const std::string& Name, std::uint16_t Crc)
+std::string TLha::EntryHeader(char Method, std::uint32_t Packed, std::uint32_t Unpacked, std::uint32_t DosTime,
+                              std::uint8_t Attributes, const std::string& Name, std::uint16_t Crc)
 {
+    const bool level1 = Name.size() > kLevel0NameLimit;
+    // Level 1: the folder (0xFF separators) and the file name in extended headers after the base.
+    std::string extended;
+    if (level1) {
+        const std::size_t cut = Name.find_last_of('\\');
+        const auto block = [&](char type, const std::string& data) {
+            std::string b(2, '\0');
+            PutLE16(reinterpret_cast<std::uint8_t*>(b.data()), std::uint16_t(data.size() + 3));
+            if (!extended.empty())  // the size of a block stands at the end of the one before
+                extended.replace(extended.size() - 2, 2, b);
+            else
+                extended = b;  // taken out again below: the base header ends with it
+            extended += type;
+            extended += data;
+            extended += std::string(2, '\0');
+        };
+        if (cut != std::string::npos) {
+            std::string folder = Name.substr(0, cut + 1);
+            std::replace(folder.begin(), folder.end(), '\\', '\xFF');
+            block(0x02, folder);
+        }
+        if (cut == std::string::npos || cut + 1 < Name.size())
+            block(0x01, Name.substr(cut == std::string::npos ? 0 : cut + 1));
+    }
+    const std::string stored = level1 ? std::string() : Name;
     std::string h(kLhaBaseHeaderSize, '\0');
     auto* b = reinterpret_cast<std::uint8_t*>(h.data());
-    b[0] = std::uint8_t(kLhaBaseHeaderSize + Name.size());
+    const std::size_t baseSize = kLhaBaseHeaderSize + stored.size() + (level1 ? 3 : 0);
+    b[0] = std::uint8_t(baseSize);
     std::memcpy(b + 2, "-lh", 3);
     b[5] = std::uint8_t(Method);
     b[6] = '-';
-    PutLE32(b + 7, Packed);
+    // Level 1 counts its extended headers in the packed size.
+    PutLE32(b + 7, Packed + std::uint32_t(level1 ? extended.size() - 2 : 0));
     PutLE32(b + 11, Unpacked);
     PutLE32(b + 15, DosTime);
     b[19] = Attributes;
-    b[20] = 0;  // level
-    b[21] = std::uint8_t(Name.size());
-    h += Name;
+    b[20] = level1 ? 1 : 0;
+    b[21] = std::uint8_t(stored.size());
+    h += stored;
     h += char(Crc & 0xFF);
     h += char(Crc >> 8);
+    if (level1)
+        h += 'M';  // MS-DOS
+    h += extended;  // level 1: the first block's size ends the base header
     std::uint8_t sum = 0;
-    for (std::size_t i = 2; i < h.size(); ++i)
+    for (std::size_t i = 2; i < baseSize + 2; ++i)
         sum = std::uint8_t(sum + std::uint8_t(h[i]));
     h[1] = char(sum);
     return h;
@@ -152,7 +182,7 @@ void TLha::CopyEntry(TStream32& Output, TStream32& OldArchive, TCompressHeaderOb
         RaiseError(EntryList.Name(std::uint32_t(Index)), "", FArchiveFile, E_INVALIDFILENAME);
     Output.Seek64(0, soEnd);
     item.Offset = Output.Position();
-    WriteHeader(Output, HeaderChecksumed(old.MethodChar(), std::uint32_t(old.PackedSize), old.UnpackedSize,
+    WriteHeader(Output, EntryHeader(old.MethodChar(), std::uint32_t(old.PackedSize), old.UnpackedSize,
                                          LhaDosDateTime(old), old.Attributes & (kKeptAttributes | 0x10), name, old.Crc));
     OldArchive.SetPosition(old.DataOffset);
     if (Output.CopyFrom(&OldArchive, old.PackedSize) != old.PackedSize)
@@ -264,7 +294,7 @@ void TLha::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderO
     if (folder) {
         if (name.back() != '\\')
             name += '\\';
-        WriteHeader(Output, HeaderChecksumed('d', 0, 0, info.DosDateTime, 0x10, name, 0));
+        WriteHeader(Output, EntryHeader('d', 0, 0, info.DosDateTime, 0x10, name, 0));
         Ok = !GetCancel();
         if (OnEnd)
             OnEnd(this, FileName, Ok);
@@ -283,14 +313,14 @@ void TLha::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderO
     const std::uint8_t attributes = std::uint8_t(info.Attributes & kKeptAttributes);
     const std::int64_t headerStart = Output.Position();
     // A placeholder of the final header's size; the real one follows the data.
-    WriteHeader(Output, HeaderChecksumed('0', 0, 0, info.DosDateTime, attributes, name, 0));
+    WriteHeader(Output, EntryHeader('0', 0, 0, info.DosDateTime, attributes, name, 0));
     char method = '0';
     std::uint16_t crc = 0;
     std::int64_t packed = 0;
     if (!WriteData(input, Output, size, method, crc, packed))
         return;
     Output.Seek64(headerStart, soBeginning);
-    WriteHeader(Output, HeaderChecksumed(method, std::uint32_t(packed), std::uint32_t(size), info.DosDateTime,
+    WriteHeader(Output, EntryHeader(method, std::uint32_t(packed), std::uint32_t(size), info.DosDateTime,
                                          attributes, name, crc));
     Output.Seek64(0, soEnd);
     StoreFileInfo(EntryList.GetItem(std::uint32_t(Index)), {size, packed, info.DosDateTime, attributes});

@@ -14,7 +14,10 @@ class TLha : public TCompBase {
 public:
     explicit TLha(TObject* AOwner = nullptr);
 
-    static constexpr std::size_t kMaxNameLength = 233;  // the header-size byte holds 22 + name
+    // The header-size byte of level 0 holds 22 + the name; longer names go into the extended
+    // headers of level 1, up to what their 16-bit size holds.
+    static constexpr std::size_t kLevel0NameLimit = 233;
+    static constexpr std::size_t kMaxNameLength = 60000;
 
     void SetArcType(TArcType Value) override;
 
@@ -29,10 +32,10 @@ public:
     std::int64_t GetEntryLength(TStream32& Output, TStream32& OldArchive, TCompressFileInfo& Item) override;
     bool WriteEnding(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList) override;
 
-    // The level-0 header of a member: base header, name, CRC-16; the checksum filled in.
-    static std::string HeaderChecksumed(char Method, std::uint32_t Packed, std::uint32_t Unpacked,
-                                        std::uint32_t DosTime, std::uint8_t Attributes, const std::string& Name,
-                                        std::uint16_t Crc);
+    // The header of a member (Name in OEM bytes, "\" separators; Packed the data's size) with its
+    // checksum: level 0, or level 1 when the name is too long for level 0.
+    static std::string EntryHeader(char Method, std::uint32_t Packed, std::uint32_t Unpacked, std::uint32_t DosTime,
+                                   std::uint8_t Attributes, const std::string& Name, std::uint16_t Crc);
 
 private:
     // Codes Input after the header; false when cancelled. Stores when coding does not pay.

@@ -227,10 +227,14 @@ TEST_F(LhaWriterTest, UpdatesKeepOtherToolsEntriesByteForByte)
     EXPECT_TRUE(fs::exists(y / "dir" / "one.txt"));
 }
 
-TEST_F(LhaWriterTest, LongNamesAreRefusedAndPackedTypesStored)
+TEST_F(LhaWriterTest, LongNamesGoToLevelOneAndPackedTypesAreStored)
 {
-    Put(std::string(234, 'n'), "too long for a level-0 header");
-    Put(std::string(233, 'm'), "just fits");
+    const std::string fits = std::string(233, 'm');
+    const std::string longFile = std::string(234, 'n');
+    const std::string deep = std::string(150, 'd') + "/" + std::string(150, 'f') + ".txt";
+    Put(fits, "just fits");
+    Put(longFile, "too long for a level-0 header");
+    Put(deep, "deep and long");
     Put("packed.zip", std::string(20000, 'z'));
     TLha lha;
     Watch(lha);
@@ -238,13 +242,32 @@ TEST_F(LhaWriterTest, LongNamesAreRefusedAndPackedTypesStored)
     lha.StoreFilesOfType = {".zip"};
     lha.SetArchiveFile("C:\\out\\n.lzh");
     lha.SetFileSpec({"C:\\src\\*.*"});
-    EXPECT_EQ(lha.Compress(), 2);
-    EXPECT_TRUE(Has(E_INVALIDFILENAME));
+    lha.RecurseDirs = true;
+    EXPECT_EQ(lha.Compress(), 4);
+    EXPECT_TRUE(errors.empty());
+    // Kept byte for byte on the next update.
+    Put("later.txt", "later");
+    lha.SetFileSpec({"C:\\src\\later.txt"});
+    EXPECT_EQ(lha.Compress(), 1);
+    const std::string archive = home + "/out/n.lzh";
     std::int64_t endAt = 0;
-    const auto headers = Headers(Slurp(home + "/out/n.lzh"), endAt);
-    ASSERT_EQ(headers.size(), 2u);
-    for (const TLhaHeader& h : headers)
-        EXPECT_EQ(h.MethodChar(), '0');
+    std::map<std::string, TLhaHeader> byName;
+    for (const TLhaHeader& h : Headers(Slurp(archive), endAt))
+        byName[h.Name] = h;
+    ASSERT_EQ(byName.size(), 5u);
+    EXPECT_EQ(byName[fits].Level, 0);
+    EXPECT_EQ(byName[longFile].Level, 1);
+    EXPECT_EQ(byName[std::string(150, 'd') + "\\" + std::string(150, 'f') + ".txt"].Level, 1);
+    EXPECT_EQ(byName["packed.zip"].MethodChar(), '0');
+    if (!HaveTool("lhasa"))
+        GTEST_SKIP() << "lhasa missing";
+    std::string said;
+    EXPECT_TRUE(ToolOk("lhasa t '" + archive + "'", &said)) << said;
+    const fs::path x = Fresh("x");
+    ASSERT_TRUE(ToolOk("cd '" + x.string() + "' && lhasa xq '" + archive + "'"));
+    EXPECT_EQ(Slurp(x / longFile), "too long for a level-0 header");
+    EXPECT_EQ(Slurp(x / deep), "deep and long");
+    EXPECT_EQ(Slurp(x / fits), "just fits");
 }
 
 // --- the encoder alone ---
