@@ -1,13 +1,17 @@
 // plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha] [-m store|deflate|bzip2|ppmd|lh5|lh6] [-l S|F|N|X] [-p PASSWORD]
 //                             [-r] [-c COMMENT]
+// plxtool add OUTPUT FILE -t uue|xxe|b64 [--part-size KB]: FILE as text, in parts of KB KiB
+// (OUTPUT.UU1, ...) when given.
 // A file is stored under its own name; a folder adds its contents (with -r its whole tree), named
 // relative to it. A changed file replaces its old entry; an unchanged one is kept as it was.
 #include "tools/plxtool/ToolSupport.h"
 #include "tools/plxtool/Writers.h"
 
 #include "writers/plxJar.h"
+#include "writers/plxUUEncode.h"
 #include "writers/plxZip.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -51,6 +55,7 @@ int CmdAdd(std::span<char*> args)
     std::vector<std::string> positional;
     std::string type = "zip", password, comment;
     bool hasComment = false, recurse = false;
+    int partSize = 0;
     TCompressMethod method = cmDeflate;
     bool hasMethod = false;
     TDeflateType level = dtDeflateN;
@@ -72,6 +77,10 @@ int CmdAdd(std::span<char*> args)
                 return kUsage;
         } else if (a == "-p" && hasValue) {
             password = args[++i];
+        } else if (a == "--part-size" && hasValue) {
+            partSize = std::atoi(args[++i]);
+            if (partSize <= 0)
+                return kUsage;
         } else if (a == "-c" && hasValue) {
             comment = args[++i];
             hasComment = true;
@@ -87,6 +96,8 @@ int CmdAdd(std::span<char*> args)
         return kUsage;
     const bool lzhMethod = method == cmFrozen5 || method == cmFrozen6;
     if (type == "lha" ? hasMethod && !lzhMethod && method != cmStore : lzhMethod)
+        return kUsage;
+    if (IsTextEncoding(type) ? positional.size() != 2 : partSize > 0)
         return kUsage;
 
     std::unique_ptr<TCompressClass> zip = MakeWriter(type);
@@ -113,6 +124,12 @@ int CmdAdd(std::span<char*> args)
         const std::string path = EnginePath(positional[i]);
         std::error_code ec;
         specs.push_back(std::filesystem::is_directory(HostPathOf(positional[i]), ec) ? path + "\\*" : path);
+    }
+    if (auto* encoder = dynamic_cast<TUUEncode*>(zip.get())) {
+        encoder->SetArchiveFile(EnginePath(positional[1]));
+        encoder->SetOutFilename(EnginePath(positional[0]));
+        encoder->KBytesPerVolume = partSize;
+        return encoder->Compress() > 0 && !failed ? kOk : kFailure;
     }
     zip->SetFileSpec(specs);
     zip->SetArchiveFile(EnginePath(positional[0]));

@@ -5,6 +5,7 @@
 #include "writers/GZip.h"
 #include "writers/Lha.h"
 #include "writers/Tar.h"
+#include "writers/plxUUEncode.h"
 #include "writers/plxJar.h"
 #include "writers/plxZip.h"
 
@@ -20,7 +21,17 @@ std::unique_ptr<TCompressClass> MakeWriter(const std::string& Type)
     if (Type == "gz") return std::make_unique<TGZip>();
     if (Type == "bz2") return std::make_unique<TBZip>();
     if (Type == "lha") return std::make_unique<TLha>();
+    if (Type == "uue" || Type == "xxe" || Type == "b64") {
+        auto encoder = std::make_unique<TUUEncode>();
+        encoder->CompressMethod = Type == "uue" ? cmUUEncode : Type == "xxe" ? cmXXEncode : cmBase64;
+        return encoder;
+    }
     return nullptr;
+}
+
+bool IsTextEncoding(const std::string& Type)
+{
+    return Type == "uue" || Type == "xxe" || Type == "b64";
 }
 
 bool IsZipFamily(const std::string& Type)
