@@ -3,6 +3,7 @@
 
 #include "core/plxConsts.h"
 #include "platform/win/SysFiles.h"
+#include "readers/plxUnArj.h"
 #include "readers/plxUnBZip.h"
 #include "readers/plxUnGZip.h"
 #include "readers/plxUnJar.h"
@@ -80,6 +81,9 @@ bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::
         break;
     case atLha: case atLhaExe: case atLzh: case atLzhExe:
         Run.Extractor = std::make_unique<TUnLha>();
+        break;
+    case atArj: case atArjExe:
+        Run.Extractor = std::make_unique<TUnARJ>();
         break;
     case atUUE: case atB64:
         Run.Extractor = std::make_unique<TUUDecode>();
