@@ -3,6 +3,7 @@
 
 #include "core/plxConsts.h"
 #include "platform/win/SysFiles.h"
+#include "readers/plxUnArc.h"
 #include "readers/plxUnArj.h"
 #include "readers/plxUnBZip.h"
 #include "readers/plxUnGZip.h"
@@ -81,6 +82,9 @@ bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::
         break;
     case atLha: case atLhaExe: case atLzh: case atLzhExe:
         Run.Extractor = std::make_unique<TUnLha>();
+        break;
+    case atArc: case atArcExe: case atPak: case atPakExe:
+        Run.Extractor = std::make_unique<TUnArc>();
         break;
     case atArj: case atArjExe:
         Run.Extractor = std::make_unique<TUnARJ>();
