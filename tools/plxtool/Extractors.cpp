@@ -10,6 +10,7 @@
 #include "readers/plxUnJar.h"
 #include "readers/plxUnLha.h"
 #include "readers/plxUnTar.h"
+#include "readers/plxUnZoo.h"
 #include "readers/plxUUDecode.h"
 
 #include <cstdio>
@@ -88,6 +89,9 @@ bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::
         break;
     case atArj: case atArjExe:
         Run.Extractor = std::make_unique<TUnARJ>();
+        break;
+    case atZoo:
+        Run.Extractor = std::make_unique<TUnZoo>();
         break;
     case atUUE: case atB64:
         Run.Extractor = std::make_unique<TUUDecode>();
