@@ -69,6 +69,9 @@ void TUnARJ::ProcessArchive(TStream32* Archive)
         if (!more || GetCancel() || !OpenNextVolume(++volume))
             break;
     }
+    // A member whose rest never came is not left behind half written.
+    if (!FContinuedTarget.empty() && IsFileOutput())
+        DeleteFileA(FContinuedTarget.c_str());
     FMembers.clear();
     FContinuedTarget.clear();
 }
