@@ -102,7 +102,7 @@ void TUnArc::ExtractMember(TStream32& Archive, const TMember& Member)
         return;
     }
     if (h.IsFolder()) {
-        if (IsFileOutput() && CreateStoredDirs && PrepareOutput(true) && !MakeStoredDir(FileName))
+        if (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName))
             return;
         RunningCrc.Crc16 = h.Crc;  // nothing to check
         CheckCrc(16, h.Crc);

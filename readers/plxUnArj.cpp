@@ -17,6 +17,7 @@ namespace {
 constexpr int kReported = -1;          // DecodeMember's answer for a failure already reported
 constexpr int kMaxPasswordAttempts = 10;
 constexpr int kMaxMinVersion = 3;      // what methods 0 to 4 need
+constexpr std::uint32_t kKeptAttributes = 0x27;  // read-only, hidden, system, archive
 enum TArjFileType : std::uint8_t { ftBinary = 0, ftText = 1, ftDirectory = 3, ftVolumeLabel = 4 };
 
 // Each garble key byte is the password's plus the member's modifier.
@@ -230,7 +231,7 @@ void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
             const TGarbleKeyScope key(*this, h, password);
             failure = DecodeMember(Archive, h, out.get());
         }
-        CloseOutFile(out, FileName, ExternalAttr, ArjDosDateTime(h));
+        CloseOutFile(out, FileName, ExternalAttr & kKeptAttributes, ArjDosDateTime(h));
         if (GetCancel())
             return;
         const bool crcPasses = RunningCrc.Crc32 == (h.Crc ^ CRC_MASK) || RunningCrc.Crc32 == h.Crc;
