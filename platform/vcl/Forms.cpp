@@ -113,6 +113,7 @@ void TForm::SetVisible(bool visible)
     if (visible) {
         EnsureCreated();
         Handle();
+        PlaceByPosition();
         TControl::SetVisible(true);
         if (OnShow)
             OnShow(this);
@@ -140,6 +141,31 @@ void TForm::SetVisible(bool visible)
         TControl::SetVisible(false);
         WidgetSet().FormHidden(*this);
     }
+}
+
+void TForm::PlaceByPosition()
+{
+    TForm* over = nullptr;
+    switch (Position) {
+    case poScreenCenter:
+    case poDesktopCenter: break;
+    case poMainFormCenter: over = Application->MainForm; break;
+    case poOwnerFormCenter:
+        over = dynamic_cast<TForm*>(Owner());
+        if (!over)
+            over = Application->MainForm;
+        break;
+    default: return;
+    }
+    if (over == this || (over && !over->Visible()))
+        over = nullptr;
+    TRect area = over ? over->BoundsRect() : Rect(0, 0, Screen->Width, Screen->Height);
+    int left = area.Left + (area.Width() - Width()) / 2;
+    int top = area.Top + (area.Height() - Height()) / 2;
+    // Never off the screen's top-left: the caption must stay reachable.
+    left = std::max(0, std::min(left, Screen->Width - Width()));
+    top = std::max(0, std::min(top, Screen->Height - Height()));
+    SetBounds(left, top, Width(), Height());
 }
 
 TModalResult TForm::ShowModal()
@@ -324,8 +350,20 @@ void TForm::TypeChar(char32_t ch)
             edit->TypeText(ToUtf8(c));
 }
 
+bool TForm::Accelerate(WORD key)
+{
+    if (!((key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9')))
+        return false;
+    for (TControl* c : AllControls())
+        if (HotkeyOf(c->Caption) == char(key) && c->Showing() && c->EnabledWithParents() && c->Accelerate())
+            return true;
+    return false;
+}
+
 bool TForm::HandleDialogKey(WORD key, TShiftState shift)
 {
+    if ((shift & ssAlt) && !(shift & ssCtrl) && Accelerate(key))
+        return true;
     if (key == VK_TAB && !(shift & (ssCtrl | ssAlt))) {
         SelectNext(!(shift & ssShift));
         return true;
