@@ -158,6 +158,7 @@ public:
 
     void ProcessEvents(bool wait) override
     {
+        WatchMessageDescriptors();  // windows made since the last pass listen too
         QCoreApplication::processEvents(wait ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents);
         DispatchMessages();
         Flush();
@@ -420,6 +421,7 @@ private:
         for (auto& [form, peer] : forms_)
             if (peer.window)
                 SafeCall([&, form = form] { SyncMenus(*form, peer); });
+        WatchMessageDescriptors();
         flushing_ = false;
     }
 
