@@ -806,16 +806,24 @@ private:
 
 bool KeyFilter::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() != QEvent::KeyPress)
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)
         return false;
     auto* widget = qobject_cast<QWidget*>(watched);
     TForm* form = set_.FormOf(widget);
     // Each key once, at the widget that has the focus (Qt offers it to its parents after).
-    if (!form || widget != QApplication::focusWidget())
+    if (!form || widget != (widget->window()->focusWidget() ? widget->window()->focusWidget() : widget->window()))
         return false;
     auto* e = static_cast<QKeyEvent*>(event);
     const TShiftState shift = ShiftOf(e->modifiers());
     const WORD key = VirtualKey(e->key());
+    if (event->type() == QEvent::ShortcutOverride) {
+        // The form's own accelerators come before Qt's mnemonics (which would click a second time).
+        if ((shift & ssAlt) && !(shift & ssCtrl) && form->AcceleratorControl(key)) {
+            e->accept();
+            return true;
+        }
+        return false;
+    }
     TControl* control = set_.ControlOf(widget);
     const TControlKind kind = control ? control->Kind() : ckForm;
     bool handled = true;

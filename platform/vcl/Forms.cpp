@@ -350,14 +350,20 @@ void TForm::TypeChar(char32_t ch)
             edit->TypeText(ToUtf8(c));
 }
 
-bool TForm::Accelerate(WORD key)
+TControl* TForm::AcceleratorControl(WORD key)
 {
     if (!((key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9')))
-        return false;
+        return nullptr;
     for (TControl* c : AllControls())
-        if (HotkeyOf(c->Caption) == char(key) && c->Showing() && c->EnabledWithParents() && c->Accelerate())
-            return true;
-    return false;
+        if (HotkeyOf(c->Caption) == char(key) && c->Showing() && c->EnabledWithParents())
+            return c;
+    return nullptr;
+}
+
+bool TForm::Accelerate(WORD key)
+{
+    TControl* c = AcceleratorControl(key);
+    return c && c->Accelerate();
 }
 
 bool TForm::HandleDialogKey(WORD key, TShiftState shift)

@@ -87,6 +87,8 @@ public:
     // Keyboard input as the widget set delivers it to the focused control.
     void PressKey(WORD key, TShiftState shift = 0, char32_t ch = 0);
     void TypeChar(char32_t ch);
+    // The control whose accelerator is the key (Alt+key), or nullptr.
+    TControl* AcceleratorControl(WORD key);
     // The window behind the form, made on first use; its messages come to WndProc.
     HWND Handle();
     bool HandleAllocated() const { return handle_ != 0; }
