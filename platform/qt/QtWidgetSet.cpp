@@ -418,9 +418,13 @@ private:
             dirty_.erase(dirty_.begin());
             SafeCall([&] { Push(*c); });
         }
+        // Captions and menu items are plain fields that announce no change: compare them here.
         for (auto& [form, peer] : forms_)
             if (peer.window)
-                SafeCall([&, form = form] { SyncMenus(*form, peer); });
+                SafeCall([&, form = form] {
+                    SyncTitle(*form, *peer.window);
+                    SyncMenus(*form, peer);
+                });
         WatchMessageDescriptors();
         flushing_ = false;
     }
@@ -675,6 +679,13 @@ private:
         return f;
     }
 
+    static void SyncTitle(TForm& form, QWidget& window)
+    {
+        QString title = WindowTitle(form.Caption);
+        if (window.windowTitle() != title)
+            window.setWindowTitle(title);
+    }
+
     void PushForm(TForm& form, FormPeer& peer)
     {
         FormWindow& window = *peer.window;
@@ -686,9 +697,7 @@ private:
             if (shown)
                 window.show();
         }
-        QString title = WindowTitle(form.Caption);
-        if (window.windowTitle() != title)
-            window.setWindowTitle(title);
+        SyncTitle(form, window);
         window.setFont(ToQFont(form.Font));
         SyncMenus(form, peer);
         window.menuHeight = peer.menuBar && !peer.menuBar->isHidden() ? peer.menuBar->sizeHint().height() : 0;
