@@ -166,6 +166,7 @@ public:
     void ModalStep(TForm&) override { ProcessEvents(true); }
     void FormShown(TForm& form) override
     {
+        SafeCall([&] { form.PlaceByPosition(); });
         FormPeer& peer = Realise(form);
         Flush();
         peer.window->setWindowModality(form.IsModal() ? Qt::ApplicationModal : Qt::NonModal);

@@ -113,7 +113,6 @@ void TForm::SetVisible(bool visible)
     if (visible) {
         EnsureCreated();
         Handle();
-        PlaceByPosition();
         TControl::SetVisible(true);
         if (OnShow)
             OnShow(this);

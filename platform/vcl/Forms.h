@@ -69,6 +69,7 @@ public:
     // Whether the user may change the size (and, with biMaximize, maximise the form).
     bool Sizeable() const { return BorderStyle == bsSizeable || BorderStyle == bsSizeToolWin; }
     // Moves the form where Position asks: centred on the screen, the main form or its owner.
+    // On-screen widget sets do it as the form is shown; the headless one keeps forms where they are.
     void PlaceByPosition();
 
     // Ends construction: Loaded for every component built in the constructor, then OnCreate.

@@ -119,21 +119,25 @@ TEST(VclForms, PositionPlacesFormsOnTheScreenOrOverTheirOwner)
     dialog.SetBounds(0, 0, 200, 100);
     dialog.Position = poOwnerFormCenter;
     dialog.Show();
+    dialog.PlaceByPosition();
     EXPECT_EQ(dialog.BoundsRect(), Bounds(600, 500, 200, 100));
     dialog.Hide();
     dialog.Position = poScreenCenter;
     dialog.Show();
+    dialog.PlaceByPosition();
     EXPECT_EQ(dialog.BoundsRect(), Bounds(400, 350, 200, 100));
     dialog.Hide();
     // Centred over an owner near the screen's edge, the form stays on the screen.
     owner.SetBounds(900, 750, 400, 300);
     dialog.Position = poOwnerFormCenter;
     dialog.Show();
+    dialog.PlaceByPosition();
     EXPECT_EQ(dialog.BoundsRect(), Bounds(800, 700, 200, 100));
     dialog.Hide();
     dialog.Position = poDesigned;
     dialog.SetBounds(5, 6, 200, 100);
     dialog.Show();
+    dialog.PlaceByPosition();
     EXPECT_EQ(dialog.BoundsRect(), Bounds(5, 6, 200, 100));
     dialog.Hide();
     owner.Hide();
