@@ -133,8 +133,8 @@ void TPelix::ReadZipCentral()
     entry.NoMethodName = (h.ExternalAttributes & 0x18) != 0;
     entry.InternalAttr = h.InternalAttributes;
     entry.ExternalAttr = h.ExternalAttributes;
-    const std::int64_t sfx = ArchiveOffset > 0 ? ArchiveOffset : FZipPrefix;
-    entry.Offset = std::max<std::int64_t>(std::int64_t(e.Sizes.LocalOffset) + FZipPrefix - sfx, 0);
+    // Stored offsets count from the archive's start, behind any stub (FZipPrefix).
+    entry.Offset = std::int64_t(std::min<std::uint64_t>(e.Sizes.LocalOffset, INT64_MAX));
     const std::uint32_t disk = e.Sizes.DiskStart;
     if (FArcType == atZipDS) {
         char label[24];
