@@ -402,16 +402,28 @@ bool TZipCommon::MatchesFileSpec(const std::string& Name)
             break;
         }
     }
-    if (!selected)
-        return false;
-    for (const auto& mask : FExcludeSpec) {
-        if (SafeMatch(Name, mask)) {
+    return selected && !ExcludedByMasks(Name, {}, Name);
+}
+
+bool TZipCommon::ExcludedByMasks(const std::string& StoredName, const std::string& OtherPath,
+                                 const std::string& ReportedName)
+{
+    const std::string name = Backslashed(StoredName);
+    const std::string file = FilePart(win::ExcludeTrailingPathDelimiter(name));
+    for (const auto& raw : FExcludeSpec) {
+        const std::string mask = Backslashed(raw);
+        if (mask.empty())
+            continue;
+        const bool hit = mask.find('\\') != std::string::npos
+                             ? SafeMatch(name, mask) || (!OtherPath.empty() && SafeMatch(Backslashed(OtherPath), mask))
+                             : SafeMatch(file, mask);
+        if (hit) {
             if (OnExcludeFile)
-                OnExcludeFile(this, Name);
-            return false;
+                OnExcludeFile(this, ReportedName);
+            return true;
         }
     }
-    return true;
+    return false;
 }
 
 bool TZipCommon::MatchesStoredName(const std::string& Name, bool UseFolders)
@@ -424,27 +436,8 @@ bool TZipCommon::MatchesStoredName(const std::string& Name, bool UseFolders)
     for (const auto& rawSpec : FFileSpec) {
         if (rawSpec.empty())
             continue;
-        for (const auto& rawExclude : FExcludeSpec) {
-            const std::string ex = Backslashed(rawExclude);
-            const std::string exFolder = FolderPart(ex);
-            const std::string exFile = FilePart(ex);
-            bool excluded;
-            if (exFolder.empty()) {
-                excluded = !exFile.empty() && SafeMatch(nameFile, exFile);
-            } else {
-                // The exclusion's folder must end the name's folder (or be it).
-                const bool inFolder = nameFolder.size() >= exFolder.size() &&
-                                      win::SameText(nameFolder.substr(nameFolder.size() - exFolder.size()), exFolder);
-                std::string matched;
-                const bool folderHit = inFolder || FolderMatchesSpec(nameFolder, exFolder, matched);
-                excluded = folderHit && (exFile.empty() || SafeMatch(nameFile, exFile));
-            }
-            if (excluded) {
-                if (OnExcludeFile)
-                    OnExcludeFile(this, Name);
-                return false;
-            }
-        }
+        if (ExcludedByMasks(name, {}, Name))
+            return false;
         const std::string spec = Backslashed(rawSpec);
         if (win::SameText(spec, name))
             return true;

@@ -300,14 +300,16 @@ void TUnZip::ReadLocalHeaders(std::int64_t Start)
         item.ExternalAttr = EndsWithSeparator(e.Name) ? 0x10 : 0x20;
         std::int64_t next = e.DataPos + Clamp64(e.Sizes.PackedSize);
         std::uint64_t packed = e.Sizes.PackedSize, unpacked = e.Sizes.UnpackedSize;
-        if ((h.Flags & kFlagDataDescriptor) && packed == 0) {
-            // Sizes follow the data: find them, or the walk cannot go on.
-            if (!FindDataDescriptor(e.DataPos, e.ExtraInfo.HasZip64, item, next)) {
-                DoError(e.Name, "", 25114, VolumeName);
+        if (h.Flags & kFlagDataDescriptor) {
+            // Sizes follow the data (what the header holds may be zeros or guesses): find them,
+            // or the walk cannot go on.
+            if (FindDataDescriptor(e.DataPos, e.ExtraInfo.HasZip64, item, next)) {
+                packed = item.DescriptorPacked;
+                unpacked = item.DescriptorUnpacked;
+            } else if (packed == 0) {
+                DoError(e.Name, "", E_BADFILEHEADER, VolumeName);
                 break;
             }
-            packed = item.DescriptorPacked;
-            unpacked = item.DescriptorUnpacked;
         }
         CipherBlockId = e.ExtraInfo.EncryptionBlock;
         GetEncryptionMethodProc(h.Flags);
