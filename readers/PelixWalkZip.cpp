@@ -36,7 +36,8 @@ std::int64_t LessCipherHeader(std::int64_t Packed, bool Encrypted, bool Applies)
 void TPelix::PrepareZip()
 {
     TZipEnding ending;
-    if (FArcType == atZipDS) {
+    // The disk in the drive may already hold the set's end: then there is nothing to ask for.
+    if (FArcType == atZipDS && !HasState(HeaderTypeState, htEnding)) {
         FDiskSpann.Init(this, this, CancelPtr, {}, {},
                         [this](const std::string& f, const std::string& x, const std::string& v, int e) {
                             DoError(f, x, e, v);
@@ -45,6 +46,9 @@ void TPelix::PrepareZip()
             EndWalk();
             return;
         }
+        // The last disk of a one-disk set reads as a plain ZIP; on this drive it is still disk 1.
+        if (FArcType == atZip)
+            FArcType = atZipDS;
         ArchiveSize = FEndOfHeaders = FStream->Size();
     }
     const std::int64_t found = FindZipEnding(StreamZipReader(*FStream), ArchiveSize, ending);
