@@ -348,6 +348,20 @@ bool SafeMatch(const std::string& name, const std::string& mask)
     }
 }
 
+// A mask with a folder matches the name from any of its folders on: "sub\*" takes sub\x,
+// sub\deep\x and a\sub\x alike.
+bool MatchesFromAnyFolder(const std::string& name, const std::string& mask)
+{
+    for (std::size_t at = 0;;) {
+        if (SafeMatch(name.substr(at), mask))
+            return true;
+        const std::size_t separator = name.find('\\', at);
+        if (separator == std::string::npos)
+            return false;
+        at = separator + 1;
+    }
+}
+
 // Each component of the name's folder is tried against the mask's components in turn; the
 // folders agree when every name component found a mask and the masks are used up.
 bool FolderMatchesSpec(const std::string& path, const std::string& maskPath, std::string& matched)
@@ -415,7 +429,8 @@ bool TZipCommon::ExcludedByMasks(const std::string& StoredName, const std::strin
         if (mask.empty())
             continue;
         const bool hit = mask.find('\\') != std::string::npos
-                             ? SafeMatch(name, mask) || (!OtherPath.empty() && SafeMatch(Backslashed(OtherPath), mask))
+                             ? MatchesFromAnyFolder(name, mask) ||
+                                   (!OtherPath.empty() && SafeMatch(Backslashed(OtherPath), mask))
                              : SafeMatch(file, mask);
         if (hit) {
             if (OnExcludeFile)

@@ -291,9 +291,9 @@ public:
     bool MatchesFileSpec(const std::string& Name);
     bool MatchesStoredName(const std::string& Name, bool UseFolders);
     // The one meaning of an ExcludeSpec mask on every side: a mask with a folder part is matched
-    // against the whole stored name (its "*" spans folders, so "sub\*" takes everything below
-    // sub), or against OtherPath (a disk path) when given; a mask without one against the file
-    // part. A hit fires OnExcludeFile with ReportedName.
+    // against the stored name from any of its folders on (its "*" spans folders, so "sub\*"
+    // takes everything below every folder named sub), or against OtherPath (a disk path) whole;
+    // a mask without one against the file part. A hit fires OnExcludeFile with ReportedName.
     bool ExcludedByMasks(const std::string& StoredName, const std::string& OtherPath,
                          const std::string& ReportedName);
 

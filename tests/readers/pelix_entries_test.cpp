@@ -131,7 +131,7 @@ TEST_F(PelixEntries, AnExclusionFolderHidesEverythingBelowIt)
     std::vector<std::string> names;
     for (const auto& e : l.Entries)
         names.push_back(e.Name);
-    EXPECT_EQ(names, (std::vector<std::string>{"top.txt", "x/sub/c.txt"}));
+    EXPECT_EQ(names, std::vector<std::string>{"top.txt"});
 }
 
 }  // namespace

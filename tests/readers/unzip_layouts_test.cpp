@@ -235,7 +235,7 @@ TEST_F(UnZipLayouts, TheDirectorysNameIsTheNameWritten)
 
 TEST_F(UnZipLayouts, AUnicodePathCountsOnlyForTheNameItWasMadeWith)
 {
-    const std::string cp852 = "\xE9\x63\x65tnictv\xA1.txt";  // "Účetnictví.txt"
+    const std::string cp852 = "\xE9\x9F" "etnictv\xA1.txt";  // "Účetnictví.txt"
     const std::string good = UnicodePath(cp852, "Účetnictví.txt", Crc(cp852));
     const std::string stale = UnicodePath(cp852, "jiný.txt", Crc("renamed"));
     const std::string a = LocalRecord(cp852, "a", good);
@@ -292,9 +292,9 @@ TEST_F(UnZipLayouts, AnExclusionFolderTakesEverythingBelowIt)
     WriteText(Path("e.zip"), WithDirectory(locals, dir));
     const TRun r = RunUnZip(Path("e.zip"), Path("out"), false, {}, [](TUnZip& z) { z.SetExcludeSpec({"sub\\*"}); });
     EXPECT_TRUE(fs::exists(Path("out") / "top.txt"));
-    EXPECT_TRUE(fs::exists(Path("out") / "x" / "sub" / "c.txt"));
+    EXPECT_FALSE(fs::exists(Path("out") / "x" / "sub"));
     EXPECT_FALSE(fs::exists(Path("out") / "sub"));
-    EXPECT_EQ(r.Count, 2);
+    EXPECT_EQ(r.Count, 1);
 }
 
 }  // namespace
