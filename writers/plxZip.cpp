@@ -209,9 +209,24 @@ void TZipBase::InitHeader()
     h.Method = 8;
     EncodeRecord(h, FHead);
     FLargeBlock = false;
-    FLargeCalls = 0;
     FCurPacked = 0;
     FEntryExtra.clear();
+    FExtraReady = false;
+}
+
+// Decided once per entry, before its header is written (a folder's header goes out first).
+void TZipBase::PrepareEntryExtra(const TCompressFileInfo* Item)
+{
+    if (FExtraReady)
+        return;
+    FExtraReady = true;
+    const std::uint64_t unpacked = std::uint64_t(std::max<std::int64_t>(UnpackedSize, 0));
+    const std::uint64_t offset = Item ? std::uint64_t(std::max<std::int64_t>(Item->Offset, 0)) : 0;
+    // Room is kept for a packed size that grows past 32 bits (encryption header,
+    // incompressible data under bzip2 or PPMd).
+    const std::uint64_t worst = unpacked + unpacked / 8 + 65536;
+    FLargeBlock = worst > k32 || offset > k32;
+    FEntryExtra = NewEntryExtra();
 }
 
 std::string TZipBase::NewEntryExtra() const
@@ -250,13 +265,7 @@ int TZipBase::WriteLargeSizeExtra(TStream32& Output, TCompressFileInfo& Item, in
 {
     const std::uint64_t unpacked = std::uint64_t(std::max<std::int64_t>(UnpackedSize, 0));
     const std::uint64_t offset = std::uint64_t(std::max<std::int64_t>(Item.Offset, 0));
-    if (++FLargeCalls == 1) {
-        // Decided before the data exists: room is kept for a packed size that grows past 32 bits
-        // (encryption header, incompressible data under bzip2 or PPMd).
-        const std::uint64_t worst = unpacked + unpacked / 8 + 65536;
-        FLargeBlock = worst > k32 || offset > k32;
-        FEntryExtra = NewEntryExtra();
-    }
+    PrepareEntryExtra(&Item);
     std::string bytes;
     if (FLargeBlock) {
         TLargeSizeExtra block;
@@ -286,6 +295,7 @@ void TZipBase::FinishHeader(std::int64_t Packed)
         flags |= kFlagUtf8;
     h.Flags = flags;
     h.VersionNeeded = 20;
+    PrepareEntryExtra(CurrentItem);
     std::int64_t packed = Packed - LocalExtraSize();
     FCurPacked = std::uint64_t(std::max<std::int64_t>(packed, 0));
     h.Crc = (UnpackedSize == 0 && Crc32 == CRC_MASK) ? 0 : Crc32;
