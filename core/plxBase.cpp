@@ -428,6 +428,11 @@ void TCompressClass::ProcessArchive(TCompressHeaderObj& EntryList)
     owner.DoTmpFileMoveEnd = [this](TObject* s) { DoTmpFileMoveEnd(s); };
     owner.DoTmpFileProgress = [this](TObject*, std::int64_t d, std::int64_t t) { DoTmpFileProgress(d, t); };
     owner.ReportError = [this](int code, const std::string& x) { DoError(FArchiveFile, x, code, FArchiveFile); };
+    owner.MoveTempFile = [this, moveOwner = owner](TStream32* Stream, const std::string& Target, bool SameDrive,
+                                                   const std::string& TempName) {
+        if (!PlaceTempOutput(Stream, Target, SameDrive, TempName, moveOwner))
+            FDiscardOutput = true;
+    };
     std::unique_ptr<TStream32> output;
     TTempFileStream* fileOutput = nullptr;
     TTempMemStream* memOutput = nullptr;
@@ -516,6 +521,13 @@ void TCompressClass::ProcessArchive(TCompressHeaderObj& EntryList)
         OnDeactivate(this);
     if (win::FileExists(FArchiveFile))
         ArchiveWritten = true;
+}
+
+bool TCompressClass::PlaceTempOutput(TStream32* Stream, const std::string& Target, bool SameDrive,
+                                     const std::string& TempName, const TTempStreamOwner& Owner)
+{
+    MoveTempArchive(Stream, Target, SameDrive, TempName, Owner);
+    return true;
 }
 
 bool TCompressClass::CheckFreeSpace(std::int64_t OutputSize, bool CopyNeeded)

@@ -21,6 +21,9 @@ class TZip;
 class TUnZip;
 class TObject;
 
+// The caption of the boxes that ask for the disks of a spanned backup.
+inline constexpr const char* DiskPromptCaption = "Výměna diskety";
+
 class TFormTorvo : public vcl::TForm, public TRequestHost {
 public:
     explicit TFormTorvo(vcl::TComponent* owner);
@@ -134,6 +137,8 @@ private:
     void ComponentError(::TObject* sender, const std::string& file, const std::string& extended, int code);
     void Pelix1Read(std::int64_t offset);
     bool RestoreFromTarget(const std::string& archiveName);
+    void BindDiskPrompts();
+    bool CopyToDiskette(const std::string& stagedFolder, const std::string& realFolder, const std::string& fileName);
     void SetRestoreExtractorProperties();
     void WebUpload(int transferCode, const std::string& archiveFolder, const std::string& archiveFileName,
                    int ftpEntry);

@@ -3,6 +3,7 @@
 #include "app/lib/FormTorvo.h"
 
 #include "app/lib/BackupNames.h"
+#include "core/DiskManager.h"
 #include "core/plxGbls.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Files.h"
@@ -67,10 +68,61 @@ void TFormTorvo::BuildArchiveComponents()
     Zip1->OnProgress = progress;
     UnZip1->OnError = error;
     UnZip1->OnProgress = progress;
+    BindDiskPrompts();
     UnZip1->OnBegin = [this](::TObject*, const std::string& file, int, bool&) {
         StatusBar1->SimpleText = "Extracting: " + file;
         ShowProgress(true);
     };
+}
+
+void TFormTorvo::BindDiskPrompts()
+{
+    // The disks of a spanned backup: each one asked for in a box that waits until it is in.
+    const auto ask = [](const std::string& text, bool& cancel) {
+        cancel = Application->MessageBox(text, DiskPromptCaption, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK;
+    };
+    const auto last = [ask](::TObject*, bool& cancel) { ask("Vložte poslední disketu archivu.", cancel); };
+    const auto first = [ask](::TObject*, bool& cancel) { ask("Vložte první disketu archivu.", cancel); };
+    const auto next = [ask](::TObject*, const std::string& number, bool& cancel) {
+        ask("Vložte disketu číslo " + number + " archivu.", cancel);
+    };
+    for (TZipCommon* reader : {static_cast<TZipCommon*>(Pelix1.get()), static_cast<TZipCommon*>(UnZip1.get())}) {
+        reader->OnGetZipLastDisk = last;
+        reader->OnGetZipFirstDisk = first;
+        reader->OnGetZipNextDisk = next;
+    }
+    Zip1->OnInsertDisk = [ask](::TObject*, const std::string& number, bool& cancel) {
+        ask("Vložte prázdnou disketu číslo " + number + " pro zápis archivu.", cancel);
+    };
+    Zip1->OnClearDisk = [ask](::TObject*, const std::string& drive, std::int64_t required, std::int64_t free,
+                              std::int64_t, bool& cancel) {
+        ask("Na disketě v mechanice " + drive + " je volných " + std::to_string(free) + " B, potřeba je " +
+                std::to_string(required) + " B.\r\nUvolněte místo nebo vložte jinou disketu.",
+            cancel);
+    };
+    Zip1->OnDiskSpanFileExists = [](::TObject*, const std::string& file, TDateTime, TOverwriteMode& mode) {
+        const int answer = Application->MessageBox("Disketa obsahuje archiv " + win::ExtractFileName(file) +
+                                                       " nebo patří jiné sadě disket.\r\nPřepsat ji?",
+                                                   DiskPromptCaption, MB_YESNO | MB_ICONQUESTION);
+        mode = answer == IDYES ? omOverwrite : omSkip;
+    };
+}
+
+bool TFormTorvo::CopyToDiskette(const std::string& stagedFolder, const std::string& realFolder,
+                                const std::string& fileName)
+{
+    // An archive that fits on the disk in the drive is copied; a larger one spans several disks.
+    const std::string staged = stagedFolder + fileName, onDisk = realFolder + fileName;
+    TFileStream32 source(staged, fmOpenRead | fmShareDenyNone);
+    const std::int64_t size = source.HandleValid() ? source.Size() : 0;
+    TFileStream32 old(onDisk, fmOpenRead | fmShareDenyNone);
+    TDiskManager disk;
+    disk.DriveType = std::uint8_t(DRIVE_REMOVABLE);
+    disk.GetDiskSpace(win::IncludeTrailingBackslash(win::ExtractFileDrive(onDisk)));
+    if (size <= disk.FreeSpace + (old.HandleValid() ? old.Size() : 0))
+        return ReplaceFileViaTemp(stagedFolder, realFolder, fileName);
+    Zip1->SetArchiveFile(onDisk);
+    return Zip1->SpanArchive(staged);
 }
 
 void TFormTorvo::ComponentError(::TObject* sender, const std::string& file, const std::string& extended, int code)
@@ -261,7 +313,7 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
 
     bool result = true;
     if (!realFolder.empty()) {
-        if (!ReplaceFileViaTemp(folder, realFolder, name + ".ZIP")) {
+        if (!CopyToDiskette(folder, realFolder, name + ".ZIP")) {
             StatusBar1->SimplePanel = true;
             StatusBar1->SimpleText = "Archivace na disk " + letter + ":\\ byl neúspěšný";
             result = false;
