@@ -838,11 +838,6 @@ void TCompressClass::CompressFiles(TStream32* OldArchive, TStream32& Output, TCo
             break;
         }
     }
-    if (FArcType == atLha || FArcType == atLhaExe || FArcType == atLzh || FArcType == atLzhExe) {
-        const std::uint8_t pad = 0;
-        Output.Seek64(0, soEnd);
-        Output.WriteBuffer(&pad, 1);
-    }
     if (OnElapsedTime) {
         Timer().Stop();
         OnElapsedTime(this, Timer().Elapsed());

@@ -1,5 +1,5 @@
-// plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2] [-m store|deflate|bzip2|ppmd] [-l S|F|N|X] [-p PASSWORD]
-//                             [-r] [-c COMMENT] [--split SIZE | --span]
+// plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha] [-m store|deflate|bzip2|ppmd|lh5|lh6]
+//                             [-l S|F|N|X] [-p PASSWORD] [-r] [-c COMMENT] [--split SIZE | --span]
 // --split SIZE writes a split set of SIZE-byte volumes (suffix k or m: KiB or MiB) as name.z01,
 // name.z02, ..., name.zip; --span spans the archive over the disks of a removable drive, asking
 // on the terminal for each disk.
@@ -31,6 +31,8 @@ bool MethodByName(std::string_view s, TCompressMethod& m)
     else if (s == "deflate") m = cmDeflate;
     else if (s == "bzip2") m = cmBz2;
     else if (s == "ppmd") m = cmPPMDi;
+    else if (s == "lh5") m = cmFrozen5;
+    else if (s == "lh6") m = cmFrozen6;
     else return false;
     return true;
 }
@@ -77,6 +79,7 @@ int CmdAdd(std::span<char*> args)
     std::int64_t splitSize = 0;
     int partSize = 0;
     TCompressMethod method = cmDeflate;
+    bool hasMethod = false;
     TDeflateType level = dtDeflateN;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view a = args[i];
@@ -95,6 +98,7 @@ int CmdAdd(std::span<char*> args)
         } else if (a == "-m" && hasValue) {
             if (!MethodByName(args[++i], method))
                 return kUsage;
+            hasMethod = true;
         } else if (a == "-l" && hasValue) {
             if (!LevelByName(args[++i], level))
                 return kUsage;
@@ -119,6 +123,9 @@ int CmdAdd(std::span<char*> args)
         return kUsage;
     if ((splitSize > 0 || span) && type != "zip")
         return kUsage;
+    const bool lzhMethod = method == cmFrozen5 || method == cmFrozen6;
+    if (type == "lha" ? hasMethod && !lzhMethod && method != cmStore : lzhMethod)
+        return kUsage;
     if (IsTextEncoding(type) ? positional.size() != 2 : partSize > 0)
         return kUsage;
 
@@ -139,6 +146,8 @@ int CmdAdd(std::span<char*> args)
         zip->SetPassword(password);
     }
     zip->DeflateType = level;
+    if (type == "lha" && hasMethod)
+        zip->CompressMethod = method;
     std::vector<std::string> specs;
     for (std::size_t i = 1; i < positional.size(); ++i) {
         const std::string path = EnginePath(positional[i]);

@@ -3,6 +3,7 @@
 #include "platform/win/SysFiles.h"
 #include "writers/BZip.h"
 #include "writers/GZip.h"
+#include "writers/Lha.h"
 #include "writers/Tar.h"
 #include "writers/plxUUEncode.h"
 #include "writers/plxJar.h"
@@ -22,6 +23,7 @@ std::unique_ptr<TCompressClass> MakeWriter(const std::string& Type)
     if (Type == "tbz") return std::make_unique<TTarBZ>();
     if (Type == "gz") return std::make_unique<TGZip>();
     if (Type == "bz2") return std::make_unique<TBZip>();
+    if (Type == "lha") return std::make_unique<TLha>();
     if (Type == "uue" || Type == "xxe" || Type == "b64") {
         auto encoder = std::make_unique<TUUEncode>();
         encoder->CompressMethod = Type == "uue" ? cmUUEncode : Type == "xxe" ? cmXXEncode : cmBase64;
