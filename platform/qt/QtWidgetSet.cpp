@@ -1,6 +1,7 @@
 #include "platform/qt/QtWidgetSet.h"
 
 #include "platform/qt/QtConvert.h"
+#include "platform/qt/QtMenus.h"
 #include "platform/qt/QtPainted.h"
 #include "platform/vcl/ComCtrls.h"
 #include "platform/vcl/Menus.h"
@@ -75,30 +76,8 @@ struct FormPeer {
     QPointer<QWidget> client;
     QPointer<QMenuBar> menuBar;
     TMainMenu* menu = nullptr;
-    std::string menuSignature;  // what the menu bar shows, to rebuild it only when that changed
     Qt::WindowFlags flags;
 };
-
-// What a menu shows of its items, so an open menu is refilled only when that changed.
-std::string MenuSignature(TMenuItem* parent)
-{
-    std::string s;
-    for (int i = 0; i < parent->Count(); ++i) {
-        TMenuItem* item = parent->Items(i);
-        s += std::to_string(reinterpret_cast<uintptr_t>(item)) + '\x1f' + item->Caption + '\x1f' +
-             std::to_string(item->ShortCut) + char('0' + item->Enabled) + char('0' + item->Visible) +
-             char('0' + item->Checked) + char('0' + item->RadioItem) + char('0' + (item->Count() > 0)) + '\x1e';
-    }
-    return s;
-}
-
-bool Holds(TMenuItem* root, TMenuItem* item)
-{
-    for (int i = 0; i < root->Count(); ++i)
-        if (root->Items(i) == item || Holds(root->Items(i), item))
-            return true;
-    return false;
-}
 
 // The caption of a window: captions padded with blanks for another system's title bar.
 QString WindowTitle(const std::string& caption) { return ToQ(caption).trimmed(); }
@@ -300,7 +279,7 @@ public:
     void Popup(TPopupMenu& menu, int x, int y) override
     {
         QMenu q;
-        FillMenu(&q, menu.Items(), menu.Items());
+        menus_.Fill(&q, menu.Items(), menu.Items());
         q.exec(QPoint(x, y));
     }
     TSize TextExtent(const std::string& text, const TFont& font) override
@@ -727,14 +706,13 @@ private:
         peer.client->update();
     }
 
-    // Menus show what their items say now: the bar is rebuilt when its items changed, an open
-    // menu refilled, and every menu refilled as it opens.
+    // Menus show what their items say now: the bar and open menus are refilled when their items
+    // changed, every menu as it opens.
     void SyncMenus(TForm& form, FormPeer& peer)
     {
         if (form.Menu != peer.menu) {
             delete peer.menuBar.data();
             peer.menu = form.Menu;
-            peer.menuSignature.clear();
             if (peer.menu) {
                 peer.menuBar = new QMenuBar(peer.window);
                 peer.menuBar->show();
@@ -742,68 +720,15 @@ private:
         }
         if (!peer.menu)
             return;
-        TMenuItem* root = peer.menu->Items();
         QFont font = ToQFont(form.Font);
         if (peer.menuBar->font() != font)
             peer.menuBar->setFont(font);
-        std::string signature = MenuSignature(root);
-        if (signature != peer.menuSignature) {
-            peer.menuSignature = signature;
-            FillMenu(peer.menuBar.data(), root, root);
-        }
-        for (QMenu* open : peer.menuBar->findChildren<QMenu*>())
-            if (open->isVisible())
-                if (auto* item = reinterpret_cast<TMenuItem*>(open->property("torvoItem").value<quintptr>());
-                    item && Holds(root, item) && open->property("torvoSignature").toString() != ToQ(MenuSignature(item)))
-                    FillMenu(open, item, root);
-    }
-
-    // Fills a menu bar or menu with the items below parent; submenus fill as they open.
-    template <class Menu>
-    void FillMenu(Menu* q, TMenuItem* parent, TMenuItem* root)
-    {
-        for (QMenu* old : q->template findChildren<QMenu*>(Qt::FindDirectChildrenOnly))
-            old->deleteLater();
-        q->clear();
-        q->setProperty("torvoItem", quintptr(parent));
-        q->setProperty("torvoSignature", ToQ(MenuSignature(parent)));
-        for (int i = 0; i < parent->Count(); ++i) {
-            TMenuItem* item = parent->Items(i);
-            if (!item->Visible)
-                continue;
-            if (item->IsLine()) {
-                q->addSeparator();
-                continue;
-            }
-            QAction* action;
-            if (item->Count() > 0) {
-                QMenu* sub = q->addMenu(ToQ(item->Caption));
-                sub->setFont(q->font());
-                sub->setProperty("torvoItem", quintptr(item));
-                QObject::connect(sub, &QMenu::aboutToShow, [this, sub, item, root] {
-                    if (Holds(root, item))
-                        FillMenu(sub, item, root);
-                });
-                action = sub->menuAction();
-            } else {
-                QString text = ToQ(item->Caption);
-                if (item->ShortCut)
-                    text += '\t' + ToQ(ShortCutToText(item->ShortCut));  // shown; the form handles the key
-                action = q->addAction(text);
-                action->setCheckable(item->Checked || item->RadioItem);
-                action->setChecked(item->Checked);
-                QObject::connect(action, &QAction::triggered, [this, item, root] {
-                    if (Holds(root, item))
-                        SafeCall([&] { item->Click(); });
-                    AfterInput();
-                });
-            }
-            action->setEnabled(item->Enabled);
-        }
+        menus_.Sync(peer.menuBar, peer.menu->Items());
     }
 
     QTranslator translator_;
     KeyFilter keys_;
+    QtMenus menus_{[this] { AfterInput(); }};
     QMetaObject::Connection focusConnection_;
     QTimer flushTimer_;
     std::map<TForm*, FormPeer> forms_;
@@ -839,8 +764,8 @@ bool KeyFilter::eventFilter(QObject* watched, QEvent* event)
     bool handled = true;
     if (key == VK_TAB && !(shift & (ssCtrl | ssAlt))) {
         SafeCall([&] { form->SelectNext(!(shift & ssShift) && e->key() != Qt::Key_Backtab); });
-    } else if (key == VK_F1 + 9 && !shift) {
-        handled = set_.OpenMenuBar(*form);
+    } else if (key == VK_F1 + 9 && !shift && set_.OpenMenuBar(*form)) {
+        // F10 took the menu bar
     } else if (kind == ckEdit || kind == ckComboBox || kind == ckMemo) {
         // Text fields edit natively; the form takes what ends or leaves the field.
         bool memoReturn = kind == ckMemo && static_cast<TMemo*>(control)->WantReturns;
