@@ -375,6 +375,16 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
 
     struct stat before {};
     const bool existed = stat(host.c_str(), &before) == 0;
+    if (existed && S_ISDIR(before.st_mode) && (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) &&
+        creationDisposition == OPEN_EXISTING) {
+        const int fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            FailFromErrno(host, ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        SetLastError(ERROR_SUCCESS);
+        return AddHandle(std::make_shared<FileObject>(fd, host, false, false, false));
+    }
     if (existed && S_ISDIR(before.st_mode)) {
         SetLastError(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
