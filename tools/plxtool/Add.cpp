@@ -1,10 +1,15 @@
 // plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2] [-m store|deflate|bzip2|ppmd] [-l S|F|N|X] [-p PASSWORD]
-//                             [-r] [-c COMMENT]
-// A file is stored under its own name; a folder adds its contents (with -r its whole tree), named
-// relative to it. A changed file replaces its old entry; an unchanged one is kept as it was.
+//                             [-r [--empty-dirs]] [-c COMMENT]
+// A file is stored under its own name; a folder adds its contents (with -r its whole tree, with
+// --empty-dirs its empty folders too), named relative to it. A changed file replaces its old
+// entry; an unchanged one is kept as it was. A single file compressed by gz or bz2 is written
+// to ARCHIVE.
 #include "tools/plxtool/ToolSupport.h"
 #include "tools/plxtool/Writers.h"
 
+#include "core/Err_Msgs.h"
+#include "platform/win/Files.h"
+#include "writers/BZip.h"
 #include "writers/plxJar.h"
 #include "writers/plxZip.h"
 
@@ -48,7 +53,7 @@ int CmdAdd(std::span<char*> args)
     using namespace plxtool;
     std::vector<std::string> positional;
     std::string type = "zip", password, comment;
-    bool hasComment = false, recurse = false;
+    bool hasComment = false, recurse = false, emptyDirs = false;
     TCompressMethod method = cmDeflate;
     TDeflateType level = dtDeflateN;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -56,6 +61,8 @@ int CmdAdd(std::span<char*> args)
         const bool hasValue = i + 1 < args.size();
         if (a == "-r") {
             recurse = true;
+        } else if (a == "--empty-dirs") {
+            emptyDirs = true;
         } else if (a == "-t" && hasValue) {
             type = args[++i];
             if (!MakeWriter(type))
@@ -92,6 +99,7 @@ int CmdAdd(std::span<char*> args)
                             std::int64_t, int, int, bool& Replace) { Replace = true; };
     zip->DeleteOptions = doFinal;
     zip->RecurseDirs = recurse;
+    zip->StoreEmptySubDirs = emptyDirs;
     zip->StoredDirNames = sdRelative;
     zip->RelativeDir = byItem;
     if (IsZipFamily(type)) {
@@ -110,6 +118,15 @@ int CmdAdd(std::span<char*> args)
     PrepareWriter(*zip, zip->ArchiveFile());
     if (hasComment)
         static_cast<TZip&>(*zip).MainComment.Write(comment.data(), std::int32_t(comment.size()));
+    // The bz2 writer names its output after its input; the command line names the archive.
+    std::string produced;
+    if (auto* bz = dynamic_cast<TBZip*>(zip.get()))
+        bz->OnFilename = [&produced](TObject*, const std::string&, const std::string& out) { produced = out; };
     const int added = zip->Compress();
+    if (added == 1 && !produced.empty() && !SameFilePath(produced, zip->ArchiveFile()) &&
+        !MoveFileExA(produced.c_str(), zip->ArchiveFile().c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        PrintError(E_CREATEFILE, zip->ArchiveFile(), produced);
+        return kFailure;
+    }
     return added > 0 && !failed ? kOk : kFailure;
 }

@@ -145,7 +145,7 @@ struct TCommand {
 const TCommand kCommands[] = {
     {"type", "type FILE", CmdType},
     {"list", "list [-t TYPE] ARCHIVE", CmdList},
-    {"add", "add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2] [-m store|deflate|bzip2|ppmd] [-l S|F|N|X] [-p PASSWORD] [-r] [-c COMMENT]", CmdAdd},
+    {"add", "add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2] [-m store|deflate|bzip2|ppmd] [-l S|F|N|X] [-p PASSWORD] [-r [--empty-dirs]] [-c COMMENT]", CmdAdd},
     {"delete", "delete ARCHIVE NAME...", CmdDelete},
     {"test", "test ARCHIVE [-p PASSWORD]", CmdTest},
     {"extract", "extract ARCHIVE DIR [-p PASSWORD] [--overwrite]", CmdExtract},
