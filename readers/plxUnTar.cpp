@@ -39,6 +39,7 @@ TUnTar::TUnTar(TObject* AOwner) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
 namespace {
 
 constexpr std::uint32_t kAttrArchive = 0x20;
+constexpr std::uint8_t kOpTestOld = 6;
 
 TTarBlockReader ReaderOf(TStream32& Archive)
 {
@@ -224,10 +225,10 @@ bool TUnTar::CopyData(TStream32& Archive, TStream32* Out, const TMember& Member)
         Archive.Seek64(Member.DataOffset, soBeginning);
         return CopyStoredMember(&Archive, Out, nullptr, FileName, 32) == 0;
     }
-    // The stored stretches one after another; the holes between them read as zeros.
+    // The stored stretches one after another; between them the file holds zeros.
     std::int64_t written = 0, stored = Member.DataOffset;
     for (const TTarSparseChunk& chunk : Member.Chunks) {
-        if (!WriteZeros(Out, chunk.Offset - written))
+        if (!SkipHole(Out, chunk.Offset - written))
             return false;
         MemberBytesRemaining() = chunk.Size;
         Archive.Seek64(stored, soBeginning);
@@ -236,11 +237,28 @@ bool TUnTar::CopyData(TStream32& Archive, TStream32* Out, const TMember& Member)
         stored += chunk.Size;
         written = chunk.Offset + chunk.Size;
     }
-    return WriteZeros(Out, Member.Size - written);
+    if (!SkipHole(Out, Member.Size - written))
+        return false;
+    if (!IsFileOutput() || AsciiTranslation)
+        return true;
+    try {
+        Out->SetSize64(Member.Size);  // a hole at the end, even behind a last empty stretch
+        return true;
+    } catch (const std::exception&) {
+        DoError(FileName, "", E_WRITEFILE, VolumeName);
+        return false;
+    }
 }
 
-bool TUnTar::WriteZeros(TStream32* Out, std::int64_t Count)
+bool TUnTar::SkipHole(TStream32* Out, std::int64_t Count)
 {
+    if (Count <= 0 || OperationCode == opTest || OperationCode == kOpTestOld)
+        return true;  // nothing to check in zeros
+    // A file gets a hole, as tar makes it: a huge sparse file takes no room it does not use.
+    if (IsFileOutput() && !AsciiTranslation) {
+        const std::int64_t at = Out->Seek64(0, soCurrent);
+        return at >= 0 && Out->Seek64(Count, soCurrent) == at + Count;
+    }
     static const std::vector<std::uint8_t> zeros(32768, 0);
     while (Count > 0 && !GetCancel()) {
         const auto n = std::int32_t(std::min<std::int64_t>(Count, std::int64_t(zeros.size())));

@@ -58,7 +58,8 @@ private:
                      std::map<std::string, TLinkTarget>& Files) const;
     void ExtractMember(TStream32& Archive, const TMember& Member);
     bool CopyData(TStream32& Archive, TStream32* Out, const TMember& Member);
-    bool WriteZeros(TStream32* Out, std::int64_t Count);
+    // Count zero bytes of a sparse file: a hole in a file, nothing in a test, zeros elsewhere.
+    bool SkipHole(TStream32* Out, std::int64_t Count);
     void FailEntry(int ECode);
 
     std::vector<TMember> FMembers;

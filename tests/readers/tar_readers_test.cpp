@@ -639,6 +639,9 @@ TEST_F(TarReadersTest, SparseMembersOfEveryFormGiveTheWholeFile)
         EXPECT_EQ(NamesIn(home + "/out-" + archive), std::set<std::string>{"sp"});
         EXPECT_TRUE(ReadHostFile(home + "/out-" + archive + "/sp") == whole);
         EXPECT_TRUE(AllPassed());
+        struct stat st {};
+        ASSERT_EQ(stat((home + "/out-" + archive + "/sp").c_str(), &st), 0);
+        EXPECT_LT(st.st_blocks * 512, 1 << 20);  // the holes stay holes
     }
 
     // A map that reaches past the file's size is refused with a report; nothing is written.
