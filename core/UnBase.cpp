@@ -454,9 +454,9 @@ void TDecompressClass::DoBadPassword()
         SetCancel(true);
 }
 
-bool TDecompressClass::OpenPlainOutput(std::unique_ptr<TStream32>& Stream)
+bool TDecompressClass::OpenPlainOutput(std::unique_ptr<TStream32>& Stream, bool Prepared)
 {
-    if (!PrepareOutput(false))
+    if (!Prepared && !PrepareOutput(false))
         return false;
     if (IsFileOutput() && win::SameText(FileName, ArchiveFile())) {
         DoError(FileName, "", E_SAMEINOUTNAMES, VolumeName);

@@ -75,9 +75,9 @@ public:
     // failed check, a cancel, an error, the next entry, the end of the run) removes it and leaves
     // Target as it was.
     bool OpenOutStream(std::unique_ptr<TStream32>& Stream, const std::string& Target);
-    // PrepareOutput and OpenOutStream for a plain file entry (FileName): false when it is not
-    // written (the archive itself as target, or no output; reported and counted out).
-    bool OpenPlainOutput(std::unique_ptr<TStream32>& Stream);
+    // PrepareOutput (unless Prepared) and OpenOutStream for a plain file entry (FileName): false
+    // when it is not written (the archive itself as target, or no output; reported).
+    bool OpenPlainOutput(std::unique_ptr<TStream32>& Stream, bool Prepared = false);
     // Creates a stored folder below the extraction folder (CreateStoredDirs); false after a report.
     // A DosDate other than 0 is given to the folder at the end of the run, when nothing more is
     // written into it.

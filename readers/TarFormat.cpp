@@ -98,10 +98,11 @@ bool ParsePaxRecordList(const std::string& Records, std::vector<std::pair<std::s
 bool ParsePaxRecords(const std::string& Records, std::vector<std::pair<std::string, std::string>>& Values) {
     std::vector<std::pair<std::string, std::string>> list;
     if (!ParsePaxRecordList(Records, list)) return false;
-    for (auto& [key, value] : list) {
+    for (auto& record : list) {
+        const std::string& key = record.first;
         auto same = std::find_if(Values.begin(), Values.end(), [&](const auto& kv) { return kv.first == key; });
-        if (same != Values.end()) same->second = std::move(value);
-        else Values.emplace_back(std::move(key), std::move(value));
+        if (same != Values.end()) same->second = std::move(record.second);
+        else Values.push_back(std::move(record));
     }
     return true;
 }

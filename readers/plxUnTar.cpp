@@ -70,6 +70,7 @@ void TUnTar::ProcessArchive(TStream32* Archive)
 {
     NameList.clear();
     FMembers.clear();
+    FWritten.clear();
     if (Archive != nullptr) {
         CollectEntries(*Archive);
         for (const TMember& member : FMembers) {
@@ -80,6 +81,7 @@ void TUnTar::ProcessArchive(TStream32* Archive)
     }
     NameList.clear();
     FMembers.clear();
+    FWritten.clear();
 }
 
 namespace {
@@ -125,6 +127,7 @@ TUnTar::TMember TUnTar::MemberOf(const TTarEntry& Entry, const std::string& Name
             return member;
         }
         const TLinkTarget& data = found->second;
+        member.LinkTarget = target;
         member.Kind = data.Sparse ? TKind::Sparse : TKind::File;
         member.Size = data.Size;
         member.DataOffset = data.DataOffset;
@@ -205,8 +208,17 @@ void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member)
             MakeStoredDir(FileName, DosDateOfUnix(Member.MTime));
         return;
     }
+    if (!PrepareOutput(false))
+        return;
+    const auto linked = FWritten.find(Member.LinkTarget);
+    if (linked != FWritten.end() && LinkToWritten(linked->second)) {
+        StartEntryData();
+        if (CheckCrc(32, RunningCrc.Crc32))
+            FWritten[Member.Name] = FileName;
+        return;
+    }
     std::unique_ptr<TStream32> out;
-    if (!OpenPlainOutput(out))
+    if (!OpenPlainOutput(out, true))
         return;
     const bool complete = CopyData(Archive, out.get(), Member);
     CloseOutFile(out, FileName, kAttrArchive, DosDateOfUnix(Member.MTime));
@@ -214,8 +226,28 @@ void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member)
         return;
     if (!complete)
         FailEntry(E_UNEXPECTEDEOF);
-    else
-        CheckCrc(32, RunningCrc.Crc32);
+    else if (CheckCrc(32, RunningCrc.Crc32) && IsFileOutput())
+        FWritten[Member.Name] = FileName;
+}
+
+bool TUnTar::LinkToWritten(const std::string& Existing)
+{
+    if (!IsFileOutput() || AsciiTranslation || win::SameText(Existing, ArchiveFile()) ||
+        !CheckOutputTarget(FileName) || !win::FileExists(Existing))
+        return false;
+    if (win::SameText(Existing, FileName))
+        return true;  // the host named the link after the file itself
+    // Made beside the target and renamed over it, as every output is put in place.
+    char temp[MAX_PATH + 1] = {};
+    win::ForceDirectories(win::ExtractFilePath(FileName));
+    if (GetTempFileNameA(win::ExtractFilePath(FileName).c_str(), ".~l", 0, temp) == 0)
+        return false;
+    DeleteFileA(temp);
+    if (CreateHardLinkA(temp, Existing.c_str(), nullptr) &&
+        MoveFileExA(temp, FileName.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return true;
+    DeleteFileA(temp);
+    return false;
 }
 
 bool TUnTar::CopyData(TStream32& Archive, TStream32* Out, const TMember& Member)

@@ -39,6 +39,7 @@ private:
         std::string Name;  // converted, "/" separators
         TKind Kind = TKind::File;
         std::string Note;  // what a passed-over entry is; the target a hard link misses
+        std::string LinkTarget;  // a hard link: the name of the member it names
         std::int64_t Size = 0;  // of the file written
         std::int64_t DataOffset = 0;
         std::int64_t MTime = 0;
@@ -61,8 +62,11 @@ private:
     // Count zero bytes of a sparse file: a hole in a file, nothing in a test, zeros elsewhere.
     bool SkipHole(TStream32* Out, std::int64_t Count);
     void FailEntry(int ECode);
+    // A hard link to a file this run wrote becomes one on disk too; false: copy the data instead.
+    bool LinkToWritten(const std::string& Existing);
 
     std::vector<TMember> FMembers;
+    std::map<std::string, std::string> FWritten;  // member name -> the file this run wrote for it
 };
 
 // Extracts (operation 0 or 10) or tests (6 or 7) the TAR in TarFile for Caller, whose selection,

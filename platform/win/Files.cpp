@@ -581,6 +581,21 @@ BOOL SetFileTime(HANDLE file, const FILETIME* /*creation*/, const FILETIME* last
     return ::futimens(object->fd, times) == 0 ? TRUE : FailWithErrno();
 }
 
+BOOL CreateHardLinkA(const char* fileName, const char* existingFileName, void* /*securityAttributes*/)
+{
+    if (!fileName || !existingFileName)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    std::string link, existing;
+    if (!ToHostPath(fileName, link) || !ToHostPath(existingFileName, existing))
+        return FALSE;
+    struct stat st {};
+    if (lstat(existing.c_str(), &st) != 0)
+        return FailFromErrno(existing);
+    if (!S_ISREG(st.st_mode))
+        return FailWith(ERROR_ACCESS_DENIED);
+    return ::link(existing.c_str(), link.c_str()) == 0 ? TRUE : FailFromErrno(link);
+}
+
 BOOL DeleteFileA(const char* fileName)
 {
     std::string host;
