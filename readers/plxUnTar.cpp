@@ -116,7 +116,7 @@ TUnTar::TMember TUnTar::MemberOf(const TTarEntry& Entry, const std::string& Name
     } else if (Entry.Sparse) {
         member.Kind = Entry.SparseData.Valid ? TKind::Sparse : TKind::BadSparse;
         member.Size = Entry.SparseData.RealSize;
-        member.Chunks = Entry.SparseData.Map;
+        member.Chunks = std::make_shared<const std::vector<TTarSparseChunk>>(Entry.SparseData.Map);
     } else if (Entry.IsHardLink()) {
         // A copy of the member it names, which comes before it.
         const std::string target = ProgramName(Entry.LinkName);
@@ -259,7 +259,7 @@ bool TUnTar::CopyData(TStream32& Archive, TStream32* Out, const TMember& Member)
     }
     // The stored stretches one after another; between them the file holds zeros.
     std::int64_t written = 0, stored = Member.DataOffset;
-    for (const TTarSparseChunk& chunk : Member.Chunks) {
+    for (const TTarSparseChunk& chunk : *Member.Chunks) {
         if (!SkipHole(Out, chunk.Offset - written))
             return false;
         MemberBytesRemaining() = chunk.Size;

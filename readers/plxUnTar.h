@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -43,14 +44,15 @@ private:
         std::int64_t Size = 0;  // of the file written
         std::int64_t DataOffset = 0;
         std::int64_t MTime = 0;
-        std::vector<TTarSparseChunk> Chunks;  // a sparse file's stretches, stored one after another
+        // A sparse file's stretches, stored one after another; shared by the links to it.
+        std::shared_ptr<const std::vector<TTarSparseChunk>> Chunks;
     };
     // Where an earlier file's data lies, for the hard links that name it.
     struct TLinkTarget {
         std::int64_t Size = 0;
         std::int64_t DataOffset = 0;
         std::int64_t MTime = 0;
-        std::vector<TTarSparseChunk> Chunks;
+        std::shared_ptr<const std::vector<TTarSparseChunk>> Chunks;
         bool Sparse = false;
     };
 
