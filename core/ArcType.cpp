@@ -1,5 +1,7 @@
 #include "core/ArcType.h"
 
+#include "core/EncodedText.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -285,10 +287,15 @@ void TArcTypeDetector::DetectPlainFile()
         }
     }
 
+    // Text that carries a file (UU, XX, Base64) announces itself in its first lines.
+    if (type == atNA)
+        type = EncodedTextType(FHead);
+
     if (IsZipFamilyType(type)) {
         if (!FInfo.EndingSearched)
             FindZipEnding();
-        if (!EndRecordFound())
+        // An earlier disk of a spanned set holds no end record: the reader asks for the last one.
+        if (!EndRecordFound() && type != atZipDS)
             type = atUnsupported;
     }
     FInfo.ArcType = type;

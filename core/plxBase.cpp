@@ -439,6 +439,11 @@ void TCompressClass::ProcessArchive(TCompressHeaderObj& EntryList)
     owner.DoTmpFileMoveEnd = [this](TObject* s) { DoTmpFileMoveEnd(s); };
     owner.DoTmpFileProgress = [this](TObject*, std::int64_t d, std::int64_t t) { DoTmpFileProgress(d, t); };
     owner.ReportError = [this](int code, const std::string& x) { DoError(FArchiveFile, x, code, FArchiveFile); };
+    owner.MoveTempFile = [this, moveOwner = owner](TStream32* Stream, const std::string& Target, bool SameDrive,
+                                                   const std::string& TempName) {
+        if (!PlaceTempOutput(Stream, Target, SameDrive, TempName, moveOwner))
+            FDiscardOutput = true;
+    };
     std::unique_ptr<TStream32> output;
     TTempFileStream* fileOutput = nullptr;
     TTempMemStream* memOutput = nullptr;
@@ -527,6 +532,13 @@ void TCompressClass::ProcessArchive(TCompressHeaderObj& EntryList)
         OnDeactivate(this);
     if (win::FileExists(FArchiveFile))
         ArchiveWritten = true;
+}
+
+bool TCompressClass::PlaceTempOutput(TStream32* Stream, const std::string& Target, bool SameDrive,
+                                     const std::string& TempName, const TTempStreamOwner& Owner)
+{
+    MoveTempArchive(Stream, Target, SameDrive, TempName, Owner);
+    return true;
 }
 
 bool TCompressClass::CheckFreeSpace(std::int64_t OutputSize, bool CopyNeeded)
@@ -848,11 +860,6 @@ void TCompressClass::CompressFiles(TStream32* OldArchive, TStream32& Output, TCo
             }
             break;
         }
-    }
-    if (FArcType == atLha || FArcType == atLhaExe || FArcType == atLzh || FArcType == atLzhExe) {
-        const std::uint8_t pad = 0;
-        Output.Seek64(0, soEnd);
-        Output.WriteBuffer(&pad, 1);
     }
     if (OnElapsedTime) {
         Timer().Stop();

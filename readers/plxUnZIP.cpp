@@ -123,7 +123,7 @@ void TUnZip::ReadCentralDirectory(const TZipEnding& Ending)
     // The directory may begin on an earlier volume than the end record's.
     const std::uint32_t first = std::min(Ending.CentralDisk, FLastDisk);
     for (std::uint32_t disk = first; disk <= FLastDisk && !GetCancel(); ++disk) {
-        if (!OpenVolume(disk, -1))
+        if (!OpenVolume(IsSpanned() ? disk + 1 : disk, -1))
             return;
         const std::int64_t start = disk == first ? Clamp64(Ending.CentralOffset) : 0;
         ReadCentralDisk(first == FLastDisk && Ending.CentralPos >= 0 ? Ending.CentralPos : start);

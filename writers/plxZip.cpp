@@ -516,7 +516,8 @@ std::vector<std::uint8_t> TZipBase::ArchiveComment() const
     return FOldComment;
 }
 
-std::string TZipBase::BuildDirectory(TCompressHeaderObj& List, std::int64_t CentralOffset, std::uint64_t& Written)
+std::string TZipBase::BuildDirectory(TCompressHeaderObj& List, std::int64_t CentralOffset, std::uint64_t& Written,
+                                     const std::vector<std::uint32_t>& Disks)
 {
     (void)CentralOffset;
     std::string out;
@@ -541,7 +542,7 @@ std::string TZipBase::BuildDirectory(TCompressHeaderObj& List, std::int64_t Cent
         h.PackedSize = std::uint32_t(packed);
         h.UnpackedSize = std::uint32_t(unpacked);
         h.LocalOffset = std::uint32_t(offset);
-        h.DiskStart = 0;
+        h.DiskStart = i < Disks.size() ? std::uint16_t(Disks[i]) : 0;
         h.NameLength = std::uint16_t(name.size());
         h.ExtraLength = std::uint16_t(extra.size());
         h.CommentLength = std::uint16_t(item.Data.size());
@@ -561,21 +562,28 @@ std::string TZipBase::BuildDirectory(TCompressHeaderObj& List, std::int64_t Cent
 }
 
 std::string TZipBase::BuildEnd(std::uint64_t Entries, std::uint64_t CentralSize, std::int64_t CentralOffset,
-                               bool Large, const std::vector<std::uint8_t>& Comment)
+                               bool Large, const std::vector<std::uint8_t>& Comment, const TZipEndPlacement& Placement)
 {
     if (Comment.size() > 0xFFFF)
         RaiseError(FArchiveFile, "", FArchiveFile, 25122);
+    const std::uint64_t onDisk = Placement.EntriesOnDisk < 0 ? Entries : std::uint64_t(Placement.EntriesOnDisk);
     std::string out;
     if (Large) {
         TLargeEndRecord r;
-        r.EntriesOnDisk = r.TotalEntries = Entries;
+        r.DiskNumber = Placement.DiskNumber;
+        r.CentralDisk = Placement.CentralDisk;
+        r.EntriesOnDisk = onDisk;
+        r.TotalEntries = Entries;
         r.CentralSize = CentralSize;
         r.CentralOffset = std::uint64_t(CentralOffset);
         r.CommentLength = std::uint16_t(Comment.size());
         out = Bytes(r);
     } else {
         TEndRecord r;
-        r.EntriesOnDisk = r.TotalEntries = std::uint16_t(Entries);
+        r.DiskNumber = std::uint16_t(Placement.DiskNumber);
+        r.CentralDisk = std::uint16_t(Placement.CentralDisk);
+        r.EntriesOnDisk = std::uint16_t(onDisk);
+        r.TotalEntries = std::uint16_t(Entries);
         r.CentralSize = std::uint32_t(CentralSize);
         r.CentralOffset = std::uint32_t(CentralOffset);
         r.CommentLength = std::uint16_t(Comment.size());
