@@ -129,6 +129,7 @@ private:
     bool CommitOutput();
     void ReportUnexpected(const std::string& ExtendedMsg, int ECode);
     bool ResolveExistingTarget(std::string& Target);
+    bool TakeHostName(const std::string& Chosen, std::string& Target);
     bool TryCandidate(const std::uint8_t* Header);
     bool OfferAccepted();
     bool AskForPasswords(const std::uint8_t* Header);
@@ -136,6 +137,7 @@ private:
     void RestoreFolderTimes();
 
     bool FNameRefused = false;  // the refusal of the current name has been reported
+    std::string FHostFolder;    // the folder of a name the host chose for the entry, else empty
     int FLastReported = 0;      // the number of the last report, so a raised error goes out once
     TPendingOutput FPending;
     std::vector<std::pair<std::string, std::uint32_t>> FFolderTimes;  // folder, DOS date

@@ -601,6 +601,7 @@ void TCompressClass::ReadArchive()
 
 void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArchive, TStream32& Output)
 {
+    FScannedSources.clear();
     if (Switch != swDelete) {
         TCompressScan scan([this, &EntryList](const std::string& dir, const WIN32_FIND_DATAA& data) {
             return ScanFileFound(dir, data, EntryList);
@@ -639,26 +640,7 @@ bool TCompressClass::IsOwnArchive(const std::string& Path) const
 
 bool TCompressClass::IsExcluded(const std::string& StoredName, const std::string& Path)
 {
-    const std::string file = win::ExtractFileName(RemoveBackslash(Path));
-    for (const auto& raw : FExcludeSpec) {
-        std::string mask = raw;
-        std::replace(mask.begin(), mask.end(), '/', '\\');
-        bool hit = false;
-        try {
-            if (mask.find('\\') != std::string::npos)
-                hit = MatchesMask(StoredName, mask) || MatchesMask(Path, mask);
-            else
-                hit = MatchesMask(file, mask);
-        } catch (const win::Exception&) {
-            hit = false;  // an invalid mask excludes nothing
-        }
-        if (hit) {
-            if (OnExcludeFile)
-                OnExcludeFile(this, Path);
-            return true;
-        }
-    }
-    return false;
+    return ExcludedByMasks(StoredName, Path, Path);
 }
 
 bool TCompressClass::ScanFileFound(const std::string& Dir, const WIN32_FIND_DATAA& FindData,
@@ -691,6 +673,12 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
                                     TCompressHeaderObj& EntryList)
 {
     const bool folder = (FindData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // FileSpec masks may overlap ("x\*.txt" and "x\sub\*.*" with recursion): one entry per file.
+    std::string source;
+    if (!win::ToHostPath(Path, source))
+        source = Path;
+    if (!FScannedSources.insert(source).second)
+        return;
     TCompressEntryInfo now;
     now.DosDateTime = FileTimeToDosTime(FindData.ftLastWriteTime);
     now.UnpackedSize = std::int64_t((std::uint64_t(FindData.nFileSizeHigh) << 32) | FindData.nFileSizeLow);

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -182,6 +183,7 @@ protected:
         std::uint16_t Value = 0;
     };
     std::map<std::uint32_t, TReplacedEntry> FReplacedEntries;
+    std::set<std::string> FScannedSources;  // host paths already taken in this run
     // A replacement that failed gives the archive its old entry back.
     void KeepReplacedEntry(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList,
                            std::uint32_t Index);
