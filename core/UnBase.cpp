@@ -5,6 +5,7 @@
 #include "platform/win/Paths.h"
 #include "platform/win/SysDates.h"
 #include "platform/win/SysFiles.h"
+#include "platform/win/TempFiles.h"
 #include "platform/win/Utf8.h"
 
 #include <sys/stat.h>
@@ -560,8 +561,8 @@ void RemoveFile(const std::string& Name)
 bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target)
 {
     // Beside the target, so that putting it in place is one rename on the same file system.
-    char temp[MAX_PATH + 1] = {};
-    if (GetTempFileNameA(win::ExtractFilePath(Target).c_str(), kTempPrefix, 0, temp) == 0)
+    const std::string temp = win::CreateOwnedTempFile(win::ExtractFilePath(Target), kTempPrefix);
+    if (temp.empty())
         return false;
     KeepHostMode(Target, temp);
     auto file = std::make_unique<TFileStream32>(temp, fmCreate);

@@ -9,6 +9,7 @@
 #include "platform/win/SysDates.h"
 #include "platform/win/Time.h"
 #include "platform/win/SysFiles.h"
+#include "platform/win/TempFiles.h"
 
 #include <sys/stat.h>
 
@@ -411,10 +412,10 @@ bool FolderIsWritable(const std::string& dir)
 {
     if (!win::DirectoryExists(dir))
         return win::ForceDirectories(dir);
-    char probe[MAX_PATH + 1];
-    if (GetTempFileNameA(dir.c_str(), "prb", 0, probe) == 0)
+    const std::string probe = win::CreateOwnedTempFile(dir, "prb");
+    if (probe.empty())
         return false;
-    DeleteFileA(probe);
+    DeleteFileA(probe.c_str());
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "platform/win/Files.h"
 
 #include "platform/win/Drives.h"
+#include "platform/win/FolderNames.h"
 #include "platform/win/Paths.h"
 #include "platform/win/Time.h"
 #include "platform/win/Utf8.h"
@@ -309,6 +310,27 @@ void FillFindData(WIN32_FIND_DATAA& data, const std::string& hostPath, const std
     std::snprintf(data.cFileName, sizeof data.cFileName, "%s", name.c_str());
 }
 
+// A name without wildcards is one lookup, not a listing of its folder: callers ask for one file's
+// data per file they handle.
+HANDLE FindExactName(const WinPath& path, WIN32_FIND_DATAA* findData)
+{
+    std::string host;
+    if (!ToHostPath(path.ToString(), host))
+        return INVALID_HANDLE_VALUE;
+    struct stat st {};
+    if (lstat(host.c_str(), &st) != 0) {
+        SetLastError(IsFolder(ParentOf(host)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto search = std::make_shared<FindObject>();
+    search->entries.emplace_back();
+    FillFindData(search->entries.back(), host, BaseOf(host), st);
+    *findData = search->entries[0];
+    search->next = 1;
+    SetLastError(ERROR_SUCCESS);
+    return AddHandle(std::move(search));
+}
+
 }  // namespace
 
 FileTestHooks& TestHooks()
@@ -335,7 +357,9 @@ BOOL CreateDirectoryTree(const char* pathName)
             return FALSE;
         if (IsFolder(levelHost))
             continue;
-        if (::mkdir(levelHost.c_str(), 0777) != 0 && !(errno == EEXIST && IsFolder(levelHost)))
+        if (::mkdir(levelHost.c_str(), 0777) == 0)
+            NoteNameAdded(levelHost);
+        else if (!(errno == EEXIST && IsFolder(levelHost)))
             return FailFromErrno(levelHost);
     }
     return IsFolder(host) ? TRUE : FailWith(ERROR_PATH_NOT_FOUND);
@@ -394,6 +418,8 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
         FailFromErrno(host, ERROR_FILE_EXISTS);
         return INVALID_HANDLE_VALUE;
     }
+    if (!existed)
+        NoteNameAdded(host);
     const bool limited = LimitedDriveOf(host).has_value();
     HANDLE handle = AddHandle(std::make_shared<FileObject>(fd, host, wantRead, wantWrite, limited));
     const bool reportExisting = existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
@@ -579,7 +605,10 @@ BOOL DeleteFileA(const char* fileName)
         return FALSE;
     if (S_ISDIR(st.st_mode) || IsReadOnly(st))
         return FailWith(ERROR_ACCESS_DENIED);
-    return ::unlink(host.c_str()) == 0 ? TRUE : FailFromErrno(host);
+    if (::unlink(host.c_str()) != 0)
+        return FailFromErrno(host);
+    NoteNameRemoved(host);
+    return TRUE;
 }
 
 BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD flags)
@@ -607,8 +636,11 @@ BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD fl
     const auto limited = LimitedDriveOf(target);
     const bool mustCopy = TestHooks().forceCrossDevice || (limited && !IsUnderFolder(source, limited->root));
     if (!mustCopy) {
-        if (RenameHost(source, target, replace) == 0)
+        if (RenameHost(source, target, replace) == 0) {
+            NoteNameRemoved(source);
+            NoteNameAdded(target);
             return TRUE;
+        }
         if (errno != EXDEV)
             return FailFromErrno(errno == ENOENT ? target : source, ERROR_ALREADY_EXISTS);
     }
@@ -623,7 +655,11 @@ BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD fl
         TestHooks().afterCrossDeviceCopy(sibling);
     if (const DWORD error = CommitSibling(sibling, target, replace))
         return FailWith(error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : error);
-    return ::unlink(source.c_str()) == 0 ? TRUE : FailWithErrno();
+    NoteNameAdded(target);
+    if (::unlink(source.c_str()) != 0)
+        return FailWithErrno();
+    NoteNameRemoved(source);
+    return TRUE;
 }
 
 BOOL MoveFileA(const char* existingFileName, const char* newFileName)
@@ -652,6 +688,7 @@ BOOL CopyFileA(const char* existingFileName, const char* newFileName, BOOL failI
         return FailWith(error);
     if (const DWORD error = CommitSibling(sibling, target, !failIfExists))
         return FailWith(error);
+    NoteNameAdded(target);
     return TRUE;
 }
 
@@ -662,8 +699,10 @@ BOOL CreateDirectoryA(const char* pathName, void* /*securityAttributes*/)
         return FailWith(ERROR_INVALID_PARAMETER);
     if (!ToHostPath(pathName, host))
         return FALSE;
-    if (::mkdir(host.c_str(), 0777) == 0)
+    if (::mkdir(host.c_str(), 0777) == 0) {
+        NoteNameAdded(host);
         return TRUE;
+    }
     return FailWith(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno, ERROR_ALREADY_EXISTS));
 }
 
@@ -677,8 +716,10 @@ BOOL RemoveDirectoryA(const char* pathName)
         return ::unlink(host.c_str()) == 0 ? TRUE : FailWithErrno();
     if (!S_ISDIR(st.st_mode))
         return FailWith(ERROR_DIRECTORY);
-    if (::rmdir(host.c_str()) == 0)
+    if (::rmdir(host.c_str()) == 0) {
+        NoteNameRemoved(host);
         return TRUE;
+    }
     return FailWith(errno == EEXIST || errno == ENOTEMPTY ? ERROR_DIR_NOT_EMPTY : ErrorFromErrno(errno));
 }
 
@@ -701,6 +742,8 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
         return INVALID_HANDLE_VALUE;
     }
     std::string pattern = path.parts.back();
+    if (pattern.find_first_of("*?") == std::string::npos)
+        return FindExactName(path, findData);
     if (pattern == "*.*")
         pattern = "*";
     path.parts.pop_back();
@@ -858,6 +901,7 @@ UINT GetTempFileNameA(const char* pathName, const char* prefixString, UINT uniqu
             return FailWithErrno();
         }
         ::close(fd);
+        NoteNameAdded(host);
         std::memcpy(tempFileName, name.c_str(), name.size() + 1);
         SetLastError(ERROR_SUCCESS);
         return number;
