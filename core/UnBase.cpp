@@ -543,9 +543,12 @@ constexpr const char* kTempPrefix = ".~x";
 void KeepHostMode(const std::string& Target, const std::string& Temp)
 {
     std::string hostTarget, hostTemp;
-    struct stat st {};
-    if (!win::ToHostPath(Target, hostTarget) || !win::ToHostPath(Temp, hostTemp) ||
-        lstat(hostTarget.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    win::HostPathState target;
+    if (!win::ToHostPath(Target, hostTarget, nullptr, &target) || target.known == win::HostPathState::Missing)
+        return;
+    struct stat st = target.st;
+    if ((target.known != win::HostPathState::Present && lstat(hostTarget.c_str(), &st) != 0) ||
+        !S_ISREG(st.st_mode) || !win::ToHostPath(Temp, hostTemp))
         return;
     chmod(hostTemp.c_str(), (st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) | S_IWUSR);
 }

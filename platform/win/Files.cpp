@@ -94,8 +94,15 @@ bool StatExisting(const char* name, std::string& host, struct stat& st, WinPath*
 {
     if (!name)
         return FailWith(ERROR_INVALID_PARAMETER);
-    if (!ToHostPath(name, host, path))
+    HostPathState state;
+    if (!ToHostPath(name, host, path, &state))
         return false;
+    if (state.known == HostPathState::Present) {
+        st = state.st;
+        return true;
+    }
+    if (state.known == HostPathState::Missing)
+        return FailWith(ERROR_FILE_NOT_FOUND);  // its folder was found
     if (lstat(host.c_str(), &st) != 0)
         return FailFromErrno(host);
     return true;
@@ -377,7 +384,8 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    if (!ToHostPath(fileName, host))
+    HostPathState state;
+    if (!ToHostPath(fileName, host, nullptr, &state))
         return INVALID_HANDLE_VALUE;
     const bool wantRead = desiredAccess & GENERIC_READ;
     const bool wantWrite = desiredAccess & GENERIC_WRITE;
@@ -397,8 +405,10 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
     default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
     }
 
-    struct stat before {};
-    const bool existed = stat(host.c_str(), &before) == 0;
+    struct stat before = state.st;
+    const bool knownTarget = state.known == HostPathState::Missing ||
+                             (state.known == HostPathState::Present && !S_ISLNK(state.st.st_mode));
+    const bool existed = knownTarget ? state.known == HostPathState::Present : stat(host.c_str(), &before) == 0;
     if (existed && S_ISDIR(before.st_mode)) {
         SetLastError(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
@@ -617,14 +627,17 @@ BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD fl
         return FailWith(ERROR_INVALID_PARAMETER);
     std::string source, target;
     WinPath targetPath;
-    if (!ToHostPath(existingFileName, source) || !ToHostPath(newFileName, target, &targetPath))
+    HostPathState sourceState, targetState;
+    if (!ToHostPath(existingFileName, source, nullptr, &sourceState) ||
+        !ToHostPath(newFileName, target, &targetPath, &targetState))
         return FALSE;
-    struct stat st {};
-    if (lstat(source.c_str(), &st) != 0)
+    struct stat st = sourceState.st;
+    if (sourceState.known != HostPathState::Present && lstat(source.c_str(), &st) != 0)
         return FailFromErrno(source);
-    target = TargetName(source, target, targetPath);
+    if (targetState.known != HostPathState::Missing)
+        target = TargetName(source, target, targetPath);
     const bool replace = flags & MOVEFILE_REPLACE_EXISTING;
-    if (target != source) {
+    if (target != source && targetState.known != HostPathState::Missing) {
         if (const DWORD refusal = TargetRefusal(target, replace, ERROR_ALREADY_EXISTS))
             return FailWith(refusal);
         if (S_ISDIR(st.st_mode) && replace && lstat(target.c_str(), &st) == 0)

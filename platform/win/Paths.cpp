@@ -208,8 +208,11 @@ std::string FullPathOf(std::string_view path)
     return ParseFullPath(path, parsed) ? parsed.ToString() : std::string();
 }
 
-bool ToHostPath(std::string_view path, std::string& host, WinPath* parsedOut)
+bool ToHostPath(std::string_view path, std::string& host, WinPath* parsedOut, HostPathState* state)
 {
+    HostPathState unused;
+    HostPathState& found = state ? *state : unused;
+    found.known = HostPathState::Unknown;
     WinPath local;
     WinPath& parsed = parsedOut ? *parsedOut : local;
     if (!ParseFullPath(path, parsed))
@@ -233,14 +236,20 @@ bool ToHostPath(std::string_view path, std::string& host, WinPath* parsedOut)
     const std::string& last = parsed.parts.back();
     std::string exact = JoinHost(parent, last);
     struct stat st {};
-    if (lstat(exact.c_str(), &st) == 0) {
+    if (lstat(exact.c_str(), &found.st) == 0) {
+        found.known = HostPathState::Present;
         host = std::move(exact);
         return true;
     }
     // stat, not lstat: a remembered listing must follow the folder a link points to.
-    if (stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (errno == ENOENT && stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
         const std::string other = FindNameIgnoringCase(parent, st, last);
-        host = other.empty() ? std::move(exact) : JoinHost(parent, other);
+        if (other.empty()) {
+            found.known = HostPathState::Missing;
+            host = std::move(exact);
+        } else {
+            host = JoinHost(parent, other);
+        }
         return true;
     }
 

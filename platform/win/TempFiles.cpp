@@ -203,10 +203,12 @@ std::string CreateOwnedTempFile(std::string_view folder, std::string_view prefix
 {
     WinPath parsed;
     std::string folderHost;
-    if (!ToHostPath(folder.empty() ? std::string_view(".") : folder, folderHost, &parsed))
+    HostPathState state;
+    if (!ToHostPath(folder.empty() ? std::string_view(".") : folder, folderHost, &parsed, &state))
         return {};
-    struct stat st {};
-    if (stat(folderHost.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    struct stat st = state.st;
+    const bool known = state.known == HostPathState::Present && !S_ISLNK(st.st_mode);
+    if ((!known && stat(folderHost.c_str(), &st) != 0) || !S_ISDIR(st.st_mode)) {
         FailWith(ERROR_DIRECTORY);
         return {};
     }
