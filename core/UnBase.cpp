@@ -505,7 +505,7 @@ bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const s
             return false;
         }
         if (OperationCode != opAppend)
-            return OpenTempOutput(Stream, Target);
+            return OpenTempOutput(Stream, Target, attr != INVALID_FILE_ATTRIBUTES);
         if (attr != INVALID_FILE_ATTRIBUTES)
             SetFileAttributesA(Target.c_str(), FILE_ATTRIBUTE_NORMAL);
         auto file = std::make_unique<TFileStream32>(Target, fmOpenReadWrite);
@@ -561,19 +561,20 @@ void RemoveFile(const std::string& Name)
 
 }  // namespace
 
-bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target)
+bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target, bool TargetExists)
 {
     // Beside the target, so that putting it in place is one rename on the same file system.
     const std::string temp = win::CreateOwnedTempFile(win::ExtractFilePath(Target), kTempPrefix);
     if (temp.empty())
         return false;
-    KeepHostMode(Target, temp);
+    if (TargetExists)
+        KeepHostMode(Target, temp);
     auto file = std::make_unique<TFileStream32>(temp, fmCreate);
     if (!file->HandleValid()) {
         RemoveFile(temp);
         return false;
     }
-    FPending = {temp, Target, false};
+    FPending = {temp, Target, false, TargetExists};
     Stream = std::move(file);
     return true;
 }
@@ -581,7 +582,8 @@ bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const 
 bool TDecompressClass::CommitOutput()
 {
     const TPendingOutput out = std::exchange(FPending, {});
-    const DWORD attr = GetFileAttributesA(out.Target.c_str());
+    // A target that appeared since the output was opened is refused by the move, not lost.
+    const DWORD attr = out.TargetExisted ? GetFileAttributesA(out.Target.c_str()) : INVALID_FILE_ATTRIBUTES;
     const bool readOnly = attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_READONLY) &&
                           !(attr & FILE_ATTRIBUTE_DIRECTORY);
     // The overwrite rules have let this target be replaced, read-only or not.
@@ -624,12 +626,22 @@ void TDecompressClass::CloseOutFile(std::unique_ptr<TStream32>& Stream, const st
             Stream.reset();
         return;
     }
-    Stream.reset();
     // An output for another name is not this entry's: it is never put in place.
-    if (FPending.Temp.empty() || FPending.Closed || Target != FPending.Target)
+    if (FPending.Temp.empty() || FPending.Closed || Target != FPending.Target) {
+        Stream.reset();
         return;
+    }
     FPending.Closed = true;
-    win::FileSetDate(FPending.Temp, win::DateTimeToFileDate(ApplyDateAttribute(DosDate)));
+    // Through the open handle when it is the temporary file's: no second open by name.
+    const std::int32_t age = win::DateTimeToFileDate(ApplyDateAttribute(DosDate));
+    const auto* file = dynamic_cast<TFileStream32*>(Stream.get());
+    if (file && file->HandleValid() && file->FileName() == FPending.Temp) {
+        win::FileSetDate(file->Handle(), age);
+        Stream.reset();
+    } else {
+        Stream.reset();
+        win::FileSetDate(FPending.Temp, age);
+    }
     if (RestoreFileAttr && Attributes != FILE_ATTRIBUTE_ARCHIVE)
         SetFileAttributesA(FPending.Temp.c_str(), Attributes);
 }

@@ -453,7 +453,8 @@ bool TZipCommon::CheckOutputTarget(const std::string& Target)
     // the write outside it, and a link at the target would be written through.
     const std::string base = EffectiveExtractDir();
     std::string hostBase, hostTarget;
-    if (!win::ToHostPath(base, hostBase) || !win::ToHostPath(Target, hostTarget)) {
+    win::HostPathState target;
+    if (!win::ToHostPath(base, hostBase) || !win::ToHostPath(Target, hostTarget, nullptr, &target)) {
         DoError(Target, "", 25245, VolumeName);
         return false;
     }
@@ -464,9 +465,16 @@ bool TZipCommon::CheckOutputTarget(const std::string& Target)
         DoError(Target, "", 25245, VolumeName);
         return false;
     }
+    // What the mapping already saw of the last name needs no second look.
+    const bool lastKnown = target.known != win::HostPathState::Unknown;
+    if (target.known == win::HostPathState::Present && S_ISLNK(target.st.st_mode)) {
+        DoError(Target, "", E_OVERWRITEATTRIB, VolumeName);
+        return false;
+    }
+    const std::size_t end = lastKnown ? std::max(hostTarget.rfind('/'), hostBase.size()) : hostTarget.size();
     std::size_t pos = hostBase.size();
-    while (pos < hostTarget.size()) {
-        const std::size_t next = std::min(hostTarget.find('/', pos + 1), hostTarget.size());
+    while (pos < end) {
+        const std::size_t next = std::min(hostTarget.find('/', pos + 1), end);
         struct stat st {};
         if (lstat(hostTarget.substr(0, next).c_str(), &st) != 0)
             break;  // the rest does not exist yet

@@ -350,10 +350,12 @@ BOOL CreateDirectoryTree(const char* pathName)
 {
     WinPath path;
     std::string host;
-    if (!pathName || !ToHostPath(pathName, host, &path))
+    HostPathState state;
+    if (!pathName || !ToHostPath(pathName, host, &path, &state))
         return pathName ? FALSE : FailWith(ERROR_INVALID_PARAMETER);
-    if (IsFolder(host))
-        return TRUE;  // the common case when extracting: each file asks for its folder again
+    // The common case when extracting: each file asks for its folder again.
+    if ((state.known == HostPathState::Present && S_ISDIR(state.st.st_mode)) || IsFolder(host))
+        return TRUE;
     WinPath level = path;
     level.parts.clear();
     level.trailingSeparator = false;
