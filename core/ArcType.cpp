@@ -1,5 +1,7 @@
 #include "core/ArcType.h"
 
+#include "core/EncodedText.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -284,6 +286,10 @@ void TArcTypeDetector::DetectPlainFile()
                 ScanForSignature(type, 0);
         }
     }
+
+    // Text that carries a file (UU, XX, Base64) announces itself in its first lines.
+    if (type == atNA)
+        type = EncodedTextType(FHead);
 
     if (IsZipFamilyType(type)) {
         if (!FInfo.EndingSearched)

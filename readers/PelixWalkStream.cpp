@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "core/EncodedText.h"
 #include "core/TarHeader.h"
 #include "core/plxGbls.h"
 #include "platform/win/SysFiles.h"
@@ -160,57 +161,14 @@ void TPelix::ReadBz2()
     FillEntry(entry);
 }
 
-namespace {
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix)
-{
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower((unsigned char)text[i]) != std::tolower((unsigned char)prefix[i]))
-            return false;
-    return true;
-}
-
-// The member name of a UU, XX or Base64 file: from its MIME headers or its "begin" line.
-std::string EncodedName(std::string_view text)
-{
-    static constexpr std::string_view kEncoding = "Content-Transfer-Encoding: Base64";
-    static constexpr std::string_view kDisposition = "Content-Disposition: attachment; filename=\"";
-    bool base64 = false;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        std::size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos)
-            end = text.size();
-        std::string_view line = text.substr(pos, end - pos);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        if (StartsWithNoCase(line, kEncoding)) {
-            base64 = true;
-        } else if (base64 && StartsWithNoCase(line, kDisposition)) {
-            std::string_view name = line.substr(kDisposition.size());
-            return std::string(name.substr(0, std::min<std::size_t>(name.find('"'), 255)));
-        } else if (line.starts_with("begin 6") || line.starts_with("begin 7") || line.starts_with("begin-base64 ")) {
-            // "begin", the mode, then the name.
-            const std::size_t first = line.find(' ');
-            const std::size_t blank = line.find(' ', first + 1);
-            if (blank != std::string_view::npos)
-                return std::string(line.substr(blank + 1, 255));
-        }
-        pos = end + 1;
-    }
-    return {};
-}
-
-}  // namespace
-
 void TPelix::ListEncodedText()
 {
     FHeaderSize = 0;
     std::string text(std::size_t(std::min<std::int64_t>(ArchiveSize, kHeaderBufferSize)), '\0');
     text.resize(std::size_t(ReadAt(0, text.data(), std::int64_t(text.size()))));
-    const std::string name = OemName(EncodedName(text));
+    std::string stored;
+    EncodedTextType(text, &stored);
+    const std::string name = OemName(stored.substr(0, 255));
     SetEntryName(name);
     if (OnReadFile)
         OnReadFile(this, FileName);

@@ -1,13 +1,17 @@
 // plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2] [-m store|deflate|bzip2|ppmd] [-l S|F|N|X] [-p PASSWORD]
 //                             [-r] [-c COMMENT]
+// plxtool add OUTPUT FILE -t uue|xxe|b64 [--part-size KB]: FILE as text, in parts of KB KiB
+// (OUTPUT.UU1, ...) when given.
 // A file is stored under its own name; a folder adds its contents (with -r its whole tree), named
 // relative to it. A changed file replaces its old entry; an unchanged one is kept as it was.
 #include "tools/plxtool/ToolSupport.h"
 #include "tools/plxtool/Writers.h"
 
 #include "writers/plxJar.h"
+#include "writers/plxUUEncode.h"
 #include "writers/plxZip.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -49,6 +53,7 @@ int CmdAdd(std::span<char*> args)
     std::vector<std::string> positional;
     std::string type = "zip", password, comment;
     bool hasComment = false, recurse = false;
+    int partSize = 0;
     TCompressMethod method = cmDeflate;
     TDeflateType level = dtDeflateN;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -68,6 +73,10 @@ int CmdAdd(std::span<char*> args)
                 return kUsage;
         } else if (a == "-p" && hasValue) {
             password = args[++i];
+        } else if (a == "--part-size" && hasValue) {
+            partSize = std::atoi(args[++i]);
+            if (partSize <= 0)
+                return kUsage;
         } else if (a == "-c" && hasValue) {
             comment = args[++i];
             hasComment = true;
@@ -80,6 +89,8 @@ int CmdAdd(std::span<char*> args)
     if (positional.size() < 2 || (type == "jar" && (method == cmBz2 || method == cmPPMDi)))
         return kUsage;
     if (!IsZipFamily(type) && (!password.empty() || hasComment))
+        return kUsage;
+    if (IsTextEncoding(type) ? positional.size() != 2 : partSize > 0)
         return kUsage;
 
     std::unique_ptr<TCompressClass> zip = MakeWriter(type);
@@ -104,6 +115,12 @@ int CmdAdd(std::span<char*> args)
         const std::string path = EnginePath(positional[i]);
         std::error_code ec;
         specs.push_back(std::filesystem::is_directory(HostPathOf(positional[i]), ec) ? path + "\\*" : path);
+    }
+    if (auto* encoder = dynamic_cast<TUUEncode*>(zip.get())) {
+        encoder->SetArchiveFile(EnginePath(positional[1]));
+        encoder->SetOutFilename(EnginePath(positional[0]));
+        encoder->KBytesPerVolume = partSize;
+        return encoder->Compress() > 0 && !failed ? kOk : kFailure;
     }
     zip->SetFileSpec(specs);
     zip->SetArchiveFile(EnginePath(positional[0]));

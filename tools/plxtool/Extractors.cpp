@@ -7,6 +7,7 @@
 #include "readers/plxUnGZip.h"
 #include "readers/plxUnJar.h"
 #include "readers/plxUnTar.h"
+#include "readers/plxUUDecode.h"
 
 #include <cstdio>
 #include <cstring>
@@ -75,6 +76,9 @@ bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::
         break;
     case atBz2:
         Run.Extractor = std::make_unique<TUnBZip>();
+        break;
+    case atUUE: case atB64:
+        Run.Extractor = std::make_unique<TUUDecode>();
         break;
     default:
         std::fprintf(stderr, "plxtool: 25244 %s: %s\n", std::string(LoadMessage(25244)).c_str(), Archive.c_str());

@@ -4,6 +4,7 @@
 #include "writers/BZip.h"
 #include "writers/GZip.h"
 #include "writers/Tar.h"
+#include "writers/plxUUEncode.h"
 #include "writers/plxJar.h"
 #include "writers/plxZip.h"
 
@@ -18,7 +19,17 @@ std::unique_ptr<TCompressClass> MakeWriter(const std::string& Type)
     if (Type == "tbz") return std::make_unique<TTarBZ>();
     if (Type == "gz") return std::make_unique<TGZip>();
     if (Type == "bz2") return std::make_unique<TBZip>();
+    if (Type == "uue" || Type == "xxe" || Type == "b64") {
+        auto encoder = std::make_unique<TUUEncode>();
+        encoder->CompressMethod = Type == "uue" ? cmUUEncode : Type == "xxe" ? cmXXEncode : cmBase64;
+        return encoder;
+    }
     return nullptr;
+}
+
+bool IsTextEncoding(const std::string& Type)
+{
+    return Type == "uue" || Type == "xxe" || Type == "b64";
 }
 
 bool IsZipFamily(const std::string& Type)

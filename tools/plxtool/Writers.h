@@ -8,8 +8,10 @@ class TCompressClass;
 
 namespace plxtool {
 
-// zip, jar, tar, tgz, tbz, gz, bz2; null for any other name.
+// zip, jar, tar, tgz, tbz, gz, bz2, uue, xxe, b64; null for any other name.
 std::unique_ptr<TCompressClass> MakeWriter(const std::string& Type);
+// uue, xxe, b64: one input encoded into the archive named (and its numbered parts).
+bool IsTextEncoding(const std::string& Type);
 // Types whose writer takes a compression method, a level, a password and a comment.
 bool IsZipFamily(const std::string& Type);
 // Settings of the one-file-per-input writers that follow from the archive name.

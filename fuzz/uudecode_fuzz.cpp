@@ -1,0 +1,54 @@
+// The UU, XX and Base64 decoder over arbitrary text: each run ends after its reports and writes
+// nothing outside its folder. The first byte picks the run (test or extract, the algorithm, the
+// header line limit); the rest is the file.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <unistd.h>
+
+#include "readers/plxUUDecode.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path& Root()
+{
+    static const fs::path root = [] {
+        std::string pattern = (fs::temp_directory_path() / "torvo-fuzz-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            std::abort();
+        return fs::path(pattern);
+    }();
+    return root;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 1)
+        return 0;
+    const fs::path file = Root() / "in.uue";
+    const fs::path out = Root() / "out";
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(data + 1), std::streamsize(size - 1));
+    fs::remove_all(out);
+    fs::create_directories(out);
+    TUUDecode z;
+    z.Algorithm = TDecodeMethod(data[0] % 3);
+    z.MaxHeaderLines = (data[0] & 8) ? 3 : 100;
+    z.SetArchiveFile(file.string());
+    z.SetExtractDir(out.string());
+    if (data[0] & 4)
+        z.Extract();
+    else
+        z.TestArchive();
+    for (const auto& e : fs::directory_iterator(Root()))
+        if (e.path() != file && e.path() != out)
+            std::abort();
+    return 0;
+}
