@@ -16,6 +16,7 @@
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <tuple>
 #include <vector>
 
 namespace win {
@@ -772,22 +773,31 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
     }
     const std::u32string foldedPattern = Folded(pattern);
     const bool isRoot = path.parts.empty();
-    std::vector<std::string> names;
+    // Folded once per name: a sort that folds in every comparison cost more than the listing.
+    struct Found {
+        int rank;
+        std::u32string folded;
+        std::string name;
+    };
+    std::vector<Found> found;
     while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
+        std::string name = entry->d_name;
         if (isRoot && (name == "." || name == ".."))
             continue;
-        if (MatchesPattern(foldedPattern, Folded(name)))
-            names.push_back(name);
+        std::u32string folded = Folded(name);
+        if (MatchesPattern(foldedPattern, folded)) {
+            const int rank = name == "." ? 0 : name == ".." ? 1 : 2;
+            found.push_back({rank, std::move(folded), std::move(name)});
+        }
     }
     closedir(dir);
-    auto rank = [](const std::string& n) { return n == "." ? 0 : n == ".." ? 1 : 2; };
-    std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
-        if (rank(a) != rank(b))
-            return rank(a) < rank(b);
-        const int byText = CompareText(a, b);
-        return byText != 0 ? byText < 0 : a < b;
+    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+        return std::tie(a.rank, a.folded, a.name) < std::tie(b.rank, b.folded, b.name);
     });
+    std::vector<std::string> names;
+    names.reserve(found.size());
+    for (auto& f : found)
+        names.push_back(std::move(f.name));
 
     auto search = std::make_shared<FindObject>();
     for (const auto& name : names) {
