@@ -10,7 +10,10 @@ build: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 
-run: build
+# Only the program and the caller of the README's examples: the window appears as soon as they link.
+run: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target torvo torvo-caller
 	./build/torvo
 
 build-asan: deps

@@ -1,10 +1,13 @@
 // The program's start: one copy serves the requests of the maker's programs (or one user).
 #include "app/lib/AppDialogs.h"
+#include "app/lib/EngineHooks.h"
 #include "app/lib/FormTorvo.h"
 #include "platform/vcl/Headless.h"
+#include "platform/win/IpcRuntime.h"
 #include "unit/U_OneInst.h"
 
 #ifdef TORVO_HAVE_QT
+#include "platform/qt/QtDisplayProbe.h"
 #include "platform/qt/QtWidgetSet.h"
 
 // Fontconfig keeps its caches until exit; sanitizer builds need not report them.
@@ -17,15 +20,24 @@ using namespace vcl;
 
 int main()
 {
+    // Callers and a second copy find the window only through this folder: without it the
+    // program would wait where nobody can reach it.
+    if (const std::string problem = win::ipc::RuntimeFolderProblem(); !problem.empty()) {
+        std::fprintf(stderr, "torvo: callers cannot reach this program: %s\n", problem.c_str());
+        return 1;
+    }
     SetInstanceClassName("TFormTorvo");
     CheckSingleInstance();
 
     Application->Initialize();
 #ifdef TORVO_HAVE_QT
-    ChooseWidgetSet([] { return torvoqt::CreateQtWidgetSet(); });
+    ChooseWidgetSet([]() -> std::unique_ptr<TWidgetSet> {
+        return torvoqt::DisplayUsable() ? torvoqt::CreateQtWidgetSet() : nullptr;
+    });
 #else
     ChooseWidgetSet(nullptr);
 #endif
+    InstallEngineHooks();
 
     TFormTorvo* FormTorvo = nullptr;
     TfrmAddFiles* frmAddFiles = nullptr;

@@ -294,7 +294,8 @@ void TArcTypeDetector::DetectPlainFile()
     if (IsZipFamilyType(type)) {
         if (!FInfo.EndingSearched)
             FindZipEnding();
-        if (!EndRecordFound())
+        // An earlier disk of a spanned set holds no end record: the reader asks for the last one.
+        if (!EndRecordFound() && type != atZipDS)
             type = atUnsupported;
     }
     FInfo.ArcType = type;

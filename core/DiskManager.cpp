@@ -181,10 +181,13 @@ bool TDiskSpannObj::DiskCheck() {
     if (handle == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER size;
     bool passed = false;
-    if (GetFileSizeEx(handle, &size)) {
+    const TArcType type = FOwner->SpanArcType();
+    const std::uint16_t labelled = FOwner->SpanDiskManager().DiskNumber;
+    // A labelled disk of a spanned set must be the wanted one, whatever bytes stand at the offset.
+    const bool otherDisk = type == atZipDS && labelled != 0 && labelled != DiskState;
+    if (!otherDisk && GetFileSizeEx(handle, &size)) {
         if (WantedOffset < 0 || WantedOffset > size.QuadPart - 30) {
-            const TArcType type = FOwner->SpanArcType();
-            passed = type == atZipMV || (type == atZipDS && FOwner->SpanDiskManager().DiskNumber == DiskState);
+            passed = type == atZipMV || (type == atZipDS && labelled == DiskState);
         } else {
             LARGE_INTEGER at;
             at.QuadPart = WantedOffset;
@@ -207,7 +210,10 @@ bool TDiskSpannObj::AskForDisk() {
             bool cancel = true;
             FOwner->OnGetZipLastDisk(Sender, cancel);
             ProcessMessages();
-            if (cancel || Cancelled()) return false;
+            if (cancel || Cancelled()) {
+                Report(E_USERCANCEL, FOwner->SpanArchiveFile());
+                return false;
+            }
             FOwner->RedetectArchive();
         }
         if (!IsArchiveType(FOwner->SpanArcType())) return false;
@@ -221,7 +227,10 @@ bool TDiskSpannObj::AskForDisk() {
         else
             FOwner->OnGetZipNextDisk(Sender, std::to_string(DiskState), cancel);
         ProcessMessages();
-        if (cancel || Cancelled()) return false;
+        if (cancel || Cancelled()) {
+            Report(E_USERCANCEL, FOwner->SpanArchiveFile());
+            return false;
+        }
     }
     ++DiskState;
     return true;

@@ -275,6 +275,7 @@ std::string BesideTarget(const std::string& name, const std::string& target)
 bool TDecompressClass::PrepareOutput(bool IsDirectory)
 {
     DiscardOutput();
+    FHostFolder.clear();
     const bool fileOp = IsFileOutput();
     if (fileOp && FileName.empty()) {
         // A stored name that would leave the extraction folder: skipped, reported once.
@@ -293,7 +294,10 @@ bool TDecompressClass::PrepareOutput(bool IsDirectory)
                 std::string newName;
                 OnRenameFile(this, FileName, newName);
                 if (!newName.empty()) {
-                    newName = BesideTarget(newName, FileName);
+                    if (!TakeHostName(newName, newName)) {
+                        Timer().Resume();
+                        return false;
+                    }
                     if (!IsDirectory)
                         FileName = newName;
                     else if (CreateStoredDirs)
@@ -326,7 +330,10 @@ bool TDecompressClass::ResolveExistingTarget(std::string& Target)
             for (;;) {
                 std::string newName;
                 OnFileExists(this, Target, newName, OverwriteMode);
-                newName = newName.empty() ? Target : BesideTarget(newName, Target);
+                if (newName.empty())
+                    newName = Target;
+                else if (!TakeHostName(newName, newName))
+                    return false;
                 const bool same = win::SameText(newName, Target);
                 if (!same && OverwriteMode == omSkip)
                     OverwriteMode = omOverwrite;
@@ -345,6 +352,26 @@ bool TDecompressClass::ResolveExistingTarget(std::string& Target)
         DoError(Target, "", 25137, VolumeName);
         return false;
     }
+    return true;
+}
+
+// A name the host chose is its decision, in whatever folder it names (a bare name stays beside
+// the entry's target); only one that climbs with ".." is refused.
+bool TDecompressClass::TakeHostName(const std::string& Chosen, std::string& Target)
+{
+    std::string name = Chosen;
+    std::replace(name.begin(), name.end(), '/', '\\');
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        const std::size_t end = std::min(name.find('\\', start), name.size());
+        if (name.compare(start, end - start, "..") == 0) {
+            DoError(Chosen, "", E_INVALIDFILENAME, VolumeName);
+            return false;
+        }
+        start = end + 1;
+    }
+    Target = BesideTarget(name, FileName);
+    FHostFolder = win::ExtractFilePath(Target);
     return true;
 }
 
@@ -485,7 +512,7 @@ bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const s
     case opExtract:
     case opExtractForRun:
     case opAppend: {
-        if (Target.empty() || !CheckOutputTarget(Target)) {
+        if (Target.empty() || !CheckOutputTarget(Target, FHostFolder)) {
             if (Target.empty())
                 DoError(StoredName, "", 25245, VolumeName);
             SkipEntry = true;
@@ -610,7 +637,7 @@ bool TDecompressClass::MakeStoredDir(const std::string& Dir)
     if (!IsFileOutput())
         return true;
     const std::string dir = win::ExcludeTrailingPathDelimiter(Dir);
-    if (dir.empty() || !CheckOutputTarget(dir))
+    if (dir.empty() || !CheckOutputTarget(dir, FHostFolder))
         return false;
     if (win::DirectoryExists(dir) || win::ForceDirectories(dir))
         return true;

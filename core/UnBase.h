@@ -123,11 +123,13 @@ private:
     bool CommitOutput();
     void ReportUnexpected(const std::string& ExtendedMsg, int ECode);
     bool ResolveExistingTarget(std::string& Target);
+    bool TakeHostName(const std::string& Chosen, std::string& Target);
     bool TryCandidate(const std::uint8_t* Header);
     bool OfferAccepted();
     bool AskForPasswords(const std::uint8_t* Header);
 
     bool FNameRefused = false;  // the refusal of the current name has been reported
+    std::string FHostFolder;    // the folder of a name the host chose for the entry, else empty
     int FLastReported = 0;      // the number of the last report, so a raised error goes out once
     TPendingOutput FPending;
 };

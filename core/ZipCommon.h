@@ -290,6 +290,12 @@ public:
     // File selection.
     bool MatchesFileSpec(const std::string& Name);
     bool MatchesStoredName(const std::string& Name, bool UseFolders);
+    // The one meaning of an ExcludeSpec mask on every side: a mask with a folder part is matched
+    // against the stored name from any of its folders on (its "*" spans folders, so "sub\*"
+    // takes everything below every folder named sub), or against OtherPath (a disk path) whole;
+    // a mask without one against the file part. A hit fires OnExcludeFile with ReportedName.
+    bool ExcludedByMasks(const std::string& StoredName, const std::string& OtherPath,
+                         const std::string& ReportedName);
 
     // Data hooks.
     virtual std::int32_t ReadArchiveBlock(TStream32* Stream, void* Buffer, std::int32_t Count, bool Encrypted,
@@ -316,8 +322,9 @@ public:
     void DoRenameFile(std::string& Name, const std::vector<std::string>& NameList);
     bool CheckDirectory(std::string& Dir);
     // False, with a report, when a symbolic link stands at the target or on its way below
-    // ExtractDir, so that output never goes through one.
-    bool CheckOutputTarget(const std::string& Target);
+    // ExtractDir (or Root, a folder the host chose), or the target lies outside it, so that
+    // output never goes through one.
+    bool CheckOutputTarget(const std::string& Target, const std::string& Root = {});
     std::int64_t CopyStoredMember(TStream32* Stream, TStream32* Output, const std::uint8_t* HeaderRecord,
                                   const std::string& Name, int CrcWidth);
     std::uint32_t StreamCrc32(TStream32& Stream, std::int64_t Count);

@@ -447,11 +447,12 @@ bool TZipCommon::CheckDirectory(std::string& Dir)
     return true;
 }
 
-bool TZipCommon::CheckOutputTarget(const std::string& Target)
+bool TZipCommon::CheckOutputTarget(const std::string& Target, const std::string& Root)
 {
-    // Walk the host path from the extraction folder down: any link on the way could redirect
-    // the write outside it, and a link at the target would be written through.
-    const std::string base = EffectiveExtractDir();
+    // Walk the host path from the extraction folder (or the folder the host chose) down: any
+    // link on the way could redirect the write outside it, and a link at the target would be
+    // written through.
+    const std::string base = Root.empty() ? EffectiveExtractDir() : Root;
     std::string hostBase, hostTarget;
     win::HostPathState target;
     if (!win::ToHostPath(base, hostBase) || !win::ToHostPath(Target, hostTarget, nullptr, &target)) {

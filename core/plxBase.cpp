@@ -433,6 +433,11 @@ void TCompressClass::ProcessArchive(TCompressHeaderObj& EntryList)
     owner.DoTmpFileMoveEnd = [this](TObject* s) { DoTmpFileMoveEnd(s); };
     owner.DoTmpFileProgress = [this](TObject*, std::int64_t d, std::int64_t t) { DoTmpFileProgress(d, t); };
     owner.ReportError = [this](int code, const std::string& x) { DoError(FArchiveFile, x, code, FArchiveFile); };
+    owner.MoveTempFile = [this, moveOwner = owner](TStream32* Stream, const std::string& Target, bool SameDrive,
+                                                   const std::string& TempName) {
+        if (!PlaceTempOutput(Stream, Target, SameDrive, TempName, moveOwner))
+            FDiscardOutput = true;
+    };
     std::unique_ptr<TStream32> output;
     TTempFileStream* fileOutput = nullptr;
     TTempMemStream* memOutput = nullptr;
@@ -523,6 +528,13 @@ void TCompressClass::ProcessArchive(TCompressHeaderObj& EntryList)
         ArchiveWritten = true;
 }
 
+bool TCompressClass::PlaceTempOutput(TStream32* Stream, const std::string& Target, bool SameDrive,
+                                     const std::string& TempName, const TTempStreamOwner& Owner)
+{
+    MoveTempArchive(Stream, Target, SameDrive, TempName, Owner);
+    return true;
+}
+
 bool TCompressClass::CheckFreeSpace(std::int64_t OutputSize, bool CopyNeeded)
 {
     // A rename on the same drive needs no room; a copy is written beside the old archive, which
@@ -583,6 +595,7 @@ void TCompressClass::ReadArchive()
 
 void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArchive, TStream32& Output)
 {
+    FScannedSources.clear();
     if (Switch != swDelete) {
         TCompressScan scan([this, &EntryList](const std::string& dir, const WIN32_FIND_DATAA& data) {
             return ScanFileFound(dir, data, EntryList);
@@ -621,26 +634,7 @@ bool TCompressClass::IsOwnArchive(const std::string& Path) const
 
 bool TCompressClass::IsExcluded(const std::string& StoredName, const std::string& Path)
 {
-    const std::string file = win::ExtractFileName(RemoveBackslash(Path));
-    for (const auto& raw : FExcludeSpec) {
-        std::string mask = raw;
-        std::replace(mask.begin(), mask.end(), '/', '\\');
-        bool hit = false;
-        try {
-            if (mask.find('\\') != std::string::npos)
-                hit = MatchesMask(StoredName, mask) || MatchesMask(Path, mask);
-            else
-                hit = MatchesMask(file, mask);
-        } catch (const win::Exception&) {
-            hit = false;  // an invalid mask excludes nothing
-        }
-        if (hit) {
-            if (OnExcludeFile)
-                OnExcludeFile(this, Path);
-            return true;
-        }
-    }
-    return false;
+    return ExcludedByMasks(StoredName, Path, Path);
 }
 
 bool TCompressClass::ScanFileFound(const std::string& Dir, const WIN32_FIND_DATAA& FindData,
@@ -673,6 +667,12 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
                                     TCompressHeaderObj& EntryList)
 {
     const bool folder = (FindData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // FileSpec masks may overlap ("x\*.txt" and "x\sub\*.*" with recursion): one entry per file.
+    std::string source;
+    if (!win::ToHostPath(Path, source))
+        source = Path;
+    if (!FScannedSources.insert(source).second)
+        return;
     TCompressEntryInfo now;
     now.DosDateTime = FileTimeToDosTime(FindData.ftLastWriteTime);
     now.UnpackedSize = std::int64_t((std::uint64_t(FindData.nFileSizeHigh) << 32) | FindData.nFileSizeLow);
@@ -842,11 +842,6 @@ void TCompressClass::CompressFiles(TStream32* OldArchive, TStream32& Output, TCo
             }
             break;
         }
-    }
-    if (FArcType == atLha || FArcType == atLhaExe || FArcType == atLzh || FArcType == atLzhExe) {
-        const std::uint8_t pad = 0;
-        Output.Seek64(0, soEnd);
-        Output.WriteBuffer(&pad, 1);
     }
     if (OnElapsedTime) {
         Timer().Stop();

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -132,7 +133,11 @@ protected:
     bool AskRenameDupe(TCompressHeaderObj& EntryList, int Index);
     void CopyKeptEntry(TStream32* OldArchive, TStream32& Output, TCompressFileInfo& Item);
     void DeleteMovedFiles(TCompressHeaderObj& EntryList);
-    bool CheckFreeSpace(std::int64_t OutputSize, bool CopyNeeded);
+    virtual bool CheckFreeSpace(std::int64_t OutputSize, bool CopyNeeded);
+    // Puts the finished temporary output in place of Target. A writer that lays it out otherwise
+    // (split volumes, spanned disks) answers false after its own report, and nothing is replaced.
+    virtual bool PlaceTempOutput(TStream32* Stream, const std::string& Target, bool SameDrive,
+                                 const std::string& TempName, const TTempStreamOwner& Owner);
     bool IsExcluded(const std::string& StoredName, const std::string& Path);
     bool IsOwnArchive(const std::string& Path) const;
     // Reports an exception that ended a run unless it was reported when raised.
@@ -175,6 +180,7 @@ protected:
         std::uint16_t Value = 0;
     };
     std::map<std::uint32_t, TReplacedEntry> FReplacedEntries;
+    std::set<std::string> FScannedSources;  // host paths already taken in this run
     // A replacement that failed gives the archive its old entry back.
     void KeepReplacedEntry(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList,
                            std::uint32_t Index);

@@ -1,4 +1,6 @@
-// Window-message frames from another process: the reader must refuse or accept, never overrun.
+// Window-message frames from another process: the reader must refuse or accept, never overrun,
+// and what it accepts must be safe to dispatch: a posted frame never carries WM_COPYDATA (its
+// lParam would be read as a pointer), and only a sent WM_COPYDATA carries a data block.
 #include "platform/win/IpcFrame.h"
 
 #include <cstddef>
@@ -20,6 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (reader.State() == win::ipc::FrameReader::Status::Ready) {
                 const auto frame = reader.Take();
                 if (frame.payload.size() > win::ipc::MaxFramePayload)
+                    __builtin_trap();
+                const bool sentCopyData = frame.kind == win::ipc::FrameKind::Send && frame.message == WM_COPYDATA;
+                if (frame.message == WM_COPYDATA && !sentCopyData)
+                    __builtin_trap();
+                if (frame.hasCopyData != sentCopyData || (!frame.hasCopyData && !frame.payload.empty()))
                     __builtin_trap();
             }
         }

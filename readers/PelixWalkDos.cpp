@@ -3,7 +3,9 @@
 
 #include "core/plxGbls.h"
 #include "platform/win/SysDates.h"
+#include "readers/LhaFormat.h"
 #include "readers/Pelix.h"
+#include "readers/plxUnLha.h"
 
 namespace {
 
@@ -32,86 +34,39 @@ std::string JoinFolder(const std::string& folder, const std::string& name)
 
 void TPelix::PrepareLha()
 {
-    std::uint8_t first[24] = {};
-    ReadAt(FCurrentOffset, first, sizeof first);
-    if (first[0] == 0)
-        FCurrentOffset += 128;  // a 128-byte prefix before the first header
+    FCurrentOffset = LhaFirstHeader(
+        [this](std::int64_t Pos, void* Buffer, std::int64_t Count) { return ReadAt(Pos, Buffer, Count); },
+        FCurrentOffset);
 }
 
 void TPelix::ReadLha()
 {
-    const int level = B(20);
-    const bool level2 = level == 2;
-    if (level2 ? W(0) == 0 : B(0) == 0) {
+    TLhaHeader h;
+    const TLhaReadAt read = [this](std::int64_t Pos, void* Buffer, std::int64_t Count) {
+        return ReadAt(Pos, Buffer, Count);
+    };
+    switch (ReadLhaHeader(read, FTurnStart, ArchiveSize, h)) {
+    case TLhaHeaderStatus::End:
         EndWalk();
         return;
-    }
-    const std::int64_t total = level2 ? W(0) : B(0) + 2;
-    if (level > 2 || B(2) != '-' || B(6) != '-' || total < (level2 ? 26 : 24)) {
+    case TLhaHeaderStatus::Corrupt:
         DoError(FArchiveFile, "", 25114, VolumeName);
         EndWalk();
         return;
+    case TLhaHeaderStatus::Header:
+        break;
     }
-    std::vector<std::uint8_t> hdr(std::size_t(total), 0);
-    if (ReadAt(FTurnStart, hdr.data(), total) != total) {
-        EndWalk();
-        return;
-    }
+    FCurrentOffset = h.NextOffset;
     TPelixEntry entry;
-    std::string name, folder;
-    std::int64_t packed = Le32(&hdr[7]);
-    const std::int64_t unpacked = Le32(&hdr[11]);
-    entry.Date = level2 ? UnixToDateTime(std::int64_t(Le32(&hdr[15]))) : DosDateTimeToDateTime(Le32(&hdr[15]));
-
-    // Extended headers: a chain of (size, type, data) records, the size counting the whole record.
-    const auto walkChain = [&](std::int64_t pos, std::int64_t size, std::int64_t limit) -> std::int64_t {
-        std::int64_t used = 0;
-        for (int link = 0; link < kMaxChainLinks && size != 0; ++link) {
-            if (size < 3 || pos + size > limit)
-                break;
-            std::vector<std::uint8_t> ext(std::size_t(size), 0);
-            if (ReadAt(pos, ext.data(), size) != size)
-                break;
-            const std::string data(reinterpret_cast<const char*>(ext.data()) + 1, std::size_t(size - 3));
-            if (ext[0] == 0x01)
-                name = data;
-            else if (ext[0] == 0x02)
-                folder = data;
-            else if (ext[0] == 0x54 && data.size() >= 4)
-                entry.Date = UnixToDateTime(std::int64_t(Le32(ext.data() + 1)));
-            used += size;
-            pos += size;
-            size = Le16(ext.data() + size - 2);
-        }
-        return used;
-    };
-
-    if (level2) {
-        entry.Crc = Le16(&hdr[21]);
-        walkChain(FTurnStart + 26, Le16(&hdr[24]), FTurnStart + total);
-    } else {
-        const int nameLength = hdr[21];
-        if (22 + nameLength + 2 > total) {
-            DoError(FArchiveFile, "", 25114, VolumeName);
-            EndWalk();
-            return;
-        }
-        name.assign(reinterpret_cast<const char*>(&hdr[22]), std::size_t(nameLength));
-        entry.Crc = Le16(&hdr[std::size_t(22 + nameLength)]);
-        if (level == 1)
-            packed -= walkChain(FTurnStart + total, Le16(&hdr[std::size_t(total - 2)]), ArchiveSize);
-    }
-    packed = std::max<std::int64_t>(packed, 0);
-    FCurrentOffset = FTurnStart + total + std::int64_t(Le32(&hdr[7]));
-    entry.Name = OemName(JoinFolder(FfToBackslash(folder), FfToBackslash(name)));
-    entry.Directory = hdr[5] == 'd';
-    entry.Packed = std::min(packed, unpacked);
-    entry.Unpacked = unpacked;
-    entry.Method = hdr[5];
+    entry.Name = LhaNameToUtf8(h.Name);
+    entry.Date = h.UnixStamp ? UnixToDateTime(std::int64_t(h.Stamp)) : DosDateTimeToDateTime(h.Stamp);
+    entry.Crc = h.Crc;
+    entry.Directory = h.IsDirectory();
+    entry.Packed = h.PackedSize;
+    entry.Unpacked = h.UnpackedSize;
+    entry.Method = std::uint8_t(h.MethodChar());
     entry.InternalAttr = 32;
-    entry.ExternalAttr = level2 ? 0x20 : hdr[19];
-    if (entry.Directory)
-        entry.ExternalAttr |= 0x10;
+    entry.ExternalAttr = h.Attributes;
     entry.Offset = FTurnStart;
     ListEntry(entry);
 }
@@ -139,6 +94,18 @@ std::int64_t SkipArjExtendedHeaders(Read read, std::int64_t pos)
     }
     return pos;
 }
+
+// Hosts whose archivers store DOS attributes and DOS times (MS-DOS, OS/2, Windows 95 and NT);
+// the others keep their own permission bits, and Unix and NeXT hosts Unix times.
+constexpr std::uint8_t kArjHostDos = 0, kArjHostUnix = 2, kArjHostOs2 = 5, kArjHostNext = 8, kArjHostWin95 = 10,
+                       kArjHostWin32 = 11;
+
+bool ArjHostKeepsDosAttributes(std::uint8_t host)
+{
+    return host == kArjHostDos || host == kArjHostOs2 || host == kArjHostWin95 || host == kArjHostWin32;
+}
+
+bool ArjHostKeepsUnixTimes(std::uint8_t host) { return host == kArjHostUnix || host == kArjHostNext; }
 
 }  // namespace
 
@@ -181,7 +148,8 @@ void TPelix::ReadArj()
     const std::int64_t pos = SkipArjExtendedHeaders([this](std::int64_t p, void* b, std::int64_t n) { return ReadAt(p, b, n); }, FTurnStart + 4 + size + 4);
     TPelixEntry entry;
     entry.Name = OemName(std::string_view(text + nameAt, nameEnd - nameAt));
-    entry.Date = DosDateTimeToDateTime(L(12));
+    const std::uint8_t host = B(7);
+    entry.Date = ArjHostKeepsUnixTimes(host) ? UnixToDateTime(std::int64_t(L(12))) : DosDateTimeToDateTime(L(12));
     entry.VersionMadeBy = B(5);
     entry.VersionNeeded = B(6);
     entry.Packed = L(16);
@@ -191,9 +159,10 @@ void TPelix::ReadArj()
     entry.Method = B(9);
     entry.Facts.FileType = B(10);
     entry.Directory = B(10) == 3;
-    entry.ExternalAttr = W(30);
-    if (entry.Directory)
-        entry.ExternalAttr |= 0x10;
+    if (ArjHostKeepsDosAttributes(host))
+        entry.ExternalAttr = W(30) | (entry.Directory ? 0x10 : 0);
+    else
+        entry.ExternalAttr = entry.Directory ? 0x10 : 0x20;
     entry.Offset = FTurnStart;
     FCurrentOffset = pos + entry.Packed;
     ListEntry(entry);

@@ -17,11 +17,31 @@
 #include <unordered_map>
 #include <vector>
 
+// Where the end record of a set of volumes stands.
+struct TZipEndPlacement {
+    std::uint32_t DiskNumber = 0;
+    std::uint32_t CentralDisk = 0;
+    std::int64_t EntriesOnDisk = -1;  // -1: every entry
+};
+
 class TZipBase : public TCompBase {
 public:
     explicit TZipBase(TObject* AOwner = nullptr);
 
     int LeaveSpaceOnFirstDisk = 0;
+    // Spans onto any removable drive; otherwise only onto diskettes (1.2, 1.44 and 2.88 MB).
+    bool SpanRemovable = false;
+    // The spanning events (OnInsertDisk is the component's).
+    TOnClearDisk OnClearDisk;
+    TOnFileExists OnDiskSpanFileExists;
+    TOnDiskError OnDiskWriteProtectErr;
+    TOnDiskError OnDiskInDrvErr;
+
+    // Spans the finished archive Finished over the disks of ArchiveFile's drive; false after a
+    // report or a cancel.
+    bool SpanArchive(const std::string& Finished);
+    // Whether an archive written to Target is spanned over the disks of its removable drive.
+    bool SpansTo(const std::string& Target) const;
     // The archive comment written after the end record. Left empty and unmodified, an update
     // keeps the old archive's comment.
     TMainCommentStream MainComment;
@@ -67,12 +87,23 @@ public:
     static bool NeedsLargeEnd(std::int64_t CentralOffset, std::uint64_t ListCount);
 
 protected:
+    bool CheckFreeSpace(std::int64_t OutputSize, bool CopyNeeded) override;
+    bool PlaceTempOutput(TStream32* Stream, const std::string& Target, bool SameDrive, const std::string& TempName,
+                         const TTempStreamOwner& Owner) override;
+
     TArcType FOwnType = atZip;
     // Local header of the entry being written (first 30 bytes); room for the driver's head size.
     std::uint8_t FHead[TCentralHeader::Size + 16] = {};
     std::uint64_t FCurPacked = 0;  // packed size of the entry being written, large-size block excluded
     bool FLargeBlock = false;  // the current entry carries the large-size block
-    int FLargeCalls = 0;
+    std::string FEntryExtra;   // the current entry's other extra blocks, local and central alike
+    bool FExtraReady = false;  // FLargeBlock and FEntryExtra are decided for the current entry
+
+    // The blocks that other tools need beside the stored name and data: the UTF-8 name of an OEM
+    // name, and the NTFS times of a PPMd entry.
+    std::string NewEntryExtra() const;
+    void PrepareEntryExtra(const TCompressFileInfo* Item);
+    std::int64_t LocalExtraSize() const;
 
     // The old archive as the last directory read found it.
     TZipEnding FOldEnding;
@@ -95,14 +126,23 @@ protected:
     // Reads the old directory into List; false when the file holds no ZIP directory or headers.
     bool ReadDirectory(TStream32& Archive, TCompressHeaderObj& List, bool MarkDeleted);
     void AddOldEntry(TCompressHeaderObj& List, const TZipEntry& Entry, std::int64_t Prefix, bool MarkDeleted);
-    // Central directory, end record and comment for List, as bytes.
-    std::string BuildDirectory(TCompressHeaderObj& List, std::int64_t CentralOffset, std::uint64_t& Written);
+    // Central directory, end record and comment for List, as bytes. Disks (when given) holds
+    // each list entry's 0-based volume.
+    std::string BuildDirectory(TCompressHeaderObj& List, std::int64_t CentralOffset, std::uint64_t& Written,
+                               const std::vector<std::uint32_t>& Disks = {});
     std::string BuildEnd(std::uint64_t Entries, std::uint64_t CentralSize, std::int64_t CentralOffset,
-                         bool Large, const std::vector<std::uint8_t>& Comment);
+                         bool Large, const std::vector<std::uint8_t>& Comment, const TZipEndPlacement& Placement = {});
     std::vector<std::uint8_t> ArchiveComment() const;
     // Bytes of an old entry from its local header up to the end of its data (and descriptor).
     std::int64_t LocalEntryLength(TStream32& Archive, const TCompressFileInfo& Item, std::int64_t& DataStart);
     bool SaveTail(std::int64_t CutAt, const std::string& Tail);
+
+public:
+    // Lays the finished archive Source out over the volumes of Sink (a split set or spanned
+    // disks): entries with their descriptors, the directory with each entry's volume and offset,
+    // the end record and the archive comment. Marker puts the spanning marker first. False after
+    // a report (or a cancel); the volumes written so far are the sink's to discard.
+    bool CopyToVolumes(TStream32& Source, class TZipVolumeSink& Sink, bool Marker);
 };
 
 class TZip : public TZipBase {

@@ -1,6 +1,7 @@
 // The dialogs that exist from the start. Their contents come with the commands that use them.
 #pragma once
 
+#include "app/lib/ErrorMsgs.h"
 #include "platform/vcl/Forms.h"
 
 #define TORVO_DIALOG(Name, Title)                                             \
@@ -26,7 +27,6 @@ TORVO_DIALOG(TfrmComment, "Comment")
 TORVO_DIALOG(TfrmPassword1, "Password")
 TORVO_DIALOG(TfrmPassword2, "Password")
 TORVO_DIALOG(TfrmSeedKeys, "Seed Keys")
-TORVO_DIALOG(TfrmErrorMsgs, "Error Messages")
 TORVO_DIALOG(TfrmSplitArchive, "Split Archive")
 
 #undef TORVO_DIALOG

@@ -32,3 +32,12 @@ bool FolderIsWriteable(const std::string& folder);
 // A name beside `archive` that does not exist, for writing a new archive before it replaces the
 // old one of the same name.
 std::string FreshNameBeside(const std::string& archive);
+
+// The files of a backup set split by where they are stored from: the entries inside the data
+// folder keep their path below it (anchored there by a name that matches nothing, so the
+// writer's list base is the data folder), every other entry is stored by its bare name.
+struct TBackupSpecs {
+    std::vector<std::string> InsideDataFolder;
+    std::vector<std::string> Elsewhere;
+};
+TBackupSpecs SplitBackupSpecs(const std::vector<std::string>& files, const std::string& dataFolder);

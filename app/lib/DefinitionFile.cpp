@@ -186,12 +186,12 @@ TMenuSection ReadMenuSection(const TMenuFile& file, std::string_view section, in
 
 std::string MenuFileNotFoundText(std::string_view fileName)
 {
-    return "\"Form_Menu\" nemohu najít datový soubor: " + std::string(fileName);
+    return "Nabídka: nemohu najít datový soubor: " + std::string(fileName);
 }
 
 std::string MenuLineNotFoundText(std::string_view fileName, std::string_view section, int n)
 {
-    return "\"Form_Menu\" v souboru:  " + std::string(fileName) + "\r\r" + "v sekci:  [" + std::string(section) +
+    return "Nabídka v souboru:  " + std::string(fileName) + "\r\r" + "v sekci:  [" + std::string(section) +
            "]" + "\r" + "nelze najít návratovou hodnotu:  " + win::IntToStr(n);
 }
 

@@ -1,6 +1,7 @@
 #include "app/lib/FormTorvo.h"
 
 #include "app/lib/DefinitionFile.h"
+#include "app/lib/ErrorMsgs.h"
 #include "app/lib/FormMenu.h"
 #include "readers/Pelix.h"
 #include "readers/plxUnZIP.h"
@@ -8,6 +9,7 @@
 #include "writers/plxZip.h"
 #include "app/lib/RequestRecord.h"
 #include "app/lib/Settings.h"
+#include "platform/win/Messages.h"
 #include "platform/win/Paths.h"
 #include "platform/win/SysFiles.h"
 #include "unit/U_FileUtils.h"
@@ -141,6 +143,13 @@ void TFormTorvo::BuildComponents()
     pbxLed->SetParent(pnlStatus);
     pbxLed->SetBounds(4, 4, 14, 14);
     pbxLed->Hint = "Click when red to cancel operation";
+    pbxLed->OnPaint = [this](TObject*) {
+        TCanvas& canvas = pbxLed->Canvas;
+        canvas.Pen.Color = clBlack;
+        canvas.Brush.Color = ledColour_;
+        canvas.Rectangle(0, 0, pbxLed->Width(), pbxLed->Height());
+    };
+    pbxLed->OnClick = [this](TObject*) { pbxLedClick(); };
     imgLed = new TImage(this);
     imgLed->Name = "imgLed";
     imgLed->SetParent(pnlStatus);
@@ -218,7 +227,7 @@ void TFormTorvo::BuildComponents()
             DispatchRequest();
     };
     sbUnZip->OnClick = [this](TObject*) { mnuUnZipClick(); };
-    sbComment->OnClick = [this](TObject*) { NotThereYet("mnuCommentClick"); };
+    sbComment->OnClick = [this](TObject*) { mnuCommentClick(); };
     sbEmail->OnClick = [this](TObject*) { mnuEmailClick(); };
     sbExit->OnClick = [this](TObject*) { FinishRequest(); };
 }
@@ -243,6 +252,11 @@ void TFormTorvo::BuildMainMenu()
     mnuServis->Add(mnuEmail);
     mnuServis->Add(NewItem(this, "-"));
     mnuServis->Add(mnuKonec);
+    // The archive manager's item, hidden like its menus; its list is shown when an operation ends
+    // with errors.
+    mnuErrorMessages = NewItem(this, "Error &Messages", 0, [this](TObject*) { ErrorList()->ShowModal(); });
+    mnuErrorMessages->Visible = false;
+    MainMenu1->Items()->Add(mnuErrorMessages);
     SetClientHeight(400);
 }
 
@@ -281,22 +295,58 @@ void TFormTorvo::FormActivate()
     sbExit->SetLeft(Panel1->Width() - sbExit->Width() - 5);
 }
 
+namespace {
+
+// Posted to the main window when held requests can be served.
+constexpr UINT WM_SERVE_HELD_REQUESTS = WM_USER + 0x451;
+
+}  // namespace
+
 void TFormTorvo::WMCopyData(TWMCopyData& message)
 {
-    const std::uint32_t command = message.CopyDataStruct ? message.CopyDataStruct->dwData : 0;
-    handler_.WMCopyData(command, message.CopyDataStruct);
+    const COPYDATASTRUCT* data = message.CopyDataStruct;
     message.Result = 1;
+    if (data && OperationRunning()) {
+        // Served inside the operation's message pump, it would start a second one on the same
+        // components; its bytes are gone once this returns, so they are copied.
+        const auto* bytes = static_cast<const std::uint8_t*>(data->lpData);
+        heldRequests_.push_back({std::uint32_t(data->dwData),
+                                 bytes ? std::vector<std::uint8_t>(bytes, bytes + data->cbData)
+                                       : std::vector<std::uint8_t>()});
+        return;
+    }
+    const std::uint32_t command = data ? data->dwData : 0;
+    handler_.WMCopyData(command, data);
+}
+
+void TFormTorvo::WndProc(TMessage& message)
+{
+    if (message.Msg == WM_SERVE_HELD_REQUESTS) {
+        ServeHeldRequests();
+        return;
+    }
+    TForm::WndProc(message);
+}
+
+void TFormTorvo::OperationEnded()
+{
+    // From the message loop, not from inside whatever called the operation.
+    if (--operationDepth_ == 0 && !heldRequests_.empty())
+        PostMessageA(Handle(), WM_SERVE_HELD_REQUESTS, 0, 0);
+}
+
+void TFormTorvo::ServeHeldRequests()
+{
+    while (!heldRequests_.empty() && !OperationRunning()) {
+        const THeldRequest request = std::move(heldRequests_.front());
+        heldRequests_.pop_front();
+        handler_.Handle(request.command, request.bytes.data(), request.bytes.size());
+    }
 }
 
 void TFormTorvo::SetModeCaption(bool withSuffix)
 {
     Caption = ModeCaption(XFileVersion1(), state_.Mode, withSuffix, state_.Definition.NoteFirma);
-}
-
-void TFormTorvo::NotThereYet(const std::string& what)
-{
-    Application->MessageBox("Tato část programu zatím není hotová: " + what + ".", "TORVO",
-                            MB_OK | MB_ICONINFORMATION);
 }
 
 void TFormTorvo::SetBackupSideCommands(bool backupOn)
@@ -369,6 +419,9 @@ std::string TFormTorvo::BuildTargetMenu(const std::string& title, char defaultLe
 
 void TFormTorvo::DispatchRequest()
 {
+    // A toolbar click served inside a running operation's message pump.
+    if (OperationRunning())
+        return;
     TTargetState& t = target_;
     const int mode = state_.Mode;
     const char dataLetter = UpperFirstChar(state_.DataFolder);

@@ -6,11 +6,14 @@
 #include "app/lib/RequestState.h"
 #include "app/lib/TargetMenu.h"
 #include "app/lib/VListBox.h"
+#include "core/plxConsts.h"
 #include "platform/vcl/ComCtrls.h"
 #include "platform/vcl/Dialogs.h"
 #include "platform/vcl/Menus.h"
 
 #include <array>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -20,6 +23,10 @@ class TPelix;
 class TZip;
 class TUnZip;
 class TObject;
+class TfrmErrorMsgs;
+
+// The caption of the boxes that ask for the disks of a spanned backup.
+inline constexpr const char* DiskPromptCaption = "Výměna diskety";
 
 class TFormTorvo : public vcl::TForm, public TRequestHost {
 public:
@@ -49,6 +56,7 @@ public:
     vcl::TImageList *ImageList1, *ImageList2;
     vcl::TMainMenu* MainMenu1;
     vcl::TMenuItem *mnuServis, *mnuArchivace, *mnuObnova, *mnuUnZip, *mnuComment, *mnuEmail, *mnuKonec;
+    vcl::TMenuItem* mnuErrorMessages;
     vcl::TOpenDialog* OpenDialog1 = nullptr;
     vcl::TSaveDialog* SaveDialog1 = nullptr;
     std::array<vcl::TComponent*, 9> ControlTable{};
@@ -58,6 +66,8 @@ public:
     std::unique_ptr<TUnZip> UnZip1;
     // What the components reported, as the error-message window lists it.
     std::vector<std::string> ErrorMessages;
+    // The application's error-message window (one of its own when the application has none).
+    TfrmErrorMsgs* ErrorList();
 
     TRequestState& State() { return state_; }
     TTargetState& Target() { return target_; }
@@ -67,6 +77,9 @@ public:
     void FormShow();
     void FormActivate();
     void WMCopyData(vcl::TWMCopyData& message) override;
+    void WndProc(vcl::TMessage& message) override;
+    // True while a backup, restore, payslip packing or hand-off runs: requests wait for its end.
+    bool OperationRunning() const { return operationDepth_ > 0; }
     void SetModeCaption(bool withSuffix) override;
     void DispatchRequest() override;
     void FinishRequest() override;
@@ -93,6 +106,13 @@ public:
     void lstFileSpecKeyDown(WORD& key);
     void mnuUnZipClick();
     void mnuEmailClick();
+    // The LED: red while a component works (a click cancels it), green otherwise.
+    void ApplicationBusy();
+    void ApplicationWaiting();
+    vcl::TColor LedColour() const { return ledColour_; }
+    void pbxLedClick();
+    // Edits the comment of the run's archive (backup side) or of the chosen archive (restore side).
+    void mnuCommentClick();
     // The archive the run wrote last (folder and name), empty before.
     const std::string& RunArchive() const { return runArchive_; }
     std::string RunComment;
@@ -122,28 +142,51 @@ private:
     void BuildComponents();
     void BuildMainMenu();
     vcl::TSpeedButton* MakeSpeedButton(const char* name, const char* caption, int left);
-    void NotThereYet(const std::string& what);
     // Writes the archive of the file list; a payslip group (payslipName given) leaves comment,
     // message and finish to its caller.
     bool RunBackup(const std::optional<std::string>& payslipName);
     bool BackupToDiskPayslips(const std::string& archiveName);
     std::string BackupArchiveName(const std::string& folder) const;
-    void SetBackupWriterProperties(const std::vector<std::string>& files);
+    void SetBackupWriterProperties(const std::vector<std::string>& files, TRelativeDir relativeDir);
     std::string ArchiveListLine(const std::string& folder, const std::string& fileName);
+    // The number of entries and the archive comment (UTF-8) of a ZIP archive.
+    std::pair<int, std::string> ReadEntriesAndComment(const std::string& archive);
     void BuildArchiveComponents();
     void ComponentError(::TObject* sender, const std::string& file, const std::string& extended, int code);
     void Pelix1Read(std::int64_t offset);
     bool RestoreFromTarget(const std::string& archiveName);
+    void BindDiskPrompts();
+    bool CopyToDiskette(const std::string& stagedFolder, const std::string& realFolder, const std::string& fileName);
     void SetRestoreExtractorProperties();
     void WebUpload(int transferCode, const std::string& archiveFolder, const std::string& archiveFileName,
                    int ftpEntry);
     void WebDownload(int transferCode, int ftpEntry, const std::string& archiveBaseName);
     HWND InternetProgramWindow(bool upload);
     void ShowProgress(bool visible);
+    // Shows the error list when errors came in after `mark` (a size of ErrorMessages); true then.
+    bool ShowErrorsSince(std::size_t mark);
     void SetBackupSideCommands(bool backupOn);
     void SetStatus(const std::string& panelText, const std::string& dataSetLine);
     std::string DataSetLine(bool backup) const;
     void ShowTargetImageForLetter(const std::string& letter);
+
+    // Marks one operation; requests that arrive meanwhile are held and served after it, in order.
+    class TOperationScope {
+    public:
+        explicit TOperationScope(TFormTorvo& form) : form_(form) { ++form_.operationDepth_; }
+        ~TOperationScope() { form_.OperationEnded(); }
+        TOperationScope(const TOperationScope&) = delete;
+        TOperationScope& operator=(const TOperationScope&) = delete;
+
+    private:
+        TFormTorvo& form_;
+    };
+    struct THeldRequest {
+        std::uint32_t command = 0;
+        std::vector<std::uint8_t> bytes;
+    };
+    void OperationEnded();
+    void ServeHeldRequests();
 
     TRequestState state_;
     TTargetState target_;
@@ -153,6 +196,15 @@ private:
     std::vector<std::string> payslipList_;
     TPayslipOptions payslipOptions_;
     int targetImage_ = -1;
-    // An archive operation runs; requests served inside its message pump must not start another.
-    bool archiveBusy_ = false;
+    // Members of the running restore that were written, checked and put in place.
+    int restoredFiles_ = 0;
+    // Files that the payslip groups of this run put into archives.
+    int archivedFiles_ = 0;
+    bool backupPassRunning_ = false;
+    vcl::TColor ledColour_ = vcl::clGreen;
+    int busyDepth_ = 0;
+    // Cancels the component that works now; empty while none does.
+    std::function<void()> cancelWorking_;
+    int operationDepth_ = 0;
+    std::deque<THeldRequest> heldRequests_;
 };

@@ -3,6 +3,10 @@
 #include "app/lib/FormTorvo.h"
 
 #include "app/lib/BackupNames.h"
+#include "app/lib/ErrorMsgs.h"
+#include "app/lib/FormComm.h"
+#include "core/DiskManager.h"
+#include "core/Err_Msgs.h"
 #include "core/plxGbls.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Files.h"
@@ -12,6 +16,7 @@
 #include "readers/plxUnZIP.h"
 #include "readers/view/plxZipView.h"
 #include "unit/U_FileUtils.h"
+#include "unit/U_String.h"
 #include "writers/plxZip.h"
 
 #include <algorithm>
@@ -40,6 +45,12 @@ std::string WriteDeniedText(const std::string& letter)
     return "Na disk " + letter + ": nelze zapisovat." + "\r\n" + "Ověřte, zda disk má přístup k zápisu dat.";
 }
 
+std::string IncompleteBackupText(const std::string& archiveFileName)
+{
+    return "Do archivu " + archiveFileName + " se nepodařilo uložit všechny soubory." + "\r\n" +
+           "Archivace byla NEÚSPĚŠNÁ; chyby jsou v seznamu chyb.";
+}
+
 std::string Hex8(std::uint32_t value)
 {
     char text[12];
@@ -62,19 +73,96 @@ void TFormTorvo::BuildArchiveComponents()
         ProgressBar2->SetPosition(byArchive);
         Application->ProcessMessages();
     };
+    // The LED shows which component works and cancels it when clicked.
+    const auto bindLed = [this](TZipCommon& component) {
+        component.OnActivate = [this, &component](::TObject*) {
+            cancelWorking_ = [&component] { component.SetCancel(true); };
+            ApplicationBusy();
+        };
+        component.OnDeactivate = [this](::TObject*) {
+            ApplicationWaiting();
+            cancelWorking_ = nullptr;
+        };
+    };
+    bindLed(*Pelix1);
+    bindLed(*Zip1);
+    bindLed(*UnZip1);
     Pelix1->OnError = error;
     Zip1->OnError = error;
     Zip1->OnProgress = progress;
     UnZip1->OnError = error;
     UnZip1->OnProgress = progress;
+    BindDiskPrompts();
+    // An encrypted backup asks for its password instead of failing unseen.
+    UnZip1->OnGetPassword = [](::TObject*, const std::string& file, std::string& password, TSeedKeyRecord&,
+                               TSeedKeyRecord&, bool& tryAgain) {
+        tryAgain = InputQuery("OnGetPassword event", "Enter password for " + file, password);
+    };
+    UnZip1->OnEnd = [this](::TObject*, const std::string&, bool written) {
+        if (written)
+            ++restoredFiles_;
+    };
     UnZip1->OnBegin = [this](::TObject*, const std::string& file, int, bool&) {
         StatusBar1->SimpleText = "Extracting: " + file;
         ShowProgress(true);
     };
 }
 
+void TFormTorvo::BindDiskPrompts()
+{
+    // The disks of a spanned backup: each one asked for in a box that waits until it is in.
+    const auto ask = [](const std::string& text, bool& cancel) {
+        cancel = Application->MessageBox(text, DiskPromptCaption, MB_OKCANCEL | MB_ICONINFORMATION) != IDOK;
+    };
+    const auto last = [ask](::TObject*, bool& cancel) { ask("Vložte poslední disketu archivu.", cancel); };
+    const auto first = [ask](::TObject*, bool& cancel) { ask("Vložte první disketu archivu.", cancel); };
+    const auto next = [ask](::TObject*, const std::string& number, bool& cancel) {
+        ask("Vložte disketu číslo " + number + " archivu.", cancel);
+    };
+    for (TZipCommon* reader : {static_cast<TZipCommon*>(Pelix1.get()), static_cast<TZipCommon*>(UnZip1.get())}) {
+        reader->OnGetZipLastDisk = last;
+        reader->OnGetZipFirstDisk = first;
+        reader->OnGetZipNextDisk = next;
+    }
+    Zip1->OnInsertDisk = [ask](::TObject*, const std::string& number, bool& cancel) {
+        ask("Vložte prázdnou disketu číslo " + number + " pro zápis archivu.", cancel);
+    };
+    Zip1->OnClearDisk = [ask](::TObject*, const std::string& drive, std::int64_t required, std::int64_t free,
+                              std::int64_t, bool& cancel) {
+        ask("Na disketě v mechanice " + drive + " je volných " + std::to_string(free) + " B, potřeba je " +
+                std::to_string(required) + " B.\r\nUvolněte místo nebo vložte jinou disketu.",
+            cancel);
+    };
+    Zip1->OnDiskSpanFileExists = [](::TObject*, const std::string& file, TDateTime, TOverwriteMode& mode) {
+        const int answer = Application->MessageBox("Disketa obsahuje archiv " + win::ExtractFileName(file) +
+                                                       " nebo patří jiné sadě disket.\r\nPřepsat ji?",
+                                                   DiskPromptCaption, MB_YESNO | MB_ICONQUESTION);
+        mode = answer == IDYES ? omOverwrite : omSkip;
+    };
+}
+
+bool TFormTorvo::CopyToDiskette(const std::string& stagedFolder, const std::string& realFolder,
+                                const std::string& fileName)
+{
+    // An archive that fits on the disk in the drive is copied; a larger one spans several disks.
+    const std::string staged = stagedFolder + fileName, onDisk = realFolder + fileName;
+    TFileStream32 source(staged, fmOpenRead | fmShareDenyNone);
+    const std::int64_t size = source.HandleValid() ? source.Size() : 0;
+    TFileStream32 old(onDisk, fmOpenRead | fmShareDenyNone);
+    TDiskManager disk;
+    disk.DriveType = std::uint8_t(DRIVE_REMOVABLE);
+    disk.GetDiskSpace(win::IncludeTrailingBackslash(win::ExtractFileDrive(onDisk)));
+    if (size <= disk.FreeSpace + (old.HandleValid() ? old.Size() : 0))
+        return ReplaceFileViaTemp(stagedFolder, realFolder, fileName);
+    Zip1->SetArchiveFile(onDisk);
+    return Zip1->SpanArchive(staged);
+}
+
 void TFormTorvo::ComponentError(::TObject* sender, const std::string& file, const std::string& extended, int code)
 {
+    // A backup pass that found none of its files says so; the backup reports that itself.
+    if (sender == Zip1.get() && code == E_NOTHINGTODO && backupPassRunning_)
+        return;
     const std::string className = sender == Zip1.get()     ? "TZip"
                                   : sender == UnZip1.get() ? "TUnZip"
                                                            : "TPelix";
@@ -82,8 +170,60 @@ void TFormTorvo::ComponentError(::TObject* sender, const std::string& file, cons
                             std::to_string(code) + "  (see err_msgs.rc)" + "\r" + "ECode Str: " +
                             std::string(LoadMessage(code)) + "\r" + "Ext Msg:   " + extended +
                             (file.empty() ? "" : " " + file));
+    ErrorList()->AddError(ErrorMessages.back());
     StatusBar1->SimplePanel = true;
     StatusBar1->SimpleText = std::string(LoadMessage(code)) + ": " + file;
+}
+
+void TFormTorvo::ApplicationBusy()
+{
+    Application->ProcessMessages();
+    ++busyDepth_;
+    ZipView1->Cursor = crHourGlass;
+    ZipView1->Items.BeginUpdate();
+    ledColour_ = clRed;
+    pbxLed->Invalidate();
+}
+
+void TFormTorvo::ApplicationWaiting()
+{
+    // Each busy call is matched by one waiting call, never by more.
+    if (busyDepth_ == 0)
+        return;
+    ZipView1->Items.EndUpdate();
+    if (--busyDepth_ > 0)
+        return;
+    ZipView1->Cursor = crDefault;
+    ledColour_ = clGreen;
+    pbxLed->Invalidate();
+}
+
+void TFormTorvo::pbxLedClick()
+{
+    if (!cancelWorking_)
+        return;
+    cancelWorking_();
+    StatusBar1->SimplePanel = true;
+    StatusBar1->SimpleText = "Ukončení...";
+}
+
+TfrmErrorMsgs* TFormTorvo::ErrorList()
+{
+    for (int i = 0; i < Application->ComponentCount(); ++i)
+        if (auto* list = dynamic_cast<TfrmErrorMsgs*>(Application->Components(i)))
+            return list;
+    for (int i = 0; i < ComponentCount(); ++i)
+        if (auto* list = dynamic_cast<TfrmErrorMsgs*>(Components(i)))
+            return list;
+    return new TfrmErrorMsgs(this);
+}
+
+bool TFormTorvo::ShowErrorsSince(std::size_t mark)
+{
+    if (ErrorMessages.size() <= mark)
+        return false;
+    ErrorList()->ShowModal();
+    return true;
 }
 
 void TFormTorvo::ShowProgress(bool visible)
@@ -163,7 +303,7 @@ std::string TFormTorvo::BackupArchiveName(const std::string& folder) const
     return name;
 }
 
-void TFormTorvo::SetBackupWriterProperties(const std::vector<std::string>& files)
+void TFormTorvo::SetBackupWriterProperties(const std::vector<std::string>& files, TRelativeDir relativeDir)
 {
     TZip& z = *Zip1;
     z.Attributes = AttrBit(fsZeroAttr) | AttrBit(fsReadOnly) | AttrBit(fsArchive) | AttrBit(fsEncrypted);
@@ -173,10 +313,7 @@ void TFormTorvo::SetBackupWriterProperties(const std::vector<std::string>& files
     z.StoredDirNames = sdRelative;
     z.DateAttribute = daFileDate;
     z.DeflateType = dtDeflateN;
-    // A backup set takes one base (the folder of its shallowest entry, the data folder): set files in
-    // subfolders keep their folder in the archive, so a restore puts them back where they were and
-    // two files of one name never collide. Payslips are a flat list of files, stored by name.
-    z.RelativeDir = state_.PayslipRequest ? byItem : byList;
+    z.RelativeDir = relativeDir;
     z.SetFileSpec(files);
     z.StoreEmptySubDirs = false;
     z.IncludeHiddenDirs = true;
@@ -188,6 +325,7 @@ void TFormTorvo::SetBackupWriterProperties(const std::vector<std::string>& files
 
 bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
 {
+    TOperationScope operation(*this);
     std::string folder = NormaliseTargetFolder(target_.TargetFolder);
     target_.TargetFolder = folder;
     const std::string letter = target_.Letter.empty() ? folder.substr(0, 1) : target_.Letter;
@@ -225,12 +363,37 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     const bool replaces = win::FileExists(archive);
     const std::string output = replaces ? FreshNameBeside(archive) : archive;
     ZipView1->Items.Clear();
-    SetBackupWriterProperties(files);
     Pelix1->SetArcType(atZip);
-    Zip1->SetArchiveFile(output);
     ShowProgress(true);
-    const int count = Zip1->Compress();
+    const std::size_t errorMark = ErrorMessages.size();
+    // Set files inside the data folder keep their path below it, so a restore puts them back where
+    // they were and two files of one name never collide; the rest (and payslips) go by bare name.
+    // The bare names go first, so the second run copies only those few entries.
+    TBackupSpecs specs = state_.PayslipRequest ? TBackupSpecs{{}, files} : SplitBackupSpecs(files, state_.DataFolder);
+    int count = 0;
+    bool filesFound = false;
+    for (auto& [list, relativeDir] : {std::pair{&specs.Elsewhere, byItem}, std::pair{&specs.InsideDataFolder, byList}}) {
+        if (list->empty())
+            continue;
+        SetBackupWriterProperties(*list, relativeDir);
+        Zip1->SetArchiveFile(output);
+        backupPassRunning_ = true;
+        count += std::max(0, Zip1->Compress());
+        backupPassRunning_ = false;
+        filesFound = filesFound || Zip1->FilesFound;
+        if (Zip1->GetCancel())
+            break;
+    }
     ShowProgress(false);
+    // Stopped by the person (the LED): no archive and no error report, only the status says so.
+    if (Zip1->GetCancel()) {
+        // What an earlier pass wrote is no backup of the set.
+        if (win::FileExists(output))
+            DeleteFileA(output.c_str());
+        PanelMess->Caption = "Archivace přerušena";
+        return false;
+    }
+    const bool incomplete = ShowErrorsSince(errorMark);
     bool written = count > 0 && win::FileExists(output);
     if (written && replaces && !MoveFileExA(output.c_str(), archive.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         DeleteFileA(output.c_str());
@@ -238,7 +401,8 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     }
     Pelix1->SetFileSpec({"*.*"});
     if (!written) {
-        if (!Zip1->FilesFound) {
+        // Nothing to pack is no failure; a writer that reported errors is.
+        if (!filesFound && !incomplete) {
             PanelMess->Caption = "Nebylo co archivovat";
             return false;
         }
@@ -246,8 +410,11 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
         return false;
     }
     runArchive_ = archive;
+    archivedFiles_ += count;
+    if (incomplete)
+        Application->MessageBox(IncompleteBackupText(name + ".ZIP"), "Archivace neúplná", MB_OK | MB_ICONSTOP);
     if (payslipName)
-        return true;
+        return !incomplete;
 
     target_.TargetFolder = folder;
     // The archive is complete, comment included, before the caller hears of it.
@@ -259,9 +426,9 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
         FinishRequest();
     }
 
-    bool result = true;
+    bool result = !incomplete;
     if (!realFolder.empty()) {
-        if (!ReplaceFileViaTemp(folder, realFolder, name + ".ZIP")) {
+        if (!CopyToDiskette(folder, realFolder, name + ".ZIP")) {
             StatusBar1->SimplePanel = true;
             StatusBar1->SimpleText = "Archivace na disk " + letter + ":\\ byl neúspěšný";
             result = false;
@@ -297,9 +464,9 @@ void TFormTorvo::WriteArchiveComment(const std::string& archiveFileName)
                                           (state_.FtpTarget ? "ftp " : "") + comment);
 }
 
-std::string TFormTorvo::ArchiveListLine(const std::string& folder, const std::string& fileName)
+std::pair<int, std::string> TFormTorvo::ReadEntriesAndComment(const std::string& archive)
 {
-    Zip1->SetArchiveFile(folder + fileName);
+    Zip1->SetArchiveFile(archive);
     const int count = std::max(0, Zip1->ReadComments());
     std::string comment(std::size_t(Zip1->MainComment.Size()), '\0');
     std::uint16_t length = 0;
@@ -307,7 +474,40 @@ std::string TFormTorvo::ArchiveListLine(const std::string& folder, const std::st
         Zip1->MainComment.GetComment(comment.data(), length);
     comment.resize(length);
     Zip1->SaveComments(false);
-    return fileName + "\t" + std::to_string(count) + "\t" + win::AnsiToUtf8(comment);
+    return {count, win::AnsiToUtf8(comment)};
+}
+
+std::string TFormTorvo::ArchiveListLine(const std::string& folder, const std::string& fileName)
+{
+    const auto [count, comment] = ReadEntriesAndComment(folder + fileName);
+    return fileName + "\t" + std::to_string(count) + "\t" + comment;
+}
+
+void TFormTorvo::mnuCommentClick()
+{
+    if (OperationRunning())
+        return;
+    std::string archiveFileName;
+    if (state_.BackupSide) {
+        archiveFileName = win::ExtractFileName(runArchive_);
+    } else {
+        const int index = lstFileSpec->ItemIndex();
+        if (index >= 0 && index < lstFileSpec->Items.Count())
+            archiveFileName = CutAtTab(lstFileSpec->Items[index]);
+    }
+    const std::string folder = NormaliseTargetFolder(target_.TargetFolder);
+    if (archiveFileName.empty() || !win::FileExists(folder + archiveFileName))
+        return;
+    TOperationScope operation(*this);
+    std::string comment = ReadEntriesAndComment(folder + archiveFileName).second;
+    // A blank stands for no comment (WriteArchiveComment stores one for an empty text).
+    if (comment == " ")
+        comment.clear();
+    const std::optional<std::string> edited = EditArchiveComment(this, comment);
+    if (!edited)
+        return;
+    RunComment = *edited;
+    WriteArchiveComment(archiveFileName);
 }
 
 void TFormTorvo::ListTargetArchives()
@@ -337,6 +537,8 @@ void TFormTorvo::ListTargetArchives()
 
 void TFormTorvo::PackPayslips()
 {
+    TOperationScope operation(*this);
+    archivedFiles_ = 0;
     const std::string base = PayslipBaseName(win::Now());
     const std::string folder = target_.TargetFolder;
     for (const TPayslipGroup& group : GroupPayslips(payslipList_, std::size_t(state_.PayslipGroupSize))) {
@@ -347,7 +549,8 @@ void TFormTorvo::PackPayslips()
     }
     lstFileSpec->Items.Clear();
     ZipView1->Items.Clear();
-    Application->MessageBox(PayslipResultText(folder, base, payslipList_.size()), PayslipCaption,
+    // The payslips that are in an archive now, not the ones that were listed.
+    Application->MessageBox(PayslipResultText(folder, base, std::size_t(archivedFiles_)), PayslipCaption,
                             MB_OK | MB_ICONINFORMATION);
     FinishRequest();
 }
@@ -378,13 +581,13 @@ void TFormTorvo::SetRestoreExtractorProperties()
 
 bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
 {
-    // A request served inside the running operation's message pump waits for no second one.
-    if (archiveBusy_ || archiveName.empty())
+    // A click served inside the running operation's message pump starts no second one.
+    if (OperationRunning() || archiveName.empty())
         return false;
     // Without the caller's data folder the members would land wherever the process stands.
     if (state_.DataFolder.empty())
         return false;
-    archiveBusy_ = true;
+    TOperationScope operation(*this);
     const std::string savedPanel = PanelMess->Caption;
     Screen->SetCursor(crHourGlass);
     PanelMess->Caption = state_.FtpTarget ? std::string("Obnovuji data z FTP serveru ...")
@@ -395,7 +598,6 @@ bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
         ZipView1->Cursor = crDefault;
         Screen->SetCursor(crDefault);
         PanelMess->Caption = savedPanel;
-        archiveBusy_ = false;
     };
 
     Pelix1->SetArchiveFile(NormaliseTargetFolder(target_.TargetFolder) + archiveName);
@@ -407,12 +609,18 @@ bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
     StatusBar1->SimplePanel = true;
     ShowProgress(true);
     ZipView1->Cursor = crHourGlass;
-    const std::size_t reportsBefore = ErrorMessages.size();
+    const std::size_t errorMark = ErrorMessages.size();
+    restoredFiles_ = 0;
     const int count = UnZip1->Extract();
-    const bool clean = ErrorMessages.size() == reportsBefore;
-    Application->MessageBox("Z archivačního souboru: " + archiveName + "\r\n" +
-                                "celkem rozbaleno datových souborů: " + std::to_string(std::max(0, count)),
-                            "Data rozbalena", MB_OK | MB_ICONINFORMATION);
+    const bool failed = ShowErrorsSince(errorMark) || count < 0;
+    // Only what was written counts; a restore with any failed member says so.
+    const std::string result = "Z archivačního souboru: " + archiveName + "\r\n" +
+                               "celkem rozbaleno datových souborů: " + std::to_string(restoredFiles_);
+    if (failed)
+        Application->MessageBox(result + "\r\n" + "Obnova dat byla NEÚSPĚŠNÁ; chyby jsou v seznamu chyb.",
+                                "Data nerozbalena", MB_OK | MB_ICONSTOP);
+    else
+        Application->MessageBox(result, "Data rozbalena", MB_OK | MB_ICONINFORMATION);
     done();
-    return clean && count >= 0;
+    return !failed;
 }

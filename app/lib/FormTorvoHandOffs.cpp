@@ -73,6 +73,7 @@ HWND TFormTorvo::InternetProgramWindow(bool upload)
 void TFormTorvo::WebUpload(int transferCode, const std::string& archiveFolder, const std::string& archiveFileName,
                            int ftpEntry)
 {
+    TOperationScope operation(*this);
     const HWND internet = InternetProgramWindow(true);
     if (internet == 0)
         return;
@@ -84,6 +85,7 @@ void TFormTorvo::WebUpload(int transferCode, const std::string& archiveFolder, c
 
 void TFormTorvo::WebDownload(int transferCode, int ftpEntry, const std::string& archiveBaseName)
 {
+    TOperationScope operation(*this);
     const HWND internet = InternetProgramWindow(false);
     if (internet == 0)
         return;
@@ -111,6 +113,9 @@ void TFormTorvo::WebDownloadArchive(const std::string& letter, int code)
 
 void TFormTorvo::mnuEmailClick()
 {
+    if (OperationRunning())
+        return;
+    TOperationScope operation(*this);
     std::string archive;
     if (!state_.BackupSide) {
         const int index = lstFileSpec->ItemIndex();

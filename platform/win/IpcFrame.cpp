@@ -64,6 +64,8 @@ std::string CheckFrameHeader(const std::uint8_t* header, Frame& out, std::size_t
         return "frame too large";
     // Only a sent WM_COPYDATA carries bytes; a posted one would outlive the sender's buffer.
     const bool copyDataExpected = out.kind == FrameKind::Send && out.message == WM_COPYDATA;
+    if (out.message == WM_COPYDATA && out.kind != FrameKind::Send)
+        return "WM_COPYDATA must be sent";
     if (out.hasCopyData != copyDataExpected)
         return out.message == WM_COPYDATA ? "WM_COPYDATA must be sent" : "unexpected data block";
     if (!out.hasCopyData && payloadSize != 0)

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 namespace win::ipc {
@@ -43,16 +44,30 @@ bool FolderIsPrivate(const struct stat& info, uid_t self)
     return S_ISDIR(info.st_mode) && info.st_uid == self && (info.st_mode & 077) == 0;
 }
 
-std::string OpenRuntimeFolder()
+std::string RuntimeFolderProblem()
 {
     const std::string path = RuntimeFolderPath();
     if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        return {};
+        return path + ": cannot be created (" + std::strerror(errno) + ")";
     struct stat info {};
     // lstat: a symlink planted in a shared /tmp must not redirect us.
-    if (lstat(path.c_str(), &info) != 0 || !FolderIsPrivate(info, getuid()))
-        return {};
-    return path;
+    if (lstat(path.c_str(), &info) != 0)
+        return path + ": " + std::strerror(errno);
+    if (!S_ISDIR(info.st_mode))
+        return path + ": not a folder";
+    if (info.st_uid != getuid())
+        return path + ": owned by another user";
+    if ((info.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+        return path + ": open to other users (mode " + mode + ")";
+    }
+    return {};
+}
+
+std::string OpenRuntimeFolder()
+{
+    return RuntimeFolderProblem().empty() ? RuntimeFolderPath() : std::string();
 }
 
 bool PeerIsAcceptable(uid_t peerUid, pid_t peerPid, uid_t self, pid_t expectedPid)

@@ -31,6 +31,8 @@ inline HWND MakeHandle(pid_t pid, HWND slot) { return (slot << HandlePidBits) | 
 std::string RuntimeFolderPath();
 // Creates the folder (mode 0700) when missing; empty when it cannot be used safely.
 std::string OpenRuntimeFolder();
+// Why the folder cannot be used safely (path and reason); empty when it can.
+std::string RuntimeFolderProblem();
 // A folder is ours when it is a real directory owned by us that nobody else may enter.
 bool FolderIsPrivate(const struct stat& info, uid_t self);
 // A peer may talk to us only as the same user; when the handle names a process, it must be that.

@@ -29,6 +29,11 @@ namespace {
 
 constexpr int ListenBacklog = 64;
 constexpr std::size_t MaxConnections = 256;
+// One peer process may hold only a few connections, so it cannot lock other callers out.
+constexpr std::size_t MaxConnectionsPerPeer = 16;
+// A connection that completes no frame for this long is hung up on: a sender writes its frame
+// right after connecting, so only an idle or trickling peer gets here.
+constexpr int IdleConnectionMs = 5000;
 constexpr int ReplyWriteTimeoutMs = 5000;
 // One connection may stream any number of posts; beyond this many queued, a peer's are refused.
 constexpr std::size_t MaxQueuedMessages = 10000;
@@ -77,6 +82,8 @@ struct LocalWindow {
 struct Connection {
     UniqueFd fd;
     HWND window = 0;
+    pid_t peer = 0;
+    std::chrono::steady_clock::time_point lastFrame = std::chrono::steady_clock::now();
     FrameReader reader;
     bool busy = false;  // a Send is being dispatched; its reply still has to go out on fd
     bool closed = false;
@@ -367,6 +374,14 @@ bool DropOneWaiting(int listener)
     return dropped;
 }
 
+std::size_t ConnectionsOf(pid_t peer)
+{
+    const auto& connections = State().connections;
+    return static_cast<std::size_t>(std::count_if(connections.begin(), connections.end(), [peer](const ConnectionPtr& c) {
+        return !c->closed && c->peer == peer;
+    }));
+}
+
 void AcceptAll(HWND hwnd)
 {
     auto& state = State();
@@ -383,11 +398,12 @@ void AcceptAll(HWND hwnd)
         ucred peer{};
         if (!PeerCredentials(fd.Get(), peer) || !PeerIsAcceptable(peer.uid, peer.pid, getuid(), 0))
             continue;
-        if (state.connections.size() >= MaxConnections)
+        if (state.connections.size() >= MaxConnections || ConnectionsOf(peer.pid) >= MaxConnectionsPerPeer)
             continue;
         auto connection = std::make_shared<Connection>();
         connection->fd = std::move(fd);
         connection->window = hwnd;
+        connection->peer = peer.pid;
         state.connections.push_back(std::move(connection));
     }
 }
@@ -436,8 +452,10 @@ void HandleFrame(Connection& connection, const Frame& frame)
         Close(connection);
         return;
     }
+    connection.lastFrame = std::chrono::steady_clock::now();
     if (frame.kind == FrameKind::Post) {
-        if (State().posted.size() >= MaxQueuedMessages) {
+        // Its lParam would be read as a pointer into memory that is not ours.
+        if (frame.message == WM_COPYDATA || State().posted.size() >= MaxQueuedMessages) {
             Close(connection);
             return;
         }
@@ -456,6 +474,7 @@ void HandleFrame(Connection& connection, const Frame& frame)
     reply.value = static_cast<std::uint64_t>(result);
     if (!WriteAll(connection.fd.Get(), EncodeFrame(reply), ReplyWriteTimeoutMs) || !FindLocal(connection.window))
         Close(connection);
+    connection.lastFrame = std::chrono::steady_clock::now();
 }
 
 void ServeConnection(const ConnectionPtr& connection)
@@ -525,13 +544,46 @@ WaitSet BuildWaitSet(const std::vector<pollfd>& extra)
     return set;
 }
 
+int MsUntilIdle(const Connection& connection, std::chrono::steady_clock::time_point now)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        connection.lastFrame + std::chrono::milliseconds(IdleConnectionMs) - now);
+    return static_cast<int>(std::max<std::int64_t>(0, left.count()));
+}
+
+// A wait must end in time to hang up on the first connection that falls idle.
+int BoundedByIdle(const WaitSet& set, int timeoutMs)
+{
+    const auto now = std::chrono::steady_clock::now();
+    for (const auto& connection : set.connections) {
+        const int left = MsUntilIdle(*connection, now) + 1;
+        timeoutMs = timeoutMs < 0 ? left : std::min(timeoutMs, left);
+    }
+    return timeoutMs;
+}
+
+// After a wait: connections with nothing to read whose time is up. One with bytes waiting is
+// served first, so that a long dispatch elsewhere never costs a sender its request.
+void HangUpIdle(const WaitSet& set, std::size_t firstConnection)
+{
+    const auto now = std::chrono::steady_clock::now();
+    std::size_t index = firstConnection + set.listeners.size();
+    for (const auto& connection : set.connections) {
+        const bool readable = set.fds[index++].revents != 0;
+        if (!readable && !connection->busy && !connection->closed && MsUntilIdle(*connection, now) == 0)
+            Close(*connection);
+    }
+}
+
 // One round: waits on the caller's descriptors and ours, serves what is ready (sent messages are
 // dispatched, posted ones queued). The caller's revents are copied back. True when something
 // incoming was served.
 bool PumpOnce(std::vector<pollfd>& extra, int timeoutMs)
 {
     WaitSet set = BuildWaitSet(extra);
-    if (::poll(set.fds.data(), set.fds.size(), timeoutMs) <= 0)
+    const int ready = ::poll(set.fds.data(), set.fds.size(), BoundedByIdle(set, timeoutMs));
+    HangUpIdle(set, extra.size());
+    if (ready <= 0)
         return false;
     for (std::size_t i = 0; i < extra.size(); ++i)
         extra[i].revents = set.fds[i].revents;
@@ -556,7 +608,9 @@ bool PumpOnce(std::vector<pollfd>& extra, int timeoutMs)
 bool WaitIncoming(int timeoutMs)
 {
     WaitSet set = BuildWaitSet({});
-    return ::poll(set.fds.data(), set.fds.size(), timeoutMs) > 0;
+    const bool ready = ::poll(set.fds.data(), set.fds.size(), BoundedByIdle(set, timeoutMs)) > 0;
+    HangUpIdle(set, 0);
+    return ready;
 }
 
 void ServePending()
@@ -665,7 +719,9 @@ HWND FindRemote(const char* className)
     for (const auto& window : ListPublished(folder)) {
         if (!win::SameText(window.entry.className, className))
             continue;
-        if (ConnectOrClean(window).Valid())
+        const bool live = ConnectOrClean(window).Valid();
+        // A window too busy to take a connection in time is still there.
+        if (live || errno == EAGAIN)
             return window.entry.hwnd;
     }
     return 0;

@@ -71,8 +71,8 @@ TEST(MenuFile, MenuLinesAndSections)
 
 TEST(MenuFile, MessageTexts)
 {
-    EXPECT_EQ("\"Form_Menu\" nemohu najít datový soubor: C:\\m.txt", MenuFileNotFoundText("C:\\m.txt"));
-    EXPECT_EQ("\"Form_Menu\" v souboru:  C:\\m.txt\r\rv sekci:  [Menu]\rnelze najít návratovou hodnotu:  14",
+    EXPECT_EQ("Nabídka: nemohu najít datový soubor: C:\\m.txt", MenuFileNotFoundText("C:\\m.txt"));
+    EXPECT_EQ("Nabídka v souboru:  C:\\m.txt\r\rv sekci:  [Menu]\rnelze najít návratovou hodnotu:  14",
               MenuLineNotFoundText("C:\\m.txt", "Menu", 14));
 }
 

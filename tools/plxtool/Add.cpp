@@ -1,5 +1,8 @@
-// plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2] [-m store|deflate|bzip2|ppmd] [-l S|F|N|X] [-p PASSWORD]
-//                             [-r] [-c COMMENT]
+// plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha] [-m store|deflate|bzip2|ppmd|lh5|lh6]
+//                             [-l S|F|N|X] [-p PASSWORD] [-r] [-c COMMENT] [--split SIZE | --span]
+// --split SIZE writes a split set of SIZE-byte volumes (suffix k or m: KiB or MiB) as name.z01,
+// name.z02, ..., name.zip; --span spans the archive over the disks of a removable drive, asking
+// on the terminal for each disk.
 // plxtool add OUTPUT FILE -t uue|xxe|b64 [--part-size KB]: FILE as text, in parts of KB KiB
 // (OUTPUT.UU1, ...) when given.
 // A file is stored under its own name; a folder adds its contents (with -r its whole tree), named
@@ -7,9 +10,12 @@
 #include "tools/plxtool/ToolSupport.h"
 #include "tools/plxtool/Writers.h"
 
+#include "core/Err_Msgs.h"
+#include "platform/win/Paths.h"
 #include "writers/plxJar.h"
 #include "writers/plxUUEncode.h"
 #include "writers/plxZip.h"
+#include "writers/plxZipSplitter.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -25,6 +31,8 @@ bool MethodByName(std::string_view s, TCompressMethod& m)
     else if (s == "deflate") m = cmDeflate;
     else if (s == "bzip2") m = cmBz2;
     else if (s == "ppmd") m = cmPPMDi;
+    else if (s == "lh5") m = cmFrozen5;
+    else if (s == "lh6") m = cmFrozen6;
     else return false;
     return true;
 }
@@ -37,6 +45,21 @@ bool LevelByName(std::string_view s, TDeflateType& t)
     else if (s == "X") t = dtDeflateX;
     else return false;
     return true;
+}
+
+// Bytes, or a number with the suffix k (KiB) or m (MiB); 0 when malformed.
+std::int64_t SizeByText(std::string_view s)
+{
+    std::int64_t unit = 1;
+    if (!s.empty() && (s.back() == 'k' || s.back() == 'K'))
+        unit = 1024;
+    else if (!s.empty() && (s.back() == 'm' || s.back() == 'M'))
+        unit = 1024 * 1024;
+    if (unit != 1)
+        s.remove_suffix(1);
+    if (s.empty() || s.size() > 12 || s.find_first_not_of("0123456789") != std::string_view::npos)
+        return 0;
+    return std::stoll(std::string(s)) * unit;
 }
 
 std::string HostPathOf(const std::string& Arg)
@@ -52,15 +75,22 @@ int CmdAdd(std::span<char*> args)
     using namespace plxtool;
     std::vector<std::string> positional;
     std::string type = "zip", password, comment;
-    bool hasComment = false, recurse = false;
+    bool hasComment = false, recurse = false, span = false;
+    std::int64_t splitSize = 0;
     int partSize = 0;
     TCompressMethod method = cmDeflate;
+    bool hasMethod = false;
     TDeflateType level = dtDeflateN;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view a = args[i];
         const bool hasValue = i + 1 < args.size();
         if (a == "-r") {
             recurse = true;
+        } else if (a == "--split" && hasValue) {
+            if ((splitSize = SizeByText(args[++i])) <= 0)
+                return kUsage;
+        } else if (a == "--span") {
+            span = true;
         } else if (a == "-t" && hasValue) {
             type = args[++i];
             if (!MakeWriter(type))
@@ -68,6 +98,7 @@ int CmdAdd(std::span<char*> args)
         } else if (a == "-m" && hasValue) {
             if (!MethodByName(args[++i], method))
                 return kUsage;
+            hasMethod = true;
         } else if (a == "-l" && hasValue) {
             if (!LevelByName(args[++i], level))
                 return kUsage;
@@ -90,10 +121,15 @@ int CmdAdd(std::span<char*> args)
         return kUsage;
     if (!IsZipFamily(type) && (!password.empty() || hasComment))
         return kUsage;
+    if ((splitSize > 0 || span) && type != "zip")
+        return kUsage;
+    const bool lzhMethod = method == cmFrozen5 || method == cmFrozen6;
+    if (type == "lha" ? hasMethod && !lzhMethod && method != cmStore : lzhMethod)
+        return kUsage;
     if (IsTextEncoding(type) ? positional.size() != 2 : partSize > 0)
         return kUsage;
 
-    std::unique_ptr<TCompressClass> zip = MakeWriter(type);
+    std::unique_ptr<TCompressClass> zip = splitSize > 0 ? MakeSplitWriter(splitSize) : MakeWriter(type);
     bool failed = false;
     zip->OnError = [&failed](TObject*, const std::string& f, const std::string& x, const std::string&, int code) {
         failed = true;
@@ -110,6 +146,8 @@ int CmdAdd(std::span<char*> args)
         zip->SetPassword(password);
     }
     zip->DeflateType = level;
+    if (type == "lha" && hasMethod)
+        zip->CompressMethod = method;
     std::vector<std::string> specs;
     for (std::size_t i = 1; i < positional.size(); ++i) {
         const std::string path = EnginePath(positional[i]);
@@ -123,7 +161,17 @@ int CmdAdd(std::span<char*> args)
         return encoder->Compress() > 0 && !failed ? kOk : kFailure;
     }
     zip->SetFileSpec(specs);
-    zip->SetArchiveFile(EnginePath(positional[0]));
+    // A spanned archive goes to its removable drive's letter, which the drive table knows.
+    zip->SetArchiveFile(span ? win::ToWindowsPath(HostPathOf(positional[0])) : EnginePath(positional[0]));
+    if (span) {
+        auto& spanned = static_cast<TZipBase&>(*zip);
+        spanned.SpanRemovable = true;
+        BindDiskPrompts(spanned);
+        if (!spanned.SpansTo(spanned.ArchiveFile())) {
+            PrintError(E_UNSUPPORTEDARCTYPE, spanned.ArchiveFile(), "--span needs a removable drive");
+            return kUsage;
+        }
+    }
     PrepareWriter(*zip, zip->ArchiveFile());
     if (hasComment)
         static_cast<TZip&>(*zip).MainComment.Write(comment.data(), std::int32_t(comment.size()));

@@ -6,6 +6,7 @@
 #include "readers/plxUnBZip.h"
 #include "readers/plxUnGZip.h"
 #include "readers/plxUnJar.h"
+#include "readers/plxUnLha.h"
 #include "readers/plxUnTar.h"
 #include "readers/plxUUDecode.h"
 
@@ -76,6 +77,9 @@ bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::
         break;
     case atBz2:
         Run.Extractor = std::make_unique<TUnBZip>();
+        break;
+    case atLha: case atLhaExe: case atLzh: case atLzhExe:
+        Run.Extractor = std::make_unique<TUnLha>();
         break;
     case atUUE: case atB64:
         Run.Extractor = std::make_unique<TUUDecode>();

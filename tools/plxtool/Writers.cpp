@@ -3,10 +3,14 @@
 #include "platform/win/SysFiles.h"
 #include "writers/BZip.h"
 #include "writers/GZip.h"
+#include "writers/Lha.h"
 #include "writers/Tar.h"
 #include "writers/plxUUEncode.h"
 #include "writers/plxJar.h"
 #include "writers/plxZip.h"
+#include "writers/plxZipSplitter.h"
+
+#include <iostream>
 
 namespace plxtool {
 
@@ -19,6 +23,7 @@ std::unique_ptr<TCompressClass> MakeWriter(const std::string& Type)
     if (Type == "tbz") return std::make_unique<TTarBZ>();
     if (Type == "gz") return std::make_unique<TGZip>();
     if (Type == "bz2") return std::make_unique<TBZip>();
+    if (Type == "lha") return std::make_unique<TLha>();
     if (Type == "uue" || Type == "xxe" || Type == "b64") {
         auto encoder = std::make_unique<TUUEncode>();
         encoder->CompressMethod = Type == "uue" ? cmUUEncode : Type == "xxe" ? cmXXEncode : cmBase64;
@@ -45,6 +50,43 @@ void PrepareWriter(TCompressClass& Writer, const std::string& ArchiveFile)
     } else if (auto* bz = dynamic_cast<TBZip*>(&Writer)) {
         bz->OutputDir = win::ExtractFilePath(ArchiveFile);
     }
+}
+
+std::unique_ptr<TCompressClass> MakeSplitWriter(std::int64_t VolumeSize)
+{
+    auto zip = std::make_unique<TZipSplitter>();
+    zip->SetPartType(ptOtherSize);
+    zip->SetCustomSizeType(stBytes);
+    zip->SetPartSize(VolumeSize);
+    zip->OnSplitBegin = [](TObject*, const std::string&, const std::string&, bool& Cancel) { Cancel = false; };
+    return zip;
+}
+
+namespace {
+
+// Waits for Enter; false on "q" or the end of the input.
+bool Confirm(const std::string& Question)
+{
+    std::cerr << Question << " [Enter: go on, q: cancel] " << std::flush;
+    std::string line;
+    return std::getline(std::cin, line) && line != "q";
+}
+
+}  // namespace
+
+void BindDiskPrompts(TZipBase& Writer)
+{
+    Writer.OnInsertDisk = [](TObject*, const std::string& Volume, bool& Cancel) {
+        Cancel = !Confirm("Insert disk " + Volume + ".");
+    };
+    Writer.OnClearDisk = [](TObject*, const std::string& Drive, std::int64_t Required, std::int64_t Free,
+                            std::int64_t, bool& Cancel) {
+        Cancel = !Confirm("Disk in " + Drive + " has " + std::to_string(Free) + " bytes free; " +
+                          std::to_string(Required) + " are needed. Make room.");
+    };
+    Writer.OnDiskSpanFileExists = [](TObject*, const std::string& File, TDateTime, TOverwriteMode& Mode) {
+        Mode = Confirm(File + " is on this disk and belongs to another set. Overwrite it?") ? omOverwrite : omSkip;
+    };
 }
 
 }  // namespace plxtool

@@ -1,10 +1,12 @@
 // The writers that "plxtool add -t TYPE" makes.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
 class TCompressClass;
+class TZipBase;
 
 namespace plxtool {
 
@@ -16,5 +18,9 @@ bool IsTextEncoding(const std::string& Type);
 bool IsZipFamily(const std::string& Type);
 // Settings of the one-file-per-input writers that follow from the archive name.
 void PrepareWriter(TCompressClass& Writer, const std::string& ArchiveFile);
+// A ZIP writer whose archive becomes a split set of VolumeSize-byte volumes.
+std::unique_ptr<TCompressClass> MakeSplitWriter(std::int64_t VolumeSize);
+// Spanning prompts on the terminal: each disk is asked for on stderr and confirmed on stdin.
+void BindDiskPrompts(TZipBase& Writer);
 
 }  // namespace plxtool

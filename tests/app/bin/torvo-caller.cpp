@@ -29,10 +29,10 @@ const char* const Usage =
     "  offset 308  FTP entry           1 with --ftp-entry\n"
     "  offset 309  network targets     --targets\n"
     "Strings are converted from UTF-8 to Windows-1250 and cut at their field's size.\n"
-    "--command 999 ends a run that is waiting. --linger keeps listening that long after the first\n"
-    "reply, so that a second reply shows. Exit: 0 after the first reply, 3 when --timeout\n"
-    "passes without one (no --timeout: wait for ever), 1 when no TFormTorvo window is found or the\n"
-    "send fails, 2 for bad arguments.\n";
+    "--command 999 ends a run that is waiting (the run replies to its own caller, so 999 waits 5 s\n"
+    "by default). --linger keeps listening that long after the first reply, so that a second reply\n"
+    "shows. Exit: 0 after the first reply, 3 when --timeout (default 600 s) passes without one,\n"
+    "1 when no TFormTorvo window is found or the send fails, 2 for bad arguments.\n";
 
 struct Options {
     std::uint32_t command = 0;
@@ -98,6 +98,9 @@ bool ParseArguments(int argc, char** argv, Options& options)
     }
     if (!options.haveModeValue)
         options.record.ModeValue = options.record.Mode;
+    // A caller never waits for ever: the finish's reply goes to the run's caller, not to this one.
+    if (options.timeoutSeconds < 0)
+        options.timeoutSeconds = options.command == 999 ? 5 : 600;
     return options.haveCommand;
 }
 

@@ -662,3 +662,109 @@ TEST_F(Messages, OtherUserIsRefused)
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_FALSE(called);
 }
+
+TEST_F(Messages, HostileCallersCannotStopOthersBeingServed)
+{
+    const pid_t pid = StartPeer("TFormServed");
+    const HWND peer = WaitForWindow("TFormServed");
+    ASSERT_NE(peer, 0u);
+    const std::string path = SocketOf(folder_, peer);
+    const auto record = Record(565);
+    const COPYDATASTRUCT data{0, 565, record.data()};
+    const LRESULT expected = msg_peer::Checksum(0, record.data(), 565);
+
+    // A posted WM_COPYDATA whose lParam would be read as a pointer: the connection goes, the
+    // window stays.
+    Frame posted;
+    posted.kind = FrameKind::Post;
+    posted.hwnd = peer;
+    posted.message = WM_COPYDATA;
+    posted.value = 0x4141414141414141ull;
+    const auto bytes = EncodeFrame(posted);
+    const int fd = ConnectRaw(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+    char byte = 0;
+    EXPECT_LE(recv(fd, &byte, 1, 0), 0);
+    close(fd);
+    EXPECT_EQ(SendMessageA(peer, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), expected);
+
+    // Another process holds 1000 idle connections and trickles a frame a byte at a time.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t holder = fork();
+    if (holder == 0) {
+        std::vector<int> held;
+        for (int i = 0; i < 1000; ++i)
+            held.push_back(ConnectRaw(path));
+        const int slow = ConnectRaw(path);
+        [[maybe_unused]] const auto n = write(ready[1], "x", 1);
+        for (std::size_t i = 0; i < bytes.size(); ++i) {
+            send(slow, &bytes[i], 1, MSG_NOSIGNAL);
+            sleep(1);
+        }
+        _exit(0);
+    }
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    close(ready[1]);
+    // This test process is the third caller, and is served at once.
+    const auto start = Clock::now();
+    EXPECT_EQ(SendMessageA(peer, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)), expected);
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(2));
+
+    // A connection that sends nothing is hung up on after a few seconds.
+    const int idle = ConnectRaw(path);
+    ASSERT_GE(idle, 0);
+    const auto idleStart = Clock::now();
+    EXPECT_EQ(recv(idle, &byte, 1, 0), 0);
+    EXPECT_LT(Clock::now() - idleStart, std::chrono::seconds(9));
+    close(idle);
+
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    EXPECT_TRUE(PostMessageA(peer, WM_QUIT, 0, 0));
+    EXPECT_EQ(WaitForExit(pid), 0);
+}
+
+TEST_F(Messages, AWindowTooBusyToTakeAConnectionIsStillFound)
+{
+    // Another process listens under a window's name but never accepts: its queue fills up.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(OpenRuntimeFolder(), folder_);
+    const pid_t owner = fork();
+    if (owner == 0) {
+        const std::string path = folder_ + "/" + SocketName("TFormBusy", MakeHandle(getpid(), 1));
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(fd, 0) != 0)
+            _exit(1);
+        [[maybe_unused]] const auto n = write(ready[1], "x", 1);
+        pause();
+        _exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    close(ready[1]);
+    const std::string path = folder_ + "/" + SocketName("TFormBusy", MakeHandle(owner, 1));
+    std::vector<int> queued;
+    for (int i = 0; i < 8; ++i) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        queued.push_back(fd);
+    }
+    // A second copy of a program must see the first here, not start beside it.
+    EXPECT_EQ(FindWindowA("TFormBusy", nullptr), MakeHandle(owner, 1));
+    EXPECT_TRUE(fs::exists(path));
+    for (const int fd : queued)
+        close(fd);
+    kill(owner, SIGKILL);
+    waitpid(owner, nullptr, 0);
+}

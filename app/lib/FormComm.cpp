@@ -1,0 +1,49 @@
+#include "app/lib/FormComm.h"
+
+#include <memory>
+
+using namespace vcl;
+
+TfrmComm::TfrmComm(TComponent* owner) : TForm(owner)
+{
+    Name = "frmComm";
+    Caption = "Poznámka";
+    BorderStyle = bsDialog;
+    Position = poScreenCenter;
+    SetClientWidth(380);
+    SetClientHeight(96);
+    lblComment = new TLabel(this);
+    lblComment->Name = "lblComment";
+    lblComment->SetParent(this);
+    lblComment->SetCaption("Zadejte poznámku k pakovanému souboru:");
+    lblComment->SetBounds(8, 8, 364, 16);
+    leComment = new TEdit(this);
+    leComment->Name = "leComment";
+    leComment->SetParent(this);
+    leComment->MaxLength = MaxCommentLength;
+    leComment->SetBounds(8, 28, 364, 22);
+    btnOK = new TButton(this);
+    btnOK->Name = "btnOK";
+    btnOK->SetParent(this);
+    btnOK->Caption = "OK";
+    btnOK->ModalResult = mrOk;
+    btnOK->Default = true;
+    btnOK->SetBounds(212, 62, 76, 26);
+    btnBack = new TButton(this);
+    btnBack->Name = "btnBack";
+    btnBack->SetParent(this);
+    btnBack->Caption = "Zpět";
+    btnBack->ModalResult = mrCancel;
+    btnBack->Cancel = true;
+    btnBack->SetBounds(296, 62, 76, 26);
+    SetActiveControl(leComment);
+}
+
+std::optional<std::string> EditArchiveComment(TComponent* owner, const std::string& comment)
+{
+    const std::unique_ptr<TfrmComm> dialog = std::make_unique<TfrmComm>(owner);
+    dialog->leComment->SetText(comment);
+    if (dialog->ShowModal() != mrOk)
+        return std::nullopt;
+    return dialog->leComment->Text();
+}

@@ -1,0 +1,57 @@
+// What the extractor fuzz targets share: a private folder, one run of an extractor over a file
+// in it, and the check that nothing but the archive and the output folder is left there.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include <unistd.h>
+
+namespace fuzzsupport {
+
+inline const std::filesystem::path& Root()
+{
+    static const std::filesystem::path root = [] {
+        std::string pattern = (std::filesystem::temp_directory_path() / "torvo-fuzz-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            std::abort();
+        return std::filesystem::path(pattern);
+    }();
+    return root;
+}
+
+// Writes Size bytes as Root()/Name, runs Run(archive, output folder), then checks the folder.
+template <class TRun> void ExtractInPrivateFolder(const char* Name, const std::uint8_t* Data, std::size_t Size, TRun Run)
+{
+    namespace fs = std::filesystem;
+    const fs::path archive = Root() / Name;
+    const fs::path out = Root() / "out";
+    std::ofstream(archive, std::ios::binary).write(reinterpret_cast<const char*>(Data), std::streamsize(Size));
+    fs::remove_all(out);
+    fs::create_directories(out);
+    Run(archive, out);
+    for (const auto& e : fs::directory_iterator(Root()))
+        if (e.path() != archive && e.path() != out)
+            std::abort();
+}
+
+// One extraction (or test) run of an extractor of type T.
+template <class T> void RunExtractor(T& Un, const std::filesystem::path& Archive, const std::filesystem::path& Out,
+                                     bool Extract)
+{
+    Un.SetFileSpec({"*.*"});
+    Un.CreateStoredDirs = true;
+    Un.SetTempDir(Root().string());
+    Un.SetArchiveFile(Archive.string());
+    Un.SetExtractDir(Out.string());
+    if (Extract)
+        Un.Extract();
+    else
+        Un.TestArchive();
+}
+
+}  // namespace fuzzsupport

@@ -1,0 +1,337 @@
+// What goes wrong reaches the person, one operation runs at a time, hostile callers cannot stop
+// the program, and backup names bring every set file back where it was. The program and its
+// callers are real processes; the archives are checked with Info-ZIP.
+#include "e2e/support/E2eSupport.h"
+#include "platform/win/IpcFrame.h"
+#include "platform/win/IpcRuntime.h"
+#include "platform/win/Messages.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using namespace e2e;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string Menu = "[Menu]\r\n{1}Obnova\r\n{10}Automaticka\r\n[Obnova] Obnova dat\r\n"
+                         "~Data|Účetnictví‡0<x>\r\n[Seznam]\r\n{0}Ucto‡Ucto\r\n"
+                         "[Ucto]\r\n{1}kniha.dat‡a\r\n{2}sub\\kniha.dat‡b\r\n{3}Účtování.dat‡c\r\n{4}velky.dat‡d\r\n";
+
+std::string Definition(const std::string& archiveFiles, bool close)
+{
+    return "[MENUARCHIV]C:\\data\\menu.txt\r\n[PATHARCHIV]C:\\ZALOHY\\\r\n[PATHARCHIVDRV]C:\\ZALOHY\\\r\n"
+           "[PATHARCHIVACE]" + archiveFiles +
+           "\r\n[COMMENT1]Zaloha\r\n" + (close ? "[CLOSE]YES\r\n" : "");
+}
+
+// Every regular file below a folder with its bytes.
+std::map<std::string, std::string> Tree(const fs::path& root)
+{
+    std::map<std::string, std::string> tree;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        if (e.is_regular_file())
+            tree[fs::relative(e.path(), root).string()] = ReadFile(e.path());
+    return tree;
+}
+
+// True while the process has the file open.
+bool HasOpen(pid_t pid, const std::string& fileName)
+{
+    std::error_code error;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const fs::path target = fs::read_symlink(fd.path(), error);
+        if (!error && target.filename() == fileName)
+            return true;
+    }
+    return false;
+}
+
+// A host folder as the program names it: Z: is "/".
+std::string WindowsPath(const fs::path& folder)
+{
+    std::string path = "Z:" + folder.string();
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+int ConnectTo(const std::string& path)
+{
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+class Truth : public Session {
+protected:
+    void SetUp() override
+    {
+        Session::SetUp();
+        data = Home() / "data";
+        WriteFile(data / "kniha.dat", std::string(5000, 'k'));
+        WriteFile(data / "sub" / "kniha.dat", "a file of the same name in a subfolder");
+        WriteFile(data / "Účtování.dat", "úč");
+        WriteFile(data / "velky.dat", "small for now");
+    }
+    std::string AutomaticBackup()
+    {
+        EXPECT_TRUE(StartTorvo());
+        std::string output;
+        EXPECT_EQ(0, Call({"--command", "1", "--mode", "10", "--folder", "C:\\data\\", "--timeout", "120"}, output));
+        EXPECT_EQ(0, TorvoExit());
+        return output;
+    }
+    fs::path Archive() const { return Home() / "ZALOHY" / "Ucto (001).ZIP"; }
+    // The stored names but the one in the OEM code page, which unzip shows as it likes.
+    std::string Names(const fs::path& archive)
+    {
+        return Shell("unzip -Z1 " + Quoted(archive) + " | grep -v tov | LC_ALL=C sort");
+    }
+    fs::path data;
+};
+
+TEST_F(Truth, SetFilesKeepTheirPlaceWhereverTheArchiveFilesOfTheDefinitionLie)
+{
+    const fs::path elsewhere = dir / "elsewhere";
+    struct Layout {
+        const char* name;
+        std::string mask;
+        fs::path folder;
+    };
+    const std::vector<Layout> layouts{{"above", "C:\\*.dta", Home()},
+                                      {"beside", "C:\\jinde\\*.dta", Home() / "jinde"},
+                                      {"outside", WindowsPath(elsewhere) + "\\*.dta", elsewhere}};
+    for (const Layout& layout : layouts) {
+        SCOPED_TRACE(layout.name);
+        fs::remove_all(Home() / "ZALOHY");
+        WriteDefinition(Definition(layout.mask, true), Menu);
+        WriteFile(layout.folder / "firma.dta", std::string("firma ") + layout.name);
+        const auto before = Tree(data);
+        EXPECT_EQ("reply 110\n", AutomaticBackup());
+        ASSERT_TRUE(fs::exists(Archive()));
+        int status = -1;
+        const std::string test = Shell("unzip -t " + Quoted(Archive()), &status);
+        EXPECT_EQ(0, status) << test;
+        // Relative to the data folder inside it, by bare name outside it.
+        EXPECT_EQ("firma.dta\nkniha.dat\nsub/kniha.dat\nvelky.dat\n", Names(Archive()));
+
+        // The restore puts each set file back where it was; the definition's file comes by name.
+        for (const auto& [name, bytes] : before)
+            if (name != "archivace.dta" && name != "menu.txt")
+                WriteFile(data / name, "damaged");
+        fs::remove(dir / "transcript");
+        SetResponses("0\n Místní disk (C):\nUcto (001).ZIP\nOK\n");
+        ASSERT_TRUE(StartTorvo());
+        Child run = StartCaller({"--command", "1", "--mode", "1", "--folder", "C:\\data\\", "--timeout", "60"},
+                                dir / "run.out");
+        ASSERT_TRUE(Eventually([&] { return TranscriptShows("\tData rozbalena\t"); })) << Transcript();
+        std::string output;
+        Call({"--command", "999", "--timeout", "1"}, output);
+        EXPECT_EQ(0, WaitFor(run));
+        EXPECT_EQ(0, TorvoExit());
+        auto after = Tree(data);
+        EXPECT_EQ(std::string("firma ") + layout.name, after["firma.dta"]);
+        after.erase("firma.dta");
+        EXPECT_EQ(before, after);
+        fs::remove(data / "firma.dta");
+        fs::remove(layout.folder / "firma.dta");
+    }
+}
+
+TEST_F(Truth, ARequestDuringABackupIsServedAfterItAndTheArchiveIsWhole)
+{
+    WriteDefinition(Definition("C:\\data\\*.dta", false), Menu);
+    // Big enough that the backup is still running when the second caller comes.
+    Shell("head -c 96000000 /dev/urandom > " + Quoted(data / "velky.dat"));
+    ASSERT_TRUE(StartTorvo());
+    Child first = StartCaller({"--command", "1", "--mode", "10", "--folder", "C:\\data\\", "--timeout", "300"},
+                              dir / "first.out");
+    ASSERT_TRUE(Eventually([&] { return HasOpen(torvo.Pid(), "velky.dat"); }, 120s));
+    // The finish comes while the big file is packed: it waits, then ends the run with the reply
+    // to the first caller (the finish itself gets none).
+    std::string output;
+    EXPECT_EQ(3, Call({"--command", "999", "--timeout", "2"}, output));
+    EXPECT_EQ(0, WaitFor(first, 300s));
+    EXPECT_EQ("reply 110\n", ReadFile(dir / "first.out"));
+    EXPECT_EQ(0, TorvoExit());
+    int status = -1;
+    const std::string test = Shell("unzip -tq " + Quoted(Archive()), &status);
+    EXPECT_EQ(0, status) << test;
+    EXPECT_EQ("archivace.dta\nkniha.dat\nsub/kniha.dat\nvelky.dat\n", Names(Archive()));
+}
+
+TEST_F(Truth, HostileCallersDoNotStopAThirdOneBeingServed)
+{
+    WriteDefinition(Definition("C:\\data\\*.dta", true), Menu);
+    ASSERT_TRUE(StartTorvo());
+    const HWND window = FindWindowA("TFormTorvo", nullptr);
+    const std::string path = win::ipc::RuntimeFolderPath() + "/" + win::ipc::SocketName("TFormTorvo", window);
+
+    // A posted WM_COPYDATA without data, its lParam a wild pointer.
+    win::ipc::Frame posted;
+    posted.kind = win::ipc::FrameKind::Post;
+    posted.hwnd = window;
+    posted.message = WM_COPYDATA;
+    posted.value = 0x4141414141414141ull;
+    const auto bytes = win::ipc::EncodeFrame(posted);
+    const int hostile = ConnectTo(path);
+    ASSERT_GE(hostile, 0);
+    ASSERT_EQ(send(hostile, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
+    // 1000 idle connections and a sender that stops halfway through its header.
+    std::vector<int> idle;
+    for (int i = 0; i < 1000; ++i)
+        idle.push_back(ConnectTo(path));
+    const int slow = ConnectTo(path);
+    ASSERT_EQ(send(slow, bytes.data(), 10, MSG_NOSIGNAL), 10);
+
+    std::string output;
+    EXPECT_EQ(0, Call({"--command", "1", "--mode", "10", "--folder", "C:\\data\\", "--timeout", "60"}, output));
+    EXPECT_EQ("reply 110\n", output);
+    EXPECT_EQ(0, TorvoExit());
+    for (const int fd : idle)
+        close(fd);
+    close(slow);
+    close(hostile);
+}
+
+TEST_F(Truth, FailuresShowTheErrorListAndCountOnlyWhatWasWritten)
+{
+    WriteDefinition(Definition("C:\\data\\*.dta", true), Menu);
+    // A target too small for the set: the writer's errors are listed and the backup is refused.
+    Shell("head -c 200000 /dev/urandom > " + Quoted(data / "velky.dat"));
+    SetDrives("C: fixed capacity=150000 " + Home().string() + "\n");
+    std::string output;
+    ASSERT_TRUE(StartTorvo());
+    EXPECT_EQ(0, Call({"--command", "1", "--mode", "10", "--folder", "C:\\data\\", "--timeout", "60"}, output));
+    EXPECT_EQ(0, TorvoExit());
+    std::string transcript = Transcript();
+    EXPECT_NE(std::string::npos, transcript.find("Form\tError messages\tOnError event | ClassName: TZip")) << transcript;
+    EXPECT_NE(std::string::npos, transcript.find("MessageBox\tZápis zamítnut\t")) << transcript;
+    EXPECT_FALSE(fs::exists(Archive()));
+    SetDrives("");
+    fs::remove(dir / "transcript");
+    WriteFile(data / "velky.dat", "small again");
+    EXPECT_EQ("reply 110\n", AutomaticBackup());
+    ASSERT_TRUE(fs::exists(Archive()));
+
+    // Every member of the archive damaged: nothing is restored, and nothing is said to be.
+    std::string zip = ReadFile(Archive());
+    for (std::size_t at = zip.find("PK\x03\x04"); at != std::string::npos; at = zip.find("PK\x03\x04", at + 4)) {
+        const std::size_t nameLength = std::uint8_t(zip[at + 26]) | std::uint8_t(zip[at + 27]) << 8;
+        const std::size_t extraLength = std::uint8_t(zip[at + 28]) | std::uint8_t(zip[at + 29]) << 8;
+        zip[at + 30 + nameLength + extraLength] ^= 0x55;
+    }
+    WriteFile(Archive(), zip);
+    const auto before = Tree(data);
+    fs::remove(dir / "transcript");
+    SetResponses("0\n Místní disk (C):\nUcto (001).ZIP\nOK\n");
+    ASSERT_TRUE(StartTorvo());
+    Child run = StartCaller({"--command", "1", "--mode", "1", "--folder", "C:\\data\\", "--timeout", "60"},
+                            dir / "run.out");
+    ASSERT_TRUE(Eventually([&] { return TranscriptShows("\tData nerozbalena\t"); })) << Transcript();
+    Call({"--command", "999", "--timeout", "1"}, output);
+    EXPECT_EQ(0, WaitFor(run));
+    EXPECT_EQ(0, TorvoExit());
+    transcript = Transcript();
+    EXPECT_NE(std::string::npos, transcript.find("Form\tError messages\tOnError event | ClassName: TUnZip")) << transcript;
+    EXPECT_NE(std::string::npos, transcript.find("celkem rozbaleno datových souborů: 0\\r\\n")) << transcript;
+    EXPECT_EQ(std::string::npos, transcript.find("\tData rozbalena\t")) << transcript;
+    EXPECT_EQ(before, Tree(data));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Truth, TheEnginesDiskPromptIsShownAndItsAnswerTaken)
+{
+    WriteDefinition(Definition("C:\\data\\*.dta", true),
+                    "[Menu]\r\n{0}Archivace\r\n[Archivace] Archivace dat\r\n~Data|Účetnictví‡0<x>\r\n" +
+                        Menu.substr(Menu.find("[Seznam]")));
+    // A removable medium whose volume cannot be read: the engine asks whether to retry.
+    const fs::path medium = dir / "e";
+    fs::create_directories(medium);
+    SetDrives("E: removable capacity=10000000 label=\"" + std::string(300, 'L') + "\" " + medium.string() + "\n");
+    SetResponses("0\n Výměnný disk (E):\nRetry\nCancel\n");
+    ASSERT_TRUE(StartTorvo());
+    Child run = StartCaller({"--command", "1", "--mode", "0", "--folder", "C:\\data\\", "--timeout", "60"},
+                            dir / "run.out");
+    ASSERT_TRUE(Eventually([&] { return TranscriptShows("\tCancel\n"); })) << Transcript();
+    std::string output;
+    Call({"--command", "999", "--timeout", "1"}, output);
+    EXPECT_EQ(0, WaitFor(run));
+    EXPECT_EQ(0, TorvoExit());
+    const std::string transcript = Transcript();
+    const std::string prompt = "MessageBox\ttorvo\tE:\\\\";
+    const std::size_t first = transcript.find(prompt);
+    ASSERT_NE(std::string::npos, first) << transcript;
+    EXPECT_NE(std::string::npos, transcript.find("\tRetry\n", first)) << transcript;
+    const std::size_t second = transcript.find(prompt, first + 1);
+    ASSERT_NE(std::string::npos, second) << transcript;
+    EXPECT_NE(std::string::npos, transcript.find("\tCancel\n", second)) << transcript;
+    // Cancelled: nothing is written, and the program says so.
+    EXPECT_TRUE(fs::is_empty(medium) || !fs::exists(medium / "ZALOHY" / "Ucto (001).ZIP"));
+    EXPECT_NE(std::string::npos, transcript.find("MessageBox\tZápis zamítnut\t", second)) << transcript;
+}
+
+TEST_F(Truth, StartsHeadlessWithoutAUsableDisplayAndRefusesAnUnsafeRuntimeFolder)
+{
+    WriteDefinition(Definition("C:\\data\\*.dta", true), Menu);
+    unsetenv("TORVO_WIDGETSET");
+    setenv("DISPLAY", ":99", 1);
+    const bool started = StartTorvo();
+    setenv("TORVO_WIDGETSET", "headless", 1);
+    unsetenv("DISPLAY");
+    ASSERT_TRUE(started) << ReadFile(dir / "torvo.out");
+    std::string output;
+    EXPECT_EQ(0, Call({"--command", "1", "--mode", "10", "--folder", "C:\\data\\", "--timeout", "60"}, output));
+    EXPECT_EQ("reply 110\n", output);
+    EXPECT_EQ(0, TorvoExit());
+
+    // A file, a folder open to everyone: a message and exit status 1, never a wait nobody can end.
+    const fs::path runtime = dir / "run";
+    fs::remove_all(runtime / "torvo");
+    WriteFile(runtime / "torvo", "not a folder");
+    Child broken = Spawn({TorvoProgram}, dir / "broken.out");
+    EXPECT_EQ(1, WaitFor(broken, 30s));
+    EXPECT_NE(std::string::npos, ReadFile(dir / "broken.out").find("not a folder")) << ReadFile(dir / "broken.out");
+    fs::remove(runtime / "torvo");
+    fs::create_directories(runtime / "torvo");
+    fs::permissions(runtime / "torvo", fs::perms::all);
+    Child open = Spawn({TorvoProgram}, dir / "open.out");
+    EXPECT_EQ(1, WaitFor(open, 30s));
+    EXPECT_NE(std::string::npos, ReadFile(dir / "open.out").find("mode 0777")) << ReadFile(dir / "open.out");
+}
+
+TEST_F(Truth, AnEncryptedBackupAsksForItsPassword)
+{
+    WriteDefinition(Definition("C:\\data\\*.dta", true), Menu);
+    fs::create_directories(Home() / "ZALOHY");
+    const fs::path source = dir / "source";
+    WriteFile(source / "kniha.dat", "encrypted contents");
+    Shell("cd " + Quoted(source) + " && zip -q -P tajne " + Quoted(Archive()) + " kniha.dat");
+    SetResponses("0\n Místní disk (C):\nUcto (001).ZIP\ntajne\nOK\n");
+    ASSERT_TRUE(StartTorvo());
+    Child run = StartCaller({"--command", "1", "--mode", "1", "--folder", "C:\\data\\", "--timeout", "60"},
+                            dir / "run.out");
+    ASSERT_TRUE(Eventually([&] { return TranscriptShows("\tData rozbalena\t"); })) << Transcript();
+    std::string output;
+    Call({"--command", "999", "--timeout", "1"}, output);
+    EXPECT_EQ(0, WaitFor(run));
+    EXPECT_EQ(0, TorvoExit());
+    EXPECT_NE(std::string::npos, Transcript().find("InputBox\tOnGetPassword event\t")) << Transcript();
+    EXPECT_NE(std::string::npos, Transcript().find("celkem rozbaleno datových souborů: 1\t")) << Transcript();
+    EXPECT_EQ("encrypted contents", ReadFile(data / "kniha.dat"));
+}
+
+}  // namespace

@@ -1,0 +1,9 @@
+// A folder's files and subfolders by relative path, for comparing extracted trees whole.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+// Files map to their bytes; folders appear with a trailing "/" and no bytes.
+std::map<std::string, std::string> HostTree(const std::filesystem::path& Folder);

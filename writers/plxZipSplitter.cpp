@@ -1,0 +1,86 @@
+#include "writers/plxZipSplitter.h"
+
+#include "core/Err_Msgs.h"
+#include "platform/win/Drives.h"
+#include "writers/ZipVolumes.h"
+#include "platform/win/SysFiles.h"
+
+TZipSplitter::TZipSplitter(TObject* AOwner) : TZipBase(AOwner)
+{
+    FSplitter.PartType = ptNoSplit;
+    FSplitter.PartSize = 65536;
+    FSplitter.CustomSizeType = stBytes;
+    FSplitter.PartTypeList.push_back("No split");
+}
+
+void TZipSplitter::SetArchiveFile(const std::string& Name)
+{
+    TZipBase::SetArchiveFile(Name);
+    FSplitter.SetArchiveFile(Name);
+}
+
+int TZipSplitter::Compress()
+{
+    FSplitter.OnError = OnError;
+    FSplitter.OnProgress = OnSplitProgress;
+    FSplitter.ProgressProc = [this](std::uint8_t ByFile, std::uint8_t ByArchive) {
+        if (OnSplitProgress)
+            OnSplitProgress(&FSplitter, ByFile, ByArchive);
+    };
+    FSplitter.OnSplitNewVolume = OnSplitNewVolume;
+    FSplitter.OnSplitDeleteVolume = OnSplitDeleteVolume;
+    FSplitter.OnEnd = OnSplitEnd;
+    FSplitter.OnFileExists = {};
+    return TZipBase::Compress();
+}
+
+bool TZipSplitter::PlaceTempOutput(TStream32* Stream, const std::string& Target, bool SameDrive,
+                                   const std::string& TempName, const TTempStreamOwner& Owner)
+{
+    std::unique_ptr<TFileStream32> file;
+    TStream32* source = OpenFinishedOutput(Stream, TempName, file);
+    if (!source) {
+        DoError(TempName, "", E_OPENFILE, Target);
+        return false;
+    }
+    const std::int64_t size = source->Size();
+    FSplitter.HandOver(source);
+    TPartType part = FSplitter.PartType;
+    // A removable target is spanned, not split; and without the host's go-ahead nothing is split.
+    const std::string root = win::IncludeTrailingBackslash(win::ExtractFileDrive(Target));
+    if (!OnSplitBegin || GetDriveTypeA(root.c_str()) == DRIVE_REMOVABLE)
+        part = ptNoSplit;
+    if (part != ptNoSplit) {
+        if (FSplitter.RequestedVolumeSize(part) < 65536) {
+            DoError(Target, "", E_SIZETOSMALL, Target);
+            return false;
+        }
+        if (size > 65536) {
+            bool cancel = false;
+            OnSplitBegin(this, Target, TempName, cancel);
+            if (cancel) {
+                DoError(Target, "", E_USERCANCEL, Target);
+                return false;
+            }
+        }
+        // An archive no larger than one volume is written whole.
+        if (FSplitter.GetVolumeSize(part) >= size)
+            part = ptNoSplit;
+    }
+    if (part == ptNoSplit) {
+        file.reset();
+        FSplitter.HandOver(nullptr);
+        if (!TZipBase::PlaceTempOutput(Stream, Target, SameDrive, TempName, Owner))
+            return false;
+        // The volumes of an earlier set of this name no longer belong to anything.
+        FSplitter.SplitArchiveFile = Target;
+        FSplitter.DeleteOldVolumes(1);
+        return true;
+    }
+    FSplitter.SplitArchiveFile = Target;
+    FSplitter.ReplaceTarget = true;
+    FSplitter.CancelPtr = CancelPtr;
+    const bool ok = FSplitter.SplitZip();
+    FSplitter.HandOver(nullptr);
+    return ok;
+}
