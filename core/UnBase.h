@@ -123,9 +123,10 @@ private:
         std::string Temp;    // beside Target, created exclusively
         std::string Target;
         bool Closed = false;
+        bool TargetExisted = false;  // when the output was opened
     };
 
-    bool OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target);
+    bool OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target, bool TargetExists);
     bool CommitOutput();
     void ReportUnexpected(const std::string& ExtendedMsg, int ECode);
     bool ResolveExistingTarget(std::string& Target);

@@ -128,7 +128,8 @@ bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
     try {
         switch (Work.Method) {
         case 0: {
-            std::vector<std::uint8_t> block(kBlock);
+            // No bigger than the member: a block cleared per small member costs more than its data.
+            std::vector<std::uint8_t> block(std::size_t(std::min<std::uint64_t>(kBlock, FPackedLeft)));
             for (std::size_t got; (got = read(block.data(), block.size())) > 0;)
                 write(block.data(), got);
             ok = FPackedLeft == 0;
