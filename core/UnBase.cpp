@@ -450,7 +450,7 @@ void TDecompressClass::DoBadPassword()
         SetCancel(true);
 }
 
-bool TDecompressClass::OpenPlainOutput(std::unique_ptr<TStream32>& Stream)
+bool TDecompressClass::OpenPlainOutput(std::unique_ptr<TStream32>& Stream, const std::function<bool()>& Unlock)
 {
     if (!PrepareOutput(false))
         return false;
@@ -459,6 +459,8 @@ bool TDecompressClass::OpenPlainOutput(std::unique_ptr<TStream32>& Stream)
         FileCount = std::max(0, FileCount - 1);
         return false;
     }
+    if (Unlock && !Unlock())
+        return false;
     StartEntryData();
     if (!OpenOutStream(Stream, FileName)) {
         FileCount = std::max(0, FileCount - 1);

@@ -74,8 +74,9 @@ public:
     // Target as it was.
     bool OpenOutStream(std::unique_ptr<TStream32>& Stream, const std::string& Target);
     // PrepareOutput and OpenOutStream for a plain file entry (FileName): false when it is not
-    // written (the archive itself as target, or no output; reported and counted out).
-    bool OpenPlainOutput(std::unique_ptr<TStream32>& Stream);
+    // written (the archive itself as target, or no output; reported and counted out). Unlock runs
+    // in between (an encrypted entry's password search); false from it ends the entry there.
+    bool OpenPlainOutput(std::unique_ptr<TStream32>& Stream, const std::function<bool()>& Unlock = {});
     // Creates a stored folder below the extraction folder (CreateStoredDirs); false after a report.
     bool MakeStoredDir(const std::string& Dir);
     void CloseOutFile(std::unique_ptr<TStream32>& Stream, const std::string& Target, std::uint32_t Attributes,
