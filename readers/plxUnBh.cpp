@@ -16,7 +16,6 @@ namespace {
 
 constexpr std::uint32_t kKeptAttributes = 0x27;  // read-only, hidden, system, archive
 constexpr std::size_t kBlock = 32768;
-constexpr int kReported = -1;  // DecodeMember's answer for a failure already reported
 
 // Thrown by the sink when the output cannot take a block (the write reported it).
 struct TWriteStopped {};
@@ -121,13 +120,6 @@ bool TUnBh::Unlock(TStream32& Archive, const TBhHeader& Header)
     return true;
 }
 
-void TUnBh::FailEntry(int ECode)
-{
-    DoError(FileName, "", ECode, VolumeName);
-    if (OnEnd)
-        OnEnd(this, FileName, false);
-}
-
 void TUnBh::ExtractMember(TStream32& Archive, const TMember& Member)
 {
     const TBhHeader& h = Member.Header;
@@ -170,18 +162,7 @@ void TUnBh::ExtractMember(TStream32& Archive, const TMember& Member)
         return;
     const int failure = DecodeMember(Archive, h, out.get());
     CloseOutFile(out, FileName, h.Attributes & kKeptAttributes, h.DosDateTime);
-    if (GetCancel())
-        return;
-    if (failure != 0)
-        DiscardOutput();  // nothing of a member that failed takes its target's place
-    if (failure == kReported) {
-        if (OnEnd)
-            OnEnd(this, FileName, false);
-    } else if (failure != 0) {
-        FailEntry(failure);
-    } else {
-        CheckCrc(32, h.Crc);
-    }
+    FinishDecodedEntry(failure, 32, h.Crc);
 }
 
 int TUnBh::DecodeMember(TStream32& Archive, const TBhHeader& Header, TStream32* Out)
@@ -259,7 +240,7 @@ int TUnBh::DecodeMember(TStream32& Archive, const TBhHeader& Header, TStream32* 
                 sink(block.data(), got);
         }
     } catch (const TWriteStopped&) {
-        return kReported;
+        return kFailureReported;
     } catch (const TOverflow&) {
         return E_CORRUPTINPUT;
     }

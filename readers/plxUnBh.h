@@ -28,10 +28,9 @@ private:
     void ExtractMember(TStream32& Archive, const TMember& Member);
     // The password search for the current member; false when none fitted.
     bool Unlock(TStream32& Archive, const TBhHeader& Header);
-    // Decodes the member's data into Out; answers 0, the number of the failure, or -1 for a
-    // failed write that the output hook has reported.
+    // Decodes the member's data into Out; answers 0, the number of the failure, or
+    // kFailureReported for a failed write that the output hook has reported.
     int DecodeMember(TStream32& Archive, const TBhHeader& Header, TStream32* Out);
-    void FailEntry(int ECode);
 
     std::vector<TMember> FMembers;
     TBhHeader FCurrent;  // the member whose password is checked
