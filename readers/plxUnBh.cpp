@@ -157,6 +157,10 @@ void TUnBh::ExtractMember(TStream32& Archive, const TMember& Member)
         FailEntry(E_UNSUPPORTEDMETHOD);
         return;
     }
+    if (Encrypted && h.PackedSize < 12) {  // not even the encryption header
+        FailEntry(E_BADFILEHEADER);
+        return;
+    }
     std::unique_ptr<TStream32> out;
     if (!OpenPlainOutput(out, [&] { return !Encrypted || Unlock(Archive, h); }))
         return;
@@ -169,8 +173,6 @@ int TUnBh::DecodeMember(TStream32& Archive, const TBhHeader& Header, TStream32* 
 {
     // The encryption header went to the password check.
     const std::int64_t dataStart = Header.DataOffset() + (Header.Encrypted() ? 12 : 0);
-    if (Header.Encrypted() && Header.PackedSize < 12)
-        return E_UNEXPECTEDEOF;
     if (Archive.Seek64(dataStart, soBeginning) != dataStart)
         return E_UNEXPECTEDEOF;
     // Older writers left encrypted stored data plain.

@@ -15,6 +15,7 @@
 namespace {
 
 constexpr std::int64_t kMaxMemberSize = 0xFFFFFFFF;  // the header's 32-bit sizes
+constexpr std::uint32_t kKeptAttributes = 0x37;      // read-only, hidden, system, folder, archive
 // The fused data: a 16 KiB dictionary, position codes counted in 5 bits (read back as method 3).
 constexpr int kFuseDictionaryBits = 14;
 constexpr int kFusePositionBits = 5;
@@ -61,7 +62,7 @@ void TBlakHole::InitHeader()
         h.DosDateTime = std::uint32_t(win::DateTimeToFileDate(win::Now()));
     else if (DateAttribute == daMaxFileDate && FNewestDosTime != 0)
         h.DosDateTime = FNewestDosTime;
-    h.Attributes = std::uint16_t(info.Attributes);
+    h.Attributes = std::uint16_t(info.Attributes & kKeptAttributes);
     h.UnpackedSize = Clamp32(info.UnpackedSize);
     h.Method = 8;
     SetHead(h);
