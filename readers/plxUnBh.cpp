@@ -81,7 +81,6 @@ void TUnBh::CollectMembers(TStream32& Archive)
         TMember member{header, BhNameToUtf8(header.Name)};
         if (member.Name.empty() || !MatchesStoredName(member.Name, RecurseDirs))
             continue;
-        ++FileCount;
         NewestDate = std::max(NewestDate, DosDateTimeToDateTime(header.DosDateTime));
         PackedTotal += header.DataSize();
         UnpackedTotal += header.UnpackedSize;
@@ -104,7 +103,6 @@ bool TUnBh::Unlock(TStream32& Archive, const TBhHeader& Header)
     Archive.Seek64(Header.DataOffset(), soBeginning);
     if (NoDecrypt) {
         PasswordRefused = true;  // no password fitted an earlier member: the rest are not tried
-        FileCount = std::max(0, FileCount - 1);
     } else if (!AcquirePassword()) {
         NoDecrypt = true;
         DoBadPassword();
@@ -136,13 +134,10 @@ void TUnBh::ExtractMember(TStream32& Archive, const TMember& Member)
     const std::string name = Member.Name.substr(std::min(Member.Name.find_first_not_of('\\'), Member.Name.size()));
     if (name.empty() || (IsFileOutput() && NameLeavesTarget(name))) {
         DoError(Member.Name, "", E_INVALIDFILENAME, VolumeName);
-        FileCount = std::max(0, FileCount - 1);
         return;
     }
-    if (!NameEntry(name)) {
-        FileCount = std::max(0, FileCount - 1);
+    if (!NameEntry(name))
         return;
-    }
     if (name.back() == '\\') {
         if (!PrepareOutput(true) || (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName)))
             return;
@@ -162,7 +157,7 @@ void TUnBh::ExtractMember(TStream32& Archive, const TMember& Member)
         return;
     }
     std::unique_ptr<TStream32> out;
-    if (!OpenPlainOutput(out, [&] { return !Encrypted || Unlock(Archive, h); }))
+    if (!PrepareOutput(false) || (Encrypted && !Unlock(Archive, h)) || !OpenPlainOutput(out, true))
         return;
     const int failure = DecodeMember(Archive, h, out.get());
     CloseOutFile(out, FileName, h.Attributes & kKeptAttributes, h.DosDateTime);
