@@ -173,14 +173,12 @@ int TUnBh::DecodeMember(TStream32& Archive, const TBhHeader& Header, TStream32* 
     // Older writers left encrypted stored data plain.
     const bool decipher = Header.Encrypted() && !(Header.Method == 0 && Header.Version < kBhCurrentVersion);
     std::int64_t left = Header.DataSize();
-    MemberBytesRemaining() = left;
     const TByteSource source = [&](std::uint8_t* Buffer, std::size_t Count) -> std::size_t {
         const auto want = std::int32_t(std::min<std::int64_t>({std::int64_t(Count), left, 1 << 30}));
         const std::int32_t got = want > 0 ? ReadArchiveProc(&Archive, Buffer, want, decipher, 0) : 0;
         if (got <= 0)
             return 0;
         left -= got;
-        MemberBytesRemaining() = left;
         BytesToRead = std::max<std::int64_t>(0, BytesToRead - got);
         return std::size_t(got);
     };
