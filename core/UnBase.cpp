@@ -482,6 +482,28 @@ void TDecompressClass::DoBadPassword()
         SetCancel(true);
 }
 
+void TDecompressClass::FailEntry(int ECode)
+{
+    DoError(FileName, "", ECode, VolumeName);
+    if (OnEnd)
+        OnEnd(this, FileName, false);
+}
+
+void TDecompressClass::FinishDecodedEntry(int Failure, int CrcWidth, std::uint32_t StoredCrc)
+{
+    if (GetCancel())
+        return;
+    if (Failure == 0) {
+        CheckCrc(CrcWidth, StoredCrc);
+        return;
+    }
+    DiscardOutput();
+    if (Failure != kFailureReported)
+        FailEntry(Failure);
+    else if (OnEnd)
+        OnEnd(this, FileName, false);
+}
+
 bool TDecompressClass::OpenPlainOutput(std::unique_ptr<TStream32>& Stream, bool Prepared)
 {
     if (!Prepared && !PrepareOutput(false))
