@@ -9,6 +9,7 @@
 #include "platform/win/SysDates.h"
 #include "platform/win/Time.h"
 #include "platform/win/SysFiles.h"
+#include "platform/win/TempFiles.h"
 
 #include <sys/stat.h>
 
@@ -170,7 +171,6 @@ std::int32_t TZipCommon::WriteCore(TStream32* Target, const std::uint8_t* Buffer
             FileCount = 0;
             RaiseError(FArchiveFile, "", "", 25160);
         }
-        FileCount = std::max(0, FileCount - 1);
         DoError(FileName, "", 25136, VolumeName);
         return std::max<std::int32_t>(0, std::min(written, Count));
     }
@@ -411,10 +411,10 @@ bool FolderIsWritable(const std::string& dir)
 {
     if (!win::DirectoryExists(dir))
         return win::ForceDirectories(dir);
-    char probe[MAX_PATH + 1];
-    if (GetTempFileNameA(dir.c_str(), "prb", 0, probe) == 0)
+    const std::string probe = win::CreateOwnedTempFile(dir, "prb");
+    if (probe.empty())
         return false;
-    DeleteFileA(probe);
+    DeleteFileA(probe.c_str());
     return true;
 }
 
@@ -446,13 +446,15 @@ bool TZipCommon::CheckDirectory(std::string& Dir)
     return true;
 }
 
-bool TZipCommon::CheckOutputTarget(const std::string& Target)
+bool TZipCommon::CheckOutputTarget(const std::string& Target, const std::string& Root)
 {
-    // Walk the host path from the extraction folder down: any link on the way could redirect
-    // the write outside it, and a link at the target would be written through.
-    const std::string base = EffectiveExtractDir();
+    // Walk the host path from the extraction folder (or the folder the host chose) down: any
+    // link on the way could redirect the write outside it, and a link at the target would be
+    // written through.
+    const std::string base = Root.empty() ? EffectiveExtractDir() : Root;
     std::string hostBase, hostTarget;
-    if (!win::ToHostPath(base, hostBase) || !win::ToHostPath(Target, hostTarget)) {
+    win::HostPathState target;
+    if (!win::ToHostPath(base, hostBase) || !win::ToHostPath(Target, hostTarget, nullptr, &target)) {
         DoError(Target, "", 25245, VolumeName);
         return false;
     }
@@ -463,9 +465,16 @@ bool TZipCommon::CheckOutputTarget(const std::string& Target)
         DoError(Target, "", 25245, VolumeName);
         return false;
     }
+    // What the mapping already saw of the last name needs no second look.
+    const bool lastKnown = target.known != win::HostPathState::Unknown;
+    if (target.known == win::HostPathState::Present && S_ISLNK(target.st.st_mode)) {
+        DoError(Target, "", E_OVERWRITEATTRIB, VolumeName);
+        return false;
+    }
+    const std::size_t end = lastKnown ? std::max(hostTarget.rfind('/'), hostBase.size()) : hostTarget.size();
     std::size_t pos = hostBase.size();
-    while (pos < hostTarget.size()) {
-        const std::size_t next = std::min(hostTarget.find('/', pos + 1), hostTarget.size());
+    while (pos < end) {
+        const std::size_t next = std::min(hostTarget.find('/', pos + 1), end);
         struct stat st {};
         if (lstat(hostTarget.substr(0, next).c_str(), &st) != 0)
             break;  // the rest does not exist yet

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -121,6 +122,9 @@ public:
     std::string EncodedFileName() const;
 
 protected:
+    // The archive's folder exists or is made (a bare name takes the current folder); false after
+    // a report when it cannot be made. FArchiveFile gets its folder.
+    bool EnsureArchiveFolder();
     bool PrepareRun();
     void ReadArchive();
     bool CheckArchiveWriteable(const std::string& Name);
@@ -148,6 +152,9 @@ protected:
     bool DeflateData(TStream32& Input, TStream32& Output);
     bool Bzip2Data(TStream32& Input, TStream32& Output);
     bool PpmdData(TStream32& Input, TStream32& Output);
+    // The data of a method that the writer codes itself (after the encryption header, with
+    // Encrypted and DataCipher set up); base: 25326, unsupported.
+    virtual bool OwnMethodData(TCompressMethod Method, TStream32& Input, TStream32& Output);
     // Reads the whole input into Sink with the running CRC and progress; false when cancelled.
     // An input that cannot be read to its size raises EReadError.
     bool PumpInput(TStream32& Input, const std::function<void(const std::uint8_t*, std::int32_t)>& Sink);
@@ -179,6 +186,7 @@ protected:
         std::uint16_t Value = 0;
     };
     std::map<std::uint32_t, TReplacedEntry> FReplacedEntries;
+    std::set<std::string> FScannedSources;  // host paths already taken in this run
     // A replacement that failed gives the archive its old entry back.
     void KeepReplacedEntry(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList,
                            std::uint32_t Index);

@@ -85,11 +85,22 @@ std::uint32_t ArjAttributes(const TArjHeader& Header)
     return Header.IsDirectory() ? 0x10 : 0x20;
 }
 
+namespace {
+
+bool UnixTimes(const TArjHeader& Header) { return Header.Host == hUnix || Header.Host == hNext; }
+
+}  // namespace
+
 std::uint32_t ArjDosDateTime(const TArjHeader& Header)
 {
-    if (Header.Host != hUnix && Header.Host != hNext)
+    if (!UnixTimes(Header))
         return Header.Stamp;
     return FileTimeToDosTime(win::UnixTimeToFileTime(std::int64_t(Header.Stamp)));
+}
+
+double ArjDateTime(const TArjHeader& Header)
+{
+    return UnixTimes(Header) ? UnixToDateTime(std::int64_t(Header.Stamp)) : DosDateTimeToDateTime(Header.Stamp);
 }
 
 std::string ArjNameToUtf8(const TArjHeader& Header)

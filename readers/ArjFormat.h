@@ -48,7 +48,9 @@ TArjHeaderStatus ReadArjHeader(const TReadAt& Read, std::int64_t Pos, TArjHeader
 // The member's DOS attributes: kept from DOS-like hosts; archive (0x20) or folder (0x10) for
 // the others, whose mode bits mean something else.
 std::uint32_t ArjAttributes(const TArjHeader& Header);
-// The member's stamp as a local DOS date-time, whatever the host stored.
+// The member's stamp as a local DOS date-time (for the file), whatever the host stored.
 std::uint32_t ArjDosDateTime(const TArjHeader& Header);
+// The member's stamp as shown: Unix times keep their odd seconds.
+double ArjDateTime(const TArjHeader& Header);
 // The stored name in the program's form: UTF-8, "\" separators (CP852 from DOS-like hosts).
 std::string ArjNameToUtf8(const TArjHeader& Header);

@@ -104,7 +104,7 @@ bool TUnARJ::CollectMembers(TStream32& Archive)
         if (header.FileType == ftVolumeLabel)
             continue;  // nothing to write
         ++FileCount;
-        NewestDate = std::max(NewestDate, DosDateTimeToDateTime(ArjDosDateTime(header)));
+        NewestDate = std::max(NewestDate, ArjDateTime(header));
         PackedTotal += header.PackedSize;
         UnpackedTotal += header.UnpackedSize;
         FMembers.push_back(std::move(member));
@@ -187,7 +187,7 @@ void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
     Crc32 = h.Crc;
     ExternalAttr = ArjAttributes(h);
     HeaderOffset = h.Offset + 4 + h.FirstSize;
-    DateTime = DosDateTimeToDateTime(ArjDosDateTime(h));
+    DateTime = ArjDateTime(h);
     const std::string name = Member.Name.substr(std::min(Member.Name.find_first_not_of('\\'), Member.Name.size()));
     if (name.empty() || (IsFileOutput() && NameLeavesTarget(name))) {
         DoError(Member.Name, "", E_INVALIDFILENAME, VolumeName);

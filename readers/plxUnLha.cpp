@@ -17,7 +17,6 @@ constexpr std::uint32_t kKeptAttributes = 0x27;  // read-only, hidden, system, a
 
 // Thrown by the sink when the output cannot take a block (the write reported it).
 struct TWriteStopped {};
-constexpr int kReported = -1;  // DecodeMember's answer for a failure already reported
 
 }  // namespace
 
@@ -76,7 +75,6 @@ void TUnLha::CollectMembers(TStream32& Archive)
         TMember member{header, LhaNameToUtf8(header.Name)};
         if (member.Name.empty() || !MatchesStoredName(member.Name, RecurseDirs))
             continue;
-        ++FileCount;
         NewestDate = std::max(NewestDate, DosDateTimeToDateTime(LhaDosDateTime(header)));
         PackedTotal += header.PackedSize;
         UnpackedTotal += header.UnpackedSize;
@@ -85,13 +83,6 @@ void TUnLha::CollectMembers(TStream32& Archive)
     // What came before the damage is still extracted, but the damage is reported.
     if (status == TLhaHeaderStatus::Corrupt && !GetCancel())
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
-}
-
-void TUnLha::FailEntry(int ECode)
-{
-    DoError(FileName, "", ECode, VolumeName);
-    if (OnEnd)
-        OnEnd(this, FileName, false);
 }
 
 void TUnLha::ExtractMember(TStream32& Archive, const TMember& Member)
@@ -106,19 +97,14 @@ void TUnLha::ExtractMember(TStream32& Archive, const TMember& Member)
     DateTime = DosDateTimeToDateTime(LhaDosDateTime(h));
     // Several writers store full paths ("\dir\file"): they extract below the target folder.
     const std::string name = Member.Name.substr(std::min(Member.Name.find_first_not_of('\\'), Member.Name.size()));
-    if (name.empty()) {
-        FileCount = std::max(0, FileCount - 1);
+    if (name.empty())
         return;
-    }
     if (IsFileOutput() && NameLeavesTarget(name)) {
         DoError(Member.Name, "", E_INVALIDFILENAME, VolumeName);
-        FileCount = std::max(0, FileCount - 1);
         return;
     }
-    if (!NameEntry(name)) {
-        FileCount = std::max(0, FileCount - 1);
+    if (!NameEntry(name))
         return;
-    }
     if (!LhaMethodSupported(h)) {
         FailEntry(E_UNSUPPORTEDMETHOD);
         return;
@@ -135,18 +121,7 @@ void TUnLha::ExtractMember(TStream32& Archive, const TMember& Member)
         return;
     const int failure = DecodeMember(Archive, h, out.get());
     CloseOutFile(out, FileName, h.Attributes & kKeptAttributes, LhaDosDateTime(h));
-    if (GetCancel())
-        return;
-    if (failure != 0)
-        DiscardOutput();  // nothing of a member that failed takes its target's place
-    if (failure == kReported) {
-        if (OnEnd)
-            OnEnd(this, FileName, false);
-    } else if (failure != 0) {
-        FailEntry(failure);
-    } else {
-        CheckCrc(16, h.Crc);
-    }
+    FinishDecodedEntry(failure, 16, h.Crc);
 }
 
 int TUnLha::DecodeMember(TStream32& Archive, const TLhaHeader& Header, TStream32* Out)
@@ -202,7 +177,7 @@ int TUnLha::DecodeMember(TStream32& Archive, const TLhaHeader& Header, TStream32
         if (result == TLzhResult::Corrupt)
             return E_CORRUPTINPUT;
     } catch (const TWriteStopped&) {
-        return kReported;
+        return kFailureReported;
     }
     return 0;
 }

@@ -3,12 +3,15 @@
 // replaces the target.
 #include "writers/Tar.h"
 
+#include "core/Err_Msgs.h"
+
 #include "core/plxBZip2.h"
 #include "core/plxGbls.h"
 #include "core/plxStreams.h"
 #include "platform/win/Files.h"
 #include "platform/win/Paths.h"
 #include "platform/win/SysFiles.h"
+#include "platform/win/TempFiles.h"
 #include "readers/GzipFormat.h"
 #include "writers/BZip.h"
 #include "writers/GZip.h"
@@ -20,11 +23,11 @@ namespace {
 // A folder of its own below Parent; "" when it cannot be made.
 std::string MakeWorkDir(const std::string& Parent)
 {
-    char name[MAX_PATH + 1] = {};
-    if (GetTempFileNameA(Parent.c_str(), "tar", 0, name) == 0)
+    const std::string name = win::CreateOwnedTempFile(Parent, "tar");
+    if (name.empty())
         return {};
-    DeleteFileA(name);
-    if (!CreateDirectoryA(name, nullptr))
+    DeleteFileA(name.c_str());
+    if (!CreateDirectoryA(name.c_str(), nullptr))
         return {};
     return win::IncludeTrailingBackslash(name);
 }
@@ -62,12 +65,14 @@ void ShareEvents(TZipCommon& From, TZipCommon& To)
 
 int TCompressedTar::Compress()
 {
-    const std::string target = FArchiveFile;
-    if (target.empty()) {
-        DoError(target, "ArchiveFile Property", 25245, "");
+    if (FArchiveFile.empty()) {
+        DoError(FArchiveFile, "ArchiveFile Property", E_INVALIDFILENAME, "");
         return 0;
     }
     SetCancel(false);
+    if (!EnsureArchiveFolder())
+        return 0;
+    const std::string target = FArchiveFile;
     if (win::FileExists(target) && !CheckArchiveWriteable(target))
         return 0;
     const std::string work = MakeWorkDir(TempDir());
@@ -124,7 +129,7 @@ TTarGZ::TTarGZ(TObject* AOwner) : TCompressedTar(AOwner)
     FClassDefaultExt = ".tgz";
     SetDefaultExt("");
     FArcType = atTarGz;
-    CompressMethod = cmTarGz;
+    CompressMethod.Restrict({cmTarGz}, cmTarGz);
 }
 
 bool TTarGZ::DecompressExisting(const std::string& Archive, const std::string& Tar)
@@ -168,7 +173,7 @@ TTarBZ::TTarBZ(TObject* AOwner) : TCompressedTar(AOwner)
     FClassDefaultExt = ".tbz";
     SetDefaultExt("");
     FArcType = atTarBz;
-    CompressMethod = cmTarBz;
+    CompressMethod.Restrict({cmTarBz}, cmTarBz);
 }
 
 bool TTarBZ::DecompressExisting(const std::string& Archive, const std::string& Tar)

@@ -12,7 +12,9 @@
 #include "core/plxStreams.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // Where the end record of a set of volumes stands.
@@ -94,11 +96,23 @@ protected:
     std::uint8_t FHead[TCentralHeader::Size + 16] = {};
     std::uint64_t FCurPacked = 0;  // packed size of the entry being written, large-size block excluded
     bool FLargeBlock = false;  // the current entry carries the large-size block
-    int FLargeCalls = 0;
+    std::string FEntryExtra;   // the current entry's other extra blocks, local and central alike
+    bool FExtraReady = false;  // FLargeBlock and FEntryExtra are decided for the current entry
+
+    // The blocks that other tools need beside the stored name and data: the UTF-8 name of an OEM
+    // name, and the NTFS times of a PPMd entry.
+    std::string NewEntryExtra() const;
+    void PrepareEntryExtra(const TCompressFileInfo* Item);
+    std::int64_t LocalExtraSize() const;
 
     // The old archive as the last directory read found it.
     TZipEnding FOldEnding;
     std::vector<std::uint8_t> FOldComment;
+
+    // Entries that carry a comment, by folded name; made by the first new entry of a run.
+    std::unique_ptr<std::unordered_multimap<std::string, std::uint32_t>> FCommentedByName;
+    static std::unique_ptr<std::unordered_multimap<std::string, std::uint32_t>>
+    IndexCommentedEntries(TCompressHeaderObj& EntryList);
 
     // Comment editing state.
     std::unique_ptr<TCompressHeaderObj> FCommentList;
