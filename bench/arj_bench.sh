@@ -30,7 +30,7 @@ awk 'BEGIN {for (i = 1; i <= 80000; i++) printf "record %08d status=ok user=back
 echo "corpus: $(du -sm "$corpus" | cut -f1) MB, $(find "$corpus" -type f | wc -l) files"
 mkdir -p "$work/one"
 find "$corpus" -type f -print0 | sort -z | xargs -0 cat >"$work/one/corpus.bin"
-(cd "$corpus" && arj a -y -r -m1 "$work/tree.arj" doc lib other >/dev/null </dev/null)
+(cd "$corpus" && arj a -y -r -m1 "$work/tree.arj" '*' >/dev/null </dev/null)
 (cd "$work/one" && arj a -y -m1 "$work/one.arj" corpus.bin >/dev/null </dev/null)
 
 seconds() { local t0 t1; t0=$(date +%s.%N); "$@" >/dev/null 2>&1 </dev/null; t1=$(date +%s.%N); awk -v a="$t1" -v b="$t0" 'BEGIN {print a - b}'; }

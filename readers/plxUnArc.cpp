@@ -62,7 +62,6 @@ void TUnArc::CollectMembers(TStream32& Archive)
             TMember member{h, ToDosSeparators(win::OemToUtf8(folder + h.Name))};
             if (member.Name.empty() || !MatchesStoredName(member.Name, RecurseDirs))
                 return true;
-            ++FileCount;
             if (!h.IsFolder()) {
                 PackedTotal += h.PackedSize;
                 UnpackedTotal += h.UnpackedSize;
@@ -94,13 +93,10 @@ void TUnArc::ExtractMember(TStream32& Archive, const TMember& Member)
     DateTime = DosDateTimeToDateTime(h.Stamp);
     if (IsFileOutput() && NameLeavesTarget(Member.Name)) {
         DoError(Member.Name, "", E_INVALIDFILENAME, VolumeName);
-        FileCount = std::max(0, FileCount - 1);
         return;
     }
-    if (!NameEntry(Member.Name)) {
-        FileCount = std::max(0, FileCount - 1);
+    if (!NameEntry(Member.Name))
         return;
-    }
     if (h.IsFolder()) {
         if (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName))
             return;

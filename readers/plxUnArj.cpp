@@ -103,7 +103,6 @@ bool TUnARJ::CollectMembers(TStream32& Archive)
         }
         if (header.FileType == ftVolumeLabel)
             continue;  // nothing to write
-        ++FileCount;
         NewestDate = std::max(NewestDate, ArjDateTime(header));
         PackedTotal += header.PackedSize;
         UnpackedTotal += header.UnpackedSize;
@@ -168,11 +167,8 @@ bool TUnARJ::OpenMemberOutput(const TArjHeader& Header, std::unique_ptr<TStream3
     StartEntryData();
     const bool opened = OpenOutStream(Out, FileName);
     OperationCode = operation;
-    if (!opened) {
-        FileCount = std::max(0, FileCount - 1);
-        if (!SkipEntry)
-            FailEntry(E_OPENFILE);
-    }
+    if (!opened && !SkipEntry)
+        FailEntry(E_OPENFILE);
     return opened;
 }
 
@@ -191,13 +187,10 @@ void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
     const std::string name = Member.Name.substr(std::min(Member.Name.find_first_not_of('\\'), Member.Name.size()));
     if (name.empty() || (IsFileOutput() && NameLeavesTarget(name))) {
         DoError(Member.Name, "", E_INVALIDFILENAME, VolumeName);
-        FileCount = std::max(0, FileCount - 1);
         return;
     }
-    if (!NameEntry(name)) {
-        FileCount = std::max(0, FileCount - 1);
+    if (!NameEntry(name))
         return;
-    }
     if (h.IsDirectory()) {
         if (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName))
             return;
@@ -210,15 +203,12 @@ void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
         return;
     }
     // The rest of a member goes where its start went, and nowhere when that was not written.
-    if (h.ContinuedFromPrevious() && IsFileOutput() && continued != FileName) {
-        FileCount = std::max(0, FileCount - 1);
+    if (h.ContinuedFromPrevious() && IsFileOutput() && continued != FileName)
         return;
-    }
     for (int attempt = 0;; ++attempt) {
         std::string password;
         if (h.Garbled() && !NextPassword(attempt, password)) {
             PasswordRefused = true;
-            FileCount = std::max(0, FileCount - 1);
             FailEntry(E_PASSWORDFAILED);
             DoBadPassword();
             return;
@@ -261,7 +251,7 @@ void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
             DeleteFileA(FileName.c_str());
         if (written && h.ContinuesInNext())
             FContinuedTarget = FileName;
-        if (h.ContinuedFromPrevious())
+        if (written && h.ContinuedFromPrevious())
             FileCount = std::max(0, FileCount - 1);  // one file, however many pieces
         return;
     }

@@ -58,7 +58,6 @@ void TUnZoo::CollectMembers(TStream32& Archive)
         name.erase(0, std::min(name.find_first_not_of('\\'), name.size()));
         if (name.empty() || !MatchesStoredName(name, RecurseDirs))
             continue;
-        ++FileCount;
         NewestDate = std::max(NewestDate, DosDateTimeToDateTime(entry.Stamp));
         PackedTotal += entry.PackedSize;
         UnpackedTotal += entry.UnpackedSize;
@@ -87,13 +86,10 @@ void TUnZoo::ExtractMember(TStream32& Archive, const TMember& Member)
     DateTime = DosDateTimeToDateTime(e.Stamp);
     if (IsFileOutput() && NameLeavesTarget(Member.Name)) {
         DoError(Member.Name, "", E_INVALIDFILENAME, VolumeName);
-        FileCount = std::max(0, FileCount - 1);
         return;
     }
-    if (!NameEntry(Member.Name)) {
-        FileCount = std::max(0, FileCount - 1);
+    if (!NameEntry(Member.Name))
         return;
-    }
     if (e.Method > 2) {
         FailEntry(E_UNSUPPORTEDMETHOD);
         return;
