@@ -7,6 +7,7 @@
 #include "readers/plxUnGZip.h"
 #include "readers/plxUnJar.h"
 #include "readers/plxUnLha.h"
+#include "readers/plxUnRar.h"
 #include "readers/plxUnTar.h"
 #include "readers/plxUUDecode.h"
 
@@ -80,6 +81,9 @@ bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::
         break;
     case atLha: case atLhaExe: case atLzh: case atLzhExe:
         Run.Extractor = std::make_unique<TUnLha>();
+        break;
+    case atRar: case atRarExe:
+        Run.Extractor = std::make_unique<TUnRar>();
         break;
     case atUUE: case atB64:
         Run.Extractor = std::make_unique<TUUDecode>();
