@@ -290,7 +290,8 @@ void TUnRar::ExtractEntry(void* Handle, const std::string& Stored, bool IsDirect
         ProcessEntry(Handle, acSkip);
         return;
     }
-    if (!MatchesStoredName(name, RecurseDirs)) {
+    // Links are passed over, as the other extractors do.
+    if ((FHeader->Flags & RHDF_LINK) || !MatchesStoredName(name, RecurseDirs)) {
         ProcessEntry(Handle, acSkip);
         return;
     }
@@ -319,8 +320,9 @@ void TUnRar::ExtractEntry(void* Handle, const std::string& Stored, bool IsDirect
             OnEnd(this, FileName, false);
         return;
     }
-    // The library has checked the data against the stored CRC (or hash) already.
-    RunningCrc.Crc32 = FHeader->FileCRC;
+    // An entry with a hash instead of a CRC (CRC 0) was checked by the library.
+    if (FHeader->FileCRC == 0)
+        RunningCrc.Crc32 = 0;
     if (!CheckCrc(32, FHeader->FileCRC))
         --FileCount;
 }

@@ -112,6 +112,23 @@ std::string DecodeRar4Unicode(const std::uint8_t* Plain, std::size_t PlainSize, 
     return out;
 }
 
+bool IsMultibyteUtf8(const std::string& Name)
+{
+    bool multibyte = false;
+    for (std::size_t i = 0; i < Name.size();) {
+        const auto c = static_cast<unsigned char>(Name[i]);
+        const std::size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (n == 0 || i + n > Name.size())
+            return false;
+        for (std::size_t k = 1; k < n; ++k)
+            if ((static_cast<unsigned char>(Name[i + k]) & 0xC0) != 0x80)
+                return false;
+        multibyte = multibyte || n > 1;
+        i += n;
+    }
+    return multibyte;
+}
+
 TRarWalkResult Finish(TRarVolumeWalk& Walk, bool Damaged)
 {
     return Damaged && Walk.Headers.empty() ? TRarWalkResult::BadArchive
@@ -179,6 +196,9 @@ TRarWalkResult WalkRar4(const TRarReadAt& Read, std::int64_t Size, TRarVolumeWal
             e.Encrypted = flags & 0x04;
             e.Solid = flags & 0x10;
             e.Directory = (flags & 0xE0) == 0xE0;
+            e.Link = e.HostOS == 3 && (e.Attributes & 0xF000) == 0xA000;
+            if (!e.Unicode && IsMultibyteUtf8(e.Name))
+                e.Unicode = true;  // newer writers store UTF-8 names without the Unicode form
             data = e.Packed;
             Walk.Headers.push_back(std::move(e));
         } else if (type == 0x7B) {
@@ -264,6 +284,8 @@ void ReadRar5File(TVarReader& r, std::uint64_t ExtraSize, TRarHeader& e)
             break;
         if (recType == 1)
             e.Encrypted = true;
+        else if (recType == 5)
+            e.Link = true;
         extra.Pos = recStart + std::size_t(recSize);
     }
 }

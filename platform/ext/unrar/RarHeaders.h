@@ -15,6 +15,7 @@ struct TRarHeader {
     bool SplitBefore = false;
     bool SplitAfter = false;
     bool Solid = false;
+    bool Link = false;         // symbolic link, hard link or file copy
     std::uint64_t Packed = 0;
     std::uint64_t Unpacked = 0;
     std::uint32_t Crc = 0;

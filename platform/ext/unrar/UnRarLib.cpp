@@ -32,6 +32,8 @@ struct TRarArchive {
     int Current = -1;
     std::unique_ptr<TRarDecoder> Decoder;
     bool Unarr = false;
+    bool Rar5 = false;
+    std::int64_t Start = 0;  // of the first volume's signature
 };
 
 bool FileExists(const std::string& Name)
@@ -82,8 +84,14 @@ void KeepHeaders(TRarArchive& A, TRarVolumeWalk& Walk, int& Ordinal)
     for (TRarHeader& h : Walk.Headers) {
         h.Volume = int(A.Volumes.size()) - 1;
         const bool firstPart = !h.SplitBefore;
-        if (A.Mode == RAR_OM_EXTRACT && !firstPart)
+        if (A.Mode == RAR_OM_EXTRACT && !firstPart) {
+            // Only the last part's header holds the whole file's CRC.
+            if (!A.Headers.empty() && A.Headers.back().SplitAfter) {
+                A.Headers.back().Crc = h.Crc;
+                A.Headers.back().SplitAfter = h.SplitAfter;
+            }
             continue;
+        }
         A.Ordinals.push_back(firstPart ? ++Ordinal : Ordinal);
         A.Headers.push_back(std::move(h));
     }
@@ -125,7 +133,8 @@ void FillHeader(const TRarArchive& A, const TRarHeader& H, RARHeaderDataEx& D)
     std::snprintf(D.FileName, sizeof D.FileName, "%s", H.Name.c_str());
     D.Flags = (H.SplitBefore ? RHDF_SPLITBEFORE : 0) | (H.SplitAfter ? RHDF_SPLITAFTER : 0) |
               (H.Encrypted ? RHDF_ENCRYPTED : 0) | (H.Solid ? RHDF_SOLID : 0) |
-              (H.Directory ? RHDF_DIRECTORY : 0) | (H.Unicode ? RHDF_UNICODE : 0);
+              (H.Directory ? RHDF_DIRECTORY : 0) | (H.Unicode ? RHDF_UNICODE : 0) |
+              (H.Link ? RHDF_LINK : 0);
     D.PackSize = unsigned(H.Packed);
     D.PackSizeHigh = unsigned(H.Packed >> 32);
     D.UnpSize = unsigned(H.Unpacked);
@@ -141,10 +150,9 @@ void FillHeader(const TRarArchive& A, const TRarHeader& H, RARHeaderDataEx& D)
 TRarDecoder& DecoderFor(TRarArchive& A)
 {
     if (!A.Decoder) {
-        // The methods of RAR 1.5 to 2.6 are libunarr's alone.
-        const bool old = std::any_of(A.Headers.begin(), A.Headers.end(),
-                                     [](const TRarHeader& h) { return !h.Directory && h.UnpVer < 29; });
-        A.Unarr = old && A.Volumes.size() == 1;
+        // libunarr decodes more of RAR 1.5 to 4 correctly (and the methods of 1.5 to 2.6 alone),
+        // but neither sets of volumes nor a self-extractor's stub.
+        A.Unarr = !A.Rar5 && A.Volumes.size() == 1 && A.Start == 0;
         A.Decoder = A.Unarr ? MakeUnarrDecoder(A.Name) : MakeLibarchiveDecoder(A.Volumes);
     }
     return *A.Decoder;
@@ -179,6 +187,8 @@ HRARARCHIVE RAROpenArchiveEx(RAROpenArchiveDataEx* Data)
     archive->Name = Data->ArcName;
     archive->Mode = Data->OpenMode;
     archive->FirstResult = WalkFile(archive->Name, archive->First);
+    archive->Rar5 = archive->First.Rar5;
+    archive->Start = archive->First.Start;
     if (archive->FirstResult == TRarWalkResult::BadArchive) {
         Data->OpenResult = ERAR_BAD_ARCHIVE;
         return nullptr;
@@ -228,7 +238,7 @@ int RARProcessFile(HRARARCHIVE Handle, int Operation, char* DestPath, char* Dest
         return ERAR_BAD_DATA;
     const TRarHeader& h = a.Headers[std::size_t(a.Current)];
     // Listing opens only walk; skipping needs nothing of a decoder that is asked for entries in order.
-    if (a.Mode != RAR_OM_EXTRACT || Operation == RAR_SKIP || h.Directory)
+    if (a.Mode != RAR_OM_EXTRACT || Operation == RAR_SKIP || h.Directory || h.Link)
         return ERAR_SUCCESS;
     if (Operation != RAR_TEST && Operation != RAR_EXTRACT)
         return ERAR_UNKNOWN;

@@ -38,6 +38,7 @@
 #define RHDF_SOLID 0x10
 #define RHDF_DIRECTORY 0x20
 #define RHDF_UNICODE 0x200  // FileName holds the Unicode form of the name, as UTF-8
+#define RHDF_LINK 0x400     // a symbolic or hard link: its data, if any, is the link's target
 
 enum UNRARCALLBACK_MESSAGES { UCM_CHANGEVOLUME = 0, UCM_PROCESSDATA = 1, UCM_NEEDPASSWORD = 2 };
 
