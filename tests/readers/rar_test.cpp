@@ -263,8 +263,9 @@ TEST_F(RarTest, EncryptedAndDamagedArchivesEndWithAReportAndStayInTheTarget)
         const std::string out = "bad" + std::to_string(++n);
         Extract(e.path(), out);
         for (const auto& [entry, pass] : ends) {
-            if (pass)
+            if (pass) {
                 EXPECT_TRUE(fs::exists(home + "/" + out)) << entry;
+            }
         }
     }
     std::set<std::string> after;

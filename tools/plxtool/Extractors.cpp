@@ -6,6 +6,7 @@
 #include "readers/plxUnBZip.h"
 #include "readers/plxUnGZip.h"
 #include "readers/plxUnJar.h"
+#include "readers/plxUnAce.h"
 #include "readers/plxUnLha.h"
 #include "readers/plxUnRar.h"
 #include "readers/plxUnTar.h"
@@ -81,6 +82,9 @@ bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::
         break;
     case atLha: case atLhaExe: case atLzh: case atLzhExe:
         Run.Extractor = std::make_unique<TUnLha>();
+        break;
+    case atAce: case atAceExe:
+        Run.Extractor = std::make_unique<TUnACE>();
         break;
     case atRar: case atRarExe:
         Run.Extractor = std::make_unique<TUnRar>();
