@@ -6,6 +6,7 @@
 #include "core/plxConsts.h"
 #include "platform/win/SysFiles.h"
 #include "readers/plxUnBZip.h"
+#include "readers/plxUnBh.h"
 #include "readers/plxUnGZip.h"
 #include "readers/plxUnJar.h"
 #include "readers/plxUnAce.h"
@@ -90,6 +91,9 @@ bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::
         break;
     case atRar: case atRarExe:
         Run.Extractor = std::make_unique<TUnRar>();
+        break;
+    case atBh: case atBhExe:
+        Run.Extractor = std::make_unique<TUnBh>();
         break;
     case atUUE: case atB64:
         Run.Extractor = std::make_unique<TUUDecode>();
