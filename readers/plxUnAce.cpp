@@ -226,16 +226,12 @@ int TUnACE::StartEntry(tACECallbackStruc& C)
     NewestDate = std::max(NewestDate, DateTime);
     UnpackedTotal += UnpackedSize;
     FEntryDone = 0;
-    ++FileCount;
     if (IsFileOutput() && NameLeavesTarget(name)) {
         DoError(name, "", E_INVALIDFILENAME, VolumeName);
-        --FileCount;
         return ACE_CALLBACK_RETURN_NO;
     }
-    if (!NameEntry(name)) {
-        --FileCount;
+    if (!NameEntry(name))
         return ACE_CALLBACK_RETURN_NO;
-    }
     if (!OpenPlainOutput(FOut))
         return ACE_CALLBACK_RETURN_NO;
     FMatched = true;
@@ -251,16 +247,7 @@ int TUnACE::FinishEntry(tACECallbackStruc& C)
     FMatched = false;
     CloseOutFile(FOut, FileName, f.Attributes & kKeptAttributes, f.Time);
     FOut.reset();
-    if (GetCancel())
-        return ACE_CALLBACK_RETURN_CANCEL;
-    if (!written) {
-        DiscardOutput();
-        if (OnEnd)
-            OnEnd(this, FileName, false);
-        return ACE_CALLBACK_RETURN_OK;
-    }
-    // Our own CRC of what reached the output, against the stored one.
-    if (!CheckCrc(32, f.CRC32))
-        --FileCount;
-    return ACE_CALLBACK_RETURN_OK;
+    // Our own CRC of what reached the output, against the stored one; a failed write was reported.
+    FinishDecodedEntry(written ? 0 : kFailureReported, 32, f.CRC32);
+    return GetCancel() ? ACE_CALLBACK_RETURN_CANCEL : ACE_CALLBACK_RETURN_OK;
 }

@@ -248,7 +248,7 @@ void TUnRar::ExtractPass(const std::string& ArchiveName)
     const std::int64_t listed = ListPass(ArchiveName);
     if (listed == 0)
         return;
-    // The list pass counted what is selected; the extraction counts what it processes.
+    // The list pass counted what is selected; the extraction counts what it writes.
     FileCount = 0;
     SetCancel(false);
     FTestOnly = !IsFileOutput();
@@ -295,10 +295,8 @@ void TUnRar::ExtractEntry(void* Handle, const std::string& Stored, bool IsDirect
         ProcessEntry(Handle, acSkip);
         return;
     }
-    ++FileCount;
     if (IsFileOutput() && NameLeavesTarget(name)) {
         DoError(name, "", E_INVALIDFILENAME, VolumeName);
-        --FileCount;
         ProcessEntry(Handle, acSkip);
         return;
     }
@@ -310,21 +308,11 @@ void TUnRar::ExtractEntry(void* Handle, const std::string& Stored, bool IsDirect
     const int result = ProcessEntry(Handle, FTestOnly ? acTest : acExtract);
     CloseOutFile(FOut, FileName, EntryAttributes(false) & kKeptAttributes, FHeader->FileTime);
     FOut.reset();
-    if (GetCancel())
-        return;
-    if (result != ERAR_SUCCESS || FWriteFailed) {
-        DiscardOutput();  // nothing of an entry that failed takes its target's place
-        if (result == ERAR_MISSING_PASSWORD)
-            --FileCount;  // no password opened it: not processed
-        if (OnEnd)
-            OnEnd(this, FileName, false);
-        return;
-    }
-    // An entry with a hash instead of a CRC (CRC 0) was checked by the library.
+    // A failed entry has been reported by ProcessEntry or the output hook; an entry with a hash
+    // instead of a CRC (CRC 0) was checked by the library.
     if (FHeader->FileCRC == 0)
         RunningCrc.Crc32 = 0;
-    if (!CheckCrc(32, FHeader->FileCRC))
-        --FileCount;
+    FinishDecodedEntry(result != ERAR_SUCCESS || FWriteFailed ? kFailureReported : 0, 32, FHeader->FileCRC);
 }
 
 int TUnRar::ChangeVolume(char* Name, std::intptr_t Mode)

@@ -5,11 +5,11 @@
 
 #include "core/plxConsts.h"
 #include "platform/win/SysFiles.h"
+#include "readers/plxUnAce.h"
 #include "readers/plxUnBZip.h"
 #include "readers/plxUnBh.h"
 #include "readers/plxUnGZip.h"
 #include "readers/plxUnJar.h"
-#include "readers/plxUnAce.h"
 #include "readers/plxUnLha.h"
 #include "readers/plxUnRar.h"
 #include "readers/plxUnTar.h"
