@@ -5,6 +5,7 @@
 
 #include "core/plxConsts.h"
 #include "platform/win/SysFiles.h"
+#include "readers/plxUnAce.h"
 #include "readers/plxUnArc.h"
 #include "readers/plxUnArj.h"
 #include "readers/plxUnBZip.h"
@@ -12,6 +13,7 @@
 #include "readers/plxUnGZip.h"
 #include "readers/plxUnJar.h"
 #include "readers/plxUnLha.h"
+#include "readers/plxUnRar.h"
 #include "readers/plxUnTar.h"
 #include "readers/plxUnZoo.h"
 #include "readers/plxUUDecode.h"
@@ -95,6 +97,12 @@ bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::
         break;
     case atZoo:
         Run.Extractor = std::make_unique<TUnZoo>();
+        break;
+    case atAce: case atAceExe:
+        Run.Extractor = std::make_unique<TUnACE>();
+        break;
+    case atRar: case atRarExe:
+        Run.Extractor = std::make_unique<TUnRar>();
         break;
     case atBh: case atBhExe:
         Run.Extractor = std::make_unique<TUnBh>();
