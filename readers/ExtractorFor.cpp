@@ -1,0 +1,42 @@
+#include "readers/ExtractorFor.h"
+
+#include "readers/plxUUDecode.h"
+#include "readers/plxUnBZip.h"
+#include "readers/plxUnGZip.h"
+#include "readers/plxUnJar.h"
+#include "readers/plxUnLha.h"
+#include "readers/plxUnTar.h"
+
+std::unique_ptr<TUnBase> NewExtractor(TArcType Type)
+{
+    switch (Type) {
+    case atZip: case atZipExe: case atZipDS: case atZipMV:
+        return std::make_unique<TUnZip>();
+    case atJar: case atJarExe:
+        return std::make_unique<TUnJar>();
+    case atTar:
+        return std::make_unique<TUnTar>();
+    case atGZip:
+        return std::make_unique<TUnGZip>();
+    case atBz2:
+        return std::make_unique<TUnBZip>();
+    case atLha: case atLhaExe: case atLzh: case atLzhExe:
+        return std::make_unique<TUnLha>();
+    case atUUE: case atB64:
+        return std::make_unique<TUUDecode>();
+    default:
+        return nullptr;
+    }
+}
+
+std::unique_ptr<TUnBase> NewTemporaryExtractor(TZipCommon& Caller)
+{
+    // Creating a component may bring back the default seeds: the caller's are taken first.
+    const TSeedKeySnapshot keys = TSeedKeySnapshot::Take();
+    std::unique_ptr<TUnBase> extractor = NewExtractor(Caller.ArcType());
+    if (extractor == nullptr)
+        return nullptr;
+    extractor->CopySettingsFrom(Caller, keys);
+    extractor->SetTempDir(Caller.TempDir());
+    return extractor;
+}
