@@ -19,7 +19,7 @@ bool ProcessEnded(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
 // The owner's id in "<Prefix><pid>-XXXXXX", or 0 when the name is not of that form.
 pid_t OwnerOf(const std::string& Name, const std::string& Prefix)
 {
-    if (Name.size() != Prefix.size() + 8 || Name.compare(0, Prefix.size(), Prefix) != 0)
+    if (Name.compare(0, Prefix.size(), Prefix) != 0)
         return 0;
     const std::string rest = Name.substr(Prefix.size());
     const std::size_t dash = rest.find('-');
