@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <functional>
 #include <memory>
 #include <string>
@@ -68,6 +69,33 @@ enum TOperationCode : std::uint8_t {
 constexpr int kKindHeader = 0;
 constexpr int kKindFileData = 1;
 
+// A compressor's method. Setting a method outside the set the component can produce leaves the
+// method as it was; each writer's constructor names its set, other components take any method.
+class TCompressMethodSetting {
+public:
+    TCompressMethodSetting& operator=(TCompressMethod Method)
+    {
+        if (Allows(Method))
+            FValue = Method;
+        return *this;
+    }
+    TCompressMethodSetting& operator=(const TCompressMethodSetting& Other) { return *this = TCompressMethod(Other); }
+    operator TCompressMethod() const { return FValue; }
+    bool Allows(TCompressMethod Method) const { return Method < 32 && ((FAllowed >> Method) & 1u) != 0; }
+    // The writer's constructor: the methods it can produce and the one it starts with.
+    void Restrict(std::initializer_list<TCompressMethod> Allowed, TCompressMethod Initial)
+    {
+        FAllowed = 0;
+        for (TCompressMethod m : Allowed)
+            FAllowed |= 1u << m;
+        FValue = Initial;
+    }
+
+private:
+    std::uint32_t FAllowed = ~0u;
+    TCompressMethod FValue = cmDeflate;
+};
+
 // OnGetZipFirstDisk, OnGetZipLastDisk and OnGetZipNextDisk are the ones of TDiskSpannOwner, so that
 // the spanned-set reader fires the events the host assigned.
 class TZipCommon : public TObject, public TDiskSpannOwner {
@@ -96,7 +124,7 @@ public:
     TplxFileAttributes Attributes = DefaultAttributes;
     TplxFileAttributes AttributesEx = DefaultAttributesEx;
     bool ConfirmOverwrites = false;
-    TCompressMethod CompressMethod = cmDeflate;
+    TCompressMethodSetting CompressMethod;
     TDateAttribute DateAttribute = daFileDate;
     TDeflateType DeflateType = dtDeflateN;
     TDeleteOptions DeleteOptions = doAllowUndo;

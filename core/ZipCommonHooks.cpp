@@ -170,7 +170,6 @@ std::int32_t TZipCommon::WriteCore(TStream32* Target, const std::uint8_t* Buffer
             FileCount = 0;
             RaiseError(FArchiveFile, "", "", 25160);
         }
-        FileCount = std::max(0, FileCount - 1);
         DoError(FileName, "", 25136, VolumeName);
         return std::max<std::int32_t>(0, std::min(written, Count));
     }

@@ -5,6 +5,7 @@
 #include "core/ArcType.h"
 
 #include "core/DiskManager.h"
+#include "core/Err_Msgs.h"
 #include "core/TempStreams.h"
 #include "core/plxBZip2.h"
 #include "core/plxGbls.h"
@@ -235,25 +236,8 @@ int TCompressClass::Compress()
     try {
         if (EncryptionMethod() <= emAes2_256)
             SetEncryptionMethod(emZip_V2);
-        std::string name = win::ExtractFileName(FArchiveFile);
-        std::string dir = FolderOf(FArchiveFile);
-        if (!name.empty() && (dir.empty() || !win::DirectoryExists(dir))) {
-            bool created = false;
-            if (!dir.empty()) {
-                if (OnCreateDirectory)
-                    OnCreateDirectory(this, dir, true);
-                created = CreateDirPath(dir);
-            }
-            if (!created) {
-                DoError(dir, "ArchiveFile Property", 25150, "");
-                dir = win::IncludeTrailingBackslash(win::CurrentDirectory());
-            }
-        }
-        if (dir.empty() || name.empty()) {
-            DoError(FArchiveFile, "ArchiveFile Property", 25245, "");
+        if (!EnsureArchiveFolder())
             return 0;
-        }
-        FArchiveFile = dir + name;
 
         if (!FFileSpec.empty()) {
             int best = -1;
@@ -305,6 +289,33 @@ int TCompressClass::Compress()
     }
     FileCount = result;
     return result;
+}
+
+bool TCompressClass::EnsureArchiveFolder()
+{
+    const std::string name = win::ExtractFileName(FArchiveFile);
+    std::string dir = FolderOf(FArchiveFile);
+    if (!name.empty() && (dir.empty() || !win::DirectoryExists(dir))) {
+        bool created = false;
+        if (!dir.empty()) {
+            if (OnCreateDirectory)
+                OnCreateDirectory(this, dir, true);
+            created = CreateDirPath(dir);
+        }
+        if (!created) {
+            DoError(dir.empty() ? FArchiveFile : dir, "ArchiveFile Property", E_CREATEDIR, "");
+            // A folder that cannot be made (a drive not ready) is no reason to write elsewhere.
+            if (!dir.empty())
+                return false;
+            dir = win::IncludeTrailingBackslash(win::CurrentDirectory());
+        }
+    }
+    if (dir.empty() || name.empty()) {
+        DoError(FArchiveFile, "ArchiveFile Property", E_INVALIDFILENAME, "");
+        return false;
+    }
+    FArchiveFile = dir + name;
+    return true;
 }
 
 bool TCompressClass::PrepareRun()

@@ -122,6 +122,9 @@ public:
     std::string EncodedFileName() const;
 
 protected:
+    // The archive's folder exists or is made (a bare name takes the current folder); false after
+    // a report when it cannot be made. FArchiveFile gets its folder.
+    bool EnsureArchiveFolder();
     bool PrepareRun();
     void ReadArchive();
     bool CheckArchiveWriteable(const std::string& Name);

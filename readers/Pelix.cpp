@@ -114,7 +114,7 @@ void TPelix::PrepareListing()
     FStep = nullptr;
     FHeaderSize = 0;
     FCurrentOffset = std::max<std::int64_t>(ArchiveOffset, 0);
-    FTarLongName.clear();
+    FTarReader.reset();
     FArcDirs.clear();
     FZooFirst = true;
     FZipLocalReported = false;

@@ -521,14 +521,12 @@ void TUnZip::ExtractMember(int Index, std::uint32_t ExternalAttr)
     if (isDir) {
         if (!CreateStoredDirs)
             return;
-        ++FileCount;
-        if (IsFileOutput() && !MakeStoredDir(FileName))
+        if (IsFileOutput() && !MakeStoredDir(FileName, work.DosDate))
             return;
         RunningCrc.Crc32 = work.Crc;
         CheckCrc(32, work.Crc);
         return;
     }
-    ++FileCount;
     // A member that is not decoded fails its check, whatever its stored CRC.
     const auto failCheck = [&] {
         SkippedMemberProc(Clamp64(work.PackedSize));
@@ -537,7 +535,6 @@ void TUnZip::ExtractMember(int Index, std::uint32_t ExternalAttr)
     };
     FMemberEncrypted = (work.Flags & kFlagEncrypted) != 0;
     if (!CheckDecodable(work, false)) {
-        FileCount = std::max(0, FileCount - 1);
         failCheck();
         return;
     }
@@ -545,7 +542,6 @@ void TUnZip::ExtractMember(int Index, std::uint32_t ExternalAttr)
         ArchiveStream->SetPosition(work.DataPos);
         if (NoDecrypt) {
             PasswordRefused = true;
-            FileCount = std::max(0, FileCount - 1);
         } else if (!AcquirePassword()) {
             NoDecrypt = true;
             DoBadPassword();
@@ -558,7 +554,6 @@ void TUnZip::ExtractMember(int Index, std::uint32_t ExternalAttr)
     }
     std::unique_ptr<TStream32> out;
     if (!OpenOutStream(out, FileName)) {
-        FileCount = std::max(0, FileCount - 1);
         if (!SkipEntry && (OperationCode == opExtract || OperationCode == opAppend))
             DoError(FileName, "", 25235, VolumeName);
         SkippedMemberProc(Clamp64(work.PackedSize));

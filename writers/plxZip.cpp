@@ -94,7 +94,7 @@ TZipBase::TZipBase(TObject* AOwner) : TCompBase(AOwner)
     FArcType = atZip;
     FClassDefaultExt = ".zip";
     SetDefaultExt("");
-    CompressMethod = cmDeflate;
+    CompressMethod.Restrict({cmStore, cmDeflate, cmBz2, cmPPMDi}, cmDeflate);
     SetEncryptionMethod(emNone);
     EncryptHeaders = false;
 }

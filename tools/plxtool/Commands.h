@@ -27,9 +27,9 @@ struct TExtractRun {
 bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::string& Password);
 // The archive's engine path and detected type; false (after a message) when it is no file.
 bool DetectArchive(const std::string& Archive, std::string& Path, TArcType& Type);
-// Every report printed to stderr with its number and text and counted in Run.Failures; the
-// password of the command line offered once; nested TARs followed; split volumes taken where
-// their names say.
+// Every report printed to stderr with its number and text and counted in Run.Failures (an entry
+// passed over on purpose is none); the password of the command line offered once; nested TARs
+// followed; split volumes taken where their names say.
 void WireRun(TUnBase& Component, TExtractRun& Run, const std::string& Password);
 // "-p PASSWORD" and the flags named in Flags are taken out of args; the rest stay in Positional.
 bool SplitArguments(std::span<char*> args, std::string& Password, std::span<const char* const> Flags,

@@ -90,7 +90,10 @@ void WireRun(TUnBase& Component, TExtractRun& Run, const std::string& Password)
     z.PasswordAttempts = 1;
     z.OnError = [&Run](TObject*, const std::string& file, const std::string& extended, const std::string&,
                        int code) {
-        ++Run.Failures;
+        // An entry passed over on purpose (a symbolic link, a device) is told, as tar tells it,
+        // but is no failure.
+        if (code != E_SKIPPEDFILE)
+            ++Run.Failures;
         PrintError(code, file, extended);
     };
     // The password of the command line is the only one there is: offered once, then given up.
