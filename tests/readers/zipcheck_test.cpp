@@ -155,6 +155,8 @@ TEST_F(ZipCheckTest, EachFormatPassesAndFailsAsItsOwnTesterSays)
         EXPECT_GE(good.Status.size(), 1u) << f.Label;
         Compare(f, archive, f.Label + " good");
         Compare(f, Damaged(archive, false, f.Text), f.Label + " changed");
+        if (f.Text)
+            Compare(f, Damaged(archive, false, false), f.Label + " stray characters");
         Compare(f, Damaged(archive, true, f.Text), f.Label + " cut");
     }
 }
