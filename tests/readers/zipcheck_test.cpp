@@ -235,14 +235,14 @@ TEST_F(ZipCheckTest, ATarInsideGzipIsTestedMemberByMember)
 
 TEST_F(ZipCheckTest, WhatCannotBeTestedIsReportedAndTestsNothing)
 {
-    // A type without an extractor, a missing archive, and no OnStatus.
-    WriteHostFile(home + "/x.arc", std::string("\x1A\x08", 2) + std::string(200, 'x'));
+    // A type without an extractor (HA archives are listed, never extracted), a missing archive,
+    // and no OnStatus.
+    WriteHostFile(home + "/x.ha", "HA" + std::string(200, 'x'));
+    ASSERT_EQ(NewExtractor(atHA), nullptr);
     TZipCheck z;
-    if (NewExtractor(atArc) == nullptr) {
-        const TCheckResult r = Check(home + "/x.arc", &z);
-        EXPECT_EQ(r.Reports, std::vector<int>{E_UNSUPPORTEDARCTYPE});
-        EXPECT_EQ(r.Count, 0);
-    }
+    const TCheckResult r = Check(home + "/x.ha", &z);
+    EXPECT_EQ(r.Reports, std::vector<int>{E_UNSUPPORTEDARCTYPE});
+    EXPECT_EQ(r.Count, 0);
     TZipCheck missing;
     EXPECT_EQ(Check(home + "/none.zip", &missing).Reports, std::vector<int>{E_FILENOTFOUND});
 
