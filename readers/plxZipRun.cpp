@@ -58,18 +58,27 @@ bool TZipRun::Activate()
         OnActivate(this);
     if (OnElapsedTime)
         Timer().Start();
+    const bool started = RunInNewFolder();
+    Timer().Stop();
+    if (OnElapsedTime)
+        OnElapsedTime(this, Timer().Elapsed());
+    if (OnDeactivate)
+        OnDeactivate(this);
+    return started;
+}
+
+bool TZipRun::RunInNewFolder()
+{
     // Folders of runs whose program has ended since are of no use to anyone now.
     win::RemoveOrphanedTempFolders(TempDir(), kRunFolderPrefix);
     const std::string folder = win::CreateOwnedTempFolder(TempDir(), kRunFolderPrefix);
     if (folder.empty()) {
         DoError(TempDir(), "", E_CANNOTCREATEDIR, "");
-        EndActivation();
         return false;
     }
     if (!ExtractMember(folder) || !win::FileExists(FRunFile)) {
         FRunFile.clear();
         FinishRun(folder, true);
-        EndActivation();
         return false;
     }
     bool execute = true;
@@ -87,7 +96,6 @@ bool TZipRun::Activate()
         // The host may still use a file it chose not to open; a failed start leaves nothing to keep.
         FinishRun(folder, execute && !started);
     }
-    EndActivation();
     return started;
 }
 
@@ -193,13 +201,4 @@ void TZipRun::FinishRun(const std::string& Folder, bool Remove)
     if (!FRunFile.empty() && OnRemoveTempfile)
         OnRemoveTempfile(this, FRunFile);
     win::RemoveFolderTree(Folder);
-}
-
-void TZipRun::EndActivation()
-{
-    Timer().Stop();
-    if (OnElapsedTime)
-        OnElapsedTime(this, Timer().Elapsed());
-    if (OnDeactivate)
-        OnDeactivate(this);
 }

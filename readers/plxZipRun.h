@@ -54,12 +54,12 @@ public:
     void KeepRunFolders() { FHeldFolders.clear(); }
 
 private:
+    bool RunInNewFolder();
     bool ExtractMember(const std::string& Folder);
     bool SelectsRunFile(const std::string& Stored) const;
     bool Start(HANDLE* Process, bool& OwnsFile);
     void WaitFor(HANDLE Process);
     void FinishRun(const std::string& Folder, bool Remove);
-    void EndActivation();
 
     std::string FRunFile;
     std::vector<std::string> FHeldFolders;
