@@ -2,6 +2,7 @@
 
 #include "readers/plxUUDecode.h"
 #include "readers/plxUnBZip.h"
+#include "readers/plxUnBh.h"
 #include "readers/plxUnGZip.h"
 #include "readers/plxUnJar.h"
 #include "readers/plxUnLha.h"
@@ -22,6 +23,8 @@ std::unique_ptr<TUnBase> NewExtractor(TArcType Type)
         return std::make_unique<TUnBZip>();
     case atLha: case atLhaExe: case atLzh: case atLzhExe:
         return std::make_unique<TUnLha>();
+    case atBh: case atBhExe:
+        return std::make_unique<TUnBh>();
     case atUUE: case atB64:
         return std::make_unique<TUUDecode>();
     default:
