@@ -1,11 +1,13 @@
 #include "readers/ExtractorFor.h"
 
 #include "readers/plxUUDecode.h"
+#include "readers/plxUnAce.h"
 #include "readers/plxUnBZip.h"
 #include "readers/plxUnBh.h"
 #include "readers/plxUnGZip.h"
 #include "readers/plxUnJar.h"
 #include "readers/plxUnLha.h"
+#include "readers/plxUnRar.h"
 #include "readers/plxUnTar.h"
 
 std::unique_ptr<TUnBase> NewExtractor(TArcType Type)
@@ -25,6 +27,10 @@ std::unique_ptr<TUnBase> NewExtractor(TArcType Type)
         return std::make_unique<TUnLha>();
     case atBh: case atBhExe:
         return std::make_unique<TUnBh>();
+    case atAce: case atAceExe:
+        return std::make_unique<TUnACE>();
+    case atRar: case atRarExe:
+        return std::make_unique<TUnRar>();
     case atUUE: case atB64:
         return std::make_unique<TUUDecode>();
     default:
