@@ -7,6 +7,7 @@
 //   plxtool delete ARCHIVE NAME...  deletes entries (Delete.cpp)
 //   plxtool test ARCHIVE [-p PASSWORD]                       every member decoded and checked
 //   plxtool extract ARCHIVE DIR [-p PASSWORD] [--overwrite]  the members below DIR
+//   plxtool run ARCHIVE MEMBER [--wait] [--with PROGRAM] [-p PASSWORD]  the member opened (Run.cpp)
 //
 // Exit status: 0 success, 1 failure, 2 usage.
 #include <cstdio>
@@ -151,6 +152,7 @@ const TCommand kCommands[] = {
     {"delete", "delete ARCHIVE NAME...", CmdDelete},
     {"test", "test ARCHIVE [-p PASSWORD]", CmdTest},
     {"extract", "extract ARCHIVE DIR [-p PASSWORD] [--overwrite]", CmdExtract},
+    {"run", "run ARCHIVE MEMBER [--wait] [--with PROGRAM] [-p PASSWORD]", CmdRun},
 };
 
 int Usage()
