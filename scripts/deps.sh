@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libgl-dev
   zip unzip 7zip libarchive-tools gzip bzip2 ncompress pigz
   arj arc nomarch jlha-utils lhasa unar gcab cabextract sharutils uudeview tar
+  libmspack-dev
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include "core/plxConsts.h"
 #include "platform/win/SysFiles.h"
 #include "readers/plxUnBZip.h"
+#include "readers/plxUnCab.h"
 #include "readers/plxUnGZip.h"
 #include "readers/plxUnJar.h"
 #include "readers/plxUnLha.h"
@@ -80,6 +81,9 @@ bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::
         break;
     case atLha: case atLhaExe: case atLzh: case atLzhExe:
         Run.Extractor = std::make_unique<TUnLha>();
+        break;
+    case atCab: case atCabExe:
+        Run.Extractor = std::make_unique<TUnCab>();
         break;
     case atUUE: case atB64:
         Run.Extractor = std::make_unique<TUUDecode>();
