@@ -1,4 +1,4 @@
-// plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha] [-m store|deflate|bzip2|ppmd|lh5|lh6]
+// plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha|cab] [-m store|deflate|bzip2|ppmd|lh5|lh6|mszip|lzx]
 //                             [-l S|F|N|X] [-p PASSWORD] [-r] [-c COMMENT] [--split SIZE | --span]
 // --split SIZE writes a split set of SIZE-byte volumes (suffix k or m: KiB or MiB) as name.z01,
 // name.z02, ..., name.zip; --span spans the archive over the disks of a removable drive, asking
@@ -33,6 +33,8 @@ bool MethodByName(std::string_view s, TCompressMethod& m)
     else if (s == "ppmd") m = cmPPMDi;
     else if (s == "lh5") m = cmFrozen5;
     else if (s == "lh6") m = cmFrozen6;
+    else if (s == "mszip") m = cmMsZip;
+    else if (s == "lzx") m = cmLzx;
     else return false;
     return true;
 }
@@ -126,6 +128,9 @@ int CmdAdd(std::span<char*> args)
     const bool lzhMethod = method == cmFrozen5 || method == cmFrozen6;
     if (type == "lha" ? hasMethod && !lzhMethod && method != cmStore : lzhMethod)
         return kUsage;
+    const bool cabMethod = method == cmMsZip || method == cmLzx;
+    if (type == "cab" ? hasMethod && !cabMethod && method != cmStore : cabMethod)
+        return kUsage;
     if (IsTextEncoding(type) ? positional.size() != 2 : partSize > 0)
         return kUsage;
 
@@ -146,7 +151,7 @@ int CmdAdd(std::span<char*> args)
         zip->SetPassword(password);
     }
     zip->DeflateType = level;
-    if (type == "lha" && hasMethod)
+    if ((type == "lha" || type == "cab") && hasMethod)
         zip->CompressMethod = method;
     std::vector<std::string> specs;
     for (std::size_t i = 1; i < positional.size(); ++i) {
