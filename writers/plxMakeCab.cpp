@@ -275,7 +275,7 @@ void TMakeCab::CopyOldEntries(TStream32& /*OldArchive*/, TCompressHeaderObj& Ent
         info.DosDateTime = e.DosDateTime;
         info.Attributes = e.Attributes;
         StoreFileInfo(record, info);
-        FKept.push_back({e.Copy, e.DosDateTime, e.Attributes});
+        FKept.push_back({e.Name, e.Copy, e.DosDateTime, e.Attributes});
         EntryList.AddItem(record, e.Name, 0, 0, nullptr);
     }
 }
@@ -374,19 +374,25 @@ void TMakeCab::CompressFile(TStream32& /*Output*/, int Index, bool& Ok, TCompres
 std::int64_t TMakeCab::GetEntryLength(TStream32&, TStream32&, TCompressFileInfo& Item)
 {
     // A kept entry's bytes are not copied: its data lies in a compressed folder of the old
-    // cabinet, so its decoded copy goes into the new one. Nothing of the old entry may be lost.
-    if (Item.Offset < 0 || std::size_t(Item.Offset) >= FKept.size())
-        RaiseError(FArchiveFile, "", FArchiveFile, E_BADFILEHEADER);
-    const TKeptEntry& kept = FKept[std::size_t(Item.Offset)];
-    if (!AddToCabinet(kept.Copy, FileName, {kept.DosDateTime, kept.Attributes, SizeOfFile(kept.Copy)}))
-        RaiseError(FArchiveFile, "", FArchiveFile, E_WRITEFILE);
+    // cabinet, so its decoded copy goes into the new one.
+    AddKeptEntry(Item, "");
     return 0;
 }
 
-void TMakeCab::CopyEntry(TStream32& Output, TStream32& OldArchive, TCompressHeaderObj& EntryList, int Index)
+void TMakeCab::CopyEntry(TStream32&, TStream32&, TCompressHeaderObj& EntryList, int Index)
 {
-    FileName = EntryList.Name(std::uint32_t(Index));
-    GetEntryLength(Output, OldArchive, EntryList.GetItem(std::uint32_t(Index)));
+    AddKeptEntry(EntryList.GetItem(std::uint32_t(Index)), EntryList.Name(std::uint32_t(Index)));
+}
+
+void TMakeCab::AddKeptEntry(const TCompressFileInfo& Item, const std::string& NewName)
+{
+    if (Item.Offset < 0 || std::size_t(Item.Offset) >= FKept.size())
+        RaiseError(FArchiveFile, "", FArchiveFile, E_BADFILEHEADER);
+    const TKeptEntry& kept = FKept[std::size_t(Item.Offset)];
+    // Nothing of the old cabinet may be lost: a kept entry that cannot go in fails the run.
+    if (!AddToCabinet(kept.Copy, NewName.empty() ? kept.Name : NewName,
+                      {kept.DosDateTime, kept.Attributes, SizeOfFile(kept.Copy)}))
+        RaiseError(FArchiveFile, "", FArchiveFile, E_WRITEFILE);
 }
 
 bool TMakeCab::WriteEnding(TStream32* /*OldArchive*/, TStream32& Output, TCompressHeaderObj& /*EntryList*/)

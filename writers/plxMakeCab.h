@@ -72,6 +72,7 @@ private:
 
     // An entry of the old cabinet, decoded into the work folder.
     struct TKeptEntry {
+        std::string Name;  // as stored
         std::string Copy;  // the decoded file
         std::uint32_t DosDateTime = 0;
         std::uint16_t Attributes = 0;
@@ -87,6 +88,8 @@ private:
     void DestroyContext();
     bool AddToCabinet(const std::string& Source, const std::string& Name, const TAdding& Adding);
     void ReportFciError(const std::string& Name);
+    // A kept entry of the old cabinet, under its own name or NewName.
+    void AddKeptEntry(const TCompressFileInfo& Item, const std::string& NewName);
     void RemoveWorkFolder();
 
     HFCI FContext = nullptr;
