@@ -138,8 +138,9 @@ void TUnCab::CheckError(bool Succeeded)
 
 void TUnCab::FailCurrentFile()
 {
-    if (!FOut)
+    if (FAction != kExtract)
         return;
+    FAction = kSkip;
     FOut.reset();
     DiscardOutput();
     FileCount = std::max(0, FileCount - 1);
@@ -327,7 +328,7 @@ void TUnCab::DoCopyFile(std::string& Name, std::int64_t Size, CAB_INT_PTR& Handl
 
 CAB_UINT TUnCab::WriteData(const void* Data, CAB_UINT Count)
 {
-    if (!FOut || GetCancel() || std::int64_t(Count) > FFileBytes - FWritten)
+    if (FAction != kExtract || GetCancel() || std::int64_t(Count) > FFileBytes - FWritten)
         return CAB_UINT(-1);
     const auto n = std::int32_t(Count);
     if (WriteOutputProc(FOut.get(), Data, kKindFileData, n, 32, false) < n)
@@ -342,11 +343,12 @@ CAB_UINT TUnCab::WriteData(const void* Data, CAB_UINT Count)
 void TUnCab::DoCloseFileInfo(const std::string& /*Name*/, CAB_INT_PTR /*Handle*/, bool /*Execute*/,
                              std::uint16_t Attributes, std::uint16_t Date, std::uint16_t Time)
 {
-    if (!FOut) {
+    if (FAction != kExtract) {
         if (OnEnd)
             OnEnd(this, FileName, false);
         return;
     }
+    FAction = kSkip;
     CloseOutFile(FOut, FileName, Attributes & kKeptAttributes, std::uint32_t(Date) << 16 | Time);
     if (FWritten != FFileBytes) {
         DiscardOutput();
