@@ -390,9 +390,12 @@ void TMakeCab::AddKeptEntry(const TCompressFileInfo& Item, const std::string& Ne
         RaiseError(FArchiveFile, "", FArchiveFile, E_BADFILEHEADER);
     const TKeptEntry& kept = FKept[std::size_t(Item.Offset)];
     // Nothing of the old cabinet may be lost: a kept entry that cannot go in fails the run.
-    if (!AddToCabinet(kept.Copy, NewName.empty() ? kept.Name : NewName,
-                      {kept.DosDateTime, kept.Attributes, SizeOfFile(kept.Copy)}))
-        RaiseError(FArchiveFile, "", FArchiveFile, E_WRITEFILE);
+    if (AddToCabinet(kept.Copy, NewName.empty() ? kept.Name : NewName,
+                     {kept.DosDateTime, kept.Attributes, SizeOfFile(kept.Copy)}))
+        return;
+    if (GetCancel())
+        throw ECancel();
+    throw E_RAISE(FLastReportedCode ? FLastReportedCode : E_WRITEFILE);  // reported already
 }
 
 bool TMakeCab::WriteEnding(TStream32* /*OldArchive*/, TStream32& Output, TCompressHeaderObj& /*EntryList*/)

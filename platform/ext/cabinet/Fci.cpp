@@ -96,6 +96,9 @@ private:
     void OpenFolder(std::uint16_t Type);
     void Take(const std::uint8_t* Data, std::size_t Count);
     void EmitBlock(const std::uint8_t* Data, std::uint32_t Count);
+    // One data block, or one part of a block cut at the end of a cabinet (Count 0).
+    void WritePart(const std::uint8_t* Data, std::uint32_t Packed, std::uint32_t Count);
+    void Emitted(std::uint32_t Packed, std::uint32_t Count);
     void Compress(const std::uint8_t* Data, std::uint32_t Count);
     void SplitCabinet();
     void WriteCabinet(const CCAB* Next);
@@ -266,24 +269,47 @@ void TFci::Compress(const std::uint8_t* Data, std::uint32_t Count)
     FDictionary.assign(Data, Data + Count);
 }
 
+void TFci::WritePart(const std::uint8_t* Data, std::uint32_t Packed, std::uint32_t Count)
+{
+    EnsureDataFile();
+    std::uint8_t head[kCabDataHeaderSize];
+    PutLE16(head + 4, std::uint16_t(Packed));
+    PutLE16(head + 6, std::uint16_t(Count));
+    PutLE32(head, CabChecksum(head + 4, 4, CabChecksum(Data, Packed, 0)));
+    WriteAll(FData, head, sizeof head);
+    WriteAll(FData, Data, Packed);
+    FDataSize += std::uint32_t(sizeof head) + Packed;
+    ++FFolders.back().Blocks;
+}
+
 void TFci::EmitBlock(const std::uint8_t* Data, std::uint32_t Count)
 {
     Compress(Data, Count);
     const auto packed = std::uint32_t(FBlock.size());
+    const std::int64_t room = std::int64_t(Cab.cb) - EstimatedSize() - std::int64_t(kCabDataHeaderSize);
     // A cabinet holds at least one block, whatever its limit.
-    if (FDataSize > 0 && std::uint64_t(EstimatedSize()) + kCabDataHeaderSize + packed > Cab.cb)
-        SplitCabinet();
-    EnsureDataFile();
-    std::uint8_t head[kCabDataHeaderSize];
-    PutLE16(head + 4, std::uint16_t(packed));
-    PutLE16(head + 6, std::uint16_t(Count));
-    PutLE32(head, CabChecksum(head + 4, 4, CabChecksum(FBlock.data(), packed, 0)));
-    WriteAll(FData, head, sizeof head);
-    WriteAll(FData, FBlock.data(), packed);
-    FDataSize += std::uint32_t(sizeof head) + packed;
-    ++FFolders.back().Blocks;
+    if (FDataSize > 0 && room < std::int64_t(packed)) {
+        if (FFolders.back().Blocks == 0) {
+            SplitCabinet();  // the folder moves over whole
+        } else if (packed >= 2) {
+            // A folder that runs on ends its cabinet with the first part of a block, which
+            // announces no output; the block's rest opens the next cabinet.
+            const auto first = std::uint32_t(std::clamp<std::int64_t>(room, 1, packed - 1));
+            WritePart(FBlock.data(), first, 0);
+            SplitCabinet();
+            WritePart(FBlock.data() + first, packed - first, Count);
+            Emitted(packed, Count);
+            return;
+        }
+    }
+    WritePart(FBlock.data(), packed, Count);
+    Emitted(packed, Count);
+}
+
+void TFci::Emitted(std::uint32_t Packed, std::uint32_t Count)
+{
     FEmitted += Count;
-    if (FStatus && FStatus(0, packed, Count, User) == -1)
+    if (FStatus && FStatus(0, Packed, Count, User) == -1)
         throw TFciError{FCIERR_USER_ABORT, 0};
 }
 
