@@ -6,6 +6,7 @@
 
 #include <mspack.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -258,6 +259,9 @@ FDIERROR TCopyRun::AppendFollowing(mscabd_cabinet* Cab, std::string Path, bool T
         if (Send(fdintNEXT_CABINET, n) == -1)
             return FDIERROR_USER_ABORT;
         Path = path;
+        // A set that comes back to a cabinet it holds is not a set.
+        if (std::find(FNames.begin(), FNames.end(), Path + name) != FNames.end())
+            return FDIERROR_WRONG_CABINET;
         // libmspack keeps the name it was given to reopen the cabinet while it decodes.
         const std::string& full = FNames.emplace_back(Path + name);
         mscabd_cabinet* next = d->open(d, full.c_str());
@@ -314,6 +318,7 @@ CAB_BOOL TCopyRun::Run(const std::string& Name, const std::string& Path)
     mscabd_cabinet* cab = d->open(d, full.c_str());
     if (!cab)
         return Fail(FromMspack(d->last_error(d)));
+    FNames.push_back(full);
     const TSpan span = ReadSpan(F, full);
 
     FDINOTIFICATION info{};
