@@ -91,7 +91,8 @@ private:
     std::uint16_t FType = 0;
     std::uint32_t FFolderBytes = 0;  // uncompressed bytes taken so far
     std::uint32_t FEmitted = 0;      // of which in written blocks
-    std::vector<std::uint8_t> FPending, FDictionary, FBlock;
+    bool FFreshFolder = false;       // the deflate stream starts anew with the next block
+    std::vector<std::uint8_t> FPending, FBlock;
 
     void OpenFolder(std::uint16_t Type);
     void Take(const std::uint8_t* Data, std::size_t Count);
@@ -168,7 +169,7 @@ void TFci::OpenFolder(std::uint16_t Type)
     FType = Type;
     FFolderBytes = FEmitted = 0;
     FPending.clear();
-    FDictionary.clear();
+    FFreshFolder = true;
 }
 
 void TFci::AddFile(const char* Source, const char* Name, bool Execute, PFNFCIGETOPENINFO OpenInfo,
@@ -251,22 +252,25 @@ void TFci::Compress(const std::uint8_t* Data, std::uint32_t Count)
         FBlock.assign(Data, Data + Count);
         return;
     }
+    // One deflate stream per folder, flushed to a byte boundary at each block's end and closed
+    // there by an empty final block: each block is whole, and the next one may still refer back
+    // into the 32 KiB before it, which the reader keeps as its window.
+    if (FFreshFolder) {
+        deflateReset(&FZip);
+        FFreshFolder = false;
+    }
     FBlock.resize(2 + deflateBound(&FZip, Count) + 16);
     FBlock[0] = 'C';
     FBlock[1] = 'K';
-    deflateReset(&FZip);
-    // Each block may refer back into the one before it, which the reader keeps as its window.
-    if (!FDictionary.empty() &&
-        deflateSetDictionary(&FZip, FDictionary.data(), uInt(FDictionary.size())) != Z_OK)
-        throw TFciError{FCIERR_MCI_FAIL, 0};
     FZip.next_in = const_cast<Bytef*>(Data);
     FZip.avail_in = Count;
     FZip.next_out = FBlock.data() + 2;
     FZip.avail_out = uInt(FBlock.size() - 2);
-    if (deflate(&FZip, Z_FINISH) != Z_STREAM_END)
+    if (deflate(&FZip, Z_SYNC_FLUSH) != Z_OK || FZip.avail_in != 0 || FZip.avail_out == 0)
         throw TFciError{FCIERR_MCI_FAIL, 0};
     FBlock.resize(FBlock.size() - FZip.avail_out);
-    FDictionary.assign(Data, Data + Count);
+    FBlock.push_back(0x03);  // final fixed-code block holding only its end code
+    FBlock.push_back(0x00);
 }
 
 void TFci::WritePart(const std::uint8_t* Data, std::uint32_t Packed, std::uint32_t Count)
