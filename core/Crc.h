@@ -14,6 +14,13 @@ extern const std::array<std::uint32_t, 256> CRC32Table;
 std::uint32_t UpdateCrc16(const void* Buffer, std::int64_t Length, std::uint32_t& Crc);
 std::uint32_t UpdateCrc32(const void* Buffer, std::int64_t Length, std::uint32_t& Crc);
 
+// The finished CRC-32 of one buffer.
+inline std::uint32_t Crc32Of(const void* Buffer, std::int64_t Length) {
+    std::uint32_t crc = CRC_MASK;
+    UpdateCrc32(Buffer, Length, crc);
+    return ~crc;
+}
+
 // One step of CRC-32, for byte-wise users such as the ZIP cipher's key update.
 inline std::uint32_t Crc32Step(std::uint32_t crc, std::uint8_t b) {
     return CRC32Table[(crc ^ b) & 0xFF] ^ (crc >> 8);

@@ -78,6 +78,11 @@ const std::vector<std::uint8_t>& TCompressHeaderObj::Extra(std::uint32_t Index) 
     return Extras[Index];
 }
 
+void TCompressHeaderObj::SetExtra(std::uint32_t Index, std::vector<std::uint8_t> Block) {
+    CheckIndex(Index);
+    Extras[Index] = std::move(Block);
+}
+
 int TCompressHeaderObj::IndexOfName(std::string_view Name) const {
     for (std::size_t i = 0; i < NameList.size(); ++i)
         if (win::SameText(NameList[i], Name)) return int(i);

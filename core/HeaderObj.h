@@ -70,6 +70,7 @@ public:
     std::string& Name(std::uint32_t Index);
     std::uint16_t& Value(std::uint32_t Index);
     const std::vector<std::uint8_t>& Extra(std::uint32_t Index) const;
+    void SetExtra(std::uint32_t Index, std::vector<std::uint8_t> Block);
     // Position of a name compared without regard to case, or -1.
     int IndexOfName(std::string_view Name) const;
     const std::vector<std::string>& Names() const { return NameList; }

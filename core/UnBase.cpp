@@ -1,10 +1,12 @@
 #include "core/UnBase.h"
 
+#include "core/Err_Msgs.h"
 #include "core/plxStreams.h"
 #include "platform/win/Files.h"
 #include "platform/win/Paths.h"
 #include "platform/win/SysDates.h"
 #include "platform/win/SysFiles.h"
+#include "platform/win/Time.h"
 #include "platform/win/Utf8.h"
 
 #include <sys/stat.h>
@@ -155,6 +157,8 @@ void TDecompressClass::ResetCounters()
 {
     SetCancel(false);
     FileCount = 0;
+    EntryNumber = 0;
+    FFolderTimes.clear();
     Encrypted = false;
     HeaderOffset = 0;
     SkipEntry = false;
@@ -223,6 +227,7 @@ int TDecompressClass::Execute()
     });
     // Whatever ended the run, an entry left unchecked leaves no trace.
     DiscardOutput();
+    guarded([this] { RestoreFolderTimes(); });
     guarded([this] {
         Timer().Stop();
         if (OnElapsedTime)
@@ -251,6 +256,7 @@ bool TDecompressClass::NameEntry(const std::string& Stored)
 {
     SkipEntry = false;
     PasswordRefused = false;
+    ++EntryNumber;
     if (IsFileOutput() || OperationCode == opAppend)
         return SetEntryName(Stored);
     StoredName = Stored;
@@ -274,6 +280,7 @@ std::string BesideTarget(const std::string& name, const std::string& target)
 bool TDecompressClass::PrepareOutput(bool IsDirectory)
 {
     DiscardOutput();
+    FHostFolder.clear();
     const bool fileOp = IsFileOutput();
     if (fileOp && FileName.empty()) {
         // A stored name that would leave the extraction folder: skipped, reported once.
@@ -286,20 +293,23 @@ bool TDecompressClass::PrepareOutput(bool IsDirectory)
     bool extract = true;
     if (OnBegin) {
         if (!fileOp) {
-            OnBegin(this, FileName, FileCount + 1, extract);
+            OnBegin(this, FileName, EntryNumber, extract);
         } else {
             if (OnRenameFile) {
                 std::string newName;
                 OnRenameFile(this, FileName, newName);
                 if (!newName.empty()) {
-                    newName = BesideTarget(newName, FileName);
+                    if (!TakeHostName(newName, newName)) {
+                        Timer().Resume();
+                        return false;
+                    }
                     if (!IsDirectory)
                         FileName = newName;
                     else if (CreateStoredDirs)
                         FileName = win::IncludeTrailingBackslash(newName);
                 }
             }
-            OnBegin(this, FileName, FileCount + 1, extract);
+            OnBegin(this, FileName, EntryNumber, extract);
         }
     }
     bool answer;
@@ -325,7 +335,10 @@ bool TDecompressClass::ResolveExistingTarget(std::string& Target)
             for (;;) {
                 std::string newName;
                 OnFileExists(this, Target, newName, OverwriteMode);
-                newName = newName.empty() ? Target : BesideTarget(newName, Target);
+                if (newName.empty())
+                    newName = Target;
+                else if (!TakeHostName(newName, newName))
+                    return false;
                 const bool same = win::SameText(newName, Target);
                 if (!same && OverwriteMode == omSkip)
                     OverwriteMode = omOverwrite;
@@ -344,6 +357,26 @@ bool TDecompressClass::ResolveExistingTarget(std::string& Target)
         DoError(Target, "", 25137, VolumeName);
         return false;
     }
+    return true;
+}
+
+// A name the host chose is its decision, in whatever folder it names (a bare name stays beside
+// the entry's target); only one that climbs with ".." is refused.
+bool TDecompressClass::TakeHostName(const std::string& Chosen, std::string& Target)
+{
+    std::string name = Chosen;
+    std::replace(name.begin(), name.end(), '/', '\\');
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        const std::size_t end = std::min(name.find('\\', start), name.size());
+        if (name.compare(start, end - start, "..") == 0) {
+            DoError(Chosen, "", E_INVALIDFILENAME, VolumeName);
+            return false;
+        }
+        start = end + 1;
+    }
+    Target = BesideTarget(name, FileName);
+    FHostFolder = win::ExtractFilePath(Target);
     return true;
 }
 
@@ -432,10 +465,8 @@ bool TDecompressClass::AcquirePassword()
                 found = AskForPasswords(header);
         }
     }
-    if (!found) {
-        FileCount = std::max(0, FileCount - 1);
+    if (!found)
         PasswordRefused = true;
-    }
     Timer().Resume();
     return found;
 }
@@ -450,18 +481,16 @@ void TDecompressClass::DoBadPassword()
         SetCancel(true);
 }
 
-bool TDecompressClass::OpenPlainOutput(std::unique_ptr<TStream32>& Stream)
+bool TDecompressClass::OpenPlainOutput(std::unique_ptr<TStream32>& Stream, bool Prepared)
 {
-    if (!PrepareOutput(false))
+    if (!Prepared && !PrepareOutput(false))
         return false;
     if (IsFileOutput() && win::SameText(FileName, ArchiveFile())) {
-        DoError(FileName, "", 25191, VolumeName);
-        FileCount = std::max(0, FileCount - 1);
+        DoError(FileName, "", E_SAMEINOUTNAMES, VolumeName);
         return false;
     }
     StartEntryData();
     if (!OpenOutStream(Stream, FileName)) {
-        FileCount = std::max(0, FileCount - 1);
         if (!SkipEntry) {
             DoError(FileName, "", 25235, VolumeName);
             CheckCrc(32, 999);
@@ -484,7 +513,7 @@ bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const s
     case opExtract:
     case opExtractForRun:
     case opAppend: {
-        if (Target.empty() || !CheckOutputTarget(Target)) {
+        if (Target.empty() || !CheckOutputTarget(Target, FHostFolder)) {
             if (Target.empty())
                 DoError(StoredName, "", 25245, VolumeName);
             SkipEntry = true;
@@ -588,7 +617,6 @@ bool TDecompressClass::CommitOutput()
     if (readOnly)
         SetFileAttributesA(out.Target.c_str(), FILE_ATTRIBUTE_READONLY);
     RemoveFile(out.Temp);
-    FileCount = std::max(0, FileCount - 1);
     DoError(out.Target, "", 25136, VolumeName);
     return false;
 }
@@ -599,17 +627,38 @@ void TDecompressClass::DiscardOutput()
         RemoveFile(std::exchange(FPending, {}).Temp);
 }
 
-bool TDecompressClass::MakeStoredDir(const std::string& Dir)
+bool TDecompressClass::MakeStoredDir(const std::string& Dir, std::uint32_t DosDate)
 {
     if (!IsFileOutput())
         return true;
     const std::string dir = win::ExcludeTrailingPathDelimiter(Dir);
-    if (dir.empty() || !CheckOutputTarget(dir))
+    if (dir.empty() || !CheckOutputTarget(dir, FHostFolder))
         return false;
-    if (win::DirectoryExists(dir) || win::ForceDirectories(dir))
+    if (win::DirectoryExists(dir) || win::ForceDirectories(dir)) {
+        if (DosDate != 0)
+            FFolderTimes.emplace_back(dir, DosDate);
         return true;
-    DoError(Dir, "", 25150, VolumeName);
+    }
+    DoError(Dir, "", E_CREATEDIR, VolumeName);
     return false;
+}
+
+void TDecompressClass::RestoreFolderTimes()
+{
+    // At the end of the run: every file written into a folder changes its time.
+    const auto times = std::exchange(FFolderTimes, {});
+    for (auto it = times.begin(); it != times.end(); ++it) {
+        FILETIME local, utc;
+        const std::uint32_t date = win::DateTimeToFileDate(ApplyDateAttribute(it->second));
+        if (!DosDateTimeToFileTime(WORD(date >> 16), WORD(date), &local) || !LocalFileTimeToFileTime(&local, &utc))
+            continue;
+        HANDLE folder = CreateFileA(it->first.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (folder == INVALID_HANDLE_VALUE)
+            continue;
+        SetFileTime(folder, nullptr, nullptr, &utc);
+        CloseHandle(folder);
+    }
 }
 
 void TDecompressClass::CloseOutFile(std::unique_ptr<TStream32>& Stream, const std::string& Target,
@@ -645,6 +694,8 @@ bool TDecompressClass::CheckCrc(int Width, std::uint32_t StoredCrc)
         written = CommitOutput();
     else
         DiscardOutput();
+    if (written)
+        ++FileCount;
     if (OnEnd)
         OnEnd(this, FileName, written);
     if (!pass)

@@ -15,6 +15,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 class TStream32;
 
@@ -73,11 +75,13 @@ public:
     // failed check, a cancel, an error, the next entry, the end of the run) removes it and leaves
     // Target as it was.
     bool OpenOutStream(std::unique_ptr<TStream32>& Stream, const std::string& Target);
-    // PrepareOutput and OpenOutStream for a plain file entry (FileName): false when it is not
-    // written (the archive itself as target, or no output; reported and counted out).
-    bool OpenPlainOutput(std::unique_ptr<TStream32>& Stream);
+    // PrepareOutput (unless Prepared) and OpenOutStream for a plain file entry (FileName): false
+    // when it is not written (the archive itself as target, or no output; reported).
+    bool OpenPlainOutput(std::unique_ptr<TStream32>& Stream, bool Prepared = false);
     // Creates a stored folder below the extraction folder (CreateStoredDirs); false after a report.
-    bool MakeStoredDir(const std::string& Dir);
+    // A DosDate other than 0 is given to the folder at the end of the run, when nothing more is
+    // written into it.
+    bool MakeStoredDir(const std::string& Dir, std::uint32_t DosDate = 0);
     void CloseOutFile(std::unique_ptr<TStream32>& Stream, const std::string& Target, std::uint32_t Attributes,
                       std::uint32_t DosDate);
     // Removes the current entry's unfinished output, if any; Target stays as it was.
@@ -97,6 +101,9 @@ public:
     // Run state a format reads and sets. The archive stream is TZipCommon::ArchiveStream, which a
     // spanned-set reader closes and reopens as disks change.
     std::string StoredName;           // the current entry's name as stored
+    // The current entry's own number in the run, from 1 (NameEntry counts the entries). The file
+    // count (FileCount, the run's answer) counts only the entries written, or passed in a test.
+    int EntryNumber = 0;
     // Set when OpenOutStream declined the entry on purpose (undecodable, refused password, unsafe
     // target; reported where needed): the format skips it quietly. Clear after a failed open.
     bool SkipEntry = false;
@@ -122,13 +129,18 @@ private:
     bool CommitOutput();
     void ReportUnexpected(const std::string& ExtendedMsg, int ECode);
     bool ResolveExistingTarget(std::string& Target);
+    bool TakeHostName(const std::string& Chosen, std::string& Target);
     bool TryCandidate(const std::uint8_t* Header);
     bool OfferAccepted();
     bool AskForPasswords(const std::uint8_t* Header);
 
+    void RestoreFolderTimes();
+
     bool FNameRefused = false;  // the refusal of the current name has been reported
+    std::string FHostFolder;    // the folder of a name the host chose for the entry, else empty
     int FLastReported = 0;      // the number of the last report, so a raised error goes out once
     TPendingOutput FPending;
+    std::vector<std::pair<std::string, std::uint32_t>> FFolderTimes;  // folder, DOS date
 };
 
 // The published base of the extractors.

@@ -348,6 +348,20 @@ bool SafeMatch(const std::string& name, const std::string& mask)
     }
 }
 
+// A mask with a folder matches the name from any of its folders on: "sub\*" takes sub\x,
+// sub\deep\x and a\sub\x alike.
+bool MatchesFromAnyFolder(const std::string& name, const std::string& mask)
+{
+    for (std::size_t at = 0;;) {
+        if (SafeMatch(name.substr(at), mask))
+            return true;
+        const std::size_t separator = name.find('\\', at);
+        if (separator == std::string::npos)
+            return false;
+        at = separator + 1;
+    }
+}
+
 // Each component of the name's folder is tried against the mask's components in turn; the
 // folders agree when every name component found a mask and the masks are used up.
 bool FolderMatchesSpec(const std::string& path, const std::string& maskPath, std::string& matched)
@@ -402,16 +416,29 @@ bool TZipCommon::MatchesFileSpec(const std::string& Name)
             break;
         }
     }
-    if (!selected)
-        return false;
-    for (const auto& mask : FExcludeSpec) {
-        if (SafeMatch(Name, mask)) {
+    return selected && !ExcludedByMasks(Name, {}, Name);
+}
+
+bool TZipCommon::ExcludedByMasks(const std::string& StoredName, const std::string& OtherPath,
+                                 const std::string& ReportedName)
+{
+    const std::string name = Backslashed(StoredName);
+    const std::string file = FilePart(win::ExcludeTrailingPathDelimiter(name));
+    for (const auto& raw : FExcludeSpec) {
+        const std::string mask = Backslashed(raw);
+        if (mask.empty())
+            continue;
+        const bool hit = mask.find('\\') != std::string::npos
+                             ? MatchesFromAnyFolder(name, mask) ||
+                                   (!OtherPath.empty() && SafeMatch(Backslashed(OtherPath), mask))
+                             : SafeMatch(file, mask);
+        if (hit) {
             if (OnExcludeFile)
-                OnExcludeFile(this, Name);
-            return false;
+                OnExcludeFile(this, ReportedName);
+            return true;
         }
     }
-    return true;
+    return false;
 }
 
 bool TZipCommon::MatchesStoredName(const std::string& Name, bool UseFolders)
@@ -424,27 +451,8 @@ bool TZipCommon::MatchesStoredName(const std::string& Name, bool UseFolders)
     for (const auto& rawSpec : FFileSpec) {
         if (rawSpec.empty())
             continue;
-        for (const auto& rawExclude : FExcludeSpec) {
-            const std::string ex = Backslashed(rawExclude);
-            const std::string exFolder = FolderPart(ex);
-            const std::string exFile = FilePart(ex);
-            bool excluded;
-            if (exFolder.empty()) {
-                excluded = !exFile.empty() && SafeMatch(nameFile, exFile);
-            } else {
-                // The exclusion's folder must end the name's folder (or be it).
-                const bool inFolder = nameFolder.size() >= exFolder.size() &&
-                                      win::SameText(nameFolder.substr(nameFolder.size() - exFolder.size()), exFolder);
-                std::string matched;
-                const bool folderHit = inFolder || FolderMatchesSpec(nameFolder, exFolder, matched);
-                excluded = folderHit && (exFile.empty() || SafeMatch(nameFile, exFile));
-            }
-            if (excluded) {
-                if (OnExcludeFile)
-                    OnExcludeFile(this, Name);
-                return false;
-            }
-        }
+        if (ExcludedByMasks(name, {}, Name))
+            return false;
         const std::string spec = Backslashed(rawSpec);
         if (win::SameText(spec, name))
             return true;

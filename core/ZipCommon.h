@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <functional>
 #include <memory>
 #include <string>
@@ -68,6 +69,33 @@ enum TOperationCode : std::uint8_t {
 constexpr int kKindHeader = 0;
 constexpr int kKindFileData = 1;
 
+// A compressor's method. Setting a method outside the set the component can produce leaves the
+// method as it was; each writer's constructor names its set, other components take any method.
+class TCompressMethodSetting {
+public:
+    TCompressMethodSetting& operator=(TCompressMethod Method)
+    {
+        if (Allows(Method))
+            FValue = Method;
+        return *this;
+    }
+    TCompressMethodSetting& operator=(const TCompressMethodSetting& Other) { return *this = TCompressMethod(Other); }
+    operator TCompressMethod() const { return FValue; }
+    bool Allows(TCompressMethod Method) const { return Method < 32 && ((FAllowed >> Method) & 1u) != 0; }
+    // The writer's constructor: the methods it can produce and the one it starts with.
+    void Restrict(std::initializer_list<TCompressMethod> Allowed, TCompressMethod Initial)
+    {
+        FAllowed = 0;
+        for (TCompressMethod m : Allowed)
+            FAllowed |= 1u << m;
+        FValue = Initial;
+    }
+
+private:
+    std::uint32_t FAllowed = ~0u;
+    TCompressMethod FValue = cmDeflate;
+};
+
 // OnGetZipFirstDisk, OnGetZipLastDisk and OnGetZipNextDisk are the ones of TDiskSpannOwner, so that
 // the spanned-set reader fires the events the host assigned.
 class TZipCommon : public TObject, public TDiskSpannOwner {
@@ -96,7 +124,7 @@ public:
     TplxFileAttributes Attributes = DefaultAttributes;
     TplxFileAttributes AttributesEx = DefaultAttributesEx;
     bool ConfirmOverwrites = false;
-    TCompressMethod CompressMethod = cmDeflate;
+    TCompressMethodSetting CompressMethod;
     TDateAttribute DateAttribute = daFileDate;
     TDeflateType DeflateType = dtDeflateN;
     TDeleteOptions DeleteOptions = doAllowUndo;
@@ -290,6 +318,12 @@ public:
     // File selection.
     bool MatchesFileSpec(const std::string& Name);
     bool MatchesStoredName(const std::string& Name, bool UseFolders);
+    // The one meaning of an ExcludeSpec mask on every side: a mask with a folder part is matched
+    // against the stored name from any of its folders on (its "*" spans folders, so "sub\*"
+    // takes everything below every folder named sub), or against OtherPath (a disk path) whole;
+    // a mask without one against the file part. A hit fires OnExcludeFile with ReportedName.
+    bool ExcludedByMasks(const std::string& StoredName, const std::string& OtherPath,
+                         const std::string& ReportedName);
 
     // Data hooks.
     virtual std::int32_t ReadArchiveBlock(TStream32* Stream, void* Buffer, std::int32_t Count, bool Encrypted,
@@ -316,8 +350,9 @@ public:
     void DoRenameFile(std::string& Name, const std::vector<std::string>& NameList);
     bool CheckDirectory(std::string& Dir);
     // False, with a report, when a symbolic link stands at the target or on its way below
-    // ExtractDir, so that output never goes through one.
-    bool CheckOutputTarget(const std::string& Target);
+    // ExtractDir (or Root, a folder the host chose), or the target lies outside it, so that
+    // output never goes through one.
+    bool CheckOutputTarget(const std::string& Target, const std::string& Root = {});
     std::int64_t CopyStoredMember(TStream32* Stream, TStream32* Output, const std::uint8_t* HeaderRecord,
                                   const std::string& Name, int CrcWidth);
     std::uint32_t StreamCrc32(TStream32& Stream, std::int64_t Count);

@@ -170,7 +170,6 @@ std::int32_t TZipCommon::WriteCore(TStream32* Target, const std::uint8_t* Buffer
             FileCount = 0;
             RaiseError(FArchiveFile, "", "", 25160);
         }
-        FileCount = std::max(0, FileCount - 1);
         DoError(FileName, "", 25136, VolumeName);
         return std::max<std::int32_t>(0, std::min(written, Count));
     }
@@ -446,11 +445,12 @@ bool TZipCommon::CheckDirectory(std::string& Dir)
     return true;
 }
 
-bool TZipCommon::CheckOutputTarget(const std::string& Target)
+bool TZipCommon::CheckOutputTarget(const std::string& Target, const std::string& Root)
 {
-    // Walk the host path from the extraction folder down: any link on the way could redirect
-    // the write outside it, and a link at the target would be written through.
-    const std::string base = EffectiveExtractDir();
+    // Walk the host path from the extraction folder (or the folder the host chose) down: any
+    // link on the way could redirect the write outside it, and a link at the target would be
+    // written through.
+    const std::string base = Root.empty() ? EffectiveExtractDir() : Root;
     std::string hostBase, hostTarget;
     if (!win::ToHostPath(base, hostBase) || !win::ToHostPath(Target, hostTarget)) {
         DoError(Target, "", 25245, VolumeName);

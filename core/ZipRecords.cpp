@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/Crc.h"
+#include "core/Endian.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Utf8.h"
 
@@ -163,9 +165,11 @@ void ParseExtraField(const std::uint8_t* Data, std::size_t Count, bool Central, 
             ParseLargeSizes(p, size, Sizes);
             break;
         case kExtraUnicodePath:
-            if (size > 5)
+            if (size > 5 && p[0] == 1) {
                 Info.UnicodeName = CutUtf8(std::string_view(reinterpret_cast<const char*>(p + 5), size - 5u),
                                            kMaxUnicodeName);
+                Info.UnicodeNameCrc = Get32(p + 1);
+            }
             break;
         case kExtraUnixTime: ParseUnixTime(p, size, Info); break;
         case kExtraNtfs: ParseNtfs(p, size, Info); break;
@@ -202,6 +206,17 @@ bool IsValidUtf8(std::string_view text) { return win::EncodeUtf8(win::DecodeUtf8
 std::string SanitizedUtf8(std::string_view text) { return win::EncodeUtf8(win::DecodeUtf8(text)); }
 
 }  // namespace
+
+std::string UnicodePathExtra(std::string_view StoredName, std::string_view Utf8Name)
+{
+    const std::size_t size = 5 + Utf8Name.size();
+    std::uint8_t head[9];
+    PutLE16(head, kExtraUnicodePath);
+    PutLE16(head + 2, std::uint16_t(size));
+    head[4] = 1;  // version
+    PutLE32(head + 5, Crc32Of(StoredName.data(), std::int64_t(StoredName.size())));
+    return std::string(reinterpret_cast<const char*>(head), sizeof head).append(Utf8Name);
+}
 
 std::string DecodeZipEntryName(std::string_view Raw, std::uint16_t Flags, std::uint16_t VersionMadeBy,
                                const std::optional<std::string>& UnicodeName)
@@ -253,6 +268,14 @@ TZipReader StreamZipReader(TStream& Stream)
 
 namespace {
 
+// A Unicode path block stands for the stored name it was made with; a tool that renamed the entry
+// without knowing the block left it stale.
+void DropStaleUnicodeName(const std::string& RawName, TZipExtraInfo& Info)
+{
+    if (Info.UnicodeName && Info.UnicodeNameCrc != Crc32Of(RawName.data(), std::int64_t(RawName.size())))
+        Info.UnicodeName.reset();
+}
+
 // The fixed record, name and extra field that both headers begin with; At ends behind the extra
 // field. A header of the other kind or one cut short answers false.
 template <class TEntry>
@@ -300,6 +323,7 @@ bool ReadCentralEntry(const TZipReader& Read, std::int64_t Size, std::int64_t Po
     Entry.Sizes = {h.PackedSize, h.UnpackedSize, h.LocalOffset, h.DiskStart};
     ParseExtraField(reinterpret_cast<const std::uint8_t*>(Entry.Extra.data()), Entry.Extra.size(), true,
                     Entry.Sizes, Entry.ExtraInfo);
+    DropStaleUnicodeName(Entry.RawName, Entry.ExtraInfo);
     Entry.Name = DecodeZipEntryName(Entry.RawName, h.Flags, h.VersionMadeBy, Entry.ExtraInfo.UnicodeName);
     return true;
 }
@@ -315,6 +339,7 @@ bool ReadLocalEntry(const TZipReader& Read, std::int64_t Size, std::int64_t Pos,
     Entry.Sizes = {h.PackedSize, h.UnpackedSize, 0, 0};
     ParseExtraField(reinterpret_cast<const std::uint8_t*>(Entry.Extra.data()), Entry.Extra.size(), false,
                     Entry.Sizes, Entry.ExtraInfo);
+    DropStaleUnicodeName(Entry.RawName, Entry.ExtraInfo);
     Entry.Name = DecodeZipEntryName(Entry.RawName, h.Flags, VersionMadeBy, Entry.ExtraInfo.UnicodeName);
     return true;
 }

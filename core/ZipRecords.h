@@ -285,7 +285,8 @@ struct TZipSizes {
 
 // What the extra field says beyond the sizes.
 struct TZipExtraInfo {
-    std::optional<std::string> UnicodeName;  // 0x7075, UTF-8
+    std::optional<std::string> UnicodeName;  // 0x7075 (version 1), UTF-8
+    std::uint32_t UnicodeNameCrc = 0;        // of the stored name it stands for
     std::uint16_t EncryptionBlock = 0;       // the last 0x0017 or 0x9901 block, else 0
     std::optional<std::int64_t> UnixModTime;  // 0x5455, seconds since 1970 (UTC)
     std::optional<std::uint64_t> NtfsModTime, NtfsAccessTime, NtfsCreateTime;  // 0x000A, FILETIME
@@ -299,7 +300,11 @@ struct TZipExtraInfo {
 void ParseExtraField(const std::uint8_t* Data, std::size_t Count, bool Central, TZipSizes& Sizes,
                      TZipExtraInfo& Info);
 
-// The UTF-8 name of an entry, with "\" separators: the Unicode path block wins, then flag bit 11
+// The 0x7075 block for a stored name and its UTF-8 form.
+std::string UnicodePathExtra(std::string_view StoredName, std::string_view Utf8Name);
+
+// The UTF-8 name of an entry, with "\" separators: the Unicode path block wins (the entry readers
+// keep it only when its CRC is that of the stored name), then flag bit 11
 // (UTF-8), then the host byte of version made by: 0 (MS-DOS) means OEM CP852; Unix and OS X names
 // that are valid UTF-8 are taken as such; any other host means ANSI CP1250. A local header without
 // a central one passes VersionMadeBy 0.

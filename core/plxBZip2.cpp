@@ -89,14 +89,21 @@ bool TBzDecompressStream::FillInput()
     return false;
 }
 
-// Called after a stream's end with the engine closed: starts the next stream when input remains.
+// Called after a stream's end with the engine closed: starts the next stream. Only zero padding
+// may follow the last one; anything else is decoded as a stream and fails if it is none.
 void TBzDecompressStream::StartNextStream()
 {
-    if (FRec.avail_in == 0 && !FInputDone)
-        FillInput();
-    if (FRec.avail_in == 0) {
-        FEnded = true;
-        return;
+    for (;;) {
+        while (FRec.avail_in > 0 && *FRec.next_in == 0) {
+            ++FRec.next_in;
+            --FRec.avail_in;
+        }
+        if (FRec.avail_in > 0)
+            break;
+        if (FInputDone || !FillInput()) {
+            FEnded = true;
+            return;
+        }
     }
     char* next = FRec.next_in;
     const unsigned avail = FRec.avail_in;
@@ -108,7 +115,6 @@ void TBzDecompressStream::StartNextStream()
     FEngineOpen = true;
     FRec.next_in = next;
     FRec.avail_in = avail;
-    FStreamFresh = true;
 }
 
 std::int32_t TBzDecompressStream::Read(void* Buffer, std::int32_t Count)
@@ -123,8 +129,6 @@ std::int32_t TBzDecompressStream::Read(void* Buffer, std::int32_t Count)
         const unsigned roomBefore = FRec.avail_out;
         const unsigned inBefore = FRec.avail_in;
         const int rc = BZ2_bzDecompress(&FRec);
-        if (FRec.avail_out != roomBefore)
-            FStreamFresh = false;
         if (rc == BZ_STREAM_END) {
             BZ2_bzDecompressEnd(&FRec);
             FEngineOpen = false;
@@ -144,8 +148,6 @@ std::int32_t TBzDecompressStream::Read(void* Buffer, std::int32_t Count)
             continue;
         }
         FEnded = true;
-        if (rc == BZ_DATA_ERROR_MAGIC && FStreamFresh)
-            break;  // bytes after the last stream that do not start another one
         if (rc == BZ_DATA_ERROR || rc == BZ_DATA_ERROR_MAGIC)
             RaiseNumbered(kBz2ErrCorrupt);
         if (rc == BZ_MEM_ERROR)

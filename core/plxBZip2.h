@@ -114,9 +114,9 @@ public:
                         std::int64_t limit);
     ~TBzDecompressStream() override;
 
-    // Decode every bzip2 stream that follows the first (a .bz2 file made by concatenation);
-    // bytes after the last one that do not start a stream are ignored. Off: only the first
-    // stream is decoded and what follows it is ignored.
+    // Decode every bzip2 stream that follows the first (a .bz2 file made by concatenation or by
+    // a parallel compressor); only zero padding may follow the last one, anything else is
+    // corruption. Off: only the first stream is decoded and what follows it is ignored.
     bool Concatenated = false;
 
     std::int32_t Read(void* Buffer, std::int32_t Count) override;
@@ -132,7 +132,6 @@ private:
 
     bool FEngineOpen = false;
     bool FInputDone = false;     // nothing more can come from the source
-    bool FStreamFresh = false;   // a following stream was started and has given nothing yet
     std::int64_t FOut = 0;
 };
 

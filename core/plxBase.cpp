@@ -5,6 +5,7 @@
 #include "core/ArcType.h"
 
 #include "core/DiskManager.h"
+#include "core/Err_Msgs.h"
 #include "core/TempStreams.h"
 #include "core/plxBZip2.h"
 #include "core/plxGbls.h"
@@ -235,25 +236,8 @@ int TCompressClass::Compress()
     try {
         if (EncryptionMethod() <= emAes2_256)
             SetEncryptionMethod(emZip_V2);
-        std::string name = win::ExtractFileName(FArchiveFile);
-        std::string dir = FolderOf(FArchiveFile);
-        if (!name.empty() && (dir.empty() || !win::DirectoryExists(dir))) {
-            bool created = false;
-            if (!dir.empty()) {
-                if (OnCreateDirectory)
-                    OnCreateDirectory(this, dir, true);
-                created = CreateDirPath(dir);
-            }
-            if (!created) {
-                DoError(dir, "ArchiveFile Property", 25150, "");
-                dir = win::IncludeTrailingBackslash(win::CurrentDirectory());
-            }
-        }
-        if (dir.empty() || name.empty()) {
-            DoError(FArchiveFile, "ArchiveFile Property", 25245, "");
+        if (!EnsureArchiveFolder())
             return 0;
-        }
-        FArchiveFile = dir + name;
 
         if (!FFileSpec.empty()) {
             int best = -1;
@@ -305,6 +289,33 @@ int TCompressClass::Compress()
     }
     FileCount = result;
     return result;
+}
+
+bool TCompressClass::EnsureArchiveFolder()
+{
+    const std::string name = win::ExtractFileName(FArchiveFile);
+    std::string dir = FolderOf(FArchiveFile);
+    if (!name.empty() && (dir.empty() || !win::DirectoryExists(dir))) {
+        bool created = false;
+        if (!dir.empty()) {
+            if (OnCreateDirectory)
+                OnCreateDirectory(this, dir, true);
+            created = CreateDirPath(dir);
+        }
+        if (!created) {
+            DoError(dir.empty() ? FArchiveFile : dir, "ArchiveFile Property", E_CREATEDIR, "");
+            // A folder that cannot be made (a drive not ready) is no reason to write elsewhere.
+            if (!dir.empty())
+                return false;
+            dir = win::IncludeTrailingBackslash(win::CurrentDirectory());
+        }
+    }
+    if (dir.empty() || name.empty()) {
+        DoError(FArchiveFile, "ArchiveFile Property", E_INVALIDFILENAME, "");
+        return false;
+    }
+    FArchiveFile = dir + name;
+    return true;
 }
 
 bool TCompressClass::PrepareRun()
@@ -590,6 +601,7 @@ void TCompressClass::ReadArchive()
 
 void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArchive, TStream32& Output)
 {
+    FScannedSources.clear();
     if (Switch != swDelete) {
         TCompressScan scan([this, &EntryList](const std::string& dir, const WIN32_FIND_DATAA& data) {
             return ScanFileFound(dir, data, EntryList);
@@ -628,26 +640,7 @@ bool TCompressClass::IsOwnArchive(const std::string& Path) const
 
 bool TCompressClass::IsExcluded(const std::string& StoredName, const std::string& Path)
 {
-    const std::string file = win::ExtractFileName(RemoveBackslash(Path));
-    for (const auto& raw : FExcludeSpec) {
-        std::string mask = raw;
-        std::replace(mask.begin(), mask.end(), '/', '\\');
-        bool hit = false;
-        try {
-            if (mask.find('\\') != std::string::npos)
-                hit = MatchesMask(StoredName, mask) || MatchesMask(Path, mask);
-            else
-                hit = MatchesMask(file, mask);
-        } catch (const win::Exception&) {
-            hit = false;  // an invalid mask excludes nothing
-        }
-        if (hit) {
-            if (OnExcludeFile)
-                OnExcludeFile(this, Path);
-            return true;
-        }
-    }
-    return false;
+    return ExcludedByMasks(StoredName, Path, Path);
 }
 
 bool TCompressClass::ScanFileFound(const std::string& Dir, const WIN32_FIND_DATAA& FindData,
@@ -680,6 +673,12 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
                                     TCompressHeaderObj& EntryList)
 {
     const bool folder = (FindData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    // FileSpec masks may overlap ("x\*.txt" and "x\sub\*.*" with recursion): one entry per file.
+    std::string source;
+    if (!win::ToHostPath(Path, source))
+        source = Path;
+    if (!FScannedSources.insert(source).second)
+        return;
     TCompressEntryInfo now;
     now.DosDateTime = FileTimeToDosTime(FindData.ftLastWriteTime);
     now.UnpackedSize = std::int64_t((std::uint64_t(FindData.nFileSizeHigh) << 32) | FindData.nFileSizeLow);

@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -121,6 +122,9 @@ public:
     std::string EncodedFileName() const;
 
 protected:
+    // The archive's folder exists or is made (a bare name takes the current folder); false after
+    // a report when it cannot be made. FArchiveFile gets its folder.
+    bool EnsureArchiveFolder();
     bool PrepareRun();
     void ReadArchive();
     bool CheckArchiveWriteable(const std::string& Name);
@@ -179,6 +183,7 @@ protected:
         std::uint16_t Value = 0;
     };
     std::map<std::uint32_t, TReplacedEntry> FReplacedEntries;
+    std::set<std::string> FScannedSources;  // host paths already taken in this run
     // A replacement that failed gives the archive its old entry back.
     void KeepReplacedEntry(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList,
                            std::uint32_t Index);

@@ -102,6 +102,7 @@ bool TCompressClass::WriteDirEntry(TStream32& Output, TCompressHeaderObj& EntryL
     if (const std::uint8_t* head = GetHeadPtr(); head && headLen > 0)
         Output.WriteBuffer(head, headLen);
     WriteFileName(Output);
+    WriteLargeSizeExtra(Output, EntryList.GetItem(std::uint32_t(Index)), 0);
     UpdateEntryName(Index, FCurrentAttr, EntryList);
     return !GetCancel();
 }

@@ -1,5 +1,5 @@
-// The full TAR entry walk (GNU, ustar, pax) over arbitrary bytes: every step moves forward,
-// stays inside the archive and keeps names bounded.
+// The full TAR entry walk (GNU, ustar, pax, the four sparse forms) over arbitrary bytes: every
+// step moves forward, stays inside the archive, keeps names bounded and sparse maps consistent.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +8,7 @@
 
 #include "readers/EntryNames.h"
 #include "readers/TarFormat.h"
+#include "readers/plxUnTar.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto archiveSize = std::int64_t(size);
@@ -25,6 +26,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (entry.DataOffset + entry.Size > archiveSize || entry.HeaderOffset > entry.DataOffset) std::abort();
         if (entry.Name.size() > std::size_t(TarMaxMetaSize)) std::abort();
         NameLeavesTarget(entry.Name);
+        const std::string name = TarEntryName(entry);
+        if (!name.empty() && (name.find("/./") != std::string::npos || name.starts_with("./"))) std::abort();
+        // A map taken as valid stays inside the file and accounts for the stored data exactly.
+        if (entry.Sparse && entry.SparseData.Valid) {
+            std::int64_t end = 0, stored = 0;
+            for (const auto& c : entry.SparseData.Map) {
+                if (c.Offset < end || c.Size < 0 || c.Offset + c.Size > entry.SparseData.RealSize) std::abort();
+                end = c.Offset + c.Size;
+                stored += c.Size;
+            }
+            if (stored != entry.Size) std::abort();
+        }
         last = reader.Offset();
     }
     return 0;

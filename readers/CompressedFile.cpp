@@ -80,7 +80,6 @@ void TUnCompressedFile::ExtractOutput(TStream32& Archive, const std::string& Out
     }
     if (!MatchesFileSpec(win::ExtractFileName(OutName)))
         return;
-    ++FileCount;
     ExtractPlain(Archive, DosDate, Decode);
 }
 

@@ -41,3 +41,22 @@ std::string FileNamePart(std::string_view Name) {
     if (part.find_first_not_of(". ") == std::string_view::npos) return {};  // empty, ".", "..", ". ."
     return std::string(part);
 }
+
+std::string DropCurrentDirParts(std::string_view Name) {
+    std::string out;
+    std::size_t i = 0;
+    for (; i < Name.size() && Name[i] == '/'; ++i) out += '/';
+    const bool folder = i < Name.size() && Name.back() == '/';
+    while (i < Name.size()) {
+        std::size_t end = Name.find('/', i);
+        if (end == std::string_view::npos) end = Name.size();
+        const std::string_view part = Name.substr(i, end - i);
+        if (!part.empty() && part != ".") {
+            if (!out.empty() && out.back() != '/') out += '/';
+            out += part;
+        }
+        i = end + 1;
+    }
+    if (folder && !out.empty() && out.back() != '/') out += '/';
+    return out;
+}

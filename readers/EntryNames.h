@@ -13,3 +13,7 @@ bool NameLeavesTarget(std::string_view Name);
 // The last component of a stored name, with both separators and a drive taken off; empty when
 // nothing usable is left ("", ".", "..", "dir/", only dots and blanks).
 std::string FileNamePart(std::string_view Name);
+
+// Name without its "." components and doubled "/" ("./a//./b" is "a/b"); a leading "/" and a
+// final "/" stay, so an absolute name is still one. Empty for the folder itself ("." or "./").
+std::string DropCurrentDirParts(std::string_view Name);

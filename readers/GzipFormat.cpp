@@ -38,12 +38,15 @@ public:
         consumed_ += n;
     }
     std::uint64_t Consumed() const { return consumed_; }
-    // Counts and drops the rest of the input.
-    std::uint64_t DrainRest() {
+    // Counts and drops the zero bytes that follow; stops at the first other byte.
+    std::uint64_t DrainZeros() {
         std::uint64_t n = 0;
         while (Fill()) {
-            n += Available();
-            Skip(Available());
+            const std::uint8_t* at = Data();
+            const std::size_t zeros = std::size_t(std::find_if(at, at + Available(), [](std::uint8_t b) { return b != 0; }) - at);
+            n += zeros;
+            Skip(zeros);
+            if (Available() > 0) break;
         }
         return n;
     }
@@ -176,9 +179,16 @@ TGzipDecodeResult DecodeGzipStream(const TByteSource& Source, const TByteSink& S
         if (result.Members > 0) {
             const int first = in.Byte();
             if (first < 0) return result;
+            if (first == 0) {
+                // Zero padding (a tape block, a fixed-size medium) may end the file; nothing else.
+                result.TrailingBytes = 1 + in.DrainZeros();
+                if (in.Fill()) result.Status = TGzipStatus::BadHeader;
+                return result;
+            }
             const int second = first == 0x1F ? in.Byte() : -2;
             if (second != 0x8B && second != 0x9E) {
-                result.TrailingBytes = in.Consumed() - result.BytesIn + in.DrainRest();
+                // A later member whose header is damaged: its data must not pass for garbage.
+                result.Status = second == -1 ? TGzipStatus::Truncated : TGzipStatus::BadHeader;
                 return result;
             }
             magic = first | second << 8;

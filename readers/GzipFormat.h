@@ -59,13 +59,13 @@ struct TGzipDecodeResult {
     int Members = 0;            // members decoded and checked
     std::uint64_t BytesIn = 0;  // input consumed by those members
     std::uint64_t BytesOut = 0;
-    std::uint64_t TrailingBytes = 0;  // non-gzip bytes after the last member (zeros included)
+    std::uint64_t TrailingBytes = 0;  // zero padding after the last member
     TGzipHeader First;                // the first member's header (its name and time name the output)
 };
 
 // Decodes every member of a .gz stream into Sink (blocks of at most 32768 bytes). Stops at the
-// first failure; bytes already handed on stay handed on. After at least one good member, input
-// that does not begin with the gzip magic is left unread and counted in TrailingBytes.
+// first failure; bytes already handed on stay handed on. After the last member only zero bytes
+// may follow (counted in TrailingBytes); anything else is a damaged member header (BadHeader).
 TGzipDecodeResult DecodeGzipStream(const TByteSource& Source, const TByteSink& Sink,
                                    std::uint64_t MaxOutput = UINT64_MAX);
 

@@ -44,7 +44,8 @@ bool TPelix::Activate()
                 DoError(FArchiveFile, "OnRead", E_REQUIREDEVENT, "");
                 return false;
             }
-            if (FArcType == atZip && ArchiveOffset <= 0) {
+            // For a ZIP, detection's archive offset is its directory; the stub tells an SFX.
+            if (FArcType == atZip && StubSize == 0) {
                 const auto report = [this](const std::string& f, const std::string& x, const std::string& v, int e) {
                     DoError(f, x, e, v);
                 };
@@ -113,7 +114,7 @@ void TPelix::PrepareListing()
     FStep = nullptr;
     FHeaderSize = 0;
     FCurrentOffset = std::max<std::int64_t>(ArchiveOffset, 0);
-    FTarLongName.clear();
+    FTarReader.reset();
     FArcDirs.clear();
     FZooFirst = true;
     FZipLocalReported = false;

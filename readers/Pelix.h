@@ -15,6 +15,7 @@
 #include "core/MethodName.h"
 #include "core/ZipCommon.h"
 #include "core/plxStreams.h"
+#include "readers/TarFormat.h"
 
 using TOnReadFile = std::function<void(TObject* Sender, const std::string& FileName)>;
 
@@ -153,7 +154,7 @@ private:
     TDiskSpannObj FDiskSpann;
 
     // Per-format walk state.
-    std::string FTarLongName;
+    std::unique_ptr<TTarReader> FTarReader;
     std::uint8_t FAceCreator = 0;
     bool FArjVolume = false;
     std::uint32_t FZipLastDisk = 0;

@@ -95,6 +95,18 @@ std::int64_t SkipArjExtendedHeaders(Read read, std::int64_t pos)
     return pos;
 }
 
+// Hosts whose archivers store DOS attributes and DOS times (MS-DOS, OS/2, Windows 95 and NT);
+// the others keep their own permission bits, and Unix and NeXT hosts Unix times.
+constexpr std::uint8_t kArjHostDos = 0, kArjHostUnix = 2, kArjHostOs2 = 5, kArjHostNext = 8, kArjHostWin95 = 10,
+                       kArjHostWin32 = 11;
+
+bool ArjHostKeepsDosAttributes(std::uint8_t host)
+{
+    return host == kArjHostDos || host == kArjHostOs2 || host == kArjHostWin95 || host == kArjHostWin32;
+}
+
+bool ArjHostKeepsUnixTimes(std::uint8_t host) { return host == kArjHostUnix || host == kArjHostNext; }
+
 }  // namespace
 
 void TPelix::PrepareArj()
@@ -136,7 +148,8 @@ void TPelix::ReadArj()
     const std::int64_t pos = SkipArjExtendedHeaders([this](std::int64_t p, void* b, std::int64_t n) { return ReadAt(p, b, n); }, FTurnStart + 4 + size + 4);
     TPelixEntry entry;
     entry.Name = OemName(std::string_view(text + nameAt, nameEnd - nameAt));
-    entry.Date = DosDateTimeToDateTime(L(12));
+    const std::uint8_t host = B(7);
+    entry.Date = ArjHostKeepsUnixTimes(host) ? UnixToDateTime(std::int64_t(L(12))) : DosDateTimeToDateTime(L(12));
     entry.VersionMadeBy = B(5);
     entry.VersionNeeded = B(6);
     entry.Packed = L(16);
@@ -146,9 +159,10 @@ void TPelix::ReadArj()
     entry.Method = B(9);
     entry.Facts.FileType = B(10);
     entry.Directory = B(10) == 3;
-    entry.ExternalAttr = W(30);
-    if (entry.Directory)
-        entry.ExternalAttr |= 0x10;
+    if (ArjHostKeepsDosAttributes(host))
+        entry.ExternalAttr = W(30) | (entry.Directory ? 0x10 : 0);
+    else
+        entry.ExternalAttr = entry.Directory ? 0x10 : 0x20;
     entry.Offset = FTurnStart;
     FCurrentOffset = pos + entry.Packed;
     ListEntry(entry);

@@ -8,6 +8,7 @@
 #include "platform/win/SysFiles.h"
 #include "platform/win/Utf8.h"
 #include "readers/Pelix.h"
+#include "readers/plxUnTar.h"
 
 namespace {
 
@@ -15,11 +16,6 @@ std::string Lower(std::string s)
 {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     return s;
-}
-
-bool IsUtf8(std::string_view s)
-{
-    return win::EncodeUtf8(win::DecodeUtf8(s)) == s;
 }
 
 // The name a compressed file's member had: the archive's name less its compression extension.
@@ -40,30 +36,30 @@ std::string MemberNameOf(std::string name, std::initializer_list<const char*> dr
 
 void TPelix::ReadTar()
 {
-    const TTarBlockReader reader = [this](std::int64_t at, void* buf, std::int64_t n) { return ReadAt(at, buf, n); };
-    std::int64_t offset = FTurnStart;
-    TTarHeaderInfo info;
-    if (!ReadTarHeader(reader, ArchiveSize, offset, FTarLongName, info)) {
+    // The extractor's reader and names: what is listed is what comes out, under the same name.
+    if (!FTarReader) {
+        FTarReader = std::make_unique<TTarReader>(
+            [this](std::int64_t at, void* buf, std::int64_t n) { return ReadAt(at, buf, n); }, ArchiveSize);
+    }
+    TTarEntry tar;
+    if (FTarReader->Next(tar) != TTarReadStatus::Entry) {
         EndWalk();
         return;
     }
-    FCurrentOffset = offset;
-    if (info.Kind != TTarHeaderKind::Entry)
-        return;
-    const char type = info.TypeFlag;
-    const bool directory = type == '5';
-    // The same entries the extractor writes: files and folders; links and devices are left out.
-    if (!(directory || type == 0 || type == '0' || type == '7'))
+    FCurrentOffset = FTarReader->Offset();
+    const std::string name = TarEntryName(tar);
+    if (name.empty() || !TarEntryExtracted(tar))
         return;
     TPelixEntry entry;
-    // Names written on this kind of system are UTF-8 already.
-    entry.Name = IsUtf8(info.FileName) ? info.FileName : OemName(info.FileName);
-    entry.Directory = directory;
-    entry.Date = UnixToDateTime(info.MTime);
-    entry.Packed = entry.Unpacked = info.Size;
-    entry.Crc = std::uint32_t(OctalToInt(std::string_view(reinterpret_cast<const char*>(FHeader.data()) + 148, 8)));
-    entry.ExternalAttr = directory ? 0x10 : 0;
-    entry.Offset = FTurnStart;
+    entry.Name = name;
+    std::replace(entry.Name.begin(), entry.Name.end(), '/', '\\');
+    entry.Directory = tar.IsDirectory();
+    entry.Date = UnixToDateTime(tar.MTime);
+    entry.Unpacked = tar.Sparse ? tar.SparseData.RealSize : tar.Size;
+    entry.Packed = tar.Size;
+    entry.Crc = tar.Checksum;
+    entry.ExternalAttr = entry.Directory ? 0x10 : 0;
+    entry.Offset = tar.HeaderOffset;
     ListEntry(entry);
 }
 
@@ -86,7 +82,7 @@ void TPelix::ReadGZip()
             pos += 2 + (len[0] | len[1] << 8);
         }
         if (flags & 0x08)
-            name = OemName(ReadStringAt(pos, 1023));
+            name = StoredNameToUtf8(ReadStringAt(pos, 1023));  // as the extractor reads it
         if (flags & 0x10)
             ReadStringAt(pos, 65535);
         if (flags & 0x02)

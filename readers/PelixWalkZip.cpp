@@ -36,7 +36,8 @@ std::int64_t LessCipherHeader(std::int64_t Packed, bool Encrypted, bool Applies)
 void TPelix::PrepareZip()
 {
     TZipEnding ending;
-    if (FArcType == atZipDS) {
+    // The disk in the drive may already hold the set's end: then there is nothing to ask for.
+    if (FArcType == atZipDS && !HasState(HeaderTypeState, htEnding)) {
         FDiskSpann.Init(this, this, CancelPtr, {}, {},
                         [this](const std::string& f, const std::string& x, const std::string& v, int e) {
                             DoError(f, x, e, v);
@@ -45,6 +46,9 @@ void TPelix::PrepareZip()
             EndWalk();
             return;
         }
+        // The last disk of a one-disk set reads as a plain ZIP; on this drive it is still disk 1.
+        if (FArcType == atZip)
+            FArcType = atZipDS;
         ArchiveSize = FEndOfHeaders = FStream->Size();
     }
     const std::int64_t found = FindZipEnding(StreamZipReader(*FStream), ArchiveSize, ending);
@@ -133,8 +137,8 @@ void TPelix::ReadZipCentral()
     entry.NoMethodName = (h.ExternalAttributes & 0x18) != 0;
     entry.InternalAttr = h.InternalAttributes;
     entry.ExternalAttr = h.ExternalAttributes;
-    const std::int64_t sfx = ArchiveOffset > 0 ? ArchiveOffset : FZipPrefix;
-    entry.Offset = std::max<std::int64_t>(std::int64_t(e.Sizes.LocalOffset) + FZipPrefix - sfx, 0);
+    // Stored offsets count from the archive's start, behind any stub (FZipPrefix).
+    entry.Offset = std::int64_t(std::min<std::uint64_t>(e.Sizes.LocalOffset, INT64_MAX));
     const std::uint32_t disk = e.Sizes.DiskStart;
     if (FArcType == atZipDS) {
         char label[24];

@@ -71,9 +71,11 @@ bool TTarEntry::IsDirectory() const {
     return TypeFlag == '5' || ((TypeFlag == '0' || TypeFlag == 0) && !Name.empty() && Name.back() == '/');
 }
 
-bool TTarEntry::IsFile() const { return (TypeFlag == '0' || TypeFlag == 0 || TypeFlag == '7') && !IsDirectory(); }
+bool TTarEntry::IsFile() const {
+    return (TypeFlag == '0' || TypeFlag == 0 || TypeFlag == '7') && !IsDirectory() && !Sparse;
+}
 
-bool ParsePaxRecords(const std::string& Records, std::vector<std::pair<std::string, std::string>>& Values) {
+bool ParsePaxRecordList(const std::string& Records, std::vector<std::pair<std::string, std::string>>& List) {
     std::size_t pos = 0;
     while (pos < Records.size()) {
         if (Records[pos] == 0) break;  // padding after the last record
@@ -87,20 +89,79 @@ bool ParsePaxRecords(const std::string& Records, std::vector<std::pair<std::stri
         const std::string record = Records.substr(body, pos + length - 1 - body);
         const std::size_t eq = record.find('=');
         if (eq == std::string::npos || eq == 0) return false;
-        std::string key = record.substr(0, eq);
-        auto same = std::find_if(Values.begin(), Values.end(), [&](const auto& kv) { return kv.first == key; });
-        if (same != Values.end()) same->second = record.substr(eq + 1);
-        else Values.emplace_back(std::move(key), record.substr(eq + 1));
+        List.emplace_back(record.substr(0, eq), record.substr(eq + 1));
         pos += length;
     }
     return true;
 }
 
+bool ParsePaxRecords(const std::string& Records, std::vector<std::pair<std::string, std::string>>& Values) {
+    std::vector<std::pair<std::string, std::string>> list;
+    if (!ParsePaxRecordList(Records, list)) return false;
+    for (auto& record : list) {
+        const std::string& key = record.first;
+        auto same = std::find_if(Values.begin(), Values.end(), [&](const auto& kv) { return kv.first == key; });
+        if (same != Values.end()) same->second = std::move(record.second);
+        else Values.push_back(std::move(record));
+    }
+    return true;
+}
+
+namespace {
+
+constexpr std::size_t MaxSparseChunks = 1 << 20;
+
+// "offset,size,offset,size,..." of GNU.sparse.map.
+bool ParseSparseMapText(const std::string& text, std::vector<TTarSparseChunk>& map) {
+    std::vector<std::int64_t> numbers;
+    std::size_t pos = 0;
+    while (pos <= text.size() && !text.empty()) {
+        const std::size_t comma = std::min(text.find(',', pos), text.size());
+        auto n = PaxNumber(text.substr(pos, comma - pos), false);
+        if (!n || numbers.size() >= 2 * MaxSparseChunks) return false;
+        numbers.push_back(*n);
+        pos = comma + 1;
+    }
+    if (numbers.size() % 2 != 0) return false;
+    for (std::size_t i = 0; i < numbers.size(); i += 2) map.push_back({numbers[i], numbers[i + 1]});
+    return true;
+}
+
+// Ordered, inside the file, and exactly the stored data.
+bool SparseMapValid(const TTarSparse& sparse, std::int64_t dataSize) {
+    if (sparse.RealSize < 0 || sparse.RealSize > MaxValue) return false;
+    std::int64_t end = 0, stored = 0;
+    for (const auto& c : sparse.Map) {
+        if (c.Offset < end || c.Size < 0 || c.Size > sparse.RealSize || c.Offset > sparse.RealSize - c.Size)
+            return false;
+        end = c.Offset + c.Size;
+        stored += c.Size;
+    }
+    return stored == dataSize;
+}
+
+// Old GNU map entries: Count pairs of 12-byte numbers; an empty offset ends the list.
+bool ReadOldGnuMapEntries(const std::uint8_t* at, int count, std::vector<TTarSparseChunk>& map) {
+    for (int i = 0; i < count; ++i, at += 24) {
+        if (at[0] == 0) return true;
+        auto offset = TarNumericField(at, 12);
+        auto size = TarNumericField(at + 12, 12);
+        if (!offset || !size || map.size() >= MaxSparseChunks) return false;
+        map.push_back({*offset, *size});
+    }
+    return true;
+}
+
+}  // namespace
+
 struct TTarReader::TPaxValues {
     // Applies the records to the entry; false for a size that cannot be trusted.
     static bool Apply(const std::vector<std::pair<std::string, std::string>>& values, TTarEntry& entry) {
+        std::string sparseName;
         for (const auto& [key, value] : values) {
-            if (key == "path") entry.Name = value;
+            if (key.starts_with("GNU.sparse.")) {
+                ApplySparse(key, value, entry, sparseName);
+            } else if (key == "path") entry.Name = value;
             else if (key == "linkpath") entry.LinkName = value;
             else if (key == "uname") entry.UName = value;
             else if (key == "gname") entry.GName = value;
@@ -114,7 +175,43 @@ struct TTarReader::TPaxValues {
                 (key == "mtime" ? entry.MTime : key == "uid" ? entry.Uid : entry.Gid) = *n;
             }
         }
+        if (!sparseName.empty()) entry.Name = sparseName;
         return true;
+    }
+
+    // The sparse map of the pax forms: 0.0 (repeated offset/numbytes records, taken in order),
+    // 0.1 (one map record) and 1.0 (major 1: the map leads the data).
+    static void ApplySparseList(const std::vector<std::pair<std::string, std::string>>& list, TTarEntry& entry) {
+        std::optional<std::int64_t> offset;
+        for (const auto& [key, value] : list) {
+            if (key == "GNU.sparse.offset") {
+                offset = PaxNumber(value, false);
+                entry.Sparse = true;
+            } else if (key == "GNU.sparse.numbytes") {
+                auto size = PaxNumber(value, false);
+                if (!offset || !size || entry.SparseData.Map.size() >= MaxSparseChunks) entry.SparseData.Broken = true;
+                else entry.SparseData.Map.push_back({*offset, *size});
+                offset.reset();
+            }
+        }
+    }
+
+    static void ApplySparse(const std::string& key, const std::string& value, TTarEntry& entry, std::string& name) {
+        if (key == "GNU.sparse.name") {
+            name = value;
+        } else if (key == "GNU.sparse.realsize" || key == "GNU.sparse.size") {
+            entry.Sparse = true;
+            auto size = PaxNumber(value, false);
+            entry.SparseData.RealSize = size.value_or(0);
+            entry.SparseData.Broken |= !size;
+        } else if (key == "GNU.sparse.map") {
+            entry.Sparse = true;
+            entry.SparseData.Map.clear();
+            entry.SparseData.Broken |= !ParseSparseMapText(value, entry.SparseData.Map);
+        } else if (key == "GNU.sparse.major") {
+            entry.Sparse = true;
+            entry.SparseData.MapInData = value == "1";
+        }
     }
 };
 
@@ -144,7 +241,7 @@ TTarReadStatus TTarReader::Next(TTarEntry& Entry) {
     if (finished_) return lastStatus_;
     std::string longName, longLink;
     bool haveLongName = false, haveLongLink = false, pending = false;
-    std::vector<std::pair<std::string, std::string>> pax;
+    std::vector<std::pair<std::string, std::string>> pax, paxList;
     const std::int64_t first = offset_;
 
     // Each turn moves offset_ forward by at least one block, so the loop ends with the archive.
@@ -166,8 +263,12 @@ TTarReadStatus TTarReader::Next(TTarEntry& Entry) {
                 text.resize(std::min(text.size(), text.find('\0')));
                 (type == 'L' ? longName : longLink) = std::move(text);
                 (type == 'L' ? haveLongName : haveLongLink) = true;
-            } else if (!ParsePaxRecords(text, type == 'g' ? globals_ : pax)) {
-                return Fail(TTarReadStatus::Corrupt);
+            } else if (type == 'g') {
+                if (!ParsePaxRecords(text, globals_)) return Fail(TTarReadStatus::Corrupt);
+            } else {
+                std::vector<std::pair<std::string, std::string>> list;
+                if (!ParsePaxRecordList(text, list) || !ParsePaxRecords(text, pax)) return Fail(TTarReadStatus::Corrupt);
+                paxList.insert(paxList.end(), list.begin(), list.end());
             }
             pending = true;
             offset_ = data + RoundUpToBlock(*headerSize);
@@ -187,19 +288,92 @@ TTarReadStatus TTarReader::Next(TTarEntry& Entry) {
         e.UName = TextField(h + 265, 32);
         e.GName = TextField(h + 297, 32);
         e.Size = *headerSize;
+        e.Checksum = std::uint32_t(TarNumericField(h + 148, 8).value_or(0));
         if (haveLongName) e.Name = std::move(longName);
         if (haveLongLink) e.LinkName = std::move(longLink);
         if (!TPaxValues::Apply(globals_, e) || !TPaxValues::Apply(pax, e)) return Fail(TTarReadStatus::Corrupt);
+        TPaxValues::ApplySparseList(paxList, e);
+        std::int64_t dataStart = data;
+        if (type == 'S')
+            if (auto s = ReadOldGnuSparse(h, e, dataStart); s != TTarReadStatus::Entry) return Fail(s);
         if (e.Size > MaxValue) return Fail(TTarReadStatus::Corrupt);
-        if (data + e.Size > archiveSize_) return Fail(TTarReadStatus::Truncated);
+        if (dataStart + e.Size > archiveSize_) return Fail(TTarReadStatus::Truncated);
 
         e.HeaderOffset = first;
-        e.DataOffset = data;
-        e.NextOffset = std::min(data + RoundUpToBlock(e.Size), archiveSize_);
+        e.DataOffset = dataStart;
+        e.NextOffset = std::min(dataStart + RoundUpToBlock(e.Size), archiveSize_);
         offset_ = e.NextOffset;
+        if (e.Sparse) {
+            if (e.SparseData.MapInData) ReadSparseMapInData(e);
+            e.SparseData.Valid = !e.SparseData.Broken && SparseMapValid(e.SparseData, e.Size);
+        }
         Entry = std::move(e);
         return TTarReadStatus::Entry;
     }
+}
+
+TTarReadStatus TTarReader::ReadOldGnuSparse(const std::uint8_t* header, TTarEntry& entry, std::int64_t& data) {
+    entry.Sparse = true;
+    TTarSparse& sparse = entry.SparseData;
+    auto realSize = TarNumericField(header + 483, 12);
+    sparse.RealSize = realSize.value_or(0);
+    sparse.Broken = !realSize || !ReadOldGnuMapEntries(header + 386, 4, sparse.Map);
+    // Extension blocks, 21 entries each, while the previous block says more follow.
+    for (bool more = header[482] != 0; more; data += TarBlockSize) {
+        std::uint8_t block[TarBlockSize];
+        if (ReadBlock(data, block) != TTarReadStatus::Entry) return TTarReadStatus::Truncated;
+        sparse.Broken |= !ReadOldGnuMapEntries(block, 21, sparse.Map);
+        more = block[504] != 0;
+    }
+    return TTarReadStatus::Entry;
+}
+
+// pax 1.0: decimal lines at the start of the data (the count, then offset and size of each
+// stretch), padded to a block; the file's data follows.
+void TTarReader::ReadSparseMapInData(TTarEntry& entry) const {
+    TTarSparse& sparse = entry.SparseData;
+    sparse.Map.clear();
+    std::string text;
+    std::int64_t at = entry.DataOffset;
+    std::size_t pos = 0;
+    const auto nextNumber = [&]() -> std::optional<std::int64_t> {
+        for (;;) {
+            const std::size_t newline = text.find('\n', pos);
+            if (newline != std::string::npos) {
+                auto n = PaxNumber(text.substr(pos, newline - pos), false);
+                pos = newline + 1;
+                return n;
+            }
+            // Read on, a block at a time, within the member's data and a sane bound.
+            const std::int64_t used = at - entry.DataOffset;
+            if (used >= entry.Size || used >= TarMaxMetaSize) return std::nullopt;
+            std::uint8_t block[TarBlockSize];
+            if (ReadBlock(at, block) != TTarReadStatus::Entry) return std::nullopt;
+            text.append(reinterpret_cast<const char*>(block), TarBlockSize);
+            at += TarBlockSize;
+        }
+    };
+    auto count = nextNumber();
+    if (!count || *count > std::int64_t(MaxSparseChunks)) {
+        sparse.Broken = true;
+        return;
+    }
+    for (std::int64_t i = 0; i < *count; ++i) {
+        auto offset = nextNumber();
+        auto size = offset ? nextNumber() : std::nullopt;
+        if (!size) {
+            sparse.Broken = true;
+            return;
+        }
+        sparse.Map.push_back({*offset, *size});
+    }
+    const std::int64_t mapSize = RoundUpToBlock(std::int64_t(pos));
+    if (mapSize > entry.Size) {
+        sparse.Broken = true;
+        return;
+    }
+    entry.DataOffset += mapSize;
+    entry.Size -= mapSize;
 }
 
 // ---- writing ----

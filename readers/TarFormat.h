@@ -26,6 +26,23 @@ enum class TTarReadStatus : std::uint8_t {
     Truncated   // the archive ends inside a header, a record or an entry's data
 };
 
+// One stretch of a sparse file's data: Size bytes at Offset of the file.
+struct TTarSparseChunk {
+    std::int64_t Offset = 0;
+    std::int64_t Size = 0;
+};
+
+// A sparse member's data, as the four forms of GNU tar describe it: the old GNU type "S" (map in
+// the header and its extension blocks) and the pax forms 0.0 (GNU.sparse.offset/numbytes
+// records), 0.1 (GNU.sparse.map) and 1.0 (the map in front of the data).
+struct TTarSparse {
+    bool Valid = false;       // a map that is ordered, inside RealSize and adds up to the data
+    bool MapInData = false;   // pax 1.0, while reading
+    bool Broken = false;      // a map record that could not be read
+    std::int64_t RealSize = 0;
+    std::vector<TTarSparseChunk> Map;  // the stored data holds these stretches one after another
+};
+
 struct TTarEntry {
     std::string Name;      // whole name as stored, "/" separators; may be empty
     std::string LinkName;  // target of a symbolic or hard link
@@ -40,9 +57,12 @@ struct TTarEntry {
     std::int64_t HeaderOffset = 0;  // first block of the entry, its "L"/"K"/"x" records included
     std::int64_t DataOffset = 0;
     std::int64_t NextOffset = 0;    // the following entry's first block
+    std::uint32_t Checksum = 0;     // of the entry's own header
+    bool Sparse = false;            // a sparse file: its stored data is compacted, see SparseData
+    TTarSparse SparseData;
 
     // NUL, "0" and "7" (contiguous) hold file data; an old-style "0" whose name ends in "/" is a
-    // directory.
+    // directory. A sparse member is neither.
     bool IsDirectory() const;
     bool IsFile() const;
     bool IsSymlink() const { return TypeFlag == '2'; }
@@ -64,6 +84,8 @@ private:
     TTarReadStatus ReadBlock(std::int64_t at, std::uint8_t* block) const;
     TTarReadStatus ReadMeta(std::int64_t at, std::int64_t size, std::string& text) const;
     TTarReadStatus Fail(TTarReadStatus status);
+    TTarReadStatus ReadOldGnuSparse(const std::uint8_t* header, TTarEntry& entry, std::int64_t& data);
+    void ReadSparseMapInData(TTarEntry& entry) const;
 
     TTarBlockReader read_;
     std::int64_t archiveSize_;
@@ -77,6 +99,8 @@ private:
 // one of the same key; false when a record is malformed. Of the keys, the reader uses path,
 // linkpath, size, mtime, uid, gid, uname and gname.
 bool ParsePaxRecords(const std::string& Records, std::vector<std::pair<std::string, std::string>>& Values);
+// The same records in their order, a repeated key kept each time (the sparse 0.0 map repeats its keys).
+bool ParsePaxRecordList(const std::string& Records, std::vector<std::pair<std::string, std::string>>& List);
 
 // ---- writing ----
 

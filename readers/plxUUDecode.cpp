@@ -217,7 +217,6 @@ private:
         }
         if (!Z.NameEntry(name))
             return;
-        ++Z.FileCount;
         FWriting = Z.OpenPlainOutput(FOut);
     }
 

@@ -104,10 +104,6 @@ void TUnGZip::ExtractGzip(TStream32& Archive)
             UnpackedTotal = Le32(trailer + 4);
     }
     // Nothing is written for what cannot be decoded.
-    if (flags & GzipFlagHeaderCrc) {
-        DoError(name, "", 25265, VolumeName);
-        return;
-    }
     if (flags & GzipFlagEncrypted) {
         DoError(name, "", 25290, VolumeName);
         return;

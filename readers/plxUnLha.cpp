@@ -76,7 +76,6 @@ void TUnLha::CollectMembers(TStream32& Archive)
         TMember member{header, LhaNameToUtf8(header.Name)};
         if (member.Name.empty() || !MatchesStoredName(member.Name, RecurseDirs))
             continue;
-        ++FileCount;
         NewestDate = std::max(NewestDate, DosDateTimeToDateTime(LhaDosDateTime(header)));
         PackedTotal += header.PackedSize;
         UnpackedTotal += header.UnpackedSize;
@@ -106,19 +105,14 @@ void TUnLha::ExtractMember(TStream32& Archive, const TMember& Member)
     DateTime = DosDateTimeToDateTime(LhaDosDateTime(h));
     // Several writers store full paths ("\dir\file"): they extract below the target folder.
     const std::string name = Member.Name.substr(std::min(Member.Name.find_first_not_of('\\'), Member.Name.size()));
-    if (name.empty()) {
-        FileCount = std::max(0, FileCount - 1);
+    if (name.empty())
         return;
-    }
     if (IsFileOutput() && NameLeavesTarget(name)) {
         DoError(Member.Name, "", E_INVALIDFILENAME, VolumeName);
-        FileCount = std::max(0, FileCount - 1);
         return;
     }
-    if (!NameEntry(name)) {
-        FileCount = std::max(0, FileCount - 1);
+    if (!NameEntry(name))
         return;
-    }
     if (!LhaMethodSupported(h)) {
         FailEntry(E_UNSUPPORTEDMETHOD);
         return;

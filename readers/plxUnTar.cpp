@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <memory>
 
+#include "core/Err_Msgs.h"
 #include "core/plxGbls.h"
+#include "core/plxHooks.h"
 #include "core/plxStreams.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Files.h"
@@ -12,7 +14,10 @@
 #include "platform/win/Utf8.h"
 #include "readers/EntryNames.h"
 
-bool TarEntryExtracted(const TTarEntry& Entry) { return Entry.IsFile() || Entry.IsDirectory(); }
+bool TarEntryExtracted(const TTarEntry& Entry)
+{
+    return Entry.IsFile() || Entry.IsDirectory() || Entry.IsHardLink() || Entry.Sparse;
+}
 
 std::string StoredNameToUtf8(const std::string& Stored)
 {
@@ -21,11 +26,20 @@ std::string StoredNameToUtf8(const std::string& Stored)
     return win::OemToUtf8(Stored);
 }
 
+namespace {
+
+std::string ProgramName(const std::string& Stored) { return StoredNameToUtf8(DropCurrentDirParts(Stored)); }
+
+}  // namespace
+
+std::string TarEntryName(const TTarEntry& Entry) { return ProgramName(Entry.Name); }
+
 TUnTar::TUnTar(TObject* AOwner) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
 
 namespace {
 
 constexpr std::uint32_t kAttrArchive = 0x20;
+constexpr std::uint8_t kOpTestOld = 6;
 
 TTarBlockReader ReaderOf(TStream32& Archive)
 {
@@ -56,6 +70,7 @@ void TUnTar::ProcessArchive(TStream32* Archive)
 {
     NameList.clear();
     FMembers.clear();
+    FWritten.clear();
     if (Archive != nullptr) {
         CollectEntries(*Archive);
         for (const TMember& member : FMembers) {
@@ -66,6 +81,65 @@ void TUnTar::ProcessArchive(TStream32* Archive)
     }
     NameList.clear();
     FMembers.clear();
+    FWritten.clear();
+}
+
+namespace {
+
+// What an entry that is not extracted is, for its report.
+std::string PassedOverKind(const TTarEntry& Entry)
+{
+    switch (Entry.TypeFlag) {
+    case '2': return "symbolic link to " + Entry.LinkName;
+    case '3': return "character device";
+    case '4': return "block device";
+    case '6': return "FIFO";
+    case 'V': return "volume label";
+    case 'M': return "continued from another volume";
+    default: return std::string("entry type ") + (Entry.TypeFlag >= ' ' ? std::string(1, Entry.TypeFlag) : "?");
+    }
+}
+
+}  // namespace
+
+TUnTar::TMember TUnTar::MemberOf(const TTarEntry& Entry, const std::string& Name,
+                                 std::map<std::string, TLinkTarget>& Files) const
+{
+    TMember member;
+    member.Name = Name;
+    member.MTime = Entry.MTime;
+    member.DataOffset = Entry.DataOffset;
+    if (Entry.IsDirectory()) {
+        member.Kind = TKind::Directory;
+    } else if (Entry.IsFile()) {
+        member.Size = Entry.Size;
+    } else if (Entry.Sparse) {
+        member.Kind = Entry.SparseData.Valid ? TKind::Sparse : TKind::BadSparse;
+        member.Size = Entry.SparseData.RealSize;
+        member.Chunks = std::make_shared<const std::vector<TTarSparseChunk>>(Entry.SparseData.Map);
+    } else if (Entry.IsHardLink()) {
+        // A copy of the member it names, which comes before it.
+        const std::string target = ProgramName(Entry.LinkName);
+        const auto found = Files.find(target);
+        if (found == Files.end()) {
+            member.Kind = TKind::MissingLink;
+            member.Note = Entry.LinkName;
+            return member;
+        }
+        const TLinkTarget& data = found->second;
+        member.LinkTarget = target;
+        member.Kind = data.Sparse ? TKind::Sparse : TKind::File;
+        member.Size = data.Size;
+        member.DataOffset = data.DataOffset;
+        member.Chunks = data.Chunks;
+    } else {
+        member.Kind = TKind::PassedOver;
+        member.Note = PassedOverKind(Entry);
+        return member;
+    }
+    if (member.Kind == TKind::File || member.Kind == TKind::Sparse)
+        Files[Name] = {member.Size, member.DataOffset, member.MTime, member.Chunks, member.Kind == TKind::Sparse};
+    return member;
 }
 
 void TUnTar::CollectEntries(TStream32& Archive)
@@ -73,32 +147,27 @@ void TUnTar::CollectEntries(TStream32& Archive)
     TTarReader reader(ReaderOf(Archive), ArchiveSize);
     TTarEntry entry;
     TTarReadStatus status;
+    std::map<std::string, TLinkTarget> files;  // every file so far, selected or not
     while (!GetCancel() && (status = reader.Next(entry)) == TTarReadStatus::Entry) {
-        if (entry.Name.empty() || !TarEntryExtracted(entry))
-            continue;
-        const std::string name = StoredNameToUtf8(entry.Name);
+        const std::string name = TarEntryName(entry);
+        if (name.empty())
+            continue;  // the archive's own folder: the extraction folder
+        TMember member = MemberOf(entry, name, files);
         if (!MatchesStoredName(name, RecurseDirs))
             continue;
-        TMember member;
-        member.Name = name;
-        member.Directory = entry.IsDirectory();
-        member.Size = member.Directory ? 0 : entry.Size;
-        member.DataOffset = entry.DataOffset;
-        member.MTime = entry.MTime;
         NameList.push_back(name);
-        FMembers.push_back(member);
-        ++FileCount;
         NewestDate = std::max(NewestDate, UnixToDateTime(entry.MTime));
-        PackedTotal += member.Size;
+        PackedTotal += member.Kind == TKind::Directory ? 0 : entry.Size;
         UnpackedTotal += member.Size;
+        FMembers.push_back(std::move(member));
     }
     if (GetCancel())
         return;
     // What was read before the damage is still extracted, but the damage is never passed over.
     if (status == TTarReadStatus::Truncated)
-        DoError(ArchiveFile(), "", 25176, VolumeName);
+        DoError(ArchiveFile(), "", E_UNEXPECTEDEOF, VolumeName);
     else if (status == TTarReadStatus::Corrupt)
-        DoError(ArchiveFile(), "", 25114, VolumeName);
+        DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
 }
 
 void TUnTar::FailEntry(int ECode)
@@ -110,39 +179,127 @@ void TUnTar::FailEntry(int ECode)
 
 void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member)
 {
+    switch (Member.Kind) {
+    case TKind::PassedOver:
+        DoError(Member.Name, Member.Note, E_SKIPPEDFILE, VolumeName);
+        return;
+    case TKind::MissingLink:
+        DoError(Member.Name, Member.Note, E_FILENOTFOUND, VolumeName);
+        return;
+    case TKind::BadSparse:
+        DoError(Member.Name, "sparse map", E_BADFILEHEADER, VolumeName);
+        return;
+    default:
+        break;
+    }
     Encrypted = false;
     MethodNumber = 0;
     PackedSize = UnpackedSize = Member.Size;
-    MemberBytesRemaining() = Member.Size;
     DateTime = UnixToDateTime(Member.MTime);
     if (IsFileOutput() && NameLeavesTarget(Member.Name)) {
         // Refused whole: a name that climbs out is no name to cut down to something harmless.
-        DoError(Member.Name, "", 25245, VolumeName);
-        FileCount = std::max(0, FileCount - 1);
+        DoError(Member.Name, "", E_INVALIDFILENAME, VolumeName);
         return;
     }
-    if (!NameEntry(Member.Name)) {
-        FileCount = std::max(0, FileCount - 1);
+    if (!NameEntry(Member.Name))
         return;
-    }
-    const bool directory = Member.Directory || (!FileName.empty() && FileName.back() == '\\');
-    if (directory) {
+    if (Member.Kind == TKind::Directory || (!FileName.empty() && FileName.back() == '\\')) {
         if (IsFileOutput() && CreateStoredDirs)
-            MakeStoredDir(FileName);
+            MakeStoredDir(FileName, DosDateOfUnix(Member.MTime));
+        return;
+    }
+    if (!PrepareOutput(false))
+        return;
+    const auto linked = FWritten.find(Member.LinkTarget);
+    if (linked != FWritten.end() && LinkToWritten(linked->second)) {
+        StartEntryData();
+        if (CheckCrc(32, RunningCrc.Crc32))
+            FWritten[Member.Name] = FileName;
         return;
     }
     std::unique_ptr<TStream32> out;
-    if (!OpenPlainOutput(out))
+    if (!OpenPlainOutput(out, true))
         return;
-    Archive.Seek64(Member.DataOffset, soBeginning);
-    const std::int64_t left = CopyStoredMember(&Archive, out.get(), nullptr, FileName, 32);
+    const bool complete = CopyData(Archive, out.get(), Member);
     CloseOutFile(out, FileName, kAttrArchive, DosDateOfUnix(Member.MTime));
     if (GetCancel())
         return;
-    if (left != 0)
-        FailEntry(25176);
-    else
-        CheckCrc(32, RunningCrc.Crc32);
+    if (!complete)
+        FailEntry(E_UNEXPECTEDEOF);
+    else if (CheckCrc(32, RunningCrc.Crc32) && IsFileOutput())
+        FWritten[Member.Name] = FileName;
+}
+
+bool TUnTar::LinkToWritten(const std::string& Existing)
+{
+    if (!IsFileOutput() || AsciiTranslation || win::SameText(Existing, ArchiveFile()) ||
+        !CheckOutputTarget(FileName) || !win::FileExists(Existing))
+        return false;
+    if (win::SameText(Existing, FileName))
+        return true;  // the host named the link after the file itself
+    // Made beside the target and renamed over it, as every output is put in place.
+    char temp[MAX_PATH + 1] = {};
+    win::ForceDirectories(win::ExtractFilePath(FileName));
+    if (GetTempFileNameA(win::ExtractFilePath(FileName).c_str(), ".~l", 0, temp) == 0)
+        return false;
+    DeleteFileA(temp);
+    if (CreateHardLinkA(temp, Existing.c_str(), nullptr) &&
+        MoveFileExA(temp, FileName.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return true;
+    DeleteFileA(temp);
+    return false;
+}
+
+bool TUnTar::CopyData(TStream32& Archive, TStream32* Out, const TMember& Member)
+{
+    if (Member.Kind != TKind::Sparse) {
+        MemberBytesRemaining() = Member.Size;
+        Archive.Seek64(Member.DataOffset, soBeginning);
+        return CopyStoredMember(&Archive, Out, nullptr, FileName, 32) == 0;
+    }
+    // The stored stretches one after another; between them the file holds zeros.
+    std::int64_t written = 0, stored = Member.DataOffset;
+    for (const TTarSparseChunk& chunk : *Member.Chunks) {
+        if (!SkipHole(Out, chunk.Offset - written))
+            return false;
+        MemberBytesRemaining() = chunk.Size;
+        Archive.Seek64(stored, soBeginning);
+        if (CopyStoredMember(&Archive, Out, nullptr, FileName, 32) != 0 || GetCancel())
+            return false;
+        stored += chunk.Size;
+        written = chunk.Offset + chunk.Size;
+    }
+    if (!SkipHole(Out, Member.Size - written))
+        return false;
+    if (!IsFileOutput() || AsciiTranslation)
+        return true;
+    try {
+        Out->SetSize64(Member.Size);  // a hole at the end, even behind a last empty stretch
+        return true;
+    } catch (const std::exception&) {
+        DoError(FileName, "", E_WRITEFILE, VolumeName);
+        return false;
+    }
+}
+
+bool TUnTar::SkipHole(TStream32* Out, std::int64_t Count)
+{
+    if (Count <= 0 || OperationCode == opTest || OperationCode == kOpTestOld)
+        return true;  // nothing to check in zeros
+    // A file gets a hole, as tar makes it: a huge sparse file takes no room it does not use.
+    if (IsFileOutput() && !AsciiTranslation) {
+        const std::int64_t at = Out->Seek64(0, soCurrent);
+        return at >= 0 && Out->Seek64(Count, soCurrent) == at + Count;
+    }
+    static const std::vector<std::uint8_t> zeros(32768, 0);
+    while (Count > 0 && !GetCancel()) {
+        const auto n = std::int32_t(std::min<std::int64_t>(Count, std::int64_t(zeros.size())));
+        if (WriteOutputProc(Out, zeros.data(), kKindFileData, n, 32, false) < n)
+            return false;
+        Count -= n;
+        ProcessMessages();
+    }
+    return !GetCancel();
 }
 
 // --- a TAR inside a compressed file ---

@@ -118,6 +118,7 @@ void TUnZip::ReadCentralDirectory(const TZipEnding& Ending)
     FPrefix = IsMultiVolume() ? 0 : Ending.PrefixOffset;
     if (!IsMultiVolume()) {
         ReadCentralDisk(Ending.CentralPos);
+        RefuseOverlappingMembers();
         return;
     }
     // The directory may begin on an earlier volume than the end record's.
@@ -128,6 +129,35 @@ void TUnZip::ReadCentralDirectory(const TZipEnding& Ending)
         const std::int64_t start = disk == first ? Clamp64(Ending.CentralOffset) : 0;
         ReadCentralDisk(first == FLastDisk && Ending.CentralPos >= 0 ? Ending.CentralPos : start);
     }
+}
+
+// Members whose local header lies inside another member's data share bytes with it: the way a
+// small archive claims gigabytes. The first of them by position is kept, the others refused.
+void TUnZip::RefuseOverlappingMembers()
+{
+    std::vector<std::size_t> order(FMembers.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(),
+                     [this](std::size_t a, std::size_t b) { return FMembers[a].LocalPos < FMembers[b].LocalPos; });
+    std::vector<bool> refused(FMembers.size(), false);
+    std::int64_t keptEnd = -1;
+    for (const std::size_t i : order) {
+        const TMemberItem& item = FMembers[i];
+        if (item.LocalPos < keptEnd) {
+            refused[i] = true;
+            DoError(item.CentralName, "", E_BADLOCALOFFSET, VolumeName);
+            PackedTotal -= Clamp64(item.CentralPacked);
+            UnpackedTotal -= Clamp64(item.CentralUnpacked);
+        } else {
+            keptEnd = item.DataEnd;
+        }
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < FMembers.size(); ++i)
+        if (!refused[i])
+            FMembers[kept++] = FMembers[i];
+    FMembers.resize(kept);
 }
 
 bool TUnZip::ReadCentralDisk(std::int64_t Start)
@@ -160,6 +190,8 @@ bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
     TMemberItem item;
     item.HasCentral = true;
     item.Central = h;
+    item.CentralName = Entry.Name;
+    item.CentralRawName = Entry.RawName;
     item.CentralPacked = Entry.Sizes.PackedSize;
     item.CentralUnpacked = Entry.Sizes.UnpackedSize;
     item.ExternalAttr = h.ExternalAttributes;
@@ -199,10 +231,13 @@ bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
             }
         }
         item.LocalPos = FPrefix + stored + FCorrection;
-        if (local.Sizes.PackedSize != 0)
-            packed = local.Sizes.PackedSize;
-        if (local.Sizes.UnpackedSize != 0)
-            unpacked = local.Sizes.UnpackedSize;
+        if (!(local.Header.Flags & kFlagDataDescriptor)) {
+            if (local.Sizes.PackedSize != 0)
+                packed = local.Sizes.PackedSize;
+            if (local.Sizes.UnpackedSize != 0)
+                unpacked = local.Sizes.UnpackedSize;
+        }
+        item.DataEnd = local.DataPos + Clamp64(packed);
     }
     NoteDate(std::uint32_t(h.DosDate) << 16 | h.DosTime);
     PackedTotal += Clamp64(packed) - ((h.Flags & kFlagEncrypted) && packed >= 12 ? 12 : 0);
@@ -265,14 +300,16 @@ void TUnZip::ReadLocalHeaders(std::int64_t Start)
         item.ExternalAttr = EndsWithSeparator(e.Name) ? 0x10 : 0x20;
         std::int64_t next = e.DataPos + Clamp64(e.Sizes.PackedSize);
         std::uint64_t packed = e.Sizes.PackedSize, unpacked = e.Sizes.UnpackedSize;
-        if ((h.Flags & kFlagDataDescriptor) && packed == 0) {
-            // Sizes follow the data: find them, or the walk cannot go on.
-            if (!FindDataDescriptor(e.DataPos, e.ExtraInfo.HasZip64, item, next)) {
-                DoError(e.Name, "", 25114, VolumeName);
+        if (h.Flags & kFlagDataDescriptor) {
+            // Sizes follow the data (what the header holds may be zeros or guesses): find them,
+            // or the walk cannot go on.
+            if (FindDataDescriptor(e.DataPos, e.ExtraInfo.HasZip64, item, next)) {
+                packed = item.DescriptorPacked;
+                unpacked = item.DescriptorUnpacked;
+            } else if (packed == 0) {
+                DoError(e.Name, "", E_BADFILEHEADER, VolumeName);
                 break;
             }
-            packed = item.DescriptorPacked;
-            unpacked = item.DescriptorUnpacked;
         }
         CipherBlockId = e.ExtraInfo.EncryptionBlock;
         GetEncryptionMethodProc(h.Flags);
@@ -376,6 +413,7 @@ void TUnZip::ExtractMembers(TStream32*)
             continue;
         }
         const TLocalHeader& h = local.Header;
+        const std::string name = MemberName(item, local);
         TWorkRecord work;
         work.Flags = h.Flags;
         work.Method = h.Method;
@@ -396,6 +434,8 @@ void TUnZip::ExtractMembers(TStream32*)
             else if (item.HasDescriptor)
                 work.Crc = item.DescriptorCrc;
         }
+        if (work.Flags & kFlagDataDescriptor)
+            TakeDeferredSizes(item, work);
         FWork = work;
         // A cipher block in either extra field marks the member.
         CipherBlockId = local.ExtraInfo.EncryptionBlock ? local.ExtraInfo.EncryptionBlock : item.CipherBlock;
@@ -408,9 +448,36 @@ void TUnZip::ExtractMembers(TStream32*)
         ExternalAttr = item.ExternalAttr;
         DateTime = DosDateToDateTime(work.DosDate);
         EntryIndex = i;
-        NameEntry(local.Name);
+        NameEntry(name);
         ExtractMemberProc(i, item.ExternalAttr);
     }
+}
+
+// With flag bit 3 the local header was written before the data: whatever its CRC and size fields
+// hold (zeros, or other values some writers leave there), the directory or the descriptor holds
+// the real ones.
+void TUnZip::TakeDeferredSizes(const TMemberItem& Item, TWorkRecord& Work) const
+{
+    if (Item.HasCentral) {
+        Work.Crc = Item.Central.Crc;
+        Work.PackedSize = Item.CentralPacked;
+        Work.UnpackedSize = Item.CentralUnpacked;
+    } else if (Item.HasDescriptor) {
+        Work.Crc = Item.DescriptorCrc;
+        Work.PackedSize = Item.DescriptorPacked;
+        Work.UnpackedSize = Item.DescriptorUnpacked;
+    }
+}
+
+// The directory's name is the one listed, so it is the one written; a local header that names
+// the member otherwise is reported.
+std::string TUnZip::MemberName(const TMemberItem& Item, const TZipLocalEntry& Local)
+{
+    if (!Item.HasCentral)
+        return Local.Name;
+    if (Local.RawName != Item.CentralRawName && Local.Name != Item.CentralName)
+        DoError(Item.CentralName, Local.Name, E_INCONSISTENTLOCALHEADER, VolumeName);
+    return Item.CentralName;
 }
 
 bool TUnZip::CheckDecodable(const TWorkRecord& Work, bool IsDirectory)
@@ -454,14 +521,12 @@ void TUnZip::ExtractMember(int Index, std::uint32_t ExternalAttr)
     if (isDir) {
         if (!CreateStoredDirs)
             return;
-        ++FileCount;
-        if (IsFileOutput() && !MakeStoredDir(FileName))
+        if (IsFileOutput() && !MakeStoredDir(FileName, work.DosDate))
             return;
         RunningCrc.Crc32 = work.Crc;
         CheckCrc(32, work.Crc);
         return;
     }
-    ++FileCount;
     // A member that is not decoded fails its check, whatever its stored CRC.
     const auto failCheck = [&] {
         SkippedMemberProc(Clamp64(work.PackedSize));
@@ -470,7 +535,6 @@ void TUnZip::ExtractMember(int Index, std::uint32_t ExternalAttr)
     };
     FMemberEncrypted = (work.Flags & kFlagEncrypted) != 0;
     if (!CheckDecodable(work, false)) {
-        FileCount = std::max(0, FileCount - 1);
         failCheck();
         return;
     }
@@ -478,7 +542,6 @@ void TUnZip::ExtractMember(int Index, std::uint32_t ExternalAttr)
         ArchiveStream->SetPosition(work.DataPos);
         if (NoDecrypt) {
             PasswordRefused = true;
-            FileCount = std::max(0, FileCount - 1);
         } else if (!AcquirePassword()) {
             NoDecrypt = true;
             DoBadPassword();
@@ -491,7 +554,6 @@ void TUnZip::ExtractMember(int Index, std::uint32_t ExternalAttr)
     }
     std::unique_ptr<TStream32> out;
     if (!OpenOutStream(out, FileName)) {
-        FileCount = std::max(0, FileCount - 1);
         if (!SkipEntry && (OperationCode == opExtract || OperationCode == opAppend))
             DoError(FileName, "", 25235, VolumeName);
         SkippedMemberProc(Clamp64(work.PackedSize));

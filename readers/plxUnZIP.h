@@ -27,7 +27,10 @@ public:
         std::uint32_t ExternalAttr = 0;
         std::uint32_t Volume = 0;    // disk of the local header (spanned sets count from 1)
         std::int64_t LocalPos = 0;   // absolute in its volume
+        std::int64_t DataEnd = 0;    // behind its data (single-volume archives)
         bool HasCentral = false;
+        std::string CentralName;     // the name listed and written
+        std::string CentralRawName;
         TCentralHeader Central;
         std::uint64_t CentralPacked = 0;
         std::uint64_t CentralUnpacked = 0;
@@ -74,6 +77,9 @@ protected:
 
 private:
     void ReadCentralDirectory(const TZipEnding& Ending);
+    void RefuseOverlappingMembers();
+    void TakeDeferredSizes(const TMemberItem& Item, TWorkRecord& Work) const;
+    std::string MemberName(const TMemberItem& Item, const TZipLocalEntry& Local);
     bool ReadCentralDisk(std::int64_t Start);
     bool AddCentralEntry(const TZipEntry& Entry);
     bool FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t VersionMadeBy);

@@ -11,7 +11,7 @@ TBZip::TBZip(TObject* AOwner) : TSingleFileWriter(AOwner)
     FClassDefaultExt = ".bz2";
     SetDefaultExt("");
     FArcType = atBz2;
-    CompressMethod = cmBz2;
+    CompressMethod.Restrict({cmBz2}, cmBz2);
     ConfirmOverwrites = false;
 }
 

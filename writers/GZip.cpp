@@ -25,7 +25,7 @@ TGZip::TGZip(TObject* AOwner) : TSingleFileWriter(AOwner)
     FClassDefaultExt = ".gz";
     SetDefaultExt("");
     FArcType = atGZip;
-    CompressMethod = cmDeflate;
+    CompressMethod.Restrict({cmDeflate}, cmDeflate);
     DeflateType = dtDeflateN;
     ConfirmOverwrites = true;
     DeleteOptions = doAllowUndo;

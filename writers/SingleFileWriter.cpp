@@ -71,6 +71,8 @@ std::int64_t TSingleFileWriter::StoredTime(const TFoundInput& File) const
 {
     if (DateAttribute == daSysDate)
         return win::FileTimeToUnixTime(win::UnixTimeToFileTime(std::int64_t(::time(nullptr))));
+    if (DateAttribute == daMaxFileDate && FNewestInputTime != 0)
+        return FNewestInputTime;
     return win::FileTimeToUnixTime(File.Data.ftLastWriteTime);
 }
 
@@ -95,8 +97,11 @@ std::vector<TFoundInput> TSingleFileWriter::ScanInputs()
                                [this](const TFoundInput& f) { return IsExcluded(f.Path, f.Path); }),
                 found.end());
     UnpackedTotal = 0;
-    for (const auto& f : found)
+    FNewestInputTime = 0;
+    for (const auto& f : found) {
         UnpackedTotal += f.Size();
+        FNewestInputTime = std::max(FNewestInputTime, win::FileTimeToUnixTime(f.Data.ftLastWriteTime));
+    }
     return found;
 }
 

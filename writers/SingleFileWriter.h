@@ -33,7 +33,7 @@ protected:
     // After a written file (OnRead and the like).
     virtual void FileWritten(const TFoundInput& /*File*/, const std::string& /*Output*/, std::int64_t /*MTime*/) {}
 
-    // The time stored for an input by DateAttribute, as Unix time.
+    // The time stored for an input by DateAttribute (daMaxFileDate: the newest input's), as Unix time.
     std::int64_t StoredTime(const TFoundInput& File) const;
 
 private:
@@ -43,6 +43,8 @@ private:
     bool WriteOutput(const TFoundInput& File, const std::string& Output);
     // False ends the run (overwrite refused on a file that cannot be written); Skip skips the file.
     bool ConfirmExisting(const std::string& Output, bool& Skip);
+
+    std::int64_t FNewestInputTime = 0;  // of the run's inputs, Unix time
 };
 
 // Sets a file's last-write time from Unix time.

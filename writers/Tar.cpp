@@ -31,9 +31,10 @@ void PutNumber(std::uint8_t* Field, int Width, std::int64_t Value)
         Field[Width - 1 - i] = std::uint8_t(std::uint64_t(Value) >> (8 * i));
 }
 
+// A DOS date is local time; DateTimeToUnix takes local time.
 std::int64_t UnixOfDos(std::uint32_t Dos)
 {
-    return DateTimeToUnix(LocalToUtc(DosDateTimeToDateTime(Dos)));
+    return DateTimeToUnix(DosDateTimeToDateTime(Dos));
 }
 
 std::uint32_t DosOfUnix(std::int64_t Time)
@@ -69,7 +70,7 @@ TTar::TTar(TObject* AOwner) : TCompBase(AOwner)
     FClassDefaultExt = ".tar";
     SetDefaultExt("");
     FArcType = atTar;
-    CompressMethod = cmTar;
+    CompressMethod.Restrict({cmTar}, cmTar);
 }
 
 void TTar::SetArcType(TArcType)
@@ -235,6 +236,8 @@ void TTar::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderO
     std::int64_t mtime = 0;
     if (DateAttribute == daSysDate || !LastWriteTime(path, mtime))
         mtime = std::int64_t(::time(nullptr));
+    else if (DateAttribute == daMaxFileDate && FNewestDosTime != 0)
+        mtime = UnixOfDos(FNewestDosTime);
     const std::int64_t size = folder ? 0 : UnpackedSize;
 
     std::unique_ptr<TFileStream32> input;

@@ -3,6 +3,8 @@
 // replaces the target.
 #include "writers/Tar.h"
 
+#include "core/Err_Msgs.h"
+
 #include "core/plxBZip2.h"
 #include "core/plxGbls.h"
 #include "core/plxStreams.h"
@@ -62,12 +64,14 @@ void ShareEvents(TZipCommon& From, TZipCommon& To)
 
 int TCompressedTar::Compress()
 {
-    const std::string target = FArchiveFile;
-    if (target.empty()) {
-        DoError(target, "ArchiveFile Property", 25245, "");
+    if (FArchiveFile.empty()) {
+        DoError(FArchiveFile, "ArchiveFile Property", E_INVALIDFILENAME, "");
         return 0;
     }
     SetCancel(false);
+    if (!EnsureArchiveFolder())
+        return 0;
+    const std::string target = FArchiveFile;
     if (win::FileExists(target) && !CheckArchiveWriteable(target))
         return 0;
     const std::string work = MakeWorkDir(TempDir());
@@ -124,7 +128,7 @@ TTarGZ::TTarGZ(TObject* AOwner) : TCompressedTar(AOwner)
     FClassDefaultExt = ".tgz";
     SetDefaultExt("");
     FArcType = atTarGz;
-    CompressMethod = cmTarGz;
+    CompressMethod.Restrict({cmTarGz}, cmTarGz);
 }
 
 bool TTarGZ::DecompressExisting(const std::string& Archive, const std::string& Tar)
@@ -168,7 +172,7 @@ TTarBZ::TTarBZ(TObject* AOwner) : TCompressedTar(AOwner)
     FClassDefaultExt = ".tbz";
     SetDefaultExt("");
     FArcType = atTarBz;
-    CompressMethod = cmTarBz;
+    CompressMethod.Restrict({cmTarBz}, cmTarBz);
 }
 
 bool TTarBZ::DecompressExisting(const std::string& Archive, const std::string& Tar)

@@ -6,5 +6,5 @@ TJar::TJar(TObject* AOwner) : TZip(AOwner)
     FArcType = atJar;
     FClassDefaultExt = ".JAR";
     SetDefaultExt("");
-    CompressMethod = cmDeflate;
+    CompressMethod.Restrict({cmStore, cmDeflate}, cmDeflate);
 }

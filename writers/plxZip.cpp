@@ -1,9 +1,11 @@
 // The ZIP writer's hooks into the compress driver, the archive ending and comment editing.
 #include "writers/plxZip.h"
 
+#include "core/Endian.h"
 #include "core/plxGbls.h"
 #include "core/plxRegister.h"
 #include "platform/win/SysDates.h"
+#include "platform/win/Time.h"
 #include "platform/win/Utf8.h"
 
 #include <algorithm>
@@ -92,7 +94,7 @@ TZipBase::TZipBase(TObject* AOwner) : TCompBase(AOwner)
     FArcType = atZip;
     FClassDefaultExt = ".zip";
     SetDefaultExt("");
-    CompressMethod = cmDeflate;
+    CompressMethod.Restrict({cmStore, cmDeflate, cmBz2, cmPPMDi}, cmDeflate);
     SetEncryptionMethod(emNone);
     EncryptHeaders = false;
 }
@@ -207,28 +209,74 @@ void TZipBase::InitHeader()
     h.Method = 8;
     EncodeRecord(h, FHead);
     FLargeBlock = false;
-    FLargeCalls = 0;
     FCurPacked = 0;
+    FEntryExtra.clear();
+    FExtraReady = false;
+}
+
+// Decided once per entry, before its header is written (a folder's header goes out first).
+void TZipBase::PrepareEntryExtra(const TCompressFileInfo* Item)
+{
+    if (FExtraReady)
+        return;
+    FExtraReady = true;
+    const std::uint64_t unpacked = std::uint64_t(std::max<std::int64_t>(UnpackedSize, 0));
+    const std::uint64_t offset = Item ? std::uint64_t(std::max<std::int64_t>(Item->Offset, 0)) : 0;
+    // Room is kept for a packed size that grows past 32 bits (encryption header,
+    // incompressible data under bzip2 or PPMd).
+    const std::uint64_t worst = unpacked + unpacked / 8 + 65536;
+    FLargeBlock = worst > k32 || offset > k32;
+    FEntryExtra = NewEntryExtra();
+}
+
+std::string TZipBase::NewEntryExtra() const
+{
+    bool utf8 = false;
+    const std::string stored = EncodeName(FileName, utf8);
+    const std::string unicode = ToUnixSeparators(FileName);
+    std::string extra;
+    if (!utf8 && stored != unicode)
+        extra += UnicodePathExtra(stored, unicode);
+    constexpr std::uint16_t kMethodPpmd = 98;
+    if (MethodNumber == kMethodPpmd) {
+        const TLocalHeader h = DecodeRecord<TLocalHeader>(FHead);
+        FILETIME local{}, utc{};
+        DosDateTimeToFileTime(h.DosDate, h.DosTime, &local);
+        LocalFileTimeToFileTime(&local, &utc);
+        const std::uint64_t t = std::uint64_t(utc.dwHighDateTime) << 32 | utc.dwLowDateTime;
+        std::uint8_t block[36] = {};
+        PutLE16(block, kExtraNtfs);
+        PutLE16(block + 2, 32);
+        PutLE16(block + 8, 1);  // attribute tag 1: the three times
+        PutLE16(block + 10, 24);
+        for (int i = 0; i < 3; ++i)
+            PutLE64(block + 12 + 8 * i, t);
+        extra.append(reinterpret_cast<const char*>(block), sizeof block);
+    }
+    return extra;
+}
+
+std::int64_t TZipBase::LocalExtraSize() const
+{
+    return (FLargeBlock ? std::int64_t(TLargeSizeExtra::Size) : 0) + std::int64_t(FEntryExtra.size());
 }
 
 int TZipBase::WriteLargeSizeExtra(TStream32& Output, TCompressFileInfo& Item, int)
 {
     const std::uint64_t unpacked = std::uint64_t(std::max<std::int64_t>(UnpackedSize, 0));
     const std::uint64_t offset = std::uint64_t(std::max<std::int64_t>(Item.Offset, 0));
-    if (++FLargeCalls == 1) {
-        // Decided before the data exists: room is kept for a packed size that grows past 32 bits
-        // (encryption header, incompressible data under bzip2 or PPMd).
-        const std::uint64_t worst = unpacked + unpacked / 8 + 65536;
-        FLargeBlock = worst > k32 || offset > k32;
+    PrepareEntryExtra(&Item);
+    std::string bytes;
+    if (FLargeBlock) {
+        TLargeSizeExtra block;
+        block.PackedHigh = std::uint16_t(FCurPacked >> 32);
+        block.UnpackedHigh = std::uint16_t(unpacked >> 32);
+        block.OffsetHigh = std::uint16_t(offset >> 32);
+        bytes = Bytes(block);
     }
-    if (!FLargeBlock)
-        return 0;
-    TLargeSizeExtra block;
-    block.PackedHigh = std::uint16_t(FCurPacked >> 32);
-    block.UnpackedHigh = std::uint16_t(unpacked >> 32);
-    block.OffsetHigh = std::uint16_t(offset >> 32);
-    const std::string bytes = Bytes(block);
-    Output.WriteBuffer(bytes.data(), std::int32_t(bytes.size()));
+    bytes += FEntryExtra;
+    if (!bytes.empty())
+        Output.WriteBuffer(bytes.data(), std::int32_t(bytes.size()));
     return int(bytes.size());
 }
 
@@ -247,13 +295,14 @@ void TZipBase::FinishHeader(std::int64_t Packed)
         flags |= kFlagUtf8;
     h.Flags = flags;
     h.VersionNeeded = 20;
-    std::int64_t packed = Packed - (FLargeBlock ? std::int64_t(TLargeSizeExtra::Size) : 0);
+    PrepareEntryExtra(CurrentItem);
+    std::int64_t packed = Packed - LocalExtraSize();
     FCurPacked = std::uint64_t(std::max<std::int64_t>(packed, 0));
     h.Crc = (UnpackedSize == 0 && Crc32 == CRC_MASK) ? 0 : Crc32;
     h.PackedSize = std::uint32_t(FCurPacked);
     h.UnpackedSize = std::uint32_t(std::uint64_t(std::max<std::int64_t>(UnpackedSize, 0)));
     h.NameLength = std::uint16_t(std::min<std::size_t>(name.size(), 0xFFFF));
-    h.ExtraLength = FLargeBlock ? std::uint16_t(TLargeSizeExtra::Size) : 0;
+    h.ExtraLength = std::uint16_t(LocalExtraSize());
     EncodeRecord(h, FHead);
 }
 
@@ -280,6 +329,7 @@ void TZipBase::UpdateEntryName(int Index, std::uint32_t Attr, TCompressHeaderObj
     c.LocalOffset = std::uint32_t(item.Offset);
     PutRecord(item, c, std::uint64_t(std::max<std::int64_t>(UnpackedSize, 0)), FCurPacked);
     item.SavedHeader = name;
+    EntryList.SetExtra(std::uint32_t(Index), std::vector<std::uint8_t>(FEntryExtra.begin(), FEntryExtra.end()));
     // A replaced entry hands its comment on to the file that replaces it.
     if (item.Data.empty() && Switch != swDelete) {
         for (std::uint32_t j = 0; j < EntryList.Count; ++j) {
@@ -531,7 +581,7 @@ std::string TZipBase::BuildDirectory(TCompressHeaderObj& List, std::int64_t Cent
         const std::uint64_t packed = ZipPackedOf(item);
         const std::uint64_t unpacked = ZipUnpackedOf(item);
         const std::uint64_t offset = std::uint64_t(std::max<std::int64_t>(item.Offset, 0));
-        std::string extra = item.Action == eaCompress ? std::string() : WithoutSizeBlocks(List.Extra(i));
+        std::string extra = WithoutSizeBlocks(List.Extra(i));
         if (const auto block = LargeSizeExtraFor(packed, unpacked, offset))
             extra += Bytes(*block);
         if (name.size() > 0xFFFF || extra.size() > 0xFFFF)

@@ -94,7 +94,14 @@ protected:
     std::uint8_t FHead[TCentralHeader::Size + 16] = {};
     std::uint64_t FCurPacked = 0;  // packed size of the entry being written, large-size block excluded
     bool FLargeBlock = false;  // the current entry carries the large-size block
-    int FLargeCalls = 0;
+    std::string FEntryExtra;   // the current entry's other extra blocks, local and central alike
+    bool FExtraReady = false;  // FLargeBlock and FEntryExtra are decided for the current entry
+
+    // The blocks that other tools need beside the stored name and data: the UTF-8 name of an OEM
+    // name, and the NTFS times of a PPMd entry.
+    std::string NewEntryExtra() const;
+    void PrepareEntryExtra(const TCompressFileInfo* Item);
+    std::int64_t LocalExtraSize() const;
 
     // The old archive as the last directory read found it.
     TZipEnding FOldEnding;

@@ -375,6 +375,16 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
 
     struct stat before {};
     const bool existed = stat(host.c_str(), &before) == 0;
+    if (existed && S_ISDIR(before.st_mode) && (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) &&
+        creationDisposition == OPEN_EXISTING) {
+        const int fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fd < 0) {
+            FailFromErrno(host, ERROR_ACCESS_DENIED);
+            return INVALID_HANDLE_VALUE;
+        }
+        SetLastError(ERROR_SUCCESS);
+        return AddHandle(std::make_shared<FileObject>(fd, host, false, false, false));
+    }
     if (existed && S_ISDIR(before.st_mode)) {
         SetLastError(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
@@ -569,6 +579,21 @@ BOOL SetFileTime(HANDLE file, const FILETIME* /*creation*/, const FILETIME* last
     };
     const timespec times[2] = {timeOf(lastAccess), timeOf(lastWrite)};
     return ::futimens(object->fd, times) == 0 ? TRUE : FailWithErrno();
+}
+
+BOOL CreateHardLinkA(const char* fileName, const char* existingFileName, void* /*securityAttributes*/)
+{
+    if (!fileName || !existingFileName)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    std::string link, existing;
+    if (!ToHostPath(fileName, link) || !ToHostPath(existingFileName, existing))
+        return FALSE;
+    struct stat st {};
+    if (lstat(existing.c_str(), &st) != 0)
+        return FailFromErrno(existing);
+    if (!S_ISREG(st.st_mode))
+        return FailWith(ERROR_ACCESS_DENIED);
+    return ::link(existing.c_str(), link.c_str()) == 0 ? TRUE : FailFromErrno(link);
 }
 
 BOOL DeleteFileA(const char* fileName)

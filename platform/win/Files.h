@@ -33,6 +33,8 @@ BOOL GetFileTime(HANDLE file, FILETIME* creation, FILETIME* lastAccess, FILETIME
 BOOL SetFileTime(HANDLE file, const FILETIME* creation, const FILETIME* lastAccess, const FILETIME* lastWrite);
 
 BOOL DeleteFileA(const char* fileName);
+// A second name for an existing file (no folders); fails where the file system has no such links.
+BOOL CreateHardLinkA(const char* fileName, const char* existingFileName, void* securityAttributes);
 // Moves within a file system by renaming; across file systems (files only, with
 // MOVEFILE_COPY_ALLOWED) the data is copied to a hidden sibling of the target, which then replaces
 // the target in one rename; the source is removed only after that.

@@ -140,11 +140,17 @@ TEST(Bzip2Streams, DecodesToolOutputAndConcatenatedFiles)
     EXPECT_TRUE(OurDecode(joined, true, 1000) == ab);
     EXPECT_TRUE(OurDecode(joined, false) == a);  // a ZIP member ends with its first stream
 
-    // Bytes after the last stream that start no stream are ignored; a damaged stream is not.
+    // Zero padding after the last stream is ignored; any other bytes are a damaged stream.
+    Bytes padded = joined;
+    padded.insert(padded.end(), 700, 0);
+    EXPECT_TRUE(OurDecode(padded, true) == ab);
     Bytes trailing = joined;
     for (char c : std::string("garbage\n"))
         trailing.push_back(std::uint8_t(c));
-    EXPECT_TRUE(OurDecode(trailing, true) == ab);
+    EXPECT_EQ(kBz2ErrCorrupt, DecodeOutcome(trailing, ab, true));
+    Bytes damagedMagic = joined;
+    damagedMagic[packedA.size() + 1] ^= 0x20;  // "Bz" where the second stream starts
+    EXPECT_EQ(kBz2ErrCorrupt, DecodeOutcome(damagedMagic, ab, true));
     Bytes badSecond = packedA;
     badSecond.insert(badSecond.end(), {'B', 'Z', 'h', '9', 'x', 'x'});
     EXPECT_EQ(kBz2ErrCorrupt, DecodeOutcome(badSecond, a, true));

@@ -203,13 +203,21 @@ TEST(GzipFormat, DamagedStreamsFail) {
     EXPECT_EQ(run.Result.Status, TGzipStatus::CrcError);
     EXPECT_EQ(run.Result.Members, 1);
 
-    // Bytes that are no member after a good one are left over, not decoded.
+    // Only zero padding may follow the last member; anything else is a member whose header is
+    // damaged, and the stream fails.
     TBytes tail = good;
-    tail.insert(tail.end(), {0, 0, 0, 0, 'j', 'u', 'n', 'k'});
+    tail.insert(tail.end(), {0, 0, 0, 0, 0, 0, 0, 0});
     run = DecodeGz(tail);
     EXPECT_EQ(run.Result.Status, TGzipStatus::Ok);
     EXPECT_EQ(run.Result.TrailingBytes, 8u);
     EXPECT_TRUE(run.Bytes == data);
+    for (const TBytes& after : {TBytes{0, 0, 0, 0, 'j', 'u', 'n', 'k'}, TBytes{'j', 'u', 'n', 'k'}, TBytes{0x1F, 0x8C},
+                                TBytes{0x1E, 0x8B, 8, 0}}) {
+        TBytes damaged = good;
+        damaged.insert(damaged.end(), after.begin(), after.end());
+        damaged.insert(damaged.end(), good.begin(), good.end());
+        EXPECT_EQ(DecodeGz(damaged).Result.Status, TGzipStatus::BadHeader);
+    }
 
     EXPECT_EQ(DecodeGz(good, 1000).Result.Status, TGzipStatus::OutputLimit);
     std::mt19937 rng(3);

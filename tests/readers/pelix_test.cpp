@@ -11,6 +11,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -255,12 +256,35 @@ TEST_F(PelixTest, ArchivesOfDebianToolsListAsTheToolsSee)
     }
 }
 
-TEST_F(PelixTest, TarLinksAreLeftOutAsTheExtractorLeavesThem)
+TEST_F(PelixTest, TarListsWhatTheExtractorWritesUnderItsNames)
 {
+    // A hard link comes out as a copy, a symbolic link is passed over.
     ASSERT_TRUE(Shell(In("ln -s a.txt link.txt && ln a.txt hard.txt && tar cf ../links.tar a.txt link.txt hard.txt")));
-    const TRun run = List(Dir / "links.tar", atTar);
-    ASSERT_EQ(run.Entries.size(), 1u);
+    TRun run = List(Dir / "links.tar", atTar);
+    ASSERT_EQ(run.Entries.size(), 2u);
     EXPECT_EQ(run.Entries[0].Name, "a.txt");
+    EXPECT_EQ(run.Entries[1].Name, "hard.txt");
+
+    // Long names in every form (GNU long-name records, pax path records, the ustar prefix), and
+    // "./" in front as "tar cf x.tar ." writes it: the names the extractor writes.
+    const std::string deep = std::string(90, 'd') + "/" + std::string(60, 'e');
+    ASSERT_TRUE(Shell(In("mkdir -p " + deep + " && echo x > " + deep + "/" + std::string(40, 'f'))));
+    for (const std::string format : {"gnu", "posix", "ustar"}) {
+        SCOPED_TRACE(format);
+        ASSERT_TRUE(Shell(In("tar --format=" + format + " -cf ../n.tar .")));
+        std::set<std::string> expected;
+        std::istringstream names(CaptureCommand("tar -tf '" + (Dir / "n.tar").string() + "'"));
+        for (std::string line; std::getline(names, line);) {
+            if (line.empty() || line.back() == '/' || line.ends_with("link.txt"))
+                continue;
+            expected.insert(line.substr(2));  // without "./"
+        }
+        std::set<std::string> listed;
+        for (const auto& e : List(Dir / "n.tar", atTar).Entries)
+            listed.insert(e.Name);
+        EXPECT_EQ(listed, expected);
+        EXPECT_TRUE(listed.count(deep + "/" + std::string(40, 'f')));
+    }
 }
 
 TEST_F(PelixTest, SingleMemberFilesTakeTheirNamesFromTheArchive)

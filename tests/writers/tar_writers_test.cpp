@@ -3,6 +3,9 @@
 #include "writers/BZip.h"
 #include "writers/GZip.h"
 #include "writers/Tar.h"
+#include "writers/plxJar.h"
+#include "writers/plxZip.h"
+#include "core/Err_Msgs.h"
 #include "tests/platform/win/FsTestSupport.h"
 #include "support/ToolRun.h"
 
@@ -10,6 +13,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <random>
 #include <sys/stat.h>
 
@@ -340,4 +344,133 @@ TEST_F(Writers, FullMediumLeavesNoOutputAndKeepsSources)
     EXPECT_EQ(tgz.Compress(), 1);
     EXPECT_FALSE(fs::exists(src + "/small.txt"));
     EXPECT_EQ(Shell("tar -xOzf '" + root + "/media/big.tgz' small.txt"), "small");
+}
+
+TEST_F(Writers, MethodsOutsideTheWritersSetAreIgnored)
+{
+    TZip zip;
+    zip.CompressMethod = cmMsZip;
+    EXPECT_EQ(zip.CompressMethod, cmDeflate);
+    zip.CompressMethod = cmBz2;
+    EXPECT_EQ(zip.CompressMethod, cmBz2);
+    TJar jar;
+    jar.CompressMethod = cmPPMDi;
+    EXPECT_EQ(jar.CompressMethod, cmDeflate);
+    TGZip gz;
+    gz.CompressMethod = cmStore;
+    EXPECT_EQ(gz.CompressMethod, cmDeflate);
+    TTar tar;
+    tar.CompressMethod = cmDeflate;
+    EXPECT_EQ(tar.CompressMethod, cmTar);
+    TTarBZ tbz;
+    tbz.CompressMethod = cmTar;
+    EXPECT_EQ(tbz.CompressMethod, cmTarBz);
+
+    // A run after such a setting writes what the writer can write.
+    Put("a.txt", std::string(5000, 'a'));
+    TZip run;
+    Watch(run);
+    run.CompressMethod = cmMsZip;
+    run.SetArchiveFile("C:\\out\\m.zip");
+    run.SetFileSpec({"C:\\src\\a.txt"});
+    EXPECT_EQ(run.Compress(), 1);
+    EXPECT_TRUE(errors.empty());
+    EXPECT_TRUE(ToolOk("unzip -tq '" + out + "/m.zip'"));
+}
+
+TEST_F(Writers, AnArchiveFolderThatCannotBeMadeWritesNothingAnywhere)
+{
+    const std::string media = AddRemovableDrive('E', "media", 1 << 20);
+    fs::remove_all(media);  // no medium in the drive
+    fs::create_directories(home + "/cwd");
+    ASSERT_TRUE(SetCurrentDirectoryA("C:\\cwd"));
+    Put("a.txt", "alpha");
+    for (const std::string type : {"zip", "tar", "tgz"}) {
+        SCOPED_TRACE(type);
+        errors.clear();
+        std::unique_ptr<TCompressClass> writer;
+        if (type == "zip")
+            writer = std::make_unique<TZip>();
+        else if (type == "tar")
+            writer = std::make_unique<TTar>();
+        else
+            writer = std::make_unique<TTarGZ>();
+        Watch(*writer);
+        writer->SetArchiveFile("E:\\backup\\x." + type);
+        writer->SetFileSpec({"C:\\src\\a.txt"});
+        EXPECT_EQ(writer->Compress(), 0);
+        EXPECT_TRUE(Has(E_CREATEDIR)) << testing::PrintToString(errors);
+        EXPECT_TRUE(fs::is_empty(home + "/cwd"));
+        EXPECT_FALSE(fs::exists(media));
+    }
+}
+
+TEST_F(Writers, NewestFileDateGoesToEveryEntry)
+{
+    Put("old.txt", "old", 1400000000);
+    Put("new.txt", "new", 1600000000);
+    Put("sub/mid.txt", "mid", 1500000000);
+
+    TTar tar;
+    Watch(tar);
+    tar.DateAttribute = daMaxFileDate;
+    tar.SetArchiveFile("C:\\out\\x.tar");
+    tar.SetFileSpec({"C:\\src\\*.*"});
+    ASSERT_EQ(tar.Compress(), 3);
+    const std::string x = root + "/x";
+    fs::create_directories(x);
+    ASSERT_TRUE(ToolOk("tar -xf '" + out + "/x.tar' -C '" + x + "'"));
+    for (const char* name : {"old.txt", "new.txt", "sub/mid.txt"})
+        EXPECT_EQ(MTimeOf(x + "/" + name), 1600000000) << name;
+
+    TGZip gz;
+    Watch(gz);
+    gz.DateAttribute = daMaxFileDate;
+    gz.DefaultDir = "C:\\out";
+    gz.SetFileSpec({"C:\\src\\old.txt", "C:\\src\\new.txt"});
+    ASSERT_EQ(gz.Compress(), 2);
+    const std::string stored = ReadHostFile(out + "/old.gz").substr(4, 4);
+    EXPECT_EQ(std::uint32_t(std::uint8_t(stored[0]) | std::uint8_t(stored[1]) << 8 | std::uint8_t(stored[2]) << 16 |
+                            std::uint32_t(std::uint8_t(stored[3])) << 24),
+              1600000000u);
+    EXPECT_EQ(MTimeOf(out + "/old.gz"), 1600000000);
+
+    TBZip bz;
+    Watch(bz);
+    bz.DateAttribute = daMaxFileDate;
+    bz.OutputDir = "C:\\out\\";
+    bz.SetFileSpec({"C:\\src\\old.txt", "C:\\src\\new.txt"});
+    ASSERT_EQ(bz.Compress(), 2);
+    EXPECT_EQ(MTimeOf(out + "/old.txt.bz2"), 1600000000);
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(Writers, CommandLineNamesTheBzip2ArchiveAndStoresEmptyFolders)
+{
+    const std::string tool = std::string(TORVO_TEST_BIN_DIR) + "/../../tools/plxtool";
+    if (!fs::exists(tool))
+        GTEST_SKIP() << "plxtool not built";
+    PutTree();
+    fs::remove(src + "/žluťoučký kůň.txt");  // how other tools show ZIP names is not this test's matter
+    const std::string in = "cd '" + home + "' && '" + tool + "' ";
+    ASSERT_TRUE(ToolOk(in + "add -t bz2 out/chosen.bz2 src/a.txt"));
+    EXPECT_EQ(NamesIn(out), std::set<std::string>{"chosen.bz2"});
+    EXPECT_EQ(Shell("bzip2 -dc '" + out + "/chosen.bz2'"), "alpha\n");
+
+    for (const std::string type : {"zip", "tar", "tgz"}) {
+        SCOPED_TRACE(type);
+        const std::string archive = out + "/tree." + type;
+        ASSERT_TRUE(ToolOk(in + "add -t " + type + " '" + archive + "' src -r --empty-dirs"));
+        const std::string x = root + "/x-" + type;
+        fs::create_directories(x);
+        ASSERT_TRUE(ToolOk(type == "zip" ? "unzip -q '" + archive + "' -d '" + x + "'"
+                                         : "tar -xf '" + archive + "' -C '" + x + "'"));
+        EXPECT_TRUE(fs::is_directory(x + "/hollow"));
+        std::set<std::string> got, want;
+        for (const auto& [name, data] : Tree(x))
+            got.insert(name);
+        for (const auto& [name, data] : Tree(src))
+            want.insert(name);
+        EXPECT_EQ(got, want);
+    }
 }

@@ -1,17 +1,21 @@
 // plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha|cab] [-m store|deflate|bzip2|ppmd|lh5|lh6|mszip|lzx]
-//                             [-l S|F|N|X] [-p PASSWORD] [-r] [-c COMMENT] [--split SIZE | --span]
+//                             [-l S|F|N|X] [-p PASSWORD] [-r [--empty-dirs]] [-c COMMENT] [--split SIZE | --span]
 // --split SIZE writes a split set of SIZE-byte volumes (suffix k or m: KiB or MiB) as name.z01,
 // name.z02, ..., name.zip; --span spans the archive over the disks of a removable drive, asking
 // on the terminal for each disk.
 // plxtool add OUTPUT FILE -t uue|xxe|b64 [--part-size KB]: FILE as text, in parts of KB KiB
 // (OUTPUT.UU1, ...) when given.
-// A file is stored under its own name; a folder adds its contents (with -r its whole tree), named
-// relative to it. A changed file replaces its old entry; an unchanged one is kept as it was.
+// A file is stored under its own name; a folder adds its contents (with -r its whole tree, with
+// --empty-dirs its empty folders too), named relative to it. A changed file replaces its old
+// entry; an unchanged one is kept as it was. A single file compressed by gz or bz2 is written
+// to ARCHIVE.
 #include "tools/plxtool/ToolSupport.h"
 #include "tools/plxtool/Writers.h"
 
 #include "core/Err_Msgs.h"
+#include "platform/win/Files.h"
 #include "platform/win/Paths.h"
+#include "writers/BZip.h"
 #include "writers/plxJar.h"
 #include "writers/plxUUEncode.h"
 #include "writers/plxZip.h"
@@ -77,7 +81,7 @@ int CmdAdd(std::span<char*> args)
     using namespace plxtool;
     std::vector<std::string> positional;
     std::string type = "zip", password, comment;
-    bool hasComment = false, recurse = false, span = false;
+    bool hasComment = false, recurse = false, emptyDirs = false, span = false;
     std::int64_t splitSize = 0;
     int partSize = 0;
     TCompressMethod method = cmDeflate;
@@ -88,6 +92,8 @@ int CmdAdd(std::span<char*> args)
         const bool hasValue = i + 1 < args.size();
         if (a == "-r") {
             recurse = true;
+        } else if (a == "--empty-dirs") {
+            emptyDirs = true;
         } else if (a == "--split" && hasValue) {
             if ((splitSize = SizeByText(args[++i])) <= 0)
                 return kUsage;
@@ -144,6 +150,7 @@ int CmdAdd(std::span<char*> args)
                             std::int64_t, int, int, bool& Replace) { Replace = true; };
     zip->DeleteOptions = doFinal;
     zip->RecurseDirs = recurse;
+    zip->StoreEmptySubDirs = emptyDirs;
     zip->StoredDirNames = sdRelative;
     zip->RelativeDir = byItem;
     if (IsZipFamily(type)) {
@@ -180,6 +187,15 @@ int CmdAdd(std::span<char*> args)
     PrepareWriter(*zip, zip->ArchiveFile());
     if (hasComment)
         static_cast<TZip&>(*zip).MainComment.Write(comment.data(), std::int32_t(comment.size()));
+    // The bz2 writer names its output after its input; the command line names the archive.
+    std::string produced;
+    if (auto* bz = dynamic_cast<TBZip*>(zip.get()))
+        bz->OnFilename = [&produced](TObject*, const std::string&, const std::string& out) { produced = out; };
     const int added = zip->Compress();
+    if (added == 1 && !produced.empty() && !SameFilePath(produced, zip->ArchiveFile()) &&
+        !MoveFileExA(produced.c_str(), zip->ArchiveFile().c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        PrintError(E_CREATEFILE, zip->ArchiveFile(), produced);
+        return kFailure;
+    }
     return added > 0 && !failed ? kOk : kFailure;
 }

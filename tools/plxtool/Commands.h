@@ -16,7 +16,7 @@ namespace plxtool {
 
 // An extractor for the archive (ZIP, JAR, TAR, GZip/.Z, bzip2; a TAR inside a compressed file is
 // extracted in its place), wired to print every report to stderr with its
-// number and text and to count failures; null (after a message) when the type is not one of them.
+// number and text and to count failures (an entry passed over on purpose is none); null (after a message) when the type is not one of them.
 struct TExtractRun {
     std::unique_ptr<TUnBase> Extractor;
     int Failures = 0;

@@ -1,6 +1,8 @@
 // What the test and extract commands share: the extractor and its reports.
 #include "tools/plxtool/Commands.h"
 
+#include "core/Err_Msgs.h"
+
 #include "core/plxConsts.h"
 #include "platform/win/SysFiles.h"
 #include "readers/plxUnBZip.h"
@@ -100,7 +102,10 @@ bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::
     z.PasswordAttempts = 1;
     z.OnError = [&Run](TObject*, const std::string& file, const std::string& extended, const std::string&,
                        int code) {
-        ++Run.Failures;
+        // An entry passed over on purpose (a symbolic link, a device) is told, as tar tells it,
+        // but is no failure.
+        if (code != E_SKIPPEDFILE)
+            ++Run.Failures;
         std::fprintf(stderr, "plxtool: %d %s: %s%s%s\n", code, std::string(LoadMessage(code)).c_str(),
                      file.c_str(), extended.empty() ? "" : " ", extended.c_str());
     };

@@ -1,0 +1,137 @@
+// What the listing reports per entry, against the tools that made the archives: ZIP header
+// offsets and the removable-drive switch, ARJ entries made on Unix, exclusion masks.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "platform/win/FsTestSupport.h"
+#include "core/plxGbls.h"
+#include "platform/win/SysDates.h"
+#include "platform/win/SysFiles.h"
+#include "readers/Pelix.h"
+#include "support/ToolRun.h"
+
+namespace {
+
+struct TEntry {
+    std::string Name;
+    std::int64_t Offset = -1, HeaderOffset = -1;
+    std::uint32_t Attributes = 0;
+    TDateTime Date = 0;
+    std::string Volume;
+};
+
+struct TListing {
+    bool Ok = false;
+    TArcType Type = atNA;
+    std::vector<TEntry> Entries;
+    std::vector<int> Errors;
+};
+
+TListing List(const std::string& archive, const std::function<void(TPelix&)>& setup = {})
+{
+    TPelix p;
+    TListing l;
+    p.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int code) {
+        l.Errors.push_back(code);
+    };
+    p.OnRead = [&](TObject* s, std::int64_t offset, int) {
+        auto& z = *static_cast<TZipCommon*>(s);
+        std::string name = z.FileName;
+        std::replace(name.begin(), name.end(), '\\', '/');
+        l.Entries.push_back({name, offset, z.HeaderOffset, z.ExternalAttr, z.DateTime, z.VolumeName});
+    };
+    if (setup)
+        setup(p);
+    p.SetArchiveFile(archive);
+    l.Ok = p.Activate();
+    l.Type = p.ArcType();
+    return l;
+}
+
+std::string EnginePath(std::string host)
+{
+    std::replace(host.begin(), host.end(), '/', '\\');
+    return "Z:" + host;
+}
+
+class PelixEntries : public FsTest {
+protected:
+    void Tree()
+    {
+        WriteHostFile(root + "/src/top.txt", "top\n");
+        WriteHostFile(root + "/src/sub/a.txt", std::string(3000, 'a'));
+        WriteHostFile(root + "/src/sub/deep/b.txt", "b\n");
+        WriteHostFile(root + "/src/x/sub/c.txt", "c\n");
+    }
+};
+
+TEST_F(PelixEntries, ZipOffsetsCountFromTheArchiveStartAndARemovableDriveMakesASpannedSet)
+{
+    if (!HaveTool("zip") || !HaveTool("zipinfo"))
+        GTEST_SKIP() << "zip missing";
+    Tree();
+    ASSERT_EQ(std::system(("cd " + ShellQuote(root + "/src") + " && zip -qr ../a.zip top.txt sub x").c_str()), 0);
+    const std::string info = CaptureCommand("zipinfo -v " + ShellQuote(root + "/a.zip"));
+    std::vector<std::int64_t> offsets;
+    const std::regex line("offset of local header from start of archive: +([0-9]+)");
+    for (std::sregex_iterator it(info.begin(), info.end(), line), end; it != end; ++it)
+        offsets.push_back(std::stoll((*it)[1]));
+
+    const TListing l = List(EnginePath(root + "/a.zip"), [](TPelix& p) { p.ShowEmptyDirs = true; });
+    ASSERT_TRUE(l.Ok);
+    ASSERT_EQ(l.Entries.size(), offsets.size());
+    for (std::size_t i = 0; i < offsets.size(); ++i) {
+        EXPECT_EQ(l.Entries[i].Offset, offsets[i]) << l.Entries[i].Name;
+        EXPECT_EQ(l.Entries[i].HeaderOffset, offsets[i]) << l.Entries[i].Name;
+    }
+    EXPECT_GT(offsets.back(), 0);
+
+    // The same archive on a diskette is the last disk of a spanned set.
+    const std::string floppy = AddRemovableDrive('A', "floppy", 1'457'664, "PKBACK# 001");
+    std::filesystem::copy_file(root + "/a.zip", floppy + "/a.zip");
+    // The disk holds the set's end, so no disk is asked for.
+    const TListing ds = List("A:\\a.zip");
+    EXPECT_TRUE(ds.Errors.empty());
+    EXPECT_EQ(ds.Type, atZipDS);
+    ASSERT_FALSE(ds.Entries.empty()) << ds.Ok << " " << (ds.Errors.empty() ? 0 : ds.Errors[0]);
+    EXPECT_EQ(ds.Entries[0].Volume, "PKBACK# 001");
+}
+
+TEST_F(PelixEntries, ArjEntriesMadeOnUnixShowTheirTimeAndPlainAttributes)
+{
+    if (!HaveTool("arj"))
+        GTEST_SKIP() << "arj missing";
+    Tree();
+    ASSERT_EQ(std::system(("cd " + ShellQuote(root + "/src") + " && arj a -r ../u.arj '*' >/dev/null 2>&1").c_str()),
+              0);
+    const TListing l = List(EnginePath(root + "/u.arj"));
+    ASSERT_TRUE(l.Ok);
+    ASSERT_EQ(l.Entries.size(), 4u);
+    for (const auto& e : l.Entries) {
+        SCOPED_TRACE(e.Name);
+        EXPECT_EQ(e.Attributes, 0x20u);
+        // The file's own time as a DOS stamp (even seconds) against the listed one.
+        const TDateTime expected = DosDateTimeToDateTime(std::uint32_t(win::FileAge(EnginePath(root + "/src/" + e.Name))));
+        EXPECT_LT(std::fabs(e.Date - expected) * 86400, 2.5);
+    }
+}
+
+TEST_F(PelixEntries, AnExclusionFolderHidesEverythingBelowIt)
+{
+    if (!HaveTool("zip"))
+        GTEST_SKIP() << "zip missing";
+    Tree();
+    ASSERT_EQ(std::system(("cd " + ShellQuote(root + "/src") + " && zip -qr ../a.zip top.txt sub x").c_str()), 0);
+    const TListing l = List(EnginePath(root + "/a.zip"), [](TPelix& p) { p.SetExcludeSpec({"sub\\*"}); });
+    std::vector<std::string> names;
+    for (const auto& e : l.Entries)
+        names.push_back(e.Name);
+    EXPECT_EQ(names, std::vector<std::string>{"top.txt"});
+}
+
+}  // namespace
