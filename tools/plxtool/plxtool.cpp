@@ -146,8 +146,7 @@ struct TCommand {
 const TCommand kCommands[] = {
     {"type", "type FILE", CmdType},
     {"list", "list [-t TYPE] ARCHIVE", CmdList},
-    {"add", "add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha|cab] [-m store|deflate|bzip2|ppmd|lh5|lh6|mszip|lzx] [-l S|F|N|X] [-p PASSWORD] [-r [--empty-dirs]] [-c COMMENT]
-"
+    {"add", "add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha|cab] [-m store|deflate|bzip2|ppmd|lh5|lh6|mszip|lzx] [-l S|F|N|X] [-p PASSWORD] [-r [--empty-dirs]] [-c COMMENT]\n"
             "  add OUTPUT FILE -t uue|xxe|b64 [--part-size KB]", CmdAdd},
     {"delete", "delete ARCHIVE NAME...", CmdDelete},
     {"test", "test ARCHIVE [-p PASSWORD]", CmdTest},
