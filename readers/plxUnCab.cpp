@@ -143,7 +143,6 @@ void TUnCab::FailCurrentFile()
     FAction = kSkip;
     FOut.reset();
     DiscardOutput();
-    FileCount = std::max(0, FileCount - 1);
     if (OnEnd)
         OnEnd(this, FileName, false);
 }
@@ -230,7 +229,6 @@ CAB_INT_PTR TUnCab::Notify(int Type, FDINOTIFICATION& N, bool Counting)
         if (GetCancel())
             return -1;
         if (Type == fdintCOPY_FILE && MatchesStoredName(name, RecurseDirs)) {
-            ++FileCount;
             PackedTotal += N.cb;
             UnpackedTotal += N.cb;
             NewestDate = std::max(NewestDate, DosDateTimeToDateTime(std::uint32_t(N.date) << 16 | N.time));
@@ -307,10 +305,8 @@ void TUnCab::DoCopyFile(std::string& Name, std::int64_t Size, CAB_INT_PTR& Handl
     Crc32 = 0;
     ExternalAttr = Attributes & (kKeptAttributes | kDirectory);
     DateTime = DosDateTimeToDateTime(std::uint32_t(Date) << 16 | Time);
-    if (!NameEntry(Name)) {
-        FileCount = std::max(0, FileCount - 1);
+    if (!NameEntry(Name))
         return;
-    }
     if (Attributes & kDirectory) {
         if (PrepareOutput(true) && IsFileOutput() && CreateStoredDirs)
             MakeStoredDir(FileName);
