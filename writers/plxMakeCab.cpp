@@ -309,6 +309,9 @@ bool TMakeCab::AddToCabinet(const std::string& Source, const std::string& Name, 
                                          &C::OpenInfo, CompressionTypeWord()) != 0;
     if (!ok) {
         ReportFciError(Source);
+        // A method the library does not write fails every file alike: the run ends at the first.
+        if (FError.erfOper == FCIERR_BAD_COMPR_TYPE)
+            throw E_RAISE(E_UNSUPPORTEDMETHOD);
         return false;
     }
     ++FFilesInSet;
