@@ -3,6 +3,7 @@
 #include "core/plxHooks.h"
 #include "platform/win/Files.h"
 #include "platform/win/SysFiles.h"
+#include "platform/win/TempFiles.h"
 #include "platform/win/Utf8.h"
 
 #include <algorithm>
@@ -16,10 +17,7 @@ constexpr std::int64_t kMoveEndThreshold = 65536;
 
 std::string NewTempFileIn(const std::string& folder)
 {
-    char name[MAX_PATH * 4] = {};
-    if (GetTempFileNameA(folder.empty() ? "." : folder.c_str(), "plx", 0, name) == 0)
-        return {};
-    return name;
+    return win::CreateOwnedTempFile(folder, "plx");
 }
 
 bool SameDrive(const std::string& a, const std::string& b)

@@ -6,6 +6,7 @@
 #include "platform/win/Paths.h"
 #include "platform/win/SysDates.h"
 #include "platform/win/SysFiles.h"
+#include "platform/win/TempFiles.h"
 #include "platform/win/Time.h"
 #include "platform/win/Utf8.h"
 
@@ -481,6 +482,28 @@ void TDecompressClass::DoBadPassword()
         SetCancel(true);
 }
 
+void TDecompressClass::FailEntry(int ECode)
+{
+    DoError(FileName, "", ECode, VolumeName);
+    if (OnEnd)
+        OnEnd(this, FileName, false);
+}
+
+void TDecompressClass::FinishDecodedEntry(int Failure, int CrcWidth, std::uint32_t StoredCrc)
+{
+    if (GetCancel())
+        return;
+    if (Failure == 0) {
+        CheckCrc(CrcWidth, StoredCrc);
+        return;
+    }
+    DiscardOutput();
+    if (Failure != kFailureReported)
+        FailEntry(Failure);
+    else if (OnEnd)
+        OnEnd(this, FileName, false);
+}
+
 bool TDecompressClass::OpenPlainOutput(std::unique_ptr<TStream32>& Stream, bool Prepared)
 {
     if (!Prepared && !PrepareOutput(false))
@@ -533,7 +556,7 @@ bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const s
             return false;
         }
         if (OperationCode != opAppend)
-            return OpenTempOutput(Stream, Target);
+            return OpenTempOutput(Stream, Target, attr != INVALID_FILE_ATTRIBUTES);
         if (attr != INVALID_FILE_ATTRIBUTES)
             SetFileAttributesA(Target.c_str(), FILE_ATTRIBUTE_NORMAL);
         auto file = std::make_unique<TFileStream32>(Target, fmOpenReadWrite);
@@ -571,9 +594,12 @@ constexpr const char* kTempPrefix = ".~x";
 void KeepHostMode(const std::string& Target, const std::string& Temp)
 {
     std::string hostTarget, hostTemp;
-    struct stat st {};
-    if (!win::ToHostPath(Target, hostTarget) || !win::ToHostPath(Temp, hostTemp) ||
-        lstat(hostTarget.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    win::HostPathState target;
+    if (!win::ToHostPath(Target, hostTarget, nullptr, &target) || target.known == win::HostPathState::Missing)
+        return;
+    struct stat st = target.st;
+    if ((target.known != win::HostPathState::Present && lstat(hostTarget.c_str(), &st) != 0) ||
+        !S_ISREG(st.st_mode) || !win::ToHostPath(Temp, hostTemp))
         return;
     chmod(hostTemp.c_str(), (st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) | S_IWUSR);
 }
@@ -586,19 +612,20 @@ void RemoveFile(const std::string& Name)
 
 }  // namespace
 
-bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target)
+bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target, bool TargetExists)
 {
     // Beside the target, so that putting it in place is one rename on the same file system.
-    char temp[MAX_PATH + 1] = {};
-    if (GetTempFileNameA(win::ExtractFilePath(Target).c_str(), kTempPrefix, 0, temp) == 0)
+    const std::string temp = win::CreateOwnedTempFile(win::ExtractFilePath(Target), kTempPrefix);
+    if (temp.empty())
         return false;
-    KeepHostMode(Target, temp);
+    if (TargetExists)
+        KeepHostMode(Target, temp);
     auto file = std::make_unique<TFileStream32>(temp, fmCreate);
     if (!file->HandleValid()) {
         RemoveFile(temp);
         return false;
     }
-    FPending = {temp, Target, false};
+    FPending = {temp, Target, false, TargetExists};
     Stream = std::move(file);
     return true;
 }
@@ -606,7 +633,8 @@ bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const 
 bool TDecompressClass::CommitOutput()
 {
     const TPendingOutput out = std::exchange(FPending, {});
-    const DWORD attr = GetFileAttributesA(out.Target.c_str());
+    // A target that appeared since the output was opened is refused by the move, not lost.
+    const DWORD attr = out.TargetExisted ? GetFileAttributesA(out.Target.c_str()) : INVALID_FILE_ATTRIBUTES;
     const bool readOnly = attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_READONLY) &&
                           !(attr & FILE_ATTRIBUTE_DIRECTORY);
     // The overwrite rules have let this target be replaced, read-only or not.
@@ -669,12 +697,22 @@ void TDecompressClass::CloseOutFile(std::unique_ptr<TStream32>& Stream, const st
             Stream.reset();
         return;
     }
-    Stream.reset();
     // An output for another name is not this entry's: it is never put in place.
-    if (FPending.Temp.empty() || FPending.Closed || Target != FPending.Target)
+    if (FPending.Temp.empty() || FPending.Closed || Target != FPending.Target) {
+        Stream.reset();
         return;
+    }
     FPending.Closed = true;
-    win::FileSetDate(FPending.Temp, win::DateTimeToFileDate(ApplyDateAttribute(DosDate)));
+    // Through the open handle when it is the temporary file's: no second open by name.
+    const std::int32_t age = win::DateTimeToFileDate(ApplyDateAttribute(DosDate));
+    const auto* file = dynamic_cast<TFileStream32*>(Stream.get());
+    if (file && file->HandleValid() && file->FileName() == FPending.Temp) {
+        win::FileSetDate(file->Handle(), age);
+        Stream.reset();
+    } else {
+        Stream.reset();
+        win::FileSetDate(FPending.Temp, age);
+    }
     if (RestoreFileAttr && Attributes != FILE_ATTRIBUTE_ARCHIVE)
         SetFileAttributesA(FPending.Temp.c_str(), Attributes);
 }

@@ -88,6 +88,14 @@ public:
     void DiscardOutput();
     // No password fitted: OnBadPassword may cancel the run.
     void DoBadPassword();
+    // Reports ECode for the current entry and ends it as failed.
+    void FailEntry(int ECode);
+    // What a decoder answers for a failure that the output hook has already reported.
+    static constexpr int kFailureReported = -1;
+    // Ends an entry whose data went through a decoder: Failure 0 checks the CRC of the given
+    // width; a message number (reported here) or kFailureReported fails the entry, and nothing of
+    // its output takes the target's place.
+    void FinishDecodedEntry(int Failure, int CrcWidth, std::uint32_t StoredCrc);
 
     void DoError(const std::string& FileName, const std::string& ExtendedMsg, int ECode,
                  const std::string& VolumeID) override;
@@ -123,9 +131,10 @@ private:
         std::string Temp;    // beside Target, created exclusively
         std::string Target;
         bool Closed = false;
+        bool TargetExisted = false;  // when the output was opened
     };
 
-    bool OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target);
+    bool OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target, bool TargetExists);
     bool CommitOutput();
     void ReportUnexpected(const std::string& ExtendedMsg, int ECode);
     bool ResolveExistingTarget(std::string& Target);

@@ -9,6 +9,7 @@
 #include "platform/win/SysDates.h"
 #include "platform/win/Time.h"
 #include "platform/win/SysFiles.h"
+#include "platform/win/TempFiles.h"
 
 #include <sys/stat.h>
 
@@ -410,10 +411,10 @@ bool FolderIsWritable(const std::string& dir)
 {
     if (!win::DirectoryExists(dir))
         return win::ForceDirectories(dir);
-    char probe[MAX_PATH + 1];
-    if (GetTempFileNameA(dir.c_str(), "prb", 0, probe) == 0)
+    const std::string probe = win::CreateOwnedTempFile(dir, "prb");
+    if (probe.empty())
         return false;
-    DeleteFileA(probe);
+    DeleteFileA(probe.c_str());
     return true;
 }
 
@@ -452,7 +453,8 @@ bool TZipCommon::CheckOutputTarget(const std::string& Target, const std::string&
     // written through.
     const std::string base = Root.empty() ? EffectiveExtractDir() : Root;
     std::string hostBase, hostTarget;
-    if (!win::ToHostPath(base, hostBase) || !win::ToHostPath(Target, hostTarget)) {
+    win::HostPathState target;
+    if (!win::ToHostPath(base, hostBase) || !win::ToHostPath(Target, hostTarget, nullptr, &target)) {
         DoError(Target, "", 25245, VolumeName);
         return false;
     }
@@ -463,9 +465,16 @@ bool TZipCommon::CheckOutputTarget(const std::string& Target, const std::string&
         DoError(Target, "", 25245, VolumeName);
         return false;
     }
+    // What the mapping already saw of the last name needs no second look.
+    const bool lastKnown = target.known != win::HostPathState::Unknown;
+    if (target.known == win::HostPathState::Present && S_ISLNK(target.st.st_mode)) {
+        DoError(Target, "", E_OVERWRITEATTRIB, VolumeName);
+        return false;
+    }
+    const std::size_t end = lastKnown ? std::max(hostTarget.rfind('/'), hostBase.size()) : hostTarget.size();
     std::size_t pos = hostBase.size();
-    while (pos < hostTarget.size()) {
-        const std::size_t next = std::min(hostTarget.find('/', pos + 1), hostTarget.size());
+    while (pos < end) {
+        const std::size_t next = std::min(hostTarget.find('/', pos + 1), end);
         struct stat st {};
         if (lstat(hostTarget.substr(0, next).c_str(), &st) != 0)
             break;  // the rest does not exist yet

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "core/Crc.h"
 #include "core/Endian.h"
@@ -263,6 +264,32 @@ TZipReader StreamZipReader(TStream& Stream)
             done += got;
         }
         return done;
+    };
+}
+
+TZipReader WindowedZipReader(TStream& Stream, std::size_t Window)
+{
+    struct TWindow {
+        std::int64_t Start = 0;
+        std::vector<std::uint8_t> Bytes;
+    };
+    auto window = std::make_shared<TWindow>();
+    const TZipReader direct = StreamZipReader(Stream);
+    return [window, direct, Window](std::int64_t Offset, void* Buffer, std::int64_t Count) -> std::int64_t {
+        if (Offset < 0 || Count <= 0)
+            return 0;
+        if (std::uint64_t(Count) >= Window)
+            return direct(Offset, Buffer, Count);
+        TWindow& w = *window;
+        const std::int64_t have = std::int64_t(w.Bytes.size());
+        if (Offset < w.Start || Offset + Count > w.Start + have) {
+            w.Bytes.resize(Window);
+            w.Start = Offset;
+            w.Bytes.resize(std::size_t(std::max<std::int64_t>(direct(Offset, w.Bytes.data(), std::int64_t(Window)), 0)));
+        }
+        const std::int64_t n = std::clamp<std::int64_t>(w.Start + std::int64_t(w.Bytes.size()) - Offset, 0, Count);
+        std::memcpy(Buffer, w.Bytes.data() + (Offset - w.Start), std::size_t(n));
+        return n;
     };
 }
 

@@ -325,6 +325,11 @@ class TStream;
 // A reader over a stream (it must outlive the reader); moves the stream's position.
 TZipReader StreamZipReader(TStream& Stream);
 
+// A reader with a window of its own over a stream that nobody writes while the reader lives: the
+// directory walk reads through it while the local headers it checks go through the stream's own
+// buffer, so that neither evicts the other.
+TZipReader WindowedZipReader(TStream& Stream, std::size_t Window = 65536);
+
 // One central directory entry as read (deciphered when its header was enciphered).
 struct TZipEntry {
     std::int64_t HeaderPos = 0;

@@ -67,6 +67,11 @@ bool SamePath(const std::string& a, const std::string& b)
         return false;
     if (win::SameText(a, b))
         return true;
+    // Names that differ but for case never map to one host path: no lookup per scanned file.
+    win::WinPath pa, pb;
+    if (win::ParseFullPath(a, pa) && win::ParseFullPath(b, pb) && !pa.parts.empty() && !pb.parts.empty() &&
+        !win::SameText(pa.parts.back(), pb.parts.back()))
+        return false;
     std::string ha, hb;
     return win::ToHostPath(a, ha) && win::ToHostPath(b, hb) && ha == hb;
 }

@@ -152,6 +152,9 @@ protected:
     bool DeflateData(TStream32& Input, TStream32& Output);
     bool Bzip2Data(TStream32& Input, TStream32& Output);
     bool PpmdData(TStream32& Input, TStream32& Output);
+    // The data of a method that the writer codes itself (after the encryption header, with
+    // Encrypted and DataCipher set up); base: 25326, unsupported.
+    virtual bool OwnMethodData(TCompressMethod Method, TStream32& Input, TStream32& Output);
     // Reads the whole input into Sink with the running CRC and progress; false when cancelled.
     // An input that cannot be read to its size raises EReadError.
     bool PumpInput(TStream32& Input, const std::function<void(const std::uint8_t*, std::int32_t)>& Sink);

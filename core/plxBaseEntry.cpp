@@ -2,6 +2,7 @@
 // with the traditional ZIP cipher when the entry is encrypted.
 #include "core/plxBase.h"
 
+#include "core/Err_Msgs.h"
 #include "core/FilterStreams.h"
 #include "core/plxBZip2.h"
 #include "core/plxGbls.h"
@@ -277,6 +278,11 @@ bool TCompressClass::PpmdData(TStream32& Input, TStream32& Output)
     return true;
 }
 
+bool TCompressClass::OwnMethodData(TCompressMethod, TStream32&, TStream32&)
+{
+    RaiseError(FileName, "", FArchiveFile, E_UNSUPPORTEDMETHOD);
+}
+
 bool TCompressClass::CompressStream(TStream32* Input, TStream32& Output, TCompressHeaderObj& EntryList, int Index)
 {
     TCompressFileInfo& item = EntryList.GetItem(std::uint32_t(Index));
@@ -352,7 +358,7 @@ bool TCompressClass::CompressStream(TStream32* Input, TStream32& Output, TCompre
         ok = PpmdData(*Input, Output);
         break;
     default:
-        RaiseError(FileName, "", FArchiveFile, 25326);
+        ok = OwnMethodData(method, *Input, Output);
     }
     if (!ok || GetCancel())
         return false;

@@ -6,6 +6,7 @@
 #include "platform/win/Paths.h"
 #include "platform/win/RecycleBin.h"
 #include "platform/win/SysFiles.h"
+#include "platform/win/TempFiles.h"
 #include "platform/win/Utf8.h"
 
 #include <cstring>
@@ -174,9 +175,9 @@ bool IsDirTreeEmpty(const std::string& Dir) {
 
 bool IsDirWritable(const std::string& Dir) {
     if (DirExists(Dir)) {
-        char name[MAX_PATH + 16] = {};
-        if (GetTempFileNameA(RemoveBackslash(Dir).c_str(), "plx", 0, name) == 0) return false;
-        DeleteFileA(name);
+        const std::string name = win::CreateOwnedTempFile(RemoveBackslash(Dir), "plx");
+        if (name.empty()) return false;
+        DeleteFileA(name.c_str());
         return true;
     }
     if (!CreateDirPath(Dir)) return false;
@@ -194,9 +195,8 @@ std::string MakeTempFileName(const std::string& Dir) {
     std::string folder = (!Dir.empty() && DirExists(Dir)) ? Dir : GetTempDir();
     if (folder.empty()) return {};
     if (!DirExists(folder)) CreateDirPath(folder);
-    char name[MAX_PATH + 16] = {};
-    if (GetTempFileNameA(RemoveBackslash(folder).c_str(), "plx", 0, name) == 0) return {};
-    return win::ExpandFileName(name);
+    const std::string name = win::CreateOwnedTempFile(RemoveBackslash(folder), "plx");
+    return name.empty() ? std::string() : win::ExpandFileName(name);
 }
 
 std::string GetShortName(const std::string& Path) {

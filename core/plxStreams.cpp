@@ -97,6 +97,7 @@ std::int64_t THandleStream32::GetSize()
 
 void THandleStream32::SetSize64(std::int64_t NewSize)
 {
+    DropReadAhead();
     if (Seek64(NewSize, soBeginning) != NewSize || !SetEndOfFile(FHandle))
         throw EOSError(GetLastError());
 }
@@ -108,16 +109,78 @@ std::int32_t THandleStream32::Read(void* Buffer, std::int32_t Count)
     if (OnReadProgress) {
         LowerRemaining(Count);
     }
+    const std::int32_t got = FAhead ? ReadAhead(Buffer, Count) : ReadHandle(Buffer, Count);
+    if (OnReadProgress)
+        OnReadProgress(this, Position(), GetSize());
+    return got;
+}
+
+std::int32_t THandleStream32::ReadHandle(void* Buffer, std::int32_t Count)
+{
     DWORD got = 0;
     if (!HandleValid() || !ReadFile(FHandle, Buffer, DWORD(Count), &got, nullptr))
         got = 0;
-    if (OnReadProgress)
-        OnReadProgress(this, Position(), GetSize());
     return std::int32_t(got);
+}
+
+void THandleStream32::EnableReadAhead(std::int32_t WindowSize)
+{
+    if (!HandleValid() || WindowSize <= 0)
+        return;
+    const std::int64_t at = Seek64(0, soCurrent);
+    FAhead = std::make_unique<TReadAhead>();
+    FAhead->Capacity = std::size_t(WindowSize);
+    FAhead->Start = FAhead->Position = std::max<std::int64_t>(at, 0);
+}
+
+// Puts the handle where the stream is and forgets the window (before a write or a resize).
+void THandleStream32::DropReadAhead()
+{
+    if (!FAhead)
+        return;
+    const std::int64_t at = FAhead->Position;
+    FAhead.reset();
+    Seek64(at, soBeginning);
+}
+
+std::int32_t THandleStream32::ReadAhead(void* Buffer, std::int32_t Count)
+{
+    TReadAhead& a = *FAhead;
+    auto* out = static_cast<std::uint8_t*>(Buffer);
+    std::int32_t done = 0;
+    while (done < Count) {
+        const std::int64_t offset = a.Position - a.Start;
+        if (offset >= 0 && offset < std::int64_t(a.Bytes.size())) {
+            const auto n = std::int32_t(std::min<std::int64_t>(Count - done, std::int64_t(a.Bytes.size()) - offset));
+            std::memcpy(out + done, a.Bytes.data() + offset, std::size_t(n));
+            done += n;
+            a.Position += n;
+            continue;
+        }
+        LARGE_INTEGER distance{};
+        distance.QuadPart = a.Position;
+        if (!SetFilePointerEx(FHandle, distance, nullptr, FILE_BEGIN))
+            break;
+        const std::int32_t rest = Count - done;
+        if (std::size_t(rest) >= a.Capacity) {  // big reads go straight to the caller
+            const std::int32_t got = ReadHandle(out + done, rest);
+            a.Position += got;
+            done += got;
+            break;
+        }
+        a.Bytes.resize(a.Capacity);
+        a.Start = a.Position;
+        const std::int32_t got = ReadHandle(a.Bytes.data(), std::int32_t(a.Capacity));
+        a.Bytes.resize(std::size_t(got));
+        if (got == 0)
+            break;
+    }
+    return done;
 }
 
 std::int32_t THandleStream32::Write(const void* Buffer, std::int32_t Count)
 {
+    DropReadAhead();
     if (Count <= 0 || !HandleValid())
         return 0;
     DWORD put = 0;
@@ -128,6 +191,10 @@ std::int32_t THandleStream32::Write(const void* Buffer, std::int32_t Count)
 
 std::int32_t THandleStream32::Seek(std::int32_t Offset, std::uint16_t Origin)
 {
+    if (FAhead) {
+        const std::int64_t pos = Seek64(Offset, TSeekOrigin(Origin));
+        return pos < 0 || pos > 0x7FFFFFFF ? -1 : std::int32_t(pos);
+    }
     if (!HandleValid())
         return -1;
     const DWORD pos = SetFilePointer(FHandle, Offset, nullptr, Origin);
@@ -136,11 +203,19 @@ std::int32_t THandleStream32::Seek(std::int32_t Offset, std::uint16_t Origin)
 
 std::int64_t THandleStream32::Seek64(std::int64_t Offset, TSeekOrigin Origin)
 {
+    if (FAhead && Origin != soEnd) {
+        const std::int64_t pos = Origin == soBeginning ? Offset : FAhead->Position + Offset;
+        if (pos < 0)
+            return -1;
+        return FAhead->Position = pos;
+    }
     LARGE_INTEGER distance{};
     LARGE_INTEGER pos{};
     distance.QuadPart = Offset;
     if (!HandleValid() || !SetFilePointerEx(FHandle, distance, &pos, Origin))
         return -1;
+    if (FAhead)
+        FAhead->Position = pos.QuadPart;
     return pos.QuadPart;
 }
 
@@ -178,6 +253,8 @@ TFileStream32::TFileStream32(const std::string& FileName, std::uint16_t Mode)
     else
         FHandle = CreateFileA(FileName.c_str(), AccessOf(Mode), SharingOf(Mode), nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (Mode != fmCreate && AccessOf(Mode) == GENERIC_READ)
+        EnableReadAhead();
 }
 
 TFileStream32::~TFileStream32()

@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 // Seek origins, as the class library numbers them.
 enum TSeekOrigin : std::uint16_t { soBeginning = 0, soCurrent = 1, soEnd = 2 };
@@ -121,8 +123,25 @@ public:
     std::int32_t Seek(std::int32_t Offset, std::uint16_t Origin) override;
     std::int64_t Seek64(std::int64_t Offset, TSeekOrigin Origin) override;
 
+    // Small reads and the seeks between them are served from a window of the file, so that walking
+    // thousands of headers costs a read per window, not a seek and a read per field. Only for a
+    // handle nobody writes through while it is open.
+    void EnableReadAhead(std::int32_t WindowSize = 65536);
+
 protected:
     HANDLE FHandle;
+
+private:
+    struct TReadAhead {
+        std::vector<std::uint8_t> Bytes;
+        std::size_t Capacity = 0;
+        std::int64_t Start = 0;     // file offset of Bytes[0]
+        std::int64_t Position = 0;  // the stream's position, which the handle's may differ from
+    };
+    std::unique_ptr<TReadAhead> FAhead;
+    std::int32_t ReadAhead(void* Buffer, std::int32_t Count);
+    std::int32_t ReadHandle(void* Buffer, std::int32_t Count);
+    void DropReadAhead();
 };
 
 // Never raises on open: a file that cannot be opened or created leaves the handle invalid.

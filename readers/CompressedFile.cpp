@@ -4,11 +4,13 @@
 #include <memory>
 #include <vector>
 
+#include "core/Err_Msgs.h"
 #include "core/TarHeader.h"
 #include "core/plxHooks.h"
 #include "core/plxStreams.h"
 #include "platform/win/Files.h"
 #include "platform/win/SysFiles.h"
+#include "platform/win/TempFiles.h"
 #include "platform/win/Utf8.h"
 #include "readers/plxUnTar.h"
 
@@ -132,13 +134,12 @@ void TUnCompressedFile::ExtractPlain(TStream32& Archive, std::uint32_t DosDate, 
 
 void TUnCompressedFile::ExtractThroughTar(TStream32& Archive, const TDecoder& Decode)
 {
-    char buffer[MAX_PATH + 1] = {};
     const std::string tempDir = TempDir();
-    if (GetTempFileNameA(tempDir.c_str(), "tar", 0, buffer) == 0) {
-        DoError(tempDir, "", 25237, VolumeName);
+    std::string tarFile = win::CreateOwnedTempFile(tempDir, "tar");
+    if (tarFile.empty()) {
+        DoError(tempDir, "", E_CREATEFILE, VolumeName);
         return;
     }
-    std::string tarFile = buffer;
     TTempFileGuard guard(tarFile);
     int result;
     {

@@ -3,6 +3,8 @@
 
 #include "core/plxGbls.h"
 #include "platform/win/SysDates.h"
+#include "core/Err_Msgs.h"
+#include "readers/BhFormat.h"
 #include "readers/LhaFormat.h"
 #include "readers/Pelix.h"
 #include "readers/plxUnLha.h"
@@ -280,30 +282,35 @@ void TPelix::ReadZoo()
 
 void TPelix::ReadBh()
 {
-    if (L(0) != 0x07054842 || W(4) == 0) {
+    TBhHeader h;
+    const TLhaReadAt read = [this](std::int64_t Pos, void* Buffer, std::int64_t Count) {
+        return ReadAt(Pos, Buffer, Count);
+    };
+    switch (ReadBhHeader(read, FTurnStart, h)) {
+    case TBhHeaderStatus::End:
         EndWalk();
         return;
+    case TBhHeaderStatus::Damaged:
+        DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
+        EndWalk();
+        return;
+    case TBhHeaderStatus::Header:
+        break;
     }
-    const std::uint16_t nameLength = std::min<std::uint16_t>(W(33), 32767);
-    std::int64_t pos = FTurnStart + 37;
-    const bool oldTranslate = TranslateOemChar;
-    TranslateOemChar = true;
     TPelixEntry entry;
-    entry.Name = OemName(ReadStringAtPos(pos, nameLength));
-    TranslateOemChar = oldTranslate;
-    entry.Encrypted = (B(9) & 0x01) != 0;
-    const std::int64_t packed = L(15);
-    entry.Packed = entry.Encrypted && packed >= 12 ? packed - 12 : packed;
-    entry.Unpacked = L(19);
-    entry.Crc = L(23);
-    entry.Date = DosDateTimeToDateTime(L(11));
-    entry.VersionMadeBy = B(7);
-    entry.VersionNeeded = B(8);
-    entry.Method = B(10);
-    entry.MethodFlags = B(9);
-    entry.ExternalAttr = W(27);
+    entry.Name = BhNameToUtf8(h.Name);
+    entry.Encrypted = h.Encrypted();
+    entry.Packed = h.DataSize();
+    entry.Unpacked = h.UnpackedSize;
+    entry.Crc = h.Crc;
+    entry.Date = DosDateTimeToDateTime(h.DosDateTime);
+    entry.VersionMadeBy = h.Version;
+    entry.VersionNeeded = h.Version2;
+    entry.Method = h.Method;
+    entry.MethodFlags = h.Flags;
+    entry.ExternalAttr = h.Attributes;
     entry.Offset = FTurnStart;
-    FCurrentOffset = FTurnStart + 37 + W(33) + W(35) + packed;
+    FCurrentOffset = h.NextOffset();
     ListEntry(entry);
 }
 

@@ -17,7 +17,6 @@ constexpr std::uint32_t kKeptAttributes = 0x27;  // read-only, hidden, system, a
 
 // Thrown by the sink when the output cannot take a block (the write reported it).
 struct TWriteStopped {};
-constexpr int kReported = -1;  // DecodeMember's answer for a failure already reported
 
 }  // namespace
 
@@ -86,13 +85,6 @@ void TUnLha::CollectMembers(TStream32& Archive)
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
 }
 
-void TUnLha::FailEntry(int ECode)
-{
-    DoError(FileName, "", ECode, VolumeName);
-    if (OnEnd)
-        OnEnd(this, FileName, false);
-}
-
 void TUnLha::ExtractMember(TStream32& Archive, const TMember& Member)
 {
     const TLhaHeader& h = Member.Header;
@@ -129,18 +121,7 @@ void TUnLha::ExtractMember(TStream32& Archive, const TMember& Member)
         return;
     const int failure = DecodeMember(Archive, h, out.get());
     CloseOutFile(out, FileName, h.Attributes & kKeptAttributes, LhaDosDateTime(h));
-    if (GetCancel())
-        return;
-    if (failure != 0)
-        DiscardOutput();  // nothing of a member that failed takes its target's place
-    if (failure == kReported) {
-        if (OnEnd)
-            OnEnd(this, FileName, false);
-    } else if (failure != 0) {
-        FailEntry(failure);
-    } else {
-        CheckCrc(16, h.Crc);
-    }
+    FinishDecodedEntry(failure, 16, h.Crc);
 }
 
 int TUnLha::DecodeMember(TStream32& Archive, const TLhaHeader& Header, TStream32* Out)
@@ -196,7 +177,7 @@ int TUnLha::DecodeMember(TStream32& Archive, const TLhaHeader& Header, TStream32
         if (result == TLzhResult::Corrupt)
             return E_CORRUPTINPUT;
     } catch (const TWriteStopped&) {
-        return kReported;
+        return kFailureReported;
     }
     return 0;
 }

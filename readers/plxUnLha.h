@@ -23,10 +23,9 @@ private:
 
     void CollectMembers(TStream32& Archive);
     void ExtractMember(TStream32& Archive, const TMember& Member);
-    // Decodes the member's data into Out; answers 0, the number of the failure, or -1 for a
-    // failed write that the output hook has reported.
+    // Decodes the member's data into Out; answers 0, the number of the failure, or
+    // kFailureReported for a failed write that the output hook has reported.
     int DecodeMember(TStream32& Archive, const TLhaHeader& Header, TStream32* Out);
-    void FailEntry(int ECode);
 
     std::vector<TMember> FMembers;
     TStaticHuffmanDecoder FStatic;

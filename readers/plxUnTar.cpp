@@ -11,6 +11,7 @@
 #include "platform/win/Files.h"
 #include "platform/win/SysDates.h"
 #include "platform/win/SysFiles.h"
+#include "platform/win/TempFiles.h"
 #include "platform/win/Utf8.h"
 #include "readers/EntryNames.h"
 
@@ -238,15 +239,15 @@ bool TUnTar::LinkToWritten(const std::string& Existing)
     if (win::SameText(Existing, FileName))
         return true;  // the host named the link after the file itself
     // Made beside the target and renamed over it, as every output is put in place.
-    char temp[MAX_PATH + 1] = {};
     win::ForceDirectories(win::ExtractFilePath(FileName));
-    if (GetTempFileNameA(win::ExtractFilePath(FileName).c_str(), ".~l", 0, temp) == 0)
+    const std::string temp = win::CreateOwnedTempFile(win::ExtractFilePath(FileName), ".~l");
+    if (temp.empty())
         return false;
-    DeleteFileA(temp);
-    if (CreateHardLinkA(temp, Existing.c_str(), nullptr) &&
-        MoveFileExA(temp, FileName.c_str(), MOVEFILE_REPLACE_EXISTING))
+    DeleteFileA(temp.c_str());
+    if (CreateHardLinkA(temp.c_str(), Existing.c_str(), nullptr) &&
+        MoveFileExA(temp.c_str(), FileName.c_str(), MOVEFILE_REPLACE_EXISTING))
         return true;
-    DeleteFileA(temp);
+    DeleteFileA(temp.c_str());
     return false;
 }
 

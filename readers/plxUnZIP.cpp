@@ -167,7 +167,7 @@ bool TUnZip::ReadCentralDisk(std::int64_t Start)
     TZipEnding from;
     from.CentralPos = Start;
     from.Headers = HeaderBit(htCentral);
-    WalkCentralDirectory(StreamZipReader(*ArchiveStream), ArchiveSize, from,
+    WalkCentralDirectory(WindowedZipReader(*ArchiveStream), ArchiveSize, from,
                          [this](const TZipEntry& e) { return AddCentralEntry(e) && !GetCancel(); });
     return true;
 }

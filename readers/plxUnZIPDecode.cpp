@@ -3,6 +3,7 @@
 // WriteDecoded (bounded by the declared size; CRC and progress in the output hook).
 #include "readers/plxUnZIP.h"
 
+#include "core/ByteSourceStream.h"
 #include "core/plxBZip2.h"
 #include "core/plxHooks.h"
 #include "readers/ZipLegacy.h"
@@ -17,34 +18,6 @@ constexpr std::size_t kBlock = 32768;
 
 // Thrown by the sink to stop a decoder that goes past the member's declared size.
 struct TOverflowStop {};
-
-// A read-only stream over the member's compressed bytes, for decoders that want a stream.
-class TMemberSourceStream : public TStream32 {
-public:
-    explicit TMemberSourceStream(std::function<std::size_t(std::uint8_t*, std::size_t)> read)
-        : FRead(std::move(read))
-    {
-    }
-    std::int32_t Read(void* Buffer, std::int32_t Count) override
-    {
-        if (Count <= 0)
-            return 0;
-        const std::size_t got = FRead(static_cast<std::uint8_t*>(Buffer), std::size_t(Count));
-        FPos += std::int64_t(got);
-        return std::int32_t(got);
-    }
-    std::int32_t Write(const void*, std::int32_t) override { return 0; }
-    std::int64_t Seek64(std::int64_t Offset, TSeekOrigin Origin) override
-    {
-        return Offset == 0 && Origin == soCurrent ? FPos : -1;
-    }
-    void SetSize64(std::int64_t) override {}
-    std::int64_t GetSize() override { return -1; }
-
-private:
-    std::function<std::size_t(std::uint8_t*, std::size_t)> FRead;
-    std::int64_t FPos = 0;
-};
 
 class TLegacySource : public TZipLegacySource {
 public:
@@ -128,7 +101,8 @@ bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
     try {
         switch (Work.Method) {
         case 0: {
-            std::vector<std::uint8_t> block(kBlock);
+            // No bigger than the member: a block cleared per small member costs more than its data.
+            std::vector<std::uint8_t> block(std::size_t(std::min<std::uint64_t>(kBlock, FPackedLeft)));
             for (std::size_t got; (got = read(block.data(), block.size())) > 0;)
                 write(block.data(), got);
             ok = FPackedLeft == 0;
@@ -158,7 +132,7 @@ bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
             break;
         }
         case 12: {
-            TMemberSourceStream source(read);
+            TByteSourceStream source(read);
             TBz2Owner owner;
             owner.Output = [&](const void* b, std::int32_t n) {
                 write(static_cast<const std::uint8_t*>(b), std::size_t(n));

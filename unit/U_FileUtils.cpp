@@ -5,6 +5,7 @@
 #include "platform/win/Process.h"
 #include "platform/win/SysFiles.h"
 #include "platform/win/SysStrings.h"
+#include "platform/win/TempFiles.h"
 
 #include <vector>
 
@@ -50,12 +51,12 @@ bool ReplaceFileViaTemp(const std::string& sourceFolder, const std::string& targ
 {
     const std::string source = WithBackslash(sourceFolder) + file;
     const std::string target = WithBackslash(targetFolder) + file;
-    char temp[MAX_PATH] = {};
-    if (GetTempFileNameA(targetFolder.c_str(), "tmp", 0, temp) == 0)
+    const std::string temp = win::CreateOwnedTempFile(targetFolder, "tmp");
+    if (temp.empty())
         return false;
-    if (!CopyFileA(source.c_str(), temp, FALSE) ||
-        !MoveFileExA(temp, target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-        DeleteFileA(temp);
+    if (!CopyFileA(source.c_str(), temp.c_str(), FALSE) ||
+        !MoveFileExA(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        DeleteFileA(temp.c_str());
         return false;
     }
     return true;
@@ -141,10 +142,10 @@ bool EraseFile(const std::string& fileName)
     }
     if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS)
         return false;
-    char probe[MAX_PATH] = {};
-    if (GetTempFileNameA(FolderOf(fileName).c_str(), "tst", 0, probe) == 0)
+    const std::string probe = win::CreateOwnedTempFile(FolderOf(fileName), "tst");
+    if (probe.empty())
         return false;
-    DeleteFileA(probe);
+    DeleteFileA(probe.c_str());
     return true;
 }
 

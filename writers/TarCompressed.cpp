@@ -11,6 +11,7 @@
 #include "platform/win/Files.h"
 #include "platform/win/Paths.h"
 #include "platform/win/SysFiles.h"
+#include "platform/win/TempFiles.h"
 #include "readers/GzipFormat.h"
 #include "writers/BZip.h"
 #include "writers/GZip.h"
@@ -22,11 +23,11 @@ namespace {
 // A folder of its own below Parent; "" when it cannot be made.
 std::string MakeWorkDir(const std::string& Parent)
 {
-    char name[MAX_PATH + 1] = {};
-    if (GetTempFileNameA(Parent.c_str(), "tar", 0, name) == 0)
+    const std::string name = win::CreateOwnedTempFile(Parent, "tar");
+    if (name.empty())
         return {};
-    DeleteFileA(name);
-    if (!CreateDirectoryA(name, nullptr))
+    DeleteFileA(name.c_str());
+    if (!CreateDirectoryA(name.c_str(), nullptr))
         return {};
     return win::IncludeTrailingBackslash(name);
 }

@@ -5,6 +5,7 @@
 #include "platform/win/Files.h"
 #include "platform/win/SysFiles.h"
 #include "platform/win/SysStrings.h"
+#include "platform/win/TempFiles.h"
 #include "writers/ZipVolumes.h"
 
 #include <memory>
@@ -46,8 +47,8 @@ public:
         }
         FFile.reset();
         const std::string folder = win::ExtractFilePath(FOwner.SplitArchiveFile);
-        char name[MAX_PATH + 1] = {};
-        if (!GetTempFileNameA((folder.empty() ? "." : folder).c_str(), "spl", 0, name)) {
+        const std::string name = win::CreateOwnedTempFile(folder.empty() ? "." : folder, "spl");
+        if (name.empty()) {
             FOwner.DoError(FOwner.SplitArchiveFile, "", E_OPENFILE, std::to_string(FTemps.size() + 1));
             return false;
         }

@@ -12,6 +12,7 @@
 #include "platform/win/Paths.h"
 #include "platform/win/SysDates.h"
 #include "platform/win/SysFiles.h"
+#include "platform/win/TempFiles.h"
 #include "writers/SingleFileWriter.h"
 
 namespace {
@@ -240,8 +241,8 @@ private:
         std::string folder = win::ExtractFilePath(Target);
         if (folder.empty())
             folder = win::IncludeTrailingBackslash(win::CurrentDirectory());
-        char temp[MAX_PATH + 1] = {};
-        if (GetTempFileNameA(folder.c_str(), "uue", 0, temp) == 0)
+        const std::string temp = win::CreateOwnedTempFile(folder, "uue");
+        if (temp.empty())
             Z.RaiseError(Target, "part ", "", E_OPENFILE);
         FParts.push_back({temp, Target});
         FOutput = std::make_unique<TFileStream32>(temp, fmCreate);

@@ -131,7 +131,10 @@ int TZipBase::Compress()
 {
     FOldComment.clear();
     FOldEnding = TZipEnding{};
-    return TCompBase::Compress();
+    FCommentedByName.reset();
+    const int result = TCompBase::Compress();
+    FCommentedByName.reset();
+    return result;
 }
 
 std::string TZipBase::EncodeName(const std::string& StoredName, bool& Utf8) const
@@ -332,15 +335,33 @@ void TZipBase::UpdateEntryName(int Index, std::uint32_t Attr, TCompressHeaderObj
     EntryList.SetExtra(std::uint32_t(Index), std::vector<std::uint8_t>(FEntryExtra.begin(), FEntryExtra.end()));
     // A replaced entry hands its comment on to the file that replaces it.
     if (item.Data.empty() && Switch != swDelete) {
-        for (std::uint32_t j = 0; j < EntryList.Count; ++j) {
-            TCompressFileInfo& other = EntryList.GetItem(j);
-            if (int(j) != Index && other.Action == eaLeaveOut && !other.Data.empty() &&
-                win::SameText(EntryList.Name(j), FileName)) {
-                item.Data = other.Data;
-                break;
-            }
+        if (!FCommentedByName)
+            FCommentedByName = IndexCommentedEntries(EntryList);
+        const std::string key = win::FoldCase(FileName);
+        const auto [first, last] = FCommentedByName->equal_range(key);
+        std::uint32_t donor = EntryList.Count;
+        for (auto it = first; it != last; ++it) {
+            const TCompressFileInfo& other = EntryList.GetItem(it->second);
+            if (int(it->second) != Index && other.Action == eaLeaveOut && !other.Data.empty())
+                donor = std::min(donor, it->second);
+        }
+        if (donor < EntryList.Count) {
+            item.Data = EntryList.GetItem(donor).Data;
+            FCommentedByName->emplace(key, std::uint32_t(Index));
         }
     }
+}
+
+// Entries with a comment under each name, so that a new entry finds the comment of the one it
+// replaces without a scan of the whole list.
+std::unique_ptr<std::unordered_multimap<std::string, std::uint32_t>>
+TZipBase::IndexCommentedEntries(TCompressHeaderObj& EntryList)
+{
+    auto index = std::make_unique<std::unordered_multimap<std::string, std::uint32_t>>();
+    for (std::uint32_t j = 0; j < EntryList.Count; ++j)
+        if (!EntryList.GetItem(j).Data.empty())
+            index->emplace(win::FoldCase(EntryList.Name(j)), j);
+    return index;
 }
 
 void TZipBase::StoreFileInfo(TCompressFileInfo& Item, const TCompressEntryInfo& Info)

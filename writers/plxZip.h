@@ -12,7 +12,9 @@
 #include "core/plxStreams.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // Where the end record of a set of volumes stands.
@@ -106,6 +108,11 @@ protected:
     // The old archive as the last directory read found it.
     TZipEnding FOldEnding;
     std::vector<std::uint8_t> FOldComment;
+
+    // Entries that carry a comment, by folded name; made by the first new entry of a run.
+    std::unique_ptr<std::unordered_multimap<std::string, std::uint32_t>> FCommentedByName;
+    static std::unique_ptr<std::unordered_multimap<std::string, std::uint32_t>>
+    IndexCommentedEntries(TCompressHeaderObj& EntryList);
 
     // Comment editing state.
     std::unique_ptr<TCompressHeaderObj> FCommentList;

@@ -1,27 +1,31 @@
 #include "platform/qt/QtWidgetSet.h"
 
-#include "platform/vcl/ComCtrls.h"
+#include "platform/qt/QtConvert.h"
+#include "platform/qt/QtMenus.h"
+#include "platform/qt/QtPainted.h"
+#include "platform/qt/QtPeers.h"
 #include "platform/vcl/Menus.h"
+#include "platform/vcl/StdCtrls.h"
+#include "platform/win/Messages.h"
 
 #include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QMouseEvent>
-#include <QPainter>
-#include <QPlainTextEdit>
 #include <QPointer>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QScrollBar>
+#include <QScreen>
+#include <QSocketNotifier>
 #include <QTimer>
+#include <QTranslator>
 
+#include <map>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace torvoqt {
 
@@ -29,207 +33,95 @@ using namespace vcl;
 
 namespace {
 
-QColor ToQColor(TColor c)
-{
-    TColor rgb = ColorToRGB(c);
-    return QColor(GetRValue(rgb), GetGValue(rgb), GetBValue(rgb));
-}
-
-QFont ToQFont(const TFont& f)
-{
-    QFont font(QString::fromStdString(f.Name));
-    font.setPointSize(std::max(1, f.Size));
-    font.setBold(f.Style & fsBold);
-    font.setItalic(f.Style & fsItalic);
-    font.setUnderline(f.Style & fsUnderline);
-    font.setStrikeOut(f.Style & fsStrikeOut);
-    return font;
-}
-
-QString ToQ(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-std::string FromQ(const QString& s) { return s.toUtf8().toStdString(); }
-// Qt marks accelerators with "&" too; only "&&" differs in nothing, so captions pass as they are.
-
-// Draws on a QImage through QPainter, so that owner drawing can also read pixels back.
-class QtDevice : public TCanvasDevice {
+// The top-level window of a form: tells the form when the user resizes, moves or closes it.
+class FormWindow : public QWidget {
 public:
-    explicit QtDevice(QImage& image) : image_(image), painter_(&image_) {}
-    int DeviceWidth() const override { return image_.width(); }
-    int DeviceHeight() const override { return image_.height(); }
-    void FillRect(const TRect& r, TColor rgb) override
-    {
-        painter_.fillRect(QRect(r.Left, r.Top, r.Width(), r.Height()), ToQColor(rgb));
-    }
-    void DrawText(int x, int y, const std::string& text, const TFont& font, TColor rgb, const TRect& clip) override
-    {
-        painter_.save();
-        painter_.setClipRect(QRect(clip.Left, clip.Top, clip.Width(), clip.Height()));
-        painter_.setFont(ToQFont(font));
-        painter_.setPen(ToQColor(rgb));
-        QFontMetrics metrics(painter_.font());
-        painter_.drawText(QPoint(x, y + metrics.ascent()), ToQ(text));
-        painter_.restore();
-    }
-    TSize TextExtent(const std::string& text, const TFont& font) override
-    {
-        QFontMetrics metrics(ToQFont(font));
-        return TSize{metrics.horizontalAdvance(ToQ(text)), metrics.height()};
-    }
-    TColor GetPixel(int x, int y) override
-    {
-        if (!image_.rect().contains(x, y))
-            return clNone;
-        QRgb p = image_.pixel(x, y);
-        return RGB(qRed(p), qGreen(p), qBlue(p));
-    }
-    void SetPixel(int x, int y, TColor rgb) override
-    {
-        if (image_.rect().contains(x, y))
-            image_.setPixel(x, y, qRgb(GetRValue(rgb), GetGValue(rgb), GetBValue(rgb)));
-    }
-
-private:
-    QImage& image_;
-    QPainter painter_;
-};
-
-// A control that draws itself: Paint runs on a QImage that is then shown.
-class PaintedWidget : public QWidget {
-public:
-    PaintedWidget(TControl* control, QWidget* parent) : QWidget(parent), control(control)
-    {
-        setMouseTracking(true);
-        if (auto* w = dynamic_cast<TWinControl*>(control); w && w->TabStop)
-            setFocusPolicy(Qt::StrongFocus);
-    }
-    TControl* control;
+    explicit FormWindow(TForm* form) : form(form) {}
+    TForm* form;
+    int menuHeight = 0;
 
 protected:
-    void paintEvent(QPaintEvent*) override
+    void resizeEvent(QResizeEvent*) override
     {
-        if (!control)
+        if (!form)
             return;
-        QImage image(size(), QImage::Format_RGB32);
-        image.fill(ToQColor(control->Color));
-        {
-            QtDevice device(image);
-            SafeCall([&] { control->PaintOn(&device, {0, 0}, Rect(0, 0, width(), height())); });
-        }
-        QPainter(this).drawImage(0, 0, image);
+        int w = width(), h = height() - menuHeight;
+        if (w != form->ClientWidth() || h != form->ClientHeight())
+            SafeCall([&] {
+                form->SetClientWidth(w);
+                form->SetClientHeight(h);
+            });
     }
-    static TShiftState Shift(QMouseEvent* e)
+    void moveEvent(QMoveEvent*) override
     {
-        TShiftState s = 0;
-        if (e->modifiers() & Qt::ShiftModifier)
-            s |= ssShift;
-        if (e->modifiers() & Qt::ControlModifier)
-            s |= ssCtrl;
-        if (e->modifiers() & Qt::AltModifier)
-            s |= ssAlt;
-        return s;
+        if (form && isVisible() && (x() != form->Left() || y() != form->Top()))
+            SafeCall([&] { form->SetBounds(x(), y(), form->Width(), form->Height()); });
     }
-    static TMouseButton Button(QMouseEvent* e)
+    void closeEvent(QCloseEvent* e) override
     {
-        return e->button() == Qt::RightButton ? mbRight : e->button() == Qt::MiddleButton ? mbMiddle : mbLeft;
-    }
-    void mousePressEvent(QMouseEvent* e) override
-    {
-        if (control)
-            SafeCall([&] { control->MouseDown(Button(e), Shift(e), e->position().x(), e->position().y()); });
-        update();
-    }
-    void mouseDoubleClickEvent(QMouseEvent* e) override
-    {
-        if (control)
-            SafeCall([&] { control->MouseDown(Button(e), Shift(e) | ssDouble, e->position().x(), e->position().y()); });
-    }
-    void mouseReleaseEvent(QMouseEvent* e) override
-    {
-        if (control)
-            SafeCall([&] { control->MouseUp(Button(e), Shift(e), e->position().x(), e->position().y()); });
-        update();
-    }
-    void mouseMoveEvent(QMouseEvent* e) override
-    {
-        if (control)
-            SafeCall([&] { control->MouseMove(Shift(e), e->position().x(), e->position().y()); });
-    }
-    void keyPressEvent(QKeyEvent* e) override;
-    void focusInEvent(QFocusEvent*) override
-    {
-        if (auto* w = dynamic_cast<TWinControl*>(control); w && !w->Focused() && w->CanFocus())
-            SafeCall([&] { w->SetFocus(); });
-        update();
+        // The form decides: it hides itself (and so this window) when it may close.
+        e->ignore();
+        if (form)
+            SafeCall([&] { form->Close(); });
     }
 };
 
-WORD VirtualKey(int qtKey)
-{
-    if ((qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9) || (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z))
-        return WORD(qtKey);
-    if (qtKey >= Qt::Key_F1 && qtKey <= Qt::Key_F24)
-        return WORD(VK_F1 + (qtKey - Qt::Key_F1));
-    switch (qtKey) {
-    case Qt::Key_Backspace: return VK_BACK;
-    case Qt::Key_Tab: case Qt::Key_Backtab: return VK_TAB;
-    case Qt::Key_Return: case Qt::Key_Enter: return VK_RETURN;
-    case Qt::Key_Escape: return VK_ESCAPE;
-    case Qt::Key_Space: return VK_SPACE;
-    case Qt::Key_PageUp: return VK_PRIOR;
-    case Qt::Key_PageDown: return VK_NEXT;
-    case Qt::Key_End: return VK_END;
-    case Qt::Key_Home: return VK_HOME;
-    case Qt::Key_Left: return VK_LEFT;
-    case Qt::Key_Up: return VK_UP;
-    case Qt::Key_Right: return VK_RIGHT;
-    case Qt::Key_Down: return VK_DOWN;
-    case Qt::Key_Insert: return VK_INSERT;
-    case Qt::Key_Delete: return VK_DELETE;
-    default: return 0;
-    }
-}
-
-void PaintedWidget::keyPressEvent(QKeyEvent* e)
-{
-    TForm* form = control ? control->ParentForm() : nullptr;
-    if (!form)
-        return;
-    TShiftState s = 0;
-    if (e->modifiers() & Qt::ShiftModifier)
-        s |= ssShift;
-    if (e->modifiers() & Qt::ControlModifier)
-        s |= ssCtrl;
-    if (e->modifiers() & Qt::AltModifier)
-        s |= ssAlt;
-    QString text = e->text();
-    char32_t ch = text.isEmpty() ? 0 : char32_t(text.toUcs4().value(0));
-    SafeCall([&] { form->PressKey(VirtualKey(e->key()), s, ch < 32 && ch != 8 && ch != 13 && ch != 27 ? 0 : ch); });
-    update();
-}
-
 struct FormPeer {
-    QPointer<QWidget> window;  // top level: menu bar and client
+    QPointer<FormWindow> window;
     QPointer<QWidget> client;
     QPointer<QMenuBar> menuBar;
+    TMainMenu* menu = nullptr;
+    Qt::WindowFlags flags;
+};
+
+// The caption of a window: captions padded with blanks for another system's title bar.
+QString WindowTitle(const std::string& caption) { return ToQ(caption).trimmed(); }
+
+class QtWidgetSet;
+
+// Sees every key press before the widget that has the focus: the form's keyboard rules (tab
+// order, accelerators, default and cancel buttons, menu shortcuts) apply to native widgets too.
+class KeyFilter : public QObject {
+public:
+    explicit KeyFilter(QtWidgetSet& set) : set_(set) {}
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QtWidgetSet& set_;
 };
 
 class QtWidgetSet : public TWidgetSet {
 public:
-    QtWidgetSet()
+    QtWidgetSet() : keys_(*this)
     {
+        // Qt has one application object per process; it outlives any widget set made over it.
         if (!QApplication::instance()) {
             static int argc = 1;
             static char name[] = "torvo";
             static char* argv[] = {name, nullptr};
-            app_ = std::make_unique<QApplication>(argc, argv);
+            new QApplication(argc, argv);
         }
-        timer_.setInterval(20);
-        QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
-        timer_.start();
+        // Standard buttons and dialogs in the user's language, from Qt's own catalogues.
+        if (translator_.load(QLocale(), "qtbase", "_", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+            QCoreApplication::installTranslator(&translator_);
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            Screen->Width = screen->availableGeometry().width();
+            Screen->Height = screen->availableGeometry().height();
+        }
+        flushTimer_.setSingleShot(true);
+        flushTimer_.setInterval(0);
+        QObject::connect(&flushTimer_, &QTimer::timeout, [this] { Flush(); });
+        qApp->installEventFilter(&keys_);
+        focusConnection_ = QObject::connect(qApp, &QApplication::focusChanged,
+                                            [this](QWidget*, QWidget* now) { QtFocusChanged(now); });
+        WatchMessageDescriptors();
     }
     ~QtWidgetSet() override
     {
-        timer_.stop();
+        QObject::disconnect(focusConnection_);
+        qApp->removeEventFilter(&keys_);
+        flushTimer_.stop();
+        notifiers_.clear();
         for (auto& [control, widget] : widgets_)
             if (auto* painted = dynamic_cast<PaintedWidget*>(widget.data()))
                 painted->control = nullptr;
@@ -240,56 +132,70 @@ public:
 
     void ProcessEvents(bool wait) override
     {
+        WatchMessageDescriptors();  // windows made since the last pass listen too
         QCoreApplication::processEvents(wait ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents);
-        DispatchWindowMessages();
-        SyncAll();
+        DispatchMessages();
+        Flush();
     }
-    void ModalStep(TForm& form) override
-    {
-        if (auto it = forms_.find(&form); it != forms_.end() && it->second.window)
-            it->second.window->setWindowModality(Qt::ApplicationModal);
-        ProcessEvents(true);
-    }
+    void ModalStep(TForm&) override { ProcessEvents(true); }
     void FormShown(TForm& form) override
     {
-        Realise(form);
-        FormPeer& peer = forms_[&form];
-        SyncAll();
-        peer.window->show();
+        SafeCall([&] { form.PlaceByPosition(); });
+        FormPeer& peer = Realise(form);
+        Flush();
+        peer.window->setWindowModality(form.IsModal() ? Qt::ApplicationModal : Qt::NonModal);
+        peer.window->move(form.Left(), form.Top());
+        if (form.WindowState == wsMaximized && form.Sizeable())
+            peer.window->showMaximized();
+        else
+            peer.window->show();
+        peer.window->activateWindow();
+        if (TWinControl* focused = form.ActiveControl())
+            FocusChanged(*focused);
     }
     void FormHidden(TForm& form) override
     {
         if (auto it = forms_.find(&form); it != forms_.end() && it->second.window) {
-            it->second.window->setWindowModality(Qt::NonModal);
             it->second.window->hide();
+            it->second.window->setWindowModality(Qt::NonModal);
         }
     }
-    void ControlChanged(TControl&) override { dirty_ = true; }
+    void ControlChanged(TControl& control) override
+    {
+        dirty_.insert(&control);
+        if (!flushTimer_.isActive())
+            flushTimer_.start();
+    }
     void ControlDestroyed(TControl& control) override
     {
+        dirty_.erase(&control);
         if (auto it = widgets_.find(&control); it != widgets_.end()) {
             if (auto* painted = dynamic_cast<PaintedWidget*>(it->second.data()))
                 painted->control = nullptr;
             if (it->second) {
+                controls_.erase(it->second.data());
                 it->second->hide();
                 it->second->deleteLater();
             }
             widgets_.erase(it);
         }
-        for (auto it = forms_.begin(); it != forms_.end(); ++it)
-            if (static_cast<TControl*>(it->first) == &control) {
-                if (it->second.window) {
-                    it->second.window->hide();
-                    it->second.window->deleteLater();
-                }
-                forms_.erase(it);
-                break;
+        // A form's own part is gone by now: find it by address, not by a cast.
+        auto it = std::find_if(forms_.begin(), forms_.end(),
+                               [&](auto& entry) { return static_cast<TControl*>(entry.first) == &control; });
+        if (it != forms_.end()) {
+            if (it->second.window) {
+                it->second.window->form = nullptr;
+                it->second.window->hide();
+                it->second.window->deleteLater();
             }
+            forms_.erase(it);
+        }
     }
     void FocusChanged(TWinControl& control) override
     {
-        if (auto it = widgets_.find(&control); it != widgets_.end() && it->second && !it->second->hasFocus())
-            it->second->setFocus();
+        QWidget* w = WidgetOf(&control);
+        if (w && !w->hasFocus())
+            w->setFocus(Qt::OtherFocusReason);
     }
     TModalResult MessageBox(const TMessageBoxParams& p) override
     {
@@ -298,8 +204,8 @@ public:
             {mrRetry, QMessageBox::Retry}, {mrIgnore, QMessageBox::Ignore}, {mrYes, QMessageBox::Yes},
             {mrNo, QMessageBox::No},       {mrAll, QMessageBox::YesToAll},  {mrNoToAll, QMessageBox::NoToAll},
             {mrYesToAll, QMessageBox::YesToAll}};
-        QMessageBox box;
-        box.setWindowTitle(ToQ(p.Caption));
+        QMessageBox box(ActiveWindow());
+        box.setWindowTitle(WindowTitle(p.Caption));
         box.setText(ToQ(p.Text));
         box.setIcon(p.Type == mtError ? QMessageBox::Critical : p.Type == mtWarning ? QMessageBox::Warning
                     : p.Type == mtConfirmation ? QMessageBox::Question : p.Type == mtInformation ? QMessageBox::Information
@@ -330,14 +236,15 @@ public:
         QString selected = filters.value(p.FilterIndex - 1);
         QString start = ToQ(p.InitialDir.empty() ? p.FileName : p.InitialDir + "/" + p.FileName);
         QStringList chosen;
+        QWidget* owner = ActiveWindow();
         if (p.Save) {
-            QString f = QFileDialog::getSaveFileName(nullptr, ToQ(p.Title), start, filters.join(";;"), &selected);
+            QString f = QFileDialog::getSaveFileName(owner, WindowTitle(p.Title), start, filters.join(";;"), &selected);
             if (!f.isEmpty())
                 chosen << f;
         } else if (p.MultiSelect) {
-            chosen = QFileDialog::getOpenFileNames(nullptr, ToQ(p.Title), start, filters.join(";;"), &selected);
+            chosen = QFileDialog::getOpenFileNames(owner, WindowTitle(p.Title), start, filters.join(";;"), &selected);
         } else {
-            QString f = QFileDialog::getOpenFileName(nullptr, ToQ(p.Title), start, filters.join(";;"), &selected);
+            QString f = QFileDialog::getOpenFileName(owner, WindowTitle(p.Title), start, filters.join(";;"), &selected);
             if (!f.isEmpty())
                 chosen << f;
         }
@@ -349,7 +256,7 @@ public:
     }
     bool SelectDirectory(const std::string& caption, std::string& directory) override
     {
-        QString d = QFileDialog::getExistingDirectory(nullptr, ToQ(caption), ToQ(directory));
+        QString d = QFileDialog::getExistingDirectory(ActiveWindow(), WindowTitle(caption), ToQ(directory));
         if (d.isEmpty())
             return false;
         directory = FromQ(d);
@@ -358,7 +265,8 @@ public:
     bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value) override
     {
         bool ok = false;
-        QString v = QInputDialog::getText(nullptr, ToQ(caption), ToQ(prompt), QLineEdit::Normal, ToQ(value), &ok);
+        QString v = QInputDialog::getText(ActiveWindow(), WindowTitle(caption), ToQ(prompt), QLineEdit::Normal,
+                                          ToQ(value), &ok);
         if (ok)
             value = FromQ(v);
         return ok;
@@ -366,7 +274,7 @@ public:
     void Popup(TPopupMenu& menu, int x, int y) override
     {
         QMenu q;
-        FillMenu(&q, menu.Items());
+        menus_.Fill(&q, menu.Items(), menu.Items());
         q.exec(QPoint(x, y));
     }
     TSize TextExtent(const std::string& text, const TFont& font) override
@@ -389,249 +297,330 @@ public:
     }
     bool SaveScreenshot(TForm& form, const std::string& path) override
     {
-        Realise(form);
-        SyncAll();
-        QWidget* client = forms_[&form].client;
-        if (!client)
+        FormPeer& peer = Realise(form);
+        Flush();
+        return peer.client && peer.client->grab().save(ToQ(path), "PNG");
+    }
+
+    // The key filter's view: the form whose window a widget is in, the control a widget shows.
+    TForm* FormOf(QWidget* w) const
+    {
+        auto* window = w ? dynamic_cast<FormWindow*>(w->window()) : nullptr;
+        return window ? window->form : nullptr;
+    }
+    TControl* ControlOf(QWidget* w) const
+    {
+        for (; w; w = w->parentWidget())
+            if (auto it = controls_.find(w); it != controls_.end())
+                return it->second;
+        return nullptr;
+    }
+    // F10: the menu bar takes the keyboard with its first menu open.
+    bool OpenMenuBar(TForm& form)
+    {
+        auto it = forms_.find(&form);
+        if (it == forms_.end() || !it->second.menuBar)
             return false;
-        return client->grab().save(ToQ(path), "PNG");
+        for (QAction* a : it->second.menuBar->actions())
+            if (a->isVisible() && a->isEnabled()) {
+                it->second.menuBar->setActiveAction(a);
+                return true;
+            }
+        return false;
+    }
+    void AfterInput()
+    {
+        if (!flushTimer_.isActive())
+            flushTimer_.start();
     }
 
 private:
-    void Tick()
+    QWidget* ActiveWindow() const
     {
-        DispatchWindowMessages();
-        SyncAll();
+        TForm* form = Screen->ActiveForm ? Screen->ActiveForm : Application->MainForm;
+        auto it = forms_.find(form);
+        return it != forms_.end() && it->second.window && it->second.window->isVisible() ? it->second.window.data()
+                                                                                          : nullptr;
     }
 
-    void FillMenu(QMenu* q, TMenuItem* items)
+    // Window messages wake the loop through their descriptors: nothing polls while idle.
+    void WatchMessageDescriptors()
     {
-        for (int i = 0; i < items->Count(); ++i) {
-            TMenuItem* item = items->Items(i);
-            if (!item->Visible)
-                continue;
-            if (item->IsLine()) {
-                q->addSeparator();
-            } else if (item->Count() > 0) {
-                FillMenu(q->addMenu(ToQ(item->Caption)), item);
+        std::vector<int> wanted = MessageWaitDescriptors();
+        for (auto it = notifiers_.begin(); it != notifiers_.end();) {
+            if (std::find(wanted.begin(), wanted.end(), it->first) == wanted.end()) {
+                it->second->setEnabled(false);
+                it->second.release()->deleteLater();  // may be the one whose signal runs now
+                it = notifiers_.erase(it);
             } else {
-                QAction* a = q->addAction(ToQ(item->Caption));
-                a->setEnabled(item->Enabled);
-                a->setCheckable(item->Checked);
-                a->setChecked(item->Checked);
-                if (item->ShortCut)
-                    a->setShortcut(QKeySequence(ToQ(ShortCutToText(item->ShortCut))));
-                a->setShortcutContext(Qt::WidgetShortcut);  // the form dispatches shortcuts itself
-                QObject::connect(a, &QAction::triggered, [item] { SafeCall([&] { item->Click(); }); });
+                ++it;
             }
         }
+        for (int fd : wanted)
+            if (auto it = notifiers_.find(fd); it == notifiers_.end() || !it->second->isEnabled()) {
+                if (it != notifiers_.end())  // Qt gave up on an earlier descriptor of that number
+                    it->second.release()->deleteLater();
+                auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+                QObject::connect(notifier.get(), &QSocketNotifier::activated, [this] {
+                    DispatchMessages();
+                    AfterInput();
+                });
+                notifiers_[fd] = std::move(notifier);
+            }
+    }
+    void DispatchMessages()
+    {
+        DispatchWindowMessages();
+        WatchMessageDescriptors();
     }
 
-    void Realise(TForm& form)
+    void QtFocusChanged(QWidget* now)
+    {
+        auto* control = dynamic_cast<TWinControl*>(ControlOf(now));
+        if (!control || control->Kind() == ckForm || control->Focused() || !control->CanFocus())
+            return;
+        SafeCall([&] { control->SetFocus(); });
+    }
+
+    // Pushes what changed since the last pass to the widgets: only the controls that changed.
+    void Flush()
+    {
+        if (flushing_)
+            return;
+        flushing_ = true;
+        for (int pass = 0; !dirty_.empty() && pass < 100000; ++pass) {
+            TControl* c = *dirty_.begin();
+            dirty_.erase(dirty_.begin());
+            SafeCall([&] { Push(*c); });
+        }
+        // Captions and menu items are plain fields that announce no change: compare them here.
+        for (auto& [form, peer] : forms_)
+            if (peer.window)
+                SafeCall([&, form = form] {
+                    SyncTitle(*form, *peer.window);
+                    SyncMenus(*form, peer);
+                });
+        WatchMessageDescriptors();
+        flushing_ = false;
+    }
+
+    FormPeer& Realise(TForm& form)
     {
         FormPeer& peer = forms_[&form];
         if (peer.window)
-            return;
-        peer.window = new QWidget(nullptr);
+            return peer;
+        peer.window = new FormWindow(&form);
         peer.client = new PaintedWidget(&form, peer.window);
-        peer.client->setFocusPolicy(Qt::StrongFocus);
+        peer.client->setFocusPolicy(Qt::NoFocus);
         widgets_[&form] = peer.client;
+        controls_[peer.client] = &form;
+        PushForm(form, peer);
+        for (int i = 0; i < form.ControlCount(); ++i)
+            PushTree(*form.Controls(i));
+        return peer;
     }
 
-    QWidget* MakeWidget(TControl* c, QWidget* parent)
+    void Push(TControl& c)
     {
-        switch (c->Kind()) {
-        case ckButton: {
-            auto* b = new QPushButton(parent);
-            QObject::connect(b, &QPushButton::clicked, [c] { SafeCall([&] { c->Click(); }); });
-            return b;
+        if (c.Kind() == ckForm) {
+            auto it = forms_.find(static_cast<TForm*>(&c));
+            if (it != forms_.end() && it->second.window)
+                PushForm(*it->first, it->second);
+            return;
         }
-        case ckEdit: {
-            auto* e = new QLineEdit(parent);
-            auto* edit = static_cast<TCustomEdit*>(c);
-            QObject::connect(e, &QLineEdit::textEdited, [edit](const QString& t) { SafeCall([&] { edit->SetText(FromQ(t)); }); });
-            return e;
+        QWidget* parent = WidgetOf(c.Parent());
+        auto it = widgets_.find(&c);
+        if (!parent) {
+            if (it != widgets_.end() && it->second)
+                it->second->hide();
+            return;
         }
-        case ckMemo: {
-            auto* m = new QPlainTextEdit(parent);
-            auto* memo = static_cast<TMemo*>(c);
-            QObject::connect(m, &QPlainTextEdit::textChanged, [memo, m] {
-                std::string t = FromQ(m->toPlainText());
-                if (t != memo->Text())
-                    SafeCall([&] { memo->SetText(t); });
-            });
-            return m;
+        if (it == widgets_.end() || !it->second) {
+            PushTree(c);
+            return;
         }
-        case ckCheckBox: {
-            auto* b = new QCheckBox(parent);
-            auto* box = static_cast<TCheckBox*>(c);
-            QObject::connect(b, &QCheckBox::clicked, [box](bool on) { SafeCall([&] { box->SetChecked(on); }); });
-            return b;
-        }
-        case ckComboBox: {
-            auto* b = new QComboBox(parent);
-            auto* combo = static_cast<TComboBox*>(c);
-            QObject::connect(b, &QComboBox::activated, [combo](int i) { SafeCall([&] { combo->SelectFromList(i); }); });
-            return b;
-        }
-        case ckProgressBar: return new QProgressBar(parent);
-        case ckScrollBar: {
-            auto* s = new QScrollBar(parent);
-            auto* bar = static_cast<TScrollBar*>(c);
-            QObject::connect(s, &QScrollBar::valueChanged, [bar](int v) { SafeCall([&] { bar->SetPosition(v); }); });
-            return s;
-        }
-        default: return new PaintedWidget(c, parent);
-        }
+        PushProperties(c, it->second, parent);
     }
 
-    void SyncControl(TControl* c, QWidget* parentWidget)
+    // The widget of a control, made (with its parents') when the form is realised.
+    QWidget* WidgetOf(TControl* c)
     {
-        QPointer<QWidget>& w = widgets_[c];
-        if (!w) {
-            w = MakeWidget(c, parentWidget);
+        if (!c)
+            return nullptr;
+        if (c->Kind() == ckForm) {
+            auto it = forms_.find(static_cast<TForm*>(c));
+            return it != forms_.end() ? it->second.client.data() : nullptr;
         }
-        if (w->parentWidget() != parentWidget)
-            w->setParent(parentWidget);
-        QRect r(c->Left(), c->Top(), c->Width(), c->Height());
-        if (w->geometry() != r)
-            w->setGeometry(r);
-        if (w->isVisibleTo(parentWidget) != c->Visible())
-            w->setVisible(c->Visible());
-        if (w->isEnabled() != c->Enabled())
-            w->setEnabled(c->Enabled());
-        if (w->toolTip() != ToQ(c->ShowHint ? c->Hint : std::string()))
-            w->setToolTip(ToQ(c->ShowHint ? c->Hint : std::string()));
-        w->setCursor(c->Cursor == crHourGlass ? Qt::WaitCursor : c->Cursor == crHandPoint ? Qt::PointingHandCursor
-                     : c->Cursor == crIBeam ? Qt::IBeamCursor : Qt::ArrowCursor);
-        QSignalBlocker block(w.data());
-        switch (c->Kind()) {
-        case ckButton:
-            static_cast<QPushButton*>(w.data())->setText(ToQ(c->Caption));
-            static_cast<QPushButton*>(w.data())->setDefault(static_cast<TButton*>(c)->Default);
-            break;
-        case ckEdit: {
-            auto* e = static_cast<QLineEdit*>(w.data());
-            auto* edit = static_cast<TEdit*>(c);
-            if (e->text() != ToQ(edit->Text()))
-                e->setText(ToQ(edit->Text()));
-            e->setMaxLength(edit->MaxLength > 0 ? edit->MaxLength : 32767);
-            e->setReadOnly(edit->ReadOnly);
-            e->setEchoMode(edit->PasswordChar ? QLineEdit::Password : QLineEdit::Normal);
-            break;
-        }
-        case ckMemo: {
-            auto* m = static_cast<QPlainTextEdit*>(w.data());
-            auto* memo = static_cast<TMemo*>(c);
-            if (FromQ(m->toPlainText()) != memo->Text())
-                m->setPlainText(ToQ(memo->Text()));
-            m->setReadOnly(memo->ReadOnly);
-            break;
-        }
-        case ckCheckBox: {
-            auto* b = static_cast<QCheckBox*>(w.data());
-            b->setText(ToQ(c->Caption));
-            b->setCheckState(static_cast<TCheckBox*>(c)->State() == cbChecked ? Qt::Checked
-                             : static_cast<TCheckBox*>(c)->State() == cbGrayed ? Qt::PartiallyChecked
-                                                                                : Qt::Unchecked);
-            break;
-        }
-        case ckComboBox: {
-            auto* b = static_cast<QComboBox*>(w.data());
-            auto* combo = static_cast<TComboBox*>(c);
-            QStringList items;
-            for (int i = 0; i < combo->Items.Count(); ++i)
-                items << ToQ(combo->Items[i]);
-            QStringList current;
-            for (int i = 0; i < b->count(); ++i)
-                current << b->itemText(i);
-            if (items != current) {
-                b->clear();
-                b->addItems(items);
-            }
-            b->setEditable(combo->Style != csDropDownList);
-            b->setCurrentIndex(combo->ItemIndex());
-            if (b->isEditable() && b->currentText() != ToQ(combo->Text()))
-                b->setEditText(ToQ(combo->Text()));
-            break;
-        }
-        case ckProgressBar: {
-            auto* p = static_cast<QProgressBar*>(w.data());
-            auto* bar = static_cast<TProgressBar*>(c);
-            p->setRange(bar->Min, bar->Max);
-            p->setValue(bar->Position());
-            p->setTextVisible(false);
-            break;
-        }
-        case ckScrollBar: {
-            auto* s = static_cast<QScrollBar*>(w.data());
-            auto* bar = static_cast<TScrollBar*>(c);
-            s->setOrientation(bar->ScrollKind == sbHorizontal ? Qt::Horizontal : Qt::Vertical);
-            s->setRange(bar->Min, bar->Max);
-            s->setValue(bar->Position());
-            s->setSingleStep(bar->SmallChange);
-            s->setPageStep(std::max(1, bar->LargeChange));
-            break;
-        }
-        default:
-            w->update();
-            break;
-        }
-        if (auto* win = dynamic_cast<TWinControl*>(c))
+        if (auto it = widgets_.find(c); it != widgets_.end() && it->second)
+            return it->second;
+        QWidget* parent = WidgetOf(c->Parent());
+        if (!parent)
+            return nullptr;
+        QWidget* w = MakeWidget(c, parent);
+        widgets_[c] = w;
+        controls_[w] = c;
+        PushProperties(*c, w, parent);
+        return w;
+    }
+
+    void PushTree(TControl& c)
+    {
+        QWidget* parent = WidgetOf(c.Parent());
+        if (!parent)
+            return;
+        PushProperties(c, WidgetOf(&c), parent);
+        if (auto* win = dynamic_cast<TWinControl*>(&c))
             for (int i = 0; i < win->ControlCount(); ++i)
-                SyncControl(win->Controls(i), w);
+                PushTree(*win->Controls(i));
     }
 
-    void SyncForm(TForm& form, FormPeer& peer)
+    static Qt::WindowFlags FlagsOf(const TForm& form)
     {
-        int menuHeight = form.Menu ? 20 : 0;
-        if (form.Menu && !peer.menuBar) {
-            peer.menuBar = new QMenuBar(peer.window);
-            for (int i = 0; i < form.Menu->Items()->Count(); ++i) {
-                TMenuItem* top = form.Menu->Items()->Items(i);
-                if (top->Visible)
-                    FillMenu(peer.menuBar->addMenu(ToQ(top->Caption)), top);
-            }
+        Qt::WindowFlags f = (form.BorderStyle == bsDialog ? Qt::Dialog : Qt::Window) | Qt::CustomizeWindowHint;
+        if (form.BorderStyle == bsNone)
+            f |= Qt::FramelessWindowHint;
+        else
+            f |= Qt::WindowTitleHint;
+        if (form.BorderIcons & biSystemMenu)
+            f |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+        if ((form.BorderIcons & biMinimize) && form.BorderStyle != bsDialog)
+            f |= Qt::WindowMinimizeButtonHint;
+        if ((form.BorderIcons & biMaximize) && form.Sizeable())
+            f |= Qt::WindowMaximizeButtonHint;
+        if (form.FormStyleStayOnTop)
+            f |= Qt::WindowStaysOnTopHint;
+        return f;
+    }
+
+    static void SyncTitle(TForm& form, QWidget& window)
+    {
+        QString title = WindowTitle(form.Caption);
+        if (window.windowTitle() != title)
+            window.setWindowTitle(title);
+    }
+
+    void PushForm(TForm& form, FormPeer& peer)
+    {
+        FormWindow& window = *peer.window;
+        Qt::WindowFlags flags = FlagsOf(form);
+        if (flags != peer.flags) {
+            bool shown = window.isVisible();
+            window.setWindowFlags(flags);  // hides the window
+            peer.flags = flags;
+            if (shown)
+                window.show();
         }
+        SyncTitle(form, window);
+        window.setFont(ToQFont(form.Font));
+        SyncMenus(form, peer);
+        window.menuHeight = peer.menuBar && !peer.menuBar->isHidden() ? peer.menuBar->sizeHint().height() : 0;
+        QSize size(form.ClientWidth(), form.ClientHeight() + window.menuHeight);
+        // Sizes the user may choose: the form's constraints, or exactly its size.
+        auto limit = [&](int outer, int nonClientDelta, int none) { return outer > 0 ? std::max(0, outer - nonClientDelta) : none; };
+        int dw = form.Width() - form.ClientWidth(), dh = form.Height() - form.ClientHeight() - window.menuHeight;
+        QSize minimum = form.Sizeable() ? QSize(limit(form.Constraints.MinWidth, dw, 0), limit(form.Constraints.MinHeight, dh, 0))
+                                        : size;
+        QSize maximum = form.Sizeable() ? QSize(limit(form.Constraints.MaxWidth, dw, QWIDGETSIZE_MAX),
+                                                limit(form.Constraints.MaxHeight, dh, QWIDGETSIZE_MAX))
+                                        : size;
+        if (window.minimumSize() != minimum)
+            window.setMinimumSize(minimum);
+        if (window.maximumSize() != maximum)
+            window.setMaximumSize(maximum);
+        if (window.size() != size && !window.isMaximized())
+            window.resize(size);
+        if (window.isVisible() && window.pos() != QPoint(form.Left(), form.Top()))
+            window.move(form.Left(), form.Top());
         if (peer.menuBar)
-            peer.menuBar->setGeometry(0, 0, form.ClientWidth(), menuHeight);
-        QSize size(form.ClientWidth(), form.ClientHeight() + menuHeight);
-        if (peer.window->size() != size)
-            peer.window->resize(size);
-        if (form.BorderStyle == bsDialog || form.BorderStyle == bsSingle || form.BorderStyle == bsToolWindow)
-            peer.window->setFixedSize(size);
-        peer.window->setWindowTitle(ToQ(form.Caption));
-        peer.window->setWindowFlag(Qt::WindowStaysOnTopHint, form.FormStyleStayOnTop);
-        QRect client(0, menuHeight, form.ClientWidth(), form.ClientHeight());
+            peer.menuBar->setGeometry(0, 0, window.width(), window.menuHeight);
+        QRect client(0, window.menuHeight, window.width(), window.height() - window.menuHeight);
         if (peer.client->geometry() != client)
             peer.client->setGeometry(client);
         peer.client->update();
-        for (int i = 0; i < form.ControlCount(); ++i)
-            SyncControl(form.Controls(i), peer.client);
     }
 
-    void SyncAll()
+    // Menus show what their items say now: the bar and open menus are refilled when their items
+    // changed, every menu as it opens.
+    void SyncMenus(TForm& form, FormPeer& peer)
     {
-        if (syncing_)
-            return;
-        syncing_ = true;
-        for (auto& entry : forms_) {
-            TForm* form = entry.first;
-            FormPeer& peer = entry.second;
-            if (peer.window)
-                SafeCall([&] { SyncForm(*form, peer); });
+        if (form.Menu != peer.menu) {
+            delete peer.menuBar.data();
+            peer.menu = form.Menu;
+            if (peer.menu) {
+                peer.menuBar = new QMenuBar(peer.window);
+                peer.menuBar->show();
+            }
         }
-        dirty_ = false;
-        syncing_ = false;
+        if (!peer.menu)
+            return;
+        QFont font = ToQFont(form.Font);
+        if (peer.menuBar->font() != font)
+            peer.menuBar->setFont(font);
+        menus_.Sync(peer.menuBar, peer.menu->Items());
     }
 
-    std::unique_ptr<QApplication> app_;
-    QTimer timer_;
-    std::unordered_map<TForm*, FormPeer> forms_;
+    QTranslator translator_;
+    KeyFilter keys_;
+    QtMenus menus_{[this] { AfterInput(); }};
+    QMetaObject::Connection focusConnection_;
+    QTimer flushTimer_;
+    std::map<TForm*, FormPeer> forms_;
     std::unordered_map<TControl*, QPointer<QWidget>> widgets_;
-    bool dirty_ = false;
-    bool syncing_ = false;
+    std::unordered_map<QWidget*, TControl*> controls_;
+    std::unordered_set<TControl*> dirty_;
+    std::map<int, std::unique_ptr<QSocketNotifier>> notifiers_;
+    bool flushing_ = false;
 };
+
+bool KeyFilter::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)
+        return false;
+    auto* widget = qobject_cast<QWidget*>(watched);
+    TForm* form = set_.FormOf(widget);
+    // Each key once, at the widget that has the focus (Qt offers it to its parents after).
+    if (!form || widget != (widget->window()->focusWidget() ? widget->window()->focusWidget() : widget->window()))
+        return false;
+    auto* e = static_cast<QKeyEvent*>(event);
+    const TShiftState shift = ShiftOf(e->modifiers());
+    const WORD key = VirtualKey(e->key());
+    if (event->type() == QEvent::ShortcutOverride) {
+        // The form's own accelerators come before Qt's mnemonics (which would click a second time).
+        if ((shift & ssAlt) && !(shift & ssCtrl) && form->AcceleratorControl(key)) {
+            e->accept();
+            return true;
+        }
+        return false;
+    }
+    TControl* control = set_.ControlOf(widget);
+    const TControlKind kind = control ? control->Kind() : ckForm;
+    bool handled = true;
+    if (key == VK_TAB && !(shift & (ssCtrl | ssAlt))) {
+        SafeCall([&] { form->SelectNext(!(shift & ssShift) && e->key() != Qt::Key_Backtab); });
+    } else if (key == VK_F1 + 9 && !shift && set_.OpenMenuBar(*form)) {
+        // F10 took the menu bar
+    } else if (kind == ckEdit || kind == ckComboBox || kind == ckMemo) {
+        // Text fields edit natively; the form takes what ends or leaves the field.
+        bool memoReturn = kind == ckMemo && static_cast<TMemo*>(control)->WantReturns;
+        WORD menuKey = key;
+        bool formKey = (key == VK_RETURN && !memoReturn) || key == VK_ESCAPE ||
+                       ((shift & ssAlt) && !(shift & ssCtrl)) ||
+                       (form->Menu && (shift & (ssCtrl | ssAlt)) && form->Menu->Items()->FindShortCut(ShortCut(menuKey, shift))) ||
+                       (form->Menu && key >= VK_F1 && key <= VK_F1 + 23 && form->Menu->Items()->FindShortCut(ShortCut(menuKey, shift)));
+        if (formKey)
+            SafeCall([&] { form->PressKey(key, shift, 0); });
+        handled = formKey;
+    } else if (key || !e->text().isEmpty()) {
+        QString text = e->text();
+        char32_t ch = text.isEmpty() ? 0 : char32_t(text.toUcs4().value(0));
+        SafeCall([&] { form->PressKey(key, shift, ch < 32 && ch != 8 && ch != 13 && ch != 27 ? 0 : ch); });
+    } else {
+        handled = false;
+    }
+    if (handled)
+        set_.AfterInput();
+    return handled;
+}
 
 }  // namespace
 

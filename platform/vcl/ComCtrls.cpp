@@ -237,7 +237,7 @@ void TListView::Paint()
             TAlignment a = Columns.empty() ? taLeftJustify : Columns[c].Alignment;
             Canvas.Brush.Style = bsClear;
             Canvas.DrawText(Rect(cx + 4 + icon, y, cx + w - 4, y + RowHeight()), text,
-                            tfVerticalCenter | tfSingleLine | (a == taRightJustify ? tfRight : a == taCenter ? tfCenter : 0));
+                            tfVerticalCenter | tfSingleLine | tfEndEllipsis | (a == taRightJustify ? tfRight : a == taCenter ? tfCenter : 0));
             Canvas.Brush.Style = bsSolid;
             if (GridLines) {
                 Canvas.Brush.Color = clSilver;
@@ -388,7 +388,7 @@ void THeaderControl::Paint()
         }
         TRect edge = r;
         Canvas.Frame3D(edge, pressed ? clBtnShadow : clBtnHighlight, pressed ? clBtnHighlight : clBtnShadow, 1);
-        TTextFormat f = tfVerticalCenter | tfSingleLine |
+        TTextFormat f = tfVerticalCenter | tfSingleLine | tfEndEllipsis |
                         (s->Alignment == taCenter ? tfCenter : s->Alignment == taRightJustify ? tfRight : 0);
         Canvas.Font = Font;
         Canvas.DrawText(Rect(r.Left + 4, r.Top, r.Right - 4, r.Bottom), s->Text, f);
@@ -453,7 +453,7 @@ void TStatusBar::Paint()
         if (p.Bevel != pbNone)
             Canvas.Frame3D(r, p.Bevel == pbLowered ? clBtnShadow : clBtnHighlight,
                            p.Bevel == pbLowered ? clBtnHighlight : clBtnShadow, 1);
-        TTextFormat f = tfVerticalCenter | tfSingleLine |
+        TTextFormat f = tfVerticalCenter | tfSingleLine | tfEndEllipsis |
                         (p.Alignment == taCenter ? tfCenter : p.Alignment == taRightJustify ? tfRight : 0);
         Canvas.DrawText(Rect(r.Left + 2, r.Top, r.Right - 2, r.Bottom), p.Text, f);
         x += w;

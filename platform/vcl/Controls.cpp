@@ -267,10 +267,36 @@ void TWinControl::KeyUp(WORD& key, TShiftState shift)
 
 void TWinControl::SetBounds(int left, int top, int width, int height)
 {
-    bool resized = width != Width() || height != Height();
+    int oldWidth = ClientWidth(), oldHeight = ClientHeight();
     TControl::SetBounds(left, top, width, height);
-    if (resized)
+    if (ClientWidth() != oldWidth || ClientHeight() != oldHeight) {
+        AnchorChildren(ClientWidth() - oldWidth, ClientHeight() - oldHeight);
         Realign();
+    }
+}
+
+void TWinControl::AnchorChildren(int dw, int dh)
+{
+    if (IsLoading())
+        return;  // the design places the children for the design size
+    // A control anchored on both sides stretches, on the far side only it moves, on neither
+    // it keeps its place relative to the middle.
+    auto shift = [](bool nearSide, bool farSide, int delta, int& pos, int& size) {
+        if (nearSide && farSide)
+            size += delta;
+        else if (farSide)
+            pos += delta;
+        else if (!nearSide)
+            pos += delta / 2;
+    };
+    for (TControl* c : std::vector<TControl*>(controls_)) {
+        if (c->Align() != alNone || c->Anchors == (akLeft | akTop))
+            continue;
+        int left = c->Left(), top = c->Top(), width = c->Width(), height = c->Height();
+        shift(c->Anchors & akLeft, c->Anchors & akRight, dw, left, width);
+        shift(c->Anchors & akTop, c->Anchors & akBottom, dh, top, height);
+        c->SetBounds(left, top, width, height);
+    }
 }
 
 void TWinControl::Realign()

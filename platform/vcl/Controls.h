@@ -19,6 +19,10 @@ using TMouseMoveEvent = std::function<void(TObject* Sender, TShiftState Shift, i
 
 // How a widget set realises a control: natively for the kinds it knows, else as a widget that the
 // control paints itself (Paint).
+// Which edges of its parent a control keeps its distance to when the parent is resized.
+using TAnchors = unsigned;
+constexpr TAnchors akLeft = 1, akTop = 2, akRight = 4, akBottom = 8;
+
 enum TControlKind { ckPainted, ckForm, ckButton, ckEdit, ckMemo, ckCheckBox, ckComboBox, ckProgressBar, ckScrollBar };
 
 class TControl : public TComponent {
@@ -66,6 +70,7 @@ public:
     bool ShowHint = false;
     TCursor Cursor = crDefault;
     TPopupMenu* PopupMenu = nullptr;
+    TAnchors Anchors = akLeft | akTop;  // for controls without Align
     TCanvas Canvas;  // set to the paint device while Paint runs
 
     TNotifyEvent OnClick, OnDblClick, OnResize;
@@ -79,6 +84,9 @@ public:
     virtual void MouseDown(TMouseButton button, TShiftState shift, int x, int y);
     virtual void MouseUp(TMouseButton button, TShiftState shift, int x, int y);
     virtual void MouseMove(TShiftState shift, int x, int y);
+    // The user pressed this control's accelerator (Alt + the letter after "&" in the caption):
+    // does what the control does for it; false when the control takes none.
+    virtual bool Accelerate() { return false; }
 
     // Draws the control (client coordinates) on Canvas. Owner-drawn controls override it.
     virtual void Paint();
@@ -150,6 +158,7 @@ protected:
 
 private:
     friend class TControl;
+    void AnchorChildren(int dw, int dh);
     std::vector<TControl*> controls_;
     bool aligning_ = false;
 };

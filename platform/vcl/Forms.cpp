@@ -142,6 +142,31 @@ void TForm::SetVisible(bool visible)
     }
 }
 
+void TForm::PlaceByPosition()
+{
+    TForm* over = nullptr;
+    switch (Position) {
+    case poScreenCenter:
+    case poDesktopCenter: break;
+    case poMainFormCenter: over = Application->MainForm; break;
+    case poOwnerFormCenter:
+        over = dynamic_cast<TForm*>(Owner());
+        if (!over)
+            over = Application->MainForm;
+        break;
+    default: return;
+    }
+    if (over == this || (over && !over->Visible()))
+        over = nullptr;
+    TRect area = over ? over->BoundsRect() : Rect(0, 0, Screen->Width, Screen->Height);
+    int left = area.Left + (area.Width() - Width()) / 2;
+    int top = area.Top + (area.Height() - Height()) / 2;
+    // Never off the screen's top-left: the caption must stay reachable.
+    left = std::max(0, std::min(left, Screen->Width - Width()));
+    top = std::max(0, std::min(top, Screen->Height - Height()));
+    SetBounds(left, top, Width(), Height());
+}
+
 TModalResult TForm::ShowModal()
 {
     EnsureCreated();
@@ -324,8 +349,26 @@ void TForm::TypeChar(char32_t ch)
             edit->TypeText(ToUtf8(c));
 }
 
+TControl* TForm::AcceleratorControl(WORD key)
+{
+    if (!((key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9')))
+        return nullptr;
+    for (TControl* c : AllControls())
+        if (HotkeyOf(c->Caption) == char(key) && c->Showing() && c->EnabledWithParents())
+            return c;
+    return nullptr;
+}
+
+bool TForm::Accelerate(WORD key)
+{
+    TControl* c = AcceleratorControl(key);
+    return c && c->Accelerate();
+}
+
 bool TForm::HandleDialogKey(WORD key, TShiftState shift)
 {
+    if ((shift & ssAlt) && !(shift & ssCtrl) && Accelerate(key))
+        return true;
     if (key == VK_TAB && !(shift & (ssCtrl | ssAlt))) {
         SelectNext(!(shift & ssShift));
         return true;

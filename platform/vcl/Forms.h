@@ -14,6 +14,8 @@ enum TPosition { poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly, poS
                  poMainFormCenter, poOwnerFormCenter };
 enum TCloseAction { caNone, caHide, caFree, caMinimize };
 enum TWindowState { wsNormal, wsMinimized, wsMaximized };
+using TBorderIcons = unsigned;
+constexpr TBorderIcons biSystemMenu = 1, biMinimize = 2, biMaximize = 4, biHelp = 8;
 
 using TCloseEvent = std::function<void(TObject* Sender, TCloseAction& Action)>;
 using TCloseQueryEvent = std::function<void(TObject* Sender, bool& CanClose)>;
@@ -44,6 +46,7 @@ public:
     TControlKind Kind() const override { return ckForm; }
 
     TFormBorderStyle BorderStyle = bsSizeable;
+    TBorderIcons BorderIcons = biSystemMenu | biMinimize | biMaximize;
     TPosition Position = poDesigned;
     bool KeyPreview = false;
     TMainMenu* Menu = nullptr;
@@ -63,6 +66,11 @@ public:
     void SetClientHeight(int v) override;
     void SetBounds(int left, int top, int width, int height) override;
     void SetVisible(bool visible) override;
+    // Whether the user may change the size (and, with biMaximize, maximise the form).
+    bool Sizeable() const { return BorderStyle == bsSizeable || BorderStyle == bsSizeToolWin; }
+    // Moves the form where Position asks: centred on the screen, the main form or its owner.
+    // On-screen widget sets do it as the form is shown; the headless one keeps forms where they are.
+    void PlaceByPosition();
 
     // Ends construction: Loaded for every component built in the constructor, then OnCreate.
     // Run by CreateForm, Show and ShowModal, once.
@@ -80,6 +88,8 @@ public:
     // Keyboard input as the widget set delivers it to the focused control.
     void PressKey(WORD key, TShiftState shift = 0, char32_t ch = 0);
     void TypeChar(char32_t ch);
+    // The control whose accelerator is the key (Alt+key), or nullptr.
+    TControl* AcceleratorControl(WORD key);
     // The window behind the form, made on first use; its messages come to WndProc.
     HWND Handle();
     bool HandleAllocated() const { return handle_ != 0; }
@@ -99,6 +109,7 @@ protected:
 private:
     friend class TApplication;
     bool HandleDialogKey(WORD key, TShiftState shift);
+    bool Accelerate(WORD key);
     bool CloseModal();
     int NonClientWidth() const;
     int NonClientHeight() const;

@@ -179,7 +179,9 @@ int TCanvas::DrawText(const TRect& r, const std::string& text, TTextFormat forma
         y = r.Bottom - total;
     TBrushStyle saved = Brush.Style;
     Brush.Style = bsClear;
-    for (const std::string& line : lines) {
+    for (std::string line : lines) {
+        if (format & tfEndEllipsis)
+            line = EllipsisText(line, r.Width());
         int w = TextWidth(line);
         int x = r.Left;
         if (format & tfCenter)
@@ -191,6 +193,24 @@ int TCanvas::DrawText(const TRect& r, const std::string& text, TTextFormat forma
     }
     Brush.Style = saved;
     return total;
+}
+
+std::string TCanvas::EllipsisText(const std::string& text, int width)
+{
+    if (TextWidth(text) <= width)
+        return text;
+    static const std::string ellipsis = "\u2026";
+    std::u32string chars = ToU32(text);
+    // Binary search on the kept length: widths grow with it.
+    size_t low = 0, high = chars.size();
+    while (low < high) {
+        size_t mid = (low + high + 1) / 2;
+        if (TextWidth(ToUtf8(chars.substr(0, mid)) + ellipsis) <= width)
+            low = mid;
+        else
+            high = mid - 1;
+    }
+    return ToUtf8(chars.substr(0, low)) + ellipsis;
 }
 
 void TCanvas::DrawFocusRect(const TRect& r)

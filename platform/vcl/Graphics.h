@@ -90,6 +90,8 @@ public:
     // Aligned, optionally word-wrapped text inside r; returns the height used.
     int DrawText(const TRect& r, const std::string& text, TTextFormat format);
     TSize TextExtent(const std::string& text);
+    // The text cut at its end with "…" so that it fits the width (the whole text when it fits).
+    std::string EllipsisText(const std::string& text, int width);
     int TextWidth(const std::string& text) { return TextExtent(text).cx; }
     int TextHeight(const std::string& text) { return TextExtent(text).cy; }
     void DrawFocusRect(const TRect& r);  // dotted, inverting: a second call removes it

@@ -51,6 +51,14 @@ void TLabel::SetCaption(const std::string& caption)
     Invalidate();
 }
 
+bool TLabel::Accelerate()
+{
+    if (!FocusControl || !FocusControl->CanFocus())
+        return false;
+    FocusControl->SetFocus();
+    return true;
+}
+
 void TLabel::Paint()
 {
     if (!Transparent) {
@@ -58,7 +66,9 @@ void TLabel::Paint()
         Canvas.FillRect(ClientRect());
     }
     TTextFormat layout = Layout == tlCenter ? tfVerticalCenter : Layout == tlBottom ? tfBottom : 0;
-    DrawCaption(*this, ClientRect(), Alignment, layout | (WordWrap ? tfWordBreak : 0));
+    // A label cut by its size shows that it is cut.
+    TTextFormat fit = WordWrap ? tfWordBreak : AutoSize ? 0 : tfEndEllipsis;
+    DrawCaption(*this, ClientRect(), Alignment, layout | fit);
 }
 
 TButton::TButton(TComponent* owner) : TWinControl(owner)
@@ -72,6 +82,14 @@ void TButton::Click()
     if (TForm* form = ParentForm(); form && ModalResult != mrNone)
         form->ModalResult = ModalResult;
     TWinControl::Click();
+}
+
+bool TButton::Accelerate()
+{
+    if (TabStop && CanFocus())
+        SetFocus();
+    Click();
+    return true;
 }
 
 void TButton::KeyDown(WORD& key, TShiftState shift)
@@ -153,6 +171,12 @@ void TSpeedButton::Click()
     }
     Invalidate();
     TGraphicControl::Click();
+}
+
+bool TSpeedButton::Accelerate()
+{
+    Click();
+    return true;
 }
 
 void TSpeedButton::Paint()
@@ -353,6 +377,14 @@ void TCheckBox::Toggle()
 }
 
 void TCheckBox::Click() { Toggle(); }  // the user's click toggles; the change fires OnClick
+
+bool TCheckBox::Accelerate()
+{
+    if (CanFocus())
+        SetFocus();
+    Toggle();
+    return true;
+}
 
 void TCheckBox::KeyPress(char32_t& key)
 {

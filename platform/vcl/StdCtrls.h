@@ -35,6 +35,7 @@ public:
     bool AutoSize = true;
     TWinControl* FocusControl = nullptr;
     void SetCaption(const std::string& caption);  // resizes when AutoSize
+    bool Accelerate() override;  // focuses FocusControl
     void Paint() override;
 };
 
@@ -51,6 +52,7 @@ public:
     bool OwnerDrawStyle = false;
     bool Pressed() const { return pressed_ || keyPressed_; }
     void Click() override;
+    bool Accelerate() override;
     void KeyDown(WORD& key, TShiftState shift) override;
     void KeyUp(WORD& key, TShiftState shift) override;
     void Paint() override;
@@ -88,6 +90,7 @@ public:
     bool AllowAllUp = false;
     bool Down = false;
     void Click() override;
+    bool Accelerate() override;
     void Paint() override;
 };
 
@@ -183,6 +186,7 @@ public:
     TAlignment Alignment = taRightJustify;
     void Toggle();
     void Click() override;
+    bool Accelerate() override;
     void KeyPress(char32_t& key) override;
     void Paint() override;
 

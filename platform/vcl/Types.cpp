@@ -3,6 +3,7 @@
 #include "platform/win/Utf8.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace vcl {
 
@@ -70,6 +71,21 @@ std::string StripHotkey(const std::string& caption)
         out += caption[i];
     }
     return out;
+}
+
+char HotkeyOf(const std::string& caption)
+{
+    for (size_t i = 0; i + 1 < caption.size(); ++i) {
+        if (caption[i] != '&')
+            continue;
+        if (caption[i + 1] == '&') {
+            ++i;
+            continue;
+        }
+        unsigned char c = static_cast<unsigned char>(caption[i + 1]);
+        return std::isalnum(c) ? char(std::toupper(c)) : 0;
+    }
+    return 0;
 }
 
 }  // namespace vcl

@@ -102,5 +102,7 @@ std::string ToUtf8(const std::u32string& s);
 std::string ToUtf8(char32_t c);
 // The caption without its accelerator marks ("&Open" -> "Open", "&&" -> "&").
 std::string StripHotkey(const std::string& caption);
+// The accelerator key of a caption ("E&xit" -> 'X', upper case ASCII); 0 when it has none.
+char HotkeyOf(const std::string& caption);
 
 }  // namespace vcl

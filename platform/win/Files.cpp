@@ -1,6 +1,7 @@
 #include "platform/win/Files.h"
 
 #include "platform/win/Drives.h"
+#include "platform/win/FolderNames.h"
 #include "platform/win/Paths.h"
 #include "platform/win/Time.h"
 #include "platform/win/Utf8.h"
@@ -15,6 +16,7 @@
 #include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <tuple>
 #include <vector>
 
 namespace win {
@@ -93,8 +95,15 @@ bool StatExisting(const char* name, std::string& host, struct stat& st, WinPath*
 {
     if (!name)
         return FailWith(ERROR_INVALID_PARAMETER);
-    if (!ToHostPath(name, host, path))
+    HostPathState state;
+    if (!ToHostPath(name, host, path, &state))
         return false;
+    if (state.known == HostPathState::Present) {
+        st = state.st;
+        return true;
+    }
+    if (state.known == HostPathState::Missing)
+        return FailWith(ERROR_FILE_NOT_FOUND);  // its folder was found
     if (lstat(host.c_str(), &st) != 0)
         return FailFromErrno(host);
     return true;
@@ -309,6 +318,27 @@ void FillFindData(WIN32_FIND_DATAA& data, const std::string& hostPath, const std
     std::snprintf(data.cFileName, sizeof data.cFileName, "%s", name.c_str());
 }
 
+// A name without wildcards is one lookup, not a listing of its folder: callers ask for one file's
+// data per file they handle.
+HANDLE FindExactName(const WinPath& path, WIN32_FIND_DATAA* findData)
+{
+    std::string host;
+    if (!ToHostPath(path.ToString(), host))
+        return INVALID_HANDLE_VALUE;
+    struct stat st {};
+    if (lstat(host.c_str(), &st) != 0) {
+        SetLastError(IsFolder(ParentOf(host)) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    auto search = std::make_shared<FindObject>();
+    search->entries.emplace_back();
+    FillFindData(search->entries.back(), host, BaseOf(host), st);
+    *findData = search->entries[0];
+    search->next = 1;
+    SetLastError(ERROR_SUCCESS);
+    return AddHandle(std::move(search));
+}
+
 }  // namespace
 
 FileTestHooks& TestHooks()
@@ -321,10 +351,12 @@ BOOL CreateDirectoryTree(const char* pathName)
 {
     WinPath path;
     std::string host;
-    if (!pathName || !ToHostPath(pathName, host, &path))
+    HostPathState state;
+    if (!pathName || !ToHostPath(pathName, host, &path, &state))
         return pathName ? FALSE : FailWith(ERROR_INVALID_PARAMETER);
-    if (IsFolder(host))
-        return TRUE;  // the common case when extracting: each file asks for its folder again
+    // The common case when extracting: each file asks for its folder again.
+    if ((state.known == HostPathState::Present && S_ISDIR(state.st.st_mode)) || IsFolder(host))
+        return TRUE;
     WinPath level = path;
     level.parts.clear();
     level.trailingSeparator = false;
@@ -335,7 +367,9 @@ BOOL CreateDirectoryTree(const char* pathName)
             return FALSE;
         if (IsFolder(levelHost))
             continue;
-        if (::mkdir(levelHost.c_str(), 0777) != 0 && !(errno == EEXIST && IsFolder(levelHost)))
+        if (::mkdir(levelHost.c_str(), 0777) == 0)
+            NoteNameAdded(levelHost);
+        else if (!(errno == EEXIST && IsFolder(levelHost)))
             return FailFromErrno(levelHost);
     }
     return IsFolder(host) ? TRUE : FailWith(ERROR_PATH_NOT_FOUND);
@@ -353,7 +387,8 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
-    if (!ToHostPath(fileName, host))
+    HostPathState state;
+    if (!ToHostPath(fileName, host, nullptr, &state))
         return INVALID_HANDLE_VALUE;
     const bool wantRead = desiredAccess & GENERIC_READ;
     const bool wantWrite = desiredAccess & GENERIC_WRITE;
@@ -373,8 +408,10 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
     default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
     }
 
-    struct stat before {};
-    const bool existed = stat(host.c_str(), &before) == 0;
+    struct stat before = state.st;
+    const bool knownTarget = state.known == HostPathState::Missing ||
+                             (state.known == HostPathState::Present && !S_ISLNK(state.st.st_mode));
+    const bool existed = knownTarget ? state.known == HostPathState::Present : stat(host.c_str(), &before) == 0;
     if (existed && S_ISDIR(before.st_mode) && (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) &&
         creationDisposition == OPEN_EXISTING) {
         const int fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -404,6 +441,8 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
         FailFromErrno(host, ERROR_FILE_EXISTS);
         return INVALID_HANDLE_VALUE;
     }
+    if (!existed)
+        NoteNameAdded(host);
     const bool limited = LimitedDriveOf(host).has_value();
     HANDLE handle = AddHandle(std::make_shared<FileObject>(fd, host, wantRead, wantWrite, limited));
     const bool reportExisting = existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
@@ -593,7 +632,10 @@ BOOL CreateHardLinkA(const char* fileName, const char* existingFileName, void* /
         return FailFromErrno(existing);
     if (!S_ISREG(st.st_mode))
         return FailWith(ERROR_ACCESS_DENIED);
-    return ::link(existing.c_str(), link.c_str()) == 0 ? TRUE : FailFromErrno(link);
+    if (::link(existing.c_str(), link.c_str()) != 0)
+        return FailFromErrno(link);
+    NoteNameAdded(link);
+    return TRUE;
 }
 
 BOOL DeleteFileA(const char* fileName)
@@ -604,7 +646,10 @@ BOOL DeleteFileA(const char* fileName)
         return FALSE;
     if (S_ISDIR(st.st_mode) || IsReadOnly(st))
         return FailWith(ERROR_ACCESS_DENIED);
-    return ::unlink(host.c_str()) == 0 ? TRUE : FailFromErrno(host);
+    if (::unlink(host.c_str()) != 0)
+        return FailFromErrno(host);
+    NoteNameRemoved(host);
+    return TRUE;
 }
 
 BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD flags)
@@ -613,14 +658,17 @@ BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD fl
         return FailWith(ERROR_INVALID_PARAMETER);
     std::string source, target;
     WinPath targetPath;
-    if (!ToHostPath(existingFileName, source) || !ToHostPath(newFileName, target, &targetPath))
+    HostPathState sourceState, targetState;
+    if (!ToHostPath(existingFileName, source, nullptr, &sourceState) ||
+        !ToHostPath(newFileName, target, &targetPath, &targetState))
         return FALSE;
-    struct stat st {};
-    if (lstat(source.c_str(), &st) != 0)
+    struct stat st = sourceState.st;
+    if (sourceState.known != HostPathState::Present && lstat(source.c_str(), &st) != 0)
         return FailFromErrno(source);
-    target = TargetName(source, target, targetPath);
+    if (targetState.known != HostPathState::Missing)
+        target = TargetName(source, target, targetPath);
     const bool replace = flags & MOVEFILE_REPLACE_EXISTING;
-    if (target != source) {
+    if (target != source && targetState.known != HostPathState::Missing) {
         if (const DWORD refusal = TargetRefusal(target, replace, ERROR_ALREADY_EXISTS))
             return FailWith(refusal);
         if (S_ISDIR(st.st_mode) && replace && lstat(target.c_str(), &st) == 0)
@@ -632,8 +680,11 @@ BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD fl
     const auto limited = LimitedDriveOf(target);
     const bool mustCopy = TestHooks().forceCrossDevice || (limited && !IsUnderFolder(source, limited->root));
     if (!mustCopy) {
-        if (RenameHost(source, target, replace) == 0)
+        if (RenameHost(source, target, replace) == 0) {
+            NoteNameRemoved(source);
+            NoteNameAdded(target);
             return TRUE;
+        }
         if (errno != EXDEV)
             return FailFromErrno(errno == ENOENT ? target : source, ERROR_ALREADY_EXISTS);
     }
@@ -648,7 +699,11 @@ BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD fl
         TestHooks().afterCrossDeviceCopy(sibling);
     if (const DWORD error = CommitSibling(sibling, target, replace))
         return FailWith(error == ERROR_FILE_EXISTS ? ERROR_ALREADY_EXISTS : error);
-    return ::unlink(source.c_str()) == 0 ? TRUE : FailWithErrno();
+    NoteNameAdded(target);
+    if (::unlink(source.c_str()) != 0)
+        return FailWithErrno();
+    NoteNameRemoved(source);
+    return TRUE;
 }
 
 BOOL MoveFileA(const char* existingFileName, const char* newFileName)
@@ -677,6 +732,7 @@ BOOL CopyFileA(const char* existingFileName, const char* newFileName, BOOL failI
         return FailWith(error);
     if (const DWORD error = CommitSibling(sibling, target, !failIfExists))
         return FailWith(error);
+    NoteNameAdded(target);
     return TRUE;
 }
 
@@ -687,8 +743,10 @@ BOOL CreateDirectoryA(const char* pathName, void* /*securityAttributes*/)
         return FailWith(ERROR_INVALID_PARAMETER);
     if (!ToHostPath(pathName, host))
         return FALSE;
-    if (::mkdir(host.c_str(), 0777) == 0)
+    if (::mkdir(host.c_str(), 0777) == 0) {
+        NoteNameAdded(host);
         return TRUE;
+    }
     return FailWith(errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno, ERROR_ALREADY_EXISTS));
 }
 
@@ -702,8 +760,10 @@ BOOL RemoveDirectoryA(const char* pathName)
         return ::unlink(host.c_str()) == 0 ? TRUE : FailWithErrno();
     if (!S_ISDIR(st.st_mode))
         return FailWith(ERROR_DIRECTORY);
-    if (::rmdir(host.c_str()) == 0)
+    if (::rmdir(host.c_str()) == 0) {
+        NoteNameRemoved(host);
         return TRUE;
+    }
     return FailWith(errno == EEXIST || errno == ENOTEMPTY ? ERROR_DIR_NOT_EMPTY : ErrorFromErrno(errno));
 }
 
@@ -726,6 +786,8 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
         return INVALID_HANDLE_VALUE;
     }
     std::string pattern = path.parts.back();
+    if (pattern.find_first_of("*?") == std::string::npos)
+        return FindExactName(path, findData);
     if (pattern == "*.*")
         pattern = "*";
     path.parts.pop_back();
@@ -739,22 +801,31 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
     }
     const std::u32string foldedPattern = Folded(pattern);
     const bool isRoot = path.parts.empty();
-    std::vector<std::string> names;
+    // Folded once per name: a sort that folds in every comparison cost more than the listing.
+    struct Found {
+        int rank;
+        std::u32string folded;
+        std::string name;
+    };
+    std::vector<Found> found;
     while (const dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
+        std::string name = entry->d_name;
         if (isRoot && (name == "." || name == ".."))
             continue;
-        if (MatchesPattern(foldedPattern, Folded(name)))
-            names.push_back(name);
+        std::u32string folded = Folded(name);
+        if (MatchesPattern(foldedPattern, folded)) {
+            const int rank = name == "." ? 0 : name == ".." ? 1 : 2;
+            found.push_back({rank, std::move(folded), std::move(name)});
+        }
     }
     closedir(dir);
-    auto rank = [](const std::string& n) { return n == "." ? 0 : n == ".." ? 1 : 2; };
-    std::sort(names.begin(), names.end(), [&](const std::string& a, const std::string& b) {
-        if (rank(a) != rank(b))
-            return rank(a) < rank(b);
-        const int byText = CompareText(a, b);
-        return byText != 0 ? byText < 0 : a < b;
+    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+        return std::tie(a.rank, a.folded, a.name) < std::tie(b.rank, b.folded, b.name);
     });
+    std::vector<std::string> names;
+    names.reserve(found.size());
+    for (auto& f : found)
+        names.push_back(std::move(f.name));
 
     auto search = std::make_shared<FindObject>();
     for (const auto& name : names) {
@@ -883,6 +954,7 @@ UINT GetTempFileNameA(const char* pathName, const char* prefixString, UINT uniqu
             return FailWithErrno();
         }
         ::close(fd);
+        NoteNameAdded(host);
         std::memcpy(tempFileName, name.c_str(), name.size() + 1);
         SetLastError(ERROR_SUCCESS);
         return number;

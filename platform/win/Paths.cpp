@@ -2,6 +2,7 @@
 
 #include "platform/win/Drives.h"
 #include "platform/win/Errors.h"
+#include "platform/win/FolderNames.h"
 #include "platform/win/Utf8.h"
 
 #include <algorithm>
@@ -10,7 +11,6 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <mutex>
 #include <optional>
 #include <sys/stat.h>
@@ -90,23 +90,6 @@ std::string JoinHost(const std::string& dir, const std::string& name)
     return dir == "/" ? "/" + name : dir + "/" + name;
 }
 
-// A name in a host folder that equals `name` but for case; empty when there is none.
-std::string FindNameIgnoringCase(const std::string& dir, const std::string& name)
-{
-    DIR* d = opendir(dir.c_str());
-    if (!d)
-        return {};
-    std::string found;
-    while (const dirent* entry = readdir(d)) {
-        if (SameText(entry->d_name, name)) {
-            found = entry->d_name;
-            break;
-        }
-    }
-    closedir(d);
-    return found;
-}
-
 // Each name found as given, else without case, level by level; below the first name that is not
 // found at all the rest keeps the names as given.
 std::string WalkIgnoringCase(const std::string& root, const std::vector<std::string>& parts)
@@ -117,7 +100,9 @@ std::string WalkIgnoringCase(const std::string& root, const std::vector<std::str
         std::string next = JoinHost(host, part);
         struct stat st {};
         if (lookingUp && lstat(next.c_str(), &st) != 0) {
-            const std::string other = FindNameIgnoringCase(host, part);
+            struct stat folder {};
+            const std::string other =
+                stat(host.c_str(), &folder) == 0 ? FindNameIgnoringCase(host, folder, part) : std::string();
             if (other.empty())
                 lookingUp = false;
             else
@@ -223,8 +208,11 @@ std::string FullPathOf(std::string_view path)
     return ParseFullPath(path, parsed) ? parsed.ToString() : std::string();
 }
 
-bool ToHostPath(std::string_view path, std::string& host, WinPath* parsedOut)
+bool ToHostPath(std::string_view path, std::string& host, WinPath* parsedOut, HostPathState* state)
 {
+    HostPathState unused;
+    HostPathState& found = state ? *state : unused;
+    found.known = HostPathState::Unknown;
     WinPath local;
     WinPath& parsed = parsedOut ? *parsedOut : local;
     if (!ParseFullPath(path, parsed))
@@ -248,13 +236,20 @@ bool ToHostPath(std::string_view path, std::string& host, WinPath* parsedOut)
     const std::string& last = parsed.parts.back();
     std::string exact = JoinHost(parent, last);
     struct stat st {};
-    if (lstat(exact.c_str(), &st) == 0) {
+    if (lstat(exact.c_str(), &found.st) == 0) {
+        found.known = HostPathState::Present;
         host = std::move(exact);
         return true;
     }
-    if (lstat(parent.c_str(), &st) == 0) {
-        const std::string other = FindNameIgnoringCase(parent, last);
-        host = other.empty() ? std::move(exact) : JoinHost(parent, other);
+    // stat, not lstat: a remembered listing must follow the folder a link points to.
+    if (errno == ENOENT && stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        const std::string other = FindNameIgnoringCase(parent, st, last);
+        if (other.empty()) {
+            found.known = HostPathState::Missing;
+            host = std::move(exact);
+        } else {
+            host = JoinHost(parent, other);
+        }
         return true;
     }
 

@@ -8,6 +8,7 @@
 #include "platform/win/FileTypes.h"
 
 #include <string>
+#include <sys/stat.h>
 #include <string_view>
 #include <vector>
 
@@ -31,10 +32,17 @@ struct WinPath {
 bool ParseFullPath(std::string_view path, WinPath& out);
 std::string FullPathOf(std::string_view path);  // empty when malformed
 
+// What the mapping learnt of the host path on its way, so that a caller need not ask the host again:
+// Present with its lstat, Missing (the folder holds no such name, in any case), or Unknown.
+struct HostPathState {
+    enum Kind { Unknown, Missing, Present } known = Unknown;
+    struct stat st {};
+};
+
 // The host path of a Windows path. Names that do not exist exactly are looked up case-insensitively
 // per component; what still is not found is kept as given (so that it can be created). False, with
 // the last error set, for an unknown drive or share or an invalid name.
-bool ToHostPath(std::string_view path, std::string& host, WinPath* parsed = nullptr);
+bool ToHostPath(std::string_view path, std::string& host, WinPath* parsed = nullptr, HostPathState* state = nullptr);
 // The Windows path of a host path, under the drive or share with the longest matching folder;
 // empty when no drive covers it.
 std::string ToWindowsPath(std::string_view hostPath);

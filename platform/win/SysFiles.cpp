@@ -154,7 +154,7 @@ std::int32_t FileAge(std::string_view fileName)
     return static_cast<std::int32_t>((static_cast<std::uint32_t>(date) << 16) | time);
 }
 
-DWORD FileSetDate(std::string_view fileName, std::int32_t age)
+DWORD FileSetDate(HANDLE file, std::int32_t age)
 {
     const auto stamp = static_cast<std::uint32_t>(age);
     FILETIME local;
@@ -162,13 +162,17 @@ DWORD FileSetDate(std::string_view fileName, std::int32_t age)
     if (!DosDateTimeToFileTime(static_cast<WORD>(stamp >> 16), static_cast<WORD>(stamp), &local) ||
         !LocalFileTimeToFileTime(&local, &utc))
         return ERROR_INVALID_PARAMETER;
+    return SetFileTime(file, nullptr, nullptr, &utc) ? ERROR_SUCCESS : GetLastError();
+}
+
+DWORD FileSetDate(std::string_view fileName, std::int32_t age)
+{
     const std::string name(fileName);
     HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError();
-    const BOOL set = SetFileTime(file, nullptr, nullptr, &utc);
-    const DWORD error = set ? ERROR_SUCCESS : GetLastError();
+    const DWORD error = FileSetDate(file, age);
     CloseHandle(file);
     return error;
 }

@@ -1,6 +1,11 @@
 #include "platform/win/Time.h"
 
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+#include <string>
 #include <ctime>
 
 namespace win {
@@ -76,9 +81,27 @@ unsigned DaysInMonth(std::int64_t year, unsigned month)
     return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
+// Follows changes of TZ made while running at once and of the zone file within a second; tzset
+// reads the zone file each time, which cost more than the rest of converting a file's time.
+static void RefreshTimeZone()
+{
+    static std::mutex lock;
+    static std::optional<std::string> lastTz;
+    static std::chrono::steady_clock::time_point lastRead;
+    const char* tz = std::getenv("TZ");
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard guard(lock);
+    const bool sameTz = tz ? (lastTz && *lastTz == tz) : !lastTz;
+    if (sameTz && lastRead.time_since_epoch().count() != 0 && now - lastRead < std::chrono::seconds(1))
+        return;
+    tzset();
+    lastTz = tz ? std::optional<std::string>(tz) : std::nullopt;
+    lastRead = now;
+}
+
 std::int64_t LocalOffsetAt(std::int64_t unixSeconds)
 {
-    tzset();  // follow changes of TZ made while running
+    RefreshTimeZone();
     const auto t = static_cast<time_t>(unixSeconds);
     tm local{};
     if (!localtime_r(&t, &local)) return 0;

@@ -1,4 +1,5 @@
-// plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha|cab] [-m store|deflate|bzip2|ppmd|lh5|lh6|mszip|lzx]
+// plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha|bh|cab]
+//                             [-m store|deflate|bzip2|ppmd|lh5|lh6|fuse|mszip|lzx]
 //                             [-l S|F|N|X] [-p PASSWORD] [-r [--empty-dirs]] [-c COMMENT] [--split SIZE | --span]
 // --split SIZE writes a split set of SIZE-byte volumes (suffix k or m: KiB or MiB) as name.z01,
 // name.z02, ..., name.zip; --span spans the archive over the disks of a removable drive, asking
@@ -37,6 +38,7 @@ bool MethodByName(std::string_view s, TCompressMethod& m)
     else if (s == "ppmd") m = cmPPMDi;
     else if (s == "lh5") m = cmFrozen5;
     else if (s == "lh6") m = cmFrozen6;
+    else if (s == "fuse") m = cmFuse;
     else if (s == "mszip") m = cmMsZip;
     else if (s == "lzx") m = cmLzx;
     else return false;
@@ -127,12 +129,15 @@ int CmdAdd(std::span<char*> args)
     }
     if (positional.size() < 2 || (type == "jar" && (method == cmBz2 || method == cmPPMDi)))
         return kUsage;
-    if (!IsZipFamily(type) && (!password.empty() || hasComment))
+    const bool takesPassword = IsZipFamily(type) || type == "bh";
+    if ((!takesPassword && !password.empty()) || (!IsZipFamily(type) && hasComment))
         return kUsage;
     if ((splitSize > 0 || span) && type != "zip")
         return kUsage;
     const bool lzhMethod = method == cmFrozen5 || method == cmFrozen6;
     if (type == "lha" ? hasMethod && !lzhMethod && method != cmStore : lzhMethod)
+        return kUsage;
+    if (type == "bh" ? method == cmPPMDi : method == cmFuse)
         return kUsage;
     const bool cabMethod = method == cmMsZip || method == cmLzx;
     if (type == "cab" ? hasMethod && !cabMethod && method != cmStore : cabMethod)
@@ -153,7 +158,7 @@ int CmdAdd(std::span<char*> args)
     zip->StoreEmptySubDirs = emptyDirs;
     zip->StoredDirNames = sdRelative;
     zip->RelativeDir = byItem;
-    if (IsZipFamily(type)) {
+    if (takesPassword) {
         zip->CompressMethod = method;
         zip->SetPassword(password);
     }

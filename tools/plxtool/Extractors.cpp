@@ -6,6 +6,7 @@
 #include "core/plxConsts.h"
 #include "platform/win/SysFiles.h"
 #include "readers/plxUnBZip.h"
+#include "readers/plxUnBh.h"
 #include "readers/plxUnCab.h"
 #include "readers/plxUnGZip.h"
 #include "readers/plxUnJar.h"
@@ -83,6 +84,9 @@ bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::
         break;
     case atLha: case atLhaExe: case atLzh: case atLzhExe:
         Run.Extractor = std::make_unique<TUnLha>();
+        break;
+    case atBh: case atBhExe:
+        Run.Extractor = std::make_unique<TUnBh>();
         break;
     case atCab: case atCabExe:
         Run.Extractor = std::make_unique<TUnCab>();

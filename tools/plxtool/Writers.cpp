@@ -2,6 +2,7 @@
 
 #include "platform/win/SysFiles.h"
 #include "writers/BZip.h"
+#include "writers/BlakHole.h"
 #include "writers/GZip.h"
 #include "writers/Lha.h"
 #include "writers/plxMakeCab.h"
@@ -25,6 +26,7 @@ std::unique_ptr<TCompressClass> MakeWriter(const std::string& Type)
     if (Type == "gz") return std::make_unique<TGZip>();
     if (Type == "bz2") return std::make_unique<TBZip>();
     if (Type == "lha") return std::make_unique<TLha>();
+    if (Type == "bh") return std::make_unique<TBlakHole>();
     if (Type == "cab") return std::make_unique<TMakeCab>();
     if (Type == "uue" || Type == "xxe" || Type == "b64") {
         auto encoder = std::make_unique<TUUEncode>();

@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Cost per file as the number of files grows: add and extract, ZIP and TAR, for 2.5k, 5k, 10k and
+# 20k small files in one folder (flat) and in folders of 100 (nested), against zip/unzip and tar on
+# the same tree in the same run.
+# Usage: bench/scale.sh [ROUNDS] [BUILD_DIR]   (defaults: 3 rounds, build/ of a release build)
+# Prints microseconds per file (median of the rounds) and the ratio ours / theirs; fails when our
+# time per file at 20k is more than 1.5x that at 2.5k for any operation, judged on the fastest
+# round of each, which the load of a shared machine moves least. WORK=DIR picks the
+# scratch folder (default $TMPDIR or /tmp); KEEP=1 leaves it.
+set -euo pipefail
+
+rounds=${1:-3}
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${2:-$root/build}
+plxtool=$build/tools/plxtool
+[[ -x $plxtool ]] || { echo "no $plxtool: cmake --preset release && cmake --build build -j4" >&2; exit 2; }
+for t in zip unzip tar; do
+    command -v "$t" >/dev/null || { echo "needs $t" >&2; exit 2; }
+done
+
+work=$(mktemp -d "${WORK:-${TMPDIR:-/tmp}}/torvo-scale-XXXXXX")
+[[ -n ${KEEP:-} ]] || trap 'rm -rf "$work"' EXIT
+sizes=(2500 5000 10000 20000)
+
+now() { echo "$EPOCHREALTIME"; }
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR] = $1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
+
+# Runs "$@" ROUNDS times after the shell command CLEAN; prints the median and the fastest round in
+# seconds.
+time_median() {
+    local clean=$1 times=() t0 r
+    shift
+    for ((r = 0; r < rounds; r++)); do
+        eval "$clean"
+        t0=$(now)
+        "$@" >/dev/null
+        times+=("$(awk -v a="$t0" -v b="$(now)" 'BEGIN {print b - a}')")
+    done
+    echo "$(median "${times[@]}") $(printf '%s\n' "${times[@]}" | sort -g | head -1)"
+}
+
+# N files of 20 to 2000 bytes of text, all in one folder or 100 to a folder.
+make_tree() {
+    local dest=$1 n=$2 layout=$3
+    mkdir -p "$dest"
+    awk -v dest="$dest" -v n="$n" -v layout="$layout" 'BEGIN {
+        for (i = 0; i < n; i++) {
+            dir = layout == "flat" ? dest : sprintf("%s/d%03d", dest, int(i / 100))
+            if (layout != "flat" && i % 100 == 0) system("mkdir -p " dir)
+            f = sprintf("%s/file%05d.txt", dir, i)
+            for (k = 0; k < 1 + i % 40; k++) printf "line %d of file %d, some words to pack\n", k, i > f
+            close(f)
+        }
+    }'
+}
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+per_file() { awk -v t="$1" -v n="$2" 'BEGIN {printf "%.1f", t * 1e6 / n}'; }
+
+declare -A first=()
+status=0
+printf '%-8s %-7s %-11s %9s %9s %6s\n' layout files operation "ours us" "theirs us" ratio
+for layout in flat nested; do
+    for n in "${sizes[@]}"; do
+        src=$work/src && rm -rf "$src" && make_tree "$src" "$n" "$layout"
+        out=$work/out
+        # Correctness first: our archives pass the other tools, our extraction gives the tree back.
+        (cd "$src" && zip -qrD -6 "$work/theirs.zip" . && ls | tar cf "$work/theirs.tar" -T -)
+        "$plxtool" add "$work/ours.zip" "$src" -r >/dev/null || fail "plxtool add zip"
+        unzip -tq "$work/ours.zip" >/dev/null || fail "unzip -t rejects our archive"
+        "$plxtool" add "$work/ours.tar" "$src" -r -t tar >/dev/null || fail "plxtool add tar"
+        rm -rf "$out" && mkdir -p "$out" && tar xf "$work/ours.tar" -C "$out" && diff -r "$src" "$out" >/dev/null ||
+            fail "tar reads our archive differently"
+        rm -rf "$out" && "$plxtool" extract "$work/theirs.zip" "$out" >/dev/null && diff -r "$src" "$out" >/dev/null ||
+            fail "our zip extraction differs"
+        rm -rf "$out" && "$plxtool" extract "$work/theirs.tar" "$out" >/dev/null && diff -r "$src" "$out" >/dev/null ||
+            fail "our tar extraction differs"
+
+        declare -A ours=() theirs=()
+        ours[zip-add]=$(time_median 'rm -f "$work/ours.zip"' "$plxtool" add "$work/ours.zip" "$src" -r)
+        theirs[zip-add]=$(time_median 'rm -f "$work/t.zip"' bash -c 'cd "$1" && zip -qrD -6 "$2" .' _ "$src" "$work/t.zip")
+        ours[zip-extract]=$(time_median 'rm -rf "$out"' "$plxtool" extract "$work/theirs.zip" "$out")
+        theirs[zip-extract]=$(time_median 'rm -rf "$out"' unzip -q "$work/theirs.zip" -d "$out")
+        ours[tar-add]=$(time_median 'rm -f "$work/ours.tar"' "$plxtool" add "$work/ours.tar" "$src" -r -t tar)
+        theirs[tar-add]=$(time_median 'rm -f "$work/t.tar"' bash -c 'cd "$1" && ls | tar cf "$2" -T -' _ "$src" "$work/t.tar")
+        ours[tar-extract]=$(time_median 'rm -rf "$out"' "$plxtool" extract "$work/theirs.tar" "$out")
+        theirs[tar-extract]=$(time_median 'rm -rf "$out" && mkdir -p "$out"' tar xf "$work/theirs.tar" -C "$out")
+        for op in zip-add zip-extract tar-add tar-extract; do
+            read -r ourMedian ourBest <<<"${ours[$op]}"
+            read -r theirMedian _ <<<"${theirs[$op]}"
+            printf '%-8s %-7s %-11s %9s %9s %6s\n' "$layout" "$n" "$op" "$(per_file "$ourMedian" "$n")" \
+                "$(per_file "$theirMedian" "$n")" "$(ratio "$ourMedian" "$theirMedian")"
+            us=$(per_file "$ourBest" "$n")
+            key=$layout-$op
+            if [[ -z ${first[$key]:-} ]]; then
+                first[$key]=$us
+            elif ((n == sizes[-1])) && awk -v a="$us" -v b="${first[$key]}" 'BEGIN {exit !(a > 1.5 * b)}'; then
+                echo "FAIL: $key: $us us per file at $n files against ${first[$key]} at ${sizes[0]} (fastest rounds)" >&2
+                status=1
+            fi
+        done
+        rm -f "$work"/*.zip "$work"/*.tar
+    done
+done
+exit $status

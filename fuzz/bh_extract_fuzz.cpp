@@ -1,0 +1,18 @@
+// The BH extractor over arbitrary files: each run must end after its reports, and an extraction
+// writes nothing outside its folder. The first byte picks test or extraction and whether a
+// password is offered; the rest is the archive.
+#include "fuzz/ExtractFuzz.h"
+#include "readers/plxUnBh.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 1)
+        return 0;
+    fuzzsupport::ExtractInPrivateFolder("in.bh", data + 1, size - 1, [&](const auto& archive, const auto& out) {
+        TUnBh un;
+        if (data[0] & 2)
+            un.SetPassword("k");
+        fuzzsupport::RunExtractor(un, archive, out, data[0] & 1);
+    });
+    return 0;
+}

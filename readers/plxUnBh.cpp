@@ -1,0 +1,245 @@
+#include "readers/plxUnBh.h"
+
+#include <algorithm>
+
+#include "core/ByteSourceStream.h"
+#include "core/Err_Msgs.h"
+#include "core/plxBZip2.h"
+#include "core/plxGbls.h"
+#include "core/plxHooks.h"
+#include "core/plxStreams.h"
+#include "readers/EntryNames.h"
+#include "readers/plxInflate64.h"
+#include "readers/plxUnLha.h"
+
+namespace {
+
+constexpr std::uint32_t kKeptAttributes = 0x27;  // read-only, hidden, system, archive
+constexpr std::size_t kBlock = 32768;
+
+// Thrown by the sink when the output cannot take a block (the write reported it).
+struct TWriteStopped {};
+// Thrown by the sink when the data decode to more than the header declares.
+struct TOverflow {};
+
+int FailureOf(TLzhResult Result)
+{
+    switch (Result) {
+    case TLzhResult::Ok: return 0;
+    case TLzhResult::Truncated: return E_UNEXPECTEDEOF;
+    default: return E_CORRUPTINPUT;
+    }
+}
+
+int FailureOf(TInflateResult Result)
+{
+    switch (Result) {
+    case TInflateResult::Ok: return 0;
+    case TInflateResult::Truncated: return E_UNEXPECTEDEOF;
+    case TInflateResult::Canceled: throw ECancel();
+    default: return E_CORRUPTINPUT;
+    }
+}
+
+}  // namespace
+
+bool BhStaticParams(std::uint8_t Method, TStaticHuffmanParams& Params)
+{
+    // Method 3 is written with 14 dictionary bits and read with 15: the position-code count has
+    // the same 5 bits, the missing lengths are 0. The window holds the whole 32 KiB dictionary.
+    switch (Method) {
+    case 1: Params = {13, 14, 4, 16}; return true;
+    case 3: Params = {15, 16, 5, 16}; return true;
+    default: return false;
+    }
+}
+
+TUnBh::TUnBh(TObject* AOwner) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
+
+void TUnBh::ProcessArchive(TStream32* Archive)
+{
+    FMembers.clear();
+    if (Archive != nullptr) {
+        CollectMembers(*Archive);
+        for (const TMember& member : FMembers) {
+            if (GetCancel())
+                break;
+            ExtractMember(*Archive, member);
+        }
+    }
+    FMembers.clear();
+}
+
+void TUnBh::CollectMembers(TStream32& Archive)
+{
+    const TLhaReadAt read = LhaReaderOf(Archive);
+    std::int64_t pos = std::max<std::int64_t>(ArchiveOffset, 0);
+    TBhHeader header;
+    TBhHeaderStatus status = TBhHeaderStatus::End;
+    while (!GetCancel() && (status = ReadBhHeader(read, pos, header)) == TBhHeaderStatus::Header) {
+        pos = header.NextOffset();
+        TMember member{header, BhNameToUtf8(header.Name)};
+        if (member.Name.empty() || !MatchesStoredName(member.Name, RecurseDirs))
+            continue;
+        NewestDate = std::max(NewestDate, DosDateTimeToDateTime(header.DosDateTime));
+        PackedTotal += header.DataSize();
+        UnpackedTotal += header.UnpackedSize;
+        FMembers.push_back(std::move(member));
+    }
+    // What came before the damage is still extracted, but the damage is reported.
+    if (status == TBhHeaderStatus::Damaged && !GetCancel())
+        DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
+}
+
+bool TUnBh::CheckPassword()
+{
+    return DataCipher.CheckCryptHeader(CryptHeader, FCurrent.Flags, FCurrent.Crc, Password(),
+                                       std::uint16_t(FCurrent.DosDateTime & 0xFFFF));
+}
+
+bool TUnBh::Unlock(TStream32& Archive, const TBhHeader& Header)
+{
+    FCurrent = Header;
+    Archive.Seek64(Header.DataOffset(), soBeginning);
+    if (NoDecrypt) {
+        PasswordRefused = true;  // no password fitted an earlier member: the rest are not tried
+    } else if (!AcquirePassword()) {
+        NoDecrypt = true;
+        DoBadPassword();
+    }
+    if (PasswordRefused) {
+        if (OnEnd && !GetCancel())
+            OnEnd(this, FileName, false);
+        return false;
+    }
+    // Older writers start the data keys afresh after the encryption header.
+    if (Header.Version < kBhCurrentVersion)
+        DataCipher.InitDataKeys(Password());
+    return true;
+}
+
+void TUnBh::ExtractMember(TStream32& Archive, const TMember& Member)
+{
+    const TBhHeader& h = Member.Header;
+    StartEntryData();
+    Encrypted = h.Encrypted();
+    SetEncryptionMethod(Encrypted ? emZip_V2 : emNone);
+    MethodNumber = h.Method == 2 ? 8 : h.Method;
+    PackedSize = h.PackedSize;
+    UnpackedSize = h.UnpackedSize;
+    Crc32 = h.Crc;
+    DateTime = DosDateTimeToDateTime(h.DosDateTime);
+    VersionMadeBy = h.Version;
+    // Full paths ("\dir\file") extract below the target folder.
+    const std::string name = Member.Name.substr(std::min(Member.Name.find_first_not_of('\\'), Member.Name.size()));
+    if (name.empty() || (IsFileOutput() && NameLeavesTarget(name))) {
+        DoError(Member.Name, "", E_INVALIDFILENAME, VolumeName);
+        return;
+    }
+    if (!NameEntry(name))
+        return;
+    if (name.back() == '\\') {
+        if (!PrepareOutput(true) || (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName)))
+            return;
+        RunningCrc.Crc32 = h.Crc;  // nothing to check
+        CheckCrc(32, h.Crc);
+        return;
+    }
+    TStaticHuffmanParams params;
+    const bool known = h.Method == 0 || h.Method == 2 || h.Method == 8 || h.Method == 12 ||
+                       BhStaticParams(h.Method, params);
+    if (!known) {
+        FailEntry(E_UNSUPPORTEDMETHOD);
+        return;
+    }
+    if (Encrypted && h.PackedSize < 12) {  // not even the encryption header
+        FailEntry(E_BADFILEHEADER);
+        return;
+    }
+    std::unique_ptr<TStream32> out;
+    if (!PrepareOutput(false) || (Encrypted && !Unlock(Archive, h)) || !OpenPlainOutput(out, true))
+        return;
+    const int failure = DecodeMember(Archive, h, out.get());
+    CloseOutFile(out, FileName, h.Attributes & kKeptAttributes, h.DosDateTime);
+    FinishDecodedEntry(failure, 32, h.Crc);
+}
+
+int TUnBh::DecodeMember(TStream32& Archive, const TBhHeader& Header, TStream32* Out)
+{
+    // The encryption header went to the password check.
+    const std::int64_t dataStart = Header.DataOffset() + (Header.Encrypted() ? 12 : 0);
+    if (Archive.Seek64(dataStart, soBeginning) != dataStart)
+        return E_UNEXPECTEDEOF;
+    // Older writers left encrypted stored data plain.
+    const bool decipher = Header.Encrypted() && !(Header.Method == 0 && Header.Version < kBhCurrentVersion);
+    std::int64_t left = Header.DataSize();
+    const TByteSource source = [&](std::uint8_t* Buffer, std::size_t Count) -> std::size_t {
+        const auto want = std::int32_t(std::min<std::int64_t>({std::int64_t(Count), left, 1 << 30}));
+        const std::int32_t got = want > 0 ? ReadArchiveProc(&Archive, Buffer, want, decipher, 0) : 0;
+        if (got <= 0)
+            return 0;
+        left -= got;
+        BytesToRead = std::max<std::int64_t>(0, BytesToRead - got);
+        return std::size_t(got);
+    };
+    std::uint64_t written = 0;
+    const TByteSink sink = [&](const std::uint8_t* Data, std::size_t Count) {
+        if (GetCancel())
+            throw ECancel();
+        if (Count > Header.UnpackedSize - written)
+            throw TOverflow();
+        while (Count > 0) {
+            const auto n = std::int32_t(std::min(Count, kBlock));
+            if (WriteOutputProc(Out, Data, kKindFileData, n, 32, false) < n)
+                throw TWriteStopped();
+            Data += n;
+            Count -= std::size_t(n);
+            written += std::uint64_t(n);
+        }
+        ProcessMessages();
+        DoProgress(std::int64_t(written), Header.UnpackedSize, ArchiveSize);
+    };
+    int failure = 0;
+    try {
+        TStaticHuffmanParams params;
+        if (BhStaticParams(Header.Method, params)) {
+            if (!FStatic)
+                FStatic = std::make_unique<TStaticHuffmanDecoder>();
+            TStaticHuffmanBits bits(source);
+            FStatic->StaticHuffmanInit(params);
+            failure = FailureOf(FStatic->StaticHuffmanDecode(bits, sink, Header.UnpackedSize));
+        } else if (Header.Method == 2 || Header.Method == 8) {
+            TInflateIo io;
+            io.Read = source;
+            io.Write = sink;
+            io.Cancel = CancelPtr;
+            failure = FailureOf(InflateData(io, false));
+        } else if (Header.Method == 12) {
+            TByteSourceStream stream(source);
+            TBz2Owner owner;
+            owner.Output = [&](const void* b, std::int32_t n) {
+                sink(static_cast<const std::uint8_t*>(b), std::size_t(n));
+                return true;
+            };
+            owner.Cancel = CancelPtr;
+            try {
+                failure = DecodeBzip2Region(owner, &stream, left);
+                if (failure == E_USERCANCEL)
+                    throw ECancel();
+            } catch (const Ebz2libError& e) {
+                failure = e.ECode ? e.ECode : E_CORRUPTINPUT;
+            }
+        } else {
+            std::vector<std::uint8_t> block(kBlock);
+            for (std::size_t got; written < Header.UnpackedSize && (got = source(block.data(), block.size())) > 0;)
+                sink(block.data(), got);
+        }
+    } catch (const TWriteStopped&) {
+        return kFailureReported;
+    } catch (const TOverflow&) {
+        return E_CORRUPTINPUT;
+    }
+    if (failure == 0 && written != Header.UnpackedSize)
+        failure = E_UNEXPECTEDEOF;
+    return failure;
+}

@@ -1,0 +1,156 @@
+// Temporary files name their owner: a later run removes those of dead owners and leaves those of
+// living ones; the names work in folders whose paths are longer than MAX_PATH.
+#include "FsTestSupport.h"
+
+#include "platform/win/Errors.h"
+#include "platform/win/TempFiles.h"
+
+#include <csignal>
+#include <sys/wait.h>
+
+using win::DriveEntry;
+
+namespace {
+
+class TempFilesTest : public FsTest {
+protected:
+    void SetUp() override
+    {
+        FsTest::SetUp();
+        win::SetDriveTable({DriveEntry{'C', {}, {}, DRIVE_FIXED, home, 0, {}, false}});
+    }
+
+    // A child process that makes one temporary file in the folder, writes its name to a pipe and
+    // then exits or waits for its pipe to close; answers the child's pid and the file's name.
+    static std::pair<pid_t, std::string> ChildWithTempFile(const std::string& folder, const std::string& prefix,
+                                                           bool stayAlive, int& holdOpen)
+    {
+        int names[2], hold[2];
+        if (pipe(names) != 0 || pipe(hold) != 0)
+            return {-1, {}};
+        const pid_t pid = fork();
+        if (pid == 0) {
+            close(names[0]);
+            close(hold[1]);
+            const std::string name = win::CreateOwnedTempFile(folder, prefix);
+            if (write(names[1], name.data(), name.size()) < 0)
+                _exit(2);
+            close(names[1]);
+            char c;
+            if (stayAlive)
+                while (read(hold[0], &c, 1) > 0) {
+                }
+            _exit(0);
+        }
+        close(names[1]);
+        close(hold[0]);
+        std::string name;
+        char buffer[512];
+        for (ssize_t n; (n = read(names[0], buffer, sizeof buffer)) > 0;)
+            name.append(buffer, std::size_t(n));
+        close(names[0]);
+        holdOpen = hold[1];
+        if (!stayAlive) {
+            close(holdOpen);
+            holdOpen = -1;
+            waitpid(pid, nullptr, 0);
+        }
+        return {pid, name};
+    }
+
+    static std::string BaseName(const std::string& windowsPath)
+    {
+        return windowsPath.substr(windowsPath.find_last_of('\\') + 1);
+    }
+};
+
+TEST_F(TempFilesTest, ALaterRunRemovesDeadOwnersFilesAndNeverALivingOnes)
+{
+    const std::string folder = home + "/target";
+    std::filesystem::create_directories(folder);
+    int unused = -1, living = -1;
+    const auto [livePid, liveName] = ChildWithTempFile("C:\\target", ".~x", true, living);
+    const auto [deadPid, deadName] = ChildWithTempFile("C:\\target", ".~x", false, unused);
+    ASSERT_FALSE(deadName.empty());
+    ASSERT_FALSE(liveName.empty());
+    const auto [otherPid, otherPrefixName] = ChildWithTempFile("C:\\target", "plx", false, unused);
+    ASSERT_FALSE(otherPrefixName.empty());
+    EXPECT_TRUE(win::IsDeadOwnersTempName(BaseName(deadName), ".~x"));
+    EXPECT_FALSE(win::IsDeadOwnersTempName(BaseName(liveName), ".~x"));
+
+    // Names that are not ours to judge: the old numbered form, another system's, a user's file.
+    WriteHostFile(folder + "/.~xBEEF.tmp", "old form");
+    const std::string live = BaseName(liveName);
+    std::string foreign = live;
+    const std::size_t tag = foreign.find('-', foreign.find('-') + 1) + 1;
+    foreign[tag] = foreign[tag] == '0' ? '1' : '0';
+    WriteHostFile(folder + "/" + foreign, "another system");
+    WriteHostFile(folder + "/.~xnotes.tmp", "user");
+    EXPECT_FALSE(win::IsDeadOwnersTempName(foreign, ".~x"));
+    EXPECT_FALSE(win::IsDeadOwnersTempName(".~x1-2-3.tmp", ".~x"));
+    EXPECT_FALSE(win::IsDeadOwnersTempName("", ".~x"));
+
+    // This process's first temporary file in the folder sweeps it.
+    const std::string ours = win::CreateOwnedTempFile("C:\\target\\", ".~x");
+    ASSERT_FALSE(ours.empty());
+    const auto names = NamesIn(folder);
+    EXPECT_EQ(0u, names.count(BaseName(deadName)));
+    EXPECT_EQ(1u, names.count(live));
+    EXPECT_EQ(1u, names.count(BaseName(ours)));
+    EXPECT_EQ(1u, names.count(BaseName(otherPrefixName)));  // another prefix waits for its own run
+    EXPECT_EQ(1u, names.count(".~xBEEF.tmp"));
+    EXPECT_EQ(1u, names.count(foreign));
+    EXPECT_EQ(1u, names.count(".~xnotes.tmp"));
+
+    // Once its owner is gone, the living child's file goes at the next run's sweep.
+    close(living);
+    waitpid(livePid, nullptr, 0);
+    EXPECT_TRUE(win::IsDeadOwnersTempName(live, ".~x"));
+    EXPECT_FALSE(win::IsDeadOwnersTempName(BaseName(ours), ".~x"));
+    (void)deadPid;
+    (void)otherPid;
+}
+
+TEST_F(TempFilesTest, DeadOwnersFoldersGoWholeWithoutFollowingLinks)
+{
+    std::filesystem::create_directories(home + "/tmp");
+    std::filesystem::create_directories(home + "/keep");
+    WriteHostFile(home + "/keep/precious", "mine");
+    int unused = -1;
+    const auto [pid, name] = ChildWithTempFile("C:\\tmp", "tar", false, unused);
+    ASSERT_FALSE(name.empty());
+    // A dead run's work folder: the temporary name turned into a folder with files and a link.
+    const std::string work = home + "/tmp/" + BaseName(name);
+    std::filesystem::remove(work);
+    WriteHostFile(work + "/deep/file", "left over");
+    std::filesystem::create_directory_symlink(home + "/keep", work + "/link");
+    ASSERT_FALSE(win::CreateOwnedTempFile("C:\\tmp", "tar").empty());
+    EXPECT_FALSE(std::filesystem::exists(work));
+    EXPECT_EQ("mine", ReadHostFile(home + "/keep/precious"));
+    (void)pid;
+}
+
+TEST_F(TempFilesTest, LongFolderPathsTakeTemporaryFiles)
+{
+    // Host paths far beyond MAX_PATH, in names of 100 bytes each.
+    std::string windows = "C:", host = home;
+    for (int level = 0; level < 8; ++level) {
+        const std::string part = "level" + std::to_string(level) + std::string(94, 'x');
+        windows += "\\" + part;
+        host += "/" + part;
+    }
+    std::filesystem::create_directories(host);
+    ASSERT_GT(host.size(), 800u);
+    char limited[MAX_PATH + 1] = {};
+    EXPECT_EQ(0u, GetTempFileNameA(windows.c_str(), "plx", 0, limited));  // the API keeps its limit
+    const std::string name = win::CreateOwnedTempFile(windows, ".~x");
+    ASSERT_FALSE(name.empty()) << GetLastError();
+    EXPECT_EQ(windows + "\\", name.substr(0, windows.size() + 1));
+    EXPECT_EQ(0u, GetFileAttributesA(name.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    EXPECT_TRUE(std::filesystem::exists(host + "/" + name.substr(windows.size() + 1)));
+
+    EXPECT_TRUE(win::CreateOwnedTempFile("C:\\no-such", ".~x").empty());
+    EXPECT_EQ(ERROR_DIRECTORY, GetLastError());
+}
+
+}  // namespace
