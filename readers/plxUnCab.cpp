@@ -142,9 +142,7 @@ void TUnCab::FailCurrentFile()
         return;
     FAction = kSkip;
     FOut.reset();
-    DiscardOutput();
-    if (OnEnd)
-        OnEnd(this, FileName, false);
+    FinishDecodedEntry(kFailureReported, 32, 0);  // the library's error is reported after
 }
 
 bool TUnCab::CopyPass(const std::string& Cabinet, bool Counting)
@@ -346,15 +344,8 @@ void TUnCab::DoCloseFileInfo(const std::string& /*Name*/, CAB_INT_PTR /*Handle*/
     }
     FAction = kSkip;
     CloseOutFile(FOut, FileName, Attributes & kKeptAttributes, std::uint32_t(Date) << 16 | Time);
-    if (FWritten != FFileBytes) {
-        DiscardOutput();
-        DoError(FileName, "", E_CORRUPTINPUT, VolumeName);
-        if (OnEnd)
-            OnEnd(this, FileName, false);
-        return;
-    }
     // A cabinet keeps no file checksum: its blocks' checksums were checked as they were decoded.
-    CheckCrc(32, RunningCrc.Crc32);
+    FinishDecodedEntry(FWritten == FFileBytes ? 0 : E_CORRUPTINPUT, 32, RunningCrc.Crc32);
 }
 
 void TUnCab::DoNextCabinet(std::string& Name, std::string& Path, bool& Abort, int /*ErrorCode*/)
