@@ -95,23 +95,19 @@ function(torvo_test_folder dir)
   gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
 
-# torvo_ext_library(NAME DIR LIBS ...): a stand-in for an external library, a shared library of
-# DIR/*.cpp that the engine loads by name at run time. The loader looks beside the executable, so
-# the build copies it into every folder that holds executables. Only extern "C" entry points are
-# exported.
-set(TORVO_EXE_DIRS "" "tools" "bench" "fuzz" "tests/readers" "tests/writers" "tests/interop" "tests/app"
-    "tests/e2e")
-function(torvo_ext_library name dir)
+# torvo_ext_library(NAME DIR OUTPUT LIBS ...): one of our stand-ins for an external library: a
+# shared library lib<OUTPUT>.so of DIR/*.cpp in <build>/ext, where LoadLibraryA looks after the
+# program's own folder. NAME_objs holds the same code for fuzz targets.
+function(torvo_ext_library name dir output)
   cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
-  add_library(${name} SHARED ${sources})
-  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  add_library(${name}_objs OBJECT ${sources})
+  set_target_properties(${name}_objs PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  target_include_directories(${name}_objs PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name}_objs PUBLIC ${ARG_LIBS})
+  add_library(${name} SHARED $<TARGET_OBJECTS:${name}_objs>)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
-  set_target_properties(${name} PROPERTIES CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON
-                                           LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/ext)
-  foreach(exe_dir ${TORVO_EXE_DIRS})
-    add_custom_command(TARGET ${name} POST_BUILD
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/${exe_dir}
-      COMMAND ${CMAKE_COMMAND} -E copy_if_different $<TARGET_FILE:${name}> ${CMAKE_BINARY_DIR}/${exe_dir}/)
-  endforeach()
+  set_target_properties(${name} PROPERTIES OUTPUT_NAME ${output}
+                        LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/ext)
+  set_property(GLOBAL APPEND PROPERTY TORVO_EXT_LIBRARIES ${name})
 endfunction()
