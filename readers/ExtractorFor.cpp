@@ -6,6 +6,7 @@
 #include "readers/plxUnArj.h"
 #include "readers/plxUnBZip.h"
 #include "readers/plxUnBh.h"
+#include "readers/plxUnCab.h"
 #include "readers/plxUnGZip.h"
 #include "readers/plxUnJar.h"
 #include "readers/plxUnLha.h"
@@ -40,6 +41,8 @@ std::unique_ptr<TUnBase> NewExtractor(TArcType Type)
         return std::make_unique<TUnACE>();
     case atRar: case atRarExe:
         return std::make_unique<TUnRar>();
+    case atCab: case atCabExe:
+        return std::make_unique<TUnCab>();
     case atUUE: case atB64:
         return std::make_unique<TUUDecode>();
     default:
