@@ -1,0 +1,208 @@
+// The archive manager of the main window: the hidden "&File", "&Action" and "&View" menus and the
+// commands that list, extract and delete.
+#include "app/lib/FormTorvo.h"
+
+#include "app/lib/ErrorMsgs.h"
+#include "app/lib/FormExtract.h"
+#include "core/Err_Msgs.h"
+#include "core/plxGbls.h"
+#include "platform/win/SysFiles.h"
+#include "readers/Pelix.h"
+#include "readers/plxUnZIP.h"
+#include "readers/view/plxZipView.h"
+#include "writers/plxZip.h"
+
+#include <algorithm>
+
+using namespace vcl;
+
+namespace {
+
+TMenuItem* Line(TComponent* owner) { return NewItem(owner, "-"); }
+
+TMenuItem* HiddenMenu(TMainMenu* menu, TComponent* owner, const char* caption, std::initializer_list<TMenuItem*> items)
+{
+    TMenuItem* top = NewItem(owner, caption);
+    for (TMenuItem* item : items)
+        top->Add(item);
+    top->Visible = false;
+    menu->Items()->Add(top);
+    return top;
+}
+
+}  // namespace
+
+void TFormTorvo::BuildManagerMenus()
+{
+    const auto run = [this](void (TFormTorvo::*command)()) {
+        return [this, command](TObject*) {
+            if (ManagerIdle())
+                (this->*command)();
+        };
+    };
+    mnuOpen = NewItem(this, "&Open", VK_F2, run(&TFormTorvo::OpenClick));
+    mnuClose = NewItem(this, "&Close", 0, run(&TFormTorvo::CloseClick));
+    mnuFile = HiddenMenu(MainMenu1, this, "&File",
+                         {mnuOpen, mnuClose, Line(this), NewItem(this, "E&xit", 0, [this](TObject*) { Close(); })});
+    mnuDelete = NewItem(this, "&Delete", 0, run(&TFormTorvo::DeleteClick));
+    mnuExtract = NewItem(this, "&Extract", ShortCut('E', ssCtrl), run(&TFormTorvo::ExtractClick));
+    mnuRefresh = NewItem(this, "&Refresh", VK_F5, run(&TFormTorvo::RefreshClick));
+    mnuAction = HiddenMenu(MainMenu1, this, "&Action", {mnuDelete, mnuExtract, mnuRefresh});
+    mnuSort = NewItem(this, "&Sort", 0, [](TObject*) {
+        Application->MessageBox("Klikněte (pravým tlačítkem na myši) na titulek daného sloupce.", "Sort", MB_OK);
+    });
+    mnuView = HiddenMenu(MainMenu1, this, "&View", {mnuSort});
+}
+
+bool TFormTorvo::ManagerIdle()
+{
+    // A command that arrives while an operation pumps messages would run inside it.
+    if (!OperationRunning())
+        return true;
+    StatusBar1->SimplePanel = true;
+    StatusBar1->SimpleText = "Busy...";
+    return false;
+}
+
+void TFormTorvo::DisplayFile(const std::string& archiveFile)
+{
+    TOperationScope operation(*this);
+    if (!RefreshList(archiveFile)) {
+        StatusBar1->SimplePanel = true;
+        StatusBar1->SimpleText = archiveFile + ": not a recognised archive";
+        return;
+    }
+    if (ComboBox1->Items.IndexOf(archiveFile) < 0)
+        ComboBox1->Items.Insert(0, archiveFile);
+    ComboBox1->SetItemIndex(ComboBox1->Items.IndexOf(archiveFile));
+    DisplayTotals(0);
+    ShowArchiveComment();
+}
+
+void TFormTorvo::DisplayTotals(int mode)
+{
+    std::int64_t packed = 0, unpacked = 0;
+    int files = 0;
+    for (int i = 0; i < ZipView1->Items.Count(); ++i) {
+        if (mode == 1 && !ZipView1->GetSelected(i))
+            continue;
+        const std::vector<std::string>& row = ZipView1->Items.Fields(i);
+        packed += std::atoll(row[zcPacked].c_str());
+        unpacked += std::atoll(row[zcUnpacked].c_str());
+        ++files;
+    }
+    const int ratio = unpacked > 0 ? int(100 - packed * 100 / unpacked) : 0;
+    StatusBar1->SimplePanel = false;
+    StatusBar1->Panels[0].Text = (mode == 1 ? "Selected: " : "Files: ") + std::to_string(files);
+    StatusBar1->Panels[1].Text = "Packed: " + std::to_string(packed);
+    StatusBar1->Panels[2].Text = "Unpacked: " + std::to_string(unpacked);
+    StatusBar1->Panels[3].Text = "Ratio: " + std::to_string(std::max(0, ratio)) + "%";
+    StatusBar1->Invalidate();
+}
+
+void TFormTorvo::ShowArchiveComment()
+{
+    const std::string& archive = Pelix1->ArchiveFile();
+    StatusBar1->Panels[4].Text = IsZipFamilyType(Pelix1->ArcType()) ? ReadEntriesAndComment(archive).second : "";
+}
+
+void TFormTorvo::OpenClick()
+{
+    OpenDialog1->Title = "Open Archive...";
+    OpenDialog1->Filter = std::string(LoadMessage(E_ARCHIVESFILTER));
+    if (!Pelix1->ArchiveFile().empty())
+        OpenDialog1->InitialDir = win::ExtractFilePath(Pelix1->ArchiveFile());
+    if (OpenDialog1->Execute())
+        DisplayFile(OpenDialog1->FileName);
+}
+
+void TFormTorvo::CloseClick()
+{
+    Pelix1->SetArchiveFile("");
+    ApplicationBusy();
+    ComboBox1->SetItemIndex(-1);
+    ZipView1->Items.Clear();
+    ApplicationWaiting();
+    StatusBar1->SimplePanel = true;
+}
+
+void TFormTorvo::RefreshClick()
+{
+    if (!Pelix1->ArchiveFile().empty())
+        DisplayFile(Pelix1->ArchiveFile());
+}
+
+std::vector<std::string> TFormTorvo::SelectedEntryNames(bool allWhenNone) const
+{
+    std::vector<std::string> names, all;
+    for (int i = 0; i < ZipView1->Items.Count(); ++i) {
+        const std::vector<std::string>& row = ZipView1->Items.Fields(i);
+        std::string name = row[zcFolder] + row[zcName];
+        if (ZipView1->GetSelected(i))
+            names.push_back(name);
+        all.push_back(std::move(name));
+    }
+    return names.empty() && allWhenNone ? all : names;
+}
+
+void TFormTorvo::ExtractClick()
+{
+    const std::string archive = Pelix1->ArchiveFile();
+    if (archive.empty() || !IsRecognisedType(Pelix1->ArcType()))
+        return;
+    if (!IsZipFamilyType(Pelix1->ArcType())) {
+        Application->MessageBox("Extract not supported for this filetype.", "Extract", MB_OK);
+        return;
+    }
+    if (!frmExtract)
+        frmExtract = new TfrmExtract(this);
+    const std::vector<std::string> selected = SelectedEntryNames(false);
+    frmExtract->PrepareFor(!selected.empty());
+    if (frmExtract->ShowModal() != mrOk)
+        return;
+    TOperationScope operation(*this);
+    TUnZip& z = *UnZip1;
+    z.SetArchiveFile(archive);
+    z.SetExtractDir(frmExtract->Edit1->Text());
+    z.UseStoredDirs = frmExtract->CheckBox1->Checked();
+    z.ConfirmOverwrites = frmExtract->CheckBox2->Checked();
+    if (!z.ConfirmOverwrites)
+        z.OverwriteMode = omOverwrite;
+    z.RestoreFileAttr = frmExtract->CheckBox3->Checked();
+    z.CreateStoredDirs = frmExtract->CheckBox4->Checked();
+    z.RecurseDirs = frmExtract->CheckBox5->Checked();
+    z.DateAttribute = TDateAttribute(std::max(0, frmExtract->ComboBox1->ItemIndex()));
+    const bool some = frmExtract->SelectedFilesOnly() && !selected.empty();
+    z.ExactFileSpec = some;
+    z.SetFileSpec(some ? selected : std::vector<std::string>{"*.*"});
+    const int count = z.Extract();
+    z.ExactFileSpec = false;
+    StatusBar1->SimplePanel = true;
+    StatusBar1->SimpleText = "Files Extracted: " + std::to_string(std::max(0, count));
+}
+
+void TFormTorvo::DeleteClick()
+{
+    const std::string archive = Pelix1->ArchiveFile();
+    const std::vector<std::string> selected = SelectedEntryNames(false);
+    if (archive.empty() || selected.empty())
+        return;
+    // Only the archive's own writer may rewrite it: any other would change its format.
+    if (!IsZipFamilyType(Pelix1->ArcType())) {
+        Application->MessageBox("Delete is not supported for this type of archive.", "Delete", MB_OK);
+        return;
+    }
+    {
+        TOperationScope operation(*this);
+        TZip& z = *Zip1;
+        z.SetArchiveFile(archive);
+        z.Switch = swDelete;
+        z.ExactFileSpec = true;
+        z.SetFileSpec(selected);
+        const int deleted = z.Compress();
+        z.ExactFileSpec = false;
+        z.Switch = swAdd;
+        StatusBar1->SimpleText = "Files Deleted: " + std::to_string(std::max(0, deleted));
+    }
+    DisplayFile(archive);
+}
