@@ -10,6 +10,7 @@
 #include "readers/Pelix.h"
 #include "readers/plxUnZIP.h"
 #include "readers/view/plxZipView.h"
+#include "writers/WriterForType.h"
 #include "writers/plxZip.h"
 
 #include <algorithm>
@@ -188,20 +189,21 @@ void TFormTorvo::DeleteClick()
     if (archive.empty() || selected.empty())
         return;
     // Only the archive's own writer may rewrite it: any other would change its format.
-    if (!IsZipFamilyType(Pelix1->ArcType())) {
+    const std::unique_ptr<TCompBase> writer = NewWriterForType(Pelix1->ArcType());
+    if (!writer) {
         Application->MessageBox("Delete is not supported for this type of archive.", "Delete", MB_OK);
         return;
     }
     {
         TOperationScope operation(*this);
-        TZip& z = *Zip1;
-        z.SetArchiveFile(archive);
-        z.Switch = swDelete;
-        z.ExactFileSpec = true;
-        z.SetFileSpec(selected);
-        const int deleted = z.Compress();
-        z.ExactFileSpec = false;
-        z.Switch = swAdd;
+        const std::size_t errorMark = ErrorMessages.size();
+        writer->OnError = Zip1->OnError;
+        writer->SetArchiveFile(archive);
+        writer->Switch = swDelete;
+        writer->ExactFileSpec = true;
+        writer->SetFileSpec(selected);
+        const int deleted = writer->Compress();
+        ShowErrorsSince(errorMark);
         StatusBar1->SimpleText = "Files Deleted: " + std::to_string(std::max(0, deleted));
     }
     DisplayFile(archive);

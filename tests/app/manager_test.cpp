@@ -117,6 +117,36 @@ TEST_F(ArchiveManager, OpenListDeleteExactRowsAndExtract)
         EXPECT_EQ(ReadWholeFile(src / name), ReadWholeFile(fs::path(out) / name)) << name;
 }
 
+TEST_F(ArchiveManager, DeleteKeepsTheArchivesOwnFormat)
+{
+    const fs::path src = dir + "/src";
+    fs::create_directories(src);
+    for (const char* name : {"keep.txt", "go;ne.txt", "g*.txt", "gX.txt"})
+        std::ofstream(src / name) << std::string(3000, name[0]) << name;
+    struct TCase {
+        const char* tool;
+        std::string make, list;
+    };
+    const std::string files = " keep.txt 'go;ne.txt' 'g*.txt' gX.txt";
+    const std::vector<TCase> cases = {
+        {"tar", "tar cf ../a.tar" + files, "tar tf a.tar | sort"},
+        {"lha", "lha -aq ../a.lzh" + files, "lha -l a.lzh | awk 'NR>2 && /\\.txt/ {print $NF}' | sort"},
+    };
+    for (const TCase& c : cases) {
+        if (!HaveTool(c.tool))
+            continue;
+        const std::string archive = dir + "/" + (c.tool == std::string("tar") ? "a.tar" : "a.lzh");
+        CaptureCommand("cd " + ShellQuote(src.string()) + " && " + c.make);
+        form->DisplayFile(archive);
+        ASSERT_EQ(4, form->ZipView1->Items.Count()) << c.tool;
+        form->ZipView1->SetSelected(RowOf("go;ne.txt"), true);
+        form->ZipView1->SetSelected(RowOf("g*.txt"), true);
+        form->DeleteClick();
+        EXPECT_EQ("gX.txt\nkeep.txt\n", CaptureCommand("cd " + dir + " && " + c.list)) << c.tool;
+        EXPECT_EQ(2, form->ZipView1->Items.Count()) << c.tool;
+    }
+}
+
 TEST_F(ArchiveManager, ExtractDialogRefusesAMissingFolder)
 {
     TfrmExtract dialog(nullptr);
