@@ -1,31 +1,13 @@
 #include "app/lib/FormExtract.h"
 
+#include "app/lib/FormBuild.h"
+
 #include "platform/vcl/Dialogs.h"
 #include "platform/win/Files.h"
 #include "platform/win/SysFiles.h"
 
 using namespace vcl;
 
-namespace {
-
-template <class T>
-T* Place(TForm* form, T* control, const char* name, int left, int top, int width, int height)
-{
-    control->Name = name;
-    control->SetParent(form);
-    control->SetBounds(left, top, width, height);
-    return control;
-}
-
-TCheckBox* Check(TForm* form, const char* name, const char* caption, bool checked, int top)
-{
-    TCheckBox* box = Place(form, new TCheckBox(form), name, 200, top, 200, 20);
-    box->Caption = caption;
-    box->SetChecked(checked);
-    return box;
-}
-
-}  // namespace
 
 TfrmExtract::TfrmExtract(TComponent* owner) : TForm(owner)
 {
@@ -52,23 +34,17 @@ TfrmExtract::TfrmExtract(TComponent* owner) : TForm(owner)
         if (!Edit1->Text().empty())
             win::ForceDirectories(Edit1->Text());
     };
-    Label2 = Place(this, new TLabel(this), "Label2", 8, 88, 120, 16);
-    Label2->SetCaption("DateAttribute:");
-    ComboBox1 = Place(this, new TComboBox(this), "ComboBox1", 8, 106, 150, 22);
-    ComboBox1->Style = csDropDownList;
-    for (const char* item : {"FileDate", "SystemDate", "MaxFileDate"})
-        ComboBox1->Items.Add(item);
-    ComboBox1->SetItemIndex(0);
+    ComboBox1 = PlaceList(this, "ComboBox1", "DateAttribute:", 8, 88, 150, {"FileDate", "SystemDate", "MaxFileDate"});
     RadioGroup1 = Place(this, new TRadioGroup(this), "RadioGroup1", 8, 136, 180, 64);
     RadioGroup1->Caption = "Extract";
     RadioGroup1->Items.Add("&Selected Files");
     RadioGroup1->Items.Add("&All Files");
     RadioGroup1->SetItemIndex(0);
-    CheckBox1 = Check(this, "CheckBox1", "&Restore original folders", true, 88);
-    CheckBox2 = Check(this, "CheckBox2", "&Confirm file overwrites", true, 110);
-    CheckBox3 = Check(this, "CheckBox3", "Restore File(s) Attribute", false, 132);
-    CheckBox4 = Check(this, "CheckBox4", "Create stored &dirs", false, 154);
-    CheckBox5 = Check(this, "CheckBox5", "Recurse sub-dirs", true, 176);
+    CheckBox1 = PlaceCheck(this, "CheckBox1", "&Restore original folders", true, 200, 88);
+    CheckBox2 = PlaceCheck(this, "CheckBox2", "&Confirm file overwrites", true, 200, 110);
+    CheckBox3 = PlaceCheck(this, "CheckBox3", "Restore File(s) Attribute", false, 200, 132);
+    CheckBox4 = PlaceCheck(this, "CheckBox4", "Create stored &dirs", false, 200, 154);
+    CheckBox5 = PlaceCheck(this, "CheckBox5", "Recurse sub-dirs", true, 200, 176);
     BitBtn1 = Place(this, new TBitBtn(this), "BitBtn1", 230, 214, 84, 28);
     BitBtn1->Caption = "&Extract";
     BitBtn1->Default = true;

@@ -16,7 +16,6 @@ public:
     vcl::TLabel* Label1;
     vcl::TEdit* Edit1;
     vcl::TBitBtn *BitBtn4, *BitBtn3, *BitBtn1, *BitBtn2;
-    vcl::TLabel* Label2;
     vcl::TComboBox* ComboBox1;
     vcl::TCheckBox *CheckBox1, *CheckBox2, *CheckBox3, *CheckBox4, *CheckBox5;
     vcl::TRadioGroup* RadioGroup1;

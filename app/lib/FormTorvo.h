@@ -25,6 +25,7 @@ class TUnZip;
 class TObject;
 class TfrmErrorMsgs;
 class TfrmExtract;
+class TfrmAddFiles;
 
 // Any type the listing knows, as against no archive, an unreadable file or an unknown one.
 bool IsRecognisedType(TArcType t);
@@ -65,6 +66,8 @@ public:
     vcl::TMenuItem *mnuFile, *mnuAction, *mnuView;
     vcl::TMenuItem *mnuOpen, *mnuClose, *mnuDelete, *mnuExtract, *mnuRefresh, *mnuSort;
     TfrmExtract* frmExtract = nullptr;
+    TfrmAddFiles* frmAddFiles = nullptr;
+    vcl::TMenuItem* mnuAddFiles;
     vcl::TOpenDialog* OpenDialog1 = nullptr;
     vcl::TSaveDialog* SaveDialog1 = nullptr;
     std::array<vcl::TComponent*, 9> ControlTable{};
@@ -115,6 +118,7 @@ public:
     void RefreshClick();
     void ExtractClick();
     void DeleteClick();
+    void AddFilesClick();
     // The full stored names of the selected rows (all rows when `allWhenNone` and none is selected).
     std::vector<std::string> SelectedEntryNames(bool allWhenNone) const;
     void PackPayslips();

@@ -3,6 +3,7 @@
 #include "app/lib/FormTorvo.h"
 
 #include "app/lib/ErrorMsgs.h"
+#include "app/lib/FormAddFiles.h"
 #include "app/lib/FormExtract.h"
 #include "core/Err_Msgs.h"
 #include "core/plxGbls.h"
@@ -48,7 +49,8 @@ void TFormTorvo::BuildManagerMenus()
     mnuDelete = NewItem(this, "&Delete", 0, run(&TFormTorvo::DeleteClick));
     mnuExtract = NewItem(this, "&Extract", ShortCut('E', ssCtrl), run(&TFormTorvo::ExtractClick));
     mnuRefresh = NewItem(this, "&Refresh", VK_F5, run(&TFormTorvo::RefreshClick));
-    mnuAction = HiddenMenu(MainMenu1, this, "&Action", {mnuDelete, mnuExtract, mnuRefresh});
+    mnuAddFiles = NewItem(this, "&Add Files", ShortCut('A', ssCtrl), run(&TFormTorvo::AddFilesClick));
+    mnuAction = HiddenMenu(MainMenu1, this, "&Action", {mnuAddFiles, mnuDelete, mnuExtract, mnuRefresh});
     mnuSort = NewItem(this, "&Sort", 0, [](TObject*) {
         Application->MessageBox("Klikněte (pravým tlačítkem na myši) na titulek daného sloupce.", "Sort", MB_OK);
     });
@@ -205,6 +207,37 @@ void TFormTorvo::DeleteClick()
         const int deleted = writer->Compress();
         ShowErrorsSince(errorMark);
         StatusBar1->SimpleText = "Files Deleted: " + std::to_string(std::max(0, deleted));
+    }
+    DisplayFile(archive);
+}
+
+void TFormTorvo::AddFilesClick()
+{
+    const std::string archive = Pelix1->ArchiveFile();
+    if (archive.empty()) {
+        Application->MessageBox("Archív je otevřen před přidáním souborů.", "Add", MB_OK);
+        return;
+    }
+    // A fresh writer of the archive's own type: nothing the dialog sets outlives the command.
+    const std::unique_ptr<TCompBase> writer = NewWriterForType(Pelix1->ArcType());
+    if (!writer) {
+        Application->MessageBox("Adding files is not supported for this type of archive.", "Add", MB_OK);
+        return;
+    }
+    writer->SetArchiveFile(archive);
+    if (!frmAddFiles)
+        frmAddFiles = new TfrmAddFiles(this);
+    frmAddFiles->ShowSettingsOf(*writer);
+    if (frmAddFiles->ShowModal() != mrOk)
+        return;
+    {
+        TOperationScope operation(*this);
+        const std::size_t errorMark = ErrorMessages.size();
+        writer->OnError = Zip1->OnError;
+        writer->OnProgress = Zip1->OnProgress;
+        const int added = writer->Compress();
+        ShowErrorsSince(errorMark);
+        StatusBar1->SimpleText = "Přidané/aktualizované soubory: " + std::to_string(std::max(0, added));
     }
     DisplayFile(archive);
 }

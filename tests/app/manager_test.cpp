@@ -1,3 +1,4 @@
+#include "app/lib/FormAddFiles.h"
 #include "app/lib/FormExtract.h"
 #include "app/lib/FormTorvo.h"
 #include "platform/vcl/Headless.h"
@@ -145,6 +146,38 @@ TEST_F(ArchiveManager, DeleteKeepsTheArchivesOwnFormat)
         EXPECT_EQ("gX.txt\nkeep.txt\n", CaptureCommand("cd " + dir + " && " + c.list)) << c.tool;
         EXPECT_EQ(2, form->ZipView1->Items.Count()) << c.tool;
     }
+}
+
+TEST_F(ArchiveManager, AddFilesUpdatesTheOpenArchive)
+{
+    if (!HaveTool("zip") || !HaveTool("unzip"))
+        GTEST_SKIP() << "zip/unzip missing";
+    const fs::path src = dir + "/src";
+    fs::create_directories(src);
+    std::ofstream(src / "old.txt") << "old";
+    std::ofstream(src / "new.txt") << std::string(5000, 'n');
+    const std::string archive = dir + "/a.zip";
+    CaptureCommand("cd " + ShellQuote(src.string()) + " && zip -q " + ShellQuote(archive) + " old.txt");
+    form->DisplayFile(archive);
+    Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
+        if (auto* dialog = dynamic_cast<TfrmAddFiles*>(s.Form)) {
+            EXPECT_EQ("atZip (TZipSplitter)", dialog->ComboBox6->Text());
+            dialog->btnOK->Click();  // an empty list is refused
+            EXPECT_EQ(mrNone, dialog->ModalResult);
+            dialog->Edit1->SetText(src.string());
+            dialog->AddFileSpec("new.txt");
+            dialog->btnOK->Click();
+            return std::nullopt;
+        }
+        return "OK";
+    });
+    form->PressKey('A', ssCtrl);
+    int code = -1;
+    CaptureCommand("unzip -tq " + ShellQuote(archive), &code);
+    EXPECT_EQ(0, code);
+    EXPECT_EQ("new.txt\nold.txt\n", CaptureCommand("unzip -Z1 " + ShellQuote(archive) + " | sort"));
+    EXPECT_TRUE(std::string(5000, 'n') == CaptureCommand("unzip -p " + ShellQuote(archive) + " new.txt"));
+    EXPECT_EQ(2, form->ZipView1->Items.Count());
 }
 
 TEST_F(ArchiveManager, ExtractDialogRefusesAMissingFolder)
