@@ -15,6 +15,7 @@
 #include "writers/plxZip.h"
 
 #include <algorithm>
+#include <cmath>
 
 using namespace vcl;
 
@@ -94,7 +95,7 @@ void TFormTorvo::DisplayTotals(int mode)
         unpacked += std::atoll(row[zcUnpacked].c_str());
         ++files;
     }
-    const int ratio = unpacked > 0 ? int(100 - packed * 100 / unpacked) : 0;
+    const int ratio = unpacked > 0 ? int(std::lround(100.0 - double(packed) * 100.0 / double(unpacked))) : 0;
     StatusBar1->SimplePanel = false;
     StatusBar1->Panels[0].Text = (mode == 1 ? "Selected: " : "Files: ") + std::to_string(files);
     StatusBar1->Panels[1].Text = "Packed: " + std::to_string(packed);

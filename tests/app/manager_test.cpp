@@ -84,6 +84,7 @@ TEST_F(ArchiveManager, OpenListDeleteExactRowsAndExtract)
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(size_t(zcColumnCount), form->ZipView1->Items.Fields(i).size());
     EXPECT_EQ("Files: 5", form->StatusBar1->Panels[0].Text);
+    EXPECT_NE("Ratio: 100%", form->StatusBar1->Panels[3].Text);
     EXPECT_EQ("Unpacked: " + std::to_string(5 * 1000 + 37 * 10), form->StatusBar1->Panels[2].Text);
     EXPECT_EQ("the note", form->StatusBar1->Panels[4].Text.substr(0, 8));
     EXPECT_EQ(0, form->ComboBox1->Items.IndexOf(archive));
