@@ -1,4 +1,5 @@
-// Decoder of Unix compress (.Z) data: LZW with codes of 9 up to 16 bits, LSB first.
+// Decoder of Unix compress (.Z) data: LZW with codes of 9 up to 16 bits, LSB first. The same
+// decoder reads the headerless LZW of other formats (TLzwRawFormat).
 //
 // Like the compressor, it reads codes in groups of n_bits bytes: after a width increase and after a
 // CLEAR code the rest of the current group is padding. After CLEAR the next code still adds a
@@ -16,7 +17,16 @@ enum class TLzwStatus : std::uint8_t {
     NotCompress,  // no 1F 9D magic, or fewer than 3 header bytes
     BadHeader,    // reserved flag bits 5 or 6, or a code width outside 9..16
     Corrupt,      // a code beyond the next free one, or a first code that is not a byte
-    OutputLimit   // more output than the caller allowed
+    OutputLimit,  // more output than the caller allowed
+    Truncated     // a raw stream with an end code ended without it
+};
+
+// Headerless LZW: always with the clear code 256. GroupPadding: codes come in groups as the
+// compress tool writes them (ARC methods 8 and 9); without it they run on bit after bit, code
+// 257 ends the data and a clear code starts again like the first code (ZOO method 1).
+struct TLzwRawFormat {
+    int MaxBits = 12;
+    bool GroupPadding = true;
 };
 
 class TLzwDecoder {
@@ -27,6 +37,8 @@ public:
     // Source gives the whole .Z file from its first byte; Sink takes blocks of at most
     // OutputBlockSize bytes.
     TLzwDecoder(TByteSource Source, TByteSink Sink, std::uint64_t MaxOutput = UINT64_MAX);
+    // Source gives the codes from their first byte.
+    TLzwDecoder(TByteSource Source, TByteSink Sink, std::uint64_t MaxOutput, const TLzwRawFormat& Raw);
 
     TLzwStatus Decode();
     std::uint64_t BytesWritten() const { return written_; }
@@ -34,6 +46,7 @@ public:
     bool BlockMode() const { return blockMode_; }
 
 private:
+    TLzwStatus DecodeCodes();
     bool FillBits(int n);  // true when n more bits are available
     std::uint32_t TakeBits(int n);
     void SkipToGroupEnd();
@@ -56,6 +69,9 @@ private:
     int nBits_ = 9;
     int maxBits_ = 0;
     bool blockMode_ = false;
+    bool raw_ = false;
+    bool groupPadding_ = true;
+    bool endCode_ = false;  // 257 ends the data
 
     std::vector<std::uint16_t> prefix_;
     std::vector<std::uint8_t> suffix_;
