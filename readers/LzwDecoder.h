@@ -10,14 +10,12 @@
 #include <vector>
 
 #include "core/ByteIO.h"
+#include "core/CodecStatus.h"
 
-enum class TLzwStatus : std::uint8_t {
-    Ok,           // the input ended after whole codes
-    NotCompress,  // no 1F 9D magic, or fewer than 3 header bytes
-    BadHeader,    // reserved flag bits 5 or 6, or a code width outside 9..16
-    Corrupt,      // a code beyond the next free one, or a first code that is not a byte
-    OutputLimit   // more output than the caller allowed
-};
+// Ok when the input ended after whole codes; NotCompress without the 1F 9D magic or with fewer
+// than 3 header bytes; BadHeader for reserved flag bits 5 or 6 or a code width outside 9..16;
+// Corrupt for a code beyond the next free one or a first code that is not a byte; OutputLimit.
+using TLzwStatus = TCodecStatus;
 
 class TLzwDecoder {
 public:
