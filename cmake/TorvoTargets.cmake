@@ -94,3 +94,20 @@ function(torvo_test_folder dir)
   endif()
   gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
 endfunction()
+
+# torvo_ext_library(NAME DIR OUTPUT LIBS ...): one of our stand-ins for an external library: a
+# shared library lib<OUTPUT>.so of DIR/*.cpp in <build>/ext, where LoadLibraryA looks after the
+# program's own folder. NAME_objs holds the same code for fuzz targets.
+function(torvo_ext_library name dir output)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp)
+  add_library(${name}_objs OBJECT ${sources})
+  set_target_properties(${name}_objs PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  target_include_directories(${name}_objs PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name}_objs PUBLIC ${ARG_LIBS})
+  add_library(${name} SHARED $<TARGET_OBJECTS:${name}_objs>)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  set_target_properties(${name} PROPERTIES OUTPUT_NAME ${output}
+                        LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/ext)
+  set_property(GLOBAL APPEND PROPERTY TORVO_EXT_LIBRARIES ${name})
+endfunction()

@@ -7,7 +7,9 @@
 #include "core/plxGbls.h"
 #include "platform/win/SysFiles.h"
 #include "platform/win/Utf8.h"
+#include "core/Err_Msgs.h"
 #include "readers/Pelix.h"
+#include "readers/plxUnRar.h"
 #include "readers/plxUnTar.h"
 
 namespace {
@@ -185,6 +187,28 @@ void TPelix::ListEncodedText()
 void TPelix::ListRar()
 {
     FStream.reset();
-    // The RAR library is not part of this build yet.
-    RaiseError(FArchiveFile, "", VolumeName, 25260);
+    if (!TUnRar::LibraryLoaded())
+        RaiseError(FArchiveFile, "", VolumeName, E_UNRARDLL);
+    // The library lists; OnRead fires with the temporary extractor as Sender.
+    TUnRar rar;
+    rar.SetArchiveFile(FArchiveFile);
+    rar.VolumeName = FArchiveFile;
+    rar.OperationCode = opListTarget2;
+    rar.SetFileSpec(FileSpec());
+    rar.SetExcludeSpec(ExcludeSpec());
+    rar.RecurseDirs = RecurseDirs;
+    rar.SetPassword(Password());
+    rar.OnGetPassword = OnGetPassword;
+    rar.OnRead = OnRead;
+    rar.OnReadBegin = OnReadBegin;
+    rar.OnReadEnd = OnReadEnd;
+    rar.OnElapsedTime = OnElapsedTime;
+    rar.OnNextVolume = OnNextVolume;
+    rar.OnError = OnError;
+    rar.ShowEmptyDirs = ShowEmptyDirs;
+    rar.ArchiveOffset = ArchiveOffset;
+    rar.CancelPtr = CancelPtr;
+    FileCount = rar.ListPass(FArchiveFile);
+    UnpackedTotal = rar.UnpackedTotal;
+    PackedTotal = rar.PackedTotal;
 }

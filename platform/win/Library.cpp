@@ -23,8 +23,12 @@ std::vector<std::string> Candidates(std::string name)
     if (EndsWithNoCase(name, ".dll")) name.resize(name.size() - 4);
     const std::string dir = win::ExecutableDir() + "/";
     const std::string lower = win::LowerCase(name);
-    std::vector<std::string> names = {dir + "lib" + name + ".so", dir + name + ".so"};
-    if (lower != name) names.insert(names.end(), {dir + "lib" + lower + ".so", dir + lower + ".so"});
+    std::vector<std::string> names;
+    // Our stand-ins for external libraries: beside the program, else where this build made them.
+    for (const std::string& folder : {dir, std::string(TORVO_EXT_LIBRARY_DIR "/")}) {
+        names.insert(names.end(), {folder + "lib" + name + ".so", folder + name + ".so"});
+        if (lower != name) names.insert(names.end(), {folder + "lib" + lower + ".so", folder + lower + ".so"});
+    }
     names.insert(names.end(), {"lib" + name + ".so", name + ".so"});
     if (lower != name) names.insert(names.end(), {"lib" + lower + ".so", lower + ".so"});
     return names;

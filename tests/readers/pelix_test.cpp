@@ -388,9 +388,11 @@ TEST_F(PelixTest, EventsSelectionFoldersAndRefusals)
     EXPECT_EQ(empty.Totals, 0);
     EXPECT_EQ(order, (std::vector<std::string>{"activate", "deactivate"}));
 
+    // Taken for RAR, a ZIP is refused by the RAR library, and the listing ends without entries.
     TRun rar = List(zip, atRar);
-    EXPECT_FALSE(rar.Ok);
-    EXPECT_EQ(rar.Errors, (std::vector<int>{25260}));
+    EXPECT_TRUE(rar.Ok);
+    EXPECT_EQ(rar.Errors, (std::vector<int>{25244}));
+    EXPECT_EQ(rar.Totals, 0);
 }
 
 TEST_F(PelixTest, SplitZipVolumesAreNamedLikeTheirFiles)

@@ -14,7 +14,7 @@ int CmdExtract(std::span<char*> args);
 
 namespace plxtool {
 
-// An extractor for the archive (ZIP, JAR, TAR, GZip/.Z, bzip2; a TAR inside a compressed file is
+// An extractor for the archive (ZIP, JAR, TAR, GZip/.Z, bzip2, LHA, RAR, ACE; a TAR inside a compressed file is
 // extracted in its place), wired to print every report to stderr with its
 // number and text and to count failures (an entry passed over on purpose is none); null (after a message) when the type is not one of them.
 struct TExtractRun {

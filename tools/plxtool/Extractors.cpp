@@ -5,11 +5,13 @@
 
 #include "core/plxConsts.h"
 #include "platform/win/SysFiles.h"
+#include "readers/plxUnAce.h"
 #include "readers/plxUnBZip.h"
 #include "readers/plxUnBh.h"
 #include "readers/plxUnGZip.h"
 #include "readers/plxUnJar.h"
 #include "readers/plxUnLha.h"
+#include "readers/plxUnRar.h"
 #include "readers/plxUnTar.h"
 #include "readers/plxUUDecode.h"
 
@@ -83,6 +85,12 @@ bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::
         break;
     case atLha: case atLhaExe: case atLzh: case atLzhExe:
         Run.Extractor = std::make_unique<TUnLha>();
+        break;
+    case atAce: case atAceExe:
+        Run.Extractor = std::make_unique<TUnACE>();
+        break;
+    case atRar: case atRarExe:
+        Run.Extractor = std::make_unique<TUnRar>();
         break;
     case atBh: case atBhExe:
         Run.Extractor = std::make_unique<TUnBh>();

@@ -1,0 +1,327 @@
+// The RAR extractor and listing over our RAR library: the shared fixtures (RAR 2.50, 4 and 5,
+// solid, multi-volume, self-extracting) extract to what unar extracts and list what lsar lists;
+// encrypted and damaged archives end with a report and write nothing outside the target.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+
+#include "core/Err_Msgs.h"
+#include "core/plxStreams.h"
+#include "platform/win/FsTestSupport.h"
+#include "readers/Pelix.h"
+#include "readers/plxUnRar.h"
+#include "support/HostTree.h"
+#include "support/ToolRun.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::optional<fs::path> RarFixtures()
+{
+    const char* env = std::getenv("TORVO_FIXTURES");
+    const fs::path root = env ? fs::path(env) : fs::path(TORVO_SOURCE_DIR) / ".." / "shared" / "fixtures";
+    if (!fs::is_directory(root / "rar"))
+        return std::nullopt;
+    return root / "rar";
+}
+
+// Files only: the tools differ on folders and links, which we pass over.
+std::map<std::string, std::string> FilesOf(const fs::path& folder)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& [name, bytes] : HostTree(folder)) {
+        if (!name.empty() && name.back() != '/' && !fs::is_symlink(fs::symlink_status(folder / name)))
+            files[name] = bytes;
+    }
+    return files;
+}
+
+class RarTest : public FsTest {
+protected:
+    void SetUp() override
+    {
+        FsTest::SetUp();
+        if (!TUnRar::LibraryLoaded())
+            GTEST_SKIP() << "the RAR library was not built";
+        fixtures = RarFixtures();
+    }
+
+    void Bind(TUnRar& un)
+    {
+        un.OnError = [this](TObject*, const std::string&, const std::string&, const std::string&, int code) {
+            reports.push_back(code);
+        };
+        un.OnEnd = [this](TObject*, const std::string& name, bool pass) { ends[name] = pass; };
+        un.OnNextVolume = [](TObject*, std::string&, int, bool exists, bool& cancel) { cancel = !exists; };
+    }
+
+    int Extract(const fs::path& archive, const std::string& out)
+    {
+        reports.clear();
+        ends.clear();
+        TUnRar un;
+        Bind(un);
+        un.CreateStoredDirs = true;
+        un.SetArchiveFile(archive.string());
+        un.SetExtractDir("C:\\" + out);
+        fs::create_directories(home + "/" + out);
+        return un.Extract();
+    }
+
+    bool AllPassed() const
+    {
+        return !ends.empty() && std::all_of(ends.begin(), ends.end(), [](const auto& e) { return e.second; });
+    }
+
+    std::optional<fs::path> fixtures;
+    std::vector<int> reports;
+    std::map<std::string, bool> ends;
+};
+
+TEST_F(RarTest, FixturesExtractToWhatUnarExtracts)
+{
+    if (!fixtures || !HaveTool("unar"))
+        GTEST_SKIP() << "no fixtures or no unar";
+    const fs::path lib = *fixtures / "libarchive";
+    const std::vector<fs::path> archives = {
+        *fixtures / "RAR250.RAR", *fixtures / "t.rar",
+        // RAR 4: methods, filters, PPMd, Unicode names, sub-blocks, self-extracting, volumes.
+        lib / "test_read_format_rar.rar", lib / "test_read_format_rar_compress_best.rar",
+        lib / "test_read_format_rar_compress_normal.rar", lib / "test_read_format_rar_filter.rar",
+        lib / "test_read_format_rar_binary_data.rar", lib / "test_read_format_rar_windows.rar",
+        lib / "test_read_format_rar_unicode.rar", lib / "test_read_format_rar_noeof.rar",
+        lib / "test_read_format_rar_subblock.rar", lib / "test_read_format_rar_sfx.exe",
+        lib / "test_read_format_rar_multi_lzss_blocks.rar", lib / "test_read_format_rar_ppmd_lzss_conversion.rar",
+        lib / "test_rar_multivolume_single_file.part1.rar", lib / "test_rar_multivolume_multiple_files.part1.rar",
+        // RAR 5: stored, compressed, solid, filters, hashes, attributes, volumes.
+        lib / "test_read_format_rar5_stored.rar", lib / "test_read_format_rar5_compressed.rar",
+        lib / "test_read_format_rar5_multiple_files.rar", lib / "test_read_format_rar5_multiple_files_solid.rar",
+        lib / "test_read_format_rar5_arm.rar", lib / "test_read_format_rar5_blake2.rar",
+        lib / "test_read_format_rar5_win32.rar", lib / "test_read_format_rar5_fileattr.rar",
+        lib / "test_read_format_rar5_stored_manyfiles.rar", lib / "test_read_format_rar5_zip_in_rar.rar",
+        lib / "test_read_format_rar5_extra_field_version.rar", lib / "test_read_format_rar5_owner.rar",
+        lib / "test_read_format_rar5_multiarchive.part01.rar",
+    };
+    int n = 0;
+    for (const fs::path& archive : archives) {
+        SCOPED_TRACE(archive.filename().string());
+        const std::string out = "out" + std::to_string(++n);
+        EXPECT_GT(Extract(archive, out), 0);
+        EXPECT_TRUE(reports.empty()) << reports.front();
+        EXPECT_TRUE(AllPassed());
+        const fs::path ref = root + "/ref" + std::to_string(n);
+        ASSERT_EQ(std::system(("timeout 60 unar -q -f -D -o " + ShellQuote(ref.string()) + " " +
+                               ShellQuote(archive.string()) + " </dev/null >/dev/null 2>&1").c_str()), 0);
+        const auto expected = FilesOf(ref);
+        EXPECT_FALSE(expected.empty());
+        EXPECT_EQ(FilesOf(home + "/" + out), expected);
+    }
+}
+
+TEST_F(RarTest, SolidSetAndSelfExtractorThatUnarCannotReadMatchBsdtar)
+{
+    if (!fixtures || !HaveTool("bsdtar"))
+        GTEST_SKIP() << "no fixtures or no bsdtar";
+    const fs::path lib = *fixtures / "libarchive";
+    int n = 0;
+    for (const char* name : {"test_read_format_rar5_multiarchive_solid.part01.rar", "test_read_format_rar5_sfx.exe",
+                             "test_read_format_rar5_solid.rar"}) {
+        SCOPED_TRACE(name);
+        const std::string out = "out" + std::to_string(++n);
+        EXPECT_GT(Extract(lib / name, out), 0);
+        EXPECT_TRUE(reports.empty());
+        EXPECT_TRUE(AllPassed());
+        const fs::path ref = root + "/ref" + std::to_string(n);
+        fs::create_directories(ref);
+        // bsdtar takes the whole set only as one stream of its volumes.
+        std::string inputs;
+        for (const auto& e : fs::directory_iterator(lib)) {
+            const std::string f = e.path().filename().string();
+            if (f.rfind("test_read_format_rar5_multiarchive_solid.part", 0) == 0 && n == 1)
+                inputs += " " + ShellQuote(e.path().string());
+        }
+        const std::string command = n == 1 ? "cat $(ls" + inputs + " | sort) | bsdtar -xf - -C " + ShellQuote(ref.string())
+                                           : "bsdtar -xf " + ShellQuote((lib / name).string()) + " -C " + ShellQuote(ref.string());
+        ASSERT_EQ(std::system(("timeout 60 sh -c " + ShellQuote(command) + " >/dev/null 2>&1").c_str()), 0);
+        EXPECT_EQ(FilesOf(home + "/" + out), FilesOf(ref));
+    }
+}
+
+TEST_F(RarTest, ListingNamesWhatLsarNamesAndSumsTheParts)
+{
+    if (!fixtures)
+        GTEST_SKIP() << "no fixtures";
+    struct TRow {
+        std::string Name;
+        std::int64_t Packed, Unpacked;
+        std::uint32_t Attr;
+    };
+    auto list = [this](const fs::path& archive, bool showDirs, std::vector<TRow>& rows, std::int64_t& totalPacked) {
+        TPelix p;
+        p.ShowEmptyDirs = showDirs;
+        p.OnError = [this](TObject*, const std::string&, const std::string&, const std::string&, int code) {
+            reports.push_back(code);
+        };
+        p.OnNextVolume = [](TObject*, std::string&, int, bool exists, bool& cancel) { cancel = !exists; };
+        p.OnRead = [&rows](TObject* sender, std::int64_t, int) {
+            auto& z = *static_cast<TZipCommon*>(sender);
+            rows.push_back({z.FileName, z.PackedSize, z.UnpackedSize, z.ExternalAttr});
+        };
+        p.OnTotals = [&totalPacked](TObject*, std::int64_t, std::int64_t packed, int, int) { totalPacked = packed; };
+        p.SetArchiveFile(archive.string());
+        return p.Activate();
+    };
+    const fs::path lib = *fixtures / "libarchive";
+    // One file over three volumes: listed once, with every part's packed bytes.
+    std::vector<TRow> rows;
+    std::int64_t packed = 0;
+    ASSERT_TRUE(list(lib / "test_rar_multivolume_single_file.part1.rar", false, rows, packed));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].Name, "LibarchiveAddingTest.html");
+    EXPECT_GT(rows[0].Packed, 7000 * 2);
+    EXPECT_EQ(packed, rows[0].Packed);
+    // Folders only with ShowEmptyDirs, and always with the folder attribute.
+    rows.clear();
+    ASSERT_TRUE(list(lib / "test_read_format_rar5_win32.rar", false, rows, packed));
+    const std::size_t files = rows.size();
+    rows.clear();
+    ASSERT_TRUE(list(lib / "test_read_format_rar5_win32.rar", true, rows, packed));
+    EXPECT_GT(rows.size(), files);
+    for (const TRow& r : rows)
+        EXPECT_EQ((r.Attr & 0x10) != 0, r.Name.back() == '\\') << r.Name;
+    // Unix entries list as normal files.
+    rows.clear();
+    ASSERT_TRUE(list(*fixtures / "t.rar", false, rows, packed));
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].Attr, 0x80u);
+    EXPECT_TRUE(reports.empty());
+    if (!HaveTool("lsar"))
+        return;
+    for (const char* name : {"test_read_format_rar_unicode.rar", "test_read_format_rar5_multiple_files.rar"}) {
+        rows.clear();
+        ASSERT_TRUE(list(lib / name, true, rows, packed));
+        std::set<std::string> ours, theirs;
+        for (TRow& r : rows) {
+            std::replace(r.Name.begin(), r.Name.end(), '\\', '/');
+            if (r.Name.back() == '/')
+                r.Name.pop_back();
+            ours.insert(r.Name);
+        }
+        const std::string text = CaptureCommand("lsar " + ShellQuote((lib / name).string()));
+        std::size_t at = text.find('\n');
+        while (at != std::string::npos && at + 1 < text.size()) {
+            const std::size_t end = text.find('\n', at + 1);
+            std::string line = text.substr(at + 1, end - at - 1);
+            if (line.size() > 4 && line.compare(line.size() - 4, 4, "... ") == 0)
+                line.resize(line.size() - 4);
+            if (!line.empty())
+                theirs.insert(line.back() == '/' ? line.substr(0, line.size() - 1) : line);
+            at = end;
+        }
+        EXPECT_EQ(ours, theirs) << name;
+    }
+}
+
+TEST_F(RarTest, EncryptedAndDamagedArchivesEndWithAReportAndStayInTheTarget)
+{
+    if (!fixtures)
+        GTEST_SKIP() << "no fixtures";
+    const fs::path lib = *fixtures / "libarchive";
+    int n = 0;
+    // Neither backing decoder deciphers: every encrypted entry or header fails with the password number.
+    for (const char* name : {"test_read_format_rar4_encrypted.rar", "test_read_format_rar5_encrypted.rar",
+                             "test_read_format_rar_encryption_data.rar", "test_read_format_rar_encryption_header.rar",
+                             "test_read_format_rar5_encrypted_filenames.rar", "test_read_format_rar4_solid_encrypted.rar"}) {
+        SCOPED_TRACE(name);
+        Extract(lib / name, "enc" + std::to_string(++n));
+        EXPECT_NE(std::find(reports.begin(), reports.end(), E_INVALIDPASSWORD), reports.end());
+        // Plain entries beside the encrypted ones still extract.
+        EXPECT_FALSE(AllPassed());
+    }
+    const std::set<std::string> before = [this] {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(root))
+            names.insert(e.path().filename().string());
+        return names;
+    }();
+    for (const auto& e : fs::directory_iterator(lib)) {
+        const std::string name = e.path().filename().string();
+        const bool hostile = name.find("invalid") != std::string::npos || name.find("overflow") != std::string::npos ||
+                             name.find("bad") != std::string::npos || name.find("leak") != std::string::npos ||
+                             name.find("huge") != std::string::npos || name.find("underflow") != std::string::npos ||
+                             name.find("truncated") != std::string::npos || name.find("loop") != std::string::npos ||
+                             name.find("leftshift") != std::string::npos || name.find("desync") != std::string::npos ||
+                             name.find("use_after_free") != std::string::npos;
+        if (!hostile)
+            continue;
+        SCOPED_TRACE(name);
+        const std::string out = "bad" + std::to_string(++n);
+        Extract(e.path(), out);
+        for (const auto& [entry, pass] : ends) {
+            if (pass) {
+                EXPECT_TRUE(fs::exists(home + "/" + out)) << entry;
+            }
+        }
+    }
+    std::set<std::string> after;
+    for (const auto& e : fs::directory_iterator(root))
+        after.insert(e.path().filename().string());
+    EXPECT_EQ(before, after);
+}
+
+TEST_F(RarTest, PasswordWithoutHandlerIsUsedAndReportedAndOnlySelectedEntriesReachAStream)
+{
+    if (!fixtures)
+        GTEST_SKIP() << "no fixtures";
+    const fs::path lib = *fixtures / "libarchive";
+    {
+        // A password given without OnGetPassword is offered; the entry still fails with the number.
+        reports.clear();
+        TUnRar un;
+        Bind(un);
+        un.SetPassword("password");
+        un.SetArchiveFile((lib / "test_read_format_rar5_encrypted.rar").string());
+        un.TestArchive();
+        EXPECT_NE(std::find(reports.begin(), reports.end(), E_INVALIDPASSWORD), reports.end());
+    }
+    {
+        // With a handler and no password the handler is asked.
+        reports.clear();
+        int asked = 0;
+        TUnRar un;
+        Bind(un);
+        un.OnGetPassword = [&asked](TObject*, const std::string&, std::string& password, TSeedKeyRecord&,
+                                    TSeedKeyRecord&, bool& tryAgain) {
+            ++asked;
+            password = "x";
+            tryAgain = true;
+        };
+        un.SetArchiveFile((lib / "test_read_format_rar4_encrypted.rar").string());
+        un.TestArchive();
+        EXPECT_GE(asked, 1);
+    }
+    // Into the caller's stream go the selected entry's bytes and nothing of the others.
+    const fs::path archive = lib / "test_read_format_rar5_multiple_files.rar";
+    ASSERT_EQ(Extract(archive, "all"), 4);
+    std::string wanted;
+    for (const auto& [name, bytes] : FilesOf(home + "/all"))
+        if (name == "test2.bin")
+            wanted = bytes;
+    ASSERT_FALSE(wanted.empty());
+    TMemoryStream32 stream;
+    TUnRar un;
+    Bind(un);
+    un.SetArchiveFile(archive.string());
+    un.SetFileSpec({"test2.bin"});
+    un.CallerStream = &stream;
+    EXPECT_EQ(un.RunOperation(opCallerStream), 1);
+    ASSERT_EQ(stream.Size(), std::int64_t(wanted.size()));
+    EXPECT_EQ(std::string(static_cast<const char*>(stream.Memory()), wanted.size()), wanted);
+}
+
+}  // namespace
