@@ -10,3 +10,6 @@
 using TByteSource = std::function<std::size_t(std::uint8_t* Buffer, std::size_t Count)>;
 // Takes Count decoded bytes; throws when they cannot be written.
 using TByteSink = std::function<void(const std::uint8_t* Data, std::size_t Count)>;
+
+// Up to Count bytes at Offset of an archive; answers how many came. What header parsers read by.
+using TReadAt = std::function<std::int64_t(std::int64_t Offset, void* Buffer, std::int64_t Count)>;

@@ -8,12 +8,22 @@ namespace {
 constexpr int InitBits = 9;
 constexpr int MaxBitsAllowed = 16;
 constexpr std::uint32_t ClearCode = 256;
+constexpr std::uint32_t EndCode = 257;
 constexpr std::size_t TableSize = std::size_t(1) << MaxBitsAllowed;
 
 }  // namespace
 
 TLzwDecoder::TLzwDecoder(TByteSource Source, TByteSink Sink, std::uint64_t MaxOutput)
     : source_(std::move(Source)), sink_(std::move(Sink)), maxOutput_(MaxOutput), in_(InputBlockSize) {}
+
+TLzwDecoder::TLzwDecoder(TByteSource Source, TByteSink Sink, std::uint64_t MaxOutput, const TLzwRawFormat& Raw)
+    : TLzwDecoder(std::move(Source), std::move(Sink), MaxOutput) {
+    raw_ = true;
+    maxBits_ = std::clamp(Raw.MaxBits, InitBits, MaxBitsAllowed);
+    blockMode_ = true;
+    groupPadding_ = Raw.GroupPadding;
+    endCode_ = !Raw.GroupPadding;
+}
 
 bool TLzwDecoder::FillBits(int n) {
     while (bitCount_ < n) {
@@ -80,6 +90,7 @@ bool TLzwDecoder::Put(const std::uint8_t* data, std::size_t n) {
 }
 
 TLzwStatus TLzwDecoder::Decode() {
+    if (raw_) return DecodeCodes();
     std::uint8_t header[3];
     for (auto& b : header) {
         if (!FillBits(8)) return TLzwStatus::NotCompress;
@@ -89,6 +100,10 @@ TLzwStatus TLzwDecoder::Decode() {
     maxBits_ = header[2] & 0x1F;
     blockMode_ = (header[2] & 0x80) != 0;
     if ((header[2] & 0x60) != 0 || maxBits_ < InitBits || maxBits_ > MaxBitsAllowed) return TLzwStatus::BadHeader;
+    return DecodeCodes();
+}
+
+TLzwStatus TLzwDecoder::DecodeCodes() {
     bitsTaken_ = groupStart_ = 0;
 
     prefix_.assign(TableSize, 0);
@@ -99,19 +114,32 @@ TLzwStatus TLzwDecoder::Decode() {
 
     const std::uint32_t maxMaxCode = std::uint32_t(1) << maxBits_;
     std::uint32_t maxCode = (std::uint32_t(1) << nBits_) - 1;
-    std::uint32_t freeEnt = blockMode_ ? 257 : 256;
+    const std::uint32_t firstFree = endCode_ ? EndCode + 1 : blockMode_ ? ClearCode + 1 : ClearCode;
+    std::uint32_t freeEnt = firstFree;
     std::int64_t oldCode = -1;
     std::uint8_t finChar = 0;
 
     while (true) {
         if (freeEnt > maxCode) {
-            SkipToGroupEnd();
+            if (groupPadding_) SkipToGroupEnd();
             ++nBits_;
             maxCode = nBits_ == maxBits_ ? maxMaxCode : (std::uint32_t(1) << nBits_) - 1;
         }
         if (!FillBits(nBits_)) break;  // the rest is less than one code: the end
         std::uint32_t code = TakeBits(nBits_);
 
+        if (code == ClearCode && !groupPadding_) {
+            // Starts again: the next code is a byte that adds nothing.
+            freeEnt = firstFree;
+            oldCode = -1;
+            nBits_ = InitBits;
+            maxCode = (std::uint32_t(1) << nBits_) - 1;
+            continue;
+        }
+        if (code == EndCode && endCode_) {
+            Flush();
+            return TLzwStatus::Ok;
+        }
         if (oldCode == -1) {
             if (code >= 256) return TLzwStatus::Corrupt;
             oldCode = code;
@@ -151,5 +179,5 @@ TLzwStatus TLzwDecoder::Decode() {
         oldCode = inCode;
     }
     Flush();
-    return TLzwStatus::Ok;
+    return endCode_ ? TLzwStatus::Truncated : TLzwStatus::Ok;
 }

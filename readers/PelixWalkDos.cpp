@@ -4,6 +4,7 @@
 #include "core/plxGbls.h"
 #include "platform/win/SysDates.h"
 #include "core/Err_Msgs.h"
+#include "readers/ArjFormat.h"
 #include "readers/BhFormat.h"
 #include "readers/LhaFormat.h"
 #include "readers/Pelix.h"
@@ -11,7 +12,6 @@
 
 namespace {
 
-constexpr int kMaxChainLinks = 4096;  // extended headers of one entry
 
 std::uint16_t Le16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
 std::uint32_t Le32(const std::uint8_t* p) { return std::uint32_t(Le16(p) | std::uint32_t(Le16(p + 2)) << 16); }
@@ -75,98 +75,49 @@ void TPelix::ReadLha()
 
 // --- ARJ ---
 
-namespace {
-
-constexpr std::int32_t kArjBasicLimit = 32769;  // id, size and basic header must fit the buffer
-
-// Extended headers after a basic header: size, data, CRC, until a size of 0. Answers the position
-// after them.
-template <class Read>
-std::int64_t SkipArjExtendedHeaders(Read read, std::int64_t pos)
-{
-    for (int link = 0; link < kMaxChainLinks; ++link) {
-        std::uint8_t ext[2] = {};
-        if (read(pos, ext, 2) != 2)
-            break;
-        pos += 2;
-        const std::uint16_t n = Le16(ext);
-        if (n == 0)
-            break;
-        pos += n + 4;
-    }
-    return pos;
-}
-
-// Hosts whose archivers store DOS attributes and DOS times (MS-DOS, OS/2, Windows 95 and NT);
-// the others keep their own permission bits, and Unix and NeXT hosts Unix times.
-constexpr std::uint8_t kArjHostDos = 0, kArjHostUnix = 2, kArjHostOs2 = 5, kArjHostNext = 8, kArjHostWin95 = 10,
-                       kArjHostWin32 = 11;
-
-bool ArjHostKeepsDosAttributes(std::uint8_t host)
-{
-    return host == kArjHostDos || host == kArjHostOs2 || host == kArjHostWin95 || host == kArjHostWin32;
-}
-
-bool ArjHostKeepsUnixTimes(std::uint8_t host) { return host == kArjHostUnix || host == kArjHostNext; }
-
-}  // namespace
-
 void TPelix::PrepareArj()
 {
-    std::uint8_t head[4] = {};
-    const std::int64_t at = FCurrentOffset;
-    ReadAt(at, head, 4);
-    const std::uint16_t size = Le16(head + 2);
-    if (Le16(head) != 0xEA60 || size == 0 || size + 4 >= kArjBasicLimit) {
+    TArjHeader main;
+    const TReadAt read = [this](std::int64_t p, void* b, std::int64_t n) { return ReadAt(p, b, n); };
+    if (ReadArjHeader(read, FCurrentOffset, main) != TArjHeaderStatus::Header) {
         DoError(FArchiveFile, "", 25114, VolumeName);
         EndWalk();
         return;
     }
-    std::uint8_t flags = 0;
-    ReadAt(at + 8, &flags, 1);
-    FArjVolume = (flags & 0x04) != 0;
-    FCurrentOffset = SkipArjExtendedHeaders([this](std::int64_t p, void* b, std::int64_t n) { return ReadAt(p, b, n); }, at + 4 + size + 4);
+    FArjVolume = main.ContinuesInNext();
+    FCurrentOffset = main.DataOffset;
 }
 
 void TPelix::ReadArj()
 {
-    const std::int32_t size = W(2);
-    if (W(0) != 0xEA60 || size + 4 >= kArjBasicLimit) {
+    TArjHeader h;
+    const TReadAt read = [this](std::int64_t p, void* b, std::int64_t n) { return ReadAt(p, b, n); };
+    switch (ReadArjHeader(read, FTurnStart, h)) {
+    case TArjHeaderStatus::End:
+        EndWalk();
+        return;
+    case TArjHeaderStatus::Corrupt:
         DoError(FArchiveFile, "", 25114, VolumeName);
         EndWalk();
         return;
+    case TArjHeaderStatus::Header:
+        break;
     }
-    if (size == 0) {  // the end of the archive
-        EndWalk();
-        return;
-    }
-    if (ReadAt(FTurnStart, FHeader.data(), 4 + size) != 4 + size || B(4) > size) {
-        EndWalk();
-        return;
-    }
-    const std::size_t nameAt = 4 + std::size_t(B(4));
-    const auto* text = reinterpret_cast<const char*>(FHeader.data());
-    const std::size_t nameEnd = std::find(text + nameAt, text + 4 + size, '\0') - text;
-    const std::int64_t pos = SkipArjExtendedHeaders([this](std::int64_t p, void* b, std::int64_t n) { return ReadAt(p, b, n); }, FTurnStart + 4 + size + 4);
     TPelixEntry entry;
-    entry.Name = OemName(std::string_view(text + nameAt, nameEnd - nameAt));
-    const std::uint8_t host = B(7);
-    entry.Date = ArjHostKeepsUnixTimes(host) ? UnixToDateTime(std::int64_t(L(12))) : DosDateTimeToDateTime(L(12));
-    entry.VersionMadeBy = B(5);
-    entry.VersionNeeded = B(6);
-    entry.Packed = L(16);
-    entry.Unpacked = L(20);
-    entry.Crc = L(24);
-    entry.Encrypted = (B(8) & 0x01) != 0;
-    entry.Method = B(9);
-    entry.Facts.FileType = B(10);
-    entry.Directory = B(10) == 3;
-    if (ArjHostKeepsDosAttributes(host))
-        entry.ExternalAttr = W(30) | (entry.Directory ? 0x10 : 0);
-    else
-        entry.ExternalAttr = entry.Directory ? 0x10 : 0x20;
+    entry.Name = ArjNameToUtf8(h);
+    entry.Date = ArjDateTime(h);
+    entry.VersionMadeBy = h.Version;
+    entry.VersionNeeded = h.MinVersion;
+    entry.Packed = h.PackedSize;
+    entry.Unpacked = h.UnpackedSize;
+    entry.Crc = h.Crc;
+    entry.Encrypted = h.Garbled();
+    entry.Method = h.Method;
+    entry.Facts.FileType = h.FileType;
+    entry.Directory = h.IsDirectory();
+    entry.ExternalAttr = ArjAttributes(h);
     entry.Offset = FTurnStart;
-    FCurrentOffset = pos + entry.Packed;
+    FCurrentOffset = h.NextOffset;
     ListEntry(entry);
 }
 

@@ -6,6 +6,8 @@
 #include "core/plxConsts.h"
 #include "platform/win/SysFiles.h"
 #include "readers/plxUnAce.h"
+#include "readers/plxUnArc.h"
+#include "readers/plxUnArj.h"
 #include "readers/plxUnBZip.h"
 #include "readers/plxUnBh.h"
 #include "readers/plxUnGZip.h"
@@ -13,6 +15,7 @@
 #include "readers/plxUnLha.h"
 #include "readers/plxUnRar.h"
 #include "readers/plxUnTar.h"
+#include "readers/plxUnZoo.h"
 #include "readers/plxUUDecode.h"
 
 #include <cstdio>
@@ -85,6 +88,15 @@ bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::
         break;
     case atLha: case atLhaExe: case atLzh: case atLzhExe:
         Run.Extractor = std::make_unique<TUnLha>();
+        break;
+    case atArc: case atArcExe: case atPak: case atPakExe:
+        Run.Extractor = std::make_unique<TUnArc>();
+        break;
+    case atArj: case atArjExe:
+        Run.Extractor = std::make_unique<TUnARJ>();
+        break;
+    case atZoo:
+        Run.Extractor = std::make_unique<TUnZoo>();
         break;
     case atAce: case atAceExe:
         Run.Extractor = std::make_unique<TUnACE>();

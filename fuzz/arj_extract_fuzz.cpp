@@ -1,0 +1,17 @@
+// The ARJ extractor over arbitrary files: each run must end after its reports, and an
+// extraction writes nothing outside its folder. The first byte picks test or extraction; the
+// rest is the archive.
+#include "fuzz/ExtractFuzz.h"
+#include "readers/plxUnArj.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 1)
+        return 0;
+    fuzzsupport::ExtractInPrivateFolder("in.arj", data + 1, size - 1, [&](const auto& archive, const auto& out) {
+        TUnARJ un;
+        un.SetPassword("pw");
+        fuzzsupport::RunExtractor(un, archive, out, data[0] & 1);
+    });
+    return 0;
+}

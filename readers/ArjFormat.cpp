@@ -1,0 +1,110 @@
+#include "readers/ArjFormat.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "core/Crc.h"
+#include "core/Endian.h"
+#include "core/plxGbls.h"
+#include "platform/win/CodePage.h"
+#include "platform/win/Time.h"
+#include "readers/plxUnTar.h"
+
+namespace {
+
+constexpr int kFixedSize = 30;       // the fields every header has, after id and size
+constexpr int kMaxExtendedHeaders = 64;
+
+enum THost : std::uint8_t { hMsDos = 0, hUnix = 2, hOs2 = 5, hNext = 8, hWin95 = 10, hWin32 = 11 };
+
+}  // namespace
+
+bool TArjHeader::DosHost() const { return Host == hMsDos || Host == hOs2 || Host == hWin95 || Host == hWin32; }
+
+TArjHeaderStatus ReadArjHeader(const TReadAt& Read, std::int64_t Pos, TArjHeader& Header)
+{
+    std::uint8_t head[4] = {};
+    if (Pos < 0 || Read(Pos, head, 4) != 4 || GetLE16(head) != kArjHeaderId)
+        return TArjHeaderStatus::Corrupt;
+    const int size = GetLE16(head + 2);
+    if (size == 0)
+        return TArjHeaderStatus::End;
+    if (size < kFixedSize || size > kArjMaxBasicSize)
+        return TArjHeaderStatus::Corrupt;
+    std::vector<std::uint8_t> basic(std::size_t(size) + 4);
+    if (Read(Pos + 4, basic.data(), std::int64_t(basic.size())) != std::int64_t(basic.size()))
+        return TArjHeaderStatus::Corrupt;
+    std::uint32_t crc = CRC_MASK;
+    UpdateCrc32(basic.data(), size, crc);
+    if ((crc ^ CRC_MASK) != GetLE32(basic.data() + size))
+        return TArjHeaderStatus::Corrupt;
+    const std::uint8_t* h = basic.data();
+    TArjHeader r;
+    r.Offset = Pos;
+    r.FirstSize = h[0];
+    if (r.FirstSize < kFixedSize || r.FirstSize > size)
+        return TArjHeaderStatus::Corrupt;
+    r.Version = h[1];
+    r.MinVersion = h[2];
+    r.Host = h[3];
+    r.Flags = h[4];
+    r.Method = h[5];
+    r.FileType = h[6];
+    r.PasswordModifier = h[7];
+    r.Stamp = GetLE32(h + 8);
+    r.PackedSize = GetLE32(h + 12);
+    r.UnpackedSize = GetLE32(h + 16);
+    r.Crc = GetLE32(h + 20);
+    r.Mode = GetLE16(h + 26);
+    const auto* text = reinterpret_cast<const char*>(h);
+    const char* nameEnd = std::find(text + r.FirstSize, text + size, '\0');
+    r.Name.assign(text + r.FirstSize, nameEnd);
+    if (nameEnd < text + size)
+        r.Comment.assign(nameEnd + 1, std::find(nameEnd + 1, text + size, '\0'));
+    // Extended headers: size, data, CRC, until a size of 0.
+    std::int64_t pos = Pos + 4 + size + 4;
+    for (int link = 0;; ++link) {
+        std::uint8_t ext[2] = {};
+        if (link == kMaxExtendedHeaders || Read(pos, ext, 2) != 2)
+            return TArjHeaderStatus::Corrupt;
+        pos += 2;
+        if (GetLE16(ext) == 0)
+            break;
+        pos += GetLE16(ext) + 4;
+    }
+    r.DataOffset = pos;
+    r.NextOffset = pos + r.PackedSize;
+    Header = std::move(r);
+    return TArjHeaderStatus::Header;
+}
+
+std::uint32_t ArjAttributes(const TArjHeader& Header)
+{
+    if (Header.DosHost())
+        return Header.Mode | (Header.IsDirectory() ? 0x10u : 0u);
+    return Header.IsDirectory() ? 0x10 : 0x20;
+}
+
+namespace {
+
+bool UnixTimes(const TArjHeader& Header) { return Header.Host == hUnix || Header.Host == hNext; }
+
+}  // namespace
+
+std::uint32_t ArjDosDateTime(const TArjHeader& Header)
+{
+    if (!UnixTimes(Header))
+        return Header.Stamp;
+    return FileTimeToDosTime(win::UnixTimeToFileTime(std::int64_t(Header.Stamp)));
+}
+
+double ArjDateTime(const TArjHeader& Header)
+{
+    return UnixTimes(Header) ? UnixToDateTime(std::int64_t(Header.Stamp)) : DosDateTimeToDateTime(Header.Stamp);
+}
+
+std::string ArjNameToUtf8(const TArjHeader& Header)
+{
+    std::string name = Header.DosHost() ? win::OemToUtf8(Header.Name) : StoredNameToUtf8(Header.Name);
+    return ToDosSeparators(name);
+}

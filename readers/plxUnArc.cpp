@@ -1,0 +1,170 @@
+#include "readers/plxUnArc.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "core/Err_Msgs.h"
+#include "core/plxGbls.h"
+#include "core/plxStreams.h"
+#include "platform/win/CodePage.h"
+#include "readers/EntryNames.h"
+#include "readers/LzwDecoder.h"
+#include "readers/MemberData.h"
+#include "readers/plxUnLha.h"
+
+namespace {
+
+constexpr int kReported = -1;
+constexpr std::uint32_t kAttrArchive = 0x20;
+constexpr int kCrunchBits = 12;  // also the byte that starts every method-8 member
+constexpr int kSquashBits = 13;
+
+struct TArcOverflow {};  // more output than the header declares
+
+int LzwFailure(TLzwStatus Status)
+{
+    switch (Status) {
+    case TLzwStatus::Ok: return 0;
+    case TLzwStatus::Truncated: return E_UNEXPECTEDEOF;
+    default: return E_CORRUPTINPUT;
+    }
+}
+
+}  // namespace
+
+bool ArcMethodSupported(std::uint8_t Method) { return (Method >= 1 && Method <= 9) || Method == amFolder; }
+
+TUnArc::TUnArc(TObject* AOwner) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
+
+void TUnArc::ProcessArchive(TStream32* Archive)
+{
+    FMembers.clear();
+    if (Archive != nullptr) {
+        Timer().Pause();
+        CollectMembers(*Archive);
+        Timer().Resume();
+        for (const TMember& member : FMembers) {
+            if (GetCancel())
+                break;
+            ExtractMember(*Archive, member);
+        }
+    }
+    FMembers.clear();
+}
+
+void TUnArc::CollectMembers(TStream32& Archive)
+{
+    const TArcHeaderStatus status = WalkArcHeaders(
+        LhaReaderOf(Archive), std::max<std::int64_t>(ArchiveOffset, 0),
+        [this](const TArcHeader& h, const std::string& folder) {
+            if (GetCancel())
+                return false;
+            TMember member{h, ToDosSeparators(win::OemToUtf8(folder + h.Name))};
+            if (member.Name.empty() || !MatchesStoredName(member.Name, RecurseDirs))
+                return true;
+            if (!h.IsFolder()) {
+                PackedTotal += h.PackedSize;
+                UnpackedTotal += h.UnpackedSize;
+                NewestDate = std::max(NewestDate, DosDateTimeToDateTime(h.Stamp));
+            }
+            FMembers.push_back(std::move(member));
+            return true;
+        });
+    if (status == TArcHeaderStatus::Corrupt && !GetCancel())
+        DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
+}
+
+void TUnArc::FailEntry(int ECode)
+{
+    DoError(FileName, "", ECode, VolumeName);
+    if (OnEnd)
+        OnEnd(this, FileName, false);
+}
+
+void TUnArc::ExtractMember(TStream32& Archive, const TMember& Member)
+{
+    const TArcHeader& h = Member.Header;
+    Encrypted = false;
+    MethodNumber = h.Method;
+    PackedSize = h.IsFolder() ? 0 : h.PackedSize;
+    UnpackedSize = h.IsFolder() ? 0 : h.UnpackedSize;
+    Crc32 = h.Crc;
+    HeaderOffset = h.Offset;
+    DateTime = DosDateTimeToDateTime(h.Stamp);
+    if (IsFileOutput() && NameLeavesTarget(Member.Name)) {
+        DoError(Member.Name, "", E_INVALIDFILENAME, VolumeName);
+        return;
+    }
+    if (!NameEntry(Member.Name))
+        return;
+    if (h.IsFolder()) {
+        if (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName))
+            return;
+        RunningCrc.Crc16 = h.Crc;  // nothing to check
+        CheckCrc(16, h.Crc);
+        return;
+    }
+    if (!ArcMethodSupported(h.Method)) {
+        FailEntry(E_UNSUPPORTEDMETHOD);
+        return;
+    }
+    std::unique_ptr<TStream32> out;
+    if (!OpenPlainOutput(out))
+        return;
+    const int failure = DecodeMember(Archive, h, out.get());
+    CloseOutFile(out, FileName, kAttrArchive, h.Stamp);
+    if (GetCancel())
+        return;
+    if (failure != 0)
+        DiscardOutput();
+    if (failure == kReported) {
+        if (OnEnd)
+            OnEnd(this, FileName, false);
+    } else if (failure != 0) {
+        FailEntry(failure);
+    } else {
+        CheckCrc(16, h.Crc);
+    }
+}
+
+int TUnArc::DecodeMember(TStream32& Archive, const TArcHeader& Header, TStream32* Out)
+{
+    if (Archive.Seek64(Header.DataOffset, soBeginning) != Header.DataOffset)
+        return E_UNEXPECTEDEOF;
+    TMemberData data(*this, Archive, Header.PackedSize, Out, 16);
+    const TByteSource source = data.Source();
+    const TByteSink sink = data.Sink();
+    try {
+        const std::uint8_t m = Header.Method;
+        TArcWriter writer(sink, Header.UnpackedSize, m == 3 || m == 4 || m == 6 || m == 7 || m == 8);
+        int failure = 0;
+        if (m == 8 || m == 9) {
+            std::uint8_t bits = 0;
+            if (m == 8 && (source(&bits, 1) != 1 || bits != kCrunchBits))
+                return E_INCORRECTBITCOUNT;
+            const auto put = [&writer](const std::uint8_t* p, std::size_t n) {
+                for (std::size_t i = 0; i < n; ++i)
+                    if (!writer.Put(p[i]))
+                        throw TArcOverflow();
+            };
+            TLzwDecoder lzw(source, put, UINT64_MAX, TLzwRawFormat{m == 8 ? kCrunchBits : kSquashBits, true});
+            failure = LzwFailure(lzw.Decode());
+        } else {
+            TArcByteReader in(source);
+            switch (m) {
+            case 1: case 2: case 3: failure = ArcCopy(in, writer); break;
+            case 4: failure = ArcUnsqueeze(in, writer); break;
+            case 5: case 6: case 7: failure = FCrunch.Decode(in, writer, m != 7); break;
+            default: return E_UNSUPPORTEDMETHOD;
+            }
+        }
+        writer.Flush();
+        if (failure == 0 && writer.Written() < Header.UnpackedSize)
+            failure = E_UNEXPECTEDEOF;
+        return failure;
+    } catch (const TArcOverflow&) {
+        return E_CORRUPTINPUT;
+    } catch (const TMemberWriteStopped&) {
+        return kReported;
+    }
+}

@@ -1,0 +1,291 @@
+#include "readers/plxUnArj.h"
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+#include "core/Err_Msgs.h"
+#include "core/plxGbls.h"
+#include "core/plxStreams.h"
+#include "platform/win/Files.h"
+#include "readers/EntryNames.h"
+#include "readers/MemberData.h"
+#include "readers/plxUnLha.h"
+
+namespace {
+
+constexpr int kReported = -1;          // DecodeMember's answer for a failure already reported
+constexpr int kMaxPasswordAttempts = 10;
+constexpr int kMaxMinVersion = 3;      // what methods 0 to 4 need
+constexpr std::uint32_t kKeptAttributes = 0x27;  // read-only, hidden, system, archive
+enum TArjFileType : std::uint8_t { ftBinary = 0, ftText = 1, ftDirectory = 3, ftVolumeLabel = 4 };
+
+// Each garble key byte is the password's plus the member's modifier.
+std::string GarbleKey(const std::string& Password, std::uint8_t Modifier)
+{
+    std::string key = Password.substr(0, 255);
+    for (char& c : key)
+        c = char(std::uint8_t(c) + Modifier);
+    return key;
+}
+
+// While a garbled member is read, the component's password is its garble key, from the key's
+// first byte on; the password comes back whatever happens.
+class TGarbleKeyScope {
+public:
+    TGarbleKeyScope(TUnBase& Un, const TArjHeader& Header, const std::string& Password) : FUn(Un), FSaved(Un.Password())
+    {
+        if (!Header.Garbled())
+            return;
+        FUn.SetPassword(GarbleKey(Password, Header.PasswordModifier));
+        FUn.ArjPasswordPos = 1;
+    }
+    ~TGarbleKeyScope() { FUn.SetPassword(FSaved); }
+    TGarbleKeyScope(const TGarbleKeyScope&) = delete;
+    TGarbleKeyScope& operator=(const TGarbleKeyScope&) = delete;
+
+private:
+    TUnBase& FUn;
+    std::string FSaved;
+};
+
+}  // namespace
+
+TStaticHuffmanParams ArjStaticParams() { return {16, 17, 5, 16}; }
+
+TUnARJ::TUnARJ(TObject* AOwner) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
+
+void TUnARJ::ProcessArchive(TStream32* Archive)
+{
+    FContinuedTarget.clear();
+    PasswordAttempts = std::min(PasswordAttempts, kMaxPasswordAttempts);
+    for (int volume = 0; Archive != nullptr && !GetCancel(); Archive = ArchiveStream.get()) {
+        FMembers.clear();
+        const bool more = CollectMembers(*Archive);
+        for (const TMember& member : FMembers) {
+            if (GetCancel())
+                break;
+            ExtractMember(*Archive, member);
+        }
+        if (!more || GetCancel() || !OpenNextVolume(++volume))
+            break;
+    }
+    // A member whose rest never came is not left behind half written.
+    if (!FContinuedTarget.empty() && IsFileOutput())
+        DeleteFileA(FContinuedTarget.c_str());
+    FMembers.clear();
+    FContinuedTarget.clear();
+}
+
+bool TUnARJ::CollectMembers(TStream32& Archive)
+{
+    const TReadAt read = LhaReaderOf(Archive);
+    TArjHeader main;
+    if (ReadArjHeader(read, std::max<std::int64_t>(ArchiveOffset, 0), main) != TArjHeaderStatus::Header) {
+        DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
+        return false;
+    }
+    std::int64_t pos = main.DataOffset;
+    TArjHeader header;
+    TArjHeaderStatus status = TArjHeaderStatus::End;
+    while (!GetCancel() && (status = ReadArjHeader(read, pos, header)) == TArjHeaderStatus::Header) {
+        pos = header.NextOffset;
+        TMember member{header, ArjNameToUtf8(header)};
+        if (member.Name.empty() || !MatchesStoredName(member.Name, RecurseDirs))
+            continue;
+        if (header.MinVersion > kMaxMinVersion) {
+            DoError(member.Name, "", E_VERSIONERROR, VolumeName);
+            continue;
+        }
+        if (header.Method > 4 || (header.Method == 4 && header.Version == 1)) {
+            DoError(member.Name, "", E_UNSUPPORTEDMETHOD, VolumeName);
+            continue;
+        }
+        if (header.FileType == ftVolumeLabel)
+            continue;  // nothing to write
+        NewestDate = std::max(NewestDate, ArjDateTime(header));
+        PackedTotal += header.PackedSize;
+        UnpackedTotal += header.UnpackedSize;
+        FMembers.push_back(std::move(member));
+    }
+    if (status == TArjHeaderStatus::Corrupt && !GetCancel())
+        DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
+    // A set goes on after a volume whose main header says so, not after the end marker.
+    return status == TArjHeaderStatus::End && main.ContinuesInNext();
+}
+
+bool TUnARJ::OpenNextVolume(int Number)
+{
+    if (!OnNextVolume) {
+        DoError(ArchiveFile(), "OnNextVolume", E_REQUIREDEVENT, VolumeName);
+        return false;
+    }
+    std::string volume = ArchiveFile();
+    VolumeCounter = Number;
+    if (!OpenVolume(ArchiveStream, volume))
+        return false;
+    VolumeName = volume;
+    ArchiveOffset = 0;
+    return true;
+}
+
+void TUnARJ::FailEntry(int ECode)
+{
+    DoError(FileName, "", ECode, VolumeName);
+    if (OnEnd)
+        OnEnd(this, FileName, false);
+}
+
+bool TUnARJ::NextPassword(int Attempt, std::string& Password)
+{
+    if (Attempt == 0 && !this->Password().empty()) {
+        Password = this->Password();
+        return true;
+    }
+    const int asked = this->Password().empty() ? Attempt : Attempt - 1;
+    if (asked >= PasswordAttempts || GetCancel())
+        return false;
+    if (!OnGetPassword) {
+        DoError(FileName, "OnGetPassword", E_REQUIREDEVENT, VolumeName);
+        return false;
+    }
+    TSeedKeyRecord headerKeys{}, dataKeys{};
+    bool tryAgain = true;
+    Password = this->Password();
+    OnGetPassword(this, FileName, Password, headerKeys, dataKeys, tryAgain);
+    return tryAgain && !Password.empty();
+}
+
+bool TUnARJ::OpenMemberOutput(const TArjHeader& Header, std::unique_ptr<TStream32>& Out)
+{
+    if (!Header.ContinuedFromPrevious() || !IsFileOutput())
+        return OpenPlainOutput(Out);
+    // The rest of a member whose start the previous volume wrote: no question about the file
+    // that is ours, appended to it.
+    const std::uint8_t operation = OperationCode;
+    OperationCode = opAppend;
+    StartEntryData();
+    const bool opened = OpenOutStream(Out, FileName);
+    OperationCode = operation;
+    if (!opened && !SkipEntry)
+        FailEntry(E_OPENFILE);
+    return opened;
+}
+
+void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
+{
+    const TArjHeader& h = Member.Header;
+    const std::string continued = std::exchange(FContinuedTarget, {});
+    Encrypted = h.Garbled();
+    MethodNumber = h.Method;
+    PackedSize = h.PackedSize;
+    UnpackedSize = h.UnpackedSize;
+    Crc32 = h.Crc;
+    ExternalAttr = ArjAttributes(h);
+    HeaderOffset = h.Offset + 4 + h.FirstSize;
+    DateTime = ArjDateTime(h);
+    const std::string name = Member.Name.substr(std::min(Member.Name.find_first_not_of('\\'), Member.Name.size()));
+    if (name.empty() || (IsFileOutput() && NameLeavesTarget(name))) {
+        DoError(Member.Name, "", E_INVALIDFILENAME, VolumeName);
+        return;
+    }
+    if (!NameEntry(name))
+        return;
+    if (h.IsDirectory()) {
+        if (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName))
+            return;
+        RunningCrc.Crc32 = h.Crc;  // nothing to check
+        CheckCrc(32, h.Crc);
+        return;
+    }
+    if (h.FileType != ftBinary && h.FileType != ftText) {
+        FailEntry(E_UNKNOWNFILETYPE);
+        return;
+    }
+    // The rest of a member goes where its start went, and nowhere when that was not written.
+    if (h.ContinuedFromPrevious() && IsFileOutput() && continued != FileName)
+        return;
+    for (int attempt = 0;; ++attempt) {
+        std::string password;
+        if (h.Garbled() && !NextPassword(attempt, password)) {
+            PasswordRefused = true;
+            FailEntry(E_PASSWORDFAILED);
+            DoBadPassword();
+            return;
+        }
+        std::unique_ptr<TStream32> out;
+        if (!OpenMemberOutput(h, out))
+            return;
+        int failure = 0;
+        {
+            const TGarbleKeyScope key(*this, h, password);
+            failure = DecodeMember(Archive, h, out.get());
+        }
+        CloseOutFile(out, FileName, ExternalAttr & kKeptAttributes, ArjDosDateTime(h));
+        if (GetCancel())
+            return;
+        const bool crcPasses = RunningCrc.Crc32 == (h.Crc ^ CRC_MASK) || RunningCrc.Crc32 == h.Crc;
+        // A wrong password shows as data that fail: the next password is tried quietly.
+        if (h.Garbled() && !h.ContinuedFromPrevious() && (failure != 0 || !crcPasses)) {
+            DiscardOutput();
+            continue;
+        }
+        bool written = false;
+        if (failure != 0) {
+            DiscardOutput();
+            if (failure == kReported) {
+                if (OnEnd)
+                    OnEnd(this, FileName, false);
+            } else {
+                FailEntry(failure);
+            }
+        } else {
+            written = CheckCrc(32, h.Crc);
+        }
+        if (h.Garbled() && written) {
+            std::erase(Passwords, password);
+            Passwords.insert(Passwords.begin(), password);
+        }
+        // A damaged rest leaves no half file behind.
+        if (!written && h.ContinuedFromPrevious() && IsFileOutput())
+            DeleteFileA(FileName.c_str());
+        if (written && h.ContinuesInNext())
+            FContinuedTarget = FileName;
+        if (written && h.ContinuedFromPrevious())
+            FileCount = std::max(0, FileCount - 1);  // one file, however many pieces
+        return;
+    }
+}
+
+int TUnARJ::DecodeMember(TStream32& Archive, const TArjHeader& Header, TStream32* Out)
+{
+    if (Archive.Seek64(Header.DataOffset, soBeginning) != Header.DataOffset)
+        return E_UNEXPECTEDEOF;
+    TMemberData data(*this, Archive, Header.PackedSize, Out, 32, Header.Garbled());
+    const TByteSource source = data.Source();
+    const TByteSink sink = data.Sink();
+    try {
+        TStaticHuffmanBits bits(source);
+        TLzhResult result = TLzhResult::Ok;
+        switch (Header.Method) {
+        case 0:
+            return CopyStoredData(source, sink, Header.UnpackedSize) ? 0 : E_UNEXPECTEDEOF;
+        case 1: case 2: case 3:
+            FStatic.StaticHuffmanInit(ArjStaticParams());
+            result = FStatic.StaticHuffmanDecode(bits, sink, Header.UnpackedSize);
+            break;
+        case 4:
+            result = FMethod4.Decode(bits, sink, Header.UnpackedSize);
+            break;
+        default:
+            return E_UNSUPPORTEDMETHOD;
+        }
+        if (result == TLzhResult::Truncated)
+            return E_UNEXPECTEDEOF;
+        if (result == TLzhResult::Corrupt)
+            return E_CORRUPTINPUT;
+    } catch (const TMemberWriteStopped&) {
+        return kReported;
+    }
+    return 0;
+}

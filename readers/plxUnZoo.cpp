@@ -1,0 +1,149 @@
+#include "readers/plxUnZoo.h"
+
+#include <algorithm>
+#include <memory>
+
+#include "core/Err_Msgs.h"
+#include "core/plxGbls.h"
+#include "core/plxStreams.h"
+#include "readers/EntryNames.h"
+#include "readers/LzwDecoder.h"
+#include "readers/MemberData.h"
+#include "readers/plxUnLha.h"
+
+namespace {
+
+constexpr int kReported = -1;
+constexpr std::uint32_t kAttrArchive = 0x20;
+constexpr int kZooLzwBits = 13;
+
+}  // namespace
+
+TUnZoo::TUnZoo(TObject* AOwner) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
+
+void TUnZoo::ProcessArchive(TStream32* Archive)
+{
+    FMembers.clear();
+    if (Archive != nullptr) {
+        CollectMembers(*Archive);
+        for (const TMember& member : FMembers) {
+            if (GetCancel())
+                break;
+            ExtractMember(*Archive, member);
+        }
+    }
+    FMembers.clear();
+}
+
+void TUnZoo::CollectMembers(TStream32& Archive)
+{
+    const TReadAt read = LhaReaderOf(Archive);
+    std::int64_t pos = ReadZooStart(read);
+    if (pos < 0) {
+        DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
+        return;
+    }
+    TZooEntry entry;
+    TZooStatus status = TZooStatus::End;
+    while (!GetCancel() && (status = ReadZooEntry(read, pos, entry)) == TZooStatus::Entry) {
+        // Offsets are absolute: one that does not move on would walk in a circle.
+        if (entry.NextOffset <= pos) {
+            status = TZooStatus::Corrupt;
+            break;
+        }
+        pos = entry.NextOffset;
+        if (entry.Deleted)
+            continue;
+        std::string name = LhaNameToUtf8(entry.Name);
+        name.erase(0, std::min(name.find_first_not_of('\\'), name.size()));
+        if (name.empty() || !MatchesStoredName(name, RecurseDirs))
+            continue;
+        NewestDate = std::max(NewestDate, DosDateTimeToDateTime(entry.Stamp));
+        PackedTotal += entry.PackedSize;
+        UnpackedTotal += entry.UnpackedSize;
+        FMembers.push_back({entry, std::move(name)});
+    }
+    if (status == TZooStatus::Corrupt && !GetCancel())
+        DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
+}
+
+void TUnZoo::FailEntry(int ECode)
+{
+    DoError(FileName, "", ECode, VolumeName);
+    if (OnEnd)
+        OnEnd(this, FileName, false);
+}
+
+void TUnZoo::ExtractMember(TStream32& Archive, const TMember& Member)
+{
+    const TZooEntry& e = Member.Entry;
+    Encrypted = false;
+    MethodNumber = e.Method;
+    PackedSize = e.PackedSize;
+    UnpackedSize = e.UnpackedSize;
+    Crc32 = e.Crc;
+    HeaderOffset = e.Offset;
+    DateTime = DosDateTimeToDateTime(e.Stamp);
+    if (IsFileOutput() && NameLeavesTarget(Member.Name)) {
+        DoError(Member.Name, "", E_INVALIDFILENAME, VolumeName);
+        return;
+    }
+    if (!NameEntry(Member.Name))
+        return;
+    if (e.Method > 2) {
+        FailEntry(E_UNSUPPORTEDMETHOD);
+        return;
+    }
+    std::unique_ptr<TStream32> out;
+    if (!OpenPlainOutput(out))
+        return;
+    const int failure = DecodeMember(Archive, e, out.get());
+    CloseOutFile(out, FileName, kAttrArchive, e.Stamp);
+    if (GetCancel())
+        return;
+    if (failure != 0)
+        DiscardOutput();
+    if (failure == kReported) {
+        if (OnEnd)
+            OnEnd(this, FileName, false);
+    } else if (failure != 0) {
+        FailEntry(failure);
+    } else {
+        CheckCrc(16, e.Crc);
+    }
+}
+
+int TUnZoo::DecodeMember(TStream32& Archive, const TZooEntry& Entry, TStream32* Out)
+{
+    if (Archive.Seek64(Entry.DataOffset, soBeginning) != Entry.DataOffset)
+        return E_UNEXPECTEDEOF;
+    TMemberData data(*this, Archive, Entry.PackedSize, Out, 16);
+    const TByteSource source = data.Source();
+    const TByteSink sink = data.Sink();
+    try {
+        switch (Entry.Method) {
+        case 0:
+            return CopyStoredData(source, sink, Entry.UnpackedSize) ? 0 : E_UNEXPECTEDEOF;
+        case 1: {
+            TLzwDecoder lzw(source, sink, Entry.UnpackedSize, TLzwRawFormat{kZooLzwBits, false});
+            switch (lzw.Decode()) {
+            case TLzwStatus::Ok: return lzw.BytesWritten() == Entry.UnpackedSize ? 0 : E_UNEXPECTEDEOF;
+            case TLzwStatus::Truncated: return E_UNEXPECTEDEOF;
+            default: return E_CORRUPTINPUT;
+            }
+        }
+        case 2: {
+            TStaticHuffmanParams params;
+            LhaStaticParams('5', params);
+            FStatic.StaticHuffmanInit(params);
+            TStaticHuffmanBits bits(source);
+            const TLzhResult result = FStatic.StaticHuffmanDecode(bits, sink, Entry.UnpackedSize);
+            return result == TLzhResult::Ok ? 0 : result == TLzhResult::Truncated ? E_UNEXPECTEDEOF : E_CORRUPTINPUT;
+        }
+        default:
+            return E_UNSUPPORTEDMETHOD;
+        }
+    } catch (const TMemberWriteStopped&) {
+        return kReported;
+    }
+}
