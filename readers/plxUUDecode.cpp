@@ -169,6 +169,8 @@ private:
         FRev = FBase64 ? &FBase64Data.Alphabet() : FHasCustom ? &FCustom : nullptr;  // UU or XX: the data decides
         FVolumeFiles = FVolumeFiles || Header.VolumeFiles;
         FBase64Data = TBase64Decoder();
+        FStrictBase64 = FBase64 && !Header.Mime;
+        FStrayCharacter = false;
         TEnd end = TEnd::Stopped;
         try {
             OpenEntry(Header.Name);
@@ -201,7 +203,7 @@ private:
         }
         if (end == TEnd::Exhausted && FWriting)
             Z.DoError(Z.FileName, "", E_EOLNOTFOUND, Z.VolumeName);
-        FinishEntry(end != TEnd::Exhausted);
+        FinishEntry(end != TEnd::Exhausted && !FStrayCharacter);
         return end;
     }
 
@@ -306,6 +308,10 @@ private:
                     Flush();
                     return line.starts_with("--") ? TEnd::Boundary : TEnd::EndLine;
                 }
+                if (FStrictBase64 && !FStrayCharacter && HasStrayCharacter(line)) {
+                    Z.DoError(Z.FileName, "", E_SKIPPEDILLEGALCHAR, Z.VolumeName);
+                    FStrayCharacter = true;
+                }
                 FOutLen += FBase64Data.Decode(line, FOutBuf.get() + FOutLen);
                 continue;
             }
@@ -381,6 +387,18 @@ private:
     bool FBase64 = false;
     bool FVolumeFiles = false;
     TBase64Decoder FBase64Data;
+    // A "begin-base64" block is written whole by its encoder: a character outside the alphabet is
+    // damage (bytes lost, no checksum to tell), where MIME mail may carry strays on purpose.
+    bool FStrictBase64 = false;
+    bool FStrayCharacter = false;
+
+    bool HasStrayCharacter(std::string_view Line) const
+    {
+        return std::any_of(Line.begin(), Line.end(), [this](char c) {
+            return c != '=' && c != ' ' && c != '\t' && c != '\r' &&
+                   FBase64Data.Alphabet()[static_cast<unsigned char>(c)] < 0;
+        });
+    }
 
     std::unique_ptr<TStream32> FOut;
     bool FWriting = false;

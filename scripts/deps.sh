@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev libgl-dev qt6-translations-l10n
   zip unzip 7zip libarchive-tools gzip bzip2 lbzip2 ncompress pigz
   arj arc nomarch jlha-utils lhasa unar unace gcab cabextract sharutils uudeview tar
+  libmspack-dev
 )
 
 missing=()

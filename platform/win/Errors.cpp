@@ -62,4 +62,16 @@ BOOL FailWith(DWORD code)
     return FALSE;
 }
 
+std::string SysErrorMessage(DWORD code)
+{
+    switch (code) {
+    case ERROR_FILE_NOT_FOUND: return "The system cannot find the file specified.";
+    case ERROR_PATH_NOT_FOUND: return "The system cannot find the path specified.";
+    case ERROR_ACCESS_DENIED: return "Access is denied.";
+    case ERROR_BAD_FORMAT: return "An attempt was made to load a program with an incorrect format.";
+    case ERROR_NO_ASSOCIATION: return "No application is associated with the specified file for this operation.";
+    default: return "System error " + std::to_string(code) + ".";
+    }
+}
+
 }  // namespace win

@@ -3,6 +3,8 @@
 
 #include "platform/win/WinTypes.h"
 
+#include <string>
+
 DWORD GetLastError();
 void SetLastError(DWORD code);
 
@@ -15,5 +17,8 @@ DWORD ErrorFromErrno(int err, DWORD existsCode = ERROR_ALREADY_EXISTS);
 // Sets the last error from errno (or from err) and answers FALSE, for `return Fail...();`.
 BOOL FailWithErrno(DWORD existsCode = ERROR_ALREADY_EXISTS);
 BOOL FailWith(DWORD code);
+
+// The system's text for an error code, as a message box shows it.
+std::string SysErrorMessage(DWORD code);
 
 }  // namespace win

@@ -264,6 +264,25 @@ std::vector<std::string> SplitParameters(std::string_view text)
     return args;
 }
 
+std::string QuoteArgument(std::string_view argument)
+{
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (const char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+        } else if (c == '"') {
+            quoted.append(backslashes + 1, '\\');  // each backslash doubled, then the escape
+            backslashes = 0;
+        } else {
+            backslashes = 0;
+        }
+        quoted += c;
+    }
+    quoted.append(backslashes, '\\');  // doubled before the closing quote
+    return quoted + '"';
+}
+
 std::vector<std::string> SplitCommandLine(std::string_view text)
 {
     std::size_t i = 0;

@@ -72,6 +72,8 @@ namespace win {
 // The whole command line (first item is the program) and parameters alone.
 std::vector<std::string> SplitCommandLine(std::string_view commandLine);
 std::vector<std::string> SplitParameters(std::string_view parameters);
+// Argument in quotes as SplitParameters reads it back whole, whatever quotes and backslashes it holds.
+std::string QuoteArgument(std::string_view argument);
 
 // Host path of the program to run (a host path or a bare name), or empty.
 std::string ResolveExecutable(const std::string& name);

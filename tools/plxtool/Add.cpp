@@ -1,5 +1,5 @@
-// plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha|bh]
-//                             [-m store|deflate|bzip2|ppmd|lh5|lh6|fuse]
+// plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha|bh|cab]
+//                             [-m store|deflate|bzip2|ppmd|lh5|lh6|fuse|mszip|lzx]
 //                             [-l S|F|N|X] [-p PASSWORD] [-r [--empty-dirs]] [-c COMMENT] [--split SIZE | --span]
 // --split SIZE writes a split set of SIZE-byte volumes (suffix k or m: KiB or MiB) as name.z01,
 // name.z02, ..., name.zip; --span spans the archive over the disks of a removable drive, asking
@@ -39,6 +39,8 @@ bool MethodByName(std::string_view s, TCompressMethod& m)
     else if (s == "lh5") m = cmFrozen5;
     else if (s == "lh6") m = cmFrozen6;
     else if (s == "fuse") m = cmFuse;
+    else if (s == "mszip") m = cmMsZip;
+    else if (s == "lzx") m = cmLzx;
     else return false;
     return true;
 }
@@ -137,6 +139,9 @@ int CmdAdd(std::span<char*> args)
         return kUsage;
     if (type == "bh" ? method == cmPPMDi : method == cmFuse)
         return kUsage;
+    const bool cabMethod = method == cmMsZip || method == cmLzx;
+    if (type == "cab" ? hasMethod && !cabMethod && method != cmStore : cabMethod)
+        return kUsage;
     if (IsTextEncoding(type) ? positional.size() != 2 : partSize > 0)
         return kUsage;
 
@@ -158,7 +163,7 @@ int CmdAdd(std::span<char*> args)
         zip->SetPassword(password);
     }
     zip->DeflateType = level;
-    if (type == "lha" && hasMethod)
+    if ((type == "lha" || type == "cab") && hasMethod)
         zip->CompressMethod = method;
     std::vector<std::string> specs;
     for (std::size_t i = 1; i < positional.size(); ++i) {

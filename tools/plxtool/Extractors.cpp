@@ -1,22 +1,11 @@
-// What the test and extract commands share: the extractor and its reports.
+// What the test, extract and run commands share: the archive's type, the extractor and its reports.
 #include "tools/plxtool/Commands.h"
 
 #include "core/Err_Msgs.h"
-
-#include "core/plxConsts.h"
+#include "core/UnBase.h"
 #include "platform/win/SysFiles.h"
-#include "readers/plxUnAce.h"
-#include "readers/plxUnArc.h"
-#include "readers/plxUnArj.h"
-#include "readers/plxUnBZip.h"
-#include "readers/plxUnBh.h"
-#include "readers/plxUnGZip.h"
-#include "readers/plxUnJar.h"
-#include "readers/plxUnLha.h"
-#include "readers/plxUnRar.h"
-#include "readers/plxUnTar.h"
-#include "readers/plxUnZoo.h"
-#include "readers/plxUUDecode.h"
+#include "readers/ExtractorFor.h"
+#include "tools/plxtool/ToolSupport.h"
 
 #include <cstdio>
 #include <cstring>
@@ -61,62 +50,41 @@ bool SplitArguments(std::span<char*> args, std::string& Password, std::span<cons
 
 bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::string& Password)
 {
-    const std::string path = Absolute(Archive);
-    if (!std::filesystem::is_regular_file(path)) {
-        std::fprintf(stderr, "plxtool: 25192 %s: %s\n", std::string(LoadMessage(25192)).c_str(), Archive.c_str());
+    std::string path;
+    TArcType type;
+    if (!DetectArchive(Archive, path, type))
         return false;
-    }
-    auto probe = std::make_unique<TUnZip>();
-    probe->SetArchiveFile(path);
-    const TArcType type = probe->ArcType();
-    switch (type) {
-    case atZip: case atZipExe: case atZipMV: case atZipDS:
-        Run.Extractor = std::move(probe);
-        break;
-    case atJar: case atJarExe:
-        Run.Extractor = std::make_unique<TUnJar>();
-        Run.Extractor->SetArchiveFile(path);
-        break;
-    case atTar:
-        Run.Extractor = std::make_unique<TUnTar>();
-        break;
-    case atGZip:
-        Run.Extractor = std::make_unique<TUnGZip>();
-        break;
-    case atBz2:
-        Run.Extractor = std::make_unique<TUnBZip>();
-        break;
-    case atLha: case atLhaExe: case atLzh: case atLzhExe:
-        Run.Extractor = std::make_unique<TUnLha>();
-        break;
-    case atArc: case atArcExe: case atPak: case atPakExe:
-        Run.Extractor = std::make_unique<TUnArc>();
-        break;
-    case atArj: case atArjExe:
-        Run.Extractor = std::make_unique<TUnARJ>();
-        break;
-    case atZoo:
-        Run.Extractor = std::make_unique<TUnZoo>();
-        break;
-    case atAce: case atAceExe:
-        Run.Extractor = std::make_unique<TUnACE>();
-        break;
-    case atRar: case atRarExe:
-        Run.Extractor = std::make_unique<TUnRar>();
-        break;
-    case atBh: case atBhExe:
-        Run.Extractor = std::make_unique<TUnBh>();
-        break;
-    case atUUE: case atB64:
-        Run.Extractor = std::make_unique<TUUDecode>();
-        break;
-    default:
-        std::fprintf(stderr, "plxtool: 25244 %s: %s\n", std::string(LoadMessage(25244)).c_str(), Archive.c_str());
+    Run.Extractor = NewExtractor(type);
+    if (Run.Extractor == nullptr) {
+        PrintError(E_UNSUPPORTEDARCTYPE, Archive, "");
         return false;
     }
     TUnBase& z = *Run.Extractor;
-    if (z.ArchiveFile().empty())
-        z.SetArchiveFile(path);
+    z.SetArchiveFile(path);
+    WireRun(z, Run, Password);
+    z.OnEnd = [&Run](TObject*, const std::string&, bool pass) {
+        if (pass)
+            ++Run.Passed;
+    };
+    return true;
+}
+
+bool DetectArchive(const std::string& Archive, std::string& Path, TArcType& Type)
+{
+    Path = Absolute(Archive);
+    if (!std::filesystem::is_regular_file(Path)) {
+        PrintError(E_FILENOTFOUND, Archive, "");
+        return false;
+    }
+    TUnBase probe;
+    probe.SetArchiveFile(Path);
+    Type = probe.ArcType();
+    return true;
+}
+
+void WireRun(TUnBase& Component, TExtractRun& Run, const std::string& Password)
+{
+    TUnBase& z = Component;
     z.OnNestedTarFile = [](TObject*, const std::string&, bool& doUnTar) { doUnTar = true; };
     z.SetPassword(Password);
     z.PasswordAttempts = 1;
@@ -126,8 +94,7 @@ bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::
         // but is no failure.
         if (code != E_SKIPPEDFILE)
             ++Run.Failures;
-        std::fprintf(stderr, "plxtool: %d %s: %s%s%s\n", code, std::string(LoadMessage(code)).c_str(),
-                     file.c_str(), extended.empty() ? "" : " ", extended.c_str());
+        PrintError(code, file, extended);
     };
     // The password of the command line is the only one there is: offered once, then given up.
     z.OnGetPassword = [Password](TObject*, const std::string&, std::string& password, TSeedKeyRecord&,
@@ -135,15 +102,10 @@ bool PrepareExtractRun(TExtractRun& Run, const std::string& Archive, const std::
         password = Password;
         tryAgain = !Password.empty();
     };
-    z.OnEnd = [&Run](TObject*, const std::string&, bool pass) {
-        if (pass)
-            ++Run.Passed;
-    };
     // Split volumes are taken where the set's names say; a missing one ends the run.
     z.OnNextVolume = [](TObject*, std::string& volume, int, bool exists, bool& cancel) {
         cancel = !exists && !win::FileExists(volume);
     };
-    return true;
 }
 
 }  // namespace plxtool

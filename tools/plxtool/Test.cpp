@@ -1,7 +1,8 @@
-// plxtool test ARCHIVE [-p PASSWORD]: decodes every member and checks its CRC.
+// plxtool test ARCHIVE [-p PASSWORD]: decodes every member and checks it through the integrity
+// test; one line per member ("ok" or "FAILED", a TAB, its name), then the totals.
 #include "tools/plxtool/Commands.h"
 
-#include "core/UnBase.h"
+#include "readers/plxZipCheck.h"
 
 #include <cstdio>
 #include <vector>
@@ -12,10 +13,21 @@ int CmdTest(std::span<char*> args)
     std::vector<std::string> positional, flags;
     if (!plxtool::SplitArguments(args, password, {}, positional, flags) || positional.size() != 1)
         return 2;
-    plxtool::TExtractRun run;
-    if (!plxtool::PrepareExtractRun(run, positional[0], password))
+    std::string path;
+    TArcType type;
+    if (!plxtool::DetectArchive(positional[0], path, type))
         return 1;
-    const int count = run.Extractor->TestArchive();
+    plxtool::TExtractRun run;
+    TZipCheck check;
+    check.SetArchiveFile(path);
+    plxtool::WireRun(check, run, password);
+    int failed = 0;
+    check.OnStatus = [&run, &failed](TObject*, const std::string& name, bool pass) {
+        run.Passed += pass ? 1 : 0;
+        failed += pass ? 0 : 1;
+        std::printf("%s\t%s\n", pass ? "ok" : "FAILED", name.c_str());
+    };
+    const int count = check.Activate();
     std::printf("tested %d, passed %d, reports %d\n", count, run.Passed, run.Failures);
-    return run.Failures == 0 ? 0 : 1;
+    return run.Failures == 0 && failed == 0 ? 0 : 1;
 }

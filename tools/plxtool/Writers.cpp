@@ -5,6 +5,7 @@
 #include "writers/BlakHole.h"
 #include "writers/plxGZip.h"
 #include "writers/Lha.h"
+#include "writers/plxMakeCab.h"
 #include "writers/plxTar.h"
 #include "writers/plxTarBZ.h"
 #include "writers/plxTarGZ.h"
@@ -28,6 +29,7 @@ std::unique_ptr<TCompressClass> MakeWriter(const std::string& Type)
     if (Type == "bz2") return std::make_unique<TBZip>();
     if (Type == "lha") return std::make_unique<TLha>();
     if (Type == "bh") return std::make_unique<TBlakHole>();
+    if (Type == "cab") return std::make_unique<TMakeCab>();
     if (Type == "uue" || Type == "xxe" || Type == "b64") {
         auto encoder = std::make_unique<TUUEncode>();
         encoder->CompressMethod = Type == "uue" ? cmUUEncode : Type == "xxe" ? cmXXEncode : cmBase64;

@@ -10,7 +10,7 @@ class TZipBase;
 
 namespace plxtool {
 
-// zip, jar, tar, tgz, tbz, gz, bz2, lha, bh, uue, xxe, b64; null for any other name.
+// zip, jar, tar, tgz, tbz, gz, bz2, lha, bh, cab, uue, xxe, b64; null for any other name.
 std::unique_ptr<TCompressClass> MakeWriter(const std::string& Type);
 // uue, xxe, b64: one input encoded into the archive named (and its numbered parts).
 bool IsTextEncoding(const std::string& Type);

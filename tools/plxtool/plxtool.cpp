@@ -2,11 +2,12 @@
 //
 //   plxtool type FILE               the detected archive type (atZip, atLha, ...)
 //   plxtool list [-t TYPE] ARCHIVE  one TAB-separated line per entry, then "total N unpacked packed"
-//   plxtool add ARCHIVE PATH...     adds files to a ZIP, JAR, TAR, .tgz, .tbz, .gz, .bz2, LHA or BH archive, or
+//   plxtool add ARCHIVE PATH...     adds files to a ZIP, JAR, TAR, .tgz, .tbz, .gz, .bz2, LHA, BH or CAB archive, or
 //                                   encodes one file as UU, XX or Base64 text (Add.cpp)
 //   plxtool delete ARCHIVE NAME...  deletes entries (Delete.cpp)
 //   plxtool test ARCHIVE [-p PASSWORD]                       every member decoded and checked
 //   plxtool extract ARCHIVE DIR [-p PASSWORD] [--overwrite]  the members below DIR
+//   plxtool run ARCHIVE MEMBER [--wait] [--with PROGRAM] [-p PASSWORD]  the member opened (Run.cpp)
 //
 // Exit status: 0 success, 1 failure, 2 usage.
 #include <cstdio>
@@ -146,11 +147,12 @@ struct TCommand {
 const TCommand kCommands[] = {
     {"type", "type FILE", CmdType},
     {"list", "list [-t TYPE] ARCHIVE", CmdList},
-    {"add", "add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha|bh] [-m store|deflate|bzip2|ppmd|lh5|lh6|fuse] [-l S|F|N|X] [-p PASSWORD] [-r [--empty-dirs]] [-c COMMENT]\n"
+    {"add", "add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha|bh|cab] [-m store|deflate|bzip2|ppmd|lh5|lh6|fuse|mszip|lzx] [-l S|F|N|X] [-p PASSWORD] [-r [--empty-dirs]] [-c COMMENT]\n"
             "  add OUTPUT FILE -t uue|xxe|b64 [--part-size KB]", CmdAdd},
     {"delete", "delete ARCHIVE NAME...", CmdDelete},
     {"test", "test ARCHIVE [-p PASSWORD]", CmdTest},
     {"extract", "extract ARCHIVE DIR [-p PASSWORD] [--overwrite]", CmdExtract},
+    {"run", "run ARCHIVE MEMBER [--wait] [--with PROGRAM] [-p PASSWORD]", CmdRun},
 };
 
 int Usage()

@@ -74,6 +74,15 @@ TEST(CommandLine, SplitsAsTheWindowsRuntime)
     EXPECT_TRUE(win::SplitCommandLine("   ").empty());
 }
 
+TEST(CommandLine, QuotedArgumentsReadBackWhole)
+{
+    for (const std::string arg : {"", "plain", "a b", "say \"hi\"", "a\\b", "end\\", "\\\"", "x\" --evil \"y",
+                                  "/tmp/torvo-run-1-abc/it's \"odd\" \\ name\\\\"}) {
+        EXPECT_EQ((Args{arg}), win::SplitParameters(win::QuoteArgument(arg))) << arg;
+        EXPECT_EQ((Args{"p", arg, "next"}), win::SplitParameters("p " + win::QuoteArgument(arg) + " next")) << arg;
+    }
+}
+
 TEST_F(ProcessTest, ArgumentsWithSpacesAndQuotesArriveWholeAndExitCodeIsSeen)
 {
     SHELLEXECUTEINFOA info;
