@@ -133,6 +133,8 @@ TEST_F(ZipCheckTest, EachFormatPassesAndFailsAsItsOwnTesterSays)
         {"jar", "t.jar", "zip -qr ../t.jar .", "unzip -t %s", TFormat::UnzipLines},
         {"lha", "t.lzh", "lha aq ../t.lzh a.txt sub/b.txt c.bin", "lhasa t %s", TFormat::LhasaLines},
         {"tar", "t.tar", "tar cf ../t.tar .", "tar tf %s"},
+        {"arj", "t.arj", "arj a -r ../t.arj a.txt sub/b.txt c.bin >/dev/null", "arj t %s >/dev/null"},
+        {"cab", "t.cab", "gcab -cz ../t.cab a.txt sub/b.txt c.bin", "cabextract -t %s >/dev/null"},
         {"tgz", "t.tgz", "tar czf ../t.tgz .", "gzip -t %s"},
         {"tbz", "t.tbz", "tar cjf ../t.tbz .", "bzip2 -t %s"},
         {"gz", "b.gz", "gzip -c sub/b.txt > ../b.gz", "gzip -t %s"},
