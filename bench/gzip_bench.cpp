@@ -2,7 +2,7 @@
 // Usage: gzip_bench [MiB]   (default 32)
 #include "core/plxStreams.h"
 #include "readers/GzipFormat.h"
-#include "writers/GZip.h"
+#include "writers/plxGZip.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,5 +1,7 @@
 #include "core/Crc.h"
 
+#include "core/Endian.h"
+
 namespace {
 
 constexpr std::array<std::uint16_t, 256> MakeCrc16Table() {
@@ -29,11 +31,6 @@ constexpr TSliceTables MakeCrc32Slices() {
 
 constexpr TSliceTables Crc32Slices = MakeCrc32Slices();
 
-std::uint32_t LoadLe32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
-           std::uint32_t(p[3]) << 24;
-}
-
 }  // namespace
 
 const std::array<std::uint16_t, 256> CRC16Table = MakeCrc16Table();
@@ -54,8 +51,8 @@ std::uint32_t UpdateCrc32(const void* Buffer, std::int64_t Length, std::uint32_t
     std::uint32_t c = Crc;
     std::uint64_t n = std::uint64_t(Length);
     for (; n >= 8; n -= 8, p += 8) {
-        std::uint32_t lo = LoadLe32(p) ^ c;
-        std::uint32_t hi = LoadLe32(p + 4);
+        std::uint32_t lo = GetLE32(p) ^ c;
+        std::uint32_t hi = GetLE32(p + 4);
         c = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
             t[3][hi & 0xFF] ^ t[2][(hi >> 8) & 0xFF] ^ t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24];
     }

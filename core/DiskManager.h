@@ -5,6 +5,7 @@
 #pragma once
 
 #include "core/plxConsts.h"
+#include "core/Err_Msgs.h"
 #include "platform/win/FileTypes.h"
 
 #include <cstdint>
@@ -35,7 +36,7 @@ protected:
 
 class TDiskManager : public TDiskErrorEvents {
 public:
-    // Fills the record for the drive of Path; false after a report (25170, or 25443 on abort).
+    // Fills the record for the drive of Path; false after a report (E_NOTACCESSIBLE, or E_USERCANCEL on abort).
     bool GetDiskInfo(const std::string& Path, TOnDiskError DiskNotReady = {}, TOnDiskError WriteProtect = {},
                      TDiskErrorReporter Reporter = {}, TObject* EventSender = nullptr, bool* Cancel = nullptr);
     void GetDiskSpace(const std::string& Path);
@@ -63,7 +64,7 @@ std::string DriveTypeNameOf(unsigned DriveType);
 // The number after "PKBACK# " when only digits follow; 0 otherwise.
 int GetPkBackDiskNumber(std::string_view Label);
 
-// CreateFileA; an invalid handle is reported as 25235 with the file name.
+// CreateFileA; an invalid handle is reported as E_OPENFILE with the file name.
 HANDLE CreateFileChecked(const TDiskErrorReporter& Reporter, const std::string& FileName, DWORD Access,
                          DWORD Flags, DWORD Disposition, DWORD Share);
 HANDLE OpenFileForUpdate(const TDiskErrorReporter& Reporter, const std::string& FileName);
@@ -82,7 +83,7 @@ public:
     // Frees the component's archive stream.
     virtual void CloseArchiveStream() = 0;
     // Opens the archive file for reading (others may read too) and sets the archive size; false
-    // after reporting 25235.
+    // after reporting E_OPENFILE.
     virtual bool OpenArchiveStream() = 0;
     virtual TDiskManager& SpanDiskManager() = 0;
 

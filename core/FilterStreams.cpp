@@ -1,5 +1,6 @@
 #include "core/FilterStreams.h"
 
+#include "core/Err_Msgs.h"
 #include "core/plxHooks.h"
 
 #include <algorithm>
@@ -15,7 +16,7 @@ bool InInt32(std::int64_t v)
 
 [[noreturn]] void RaiseDeflateError(int result)
 {
-    throw E_RAISE(result == Z_MEM_ERROR ? 25253 : 25355);
+    throw E_RAISE(result == Z_MEM_ERROR ? E_OUTOFMEMORY : E_UNKNOWNERROR);
 }
 
 std::uint32_t StartCrc(const TStreamControl& control, std::uint8_t width)
@@ -178,7 +179,7 @@ void TDecompressStream::InitInflater(int WindowBits)
 {
     const int result = InflateInit2(&FZRec, WindowBits, kInflateRecordSize, FDeflate64);
     if (result != kInflateOk)
-        throw E_RAISE(result == kInflateMemError ? 25253 : 25153);
+        throw E_RAISE(result == kInflateMemError ? E_OUTOFMEMORY : E_DECOMPRESSIONERROR);
 }
 
 void TDecompressStream::ResetInflater()
@@ -301,7 +302,7 @@ TStoreStream::TStoreStream(TStream* Target, const TStreamControl& Control, std::
     if (Control.Cancel)
         CancelPointer = Control.Cancel;
     if (EncryptionMethod == emZip_V2 && !Cipher)
-        throw E_RAISE(25268);
+        throw E_RAISE(E_PASSWORDNOTASSIGNED);
     Crc = StartCrc(Control, Width);
 }
 

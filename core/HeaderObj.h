@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/plxConsts.h"
+#include "core/Err_Msgs.h"
 
 class THeaderObj : public TObject {
 public:
@@ -25,7 +26,7 @@ public:
     TUnBaseHeaderObj() { Init(); }
     void Init();
     bool AddItem(const void* Record, const void* NameBlock, std::uint32_t NameLength);
-    // Raise E_RAISE 25243 "Index out of bounds" for an index outside the list.
+    // Raise E_RAISE E_INDEXOUTOFBOUNDS "Index out of bounds" for an index outside the list.
     std::uint8_t* GetItem(std::uint32_t Index);
     const std::vector<std::uint8_t>& GetBlock(std::uint32_t Index) const;
     void Clear();
@@ -65,7 +66,7 @@ public:
     TCompressHeaderObj() { RecordSize = ItemSize; }
     bool AddItem(const TCompressFileInfo& Record, const std::string& Name, std::uint16_t Value16,
                  std::uint32_t ExtraLength, const void* ExtraBlock);
-    // Raise E_RAISE 25243 "Index out of bounds" for an index outside the list.
+    // Raise E_RAISE E_INDEXOUTOFBOUNDS "Index out of bounds" for an index outside the list.
     TCompressFileInfo& GetItem(std::uint32_t Index);
     std::string& Name(std::uint32_t Index);
     std::uint16_t& Value(std::uint32_t Index);

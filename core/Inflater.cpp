@@ -1,5 +1,7 @@
 #include "core/Inflater.h"
 
+#include "core/Endian.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -196,13 +198,6 @@ std::uint32_t UpdateAdler32(std::uint32_t adler, const std::uint8_t* p, std::siz
     return (b << 16) | a;
 }
 
-inline std::uint64_t Load64(const std::uint8_t* p)
-{
-    std::uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;  // little-endian host
-}
-
 inline std::uint64_t LowBits(std::uint64_t v, unsigned n) { return v & ((std::uint64_t{1} << n) - 1); }
 
 }  // namespace
@@ -310,7 +305,7 @@ int Inflater::FastLoop(Cursor& c)
 
     // Tops the buffer up to 56..63 bits; bits above bitcnt are copies of the next input bits.
     auto refill = [&] {
-        bitbuf |= Load64(in) << bitcnt;
+        bitbuf |= GetLE64(in) << bitcnt;
         in += (63 - bitcnt) >> 3;
         bitcnt |= 56;
     };

@@ -1,5 +1,7 @@
 #include "core/PeResources.h"
 
+#include "core/Endian.h"
+
 #include <algorithm>
 
 namespace {
@@ -10,12 +12,6 @@ constexpr std::uint32_t kNamedEntryFlag = 0x80000000u;
 constexpr int kMaxSections = 96;
 // A string block holds 16 strings of at most 65535 UTF-16 units with their length words.
 constexpr std::uint32_t kMaxBlockSize = 16 * (2 + 2 * 65535);
-
-std::uint16_t Get16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
-std::uint32_t Get32(const std::uint8_t* p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
 
 }  // namespace
 
@@ -54,15 +50,15 @@ bool TPeStringResources::ReadDirectory(std::uint32_t DirOffset, TEntries& Entrie
     const std::uint64_t dir = std::uint64_t(FResourceRva) + DirOffset;
     if (!ReadRva(dir, head, sizeof head))
         return false;
-    const std::uint32_t named = Get16(head + 12);
-    const std::uint32_t numbered = Get16(head + 14);
+    const std::uint32_t named = GetLE16(head + 12);
+    const std::uint32_t numbered = GetLE16(head + 14);
     std::vector<std::uint8_t> raw(std::size_t(named + numbered) * 8);
     if (!ReadRva(dir + sizeof head, raw.data(), std::uint32_t(raw.size())))
         return false;
     for (std::size_t i = 0; i < raw.size(); i += 8) {
-        const std::uint32_t id = Get32(&raw[i]);
+        const std::uint32_t id = GetLE32(&raw[i]);
         if (!(id & kNamedEntryFlag))
-            Entries.emplace_back(id, Get32(&raw[i + 4]));
+            Entries.emplace_back(id, GetLE32(&raw[i + 4]));
     }
     return true;
 }
@@ -91,12 +87,12 @@ bool TPeStringResources::Load(const TPeReader& Read, std::int64_t Size)
     std::uint8_t mz[64];
     if (!ReadAt(0, mz, sizeof mz) || mz[0] != 'M' || mz[1] != 'Z')
         return false;
-    const std::int64_t pe = Get32(mz + 0x3C);
+    const std::int64_t pe = GetLE32(mz + 0x3C);
     std::uint8_t coff[24];
-    if (!ReadAt(pe, coff, sizeof coff) || Get32(coff) != 0x00004550)  // "PE\0\0"
+    if (!ReadAt(pe, coff, sizeof coff) || GetLE32(coff) != 0x00004550)  // "PE\0\0"
         return false;
-    const int sectionCount = Get16(coff + 6);
-    const std::uint32_t optionalSize = Get16(coff + 20);
+    const int sectionCount = GetLE16(coff + 6);
+    const std::uint32_t optionalSize = GetLE16(coff + 20);
     if (sectionCount > kMaxSections)
         return false;
 
@@ -105,17 +101,17 @@ bool TPeStringResources::Load(const TPeReader& Read, std::int64_t Size)
     if (optionalSize < 2 || !ReadAt(optionalAt, optional.data(), optionalSize))
         return false;
     std::uint32_t countAt = 0;
-    switch (Get16(optional.data())) {
+    switch (GetLE16(optional.data())) {
     case 0x10B: countAt = 92; break;   // PE32
     case 0x20B: countAt = 108; break;  // PE32+
     default: return false;
     }
     const std::uint32_t dirsAt = countAt + 4;
     const std::uint32_t resourceDirAt = dirsAt + 2 * 8;
-    if (optionalSize < resourceDirAt + 8 || Get32(&optional[countAt]) <= 2)
+    if (optionalSize < resourceDirAt + 8 || GetLE32(&optional[countAt]) <= 2)
         return false;
-    FResourceRva = Get32(&optional[resourceDirAt]);
-    if (FResourceRva == 0 || Get32(&optional[resourceDirAt + 4]) == 0)
+    FResourceRva = GetLE32(&optional[resourceDirAt]);
+    if (FResourceRva == 0 || GetLE32(&optional[resourceDirAt + 4]) == 0)
         return false;
 
     std::vector<std::uint8_t> table(std::size_t(sectionCount) * 40);
@@ -123,7 +119,7 @@ bool TPeStringResources::Load(const TPeReader& Read, std::int64_t Size)
         return false;
     for (int i = 0; i < sectionCount; ++i) {
         const std::uint8_t* s = &table[std::size_t(i) * 40];
-        FSections.push_back({Get32(s + 12), Get32(s + 8), Get32(s + 16), Get32(s + 20)});
+        FSections.push_back({GetLE32(s + 12), GetLE32(s + 8), GetLE32(s + 16), GetLE32(s + 20)});
     }
 
     std::uint32_t entry = 0;
@@ -145,9 +141,9 @@ std::string TPeStringResources::LoadString(unsigned Id, int BufferChars) const
     std::uint8_t leaf[16];
     if (!ReadRva(std::uint64_t(FResourceRva) + language, leaf, sizeof leaf))
         return {};
-    const std::uint32_t dataSize = std::min(Get32(leaf + 4), kMaxBlockSize);
+    const std::uint32_t dataSize = std::min(GetLE32(leaf + 4), kMaxBlockSize);
     std::vector<std::uint8_t> block(dataSize);
-    if (!ReadRva(Get32(leaf), block.data(), dataSize))
+    if (!ReadRva(GetLE32(leaf), block.data(), dataSize))
         return {};
 
     // Sixteen strings, each a length word and that many UTF-16 units.
@@ -155,17 +151,17 @@ std::string TPeStringResources::LoadString(unsigned Id, int BufferChars) const
     for (unsigned index = 0; index < (Id & 15); ++index) {
         if (pos + 2 > block.size())
             return {};
-        pos += 2 + 2 * std::size_t(Get16(&block[pos]));
+        pos += 2 + 2 * std::size_t(GetLE16(&block[pos]));
     }
     if (pos + 2 > block.size())
         return {};
-    const std::size_t length = Get16(&block[pos]);
+    const std::size_t length = GetLE16(&block[pos]);
     pos += 2;
     std::string text;
     for (std::size_t i = 0; i < length && int(text.size()) < BufferChars - 1; ++i) {
         if (pos + 2 * i + 2 > block.size())
             break;
-        const std::uint16_t unit = Get16(&block[pos + 2 * i]);
+        const std::uint16_t unit = GetLE16(&block[pos + 2 * i]);
         text += unit < 0x80 ? char(unit) : '?';
     }
     return text;

@@ -1,5 +1,6 @@
 #include "core/TempStreams.h"
 
+#include "core/Err_Msgs.h"
 #include "core/plxHooks.h"
 #include "platform/win/Files.h"
 #include "platform/win/SysFiles.h"
@@ -28,7 +29,7 @@ bool SameDrive(const std::string& a, const std::string& b)
 
 int CodeOfWriteFailure()
 {
-    return GetLastError() == ERROR_DISK_FULL ? 25160 : 25136;
+    return GetLastError() == ERROR_DISK_FULL ? E_DISKFULL : E_WRITEFILE;
 }
 
 // Copies Source (from its start) into a new file beside Target and renames that over Target.
@@ -36,12 +37,12 @@ void WriteBesideAndReplace(TStream* Source, const std::string& Target, const TTe
 {
     const std::string sibling = NewTempFileIn(win::ExtractFilePath(Target));
     if (sibling.empty())
-        throw E_RAISE(25237);
+        throw E_RAISE(E_CREATEFILE);
     bool replaced = false;
     try {
         auto out = std::make_unique<TFileStream32>(sibling, fmOpenReadWrite | fmShareExclusive);
         if (!out->HandleValid())
-            throw E_RAISE(25237);
+            throw E_RAISE(E_CREATEFILE);
         out->CancelPointer = Owner.Cancel;
         const std::int64_t size = Source->Size();
         std::int64_t copied = 0;
@@ -53,7 +54,7 @@ void WriteBesideAndReplace(TStream* Source, const std::string& Target, const TTe
         out.reset();  // closed before the rename
         if (copied == size) {
             if (!MoveFileExA(sibling.c_str(), Target.c_str(), MOVEFILE_REPLACE_EXISTING))
-                throw E_RAISE(GetLastError() == ERROR_DISK_FULL ? 25160 : 25350);
+                throw E_RAISE(GetLastError() == ERROR_DISK_FULL ? E_DISKFULL : E_UPDATEARCHIVE);
             replaced = true;
         }
     } catch (...) {
@@ -68,7 +69,7 @@ int CodeOf(const std::exception& e)
 {
     if (const auto* raised = dynamic_cast<const E_RAISE*>(&e))
         return raised->ECode;
-    return GetLastError() == ERROR_DISK_FULL ? 25160 : 25350;
+    return GetLastError() == ERROR_DISK_FULL ? E_DISKFULL : E_UPDATEARCHIVE;
 }
 
 // Fires the move's begin event and, unless the host cancels there, puts the output in place of
@@ -113,11 +114,11 @@ void MoveTempArchive(TStream32* Stream, const std::string& Target, bool SameDriv
             WriteBesideAndReplace(Stream, Target, Owner);
         } else if (SameDrive) {
             if (!MoveFileExA(TempName.c_str(), Target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
-                throw E_RAISE(GetLastError() == ERROR_DISK_FULL ? 25160 : 25350);
+                throw E_RAISE(GetLastError() == ERROR_DISK_FULL ? E_DISKFULL : E_UPDATEARCHIVE);
         } else {
             TFileStream32 source(TempName, fmOpenRead | fmShareDenyWrite);
             if (!source.HandleValid())
-                throw E_RAISE(25235);
+                throw E_RAISE(E_OPENFILE);
             source.OnReadProgress = Owner.DoTmpFileProgress;
             source.Remaining = Owner.Remaining;
             if (Owner.Remaining)

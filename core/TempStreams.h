@@ -3,6 +3,7 @@
 #pragma once
 
 #include "core/plxStreams.h"
+#include "core/Err_Msgs.h"
 
 #include <functional>
 #include <string>
@@ -28,7 +29,7 @@ inline const std::string kMemoryTempName = "NoName";
 // Puts the finished output in place of Target in one rename, so the old archive stays whole until
 // the new one is complete: the file TempName is renamed over Target (SameDrive) or copied to a new
 // file beside Target first; a memory output (TempName "NoName") is written beside Target from
-// Stream. Raises E_RAISE (25235, 25237, 25160, 25136, 25350) leaving Target and TempName as they
+// Stream. Raises E_RAISE (E_OPENFILE, E_CREATEFILE, E_DISKFULL, E_WRITEFILE, E_UPDATEARCHIVE) leaving Target and TempName as they
 // were; a cancelled copy replaces nothing.
 void MoveTempArchive(TStream32* Stream, const std::string& Target, bool SameDrive, const std::string& TempName,
                      const TTempStreamOwner& Owner);

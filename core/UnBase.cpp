@@ -92,11 +92,11 @@ int TDecompressClass::RunOperation(std::uint8_t Code)
         opened = OpenArchive();
     } catch (const ECancel&) {
     } catch (const std::bad_alloc&) {
-        ReportUnexpected("", 25253);
+        ReportUnexpected("", E_OUTOFMEMORY);
     } catch (const std::exception& e) {
-        ReportUnexpected(e.what(), 25355);
+        ReportUnexpected(e.what(), E_UNKNOWNERROR);
     } catch (...) {
-        ReportUnexpected("", 25355);
+        ReportUnexpected("", E_UNKNOWNERROR);
     }
     if (opened)
         count = Execute();
@@ -123,7 +123,7 @@ bool TDecompressClass::OpenArchive()
 {
     ArchiveStream.reset();
     if (FArchiveFile.empty()) {
-        DoError(FArchiveFile, "", 25192, "");
+        DoError(FArchiveFile, "", E_FILENOTFOUND, "");
         return false;
     }
     if (FArcType == atZipDS || FArcType == atZipMV) {
@@ -138,7 +138,7 @@ bool TDecompressClass::OpenArchive()
         return true;
     auto stream = std::make_unique<TFileStream32>(FArchiveFile, fmOpenRead | fmShareDenyWrite);
     if (!stream->HandleValid()) {
-        DoError(FArchiveFile, "", 25235, "");
+        DoError(FArchiveFile, "", E_OPENFILE, "");
         return false;
     }
     if (FArcType == atNA) {
@@ -201,11 +201,11 @@ int TDecompressClass::Execute()
             if (FLastReported != e.ECode && !GetCancel())
                 ReportUnexpected("", e.ECode);
         } catch (const std::bad_alloc&) {
-            ReportUnexpected("", 25253);
+            ReportUnexpected("", E_OUTOFMEMORY);
         } catch (const std::exception& e) {
-            ReportUnexpected(e.what(), 25355);
+            ReportUnexpected(e.what(), E_UNKNOWNERROR);
         } catch (...) {
-            ReportUnexpected("", 25355);
+            ReportUnexpected("", E_UNKNOWNERROR);
         }
     };
     guarded([this] {
@@ -286,7 +286,7 @@ bool TDecompressClass::PrepareOutput(bool IsDirectory)
     if (fileOp && FileName.empty()) {
         // A stored name that would leave the extraction folder: skipped, reported once.
         if (!FNameRefused)
-            DoError(StoredName, "", 25245, VolumeName);
+            DoError(StoredName, "", E_INVALIDFILENAME, VolumeName);
         FNameRefused = true;
         return false;
     }
@@ -355,7 +355,7 @@ bool TDecompressClass::ResolveExistingTarget(std::string& Target)
         return false;
     const DWORD attr = GetFileAttributesA(Target.c_str());
     if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_SYSTEM)) {
-        DoError(Target, "", 25137, VolumeName);
+        DoError(Target, "", E_OVERWRITEATTRIB, VolumeName);
         return false;
     }
     return true;
@@ -426,7 +426,7 @@ bool TDecompressClass::AskForPasswords(const std::uint8_t* Header)
         ApplySeeds(kHeaderKeySet, headerKeys);
         ApplySeeds(kDataKeySet, dataKeys);
         if (!tryAgain) {
-            DoError(FileName, "User canceled", 26517, VolumeName);
+            DoError(FileName, "User canceled", E_INVALIDPASSWORD, VolumeName);
             return false;
         }
         SetPassword(password);
@@ -438,7 +438,7 @@ bool TDecompressClass::AskForPasswords(const std::uint8_t* Header)
                 return true;
         } else {
             RunningCrc.Crc32 = CRC_MASK;
-            DoError(FileName, password, 26517, VolumeName);
+            DoError(FileName, password, E_INVALIDPASSWORD, VolumeName);
             SetPassword("");
         }
     }
@@ -515,7 +515,7 @@ bool TDecompressClass::OpenPlainOutput(std::unique_ptr<TStream32>& Stream, bool 
     StartEntryData();
     if (!OpenOutStream(Stream, FileName)) {
         if (!SkipEntry) {
-            DoError(FileName, "", 25235, VolumeName);
+            DoError(FileName, "", E_OPENFILE, VolumeName);
             CheckCrc(32, 999);
         }
         return false;
@@ -538,20 +538,20 @@ bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const s
     case opAppend: {
         if (Target.empty() || !CheckOutputTarget(Target, FHostFolder)) {
             if (Target.empty())
-                DoError(StoredName, "", 25245, VolumeName);
+                DoError(StoredName, "", E_INVALIDFILENAME, VolumeName);
             SkipEntry = true;
             return false;
         }
         win::ForceDirectories(win::ExtractFilePath(Target));
         const DWORD attr = GetFileAttributesA(Target.c_str());
         if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) {
-            DoError(Target, "", 25110, VolumeName);
+            DoError(Target, "", E_FILEISDIRECTORY, VolumeName);
             SkipEntry = true;
             return false;
         }
         // A pipe or device would block or misbehave; read-only and hidden files are written over.
         if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_SYSTEM)) {
-            DoError(Target, "", 25137, VolumeName);
+            DoError(Target, "", E_OVERWRITEATTRIB, VolumeName);
             SkipEntry = true;
             return false;
         }
@@ -645,7 +645,7 @@ bool TDecompressClass::CommitOutput()
     if (readOnly)
         SetFileAttributesA(out.Target.c_str(), FILE_ATTRIBUTE_READONLY);
     RemoveFile(out.Temp);
-    DoError(out.Target, "", 25136, VolumeName);
+    DoError(out.Target, "", E_WRITEFILE, VolumeName);
     return false;
 }
 
@@ -737,6 +737,6 @@ bool TDecompressClass::CheckCrc(int Width, std::uint32_t StoredCrc)
     if (OnEnd)
         OnEnd(this, FileName, written);
     if (!pass)
-        DoError(FileName, "", 25151, VolumeName);
+        DoError(FileName, "", E_CRC, VolumeName);
     return written;
 }

@@ -2,6 +2,7 @@
 
 #include "core/ArcType.h"
 
+#include "core/Err_Msgs.h"
 #include "core/plxGbls.h"
 #include "core/plxHooks.h"
 #include "core/plxStreams.h"
@@ -166,7 +167,7 @@ void TZipCommon::SetExtractDir(const std::string& Value)
     std::replace(dir.begin(), dir.end(), '/', '\\');
     dir = win::IncludeTrailingBackslash(dir);
     if (!win::DirectoryExists(dir) && !win::ForceDirectories(dir)) {
-        DoError(dir, "ExtractDir", 25150, "");
+        DoError(dir, "ExtractDir", E_CREATEDIR, "");
         dir = win::IncludeTrailingBackslash(win::CurrentDirectory());
     }
     FExtractDir = dir;
@@ -267,11 +268,11 @@ bool TZipCommon::ConfirmVolume(std::string& Volume, int N)
         return false;
     };
     if (N > 999) {
-        DoError(Volume, "", 25251, Volume);
+        DoError(Volume, "", E_MAXVOLUMES, Volume);
         return fail();
     }
     if (Volume.empty()) {
-        DoError(Volume, "", 25245, Volume);
+        DoError(Volume, "", E_INVALIDFILENAME, Volume);
         return fail();
     }
     if (win::ExtractFilePath(Volume).empty())
@@ -538,7 +539,7 @@ void TZipCommon::SetArchiveFile(const std::string& Name)
     if (!stream.HandleValid()) {
         FArcType = atNA;
         if (OnError)
-            DoError(Name, "", 25235, "");
+            DoError(Name, "", E_OPENFILE, "");
         return;
     }
     FArcType = GetArcType(stream);
@@ -567,7 +568,7 @@ bool TZipCommon::OpenVolume(std::unique_ptr<TStream32>& Stream, std::string& Vol
     Stream.reset();
     auto file = std::make_unique<TFileStream32>(Volume, fmOpenRead | fmShareDenyWrite);
     if (!file->HandleValid()) {
-        DoError(Volume, "", 25235, Volume);
+        DoError(Volume, "", E_OPENFILE, Volume);
         ArchiveSize = 0;
         return false;
     }
@@ -640,7 +641,7 @@ bool TZipCommon::DoNextVolume(std::unique_ptr<TStream32>& Stream, int& VolumeNum
     }
     auto file = std::make_unique<TTempFileStream>(TempStreamOwner(), fmOpenRead | fmShareDenyWrite, VolumeName, "");
     if (!file->HandleValid()) {
-        DoError(VolumeName, "", 25235, VolumeName);
+        DoError(VolumeName, "", E_OPENFILE, VolumeName);
         return false;
     }
     return TakeVolume(std::move(file), Stream, VolumeNumber, counter);
@@ -658,7 +659,7 @@ bool TZipCommon::OpenNextVolume(std::unique_ptr<TStream32>& Stream, int& VolumeN
     if (!file || !file->HandleValid()) {
         // Leave the caller with the archive itself rather than no stream at all.
         Stream = std::make_unique<TFileStream32>(FArchiveFile, fmOpenRead | fmShareDenyWrite);
-        DoError(VolumeName, "", file ? 25235 : E_USERCANCEL, VolumeName);
+        DoError(VolumeName, "", file ? E_OPENFILE : E_USERCANCEL, VolumeName);
         return false;
     }
     return TakeVolume(std::move(file), Stream, VolumeNumber, counter);
@@ -699,7 +700,7 @@ bool TZipCommon::OpenArchiveStream()
     ArchiveStream.reset();
     auto file = std::make_unique<TFileStream32>(FArchiveFile, fmOpenRead | fmShareDenyWrite);
     if (!file->HandleValid()) {
-        DoError(FArchiveFile, "", 25235, VolumeName);
+        DoError(FArchiveFile, "", E_OPENFILE, VolumeName);
         return false;
     }
     ArchiveSize = file->Size();

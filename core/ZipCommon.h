@@ -12,6 +12,7 @@
 
 #include "core/Crc.h"
 #include "core/DiskManager.h"
+#include "core/Err_Msgs.h"
 #include "core/HeaderObj.h"
 #include "core/TempStreams.h"
 #include "core/plxConsts.h"
@@ -252,7 +253,7 @@ public:
 
     TZipTimer& Timer() { return *FTimer; }
 
-    // Error reporting. Once cancelled, every number but 25274 and 25275 goes out as 25443 and
+    // Error reporting. Once cancelled, every number but E_ACCESSPERMISSIONS and E_REGISTRYPERMISSIONS goes out as E_USERCANCEL and
     // RaiseError throws the silent ECancel instead of its class, so that no caller runs on.
     virtual void DoError(const std::string& FileName, const std::string& ExtendedMsg, int ECode,
                          const std::string& VolumeID);
@@ -263,7 +264,7 @@ public:
         ReportRaised(FileName, ExtendedMsg, VolumeID, ECode);
         throw E(ECode);
     }
-    [[noreturn]] void RaiseWriteError(const std::string& FileName) { RaiseError(FileName, "", "", 25136); }
+    [[noreturn]] void RaiseWriteError(const std::string& FileName) { RaiseError(FileName, "", "", E_WRITEFILE); }
     virtual bool GetCancel() const { return *CancelPtr; }
     virtual void SetCancel(bool Value);
 

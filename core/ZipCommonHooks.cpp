@@ -1,6 +1,8 @@
 // The data hooks and per-entry services of TZipCommon.
 #include "core/ZipCommon.h"
+#include "core/Endian.h"
 
+#include "core/Err_Msgs.h"
 #include "core/plxHooks.h"
 #include "core/plxStreams.h"
 #include "platform/win/Errors.h"
@@ -169,9 +171,9 @@ std::int32_t TZipCommon::WriteCore(TStream32* Target, const std::uint8_t* Buffer
     if (written < wanted) {
         if (GetLastError() == ERROR_DISK_FULL) {
             FileCount = 0;
-            RaiseError(FArchiveFile, "", "", 25160);
+            RaiseError(FArchiveFile, "", "", E_DISKFULL);
         }
-        DoError(FileName, "", 25136, VolumeName);
+        DoError(FileName, "", E_WRITEFILE, VolumeName);
         return std::max<std::int32_t>(0, std::min(written, Count));
     }
     if (Kind == kKindFileData)
@@ -182,16 +184,6 @@ std::int32_t TZipCommon::WriteCore(TStream32* Target, const std::uint8_t* Buffer
 // --- extra field ---
 
 namespace {
-
-std::uint16_t Le16(const std::uint8_t* p) { return std::uint16_t(p[0] | (p[1] << 8)); }
-
-std::uint64_t Le64(const std::uint8_t* p)
-{
-    std::uint64_t v = 0;
-    for (int i = 7; i >= 0; --i)
-        v = (v << 8) | p[i];
-    return v;
-}
 
 }  // namespace
 
@@ -217,8 +209,8 @@ void TZipCommon::ParseExtraField(const std::uint8_t* Data, std::size_t Length, b
     LargeSize = 0;
     std::size_t pos = 0;
     while (Length - pos > 4) {
-        const std::uint16_t id = Le16(Data + pos);
-        const std::size_t size = Le16(Data + pos + 2);
+        const std::uint16_t id = GetLE16(Data + pos);
+        const std::size_t size = GetLE16(Data + pos + 2);
         const std::uint8_t* block = Data + pos + 4;
         if (size > Length - pos - 4)
             break;  // runs past the field
@@ -239,7 +231,7 @@ void TZipCommon::ParseExtraField(const std::uint8_t* Data, std::size_t Length, b
             if (Notify)
                 NoteExtraField(1, int(size), blockPos);
             if (size >= 8)
-                LargeSize = Le64(block);
+                LargeSize = GetLE64(block);
             break;
         case 0x0001: {
             if (Notify)
@@ -248,7 +240,7 @@ void TZipCommon::ParseExtraField(const std::uint8_t* Data, std::size_t Length, b
             const auto take = [&](std::int64_t& field) {
                 if (field != 0xFFFFFFFF || at + 8 > size)
                     return;
-                const std::uint64_t v = Le64(block + at);
+                const std::uint64_t v = GetLE64(block + at);
                 at += 8;
                 field = std::int64_t(std::min<std::uint64_t>(v, std::uint64_t(INT64_MAX)));
             };
@@ -350,7 +342,7 @@ bool TZipCommon::SetEntryName(const std::string& StoredName)
     std::vector<std::string> parts;
     if (!ContainedComponents(StoredName, parts) || parts.empty()) {
         FileName.clear();
-        DoError(StoredName, "", 25245, VolumeName);
+        DoError(StoredName, "", E_INVALIDFILENAME, VolumeName);
         return false;
     }
     std::string file = parts.back();
@@ -436,7 +428,7 @@ bool TZipCommon::CheckDirectory(std::string& Dir)
             return false;
         }
         if (userDir.empty() || !win::DirectoryExists(userDir)) {
-            DoError(userDir, "", 25158, VolumeName);
+            DoError(userDir, "", E_INVALIDDIRECTORY, VolumeName);
             continue;
         }
         if (win::SameText(win::IncludeTrailingBackslash(userDir), win::IncludeTrailingBackslash(Dir)))
@@ -455,14 +447,14 @@ bool TZipCommon::CheckOutputTarget(const std::string& Target, const std::string&
     std::string hostBase, hostTarget;
     win::HostPathState target;
     if (!win::ToHostPath(base, hostBase) || !win::ToHostPath(Target, hostTarget, nullptr, &target)) {
-        DoError(Target, "", 25245, VolumeName);
+        DoError(Target, "", E_INVALIDFILENAME, VolumeName);
         return false;
     }
     while (hostBase.size() > 1 && hostBase.back() == '/')
         hostBase.pop_back();
     if (hostTarget.compare(0, hostBase.size(), hostBase) != 0 ||
         (hostTarget.size() > hostBase.size() && hostTarget[hostBase.size()] != '/')) {
-        DoError(Target, "", 25245, VolumeName);
+        DoError(Target, "", E_INVALIDFILENAME, VolumeName);
         return false;
     }
     // What the mapping already saw of the last name needs no second look.
@@ -479,7 +471,7 @@ bool TZipCommon::CheckOutputTarget(const std::string& Target, const std::string&
         if (lstat(hostTarget.substr(0, next).c_str(), &st) != 0)
             break;  // the rest does not exist yet
         if (S_ISLNK(st.st_mode)) {
-            DoError(Target, "", 25137, VolumeName);
+            DoError(Target, "", E_OVERWRITEATTRIB, VolumeName);
             return false;
         }
         pos = next;
@@ -555,7 +547,7 @@ TEncryptionMethod TZipCommon::GetEntryEncryptMethod() const
     if (!Encrypted)
         return emNone;
     if (CipherBlockId == 0x9901 && CipherBlock.size() >= 4 + 7) {
-        const std::uint16_t version = Le16(CipherBlock.data() + 4);
+        const std::uint16_t version = GetLE16(CipherBlock.data() + 4);
         const std::uint8_t strength = CipherBlock[4 + 4];
         const int base = version == 2 ? emAes2_128 : emAes1_128;
         if (strength >= 1 && strength <= 3)
@@ -563,8 +555,8 @@ TEncryptionMethod TZipCommon::GetEntryEncryptMethod() const
         return emAes1_128;
     }
     if (CipherBlockId == 0x0017 && CipherBlock.size() >= 4 + 4) {
-        const std::uint16_t format = Le16(CipherBlock.data() + 4);
-        const std::uint16_t algorithm = Le16(CipherBlock.data() + 6);
+        const std::uint16_t format = GetLE16(CipherBlock.data() + 4);
+        const std::uint16_t algorithm = GetLE16(CipherBlock.data() + 6);
         if (format == 2) {
             switch (algorithm) {
             case 0x660E: return emPkAes2_128;

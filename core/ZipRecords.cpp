@@ -16,12 +16,6 @@ namespace {
 constexpr std::uint32_t kSaturated32 = 0xFFFFFFFF;
 constexpr std::size_t kMaxUnicodeName = 511;
 
-std::uint16_t Get16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
-
-std::uint32_t Get32(const std::uint8_t* p) { return std::uint32_t(Get16(p)) | std::uint32_t(Get16(p + 2)) << 16; }
-
-std::uint64_t Get64(const std::uint8_t* p) { return std::uint64_t(Get32(p)) | std::uint64_t(Get32(p + 4)) << 32; }
-
 // Reads exactly Count bytes at Pos inside [0, Size).
 bool ReadExact(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, void* Buffer, std::int64_t Count)
 {
@@ -41,7 +35,7 @@ std::optional<std::uint32_t> SignatureAt(const TZipReader& Read, std::int64_t Si
     std::uint8_t sig[4];
     if (!ReadExact(Read, Size, Pos, sig, 4))
         return std::nullopt;
-    return Get32(sig);
+    return GetLE32(sig);
 }
 
 // Cuts a UTF-8 text to at most Max bytes without splitting a character.
@@ -66,7 +60,7 @@ void ParseZip64(const std::uint8_t* p, std::size_t n, bool central, TZipSizes& s
             at = n;  // a short block supplies nothing further
             return;
         }
-        field = Get64(p + at);
+        field = GetLE64(p + at);
         at += 8;
     };
     take64(sizes.UnpackedSize);
@@ -75,7 +69,7 @@ void ParseZip64(const std::uint8_t* p, std::size_t n, bool central, TZipSizes& s
         return;
     take64(sizes.LocalOffset);
     if (sizes.DiskStart == 0xFFFF && n - at >= 4)
-        sizes.DiskStart = Get32(p + at);
+        sizes.DiskStart = GetLE32(p + at);
 }
 
 void ParseLargeSizes(const std::uint8_t* p, std::size_t n, TZipSizes& sizes)
@@ -85,15 +79,15 @@ void ParseLargeSizes(const std::uint8_t* p, std::size_t n, TZipSizes& sizes)
     const auto widen = [](std::uint64_t& field, std::uint16_t high) {
         field = (field & kSaturated32) | std::uint64_t(high) << 32;
     };
-    widen(sizes.PackedSize, Get16(p));
-    widen(sizes.UnpackedSize, Get16(p + 2));
-    widen(sizes.LocalOffset, Get16(p + 4));
+    widen(sizes.PackedSize, GetLE16(p));
+    widen(sizes.UnpackedSize, GetLE16(p + 2));
+    widen(sizes.LocalOffset, GetLE16(p + 4));
 }
 
 void ParseUnixTime(const std::uint8_t* p, std::size_t n, TZipExtraInfo& info)
 {
     if (n >= 5 && (p[0] & 1))
-        info.UnixModTime = std::int32_t(Get32(p + 1));
+        info.UnixModTime = std::int32_t(GetLE32(p + 1));
 }
 
 // NTFS block: 4 reserved bytes, then tagged attributes; tag 1 holds the three file times.
@@ -101,15 +95,15 @@ void ParseNtfs(const std::uint8_t* p, std::size_t n, TZipExtraInfo& info)
 {
     std::size_t at = 4;
     while (at <= n && n - at >= 4) {
-        const std::uint16_t tag = Get16(p + at);
-        const std::uint16_t size = Get16(p + at + 2);
+        const std::uint16_t tag = GetLE16(p + at);
+        const std::uint16_t size = GetLE16(p + at + 2);
         at += 4;
         if (size > n - at)
             return;
         if (tag == 1 && size >= 24) {
-            info.NtfsModTime = Get64(p + at);
-            info.NtfsAccessTime = Get64(p + at + 8);
-            info.NtfsCreateTime = Get64(p + at + 16);
+            info.NtfsModTime = GetLE64(p + at);
+            info.NtfsAccessTime = GetLE64(p + at + 8);
+            info.NtfsCreateTime = GetLE64(p + at + 16);
         }
         at += size;
     }
@@ -131,7 +125,7 @@ std::optional<TLargeSizeExtra> LargeSizeExtraFor(std::uint64_t PackedSize, std::
 
 std::size_t DecodeDataDescriptor(const std::uint8_t* Bytes, std::size_t Count, bool Zip64, TDataDescriptor64& Out)
 {
-    const bool signed_ = Count >= 4 && Get32(Bytes) == kSigMarker;
+    const bool signed_ = Count >= 4 && GetLE32(Bytes) == kSigMarker;
     const std::size_t body = Zip64 ? 20 : 12;
     const std::size_t total = body + (signed_ ? 4 : 0);
     if (Count < total)
@@ -139,9 +133,9 @@ std::size_t DecodeDataDescriptor(const std::uint8_t* Bytes, std::size_t Count, b
     const std::uint8_t* p = Bytes + (signed_ ? 4 : 0);
     Out = TDataDescriptor64{};
     Out.Signature = signed_ ? kSigMarker : 0;
-    Out.Crc = Get32(p);
-    Out.PackedSize = Zip64 ? Get64(p + 4) : Get32(p + 4);
-    Out.UnpackedSize = Zip64 ? Get64(p + 12) : Get32(p + 8);
+    Out.Crc = GetLE32(p);
+    Out.PackedSize = Zip64 ? GetLE64(p + 4) : GetLE32(p + 4);
+    Out.UnpackedSize = Zip64 ? GetLE64(p + 12) : GetLE32(p + 8);
     return total;
 }
 
@@ -150,8 +144,8 @@ void ParseExtraField(const std::uint8_t* Data, std::size_t Count, bool Central, 
 {
     std::size_t at = 0;
     while (Count - at >= 4) {
-        const std::uint16_t id = Get16(Data + at);
-        const std::uint16_t size = Get16(Data + at + 2);
+        const std::uint16_t id = GetLE16(Data + at);
+        const std::uint16_t size = GetLE16(Data + at + 2);
         at += 4;
         if (size > Count - at)
             return;
@@ -169,7 +163,7 @@ void ParseExtraField(const std::uint8_t* Data, std::size_t Count, bool Central, 
             if (size > 5 && p[0] == 1) {
                 Info.UnicodeName = CutUtf8(std::string_view(reinterpret_cast<const char*>(p + 5), size - 5u),
                                            kMaxUnicodeName);
-                Info.UnicodeNameCrc = Get32(p + 1);
+                Info.UnicodeNameCrc = GetLE32(p + 1);
             }
             break;
         case kExtraUnixTime: ParseUnixTime(p, size, Info); break;
@@ -314,7 +308,7 @@ bool ReadHeaderStart(const TZipReader& Read, std::int64_t Size, std::int64_t Pos
     if (!ReadExact(Read, Size, Pos, raw, sizeof raw))
         return false;
     bool encrypted = false;
-    if (ClassifyHeaderSig(Get32(raw), Kind, encrypted) != Kind)
+    if (ClassifyHeaderSig(GetLE32(raw), Kind, encrypted) != Kind)
         return false;
     if (encrypted)
         DecryptHeader(Cipher, raw, Kind);
@@ -388,7 +382,7 @@ void TakeZip64Records(const TZipReader& Read, std::int64_t Size, TZipEnding& e)
     std::uint8_t raw[TZip64EndRecord::Size];
     const std::int64_t locatorPos = e.EndPos - std::int64_t(TZip64Locator::Size);
     if (locatorPos < 0 || !ReadExact(Read, Size, locatorPos, raw, TZip64Locator::Size) ||
-        Get32(raw) != kSigZip64Locator)
+        GetLE32(raw) != kSigZip64Locator)
         return;
     e.HasLocator = true;
     e.Headers |= HeaderBit(htLocator);
@@ -400,7 +394,7 @@ void TakeZip64Records(const TZipReader& Read, std::int64_t Size, TZipEnding& e)
     if (e.Locator.Zip64EndOffset <= std::uint64_t(locatorPos))
         places[1] = std::int64_t(e.Locator.Zip64EndOffset);
     for (std::int64_t at : places) {
-        if (at < 0 || !ReadExact(Read, Size, at, raw, sizeof raw) || Get32(raw) != kSigZip64End)
+        if (at < 0 || !ReadExact(Read, Size, at, raw, sizeof raw) || GetLE32(raw) != kSigZip64End)
             continue;
         e.Zip64EndPos = at;
         e.Zip64End = DecodeRecord<TZip64EndRecord>(raw);
@@ -415,9 +409,9 @@ bool EvaluateEnd(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, co
                  std::size_t Avail, TZipCipher& Cipher, TCandidate& c)
 {
     bool encrypted = false;
-    if (ClassifyHeaderSig(Get32(Bytes), hkEnd, encrypted) != hkEnd)
+    if (ClassifyHeaderSig(GetLE32(Bytes), hkEnd, encrypted) != hkEnd)
         return false;
-    const std::uint32_t sig = Get32(Bytes);
+    const std::uint32_t sig = GetLE32(Bytes);
     const bool large = sig == kSigLargeEnd || sig == kSigLargeEndEnc;
     const std::size_t recordSize = large ? TLargeEndRecord::Size : TEndRecord::Size;
     if (Avail < recordSize)
@@ -495,7 +489,7 @@ std::int64_t ScanForLocalHeader(const TZipReader& Read, std::int64_t Size)
     if (buf.empty() || !ReadExact(Read, Size, 0, buf.data(), std::int64_t(buf.size())))
         return -1;
     for (std::size_t i = 0; i + 4 <= buf.size() && std::int64_t(i) < limit; ++i)
-        if (buf[i] == 'P' && IsLocalHeaderSig(Get32(&buf[i])))
+        if (buf[i] == 'P' && IsLocalHeaderSig(GetLE32(&buf[i])))
             return std::int64_t(i);
     return -1;
 }
@@ -519,7 +513,7 @@ std::int64_t FindZipEnding(const TZipReader& Read, std::int64_t Size, TZipEnding
     // Backwards, so that of equally good records the last in the file counts; an earlier one wins
     // only by a better score or when the later one lies inside its comment.
     for (std::size_t i = tail.size() - 4 + 1; i-- > 0;) {
-        if (tail[i] != 'P' || !IsEndRecordSig(Get32(&tail[i])))
+        if (tail[i] != 'P' || !IsEndRecordSig(GetLE32(&tail[i])))
             continue;
         const std::int64_t pos = tailStart + std::int64_t(i);
         if (!EvaluateEnd(Read, Size, pos, &tail[i], tail.size() - i, cipher, candidate))

@@ -1,5 +1,6 @@
 #include "core/plxBZip2.h"
 
+#include "core/Err_Msgs.h"
 #include "core/plxHooks.h"
 
 #include <algorithm>
@@ -82,7 +83,7 @@ bool TBzDecompressStream::FillInput()
         if (!FOwner.NextVolume()) {
             if (CancelPointer)
                 *CancelPointer = true;
-            throw Ebz2USERError(std::string(LoadMessage(kBz2ErrCanceled)));
+            throw Ebz2USERError(std::string(LoadMessage(E_USERCANCEL)));
         }
     }
     FInputDone = true;
@@ -143,13 +144,13 @@ std::int32_t TBzDecompressStream::Read(void* Buffer, std::int32_t Count)
             const bool stalled = FRec.avail_out == roomBefore && FRec.avail_in == inBefore;
             if (stalled && (FInputDone || FRec.avail_in > 0)) {
                 FEnded = true;
-                RaiseNumbered(kBz2ErrTruncated);
+                RaiseNumbered(E_UNEXPECTEDEOF);
             }
             continue;
         }
         FEnded = true;
         if (rc == BZ_DATA_ERROR || rc == BZ_DATA_ERROR_MAGIC)
-            RaiseNumbered(kBz2ErrCorrupt);
+            RaiseNumbered(E_CORRUPTINPUT);
         if (rc == BZ_MEM_ERROR)
             throw Ebz2MEMError();
         throw Ebz2libError(kBz2DecompressText);
@@ -186,13 +187,13 @@ int DecodeBzip2Region(const TBz2Owner& owner, TStream* archive, std::int64_t com
         if (bz.Cancelled()) {
             if (owner.Crc)
                 owner.Crc->Reset();
-            return kBz2ErrCanceled;
+            return E_USERCANCEL;
         }
         const std::int32_t n = bz.Read(block.data(), std::int32_t(block.size()));
         if (n <= 0)
             return 0;
         if (owner.Output && !owner.Output(block.data(), n))
-            return kBz2ErrWrite;
+            return E_WRITEFILE;
     }
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "core/Crc.h"
+#include "core/Err_Msgs.h"
 #include "core/plxConsts.h"
 #include "core/plxCrypt.h"
 #include "core/plxStreams.h"
@@ -31,11 +32,6 @@ inline constexpr const char* kBz2DecompressText =
 inline constexpr const char* kBz2InvalidOpText = "Invalid stream operation";
 
 // Message numbers the streams' failures carry, so that the running component can report them.
-inline constexpr int kBz2ErrCorrupt = 25146;    // "Corrupt input"
-inline constexpr int kBz2ErrTruncated = 25176;  // "Unexpected end of file"
-inline constexpr int kBz2ErrWrite = 25136;      // "Error writing to file"
-inline constexpr int kBz2ErrNoMemory = 25253;   // "Out of memory"
-inline constexpr int kBz2ErrCanceled = 25443;   // "User canceled"
 
 // ECode is the message number to report, 0 when Message is the whole story.
 class Ebz2libError : public win::Exception {
@@ -46,12 +42,12 @@ public:
 };
 class Ebz2MEMError : public Ebz2libError {
 public:
-    Ebz2MEMError() : Ebz2libError(kBz2MemText, kBz2ErrNoMemory) {}
+    Ebz2MEMError() : Ebz2libError(kBz2MemText, E_OUTOFMEMORY) {}
 };
 class Ebz2USERError : public Ebz2libError {
 public:
     explicit Ebz2USERError(std::string message = kBz2AbortText)
-        : Ebz2libError(std::move(message), kBz2ErrCanceled) {}
+        : Ebz2libError(std::move(message), E_USERCANCEL) {}
 };
 
 // What the streams need of the component that runs them; every member may stay empty. Progress
@@ -162,8 +158,8 @@ private:
     std::int64_t FIn = 0;
 };
 
-// Decodes the bzip2 data of the next compSize bytes of archive into owner.Output. Answers 0, 25136
-// when a write failed or 25443 when the run was cancelled (the CRC accumulator is then reset);
+// Decodes the bzip2 data of the next compSize bytes of archive into owner.Output. Answers 0, E_WRITEFILE
+// when a write failed or E_USERCANCEL when the run was cancelled (the CRC accumulator is then reset);
 // the stream's failures (damaged or truncated data, memory) are raised as Ebz2libError.
 int DecodeBzip2Region(const TBz2Owner& owner, TStream* archive, std::int64_t compSize,
                       bool concatenated = false);

@@ -185,19 +185,19 @@ std::uint8_t* TCompressClass::GetHeadPtr()
 
 bool TCompressClass::SaveComments(bool)
 {
-    DoError(FArchiveFile, "", 25244, FArchiveFile);
+    DoError(FArchiveFile, "", E_UNSUPPORTEDARCTYPE, FArchiveFile);
     return false;
 }
 
 int TCompressClass::ReadComments()
 {
-    DoError(FArchiveFile, "", 25244, FArchiveFile);
+    DoError(FArchiveFile, "", E_UNSUPPORTEDARCTYPE, FArchiveFile);
     return 0;
 }
 
 void TCompressClass::SetFileComment(int, const std::vector<std::uint8_t>&)
 {
-    DoError(FArchiveFile, "", 25244, FArchiveFile);
+    DoError(FArchiveFile, "", E_UNSUPPORTEDARCTYPE, FArchiveFile);
 }
 
 std::string TCompressClass::GetFileComment(int, std::string& Name, std::vector<std::uint8_t>&)
@@ -223,13 +223,13 @@ void TCompressClass::ReportFailure(const std::exception& Failure)
             DoError(FArchiveFile, "", raised->ECode, FArchiveFile);
         return;
     }
-    int code = 25136;
+    int code = E_WRITEFILE;
     if (const auto* bz = dynamic_cast<const Ebz2libError*>(&Failure))
-        code = bz->ECode ? bz->ECode : 25146;
+        code = bz->ECode ? bz->ECode : E_CORRUPTINPUT;
     else if (dynamic_cast<const EReadError*>(&Failure))
-        code = 25236;
+        code = E_READFILE;
     else if (GetLastError() == ERROR_DISK_FULL)
-        code = 25160;
+        code = E_DISKFULL;
     DoError(FArchiveFile, Failure.what(), code, FArchiveFile);
 }
 
@@ -265,7 +265,7 @@ int TCompressClass::Compress()
             return 0;
         const std::string folder = FolderOf(FArchiveFile);
         if (!win::DirectoryExists(folder)) {
-            DoError(FArchiveFile, folder, 25158, "");
+            DoError(FArchiveFile, folder, E_INVALIDDIRECTORY, "");
             return 0;
         }
         if (!FArchiveFile.empty() && !GetCancel()) {
@@ -377,7 +377,7 @@ bool TCompressClass::PrepareRun()
         DefaultDir = cut == std::string::npos ? std::string() : FFileSpec.front().substr(0, cut + 1);
     } else if (StoredDirNames == sdExplorer_UserDefineDefaultDir) {
         if (DefaultDir.empty()) {
-            DoError(FArchiveFile, "DefaultDir", 25278, "");
+            DoError(FArchiveFile, "DefaultDir", E_REQUIREDPROPERTY, "");
             return false;
         }
         DefaultDir = win::IncludeTrailingBackslash(DefaultDir);
@@ -404,7 +404,7 @@ void TCompressClass::ProcessArchive(TCompressHeaderObj& EntryList)
             return;
         old = std::make_unique<TFileStream32>(FArchiveFile, fmOpenRead | fmShareDenyWrite);
         if (!old->HandleValid()) {
-            DoError(FArchiveFile, "", 25235, FArchiveFile);
+            DoError(FArchiveFile, "", E_OPENFILE, FArchiveFile);
             return;
         }
         oldSize = old->Size();
@@ -412,7 +412,7 @@ void TCompressClass::ProcessArchive(TCompressHeaderObj& EntryList)
             // Whatever the name says, a file that is not an archive is never overwritten.
             const TArcType found = GetArcType(*old);
             if (!IsRealArcType(found)) {
-                DoError(FArchiveFile, "", 25244, FArchiveFile);
+                DoError(FArchiveFile, "", E_UNSUPPORTEDARCTYPE, FArchiveFile);
                 return;
             }
             if (FArcType == atZip)
@@ -423,7 +423,7 @@ void TCompressClass::ProcessArchive(TCompressHeaderObj& EntryList)
     }
     ArchiveSize = oldSize;
     if (!old && (Switch == swRefresh || Switch == swDelete)) {
-        DoError(FArchiveFile, "", 26859, FArchiveFile);
+        DoError(FArchiveFile, "", E_NOTHINGTODO2, FArchiveFile);
         return;
     }
     if (OnActivate)
@@ -455,7 +455,7 @@ void TCompressClass::ProcessArchive(TCompressHeaderObj& EntryList)
     if (StreamType == stFile) {
         auto f = std::make_unique<TTempFileStream>(owner, fmCreate, FArchiveFile, TempDir());
         if (!f->HandleValid()) {
-            DoError(TempDir(), "", 25237, FArchiveFile);
+            DoError(TempDir(), "", E_CREATEFILE, FArchiveFile);
             if (OnDeactivate)
                 OnDeactivate(this);
             return;
@@ -478,7 +478,7 @@ void TCompressClass::ProcessArchive(TCompressHeaderObj& EntryList)
                     (FArcType == atZipExe || FArcType == atJarExe) ? std::int64_t(StubSize) : ArchiveOffset;
                 old->SetPosition(0);
                 if (output->CopyFrom(old.get(), std::min(prefix, oldSize)) != std::min(prefix, oldSize))
-                    RaiseError(FArchiveFile, "", FArchiveFile, 25136);
+                    RaiseError(FArchiveFile, "", FArchiveFile, E_WRITEFILE);
             }
             if (Switch == swDelete)
                 FExcludeSpec.clear();
@@ -561,7 +561,7 @@ bool TCompressClass::CheckFreeSpace(std::int64_t OutputSize, bool CopyNeeded)
     disks.FreeSpace = INT64_MAX;
     disks.GetDiskSpace(root);
     if (disks.FreeSpace < OutputSize) {
-        DoError(FArchiveFile, "", 25156, FArchiveFile);
+        DoError(FArchiveFile, "", E_NOTENOUGHDISKSPACE, FArchiveFile);
         return false;
     }
     return true;
@@ -591,7 +591,7 @@ void TCompressClass::ReadArchive()
     }
     TFileStream32 stream(FArchiveFile, fmOpenRead | fmShareDenyWrite);
     if (!stream.HandleValid()) {
-        DoError(FArchiveFile, "", 25235, FArchiveFile);
+        DoError(FArchiveFile, "", E_OPENFILE, FArchiveFile);
         return;
     }
     ArchiveSize = stream.Size();
@@ -630,7 +630,7 @@ void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArch
         UnpackedTotal = scan.BytesFound();
     }
     if (GetCancel() || (Switch != swDelete && !FilesFound)) {
-        DoError(FArchiveFile, "", 25272, FArchiveFile);
+        DoError(FArchiveFile, "", E_NOTHINGTODO, FArchiveFile);
         if (Switch != swMove)
             EntryList.Clear();
         return;
@@ -887,13 +887,13 @@ void TCompressClass::CopyKeptEntry(TStream32* OldArchive, TStream32& Output, TCo
     const std::int64_t length = GetEntryLength(Output, *OldArchive, Item);
     // A damaged directory must not make the copy read past the archive or take another entry's bytes.
     if (Item.Offset < 0 || length < 0 || Item.Offset > size || length > size - Item.Offset)
-        RaiseError(FileName, "", FArchiveFile, 25114);
+        RaiseError(FileName, "", FArchiveFile, E_BADFILEHEADER);
     OldArchive->SetPosition(Item.Offset);
     Item.Offset = Output.Position();
     if (length > 0 && Output.CopyFrom(OldArchive, length) != length) {
         if (GetCancel())
             throw ECancel();
-        RaiseError(FileName, "", FArchiveFile, 25136);
+        RaiseError(FileName, "", FArchiveFile, E_WRITEFILE);
     }
 }
 
@@ -912,7 +912,7 @@ void TCompressClass::DeleteMovedFiles(TCompressHeaderObj& EntryList)
             if (OnDeleteFile)
                 OnDeleteFile(this, path, i + 1, total);
         } else {
-            DoError(path, "", 25180, FArchiveFile);
+            DoError(path, "", E_DELETEFILES, FArchiveFile);
         }
     }
 }

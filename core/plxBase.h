@@ -6,6 +6,7 @@
 #pragma once
 
 #include "core/HeaderObj.h"
+#include "core/Err_Msgs.h"
 #include "core/ZipCommon.h"
 #include "core/plxCrypt.h"
 #include "core/plxFileScan.h"
@@ -153,7 +154,7 @@ protected:
     bool Bzip2Data(TStream32& Input, TStream32& Output);
     bool PpmdData(TStream32& Input, TStream32& Output);
     // The data of a method that the writer codes itself (after the encryption header, with
-    // Encrypted and DataCipher set up); base: 25326, unsupported.
+    // Encrypted and DataCipher set up); base: E_UNSUPPORTEDMETHOD, unsupported.
     virtual bool OwnMethodData(TCompressMethod Method, TStream32& Input, TStream32& Output);
     // Reads the whole input into Sink with the running CRC and progress; false when cancelled.
     // An input that cannot be read to its size raises EReadError.

@@ -50,7 +50,7 @@ void TCompressClass::CompressFile(TStream32& Output, int Index, bool& Ok, TCompr
             DoEnd();
         }
     } catch (const EReadError&) {
-        DoError(FileName, "", 25236, FArchiveFile);
+        DoError(FileName, "", E_READFILE, FArchiveFile);
         Ok = false;
     }
 }
@@ -62,7 +62,7 @@ bool TCompressClass::CompressEntry(TStream32& Output, int Index, TCompressHeader
         return StoreEmptySubDirs && CompressStream(nullptr, Output, EntryList, Index);
     TFileStream32 input(path, fmOpenRead | fmShareDenyNone);
     if (!input.HandleValid()) {
-        DoError(path, "", 25235, FArchiveFile);
+        DoError(path, "", E_OPENFILE, FArchiveFile);
         return false;
     }
     return CompressStream(&input, Output, EntryList, Index);
@@ -227,7 +227,7 @@ bool TCompressClass::Bzip2Data(TStream32& Input, TStream32& Output)
     TBZCompressStream encoder(owner, &Output, -1, FInputSize, Bzip2BlockSizeOf(DeflateType));
     if (!PumpInput(Input, [&](const std::uint8_t* p, std::int32_t n) {
             if (encoder.Write(p, n) != n && !GetCancel())
-                RaiseError(FileName, "", FArchiveFile, 25136);
+                RaiseError(FileName, "", FArchiveFile, E_WRITEFILE);
         }))
         return false;
     encoder.Finish();
@@ -268,9 +268,9 @@ bool TCompressClass::PpmdData(TStream32& Input, TStream32& Output)
     };
     io.Cancel = CancelPtr;
     const int code = FPpmd->PPMdCompress(io, std::uint64_t(FInputSize), TPpmdParams::FromWord(kPpmdWriterWord));
-    if (code == kPpmdErrCanceled || GetCancel())
+    if (code == E_USERCANCEL || GetCancel())
         return false;
-    if (code == kPpmdErrRead)
+    if (code == E_READFILE)
         throw EReadError("read error");
     if (code != kPpmdOk)
         RaiseError(FileName, "", FArchiveFile, code);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/plxConsts.h"
+#include "core/Err_Msgs.h"
 #include "platform/win/FileTypes.h"
 
 // "'<mask>' is an invalid mask at (<position>)"; the position counts characters from 1.
@@ -131,7 +132,7 @@ bool IsFile(const std::string& Path);
 bool FileExistsAttr(const std::string& Path, DWORD& Attr);
 bool IsPlainFile(const std::string& Path);
 bool CreateDirPath(const std::string& Dir);
-bool ForceDirs(const std::string& Dir);  // raises win::Exception (25157) for an empty name
+bool ForceDirs(const std::string& Dir);  // raises win::Exception (E_CANNOTCREATEDIR) for an empty name
 bool DeleteFileEx(const std::string& Path, TDeleteOptions Mode);
 bool DeleteFilesInDir(const std::string& Dir, std::string_view Mask);
 bool DeleteDirFiles(const std::string& Dir);

@@ -1,6 +1,7 @@
 // Files and folders: existence, creation, deletion and temporary names, through platform/win.
 #include "core/plxGbls.h"
 
+#include "core/Err_Msgs.h"
 #include "platform/win/Drives.h"
 #include "platform/win/Files.h"
 #include "platform/win/Paths.h"
@@ -90,7 +91,7 @@ bool CreateDirPath(const std::string& Dir) {
 }
 
 bool ForceDirs(const std::string& Dir) {
-    if (Dir.empty()) throw win::Exception(std::string(LoadMessage(25157)));
+    if (Dir.empty()) throw win::Exception(std::string(LoadMessage(E_CANNOTCREATEDIR)));
     const std::string dir = RemoveBackslash(Dir);
     if (dir.size() < 3 || DirExists(dir)) return true;
     const std::string parent = win::ExtractFileDir(dir);

@@ -11,11 +11,7 @@
 #include <functional>
 #include <string>
 
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
-constexpr int IDRETRY = 4;
-constexpr unsigned MB_RETRYCANCEL = 0x05;
-constexpr unsigned MB_ICONSTOP = 0x10;
+#include "platform/win/WinTypes.h"
 
 // Caption empty: the application's title.
 using TMessageBoxHook = std::function<int(const std::string& Text, const std::string& Caption, unsigned Style)>;

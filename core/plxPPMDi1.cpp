@@ -1,5 +1,7 @@
 #include "core/plxPPMDi1.h"
 
+#include "core/Err_Msgs.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -1256,17 +1258,17 @@ TPpmdCodec::~TPpmdCodec() = default;
 
 int TPpmdCodec::PrepareModel(const TPpmdParams& params) {
     if (!params.Supported())
-        return kPpmdErrUnsupported;
+        return E_UNSUPPORTEDMETHOD;
     std::uint32_t size = std::uint32_t(params.MemoryMB) << 20;
     if (!model_ || model_->Size() != size) {
         model_.reset();
         auto* m = new (std::nothrow) TPpmdModel(size);
         if (!m)
-            return kPpmdErrNoMemory;
+            return E_OUTOFMEMORY;
         model_.reset(m);
         if (!model_->Allocated()) {
             model_.reset();
-            return kPpmdErrNoMemory;
+            return E_OUTOFMEMORY;
         }
     }
     model_->Init(params.Order, params.Restoration);
@@ -1295,19 +1297,19 @@ int TPpmdCodec::PPMdCompress(const TPpmdCallbacks& io, std::uint64_t sizeHint, c
     std::uint64_t done = 0;
     for (;;) {
         if (Canceled(io))
-            return kPpmdErrCanceled;
+            return E_USERCANCEL;
         std::int64_t got = io.Read(in.get(), kBufSize);
         if (got < 0)
-            return kPpmdErrRead;
+            return E_READFILE;
         if (got == 0)
             break;
         for (std::int64_t i = 0; i < got; i++) {
             m.EncodeSymbol(in[std::size_t(i)], *out);
             if (Canceled(io))
-                return kPpmdErrCanceled;
+                return E_USERCANCEL;
         }
         if (out->writeError)
-            return kPpmdErrWrite;
+            return E_WRITEFILE;
         done += std::uint64_t(got);
         if (io.Progress)
             io.Progress(done, std::max(done, sizeHint));
@@ -1316,7 +1318,7 @@ int TPpmdCodec::PPMdCompress(const TPpmdCallbacks& io, std::uint64_t sizeHint, c
     m.EncoderFlush(*out);
     out->Flush();
     if (out->writeError)
-        return kPpmdErrWrite;
+        return E_WRITEFILE;
     if (bytesIn)
         *bytesIn = done;
     return kPpmdOk;
@@ -1332,9 +1334,9 @@ int TPpmdCodec::PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t packedSiz
     std::uint8_t lo = in->Next();
     std::uint8_t hi = in->Next();
     if (in->readError)
-        return kPpmdErrRead;
+        return E_READFILE;
     if (in->overrun)
-        return kPpmdErrBadData;
+        return E_BADBLOCK;
     if (int rc = PrepareModel(TPpmdParams::FromWord(std::uint16_t(lo | (hi << 8)))))
         return rc;
 
@@ -1346,25 +1348,25 @@ int TPpmdCodec::PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t packedSiz
     int rc = kPpmdOk;
     while (done != unpackedSize) {
         if (Canceled(io)) {
-            rc = kPpmdErrCanceled;
+            rc = E_USERCANCEL;
             break;
         }
         int sym = m.DecodeSymbol(*in);
         if (in->readError) {
-            rc = kPpmdErrRead;
+            rc = E_READFILE;
             break;
         }
         if (sym < 0 || in->overrun || m.StackOverflow()) {
             // An end mark is fine only when no size was given.
             if (!(sym == -1 && unpackedSize == kPpmdUnknownSize && !in->overrun))
-                rc = kPpmdErrBadData;
+                rc = E_BADBLOCK;
             break;
         }
         out->Put(std::uint8_t(sym));
         done++;
         if (out->len == 0) {
             if (out->writeError) {
-                rc = kPpmdErrWrite;
+                rc = E_WRITEFILE;
                 break;
             }
             if (io.Progress)
@@ -1373,7 +1375,7 @@ int TPpmdCodec::PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t packedSiz
     }
     out->Flush();
     if (rc == kPpmdOk && out->writeError)
-        rc = kPpmdErrWrite;
+        rc = E_WRITEFILE;
     if (rc == kPpmdOk && io.Progress)
         io.Progress(done, done);
     if (bytesOut)

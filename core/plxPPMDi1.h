@@ -3,6 +3,8 @@
 // archive components can put ciphers, CRCs and volume changes in between.
 #pragma once
 
+#include "core/Err_Msgs.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -11,12 +13,6 @@
 
 // Result codes are the message numbers the components report (0 = success).
 constexpr int kPpmdOk = 0;
-constexpr int kPpmdErrBadData = 25116;      // "Bad block": the coded data is damaged
-constexpr int kPpmdErrWrite = 25136;        // "Error writing to file"
-constexpr int kPpmdErrRead = 25236;         // "Error reading file or unexpected end of file"
-constexpr int kPpmdErrNoMemory = 25253;     // "Out of memory"
-constexpr int kPpmdErrUnsupported = 25326;  // "Unsupported compression method"
-constexpr int kPpmdErrCanceled = 25443;     // "User canceled"
 
 // What the parameter word holds: bits 0-3 order - 1, bits 4-11 memory in MB - 1, bits 12-15
 // restoration method (0 restart the model, 1 cut it down when memory runs out).
@@ -40,7 +36,7 @@ struct TPpmdCallbacks {
     std::function<bool(const std::uint8_t* buf, std::size_t n)> Write;
     // Bytes done of the entry's total (input bytes when coding, output bytes when decoding).
     std::function<void(std::uint64_t done, std::uint64_t total)> Progress;
-    // Polled for every symbol; when it turns true the run stops with kPpmdErrCanceled.
+    // Polled for every symbol; when it turns true the run stops with E_USERCANCEL.
     const volatile bool* Cancel = nullptr;
 };
 
@@ -65,7 +61,7 @@ public:
 
     // Decodes one entry's data: packedSize counts the parameter word too. Stops after
     // unpackedSize bytes (or at the end mark when it is kPpmdUnknownSize); an end mark before
-    // that size, coded data that runs out or a code no model allows is kPpmdErrBadData.
+    // that size, coded data that runs out or a code no model allows is E_BADBLOCK.
     static constexpr std::uint64_t kPpmdUnknownSize = ~std::uint64_t(0);
     int PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t packedSize, std::uint64_t unpackedSize,
                        std::uint64_t* bytesOut = nullptr);

@@ -1,5 +1,6 @@
 #include "core/plxRegister.h"
 
+#include "core/Endian.h"
 #include "core/plxGbls.h"
 #include "platform/win/CodePage.h"
 
@@ -31,15 +32,6 @@ void OemToAnsiName(TArcType ArcType, int VersionMadeBy, std::string& Out, std::s
     Out = ToDosSeparators(Out);
 }
 
-
-namespace {
-
-std::uint32_t ReadSig(const std::uint8_t* p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-
-}  // namespace
 
 std::uint32_t HeaderSignature(std::uint8_t Kind, bool Encrypted)
 {
@@ -110,7 +102,7 @@ std::size_t HeaderBodySize(const std::uint8_t* Record, std::uint8_t Kind)
     case hkLocal: return 26;
     case hkCentral: return 42;
     case hkEnd: {
-        const std::uint32_t sig = ReadSig(Record);
+        const std::uint32_t sig = GetLE32(Record);
         return sig == kSigEnd || sig == kSigEndEnc ? 18 : 42;
     }
     default: return 0;

@@ -1,5 +1,6 @@
 #include "core/plxStreams.h"
 
+#include "core/Err_Msgs.h"
 #include "core/plxHooks.h"
 #include "platform/win/Files.h"
 
@@ -329,7 +330,7 @@ void* TMemoryStream32::Realloc(std::int32_t& NewCapacity)
     }
     void* block = std::realloc(FMemory, std::size_t(NewCapacity));
     if (!block)
-        throw EStreamError(std::string(LoadMessage(25254)));
+        throw EStreamError(std::string(LoadMessage(E_OUTOFMEMORYSTREAM)));
     return block;
 }
 

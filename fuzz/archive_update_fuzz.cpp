@@ -1,7 +1,9 @@
 // Deleting from an existing archive reads its whole directory and copies every kept entry, so a
 // damaged archive must end in a clean error, never in a crash or an endless copy.
 // The first byte picks the writer (ZIP, TAR, TAR+gzip, TAR+bzip2); the rest is the archive.
-#include "writers/Tar.h"
+#include "writers/plxTar.h"
+#include "writers/plxTarBZ.h"
+#include "writers/plxTarGZ.h"
 #include "writers/plxZip.h"
 
 #include <cstdint>

@@ -145,7 +145,7 @@ void TUnCompressedFile::ExtractThroughTar(TStream32& Archive, const TDecoder& De
     {
         TFileStream32 file(tarFile, fmCreate);
         if (!file.HandleValid()) {
-            DoError(tarFile, "", 25237, VolumeName);
+            DoError(tarFile, "", E_CREATEFILE, VolumeName);
             return;
         }
         StartEntryData();
@@ -161,7 +161,7 @@ void TUnCompressedFile::ExtractThroughTar(TStream32& Archive, const TDecoder& De
         return;
     if (result != 0) {
         // An unverified TAR is not extracted: its entries could be damaged without a sign.
-        FailEntry(result == kWriteFailed ? 25136 : result);
+        FailEntry(result == kWriteFailed ? E_WRITEFILE : result);
         return;
     }
     const int count = ExtractNestedTar(*this, tarFile, OperationCode, OnEnd);

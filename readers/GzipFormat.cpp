@@ -60,12 +60,14 @@ private:
     std::uint64_t consumed_ = 0;
 };
 
-// Reads a header field by field, keeping the CRC of its bytes for FHCRC.
+// Reads a header field by field from a byte puller (-1 at the end), keeping the CRC of its
+// bytes for FHCRC.
+template <class TNext>
 class THeaderReader {
 public:
-    explicit THeaderReader(TGzipInput& in) : in_(in) {}
+    explicit THeaderReader(TNext& next) : next_(next) {}
     bool Take(std::uint8_t& b) {
-        int c = in_.Byte();
+        const int c = next_();
         if (c < 0) return false;
         b = std::uint8_t(c);
         crc_ = Crc32Step(crc_, b);
@@ -85,13 +87,14 @@ public:
         }
         return true;
     }
-    // A zero-terminated text; Overlong when it runs past GzipMaxTextLength.
-    TGzipStatus TakeText(std::string& text) {
+    // A zero-terminated text (kept when Keep); BadHeader when it runs past GzipMaxTextLength.
+    TGzipStatus TakeText(std::string& text, bool keep) {
         text.clear();
+        std::size_t length = 0;
         for (std::uint8_t b; Take(b);) {
             if (b == 0) return TGzipStatus::Ok;
-            if (text.size() == GzipMaxTextLength) return TGzipStatus::BadHeader;
-            text.push_back(char(b));
+            if (length++ == GzipMaxTextLength) return TGzipStatus::BadHeader;
+            if (keep) text.push_back(char(b));
         }
         return TGzipStatus::Truncated;
     }
@@ -99,14 +102,16 @@ public:
     std::size_t Count() const { return count_; }
 
 private:
-    TGzipInput& in_;
+    TNext& next_;
     std::uint32_t crc_ = CRC_MASK;
     std::size_t count_ = 0;
 };
 
 // The header of the member at the input's position; Magic >= 0 when its two bytes are read already.
-TGzipStatus ReadHeader(TGzipInput& in, TGzipHeader& h, int magic = -1) {
-    THeaderReader r(in);
+template <class TNext>
+TGzipStatus ReadHeader(TNext& next, TGzipHeader& h, TGzipHeaderMode mode, int magic = -1) {
+    THeaderReader<TNext> r(next);
+    const bool keep = mode == TGzipHeaderMode::Full;
     std::uint32_t v;
     if (magic >= 0) {
         r.Seed(std::uint8_t(magic));
@@ -125,18 +130,20 @@ TGzipStatus ReadHeader(TGzipInput& in, TGzipHeader& h, int magic = -1) {
     if (h.Flags & GzipFlagsReserved) return TGzipStatus::BadHeader;
     if (h.Flags & GzipFlagExtra) {
         if (!r.TakeLe(2, v)) return TGzipStatus::Truncated;
-        h.Extra.resize(v);
-        for (auto& b : h.Extra)
+        if (keep) h.Extra.resize(v);
+        for (std::uint8_t b; v > 0; --v) {
             if (!r.Take(b)) return TGzipStatus::Truncated;
+            if (keep) h.Extra[h.Extra.size() - v] = b;
+        }
     }
     if (h.Flags & GzipFlagName)
-        if (auto s = r.TakeText(h.Name); s != TGzipStatus::Ok) return s;
+        if (auto s = r.TakeText(h.Name, keep); s != TGzipStatus::Ok) return s;
     if (h.Flags & GzipFlagComment)
-        if (auto s = r.TakeText(h.Comment); s != TGzipStatus::Ok) return s;
+        if (auto s = r.TakeText(h.Comment, keep); s != TGzipStatus::Ok) return s;
     if (h.Flags & GzipFlagHeaderCrc) {
         const std::uint32_t expected = r.Crc() & 0xFFFF;
         if (!r.TakeLe(2, v)) return TGzipStatus::Truncated;
-        if (v != expected) return TGzipStatus::HeaderCrcError;
+        if (keep && v != expected) return TGzipStatus::HeaderCrcError;
     }
     h.Size = r.Count();
     return TGzipStatus::Ok;
@@ -164,7 +171,12 @@ TGzipStatus ParseGzipHeader(const std::uint8_t* Data, std::size_t Size, TGzipHea
         return n;
     };
     TGzipInput in(source);
-    return ReadHeader(in, Header);
+    auto next = [&in] { return in.Byte(); };
+    return ReadHeader(next, Header, TGzipHeaderMode::Full);
+}
+
+TGzipStatus ReadGzipHeader(const std::function<int()>& Next, TGzipHeader& Header, TGzipHeaderMode Mode) {
+    return ReadHeader(Next, Header, Mode);
 }
 
 TGzipDecodeResult DecodeGzipStream(const TByteSource& Source, const TByteSink& Sink, std::uint64_t MaxOutput) {
@@ -194,7 +206,8 @@ TGzipDecodeResult DecodeGzipStream(const TByteSource& Source, const TByteSink& S
             magic = first | second << 8;
         }
         TGzipHeader header;
-        result.Status = ReadHeader(in, header, magic);
+        auto next = [&in] { return in.Byte(); };
+        result.Status = ReadHeader(next, header, TGzipHeaderMode::Full, magic);
         if (result.Status != TGzipStatus::Ok) return result;
         if (result.Members == 0) result.First = header;
 
@@ -230,7 +243,7 @@ TGzipDecodeResult DecodeGzipStream(const TByteSource& Source, const TByteSink& S
             }
         } while (code != kInflateStreamEnd);
 
-        THeaderReader trailer(in);
+        THeaderReader trailer(next);
         std::uint32_t storedCrc, storedSize;
         if (!trailer.TakeLe(4, storedCrc) || !trailer.TakeLe(4, storedSize)) {
             result.Status = TGzipStatus::Truncated;

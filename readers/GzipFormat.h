@@ -4,10 +4,12 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "core/ByteIO.h"
+#include "core/CodecStatus.h"
 
 constexpr std::uint8_t GzipFlagText = 0x01;
 constexpr std::uint8_t GzipFlagHeaderCrc = 0x02;
@@ -24,19 +26,9 @@ constexpr std::uint8_t GzipMethodDeflate = 8;
 // A stored name or comment longer than this is taken as corruption.
 constexpr std::size_t GzipMaxTextLength = 1 << 16;
 
-enum class TGzipStatus : std::uint8_t {
-    Ok,
-    NotGzip,            // no gzip magic at the start
-    Truncated,          // the input ends inside a header, the data or a trailer
-    BadHeader,          // reserved flags, overlong name or comment
-    HeaderCrcError,     // FHCRC does not match
-    Encrypted,          // flag bit 5
-    UnsupportedMethod,  // method other than deflate
-    DataError,          // the deflate data is invalid
-    CrcError,           // a member's CRC-32 differs from its trailer
-    SizeError,          // a member's size differs from its trailer (modulo 2^32)
-    OutputLimit         // more output than the caller allowed
-};
+// BadHeader: reserved flags, an overlong name or comment; HeaderCrcError: FHCRC; Encrypted: flag
+// bit 5; CrcError and SizeError (modulo 2^32): a member against its trailer.
+using TGzipStatus = TCodecStatus;
 
 struct TGzipHeader {
     std::uint16_t Magic = GzipMagic;
@@ -51,8 +43,15 @@ struct TGzipHeader {
     std::size_t Size = 0;  // header bytes before the deflate data, optional fields included
 };
 
+// Full keeps every field and checks FHCRC; Skip only walks past the header (Size, flags and the
+// fixed fields are still set), as a reader of member after member needs.
+enum class TGzipHeaderMode : std::uint8_t { Full, Skip };
+
 // Reads the member header at the start of Data.
 TGzipStatus ParseGzipHeader(const std::uint8_t* Data, std::size_t Size, TGzipHeader& Header);
+// Reads a member header from Next, which answers the next byte or -1 at the end of the input.
+TGzipStatus ReadGzipHeader(const std::function<int()>& Next, TGzipHeader& Header,
+                           TGzipHeaderMode Mode = TGzipHeaderMode::Full);
 
 struct TGzipDecodeResult {
     TGzipStatus Status = TGzipStatus::NotGzip;

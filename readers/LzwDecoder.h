@@ -11,15 +11,13 @@
 #include <vector>
 
 #include "core/ByteIO.h"
+#include "core/CodecStatus.h"
 
-enum class TLzwStatus : std::uint8_t {
-    Ok,           // the input ended after whole codes
-    NotCompress,  // no 1F 9D magic, or fewer than 3 header bytes
-    BadHeader,    // reserved flag bits 5 or 6, or a code width outside 9..16
-    Corrupt,      // a code beyond the next free one, or a first code that is not a byte
-    OutputLimit,  // more output than the caller allowed
-    Truncated     // a raw stream with an end code ended without it
-};
+// Ok when the input ended after whole codes; NotCompress without the 1F 9D magic or with fewer
+// than 3 header bytes; BadHeader for reserved flag bits 5 or 6 or a code width outside 9..16;
+// Corrupt for a code beyond the next free one or a first code that is not a byte; OutputLimit;
+// Truncated when a raw stream with an end code ended without it.
+using TLzwStatus = TCodecStatus;
 
 // Headerless LZW: always with the clear code 256. GroupPadding: codes come in groups as the
 // compress tool writes them (ARC methods 8 and 9); without it they run on bit after bit, code

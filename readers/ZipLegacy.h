@@ -9,11 +9,13 @@
 // - true: exactly the declared uncompressed size was written.
 // - false: the member failed without a message of its own (input ended before the declared size,
 //   or an implode tree or code was invalid); the caller fails the member, as its CRC check would.
-// - E_RAISE carrying 25116 "Bad block" (corrupt shrink codes, a reduce follower set of more than
-//   32 bytes or an index outside its set) or 25305 "Stack overflow" (shrink); the caller reports
+// - E_RAISE carrying E_BADBLOCK "Bad block" (corrupt shrink codes, a reduce follower set of more than
+//   32 bytes or an index outside its set) or E_STACKOVERFLOW "Stack overflow" (shrink); the caller reports
 //   the number through OnError and ends the run. Exceptions thrown by the sink pass through.
 // Every decoder stops at the declared uncompressed size and at the end of its compressed bytes.
 #pragma once
+
+#include "core/Err_Msgs.h"
 
 #include <array>
 #include <cstddef>

@@ -1,8 +1,9 @@
 #include "core/plxConsts.h"
+
+#include "core/Err_Msgs.h"
 #include "readers/ZipLegacy.h"
 
 namespace {
-constexpr int BadBlock = 25116;
 constexpr std::uint8_t Escape = 0x90;
 constexpr int MaxFollowers = 32;
 
@@ -39,7 +40,7 @@ bool TUnreduce::ReadFollowerSets() {
         TFollowerSet& set = sets_[value];
         const std::int64_t count = ReadBits(6);
         if (count < 0) return false;
-        if (count > MaxFollowers) throw E_RAISE(BadBlock);
+        if (count > MaxFollowers) throw E_RAISE(E_BADBLOCK);
         set.Count = int(count);
         for (int i = 0; i < set.Count; ++i) {
             const std::int64_t b = ReadBits(8);
@@ -64,7 +65,7 @@ int TUnreduce::ReadNextByte() {
         } else {
             const std::int64_t index = ReadBits(IndexBits(set.Count));
             if (index < 0) return -1;
-            if (index >= set.Count) throw E_RAISE(BadBlock);
+            if (index >= set.Count) throw E_RAISE(E_BADBLOCK);
             b = set.Bytes[index];
         }
     }

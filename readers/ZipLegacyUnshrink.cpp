@@ -1,9 +1,9 @@
 #include "core/plxConsts.h"
+
+#include "core/Err_Msgs.h"
 #include "readers/ZipLegacy.h"
 
 namespace {
-constexpr int BadBlock = 25116;
-constexpr int StackOverflow = 25305;
 constexpr int MinWidth = 9;
 constexpr int MaxWidth = 13;  // 8192 codes; a wider code could only name entries that do not exist
 }  // namespace
@@ -21,7 +21,7 @@ void TUnshrink::Run() {
     ResetTables();
     int width = MinWidth;
     const std::int64_t first = ReadBits(width);
-    if (first < 0 || first > 255) throw E_RAISE(BadBlock);
+    if (first < 0 || first > 255) throw E_RAISE(E_BADBLOCK);
     firstChar_ = std::uint8_t(first);
     PutByte(firstChar_);
     int previous = int(first);
@@ -37,11 +37,11 @@ void TUnshrink::Run() {
             } else if (control == 2) {
                 PartialClear();
             } else {
-                throw E_RAISE(BadBlock);
+                throw E_RAISE(E_BADBLOCK);
             }
             continue;
         }
-        if (code > MaxCode) throw E_RAISE(BadBlock);
+        if (code > MaxCode) throw E_RAISE(E_BADBLOCK);
         OutputString(int(code), previous);
         AddEntry(previous, firstChar_);
         previous = int(code);
@@ -54,7 +54,7 @@ void TUnshrink::OutputString(int code, int previous) {
     auto push = [this](std::uint8_t ch) {
         if (stack_.size() >= std::size_t(MaxCode + 1)) {
             Flush();
-            throw E_RAISE(StackOverflow);
+            throw E_RAISE(E_STACKOVERFLOW);
         }
         stack_.push_back(ch);
     };
@@ -65,11 +65,11 @@ void TUnshrink::OutputString(int code, int previous) {
     }
     while (code > ControlCode) {
         // A freed entry keeps its string until it is handed out again; one never assigned has none.
-        if (codes_[code].Parent < 0) throw E_RAISE(BadBlock);
+        if (codes_[code].Parent < 0) throw E_RAISE(E_BADBLOCK);
         push(codes_[code].Char);
         code = codes_[code].Parent;
     }
-    if (code == ControlCode) throw E_RAISE(BadBlock);
+    if (code == ControlCode) throw E_RAISE(E_BADBLOCK);
     firstChar_ = std::uint8_t(code);
     push(firstChar_);
     while (!stack_.empty() && !Done()) {

@@ -49,38 +49,15 @@ private:
     std::size_t len_ = 0;
 };
 
-// Reads the next gzip member header with every optional field; false when the input ends or
-// what follows is no deflated gzip member.
+// Walks past the next gzip member header; false when the input ends or what follows is no
+// deflated gzip member.
 bool SkipGzipHeader(TChainInput& in)
 {
-    std::uint8_t fixed[10];
-    if (in.Take(fixed, 10) < 10)
-        return false;
-    const std::uint16_t magic = std::uint16_t(fixed[0] | fixed[1] << 8);
-    if ((magic != GzipMagic && magic != GzipOldMagic) || fixed[2] != GzipMethodDeflate)
-        return false;
-    const std::uint8_t flags = fixed[3];
-    if (flags & (GzipFlagEncrypted | GzipFlagsReserved))
-        return false;
-    if (flags & GzipFlagExtra) {
-        std::uint8_t len[2];
-        if (in.Take(len, 2) < 2)
-            return false;
-        const std::size_t n = std::size_t(len[0] | len[1] << 8);
-        if (in.Take(nullptr, n) < n)
-            return false;
-    }
-    for (const std::uint8_t text : {GzipFlagName, GzipFlagComment}) {
-        if (!(flags & text))
-            continue;
-        std::uint8_t c = 1;
-        for (std::size_t n = 0; c != 0; ++n)
-            if (n > GzipMaxTextLength || in.Take(&c, 1) < 1)
-                return false;
-    }
-    if ((flags & GzipFlagHeaderCrc) && in.Take(nullptr, 2) < 2)
-        return false;
-    return true;
+    TGzipHeader header;
+    return ReadGzipHeader([&in] {
+        std::uint8_t c;
+        return in.Take(&c, 1) == 1 ? int(c) : -1;
+    }, header, TGzipHeaderMode::Skip) == TGzipStatus::Ok;
 }
 
 }  // namespace

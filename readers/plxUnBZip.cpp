@@ -1,5 +1,6 @@
 #include "readers/plxUnBZip.h"
 
+#include "core/Err_Msgs.h"
 #include "core/plxBZip2.h"
 #include "platform/win/SysFiles.h"
 #include "platform/win/Utf8.h"
@@ -20,7 +21,7 @@ std::string BzipOutputName(const std::string& ArchiveFileName)
 void TUnBZip::ProcessArchive(TStream32* Archive)
 {
     if (ArcType() != atBz2 || Archive == nullptr) {
-        DoError(ArchiveFile(), "", 25244, VolumeName);
+        DoError(ArchiveFile(), "", E_UNSUPPORTEDARCTYPE, VolumeName);
         return;
     }
     std::string name = BzipOutputName(win::ExtractFileName(ArchiveFile()));
@@ -39,13 +40,13 @@ void TUnBZip::ProcessArchive(TStream32* Archive)
         try {
             // Every stream of a file made by concatenation, as the bzip2 tool decodes it.
             const int rc = DecodeBzip2Region(owner, &In, ArchiveSize, true);
-            if (rc == kBz2ErrCanceled)
+            if (rc == E_USERCANCEL)
                 throw ECancel();
             return rc;
         } catch (const Ebz2USERError&) {
             throw ECancel();
         } catch (const Ebz2libError& e) {
-            return e.ECode != 0 ? e.ECode : kBz2ErrCorrupt;
+            return e.ECode != 0 ? e.ECode : E_CORRUPTINPUT;
         }
     });
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "core/Endian.h"
+#include "core/Err_Msgs.h"
 #include "core/plxGbls.h"
 #include "core/plxStreams.h"
 #include "platform/win/SysDates.h"
@@ -21,37 +23,6 @@ constexpr std::uint16_t kOldPackMagic = 0xA01F;
 // The extra field and two texts at their longest.
 constexpr std::size_t kHeaderReadLimit = 12 + 0xFFFF + 2 * (GzipMaxTextLength + 1) + 2;
 
-int GzipFailure(TGzipStatus Status)
-{
-    switch (Status) {
-    case TGzipStatus::Ok: return 0;
-    case TGzipStatus::Truncated: return 25176;         // "Unexpected end of file"
-    case TGzipStatus::HeaderCrcError: return 25238;    // "Header CRC error"
-    case TGzipStatus::Encrypted: return 25290;         // "Password protected"
-    case TGzipStatus::UnsupportedMethod: return 25326; // "Unsupported compression method"
-    case TGzipStatus::CrcError: return 25151;          // "File fails CRC check"
-    case TGzipStatus::SizeError: return 25193;         // "File size different"
-    case TGzipStatus::NotGzip:
-    case TGzipStatus::BadHeader: return 25114;         // "Bad file header"
-    default: return 25146;                             // "Corrupt input"
-    }
-}
-
-int LzwFailure(TLzwStatus Status)
-{
-    switch (Status) {
-    case TLzwStatus::Ok: return 0;
-    case TLzwStatus::NotCompress:
-    case TLzwStatus::BadHeader: return 25114;
-    default: return 25146;
-    }
-}
-
-std::uint32_t Le32(const std::uint8_t* p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-
 std::uint32_t DosDateOf(TDateTime Date) { return std::uint32_t(win::DateTimeToFileDate(Date)); }
 
 }  // namespace
@@ -64,7 +35,7 @@ void TUnGZip::ProcessArchive(TStream32* Archive)
     Archive->SetPosition(0);
     if (Archive->Read(head, 2) != 2)
         return;
-    switch (std::uint16_t(head[0] | head[1] << 8)) {
+    switch (GetLE16(head)) {
     case GzipMagic:
     case GzipOldMagic:
         ExtractGzip(*Archive);
@@ -74,7 +45,7 @@ void TUnGZip::ProcessArchive(TStream32* Archive)
         break;
     case kPackMagic:
     case kOldPackMagic:
-        DoError(ArchiveFile(), "", 25326, VolumeName);
+        DoError(ArchiveFile(), "", E_UNSUPPORTEDMETHOD, VolumeName);
         break;
     default:
         break;  // no entries
@@ -94,22 +65,22 @@ void TUnGZip::ExtractGzip(TStream32& Archive)
     if (name.empty())
         name = GzipOutputName(win::ExtractFileName(ArchiveFile()));
     const std::uint8_t flags = head.size() > 3 ? head[3] : 0;
-    const std::uint32_t mtime = head.size() >= 8 ? Le32(&head[4]) : 0;
+    const std::uint32_t mtime = head.size() >= 8 ? GetLE32(&head[4]) : 0;
     const TDateTime date = mtime == 0 ? win::Now() : UnixToDateTime(mtime);
     NewestDate = date;
     if (ArchiveSize >= 18) {
         std::uint8_t trailer[8];
         Archive.SetPosition(ArchiveSize - 8);
         if (Archive.Read(trailer, 8) == 8)
-            UnpackedTotal = Le32(trailer + 4);
+            UnpackedTotal = GetLE32(trailer + 4);
     }
     // Nothing is written for what cannot be decoded.
     if (flags & GzipFlagEncrypted) {
-        DoError(name, "", 25290, VolumeName);
+        DoError(name, "", E_PASSWORDPROTECTED, VolumeName);
         return;
     }
     ExtractOutput(Archive, name, DosDateOf(date), [](TStream32& In, const TByteSink& Sink) {
-        return GzipFailure(DecodeGzipStream(SourceOf(In), Sink).Status);
+        return CodecStatusMessage(DecodeGzipStream(SourceOf(In), Sink).Status);
     });
 }
 
@@ -121,6 +92,6 @@ void TUnGZip::ExtractCompress(TStream32& Archive)
     UnpackedTotal = ArchiveSize;
     ExtractOutput(Archive, name, DosDateOf(date), [](TStream32& In, const TByteSink& Sink) {
         TLzwDecoder decoder(SourceOf(In), Sink);
-        return LzwFailure(decoder.Decode());
+        return CodecStatusMessage(decoder.Decode());
     });
 }

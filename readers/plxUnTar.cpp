@@ -335,11 +335,11 @@ int ExtractNestedTar(TUnBase& Caller, std::string& TarFile, std::uint8_t Operati
 {
     const bool fileOp = OperationCode == opExtract || OperationCode == opExtractForRun;
     if (fileOp && !win::FileExists(TarFile)) {
-        Caller.DoError(TarFile, "", 25235, Caller.VolumeName);
+        Caller.DoError(TarFile, "", E_OPENFILE, Caller.VolumeName);
         return 0;
     }
     if (!RenameAside(TarFile)) {
-        Caller.DoError(TarFile, "", 25235, Caller.VolumeName);
+        Caller.DoError(TarFile, "", E_OPENFILE, Caller.VolumeName);
         return 0;
     }
     TUnTar tar;
@@ -347,7 +347,7 @@ int ExtractNestedTar(TUnBase& Caller, std::string& TarFile, std::uint8_t Operati
     if (tar.ArcType() != atTar) {
         // The detector reads some first names as other formats' signatures; the header decides.
         if (!StartsWithTarHeader(TarFile)) {
-            Caller.DoError(TarFile, "", 25244, Caller.VolumeName);
+            Caller.DoError(TarFile, "", E_UNSUPPORTEDARCTYPE, Caller.VolumeName);
             return 0;
         }
         tar.SetArcType(atTar);

@@ -1,5 +1,7 @@
 #include "readers/plxUnZIP.h"
 
+#include "core/Endian.h"
+#include "core/Err_Msgs.h"
 #include "core/plxHooks.h"
 #include "core/plxStreams.h"
 #include "platform/win/Files.h"
@@ -15,13 +17,6 @@ constexpr std::int64_t kLocalSearchBlock = 32768;
 constexpr int kLocalSearchBlocks = 5;
 
 bool HasState(THeaderTypeState s, THeaderType t) { return (s & HeaderBit(t)) != 0; }
-
-std::uint32_t Le32(const std::uint8_t* p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
-}
-
-std::uint64_t Le64(const std::uint8_t* p) { return Le32(p) | std::uint64_t(Le32(p + 4)) << 32; }
 
 std::int64_t Clamp64(std::uint64_t v) { return std::int64_t(std::min<std::uint64_t>(v, INT64_MAX / 4)); }
 
@@ -184,7 +179,7 @@ bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
         return true;
     CipherBlockId = Entry.ExtraInfo.EncryptionBlock;
     if (GetEncryptionMethodProc(h.Flags) == emUnsupported) {
-        DoError(Entry.Name, "", 25327, VolumeName);
+        DoError(Entry.Name, "", E_UNSUPPORTEDENCRYPTION, VolumeName);
         return true;
     }
     TMemberItem item;
@@ -215,7 +210,7 @@ bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
                 ArchiveStream->SetPosition(at);
                 const std::int32_t got = ArchiveStream->Read(block.data(), std::int32_t(block.size()));
                 for (std::int32_t i = 0; i + 4 <= got && i < kLocalSearchBlock; ++i) {
-                    if (block[std::size_t(i)] != 'P' || !IsLocalHeaderSig(Le32(&block[std::size_t(i)])))
+                    if (block[std::size_t(i)] != 'P' || !IsLocalHeaderSig(GetLE32(&block[std::size_t(i)])))
                         continue;
                     TZipLocalEntry probe;
                     if (FindLocalHeader(at + i, probe, h.VersionMadeBy)) {
@@ -226,7 +221,7 @@ bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
                 }
             }
             if (!found || !FindLocalHeader(FPrefix + stored + FCorrection, local, h.VersionMadeBy)) {
-                DoError(Entry.Name, "", 25115, VolumeName);
+                DoError(Entry.Name, "", E_BADLOCALOFFSET, VolumeName);
                 return true;
             }
         }
@@ -257,18 +252,18 @@ bool TUnZip::FindDataDescriptor(std::int64_t DataPos, bool Zip64, TMemberItem& I
         const std::int32_t got = ArchiveStream->Read(buf.data(), std::int32_t(buf.size()));
         for (std::int32_t i = 0; i + 16 <= got && i < 65536; ++i) {
             const std::uint8_t* p = &buf[std::size_t(i)];
-            if (p[0] != 'P' || Le32(p) != kSigMarker)
+            if (p[0] != 'P' || GetLE32(p) != kSigMarker)
                 continue;
             const std::uint64_t length = std::uint64_t(at + i - DataPos);
-            if (!Zip64 && Le32(p + 8) == length) {
-                Item.DescriptorCrc = Le32(p + 4);
+            if (!Zip64 && GetLE32(p + 8) == length) {
+                Item.DescriptorCrc = GetLE32(p + 4);
                 Item.DescriptorPacked = length;
-                Item.DescriptorUnpacked = Le32(p + 12);
+                Item.DescriptorUnpacked = GetLE32(p + 12);
                 Next = at + i + 16;
-            } else if (Zip64 && i + 24 <= got && Le64(p + 8) == length) {
-                Item.DescriptorCrc = Le32(p + 4);
+            } else if (Zip64 && i + 24 <= got && GetLE64(p + 8) == length) {
+                Item.DescriptorCrc = GetLE32(p + 4);
                 Item.DescriptorPacked = length;
-                Item.DescriptorUnpacked = Le64(p + 16);
+                Item.DescriptorUnpacked = GetLE64(p + 16);
                 Next = at + i + 24;
             } else {
                 continue;
@@ -287,7 +282,7 @@ void TUnZip::ReadLocalHeaders(std::int64_t Start)
     std::int64_t pos = Start;
     std::uint8_t sig[4] = {};
     ArchiveStream->SetPosition(pos);
-    if (ArchiveStream->Read(sig, 4) == 4 && Le32(sig) == kSigMarker)
+    if (ArchiveStream->Read(sig, 4) == 4 && GetLE32(sig) == kSigMarker)
         pos += 4;
     while (!GetCancel()) {
         TZipLocalEntry e;
@@ -334,9 +329,9 @@ std::int64_t TUnZip::SkipDataDescriptor(std::int64_t At)
     ArchiveStream->SetPosition(At);
     const std::int32_t got = ArchiveStream->Read(buf, sizeof buf);
     const auto headerAt = [&](int i) {
-        return i + 4 <= got && (IsLocalHeaderSig(Le32(buf + i)) || Le32(buf + i) == kSigCentral);
+        return i + 4 <= got && (IsLocalHeaderSig(GetLE32(buf + i)) || GetLE32(buf + i) == kSigCentral);
     };
-    const bool signature = got >= 4 && Le32(buf) == kSigMarker;
+    const bool signature = got >= 4 && GetLE32(buf) == kSigMarker;
     for (const int size : signature ? std::array{16, 24} : std::array{12, 20})
         if (headerAt(size))
             return At + size;
@@ -367,7 +362,7 @@ bool TUnZip::OpenVolume(std::uint32_t Volume, std::int64_t WantedOffset)
     if (win::FileExists(name)) {
         auto file = std::make_unique<TFileStream32>(name, fmOpenRead | fmShareDenyWrite);
         if (!file->HandleValid()) {
-            DoError(name, "", 25235, name);
+            DoError(name, "", E_OPENFILE, name);
             return false;
         }
         ArchiveSize = file->Size();
@@ -409,7 +404,7 @@ void TUnZip::ExtractMembers(TStream32*)
         TZipLocalEntry local;
         if (!ArchiveStream ||
             !FindLocalHeader(item.LocalPos, local, item.HasCentral ? item.Central.VersionMadeBy : 0)) {
-            DoError(FArchiveFile, "", 25115, VolumeName);
+            DoError(FArchiveFile, "", E_BADLOCALOFFSET, VolumeName);
             continue;
         }
         const TLocalHeader& h = local.Header;
@@ -488,17 +483,17 @@ bool TUnZip::CheckDecodable(const TWorkRecord& Work, bool IsDirectory)
     const bool encrypted = (Work.Flags & kFlagEncrypted) != 0;
     if (encrypted && ((Work.Flags & kFlagStrongEncryption) || EncryptionMethod() != emZip_V2)) {
         // Strong encryption is not ours to decode; it leaves the members after it alone.
-        DoError(FileName, "", 25327, VolumeName);
+        DoError(FileName, "", E_UNSUPPORTEDENCRYPTION, VolumeName);
         FDecodable = false;
     } else if (encrypted && Work.PackedSize < 12) {
-        DoError(FileName, "", 25114, VolumeName);
+        DoError(FileName, "", E_BADFILEHEADER, VolumeName);
         FDecodable = false;
     } else {
         switch (Work.Method) {
         case 0: case 1: case 2: case 3: case 4: case 5: case 6: case 8: case 9: case 12: case 98:
             break;
         default:
-            DoError(FileName, "", 25326, VolumeName);
+            DoError(FileName, "", E_UNSUPPORTEDMETHOD, VolumeName);
             FDecodable = false;
         }
     }
@@ -555,7 +550,7 @@ void TUnZip::ExtractMember(int Index, std::uint32_t ExternalAttr)
     std::unique_ptr<TStream32> out;
     if (!OpenOutStream(out, FileName)) {
         if (!SkipEntry && (OperationCode == opExtract || OperationCode == opAppend))
-            DoError(FileName, "", 25235, VolumeName);
+            DoError(FileName, "", E_OPENFILE, VolumeName);
         SkippedMemberProc(Clamp64(work.PackedSize));
         return;
     }

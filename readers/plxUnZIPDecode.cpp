@@ -4,6 +4,7 @@
 #include "readers/plxUnZIP.h"
 
 #include "core/ByteSourceStream.h"
+#include "core/Err_Msgs.h"
 #include "core/plxBZip2.h"
 #include "core/plxHooks.h"
 #include "readers/ZipLegacy.h"
@@ -70,7 +71,7 @@ void TUnZip::WriteDecoded(TStream32* Output, const std::uint8_t* Data, std::size
     while (Count > 0) {
         const auto n = std::int32_t(std::min(Count, kBlock));
         if (WriteOutputProc(Output, Data, kKindFileData, n, 32, false) < n)
-            throw E_RAISE(25136);  // reported by the output hook
+            throw E_RAISE(E_WRITEFILE);  // reported by the output hook
         Data += n;
         Count -= std::size_t(n);
         FWritten += std::uint64_t(n);
@@ -142,7 +143,7 @@ bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
             try {
                 ok = DecodeBzip2Region(owner, &source, std::int64_t(std::min<std::uint64_t>(FPackedLeft, INT64_MAX))) == 0;
             } catch (const Ebz2libError& e) {
-                RaiseError(FileName, "", VolumeName, e.ECode ? e.ECode : 25146);
+                RaiseError(FileName, "", VolumeName, e.ECode ? e.ECode : E_CORRUPTINPUT);
             }
             break;
         }
@@ -157,9 +158,9 @@ bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
             };
             io.Cancel = CancelPtr;
             const int rc = FPpmd->PPMdDecompress(io, FPackedLeft, Work.UnpackedSize);
-            if (rc == kPpmdErrCanceled)
+            if (rc == E_USERCANCEL)
                 throw ECancel();
-            if (rc == kPpmdErrUnsupported)
+            if (rc == E_UNSUPPORTEDMETHOD)
                 DoError(FileName, "", rc, VolumeName);
             else if (rc != kPpmdOk)
                 RaiseError(FileName, "", VolumeName, rc);
@@ -167,7 +168,7 @@ bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
             break;
         }
         default:
-            DoError(FileName, "", 25326, VolumeName);
+            DoError(FileName, "", E_UNSUPPORTEDMETHOD, VolumeName);
             return false;
         }
     } catch (const TOverflowStop&) {

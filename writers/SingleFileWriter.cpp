@@ -1,5 +1,6 @@
 #include "writers/SingleFileWriter.h"
 
+#include "core/Err_Msgs.h"
 #include "core/TempStreams.h"
 #include "core/plxGbls.h"
 #include "core/plxHooks.h"
@@ -162,7 +163,7 @@ int TSingleFileWriter::RunFiles(const std::vector<TFoundInput>& Inputs, const st
         if (output.empty())
             continue;
         if (SameFilePath(output, file.Path)) {
-            DoError(file.Path, output, 25191, output);
+            DoError(file.Path, output, E_SAMEINOUTNAMES, output);
             if (OnEnd)
                 OnEnd(this, name, false);
             continue;
@@ -170,7 +171,7 @@ int TSingleFileWriter::RunFiles(const std::vector<TFoundInput>& Inputs, const st
         // Two inputs with one output name: the second must not silently replace the first.
         if (std::any_of(produced.begin(), produced.end(),
                         [&](const std::string& p) { return SameFilePath(p, output); })) {
-            DoError(file.Path, output, 25191, output);
+            DoError(file.Path, output, E_SAMEINOUTNAMES, output);
             if (OnEnd)
                 OnEnd(this, name, false);
             continue;
@@ -191,7 +192,7 @@ int TSingleFileWriter::RunFiles(const std::vector<TFoundInput>& Inputs, const st
         if (ok) {
             ++written;
             if (Switch == swMove && !DeleteFileEx(file.Path, DeleteOptions))
-                DoError(file.Path, "", 25180, output);
+                DoError(file.Path, "", E_DELETEFILES, output);
         }
         if (OnEnd)
             OnEnd(this, name, ok);
@@ -203,7 +204,7 @@ bool TSingleFileWriter::WriteOutput(const TFoundInput& File, const std::string& 
 {
     TFileStream32 input(File.Path, fmOpenRead | fmShareDenyNone);
     if (!input.HandleValid()) {
-        DoError(File.Path, "", 25235, Output);
+        DoError(File.Path, "", E_OPENFILE, Output);
         return false;
     }
     bool discard = true;
@@ -219,7 +220,7 @@ bool TSingleFileWriter::WriteOutput(const TFoundInput& File, const std::string& 
         folder = win::IncludeTrailingBackslash(win::CurrentDirectory());
     TTempFileStream temp(owner, fmCreate, Output, folder);
     if (!temp.HandleValid()) {
-        DoError(Output, "", 25235, Output);
+        DoError(Output, "", E_OPENFILE, Output);
         return false;
     }
     temp.CancelPointer = CancelPtr;

@@ -2,6 +2,7 @@
 #include "writers/plxZip.h"
 
 #include "core/Endian.h"
+#include "core/Err_Msgs.h"
 #include "core/plxGbls.h"
 #include "core/plxRegister.h"
 #include "platform/win/SysDates.h"
@@ -18,26 +19,12 @@ constexpr std::uint64_t k32 = 0xFFFFFFFFull;
 constexpr std::uint16_t kMadeByDos = 20;
 constexpr std::uint16_t kMadeByUnicode = 0x0B14;
 
-std::uint64_t Get64(const std::uint8_t* p)
-{
-    std::uint64_t v = 0;
-    for (int i = 7; i >= 0; --i)
-        v = v << 8 | p[i];
-    return v;
-}
-
-void Put64(std::uint8_t* p, std::uint64_t v)
-{
-    for (int i = 0; i < 8; ++i)
-        p[i] = std::uint8_t(v >> (8 * i));
-}
-
 void PutRecord(TCompressFileInfo& Item, const TCentralHeader& Header, std::uint64_t Unpacked, std::uint64_t Packed)
 {
     Item.Header.resize(kRecordSize);
     EncodeRecord(Header, Item.Header.data());
-    Put64(&Item.Header[TCentralHeader::Size], Unpacked);
-    Put64(&Item.Header[TCentralHeader::Size + 8], Packed);
+    PutLE64(&Item.Header[TCentralHeader::Size], Unpacked);
+    PutLE64(&Item.Header[TCentralHeader::Size + 8], Packed);
 }
 
 template <class R> std::string Bytes(const R& Record)
@@ -56,8 +43,8 @@ std::string WithoutSizeBlocks(const std::vector<std::uint8_t>& Extra)
     std::string out;
     std::size_t at = 0;
     while (Extra.size() - at >= 4) {
-        const std::uint16_t id = std::uint16_t(Extra[at] | Extra[at + 1] << 8);
-        const std::size_t size = std::size_t(Extra[at + 2] | Extra[at + 3] << 8);
+        const std::uint16_t id = GetLE16(&Extra[at]);
+        const std::size_t size = std::size_t(GetLE16(&Extra[at + 2]));
         if (size > Extra.size() - at - 4)
             break;
         if (id != kExtraZip64 && id != kExtraLargeSizes)
@@ -79,12 +66,12 @@ TCentralHeader ZipCentralOf(const TCompressFileInfo& Item)
 
 std::uint64_t ZipUnpackedOf(const TCompressFileInfo& Item)
 {
-    return Item.Header.size() >= kRecordSize ? Get64(&Item.Header[TCentralHeader::Size]) : 0;
+    return Item.Header.size() >= kRecordSize ? GetLE64(&Item.Header[TCentralHeader::Size]) : 0;
 }
 
 std::uint64_t ZipPackedOf(const TCompressFileInfo& Item)
 {
-    return Item.Header.size() >= kRecordSize ? Get64(&Item.Header[TCentralHeader::Size + 8]) : 0;
+    return Item.Header.size() >= kRecordSize ? GetLE64(&Item.Header[TCentralHeader::Size + 8]) : 0;
 }
 
 // --- construction and type ---
@@ -404,9 +391,9 @@ void TZipBase::CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryLi
 {
     // Anything but a single-file ZIP would lose its contents if written as a new ZIP.
     if (!IsUpdatableType(FArcType))
-        RaiseError(FArchiveFile, "", FArchiveFile, 25244);
+        RaiseError(FArchiveFile, "", FArchiveFile, E_UNSUPPORTEDARCTYPE);
     if (!ReadDirectory(OldArchive, EntryList, Switch == swDelete))
-        RaiseError(FArchiveFile, "", FArchiveFile, 25114);
+        RaiseError(FArchiveFile, "", FArchiveFile, E_BADFILEHEADER);
 }
 
 void TZipBase::AddOldEntry(TCompressHeaderObj& List, const TZipEntry& Entry, std::int64_t Prefix, bool MarkDeleted)
@@ -535,11 +522,11 @@ void TZipBase::CopyEntry(TStream32& Output, TStream32& OldArchive, TCompressHead
     std::int64_t dataStart = 0;
     const std::int64_t length = LocalEntryLength(OldArchive, item, dataStart);
     if (length < 0)
-        RaiseError(FileName, "", FArchiveFile, 25114);
+        RaiseError(FileName, "", FArchiveFile, E_BADFILEHEADER);
     std::uint8_t raw[TLocalHeader::Size];
     OldArchive.SetPosition(item.Offset);
     if (OldArchive.Read(raw, sizeof raw) != std::int32_t(sizeof raw))
-        RaiseError(FileName, "", FArchiveFile, 25136);
+        RaiseError(FileName, "", FArchiveFile, E_WRITEFILE);
     bool enciphered = false;
     ClassifyHeaderSig(DecodeRecord<TLocalHeader>(raw).Signature, hkLocal, enciphered);
     if (enciphered)
@@ -566,7 +553,7 @@ void TZipBase::CopyEntry(TStream32& Output, TStream32& OldArchive, TCompressHead
         Output.WriteBuffer(written.data(), std::int32_t(written.size()));
     OldArchive.SetPosition(afterName);
     if (rest > 0 && Output.CopyFrom(&OldArchive, rest) != rest)
-        RaiseError(FileName, "", FArchiveFile, 25136);
+        RaiseError(FileName, "", FArchiveFile, E_WRITEFILE);
 
     TCentralHeader central = ZipCentralOf(item);
     central.Flags = local.Flags;
@@ -606,9 +593,9 @@ std::string TZipBase::BuildDirectory(TCompressHeaderObj& List, std::int64_t Cent
         if (const auto block = LargeSizeExtraFor(packed, unpacked, offset))
             extra += Bytes(*block);
         if (name.size() > 0xFFFF || extra.size() > 0xFFFF)
-            RaiseError(List.Name(i), "", FArchiveFile, 25136);
+            RaiseError(List.Name(i), "", FArchiveFile, E_WRITEFILE);
         if (item.Data.size() > 0xFFFF)
-            RaiseError(List.Name(i), "", FArchiveFile, 25122);
+            RaiseError(List.Name(i), "", FArchiveFile, E_INVALIDCOMMENTHEADER);
         h.Signature = item.HeaderEnciphered ? kSigCentralEnc : kSigCentral;
         h.PackedSize = std::uint32_t(packed);
         h.UnpackedSize = std::uint32_t(unpacked);
@@ -636,7 +623,7 @@ std::string TZipBase::BuildEnd(std::uint64_t Entries, std::uint64_t CentralSize,
                                bool Large, const std::vector<std::uint8_t>& Comment, const TZipEndPlacement& Placement)
 {
     if (Comment.size() > 0xFFFF)
-        RaiseError(FArchiveFile, "", FArchiveFile, 25122);
+        RaiseError(FArchiveFile, "", FArchiveFile, E_INVALIDCOMMENTHEADER);
     const std::uint64_t onDisk = Placement.EntriesOnDisk < 0 ? Entries : std::uint64_t(Placement.EntriesOnDisk);
     std::string out;
     if (Large) {
@@ -676,7 +663,7 @@ bool TZipBase::WriteEnding(TStream32*, TStream32& Output, TCompressHeaderObj& En
     std::uint64_t written = 0;
     const std::string directory = BuildDirectory(EntryList, start, written);
     if (written == 0)
-        RaiseError(FArchiveFile, "", FArchiveFile, 25136);
+        RaiseError(FArchiveFile, "", FArchiveFile, E_WRITEFILE);
     const std::string end =
         BuildEnd(written, directory.size(), start, NeedsLargeEnd(start, EntryList.Count), ArchiveComment());
     Output.WriteBuffer(directory.data(), std::int32_t(directory.size()));
@@ -725,17 +712,17 @@ int TZipBase::ReadComments()
     FCommentList.reset();
     FCommentsChanged = false;
     if (!IsZipFamilyType(FArcType)) {
-        DoError(FArchiveFile, "", 25244, FArchiveFile);
+        DoError(FArchiveFile, "", E_UNSUPPORTEDARCTYPE, FArchiveFile);
         return 0;
     }
     TFileStream32 archive(FArchiveFile, fmOpenRead | fmShareDenyWrite);
     if (!archive.HandleValid()) {
-        DoError(FArchiveFile, "", 25235, FArchiveFile);
+        DoError(FArchiveFile, "", E_OPENFILE, FArchiveFile);
         return 0;
     }
     auto list = std::make_unique<TCompressHeaderObj>();
     if (!ReadDirectory(archive, *list, false) || !(FOldEnding.Headers & HeaderBit(htCentral) || FOldEnding.EndPos >= 0)) {
-        DoError(FArchiveFile, "", 25244, FArchiveFile);
+        DoError(FArchiveFile, "", E_UNSUPPORTEDARCTYPE, FArchiveFile);
         return 0;
     }
     MainComment.SetSize64(0);
@@ -763,7 +750,7 @@ void TZipBase::SetFileComment(int Index, const std::vector<std::uint8_t>& Commen
     if (!FCommentList || Index < 0 || std::uint32_t(Index) >= FCommentList->Count)
         return;
     if (Comment.size() > 0xFFFF) {
-        DoError(FCommentList->Name(std::uint32_t(Index)), "", 25122, FArchiveFile);
+        DoError(FCommentList->Name(std::uint32_t(Index)), "", E_INVALIDCOMMENTHEADER, FArchiveFile);
         return;
     }
     auto& data = FCommentList->GetItem(std::uint32_t(Index)).Data;
@@ -788,7 +775,7 @@ bool TZipBase::SaveComments(bool Save)
     try {
         TFileStream32 probe(FArchiveFile, fmOpenRead | fmShareDenyWrite);
         if (!probe.HandleValid()) {
-            DoError(FArchiveFile, "", 25235, FArchiveFile);
+            DoError(FArchiveFile, "", E_OPENFILE, FArchiveFile);
             return false;
         }
         // Split, spanned and self-extracting archives keep their directory where other code
@@ -798,11 +785,11 @@ bool TZipBase::SaveComments(bool Save)
         FindZipEnding(StreamZipReader(probe), probe.Size(), now);
         if ((type != atZip && type != atJar) || now.EndPos != FOldEnding.EndPos ||
             now.CentralPos != FOldEnding.CentralPos || now.PrefixOffset != 0) {
-            DoError(FArchiveFile, "", 25244, FArchiveFile);
+            DoError(FArchiveFile, "", E_UNSUPPORTEDARCTYPE, FArchiveFile);
             return false;
         }
     } catch (const std::exception&) {
-        DoError(FArchiveFile, "", 25235, FArchiveFile);
+        DoError(FArchiveFile, "", E_OPENFILE, FArchiveFile);
         return false;
     }
     const std::vector<std::uint8_t> comment = ArchiveComment();
@@ -821,14 +808,14 @@ bool TZipBase::SaveComments(bool Save)
                 r.Signature = kSigLargeEnd;
                 r.CommentLength = std::uint16_t(comment.size());
                 if (comment.size() > 0xFFFF)
-                    RaiseError(FArchiveFile, "", FArchiveFile, 25122);
+                    RaiseError(FArchiveFile, "", FArchiveFile, E_INVALIDCOMMENTHEADER);
                 tail = Bytes(r);
             } else {
                 TEndRecord r = FOldEnding.End;
                 r.Signature = kSigEnd;
                 r.CommentLength = std::uint16_t(comment.size());
                 if (comment.size() > 0xFFFF)
-                    RaiseError(FArchiveFile, "", FArchiveFile, 25122);
+                    RaiseError(FArchiveFile, "", FArchiveFile, E_INVALIDCOMMENTHEADER);
                 tail = Bytes(r);
             }
             tail.append(comment.begin(), comment.end());
@@ -848,14 +835,14 @@ bool TZipBase::SaveTail(std::int64_t CutAt, const std::string& Tail)
 {
     TFileStream32 archive(FArchiveFile, fmOpenReadWrite | fmShareDenyWrite);
     if (!archive.HandleValid()) {
-        DoError(FArchiveFile, "", 25235, FArchiveFile);
+        DoError(FArchiveFile, "", E_OPENFILE, FArchiveFile);
         return false;
     }
     const std::int64_t oldSize = archive.Size();
     std::string oldTail(std::size_t(std::max<std::int64_t>(oldSize - CutAt, 0)), '\0');
     archive.SetPosition(CutAt);
     if (!oldTail.empty() && archive.Read(oldTail.data(), std::int32_t(oldTail.size())) != std::int32_t(oldTail.size())) {
-        DoError(FArchiveFile, "", 25236, FArchiveFile);
+        DoError(FArchiveFile, "", E_READFILE, FArchiveFile);
         return false;
     }
     // Writing over the old tail before cutting means a failure can always put the old tail back:
@@ -872,7 +859,7 @@ bool TZipBase::SaveTail(std::int64_t CutAt, const std::string& Tail)
             archive.SetSize64(oldSize);
         } catch (const std::exception&) {
         }
-        DoError(FArchiveFile, "", 25136, FArchiveFile);
+        DoError(FArchiveFile, "", E_WRITEFILE, FArchiveFile);
         return false;
     }
 }

@@ -3,6 +3,7 @@
 
 #include "platform/vcl/Controls.h"
 #include "platform/vcl/WidgetSet.h"
+#include "platform/win/WinTypes.h"
 
 namespace vcl {
 
@@ -187,11 +188,32 @@ extern TScreen* Screen;
 // Runs fn; an exception goes to Application->HandleException, as when it reaches the message loop.
 void SafeCall(const std::function<void()>& fn);
 
-constexpr unsigned MB_OK = 0x0, MB_OKCANCEL = 0x1, MB_ABORTRETRYIGNORE = 0x2, MB_YESNOCANCEL = 0x3, MB_YESNO = 0x4,
-                   MB_RETRYCANCEL = 0x5, MB_ICONHAND = 0x10, MB_ICONSTOP = 0x10, MB_ICONERROR = 0x10,
-                   MB_ICONQUESTION = 0x20, MB_ICONEXCLAMATION = 0x30, MB_ICONWARNING = 0x30,
-                   MB_ICONASTERISK = 0x40, MB_ICONINFORMATION = 0x40, MB_DEFBUTTON1 = 0x0,
-                   MB_DEFBUTTON2 = 0x100, MB_DEFBUTTON3 = 0x200, MB_SYSTEMMODAL = 0x1000, MB_TOPMOST = 0x40000;
-constexpr int IDOK = 1, IDCANCEL = 2, IDABORT = 3, IDRETRY = 4, IDIGNORE = 5, IDYES = 6, IDNO = 7;
+// The message box's styles and answers are the platform's (WinTypes.h).
+using ::MB_OK;
+using ::MB_OKCANCEL;
+using ::MB_ABORTRETRYIGNORE;
+using ::MB_YESNOCANCEL;
+using ::MB_YESNO;
+using ::MB_RETRYCANCEL;
+using ::MB_ICONHAND;
+using ::MB_ICONSTOP;
+using ::MB_ICONERROR;
+using ::MB_ICONQUESTION;
+using ::MB_ICONEXCLAMATION;
+using ::MB_ICONWARNING;
+using ::MB_ICONASTERISK;
+using ::MB_ICONINFORMATION;
+using ::MB_DEFBUTTON1;
+using ::MB_DEFBUTTON2;
+using ::MB_DEFBUTTON3;
+using ::MB_SYSTEMMODAL;
+using ::MB_TOPMOST;
+using ::IDOK;
+using ::IDCANCEL;
+using ::IDABORT;
+using ::IDRETRY;
+using ::IDIGNORE;
+using ::IDYES;
+using ::IDNO;
 
 }  // namespace vcl

@@ -147,13 +147,13 @@ TEST(Bzip2Streams, DecodesToolOutputAndConcatenatedFiles)
     Bytes trailing = joined;
     for (char c : std::string("garbage\n"))
         trailing.push_back(std::uint8_t(c));
-    EXPECT_EQ(kBz2ErrCorrupt, DecodeOutcome(trailing, ab, true));
+    EXPECT_EQ(E_CORRUPTINPUT, DecodeOutcome(trailing, ab, true));
     Bytes damagedMagic = joined;
     damagedMagic[packedA.size() + 1] ^= 0x20;  // "Bz" where the second stream starts
-    EXPECT_EQ(kBz2ErrCorrupt, DecodeOutcome(damagedMagic, ab, true));
+    EXPECT_EQ(E_CORRUPTINPUT, DecodeOutcome(damagedMagic, ab, true));
     Bytes badSecond = packedA;
     badSecond.insert(badSecond.end(), {'B', 'Z', 'h', '9', 'x', 'x'});
-    EXPECT_EQ(kBz2ErrCorrupt, DecodeOutcome(badSecond, a, true));
+    EXPECT_EQ(E_CORRUPTINPUT, DecodeOutcome(badSecond, a, true));
 }
 
 TEST(Bzip2Streams, DecodesSevenZipBzip2MembersFromTheArchive)
@@ -200,7 +200,7 @@ TEST(Bzip2Streams, DamagedDataFailsWithANumberAndNeverPassesAsGood)
     for (std::size_t keep : {std::size_t(0), std::size_t(3), std::size_t(40), packed.size() / 2,
                              packed.size() - 10, packed.size() - 1}) {
         SCOPED_TRACE("kept " + std::to_string(keep));
-        EXPECT_EQ(kBz2ErrTruncated, DecodeOutcome(Bytes(packed.begin(), packed.begin() + keep), data));
+        EXPECT_EQ(E_UNEXPECTEDEOF, DecodeOutcome(Bytes(packed.begin(), packed.begin() + keep), data));
     }
     // A region limit short of the data is the same as a cut file.
     TMemoryStream32 src;
@@ -215,12 +215,12 @@ TEST(Bzip2Streams, DamagedDataFailsWithANumberAndNeverPassesAsGood)
         const std::size_t at = trial < 10 ? std::size_t(trial) : rng() % bad.size();
         bad[at] ^= std::uint8_t(1u << (rng() % 8));
         const int outcome = DecodeOutcome(bad, data);
-        EXPECT_TRUE(outcome == 0 || outcome == kBz2ErrCorrupt || outcome == kBz2ErrTruncated)
+        EXPECT_TRUE(outcome == 0 || outcome == E_CORRUPTINPUT || outcome == E_UNEXPECTEDEOF)
             << "flip at " << at << " gave " << outcome;
         failures += outcome != 0;
     }
     EXPECT_GT(failures, 100);
-    EXPECT_EQ(kBz2ErrCorrupt, DecodeOutcome(Bytes{'P', 'K', 3, 4, 0, 0}, data));
+    EXPECT_EQ(E_CORRUPTINPUT, DecodeOutcome(Bytes{'P', 'K', 3, 4, 0, 0}, data));
 }
 
 TEST(Bzip2Streams, StreamOperationsCipherCancelAndWriteFailure)
@@ -265,11 +265,11 @@ TEST(Bzip2Streams, StreamOperationsCipherCancelAndWriteFailure)
     decOwner.Cipher = &dec;
     EXPECT_TRUE(OurDecode(sealed, false, 3000, decOwner) == data);
 
-    // Region decoding: a failed write is 25136; a cancel is 25443 and clears the running CRC.
+    // Region decoding: a failed write is E_WRITEFILE; a cancel is E_USERCANCEL and clears the running CRC.
     TBz2Owner owner;
     owner.Output = [](const void*, std::int32_t) { return false; };
     src.SetPosition(0);
-    EXPECT_EQ(kBz2ErrWrite, DecodeBzip2Region(owner, &src, std::int64_t(packed.size())));
+    EXPECT_EQ(E_WRITEFILE, DecodeBzip2Region(owner, &src, std::int64_t(packed.size())));
     bool cancel = false;
     TRunningCrc crc;
     crc.Crc32 = 0x1234;
@@ -280,7 +280,7 @@ TEST(Bzip2Streams, StreamOperationsCipherCancelAndWriteFailure)
         return true;
     };
     src.SetPosition(0);
-    EXPECT_EQ(kBz2ErrCanceled, DecodeBzip2Region(owner, &src, std::int64_t(packed.size())));
+    EXPECT_EQ(E_USERCANCEL, DecodeBzip2Region(owner, &src, std::int64_t(packed.size())));
     EXPECT_EQ(CRC_MASK, crc.Crc32);
 
     // The encoder fails when its input ends short of the size it was given.

@@ -132,10 +132,10 @@ TEST(PpmdParams, WordLayout) {
     for (std::uint16_t word : {0x03F0, 0x23FF, 0xF3FF}) {
         Bytes packed = {std::uint8_t(word), std::uint8_t(word >> 8), 0, 0, 0, 0};
         TRun d = Decode(codec, packed, 10);
-        EXPECT_EQ(d.rc, kPpmdErrUnsupported) << std::hex << word;
+        EXPECT_EQ(d.rc, E_UNSUPPORTEDMETHOD) << std::hex << word;
         EXPECT_TRUE(d.out.empty());
         TRun e = Encode(codec, Bytes(10, 'x'), TPpmdParams::FromWord(word));
-        EXPECT_EQ(e.rc, kPpmdErrUnsupported);
+        EXPECT_EQ(e.rc, E_UNSUPPORTEDMETHOD);
         EXPECT_TRUE(e.out.empty());
     }
 }
@@ -205,7 +205,7 @@ TEST(PpmdCodec, DamagedDataEndsWithAnError) {
     EXPECT_EQ(shorter.rc, kPpmdOk);
     EXPECT_EQ(shorter.out.size(), 1000u);
     TRun longer = Decode(codec, e.out, data.size() + 1);
-    EXPECT_EQ(longer.rc, kPpmdErrBadData);
+    EXPECT_EQ(longer.rc, E_BADBLOCK);
     EXPECT_TRUE(longer.out == data);
 
     // Flipped bytes: an error or wrong bytes, bounded by the size, never a crash.
@@ -240,7 +240,7 @@ TEST(PpmdCodec, CallbackFailuresAndCancel) {
         lastDone = done;
         cancel = true;
     };
-    EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), kPpmdErrCanceled);
+    EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), E_USERCANCEL);
     EXPECT_EQ(lastDone, 32768u);
     EXPECT_LE(out.size(), 32768u + 1);
 
@@ -255,21 +255,21 @@ TEST(PpmdCodec, CallbackFailuresAndCancel) {
         cancel = pos > 0;
         return read(buf, n);
     };
-    EXPECT_EQ(codec.PPMdCompress(enc, data.size()), kPpmdErrCanceled);
+    EXPECT_EQ(codec.PPMdCompress(enc, data.size()), E_USERCANCEL);
 
     // A failing reader or writer is reported as such.
     pos = 0;
     io = MemoryPpmdCallbacks(e.out, pos, out);
     io.Read = [](std::uint8_t*, std::size_t) -> std::int64_t { return -1; };
-    EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), kPpmdErrRead);
+    EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), E_READFILE);
     pos = 0;
     io = MemoryPpmdCallbacks(e.out, pos, out);
     io.Write = [](const std::uint8_t*, std::size_t) { return false; };
-    EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), kPpmdErrWrite);
+    EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), E_WRITEFILE);
     pos = 0;
     io = MemoryPpmdCallbacks(data, pos, out);
     io.Write = [](const std::uint8_t*, std::size_t) { return false; };
-    EXPECT_EQ(codec.PPMdCompress(io, data.size()), kPpmdErrWrite);
+    EXPECT_EQ(codec.PPMdCompress(io, data.size()), E_WRITEFILE);
 
     // A reader that hands out a few bytes at a time (volume ends) is fine.
     pos = 0;

@@ -1,8 +1,10 @@
 // The .gz, .bz2, TAR, .tgz and .tbz writers, checked with the real tools: gzip, bzip2, GNU tar
 // and 7zz must accept what we write and give back the same bytes, names and times.
-#include "writers/BZip.h"
-#include "writers/GZip.h"
-#include "writers/Tar.h"
+#include "writers/plxBZip.h"
+#include "writers/plxGZip.h"
+#include "writers/plxTar.h"
+#include "writers/plxTarBZ.h"
+#include "writers/plxTarGZ.h"
 #include "writers/plxJar.h"
 #include "writers/plxZip.h"
 #include "core/Err_Msgs.h"

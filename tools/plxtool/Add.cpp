@@ -16,7 +16,7 @@
 #include "core/Err_Msgs.h"
 #include "platform/win/Files.h"
 #include "platform/win/Paths.h"
-#include "writers/BZip.h"
+#include "writers/plxBZip.h"
 #include "writers/plxJar.h"
 #include "writers/plxUUEncode.h"
 #include "writers/plxZip.h"

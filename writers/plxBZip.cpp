@@ -1,5 +1,6 @@
-#include "writers/BZip.h"
+#include "writers/plxBZip.h"
 
+#include "core/Err_Msgs.h"
 #include "core/plxBZip2.h"
 #include "core/plxGbls.h"
 #include "platform/win/Paths.h"
@@ -42,10 +43,10 @@ int TBZip::Compress()
         dir = win::IncludeTrailingBackslash(dir);
         OperationCode = opExtract;
         if (!win::DirectoryExists(dir) && !CreateDirPath(dir)) {
-            DoError(dir, "OutputDir", 25150, "");
+            DoError(dir, "OutputDir", E_CREATEDIR, "");
         } else if (CheckDirectory(dir)) {
             if (GetCancel() || FFileSpec.empty()) {
-                DoError(FArchiveFile, "", 25272, FArchiveFile);
+                DoError(FArchiveFile, "", E_NOTHINGTODO, FArchiveFile);
             } else {
                 result = WriteAll(dir);
             }

@@ -1,6 +1,7 @@
-#include "writers/GZip.h"
+#include "writers/plxGZip.h"
 
 #include "core/Crc.h"
+#include "core/Err_Msgs.h"
 #include "core/FilterStreams.h"
 #include "core/MethodName.h"
 #include "core/plxGbls.h"
@@ -68,7 +69,7 @@ int TGZip::Compress()
         if (FArchiveFile.empty() && DefaultDir.empty())
             return 0;
         if (Switch == swDelete) {
-            DoError(FArchiveFile, "", 25244, FArchiveFile);
+            DoError(FArchiveFile, "", E_UNSUPPORTEDARCTYPE, FArchiveFile);
             return 0;
         }
         if (Switch == swRead)
@@ -79,7 +80,7 @@ int TGZip::Compress()
             dir = DefaultDir.empty() ? win::CurrentDirectory() : DefaultDir;
         dir = win::IncludeTrailingBackslash(dir);
         if (!win::DirectoryExists(dir) && !CreateDirPath(dir)) {
-            DoError(dir, "ArchiveFile Property", 25150, "");
+            DoError(dir, "ArchiveFile Property", E_CREATEDIR, "");
             return 0;
         }
         OperationCode = opExtract;

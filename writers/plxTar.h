@@ -1,5 +1,5 @@
-// TAR archives in the old GNU form through the compress driver, and the TAR+gzip and TAR+bzip2
-// writers that build a TAR and then compress it.
+// TAR archives in the old GNU form through the compress driver, and the base of the writers that
+// build a TAR and then compress it (plxTarGZ.h, plxTarBZ.h).
 #pragma once
 
 #include "core/plxBase.h"
@@ -67,28 +67,6 @@ protected:
     virtual bool DecompressExisting(const std::string& Archive, const std::string& Tar) = 0;
     // Compresses Tar into a file of WorkDir; answers its name, "" on failure.
     virtual std::string CompressTar(const std::string& Tar, const std::string& WorkDir) = 0;
-};
-
-class TTarGZ : public TCompressedTar {
-public:
-    explicit TTarGZ(TObject* AOwner = nullptr);
-
-protected:
-    TArcType OwnArcType() const override { return atTarGz; }
-    bool DecompressExisting(const std::string& Archive, const std::string& Tar) override;
-    std::string CompressTar(const std::string& Tar, const std::string& WorkDir) override;
-};
-
-class TTarBZ : public TCompressedTar {
-public:
-    explicit TTarBZ(TObject* AOwner = nullptr);
-
-    int CompressLevel = 9;  // bzip2 block size in 100,000 bytes
-
-    std::function<void(TObject* Sender, const std::string& InFilename, const std::string& OutFilename)> OnFilename;
-
-protected:
-    TArcType OwnArcType() const override { return atTarBz; }
-    bool DecompressExisting(const std::string& Archive, const std::string& Tar) override;
-    std::string CompressTar(const std::string& Tar, const std::string& WorkDir) override;
+    // Shares what the host listens to with an internal writer.
+    static void ShareEvents(TZipCommon& From, TZipCommon& To);
 };

@@ -1,11 +1,13 @@
-#include "writers/Tar.h"
+#include "writers/plxTar.h"
 
+#include "core/Err_Msgs.h"
 #include "core/plxGbls.h"
 #include "core/plxHooks.h"
 #include "core/plxStreams.h"
 #include "platform/win/Files.h"
 #include "platform/win/Paths.h"
 #include "platform/win/SysFiles.h"
+#include "platform/win/TempFiles.h"
 #include "platform/win/Time.h"
 
 #include <algorithm>
@@ -133,7 +135,7 @@ void TTar::CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryList)
             break;
         // A damaged archive is never rewritten with some of its entries silently gone.
         if (status != TTarReadStatus::Entry)
-            RaiseError(FArchiveFile, "", FArchiveFile, 25114);
+            RaiseError(FArchiveFile, "", FArchiveFile, E_BADFILEHEADER);
         TCompressFileInfo record;
         record.Action = eaCopy;
         record.Offset = entry.HeaderOffset;
@@ -164,7 +166,7 @@ void TTar::CopyEntry(TStream32& Output, TStream32& OldArchive, TCompressHeaderOb
     TCompressFileInfo& item = EntryList.GetItem(std::uint32_t(Index));
     const auto found = FOldEntries.find(item.Offset);
     if (found == FOldEntries.end())
-        RaiseError(FArchiveFile, "", FArchiveFile, 25114);
+        RaiseError(FArchiveFile, "", FArchiveFile, E_BADFILEHEADER);
     const TTarEntry& old = found->second;
     Output.Seek64(0, soEnd);
     item.Offset = Output.Position();
@@ -244,7 +246,7 @@ void TTar::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderO
     if (!folder) {
         input = std::make_unique<TFileStream32>(path, fmOpenRead | fmShareDenyNone);
         if (!input->HandleValid()) {
-            DoError(path, "", 25235, FArchiveFile);
+            DoError(path, "", E_OPENFILE, FArchiveFile);
             return;
         }
     }
@@ -257,7 +259,7 @@ void TTar::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderO
         if (!CopyFileData(*input, Output, size, changed))
             return;
         if (changed) {
-            DoError(path, "the file changed while it was read", 25236, FArchiveFile);
+            DoError(path, "the file changed while it was read", E_READFILE, FArchiveFile);
             FChangedWhileRead.insert(path);
         }
     }
@@ -299,8 +301,117 @@ void TTar::DeleteDeferredMoves()
             if (OnDeleteFile)
                 OnDeleteFile(this, path, i + 1, total);
         } else {
-            DoError(path, "", 25180, FArchiveFile);
+            DoError(path, "", E_DELETEFILES, FArchiveFile);
         }
     }
     DeferredMoves.clear();
+}
+
+// --- TCompressedTar: the TAR pass runs on a private copy in the temporary folder (holding the
+// existing archive's entries), the compression pass writes beside it, and only a finished file
+// replaces the target.
+
+namespace {
+
+// A folder of its own below Parent; "" when it cannot be made.
+std::string MakeWorkDir(const std::string& Parent)
+{
+    const std::string name = win::CreateOwnedTempFile(Parent, "tar");
+    if (name.empty())
+        return {};
+    DeleteFileA(name.c_str());
+    if (!CreateDirectoryA(name.c_str(), nullptr))
+        return {};
+    return win::IncludeTrailingBackslash(name);
+}
+
+void RemoveWorkDir(const std::string& Dir)
+{
+    WIN32_FIND_DATAA data{};
+    HANDLE h = FindFirstFileA((Dir + "*").c_str(), &data);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = data.cFileName;
+            if (name != "." && name != ".." && !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                SetFileAttributesA((Dir + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA((Dir + name).c_str());
+            }
+        } while (FindNextFileA(h, &data));
+        FindClose(h);
+    }
+    RemoveDirectoryA(RemoveBackslash(Dir).c_str());
+}
+
+}  // namespace
+
+// Shares what the host listens to with an internal writer.
+void TCompressedTar::ShareEvents(TZipCommon& From, TZipCommon& To)
+{
+    To.CancelPtr = From.CancelPtr;
+    To.OnError = From.OnError;
+    To.OnProgress = From.OnProgress;
+    To.DateAttribute = From.DateAttribute;
+    To.SetTempDir(From.TempDir());
+    To.StoredDirNames = sdNone;
+    To.RecurseDirs = false;
+}
+
+
+int TCompressedTar::Compress()
+{
+    if (FArchiveFile.empty()) {
+        DoError(FArchiveFile, "ArchiveFile Property", E_INVALIDFILENAME, "");
+        return 0;
+    }
+    SetCancel(false);
+    if (!EnsureArchiveFolder())
+        return 0;
+    const std::string target = FArchiveFile;
+    if (win::FileExists(target) && !CheckArchiveWriteable(target))
+        return 0;
+    const std::string work = MakeWorkDir(TempDir());
+    if (work.empty()) {
+        DoError(TempDir(), "", E_CREATEFILE, target);
+        return 0;
+    }
+    const std::string tar = work + win::ChangeFileExt(win::ExtractFileName(target), ".tar");
+    int result = 0;
+    try {
+        if (win::FileExists(target) && !DecompressExisting(target, tar)) {
+            RemoveWorkDir(work);
+            return 0;
+        }
+        // The compressed archive is no input of its own TAR.
+        const std::vector<std::string> excluded = FExcludeSpec;
+        if (Switch != swDelete)
+            FExcludeSpec.push_back(target);
+        DeferMoves = Switch == swMove;
+        DeferredMoves.clear();
+        FArchiveFile = tar;
+        const int count = TTar::Compress();
+        FArchiveFile = target;
+        FExcludeSpec = excluded;
+        DeferMoves = false;
+        if (count > 0 && !GetCancel()) {
+            const std::string packed = CompressTar(tar, work);
+            if (!packed.empty() && !GetCancel()) {
+                if (MoveFileExA(packed.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+                    result = count;
+                    DeleteDeferredMoves();
+                } else {
+                    DoError(target, "", GetLastError() == ERROR_DISK_FULL ? E_DISKFULL : E_WRITEFILE, target);
+                }
+            }
+        }
+    } catch (const std::exception& e) {
+        FArchiveFile = target;
+        ReportFailure(e);
+        result = 0;
+    }
+    FArchiveFile = target;
+    DeferredMoves.clear();
+    RemoveWorkDir(work);
+    ArchiveWritten = win::FileExists(target);
+    FileCount = result;
+    return result;
 }
