@@ -2,7 +2,7 @@
 
 #include "writers/BlakHole.h"
 #include "writers/Lha.h"
-#include "writers/Tar.h"
+#include "writers/plxTar.h"
 #include "writers/plxJar.h"
 #include "writers/plxZip.h"
 
