@@ -406,6 +406,14 @@ bool TZipCommon::MatchesFileSpec(const std::string& Name)
 {
     if (Name.empty())
         return false;
+    if (ExactFileSpec) {
+        const auto plain = [](std::string n) {
+            std::replace(n.begin(), n.end(), '/', '\\');
+            return n;
+        };
+        const std::string name = plain(Name);
+        return std::any_of(FFileSpec.begin(), FFileSpec.end(), [&](const std::string& s) { return plain(s) == name; });
+    }
     bool selected = false;
     for (const auto& mask : FFileSpec) {
         std::string tried = Name;
@@ -445,6 +453,8 @@ bool TZipCommon::MatchesStoredName(const std::string& Name, bool UseFolders)
 {
     if (Name.empty())
         return false;
+    if (ExactFileSpec)
+        return MatchesFileSpec(Name);
     const std::string name = Backslashed(Name);
     const std::string nameFolder = FolderPart(name);
     const std::string nameFile = FilePart(name);

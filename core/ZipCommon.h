@@ -132,6 +132,8 @@ public:
     bool IncludeHiddenDirs = false;
     const std::vector<std::string>& FileSpec() const { return FFileSpec; }
     void SetFileSpec(const std::vector<std::string>& Value) { FFileSpec = Value; }
+    // FileSpec holds whole entry names, not masks: "*", "?" and ";" in a name are plain characters.
+    bool ExactFileSpec = false;
     const std::vector<std::string>& ExcludeSpec() const { return FExcludeSpec; }
     void SetExcludeSpec(const std::vector<std::string>& Value) { FExcludeSpec = Value; }
     const std::string& ExtractDir() const { return FExtractDir; }

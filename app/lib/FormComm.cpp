@@ -12,15 +12,13 @@ TfrmComm::TfrmComm(TComponent* owner) : TForm(owner)
     Position = poScreenCenter;
     SetClientWidth(380);
     SetClientHeight(96);
-    lblComment = new TLabel(this);
-    lblComment->Name = "lblComment";
-    lblComment->SetParent(this);
-    lblComment->SetCaption("Zadejte poznámku k pakovanému souboru:");
-    lblComment->SetBounds(8, 8, 364, 16);
-    leComment = new TEdit(this);
+    leComment = new TVLabeledEdit(this);
     leComment->Name = "leComment";
     leComment->SetParent(this);
+    leComment->EditLabel()->SetCaption("Zadejte poznámku k pakovanému souboru:");
     leComment->MaxLength = MaxCommentLength;
+    // Enter confirms the dialog rather than moving on to its buttons.
+    leComment->KeyLikeTab = keyDownUp;
     leComment->SetBounds(8, 28, 364, 22);
     btnOK = new TButton(this);
     btnOK->Name = "btnOK";

@@ -2,6 +2,7 @@
 // becomes the archive's comment. Built when needed.
 #pragma once
 
+#include "app/lib/VEdit.h"
 #include "platform/vcl/Forms.h"
 #include "platform/vcl/StdCtrls.h"
 
@@ -14,8 +15,7 @@ public:
     std::string ClassName() const override { return "TfrmComm"; }
 
     static constexpr int MaxCommentLength = 50;
-    vcl::TLabel* lblComment;
-    vcl::TEdit* leComment;
+    TVLabeledEdit* leComment;
     vcl::TButton* btnOK;
     vcl::TButton* btnBack;
 };

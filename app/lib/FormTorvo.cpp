@@ -254,6 +254,7 @@ void TFormTorvo::BuildMainMenu()
     mnuServis->Add(mnuKonec);
     // The archive manager's item, hidden like its menus; its list is shown when an operation ends
     // with errors.
+    BuildManagerMenus();
     mnuErrorMessages = NewItem(this, "Error &Messages", 0, [this](TObject*) { ErrorList()->ShowModal(); });
     mnuErrorMessages->Visible = false;
     MainMenu1->Items()->Add(mnuErrorMessages);

@@ -24,6 +24,11 @@ class TZip;
 class TUnZip;
 class TObject;
 class TfrmErrorMsgs;
+class TfrmExtract;
+class TfrmAddFiles;
+
+// Any type the listing knows, as against no archive, an unreadable file or an unknown one.
+bool IsRecognisedType(TArcType t);
 
 // The caption of the boxes that ask for the disks of a spanned backup.
 inline constexpr const char* DiskPromptCaption = "Výměna diskety";
@@ -57,6 +62,12 @@ public:
     vcl::TMainMenu* MainMenu1;
     vcl::TMenuItem *mnuServis, *mnuArchivace, *mnuObnova, *mnuUnZip, *mnuComment, *mnuEmail, *mnuKonec;
     vcl::TMenuItem* mnuErrorMessages;
+    // The archive manager's menus, hidden; their shortcuts work all the same.
+    vcl::TMenuItem *mnuFile, *mnuAction, *mnuView;
+    vcl::TMenuItem *mnuOpen, *mnuClose, *mnuDelete, *mnuExtract, *mnuRefresh, *mnuSort;
+    TfrmExtract* frmExtract = nullptr;
+    TfrmAddFiles* frmAddFiles = nullptr;
+    vcl::TMenuItem* mnuAddFiles;
     vcl::TOpenDialog* OpenDialog1 = nullptr;
     vcl::TSaveDialog* SaveDialog1 = nullptr;
     std::array<vcl::TComponent*, 9> ControlTable{};
@@ -97,6 +108,19 @@ public:
     void ListTargetArchives();
     // Shows the archive in the list view; false when it is no archive.
     bool RefreshList(const std::string& archiveFile);
+    // The archive manager: lists the archive and its totals and remembers it among the recent ones.
+    void DisplayFile(const std::string& archiveFile);
+    // Mode 0: the totals of the whole archive; 1: of the selected rows.
+    void DisplayTotals(int mode);
+    void ShowArchiveComment();
+    void OpenClick();
+    void CloseClick();
+    void RefreshClick();
+    void ExtractClick();
+    void DeleteClick();
+    void AddFilesClick();
+    // The full stored names of the selected rows (all rows when `allWhenNone` and none is selected).
+    std::vector<std::string> SelectedEntryNames(bool allWhenNone) const;
     void PackPayslips();
     void LoadPayslipList();
     bool CheckInternetProgram();
@@ -141,6 +165,9 @@ public:
 private:
     void BuildComponents();
     void BuildMainMenu();
+    void BuildManagerMenus();
+    // False, with a word in the status bar, while another operation runs.
+    bool ManagerIdle();
     vcl::TSpeedButton* MakeSpeedButton(const char* name, const char* caption, int left);
     // Writes the archive of the file list; a payslip group (payslipName given) leaves comment,
     // message and finish to its caller.

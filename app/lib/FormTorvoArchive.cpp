@@ -23,16 +23,16 @@
 
 using namespace vcl;
 
+bool IsRecognisedType(TArcType t)
+{
+    return t != atNA && t != atUnsupported && t != atFileOpenErr && t != atUnknown;
+}
+
 namespace {
 
 bool IsZipArchiveType(TArcType t)
 {
     return t == atZip || t == atZipExe || t == atZipDS || t == atZipMV;
-}
-
-bool IsRecognisedType(TArcType t)
-{
-    return t != atNA && t != atUnsupported && t != atFileOpenErr && t != atUnknown;
 }
 
 std::string FolderCannotBeCreatedText(const std::string& letter)

@@ -3,6 +3,7 @@
 // neighbouring controls.
 #pragma once
 
+#include "app/lib/FocusControl.h"
 #include "platform/vcl/ComCtrls.h"
 
 #include <string>
@@ -14,14 +15,6 @@ constexpr TColButtonOptions cbDottedBox = 1, cbLikeButtonDown = 2, cbLiteButton 
 
 enum TImagesLayout { imImageLeft, imImageRight, imImageTop, imImageBottom };
 
-struct TFocusControl {
-    vcl::TWinControl* Left = nullptr;
-    vcl::TWinControl* PgDown = nullptr;
-    vcl::TWinControl* PgUp = nullptr;
-    vcl::TWinControl* Right = nullptr;
-    vcl::TWinControl* Up = nullptr;
-    vcl::TWinControl* Down = nullptr;
-};
 
 class TVColButton : public vcl::TButton {
 public:

@@ -1,0 +1,258 @@
+// The archive manager of the main window: the hidden "&File", "&Action" and "&View" menus and the
+// commands that list, extract and delete.
+#include "app/lib/FormTorvo.h"
+
+#include "app/lib/ErrorMsgs.h"
+#include "app/lib/FormAddFiles.h"
+#include "app/lib/FormExtract.h"
+#include "core/Err_Msgs.h"
+#include "core/plxGbls.h"
+#include "platform/win/SysFiles.h"
+#include "readers/ExtractorFor.h"
+#include "readers/Pelix.h"
+#include "readers/plxUnZIP.h"
+#include "readers/view/plxZipView.h"
+#include "writers/WriterForType.h"
+#include "writers/plxZip.h"
+
+#include <algorithm>
+#include <cmath>
+
+using namespace vcl;
+
+namespace {
+
+TMenuItem* Line(TComponent* owner) { return NewItem(owner, "-"); }
+
+TMenuItem* HiddenMenu(TMainMenu* menu, TComponent* owner, const char* caption, std::initializer_list<TMenuItem*> items)
+{
+    TMenuItem* top = NewItem(owner, caption);
+    for (TMenuItem* item : items)
+        top->Add(item);
+    top->Visible = false;
+    menu->Items()->Add(top);
+    return top;
+}
+
+}  // namespace
+
+void TFormTorvo::BuildManagerMenus()
+{
+    const auto run = [this](void (TFormTorvo::*command)()) {
+        return [this, command](TObject*) {
+            if (ManagerIdle())
+                (this->*command)();
+        };
+    };
+    mnuOpen = NewItem(this, "&Open", VK_F2, run(&TFormTorvo::OpenClick));
+    mnuClose = NewItem(this, "&Close", 0, run(&TFormTorvo::CloseClick));
+    mnuFile = HiddenMenu(MainMenu1, this, "&File",
+                         {mnuOpen, mnuClose, Line(this), NewItem(this, "E&xit", 0, [this](TObject*) { Close(); })});
+    mnuDelete = NewItem(this, "&Delete", 0, run(&TFormTorvo::DeleteClick));
+    mnuExtract = NewItem(this, "&Extract", ShortCut('E', ssCtrl), run(&TFormTorvo::ExtractClick));
+    mnuRefresh = NewItem(this, "&Refresh", VK_F5, run(&TFormTorvo::RefreshClick));
+    mnuAddFiles = NewItem(this, "&Add Files", ShortCut('A', ssCtrl), run(&TFormTorvo::AddFilesClick));
+    mnuAction = HiddenMenu(MainMenu1, this, "&Action", {mnuAddFiles, mnuDelete, mnuExtract, mnuRefresh});
+    mnuSort = NewItem(this, "&Sort", 0, [](TObject*) {
+        Application->MessageBox("Klikněte (pravým tlačítkem na myši) na titulek daného sloupce.", "Sort", MB_OK);
+    });
+    mnuView = HiddenMenu(MainMenu1, this, "&View", {mnuSort});
+}
+
+bool TFormTorvo::ManagerIdle()
+{
+    // A command that arrives while an operation pumps messages would run inside it.
+    if (!OperationRunning())
+        return true;
+    StatusBar1->SimplePanel = true;
+    StatusBar1->SimpleText = "Busy...";
+    return false;
+}
+
+void TFormTorvo::DisplayFile(const std::string& archiveFile)
+{
+    TOperationScope operation(*this);
+    if (!RefreshList(archiveFile)) {
+        StatusBar1->SimplePanel = true;
+        StatusBar1->SimpleText = archiveFile + ": not a recognised archive";
+        return;
+    }
+    if (ComboBox1->Items.IndexOf(archiveFile) < 0)
+        ComboBox1->Items.Insert(0, archiveFile);
+    ComboBox1->SetItemIndex(ComboBox1->Items.IndexOf(archiveFile));
+    DisplayTotals(0);
+    ShowArchiveComment();
+}
+
+void TFormTorvo::DisplayTotals(int mode)
+{
+    std::int64_t packed = 0, unpacked = 0;
+    int files = 0;
+    for (int i = 0; i < ZipView1->Items.Count(); ++i) {
+        if (mode == 1 && !ZipView1->GetSelected(i))
+            continue;
+        const std::vector<std::string>& row = ZipView1->Items.Fields(i);
+        packed += std::atoll(row[zcPacked].c_str());
+        unpacked += std::atoll(row[zcUnpacked].c_str());
+        ++files;
+    }
+    const int ratio = unpacked > 0 ? int(std::lround(100.0 - double(packed) * 100.0 / double(unpacked))) : 0;
+    StatusBar1->SimplePanel = false;
+    StatusBar1->Panels[0].Text = (mode == 1 ? "Selected: " : "Files: ") + std::to_string(files);
+    StatusBar1->Panels[1].Text = "Packed: " + std::to_string(packed);
+    StatusBar1->Panels[2].Text = "Unpacked: " + std::to_string(unpacked);
+    StatusBar1->Panels[3].Text = "Ratio: " + std::to_string(std::max(0, ratio)) + "%";
+    StatusBar1->Invalidate();
+}
+
+void TFormTorvo::ShowArchiveComment()
+{
+    const std::string& archive = Pelix1->ArchiveFile();
+    StatusBar1->Panels[4].Text = IsZipFamilyType(Pelix1->ArcType()) ? ReadEntriesAndComment(archive).second : "";
+}
+
+void TFormTorvo::OpenClick()
+{
+    OpenDialog1->Title = "Open Archive...";
+    OpenDialog1->Filter = std::string(LoadMessage(E_ARCHIVESFILTER));
+    if (!Pelix1->ArchiveFile().empty())
+        OpenDialog1->InitialDir = win::ExtractFilePath(Pelix1->ArchiveFile());
+    if (OpenDialog1->Execute())
+        DisplayFile(OpenDialog1->FileName);
+}
+
+void TFormTorvo::CloseClick()
+{
+    Pelix1->SetArchiveFile("");
+    ApplicationBusy();
+    ComboBox1->SetItemIndex(-1);
+    ZipView1->Items.Clear();
+    ApplicationWaiting();
+    StatusBar1->SimplePanel = true;
+}
+
+void TFormTorvo::RefreshClick()
+{
+    if (!Pelix1->ArchiveFile().empty())
+        DisplayFile(Pelix1->ArchiveFile());
+}
+
+std::vector<std::string> TFormTorvo::SelectedEntryNames(bool allWhenNone) const
+{
+    std::vector<std::string> names, all;
+    for (int i = 0; i < ZipView1->Items.Count(); ++i) {
+        const std::vector<std::string>& row = ZipView1->Items.Fields(i);
+        std::string name = row[zcFolder] + row[zcName];
+        if (ZipView1->GetSelected(i))
+            names.push_back(name);
+        all.push_back(std::move(name));
+    }
+    return names.empty() && allWhenNone ? all : names;
+}
+
+void TFormTorvo::ExtractClick()
+{
+    const std::string archive = Pelix1->ArchiveFile();
+    if (archive.empty() || !IsRecognisedType(Pelix1->ArcType()))
+        return;
+    // The ZIP family goes through UnZip1; every other type through its own extractor with
+    // UnZip1's events, so prompts and errors look the same.
+    std::unique_ptr<TUnBase> own;
+    if (!IsZipFamilyType(Pelix1->ArcType())) {
+        own = NewExtractor(Pelix1->ArcType());
+        if (!own) {
+            Application->MessageBox("Extract not supported for this filetype.", "Extract", MB_OK);
+            return;
+        }
+        own->OnBegin = UnZip1->OnBegin;
+        own->OnError = UnZip1->OnError;
+        own->OnFileExists = UnZip1->OnFileExists;
+        own->OnGetPassword = UnZip1->OnGetPassword;
+        own->OnProgress = UnZip1->OnProgress;
+        own->OnRenameFile = UnZip1->OnRenameFile;
+        own->OnNestedTarFile = [](::TObject*, const std::string&, bool& doUnTar) { doUnTar = true; };
+    }
+    if (!frmExtract)
+        frmExtract = new TfrmExtract(this);
+    const std::vector<std::string> selected = SelectedEntryNames(false);
+    frmExtract->PrepareFor(!selected.empty());
+    if (frmExtract->ShowModal() != mrOk)
+        return;
+    TOperationScope operation(*this);
+    TUnBase& z = own ? *own : static_cast<TUnBase&>(*UnZip1);
+    z.SetArchiveFile(archive);
+    z.SetExtractDir(frmExtract->Edit1->Text());
+    z.UseStoredDirs = frmExtract->CheckBox1->Checked();
+    z.ConfirmOverwrites = frmExtract->CheckBox2->Checked();
+    if (!z.ConfirmOverwrites)
+        z.OverwriteMode = omOverwrite;
+    z.RestoreFileAttr = frmExtract->CheckBox3->Checked();
+    z.CreateStoredDirs = frmExtract->CheckBox4->Checked();
+    z.RecurseDirs = frmExtract->CheckBox5->Checked();
+    z.DateAttribute = TDateAttribute(std::max(0, frmExtract->ComboBox1->ItemIndex()));
+    const bool some = frmExtract->SelectedFilesOnly() && !selected.empty();
+    z.ExactFileSpec = some;
+    z.SetFileSpec(some ? selected : std::vector<std::string>{"*.*"});
+    const int count = z.Extract();
+    z.ExactFileSpec = false;
+    StatusBar1->SimplePanel = true;
+    StatusBar1->SimpleText = "Files Extracted: " + std::to_string(std::max(0, count));
+}
+
+void TFormTorvo::DeleteClick()
+{
+    const std::string archive = Pelix1->ArchiveFile();
+    const std::vector<std::string> selected = SelectedEntryNames(false);
+    if (archive.empty() || selected.empty())
+        return;
+    // Only the archive's own writer may rewrite it: any other would change its format.
+    const std::unique_ptr<TCompBase> writer = NewWriterForType(Pelix1->ArcType());
+    if (!writer) {
+        Application->MessageBox("Delete is not supported for this type of archive.", "Delete", MB_OK);
+        return;
+    }
+    {
+        TOperationScope operation(*this);
+        const std::size_t errorMark = ErrorMessages.size();
+        writer->OnError = Zip1->OnError;
+        writer->SetArchiveFile(archive);
+        writer->Switch = swDelete;
+        writer->ExactFileSpec = true;
+        writer->SetFileSpec(selected);
+        const int deleted = writer->Compress();
+        ShowErrorsSince(errorMark);
+        StatusBar1->SimpleText = "Files Deleted: " + std::to_string(std::max(0, deleted));
+    }
+    DisplayFile(archive);
+}
+
+void TFormTorvo::AddFilesClick()
+{
+    const std::string archive = Pelix1->ArchiveFile();
+    if (archive.empty()) {
+        Application->MessageBox("Archív je otevřen před přidáním souborů.", "Add", MB_OK);
+        return;
+    }
+    // A fresh writer of the archive's own type: nothing the dialog sets outlives the command.
+    const std::unique_ptr<TCompBase> writer = NewWriterForType(Pelix1->ArcType());
+    if (!writer) {
+        Application->MessageBox("Adding files is not supported for this type of archive.", "Add", MB_OK);
+        return;
+    }
+    writer->SetArchiveFile(archive);
+    if (!frmAddFiles)
+        frmAddFiles = new TfrmAddFiles(this);
+    frmAddFiles->ShowSettingsOf(*writer);
+    if (frmAddFiles->ShowModal() != mrOk)
+        return;
+    {
+        TOperationScope operation(*this);
+        const std::size_t errorMark = ErrorMessages.size();
+        writer->OnError = Zip1->OnError;
+        writer->OnProgress = Zip1->OnProgress;
+        const int added = writer->Compress();
+        ShowErrorsSince(errorMark);
+        StatusBar1->SimpleText = "Přidané/aktualizované soubory: " + std::to_string(std::max(0, added));
+    }
+    DisplayFile(archive);
+}

@@ -1,0 +1,66 @@
+// Pictures of the archive manager's window and dialogs on the Qt widget set.
+#include "app/lib/FormAddFiles.h"
+#include "app/lib/FormComm.h"
+#include "app/lib/FormExtract.h"
+#include "app/lib/FormTorvo.h"
+#include "platform/qt/QtWidgetSet.h"
+#include "readers/view/plxZipView.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+using namespace vcl;
+namespace fs = std::filesystem;
+
+namespace {
+
+void Shoot(TForm& form, const fs::path& file)
+{
+    form.EnsureCreated();
+    form.Show();
+    Application->ProcessMessages();
+    ASSERT_TRUE(form.SaveScreenshot(file.string()));
+    EXPECT_GT(fs::file_size(file), 0u);
+    form.Hide();
+}
+
+}  // namespace
+
+TEST(ManagerScreens, ListedArchiveAndDialogs)
+{
+    char pattern[] = "/tmp/torvo-mscreens-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    setenv("XDG_RUNTIME_DIR", pattern, 1);
+    setenv("XDG_CONFIG_HOME", pattern, 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    SetWidgetSet(torvoqt::CreateQtWidgetSet());
+    const fs::path folder = fs::path(TORVO_BUILD_DIR) / "screenshots";
+    fs::create_directories(folder);
+    const std::string dir = pattern;
+    std::ofstream(dir + "/a.txt") << std::string(4000, 'a');
+    std::ofstream(dir + "/b;c.txt") << "b";
+    std::system(("cd " + dir + " && zip -q m.zip a.txt 'b;c.txt' >/dev/null 2>&1").c_str());
+
+    auto* main = new TFormTorvo(nullptr);
+    main->EnsureCreated();
+    main->Show();
+    main->ZipView1->SetVisible(true);
+    main->DisplayFile(dir + "/m.zip");
+    Application->ProcessMessages();
+    EXPECT_EQ(2, main->ZipView1->Items.Count());
+    ASSERT_TRUE(main->SaveScreenshot((folder / "torvo_manager_listed.png").string()));
+    main->Hide();
+    delete main;
+
+    TfrmExtract extract(nullptr);
+    Shoot(extract, folder / "torvo_extract.png");
+    TfrmAddFiles add(nullptr);
+    Shoot(add, folder / "torvo_addfiles.png");
+    TfrmComm comment(nullptr);
+    comment.leComment->SetText("Poznámka k archivu");
+    Shoot(comment, folder / "torvo_comment.png");
+    fs::remove_all(pattern);
+}
