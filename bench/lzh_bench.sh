@@ -7,36 +7,19 @@
 # made under /tmp and removed at the end.
 set -euo pipefail
 
-rounds=${1:-3}
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${2:-$root/build}
-plxtool=$build/tools/plxtool
-[[ -x $plxtool ]] || { echo "no $plxtool: cmake --preset release && cmake --build build -j4" >&2; exit 2; }
-for t in lha lhasa openssl; do
-    command -v "$t" >/dev/null || { echo "needs $t" >&2; exit 2; }
-done
+# shellcheck source=corpus_lib.sh
+source "$root/bench/corpus_lib.sh"
+bench_start "${1:-}" "${2:-}" lha lhasa openssl
 
 work=$(mktemp -d /tmp/torvo-lzhbench-XXXXXX)
 [[ -n ${KEEP:-} ]] || trap 'rm -rf "$work"' EXIT
 corpus=$work/corpus
-# shellcheck source=corpus_lib.sh
-source "$root/bench/corpus_lib.sh"
-
-mkdir -p "$corpus"/{doc,lib,other}
-copy_budget /usr/share/doc "$corpus/doc" 30 4
-copy_budget /usr/lib/x86_64-linux-gnu "$corpus/lib" 26 8 -name '*.so*'
-random_bytes lzh $((4 << 20)) >"$corpus/other/random.bin"
-awk 'BEGIN {for (i = 1; i <= 80000; i++) printf "record %08d status=ok user=backup folder=C:\\Data\\%d\n", i, i % 97}' \
-    >"$corpus/other/log.txt"
-echo "corpus: $(du -sm "$corpus" | cut -f1) MB, $(find "$corpus" -type f | wc -l) files"
+mixed_corpus lzh
 # The same bytes as one file: the codec alone, without the cost of creating thousands of files.
 mkdir -p "$work/one"
 find "$corpus" -type f -print0 | sort -z | xargs -0 cat >"$work/one/corpus.bin"
 (cd "$work/one" && lha aqo5 "$work/one.lzh" corpus.bin)
-
-seconds() { local t0 t1; t0=$(date +%s.%N); "$@" >/dev/null 2>&1; t1=$(date +%s.%N); awk -v a="$t1" -v b="$t0" 'BEGIN {print a - b}'; }
-median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a / b}'; }
 
 enc_ours=() enc_theirs=() dec_ours=() dec_theirs=() one_ours=() one_theirs=()
 for ((r = 0; r < rounds; r++)); do

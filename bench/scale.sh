@@ -9,14 +9,10 @@
 # scratch folder (default $TMPDIR or /tmp); KEEP=1 leaves it.
 set -euo pipefail
 
-rounds=${1:-3}
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${2:-$root/build}
-plxtool=$build/tools/plxtool
-[[ -x $plxtool ]] || { echo "no $plxtool: cmake --preset release && cmake --build build -j4" >&2; exit 2; }
-for t in zip unzip tar; do
-    command -v "$t" >/dev/null || { echo "needs $t" >&2; exit 2; }
-done
+# shellcheck source=corpus_lib.sh
+source "$root/bench/corpus_lib.sh"
+bench_start "${1:-}" "${2:-}" zip unzip tar
 
 work=$(mktemp -d "${WORK:-${TMPDIR:-/tmp}}/torvo-scale-XXXXXX")
 [[ -n ${KEEP:-} ]] || trap 'rm -rf "$work"' EXIT

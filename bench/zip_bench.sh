@@ -6,21 +6,14 @@
 # made under /tmp and removed at the end.
 set -euo pipefail
 
-rounds=${1:-3}
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${2:-$root/build}
-plxtool=$build/tools/plxtool
-[[ -x $plxtool ]] || { echo "no $plxtool: cmake --preset release && cmake --build build -j4" >&2; exit 2; }
-for t in zip unzip 7zz openssl; do
-    command -v "$t" >/dev/null || { echo "needs $t" >&2; exit 2; }
-done
+# shellcheck source=corpus_lib.sh
+source "$root/bench/corpus_lib.sh"
+bench_start "${1:-}" "${2:-}" zip unzip 7zz openssl
 
 work=$(mktemp -d /tmp/torvo-zipbench-XXXXXX)
 [[ -n ${KEEP:-} ]] || trap 'rm -rf "$work"' EXIT
 corpus=$work/corpus
-
-# shellcheck source=corpus_lib.sh
-source "$root/bench/corpus_lib.sh"
 
 make_corpus() {
     mkdir -p "$corpus"/{doc,lib,random,packed,small}

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "core/ByteIO.h"
 
@@ -36,3 +37,22 @@ private:
 
 // Copies Size stored bytes from Source to Sink; false when the input ends before.
 bool CopyStoredData(const TByteSource& Source, const TByteSink& Sink, std::uint64_t Size);
+
+// The run of an extractor that lists its selected members before it writes any (so the totals
+// are known when the first one starts): Collect fills Members, then each is extracted in turn
+// until the run is cancelled. Members is empty again afterwards.
+template <class TOwner, class TMember, class TCollect, class TExtract>
+void CollectThenExtract(TOwner& Owner, TStream32* Archive, std::vector<TMember>& Members, TCollect Collect,
+                        TExtract Extract)
+{
+    Members.clear();
+    if (Archive != nullptr) {
+        Collect(*Archive);
+        for (const TMember& member : Members) {
+            if (Owner.GetCancel())
+                break;
+            Extract(*Archive, member);
+        }
+    }
+    Members.clear();
+}

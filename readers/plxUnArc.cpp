@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr int kReported = -1;
 constexpr std::uint32_t kAttrArchive = 0x20;
 constexpr int kCrunchBits = 12;  // also the byte that starts every method-8 member
 constexpr int kSquashBits = 13;
@@ -38,18 +37,13 @@ TUnArc::TUnArc(TObject* AOwner) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
 
 void TUnArc::ProcessArchive(TStream32* Archive)
 {
-    FMembers.clear();
-    if (Archive != nullptr) {
+    const auto collect = [this](TStream32& A) {
         Timer().Pause();
-        CollectMembers(*Archive);
+        CollectMembers(A);
         Timer().Resume();
-        for (const TMember& member : FMembers) {
-            if (GetCancel())
-                break;
-            ExtractMember(*Archive, member);
-        }
-    }
-    FMembers.clear();
+    };
+    CollectThenExtract(*this, Archive, FMembers, collect,
+                       [this](TStream32& A, const TMember& M) { ExtractMember(A, M); });
 }
 
 void TUnArc::CollectMembers(TStream32& Archive)
@@ -72,13 +66,6 @@ void TUnArc::CollectMembers(TStream32& Archive)
         });
     if (status == TArcHeaderStatus::Corrupt && !GetCancel())
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
-}
-
-void TUnArc::FailEntry(int ECode)
-{
-    DoError(FileName, "", ECode, VolumeName);
-    if (OnEnd)
-        OnEnd(this, FileName, false);
 }
 
 void TUnArc::ExtractMember(TStream32& Archive, const TMember& Member)
@@ -113,18 +100,7 @@ void TUnArc::ExtractMember(TStream32& Archive, const TMember& Member)
         return;
     const int failure = DecodeMember(Archive, h, out.get());
     CloseOutFile(out, FileName, kAttrArchive, h.Stamp);
-    if (GetCancel())
-        return;
-    if (failure != 0)
-        DiscardOutput();
-    if (failure == kReported) {
-        if (OnEnd)
-            OnEnd(this, FileName, false);
-    } else if (failure != 0) {
-        FailEntry(failure);
-    } else {
-        CheckCrc(16, h.Crc);
-    }
+    FinishDecodedEntry(failure, 16, h.Crc);
 }
 
 int TUnArc::DecodeMember(TStream32& Archive, const TArcHeader& Header, TStream32* Out)
@@ -165,6 +141,6 @@ int TUnArc::DecodeMember(TStream32& Archive, const TArcHeader& Header, TStream32
     } catch (const TArcOverflow&) {
         return E_CORRUPTINPUT;
     } catch (const TMemberWriteStopped&) {
-        return kReported;
+        return kFailureReported;
     }
 }

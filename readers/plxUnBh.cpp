@@ -9,6 +9,7 @@
 #include "core/plxHooks.h"
 #include "core/plxStreams.h"
 #include "readers/EntryNames.h"
+#include "readers/MemberData.h"
 #include "readers/plxInflate64.h"
 #include "readers/plxUnLha.h"
 
@@ -58,16 +59,8 @@ TUnBh::TUnBh(TObject* AOwner) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
 
 void TUnBh::ProcessArchive(TStream32* Archive)
 {
-    FMembers.clear();
-    if (Archive != nullptr) {
-        CollectMembers(*Archive);
-        for (const TMember& member : FMembers) {
-            if (GetCancel())
-                break;
-            ExtractMember(*Archive, member);
-        }
-    }
-    FMembers.clear();
+    CollectThenExtract(*this, Archive, FMembers, [this](TStream32& A) { CollectMembers(A); },
+                       [this](TStream32& A, const TMember& M) { ExtractMember(A, M); });
 }
 
 void TUnBh::CollectMembers(TStream32& Archive)

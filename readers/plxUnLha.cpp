@@ -9,6 +9,7 @@
 #include "core/plxStreams.h"
 #include "platform/win/Time.h"
 #include "readers/EntryNames.h"
+#include "readers/MemberData.h"
 #include "readers/plxUnTar.h"
 
 namespace {
@@ -50,16 +51,8 @@ TUnLha::TUnLha(TObject* AOwner) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
 
 void TUnLha::ProcessArchive(TStream32* Archive)
 {
-    FMembers.clear();
-    if (Archive != nullptr) {
-        CollectMembers(*Archive);
-        for (const TMember& member : FMembers) {
-            if (GetCancel())
-                break;
-            ExtractMember(*Archive, member);
-        }
-    }
-    FMembers.clear();
+    CollectThenExtract(*this, Archive, FMembers, [this](TStream32& A) { CollectMembers(A); },
+                       [this](TStream32& A, const TMember& M) { ExtractMember(A, M); });
 }
 
 void TUnLha::CollectMembers(TStream32& Archive)

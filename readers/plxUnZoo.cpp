@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr int kReported = -1;
 constexpr std::uint32_t kAttrArchive = 0x20;
 constexpr int kZooLzwBits = 13;
 
@@ -23,16 +22,8 @@ TUnZoo::TUnZoo(TObject* AOwner) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
 
 void TUnZoo::ProcessArchive(TStream32* Archive)
 {
-    FMembers.clear();
-    if (Archive != nullptr) {
-        CollectMembers(*Archive);
-        for (const TMember& member : FMembers) {
-            if (GetCancel())
-                break;
-            ExtractMember(*Archive, member);
-        }
-    }
-    FMembers.clear();
+    CollectThenExtract(*this, Archive, FMembers, [this](TStream32& A) { CollectMembers(A); },
+                       [this](TStream32& A, const TMember& M) { ExtractMember(A, M); });
 }
 
 void TUnZoo::CollectMembers(TStream32& Archive)
@@ -67,13 +58,6 @@ void TUnZoo::CollectMembers(TStream32& Archive)
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
 }
 
-void TUnZoo::FailEntry(int ECode)
-{
-    DoError(FileName, "", ECode, VolumeName);
-    if (OnEnd)
-        OnEnd(this, FileName, false);
-}
-
 void TUnZoo::ExtractMember(TStream32& Archive, const TMember& Member)
 {
     const TZooEntry& e = Member.Entry;
@@ -99,18 +83,7 @@ void TUnZoo::ExtractMember(TStream32& Archive, const TMember& Member)
         return;
     const int failure = DecodeMember(Archive, e, out.get());
     CloseOutFile(out, FileName, kAttrArchive, e.Stamp);
-    if (GetCancel())
-        return;
-    if (failure != 0)
-        DiscardOutput();
-    if (failure == kReported) {
-        if (OnEnd)
-            OnEnd(this, FileName, false);
-    } else if (failure != 0) {
-        FailEntry(failure);
-    } else {
-        CheckCrc(16, e.Crc);
-    }
+    FinishDecodedEntry(failure, 16, e.Crc);
 }
 
 int TUnZoo::DecodeMember(TStream32& Archive, const TZooEntry& Entry, TStream32* Out)
@@ -144,6 +117,6 @@ int TUnZoo::DecodeMember(TStream32& Archive, const TZooEntry& Entry, TStream32* 
             return E_UNSUPPORTEDMETHOD;
         }
     } catch (const TMemberWriteStopped&) {
-        return kReported;
+        return kFailureReported;
     }
 }

@@ -22,9 +22,8 @@ private:
 
     void CollectMembers(TStream32& Archive);
     void ExtractMember(TStream32& Archive, const TMember& Member);
-    // Answers 0, the number of the failure, or -1 when the write hook has reported it.
+    // Answers 0, the number of the failure, or kFailureReported when the write hook has reported it.
     int DecodeMember(TStream32& Archive, const TZooEntry& Entry, TStream32* Out);
-    void FailEntry(int ECode);
 
     std::vector<TMember> FMembers;
     TStaticHuffmanDecoder FStatic;
