@@ -394,12 +394,15 @@ private:
             SafeCall([&] { Push(*c); });
         }
         // Captions and menu items are plain fields that announce no change: compare them here.
-        for (auto& [form, peer] : forms_)
+        for (auto& entry : forms_) {
+            TForm* form = entry.first;
+            FormPeer& peer = entry.second;
             if (peer.window)
-                SafeCall([&, form = form] {
+                SafeCall([&] {
                     SyncTitle(*form, *peer.window);
                     SyncMenus(*form, peer);
                 });
+        }
         WatchMessageDescriptors();
         flushing_ = false;
     }
