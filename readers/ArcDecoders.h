@@ -59,8 +59,9 @@ private:
     std::uint8_t FLast = 0;
 };
 
-// Each answers 0 or the number of the failure: 25152 for a bad tree, 25305 for a string too long,
-// 25146 for data that decode to more than the declared size.
+// Each answers 0 or the number of the failure: E_INVALIDDECODETREE for a bad tree,
+// E_STACKOVERFLOW for a string too long, E_CORRUPTINPUT for data that decode to more than the
+// declared size.
 int ArcCopy(TArcByteReader& In, TArcWriter& Out);
 int ArcUnsqueeze(TArcByteReader& In, TArcWriter& Out);
 

@@ -39,7 +39,7 @@ bool TPelix::Activate()
             VolumeName = FArchiveFile;
             FProgress = 0;
             if (FArchiveFile.empty() || !win::FileExists(FArchiveFile))
-                RaiseError(FArchiveFile, "", "", 25192);
+                RaiseError(FArchiveFile, "", "", E_FILENOTFOUND);
             if (!OnRead) {
                 DoError(FArchiveFile, "OnRead", E_REQUIREDEVENT, "");
                 return false;
@@ -71,7 +71,7 @@ void TPelix::RunListing()
     FStream = std::make_unique<TFileStream32>(FArchiveFile, fmOpenRead | fmShareDenyWrite);
     if (!FStream->HandleValid()) {
         FStream.reset();
-        DoError(FArchiveFile, "", 25235, VolumeName);
+        DoError(FArchiveFile, "", E_OPENFILE, VolumeName);
         return;
     }
     struct TFinally {
@@ -320,7 +320,7 @@ bool TPelix::OpenArchiveStream()
     FStream = std::make_unique<TFileStream32>(FArchiveFile, fmOpenRead | fmShareDenyNone);
     if (!FStream->HandleValid()) {
         FStream.reset();
-        DoError(FArchiveFile, "", 25235, VolumeName);
+        DoError(FArchiveFile, "", E_OPENFILE, VolumeName);
         return false;
     }
     ArchiveSize = FStream->Size();

@@ -59,7 +59,7 @@ void TPelix::PrepareCab()
 {
     const std::int64_t base = FCurrentOffset;
     if (!ReadCabHeader(base)) {
-        DoError(FArchiveFile, "", 25114, VolumeName);
+        DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
         EndWalk();
         return;
     }

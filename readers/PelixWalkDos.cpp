@@ -52,7 +52,7 @@ void TPelix::ReadLha()
         EndWalk();
         return;
     case TLhaHeaderStatus::Corrupt:
-        DoError(FArchiveFile, "", 25114, VolumeName);
+        DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
         EndWalk();
         return;
     case TLhaHeaderStatus::Header:
@@ -80,7 +80,7 @@ void TPelix::PrepareArj()
     TArjHeader main;
     const TReadAt read = [this](std::int64_t p, void* b, std::int64_t n) { return ReadAt(p, b, n); };
     if (ReadArjHeader(read, FCurrentOffset, main) != TArjHeaderStatus::Header) {
-        DoError(FArchiveFile, "", 25114, VolumeName);
+        DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
         EndWalk();
         return;
     }
@@ -97,7 +97,7 @@ void TPelix::ReadArj()
         EndWalk();
         return;
     case TArjHeaderStatus::Corrupt:
-        DoError(FArchiveFile, "", 25114, VolumeName);
+        DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
         EndWalk();
         return;
     case TArjHeaderStatus::Header:
@@ -128,7 +128,7 @@ void TPelix::ReadArc()
     const std::uint8_t method = B(1);
     if (B(0) != 0x1A) {
         if (FileCount == 0)
-            DoError(FArchiveFile, "", 25114, VolumeName);
+            DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
         EndWalk();
         return;
     }
@@ -182,7 +182,7 @@ void TPelix::ReadZoo()
         FZooFirst = false;
         const std::uint32_t start = L(24);
         if (L(20) != 0xFDC4A7DC || std::uint32_t(start + L(28)) != 0 || start == 0) {
-            DoError(FArchiveFile, "", 25114, VolumeName);
+            DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
             EndWalk();
             return;
         }
@@ -301,7 +301,7 @@ void TPelix::PrepareAce()
     std::uint8_t main[31] = {};
     const std::int64_t at = FCurrentOffset;
     if (ReadAt(at, main, sizeof main) != sizeof main || std::string_view((const char*)main + 7, 7) != "**ACE**") {
-        DoError(FArchiveFile, "", 25114, VolumeName);
+        DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
         EndWalk();
         return;
     }

@@ -141,7 +141,7 @@ void TPelix::ReadBz2()
 {
     EndWalk();
     if (!(B(0) == 'B' && B(1) == 'Z' && B(2) == 'h')) {
-        DoError(FArchiveFile, "", 25114, VolumeName);
+        DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
         return;
     }
     TPelixEntry entry;

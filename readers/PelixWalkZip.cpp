@@ -94,7 +94,7 @@ void TPelix::PrepareZip()
         return;
     }
     if (found < 0) {
-        DoError(FArchiveFile, "", 25114, VolumeName);
+        DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
         EndWalk();
         return;
     }
@@ -108,14 +108,14 @@ void TPelix::ReadZipCentral()
     TZipEntry e;
     if (!ReadCentralEntry(StreamZipReader(*FStream), ArchiveSize, FTurnStart, HeaderCipher, e)) {
         if (FileCount == 0)
-            DoError(FArchiveFile, "", 25114, VolumeName);
+            DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
         EndWalk();
         return;
     }
     if ((FArcType == atZip || FArcType == atJar || FArcType == atJarExe) && !HasState(HeaderTypeState, htLocal) &&
         !FZipLocalReported) {
         FZipLocalReported = true;
-        DoError(FArchiveFile, "", 25114, VolumeName);
+        DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
     }
     const TCentralHeader& h = e.Header;
     TPelixEntry entry;
@@ -161,7 +161,7 @@ void TPelix::ReadZipLocal()
     TZipLocalEntry e;
     if (!ReadLocalEntry(StreamZipReader(*FStream), ArchiveSize, FTurnStart, HeaderCipher, e)) {
         if (FileCount == 0)
-            DoError(FArchiveFile, "", 25114, VolumeName);
+            DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
         EndWalk();
         return;
     }

@@ -17,7 +17,7 @@ using TOnAssociation = std::function<void(TObject* Sender, const std::string& Ap
 
 class TRegArchive : public TZipCommon {
 public:
-    // The extensions of the archive file filter (message 26001).
+    // The extensions of the archive file filter (E_ARCHIVESFILTER).
     explicit TRegArchive(TObject* AOwner = nullptr);
 
     bool ActivateOnStartup = true;
@@ -43,7 +43,7 @@ public:
     void Loaded();
     // Registers the extensions unless every one already opens this program; without
     // OnAssociation, or when it keeps Cancel, nothing is written. Keys that cannot be written are
-    // reported (25275) and the next is tried.
+    // reported (E_REGISTRYPERMISSIONS) and the next is tried.
     void Activate();
     // Whether every extension already opens this program.
     bool AllRegistered();

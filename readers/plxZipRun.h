@@ -44,7 +44,7 @@ public:
 
     // Extracts the member that the first FileSpec entry names (the other entries are extracted
     // beside it) and opens it; true when a program was started. Empty ArchiveFile or FileSpec do
-    // nothing; a FileSpec entry that could reach outside the run folder is refused (25245).
+    // nothing; a FileSpec entry that could reach outside the run folder is refused (E_INVALIDFILENAME).
     bool Activate();
 
     // The file the last run extracted to open (a Windows path), empty when none.
