@@ -187,12 +187,14 @@ TEST_F(Truth, HostileCallersDoNotStopAThirdOneBeingServed)
     const int hostile = ConnectTo(path);
     ASSERT_GE(hostile, 0);
     ASSERT_EQ(send(hostile, bytes.data(), bytes.size(), MSG_NOSIGNAL), ssize_t(bytes.size()));
-    // 1000 idle connections and a sender that stops halfway through its header.
+    // A sender that stops halfway through its header, then 1000 idle connections. The slow one
+    // comes first so that it is within this process's connection cap; those past the cap may be
+    // hung up on at once.
+    const int slow = ConnectTo(path);
+    ASSERT_EQ(send(slow, bytes.data(), 10, MSG_NOSIGNAL), 10);
     std::vector<int> idle;
     for (int i = 0; i < 1000; ++i)
         idle.push_back(ConnectTo(path));
-    const int slow = ConnectTo(path);
-    ASSERT_EQ(send(slow, bytes.data(), 10, MSG_NOSIGNAL), 10);
 
     std::string output;
     EXPECT_EQ(0, Call({"--command", "1", "--mode", "10", "--folder", "C:\\data\\", "--timeout", "60"}, output));
