@@ -105,6 +105,16 @@ TCompressClass::TCompressClass(TObject* AOwner) : TZipCommon(AOwner)
 
 TCompressClass::~TCompressClass() = default;
 
+void TCompressClass::AddOldEntry(TCompressHeaderObj& EntryList, TCompressFileInfo& Record,
+                                 const std::string& Name)
+{
+    if (Switch == swDelete && MatchesFileSpec(Name)) {
+        Record.Action = eaLeaveOut;
+        ++DeletedCount;
+    }
+    EntryList.AddItem(Record, Name, 0, 0, nullptr);
+}
+
 void TCompressClass::SetDefaultExt(const std::string& Value)
 {
     const std::string old = FDefaultExt;

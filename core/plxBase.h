@@ -123,6 +123,9 @@ public:
     std::string EncodedFileName() const;
 
 protected:
+    // An entry of the old archive joins the list to be copied; under swDelete, one that FileSpec
+    // names is left out instead.
+    void AddOldEntry(TCompressHeaderObj& EntryList, TCompressFileInfo& Record, const std::string& Name);
     // The archive's folder exists or is made (a bare name takes the current folder); false after
     // a report when it cannot be made. FArchiveFile gets its folder.
     bool EnsureArchiveFolder();

@@ -219,12 +219,7 @@ void TBlakHole::CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryL
         record.Encryption = h.Encrypted() ? emZip_V2 : emNone;
         record.Header.resize(kBhHeaderSize);
         EncodeBhHeader(h, record.Header.data());
-        const std::string name = BhNameToUtf8(h.Name);
-        if (Switch == swDelete && MatchesFileSpec(name)) {
-            record.Action = eaLeaveOut;
-            ++DeletedCount;
-        }
-        EntryList.AddItem(record, name, 0, 0, nullptr);
+        AddOldEntry(EntryList, record, BhNameToUtf8(h.Name));
     }
 }
 

@@ -152,13 +152,8 @@ void TLha::CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryList)
         info.Attributes = h.Attributes;
         StoreFileInfo(record, info);
         record.Header[kRecMethod] = std::uint8_t(h.MethodChar());
-        const std::string name = LhaNameToUtf8(h.Name);
-        if (Switch == swDelete && MatchesFileSpec(name)) {
-            record.Action = eaLeaveOut;
-            ++DeletedCount;
-        }
         FOldEntries[h.Offset] = h;
-        EntryList.AddItem(record, name, 0, 0, nullptr);
+        AddOldEntry(EntryList, record, LhaNameToUtf8(h.Name));
     }
 }
 

@@ -145,13 +145,8 @@ void TTar::CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryList)
         PutNumber(record.Header.data() + 136, 12, std::max<std::int64_t>(entry.MTime, 0));
         if (entry.IsDirectory())
             record.Header[156] = '5';
-        const std::string name = StoredToListName(entry.Name);
-        if (Switch == swDelete && MatchesFileSpec(name)) {
-            record.Action = eaLeaveOut;
-            ++DeletedCount;
-        }
         FOldEntries[entry.HeaderOffset] = entry;
-        EntryList.AddItem(record, name, 0, 0, nullptr);
+        AddOldEntry(EntryList, record, StoredToListName(entry.Name));
     }
 }
 
