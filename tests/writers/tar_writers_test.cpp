@@ -475,4 +475,10 @@ TEST_F(Writers, CommandLineNamesTheBzip2ArchiveAndStoresEmptyFolders)
             want.insert(name);
         EXPECT_EQ(got, want);
     }
+
+    // Delete rewrites a TAR as a TAR and refuses a type that has no writer.
+    ASSERT_TRUE(ToolOk(in + "delete '" + out + "/tree.tar' a.txt"));
+    EXPECT_EQ(Shell("tar -tf '" + out + "/tree.tar' | grep -c a.txt"), "0\n");
+    EXPECT_FALSE(ToolOk(in + "delete '" + out + "/chosen.bz2' a.txt"));
+    EXPECT_EQ(Shell("bzip2 -dc '" + out + "/chosen.bz2'"), "alpha\n");
 }

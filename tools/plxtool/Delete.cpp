@@ -1,10 +1,9 @@
-// plxtool delete ARCHIVE NAME...: removes the entries whose names match (masks allowed, "/" or "\") from a
-// ZIP or BH archive.
+// plxtool delete ARCHIVE NAME...: removes the entries whose names match (masks allowed, "/" or "\") from an
+// archive that has a writer of its own type (ZIP, JAR, TAR, LHA, BH).
 #include "tools/plxtool/ToolSupport.h"
 
 #include "readers/plxUnZIP.h"
-#include "writers/BlakHole.h"
-#include "writers/plxZip.h"
+#include "writers/WriterForType.h"
 
 #include <algorithm>
 #include <memory>
@@ -18,11 +17,12 @@ int CmdDelete(std::span<char*> args)
     TUnZip probe;
     probe.SetArchiveFile(archive);
     const TArcType type = probe.ArcType();
-    std::unique_ptr<TCompressClass> writer;
-    if (type == atBh)
-        writer = std::make_unique<TBlakHole>();
-    else
-        writer = std::make_unique<TZip>();
+    // Only the archive's own writer may rewrite it: any other would change its format.
+    const std::unique_ptr<TCompBase> writer = NewWriterForType(type);
+    if (!writer) {
+        PrintError(E_UNSUPPORTEDARCTYPE, args[0], "");
+        return kFailure;
+    }
     TCompressClass& zip = *writer;
     bool failed = false;
     zip.OnError = [&failed](TObject*, const std::string& f, const std::string& x, const std::string&, int code) {
