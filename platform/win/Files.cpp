@@ -15,6 +15,7 @@
 #include <mutex>
 #include <random>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <tuple>
 #include <vector>
@@ -303,11 +304,12 @@ std::u32string Folded(const std::string& text)
 }
 
 void FillFindData(WIN32_FIND_DATAA& data, const std::string& hostPath, const std::string& name,
-                  const struct stat& st)
+                  const struct stat& st, const timespec* created = nullptr)
 {
     data = WIN32_FIND_DATAA{};
     data.dwFileAttributes = SynthesizeAttributes(hostPath, st, IsHiddenName(name));
-    data.ftCreationTime = FileTimeFromTimespec(CreationTimeOf(AT_FDCWD, hostPath.c_str(), AT_SYMLINK_NOFOLLOW, st));
+    data.ftCreationTime = FileTimeFromTimespec(
+        created ? *created : CreationTimeOf(AT_FDCWD, hostPath.c_str(), AT_SYMLINK_NOFOLLOW, st));
     data.ftLastAccessTime = FileTimeFromTimespec(st.st_atim);
     data.ftLastWriteTime = FileTimeFromTimespec(st.st_mtim);
     if (S_ISREG(st.st_mode)) {
@@ -316,6 +318,31 @@ void FillFindData(WIN32_FIND_DATAA& data, const std::string& hostPath, const std
         data.nFileSizeLow = static_cast<DWORD>(size);
     }
     std::snprintf(data.cFileName, sizeof data.cFileName, "%s", name.c_str());
+}
+
+// A listed name's status and creation time in one call, looked up from its open folder: listing a
+// folder of thousands of files costs one call per file, not two walks of the full path.
+bool StatListedName(int dirFd, const char* name, struct stat& st, timespec& created)
+{
+    struct statx stx {};
+    if (statx(dirFd, name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &stx) != 0)
+        return false;
+    const auto time = [](const statx_timestamp& t) {
+        return timespec{static_cast<time_t>(t.tv_sec), static_cast<long>(t.tv_nsec)};
+    };
+    st = {};
+    st.st_dev = makedev(stx.stx_dev_major, stx.stx_dev_minor);
+    st.st_ino = stx.stx_ino;
+    st.st_mode = stx.stx_mode;
+    st.st_nlink = stx.stx_nlink;
+    st.st_uid = stx.stx_uid;
+    st.st_gid = stx.stx_gid;
+    st.st_size = static_cast<off_t>(stx.stx_size);
+    st.st_atim = time(stx.stx_atime);
+    st.st_mtim = time(stx.stx_mtime);
+    st.st_ctim = time(stx.stx_ctime);
+    created = (stx.stx_mask & STATX_BTIME) ? time(stx.stx_btime) : st.st_mtim;
+    return true;
 }
 
 // A name without wildcards is one lookup, not a listing of its folder: callers ask for one file's
@@ -800,11 +827,13 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
         return INVALID_HANDLE_VALUE;
     }
     const std::u32string foldedPattern = Folded(pattern);
+    const bool everything = pattern == "*";
     const bool isRoot = path.parts.empty();
-    // Folded once per name: a sort that folds in every comparison cost more than the listing.
+    // Folded once per name: a sort that folds in every comparison cost more than the listing. The
+    // folded UTF-8 sorts as its code points do, by plain byte comparison.
     struct Found {
         int rank;
-        std::u32string folded;
+        std::string folded;
         std::string name;
     };
     std::vector<Found> found;
@@ -812,13 +841,12 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
         std::string name = entry->d_name;
         if (isRoot && (name == "." || name == ".."))
             continue;
-        std::u32string folded = Folded(name);
-        if (MatchesPattern(foldedPattern, folded)) {
+        std::string folded = FoldCase(name);
+        if (everything || MatchesPattern(foldedPattern, DecodeUtf8(folded))) {
             const int rank = name == "." ? 0 : name == ".." ? 1 : 2;
             found.push_back({rank, std::move(folded), std::move(name)});
         }
     }
-    closedir(dir);
     std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
         return std::tie(a.rank, a.folded, a.name) < std::tie(b.rank, b.folded, b.name);
     });
@@ -828,14 +856,17 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
         names.push_back(std::move(f.name));
 
     auto search = std::make_shared<FindObject>();
+    search->entries.reserve(names.size());
     for (const auto& name : names) {
         const std::string host = JoinHostName(folder, name);
         struct stat st {};
-        if (lstat(host.c_str(), &st) != 0)
+        timespec created{};
+        if (!StatListedName(dirfd(dir), name.c_str(), st, created))
             continue;  // gone since the listing
         search->entries.emplace_back();
-        FillFindData(search->entries.back(), host, name, st);
+        FillFindData(search->entries.back(), host, name, st, &created);
     }
+    closedir(dir);
     if (search->entries.empty()) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
