@@ -53,11 +53,15 @@ bool IsAscii(std::string_view s)
     return std::none_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
 }
 
+char AsciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
 bool SameAsciiText(std::string_view a, std::string_view b)
 {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-    });
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
 }
 
 bool StartsWithText(const std::string& s, const std::string& prefix)
@@ -85,7 +89,10 @@ std::string_view PlainLastName(std::string_view path)
 {
     if (path.empty() || path.back() == '\\' || path.back() == '/')
         return {};
-    std::string_view name = path.substr(path.find_last_of("\\/:") + 1);
+    std::size_t start = path.size();
+    while (start > 0 && path[start - 1] != '\\' && path[start - 1] != '/' && path[start - 1] != ':')
+        --start;
+    std::string_view name = path.substr(start);
     while (!name.empty() && (name.back() == '.' || name.back() == ' '))
         name.remove_suffix(1);
     return IsAscii(name) ? name : std::string_view();

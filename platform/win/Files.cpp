@@ -40,8 +40,19 @@ public:
 
 class FindObject : public KernelObject {
 public:
-    std::vector<WIN32_FIND_DATAA> entries;
+    ~FindObject() override
+    {
+        if (dir)
+            closedir(dir);
+    }
+
+    std::vector<WIN32_FIND_DATAA> entries;  // an exact name's one entry
     std::size_t next = 0;
+    // A listing: sorted names, each looked up when its turn comes, so that a folder of thousands
+    // of files is never held as thousands of find records.
+    DIR* dir = nullptr;
+    std::string folder;
+    std::vector<std::string> names;
 };
 
 std::shared_ptr<FileObject> FileOf(HANDLE handle)
@@ -343,6 +354,21 @@ bool StatListedName(int dirFd, const char* name, struct stat& st, timespec& crea
     st.st_ctim = time(stx.stx_ctime);
     created = (stx.stx_mask & STATX_BTIME) ? time(stx.stx_btime) : st.st_mtim;
     return true;
+}
+
+// The next listed name that is still there.
+bool NextListedName(FindObject& search, WIN32_FIND_DATAA& data)
+{
+    while (search.next < search.names.size()) {
+        const std::string& name = search.names[search.next++];
+        struct stat st {};
+        timespec created{};
+        if (!StatListedName(dirfd(search.dir), name.c_str(), st, created))
+            continue;  // gone since the listing
+        FillFindData(data, JoinHostName(search.folder, name), name, st, &created);
+        return true;
+    }
+    return false;
 }
 
 // A name without wildcards is one lookup, not a listing of its folder: callers ask for one file's
@@ -856,23 +882,13 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
         names.push_back(std::move(f.name));
 
     auto search = std::make_shared<FindObject>();
-    search->entries.reserve(names.size());
-    for (const auto& name : names) {
-        const std::string host = JoinHostName(folder, name);
-        struct stat st {};
-        timespec created{};
-        if (!StatListedName(dirfd(dir), name.c_str(), st, created))
-            continue;  // gone since the listing
-        search->entries.emplace_back();
-        FillFindData(search->entries.back(), host, name, st, &created);
-    }
-    closedir(dir);
-    if (search->entries.empty()) {
+    search->dir = dir;
+    search->folder = folder;
+    search->names = std::move(names);
+    if (!NextListedName(*search, *findData)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    *findData = search->entries[0];
-    search->next = 1;
     SetLastError(ERROR_SUCCESS);
     return AddHandle(std::move(search));
 }
@@ -882,6 +898,12 @@ BOOL FindNextFileA(HANDLE findFile, WIN32_FIND_DATAA* findData)
     const auto search = FindHandleOf<FindObject>(findFile);
     if (!search)
         return FailWith(ERROR_INVALID_HANDLE);
+    if (search->dir) {
+        WIN32_FIND_DATAA data;
+        if (!NextListedName(*search, findData ? *findData : data))
+            return FailWith(ERROR_NO_MORE_FILES);
+        return TRUE;
+    }
     if (search->next >= search->entries.size())
         return FailWith(ERROR_NO_MORE_FILES);
     if (findData)
