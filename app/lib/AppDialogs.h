@@ -16,7 +16,6 @@
         std::string ClassName() const override { return #Name; }            \
     };
 
-TORVO_DIALOG(TfrmAddFiles, "Add Files")
 TORVO_DIALOG(TfrmExtract, "Extract")
 TORVO_DIALOG(TfrmUUEncode, "Encode")
 TORVO_DIALOG(TfrmRunFile, "View / Run")
@@ -24,9 +23,5 @@ TORVO_DIALOG(TfrmTestArchive, "Test Archive")
 TORVO_DIALOG(TfrmEditComments, "Edit Comments")
 TORVO_DIALOG(TfrmInput, "Input")
 TORVO_DIALOG(TfrmComment, "Comment")
-TORVO_DIALOG(TfrmPassword1, "Password")
-TORVO_DIALOG(TfrmPassword2, "Password")
-TORVO_DIALOG(TfrmSeedKeys, "Seed Keys")
-TORVO_DIALOG(TfrmSplitArchive, "Split Archive")
 
 #undef TORVO_DIALOG

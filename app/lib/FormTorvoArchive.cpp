@@ -93,11 +93,6 @@ void TFormTorvo::BuildArchiveComponents()
     UnZip1->OnError = error;
     UnZip1->OnProgress = progress;
     BindDiskPrompts();
-    // An encrypted backup asks for its password instead of failing unseen.
-    UnZip1->OnGetPassword = [](::TObject*, const std::string& file, std::string& password, TSeedKeyRecord&,
-                               TSeedKeyRecord&, bool& tryAgain) {
-        tryAgain = InputQuery("OnGetPassword event", "Enter password for " + file, password);
-    };
     UnZip1->OnEnd = [this](::TObject*, const std::string&, bool written) {
         if (written)
             ++restoredFiles_;
@@ -163,9 +158,7 @@ void TFormTorvo::ComponentError(::TObject* sender, const std::string& file, cons
     // A backup pass that found none of its files says so; the backup reports that itself.
     if (sender == Zip1.get() && code == E_NOTHINGTODO && backupPassRunning_)
         return;
-    const std::string className = sender == Zip1.get()     ? "TZip"
-                                  : sender == UnZip1.get() ? "TUnZip"
-                                                           : "TPelix";
+    const std::string className = ComponentClassName(sender);
     ErrorMessages.push_back("OnError event\r\rClassName: " + className + "\r" + "ECode:     " +
                             std::to_string(code) + "  (see err_msgs.rc)" + "\r" + "ECode Str: " +
                             std::string(LoadMessage(code)) + "\r" + "Ext Msg:   " + extended +
@@ -577,6 +570,11 @@ void TFormTorvo::SetRestoreExtractorProperties()
     z.TranslateOemChar = Zip1->TranslateOemChar;
     z.RecurseDirs = true;
     z.SetFileSpec({"*.*"});
+    // An encrypted backup asks for its password instead of failing unseen.
+    z.OnGetPassword = [](::TObject*, const std::string& file, std::string& password, TSeedKeyRecord&, TSeedKeyRecord&,
+                         bool& tryAgain) {
+        tryAgain = InputQuery("OnGetPassword event", "Enter password for " + file, password);
+    };
 }
 
 bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
