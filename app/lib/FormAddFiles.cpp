@@ -97,7 +97,7 @@ TfrmAddFiles::TfrmAddFiles(TComponent* owner) : TForm(owner)
     BorderStyle = bsSingle;
     Position = poScreenCenter;
     SetClientWidth(640);
-    SetClientHeight(470);
+    SetClientHeight(420);
     MainMenu1 = new TMainMenu(this);
     TMenuItem* file = NewItem(this, "File");
     file->Add(NewItem(this, "&Select File(s)", 0, [this](TObject*) { SelectFiles(); }));
@@ -197,11 +197,11 @@ TfrmAddFiles::TfrmAddFiles(TComponent* owner) : TForm(owner)
     ShowAttributes(Attribute, AttrBit(fsArchive) | AttrBit(fsReadOnly) | AttrBit(fsZeroAttr) | AttrBit(fsEncrypted));
     ShowAttributes(AttributeEx, AttrBit(fsReparsePoints));
 
-    btnOK = Place(this, new TButton(this), "btnOK", 456, 432, 84, 28);
+    btnOK = Place(this, new TButton(this), "btnOK", 456, 384, 84, 28);
     btnOK->Caption = "&OK";
     btnOK->Default = true;
     btnOK->OnClick = [this](TObject*) { OkClick(); };
-    btnClose = Place(this, new TButton(this), "btnClose", 548, 432, 84, 28);
+    btnClose = Place(this, new TButton(this), "btnClose", 548, 384, 84, 28);
     btnClose->Caption = "&Cancel";
     btnClose->Cancel = true;
     btnClose->ModalResult = mrCancel;
@@ -328,11 +328,8 @@ void TfrmAddFiles::ShowSettingsOf(TCompBase& writer)
     }
     const auto chosen = std::find(methods_.begin(), methods_.end(), TCompressMethod(writer.CompressMethod));
     ComboBox1->SetItemIndex(chosen == methods_.end() ? (methods_.empty() ? -1 : 0) : int(chosen - methods_.begin()));
+    // The option boxes keep what they were set to; recursion is asked for anew.
     cbRecurseDirs->SetChecked(false);
-    cbEncryptHeaders->SetChecked(writer.EncryptHeaders);
-    CheckBox1->SetChecked(writer.StoreEmptySubDirs);
-    cbIncludeHiddenDirs->SetChecked(writer.IncludeHiddenDirs);
-    CheckBox3->SetChecked(writer.TranslateOemChar);
     ComboBox2->SetItemIndex(writer.StoredDirNames);
     ComboBox7->SetEnabled(writer.StoredDirNames == sdRelative || writer.StoredDirNames == sdRelativeStoreStart);
     ComboBox3->SetItemIndex(writer.DateAttribute);

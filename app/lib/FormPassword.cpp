@@ -83,7 +83,7 @@ TfrmPassword1::TfrmPassword1(TComponent* owner) : TPasswordForm(owner)
     Panel1 = Place(this, new TPanel(this), "Panel1", 8, 216, 344, 28);
     Panel1->BevelOuter = bvLowered;
     Panel1->Alignment = taLeftJustify;
-    Panel1->Caption = "NOTE: the zip formats are encrypted with the Zip 2.0 compatible cipher.";
+    Panel1->Caption = "NOTE: Zip 2.0 compatible encryption only.";
 }
 
 TfrmPassword2::TfrmPassword2(TComponent* owner) : TPasswordForm(owner)

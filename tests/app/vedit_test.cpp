@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace vcl;
 using namespace vedit;
 
@@ -230,4 +232,34 @@ TEST(VEdit, ComboItemsAndFixedVersion)
     TVLabeledEdit edit(nullptr);
     edit.SetVersion("9.9");
     EXPECT_EQ("2.77", edit.Version());
+}
+
+TEST(VEdit, NumericFieldDrawsItselfAndTypesItsOwnKeys)
+{
+    auto form = Shown([](TVLabeledEdit& f) {
+        f.EditType = teCurrency;
+        f.Number.CurrPosition = ncCurrLeft;
+    });
+    TVLabeledEdit& f = *form->field;
+    EXPECT_EQ(ckPainted, f.Kind());
+    // Keys that a native edit would handle: typing, Backspace, caret keys and Delete.
+    for (char c : std::string("12345"))
+        form->PressKey(WORD(c));
+    form->PressKey(VK_BACK);
+    form->PressKey(VK_HOME);
+    form->PressKey(VK_DELETE);
+    EXPECT_EQ("234", f.Text());
+    form->PressKey(VK_END);
+    form->PressKey('5');
+    EXPECT_EQ("2345", f.Text());
+    f.SetText("1234567,891");
+    form->SetActiveControl(form->next);
+    const TBitmap shot = form->RenderToBitmap();
+    const auto& texts = shot.Texts();
+    auto shown = std::find_if(texts.begin(), texts.end(), [](const TBitmap::TTextRecord& r) {
+        return r.Text == "Kč1 234 567,89";
+    });
+    ASSERT_NE(shown, texts.end());
+    // Right-aligned: the text ends near the field's right edge, not at its left one.
+    EXPECT_GT(shown->X, f.Left() + 10);
 }
