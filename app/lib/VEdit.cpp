@@ -440,6 +440,8 @@ bool TVLabeledEdit::ShowComboList()
     popup->BorderStyle = bsNone;
     popup->Caption = Name;
     auto* list = new TCombo(popup.get());
+    // Enter accepts the item here; it must not move on like Tab.
+    list->KeyLikeTab = keyDownUp;
     list->SetParent(popup.get());
     list->SetAlign(alClient);
     int width = Width();
@@ -449,9 +451,15 @@ bool TVLabeledEdit::ShowComboList()
     }
     int rows = (ComboBox.DropDownCount < 1 || ComboBox.DropDownCount > 20) ? 6 : ComboBox.DropDownCount;
     int height = rows * 16 + 4;
-    int x = std::max(0, Left()), y = Top() + Height();
+    // Under the field on the screen; above it when the screen ends first, never left of it.
+    TPoint origin = FormOrigin();
+    if (TForm* form = ParentForm()) {
+        origin.X += form->Left();
+        origin.Y += form->Top();
+    }
+    int x = std::max(0, origin.X), y = origin.Y + Height();
     if (y + height > Screen->Height)
-        y = std::max(0, Top() - height);
+        y = std::max(0, origin.Y - height);
     popup->SetBounds(x, y, width, height);
     auto found = std::find(items.Texts.begin(), items.Texts.end(), Text());
     if (found != items.Texts.end())
@@ -461,6 +469,18 @@ bool TVLabeledEdit::ShowComboList()
         if (key == VK_RETURN)
             popup->ModalResult = mrOk;
         else if (key == VK_ESCAPE)
+            popup->ModalResult = mrCancel;
+    };
+    list->OnMouseDown = [&](TObject*, TMouseButton button, TShiftState, int, int) {
+        if (button == mbRight)
+            popup->ModalResult = mrCancel;
+    };
+    bool entered = false;
+    list->OnMouseMove = [&](TObject*, TShiftState, int mx, int my) {
+        const bool inside = mx >= 0 && my >= 0 && mx < list->Width() && my < list->Height();
+        if (inside)
+            entered = true;
+        else if (entered && ComboBox.CloseIfMouseLeave)
             popup->ModalResult = mrCancel;
     };
     popup->SetActiveControl(list);

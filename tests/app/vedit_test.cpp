@@ -1,4 +1,5 @@
 #include "app/lib/VEdit.h"
+#include "platform/vcl/Headless.h"
 
 #include <gtest/gtest.h>
 
@@ -262,4 +263,51 @@ TEST(VEdit, NumericFieldDrawsItselfAndTypesItsOwnKeys)
     ASSERT_NE(shown, texts.end());
     // Right-aligned: the text ends near the field's right edge, not at its left one.
     EXPECT_GT(shown->X, f.Left() + 10);
+}
+
+TEST(VEdit, ComboListPlacesItselfAndCloses)
+{
+    THeadlessWidgetSet* ui = HeadlessWidgetSet();
+    ASSERT_NE(ui, nullptr);
+    auto form = Shown([](TVLabeledEdit& f) {
+        f.EditType = teComboBox;
+        f.ComboBox.CloseIfMouseLeave = true;
+    });
+    form->SetBounds(100, Screen->Height - 60, 300, 120);  // the field sits near the screen's bottom
+    TVLabeledEdit& f = *form->field;
+    f.ComboBox.Items = "Praha‡PHA|Brno|Ostrava‡OVA";  // entering the field cleared any before
+    f.SetText("Brno");
+    int step = 0;
+    ui->SetResponder([&](const TShown& s) -> std::optional<std::string> {
+        TCombo* list = nullptr;
+        for (TControl* c : s.Form->AllControls())
+            if (!list)
+                list = dynamic_cast<TCombo*>(c);
+        if (!list)
+            return "Cancel";
+        if (step++ == 0) {
+            EXPECT_EQ(1, list->ItemIndex());  // the field's text
+            EXPECT_LT(s.Form->Top(), form->Top());  // above the field
+            EXPECT_GE(s.Form->Left(), 100);
+            list->MouseMove(0, 5, 5);
+            list->MouseMove(0, -5, 5);  // in and out again: no choice
+            return std::nullopt;
+        }
+        if (step == 2) {
+            list->MouseDown(mbRight, 0, 5, 5);
+            return std::nullopt;
+        }
+        list->SetItemIndex(2);
+        WORD enter = VK_RETURN;
+        list->KeyDown(enter, 0);
+        return std::nullopt;
+    });
+    EXPECT_FALSE(f.ShowComboList());
+    EXPECT_EQ(1, step);
+    EXPECT_FALSE(f.ShowComboList());
+    EXPECT_EQ(2, step);
+    EXPECT_TRUE(f.ShowComboList());
+    ui->SetResponder(nullptr);
+    EXPECT_EQ("Ostrava", f.Text());
+    EXPECT_EQ(2, f.ComboBox.ItemIndex);
 }
