@@ -228,6 +228,10 @@ private:
     void BuildManagerComponents();
     // Runs the current compressor with the LED and the error list; the entries written.
     int RunCompressor();
+    // The request workflow's components take the status handlers (and their password asks)
+    // without the questions, which an automatic run must not meet.
+    void BindStatusEvents(TZipCommon& component);
+    void BindPasswordEvent(TZipCommon& component);
     TCompBase* compressor_ = nullptr;
     TfrmPassword1* frmPassword1_ = nullptr;
     TfrmPassword2* frmPassword2_ = nullptr;

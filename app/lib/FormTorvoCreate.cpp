@@ -37,11 +37,15 @@ void TFormTorvo::BuildManagerComponents()
     TarBZ1 = std::make_unique<TTarBZ>();
     MakeCab1 = std::make_unique<TMakeCab>();
     ZipSplitter1 = std::make_unique<TZipSplitter>();
-    TZipCommon* const components[] = {Jar1.get(), BlakHole1.get(), BZip1.get(), GZip1.get(), Lha1.get(),
-                                            Tar1.get(), TarGZ1.get(), TarBZ1.get(), MakeCab1.get(),
-                                            ZipSplitter1.get(), Pelix1.get(), Zip1.get(), UnZip1.get()};
-    for (TZipCommon* c : components)
-        BindSharedEvents(*c);
+    TZipCommon* const writers[] = {Jar1.get(), Lha1.get(),    BlakHole1.get(), Tar1.get(),     TarGZ1.get(),
+                                   TarBZ1.get(), GZip1.get(), BZip1.get(),     MakeCab1.get(), ZipSplitter1.get()};
+    for (TZipCommon* writer : writers)
+        BindSharedEvents(*writer);
+    for (TZipCommon* shared : {static_cast<TZipCommon*>(Pelix1.get()), static_cast<TZipCommon*>(UnZip1.get())}) {
+        BindStatusEvents(*shared);
+        BindPasswordEvent(*shared);
+    }
+    BindStatusEvents(*Zip1);
 
     // "&New" heads the hidden "&File" menu and works by its button too.
     bool present = false;

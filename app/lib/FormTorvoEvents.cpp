@@ -81,7 +81,7 @@ std::string TFormTorvo::ComponentClassName(const ::TObject* c)
     return "TZipCommon";
 }
 
-void TFormTorvo::BindSharedEvents(TZipCommon& c)
+void TFormTorvo::BindStatusEvents(TZipCommon& c)
 {
     auto* writer = dynamic_cast<TCompressClass*>(&c);
     auto* extractor = dynamic_cast<TDecompressClass*>(&c);
@@ -118,30 +118,6 @@ void TFormTorvo::BindSharedEvents(TZipCommon& c)
     };
     Bind(c.OnProgress, progress);
     Bind(c.OnTmpFileProgress, progress);
-    Bind(c.OnGetPassword, [this, listing](::TObject*, const std::string& file, std::string& password,
-                                          TSeedKeyRecord&, TSeedKeyRecord&, bool& tryAgain) {
-        if (listing) {
-            tryAgain = InputQuery("OnGetPassword event", "Enter password", password);
-            return;
-        }
-        TfrmPassword2* dialog = Password2Dialog();
-        dialog->SetFileName(file);
-        tryAgain = dialog->ShowModal() == mrOk;
-        if (tryAgain)
-            password = dialog->Password();
-    });
-    const auto disk = [](const std::string& text, bool& cancel) {
-        cancel = Application->MessageBox(text, "Disk", MB_OKCANCEL | MB_ICONINFORMATION) != IDOK;
-    };
-    Bind(c.OnGetZipFirstDisk, [disk](::TObject*, bool& cancel) { disk("Insert FIRST disk of this archive set.", cancel); });
-    Bind(c.OnGetZipLastDisk, [disk](::TObject*, bool& cancel) { disk("Insert LAST disk of this archive set.", cancel); });
-    Bind(c.OnGetZipNextDisk,
-         [disk](::TObject*, const std::string& number, bool& cancel) { disk("Insert disk# : " + number, cancel); });
-    Bind(c.OnInsertDisk,
-         [disk](::TObject*, const std::string& number, bool& cancel) { disk("Insert disk# : " + number, cancel); });
-    Bind(c.OnCorruptZipHeader, [](::TObject*, THeaderTypeState, bool& cancel) {
-        cancel = !Ask("Header error... (missing or corrupt)\r\rContinue?", "Header error", MB_YESNO, IDYES);
-    });
     Bind(c.OnExcludeFile, [this](::TObject*, const std::string& file) {
         StatusBar1->SimplePanel = true;
         StatusBar1->SimpleText = "File Excluded: " + file;
@@ -158,6 +134,42 @@ void TFormTorvo::BindSharedEvents(TZipCommon& c)
                                             {double(seconds), perSecond}),
                                 "Elapsed time", MB_OK | MB_ICONINFORMATION);
     });
+    Bind(c.OnTmpFileMoveBegin, [this](::TObject*, const std::string&, const std::string&, bool&) {
+        StatusBar1->SimplePanel = true;
+        StatusBar1->SimpleText = "Vytvářím archivní soubor";
+    });
+    if (listing) {
+        Bind(listing->OnReadFile, [this](::TObject*, const std::string& file) {
+            StatusBar1->SimplePanel = true;
+            StatusBar1->SimpleText = file;
+        });
+        Bind(listing->OnTotals, [](::TObject*, std::int64_t, std::int64_t, int, int) {});
+    }
+    if (writer)
+        Bind(writer->OnRecurseDir, [this](::TObject*, const std::string& folder) {
+            StatusBar1->SimplePanel = true;
+            StatusBar1->SimpleText = "Scanning dir: " + folder;
+            Application->ProcessMessages();
+        });
+}
+
+void TFormTorvo::BindSharedEvents(TZipCommon& c)
+{
+    BindStatusEvents(c);
+    BindPasswordEvent(c);
+    auto* writer = dynamic_cast<TCompressClass*>(&c);
+    const auto disk = [](const std::string& text, bool& cancel) {
+        cancel = Application->MessageBox(text, "Disk", MB_OKCANCEL | MB_ICONINFORMATION) != IDOK;
+    };
+    Bind(c.OnGetZipFirstDisk, [disk](::TObject*, bool& cancel) { disk("Insert FIRST disk of this archive set.", cancel); });
+    Bind(c.OnGetZipLastDisk, [disk](::TObject*, bool& cancel) { disk("Insert LAST disk of this archive set.", cancel); });
+    Bind(c.OnGetZipNextDisk,
+         [disk](::TObject*, const std::string& number, bool& cancel) { disk("Insert disk# : " + number, cancel); });
+    Bind(c.OnInsertDisk,
+         [disk](::TObject*, const std::string& number, bool& cancel) { disk("Insert disk# : " + number, cancel); });
+    Bind(c.OnCorruptZipHeader, [](::TObject*, THeaderTypeState, bool& cancel) {
+        cancel = !Ask("Header error... (missing or corrupt)\r\rContinue?", "Header error", MB_YESNO, IDYES);
+    });
     Bind(c.OnNestedTarFile, [](::TObject*, const std::string&, bool& doUnTar) {
         doUnTar = Ask(std::string("Compressed file is a tar archive.") + "Decompress the tar archive?", "Tar",
                       MB_YESNO, IDYES);
@@ -172,17 +184,6 @@ void TFormTorvo::BindSharedEvents(TZipCommon& c)
         if (!cancel)
             userDir = folder;
     });
-    Bind(c.OnTmpFileMoveBegin, [this](::TObject*, const std::string&, const std::string&, bool&) {
-        StatusBar1->SimplePanel = true;
-        StatusBar1->SimpleText = "Vytvářím archivní soubor";
-    });
-    if (listing) {
-        Bind(listing->OnReadFile, [this](::TObject*, const std::string& file) {
-            StatusBar1->SimplePanel = true;
-            StatusBar1->SimpleText = file;
-        });
-        Bind(listing->OnTotals, [](::TObject*, std::int64_t, std::int64_t, int, int) {});
-    }
     if (writer) {
         Bind(writer->OnReplaceFile, [](::TObject*, const std::string& file, const std::string& newFile, TDateTime date,
                                        TDateTime newDate, std::int64_t size, std::int64_t newSize, int attr,
@@ -197,11 +198,6 @@ void TFormTorvo::BindSharedEvents(TZipCommon& c)
         Bind(writer->OnNonWriteableArchive, [](::TObject*, const std::string& file, bool& write) {
             write = Ask(file + " is ReadOnly, SysFile, or Hidden file...\r\r" + "Write to this file?", "Archive",
                         MB_YESNO, IDYES);
-        });
-        Bind(writer->OnRecurseDir, [this](::TObject*, const std::string& folder) {
-            StatusBar1->SimplePanel = true;
-            StatusBar1->SimpleText = "Scanning dir: " + folder;
-            Application->ProcessMessages();
         });
     }
     if (auto* single = dynamic_cast<TSingleFileWriter*>(&c))
@@ -234,4 +230,21 @@ void TFormTorvo::BindSharedEvents(TZipCommon& c)
         Bind(splitter->OnSplitBegin, [this](::TObject*, const std::string&, const std::string&, bool& cancel) {
             cancel = SplitDialog()->ShowModal() != mrOk;
         });
+}
+
+void TFormTorvo::BindPasswordEvent(TZipCommon& c)
+{
+    auto* listing = dynamic_cast<TPelix*>(&c);
+    Bind(c.OnGetPassword, [this, listing](::TObject*, const std::string& file, std::string& password,
+                                          TSeedKeyRecord&, TSeedKeyRecord&, bool& tryAgain) {
+        if (listing) {
+            tryAgain = InputQuery("OnGetPassword event", "Enter password", password);
+            return;
+        }
+        TfrmPassword2* dialog = Password2Dialog();
+        dialog->SetFileName(file);
+        tryAgain = dialog->ShowModal() == mrOk;
+        if (tryAgain)
+            password = dialog->Password();
+    });
 }
