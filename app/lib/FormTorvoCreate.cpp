@@ -188,7 +188,11 @@ void TFormTorvo::NewClick()
     // Asked for every new ZIP archive that outgrows one volume; "No split" writes it whole.
     if (ZipSplitter1->GetPartType() == ptNoSplit)
         ZipSplitter1->SetPartType(ptOtherSize);
-    if (dialog->ShowModal() != mrOk || !compressor_) {
+    const bool chosen = dialog->ShowModal() == mrOk && compressor_;
+    // The dialog serves other commands with writers of their own.
+    dialog->OnDefineCompressor = nullptr;
+    dialog->PrepareFor("", atNA);
+    if (!chosen) {
         // The name may belong to an archive that was there before: show it, and leave the
         // window waiting again.
         if (win::FileExists(name))
