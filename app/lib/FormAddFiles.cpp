@@ -197,11 +197,11 @@ TfrmAddFiles::TfrmAddFiles(TComponent* owner) : TForm(owner)
     ShowAttributes(Attribute, AttrBit(fsArchive) | AttrBit(fsReadOnly) | AttrBit(fsZeroAttr) | AttrBit(fsEncrypted));
     ShowAttributes(AttributeEx, AttrBit(fsReparsePoints));
 
-    btnOK = Place(this, new TButton(this), "btnOK", 456, 384, 84, 28);
+    btnOK = Place(this, new TButton(this), "btnOK", 456, 368, 84, 28);
     btnOK->Caption = "&OK";
     btnOK->Default = true;
     btnOK->OnClick = [this](TObject*) { OkClick(); };
-    btnClose = Place(this, new TButton(this), "btnClose", 548, 384, 84, 28);
+    btnClose = Place(this, new TButton(this), "btnClose", 548, 368, 84, 28);
     btnClose->Caption = "&Cancel";
     btnClose->Cancel = true;
     btnClose->ModalResult = mrCancel;
