@@ -317,6 +317,23 @@ TEST_F(ArchiveManager, TestListsEachMembersResultAndRefusesNestedCommands)
     EXPECT_EQ("a.txt ...Ok", rows[0]);
     EXPECT_NE(rows.end(), std::find(rows.begin(), rows.end(), "b;*.txt ...Failed"));
 
+    // A TAR inside GZip is tested member by member after a question, then offered for listing.
+    if (HaveTool("tar") && HaveTool("gzip")) {
+        CaptureCommand("cd " + ShellQuote(dir + "/src-good.zip") + " && tar czf ../t.tgz a.txt 'b;*.txt'");
+        form->DisplayFile(dir + "/t.tgz");
+        Respond([&](TForm& f) {
+            auto& dialog = dynamic_cast<TfrmTestArchive&>(f);
+            dialog.Button1->Click();
+            rows = dialog.ReportRows();
+            dialog.Button2->Click();
+        });
+        form->TestClick();
+        EXPECT_NE(rows.end(), std::find(rows.begin(), rows.end(), "b;*.txt ...Ok"));
+        ASSERT_EQ(2u, boxes.size());
+        EXPECT_NE(std::string::npos, boxes[0].find("Decompress and verify this archive?"));
+        EXPECT_EQ("Display contents of the extracted tar archive?", boxes[1]);
+    }
+
     // A file that is no archive: nothing to test, the "&Action" menu comes into view.
     std::ofstream(dir + "/plain.txt") << "no archive";
     form->DisplayFile(dir + "/plain.txt");
@@ -429,9 +446,18 @@ TEST_F(ArchiveManager, RenameSaveAsAndEncodeKeepTheArchiveWhole)
         dialog.EncodeMethod1->SetItemIndex(1);
         EXPECT_EQ(dir + "/copy.xxe", dialog.Edit2->Text());
         dialog.EncodeMethod1->SetItemIndex(0);
+        // Never written over its own input.
+        dialog.Edit2->SetText(copy);
+        dialog.btnOK->Click();
+        EXPECT_EQ(mrNone, dialog.ModalResult);
+        EXPECT_TRUE(dialog.Edit1->Text().empty() && dialog.Edit2->Text().empty());
+        EXPECT_FALSE(dialog.btnOK->Enabled());
+        dialog.Edit1->SetText(copy);
+        dialog.Edit2->SetText(dir + "/copy.uue");
         dialog.btnOK->Click();
     });
     form->mnuEncode->Click();
+    EXPECT_EQ(std::vector<std::string>{"Error: infile and outfile are the same"}, boxes);
     ASSERT_TRUE(fs::exists(dir + "/copy.uue"));
     CaptureCommand("uudecode -o " + ShellQuote(dir + "/decoded.zip") + " " + ShellQuote(dir + "/copy.uue"), &code);
     EXPECT_EQ(0, code);
@@ -487,8 +513,18 @@ TEST_F(ArchiveManager, HeaderClicksSortEachColumnBothWays)
     std::ofstream(src / "c.txt") << std::string(20, 'c') + RandomBytes(1000, 5);
     CaptureCommand("cd " + ShellQuote(src.string()) + " && touch -d '1999-05-01 10:00' b.txt && touch -d "
                    "'2021-01-02 03:04' a.txt && touch -d '2010-07-08 09:10' c.txt && zip -q ../s.zip a.txt b.txt c.txt");
+    // With the elapsed-time report on, a listing tells its time and speed.
+    Respond([](TForm&) {}, "OK");
+    form->mnuElapsedTime->Click();
     form->DisplayFile(dir + "/s.zip");
     ASSERT_EQ(3, form->ZipView1->Items.Count());
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("Seconds: ", boxes[0].substr(0, 9));
+    EXPECT_NE(std::string::npos, boxes[0].find("\rBytesPerSec: ")) << boxes[0];
+    EXPECT_NE(std::string::npos, boxes[0].find("\r\rOnElapsedTime event")) << boxes[0];
+    form->mnuElapsedTime->Click();
+    form->DisplayFile(dir + "/s.zip");
+    EXPECT_EQ(1u, boxes.size());
     const auto order = [&] {
         std::string names;
         for (int i = 0; i < form->ZipView1->Items.Count(); ++i)
