@@ -236,7 +236,7 @@ void TFormTorvo::ExtractClick()
         own->OnNestedTarFile = [](::TObject*, const std::string&, bool& doUnTar) { doUnTar = true; };
     }
     if (!frmExtract)
-        frmExtract = new TfrmExtract(this);
+        frmExtract = SharedDialog<TfrmExtract>(this);
     const std::vector<std::string> selected = SelectedEntryNames(false);
     frmExtract->PrepareFor(!selected.empty());
     if (frmExtract->ShowModal() != mrOk)

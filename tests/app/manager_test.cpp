@@ -82,8 +82,10 @@ protected:
                 onForm(*s.Form);
                 return std::nullopt;
             }
+            if (s.Kind != "MessageBox")
+                return "OK";
             boxes.push_back(s.Text);
-            return s.Kind == "MessageBox" ? answer : "OK";
+            return answer;
         });
     }
     std::string dir;
