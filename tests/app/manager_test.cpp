@@ -464,6 +464,21 @@ TEST_F(ArchiveManager, RenameSaveAsAndEncodeKeepTheArchiveWhole)
     CaptureCommand("uudecode -o " + ShellQuote(dir + "/decoded.zip") + " " + ShellQuote(dir + "/copy.uue"), &code);
     EXPECT_EQ(0, code);
     EXPECT_TRUE(original == ReadWholeFile(dir + "/decoded.zip"));
+
+    // A file that is gone is reported in the error list under the encoder's own class.
+    Respond([&](TForm& f) {
+        if (auto* dialog = dynamic_cast<TfrmUUEncode*>(&f)) {
+            dialog->Edit1->SetText(dir + "/gone.bin");
+            dialog->Edit2->SetText(dir + "/gone.uue");
+            dialog->btnOK->Click();
+        } else {
+            f.ModalResult = mrOk;  // the error list
+        }
+    });
+    form->mnuEncode->Click();
+    ASSERT_FALSE(form->ErrorMessages.empty());
+    EXPECT_NE(std::string::npos, form->ErrorMessages.back().find("ClassName: TUUEncode")) << form->ErrorMessages.back();
+    EXPECT_FALSE(fs::exists(dir + "/gone.uue"));
 }
 
 TEST_F(ArchiveManager, ViewRunStartsTheViewerWithTheExtractedMember)
@@ -559,4 +574,45 @@ TEST_F(ArchiveManager, HeaderClicksSortEachColumnBothWays)
     EXPECT_EQ("xyz", order());
     form->SortByColumn(zcOffset);
     EXPECT_EQ("zyx", order());
+}
+
+TEST_F(ArchiveManager, MasksRecentArchivesAndEmptyFoldersNarrowTheList)
+{
+    if (!HaveTool("zip"))
+        GTEST_SKIP() << "zip missing";
+    const std::string first = MakeZip("one.zip", {{"x.txt", "x"}});
+    const std::string archive = MakeZip("m.zip", {{"a.txt", "a"}, {"b.log", "b"}, {"c.txt", "c"}});
+    CaptureCommand("cd " + ShellQuote(dir + "/src-m.zip") + " && mkdir -p empty && zip -q " + ShellQuote(archive) +
+                   " empty/");
+    Respond([](TForm&) {}, "OK");
+    form->Edit1->SetText("*.txt");
+    WORD enter = VK_RETURN;
+    form->Edit1->OnKeyDown(form->Edit1, enter, 0);
+    EXPECT_EQ(std::vector<std::string>{"No archive loaded..."}, boxes);
+
+    form->DisplayFile(first);
+    form->DisplayFile(archive);
+    EXPECT_EQ(0, form->ComboBox1->Items.IndexOf(archive));
+    EXPECT_EQ(1, form->ComboBox1->Items.IndexOf(first));
+    EXPECT_EQ(2, form->ZipView1->Items.Count());  // the mask "*.txt"
+    form->Edit1->SetText("");
+    form->Edit2->SetText("*.log");
+    enter = VK_RETURN;
+    form->Edit2->OnKeyDown(form->Edit2, enter, 0);
+    EXPECT_EQ(2, form->ZipView1->Items.Count());  // b.log excluded
+    form->Edit2->SetText("");
+    enter = VK_RETURN;
+    form->Edit2->OnKeyDown(form->Edit2, enter, 0);
+    EXPECT_EQ(3, form->ZipView1->Items.Count());
+    form->CheckBox1->SetChecked(true);
+    form->mnuBlankDirs->Click();
+    EXPECT_EQ(4, form->ZipView1->Items.Count());  // the empty folder too
+    form->mnuBlankDirs->Click();
+    EXPECT_EQ(3, form->ZipView1->Items.Count());
+
+    // Choosing an earlier archive in the recent list shows it again, first in the list.
+    form->ComboBox1->SelectFromList(1);
+    EXPECT_EQ(first, form->Pelix1->ArchiveFile());
+    EXPECT_EQ(0, form->ComboBox1->Items.IndexOf(first));
+    EXPECT_EQ(1, form->ZipView1->Items.Count());
 }
