@@ -1,10 +1,6 @@
 // The program's start: one copy serves the requests of the maker's programs (or one user).
 #include "app/lib/AppDialogs.h"
 #include "app/lib/EngineHooks.h"
-#include "app/lib/FormAddFiles.h"
-#include "app/lib/FormPassword.h"
-#include "app/lib/FormSeedKeys.h"
-#include "app/lib/FormSplitArchive.h"
 #include "app/lib/FormTorvo.h"
 #include "platform/vcl/Headless.h"
 #include "platform/win/IpcRuntime.h"

@@ -42,6 +42,8 @@ class TfrmPassword1;
 class TfrmPassword2;
 class TfrmSeedKeys;
 class TfrmSplitArchive;
+class TUUEncode;
+class TZipRun;
 
 // Any type the listing knows, as against no archive, an unreadable file or an unknown one.
 bool IsRecognisedType(TArcType t);
@@ -137,6 +139,23 @@ public:
     void AddFilesClick();
     // The full stored names of the selected rows (all rows when `allWhenNone` and none is selected).
     std::vector<std::string> SelectedEntryNames(bool allWhenNone) const;
+    // ---- Archive-manager commands: test, comments, rename, save as, encode, view/run, sorting ----
+    std::unique_ptr<TUUEncode> UUEncode1;
+    std::unique_ptr<TZipRun> ZipRun1;
+    vcl::TMenuItem *mnuSaveAs, *mnuEditComment, *mnuRename, *mnuTest, *mnuEncode;
+    vcl::TMenuItem *mnuBlankDirs, *mnuElapsedTime;
+    vcl::TPopupMenu* PopupMenu1;
+    void TestClick();
+    void EditCommentClick();
+    void RenameClick();
+    void SaveAsClick();
+    void EncodeClick();
+    void ViewRunClick();
+    void BlankDirsClick();
+    void ElapsedTimeClick();
+    // Sorts the list by a column, as a click on its header does (again: the other direction).
+    void SortByColumn(int column);
+    // ---- end of the commands block ----
     void PackPayslips();
     void LoadPayslipList();
     bool CheckInternetProgram();
@@ -187,9 +206,6 @@ public:
     void BindSharedEvents(TZipCommon& component);
     // The seed-key dialog's keys into a component of the ZIP cipher.
     void ApplySeedKeys(TZipCommon& component);
-    bool ShowElapsedTime = false;
-    // The class name that the error list shows for a component.
-    static std::string ComponentClassName(const ::TObject* component);
 
     // TRequestHost
     bool FileExists(const std::string& fileName) override;
@@ -214,6 +230,12 @@ private:
     void BuildManagerMenus();
     // False, with a word in the status bar, while another operation runs.
     bool ManagerIdle();
+    // ---- Archive-manager commands (private) ----
+    void BuildCommandControls();
+    // Moves or copies the open archive to a new name and opens it there.
+    void PlaceArchiveAs(const std::string& target, bool move);
+    void ReportElapsedTime(::TObject* sender, float seconds);
+    // ---- end of the commands block ----
     vcl::TSpeedButton* MakeSpeedButton(const char* name, const char* caption, int left);
     // Writes the archive of the file list; a payslip group (payslipName given) leaves comment,
     // message and finish to its caller.

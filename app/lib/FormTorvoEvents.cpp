@@ -9,16 +9,7 @@
 #include "platform/win/SysDates.h"
 #include "platform/win/SysStrings.h"
 #include "readers/Pelix.h"
-#include "readers/plxUnZIP.h"
-#include "writers/BlakHole.h"
-#include "writers/Lha.h"
 #include "writers/SingleFileWriter.h"
-#include "writers/plxBZip.h"
-#include "writers/plxGZip.h"
-#include "writers/plxJar.h"
-#include "writers/plxMakeCab.h"
-#include "writers/plxTarBZ.h"
-#include "writers/plxTarGZ.h"
 #include "writers/plxZip.h"
 #include "writers/plxZipSplitter.h"
 
@@ -46,40 +37,6 @@ std::string FileValues(std::int64_t size, TDateTime date, int attr)
 }
 
 }  // namespace
-
-std::string TFormTorvo::ComponentClassName(const ::TObject* c)
-{
-    // Most derived first: a splitter is a ZIP writer, a TAR+GZip writer a TAR writer.
-    if (dynamic_cast<const TZipSplitter*>(c))
-        return "TZipSplitter";
-    if (dynamic_cast<const TJar*>(c))
-        return "TJar";
-    if (dynamic_cast<const TZip*>(c))
-        return "TZip";
-    if (dynamic_cast<const TTarGZ*>(c))
-        return "TTarGZ";
-    if (dynamic_cast<const TTarBZ*>(c))
-        return "TTarBZ";
-    if (dynamic_cast<const TTar*>(c))
-        return "TTar";
-    if (dynamic_cast<const TGZip*>(c))
-        return "TGZip";
-    if (dynamic_cast<const TBZip*>(c))
-        return "TBZip";
-    if (dynamic_cast<const TLha*>(c))
-        return "TLha";
-    if (dynamic_cast<const TBlakHole*>(c))
-        return "TBlakHole";
-    if (dynamic_cast<const TMakeCab*>(c))
-        return "TMakeCab";
-    if (dynamic_cast<const TUnZip*>(c))
-        return "TUnZip";
-    if (dynamic_cast<const TPelix*>(c))
-        return "TPelix";
-    if (dynamic_cast<const TDecompressClass*>(c))
-        return "TUnBase";
-    return "TZipCommon";
-}
 
 void TFormTorvo::BindStatusEvents(TZipCommon& c)
 {
@@ -126,13 +83,9 @@ void TFormTorvo::BindStatusEvents(TZipCommon& c)
         StatusBar1->SimplePanel = true;
         StatusBar1->SimpleText = "Volume ID: " + volume;
     });
-    Bind(c.OnElapsedTime, [this, &c](::TObject*, float seconds) {
-        if (!ShowElapsedTime)
-            return;
-        const double perSecond = seconds > 0 ? double(c.UnpackedTotal) / seconds : 0.0;
-        Application->MessageBox(win::Format("Seconds: %g\rBytesPerSec: %.0n\r\rOnElapsedTime event",
-                                            {double(seconds), perSecond}),
-                                "Elapsed time", MB_OK | MB_ICONINFORMATION);
+    Bind(c.OnElapsedTime, [this](::TObject* sender, float seconds) {
+        if (mnuElapsedTime && mnuElapsedTime->Checked)
+            ReportElapsedTime(sender, seconds);
     });
     Bind(c.OnTmpFileMoveBegin, [this](::TObject*, const std::string&, const std::string&, bool&) {
         StatusBar1->SimplePanel = true;
