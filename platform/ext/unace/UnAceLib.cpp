@@ -460,8 +460,8 @@ int RunArchive(const TRun& R)
             c.Code = ACE_CALLBACK_STATE_ENDCRCCHECK;
             if (Call(Globals().StateCallbackProc, c) == ACE_CALLBACK_RETURN_CANCEL)
                 throw TStop{};
-            // In a solid archive the stream is lost from a failed member on; elsewhere each
-            // member starts afresh, but damage outside a cipher ends the run as before.
+            // In a solid archive the stream is lost from a failed member on. Elsewhere a wrong
+            // password spoils one member only, so the run goes on; damage ends it.
             if (result != TAceResult::Ok && result != TAceResult::Unsupported && (solid || !cipher))
                 return ACE_ERROR_READ;
         }
