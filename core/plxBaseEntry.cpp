@@ -169,7 +169,9 @@ bool TCompressClass::StoreFallback(TStream32* Input, TStream32& Output)
 {
     MethodNumber = 0;
     // Back to the start of the encryption header, so exactly one header stays in front of the data.
-    Output.SetSize64(FDataStart);
+    // A small file's data was never written: nothing to cut, and the gathered writes stay.
+    if (Output.Size() != FDataStart)
+        Output.SetSize64(FDataStart);
     Output.Seek64(FDataStart, soBeginning);
     if (Encrypted) {
         DataCipher.SetKeys(SavedDataKeys);
