@@ -7,6 +7,7 @@
 #include <unarr.h>
 
 #include "core/Endian.h"
+#include "platform/ext/unrar/RarLz29.h"
 
 #include <zlib.h>
 
@@ -197,6 +198,7 @@ public:
     TUnarrDecoder(const std::vector<std::string>& Volumes, std::int64_t Start)
     {
         if (Volumes.size() == 1 && Start == 0) {
+            FVolume = Volumes[0];
             FStream = ar_open_file(Volumes[0].c_str());
         } else {
             FJoined = std::tmpfile();
@@ -243,7 +245,7 @@ public:
         while (left > 0) {
             const std::size_t n = std::size_t(std::min<std::uint64_t>(left, block.size()));
             if (!ar_entry_uncompress(FArchive, block.data(), n))
-                return ERAR_BAD_DATA;
+                return DecodeAgain(offset, Header, Header.Unpacked - left, Sink);
             if (!Sink(block.data(), n))
                 return ERAR_UNKNOWN;
             left -= n;
@@ -252,6 +254,39 @@ public:
     }
 
 private:
+    // libunarr misses a rule of RAR 2.9's LZ blocks (a new table restarts the low-distance
+    // repeats): a non-solid entry it rejects is decoded again by our own LZ decoder, which hands
+    // out only the bytes that did not go out yet. The driver's CRC check judges the whole.
+    int DecodeAgain(std::int64_t Offset, const TRarHeader& Header, std::uint64_t Emitted, const TRarSink& Sink)
+    {
+        constexpr std::uint8_t kMethodStored = 0x30, kVersion29 = 29;
+        if (Header.Solid || Header.UnpVer != kVersion29 || Header.Method == kMethodStored)
+            return ERAR_BAD_DATA;
+        std::FILE* in = FJoined ? FJoined : std::fopen(FVolume.c_str(), "rb");
+        if (!in)
+            return ERAR_EOPEN;
+        std::uint8_t head[40] = {};
+        int result = ERAR_BAD_DATA;
+        if (fseeko(in, Offset, SEEK_SET) == 0 && std::fread(head, 1, sizeof head, in) >= 32) {
+            const std::uint16_t flags = GetLE16(head + 3), size = GetLE16(head + 5);
+            std::uint64_t packed = GetLE32(head + 7);
+            if (flags & 0x0100)
+                packed |= std::uint64_t(GetLE32(head + 32)) << 32;
+            if (size >= 32 && fseeko(in, Offset + size, SEEK_SET) == 0) {
+                const TRarPackedRead read = [in, &packed](std::uint8_t* Buffer, std::size_t Count) {
+                    const std::size_t got = std::fread(Buffer, 1, std::size_t(std::min<std::uint64_t>(Count, packed)), in);
+                    packed -= got;
+                    return got;
+                };
+                result = DecodeRar29Lz(read, Header.Unpacked, Emitted, Sink);
+            }
+        }
+        if (!FJoined)
+            std::fclose(in);
+        return result;
+    }
+
+    std::string FVolume;  // the plain volume libunarr reads, when it is not joined
     std::FILE* FJoined = nullptr;
     bool FMapped = false;
     TOffsetMap FOffsets;
