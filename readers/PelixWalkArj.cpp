@@ -26,17 +26,8 @@ void TArjWalker::Open(TPelixWalk& Walk)
 void TArjWalker::Next(TPelixWalk& Walk)
 {
     TArjHeader h;
-    switch (ReadArjHeader(Walk.Reader(), Walk.TurnStart(), h)) {
-    case TArjHeaderStatus::End:
-        Walk.End();
+    if (!HeaderFollows(Walk, ReadArjHeader(Walk.Reader(), Walk.TurnStart(), h)))
         return;
-    case TArjHeaderStatus::Corrupt:
-        Walk.Fail(E_BADFILEHEADER);
-        Walk.End();
-        return;
-    case TArjHeaderStatus::Header:
-        break;
-    }
     TPelixEntry entry;
     entry.Name = ArjNameToUtf8(h);
     entry.Date = ArjDateTime(h);

@@ -14,17 +14,8 @@ public:
 void TBhWalker::Next(TPelixWalk& Walk)
 {
     TBhHeader h;
-    switch (ReadBhHeader(Walk.Reader(), Walk.TurnStart(), h)) {
-    case TBhHeaderStatus::End:
-        Walk.End();
+    if (!HeaderFollows(Walk, ReadBhHeader(Walk.Reader(), Walk.TurnStart(), h)))
         return;
-    case TBhHeaderStatus::Damaged:
-        Walk.Fail(E_BADFILEHEADER);
-        Walk.End();
-        return;
-    case TBhHeaderStatus::Header:
-        break;
-    }
     TPelixEntry entry;
     entry.Name = BhNameToUtf8(h.Name);
     entry.Encrypted = h.Encrypted();

@@ -19,17 +19,8 @@ public:
 void TLhaWalker::Next(TPelixWalk& Walk)
 {
     TLhaHeader h;
-    switch (ReadLhaHeader(Walk.Reader(), Walk.TurnStart(), Walk.Pelix().ArchiveSize, h)) {
-    case TLhaHeaderStatus::End:
-        Walk.End();
+    if (!HeaderFollows(Walk, ReadLhaHeader(Walk.Reader(), Walk.TurnStart(), Walk.Pelix().ArchiveSize, h)))
         return;
-    case TLhaHeaderStatus::Corrupt:
-        Walk.Fail(E_BADFILEHEADER);
-        Walk.End();
-        return;
-    case TLhaHeaderStatus::Header:
-        break;
-    }
     Walk.MoveTo(h.NextOffset);
     TPelixEntry entry;
     entry.Name = LhaNameToUtf8(h.Name);

@@ -11,6 +11,7 @@
 
 #include "core/ArcType.h"
 #include "core/ByteIO.h"
+#include "core/Err_Msgs.h"
 #include "core/MethodName.h"
 
 class TPelix;
@@ -112,6 +113,19 @@ public:
     // One turn: the header at Walk.TurnStart(). Moves the cursor on, or ends the walk.
     virtual void Next(TPelixWalk& Walk) { Walk.End(); }
 };
+
+// The answer of a format's header reader: true for a header; its end marker ends the walk, and
+// anything else is reported as a damaged header first.
+template <class TStatus>
+bool HeaderFollows(TPelixWalk& Walk, TStatus Status)
+{
+    if (Status == TStatus::Header)
+        return true;
+    if (Status != TStatus::End)
+        Walk.Fail(E_BADFILEHEADER);
+    Walk.End();
+    return false;
+}
 
 // The walker of an archive type; null for a type that has none.
 std::unique_ptr<TPelixWalker> MakePelixWalker(TArcType Type);
