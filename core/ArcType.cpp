@@ -365,7 +365,7 @@ TArcType TArcTypeDetector::ProbeSfxOffsets()
 TArcType TArcTypeDetector::ProbeStringResources()
 {
     TPeStringResources resources;
-    const TPeReader read = [this](std::int64_t Offset, void* Buffer, std::int64_t Count) {
+    const TReadAt read = [this](std::int64_t Offset, void* Buffer, std::int64_t Count) {
         return ReadAt(Offset, Buffer, Count);
     };
     if (!resources.Load(read, FSize))
