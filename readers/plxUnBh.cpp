@@ -23,23 +23,11 @@ struct TWriteStopped {};
 // Thrown by the sink when the data decode to more than the header declares.
 struct TOverflow {};
 
-int FailureOf(TLzhResult Result)
+int FailureOf(TCodecStatus Result)
 {
-    switch (Result) {
-    case TLzhResult::Ok: return 0;
-    case TLzhResult::Truncated: return E_UNEXPECTEDEOF;
-    default: return E_CORRUPTINPUT;
-    }
-}
-
-int FailureOf(TInflateResult Result)
-{
-    switch (Result) {
-    case TInflateResult::Ok: return 0;
-    case TInflateResult::Truncated: return E_UNEXPECTEDEOF;
-    case TInflateResult::Canceled: throw ECancel();
-    default: return E_CORRUPTINPUT;
-    }
+    if (Result == TCodecStatus::Canceled)
+        throw ECancel();
+    return CodecStatusMessage(Result);
 }
 
 }  // namespace
