@@ -198,10 +198,7 @@ int TUnBh::DecodeMember(TStream32& Archive, const TBhHeader& Header, TStream32* 
         } else if (Header.Method == 12) {
             TByteSourceStream stream(source);
             TBz2Owner owner;
-            owner.Output = [&](const void* b, std::int32_t n) {
-                sink(static_cast<const std::uint8_t*>(b), std::size_t(n));
-                return true;
-            };
+            owner.Output = sink;
             owner.Cancel = CancelPtr;
             try {
                 failure = DecodeBzip2Region(owner, &stream, left);

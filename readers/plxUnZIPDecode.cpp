@@ -113,10 +113,7 @@ bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
         case 12: {
             TByteSourceStream source(read);
             TBz2Owner owner;
-            owner.Output = [&](const void* b, std::int32_t n) {
-                write(static_cast<const std::uint8_t*>(b), std::size_t(n));
-                return true;
-            };
+            owner.Output = write;
             owner.Cancel = CancelPtr;
             try {
                 ok = DecodeBzip2Region(owner, &source, std::int64_t(std::min<std::uint64_t>(FPackedLeft, INT64_MAX))) == 0;
