@@ -2,6 +2,13 @@
 #pragma once
 
 #include "app/lib/ErrorMsgs.h"
+#include "app/lib/FormComment.h"
+#include "app/lib/FormEditComments.h"
+#include "app/lib/FormExtract.h"
+#include "app/lib/FormInput.h"
+#include "app/lib/FormRunFile.h"
+#include "app/lib/FormTestArchive.h"
+#include "app/lib/FormUUEncode.h"
 #include "platform/vcl/Forms.h"
 
 #define TORVO_DIALOG(Name, Title)                                             \
@@ -17,13 +24,6 @@
     };
 
 TORVO_DIALOG(TfrmAddFiles, "Add Files")
-TORVO_DIALOG(TfrmExtract, "Extract")
-TORVO_DIALOG(TfrmUUEncode, "Encode")
-TORVO_DIALOG(TfrmRunFile, "View / Run")
-TORVO_DIALOG(TfrmTestArchive, "Test Archive")
-TORVO_DIALOG(TfrmEditComments, "Edit Comments")
-TORVO_DIALOG(TfrmInput, "Input")
-TORVO_DIALOG(TfrmComment, "Comment")
 TORVO_DIALOG(TfrmPassword1, "Password")
 TORVO_DIALOG(TfrmPassword2, "Password")
 TORVO_DIALOG(TfrmSeedKeys, "Seed Keys")

@@ -26,6 +26,8 @@ class TObject;
 class TfrmErrorMsgs;
 class TfrmExtract;
 class TfrmAddFiles;
+class TUUEncode;
+class TZipRun;
 
 // Any type the listing knows, as against no archive, an unreadable file or an unknown one.
 bool IsRecognisedType(TArcType t);
@@ -121,6 +123,23 @@ public:
     void AddFilesClick();
     // The full stored names of the selected rows (all rows when `allWhenNone` and none is selected).
     std::vector<std::string> SelectedEntryNames(bool allWhenNone) const;
+    // ---- Archive-manager commands: test, comments, rename, save as, encode, view/run, sorting ----
+    std::unique_ptr<TUUEncode> UUEncode1;
+    std::unique_ptr<TZipRun> ZipRun1;
+    vcl::TMenuItem *mnuSaveAs, *mnuEditComment, *mnuRename, *mnuTest, *mnuEncode;
+    vcl::TMenuItem *mnuBlankDirs, *mnuElapsedTime;
+    vcl::TPopupMenu* PopupMenu1;
+    void TestClick();
+    void EditCommentClick();
+    void RenameClick();
+    void SaveAsClick();
+    void EncodeClick();
+    void ViewRunClick();
+    void BlankDirsClick();
+    void ElapsedTimeClick();
+    // Sorts the list by a column, as a click on its header does (again: the other direction).
+    void SortByColumn(int column);
+    // ---- end of the commands block ----
     void PackPayslips();
     void LoadPayslipList();
     bool CheckInternetProgram();
@@ -168,6 +187,12 @@ private:
     void BuildManagerMenus();
     // False, with a word in the status bar, while another operation runs.
     bool ManagerIdle();
+    // ---- Archive-manager commands (private) ----
+    void BuildCommandControls();
+    // Moves or copies the open archive to a new name and opens it there.
+    void PlaceArchiveAs(const std::string& target, bool move);
+    void ReportElapsedTime(::TObject* sender, float seconds);
+    // ---- end of the commands block ----
     vcl::TSpeedButton* MakeSpeedButton(const char* name, const char* caption, int left);
     // Writes the archive of the file list; a payslip group (payslipName given) leaves comment,
     // message and finish to its caller.
