@@ -16,6 +16,7 @@
 #include "core/Crc.h"
 #include "core/plxConsts.h"
 #include "readers/ZipLegacy.h"
+#include "readers/plxUnZIP.h"
 #include "support/ToolRun.h"
 #include "support/ZipWalk.h"
 
@@ -342,5 +343,43 @@ TEST(ZipLegacy, ExplodeCodeOrderDictionariesAndBadTrees) {
         const TOutcome out = Decode(6, bytes, 1);
         EXPECT_EQ(out.Status, TCodecStatus::DataError);
         EXPECT_EQ(out.Error, 0);
+    }
+}
+
+// Through the extractor: damaged shrink codes are reported once as "Bad block", a damaged implode
+// stream only by the member's failed CRC check.
+TEST(ZipLegacy, ExtractorReportsDamageAsItsMethodDoes) {
+    // A length tree of 16 codes where 64 belong.
+    const auto fewCodes = TBitWriter().Put(0, 8).Put(0xF5, 8).Put(3, 8).Put(0xF5F5F5F5, 32).Bytes;
+    const struct {
+        int Method;
+        std::vector<std::uint8_t> Data;
+    } cases[] = {{1, TBitWriter().Put(300, 9).Bytes}, {6, fewCodes}};
+    TScratchDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Method);
+        TZipWalkEntry entry;
+        entry.Name = "m.txt";
+        entry.Version = 10;
+        entry.Method = std::uint16_t(c.Method);
+        entry.Crc = 0x12345678;
+        entry.UncompressedSize = 5;
+        entry.Data = c.Data;
+        const auto archive = dir / ("m" + std::to_string(c.Method) + ".zip");
+        WriteWholeFile(archive, OneEntryZip(entry));
+
+        TUnZip z;
+        std::vector<int> errors;
+        int failed = 0;
+        z.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int code) {
+            errors.push_back(code);
+        };
+        z.OnEnd = [&](TObject*, const std::string&, bool pass) { failed += pass ? 0 : 1; };
+        z.SetArchiveFile(archive.string());
+        z.SetExtractDir((dir / ("out" + std::to_string(c.Method))).string());
+        z.Extract();
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), E_BADBLOCK), c.Method == 1 ? 1 : 0);
+        EXPECT_EQ(errors.size(), 1u);
+        EXPECT_EQ(failed, c.Method == 1 ? 0 : 1);
     }
 }
