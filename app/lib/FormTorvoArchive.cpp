@@ -105,11 +105,6 @@ void TFormTorvo::BuildArchiveComponents()
     UnZip1->OnError = error;
     UnZip1->OnProgress = progress;
     BindDiskPrompts();
-    // An encrypted backup asks for its password instead of failing unseen.
-    UnZip1->OnGetPassword = [](::TObject*, const std::string& file, std::string& password, TSeedKeyRecord&,
-                               TSeedKeyRecord&, bool& tryAgain) {
-        tryAgain = InputQuery("OnGetPassword event", "Enter password for " + file, password);
-    };
     UnZip1->OnEnd = [this](::TObject*, const std::string&, bool written) {
         if (written)
             ++restoredFiles_;
@@ -588,6 +583,11 @@ void TFormTorvo::SetRestoreExtractorProperties()
     z.TranslateOemChar = Zip1->TranslateOemChar;
     z.RecurseDirs = true;
     z.SetFileSpec({"*.*"});
+    // An encrypted backup asks for its password instead of failing unseen.
+    z.OnGetPassword = [](::TObject*, const std::string& file, std::string& password, TSeedKeyRecord&, TSeedKeyRecord&,
+                         bool& tryAgain) {
+        tryAgain = InputQuery("OnGetPassword event", "Enter password for " + file, password);
+    };
 }
 
 bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)

@@ -5,13 +5,17 @@
 #include "app/lib/FormEditComments.h"
 #include "app/lib/FormExtract.h"
 #include "app/lib/FormInput.h"
+#include "app/lib/FormPassword.h"
 #include "app/lib/FormRunFile.h"
+#include "app/lib/FormSeedKeys.h"
+#include "app/lib/FormSplitArchive.h"
 #include "app/lib/FormTestArchive.h"
 #include "app/lib/FormUUEncode.h"
 #include "app/lib/FormTorvo.h"
 #include "platform/qt/QtWidgetSet.h"
 #include "readers/view/plxZipView.h"
 #include "writers/plxZip.h"
+#include "writers/plxZipSplitter.h"
 
 #include <gtest/gtest.h>
 
@@ -64,8 +68,22 @@ TEST(ManagerScreens, ListedArchiveAndDialogs)
 
     TfrmExtract extract(nullptr);
     Shoot(extract, folder / "torvo_extract.png");
+    TZipSplitter writer;
+    writer.Splitter().ArchiveSize = 3'000'000;
     TfrmAddFiles add(nullptr);
+    add.ShowSettingsOf(writer);
+    add.AddFileSpec(dir + "/a.txt");
     Shoot(add, folder / "torvo_addfiles.png");
+    TfrmPassword1 password1(nullptr);
+    Shoot(password1, folder / "torvo_password1.png");
+    TfrmPassword2 password2(nullptr);
+    password2.SetFileName("sub\\b.txt");
+    Shoot(password2, folder / "torvo_password2.png");
+    TfrmSeedKeys seedKeys(nullptr);
+    Shoot(seedKeys, folder / "torvo_seedkeys.png");
+    TfrmSplitArchive split(nullptr);
+    split.Splitter = &writer;
+    Shoot(split, folder / "torvo_split.png");
     TfrmComm comment(nullptr);
     comment.leComment->SetText("Poznámka k archivu");
     Shoot(comment, folder / "torvo_comment.png");
