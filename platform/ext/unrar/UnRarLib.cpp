@@ -188,8 +188,9 @@ int Decode(TRarArchive& A, const TRarHeader& H, int Ordinal, std::FILE* Out)
             return false;
         return Ask(A, UCM_PROCESSDATA, std::intptr_t(Data), std::intptr_t(Size)) != -1 || !A.Callback;
     };
-    // A split entry's first part holds less than the whole file.
-    if (A.Rar5 && H.Method == kMethodStored && H.Packed == H.Unpacked)
+    // A split entry's first part holds less than the whole file; an entry checked by a hash
+    // instead of a CRC is left to the decoder that checks it.
+    if (A.Rar5 && H.Method == kMethodStored && H.Packed == H.Unpacked && H.Crc != 0)
         return CopyStored(A.Volumes[std::size_t(H.Volume)], H, sink);
     return DecoderFor(A).Decode(Ordinal, H, sink);
 }
