@@ -255,8 +255,9 @@ void TTar::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderO
     }
     std::int64_t mtime = 0;
     // The open file's own time: no second lookup of its name.
-    const bool timed = input ? HandleWriteTime(input->Handle(), mtime) : LastWriteTime(path, mtime);
-    if (DateAttribute == daSysDate || !timed)
+    const bool timed = DateAttribute != daSysDate &&
+                       (input ? HandleWriteTime(input->Handle(), mtime) : LastWriteTime(path, mtime));
+    if (!timed)
         mtime = std::int64_t(::time(nullptr));
     else if (DateAttribute == daMaxFileDate && FNewestDosTime != 0)
         mtime = UnixOfDos(FNewestDosTime);
