@@ -431,6 +431,8 @@ bool TZipCommon::MatchesFileSpec(const std::string& Name)
 bool TZipCommon::ExcludedByMasks(const std::string& StoredName, const std::string& OtherPath,
                                  const std::string& ReportedName)
 {
+    if (FExcludeSpec.empty())
+        return false;
     const std::string name = Backslashed(StoredName);
     const std::string file = FilePart(win::ExcludeTrailingPathDelimiter(name));
     for (const auto& raw : FExcludeSpec) {

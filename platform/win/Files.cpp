@@ -375,6 +375,21 @@ BOOL CreateDirectoryTree(const char* pathName)
     return IsFolder(host) ? TRUE : FailWith(ERROR_PATH_NOT_FOUND);
 }
 
+HANDLE AdoptHostFile(int fd, const std::string& hostPath, bool canRead, bool canWrite)
+{
+    const bool limited = LimitedDriveOf(hostPath).has_value();
+    return AddHandle(std::make_shared<FileObject>(fd, hostPath, canRead, canWrite, limited));
+}
+
+BOOL RenameIntoFreeName(const std::string& sourceHost, const std::string& targetHost)
+{
+    if (RenameHost(sourceHost, targetHost, false) != 0)
+        return FailFromErrno(errno == ENOENT ? sourceHost : targetHost, ERROR_ALREADY_EXISTS);
+    NoteNameRemoved(sourceHost);
+    NoteNameAdded(targetHost);
+    return TRUE;
+}
+
 }  // namespace win
 
 using namespace win;
