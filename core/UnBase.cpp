@@ -689,7 +689,7 @@ bool TDecompressClass::CommitOutput()
     const TPendingOutput out = std::exchange(FPending, {});
     if (!out.TargetHost.empty()) {
         // The name was free when the output was opened: a file that took it since is not replaced.
-        if (win::RenameIntoFreeName(out.TempHost, out.TargetHost))
+        if (win::PutTempFileInPlace(out.TempHost, out.TargetHost))
             return true;
         RemoveFile(out.Temp);
         DoError(out.Target, "", E_WRITEFILE, VolumeName);

@@ -381,12 +381,11 @@ HANDLE AdoptHostFile(int fd, const std::string& hostPath, bool canRead, bool can
     return AddHandle(std::make_shared<FileObject>(fd, hostPath, canRead, canWrite, limited));
 }
 
-BOOL RenameIntoFreeName(const std::string& sourceHost, const std::string& targetHost)
+BOOL PutTempFileInPlace(const std::string& tempHost, const std::string& targetHost)
 {
-    if (RenameHost(sourceHost, targetHost, false) != 0)
-        return FailFromErrno(errno == ENOENT ? sourceHost : targetHost, ERROR_ALREADY_EXISTS);
-    NoteNameRemoved(sourceHost);
-    NoteNameAdded(targetHost);
+    if (RenameHost(tempHost, targetHost, false) != 0)
+        return FailFromErrno(errno == ENOENT ? tempHost : targetHost, ERROR_ALREADY_EXISTS);
+    NoteNameAdded(targetHost);  // temporary names are not kept in listings
     return TRUE;
 }
 

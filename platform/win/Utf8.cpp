@@ -59,6 +59,37 @@ std::u32string DecodeUtf8(std::string_view text)
     return out;
 }
 
+bool IsValidUtf8(std::string_view text)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        int len = 0;
+        char32_t cp = 0;
+        char32_t min = 0;
+        if ((b & 0xE0) == 0xC0) { len = 2; cp = b & 0x1F; min = 0x80; }
+        else if ((b & 0xF0) == 0xE0) { len = 3; cp = b & 0x0F; min = 0x800; }
+        else if ((b & 0xF8) == 0xF0) { len = 4; cp = b & 0x07; min = 0x10000; }
+        if (len == 0 || i + len > n)
+            return false;
+        for (int k = 1; k < len; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
 void AppendUtf8(std::string& out, char32_t cp)
 {
     if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = U'\uFFFD';
