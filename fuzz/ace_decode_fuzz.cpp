@@ -1,5 +1,6 @@
 // The ACE decoder and header walk over arbitrary bytes: every member ends with a result, never
-// writes more than its size and never reads outside the input. The first byte picks the method
+// writes more than its size and never reads outside the input (blocked streams reach the sound
+// and picture modes through their mode instructions). The first byte picks the method
 // (LZ77 or blocked) and a size; the rest is the compressed stream, and also walked as an archive.
 #include "platform/ext/unace/AceDecoder.h"
 #include "platform/ext/unace/AceHeaders.h"

@@ -8,6 +8,7 @@
 #include "core/plxStreams.h"
 #include "platform/ext/unace/unace.h"
 #include "platform/win/Paths.h"
+#include "platform/win/SysFiles.h"
 #include "readers/EntryNames.h"
 
 #include <algorithm>
@@ -144,6 +145,8 @@ int TUnACE::ErrorCallback(tACECallbackStruc& C)
 
 int TUnACE::RequestCallback(tACECallbackStruc& C)
 {
+    if (C.StructureType == ACE_CALLBACK_TYPE_ARCHIVE && C.Code == ACE_CALLBACK_REQUEST_CHANGEVOLUME)
+        return NextVolume(C);
     if (C.StructureType != ACE_CALLBACK_TYPE_ARCHIVEDFILE)
         return ACE_CALLBACK_RETURN_CANCEL;
     if (C.Code == ACE_CALLBACK_REQUEST_OVERWRITE)
@@ -151,6 +154,25 @@ int TUnACE::RequestCallback(tACECallbackStruc& C)
     if (C.Code == ACE_CALLBACK_REQUEST_PASSWORD)
         return AskPassword(C);
     return ACE_CALLBACK_RETURN_CANCEL;
+}
+
+int TUnACE::NextVolume(tACECallbackStruc& C)
+{
+    if (!OnNextVolume) {
+        DoError(VolumeName, "OnNextVolume", E_REQUIREDEVENT, VolumeName);
+        return ACE_CALLBACK_RETURN_CANCEL;
+    }
+    std::string volume = GetVolumeName(VolumeName, C.VolumeNumber - 1);
+    if (!ConfirmVolume(volume, C.VolumeNumber))
+        return ACE_CALLBACK_RETURN_CANCEL;
+    VolumeName = volume;
+    std::string host;
+    if (!win::ToHostPath(volume, host))
+        host = volume;
+    if (!C.Text || host.size() >= C.TextSize)
+        return ACE_CALLBACK_RETURN_CANCEL;
+    std::memcpy(C.Text, host.c_str(), host.size() + 1);
+    return win::FileExists(volume) ? ACE_CALLBACK_RETURN_OK : ACE_CALLBACK_RETURN_NO;
 }
 
 int TUnACE::AskPassword(tACECallbackStruc& C)

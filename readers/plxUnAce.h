@@ -28,6 +28,8 @@ private:
     int StartEntry(tACECallbackStruc& C);
     int FinishEntry(tACECallbackStruc& C);
     int AskPassword(tACECallbackStruc& C);
+    // The set's next volume, named by the volume rule and confirmed through OnNextVolume.
+    int NextVolume(tACECallbackStruc& C);
     // The masks of FileSpec, each ended by a carriage return; "*" when there is none.
     std::string FileList() const;
 

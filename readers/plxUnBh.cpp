@@ -65,7 +65,7 @@ void TUnBh::ProcessArchive(TStream32* Archive)
 
 void TUnBh::CollectMembers(TStream32& Archive)
 {
-    const TLhaReadAt read = LhaReaderOf(Archive);
+    const TReadAt read = LhaReaderOf(Archive);
     std::int64_t pos = std::max<std::int64_t>(ArchiveOffset, 0);
     TBhHeader header;
     TBhHeaderStatus status = TBhHeaderStatus::End;

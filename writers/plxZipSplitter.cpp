@@ -62,6 +62,12 @@ bool TZipSplitter::PlaceTempOutput(TStream32* Stream, const std::string& Target,
                 DoError(Target, "", E_USERCANCEL, Target);
                 return false;
             }
+            // The host may have chosen another size, or no split at all.
+            part = FSplitter.PartType;
+            if (part != ptNoSplit && FSplitter.RequestedVolumeSize(part) < 65536) {
+                DoError(Target, "", E_SIZETOSMALL, Target);
+                return false;
+            }
         }
         // An archive no larger than one volume is written whole.
         if (FSplitter.GetVolumeSize(part) >= size)

@@ -1,32 +1,15 @@
-// The dialogs that exist from the start. Their contents come with the commands that use them.
+// The dialogs that the program creates at start.
 #pragma once
 
 #include "app/lib/ErrorMsgs.h"
-#include "platform/vcl/Forms.h"
-
-#define TORVO_DIALOG(Name, Title)                                             \
-    class Name : public vcl::TForm {                                          \
-    public:                                                                   \
-        explicit Name(vcl::TComponent* owner) : vcl::TForm(owner)             \
-        {                                                                     \
-            Caption = Title;                                                  \
-            BorderStyle = vcl::bsDialog;                                      \
-            Position = vcl::poScreenCenter;                                   \
-        }                                                                     \
-        std::string ClassName() const override { return #Name; }            \
-    };
-
-TORVO_DIALOG(TfrmAddFiles, "Add Files")
-TORVO_DIALOG(TfrmExtract, "Extract")
-TORVO_DIALOG(TfrmUUEncode, "Encode")
-TORVO_DIALOG(TfrmRunFile, "View / Run")
-TORVO_DIALOG(TfrmTestArchive, "Test Archive")
-TORVO_DIALOG(TfrmEditComments, "Edit Comments")
-TORVO_DIALOG(TfrmInput, "Input")
-TORVO_DIALOG(TfrmComment, "Comment")
-TORVO_DIALOG(TfrmPassword1, "Password")
-TORVO_DIALOG(TfrmPassword2, "Password")
-TORVO_DIALOG(TfrmSeedKeys, "Seed Keys")
-TORVO_DIALOG(TfrmSplitArchive, "Split Archive")
-
-#undef TORVO_DIALOG
+#include "app/lib/FormAddFiles.h"
+#include "app/lib/FormComment.h"
+#include "app/lib/FormEditComments.h"
+#include "app/lib/FormExtract.h"
+#include "app/lib/FormInput.h"
+#include "app/lib/FormPassword.h"
+#include "app/lib/FormRunFile.h"
+#include "app/lib/FormSeedKeys.h"
+#include "app/lib/FormSplitArchive.h"
+#include "app/lib/FormTestArchive.h"
+#include "app/lib/FormUUEncode.h"

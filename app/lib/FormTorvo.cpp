@@ -5,8 +5,19 @@
 #include "app/lib/FormMenu.h"
 #include "readers/Pelix.h"
 #include "readers/plxUnZIP.h"
+#include "readers/plxZipRun.h"
 #include "readers/view/plxZipView.h"
+#include "writers/BlakHole.h"
+#include "writers/Lha.h"
+#include "writers/plxBZip.h"
+#include "writers/plxGZip.h"
+#include "writers/plxJar.h"
+#include "writers/plxMakeCab.h"
+#include "writers/plxTarBZ.h"
+#include "writers/plxTarGZ.h"
+#include "writers/plxUUEncode.h"
 #include "writers/plxZip.h"
+#include "writers/plxZipSplitter.h"
 #include "app/lib/RequestRecord.h"
 #include "app/lib/Settings.h"
 #include "platform/win/Messages.h"
@@ -64,6 +75,7 @@ TFormTorvo::TFormTorvo(TComponent* owner) : TForm(owner)
     BuildComponents();
     BuildMainMenu();
     BuildArchiveComponents();
+    BuildManagerComponents();
     OnCreate = [this](TObject*) { FormCreate(); };
     OnShow = [this](TObject*) { FormShow(); };
     OnActivate = [this](TObject*) { FormActivate(); };

@@ -26,6 +26,24 @@ class TObject;
 class TfrmErrorMsgs;
 class TfrmExtract;
 class TfrmAddFiles;
+class TCompBase;
+class TZipCommon;
+class TJar;
+class TBlakHole;
+class TBZip;
+class TGZip;
+class TLha;
+class TTar;
+class TTarGZ;
+class TTarBZ;
+class TMakeCab;
+class TZipSplitter;
+class TfrmPassword1;
+class TfrmPassword2;
+class TfrmSeedKeys;
+class TfrmSplitArchive;
+class TUUEncode;
+class TZipRun;
 
 // Any type the listing knows, as against no archive, an unreadable file or an unknown one.
 bool IsRecognisedType(TArcType t);
@@ -121,6 +139,23 @@ public:
     void AddFilesClick();
     // The full stored names of the selected rows (all rows when `allWhenNone` and none is selected).
     std::vector<std::string> SelectedEntryNames(bool allWhenNone) const;
+    // ---- Archive-manager commands: test, comments, rename, save as, encode, view/run, sorting ----
+    std::unique_ptr<TUUEncode> UUEncode1;
+    std::unique_ptr<TZipRun> ZipRun1;
+    vcl::TMenuItem *mnuSaveAs, *mnuEditComment, *mnuRename, *mnuTest, *mnuEncode;
+    vcl::TMenuItem *mnuBlankDirs, *mnuElapsedTime;
+    vcl::TPopupMenu* PopupMenu1;
+    void TestClick();
+    void EditCommentClick();
+    void RenameClick();
+    void SaveAsClick();
+    void EncodeClick();
+    void ViewRunClick();
+    void BlankDirsClick();
+    void ElapsedTimeClick();
+    // Sorts the list by a column, as a click on its header does (again: the other direction).
+    void SortByColumn(int column);
+    // ---- end of the commands block ----
     void PackPayslips();
     void LoadPayslipList();
     bool CheckInternetProgram();
@@ -145,6 +180,33 @@ public:
     // Seconds to wait for the internet program beyond the first 500 ms.
     int InternetWaitSeconds = 0;
 
+    // The archive manager's writers, the dialogs of adding and the events every component shares.
+    std::unique_ptr<TJar> Jar1;
+    std::unique_ptr<TBlakHole> BlakHole1;
+    std::unique_ptr<TBZip> BZip1;
+    std::unique_ptr<TGZip> GZip1;
+    std::unique_ptr<TLha> Lha1;
+    std::unique_ptr<TTar> Tar1;
+    std::unique_ptr<TTarGZ> TarGZ1;
+    std::unique_ptr<TTarBZ> TarBZ1;
+    std::unique_ptr<TMakeCab> MakeCab1;
+    std::unique_ptr<TZipSplitter> ZipSplitter1;
+    vcl::TMenuItem* mnuNew = nullptr;
+    TfrmPassword1* Password1Dialog();
+    TfrmPassword2* Password2Dialog();
+    TfrmSeedKeys* SeedKeysDialog();
+    TfrmSplitArchive* SplitDialog();
+    TfrmAddFiles* AddFilesDialog();
+    // Makes the writer of an archive type the current compressor; false for a type none writes.
+    bool DefineCompressComponent(TArcType type);
+    TCompBase* Compressor() const { return compressor_; }
+    // "&New": names the archive, asks the add dialog for its files and writes it.
+    void NewClick();
+    // Binds the window's handlers to every event of the component that it has.
+    void BindSharedEvents(TZipCommon& component);
+    // The seed-key dialog's keys into a component of the ZIP cipher.
+    void ApplySeedKeys(TZipCommon& component);
+
     // TRequestHost
     bool FileExists(const std::string& fileName) override;
     void DeleteFile(const std::string& fileName) override;
@@ -168,6 +230,12 @@ private:
     void BuildManagerMenus();
     // False, with a word in the status bar, while another operation runs.
     bool ManagerIdle();
+    // ---- Archive-manager commands (private) ----
+    void BuildCommandControls();
+    // Moves or copies the open archive to a new name and opens it there.
+    void PlaceArchiveAs(const std::string& target, bool move);
+    void ReportElapsedTime(::TObject* sender, float seconds);
+    // ---- end of the commands block ----
     vcl::TSpeedButton* MakeSpeedButton(const char* name, const char* caption, int left);
     // Writes the archive of the file list; a payslip group (payslipName given) leaves comment,
     // message and finish to its caller.
@@ -179,6 +247,18 @@ private:
     // The number of entries and the archive comment (UTF-8) of a ZIP archive.
     std::pair<int, std::string> ReadEntriesAndComment(const std::string& archive);
     void BuildArchiveComponents();
+    void BuildManagerComponents();
+    // Runs the current compressor with the LED and the error list; the entries written.
+    int RunCompressor();
+    // The request workflow's components take the status handlers (and their password asks)
+    // without the questions, which an automatic run must not meet.
+    void BindStatusEvents(TZipCommon& component);
+    void BindPasswordEvent(TZipCommon& component);
+    TCompBase* compressor_ = nullptr;
+    TfrmPassword1* frmPassword1_ = nullptr;
+    TfrmPassword2* frmPassword2_ = nullptr;
+    TfrmSeedKeys* frmSeedKeys_ = nullptr;
+    TfrmSplitArchive* frmSplitArchive_ = nullptr;
     void ComponentError(::TObject* sender, const std::string& file, const std::string& extended, int code);
     void Pelix1Read(std::int64_t offset);
     bool RestoreFromTarget(const std::string& archiveName);

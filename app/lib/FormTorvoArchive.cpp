@@ -20,6 +20,9 @@
 #include "writers/plxZip.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <cxxabi.h>
+#include <typeinfo>
 
 using namespace vcl;
 
@@ -49,6 +52,15 @@ std::string IncompleteBackupText(const std::string& archiveFileName)
 {
     return "Do archivu " + archiveFileName + " se nepodařilo uložit všechny soubory." + "\r\n" +
            "Archivace byla NEÚSPĚŠNÁ; chyby jsou v seznamu chyb.";
+}
+
+std::string EngineClassName(const ::TObject& object)
+{
+    int status = 0;
+    char* name = abi::__cxa_demangle(typeid(object).name(), nullptr, nullptr, &status);
+    std::string text = status == 0 && name ? name : typeid(object).name();
+    std::free(name);
+    return text;
 }
 
 std::string Hex8(std::uint32_t value)
@@ -93,11 +105,6 @@ void TFormTorvo::BuildArchiveComponents()
     UnZip1->OnError = error;
     UnZip1->OnProgress = progress;
     BindDiskPrompts();
-    // An encrypted backup asks for its password instead of failing unseen.
-    UnZip1->OnGetPassword = [](::TObject*, const std::string& file, std::string& password, TSeedKeyRecord&,
-                               TSeedKeyRecord&, bool& tryAgain) {
-        tryAgain = InputQuery("OnGetPassword event", "Enter password for " + file, password);
-    };
     UnZip1->OnEnd = [this](::TObject*, const std::string&, bool written) {
         if (written)
             ++restoredFiles_;
@@ -163,9 +170,8 @@ void TFormTorvo::ComponentError(::TObject* sender, const std::string& file, cons
     // A backup pass that found none of its files says so; the backup reports that itself.
     if (sender == Zip1.get() && code == E_NOTHINGTODO && backupPassRunning_)
         return;
-    const std::string className = sender == Zip1.get()     ? "TZip"
-                                  : sender == UnZip1.get() ? "TUnZip"
-                                                           : "TPelix";
+    // Writers, the encoder and the tester report here too: each by its own class.
+    const std::string className = sender ? EngineClassName(*sender) : "TPelix";
     ErrorMessages.push_back("OnError event\r\rClassName: " + className + "\r" + "ECode:     " +
                             std::to_string(code) + "  (see err_msgs.rc)" + "\r" + "ECode Str: " +
                             std::string(LoadMessage(code)) + "\r" + "Ext Msg:   " + extended +
@@ -577,6 +583,11 @@ void TFormTorvo::SetRestoreExtractorProperties()
     z.TranslateOemChar = Zip1->TranslateOemChar;
     z.RecurseDirs = true;
     z.SetFileSpec({"*.*"});
+    // An encrypted backup asks for its password instead of failing unseen.
+    z.OnGetPassword = [](::TObject*, const std::string& file, std::string& password, TSeedKeyRecord&, TSeedKeyRecord&,
+                         bool& tryAgain) {
+        tryAgain = InputQuery("OnGetPassword event", "Enter password for " + file, password);
+    };
 }
 
 bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)

@@ -4,10 +4,13 @@
 
 #include "app/lib/ErrorMsgs.h"
 #include "app/lib/FormAddFiles.h"
+#include "app/lib/FormComment.h"
 #include "app/lib/FormExtract.h"
+#include "app/lib/SharedDialog.h"
 #include "core/Err_Msgs.h"
 #include "core/plxGbls.h"
 #include "platform/win/SysFiles.h"
+#include "platform/win/SysStrings.h"
 #include "readers/ExtractorFor.h"
 #include "readers/Pelix.h"
 #include "readers/plxUnZIP.h"
@@ -46,23 +49,55 @@ void TFormTorvo::BuildManagerMenus()
     };
     mnuOpen = NewItem(this, "&Open", VK_F2, run(&TFormTorvo::OpenClick));
     mnuClose = NewItem(this, "&Close", 0, run(&TFormTorvo::CloseClick));
+    mnuSaveAs = NewItem(this, "Save &As...", 0, run(&TFormTorvo::SaveAsClick));
     mnuFile = HiddenMenu(MainMenu1, this, "&File",
-                         {mnuOpen, mnuClose, Line(this), NewItem(this, "E&xit", 0, [this](TObject*) { Close(); })});
+                         {mnuOpen, mnuClose, mnuSaveAs, Line(this),
+                          NewItem(this, "E&xit", 0, [this](TObject*) { Close(); })});
     mnuDelete = NewItem(this, "&Delete", 0, run(&TFormTorvo::DeleteClick));
     mnuExtract = NewItem(this, "&Extract", ShortCut('E', ssCtrl), run(&TFormTorvo::ExtractClick));
     mnuRefresh = NewItem(this, "&Refresh", VK_F5, run(&TFormTorvo::RefreshClick));
     mnuAddFiles = NewItem(this, "&Add Files", ShortCut('A', ssCtrl), run(&TFormTorvo::AddFilesClick));
-    mnuAction = HiddenMenu(MainMenu1, this, "&Action", {mnuAddFiles, mnuDelete, mnuExtract, mnuRefresh});
+    mnuEditComment = NewItem(this, "Edit &Comment...", ShortCut('C', ssCtrl), run(&TFormTorvo::EditCommentClick));
+    mnuRename = NewItem(this, "Re&name Archive", 0, run(&TFormTorvo::RenameClick));
+    mnuTest = NewItem(this, "&Test Archive...", ShortCut('T', ssCtrl), run(&TFormTorvo::TestClick));
+    mnuEncode = NewItem(this, "Encode (&uue,xxe,b64)", 0, run(&TFormTorvo::EncodeClick));
+    mnuAction = HiddenMenu(MainMenu1, this, "&Action",
+                           {mnuAddFiles, mnuDelete, mnuExtract, mnuRefresh, Line(this), mnuEditComment, mnuRename,
+                            mnuTest, Line(this), mnuEncode});
+    mnuBlankDirs = NewItem(this, "&Blank Directories", 0, run(&TFormTorvo::BlankDirsClick));
     mnuSort = NewItem(this, "&Sort", 0, [](TObject*) {
         Application->MessageBox("Klikněte (pravým tlačítkem na myši) na titulek daného sloupce.", "Sort", MB_OK);
     });
-    mnuView = HiddenMenu(MainMenu1, this, "&View", {mnuSort});
+    mnuElapsedTime = NewItem(this, "Display &ElapsedTime", 0, [this](TObject*) { ElapsedTimeClick(); });
+    mnuView = HiddenMenu(MainMenu1, this, "&View", {mnuBlankDirs, mnuSort, mnuElapsedTime});
+
+    PopupMenu1 = new TPopupMenu(this);
+    PopupMenu1->Name = "PopupMenu1";
+    for (TMenuItem* item : {NewItem(this, "Add Files", 0, run(&TFormTorvo::AddFilesClick)),
+                            NewItem(this, "Delete", 0, run(&TFormTorvo::DeleteClick)),
+                            NewItem(this, "Extract", 0, run(&TFormTorvo::ExtractClick)),
+                            NewItem(this, "Refresh", 0, run(&TFormTorvo::RefreshClick)), Line(this),
+                            NewItem(this, "Add/Edit file comment", 0, run(&TFormTorvo::EditCommentClick)),
+                            NewItem(this, "&Test Archive", 0, run(&TFormTorvo::TestClick)),
+                            NewItem(this, "&View / Run", 0, run(&TFormTorvo::ViewRunClick))})
+        PopupMenu1->Items()->Add(item);
+    ListView1->PopupMenu = PopupMenu1;
+    // The list the user sees is ZipView1: the commands of the hidden list are offered there too.
+    ZipView1->PopupMenu = PopupMenu1;
+
+    const std::array<void (TFormTorvo::*)(), 6> buttonCommands = {
+        &TFormTorvo::OpenClick,    nullptr, &TFormTorvo::AddFilesClick, &TFormTorvo::ExtractClick,
+        &TFormTorvo::ViewRunClick, &TFormTorvo::TestClick};
+    for (std::size_t i = 0; i < BitBtn.size(); ++i)
+        if (buttonCommands[i])
+            BitBtn[i]->OnClick = run(buttonCommands[i]);
+    BuildCommandControls();
 }
 
 bool TFormTorvo::ManagerIdle()
 {
-    // A command that arrives while an operation pumps messages would run inside it.
-    if (!OperationRunning())
+    // A command that arrives while an operation or a component pumps messages would run inside it.
+    if (!OperationRunning() && busyDepth_ == 0)
         return true;
     StatusBar1->SimplePanel = true;
     StatusBar1->SimpleText = "Busy...";
@@ -72,43 +107,71 @@ bool TFormTorvo::ManagerIdle()
 void TFormTorvo::DisplayFile(const std::string& archiveFile)
 {
     TOperationScope operation(*this);
+    mnuClose->Enabled = true;
     if (!RefreshList(archiveFile)) {
+        Caption = "";
+        DisplayTotals(0);
         StatusBar1->SimplePanel = true;
         StatusBar1->SimpleText = archiveFile + ": not a recognised archive";
         return;
     }
-    if (ComboBox1->Items.IndexOf(archiveFile) < 0)
-        ComboBox1->Items.Insert(0, archiveFile);
-    ComboBox1->SetItemIndex(ComboBox1->Items.IndexOf(archiveFile));
-    DisplayTotals(0);
+    const int shown = ComboBox1->Items.IndexOf(archiveFile);
+    if (shown >= 0)
+        ComboBox1->Items.Delete(shown);
+    ComboBox1->Items.Insert(0, archiveFile);
+    ComboBox1->SetItemIndex(0);
+    Caption = archiveFile;
     ShowArchiveComment();
+    DisplayTotals(0);
 }
 
 void TFormTorvo::DisplayTotals(int mode)
 {
+    if (mode == 1 && ZipView1->GetSelCount() == 0)
+        mode = 0;
     std::int64_t packed = 0, unpacked = 0;
-    int files = 0;
-    for (int i = 0; i < ZipView1->Items.Count(); ++i) {
-        if (mode == 1 && !ZipView1->GetSelected(i))
-            continue;
-        const std::vector<std::string>& row = ZipView1->Items.Fields(i);
-        packed += std::atoll(row[zcPacked].c_str());
-        unpacked += std::atoll(row[zcUnpacked].c_str());
-        ++files;
+    int count = 0;
+    if (mode == 0) {
+        count = ZipView1->Items.Count();
+        packed = Pelix1->PackedTotal;
+        unpacked = Pelix1->UnpackedTotal;
+    } else {
+        for (int i = 0; i < ZipView1->Items.Count(); ++i) {
+            if (mode == 1 && !ZipView1->GetSelected(i))
+                continue;
+            const std::vector<std::string>& row = ZipView1->Items.Fields(i);
+            packed += std::atoll(row[zcPacked].c_str());
+            unpacked += std::atoll(row[zcUnpacked].c_str());
+            ++count;
+        }
     }
-    const int ratio = unpacked > 0 ? int(std::lround(100.0 - double(packed) * 100.0 / double(unpacked))) : 0;
+    const int ratio = unpacked > 0 && unpacked > packed
+                          ? int(std::lround(double(unpacked - packed) * 100.0 / double(unpacked)))
+                          : 0;
+    const int focused = ZipView1->GetItemIndex();
+    StatusBar1->Panels[0].Text = count > 0 ? win::Trim(ArcTypeName(Pelix1->ArcType())) : "";
+    StatusBar1->Panels[1].Text = "Soubory: " + std::to_string(count);
+    StatusBar1->Panels[2].Text = "Pakováno: " + win::Format("%.0f", {double(packed)});
+    StatusBar1->Panels[3].Text = "Velikost: " + win::Format("%.0f", {double(unpacked)});
+    StatusBar1->Panels[4].Text = "Poměr: " + std::to_string(ratio) + "%";
+    StatusBar1->Panels[5].Text = "Index: " + std::to_string(focused >= 0 ? focused + 1 : 0);
+    ShowProgress(false);
     StatusBar1->SimplePanel = false;
-    StatusBar1->Panels[0].Text = (mode == 1 ? "Selected: " : "Files: ") + std::to_string(files);
-    StatusBar1->Panels[1].Text = "Packed: " + std::to_string(packed);
-    StatusBar1->Panels[2].Text = "Unpacked: " + std::to_string(unpacked);
-    StatusBar1->Panels[3].Text = "Ratio: " + std::to_string(std::max(0, ratio)) + "%";
     StatusBar1->Invalidate();
 }
 
 void TFormTorvo::ShowArchiveComment()
 {
-    const std::string& archive = Pelix1->ArchiveFile();
-    StatusBar1->Panels[4].Text = IsZipFamilyType(Pelix1->ArcType()) ? ReadEntriesAndComment(archive).second : "";
+    if (!IsZipFamilyType(Pelix1->ArcType()))
+        return;
+    const std::string comment = ReadEntriesAndComment(Pelix1->ArchiveFile()).second;
+    if (comment.empty())
+        return;
+    auto* window = SharedDialog<TfrmComment>(this);
+    window->Memo1->SetText(comment);
+    window->Memo1->ReadOnly = true;
+    window->ShowModal();
+    window->Memo1->Clear();
 }
 
 void TFormTorvo::OpenClick()
@@ -173,7 +236,7 @@ void TFormTorvo::ExtractClick()
         own->OnNestedTarFile = [](::TObject*, const std::string&, bool& doUnTar) { doUnTar = true; };
     }
     if (!frmExtract)
-        frmExtract = new TfrmExtract(this);
+        frmExtract = SharedDialog<TfrmExtract>(this);
     const std::vector<std::string> selected = SelectedEntryNames(false);
     frmExtract->PrepareFor(!selected.empty());
     if (frmExtract->ShowModal() != mrOk)

@@ -195,8 +195,32 @@ void TVLabeledEdit::KeyDown(WORD& key, TShiftState shift)
         key = 0;
         return;
     }
+    if (Kind() == ckPainted && SelfDrawnKeyDown(key)) {
+        key = 0;
+        return;
+    }
     if (!KeyFirstInherited)
         TLabeledEdit::KeyDown(key, shift);
+}
+
+bool TVLabeledEdit::SelfDrawnKeyDown(WORD key)
+{
+    const int length = int(vcl::ToU32(Text()).size());
+    switch (key) {
+    case VK_LEFT: SelStart = std::max(0, SelStart - 1); break;
+    case VK_RIGHT: SelStart = std::min(length, SelStart + SelLength + 1); break;
+    case VK_HOME: SelStart = 0; break;
+    case VK_END: SelStart = length; break;
+    case VK_DELETE:
+        if (SelLength == 0 && SelStart < length)
+            SelLength = 1;
+        TypeText("");
+        break;
+    default: return false;
+    }
+    SelLength = 0;
+    Invalidate();
+    return true;
 }
 
 bool TVLabeledEdit::KeyPressNumber(char32_t key) const
@@ -282,6 +306,12 @@ void TVLabeledEdit::KeyPress(char32_t& key)
     key = CaseOf(key);
     if (!KeyFirstInherited)
         TLabeledEdit::KeyPress(key);
+    // A field that draws itself types its own characters.
+    if (key && Kind() == ckPainted && (key >= 32 || key == U'\b')) {
+        TypeText(vcl::ToUtf8(key));
+        key = 0;
+        Invalidate();
+    }
 }
 
 void TVLabeledEdit::Report(const std::string& message)
@@ -410,6 +440,8 @@ bool TVLabeledEdit::ShowComboList()
     popup->BorderStyle = bsNone;
     popup->Caption = Name;
     auto* list = new TCombo(popup.get());
+    // Enter accepts the item here; it must not move on like Tab.
+    list->KeyLikeTab = keyDownUp;
     list->SetParent(popup.get());
     list->SetAlign(alClient);
     int width = Width();
@@ -419,9 +451,15 @@ bool TVLabeledEdit::ShowComboList()
     }
     int rows = (ComboBox.DropDownCount < 1 || ComboBox.DropDownCount > 20) ? 6 : ComboBox.DropDownCount;
     int height = rows * 16 + 4;
-    int x = std::max(0, Left()), y = Top() + Height();
+    // Under the field on the screen; above it when the screen ends first, never left of it.
+    TPoint origin = FormOrigin();
+    if (TForm* form = ParentForm()) {
+        origin.X += form->Left();
+        origin.Y += form->Top();
+    }
+    int x = std::max(0, origin.X), y = origin.Y + Height();
     if (y + height > Screen->Height)
-        y = std::max(0, Top() - height);
+        y = std::max(0, origin.Y - height);
     popup->SetBounds(x, y, width, height);
     auto found = std::find(items.Texts.begin(), items.Texts.end(), Text());
     if (found != items.Texts.end())
@@ -433,10 +471,57 @@ bool TVLabeledEdit::ShowComboList()
         else if (key == VK_ESCAPE)
             popup->ModalResult = mrCancel;
     };
+    list->OnMouseDown = [&](TObject*, TMouseButton button, TShiftState, int, int) {
+        if (button == mbRight)
+            popup->ModalResult = mrCancel;
+    };
+    bool entered = false;
+    list->OnMouseMove = [&](TObject*, TShiftState, int mx, int my) {
+        const bool inside = mx >= 0 && my >= 0 && mx < list->Width() && my < list->Height();
+        if (inside)
+            entered = true;
+        else if (entered && ComboBox.CloseIfMouseLeave)
+            popup->ModalResult = mrCancel;
+    };
     popup->SetActiveControl(list);
     if (popup->ShowModal() != mrOk || list->ItemIndex() < 0)
         return false;
     ComboBox.ItemIndex = list->ItemIndex();
     SetText(items.Texts[size_t(list->ItemIndex())]);
     return true;
+}
+
+void TVLabeledEdit::Paint()
+{
+    // The colour of the moment: disabled, or the normal one while the field waits.
+    if (!Enabled())
+        Color = ColorOnDisabled;
+    else if (!Focused())
+        Color = normalColor_;
+    TRect client(0, 0, Width(), Height());
+    Canvas.Font = Font;
+    Canvas.Brush.Color = clWindowFrame;
+    Canvas.FrameRect(client);
+    client = TRect(client.Left + 1, client.Top + 1, client.Right - 1, client.Bottom - 1);
+    Canvas.Brush.Color = Color;
+    Canvas.FillRect(client);
+    if (!Enabled())
+        Canvas.Font.Color = clGrayText;
+    std::string text = Focused() ? Text() : ShownText();
+    if (PasswordChar)
+        text = vcl::ToUtf8(std::u32string(vcl::ToU32(text).size(), PasswordChar));
+    // The edit's own margin and the border's pixel.
+    constexpr int leftMargin = 2 + 1, topMargin = 1;
+    const int textWidth = Canvas.TextWidth(text);
+    const bool right = IsNumeric() && Number.RightAlignment;
+    const int x = right ? client.Width() - textWidth - leftMargin - 1 : leftMargin;
+    Canvas.TextRect(client, client.Left + x, client.Top + topMargin, text);
+    if (Focused()) {
+        const std::u32string chars = vcl::ToU32(text);
+        const size_t caret = std::min(size_t(std::max(0, SelStart)), chars.size());
+        const int caretX = client.Left + x + Canvas.TextWidth(vcl::ToUtf8(chars.substr(0, caret)));
+        Canvas.Pen.Color = Canvas.Font.Color;
+        Canvas.MoveTo(caretX, client.Top + topMargin);
+        Canvas.LineTo(caretX, client.Bottom - topMargin);
+    }
 }

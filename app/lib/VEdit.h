@@ -125,6 +125,10 @@ public:
     void SetParent(vcl::TWinControl* parent) override;
     // A numeric field out of focus shows its number grouped, with the currency text.
     std::string ShownText() const override;
+    // A numeric field draws itself (grouped number, currency text, its alignment); every other
+    // field is the standard edit.
+    vcl::TControlKind Kind() const override { return IsNumeric() ? vcl::ckPainted : vcl::TLabeledEdit::Kind(); }
+    void Paint() override;
     // Drops the combo list down; true when an item was chosen.
     bool ShowComboList();
 
@@ -140,6 +144,8 @@ private:
     bool KeyPressNumber(char32_t key) const;
     void KeyPressMasked(char32_t& key);
     char32_t CaseOf(char32_t key) const;
+    // The editing keys of a field that draws itself, which no native edit handles for it.
+    bool SelfDrawnKeyDown(WORD key);
 
     std::string version_ = "2.77";
     char separator_ = ',';

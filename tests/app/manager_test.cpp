@@ -1,15 +1,31 @@
 #include "app/lib/FormAddFiles.h"
+#include "app/lib/FormEditComments.h"
 #include "app/lib/FormExtract.h"
+#include "app/lib/FormPassword.h"
+#include "app/lib/FormSeedKeys.h"
+#include "app/lib/FormSplitArchive.h"
+#include "app/lib/FormInput.h"
+#include "app/lib/FormRunFile.h"
+#include "app/lib/FormTestArchive.h"
 #include "app/lib/FormTorvo.h"
+#include "app/lib/FormUUEncode.h"
 #include "platform/vcl/Headless.h"
 #include "readers/Pelix.h"
 #include "readers/view/plxZipView.h"
+#include "tests/support/HostTree.h"
 #include "tests/support/ToolRun.h"
+#include "writers/Lha.h"
+#include "writers/plxGZip.h"
+#include "writers/plxJar.h"
+#include "writers/plxTar.h"
+#include "writers/plxTarGZ.h"
+#include "writers/plxZipSplitter.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 using namespace vcl;
 namespace fs = std::filesystem;
@@ -53,8 +69,39 @@ protected:
         }
         return -1;
     }
+    // A ZIP archive of the given files (name, content) made by Info-ZIP with `options`.
+    std::string MakeZip(const std::string& name, const std::vector<std::pair<std::string, std::string>>& files,
+                        const std::string& options = "")
+    {
+        const fs::path src = dir + "/src-" + name;
+        std::string names;
+        for (const auto& [file, content] : files) {
+            fs::create_directories((src / file).parent_path());
+            std::ofstream(src / file, std::ios::binary) << content;
+            names += " " + ShellQuote(file);
+        }
+        const std::string archive = dir + "/" + name;
+        CaptureCommand("cd " + ShellQuote(src.string()) + " && zip -q -X " + options + " " + ShellQuote(archive) + names);
+        return archive;
+    }
+    // Answers message boxes with `answer` (recording their texts) and hands forms to `onForm`.
+    void Respond(std::function<void(TForm&)> onForm, const std::string& answer = "Yes")
+    {
+        boxes.clear();
+        Headless().SetResponder([this, onForm, answer](const TShown& s) -> std::optional<std::string> {
+            if (s.Kind == "Form" && s.Form->ClassName() != "TfrmComment") {
+                onForm(*s.Form);
+                return std::nullopt;
+            }
+            if (s.Kind != "MessageBox")
+                return "OK";
+            boxes.push_back(s.Text);
+            return answer;
+        });
+    }
     std::string dir;
     TFormTorvo* form = nullptr;
+    std::vector<std::string> boxes;
 };
 
 }  // namespace
@@ -83,17 +130,24 @@ TEST_F(ArchiveManager, OpenListDeleteExactRowsAndExtract)
     ASSERT_EQ(5, form->ZipView1->Items.Count());
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(size_t(zcColumnCount), form->ZipView1->Items.Fields(i).size());
-    EXPECT_EQ("Files: 5", form->StatusBar1->Panels[0].Text);
-    EXPECT_NE("Ratio: 100%", form->StatusBar1->Panels[3].Text);
-    EXPECT_EQ("Unpacked: " + std::to_string(5 * 1000 + 37 * 10), form->StatusBar1->Panels[2].Text);
-    EXPECT_EQ("the note", form->StatusBar1->Panels[4].Text.substr(0, 8));
+    EXPECT_EQ("ZIP", form->StatusBar1->Panels[0].Text.substr(0, 3));
+    EXPECT_EQ("Soubory: 5", form->StatusBar1->Panels[1].Text);
+    EXPECT_EQ("Velikost: " + std::to_string(5 * 1000 + 37 * 10), form->StatusBar1->Panels[3].Text);
+    EXPECT_NE("Poměr: 0%", form->StatusBar1->Panels[4].Text);
+    EXPECT_EQ("Index: 0", form->StatusBar1->Panels[5].Text);
+    // The archive comment is shown in its own window after the listing.
+    bool commentShown = false;
+    for (const TTranscriptEntry& e : HeadlessWidgetSet()->Transcript())
+        commentShown |= e.Caption == "Archive Comment..." && e.Text.find("the note") != std::string::npos;
+    EXPECT_TRUE(commentShown);
     EXPECT_EQ(0, form->ComboBox1->Items.IndexOf(archive));
+    EXPECT_EQ(archive, form->Caption);
 
     // Names with ";" and "*" are deleted exactly: "starXY.txt" would match "star*.txt" as a mask.
     form->ZipView1->SetSelected(RowOf("semi;colon.txt"), true);
     form->ZipView1->SetSelected(RowOf("star*.txt"), true);
     form->DisplayTotals(1);
-    EXPECT_EQ("Selected: 2", form->StatusBar1->Panels[0].Text);
+    EXPECT_EQ("Soubory: 2", form->StatusBar1->Panels[1].Text);
     form->mnuDelete->Click();
     int code = -1;
     CaptureCommand("unzip -tq " + ShellQuote(archive), &code);
@@ -229,4 +283,643 @@ TEST_F(ArchiveManager, ExtractTakesTheExtractorOfTheArchivesType)
     EXPECT_EQ("Files Extracted: 2", form->StatusBar1->SimpleText);
     EXPECT_EQ(ReadWholeFile(src / "a.txt"), ReadWholeFile(fs::path(out) / "a.txt"));
     EXPECT_EQ(ReadWholeFile(src / "sub" / "b.txt"), ReadWholeFile(fs::path(out) / "sub" / "b.txt"));
+}
+
+namespace {
+
+// A tree with a member that does not shrink, so that a ZIP of it outgrows one 64 KiB volume.
+fs::path MakeTree(const std::string& dir)
+{
+    const fs::path src = dir + "/src";
+    fs::create_directories(src / "sub");
+    std::ofstream(src / "a.txt") << std::string(5000, 'a');
+    const std::string noise = RandomBytes(90000, 7);
+    std::ofstream(src / "sub" / "b.bin", std::ios::binary) << noise;
+    std::ofstream(src / "sub" / "c.txt") << "cee";
+    return src;
+}
+
+struct TNewArchive {
+    std::string name;
+    std::function<void(TfrmAddFiles&)> addFiles;        // after the tree is chosen, before OK
+    std::function<void(TfrmSplitArchive&)> split;       // nothing: "No split"
+    std::function<std::optional<std::string>(const TShown&)> other;  // any other form
+};
+
+}  // namespace
+
+class NewArchive : public ArchiveManager {
+protected:
+    // "&New" with the save dialog's name, the whole tree in the add dialog and its answers.
+    void Run(const fs::path& src, const TNewArchive& n)
+    {
+        Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
+            if (s.Kind == "SaveDialog")
+                return n.name;
+            if (auto* add = dynamic_cast<TfrmAddFiles*>(s.Form)) {
+                add->Edit1->SetText(src.string());
+                add->cbRecurseDirs->SetChecked(true);
+                add->AddFileSpec("*.*");
+                if (n.addFiles)
+                    n.addFiles(*add);
+                add->btnOK->Click();
+                return std::nullopt;
+            }
+            if (auto* split = dynamic_cast<TfrmSplitArchive*>(s.Form)) {
+                if (n.split)
+                    n.split(*split);
+                else
+                    split->RadioGroup2->SetItemIndex(ptNoSplit);
+                split->Button1->Click();
+                return std::nullopt;
+            }
+            if (s.Form && n.other)
+                return n.other(s);
+            shown.push_back(s.Kind + ": " + s.Caption);
+            return s.Kind == "MessageBox" ? "Yes" : "OK";
+        });
+        form->mnuNew->Click();
+        Headless().SetResponder(nullptr);
+    }
+    std::vector<std::string> shown;
+};
+
+TEST_F(NewArchive, EachTypeThroughItsWriterReadsBackWithTheRealTool)
+{
+    const fs::path src = MakeTree(dir);
+    struct TCase {
+        const char* ext;
+        const char* compressor;
+        const char* tool;
+        std::string test, extract;
+    };
+    const std::vector<TCase> cases = {
+        {"zip", "atZip (TZipSplitter)", "unzip", "unzip -tq new.zip", "unzip -q new.zip -d out"},
+        {"tar", "atTar (TTar)", "tar", "tar tf new.tar", "tar xf new.tar -C out"},
+        {"lzh", "atLha (TLha)", "lhasa", "lhasa t new.lzh", "cd out && lhasa xq ../new.lzh"},
+        {"cab", "atCab (TMakeCab)", "cabextract", "cabextract -t new.cab", "cabextract -q -d out new.cab"},
+        {"bh", "atBh (TBlakHole)", nullptr, "", ""},  // no tool reads it: our own listing does
+    };
+    form->CheckBox1->SetChecked(true);  // "Recurse Dirs": the listing shows the sub-folder too
+    for (const TCase& c : cases) {
+        if (c.tool && !HaveTool(c.tool))
+            continue;
+        const std::string name = dir + "/new." + c.ext;
+        std::string compressor;
+        Run(src, {name, [&](TfrmAddFiles& add) { compressor = add.ComboBox6->Text(); }, nullptr, nullptr});
+        EXPECT_EQ(c.compressor, compressor);
+        EXPECT_EQ("Files Compressed: 3", form->StatusBar1->SimpleText) << c.ext;
+        EXPECT_EQ(clGreen, form->LedColour()) << c.ext;
+        EXPECT_EQ(3, form->ZipView1->Items.Count()) << c.ext;  // the new archive is the one listed
+        if (!c.tool)
+            continue;
+        int code = -1;
+        CaptureCommand("cd " + ShellQuote(dir) + " && " + c.test + " >/dev/null 2>&1", &code);
+        EXPECT_EQ(0, code) << c.test;
+        fs::remove_all(dir + "/out");
+        fs::create_directories(dir + "/out");
+        CaptureCommand("cd " + ShellQuote(dir) + " && " + c.extract + " >/dev/null 2>&1");
+        EXPECT_EQ(HostTree(src), HostTree(dir + "/out")) << c.ext;
+    }
+}
+
+TEST_F(NewArchive, ZipSplitIntoVolumesAndPassword)
+{
+    if (!HaveTool("zip") || !HaveTool("unzip"))
+        GTEST_SKIP() << "zip/unzip missing";
+    const fs::path src = MakeTree(dir);
+    // A volume size typed as 65,536.9: the comma is dropped and the fraction cut.
+    Run(src, {dir + "/vol.zip", nullptr, [](TfrmSplitArchive& split) {
+                  split.RadioGroup2->SetItemIndex(ptOtherSize);
+                  split.RadioGroup1->SetItemIndex(stBytes);
+                  split.Edit3->SetText("65,536.9");
+                  EXPECT_NE(std::string::npos, split.Label10->Caption.find("volumes this set: 1"));
+              }, nullptr});
+    EXPECT_TRUE(fs::exists(dir + "/vol.z01"));
+    EXPECT_EQ(65536, std::intmax_t(fs::file_size(dir + "/vol.z01")));
+    int code = -1;
+    CaptureCommand("cd " + ShellQuote(dir) + " && zip -q -s 0 vol.zip --out joined.zip && unzip -tq joined.zip", &code);
+    EXPECT_EQ(0, code);
+
+    // "&Password" asks for the phrase; "Super fast" does not make the method "store" for good.
+    bool asked = false;
+    Run(src, {dir + "/secret.zip",
+              [&](TfrmAddFiles& add) {
+                  add.ComboBox5->SetItemIndex(dtDeflateS);
+                  add.btnPassword->Click();
+                  EXPECT_EQ("PROTECTED", add.btnPassword->Caption);
+              },
+              nullptr, [&](const TShown& s) -> std::optional<std::string> {
+                  auto* password = dynamic_cast<TfrmPassword1*>(s.Form);
+                  if (!password)
+                      return "Cancel";
+                  asked = true;
+                  EXPECT_EQ(1, password->RadioGroup1->Items.Count());  // no AES offered
+                  password->Edit1->SetText("tajne heslo");
+                  EXPECT_EQ("tajne heslo", password->Edit2->Text());
+                  password->Button1->Click();
+                  return std::nullopt;
+              }});
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(cmDeflate, TCompressMethod(form->ZipSplitter1->CompressMethod));
+    CaptureCommand("cd " + ShellQuote(dir) + " && unzip -tq -P 'tajne heslo' secret.zip", &code);
+    EXPECT_EQ(0, code);
+    CaptureCommand("cd " + ShellQuote(dir) + " && unzip -tq -P wrong secret.zip >/dev/null 2>&1", &code);
+    EXPECT_NE(0, code);
+}
+
+TEST_F(NewArchive, AnExistingNameAndACancelledDialog)
+{
+    if (!HaveTool("zip"))
+        GTEST_SKIP() << "zip missing";
+    const fs::path src = MakeTree(dir);
+    const std::string old = dir + "/old.zip";
+    CaptureCommand("cd " + ShellQuote(src.string()) + " && zip -q " + ShellQuote(old) + " a.txt");
+    // "No" keeps the file and lists it.
+    Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
+        if (s.Kind == "SaveDialog")
+            return old;
+        EXPECT_NE(std::string::npos, s.Text.find("old.zip: already exists...\r\rOVERWRITE?\r(will be moved to the Recycling Bin)"));
+        return "No";
+    });
+    form->mnuNew->Click();
+    EXPECT_TRUE(fs::exists(old));
+    EXPECT_EQ(1, form->ZipView1->Items.Count());
+    // "Yes" moves it away; the add dialog's Cancel leaves no busy window behind.
+    Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
+        if (s.Kind == "SaveDialog")
+            return old;
+        return dynamic_cast<TfrmAddFiles*>(s.Form) ? "Cancel" : "Yes";
+    });
+    form->mnuNew->Click();
+    EXPECT_FALSE(fs::exists(old));
+    EXPECT_EQ(clGreen, form->LedColour());
+    EXPECT_FALSE(form->OperationRunning());
+}
+
+TEST_F(ArchiveManager, EncryptedMemberAsksThroughThePasswordDialog)
+{
+    if (!HaveTool("zip"))
+        GTEST_SKIP() << "zip missing";
+    const fs::path src = MakeTree(dir);
+    const std::string archive = dir + "/enc.zip";
+    CaptureCommand("cd " + ShellQuote(src.string()) + " && zip -q -P pw " + ShellQuote(archive) + " a.txt");
+    form->DisplayFile(archive);
+    const std::string out = dir + "/out";
+    fs::create_directories(out);
+    std::string member;
+    Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
+        if (auto* dialog = dynamic_cast<TfrmExtract*>(s.Form)) {
+            dialog->Edit1->SetText(out);
+            dialog->BitBtn1->Click();
+            return std::nullopt;
+        }
+        if (auto* password = dynamic_cast<TfrmPassword2*>(s.Form)) {
+            EXPECT_EQ("Enter password...", password->Caption);
+            member = password->Edit3->Text();
+            password->CheckBox1->SetChecked(true);  // masked: the confirmation must match
+            password->Edit1->SetText("pw");
+            password->Edit2->SetText("px");
+            password->Button1->Click();
+            EXPECT_EQ(mrNone, password->ModalResult);
+            password->Edit2->SetText("pw");
+            password->Button1->Click();
+            return std::nullopt;
+        }
+        return "OK";
+    });
+    form->PressKey('E', ssCtrl);
+    EXPECT_NE(std::string::npos, member.find("a.txt"));
+    EXPECT_EQ(ReadWholeFile(src / "a.txt"), ReadWholeFile(fs::path(out) / "a.txt"));
+}
+
+TEST(ManagerDialogs, AddFilesChoicesSeedKeysAndSplitSizes)
+{
+    // The compressor by extension; a gzip writer offers deflate alone.
+    EXPECT_EQ(5, TfrmAddFiles::CompressorIndexOfName("C:/a/B.LZH"));
+    EXPECT_EQ(1, TfrmAddFiles::CompressorIndexOfName("x.bzip"));
+    EXPECT_EQ(9, TfrmAddFiles::CompressorIndexOfName("x.what"));
+    EXPECT_EQ(5, TfrmAddFiles::CompressorIndex(atLzh));
+    TGZip gzip;
+    TfrmAddFiles add(nullptr);
+    add.ShowSettingsOf(gzip);
+    ASSERT_EQ(1, add.ComboBox1->Items.Count());
+    EXPECT_EQ("cmDeflate", add.ComboBox1->Items[0]);
+    EXPECT_TRUE(add.ComboBox5->Enabled());
+
+    // Seed keys: ten digits up to 4294967295, nothing that would wrap.
+    EXPECT_EQ(4294967295u, ParseSeedKey("4294967295"));
+    for (const char* bad : {"4294967296", "99999999999", "", "12a", "-1"})
+        EXPECT_FALSE(ParseSeedKey(bad).has_value()) << bad;
+    TfrmSeedKeys keys(nullptr);
+    EXPECT_EQ("Seed-key editor...", keys.Caption);
+    EXPECT_EQ("305419896", keys.edtDataKey[0]->Text());
+    EXPECT_EQ(std::to_string(0x6D2A91F4u), keys.edtHeaderKey[0]->Text());
+    keys.edtHeaderKey[1]->SetText("4294967295");
+    EXPECT_EQ(4294967295u, keys.HeaderKeys()[1]);
+    std::vector<std::string> boxes;
+    Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
+        if (s.Kind == "MessageBox") {
+            boxes.push_back(s.Text);
+            return "OK";
+        }
+        keys.edtDataKey[2]->SetText("4294967296");
+        keys.btnOk->Click();
+        EXPECT_EQ(mrNone, keys.ModalResult);
+        return "Cancel";
+    });
+    keys.ShowModal();
+    Headless().SetResponder(nullptr);
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_NE(std::string::npos, boxes[0].find("4294967295"));
+
+    // A pasted size saturates; the volume size in megabytes does not wrap into a small one.
+    EXPECT_EQ(1024, PartSizeFromText("1,024.5"));
+    EXPECT_EQ(INT64_MAX, PartSizeFromText("999999999999999999999999999"));
+    TZipSplitter splitter;
+    splitter.Splitter().ArchiveSize = 10'000'000;
+    splitter.Splitter().PartType = ptOtherSize;
+    splitter.Splitter().CustomSizeType = stMB;
+    splitter.Splitter().PartSize = PartSizeFromText("99999999999999999999");
+    EXPECT_EQ(INT64_MAX, splitter.Splitter().RequestedVolumeSize(ptOtherSize));
+    EXPECT_EQ(0u, splitter.Splitter().GetVolumeCount());
+}
+
+TEST_F(ArchiveManager, SharedEventsSpeakTheirTexts)
+{
+    std::vector<TShown> shown;
+    Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
+        shown.push_back(s);
+        return s.Kind == "InputBox" ? "heslo" : s.Text.rfind("Insert", 0) == 0 ? "Cancel" : "Yes";
+    });
+    bool yes = false;
+    form->Tar1->OnReplaceFile(nullptr, "C:\\old.txt", "C:\\new.txt", 0, 0, 10, 20, 32, 32, yes);
+    EXPECT_TRUE(yes);
+    form->Lha1->OnNonWriteableArchive(nullptr, "C:\\a.lzh", yes);
+    bool cancel = false;
+    form->Jar1->OnInsertDisk(nullptr, "3", cancel);
+    EXPECT_TRUE(cancel);
+    form->ZipSplitter1->OnCorruptZipHeader(nullptr, 0, cancel);
+    EXPECT_FALSE(cancel);
+    form->GZip1->UnpackedTotal = 3'000'000;
+    form->GZip1->OnElapsedTime(form->GZip1.get(), 2.0f);  // off: nothing shown
+    form->mnuElapsedTime->Click();
+    form->GZip1->OnElapsedTime(form->GZip1.get(), 2.0f);
+    std::string password;
+    TSeedKeyRecord h{}, d{};
+    bool again = false;
+    form->Pelix1->OnGetPassword(nullptr, "x", password, h, d, again);
+    EXPECT_TRUE(again);
+    EXPECT_EQ("heslo", password);
+    ASSERT_EQ(6u, shown.size());
+    EXPECT_EQ(0u, shown[0].Text.find("REPLACE:\r   C:\\old.txt\r   Size: 10   Date: 12.30.99 12:00 am")) << shown[0].Text;
+    EXPECT_NE(std::string::npos, shown[0].Text.find("\r\rWITH:C:\\new.txt"));
+    EXPECT_EQ("C:\\a.lzh is ReadOnly, SysFile, or Hidden file...\r\rWrite to this file?", shown[1].Text);
+    EXPECT_EQ("Insert disk# : 3", shown[2].Text);
+    EXPECT_EQ("Header error... (missing or corrupt)\r\rContinue?", shown[3].Text);
+    EXPECT_EQ("Seconds: 2\rBytesPerSec: 1\u00a0500\u00a0000\r\rOnElapsedTime event", shown[4].Text);
+    EXPECT_EQ("OnGetPassword event", shown[5].Caption);
+}
+
+TEST_F(ArchiveManager, TestListsEachMembersResultAndRefusesNestedCommands)
+{
+    if (!HaveTool("zip"))
+        GTEST_SKIP() << "zip missing";
+    const std::string good = MakeZip("good.zip", {{"a.txt", std::string(3000, 'a')}, {"b;*.txt", "bravo bravo"}}, "-0");
+    fs::copy_file(good, dir + "/bad.zip");
+    // One byte of the second member's stored data changed: its CRC no longer matches.
+    std::vector<std::uint8_t> bytes = ReadWholeFile(dir + "/bad.zip");
+    const std::string text(bytes.begin(), bytes.end());
+    bytes[text.find("bravo bravo") + 3] ^= 0x20;
+    WriteWholeFile(dir + "/bad.zip", bytes);
+
+    const auto test = [&](const std::string& archive, bool selectBoth) {
+        form->DisplayFile(archive);
+        for (int i = 0; selectBoth && i < form->ZipView1->Items.Count(); ++i)
+            form->ZipView1->SetSelected(i, true);
+        std::vector<std::string> rows;
+        std::string spec, status, during;
+        Respond([&](TForm& f) {
+            auto& dialog = dynamic_cast<TfrmTestArchive&>(f);
+            EXPECT_EQ("(TZipCheck demo) validity test...", dialog.Caption);
+            spec = dialog.Edit3->Text();
+            dialog.Button1->Click();
+            rows = dialog.ReportRows();
+            status = dialog.StatusBar1->SimpleText;
+            // F5 while the test dialog is up must not start a listing inside it.
+            form->PressKey(VK_F5);
+            during = form->StatusBar1->SimpleText;
+            dialog.Button2->Click();
+        });
+        form->PressKey('T', ssCtrl);
+        EXPECT_EQ("Busy...", during);
+        return std::make_tuple(rows, spec, status);
+    };
+    auto [rows, spec, status] = test(good, true);
+    EXPECT_EQ("a.txt; b;*.txt", spec);
+    EXPECT_EQ((std::vector<std::string>{"a.txt ...Ok", "b;*.txt ...Ok"}), rows);
+    EXPECT_EQ("File(s) tested:  2", status);
+
+    std::tie(rows, spec, status) = test(dir + "/bad.zip", false);
+    EXPECT_EQ("*.*", spec);
+    ASSERT_GE(rows.size(), 2u);
+    EXPECT_EQ("a.txt ...Ok", rows[0]);
+    EXPECT_NE(rows.end(), std::find(rows.begin(), rows.end(), "b;*.txt ...Failed"));
+
+    // A TAR inside GZip is tested member by member after a question, then offered for listing.
+    if (HaveTool("tar") && HaveTool("gzip")) {
+        CaptureCommand("cd " + ShellQuote(dir + "/src-good.zip") + " && tar czf ../t.tgz a.txt 'b;*.txt'");
+        form->DisplayFile(dir + "/t.tgz");
+        Respond([&](TForm& f) {
+            auto& dialog = dynamic_cast<TfrmTestArchive&>(f);
+            dialog.Button1->Click();
+            rows = dialog.ReportRows();
+            dialog.Button2->Click();
+        });
+        form->TestClick();
+        EXPECT_NE(rows.end(), std::find(rows.begin(), rows.end(), "b;*.txt ...Ok"));
+        ASSERT_EQ(2u, boxes.size());
+        EXPECT_NE(std::string::npos, boxes[0].find("Decompress and verify this archive?"));
+        EXPECT_EQ("Display contents of the extracted tar archive?", boxes[1]);
+    }
+
+    // A file that is no archive: nothing to test, the "&Action" menu comes into view.
+    std::ofstream(dir + "/plain.txt") << "no archive";
+    form->DisplayFile(dir + "/plain.txt");
+    EXPECT_FALSE(form->mnuAction->Visible);
+    form->TestClick();
+    EXPECT_TRUE(form->mnuAction->Visible);
+}
+
+TEST_F(ArchiveManager, EditCommentRoundTripsThroughTheArchive)
+{
+    if (!HaveTool("zip") || !HaveTool("unzip") || !HaveTool("zipnote"))
+        GTEST_SKIP() << "zip tools missing";
+    const std::string archive = MakeZip("c.zip", {{"a.txt", "alpha"}, {"sub/b.txt", "beta"}});
+    form->DisplayFile(archive);
+    std::string counter;
+    Respond([&](TForm& f) {
+        auto& dialog = dynamic_cast<TfrmEditComments&>(f);
+        counter = dialog.lblCount->Caption;
+        dialog.Memo1->SetText("first file's note");
+        dialog.ScrollBar1->SetPosition(2);  // stores the memo into the first entry
+        dialog.btnEditMain->Click();
+        EXPECT_TRUE(dialog.EditingMain());
+        dialog.Memo1->SetText("the main note");
+        dialog.btnEditMain->Click();  // "Save main archive comment?" Yes
+        dialog.Memo1->SetText("second");
+        dialog.btnOK->Click();  // stores "second" into the second entry and closes
+    });
+    form->PressKey('C', ssCtrl);
+    EXPECT_EQ("1 of 2", counter);
+    EXPECT_NE(boxes.end(), std::find(boxes.begin(), boxes.end(), "Save main archive comment?"));
+    EXPECT_NE(boxes.end(), std::find(boxes.begin(), boxes.end(), "Save changes?"));
+    int code = -1;
+    CaptureCommand("unzip -tq " + ShellQuote(archive), &code);
+    EXPECT_EQ(0, code);
+    EXPECT_NE(std::string::npos, CaptureCommand("unzip -z " + ShellQuote(archive)).find("the main note"));
+    const std::string notes = CaptureCommand("zipnote " + ShellQuote(archive));
+    EXPECT_NE(std::string::npos, notes.find("@ a.txt\nfirst file's note\n")) << notes;
+    EXPECT_NE(std::string::npos, notes.find("@ sub/b.txt\nsecond\n")) << notes;
+
+    // Answering No leaves the archive as it was.
+    const std::vector<std::uint8_t> before = ReadWholeFile(archive);
+    Respond([&](TForm& f) {
+        auto& dialog = dynamic_cast<TfrmEditComments&>(f);
+        dialog.Memo1->SetText("not kept");
+        dialog.btnOK->Click();
+    }, "No");
+    form->EditCommentClick();
+    EXPECT_TRUE(before == ReadWholeFile(archive));
+
+    if (HaveTool("tar")) {
+        CaptureCommand("cd " + ShellQuote(dir) + " && tar cf t.tar src-c.zip");
+        form->DisplayFile(dir + "/t.tar");
+        Respond([](TForm&) { ADD_FAILURE() << "no dialog for a TAR archive"; }, "OK");
+        form->EditCommentClick();
+        EXPECT_EQ(std::vector<std::string>{"Comment editing is not supported with this type of archive"}, boxes);
+    }
+}
+
+TEST_F(ArchiveManager, RenameSaveAsAndEncodeKeepTheArchiveWhole)
+{
+    if (!HaveTool("zip") || !HaveTool("unzip") || !HaveTool("uudecode"))
+        GTEST_SKIP() << "zip, unzip or uudecode missing";
+    const std::string archive = MakeZip("r.zip", {{"a.txt", std::string(20000, 'r')}, {"b.bin", RandomBytes(5000, 7)}});
+    const std::vector<std::uint8_t> original = ReadWholeFile(archive);
+    form->DisplayFile(archive);
+
+    Respond([](TForm& f) {
+        auto& input = dynamic_cast<TfrmInput&>(f);
+        EXPECT_EQ("Rename current archive...", input.Caption);
+        EXPECT_EQ("r.zip", input.Edit1->Text());
+        input.Edit1->SetText("renamed.zip");
+        input.btnOK->Click();
+    });
+    form->mnuRename->Click();
+    const std::string renamed = dir + "/renamed.zip";
+    EXPECT_FALSE(fs::exists(archive));
+    EXPECT_TRUE(original == ReadWholeFile(renamed));
+    EXPECT_EQ(renamed, form->Pelix1->ArchiveFile());
+    EXPECT_EQ(2, form->ZipView1->Items.Count());
+    EXPECT_EQ(-1, form->ComboBox1->Items.IndexOf(archive));
+    int code = -1;
+    CaptureCommand("unzip -tq " + ShellQuote(renamed), &code);
+    EXPECT_EQ(0, code);
+
+    // Save As copies; an existing target is kept unless the user agrees; never onto itself.
+    const std::string copy = dir + "/copy.zip";
+    std::ofstream(copy) << "precious";
+    Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
+        return s.Kind == "SaveDialog" ? copy : "No";
+    });
+    form->mnuSaveAs->Click();
+    EXPECT_EQ("precious", CaptureCommand("cat " + ShellQuote(copy)));
+    Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
+        return s.Kind == "SaveDialog" ? copy : "Yes";
+    });
+    form->mnuSaveAs->Click();
+    EXPECT_TRUE(original == ReadWholeFile(copy));
+    EXPECT_EQ(copy, form->Pelix1->ArchiveFile());
+    Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
+        return s.Kind == "SaveDialog" ? copy : "Yes";
+    });
+    form->mnuSaveAs->Click();
+    EXPECT_TRUE(original == ReadWholeFile(copy));
+
+    // Encode: the proposal follows the method; uudecode gives the archive back.
+    Respond([&](TForm& f) {
+        auto& dialog = dynamic_cast<TfrmUUEncode&>(f);
+        EXPECT_EQ(copy, dialog.Edit1->Text());
+        EXPECT_EQ(dir + "/copy.uue", dialog.Edit2->Text());
+        dialog.EncodeMethod1->SetItemIndex(1);
+        EXPECT_EQ(dir + "/copy.xxe", dialog.Edit2->Text());
+        dialog.EncodeMethod1->SetItemIndex(0);
+        // Never written over its own input.
+        dialog.Edit2->SetText(copy);
+        dialog.btnOK->Click();
+        EXPECT_EQ(mrNone, dialog.ModalResult);
+        EXPECT_TRUE(dialog.Edit1->Text().empty() && dialog.Edit2->Text().empty());
+        EXPECT_FALSE(dialog.btnOK->Enabled());
+        dialog.Edit1->SetText(copy);
+        dialog.Edit2->SetText(dir + "/copy.uue");
+        dialog.btnOK->Click();
+    });
+    form->mnuEncode->Click();
+    EXPECT_EQ(std::vector<std::string>{"Error: infile and outfile are the same"}, boxes);
+    ASSERT_TRUE(fs::exists(dir + "/copy.uue"));
+    CaptureCommand("uudecode -o " + ShellQuote(dir + "/decoded.zip") + " " + ShellQuote(dir + "/copy.uue"), &code);
+    EXPECT_EQ(0, code);
+    EXPECT_TRUE(original == ReadWholeFile(dir + "/decoded.zip"));
+
+    // A file that is gone is reported in the error list under the encoder's own class.
+    Respond([&](TForm& f) {
+        if (auto* dialog = dynamic_cast<TfrmUUEncode*>(&f)) {
+            dialog->Edit1->SetText(dir + "/gone.bin");
+            dialog->Edit2->SetText(dir + "/gone.uue");
+            dialog->btnOK->Click();
+        } else {
+            f.ModalResult = mrOk;  // the error list
+        }
+    });
+    form->mnuEncode->Click();
+    ASSERT_FALSE(form->ErrorMessages.empty());
+    EXPECT_NE(std::string::npos, form->ErrorMessages.back().find("ClassName: TUUEncode")) << form->ErrorMessages.back();
+    EXPECT_FALSE(fs::exists(dir + "/gone.uue"));
+}
+
+TEST_F(ArchiveManager, ViewRunStartsTheViewerWithTheExtractedMember)
+{
+    if (!HaveTool("zip"))
+        GTEST_SKIP() << "zip missing";
+    const std::string archive = MakeZip("v.zip", {{"docs/read me.txt", "the member's text\n"}, {"other.txt", "x"}});
+    const std::string record = dir + "/record", viewer = dir + "/viewer";
+    std::ofstream(viewer) << "#!/bin/sh\n{ echo \"$1\"; cat \"$1\"; } > " + ShellQuote(record) + "\n";
+    fs::permissions(viewer, fs::perms::owner_all);
+    form->CheckBox1->SetChecked(true);  // "Recurse Dirs": members in folders too
+    form->DisplayFile(archive);
+    form->ZipView1->SetSelected(RowOf("docs\\read me.txt"), true);
+    std::vector<std::string> listed;
+    Respond([&](TForm& f) {
+        auto& dialog = dynamic_cast<TfrmRunFile&>(f);
+        for (int i = 0; i < dialog.ListBox1->Items.Count(); ++i)
+            listed.push_back(dialog.ListBox1->Items[i]);
+        EXPECT_FALSE(dialog.Edit1->Enabled());
+        dialog.RadioGroup2->SetItemIndex(3);  // OpenWithFile
+        EXPECT_TRUE(dialog.Edit1->Enabled());
+        dialog.Edit1->SetText(viewer);
+        dialog.btnOK->Click();
+    });
+    form->BitBtn[4]->Click();
+    ASSERT_EQ(1u, listed.size());
+    EXPECT_NE(std::string::npos, listed[0].find("read me.txt"));
+    const std::string seen = CaptureCommand("cat " + ShellQuote(record));
+    EXPECT_NE(std::string::npos, seen.find("read me.txt\nthe member's text\n")) << seen;
+
+    // Nothing selected: the dialog says so and runs nothing.
+    form->ZipView1->Items.Clear();
+    Respond([](TForm&) {}, "OK");
+    fs::remove(record);
+    form->ViewRunClick();
+    EXPECT_EQ(std::vector<std::string>{"No files selected"}, boxes);
+    EXPECT_FALSE(fs::exists(record));
+}
+
+TEST_F(ArchiveManager, HeaderClicksSortEachColumnBothWays)
+{
+    if (!HaveTool("zip"))
+        GTEST_SKIP() << "zip missing";
+    const fs::path src = dir + "/src";
+    fs::create_directories(src);
+    // Sizes, ratios and dates that order the rows differently from their names.
+    std::ofstream(src / "b.txt") << std::string(9000, 'b');
+    std::ofstream(src / "a.txt") << RandomBytes(300, 3);
+    std::ofstream(src / "c.txt") << std::string(20, 'c') + RandomBytes(1000, 5);
+    CaptureCommand("cd " + ShellQuote(src.string()) + " && touch -d '1999-05-01 10:00' b.txt && touch -d "
+                   "'2021-01-02 03:04' a.txt && touch -d '2010-07-08 09:10' c.txt && zip -q ../s.zip a.txt b.txt c.txt");
+    // With the elapsed-time report on, a listing tells its time and speed.
+    Respond([](TForm&) {}, "OK");
+    form->mnuElapsedTime->Click();
+    form->DisplayFile(dir + "/s.zip");
+    ASSERT_EQ(3, form->ZipView1->Items.Count());
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("Seconds: ", boxes[0].substr(0, 9));
+    EXPECT_NE(std::string::npos, boxes[0].find("\rBytesPerSec: ")) << boxes[0];
+    EXPECT_NE(std::string::npos, boxes[0].find("\r\rOnElapsedTime event")) << boxes[0];
+    form->mnuElapsedTime->Click();
+    form->DisplayFile(dir + "/s.zip");
+    EXPECT_EQ(1u, boxes.size());
+    const auto order = [&] {
+        std::string names;
+        for (int i = 0; i < form->ZipView1->Items.Count(); ++i)
+            names += form->ZipView1->Items.Fields(i)[zcName].substr(0, 1);
+        return names;
+    };
+    form->SortByColumn(zcUnpacked);
+    EXPECT_EQ("acb", order());
+    form->SortByColumn(zcUnpacked);
+    EXPECT_EQ("bca", order());
+    form->SortByColumn(zcName);
+    EXPECT_EQ("abc", order());
+    form->SortByColumn(zcName);
+    EXPECT_EQ("cba", order());
+    form->SortByColumn(zcDateTime);  // 1999, 2010, 2021: dates, not the texts "dd.mm.yy"
+    EXPECT_EQ("bca", order());
+    form->SortByColumn(zcDateTime);
+    EXPECT_EQ("acb", order());
+
+    // Ratios and offsets compare as numbers ("5%" before "37%" before "100%").
+    form->ZipView1->Items.Clear();
+    for (const auto& [name, ratio, offset] : {std::tuple{"z", "100%", "9"}, {"x", "5%", "1000"}, {"y", "37%", "20"}}) {
+        std::vector<std::string> row(zcColumnCount);
+        row[zcName] = name;
+        row[zcRatio] = ratio;
+        row[zcOffset] = offset;
+        form->ZipView1->Items.AddFields(row);
+    }
+    form->SortByColumn(zcRatio);
+    EXPECT_EQ("xyz", order());
+    form->SortByColumn(zcOffset);
+    EXPECT_EQ("zyx", order());
+}
+
+TEST_F(ArchiveManager, MasksRecentArchivesAndEmptyFoldersNarrowTheList)
+{
+    if (!HaveTool("zip"))
+        GTEST_SKIP() << "zip missing";
+    const std::string first = MakeZip("one.zip", {{"x.txt", "x"}});
+    const std::string archive = MakeZip("m.zip", {{"a.txt", "a"}, {"b.log", "b"}, {"c.txt", "c"}});
+    CaptureCommand("cd " + ShellQuote(dir + "/src-m.zip") + " && mkdir -p empty && zip -q " + ShellQuote(archive) +
+                   " empty/");
+    Respond([](TForm&) {}, "OK");
+    form->Edit1->SetText("*.txt");
+    WORD enter = VK_RETURN;
+    form->Edit1->OnKeyDown(form->Edit1, enter, 0);
+    EXPECT_EQ(std::vector<std::string>{"No archive loaded..."}, boxes);
+
+    form->DisplayFile(first);
+    form->DisplayFile(archive);
+    EXPECT_EQ(0, form->ComboBox1->Items.IndexOf(archive));
+    EXPECT_EQ(1, form->ComboBox1->Items.IndexOf(first));
+    EXPECT_EQ(2, form->ZipView1->Items.Count());  // the mask "*.txt"
+    form->Edit1->SetText("");
+    form->Edit2->SetText("*.log");
+    enter = VK_RETURN;
+    form->Edit2->OnKeyDown(form->Edit2, enter, 0);
+    EXPECT_EQ(2, form->ZipView1->Items.Count());  // b.log excluded
+    form->Edit2->SetText("");
+    enter = VK_RETURN;
+    form->Edit2->OnKeyDown(form->Edit2, enter, 0);
+    EXPECT_EQ(3, form->ZipView1->Items.Count());
+    form->CheckBox1->SetChecked(true);
+    form->mnuBlankDirs->Click();
+    EXPECT_EQ(4, form->ZipView1->Items.Count());  // the empty folder too
+    form->mnuBlankDirs->Click();
+    EXPECT_EQ(3, form->ZipView1->Items.Count());
+
+    // Choosing an earlier archive in the recent list shows it again, first in the list.
+    form->ComboBox1->SelectFromList(1);
+    EXPECT_EQ(first, form->Pelix1->ArchiveFile());
+    EXPECT_EQ(0, form->ComboBox1->Items.IndexOf(first));
+    EXPECT_EQ(1, form->ZipView1->Items.Count());
 }

@@ -1,6 +1,9 @@
 #include "app/lib/VEdit.h"
+#include "platform/vcl/Headless.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace vcl;
 using namespace vedit;
@@ -230,4 +233,81 @@ TEST(VEdit, ComboItemsAndFixedVersion)
     TVLabeledEdit edit(nullptr);
     edit.SetVersion("9.9");
     EXPECT_EQ("2.77", edit.Version());
+}
+
+TEST(VEdit, NumericFieldDrawsItselfAndTypesItsOwnKeys)
+{
+    auto form = Shown([](TVLabeledEdit& f) {
+        f.EditType = teCurrency;
+        f.Number.CurrPosition = ncCurrLeft;
+    });
+    TVLabeledEdit& f = *form->field;
+    EXPECT_EQ(ckPainted, f.Kind());
+    // Keys that a native edit would handle: typing, Backspace, caret keys and Delete.
+    for (char c : std::string("12345"))
+        form->PressKey(WORD(c));
+    form->PressKey(VK_BACK);
+    form->PressKey(VK_HOME);
+    form->PressKey(VK_DELETE);
+    EXPECT_EQ("234", f.Text());
+    form->PressKey(VK_END);
+    form->PressKey('5');
+    EXPECT_EQ("2345", f.Text());
+    f.SetText("1234567,891");
+    form->SetActiveControl(form->next);
+    const TBitmap shot = form->RenderToBitmap();
+    const auto& texts = shot.Texts();
+    auto shown = std::find_if(texts.begin(), texts.end(), [](const TBitmap::TTextRecord& r) {
+        return r.Text == "Kč1 234 567,89";
+    });
+    ASSERT_NE(shown, texts.end());
+    // Right-aligned: the text ends near the field's right edge, not at its left one.
+    EXPECT_GT(shown->X, f.Left() + 10);
+}
+
+TEST(VEdit, ComboListPlacesItselfAndCloses)
+{
+    THeadlessWidgetSet* ui = HeadlessWidgetSet();
+    ASSERT_NE(ui, nullptr);
+    auto form = Shown([](TVLabeledEdit& f) {
+        f.EditType = teComboBox;
+        f.ComboBox.CloseIfMouseLeave = true;
+    });
+    form->SetBounds(100, Screen->Height - 60, 300, 120);  // the field sits near the screen's bottom
+    TVLabeledEdit& f = *form->field;
+    f.ComboBox.Items = "Praha‡PHA|Brno|Ostrava‡OVA";  // entering the field cleared any before
+    f.SetText("Brno");
+    int step = 0;
+    ui->SetResponder([&](const TShown& s) -> std::optional<std::string> {
+        TCombo* list = nullptr;
+        for (TControl* c : s.Form->AllControls())
+            if (!list)
+                list = dynamic_cast<TCombo*>(c);
+        if (!list)
+            return "Cancel";
+        if (step++ == 0) {
+            EXPECT_EQ(1, list->ItemIndex());  // the field's text
+            EXPECT_LT(s.Form->Top(), form->Top());  // above the field
+            EXPECT_GE(s.Form->Left(), 100);
+            list->MouseMove(0, 5, 5);
+            list->MouseMove(0, -5, 5);  // in and out again: no choice
+            return std::nullopt;
+        }
+        if (step == 2) {
+            list->MouseDown(mbRight, 0, 5, 5);
+            return std::nullopt;
+        }
+        list->SetItemIndex(2);
+        WORD enter = VK_RETURN;
+        list->KeyDown(enter, 0);
+        return std::nullopt;
+    });
+    EXPECT_FALSE(f.ShowComboList());
+    EXPECT_EQ(1, step);
+    EXPECT_FALSE(f.ShowComboList());
+    EXPECT_EQ(2, step);
+    EXPECT_TRUE(f.ShowComboList());
+    ui->SetResponder(nullptr);
+    EXPECT_EQ("Ostrava", f.Text());
+    EXPECT_EQ(2, f.ComboBox.ItemIndex);
 }

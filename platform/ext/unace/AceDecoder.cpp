@@ -15,7 +15,6 @@ constexpr int kWidthWidthBits = 3;
 constexpr std::size_t kWindow = std::size_t(1) << 22;
 constexpr std::size_t kFlush = 1 << 16;
 
-enum { mdLz77 = 0, mdDelta = 1, mdExe = 2, mdSound8 = 3, mdPic = 7 };
 
 // Sorts widths into descending order exactly as the format's compressor did: ties keep the
 // order this quicksort leaves them in, and the codes depend on it.
@@ -50,74 +49,15 @@ void SortWidths(std::vector<int>& Keys, std::vector<int>& Values, int Left, int 
     }
 }
 
+bool IsSound(int Mode) { return Mode >= kAceModeSound8 && Mode <= kAceModeSound32B; }
+
 }  // namespace
-
-// 32-bit little-endian words read most significant bit first. Up to 31 bits past the end read
-// as zeros; consuming them marks the stream overrun.
-class TAceDecoder::TBits {
-public:
-    explicit TBits(const TByteSource& In) : FIn(In) {}
-
-    std::uint32_t Peek(int N)
-    {
-        Fill();
-        return N == 0 ? 0 : std::uint32_t(FBuf >> (64 - N));
-    }
-    void Skip(int N)
-    {
-        Fill();
-        FBuf <<= N;
-        FCount -= N;
-        FConsumed += std::uint64_t(N);
-    }
-    std::uint32_t Read(int N)
-    {
-        const std::uint32_t v = Peek(N);
-        Skip(N);
-        return v;
-    }
-    // An integer of a known width whose top bit, always set, is not stored.
-    std::uint32_t ReadKnownWidth(int N)
-    {
-        if (N < 2) return std::uint32_t(N);
-        return Read(N - 1) + (std::uint32_t(1) << (N - 1));
-    }
-    bool Overrun() const { return FEnded && FConsumed > FAvailable; }
-
-private:
-    void Fill()
-    {
-        while (FCount <= 32) {
-            std::uint8_t word[4] = {};
-            for (int i = 0; i < 4 && !FEnded; ++i) {
-                if (FPos == FHave) {
-                    FHave = FIn(FBlock, sizeof FBlock);
-                    FPos = 0;
-                    if (FHave == 0) {
-                        FEnded = true;
-                        break;
-                    }
-                }
-                word[i] = FBlock[FPos++];
-                FAvailable += 8;
-            }
-            FBuf |= std::uint64_t(GetLE32(word)) << (32 - FCount);
-            FCount += 32;
-        }
-    }
-
-    const TByteSource& FIn;
-    std::uint8_t FBlock[65536];
-    std::size_t FPos = 0, FHave = 0;
-    std::uint64_t FBuf = 0;
-    int FCount = 0;
-    std::uint64_t FConsumed = 0, FAvailable = 0;
-    bool FEnded = false;
-};
 
 TAceDecoder::TAceDecoder() : FWindow(kWindow) {}
 
-bool TAceDecoder::MakeTree(std::vector<std::uint8_t> Widths, int MaxWidth, TTree& Tree)
+namespace {
+
+bool MakeTree(std::vector<std::uint8_t> Widths, int MaxWidth, TAceTree& Tree)
 {
     const int n = int(Widths.size());
     if (n == 0)
@@ -149,7 +89,9 @@ bool TAceDecoder::MakeTree(std::vector<std::uint8_t> Widths, int MaxWidth, TTree
     return true;
 }
 
-bool TAceDecoder::ReadSymbol(TBits& Bits, const TTree& Tree, int& Symbol)
+}  // namespace
+
+bool AceReadSymbol(TAceBits& Bits, const TAceTree& Tree, int& Symbol)
 {
     const std::uint32_t code = Bits.Peek(Tree.MaxWidth);
     if (code >= Tree.Codes.size())
@@ -159,7 +101,7 @@ bool TAceDecoder::ReadSymbol(TBits& Bits, const TTree& Tree, int& Symbol)
     return true;
 }
 
-bool TAceDecoder::ReadTree(TBits& Bits, int MaxWidth, int NumCodes, TTree& Tree)
+bool AceReadTree(TAceBits& Bits, int MaxWidth, int NumCodes, TAceTree& Tree)
 {
     const int numWidths = std::min<int>(int(Bits.Read(9)) + 1, NumCodes + 1);
     const int lower = int(Bits.Read(4));
@@ -167,13 +109,13 @@ bool TAceDecoder::ReadTree(TBits& Bits, int MaxWidth, int NumCodes, TTree& Tree)
     std::vector<std::uint8_t> widthWidths(std::size_t(upper + 1));
     for (auto& w : widthWidths)
         w = std::uint8_t(Bits.Read(kWidthWidthBits));
-    TTree widthTree;
+    TAceTree widthTree;
     if (!MakeTree(widthWidths, (1 << kWidthWidthBits) - 1, widthTree))
         return false;
     std::vector<std::uint8_t> widths;
     while (int(widths.size()) < numWidths) {
         int symbol = 0;
-        if (!ReadSymbol(Bits, widthTree, symbol) || Bits.Overrun())
+        if (!AceReadSymbol(Bits, widthTree, symbol) || Bits.Overrun())
             return false;
         if (symbol < upper) {
             widths.push_back(std::uint8_t(symbol));
@@ -191,14 +133,14 @@ bool TAceDecoder::ReadTree(TBits& Bits, int MaxWidth, int NumCodes, TTree& Tree)
     return MakeTree(std::move(widths), MaxWidth, Tree);
 }
 
-void TAceDecoder::ReadMode(TBits& Bits, TMode& Mode)
+void AceReadMode(TAceBits& Bits, TAceMode& Mode)
 {
     Mode = {};
     Mode.Mode = int(Bits.Read(8));
-    if (Mode.Mode == mdDelta) {
+    if (Mode.Mode == kAceModeDelta) {
         Mode.DeltaDist = int(Bits.Read(8));
         Mode.DeltaLen = int(Bits.Read(17));
-    } else if (Mode.Mode == mdExe) {
+    } else if (Mode.Mode == kAceModeExe) {
         Mode.ExeMode = int(Bits.Read(8));
     }
 }
@@ -216,13 +158,13 @@ TAceResult TAceDecoder::Lz77(TBits& Bits, std::uint64_t Want, bool& ModeChange, 
     std::uint64_t have = 0;
     while (have < Want) {
         if (FSymbolsLeft == 0) {
-            if (!ReadTree(Bits, kMaxCodeWidth, kNumMainCodes, FMain) || !ReadTree(Bits, kMaxCodeWidth, kNumLenCodes, FLen))
+            if (!AceReadTree(Bits, kMaxCodeWidth, kNumMainCodes, FMain) || !AceReadTree(Bits, kMaxCodeWidth, kNumLenCodes, FLen))
                 return Bits.Overrun() ? TAceResult::Truncated : TAceResult::Corrupt;
             FSymbolsLeft = int(Bits.Read(15));
         }
         --FSymbolsLeft;  // a block announced as empty keeps its trees for good, as the format's reader does
         int symbol = 0;
-        if (!ReadSymbol(Bits, FMain, symbol))
+        if (!AceReadSymbol(Bits, FMain, symbol))
             return TAceResult::Corrupt;
         if (symbol <= 255) {
             if (Bits.Overrun())
@@ -233,7 +175,7 @@ TAceResult TAceDecoder::Lz77(TBits& Bits, std::uint64_t Want, bool& ModeChange, 
             continue;
         }
         if (symbol == kTypeCode) {
-            ReadMode(Bits, Next);
+            AceReadMode(Bits, Next);
             ModeChange = true;
             break;
         }
@@ -242,7 +184,7 @@ TAceResult TAceDecoder::Lz77(TBits& Bits, std::uint64_t Want, bool& ModeChange, 
         int length = 0;
         std::uint32_t distance = 0;
         if (symbol <= 259) {
-            if (!ReadSymbol(Bits, FLen, length))
+            if (!AceReadSymbol(Bits, FLen, length))
                 return TAceResult::Corrupt;
             const int back = symbol & 3;
             // The history keeps the last four distances; the one used moves to the newest place.
@@ -252,7 +194,7 @@ TAceResult TAceDecoder::Lz77(TBits& Bits, std::uint64_t Want, bool& ModeChange, 
             length += back > 1 ? 3 : 2;
         } else {
             distance = Bits.ReadKnownWidth(symbol - 260);
-            if (!ReadSymbol(Bits, FLen, length))
+            if (!AceReadSymbol(Bits, FLen, length))
                 return TAceResult::Corrupt;
             std::rotate(FHistory, FHistory + 1, FHistory + 4);
             FHistory[3] = distance;
@@ -271,6 +213,26 @@ TAceResult TAceDecoder::Lz77(TBits& Bits, std::uint64_t Want, bool& ModeChange, 
         have += std::uint64_t(length);
     }
     return Bits.Overrun() ? TAceResult::Truncated : TAceResult::Ok;
+}
+
+template <class TMedia>
+TAceResult TAceDecoder::Media(TMedia& Decoder, TBits& Bits, std::uint64_t Remaining, bool& Switched, TMode& Next,
+                              const std::function<bool(const std::uint8_t*, std::size_t)>& Emit)
+{
+    std::vector<std::uint8_t> out;
+    for (;;) {
+        out.clear();
+        const TAceResult r = Decoder.Read(Bits, Remaining, kFlush, out, Switched, Next);
+        for (std::uint8_t b : out)
+            Put(b);
+        if (!Emit(out.data(), out.size()))
+            return TAceResult::Corrupt;
+        Remaining -= out.size();
+        if (r != TAceResult::Ok || Switched || Remaining == 0)
+            return r;
+        if (out.empty())
+            return TAceResult::Corrupt;  // the mode cannot make the rest of the file
+    }
 }
 
 TAceResult TAceDecoder::Blocked(TBits& Bits, std::uint64_t Size, const TByteSink& Out)
@@ -293,16 +255,34 @@ TAceResult TAceDecoder::Blocked(TBits& Bits, std::uint64_t Size, const TByteSink
     };
     while (produced < Size) {
         if (hasPending) {
-            if (pending.Mode >= mdSound8 && pending.Mode <= mdPic)
-                return TAceResult::Unsupported;
-            if (pending.Mode > mdPic)
+            if (pending.Mode > kAceModePic)
                 return TAceResult::Corrupt;
+            // Switching to the mode already in use keeps its state (and reads no geometry).
+            const bool changed = pending.Mode != mode.Mode;
             mode = pending;
             hasPending = false;
+            if (IsSound(mode.Mode)) {
+                FSound.Start(mode.Mode, changed);
+            } else if (mode.Mode == kAceModePic) {
+                const TAceResult r = FPicture.Start(Bits, changed);
+                if (r != TAceResult::Ok)
+                    return r;
+            }
         }
         bool change = false;
         TMode next;
-        if (mode.Mode == mdDelta) {
+        if (IsSound(mode.Mode) || mode.Mode == kAceModePic) {
+            const TAceResult r = IsSound(mode.Mode) ? Media(FSound, Bits, Size - produced, change, next, emit)
+                                                    : Media(FPicture, Bits, Size - produced, change, next, emit);
+            if (r != TAceResult::Ok)
+                return r;
+            if (change) {
+                pending = next;
+                hasPending = true;
+            }
+            continue;
+        }
+        if (mode.Mode == kAceModeDelta) {
             // Planes of DeltaDist-strided bytes, each stored as differences.
             std::vector<std::uint8_t> delta;
             while (int(delta.size()) < mode.DeltaLen) {
@@ -341,7 +321,7 @@ TAceResult TAceDecoder::Blocked(TBits& Bits, std::uint64_t Size, const TByteSink
         }
         // LZ77, plain or behind the executable filter, which rewrites the targets of E8 (call)
         // and E9 (jump) instructions relative to their position; it looks four bytes ahead.
-        const bool exe = mode.Mode == mdExe;
+        const bool exe = mode.Mode == kAceModeExe;
         const std::uint64_t chunkStart = produced;
         std::vector<std::uint8_t> chunk = std::move(exeLeftover);
         exeLeftover.clear();

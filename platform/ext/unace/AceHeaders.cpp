@@ -61,6 +61,7 @@ TAceWalkResult WalkAceArchive(const TAceReadAt& Read, std::int64_t Size, TAceArc
     ReadHeader(Read, start, head);
     Walk.MainFlags = GetLE16(head.data() + 1);
     Walk.CreatorVersion = head.size() > 11 ? head[11] : 0;
+    Walk.VolumeNumber = head.size() > 13 ? head[13] : 0;
     std::int64_t at = start + 4 + std::int64_t(head.size());
     while (at + 4 <= Size && Walk.Members.size() < kMaxMembers) {
         if (!ReadHeader(Read, at, head))

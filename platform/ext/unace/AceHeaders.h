@@ -30,7 +30,9 @@ struct TAceArchiveWalk {
     std::vector<TAceMember> Members;
     std::uint16_t MainFlags = 0;
     std::uint8_t CreatorVersion = 0;
+    std::uint8_t VolumeNumber = 0;  // 0 for the first volume of a set
     bool MultiVolume() const { return (MainFlags & 0x0800) != 0; }
+    bool Solid() const { return (MainFlags & 0x8000) != 0; }
 };
 
 using TAceReadAt = std::function<std::int64_t(std::int64_t Offset, void* Buffer, std::int64_t Count)>;

@@ -1,9 +1,11 @@
 // The ACE library's entry points over our decoder. A test hands every decoded block to the state
 // callback; an extraction also writes the members below the destination folder (names that
-// would leave it are refused). Multi-volume members and encrypted members are reported through
-// the error callback: the library neither joins volumes nor deciphers.
+// would leave it are refused). Members continued across volumes are joined, the next volume
+// asked for through the request callback; encrypted members are deciphered with the password
+// given or, when there is none, one asked for through the request callback.
 #include "platform/ext/unace/unace.h"
 
+#include "platform/ext/unace/AceCipher.h"
 #include "platform/ext/unace/AceDecoder.h"
 #include "platform/ext/unace/AceHeaders.h"
 
@@ -11,6 +13,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -111,38 +115,187 @@ struct TRun {
     const tACEFilesStruc* Files;
     const char* Destination = nullptr;
     bool ExcludePath = false;
+    const char* Password = nullptr;
 };
+
+// One volume of the archive, open while any member still reads from it.
+struct TVolume {
+    std::string Name;
+    std::FILE* File = nullptr;
+    std::int64_t Size = 0;
+    TAceArchiveWalk Walk;
+    TAceWalkResult Walked = TAceWalkResult::NotAce;
+
+    ~TVolume()
+    {
+        if (File)
+            std::fclose(File);
+    }
+    std::int64_t ReadAt(std::int64_t Offset, void* Buffer, std::int64_t Count) const
+    {
+        if (Count <= 0 || std::fseek(File, long(Offset), SEEK_SET) != 0)
+            return 0;
+        return std::int64_t(std::fread(Buffer, 1, std::size_t(Count), File));
+    }
+};
+
+std::shared_ptr<TVolume> OpenVolume(const std::string& Name)
+{
+    auto v = std::make_shared<TVolume>();
+    v->Name = Name;
+    v->File = std::fopen(Name.c_str(), "rb");
+    if (!v->File)
+        return nullptr;
+    std::fseek(v->File, 0, SEEK_END);
+    v->Size = std::ftell(v->File);
+    const TVolume* raw = v.get();
+    v->Walked = WalkAceArchive([raw](std::int64_t Offset, void* Buffer, std::int64_t Count) {
+        return raw->ReadAt(Offset, Buffer, Count);
+    }, v->Size, v->Walk);
+    return v;
+}
+
+// The name the set's next volume has by the format's rule: .c00 after the first, then .c01 ...
+// in the letter case of the current one.
+std::string NextVolumeName(const std::string& Name)
+{
+    const std::size_t dot = Name.find_last_of('.');
+    const std::size_t slash = Name.find_last_of('/');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash) && Name.size() - dot == 4 &&
+        (Name[dot + 1] == 'c' || Name[dot + 1] == 'C') && std::isdigit(static_cast<unsigned char>(Name[dot + 2])) &&
+        std::isdigit(static_cast<unsigned char>(Name[dot + 3]))) {
+        const int n = (Name[dot + 2] - '0') * 10 + (Name[dot + 3] - '0') + 1;
+        char ext[8];
+        std::snprintf(ext, sizeof ext, "%c%02d", Name[dot + 1], n % 100);
+        return Name.substr(0, dot + 1) + ext;
+    }
+    const std::string base = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? Name.substr(0, dot)
+                                                                                                     : Name;
+    struct stat st {};
+    return stat((base + ".c00").c_str(), &st) != 0 && stat((base + ".C00").c_str(), &st) == 0 ? base + ".C00"
+                                                                                              : base + ".c00";
+}
+
+// Where a member's packed bytes lie: one piece per volume it spans.
+struct TSegment {
+    std::shared_ptr<TVolume> Volume;
+    std::int64_t Offset = 0;
+    std::uint64_t Size = 0;
+};
+
+// The packed bytes of one member across its segments, deciphered when a cipher is given.
+class TMemberSource {
+public:
+    TMemberSource(const std::vector<TSegment>& Segments, TAceCipher* Cipher) : FSegments(Segments), FCipher(Cipher) {}
+
+    std::size_t operator()(std::uint8_t* Buffer, std::size_t Count)
+    {
+        if (!FCipher)
+            return ReadRaw(Buffer, Count);
+        std::size_t done = 0;
+        while (done < Count) {
+            if (FAt == FPlain.size()) {
+                FPlain.resize(1 << 16);
+                const std::size_t got = ReadRaw(FPlain.data(), FPlain.size());
+                FPlain.resize(got - got % TAceCipher::kBlock);  // a torn last block is not data
+                FCipher->Decrypt(FPlain.data(), FPlain.size());
+                FAt = 0;
+                if (FPlain.empty())
+                    break;
+            }
+            const std::size_t n = std::min(Count - done, FPlain.size() - FAt);
+            std::memcpy(Buffer + done, FPlain.data() + FAt, n);
+            FAt += n;
+            done += n;
+        }
+        return done;
+    }
+
+private:
+    std::size_t ReadRaw(std::uint8_t* Buffer, std::size_t Count)
+    {
+        std::size_t done = 0;
+        while (done < Count && FIndex < FSegments.size()) {
+            const TSegment& s = FSegments[FIndex];
+            const std::uint64_t want = std::min<std::uint64_t>(Count - done, s.Size - FUsed);
+            const std::int64_t got = want ? s.Volume->ReadAt(s.Offset + std::int64_t(FUsed), Buffer + done, std::int64_t(want)) : 0;
+            if (got > 0) {
+                FUsed += std::uint64_t(got);
+                done += std::size_t(got);
+            }
+            if (got <= 0 || FUsed == s.Size) {
+                if (got <= 0 && FUsed < s.Size)
+                    break;  // the volume is shorter than its header says
+                ++FIndex;
+                FUsed = 0;
+            }
+        }
+        return done;
+    }
+
+    const std::vector<TSegment>& FSegments;
+    TAceCipher* FCipher;
+    std::size_t FIndex = 0;
+    std::uint64_t FUsed = 0;
+    std::vector<std::uint8_t> FPlain;
+    std::size_t FAt = 0;
+};
+
+// Asks for the next volume of the set (the request callback may rename it) and walks it.
+std::shared_ptr<TVolume> ChangeVolume(const TVolume& Current)
+{
+    char name[1024];
+    std::snprintf(name, sizeof name, "%s", NextVolumeName(Current.Name).c_str());
+    tACECallbackStruc c{};
+    c.StructureType = ACE_CALLBACK_TYPE_ARCHIVE;
+    c.Code = ACE_CALLBACK_REQUEST_CHANGEVOLUME;
+    c.ArchiveName = Current.Name.c_str();
+    c.VolumeNumber = Current.Walk.VolumeNumber + 1;
+    c.Text = name;
+    c.TextSize = sizeof name;
+    const int answer = Call(Globals().RequestCallbackProc, c);
+    if (answer == ACE_CALLBACK_RETURN_CANCEL)
+        throw TStop{};
+    name[sizeof name - 1] = 0;
+    return answer == ACE_CALLBACK_RETURN_OK ? OpenVolume(name) : nullptr;
+}
+
+// Asks for a password through the request callback; empty when none was given.
+std::string AskPassword(const char* Archive, tACEFileDataStruc& File)
+{
+    char text[256] = {};
+    tACECallbackStruc c{};
+    c.StructureType = ACE_CALLBACK_TYPE_ARCHIVEDFILE;
+    c.Code = ACE_CALLBACK_REQUEST_PASSWORD;
+    c.ArchiveName = Archive;
+    c.FileData = &File;
+    c.Text = text;
+    c.TextSize = sizeof text;
+    const int answer = Call(Globals().RequestCallbackProc, c);
+    if (answer == ACE_CALLBACK_RETURN_CANCEL)
+        throw TStop{};
+    text[sizeof text - 1] = 0;
+    return answer == ACE_CALLBACK_RETURN_OK ? std::string(text) : std::string();
+}
 
 int RunArchive(const TRun& R)
 {
-    std::FILE* f = std::fopen(R.Archive, "rb");
-    if (!f)
+    std::shared_ptr<TVolume> volume = OpenVolume(R.Archive);
+    if (!volume)
         return ACE_ERROR_OPEN;
-    struct TClose {
-        std::FILE* F;
-        ~TClose() { std::fclose(F); }
-    } closer{f};
-    std::fseek(f, 0, SEEK_END);
-    const std::int64_t size = std::ftell(f);
-    const TAceReadAt read = [f](std::int64_t Offset, void* Buffer, std::int64_t Count) -> std::int64_t {
-        if (Count <= 0 || std::fseek(f, long(Offset), SEEK_SET) != 0)
-            return 0;
-        return std::int64_t(std::fread(Buffer, 1, std::size_t(Count), f));
-    };
-    TAceArchiveWalk walk;
-    const TAceWalkResult walked = WalkAceArchive(read, size, walk);
-    if (walked == TAceWalkResult::NotAce) {
+    if (volume->Walked == TAceWalkResult::NotAce) {
         Report(ACE_CALLBACK_ERROR_ARCHIVE, R.Archive, nullptr);
         return ACE_ERROR_ARCHIVE;
     }
+    const bool solid = volume->Walk.Solid();
     tACECallbackStruc info{};
     info.StructureType = ACE_CALLBACK_TYPE_ARCHIVE;
     info.ArchiveName = R.Archive;
     info.Operation = R.Operation;
     info.Code = ACE_CALLBACK_INFO_FILELISTCREATE;
     Call(Globals().InfoCallbackProc, info);
-    for (const TAceMember& m : walk.Members) {
-        if (InFileList(R.Files ? R.Files->FileList : nullptr, m.Name)) {
+    for (const TAceMember& m : volume->Walk.Members) {
+        if (!m.ContinuedFromPrevious() && InFileList(R.Files ? R.Files->FileList : nullptr, m.Name)) {
             info.Code = ACE_CALLBACK_INFO_FILELISTADD;
             Call(Globals().InfoCallbackProc, info);
         }
@@ -151,30 +304,52 @@ int RunArchive(const TRun& R)
     Call(Globals().InfoCallbackProc, info);
 
     TAceDecoder decoder;  // one per run: a solid archive's members share its dictionary
+    std::string password = R.Password ? R.Password : "";
     int answer = ACE_ERROR_NOERROR;
+    bool damaged = volume->Walked == TAceWalkResult::Damaged;
     try {
-        for (const TAceMember& m : walk.Members) {
+        for (std::size_t next = 0; next < volume->Walk.Members.size();) {
+            TAceMember m = volume->Walk.Members[next++];
             tACEFileDataStruc file{};
             file.SourceFileName = m.Name.c_str();
             file.Flags = m.Flags;
-            file.CRC32 = m.Crc;
             file.PackedSize = m.Packed;
             file.Size = m.Size;
             file.Time = m.Time;
             file.Attributes = m.Attributes;
             file.CompType = m.CompType;
-            tACECallbackStruc c{};
-            c.StructureType = ACE_CALLBACK_TYPE_ARCHIVEDFILE;
-            c.Operation = R.Operation;
-            c.ArchiveName = R.Archive;
-            c.FileData = &file;
             const bool wanted = InFileList(R.Files ? R.Files->FileList : nullptr, m.Name);
-            if (m.ContinuedFromPrevious() || m.ContinuedInNext() || m.Encrypted()) {
-                if (wanted && Report(m.Encrypted() ? ACE_CALLBACK_ERROR_ENCRYPTED : ACE_CALLBACK_ERROR_UNSUPPORTED,
-                                     R.Archive, &file) == ACE_CALLBACK_RETURN_CANCEL)
+            if (m.ContinuedFromPrevious()) {
+                // Its start lies in an earlier volume than the one opened.
+                if (wanted && Report(ACE_CALLBACK_ERROR_UNSUPPORTED, R.Archive, &file) == ACE_CALLBACK_RETURN_CANCEL)
                     throw TStop{};
                 continue;
             }
+            // A member continued in further volumes: its pieces in order, the CRC from the last.
+            std::vector<TSegment> segments{{volume, m.DataOffset, m.Packed}};
+            for (const std::string name = m.Name; m.ContinuedInNext();) {
+                std::shared_ptr<TVolume> following = volume->Walk.MultiVolume() ? ChangeVolume(*volume) : nullptr;
+                if (!following || following->Walked == TAceWalkResult::NotAce || following->Walk.Members.empty() ||
+                    !following->Walk.Members[0].ContinuedFromPrevious() || following->Walk.Members[0].Name != name) {
+                    Report(ACE_CALLBACK_ERROR_READ, R.Archive, &file);
+                    return ACE_ERROR_READ;
+                }
+                volume = following;
+                damaged = damaged || volume->Walked == TAceWalkResult::Damaged;
+                next = 1;
+                const TAceMember& piece = volume->Walk.Members[0];
+                segments.push_back({volume, piece.DataOffset, piece.Packed});
+                m.Packed += piece.Packed;
+                m.Crc = piece.Crc;
+                m.Flags = std::uint16_t(m.Flags & ~0x2000) | (piece.Flags & 0x2000);
+            }
+            file.PackedSize = m.Packed;
+            file.CRC32 = m.Crc;
+            tACECallbackStruc c{};
+            c.StructureType = ACE_CALLBACK_TYPE_ARCHIVEDFILE;
+            c.Operation = R.Operation;
+            c.ArchiveName = volume->Name.c_str();
+            c.FileData = &file;
             std::string target;
             if (wanted && R.Operation == ACE_CALLBACK_OPERATION_EXTRACT) {
                 target = TargetPath(R.Destination ? R.Destination : ".", m.Name, R.ExcludePath);
@@ -200,6 +375,22 @@ int RunArchive(const TRun& R)
                 }
                 continue;
             }
+            // A member not taken is still decoded in a solid archive: later members build on it.
+            if (!take && !solid)
+                continue;
+            std::optional<TAceCipher> cipher;
+            if (m.Encrypted()) {
+                if (password.empty())
+                    password = AskPassword(R.Archive, file);
+                if (password.empty()) {
+                    if (take && Report(ACE_CALLBACK_ERROR_ENCRYPTED, R.Archive, &file) == ACE_CALLBACK_RETURN_CANCEL)
+                        throw TStop{};
+                    if (solid)
+                        return ACE_ERROR_READ;  // later members build on this one
+                    continue;
+                }
+                cipher.emplace(password);
+            }
             std::FILE* out = nullptr;
             if (take && !target.empty()) {
                 struct stat st {};
@@ -218,19 +409,10 @@ int RunArchive(const TRun& R)
                     take = out != nullptr;
                 }
             }
-            // A member not taken is still decoded in a solid archive: later members build on it.
-            if (!take && !(walk.MainFlags & 0x8000))
+            if (!take && !solid)
                 continue;
-            std::int64_t at = m.DataOffset;
-            std::uint64_t left = m.Packed;
-            const TByteSource source = [&](std::uint8_t* Buffer, std::size_t Count) -> std::size_t {
-                const std::int64_t got = read(at, Buffer, std::int64_t(std::min<std::uint64_t>(Count, left)));
-                if (got <= 0)
-                    return 0;
-                at += got;
-                left -= std::uint64_t(got);
-                return std::size_t(got);
-            };
+            TMemberSource packed(segments, cipher ? &*cipher : nullptr);
+            const TByteSource source = [&packed](std::uint8_t* Buffer, std::size_t Count) { return packed(Buffer, Count); };
             std::uint32_t crc = 0xFFFFFFFFu;
             bool written = true;
             const TByteSink sink = [&](const std::uint8_t* Data, std::size_t Count) {
@@ -249,7 +431,9 @@ int RunArchive(const TRun& R)
             };
             TAceResult result;
             try {
-                result = decoder.Decode(m.CompType, m.Size, source, sink);
+                // Ciphertext comes in whole blocks; anything else is not an encrypted member.
+                result = cipher && m.Packed % TAceCipher::kBlock != 0 ? TAceResult::Corrupt
+                                                                      : decoder.Decode(m.CompType, m.Size, source, sink);
             } catch (...) {
                 if (out)
                     std::fclose(out);
@@ -259,25 +443,32 @@ int RunArchive(const TRun& R)
                 written = false;
             if (!take)
                 continue;
-            if (result != TAceResult::Ok || !written) {
+            const bool crcOk = result == TAceResult::Ok && written && crc == m.Crc;
+            if (!crcOk && written && cipher) {
+                // With a cipher a wrong password and damage look alike.
+                if (Report(ACE_CALLBACK_ERROR_ENCRYPTED, R.Archive, &file) == ACE_CALLBACK_RETURN_CANCEL)
+                    throw TStop{};
+            } else if (result != TAceResult::Ok || !written) {
                 const unsigned code = result == TAceResult::Unsupported ? ACE_CALLBACK_ERROR_UNSUPPORTED
                                       : !written                         ? ACE_CALLBACK_ERROR_WRITE
                                                                          : ACE_CALLBACK_ERROR_READ;
                 if (Report(code, R.Archive, &file) == ACE_CALLBACK_RETURN_CANCEL)
                     throw TStop{};
             }
-            file.CRCOk = result == TAceResult::Ok && written && crc == m.Crc;
+            file.CRCOk = crcOk;
             c.StructureType = ACE_CALLBACK_TYPE_CRCCHECK;
             c.Code = ACE_CALLBACK_STATE_ENDCRCCHECK;
             if (Call(Globals().StateCallbackProc, c) == ACE_CALLBACK_RETURN_CANCEL)
                 throw TStop{};
-            if (result != TAceResult::Ok && result != TAceResult::Unsupported)
-                return ACE_ERROR_READ;  // the stream is lost from here on
+            // In a solid archive the stream is lost from a failed member on. Elsewhere a wrong
+            // password spoils one member only, so the run goes on; damage ends it.
+            if (result != TAceResult::Ok && result != TAceResult::Unsupported && (solid || !cipher))
+                return ACE_ERROR_READ;
         }
     } catch (const TStop&) {
         answer = ACE_ERROR_USER;
     }
-    if (answer == ACE_ERROR_NOERROR && walked == TAceWalkResult::Damaged) {
+    if (answer == ACE_ERROR_NOERROR && damaged) {
         Report(ACE_CALLBACK_ERROR_ARCHIVE, R.Archive, nullptr);
         answer = ACE_ERROR_ARCHIVE;
     }
@@ -317,7 +508,9 @@ int ACETest(const char* ArchiveName, tACETestStruc* Test)
 {
     if (!ArchiveName || !Test)
         return ACE_ERROR_FILES;
-    return RunArchive({ArchiveName, ACE_CALLBACK_OPERATION_TEST, &Test->Files});
+    TRun run{ArchiveName, ACE_CALLBACK_OPERATION_TEST, &Test->Files};
+    run.Password = Test->DecryptPassword;
+    return RunArchive(run);
 }
 
 int ACEExtract(const char* ArchiveName, tACEExtractStruc* Extract)
@@ -325,7 +518,7 @@ int ACEExtract(const char* ArchiveName, tACEExtractStruc* Extract)
     if (!ArchiveName || !Extract)
         return ACE_ERROR_FILES;
     TRun run{ArchiveName, ACE_CALLBACK_OPERATION_EXTRACT, &Extract->Files, Extract->DestinationDir,
-             Extract->ExcludePath != 0};
+             Extract->ExcludePath != 0, Extract->DecryptPassword};
     return RunArchive(run);
 }
 

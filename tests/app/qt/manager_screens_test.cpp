@@ -1,10 +1,21 @@
 // Pictures of the archive manager's window and dialogs on the Qt widget set.
 #include "app/lib/FormAddFiles.h"
 #include "app/lib/FormComm.h"
+#include "app/lib/FormComment.h"
+#include "app/lib/FormEditComments.h"
 #include "app/lib/FormExtract.h"
+#include "app/lib/FormInput.h"
+#include "app/lib/FormPassword.h"
+#include "app/lib/FormRunFile.h"
+#include "app/lib/FormSeedKeys.h"
+#include "app/lib/FormSplitArchive.h"
+#include "app/lib/FormTestArchive.h"
+#include "app/lib/FormUUEncode.h"
 #include "app/lib/FormTorvo.h"
 #include "platform/qt/QtWidgetSet.h"
 #include "readers/view/plxZipView.h"
+#include "writers/plxZip.h"
+#include "writers/plxZipSplitter.h"
 
 #include <gtest/gtest.h>
 
@@ -57,10 +68,47 @@ TEST(ManagerScreens, ListedArchiveAndDialogs)
 
     TfrmExtract extract(nullptr);
     Shoot(extract, folder / "torvo_extract.png");
+    TZipSplitter writer;
+    writer.Splitter().ArchiveSize = 3'000'000;
     TfrmAddFiles add(nullptr);
+    add.ShowSettingsOf(writer);
+    add.AddFileSpec(dir + "/a.txt");
     Shoot(add, folder / "torvo_addfiles.png");
+    TfrmPassword1 password1(nullptr);
+    Shoot(password1, folder / "torvo_password1.png");
+    TfrmPassword2 password2(nullptr);
+    password2.SetFileName("sub\\b.txt");
+    Shoot(password2, folder / "torvo_password2.png");
+    TfrmSeedKeys seedKeys(nullptr);
+    Shoot(seedKeys, folder / "torvo_seedkeys.png");
+    TfrmSplitArchive split(nullptr);
+    split.Splitter = &writer;
+    Shoot(split, folder / "torvo_split.png");
     TfrmComm comment(nullptr);
     comment.leComment->SetText("Poznámka k archivu");
     Shoot(comment, folder / "torvo_comment.png");
+
+    TfrmTestArchive test(nullptr);
+    test.PrepareFor(dir + "/m.zip", {"a.txt", "b;c.txt"});
+    test.RunTest();
+    EXPECT_EQ(2u, test.ReportRows().size());
+    Shoot(test, folder / "torvo_testarchive.png");
+    TfrmUUEncode encode(nullptr);
+    Shoot(encode, folder / "torvo_uuencode.png");
+    TfrmRunFile run(nullptr);
+    run.ListBox1->Items.Add("docs\\read me.txt");
+    Shoot(run, folder / "torvo_runfile.png");
+    TfrmEditComments edit(nullptr);
+    TZip zip;
+    edit.PrepareFor(zip, dir + "/m.zip", atZip);
+    Shoot(edit, folder / "torvo_editcomments.png");
+    TfrmComment archiveComment(nullptr);
+    archiveComment.Memo1->SetText("The archive's comment\r\non two lines");
+    Shoot(archiveComment, folder / "torvo_archivecomment.png");
+    TfrmInput input(nullptr);
+    input.Caption = "Rename current archive...";
+    input.Label1->SetCaption("New name:");
+    input.Edit1->SetText("m.zip");
+    Shoot(input, folder / "torvo_input.png");
     fs::remove_all(pattern);
 }

@@ -175,17 +175,52 @@ void PutTree(TBitWriter& Out, const std::vector<int>& Widths)
         Out.Put(codes[std::size_t(d)].Bits, codes[std::size_t(d)].Width);
 }
 
-struct TSymbol {
-    int Main;
-    int Len = -1;
-    std::uint32_t Extra = 0;
-    int ExtraBits = 0;
+// One step of a Huffman-coded stream: codes of the block's trees and raw bits, in order; a block
+// counts its steps.
+struct TPart {
+    int Tree = -1;  // -1: raw bits
+    std::uint32_t Value = 0;
+    int Width = 0;
 };
+using TStep = std::vector<TPart>;
 
-std::vector<TSymbol> Parse(const std::vector<std::uint8_t>& Data)
+// Steps in blocks of at most BlockSymbols, each block with its trees (Codes symbols each).
+void PutBlocks(TBitWriter& Out, const std::vector<TStep>& Steps, const std::vector<int>& Codes, int MaxWidth,
+               int BlockSymbols)
 {
-    std::vector<TSymbol> out;
-    std::uint32_t history[4] = {};
+    for (std::size_t start = 0; start < Steps.size(); start += std::size_t(BlockSymbols)) {
+        const std::size_t end = std::min(Steps.size(), start + std::size_t(BlockSymbols));
+        std::vector<std::vector<std::uint64_t>> freq;
+        for (int n : Codes)
+            freq.emplace_back(std::size_t(n), 0);
+        for (std::size_t k = start; k < end; ++k)
+            for (const TPart& p : Steps[k])
+                if (p.Tree >= 0)
+                    ++freq[std::size_t(p.Tree)][p.Value];
+        std::vector<std::vector<TCode>> codes;
+        for (const auto& f : freq) {
+            const std::vector<int> widths = WidthsOf(f, MaxWidth);
+            PutTree(Out, widths);
+            codes.push_back(CodesOf(widths, MaxWidth, SentWidths(widths)));
+        }
+        Out.Put(std::uint32_t(end - start), 15);
+        for (std::size_t k = start; k < end; ++k)
+            for (const TPart& p : Steps[k]) {
+                if (p.Tree >= 0)
+                    Out.Put(codes[std::size_t(p.Tree)][p.Value].Bits, codes[std::size_t(p.Tree)][p.Value].Width);
+                else
+                    Out.Put(p.Value, p.Width);
+            }
+    }
+}
+
+// The instruction that switches the blocked method to Block's mode.
+TStep ModeBits(const TAceTestBlock& Block) { return {{-1, std::uint32_t(Block.Mode), 8}}; }
+
+// LZ77 steps; History (the last four distances) carries over between stretches of one member.
+std::vector<TStep> Parse(const std::vector<std::uint8_t>& Data, std::uint32_t (&history)[4])
+{
+    std::vector<TStep> out;
     std::map<std::uint32_t, std::vector<std::size_t>> seen;
     std::size_t i = 0;
     while (i < Data.size()) {
@@ -214,24 +249,23 @@ std::vector<TSymbol> Parse(const std::vector<std::uint8_t>& Data)
                 repeat = k;
         const std::size_t base = repeat >= 0 ? (repeat > 1 ? 3 : 2) : (d <= 255 ? 2 : d <= 8191 ? 3 : 4);
         if (bestLen < base || bestLen < 3) {
-            out.push_back({Data[i]});
+            out.push_back({{0, Data[i], 0}});
             ++i;
             continue;
         }
         const std::size_t len = std::min<std::size_t>(bestLen, base + kLenCodes - 1);
         if (repeat >= 0) {
-            out.push_back({256 + repeat, int(len - base)});
+            out.push_back({{0, std::uint32_t(256 + repeat), 0}, {1, std::uint32_t(len - base), 0}});
             std::rotate(history + 3 - repeat, history + 4 - repeat, history + 4);
         } else {
             int bits = 0;
             while (bits < 32 && (d >> bits) != 0)
                 ++bits;
-            TSymbol s{260 + bits, int(len - base)};
-            if (bits >= 2) {
-                s.Extra = d & ((1u << (bits - 1)) - 1);
-                s.ExtraBits = bits - 1;
-            }
-            out.push_back(s);
+            TStep step{{0, std::uint32_t(260 + bits), 0}};
+            if (bits >= 2)
+                step.push_back({-1, d & ((1u << (bits - 1)) - 1), bits - 1});
+            step.push_back({1, std::uint32_t(len - base), 0});
+            out.push_back(step);
             std::rotate(history, history + 1, history + 4);
             history[3] = d;
         }
@@ -240,32 +274,297 @@ std::vector<TSymbol> Parse(const std::vector<std::uint8_t>& Data)
     return out;
 }
 
+void PutLz77(TBitWriter& Out, const std::vector<std::uint8_t>& Data, int BlockSymbols, std::uint32_t (&History)[4],
+             const TAceTestBlock* SwitchTo)
+{
+    std::vector<TStep> steps = Parse(Data, History);
+    if (SwitchTo) {
+        steps.push_back({{0, 283, 0}});
+        const TStep mode = ModeBits(*SwitchTo);
+        steps.back().insert(steps.back().end(), mode.begin(), mode.end());
+    }
+    PutBlocks(Out, steps, {kMainCodes, kLenCodes}, kMaxWidth, BlockSymbols);
+}
+
+// --- sound: the samples' differences from an adaptive per-channel prediction ---
+
+int Schar(int v) { return std::int8_t(std::uint8_t(v)); }
+int BitLength(std::uint64_t v)
+{
+    int n = 0;
+    for (; v; v >>= 1)
+        ++n;
+    return n;
+}
+
+struct TSoundChannel {
+    int PredDifCount[2] = {}, LastPredDifCount[2] = {}, DifCount[4] = {}, Coeff[4] = {}, Dif[9] = {};
+    unsigned ByteCount = 0;
+    int LastSample = 0;
+    int AdaptCount = 0, AdaptUse = 0;
+
+    static int Quantize(int v)
+    {
+        const int k = v & 0xFF;
+        return BitLength(std::uint64_t(k <= 128 ? k : 256 - k));
+    }
+    int Predicted() const
+    {
+        int sum = 8 * LastSample;
+        for (int i = 0; i < 4; ++i)
+            sum += Coeff[i] * DifCount[i];
+        return (sum >> 3) & 0xFF;
+    }
+    int Predict() const { return PredDifCount[0] > PredDifCount[1] ? LastSample : Predicted(); }
+    void Adjust(int Sample)
+    {
+        ++ByteCount;
+        const int predDif = Schar(Predicted() - Sample) * 8;
+        for (int i = 0; i < 4; ++i) {
+            Dif[2 * i] += std::abs(predDif - DifCount[i]);
+            Dif[2 * i + 1] += std::abs(predDif + DifCount[i]);
+        }
+        Dif[8] += std::abs(predDif);
+        const int lastDelta = Schar(Sample - LastSample);
+        PredDifCount[0] += Quantize(predDif / 8);
+        PredDifCount[1] += Quantize(LastSample - Sample);
+        LastSample = Sample;
+        if ((ByteCount & 0x1F) == 0) {
+            int minDif = 0xFFFF, minPos = 8;
+            for (int i = 8; i >= 0; --i) {
+                if (Dif[i] <= minDif) {
+                    minDif = Dif[i];
+                    minPos = i;
+                }
+                Dif[i] = 0;
+            }
+            if (minPos != 8) {
+                int& c = Coeff[minPos / 2];
+                if (minPos % 2 == 0 && c >= -16)
+                    --c;
+                else if (minPos % 2 == 1 && c <= 16)
+                    ++c;
+            }
+            if ((ByteCount & 0xFF) == 0)
+                for (int i = 0; i < 2; ++i) {
+                    PredDifCount[i] -= LastPredDifCount[i];
+                    LastPredDifCount[i] = PredDifCount[i];
+                }
+        }
+        DifCount[3] = DifCount[2];
+        DifCount[2] = DifCount[1];
+        DifCount[1] = lastDelta - DifCount[0];
+        DifCount[0] = lastDelta;
+    }
+};
+
+struct TSoundState {
+    int Mode = -1;
+    std::vector<TSoundChannel> Channels;
+};
+
+constexpr int kSoundChannels[4] = {1, 2, 3, 3};
+constexpr int kSoundChannelOf[4][4] = {{0, 0, 0, 0}, {0, 1, 0, 1}, {0, 1, 0, 2}, {1, 0, 2, 0}};
+
+// Each sample as a value (difference from the prediction, sign in the low bit); zero values may
+// go as runs (code n: n + 1 zeros) that a plain value in the channel's third model must follow.
+void PutSound(TBitWriter& Out, const std::vector<std::uint8_t>& Data, int Mode, int BlockSymbols, TSoundState& State,
+              const TAceTestBlock* SwitchTo)
+{
+    const int m = Mode - 3;
+    if (State.Mode != Mode) {
+        State.Mode = Mode;
+        State.Channels.assign(std::size_t(kSoundChannels[m]), TSoundChannel{});
+    }
+    std::vector<int> values(Data.size()), channelOf(Data.size());
+    for (std::size_t i = 0; i < Data.size(); ++i) {
+        TSoundChannel& ch = State.Channels[std::size_t(kSoundChannelOf[m][i % 4])];
+        const int delta = (Data[i] - ch.Predict()) & 0xFF;
+        values[i] = delta < 128 ? 2 * delta : 2 * (255 - delta) + 1;
+        channelOf[i] = kSoundChannelOf[m][i % 4];
+        ch.Adjust(Schar(Data[i]));
+    }
+    std::vector<TStep> steps;
+    std::vector<int> zerosLeft(State.Channels.size(), 0);
+    std::vector<bool> afterRun(State.Channels.size(), false);
+    for (std::size_t i = 0; i < Data.size(); ++i) {
+        const int c = channelOf[i];
+        TSoundChannel& ch = State.Channels[std::size_t(c)];
+        if (zerosLeft[std::size_t(c)] > 0) {
+            --zerosLeft[std::size_t(c)];
+            continue;
+        }
+        if (afterRun[std::size_t(c)]) {
+            steps.push_back({{3 * c + 2, std::uint32_t(values[i]), 0}});
+            afterRun[std::size_t(c)] = false;
+            continue;
+        }
+        // A run of zeros of this channel, when a value of the channel follows in the stretch.
+        int run = 0;
+        std::size_t j = i;
+        while (j < Data.size() && run < 32 && values[j] == 0) {
+            ++run;
+            j += 1;
+            while (j < Data.size() && channelOf[j] != c)
+                ++j;
+        }
+        if (run >= 2 && j < Data.size()) {
+            steps.push_back({{3 * c + ch.AdaptUse, std::uint32_t(run - 1), 0}});
+            zerosLeft[std::size_t(c)] = run - 1;
+            afterRun[std::size_t(c)] = true;
+            continue;
+        }
+        steps.push_back({{3 * c + ch.AdaptUse, std::uint32_t(values[i] + 32), 0}});
+        ch.AdaptCount = (ch.AdaptCount * 7 >> 3) + values[i];
+        ch.AdaptUse = ch.AdaptCount > 40 ? 1 : 0;
+    }
+    if (SwitchTo) {
+        const int c = kSoundChannelOf[m][Data.size() % 4];
+        TStep step{{3 * c + State.Channels[std::size_t(c)].AdaptUse, 288, 0}};
+        const TStep mode = ModeBits(*SwitchTo);
+        step.insert(step.end(), mode.begin(), mode.end());
+        steps.push_back(step);
+    }
+    PutBlocks(Out, steps, std::vector<int>(State.Channels.size() * 3, 289), 10, BlockSymbols);
+}
+
+// --- picture: each pixel's error against the predictor its context has found best ---
+
+void PutGolombRice(TBitWriter& Out, std::uint64_t Value, int RBits)
+{
+    if (RBits > 0)
+        Out.Put(std::uint32_t(Value & ((1u << RBits) - 1)), RBits);
+    for (std::uint64_t n = Value >> RBits; n > 0; --n)
+        Out.Put(1, 1);
+    Out.Put(0, 1);
+}
+
+struct TPicContext {
+    int Used = 0, Average = 4, Predictor = 0, Errors[4] = {};
+};
+
+struct TPicState {
+    int Width = 0, Planes = 0;
+    std::vector<TPicContext> First, Others;
+    std::vector<int> Previous;
+};
+
+int PicQuantize(int d)
+{
+    const int a = std::abs(d);
+    const int q = a == 0 ? 0 : a <= 2 ? 1 : a <= 6 ? 2 : a <= 20 ? 3 : 4;
+    return d < 0 ? -q : q;
+}
+
+void PutPicture(TBitWriter& Out, const std::vector<std::uint8_t>& Data, const TAceTestBlock& Block, bool Changed,
+                TPicState& State, const TAceTestBlock* SwitchTo)
+{
+    if (Changed) {
+        State.Width = Block.Width;
+        State.Planes = Block.Planes;
+        State.First.assign(365, TPicContext{});
+        State.Others.assign(365, TPicContext{});
+        State.Previous.assign(std::size_t(State.Width + State.Planes), 0);
+        PutGolombRice(Out, std::uint64_t(State.Width), 12);
+        PutGolombRice(Out, std::uint64_t(State.Planes), 2);
+    }
+    const int w = State.Width, planes = State.Planes;
+    for (std::size_t start = 0, rowNumber = 0; start < Data.size(); start += std::size_t(w), ++rowNumber) {
+        Out.Put(1, 1);
+        std::vector<int> row(std::size_t(w + planes), 0);
+        for (int col = 0; col < w && start + std::size_t(col) < Data.size(); ++col)
+            row[std::size_t(col)] = Data[start + std::size_t(col)];
+        for (int plane = 0; plane < planes; ++plane) {
+            auto& model = plane == 0 ? State.First : State.Others;
+            const int kind = plane == 0 ? 0 : int((rowNumber + std::size_t(plane)) % 3);
+            if (plane > 0)
+                Out.Put(std::uint32_t(kind), 2);
+            const auto scaled = [kind](int ref) { return kind == 1 ? ref : ref * 11 >> 4; };
+            const auto toCoded = [&](int value, int ref) { return kind == 0 ? value : (128 + value - scaled(ref)) & 0xFF; };
+            const int prevRef = State.Previous[plane == 0 ? State.Previous.size() - 1 : std::size_t(plane - 1)];
+            int a = kind ? 128 : 0, b = a, c = a, x = a;
+            int d = toCoded(State.Previous[std::size_t(plane)], prevRef);
+            for (int col = plane; col < w; col += planes) {
+                c = a;
+                a = d;
+                b = x;
+                d = toCoded(State.Previous[std::size_t(col + planes)], State.Previous[std::size_t(col + planes - 1)]);
+                TPicContext& ctx = model[std::size_t(std::abs(81 * PicQuantize(d - a) + 9 * PicQuantize(a - c) + PicQuantize(c - b)))];
+                const auto predict = [&](int p) {
+                    return p == 0 ? a : p == 1 ? b : p == 2 ? (a + b) >> 1 : (a + b - c) & 0xFF;
+                };
+                ++ctx.Used;
+                const int rBits = BitLength(std::uint64_t(ctx.Average / ctx.Used));
+                const int ref = col == 0 ? 0 : row[std::size_t(col - 1)];
+                x = toCoded(row[std::size_t(col)], ref);
+                const int epsilon = Schar(x - predict(ctx.Predictor));
+                PutGolombRice(Out, std::uint64_t(epsilon >= 0 ? 2 * epsilon : -2 * epsilon - 1), rBits);
+                ctx.Average += std::abs(epsilon);
+                if (ctx.Used == 128) {
+                    ctx.Used /= 2;
+                    ctx.Average /= 2;
+                }
+                int best = 0;
+                bool halve = false;
+                for (int i = 0; i < 4; ++i) {
+                    const int e = (x - predict(i)) & 0xFF;
+                    ctx.Errors[i] += BitLength(std::uint64_t(e < 128 ? 2 * e : 511 - 2 * e));
+                    if (ctx.Errors[i] < ctx.Errors[best])
+                        best = i;
+                    halve = halve || ctx.Errors[i] > 0x7F;
+                }
+                ctx.Predictor = best;
+                if (halve)
+                    for (int& e : ctx.Errors)
+                        e /= 2;
+            }
+        }
+        State.Previous = row;
+    }
+    if (SwitchTo) {
+        Out.Put(0, 1);
+        const TStep mode = ModeBits(*SwitchTo);
+        Out.Put(mode[0].Value, mode[0].Width);
+    }
+}
+
 std::vector<std::uint8_t> CompressLz77(const std::vector<std::uint8_t>& Data, int BlockSymbols)
 {
     TBitWriter out;
-    const std::vector<TSymbol> symbols = Parse(Data);
-    for (std::size_t start = 0; start < symbols.size(); start += std::size_t(BlockSymbols)) {
-        const std::size_t end = std::min(symbols.size(), start + std::size_t(BlockSymbols));
-        std::vector<std::uint64_t> mainFreq(kMainCodes, 0), lenFreq(kLenCodes, 0);
-        for (std::size_t k = start; k < end; ++k) {
-            ++mainFreq[std::size_t(symbols[k].Main)];
-            if (symbols[k].Len >= 0)
-                ++lenFreq[std::size_t(symbols[k].Len)];
+    std::uint32_t history[4] = {};
+    PutLz77(out, Data, BlockSymbols, history, nullptr);
+    return out.Finish();
+}
+
+// An ACE 2.0 blocked member: it starts in LZ77; each stretch ends with the switch to the next.
+std::vector<std::uint8_t> CompressBlocked(const TAceTestMember& Member, int BlockSymbols)
+{
+    TBitWriter out;
+    std::uint32_t history[4] = {};
+    TSoundState sound;
+    TPicState picture;
+    int mode = 0;
+    std::size_t at = 0;
+    const auto& blocks = Member.Blocks;
+    if (!blocks.empty() && blocks[0].Mode != 0)
+        PutLz77(out, {}, BlockSymbols, history, &blocks[0]);
+    for (std::size_t k = 0; k < blocks.size(); ++k) {
+        const TAceTestBlock& b = blocks[k];
+        const std::vector<std::uint8_t> data(Member.Data.begin() + std::ptrdiff_t(at),
+                                             Member.Data.begin() + std::ptrdiff_t(std::min(Member.Data.size(), at + b.Size)));
+        const TAceTestBlock* next = k + 1 < blocks.size() ? &blocks[k + 1] : nullptr;
+        const bool changed = b.Mode != mode;
+        if (b.Mode >= 3 && b.Mode <= 6) {
+            if (changed)
+                sound.Mode = -1;
+            PutSound(out, data, b.Mode, BlockSymbols, sound, next);
+        } else if (b.Mode == 7) {
+            PutPicture(out, data, b, changed, picture, next);
+        } else {
+            PutLz77(out, data, BlockSymbols, history, next);
         }
-        const std::vector<int> mainWidths = WidthsOf(mainFreq, kMaxWidth), lenWidths = WidthsOf(lenFreq, kMaxWidth);
-        PutTree(out, mainWidths);
-        PutTree(out, lenWidths);
-        out.Put(std::uint32_t(end - start), 15);
-        const auto mainCodes = CodesOf(mainWidths, kMaxWidth, SentWidths(mainWidths));
-        const auto lenCodes = CodesOf(lenWidths, kMaxWidth, SentWidths(lenWidths));
-        for (std::size_t k = start; k < end; ++k) {
-            const TSymbol& s = symbols[k];
-            out.Put(mainCodes[std::size_t(s.Main)].Bits, mainCodes[std::size_t(s.Main)].Width);
-            if (s.Main >= 260)
-                out.Put(s.Extra, s.ExtraBits);
-            if (s.Len >= 0)
-                out.Put(lenCodes[std::size_t(s.Len)].Bits, lenCodes[std::size_t(s.Len)].Width);
-        }
+        mode = b.Mode;
+        at += b.Size;
     }
     return out.Finish();
 }
@@ -289,36 +588,88 @@ void PutHeader(std::vector<std::uint8_t>& Archive, const std::vector<std::uint8_
     Archive.insert(Archive.end(), Head.begin(), Head.end());
 }
 
-}  // namespace
+struct TPacked {
+    const TAceTestMember* Member;
+    std::vector<std::uint8_t> Bytes;
+    int CompType;
+};
 
-std::vector<std::uint8_t> WriteAce10Archive(const std::vector<TAceTestMember>& Members, int BlockSymbols)
+std::vector<std::uint8_t> MainHeader(const TAceTestOptions& Options, bool Blocked, int Volume)
 {
     std::vector<std::uint8_t> archive, head = {0};
-    Put16(head, 0);
+    Put16(head, (Blocked ? 0x100 : 0) | (Options.VolumeBytes ? 0x800 : 0) | (Options.Solid ? 0x8000 : 0));
     for (char c : std::string("**ACE**"))
         head.push_back(std::uint8_t(c));
-    head.insert(head.end(), {10, 10, 2, 0});
+    head.insert(head.end(), {std::uint8_t(Blocked ? 20 : 10), std::uint8_t(Blocked ? 20 : 10), 2, std::uint8_t(Volume)});
     Put32(head, 0x5A210000);  // 2025-01-01
     head.insert(head.end(), 8, 0);
     PutHeader(archive, head);
-    for (const TAceTestMember& m : Members) {
-        const bool compress = m.Compress && !m.Data.empty();
-        const std::vector<std::uint8_t> packed = compress ? CompressLz77(m.Data, BlockSymbols) : m.Data;
-        head = {1};
-        Put16(head, 1);
-        Put32(head, std::uint32_t(packed.size()));
-        Put32(head, std::uint32_t(m.Data.size()));
-        Put32(head, 0x5A210000);
-        Put32(head, 0x20);
-        Put32(head, AceCrc(m.Data.data(), m.Data.size()));
-        head.push_back(compress ? 1 : 0);
-        head.push_back(compress ? 2 : 0);
-        Put16(head, 6);  // a 64 KiB dictionary
-        Put16(head, 0);
-        Put16(head, std::uint32_t(m.Name.size()));
-        head.insert(head.end(), m.Name.begin(), m.Name.end());
-        PutHeader(archive, head);
-        archive.insert(archive.end(), packed.begin(), packed.end());
-    }
     return archive;
+}
+
+void PutFile(std::vector<std::uint8_t>& Volume, const TPacked& P, std::size_t From, std::size_t Count, bool More)
+{
+    const TAceTestMember& m = *P.Member;
+    std::vector<std::uint8_t> head = {1};
+    Put16(head, 1 | (From > 0 ? 0x1000 : 0) | (More ? 0x2000 : 0) | (m.Encrypt ? 0x4000 : 0));
+    Put32(head, std::uint32_t(Count));
+    Put32(head, std::uint32_t(m.Data.size()));
+    Put32(head, 0x5A210000);
+    Put32(head, 0x20);
+    Put32(head, AceCrc(m.Data.data(), m.Data.size()));
+    head.push_back(std::uint8_t(P.CompType));
+    head.push_back(P.CompType ? 2 : 0);
+    Put16(head, 6);  // a 64 KiB dictionary
+    Put16(head, 0);
+    Put16(head, std::uint32_t(m.Name.size()));
+    head.insert(head.end(), m.Name.begin(), m.Name.end());
+    PutHeader(Volume, head);
+    Volume.insert(Volume.end(), P.Bytes.begin() + std::ptrdiff_t(From), P.Bytes.begin() + std::ptrdiff_t(From + Count));
+}
+
+}  // namespace
+
+std::vector<std::vector<std::uint8_t>> WriteAceVolumes(const std::vector<TAceTestMember>& Members,
+                                                       const TAceTestOptions& Options)
+{
+    std::vector<TPacked> packed;
+    bool blocked = false;
+    for (const TAceTestMember& m : Members) {
+        TPacked p{&m, m.Data, 0};
+        if (m.Compress && !m.Data.empty()) {
+            p.CompType = m.Blocks.empty() ? 1 : 2;
+            p.Bytes = m.Blocks.empty() ? CompressLz77(m.Data, Options.BlockSymbols) : CompressBlocked(m, Options.BlockSymbols);
+        }
+        blocked = blocked || p.CompType == 2;
+        if (m.Encrypt) {
+            p.Bytes.resize((p.Bytes.size() + 7) / 8 * 8, 0);
+            p.Bytes = Options.Encipher(p.Bytes);
+        }
+        packed.push_back(std::move(p));
+    }
+    std::vector<std::vector<std::uint8_t>> volumes{MainHeader(Options, blocked, 0)};
+    std::size_t room = Options.VolumeBytes;
+    for (const TPacked& p : packed) {
+        std::size_t from = 0;
+        do {
+            if (Options.VolumeBytes && room == 0) {
+                volumes.push_back(MainHeader(Options, blocked, int(volumes.size())));
+                room = Options.VolumeBytes;
+            }
+            const std::size_t count = Options.VolumeBytes ? std::min(room, p.Bytes.size() - from) : p.Bytes.size();
+            const bool more = from + count < p.Bytes.size();
+            PutFile(volumes.back(), p, from, count, more);
+            from += count;
+            if (Options.VolumeBytes)
+                room -= count;
+        } while (from < p.Bytes.size());
+    }
+    return volumes;
+}
+
+std::vector<std::uint8_t> WriteAce10Archive(const std::vector<TAceTestMember>& Members, int BlockSymbols)
+{
+    TAceTestOptions options;
+    options.BlockSymbols = BlockSymbols;
+    return WriteAceVolumes(Members, options).front();
 }

@@ -1,0 +1,285 @@
+// The archive manager's commands beyond listing, extracting and deleting: test, comments, rename,
+// save as, encode, view/run, empty folders, elapsed time, sorting and the controls' own keys.
+#include "app/lib/FormTorvo.h"
+
+#include "app/lib/ErrorMsgs.h"
+#include "app/lib/FormEditComments.h"
+#include "app/lib/FormInput.h"
+#include "app/lib/FormRunFile.h"
+#include "app/lib/FormTestArchive.h"
+#include "app/lib/FormUUEncode.h"
+#include "app/lib/SharedDialog.h"
+#include "core/Err_Msgs.h"
+#include "core/plxGbls.h"
+#include "platform/win/Errors.h"
+#include "platform/win/Files.h"
+#include "platform/win/Paths.h"
+#include "platform/win/SysFiles.h"
+#include "platform/win/SysStrings.h"
+#include "readers/Pelix.h"
+#include "readers/plxUnZIP.h"
+#include "readers/plxZipCheck.h"
+#include "readers/plxZipRun.h"
+#include "readers/view/plxZipView.h"
+#include "writers/plxUUEncode.h"
+#include "writers/plxZip.h"
+
+#include <filesystem>
+
+using namespace vcl;
+
+namespace {
+
+std::uint8_t SortKindOf(int column)
+{
+    switch (column) {
+    case zcDateTime: return skDateTime;
+    case zcPacked:
+    case zcUnpacked:
+    case zcRatio:
+    case zcOffset: return skInteger;
+    default: return skText;
+    }
+}
+
+// Two names of one file, however they are spelt.
+bool SameFile(const std::string& a, const std::string& b)
+{
+    std::string hostA, hostB;
+    if (!win::ToHostPath(a, hostA) || !win::ToHostPath(b, hostB))
+        return win::SameText(a, b);
+    std::error_code ec;
+    return hostA == hostB || std::filesystem::equivalent(hostA, hostB, ec);
+}
+
+}  // namespace
+
+void TFormTorvo::BuildCommandControls()
+{
+    ZipView1->OnHeaderClick = [this](THeaderControl*, THeaderSection* section) {
+        ZipView1->SortKind = SortKindOf(section->Index);
+        ZipView1->Sort();
+    };
+    ZipView1->OnSortCompare = [](vcl::TObject*, std::string& a, std::string& b, int column) {
+        if (column != zcRatio)
+            return;
+        for (std::string* text : {&a, &b})
+            if (!text->empty())
+                text->pop_back();  // the "%"
+    };
+    const auto noArchive = [] { Application->MessageBox("No archive loaded...", "TORVO", MB_OK); };
+    Edit1->OnKeyDown = [this, noArchive](TObject*, WORD& key, TShiftState) {
+        if (key != VK_RETURN || !ManagerIdle())
+            return;
+        key = 0;
+        if (!IsRecognisedType(Pelix1->ArcType()) || Pelix1->ArchiveFile().empty())
+            noArchive();
+        else if (!Edit1->Text().empty())
+            DisplayFile(Pelix1->ArchiveFile());
+    };
+    Edit2->OnKeyDown = [this, noArchive](TObject*, WORD& key, TShiftState) {
+        if (key != VK_RETURN || !ManagerIdle())
+            return;
+        key = 0;
+        if (!IsRecognisedType(Pelix1->ArcType()) || Pelix1->ArchiveFile().empty()) {
+            noArchive();
+            return;
+        }
+        Pelix1->SetExcludeSpec(Edit2->Text().empty() ? std::vector<std::string>{}
+                                                     : std::vector<std::string>{Edit2->Text()});
+        DisplayFile(Pelix1->ArchiveFile());
+    };
+    const auto showChosen = [this] {
+        const int index = ComboBox1->ItemIndex();
+        const std::string chosen = index >= 0 ? ComboBox1->Items[index] : ComboBox1->Text();
+        if (!chosen.empty())
+            DisplayFile(chosen);
+        else if (Edit1->CanFocus())
+            Edit1->SetFocus();
+    };
+    ComboBox1->OnSelect = [this, showChosen](TObject*) {
+        if (ManagerIdle())
+            showChosen();
+    };
+    ComboBox1->OnKeyDown = [this, showChosen](TObject*, WORD& key, TShiftState) {
+        if (key != VK_RETURN || !ManagerIdle())
+            return;
+        key = 0;
+        showChosen();
+    };
+    StatusBar1->OnClick = [this](TObject*) { DisplayTotals(0); };
+    ListView1->OnClick = [this](TObject*) { DisplayTotals(1); };
+}
+
+void TFormTorvo::SortByColumn(int column)
+{
+    if (column >= 0 && column < ZipView1->SectionCount())
+        ZipView1->HeaderClick(ZipView1->HeaderSection(column));
+}
+
+void TFormTorvo::TestClick()
+{
+    const std::string archive = Pelix1->ArchiveFile();
+    if (archive.empty() || !IsRecognisedType(Pelix1->ArcType())) {
+        mnuAction->Visible = true;
+        return;
+    }
+    auto* dialog = SharedDialog<TfrmTestArchive>(this);
+    dialog->ZipCheck1->TranslateOemChar = Pelix1->TranslateOemChar;
+    dialog->PrepareFor(archive, SelectedEntryNames(false));
+    {
+        // The test runs inside the dialog; nothing else may start meanwhile.
+        TOperationScope operation(*this);
+        dialog->ShowModal();
+    }
+    if (dialog->TestedNestedTar() &&
+        Application->MessageBox("Display contents of the extracted tar archive?", "Test", MB_YESNO | MB_ICONQUESTION) ==
+            IDYES)
+        DisplayFile(archive);
+}
+
+void TFormTorvo::EditCommentClick()
+{
+    const std::string archive = Pelix1->ArchiveFile();
+    if (archive.empty() || !IsRecognisedType(Pelix1->ArcType()))
+        return;
+    if (!IsZipFamilyType(Pelix1->ArcType())) {
+        Application->MessageBox("Comment editing is not supported with this type of archive", "Edit Comment", MB_OK);
+        return;
+    }
+    auto* dialog = SharedDialog<TfrmEditComments>(this);
+    dialog->PrepareFor(*Zip1, archive, Pelix1->ArcType());
+    {
+        TOperationScope operation(*this);
+        const std::size_t errorMark = ErrorMessages.size();
+        dialog->ShowModal();
+        ShowErrorsSince(errorMark);
+    }
+    DisplayFile(archive);
+}
+
+void TFormTorvo::RenameClick()
+{
+    const std::string archive = Pelix1->ArchiveFile();
+    if (archive.empty() || !win::FileExists(archive))
+        return;
+    auto* input = SharedDialog<TfrmInput>(this);
+    const std::optional<std::string> name =
+        input->Ask("Rename current archive...", "New name:", win::ExtractFileName(archive));
+    if (!name || win::Trim(*name).empty())
+        return;
+    // A bare name stays in the archive's folder.
+    const std::string target = win::ExtractFilePath(*name).empty() ? win::ExtractFilePath(archive) + *name : *name;
+    PlaceArchiveAs(target, true);
+}
+
+void TFormTorvo::SaveAsClick()
+{
+    const std::string archive = Pelix1->ArchiveFile();
+    if (archive.empty() || !win::FileExists(archive))
+        return;
+    SaveDialog1->Title = "Save As...";
+    SaveDialog1->Filter = std::string(LoadMessage(E_ARCHIVESFILTER));
+    SaveDialog1->InitialDir = win::ExtractFilePath(archive);
+    SaveDialog1->FileName = win::ExtractFileName(archive);
+    if (SaveDialog1->Execute())
+        PlaceArchiveAs(SaveDialog1->FileName, false);
+}
+
+void TFormTorvo::PlaceArchiveAs(const std::string& target, bool move)
+{
+    const std::string archive = Pelix1->ArchiveFile();
+    // Copying a file onto itself would empty it; renaming it to itself changes nothing.
+    if (SameFile(archive, target))
+        return;
+    if (win::FileExists(target) &&
+        Application->MessageBox("Archive already exists... overwrite?", move ? "Rename" : "Save As",
+                                MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    const BOOL done = move ? MoveFileExA(archive.c_str(), target.c_str(),
+                                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)
+                           : CopyFileA(archive.c_str(), target.c_str(), FALSE);
+    if (!done) {
+        Application->MessageBox(target + "\r\r" + win::SysErrorMessage(GetLastError()), move ? "Rename" : "Save As",
+                                MB_OK | MB_ICONSTOP);
+        return;
+    }
+    if (move) {
+        const int old = ComboBox1->Items.IndexOf(archive);
+        if (old >= 0)
+            ComboBox1->Items.Delete(old);
+    }
+    DisplayFile(target);
+}
+
+void TFormTorvo::EncodeClick()
+{
+    if (!UUEncode1) {
+        UUEncode1 = std::make_unique<TUUEncode>();
+        UUEncode1->OnError = Zip1->OnError;
+        UUEncode1->OnProgress = Zip1->OnProgress;
+    }
+    auto* dialog = SharedDialog<TfrmUUEncode>(this);
+    dialog->PrepareFor(*UUEncode1, Pelix1->ArchiveFile());
+    if (dialog->ShowModal() != mrOk)
+        return;
+    TOperationScope operation(*this);
+    const std::size_t errorMark = ErrorMessages.size();
+    const int encoded = UUEncode1->Compress();
+    ShowErrorsSince(errorMark);
+    StatusBar1->SimplePanel = true;
+    StatusBar1->SimpleText = encoded > 0 ? "Encoded: " + UUEncode1->OutFilename() : "Nothing encoded";
+}
+
+void TFormTorvo::ViewRunClick()
+{
+    const std::string archive = Pelix1->ArchiveFile();
+    if (archive.empty() || !IsRecognisedType(Pelix1->ArcType()))
+        return;
+    if (!ZipRun1) {
+        ZipRun1 = std::make_unique<TZipRun>();
+        ZipRun1->OnError = UnZip1->OnError;
+        ZipRun1->OnGetPassword = UnZip1->OnGetPassword;
+        ZipRun1->OnProgress = UnZip1->OnProgress;
+    }
+    auto* dialog = SharedDialog<TfrmRunFile>(this);
+    dialog->PrepareFor(*ZipRun1, archive, SelectedEntryNames(false));
+    if (dialog->ShowModal() != mrOk)
+        return;
+    TOperationScope operation(*this);
+    const std::size_t errorMark = ErrorMessages.size();
+    cancelWorking_ = [this] { ZipRun1->SetCancel(true); };
+    ApplicationBusy();
+    ZipRun1->Activate();
+    ApplicationWaiting();
+    cancelWorking_ = nullptr;
+    ShowErrorsSince(errorMark);
+}
+
+void TFormTorvo::BlankDirsClick()
+{
+    mnuBlankDirs->Checked = !mnuBlankDirs->Checked;
+    Pelix1->ShowEmptyDirs = mnuBlankDirs->Checked;
+    RefreshClick();
+}
+
+void TFormTorvo::ElapsedTimeClick()
+{
+    mnuElapsedTime->Checked = !mnuElapsedTime->Checked;
+    TOnElapsedTime report;
+    if (mnuElapsedTime->Checked)
+        report = [this](::TObject* sender, float seconds) { ReportElapsedTime(sender, seconds); };
+    for (TZipCommon* component : {static_cast<TZipCommon*>(Pelix1.get()), static_cast<TZipCommon*>(Zip1.get()),
+                                  static_cast<TZipCommon*>(UnZip1.get())})
+        component->OnElapsedTime = report;
+}
+
+void TFormTorvo::ReportElapsedTime(::TObject* sender, float seconds)
+{
+    const auto* component = dynamic_cast<const TZipCommon*>(sender);
+    const double bytes = component ? double(component->UnpackedTotal) : 0.0;
+    const double perSecond = seconds > 0 ? bytes / double(seconds) : 0.0;
+    Application->MessageBox(win::Format("Seconds: %g\rBytesPerSec: %.0n\r\rOnElapsedTime event",
+                                        {double(seconds), perSecond}),
+                            "Elapsed time", MB_OK);
+}

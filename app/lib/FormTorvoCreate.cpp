@@ -1,0 +1,212 @@
+// The archive manager's "&New": the writer of each archive type, the add dialog that sets it up
+// and the run that writes the new archive.
+#include "app/lib/FormTorvo.h"
+
+#include "app/lib/FormAddFiles.h"
+#include "app/lib/FormPassword.h"
+#include "app/lib/FormSeedKeys.h"
+#include "app/lib/FormSplitArchive.h"
+#include "core/plxGbls.h"
+#include "platform/win/SysFiles.h"
+#include "readers/Pelix.h"
+#include "readers/plxUnZIP.h"
+#include "writers/BlakHole.h"
+#include "writers/Lha.h"
+#include "writers/plxBZip.h"
+#include "writers/plxGZip.h"
+#include "writers/plxJar.h"
+#include "writers/plxMakeCab.h"
+#include "writers/plxTar.h"
+#include "writers/plxTarBZ.h"
+#include "writers/plxTarGZ.h"
+#include "writers/plxZipSplitter.h"
+
+#include <algorithm>
+
+using namespace vcl;
+
+void TFormTorvo::BuildManagerComponents()
+{
+    Jar1 = std::make_unique<TJar>();
+    BlakHole1 = std::make_unique<TBlakHole>();
+    BZip1 = std::make_unique<TBZip>();
+    GZip1 = std::make_unique<TGZip>();
+    Lha1 = std::make_unique<TLha>();
+    Tar1 = std::make_unique<TTar>();
+    TarGZ1 = std::make_unique<TTarGZ>();
+    TarBZ1 = std::make_unique<TTarBZ>();
+    MakeCab1 = std::make_unique<TMakeCab>();
+    ZipSplitter1 = std::make_unique<TZipSplitter>();
+    TZipCommon* const writers[] = {Jar1.get(), Lha1.get(),    BlakHole1.get(), Tar1.get(),     TarGZ1.get(),
+                                   TarBZ1.get(), GZip1.get(), BZip1.get(),     MakeCab1.get(), ZipSplitter1.get()};
+    for (TZipCommon* writer : writers)
+        BindSharedEvents(*writer);
+    for (TZipCommon* shared : {static_cast<TZipCommon*>(Pelix1.get()), static_cast<TZipCommon*>(UnZip1.get())}) {
+        BindStatusEvents(*shared);
+        BindPasswordEvent(*shared);
+    }
+    BindStatusEvents(*Zip1);
+
+    // "&New" heads the hidden "&File" menu and works by its button too.
+    bool present = false;
+    for (int i = 0; i < mnuFile->Count(); ++i)
+        present = present || mnuFile->Items(i)->Caption == "&New";
+    if (!present) {
+        mnuNew = NewItem(this, "&New", 0, [this](TObject*) {
+            if (ManagerIdle())
+                NewClick();
+        });
+        mnuFile->Insert(0, mnuNew);
+    }
+    if (BitBtn[1] && !BitBtn[1]->OnClick)
+        BitBtn[1]->OnClick = [this](TObject*) {
+            if (ManagerIdle())
+                NewClick();
+        };
+}
+
+TfrmPassword1* TFormTorvo::Password1Dialog()
+{
+    if (!frmPassword1_) {
+        frmPassword1_ = new TfrmPassword1(this);
+        frmPassword1_->OnChangeSeedKeys = [this] { SeedKeysDialog()->ShowModal(); };
+    }
+    return frmPassword1_;
+}
+
+TfrmPassword2* TFormTorvo::Password2Dialog()
+{
+    if (!frmPassword2_) {
+        frmPassword2_ = new TfrmPassword2(this);
+        frmPassword2_->OnChangeSeedKeys = [this] { SeedKeysDialog()->ShowModal(); };
+    }
+    return frmPassword2_;
+}
+
+TfrmSeedKeys* TFormTorvo::SeedKeysDialog()
+{
+    if (!frmSeedKeys_)
+        frmSeedKeys_ = new TfrmSeedKeys(this);
+    return frmSeedKeys_;
+}
+
+TfrmSplitArchive* TFormTorvo::SplitDialog()
+{
+    if (!frmSplitArchive_)
+        frmSplitArchive_ = new TfrmSplitArchive(this);
+    frmSplitArchive_->Splitter = ZipSplitter1.get();
+    return frmSplitArchive_;
+}
+
+TfrmAddFiles* TFormTorvo::AddFilesDialog()
+{
+    if (!frmAddFiles)
+        frmAddFiles = new TfrmAddFiles(this);
+    frmAddFiles->Password1 = Password1Dialog();
+    return frmAddFiles;
+}
+
+void TFormTorvo::ApplySeedKeys(TZipCommon& component)
+{
+    const TKeyTriple header = SeedKeysDialog()->HeaderKeys();
+    const TKeyTriple data = SeedKeysDialog()->DataKeys();
+    component.SeedHeaderKeys.SetKeys(header[0], header[1], header[2]);
+    component.SeedDataKeys.SetKeys(data[0], data[1], data[2]);
+}
+
+bool TFormTorvo::DefineCompressComponent(TArcType type)
+{
+    TCompBase* writer = nullptr;
+    switch (type) {
+    case atBh:
+    case atBhExe: writer = BlakHole1.get(); break;
+    case atBz2: writer = BZip1.get(); break;
+    case atCab: writer = MakeCab1.get(); break;
+    case atGZip: writer = GZip1.get(); break;
+    case atJar:
+    case atJarExe: writer = Jar1.get(); break;
+    case atLha:
+    case atLzh: writer = Lha1.get(); break;
+    case atTar: writer = Tar1.get(); break;
+    case atTarBz: writer = TarBZ1.get(); break;
+    case atTarGz: writer = TarGZ1.get(); break;
+    case atZip:
+    case atZipExe:
+    case atZipDS:
+    case atZipMV: writer = ZipSplitter1.get(); break;
+    default: break;
+    }
+    if (!writer)
+        return false;
+    compressor_ = writer;
+    return true;
+}
+
+int TFormTorvo::RunCompressor()
+{
+    TCompBase& writer = *compressor_;
+    ApplySeedKeys(writer);
+    // The engine turns a "Super fast" run into a stored one for good; the next run starts from
+    // the method that was chosen.
+    const TCompressMethod chosen = writer.CompressMethod;
+    const std::size_t errorMark = ErrorMessages.size();
+    int count = 0;
+    {
+        TOperationScope operation(*this);
+        count = std::max(0, writer.Compress());
+    }
+    writer.CompressMethod = chosen;
+    ShowErrorsSince(errorMark);
+    return count;
+}
+
+void TFormTorvo::NewClick()
+{
+    SaveDialog1->Title = "New Archive...";
+    SaveDialog1->Filter = "Zip archives (*.zip)|*.zip|All files (*.*)|*.*";
+    SaveDialog1->Options = ofHideReadOnly;
+    if (!Pelix1->ArchiveFile().empty())
+        SaveDialog1->InitialDir = win::ExtractFilePath(Pelix1->ArchiveFile());
+    if (!SaveDialog1->Execute() || SaveDialog1->FileName.empty())
+        return;
+    const std::string name = SaveDialog1->FileName;
+    if (win::FileExists(name)) {
+        const int answer = Application->MessageBox(name + ": already exists...\r\r" + "OVERWRITE?\r" +
+                                                       "(will be moved to the Recycling Bin)",
+                                                   "New Archive...", MB_YESNO | MB_ICONQUESTION);
+        if (answer != IDYES) {
+            DisplayFile(name);
+            return;
+        }
+        DeleteFileEx(name, doAllowUndo);
+    }
+    TfrmAddFiles* dialog = AddFilesDialog();
+    dialog->OnDefineCompressor = [this](TArcType type) -> TCompBase* {
+        return DefineCompressComponent(type) ? compressor_ : nullptr;
+    };
+    dialog->PrepareFor(name, atNA);
+    // Asked for every new ZIP archive that outgrows one volume; "No split" writes it whole.
+    if (ZipSplitter1->GetPartType() == ptNoSplit)
+        ZipSplitter1->SetPartType(ptOtherSize);
+    const bool chosen = dialog->ShowModal() == mrOk && compressor_;
+    // The dialog serves other commands with writers of their own.
+    dialog->OnDefineCompressor = nullptr;
+    dialog->PrepareFor("", atNA);
+    if (!chosen) {
+        // The name may belong to an archive that was there before: show it, and leave the
+        // window waiting again.
+        if (win::FileExists(name))
+            DisplayFile(name);
+        return;
+    }
+    const int count = RunCompressor();
+    StatusBar1->SimplePanel = true;
+    StatusBar1->SimpleText = "Files Compressed: " + std::to_string(count);
+    const std::string written = compressor_->ArchiveFile();
+    if (win::FileExists(written)) {
+        const std::string status = StatusBar1->SimpleText;
+        DisplayFile(written);
+        StatusBar1->SimplePanel = true;
+        StatusBar1->SimpleText = status;
+    }
+}
