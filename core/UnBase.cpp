@@ -582,7 +582,8 @@ bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const s
             win::ForceDirectories(win::ExtractFilePath(Target));
             FResolved.reset();
         }
-        const DWORD attr = free || TargetIsFree(Target) ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(Target.c_str());
+        const DWORD attr =
+            free || TargetIsFree(Target) ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(Target.c_str());
         if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) {
             DoError(Target, "", E_FILEISDIRECTORY, VolumeName);
             SkipEntry = true;
@@ -661,7 +662,8 @@ bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const 
         const std::string& targetHost = resolved->Host;
         const std::string folderHost = targetHost.substr(0, std::max<std::size_t>(targetHost.rfind('/'), 1));
         HANDLE handle = INVALID_HANDLE_VALUE;
-        const std::string temp = win::CreateOwnedTempFileIn(win::ExtractFilePath(Target), folderHost, kTempPrefix, handle);
+        const std::string temp =
+            win::CreateOwnedTempFileIn(win::ExtractFilePath(Target), folderHost, kTempPrefix, handle);
         if (temp.empty())
             return false;
         const std::string tempHost = (folderHost == "/" ? "" : folderHost) + "/" + win::ExtractFileName(temp);
@@ -702,7 +704,7 @@ bool TDecompressClass::CommitOutput()
     // The overwrite rules have let this target be replaced, read-only or not.
     if (readOnly)
         SetFileAttributesA(out.Target.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (MoveFileExA(out.Temp.c_str(), out.Target.c_str(), MOVEFILE_REPLACE_EXISTING))
+    if (MoveFileExA(out.Temp.c_str(), out.Target.c_str(), out.TargetExisted ? MOVEFILE_REPLACE_EXISTING : 0))
         return true;
     if (readOnly)
         SetFileAttributesA(out.Target.c_str(), FILE_ATTRIBUTE_READONLY);
