@@ -534,7 +534,7 @@ TArcType TArcTypeDetector::SpannedOrSplit() const
 
 std::int64_t TArcTypeDetector::FindZipEnding()
 {
-    const TZipReader read = [this](std::int64_t Offset, void* Buffer, std::int64_t Count) {
+    const TReadAt read = [this](std::int64_t Offset, void* Buffer, std::int64_t Count) {
         return ReadAt(Offset, Buffer, Count);
     };
     FInfo.EndingSearched = true;

@@ -165,10 +165,7 @@ int TUnLha::DecodeMember(TStream32& Archive, const TLhaHeader& Header, TStream32
         } else {
             return E_UNSUPPORTEDMETHOD;
         }
-        if (result == TLzhResult::Truncated)
-            return E_UNEXPECTEDEOF;
-        if (result == TLzhResult::Corrupt)
-            return E_CORRUPTINPUT;
+        return CodecStatusMessage(result);
     } catch (const TWriteStopped&) {
         return kFailureReported;
     }

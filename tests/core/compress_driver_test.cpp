@@ -255,12 +255,9 @@ std::string Decode(const TEntry& e, const std::string& password, std::size_t siz
             n = std::min(n, data.size() - at);
             std::memcpy(b, data.data() + at, n);
             at += n;
-            return std::int64_t(n);
+            return n;
         };
-        io.Write = [&](const std::uint8_t* b, std::size_t n) {
-            result.append(reinterpret_cast<const char*>(b), n);
-            return true;
-        };
+        io.Write = [&](const std::uint8_t* b, std::size_t n) { result.append(reinterpret_cast<const char*>(b), n); };
         EXPECT_EQ(codec.PPMdDecompress(io, data.size(), size), kPpmdOk) << e.Name;
         return result;
     }
