@@ -469,6 +469,10 @@ bool TZipCommon::MatchesStoredName(const std::string& Name, bool UseFolders)
         return false;
     if (ExactFileSpec)
         return MatchesFileSpec(Name);
+    // "*" and "*.*" take every file name in every folder: nothing to split or match.
+    if (UseFolders && FExcludeSpec.empty() &&
+        std::any_of(FFileSpec.begin(), FFileSpec.end(), [](const std::string& s) { return s == "*" || s == "*.*"; }))
+        return true;
     const std::string name = Backslashed(Name);
     const std::string nameFolder = FolderPart(name);
     const std::string nameFile = FilePart(name);

@@ -133,6 +133,15 @@ void TUnZip::ReadCentralDirectory(const TZipEnding& Ending)
 // small archive claims gigabytes. The first of them by position is kept, the others refused.
 void TUnZip::RefuseOverlappingMembers()
 {
+    // Writers put the directory in the order of the data: then one pass finds no overlap.
+    std::int64_t end = -1;
+    const bool disjoint = std::all_of(FMembers.begin(), FMembers.end(), [&end](const TMemberItem& m) {
+        const bool after = m.LocalPos >= end;
+        end = m.DataEnd;
+        return after;
+    });
+    if (disjoint)
+        return;
     std::vector<std::size_t> order(FMembers.size());
     for (std::size_t i = 0; i < order.size(); ++i)
         order[i] = i;
@@ -173,9 +182,10 @@ bool TUnZip::ReadCentralDisk(std::int64_t Start)
     return true;
 }
 
-bool TUnZip::FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t VersionMadeBy)
+bool TUnZip::FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t VersionMadeBy, bool DecodeName)
 {
-    return ReadLocalEntry(StreamZipReader(*ArchiveStream), ArchiveSize, Pos, HeaderCipher, Local, VersionMadeBy);
+    return ReadLocalEntry(StreamZipReader(*ArchiveStream), ArchiveSize, Pos, HeaderCipher, Local, VersionMadeBy,
+                          DecodeName);
 }
 
 bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
@@ -203,8 +213,9 @@ bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
         item.LocalPos = Clamp64(Entry.Sizes.LocalOffset);
     } else {
         const std::int64_t stored = Clamp64(Entry.Sizes.LocalOffset);
-        TZipLocalEntry local;
-        if (!FindLocalHeader(FPrefix + stored + FCorrection, local, h.VersionMadeBy)) {
+        // Only where the data lies and its sizes count here: the name is compared when the member runs.
+        TZipLocalEntry& local = FLocal;
+        if (!FindLocalHeader(FPrefix + stored + FCorrection, local, h.VersionMadeBy, false)) {
             // Offsets that count from somewhere else (a stub the writer did not know of): the
             // first local header of the file tells by how much.
             bool found = false;
@@ -218,15 +229,14 @@ bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
                 for (std::int32_t i = 0; i + 4 <= got && i < kLocalSearchBlock; ++i) {
                     if (block[std::size_t(i)] != 'P' || !IsLocalHeaderSig(GetLE32(&block[std::size_t(i)])))
                         continue;
-                    TZipLocalEntry probe;
-                    if (FindLocalHeader(at + i, probe, h.VersionMadeBy)) {
+                    if (FindLocalHeader(at + i, local, h.VersionMadeBy, false)) {
                         FCorrection = at + i - FPrefix;
                         found = true;
                         break;
                     }
                 }
             }
-            if (!found || !FindLocalHeader(FPrefix + stored + FCorrection, local, h.VersionMadeBy)) {
+            if (!found || !FindLocalHeader(FPrefix + stored + FCorrection, local, h.VersionMadeBy, false)) {
                 DoError(Entry.Name, "", E_BADLOCALOFFSET, VolumeName);
                 return true;
             }
@@ -291,7 +301,7 @@ void TUnZip::ReadLocalHeaders(std::int64_t Start)
     if (ArchiveStream->Read(sig, 4) == 4 && GetLE32(sig) == kSigMarker)
         pos += 4;
     while (!GetCancel()) {
-        TZipLocalEntry e;
+        TZipLocalEntry& e = FLocal;
         if (!FindLocalHeader(pos, e, 0))
             break;
         const TLocalHeader& h = e.Header;
@@ -407,14 +417,14 @@ void TUnZip::ExtractMembers(TStream32*)
                 return;
             continue;
         }
-        TZipLocalEntry local;
-        if (!ArchiveStream ||
-            !FindLocalHeader(item.LocalPos, local, item.HasCentral ? item.Central.VersionMadeBy : 0)) {
+        TZipLocalEntry& local = FLocal;
+        if (!ArchiveStream || !FindLocalHeader(item.LocalPos, local, item.HasCentral ? item.Central.VersionMadeBy : 0,
+                                               !item.HasCentral)) {
             DoError(FArchiveFile, "", E_BADLOCALOFFSET, VolumeName);
             continue;
         }
         const TLocalHeader& h = local.Header;
-        const std::string name = MemberName(item, local);
+        const std::string& name = MemberName(item, local);
         TWorkRecord work;
         work.Flags = h.Flags;
         work.Method = h.Method;
@@ -472,12 +482,16 @@ void TUnZip::TakeDeferredSizes(const TMemberItem& Item, TWorkRecord& Work) const
 
 // The directory's name is the one listed, so it is the one written; a local header that names
 // the member otherwise is reported.
-std::string TUnZip::MemberName(const TMemberItem& Item, const TZipLocalEntry& Local)
+const std::string& TUnZip::MemberName(const TMemberItem& Item, TZipLocalEntry& Local)
 {
     if (!Item.HasCentral)
         return Local.Name;
-    if (Local.RawName != Item.CentralRawName && Local.Name != Item.CentralName)
-        DoError(Item.CentralName, Local.Name, E_INCONSISTENTLOCALHEADER, VolumeName);
+    if (Local.RawName != Item.CentralRawName) {
+        Local.Name = DecodeZipEntryName(Local.RawName, Local.Header.Flags, Item.Central.VersionMadeBy,
+                                        Local.ExtraInfo.UnicodeName);
+        if (Local.Name != Item.CentralName)
+            DoError(Item.CentralName, Local.Name, E_INCONSISTENTLOCALHEADER, VolumeName);
+    }
     return Item.CentralName;
 }
 

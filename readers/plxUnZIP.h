@@ -79,10 +79,11 @@ private:
     void ReadCentralDirectory(const TZipEnding& Ending);
     void RefuseOverlappingMembers();
     void TakeDeferredSizes(const TMemberItem& Item, TWorkRecord& Work) const;
-    std::string MemberName(const TMemberItem& Item, const TZipLocalEntry& Local);
+    const std::string& MemberName(const TMemberItem& Item, TZipLocalEntry& Local);
     bool ReadCentralDisk(std::int64_t Start);
     bool AddCentralEntry(const TZipEntry& Entry);
-    bool FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t VersionMadeBy);
+    bool FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t VersionMadeBy,
+                         bool DecodeName = true);
     void ReadLocalHeaders(std::int64_t Start);
     bool FindDataDescriptor(std::int64_t DataPos, bool Zip64, TMemberItem& Item, std::int64_t& Next);
     std::int64_t SkipDataDescriptor(std::int64_t At);
@@ -104,6 +105,8 @@ private:
     std::int64_t FOpenVolume = -1;    // the 0-based volume the archive stream holds
     bool FDecodable = true;
     TWorkRecord FWork;
+    TZipLocalEntry FLocal;            // one header at a time; kept for its buffers
+    std::vector<std::uint8_t> FStoredBlock;
     std::uint64_t FPackedLeft = 0;
     std::uint64_t FWritten = 0;
     bool FOverflow = false;           // the decoder produced more than the declared size
