@@ -44,6 +44,7 @@ class TfrmSeedKeys;
 class TfrmSplitArchive;
 class TUUEncode;
 class TZipRun;
+class TRegArchive;
 
 // Any type the listing knows, as against no archive, an unreadable file or an unknown one.
 bool IsRecognisedType(TArcType t);
@@ -191,6 +192,8 @@ public:
     std::unique_ptr<TTarBZ> TarBZ1;
     std::unique_ptr<TMakeCab> MakeCab1;
     std::unique_ptr<TZipSplitter> ZipSplitter1;
+    // File associations: every one it offers is declined.
+    std::unique_ptr<TRegArchive> RegArchive1;
     vcl::TMenuItem* mnuNew = nullptr;
     TfrmPassword1* Password1Dialog();
     TfrmPassword2* Password2Dialog();
@@ -248,6 +251,8 @@ private:
     std::pair<int, std::string> ReadEntriesAndComment(const std::string& archive);
     void BuildArchiveComponents();
     void BuildManagerComponents();
+    // Lets a ZIP run that outgrows one volume ask how to split it.
+    void OfferSplit();
     // Runs the current compressor with the LED and the error list; the entries written.
     int RunCompressor();
     // The request workflow's components take the status handlers (and their password asks)

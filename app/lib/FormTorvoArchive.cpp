@@ -275,6 +275,10 @@ bool TFormTorvo::RefreshList(const std::string& archiveFile)
     Pelix1->SetArchiveFile(archiveFile);
     Pelix1->SetFileSpec({Edit1->Text().empty() ? "*.*" : Edit1->Text()});
     const bool recognised = IsRecognisedType(Pelix1->ArcType());
+    // Header keys matter only once the user has had the chance to change them.
+    const TArcType type = Pelix1->ArcType();
+    if (frmSeedKeys_ && (IsZipFamilyType(type) || type == atBh || type == atBhExe))
+        ApplySeedKeys(*Pelix1);
     if (recognised) {
         Pelix1->RecurseDirs = CheckBox1->Checked();
         ZipView1->Items.BeginUpdate();
@@ -616,6 +620,8 @@ bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
         done();
         return false;
     }
+    // The restore asks for a password in its own words; the archive manager's dialog comes back after it.
+    const auto managerAsk = UnZip1->OnGetPassword;
     SetRestoreExtractorProperties();
     StatusBar1->SimplePanel = true;
     ShowProgress(true);
@@ -623,6 +629,7 @@ bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
     const std::size_t errorMark = ErrorMessages.size();
     restoredFiles_ = 0;
     const int count = UnZip1->Extract();
+    UnZip1->OnGetPassword = managerAsk;
     const bool failed = ShowErrorsSince(errorMark) || count < 0;
     // Only what was written counts; a restore with any failed member says so.
     const std::string result = "Z archivačního souboru: " + archiveName + "\r\n" +

@@ -266,7 +266,11 @@ void TFormTorvo::DeleteClick()
 {
     const std::string archive = Pelix1->ArchiveFile();
     const std::vector<std::string> selected = SelectedEntryNames(false);
-    if (archive.empty() || selected.empty())
+    if (archive.empty() || selected.empty()) {
+        Application->MessageBox("No files selected to delete", "Delete", MB_OK);
+        return;
+    }
+    if (Application->MessageBox("Delete selected file(s)?", "Delete", MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     // Only the archive's own writer may rewrite it: any other would change its format.
     const std::unique_ptr<TCompBase> writer = NewWriterForType(Pelix1->ArcType());
@@ -274,19 +278,28 @@ void TFormTorvo::DeleteClick()
         Application->MessageBox("Delete is not supported for this type of archive.", "Delete", MB_OK);
         return;
     }
+    int deleted = 0;
     {
         TOperationScope operation(*this);
         const std::size_t errorMark = ErrorMessages.size();
         writer->OnError = Zip1->OnError;
+        ApplySeedKeys(*writer);
         writer->SetArchiveFile(archive);
         writer->Switch = swDelete;
+        // Structured rows matched by their exact names: ";", "*" and "?" in a name are plain characters.
         writer->ExactFileSpec = true;
         writer->SetFileSpec(selected);
-        const int deleted = writer->Compress();
+        deleted = std::max(0, writer->Compress());
         ShowErrorsSince(errorMark);
-        StatusBar1->SimpleText = "Files Deleted: " + std::to_string(std::max(0, deleted));
     }
-    DisplayFile(archive);
+    if (win::FileExists(archive))
+        DisplayFile(archive);
+    else
+        Caption = "";
+    if (deleted > 0) {
+        StatusBar1->SimplePanel = true;
+        StatusBar1->SimpleText = "Deleted : " + std::to_string(deleted) + " files";
+    }
 }
 
 void TFormTorvo::AddFilesClick()
@@ -296,26 +309,26 @@ void TFormTorvo::AddFilesClick()
         Application->MessageBox("Archív je otevřen před přidáním souborů.", "Add", MB_OK);
         return;
     }
-    // A fresh writer of the archive's own type: nothing the dialog sets outlives the command.
-    const std::unique_ptr<TCompBase> writer = NewWriterForType(Pelix1->ArcType());
-    if (!writer) {
+    // Only a type that its own writer updates in place: any other writer would replace the
+    // archive by one that holds the added files alone.
+    const TArcType type = Pelix1->ArcType();
+    if (!NewWriterForType(type) || !DefineCompressComponent(type)) {
         Application->MessageBox("Adding files is not supported for this type of archive.", "Add", MB_OK);
         return;
     }
-    writer->SetArchiveFile(archive);
-    if (!frmAddFiles)
-        frmAddFiles = new TfrmAddFiles(this);
-    frmAddFiles->ShowSettingsOf(*writer);
-    if (frmAddFiles->ShowModal() != mrOk)
+    TfrmAddFiles* dialog = AddFilesDialog();
+    dialog->OnDefineCompressor = [this](TArcType t) -> TCompBase* {
+        return DefineCompressComponent(t) ? compressor_ : nullptr;
+    };
+    dialog->PrepareFor(archive, type);
+    OfferSplit();
+    const bool chosen = dialog->ShowModal() == mrOk && compressor_;
+    dialog->OnDefineCompressor = nullptr;
+    dialog->PrepareFor("", atNA);
+    if (!chosen)
         return;
-    {
-        TOperationScope operation(*this);
-        const std::size_t errorMark = ErrorMessages.size();
-        writer->OnError = Zip1->OnError;
-        writer->OnProgress = Zip1->OnProgress;
-        const int added = writer->Compress();
-        ShowErrorsSince(errorMark);
-        StatusBar1->SimpleText = "Přidané/aktualizované soubory: " + std::to_string(std::max(0, added));
-    }
+    const int added = RunCompressor();
     DisplayFile(archive);
+    StatusBar1->SimplePanel = true;
+    StatusBar1->SimpleText = "Přidané/aktualizované soubory: " + std::to_string(added);
 }
