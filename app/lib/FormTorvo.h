@@ -265,7 +265,7 @@ private:
     TfrmSeedKeys* frmSeedKeys_ = nullptr;
     TfrmSplitArchive* frmSplitArchive_ = nullptr;
     void ComponentError(::TObject* sender, const std::string& file, const std::string& extended, int code);
-    void Pelix1Read(std::int64_t offset);
+    void Pelix1Read(const TZipCommon& entry, std::int64_t offset);
     bool RestoreFromTarget(const std::string& archiveName);
     void BindDiskPrompts();
     bool CopyToDiskette(const std::string& stagedFolder, const std::string& realFolder, const std::string& fileName);

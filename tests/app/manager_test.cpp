@@ -173,6 +173,97 @@ TEST_F(ArchiveManager, OpenListDeleteExactRowsAndExtract)
         EXPECT_EQ(ReadWholeFile(src / name), ReadWholeFile(fs::path(out) / name)) << name;
 }
 
+namespace {
+
+std::optional<fs::path> Fixtures()
+{
+    const char* env = std::getenv("TORVO_FIXTURES");
+    const fs::path root = env ? fs::path(env) : fs::path(TORVO_SOURCE_DIR) / ".." / "shared" / "fixtures";
+    return fs::is_directory(root) ? std::optional<fs::path>(root) : std::nullopt;
+}
+
+}  // namespace
+
+TEST_F(ArchiveManager, F2ListsEachReadableTypeWithItsFieldsAndTotals)
+{
+    const fs::path src = dir + "/src";
+    fs::create_directories(src / "sub");
+    std::ofstream(src / "a.txt") << std::string(3000, 'a');
+    std::ofstream(src / "sub" / "b.txt") << "bee bee";
+    struct TCase {
+        std::string file;  // in dir, or a fixture path
+        const char* tool;  // nullptr: a fixture
+        std::string make;  // run in src
+        int rows;          // -1: any number above 0
+        std::int64_t size; // -1: not known here
+    };
+    const std::string two = " a.txt sub/b.txt";
+    std::vector<TCase> cases = {
+        {"x.zip", "zip", "zip -q -D ../x.zip" + two, 2, 3007},
+        {"x.jar", "zip", "zip -q -D ../x.jar" + two, 2, 3007},
+        {"x.tar", "tar", "tar cf ../x.tar" + two, 2, 3007},
+        // A compressed TAR lists as the TAR it holds.
+        {"x.tgz", "tar", "tar czf ../x.tgz" + two, 1, 10240},
+        {"x.tbz", "bzip2", "tar cjf ../x.tbz" + two, 1, -1},
+        {"x.txt.gz", "gzip", "gzip -c a.txt > ../x.txt.gz", 1, 3000},
+        {"x.txt.bz2", "bzip2", "bzip2 -c a.txt > ../x.txt.bz2", 1, -1},
+        {"x.txt.Z", "compress", "compress -c a.txt > ../x.txt.Z", 1, -1},
+        {"x.lzh", "lha", "lha -aq ../x.lzh" + two, 2, 3007},
+        {"x.arj", "arj", "arj a -r ../x.arj" + two + " >/dev/null", 2, 3007},
+        {"x.arc", "arc", "arc a ../x.arc a.txt >/dev/null", 1, 3000},
+        {"x.cab", "gcab", "gcab -c ../x.cab" + two, 2, 3007},
+        {"x.uue", "uuencode", "uuencode a.txt a.txt > ../x.uue", 1, -1},
+    };
+    if (const auto fixtures = Fixtures())
+        for (const char* name : {"zoo/t.zoo", "ace/t.ace", "rar/t.rar"})
+            cases.push_back({(*fixtures / name).string(), nullptr, "", -1, -1});
+    // The RAR fixture holds t\t.txt of 2 bytes, listed from a temporary extractor's entry fields.
+    const auto rarRow = [&] { return form->ZipView1->Items.Fields(0)[zcFolder] + form->ZipView1->Items.Fields(0)[zcName]; };
+    form->CheckBox1->SetChecked(true);  // "Recurse Dirs"
+    int listed = 0;
+    for (const TCase& c : cases) {
+        if (c.tool && !HaveTool(c.tool))
+            continue;
+        const std::string archive = c.tool ? dir + "/" + c.file : c.file;
+        if (c.tool)
+            CaptureCommand("cd " + ShellQuote(src.string()) + " && " + c.make);
+        Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
+            return s.Kind == "OpenDialog" ? archive : "OK";
+        });
+        form->PressKey(VK_F2);
+        const int rows = form->ZipView1->Items.Count();
+        if (c.rows >= 0)
+            EXPECT_EQ(c.rows, rows) << c.file;
+        else
+            EXPECT_GT(rows, 0) << c.file;
+        std::int64_t unpacked = 0;
+        for (int i = 0; i < rows; ++i) {
+            const std::vector<std::string>& row = form->ZipView1->Items.Fields(i);
+            ASSERT_EQ(size_t(zcColumnCount), row.size()) << c.file;
+            EXPECT_FALSE(row[zcName].empty()) << c.file;
+            EXPECT_EQ(15u, row[zcDateTime].size()) << c.file << " " << row[zcDateTime];  // dd.mm.yy  hh:mm
+            EXPECT_EQ('%', row[zcRatio].back()) << c.file;
+            EXPECT_EQ(8u, row[zcCrc].size()) << c.file;
+            EXPECT_NE(std::string::npos, row[zcAttributes].find(" (")) << c.file;
+            unpacked += std::atoll(row[zcUnpacked].c_str());
+        }
+        EXPECT_EQ(archive, form->Caption) << c.file;
+        EXPECT_FALSE(form->StatusBar1->Panels[0].Text.empty()) << c.file;
+        EXPECT_EQ("Soubory: " + std::to_string(rows), form->StatusBar1->Panels[1].Text) << c.file;
+        EXPECT_EQ("Velikost: " + std::to_string(unpacked), form->StatusBar1->Panels[3].Text) << c.file;
+        if (c.size >= 0)
+            EXPECT_EQ(c.size, unpacked) << c.file;
+        if (c.file.find("t.rar") != std::string::npos && rows == 1)
+            EXPECT_EQ("t\\t.txt", rarRow());
+        ++listed;
+    }
+    EXPECT_GT(listed, 0);
+    // A ZIP entry names the system it was made on.
+    form->DisplayFile(dir + "/x.zip");
+    if (form->ZipView1->Items.Count() > 0)
+        EXPECT_EQ("Unix", form->ZipView1->Items.Fields(0)[zcHostSystem]);
+}
+
 TEST_F(ArchiveManager, DeleteKeepsTheArchivesOwnFormat)
 {
     const fs::path src = dir + "/src";
