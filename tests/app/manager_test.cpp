@@ -11,6 +11,7 @@
 #include "app/lib/FormUUEncode.h"
 #include "platform/vcl/Headless.h"
 #include "readers/Pelix.h"
+#include "readers/plxRegArchive.h"
 #include "readers/view/plxZipView.h"
 #include "tests/support/HostTree.h"
 #include "tests/support/ToolRun.h"
@@ -148,7 +149,14 @@ TEST_F(ArchiveManager, OpenListDeleteExactRowsAndExtract)
     form->ZipView1->SetSelected(RowOf("star*.txt"), true);
     form->DisplayTotals(1);
     EXPECT_EQ("Soubory: 2", form->StatusBar1->Panels[1].Text);
+    const std::vector<std::uint8_t> before = ReadWholeFile(archive);
+    Respond([](TForm&) {}, "No");
     form->mnuDelete->Click();
+    EXPECT_EQ(std::vector<std::string>{"Delete selected file(s)?"}, boxes);
+    EXPECT_TRUE(before == ReadWholeFile(archive));
+    Respond([](TForm&) {}, "Yes");
+    form->mnuDelete->Click();
+    EXPECT_EQ("Deleted : 2 files", form->StatusBar1->SimpleText);
     int code = -1;
     CaptureCommand("unzip -tq " + ShellQuote(archive), &code);
     EXPECT_EQ(0, code);
@@ -324,6 +332,39 @@ TEST_F(ArchiveManager, AddFilesUpdatesTheOpenArchive)
     EXPECT_EQ("new.txt\nold.txt\n", CaptureCommand("unzip -Z1 " + ShellQuote(archive) + " | sort"));
     EXPECT_TRUE(std::string(5000, 'n') == CaptureCommand("unzip -p " + ShellQuote(archive) + " new.txt"));
     EXPECT_EQ(2, form->ZipView1->Items.Count());
+    EXPECT_EQ(form->ZipSplitter1.get(), static_cast<TZipCommon*>(form->Compressor()));
+    EXPECT_EQ("Přidané/aktualizované soubory: 1", form->StatusBar1->SimpleText);
+
+    // A TAR archive is added to by the window's TAR writer, its type fixed in the dialog.
+    CaptureCommand("cd " + ShellQuote(src.string()) + " && tar cf ../a.tar old.txt");
+    form->DisplayFile(dir + "/a.tar");
+    std::string compressor;
+    bool fixed = true;
+    Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
+        if (auto* dialog = dynamic_cast<TfrmAddFiles*>(s.Form)) {
+            compressor = dialog->ComboBox6->Text();
+            fixed = !dialog->ComboBox6->Enabled();
+            dialog->Edit1->SetText(src.string());
+            dialog->AddFileSpec("new.txt");
+            dialog->btnOK->Click();
+            return std::nullopt;
+        }
+        return "OK";
+    });
+    form->mnuAddFiles->Click();
+    EXPECT_EQ("atTar (TTar)", compressor);
+    EXPECT_TRUE(fixed);
+    EXPECT_EQ(form->Tar1.get(), static_cast<TZipCommon*>(form->Compressor()));
+    EXPECT_EQ("new.txt\nold.txt\n", CaptureCommand("tar tf " + ShellQuote(dir + "/a.tar") + " | sort"));
+    EXPECT_EQ(dir + "/a.tar", form->Caption);
+
+    // A type no writer updates in place is refused: a new archive would replace it.
+    CaptureCommand("gzip -k " + ShellQuote((src / "old.txt").string()));
+    form->DisplayFile((src / "old.txt.gz").string());
+    Respond([](TForm&) { ADD_FAILURE() << "no add dialog for a gzip file"; }, "OK");
+    form->AddFilesClick();
+    EXPECT_EQ(std::vector<std::string>{"Adding files is not supported for this type of archive."}, boxes);
+    EXPECT_EQ("old", CaptureCommand("gzip -dc " + ShellQuote((src / "old.txt.gz").string())));
 }
 
 TEST_F(ArchiveManager, ExtractDialogRefusesAMissingFolder)
@@ -492,6 +533,31 @@ TEST_F(NewArchive, ZipSplitIntoVolumesAndPassword)
     CaptureCommand("cd " + ShellQuote(dir) + " && zip -q -s 0 vol.zip --out joined.zip && unzip -tq joined.zip", &code);
     EXPECT_EQ(0, code);
 
+    // Rename and Save As take every volume of the set; a longer older set's leftovers go.
+    ASSERT_EQ(atZipMV, form->Pelix1->ArcType());
+    form->CheckBox1->SetChecked(true);  // "Recurse Dirs"
+    Respond([](TForm& f) {
+        auto& input = dynamic_cast<TfrmInput&>(f);
+        input.Edit1->SetText("moved.zip");
+        input.btnOK->Click();
+    });
+    form->mnuRename->Click();
+    for (const char* gone : {"vol.zip", "vol.z01"})
+        EXPECT_FALSE(fs::exists(dir + "/" + gone)) << gone;
+    std::ofstream(dir + "/copy.z02") << "stale volume";
+    Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
+        return s.Kind == "SaveDialog" ? dir + "/copy.zip" : "Yes";
+    });
+    form->mnuSaveAs->Click();
+    EXPECT_FALSE(fs::exists(dir + "/copy.z02"));
+    for (const char* set : {"moved", "copy"}) {
+        CaptureCommand("cd " + ShellQuote(dir) + " && rm -f j.zip && zip -q -s 0 " + set + ".zip --out j.zip && unzip -tq j.zip",
+                       &code);
+        EXPECT_EQ(0, code) << set;
+    }
+    EXPECT_EQ(dir + "/copy.zip", form->Pelix1->ArchiveFile());
+    EXPECT_EQ(3, form->ZipView1->Items.Count());
+
     // "&Password" asks for the phrase; "Super fast" does not make the method "store" for good.
     bool asked = false;
     Run(src, {dir + "/secret.zip",
@@ -558,6 +624,23 @@ TEST_F(ArchiveManager, EncryptedMemberAsksThroughThePasswordDialog)
     form->DisplayFile(archive);
     const std::string out = dir + "/out";
     fs::create_directories(out);
+    // A restore asks in its own input box; the archive manager's dialog is back after it.
+    const std::string restored = dir + "/restored/";
+    fs::create_directories(restored);
+    form->State().DataFolder = restored;
+    form->State().TargetFolder = dir + "/";
+    CaptureCommand("cd " + ShellQuote(src.string()) + " && zip -q -P other ../backup.zip a.txt");
+    std::vector<std::string> inputBoxes;
+    Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
+        if (s.Kind == "InputBox") {
+            inputBoxes.push_back(s.Caption);
+            return "other";
+        }
+        return "OK";
+    });
+    EXPECT_TRUE(form->RestoreArchive("backup.zip"));
+    EXPECT_EQ(std::vector<std::string>{"OnGetPassword event"}, inputBoxes);
+    EXPECT_EQ(ReadWholeFile(src / "a.txt"), ReadWholeFile(restored + "a.txt"));
     std::string member;
     Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
         if (auto* dialog = dynamic_cast<TfrmExtract*>(s.Form)) {
@@ -579,9 +662,48 @@ TEST_F(ArchiveManager, EncryptedMemberAsksThroughThePasswordDialog)
         }
         return "OK";
     });
+    form->DisplayFile(archive);
     form->PressKey('E', ssCtrl);
     EXPECT_NE(std::string::npos, member.find("a.txt"));
     EXPECT_EQ(ReadWholeFile(src / "a.txt"), ReadWholeFile(fs::path(out) / "a.txt"));
+
+    // Testing and viewing ask through the same dialog.
+    std::vector<std::string> asked, rows;
+    const std::string record = dir + "/record", viewer = dir + "/viewer";
+    std::ofstream(viewer) << "#!/bin/sh\ncat \"$1\" > " + ShellQuote(record) + "\n";
+    fs::permissions(viewer, fs::perms::owner_all);
+    Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
+        if (auto* password = dynamic_cast<TfrmPassword2*>(s.Form)) {
+            asked.push_back(password->Edit3->Text());
+            password->CheckBox1->SetChecked(false);
+            password->Edit1->SetText("pw");
+            password->Button1->Click();
+            return std::nullopt;
+        }
+        if (auto* test = dynamic_cast<TfrmTestArchive*>(s.Form)) {
+            test->Button1->Click();
+            rows = test->ReportRows();
+            test->Button2->Click();
+            return std::nullopt;
+        }
+        if (auto* run = dynamic_cast<TfrmRunFile*>(s.Form)) {
+            run->RadioGroup2->SetItemIndex(3);  // OpenWithFile
+            run->Edit1->SetText(viewer);
+            run->btnOK->Click();
+            return std::nullopt;
+        }
+        if (s.Kind == "InputBox")
+            ADD_FAILURE() << "an input box asked: " << s.Caption;
+        return "OK";
+    });
+    form->PressKey('T', ssCtrl);
+    EXPECT_EQ(std::vector<std::string>{"a.txt ...Ok"}, rows);
+    form->ZipView1->SetSelected(0, true);
+    form->BitBtn[4]->Click();
+    EXPECT_EQ(ReadWholeFile(src / "a.txt"), ReadWholeFile(record));
+    ASSERT_EQ(2u, asked.size());
+    for (const std::string& name : asked)
+        EXPECT_NE(std::string::npos, name.find("a.txt")) << name;
 }
 
 TEST(ManagerDialogs, AddFilesChoicesSeedKeysAndSplitSizes)
@@ -670,6 +792,11 @@ TEST_F(ArchiveManager, SharedEventsSpeakTheirTexts)
     EXPECT_EQ("Header error... (missing or corrupt)\r\rContinue?", shown[3].Text);
     EXPECT_EQ("Seconds: 2\rBytesPerSec: 1\u00a0500\u00a0000\r\rOnElapsedTime event", shown[4].Text);
     EXPECT_EQ("OnGetPassword event", shown[5].Caption);
+    // The window declines every file association, and asks nobody about it.
+    bool declined = false;
+    form->RegArchive1->OnAssociation(nullptr, "torvo", declined);
+    EXPECT_TRUE(declined);
+    EXPECT_EQ(6u, shown.size());
 }
 
 TEST_F(ArchiveManager, TestListsEachMembersResultAndRefusesNestedCommands)
