@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "core/DiskManager.h"
+#include "core/Endian.h"
 #include "core/PeResources.h"
 #include "core/TarHeader.h"
 #include "core/ZipCommon.h"
@@ -21,12 +22,6 @@ constexpr std::uint32_t Dword(char a, char b, char c, char d)
 {
     return std::uint32_t(std::uint8_t(a)) | std::uint32_t(std::uint8_t(b)) << 8 |
            std::uint32_t(std::uint8_t(c)) << 16 | std::uint32_t(std::uint8_t(d)) << 24;
-}
-
-std::uint16_t Get16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
-std::uint32_t Get32(const std::uint8_t* p)
-{
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
 }
 
 bool Matches(const std::uint8_t* p, std::size_t Avail, std::string_view Text)
@@ -199,7 +194,7 @@ std::uint32_t TArcTypeDetector::HeadDword(std::int64_t Offset) const
     for (int i = 0; i < 4; ++i)
         if (Offset + i < std::int64_t(FHead.size()))
             b[i] = std::uint8_t(FHead[std::size_t(Offset + i)]);
-    return Get32(b);
+    return GetLE32(b);
 }
 
 TArcType TArcTypeDetector::GetArcType()
@@ -359,7 +354,7 @@ TArcType TArcTypeDetector::ProbeSfxOffsets()
     for (std::int64_t at : kZipStubs) {
         if (FSize < at + 5)
             break;
-        if (ReadExactAt(at, b, 4) && Get32(b) == kSigLocal) {
+        if (ReadExactAt(at, b, 4) && GetLE32(b) == kSigLocal) {
             FInfo.ArchiveOffset = at;
             return atZipExe;
         }
@@ -370,7 +365,7 @@ TArcType TArcTypeDetector::ProbeSfxOffsets()
 TArcType TArcTypeDetector::ProbeStringResources()
 {
     TPeStringResources resources;
-    const TPeReader read = [this](std::int64_t Offset, void* Buffer, std::int64_t Count) {
+    const TReadAt read = [this](std::int64_t Offset, void* Buffer, std::int64_t Count) {
         return ReadAt(Offset, Buffer, Count);
     };
     if (!resources.Load(read, FSize))
@@ -386,7 +381,7 @@ TArcType TArcTypeDetector::ProbeStringResources()
             FInfo.ArchiveOffset = candidate;
             return atAceExe;
         }
-        const TArcType type = TakeClassified(TDetectContext::Executable, Get32(b), candidate);
+        const TArcType type = TakeClassified(TDetectContext::Executable, GetLE32(b), candidate);
         if (IsRealArcType(type))
             return type;
     }
@@ -398,8 +393,8 @@ TArcType TArcTypeDetector::ProbeDosImageEnd()
     if (FHead.size() < 6)
         return atNA;
     const auto* mz = reinterpret_cast<const std::uint8_t*>(FHead.data());
-    const std::int64_t lastPageBytes = Get16(mz + 2);
-    const std::int64_t pages = Get16(mz + 4);
+    const std::int64_t lastPageBytes = GetLE16(mz + 2);
+    const std::int64_t pages = GetLE16(mz + 4);
     // No pages states no image; a last page of 0 bytes is a full one.
     if (pages == 0 || lastPageBytes > 512)
         return atNA;
@@ -413,7 +408,7 @@ TArcType TArcTypeDetector::ProbeDosImageEnd()
     std::int64_t position = image;
     if (got == 6 && b[2] == 0x60 && b[3] == 0xEA)
         position += 2;
-    const std::uint32_t value = Get32(b + (position - image));
+    const std::uint32_t value = GetLE32(b + (position - image));
     if (IsLocalHeaderSig(value))
         return atNA;  // the end-record search decides
     return TakeClassified(TDetectContext::Executable, value, position);
@@ -458,7 +453,7 @@ std::int64_t TArcTypeDetector::ScanForSignature(TArcType& Type, std::int64_t Sta
                     return found(atZoo, at);
                 break;
             case 0x60:
-                if (avail >= 4 && p[1] == 0xEA && ArjHeaderFollows(at, Get16(p + 2)))
+                if (avail >= 4 && p[1] == 0xEA && ArjHeaderFollows(at, GetLE16(p + 2)))
                     return found(exe ? atArjExe : atArj, at);
                 break;
             case '*':
@@ -475,11 +470,11 @@ std::int64_t TArcTypeDetector::ScanForSignature(TArcType& Type, std::int64_t Sta
                     return found(exe ? atBhExe : atBh, at);
                 break;
             case 'M':
-                if (exe && avail >= 8 && Matches(p, avail, "MSCF") && Get32(p + 4) == 0)
+                if (exe && avail >= 8 && Matches(p, avail, "MSCF") && GetLE32(p + 4) == 0)
                     return found(exe ? atCabExe : atCab, at);
                 break;
             case 'P':
-                if (avail >= 4 && Get32(p) == kSigLocal &&
+                if (avail >= 4 && GetLE32(p) == kSigLocal &&
                     !(avail >= 8 && std::memcmp(p + 4, kZipSignatureInCode, 4) == 0)) {
                     TArcType zip = exe ? atZipExe : atZip;
                     const std::int64_t start = FindZipEnding();
@@ -539,7 +534,7 @@ TArcType TArcTypeDetector::SpannedOrSplit() const
 
 std::int64_t TArcTypeDetector::FindZipEnding()
 {
-    const TZipReader read = [this](std::int64_t Offset, void* Buffer, std::int64_t Count) {
+    const TReadAt read = [this](std::int64_t Offset, void* Buffer, std::int64_t Count) {
         return ReadAt(Offset, Buffer, Count);
     };
     FInfo.EndingSearched = true;

@@ -2,7 +2,7 @@
 
 #include "core/Err_Msgs.h"
 
-int CodecStatusMessage(TCodecStatus Status)
+int CodecStatusMessage(TCodecStatus Status, int DataErrorMessage)
 {
     switch (Status) {
     case TCodecStatus::Ok: return 0;
@@ -12,9 +12,11 @@ int CodecStatusMessage(TCodecStatus Status)
     case TCodecStatus::UnsupportedMethod: return E_UNSUPPORTEDMETHOD;
     case TCodecStatus::CrcError: return E_CRC;
     case TCodecStatus::SizeError: return E_FILESIZEDIFFERS;
+    case TCodecStatus::StackOverflow: return E_STACKOVERFLOW;
+    case TCodecStatus::Canceled: return E_USERCANCEL;
     case TCodecStatus::NotFormat:
     case TCodecStatus::BadHeader: return E_BADFILEHEADER;
-    case TCodecStatus::DataError:
+    case TCodecStatus::DataError: return DataErrorMessage;
     case TCodecStatus::OutputLimit: break;
     }
     return E_CORRUPTINPUT;

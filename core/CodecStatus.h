@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "core/Err_Msgs.h"
+
 enum class TCodecStatus : std::uint8_t {
     Ok,
     NotFormat,          // no magic of the format at the start
@@ -16,6 +18,8 @@ enum class TCodecStatus : std::uint8_t {
     CrcError,           // the data's check value differs from the stored one
     SizeError,          // the data's size differs from the stored one
     OutputLimit,        // more output than the caller allowed
+    StackOverflow,      // a string longer than the decoder's stack
+    Canceled,           // the caller's cancel flag stopped the run
 
     // The names the format readers have always used.
     NotGzip = NotFormat,
@@ -23,5 +27,6 @@ enum class TCodecStatus : std::uint8_t {
     Corrupt = DataError,
 };
 
-// The message number that reports Status; 0 for Ok.
-int CodecStatusMessage(TCodecStatus Status);
+// The message number that reports Status; 0 for Ok. DataErrorMessage is the format's word for
+// damaged data ("Bad block" in the ZIP family).
+int CodecStatusMessage(TCodecStatus Status, int DataErrorMessage = E_CORRUPTINPUT);

@@ -77,7 +77,7 @@ bool TPeStringResources::FindEntry(std::uint32_t DirOffset, std::uint32_t Id, bo
     return false;
 }
 
-bool TPeStringResources::Load(const TPeReader& Read, std::int64_t Size)
+bool TPeStringResources::Load(const TReadAt& Read, std::int64_t Size)
 {
     FRead = Read;
     FSize = Size;

@@ -8,13 +8,12 @@
 #include <string>
 #include <vector>
 
-// Reads up to Count bytes at Offset; answers the number read.
-using TPeReader = std::function<std::int64_t(std::int64_t Offset, void* Buffer, std::int64_t Count)>;
+#include "core/ByteIO.h"
 
 class TPeStringResources {
 public:
     // False when the bytes are no PE image or it has no string table.
-    bool Load(const TPeReader& Read, std::int64_t Size);
+    bool Load(const TReadAt& Read, std::int64_t Size);
     // As the system's LoadStringA with a buffer of BufferChars characters: at most BufferChars - 1
     // characters, those beyond ASCII read as "?"; empty when the string is missing.
     std::string LoadString(unsigned Id, int BufferChars) const;
@@ -36,7 +35,7 @@ private:
     // The offset (with its subdirectory flag) of entry Id, or of the first numbered entry when AnyId.
     bool FindEntry(std::uint32_t DirOffset, std::uint32_t Id, bool AnyId, std::uint32_t& Found) const;
 
-    TPeReader FRead;
+    TReadAt FRead;
     std::int64_t FSize = 0;
     std::vector<TSection> FSections;
     std::uint32_t FResourceRva = 0;

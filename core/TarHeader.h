@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -16,6 +15,3 @@ bool TarHeaderValid(const std::uint8_t* Header);
 // A numeric field: octal digits (other characters skipped), or base-256 when the first byte has
 // its top bit set. Empty for a negative or out-of-range base-256 value.
 std::optional<std::int64_t> TarNumericField(const std::uint8_t* Field, int Width);
-
-// Reads up to Count bytes at Offset of the archive; answers the number read.
-using TTarBlockReader = std::function<std::int64_t(std::int64_t Offset, void* Buffer, std::int64_t Count)>;

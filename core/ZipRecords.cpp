@@ -17,20 +17,20 @@ constexpr std::uint32_t kSaturated32 = 0xFFFFFFFF;
 constexpr std::size_t kMaxUnicodeName = 511;
 
 // Reads exactly Count bytes at Pos inside [0, Size).
-bool ReadExact(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, void* Buffer, std::int64_t Count)
+bool ReadExact(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, void* Buffer, std::int64_t Count)
 {
     if (Pos < 0 || Count < 0 || Pos > Size || Count > Size - Pos)
         return false;
     return Count == 0 || Read(Pos, Buffer, Count) == Count;
 }
 
-bool ReadString(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, std::size_t Count, std::string& Out)
+bool ReadString(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, std::size_t Count, std::string& Out)
 {
     Out.assign(Count, '\0');
     return ReadExact(Read, Size, Pos, Out.data(), std::int64_t(Count));
 }
 
-std::optional<std::uint32_t> SignatureAt(const TZipReader& Read, std::int64_t Size, std::int64_t Pos)
+std::optional<std::uint32_t> SignatureAt(const TReadAt& Read, std::int64_t Size, std::int64_t Pos)
 {
     std::uint8_t sig[4];
     if (!ReadExact(Read, Size, Pos, sig, 4))
@@ -232,7 +232,7 @@ std::string DecodeZipEntryName(std::string_view Raw, std::uint16_t Flags, std::u
     return name;
 }
 
-TZipReader MemoryZipReader(const std::uint8_t* Data, std::size_t Size)
+TReadAt MemoryZipReader(const std::uint8_t* Data, std::size_t Size)
 {
     return [Data, Size](std::int64_t offset, void* buffer, std::int64_t count) -> std::int64_t {
         if (offset < 0 || count <= 0 || std::uint64_t(offset) >= Size)
@@ -243,7 +243,7 @@ TZipReader MemoryZipReader(const std::uint8_t* Data, std::size_t Size)
     };
 }
 
-TZipReader StreamZipReader(TStream& Stream)
+TReadAt StreamZipReader(TStream& Stream)
 {
     return [&Stream](std::int64_t offset, void* buffer, std::int64_t count) -> std::int64_t {
         if (offset < 0 || count <= 0 || Stream.Seek64(offset, soBeginning) != offset)
@@ -261,14 +261,14 @@ TZipReader StreamZipReader(TStream& Stream)
     };
 }
 
-TZipReader WindowedZipReader(TStream& Stream, std::size_t Window)
+TReadAt WindowedZipReader(TStream& Stream, std::size_t Window)
 {
     struct TWindow {
         std::int64_t Start = 0;
         std::vector<std::uint8_t> Bytes;
     };
     auto window = std::make_shared<TWindow>();
-    const TZipReader direct = StreamZipReader(Stream);
+    const TReadAt direct = StreamZipReader(Stream);
     return [window, direct, Window](std::int64_t Offset, void* Buffer, std::int64_t Count) -> std::int64_t {
         if (Offset < 0 || Count <= 0)
             return 0;
@@ -300,7 +300,7 @@ void DropStaleUnicodeName(const std::string& RawName, TZipExtraInfo& Info)
 // The fixed record, name and extra field that both headers begin with; At ends behind the extra
 // field. A header of the other kind or one cut short answers false.
 template <class TEntry>
-bool ReadHeaderStart(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
+bool ReadHeaderStart(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
                      THeaderKind Kind, TEntry& Entry, std::int64_t& At)
 {
     using THeader = decltype(Entry.Header);
@@ -331,7 +331,7 @@ bool ReadHeaderStart(const TZipReader& Read, std::int64_t Size, std::int64_t Pos
 
 }  // namespace
 
-bool ReadCentralEntry(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
+bool ReadCentralEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
                       TZipEntry& Entry)
 {
     std::int64_t at = 0;
@@ -349,7 +349,7 @@ bool ReadCentralEntry(const TZipReader& Read, std::int64_t Size, std::int64_t Po
     return true;
 }
 
-bool ReadLocalEntry(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
+bool ReadLocalEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
                     TZipLocalEntry& Entry, std::uint16_t VersionMadeBy)
 {
     std::int64_t at = 0;
@@ -377,7 +377,7 @@ struct TCandidate {
     int Score() const { return (DirectoryFound ? 2 : 0) + (EndsFile ? 1 : 0); }
 };
 
-void TakeZip64Records(const TZipReader& Read, std::int64_t Size, TZipEnding& e)
+void TakeZip64Records(const TReadAt& Read, std::int64_t Size, TZipEnding& e)
 {
     std::uint8_t raw[TZip64EndRecord::Size];
     const std::int64_t locatorPos = e.EndPos - std::int64_t(TZip64Locator::Size);
@@ -405,7 +405,7 @@ void TakeZip64Records(const TZipReader& Read, std::int64_t Size, TZipEnding& e)
 
 // Decodes the end record at Pos (Bytes hold what the file has from there on, at most Avail) and
 // finds the directory it describes.
-bool EvaluateEnd(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, const std::uint8_t* Bytes,
+bool EvaluateEnd(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, const std::uint8_t* Bytes,
                  std::size_t Avail, TZipCipher& Cipher, TCandidate& c)
 {
     bool encrypted = false;
@@ -482,7 +482,7 @@ bool EvaluateEnd(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, co
 }
 
 // The first bytes of the file where a local header stands, within the first blocks.
-std::int64_t ScanForLocalHeader(const TZipReader& Read, std::int64_t Size)
+std::int64_t ScanForLocalHeader(const TReadAt& Read, std::int64_t Size)
 {
     const std::int64_t limit = std::min<std::int64_t>(Size, kZipLocalScanBlock * kZipLocalScanBlocks);
     std::vector<std::uint8_t> buf(std::size_t(std::min<std::int64_t>(limit + 3, Size)));
@@ -496,7 +496,7 @@ std::int64_t ScanForLocalHeader(const TZipReader& Read, std::int64_t Size)
 
 }  // namespace
 
-std::int64_t FindZipEnding(const TZipReader& Read, std::int64_t Size, TZipEnding& Ending)
+std::int64_t FindZipEnding(const TReadAt& Read, std::int64_t Size, TZipEnding& Ending)
 {
     Ending = TZipEnding{};
     if (Size < 4)
@@ -551,7 +551,7 @@ std::int64_t FindZipEnding(const TZipReader& Read, std::int64_t Size, TZipEnding
     return local;
 }
 
-void WalkCentralDirectory(const TZipReader& Read, std::int64_t Size, const TZipEnding& Ending,
+void WalkCentralDirectory(const TReadAt& Read, std::int64_t Size, const TZipEnding& Ending,
                           const std::function<bool(const TZipEntry&)>& OnEntry)
 {
     if (!(Ending.Headers & HeaderBit(htCentral)) || Ending.CentralPos < 0)

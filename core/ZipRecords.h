@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/ByteIO.h"
 #include "core/plxConsts.h"
 #include "core/plxCrypt.h"
 #include "core/plxRegister.h"
@@ -316,19 +317,16 @@ inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;
 inline constexpr std::uint16_t kFlagStrongEncryption = 0x0040;
 inline constexpr std::uint16_t kFlagUtf8 = 0x0800;
 
-// Reads up to Count bytes at Offset of the archive; answers the number read.
-using TZipReader = std::function<std::int64_t(std::int64_t Offset, void* Buffer, std::int64_t Count)>;
-
 // A reader over bytes in memory (they must outlive it).
-TZipReader MemoryZipReader(const std::uint8_t* Data, std::size_t Size);
+TReadAt MemoryZipReader(const std::uint8_t* Data, std::size_t Size);
 class TStream;
 // A reader over a stream (it must outlive the reader); moves the stream's position.
-TZipReader StreamZipReader(TStream& Stream);
+TReadAt StreamZipReader(TStream& Stream);
 
 // A reader with a window of its own over a stream that nobody writes while the reader lives: the
 // directory walk reads through it while the local headers it checks go through the stream's own
 // buffer, so that neither evicts the other.
-TZipReader WindowedZipReader(TStream& Stream, std::size_t Window = 65536);
+TReadAt WindowedZipReader(TStream& Stream, std::size_t Window = 65536);
 
 // One central directory entry as read (deciphered when its header was enciphered).
 struct TZipEntry {
@@ -359,10 +357,10 @@ struct TZipLocalEntry {
 
 // False when no central header stands at Pos or its variable part runs past Size. Cipher is of
 // the header key set and deciphers enciphered headers and names.
-bool ReadCentralEntry(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
+bool ReadCentralEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
                       TZipEntry& Entry);
 // VersionMadeBy comes from the entry's central header when there is one (names are decoded by it).
-bool ReadLocalEntry(const TZipReader& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
+bool ReadLocalEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
                     TZipLocalEntry& Entry, std::uint16_t VersionMadeBy = 0);
 
 // Where the archive's directory is, and the records that say so.
@@ -401,9 +399,9 @@ inline constexpr int kZipLocalScanBlocks = 4;
 // Locates the central directory. Answers the position of the first central header (for an empty
 // archive, where its directory would start; for local headers only, the first local header), -1
 // when there is none or the first local header the directory names lies beyond the end.
-std::int64_t FindZipEnding(const TZipReader& Read, std::int64_t Size, TZipEnding& Ending);
+std::int64_t FindZipEnding(const TReadAt& Read, std::int64_t Size, TZipEnding& Ending);
 
 // Walks the central directory from Ending.CentralPos until a record that is not a central header,
 // the end of the archive, or OnEntry answering false.
-void WalkCentralDirectory(const TZipReader& Read, std::int64_t Size, const TZipEnding& Ending,
+void WalkCentralDirectory(const TReadAt& Read, std::int64_t Size, const TZipEnding& Ending,
                           const std::function<bool(const TZipEntry&)>& OnEntry);

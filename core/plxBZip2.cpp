@@ -192,8 +192,8 @@ int DecodeBzip2Region(const TBz2Owner& owner, TStream* archive, std::int64_t com
         const std::int32_t n = bz.Read(block.data(), std::int32_t(block.size()));
         if (n <= 0)
             return 0;
-        if (owner.Output && !owner.Output(block.data(), n))
-            return E_WRITEFILE;
+        if (owner.Output)
+            owner.Output(block.data(), std::size_t(n));
     }
 }
 

@@ -4,6 +4,7 @@
 // components build on them.
 #pragma once
 
+#include "core/ByteIO.h"
 #include "core/Crc.h"
 #include "core/Err_Msgs.h"
 #include "core/plxConsts.h"
@@ -61,8 +62,8 @@ struct TBz2Owner {
     TZipCipher* Cipher = nullptr;
     // The running CRC-32 of the entry (start CRC_MASK).
     TRunningCrc* Crc = nullptr;
-    // The component's output operation (CRC-32 and progress included); false on a failed write.
-    std::function<bool(const void* Buffer, std::int32_t Count)> Output;
+    // The component's output operation (CRC-32 and progress included); throws on a failed write.
+    TByteSink Output;
     // The component's encryption method: with one of its own ciphers the CRC comes from a pass
     // of its own before the data, so the encoder leaves it alone.
     TEncryptionMethod EncryptionMethod = emNone;
@@ -158,9 +159,9 @@ private:
     std::int64_t FIn = 0;
 };
 
-// Decodes the bzip2 data of the next compSize bytes of archive into owner.Output. Answers 0, E_WRITEFILE
-// when a write failed or E_USERCANCEL when the run was cancelled (the CRC accumulator is then reset);
-// the stream's failures (damaged or truncated data, memory) are raised as Ebz2libError.
+// Decodes the bzip2 data of the next compSize bytes of archive into owner.Output. Answers 0, or
+// E_USERCANCEL when the run was cancelled (the CRC accumulator is then reset); the stream's failures
+// (damaged or truncated data, memory) are raised as Ebz2libError, the output's pass through.
 int DecodeBzip2Region(const TBz2Owner& owner, TStream* archive, std::int64_t compSize,
                       bool concatenated = false);
 

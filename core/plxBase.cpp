@@ -2,6 +2,8 @@
 // each entry's action and replacing the archive only after a run that succeeded.
 #include "core/plxBase.h"
 
+#include "core/CodecStatus.h"
+
 #include "core/ArcType.h"
 
 #include "core/DiskManager.h"
@@ -233,9 +235,10 @@ void TCompressClass::ReportFailure(const std::exception& Failure)
             DoError(FArchiveFile, "", raised->ECode, FArchiveFile);
         return;
     }
+    // A bzip2 failure without a number of its own is damaged data; the rest is the file system's.
     int code = E_WRITEFILE;
     if (const auto* bz = dynamic_cast<const Ebz2libError*>(&Failure))
-        code = bz->ECode ? bz->ECode : E_CORRUPTINPUT;
+        code = bz->ECode ? bz->ECode : CodecStatusMessage(TCodecStatus::DataError);
     else if (dynamic_cast<const EReadError*>(&Failure))
         code = E_READFILE;
     else if (GetLastError() == ERROR_DISK_FULL)

@@ -242,18 +242,18 @@ bool TCompressClass::PpmdData(TStream32& Input, TStream32& Output)
     std::uint32_t crc = CRC_MASK;
     std::int64_t done = 0;
     TPpmdCallbacks io;
-    io.Read = [&](std::uint8_t* buf, std::size_t n) -> std::int64_t {
+    io.Read = [&](std::uint8_t* buf, std::size_t n) -> std::size_t {
         const auto want = std::int32_t(std::min<std::int64_t>({std::int64_t(n), FInputSize - done, kPumpBlock}));
         if (want <= 0 || GetCancel())
             return 0;
         const std::int32_t got = Input.Read(buf, want);
         if (got < 0)
-            return -1;
+            throw EReadError("read error");
         UpdateCrc32(buf, got, crc);
         done += got;
         BytesToRead -= got;
         DoProgress(done, FInputSize, UnpackedTotal);
-        return got;
+        return std::size_t(got);
     };
     std::vector<std::uint8_t> ciphered;
     io.Write = [&](const std::uint8_t* buf, std::size_t n) {
@@ -264,14 +264,11 @@ bool TCompressClass::PpmdData(TStream32& Input, TStream32& Output)
             out = ciphered.data();
         }
         Output.WriteBuffer(out, std::int32_t(n));
-        return true;
     };
     io.Cancel = CancelPtr;
     const int code = FPpmd->PPMdCompress(io, std::uint64_t(FInputSize), TPpmdParams::FromWord(kPpmdWriterWord));
     if (code == E_USERCANCEL || GetCancel())
         return false;
-    if (code == E_READFILE)
-        throw EReadError("read error");
     if (code != kPpmdOk)
         RaiseError(FileName, "", FArchiveFile, code);
     SettleEntryCrc(done, crc);

@@ -86,14 +86,13 @@ struct See {
 
 }  // namespace
 
-// Byte streams between the range coder and the caller's callbacks.
+// Blocks of the caller's byte source and sink, so that the range coder pays one call per block.
 struct TPpmdInput {
     const TPpmdCallbacks* io = nullptr;
     std::uint8_t buf[kBufSize];
     std::size_t pos = 0, len = 0;
     std::uint64_t left = 0;  // coded bytes not yet fetched
     bool overrun = false;    // the coder wanted bytes beyond the coded data
-    bool readError = false;
 
     std::uint8_t Next() {
         if (pos == len && !Refill())
@@ -101,19 +100,16 @@ struct TPpmdInput {
         return buf[pos++];
     }
     bool Refill() {
-        if (left == 0) {
+        const std::size_t want = std::size_t(std::min<std::uint64_t>(left, kBufSize));
+        const std::size_t got = want == 0 ? 0 : std::min(io->Read(buf, want), want);
+        if (got == 0) {
             overrun = true;
-            return false;
-        }
-        std::int64_t got = io->Read(buf, std::size_t(std::min<std::uint64_t>(left, kBufSize)));
-        if (got <= 0) {
-            (got < 0 ? readError : overrun) = true;
             left = 0;
             return false;
         }
         pos = 0;
-        len = std::size_t(got);
-        left -= std::uint64_t(got);
+        len = got;
+        left -= got;
         return true;
     }
 };
@@ -122,7 +118,6 @@ struct TPpmdOutput {
     const TPpmdCallbacks* io = nullptr;
     std::uint8_t buf[kBufSize];
     std::size_t len = 0;
-    bool writeError = false;
 
     void Put(std::uint8_t b) {
         buf[len++] = b;
@@ -130,9 +125,11 @@ struct TPpmdOutput {
             Flush();
     }
     void Flush() {
-        if (len != 0 && !writeError && !io->Write(buf, len))
-            writeError = true;
+        if (len == 0)
+            return;
+        const std::size_t n = len;
         len = 0;
+        io->Write(buf, n);
     }
 };
 
@@ -1298,27 +1295,21 @@ int TPpmdCodec::PPMdCompress(const TPpmdCallbacks& io, std::uint64_t sizeHint, c
     for (;;) {
         if (Canceled(io))
             return E_USERCANCEL;
-        std::int64_t got = io.Read(in.get(), kBufSize);
-        if (got < 0)
-            return E_READFILE;
+        const std::size_t got = std::min(io.Read(in.get(), kBufSize), kBufSize);
         if (got == 0)
             break;
-        for (std::int64_t i = 0; i < got; i++) {
-            m.EncodeSymbol(in[std::size_t(i)], *out);
+        for (std::size_t i = 0; i < got; i++) {
+            m.EncodeSymbol(in[i], *out);
             if (Canceled(io))
                 return E_USERCANCEL;
         }
-        if (out->writeError)
-            return E_WRITEFILE;
-        done += std::uint64_t(got);
+        done += got;
         if (io.Progress)
             io.Progress(done, std::max(done, sizeHint));
     }
     m.EncodeSymbol(-1, *out);
     m.EncoderFlush(*out);
     out->Flush();
-    if (out->writeError)
-        return E_WRITEFILE;
     if (bytesIn)
         *bytesIn = done;
     return kPpmdOk;
@@ -1333,8 +1324,6 @@ int TPpmdCodec::PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t packedSiz
     in->left = packedSize;
     std::uint8_t lo = in->Next();
     std::uint8_t hi = in->Next();
-    if (in->readError)
-        return E_READFILE;
     if (in->overrun)
         return E_BADBLOCK;
     if (int rc = PrepareModel(TPpmdParams::FromWord(std::uint16_t(lo | (hi << 8)))))
@@ -1352,10 +1341,6 @@ int TPpmdCodec::PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t packedSiz
             break;
         }
         int sym = m.DecodeSymbol(*in);
-        if (in->readError) {
-            rc = E_READFILE;
-            break;
-        }
         if (sym < 0 || in->overrun || m.StackOverflow()) {
             // An end mark is fine only when no size was given.
             if (!(sym == -1 && unpackedSize == kPpmdUnknownSize && !in->overrun))
@@ -1364,18 +1349,10 @@ int TPpmdCodec::PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t packedSiz
         }
         out->Put(std::uint8_t(sym));
         done++;
-        if (out->len == 0) {
-            if (out->writeError) {
-                rc = E_WRITEFILE;
-                break;
-            }
-            if (io.Progress)
-                io.Progress(done, unpackedSize == kPpmdUnknownSize ? done : unpackedSize);
-        }
+        if (out->len == 0 && io.Progress)
+            io.Progress(done, unpackedSize == kPpmdUnknownSize ? done : unpackedSize);
     }
     out->Flush();
-    if (rc == kPpmdOk && out->writeError)
-        rc = E_WRITEFILE;
     if (rc == kPpmdOk && io.Progress)
         io.Progress(done, done);
     if (bytesOut)
@@ -1387,16 +1364,13 @@ TPpmdCallbacks MemoryPpmdCallbacks(const std::vector<std::uint8_t>& In, std::siz
                                    std::vector<std::uint8_t>& Out)
 {
     TPpmdCallbacks io;
-    io.Read = [&In, &Pos](std::uint8_t* buf, std::size_t n) -> std::int64_t {
+    io.Read = [&In, &Pos](std::uint8_t* buf, std::size_t n) {
         const std::size_t k = std::min(n, In.size() - Pos);
         if (k != 0)
             std::memcpy(buf, In.data() + Pos, k);
         Pos += k;
-        return std::int64_t(k);
+        return k;
     };
-    io.Write = [&Out](const std::uint8_t* buf, std::size_t n) {
-        Out.insert(Out.end(), buf, buf + n);
-        return true;
-    };
+    io.Write = [&Out](const std::uint8_t* buf, std::size_t n) { Out.insert(Out.end(), buf, buf + n); };
     return io;
 }

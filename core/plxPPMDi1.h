@@ -1,8 +1,9 @@
 // PPMd variant I revision 1 coder for ZIP method 98: the model, its range coder and the 2-byte
-// parameter word in front of the coded data. Bytes come and go through callbacks so that the
-// archive components can put ciphers, CRCs and volume changes in between.
+// parameter word in front of the coded data. Bytes come and go through the byte source and sink so
+// that the archive components can put ciphers, CRCs and volume changes in between.
 #pragma once
 
+#include "core/ByteIO.h"
 #include "core/Err_Msgs.h"
 
 #include <cstddef>
@@ -29,11 +30,10 @@ struct TPpmdParams {
 constexpr std::uint16_t kPpmdWriterWord = 0x03FF;  // order 16, 64 MB, restart
 
 struct TPpmdCallbacks {
-    // Fills up to n bytes; answers the count, 0 at the end of the data, negative on a read error.
+    // Read and write errors are the source's and sink's exceptions, passed on to the caller.
     // A reader of split archives asks for the next volume itself before answering 0.
-    std::function<std::int64_t(std::uint8_t* buf, std::size_t n)> Read;
-    // Takes n bytes; false when they could not be written.
-    std::function<bool(const std::uint8_t* buf, std::size_t n)> Write;
+    TByteSource Read;
+    TByteSink Write;
     // Bytes done of the entry's total (input bytes when coding, output bytes when decoding).
     std::function<void(std::uint64_t done, std::uint64_t total)> Progress;
     // Polled for every symbol; when it turns true the run stops with E_USERCANCEL.

@@ -24,18 +24,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t pos = 0;
     std::uint64_t written = 0;
     TPpmdCallbacks io;
-    io.Read = [&](std::uint8_t* buf, std::size_t n) -> std::int64_t {
+    io.Read = [&](std::uint8_t* buf, std::size_t n) {
         std::size_t k = 0;
         while (k < n && pos < packedSize) {
             buf[k++] = pos < 2 ? word[pos] : packed[pos];
             pos++;
         }
-        return std::int64_t(k);
+        return k;
     };
-    io.Write = [&](const std::uint8_t*, std::size_t n) {
-        written += n;
-        return true;
-    };
+    io.Write = [&](const std::uint8_t*, std::size_t n) { written += n; };
     std::uint64_t out = 0;
     codec.PPMdDecompress(io, packedSize, unpacked, &out);
     if (out != written || (unpacked != TPpmdCodec::kPpmdUnknownSize && out > unpacked))

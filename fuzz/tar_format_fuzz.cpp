@@ -12,7 +12,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto archiveSize = std::int64_t(size);
-    TTarBlockReader read = [&](std::int64_t offset, void* buffer, std::int64_t count) -> std::int64_t {
+    TReadAt read = [&](std::int64_t offset, void* buffer, std::int64_t count) -> std::int64_t {
         if (offset < 0 || offset >= archiveSize || count < 0) return 0;
         const std::int64_t n = std::min(count, archiveSize - offset);
         std::memcpy(buffer, data + offset, std::size_t(n));

@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const auto archiveSize = std::int64_t(size);
-    const TZipReader read = MemoryZipReader(data, size);
+    const TReadAt read = MemoryZipReader(data, size);
 
     TZipSizes sizes{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFF};
     TZipExtraInfo info;

@@ -41,7 +41,7 @@ void EncodeBhHeader(const TBhHeader& h, std::uint8_t* b)
     PutLE16(b + 35, h.ExtraLength);
 }
 
-TBhHeaderStatus ReadBhHeader(const TLhaReadAt& Read, std::int64_t Pos, TBhHeader& Header)
+TBhHeaderStatus ReadBhHeader(const TReadAt& Read, std::int64_t Pos, TBhHeader& Header)
 {
     std::uint8_t fixed[kBhHeaderSize];
     const std::int64_t got = Read(Pos, fixed, kBhHeaderSize);

@@ -46,7 +46,7 @@ void EncodeBhHeader(const TBhHeader& Header, std::uint8_t* Bytes);
 // header whose name is cut short.
 enum class TBhHeaderStatus { Header, End, Damaged };
 
-TBhHeaderStatus ReadBhHeader(const TLhaReadAt& Read, std::int64_t Pos, TBhHeader& Header);
+TBhHeaderStatus ReadBhHeader(const TReadAt& Read, std::int64_t Pos, TBhHeader& Header);
 
 // A stored name in the program's form: UTF-8 (OEM bytes converted), "\" separators.
 std::string BhNameToUtf8(const std::string& Stored);

@@ -45,7 +45,7 @@ TByteSource TUnCompressedFile::SourceOf(TStream32& Archive)
     };
 }
 
-int TUnCompressedFile::RunDecoder(TStream32& Archive, const TDecoder& Decode, const TBlockWriter& Write)
+int TUnCompressedFile::RunDecoder(TStream32& Archive, const TDecoder& Decode, const TByteSink& Write)
 {
     Archive.SetPosition(0);
     const TByteSink sink = [&](const std::uint8_t* Data, std::size_t Count) {

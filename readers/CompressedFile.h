@@ -35,9 +35,7 @@ protected:
 
 private:
     enum : int { kWriteFailed = -1 };
-    using TBlockWriter = std::function<void(const std::uint8_t* Data, std::size_t Count)>;
-
-    int RunDecoder(TStream32& Archive, const TDecoder& Decode, const TBlockWriter& Write);
+    int RunDecoder(TStream32& Archive, const TDecoder& Decode, const TByteSink& Write);
     bool StartsNestedTar(TStream32& Archive, const TDecoder& Decode);
     bool WantsNestedTar();
     void ExtractPlain(TStream32& Archive, std::uint32_t DosDate, const TDecoder& Decode);

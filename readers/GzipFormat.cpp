@@ -143,6 +143,7 @@ TGzipStatus ReadHeader(TNext& next, TGzipHeader& h, TGzipHeaderMode mode, int ma
     if (h.Flags & GzipFlagHeaderCrc) {
         const std::uint32_t expected = r.Crc() & 0xFFFF;
         if (!r.TakeLe(2, v)) return TGzipStatus::Truncated;
+        h.Size = r.Count();
         if (keep && v != expected) return TGzipStatus::HeaderCrcError;
     }
     h.Size = r.Count();

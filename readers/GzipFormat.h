@@ -43,7 +43,7 @@ struct TGzipHeader {
     std::size_t Size = 0;  // header bytes before the deflate data, optional fields included
 };
 
-// Full keeps every field and checks FHCRC; Skip only walks past the header (Size, flags and the
+// Full keeps every field and checks FHCRC (a mismatch still leaves every field read); Skip only walks past the header (Size, flags and the
 // fixed fields are still set), as a reader of member after member needs.
 enum class TGzipHeaderMode : std::uint8_t { Full, Skip };
 

@@ -30,7 +30,7 @@ std::string ToBackslashes(std::string s)
 
 // Walks a chain of extended headers (type, data, size of the next) from Pos while each lies
 // before Limit; SizeWidth is 2 (levels 1, 2) or 4 (level 3). Answers the bytes they take, or -1.
-std::int64_t ReadExtendedHeaders(const TLhaReadAt& Read, std::int64_t Pos, std::int64_t Size, int SizeWidth,
+std::int64_t ReadExtendedHeaders(const TReadAt& Read, std::int64_t Pos, std::int64_t Size, int SizeWidth,
                                  std::int64_t Limit, TLhaHeader& H, std::string& Folder)
 {
     std::int64_t used = 0;
@@ -77,7 +77,7 @@ std::int64_t ReadExtendedHeaders(const TLhaReadAt& Read, std::int64_t Pos, std::
 
 }  // namespace
 
-std::int64_t LhaFirstHeader(const TLhaReadAt& Read, std::int64_t Start)
+std::int64_t LhaFirstHeader(const TReadAt& Read, std::int64_t Start)
 {
     std::uint8_t first = 0;
     if (Read(Start, &first, 1) == 1 && first == 0)
@@ -85,7 +85,7 @@ std::int64_t LhaFirstHeader(const TLhaReadAt& Read, std::int64_t Start)
     return Start;
 }
 
-TLhaHeaderStatus ReadLhaHeader(const TLhaReadAt& Read, std::int64_t Pos, std::int64_t ArchiveSize, TLhaHeader& H)
+TLhaHeaderStatus ReadLhaHeader(const TReadAt& Read, std::int64_t Pos, std::int64_t ArchiveSize, TLhaHeader& H)
 {
     H = TLhaHeader{};
     H.Offset = Pos;

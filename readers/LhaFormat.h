@@ -6,8 +6,7 @@
 #include <functional>
 #include <string>
 
-// Up to Count bytes at Offset of the archive; answers how many came.
-using TLhaReadAt = std::function<std::int64_t(std::int64_t Offset, void* Buffer, std::int64_t Count)>;
+#include "core/ByteIO.h"
 
 inline constexpr int kLhaBaseHeaderSize = 22;
 
@@ -38,8 +37,8 @@ struct TLhaHeader {
 enum class TLhaHeaderStatus { Header, End, Corrupt };
 
 // The offset of the first header: Start, or Start + 128 behind a prefix that begins with 0.
-std::int64_t LhaFirstHeader(const TLhaReadAt& Read, std::int64_t Start);
+std::int64_t LhaFirstHeader(const TReadAt& Read, std::int64_t Start);
 
 // Parses the header at Pos of an archive of ArchiveSize bytes. End: the 0 byte that closes the
 // archive, or nothing more to read. Corrupt: a header that is cut short or does not add up.
-TLhaHeaderStatus ReadLhaHeader(const TLhaReadAt& Read, std::int64_t Pos, std::int64_t ArchiveSize, TLhaHeader& Header);
+TLhaHeaderStatus ReadLhaHeader(const TReadAt& Read, std::int64_t Pos, std::int64_t ArchiveSize, TLhaHeader& Header);

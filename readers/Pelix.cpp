@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/Endian.h"
 #include "core/plxGbls.h"
 #include "core/plxHooks.h"
 #include "core/plxRegister.h"
@@ -37,7 +38,6 @@ bool TPelix::Activate()
         result = [this] {
             *CancelPtr = false;
             VolumeName = FArchiveFile;
-            FProgress = 0;
             if (FArchiveFile.empty() || !win::FileExists(FArchiveFile))
                 RaiseError(FArchiveFile, "", "", E_FILENOTFOUND);
             if (!OnRead) {
@@ -61,6 +61,7 @@ bool TPelix::Activate()
         result = false;
     }
     FStream.reset();
+    FWalker.reset();
     FComment.clear();
     FBusy = false;
     return result;
@@ -111,66 +112,38 @@ void TPelix::PrepareListing()
     MethodName.clear();
     PackedTotal = UnpackedTotal = 0;
     FDone = false;
-    FStep = nullptr;
     FHeaderSize = 0;
     FCurrentOffset = std::max<std::int64_t>(ArchiveOffset, 0);
-    FTarReader.reset();
-    FArcDirs.clear();
-    FZooFirst = true;
-    FZipLocalReported = false;
-    FCab = {};
-    FCabChained = false;
     VolumeCounter = 0;
-
-    switch (FArcType) {
-    case atAce: case atAceExe: FHeaderSize = 35; FStep = &TPelix::ReadAce; PrepareAce(); break;
-    case atArc: case atArcExe: case atPak: case atPakExe:
-        FHeaderSize = 29; FStep = &TPelix::ReadArc; break;
-    case atArj: case atArjExe: FHeaderSize = 4; FStep = &TPelix::ReadArj; PrepareArj(); break;
-    case atBh: case atBhExe: FHeaderSize = 37; FStep = &TPelix::ReadBh; break;
-    case atBz2: FHeaderSize = 10; FStep = &TPelix::ReadBz2; break;
-    case atCab: case atCabExe: FHeaderSize = 16; FStep = &TPelix::ReadCab; PrepareCab(); break;
-    case atGZip: FHeaderSize = 10; FStep = &TPelix::ReadGZip; break;
-    case atHA: FHeaderSize = 18; FStep = &TPelix::ReadHa; FCurrentOffset = 3; break;
-    case atLha: case atLhaExe: case atLzh: case atLzhExe:
-        FHeaderSize = 22; FStep = &TPelix::ReadLha; PrepareLha(); break;
-    case atMsGZ: FHeaderSize = 29; FStep = &TPelix::ReadMsGZ; PrepareMsGZ(); break;
-    case atRar: case atRarExe: ListRar(); break;
-    case atTar: FHeaderSize = 512; FStep = &TPelix::ReadTar; break;
-    case atZoo: FHeaderSize = 58; FStep = &TPelix::ReadZoo; FCurrentOffset = 0; break;
-    case atZip: case atZipExe: case atZipDS: case atZipMV: case atJar: case atJarExe: PrepareZip(); break;
-    case atB64: case atUUE: ListEncodedText(); break;
-    default: break;
+    FWalker = MakePelixWalker(FArcType);
+    if (FWalker) {
+        TPelixWalk walk(*this);
+        FWalker->Open(walk);
     }
 }
 
 void TPelix::Walk()
 {
-    while (!GetCancel() && FStream && !FDone && FStep && FHeaderSize > 0 &&
+    TPelixWalk walk(*this);
+    while (!GetCancel() && FStream && !FDone && FWalker && FHeaderSize > 0 &&
            FCurrentOffset + FHeaderSize <= ArchiveSize) {
         const std::int64_t turnStart = FCurrentOffset;
         const int generation = FStreamGeneration;
         FTurnStart = turnStart;
-        FHeader.fill(0);
+        std::fill_n(FHeader.begin(), FHeaderSize, 0);
         const std::int64_t got = ReadAt(turnStart, FHeader.data(), FHeaderSize);
         if (got < 1)
             break;
-        FHeaderRead = std::int32_t(got);
         FCurrentOffset += got;
-        ReadHeader();
+        FComment.clear();
+        ++EntryIndex;
+        FWalker->Next(walk);
+        if (FDone || FCurrentOffset >= FEndOfHeaders)
+            --EntryIndex;
         // Hostile offsets must never send the walk back or keep it in place.
         if (!FDone && generation == FStreamGeneration && FCurrentOffset <= turnStart)
             break;
     }
-}
-
-void TPelix::ReadHeader()
-{
-    FComment.clear();
-    ++EntryIndex;
-    (this->*FStep)();
-    if (FDone || FCurrentOffset >= FEndOfHeaders)
-        --EntryIndex;
 }
 
 void TPelix::ListEntry(TPelixEntry& Entry)
@@ -190,6 +163,16 @@ void TPelix::ListEntry(TPelixEntry& Entry)
         ++FileCount;
         AddTotals(Entry.Unpacked, Entry.Packed);
     }
+    FillEntry(Entry);
+}
+
+void TPelix::ListWhole(TPelixEntry& Entry)
+{
+    SetEntryName(Entry.Name);
+    if (OnReadFile)
+        OnReadFile(this, FileName);
+    ++FileCount;
+    AddTotals(Entry.Unpacked, Entry.Packed);
     FillEntry(Entry);
 }
 
@@ -253,60 +236,6 @@ std::int64_t TPelix::ReadAt(std::int64_t Pos, void* Buffer, std::int64_t Count)
     return std::max<std::int32_t>(FStream->Read(Buffer, std::int32_t(Count)), 0);
 }
 
-std::string TPelix::ReadStringAt(std::int64_t& Pos, std::size_t Max)
-{
-    std::string raw(Max + 1, '\0');
-    const std::int64_t got = ReadAt(Pos, raw.data(), std::int64_t(raw.size()));
-    raw.resize(std::size_t(got));
-    const std::size_t end = raw.find('\0');
-    if (end == std::string::npos) {
-        Pos += std::int64_t(raw.size());
-        return raw.substr(0, std::min(raw.size(), Max));
-    }
-    Pos += std::int64_t(end) + 1;
-    raw.resize(end);
-    return raw;
-}
-
-std::string TPelix::ReadStringAtPos(std::int64_t& Pos, std::size_t Length)
-{
-    std::string raw(Length, '\0');
-    const std::int64_t got = ReadAt(Pos, raw.data(), std::int64_t(Length));
-    raw.resize(std::size_t(got));
-    Pos += got;
-    return raw;
-}
-
-void TPelix::ReadComment(std::int64_t Pos, std::int64_t Length)
-{
-    // The buffer holds kCommentBufferSize bytes with its terminator, whatever the header claims.
-    Length = std::min<std::int64_t>(Length <= 0 ? 2500 : Length, kCommentBufferSize - 1);
-    std::string text = ReadStringAtPos(Pos, std::size_t(Length));
-    const std::size_t nul = text.find('\0');
-    if (nul != std::string::npos)
-        text.resize(nul);
-    FComment = std::move(text);
-}
-
-std::string TPelix::OemName(std::string_view Stored) const
-{
-    std::string out;
-    OemToAnsiName(FArcType, -1, out, Stored);
-    return out;
-}
-
-TDateTime TPelix::ArchiveFileDate() const
-{
-    const std::int32_t age = win::FileAge(FArchiveFile);
-    return age == -1 ? 29221 + 60.0 / 86400 : win::FileDateToDateTime(age);
-}
-
-std::uint32_t TPelix::ArchiveFileAttributes() const
-{
-    const DWORD attr = GetFileAttributesA(FArchiveFile.c_str());
-    return attr == INVALID_FILE_ATTRIBUTES ? 0 : attr;
-}
-
 // --- the spanned-set reader's view ---
 
 void TPelix::RedetectArchive()
@@ -325,4 +254,127 @@ bool TPelix::OpenArchiveStream()
     }
     ArchiveSize = FStream->Size();
     return true;
+}
+
+// --- the walkers' view ---
+
+std::int64_t TPelixWalk::Offset() const { return FPelix.FCurrentOffset; }
+void TPelixWalk::MoveTo(std::int64_t Offset) { FPelix.FCurrentOffset = Offset; }
+std::int64_t TPelixWalk::TurnStart() const { return FPelix.FTurnStart; }
+void TPelixWalk::SetHeaderSize(std::int32_t Size)
+{
+    FPelix.FHeaderSize = std::clamp<std::int32_t>(Size, 0, TPelix::kHeaderBufferSize);
+}
+std::int64_t TPelixWalk::EndOfHeaders() const { return FPelix.FEndOfHeaders; }
+void TPelixWalk::SetEndOfHeaders(std::int64_t Offset) { FPelix.FEndOfHeaders = Offset; }
+void TPelixWalk::End() { FPelix.EndWalk(); }
+void TPelixWalk::NotAnEntry() { --FPelix.EntryIndex; }
+
+std::uint8_t TPelixWalk::B(std::size_t At) const
+{
+    return At < std::size_t(FPelix.FHeaderSize) ? FPelix.FHeader[At] : 0;
+}
+std::uint16_t TPelixWalk::W(std::size_t At) const
+{
+    return At + 2 <= std::size_t(FPelix.FHeaderSize) ? GetLE16(&FPelix.FHeader[At]) : std::uint16_t(B(At) | B(At + 1) << 8);
+}
+std::uint32_t TPelixWalk::L(std::size_t At) const
+{
+    return At + 4 <= std::size_t(FPelix.FHeaderSize) ? GetLE32(&FPelix.FHeader[At])
+                                                     : std::uint32_t(W(At) | std::uint32_t(W(At + 2)) << 16);
+}
+std::string TPelixWalk::Text(std::size_t At, std::size_t Max) const
+{
+    std::string text;
+    for (std::size_t i = At; i < At + Max && B(i) != 0; ++i)
+        text.push_back(char(B(i)));
+    return text;
+}
+
+std::int64_t TPelixWalk::ReadAt(std::int64_t Pos, void* Buffer, std::int64_t Count) const
+{
+    return FPelix.ReadAt(Pos, Buffer, Count);
+}
+
+TReadAt TPelixWalk::Reader() const
+{
+    return [&P = FPelix](std::int64_t Pos, void* Buffer, std::int64_t Count) { return P.ReadAt(Pos, Buffer, Count); };
+}
+
+std::string TPelixWalk::ReadStringAt(std::int64_t& Pos, std::size_t Max) const
+{
+    std::string raw(Max + 1, '\0');
+    const std::int64_t got = ReadAt(Pos, raw.data(), std::int64_t(raw.size()));
+    raw.resize(std::size_t(got));
+    const std::size_t end = raw.find('\0');
+    if (end == std::string::npos) {
+        Pos += std::int64_t(raw.size());
+        return raw.substr(0, std::min(raw.size(), Max));
+    }
+    Pos += std::int64_t(end) + 1;
+    raw.resize(end);
+    return raw;
+}
+
+std::string TPelixWalk::ReadStringAtPos(std::int64_t& Pos, std::size_t Length) const
+{
+    std::string raw(Length, '\0');
+    const std::int64_t got = ReadAt(Pos, raw.data(), std::int64_t(Length));
+    raw.resize(std::size_t(got));
+    Pos += got;
+    return raw;
+}
+
+void TPelixWalk::ReadComment(std::int64_t Pos, std::int64_t Length)
+{
+    // The buffer holds kCommentBufferSize bytes with its terminator, whatever the header claims.
+    Length = std::min<std::int64_t>(Length <= 0 ? 2500 : Length, TPelix::kCommentBufferSize - 1);
+    std::string text = ReadStringAtPos(Pos, std::size_t(Length));
+    const std::size_t nul = text.find('\0');
+    if (nul != std::string::npos)
+        text.resize(nul);
+    FPelix.FComment = std::move(text);
+}
+
+void TPelixWalk::SetComment(std::string Text)
+{
+    if (Text.size() > TPelix::kCommentBufferSize - 1)
+        Text.resize(TPelix::kCommentBufferSize - 1);
+    FPelix.FComment = std::move(Text);
+}
+
+TFileStream32* TPelixWalk::Stream() const { return FPelix.FStream.get(); }
+void TPelixWalk::CloseStream() { FPelix.FStream.reset(); }
+
+void TPelixWalk::SwitchStream(std::unique_ptr<TFileStream32> Stream)
+{
+    FPelix.FStream = std::move(Stream);
+    FPelix.ArchiveSize = FPelix.FStream->Size();
+    ++FPelix.FStreamGeneration;
+}
+
+void TPelixWalk::SetArcType(TArcType Type) { FPelix.FArcType = Type; }
+
+void TPelixWalk::List(TPelixEntry& Entry) { FPelix.ListEntry(Entry); }
+void TPelixWalk::ListWhole(TPelixEntry& Entry) { FPelix.ListWhole(Entry); }
+
+void TPelixWalk::Fail(int Error) { FPelix.DoError(FPelix.FArchiveFile, "", Error, FPelix.VolumeName); }
+
+std::string TPelixWalk::OemName(std::string_view Stored) const
+{
+    std::string out;
+    OemToAnsiName(FPelix.FArcType, -1, out, Stored);
+    return out;
+}
+
+TDateTime TPelixWalk::ArchiveFileDate() const
+{
+    const std::int32_t age = win::FileAge(FPelix.FArchiveFile);
+    return age == -1 ? 29221 + 60.0 / 86400 : win::FileDateToDateTime(age);
+}
+
+std::uint32_t TPelixWalk::ArchiveFileAttributes() const
+{
+    const DWORD attr = GetFileAttributesA(FPelix.FArchiveFile.c_str());
+    return attr == INVALID_FILE_ATTRIBUTES ? 0 : attr;
 }

@@ -1,4 +1,7 @@
 // Cabinets: the CFFILE records of one cabinet, then those of the next cabinet of a set.
+#include <algorithm>
+
+#include "core/Endian.h"
 #include "core/plxGbls.h"
 #include "platform/win/SysFiles.h"
 #include "platform/win/Utf8.h"
@@ -11,110 +14,125 @@ constexpr std::uint16_t kCabPrevious = 1, kCabNext = 2, kCabReserve = 4;
 constexpr std::uint16_t kNameIsUtf8 = 0x80;
 constexpr std::uint16_t kContinuedFromPrevious = 0xFFFD, kContinuedBoth = 0xFFFF;
 
-std::uint16_t Le16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
-std::uint32_t Le32(const std::uint8_t* p) { return std::uint32_t(Le16(p) | std::uint32_t(Le16(p + 2)) << 16); }
+class TCabWalker final : public TPelixWalker {
+public:
+    void Open(TPelixWalk& Walk) override;
+    void Next(TPelixWalk& Walk) override;
 
-}  // namespace
+private:
+    // The cabinet header at Base; false when it is not one or is cut short.
+    bool ReadCabinet(TPelixWalk& Walk, std::int64_t Base);
+    bool OpenNextCabinet(TPelixWalk& Walk);
 
-bool TPelix::ReadCabHeader(std::int64_t Base)
+    std::uint16_t FFlags = 0;
+    std::uint8_t FVersionMinor = 0, FVersionMajor = 0;
+    std::uint32_t FFilesOffset = 0;
+    std::uint16_t FFirstFolderType = 0;
+    std::string FNextCabinet;
+    int FFilesLeft = 0;
+    bool FChained = false;
+};
+
+bool TCabWalker::ReadCabinet(TPelixWalk& Walk, std::int64_t Base)
 {
     std::uint8_t h[36] = {};
-    if (ReadAt(Base, h, 36) != 36 || Le32(h) != kCabSignature)
+    if (Walk.ReadAt(Base, h, 36) != 36 || GetLE32(h) != kCabSignature)
         return false;
-    FCab = {};
-    FCab.VersionMinor = h[24];
-    FCab.VersionMajor = h[25];
-    FCab.FolderCount = Le16(h + 26);
-    FCab.FileCount = Le16(h + 28);
-    FCab.Flags = Le16(h + 30);
-    FCab.FilesOffset = Le32(h + 16);
-    FCab.FilesLeft = FCab.FileCount;
+    FVersionMinor = h[24];
+    FVersionMajor = h[25];
+    FFlags = GetLE16(h + 30);
+    FFilesOffset = GetLE32(h + 16);
+    FFilesLeft = GetLE16(h + 28);
+    FFirstFolderType = 0;
+    FNextCabinet.clear();
     std::int64_t pos = Base + 36;
-    if (FCab.Flags & kCabReserve) {
+    if (FFlags & kCabReserve) {
         std::uint8_t r[4] = {};
-        if (ReadAt(pos, r, 4) != 4)
+        if (Walk.ReadAt(pos, r, 4) != 4)
             return false;
-        pos += 4 + Le16(r);
+        pos += 4 + GetLE16(r);
     }
     const auto readName = [&](std::string& out) {
         const std::int64_t before = pos;
-        out = ReadStringAt(pos, 255);
+        out = Walk.ReadStringAt(pos, 255);
         return pos > before;
     };
     std::string previous, disk;
-    if ((FCab.Flags & kCabPrevious) && !(readName(previous) && readName(disk)))
+    if ((FFlags & kCabPrevious) && !(readName(previous) && readName(disk)))
         return false;
-    if ((FCab.Flags & kCabNext) && !(readName(FCab.NextCabinet) && readName(disk)))
+    if ((FFlags & kCabNext) && !(readName(FNextCabinet) && readName(disk)))
         return false;
     std::uint8_t folder[8] = {};
-    if (ReadAt(pos, folder, 8) != 8)
+    if (Walk.ReadAt(pos, folder, 8) != 8)
         return false;
-    FCab.FirstFolderType = Le16(folder + 6);
+    FFirstFolderType = GetLE16(folder + 6);
     // The file records end where the first data block starts.
-    FEndOfHeaders = std::min<std::int64_t>(ArchiveSize, Base + std::int64_t(Le32(folder)));
+    Walk.SetEndOfHeaders(std::min<std::int64_t>(Walk.Pelix().ArchiveSize, Base + std::int64_t(GetLE32(folder))));
     return true;
 }
 
-void TPelix::PrepareCab()
+void TCabWalker::Open(TPelixWalk& Walk)
 {
-    const std::int64_t base = FCurrentOffset;
-    if (!ReadCabHeader(base)) {
-        DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
-        EndWalk();
+    Walk.SetHeaderSize(16);
+    const std::int64_t base = Walk.Offset();
+    if (!ReadCabinet(Walk, base)) {
+        Walk.Fail(E_BADFILEHEADER);
+        Walk.End();
         return;
     }
-    FCurrentOffset = base + FCab.FilesOffset;
+    Walk.MoveTo(base + FFilesOffset);
 }
 
-bool TPelix::OpenNextCabinet()
+bool TCabWalker::OpenNextCabinet(TPelixWalk& Walk)
 {
-    if (!(FCab.Flags & kCabNext) || FCab.NextCabinet.empty())
+    TPelix& p = Walk.Pelix();
+    if (!(FFlags & kCabNext) || FNextCabinet.empty())
         return false;
-    std::string next = win::ExtractFilePath(VolumeName) + FCab.NextCabinet;
-    if (win::SameText(next, VolumeName))
+    std::string next = win::ExtractFilePath(p.VolumeName) + FNextCabinet;
+    if (win::SameText(next, p.VolumeName))
         return false;
-    if (!ConfirmVolume(next, VolumeCounter + 1))
+    if (!p.ConfirmVolume(next, p.VolumeCounter + 1))
         return false;
     auto stream = std::make_unique<TFileStream32>(next, fmOpenRead | fmShareDenyNone);
     if (!stream->HandleValid())
         return false;
-    FStream = std::move(stream);
-    VolumeName = next;
-    ArchiveSize = FStream->Size();
-    if (!ReadCabHeader(0))
+    Walk.SwitchStream(std::move(stream));
+    p.VolumeName = next;
+    if (!ReadCabinet(Walk, 0))
         return false;
-    FCurrentOffset = FCab.FilesOffset;
-    FCabChained = true;
-    ++FStreamGeneration;
+    Walk.MoveTo(FFilesOffset);
+    FChained = true;
     return true;
 }
 
-void TPelix::ReadCab()
+void TCabWalker::Next(TPelixWalk& Walk)
 {
-    std::int64_t pos = FTurnStart + 16;
-    const std::string stored = ReadStringAt(pos, 255);
-    FCurrentOffset = pos;
-    --FCab.FilesLeft;
-    const std::uint16_t folder = W(8);
-    const std::uint16_t attr = W(14);
+    std::int64_t pos = Walk.TurnStart() + 16;
+    const std::string stored = Walk.ReadStringAt(pos, 255);
+    Walk.MoveTo(pos);
+    --FFilesLeft;
+    const std::uint16_t folder = Walk.W(8);
+    const std::uint16_t attr = Walk.W(14);
     // A file that continues from the previous cabinet was listed there.
-    const bool listed = FCabChained && (folder == kContinuedFromPrevious || folder == kContinuedBoth);
+    const bool listed = FChained && (folder == kContinuedFromPrevious || folder == kContinuedBoth);
     if (!listed) {
         TPelixEntry entry;
-        entry.Name = (attr & kNameIsUtf8) ? ToDosSeparators(stored) : OemName(stored);
-        entry.Date = DosDateTimeToDateTime(SwapWords(L(10)));
-        entry.VersionMadeBy = FCab.VersionMinor;
-        entry.VersionNeeded = FCab.VersionMajor;
-        entry.Packed = entry.Unpacked = L(0);
-        entry.Method = FCab.FirstFolderType;
+        entry.Name = (attr & kNameIsUtf8) ? ToDosSeparators(stored) : Walk.OemName(stored);
+        entry.Date = DosDateTimeToDateTime(SwapWords(Walk.L(10)));
+        entry.VersionMadeBy = FVersionMinor;
+        entry.VersionNeeded = FVersionMajor;
+        entry.Packed = entry.Unpacked = Walk.L(0);
+        entry.Method = FFirstFolderType;
         entry.ExternalAttr = attr;
         entry.Directory = (attr & 0x10) != 0;
         entry.RatioZero = true;
-        entry.Offset = FTurnStart;
-        ListEntry(entry);
+        entry.Offset = Walk.TurnStart();
+        Walk.List(entry);
     }
-    if (FCab.FilesLeft <= 0 || FCurrentOffset >= FEndOfHeaders) {
-        if (!OpenNextCabinet())
-            EndWalk();
-    }
+    if ((FFilesLeft <= 0 || Walk.Offset() >= Walk.EndOfHeaders()) && !OpenNextCabinet(Walk))
+        Walk.End();
 }
+
+}  // namespace
+
+std::unique_ptr<TPelixWalker> MakeCabWalker() { return std::make_unique<TCabWalker>(); }

@@ -1,6 +1,8 @@
 // ZIP and JAR: the central directory when there is one, else the local headers.
+#include <algorithm>
 #include <cstdio>
 
+#include "core/Endian.h"
 #include "core/ZipRecords.h"
 #include "core/plxGbls.h"
 #include "readers/Pelix.h"
@@ -12,15 +14,15 @@ bool HasState(THeaderTypeState s, THeaderType t) { return (s & HeaderBit(t)) != 
 // The real method of an AES entry, from its 0x9901 block; -1 when there is none.
 int AesMethodOf(const std::string& Extra)
 {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(Extra.data());
     std::size_t pos = 0;
     while (pos + 4 <= Extra.size()) {
-        const auto at = [&](std::size_t i) { return std::uint8_t(Extra[i]); };
-        const std::uint16_t id = std::uint16_t(at(pos) | at(pos + 1) << 8);
-        const std::size_t size = std::size_t(at(pos + 2) | at(pos + 3) << 8);
+        const std::uint16_t id = GetLE16(bytes + pos);
+        const std::size_t size = GetLE16(bytes + pos + 2);
         if (pos + 4 + size > Extra.size())
             break;
         if (id == kExtraAes && size >= 7)
-            return at(pos + 4 + 5) | at(pos + 4 + 6) << 8;
+            return GetLE16(bytes + pos + 4 + 5);
         pos += 4 + size;
     }
     return -1;
@@ -31,91 +33,118 @@ std::int64_t LessCipherHeader(std::int64_t Packed, bool Encrypted, bool Applies)
     return Encrypted && Applies && Packed >= 12 ? Packed - 12 : Packed;
 }
 
-}  // namespace
-
-void TPelix::PrepareZip()
+std::int64_t Clamped(std::uint64_t Value, std::int64_t Max = INT64_MAX)
 {
-    TZipEnding ending;
+    return std::int64_t(std::min<std::uint64_t>(Value, std::uint64_t(Max)));
+}
+
+class TZipWalker final : public TPelixWalker {
+public:
+    void Open(TPelixWalk& Walk) override;
+    void Next(TPelixWalk& Walk) override { FCentral ? NextCentral(Walk) : NextLocal(Walk); }
+
+private:
+    void NextCentral(TPelixWalk& Walk);
+    void NextLocal(TPelixWalk& Walk);
+    // The ending's records and the detection state agree, or the caller chose to go on.
+    bool AcceptHeaderState(TPelixWalk& Walk, THeaderTypeState State);
+
+    bool FCentral = false;
+    std::uint32_t FLastDisk = 0;
+    bool FLocalReported = false;
+    TDiskSpannObj FDiskSpann;
+};
+
+bool TZipWalker::AcceptHeaderState(TPelixWalk& Walk, THeaderTypeState State)
+{
+    TPelix& p = Walk.Pelix();
+    const TArcType type = p.ArcType();
+    if (type == atZipMV || type == atZipDS || (HasState(State, htCentral) && HasState(State, htEnding)))
+        return true;
+    if (!p.OnCorruptZipHeader) {
+        p.DoError(p.ArchiveFile(), "OnCorruptZipHeader", E_REQUIREDEVENT, p.VolumeName);
+        return true;
+    }
+    bool cancel = true;
+    p.OnCorruptZipHeader(&p, State, cancel);
+    return !cancel;
+}
+
+void TZipWalker::Open(TPelixWalk& Walk)
+{
+    TPelix& p = Walk.Pelix();
     // The disk in the drive may already hold the set's end: then there is nothing to ask for.
-    if (FArcType == atZipDS && !HasState(HeaderTypeState, htEnding)) {
-        FDiskSpann.Init(this, this, CancelPtr, {}, {},
-                        [this](const std::string& f, const std::string& x, const std::string& v, int e) {
-                            DoError(f, x, e, v);
+    if (p.ArcType() == atZipDS && !HasState(p.HeaderTypeState, htEnding)) {
+        FDiskSpann.Init(&p, &p, p.CancelPtr, {}, {},
+                        [&p](const std::string& f, const std::string& x, const std::string& v, int e) {
+                            p.DoError(f, x, e, v);
                         });
-        if (!FDiskSpann.OpenDisk(0) || !FStream) {
-            EndWalk();
+        if (!FDiskSpann.OpenDisk(0) || !Walk.Stream()) {
+            Walk.End();
             return;
         }
         // The last disk of a one-disk set reads as a plain ZIP; on this drive it is still disk 1.
-        if (FArcType == atZip)
-            FArcType = atZipDS;
-        ArchiveSize = FEndOfHeaders = FStream->Size();
+        if (p.ArcType() == atZip)
+            Walk.SetArcType(atZipDS);
+        p.ArchiveSize = Walk.Stream()->Size();
+        Walk.SetEndOfHeaders(p.ArchiveSize);
     }
-    const std::int64_t found = FindZipEnding(StreamZipReader(*FStream), ArchiveSize, ending);
-    FZipPrefix = ending.PrefixOffset;
-    FZipLastDisk = std::max<std::uint32_t>(ending.DiskNumber, ending.Large ? ending.LargeEnd.DiskNumber : ending.End.DiskNumber);
+    TZipEnding ending;
+    const std::int64_t found = FindZipEnding(StreamZipReader(*Walk.Stream()), p.ArchiveSize, ending);
+    FLastDisk = std::max<std::uint32_t>(ending.DiskNumber, ending.Large ? ending.LargeEnd.DiskNumber : ending.End.DiskNumber);
     // Without a detection run the records found here tell the state.
-    THeaderTypeState state = HeaderTypeState ? HeaderTypeState : ending.Headers;
-    if (FArcType != atZipMV && FArcType != atZipDS &&
-        !(HasState(state, htCentral) && HasState(state, htEnding))) {
-        if (OnCorruptZipHeader) {
-            bool cancel = true;
-            OnCorruptZipHeader(this, state, cancel);
-            if (cancel) {
-                EndWalk();
-                return;
-            }
-        } else {
-            DoError(FArchiveFile, "OnCorruptZipHeader", E_REQUIREDEVENT, VolumeName);
-        }
+    THeaderTypeState state = p.HeaderTypeState ? p.HeaderTypeState : ending.Headers;
+    if (!AcceptHeaderState(Walk, state)) {
+        Walk.End();
+        return;
     }
     if (!HasState(state, htCentral) || ending.CentralPos < 0)
         state = HeaderBit(htLocal);
-    HeaderTypeState = state;
-    std::uint8_t sig[4] = {};
+    p.HeaderTypeState = state;
     if (state == HeaderBit(htLocal)) {
-        FCurrentOffset = ending.FirstLocalPos >= 0 ? ending.FirstLocalPos : std::max<std::int64_t>(ArchiveOffset, 0);
-        if (ReadAt(FCurrentOffset, sig, 4) < 4) {
-            EndWalk();
+        std::int64_t at = ending.FirstLocalPos >= 0 ? ending.FirstLocalPos : std::max<std::int64_t>(p.ArchiveOffset, 0);
+        std::uint8_t sig[4] = {};
+        if (Walk.ReadAt(at, sig, 4) < 4) {
+            Walk.End();
             return;
         }
-        std::uint32_t s = std::uint32_t(sig[0] | sig[1] << 8 | sig[2] << 16 | std::uint32_t(sig[3]) << 24);
-        if (s == kSigMarker) {
-            FCurrentOffset += 4;
-            ReadAt(FCurrentOffset, sig, 4);
-            s = std::uint32_t(sig[0] | sig[1] << 8 | sig[2] << 16 | std::uint32_t(sig[3]) << 24);
+        if (GetLE32(sig) == kSigMarker) {
+            at += 4;
+            Walk.ReadAt(at, sig, 4);
         }
-        if (!IsLocalHeaderSig(s)) {
-            EndWalk();
+        if (!IsLocalHeaderSig(GetLE32(sig))) {
+            Walk.End();
             return;
         }
-        FHeaderSize = 30;
-        FStep = &TPelix::ReadZipLocal;
+        Walk.MoveTo(at);
+        Walk.SetHeaderSize(30);
         return;
     }
     if (found < 0) {
-        DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
-        EndWalk();
+        Walk.Fail(E_BADFILEHEADER);
+        Walk.End();
         return;
     }
-    FCurrentOffset = ending.CentralPos;
-    FHeaderSize = 46;
-    FStep = &TPelix::ReadZipCentral;
+    FCentral = true;
+    Walk.MoveTo(ending.CentralPos);
+    Walk.SetHeaderSize(46);
 }
 
-void TPelix::ReadZipCentral()
+void TZipWalker::NextCentral(TPelixWalk& Walk)
 {
+    TPelix& p = Walk.Pelix();
     TZipEntry e;
-    if (!ReadCentralEntry(StreamZipReader(*FStream), ArchiveSize, FTurnStart, HeaderCipher, e)) {
-        if (FileCount == 0)
-            DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
-        EndWalk();
+    if (!ReadCentralEntry(StreamZipReader(*Walk.Stream()), p.ArchiveSize, Walk.TurnStart(), p.HeaderCipher, e)) {
+        if (p.FileCount == 0)
+            Walk.Fail(E_BADFILEHEADER);
+        Walk.End();
         return;
     }
-    if ((FArcType == atZip || FArcType == atJar || FArcType == atJarExe) && !HasState(HeaderTypeState, htLocal) &&
-        !FZipLocalReported) {
-        FZipLocalReported = true;
-        DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
+    const TArcType type = p.ArcType();
+    if ((type == atZip || type == atJar || type == atJarExe) && !HasState(p.HeaderTypeState, htLocal) &&
+        !FLocalReported) {
+        FLocalReported = true;
+        Walk.Fail(E_BADFILEHEADER);
     }
     const TCentralHeader& h = e.Header;
     TPelixEntry entry;
@@ -126,9 +155,8 @@ void TPelix::ReadZipCentral()
     entry.VersionMadeBy = h.VersionMadeBy;
     entry.VersionNeeded = h.VersionNeeded;
     entry.Encrypted = (h.Flags & kFlagEncrypted) != 0;
-    entry.Packed = LessCipherHeader(std::int64_t(std::min<std::uint64_t>(e.Sizes.PackedSize, INT64_MAX)),
-                                    entry.Encrypted, h.Method != 99);
-    entry.Unpacked = std::int64_t(std::min<std::uint64_t>(e.Sizes.UnpackedSize, INT64_MAX));
+    entry.Packed = LessCipherHeader(Clamped(e.Sizes.PackedSize), entry.Encrypted, h.Method != 99);
+    entry.Unpacked = Clamped(e.Sizes.UnpackedSize);
     entry.Crc = h.Crc;
     entry.Method = h.Method;
     entry.MethodFlags = h.Flags;
@@ -137,32 +165,32 @@ void TPelix::ReadZipCentral()
     entry.NoMethodName = (h.ExternalAttributes & 0x18) != 0;
     entry.InternalAttr = h.InternalAttributes;
     entry.ExternalAttr = h.ExternalAttributes;
-    // Stored offsets count from the archive's start, behind any stub (FZipPrefix).
-    entry.Offset = std::int64_t(std::min<std::uint64_t>(e.Sizes.LocalOffset, INT64_MAX));
+    // Stored offsets count from the archive's start, behind any stub.
+    entry.Offset = Clamped(e.Sizes.LocalOffset);
     const std::uint32_t disk = e.Sizes.DiskStart;
-    if (FArcType == atZipDS) {
+    if (type == atZipDS) {
         char label[24];
         std::snprintf(label, sizeof label, "PKBACK# %.3u", unsigned(disk + 1) % 1000u);
         entry.VolumeName = label;
-    } else if (FArcType == atZipMV) {
-        VolumeCounter = int(disk);
+    } else if (type == atZipMV) {
+        p.VolumeCounter = int(disk);
         // The last part of a split set is the archive itself; the others are .z01, .z02, ...
-        entry.VolumeName = disk >= FZipLastDisk ? FArchiveFile : NumberedSplitName(FArchiveFile, int(disk) + 1);
+        entry.VolumeName = disk >= FLastDisk ? p.ArchiveFile() : p.NumberedSplitName(p.ArchiveFile(), int(disk) + 1);
     }
-    // The entry comment is 16-bit long; the comment buffer is smaller.
     if (!e.Comment.empty())
-        FComment = e.Comment.substr(0, kCommentBufferSize - 1);
-    FCurrentOffset = e.NextPos;
-    ListEntry(entry);
+        Walk.SetComment(std::move(e.Comment));
+    Walk.MoveTo(e.NextPos);
+    Walk.List(entry);
 }
 
-void TPelix::ReadZipLocal()
+void TZipWalker::NextLocal(TPelixWalk& Walk)
 {
+    TPelix& p = Walk.Pelix();
     TZipLocalEntry e;
-    if (!ReadLocalEntry(StreamZipReader(*FStream), ArchiveSize, FTurnStart, HeaderCipher, e)) {
-        if (FileCount == 0)
-            DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
-        EndWalk();
+    if (!ReadLocalEntry(StreamZipReader(*Walk.Stream()), p.ArchiveSize, Walk.TurnStart(), p.HeaderCipher, e)) {
+        if (p.FileCount == 0)
+            Walk.Fail(E_BADFILEHEADER);
+        Walk.End();
         return;
     }
     const TLocalHeader& h = e.Header;
@@ -171,14 +199,18 @@ void TPelix::ReadZipLocal()
     entry.Date = DosDateTimeToDateTime(std::uint32_t(h.DosTime) | std::uint32_t(h.DosDate) << 16);
     entry.VersionMadeBy = entry.VersionNeeded = h.VersionNeeded;
     entry.Encrypted = (h.Flags & kFlagEncrypted) != 0;
-    const std::int64_t stored = std::int64_t(std::min<std::uint64_t>(e.Sizes.PackedSize, INT64_MAX / 2));
+    const std::int64_t stored = Clamped(e.Sizes.PackedSize, INT64_MAX / 2);
     entry.Packed = LessCipherHeader(stored, entry.Encrypted, true);
-    entry.Unpacked = std::int64_t(std::min<std::uint64_t>(e.Sizes.UnpackedSize, INT64_MAX));
+    entry.Unpacked = Clamped(e.Sizes.UnpackedSize);
     entry.Crc = h.Crc;
     entry.Method = h.Method;
     entry.MethodFlags = h.Flags;
     entry.Facts.AesMethod = AesMethodOf(e.Extra);
-    entry.Offset = FTurnStart;
-    FCurrentOffset = e.DataPos + stored;
-    ListEntry(entry);
+    entry.Offset = Walk.TurnStart();
+    Walk.MoveTo(e.DataPos + stored);
+    Walk.List(entry);
 }
+
+}  // namespace
+
+std::unique_ptr<TPelixWalker> MakeZipWalker() { return std::make_unique<TZipWalker>(); }

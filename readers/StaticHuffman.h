@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/ByteIO.h"
+#include "core/CodecStatus.h"
 
 // MSB-first bit reader over a byte source. Past the end of the input it reads zero bits, but only
 // for a few bytes: then Exhausted() turns true and the decoder stops with a report.
@@ -86,7 +87,8 @@ struct TStaticHuffmanParams {
 // The parameters of the LHA methods ('4' to '7'); false for any other character.
 bool LhaStaticParams(char Method, TStaticHuffmanParams& Params);
 
-enum class TLzhResult { Ok, Corrupt, Truncated };
+// Ok, Corrupt or Truncated.
+using TLzhResult = TCodecStatus;
 
 class TStaticHuffmanDecoder {
 public:

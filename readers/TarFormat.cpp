@@ -215,7 +215,7 @@ struct TTarReader::TPaxValues {
     }
 };
 
-TTarReader::TTarReader(TTarBlockReader Read, std::int64_t ArchiveSize)
+TTarReader::TTarReader(TReadAt Read, std::int64_t ArchiveSize)
     : read_(std::move(Read)), archiveSize_(std::clamp<std::int64_t>(ArchiveSize, 0, MaxValue)) {}
 
 TTarReadStatus TTarReader::Fail(TTarReadStatus status) {

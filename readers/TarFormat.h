@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/ByteIO.h"
 #include "core/TarHeader.h"
 
 // Longest "L"/"K" name or pax record block accepted; anything longer is taken as corruption.
@@ -74,7 +75,7 @@ struct TTarEntry {
 class TTarReader {
 public:
     // ArchiveSize bounds every offset; pass the real size of the archive.
-    TTarReader(TTarBlockReader Read, std::int64_t ArchiveSize);
+    TTarReader(TReadAt Read, std::int64_t ArchiveSize);
 
     TTarReadStatus Next(TTarEntry& Entry);
     std::int64_t Offset() const { return offset_; }
@@ -87,7 +88,7 @@ private:
     TTarReadStatus ReadOldGnuSparse(const std::uint8_t* header, TTarEntry& entry, std::int64_t& data);
     void ReadSparseMapInData(TTarEntry& entry) const;
 
-    TTarBlockReader read_;
+    TReadAt read_;
     std::int64_t archiveSize_;
     std::int64_t offset_ = 0;
     bool finished_ = false;

@@ -1,20 +1,25 @@
 #include "readers/ZipLegacy.h"
 
 #include <algorithm>
+#include <utility>
 
-TZipLegacyDecoder::TZipLegacyDecoder(TZipLegacySource& source, TZipLegacySink& sink,
-                                     const TZipLegacyMember& member)
+#include "core/Err_Msgs.h"
+
+TZipLegacyDecoder::TZipLegacyDecoder(TByteSource source, TByteSink sink, const TZipLegacyMember& member)
     : member_(member),
-      source_(source),
-      sink_(sink),
+      source_(std::move(source)),
+      sink_(std::move(sink)),
       in_(new std::uint8_t[ZipLegacyBufferSize]),
       compressedLeft_(member.CompressedSize),
       out_(new std::uint8_t[ZipLegacyBufferSize]) {}
 
-bool TZipLegacyDecoder::Decode() {
-    if (member_.CompressedSize > 0 && member_.UncompressedSize > 0) Run();
+TCodecStatus TZipLegacyDecoder::Decode() {
+    const TCodecStatus status =
+        member_.CompressedSize > 0 && member_.UncompressedSize > 0 ? Run() : TCodecStatus::Ok;
+    if (status == TCodecStatus::DataError) return status;
     Flush();
-    return RunSucceeded() && written_ == member_.UncompressedSize;
+    if (status == TCodecStatus::Ok && written_ != member_.UncompressedSize) return TCodecStatus::Truncated;
+    return status;
 }
 
 int TZipLegacyDecoder::ReadByte() {
@@ -22,7 +27,7 @@ int TZipLegacyDecoder::ReadByte() {
         if (inputEnded_ || compressedLeft_ == 0) return -1;
         const std::size_t want = std::size_t(std::min<std::uint64_t>(ZipLegacyBufferSize, compressedLeft_));
         // A source that answers more than asked is held to the request.
-        const std::size_t got = std::min(source_.ReadCompressed(in_.get(), want), want);
+        const std::size_t got = std::min(source_(in_.get(), want), want);
         if (got == 0) {
             inputEnded_ = true;  // a truncated member: never ask again
             return -1;
@@ -41,6 +46,7 @@ int TZipLegacyDecoder::BitsAvailable(int n) {
         bitBuf_ |= std::uint64_t(b) << bitCount_;
         bitCount_ += 8;
     }
+    if (bitCount_ < n) inputShort_ = true;
     return std::min(bitCount_, n);
 }
 
@@ -72,15 +78,22 @@ void TZipLegacyDecoder::Flush() {
     const std::size_t n = outFill_;
     outFill_ = 0;
     written_ += n;
-    sink_.WriteDecoded(out_.get(), n);
+    sink_(out_.get(), n);
 }
 
-std::unique_ptr<TZipLegacyDecoder> MakeZipLegacyDecoder(int method, TZipLegacySource& source,
-                                                        TZipLegacySink& sink, const TZipLegacyMember& member) {
+std::unique_ptr<TZipLegacyDecoder> MakeZipLegacyDecoder(int method, TByteSource source, TByteSink sink,
+                                                        const TZipLegacyMember& member) {
     switch (method) {
-    case 1: return std::make_unique<TUnshrink>(source, sink, member);
-    case 2: case 3: case 4: case 5: return std::make_unique<TUnreduce>(source, sink, member, method - 1);
-    case 6: return std::make_unique<TExplode>(source, sink, member);
+    case 1: return std::make_unique<TUnshrink>(std::move(source), std::move(sink), member);
+    case 2: case 3: case 4: case 5:
+        return std::make_unique<TUnreduce>(std::move(source), std::move(sink), member, method - 1);
+    case 6: return std::make_unique<TExplode>(std::move(source), std::move(sink), member);
     default: return nullptr;
     }
+}
+
+int ZipLegacyMessage(int method, TCodecStatus status) {
+    const bool reported =
+        status == TCodecStatus::StackOverflow || (status == TCodecStatus::DataError && method != 6);
+    return reported ? CodecStatusMessage(status, E_BADBLOCK) : 0;
 }

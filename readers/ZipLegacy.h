@@ -1,41 +1,27 @@
 // Decoders of the early ZIP methods: shrink (1), reduce (2-5) and implode (6).
 //
 // Each decoder is an object that holds all of its state, reads the member's compressed bytes from
-// a source and writes the decoded bytes to a sink in blocks of at most 32768 bytes. The extractor
-// wires the source and sink to its archive-read and output-write hooks (deciphering, CRC-32 and
-// progress happen there).
+// a byte source and writes the decoded bytes to a byte sink in blocks of at most 32768 bytes. The
+// extractor binds them to its archive-read and output-write hooks (deciphering, CRC-32 and
+// progress happen there); exceptions of the sink pass through.
 //
-// Outcome of Decode():
-// - true: exactly the declared uncompressed size was written.
-// - false: the member failed without a message of its own (input ended before the declared size,
-//   or an implode tree or code was invalid); the caller fails the member, as its CRC check would.
-// - E_RAISE carrying E_BADBLOCK "Bad block" (corrupt shrink codes, a reduce follower set of more than
-//   32 bytes or an index outside its set) or E_STACKOVERFLOW "Stack overflow" (shrink); the caller reports
-//   the number through OnError and ends the run. Exceptions thrown by the sink pass through.
+// How Decode() ends:
+// - Ok: exactly the declared uncompressed size was written.
+// - Truncated: the input ended before the declared size.
+// - DataError: corrupt shrink codes, a reduce follower set of more than 32 bytes or an index outside
+//   its set, an invalid implode tree or code.
+// - StackOverflow: a shrink string longer than the decode stack.
 // Every decoder stops at the declared uncompressed size and at the end of its compressed bytes.
 #pragma once
 
-#include "core/Err_Msgs.h"
+#include "core/ByteIO.h"
+#include "core/CodecStatus.h"
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
-
-class TZipLegacySource {
-public:
-    virtual ~TZipLegacySource() = default;
-    // Up to count bytes of the member's compressed data; 0 at its end.
-    virtual std::size_t ReadCompressed(std::uint8_t* buffer, std::size_t count) = 0;
-};
-
-class TZipLegacySink {
-public:
-    virtual ~TZipLegacySink() = default;
-    // Throws when the bytes cannot be written.
-    virtual void WriteDecoded(const std::uint8_t* data, std::size_t count) = 0;
-};
 
 // The working record of the member being decoded.
 struct TZipLegacyMember {
@@ -49,19 +35,18 @@ constexpr std::size_t ZipLegacyBufferSize = 32768;
 // Input block buffer with an LSB-first bit reader, and the 32768-byte output buffer.
 class TZipLegacyDecoder {
 public:
-    TZipLegacyDecoder(TZipLegacySource& source, TZipLegacySink& sink, const TZipLegacyMember& member);
+    TZipLegacyDecoder(TByteSource source, TByteSink sink, const TZipLegacyMember& member);
     virtual ~TZipLegacyDecoder() = default;
     TZipLegacyDecoder(const TZipLegacyDecoder&) = delete;
     TZipLegacyDecoder& operator=(const TZipLegacyDecoder&) = delete;
 
-    bool Decode();
+    TCodecStatus Decode();
     std::uint64_t BytesWritten() const { return written_ + outFill_; }
 
 protected:
-    // Decodes until the declared size is reached (Done()) or the input ends.
-    virtual void Run() = 0;
-    // Answers false when the member turned out invalid without an error of its own.
-    virtual bool RunSucceeded() const { return true; }
+    // Decodes until the declared size is reached (Done()) or the input ends; answers Ok then.
+    // Output still buffered at a DataError is not written unless Run flushes it itself.
+    virtual TCodecStatus Run() = 0;
 
     // n bits (1..32) LSB-first; -1 when the input ends before n bits were gathered.
     std::int64_t ReadBits(int n);
@@ -69,6 +54,8 @@ protected:
     std::uint32_t PeekBits(int n);
     int BitsAvailable(int n);  // how many of the next n bits exist (fills the bit buffer)
     void DropBits(int n);
+    // True once a read wanted bits beyond the end of the input.
+    bool InputShort() const { return inputShort_; }
 
     void PutByte(std::uint8_t b);
     bool Done() const { return BytesWritten() >= member_.UncompressedSize; }
@@ -79,13 +66,14 @@ protected:
 private:
     int ReadByte();  // -1 at the end of input
 
-    TZipLegacySource& source_;
-    TZipLegacySink& sink_;
+    TByteSource source_;
+    TByteSink sink_;
     std::unique_ptr<std::uint8_t[]> in_;
     std::size_t inFill_ = 0;
     std::size_t inPos_ = 0;
     std::uint64_t compressedLeft_;
     bool inputEnded_ = false;
+    bool inputShort_ = false;
     std::uint64_t bitBuf_ = 0;
     int bitCount_ = 0;
     std::unique_ptr<std::uint8_t[]> out_;
@@ -99,7 +87,7 @@ public:
     using TZipLegacyDecoder::TZipLegacyDecoder;
 
 protected:
-    void Run() override;
+    TCodecStatus Run() override;
 
 private:
     static constexpr int MaxCode = 8191;
@@ -108,7 +96,7 @@ private:
 
     void ResetTables();
     void PartialClear();
-    void OutputString(int code, int previous);
+    TCodecStatus OutputString(int code, int previous);
     void AddEntry(int parent, std::uint8_t ch);
 
     struct TCode {
@@ -127,16 +115,17 @@ private:
 class TUnreduce : public TZipLegacyDecoder {
 public:
     // factor = method - 1, 1 to 4.
-    TUnreduce(TZipLegacySource& source, TZipLegacySink& sink, const TZipLegacyMember& member, int factor);
+    TUnreduce(TByteSource source, TByteSink sink, const TZipLegacyMember& member, int factor);
 
 protected:
-    void Run() override;
+    TCodecStatus Run() override;
 
 private:
     static constexpr std::size_t WindowSize = 4096;
+    static constexpr int DamagedInput = -2;
 
-    bool ReadFollowerSets();
-    int ReadNextByte();  // -1 at the end of input
+    TCodecStatus ReadFollowerSets();
+    int ReadNextByte();  // -1 at the end of input, DamagedInput for an index outside its set
     void Expand(std::uint8_t b);
     void Emit(std::uint8_t b);
 
@@ -157,11 +146,10 @@ private:
 // Method 6: Shannon-Fano trees over a 4 KB or 8 KB dictionary.
 class TExplode : public TZipLegacyDecoder {
 public:
-    TExplode(TZipLegacySource& source, TZipLegacySink& sink, const TZipLegacyMember& member);
+    TExplode(TByteSource source, TByteSink sink, const TZipLegacyMember& member);
 
 protected:
-    void Run() override;
-    bool RunSucceeded() const override { return !failed_; }
+    TCodecStatus Run() override;
 
 private:
     // A prefix code read LSB-first through a lookup table of lookupBits bits; longer codes go
@@ -192,12 +180,16 @@ private:
     bool eightKDictionary_;
     bool literalTree_;
     int distanceLookupBits_;
-    bool failed_ = false;
     TTree literals_, lengths_, distances_;
     std::vector<std::uint8_t> window_;
     std::size_t windowPos_ = 0;
 };
 
 // The decoder of ZIP method 1 to 6; nullptr for any other method.
-std::unique_ptr<TZipLegacyDecoder> MakeZipLegacyDecoder(int method, TZipLegacySource& source,
-                                                        TZipLegacySink& sink, const TZipLegacyMember& member);
+std::unique_ptr<TZipLegacyDecoder> MakeZipLegacyDecoder(int method, TByteSource source, TByteSink sink,
+                                                        const TZipLegacyMember& member);
+
+// The message number a member of this method reports for Status: damaged shrink and reduce codes
+// are "Bad block", a full shrink stack its own; an early end and a damaged implode stream have no
+// message (0), the member's CRC check reports them.
+int ZipLegacyMessage(int method, TCodecStatus status);

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <numeric>
+#include <utility>
 
 #include "readers/ZipLegacy.h"
 
@@ -17,8 +18,8 @@ std::uint32_t ReverseBits(std::uint32_t code, int length) {
 }
 }  // namespace
 
-TExplode::TExplode(TZipLegacySource& source, TZipLegacySink& sink, const TZipLegacyMember& member)
-    : TZipLegacyDecoder(source, sink, member),
+TExplode::TExplode(TByteSource source, TByteSink sink, const TZipLegacyMember& member)
+    : TZipLegacyDecoder(std::move(source), std::move(sink), member),
       eightKDictionary_((member.Flags & 0x02) != 0),
       literalTree_((member.Flags & 0x04) != 0),
       distanceLookupBits_(member.CompressedSize > LargeMemberSize ? 8 : 7) {}
@@ -97,14 +98,12 @@ bool TExplode::ReadTree(TTree& tree, int size, int lookupBits) {
     return int(lengths.size()) == size && tree.Build(lengths, lookupBits);
 }
 
-void TExplode::Run() {
+TCodecStatus TExplode::Run() {
     window_.assign(WindowSize, 0);  // matches reaching before the member's start read zeros
     windowPos_ = 0;
     if ((literalTree_ && !ReadTree(literals_, 256, LiteralLookupBits)) ||
-        !ReadTree(lengths_, 64, LengthLookupBits) || !ReadTree(distances_, 64, distanceLookupBits_)) {
-        failed_ = true;
-        return;
-    }
+        !ReadTree(lengths_, 64, LengthLookupBits) || !ReadTree(distances_, 64, distanceLookupBits_))
+        return InputShort() ? TCodecStatus::Truncated : TCodecStatus::DataError;
     const int lowBits = eightKDictionary_ ? 7 : 6;
     const std::uint32_t minLength = literalTree_ ? 3 : 2;
     while (!Done()) {
@@ -128,8 +127,11 @@ void TExplode::Run() {
         }
         CopyMatch((std::uint32_t(high) << lowBits | std::uint32_t(low)) + 1, std::uint32_t(length) + minLength);
     }
-    // Input ended or a code was invalid before the declared size.
-    failed_ = !Done();
+    if (Done()) return TCodecStatus::Ok;
+    if (InputShort()) return TCodecStatus::Truncated;
+    // What was decoded is written: the CRC check, not a message, reports a damaged implode stream.
+    Flush();
+    return TCodecStatus::DataError;
 }
 
 void TExplode::CopyMatch(std::uint32_t distance, std::uint32_t length) {

@@ -1,7 +1,6 @@
-#include "core/plxConsts.h"
-
-#include "core/Err_Msgs.h"
 #include "readers/ZipLegacy.h"
+
+#include <utility>
 
 namespace {
 constexpr std::uint8_t Escape = 0x90;
@@ -15,11 +14,10 @@ int IndexBits(int n) {
 }
 }  // namespace
 
-TUnreduce::TUnreduce(TZipLegacySource& source, TZipLegacySink& sink, const TZipLegacyMember& member,
-                     int factor)
-    : TZipLegacyDecoder(source, sink, member), factor_(factor < 1 ? 1 : factor > 4 ? 4 : factor) {}
+TUnreduce::TUnreduce(TByteSource source, TByteSink sink, const TZipLegacyMember& member, int factor)
+    : TZipLegacyDecoder(std::move(source), std::move(sink), member), factor_(factor < 1 ? 1 : factor > 4 ? 4 : factor) {}
 
-void TUnreduce::Run() {
+TCodecStatus TUnreduce::Run() {
     sets_.assign(256, TFollowerSet{});
     window_.assign(WindowSize, 0);  // matches reaching before the member's start read zeros
     windowPos_ = 0;
@@ -27,28 +25,30 @@ void TUnreduce::Run() {
     length_ = 0;
     v_ = 0;
     lastByte_ = 0;
-    if (!ReadFollowerSets()) return;
+    if (const TCodecStatus status = ReadFollowerSets(); status != TCodecStatus::Ok) return status;
     while (!Done()) {
         const int b = ReadNextByte();
-        if (b < 0) return;
+        if (b == DamagedInput) return TCodecStatus::DataError;
+        if (b < 0) break;
         Expand(std::uint8_t(b));
     }
+    return TCodecStatus::Ok;
 }
 
-bool TUnreduce::ReadFollowerSets() {
+TCodecStatus TUnreduce::ReadFollowerSets() {
     for (int value = 255; value >= 0; --value) {
         TFollowerSet& set = sets_[value];
         const std::int64_t count = ReadBits(6);
-        if (count < 0) return false;
-        if (count > MaxFollowers) throw E_RAISE(E_BADBLOCK);
+        if (count < 0) return TCodecStatus::Truncated;
+        if (count > MaxFollowers) return TCodecStatus::DataError;
         set.Count = int(count);
         for (int i = 0; i < set.Count; ++i) {
             const std::int64_t b = ReadBits(8);
-            if (b < 0) return false;
+            if (b < 0) return TCodecStatus::Truncated;
             set.Bytes[i] = std::uint8_t(b);
         }
     }
-    return true;
+    return TCodecStatus::Ok;
 }
 
 int TUnreduce::ReadNextByte() {
@@ -65,7 +65,7 @@ int TUnreduce::ReadNextByte() {
         } else {
             const std::int64_t index = ReadBits(IndexBits(set.Count));
             if (index < 0) return -1;
-            if (index >= set.Count) throw E_RAISE(E_BADBLOCK);
+            if (index >= set.Count) return DamagedInput;
             b = set.Bytes[index];
         }
     }

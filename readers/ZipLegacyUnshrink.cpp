@@ -1,6 +1,3 @@
-#include "core/plxConsts.h"
-
-#include "core/Err_Msgs.h"
 #include "readers/ZipLegacy.h"
 
 namespace {
@@ -17,46 +14,51 @@ void TUnshrink::ResetTables() {
     stack_.reserve(MaxCode + 1);
 }
 
-void TUnshrink::Run() {
+TCodecStatus TUnshrink::Run() {
     ResetTables();
     int width = MinWidth;
     const std::int64_t first = ReadBits(width);
-    if (first < 0 || first > 255) throw E_RAISE(E_BADBLOCK);
+    if (first < 0 || first > 255) return TCodecStatus::DataError;
     firstChar_ = std::uint8_t(first);
     PutByte(firstChar_);
     int previous = int(first);
 
     while (!Done()) {
         const std::int64_t code = ReadBits(width);
-        if (code < 0) return;
+        if (code < 0) break;
         if (code == ControlCode) {
             const std::int64_t control = ReadBits(width);
-            if (control < 0) return;
+            if (control < 0) break;
             if (control == 1 && width < MaxWidth) {
                 ++width;
             } else if (control == 2) {
                 PartialClear();
             } else {
-                throw E_RAISE(E_BADBLOCK);
+                return TCodecStatus::DataError;
             }
             continue;
         }
-        if (code > MaxCode) throw E_RAISE(E_BADBLOCK);
-        OutputString(int(code), previous);
+        if (code > MaxCode) return TCodecStatus::DataError;
+        if (const TCodecStatus status = OutputString(int(code), previous); status != TCodecStatus::Ok)
+            return status;
         AddEntry(previous, firstChar_);
         previous = int(code);
     }
+    return TCodecStatus::Ok;
 }
 
 // Pushes the string of code (back to front), then writes it; firstChar_ becomes its first byte.
-void TUnshrink::OutputString(int code, int previous) {
+TCodecStatus TUnshrink::OutputString(int code, int previous) {
     stack_.clear();
     auto push = [this](std::uint8_t ch) {
-        if (stack_.size() >= std::size_t(MaxCode + 1)) {
-            Flush();
-            throw E_RAISE(E_STACKOVERFLOW);
-        }
+        if (stack_.size() >= std::size_t(MaxCode + 1)) return false;
         stack_.push_back(ch);
+        return true;
+    };
+    // The output so far is written before the overflow is reported.
+    const auto overflow = [this] {
+        Flush();
+        return TCodecStatus::StackOverflow;
     };
     if (code > ControlCode && codes_[code].Free) {
         // Not yet defined: the previous string plus its own first byte.
@@ -65,17 +67,18 @@ void TUnshrink::OutputString(int code, int previous) {
     }
     while (code > ControlCode) {
         // A freed entry keeps its string until it is handed out again; one never assigned has none.
-        if (codes_[code].Parent < 0) throw E_RAISE(E_BADBLOCK);
-        push(codes_[code].Char);
+        if (codes_[code].Parent < 0) return TCodecStatus::DataError;
+        if (!push(codes_[code].Char)) return overflow();
         code = codes_[code].Parent;
     }
-    if (code == ControlCode) throw E_RAISE(E_BADBLOCK);
+    if (code == ControlCode) return TCodecStatus::DataError;
     firstChar_ = std::uint8_t(code);
-    push(firstChar_);
+    if (!push(firstChar_)) return overflow();
     while (!stack_.empty() && !Done()) {
         PutByte(stack_.back());
         stack_.pop_back();
     }
+    return TCodecStatus::Ok;
 }
 
 void TUnshrink::AddEntry(int parent, std::uint8_t ch) {

@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "core/ByteIO.h"
+#include "core/CodecStatus.h"
 
 struct TInflateIo {
     TByteSource Read;   // compressed bytes, 0 at the end of the member's data
@@ -15,12 +16,9 @@ struct TInflateIo {
     const bool* Cancel = nullptr;
 };
 
-enum class TInflateResult : std::uint8_t {
-    Ok,         // the stream ended properly
-    DataError,  // damaged data
-    Truncated,  // the input ended before the stream did
-    Canceled
-};
+// Ok when the stream ended properly; DataError for damaged data; Truncated when the input ended
+// before the stream did; Canceled.
+using TInflateResult = TCodecStatus;
 
 // Inflates one raw Deflate (or Deflate64) stream. With GzipChain, a stream that ends is followed
 // by its 8-byte trailer and, where another gzip member header follows (every optional field

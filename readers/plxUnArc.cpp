@@ -20,15 +20,6 @@ constexpr int kSquashBits = 13;
 
 struct TArcOverflow {};  // more output than the header declares
 
-int LzwFailure(TLzwStatus Status)
-{
-    switch (Status) {
-    case TLzwStatus::Ok: return 0;
-    case TLzwStatus::Truncated: return E_UNEXPECTEDEOF;
-    default: return E_CORRUPTINPUT;
-    }
-}
-
 }  // namespace
 
 bool ArcMethodSupported(std::uint8_t Method) { return (Method >= 1 && Method <= 9) || Method == amFolder; }
@@ -124,7 +115,7 @@ int TUnArc::DecodeMember(TStream32& Archive, const TArcHeader& Header, TStream32
                         throw TArcOverflow();
             };
             TLzwDecoder lzw(source, put, UINT64_MAX, TLzwRawFormat{m == 8 ? kCrunchBits : kSquashBits, true});
-            failure = LzwFailure(lzw.Decode());
+            failure = CodecStatusMessage(lzw.Decode());
         } else {
             TArcByteReader in(source);
             switch (m) {

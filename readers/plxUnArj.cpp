@@ -280,10 +280,7 @@ int TUnARJ::DecodeMember(TStream32& Archive, const TArjHeader& Header, TStream32
         default:
             return E_UNSUPPORTEDMETHOD;
         }
-        if (result == TLzhResult::Truncated)
-            return E_UNEXPECTEDEOF;
-        if (result == TLzhResult::Corrupt)
-            return E_CORRUPTINPUT;
+        return CodecStatusMessage(result);
     } catch (const TMemberWriteStopped&) {
         return kReported;
     }

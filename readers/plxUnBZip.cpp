@@ -32,10 +32,7 @@ void TUnBZip::ProcessArchive(TStream32* Archive)
     const std::uint32_t date = std::uint32_t(win::FileAge(ArchiveFile()));
     ExtractOutput(*Archive, name, date, [this](TStream32& In, const TByteSink& Sink) -> int {
         TBz2Owner owner;
-        owner.Output = [&Sink](const void* Buffer, std::int32_t Count) {
-            Sink(static_cast<const std::uint8_t*>(Buffer), std::size_t(Count));
-            return true;
-        };
+        owner.Output = Sink;
         owner.Cancel = CancelPtr;
         try {
             // Every stream of a file made by concatenation, as the bzip2 tool decodes it.

@@ -23,23 +23,11 @@ struct TWriteStopped {};
 // Thrown by the sink when the data decode to more than the header declares.
 struct TOverflow {};
 
-int FailureOf(TLzhResult Result)
+int FailureOf(TCodecStatus Result)
 {
-    switch (Result) {
-    case TLzhResult::Ok: return 0;
-    case TLzhResult::Truncated: return E_UNEXPECTEDEOF;
-    default: return E_CORRUPTINPUT;
-    }
-}
-
-int FailureOf(TInflateResult Result)
-{
-    switch (Result) {
-    case TInflateResult::Ok: return 0;
-    case TInflateResult::Truncated: return E_UNEXPECTEDEOF;
-    case TInflateResult::Canceled: throw ECancel();
-    default: return E_CORRUPTINPUT;
-    }
+    if (Result == TCodecStatus::Canceled)
+        throw ECancel();
+    return CodecStatusMessage(Result);
 }
 
 }  // namespace
@@ -65,7 +53,7 @@ void TUnBh::ProcessArchive(TStream32* Archive)
 
 void TUnBh::CollectMembers(TStream32& Archive)
 {
-    const TLhaReadAt read = LhaReaderOf(Archive);
+    const TReadAt read = LhaReaderOf(Archive);
     std::int64_t pos = std::max<std::int64_t>(ArchiveOffset, 0);
     TBhHeader header;
     TBhHeaderStatus status = TBhHeaderStatus::End;
@@ -210,10 +198,7 @@ int TUnBh::DecodeMember(TStream32& Archive, const TBhHeader& Header, TStream32* 
         } else if (Header.Method == 12) {
             TByteSourceStream stream(source);
             TBz2Owner owner;
-            owner.Output = [&](const void* b, std::int32_t n) {
-                sink(static_cast<const std::uint8_t*>(b), std::size_t(n));
-                return true;
-            };
+            owner.Output = sink;
             owner.Cancel = CancelPtr;
             try {
                 failure = DecodeBzip2Region(owner, &stream, left);

@@ -38,7 +38,7 @@ std::uint32_t LhaDosDateTime(const TLhaHeader& Header)
 
 std::string LhaNameToUtf8(const std::string& Stored) { return ToDosSeparators(StoredNameToUtf8(Stored)); }
 
-TLhaReadAt LhaReaderOf(TStream32& Archive)
+TReadAt LhaReaderOf(TStream32& Archive)
 {
     return [&Archive](std::int64_t Offset, void* Buffer, std::int64_t Count) -> std::int64_t {
         if (Count <= 0 || Archive.Seek64(Offset, soBeginning) != Offset)
@@ -57,7 +57,7 @@ void TUnLha::ProcessArchive(TStream32* Archive)
 
 void TUnLha::CollectMembers(TStream32& Archive)
 {
-    const TLhaReadAt read = LhaReaderOf(Archive);
+    const TReadAt read = LhaReaderOf(Archive);
     std::int64_t pos = LhaFirstHeader(read, std::max<std::int64_t>(ArchiveOffset, 0));
     TLhaHeader header;
     TLhaHeaderStatus status = TLhaHeaderStatus::End;
@@ -165,10 +165,7 @@ int TUnLha::DecodeMember(TStream32& Archive, const TLhaHeader& Header, TStream32
         } else {
             return E_UNSUPPORTEDMETHOD;
         }
-        if (result == TLzhResult::Truncated)
-            return E_UNEXPECTEDEOF;
-        if (result == TLzhResult::Corrupt)
-            return E_CORRUPTINPUT;
+        return CodecStatusMessage(result);
     } catch (const TWriteStopped&) {
         return kFailureReported;
     }

@@ -39,4 +39,4 @@ std::uint32_t LhaDosDateTime(const TLhaHeader& Header);
 // A stored LHA name in the program's form.
 std::string LhaNameToUtf8(const std::string& Stored);
 // A byte reader over Archive for the header parser.
-TLhaReadAt LhaReaderOf(TStream32& Archive);
+TReadAt LhaReaderOf(TStream32& Archive);

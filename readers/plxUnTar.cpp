@@ -42,7 +42,7 @@ namespace {
 constexpr std::uint32_t kAttrArchive = 0x20;
 constexpr std::uint8_t kOpTestOld = 6;
 
-TTarBlockReader ReaderOf(TStream32& Archive)
+TReadAt ReaderOf(TStream32& Archive)
 {
     return [&Archive](std::int64_t Offset, void* Buffer, std::int64_t Count) -> std::int64_t {
         if (Archive.Seek64(Offset, soBeginning) != Offset)

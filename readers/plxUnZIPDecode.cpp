@@ -20,24 +20,6 @@ constexpr std::size_t kBlock = 32768;
 // Thrown by the sink to stop a decoder that goes past the member's declared size.
 struct TOverflowStop {};
 
-class TLegacySource : public TZipLegacySource {
-public:
-    explicit TLegacySource(std::function<std::size_t(std::uint8_t*, std::size_t)> read) : FRead(std::move(read)) {}
-    std::size_t ReadCompressed(std::uint8_t* buffer, std::size_t count) override { return FRead(buffer, count); }
-
-private:
-    std::function<std::size_t(std::uint8_t*, std::size_t)> FRead;
-};
-
-class TLegacySink : public TZipLegacySink {
-public:
-    explicit TLegacySink(std::function<void(const std::uint8_t*, std::size_t)> write) : FWrite(std::move(write)) {}
-    void WriteDecoded(const std::uint8_t* data, std::size_t count) override { FWrite(data, count); }
-
-private:
-    std::function<void(const std::uint8_t*, std::size_t)> FWrite;
-};
-
 }  // namespace
 
 std::size_t TUnZip::ReadMember(std::uint8_t* Buffer, std::size_t Count)
@@ -110,18 +92,14 @@ bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
             break;
         }
         case 1: case 2: case 3: case 4: case 5: case 6: {
-            TLegacySource source(read);
-            TLegacySink sink(write);
             TZipLegacyMember member;
             member.CompressedSize = FPackedLeft;
             member.UncompressedSize = Work.UnpackedSize;
             member.Flags = Work.Flags;
-            auto decoder = MakeZipLegacyDecoder(int(Work.Method), source, sink, member);
-            try {
-                ok = decoder && decoder->Decode();
-            } catch (const E_RAISE& e) {
-                RaiseError(FileName, "", VolumeName, e.ECode);
-            }
+            const TCodecStatus status = MakeZipLegacyDecoder(int(Work.Method), read, write, member)->Decode();
+            if (const int message = ZipLegacyMessage(int(Work.Method), status))
+                RaiseError(FileName, "", VolumeName, message);
+            ok = status == TCodecStatus::Ok;
             break;
         }
         case 8: case 9: {
@@ -135,10 +113,7 @@ bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
         case 12: {
             TByteSourceStream source(read);
             TBz2Owner owner;
-            owner.Output = [&](const void* b, std::int32_t n) {
-                write(static_cast<const std::uint8_t*>(b), std::size_t(n));
-                return true;
-            };
+            owner.Output = write;
             owner.Cancel = CancelPtr;
             try {
                 ok = DecodeBzip2Region(owner, &source, std::int64_t(std::min<std::uint64_t>(FPackedLeft, INT64_MAX))) == 0;
@@ -151,11 +126,8 @@ bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
             if (!FPpmd)
                 FPpmd = std::make_unique<TPpmdCodec>();
             TPpmdCallbacks io;
-            io.Read = [&](std::uint8_t* b, std::size_t n) { return std::int64_t(read(b, n)); };
-            io.Write = [&](const std::uint8_t* b, std::size_t n) {
-                write(b, n);
-                return true;
-            };
+            io.Read = read;
+            io.Write = write;
             io.Cancel = CancelPtr;
             const int rc = FPpmd->PPMdDecompress(io, FPackedLeft, Work.UnpackedSize);
             if (rc == E_USERCANCEL)

@@ -99,11 +99,9 @@ int TUnZoo::DecodeMember(TStream32& Archive, const TZooEntry& Entry, TStream32* 
             return CopyStoredData(source, sink, Entry.UnpackedSize) ? 0 : E_UNEXPECTEDEOF;
         case 1: {
             TLzwDecoder lzw(source, sink, Entry.UnpackedSize, TLzwRawFormat{kZooLzwBits, false});
-            switch (lzw.Decode()) {
-            case TLzwStatus::Ok: return lzw.BytesWritten() == Entry.UnpackedSize ? 0 : E_UNEXPECTEDEOF;
-            case TLzwStatus::Truncated: return E_UNEXPECTEDEOF;
-            default: return E_CORRUPTINPUT;
-            }
+            const TLzwStatus status = lzw.Decode();
+            const bool fellShort = status == TLzwStatus::Ok && lzw.BytesWritten() != Entry.UnpackedSize;
+            return CodecStatusMessage(fellShort ? TLzwStatus::Truncated : status);
         }
         case 2: {
             TStaticHuffmanParams params;
@@ -111,7 +109,7 @@ int TUnZoo::DecodeMember(TStream32& Archive, const TZooEntry& Entry, TStream32* 
             FStatic.StaticHuffmanInit(params);
             TStaticHuffmanBits bits(source);
             const TLzhResult result = FStatic.StaticHuffmanDecode(bits, sink, Entry.UnpackedSize);
-            return result == TLzhResult::Ok ? 0 : result == TLzhResult::Truncated ? E_UNEXPECTEDEOF : E_CORRUPTINPUT;
+            return CodecStatusMessage(result);
         }
         default:
             return E_UNSUPPORTEDMETHOD;

@@ -203,7 +203,7 @@ bool TBlakHole::OwnMethodData(TCompressMethod Method, TStream32& Input, TStream3
 
 void TBlakHole::CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryList)
 {
-    const TLhaReadAt read = LhaReaderOf(OldArchive);
+    const TReadAt read = LhaReaderOf(OldArchive);
     const std::int64_t size = OldArchive.Size();
     TBhHeader h;
     for (std::int64_t pos = std::max<std::int64_t>(ArchiveOffset, 0);; pos = h.NextOffset()) {

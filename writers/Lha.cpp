@@ -132,7 +132,7 @@ void TLha::ReadFileInfo(const TCompressFileInfo& Item, TCompressEntryInfo& Info)
 void TLha::CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryList)
 {
     FOldEntries.clear();
-    const TLhaReadAt read = LhaReaderOf(OldArchive);
+    const TReadAt read = LhaReaderOf(OldArchive);
     const std::int64_t size = OldArchive.Size();
     TLhaHeader h;
     for (std::int64_t pos = LhaFirstHeader(read, std::max<std::int64_t>(ArchiveOffset, 0));; pos = h.NextOffset) {

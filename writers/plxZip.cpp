@@ -98,7 +98,7 @@ TArcType TZipBase::GetArcType(TStream32& Stream)
     if (type != atZipExe && type != atJarExe)
         return type;
     // The stub is everything before the first entry, whatever the executable's own header says.
-    const TZipReader read = StreamZipReader(Stream);
+    const TReadAt read = StreamZipReader(Stream);
     const std::int64_t size = Stream.Size();
     TZipEnding ending;
     FindZipEnding(read, size, ending);
@@ -418,7 +418,7 @@ void TZipBase::AddOldEntry(TCompressHeaderObj& List, const TZipEntry& Entry, std
 
 bool TZipBase::ReadDirectory(TStream32& Archive, TCompressHeaderObj& List, bool MarkDeleted)
 {
-    const TZipReader read = StreamZipReader(Archive);
+    const TReadAt read = StreamZipReader(Archive);
     const std::int64_t size = Archive.Size();
     TZipEnding ending;
     const std::int64_t found = FindZipEnding(read, size, ending);
@@ -677,7 +677,7 @@ bool TZipBase::ReadFirstHeader(TStream32& Stream)
 {
     FReadEntries.clear();
     FReadIndex = 0;
-    const TZipReader read = StreamZipReader(Stream);
+    const TReadAt read = StreamZipReader(Stream);
     TZipEnding ending;
     FindZipEnding(read, Stream.Size(), ending);
     WalkCentralDirectory(read, Stream.Size(), ending, [this](const TZipEntry& e) {

@@ -1,6 +1,6 @@
 #include "app/lib/HandOff.h"
 
-#include "app/lib/RecordBytes.h"
+#include "core/Endian.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Errors.h"
 #include "platform/win/Messages.h"
@@ -35,11 +35,11 @@ THandOffBytes EncodeHandOffRecord(const THandOffRecord& record, TCutFields* cut)
 {
     using namespace handoff_offsets;
     THandOffBytes bytes{};
-    PutU32(bytes.data(), Window, record.Window);
-    PutU32(bytes.data(), Left, static_cast<std::uint32_t>(record.Left));
-    PutU32(bytes.data(), Top, static_cast<std::uint32_t>(record.Top));
+    PutLE32(bytes.data() + Window, record.Window);
+    PutLE32(bytes.data() + Left, static_cast<std::uint32_t>(record.Left));
+    PutLE32(bytes.data() + Top, static_cast<std::uint32_t>(record.Top));
     bytes[Manual] = record.Manual;
-    PutU32(bytes.data(), TransferCode, static_cast<std::uint32_t>(record.TransferCode));
+    PutLE32(bytes.data() + TransferCode, static_cast<std::uint32_t>(record.TransferCode));
     for (const auto& field : StringFields) {
         bool lossy = false;
         const std::string ansi = win::Utf8ToAnsi(record.*field.member, &lossy);
@@ -59,11 +59,11 @@ std::optional<THandOffRecord> DecodeHandOffRecord(const void* data, std::size_t 
         return std::nullopt;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     THandOffRecord record;
-    record.Window = GetU32(bytes, Window);
-    record.Left = static_cast<std::int32_t>(GetU32(bytes, Left));
-    record.Top = static_cast<std::int32_t>(GetU32(bytes, Top));
+    record.Window = GetLE32(bytes + Window);
+    record.Left = static_cast<std::int32_t>(GetLE32(bytes + Left));
+    record.Top = static_cast<std::int32_t>(GetLE32(bytes + Top));
     record.Manual = bytes[Manual];
-    record.TransferCode = static_cast<std::int32_t>(GetU32(bytes, TransferCode));
+    record.TransferCode = static_cast<std::int32_t>(GetLE32(bytes + TransferCode));
     for (const auto& field : StringFields) {
         const std::size_t length = std::min<std::size_t>(bytes[field.offset], field.capacity);
         const auto* text = reinterpret_cast<const char*>(bytes + field.offset + 1);

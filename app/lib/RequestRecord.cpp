@@ -1,6 +1,6 @@
 #include "app/lib/RequestRecord.h"
 
-#include "app/lib/RecordBytes.h"
+#include "core/Endian.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Errors.h"
 #include "platform/win/Messages.h"
@@ -15,15 +15,12 @@ void PutDouble(TRequestBytes& bytes, std::size_t offset, double value)
 {
     std::uint64_t raw = 0;
     std::memcpy(&raw, &value, sizeof raw);
-    for (int i = 0; i < 8; ++i)
-        bytes[offset + i] = static_cast<std::uint8_t>(raw >> (8 * i));
+    PutLE64(bytes.data() + offset, raw);
 }
 
 double GetDouble(const std::uint8_t* bytes, std::size_t offset)
 {
-    std::uint64_t raw = 0;
-    for (int i = 0; i < 8; ++i)
-        raw |= static_cast<std::uint64_t>(bytes[offset + i]) << (8 * i);
+    const std::uint64_t raw = GetLE64(bytes + offset);
     double value = 0;
     std::memcpy(&value, &raw, sizeof value);
     return value;
@@ -49,9 +46,9 @@ TRequestBytes EncodeRequestRecord(const TRequestRecord& record)
 {
     using namespace request_offsets;
     TRequestBytes bytes{};
-    PutU32(bytes.data(), ForegroundWindow, record.ForegroundWindow);
-    PutU32(bytes.data(), ReplyWindow, record.ReplyWindow);
-    PutU32(bytes.data(), Mode, static_cast<std::uint32_t>(record.Mode));
+    PutLE32(bytes.data() + ForegroundWindow, record.ForegroundWindow);
+    PutLE32(bytes.data() + ReplyWindow, record.ReplyWindow);
+    PutLE32(bytes.data() + Mode, static_cast<std::uint32_t>(record.Mode));
     PutDouble(bytes, ModeValue, record.ModeValue);
     PutString(bytes, DefinitionFileName, DefinitionFileNameCapacity, record.DefinitionFileName);
     PutString(bytes, DataFolder, DataFolderCapacity, record.DataFolder);
@@ -69,9 +66,9 @@ std::optional<TRequestRecord> DecodeRequestRecord(const void* data, std::size_t 
         return std::nullopt;
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     TRequestRecord record;
-    record.ForegroundWindow = GetU32(bytes, ForegroundWindow);
-    record.ReplyWindow = GetU32(bytes, ReplyWindow);
-    record.Mode = static_cast<std::int32_t>(GetU32(bytes, Mode));
+    record.ForegroundWindow = GetLE32(bytes + ForegroundWindow);
+    record.ReplyWindow = GetLE32(bytes + ReplyWindow);
+    record.Mode = static_cast<std::int32_t>(GetLE32(bytes + Mode));
     record.ModeValue = GetDouble(bytes, ModeValue);
     record.DefinitionFileName = GetString(bytes, DefinitionFileName, DefinitionFileNameCapacity);
     record.DataFolder = GetString(bytes, DataFolder, DataFolderCapacity);

@@ -316,7 +316,7 @@ TEST_F(ArcTypeTest, StringResourcesPointAtTheArchive)
 TEST(PeStringResources, ReadsStringsAndRefusesWhatTheFileDoesNotHold)
 {
     const std::string image = PeWithStrings({"12", "", "ab\xE9"}, 1024);
-    const TPeReader read = [&](std::int64_t at, void* buffer, std::int64_t count) -> std::int64_t {
+    const TReadAt read = [&](std::int64_t at, void* buffer, std::int64_t count) -> std::int64_t {
         if (at < 0 || at >= std::int64_t(image.size()))
             return 0;
         count = std::min<std::int64_t>(count, std::int64_t(image.size()) - at);

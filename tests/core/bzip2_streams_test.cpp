@@ -178,11 +178,9 @@ TEST(Bzip2Streams, DecodesSevenZipBzip2MembersFromTheArchive)
     TRunningCrc running;
     Bytes out;
     TBz2Owner owner;
-    owner.Output = [&](const void* buf, std::int32_t n) {
-        running.UpdateCrc(32, buf, n);
-        const auto* p = static_cast<const std::uint8_t*>(buf);
-        out.insert(out.end(), p, p + n);
-        return true;
+    owner.Output = [&](const std::uint8_t* buf, std::size_t n) {
+        running.UpdateCrc(32, buf, std::int32_t(n));
+        out.insert(out.end(), buf, buf + n);
     };
     // Reads stay inside the member although the next member's bytes follow.
     EXPECT_EQ(0, DecodeBzip2Region(owner, &archive, packed));
@@ -265,20 +263,19 @@ TEST(Bzip2Streams, StreamOperationsCipherCancelAndWriteFailure)
     decOwner.Cipher = &dec;
     EXPECT_TRUE(OurDecode(sealed, false, 3000, decOwner) == data);
 
-    // Region decoding: a failed write is E_WRITEFILE; a cancel is E_USERCANCEL and clears the running CRC.
+    // Region decoding: a failed write reaches the caller as the output's own exception; a cancel is
+    // E_USERCANCEL and clears the running CRC.
+    struct TWriteFailure {};
     TBz2Owner owner;
-    owner.Output = [](const void*, std::int32_t) { return false; };
+    owner.Output = [](const std::uint8_t*, std::size_t) { throw TWriteFailure(); };
     src.SetPosition(0);
-    EXPECT_EQ(E_WRITEFILE, DecodeBzip2Region(owner, &src, std::int64_t(packed.size())));
+    EXPECT_THROW(DecodeBzip2Region(owner, &src, std::int64_t(packed.size())), TWriteFailure);
     bool cancel = false;
     TRunningCrc crc;
     crc.Crc32 = 0x1234;
     owner.Crc = &crc;
     owner.Cancel = &cancel;
-    owner.Output = [&](const void*, std::int32_t) {
-        cancel = true;
-        return true;
-    };
+    owner.Output = [&](const std::uint8_t*, std::size_t) { cancel = true; };
     src.SetPosition(0);
     EXPECT_EQ(E_USERCANCEL, DecodeBzip2Region(owner, &src, std::int64_t(packed.size())));
     EXPECT_EQ(CRC_MASK, crc.Crc32);
@@ -321,11 +318,7 @@ TEST(Bzip2Streams, ReadsOnAcrossVolumesAndCancelsWhenNoneFollows)
     owner.Cancel = &cancel;
     owner.NextVolume = [&] { return src.Next(); };
     Bytes out;
-    owner.Output = [&](const void* buf, std::int32_t n) {
-        const auto* p = static_cast<const std::uint8_t*>(buf);
-        out.insert(out.end(), p, p + n);
-        return true;
-    };
+    owner.Output = [&](const std::uint8_t* buf, std::size_t n) { out.insert(out.end(), buf, buf + n); };
     EXPECT_EQ(0, DecodeBzip2Region(owner, &src, std::int64_t(packed.size())));
     EXPECT_TRUE(out == data);
 

@@ -1,5 +1,6 @@
 // The compress driver and entry compression, driven through a small writer with a layout of its
 // own: per entry a 32-byte header, the name and the data; at the end "TVND" and the entry count.
+#include "core/Endian.h"
 #include "core/plxBase.h"
 #include "core/plxBZip2.h"
 #include "core/plxCrypt.h"
@@ -20,10 +21,6 @@ namespace {
 
 constexpr std::uint16_t kHead = 32;
 
-std::uint32_t Get32(const std::uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24; }
-std::uint16_t Get16(const std::uint8_t* p) { return std::uint16_t(p[0] | p[1] << 8); }
-void Put32(std::uint8_t* p, std::uint32_t v) { for (int i = 0; i < 4; ++i) p[i] = std::uint8_t(v >> (8 * i)); }
-void Put16(std::uint8_t* p, std::uint16_t v) { p[0] = std::uint8_t(v); p[1] = std::uint8_t(v >> 8); }
 
 // Header: "TVE1", CRC, packed, unpacked, DOS time, attributes, method, flags (bit 0 encrypted),
 // name length, 2 spare bytes.
@@ -73,12 +70,12 @@ public:
     {
         Log.push_back("FinishHeader");
         MaybeFail("FinishHeader");
-        Put32(Head + 4, Crc32);
-        Put32(Head + 8, std::uint32_t(Packed));
-        Put32(Head + 12, std::uint32_t(UnpackedSize));
-        Put16(Head + 24, MethodNumber);
-        Put16(Head + 26, Encrypted ? 1 : 0);
-        Put16(Head + 28, std::uint16_t(EncodedFileName().size()));
+        PutLE32(Head + 4, Crc32);
+        PutLE32(Head + 8, std::uint32_t(Packed));
+        PutLE32(Head + 12, std::uint32_t(UnpackedSize));
+        PutLE16(Head + 24, MethodNumber);
+        PutLE16(Head + 26, Encrypted ? 1 : 0);
+        PutLE16(Head + 28, std::uint16_t(EncodedFileName().size()));
     }
     void UpdateEntryName(int Index, std::uint32_t, TCompressHeaderObj& List) override
     {
@@ -89,16 +86,16 @@ public:
     void StoreFileInfo(TCompressFileInfo& Item, const TCompressEntryInfo& Info) override
     {
         Item.Header.resize(kHead);
-        Put32(&Item.Header[12], std::uint32_t(Info.UnpackedSize));
-        Put32(&Item.Header[16], Info.DosDateTime);
-        Put32(&Item.Header[20], Info.Attributes);
+        PutLE32(&Item.Header[12], std::uint32_t(Info.UnpackedSize));
+        PutLE32(&Item.Header[16], Info.DosDateTime);
+        PutLE32(&Item.Header[20], Info.Attributes);
     }
     void ReadFileInfo(const TCompressFileInfo& Item, TCompressEntryInfo& Info) override
     {
-        Info.PackedSize = Get32(&Item.Header[8]);
-        Info.UnpackedSize = Get32(&Item.Header[12]);
-        Info.DosDateTime = Get32(&Item.Header[16]);
-        Info.Attributes = Get32(&Item.Header[20]);
+        Info.PackedSize = GetLE32(&Item.Header[8]);
+        Info.UnpackedSize = GetLE32(&Item.Header[12]);
+        Info.DosDateTime = GetLE32(&Item.Header[16]);
+        Info.Attributes = GetLE32(&Item.Header[20]);
     }
     void CopyOldEntries(TStream32& Old, TCompressHeaderObj& List) override
     {
@@ -110,7 +107,7 @@ public:
             Old.SetPosition(pos);
             if (Old.Read(h, kHead) != kHead || std::memcmp(h, "TVE1", 4) != 0)
                 break;
-            std::string name(Get16(h + 28), '\0');
+            std::string name(GetLE16(h + 28), '\0');
             Old.Read(name.data(), std::int32_t(name.size()));
             TCompressFileInfo item;
             item.Action = eaCopy;
@@ -123,25 +120,25 @@ public:
                 ++DeletedCount;
             }
             List.AddItem(item, name, 0, 0, nullptr);
-            pos += kHead + std::int64_t(name.size()) + Get32(h + 8);
+            pos += kHead + std::int64_t(name.size()) + GetLE32(h + 8);
         }
     }
     std::int64_t GetEntryLength(TStream32&, TStream32&, TCompressFileInfo& Item) override
     {
-        return kHead + Get16(&Item.Header[28]) + std::int64_t(Get32(&Item.Header[8]));
+        return kHead + GetLE16(&Item.Header[28]) + std::int64_t(GetLE32(&Item.Header[8]));
     }
     void CopyEntry(TStream32& Output, TStream32& Old, TCompressHeaderObj& List, int Index) override
     {
         TCompressFileInfo& item = List.GetItem(std::uint32_t(Index));
         std::uint8_t h[kHead];
         Old.ReadBuffer(h, kHead);
-        Old.Seek64(Get16(h + 28), soCurrent);
+        Old.Seek64(GetLE16(h + 28), soCurrent);
         std::string name = ToUnixSeparators(List.Name(std::uint32_t(Index)));
-        Put16(h + 28, std::uint16_t(name.size()));
+        PutLE16(h + 28, std::uint16_t(name.size()));
         item.Offset = Output.Position();
         Output.WriteBuffer(h, kHead);
         Output.WriteBuffer(name.data(), std::int32_t(name.size()));
-        Output.CopyFrom(&Old, Get32(h + 8));
+        Output.CopyFrom(&Old, GetLE32(h + 8));
         item.Header.assign(h, h + kHead);
     }
     void WriteEndMarker(TStream32& Output) override
@@ -159,7 +156,7 @@ public:
         std::uint32_t n = 0;
         for (std::uint32_t i = 0; i < List.Count; ++i)
             n += List.GetItem(i).Action != eaLeaveOut;
-        Put32(end + 4, n);
+        PutLE32(end + 4, n);
         Output.WriteBuffer(end, 8);
         return true;
     }
@@ -201,17 +198,17 @@ std::vector<TEntry> ReadArchive(const std::string& bytes)
         if (bytes.substr(pos, 4) != "TVE1")
             break;
         TEntry e;
-        const std::size_t nameLen = Get16(p + pos + 28), packed = Get32(p + pos + 8);
-        e.Crc = Get32(p + pos + 4);
-        e.Method = Get16(p + pos + 24);
-        e.Encrypted = Get16(p + pos + 26) & 1;
+        const std::size_t nameLen = GetLE16(p + pos + 28), packed = GetLE32(p + pos + 8);
+        e.Crc = GetLE32(p + pos + 4);
+        e.Method = GetLE16(p + pos + 24);
+        e.Encrypted = GetLE16(p + pos + 26) & 1;
         e.Name = bytes.substr(pos + kHead, nameLen);
         e.Packed = bytes.substr(pos + kHead + nameLen, packed);
         pos += kHead + nameLen + packed;
         out.push_back(e);
     }
     EXPECT_EQ(pos, bytes.size() - 8) << "bytes between the entries and the end";
-    EXPECT_EQ(Get32(p + bytes.size() - 4), out.size());
+    EXPECT_EQ(GetLE32(p + bytes.size() - 4), out.size());
     return out;
 }
 
@@ -258,12 +255,9 @@ std::string Decode(const TEntry& e, const std::string& password, std::size_t siz
             n = std::min(n, data.size() - at);
             std::memcpy(b, data.data() + at, n);
             at += n;
-            return std::int64_t(n);
+            return n;
         };
-        io.Write = [&](const std::uint8_t* b, std::size_t n) {
-            result.append(reinterpret_cast<const char*>(b), n);
-            return true;
-        };
+        io.Write = [&](const std::uint8_t* b, std::size_t n) { result.append(reinterpret_cast<const char*>(b), n); };
         EXPECT_EQ(codec.PPMdDecompress(io, data.size(), size), kPpmdOk) << e.Name;
         return result;
     }

@@ -257,19 +257,21 @@ TEST(PpmdCodec, CallbackFailuresAndCancel) {
     };
     EXPECT_EQ(codec.PPMdCompress(enc, data.size()), E_USERCANCEL);
 
-    // A failing reader or writer is reported as such.
+    // A failing reader or writer reaches the caller as its own exception, and the coder still
+    // works afterwards.
+    struct TIoFailure {};
     pos = 0;
     io = MemoryPpmdCallbacks(e.out, pos, out);
-    io.Read = [](std::uint8_t*, std::size_t) -> std::int64_t { return -1; };
-    EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), E_READFILE);
+    io.Read = [](std::uint8_t*, std::size_t) -> std::size_t { throw TIoFailure(); };
+    EXPECT_THROW(codec.PPMdDecompress(io, e.out.size(), data.size()), TIoFailure);
     pos = 0;
     io = MemoryPpmdCallbacks(e.out, pos, out);
-    io.Write = [](const std::uint8_t*, std::size_t) { return false; };
-    EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), E_WRITEFILE);
+    io.Write = [](const std::uint8_t*, std::size_t) { throw TIoFailure(); };
+    EXPECT_THROW(codec.PPMdDecompress(io, e.out.size(), data.size()), TIoFailure);
     pos = 0;
     io = MemoryPpmdCallbacks(data, pos, out);
-    io.Write = [](const std::uint8_t*, std::size_t) { return false; };
-    EXPECT_EQ(codec.PPMdCompress(io, data.size()), E_WRITEFILE);
+    io.Write = [](const std::uint8_t*, std::size_t) { throw TIoFailure(); };
+    EXPECT_THROW(codec.PPMdCompress(io, data.size()), TIoFailure);
 
     // A reader that hands out a few bytes at a time (volume ends) is fine.
     pos = 0;

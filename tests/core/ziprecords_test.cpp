@@ -48,7 +48,7 @@ struct TListing {
 TListing List(const Bytes& zip)
 {
     TListing l;
-    const TZipReader read = MemoryZipReader(zip.data(), zip.size());
+    const TReadAt read = MemoryZipReader(zip.data(), zip.size());
     l.Answer = FindZipEnding(read, std::int64_t(zip.size()), l.Ending);
     WalkCentralDirectory(read, std::int64_t(zip.size()), l.Ending, [&](const TZipEntry& e) {
         l.Entries.push_back(e);
@@ -134,7 +134,7 @@ void ExpectSameAsOracle(const fs::path& zip, const std::string& what)
         // Every local header the directory names is there, and agrees on the name.
         TZipCipher cipher(kHeaderKeySet);
         TZipLocalEntry local;
-        const TZipReader read = MemoryZipReader(bytes.data(), bytes.size());
+        const TReadAt read = MemoryZipReader(bytes.data(), bytes.size());
         ASSERT_TRUE(ReadLocalEntry(read, std::int64_t(bytes.size()),
                                    ours.Ending.PrefixOffset + std::int64_t(e.Sizes.LocalOffset), cipher, local,
                                    e.Header.VersionMadeBy))

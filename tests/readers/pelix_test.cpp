@@ -310,6 +310,18 @@ TEST_F(PelixTest, SingleMemberFilesTakeTheirNamesFromTheArchive)
     const TListed z = one("b.txt.Z", atGZip);
     EXPECT_EQ(z.Name, "b.txt");
     EXPECT_EQ(z.Unpacked, std::int64_t(fs::file_size(Dir / "b.txt.Z")) - 3);
+    // Every optional field before the data and a header CRC that does not match: the stored name
+    // still names the member, and the packed size counts the data only.
+    std::ifstream in(Dir / "x.tgz", std::ios::binary);
+    const std::string plain((std::istreambuf_iterator<char>(in)), {});
+    std::string header = plain.substr(0, 10);
+    header[3] = char(0x04 | 0x08 | 0x10 | 0x02);
+    header += std::string("\x03\x00xyz", 5) + "full.txt" + '\0' + "a comment" + '\0' + "\x5A\x5A";
+    Write(Dir / "full.gz", header + plain.substr(10));
+    const TListed full = one("full.gz", atGZip);
+    EXPECT_EQ(full.Name, "full.txt");
+    EXPECT_EQ(full.Packed, std::int64_t(plain.size()) - 18);
+    EXPECT_EQ(full.Unpacked, std::int64_t(a.size()));
 }
 
 TEST_F(PelixTest, EncodedTextIsOneEntryOfTheWholeFile)

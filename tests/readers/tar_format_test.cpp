@@ -18,7 +18,7 @@ namespace {
 
 using TBytes = std::vector<std::uint8_t>;
 
-TTarBlockReader MemoryReader(const TBytes& bytes) {
+TReadAt MemoryReader(const TBytes& bytes) {
     return [&bytes](std::int64_t offset, void* buffer, std::int64_t count) -> std::int64_t {
         if (offset < 0 || offset >= std::int64_t(bytes.size())) return 0;
         const std::int64_t n = std::min<std::int64_t>(count, std::int64_t(bytes.size()) - offset);
@@ -32,7 +32,7 @@ struct TListing {
     TTarReadStatus End = TTarReadStatus::End;
 };
 
-TListing ReadAll(const TTarBlockReader& read, std::int64_t size) {
+TListing ReadAll(const TReadAt& read, std::int64_t size) {
     TListing listing;
     TTarReader reader(read, size);
     TTarEntry entry;
@@ -213,7 +213,7 @@ TEST(TarFormat, SizesFrom8GiBUp) {
 
     const int fd = open((dir / "big.tar").c_str(), O_RDONLY);
     ASSERT_GE(fd, 0);
-    const TTarBlockReader read = [fd](std::int64_t offset, void* buffer, std::int64_t count) -> std::int64_t {
+    const TReadAt read = [fd](std::int64_t offset, void* buffer, std::int64_t count) -> std::int64_t {
         return pread(fd, buffer, std::size_t(count), offset);
     };
     const TListing listing = ReadAll(read, total);

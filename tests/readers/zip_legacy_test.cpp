@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <future>
 #include <map>
 #include <random>
@@ -15,6 +16,7 @@
 #include "core/Crc.h"
 #include "core/plxConsts.h"
 #include "readers/ZipLegacy.h"
+#include "readers/plxUnZIP.h"
 #include "support/ToolRun.h"
 #include "support/ZipWalk.h"
 
@@ -27,53 +29,49 @@ const fs::path FixtureDir = fs::path(std::getenv("TORVO_FIXTURES") ? std::getenv
                                                                    : TORVO_SOURCE_DIR "/../shared/fixtures") /
                             "zip-legacy";
 
-class TMemorySource : public TZipLegacySource {
-public:
-    explicit TMemorySource(const std::vector<std::uint8_t>& data) : data_(data) {}
-    std::size_t ReadCompressed(std::uint8_t* buffer, std::size_t count) override {
-        if (pos_ == data_.size()) ++ReadsAtEnd;
-        const std::size_t n = std::min(count, data_.size() - pos_);
-        if (n > 0) std::memcpy(buffer, data_.data() + pos_, n);
-        pos_ += n;
-        return n;
-    }
+struct TMemorySource {
+    const std::vector<std::uint8_t>& Data;
+    std::size_t Pos = 0;
     int ReadsAtEnd = 0;
 
-private:
-    const std::vector<std::uint8_t>& data_;
-    std::size_t pos_ = 0;
+    std::size_t operator()(std::uint8_t* buffer, std::size_t count) {
+        if (Pos == Data.size()) ++ReadsAtEnd;
+        const std::size_t n = std::min(count, Data.size() - Pos);
+        if (n > 0) std::memcpy(buffer, Data.data() + Pos, n);
+        Pos += n;
+        return n;
+    }
 };
 
-class TMemorySink : public TZipLegacySink {
-public:
-    void WriteDecoded(const std::uint8_t* data, std::size_t count) override {
+struct TMemorySink {
+    std::vector<std::uint8_t> Bytes;
+    std::size_t LargestWrite = 0;
+
+    void operator()(const std::uint8_t* data, std::size_t count) {
         LargestWrite = std::max(LargestWrite, count);
         Bytes.insert(Bytes.end(), data, data + count);
     }
-    std::vector<std::uint8_t> Bytes;
-    std::size_t LargestWrite = 0;
 };
 
 struct TOutcome {
+    TCodecStatus Status = TCodecStatus::Ok;
     bool Ok = false;
-    int Error = 0;  // message number of an E_RAISE
+    int Error = 0;  // the message number the extractor reports
     std::vector<std::uint8_t> Bytes;
     int ReadsAtEnd = 0;
 };
 
 TOutcome Decode(int method, const std::vector<std::uint8_t>& data, std::uint64_t uncompressedSize,
                 std::uint16_t flags = 0, std::uint64_t compressedSize = UINT64_MAX) {
-    TMemorySource source(data);
+    TMemorySource source{data};
     TMemorySink sink;
     const TZipLegacyMember member{compressedSize == UINT64_MAX ? data.size() : compressedSize,
                                   uncompressedSize, flags};
-    auto decoder = MakeZipLegacyDecoder(method, source, sink, member);
+    auto decoder = MakeZipLegacyDecoder(method, std::ref(source), std::ref(sink), member);
     TOutcome out;
-    try {
-        out.Ok = decoder->Decode();
-    } catch (const E_RAISE& e) {
-        out.Error = e.ECode;
-    }
+    out.Status = decoder->Decode();
+    out.Ok = out.Status == TCodecStatus::Ok;
+    out.Error = ZipLegacyMessage(method, out.Status);
     EXPECT_LE(sink.LargestWrite, ZipLegacyBufferSize);
     EXPECT_LE(sink.Bytes.size(), uncompressedSize);
     out.Bytes = std::move(sink.Bytes);
@@ -217,6 +215,8 @@ TEST_F(ZipLegacyFixtures, TruncatedMembersFailWithoutReadingOnAtTheEnd) {
                 const TOutcome out = Decode(s.Method, cut, s.Size, s.Flags, declared);
                 EXPECT_FALSE(out.Ok) << keep;
                 EXPECT_TRUE(out.Error == 0 || out.Error == 25116) << out.Error;
+                // Only a shrink stream cut inside its first code is damage rather than an early end.
+                EXPECT_TRUE(out.Status == TCodecStatus::Truncated || out.Error == 25116) << keep;
                 EXPECT_LE(out.ReadsAtEnd, 1);
             }
         }
@@ -341,7 +341,45 @@ TEST(ZipLegacy, ExplodeCodeOrderDictionariesAndBadTrees) {
     flat(over);
     for (const auto& bytes : {few.Bytes, over.Bytes}) {
         const TOutcome out = Decode(6, bytes, 1);
-        EXPECT_FALSE(out.Ok);
+        EXPECT_EQ(out.Status, TCodecStatus::DataError);
         EXPECT_EQ(out.Error, 0);
+    }
+}
+
+// Through the extractor: damaged shrink codes are reported once as "Bad block", a damaged implode
+// stream only by the member's failed CRC check.
+TEST(ZipLegacy, ExtractorReportsDamageAsItsMethodDoes) {
+    // A length tree of 16 codes where 64 belong.
+    const auto fewCodes = TBitWriter().Put(0, 8).Put(0xF5, 8).Put(3, 8).Put(0xF5F5F5F5, 32).Bytes;
+    const struct {
+        int Method;
+        std::vector<std::uint8_t> Data;
+    } cases[] = {{1, TBitWriter().Put(300, 9).Bytes}, {6, fewCodes}};
+    TScratchDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Method);
+        TZipWalkEntry entry;
+        entry.Name = "m.txt";
+        entry.Version = 10;
+        entry.Method = std::uint16_t(c.Method);
+        entry.Crc = 0x12345678;
+        entry.UncompressedSize = 5;
+        entry.Data = c.Data;
+        const auto archive = dir / ("m" + std::to_string(c.Method) + ".zip");
+        WriteWholeFile(archive, OneEntryZip(entry));
+
+        TUnZip z;
+        std::vector<int> errors;
+        int failed = 0;
+        z.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int code) {
+            errors.push_back(code);
+        };
+        z.OnEnd = [&](TObject*, const std::string&, bool pass) { failed += pass ? 0 : 1; };
+        z.SetArchiveFile(archive.string());
+        z.SetExtractDir((dir / ("out" + std::to_string(c.Method))).string());
+        z.Extract();
+        EXPECT_EQ(std::count(errors.begin(), errors.end(), E_BADBLOCK), c.Method == 1 ? 1 : 0);
+        EXPECT_EQ(errors.size(), 1u);
+        EXPECT_EQ(failed, c.Method == 1 ? 0 : 1);
     }
 }

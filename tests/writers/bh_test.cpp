@@ -58,7 +58,7 @@ std::uint32_t Crc32Of(const std::string& data)
     return ~crc;
 }
 
-TLhaReadAt MemoryReader(const std::string& bytes)
+TReadAt MemoryReader(const std::string& bytes)
 {
     return [&bytes](std::int64_t at, void* buffer, std::int64_t count) -> std::int64_t {
         if (at < 0 || at >= std::int64_t(bytes.size()))

@@ -53,7 +53,7 @@ std::map<std::string, std::string> Tree(const fs::path& dir)
 // The archive's headers in order, and where its end marker starts.
 std::vector<TLhaHeader> Headers(const std::string& bytes, std::int64_t& endAt)
 {
-    const TLhaReadAt read = [&](std::int64_t at, void* buffer, std::int64_t count) -> std::int64_t {
+    const TReadAt read = [&](std::int64_t at, void* buffer, std::int64_t count) -> std::int64_t {
         if (at < 0 || at >= std::int64_t(bytes.size()))
             return 0;
         count = std::min<std::int64_t>(count, std::int64_t(bytes.size()) - at);
