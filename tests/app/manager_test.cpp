@@ -403,14 +403,24 @@ TEST_F(ArchiveManager, ExtractTakesTheExtractorOfTheArchivesType)
     ASSERT_EQ(2, form->ZipView1->Items.Count());
     const std::string out = dir + "/out";
     fs::create_directories(out);
+    // The dialog's options reach the extractor: without folders, then over a changed file.
+    bool folders = false;
     Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
         if (auto* dialog = dynamic_cast<TfrmExtract*>(s.Form)) {
             dialog->Edit1->SetText(out);
+            dialog->CheckBox1->SetChecked(folders);  // "&Restore original folders"
+            dialog->CheckBox2->SetChecked(false);    // "&Confirm file overwrites"
             dialog->BitBtn1->Click();
             return std::nullopt;
         }
         return "OK";
     });
+    form->PressKey('E', ssCtrl);
+    EXPECT_EQ("Files Extracted: 2", form->StatusBar1->SimpleText);
+    EXPECT_EQ(ReadWholeFile(src / "sub" / "b.txt"), ReadWholeFile(fs::path(out) / "b.txt"));
+    EXPECT_FALSE(fs::exists(fs::path(out) / "sub"));
+    std::ofstream(fs::path(out) / "a.txt") << "changed";
+    folders = true;
     form->PressKey('E', ssCtrl);
     EXPECT_EQ("Files Extracted: 2", form->StatusBar1->SimpleText);
     EXPECT_EQ(ReadWholeFile(src / "a.txt"), ReadWholeFile(fs::path(out) / "a.txt"));
@@ -503,8 +513,29 @@ TEST_F(NewArchive, EachTypeThroughItsWriterReadsBackWithTheRealTool)
         EXPECT_EQ("Files Compressed: 3", form->StatusBar1->SimpleText) << c.ext;
         EXPECT_EQ(clGreen, form->LedColour()) << c.ext;
         EXPECT_EQ(3, form->ZipView1->Items.Count()) << c.ext;  // the new archive is the one listed
-        if (!c.tool)
+        if (!c.tool) {
+            // Our own format: Delete rewrites it in its own format, the other rows whole.
+            const TArcType type = form->Pelix1->ArcType();
+            form->ZipView1->SetSelected(0, true);
+            const std::string gone = form->ZipView1->Items.Fields(0)[zcName];
+            form->DeleteClick();
+            EXPECT_EQ(type, form->Pelix1->ArcType()) << c.ext;
+            ASSERT_EQ(2, form->ZipView1->Items.Count()) << c.ext;
+            for (int i = 0; i < 2; ++i)
+                EXPECT_NE(gone, form->ZipView1->Items.Fields(i)[zcName]);
+            std::vector<std::string> rows;
+            Respond([&](TForm& f) {
+                auto& test = dynamic_cast<TfrmTestArchive&>(f);
+                test.Button1->Click();
+                rows = test.ReportRows();
+                test.Button2->Click();
+            });
+            form->TestClick();
+            EXPECT_EQ(2u, rows.size()) << c.ext;
+            for (const std::string& row : rows)
+                EXPECT_NE(std::string::npos, row.find(" ...Ok")) << row;
             continue;
+        }
         int code = -1;
         CaptureCommand("cd " + ShellQuote(dir) + " && " + c.test + " >/dev/null 2>&1", &code);
         EXPECT_EQ(0, code) << c.test;
