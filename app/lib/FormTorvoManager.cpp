@@ -6,6 +6,7 @@
 #include "app/lib/FormAddFiles.h"
 #include "app/lib/FormComment.h"
 #include "app/lib/FormExtract.h"
+#include "app/lib/FormSeedKeys.h"
 #include "app/lib/SharedDialog.h"
 #include "core/Err_Msgs.h"
 #include "core/plxGbls.h"
@@ -237,12 +238,14 @@ void TFormTorvo::ExtractClick()
     }
     if (!frmExtract)
         frmExtract = SharedDialog<TfrmExtract>(this);
+    frmExtract->OnChangeSeedKeys = [this] { SeedKeysDialog()->ShowModal(); };
     const std::vector<std::string> selected = SelectedEntryNames(false);
     frmExtract->PrepareFor(!selected.empty());
     if (frmExtract->ShowModal() != mrOk)
         return;
     TOperationScope operation(*this);
     TUnBase& z = own ? *own : static_cast<TUnBase&>(*UnZip1);
+    ApplySeedKeys(z);
     z.SetArchiveFile(archive);
     z.SetExtractDir(frmExtract->Edit1->Text());
     z.UseStoredDirs = frmExtract->CheckBox1->Checked();

@@ -166,16 +166,20 @@ TEST_F(ArchiveManager, OpenListDeleteExactRowsAndExtract)
     // Ctrl+E: the extract dialog's folder and options, every member when none is selected.
     const std::string out = dir + "/out";
     fs::create_directories(out);
+    bool seedKeys = false;
     Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
         if (auto* dialog = dynamic_cast<TfrmExtract*>(s.Form)) {
             EXPECT_FALSE(dialog->SelectedFilesOnly());
+            dialog->mnuSeedKeys->Click();
             dialog->Edit1->SetText(out);
             dialog->BitBtn1->Click();
             return std::nullopt;
         }
+        seedKeys |= dynamic_cast<TfrmSeedKeys*>(s.Form) != nullptr;
         return "OK";
     });
     form->PressKey('E', ssCtrl);
+    EXPECT_TRUE(seedKeys);
     EXPECT_EQ("Files Extracted: 3", form->StatusBar1->SimpleText);
     for (const char* name : {"a.txt", "starXY.txt", "sub/b.txt"})
         EXPECT_EQ(ReadWholeFile(src / name), ReadWholeFile(fs::path(out) / name)) << name;
