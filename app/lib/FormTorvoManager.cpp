@@ -219,8 +219,8 @@ void TFormTorvo::ExtractClick()
     const std::string archive = Pelix1->ArchiveFile();
     if (archive.empty() || !IsRecognisedType(Pelix1->ArcType()))
         return;
-    // The ZIP family goes through UnZip1; every other type through its own extractor with
-    // UnZip1's events, so prompts and errors look the same.
+    // The ZIP family goes through UnZip1; every other type through its own extractor with the
+    // window's shared events, so prompts, errors and the LED look the same.
     std::unique_ptr<TUnBase> own;
     if (!IsZipFamilyType(Pelix1->ArcType())) {
         own = NewExtractor(Pelix1->ArcType());
@@ -228,13 +228,9 @@ void TFormTorvo::ExtractClick()
             Application->MessageBox("Extract not supported for this filetype.", "Extract", MB_OK);
             return;
         }
-        own->OnBegin = UnZip1->OnBegin;
-        own->OnError = UnZip1->OnError;
         own->OnFileExists = UnZip1->OnFileExists;
-        own->OnGetPassword = UnZip1->OnGetPassword;
-        own->OnProgress = UnZip1->OnProgress;
         own->OnRenameFile = UnZip1->OnRenameFile;
-        own->OnNestedTarFile = [](::TObject*, const std::string&, bool& doUnTar) { doUnTar = true; };
+        BindSharedEvents(*own);
     }
     if (!frmExtract)
         frmExtract = SharedDialog<TfrmExtract>(this);

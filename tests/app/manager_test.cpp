@@ -429,6 +429,28 @@ TEST_F(ArchiveManager, ExtractTakesTheExtractorOfTheArchivesType)
     EXPECT_EQ("Files Extracted: 2", form->StatusBar1->SimpleText);
     EXPECT_EQ(ReadWholeFile(src / "a.txt"), ReadWholeFile(fs::path(out) / "a.txt"));
     EXPECT_EQ(ReadWholeFile(src / "sub" / "b.txt"), ReadWholeFile(fs::path(out) / "sub" / "b.txt"));
+
+    // A TAR inside gzip: the question, then the TAR's members.
+    if (!HaveTool("tar"))
+        return;
+    CaptureCommand("cd " + ShellQuote(src.string()) + " && tar czf ../a.tgz a.txt sub/b.txt");
+    form->DisplayFile(dir + "/a.tgz");
+    fs::remove_all(out);
+    fs::create_directories(out);
+    std::vector<std::string> asked;
+    Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
+        if (auto* dialog = dynamic_cast<TfrmExtract*>(s.Form)) {
+            dialog->Edit1->SetText(out);
+            dialog->BitBtn1->Click();
+            return std::nullopt;
+        }
+        asked.push_back(s.Text);
+        return "Yes";
+    });
+    form->PressKey('E', ssCtrl);
+    EXPECT_EQ(std::vector<std::string>{"Compressed file is a tar archive.Decompress the tar archive?"}, asked);
+    EXPECT_EQ(ReadWholeFile(src / "sub" / "b.txt"), ReadWholeFile(fs::path(out) / "sub" / "b.txt"));
+    EXPECT_EQ(clGreen, form->LedColour());
 }
 
 namespace {
