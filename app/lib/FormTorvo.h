@@ -58,7 +58,7 @@ public:
     ~TFormTorvo() override;
     std::string ClassName() const override { return "TFormTorvo"; }
 
-    // Components (plain controls until the archive manager arrives).
+    // Controls.
     vcl::TPanel* Panel1;
     vcl::TSpeedButton *sbExit, *sbArchiv, *sbObnova, *sbUnZip, *sbComment, *sbEmail;
     vcl::TPanel* PanelMess;

@@ -920,7 +920,11 @@ TEST_F(ArchiveManager, TestListsEachMembersResultAndRefusesNestedCommands)
 
     // A file that is no archive: nothing to test, the "&Action" menu comes into view.
     std::ofstream(dir + "/plain.txt") << "no archive";
+    const int recent = form->ComboBox1->Items.Count();
     form->DisplayFile(dir + "/plain.txt");
+    EXPECT_EQ(0, form->ZipView1->Items.Count());
+    EXPECT_EQ("", form->Caption);
+    EXPECT_EQ(recent, form->ComboBox1->Items.Count());
     EXPECT_FALSE(form->mnuAction->Visible);
     form->TestClick();
     EXPECT_TRUE(form->mnuAction->Visible);
