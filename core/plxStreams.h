@@ -173,6 +173,8 @@ private:
 class TFileStream32 : public THandleStream32 {
 public:
     TFileStream32(const std::string& FileName, std::uint16_t Mode);
+    // Takes over a handle already open on FileName (closed with the stream).
+    TFileStream32(HANDLE Opened, const std::string& FileName) : THandleStream32(Opened), FFileName(FileName) {}
     ~TFileStream32() override;
     TFileStream32(const TFileStream32&) = delete;
     TFileStream32& operator=(const TFileStream32&) = delete;

@@ -428,6 +428,20 @@ BOOL CreateDirectoryTree(const char* pathName)
     return IsFolder(host) ? TRUE : FailWith(ERROR_PATH_NOT_FOUND);
 }
 
+HANDLE AdoptHostFile(int fd, const std::string& hostPath, bool canRead, bool canWrite)
+{
+    const bool limited = LimitedDriveOf(hostPath).has_value();
+    return AddHandle(std::make_shared<FileObject>(fd, hostPath, canRead, canWrite, limited));
+}
+
+BOOL PutTempFileInPlace(const std::string& tempHost, const std::string& targetHost)
+{
+    if (RenameHost(tempHost, targetHost, false) != 0)
+        return FailFromErrno(errno == ENOENT ? tempHost : targetHost, ERROR_ALREADY_EXISTS);
+    NoteNameAdded(targetHost);  // temporary names are not kept in listings
+    return TRUE;
+}
+
 }  // namespace win
 
 using namespace win;
