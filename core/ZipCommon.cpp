@@ -116,8 +116,11 @@ std::uint8_t TZipCommon::Percent(std::int64_t a, std::int64_t b)
 {
     if (b <= 0 || a <= 0)
         return 0;
-    const long double p = std::round((long double)a * 100 / (long double)b);
-    return std::uint8_t(std::min<long double>(p, 100));
+    if (a >= b)
+        return 100;
+    // Rounded half up in integers: this runs for every block written.
+    using U = unsigned __int128;
+    return std::uint8_t((U(a) * 200 + U(b)) / (U(b) * 2));
 }
 
 void TZipCommon::DoProgress(std::int64_t Done, std::int64_t Total, std::int64_t ArchiveTotal)
