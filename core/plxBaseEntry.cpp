@@ -266,11 +266,11 @@ bool TCompressClass::PpmdData(TStream32& Input, TStream32& Output)
         Output.WriteBuffer(out, std::int32_t(n));
     };
     io.Cancel = CancelPtr;
-    const int code = FPpmd->PPMdCompress(io, std::uint64_t(FInputSize), TPpmdParams::FromWord(kPpmdWriterWord));
-    if (code == E_USERCANCEL || GetCancel())
+    const TCodecStatus status = FPpmd->PPMdCompress(io, std::uint64_t(FInputSize), TPpmdParams::FromWord(kPpmdWriterWord));
+    if (status == TCodecStatus::Canceled || GetCancel())
         return false;
-    if (code != kPpmdOk)
-        RaiseError(FileName, "", FArchiveFile, code);
+    if (status != TCodecStatus::Ok)
+        RaiseError(FileName, "", FArchiveFile, CodecStatusMessage(status));
     SettleEntryCrc(done, crc);
     return true;
 }

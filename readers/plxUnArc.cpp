@@ -104,7 +104,7 @@ int TUnArc::DecodeMember(TStream32& Archive, const TArcHeader& Header, TStream32
     try {
         const std::uint8_t m = Header.Method;
         TArcWriter writer(sink, Header.UnpackedSize, m == 3 || m == 4 || m == 6 || m == 7 || m == 8);
-        int failure = 0;
+        TCodecStatus status = TCodecStatus::Ok;
         if (m == 8 || m == 9) {
             std::uint8_t bits = 0;
             if (m == 8 && (source(&bits, 1) != 1 || bits != kCrunchBits))
@@ -115,22 +115,23 @@ int TUnArc::DecodeMember(TStream32& Archive, const TArcHeader& Header, TStream32
                         throw TArcOverflow();
             };
             TLzwDecoder lzw(source, put, UINT64_MAX, TLzwRawFormat{m == 8 ? kCrunchBits : kSquashBits, true});
-            failure = CodecStatusMessage(lzw.Decode());
+            status = lzw.Decode();
         } else {
             TArcByteReader in(source);
             switch (m) {
-            case 1: case 2: case 3: failure = ArcCopy(in, writer); break;
-            case 4: failure = ArcUnsqueeze(in, writer); break;
-            case 5: case 6: case 7: failure = FCrunch.Decode(in, writer, m != 7); break;
+            case 1: case 2: case 3: status = ArcCopy(in, writer); break;
+            case 4: status = ArcUnsqueeze(in, writer); break;
+            case 5: case 6: case 7: status = FCrunch.Decode(in, writer, m != 7); break;
             default: return E_UNSUPPORTEDMETHOD;
             }
         }
         writer.Flush();
-        if (failure == 0 && writer.Written() < Header.UnpackedSize)
-            failure = E_UNEXPECTEDEOF;
-        return failure;
+        if (status == TCodecStatus::Ok && writer.Written() < Header.UnpackedSize)
+            status = TCodecStatus::Truncated;
+        // Damaged squeeze data is a bad tree in this format's words.
+        return CodecStatusMessage(status, m == 4 ? E_INVALIDDECODETREE : E_CORRUPTINPUT);
     } catch (const TArcOverflow&) {
-        return E_CORRUPTINPUT;
+        return CodecStatusMessage(TCodecStatus::OutputLimit);
     } catch (const TMemberWriteStopped&) {
         return kFailureReported;
     }
