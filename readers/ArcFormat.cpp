@@ -36,3 +36,28 @@ TArcHeaderStatus ReadArcHeader(const TReadAt& Read, std::int64_t Pos, TArcHeader
     Header = std::move(r);
     return TArcHeaderStatus::Header;
 }
+
+TArcHeaderStatus TArcHeaderChain::Next(const TReadAt& Read, TArcHeader& Header, std::string& Folder)
+{
+    constexpr std::size_t kMaxFolderDepth = 64;
+    for (;;) {
+        const TArcHeaderStatus status = ReadArcHeader(Read, FPos, Header);
+        if (status == TArcHeaderStatus::End || status == TArcHeaderStatus::Corrupt)
+            return status;
+        FPos = Header.NextOffset;
+        if (status == TArcHeaderStatus::FolderEnd) {
+            if (!FFolders.empty())
+                FFolders.pop_back();
+            continue;
+        }
+        Folder.clear();
+        for (const std::string& f : FFolders)
+            Folder += f + "\\";
+        if (Header.IsFolder()) {
+            if (FFolders.size() == kMaxFolderDepth)
+                return TArcHeaderStatus::Corrupt;
+            FFolders.push_back(Header.Name);
+        }
+        return status;
+    }
+}

@@ -39,22 +39,22 @@ void TUnArc::ProcessArchive(TStream32* Archive)
 
 void TUnArc::CollectMembers(TStream32& Archive)
 {
-    const TArcHeaderStatus status = WalkArcHeaders(
-        LhaReaderOf(Archive), std::max<std::int64_t>(ArchiveOffset, 0),
-        [this](const TArcHeader& h, const std::string& folder) {
-            if (GetCancel())
-                return false;
-            TMember member{h, ToDosSeparators(win::OemToUtf8(folder + h.Name))};
-            if (member.Name.empty() || !MatchesStoredName(member.Name, RecurseDirs))
-                return true;
-            if (!h.IsFolder()) {
-                PackedTotal += h.PackedSize;
-                UnpackedTotal += h.UnpackedSize;
-                NewestDate = std::max(NewestDate, DosDateTimeToDateTime(h.Stamp));
-            }
-            FMembers.push_back(std::move(member));
-            return true;
-        });
+    const TReadAt read = LhaReaderOf(Archive);
+    TArcHeaderChain chain(std::max<std::int64_t>(ArchiveOffset, 0));
+    TArcHeader h;
+    std::string folder;
+    TArcHeaderStatus status = TArcHeaderStatus::End;
+    while (!GetCancel() && (status = chain.Next(read, h, folder)) == TArcHeaderStatus::Header) {
+        TMember member{h, ToDosSeparators(win::OemToUtf8(folder + h.Name))};
+        if (member.Name.empty() || !MatchesStoredName(member.Name, RecurseDirs))
+            continue;
+        if (!h.IsFolder()) {
+            PackedTotal += h.PackedSize;
+            UnpackedTotal += h.UnpackedSize;
+            NewestDate = std::max(NewestDate, DosDateTimeToDateTime(h.Stamp));
+        }
+        FMembers.push_back(std::move(member));
+    }
     if (status == TArcHeaderStatus::Corrupt && !GetCancel())
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
 }

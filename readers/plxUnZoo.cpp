@@ -29,11 +29,12 @@ void TUnZoo::ProcessArchive(TStream32* Archive)
 void TUnZoo::CollectMembers(TStream32& Archive)
 {
     const TReadAt read = LhaReaderOf(Archive);
-    std::int64_t pos = ReadZooStart(read);
-    if (pos < 0) {
+    TZooArchiveHeader header;
+    if (!ReadZooArchiveHeader(read, header)) {
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
         return;
     }
+    std::int64_t pos = header.Start;
     TZooEntry entry;
     TZooStatus status = TZooStatus::End;
     while (!GetCancel() && (status = ReadZooEntry(read, pos, entry)) == TZooStatus::Entry) {
