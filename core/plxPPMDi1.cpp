@@ -6,6 +6,8 @@
 #include <new>
 #include <vector>
 
+#include "core/Endian.h"
+
 // The model lives in one memory block and links its records by 32-bit offsets from the block's
 // start, with the published record sizes (12-byte units, 6-byte states). Other coders run out of
 // memory on exactly the same symbol only when the layout is the same, so restart and cut-off
@@ -1283,9 +1285,10 @@ TCodecStatus TPpmdCodec::PPMdCompress(const TPpmdCallbacks& io, std::uint64_t si
     auto out = std::make_unique<TPpmdOutput>();
     auto in = std::make_unique<std::uint8_t[]>(kBufSize);
     out->io = &io;
-    std::uint16_t word = params.Word();
-    out->Put(std::uint8_t(word & 0xFF));
-    out->Put(std::uint8_t(word >> 8));
+    std::uint8_t word[2];
+    PutLE16(word, params.Word());
+    out->Put(word[0]);
+    out->Put(word[1]);
 
     TPpmdModel& m = *model_;
     m.EncoderInit();
@@ -1320,12 +1323,10 @@ TCodecStatus TPpmdCodec::PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t 
     auto in = std::make_unique<TPpmdInput>();
     in->io = &io;
     in->left = packedSize;
-    std::uint8_t lo = in->Next();
-    std::uint8_t hi = in->Next();
+    const std::uint8_t word[2] = {in->Next(), in->Next()};
     if (in->overrun)
         return TCodecStatus::DataError;
-    if (const TCodecStatus rc = PrepareModel(TPpmdParams::FromWord(std::uint16_t(lo | (hi << 8))));
-        rc != TCodecStatus::Ok)
+    if (const TCodecStatus rc = PrepareModel(TPpmdParams::FromWord(GetLE16(word))); rc != TCodecStatus::Ok)
         return rc;
 
     auto out = std::make_unique<TPpmdOutput>();

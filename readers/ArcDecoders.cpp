@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "core/Endian.h"
+
 namespace {
 
 constexpr std::uint8_t kRunMarker = 0x90;
@@ -66,7 +68,10 @@ TCodecStatus ArcUnsqueeze(TArcByteReader& In, TArcWriter& Out)
 {
     const auto word = [&In]() -> int {
         const int lo = In.Next(), hi = In.Next();
-        return lo < 0 || hi < 0 ? INT32_MIN : std::int16_t(lo | hi << 8);
+        if (lo < 0 || hi < 0)
+            return INT32_MIN;
+        const std::uint8_t bytes[2] = {std::uint8_t(lo), std::uint8_t(hi)};
+        return std::int16_t(GetLE16(bytes));
     };
     const int count = word();
     if (count == INT32_MIN)
