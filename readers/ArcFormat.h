@@ -27,12 +27,10 @@ struct TArcHeader {
     bool IsFolder() const { return Method == amFolder; }
 };
 
-enum class TArcHeaderStatus { Header, FolderEnd, End, Corrupt };
-
 // Parses the record at Pos. End: the end marker (method 0, whatever follows it, such as the
-// comments PAK keeps there) or nothing more to read. FolderEnd: the 2-byte record of method 31.
-// Corrupt: no marker byte, or a header cut short.
-TArcHeaderStatus ReadArcHeader(const TReadAt& Read, std::int64_t Pos, TArcHeader& Header);
+// comments PAK keeps there) or nothing more to read. Corrupt: no marker byte, or a header cut
+// short. The 2-byte record of method 31 that ends a folder is a Header too.
+THeaderStatus ReadArcHeader(const TReadAt& Read, std::int64_t Pos, TArcHeader& Header);
 
 // The member records from a start offset on, folders entered by method 30 and left by method 31:
 // what the listing and the extractor both walk.
@@ -41,7 +39,7 @@ public:
     explicit TArcHeaderChain(std::int64_t Start) : FPos(Start) {}
     // The next member's header and its folder path ("A\B\", stored bytes). End or Corrupt when
     // the records stop; Corrupt also for folders nested deeper than any real archive holds.
-    TArcHeaderStatus Next(const TReadAt& Read, TArcHeader& Header, std::string& Folder);
+    THeaderStatus Next(const TReadAt& Read, TArcHeader& Header, std::string& Folder);
     // Where the record after the last one read starts.
     std::int64_t Position() const { return FPos; }
 

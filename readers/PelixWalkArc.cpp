@@ -22,10 +22,10 @@ void TArcWalker::Next(TPelixWalk& Walk)
 {
     TArcHeader h;
     std::string folder;
-    const TArcHeaderStatus status = FChain.Next(Walk.Reader(), h, folder);
-    if (status != TArcHeaderStatus::Header) {
+    const THeaderStatus status = FChain.Next(Walk.Reader(), h, folder);
+    if (status != THeaderStatus::Header) {
         // Bytes after the members that are no header leave the listing as it is.
-        if (status == TArcHeaderStatus::Corrupt && Walk.Pelix().FileCount == 0)
+        if (status == THeaderStatus::Corrupt && Walk.Pelix().FileCount == 0)
             Walk.Fail(E_BADFILEHEADER);
         Walk.End();
         return;

@@ -39,13 +39,8 @@ void TZooWalker::ArchiveHeader(TPelixWalk& Walk)
 void TZooWalker::Entry(TPelixWalk& Walk)
 {
     TZooEntry e;
-    const TZooStatus status = ReadZooEntry(Walk.Reader(), Walk.TurnStart(), e);
-    if (status != TZooStatus::Entry) {
-        if (status == TZooStatus::Corrupt)
-            Walk.Fail(E_BADFILEHEADER);
-        Walk.End();
+    if (!HeaderFollows(Walk, ReadZooEntry(Walk.Reader(), Walk.TurnStart(), e)))
         return;
-    }
     Walk.MoveTo(e.NextOffset);  // the walk refuses a pointer that does not move on
     if (e.Deleted)  // a deleted entry stays in the chain
         return;

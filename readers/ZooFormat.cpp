@@ -32,16 +32,16 @@ bool ReadZooArchiveHeader(const TReadAt& Read, TZooArchiveHeader& Header)
     return true;
 }
 
-TZooStatus ReadZooEntry(const TReadAt& Read, std::int64_t Pos, TZooEntry& Entry)
+THeaderStatus ReadZooEntry(const TReadAt& Read, std::int64_t Pos, TZooEntry& Entry)
 {
     std::uint8_t h[kZooEntrySize] = {};
     if (Read(Pos, h, kZooEntrySize) != kZooEntrySize || GetLE32(h) != kZooTag)
-        return TZooStatus::Corrupt;
+        return THeaderStatus::Corrupt;
     TZooEntry r;
     r.Offset = Pos;
     r.NextOffset = GetLE32(h + 6);
     if (r.NextOffset == 0)
-        return TZooStatus::End;
+        return THeaderStatus::End;
     r.Method = h[5];
     r.DataOffset = GetLE32(h + 10);
     r.Stamp = std::uint32_t(GetLE16(h + 14)) << 16 | GetLE16(h + 16);
@@ -70,5 +70,5 @@ TZooStatus ReadZooEntry(const TReadAt& Read, std::int64_t Pos, TZooEntry& Entry)
         }
     }
     Entry = std::move(r);
-    return TZooStatus::Entry;
+    return THeaderStatus::Header;
 }

@@ -32,9 +32,7 @@ struct TZooArchiveHeader {
     std::uint16_t CommentLength = 0;
 };
 
-enum class TZooStatus { Entry, End, Corrupt };
-
 // False when the archive header is not one.
 bool ReadZooArchiveHeader(const TReadAt& Read, TZooArchiveHeader& Header);
 // Parses the entry at Pos. End: the entry that closes the chain. Corrupt: no tag, or cut short.
-TZooStatus ReadZooEntry(const TReadAt& Read, std::int64_t Pos, TZooEntry& Entry);
+THeaderStatus ReadZooEntry(const TReadAt& Read, std::int64_t Pos, TZooEntry& Entry);

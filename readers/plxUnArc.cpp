@@ -43,8 +43,8 @@ void TUnArc::CollectMembers(TStream32& Archive)
     TArcHeaderChain chain(std::max<std::int64_t>(ArchiveOffset, 0));
     TArcHeader h;
     std::string folder;
-    TArcHeaderStatus status = TArcHeaderStatus::End;
-    while (!GetCancel() && (status = chain.Next(read, h, folder)) == TArcHeaderStatus::Header) {
+    THeaderStatus status = THeaderStatus::End;
+    while (!GetCancel() && (status = chain.Next(read, h, folder)) == THeaderStatus::Header) {
         TMember member{h, ToDosSeparators(win::OemToUtf8(folder + h.Name))};
         if (member.Name.empty() || !MatchesStoredName(member.Name, RecurseDirs))
             continue;
@@ -55,7 +55,7 @@ void TUnArc::CollectMembers(TStream32& Archive)
         }
         FMembers.push_back(std::move(member));
     }
-    if (status == TArcHeaderStatus::Corrupt && !GetCancel())
+    if (status == THeaderStatus::Corrupt && !GetCancel())
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
 }
 

@@ -36,11 +36,11 @@ void TUnZoo::CollectMembers(TStream32& Archive)
     }
     std::int64_t pos = header.Start;
     TZooEntry entry;
-    TZooStatus status = TZooStatus::End;
-    while (!GetCancel() && (status = ReadZooEntry(read, pos, entry)) == TZooStatus::Entry) {
+    THeaderStatus status = THeaderStatus::End;
+    while (!GetCancel() && (status = ReadZooEntry(read, pos, entry)) == THeaderStatus::Header) {
         // Offsets are absolute: one that does not move on would walk in a circle.
         if (entry.NextOffset <= pos) {
-            status = TZooStatus::Corrupt;
+            status = THeaderStatus::Corrupt;
             break;
         }
         pos = entry.NextOffset;
@@ -55,7 +55,7 @@ void TUnZoo::CollectMembers(TStream32& Archive)
         UnpackedTotal += entry.UnpackedSize;
         FMembers.push_back({entry, std::move(name)});
     }
-    if (status == TZooStatus::Corrupt && !GetCancel())
+    if (status == THeaderStatus::Corrupt && !GetCancel())
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
 }
 
