@@ -10,6 +10,7 @@
 #include "core/Err_Msgs.h"
 #include "readers/plxUUDecode.h"
 #include "support/ToolRun.h"
+#include "support/Reports.h"
 
 namespace fs = std::filesystem;
 
@@ -26,9 +27,7 @@ TDecoded Decode(const fs::path& File, const fs::path& Out, const std::function<v
 {
     TUUDecode z;
     TDecoded r;
-    z.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-        r.Errors.push_back(code);
-    };
+    z.OnError = CollectCodes(r.Errors);
     z.OnEnd = [&](TObject*, const std::string&, bool pass) { ++(pass ? r.Passed : r.Failed); };
     z.OnNextVolume = [&](TObject*, std::string& volume, int, bool exists, bool& cancel) {
         r.VolumesAsked.push_back(fs::path(volume).filename().string());

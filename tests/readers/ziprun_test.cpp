@@ -16,6 +16,7 @@
 #include "readers/plxZipRun.h"
 #include "support/ToolRun.h"
 #include "support/ZipWalk.h"
+#include "support/Reports.h"
 
 namespace fs = std::filesystem;
 
@@ -53,9 +54,7 @@ protected:
     void Prepare(TZipRun& z, const std::string& Member)
     {
         z.SetTempDir("C:\\tmp");
-        z.OnError = [this](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-            reports.push_back(code);
-        };
+        z.OnError = CollectCodes(reports);
         z.SetArchiveFile(home + "/a.zip");
         z.SetFileSpec({Member});
     }

@@ -16,6 +16,7 @@
 #include "support/HostTree.h"
 #include "support/ToolRun.h"
 #include "writers/plxMakeCab.h"
+#include "support/Reports.h"
 
 namespace fs = std::filesystem;
 
@@ -45,9 +46,7 @@ protected:
     void Bind(TMakeCab& cab, const std::string& archive, const std::vector<std::string>& specs)
     {
         reports.clear();
-        cab.OnError = [this](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-            reports.push_back(code);
-        };
+        cab.OnError = CollectCodes(reports);
         cab.OnReplaceFile = [](TObject*, const std::string&, const std::string&, TDateTime, TDateTime, std::int64_t,
                                std::int64_t, int, int, bool& replace) { replace = true; };
         cab.SetTempDir("C:\\tmp");
@@ -69,9 +68,7 @@ protected:
     std::map<std::string, std::string> OursExtracted(const fs::path& cabinet, const std::string& out)
     {
         TUnCab un;
-        un.OnError = [this](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-            reports.push_back(code);
-        };
+        un.OnError = CollectCodes(reports);
         un.OnNextVolume = [](TObject*, std::string&, int, bool exists, bool& cancel) { cancel = !exists; };
         un.CreateStoredDirs = true;
         un.SetTempDir("C:\\tmp");

@@ -9,6 +9,7 @@
 #include "writers/DiskSpan.h"
 #include "writers/plxArchiveSplitter.h"
 #include "writers/plxZipSplitter.h"
+#include "support/Reports.h"
 
 #include <gtest/gtest.h>
 
@@ -24,9 +25,7 @@ struct TReports {
     std::vector<int> Codes;
     void Bind(TZipCommon& c)
     {
-        c.OnError = [this](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-            Codes.push_back(code);
-        };
+        c.OnError = CollectCodes(Codes);
     }
     bool Has(int code) const { return std::find(Codes.begin(), Codes.end(), code) != Codes.end(); }
 };

@@ -12,6 +12,7 @@
 #include "readers/plxUUDecode.h"
 #include "support/ToolRun.h"
 #include "writers/plxUUEncode.h"
+#include "support/Reports.h"
 
 namespace fs = std::filesystem;
 
@@ -28,9 +29,7 @@ TEncoded Encode(const fs::path& Input, const fs::path& Output, TCompressMethod M
 {
     TUUEncode z;
     TEncoded r;
-    z.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-        r.Errors.push_back(code);
-    };
+    z.OnError = CollectCodes(r.Errors);
     z.OnEnd = [&](TObject*, const std::string&, bool pass) {
         r.Ended = true;
         r.Passed = pass;
