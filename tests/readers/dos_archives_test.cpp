@@ -73,12 +73,6 @@ TTree ToolTree(const TScratchDir& dir, const std::string& command, const fs::pat
     return HostTree(ref);
 }
 
-TTree FilesOnly(TTree tree)
-{
-    std::erase_if(tree, [](const auto& e) { return !e.first.empty() && e.first.back() == '/'; });
-    return tree;
-}
-
 // Every prefix and a run of single-byte flips of Archive: each run ends, nothing outside Out.
 template <class T> void SurvivesDamage(const TScratchDir& dir, const fs::path& archive)
 {

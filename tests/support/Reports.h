@@ -3,6 +3,7 @@
 
 #include "core/plxConsts.h"
 
+#include <algorithm>
 #include <vector>
 
 // An OnError handler that keeps only the message numbers.
@@ -12,3 +13,10 @@ inline TOnError CollectCodes(std::vector<int>& Codes)
         Codes.push_back(Code);
     };
 }
+
+// A component's reports by number, for tests that ask whether one was made.
+struct TReports {
+    std::vector<int> Codes;
+    template <class TComponent> void Bind(TComponent& Component) { Component.OnError = CollectCodes(Codes); }
+    bool Has(int Code) const { return std::find(Codes.begin(), Codes.end(), Code) != Codes.end(); }
+};

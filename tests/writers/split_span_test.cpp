@@ -21,15 +21,6 @@ const std::string kTool = std::string(TORVO_BUILD_DIR) + "/tools/plxtool";
 
 std::string EnginePathOf(const fs::path& host) { return win::ToWindowsPath(host.string()); }
 
-struct TReports {
-    std::vector<int> Codes;
-    void Bind(TZipCommon& c)
-    {
-        c.OnError = CollectCodes(Codes);
-    }
-    bool Has(int code) const { return std::find(Codes.begin(), Codes.end(), code) != Codes.end(); }
-};
-
 class SplitSpan : public FsTest {
 protected:
     void SetUp() override
@@ -78,12 +69,6 @@ protected:
         unzip.Extract();
         EXPECT_TRUE(reports.Codes.empty()) << reports.Codes.front();
         return HostTree(out);
-    }
-
-    static std::map<std::string, std::string> FilesOnly(std::map<std::string, std::string> tree)
-    {
-        std::erase_if(tree, [](const auto& e) { return e.first.back() == '/'; });
-        return tree;
     }
 
     // 7-Zip tests and extracts the set; Info-ZIP joins it and tests the whole.

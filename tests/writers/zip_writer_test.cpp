@@ -94,16 +94,6 @@ protected:
     std::string src;
 };
 
-// The run's reports as "number" strings.
-struct TReports {
-    std::vector<int> Codes;
-    void Bind(TZipCommon& c)
-    {
-        c.OnError = CollectCodes(Codes);
-    }
-    bool Has(int code) const { return std::find(Codes.begin(), Codes.end(), code) != Codes.end(); }
-};
-
 TEST_F(ZipWriter, EveryMethodWithAndWithoutPasswordReadsBackInOtherArchivers)
 {
     struct TCase {
