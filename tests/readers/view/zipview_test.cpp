@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 using namespace vcl;
 using vcl::THeaderSection;
@@ -60,13 +59,6 @@ void SortLikeTheMainWindow(TZipView& view)
             b = b.substr(0, b.size() - 1);
         }
     };
-}
-
-std::string TempFolder()
-{
-    auto dir = std::filesystem::path(::testing::TempDir()) / ("zipview-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    return dir.string();
 }
 
 }  // namespace
@@ -257,9 +249,10 @@ TEST(ZipView, DroppedFoldersStandForTheirFilesThatMatchTheMask)
 {
     TViewForm form(nullptr);
     TZipView& view = *form.view;
-    std::string dir = TempFolder();
+    TScratchDir scratch;
+    const std::string dir = scratch.Path().string();
     std::filesystem::create_directories(dir + "/sub");
-    std::ofstream(dir + "/a.txt") << "abc";
+    WriteText(dir + "/a.txt", "abc");
     std::vector<std::string> got;
     std::vector<DWORD> sizes;
     int ends = 0;
@@ -287,5 +280,4 @@ TEST(ZipView, DroppedFoldersStandForTheirFilesThatMatchTheMask)
     view.DropFiles({});
     EXPECT_EQ(got.size(), 1u);
     EXPECT_EQ(ends, 3);
-    std::filesystem::remove_all(dir);
 }
