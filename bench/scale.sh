@@ -16,6 +16,9 @@ bench_start "${1:-}" "${2:-}" zip unzip tar
 
 work=$(mktemp -d "${WORK:-${TMPDIR:-/tmp}}/torvo-scale-XXXXXX")
 [[ -n ${KEEP:-} ]] || trap 'rm -rf "$work"' EXIT
+# Our temporary archive on the archive's own drive, where zip writes its own: a new archive is
+# then renamed into place rather than copied across file systems.
+export TMPDIR=$work
 sizes=(2500 5000 10000 20000)
 
 now() { echo "$EPOCHREALTIME"; }

@@ -19,6 +19,12 @@ bool InInt32(std::int64_t v)
     throw E_RAISE(result == Z_MEM_ERROR ? E_OUTOFMEMORY : E_UNKNOWNERROR);
 }
 
+int ZlibLevelOf(TDeflateType type)
+{
+    static constexpr int levels[] = {0, 1, Z_DEFAULT_COMPRESSION, 9};
+    return levels[type <= dtDeflateX ? type : dtDeflateN];
+}
+
 std::uint32_t StartCrc(const TStreamControl& control, std::uint8_t width)
 {
     const bool enciphered = control.EncryptionMethod == emZip_V2;
@@ -56,8 +62,38 @@ TCompressStream::TCompressStream(TStream* Target, TDeflateType DeflateType, int 
 {
     FZRec.next_out = FBuffer.data();
     FZRec.avail_out = kBufferSize;
-    static constexpr int levels[] = {0, 1, Z_DEFAULT_COMPRESSION, 9};
-    InitDeflater(levels[DeflateType <= dtDeflateX ? DeflateType : dtDeflateN], WindowBits);
+    InitDeflater(ZlibLevelOf(DeflateType), WindowBits);
+}
+
+std::vector<std::uint8_t> DeflateSmallBuffer(const std::uint8_t* Data, std::size_t Size, TDeflateType DeflateType)
+{
+    const auto bitsFor = [](std::size_t n) {
+        int bits = 0;
+        while (bits < 16 && (std::size_t(1) << bits) < n)
+            ++bits;
+        return bits;
+    };
+    // The window reaches back over the whole input (matches reach 262 bytes less than the window)
+    // and the symbol buffer splits it into as many blocks as the full-size one would, so the data
+    // packs as with full-size tables, at a fraction of their set-up.
+    const int windowBits = -std::clamp(bitsFor(Size + 263), 9, 15);
+    const int memLevel = std::clamp(bitsFor(Size + 1) - 6, 1, 8);
+    z_stream z{};
+    const int opened = deflateInit2(&z, ZlibLevelOf(DeflateType), Z_DEFLATED, windowBits, memLevel,
+                                    Z_DEFAULT_STRATEGY);
+    if (opened != Z_OK)
+        RaiseDeflateError(opened);
+    std::vector<std::uint8_t> packed(deflateBound(&z, uLong(Size)));
+    z.next_in = const_cast<Bytef*>(Data);
+    z.avail_in = uInt(Size);
+    z.next_out = packed.data();
+    z.avail_out = uInt(packed.size());
+    const int result = deflate(&z, Z_FINISH);
+    packed.resize(z.total_out);
+    deflateEnd(&z);
+    if (result != Z_STREAM_END)
+        RaiseDeflateError(result == Z_OK ? Z_STREAM_ERROR : result);
+    return packed;
 }
 
 TCompressStream::~TCompressStream()

@@ -75,6 +75,10 @@ protected:
     bool FFinished = false;
 };
 
+// Raw deflate of a whole buffer of up to 16 KiB in one call, with a window and tables sized for it:
+// for a small file their set-up, not its data, was the cost. Raises as the stream does.
+std::vector<std::uint8_t> DeflateSmallBuffer(const std::uint8_t* Data, std::size_t Size, TDeflateType DeflateType);
+
 // Inflates from the source (our own inflater: raw Deflate for negative window bits, Deflate64 on
 // request). Read answers the bytes produced, or a negative inflater result when nothing could be
 // produced (damaged or truncated data).

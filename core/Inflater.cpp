@@ -213,7 +213,8 @@ struct Inflater::Cursor {
 };
 
 Inflater::Inflater(int windowBits, bool deflate64, bool zlibWrapper)
-    : deflate64_(deflate64), wrap_(zlibWrapper), wsize_(std::size_t{1} << windowBits), window_(wsize_)
+    : deflate64_(deflate64), wrap_(zlibWrapper), wsize_(std::size_t{1} << windowBits),
+      window_(std::make_unique_for_overwrite<std::uint8_t[]>(wsize_))
 {
     Reset();
 }
@@ -238,14 +239,14 @@ void Inflater::UpdateWindow(const std::uint8_t* begin, const std::uint8_t* end)
 {
     std::size_t n = static_cast<std::size_t>(end - begin);
     if (n >= wsize_) {
-        std::memcpy(window_.data(), end - wsize_, wsize_);
+        std::memcpy(window_.get(), end - wsize_, wsize_);
         wnext_ = 0;
         whave_ = wsize_;
         return;
     }
     const std::size_t first = std::min(n, wsize_ - wnext_);
-    std::memcpy(window_.data() + wnext_, begin, first);
-    std::memcpy(window_.data(), begin + first, n - first);
+    std::memcpy(window_.get() + wnext_, begin, first);
+    std::memcpy(window_.get(), begin + first, n - first);
     wnext_ = (wnext_ + n) & (wsize_ - 1);
     whave_ = std::min(wsize_, whave_ + n);
 }
@@ -263,7 +264,7 @@ bool Inflater::CopyMatch(Cursor& c)
         n -= fromWindow;
         while (fromWindow > 0) {
             const std::size_t chunk = std::min(fromWindow, wsize_ - pos);
-            std::memcpy(c.out, window_.data() + pos, chunk);
+            std::memcpy(c.out, window_.get() + pos, chunk);
             c.out += chunk;
             pos = (pos + chunk) & (wsize_ - 1);
             fromWindow -= chunk;

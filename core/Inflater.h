@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 enum : int {
@@ -81,7 +82,9 @@ private:
     bool deflate64_;
     bool wrap_;
     std::size_t wsize_;
-    std::vector<std::uint8_t> window_;
+    // Not cleared: distances are held to what has been written (whave_ and the output), and a
+    // fresh window for each small member cost more than decoding it.
+    std::unique_ptr<std::uint8_t[]> window_;
     std::size_t whave_ = 0;
     std::size_t wnext_ = 0;
 

@@ -13,9 +13,10 @@ constexpr std::int64_t MaxFieldValue = std::int64_t(1) << 62;
 }  // namespace
 
 std::uint32_t TarHeaderChecksum(const std::uint8_t* Header) {
-    std::uint32_t sum = 0;
-    for (int i = 0; i < TarBlockSize; ++i)
-        sum += (i >= ChecksumOffset && i < ChecksumOffset + ChecksumWidth) ? 0x20 : Header[i];
+    // Three plain runs, which the compiler turns into vector adds; once per entry written or read.
+    std::uint32_t sum = ChecksumWidth * 0x20;
+    for (int i = 0; i < ChecksumOffset; ++i) sum += Header[i];
+    for (int i = ChecksumOffset + ChecksumWidth; i < TarBlockSize; ++i) sum += Header[i];
     return sum;
 }
 

@@ -174,6 +174,15 @@ void TTempFileStream::Close()
     bool& cancel = FOwner.Cancel ? *FOwner.Cancel : localCancel;
     int code = 0;
     if (!cancel && FMode != 0 && !FTargetName.empty()) {
+        try {
+            FlushWrites();
+        } catch (const EWriteError&) {
+            // An output that did not reach the disk whole never replaces anything.
+            const int failure = CodeOfWriteFailure();
+            CloseFile();
+            DeleteFileA(FFileName.c_str());
+            RaiseMoveFailure(FOwner, failure, FFileName);
+        }
         const bool sameDrive = SameDrive(FFileName, FTargetName);
         const std::int64_t size = GetSize();
         CloseFile();
@@ -182,6 +191,7 @@ void TTempFileStream::Close()
         if (archiveSize > kMoveEndThreshold && FOwner.DoTmpFileMoveEnd)
             FOwner.DoTmpFileMoveEnd(this);
     }
+    DiscardWrites();  // what is left belongs to an output given up
     CloseFile();
     if (code != 0)
         RaiseMoveFailure(FOwner, code, FFileName);  // the new archive stays where it was written

@@ -167,6 +167,9 @@ void TDecompressClass::ResetCounters()
     NoDecrypt = false;
     FNameRefused = false;
     FLastReported = 0;
+    FResolved.reset();
+    FBaseFolder.clear();
+    FBaseHost.clear();
     PackedTotal = 0;
     UnpackedTotal = 0;
     VolumeCounter = -1;
@@ -282,6 +285,7 @@ bool TDecompressClass::PrepareOutput(bool IsDirectory)
 {
     DiscardOutput();
     FHostFolder.clear();
+    FResolved.reset();
     const bool fileOp = IsFileOutput();
     if (fileOp && FileName.empty()) {
         // A stored name that would leave the extraction folder: skipped, reported once.
@@ -326,7 +330,7 @@ bool TDecompressClass::PrepareOutput(bool IsDirectory)
 
 bool TDecompressClass::ResolveExistingTarget(std::string& Target)
 {
-    if (!Exists(Target))
+    if (TargetIsFree(Target) || !Exists(Target))
         return true;
     if (ConfirmOverwrites) {
         if (!OnFileExists) {
@@ -359,6 +363,35 @@ bool TDecompressClass::ResolveExistingTarget(std::string& Target)
         return false;
     }
     return true;
+}
+
+bool TDecompressClass::TargetIsFree(const std::string& Target)
+{
+    if (!FResolved || FResolved->Target != Target) {
+        TResolvedTarget found{Target, {}, {}};
+        if (!win::ToHostPath(Target, found.Host, nullptr, &found.State)) {
+            FResolved.reset();
+            return false;
+        }
+        FResolved = std::move(found);
+    }
+    return FResolved->State.known == win::HostPathState::Missing;
+}
+
+// CheckOutputTarget for a free target: the folders on its way are checked, the target's own name
+// and the extraction folder's mapping are not looked up again.
+bool TDecompressClass::CheckFreeTarget(const std::string& Target)
+{
+    const std::string base = FHostFolder.empty() ? EffectiveExtractDir() : FHostFolder;
+    if (base != FBaseFolder) {
+        FBaseFolder.clear();
+        if (!win::ToHostPath(base, FBaseHost)) {
+            DoError(Target, "", E_INVALIDFILENAME, VolumeName);
+            return false;
+        }
+        FBaseFolder = base;
+    }
+    return CheckHostTarget(Target, FBaseHost, FResolved->Host, FResolved->State);
 }
 
 // A name the host chose is its decision, in whatever folder it names (a bare name stays beside
@@ -417,6 +450,7 @@ bool TDecompressClass::AskForPasswords(const std::uint8_t* Header)
         DoError(FileName, "OnGetPassword", E_REQUIREDEVENT, VolumeName);
         return false;
     }
+    FResolved.reset();  // the host may make files while it is asked
     for (int attempt = 0; attempt < PasswordAttempts && !GetCancel(); ++attempt) {
         TSeedKeyRecord headerKeys = ToRecord(SeedKeysOf(kHeaderKeySet));
         TSeedKeyRecord dataKeys = ToRecord(SeedKeysOf(kDataKeySet));
@@ -536,14 +570,20 @@ bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const s
     case opExtract:
     case opExtractForRun:
     case opAppend: {
-        if (Target.empty() || !CheckOutputTarget(Target, FHostFolder)) {
+        const bool free = !Target.empty() && TargetIsFree(Target);
+        if (Target.empty() || !(free ? CheckFreeTarget(Target) : CheckOutputTarget(Target, FHostFolder))) {
             if (Target.empty())
                 DoError(StoredName, "", E_INVALIDFILENAME, VolumeName);
             SkipEntry = true;
             return false;
         }
-        win::ForceDirectories(win::ExtractFilePath(Target));
-        const DWORD attr = GetFileAttributesA(Target.c_str());
+        // A free name's folder exists; otherwise the folders are made and the name found anew.
+        if (!free) {
+            win::ForceDirectories(win::ExtractFilePath(Target));
+            FResolved.reset();
+        }
+        const DWORD attr =
+            free || TargetIsFree(Target) ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(Target.c_str());
         if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) {
             DoError(Target, "", E_FILEISDIRECTORY, VolumeName);
             SkipEntry = true;
@@ -557,6 +597,7 @@ bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const s
         }
         if (OperationCode != opAppend)
             return OpenTempOutput(Stream, Target, attr != INVALID_FILE_ATTRIBUTES);
+        FResolved.reset();
         if (attr != INVALID_FILE_ATTRIBUTES)
             SetFileAttributesA(Target.c_str(), FILE_ATTRIBUTE_NORMAL);
         auto file = std::make_unique<TFileStream32>(Target, fmOpenReadWrite);
@@ -615,6 +656,21 @@ void RemoveFile(const std::string& Name)
 bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target, bool TargetExists)
 {
     // Beside the target, so that putting it in place is one rename on the same file system.
+    const std::optional<TResolvedTarget> resolved = std::exchange(FResolved, std::nullopt);
+    if (!TargetExists && resolved && resolved->Target == Target &&
+        resolved->State.known == win::HostPathState::Missing) {
+        const std::string& targetHost = resolved->Host;
+        const std::string folderHost = targetHost.substr(0, std::max<std::size_t>(targetHost.rfind('/'), 1));
+        HANDLE handle = INVALID_HANDLE_VALUE;
+        const std::string temp =
+            win::CreateOwnedTempFileIn(win::ExtractFilePath(Target), folderHost, kTempPrefix, handle);
+        if (temp.empty())
+            return false;
+        const std::string tempHost = (folderHost == "/" ? "" : folderHost) + "/" + win::ExtractFileName(temp);
+        FPending = {temp, Target, false, false, tempHost, targetHost};
+        Stream = std::make_unique<TFileStream32>(handle, temp);
+        return true;
+    }
     const std::string temp = win::CreateOwnedTempFile(win::ExtractFilePath(Target), kTempPrefix);
     if (temp.empty())
         return false;
@@ -625,7 +681,7 @@ bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const 
         RemoveFile(temp);
         return false;
     }
-    FPending = {temp, Target, false, TargetExists};
+    FPending = {temp, Target, false, TargetExists, {}, {}};
     Stream = std::move(file);
     return true;
 }
@@ -633,6 +689,14 @@ bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const 
 bool TDecompressClass::CommitOutput()
 {
     const TPendingOutput out = std::exchange(FPending, {});
+    if (!out.TargetHost.empty()) {
+        // The name was free when the output was opened: a file that took it since is not replaced.
+        if (win::PutTempFileInPlace(out.TempHost, out.TargetHost))
+            return true;
+        RemoveFile(out.Temp);
+        DoError(out.Target, "", E_WRITEFILE, VolumeName);
+        return false;
+    }
     // A target that appeared since the output was opened is refused by the move, not lost.
     const DWORD attr = out.TargetExisted ? GetFileAttributesA(out.Target.c_str()) : INVALID_FILE_ATTRIBUTES;
     const bool readOnly = attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_READONLY) &&
@@ -640,7 +704,7 @@ bool TDecompressClass::CommitOutput()
     // The overwrite rules have let this target be replaced, read-only or not.
     if (readOnly)
         SetFileAttributesA(out.Target.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (MoveFileExA(out.Temp.c_str(), out.Target.c_str(), MOVEFILE_REPLACE_EXISTING))
+    if (MoveFileExA(out.Temp.c_str(), out.Target.c_str(), out.TargetExisted ? MOVEFILE_REPLACE_EXISTING : 0))
         return true;
     if (readOnly)
         SetFileAttributesA(out.Target.c_str(), FILE_ATTRIBUTE_READONLY);

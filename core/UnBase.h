@@ -9,11 +9,13 @@
 #include "core/HeaderObj.h"
 #include "core/ZipCommon.h"
 #include "core/plxCrypt.h"
+#include "platform/win/Paths.h"
 
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -132,12 +134,23 @@ private:
         std::string Target;
         bool Closed = false;
         bool TargetExisted = false;  // when the output was opened
+        // Both host paths when the target's name was free: the commit is then one rename.
+        std::string TempHost, TargetHost;
+    };
+    // What the host holds at the current entry's target, found once for the entry's steps.
+    struct TResolvedTarget {
+        std::string Target;
+        std::string Host;
+        win::HostPathState State;
     };
 
     bool OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target, bool TargetExists);
     bool CommitOutput();
     void ReportUnexpected(const std::string& ExtendedMsg, int ECode);
     bool ResolveExistingTarget(std::string& Target);
+    // Whether Target's name is free in a folder that exists (by the one lookup of this entry).
+    bool TargetIsFree(const std::string& Target);
+    bool CheckFreeTarget(const std::string& Target);
     bool TakeHostName(const std::string& Chosen, std::string& Target);
     bool TryCandidate(const std::uint8_t* Header);
     bool OfferAccepted();
@@ -147,6 +160,8 @@ private:
 
     bool FNameRefused = false;  // the refusal of the current name has been reported
     std::string FHostFolder;    // the folder of a name the host chose for the entry, else empty
+    std::optional<TResolvedTarget> FResolved;
+    std::string FBaseFolder, FBaseHost;  // the last extraction folder checked, and its host path
     int FLastReported = 0;      // the number of the last report, so a raised error goes out once
     TPendingOutput FPending;
     std::vector<std::pair<std::string, std::uint32_t>> FFolderTimes;  // folder, DOS date

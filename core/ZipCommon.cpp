@@ -304,15 +304,24 @@ bool TZipCommon::ConfirmVolume(std::string& Volume, int N)
 
 namespace {
 
+// Asked for every entry of an archive: one pass from the end, not a set search per character.
+std::size_t LastSeparator(const std::string& name)
+{
+    for (std::size_t i = name.size(); i-- > 0;)
+        if (name[i] == '\\' || name[i] == '/')
+            return i;
+    return std::string::npos;
+}
+
 std::string FolderPart(const std::string& name)
 {
-    const std::size_t p = name.find_last_of("\\/");
+    const std::size_t p = LastSeparator(name);
     return p == std::string::npos ? std::string() : name.substr(0, p + 1);
 }
 
 std::string FilePart(const std::string& name)
 {
-    const std::size_t p = name.find_last_of("\\/");
+    const std::size_t p = LastSeparator(name);
     return p == std::string::npos ? name : name.substr(p + 1);
 }
 
@@ -367,9 +376,11 @@ bool MatchesFromAnyFolder(const std::string& name, const std::string& mask)
 // folders agree when every name component found a mask and the masks are used up.
 bool FolderMatchesSpec(const std::string& path, const std::string& maskPath, std::string& matched)
 {
-    const auto names = SplitFolders(path);
-    const auto masks = SplitFolders(maskPath);
     matched.clear();
+    const auto masks = SplitFolders(maskPath);
+    if (masks.empty())
+        return false;  // no mask for the name's folders
+    const auto names = SplitFolders(path);
     std::size_t m = 0;
     for (const auto& n : names) {
         bool found = false;
@@ -431,6 +442,8 @@ bool TZipCommon::MatchesFileSpec(const std::string& Name)
 bool TZipCommon::ExcludedByMasks(const std::string& StoredName, const std::string& OtherPath,
                                  const std::string& ReportedName)
 {
+    if (FExcludeSpec.empty())
+        return false;
     const std::string name = Backslashed(StoredName);
     const std::string file = FilePart(win::ExcludeTrailingPathDelimiter(name));
     for (const auto& raw : FExcludeSpec) {

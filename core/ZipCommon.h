@@ -18,6 +18,10 @@
 #include "core/plxConsts.h"
 #include "core/plxCrypt.h"
 
+namespace win {
+struct HostPathState;
+}
+
 // Raised instead of an error once the operation is cancelled: the report has gone out as
 // "User canceled", and the drivers swallow it silently.
 class ECancel : public win::Exception {
@@ -356,6 +360,10 @@ public:
     // ExtractDir (or Root, a folder the host chose), or the target lies outside it, so that
     // output never goes through one.
     bool CheckOutputTarget(const std::string& Target, const std::string& Root = {});
+    // The same check on host paths already found: the folder's (HostBase) and the target's, with
+    // what the mapping saw of the target (Known).
+    bool CheckHostTarget(const std::string& Target, std::string HostBase, const std::string& HostTarget,
+                         const win::HostPathState& Known);
     std::int64_t CopyStoredMember(TStream32* Stream, TStream32* Output, const std::uint8_t* HeaderRecord,
                                   const std::string& Name, int CrcWidth);
     std::uint32_t StreamCrc32(TStream32& Stream, std::int64_t Count);

@@ -440,9 +440,6 @@ bool TZipCommon::CheckDirectory(std::string& Dir)
 
 bool TZipCommon::CheckOutputTarget(const std::string& Target, const std::string& Root)
 {
-    // Walk the host path from the extraction folder (or the folder the host chose) down: any
-    // link on the way could redirect the write outside it, and a link at the target would be
-    // written through.
     const std::string base = Root.empty() ? EffectiveExtractDir() : Root;
     std::string hostBase, hostTarget;
     win::HostPathState target;
@@ -450,6 +447,15 @@ bool TZipCommon::CheckOutputTarget(const std::string& Target, const std::string&
         DoError(Target, "", E_INVALIDFILENAME, VolumeName);
         return false;
     }
+    return CheckHostTarget(Target, std::move(hostBase), hostTarget, target);
+}
+
+bool TZipCommon::CheckHostTarget(const std::string& Target, std::string hostBase, const std::string& hostTarget,
+                                 const win::HostPathState& target)
+{
+    // Walk the host path from the extraction folder (or the folder the host chose) down: any
+    // link on the way could redirect the write outside it, and a link at the target would be
+    // written through.
     while (hostBase.size() > 1 && hostBase.back() == '/')
         hostBase.pop_back();
     if (hostTarget.compare(0, hostBase.size(), hostBase) != 0 ||

@@ -195,10 +195,13 @@ constexpr std::uint8_t kHostMsDos = 0;
 constexpr std::uint8_t kHostUnix = 3;
 constexpr std::uint8_t kHostOsX = 19;
 
-bool IsValidUtf8(std::string_view text) { return win::EncodeUtf8(win::DecodeUtf8(text)) == text; }
+bool IsValidUtf8(std::string_view text) { return win::IsValidUtf8(text); }
 
 // Bad sequences become U+FFFD, so that no invalid UTF-8 gets into the program's strings.
-std::string SanitizedUtf8(std::string_view text) { return win::EncodeUtf8(win::DecodeUtf8(text)); }
+std::string SanitizedUtf8(std::string_view text)
+{
+    return win::IsValidUtf8(text) ? std::string(text) : win::EncodeUtf8(win::DecodeUtf8(text));
+}
 
 }  // namespace
 

@@ -50,9 +50,31 @@ int SeparatorCount(const std::string& s)
     return int(std::count_if(s.begin(), s.end(), [](char c) { return c == '\\' || c == '/'; }));
 }
 
+bool IsAscii(std::string_view s)
+{
+    return std::none_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+char AsciiLower(char c)
+{
+    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+}
+
+bool SameAsciiText(std::string_view a, std::string_view b)
+{
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+}
+
 bool StartsWithText(const std::string& s, const std::string& prefix)
 {
-    return !prefix.empty() && s.size() >= prefix.size() && win::SameText(s.substr(0, prefix.size()), prefix);
+    if (prefix.empty() || s.size() < prefix.size())
+        return false;
+    // Asked twice per stored file: plain ASCII needs no folding.
+    const std::string_view head = std::string_view(s).substr(0, prefix.size());
+    if (IsAscii(head) && IsAscii(prefix))
+        return SameAsciiText(head, prefix);
+    return win::SameText(std::string(head), prefix);
 }
 
 // "C:\x" read as a stored name would name a drive: keep it below the root.
@@ -63,9 +85,28 @@ std::string GuardDriveRoot(std::string name)
     return name;
 }
 
+// The last name of a path as Windows reads it (trailing dots and blanks dropped), when it is plain
+// ASCII and nothing special; empty otherwise.
+std::string_view PlainLastName(std::string_view path)
+{
+    if (path.empty() || path.back() == '\\' || path.back() == '/')
+        return {};
+    std::size_t start = path.size();
+    while (start > 0 && path[start - 1] != '\\' && path[start - 1] != '/' && path[start - 1] != ':')
+        --start;
+    std::string_view name = path.substr(start);
+    while (!name.empty() && (name.back() == '.' || name.back() == ' '))
+        name.remove_suffix(1);
+    return IsAscii(name) ? name : std::string_view();
+}
+
 bool SamePath(const std::string& a, const std::string& b)
 {
     if (a.empty() || b.empty())
+        return false;
+    // Asked for every scanned file: plain last names that differ settle it without folding or parsing.
+    const std::string_view na = PlainLastName(a), nb = PlainLastName(b);
+    if (!na.empty() && !nb.empty() && !SameAsciiText(na, nb))
         return false;
     if (win::SameText(a, b))
         return true;
@@ -474,6 +515,7 @@ void TCompressClass::ProcessArchive(TCompressHeaderObj& EntryList)
             return;
         }
         FTempOutputName = f->OpenedName();
+        f->EnableWriteBehind();
         fileOutput = f.get();
         output = std::move(f);
     } else {
@@ -692,11 +734,14 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
 {
     const bool folder = (FindData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     // FileSpec masks may overlap ("x\*.txt" and "x\sub\*.*" with recursion): one entry per file.
-    std::string source;
-    if (!win::ToHostPath(Path, source))
-        source = Path;
-    if (!FScannedSources.insert(source).second)
-        return;
+    // One spec is one walk, which meets each file once.
+    if (FFileSpec.size() > 1) {
+        std::string source;
+        if (!win::ToHostPath(Path, source))
+            source = Path;
+        if (!FScannedSources.insert(source).second)
+            return;
+    }
     TCompressEntryInfo now;
     now.DosDateTime = FileTimeToDosTime(FindData.ftLastWriteTime);
     now.UnpackedSize = std::int64_t((std::uint64_t(FindData.nFileSizeHigh) << 32) | FindData.nFileSizeLow);

@@ -18,7 +18,7 @@
 
 namespace {
 
-constexpr std::int64_t kSmallInput = 256;  // deflated in memory first
+constexpr std::int64_t kSmallInput = 16384;  // deflated in memory first, in one call
 constexpr std::int32_t kPumpBlock = 65536;
 
 std::uint16_t MethodNumberOf(TCompressMethod method)
@@ -65,6 +65,7 @@ bool TCompressClass::CompressEntry(TStream32& Output, int Index, TCompressHeader
         DoError(path, "", E_OPENFILE, FArchiveFile);
         return false;
     }
+    input.DisableReadAhead();  // read once from start to end
     return CompressStream(&input, Output, EntryList, Index);
 }
 
@@ -168,7 +169,9 @@ bool TCompressClass::StoreFallback(TStream32* Input, TStream32& Output)
 {
     MethodNumber = 0;
     // Back to the start of the encryption header, so exactly one header stays in front of the data.
-    Output.SetSize64(FDataStart);
+    // A small file's data was never written: nothing to cut, and the gathered writes stay.
+    if (Output.Size() != FDataStart)
+        Output.SetSize64(FDataStart);
     Output.Seek64(FDataStart, soBeginning);
     if (Encrypted) {
         DataCipher.SetKeys(SavedDataKeys);
@@ -181,18 +184,13 @@ bool TCompressClass::DeflateData(TStream32& Input, TStream32& Output)
 {
     const std::int64_t dataStart = Output.Position();
     if (FInputSize <= kSmallInput) {
-        TMemoryStream32 packed;
-        {
-            TCompressStream deflater(&packed, DeflateType, -15);
-            deflater.CancelPointer = CancelPtr;
-            if (!PumpInput(Input, [&](const std::uint8_t* p, std::int32_t n) { deflater.Write(p, n); }))
-                return false;
-            deflater.FinishDeflate();
-        }
-        if (packed.Size() > FInputSize)
+        std::vector<std::uint8_t> data;
+        data.reserve(std::size_t(FInputSize));
+        if (!PumpInput(Input, [&](const std::uint8_t* p, std::int32_t n) { data.insert(data.end(), p, p + n); }))
+            return false;
+        std::vector<std::uint8_t> bytes = DeflateSmallBuffer(data.data(), data.size(), DeflateType);
+        if (std::int64_t(bytes.size()) > FInputSize)
             return StoreFallback(&Input, Output);
-        std::vector<std::uint8_t> bytes(static_cast<const std::uint8_t*>(packed.Memory()),
-                                        static_cast<const std::uint8_t*>(packed.Memory()) + packed.Size());
         if (Encrypted)
             DataCipher.EncryptBuffer(bytes.data(), bytes.size());
         if (!bytes.empty())

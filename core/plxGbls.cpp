@@ -2,6 +2,9 @@
 
 #include "platform/win/Utf8.h"
 
+#include <iterator>
+#include <memory>
+
 namespace {
 
 // The dot tried after a dotless name. Only a literal "." takes it: "?" and sets never match the
@@ -140,8 +143,23 @@ bool TInternalMask::Matches(std::string_view Name) const {
     return MatchFolded(name);
 }
 
+// Called per archive entry with the same few masks: each is compiled once, and the masks that take
+// every name ("*" and "*.*": a dotless name is tried with a dot) are not run at all.
 bool MatchesMask(std::string_view Name, std::string_view Mask) {
-    return Mask.empty() || TInternalMask(Mask).Matches(Name);
+    if (Mask.empty() || Mask == "*" || Mask == "*.*") return true;
+    struct TCompiled {
+        std::string Text;
+        std::unique_ptr<TInternalMask> Mask;
+    };
+    thread_local TCompiled recent[4];
+    thread_local std::size_t next = 0;
+    for (const TCompiled& c : recent)
+        if (c.Mask && c.Text == Mask) return c.Mask->Matches(Name);
+    auto compiled = std::make_unique<TInternalMask>(Mask);  // raises before anything is kept
+    TCompiled& slot = recent[next++ % std::size(recent)];
+    slot.Text = std::string(Mask);
+    slot.Mask = std::move(compiled);
+    return slot.Mask->Matches(Name);
 }
 
 std::string CompressMethodName(std::uint16_t Method, std::uint16_t Flags) {

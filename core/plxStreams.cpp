@@ -90,6 +90,8 @@ std::int64_t TStream32::CopyChunks(TStream* Source, std::int64_t Count, std::int
 
 std::int64_t THandleStream32::GetSize()
 {
+    if (FBehind)
+        return FBehind->Size;
     LARGE_INTEGER size{};
     if (!HandleValid() || !GetFileSizeEx(FHandle, &size))
         return 0;
@@ -99,6 +101,13 @@ std::int64_t THandleStream32::GetSize()
 void THandleStream32::SetSize64(std::int64_t NewSize)
 {
     DropReadAhead();
+    FlushWrites();
+    if (FBehind) {
+        if (NewSize < 0 || !SeekHandle(NewSize) || !SetEndOfFile(FHandle))
+            throw EOSError(GetLastError());
+        FBehind->Start = FBehind->Position = FBehind->Size = NewSize;
+        return;
+    }
     if (Seek64(NewSize, soBeginning) != NewSize || !SetEndOfFile(FHandle))
         throw EOSError(GetLastError());
 }
@@ -110,7 +119,18 @@ std::int32_t THandleStream32::Read(void* Buffer, std::int32_t Count)
     if (OnReadProgress) {
         LowerRemaining(Count);
     }
-    const std::int32_t got = FAhead ? ReadAhead(Buffer, Count) : ReadHandle(Buffer, Count);
+    std::int32_t got = 0;
+    if (FAhead) {
+        got = ReadAhead(Buffer, Count);
+    } else if (FBehind) {
+        FlushWrites();
+        if (SeekHandle(FBehind->Position))
+            got = ReadHandle(Buffer, Count);
+        FBehind->Position += got;
+        FBehind->Start = FBehind->Position;
+    } else {
+        got = ReadHandle(Buffer, Count);
+    }
     if (OnReadProgress)
         OnReadProgress(this, Position(), GetSize());
     return got;
@@ -124,14 +144,27 @@ std::int32_t THandleStream32::ReadHandle(void* Buffer, std::int32_t Count)
     return std::int32_t(got);
 }
 
+bool THandleStream32::SeekHandle(std::int64_t Position)
+{
+    LARGE_INTEGER distance{};
+    distance.QuadPart = Position;
+    return HandleValid() && SetFilePointerEx(FHandle, distance, nullptr, FILE_BEGIN);
+}
+
 void THandleStream32::EnableReadAhead(std::int32_t WindowSize)
 {
     if (!HandleValid() || WindowSize <= 0)
         return;
-    const std::int64_t at = Seek64(0, soCurrent);
+    StartReadAhead(WindowSize, Seek64(0, soCurrent));
+}
+
+void THandleStream32::StartReadAhead(std::int32_t WindowSize, std::int64_t At)
+{
+    FBehind.reset();
     FAhead = std::make_unique<TReadAhead>();
     FAhead->Capacity = std::size_t(WindowSize);
-    FAhead->Start = FAhead->Position = std::max<std::int64_t>(at, 0);
+    FAhead->Start = FAhead->Position = std::max<std::int64_t>(At, 0);
+    FAhead->HandleAt = At;
 }
 
 // Puts the handle where the stream is and forgets the window (before a write or a resize).
@@ -140,8 +173,10 @@ void THandleStream32::DropReadAhead()
     if (!FAhead)
         return;
     const std::int64_t at = FAhead->Position;
+    const bool moved = FAhead->HandleAt != at;
     FAhead.reset();
-    Seek64(at, soBeginning);
+    if (moved)
+        Seek64(at, soBeginning);
 }
 
 std::int32_t THandleStream32::ReadAhead(void* Buffer, std::int32_t Count)
@@ -151,32 +186,100 @@ std::int32_t THandleStream32::ReadAhead(void* Buffer, std::int32_t Count)
     std::int32_t done = 0;
     while (done < Count) {
         const std::int64_t offset = a.Position - a.Start;
-        if (offset >= 0 && offset < std::int64_t(a.Bytes.size())) {
-            const auto n = std::int32_t(std::min<std::int64_t>(Count - done, std::int64_t(a.Bytes.size()) - offset));
-            std::memcpy(out + done, a.Bytes.data() + offset, std::size_t(n));
+        if (offset >= 0 && offset < std::int64_t(a.Length)) {
+            const auto n = std::int32_t(std::min<std::int64_t>(Count - done, std::int64_t(a.Length) - offset));
+            std::memcpy(out + done, a.Bytes.get() + offset, std::size_t(n));
             done += n;
             a.Position += n;
             continue;
         }
-        LARGE_INTEGER distance{};
-        distance.QuadPart = a.Position;
-        if (!SetFilePointerEx(FHandle, distance, nullptr, FILE_BEGIN))
-            break;
+        if (a.HandleAt != a.Position) {
+            a.HandleAt = -1;
+            if (!SeekHandle(a.Position))
+                break;
+            a.HandleAt = a.Position;
+        }
         const std::int32_t rest = Count - done;
         if (std::size_t(rest) >= a.Capacity) {  // big reads go straight to the caller
             const std::int32_t got = ReadHandle(out + done, rest);
             a.Position += got;
+            a.HandleAt = a.Position;
             done += got;
             break;
         }
-        a.Bytes.resize(a.Capacity);
+        if (!a.Bytes)
+            a.Bytes.reset(new std::uint8_t[a.Capacity]);  // no clearing: only what is read is used
         a.Start = a.Position;
-        const std::int32_t got = ReadHandle(a.Bytes.data(), std::int32_t(a.Capacity));
-        a.Bytes.resize(std::size_t(got));
+        const std::int32_t got = ReadHandle(a.Bytes.get(), std::int32_t(a.Capacity));
+        a.Length = std::size_t(got);
+        a.HandleAt = a.Start + got;
         if (got == 0)
             break;
     }
     return done;
+}
+
+void THandleStream32::EnableWriteBehind(std::int32_t WindowSize)
+{
+    if (!HandleValid() || WindowSize <= 0 || FBehind)
+        return;
+    DropReadAhead();
+    const std::int64_t at = Seek64(0, soCurrent);
+    const std::int64_t size = GetSize();
+    if (at < 0)
+        return;
+    FBehind = std::make_unique<TWriteBehind>();
+    FBehind->Bytes.reset(new std::uint8_t[std::size_t(WindowSize)]);
+    FBehind->Capacity = std::size_t(WindowSize);
+    FBehind->Start = FBehind->Position = at;
+    FBehind->Size = std::max(size, at);
+}
+
+void THandleStream32::FlushWrites()
+{
+    if (!FBehind || FBehind->Length == 0)
+        return;
+    TWriteBehind& w = *FBehind;
+    const auto length = std::int32_t(w.Length);
+    w.Length = 0;  // written or lost: a failure ends the operation either way
+    if (!SeekHandle(w.Start) || WriteHandle(w.Bytes.get(), length) != length)
+        throw EWriteError("Stream write error");
+    w.Start = w.Position;
+}
+
+std::int32_t THandleStream32::WriteHandle(const void* Buffer, std::int32_t Count)
+{
+    DWORD put = 0;
+    if (!WriteFile(FHandle, Buffer, DWORD(Count), &put, nullptr))
+        return 0;
+    return std::int32_t(put);
+}
+
+std::int32_t THandleStream32::WriteBehind(const void* Buffer, std::int32_t Count)
+{
+    TWriteBehind& w = *FBehind;
+    const std::int64_t offset = w.Position - w.Start;
+    const bool joins = offset >= 0 && offset <= std::int64_t(w.Length);
+    if (!joins || offset + Count > std::int64_t(w.Capacity)) {
+        try {
+            FlushWrites();
+        } catch (const EWriteError&) {
+            return 0;
+        }
+        w.Start = w.Position;
+    }
+    std::int32_t put = Count;
+    if (std::size_t(Count) >= w.Capacity) {  // big writes go straight to the file
+        put = SeekHandle(w.Position) ? WriteHandle(Buffer, Count) : 0;
+        w.Start = w.Position + put;
+    } else {
+        const std::size_t at = std::size_t(w.Position - w.Start);
+        std::memcpy(w.Bytes.get() + at, Buffer, std::size_t(Count));
+        w.Length = std::max(w.Length, at + std::size_t(Count));
+    }
+    w.Position += put;
+    w.Size = std::max(w.Size, w.Position);
+    return put;
 }
 
 std::int32_t THandleStream32::Write(const void* Buffer, std::int32_t Count)
@@ -184,15 +287,16 @@ std::int32_t THandleStream32::Write(const void* Buffer, std::int32_t Count)
     DropReadAhead();
     if (Count <= 0 || !HandleValid())
         return 0;
-    DWORD put = 0;
-    if (!WriteFile(FHandle, Buffer, DWORD(Count), &put, nullptr))
-        return 0;
-    return std::int32_t(put);
+    if (FBehind)
+        return WriteBehind(Buffer, Count);
+    return WriteHandle(Buffer, Count);
 }
 
 std::int32_t THandleStream32::Seek(std::int32_t Offset, std::uint16_t Origin)
 {
-    if (FAhead) {
+    if (FAhead || FBehind) {
+        if (Origin > soEnd)
+            return -1;
         const std::int64_t pos = Seek64(Offset, TSeekOrigin(Origin));
         return pos < 0 || pos > 0x7FFFFFFF ? -1 : std::int32_t(pos);
     }
@@ -204,6 +308,19 @@ std::int32_t THandleStream32::Seek(std::int32_t Offset, std::uint16_t Origin)
 
 std::int64_t THandleStream32::Seek64(std::int64_t Offset, TSeekOrigin Origin)
 {
+    if (FBehind) {
+        std::int64_t base = 0;
+        switch (Origin) {
+        case soBeginning: base = 0; break;
+        case soCurrent: base = FBehind->Position; break;
+        case soEnd: base = FBehind->Size; break;
+        default: return -1;
+        }
+        const std::int64_t pos = base + Offset;
+        if (pos < 0)
+            return -1;
+        return FBehind->Position = pos;
+    }
     if (FAhead && Origin != soEnd) {
         const std::int64_t pos = Origin == soBeginning ? Offset : FAhead->Position + Offset;
         if (pos < 0)
@@ -216,7 +333,7 @@ std::int64_t THandleStream32::Seek64(std::int64_t Offset, TSeekOrigin Origin)
     if (!HandleValid() || !SetFilePointerEx(FHandle, distance, &pos, Origin))
         return -1;
     if (FAhead)
-        FAhead->Position = pos.QuadPart;
+        FAhead->Position = FAhead->HandleAt = pos.QuadPart;
     return pos.QuadPart;
 }
 
@@ -254,8 +371,8 @@ TFileStream32::TFileStream32(const std::string& FileName, std::uint16_t Mode)
     else
         FHandle = CreateFileA(FileName.c_str(), AccessOf(Mode), SharingOf(Mode), nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (Mode != fmCreate && AccessOf(Mode) == GENERIC_READ)
-        EnableReadAhead();
+    if (Mode != fmCreate && AccessOf(Mode) == GENERIC_READ && HandleValid())
+        StartReadAhead(65536, 0);  // a new handle stands at the start
 }
 
 TFileStream32::~TFileStream32()
@@ -265,6 +382,12 @@ TFileStream32::~TFileStream32()
 
 void TFileStream32::CloseFile()
 {
+    try {
+        FlushWrites();
+    } catch (const EWriteError&) {
+        // Whoever needs the file whole flushes first and hears of the failure there.
+    }
+    DiscardWrites();
     if (HandleValid())
         CloseHandle(FHandle);
     FHandle = INVALID_HANDLE_VALUE;

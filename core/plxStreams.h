@@ -127,20 +127,45 @@ public:
     // thousands of headers costs a read per window, not a seek and a read per field. Only for a
     // handle nobody writes through while it is open.
     void EnableReadAhead(std::int32_t WindowSize = 65536);
+    // Back to plain reads: a file read once from start to end gains nothing from the window.
+    void DisableReadAhead() { DropReadAhead(); }
+    // Writes gather in a window and seeks, positions and sizes are kept here, so that thousands of
+    // small entries and the header fixes behind them cost a write per window, not a seek and a
+    // write per field. Only for a handle nobody else uses while it is open; FlushWrites before the
+    // file is closed or handed on by name (a write error raises EWriteError there).
+    void EnableWriteBehind(std::int32_t WindowSize = 262144);
+    void FlushWrites();
 
 protected:
     HANDLE FHandle;
+    // Drops unwritten bytes: the file is given up.
+    void DiscardWrites() { FBehind.reset(); }
+    void StartReadAhead(std::int32_t WindowSize, std::int64_t At);
 
 private:
     struct TReadAhead {
-        std::vector<std::uint8_t> Bytes;
+        std::unique_ptr<std::uint8_t[]> Bytes;
+        std::size_t Length = 0;  // valid bytes of Bytes
         std::size_t Capacity = 0;
         std::int64_t Start = 0;     // file offset of Bytes[0]
         std::int64_t Position = 0;  // the stream's position, which the handle's may differ from
+        std::int64_t HandleAt = -1;  // the handle's position as the last read left it; -1 unknown
+    };
+    struct TWriteBehind {
+        std::unique_ptr<std::uint8_t[]> Bytes;
+        std::size_t Length = 0;  // unwritten bytes of Bytes
+        std::size_t Capacity = 0;
+        std::int64_t Start = 0;     // file offset of Bytes[0]
+        std::int64_t Position = 0;  // the stream's position
+        std::int64_t Size = 0;      // the file's size with the unwritten bytes
     };
     std::unique_ptr<TReadAhead> FAhead;
+    std::unique_ptr<TWriteBehind> FBehind;
     std::int32_t ReadAhead(void* Buffer, std::int32_t Count);
     std::int32_t ReadHandle(void* Buffer, std::int32_t Count);
+    std::int32_t WriteHandle(const void* Buffer, std::int32_t Count);
+    std::int32_t WriteBehind(const void* Buffer, std::int32_t Count);
+    bool SeekHandle(std::int64_t Position);
     void DropReadAhead();
 };
 
@@ -148,6 +173,8 @@ private:
 class TFileStream32 : public THandleStream32 {
 public:
     TFileStream32(const std::string& FileName, std::uint16_t Mode);
+    // Takes over a handle already open on FileName (closed with the stream).
+    TFileStream32(HANDLE Opened, const std::string& FileName) : THandleStream32(Opened), FFileName(FileName) {}
     ~TFileStream32() override;
     TFileStream32(const TFileStream32&) = delete;
     TFileStream32& operator=(const TFileStream32&) = delete;

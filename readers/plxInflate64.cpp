@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -14,17 +15,20 @@ constexpr std::size_t kBlock = 32768;
 // The input of a chain of members: what the inflater left unread comes first.
 class TChainInput {
 public:
-    explicit TChainInput(const TByteSource& read) : read_(read), buf_(kBlock) {}
+    explicit TChainInput(const TByteSource& read)
+        : read_(read), buf_(std::make_unique_for_overwrite<std::uint8_t[]>(kBlock))
+    {
+    }
 
     bool Fill()
     {
         if (pos_ < len_)
             return true;
         pos_ = 0;
-        len_ = read_(buf_.data(), buf_.size());
+        len_ = read_(buf_.get(), kBlock);
         return len_ > 0;
     }
-    const std::uint8_t* Next() const { return buf_.data() + pos_; }
+    const std::uint8_t* Next() const { return buf_.get() + pos_; }
     std::size_t Avail() const { return len_ - pos_; }
     void Consume(std::size_t n) { pos_ += n; }
 
@@ -44,7 +48,7 @@ public:
 
 private:
     const TByteSource& read_;
-    std::vector<std::uint8_t> buf_;
+    std::unique_ptr<std::uint8_t[]> buf_;  // members are small and many: not cleared
     std::size_t pos_ = 0;
     std::size_t len_ = 0;
 };
@@ -65,7 +69,7 @@ bool SkipGzipHeader(TChainInput& in)
 TInflateResult InflateData(const TInflateIo& Io, bool Deflate64, bool GzipChain)
 {
     TChainInput in(Io.Read);
-    std::vector<std::uint8_t> out(kBlock);
+    const auto out = std::make_unique_for_overwrite<std::uint8_t[]>(kBlock);
     bool first = true;
     for (;;) {
         if (!first) {
@@ -81,15 +85,15 @@ TInflateResult InflateData(const TInflateIo& Io, bool Deflate64, bool GzipChain)
             const bool more = in.Fill();
             const std::uint8_t* next = in.Next();
             std::size_t avail = in.Avail();
-            std::uint8_t* o = out.data();
-            std::size_t room = out.size();
+            std::uint8_t* o = out.get();
+            std::size_t room = kBlock;
             rc = inflater.Decode(next, avail, o, room, !more);
             in.Consume(in.Avail() - avail);
-            if (room < out.size())
-                Io.Write(out.data(), out.size() - room);
+            if (room < kBlock)
+                Io.Write(out.get(), kBlock - room);
             if (rc == kInflateDataError || rc == kInflateNeedDict)
                 return TInflateResult::DataError;
-            if (rc != kInflateStreamEnd && !more && room == out.size())
+            if (rc != kInflateStreamEnd && !more && room == kBlock)
                 return TInflateResult::Truncated;
         }
         if (!GzipChain)

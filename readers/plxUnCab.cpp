@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::uint32_t kKeptAttributes = 0x27;  // read-only, hidden, system, archive
 constexpr std::uint16_t kDirectory = 0x10;
+constexpr int kNoCrc = 0;  // the CRC width that keeps no running CRC
 
 // The FDI file callbacks carry no user pointer: they reach the extractor whose library call is
 // running on this thread.
@@ -325,7 +326,8 @@ CAB_UINT TUnCab::WriteData(const void* Data, CAB_UINT Count)
     if (FAction != kExtract || GetCancel() || std::int64_t(Count) > FFileBytes - FWritten)
         return CAB_UINT(-1);
     const auto n = std::int32_t(Count);
-    if (WriteOutputProc(FOut.get(), Data, kKindFileData, n, 32, false) < n)
+    // A cabinet keeps no file checksum, so no running CRC is kept either.
+    if (WriteOutputProc(FOut.get(), Data, kKindFileData, n, kNoCrc, false) < n)
         return CAB_UINT(-1);
     FWritten += Count;
     BytesToRead -= Count;
@@ -344,8 +346,8 @@ void TUnCab::DoCloseFileInfo(const std::string& /*Name*/, CAB_INT_PTR /*Handle*/
     }
     FAction = kSkip;
     CloseOutFile(FOut, FileName, Attributes & kKeptAttributes, std::uint32_t(Date) << 16 | Time);
-    // A cabinet keeps no file checksum: its blocks' checksums were checked as they were decoded.
-    FinishDecodedEntry(FWritten == FFileBytes ? 0 : E_CORRUPTINPUT, 32, RunningCrc.Crc32);
+    // Its blocks' checksums were checked as they were decoded.
+    FinishDecodedEntry(FWritten == FFileBytes ? 0 : E_CORRUPTINPUT, kNoCrc, RunningCrc.Crc32);
 }
 
 void TUnCab::DoNextCabinet(std::string& Name, std::string& Path, bool& Abort, int /*ErrorCode*/)

@@ -111,6 +111,9 @@ void TUnZip::ProcessArchive(TStream32*)
 void TUnZip::ReadCentralDirectory(const TZipEnding& Ending)
 {
     FPrefix = IsMultiVolume() ? 0 : Ending.PrefixOffset;
+    // The count is the archive's claim: held to what the directory's size can hold.
+    const std::uint64_t claimed = std::min<std::uint64_t>(Ending.TotalEntries, std::uint64_t(ArchiveSize / 46));
+    FMembers.reserve(std::size_t(std::min<std::uint64_t>(claimed, 1u << 20)));
     if (!IsMultiVolume()) {
         ReadCentralDisk(Ending.CentralPos);
         RefuseOverlappingMembers();
@@ -150,8 +153,11 @@ void TUnZip::RefuseOverlappingMembers()
     }
     std::size_t kept = 0;
     for (std::size_t i = 0; i < FMembers.size(); ++i)
-        if (!refused[i])
-            FMembers[kept++] = FMembers[i];
+        if (!refused[i]) {
+            if (kept != i)
+                FMembers[kept] = std::move(FMembers[i]);
+            ++kept;
+        }
     FMembers.resize(kept);
 }
 
@@ -237,7 +243,7 @@ bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
     NoteDate(std::uint32_t(h.DosDate) << 16 | h.DosTime);
     PackedTotal += Clamp64(packed) - ((h.Flags & kFlagEncrypted) && packed >= 12 ? 12 : 0);
     UnpackedTotal += Clamp64(unpacked);
-    FMembers.push_back(item);
+    FMembers.push_back(std::move(item));
     return true;
 }
 

@@ -170,7 +170,7 @@ void TMakeCab::CreateContext()
 {
     DestroyContext();
     CCAB cab{};
-    cab.cb = 0x7FFFFFFF;
+    cab.cb = CAB_ULONG(FCabinetSize);
     cab.cbFolderThresh = 0x7FFFFFFF;
     cab.fFailOnIncompressible = FailOnIncompressible;
     const std::string name = win::ExtractFileName(FArchiveFile);
@@ -187,6 +187,11 @@ void TMakeCab::CreateContext()
         ReportFciError(FArchiveFile);
         RaiseError(FArchiveFile, "", FArchiveFile, E_CREATEFILE);
     }
+}
+
+void TMakeCab::SetPartSize(std::int64_t Value)
+{
+    FCabinetSize = Value <= 0 ? kNoCabinetLimit : std::clamp(Value, kMinCabinetSize, kNoCabinetLimit);
 }
 
 void TMakeCab::DestroyContext()
@@ -444,6 +449,8 @@ bool TMakeCab::DoGetNextCabinet(CCAB& Cab, CAB_ULONG PreviousSize)
     bool abort = true;
     if (OnGetNextCabinet)
         OnGetNextCabinet(this, Cab, newName, int(std::min<CAB_ULONG>(PreviousSize, 0x7FFFFFFF)), abort);
+    else
+        DoError(FArchiveFile, "OnGetNextCabinet", E_REQUIREDEVENT, FArchiveFile);  // a size limit needs it
     const std::string name = win::ExtractFileName(newName);
     if (abort || name.empty() || name.size() >= CAB_NAME_MAX) {
         Cab.szCab[0] = Cab.szCabPath[0] = 0;

@@ -39,6 +39,10 @@ public:
     int QuantumMemory() const { return FQuantumMemory; }
     void SetQuantumMemory(int Value) { FQuantumMemory = std::clamp(Value, 10, 21); }
     void SetArcType(TArcType) override {}
+    // The most bytes one cabinet holds; a larger run goes on in the cabinets that
+    // OnGetNextCabinet names. 0 (or the default) makes a single cabinet.
+    std::int64_t GetPartSize() const override { return FCabinetSize; }
+    void SetPartSize(std::int64_t Value) override;
 
     // The type word, method number and method name for CompressMethod.
     std::uint16_t CompressionTypeWord() const;
@@ -69,6 +73,8 @@ private:
     static constexpr std::uint16_t kHeadSize = 36;
     static constexpr std::int64_t kMaxInput = std::int64_t(1) << 31;
     static constexpr std::size_t kMaxFiles = 0xFFFF;
+    static constexpr std::int64_t kNoCabinetLimit = 0x7FFFFFFF;
+    static constexpr std::int64_t kMinCabinetSize = 1024;  // room for the headers and a block's part
 
     // An entry of the old cabinet, decoded into the work folder.
     struct TKeptEntry {
@@ -96,6 +102,7 @@ private:
     ERF FError{};
     std::unique_ptr<TStreamCabinetFileHandler> FHandler;
     std::uint8_t FHead[kHeadSize] = {};
+    std::int64_t FCabinetSize = kNoCabinetLimit;
     int FLzxLevel = 21;
     int FQuantumLevel = 7;
     int FQuantumMemory = 21;

@@ -63,6 +63,18 @@ bool LastWriteTime(const std::string& Path, std::int64_t& Time)
     return true;
 }
 
+bool HandleWriteTime(HANDLE File, std::int64_t& Time)
+{
+    FILETIME written{};
+    if (!GetFileTime(File, nullptr, nullptr, &written))
+        return false;
+    Time = win::FileTimeToUnixTime(written);
+    return true;
+}
+
+// Padding source for the copies; never written to.
+const std::uint8_t kZeros[kCopyBlock] = {};
+
 }  // namespace
 
 // --- TTar ---
@@ -190,7 +202,9 @@ void TTar::CopyEntry(TStream32& Output, TStream32& OldArchive, TCompressHeaderOb
 
 bool TTar::CopyFileData(TStream32& Input, TStream32& Output, std::int64_t Size, bool& Changed)
 {
-    std::vector<std::uint8_t> block(kCopyBlock);
+    if (FCopyBlock.empty())
+        FCopyBlock.resize(kCopyBlock);  // once per writer, not per file
+    std::vector<std::uint8_t>& block = FCopyBlock;
     std::int64_t done = 0;
     while (done < Size) {
         if (GetCancel())
@@ -208,11 +222,10 @@ bool TTar::CopyFileData(TStream32& Input, TStream32& Output, std::int64_t Size, 
     std::uint8_t probe;
     Changed = done < Size || Input.Read(&probe, 1) > 0;
     // The header already holds Size: the archive stays aligned whatever the file did.
-    std::vector<std::uint8_t> zeros(std::size_t(std::min<std::int64_t>(Size - done + TarBlockSize, kCopyBlock)), 0);
     std::int64_t pad = (Size - done) + TarDataPadding(Size);
     while (pad > 0) {
-        const auto n = std::int32_t(std::min<std::int64_t>(pad, std::int64_t(zeros.size())));
-        Output.WriteBuffer(zeros.data(), n);
+        const auto n = std::int32_t(std::min<std::int64_t>(pad, kCopyBlock));
+        Output.WriteBuffer(kZeros, n);
         pad -= n;
     }
     return true;
@@ -230,13 +243,7 @@ void TTar::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderO
     BaseDir = path.substr(0, std::min<std::size_t>(EntryList.Value(std::uint32_t(Index)), path.size()));
     if (!DoBegin(FileName, FileNumber, &EntryList.Names()))
         return;
-    std::int64_t mtime = 0;
-    if (DateAttribute == daSysDate || !LastWriteTime(path, mtime))
-        mtime = std::int64_t(::time(nullptr));
-    else if (DateAttribute == daMaxFileDate && FNewestDosTime != 0)
-        mtime = UnixOfDos(FNewestDosTime);
     const std::int64_t size = folder ? 0 : UnpackedSize;
-
     std::unique_ptr<TFileStream32> input;
     if (!folder) {
         input = std::make_unique<TFileStream32>(path, fmOpenRead | fmShareDenyNone);
@@ -244,7 +251,16 @@ void TTar::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderO
             DoError(path, "", E_OPENFILE, FArchiveFile);
             return;
         }
+        input->DisableReadAhead();  // read once, straight into the archive
     }
+    std::int64_t mtime = 0;
+    // The open file's own time: no second lookup of its name.
+    const bool timed = DateAttribute != daSysDate &&
+                       (input ? HandleWriteTime(input->Handle(), mtime) : LastWriteTime(path, mtime));
+    if (!timed)
+        mtime = std::int64_t(::time(nullptr));
+    else if (DateAttribute == daMaxFileDate && FNewestDosTime != 0)
+        mtime = UnixOfDos(FNewestDosTime);
     Output.Seek64(0, soEnd);
     EntryList.GetItem(std::uint32_t(Index)).Offset = Output.Size();
     const auto headers = EncodeTarHeaders(NewEntry(FileName, folder, size, mtime));

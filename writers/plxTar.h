@@ -51,6 +51,7 @@ private:
     bool CopyFileData(TStream32& Input, TStream32& Output, std::int64_t Size, bool& Changed);
 
     std::uint8_t FHead[TarBlockSize] = {};
+    std::vector<std::uint8_t> FCopyBlock;
     std::map<std::int64_t, TTarEntry> FOldEntries;  // by the entry's first byte in the old archive
     std::set<std::string> FChangedWhileRead;        // sources that are not deleted in move mode
 };

@@ -498,11 +498,11 @@ void TVLabeledEdit::Paint()
         Color = ColorOnDisabled;
     else if (!Focused())
         Color = normalColor_;
-    TRect client(0, 0, Width(), Height());
+    TRect client = Rect(0, 0, Width(), Height());
     Canvas.Font = Font;
     Canvas.Brush.Color = clWindowFrame;
     Canvas.FrameRect(client);
-    client = TRect(client.Left + 1, client.Top + 1, client.Right - 1, client.Bottom - 1);
+    client = Rect(client.Left + 1, client.Top + 1, client.Right - 1, client.Bottom - 1);
     Canvas.Brush.Color = Color;
     Canvas.FillRect(client);
     if (!Enabled())

@@ -408,10 +408,17 @@ std::uint64_t BytesUsedUnder(const std::string& hostFolder)
 
 std::optional<DriveEntry> LimitedDriveOf(const std::string& hostPath)
 {
-    // Every file opened asks; resolving the path costs a call per folder level, so only when needed.
-    const auto table = DriveTable();
-    if (std::none_of(table.begin(), table.end(), [](const DriveEntry& e) { return e.capacity != 0; }))
-        return std::nullopt;
+    // Every file opened asks; resolving the path costs a call per folder level, so only when needed,
+    // and the table is not copied for the common answer.
+    std::vector<DriveEntry> table;
+    {
+        TableState& state = State();
+        std::lock_guard guard(state.lock);
+        const auto& entries = LoadedEntries(state);
+        if (std::none_of(entries.begin(), entries.end(), [](const DriveEntry& e) { return e.capacity != 0; }))
+            return std::nullopt;
+        table = entries;
+    }
     const std::string path = CanonicalRoot(hostPath);
     for (const auto& entry : table)
         if (entry.capacity != 0 && IsUnder(path, entry.root))

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <random>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <tuple>
 #include <vector>
@@ -39,8 +40,19 @@ public:
 
 class FindObject : public KernelObject {
 public:
-    std::vector<WIN32_FIND_DATAA> entries;
+    ~FindObject() override
+    {
+        if (dir)
+            closedir(dir);
+    }
+
+    std::vector<WIN32_FIND_DATAA> entries;  // an exact name's one entry
     std::size_t next = 0;
+    // A listing: sorted names, each looked up when its turn comes, so that a folder of thousands
+    // of files is never held as thousands of find records.
+    DIR* dir = nullptr;
+    std::string folder;
+    std::vector<std::string> names;
 };
 
 std::shared_ptr<FileObject> FileOf(HANDLE handle)
@@ -303,11 +315,12 @@ std::u32string Folded(const std::string& text)
 }
 
 void FillFindData(WIN32_FIND_DATAA& data, const std::string& hostPath, const std::string& name,
-                  const struct stat& st)
+                  const struct stat& st, const timespec* created = nullptr)
 {
     data = WIN32_FIND_DATAA{};
     data.dwFileAttributes = SynthesizeAttributes(hostPath, st, IsHiddenName(name));
-    data.ftCreationTime = FileTimeFromTimespec(CreationTimeOf(AT_FDCWD, hostPath.c_str(), AT_SYMLINK_NOFOLLOW, st));
+    data.ftCreationTime = FileTimeFromTimespec(
+        created ? *created : CreationTimeOf(AT_FDCWD, hostPath.c_str(), AT_SYMLINK_NOFOLLOW, st));
     data.ftLastAccessTime = FileTimeFromTimespec(st.st_atim);
     data.ftLastWriteTime = FileTimeFromTimespec(st.st_mtim);
     if (S_ISREG(st.st_mode)) {
@@ -316,6 +329,46 @@ void FillFindData(WIN32_FIND_DATAA& data, const std::string& hostPath, const std
         data.nFileSizeLow = static_cast<DWORD>(size);
     }
     std::snprintf(data.cFileName, sizeof data.cFileName, "%s", name.c_str());
+}
+
+// A listed name's status and creation time in one call, looked up from its open folder: listing a
+// folder of thousands of files costs one call per file, not two walks of the full path.
+bool StatListedName(int dirFd, const char* name, struct stat& st, timespec& created)
+{
+    struct statx stx {};
+    if (statx(dirFd, name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &stx) != 0)
+        return false;
+    const auto time = [](const statx_timestamp& t) {
+        return timespec{static_cast<time_t>(t.tv_sec), static_cast<long>(t.tv_nsec)};
+    };
+    st = {};
+    st.st_dev = makedev(stx.stx_dev_major, stx.stx_dev_minor);
+    st.st_ino = stx.stx_ino;
+    st.st_mode = stx.stx_mode;
+    st.st_nlink = stx.stx_nlink;
+    st.st_uid = stx.stx_uid;
+    st.st_gid = stx.stx_gid;
+    st.st_size = static_cast<off_t>(stx.stx_size);
+    st.st_atim = time(stx.stx_atime);
+    st.st_mtim = time(stx.stx_mtime);
+    st.st_ctim = time(stx.stx_ctime);
+    created = (stx.stx_mask & STATX_BTIME) ? time(stx.stx_btime) : st.st_mtim;
+    return true;
+}
+
+// The next listed name that is still there.
+bool NextListedName(FindObject& search, WIN32_FIND_DATAA& data)
+{
+    while (search.next < search.names.size()) {
+        const std::string& name = search.names[search.next++];
+        struct stat st {};
+        timespec created{};
+        if (!StatListedName(dirfd(search.dir), name.c_str(), st, created))
+            continue;  // gone since the listing
+        FillFindData(data, JoinHostName(search.folder, name), name, st, &created);
+        return true;
+    }
+    return false;
 }
 
 // A name without wildcards is one lookup, not a listing of its folder: callers ask for one file's
@@ -373,6 +426,20 @@ BOOL CreateDirectoryTree(const char* pathName)
             return FailFromErrno(levelHost);
     }
     return IsFolder(host) ? TRUE : FailWith(ERROR_PATH_NOT_FOUND);
+}
+
+HANDLE AdoptHostFile(int fd, const std::string& hostPath, bool canRead, bool canWrite)
+{
+    const bool limited = LimitedDriveOf(hostPath).has_value();
+    return AddHandle(std::make_shared<FileObject>(fd, hostPath, canRead, canWrite, limited));
+}
+
+BOOL PutTempFileInPlace(const std::string& tempHost, const std::string& targetHost)
+{
+    if (RenameHost(tempHost, targetHost, false) != 0)
+        return FailFromErrno(errno == ENOENT ? tempHost : targetHost, ERROR_ALREADY_EXISTS);
+    NoteNameAdded(targetHost);  // temporary names are not kept in listings
+    return TRUE;
 }
 
 }  // namespace win
@@ -800,11 +867,13 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
         return INVALID_HANDLE_VALUE;
     }
     const std::u32string foldedPattern = Folded(pattern);
+    const bool everything = pattern == "*";
     const bool isRoot = path.parts.empty();
-    // Folded once per name: a sort that folds in every comparison cost more than the listing.
+    // Folded once per name: a sort that folds in every comparison cost more than the listing. The
+    // folded UTF-8 sorts as its code points do, by plain byte comparison.
     struct Found {
         int rank;
-        std::u32string folded;
+        std::string folded;
         std::string name;
     };
     std::vector<Found> found;
@@ -812,13 +881,12 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
         std::string name = entry->d_name;
         if (isRoot && (name == "." || name == ".."))
             continue;
-        std::u32string folded = Folded(name);
-        if (MatchesPattern(foldedPattern, folded)) {
+        std::string folded = FoldCase(name);
+        if (everything || MatchesPattern(foldedPattern, DecodeUtf8(folded))) {
             const int rank = name == "." ? 0 : name == ".." ? 1 : 2;
             found.push_back({rank, std::move(folded), std::move(name)});
         }
     }
-    closedir(dir);
     std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
         return std::tie(a.rank, a.folded, a.name) < std::tie(b.rank, b.folded, b.name);
     });
@@ -828,20 +896,13 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
         names.push_back(std::move(f.name));
 
     auto search = std::make_shared<FindObject>();
-    for (const auto& name : names) {
-        const std::string host = JoinHostName(folder, name);
-        struct stat st {};
-        if (lstat(host.c_str(), &st) != 0)
-            continue;  // gone since the listing
-        search->entries.emplace_back();
-        FillFindData(search->entries.back(), host, name, st);
-    }
-    if (search->entries.empty()) {
+    search->dir = dir;
+    search->folder = folder;
+    search->names = std::move(names);
+    if (!NextListedName(*search, *findData)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
-    *findData = search->entries[0];
-    search->next = 1;
     SetLastError(ERROR_SUCCESS);
     return AddHandle(std::move(search));
 }
@@ -851,6 +912,12 @@ BOOL FindNextFileA(HANDLE findFile, WIN32_FIND_DATAA* findData)
     const auto search = FindHandleOf<FindObject>(findFile);
     if (!search)
         return FailWith(ERROR_INVALID_HANDLE);
+    if (search->dir) {
+        WIN32_FIND_DATAA data;
+        if (!NextListedName(*search, findData ? *findData : data))
+            return FailWith(ERROR_NO_MORE_FILES);
+        return TRUE;
+    }
     if (search->next >= search->entries.size())
         return FailWith(ERROR_NO_MORE_FILES);
     if (findData)

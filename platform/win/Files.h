@@ -64,6 +64,13 @@ namespace win {
 // Creates the folder and every missing parent.
 BOOL CreateDirectoryTree(const char* pathName);
 
+// A handle for a host file the caller has opened (the handle owns the descriptor from then on).
+HANDLE AdoptHostFile(int fd, const std::string& hostPath, bool canRead, bool canWrite);
+// Renames a temporary file of CreateOwnedTempFileIn to a name that did not exist beside it, both
+// host paths found by the caller: one rename, no lookup. Fails with ERROR_ALREADY_EXISTS when the
+// name has appeared since.
+BOOL PutTempFileInPlace(const std::string& tempHost, const std::string& targetHost);
+
 // Hooks for tests of cross-file-system moves.
 struct FileTestHooks {
     bool forceCrossDevice = false;  // renames between folders behave as if across file systems

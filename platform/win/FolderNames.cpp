@@ -2,6 +2,7 @@
 
 #include "platform/win/Utf8.h"
 
+#include <ctime>
 #include <dirent.h>
 #include <mutex>
 #include <unordered_map>
@@ -13,6 +14,8 @@ struct Listing {
     dev_t dev = 0;
     ino_t ino = 0;
     timespec mtime{};
+    // The host's clock just after our last change: a later stamp up to it is our own doing.
+    timespec ownChangesUntil{};
     std::unordered_map<std::string, std::string> byFolded;  // first name read wins, as a scan would
 };
 
@@ -38,7 +41,11 @@ public:
         return Lookup(it->second, name);
     }
 
-    void Note(const std::string& hostPath, bool added)
+    // No call to the host: the folder's new stamp is taken at the next lookup, which stats the
+    // folder anyway, so that a file made costs no extra call here.
+    enum class Change { Added, Removed, Unnamed };
+
+    void Note(const std::string& hostPath, Change change)
     {
         const std::size_t slash = hostPath.rfind('/');
         if (slash == std::string::npos)
@@ -49,21 +56,15 @@ public:
         const auto it = folders_.find(dir);
         if (it == folders_.end())
             return;
-        struct stat st {};
         Listing& listing = it->second;
-        if (lstat(dir.c_str(), &st) != 0 || st.st_dev != listing.dev || st.st_ino != listing.ino) {
-            folders_.erase(it);
-            return;
-        }
-        const std::string folded = FoldCase(name);
-        if (added) {
-            listing.byFolded.emplace(folded, name);
-        } else {
-            const auto named = listing.byFolded.find(folded);
+        if (change == Change::Added) {
+            listing.byFolded.emplace(FoldCase(name), name);
+        } else if (change == Change::Removed) {
+            const auto named = listing.byFolded.find(FoldCase(name));
             if (named != listing.byFolded.end() && named->second == name)
                 listing.byFolded.erase(named);
         }
-        listing.mtime = st.st_mtim;
+        clock_gettime(CLOCK_REALTIME, &listing.ownChangesUntil);
     }
 
     unsigned long Reads()
@@ -73,10 +74,22 @@ public:
     }
 
 private:
-    static bool Current(const Listing& listing, const struct stat& st)
+    // A stamp after the listing's but not after our last change comes from our own changes (a
+    // kernel stamps a change no later than the clock reads when the call has returned); a later one
+    // is someone else's.
+    static bool Current(Listing& listing, const struct stat& st)
     {
-        return listing.dev == st.st_dev && listing.ino == st.st_ino && listing.mtime.tv_sec == st.st_mtim.tv_sec &&
-               listing.mtime.tv_nsec == st.st_mtim.tv_nsec;
+        if (listing.dev != st.st_dev || listing.ino != st.st_ino)
+            return false;
+        const auto before = [](const timespec& a, const timespec& b) {
+            return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+        };
+        if (!before(listing.mtime, st.st_mtim))
+            return !before(st.st_mtim, listing.mtime);
+        if (before(listing.ownChangesUntil, st.st_mtim))
+            return false;
+        listing.mtime = st.st_mtim;
+        return true;
     }
 
     static std::string Lookup(const Listing& listing, const std::string& name)
@@ -126,12 +139,17 @@ std::string FindNameIgnoringCase(const std::string& dir, const struct stat& dirS
 
 void NoteNameAdded(const std::string& hostPath)
 {
-    Cache().Note(hostPath, true);
+    Cache().Note(hostPath, FolderNameCache::Change::Added);
 }
 
 void NoteNameRemoved(const std::string& hostPath)
 {
-    Cache().Note(hostPath, false);
+    Cache().Note(hostPath, FolderNameCache::Change::Removed);
+}
+
+void NoteFolderChanged(const std::string& hostPath)
+{
+    Cache().Note(hostPath, FolderNameCache::Change::Unnamed);
 }
 
 unsigned long FolderReadCount()

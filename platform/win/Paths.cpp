@@ -63,9 +63,9 @@ bool IsDriveLetter(char c)
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
-void AppendParts(WinPath& out, const std::vector<std::string>& parts)
+void AppendParts(WinPath& out, std::vector<std::string>&& parts)
 {
-    for (const auto& part : parts) {
+    for (auto& part : parts) {
         if (part == ".")
             continue;
         if (part == "..") {
@@ -73,15 +73,18 @@ void AppendParts(WinPath& out, const std::vector<std::string>& parts)
                 out.parts.pop_back();
             continue;
         }
-        out.parts.push_back(part);
+        out.parts.push_back(std::move(part));
     }
 }
 
 bool ValidName(const std::string& name)
 {
-    for (unsigned char c : name)
-        if (c < 0x20 || std::strchr("<>:\"|?*", c))
+    for (unsigned char c : name) {
+        if (c >= 0x40 && c != '|')
+            continue;
+        if (c < 0x20 || c == '<' || c == '>' || c == ':' || c == '"' || c == '|' || c == '?' || c == '*')
             return false;
+    }
     return true;
 }
 
@@ -231,8 +234,11 @@ bool ToHostPath(std::string_view path, std::string& host, WinPath* parsedOut, Ho
         return true;
     }
     std::string parent = drive->root;
-    for (std::size_t i = 0; i + 1 < parsed.parts.size(); ++i)
-        parent = JoinHost(parent, parsed.parts[i]);
+    for (std::size_t i = 0; i + 1 < parsed.parts.size(); ++i) {
+        if (parent != "/")
+            parent += '/';
+        parent += parsed.parts[i];
+    }
     const std::string& last = parsed.parts.back();
     std::string exact = JoinHost(parent, last);
     struct stat st {};

@@ -1,6 +1,7 @@
 #include "platform/win/TempFiles.h"
 
 #include "platform/win/Errors.h"
+#include "platform/win/Files.h"
 #include "platform/win/FolderNames.h"
 #include "platform/win/Paths.h"
 
@@ -121,12 +122,27 @@ bool ParseOwner(std::string_view name, std::string_view prefix, Owner& owner)
     return fields[2] <= 0xFFFFFFFFull;
 }
 
+void AppendHex(std::string& out, unsigned long long value)
+{
+    char digits[16];
+    const auto end = std::to_chars(digits, digits + sizeof digits, value, 16).ptr;
+    out.append(digits, end);
+}
+
 std::string OwnedName(std::string_view prefix, std::uint32_t number)
 {
     const Owner self = Self();
-    char tail[96];
-    std::snprintf(tail, sizeof tail, "%lx-%llx-%08x-%x.tmp", self.pid, self.start, self.system, number);
-    return std::string(prefix) + tail;
+    std::string name(prefix);
+    AppendHex(name, self.pid);
+    name += '-';
+    AppendHex(name, self.start);
+    name += '-';
+    for (int shift = 28; shift >= 0; shift -= 4)
+        name += "0123456789abcdef"[(self.system >> shift) & 0xF];
+    name += '-';
+    AppendHex(name, number);
+    name += ".tmp";
+    return name;
 }
 
 int RemoveOne(const char* path, const struct stat*, int kind, struct FTW*)
@@ -199,6 +215,41 @@ bool IsDeadOwnersTempName(std::string_view name, std::string_view prefix)
     return known;
 }
 
+namespace {
+
+// The file is made in folderHost, known to be a folder; base is the folder's Windows path with
+// its trailing backslash.
+std::string MakeOwnedTempFile(const std::string& base, const std::string& folderHost, std::string_view prefix,
+                              HANDLE* opened)
+{
+    if (FirstUseOf(folderHost, prefix))
+        RemoveDeadOwnersFiles(folderHost, prefix);
+    const int access = opened ? O_RDWR : O_WRONLY;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = OwnedName(prefix, RandomNumber());
+        const std::string host = folderHost + (folderHost == "/" ? "" : "/") + name;
+        // O_EXCL: a name that exists, or that another thread takes first, is never reused.
+        const int fd = ::open(host.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            FailWithErrno();
+            return {};
+        }
+        if (opened)
+            *opened = AdoptHostFile(fd, host, true, true);
+        else
+            ::close(fd);
+        NoteFolderChanged(host);
+        SetLastError(ERROR_SUCCESS);
+        return base + name;
+    }
+    FailWith(ERROR_FILE_EXISTS);
+    return {};
+}
+
+}  // namespace
+
 std::string CreateOwnedTempFile(std::string_view folder, std::string_view prefix)
 {
     WinPath parsed;
@@ -212,30 +263,21 @@ std::string CreateOwnedTempFile(std::string_view folder, std::string_view prefix
         FailWith(ERROR_DIRECTORY);
         return {};
     }
-    if (FirstUseOf(folderHost, prefix))
-        RemoveDeadOwnersFiles(folderHost, prefix);
     parsed.trailingSeparator = false;
     std::string base = parsed.ToString();
     if (base.back() != '\\')
         base += '\\';
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = OwnedName(prefix, RandomNumber());
-        const std::string host = folderHost + (folderHost == "/" ? "" : "/") + name;
-        // O_EXCL: a name that exists, or that another thread takes first, is never reused.
-        const int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
-            FailWithErrno();
-            return {};
-        }
-        ::close(fd);
-        NoteNameAdded(host);
-        SetLastError(ERROR_SUCCESS);
-        return base + name;
-    }
-    FailWith(ERROR_FILE_EXISTS);
-    return {};
+    return MakeOwnedTempFile(base, folderHost, prefix, nullptr);
+}
+
+std::string CreateOwnedTempFileIn(std::string_view folder, const std::string& folderHost, std::string_view prefix,
+                                  HANDLE& handle)
+{
+    handle = INVALID_HANDLE_VALUE;
+    std::string base(folder);
+    if (base.empty() || base.back() != '\\')
+        base += '\\';
+    return MakeOwnedTempFile(base, folderHost, prefix, &handle);
 }
 
 }  // namespace win

@@ -7,6 +7,8 @@
 // owner lives, or that another system made, is never touched.
 #pragma once
 
+#include "platform/win/Handles.h"
+
 #include <string>
 #include <string_view>
 
@@ -16,6 +18,11 @@ namespace win {
 // path; empty, with the last error set, on failure. Unlike GetTempFileNameA the path is not held
 // to MAX_PATH: any path the host takes works.
 std::string CreateOwnedTempFile(std::string_view folder, std::string_view prefix);
+// The same in a folder whose host path (folderHost) the caller has found (folder: its full Windows
+// path), left open for reading and writing (`handle`, closed by CloseHandle): a file written at
+// once is neither looked up nor opened a second time.
+std::string CreateOwnedTempFileIn(std::string_view folder, const std::string& folderHost, std::string_view prefix,
+                                  HANDLE& handle);
 
 // Whether `name` (a file name without folder) is a temporary name of `prefix` whose owner is known
 // to be dead.

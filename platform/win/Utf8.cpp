@@ -1,5 +1,6 @@
 #include "platform/win/Utf8.h"
 
+#include <algorithm>
 #include <clocale>
 #include <cwctype>
 #include <locale.h>
@@ -19,17 +20,18 @@ locale_t Utf8Locale()
 
 }  // namespace
 
+// Names are decoded per archive entry and per lookup: written in place, not pushed one by one.
 std::u32string DecodeUtf8(std::string_view text)
 {
-    std::u32string out;
-    out.reserve(text.size());
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
+    std::u32string out(n, U'\0');
+    char32_t* o = out.data();
     std::size_t i = 0;
     while (i < n) {
         const unsigned char b = p[i];
         if (b < 0x80) {
-            out.push_back(b);
+            *o++ = b;
             ++i;
             continue;
         }
@@ -46,14 +48,46 @@ std::u32string DecodeUtf8(std::string_view text)
         }
         if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
         if (!ok) {
-            out.push_back(U'\uFFFD');
+            *o++ = U'\uFFFD';
             ++i;
             continue;
         }
-        out.push_back(cp);
+        *o++ = cp;
         i += len;
     }
+    out.resize(static_cast<std::size_t>(o - out.data()));
     return out;
+}
+
+bool IsValidUtf8(std::string_view text)
+{
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    while (i < n) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        int len = 0;
+        char32_t cp = 0;
+        char32_t min = 0;
+        if ((b & 0xE0) == 0xC0) { len = 2; cp = b & 0x1F; min = 0x80; }
+        else if ((b & 0xF0) == 0xE0) { len = 3; cp = b & 0x0F; min = 0x800; }
+        else if ((b & 0xF8) == 0xF0) { len = 4; cp = b & 0x07; min = 0x10000; }
+        if (len == 0 || i + len > n)
+            return false;
+        for (int k = 1; k < len; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += len;
+    }
+    return true;
 }
 
 void AppendUtf8(std::string& out, char32_t cp)
@@ -78,9 +112,14 @@ void AppendUtf8(std::string& out, char32_t cp)
 
 std::string EncodeUtf8(std::u32string_view text)
 {
-    std::string out;
-    out.reserve(text.size());
-    for (char32_t cp : text) AppendUtf8(out, cp);
+    std::string out(text.size(), '\0');
+    std::size_t i = 0;
+    for (; i < text.size() && text[i] < 0x80; ++i)
+        out[i] = static_cast<char>(text[i]);
+    if (i == text.size())
+        return out;
+    out.resize(i);
+    for (; i < text.size(); ++i) AppendUtf8(out, text[i]);
     return out;
 }
 
@@ -98,17 +137,23 @@ char32_t ToUpper(char32_t cp)
 
 namespace {
 
+bool IsAscii(std::string_view text)
+{
+    unsigned char any = 0;
+    for (unsigned char c : text) any |= c;
+    return any < 0x80;
+}
+
 template <class Map>
 std::string MapText(std::string_view text, Map map)
 {
-    std::string out;
-    out.reserve(text.size());
-    bool ascii = true;
-    for (unsigned char c : text) ascii = ascii && c < 0x80;
-    if (ascii) {
-        for (unsigned char c : text) out.push_back(static_cast<char>(map(c)));
+    if (IsAscii(text)) {
+        std::string out(text);
+        for (char& c : out) c = static_cast<char>(map(static_cast<unsigned char>(c)));
         return out;
     }
+    std::string out;
+    out.reserve(text.size());
     for (char32_t cp : DecodeUtf8(text)) AppendUtf8(out, map(cp));
     return out;
 }
@@ -121,6 +166,16 @@ std::string UpperCase(std::string_view text) { return MapText(text, [](char32_t 
 
 int CompareText(std::string_view a, std::string_view b)
 {
+    // Plain ASCII, the common case, needs no decoding.
+    if (IsAscii(a) && IsAscii(b)) {
+        const std::size_t n = std::min(a.size(), b.size());
+        for (std::size_t i = 0; i < n; ++i) {
+            const char32_t p = FoldCase(static_cast<unsigned char>(a[i]));
+            const char32_t q = FoldCase(static_cast<unsigned char>(b[i]));
+            if (p != q) return p < q ? -1 : 1;
+        }
+        return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+    }
     const std::u32string x = DecodeUtf8(a);
     const std::u32string y = DecodeUtf8(b);
     const std::size_t n = std::min(x.size(), y.size());

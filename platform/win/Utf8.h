@@ -10,6 +10,8 @@ namespace win {
 std::u32string DecodeUtf8(std::string_view text);
 std::string EncodeUtf8(std::u32string_view text);
 void AppendUtf8(std::string& out, char32_t cp);
+// Whether DecodeUtf8 would find no bad sequence (so that encoding again gives the same bytes).
+bool IsValidUtf8(std::string_view text);
 
 // Simple (one-to-one) case folding, independent of the process locale.
 char32_t FoldCase(char32_t cp);

@@ -552,6 +552,15 @@ TEST_F(CompressDriver, ArchiveIsNeverAddedToItselfAndANonArchiveIsRefused)
         EXPECT_EQ(names, (std::set<std::string>{"a.txt", "b.txt"}));
         std::filesystem::remove(Data("b.txt"));
     }
+    // Named in another case it is still the same file.
+    SetArchive("C:\\DATA\\Self.TVA", Data("self.tva"));
+    Put("c.txt", "charlie", 1);
+    ASSERT_EQ(Run(swAdd), 1);
+    std::set<std::string> names;
+    for (const auto& entry : ReadArchive(ArchiveBytes()))
+        names.insert(entry.Name);
+    EXPECT_EQ(names, (std::set<std::string>{"a.txt", "b.txt", "c.txt"}));
+    std::filesystem::remove(Data("c.txt"));
     EXPECT_EQ(NamesIn(home + "/data"), (std::set<std::string>{"a.txt", "self.tva"}));
 
     const std::string notes = "these are not an archive\n";

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -114,6 +115,18 @@ TEST(FilterStreams, CompressOutputInflatesToInputAtEveryLevel)
         const Bytes out = ContentOf(target);
         ASSERT_EQ(Bytes(out.begin(), out.begin() + 3), Bytes({'H', 'D', 'R'}));
         EXPECT_EQ(ZlibRawInflate(Bytes(out.begin() + 3, out.end())), input) << "level " << int(level);
+    }
+
+    // Whole small inputs in one call with tables sized for them: the same data back, no larger than
+    // with the full-size ones.
+    const std::pair<TDeflateType, int> levels[] = {{dtDeflateS, 0}, {dtDeflateF, 1}, {dtDeflateN, 6}, {dtDeflateX, 9}};
+    for (const auto& [type, zlibLevel] : levels) {
+        for (std::size_t n : {0, 1, 100, 256, 257, 5000, 16384}) {
+            const Bytes small(input.begin(), input.begin() + std::ptrdiff_t(n));
+            const Bytes packed = DeflateSmallBuffer(small.data(), small.size(), type);
+            EXPECT_EQ(ZlibRawInflate(packed), small) << n << " bytes, level " << zlibLevel;
+            EXPECT_LE(packed.size(), ZlibRawDeflate(small, zlibLevel).size()) << n << " bytes, level " << zlibLevel;
+        }
     }
 
     // Nothing written: freeing still writes the end block.
@@ -505,6 +518,29 @@ TEST_F(TempStreamsTest, FailedReplacementKeepsOldArchiveAndTemporaryFile)
     EXPECT_EQ(ReadHostFile(media + "/a.zip").size(), 20000u);
     EXPECT_GT(progress, 0);
     EXPECT_EQ(NamesIn(home + "/tmp").size(), 1u) << "only the earlier failure's file";
+}
+
+TEST_F(TempStreamsTest, OutputThatDoesNotReachTheDiskReplacesNothing)
+{
+    // The temporary folder is on a small medium; the gathered writes fail only when flushed.
+    const std::string media = root + "/media";
+    std::filesystem::create_directories(media);
+    WriteHostFile(root + "/config/torvo/drives", "E: removable capacity=60000 " + media + "\n");
+    win::LoadDriveTable();
+    WriteHostFile(home + "/out/a.zip", "old archive");
+    {
+        TTempFileStream out(owner, fmCreate, "C:\\out\\a.zip", "E:\\");
+        ASSERT_TRUE(out.HandleValid());
+        out.EnableWriteBehind();
+        const Bytes data = Sample(100000);
+        out.WriteBuffer(data.data(), std::int32_t(data.size()));
+        EXPECT_THROW(out.Close(), E_RAISE);
+    }
+    EXPECT_EQ(ReadHostFile(home + "/out/a.zip"), "old archive");
+    EXPECT_TRUE(NamesIn(media).empty()) << "the incomplete output is removed";
+    EXPECT_TRUE(begins.empty());
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].substr(0, 5), "25160");
 }
 
 TEST_F(TempStreamsTest, MemoryOutputAndCopies)

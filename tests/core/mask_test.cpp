@@ -72,6 +72,16 @@ TEST(Mask, InvalidMasksAndTheStarLimit) {
     EXPECT_NE(InvalidMessage("[abc"), "");
     EXPECT_NE(InvalidMessage("[!"), "");
     EXPECT_THROW(MatchesMask("x", "[q-"), EInvalidMask);
+    // Masks are kept compiled between calls: an invalid one raises every time, and many masks in
+    // turn each answer for themselves.
+    EXPECT_THROW(MatchesMask("x", "[q-"), EInvalidMask);
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 6; ++i) {
+            const std::string mask = "f" + std::to_string(i) + "*.t?t";
+            EXPECT_TRUE(MatchesMask("F" + std::to_string(i) + "abc.TXT", mask)) << mask;
+            EXPECT_FALSE(MatchesMask("f" + std::to_string(i + 1) + ".txt", mask)) << mask;
+        }
+    }
 }
 
 TEST(Mask, ManyStarsDoNotExplode) {

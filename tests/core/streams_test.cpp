@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,69 @@ TEST_F(StreamsTest, SeeksBeyondFourGibOnSparseFile)
     EXPECT_EQ(std::string(tail, 3), "end");
     EXPECT_EQ(in.Position(), big);
     EXPECT_EQ(in.Seek64(std::int64_t(1) << 32, soBeginning), std::int64_t(1) << 32);
+}
+
+TEST_F(StreamsTest, WriteBehindAgreesWithPlainWritesAndReportsAFullDisk)
+{
+    // Random writes, seeks, reads and cuts through a tiny window, against a model of the file:
+    // appends, rewrites behind the window, writes past the end and across it, larger than it.
+    const std::string name = Host("behind.bin");
+    std::string model;
+    std::mt19937 rng(11);
+    {
+        TFileStream32 out(name, fmCreate);
+        ASSERT_TRUE(out.HandleValid());
+        out.EnableWriteBehind(64);
+        std::int64_t at = 0;
+        for (int step = 0; step < 3000; ++step) {
+            const unsigned op = rng() % 10;
+            if (op < 6) {
+                std::string data(1 + rng() % 150, '\0');
+                for (char& c : data)
+                    c = char(rng());
+                out.WriteBuffer(data.data(), std::int32_t(data.size()));
+                if (model.size() < std::size_t(at) + data.size())
+                    model.resize(std::size_t(at) + data.size(), '\0');
+                model.replace(std::size_t(at), data.size(), data);
+                at += std::int64_t(data.size());
+            } else if (op < 8) {
+                at = std::int64_t(rng() % (model.size() + 20));
+                EXPECT_EQ(out.Seek64(at, soBeginning), at);
+            } else if (op == 8) {
+                char buffer[100];
+                const auto want = std::int32_t(rng() % sizeof buffer);
+                const std::int32_t got = out.Read(buffer, want);
+                const std::size_t left = std::size_t(at) < model.size() ? model.size() - std::size_t(at) : 0;
+                ASSERT_EQ(std::size_t(got), std::min(left, std::size_t(want))) << "step " << step;
+                if (got > 0)
+                    EXPECT_EQ(std::string(buffer, std::size_t(got)), model.substr(std::size_t(at), std::size_t(got)));
+                at += got;
+            } else if (!model.empty()) {
+                const std::size_t cut = rng() % model.size();
+                out.SetSize64(std::int64_t(cut));
+                model.resize(cut);
+                at = std::int64_t(cut);
+            }
+            ASSERT_EQ(out.Position(), at) << "step " << step;
+            ASSERT_EQ(out.Size(), std::int64_t(model.size())) << "step " << step;
+        }
+        EXPECT_EQ(out.Seek64(-3, soEnd), std::int64_t(model.size()) - 3);
+        out.FlushWrites();
+        EXPECT_EQ(ReadHostFile(name), model);
+        out.WriteBuffer("tail", 4);  // left unwritten until the stream is freed
+        model.replace(model.size() - 3, 4, "tail");
+    }
+    EXPECT_EQ(ReadHostFile(name), model);
+
+    // A drive that fills up: the writes are taken, the flush says why they did not arrive.
+    AddRemovableDrive('R', "floppy", 5000);
+    TFileStream32 full("R:\\full.bin", fmCreate);
+    ASSERT_TRUE(full.HandleValid());
+    full.EnableWriteBehind();
+    const std::string big = Pattern(20000);
+    full.WriteBuffer(big.data(), std::int32_t(big.size()));
+    EXPECT_THROW(full.FlushWrites(), EWriteError);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_DISK_FULL));
 }
 
 TEST_F(StreamsTest, MemoryStreamGrowthAndRangeChecks)

@@ -549,7 +549,22 @@ TEST_F(UnBaseTest, AMemberThatFailsLeavesTheFileItWouldReplaceAndNoTemporaryFile
     EXPECT_TRUE(Out("b.txt") == "old b.txt");
     EXPECT_EQ(Out("c.txt"), "new c");
     EXPECT_EQ(NamesIn(home + "/out"), abc);
+
+    // Another program takes a free name while its member is written: its file stays, the member
+    // is reported.
+    reports.clear();
+    std::filesystem::remove(home + "/out/c.txt");
+    MakeArchive({{"c.txt", big}});
+    un.OnProgress = [&](TObject*, std::uint8_t byFile, std::uint8_t) {
+        if (byFile > 0 && byFile < 100 && !std::filesystem::exists(home + "/out/c.txt"))
+            WriteHostFile(home + "/out/c.txt", "theirs");
+    };
+    un.Extract();
+    EXPECT_EQ(Codes(), std::vector<int>{E_WRITEFILE});
+    EXPECT_EQ(Out("c.txt"), "theirs");
+    EXPECT_EQ(NamesIn(home + "/out"), abc);
     un.OnProgress = nullptr;
+    MakeArchive({{"a.txt", "newer a"}, {"b.txt", big}, {"c.txt", "newer c"}});
 
     // A removable drive that fills up ends the run and keeps the file.
     const std::string usb = AddRemovableDrive('R', "usb", 20000);

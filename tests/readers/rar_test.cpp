@@ -83,44 +83,84 @@ protected:
     std::map<std::string, bool> ends;
 };
 
-TEST_F(RarTest, FixturesExtractToWhatUnarExtracts)
+// Fixtures made to break readers: they must end cleanly, whatever they extract.
+bool Hostile(const std::string& Name)
+{
+    for (const char* word : {"invalid", "overflow", "bad", "leak", "huge", "underflow", "truncated", "loop",
+                             "leftshift", "desync", "use_after_free", "toolong", "exceeds", "unbound", "cursor0"})
+        if (Name.find(word) != std::string::npos)
+            return true;
+    return false;
+}
+
+bool Encrypted(const std::string& Name) { return Name.find("encrypt") != std::string::npos || Name == "p.rar"; }
+
+// The first volume of a set, or a single archive.
+bool FirstVolume(const std::string& Name)
+{
+    const std::size_t part = Name.rfind(".part");
+    if (part == std::string::npos)
+        return true;
+    const std::string number = Name.substr(part + 5, Name.find('.', part + 5) - part - 5);
+    return number.find_first_not_of('0') == number.size() - 1 && number.back() == '1';
+}
+
+std::vector<fs::path> FirstVolumes(const fs::path& Rar)
+{
+    std::vector<fs::path> archives;
+    for (const fs::path& folder : {Rar, Rar / "libarchive"})
+        for (const auto& e : fs::directory_iterator(folder))
+            if (e.is_regular_file() && FirstVolume(e.path().filename().string()))
+                archives.push_back(e.path());
+    std::sort(archives.begin(), archives.end());
+    return archives;
+}
+
+TEST_F(RarTest, EveryFixtureListsAndExtractsToWhatUnarExtracts)
 {
     if (!fixtures || !HaveTool("unar"))
         GTEST_SKIP() << "no fixtures or no unar";
-    const fs::path lib = *fixtures / "libarchive";
-    const std::vector<fs::path> archives = {
-        *fixtures / "RAR250.RAR", *fixtures / "t.rar",
-        // RAR 4: methods, filters, PPMd, Unicode names, sub-blocks, self-extracting, volumes.
-        lib / "test_read_format_rar.rar", lib / "test_read_format_rar_compress_best.rar",
-        lib / "test_read_format_rar_compress_normal.rar", lib / "test_read_format_rar_filter.rar",
-        lib / "test_read_format_rar_binary_data.rar", lib / "test_read_format_rar_windows.rar",
-        lib / "test_read_format_rar_unicode.rar", lib / "test_read_format_rar_noeof.rar",
-        lib / "test_read_format_rar_subblock.rar", lib / "test_read_format_rar_sfx.exe",
-        lib / "test_read_format_rar_multi_lzss_blocks.rar", lib / "test_read_format_rar_ppmd_lzss_conversion.rar",
-        lib / "test_rar_multivolume_single_file.part1.rar", lib / "test_rar_multivolume_multiple_files.part1.rar",
-        // RAR 5: stored, compressed, solid, filters, hashes, attributes, volumes.
-        lib / "test_read_format_rar5_stored.rar", lib / "test_read_format_rar5_compressed.rar",
-        lib / "test_read_format_rar5_multiple_files.rar", lib / "test_read_format_rar5_multiple_files_solid.rar",
-        lib / "test_read_format_rar5_arm.rar", lib / "test_read_format_rar5_blake2.rar",
-        lib / "test_read_format_rar5_win32.rar", lib / "test_read_format_rar5_fileattr.rar",
-        lib / "test_read_format_rar5_stored_manyfiles.rar", lib / "test_read_format_rar5_zip_in_rar.rar",
-        lib / "test_read_format_rar5_extra_field_version.rar", lib / "test_read_format_rar5_owner.rar",
-        lib / "test_read_format_rar5_multiarchive.part01.rar",
-    };
-    int n = 0;
-    for (const fs::path& archive : archives) {
-        SCOPED_TRACE(archive.filename().string());
-        const std::string out = "out" + std::to_string(++n);
-        EXPECT_GT(Extract(archive, out), 0);
-        EXPECT_TRUE(reports.empty()) << reports.front();
-        EXPECT_TRUE(AllPassed());
-        const fs::path ref = root + "/ref" + std::to_string(n);
-        ASSERT_EQ(std::system(("timeout 60 unar -q -f -D -o " + ShellQuote(ref.string()) + " " +
-                               ShellQuote(archive.string()) + " </dev/null >/dev/null 2>&1").c_str()), 0);
-        const auto expected = FilesOf(ref);
-        EXPECT_FALSE(expected.empty());
+    int n = 0, compared = 0;
+    for (const fs::path& archive : FirstVolumes(*fixtures)) {
+        const std::string name = archive.filename().string();
+        if (Hostile(name) || Encrypted(name))
+            continue;  // the next test
+        SCOPED_TRACE(name);
+        const fs::path ref = root + "/ref" + std::to_string(++n);
+        fs::create_directories(ref);
+        const int unar = std::system(("timeout 120 unar -q -f -D -o " + ShellQuote(ref.string()) + " " +
+                                      ShellQuote(archive.string()) + " </dev/null >/dev/null 2>&1").c_str());
+        if (unar != 0)
+            continue;  // read by bsdtar below, or damaged beyond what unar reads
+        auto expected = FilesOf(ref);
+        expected.erase("hardlink.txt");  // a hard link is passed over like every link
+        // The listing names every file unar writes and nothing it does not know.
+        std::set<std::string> listed;
+        TPelix p;
+        p.OnNextVolume = [](TObject*, std::string&, int, bool exists, bool& cancel) { cancel = !exists; };
+        p.OnRead = [&listed](TObject* sender, std::int64_t, int) {
+            std::string entry = static_cast<TZipCommon*>(sender)->FileName;
+            std::replace(entry.begin(), entry.end(), '\\', '/');
+            listed.insert(entry);
+        };
+        p.SetArchiveFile(archive.string());
+        p.Activate();
+        for (const auto& [file, bytes] : expected)
+            EXPECT_TRUE(listed.count(file)) << file;
+        for (const std::string& entry : listed)
+            EXPECT_TRUE(fs::exists(fs::symlink_status(ref / entry))) << entry;
+        const std::string out = "out" + std::to_string(n);
+        Extract(archive, out);
         EXPECT_EQ(FilesOf(home + "/" + out), expected);
+        if (!expected.empty()) {
+            EXPECT_TRUE(reports.empty()) << reports.front();
+            EXPECT_TRUE(AllPassed());
+            ++compared;
+        }
+        fs::remove_all(ref);
+        fs::remove_all(home + "/" + out);
     }
+    EXPECT_GE(compared, 35);
 }
 
 TEST_F(RarTest, SolidSetAndSelfExtractorThatUnarCannotReadMatchBsdtar)
@@ -231,16 +271,14 @@ TEST_F(RarTest, EncryptedAndDamagedArchivesEndWithAReportAndStayInTheTarget)
 {
     if (!fixtures)
         GTEST_SKIP() << "no fixtures";
-    const fs::path lib = *fixtures / "libarchive";
     int n = 0;
     // Neither backing decoder deciphers: every encrypted entry or header fails with the password number.
-    for (const char* name : {"test_read_format_rar4_encrypted.rar", "test_read_format_rar5_encrypted.rar",
-                             "test_read_format_rar_encryption_data.rar", "test_read_format_rar_encryption_header.rar",
-                             "test_read_format_rar5_encrypted_filenames.rar", "test_read_format_rar4_solid_encrypted.rar"}) {
-        SCOPED_TRACE(name);
-        Extract(lib / name, "enc" + std::to_string(++n));
+    for (const fs::path& archive : FirstVolumes(*fixtures)) {
+        if (!Encrypted(archive.filename().string()))
+            continue;
+        SCOPED_TRACE(archive.filename().string());
+        Extract(archive, "enc" + std::to_string(++n));
         EXPECT_NE(std::find(reports.begin(), reports.end(), E_INVALIDPASSWORD), reports.end());
-        // Plain entries beside the encrypted ones still extract.
         EXPECT_FALSE(AllPassed());
     }
     const std::set<std::string> before = [this] {
@@ -249,19 +287,15 @@ TEST_F(RarTest, EncryptedAndDamagedArchivesEndWithAReportAndStayInTheTarget)
             names.insert(e.path().filename().string());
         return names;
     }();
-    for (const auto& e : fs::directory_iterator(lib)) {
-        const std::string name = e.path().filename().string();
-        const bool hostile = name.find("invalid") != std::string::npos || name.find("overflow") != std::string::npos ||
-                             name.find("bad") != std::string::npos || name.find("leak") != std::string::npos ||
-                             name.find("huge") != std::string::npos || name.find("underflow") != std::string::npos ||
-                             name.find("truncated") != std::string::npos || name.find("loop") != std::string::npos ||
-                             name.find("leftshift") != std::string::npos || name.find("desync") != std::string::npos ||
-                             name.find("use_after_free") != std::string::npos;
-        if (!hostile)
+    for (const fs::path& archive : FirstVolumes(*fixtures)) {
+        const std::string name = archive.filename().string();
+        if (!Hostile(name))
             continue;
         SCOPED_TRACE(name);
         const std::string out = "bad" + std::to_string(++n);
-        Extract(e.path(), out);
+        Extract(archive, out);
+        // An entry that fails is reported.
+        EXPECT_TRUE(AllPassed() || ends.empty() || !reports.empty());
         for (const auto& [entry, pass] : ends) {
             if (pass) {
                 EXPECT_TRUE(fs::exists(home + "/" + out)) << entry;

@@ -310,6 +310,50 @@ TEST_F(CabWriterTest, ASizeLimitCutsASetThatTheToolsAndWeReadWhole)
         EXPECT_TRUE(contents(OursExtracted(out / "set1.cab", "ours" + tag)) == contents(expected));
         EXPECT_TRUE(reports.empty());
     }
+
+    // The writer passes its part size to the library: the set extracts whole, names and all.
+    const fs::path w = fs::path(home) / "w";
+    fs::create_directories(w);
+    for (const bool named : {true, false}) {
+        SCOPED_TRACE(named);
+        TMakeCab cab;
+        Bind(cab, "C:\\w\\w1.cab", {"C:\\src\\*"});
+        cab.SetPartSize(60000);
+        EXPECT_EQ(cab.GetPartSize(), 60000);
+        int asked = 1;
+        if (named)
+            cab.OnGetNextCabinet = [&asked](TObject*, CCAB& ccab, std::string& name, int, bool& abort) {
+                EXPECT_EQ(int(ccab.iCab), asked);
+                name = "C:\\w\\w" + std::to_string(++asked) + ".cab";
+                abort = false;
+            };
+        if (!named) {
+            // Without a handler the set cannot go on: the run says why and writes nothing.
+            EXPECT_EQ(cab.Compress(), 0);
+            EXPECT_NE(std::find(reports.begin(), reports.end(), E_REQUIREDEVENT), reports.end());
+            EXPECT_FALSE(fs::exists(w / "w1.cab") || fs::exists(w / "w2.cab"));
+            break;
+        }
+        ASSERT_EQ(cab.Compress(), 4);
+        EXPECT_TRUE(reports.empty());
+        ASSERT_GE(asked, 3);
+        for (int i = 1; i <= asked; ++i) {
+            const fs::path part = w / ("w" + std::to_string(i) + ".cab");
+            ASSERT_TRUE(fs::exists(part)) << part;
+            EXPECT_LE(fs::file_size(part), 60000u);
+        }
+        const std::string first = ShellQuote((w / "w1.cab").string());
+        EXPECT_EQ(std::system(("cabextract -t " + first + " >/dev/null 2>&1").c_str()), 0);
+        EXPECT_EQ(FilesOf(ToolExtracted("cabextract -q " + first, "wcx")), SourceFiles());
+        EXPECT_EQ(FilesOf(OursExtracted(w / "w1.cab", "wours")), SourceFiles());
+        for (int i = 1; i <= asked; ++i)
+            fs::remove(w / ("w" + std::to_string(i) + ".cab"));
+    }
+    TMakeCab unlimited;
+    unlimited.SetPartSize(0);
+    EXPECT_EQ(unlimited.GetPartSize(), 0x7FFFFFFF);
+    unlimited.SetPartSize(10);
+    EXPECT_EQ(unlimited.GetPartSize(), 1024);
 }
 
 }  // namespace

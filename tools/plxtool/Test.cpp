@@ -25,7 +25,10 @@ int CmdTest(std::span<char*> args)
     check.OnStatus = [&run, &failed](TObject*, const std::string& name, bool pass) {
         run.Passed += pass ? 1 : 0;
         failed += pass ? 0 : 1;
-        std::printf("%s\t%s\n", pass ? "ok" : "FAILED", name.c_str());
+        // A line per member of archives with 100,000 of them: no format to parse each time.
+        std::fputs(pass ? "ok\t" : "FAILED\t", stdout);
+        std::fputs(name.c_str(), stdout);
+        std::fputc('\n', stdout);
     };
     const int count = check.Activate();
     std::printf("tested %d, passed %d, reports %d\n", count, run.Passed, run.Failures);

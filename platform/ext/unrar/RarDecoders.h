@@ -1,5 +1,5 @@
-// The decoders behind the RAR library: libarchive for RAR 2.9 to 5 (solid and multi-volume),
-// libunarr for the older methods and what libarchive refuses in a single volume.
+// The decoders behind the RAR library: libarchive for RAR 5, libunarr for RAR 1.5 to 4 (a set
+// or a self-extractor joined into one plain volume for it).
 #pragma once
 
 #include "platform/ext/unrar/RarHeaders.h"
@@ -21,4 +21,4 @@ public:
 };
 
 std::unique_ptr<TRarDecoder> MakeLibarchiveDecoder(const std::vector<std::string>& Volumes);
-std::unique_ptr<TRarDecoder> MakeUnarrDecoder(const std::string& Volume);
+std::unique_ptr<TRarDecoder> MakeUnarrDecoder(const std::vector<std::string>& Volumes, std::int64_t Start);

@@ -165,6 +165,7 @@ TRarWalkResult WalkRar4(const TRarReadAt& Read, std::int64_t Size, TRarVolumeWal
             const std::uint8_t* h = head.data();
             TRarHeader e;
             e.Offset = at;
+            e.Data = at + size;
             e.Packed = GetLE32(h + 7);
             e.Unpacked = GetLE32(h + 11);
             e.HostOS = h[15];
@@ -324,6 +325,7 @@ TRarWalkResult WalkRar5(const TRarReadAt& Read, std::int64_t Size, TRarVolumeWal
         } else if (type == 2) {
             TRarHeader e;
             e.Offset = at;
+            e.Data = headStart + std::int64_t(headSize);
             e.Packed = dataSize;
             ReadRar5File(r, extraSize, e);
             if (r.Bad)

@@ -25,6 +25,7 @@ struct TRarHeader {
     std::uint8_t UnpVer = 0;
     std::uint8_t Method = 0;   // 0x30 stored .. 0x35 best
     std::int64_t Offset = 0;   // of the header in its volume
+    std::int64_t Data = 0;     // of the packed bytes in its volume
     int Volume = 0;            // index into the walk's volume names
 };
 

@@ -13,8 +13,11 @@
 #include <memory>
 #include <new>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
+
+constexpr std::uint8_t kMethodStored = 0x30;
 
 struct TRarArchive {
     std::string Name;
@@ -150,12 +153,32 @@ void FillHeader(const TRarArchive& A, const TRarHeader& H, RARHeaderDataEx& D)
 TRarDecoder& DecoderFor(TRarArchive& A)
 {
     if (!A.Decoder) {
-        // libunarr decodes more of RAR 1.5 to 4 correctly (and the methods of 1.5 to 2.6 alone),
-        // but neither sets of volumes nor a self-extractor's stub.
-        A.Unarr = !A.Rar5 && A.Volumes.size() == 1 && A.Start == 0;
-        A.Decoder = A.Unarr ? MakeUnarrDecoder(A.Name) : MakeLibarchiveDecoder(A.Volumes);
+        // libunarr decodes more of RAR 1.5 to 4 correctly (and the methods of 1.5 to 2.6 alone).
+        A.Unarr = !A.Rar5;
+        A.Decoder = A.Unarr ? MakeUnarrDecoder(A.Volumes, A.Start) : MakeLibarchiveDecoder(A.Volumes);
     }
     return *A.Decoder;
+}
+
+// A whole stored RAR 5 entry is copied straight from its volume: it needs no decoder, and
+// libarchive refuses some archives whose headers carry extra bytes.
+int CopyStored(const std::string& Volume, const TRarHeader& H, const TRarSink& Sink)
+{
+    std::FILE* in = std::fopen(Volume.c_str(), "rb");
+    if (!in)
+        return ERAR_EOPEN;
+    int result = fseeko(in, H.Data, SEEK_SET) == 0 ? ERAR_SUCCESS : ERAR_EREAD;
+    std::vector<char> block(1 << 16);
+    for (std::uint64_t left = H.Packed; left > 0 && result == ERAR_SUCCESS;) {
+        const std::size_t n = std::size_t(std::min<std::uint64_t>(left, block.size()));
+        if (std::fread(block.data(), 1, n, in) != n)
+            result = ERAR_EREAD;
+        else if (!Sink(block.data(), n))
+            result = ERAR_UNKNOWN;
+        left -= n;
+    }
+    std::fclose(in);
+    return result;
 }
 
 int Decode(TRarArchive& A, const TRarHeader& H, int Ordinal, std::FILE* Out)
@@ -165,6 +188,10 @@ int Decode(TRarArchive& A, const TRarHeader& H, int Ordinal, std::FILE* Out)
             return false;
         return Ask(A, UCM_PROCESSDATA, std::intptr_t(Data), std::intptr_t(Size)) != -1 || !A.Callback;
     };
+    // A split entry's first part holds less than the whole file; an entry checked by a hash
+    // instead of a CRC is left to the decoder that checks it.
+    if (A.Rar5 && H.Method == kMethodStored && H.Packed == H.Unpacked && H.Crc != 0)
+        return CopyStored(A.Volumes[std::size_t(H.Volume)], H, sink);
     return DecoderFor(A).Decode(Ordinal, H, sink);
 }
 

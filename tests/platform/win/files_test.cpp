@@ -246,6 +246,19 @@ TEST_F(FilesTest, FindMatchesPatternsWithoutCaseInNameOrder)
     EXPECT_TRUE(FindClose(search));
     EXPECT_FALSE(FindClose(search));
     EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
+
+    // Each name is looked up when the walk reaches it: one removed meanwhile is passed over, one
+    // that grew shows its size of now.
+    search = FindFirstFileA("C:\\dir\\*.txt", &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    EXPECT_STREQ("a.txt", data.cFileName);
+    std::filesystem::remove(home + "/dir/b.TXT");
+    WriteHostFile(home + "/dir/Žluťoučký.txt", "more data");
+    ASSERT_TRUE(FindNextFileA(search, &data));
+    EXPECT_STREQ("Žluťoučký.txt", data.cFileName);
+    EXPECT_EQ(9u, data.nFileSizeLow);
+    EXPECT_FALSE(FindNextFileA(search, &data));
+    EXPECT_TRUE(FindClose(search));
 }
 
 TEST_F(FilesTest, TempFileNamesAreNewAndCreatedExclusively)

@@ -5,6 +5,7 @@
 
 #include "platform/win/Errors.h"
 #include "platform/win/FolderNames.h"
+#include "platform/win/TempFiles.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -59,6 +60,37 @@ TEST_F(FolderNamesTest, ListingFollowsOurChangesAndOthersAndIsReadOncePerFolder)
         ASSERT_TRUE(MoveFileExA(name.c_str(), ("C:\\Data\\G" + std::to_string(i) + ".TXT").c_str(), 0));
     }
     EXPECT_LE(win::FolderReadCount() - readsBefore, 2u);
+
+    // Temporary files are made and put in place without reading the folder again; a name that
+    // someone else makes after our last change is seen.
+    for (int i = 0; i < 50; ++i) {
+        HANDLE h = INVALID_HANDLE_VALUE;
+        const std::string temp = win::CreateOwnedTempFileIn("C:\\Data", home + "/Data", ".~t", h);
+        ASSERT_FALSE(temp.empty());
+        ASSERT_NE(INVALID_HANDLE_VALUE, h);
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(h, "x", 1, &written, nullptr));
+        CloseHandle(h);
+        std::string host;
+        win::HostPathState state;
+        ASSERT_TRUE(win::ToHostPath("C:\\Data\\t" + std::to_string(i) + ".txt", host, nullptr, &state));
+        ASSERT_EQ(win::HostPathState::Missing, state.known);
+        ASSERT_TRUE(win::PutTempFileInPlace(home + "/Data/" + temp.substr(temp.rfind('\\') + 1), host));
+    }
+    EXPECT_LE(win::FolderReadCount() - readsBefore, 2u);
+    EXPECT_EQ(home + "/Data/t7.txt", Host("C:\\DATA\\T7.TXT"));
+    WriteHostFile(home + "/Data/T7.TXT.bak", "theirs");
+    TouchFolderStamp(home + "/Data", int(time(nullptr)) + 100);
+    EXPECT_EQ(home + "/Data/T7.TXT.bak", Host("C:\\Data\\t7.txt.BAK"));
+    // A free name that another program takes before the temporary file is put there is kept.
+    HANDLE h = INVALID_HANDLE_VALUE;
+    const std::string temp = win::CreateOwnedTempFileIn("C:\\Data\\", home + "/Data", ".~t", h);
+    CloseHandle(h);
+    WriteHostFile(home + "/Data/late.txt", "theirs");
+    EXPECT_FALSE(win::PutTempFileInPlace(home + "/Data/" + temp.substr(temp.rfind('\\') + 1), home + "/Data/late.txt"));
+    EXPECT_EQ(ERROR_ALREADY_EXISTS, GetLastError());
+    EXPECT_EQ("theirs", ReadHostFile(home + "/Data/late.txt"));
+    EXPECT_TRUE(DeleteFileA(temp.c_str()));
     EXPECT_EQ(home + "/Data/G7.TXT", Host("C:\\DATA\\g7.txt"));
     EXPECT_EQ(home + "/Data/F7.txt", Host("C:\\Data\\F7.txt"));  // renamed away: not found, kept as given
     ASSERT_TRUE(DeleteFileA("C:\\data\\g7.txt"));

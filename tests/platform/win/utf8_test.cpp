@@ -10,6 +10,14 @@ TEST(Utf8, RoundTripAndInvalidBytes)
     EXPECT_EQ(U"\uFFFD\uFFFD", win::DecodeUtf8("\xC0\x80"));        // overlong NUL
     EXPECT_EQ(U"\uFFFD\uFFFD\uFFFD", win::DecodeUtf8("\xED\xA0\x80"));  // surrogate
     EXPECT_EQ("\xF0\x9F\x98\x80", win::EncodeUtf8(U"\U0001F600"));
+
+    // The check without decoding agrees with a round trip, bad sequence or not.
+    for (const std::string text : {std::string("plain.txt"), czech, std::string("\xEF\xBF\xBD"),
+                                   std::string("\xF4\x8F\xBF\xBF"), std::string("\xF4\x90\x80\x80"),
+                                   std::string("a\xC3"), std::string("\xC0\x80"), std::string("\xE0\x80\xAF"),
+                                   std::string("\xED\xA0\x80"), std::string("\x80x"), std::string("\xF8\x88\x80\x80\x80"),
+                                   std::string("ok\0nul", 6), std::string("\xE2\x82")})
+        EXPECT_EQ(win::IsValidUtf8(text), win::EncodeUtf8(win::DecodeUtf8(text)) == text) << text;
 }
 
 TEST(Utf8, CaseFoldingCoversCzechAndOtherScripts)
@@ -21,4 +29,8 @@ TEST(Utf8, CaseFoldingCoversCzechAndOtherScripts)
     EXPECT_FALSE(win::SameText("abc", "abd"));
     EXPECT_LT(win::CompareText("abc", "ABD"), 0);
     EXPECT_LT(win::CompareText("ab", "ABC"), 0);
+    // Plain ASCII against accented text orders by code point as the general path does.
+    EXPECT_LT(win::CompareText("zeta", "Žluť"), 0);
+    EXPECT_GT(win::CompareText("Z~", "z}"), 0);
+    EXPECT_EQ(win::CompareText("", ""), 0);
 }
