@@ -16,7 +16,7 @@ TfrmExtract::TfrmExtract(TComponent* owner) : TForm(owner)
     BorderStyle = bsDialog;
     Position = poScreenCenter;
     SetClientWidth(410);
-    SetClientHeight(250);
+    SetClientHeight(272);  // the menu bar takes its line from the client area
     Label1 = Place(this, new TLabel(this), "Label1", 8, 8, 120, 16);
     Label1->SetCaption("Extract &To:");
     Edit1 = Place(this, new TEdit(this), "Edit1", 8, 26, 330, 22);
@@ -53,6 +53,13 @@ TfrmExtract::TfrmExtract(TComponent* owner) : TForm(owner)
     BitBtn2->Caption = "Cancel";
     BitBtn2->Cancel = true;
     BitBtn2->ModalResult = mrCancel;
+    MainMenu1 = new TMainMenu(this);
+    mnuSeedKeys = NewItem(this, "SeedKeys", 0, [this](TObject*) {
+        if (OnChangeSeedKeys)
+            OnChangeSeedKeys();
+    });
+    MainMenu1->Items()->Add(mnuSeedKeys);
+    Menu = MainMenu1;
     OnActivate = [this](TObject*) {
         if (!anySelected_)
             RadioGroup1->SetItemIndex(1);

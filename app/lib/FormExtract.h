@@ -2,7 +2,10 @@
 #pragma once
 
 #include "platform/vcl/Forms.h"
+#include "platform/vcl/Menus.h"
 #include "platform/vcl/StdCtrls.h"
+
+#include <functional>
 
 class TfrmExtract : public vcl::TForm {
 public:
@@ -19,6 +22,10 @@ public:
     vcl::TComboBox* ComboBox1;
     vcl::TCheckBox *CheckBox1, *CheckBox2, *CheckBox3, *CheckBox4, *CheckBox5;
     vcl::TRadioGroup* RadioGroup1;
+    vcl::TMainMenu* MainMenu1;
+    vcl::TMenuItem* mnuSeedKeys;
+    // Shows the seed-key editor (the "SeedKeys" menu item).
+    std::function<void()> OnChangeSeedKeys;
 
 private:
     void ExtractClick();

@@ -1,6 +1,8 @@
 #include "app/lib/FormTestArchive.h"
 
 #include "app/lib/FormBuild.h"
+#include "app/lib/FormPassword.h"
+#include "app/lib/SharedDialog.h"
 #include "core/Err_Msgs.h"
 #include "platform/vcl/Dialogs.h"
 #include "platform/win/SysStrings.h"
@@ -121,9 +123,13 @@ void TfrmTestArchive::BindTester()
                                           "OnNestedTarFile Event (unit8)", MB_YESNO | MB_ICONQUESTION) == IDYES;
     };
     z.OnChangeArchive = [this](::TObject*, const std::string&, TArcType) { nestedTar_ = true; };
-    z.OnGetPassword = [](::TObject*, const std::string& file, std::string& password, TSeedKeyRecord&,
-                         TSeedKeyRecord&, bool& tryAgain) {
-        tryAgain = InputQuery("OnGetPassword event", "Enter password for " + file, password);
+    z.OnGetPassword = [this](::TObject*, const std::string& file, std::string& password, TSeedKeyRecord&,
+                             TSeedKeyRecord&, bool& tryAgain) {
+        TfrmPassword2* dialog = Password2 ? Password2 : SharedDialog<TfrmPassword2>(this);
+        dialog->SetFileName(file);
+        tryAgain = dialog->ShowModal() == mrOk;
+        if (tryAgain)
+            password = dialog->Password();
     };
     z.OnError = [this](::TObject*, const std::string& file, const std::string& extended, const std::string&,
                        int code) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 class TZipCheck;
+class TfrmPassword2;
 
 class TfrmTestArchive : public vcl::TForm {
 public:
@@ -35,6 +36,8 @@ public:
     vcl::TButton *Button1, *Button2;
     vcl::TLabel* lblNote;
     std::unique_ptr<TZipCheck> ZipCheck1;
+    // Asks a member's password (the application's dialog when not set).
+    TfrmPassword2* Password2 = nullptr;
 
 private:
     void BindTester();

@@ -5,6 +5,7 @@
 #include "app/lib/FormMenu.h"
 #include "readers/Pelix.h"
 #include "readers/plxUnZIP.h"
+#include "readers/plxRegArchive.h"
 #include "readers/plxZipRun.h"
 #include "readers/view/plxZipView.h"
 #include "writers/BlakHole.h"

@@ -44,6 +44,7 @@ class TfrmSeedKeys;
 class TfrmSplitArchive;
 class TUUEncode;
 class TZipRun;
+class TRegArchive;
 
 // Any type the listing knows, as against no archive, an unreadable file or an unknown one.
 bool IsRecognisedType(TArcType t);
@@ -57,7 +58,7 @@ public:
     ~TFormTorvo() override;
     std::string ClassName() const override { return "TFormTorvo"; }
 
-    // Components (plain controls until the archive manager arrives).
+    // Controls.
     vcl::TPanel* Panel1;
     vcl::TSpeedButton *sbExit, *sbArchiv, *sbObnova, *sbUnZip, *sbComment, *sbEmail;
     vcl::TPanel* PanelMess;
@@ -191,6 +192,8 @@ public:
     std::unique_ptr<TTarBZ> TarBZ1;
     std::unique_ptr<TMakeCab> MakeCab1;
     std::unique_ptr<TZipSplitter> ZipSplitter1;
+    // File associations: every one it offers is declined.
+    std::unique_ptr<TRegArchive> RegArchive1;
     vcl::TMenuItem* mnuNew = nullptr;
     TfrmPassword1* Password1Dialog();
     TfrmPassword2* Password2Dialog();
@@ -248,6 +251,8 @@ private:
     std::pair<int, std::string> ReadEntriesAndComment(const std::string& archive);
     void BuildArchiveComponents();
     void BuildManagerComponents();
+    // Lets a ZIP run that outgrows one volume ask how to split it.
+    void OfferSplit();
     // Runs the current compressor with the LED and the error list; the entries written.
     int RunCompressor();
     // The request workflow's components take the status handlers (and their password asks)
@@ -260,7 +265,7 @@ private:
     TfrmSeedKeys* frmSeedKeys_ = nullptr;
     TfrmSplitArchive* frmSplitArchive_ = nullptr;
     void ComponentError(::TObject* sender, const std::string& file, const std::string& extended, int code);
-    void Pelix1Read(std::int64_t offset);
+    void Pelix1Read(const TZipCommon& entry, std::int64_t offset);
     bool RestoreFromTarget(const std::string& archiveName);
     void BindDiskPrompts();
     bool CopyToDiskette(const std::string& stagedFolder, const std::string& realFolder, const std::string& fileName);

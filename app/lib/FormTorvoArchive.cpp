@@ -63,6 +63,15 @@ std::string EngineClassName(const ::TObject& object)
     return text;
 }
 
+// The system a ZIP entry was made on, by the high byte of "version made by".
+std::string HostSystemName(int host)
+{
+    static const char* const names[] = {"MS-DOS", "Amiga",   "OpenVMS", "Unix",     "VM/CMS",  "Atari ST", "OS/2 HPFS",
+                                        "Macintosh", "Z-System", "CP/M", "Windows NTFS", "MVS", "VSE", "Acorn Risc",
+                                        "VFAT",   "MVS",     "BeOS",    "Tandem",   "OS/400",  "OS X"};
+    return host >= 0 && host < int(std::size(names)) ? names[host] : std::to_string(host);
+}
+
 std::string Hex8(std::uint32_t value)
 {
     char text[12];
@@ -77,7 +86,11 @@ void TFormTorvo::BuildArchiveComponents()
     Pelix1 = std::make_unique<TPelix>();
     Zip1 = std::make_unique<TZip>();
     UnZip1 = std::make_unique<TUnZip>();
-    Pelix1->OnRead = [this](::TObject*, std::int64_t offset, int) { Pelix1Read(offset); };
+    // A RAR listing reports through a temporary extractor: the entry is the sender's.
+    Pelix1->OnRead = [this](::TObject* sender, std::int64_t offset, int) {
+        const auto* entry = dynamic_cast<const TZipCommon*>(sender);
+        Pelix1Read(entry ? *entry : *Pelix1, offset);
+    };
     const auto error = [this](::TObject* sender, const std::string& file, const std::string& extended,
                               const std::string&, int code) { ComponentError(sender, file, extended, code); };
     const auto progress = [this](::TObject*, std::uint8_t byFile, std::uint8_t byArchive) {
@@ -240,9 +253,8 @@ void TFormTorvo::ShowProgress(bool visible)
     ProgressBar2->SetVisible(visible);
 }
 
-void TFormTorvo::Pelix1Read(std::int64_t offset)
+void TFormTorvo::Pelix1Read(const TZipCommon& p, std::int64_t offset)
 {
-    const TPelix& p = *Pelix1;
     const std::string attributes = TZipCommon::DosAttrString(p.ExternalAttr, '_');
     std::string comment(p.CommentBuffer.begin(), p.CommentBuffer.end());
     comment = comment.substr(0, comment.find('\0'));
@@ -260,7 +272,7 @@ void TFormTorvo::Pelix1Read(std::int64_t offset)
         std::to_string(offset),
         p.Encrypted ? "True" : "False",
         std::to_string(p.VersionMadeBy & 0xFF),
-        std::to_string(p.VersionMadeBy >> 8),
+        IsZipFamilyType(Pelix1->ArcType()) ? HostSystemName(p.VersionMadeBy >> 8) : std::to_string(p.VersionMadeBy >> 8),
         p.VolumeName,
         std::to_string(p.FileNumber),
         comment,
@@ -275,6 +287,10 @@ bool TFormTorvo::RefreshList(const std::string& archiveFile)
     Pelix1->SetArchiveFile(archiveFile);
     Pelix1->SetFileSpec({Edit1->Text().empty() ? "*.*" : Edit1->Text()});
     const bool recognised = IsRecognisedType(Pelix1->ArcType());
+    // Header keys matter only once the user has had the chance to change them.
+    const TArcType type = Pelix1->ArcType();
+    if (frmSeedKeys_ && (IsZipFamilyType(type) || type == atBh || type == atBhExe))
+        ApplySeedKeys(*Pelix1);
     if (recognised) {
         Pelix1->RecurseDirs = CheckBox1->Checked();
         ZipView1->Items.BeginUpdate();
@@ -616,6 +632,8 @@ bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
         done();
         return false;
     }
+    // The restore asks for a password in its own words; the archive manager's dialog comes back after it.
+    const auto managerAsk = UnZip1->OnGetPassword;
     SetRestoreExtractorProperties();
     StatusBar1->SimplePanel = true;
     ShowProgress(true);
@@ -623,6 +641,7 @@ bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
     const std::size_t errorMark = ErrorMessages.size();
     restoredFiles_ = 0;
     const int count = UnZip1->Extract();
+    UnZip1->OnGetPassword = managerAsk;
     const bool failed = ShowErrorsSince(errorMark) || count < 0;
     // Only what was written counts; a restore with any failed member says so.
     const std::string result = "Z archivačního souboru: " + archiveName + "\r\n" +

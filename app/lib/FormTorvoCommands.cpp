@@ -126,6 +126,9 @@ void TFormTorvo::TestClick()
     }
     auto* dialog = SharedDialog<TfrmTestArchive>(this);
     dialog->ZipCheck1->TranslateOemChar = Pelix1->TranslateOemChar;
+    dialog->Password2 = Password2Dialog();
+    if (IsZipFamilyType(Pelix1->ArcType()))
+        ApplySeedKeys(*dialog->ZipCheck1);
     dialog->PrepareFor(archive, SelectedEntryNames(false));
     {
         // The test runs inside the dialog; nothing else may start meanwhile.
@@ -189,21 +192,49 @@ void TFormTorvo::SaveAsClick()
 void TFormTorvo::PlaceArchiveAs(const std::string& target, bool move)
 {
     const std::string archive = Pelix1->ArchiveFile();
+    const char* caption = move ? "Rename" : "Save As";
     // Copying a file onto itself would empty it; renaming it to itself changes nothing.
     if (SameFile(archive, target))
         return;
-    if (win::FileExists(target) &&
-        Application->MessageBox("Archive already exists... overwrite?", move ? "Rename" : "Save As",
-                                MB_YESNO | MB_ICONQUESTION) != IDYES)
-        return;
-    const BOOL done = move ? MoveFileExA(archive.c_str(), target.c_str(),
-                                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)
-                           : CopyFileA(archive.c_str(), target.c_str(), FALSE);
-    if (!done) {
-        Application->MessageBox(target + "\r\r" + win::SysErrorMessage(GetLastError()), move ? "Rename" : "Save As",
+    // A set spanned over removable disks has one volume per disk: only the one in the drive is here.
+    if (Pelix1->ArcType() == atZipDS) {
+        Application->MessageBox("A set spanned over several disks cannot be renamed or copied as a whole.", caption,
                                 MB_OK | MB_ICONSTOP);
         return;
     }
+    // A split set goes as a whole: its numbered volumes first, the last volume (the archive) after them.
+    std::vector<std::pair<std::string, std::string>> files;
+    if (Pelix1->ArcType() == atZipMV)
+        for (int n = 1; win::FileExists(Pelix1->NumberedSplitName(archive, n)); ++n)
+            files.emplace_back(Pelix1->NumberedSplitName(archive, n), Pelix1->NumberedSplitName(target, n));
+    files.emplace_back(archive, target);
+    bool present = false;
+    for (const auto& [from, to] : files)
+        present = present || win::FileExists(to);
+    if (present && Application->MessageBox("Archive already exists... overwrite?", caption,
+                                           MB_YESNO | MB_ICONQUESTION) != IDYES)
+        return;
+    for (std::size_t done = 0; done < files.size(); ++done) {
+        const auto& [from, to] = files[done];
+        const BOOL placed = move ? MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)
+                                 : CopyFileA(from.c_str(), to.c_str(), FALSE);
+        if (placed)
+            continue;
+        const std::string reason = win::SysErrorMessage(GetLastError());
+        // Never half a set: what was placed goes back (or away, for copies).
+        for (std::size_t i = done; i-- > 0;) {
+            if (move)
+                MoveFileExA(files[i].second.c_str(), files[i].first.c_str(), MOVEFILE_COPY_ALLOWED);
+            else
+                ::DeleteFileA(files[i].second.c_str());
+        }
+        Application->MessageBox(to + "\r\r" + reason, caption, MB_OK | MB_ICONSTOP);
+        return;
+    }
+    // Volumes of an older, longer set under the new name belong to nothing now.
+    if (files.size() > 1)
+        for (int n = int(files.size()); win::FileExists(Pelix1->NumberedSplitName(target, n)); ++n)
+            ::DeleteFileA(Pelix1->NumberedSplitName(target, n).c_str());
     if (move) {
         const int old = ComboBox1->Items.IndexOf(archive);
         if (old >= 0)
@@ -239,9 +270,10 @@ void TFormTorvo::ViewRunClick()
     if (!ZipRun1) {
         ZipRun1 = std::make_unique<TZipRun>();
         ZipRun1->OnError = UnZip1->OnError;
-        ZipRun1->OnGetPassword = UnZip1->OnGetPassword;
         ZipRun1->OnProgress = UnZip1->OnProgress;
+        BindPasswordEvent(*ZipRun1);
     }
+    ApplySeedKeys(*ZipRun1);
     auto* dialog = SharedDialog<TfrmRunFile>(this);
     dialog->PrepareFor(*ZipRun1, archive, SelectedEntryNames(false));
     if (dialog->ShowModal() != mrOk)

@@ -9,6 +9,7 @@
 #include "core/plxGbls.h"
 #include "platform/win/SysFiles.h"
 #include "readers/Pelix.h"
+#include "readers/plxRegArchive.h"
 #include "readers/plxUnZIP.h"
 #include "writers/BlakHole.h"
 #include "writers/Lha.h"
@@ -46,6 +47,9 @@ void TFormTorvo::BuildManagerComponents()
         BindPasswordEvent(*shared);
     }
     BindStatusEvents(*Zip1);
+    RegArchive1 = std::make_unique<TRegArchive>();
+    RegArchive1->OnAssociation = [](::TObject*, const std::string&, bool& cancel) { cancel = true; };
+    RegArchive1->Loaded();
 
     // "&New" heads the hidden "&File" menu and works by its button too.
     bool present = false;
@@ -142,6 +146,13 @@ bool TFormTorvo::DefineCompressComponent(TArcType type)
     return true;
 }
 
+void TFormTorvo::OfferSplit()
+{
+    // Asked for every ZIP archive written that outgrows one volume; "No split" writes it whole.
+    if (ZipSplitter1->GetPartType() == ptNoSplit)
+        ZipSplitter1->SetPartType(ptOtherSize);
+}
+
 int TFormTorvo::RunCompressor()
 {
     TCompBase& writer = *compressor_;
@@ -185,9 +196,7 @@ void TFormTorvo::NewClick()
         return DefineCompressComponent(type) ? compressor_ : nullptr;
     };
     dialog->PrepareFor(name, atNA);
-    // Asked for every new ZIP archive that outgrows one volume; "No split" writes it whole.
-    if (ZipSplitter1->GetPartType() == ptNoSplit)
-        ZipSplitter1->SetPartType(ptOtherSize);
+    OfferSplit();
     const bool chosen = dialog->ShowModal() == mrOk && compressor_;
     // The dialog serves other commands with writers of their own.
     dialog->OnDefineCompressor = nullptr;

@@ -6,6 +6,7 @@
 #include "app/lib/FormAddFiles.h"
 #include "app/lib/FormComment.h"
 #include "app/lib/FormExtract.h"
+#include "app/lib/FormSeedKeys.h"
 #include "app/lib/SharedDialog.h"
 #include "core/Err_Msgs.h"
 #include "core/plxGbls.h"
@@ -218,8 +219,8 @@ void TFormTorvo::ExtractClick()
     const std::string archive = Pelix1->ArchiveFile();
     if (archive.empty() || !IsRecognisedType(Pelix1->ArcType()))
         return;
-    // The ZIP family goes through UnZip1; every other type through its own extractor with
-    // UnZip1's events, so prompts and errors look the same.
+    // The ZIP family goes through UnZip1; every other type through its own extractor with the
+    // window's shared events, so prompts, errors and the LED look the same.
     std::unique_ptr<TUnBase> own;
     if (!IsZipFamilyType(Pelix1->ArcType())) {
         own = NewExtractor(Pelix1->ArcType());
@@ -227,22 +228,20 @@ void TFormTorvo::ExtractClick()
             Application->MessageBox("Extract not supported for this filetype.", "Extract", MB_OK);
             return;
         }
-        own->OnBegin = UnZip1->OnBegin;
-        own->OnError = UnZip1->OnError;
         own->OnFileExists = UnZip1->OnFileExists;
-        own->OnGetPassword = UnZip1->OnGetPassword;
-        own->OnProgress = UnZip1->OnProgress;
         own->OnRenameFile = UnZip1->OnRenameFile;
-        own->OnNestedTarFile = [](::TObject*, const std::string&, bool& doUnTar) { doUnTar = true; };
+        BindSharedEvents(*own);
     }
     if (!frmExtract)
         frmExtract = SharedDialog<TfrmExtract>(this);
+    frmExtract->OnChangeSeedKeys = [this] { SeedKeysDialog()->ShowModal(); };
     const std::vector<std::string> selected = SelectedEntryNames(false);
     frmExtract->PrepareFor(!selected.empty());
     if (frmExtract->ShowModal() != mrOk)
         return;
     TOperationScope operation(*this);
     TUnBase& z = own ? *own : static_cast<TUnBase&>(*UnZip1);
+    ApplySeedKeys(z);
     z.SetArchiveFile(archive);
     z.SetExtractDir(frmExtract->Edit1->Text());
     z.UseStoredDirs = frmExtract->CheckBox1->Checked();
@@ -266,7 +265,11 @@ void TFormTorvo::DeleteClick()
 {
     const std::string archive = Pelix1->ArchiveFile();
     const std::vector<std::string> selected = SelectedEntryNames(false);
-    if (archive.empty() || selected.empty())
+    if (archive.empty() || selected.empty()) {
+        Application->MessageBox("No files selected to delete", "Delete", MB_OK);
+        return;
+    }
+    if (Application->MessageBox("Delete selected file(s)?", "Delete", MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     // Only the archive's own writer may rewrite it: any other would change its format.
     const std::unique_ptr<TCompBase> writer = NewWriterForType(Pelix1->ArcType());
@@ -274,19 +277,28 @@ void TFormTorvo::DeleteClick()
         Application->MessageBox("Delete is not supported for this type of archive.", "Delete", MB_OK);
         return;
     }
+    int deleted = 0;
     {
         TOperationScope operation(*this);
         const std::size_t errorMark = ErrorMessages.size();
         writer->OnError = Zip1->OnError;
+        ApplySeedKeys(*writer);
         writer->SetArchiveFile(archive);
         writer->Switch = swDelete;
+        // Structured rows matched by their exact names: ";", "*" and "?" in a name are plain characters.
         writer->ExactFileSpec = true;
         writer->SetFileSpec(selected);
-        const int deleted = writer->Compress();
+        deleted = std::max(0, writer->Compress());
         ShowErrorsSince(errorMark);
-        StatusBar1->SimpleText = "Files Deleted: " + std::to_string(std::max(0, deleted));
     }
-    DisplayFile(archive);
+    if (win::FileExists(archive))
+        DisplayFile(archive);
+    else
+        Caption = "";
+    if (deleted > 0) {
+        StatusBar1->SimplePanel = true;
+        StatusBar1->SimpleText = "Deleted : " + std::to_string(deleted) + " files";
+    }
 }
 
 void TFormTorvo::AddFilesClick()
@@ -296,26 +308,26 @@ void TFormTorvo::AddFilesClick()
         Application->MessageBox("Archív je otevřen před přidáním souborů.", "Add", MB_OK);
         return;
     }
-    // A fresh writer of the archive's own type: nothing the dialog sets outlives the command.
-    const std::unique_ptr<TCompBase> writer = NewWriterForType(Pelix1->ArcType());
-    if (!writer) {
+    // Only a type that its own writer updates in place: any other writer would replace the
+    // archive by one that holds the added files alone.
+    const TArcType type = Pelix1->ArcType();
+    if (!NewWriterForType(type) || !DefineCompressComponent(type)) {
         Application->MessageBox("Adding files is not supported for this type of archive.", "Add", MB_OK);
         return;
     }
-    writer->SetArchiveFile(archive);
-    if (!frmAddFiles)
-        frmAddFiles = new TfrmAddFiles(this);
-    frmAddFiles->ShowSettingsOf(*writer);
-    if (frmAddFiles->ShowModal() != mrOk)
+    TfrmAddFiles* dialog = AddFilesDialog();
+    dialog->OnDefineCompressor = [this](TArcType t) -> TCompBase* {
+        return DefineCompressComponent(t) ? compressor_ : nullptr;
+    };
+    dialog->PrepareFor(archive, type);
+    OfferSplit();
+    const bool chosen = dialog->ShowModal() == mrOk && compressor_;
+    dialog->OnDefineCompressor = nullptr;
+    dialog->PrepareFor("", atNA);
+    if (!chosen)
         return;
-    {
-        TOperationScope operation(*this);
-        const std::size_t errorMark = ErrorMessages.size();
-        writer->OnError = Zip1->OnError;
-        writer->OnProgress = Zip1->OnProgress;
-        const int added = writer->Compress();
-        ShowErrorsSince(errorMark);
-        StatusBar1->SimpleText = "Přidané/aktualizované soubory: " + std::to_string(std::max(0, added));
-    }
+    const int added = RunCompressor();
     DisplayFile(archive);
+    StatusBar1->SimplePanel = true;
+    StatusBar1->SimpleText = "Přidané/aktualizované soubory: " + std::to_string(added);
 }

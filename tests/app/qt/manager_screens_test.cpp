@@ -1,4 +1,5 @@
 // Pictures of the archive manager's window and dialogs on the Qt widget set.
+#include "app/lib/ErrorMsgs.h"
 #include "app/lib/FormAddFiles.h"
 #include "app/lib/FormComm.h"
 #include "app/lib/FormComment.h"
@@ -110,5 +111,8 @@ TEST(ManagerScreens, ListedArchiveAndDialogs)
     input.Label1->SetCaption("New name:");
     input.Edit1->SetText("m.zip");
     Shoot(input, folder / "torvo_input.png");
+    TfrmErrorMsgs errors(nullptr);
+    errors.AddError("OnError event\r\rClassName: TUnZip\rECode:     25151  (see err_msgs.rc)\rECode Str: File fails CRC check");
+    Shoot(errors, folder / "torvo_errormsgs.png");
     fs::remove_all(pattern);
 }
