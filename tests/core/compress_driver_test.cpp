@@ -267,11 +267,6 @@ std::string Decode(const TEntry& e, const std::string& password, std::size_t siz
     }
 }
 
-std::uint32_t CrcOf(const std::string& s)
-{
-    return std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(s.data()), uInt(s.size())));
-}
-
 std::string Text(std::size_t n)
 {
     std::string s;
@@ -321,7 +316,7 @@ protected:
             const std::string host = Data(e.Name);
             const std::size_t size = std::filesystem::exists(host) ? std::filesystem::file_size(host) : 1 << 20;
             result[e.Name] = Decode(e, password, size);
-            EXPECT_EQ(e.Crc, CrcOf(result[e.Name])) << e.Name;
+            EXPECT_EQ(e.Crc, Crc32Of(result[e.Name])) << e.Name;
         }
         return result;
     }

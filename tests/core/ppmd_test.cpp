@@ -90,17 +90,13 @@ Bytes MixedData() {
     return out;
 }
 
-std::uint32_t Crc32(const Bytes& b) {
-    return std::uint32_t(crc32(crc32(0, nullptr, 0), b.data(), uInt(b.size())));
-}
-
 // One member with method 98 and its central directory.
 Bytes MakeZip(const std::string& name, const Bytes& data, const Bytes& packed) {
     TZipWalkEntry e;
     e.Name = name;
     e.Version = 63;
     e.Method = 98;
-    e.Crc = Crc32(data);
+    e.Crc = Crc32Of(data);
     e.UncompressedSize = data.size();
     e.Data = packed;
     return OneEntryZip(e);
@@ -310,7 +306,7 @@ TEST_F(PpmdTools, ToolArchivesDecodeAndMatchOurCoder) {
         ASSERT_EQ(m.UncompressedSize, c.data->size());
         TRun d = Decode(codec, m.Data, m.UncompressedSize);
         ASSERT_EQ(d.rc, kPpmdOk);
-        EXPECT_EQ(Crc32(d.out), m.Crc);
+        EXPECT_EQ(Crc32Of(d.out), m.Crc);
         EXPECT_TRUE(d.out == *c.data);
         // Same parameters, same model: our coder must write the very same bytes.
         TRun e = Encode(codec, *c.data, TPpmdParams::FromWord(std::uint16_t(m.Data[0] | (m.Data[1] << 8))));

@@ -7,6 +7,7 @@
 #include "core/CodecStatus.h"
 #include "core/Err_Msgs.h"
 #include "readers/GzipFormat.h"
+#include "support/ToolRun.h"
 
 namespace {
 
@@ -21,12 +22,7 @@ TBytes FullHeader(bool BadCrc) {
     h.insert(h.end(), {'a', '.', 't', 'x', 't', 0});
     h.insert(h.end(), {'h', 'i', 0});
     // FHCRC: the low half of the CRC-32 of every header byte before it.
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::uint8_t b : h) {
-        crc ^= b;
-        for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-    }
-    crc = ~crc & 0xFFFF;
+    std::uint32_t crc = Crc32Of(h) & 0xFFFF;
     if (BadCrc) crc ^= 0x5A5A;
     h.push_back(std::uint8_t(crc));
     h.push_back(std::uint8_t(crc >> 8));

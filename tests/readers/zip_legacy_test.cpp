@@ -19,15 +19,13 @@
 #include "readers/plxUnZIP.h"
 #include "support/ToolRun.h"
 #include "support/ZipWalk.h"
+#include "support/Reports.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// TORVO_FIXTURES points elsewhere when the source tree has no shared folder beside it.
-const fs::path FixtureDir = fs::path(std::getenv("TORVO_FIXTURES") ? std::getenv("TORVO_FIXTURES")
-                                                                   : TORVO_SOURCE_DIR "/../shared/fixtures") /
-                            "zip-legacy";
+const fs::path FixtureDir = FixtureRoot() / "zip-legacy";
 
 struct TMemorySource {
     const std::vector<std::uint8_t>& Data;
@@ -77,12 +75,6 @@ TOutcome Decode(int method, const std::vector<std::uint8_t>& data, std::uint64_t
     out.Bytes = std::move(sink.Bytes);
     out.ReadsAtEnd = source.ReadsAtEnd;
     return out;
-}
-
-std::uint32_t Crc32Of(const std::vector<std::uint8_t>& bytes) {
-    std::uint32_t crc = CRC_MASK;
-    UpdateCrc32(bytes.data(), std::int64_t(bytes.size()), crc);
-    return crc ^ CRC_MASK;
 }
 
 std::vector<std::uint8_t> UnzipPipe(const fs::path& archive, const std::string& name) {
@@ -371,9 +363,7 @@ TEST(ZipLegacy, ExtractorReportsDamageAsItsMethodDoes) {
         TUnZip z;
         std::vector<int> errors;
         int failed = 0;
-        z.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-            errors.push_back(code);
-        };
+        z.OnError = CollectCodes(errors);
         z.OnEnd = [&](TObject*, const std::string&, bool pass) { failed += pass ? 0 : 1; };
         z.SetArchiveFile(archive.string());
         z.SetExtractDir((dir / ("out" + std::to_string(c.Method))).string());
