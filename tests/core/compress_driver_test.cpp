@@ -258,7 +258,7 @@ std::string Decode(const TEntry& e, const std::string& password, std::size_t siz
             return n;
         };
         io.Write = [&](const std::uint8_t* b, std::size_t n) { result.append(reinterpret_cast<const char*>(b), n); };
-        EXPECT_EQ(codec.PPMdDecompress(io, data.size(), size), kPpmdOk) << e.Name;
+        EXPECT_EQ(codec.PPMdDecompress(io, data.size(), size), TCodecStatus::Ok) << e.Name;
         return result;
     }
     default:

@@ -522,7 +522,7 @@ TEST(ZooReader, BuiltArchivesExtractAsUnarExtractsThem)
         const TBytes lzh = ReadWholeFile(dir / "l.lzh");
         const TReadAt read = MemoryReadAt(lzh);
         TLhaHeader h;
-        ASSERT_EQ(ReadLhaHeader(read, 0, std::int64_t(lzh.size()), h), TLhaHeaderStatus::Header);
+        ASSERT_EQ(ReadLhaHeader(read, 0, std::int64_t(lzh.size()), h), THeaderStatus::Header);
         members.push_back({"lh5.txt", 2, TBytes(lzh.begin() + h.DataOffset, lzh.begin() + h.DataOffset + h.PackedSize), text});
     }
     WriteWholeFile(dir / "b.zoo", ZooArchive(members));

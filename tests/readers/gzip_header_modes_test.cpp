@@ -2,6 +2,7 @@
 // message numbers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "core/CodecStatus.h"
@@ -31,7 +32,12 @@ TBytes FullHeader(bool BadCrc) {
 
 TGzipStatus Read(const TBytes& Data, TGzipHeader& Header, TGzipHeaderMode Mode) {
     std::size_t pos = 0;
-    return ReadGzipHeader([&] { return pos < Data.size() ? int(Data[pos++]) : -1; }, Header, Mode);
+    return ReadGzipHeader([&](std::uint8_t* Buffer, std::size_t Count) {
+        const std::size_t n = std::min(Count, Data.size() - pos);
+        std::copy_n(Data.data() + pos, n, Buffer);
+        pos += n;
+        return n;
+    }, Header, Mode);
 }
 
 TEST(GzipHeaderModes, FullKeepsEveryFieldAndChecksTheHeaderCrc) {
@@ -100,6 +106,7 @@ TEST(CodecStatusMessage, EachEndingHasOneMessage) {
     EXPECT_EQ(CodecStatusMessage(TCodecStatus::BadHeader), E_BADFILEHEADER);
     EXPECT_EQ(CodecStatusMessage(TCodecStatus::DataError), E_CORRUPTINPUT);
     EXPECT_EQ(CodecStatusMessage(TCodecStatus::OutputLimit), E_CORRUPTINPUT);
+    EXPECT_EQ(CodecStatusMessage(TCodecStatus::OutOfMemory), E_OUTOFMEMORY);
 }
 
 }  // namespace

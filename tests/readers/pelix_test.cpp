@@ -462,6 +462,20 @@ TEST_F(PelixTest, HostileHeadersAreBoundedAndEndTheWalk)
     for (const auto& e : d.Entries)
         names.push_back(e.Name);
     EXPECT_EQ(names, (std::vector<std::string>{"DIR/", "DIR/IN.TXT", "OUT.TXT"}));
+
+    // Cut inside the first member's header, or a chain that leads to no entry: damage is reported
+    // as the extractor reports it, after what could be listed.
+    WriteText(Dir / "cut.arc", arc.substr(0, 40));
+    TRun cut = List(Dir / "cut.arc", atArc);
+    EXPECT_TRUE(cut.Entries.empty());
+    EXPECT_EQ(cut.Errors, (std::vector<int>{E_BADFILEHEADER}));
+    std::string broken = zoo;
+    broken[58 + 6] = char(58 + 58);  // the next entry would start in the zeros after this one
+    WriteText(Dir / "broken.zoo", broken);
+    TRun b = List(Dir / "broken.zoo", atZoo);
+    ASSERT_EQ(b.Entries.size(), 1u);
+    EXPECT_EQ(b.Entries[0].Name, "loop.txt");
+    EXPECT_EQ(b.Errors, (std::vector<int>{E_BADFILEHEADER}));
 }
 
 TEST_F(PelixTest, LhaLevelTwoReadsItsExtendedHeaderChain)

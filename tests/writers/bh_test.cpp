@@ -52,7 +52,7 @@ std::vector<TRawMember> Members(const std::string& bytes, std::int64_t& endAt)
     std::vector<TRawMember> out;
     TBhHeader h;
     std::int64_t pos = 0;
-    while (ReadBhHeader(MemoryReadAt(bytes), pos, h) == TBhHeaderStatus::Header) {
+    while (ReadBhHeader(MemoryReadAt(bytes), pos, h) == THeaderStatus::Header) {
         out.push_back({h, bytes.substr(std::size_t(h.DataOffset()), h.PackedSize)});
         pos = h.NextOffset();
     }
@@ -326,7 +326,7 @@ TEST_F(BhTest, MembersCodedByTheRealToolsDecode)
     const auto lzhData = [&](const std::string& method) {
         const std::string archive = tool("lha aqo" + method + " l" + method + ".lzh p.bin", "l" + method + ".lzh");
         TLhaHeader h;
-        EXPECT_EQ(ReadLhaHeader(MemoryReadAt(archive), 0, std::int64_t(archive.size()), h), TLhaHeaderStatus::Header);
+        EXPECT_EQ(ReadLhaHeader(MemoryReadAt(archive), 0, std::int64_t(archive.size()), h), THeaderStatus::Header);
         EXPECT_EQ(h.MethodChar(), method[0]);
         return archive.substr(std::size_t(h.DataOffset), std::size_t(h.PackedSize));
     };

@@ -52,7 +52,7 @@ std::vector<TLhaHeader> Headers(const std::string& bytes, std::int64_t& endAt)
     std::vector<TLhaHeader> out;
     TLhaHeader h;
     std::int64_t pos = 0;
-    while (ReadLhaHeader(read, pos, std::int64_t(bytes.size()), h) == TLhaHeaderStatus::Header) {
+    while (ReadLhaHeader(read, pos, std::int64_t(bytes.size()), h) == THeaderStatus::Header) {
         out.push_back(h);
         pos = h.NextOffset;
     }
