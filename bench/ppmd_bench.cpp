@@ -46,19 +46,19 @@ int main(int argc, char** argv) {
     Bytes packed, unpacked;
     std::size_t pos = 0;
     auto t0 = Clock::now();
-    int rc = codec.PPMdCompress(MemoryPpmdCallbacks(data, pos, packed), data.size(),
+    TCodecStatus rc = codec.PPMdCompress(MemoryPpmdCallbacks(data, pos, packed), data.size(),
                                 TPpmdParams::FromWord(kPpmdWriterWord));
     double encSec = Seconds(t0);
-    if (rc != kPpmdOk) {
-        std::fprintf(stderr, "encode failed: %d\n", rc);
+    if (rc != TCodecStatus::Ok) {
+        std::fprintf(stderr, "encode failed: %d\n", CodecStatusMessage(rc));
         return 1;
     }
     pos = 0;
     t0 = Clock::now();
     rc = codec.PPMdDecompress(MemoryPpmdCallbacks(packed, pos, unpacked), packed.size(), data.size());
     double decSec = Seconds(t0);
-    if (rc != kPpmdOk || unpacked != data) {
-        std::fprintf(stderr, "decode failed: %d\n", rc);
+    if (rc != TCodecStatus::Ok || unpacked != data) {
+        std::fprintf(stderr, "decode failed: %d\n", CodecStatusMessage(rc));
         return 1;
     }
     std::printf("file %s: %.2f MB -> %.2f MB (%.1f%%)\n", argv[1], mb, double(packed.size()) / 1048576.0,

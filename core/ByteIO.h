@@ -13,3 +13,7 @@ using TByteSink = std::function<void(const std::uint8_t* Data, std::size_t Count
 
 // Up to Count bytes at Offset of an archive; answers how many came. What header parsers read by.
 using TReadAt = std::function<std::int64_t(std::int64_t Offset, void* Buffer, std::int64_t Count)>;
+
+// What a header parser answers for the record at an offset: a header, the archive's regular end,
+// or bytes that are no header (cut short, no marker, values out of range).
+enum class THeaderStatus : std::uint8_t { Header, End, Corrupt };

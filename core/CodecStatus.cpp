@@ -14,6 +14,7 @@ int CodecStatusMessage(TCodecStatus Status, int DataErrorMessage)
     case TCodecStatus::SizeError: return E_FILESIZEDIFFERS;
     case TCodecStatus::StackOverflow: return E_STACKOVERFLOW;
     case TCodecStatus::Canceled: return E_USERCANCEL;
+    case TCodecStatus::OutOfMemory: return E_OUTOFMEMORY;
     case TCodecStatus::NotFormat:
     case TCodecStatus::BadHeader: return E_BADFILEHEADER;
     case TCodecStatus::DataError: return DataErrorMessage;

@@ -20,6 +20,7 @@ enum class TCodecStatus : std::uint8_t {
     OutputLimit,        // more output than the caller allowed
     StackOverflow,      // a string longer than the decoder's stack
     Canceled,           // the caller's cancel flag stopped the run
+    OutOfMemory,        // the decoder's working memory could not be had
 
     // The names the format readers have always used.
     NotGzip = NotFormat,

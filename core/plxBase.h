@@ -6,6 +6,7 @@
 #pragma once
 
 #include "core/HeaderObj.h"
+#include "core/ByteIO.h"
 #include "core/Err_Msgs.h"
 #include "core/ZipCommon.h"
 #include "core/plxCrypt.h"
@@ -161,7 +162,7 @@ protected:
     virtual bool OwnMethodData(TCompressMethod Method, TStream32& Input, TStream32& Output);
     // Reads the whole input into Sink with the running CRC and progress; false when cancelled.
     // An input that cannot be read to its size raises EReadError.
-    bool PumpInput(TStream32& Input, const std::function<void(const std::uint8_t*, std::int32_t)>& Sink);
+    bool PumpInput(TStream32& Input, const TByteSink& Sink);
     // Done bytes read with CRC register Register: checks the count and takes or checks the CRC.
     void SettleEntryCrc(std::int64_t Done, std::uint32_t Register);
     std::int64_t FInputSize = 0;

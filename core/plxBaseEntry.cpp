@@ -109,7 +109,7 @@ bool TCompressClass::WriteDirEntry(TStream32& Output, TCompressHeaderObj& EntryL
     return !GetCancel();
 }
 
-bool TCompressClass::PumpInput(TStream32& Input, const std::function<void(const std::uint8_t*, std::int32_t)>& Sink)
+bool TCompressClass::PumpInput(TStream32& Input, const TByteSink& Sink)
 {
     Input.SetPosition(0);
     std::vector<std::uint8_t> block(std::size_t(std::clamp<std::int64_t>(FInputSize, 1, kPumpBlock)));
@@ -123,7 +123,7 @@ bool TCompressClass::PumpInput(TStream32& Input, const std::function<void(const 
         if (got <= 0)
             break;
         UpdateCrc32(block.data(), got, crc);
-        Sink(block.data(), got);
+        Sink(block.data(), std::size_t(got));
         done += got;
         BytesToRead -= got;
         DoProgress(done, FInputSize, UnpackedTotal);
@@ -157,10 +157,10 @@ bool TCompressClass::StoreStream(TStream32* Input, int CrcWidth, TStream32& Outp
     control.EncryptionMethod = Encrypted ? emZip_V2 : emNone;
     control.Cipher = &DataCipher;
     TStoreStream store(&Output, control, std::uint8_t(CrcWidth == 16 ? 16 : 32));
-    const bool ok = PumpInput(*Input, [&](const std::uint8_t* p, std::int32_t n) {
+    const bool ok = PumpInput(*Input, [&](const std::uint8_t* p, std::size_t n) {
         if (CrcWidth == 16)
-            RunningCrc.UpdateCrc(16, p, n);
-        store.Write(p, n);
+            RunningCrc.UpdateCrc(16, p, std::int32_t(n));
+        store.Write(p, std::int32_t(n));
     });
     return ok;
 }
@@ -186,7 +186,7 @@ bool TCompressClass::DeflateData(TStream32& Input, TStream32& Output)
     if (FInputSize <= kSmallInput) {
         std::vector<std::uint8_t> data;
         data.reserve(std::size_t(FInputSize));
-        if (!PumpInput(Input, [&](const std::uint8_t* p, std::int32_t n) { data.insert(data.end(), p, p + n); }))
+        if (!PumpInput(Input, [&](const std::uint8_t* p, std::size_t n) { data.insert(data.end(), p, p + n); }))
             return false;
         std::vector<std::uint8_t> bytes = DeflateSmallBuffer(data.data(), data.size(), DeflateType);
         if (std::int64_t(bytes.size()) > FInputSize)
@@ -204,7 +204,7 @@ bool TCompressClass::DeflateData(TStream32& Input, TStream32& Output)
             deflater.EncryptionMethod = emZip_V2;
             deflater.Cipher = &DataCipher;
         }
-        if (!PumpInput(Input, [&](const std::uint8_t* p, std::int32_t n) { deflater.Write(p, n); }))
+        if (!PumpInput(Input, [&](const std::uint8_t* p, std::size_t n) { deflater.Write(p, std::int32_t(n)); }))
             return false;
         deflater.FinishDeflate();
         if (GetCancel())
@@ -223,8 +223,8 @@ bool TCompressClass::Bzip2Data(TStream32& Input, TStream32& Output)
     owner.EncryptionMethod = Encrypted ? emZip_V2 : emNone;
     owner.Cancel = CancelPtr;
     TBZCompressStream encoder(owner, &Output, -1, FInputSize, Bzip2BlockSizeOf(DeflateType));
-    if (!PumpInput(Input, [&](const std::uint8_t* p, std::int32_t n) {
-            if (encoder.Write(p, n) != n && !GetCancel())
+    if (!PumpInput(Input, [&](const std::uint8_t* p, std::size_t n) {
+            if (encoder.Write(p, std::int32_t(n)) != std::int32_t(n) && !GetCancel())
                 RaiseError(FileName, "", FArchiveFile, E_WRITEFILE);
         }))
         return false;
@@ -264,11 +264,11 @@ bool TCompressClass::PpmdData(TStream32& Input, TStream32& Output)
         Output.WriteBuffer(out, std::int32_t(n));
     };
     io.Cancel = CancelPtr;
-    const int code = FPpmd->PPMdCompress(io, std::uint64_t(FInputSize), TPpmdParams::FromWord(kPpmdWriterWord));
-    if (code == E_USERCANCEL || GetCancel())
+    const TCodecStatus status = FPpmd->PPMdCompress(io, std::uint64_t(FInputSize), TPpmdParams::FromWord(kPpmdWriterWord));
+    if (status == TCodecStatus::Canceled || GetCancel())
         return false;
-    if (code != kPpmdOk)
-        RaiseError(FileName, "", FArchiveFile, code);
+    if (status != TCodecStatus::Ok)
+        RaiseError(FileName, "", FArchiveFile, CodecStatusMessage(status));
     SettleEntryCrc(done, crc);
     return true;
 }

@@ -1,12 +1,12 @@
 #include "core/plxPPMDi1.h"
 
-#include "core/Err_Msgs.h"
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <vector>
+
+#include "core/Endian.h"
 
 // The model lives in one memory block and links its records by 32-bit offsets from the block's
 // start, with the published record sizes (12-byte units, 6-byte states). Other coders run out of
@@ -1253,55 +1253,56 @@ bool TPpmdParams::Supported() const {
 TPpmdCodec::TPpmdCodec() = default;
 TPpmdCodec::~TPpmdCodec() = default;
 
-int TPpmdCodec::PrepareModel(const TPpmdParams& params) {
+TCodecStatus TPpmdCodec::PrepareModel(const TPpmdParams& params) {
     if (!params.Supported())
-        return E_UNSUPPORTEDMETHOD;
+        return TCodecStatus::UnsupportedMethod;
     std::uint32_t size = std::uint32_t(params.MemoryMB) << 20;
     if (!model_ || model_->Size() != size) {
         model_.reset();
         auto* m = new (std::nothrow) TPpmdModel(size);
         if (!m)
-            return E_OUTOFMEMORY;
+            return TCodecStatus::OutOfMemory;
         model_.reset(m);
         if (!model_->Allocated()) {
             model_.reset();
-            return E_OUTOFMEMORY;
+            return TCodecStatus::OutOfMemory;
         }
     }
     model_->Init(params.Order, params.Restoration);
-    return kPpmdOk;
+    return TCodecStatus::Ok;
 }
 
 namespace {
 bool Canceled(const TPpmdCallbacks& io) { return io.Cancel && *io.Cancel; }
 }  // namespace
 
-int TPpmdCodec::PPMdCompress(const TPpmdCallbacks& io, std::uint64_t sizeHint, const TPpmdParams& params,
+TCodecStatus TPpmdCodec::PPMdCompress(const TPpmdCallbacks& io, std::uint64_t sizeHint, const TPpmdParams& params,
                              std::uint64_t* bytesIn) {
     if (bytesIn)
         *bytesIn = 0;
-    if (int rc = PrepareModel(params))
+    if (const TCodecStatus rc = PrepareModel(params); rc != TCodecStatus::Ok)
         return rc;
     auto out = std::make_unique<TPpmdOutput>();
     auto in = std::make_unique<std::uint8_t[]>(kBufSize);
     out->io = &io;
-    std::uint16_t word = params.Word();
-    out->Put(std::uint8_t(word & 0xFF));
-    out->Put(std::uint8_t(word >> 8));
+    std::uint8_t word[2];
+    PutLE16(word, params.Word());
+    out->Put(word[0]);
+    out->Put(word[1]);
 
     TPpmdModel& m = *model_;
     m.EncoderInit();
     std::uint64_t done = 0;
     for (;;) {
         if (Canceled(io))
-            return E_USERCANCEL;
+            return TCodecStatus::Canceled;
         const std::size_t got = std::min(io.Read(in.get(), kBufSize), kBufSize);
         if (got == 0)
             break;
         for (std::size_t i = 0; i < got; i++) {
             m.EncodeSymbol(in[i], *out);
             if (Canceled(io))
-                return E_USERCANCEL;
+                return TCodecStatus::Canceled;
         }
         done += got;
         if (io.Progress)
@@ -1312,21 +1313,20 @@ int TPpmdCodec::PPMdCompress(const TPpmdCallbacks& io, std::uint64_t sizeHint, c
     out->Flush();
     if (bytesIn)
         *bytesIn = done;
-    return kPpmdOk;
+    return TCodecStatus::Ok;
 }
 
-int TPpmdCodec::PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t packedSize, std::uint64_t unpackedSize,
+TCodecStatus TPpmdCodec::PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t packedSize, std::uint64_t unpackedSize,
                                std::uint64_t* bytesOut) {
     if (bytesOut)
         *bytesOut = 0;
     auto in = std::make_unique<TPpmdInput>();
     in->io = &io;
     in->left = packedSize;
-    std::uint8_t lo = in->Next();
-    std::uint8_t hi = in->Next();
+    const std::uint8_t word[2] = {in->Next(), in->Next()};
     if (in->overrun)
-        return E_BADBLOCK;
-    if (int rc = PrepareModel(TPpmdParams::FromWord(std::uint16_t(lo | (hi << 8)))))
+        return TCodecStatus::DataError;
+    if (const TCodecStatus rc = PrepareModel(TPpmdParams::FromWord(GetLE16(word))); rc != TCodecStatus::Ok)
         return rc;
 
     auto out = std::make_unique<TPpmdOutput>();
@@ -1334,17 +1334,17 @@ int TPpmdCodec::PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t packedSiz
     TPpmdModel& m = *model_;
     m.DecoderInit(*in);
     std::uint64_t done = 0;
-    int rc = kPpmdOk;
+    TCodecStatus rc = TCodecStatus::Ok;
     while (done != unpackedSize) {
         if (Canceled(io)) {
-            rc = E_USERCANCEL;
+            rc = TCodecStatus::Canceled;
             break;
         }
         int sym = m.DecodeSymbol(*in);
         if (sym < 0 || in->overrun || m.StackOverflow()) {
             // An end mark is fine only when no size was given.
             if (!(sym == -1 && unpackedSize == kPpmdUnknownSize && !in->overrun))
-                rc = E_BADBLOCK;
+                rc = TCodecStatus::DataError;
             break;
         }
         out->Put(std::uint8_t(sym));
@@ -1353,7 +1353,7 @@ int TPpmdCodec::PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t packedSiz
             io.Progress(done, unpackedSize == kPpmdUnknownSize ? done : unpackedSize);
     }
     out->Flush();
-    if (rc == kPpmdOk && io.Progress)
+    if (rc == TCodecStatus::Ok && io.Progress)
         io.Progress(done, done);
     if (bytesOut)
         *bytesOut = done;

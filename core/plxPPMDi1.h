@@ -4,16 +4,13 @@
 #pragma once
 
 #include "core/ByteIO.h"
-#include "core/Err_Msgs.h"
+#include "core/CodecStatus.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
-
-// Result codes are the message numbers the components report (0 = success).
-constexpr int kPpmdOk = 0;
 
 // What the parameter word holds: bits 0-3 order - 1, bits 4-11 memory in MB - 1, bits 12-15
 // restoration method (0 restart the model, 1 cut it down when memory runs out).
@@ -36,7 +33,7 @@ struct TPpmdCallbacks {
     TByteSink Write;
     // Bytes done of the entry's total (input bytes when coding, output bytes when decoding).
     std::function<void(std::uint64_t done, std::uint64_t total)> Progress;
-    // Polled for every symbol; when it turns true the run stops with E_USERCANCEL.
+    // Polled for every symbol; when it turns true the run stops with Canceled.
     const volatile bool* Cancel = nullptr;
 };
 
@@ -56,17 +53,19 @@ public:
 
     // Writes the parameter word and codes everything Read delivers up to its end.
     // sizeHint is the expected input size, used for progress only; *bytesIn gets the count coded.
-    int PPMdCompress(const TPpmdCallbacks& io, std::uint64_t sizeHint,
+    // Parameters it cannot code with are UnsupportedMethod, a model it cannot allocate OutOfMemory.
+    TCodecStatus PPMdCompress(const TPpmdCallbacks& io, std::uint64_t sizeHint,
                      const TPpmdParams& params = TPpmdParams{}, std::uint64_t* bytesIn = nullptr);
 
     // Decodes one entry's data: packedSize counts the parameter word too. Stops after
     // unpackedSize bytes (or at the end mark when it is kPpmdUnknownSize); an end mark before
-    // that size, coded data that runs out or a code no model allows is E_BADBLOCK.
+    // that size, coded data that runs out or a code no model allows is DataError (the ZIP family's
+    // "bad block").
     static constexpr std::uint64_t kPpmdUnknownSize = ~std::uint64_t(0);
-    int PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t packedSize, std::uint64_t unpackedSize,
+    TCodecStatus PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t packedSize, std::uint64_t unpackedSize,
                        std::uint64_t* bytesOut = nullptr);
 
 private:
-    int PrepareModel(const TPpmdParams& params);
+    TCodecStatus PrepareModel(const TPpmdParams& params);
     std::unique_ptr<TPpmdModel> model_;
 };

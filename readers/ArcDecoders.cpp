@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "core/Err_Msgs.h"
+#include "core/Endian.h"
 
 namespace {
 
@@ -56,25 +56,28 @@ bool TArcWriter::Expand(std::uint8_t c)
     return true;
 }
 
-int ArcCopy(TArcByteReader& In, TArcWriter& Out)
+TCodecStatus ArcCopy(TArcByteReader& In, TArcWriter& Out)
 {
     for (int c; (c = In.Next()) >= 0;)
         if (!Out.Put(std::uint8_t(c)))
-            return E_CORRUPTINPUT;
-    return 0;
+            return TCodecStatus::OutputLimit;
+    return TCodecStatus::Ok;
 }
 
-int ArcUnsqueeze(TArcByteReader& In, TArcWriter& Out)
+TCodecStatus ArcUnsqueeze(TArcByteReader& In, TArcWriter& Out)
 {
     const auto word = [&In]() -> int {
         const int lo = In.Next(), hi = In.Next();
-        return lo < 0 || hi < 0 ? INT32_MIN : std::int16_t(lo | hi << 8);
+        if (lo < 0 || hi < 0)
+            return INT32_MIN;
+        const std::uint8_t bytes[2] = {std::uint8_t(lo), std::uint8_t(hi)};
+        return std::int16_t(GetLE16(bytes));
     };
     const int count = word();
     if (count == INT32_MIN)
-        return 0;  // nothing at all: the CRC check tells
+        return TCodecStatus::Ok;  // nothing at all: the CRC check tells
     if (count < 0 || count > kMaxSqueezeNodes)
-        return E_INVALIDDECODETREE;
+        return TCodecStatus::DataError;
     // Node 0 stands for the end when the tree is empty.
     std::int16_t nodes[kMaxSqueezeNodes][2] = {{-(kSqueezeEnd + 1), -(kSqueezeEnd + 1)}};
     for (int i = 0; i < count; ++i) {
@@ -82,7 +85,7 @@ int ArcUnsqueeze(TArcByteReader& In, TArcWriter& Out)
             const int child = word();
             // A node names a later node or a value 0 to 256.
             if (child == INT32_MIN || child >= count || child < -(kSqueezeEnd + 1))
-                return E_INVALIDDECODETREE;
+                return TCodecStatus::DataError;
             nodes[i][side] = std::int16_t(child);
         }
     }
@@ -92,7 +95,7 @@ int ArcUnsqueeze(TArcByteReader& In, TArcWriter& Out)
         while (node >= 0) {
             if (bitsLeft == 0) {
                 if ((byte = In.Next()) < 0)
-                    return 0;
+                    return TCodecStatus::Ok;
                 bitsLeft = 8;
             }
             node = nodes[node][byte & 1];
@@ -101,9 +104,9 @@ int ArcUnsqueeze(TArcByteReader& In, TArcWriter& Out)
         }
         const int value = -(node + 1);
         if (value == kSqueezeEnd)
-            return 0;
+            return TCodecStatus::Ok;
         if (!Out.Put(std::uint8_t(value)))
-            return E_CORRUPTINPUT;
+            return TCodecStatus::OutputLimit;
     }
 }
 
@@ -158,7 +161,7 @@ int TArcCrunchDecoder::ReadCode(TArcByteReader& In)
     return b < 0 ? -1 : code;
 }
 
-int TArcCrunchDecoder::Decode(TArcByteReader& In, TArcWriter& Out, bool Old)
+TCodecStatus TArcCrunchDecoder::Decode(TArcByteReader& In, TArcWriter& Out, bool Old)
 {
     FTable.assign(kTableSize, TEntry{});
     FStack.clear();
@@ -168,10 +171,10 @@ int TArcCrunchDecoder::Decode(TArcByteReader& In, TArcWriter& Out, bool Old)
     int freeEntries = kTableSize - 256;
     int previous = ReadCode(In);
     if (previous < 0)
-        return 0;
+        return TCodecStatus::Ok;
     std::uint8_t first = FTable[std::size_t(previous)].Follower;
     if (!Out.Put(first))
-        return E_CORRUPTINPUT;
+        return TCodecStatus::OutputLimit;
     for (int code; (code = ReadCode(In)) >= 0;) {
         const int read = code;
         FStack.clear();
@@ -181,7 +184,7 @@ int TArcCrunchDecoder::Decode(TArcByteReader& In, TArcWriter& Out, bool Old)
         }
         while (FTable[std::size_t(code)].Predecessor != kNoPredecessor) {
             if (FStack.size() >= kTableSize)
-                return E_STACKOVERFLOW;
+                return TCodecStatus::StackOverflow;
             FStack.push_back(FTable[std::size_t(code)].Follower);
             code = FTable[std::size_t(code)].Predecessor;
         }
@@ -189,12 +192,12 @@ int TArcCrunchDecoder::Decode(TArcByteReader& In, TArcWriter& Out, bool Old)
         FStack.push_back(first);
         for (auto it = FStack.rbegin(); it != FStack.rend(); ++it)
             if (!Out.Put(*it))
-                return E_CORRUPTINPUT;
+                return TCodecStatus::OutputLimit;
         if (freeEntries > 0) {
             Insert(std::uint16_t(previous), first, Old);
             --freeEntries;
         }
         previous = read;
     }
-    return 0;
+    return TCodecStatus::Ok;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/ByteIO.h"
+#include "core/CodecStatus.h"
 
 // The packed bytes one at a time; -1 at their end.
 class TArcByteReader {
@@ -59,16 +60,16 @@ private:
     std::uint8_t FLast = 0;
 };
 
-// Each answers 0 or the number of the failure: E_INVALIDDECODETREE for a bad tree,
-// E_STACKOVERFLOW for a string too long, E_CORRUPTINPUT for data that decode to more than the
-// declared size.
-int ArcCopy(TArcByteReader& In, TArcWriter& Out);
-int ArcUnsqueeze(TArcByteReader& In, TArcWriter& Out);
+// Each ends Ok at the end of the packed bytes (a short result is the caller's to judge), DataError
+// for a bad squeeze tree (the format's own "invalid decode tree"), StackOverflow for a string
+// too long, OutputLimit for data that decode to more than the declared size.
+TCodecStatus ArcCopy(TArcByteReader& In, TArcWriter& Out);
+TCodecStatus ArcUnsqueeze(TArcByteReader& In, TArcWriter& Out);
 
 class TArcCrunchDecoder {
 public:
     // OldHash: methods 5 and 6; the faster hash of method 7 otherwise.
-    int Decode(TArcByteReader& In, TArcWriter& Out, bool OldHash);
+    TCodecStatus Decode(TArcByteReader& In, TArcWriter& Out, bool OldHash);
 
 private:
     static constexpr int kTableSize = 4096;

@@ -27,42 +27,23 @@ struct TArcHeader {
     bool IsFolder() const { return Method == amFolder; }
 };
 
-enum class TArcHeaderStatus { Header, FolderEnd, End, Corrupt };
-
 // Parses the record at Pos. End: the end marker (method 0, whatever follows it, such as the
-// comments PAK keeps there) or nothing more to read. FolderEnd: the 2-byte record of method 31.
-// Corrupt: no marker byte, or a header cut short.
-TArcHeaderStatus ReadArcHeader(const TReadAt& Read, std::int64_t Pos, TArcHeader& Header);
+// comments PAK keeps there) or nothing more to read. Corrupt: no marker byte, or a header cut
+// short. The 2-byte record of method 31 that ends a folder is a Header too.
+THeaderStatus ReadArcHeader(const TReadAt& Read, std::int64_t Pos, TArcHeader& Header);
 
-// Walks the records from Start, folders entered by method 30 and left by method 31; OnMember
-// gets each header with its folder path ("A\B\", stored bytes). Answers the status that ended
-// the walk: End or Corrupt (or Header when OnMember answered false).
-template <class TOnMember>
-TArcHeaderStatus WalkArcHeaders(const TReadAt& Read, std::int64_t Start, TOnMember OnMember)
-{
-    constexpr std::size_t kMaxFolderDepth = 64;
-    std::vector<std::string> folders;
-    std::int64_t pos = Start;
-    for (;;) {
-        TArcHeader h;
-        const TArcHeaderStatus status = ReadArcHeader(Read, pos, h);
-        if (status == TArcHeaderStatus::End || status == TArcHeaderStatus::Corrupt)
-            return status;
-        pos = h.NextOffset;
-        if (status == TArcHeaderStatus::FolderEnd) {
-            if (!folders.empty())
-                folders.pop_back();
-            continue;
-        }
-        std::string path;
-        for (const std::string& f : folders)
-            path += f + "\\";
-        if (!OnMember(h, path))
-            return TArcHeaderStatus::Header;
-        if (h.IsFolder()) {
-            if (folders.size() == kMaxFolderDepth)
-                return TArcHeaderStatus::Corrupt;
-            folders.push_back(h.Name);
-        }
-    }
-}
+// The member records from a start offset on, folders entered by method 30 and left by method 31:
+// what the listing and the extractor both walk.
+class TArcHeaderChain {
+public:
+    explicit TArcHeaderChain(std::int64_t Start) : FPos(Start) {}
+    // The next member's header and its folder path ("A\B\", stored bytes). End or Corrupt when
+    // the records stop; Corrupt also for folders nested deeper than any real archive holds.
+    THeaderStatus Next(const TReadAt& Read, TArcHeader& Header, std::string& Folder);
+    // Where the record after the last one read starts.
+    std::int64_t Position() const { return FPos; }
+
+private:
+    std::vector<std::string> FFolders;
+    std::int64_t FPos;
+};

@@ -21,29 +21,29 @@ enum THost : std::uint8_t { hMsDos = 0, hUnix = 2, hOs2 = 5, hNext = 8, hWin95 =
 
 bool TArjHeader::DosHost() const { return Host == hMsDos || Host == hOs2 || Host == hWin95 || Host == hWin32; }
 
-TArjHeaderStatus ReadArjHeader(const TReadAt& Read, std::int64_t Pos, TArjHeader& Header)
+THeaderStatus ReadArjHeader(const TReadAt& Read, std::int64_t Pos, TArjHeader& Header)
 {
     std::uint8_t head[4] = {};
     if (Pos < 0 || Read(Pos, head, 4) != 4 || GetLE16(head) != kArjHeaderId)
-        return TArjHeaderStatus::Corrupt;
+        return THeaderStatus::Corrupt;
     const int size = GetLE16(head + 2);
     if (size == 0)
-        return TArjHeaderStatus::End;
+        return THeaderStatus::End;
     if (size < kFixedSize || size > kArjMaxBasicSize)
-        return TArjHeaderStatus::Corrupt;
+        return THeaderStatus::Corrupt;
     std::vector<std::uint8_t> basic(std::size_t(size) + 4);
     if (Read(Pos + 4, basic.data(), std::int64_t(basic.size())) != std::int64_t(basic.size()))
-        return TArjHeaderStatus::Corrupt;
+        return THeaderStatus::Corrupt;
     std::uint32_t crc = CRC_MASK;
     UpdateCrc32(basic.data(), size, crc);
     if ((crc ^ CRC_MASK) != GetLE32(basic.data() + size))
-        return TArjHeaderStatus::Corrupt;
+        return THeaderStatus::Corrupt;
     const std::uint8_t* h = basic.data();
     TArjHeader r;
     r.Offset = Pos;
     r.FirstSize = h[0];
     if (r.FirstSize < kFixedSize || r.FirstSize > size)
-        return TArjHeaderStatus::Corrupt;
+        return THeaderStatus::Corrupt;
     r.Version = h[1];
     r.MinVersion = h[2];
     r.Host = h[3];
@@ -66,7 +66,7 @@ TArjHeaderStatus ReadArjHeader(const TReadAt& Read, std::int64_t Pos, TArjHeader
     for (int link = 0;; ++link) {
         std::uint8_t ext[2] = {};
         if (link == kMaxExtendedHeaders || Read(pos, ext, 2) != 2)
-            return TArjHeaderStatus::Corrupt;
+            return THeaderStatus::Corrupt;
         pos += 2;
         if (GetLE16(ext) == 0)
             break;
@@ -75,7 +75,7 @@ TArjHeaderStatus ReadArjHeader(const TReadAt& Read, std::int64_t Pos, TArjHeader
     r.DataOffset = pos;
     r.NextOffset = pos + r.PackedSize;
     Header = std::move(r);
-    return TArjHeaderStatus::Header;
+    return THeaderStatus::Header;
 }
 
 std::uint32_t ArjAttributes(const TArjHeader& Header)

@@ -39,11 +39,9 @@ struct TArjHeader {
     bool DosHost() const;
 };
 
-enum class TArjHeaderStatus { Header, End, Corrupt };
-
 // Parses the header at Pos. End: the header of size 0 that closes the archive or volume.
 // Corrupt: a wrong id, a size out of bounds, a header cut short or failing its CRC.
-TArjHeaderStatus ReadArjHeader(const TReadAt& Read, std::int64_t Pos, TArjHeader& Header);
+THeaderStatus ReadArjHeader(const TReadAt& Read, std::int64_t Pos, TArjHeader& Header);
 
 // The member's DOS attributes: kept from DOS-like hosts; archive (0x20) or folder (0x10) for
 // the others, whose mode bits mean something else.

@@ -41,23 +41,23 @@ void EncodeBhHeader(const TBhHeader& h, std::uint8_t* b)
     PutLE16(b + 35, h.ExtraLength);
 }
 
-TBhHeaderStatus ReadBhHeader(const TReadAt& Read, std::int64_t Pos, TBhHeader& Header)
+THeaderStatus ReadBhHeader(const TReadAt& Read, std::int64_t Pos, TBhHeader& Header)
 {
     std::uint8_t fixed[kBhHeaderSize];
     const std::int64_t got = Read(Pos, fixed, kBhHeaderSize);
     if (got <= 0)
-        return TBhHeaderStatus::End;
+        return THeaderStatus::End;
     if (got < kBhHeaderSize)
-        return TBhHeaderStatus::Damaged;
+        return THeaderStatus::Corrupt;
     Header = {};
     Header.Offset = Pos;
     if (!DecodeBhHeader(fixed, Header))
-        return GetLE32(fixed) == kBhSignature ? TBhHeaderStatus::End : TBhHeaderStatus::Damaged;
+        return GetLE32(fixed) == kBhSignature ? THeaderStatus::End : THeaderStatus::Corrupt;
     Header.Name.resize(std::min<std::size_t>(Header.NameLength, kBhMaxNameLength));
     if (Read(Pos + kBhHeaderSize, Header.Name.data(), std::int64_t(Header.Name.size())) !=
         std::int64_t(Header.Name.size()))
-        return TBhHeaderStatus::Damaged;
-    return TBhHeaderStatus::Header;
+        return THeaderStatus::Corrupt;
+    return THeaderStatus::Header;
 }
 
 std::string BhNameToUtf8(const std::string& Stored) { return LhaNameToUtf8(Stored); }

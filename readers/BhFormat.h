@@ -42,11 +42,9 @@ struct TBhHeader {
 bool DecodeBhHeader(const std::uint8_t* Bytes, TBhHeader& Header);
 void EncodeBhHeader(const TBhHeader& Header, std::uint8_t* Bytes);
 
-// End: the end of the file, or a header length of 0. Damaged: bytes that are no header, or a
+// End: the end of the file, or a header length of 0. Corrupt: bytes that are no header, or a
 // header whose name is cut short.
-enum class TBhHeaderStatus { Header, End, Damaged };
-
-TBhHeaderStatus ReadBhHeader(const TReadAt& Read, std::int64_t Pos, TBhHeader& Header);
+THeaderStatus ReadBhHeader(const TReadAt& Read, std::int64_t Pos, TBhHeader& Header);
 
 // A stored name in the program's form: UTF-8 (OEM bytes converted), "\" separators.
 std::string BhNameToUtf8(const std::string& Stored);

@@ -176,8 +176,12 @@ TGzipStatus ParseGzipHeader(const std::uint8_t* Data, std::size_t Size, TGzipHea
     return ReadHeader(next, Header, TGzipHeaderMode::Full);
 }
 
-TGzipStatus ReadGzipHeader(const std::function<int()>& Next, TGzipHeader& Header, TGzipHeaderMode Mode) {
-    return ReadHeader(Next, Header, Mode);
+TGzipStatus ReadGzipHeader(const TByteSource& Source, TGzipHeader& Header, TGzipHeaderMode Mode) {
+    auto next = [&Source] {
+        std::uint8_t c;
+        return Source(&c, 1) == 1 ? int(c) : -1;
+    };
+    return ReadHeader(next, Header, Mode);
 }
 
 TGzipDecodeResult DecodeGzipStream(const TByteSource& Source, const TByteSink& Sink, std::uint64_t MaxOutput) {

@@ -49,8 +49,8 @@ enum class TGzipHeaderMode : std::uint8_t { Full, Skip };
 
 // Reads the member header at the start of Data.
 TGzipStatus ParseGzipHeader(const std::uint8_t* Data, std::size_t Size, TGzipHeader& Header);
-// Reads a member header from Next, which answers the next byte or -1 at the end of the input.
-TGzipStatus ReadGzipHeader(const std::function<int()>& Next, TGzipHeader& Header,
+// Reads a member header from Source, a byte at a time: nothing after the header is taken.
+TGzipStatus ReadGzipHeader(const TByteSource& Source, TGzipHeader& Header,
                            TGzipHeaderMode Mode = TGzipHeaderMode::Full);
 
 struct TGzipDecodeResult {

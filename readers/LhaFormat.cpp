@@ -85,19 +85,19 @@ std::int64_t LhaFirstHeader(const TReadAt& Read, std::int64_t Start)
     return Start;
 }
 
-TLhaHeaderStatus ReadLhaHeader(const TReadAt& Read, std::int64_t Pos, std::int64_t ArchiveSize, TLhaHeader& H)
+THeaderStatus ReadLhaHeader(const TReadAt& Read, std::int64_t Pos, std::int64_t ArchiveSize, TLhaHeader& H)
 {
     H = TLhaHeader{};
     H.Offset = Pos;
     std::uint8_t b[32] = {};
     const std::int64_t got = Read(Pos, b, kLhaBaseHeaderSize);
     if (got <= 0 || b[0] == 0)
-        return TLhaHeaderStatus::End;
+        return THeaderStatus::End;
     if (got < kLhaBaseHeaderSize)
-        return TLhaHeaderStatus::Corrupt;
+        return THeaderStatus::Corrupt;
     std::memcpy(H.Method, b + 2, 5);
     if (H.Method[0] != '-' || H.Method[4] != '-')
-        return TLhaHeaderStatus::Corrupt;
+        return THeaderStatus::Corrupt;
     std::int64_t packed = GetLE32(b + 7);
     H.UnpackedSize = GetLE32(b + 11);
     H.Stamp = GetLE32(b + 15);
@@ -112,10 +112,10 @@ TLhaHeaderStatus ReadLhaHeader(const TReadAt& Read, std::int64_t Pos, std::int64
         const int nameLength = b[21];
         const int fixed = kLhaBaseHeaderSize + nameLength + 2 + (H.Level == 1 ? 3 : 0);
         if (headerLength < fixed)
-            return TLhaHeaderStatus::Corrupt;
+            return THeaderStatus::Corrupt;
         std::vector<std::uint8_t> rest(std::size_t(headerLength - kLhaBaseHeaderSize));
         if (Read(Pos + kLhaBaseHeaderSize, rest.data(), std::int64_t(rest.size())) != std::int64_t(rest.size()))
-            return TLhaHeaderStatus::Corrupt;
+            return THeaderStatus::Corrupt;
         H.Name.assign(reinterpret_cast<const char*>(rest.data()), std::size_t(nameLength));
         H.Crc = GetLE16(rest.data() + nameLength);
         const std::size_t afterCrc = std::size_t(nameLength) + 2;
@@ -134,7 +134,7 @@ TLhaHeaderStatus ReadLhaHeader(const TReadAt& Read, std::int64_t Pos, std::int64
             const std::int64_t used = ReadExtendedHeaders(Read, Pos + headerLength, GetLE16(rest.data() + rest.size() - 2),
                                                           2, std::min(ArchiveSize, Pos + headerLength + packed), H, folder);
             if (used < 0)
-                return TLhaHeaderStatus::Corrupt;
+                return THeaderStatus::Corrupt;
             headerLength += used;
             packed -= used;
         }
@@ -145,7 +145,7 @@ TLhaHeaderStatus ReadLhaHeader(const TReadAt& Read, std::int64_t Pos, std::int64
         std::uint8_t more[32] = {};
         const int fixed = H.Level == 2 ? 26 : 32;
         if (Read(Pos, more, fixed) != fixed)
-            return TLhaHeaderStatus::Corrupt;
+            return THeaderStatus::Corrupt;
         H.Crc = GetLE16(more + 21);
         H.Host = more[23];
         H.UnixStamp = true;  // whatever the host
@@ -156,24 +156,24 @@ TLhaHeaderStatus ReadLhaHeader(const TReadAt& Read, std::int64_t Pos, std::int64
             firstExt = GetLE16(more + 24);
         } else {
             if (GetLE16(more) != 4)
-                return TLhaHeaderStatus::Corrupt;
+                return THeaderStatus::Corrupt;
             headerLength = GetLE32(more + 24);
             firstExt = GetLE32(more + 28);
         }
         if (headerLength < fixed || Pos + headerLength > ArchiveSize)
-            return TLhaHeaderStatus::Corrupt;
+            return THeaderStatus::Corrupt;
         // Some writers (OS-9/68k) leave their extended headers out of the header length.
         const std::int64_t used = ReadExtendedHeaders(Read, Pos + fixed, firstExt, H.Level == 2 ? 2 : 4, ArchiveSize, H, folder);
         if (used < 0)
-            return TLhaHeaderStatus::Corrupt;
+            return THeaderStatus::Corrupt;
         headerLength = std::max(headerLength, fixed + used);
         break;
     }
     default:
-        return TLhaHeaderStatus::Corrupt;
+        return THeaderStatus::Corrupt;
     }
     if (packed < 0)
-        return TLhaHeaderStatus::Corrupt;
+        return THeaderStatus::Corrupt;
     // Amiga writers put a file comment behind the name.
     H.Name = ToBackslashes(H.Name.substr(0, H.Name.find('\0')));
     folder = ToBackslashes(folder);
@@ -185,5 +185,5 @@ TLhaHeaderStatus ReadLhaHeader(const TReadAt& Read, std::int64_t Pos, std::int64
     H.DataOffset = Pos + headerLength;
     H.PackedSize = packed;
     H.NextOffset = H.DataOffset + packed;
-    return TLhaHeaderStatus::Header;
+    return THeaderStatus::Header;
 }

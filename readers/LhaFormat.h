@@ -34,11 +34,9 @@ struct TLhaHeader {
     bool IsSymlink() const { return (UnixMode & 0xF000) == 0xA000 || (IsDirectory() && Name.find('|') != std::string::npos); }
 };
 
-enum class TLhaHeaderStatus { Header, End, Corrupt };
-
 // The offset of the first header: Start, or Start + 128 behind a prefix that begins with 0.
 std::int64_t LhaFirstHeader(const TReadAt& Read, std::int64_t Start);
 
 // Parses the header at Pos of an archive of ArchiveSize bytes. End: the 0 byte that closes the
 // archive, or nothing more to read. Corrupt: a header that is cut short or does not add up.
-TLhaHeaderStatus ReadLhaHeader(const TReadAt& Read, std::int64_t Pos, std::int64_t ArchiveSize, TLhaHeader& Header);
+THeaderStatus ReadLhaHeader(const TReadAt& Read, std::int64_t Pos, std::int64_t ArchiveSize, TLhaHeader& Header);

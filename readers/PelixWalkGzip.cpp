@@ -16,20 +16,21 @@ constexpr std::int64_t kCompressHeaderSize = 3;
 constexpr std::int64_t kGzipFixedHeaderSize = 10;
 constexpr std::size_t kMaxListedName = 1023;
 
-// The header's bytes in blocks, one at a time, for the gzip header reader.
+// The header's bytes, read from the archive in blocks, as the gzip header reader's source.
 class THeaderBytes {
 public:
     THeaderBytes(const TPelixWalk& Walk, std::int64_t Pos) : FWalk(Walk), FPos(Pos) {}
-    int operator()()
+    std::size_t operator()(std::uint8_t* Buffer, std::size_t Count)
     {
         if (FAt == FFill) {
             FFill = std::size_t(std::max<std::int64_t>(FWalk.ReadAt(FPos, FBlock, sizeof FBlock), 0));
             FPos += std::int64_t(FFill);
             FAt = 0;
-            if (FFill == 0)
-                return -1;
         }
-        return FBlock[FAt++];
+        const std::size_t n = std::min(Count, FFill - FAt);
+        std::copy_n(FBlock + FAt, n, Buffer);
+        FAt += n;
+        return n;
     }
 
 private:

@@ -115,13 +115,12 @@ public:
 };
 
 // The answer of a format's header reader: true for a header; its end marker ends the walk, and
-// anything else is reported as a damaged header first.
-template <class TStatus>
-bool HeaderFollows(TPelixWalk& Walk, TStatus Status)
+// bytes that are no header are reported as a damaged header first.
+inline bool HeaderFollows(TPelixWalk& Walk, THeaderStatus Status)
 {
-    if (Status == TStatus::Header)
+    if (Status == THeaderStatus::Header)
         return true;
-    if (Status != TStatus::End)
+    if (Status == THeaderStatus::Corrupt)
         Walk.Fail(E_BADFILEHEADER);
     Walk.End();
     return false;

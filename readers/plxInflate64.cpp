@@ -58,10 +58,8 @@ private:
 bool SkipGzipHeader(TChainInput& in)
 {
     TGzipHeader header;
-    return ReadGzipHeader([&in] {
-        std::uint8_t c;
-        return in.Take(&c, 1) == 1 ? int(c) : -1;
-    }, header, TGzipHeaderMode::Skip) == TGzipStatus::Ok;
+    const auto take = [&in](std::uint8_t* Buffer, std::size_t Count) { return in.Take(Buffer, Count); };
+    return ReadGzipHeader(take, header, TGzipHeaderMode::Skip) == TGzipStatus::Ok;
 }
 
 }  // namespace

@@ -39,23 +39,23 @@ void TUnArc::ProcessArchive(TStream32* Archive)
 
 void TUnArc::CollectMembers(TStream32& Archive)
 {
-    const TArcHeaderStatus status = WalkArcHeaders(
-        LhaReaderOf(Archive), std::max<std::int64_t>(ArchiveOffset, 0),
-        [this](const TArcHeader& h, const std::string& folder) {
-            if (GetCancel())
-                return false;
-            TMember member{h, ToDosSeparators(win::OemToUtf8(folder + h.Name))};
-            if (member.Name.empty() || !MatchesStoredName(member.Name, RecurseDirs))
-                return true;
-            if (!h.IsFolder()) {
-                PackedTotal += h.PackedSize;
-                UnpackedTotal += h.UnpackedSize;
-                NewestDate = std::max(NewestDate, DosDateTimeToDateTime(h.Stamp));
-            }
-            FMembers.push_back(std::move(member));
-            return true;
-        });
-    if (status == TArcHeaderStatus::Corrupt && !GetCancel())
+    const TReadAt read = LhaReaderOf(Archive);
+    TArcHeaderChain chain(std::max<std::int64_t>(ArchiveOffset, 0));
+    TArcHeader h;
+    std::string folder;
+    THeaderStatus status = THeaderStatus::End;
+    while (!GetCancel() && (status = chain.Next(read, h, folder)) == THeaderStatus::Header) {
+        TMember member{h, ToDosSeparators(win::OemToUtf8(folder + h.Name))};
+        if (member.Name.empty() || !MatchesStoredName(member.Name, RecurseDirs))
+            continue;
+        if (!h.IsFolder()) {
+            PackedTotal += h.PackedSize;
+            UnpackedTotal += h.UnpackedSize;
+            NewestDate = std::max(NewestDate, DosDateTimeToDateTime(h.Stamp));
+        }
+        FMembers.push_back(std::move(member));
+    }
+    if (status == THeaderStatus::Corrupt && !GetCancel())
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
 }
 
@@ -104,7 +104,7 @@ int TUnArc::DecodeMember(TStream32& Archive, const TArcHeader& Header, TStream32
     try {
         const std::uint8_t m = Header.Method;
         TArcWriter writer(sink, Header.UnpackedSize, m == 3 || m == 4 || m == 6 || m == 7 || m == 8);
-        int failure = 0;
+        TCodecStatus status = TCodecStatus::Ok;
         if (m == 8 || m == 9) {
             std::uint8_t bits = 0;
             if (m == 8 && (source(&bits, 1) != 1 || bits != kCrunchBits))
@@ -115,22 +115,23 @@ int TUnArc::DecodeMember(TStream32& Archive, const TArcHeader& Header, TStream32
                         throw TArcOverflow();
             };
             TLzwDecoder lzw(source, put, UINT64_MAX, TLzwRawFormat{m == 8 ? kCrunchBits : kSquashBits, true});
-            failure = CodecStatusMessage(lzw.Decode());
+            status = lzw.Decode();
         } else {
             TArcByteReader in(source);
             switch (m) {
-            case 1: case 2: case 3: failure = ArcCopy(in, writer); break;
-            case 4: failure = ArcUnsqueeze(in, writer); break;
-            case 5: case 6: case 7: failure = FCrunch.Decode(in, writer, m != 7); break;
+            case 1: case 2: case 3: status = ArcCopy(in, writer); break;
+            case 4: status = ArcUnsqueeze(in, writer); break;
+            case 5: case 6: case 7: status = FCrunch.Decode(in, writer, m != 7); break;
             default: return E_UNSUPPORTEDMETHOD;
             }
         }
         writer.Flush();
-        if (failure == 0 && writer.Written() < Header.UnpackedSize)
-            failure = E_UNEXPECTEDEOF;
-        return failure;
+        if (status == TCodecStatus::Ok && writer.Written() < Header.UnpackedSize)
+            status = TCodecStatus::Truncated;
+        // Damaged squeeze data is a bad tree in this format's words.
+        return CodecStatusMessage(status, m == 4 ? E_INVALIDDECODETREE : E_CORRUPTINPUT);
     } catch (const TArcOverflow&) {
-        return E_CORRUPTINPUT;
+        return CodecStatusMessage(TCodecStatus::OutputLimit);
     } catch (const TMemberWriteStopped&) {
         return kFailureReported;
     }

@@ -81,14 +81,14 @@ bool TUnARJ::CollectMembers(TStream32& Archive)
 {
     const TReadAt read = LhaReaderOf(Archive);
     TArjHeader main;
-    if (ReadArjHeader(read, std::max<std::int64_t>(ArchiveOffset, 0), main) != TArjHeaderStatus::Header) {
+    if (ReadArjHeader(read, std::max<std::int64_t>(ArchiveOffset, 0), main) != THeaderStatus::Header) {
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
         return false;
     }
     std::int64_t pos = main.DataOffset;
     TArjHeader header;
-    TArjHeaderStatus status = TArjHeaderStatus::End;
-    while (!GetCancel() && (status = ReadArjHeader(read, pos, header)) == TArjHeaderStatus::Header) {
+    THeaderStatus status = THeaderStatus::End;
+    while (!GetCancel() && (status = ReadArjHeader(read, pos, header)) == THeaderStatus::Header) {
         pos = header.NextOffset;
         TMember member{header, ArjNameToUtf8(header)};
         if (member.Name.empty() || !MatchesStoredName(member.Name, RecurseDirs))
@@ -108,10 +108,10 @@ bool TUnARJ::CollectMembers(TStream32& Archive)
         UnpackedTotal += header.UnpackedSize;
         FMembers.push_back(std::move(member));
     }
-    if (status == TArjHeaderStatus::Corrupt && !GetCancel())
+    if (status == THeaderStatus::Corrupt && !GetCancel())
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
     // A set goes on after a volume whose main header says so, not after the end marker.
-    return status == TArjHeaderStatus::End && main.ContinuesInNext();
+    return status == THeaderStatus::End && main.ContinuesInNext();
 }
 
 bool TUnARJ::OpenNextVolume(int Number)

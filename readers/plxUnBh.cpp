@@ -56,8 +56,8 @@ void TUnBh::CollectMembers(TStream32& Archive)
     const TReadAt read = LhaReaderOf(Archive);
     std::int64_t pos = std::max<std::int64_t>(ArchiveOffset, 0);
     TBhHeader header;
-    TBhHeaderStatus status = TBhHeaderStatus::End;
-    while (!GetCancel() && (status = ReadBhHeader(read, pos, header)) == TBhHeaderStatus::Header) {
+    THeaderStatus status = THeaderStatus::End;
+    while (!GetCancel() && (status = ReadBhHeader(read, pos, header)) == THeaderStatus::Header) {
         pos = header.NextOffset();
         TMember member{header, BhNameToUtf8(header.Name)};
         if (member.Name.empty() || !MatchesStoredName(member.Name, RecurseDirs))
@@ -68,7 +68,7 @@ void TUnBh::CollectMembers(TStream32& Archive)
         FMembers.push_back(std::move(member));
     }
     // What came before the damage is still extracted, but the damage is reported.
-    if (status == TBhHeaderStatus::Damaged && !GetCancel())
+    if (status == THeaderStatus::Corrupt && !GetCancel())
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
 }
 

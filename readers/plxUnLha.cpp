@@ -60,8 +60,8 @@ void TUnLha::CollectMembers(TStream32& Archive)
     const TReadAt read = LhaReaderOf(Archive);
     std::int64_t pos = LhaFirstHeader(read, std::max<std::int64_t>(ArchiveOffset, 0));
     TLhaHeader header;
-    TLhaHeaderStatus status = TLhaHeaderStatus::End;
-    while (!GetCancel() && (status = ReadLhaHeader(read, pos, ArchiveSize, header)) == TLhaHeaderStatus::Header) {
+    THeaderStatus status = THeaderStatus::End;
+    while (!GetCancel() && (status = ReadLhaHeader(read, pos, ArchiveSize, header)) == THeaderStatus::Header) {
         pos = header.NextOffset;
         if (header.IsSymlink())
             continue;  // links are not extracted, as with TAR
@@ -74,7 +74,7 @@ void TUnLha::CollectMembers(TStream32& Archive)
         FMembers.push_back(std::move(member));
     }
     // What came before the damage is still extracted, but the damage is reported.
-    if (status == TLhaHeaderStatus::Corrupt && !GetCancel())
+    if (status == THeaderStatus::Corrupt && !GetCancel())
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
 }
 

@@ -132,14 +132,14 @@ bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
             io.Read = read;
             io.Write = write;
             io.Cancel = CancelPtr;
-            const int rc = FPpmd->PPMdDecompress(io, FPackedLeft, Work.UnpackedSize);
-            if (rc == E_USERCANCEL)
+            const TCodecStatus rc = FPpmd->PPMdDecompress(io, FPackedLeft, Work.UnpackedSize);
+            if (rc == TCodecStatus::Canceled)
                 throw ECancel();
-            if (rc == E_UNSUPPORTEDMETHOD)
-                DoError(FileName, "", rc, VolumeName);
-            else if (rc != kPpmdOk)
-                RaiseError(FileName, "", VolumeName, rc);
-            ok = rc == kPpmdOk;
+            if (rc == TCodecStatus::UnsupportedMethod)
+                DoError(FileName, "", E_UNSUPPORTEDMETHOD, VolumeName);
+            else if (rc != TCodecStatus::Ok)
+                RaiseError(FileName, "", VolumeName, CodecStatusMessage(rc, E_BADBLOCK));
+            ok = rc == TCodecStatus::Ok;
             break;
         }
         default:

@@ -29,17 +29,18 @@ void TUnZoo::ProcessArchive(TStream32* Archive)
 void TUnZoo::CollectMembers(TStream32& Archive)
 {
     const TReadAt read = LhaReaderOf(Archive);
-    std::int64_t pos = ReadZooStart(read);
-    if (pos < 0) {
+    TZooArchiveHeader header;
+    if (!ReadZooArchiveHeader(read, header)) {
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
         return;
     }
+    std::int64_t pos = header.Start;
     TZooEntry entry;
-    TZooStatus status = TZooStatus::End;
-    while (!GetCancel() && (status = ReadZooEntry(read, pos, entry)) == TZooStatus::Entry) {
+    THeaderStatus status = THeaderStatus::End;
+    while (!GetCancel() && (status = ReadZooEntry(read, pos, entry)) == THeaderStatus::Header) {
         // Offsets are absolute: one that does not move on would walk in a circle.
         if (entry.NextOffset <= pos) {
-            status = TZooStatus::Corrupt;
+            status = THeaderStatus::Corrupt;
             break;
         }
         pos = entry.NextOffset;
@@ -54,7 +55,7 @@ void TUnZoo::CollectMembers(TStream32& Archive)
         UnpackedTotal += entry.UnpackedSize;
         FMembers.push_back({entry, std::move(name)});
     }
-    if (status == TZooStatus::Corrupt && !GetCancel())
+    if (status == THeaderStatus::Corrupt && !GetCancel())
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
 }
 

@@ -207,11 +207,11 @@ void TBlakHole::CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryL
     const std::int64_t size = OldArchive.Size();
     TBhHeader h;
     for (std::int64_t pos = std::max<std::int64_t>(ArchiveOffset, 0);; pos = h.NextOffset()) {
-        const TBhHeaderStatus status = ReadBhHeader(read, pos, h);
-        if (status == TBhHeaderStatus::End)
+        const THeaderStatus status = ReadBhHeader(read, pos, h);
+        if (status == THeaderStatus::End)
             break;
         // A damaged archive is never rewritten with some of its entries silently gone.
-        if (status == TBhHeaderStatus::Damaged || h.NextOffset() > size)
+        if (status == THeaderStatus::Corrupt || h.NextOffset() > size)
             RaiseError(FArchiveFile, "", FArchiveFile, E_BADFILEHEADER);
         TCompressFileInfo record;
         record.Action = eaCopy;

@@ -136,11 +136,11 @@ void TLha::CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryList)
     const std::int64_t size = OldArchive.Size();
     TLhaHeader h;
     for (std::int64_t pos = LhaFirstHeader(read, std::max<std::int64_t>(ArchiveOffset, 0));; pos = h.NextOffset) {
-        const TLhaHeaderStatus status = ReadLhaHeader(read, pos, size, h);
-        if (status == TLhaHeaderStatus::End)
+        const THeaderStatus status = ReadLhaHeader(read, pos, size, h);
+        if (status == THeaderStatus::End)
             break;
         // A damaged archive is never rewritten with some of its entries silently gone.
-        if (status == TLhaHeaderStatus::Corrupt || h.NextOffset > size)
+        if (status == THeaderStatus::Corrupt || h.NextOffset > size)
             RaiseError(FArchiveFile, "", FArchiveFile, E_BADFILEHEADER);
         TCompressFileInfo record;
         record.Action = eaCopy;

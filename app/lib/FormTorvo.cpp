@@ -4,7 +4,20 @@
 #include "app/lib/ErrorMsgs.h"
 #include "app/lib/FormMenu.h"
 #include "readers/Pelix.h"
+#include "readers/plxUUDecode.h"
+#include "readers/plxUnAce.h"
+#include "readers/plxUnArc.h"
+#include "readers/plxUnArj.h"
+#include "readers/plxUnBZip.h"
+#include "readers/plxUnBh.h"
+#include "readers/plxUnCab.h"
+#include "readers/plxUnGZip.h"
+#include "readers/plxUnJar.h"
+#include "readers/plxUnLha.h"
+#include "readers/plxUnRar.h"
+#include "readers/plxUnTar.h"
 #include "readers/plxUnZIP.h"
+#include "readers/plxUnZoo.h"
 #include "readers/plxRegArchive.h"
 #include "readers/plxZipRun.h"
 #include "readers/view/plxZipView.h"
@@ -360,7 +373,7 @@ void TFormTorvo::ServeHeldRequests()
 
 void TFormTorvo::SetModeCaption(bool withSuffix)
 {
-    Caption = ModeCaption(XFileVersion1(), state_.Mode, withSuffix, state_.Definition.NoteFirma);
+    Caption = ModeCaption(XFileVersion1->Query("FileVersion"), state_.Mode, withSuffix, state_.Definition.NoteFirma);
 }
 
 void TFormTorvo::SetBackupSideCommands(bool backupOn)
@@ -607,7 +620,7 @@ void TFormTorvo::FinishRequest()
     // Requests that arrive while the reply goes out are not served any more.
     state_.Finished = true;
     SetProgramSubKey();
-    CheckInstallPath(ExeFolder(), XFileVersion1(), [](const std::string& text) {
+    CheckInstallPath(ExeFolder(), XFileVersion1->Query("FileVersion"), [](const std::string& text) {
         return Application->MessageBox(text, InstallQuestionCaption, MB_OKCANCEL) == IDOK;
     });
     ZipView1->Hide();

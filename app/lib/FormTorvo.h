@@ -45,6 +45,22 @@ class TfrmSplitArchive;
 class TUUEncode;
 class TZipRun;
 class TRegArchive;
+class TUnBase;
+class TDecompressClass;
+class TUnJar;
+class TUnARJ;
+class TUnArc;
+class TUnBh;
+class TUnBZip;
+class TUnCab;
+class TUnGZip;
+class TUnLha;
+class TUnTar;
+class TUnRar;
+class TUnZoo;
+class TUnACE;
+class TUUDecode;
+class TXFileVersion;
 
 // Any type the listing knows, as against no archive, an unreadable file or an unknown one.
 bool IsRecognisedType(TArcType t);
@@ -194,6 +210,23 @@ public:
     std::unique_ptr<TZipSplitter> ZipSplitter1;
     // File associations: every one it offers is declined.
     std::unique_ptr<TRegArchive> RegArchive1;
+    // The extractors of the other types (the ZIP family reads through UnZip1).
+    std::unique_ptr<TUnJar> UnJAR1;
+    std::unique_ptr<TUnARJ> UnARJ1;
+    std::unique_ptr<TUnArc> UnARC1;
+    std::unique_ptr<TUnBh> UnBH1;
+    std::unique_ptr<TUnBZip> UnBZip1;
+    std::unique_ptr<TUnCab> UnCab1;
+    std::unique_ptr<TUnGZip> UnGZip1;
+    std::unique_ptr<TUnLha> UnLHA1;
+    std::unique_ptr<TUnTar> UnTAR1;
+    std::unique_ptr<TUnRar> UnRAR1;
+    std::unique_ptr<TUnZoo> UnZOO1;
+    std::unique_ptr<TUnACE> UnACE1;
+    std::unique_ptr<TUUDecode> UUDecode1;
+    std::unique_ptr<TXFileVersion> XFileVersion1;
+    // The window's extractor of an archive type; null for a type none of them reads.
+    TUnBase* ExtractComponentFor(TArcType type) const;
     vcl::TMenuItem* mnuNew = nullptr;
     TfrmPassword1* Password1Dialog();
     TfrmPassword2* Password2Dialog();
@@ -259,7 +292,10 @@ private:
     // without the questions, which an automatic run must not meet.
     void BindStatusEvents(TZipCommon& component);
     void BindPasswordEvent(TZipCommon& component);
+    // The extractors' question before a file is overwritten (asked only when confirming).
+    void BindOverwriteQuestion(TDecompressClass& extractor);
     TCompBase* compressor_ = nullptr;
+    std::vector<std::pair<TArcType, TUnBase*>> extractors_;
     TfrmPassword1* frmPassword1_ = nullptr;
     TfrmPassword2* frmPassword2_ = nullptr;
     TfrmSeedKeys* frmSeedKeys_ = nullptr;

@@ -245,11 +245,6 @@ void TFormTorvo::PlaceArchiveAs(const std::string& target, bool move)
 
 void TFormTorvo::EncodeClick()
 {
-    if (!UUEncode1) {
-        UUEncode1 = std::make_unique<TUUEncode>();
-        UUEncode1->OnError = Zip1->OnError;
-        UUEncode1->OnProgress = Zip1->OnProgress;
-    }
     auto* dialog = SharedDialog<TfrmUUEncode>(this);
     dialog->PrepareFor(*UUEncode1, Pelix1->ArchiveFile());
     if (dialog->ShowModal() != mrOk)
@@ -267,12 +262,6 @@ void TFormTorvo::ViewRunClick()
     const std::string archive = Pelix1->ArchiveFile();
     if (archive.empty() || !IsRecognisedType(Pelix1->ArcType()))
         return;
-    if (!ZipRun1) {
-        ZipRun1 = std::make_unique<TZipRun>();
-        ZipRun1->OnError = UnZip1->OnError;
-        ZipRun1->OnProgress = UnZip1->OnProgress;
-        BindPasswordEvent(*ZipRun1);
-    }
     ApplySeedKeys(*ZipRun1);
     auto* dialog = SharedDialog<TfrmRunFile>(this);
     dialog->PrepareFor(*ZipRun1, archive, SelectedEntryNames(false));
@@ -280,11 +269,8 @@ void TFormTorvo::ViewRunClick()
         return;
     TOperationScope operation(*this);
     const std::size_t errorMark = ErrorMessages.size();
-    cancelWorking_ = [this] { ZipRun1->SetCancel(true); };
-    ApplicationBusy();
+    // Its shared activate/deactivate handlers light the LED and make it the one a click cancels.
     ZipRun1->Activate();
-    ApplicationWaiting();
-    cancelWorking_ = nullptr;
     ShowErrorsSince(errorMark);
 }
 
@@ -297,13 +283,8 @@ void TFormTorvo::BlankDirsClick()
 
 void TFormTorvo::ElapsedTimeClick()
 {
+    // Every component's shared handler reads the check mark.
     mnuElapsedTime->Checked = !mnuElapsedTime->Checked;
-    TOnElapsedTime report;
-    if (mnuElapsedTime->Checked)
-        report = [this](::TObject* sender, float seconds) { ReportElapsedTime(sender, seconds); };
-    for (TZipCommon* component : {static_cast<TZipCommon*>(Pelix1.get()), static_cast<TZipCommon*>(Zip1.get()),
-                                  static_cast<TZipCommon*>(UnZip1.get())})
-        component->OnElapsedTime = report;
 }
 
 void TFormTorvo::ReportElapsedTime(::TObject* sender, float seconds)

@@ -10,7 +10,22 @@
 #include "platform/win/SysFiles.h"
 #include "readers/Pelix.h"
 #include "readers/plxRegArchive.h"
+#include "readers/plxUUDecode.h"
+#include "readers/plxUnAce.h"
+#include "readers/plxUnArc.h"
+#include "readers/plxUnArj.h"
+#include "readers/plxUnBZip.h"
+#include "readers/plxUnBh.h"
+#include "readers/plxUnCab.h"
+#include "readers/plxUnGZip.h"
+#include "readers/plxUnJar.h"
+#include "readers/plxUnLha.h"
+#include "readers/plxUnRar.h"
+#include "readers/plxUnTar.h"
 #include "readers/plxUnZIP.h"
+#include "readers/plxUnZoo.h"
+#include "readers/plxZipRun.h"
+#include "unit/XFiles.h"
 #include "writers/BlakHole.h"
 #include "writers/Lha.h"
 #include "writers/plxBZip.h"
@@ -20,6 +35,7 @@
 #include "writers/plxTar.h"
 #include "writers/plxTarBZ.h"
 #include "writers/plxTarGZ.h"
+#include "writers/plxUUEncode.h"
 #include "writers/plxZipSplitter.h"
 
 #include <algorithm>
@@ -37,16 +53,52 @@ void TFormTorvo::BuildManagerComponents()
     TarGZ1 = std::make_unique<TTarGZ>();
     TarBZ1 = std::make_unique<TTarBZ>();
     MakeCab1 = std::make_unique<TMakeCab>();
+    UUEncode1 = std::make_unique<TUUEncode>();
     ZipSplitter1 = std::make_unique<TZipSplitter>();
-    TZipCommon* const writers[] = {Jar1.get(), Lha1.get(),    BlakHole1.get(), Tar1.get(),     TarGZ1.get(),
-                                   TarBZ1.get(), GZip1.get(), BZip1.get(),     MakeCab1.get(), ZipSplitter1.get()};
-    for (TZipCommon* writer : writers)
-        BindSharedEvents(*writer);
-    for (TZipCommon* shared : {static_cast<TZipCommon*>(Pelix1.get()), static_cast<TZipCommon*>(UnZip1.get())}) {
-        BindStatusEvents(*shared);
-        BindPasswordEvent(*shared);
+    UnJAR1 = std::make_unique<TUnJar>();
+    UnARJ1 = std::make_unique<TUnARJ>();
+    UnARC1 = std::make_unique<TUnArc>();
+    UnBH1 = std::make_unique<TUnBh>();
+    UnBZip1 = std::make_unique<TUnBZip>();
+    UnCab1 = std::make_unique<TUnCab>();
+    UnGZip1 = std::make_unique<TUnGZip>();
+    UnLHA1 = std::make_unique<TUnLha>();
+    UnTAR1 = std::make_unique<TUnTar>();
+    UnRAR1 = std::make_unique<TUnRar>();
+    UnZOO1 = std::make_unique<TUnZoo>();
+    UnACE1 = std::make_unique<TUnACE>();
+    UUDecode1 = std::make_unique<TUUDecode>();
+    ZipRun1 = std::make_unique<TZipRun>();
+    XFileVersion1 = std::make_unique<TXFileVersion>();
+
+    // Types as the listing detects them; the test and view/run components pick the same classes.
+    extractors_ = {{atZip, UnZip1.get()},   {atZipExe, UnZip1.get()}, {atZipDS, UnZip1.get()},
+                   {atZipMV, UnZip1.get()}, {atJar, UnJAR1.get()},    {atJarExe, UnJAR1.get()},
+                   {atArj, UnARJ1.get()},   {atArjExe, UnARJ1.get()}, {atRar, UnRAR1.get()},
+                   {atRarExe, UnRAR1.get()}, {atArc, UnARC1.get()},   {atArcExe, UnARC1.get()},
+                   {atPak, UnARC1.get()},   {atPakExe, UnARC1.get()}, {atCab, UnCab1.get()},
+                   {atCabExe, UnCab1.get()}, {atBh, UnBH1.get()},     {atBhExe, UnBH1.get()},
+                   {atBz2, UnBZip1.get()},  {atZoo, UnZOO1.get()},    {atAce, UnACE1.get()},
+                   {atAceExe, UnACE1.get()}, {atTar, UnTAR1.get()},   {atGZip, UnGZip1.get()},
+                   {atLha, UnLHA1.get()},   {atLhaExe, UnLHA1.get()}, {atLzh, UnLHA1.get()},
+                   {atLzhExe, UnLHA1.get()}, {atUUE, UUDecode1.get()}, {atB64, UUDecode1.get()}};
+
+    // The request workflow's components (Pelix1, Zip1, UnZip1) keep their own prompts and meet
+    // no questions; every other component takes all of the window's shared handlers.
+    TZipCommon* const shared[] = {Jar1.get(),   Lha1.get(),   BlakHole1.get(), Tar1.get(),     TarGZ1.get(),
+                                  TarBZ1.get(), GZip1.get(),  BZip1.get(),     MakeCab1.get(), UUEncode1.get(),
+                                  ZipSplitter1.get(), UnJAR1.get(), UnARJ1.get(), UnARC1.get(), UnBH1.get(),
+                                  UnBZip1.get(), UnCab1.get(), UnGZip1.get(), UnLHA1.get(), UnTAR1.get(),
+                                  UnRAR1.get(), UnZOO1.get(), UnACE1.get(), UUDecode1.get(), ZipRun1.get()};
+    for (TZipCommon* component : shared)
+        BindSharedEvents(*component);
+    for (TZipCommon* workflow : {static_cast<TZipCommon*>(Pelix1.get()), static_cast<TZipCommon*>(UnZip1.get())}) {
+        BindStatusEvents(*workflow);
+        BindPasswordEvent(*workflow);
     }
     BindStatusEvents(*Zip1);
+    // The restore never confirms overwrites, so this question stays in the archive manager.
+    BindOverwriteQuestion(*UnZip1);
     RegArchive1 = std::make_unique<TRegArchive>();
     RegArchive1->OnAssociation = [](::TObject*, const std::string&, bool& cancel) { cancel = true; };
     RegArchive1->Loaded();
@@ -116,6 +168,14 @@ void TFormTorvo::ApplySeedKeys(TZipCommon& component)
     const TKeyTriple data = SeedKeysDialog()->DataKeys();
     component.SeedHeaderKeys.SetKeys(header[0], header[1], header[2]);
     component.SeedDataKeys.SetKeys(data[0], data[1], data[2]);
+}
+
+TUnBase* TFormTorvo::ExtractComponentFor(TArcType type) const
+{
+    for (const auto& [t, extractor] : extractors_)
+        if (t == type)
+            return extractor;
+    return nullptr;
 }
 
 bool TFormTorvo::DefineCompressComponent(TArcType type)

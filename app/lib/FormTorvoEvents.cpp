@@ -179,10 +179,25 @@ void TFormTorvo::BindSharedEvents(TZipCommon& c)
                                             MB_OKCANCEL | MB_ICONWARNING) != IDOK;
         });
     }
+    if (auto* extractor = dynamic_cast<TDecompressClass*>(&c))
+        BindOverwriteQuestion(*extractor);
     if (auto* splitter = dynamic_cast<TZipSplitter*>(&c))
         Bind(splitter->OnSplitBegin, [this](::TObject*, const std::string&, const std::string&, bool& cancel) {
             cancel = SplitDialog()->ShowModal() != mrOk;
         });
+}
+
+void TFormTorvo::BindOverwriteQuestion(TDecompressClass& extractor)
+{
+    // Asked only when "Confirm file overwrites" is set; without a handler the extractor would
+    // report a missing event and skip the file.
+    Bind(extractor.OnFileExists, [&extractor](::TObject*, const std::string& file, std::string&, TOverwriteMode& mode) {
+        const int answer = Application->MessageBox(file + "\r\ralready exists. Overwrite it?", "File exists",
+                                                   MB_YESNOCANCEL | MB_ICONQUESTION);
+        mode = answer == IDYES ? omOverwrite : omSkip;
+        if (answer == IDCANCEL)
+            extractor.SetCancel(true);
+    });
 }
 
 void TFormTorvo::BindPasswordEvent(TZipCommon& c)

@@ -12,7 +12,7 @@
 #include "core/plxGbls.h"
 #include "platform/win/SysFiles.h"
 #include "platform/win/SysStrings.h"
-#include "readers/ExtractorFor.h"
+#include "core/UnBase.h"
 #include "readers/Pelix.h"
 #include "readers/plxUnZIP.h"
 #include "readers/view/plxZipView.h"
@@ -219,18 +219,10 @@ void TFormTorvo::ExtractClick()
     const std::string archive = Pelix1->ArchiveFile();
     if (archive.empty() || !IsRecognisedType(Pelix1->ArcType()))
         return;
-    // The ZIP family goes through UnZip1; every other type through its own extractor with the
-    // window's shared events, so prompts, errors and the LED look the same.
-    std::unique_ptr<TUnBase> own;
-    if (!IsZipFamilyType(Pelix1->ArcType())) {
-        own = NewExtractor(Pelix1->ArcType());
-        if (!own) {
-            Application->MessageBox("Extract not supported for this filetype.", "Extract", MB_OK);
-            return;
-        }
-        own->OnFileExists = UnZip1->OnFileExists;
-        own->OnRenameFile = UnZip1->OnRenameFile;
-        BindSharedEvents(*own);
+    TUnBase* const extractor = ExtractComponentFor(Pelix1->ArcType());
+    if (!extractor) {
+        Application->MessageBox("Extract not supported for this filetype.", "Extract", MB_OK);
+        return;
     }
     if (!frmExtract)
         frmExtract = SharedDialog<TfrmExtract>(this);
@@ -240,7 +232,7 @@ void TFormTorvo::ExtractClick()
     if (frmExtract->ShowModal() != mrOk)
         return;
     TOperationScope operation(*this);
-    TUnBase& z = own ? *own : static_cast<TUnBase&>(*UnZip1);
+    TUnBase& z = *extractor;
     ApplySeedKeys(z);
     z.SetArchiveFile(archive);
     z.SetExtractDir(frmExtract->Edit1->Text());

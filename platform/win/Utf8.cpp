@@ -20,6 +20,34 @@ locale_t Utf8Locale()
 
 }  // namespace
 
+namespace {
+
+// The length of the well-formed multi-byte sequence at p[i] with its code point in Cp; 0 when it
+// is not one (bad lead or trail byte, cut short, overlong, surrogate, beyond U+10FFFF).
+inline int MultiByteAt(const unsigned char* p, std::size_t n, std::size_t i, char32_t& Cp)
+{
+    const unsigned char b = p[i];
+    int len = 0;
+    char32_t cp = 0;
+    char32_t min = 0;
+    if ((b & 0xE0) == 0xC0) { len = 2; cp = b & 0x1F; min = 0x80; }
+    else if ((b & 0xF0) == 0xE0) { len = 3; cp = b & 0x0F; min = 0x800; }
+    else if ((b & 0xF8) == 0xF0) { len = 4; cp = b & 0x07; min = 0x10000; }
+    if (len == 0 || i + len > n)
+        return 0;
+    for (int k = 1; k < len; ++k) {
+        if ((p[i + k] & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    Cp = cp;
+    return len;
+}
+
+}  // namespace
+
 // Names are decoded per archive entry and per lookup: written in place, not pushed one by one.
 std::u32string DecodeUtf8(std::string_view text)
 {
@@ -29,31 +57,14 @@ std::u32string DecodeUtf8(std::string_view text)
     char32_t* o = out.data();
     std::size_t i = 0;
     while (i < n) {
-        const unsigned char b = p[i];
-        if (b < 0x80) {
-            *o++ = b;
-            ++i;
+        if (p[i] < 0x80) {
+            *o++ = p[i++];
             continue;
         }
-        int len = 0;
         char32_t cp = 0;
-        char32_t min = 0;
-        if ((b & 0xE0) == 0xC0) { len = 2; cp = b & 0x1F; min = 0x80; }
-        else if ((b & 0xF0) == 0xE0) { len = 3; cp = b & 0x0F; min = 0x800; }
-        else if ((b & 0xF8) == 0xF0) { len = 4; cp = b & 0x07; min = 0x10000; }
-        bool ok = len > 0 && i + len <= n;
-        for (int k = 1; ok && k < len; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80) ok = false;
-            else cp = (cp << 6) | (p[i + k] & 0x3F);
-        }
-        if (ok && (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))) ok = false;
-        if (!ok) {
-            *o++ = U'\uFFFD';
-            ++i;
-            continue;
-        }
-        *o++ = cp;
-        i += len;
+        const int len = MultiByteAt(p, n, i, cp);
+        *o++ = len ? cp : U'\uFFFD';
+        i += len ? len : 1;
     }
     out.resize(static_cast<std::size_t>(o - out.data()));
     return out;
@@ -65,25 +76,13 @@ bool IsValidUtf8(std::string_view text)
     const std::size_t n = text.size();
     std::size_t i = 0;
     while (i < n) {
-        const unsigned char b = p[i];
-        if (b < 0x80) {
+        if (p[i] < 0x80) {
             ++i;
             continue;
         }
-        int len = 0;
         char32_t cp = 0;
-        char32_t min = 0;
-        if ((b & 0xE0) == 0xC0) { len = 2; cp = b & 0x1F; min = 0x80; }
-        else if ((b & 0xF0) == 0xE0) { len = 3; cp = b & 0x0F; min = 0x800; }
-        else if ((b & 0xF8) == 0xF0) { len = 4; cp = b & 0x07; min = 0x10000; }
-        if (len == 0 || i + len > n)
-            return false;
-        for (int k = 1; k < len; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (p[i + k] & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        const int len = MultiByteAt(p, n, i, cp);
+        if (len == 0)
             return false;
         i += len;
     }

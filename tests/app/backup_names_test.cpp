@@ -1,6 +1,7 @@
 // Names of backup archives and the payslip options and groups.
 #include "app/lib/BackupNames.h"
 #include "app/lib/Payslips.h"
+#include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -8,23 +9,6 @@
 #include <fstream>
 
 namespace fs = std::filesystem;
-
-namespace {
-
-class TempFolder {
-public:
-    TempFolder()
-    {
-        char pattern[] = "/tmp/torvo-names-XXXXXX";
-        path = mkdtemp(pattern);
-    }
-    ~TempFolder() { fs::remove_all(path); }
-    std::string Windows() const { return "Z:" + path.string() + "\\"; }
-    void Touch(const std::string& name) const { std::ofstream(path / name) << "x"; }
-    fs::path path;
-};
-
-}  // namespace
 
 TEST(BackupNames, TargetFolderKeepsOnlyMarkedNetworkPrefixes)
 {
@@ -43,34 +27,33 @@ TEST(BackupNames, SequenceFollowsTheLastNumberedNameAndNeverReusesOne)
     EXPECT_EQ("001", SequenceText(1));
     EXPECT_EQ("1000", SequenceText(1000));
 
-    TempFolder dir;
-    EXPECT_EQ("Ucto (001)", NextSequenceName(dir.Windows(), "Ucto", ".ZIP"));
+    TScratchDir dir;
+    const std::string folder = ZDrivePath(dir.Path()) + "\\";
+    EXPECT_EQ("Ucto (001)", NextSequenceName(folder, "Ucto", ".ZIP"));
     // "(010)" sorts before "(2)", so the rule says 3, which exists: the next free number is taken.
     for (const char* name : {"Ucto (010).ZIP", "Ucto (2).ZIP", "Ucto (003).ZIP", "Ucto (004).ZIP"})
-        dir.Touch(name);
-    EXPECT_EQ("Ucto (005)", NextSequenceName(dir.Windows(), "Ucto", ".ZIP"));
+        WriteText(dir / name, "x");
+    EXPECT_EQ("Ucto (005)", NextSequenceName(folder, "Ucto", ".ZIP"));
     // Beyond 999 the number keeps its digits and still skips what exists.
-    dir.Touch("Ucto (999).ZIP");
-    dir.Touch("Ucto (1000).ZIP");
-    EXPECT_EQ("Ucto (1001)", NextSequenceName(dir.Windows(), "Ucto", ".ZIP"));
+    WriteText(dir / "Ucto (999).ZIP", "x");
+    WriteText(dir / "Ucto (1000).ZIP", "x");
+    EXPECT_EQ("Ucto (1001)", NextSequenceName(folder, "Ucto", ".ZIP"));
 }
 
 TEST(BackupNames, WriteTestLeavesTheUsersFilesAlone)
 {
-    TempFolder dir;
-    std::ofstream(dir.path / "test.txt") << "mine";
-    EXPECT_TRUE(FolderIsWriteable(dir.Windows()));
-    EXPECT_EQ(std::vector<fs::path>{dir.path / "test.txt"},
-              std::vector<fs::path>(fs::directory_iterator(dir.path), fs::directory_iterator()));
-    std::ifstream in(dir.path / "test.txt");
-    std::string text;
-    in >> text;
-    EXPECT_EQ("mine", text);
-    EXPECT_FALSE(FolderIsWriteable(dir.Windows() + "missing\\"));
+    TScratchDir dir;
+    const std::string folder = ZDrivePath(dir.Path()) + "\\";
+    WriteText(dir / "test.txt", "mine");
+    EXPECT_TRUE(FolderIsWriteable(folder));
+    EXPECT_EQ(std::vector<fs::path>{dir / "test.txt"},
+              std::vector<fs::path>(fs::directory_iterator(dir.Path()), fs::directory_iterator()));
+    EXPECT_EQ("mine", ReadText(dir / "test.txt"));
+    EXPECT_FALSE(FolderIsWriteable(folder + "missing\\"));
 
-    dir.Touch("a.ZIP");
-    dir.Touch("a.new1.ZIP");
-    EXPECT_EQ(dir.Windows() + "a.new2.ZIP", FreshNameBeside(dir.Windows() + "a.ZIP"));
+    WriteText(dir / "a.ZIP", "x");
+    WriteText(dir / "a.new1.ZIP", "x");
+    EXPECT_EQ(folder + "a.new2.ZIP", FreshNameBeside(folder + "a.ZIP"));
 }
 
 TEST(Payslips, OptionsAndTheirForms)

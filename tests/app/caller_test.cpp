@@ -1,6 +1,7 @@
 #include "app/lib/RequestRecord.h"
 #include "platform/win/Messages.h"
 #include "support/Child.h"
+#include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -27,16 +28,12 @@ class CallerPeer : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/callertest-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        base_ = pattern;
         setenv("XDG_RUNTIME_DIR", base_.c_str(), 1);
     }
     void TearDown() override
     {
         if (window_ != 0)
             DestroyWindow(window_);
-        fs::remove_all(base_);
     }
 
     // replyNow: answer from inside the handler (nested in the caller's send), else after it.
@@ -85,7 +82,8 @@ protected:
         return code.value_or(-1);
     }
 
-    std::string base_;
+    TScratchDir scratch;
+    const std::string base_ = scratch.Path().string();
     HWND window_ = 0;
     std::vector<Received> received_;
     int pendingReplies_ = 0;

@@ -5,6 +5,7 @@
 #include "platform/vcl/Headless.h"
 #include "platform/win/Messages.h"
 #include "unit/XFiles.h"
+#include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -157,9 +158,6 @@ class MainForm : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/formtest-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
         setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
         setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
         SetSettingsRoot(HKEY_CURRENT_USER);
@@ -172,9 +170,9 @@ protected:
     {
         delete form;
         Application->ResetTerminated();
-        std::filesystem::remove_all(dir);
     }
-    std::string dir;
+    TScratchDir scratch;
+    const std::string dir = scratch.Path().string();
     TFormTorvo* form = nullptr;
 };
 

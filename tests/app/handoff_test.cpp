@@ -4,6 +4,7 @@
 #include "platform/win/Process.h"
 #include "platform/win/Time.h"
 #include "support/Child.h"
+#include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -17,19 +18,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string WindowsPath(const std::string& host)
-{
-    std::string p = "Z:" + host;
-    std::replace(p.begin(), p.end(), '/', '\\');
-    return p;
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 TFtpEntries SomeEntries()
 {
@@ -133,9 +121,6 @@ class HandOffPeers : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/handofftest-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        base_ = pattern;
         setenv("XDG_RUNTIME_DIR", base_.c_str(), 1);
         fs::create_directories(base_ + "/inst");
         fs::create_directories(base_ + "/arch");
@@ -143,7 +128,7 @@ protected:
         fs::create_symlink(std::string(TORVO_TEST_BIN_DIR) + "/fake-dastel", base_ + "/inst/Dastel");
         std::ofstream(base_ + "/fetched.zip", std::ios::binary) << "PK\x05\x06 fetched";
         setenv("TORVO_FAKE_QNET_LOG", (base_ + "/qnet.log").c_str(), 1);
-        setenv("TORVO_FAKE_QNET_ZIP", WindowsPath(base_ + "/fetched.zip").c_str(), 1);
+        setenv("TORVO_FAKE_QNET_ZIP", ZDrivePath(base_ + "/fetched.zip").c_str(), 1);
         unsetenv("TORVO_FAKE_QNET_NESTED");
         main_ = CreateWindowA("TFormTorvo", "main", [this](HWND, UINT msg, WPARAM, LPARAM lParam) -> LRESULT {
             if (msg == WM_COPYDATA) {
@@ -161,7 +146,6 @@ protected:
             PostMessageToClass(InternetProgramClass, WM_QUIT, 0, 0);
         WaitGone();
         DestroyWindow(main_);
-        fs::remove_all(base_);
     }
     static void Pump()
     {
@@ -183,10 +167,11 @@ protected:
     THandOffRecord Download() const
     {
         return MakeDownloadRecord(main_, 0, 0, 21, 1, SomeEntries(), "10001", "Zaloha",
-                                  WindowsPath(base_ + "/arch"));
+                                  ZDrivePath(base_ + "/arch"));
     }
 
-    std::string base_;
+    TScratchDir scratch;
+    const std::string base_ = scratch.Path().string();
     HWND main_ = 0;
     std::vector<Received> received_;
 };
@@ -196,8 +181,8 @@ protected:
 TEST_F(HandOffPeers, TheInternetProgramIsAwaitedLogsRecordsAndAnswersADownloadAfterTheSend)
 {
     EXPECT_EQ(FindWindowA(InternetProgramClass, nullptr), 0u);
-    EXPECT_EQ(StartInternetProgram(WindowsPath(base_ + "/missing"), 2000), 0u);
-    HWND qnet = StartInternetProgram(WindowsPath(base_ + "/inst"), InternetProgramStartWaitMs(0), Pump);
+    EXPECT_EQ(StartInternetProgram(ZDrivePath(base_ + "/missing"), 2000), 0u);
+    HWND qnet = StartInternetProgram(ZDrivePath(base_ + "/inst"), InternetProgramStartWaitMs(0), Pump);
     ASSERT_NE(qnet, 0u);
 
     THandOffRecord upload = MakeUploadRecord(main_, 5, 5, 11, 1, SomeEntries(), "10001", "C:\\A\\", "a.zip");
@@ -208,10 +193,10 @@ TEST_F(HandOffPeers, TheInternetProgramIsAwaitedLogsRecordsAndAnswersADownloadAf
     ASSERT_EQ(received_.size(), 1u);
     EXPECT_EQ(received_[0].command, 101u);
     EXPECT_EQ(received_[0].record.DefinitionFileName, "Zaloha.ZIP");
-    EXPECT_EQ(received_[0].record.DataFolder, WindowsPath(base_ + "/arch") + "\\");
-    EXPECT_EQ(ReadFile(base_ + "/arch/Zaloha.ZIP"), ReadFile(base_ + "/fetched.zip"));
+    EXPECT_EQ(received_[0].record.DataFolder, ZDrivePath(base_ + "/arch") + "\\");
+    EXPECT_EQ(ReadText(base_ + "/arch/Zaloha.ZIP"), ReadText(base_ + "/fetched.zip"));
 
-    const std::string log = ReadFile(base_ + "/qnet.log");
+    const std::string log = ReadText(base_ + "/qnet.log");
     ASSERT_EQ(log.size(), 2 * HandOffRecordSize);
     const THandOffBytes first = EncodeHandOffRecord(upload);
     EXPECT_EQ(log.substr(0, HandOffRecordSize), std::string(first.begin(), first.end()));
@@ -224,7 +209,7 @@ TEST_F(HandOffPeers, TheInternetProgramIsAwaitedLogsRecordsAndAnswersADownloadAf
 TEST_F(HandOffPeers, ANestedAnswerArrivesInsideTheSendAndTheMailProgramGetsOneArgument)
 {
     setenv("TORVO_FAKE_QNET_NESTED", "1", 1);
-    HWND qnet = StartInternetProgram(WindowsPath(base_ + "/inst"), InternetProgramStartWaitMs(0));
+    HWND qnet = StartInternetProgram(ZDrivePath(base_ + "/inst"), InternetProgramStartWaitMs(0));
     ASSERT_NE(qnet, 0u);
     ASSERT_TRUE(SendHandOffRecord(qnet, Download()));
     ASSERT_EQ(received_.size(), 1u);
@@ -236,10 +221,10 @@ TEST_F(HandOffPeers, ANestedAnswerArrivesInsideTheSendAndTheMailProgramGetsOneAr
     EXPECT_GE(GetTickCount() - start, 200u);
 
     setenv("TORVO_FAKE_DASTEL_LOG", (base_ + "/dastel.log").c_str(), 1);
-    const std::string exe = MailProgramExecutable(WindowsPath(base_ + "/inst"));
-    const std::string arg = MailProgramArgument(WindowsPath(base_ + "/arch") + "\\moje zaloha.zip");
+    const std::string exe = MailProgramExecutable(ZDrivePath(base_ + "/inst"));
+    const std::string arg = MailProgramArgument(ZDrivePath(base_ + "/arch") + "\\moje zaloha.zip");
     HINSTANCE started = ShellExecuteA(0, "open", exe.c_str(), arg.c_str(), nullptr, 1);
     ASSERT_GT(reinterpret_cast<std::intptr_t>(started), 32);
-    testsupport::Eventually([&] { return !ReadFile(base_ + "/dastel.log").empty(); });
-    EXPECT_EQ(ReadFile(base_ + "/dastel.log"), arg + "\n");
+    testsupport::Eventually([&] { return !ReadText(base_ + "/dastel.log").empty(); });
+    EXPECT_EQ(ReadText(base_ + "/dastel.log"), arg + "\n");
 }

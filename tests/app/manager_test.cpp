@@ -10,16 +10,38 @@
 #include "app/lib/FormTorvo.h"
 #include "app/lib/FormUUEncode.h"
 #include "platform/vcl/Headless.h"
+#include "readers/ExtractorFor.h"
 #include "readers/Pelix.h"
+#include "readers/plxUUDecode.h"
+#include "readers/plxUnAce.h"
+#include "readers/plxUnArc.h"
+#include "readers/plxUnArj.h"
+#include "readers/plxUnBZip.h"
+#include "readers/plxUnBh.h"
+#include "readers/plxUnCab.h"
+#include "readers/plxUnGZip.h"
+#include "readers/plxUnJar.h"
+#include "readers/plxUnLha.h"
+#include "readers/plxUnRar.h"
+#include "readers/plxUnTar.h"
+#include "readers/plxUnZoo.h"
+#include "readers/plxZipRun.h"
 #include "readers/plxRegArchive.h"
 #include "readers/view/plxZipView.h"
 #include "tests/support/HostTree.h"
 #include "tests/support/ToolRun.h"
+#include "unit/XFiles.h"
 #include "writers/Lha.h"
 #include "writers/plxGZip.h"
 #include "writers/plxJar.h"
 #include "writers/plxTar.h"
+#include "writers/BlakHole.h"
+#include "writers/plxBZip.h"
+#include "writers/plxMakeCab.h"
+#include "writers/plxTarBZ.h"
 #include "writers/plxTarGZ.h"
+#include "writers/plxUUEncode.h"
+#include "writers/plxZip.h"
 #include "writers/plxZipSplitter.h"
 
 #include <gtest/gtest.h>
@@ -394,10 +416,34 @@ TEST_F(ArchiveManager, ExtractDialogRefusesAMissingFolder)
     EXPECT_NE(std::string::npos, boxes[0].find("...not found."));
 }
 
-TEST_F(ArchiveManager, ExtractTakesTheExtractorOfTheArchivesType)
+TEST_F(ArchiveManager, ExtractTakesTheWindowsExtractorOfTheArchivesType)
 {
-    if (!HaveTool("arj"))
-        GTEST_SKIP() << "arj missing";
+    // The window owns every archive component from the start.
+    const std::vector<std::pair<const char*, const void*>> owned = {
+        {"Pelix1", form->Pelix1.get()},       {"Zip1", form->Zip1.get()},         {"Jar1", form->Jar1.get()},
+        {"BlakHole1", form->BlakHole1.get()}, {"BZip1", form->BZip1.get()},       {"GZip1", form->GZip1.get()},
+        {"Lha1", form->Lha1.get()},           {"Tar1", form->Tar1.get()},         {"TarGZ1", form->TarGZ1.get()},
+        {"TarBZ1", form->TarBZ1.get()},       {"MakeCab1", form->MakeCab1.get()}, {"UUEncode1", form->UUEncode1.get()},
+        {"ZipSplitter1", form->ZipSplitter1.get()}, {"UnZip1", form->UnZip1.get()}, {"UnJAR1", form->UnJAR1.get()},
+        {"UnARJ1", form->UnARJ1.get()},       {"UnARC1", form->UnARC1.get()},     {"UnBH1", form->UnBH1.get()},
+        {"UnBZip1", form->UnBZip1.get()},     {"UnCab1", form->UnCab1.get()},     {"UnGZip1", form->UnGZip1.get()},
+        {"UnLHA1", form->UnLHA1.get()},       {"UnTAR1", form->UnTAR1.get()},     {"UnRAR1", form->UnRAR1.get()},
+        {"UnZOO1", form->UnZOO1.get()},       {"UnACE1", form->UnACE1.get()},     {"UUDecode1", form->UUDecode1.get()},
+        {"RegArchive1", form->RegArchive1.get()}, {"ZipRun1", form->ZipRun1.get()},
+        {"XFileVersion1", form->XFileVersion1.get()}, {"ZipView1", form->ZipView1}};
+    for (const auto& [name, component] : owned)
+        EXPECT_NE(nullptr, component) << name;
+    // Each type reads through the same class as the test and view/run components take for it.
+    for (int t = 0; t <= int(atZoo); ++t) {
+        const std::unique_ptr<TUnBase> fresh = NewExtractor(TArcType(t));
+        TUnBase* own = form->ExtractComponentFor(TArcType(t));
+        ASSERT_EQ(fresh == nullptr, own == nullptr) << ArcTypeName(TArcType(t));
+        if (own)
+            EXPECT_EQ(typeid(*fresh), typeid(*own)) << ArcTypeName(TArcType(t));
+    }
+
+    if (!HaveTool("arj") || !HaveTool("tar"))
+        GTEST_SKIP() << "arj or tar missing";
     const fs::path src = dir + "/src";
     fs::create_directories(src / "sub");
     std::ofstream(src / "a.txt") << std::string(5000, 'a');
@@ -407,20 +453,32 @@ TEST_F(ArchiveManager, ExtractTakesTheExtractorOfTheArchivesType)
     ASSERT_EQ(2, form->ZipView1->Items.Count());
     const std::string out = dir + "/out";
     fs::create_directories(out);
-    // The dialog's options reach the extractor: without folders, then over a changed file.
-    bool folders = false;
+    // The window's own instance runs, with the window's shared handlers on it.
+    int arjEntries = 0;
+    const TOnBegin shared = form->UnARJ1->OnBegin;
+    ASSERT_TRUE(shared);
+    form->UnARJ1->OnBegin = [&](::TObject* sender, const std::string& file, int n, bool& skip) {
+        ++arjEntries;
+        shared(sender, file, n, skip);
+    };
+    // The dialog's options reach the extractor: without folders, then over a changed file, then
+    // confirming that change, which the answer keeps.
+    bool folders = false, confirm = false;
+    std::vector<std::string> asked;
     Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
         if (auto* dialog = dynamic_cast<TfrmExtract*>(s.Form)) {
             dialog->Edit1->SetText(out);
             dialog->CheckBox1->SetChecked(folders);  // "&Restore original folders"
-            dialog->CheckBox2->SetChecked(false);    // "&Confirm file overwrites"
+            dialog->CheckBox2->SetChecked(confirm);  // "&Confirm file overwrites"
             dialog->BitBtn1->Click();
             return std::nullopt;
         }
-        return "OK";
+        asked.push_back(s.Text);
+        return "No";
     });
     form->PressKey('E', ssCtrl);
     EXPECT_EQ("Files Extracted: 2", form->StatusBar1->SimpleText);
+    EXPECT_EQ(2, arjEntries);
     EXPECT_EQ(ReadWholeFile(src / "sub" / "b.txt"), ReadWholeFile(fs::path(out) / "b.txt"));
     EXPECT_FALSE(fs::exists(fs::path(out) / "sub"));
     std::ofstream(fs::path(out) / "a.txt") << "changed";
@@ -429,15 +487,34 @@ TEST_F(ArchiveManager, ExtractTakesTheExtractorOfTheArchivesType)
     EXPECT_EQ("Files Extracted: 2", form->StatusBar1->SimpleText);
     EXPECT_EQ(ReadWholeFile(src / "a.txt"), ReadWholeFile(fs::path(out) / "a.txt"));
     EXPECT_EQ(ReadWholeFile(src / "sub" / "b.txt"), ReadWholeFile(fs::path(out) / "sub" / "b.txt"));
+    std::ofstream(fs::path(out) / "a.txt") << "changed";
+    confirm = true;
+    form->PressKey('E', ssCtrl);
+    const std::string changed = "changed";
+    EXPECT_EQ(std::vector<std::uint8_t>(changed.begin(), changed.end()), ReadWholeFile(fs::path(out) / "a.txt"));
+    ASSERT_EQ(2u, asked.size());
+    EXPECT_NE(std::string::npos, asked[0].find("already exists. Overwrite it?")) << asked[0];
+    EXPECT_TRUE(form->ErrorMessages.empty()) << form->ErrorMessages.front();
 
-    // A TAR inside gzip: the question, then the TAR's members.
-    if (!HaveTool("tar"))
-        return;
-    CaptureCommand("cd " + ShellQuote(src.string()) + " && tar czf ../a.tgz a.txt sub/b.txt");
+    // A TAR goes through UnTAR1; one inside gzip through UnGZip1, with the question first.
+    CaptureCommand("cd " + ShellQuote(src.string()) + " && tar cf ../a.tar a.txt sub/b.txt && tar czf ../a.tgz a.txt sub/b.txt");
+    int tarEntries = 0;
+    const TOnBegin tarShared = form->UnTAR1->OnBegin;
+    form->UnTAR1->OnBegin = [&](::TObject* sender, const std::string& file, int n, bool& skip) {
+        ++tarEntries;
+        tarShared(sender, file, n, skip);
+    };
+    form->DisplayFile(dir + "/a.tar");
+    fs::remove_all(out);
+    fs::create_directories(out);
+    confirm = false;
+    form->PressKey('E', ssCtrl);
+    EXPECT_EQ(2, tarEntries);
+    EXPECT_EQ(ReadWholeFile(src / "sub" / "b.txt"), ReadWholeFile(fs::path(out) / "sub" / "b.txt"));
     form->DisplayFile(dir + "/a.tgz");
     fs::remove_all(out);
     fs::create_directories(out);
-    std::vector<std::string> asked;
+    asked.clear();
     Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
         if (auto* dialog = dynamic_cast<TfrmExtract*>(s.Form)) {
             dialog->Edit1->SetText(out);

@@ -1,6 +1,7 @@
 #include "app/lib/DefinitionFile.h"
 #include "app/lib/Settings.h"
 #include "platform/win/CodePage.h"
+#include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -16,15 +17,12 @@ class Stored : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/settingstest-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
         setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
         SetSettingsRoot(HKEY_CURRENT_USER);
         SetProgramSubKey();
     }
-    void TearDown() override { fs::remove_all(dir); }
-    std::string dir;
+    TScratchDir scratch;
+    const std::string dir = scratch.Path().string();
 };
 
 TEST_F(Stored, InstallPathCheck)

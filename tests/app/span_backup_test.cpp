@@ -24,9 +24,6 @@ class DisketteRoad : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/spantest-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
         setenv("XDG_CONFIG_HOME", (dir / "cfg").c_str(), 1);
         setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
         SetSettingsRoot(HKEY_CURRENT_USER);
@@ -43,11 +40,11 @@ protected:
         ui->SetResponder(nullptr);
         delete form;
         Application->ResetTerminated();
-        fs::remove_all(dir);
         win::LoadDriveTable();
     }
 
-    fs::path dir;
+    TScratchDir scratch;
+    const fs::path dir = scratch.Path();
     std::unique_ptr<TFloppyDrive> floppy;
     THeadlessWidgetSet* ui = nullptr;
     TFormTorvo* form = nullptr;

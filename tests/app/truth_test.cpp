@@ -10,6 +10,7 @@
 #include "platform/vcl/Headless.h"
 #include "platform/win/Messages.h"
 #include "writers/plxZip.h"
+#include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -30,18 +31,6 @@ THeadlessWidgetSet& Headless()
     set->ClearTranscript();
     set->SetResponder(nullptr);
     return *set;
-}
-
-std::string Shell(const std::string& command)
-{
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[256];
-        while (std::fgets(buffer, sizeof buffer, pipe))
-            out += buffer;
-        pclose(pipe);
-    }
-    return out;
 }
 
 TEST(EngineHooks, PromptsAndInputOfTheEngineReachTheWidgetSet)
@@ -112,9 +101,6 @@ class MainWindow : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/truthtest-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
         setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
         setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
         Headless().SetAnswers({});
@@ -126,9 +112,9 @@ protected:
         delete form;
         Headless().SetResponder(nullptr);
         Application->ResetTerminated();
-        fs::remove_all(dir);
     }
-    std::string dir;
+    TScratchDir scratch;
+    const std::string dir = scratch.Path().string();
     TFormTorvo* form = nullptr;
 };
 
@@ -159,7 +145,7 @@ TEST_F(MainWindow, CommentCommandRewritesTheChosenArchivesComment)
 {
     fs::create_directories(dir + "/zal");
     std::ofstream(dir + "/zal/a.txt") << "data";
-    Shell("cd " + dir + "/zal && zip -q 'Ucto (001).ZIP' a.txt && echo 'stara' | zip -qz 'Ucto (001).ZIP'");
+    CaptureCommand("cd " + dir + "/zal && zip -q 'Ucto (001).ZIP' a.txt && echo 'stara' | zip -qz 'Ucto (001).ZIP'");
     std::string folder = "Z:" + dir + "/zal/";
     std::replace(folder.begin(), folder.end(), '/', '\\');
     form->State().BackupSide = false;
@@ -179,13 +165,13 @@ TEST_F(MainWindow, CommentCommandRewritesTheChosenArchivesComment)
     form->mnuCommentClick();
     EXPECT_EQ("stara", shown.substr(0, 5));
     const std::string expected(TfrmComm::MaxCommentLength, 'n');
-    EXPECT_NE(std::string::npos, Shell("unzip -z '" + dir + "/zal/Ucto (001).ZIP'").find(expected));
+    EXPECT_NE(std::string::npos, CaptureCommand("unzip -z '" + dir + "/zal/Ucto (001).ZIP'").find(expected));
     EXPECT_EQ("Ucto (001).ZIP\t1\t" + expected, form->lstFileSpec->Items[0]);
 
     // "Zpět" leaves the archive as it is.
     Headless().SetResponder([](const TShown&) -> std::optional<std::string> { return "Zpět"; });
     form->mnuCommentClick();
-    EXPECT_NE(std::string::npos, Shell("unzip -z '" + dir + "/zal/Ucto (001).ZIP'").find(expected));
+    EXPECT_NE(std::string::npos, CaptureCommand("unzip -z '" + dir + "/zal/Ucto (001).ZIP'").find(expected));
 }
 
 TEST_F(MainWindow, ABackupStoppedAtTheLedLeavesNoArchiveAndNoErrorReport)

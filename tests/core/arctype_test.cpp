@@ -21,19 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path FixtureDir = fs::path(std::getenv("TORVO_FIXTURES") ? std::getenv("TORVO_FIXTURES")
-                                                                   : TORVO_SOURCE_DIR "/../shared/fixtures");
-
-std::string ReadFile(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteFile(const fs::path& p, const std::string& bytes)
-{
-    std::ofstream(p, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
-}
+const fs::path FixtureDir = FixtureRoot();
 
 void Put16(std::string& b, std::size_t at, std::uint32_t v)
 {
@@ -140,8 +128,8 @@ protected:
         std::string text;
         for (int i = 0; i < 3000; ++i)
             text += "line " + std::to_string(i) + " of the sample text\n";
-        WriteFile(work / "a.txt", text);
-        WriteFile(work / "r.bin", RandomBytes(5000, 7));
+        WriteText(work / "a.txt", text);
+        WriteText(work / "r.bin", RandomBytes(5000, 7));
     }
 
     // Runs a shell command in the work folder.
@@ -162,7 +150,7 @@ TEST_F(ArcTypeTest, ArchivesMadeByToolsAreClassified)
     const TArcTypeInfo zip = DetectFile(work / "a.zip");
     EXPECT_EQ(zip.ArcType, atZip);
     EXPECT_GT(zip.ArchiveOffset, 0);  // the first central header
-    EXPECT_EQ(ReadFile(work / "a.zip").substr(std::size_t(zip.ArchiveOffset), 4), "PK\x01\x02");
+    EXPECT_EQ(ReadText(work / "a.zip").substr(std::size_t(zip.ArchiveOffset), 4), "PK\x01\x02");
     const THeaderTypeState all = HeaderBit(htLocal) | HeaderBit(htCentral) | HeaderBit(htEnding);
     EXPECT_EQ(zip.HeaderTypeState & all, all);
     EXPECT_EQ(zip.StubSize, 0u);
@@ -194,7 +182,7 @@ TEST_F(ArcTypeTest, ArchivesMadeByToolsAreClassified)
     std::string big;
     for (int i = 0; i < 30000; ++i)
         big += std::to_string(i) + ' ';
-    WriteFile(work / "big.txt", big);
+    WriteText(work / "big.txt", big);
     Sh("arc a h1.arc r.bin && arc a h2.arc a.txt && arc a h3.arc big.txt");
     for (const char* name : {"h1.arc", "h2.arc", "h3.arc"})
         EXPECT_EQ(Type(name), atArc) << name;
@@ -202,7 +190,7 @@ TEST_F(ArcTypeTest, ArchivesMadeByToolsAreClassified)
 
 TEST_F(ArcTypeTest, SplitSetIsSplitOnAFixedDiskAndSpannedOnALabelledFloppy)
 {
-    WriteFile(work / "big.bin", RandomBytes(200000, 11));
+    WriteText(work / "big.bin", RandomBytes(200000, 11));
     Sh("zip -q -s 64k set.zip big.bin");
     ASSERT_TRUE(fs::exists(work / "set.z01"));
     EXPECT_EQ(Type("set.zip"), atZipMV);
@@ -223,10 +211,10 @@ TEST_F(ArcTypeTest, SplitSetIsSplitOnAFixedDiskAndSpannedOnALabelledFloppy)
 TEST_F(ArcTypeTest, SelfExtractingZipIsFoundBehindItsStub)
 {
     Sh("zip -q plain.zip a.txt r.bin");
-    const std::string zip = ReadFile(work / "plain.zip");
+    const std::string zip = ReadText(work / "plain.zip");
 
     // Offsets adjusted to the stub (zip -A): found by the end-record search.
-    WriteFile(work / "adjusted.exe", DosStub(3000, 1, 0x40) + zip);
+    WriteText(work / "adjusted.exe", DosStub(3000, 1, 0x40) + zip);
     Sh("zip -q -A adjusted.exe");
     const TArcTypeInfo adjusted = DetectFile(work / "adjusted.exe");
     EXPECT_EQ(adjusted.ArcType, atZipExe);
@@ -236,47 +224,47 @@ TEST_F(ArcTypeTest, SelfExtractingZipIsFoundBehindItsStub)
     EXPECT_TRUE(adjusted.HeaderTypeState & HeaderBit(htCentral));
 
     // Offsets left as they were: the stub is what they do not count.
-    WriteFile(work / "raw.exe", DosStub(3000, 1, 0x40) + zip);
+    WriteText(work / "raw.exe", DosStub(3000, 1, 0x40) + zip);
     const TArcTypeInfo raw = DetectFile(work / "raw.exe");
     EXPECT_EQ(raw.ArcType, atZipExe);
     EXPECT_EQ(raw.StubSize, 3000u);
 
     // A stub of a known length is probed before anything else.
-    WriteFile(work / "known.exe", DosStub(7612, 1, 0x40) + zip);
+    WriteText(work / "known.exe", DosStub(7612, 1, 0x40) + zip);
     const TArcTypeInfo known = DetectFile(work / "known.exe");
     EXPECT_EQ(known.ArcType, atZipExe);
     EXPECT_EQ(known.ArchiveOffset, 7612);
 
     // An executable without an archive is no archive, nor is a stub with a bare local header.
-    WriteFile(work / "empty.exe", DosStub(40000, 1, 0x40));
+    WriteText(work / "empty.exe", DosStub(40000, 1, 0x40));
     EXPECT_FALSE(IsRealArcType(Type("empty.exe")));
-    WriteFile(work / "fake.exe", DosStub(3000, 1, 0x40) + "PK\x03\x04" + std::string(100, 'x'));
+    WriteText(work / "fake.exe", DosStub(3000, 1, 0x40) + "PK\x03\x04" + std::string(100, 'x'));
     EXPECT_FALSE(IsRealArcType(Type("fake.exe")));
 }
 
 TEST_F(ArcTypeTest, ArchiveAtTheEndOfTheDosImage)
 {
     Sh("arj a -y s.arj a.txt");
-    const std::string arj = ReadFile(work / "s.arj");
+    const std::string arj = ReadText(work / "s.arj");
 
-    WriteFile(work / "x1.exe", DosStub(512, 1, 0) + arj);  // a last page of 0 bytes is a full page
+    WriteText(work / "x1.exe", DosStub(512, 1, 0) + arj);  // a last page of 0 bytes is a full page
     TArcTypeInfo info = DetectFile(work / "x1.exe");
     EXPECT_EQ(info.ArcType, atArjExe);
     EXPECT_EQ(info.ArchiveOffset, 512);
 
-    WriteFile(work / "x2.exe", DosStub(512, 1, 510) + arj);  // two bytes before the ARJ header
+    WriteText(work / "x2.exe", DosStub(512, 1, 510) + arj);  // two bytes before the ARJ header
     info = DetectFile(work / "x2.exe");
     EXPECT_EQ(info.ArcType, atArjExe);
     EXPECT_EQ(info.ArchiveOffset, 512);
 
     // No pages, or a last page past 512 bytes: no image to go by, and the scan starts behind it.
-    WriteFile(work / "x3.exe", DosStub(512, 0, 0) + arj);
+    WriteText(work / "x3.exe", DosStub(512, 0, 0) + arj);
     EXPECT_EQ(Type("x3.exe"), atNA);
-    WriteFile(work / "x4.exe", DosStub(512, 0xFFFF, 0xFFFF) + arj);
+    WriteText(work / "x4.exe", DosStub(512, 0xFFFF, 0xFFFF) + arj);
     EXPECT_EQ(Type("x4.exe"), atNA);
 
     // Far enough in, the signature scan finds it.
-    WriteFile(work / "x5.exe", DosStub(2000, 0, 0) + arj);
+    WriteText(work / "x5.exe", DosStub(2000, 0, 0) + arj);
     info = DetectFile(work / "x5.exe");
     EXPECT_EQ(info.ArcType, atArjExe);
     EXPECT_EQ(info.ArchiveOffset, 2000);
@@ -285,44 +273,38 @@ TEST_F(ArcTypeTest, ArchiveAtTheEndOfTheDosImage)
 TEST_F(ArcTypeTest, StringResourcesPointAtTheArchive)
 {
     Sh("arj a -y s.arj a.txt");
-    const std::string arj = ReadFile(work / "s.arj");
+    const std::string arj = ReadText(work / "s.arj");
 
-    WriteFile(work / "res.exe", PeWithStrings({"1024"}, 1024) + arj);
+    WriteText(work / "res.exe", PeWithStrings({"1024"}, 1024) + arj);
     TArcTypeInfo info = DetectFile(work / "res.exe");
     EXPECT_EQ(info.ArcType, atArjExe);
     EXPECT_EQ(info.ArchiveOffset, 1024);
 
     // A candidate that holds nothing goes on to the next string; a blank-led number counts.
-    WriteFile(work / "res2.exe", PeWithStrings({"600", " 1024"}, 1024) + arj);
+    WriteText(work / "res2.exe", PeWithStrings({"600", " 1024"}, 1024) + arj);
     info = DetectFile(work / "res2.exe");
     EXPECT_EQ(info.ArcType, atArjExe);
     EXPECT_EQ(info.ArchiveOffset, 1024);
 
     // Non-numeric, out of the file, or cut to five characters: nothing found here.
     for (const std::string& s : {std::string("x1024"), std::string("99999"), std::string("001024")}) {
-        WriteFile(work / "res3.exe", PeWithStrings({s}, 1024) + arj);
+        WriteText(work / "res3.exe", PeWithStrings({s}, 1024) + arj);
         EXPECT_EQ(Type("res3.exe"), atNA) << s;
     }
 
     // Damaged resource tables are read within the file and give nothing.
-    WriteFile(work / "bad.exe", PeWithStrings({"1024"}, 1024, true) + arj);
+    WriteText(work / "bad.exe", PeWithStrings({"1024"}, 1024, true) + arj);
     EXPECT_EQ(Type("bad.exe"), atNA);
     std::string cut = PeWithStrings({"1024"}, 1024);
     Put32(cut, 0x3C, 0xFFFFFFF0);  // the PE header beyond the file
-    WriteFile(work / "cut.exe", cut + arj);
+    WriteText(work / "cut.exe", cut + arj);
     EXPECT_EQ(Type("cut.exe"), atNA);
 }
 
 TEST(PeStringResources, ReadsStringsAndRefusesWhatTheFileDoesNotHold)
 {
     const std::string image = PeWithStrings({"12", "", "ab\xE9"}, 1024);
-    const TReadAt read = [&](std::int64_t at, void* buffer, std::int64_t count) -> std::int64_t {
-        if (at < 0 || at >= std::int64_t(image.size()))
-            return 0;
-        count = std::min<std::int64_t>(count, std::int64_t(image.size()) - at);
-        std::memcpy(buffer, image.data() + at, std::size_t(count));
-        return count;
-    };
+    const TReadAt read = MemoryReadAt(image);
     TPeStringResources res;
     ASSERT_TRUE(res.Load(read, std::int64_t(image.size())));
     EXPECT_EQ(res.LoadString(1, 6), "12");
@@ -408,7 +390,7 @@ TEST(ArcTypeComponent, DetectionFillsTheComponent)
     const fs::path file = dir / "x.lzh";
     std::string lha(300, '\0');
     lha.replace(130, 5, "-lh5-");
-    WriteFile(file, lha);
+    WriteText(file, lha);
     TZipCommon component;
     component.ArchiveOffset = 99;
     component.HeaderTypeState = 0xFF;
@@ -450,7 +432,7 @@ TEST(ArcTypeFixtures, ArchivesOfOtherProgramsAreClassified)
             continue;
         const TArcTypeInfo info = DetectFile(FixtureDir / name);
         EXPECT_EQ(info.ArcType, atRarExe) << name;
-        EXPECT_EQ(ReadFile(FixtureDir / name).substr(std::size_t(std::max<std::int64_t>(info.ArchiveOffset, 0)), 6),
+        EXPECT_EQ(ReadText(FixtureDir / name).substr(std::size_t(std::max<std::int64_t>(info.ArchiveOffset, 0)), 6),
                   "Rar!\x1A\x07")
             << name;
     }
@@ -476,7 +458,7 @@ TEST(ArcTypeFixtures, LhaCorpusIsLhaAndItsSelfExtractorsAreFound)
             EXPECT_TRUE(info.ArcType == atLha || info.ArcType == atLhaExe) << entry.path();
         } else if (ext == ".exe") {
             EXPECT_EQ(info.ArcType, atLhaExe) << entry.path();
-            const std::string bytes = ReadFile(entry.path());
+            const std::string bytes = ReadText(entry.path());
             ASSERT_GE(info.ArchiveOffset, 0);
             EXPECT_EQ(bytes.substr(std::size_t(info.ArchiveOffset) + 2, 3), "-lh") << entry.path();
         }

@@ -60,18 +60,10 @@ protected:
 
     void SetTable(const std::string& label)
     {
-        auto entry = [](char letter, UINT type, const std::string& folder, std::uint64_t capacity,
-                        const std::string& volume) {
-            win::DriveEntry e;
-            e.letter = letter;
-            e.type = type;
-            e.root = folder;
-            e.capacity = capacity;
-            e.label = volume;
-            return e;
-        };
-        win::SetDriveTable({entry('C', DRIVE_FIXED, home, 0, ""), entry('A', DRIVE_REMOVABLE, floppy, 1'457'664, label),
-                            entry('D', DRIVE_FIXED, other, 0, ""), entry('G', DRIVE_REMOVABLE, root + "/none", 0, "")});
+        win::SetDriveTable({Drive('C', DRIVE_FIXED, home),
+                            Drive('A', DRIVE_REMOVABLE, floppy, 1'457'664, label),
+                            Drive('D', DRIVE_FIXED, other),
+                            Drive('G', DRIVE_REMOVABLE, root + "/none")});
     }
 
     std::vector<int> Codes() const

@@ -258,18 +258,13 @@ std::string Decode(const TEntry& e, const std::string& password, std::size_t siz
             return n;
         };
         io.Write = [&](const std::uint8_t* b, std::size_t n) { result.append(reinterpret_cast<const char*>(b), n); };
-        EXPECT_EQ(codec.PPMdDecompress(io, data.size(), size), kPpmdOk) << e.Name;
+        EXPECT_EQ(codec.PPMdDecompress(io, data.size(), size), TCodecStatus::Ok) << e.Name;
         return result;
     }
     default:
         ADD_FAILURE() << "method " << e.Method;
         return {};
     }
-}
-
-std::uint32_t CrcOf(const std::string& s)
-{
-    return std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(s.data()), uInt(s.size())));
 }
 
 std::string Text(std::size_t n)
@@ -321,7 +316,7 @@ protected:
             const std::string host = Data(e.Name);
             const std::size_t size = std::filesystem::exists(host) ? std::filesystem::file_size(host) : 1 << 20;
             result[e.Name] = Decode(e, password, size);
-            EXPECT_EQ(e.Crc, CrcOf(result[e.Name])) << e.Name;
+            EXPECT_EQ(e.Crc, Crc32Of(result[e.Name])) << e.Name;
         }
         return result;
     }

@@ -29,22 +29,11 @@ protected:
     }
 
     void SetTable(const std::string& floppyLabel) {
-        std::vector<win::DriveEntry> table;
-        auto add = [&](char letter, UINT type, const std::string& folder, std::uint64_t capacity,
-                       const std::string& label) {
-            win::DriveEntry e;
-            e.letter = letter;
-            e.type = type;
-            e.root = folder;
-            e.capacity = capacity;
-            e.label = label;
-            table.push_back(e);
-        };
-        add('C', DRIVE_FIXED, home, 0, "");
-        add('A', DRIVE_REMOVABLE, root + "/floppy", 1'457'664, floppyLabel);
-        add('B', DRIVE_REMOVABLE, root + "/almost", 1'457'665, "");
-        add('G', DRIVE_REMOVABLE, root + "/empty-drive", 1'457'664, "");
-        win::SetDriveTable(table);
+        win::SetDriveTable(
+            {Drive('C', DRIVE_FIXED, home),
+             Drive('A', DRIVE_REMOVABLE, root + "/floppy", 1'457'664, floppyLabel),
+             Drive('B', DRIVE_REMOVABLE, root + "/almost", 1'457'665),
+             Drive('G', DRIVE_REMOVABLE, root + "/empty-drive", 1'457'664)});
     }
 
     TDiskErrorReporter reporter;

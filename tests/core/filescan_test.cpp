@@ -169,19 +169,10 @@ TEST_F(FileScan, SortingUsesWholeSizesAndStamps) {
 TEST_F(FileScan, DriveScanSkipsKernelFolders) {
     WriteHostFile(root + "/ram/r.txt", "r");
     WriteHostFile(root + "/media/m.txt", "m");
-    std::vector<win::DriveEntry> table;
-    auto add = [&](char letter, UINT type, const std::string& folder) {
-        win::DriveEntry e;
-        e.letter = letter;
-        e.type = type;
-        e.root = folder;
-        table.push_back(e);
-    };
-    add('C', DRIVE_FIXED, home);
-    add('E', DRIVE_REMOVABLE, root + "/media");
-    add('P', DRIVE_FIXED, "/proc");
-    add('R', DRIVE_RAMDISK, root + "/ram");
-    win::SetDriveTable(table);
+    win::SetDriveTable({Drive('C', DRIVE_FIXED, home),
+                        Drive('E', DRIVE_REMOVABLE, root + "/media"),
+                        Drive('P', DRIVE_FIXED, "/proc"),
+                        Drive('R', DRIVE_RAMDISK, root + "/ram")});
     scan.ScanOptions = soScanDrvs;
     scan.MaskString = "r.txt,d.txt";
     scan.Scan();

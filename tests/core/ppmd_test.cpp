@@ -22,7 +22,7 @@ using Bytes = std::vector<std::uint8_t>;
 namespace {
 
 struct TRun {
-    int rc = -1;
+    TCodecStatus rc = TCodecStatus::NotFormat;
     Bytes out;
 };
 
@@ -90,17 +90,13 @@ Bytes MixedData() {
     return out;
 }
 
-std::uint32_t Crc32(const Bytes& b) {
-    return std::uint32_t(crc32(crc32(0, nullptr, 0), b.data(), uInt(b.size())));
-}
-
 // One member with method 98 and its central directory.
 Bytes MakeZip(const std::string& name, const Bytes& data, const Bytes& packed) {
     TZipWalkEntry e;
     e.Name = name;
     e.Version = 63;
     e.Method = 98;
-    e.Crc = Crc32(data);
+    e.Crc = Crc32Of(data);
     e.UncompressedSize = data.size();
     e.Data = packed;
     return OneEntryZip(e);
@@ -132,10 +128,10 @@ TEST(PpmdParams, WordLayout) {
     for (std::uint16_t word : {0x03F0, 0x23FF, 0xF3FF}) {
         Bytes packed = {std::uint8_t(word), std::uint8_t(word >> 8), 0, 0, 0, 0};
         TRun d = Decode(codec, packed, 10);
-        EXPECT_EQ(d.rc, E_UNSUPPORTEDMETHOD) << std::hex << word;
+        EXPECT_EQ(d.rc, TCodecStatus::UnsupportedMethod) << std::hex << word;
         EXPECT_TRUE(d.out.empty());
         TRun e = Encode(codec, Bytes(10, 'x'), TPpmdParams::FromWord(word));
-        EXPECT_EQ(e.rc, E_UNSUPPORTEDMETHOD);
+        EXPECT_EQ(e.rc, TCodecStatus::UnsupportedMethod);
         EXPECT_TRUE(e.out.empty());
     }
 }
@@ -155,33 +151,33 @@ TEST(PpmdCodec, RoundTripsAcrossParameters) {
     for (std::uint16_t word : {0x03FF, 0x0001, 0x0007, 0x1001, 0x100F, 0x00F5}) {
         for (const Bytes* in : inputs) {
             TRun e = Encode(codec, *in, TPpmdParams::FromWord(word));
-            ASSERT_EQ(e.rc, kPpmdOk);
+            ASSERT_EQ(e.rc, TCodecStatus::Ok);
             ASSERT_GE(e.out.size(), 6u);
             EXPECT_EQ(e.out[0] | (e.out[1] << 8), word);
             TRun d = Decode(codec, e.out, in->size());
-            ASSERT_EQ(d.rc, kPpmdOk) << std::hex << word;
+            ASSERT_EQ(d.rc, TCodecStatus::Ok) << std::hex << word;
             EXPECT_TRUE(d.out == *in) << std::hex << word;
         }
     }
     // A 1 MB model over 4 MB of mixed data restarts or is cut down many times.
     for (std::uint16_t word : {0x0007, 0x100F}) {
         TRun e = Encode(codec, mixed, TPpmdParams::FromWord(word));
-        ASSERT_EQ(e.rc, kPpmdOk);
+        ASSERT_EQ(e.rc, TCodecStatus::Ok);
         TRun d = Decode(codec, e.out, mixed.size());
-        ASSERT_EQ(d.rc, kPpmdOk);
+        ASSERT_EQ(d.rc, TCodecStatus::Ok);
         EXPECT_TRUE(d.out == mixed);
     }
     // Empty input still carries the end mark; without a size the decoder stops there.
     TRun e = Encode(codec, {});
-    ASSERT_EQ(e.rc, kPpmdOk);
+    ASSERT_EQ(e.rc, TCodecStatus::Ok);
     EXPECT_EQ(e.out[0], 0xFF);
     EXPECT_EQ(e.out[1], 0x03);
     TRun d = Decode(codec, e.out, TPpmdCodec::kPpmdUnknownSize);
-    EXPECT_EQ(d.rc, kPpmdOk);
+    EXPECT_EQ(d.rc, TCodecStatus::Ok);
     EXPECT_TRUE(d.out.empty());
     e = Encode(codec, small);
     d = Decode(codec, e.out, TPpmdCodec::kPpmdUnknownSize);
-    EXPECT_EQ(d.rc, kPpmdOk);
+    EXPECT_EQ(d.rc, TCodecStatus::Ok);
     EXPECT_TRUE(d.out == small);
 }
 
@@ -189,7 +185,7 @@ TEST(PpmdCodec, DamagedDataEndsWithAnError) {
     TPpmdCodec codec;
     Bytes data = TextData(200000, 9);
     TRun e = Encode(codec, data, TPpmdParams::FromWord(0x0075));
-    ASSERT_EQ(e.rc, kPpmdOk);
+    ASSERT_EQ(e.rc, TCodecStatus::Ok);
 
     // Truncated: an error, never a short success. (The last bytes of the range coder's flush are
     // not needed to reach the declared size, so cuts stop short of them.)
@@ -197,15 +193,15 @@ TEST(PpmdCodec, DamagedDataEndsWithAnError) {
                             e.out.size() - 5}) {
         Bytes part(e.out.begin(), e.out.begin() + std::ptrdiff_t(cut));
         TRun d = Decode(codec, part, data.size());
-        EXPECT_NE(d.rc, kPpmdOk) << "cut at " << cut;
+        EXPECT_NE(d.rc, TCodecStatus::Ok) << "cut at " << cut;
         EXPECT_LT(d.out.size(), data.size());
     }
     // The declared size bounds the output; a size beyond the end mark is damage.
     TRun shorter = Decode(codec, e.out, 1000);
-    EXPECT_EQ(shorter.rc, kPpmdOk);
+    EXPECT_EQ(shorter.rc, TCodecStatus::Ok);
     EXPECT_EQ(shorter.out.size(), 1000u);
     TRun longer = Decode(codec, e.out, data.size() + 1);
-    EXPECT_EQ(longer.rc, E_BADBLOCK);
+    EXPECT_EQ(longer.rc, TCodecStatus::DataError);
     EXPECT_TRUE(longer.out == data);
 
     // Flipped bytes: an error or wrong bytes, bounded by the size, never a crash.
@@ -217,7 +213,7 @@ TEST(PpmdCodec, DamagedDataEndsWithAnError) {
             bad[2 + rng() % (bad.size() - 2)] ^= std::uint8_t(1 + rng() % 255);
         TRun d = Decode(codec, bad, data.size());
         EXPECT_LE(d.out.size(), data.size());
-        failures += (d.rc != kPpmdOk || d.out != data);
+        failures += (d.rc != TCodecStatus::Ok || d.out != data);
     }
     EXPECT_EQ(failures, 40);
 }
@@ -226,7 +222,7 @@ TEST(PpmdCodec, CallbackFailuresAndCancel) {
     TPpmdCodec codec;
     Bytes data = TextData(300000, 11);
     TRun e = Encode(codec, data);
-    ASSERT_EQ(e.rc, kPpmdOk);
+    ASSERT_EQ(e.rc, TCodecStatus::Ok);
 
     // Cancel set from the progress report stops decoding at once.
     volatile bool cancel = false;
@@ -240,7 +236,7 @@ TEST(PpmdCodec, CallbackFailuresAndCancel) {
         lastDone = done;
         cancel = true;
     };
-    EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), E_USERCANCEL);
+    EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), TCodecStatus::Canceled);
     EXPECT_EQ(lastDone, 32768u);
     EXPECT_LE(out.size(), 32768u + 1);
 
@@ -255,7 +251,7 @@ TEST(PpmdCodec, CallbackFailuresAndCancel) {
         cancel = pos > 0;
         return read(buf, n);
     };
-    EXPECT_EQ(codec.PPMdCompress(enc, data.size()), E_USERCANCEL);
+    EXPECT_EQ(codec.PPMdCompress(enc, data.size()), TCodecStatus::Canceled);
 
     // A failing reader or writer reaches the caller as its own exception, and the coder still
     // works afterwards.
@@ -279,7 +275,7 @@ TEST(PpmdCodec, CallbackFailuresAndCancel) {
     io = MemoryPpmdCallbacks(e.out, pos, out);
     auto whole = io.Read;
     io.Read = [&](std::uint8_t* buf, std::size_t n) { return whole(buf, std::min<std::size_t>(n, 1000)); };
-    EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), kPpmdOk);
+    EXPECT_EQ(codec.PPMdDecompress(io, e.out.size(), data.size()), TCodecStatus::Ok);
     EXPECT_TRUE(out == data);
 }
 
@@ -309,12 +305,12 @@ TEST_F(PpmdTools, ToolArchivesDecodeAndMatchOurCoder) {
         ASSERT_EQ(m.Method, 98u);
         ASSERT_EQ(m.UncompressedSize, c.data->size());
         TRun d = Decode(codec, m.Data, m.UncompressedSize);
-        ASSERT_EQ(d.rc, kPpmdOk);
-        EXPECT_EQ(Crc32(d.out), m.Crc);
+        ASSERT_EQ(d.rc, TCodecStatus::Ok);
+        EXPECT_EQ(Crc32Of(d.out), m.Crc);
         EXPECT_TRUE(d.out == *c.data);
         // Same parameters, same model: our coder must write the very same bytes.
         TRun e = Encode(codec, *c.data, TPpmdParams::FromWord(std::uint16_t(m.Data[0] | (m.Data[1] << 8))));
-        ASSERT_EQ(e.rc, kPpmdOk);
+        ASSERT_EQ(e.rc, TCodecStatus::Ok);
         EXPECT_TRUE(e.out == m.Data);
     }
 }
@@ -333,7 +329,7 @@ TEST_F(PpmdTools, OurArchivesPassTheTools) {
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.word);
         TRun e = Encode(codec, *c.data, TPpmdParams::FromWord(c.word));
-        ASSERT_EQ(e.rc, kPpmdOk);
+        ASSERT_EQ(e.rc, TCodecStatus::Ok);
         fs::path zip = dir_ / "ours.zip", out = dir_ / "out.bin";
         WriteWholeFile(zip, MakeZip("data.bin", *c.data, e.out));
         EXPECT_EQ(dir_.Run("7zz t ours.zip >/dev/null 2>&1"), 0);

@@ -4,11 +4,12 @@
 #include "core/plxStreams.h"
 #include "platform/win/FsTestSupport.h"
 #include "platform/win/SysFiles.h"
+#include "support/ToolRun.h"
+#include "support/Reports.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -40,22 +41,11 @@ struct Member {
     bool ComplementedCrc;  // stored as the running register
 };
 
-std::uint32_t Crc(const std::string& s)
-{
-    return std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(s.data()), uInt(s.size())));
-}
-
-template <class T> void Put(std::string& out, T v)
-{
-    for (std::size_t i = 0; i < sizeof(T); ++i)
-        out += char((std::uint64_t(v) >> (8 * i)) & 0xFF);
-}
-
 std::string BuildArchive(const std::vector<Member>& members)
 {
     std::string out = "FAKE";
     for (const auto& m : members) {
-        std::uint32_t crc = Crc(m.Data);
+        std::uint32_t crc = Crc32Of(m.Data);
         std::string data = m.Data;
         if (!m.Password.empty()) {
             TZipCipher cipher;
@@ -67,13 +57,13 @@ std::string BuildArchive(const std::vector<Member>& members)
             crc ^= 0x1234;
         if (m.ComplementedCrc)
             crc = ~crc;
-        Put<std::uint16_t>(out, std::uint16_t(m.Name.size()));
+        AppendLE<std::uint16_t>(out, std::uint16_t(m.Name.size()));
         out += m.Name;
-        Put<std::uint8_t>(out, m.Flags | (m.Password.empty() ? 0 : kEncrypted));
-        Put<std::uint32_t>(out, m.Attr);
-        Put<std::uint32_t>(out, kDos);
-        Put<std::uint32_t>(out, crc);
-        Put<std::uint32_t>(out, std::uint32_t(data.size()));
+        AppendLE<std::uint8_t>(out, m.Flags | (m.Password.empty() ? 0 : kEncrypted));
+        AppendLE<std::uint32_t>(out, m.Attr);
+        AppendLE<std::uint32_t>(out, kDos);
+        AppendLE<std::uint32_t>(out, crc);
+        AppendLE<std::uint32_t>(out, std::uint32_t(data.size()));
         out += data;
     }
     return out;
@@ -243,9 +233,7 @@ TEST_F(UnBaseTest, RunFiresItsEventsInOrderAndWritesEveryMember)
     // No archive: nothing runs, 25192.
     TFakeUn none;
     std::vector<int> codes;
-    none.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int c) {
-        codes.push_back(c);
-    };
+    none.OnError = CollectCodes(codes);
     none.OnActivate = [&](TObject*) { codes.push_back(-1); };
     EXPECT_EQ(none.Extract(), 0);
     EXPECT_EQ(codes, std::vector<int>{25192});

@@ -149,7 +149,6 @@ protected:
     {
         if (!HaveTool("zip") || !HaveTool("zipinfo"))
             GTEST_SKIP() << "Info-ZIP not installed";
-        dir_ = fs::temp_directory_path() / ("ziprecords_test_" + std::to_string(::getpid()));
         fs::create_directories(dir_ / "in" / "sub");
         std::ofstream(dir_ / "in" / "a.txt") << "hello\n";
         std::string noise;
@@ -158,15 +157,11 @@ protected:
         std::ofstream(dir_ / "in" / "sub" / "b.txt") << noise;
         std::ofstream(dir_ / "in" / "žluťoučký kůň.txt") << "kůň";
     }
-    void TearDown() override
-    {
-        if (!dir_.empty())
-            fs::remove_all(dir_);
-    }
     // Runs Cmd inside the input folder.
     void Sh(const std::string& cmd) { ASSERT_EQ(std::system(("cd '" + (dir_ / "in").string() + "' && " + cmd).c_str()), 0) << cmd; }
     fs::path Path(const std::string& name) const { return dir_ / name; }
-    fs::path dir_;
+    TScratchDir scratch;
+    const fs::path dir_ = scratch.Path();
 };
 
 }  // namespace

@@ -28,15 +28,6 @@ protected:
         WriteFile(data / "firma.dta", "firma");
         WriteFile(data / "jine.txt", "not in the set");
     }
-    // Starts the program, sends one request and returns the caller's output.
-    std::string Request(const std::vector<std::string>& args)
-    {
-        EXPECT_TRUE(StartTorvo());
-        std::string output;
-        EXPECT_EQ(0, Call(args, output));
-        EXPECT_EQ(0, TorvoExit());
-        return output;
-    }
     fs::path data;
 };
 
@@ -44,16 +35,14 @@ TEST_F(Backup, AutomaticRequestsWriteNumberedArchivesWithTheComment)
 {
     const std::vector<std::string> request{"--command", "1",        "--mode",    "10",
                                            "--folder",  "C:\\data\\", "--timeout", "60"};
-    EXPECT_EQ("reply 110\n", Request(request));
-    EXPECT_EQ("reply 110\n", Request(request));
+    EXPECT_EQ("reply 110\n", Serve(request));
+    EXPECT_EQ("reply 110\n", Serve(request));
 
     const fs::path first = Home() / "ZALOHY" / "Ucto (001).ZIP";
     const fs::path second = Home() / "ZALOHY" / "Ucto (002).ZIP";
     for (const fs::path& archive : {first, second}) {
         ASSERT_TRUE(fs::exists(archive)) << archive;
-        int status = -1;
-        const std::string test = Shell("unzip -t " + Quoted(archive), &status);
-        EXPECT_EQ(0, status) << test;
+        ExpectUnzipTestPasses(archive);
         EXPECT_NE(std::string::npos, Shell("unzip -z " + Quoted(archive)).find("Zaloha pred uzaverkou"));
         // Every file of the set and of the definition's mask, nothing else, under its own name.
         const std::string names = Shell("unzip -Z1 " + Quoted(archive) + " | LC_ALL=C sort");
@@ -111,9 +100,7 @@ protected:
     void ExpectBackup(const fs::path& archive)
     {
         ASSERT_TRUE(fs::exists(archive)) << archive;
-        int status = -1;
-        const std::string test = Shell("unzip -t " + Quoted(archive), &status);
-        EXPECT_EQ(0, status) << test;
+        ExpectUnzipTestPasses(archive);
         EXPECT_EQ("archivace.dta\nfirma.dta\nkniha.dat\n",
                   Shell("unzip -Z1 " + Quoted(archive) + " | LC_ALL=C sort | head -3"));
         EXPECT_NE(std::string::npos, Shell("unzip -z " + Quoted(archive)).find("Zaloha pred uzaverkou"));

@@ -16,20 +16,6 @@ namespace {
 
 const std::string Bsdtar = "LC_ALL=C.UTF-8 bsdtar --options hdrcharset=CP852 ";
 
-// "VyplatniPasky_" + "yyyy-mm-dd" + "(" + "hh-mm" + ")".
-bool IsPayslipBaseName(const std::string& name)
-{
-    const std::string prefix = "VyplatniPasky_", shape = "0000-00-00(00-00)";
-    if (name.size() != prefix.size() + shape.size() || name.rfind(prefix, 0) != 0)
-        return false;
-    for (std::size_t i = 0; i < shape.size(); ++i) {
-        const char c = name[prefix.size() + i];
-        if (shape[i] == '0' ? !std::isdigit(static_cast<unsigned char>(c)) : c != shape[i])
-            return false;
-    }
-    return true;
-}
-
 class Payslips : public Session {
 protected:
     void SetUp() override
@@ -89,7 +75,7 @@ protected:
         if (at == 0 && mid != std::string::npos) {
             baseName = transcript.substr(head.size(), mid - head.size());
             lastCount = std::atoi(transcript.c_str() + mid + middle.size());
-            EXPECT_TRUE(IsPayslipBaseName(baseName)) << baseName;
+            EXPECT_TRUE(IsDatedName(baseName, "VyplatniPasky", "")) << baseName;
         }
         EXPECT_EQ(1, std::count(transcript.begin(), transcript.end(), '\n')) << "one box only: " << transcript;
         fs::remove(dir / "transcript");
@@ -108,9 +94,7 @@ protected:
     // page.
     std::vector<std::string> Entries(const std::string& archive) const
     {
-        int status = -1;
-        const std::string test = Shell("unzip -t " + Quoted(zip / archive), &status);
-        EXPECT_EQ(0, status) << test;
+        ExpectUnzipTestPasses(zip / archive);
         std::vector<std::string> names;
         std::string all = Shell(Bsdtar + "-tf " + Quoted(zip / archive));
         for (std::size_t start = 0, end; (end = all.find('\n', start)) != std::string::npos; start = end + 1)

@@ -1,44 +1,15 @@
 // Restores through the request protocol: the program and its callers as real processes, the data
 // folder compared file by file (bytes, names, times) with what the backups took.
+#include "e2e/support/E2eSupport.h"
 #include "platform/win/CodePage.h"
-#include "platform/win/Messages.h"
-#include "support/Child.h"
+#include "support/ToolRun.h"
 
-#include <gtest/gtest.h>
-
-#include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-namespace fs = std::filesystem;
+using namespace e2e;
 using namespace std::chrono_literals;
-using testsupport::Child;
-using testsupport::Eventually;
 
 namespace {
-
-const std::string Torvo = TORVO_BUILD_DIR "/torvo";
-const std::string Caller = TORVO_BUILD_DIR "/tests/app/torvo-caller";
-
-void WriteFile(const fs::path& path, const std::string& text)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // A whole tree: every file's relative name, bytes and write time.
 struct TFileState {
@@ -73,17 +44,6 @@ void SetTime(const fs::path& file, int minutesBack)
     fs::last_write_time(file, now - std::chrono::minutes(minutesBack) - (now.time_since_epoch() % 2s));
 }
 
-std::uint32_t Crc32(const std::string& bytes)
-{
-    std::uint32_t crc = 0xFFFFFFFF;
-    for (unsigned char c : bytes) {
-        crc ^= c;
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
-    }
-    return ~crc;
-}
-
 // A stored-only ZIP whose names go in exactly as given (DOS host, no flags), so that a test can
 // name members as no archiver would.
 std::string TinyZip(const std::vector<std::pair<std::string, std::string>>& members)
@@ -94,7 +54,7 @@ std::string TinyZip(const std::vector<std::pair<std::string, std::string>>& memb
     };
     std::string local, central;
     for (const auto& [name, data] : members) {
-        const std::uint32_t offset = std::uint32_t(local.size()), crc = Crc32(data);
+        const std::uint32_t offset = std::uint32_t(local.size()), crc = Crc32Of(data);
         const std::uint32_t size = std::uint32_t(data.size());
         put(local, 0x04034b50, 4), put(local, 10, 2), put(local, 0, 2), put(local, 0, 2);
         put(local, 0x6000, 2), put(local, 0x5A21, 2), put(local, crc, 4), put(local, size, 4), put(local, size, 4);
@@ -114,70 +74,39 @@ std::string TinyZip(const std::vector<std::pair<std::string, std::string>>& memb
     return zip;
 }
 
-class Restore : public ::testing::Test {
+class Restore : public Session {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/torvo-restore-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
-        home = dir / "home";
+        Session::SetUp();
+        home = Home();
         data = home / "data";
-        fs::create_directories(dir / "run");
-        chmod((dir / "run").c_str(), 0700);
         fs::create_directories(dir / "e");
-        WriteFile(dir / "cfg" / "torvo" / "drives", "E: removable label=\"ZALOHA\" " + (dir / "e").string() + "\n");
-        WriteFile(data / "archivace.dta",
-                  win::Utf8ToAnsi("[MENUARCHIV]C:\\data\\menu.txt\r\n[PATHARCHIVDRV]A:\\ZALOHY\\\r\n"
-                                  "[PATHARCHIV]C:\\ZALOHY\\\r\n[PATHARCHIVACE]C:\\data\\*.dta\r\n"
-                                  "[COMMENT1]Záloha před uzávěrkou\r\n[CLOSE]YES\r\n[NOTELICENCE]10001\r\n"));
-        WriteFile(data / "menu.txt",
-                  win::Utf8ToAnsi("[Menu]\r\n{1}Obnova\r\n{10}Automaticka\r\n[Obnova] Obnova dat\r\n"
-                                  "~Data|Účetnictví‡0<x>\r\n[Seznam]\r\n{0}Ucto‡Ucto\r\n"
-                                  "[Ucto]\r\n{1}kniha.dat‡a\r\n{2}Účtování.dat‡b\r\n{3}Šťáva.txt‡c\r\n"
-                                  "{4}Přílohy\\Šťáva.txt‡d\r\n"));
-        setenv("HOME", home.c_str(), 1);
-        setenv("XDG_CONFIG_HOME", (dir / "cfg").c_str(), 1);
-        setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
-        setenv("TORVO_RESPONSES", (dir / "responses").c_str(), 1);
-        setenv("TORVO_TRANSCRIPT", (dir / "transcript").c_str(), 1);
-        setenv("TORVO_WIDGETSET", "headless", 1);
-        WriteFile(dir / "responses", "");
+        SetDrives("E: removable label=\"ZALOHA\" " + (dir / "e").string() + "\n");
+        WriteDefinition("[MENUARCHIV]C:\\data\\menu.txt\r\n[PATHARCHIVDRV]A:\\ZALOHY\\\r\n"
+                        "[PATHARCHIV]C:\\ZALOHY\\\r\n[PATHARCHIVACE]C:\\data\\*.dta\r\n"
+                        "[COMMENT1]Záloha před uzávěrkou\r\n[CLOSE]YES\r\n[NOTELICENCE]10001\r\n",
+                        "[Menu]\r\n{1}Obnova\r\n{10}Automaticka\r\n[Obnova] Obnova dat\r\n"
+                        "~Data|Účetnictví‡0<x>\r\n[Seznam]\r\n{0}Ucto‡Ucto\r\n"
+                        "[Ucto]\r\n{1}kniha.dat‡a\r\n{2}Účtování.dat‡b\r\n{3}Šťáva.txt‡c\r\n"
+                        "{4}Přílohy\\Šťáva.txt‡d\r\n");
     }
-    void TearDown() override
+    void StartWith(const std::string& responses)
     {
-        torvo.Kill();
-        fs::remove_all(dir);
-    }
-    void StartTorvo(const std::string& responses)
-    {
-        WriteFile(dir / "responses", responses);
-        torvo = Child({Torvo}, Child::Output::File, (dir / "torvo.out").string());
-        ASSERT_TRUE(torvo.Started());
-        ASSERT_TRUE(Eventually([] { return FindWindowA("TFormTorvo", nullptr) != 0; }));
-    }
-    Child StartCaller(const std::vector<std::string>& args, const std::string& outputName)
-    {
-        std::vector<std::string> all{Caller};
-        all.insert(all.end(), args.begin(), args.end());
-        return Child(all, Child::Output::File, (dir / outputName).string());
+        SetResponses(responses);
+        ASSERT_TRUE(StartTorvo());
     }
     // One automatic backup of the set, as the caller would ask for it.
     void Backup()
     {
-        StartTorvo("");
-        Child caller = StartCaller({"--command", "1", "--mode", "10", "--folder", "C:\\data\\", "--timeout", "60"},
-                                   "backup.out");
-        EXPECT_EQ(0, caller.Wait().value_or(-1));
-        EXPECT_EQ(0, torvo.Wait().value_or(-1));
+        SetResponses("");
+        Serve({"--command", "1", "--mode", "10", "--folder", "C:\\data\\", "--timeout", "60"});
     }
-    std::string Transcript() { return ReadFile(dir / "transcript"); }
     bool Shown(const std::string& text)
     {
-        return Eventually([&] { return Transcript().find(text) != std::string::npos; });
+        return Eventually([&] { return TranscriptShows(text); });
     }
-    fs::path dir, home, data;
-    Child torvo;
+    fs::path home, data;
 };
 
 TEST_F(Restore, ChosenArchiveComesBackWholeAndAFetchedOneIsRestoredThenDeleted)
@@ -222,8 +151,8 @@ TEST_F(Restore, ChosenArchiveComesBackWholeAndAFetchedOneIsRestoredThenDeleted)
     fs::remove(data / "Šťáva.txt");
     fs::remove_all(data / "Přílohy");
     fs::remove(dir / "transcript");
-    StartTorvo("0\n Místní disk (C):\nUcto (001).ZIP\nOK\n");
-    Child run = StartCaller({"--command", "1", "--mode", "1", "--folder", "C:\\data\\", "--timeout", "60"}, "run.out");
+    StartWith("0\n Místní disk (C):\nUcto (001).ZIP\nOK\n");
+    Child run = StartCaller({"--command", "1", "--mode", "1", "--folder", "C:\\data\\", "--timeout", "60"}, dir / "run.out");
     ASSERT_TRUE(Shown("\tData rozbalena\t"));
     const std::string transcript = Transcript();
     EXPECT_NE(std::string::npos,
@@ -241,12 +170,12 @@ TEST_F(Restore, ChosenArchiveComesBackWholeAndAFetchedOneIsRestoredThenDeleted)
     fs::copy_file(archives / "Ucto (002).ZIP", fetched);
     Child internet = StartCaller({"--command", "101", "--definition", "stazeno.zip", "--folder", "C:\\prijem\\",
                                   "--timeout", "2"},
-                                 "internet.out");
-    EXPECT_EQ(0, run.Wait().value_or(-1));
-    EXPECT_EQ(0, torvo.Wait().value_or(-1));
+                                 dir / "internet.out");
+    EXPECT_EQ(0, WaitFor(run));
+    EXPECT_EQ(0, TorvoExit());
     internet.Wait();
     // The reply carries the command that ended the run.
-    EXPECT_EQ("reply 101\n", ReadFile(dir / "run.out"));
+    EXPECT_EQ("reply 101\n", ReadFile(dir / dir / "run.out"));
     EXPECT_FALSE(fs::exists(fetched));
     EXPECT_EQ(second, Snapshot(data)) << Describe(second) << "--\n" << Describe(Snapshot(data));
 }
@@ -266,14 +195,14 @@ TEST_F(Restore, MemberNamesNeverLeaveTheDataFolderAndARefusedArchiveIsKept)
     const TTree homeBefore = Snapshot(home);
 
     // No archive folder: the list says so; then the internet program's archive arrives.
-    StartTorvo("0\n Místní disk (C):\nOK\n");
-    Child run = StartCaller({"--command", "1", "--mode", "1", "--folder", "C:\\data\\", "--timeout", "60"}, "run.out");
+    StartWith("0\n Místní disk (C):\nOK\n");
+    Child run = StartCaller({"--command", "1", "--mode", "1", "--folder", "C:\\data\\", "--timeout", "60"}, dir / "run.out");
     ASSERT_TRUE(Shown("\tAdresář nenalezen\t"));
     Child internet = StartCaller({"--command", "102", "--definition", "zly.zip", "--folder", "C:\\prijem\\",
                                   "--timeout", "2"},
-                                 "internet.out");
-    EXPECT_EQ(0, run.Wait().value_or(-1));
-    EXPECT_EQ(0, torvo.Wait().value_or(-1));
+                                 dir / "internet.out");
+    EXPECT_EQ(0, WaitFor(run));
+    EXPECT_EQ(0, TorvoExit());
     internet.Wait();
 
     EXPECT_EQ("fine", ReadFile(data / "dobry.txt"));

@@ -5,6 +5,7 @@
 #include "platform/win/IpcFrame.h"
 #include "platform/win/IpcRuntime.h"
 #include "platform/win/Messages.h"
+#include "support/ToolRun.h"
 
 #include <algorithm>
 #include <cstring>
@@ -51,14 +52,6 @@ bool HasOpen(pid_t pid, const std::string& fileName)
     return false;
 }
 
-// A host folder as the program names it: Z: is "/".
-std::string WindowsPath(const fs::path& folder)
-{
-    std::string path = "Z:" + folder.string();
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
-
 int ConnectTo(const std::string& path)
 {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -85,13 +78,23 @@ protected:
     }
     std::string AutomaticBackup()
     {
-        EXPECT_TRUE(StartTorvo());
-        std::string output;
-        EXPECT_EQ(0, Call({"--command", "1", "--mode", "10", "--folder", "C:\\data\\", "--timeout", "120"}, output));
-        EXPECT_EQ(0, TorvoExit());
-        return output;
+        return Serve({"--command", "1", "--mode", "10", "--folder", "C:\\data\\", "--timeout", "120"});
     }
     fs::path Archive() const { return Home() / "ZALOHY" / "Ucto (001).ZIP"; }
+    // An interactive run in Mode answered by the responses: once the transcript shows Shown, a
+    // finish ends it and both processes must exit cleanly.
+    void InteractiveRun(const std::string& mode, const std::string& shown)
+    {
+        ASSERT_TRUE(StartTorvo());
+        Child run = StartCaller({"--command", "1", "--mode", mode, "--folder", "C:\\data\\", "--timeout", "60"},
+                                dir / "run.out");
+        ASSERT_TRUE(Eventually([&] { return TranscriptShows(shown); })) << Transcript();
+        std::string output;
+        Call({"--command", "999", "--timeout", "1"}, output);
+        EXPECT_EQ(0, WaitFor(run));
+        EXPECT_EQ(0, TorvoExit());
+    }
+
     // The stored names but the one in the OEM code page, which unzip shows as it likes.
     std::string Names(const fs::path& archive)
     {
@@ -110,7 +113,7 @@ TEST_F(Truth, SetFilesKeepTheirPlaceWhereverTheArchiveFilesOfTheDefinitionLie)
     };
     const std::vector<Layout> layouts{{"above", "C:\\*.dta", Home()},
                                       {"beside", "C:\\jinde\\*.dta", Home() / "jinde"},
-                                      {"outside", WindowsPath(elsewhere) + "\\*.dta", elsewhere}};
+                                      {"outside", ZDrivePath(elsewhere) + "\\*.dta", elsewhere}};
     for (const Layout& layout : layouts) {
         SCOPED_TRACE(layout.name);
         fs::remove_all(Home() / "ZALOHY");
@@ -119,9 +122,7 @@ TEST_F(Truth, SetFilesKeepTheirPlaceWhereverTheArchiveFilesOfTheDefinitionLie)
         const auto before = Tree(data);
         EXPECT_EQ("reply 110\n", AutomaticBackup());
         ASSERT_TRUE(fs::exists(Archive()));
-        int status = -1;
-        const std::string test = Shell("unzip -t " + Quoted(Archive()), &status);
-        EXPECT_EQ(0, status) << test;
+        ExpectUnzipTestPasses(Archive());
         // Relative to the data folder inside it, by bare name outside it.
         EXPECT_EQ("firma.dta\nkniha.dat\nsub/kniha.dat\nvelky.dat\n", Names(Archive()));
 
@@ -131,14 +132,7 @@ TEST_F(Truth, SetFilesKeepTheirPlaceWhereverTheArchiveFilesOfTheDefinitionLie)
                 WriteFile(data / name, "damaged");
         fs::remove(dir / "transcript");
         SetResponses("0\n Místní disk (C):\nUcto (001).ZIP\nOK\n");
-        ASSERT_TRUE(StartTorvo());
-        Child run = StartCaller({"--command", "1", "--mode", "1", "--folder", "C:\\data\\", "--timeout", "60"},
-                                dir / "run.out");
-        ASSERT_TRUE(Eventually([&] { return TranscriptShows("\tData rozbalena\t"); })) << Transcript();
-        std::string output;
-        Call({"--command", "999", "--timeout", "1"}, output);
-        EXPECT_EQ(0, WaitFor(run));
-        EXPECT_EQ(0, TorvoExit());
+        InteractiveRun("1", "\tData rozbalena\t");
         auto after = Tree(data);
         EXPECT_EQ(std::string("firma ") + layout.name, after["firma.dta"]);
         after.erase("firma.dta");
@@ -164,9 +158,7 @@ TEST_F(Truth, ARequestDuringABackupIsServedAfterItAndTheArchiveIsWhole)
     EXPECT_EQ(0, WaitFor(first, 300s));
     EXPECT_EQ("reply 110\n", ReadFile(dir / "first.out"));
     EXPECT_EQ(0, TorvoExit());
-    int status = -1;
-    const std::string test = Shell("unzip -tq " + Quoted(Archive()), &status);
-    EXPECT_EQ(0, status) << test;
+    ExpectUnzipTestPasses(Archive());
     EXPECT_EQ("archivace.dta\nkniha.dat\nsub/kniha.dat\nvelky.dat\n", Names(Archive()));
 }
 
@@ -237,23 +229,13 @@ TEST_F(Truth, FailuresShowTheErrorListAndCountOnlyWhatWasWritten)
     const auto before = Tree(data);
     fs::remove(dir / "transcript");
     SetResponses("0\n Místní disk (C):\nUcto (001).ZIP\nOK\n");
-    ASSERT_TRUE(StartTorvo());
-    Child run = StartCaller({"--command", "1", "--mode", "1", "--folder", "C:\\data\\", "--timeout", "60"},
-                            dir / "run.out");
-    ASSERT_TRUE(Eventually([&] { return TranscriptShows("\tData nerozbalena\t"); })) << Transcript();
-    Call({"--command", "999", "--timeout", "1"}, output);
-    EXPECT_EQ(0, WaitFor(run));
-    EXPECT_EQ(0, TorvoExit());
+    InteractiveRun("1", "\tData nerozbalena\t");
     transcript = Transcript();
     EXPECT_NE(std::string::npos, transcript.find("Form\tError messages\tOnError event | ClassName: TUnZip")) << transcript;
     EXPECT_NE(std::string::npos, transcript.find("celkem rozbaleno datových souborů: 0\\r\\n")) << transcript;
     EXPECT_EQ(std::string::npos, transcript.find("\tData rozbalena\t")) << transcript;
     EXPECT_EQ(before, Tree(data));
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(Truth, TheEnginesDiskPromptIsShownAndItsAnswerTaken)
 {
@@ -265,14 +247,7 @@ TEST_F(Truth, TheEnginesDiskPromptIsShownAndItsAnswerTaken)
     fs::create_directories(medium);
     SetDrives("E: removable capacity=10000000 label=\"" + std::string(300, 'L') + "\" " + medium.string() + "\n");
     SetResponses("0\n Výměnný disk (E):\nRetry\nCancel\n");
-    ASSERT_TRUE(StartTorvo());
-    Child run = StartCaller({"--command", "1", "--mode", "0", "--folder", "C:\\data\\", "--timeout", "60"},
-                            dir / "run.out");
-    ASSERT_TRUE(Eventually([&] { return TranscriptShows("\tCancel\n"); })) << Transcript();
-    std::string output;
-    Call({"--command", "999", "--timeout", "1"}, output);
-    EXPECT_EQ(0, WaitFor(run));
-    EXPECT_EQ(0, TorvoExit());
+    InteractiveRun("0", "\tCancel\n");
     const std::string transcript = Transcript();
     const std::string prompt = "MessageBox\ttorvo\tE:\\\\";
     const std::size_t first = transcript.find(prompt);
@@ -323,14 +298,7 @@ TEST_F(Truth, AnEncryptedBackupAsksForItsPassword)
     WriteFile(source / "kniha.dat", "encrypted contents");
     Shell("cd " + Quoted(source) + " && zip -q -P tajne " + Quoted(Archive()) + " kniha.dat");
     SetResponses("0\n Místní disk (C):\nUcto (001).ZIP\ntajne\nOK\n");
-    ASSERT_TRUE(StartTorvo());
-    Child run = StartCaller({"--command", "1", "--mode", "1", "--folder", "C:\\data\\", "--timeout", "60"},
-                            dir / "run.out");
-    ASSERT_TRUE(Eventually([&] { return TranscriptShows("\tData rozbalena\t"); })) << Transcript();
-    std::string output;
-    Call({"--command", "999", "--timeout", "1"}, output);
-    EXPECT_EQ(0, WaitFor(run));
-    EXPECT_EQ(0, TorvoExit());
+    InteractiveRun("1", "\tData rozbalena\t");
     EXPECT_NE(std::string::npos, Transcript().find("InputBox\tOnGetPassword event\t")) << Transcript();
     EXPECT_NE(std::string::npos, Transcript().find("celkem rozbaleno datových souborů: 1\t")) << Transcript();
     EXPECT_EQ("encrypted contents", ReadFile(data / "kniha.dat"));

@@ -20,6 +20,7 @@
 #include "readers/plxUnZoo.h"
 #include "support/HostTree.h"
 #include "support/ToolRun.h"
+#include "support/Reports.h"
 
 namespace fs = std::filesystem;
 
@@ -27,15 +28,6 @@ namespace {
 
 using TTree = std::map<std::string, std::string>;
 using TBytes = std::vector<std::uint8_t>;
-
-std::optional<fs::path> Fixtures()
-{
-    const char* env = std::getenv("TORVO_FIXTURES");
-    const fs::path root = env ? fs::path(env) : fs::path(TORVO_SOURCE_DIR) / ".." / "shared" / "fixtures";
-    if (!fs::is_directory(root / "arj"))
-        return std::nullopt;
-    return root;
-}
 
 struct TRun {
     int Count = 0;
@@ -49,9 +41,7 @@ TRun RunOn(const fs::path& Archive, const fs::path& Out, bool Extract, const std
 {
     TRun run;
     T un;
-    un.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-        run.Reports.push_back(code);
-    };
+    un.OnError = CollectCodes(run.Reports);
     un.OnEnd = [&](TObject*, const std::string&, bool pass) { ++(pass ? run.Passed : run.Failed); };
     un.OnNextVolume = [](TObject*, std::string&, int, bool exists, bool& cancel) { cancel = !exists; };
     un.OnGetPassword = [Password](TObject*, const std::string&, std::string& p, TSeedKeyRecord&, TSeedKeyRecord&,
@@ -81,12 +71,6 @@ TTree ToolTree(const TScratchDir& dir, const std::string& command, const fs::pat
     EXPECT_EQ(std::system(("cd " + ShellQuote(ref.string()) + " && " + c + " >/dev/null 2>&1 </dev/null").c_str()), 0)
         << c;
     return HostTree(ref);
-}
-
-TTree FilesOnly(TTree tree)
-{
-    std::erase_if(tree, [](const auto& e) { return !e.first.empty() && e.first.back() == '/'; });
-    return tree;
 }
 
 // Every prefix and a run of single-byte flips of Archive: each run ends, nothing outside Out.
@@ -205,23 +189,23 @@ TEST(ArjReader, VolumesExtractAsOneSet)
 
 TEST(ArjReader, FixturesPassTheirChecksAndDamageIsReported)
 {
-    const auto root = Fixtures();
-    if (!root)
+    const fs::path root = FixtureRoot();
+    if (!fs::is_directory(root / "arj"))
         GTEST_SKIP() << "no fixtures";
     TScratchDir dir;
     for (const char* name : {"ARJ020B.ARJ", "t.arj"}) {
         SCOPED_TRACE(name);
         const fs::path out = dir / name;
-        const TRun run = RunOn<TUnARJ>(*root / "arj" / name, out, true);
+        const TRun run = RunOn<TUnARJ>(root / "arj" / name, out, true);
         EXPECT_TRUE(run.Reports.empty());
         EXPECT_GT(run.Count, 0);
         EXPECT_EQ(run.Passed, run.Count);
         if (HaveTool("arj")) {
-            EXPECT_EQ(FilesOnly(HostTree(out)), FilesOnly(ToolTree(dir, "arj x -y %A", *root / "arj" / name,
+            EXPECT_EQ(FilesOnly(HostTree(out)), FilesOnly(ToolTree(dir, "arj x -y %A", root / "arj" / name,
                                                                    std::string("ref") + name)));
         }
     }
-    SurvivesDamage<TUnARJ>(dir, *root / "arj" / "ARJ020B.ARJ");
+    SurvivesDamage<TUnARJ>(dir, root / "arj" / "ARJ020B.ARJ");
 }
 
 // --- ARC ---
@@ -266,19 +250,19 @@ TEST(ArcReader, ArchivesOfArcExtractAsArcAndNomarchExtractThem)
 
 TEST(ArcReader, FixturesExtractOrRefuseTheirMethods)
 {
-    const auto root = Fixtures();
-    if (!root)
+    const fs::path root = FixtureRoot();
+    if (!fs::is_directory(root / "arj"))
         GTEST_SKIP() << "no fixtures";
     TScratchDir dir;
-    const TRun arc = RunOn<TUnArc>(*root / "arc" / "ARC601.ARC", dir / "arc", true);
+    const TRun arc = RunOn<TUnArc>(root / "arc" / "ARC601.ARC", dir / "arc", true);
     EXPECT_TRUE(arc.Reports.empty());
     EXPECT_EQ(arc.Passed, 3);
     if (HaveTool("nomarch")) {
-        EXPECT_EQ(HostTree(dir / "arc").size(), ToolTree(dir, "nomarch %A", *root / "arc" / "ARC601.ARC", "nm").size());
+        EXPECT_EQ(HostTree(dir / "arc").size(), ToolTree(dir, "nomarch %A", root / "arc" / "ARC601.ARC", "nm").size());
     }
-    EXPECT_EQ(RunOn<TUnArc>(*root / "arc" / "t.arc", dir / "t", true).Passed, 2);
+    EXPECT_EQ(RunOn<TUnArc>(root / "arc" / "t.arc", dir / "t", true).Passed, 2);
     // PAK's own methods (crushed) are not ours: each member says so and nothing is written.
-    const TRun pak = RunOn<TUnArc>(*root / "arc" / "PAK100.PAK", dir / "pak", true);
+    const TRun pak = RunOn<TUnArc>(root / "arc" / "PAK100.PAK", dir / "pak", true);
     EXPECT_EQ(pak.Reports, (std::vector<int>{E_UNSUPPORTEDMETHOD, E_UNSUPPORTEDMETHOD, E_UNSUPPORTEDMETHOD}));
     EXPECT_TRUE(HostTree(dir / "pak").empty());
 }
@@ -536,13 +520,9 @@ TEST(ZooReader, BuiltArchivesExtractAsUnarExtractsThem)
         WriteWholeFile(dir / "lh5.txt", text);
         ASSERT_EQ(dir.Run("lha aqo5 l.lzh lh5.txt >/dev/null 2>&1"), 0);
         const TBytes lzh = ReadWholeFile(dir / "l.lzh");
-        const TReadAt read = [&lzh](std::int64_t at, void* buf, std::int64_t n) -> std::int64_t {
-            n = std::max<std::int64_t>(0, std::min<std::int64_t>(n, std::int64_t(lzh.size()) - at));
-            std::copy_n(lzh.begin() + at, n, static_cast<std::uint8_t*>(buf));
-            return n;
-        };
+        const TReadAt read = MemoryReadAt(lzh);
         TLhaHeader h;
-        ASSERT_EQ(ReadLhaHeader(read, 0, std::int64_t(lzh.size()), h), TLhaHeaderStatus::Header);
+        ASSERT_EQ(ReadLhaHeader(read, 0, std::int64_t(lzh.size()), h), THeaderStatus::Header);
         members.push_back({"lh5.txt", 2, TBytes(lzh.begin() + h.DataOffset, lzh.begin() + h.DataOffset + h.PackedSize), text});
     }
     WriteWholeFile(dir / "b.zoo", ZooArchive(members));
@@ -568,11 +548,11 @@ TEST(ZooReader, BuiltArchivesExtractAsUnarExtractsThem)
 
 TEST(ZooReader, TheFixtureExtractsAsUnarExtractsIt)
 {
-    const auto root = Fixtures();
-    if (!root)
+    const fs::path root = FixtureRoot();
+    if (!fs::is_directory(root / "arj"))
         GTEST_SKIP() << "no fixtures";
     TScratchDir dir;
-    const fs::path zoo = *root / "zoo" / "t.zoo";
+    const fs::path zoo = root / "zoo" / "t.zoo";
     const TRun run = RunOn<TUnZoo>(zoo, dir / "out", true);
     EXPECT_TRUE(run.Reports.empty());
     EXPECT_EQ(run.Passed, 2);

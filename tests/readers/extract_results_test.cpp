@@ -18,6 +18,7 @@
 #include "readers/plxUnJar.h"
 #include "readers/plxUnTar.h"
 #include "support/ToolRun.h"
+#include "support/Reports.h"
 
 namespace fs = std::filesystem;
 
@@ -41,9 +42,7 @@ protected:
         begins.clear();
         ends.clear();
         codes.clear();
-        un.OnError = [this](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-            codes.push_back(code);
-        };
+        un.OnError = CollectCodes(codes);
         un.OnBegin = [this](TObject*, const std::string&, int count, bool& extract) {
             begins.push_back(count);
             extract = extract && !declined.count(int(begins.size()));

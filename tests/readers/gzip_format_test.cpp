@@ -54,12 +54,6 @@ TBytes RawDeflate(const TBytes& data) {
     return out;
 }
 
-std::uint32_t Crc32Of(const TBytes& bytes) {
-    std::uint32_t crc = CRC_MASK;
-    UpdateCrc32(bytes.data(), std::int64_t(bytes.size()), crc);
-    return crc ^ CRC_MASK;
-}
-
 TBytes Member(const TBytes& header, const TBytes& data) {
     TBytes gz = header;
     const TBytes deflated = data.empty() ? TBytes(GzipEmptyDeflate.begin(), GzipEmptyDeflate.end()) : RawDeflate(data);

@@ -2,11 +2,13 @@
 // message numbers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "core/CodecStatus.h"
 #include "core/Err_Msgs.h"
 #include "readers/GzipFormat.h"
+#include "support/ToolRun.h"
 
 namespace {
 
@@ -21,12 +23,7 @@ TBytes FullHeader(bool BadCrc) {
     h.insert(h.end(), {'a', '.', 't', 'x', 't', 0});
     h.insert(h.end(), {'h', 'i', 0});
     // FHCRC: the low half of the CRC-32 of every header byte before it.
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::uint8_t b : h) {
-        crc ^= b;
-        for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-    }
-    crc = ~crc & 0xFFFF;
+    std::uint32_t crc = Crc32Of(h) & 0xFFFF;
     if (BadCrc) crc ^= 0x5A5A;
     h.push_back(std::uint8_t(crc));
     h.push_back(std::uint8_t(crc >> 8));
@@ -35,7 +32,12 @@ TBytes FullHeader(bool BadCrc) {
 
 TGzipStatus Read(const TBytes& Data, TGzipHeader& Header, TGzipHeaderMode Mode) {
     std::size_t pos = 0;
-    return ReadGzipHeader([&] { return pos < Data.size() ? int(Data[pos++]) : -1; }, Header, Mode);
+    return ReadGzipHeader([&](std::uint8_t* Buffer, std::size_t Count) {
+        const std::size_t n = std::min(Count, Data.size() - pos);
+        std::copy_n(Data.data() + pos, n, Buffer);
+        pos += n;
+        return n;
+    }, Header, Mode);
 }
 
 TEST(GzipHeaderModes, FullKeepsEveryFieldAndChecksTheHeaderCrc) {
@@ -104,6 +106,7 @@ TEST(CodecStatusMessage, EachEndingHasOneMessage) {
     EXPECT_EQ(CodecStatusMessage(TCodecStatus::BadHeader), E_BADFILEHEADER);
     EXPECT_EQ(CodecStatusMessage(TCodecStatus::DataError), E_CORRUPTINPUT);
     EXPECT_EQ(CodecStatusMessage(TCodecStatus::OutputLimit), E_CORRUPTINPUT);
+    EXPECT_EQ(CodecStatusMessage(TCodecStatus::OutOfMemory), E_OUTOFMEMORY);
 }
 
 }  // namespace

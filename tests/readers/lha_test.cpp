@@ -18,6 +18,7 @@
 #include "readers/StaticHuffman.h"
 #include "readers/plxUnLha.h"
 #include "support/ToolRun.h"
+#include "support/Reports.h"
 
 namespace fs = std::filesystem;
 
@@ -26,14 +27,6 @@ namespace {
 // Relative name (lower case when asked, the program's decoding of stored bytes) -> bytes; folders
 // map to "/".
 using TTree = std::map<std::string, std::string>;
-
-std::string Slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 TTree ReadTree(const fs::path& folder, bool lowerCase)
 {
@@ -48,20 +41,11 @@ TTree ReadTree(const fs::path& folder, bool lowerCase)
         if (fs::is_directory(e.status())) {
             tree[rel] = "/";
         } else {
-            const std::string bytes = Slurp(e.path());
+            const std::string bytes = ReadText(e.path());
             tree[rel] = std::to_string(bytes.size()) + ":" + std::to_string(std::hash<std::string>{}(bytes));
         }
     }
     return tree;
-}
-
-std::optional<fs::path> Fixtures()
-{
-    const char* env = std::getenv("TORVO_FIXTURES");
-    const fs::path root = env ? fs::path(env) : fs::path(TORVO_SOURCE_DIR) / ".." / "shared" / "fixtures";
-    if (!fs::is_directory(root / "lha"))
-        return std::nullopt;
-    return root;
 }
 
 class LhaReaderTest : public FsTest {
@@ -78,9 +62,7 @@ protected:
         reports.clear();
         ends.clear();
         TUnLha un;
-        un.OnError = [this](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-            reports.push_back(code);
-        };
+        un.OnError = CollectCodes(reports);
         un.OnEnd = [this](TObject*, const std::string& name, bool pass) { ends[name] = pass; };
         un.SetFileSpec({"*.*"});
         un.CreateStoredDirs = true;
@@ -164,14 +146,14 @@ TEST_F(LhaReaderTest, ArchivesOfTheLhaToolExtractAsLhasaExtractsThem)
     }
     EXPECT_EQ(compared, 9);
     // The big file came through the long distances intact.
-    EXPECT_EQ(Slurp(home + "/h2o7.lzh.out/src/sub/far.bin"),
+    EXPECT_EQ(ReadText(home + "/h2o7.lzh.out/src/sub/far.bin"),
               std::string(repeats.begin(), repeats.end()));
 }
 
 TEST_F(LhaReaderTest, ArchivesOfOtherProgramsExtractAsLhasaExtractsThem)
 {
-    const auto root = Fixtures();
-    if (!root || !HaveTool("lhasa"))
+    const fs::path root = FixtureRoot();
+    if (!fs::is_directory(root / "lha") || !HaveTool("lhasa"))
         GTEST_SKIP() << "no fixtures folder or no lhasa";
     // Where lhasa differs on purpose: it unwraps MacBinary, reads the -lz?- and -pm?- families
     // (also behind stubs), takes a member of the Amiga 1.22 directory bug for a folder, and finds
@@ -186,7 +168,7 @@ TEST_F(LhaReaderTest, ArchivesOfOtherProgramsExtractAsLhasaExtractsThem)
         return ext == ".lzh" || ext == ".LZH" || ext == ".lha" || p.filename().string().find("sfx") == 0;
     };
     int same = 0, refusedByBoth = 0;
-    for (const auto& e : fs::recursive_directory_iterator(*root / "lha")) {
+    for (const auto& e : fs::recursive_directory_iterator(root / "lha")) {
         const std::string path = e.path().string();
         if (!e.is_regular_file() || !isArchive(e.path()) || lhasaOwnWay(path))
             continue;
@@ -275,7 +257,7 @@ TEST_F(LhaReaderTest, HostileArchivesEndWithAReportAndStayInTheTarget)
     EXPECT_NE(std::find(reports.begin(), reports.end(), E_UNSUPPORTEDMETHOD), reports.end());
     EXPECT_FALSE(fs::exists(home + "/deep/evil.txt"));
     EXPECT_FALSE(fs::exists(home + "/deep/er/hostile/lz5.txt"));
-    EXPECT_EQ(Slurp(home + "/deep/er/hostile/ok.txt"), "fine");
+    EXPECT_EQ(ReadText(home + "/deep/er/hostile/ok.txt"), "fine");
 }
 
 // --- the decoders alone ---

@@ -14,6 +14,7 @@
 #include "platform/win/SysFiles.h"
 #include "readers/Pelix.h"
 #include "support/ToolRun.h"
+#include "support/Reports.h"
 
 namespace {
 
@@ -36,9 +37,7 @@ TListing List(const std::string& archive, const std::function<void(TPelix&)>& se
 {
     TPelix p;
     TListing l;
-    p.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-        l.Errors.push_back(code);
-    };
+    p.OnError = CollectCodes(l.Errors);
     p.OnRead = [&](TObject* s, std::int64_t offset, int) {
         auto& z = *static_cast<TZipCommon*>(s);
         std::string name = z.FileName;
@@ -51,12 +50,6 @@ TListing List(const std::string& archive, const std::function<void(TPelix&)>& se
     l.Ok = p.Activate();
     l.Type = p.ArcType();
     return l;
-}
-
-std::string EnginePath(std::string host)
-{
-    std::replace(host.begin(), host.end(), '/', '\\');
-    return "Z:" + host;
 }
 
 class PelixEntries : public FsTest {
@@ -82,7 +75,7 @@ TEST_F(PelixEntries, ZipOffsetsCountFromTheArchiveStartAndARemovableDriveMakesAS
     for (std::sregex_iterator it(info.begin(), info.end(), line), end; it != end; ++it)
         offsets.push_back(std::stoll((*it)[1]));
 
-    const TListing l = List(EnginePath(root + "/a.zip"), [](TPelix& p) { p.ShowEmptyDirs = true; });
+    const TListing l = List(ZDrivePath(root + "/a.zip"), [](TPelix& p) { p.ShowEmptyDirs = true; });
     ASSERT_TRUE(l.Ok);
     ASSERT_EQ(l.Entries.size(), offsets.size());
     for (std::size_t i = 0; i < offsets.size(); ++i) {
@@ -109,14 +102,14 @@ TEST_F(PelixEntries, ArjEntriesMadeOnUnixShowTheirTimeAndPlainAttributes)
     Tree();
     ASSERT_EQ(std::system(("cd " + ShellQuote(root + "/src") + " && arj a -r ../u.arj '*' >/dev/null 2>&1").c_str()),
               0);
-    const TListing l = List(EnginePath(root + "/u.arj"));
+    const TListing l = List(ZDrivePath(root + "/u.arj"));
     ASSERT_TRUE(l.Ok);
     ASSERT_EQ(l.Entries.size(), 4u);
     for (const auto& e : l.Entries) {
         SCOPED_TRACE(e.Name);
         EXPECT_EQ(e.Attributes, 0x20u);
         // The file's own time as a DOS stamp (even seconds) against the listed one.
-        const TDateTime expected = DosDateTimeToDateTime(std::uint32_t(win::FileAge(EnginePath(root + "/src/" + e.Name))));
+        const TDateTime expected = DosDateTimeToDateTime(std::uint32_t(win::FileAge(ZDrivePath(root + "/src/" + e.Name))));
         EXPECT_LT(std::fabs(e.Date - expected) * 86400, 2.5);
     }
 }
@@ -127,7 +120,7 @@ TEST_F(PelixEntries, AnExclusionFolderHidesEverythingBelowIt)
         GTEST_SKIP() << "zip missing";
     Tree();
     ASSERT_EQ(std::system(("cd " + ShellQuote(root + "/src") + " && zip -qr ../a.zip top.txt sub x").c_str()), 0);
-    const TListing l = List(EnginePath(root + "/a.zip"), [](TPelix& p) { p.SetExcludeSpec({"sub\\*"}); });
+    const TListing l = List(ZDrivePath(root + "/a.zip"), [](TPelix& p) { p.SetExcludeSpec({"sub\\*"}); });
     std::vector<std::string> names;
     for (const auto& e : l.Entries)
         names.push_back(e.Name);

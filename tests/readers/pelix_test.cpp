@@ -19,6 +19,7 @@
 #include "platform/win/SysDates.h"
 #include "readers/Pelix.h"
 #include "support/ToolRun.h"
+#include "support/Reports.h"
 
 namespace fs = std::filesystem;
 
@@ -62,9 +63,7 @@ TRun List(const fs::path& archive, TArcType type, const std::function<void(TPeli
 {
     TTypedPelix p(type);
     TRun run;
-    p.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-        run.Errors.push_back(code);
-    };
+    p.OnError = CollectCodes(run.Errors);
     p.OnRead = [&](TObject* s, std::int64_t, int) {
         auto& z = *static_cast<TZipCommon*>(s);
         run.Entries.push_back({Slashed(z.FileName), z.UnpackedSize, z.PackedSize, z.Crc32, z.VolumeName, z.DateTime});
@@ -187,40 +186,18 @@ class PelixTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Dir = fs::temp_directory_path() / ("pelix_" + std::to_string(getpid()) + "_" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(Dir);
         fs::create_directories(Dir / "src" / "sub");
-        Write(Dir / "src" / "a.txt", "hello listing\n");
+        WriteText(Dir / "src" / "a.txt", "hello listing\n");
         std::string big;
         for (int i = 0; i < 4000; ++i)
             big += std::to_string(i * 7919) + "\n";
-        Write(Dir / "src" / "sub" / "b.txt", big);
-        Write(Dir / "src" / "sub" / "empty.dat", "");
-    }
-    void TearDown() override { fs::remove_all(Dir); }
-    static void Write(const fs::path& p, const std::string& bytes)
-    {
-        std::ofstream(p, std::ios::binary) << bytes;
+        WriteText(Dir / "src" / "sub" / "b.txt", big);
+        WriteText(Dir / "src" / "sub" / "empty.dat", "");
     }
     std::string In(const std::string& cmd) const { return "cd '" + (Dir / "src").string() + "' && " + cmd; }
-    fs::path Dir;
+    TScratchDir scratch;
+    const fs::path Dir = scratch.Path();
 };
-
-std::uint32_t Crc(const std::string& s)
-{
-    return std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(s.data()), uInt(s.size())));
-}
-
-std::optional<fs::path> Fixtures()
-{
-    if (const char* env = std::getenv("TORVO_FIXTURES"))
-        return fs::path(env);
-    const fs::path p = fs::path(TORVO_SOURCE_DIR) / ".." / "shared" / "fixtures";
-    if (fs::is_directory(p))
-        return p;
-    return std::nullopt;
-}
 
 }  // namespace
 
@@ -302,7 +279,7 @@ TEST_F(PelixTest, SingleMemberFilesTakeTheirNamesFromTheArchive)
     const TListed named = one("named.gz", atGZip);
     EXPECT_EQ(named.Name, "a.txt");
     EXPECT_EQ(named.Unpacked, std::int64_t(a.size()));
-    EXPECT_EQ(named.Crc, Crc(a));
+    EXPECT_EQ(named.Crc, Crc32Of(a));
     EXPECT_EQ(one("x.tgz", atGZip).Name, "x.tar");
     EXPECT_EQ(one("y_tar.gz", atGZip).Name, "y.tar");
     EXPECT_EQ(one("a.txt.bz2", atBz2).Name, "a.txt");
@@ -317,7 +294,7 @@ TEST_F(PelixTest, SingleMemberFilesTakeTheirNamesFromTheArchive)
     std::string header = plain.substr(0, 10);
     header[3] = char(0x04 | 0x08 | 0x10 | 0x02);
     header += std::string("\x03\x00xyz", 5) + "full.txt" + '\0' + "a comment" + '\0' + "\x5A\x5A";
-    Write(Dir / "full.gz", header + plain.substr(10));
+    WriteText(Dir / "full.gz", header + plain.substr(10));
     const TListed full = one("full.gz", atGZip);
     EXPECT_EQ(full.Name, "full.txt");
     EXPECT_EQ(full.Packed, std::int64_t(plain.size()) - 18);
@@ -327,7 +304,7 @@ TEST_F(PelixTest, SingleMemberFilesTakeTheirNamesFromTheArchive)
 TEST_F(PelixTest, EncodedTextIsOneEntryOfTheWholeFile)
 {
     ASSERT_TRUE(Shell(In("uuencode sub/b.txt stored.bin > ../t.uue && base64 sub/b.txt > ../t.b64")));
-    Write(Dir / "mime.b64", "From: x\r\ncontent-transfer-encoding: BASE64\r\n"
+    WriteText(Dir / "mime.b64", "From: x\r\ncontent-transfer-encoding: BASE64\r\n"
                             "Content-Disposition: attachment; filename=\"mail.bin\"\r\n\r\naGVsbG8K\r\n");
     const struct {
         const char* File;
@@ -379,9 +356,7 @@ TEST_F(PelixTest, EventsSelectionFoldersAndRefusals)
 
     std::vector<int> errors;
     TTypedPelix quiet(atZip);
-    quiet.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int e) {
-        errors.push_back(e);
-    };
+    quiet.OnError = CollectCodes(errors);
     quiet.SetArchiveFile(zip.string());
     EXPECT_FALSE(quiet.Activate());  // no OnRead
     quiet.OnRead = [](TObject*, std::int64_t, int) {};
@@ -390,7 +365,7 @@ TEST_F(PelixTest, EventsSelectionFoldersAndRefusals)
     EXPECT_EQ(errors, (std::vector<int>{25277, 25192}));
 
     // An archive without entries still opens, totals and closes.
-    Write(Dir / "empty.zip", std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+    WriteText(Dir / "empty.zip", std::string("PK\x05\x06", 4) + std::string(18, '\0'));
     std::vector<std::string> order;
     TRun empty = List(Dir / "empty.zip", atZip, [&](TPelix& q) {
         q.OnActivate = [&](TObject*) { order.push_back("activate"); };
@@ -413,7 +388,7 @@ TEST_F(PelixTest, SplitZipVolumesAreNamedLikeTheirFiles)
     std::string noise;
     for (int i = 0; i < 300000; ++i)
         noise += char(random());
-    Write(Dir / "src" / "noise.bin", noise);
+    WriteText(Dir / "src" / "noise.bin", noise);
     ASSERT_TRUE(Shell(In("zip -q -s 64k ../split.zip a.txt noise.bin sub/b.txt")));
     const TRun r = List(Dir / "split.zip", atZipMV);
     ASSERT_EQ(r.Entries.size(), 3u);
@@ -444,7 +419,7 @@ TEST_F(PelixTest, HostileHeadersAreBoundedAndEndTheWalk)
     zip += central;
     Le(zip, 0x06054B50, 4), Le(zip, 0, 4), Le(zip, 1, 2), Le(zip, 1, 2), Le(zip, central.size(), 4);
     Le(zip, centralAt, 4), Le(zip, 0, 2);
-    Write(Dir / "comment.zip", zip);
+    WriteText(Dir / "comment.zip", zip);
     std::size_t commentLength = 0;
     TRun c = List(Dir / "comment.zip", atZip, [&](TPelix& p) {
         p.OnReadEnd = [&](TObject* s) { commentLength = static_cast<TPelix*>(s)->Comment().size(); };
@@ -455,7 +430,7 @@ TEST_F(PelixTest, HostileHeadersAreBoundedAndEndTheWalk)
     // ARJ: a basic header that would not fit the header buffer.
     std::string arj;
     Le(arj, 0xEA60, 2), Le(arj, 32765, 2), arj += std::string(40000, 'a');
-    Write(Dir / "big.arj", arj);
+    WriteText(Dir / "big.arj", arj);
     TRun a = List(Dir / "big.arj", atArj);
     EXPECT_TRUE(a.Entries.empty());
     EXPECT_EQ(a.Errors, (std::vector<int>{25114}));
@@ -467,7 +442,7 @@ TEST_F(PelixTest, HostileHeadersAreBoundedAndEndTheWalk)
     Le(entry, 0xFDC4A7DC, 4), entry += '\1', entry += '\0', Le(entry, 58, 4);
     entry.resize(38, '\0'), entry += "loop.txt", entry.resize(58, '\0');
     zoo += entry + std::string(64, '\0');
-    Write(Dir / "loop.zoo", zoo);
+    WriteText(Dir / "loop.zoo", zoo);
     TRun z = List(Dir / "loop.zoo", atZoo);
     EXPECT_LE(z.Entries.size(), 1u);
 
@@ -481,12 +456,26 @@ TEST_F(PelixTest, HostileHeadersAreBoundedAndEndTheWalk)
     std::string inner = arcHeader(2, "IN.TXT", 3, "abc") + std::string("\x1A\x1F", 2);
     std::string arc = arcHeader(30, "DIR", std::uint32_t(inner.size()), "") + inner +
                       arcHeader(2, "OUT.TXT", 2, "xy") + std::string("\x1A\0", 2) + "\x1A\x05garbage-after-end";
-    Write(Dir / "dirs.arc", arc);
+    WriteText(Dir / "dirs.arc", arc);
     TRun d = List(Dir / "dirs.arc", atArc, [](TPelix& p) { p.ShowEmptyDirs = true; });
     std::vector<std::string> names;
     for (const auto& e : d.Entries)
         names.push_back(e.Name);
     EXPECT_EQ(names, (std::vector<std::string>{"DIR/", "DIR/IN.TXT", "OUT.TXT"}));
+
+    // Cut inside the first member's header, or a chain that leads to no entry: damage is reported
+    // as the extractor reports it, after what could be listed.
+    WriteText(Dir / "cut.arc", arc.substr(0, 40));
+    TRun cut = List(Dir / "cut.arc", atArc);
+    EXPECT_TRUE(cut.Entries.empty());
+    EXPECT_EQ(cut.Errors, (std::vector<int>{E_BADFILEHEADER}));
+    std::string broken = zoo;
+    broken[58 + 6] = char(58 + 58);  // the next entry would start in the zeros after this one
+    WriteText(Dir / "broken.zoo", broken);
+    TRun b = List(Dir / "broken.zoo", atZoo);
+    ASSERT_EQ(b.Entries.size(), 1u);
+    EXPECT_EQ(b.Entries[0].Name, "loop.txt");
+    EXPECT_EQ(b.Errors, (std::vector<int>{E_BADFILEHEADER}));
 }
 
 TEST_F(PelixTest, LhaLevelTwoReadsItsExtendedHeaderChain)
@@ -506,7 +495,7 @@ TEST_F(PelixTest, LhaLevelTwoReadsItsExtendedHeaderChain)
     const std::size_t total = h.size() + ext.size();
     h[0] = char(total), h[1] = char(total >> 8);
     const std::string lzh = h + ext + "abc" + std::string(1, '\0');
-    Write(Dir / "l2.lzh", lzh);
+    WriteText(Dir / "l2.lzh", lzh);
     TRun r = List(Dir / "l2.lzh", atLha);
     ASSERT_EQ(r.Entries.size(), 1u);
     EXPECT_EQ(r.Entries[0].Name, "dir/name.txt");
@@ -518,8 +507,8 @@ TEST_F(PelixTest, LhaLevelTwoReadsItsExtendedHeaderChain)
 
 TEST(PelixFixtures, ArchivesOfOtherProgramsListAsIndependentReadersSee)
 {
-    const auto root = Fixtures();
-    if (!root)
+    const fs::path root = FixtureRoot();
+    if (!fs::is_directory(root))
         GTEST_SKIP() << "no fixtures folder";
     const struct {
         const char* Folder;
@@ -530,7 +519,7 @@ TEST(PelixFixtures, ArchivesOfOtherProgramsListAsIndependentReadersSee)
                   {"lha/lhasa-corpus/explzh_723", atLha, false}};
     int compared = 0;
     for (const auto& g : groups) {
-        for (const auto& item : fs::directory_iterator(*root / g.Folder)) {
+        for (const auto& item : fs::directory_iterator(root / g.Folder)) {
             if (!item.is_regular_file())
                 continue;
             const std::string name = item.path().filename().string();
@@ -557,7 +546,7 @@ TEST(PelixFixtures, ArchivesOfOtherProgramsListAsIndependentReadersSee)
     }
     EXPECT_GT(compared, 10);
     // No independent reader lists ACE: the stored CRCs and names are the check.
-    const TRun ace = List(*root / "ace" / "t.ace", atAce);
+    const TRun ace = List(root / "ace" / "t.ace", atAce);
     EXPECT_TRUE(ace.Ok);
     EXPECT_FALSE(ace.Entries.empty());
 }
@@ -573,7 +562,7 @@ TEST_F(PelixTest, CommandLineDriverDetectsAndListsWithTabs)
     const std::string out = CaptureCommand(tool + " list '" + zip + "'");
     EXPECT_NE(out.find("a.txt\t14\t14\t" + [] {
         char hex[9];
-        std::snprintf(hex, sizeof hex, "%08X", unsigned(Crc("hello listing\n")));
+        std::snprintf(hex, sizeof hex, "%08X", unsigned(Crc32Of("hello listing\n")));
         return std::string(hex);
     }() + "\tStored\t"), std::string::npos) << out;
     EXPECT_TRUE(out.ends_with("total 3 " + std::to_string(14 + fs::file_size(Dir / "src/sub/b.txt")) + " ") ||

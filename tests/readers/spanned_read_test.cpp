@@ -7,6 +7,7 @@
 #include "tests/support/FloppyDrive.h"
 #include "tests/support/HostTree.h"
 #include "tests/support/ToolRun.h"
+#include "support/Reports.h"
 
 #include <filesystem>
 #include <map>
@@ -53,9 +54,7 @@ TEST_F(SpannedRead, TheSetIsReadBackDiskByDiskByItsLabels)
     std::vector<int> errors;
     auto run = [&](const std::string& out, const std::function<bool(int)>& answer) {
         TUnZip unzip;
-        unzip.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-            errors.push_back(code);
-        };
+        unzip.OnError = CollectCodes(errors);
         unzip.OnGetZipLastDisk = [&](TObject*, bool& cancel) {
             asked.push_back("last");
             cancel = !answer(last);

@@ -18,15 +18,6 @@ namespace {
 
 using TBytes = std::vector<std::uint8_t>;
 
-TReadAt MemoryReader(const TBytes& bytes) {
-    return [&bytes](std::int64_t offset, void* buffer, std::int64_t count) -> std::int64_t {
-        if (offset < 0 || offset >= std::int64_t(bytes.size())) return 0;
-        const std::int64_t n = std::min<std::int64_t>(count, std::int64_t(bytes.size()) - offset);
-        std::memcpy(buffer, bytes.data() + offset, std::size_t(n));
-        return n;
-    };
-}
-
 struct TListing {
     std::vector<TTarEntry> Entries;
     TTarReadStatus End = TTarReadStatus::End;
@@ -46,7 +37,7 @@ TListing ReadAll(const TReadAt& read, std::int64_t size) {
     return listing;
 }
 
-TListing ReadAll(const TBytes& bytes) { return ReadAll(MemoryReader(bytes), std::int64_t(bytes.size())); }
+TListing ReadAll(const TBytes& bytes) { return ReadAll(MemoryReadAt(bytes), std::int64_t(bytes.size())); }
 
 // One line per entry in the form of "tar -tv": type letter, size, name, link target.
 std::string Describe(const TTarEntry& e) {

@@ -34,14 +34,6 @@ struct TNode {
 using TTree = std::map<std::string, TNode>;
 void PrintTo(const TNode& n, std::ostream* os) { *os << n.Type << " " << n.Bytes.size() << "B t" << n.MTime; }
 
-std::string Slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 TTree ReadTree(const std::string& folder, bool withTimes = true)
 {
     TTree tree;
@@ -57,7 +49,7 @@ TTree ReadTree(const std::string& folder, bool withTimes = true)
             stat(e.path().c_str(), &st);
             node.MTime = withTimes ? st.st_mtime : 0;  // folder times are restored as tar does
         } else {
-            node.Bytes = Slurp(e.path().string());
+            node.Bytes = ReadText(e.path().string());
             struct stat st {};
             stat(e.path().c_str(), &st);
             node.MTime = withTimes ? st.st_mtime : 0;
@@ -66,8 +58,6 @@ TTree ReadTree(const std::string& folder, bool withTimes = true)
     }
     return tree;
 }
-
-std::string Shell(const std::string& s) { return "'" + s + "'"; }
 
 void Put(const std::string& path, const std::vector<std::uint8_t>& bytes)
 {
@@ -109,11 +99,11 @@ protected:
         for (bool folders : {false, true})
             for (const auto& e : fs::recursive_directory_iterator(src))
                 if (!fs::is_symlink(e.symlink_status()) && fs::is_directory(e.status()) == folders)
-                    Run("touch -h -d @" + std::to_string(t += 2) + " " + Shell(e.path().string()));
-        Run("touch -d @" + std::to_string(t += 2) + " " + Shell(src));
+                    Run("touch -h -d @" + std::to_string(t += 2) + " " + ShellQuote(e.path().string()));
+        Run("touch -d @" + std::to_string(t += 2) + " " + ShellQuote(src));
     }
 
-    void Run(const std::string& command) { ASSERT_EQ(dir.Run("cd " + Shell(home) + " && " + command), 0) << command; }
+    void Run(const std::string& command) { ASSERT_EQ(dir.Run("cd " + ShellQuote(home) + " && " + command), 0) << command; }
 
     // What the real tool extracts, less what we pass over on purpose (and report): symbolic links.
     TTree ToolTree(const std::string& extractCommand, const std::string& archive)
@@ -150,6 +140,22 @@ protected:
         un.SetTempDir("C:\\tmp");
         un.SetArchiveFile("C:\\" + archive);
         un.SetExtractDir("C:\\" + out);
+    }
+
+    // Runs the extractor the archive's suffix calls for, with fresh reports.
+    int RunOn(const std::string& archive, const std::string& out, bool test = false)
+    {
+        reports.clear();
+        ends.clear();
+        const auto run = [&](auto&& un) {
+            Bind(un, archive, out);
+            return test ? un.TestArchive() : un.Extract();
+        };
+        if (archive.ends_with("bz2"))
+            return run(TUnBZip());
+        if (archive.ends_with(".tar"))
+            return run(TUnTar());
+        return run(TUnGZip());
     }
 
     std::vector<int> Codes() const
@@ -189,13 +195,8 @@ TEST_F(TarReadersTest, TarFromEveryToolGivesTheToolsTree)
         for (auto& [name, node] : expected)
             if (node.Type == 'd' && source.count(name))
                 node.MTime = source.at(name).MTime;
-        TUnTar un;
-        Bind(un, archive, "out-" + archive);
-        reports.clear();
-        ends.clear();
-        ASSERT_EQ(un.ArcType(), atTar);
         const int files = FilesIn(expected);
-        EXPECT_EQ(un.Extract(), files);  // the files written, hard links among them; folders are not counted
+        EXPECT_EQ(RunOn(archive, "out-" + archive), files);  // the files written, hard links among them; folders are not counted
         EXPECT_EQ(ReadTree(home + "/out-" + archive), expected);
         EXPECT_EQ(reports.size(), 1u);
         EXPECT_TRUE(OnlyLinksReported());
@@ -208,10 +209,7 @@ TEST_F(TarReadersTest, TarFromEveryToolGivesTheToolsTree)
     }
 
     // Testing writes nothing and still reports every file.
-    TUnTar test;
-    Bind(test, "gnu.tar", "never");
-    ends.clear();
-    EXPECT_GT(test.TestArchive(), 0);
+    EXPECT_GT(RunOn("gnu.tar", "never", true), 0);
     EXPECT_TRUE(AllPassed());
     EXPECT_TRUE(fs::is_empty(home + "/never"));
 }
@@ -241,20 +239,8 @@ TEST_F(TarReadersTest, CompressedFilesGiveTheToolsBytesNamesAndTimes)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Archive);
-        reports.clear();
-        ends.clear();
         const std::string out = "out-" + c.Archive;
-        int count;
-        if (c.Archive.ends_with(".bz2")) {
-            TUnBZip un;
-            Bind(un, c.Archive, out);
-            count = un.Extract();
-        } else {
-            TUnGZip un;
-            Bind(un, c.Archive, out);
-            count = un.Extract();
-        }
-        EXPECT_EQ(count, 1);
+        EXPECT_EQ(RunOn(c.Archive, out), 1);
         EXPECT_TRUE(reports.empty());
         EXPECT_TRUE(AllPassed());
         EXPECT_EQ(NamesIn(home + "/" + out), std::set<std::string>{c.OutName});
@@ -281,18 +267,7 @@ TEST_F(TarReadersTest, NestedTarGivesTheToolsTreeAndKeepsOtherFiles)
         WriteHostFile(home + "/src.tar~", "mine");
         WriteHostFile(home + "/" + out + "/src.tar~", "mine too");
         WriteHostFile(home + "/" + out + "/src.tar", "and this");
-        reports.clear();
-        ends.clear();
-        int count;
-        if (archive.ends_with(".bz2")) {
-            TUnBZip un;
-            Bind(un, archive, out);
-            count = un.Extract();
-        } else {
-            TUnGZip un;
-            Bind(un, archive, out);
-            count = un.Extract();
-        }
+        const int count = RunOn(archive, out);
         EXPECT_TRUE(OnlyLinksReported());
         EXPECT_TRUE(AllPassed());
         EXPECT_EQ(count, FilesIn(expected));
@@ -445,23 +420,8 @@ TEST_F(TarReadersTest, DamagedInputsFailCleanly)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Archive);
-        reports.clear();
-        ends.clear();
         const std::string out = "out-" + c.Archive;
-        int count;
-        if (c.Archive.ends_with(".bz2")) {
-            TUnBZip un;
-            Bind(un, c.Archive, out);
-            count = un.Extract();
-        } else if (c.Archive.ends_with(".tar")) {
-            TUnTar un;
-            Bind(un, c.Archive, out);
-            count = un.Extract();
-        } else {
-            TUnGZip un;
-            Bind(un, c.Archive, out);
-            count = un.Extract();
-        }
+        const int count = RunOn(c.Archive, out);
         const std::vector<int> codes = Codes();
         EXPECT_TRUE(std::any_of(c.Codes.begin(), c.Codes.end(),
                                 [&](int code) { return std::count(codes.begin(), codes.end(), code) > 0; }))
@@ -502,13 +462,6 @@ TEST_F(TarReadersTest, OutputNamesAndTheArchiveItself)
     EXPECT_EQ(ReadHostFile(home + "/chosen.dat"), ReadHostFile(home + "/data"));
 }
 
-std::uint32_t Crc32Of(const std::string& bytes)
-{
-    std::uint32_t crc = CRC_MASK;
-    UpdateCrc32(bytes.data(), std::int64_t(bytes.size()), crc);
-    return crc ^ CRC_MASK;
-}
-
 // A header of type Type (a link names Link) with a sealed checksum.
 std::string LinkHeader(const std::string& name, char type, const std::string& link)
 {
@@ -531,25 +484,8 @@ TEST_F(TarReadersTest, TarOfTheCurrentFolderExtractsAndTestsLikeTar)
         SCOPED_TRACE(archive);
         const TTree expected = ToolTree("tar -xf", archive);
         ASSERT_TRUE(expected.count("a.txt"));
-        const auto run = [&](auto& un, bool test) {
-            Bind(un, archive, test ? "never" : "out-" + archive);
-            return test ? un.TestArchive() : un.Extract();
-        };
         for (bool test : {false, true}) {
-            reports.clear();
-            ends.clear();
-            int count;
-            if (archive.ends_with(".tar")) {
-                TUnTar un;
-                count = run(un, test);
-            } else if (archive.ends_with(".tgz")) {
-                TUnGZip un;
-                count = run(un, test);
-            } else {
-                TUnBZip un;
-                count = run(un, test);
-            }
-            EXPECT_EQ(count, FilesIn(expected));
+            EXPECT_EQ(RunOn(archive, test ? "never" : "out-" + archive, test), FilesIn(expected));
             EXPECT_EQ(reports.size(), 1u);  // the symbolic link
             EXPECT_TRUE(OnlyLinksReported());
             EXPECT_TRUE(AllPassed());
@@ -582,25 +518,13 @@ TEST_F(TarReadersTest, DamagedLaterMembersOfParallelToolsFailTestAndExtract)
         // gzip refuses the damaged file too (the bzip2 tools take it for trailing garbage and
         // lose the later stream).
         if (ext == ".gz")
-            EXPECT_NE(dir.Run("cd " + Shell(home) + " && gzip -t damaged.gz 2>/dev/null"), 0);
+            EXPECT_NE(dir.Run("cd " + ShellQuote(home) + " && gzip -t damaged.gz 2>/dev/null"), 0);
         for (const std::string name : {"good", "padded", "damaged", "junk"}) {
             SCOPED_TRACE(name);
             const bool sound = name == "good" || name == "padded";
             for (bool test : {false, true}) {
-                reports.clear();
-                ends.clear();
                 const std::string out = "out-" + name + ext + (test ? "-t" : "");
-                int count;
-                if (ext == ".gz") {
-                    TUnGZip un;
-                    Bind(un, name + ext, out);
-                    count = test ? un.TestArchive() : un.Extract();
-                } else {
-                    TUnBZip un;
-                    Bind(un, name + ext, out);
-                    count = test ? un.TestArchive() : un.Extract();
-                }
-                EXPECT_EQ(count, sound ? 1 : 0);
+                EXPECT_EQ(RunOn(name + ext, out, test), sound ? 1 : 0);
                 EXPECT_EQ(reports.empty(), sound);
                 ASSERT_EQ(ends.size(), 1u);
                 EXPECT_EQ(ends.begin()->second, sound);
@@ -630,11 +554,7 @@ TEST_F(TarReadersTest, SparseMembersOfEveryFormGiveTheWholeFile)
     for (const std::string archive : {"gnu.tar", "p00.tar", "p01.tar", "p10.tar", "bsd.tar"}) {
         SCOPED_TRACE(archive);
         ASSERT_LT(fs::file_size(home + "/" + archive), 1u << 20);  // stored sparse indeed
-        reports.clear();
-        ends.clear();
-        TUnTar un;
-        Bind(un, archive, "out-" + archive);
-        EXPECT_EQ(un.Extract(), 1);
+        EXPECT_EQ(RunOn(archive, "out-" + archive), 1);
         EXPECT_TRUE(reports.empty());
         EXPECT_EQ(NamesIn(home + "/out-" + archive), std::set<std::string>{"sp"});
         EXPECT_TRUE(ReadHostFile(home + "/out-" + archive + "/sp") == whole);
@@ -650,10 +570,7 @@ TEST_F(TarReadersTest, SparseMembersOfEveryFormGiveTheWholeFile)
     std::memcpy(bad.data() + 483, "00000001000", 11);  // real size 512
     std::snprintf(bad.data() + 148, 8, "%06o", TarHeaderChecksum(reinterpret_cast<std::uint8_t*>(bad.data())));
     WriteHostFile(home + "/badmap.tar", bad);
-    reports.clear();
-    TUnTar un;
-    Bind(un, "badmap.tar", "out-bad");
-    EXPECT_EQ(un.Extract(), 0);
+    EXPECT_EQ(RunOn("badmap.tar", "out-bad"), 0);
     EXPECT_EQ(Codes(), std::vector<int>{E_BADFILEHEADER});
     EXPECT_TRUE(!fs::exists(home + "/out-bad") || fs::is_empty(home + "/out-bad"));
 }
@@ -705,7 +622,7 @@ TEST_F(TarReadersTest, GzipHeaderCrcAndUtf8NamesAreReadAsGzipReadsThem)
 {
     const std::string name = "\xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD.txt";
     Put(home + "/" + name, MixedBytes(40000, 31));
-    Run("gzip -N -c " + Shell(name) + " > named.gz");
+    Run("gzip -N -c " + ShellQuote(name) + " > named.gz");
     std::string gz = ReadHostFile(home + "/named.gz");
     // The same member with FHCRC: the low 16 bits of the CRC-32 of the header before it.
     const std::size_t headerEnd = 10 + name.size() + 1;
@@ -719,10 +636,7 @@ TEST_F(TarReadersTest, GzipHeaderCrcAndUtf8NamesAreReadAsGzipReadsThem)
     Run("gzip -t hcrc.gz");
     for (const std::string archive : {"named.gz", "hcrc.gz"}) {
         SCOPED_TRACE(archive);
-        reports.clear();
-        TUnGZip un;
-        Bind(un, archive, "out-" + archive);
-        EXPECT_EQ(un.Extract(), 1);
+        EXPECT_EQ(RunOn(archive, "out-" + archive), 1);
         EXPECT_TRUE(reports.empty());
         EXPECT_EQ(NamesIn(home + "/out-" + archive), std::set<std::string>{name});
         EXPECT_TRUE(ReadHostFile(home + "/out-" + archive + "/" + name) == ReadHostFile(home + "/" + name));

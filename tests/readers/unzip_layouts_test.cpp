@@ -13,83 +13,22 @@
 #include <vector>
 
 #include "readers/plxUnZIP.h"
+#include "readers/support/UnZipRun.h"
 #include "support/ToolRun.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadText(const fs::path& p)
-{
-    const auto bytes = ReadWholeFile(p);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-void WriteText(const fs::path& p, const std::string& data)
-{
-    fs::create_directories(p.parent_path());
-    WriteWholeFile(p, std::vector<std::uint8_t>(data.begin(), data.end()));
-}
-
-// The engine's form of a host path: "/" is drive Z:.
-std::string EnginePath(const fs::path& host)
-{
-    std::string s = host.string();
-    std::replace(s.begin(), s.end(), '/', '\\');
-    return "Z:" + s;
-}
-
-struct TRun {
-    int Count = 0;
-    std::vector<int> Errors;
-    std::vector<std::string> ErrorNames;
-    std::map<std::string, bool> Ends;  // target name -> CRC passed
-    bool Has(int code) const { return std::find(Errors.begin(), Errors.end(), code) != Errors.end(); }
-};
-
-TRun RunUnZip(const fs::path& archive, const fs::path& dir, bool test, const std::string& password = {},
-              const std::function<void(TUnZip&)>& setup = {})
-{
-    TUnZip z;
-    TRun r;
-    z.OnError = [&](TObject*, const std::string& name, const std::string&, const std::string&, int code) {
-        r.Errors.push_back(code);
-        r.ErrorNames.push_back(name);
-    };
-    z.OnEnd = [&](TObject*, const std::string& name, bool pass) { r.Ends[name] = pass; };
-    z.SetPassword(password);
-    z.PasswordAttempts = 1;
-    z.OnGetPassword = [](TObject*, const std::string&, std::string&, TSeedKeyRecord&, TSeedKeyRecord&,
-                         bool& again) { again = false; };
-    z.SetArchiveFile(EnginePath(archive));
-    z.SetExtractDir(EnginePath(dir));
-    z.CreateStoredDirs = true;
-    if (setup)
-        setup(z);
-    r.Count = test ? z.TestArchive() : z.Extract();
-    return r;
-}
-
-template <class T> void Put(std::string& out, T v)
-{
-    for (std::size_t i = 0; i < sizeof(T); ++i)
-        out += char((std::uint64_t(v) >> (8 * i)) & 0xFF);
-}
-
-std::uint32_t Crc(const std::string& s)
-{
-    return std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(s.data()), uInt(s.size())));
-}
-
 // A stored local header and its data.
 std::string LocalRecord(const std::string& name, const std::string& data, const std::string& extra = {})
 {
     std::string out;
-    Put<std::uint32_t>(out, 0x04034B50);
-    Put<std::uint16_t>(out, 20), Put<std::uint16_t>(out, 0), Put<std::uint16_t>(out, 0);
-    Put<std::uint16_t>(out, 0), Put<std::uint16_t>(out, 0x5021), Put(out, Crc(data));
-    Put(out, std::uint32_t(data.size())), Put(out, std::uint32_t(data.size()));
-    Put(out, std::uint16_t(name.size())), Put(out, std::uint16_t(extra.size()));
+    AppendLE<std::uint32_t>(out, 0x04034B50);
+    AppendLE<std::uint16_t>(out, 20), AppendLE<std::uint16_t>(out, 0), AppendLE<std::uint16_t>(out, 0);
+    AppendLE<std::uint16_t>(out, 0), AppendLE<std::uint16_t>(out, 0x5021), AppendLE(out, Crc32Of(data));
+    AppendLE(out, std::uint32_t(data.size())), AppendLE(out, std::uint32_t(data.size()));
+    AppendLE(out, std::uint16_t(name.size())), AppendLE(out, std::uint16_t(extra.size()));
     return out + name + extra + data;
 }
 
@@ -106,28 +45,28 @@ std::string WithDirectory(const std::string& locals, const std::vector<TCentral>
 {
     std::string dir;
     for (const auto& e : entries) {
-        Put<std::uint32_t>(dir, 0x02014B50);
-        Put(dir, e.MadeBy), Put<std::uint16_t>(dir, 20), Put<std::uint16_t>(dir, 0), Put<std::uint16_t>(dir, 0);
-        Put<std::uint16_t>(dir, 0), Put<std::uint16_t>(dir, 0x5021), Put(dir, Crc(e.Data));
-        Put(dir, std::uint32_t(e.Data.size())), Put(dir, std::uint32_t(e.Data.size()));
-        Put(dir, std::uint16_t(e.Name.size())), Put(dir, std::uint16_t(e.Extra.size()));
-        Put<std::uint16_t>(dir, 0), Put<std::uint16_t>(dir, 0), Put<std::uint16_t>(dir, 0);
-        Put<std::uint32_t>(dir, 0x81A40000), Put(dir, e.Offset);
+        AppendLE<std::uint32_t>(dir, 0x02014B50);
+        AppendLE(dir, e.MadeBy), AppendLE<std::uint16_t>(dir, 20), AppendLE<std::uint16_t>(dir, 0), AppendLE<std::uint16_t>(dir, 0);
+        AppendLE<std::uint16_t>(dir, 0), AppendLE<std::uint16_t>(dir, 0x5021), AppendLE(dir, Crc32Of(e.Data));
+        AppendLE(dir, std::uint32_t(e.Data.size())), AppendLE(dir, std::uint32_t(e.Data.size()));
+        AppendLE(dir, std::uint16_t(e.Name.size())), AppendLE(dir, std::uint16_t(e.Extra.size()));
+        AppendLE<std::uint16_t>(dir, 0), AppendLE<std::uint16_t>(dir, 0), AppendLE<std::uint16_t>(dir, 0);
+        AppendLE<std::uint32_t>(dir, 0x81A40000), AppendLE(dir, e.Offset);
         dir += e.Name + e.Extra;
     }
     std::string out = locals + dir;
-    Put<std::uint32_t>(out, 0x06054B50), Put<std::uint32_t>(out, 0);
-    Put(out, std::uint16_t(entries.size())), Put(out, std::uint16_t(entries.size()));
-    Put(out, std::uint32_t(dir.size())), Put(out, std::uint32_t(locals.size())), Put<std::uint16_t>(out, 0);
+    AppendLE<std::uint32_t>(out, 0x06054B50), AppendLE<std::uint32_t>(out, 0);
+    AppendLE(out, std::uint16_t(entries.size())), AppendLE(out, std::uint16_t(entries.size()));
+    AppendLE(out, std::uint32_t(dir.size())), AppendLE(out, std::uint32_t(locals.size())), AppendLE<std::uint16_t>(out, 0);
     return out;
 }
 
 std::string UnicodePath(const std::string& stored, const std::string& utf8, std::uint32_t crc)
 {
     std::string b;
-    Put<std::uint16_t>(b, 0x7075), Put(b, std::uint16_t(5 + utf8.size()));
+    AppendLE<std::uint16_t>(b, 0x7075), AppendLE(b, std::uint16_t(5 + utf8.size()));
     b += '\x01';
-    Put(b, crc);
+    AppendLE(b, crc);
     (void)stored;
     return b + utf8;
 }
@@ -166,7 +105,7 @@ TEST_F(UnZipLayouts, TraditionalEncryptionInEveryLayoutOfZipAnd7zz)
         ASSERT_EQ(scratch.Run(make), 0);
         ASSERT_EQ(scratch.Run("unzip -tqq -P pw " + archive), 0) << "the oracle reads it";
         const fs::path out = Path("out_" + archive);
-        const TRun r = RunUnZip(Path(archive), out, false, "pw");
+        const TUnZipRun r = RunUnZip(Path(archive), out, false, "pw");
         EXPECT_TRUE(r.Errors.empty()) << r.Errors.front();
         const bool piped = make.find("cat ") == 0;
         for (const std::string name : {"r.bin", "t.txt"}) {
@@ -183,7 +122,7 @@ TEST_F(UnZipLayouts, TraditionalEncryptionInEveryLayoutOfZipAnd7zz)
             for (std::size_t at = s.find("PK\x01\x02"); at != std::string::npos; at = s.find("PK\x01\x02", at + 1))
                 bytes[at + 2] = 'X';
             WriteWholeFile(Path("cut_" + archive), bytes);
-            const TRun cut = RunUnZip(Path("cut_" + archive), Path("cut_out"), true, "pw");
+            const TUnZipRun cut = RunUnZip(Path("cut_" + archive), Path("cut_out"), true, "pw");
             EXPECT_EQ(cut.Count, 2);
             EXPECT_EQ(std::count_if(cut.Ends.begin(), cut.Ends.end(), [](auto& e) { return e.second; }), 2);
         }
@@ -196,7 +135,7 @@ TEST_F(UnZipLayouts, MembersSharingDataAreRefused)
     const std::string kernel(5000, 'k');
     WriteText(Path("shared.zip"), WithDirectory(LocalRecord("a", kernel), {{"a", kernel, 0}, {"b", kernel, 0},
                                                                            {"c", kernel, 0}}));
-    const TRun shared = RunUnZip(Path("shared.zip"), Path("shared"), false);
+    const TUnZipRun shared = RunUnZip(Path("shared.zip"), Path("shared"), false);
     EXPECT_TRUE(fs::exists(Path("shared") / "a"));
     EXPECT_FALSE(fs::exists(Path("shared") / "b"));
     EXPECT_FALSE(fs::exists(Path("shared") / "c"));
@@ -207,7 +146,7 @@ TEST_F(UnZipLayouts, MembersSharingDataAreRefused)
     const std::string outer = LocalRecord("out", inner);
     WriteText(Path("quoted.zip"), WithDirectory(outer, {{"out", inner, 0},
                                                         {"in", "inner data", std::uint32_t(outer.size() - inner.size())}}));
-    const TRun quoted = RunUnZip(Path("quoted.zip"), Path("quoted"), true);
+    const TUnZipRun quoted = RunUnZip(Path("quoted.zip"), Path("quoted"), true);
     EXPECT_EQ(quoted.Count, 1);
     EXPECT_TRUE(quoted.Has(25115));
     EXPECT_EQ(quoted.ErrorNames, std::vector<std::string>{"in"});
@@ -215,7 +154,7 @@ TEST_F(UnZipLayouts, MembersSharingDataAreRefused)
     // Entries that merely follow each other are not touched.
     const std::string one = LocalRecord("one", "1111"), two = LocalRecord("two", "22");
     WriteText(Path("plain.zip"), WithDirectory(one + two, {{"two", "22", std::uint32_t(one.size())}, {"one", "1111", 0}}));
-    const TRun plain = RunUnZip(Path("plain.zip"), Path("plain"), false);
+    const TUnZipRun plain = RunUnZip(Path("plain.zip"), Path("plain"), false);
     EXPECT_TRUE(plain.Errors.empty());
     EXPECT_EQ(ReadText(Path("plain") / "one"), "1111");
     EXPECT_EQ(ReadText(Path("plain") / "two"), "22");
@@ -226,7 +165,7 @@ TEST_F(UnZipLayouts, TheDirectorysNameIsTheNameWritten)
     // Listed as readme.txt, its local header says autorun.sh.
     const std::string data = "#!/bin/sh\n";
     WriteText(Path("two_names.zip"), WithDirectory(LocalRecord("autorun.sh", data), {{"readme.txt", data, 0}}));
-    const TRun r = RunUnZip(Path("two_names.zip"), Path("out"), false);
+    const TUnZipRun r = RunUnZip(Path("two_names.zip"), Path("out"), false);
     EXPECT_EQ(ReadText(Path("out") / "readme.txt"), data);
     EXPECT_FALSE(fs::exists(Path("out") / "autorun.sh"));
     ASSERT_TRUE(r.Has(25249));
@@ -242,13 +181,13 @@ TEST_F(UnZipLayouts, TheDirectorysNameIsTheNameWritten)
 TEST_F(UnZipLayouts, AUnicodePathCountsOnlyForTheNameItWasMadeWith)
 {
     const std::string cp852 = "\xE9\x9F" "etnictv\xA1.txt";  // "Účetnictví.txt"
-    const std::string good = UnicodePath(cp852, "Účetnictví.txt", Crc(cp852));
-    const std::string stale = UnicodePath(cp852, "jiný.txt", Crc("renamed"));
+    const std::string good = UnicodePath(cp852, "Účetnictví.txt", Crc32Of(cp852));
+    const std::string stale = UnicodePath(cp852, "jiný.txt", Crc32Of("renamed"));
     const std::string a = LocalRecord(cp852, "a", good);
     const std::string b = LocalRecord("ren.txt", "b", stale);
     WriteText(Path("u.zip"), WithDirectory(a + b, {{cp852, "a", 0, good, 0x0014},
                                                    {"ren.txt", "b", std::uint32_t(a.size()), stale, 0x0014}}));
-    const TRun r = RunUnZip(Path("u.zip"), Path("out"), false);
+    const TUnZipRun r = RunUnZip(Path("u.zip"), Path("out"), false);
     EXPECT_TRUE(r.Errors.empty());
     EXPECT_EQ(ReadText(Path("out") / "Účetnictví.txt"), "a");
     EXPECT_EQ(ReadText(Path("out") / "ren.txt"), "b");
@@ -260,16 +199,16 @@ TEST_F(UnZipLayouts, TheHostChoosesTargetsElsewhereButNeverClimbs)
     WriteText(Path("a.zip"), WithDirectory(one + two, {{"one.txt", "first", 0}, {"two.txt", "second", std::uint32_t(one.size())}}));
     const fs::path out = Path("out"), elsewhere = Path("elsewhere");
     WriteText(out / "one.txt", "old");
-    const TRun r = RunUnZip(Path("a.zip"), out, false, {}, [&](TUnZip& z) {
+    const TUnZipRun r = RunUnZip(Path("a.zip"), out, false, {}, [&](TUnZip& z) {
         z.ConfirmOverwrites = true;
         z.OverwriteMode = omSkip;
         z.OnFileExists = [&](TObject*, const std::string&, std::string& newName, TOverwriteMode&) {
-            newName = EnginePath(elsewhere / "deeper" / "one.txt");
+            newName = ZDrivePath(elsewhere / "deeper" / "one.txt");
         };
         z.OnBegin = [](TObject*, const std::string&, int, bool& extract) { extract = true; };
         z.OnRenameFile = [&](TObject*, const std::string& name, std::string& newName) {
             if (name.ends_with("two.txt"))
-                newName = EnginePath(elsewhere / "two.txt");
+                newName = ZDrivePath(elsewhere / "two.txt");
         };
     });
     EXPECT_TRUE(r.Errors.empty());
@@ -278,7 +217,7 @@ TEST_F(UnZipLayouts, TheHostChoosesTargetsElsewhereButNeverClimbs)
     EXPECT_EQ(ReadText(elsewhere / "two.txt"), "second");
     EXPECT_EQ(r.Ends.size(), 2u);
 
-    const TRun climb = RunUnZip(Path("a.zip"), Path("out2"), false, {}, [&](TUnZip& z) {
+    const TUnZipRun climb = RunUnZip(Path("a.zip"), Path("out2"), false, {}, [&](TUnZip& z) {
         z.OnBegin = [](TObject*, const std::string&, int, bool& extract) { extract = true; };
         z.OnRenameFile = [&](TObject*, const std::string&, std::string& newName) { newName = "..\\..\\up.txt"; };
     });
@@ -296,7 +235,7 @@ TEST_F(UnZipLayouts, AnExclusionFolderTakesEverythingBelowIt)
         locals += LocalRecord(name, name);
     }
     WriteText(Path("e.zip"), WithDirectory(locals, dir));
-    const TRun r = RunUnZip(Path("e.zip"), Path("out"), false, {}, [](TUnZip& z) { z.SetExcludeSpec({"sub\\*"}); });
+    const TUnZipRun r = RunUnZip(Path("e.zip"), Path("out"), false, {}, [](TUnZip& z) { z.SetExcludeSpec({"sub\\*"}); });
     EXPECT_TRUE(fs::exists(Path("out") / "top.txt"));
     EXPECT_FALSE(fs::exists(Path("out") / "x" / "sub"));
     EXPECT_FALSE(fs::exists(Path("out") / "sub"));

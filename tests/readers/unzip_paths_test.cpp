@@ -14,29 +14,16 @@
 
 #include "platform/win/TempFiles.h"
 #include "readers/plxUnZIP.h"
+#include "support/ToolRun.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Read(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void Write(const fs::path& p, const std::string& data)
-{
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << data;
-}
-
 // Field 22 of the process's stat record, as the temporary names carry it.
 unsigned long long OwnStartTime()
 {
-    std::string stat = Read("/proc/self/stat");
+    std::string stat = ReadText("/proc/self/stat");
     std::istringstream fields(stat.substr(stat.rfind(')') + 2));
     std::string field;
     for (int i = 3; i <= 22; ++i)
@@ -50,14 +37,10 @@ protected:
     {
         if (std::system("command -v zip >/dev/null 2>&1") != 0)
             GTEST_SKIP() << "zip missing";
-        root = fs::temp_directory_path() / ("unzip_paths_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        Write(root / "src" / "a.txt", "first file\n");
-        Write(root / "src" / "Sub" / "b.bin", std::string(70000, '\x5a'));
+        WriteText(root / "src" / "a.txt", "first file\n");
+        WriteText(root / "src" / "Sub" / "b.bin", std::string(70000, '\x5a'));
         ASSERT_EQ(0, std::system(("cd '" + (root / "src").string() + "' && zip -qrD ../a.zip .").c_str()));
     }
-    void TearDown() override { fs::remove_all(root); }
 
     int Extract(const fs::path& dir, std::vector<int>* errors = nullptr)
     {
@@ -72,7 +55,8 @@ protected:
         return z.Extract();
     }
 
-    fs::path root;
+    TScratchDir scratch;
+    const fs::path root = scratch.Path();
 };
 
 TEST_F(UnZipPathsTest, FilesExtractIntoFoldersWithLongHostPaths)
@@ -88,8 +72,8 @@ TEST_F(UnZipPathsTest, FilesExtractIntoFoldersWithLongHostPaths)
         std::vector<int> errors;
         EXPECT_EQ(2, Extract(dir, &errors));
         EXPECT_TRUE(errors.empty()) << errors.front();
-        EXPECT_EQ("first file\n", Read(dir / "a.txt"));
-        EXPECT_TRUE(std::string(70000, '\x5a') == Read(dir / "Sub" / "b.bin"));
+        EXPECT_EQ("first file\n", ReadText(dir / "a.txt"));
+        EXPECT_TRUE(std::string(70000, '\x5a') == ReadText(dir / "Sub" / "b.bin"));
         std::set<std::string> names;
         for (const auto& e : fs::directory_iterator(dir))
             names.insert(e.path().filename().string());
@@ -123,7 +107,7 @@ TEST_F(UnZipPathsTest, AnExtractionRemovesWhatAKilledOneLeftAndKeepsALivingOnes)
     const std::size_t tag = dead.find('-', dead.find('-') + 1);
     std::ostringstream living;
     living << ".~x" << std::hex << ::getpid() << '-' << OwnStartTime() << dead.substr(tag, 9) << "-abc.tmp";
-    Write(out / living.str(), "busy");
+    WriteText(out / living.str(), "busy");
 
     ASSERT_EQ(2, Extract(out));
     std::set<std::string> names;

@@ -19,34 +19,15 @@
 
 #include "readers/plxInflate64.h"
 #include "readers/plxUnJar.h"
+#include "readers/support/UnZipRun.h"
+#include "support/ToolRun.h"
+#include "support/Reports.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Read(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void Write(const fs::path& p, const std::string& data)
-{
-    fs::create_directories(p.parent_path());
-    std::ofstream(p, std::ios::binary) << data;
-}
-
 int Shell(const std::string& command) { return std::system(command.c_str()); }
-
-bool HaveTool(const char* tool) { return Shell(std::string("command -v ") + tool + " >/dev/null 2>&1") == 0; }
-
-const char* FixtureRoot()
-{
-    const char* env = std::getenv("TORVO_FIXTURES");
-    return env ? env : TORVO_SOURCE_DIR "/../shared/fixtures";
-}
 
 struct TFile {
     std::string Data;
@@ -64,7 +45,7 @@ std::map<std::string, TFile> Tree(const fs::path& root)
         TFile f;
         f.Dir = e.is_directory();
         if (!f.Dir) {
-            f.Data = Read(e.path());
+            f.Data = ReadText(e.path());
             f.MTime = std::chrono::duration_cast<std::chrono::seconds>(e.last_write_time().time_since_epoch()).count();
         }
         tree[fs::relative(e.path(), root).string()] = f;
@@ -89,67 +70,31 @@ void ExpectSameTree(const fs::path& expected, const fs::path& actual, const std:
     }
 }
 
-struct TResult {
-    int Count = 0;
-    std::vector<int> Errors;
-    int Passed = 0, Failed = 0;
-};
-
-TResult RunUnZip(const fs::path& archive, const fs::path& dir, bool test, const std::string& password = {},
-                 const std::function<void(TUnZip&)>& setup = {})
-{
-    TUnZip z;
-    TResult r;
-    z.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-        r.Errors.push_back(code);
-    };
-    z.OnEnd = [&](TObject*, const std::string&, bool pass) { ++(pass ? r.Passed : r.Failed); };
-    z.OnNextVolume = [](TObject*, std::string&, int, bool exists, bool& cancel) { cancel = !exists; };
-    z.SetPassword(password);
-    z.PasswordAttempts = 1;
-    z.OnGetPassword = [](TObject*, const std::string&, std::string&, TSeedKeyRecord&, TSeedKeyRecord&,
-                         bool& again) { again = false; };
-    z.SetArchiveFile(archive.string());
-    z.SetExtractDir(dir.string());
-    z.CreateStoredDirs = true;
-    if (setup)
-        setup(z);
-    r.Count = test ? z.TestArchive() : z.Extract();
-    return r;
-}
-
 class UnZipTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        root = fs::temp_directory_path() / ("unzip_test_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root);
-        fs::create_directories(root);
-    }
-    void TearDown() override { fs::remove_all(root); }
+    TScratchDir scratch;
+    const fs::path root = scratch.Path();
 
     // A tree with folders, an empty folder, Czech names, text, random and empty files.
     fs::path MakeSource()
     {
         const fs::path src = root / "src";
-        Write(src / "a.txt", "hello\n");
-        Write(src / "empty.dat", "");
+        WriteText(src / "a.txt", "hello\n");
+        WriteText(src / "empty.dat", "");
         std::string text;
         for (int i = 0; i < 40000; ++i)
             text += std::to_string(i * 7919 % 10007) + (i % 13 ? " " : "\n");
-        Write(src / "sub" / "deep" / "text.txt", text);
+        WriteText(src / "sub" / "deep" / "text.txt", text);
         std::string noise;
         std::uint32_t x = 12345;
         for (int i = 0; i < 150000; ++i)
             noise += char((x = x * 1103515245 + 12345) >> 24);
-        Write(src / "sub" / "noise.bin", noise);
-        Write(src / "Příliš žluťoučký kůň" / "úpěl ďábelské ódy.txt", "ódy\n");
+        WriteText(src / "sub" / "noise.bin", noise);
+        WriteText(src / "Příliš žluťoučký kůň" / "úpěl ďábelské ódy.txt", "ódy\n");
         fs::create_directories(src / "prázdná");
         return src;
     }
 
-    fs::path root;
 };
 
 TEST_F(UnZipTest, ArchivesOfTheToolsExtractAsTheToolsExtractThem)
@@ -187,11 +132,11 @@ TEST_F(UnZipTest, ArchivesOfTheToolsExtractAsTheToolsExtractThem)
                                     "' 2>/dev/null"),
                   0);
         const fs::path out = root / ("out_" + name);
-        const TResult r = RunUnZip(archive, out, false, "secret");
+        const TUnZipRun r = RunUnZip(archive, out, false, "secret");
         EXPECT_TRUE(r.Errors.empty()) << r.Errors.front();
         EXPECT_EQ(r.Failed, 0);
         ExpectSameTree(oracle, out, name);
-        const TResult t = RunUnZip(archive, out, true, "secret");
+        const TUnZipRun t = RunUnZip(archive, out, true, "secret");
         EXPECT_TRUE(t.Errors.empty());
         EXPECT_EQ(t.Failed, 0);
         EXPECT_GE(t.Passed, 5);
@@ -208,13 +153,13 @@ TEST_F(UnZipTest, ArchivesOfTheToolsExtractAsTheToolsExtractThem)
         EXPECT_NE(Shell(tool + " test '" + (root / "crypt.zip").string() + "' -p wrong >/dev/null 2>&1"), 0);
     }
     const fs::path kept = root / "kept";
-    Write(kept / "a.txt", "mine");
-    const TResult wrong = RunUnZip(root / "crypt.zip", kept, false, "wrong", [](TUnZip& z) {
+    WriteText(kept / "a.txt", "mine");
+    const TUnZipRun wrong = RunUnZip(root / "crypt.zip", kept, false, "wrong", [](TUnZip& z) {
         z.OverwriteMode = omOverwrite;
     });
     EXPECT_NE(std::find(wrong.Errors.begin(), wrong.Errors.end(), 26517), wrong.Errors.end());
     EXPECT_GE(wrong.Failed, 5);
-    EXPECT_EQ(Read(kept / "a.txt"), "mine");
+    EXPECT_EQ(ReadText(kept / "a.txt"), "mine");
     EXPECT_FALSE(fs::exists(kept / "sub" / "noise.bin"));
 }
 
@@ -229,17 +174,17 @@ TEST_F(UnZipTest, SplitSetsAndLocalHeadersAlone)
     ASSERT_TRUE(fs::exists(root / "split.z01"));
 
     // Each member is read from the volume the directory names, across volume ends.
-    const TResult split = RunUnZip(root / "split.zip", root / "out_split", false);
+    const TUnZipRun split = RunUnZip(root / "split.zip", root / "out_split", false);
     EXPECT_TRUE(split.Errors.empty());
     ExpectSameTree(oracle, root / "out_split", "split");
 
     // Without a directory the local headers carry the walk, also past members whose sizes
     // stand in data descriptors.
-    std::string bytes = Read(root / "whole.zip");
+    std::string bytes = ReadText(root / "whole.zip");
     const std::size_t central = bytes.find("PK\x01\x02");
     ASSERT_NE(central, std::string::npos);
-    Write(root / "headless.zip", bytes.substr(0, central));
-    const TResult headless = RunUnZip(root / "headless.zip", root / "out_headless", false);
+    WriteText(root / "headless.zip", bytes.substr(0, central));
+    const TUnZipRun headless = RunUnZip(root / "headless.zip", root / "out_headless", false);
     EXPECT_TRUE(headless.Errors.empty()) << headless.Errors.front();
     EXPECT_EQ(headless.Failed, 0);
     // Local headers carry no host, so only names in plain ASCII read the same as the directory's.
@@ -250,8 +195,8 @@ TEST_F(UnZipTest, SplitSetsAndLocalHeadersAlone)
         }
 
     // A truncated archive ends with a report, never a crash or success.
-    Write(root / "cut.zip", bytes.substr(0, bytes.size() / 2));
-    const TResult cut = RunUnZip(root / "cut.zip", root / "out_cut", true);
+    WriteText(root / "cut.zip", bytes.substr(0, bytes.size() / 2));
+    const TUnZipRun cut = RunUnZip(root / "cut.zip", root / "out_cut", true);
     EXPECT_FALSE(cut.Errors.empty());
     EXPECT_GE(cut.Failed + int(cut.Errors.size()), 1);
 }
@@ -265,47 +210,41 @@ struct TCrafted {
     std::uint16_t Method = 0;
 };
 
-template <class T> void Put(std::string& out, T v)
-{
-    for (std::size_t i = 0; i < sizeof(T); ++i)
-        out += char((std::uint64_t(v) >> (8 * i)) & 0xFF);
-}
-
 std::string CraftZip(const std::vector<TCrafted>& entries)
 {
     std::string out, dir;
     for (const auto& e : entries) {
         const auto crc = std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(e.Data.data()), uInt(e.Data.size())));
         const auto offset = std::uint32_t(out.size());
-        Put<std::uint32_t>(out, 0x04034B50);
-        Put<std::uint16_t>(out, 20), Put(out, e.Flags), Put(out, e.Method), Put<std::uint16_t>(out, 0);
-        Put<std::uint16_t>(out, 0x5021), Put(out, crc), Put(out, std::uint32_t(e.Data.size()));
-        Put(out, std::uint32_t(e.Data.size())), Put(out, std::uint16_t(e.Name.size()));
-        Put(out, std::uint16_t(e.Extra.size()));
+        AppendLE<std::uint32_t>(out, 0x04034B50);
+        AppendLE<std::uint16_t>(out, 20), AppendLE(out, e.Flags), AppendLE(out, e.Method), AppendLE<std::uint16_t>(out, 0);
+        AppendLE<std::uint16_t>(out, 0x5021), AppendLE(out, crc), AppendLE(out, std::uint32_t(e.Data.size()));
+        AppendLE(out, std::uint32_t(e.Data.size())), AppendLE(out, std::uint16_t(e.Name.size()));
+        AppendLE(out, std::uint16_t(e.Extra.size()));
         out += e.Name + e.Extra + e.Data;
-        Put<std::uint32_t>(dir, 0x02014B50);
-        Put<std::uint16_t>(dir, 0x031E), Put<std::uint16_t>(dir, 20), Put(dir, e.Flags), Put(dir, e.Method);
-        Put<std::uint16_t>(dir, 0), Put<std::uint16_t>(dir, 0x5021), Put(dir, crc);
-        Put(dir, std::uint32_t(e.Data.size())), Put(dir, std::uint32_t(e.Data.size()));
-        Put(dir, std::uint16_t(e.Name.size())), Put(dir, std::uint16_t(e.Extra.size()));
-        Put<std::uint16_t>(dir, 0), Put<std::uint16_t>(dir, 0), Put<std::uint16_t>(dir, 0);
-        Put<std::uint32_t>(dir, 0x81A40000), Put(dir, offset);
+        AppendLE<std::uint32_t>(dir, 0x02014B50);
+        AppendLE<std::uint16_t>(dir, 0x031E), AppendLE<std::uint16_t>(dir, 20), AppendLE(dir, e.Flags), AppendLE(dir, e.Method);
+        AppendLE<std::uint16_t>(dir, 0), AppendLE<std::uint16_t>(dir, 0x5021), AppendLE(dir, crc);
+        AppendLE(dir, std::uint32_t(e.Data.size())), AppendLE(dir, std::uint32_t(e.Data.size()));
+        AppendLE(dir, std::uint16_t(e.Name.size())), AppendLE(dir, std::uint16_t(e.Extra.size()));
+        AppendLE<std::uint16_t>(dir, 0), AppendLE<std::uint16_t>(dir, 0), AppendLE<std::uint16_t>(dir, 0);
+        AppendLE<std::uint32_t>(dir, 0x81A40000), AppendLE(dir, offset);
         dir += e.Name + e.Extra;
     }
     const auto dirPos = std::uint32_t(out.size());
     out += dir;
-    Put<std::uint32_t>(out, 0x06054B50), Put<std::uint32_t>(out, 0);
-    Put(out, std::uint16_t(entries.size())), Put(out, std::uint16_t(entries.size()));
-    Put(out, std::uint32_t(dir.size())), Put(out, dirPos), Put<std::uint16_t>(out, 0);
+    AppendLE<std::uint32_t>(out, 0x06054B50), AppendLE<std::uint32_t>(out, 0);
+    AppendLE(out, std::uint16_t(entries.size())), AppendLE(out, std::uint16_t(entries.size()));
+    AppendLE(out, std::uint32_t(dir.size())), AppendLE(out, dirPos), AppendLE<std::uint16_t>(out, 0);
     return out;
 }
 
 std::string UnicodePathBlock(const std::string& name)
 {
     std::string b;
-    Put<std::uint16_t>(b, 0x7075), Put(b, std::uint16_t(5 + name.size()));
+    AppendLE<std::uint16_t>(b, 0x7075), AppendLE(b, std::uint16_t(5 + name.size()));
     b += '\x01';
-    Put<std::uint32_t>(b, 0);
+    AppendLE<std::uint32_t>(b, 0);
     return b + name;
 }
 
@@ -313,11 +252,11 @@ TEST_F(UnZipTest, HostileNamesAndFlagsStayInsideAndDisableOnlyThemselves)
 {
     const fs::path dir = root / "deep" / "target";
     fs::create_directories(dir);
-    Write(root / "crafted.zip",
+    WriteText(root / "crafted.zip",
           CraftZip({{"../x", "up"}, {"/etc/x_unzip_test", "abs"}, {"C:\\x", "drive"}, {"..\\\\x", "back"},
                     {"\\\\server\\share\\x", "unc"}, {"safe.txt", "fine", 0, UnicodePathBlock("../../y")},
                     {"ok/inner.txt", "inside"}}));
-    const TResult r = RunUnZip(root / "crafted.zip", dir, false);
+    const TUnZipRun r = RunUnZip(root / "crafted.zip", dir, false);
     // Only the two names that stay inside are written; everything lands below the target.
     for (const auto& e : fs::recursive_directory_iterator(root / "deep")) {
         const std::string rel = fs::relative(e.path(), dir).string();
@@ -327,26 +266,26 @@ TEST_F(UnZipTest, HostileNamesAndFlagsStayInsideAndDisableOnlyThemselves)
     EXPECT_FALSE(fs::exists(root / "deep" / "x"));
     EXPECT_FALSE(fs::exists(root / "y"));
     EXPECT_FALSE(fs::exists("/etc/x_unzip_test"));
-    EXPECT_EQ(Read(dir / "ok" / "inner.txt"), "inside");
+    EXPECT_EQ(ReadText(dir / "ok" / "inner.txt"), "inside");
     EXPECT_NE(std::find(r.Errors.begin(), r.Errors.end(), 25245), r.Errors.end());
 
     // A strongly encrypted member is refused alone; an unknown method writes nothing; an
     // encrypted member too short for its header is corrupt; the plain member after them is
     // still extracted.
-    Write(root / "flags.zip", CraftZip({{"strong.txt", "123456789012345", 0x41},
+    WriteText(root / "flags.zip", CraftZip({{"strong.txt", "123456789012345", 0x41},
                                         {"lzma.txt", "xxxx", 0, "", 14},
                                         {"short.txt", "1234", 0x01},
                                         {"after.txt", "still here"}}));
     const fs::path out = root / "flags_out";
-    Write(out / "lzma.txt", "kept");
-    const TResult f = RunUnZip(root / "flags.zip", out, false, "pw", [](TUnZip& z) { z.OverwriteMode = omOverwrite; });
+    WriteText(out / "lzma.txt", "kept");
+    const TUnZipRun f = RunUnZip(root / "flags.zip", out, false, "pw", [](TUnZip& z) { z.OverwriteMode = omOverwrite; });
     EXPECT_NE(std::find(f.Errors.begin(), f.Errors.end(), 25327), f.Errors.end());
     EXPECT_NE(std::find(f.Errors.begin(), f.Errors.end(), 25326), f.Errors.end());
     EXPECT_NE(std::find(f.Errors.begin(), f.Errors.end(), 25114), f.Errors.end());
     EXPECT_FALSE(fs::exists(out / "strong.txt"));
     EXPECT_FALSE(fs::exists(out / "short.txt"));
-    EXPECT_EQ(Read(out / "lzma.txt"), "kept");
-    EXPECT_EQ(Read(out / "after.txt"), "still here");
+    EXPECT_EQ(ReadText(out / "lzma.txt"), "kept");
+    EXPECT_EQ(ReadText(out / "after.txt"), "still here");
     EXPECT_EQ(f.Passed, 1);
 }
 
@@ -355,15 +294,15 @@ TEST_F(UnZipTest, AFailedMemberLeavesTheFileItWouldReplace)
     if (!HaveTool("zip"))
         GTEST_SKIP() << "zip missing";
     const fs::path src = root / "src";
-    Write(src / "one.txt", "one new");
-    Write(src / "two.txt", "two new, long enough to find in the archive");
-    Write(src / "three.txt", "three new");
+    WriteText(src / "one.txt", "one new");
+    WriteText(src / "two.txt", "two new, long enough to find in the archive");
+    WriteText(src / "three.txt", "three new");
     ASSERT_EQ(Shell("cd '" + src.string() + "' && zip -q0 ../stored.zip one.txt two.txt three.txt"), 0);
-    std::string bytes = Read(root / "stored.zip");
+    std::string bytes = ReadText(root / "stored.zip");
     const std::size_t data = bytes.find("two new");
     ASSERT_NE(data, std::string::npos);
     bytes[data + 4] ^= 0x20;
-    Write(root / "flipped.zip", bytes);
+    WriteText(root / "flipped.zip", bytes);
 
     // A deflated member whose data stops halfway.
     std::string text;
@@ -379,19 +318,19 @@ TEST_F(UnZipTest, AFailedMemberLeavesTheFileItWouldReplace)
     ASSERT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
     packed.resize(zs.total_out / 2);
     deflateEnd(&zs);
-    Write(root / "cut.zip", CraftZip({{"one.txt", "one new"}, {"two.txt", packed, 0, "", 8}}));
+    WriteText(root / "cut.zip", CraftZip({{"one.txt", "one new"}, {"two.txt", packed, 0, "", 8}}));
 
     for (const char* name : {"flipped.zip", "cut.zip"}) {
         SCOPED_TRACE(name);
         const fs::path out = root / (std::string("out_") + name);
-        Write(out / "one.txt", "one old");
-        Write(out / "two.txt", "two old");
+        WriteText(out / "one.txt", "one old");
+        WriteText(out / "two.txt", "two old");
         fs::permissions(out / "two.txt", fs::perms::owner_read);
-        const TResult r = RunUnZip(root / name, out, false, "", [](TUnZip& z) { z.OverwriteMode = omOverwrite; });
+        const TUnZipRun r = RunUnZip(root / name, out, false, "", [](TUnZip& z) { z.OverwriteMode = omOverwrite; });
         EXPECT_NE(std::find(r.Errors.begin(), r.Errors.end(), 25151), r.Errors.end());
         EXPECT_EQ(r.Failed, 1);
-        EXPECT_EQ(Read(out / "one.txt"), "one new");
-        EXPECT_EQ(Read(out / "two.txt"), "two old");
+        EXPECT_EQ(ReadText(out / "one.txt"), "one new");
+        EXPECT_EQ(ReadText(out / "two.txt"), "two old");
         EXPECT_EQ(fs::status(out / "two.txt").permissions() & fs::perms::owner_write, fs::perms::none);
         std::set<std::string> names;
         for (const auto& e : fs::directory_iterator(out))
@@ -402,35 +341,35 @@ TEST_F(UnZipTest, AFailedMemberLeavesTheFileItWouldReplace)
                                                        : std::set<std::string>{"one.txt", "two.txt"};
         EXPECT_EQ(names, expected);
         if (flipped) {
-            EXPECT_EQ(Read(out / "three.txt"), "three new");
+            EXPECT_EQ(ReadText(out / "three.txt"), "three new");
         }
     }
 }
 
 TEST_F(UnZipTest, EarlyMethodFixturesGiveTheirOriginals)
 {
-    const fs::path dir = fs::path(FixtureRoot()) / "zip-legacy";
+    const fs::path dir = FixtureRoot() / "zip-legacy";
     if (!fs::exists(dir))
         GTEST_SKIP() << "fixtures absent";
     for (const char* name : {"HWSHRINK.ZIP", "HWREDUCE.ZIP", "HWIMPODE.ZIP"}) {
         const fs::path out = root / name;
-        const TResult r = RunUnZip(dir / name, out, false);
+        const TUnZipRun r = RunUnZip(dir / name, out, false);
         EXPECT_TRUE(r.Errors.empty()) << name;
         for (const char* file : {"TESTDAT1.TXT", "TESTDAT2.TXT", "TESTDAT3.TXT"})
-            EXPECT_TRUE(Read(out / file) == Read(dir / file)) << name << " " << file;
+            EXPECT_TRUE(ReadText(out / file) == ReadText(dir / file)) << name << " " << file;
     }
     for (const char* name : {"shrink.zip", "reduce.zip", "implode.zip"}) {
         const fs::path out = root / name;
-        const TResult r = RunUnZip(dir / name, out, false);
+        const TUnZipRun r = RunUnZip(dir / name, out, false);
         EXPECT_TRUE(r.Errors.empty()) << name;
         ASSERT_EQ(Tree(out).size(), 1u) << name;
-        EXPECT_TRUE(Read(fs::directory_iterator(out)->path()) == Read(dir / "first.txt")) << name;
+        EXPECT_TRUE(ReadText(fs::directory_iterator(out)->path()) == ReadText(dir / "first.txt")) << name;
     }
 }
 
 TEST_F(UnZipTest, ForeignArchivesExtractOrFailCleanly)
 {
-    const fs::path dir = fs::path(FixtureRoot()) / "zip" / "libarchive";
+    const fs::path dir = FixtureRoot() / "zip" / "libarchive";
     if (!fs::exists(dir))
         GTEST_SKIP() << "fixtures absent";
     int clean = 0;
@@ -439,7 +378,7 @@ TEST_F(UnZipTest, ForeignArchivesExtractOrFailCleanly)
         SCOPED_TRACE(name);
         const auto start = std::chrono::steady_clock::now();
         const fs::path out = root / name;
-        const TResult r = RunUnZip(e.path(), out, false, "12345678");
+        const TUnZipRun r = RunUnZip(e.path(), out, false, "12345678");
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
         if (name.find("aes") != std::string::npos && r.Count == 0) {
             EXPECT_NE(std::find(r.Errors.begin(), r.Errors.end(), 25327), r.Errors.end());

@@ -10,6 +10,7 @@
 #include "core/Err_Msgs.h"
 #include "readers/plxUUDecode.h"
 #include "support/ToolRun.h"
+#include "support/Reports.h"
 
 namespace fs = std::filesystem;
 
@@ -26,9 +27,7 @@ TDecoded Decode(const fs::path& File, const fs::path& Out, const std::function<v
 {
     TUUDecode z;
     TDecoded r;
-    z.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-        r.Errors.push_back(code);
-    };
+    z.OnError = CollectCodes(r.Errors);
     z.OnEnd = [&](TObject*, const std::string&, bool pass) { ++(pass ? r.Passed : r.Failed); };
     z.OnNextVolume = [&](TObject*, std::string& volume, int, bool exists, bool& cancel) {
         r.VolumesAsked.push_back(fs::path(volume).filename().string());
@@ -42,14 +41,6 @@ TDecoded Decode(const fs::path& File, const fs::path& Out, const std::function<v
     r.Count = z.Extract();
     return r;
 }
-
-std::string Text(const fs::path& p)
-{
-    const auto bytes = ReadWholeFile(p);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-void PutText(const fs::path& p, const std::string& s) { WriteWholeFile(p, std::vector<std::uint8_t>(s.begin(), s.end())); }
 
 std::vector<std::string> Listing(const fs::path& dir)
 {
@@ -76,7 +67,7 @@ TEST_F(UUDecodeTest, FilesOfTheToolsDecodeToTheirBytes)
     // Sizes around a line's 45 and 57 bytes, and more than one read block.
     for (const std::size_t size : {0, 1, 2, 44, 45, 46, 57, 58, 10000, 1500000}) {
         const std::string data = RandomBytes(size, unsigned(size) + 1);
-        PutText(dir / "in.bin", data);
+        WriteText(dir / "in.bin", data);
         const std::vector<std::string> commands = {
             "uuencode in.bin in.bin > t.uue",
             "uuencode -m in.bin in.bin > t.uue",
@@ -95,7 +86,7 @@ TEST_F(UUDecodeTest, FilesOfTheToolsDecodeToTheirBytes)
             const std::string what = command + " of " + std::to_string(size) + " bytes";
             EXPECT_TRUE(r.Errors.empty()) << what << ": " << (r.Errors.empty() ? 0 : r.Errors[0]);
             ASSERT_TRUE(fs::exists(dir / "out" / "in.bin")) << what;
-            EXPECT_EQ(Text(dir / "out" / "in.bin"), data) << what;
+            EXPECT_EQ(ReadText(dir / "out" / "in.bin"), data) << what;
             EXPECT_EQ(r.Passed, 1) << what;
         }
     }
@@ -104,8 +95,8 @@ TEST_F(UUDecodeTest, FilesOfTheToolsDecodeToTheirBytes)
 TEST_F(UUDecodeTest, VolumesAndAttachments)
 {
     const std::string data = RandomBytes(60000, 7), small = RandomBytes(300, 8);
-    PutText(dir / "big.bin", data);
-    PutText(dir / "small.bin", small);
+    WriteText(dir / "big.bin", data);
+    WriteText(dir / "small.bin", small);
 
     // Parts of 200 lines named big.001, big.002, ...: data after comment lines, no begin line.
     for (const char* type : {"-u", "-x"}) {
@@ -115,7 +106,7 @@ TEST_F(UUDecodeTest, VolumesAndAttachments)
         fs::remove_all(dir / "out");
         const TDecoded r = Decode(dir / "parts" / "big.001", dir / "out");
         EXPECT_TRUE(r.Errors.empty()) << type;
-        EXPECT_EQ(Text(dir / "out" / "big.bin"), data) << type;
+        EXPECT_EQ(ReadText(dir / "out" / "big.bin"), data) << type;
         EXPECT_EQ(r.VolumesAsked.front(), "big.002") << type;
     }
 
@@ -125,8 +116,8 @@ TEST_F(UUDecodeTest, VolumesAndAttachments)
     const TDecoded mail = Decode(dir / "mail.eml", dir / "out");
     EXPECT_EQ(mail.Count, 2);
     EXPECT_EQ(mail.Passed, 2);
-    EXPECT_EQ(Text(dir / "out" / "big.bin"), data);
-    EXPECT_EQ(Text(dir / "out" / "small.bin"), small);
+    EXPECT_EQ(ReadText(dir / "out" / "big.bin"), data);
+    EXPECT_EQ(ReadText(dir / "out" / "small.bin"), small);
 
     // A volume that is not given ends the file as failed: nothing half-written is left.
     ASSERT_EQ(dir.Run("rm -rf parts && mkdir parts && uuenview -u -200 -od parts big.bin && rm parts/big.002"), 0);
@@ -141,7 +132,7 @@ TEST_F(UUDecodeTest, VolumesAndAttachments)
 TEST_F(UUDecodeTest, HeaderlessBase64WhenTheCallerSaysSo)
 {
     const std::string data = RandomBytes(5000, 9);
-    PutText(dir / "in.bin", data);
+    WriteText(dir / "in.bin", data);
     ASSERT_EQ(dir.Run("uuenview -b in.bin > plain.b64"), 0);
     // Without a header there is no name: nothing is written, nothing reported.
     TDecoded r = Decode(dir / "plain.b64", dir / "a");
@@ -150,7 +141,7 @@ TEST_F(UUDecodeTest, HeaderlessBase64WhenTheCallerSaysSo)
     EXPECT_TRUE(Listing(dir / "a").empty());
     // Chosen as Base64, it is named after the file.
     r = Decode(dir / "plain.b64", dir / "b", [](TUUDecode& d) { d.Algorithm = B64Decode; });
-    EXPECT_EQ(Text(dir / "b" / "plain"), data);
+    EXPECT_EQ(ReadText(dir / "b" / "plain"), data);
     EXPECT_TRUE(r.Errors.empty());
 }
 
@@ -183,41 +174,41 @@ TEST_F(UUDecodeTest, LinesAsTheFormatsWriteThem)
          "m.bin", "abc"},
     };
     for (const auto& c : cases) {
-        PutText(dir / "t.txt", c.File);
+        WriteText(dir / "t.txt", c.File);
         fs::remove_all(dir / "out");
         const TDecoded r = Decode(dir / "t.txt", dir / "out");
         EXPECT_TRUE(r.Errors.empty()) << c.Name << ": " << (r.Errors.empty() ? 0 : r.Errors[0]);
         ASSERT_TRUE(fs::exists(dir / "out" / c.Output)) << c.Name;
-        EXPECT_EQ(Text(dir / "out" / c.Output), c.Bytes) << c.Name;
+        EXPECT_EQ(ReadText(dir / "out" / c.Output), c.Bytes) << c.Name;
     }
     // What one run found (Base64 from MIME headers) does not stay for the next.
     {
         TUUDecode z;
         z.SetExtractDir((dir / "again").string());
         fs::create_directories(dir / "again");
-        PutText(dir / "mime.txt", cases.back().File);
+        WriteText(dir / "mime.txt", cases.back().File);
         z.SetArchiveFile((dir / "mime.txt").string());
         EXPECT_EQ(z.Extract(), 1);
         z.SetArchiveFile((dir / "zero.txt").string());
-        PutText(dir / "zero.txt", cases.front().File);
+        WriteText(dir / "zero.txt", cases.front().File);
         z.SetArchiveFile((dir / "zero.txt").string());
         EXPECT_EQ(z.Extract(), 1);
         EXPECT_EQ(z.Algorithm, uudecode);
-        EXPECT_EQ(Text(dir / "again" / "z.bin"), "abc");
+        EXPECT_EQ(ReadText(dir / "again" / "z.bin"), "abc");
     }
     // "M" data decodes as UU whatever Algorithm says.
-    PutText(dir / "m.uue", std::string("begin 644 m.bin\n") + "M" + std::string(60, '!') + "\n`\nend\n");
+    WriteText(dir / "m.uue", std::string("begin 644 m.bin\n") + "M" + std::string(60, '!') + "\n`\nend\n");
     fs::remove_all(dir / "out");
     Decode(dir / "m.uue", dir / "out", [](TUUDecode& z) { z.Algorithm = xxdecode; });
     std::string ones;
     for (int i = 0; i < 15; ++i)
         ones += "\x04\x10\x41";
-    EXPECT_EQ(Text(dir / "out" / "m.bin"), ones);
+    EXPECT_EQ(ReadText(dir / "out" / "m.bin"), ones);
 }
 
 TEST_F(UUDecodeTest, NamesNeverLeaveTheFolderAndDamageIsReported)
 {
-    PutText(dir / "keep.bin", "old");
+    WriteText(dir / "keep.bin", "old");
     fs::create_directories(dir / "in");
     const struct {
         std::string Header;
@@ -230,30 +221,30 @@ TEST_F(UUDecodeTest, NamesNeverLeaveTheFolderAndDamageIsReported)
     };
     for (const auto& n : names) {
         const bool mime = n.Header.starts_with("Content");
-        PutText(dir / "in" / "t.uue", n.Header + (mime ? "\nYWJj\n" : "\n#86)C\n`\nend\n"));
+        WriteText(dir / "in" / "t.uue", n.Header + (mime ? "\nYWJj\n" : "\n#86)C\n`\nend\n"));
         fs::remove_all(dir / "in" / "out");
         const TDecoded r = Decode(dir / "in" / "t.uue", dir / "in" / "out");
         EXPECT_EQ(Listing(dir / "in" / "out"), n.Written) << n.Header;
         if (n.Written.empty())
             EXPECT_EQ(r.Errors, std::vector<int>{E_INVALIDFILENAME}) << n.Header;
     }
-    EXPECT_EQ(Text(dir / "keep.bin"), "old");
+    EXPECT_EQ(ReadText(dir / "keep.bin"), "old");
 
     // No end line: reported, the file ends as failed and an older file of its name stays.
     fs::create_directories(dir / "out2");
-    PutText(dir / "out2" / "c.bin", "older");
-    PutText(dir / "cut.uue", "begin 644 c.bin\n#86)C\n");
+    WriteText(dir / "out2" / "c.bin", "older");
+    WriteText(dir / "cut.uue", "begin 644 c.bin\n#86)C\n");
     TDecoded cut = Decode(dir / "cut.uue", dir / "out2", [](TUUDecode& z) { z.OnNextVolume = nullptr; });
     EXPECT_EQ(cut.Errors, (std::vector<int>{E_REQUIREDEVENT, E_EOLNOTFOUND}));
     EXPECT_EQ(cut.Failed, 1);
     EXPECT_EQ(cut.Passed, 0);
-    EXPECT_EQ(Text(dir / "out2" / "c.bin"), "older");
+    EXPECT_EQ(ReadText(dir / "out2" / "c.bin"), "older");
 
     // No header within MaxHeaderLines: nothing, quietly.
     std::string late;
     for (int i = 0; i < 120; ++i)
         late += "text\n";
-    PutText(dir / "late.uue", late + "begin 644 l.bin\n#86)C\n`\nend\n");
+    WriteText(dir / "late.uue", late + "begin 644 l.bin\n#86)C\n`\nend\n");
     fs::remove_all(dir / "out3");
     TDecoded none = Decode(dir / "late.uue", dir / "out3");
     EXPECT_EQ(none.Count, 0);
@@ -262,7 +253,7 @@ TEST_F(UUDecodeTest, NamesNeverLeaveTheFolderAndDamageIsReported)
     EXPECT_EQ(found.Passed, 1);
 
     // Data that no alphabet reads.
-    PutText(dir / "bad.uue", "begin 644 b.bin\n{{{{\nend\n");
+    WriteText(dir / "bad.uue", "begin 644 b.bin\n{{{{\nend\n");
     fs::remove_all(dir / "out4");
     EXPECT_EQ(Decode(dir / "bad.uue", dir / "out4").Errors, std::vector<int>{E_UNSUPPORTEDMETHOD});
     EXPECT_TRUE(Listing(dir / "out4").empty());

@@ -13,6 +13,7 @@
 #include "readers/ExtractorFor.h"
 #include "readers/plxZipCheck.h"
 #include "support/ToolRun.h"
+#include "support/Reports.h"
 
 namespace fs = std::filesystem;
 
@@ -68,9 +69,7 @@ protected:
         TCheckResult r;
         z.SetTempDir("C:\\tmp");
         z.OnStatus = [&r](TObject*, const std::string& name, bool pass) { r.Status[ToolName(name)] = pass; };
-        z.OnError = [&r](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-            r.Reports.push_back(code);
-        };
+        z.OnError = CollectCodes(r.Reports);
         z.OnNestedTarFile = [](TObject*, const std::string&, bool& doUnTar) { doUnTar = true; };
         z.SetArchiveFile(Archive);
         r.Count = z.Activate();

@@ -1,24 +1,13 @@
 #include "tests/support/FloppyDrive.h"
 
 #include "platform/win/Drives.h"
+#include "support/ToolRun.h"
 
 #include <cstdio>
 #include <fstream>
 #include <sstream>
 
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string ReadText(const fs::path& p)
-{
-    std::ifstream in(p, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-}  // namespace
 
 std::string PkBackLabel(int Number)
 {

@@ -21,3 +21,9 @@ std::map<std::string, std::string> HostTree(const std::filesystem::path& Folder)
     }
     return tree;
 }
+
+std::map<std::string, std::string> FilesOnly(std::map<std::string, std::string> Tree)
+{
+    std::erase_if(Tree, [](const auto& e) { return !e.first.empty() && e.first.back() == '/'; });
+    return Tree;
+}

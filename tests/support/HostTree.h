@@ -7,3 +7,5 @@
 
 // Files map to their bytes; folders appear with a trailing "/" and no bytes.
 std::map<std::string, std::string> HostTree(const std::filesystem::path& Folder);
+// The tree without its folder entries.
+std::map<std::string, std::string> FilesOnly(std::map<std::string, std::string> Tree);

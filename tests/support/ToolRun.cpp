@@ -59,6 +59,38 @@ std::string ShellQuote(const std::string& Name) {
     return out + "'";
 }
 
+std::uint32_t Crc32Of(const void* Data, std::size_t Size) {
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (std::size_t i = 0; i < Size; ++i) {
+        crc ^= static_cast<const std::uint8_t*>(Data)[i];
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    }
+    return ~crc;
+}
+
+std::string ZDrivePath(const std::filesystem::path& Host) {
+    std::string path = "Z:" + Host.string();
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+
+std::string ReadText(const std::filesystem::path& Path) {
+    std::ifstream in(Path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void WriteText(const std::filesystem::path& Path, const std::string& Text) {
+    if (Path.has_parent_path())
+        std::filesystem::create_directories(Path.parent_path());
+    std::ofstream(Path, std::ios::binary).write(Text.data(), std::streamsize(Text.size()));
+}
+
+std::filesystem::path FixtureRoot() {
+    const char* env = std::getenv("TORVO_FIXTURES");
+    return env ? std::filesystem::path(env) : std::filesystem::path(TORVO_SOURCE_DIR) / ".." / "shared" / "fixtures";
+}
+
 std::vector<std::uint8_t> ReadWholeFile(const std::filesystem::path& Path) {
     std::ifstream f(Path, std::ios::binary);
     if (!f) throw std::runtime_error("cannot open " + Path.string());

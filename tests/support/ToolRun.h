@@ -2,9 +2,12 @@
 // file and data helpers that go with them.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A fresh folder under the system's temporary folder, removed with the object.
@@ -32,6 +35,41 @@ std::string CaptureCommand(const std::string& Command, int* ExitCode = nullptr);
 bool HaveTool(const std::string& Name);
 // Name in single quotes for the shell.
 std::string ShellQuote(const std::string& Name);
+
+// CRC-32 as ZIP, gzip and the others store it, computed here apart from the engine's tables.
+std::uint32_t Crc32Of(const void* Data, std::size_t Size);
+inline std::uint32_t Crc32Of(std::string_view Text) { return Crc32Of(Text.data(), Text.size()); }
+inline std::uint32_t Crc32Of(const std::vector<std::uint8_t>& Bytes) { return Crc32Of(Bytes.data(), Bytes.size()); }
+
+// A host path as the program names it through the Z: drive, which is the host's root.
+std::string ZDrivePath(const std::filesystem::path& Host);
+
+// Reads at an offset of Bytes (a string or byte vector that must outlive the reader), as the
+// format readers read their archives.
+template <class TBytesLike> auto MemoryReadAt(const TBytesLike& Bytes)
+{
+    return [&Bytes](std::int64_t At, void* Buffer, std::int64_t Count) -> std::int64_t {
+        if (At < 0 || At >= std::int64_t(Bytes.size()))
+            return 0;
+        Count = std::min<std::int64_t>(Count, std::int64_t(Bytes.size()) - At);
+        std::memcpy(Buffer, Bytes.data() + At, std::size_t(Count));
+        return Count;
+    };
+}
+
+// Value's bytes, least significant first, appended to Out.
+template <class T> void AppendLE(std::string& Out, T Value)
+{
+    for (std::size_t i = 0; i < sizeof(T); ++i)
+        Out += char((std::uint64_t(Value) >> (8 * i)) & 0xFF);
+}
+
+// The file as a string ("" when it cannot be read); writing makes the parent folders first.
+std::string ReadText(const std::filesystem::path& Path);
+void WriteText(const std::filesystem::path& Path, const std::string& Text);
+// The shared fixtures: $TORVO_FIXTURES, else the folder beside the source tree. Tests skip when
+// the folder they need is absent.
+std::filesystem::path FixtureRoot();
 
 // Throws std::runtime_error when the file cannot be read or written.
 std::vector<std::uint8_t> ReadWholeFile(const std::filesystem::path& Path);

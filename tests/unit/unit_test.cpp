@@ -6,6 +6,7 @@
 #include "unit/XFiles.h"
 
 #include "platform/win/SysStrings.h"
+#include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -91,55 +92,42 @@ class Folder : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char pattern[] = "/tmp/unittest-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir = pattern;
         setenv("XDG_CONFIG_HOME", (dir + "/config").c_str(), 1);
         setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
         fs::create_directories(dir + "/src");
         fs::create_directories(dir + "/dst");
     }
-    void TearDown() override
-    {
-        fs::remove_all(dir);
-    }
-    void Write(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
-    std::string Read(const std::string& path)
-    {
-        std::ostringstream out;
-        out << std::ifstream(path, std::ios::binary).rdbuf();
-        return out.str();
-    }
     std::size_t Entries(const std::string& folder)
     {
         return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
     }
-    std::string dir;
+    TScratchDir scratch;
+    const std::string dir = scratch.Path().string();
 };
 
 TEST_F(Folder, ReplaceFileViaTempKeepsTheOldFileOnFailure)
 {
-    Write(dir + "/src/data.dbf", "new contents");
-    Write(dir + "/dst/data.dbf", "old contents");
+    WriteText(dir + "/src/data.dbf", "new contents");
+    WriteText(dir + "/dst/data.dbf", "old contents");
     EXPECT_TRUE(ReplaceFileViaTemp(dir + "/src", dir + "/dst", "data.dbf"));
-    EXPECT_EQ("new contents", Read(dir + "/dst/data.dbf"));
+    EXPECT_EQ("new contents", ReadText(dir + "/dst/data.dbf"));
     EXPECT_EQ(1u, Entries(dir + "/dst"));  // no temporary left behind
 
-    Write(dir + "/dst/data.dbf", "old contents");
+    WriteText(dir + "/dst/data.dbf", "old contents");
     EXPECT_FALSE(ReplaceFileViaTemp(dir + "/src", dir + "/dst", "missing.dbf"));
     // A source that cannot be copied (here a folder) fails after the temporary file was made.
     fs::remove(dir + "/src/data.dbf");
     fs::create_directories(dir + "/src/data.dbf");
     EXPECT_FALSE(ReplaceFileViaTemp(dir + "/src", dir + "/dst", "data.dbf"));
-    EXPECT_EQ("old contents", Read(dir + "/dst/data.dbf"));
+    EXPECT_EQ("old contents", ReadText(dir + "/dst/data.dbf"));
     EXPECT_EQ(1u, Entries(dir + "/dst"));
 }
 
 TEST_F(Folder, EraseFileNeverDestroysAnExistingFile)
 {
-    Write(dir + "/dst/keep.txt", "precious");
+    WriteText(dir + "/dst/keep.txt", "precious");
     EXPECT_TRUE(EraseFile(dir + "/dst/keep.txt"));
-    EXPECT_EQ("precious", Read(dir + "/dst/keep.txt"));
+    EXPECT_EQ("precious", ReadText(dir + "/dst/keep.txt"));
     EXPECT_TRUE(EraseFile(dir + "/dst/probe.tmp"));
     EXPECT_EQ(1u, Entries(dir + "/dst"));
     EXPECT_FALSE(EraseFile(dir + "/nowhere/probe.tmp"));
@@ -147,10 +135,10 @@ TEST_F(Folder, EraseFileNeverDestroysAnExistingFile)
 
 TEST_F(Folder, SizesListingsCopiesAndDeletes)
 {
-    Write(dir + "/src/a.zip", "12345");
-    Write(dir + "/src/b.ZIP", "");
-    Write(dir + "/src/.hidden.zip", "x");
-    Write(dir + "/src/c.txt", "x");
+    WriteText(dir + "/src/a.zip", "12345");
+    WriteText(dir + "/src/b.ZIP", "");
+    WriteText(dir + "/src/.hidden.zip", "x");
+    WriteText(dir + "/src/c.txt", "x");
     fs::create_directories(dir + "/src/sub.zip");
     EXPECT_EQ(5, FileSizeByName(dir + "/src/a.zip"));
     EXPECT_EQ(-1, FileSizeByName(dir + "/src/none"));
@@ -169,7 +157,7 @@ TEST_F(Folder, SizesListingsCopiesAndDeletes)
     std::vector<std::string> messages;
     EXPECT_TRUE(CopyFileChecked(dir + "/src", dir + "/dst", "a.zip", "copy.zip",
                                 [&](const std::string& m) { messages.push_back(m); }));
-    EXPECT_EQ("12345", Read(dir + "/dst/copy.zip"));
+    EXPECT_EQ("12345", ReadText(dir + "/dst/copy.zip"));
     fs::permissions(dir + "/dst/copy.zip", fs::perms::all, fs::perm_options::remove);
     fs::permissions(dir + "/dst/copy.zip", fs::perms::owner_read, fs::perm_options::add);
     EXPECT_TRUE(DeleteFileForced(dir + "/dst/copy.zip"));
@@ -177,7 +165,7 @@ TEST_F(Folder, SizesListingsCopiesAndDeletes)
     EXPECT_TRUE(messages.empty());
 
     EXPECT_EQ("ab.txt", StripBadFileNameChars("a\"'/:;<>*?\\b.txt\r\n"));
-    Write(dir + "/src/list.ini", "[One]\r\nx=1\r\n[SEZNAM]\r\n{1}A\x87" "a\r\n{2}B\x87" "b\r\n[Three]\r\n");
+    WriteText(dir + "/src/list.ini", "[One]\r\nx=1\r\n[SEZNAM]\r\n{1}A\x87" "a\r\n{2}B\x87" "b\r\n[Three]\r\n");
     std::vector<std::string> section;
     EXPECT_TRUE(ReadIniSection(dir + "/src/list.ini", "Seznam", section));
     EXPECT_EQ(std::vector<std::string>({"{1}A‡a", "{2}B‡b"}), section);

@@ -15,6 +15,7 @@
 #include "tests/platform/win/FsTestSupport.h"
 #include "writers/BlakHole.h"
 #include "writers/Lha.h"
+#include "support/Reports.h"
 
 #include <gtest/gtest.h>
 
@@ -29,17 +30,6 @@ namespace {
 
 const std::string kCzechName = "\xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD k\xC5\xAF\xC5\x88.txt";
 
-std::string Slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Spit(const fs::path& path, const std::string& data)
-{
-    std::ofstream(path, std::ios::binary).write(data.data(), std::streamsize(data.size()));
-}
-
 std::string AsString(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 bool Shell(const std::string& command) { return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0; }
@@ -49,24 +39,6 @@ std::string Le32(std::uint32_t value)
     std::string out(4, '\0');
     PutLE32(reinterpret_cast<std::uint8_t*>(out.data()), value);
     return out;
-}
-
-std::uint32_t Crc32Of(const std::string& data)
-{
-    std::uint32_t crc = CRC_MASK;
-    UpdateCrc32(data.data(), std::int64_t(data.size()), crc);
-    return ~crc;
-}
-
-TReadAt MemoryReader(const std::string& bytes)
-{
-    return [&bytes](std::int64_t at, void* buffer, std::int64_t count) -> std::int64_t {
-        if (at < 0 || at >= std::int64_t(bytes.size()))
-            return 0;
-        count = std::min<std::int64_t>(count, std::int64_t(bytes.size()) - at);
-        std::memcpy(buffer, bytes.data() + at, std::size_t(count));
-        return count;
-    };
 }
 
 struct TRawMember {
@@ -80,7 +52,7 @@ std::vector<TRawMember> Members(const std::string& bytes, std::int64_t& endAt)
     std::vector<TRawMember> out;
     TBhHeader h;
     std::int64_t pos = 0;
-    while (ReadBhHeader(MemoryReader(bytes), pos, h) == TBhHeaderStatus::Header) {
+    while (ReadBhHeader(MemoryReadAt(bytes), pos, h) == THeaderStatus::Header) {
         out.push_back({h, bytes.substr(std::size_t(h.DataOffset()), h.PackedSize)});
         pos = h.NextOffset();
     }
@@ -130,14 +102,11 @@ protected:
     }
     void Put(const std::string& rel, const std::string& data)
     {
-        fs::create_directories(fs::path(src + "/" + rel).parent_path());
-        Spit(src + "/" + rel, data);
+        WriteText(src + "/" + rel, data);
     }
     void Watch(TBlakHole& bh)
     {
-        bh.OnError = [this](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-            errors.push_back(code);
-        };
+        bh.OnError = CollectCodes(errors);
         bh.OnReplaceFile = [](TObject*, const std::string&, const std::string&, TDateTime, TDateTime, std::int64_t,
                               std::int64_t, int, int, bool& replace) { replace = true; };
     }
@@ -163,7 +132,7 @@ protected:
         fs::remove(home + "/out/one.bh");
         EXPECT_EQ(Pack("one.bh", method, password, {file}), 1);
         std::int64_t endAt = 0;
-        const auto members = Members(Slurp(home + "/out/one.bh"), endAt);
+        const auto members = Members(ReadText(home + "/out/one.bh"), endAt);
         EXPECT_EQ(members.size(), 1u);
         return members.empty() ? TRawMember{} : members[0];
     }
@@ -172,9 +141,7 @@ protected:
     {
         TRun run;
         TUnBh un;
-        un.OnError = [&run](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-            run.Errors.push_back(code);
-        };
+        un.OnError = CollectCodes(run.Errors);
         un.OnEnd = [&run](TObject*, const std::string&, bool pass) { ++(pass ? run.Passed : run.Failed); };
         un.OnGetPassword = [](TObject*, const std::string&, std::string&, TSeedKeyRecord&, TSeedKeyRecord&,
                               bool& tryAgain) { tryAgain = false; };
@@ -216,7 +183,7 @@ TEST_F(BhTest, EveryMethodWithAndWithoutPasswordExtractsToTheSource)
             ASSERT_EQ(Pack(name, method, password), 6);
             EXPECT_TRUE(errors.empty());
 
-            const std::string bytes = Slurp(home + "/out/" + name);
+            const std::string bytes = ReadText(home + "/out/" + name);
             std::int64_t endAt = 0;
             const auto members = Members(bytes, endAt);
             ASSERT_EQ(members.size(), 6u);
@@ -272,29 +239,29 @@ TEST_F(BhTest, RawMemberStreamsPassTheRealTools)
     ASSERT_EQ(fused.Header.Method, 3);
     std::uint32_t crc16 = 0;
     UpdateCrc16(plain.data(), std::int64_t(plain.size()), crc16);
-    Spit(work / "fused.lzh", TLha::EntryHeader('6', fused.Header.PackedSize, fused.Header.UnpackedSize,
+    WriteText(work / "fused.lzh", TLha::EntryHeader('6', fused.Header.PackedSize, fused.Header.UnpackedSize,
                                                  fused.Header.DosDateTime, 0x20, "m.txt", std::uint16_t(crc16)) +
                                  fused.Data + std::string(1, '\0'));
     EXPECT_TRUE(Shell("lhasa t " + ShellQuote((work / "fused.lzh").string())));
     ASSERT_TRUE(Shell("cd " + ShellQuote(work.string()) + " && lhasa xq fused.lzh"));
-    EXPECT_EQ(Slurp(work / "m.txt"), plain);
+    EXPECT_EQ(ReadText(work / "m.txt"), plain);
 
     // Deflate data are the body of a gzip member.
     const TRawMember deflated = PackOne("m.txt", cmDeflate, "");
     ASSERT_EQ(deflated.Header.Method, 8);
-    Spit(work / "d.gz", std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03", 10) + deflated.Data + Le32(deflated.Header.Crc) +
+    WriteText(work / "d.gz", std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03", 10) + deflated.Data + Le32(deflated.Header.Crc) +
                             Le32(deflated.Header.UnpackedSize));
     EXPECT_TRUE(Shell("gzip -t " + ShellQuote((work / "d.gz").string())));
     ASSERT_TRUE(Shell("gzip -dc " + ShellQuote((work / "d.gz").string()) + " > " + ShellQuote((work / "d").string())));
-    EXPECT_EQ(Slurp(work / "d"), plain);
+    EXPECT_EQ(ReadText(work / "d"), plain);
 
     // bzip2 data are a .bz2 file.
     const TRawMember bz = PackOne("m.txt", cmBz2, "");
     ASSERT_EQ(bz.Header.Method, 12);
-    Spit(work / "b.bz2", bz.Data);
+    WriteText(work / "b.bz2", bz.Data);
     EXPECT_TRUE(Shell("bzip2 -t " + ShellQuote((work / "b.bz2").string())));
     ASSERT_TRUE(Shell("bzip2 -dc " + ShellQuote((work / "b.bz2").string()) + " > " + ShellQuote((work / "b").string())));
-    EXPECT_EQ(Slurp(work / "b"), plain);
+    EXPECT_EQ(ReadText(work / "b"), plain);
 
     // The cipher is the traditional ZIP cipher: enciphered members in a ZIP open with the password,
     // in unzip and in our ZIP reader.
@@ -315,7 +282,7 @@ TEST_F(BhTest, RawMemberStreamsPassTheRealTools)
         EXPECT_TRUE(Shell("unzip -P heslo -t " + ShellQuote((work / "c.zip").string())));
         ASSERT_TRUE(Shell("unzip -P heslo -p " + ShellQuote((work / "c.zip").string()) + " > " +
                           ShellQuote((work / "u").string())));
-        EXPECT_EQ(Slurp(work / "u"), expected);
+        EXPECT_EQ(ReadText(work / "u"), expected);
 
         fs::copy_file(work / "c.zip", home + "/c.zip", fs::copy_options::overwrite_existing);
         fs::remove_all(home + "/z");
@@ -326,7 +293,7 @@ TEST_F(BhTest, RawMemberStreamsPassTheRealTools)
         zip.SetArchiveFile("C:\\c.zip");
         zip.SetExtractDir("C:\\z");
         EXPECT_EQ(zip.Extract(), 1);
-        EXPECT_EQ(Slurp(home + "/z/" + file), expected);
+        EXPECT_EQ(ReadText(home + "/z/" + file), expected);
     }
 
     // An enciphered fused member: the same cipher over the same -lh6- stream, behind a header
@@ -354,12 +321,12 @@ TEST_F(BhTest, MembersCodedByTheRealToolsDecode)
     Put("p.bin", plain);
     const auto tool = [&](const std::string& command, const std::string& output) {
         EXPECT_TRUE(Shell("cd " + ShellQuote(src) + " && " + command));
-        return Slurp(src + "/" + output);
+        return ReadText(src + "/" + output);
     };
     const auto lzhData = [&](const std::string& method) {
         const std::string archive = tool("lha aqo" + method + " l" + method + ".lzh p.bin", "l" + method + ".lzh");
         TLhaHeader h;
-        EXPECT_EQ(ReadLhaHeader(MemoryReader(archive), 0, std::int64_t(archive.size()), h), TLhaHeaderStatus::Header);
+        EXPECT_EQ(ReadLhaHeader(MemoryReadAt(archive), 0, std::int64_t(archive.size()), h), THeaderStatus::Header);
         EXPECT_EQ(h.MethodChar(), method[0]);
         return archive.substr(std::size_t(h.DataOffset), std::size_t(h.PackedSize));
     };
@@ -406,14 +373,14 @@ TEST_F(BhTest, MembersCodedByTheRealToolsDecode)
     archive += MakeMember(old, "old8.bin", header + enciphered);
     archive += MakeMember(PlainHeader(0, ""), "empty.bin", "");
     archive += MakeMember(PlainHeader(0, ""), "dir/", "");
-    Spit(home + "/tools.bh", archive);
+    WriteText(home + "/tools.bh", archive);
 
     const TRun run = RunBh("tools.bh", "heslo", "t");
     EXPECT_TRUE(run.Errors.empty()) << ::testing::PrintToString(run.Errors);
     EXPECT_EQ(run.Failed, 0);
     for (const char* name : {"lh5.bin", "lh6.bin", "deflate8.bin", "deflate2.bin", "bzip2.bin", "zip8.bin",
                              "zip0.bin", "old0.bin", "old8.bin"})
-        EXPECT_TRUE(Slurp(home + "/t/" + name) == plain) << name;
+        EXPECT_TRUE(ReadText(home + "/t/" + name) == plain) << name;
     EXPECT_TRUE(fs::is_regular_file(home + "/t/empty.bin") && fs::file_size(home + "/t/empty.bin") == 0);
     EXPECT_TRUE(fs::is_directory(home + "/t/dir"));
 }
@@ -423,14 +390,14 @@ TEST_F(BhTest, UpdatesKeepOldMembersAndDeletesLeaveABhArchive)
     Put("one.txt", std::string(30000, '1') + "end");
     Put(kCzechName, "kůň");
     ASSERT_EQ(Pack("u.bh", cmFuse, ""), 2);
-    const std::string before = Slurp(home + "/out/u.bh");
+    const std::string before = ReadText(home + "/out/u.bh");
     std::int64_t endAt = 0;
     const auto old = Members(before, endAt);
     ASSERT_EQ(old.size(), 2u);
 
     Put("two.txt", "second");
     ASSERT_EQ(Pack("u.bh", cmDeflate, "", {"two.txt"}), 1);
-    const std::string after = Slurp(home + "/out/u.bh");
+    const std::string after = ReadText(home + "/out/u.bh");
     for (const TRawMember& m : old)
         EXPECT_NE(after.find(before.substr(std::size_t(m.Header.Offset), std::size_t(m.Header.NextOffset() - m.Header.Offset))),
                   std::string::npos);
@@ -462,7 +429,7 @@ TEST_F(BhTest, UpdatesKeepOldMembersAndDeletesLeaveABhArchive)
     // Deleting every member leaves an end header, which is still a BH archive to add to.
     bh.SetFileSpec({"*.*"});
     ASSERT_EQ(bh.Compress(), 3);
-    const std::string emptied = Slurp(home + "/out/u.bh");
+    const std::string emptied = ReadText(home + "/out/u.bh");
     ASSERT_EQ(emptied.size(), std::size_t(kBhHeaderSize));
     EXPECT_EQ(GetLE32(reinterpret_cast<const std::uint8_t*>(emptied.data())), kBhSignature);
     const TRun none = RunBh("out\\u.bh", "");
@@ -471,7 +438,7 @@ TEST_F(BhTest, UpdatesKeepOldMembersAndDeletesLeaveABhArchive)
     bh.Switch = swAdd;
     bh.SetFileSpec({"C:\\src\\two.txt"});
     ASSERT_EQ(bh.Compress(), 1);
-    EXPECT_EQ(Members(Slurp(home + "/out/u.bh"), endAt).size(), 1u);
+    EXPECT_EQ(Members(ReadText(home + "/out/u.bh"), endAt).size(), 1u);
     EXPECT_TRUE(errors.empty());
 }
 
@@ -485,20 +452,20 @@ TEST_F(BhTest, DamagedArchivesEndWithANumber)
                                            {cmBz2, ""}, {cmStore, "k"}, {cmFuse, "k"}}) {
         const std::string name = "d" + std::to_string(++round) + ".bh";
         ASSERT_EQ(Pack(name, method, password), 2);
-        const std::string good = Slurp(home + "/out/" + name);
+        const std::string good = ReadText(home + "/out/" + name);
         std::int64_t endAt = 0;
         std::vector<std::int64_t> boundaries;
         for (const TRawMember& m : Members(good, endAt))
             boundaries.push_back(m.Header.Offset);
         const auto check = [&](const std::string& bad, bool cut) {
-            Spit(home + "/bad.bh", bad);
+            WriteText(home + "/bad.bh", bad);
             fs::remove_all(home + "/bad");
             const TRun run = RunBh("bad.bh", password, "bad");
             // Either a report with its number, or what came out is the source.
             if (run.Errors.empty()) {
                 EXPECT_EQ(run.Failed, 0);
                 if (fs::exists(home + "/bad/data.bin"))
-                    EXPECT_EQ(Slurp(home + "/bad/data.bin"), data);
+                    EXPECT_EQ(ReadText(home + "/bad/data.bin"), data);
                 if (cut)  // silently shorter only where a member ends
                     EXPECT_NE(std::find(boundaries.begin(), boundaries.end(), std::int64_t(bad.size())),
                               boundaries.end())
@@ -518,17 +485,17 @@ TEST_F(BhTest, DamagedArchivesEndWithANumber)
     const std::string hostile = MakeMember(PlainHeader(0, "evil"), "../../evil.txt", "evil") +
                                 MakeMember(PlainHeader(5, "xxxx"), "five.txt", "xxxx") +
                                 MakeMember(PlainHeader(0, "fine"), "ok.txt", "fine");
-    Spit(home + "/hostile.bh", hostile);
+    WriteText(home + "/hostile.bh", hostile);
     const TRun run = RunBh("hostile.bh", "", "deep/er/hostile");
     EXPECT_TRUE(run.Has(E_INVALIDFILENAME));
     EXPECT_TRUE(run.Has(E_UNSUPPORTEDMETHOD));
     EXPECT_FALSE(fs::exists(home + "/deep/evil.txt") || fs::exists(home + "/evil.txt"));
-    EXPECT_EQ(Slurp(home + "/deep/er/hostile/ok.txt"), "fine");
+    EXPECT_EQ(ReadText(home + "/deep/er/hostile/ok.txt"), "fine");
 
     TBhHeader end;
     std::uint8_t fixed[kBhHeaderSize];
     EncodeBhHeader(end, fixed);
-    Spit(home + "/ended.bh", std::string(reinterpret_cast<const char*>(fixed), kBhHeaderSize) +
+    WriteText(home + "/ended.bh", std::string(reinterpret_cast<const char*>(fixed), kBhHeaderSize) +
                                  MakeMember(PlainHeader(0, "fine"), "ok.txt", "fine"));
     const TRun ended = RunBh("ended.bh", "");
     EXPECT_EQ(ended.Passed + ended.Failed, 0);
@@ -543,7 +510,7 @@ TEST_F(BhTest, FilesOfFourGibibytesAreRefused)
     EXPECT_EQ(Pack("h.bh", cmDeflate, ""), 1);
     EXPECT_NE(std::find(errors.begin(), errors.end(), E_FILESIZEFORMAT), errors.end());
     std::int64_t endAt = 0;
-    const auto members = Members(Slurp(home + "/out/h.bh"), endAt);
+    const auto members = Members(ReadText(home + "/out/h.bh"), endAt);
     ASSERT_EQ(members.size(), 1u);
     EXPECT_EQ(members[0].Header.Name, "small.txt");
 }

@@ -16,6 +16,7 @@
 #include "support/HostTree.h"
 #include "support/ToolRun.h"
 #include "writers/plxMakeCab.h"
+#include "support/Reports.h"
 
 namespace fs = std::filesystem;
 
@@ -45,9 +46,7 @@ protected:
     void Bind(TMakeCab& cab, const std::string& archive, const std::vector<std::string>& specs)
     {
         reports.clear();
-        cab.OnError = [this](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-            reports.push_back(code);
-        };
+        cab.OnError = CollectCodes(reports);
         cab.OnReplaceFile = [](TObject*, const std::string&, const std::string&, TDateTime, TDateTime, std::int64_t,
                                std::int64_t, int, int, bool& replace) { replace = true; };
         cab.SetTempDir("C:\\tmp");
@@ -69,9 +68,7 @@ protected:
     std::map<std::string, std::string> OursExtracted(const fs::path& cabinet, const std::string& out)
     {
         TUnCab un;
-        un.OnError = [this](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-            reports.push_back(code);
-        };
+        un.OnError = CollectCodes(reports);
         un.OnNextVolume = [](TObject*, std::string&, int, bool exists, bool& cancel) { cancel = !exists; };
         un.CreateStoredDirs = true;
         un.SetTempDir("C:\\tmp");
@@ -92,19 +89,7 @@ protected:
     }
 
     // The source without its empty folder entries, which a cabinet cannot hold.
-    std::map<std::string, std::string> SourceFiles()
-    {
-        std::map<std::string, std::string> tree = HostTree(src);
-        for (auto& [name, bytes] : HostTree(src))
-            if (!name.empty() && name.back() == '/')
-                tree.erase(name);
-        return tree;
-    }
-    static std::map<std::string, std::string> FilesOf(std::map<std::string, std::string> tree)
-    {
-        std::erase_if(tree, [](const auto& e) { return !e.first.empty() && e.first.back() == '/'; });
-        return tree;
-    }
+    std::map<std::string, std::string> SourceFiles() { return FilesOnly(HostTree(src)); }
 
     fs::path src;
     std::vector<int> reports;
@@ -125,9 +110,9 @@ TEST_F(CabWriterTest, OurCabinetsPassTheToolsAndExtractToTheSource)
         EXPECT_EQ(std::system(("gcab -t " + q + " >/dev/null 2>&1").c_str()), 0);
         EXPECT_EQ(std::system(("7zz t " + q + " >/dev/null 2>&1").c_str()), 0);
         const auto expected = SourceFiles();
-        EXPECT_EQ(FilesOf(ToolExtracted("cabextract -q " + q, name + ".cx")), expected);
-        EXPECT_EQ(FilesOf(ToolExtracted("gcab -x " + q, name + ".gcab")), expected);
-        EXPECT_EQ(FilesOf(OursExtracted(cab, name + ".ours")), expected);
+        EXPECT_EQ(FilesOnly(ToolExtracted("cabextract -q " + q, name + ".cx")), expected);
+        EXPECT_EQ(FilesOnly(ToolExtracted("gcab -x " + q, name + ".gcab")), expected);
+        EXPECT_EQ(FilesOnly(OursExtracted(cab, name + ".ours")), expected);
         if (method == cmMsZip)
             EXPECT_LT(fs::file_size(cab), fs::file_size(fs::path(home) / "stored.cab") * 3 / 4);
     }
@@ -144,13 +129,13 @@ TEST_F(CabWriterTest, AnUpdateKeepsTheOldEntriesAndAFailedOneLeavesTheCabinet)
     ASSERT_EQ(Make("C:\\u.cab", {"C:\\more\\*"}, cmMsZip), 1);
     auto expected = SourceFiles();
     expected["nový.txt"] = HostTree(fs::path(home) / "more").at("nový.txt");
-    EXPECT_EQ(FilesOf(ToolExtracted("cabextract -q " + ShellQuote(cab.string()), "cx1")), expected);
+    EXPECT_EQ(FilesOnly(ToolExtracted("cabextract -q " + ShellQuote(cab.string()), "cx1")), expected);
 
     // A changed file replaces its entry; the others stay.
     WriteWholeFile(src / "text.txt", MixedBytes(1000, 7));
     ASSERT_EQ(Make("C:\\u.cab", {"C:\\src\\text.txt"}, cmStore), 1);
     expected["text.txt"] = HostTree(src).at("text.txt");
-    EXPECT_EQ(FilesOf(ToolExtracted("cabextract -q " + ShellQuote(cab.string()), "cx2")), expected);
+    EXPECT_EQ(FilesOnly(ToolExtracted("cabextract -q " + ShellQuote(cab.string()), "cx2")), expected);
 
     // LZX and Quantum are not written: refused by number, the cabinet as it was.
     const std::vector<std::uint8_t> before = ReadWholeFile(cab);
@@ -359,8 +344,8 @@ TEST_F(CabWriterTest, ASizeLimitCutsASetThatTheToolsAndWeReadWhole)
         }
         const std::string first = ShellQuote((w / "w1.cab").string());
         EXPECT_EQ(std::system(("cabextract -t " + first + " >/dev/null 2>&1").c_str()), 0);
-        EXPECT_EQ(FilesOf(ToolExtracted("cabextract -q " + first, "wcx")), SourceFiles());
-        EXPECT_EQ(FilesOf(OursExtracted(w / "w1.cab", "wours")), SourceFiles());
+        EXPECT_EQ(FilesOnly(ToolExtracted("cabextract -q " + first, "wcx")), SourceFiles());
+        EXPECT_EQ(FilesOnly(OursExtracted(w / "w1.cab", "wours")), SourceFiles());
         for (int i = 1; i <= asked; ++i)
             fs::remove(w / ("w" + std::to_string(i) + ".cab"));
     }

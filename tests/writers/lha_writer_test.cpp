@@ -10,6 +10,7 @@
 #include "tests/platform/win/FsTestSupport.h"
 #include "writers/Lha.h"
 #include "writers/LzhEncode.h"
+#include "support/Reports.h"
 
 #include <gtest/gtest.h>
 
@@ -23,12 +24,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string Slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 bool ToolOk(const std::string& command, std::string* output = nullptr)
 {
@@ -45,7 +40,7 @@ std::map<std::string, std::string> Tree(const fs::path& dir)
     std::map<std::string, std::string> out;
     for (const auto& e : fs::recursive_directory_iterator(dir)) {
         const std::string rel = StoredNameToUtf8(fs::relative(e.path(), dir).string());
-        out[rel] = e.is_directory() ? "/" : Slurp(e.path());
+        out[rel] = e.is_directory() ? "/" : ReadText(e.path());
     }
     return out;
 }
@@ -53,17 +48,11 @@ std::map<std::string, std::string> Tree(const fs::path& dir)
 // The archive's headers in order, and where its end marker starts.
 std::vector<TLhaHeader> Headers(const std::string& bytes, std::int64_t& endAt)
 {
-    const TReadAt read = [&](std::int64_t at, void* buffer, std::int64_t count) -> std::int64_t {
-        if (at < 0 || at >= std::int64_t(bytes.size()))
-            return 0;
-        count = std::min<std::int64_t>(count, std::int64_t(bytes.size()) - at);
-        std::memcpy(buffer, bytes.data() + at, std::size_t(count));
-        return count;
-    };
+    const TReadAt read = MemoryReadAt(bytes);
     std::vector<TLhaHeader> out;
     TLhaHeader h;
     std::int64_t pos = 0;
-    while (ReadLhaHeader(read, pos, std::int64_t(bytes.size()), h) == TLhaHeaderStatus::Header) {
+    while (ReadLhaHeader(read, pos, std::int64_t(bytes.size()), h) == THeaderStatus::Header) {
         out.push_back(h);
         pos = h.NextOffset;
     }
@@ -82,14 +71,11 @@ protected:
     }
     void Put(const std::string& rel, const std::string& data)
     {
-        fs::create_directories(fs::path(src + "/" + rel).parent_path());
-        std::ofstream(src + "/" + rel, std::ios::binary) << data;
+        WriteText(src + "/" + rel, data);
     }
     void Watch(TZipCommon& c)
     {
-        c.OnError = [this](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-            errors.push_back(code);
-        };
+        c.OnError = CollectCodes(errors);
     }
     bool Has(int code) const { return std::find(errors.begin(), errors.end(), code) != errors.end(); }
     fs::path Fresh(const std::string& name)
@@ -149,7 +135,7 @@ TEST_F(LhaWriterTest, OurArchivesPassTheLhaToolsAndExtractToTheSource)
         EXPECT_EQ(got, want);
 
         // Level-0 headers, the right methods, and exactly two zero bytes at the end.
-        const std::string bytes = Slurp(archive);
+        const std::string bytes = ReadText(archive);
         std::int64_t endAt = 0;
         const auto headers = Headers(bytes, endAt);
         ASSERT_EQ(headers.size(), 6u);
@@ -181,7 +167,7 @@ TEST_F(LhaWriterTest, UpdatesKeepOtherToolsEntriesByteForByte)
     std::ofstream(jsrc / "two.bin", std::ios::binary).write(reinterpret_cast<const char*>(bin.data()), std::streamsize(bin.size()));
     const std::string archive = home + "/out/old.lzh";
     ASSERT_TRUE(ToolOk("cd '" + jsrc.string() + "' && lha aq2o7 '" + archive + "' dir two.bin"));
-    const std::string before = Slurp(archive);
+    const std::string before = ReadText(archive);
     std::int64_t oldEnd = 0;
     const auto oldHeaders = Headers(before, oldEnd);
     ASSERT_GE(oldHeaders.size(), 3u);
@@ -193,7 +179,7 @@ TEST_F(LhaWriterTest, UpdatesKeepOtherToolsEntriesByteForByte)
     lha.SetFileSpec({"C:\\src\\new.txt"});
     ASSERT_EQ(lha.Compress(), 1);
     EXPECT_TRUE(errors.empty());
-    const std::string after = Slurp(archive);
+    const std::string after = ReadText(archive);
     // Every old entry, level-2 header and all, is in the new archive unchanged.
     for (const TLhaHeader& h : oldHeaders)
         EXPECT_NE(after.find(before.substr(std::size_t(h.Offset), std::size_t(h.NextOffset - h.Offset))),
@@ -204,9 +190,9 @@ TEST_F(LhaWriterTest, UpdatesKeepOtherToolsEntriesByteForByte)
     EXPECT_TRUE(ToolOk("cd '" + root + "' && lha t '" + archive + "'", &said)) << said;
     const fs::path x = Fresh("x");
     ASSERT_TRUE(ToolOk("cd '" + x.string() + "' && lhasa xq '" + archive + "'"));
-    EXPECT_EQ(Slurp(x / "dir" / "one.txt"), std::string(30000, 'x') + "end");
-    EXPECT_EQ(Slurp(x / "two.bin"), std::string(bin.begin(), bin.end()));
-    EXPECT_EQ(Slurp(x / "new.txt"), "brand new\n");
+    EXPECT_EQ(ReadText(x / "dir" / "one.txt"), std::string(30000, 'x') + "end");
+    EXPECT_EQ(ReadText(x / "two.bin"), std::string(bin.begin(), bin.end()));
+    EXPECT_EQ(ReadText(x / "new.txt"), "brand new\n");
 
     // A kept entry under a new name: a new header before the same data.
     lha.OnReplaceFile = [](TObject*, const std::string&, const std::string&, TDateTime, TDateTime, std::int64_t,
@@ -221,8 +207,8 @@ TEST_F(LhaWriterTest, UpdatesKeepOtherToolsEntriesByteForByte)
     EXPECT_TRUE(ToolOk("lhasa t '" + archive + "'", &said)) << said;
     const fs::path y = Fresh("y");
     ASSERT_TRUE(ToolOk("cd '" + y.string() + "' && lhasa xq '" + archive + "'"));
-    EXPECT_EQ(Slurp(y / "renamed.txt"), "brand new\n");
-    EXPECT_EQ(Slurp(y / "new.txt"), "second edition\n");
+    EXPECT_EQ(ReadText(y / "renamed.txt"), "brand new\n");
+    EXPECT_EQ(ReadText(y / "new.txt"), "second edition\n");
     EXPECT_FALSE(fs::exists(y / "two.bin"));
     EXPECT_TRUE(fs::exists(y / "dir" / "one.txt"));
 }
@@ -252,7 +238,7 @@ TEST_F(LhaWriterTest, LongNamesGoToLevelOneAndPackedTypesAreStored)
     const std::string archive = home + "/out/n.lzh";
     std::int64_t endAt = 0;
     std::map<std::string, TLhaHeader> byName;
-    for (const TLhaHeader& h : Headers(Slurp(archive), endAt))
+    for (const TLhaHeader& h : Headers(ReadText(archive), endAt))
         byName[h.Name] = h;
     ASSERT_EQ(byName.size(), 5u);
     EXPECT_EQ(byName[fits].Level, 0);
@@ -265,9 +251,9 @@ TEST_F(LhaWriterTest, LongNamesGoToLevelOneAndPackedTypesAreStored)
     EXPECT_TRUE(ToolOk("lhasa t '" + archive + "'", &said)) << said;
     const fs::path x = Fresh("x");
     ASSERT_TRUE(ToolOk("cd '" + x.string() + "' && lhasa xq '" + archive + "'"));
-    EXPECT_EQ(Slurp(x / longFile), "too long for a level-0 header");
-    EXPECT_EQ(Slurp(x / deep), "deep and long");
-    EXPECT_EQ(Slurp(x / fits), "just fits");
+    EXPECT_EQ(ReadText(x / longFile), "too long for a level-0 header");
+    EXPECT_EQ(ReadText(x / deep), "deep and long");
+    EXPECT_EQ(ReadText(x / fits), "just fits");
 }
 
 // --- the encoder alone ---

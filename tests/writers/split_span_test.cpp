@@ -9,6 +9,7 @@
 #include "writers/DiskSpan.h"
 #include "writers/plxArchiveSplitter.h"
 #include "writers/plxZipSplitter.h"
+#include "support/Reports.h"
 
 #include <gtest/gtest.h>
 
@@ -19,17 +20,6 @@ namespace {
 const std::string kTool = std::string(TORVO_BUILD_DIR) + "/tools/plxtool";
 
 std::string EnginePathOf(const fs::path& host) { return win::ToWindowsPath(host.string()); }
-
-struct TReports {
-    std::vector<int> Codes;
-    void Bind(TZipCommon& c)
-    {
-        c.OnError = [this](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-            Codes.push_back(code);
-        };
-    }
-    bool Has(int code) const { return std::find(Codes.begin(), Codes.end(), code) != Codes.end(); }
-};
 
 class SplitSpan : public FsTest {
 protected:
@@ -79,12 +69,6 @@ protected:
         unzip.Extract();
         EXPECT_TRUE(reports.Codes.empty()) << reports.Codes.front();
         return HostTree(out);
-    }
-
-    static std::map<std::string, std::string> FilesOnly(std::map<std::string, std::string> tree)
-    {
-        std::erase_if(tree, [](const auto& e) { return e.first.back() == '/'; });
-        return tree;
     }
 
     // 7-Zip tests and extracts the set; Info-ZIP joins it and tests the whole.

@@ -10,6 +10,7 @@
 #include "core/Err_Msgs.h"
 #include "tests/platform/win/FsTestSupport.h"
 #include "support/ToolRun.h"
+#include "support/Reports.h"
 
 #include <gtest/gtest.h>
 
@@ -82,9 +83,7 @@ protected:
 
     void Watch(TZipCommon& c)
     {
-        c.OnError = [this](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-            errors.push_back(code);
-        };
+        c.OnError = CollectCodes(errors);
     }
     bool Has(int code) const { return std::find(errors.begin(), errors.end(), code) != errors.end(); }
 

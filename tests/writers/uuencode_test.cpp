@@ -12,6 +12,7 @@
 #include "readers/plxUUDecode.h"
 #include "support/ToolRun.h"
 #include "writers/plxUUEncode.h"
+#include "support/Reports.h"
 
 namespace fs = std::filesystem;
 
@@ -28,9 +29,7 @@ TEncoded Encode(const fs::path& Input, const fs::path& Output, TCompressMethod M
 {
     TUUEncode z;
     TEncoded r;
-    z.OnError = [&](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-        r.Errors.push_back(code);
-    };
+    z.OnError = CollectCodes(r.Errors);
     z.OnEnd = [&](TObject*, const std::string&, bool pass) {
         r.Ended = true;
         r.Passed = pass;
@@ -43,14 +42,6 @@ TEncoded Encode(const fs::path& Input, const fs::path& Output, TCompressMethod M
     r.Count = z.Compress();
     return r;
 }
-
-std::string Text(const fs::path& p)
-{
-    const auto bytes = ReadWholeFile(p);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-void PutText(const fs::path& p, const std::string& s) { WriteWholeFile(p, std::vector<std::uint8_t>(s.begin(), s.end())); }
 
 std::vector<std::string> Lines(const std::string& text)
 {
@@ -79,7 +70,7 @@ std::string DecodeOurs(const fs::path& First, const fs::path& Out, int* Files = 
     if (Files)
         *Files = n;
     for (const auto& e : fs::directory_iterator(Out))
-        return Text(e.path());
+        return ReadText(e.path());
     return "<nothing>";
 }
 
@@ -102,7 +93,7 @@ TEST_F(UUEncodeTest, OutputsDecodeWithTheToolsAndOurs)
     } methods[] = {{cmUUEncode, "uue"}, {cmXXEncode, "xxe"}, {cmBase64, "mim"}};
     for (const std::size_t size : {0, 1, 2, 44, 45, 57, 100, 70000}) {
         const std::string data = RandomBytes(size, unsigned(size) + 3);
-        PutText(dir / "in.bin", data);
+        WriteText(dir / "in.bin", data);
         for (const auto& m : methods) {
             const std::string what = std::string(m.Ext) + " of " + std::to_string(size) + " bytes";
             const fs::path out = dir / (std::string("t.") + m.Ext);
@@ -118,20 +109,20 @@ TEST_F(UUEncodeTest, OutputsDecodeWithTheToolsAndOurs)
                 fs::create_directories(dir / "v");
                 dir.Run(std::string("cd v && uudeview -i -q ../t.") + m.Ext + " >/dev/null 2>&1");
                 ASSERT_TRUE(fs::exists(dir / "v" / "in.bin")) << "uudeview, " << what;
-                EXPECT_TRUE(Text(dir / "v" / "in.bin") == data) << "uudeview, " << what;
+                EXPECT_TRUE(ReadText(dir / "v" / "in.bin") == data) << "uudeview, " << what;
             }
             if (m.Method == cmUUEncode) {
                 ASSERT_EQ(dir.Run("uudecode -o dec.bin t.uue"), 0) << what;
-                EXPECT_TRUE(Text(dir / "dec.bin") == data) << "uudecode, " << what;
+                EXPECT_TRUE(ReadText(dir / "dec.bin") == data) << "uudecode, " << what;
             }
             if (m.Method == cmBase64) {
                 // uudecode reads Base64 lines that mail has turned into plain line ends.
                 ASSERT_EQ(dir.Run("tr -d '\\r' < t.mim > lf.mim && uudecode -o dec.bin lf.mim"), 0) << what;
-                EXPECT_TRUE(Text(dir / "dec.bin") == data) << "uudecode, " << what;
+                EXPECT_TRUE(ReadText(dir / "dec.bin") == data) << "uudecode, " << what;
                 // The data lines alone are RFC 2045 Base64.
                 ASSERT_EQ(dir.Run("sed -n '/^begin-base64/,/^====/p' lf.mim | sed '1d;$d' | base64 -d > dec.bin"), 0)
                     << what;
-                EXPECT_TRUE(Text(dir / "dec.bin") == data) << "base64 -d, " << what;
+                EXPECT_TRUE(ReadText(dir / "dec.bin") == data) << "base64 -d, " << what;
             }
         }
     }
@@ -139,9 +130,9 @@ TEST_F(UUEncodeTest, OutputsDecodeWithTheToolsAndOurs)
 
 TEST_F(UUEncodeTest, LinesHeadersAndParts)
 {
-    PutText(dir / "photo.jpg", std::string(45, 'x'));
+    WriteText(dir / "photo.jpg", std::string(45, 'x'));
     Encode(dir / "photo.jpg", dir / "photo.uue", cmUUEncode);
-    const auto uu = Lines(Text(dir / "photo.uue"));
+    const auto uu = Lines(ReadText(dir / "photo.uue"));
     ASSERT_EQ(uu.size(), 5u);
     EXPECT_EQ(uu[0], "begin 644 photo.jpg");
     EXPECT_EQ(uu[1].size(), 61u);
@@ -151,27 +142,27 @@ TEST_F(UUEncodeTest, LinesHeadersAndParts)
     EXPECT_EQ(uu[4], "45 bytes");
 
     Encode(dir / "photo.jpg", dir / "photo.mim", cmBase64);
-    const auto mime = Lines(Text(dir / "photo.mim"));
+    const auto mime = Lines(ReadText(dir / "photo.mim"));
     EXPECT_EQ(mime[0], "Content-Type: image/jpeg; name=\"photo.jpg\";");
     EXPECT_EQ(mime[1], "Content-Transfer-Encoding: base64");
     EXPECT_EQ(mime[2], "Content-Disposition: attachment; filename=\"photo.jpg\"");
     EXPECT_EQ(mime[3], "");
     EXPECT_EQ(mime[4], "begin-base64 664 photo.jpg");
 
-    PutText(dir / "one", "A");
+    WriteText(dir / "one", "A");
     Encode(dir / "one", dir / "one.mim", cmBase64);
-    EXPECT_EQ(Lines(Text(dir / "one.mim"))[5], "QQ==");
+    EXPECT_EQ(Lines(ReadText(dir / "one.mim"))[5], "QQ==");
 
-    PutText(dir / "empty", "");
+    WriteText(dir / "empty", "");
     Encode(dir / "empty", dir / "empty.xxe", cmXXEncode, [](TUUEncode& z) { z.WriteTableToFile = true; });
-    EXPECT_EQ(Lines(Text(dir / "empty.xxe")),
+    EXPECT_EQ(Lines(ReadText(dir / "empty.xxe")),
               (std::vector<std::string>{"table", "+-0123456789ABCDEFGHIJKLMNOPQRST", "UVWXYZabcdefghijklmnopqrstuvwxyz",
                                         "begin 644 empty", "+", "end", "0 bytes"}));
     EXPECT_EQ(DecodeOurs(dir / "empty.xxe", dir / "ours"), "");
 
     // Parts of 1 KiB: 16 lines, three of them counted for the header; named report.UU1, ...
     const std::string data = RandomBytes(2000, 5);
-    PutText(dir / "data", data);
+    WriteText(dir / "data", data);
     TUUEncode named;
     named.SetArchiveFile((dir / "data").string());
     named.SetOutFilename((dir / "report").string());
@@ -181,9 +172,9 @@ TEST_F(UUEncodeTest, LinesHeadersAndParts)
     std::string input = (dir / "data").string();
     std::replace(input.begin(), input.end(), '/', '\\');
     EXPECT_EQ(named.ArchiveFile(), input);  // no extension added to it
-    const auto first = Lines(Text(dir / "report.UUE"));
+    const auto first = Lines(ReadText(dir / "report.UUE"));
     EXPECT_EQ(first.size(), 14u);
-    const auto last = Lines(Text(dir / "report.UU3"));
+    const auto last = Lines(ReadText(dir / "report.UU3"));
     EXPECT_EQ(last[0], "part 3");
     EXPECT_EQ(last.back(), "encoded into 3 file(s)");
     EXPECT_FALSE(fs::exists(dir / "report.UU4"));
@@ -192,9 +183,9 @@ TEST_F(UUEncodeTest, LinesHeadersAndParts)
     EXPECT_EQ(files, 1);
     fs::create_directories(dir / "v");
     dir.Run("cd v && uudeview -i -q ../report.UUE ../report.UU1 ../report.UU2 ../report.UU3 >/dev/null 2>&1");
-    EXPECT_TRUE(Text(dir / "v" / "data") == data) << "uudeview joins the parts";
+    EXPECT_TRUE(ReadText(dir / "v" / "data") == data) << "uudeview joins the parts";
     ASSERT_EQ(dir.Run("cat report.UUE report.UU1 report.UU2 report.UU3 | sed '/^part [0-9]*\r$/d' | uudecode -o joined"), 0);
-    EXPECT_TRUE(Text(dir / "joined") == data) << "uudecode of the parts joined";
+    EXPECT_TRUE(ReadText(dir / "joined") == data) << "uudecode of the parts joined";
 
     for (const auto method : {cmXXEncode, cmBase64}) {
         Encode(dir / "data", dir / "p.txt", method, [](TUUEncode& z) { z.KBytesPerVolume = 1; });
@@ -207,7 +198,7 @@ TEST_F(UUEncodeTest, SplitZipSetIsWrittenVolumeByVolume)
 {
     if (!HaveTool("zip"))
         GTEST_SKIP() << "zip missing";
-    PutText(dir / "r.bin", RandomBytes(200000, 11));
+    WriteText(dir / "r.bin", RandomBytes(200000, 11));
     ASSERT_EQ(dir.Run("zip -q -s 64k set.zip r.bin"), 0);
     for (const auto method : {cmUUEncode, cmBase64}) {
         const TEncoded r = Encode(dir / "set.zip", dir / "set.txt", method);
@@ -221,14 +212,14 @@ TEST_F(UUEncodeTest, SplitZipSetIsWrittenVolumeByVolume)
         z.SetExtractDir((dir / "out").string());
         EXPECT_EQ(z.Extract(), 4) << method;
         for (const char* v : {"set.z01", "set.z02", "set.z03", "set.zip"})
-            EXPECT_TRUE(Text(dir / "out" / v) == Text(dir / v)) << method << " " << v;
+            EXPECT_TRUE(ReadText(dir / "out" / v) == ReadText(dir / v)) << method << " " << v;
     }
 }
 
 TEST_F(UUEncodeTest, FailedRunsLeaveNoOutput)
 {
-    PutText(dir / "in.bin", RandomBytes(3 << 20, 4));
-    PutText(dir / "old.uue", "old");
+    WriteText(dir / "in.bin", RandomBytes(3 << 20, 4));
+    WriteText(dir / "old.uue", "old");
 
     // The output named as the input: refused, the input stays.
     TEncoded same = Encode(dir / "in.bin", dir / "in.bin", cmUUEncode);
@@ -242,7 +233,7 @@ TEST_F(UUEncodeTest, FailedRunsLeaveNoOutput)
     });
     EXPECT_EQ(cancelled.Count, 0);
     EXPECT_FALSE(cancelled.Passed);
-    EXPECT_EQ(Text(dir / "old.uue"), "old");
+    EXPECT_EQ(ReadText(dir / "old.uue"), "old");
     EXPECT_FALSE(fs::exists(dir / "old.uu1"));
 
     // An input that ends before its size (a failing medium): reported, nothing written.
@@ -250,10 +241,10 @@ TEST_F(UUEncodeTest, FailedRunsLeaveNoOutput)
         z.OnProgress = [this](TObject*, std::uint8_t, std::uint8_t) { fs::resize_file(dir / "in.bin", 1 << 20); };
     });
     EXPECT_EQ(cut.Errors, std::vector<int>{E_READFILE});
-    EXPECT_EQ(Text(dir / "old.uue"), "old");
+    EXPECT_EQ(ReadText(dir / "old.uue"), "old");
 
     // More than 999 parts: refused before anything is written.
-    PutText(dir / "in.bin", RandomBytes(800000, 4));
+    WriteText(dir / "in.bin", RandomBytes(800000, 4));
     TEncoded many = Encode(dir / "in.bin", dir / "many.uue", cmUUEncode, [](TUUEncode& z) { z.KBytesPerVolume = 1; });
     EXPECT_EQ(many.Errors, std::vector<int>{E_MAXVOLUMES});
     EXPECT_FALSE(fs::exists(dir / "many.uue"));
@@ -264,7 +255,7 @@ TEST_F(UUEncodeTest, FailedRunsLeaveNoOutput)
         z.OnFileExists = [](TObject*, const std::string&, TDateTime, TOverwriteMode& mode) { mode = omSkip; };
     });
     EXPECT_EQ(kept.Count, 0);
-    EXPECT_EQ(Text(dir / "old.uue"), "old");
+    EXPECT_EQ(ReadText(dir / "old.uue"), "old");
     TEncoded unasked = Encode(dir / "in.bin", dir / "old.uue", cmUUEncode, [](TUUEncode& z) { z.OverwriteMode = omSkip; });
     EXPECT_EQ(unasked.Errors, std::vector<int>{E_REQUIREDEVENT});
 

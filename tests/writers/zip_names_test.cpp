@@ -19,18 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string EnginePathOf(std::string host)
-{
-    std::replace(host.begin(), host.end(), '/', '\\');
-    return "Z:" + host;
-}
-
-std::string ReadText(const fs::path& p)
-{
-    const auto bytes = ReadWholeFile(p);
-    return std::string(bytes.begin(), bytes.end());
-}
-
 // Every file below the folder by its relative path, with its bytes; folders as "<folder>".
 std::map<std::string, std::string> Files(const std::string& folder)
 {
@@ -69,11 +57,11 @@ protected:
         z.RecurseDirs = true;
         std::vector<std::string> engine;
         for (const auto& s : specs)
-            engine.push_back(EnginePathOf(src) + "\\" + s);
+            engine.push_back(ZDrivePath(src) + "\\" + s);
         z.SetFileSpec(engine);
         if (setup)
             setup(z);
-        z.SetArchiveFile(EnginePathOf(zip));
+        z.SetArchiveFile(ZDrivePath(zip));
         return z.Compress();
     }
 
@@ -109,8 +97,8 @@ TEST_F(ZipNames, CzechSlovakAndJapaneseNamesReadTheSameInEveryArchiver)
 
     // Our reader takes the same names; the CP852 bytes stay for the readers that want them.
     TUnZip u;
-    u.SetArchiveFile(EnginePathOf(zip));
-    u.SetExtractDir(EnginePathOf(root + "/ours"));
+    u.SetArchiveFile(ZDrivePath(zip));
+    u.SetExtractDir(ZDrivePath(root + "/ours"));
     u.CreateStoredDirs = true;
     EXPECT_EQ(u.Extract(), 6);
     EXPECT_EQ(Files(root + "/ours"), expected);

@@ -6,6 +6,7 @@
 #include "core/ZipRecords.h"
 #include "tests/platform/win/FsTestSupport.h"
 #include "support/ToolRun.h"
+#include "support/Reports.h"
 
 #include <gtest/gtest.h>
 
@@ -93,25 +94,6 @@ protected:
     std::string src;
 };
 
-// The run's reports as "number" strings.
-struct TReports {
-    std::vector<int> Codes;
-    void Bind(TZipCommon& c)
-    {
-        c.OnError = [this](TObject*, const std::string&, const std::string&, const std::string&, int code) {
-            Codes.push_back(code);
-        };
-    }
-    bool Has(int code) const { return std::find(Codes.begin(), Codes.end(), code) != Codes.end(); }
-};
-
-// The engine's Windows form of a host path: "/" is drive Z:.
-std::string EnginePathOf(std::string host)
-{
-    std::replace(host.begin(), host.end(), '/', '\\');
-    return "Z:" + host;
-}
-
 TEST_F(ZipWriter, EveryMethodWithAndWithoutPasswordReadsBackInOtherArchivers)
 {
     struct TCase {
@@ -183,7 +165,7 @@ TEST_F(ZipWriter, CommentsSurviveUpdatesAndAreEditedInPlace)
     TZip z;
     TReports reports;
     reports.Bind(z);
-    z.SetArchiveFile(EnginePathOf(zip));
+    z.SetArchiveFile(ZDrivePath(zip));
     const int count = z.ReadComments();
     ASSERT_EQ(count, 6);
     std::string name;
@@ -218,8 +200,8 @@ TEST_F(ZipWriter, CommentsSurviveUpdatesAndAreEditedInPlace)
     reports.Bind(fresh);
     fresh.Switch = swRefresh;
     fresh.StoredDirNames = sdRelative;
-    fresh.SetFileSpec({EnginePathOf(src) + "\\*"});
-    fresh.SetArchiveFile(EnginePathOf(zip));
+    fresh.SetFileSpec({ZDrivePath(src) + "\\*"});
+    fresh.SetArchiveFile(ZDrivePath(zip));
     EXPECT_EQ(fresh.Compress(), 1);
     std::tie(rc, info) = Shell("zipinfo -v " + ShellQuote(zip));
     EXPECT_NE(info.find("short"), std::string::npos);
@@ -295,7 +277,7 @@ TEST_F(ZipWriter, OldEntriesWithDescriptorsOrBehindAStubAreKeptIntact)
     TZip z;
     TReports reports;
     reports.Bind(z);
-    z.SetArchiveFile(EnginePathOf(sfx));
+    z.SetArchiveFile(ZDrivePath(sfx));
     ASSERT_GT(z.ReadComments(), 0);
     z.MainComment.SetComment("x", 1);
     EXPECT_FALSE(z.SaveComments(true));
@@ -312,12 +294,12 @@ TEST_F(ZipWriter, AFullMediumLeavesTheOldArchive)
     reports.Bind(z);
     z.OnReplaceFile = [](TObject*, const std::string&, const std::string&, TDateTime, TDateTime, std::int64_t,
                          std::int64_t, int, int, bool& Replace) { Replace = true; };
-    z.SetFileSpec({EnginePathOf(src) + "\\a.txt"});
+    z.SetFileSpec({ZDrivePath(src) + "\\a.txt"});
     z.SetArchiveFile("E:\\small.zip");
     ASSERT_EQ(z.Compress(), 1);
     const std::string before = ReadHostFile(root + "/media/small.zip");
 
-    z.SetFileSpec({EnginePathOf(src) + "\\sub\\rand.bin"});
+    z.SetFileSpec({ZDrivePath(src) + "\\sub\\rand.bin"});
     z.SetArchiveFile("E:\\small.zip");
     EXPECT_EQ(z.Compress(), 0);
     EXPECT_FALSE(reports.Codes.empty());
@@ -340,8 +322,8 @@ TEST_F(ZipWriter, AnUnreadableReplacementKeepsTheOldEntry)
         z.OnReplaceFile = [](TObject*, const std::string&, const std::string&, TDateTime, TDateTime, std::int64_t,
                              std::int64_t, int, int, bool& Replace) { Replace = true; };
         z.StoredDirNames = sdRelative;
-        z.SetFileSpec({EnginePathOf(src) + "\\*"});
-        z.SetArchiveFile(EnginePathOf(zip));
+        z.SetFileSpec({ZDrivePath(src) + "\\*"});
+        z.SetArchiveFile(ZDrivePath(zip));
     };
 
     for (const TSwitch mode : {swAdd, swRefresh}) {
@@ -370,8 +352,8 @@ TEST_F(ZipWriter, EncipheredHeadersAndNamesReadBackThroughOurReader)
     z.EncryptHeaders = true;
     z.SetPassword("pw");
     z.StoredDirNames = sdRelative;
-    z.SetFileSpec({EnginePathOf(src) + "\\*"});
-    z.SetArchiveFile(EnginePathOf(root + "/h.zip"));
+    z.SetFileSpec({ZDrivePath(src) + "\\*"});
+    z.SetArchiveFile(ZDrivePath(root + "/h.zip"));
     ASSERT_EQ(z.Compress(), 6) << reports.Codes.size();
     const std::string bytes = ReadHostFile(root + "/h.zip");
     EXPECT_EQ(bytes.find("a.txt"), std::string::npos) << "names are enciphered";

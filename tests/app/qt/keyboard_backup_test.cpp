@@ -28,12 +28,6 @@ namespace {
 
 const fs::path Shots = fs::path(TORVO_BUILD_DIR) / "screenshots";
 
-void WriteFile(const fs::path& path, const std::string& text)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 std::string Scale() { return std::getenv("QT_SCALE_FACTOR") ? "_2x" : ""; }
 
 void SaveWindow(QWidget* w, const std::string& name)
@@ -188,14 +182,14 @@ TEST(KeyboardBackup, KeysAloneMakeTheSameArchiveAsTheMouse)
     SetWidgetSet(torvoqt::CreateQtWidgetSet());
     const fs::path a = dir / "a";
     fs::create_directories(a);
-    WriteFile(fs::path(std::getenv("XDG_CONFIG_HOME")) / "torvo" / "drives", "A: removable " + a.string() + "\n");
-    WriteFile(home / "data" / "archivace.dta",
+    WriteText(fs::path(std::getenv("XDG_CONFIG_HOME")) / "torvo" / "drives", "A: removable " + a.string() + "\n");
+    WriteText(home / "data" / "archivace.dta",
               "[MENUARCHIV]C:\\data\\menu.txt\r\n[PATHARCHIVDRV]A:\\ZALOHY\\\r\n[PATHARCHIV]C:\\ZALOHY\\\r\n"
               "[PATHARCHIVACE]C:\\data\\*.dta\r\n[COMMENT1]Zaloha\r\n");
-    WriteFile(home / "data" / "menu.txt",
+    WriteText(home / "data" / "menu.txt",
               "[Menu]\r\n{0}Archivace\r\n[Archivace] Archivace dat\r\n~Data|Data\x87" "0<x>\r\n[Seznam]\r\n"
               "{0}Ucto\x87Ucto\r\n[Ucto]\r\n{1}kniha.dat\x87" "a\r\n");
-    WriteFile(home / "data" / "kniha.dat", std::string(50000, 'k'));
+    WriteText(home / "data" / "kniha.dat", std::string(50000, 'k'));
 
     const fs::path byMouse = BackUp(false, a);
     const fs::path byKeys = BackUp(true, a);

@@ -3,6 +3,7 @@
 #include "platform/win/CodePage.h"
 #include "platform/win/Messages.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -18,20 +19,6 @@ const std::string TorvoProgram = TORVO_BUILD_DIR "/torvo";
 const std::string CallerProgram = TORVO_BUILD_DIR "/tests/app/torvo-caller";
 const std::string FakeInternetProgram = TORVO_BUILD_DIR "/tests/app/fake-qnet";
 const std::string FakeMailProgram = TORVO_BUILD_DIR "/tests/app/fake-dastel";
-
-void WriteFile(const fs::path& path, const std::string& text)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::string Shell(const std::string& command, int* status)
 {
@@ -54,6 +41,27 @@ std::string Quoted(const fs::path& path)
     for (char c : path.string())
         out += c == '\'' ? std::string("'\\''") : std::string(1, c);
     return out + "'";
+}
+
+bool IsDatedName(const std::string& name, const std::string& base, const std::string& extension)
+{
+    const std::string shape = "_0000-00-00(00-00)";
+    if (name.size() != base.size() + shape.size() + extension.size() || name.rfind(base, 0) != 0 ||
+        name.substr(name.size() - extension.size()) != extension)
+        return false;
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+        const char c = name[base.size() + i];
+        if (shape[i] == '0' ? !std::isdigit(static_cast<unsigned char>(c)) : c != shape[i])
+            return false;
+    }
+    return true;
+}
+
+void ExpectUnzipTestPasses(const fs::path& archive)
+{
+    int status = -1;
+    const std::string test = Shell("unzip -t " + Quoted(archive), &status);
+    EXPECT_EQ(0, status) << test;
 }
 
 Child Spawn(const std::vector<std::string>& args, const fs::path& output)
@@ -127,6 +135,15 @@ int Session::Call(const std::vector<std::string>& args, std::string& output)
     caller.Kill();
     output = ReadFile(out);
     return rc;
+}
+
+std::string Session::Serve(const std::vector<std::string>& args)
+{
+    EXPECT_TRUE(StartTorvo());
+    std::string output;
+    EXPECT_EQ(0, Call(args, output));
+    EXPECT_EQ(0, TorvoExit());
+    return output;
 }
 
 Child Session::StartCaller(const std::vector<std::string>& args, const fs::path& output)

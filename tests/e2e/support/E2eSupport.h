@@ -4,6 +4,7 @@
 #pragma once
 
 #include "support/Child.h"
+#include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -23,11 +24,16 @@ extern const std::string CallerProgram;
 extern const std::string FakeInternetProgram;
 extern const std::string FakeMailProgram;
 
-void WriteFile(const fs::path& path, const std::string& text);
-std::string ReadFile(const fs::path& path);
+inline void WriteFile(const fs::path& path, const std::string& text) { WriteText(path, text); }
+inline std::string ReadFile(const fs::path& path) { return ReadText(path); }
 // Output and errors of a shell command line; status gets its exit code.
 std::string Shell(const std::string& command, int* status = nullptr);
 std::string Quoted(const fs::path& path);
+
+// base + "_" + "yyyy-mm-dd" + "(" + "hh-mm" + ")" + extension, as dated archive names are made.
+bool IsDatedName(const std::string& name, const std::string& base, const std::string& extension);
+// Info-ZIP's test of the archive passes.
+void ExpectUnzipTestPasses(const fs::path& archive);
 
 // A process whose output and errors go to a file; killed if the test ends first.
 Child Spawn(const std::vector<std::string>& args, const fs::path& output);
@@ -55,6 +61,8 @@ protected:
     bool StartTorvo();
     // Runs a caller to its end; its output in `output`, its exit code returned.
     int Call(const std::vector<std::string>& args, std::string& output);
+    // Starts the program, sends one request and returns the caller's output once both have ended.
+    std::string Serve(const std::vector<std::string>& args);
     // Starts a caller that keeps waiting for its reply; its output goes to `output`.
     Child StartCaller(const std::vector<std::string>& args, const fs::path& output);
     // The program's exit code once it has ended (-1 while it runs after the wait).

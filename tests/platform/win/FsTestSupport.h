@@ -79,16 +79,24 @@ protected:
         return names;
     }
 
+    // A drive table entry: Letter: over the host folder Root.
+    static win::DriveEntry Drive(char Letter, UINT Type, const std::string& Root, std::uint64_t Capacity = 0,
+                                 const std::string& Label = "")
+    {
+        win::DriveEntry e;
+        e.letter = Letter;
+        e.type = Type;
+        e.root = Root;
+        e.capacity = Capacity;
+        e.label = Label;
+        return e;
+    }
+
     // Adds a removable drive Letter: over root/Folder that holds Capacity bytes; answers the folder.
     std::string AddRemovableDrive(char Letter, const std::string& Folder, std::uint64_t Capacity,
                                   const std::string& Label = "")
     {
-        win::DriveEntry e;
-        e.letter = Letter;
-        e.type = DRIVE_REMOVABLE;
-        e.root = root + "/" + Folder;
-        e.capacity = Capacity;
-        e.label = Label;
+        const win::DriveEntry e = Drive(Letter, DRIVE_REMOVABLE, root + "/" + Folder, Capacity, Label);
         std::filesystem::create_directories(e.root);
         auto table = win::DriveTable();
         table.push_back(e);

@@ -1,13 +1,13 @@
 #include "readers/view/plxZipView.h"
 
 #include "platform/vcl/Headless.h"
+#include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <unistd.h>
 
 using namespace vcl;
 using vcl::THeaderSection;
@@ -59,20 +59,6 @@ void SortLikeTheMainWindow(TZipView& view)
             b = b.substr(0, b.size() - 1);
         }
     };
-}
-
-std::string TempFolder()
-{
-    auto dir = std::filesystem::path(::testing::TempDir()) / ("zipview-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    return dir.string();
-}
-
-std::string WindowsPath(const std::string& host)
-{
-    std::string p = "Z:" + host;
-    std::replace(p.begin(), p.end(), '/', '\\');
-    return p;
 }
 
 }  // namespace
@@ -263,9 +249,10 @@ TEST(ZipView, DroppedFoldersStandForTheirFilesThatMatchTheMask)
 {
     TViewForm form(nullptr);
     TZipView& view = *form.view;
-    std::string dir = TempFolder();
+    TScratchDir scratch;
+    const std::string dir = scratch.Path().string();
     std::filesystem::create_directories(dir + "/sub");
-    std::ofstream(dir + "/a.txt") << "abc";
+    WriteText(dir + "/a.txt", "abc");
     std::vector<std::string> got;
     std::vector<DWORD> sizes;
     int ends = 0;
@@ -280,18 +267,17 @@ TEST(ZipView, DroppedFoldersStandForTheirFilesThatMatchTheMask)
         }
     };
     view.OnDroppedFilesEnd = [&](TObject*) { ++ends; };
-    view.DropFiles({WindowsPath(dir + "/a.txt"), WindowsPath(dir + "/sub")});
+    view.DropFiles({ZDrivePath(dir + "/a.txt"), ZDrivePath(dir + "/sub")});
     EXPECT_EQ(got,
-              (std::vector<std::string>{WindowsPath(dir + "/a.txt"), WindowsPath(dir + "/sub") + "\\*.txt"}));
+              (std::vector<std::string>{ZDrivePath(dir + "/a.txt"), ZDrivePath(dir + "/sub") + "\\*.txt"}));
     EXPECT_EQ(sizes, (std::vector<DWORD>{3, 0}));
     EXPECT_EQ(ends, 1);
 
     got.clear();
     view.OnDroppedFilesStart = [](TObject*, std::string& mask) { mask.clear(); };  // empty: all files
-    view.DropFiles({WindowsPath(dir + "/sub")});
-    EXPECT_EQ(got, (std::vector<std::string>{WindowsPath(dir + "/sub") + "\\*.*"}));
+    view.DropFiles({ZDrivePath(dir + "/sub")});
+    EXPECT_EQ(got, (std::vector<std::string>{ZDrivePath(dir + "/sub") + "\\*.*"}));
     view.DropFiles({});
     EXPECT_EQ(got.size(), 1u);
     EXPECT_EQ(ends, 3);
-    std::filesystem::remove_all(dir);
 }
