@@ -173,7 +173,7 @@ TEST_F(UnZipLayouts, TheDirectorysNameIsTheNameWritten)
 
     // Stored apart but decoded alike ("\" and "/"): one name, nothing reported.
     WriteText(Path("slashes.zip"), WithDirectory(LocalRecord("dir\\x.txt", data), {{"dir/x.txt", data, 0}}));
-    const TRun same = RunUnZip(Path("slashes.zip"), Path("out2"), false);
+    const TUnZipRun same = RunUnZip(Path("slashes.zip"), Path("out2"), false);
     EXPECT_TRUE(same.Errors.empty());
     EXPECT_EQ(ReadText(Path("out2") / "dir" / "x.txt"), data);
 }
