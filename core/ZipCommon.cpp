@@ -116,8 +116,11 @@ std::uint8_t TZipCommon::Percent(std::int64_t a, std::int64_t b)
 {
     if (b <= 0 || a <= 0)
         return 0;
-    const long double p = std::round((long double)a * 100 / (long double)b);
-    return std::uint8_t(std::min<long double>(p, 100));
+    if (a >= b)
+        return 100;
+    // Rounded half up in integers: this runs for every block written.
+    using U = unsigned __int128;
+    return std::uint8_t((U(a) * 200 + U(b)) / (U(b) * 2));
 }
 
 void TZipCommon::DoProgress(std::int64_t Done, std::int64_t Total, std::int64_t ArchiveTotal)
@@ -469,6 +472,10 @@ bool TZipCommon::MatchesStoredName(const std::string& Name, bool UseFolders)
         return false;
     if (ExactFileSpec)
         return MatchesFileSpec(Name);
+    // "*" and "*.*" take every file name in every folder: nothing to split or match.
+    if (UseFolders && FExcludeSpec.empty() &&
+        std::any_of(FFileSpec.begin(), FFileSpec.end(), [](const std::string& s) { return s == "*" || s == "*.*"; }))
+        return true;
     const std::string name = Backslashed(Name);
     const std::string nameFolder = FolderPart(name);
     const std::string nameFile = FilePart(name);

@@ -315,20 +315,24 @@ bool ReadHeaderStart(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, T
         return false;
     if (encrypted)
         DecryptHeader(Cipher, raw, Kind);
-    Entry = TEntry{};
+    // Field by field, so that the strings keep their buffers: walks read thousands of headers
+    // into one entry. The callers set the fields after the extra field.
+    Entry.Name.clear();
+    Entry.Sizes = TZipSizes{};
+    Entry.ExtraInfo = TZipExtraInfo{};
     Entry.HeaderPos = Pos;
     Entry.Header = DecodeRecord<THeader>(raw);
     Entry.HeaderEncrypted = encrypted;
     const THeader& h = Entry.Header;
     At = Pos + std::int64_t(THeader::Size);
-    if (!ReadString(Read, Size, At, h.NameLength, Entry.RawName))
+    // Name and extra field in one read.
+    if (!ReadString(Read, Size, At, std::size_t(h.NameLength) + h.ExtraLength, Entry.RawName))
         return false;
+    Entry.Extra.assign(Entry.RawName, h.NameLength);
+    Entry.RawName.resize(h.NameLength);
     if (encrypted)
         DecryptHeaderBuffer(Cipher, Entry.RawName.data(), Entry.RawName.size());
-    At += h.NameLength;
-    if (!ReadString(Read, Size, At, h.ExtraLength, Entry.Extra))
-        return false;
-    At += h.ExtraLength;
+    At += std::int64_t(h.NameLength) + h.ExtraLength;
     return true;
 }
 
@@ -353,7 +357,7 @@ bool ReadCentralEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, 
 }
 
 bool ReadLocalEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
-                    TZipLocalEntry& Entry, std::uint16_t VersionMadeBy)
+                    TZipLocalEntry& Entry, std::uint16_t VersionMadeBy, bool DecodeName)
 {
     std::int64_t at = 0;
     if (!ReadHeaderStart(Read, Size, Pos, Cipher, hkLocal, Entry, at))
@@ -364,7 +368,8 @@ bool ReadLocalEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZ
     ParseExtraField(reinterpret_cast<const std::uint8_t*>(Entry.Extra.data()), Entry.Extra.size(), false,
                     Entry.Sizes, Entry.ExtraInfo);
     DropStaleUnicodeName(Entry.RawName, Entry.ExtraInfo);
-    Entry.Name = DecodeZipEntryName(Entry.RawName, h.Flags, VersionMadeBy, Entry.ExtraInfo.UnicodeName);
+    if (DecodeName)
+        Entry.Name = DecodeZipEntryName(Entry.RawName, h.Flags, VersionMadeBy, Entry.ExtraInfo.UnicodeName);
     return true;
 }
 

@@ -360,8 +360,10 @@ struct TZipLocalEntry {
 bool ReadCentralEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
                       TZipEntry& Entry);
 // VersionMadeBy comes from the entry's central header when there is one (names are decoded by it).
+// Without DecodeName, Name stays empty: a caller that compares raw names first decodes only on a
+// difference.
 bool ReadLocalEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
-                    TZipLocalEntry& Entry, std::uint16_t VersionMadeBy = 0);
+                    TZipLocalEntry& Entry, std::uint16_t VersionMadeBy = 0, bool DecodeName = true);
 
 // Where the archive's directory is, and the records that say so.
 struct TZipEnding {

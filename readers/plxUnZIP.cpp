@@ -25,6 +25,21 @@ bool EndsWithSeparator(const std::string& name)
     return !name.empty() && (name.back() == '\\' || name.back() == '/');
 }
 
+TUnZip::TLocalFacts FactsOf(const TZipLocalEntry& Local)
+{
+    TUnZip::TLocalFacts f;
+    const TLocalHeader& h = Local.Header;
+    f.DataPos = Local.DataPos;
+    f.PackedSize = Local.Sizes.PackedSize;
+    f.UnpackedSize = Local.Sizes.UnpackedSize;
+    f.Crc = h.Crc;
+    f.DosDate = std::uint32_t(h.DosDate) << 16 | h.DosTime;
+    f.Flags = h.Flags;
+    f.Method = h.Method;
+    f.CipherBlock = Local.ExtraInfo.EncryptionBlock;
+    return f;
+}
+
 }  // namespace
 
 TUnZip::TUnZip(TObject* AOwner) : TUnBase(AOwner)
@@ -69,6 +84,7 @@ void TUnZip::NoteDate(std::uint32_t DosDate)
 void TUnZip::ProcessArchive(TStream32*)
 {
     FMembers.clear();
+    FNames.clear();
     FCorrection = 0;
     FPrefix = 0;
     FOpenVolume = -1;
@@ -104,6 +120,7 @@ void TUnZip::ProcessArchive(TStream32*)
     }
     ExtractMembersProc(ArchiveStream.get());
     FMembers.clear();
+    FNames.clear();
 }
 
 // --- the central directory ---
@@ -133,6 +150,15 @@ void TUnZip::ReadCentralDirectory(const TZipEnding& Ending)
 // small archive claims gigabytes. The first of them by position is kept, the others refused.
 void TUnZip::RefuseOverlappingMembers()
 {
+    // Writers put the directory in the order of the data: then one pass finds no overlap.
+    std::int64_t end = -1;
+    const bool disjoint = std::all_of(FMembers.begin(), FMembers.end(), [&end](const TMemberItem& m) {
+        const bool after = m.LocalPos >= end;
+        end = m.DataEnd;
+        return after;
+    });
+    if (disjoint)
+        return;
     std::vector<std::size_t> order(FMembers.size());
     for (std::size_t i = 0; i < order.size(); ++i)
         order[i] = i;
@@ -144,7 +170,7 @@ void TUnZip::RefuseOverlappingMembers()
         const TMemberItem& item = FMembers[i];
         if (item.LocalPos < keptEnd) {
             refused[i] = true;
-            DoError(item.CentralName, "", E_BADLOCALOFFSET, VolumeName);
+            DoError(std::string(CentralName(item)), "", E_BADLOCALOFFSET, VolumeName);
             PackedTotal -= Clamp64(item.CentralPacked);
             UnpackedTotal -= Clamp64(item.CentralUnpacked);
         } else {
@@ -173,9 +199,10 @@ bool TUnZip::ReadCentralDisk(std::int64_t Start)
     return true;
 }
 
-bool TUnZip::FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t VersionMadeBy)
+bool TUnZip::FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t VersionMadeBy, bool DecodeName)
 {
-    return ReadLocalEntry(StreamZipReader(*ArchiveStream), ArchiveSize, Pos, HeaderCipher, Local, VersionMadeBy);
+    return ReadLocalEntry(StreamZipReader(*ArchiveStream), ArchiveSize, Pos, HeaderCipher, Local, VersionMadeBy,
+                          DecodeName);
 }
 
 bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
@@ -190,9 +217,10 @@ bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
     }
     TMemberItem item;
     item.HasCentral = true;
-    item.Central = h;
-    item.CentralName = Entry.Name;
-    item.CentralRawName = Entry.RawName;
+    item.VersionMadeBy = h.VersionMadeBy;
+    item.CentralCrc = h.Crc;
+    item.NameAt = FNames.size();
+    item.NameLength = std::uint32_t(Entry.Name.size());
     item.CentralPacked = Entry.Sizes.PackedSize;
     item.CentralUnpacked = Entry.Sizes.UnpackedSize;
     item.ExternalAttr = h.ExternalAttributes;
@@ -203,8 +231,8 @@ bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
         item.LocalPos = Clamp64(Entry.Sizes.LocalOffset);
     } else {
         const std::int64_t stored = Clamp64(Entry.Sizes.LocalOffset);
-        TZipLocalEntry local;
-        if (!FindLocalHeader(FPrefix + stored + FCorrection, local, h.VersionMadeBy)) {
+        TZipLocalEntry& local = FLocal;
+        if (!FindLocalHeader(FPrefix + stored + FCorrection, local, h.VersionMadeBy, false)) {
             // Offsets that count from somewhere else (a stub the writer did not know of): the
             // first local header of the file tells by how much.
             bool found = false;
@@ -218,15 +246,14 @@ bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
                 for (std::int32_t i = 0; i + 4 <= got && i < kLocalSearchBlock; ++i) {
                     if (block[std::size_t(i)] != 'P' || !IsLocalHeaderSig(GetLE32(&block[std::size_t(i)])))
                         continue;
-                    TZipLocalEntry probe;
-                    if (FindLocalHeader(at + i, probe, h.VersionMadeBy)) {
+                    if (FindLocalHeader(at + i, local, h.VersionMadeBy, false)) {
                         FCorrection = at + i - FPrefix;
                         found = true;
                         break;
                     }
                 }
             }
-            if (!found || !FindLocalHeader(FPrefix + stored + FCorrection, local, h.VersionMadeBy)) {
+            if (!found || !FindLocalHeader(FPrefix + stored + FCorrection, local, h.VersionMadeBy, false)) {
                 DoError(Entry.Name, "", E_BADLOCALOFFSET, VolumeName);
                 return true;
             }
@@ -239,11 +266,24 @@ bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
                 unpacked = local.Sizes.UnpackedSize;
         }
         item.DataEnd = local.DataPos + Clamp64(packed);
+        // Kept for the member's run, which then reads no header again; a differing name is
+        // reported when the member runs.
+        item.HasLocal = true;
+        item.Local = FactsOf(local);
+        item.LocalNameDiffers = LocalNameDiffers(Entry.RawName, Entry.Name, h.VersionMadeBy, local);
     }
     NoteDate(std::uint32_t(h.DosDate) << 16 | h.DosTime);
     PackedTotal += Clamp64(packed) - ((h.Flags & kFlagEncrypted) && packed >= 12 ? 12 : 0);
     UnpackedTotal += Clamp64(unpacked);
-    FMembers.push_back(std::move(item));
+    FNames += Entry.Name;
+    if (!item.HasLocal) {
+        item.RawNameLength = std::uint32_t(Entry.RawName.size());
+        FNames += Entry.RawName;
+    } else if (item.LocalNameDiffers) {
+        item.LocalNameLength = std::uint32_t(FLocal.Name.size());
+        FNames += FLocal.Name;
+    }
+    FMembers.push_back(item);
     return true;
 }
 
@@ -291,7 +331,7 @@ void TUnZip::ReadLocalHeaders(std::int64_t Start)
     if (ArchiveStream->Read(sig, 4) == 4 && GetLE32(sig) == kSigMarker)
         pos += 4;
     while (!GetCancel()) {
-        TZipLocalEntry e;
+        TZipLocalEntry& e = FLocal;
         if (!FindLocalHeader(pos, e, 0))
             break;
         const TLocalHeader& h = e.Header;
@@ -407,22 +447,30 @@ void TUnZip::ExtractMembers(TStream32*)
                 return;
             continue;
         }
-        TZipLocalEntry local;
-        if (!ArchiveStream ||
-            !FindLocalHeader(item.LocalPos, local, item.HasCentral ? item.Central.VersionMadeBy : 0)) {
-            DoError(FArchiveFile, "", E_BADLOCALOFFSET, VolumeName);
-            continue;
+        TLocalFacts facts = item.Local;
+        const std::string* name = &FName;
+        if (item.HasLocal) {
+            FName.assign(CentralName(item));
+            if (item.LocalNameDiffers)
+                DoError(FName, std::string(LocalName(item)), E_INCONSISTENTLOCALHEADER, VolumeName);
+        } else {
+            TZipLocalEntry& local = FLocal;
+            if (!ArchiveStream || !FindLocalHeader(item.LocalPos, local, item.HasCentral ? item.VersionMadeBy : 0,
+                                                   !item.HasCentral)) {
+                DoError(FArchiveFile, "", E_BADLOCALOFFSET, VolumeName);
+                continue;
+            }
+            facts = FactsOf(local);
+            name = &MemberName(item, local);
         }
-        const TLocalHeader& h = local.Header;
-        const std::string name = MemberName(item, local);
         TWorkRecord work;
-        work.Flags = h.Flags;
-        work.Method = h.Method;
-        work.PackedSize = local.Sizes.PackedSize;
-        work.UnpackedSize = local.Sizes.UnpackedSize;
-        work.Crc = h.Crc;
-        work.DosDate = std::uint32_t(h.DosDate) << 16 | h.DosTime;
-        work.DataPos = local.DataPos;
+        work.Flags = facts.Flags;
+        work.Method = facts.Method;
+        work.PackedSize = facts.PackedSize;
+        work.UnpackedSize = facts.UnpackedSize;
+        work.Crc = facts.Crc;
+        work.DosDate = facts.DosDate;
+        work.DataPos = facts.DataPos;
         // Each size the local header leaves at zero (written before the data) comes from the
         // directory, or in local-header mode from the data descriptor.
         if (work.PackedSize == 0)
@@ -431,7 +479,7 @@ void TUnZip::ExtractMembers(TStream32*)
             work.UnpackedSize = item.HasCentral ? item.CentralUnpacked : item.DescriptorUnpacked;
         if (work.Crc == 0) {
             if (item.HasCentral && item.CentralPacked != 0)
-                work.Crc = item.Central.Crc;
+                work.Crc = item.CentralCrc;
             else if (item.HasDescriptor)
                 work.Crc = item.DescriptorCrc;
         }
@@ -439,7 +487,7 @@ void TUnZip::ExtractMembers(TStream32*)
             TakeDeferredSizes(item, work);
         FWork = work;
         // A cipher block in either extra field marks the member.
-        CipherBlockId = local.ExtraInfo.EncryptionBlock ? local.ExtraInfo.EncryptionBlock : item.CipherBlock;
+        CipherBlockId = facts.CipherBlock ? facts.CipherBlock : item.CipherBlock;
         Encrypted = (work.Flags & kFlagEncrypted) != 0;
         SetEncryptionMethod(GetEncryptionMethodProc(work.Flags));
         MethodNumber = std::uint16_t(work.Method);
@@ -449,7 +497,7 @@ void TUnZip::ExtractMembers(TStream32*)
         ExternalAttr = item.ExternalAttr;
         DateTime = DosDateToDateTime(work.DosDate);
         EntryIndex = i;
-        NameEntry(name);
+        NameEntry(*name);
         ExtractMemberProc(i, item.ExternalAttr);
     }
 }
@@ -460,7 +508,7 @@ void TUnZip::ExtractMembers(TStream32*)
 void TUnZip::TakeDeferredSizes(const TMemberItem& Item, TWorkRecord& Work) const
 {
     if (Item.HasCentral) {
-        Work.Crc = Item.Central.Crc;
+        Work.Crc = Item.CentralCrc;
         Work.PackedSize = Item.CentralPacked;
         Work.UnpackedSize = Item.CentralUnpacked;
     } else if (Item.HasDescriptor) {
@@ -472,13 +520,24 @@ void TUnZip::TakeDeferredSizes(const TMemberItem& Item, TWorkRecord& Work) const
 
 // The directory's name is the one listed, so it is the one written; a local header that names
 // the member otherwise is reported.
-std::string TUnZip::MemberName(const TMemberItem& Item, const TZipLocalEntry& Local)
+const std::string& TUnZip::MemberName(const TMemberItem& Item, TZipLocalEntry& Local)
 {
     if (!Item.HasCentral)
         return Local.Name;
-    if (Local.RawName != Item.CentralRawName && Local.Name != Item.CentralName)
-        DoError(Item.CentralName, Local.Name, E_INCONSISTENTLOCALHEADER, VolumeName);
-    return Item.CentralName;
+    FName.assign(CentralName(Item));
+    if (LocalNameDiffers(CentralRawName(Item), FName, Item.VersionMadeBy, Local))
+        DoError(FName, Local.Name, E_INCONSISTENTLOCALHEADER, VolumeName);
+    return FName;
+}
+
+// Leaves the local header's decoded name in Local.Name when its stored bytes differ.
+bool TUnZip::LocalNameDiffers(std::string_view CentralRaw, std::string_view Central, std::uint16_t VersionMadeBy,
+                              TZipLocalEntry& Local)
+{
+    if (Local.RawName == CentralRaw)
+        return false;
+    Local.Name = DecodeZipEntryName(Local.RawName, Local.Header.Flags, VersionMadeBy, Local.ExtraInfo.UnicodeName);
+    return Local.Name != Central;
 }
 
 bool TUnZip::CheckDecodable(const TWorkRecord& Work, bool IsDirectory)

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class TUnZip : public TUnBase {
@@ -22,24 +23,46 @@ public:
     bool CheckPassword() override;
     bool CanDecodeEntry() override { return FDecodable; }
 
+    // What a member's run takes from its local header.
+    struct TLocalFacts {
+        std::int64_t DataPos = 0;
+        std::uint64_t PackedSize = 0;
+        std::uint64_t UnpackedSize = 0;
+        std::uint32_t Crc = 0;
+        std::uint32_t DosDate = 0;       // date << 16 | time
+        std::uint16_t Flags = 0;
+        std::uint16_t Method = 0;
+        std::uint16_t CipherBlock = 0;   // the local extra field's 0x0017 or 0x9901 block, else 0
+    };
+
     // One selected member as the directory (or its local header) names it.
     struct TMemberItem {
-        std::uint32_t ExternalAttr = 0;
-        std::uint32_t Volume = 0;    // disk of the local header (spanned sets count from 1)
         std::int64_t LocalPos = 0;   // absolute in its volume
         std::int64_t DataEnd = 0;    // behind its data (single-volume archives)
-        bool HasCentral = false;
-        std::string CentralName;     // the name listed and written
-        std::string CentralRawName;
-        TCentralHeader Central;
         std::uint64_t CentralPacked = 0;
         std::uint64_t CentralUnpacked = 0;
-        std::uint16_t CipherBlock = 0;  // the directory's 0x0017 or 0x9901 block, else 0
         // Local-header mode, flag bit 3: what the data descriptor behind the data says.
-        bool HasDescriptor = false;
-        std::uint32_t DescriptorCrc = 0;
         std::uint64_t DescriptorPacked = 0;
         std::uint64_t DescriptorUnpacked = 0;
+        // A single archive's local header, read once with the directory.
+        TLocalFacts Local;
+        // In the run's name pool: the name listed and written, then (volume sets) its stored
+        // bytes or (a single archive) the other name its local header gives; no string per
+        // member to allocate.
+        std::size_t NameAt = 0;
+        std::uint32_t NameLength = 0;
+        std::uint32_t RawNameLength = 0;
+        std::uint32_t LocalNameLength = 0;
+        std::uint32_t ExternalAttr = 0;
+        std::uint32_t Volume = 0;    // disk of the local header (spanned sets count from 1)
+        std::uint32_t CentralCrc = 0;
+        std::uint32_t DescriptorCrc = 0;
+        std::uint16_t VersionMadeBy = 0;  // the directory's
+        std::uint16_t CipherBlock = 0;  // the directory's 0x0017 or 0x9901 block, else 0
+        bool HasCentral = false;
+        bool HasDescriptor = false;
+        bool HasLocal = false;
+        bool LocalNameDiffers = false;
     };
 
     // The member being decoded, filled from its local header.
@@ -68,6 +91,19 @@ public:
     bool DecodeMember(TStream32* Output, const TWorkRecord& Work);
 
     const std::vector<TMemberItem>& Members() const { return FMembers; }
+    std::string_view CentralName(const TMemberItem& Item) const
+    {
+        return std::string_view(FNames).substr(Item.NameAt, Item.NameLength);
+    }
+    std::string_view CentralRawName(const TMemberItem& Item) const
+    {
+        return std::string_view(FNames).substr(Item.NameAt + Item.NameLength, Item.RawNameLength);
+    }
+    std::string_view LocalName(const TMemberItem& Item) const
+    {
+        return std::string_view(FNames).substr(Item.NameAt + Item.NameLength + Item.RawNameLength,
+                                               Item.LocalNameLength);
+    }
 
 protected:
     bool IsJar() const { return FArcType == atJar || FArcType == atJarExe; }
@@ -79,10 +115,13 @@ private:
     void ReadCentralDirectory(const TZipEnding& Ending);
     void RefuseOverlappingMembers();
     void TakeDeferredSizes(const TMemberItem& Item, TWorkRecord& Work) const;
-    std::string MemberName(const TMemberItem& Item, const TZipLocalEntry& Local);
+    const std::string& MemberName(const TMemberItem& Item, TZipLocalEntry& Local);
+    bool LocalNameDiffers(std::string_view CentralRaw, std::string_view Central, std::uint16_t VersionMadeBy,
+                          TZipLocalEntry& Local);
     bool ReadCentralDisk(std::int64_t Start);
     bool AddCentralEntry(const TZipEntry& Entry);
-    bool FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t VersionMadeBy);
+    bool FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t VersionMadeBy,
+                         bool DecodeName = true);
     void ReadLocalHeaders(std::int64_t Start);
     bool FindDataDescriptor(std::int64_t DataPos, bool Zip64, TMemberItem& Item, std::int64_t& Next);
     std::int64_t SkipDataDescriptor(std::int64_t At);
@@ -97,6 +136,8 @@ private:
     void WriteDecoded(TStream32* Output, const std::uint8_t* Data, std::size_t Count);
 
     std::vector<TMemberItem> FMembers;
+    std::string FNames;               // the members' names, back to back
+    std::string FName;                // the current member's, when it comes from the pool
     TDiskSpannObj FSpan;
     std::int64_t FCorrection = 0;
     std::int64_t FPrefix = 0;
@@ -104,6 +145,8 @@ private:
     std::int64_t FOpenVolume = -1;    // the 0-based volume the archive stream holds
     bool FDecodable = true;
     TWorkRecord FWork;
+    TZipLocalEntry FLocal;            // one header at a time; kept for its buffers
+    std::vector<std::uint8_t> FStoredBlock;
     std::uint64_t FPackedLeft = 0;
     std::uint64_t FWritten = 0;
     bool FOverflow = false;           // the decoder produced more than the declared size

@@ -84,10 +84,13 @@ bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
     try {
         switch (Work.Method) {
         case 0: {
-            // No bigger than the member: a block cleared per small member costs more than its data.
-            std::vector<std::uint8_t> block(std::size_t(std::min<std::uint64_t>(kBlock, FPackedLeft)));
-            for (std::size_t got; (got = read(block.data(), block.size())) > 0;)
-                write(block.data(), got);
+            // Grown to the largest member so far, never cleared again: small members cost no
+            // allocation each.
+            const std::size_t want = std::size_t(std::min<std::uint64_t>(kBlock, FPackedLeft));
+            if (FStoredBlock.size() < want)
+                FStoredBlock.resize(want);
+            for (std::size_t got; (got = read(FStoredBlock.data(), want)) > 0;)
+                write(FStoredBlock.data(), got);
             ok = FPackedLeft == 0;
             break;
         }

@@ -196,6 +196,15 @@ TEST_F(ZipCommonTest, FileSpecKeepsEveryEntryAndMatchingLeavesItAlone)
     EXPECT_FALSE(zip.MatchesStoredName("app\\cache\\x.dat", true));
     EXPECT_EQ(excluded, 1);
     EXPECT_FALSE(zip.MatchesStoredName("", true));
+
+    // Without exclusions "*" and "*.*" take every name in every folder, dotless and folders too.
+    for (const char* all : {"*", "*.*"}) {
+        zip.SetFileSpec({all});
+        zip.SetExcludeSpec({});
+        for (const char* name : {"a\\b\\c.txt", "Makefile", "dir/", "x/.hidden"})
+            EXPECT_TRUE(zip.MatchesStoredName(name, true)) << all << " " << name;
+        EXPECT_FALSE(zip.MatchesStoredName("", true));
+    }
 }
 
 TEST_F(ZipCommonTest, PasswordSwitchesEncryptionAndProgressIsBounded)
@@ -213,6 +222,13 @@ TEST_F(ZipCommonTest, PasswordSwitchesEncryptionAndProgressIsBounded)
     ASSERT_EQ(seen.size(), 2u);
     EXPECT_EQ(seen[0], std::make_pair(0, 75));
     EXPECT_EQ(seen[1].first, 100);
+
+    // Rounded half up, and exact for sizes whose product with 100 leaves 64 bits.
+    EXPECT_EQ(TZipCommon::Percent(1, 200), 1);
+    EXPECT_EQ(TZipCommon::Percent(1, 201), 0);
+    EXPECT_EQ(TZipCommon::Percent(2, 3), 67);
+    EXPECT_EQ(TZipCommon::Percent(INT64_MAX - 1, INT64_MAX), 100);
+    EXPECT_EQ(TZipCommon::Percent(INT64_MAX / 3, INT64_MAX), 33);
 }
 
 TEST_F(ZipCommonTest, ExtractDirIsCreatedOrReported)

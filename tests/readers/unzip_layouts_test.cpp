@@ -170,6 +170,12 @@ TEST_F(UnZipLayouts, TheDirectorysNameIsTheNameWritten)
     EXPECT_FALSE(fs::exists(Path("out") / "autorun.sh"));
     ASSERT_TRUE(r.Has(25249));
     EXPECT_EQ(r.ErrorNames.front(), "readme.txt");
+
+    // Stored apart but decoded alike ("\" and "/"): one name, nothing reported.
+    WriteText(Path("slashes.zip"), WithDirectory(LocalRecord("dir\\x.txt", data), {{"dir/x.txt", data, 0}}));
+    const TUnZipRun same = RunUnZip(Path("slashes.zip"), Path("out2"), false);
+    EXPECT_TRUE(same.Errors.empty());
+    EXPECT_EQ(ReadText(Path("out2") / "dir" / "x.txt"), data);
 }
 
 TEST_F(UnZipLayouts, AUnicodePathCountsOnlyForTheNameItWasMadeWith)
