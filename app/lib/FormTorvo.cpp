@@ -229,6 +229,7 @@ void TFormTorvo::BuildComponents()
     CheckBox1 = new TCheckBox(this);
     CheckBox1->Name = "CheckBox1";
     CheckBox1->Caption = "Recurse Dirs";
+    CheckBox1->SetChecked(true);  // hidden: the manager lists the entries of every folder
     CheckBox1->SetParent(this);
     CheckBox1->Hide();
     const char* bitCaptions[] = {"&Open", "&New", "Add", "&Extract", "&View/Run", "&Test"};

@@ -122,6 +122,12 @@ void TFormTorvo::DisplayFile(const std::string& archiveFile)
     ComboBox1->Items.Insert(0, archiveFile);
     ComboBox1->SetItemIndex(0);
     Caption = archiveFile;
+    // The window hides its list until a request shows it; an archive the user opened is shown.
+    if (!ZipView1->Visible()) {
+        lstFileSpec->Hide();
+        ZipView1->Show();
+        ZipView1->SetAlign(alClient);
+    }
     ShowArchiveComment();
     DisplayTotals(0);
 }

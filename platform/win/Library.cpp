@@ -40,7 +40,10 @@ HMODULE LoadLibraryA(const char* fileName)
 {
     if (fileName && *fileName) {
         for (const std::string& candidate : Candidates(fileName)) {
-            if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL)) return handle;
+            // Loaded once for good: the engine loads and frees a library per archive, and what the
+            // library registered with the process (atexit handlers, instrumented builds' counters)
+            // must outlive FreeLibrary.
+            if (void* handle = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE)) return handle;
         }
     }
     SetLastError(ERROR_MOD_NOT_FOUND);

@@ -148,8 +148,11 @@ TEST_F(ArchiveManager, OpenListDeleteExactRowsAndExtract)
     Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
         return s.Kind == "OpenDialog" ? archive : "OK";
     });
-    form->CheckBox1->SetChecked(true);  // "Recurse Dirs"
+    // The list starts hidden and recursing; opening an archive shows it with every folder's entries.
+    EXPECT_FALSE(form->ZipView1->Visible());
+    EXPECT_TRUE(form->CheckBox1->Checked());
     form->PressKey(VK_F2);
+    EXPECT_TRUE(form->ZipView1->Visible());
     ASSERT_EQ(5, form->ZipView1->Items.Count());
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(size_t(zcColumnCount), form->ZipView1->Items.Fields(i).size());
