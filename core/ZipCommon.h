@@ -399,6 +399,9 @@ protected:
     bool IsZipCipherType() const;
     std::string EffectiveExtractDir() const;
     std::int64_t BytesRemaining = 0;  // of the current member, for CopyStoredMember
+    // Consecutive entries mostly share a stamp: the last conversion answers them.
+    std::uint64_t FLastDosDate = ~std::uint64_t(0);
+    TDateTime FLastDateTime = 0;
 
     TArcType FArcType = atNA;
     std::string FArchiveFile;

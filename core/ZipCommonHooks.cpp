@@ -279,7 +279,11 @@ TDateTime DosToDateTimeClamped(std::uint32_t dos)
 
 TDateTime TZipCommon::DosDateToDateTime(std::uint32_t DosDate)
 {
-    return DosToDateTimeClamped(std::max(DosDate, kEarliestDosDate));
+    if (DosDate != FLastDosDate) {
+        FLastDateTime = DosToDateTimeClamped(std::max(DosDate, kEarliestDosDate));
+        FLastDosDate = DosDate;
+    }
+    return FLastDateTime;
 }
 
 TDateTime TZipCommon::ApplyDateAttribute(std::uint32_t DosDate)

@@ -219,8 +219,15 @@ std::string UnicodePathExtra(std::string_view StoredName, std::string_view Utf8N
 std::string DecodeZipEntryName(std::string_view Raw, std::uint16_t Flags, std::uint16_t VersionMadeBy,
                                const std::optional<std::string>& UnicodeName)
 {
-    const std::uint8_t host = std::uint8_t(VersionMadeBy >> 8);
     std::string name;
+    DecodeZipEntryName(Raw, Flags, VersionMadeBy, UnicodeName, name);
+    return name;
+}
+
+void DecodeZipEntryName(std::string_view Raw, std::uint16_t Flags, std::uint16_t VersionMadeBy,
+                        const std::optional<std::string>& UnicodeName, std::string& name)
+{
+    const std::uint8_t host = std::uint8_t(VersionMadeBy >> 8);
     if (UnicodeName)
         name = SanitizedUtf8(*UnicodeName);
     else if (Flags & kFlagUtf8)
@@ -228,11 +235,10 @@ std::string DecodeZipEntryName(std::string_view Raw, std::uint16_t Flags, std::u
     else if (host == kHostMsDos)
         name = win::OemToUtf8(Raw);
     else if ((host == kHostUnix || host == kHostOsX) && IsValidUtf8(Raw))
-        name = std::string(Raw);  // those systems' tools store their own UTF-8 names without the flag
+        name.assign(Raw);  // those systems' tools store their own UTF-8 names without the flag
     else
         name = win::AnsiToUtf8(Raw);
     std::replace(name.begin(), name.end(), '/', '\\');
-    return name;
 }
 
 TReadAt MemoryZipReader(const std::uint8_t* Data, std::size_t Size)
@@ -352,7 +358,7 @@ bool ReadCentralEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, 
     ParseExtraField(reinterpret_cast<const std::uint8_t*>(Entry.Extra.data()), Entry.Extra.size(), true,
                     Entry.Sizes, Entry.ExtraInfo);
     DropStaleUnicodeName(Entry.RawName, Entry.ExtraInfo);
-    Entry.Name = DecodeZipEntryName(Entry.RawName, h.Flags, h.VersionMadeBy, Entry.ExtraInfo.UnicodeName);
+    DecodeZipEntryName(Entry.RawName, h.Flags, h.VersionMadeBy, Entry.ExtraInfo.UnicodeName, Entry.Name);
     return true;
 }
 
@@ -369,7 +375,7 @@ bool ReadLocalEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZ
                     Entry.Sizes, Entry.ExtraInfo);
     DropStaleUnicodeName(Entry.RawName, Entry.ExtraInfo);
     if (DecodeName)
-        Entry.Name = DecodeZipEntryName(Entry.RawName, h.Flags, VersionMadeBy, Entry.ExtraInfo.UnicodeName);
+        DecodeZipEntryName(Entry.RawName, h.Flags, VersionMadeBy, Entry.ExtraInfo.UnicodeName, Entry.Name);
     return true;
 }
 

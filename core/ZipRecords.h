@@ -311,6 +311,9 @@ std::string UnicodePathExtra(std::string_view StoredName, std::string_view Utf8N
 // a central one passes VersionMadeBy 0.
 std::string DecodeZipEntryName(std::string_view Raw, std::uint16_t Flags, std::uint16_t VersionMadeBy,
                                const std::optional<std::string>& UnicodeName);
+// The same into Name, whose storage a reader walking 100,000s of headers keeps.
+void DecodeZipEntryName(std::string_view Raw, std::uint16_t Flags, std::uint16_t VersionMadeBy,
+                        const std::optional<std::string>& UnicodeName, std::string& Name);
 
 inline constexpr std::uint16_t kFlagEncrypted = 0x0001;
 inline constexpr std::uint16_t kFlagDataDescriptor = 0x0008;

@@ -131,6 +131,8 @@ void TUnZip::ReadCentralDirectory(const TZipEnding& Ending)
     // The count is the archive's claim: held to what the directory's size can hold.
     const std::uint64_t claimed = std::min<std::uint64_t>(Ending.TotalEntries, std::uint64_t(ArchiveSize / 46));
     FMembers.reserve(std::size_t(std::min<std::uint64_t>(claimed, 1u << 20)));
+    // Names are part of the directory's bytes: its size bounds the pool but for decoding.
+    FNames.reserve(std::size_t(std::min<std::uint64_t>(Ending.CentralSize, std::uint64_t(ArchiveSize))));
     if (!IsMultiVolume()) {
         ReadCentralDisk(Ending.CentralPos);
         RefuseOverlappingMembers();
@@ -154,7 +156,7 @@ void TUnZip::RefuseOverlappingMembers()
     std::int64_t end = -1;
     const bool disjoint = std::all_of(FMembers.begin(), FMembers.end(), [&end](const TMemberItem& m) {
         const bool after = m.LocalPos >= end;
-        end = m.DataEnd;
+        end = DataEnd(m);
         return after;
     });
     if (disjoint)
@@ -171,10 +173,10 @@ void TUnZip::RefuseOverlappingMembers()
         if (item.LocalPos < keptEnd) {
             refused[i] = true;
             DoError(std::string(CentralName(item)), "", E_BADLOCALOFFSET, VolumeName);
-            PackedTotal -= Clamp64(item.CentralPacked);
-            UnpackedTotal -= Clamp64(item.CentralUnpacked);
+            PackedTotal -= Clamp64(item.Packed);
+            UnpackedTotal -= Clamp64(item.Unpacked);
         } else {
-            keptEnd = item.DataEnd;
+            keptEnd = DataEnd(item);
         }
     }
     std::size_t kept = 0;
@@ -185,6 +187,14 @@ void TUnZip::RefuseOverlappingMembers()
             ++kept;
         }
     FMembers.resize(kept);
+}
+
+// Where a single archive's member data ends: its local header's packed size unless that was
+// written before the data (flag bit 3) or left at zero.
+std::int64_t TUnZip::DataEnd(const TMemberItem& Item)
+{
+    const bool localSize = !(Item.Local.Flags & kFlagDataDescriptor) && Item.Local.PackedSize != 0;
+    return Item.Local.DataPos + Clamp64(localSize ? Item.Local.PackedSize : Item.Packed);
 }
 
 bool TUnZip::ReadCentralDisk(std::int64_t Start)
@@ -218,15 +228,15 @@ bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
     TMemberItem item;
     item.HasCentral = true;
     item.VersionMadeBy = h.VersionMadeBy;
-    item.CentralCrc = h.Crc;
+    item.Crc = h.Crc;
     item.NameAt = FNames.size();
     item.NameLength = std::uint32_t(Entry.Name.size());
-    item.CentralPacked = Entry.Sizes.PackedSize;
-    item.CentralUnpacked = Entry.Sizes.UnpackedSize;
+    item.Packed = Entry.Sizes.PackedSize;
+    item.Unpacked = Entry.Sizes.UnpackedSize;
     item.ExternalAttr = h.ExternalAttributes;
     item.CipherBlock = Entry.ExtraInfo.EncryptionBlock;
     item.Volume = Entry.Sizes.DiskStart + (IsSpanned() ? 1 : 0);
-    std::uint64_t packed = item.CentralPacked, unpacked = item.CentralUnpacked;
+    std::uint64_t packed = item.Packed, unpacked = item.Unpacked;
     if (IsMultiVolume()) {
         item.LocalPos = Clamp64(Entry.Sizes.LocalOffset);
     } else {
@@ -265,7 +275,6 @@ bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
             if (local.Sizes.UnpackedSize != 0)
                 unpacked = local.Sizes.UnpackedSize;
         }
-        item.DataEnd = local.DataPos + Clamp64(packed);
         // Kept for the member's run, which then reads no header again; a differing name is
         // reported when the member runs.
         item.HasLocal = true;
@@ -302,14 +311,14 @@ bool TUnZip::FindDataDescriptor(std::int64_t DataPos, bool Zip64, TMemberItem& I
                 continue;
             const std::uint64_t length = std::uint64_t(at + i - DataPos);
             if (!Zip64 && GetLE32(p + 8) == length) {
-                Item.DescriptorCrc = GetLE32(p + 4);
-                Item.DescriptorPacked = length;
-                Item.DescriptorUnpacked = GetLE32(p + 12);
+                Item.Crc = GetLE32(p + 4);
+                Item.Packed = length;
+                Item.Unpacked = GetLE32(p + 12);
                 Next = at + i + 16;
             } else if (Zip64 && i + 24 <= got && GetLE64(p + 8) == length) {
-                Item.DescriptorCrc = GetLE32(p + 4);
-                Item.DescriptorPacked = length;
-                Item.DescriptorUnpacked = GetLE64(p + 16);
+                Item.Crc = GetLE32(p + 4);
+                Item.Packed = length;
+                Item.Unpacked = GetLE64(p + 16);
                 Next = at + i + 24;
             } else {
                 continue;
@@ -345,8 +354,8 @@ void TUnZip::ReadLocalHeaders(std::int64_t Start)
             // Sizes follow the data (what the header holds may be zeros or guesses): find them,
             // or the walk cannot go on.
             if (FindDataDescriptor(e.DataPos, e.ExtraInfo.HasZip64, item, next)) {
-                packed = item.DescriptorPacked;
-                unpacked = item.DescriptorUnpacked;
+                packed = item.Packed;
+                unpacked = item.Unpacked;
             } else if (packed == 0) {
                 DoError(e.Name, "", E_BADFILEHEADER, VolumeName);
                 break;
@@ -474,15 +483,11 @@ void TUnZip::ExtractMembers(TStream32*)
         // Each size the local header leaves at zero (written before the data) comes from the
         // directory, or in local-header mode from the data descriptor.
         if (work.PackedSize == 0)
-            work.PackedSize = item.HasCentral ? item.CentralPacked : item.DescriptorPacked;
+            work.PackedSize = item.Packed;
         if (work.UnpackedSize == 0)
-            work.UnpackedSize = item.HasCentral ? item.CentralUnpacked : item.DescriptorUnpacked;
-        if (work.Crc == 0) {
-            if (item.HasCentral && item.CentralPacked != 0)
-                work.Crc = item.CentralCrc;
-            else if (item.HasDescriptor)
-                work.Crc = item.DescriptorCrc;
-        }
+            work.UnpackedSize = item.Unpacked;
+        if (work.Crc == 0 && ((item.HasCentral && item.Packed != 0) || item.HasDescriptor))
+            work.Crc = item.Crc;
         if (work.Flags & kFlagDataDescriptor)
             TakeDeferredSizes(item, work);
         FWork = work;
@@ -507,14 +512,10 @@ void TUnZip::ExtractMembers(TStream32*)
 // the real ones.
 void TUnZip::TakeDeferredSizes(const TMemberItem& Item, TWorkRecord& Work) const
 {
-    if (Item.HasCentral) {
-        Work.Crc = Item.CentralCrc;
-        Work.PackedSize = Item.CentralPacked;
-        Work.UnpackedSize = Item.CentralUnpacked;
-    } else if (Item.HasDescriptor) {
-        Work.Crc = Item.DescriptorCrc;
-        Work.PackedSize = Item.DescriptorPacked;
-        Work.UnpackedSize = Item.DescriptorUnpacked;
+    if (Item.HasCentral || Item.HasDescriptor) {
+        Work.Crc = Item.Crc;
+        Work.PackedSize = Item.Packed;
+        Work.UnpackedSize = Item.Unpacked;
     }
 }
 

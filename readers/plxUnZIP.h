@@ -38,12 +38,10 @@ public:
     // One selected member as the directory (or its local header) names it.
     struct TMemberItem {
         std::int64_t LocalPos = 0;   // absolute in its volume
-        std::int64_t DataEnd = 0;    // behind its data (single-volume archives)
-        std::uint64_t CentralPacked = 0;
-        std::uint64_t CentralUnpacked = 0;
-        // Local-header mode, flag bit 3: what the data descriptor behind the data says.
-        std::uint64_t DescriptorPacked = 0;
-        std::uint64_t DescriptorUnpacked = 0;
+        // The directory's sizes and CRC; in local-header mode with flag bit 3, the data
+        // descriptor's (HasDescriptor). One list holds 100,000s of these: no field twice.
+        std::uint64_t Packed = 0;
+        std::uint64_t Unpacked = 0;
         // A single archive's local header, read once with the directory.
         TLocalFacts Local;
         // In the run's name pool: the name listed and written, then (volume sets) its stored
@@ -55,8 +53,7 @@ public:
         std::uint32_t LocalNameLength = 0;
         std::uint32_t ExternalAttr = 0;
         std::uint32_t Volume = 0;    // disk of the local header (spanned sets count from 1)
-        std::uint32_t CentralCrc = 0;
-        std::uint32_t DescriptorCrc = 0;
+        std::uint32_t Crc = 0;
         std::uint16_t VersionMadeBy = 0;  // the directory's
         std::uint16_t CipherBlock = 0;  // the directory's 0x0017 or 0x9901 block, else 0
         bool HasCentral = false;
@@ -114,6 +111,7 @@ protected:
 private:
     void ReadCentralDirectory(const TZipEnding& Ending);
     void RefuseOverlappingMembers();
+    static std::int64_t DataEnd(const TMemberItem& Item);
     void TakeDeferredSizes(const TMemberItem& Item, TWorkRecord& Work) const;
     const std::string& MemberName(const TMemberItem& Item, TZipLocalEntry& Local);
     bool LocalNameDiffers(std::string_view CentralRaw, std::string_view Central, std::uint16_t VersionMadeBy,

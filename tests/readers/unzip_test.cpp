@@ -92,6 +92,10 @@ protected:
         WriteText(src / "sub" / "noise.bin", noise);
         WriteText(src / "Příliš žluťoučký kůň" / "úpěl ďábelské ódy.txt", "ódy\n");
         fs::create_directories(src / "prázdná");
+        // Stamps of their own among members that share one: each member keeps its time.
+        for (const auto& [file, back] : {std::pair{src / "a.txt", std::chrono::hours(30)},
+                                         std::pair{src / "sub" / "noise.bin", std::chrono::hours(3)}})
+            fs::last_write_time(file, fs::last_write_time(file) - back);
         return src;
     }
 
