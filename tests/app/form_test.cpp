@@ -7,6 +7,7 @@
 #include "unit/XFiles.h"
 #include "support/ToolRun.h"
 
+#include "support/HeadlessUi.h"
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -17,14 +18,6 @@ using namespace vcl;
 namespace {
 
 const std::string ABMenu = "~Skupina|A‡5<x>|B‡6<y>";
-
-THeadlessWidgetSet& Headless()
-{
-    THeadlessWidgetSet* set = HeadlessWidgetSet();
-    EXPECT_NE(set, nullptr);
-    set->ClearTranscript();
-    return *set;
-}
 
 TEST(FormMenu, ChoosingCancellingAndEmptyMenus)
 {

@@ -44,6 +44,7 @@
 #include "writers/plxZip.h"
 #include "writers/plxZipSplitter.h"
 
+#include "support/HeadlessUi.h"
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -54,15 +55,6 @@ using namespace vcl;
 namespace fs = std::filesystem;
 
 namespace {
-
-THeadlessWidgetSet& Headless()
-{
-    THeadlessWidgetSet* set = HeadlessWidgetSet();
-    EXPECT_NE(set, nullptr);
-    set->ClearTranscript();
-    set->SetResponder(nullptr);
-    return *set;
-}
 
 class ArchiveManager : public ::testing::Test {
 protected:

@@ -12,6 +12,7 @@
 #include "writers/plxZip.h"
 #include "support/ToolRun.h"
 
+#include "support/HeadlessUi.h"
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -23,15 +24,6 @@ using namespace vcl;
 namespace fs = std::filesystem;
 
 namespace {
-
-THeadlessWidgetSet& Headless()
-{
-    THeadlessWidgetSet* set = HeadlessWidgetSet();
-    EXPECT_NE(set, nullptr);
-    set->ClearTranscript();
-    set->SetResponder(nullptr);
-    return *set;
-}
 
 TEST(EngineHooks, PromptsAndInputOfTheEngineReachTheWidgetSet)
 {

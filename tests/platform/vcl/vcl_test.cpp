@@ -3,6 +3,7 @@
 #include "platform/win/Messages.h"
 #include "support/Child.h"
 
+#include "support/HeadlessUi.h"
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,15 +17,6 @@ using namespace vcl;
 using demo::TDemoForm;
 
 namespace {
-
-THeadlessWidgetSet& Headless()
-{
-    THeadlessWidgetSet* set = HeadlessWidgetSet();
-    set->ClearTranscript();
-    set->SetResponder(nullptr);
-    set->SetAnswers({});
-    return *set;
-}
 
 class TDialog : public TForm {
 public:
