@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -86,6 +87,7 @@ void TUnZip::ProcessArchive(TStream32*)
     FMembers.clear();
     FNames.clear();
     FCorrection = 0;
+    FStubSearched = false;
     FPrefix = 0;
     FOpenVolume = -1;
     PackedTotal = 0;
@@ -304,7 +306,10 @@ bool TUnZip::FindListedLocalHeader(const TZipEntry& Entry, std::int64_t& LocalPo
     if (FindLocalHeader(LocalPos, FLocal, madeBy, false))
         return true;
     // Offsets that count from somewhere else (a stub the writer did not know of): the first
-    // local header of the file tells by how much.
+    // local header of the file tells by how much. It tells the same for every member, so it is
+    // looked for once: a directory of bad offsets costs no search per entry.
+    if (std::exchange(FStubSearched, true))
+        return false;
     std::vector<std::uint8_t> block(std::size_t(kLocalSearchBlock) + 3);
     for (int b = 0; b < kLocalSearchBlocks; ++b) {
         const std::int64_t at = b * kLocalSearchBlock;

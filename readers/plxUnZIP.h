@@ -137,6 +137,7 @@ private:
     std::string FName;                // the current member's, when it comes from the pool
     TDiskSpannObj FSpan;
     std::int64_t FCorrection = 0;
+    bool FStubSearched = false;       // the first local header was looked for (FCorrection)
     std::int64_t FPrefix = 0;
     std::uint32_t FLastDisk = 0;      // the volume holding the end record (0-based)
     std::int64_t FOpenVolume = -1;    // the 0-based volume the archive stream holds
