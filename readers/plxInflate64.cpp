@@ -15,20 +15,17 @@ constexpr std::size_t kBlock = 32768;
 // The input of a chain of members: what the inflater left unread comes first.
 class TChainInput {
 public:
-    explicit TChainInput(const TByteSource& read)
-        : read_(read), buf_(std::make_unique_for_overwrite<std::uint8_t[]>(kBlock))
-    {
-    }
+    TChainInput(const TByteSource& read, std::uint8_t* buf) : read_(read), buf_(buf) {}
 
     bool Fill()
     {
         if (pos_ < len_)
             return true;
         pos_ = 0;
-        len_ = read_(buf_.get(), kBlock);
+        len_ = read_(buf_, kBlock);
         return len_ > 0;
     }
-    const std::uint8_t* Next() const { return buf_.get() + pos_; }
+    const std::uint8_t* Next() const { return buf_ + pos_; }
     std::size_t Avail() const { return len_ - pos_; }
     void Consume(std::size_t n) { pos_ += n; }
 
@@ -48,7 +45,7 @@ public:
 
 private:
     const TByteSource& read_;
-    std::unique_ptr<std::uint8_t[]> buf_;  // members are small and many: not cleared
+    std::uint8_t* buf_;  // members are small and many: not cleared
     std::size_t pos_ = 0;
     std::size_t len_ = 0;
 };
@@ -64,10 +61,29 @@ bool SkipGzipHeader(TChainInput& in)
 
 }  // namespace
 
+TInflateWorkspace::TInflateWorkspace()
+    : in_(std::make_unique_for_overwrite<std::uint8_t[]>(kBlock)),
+      out_(std::make_unique_for_overwrite<std::uint8_t[]>(kBlock))
+{
+}
+
+TInflateWorkspace::~TInflateWorkspace() = default;
+
+Inflater& TInflateWorkspace::Decoder(bool Deflate64)
+{
+    if (decoder_ && decoder_->Deflate64() == Deflate64)
+        decoder_->Reset();
+    else
+        decoder_ = std::make_unique<Inflater>(Deflate64 ? 16 : 15, Deflate64, false);
+    return *decoder_;
+}
+
 TInflateResult InflateData(const TInflateIo& Io, bool Deflate64, bool GzipChain)
 {
-    TChainInput in(Io.Read);
-    const auto out = std::make_unique_for_overwrite<std::uint8_t[]>(kBlock);
+    std::unique_ptr<TInflateWorkspace> own;
+    TInflateWorkspace& space = Io.Workspace ? *Io.Workspace : *(own = std::make_unique<TInflateWorkspace>());
+    TChainInput in(Io.Read, space.Input());
+    std::uint8_t* const out = space.Output();
     bool first = true;
     for (;;) {
         if (!first) {
@@ -75,7 +91,7 @@ TInflateResult InflateData(const TInflateIo& Io, bool Deflate64, bool GzipChain)
                 Io.NextGzipMember();
         }
         first = false;
-        Inflater inflater(Deflate64 ? 16 : 15, Deflate64, false);
+        Inflater& inflater = space.Decoder(Deflate64);
         int rc = kInflateOk;
         while (rc != kInflateStreamEnd) {
             if (Io.Cancel && *Io.Cancel)
@@ -83,12 +99,12 @@ TInflateResult InflateData(const TInflateIo& Io, bool Deflate64, bool GzipChain)
             const bool more = in.Fill();
             const std::uint8_t* next = in.Next();
             std::size_t avail = in.Avail();
-            std::uint8_t* o = out.get();
+            std::uint8_t* o = out;
             std::size_t room = kBlock;
             rc = inflater.Decode(next, avail, o, room, !more);
             in.Consume(in.Avail() - avail);
             if (room < kBlock)
-                Io.Write(out.get(), kBlock - room);
+                Io.Write(out, kBlock - room);
             if (rc == kInflateDataError || rc == kInflateNeedDict)
                 return TInflateResult::DataError;
             if (rc != kInflateStreamEnd && !more && room == kBlock)

@@ -4,9 +4,32 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 #include "core/ByteIO.h"
 #include "core/CodecStatus.h"
+
+class Inflater;
+
+// The buffers and decoder a member needs, kept by a caller that runs many members: an archive of
+// 100,000 small ones then allocates them once, not per member.
+class TInflateWorkspace {
+public:
+    TInflateWorkspace();
+    ~TInflateWorkspace();
+    TInflateWorkspace(const TInflateWorkspace&) = delete;
+    TInflateWorkspace& operator=(const TInflateWorkspace&) = delete;
+
+    // A decoder of the kind asked for, reset to the start of a stream.
+    Inflater& Decoder(bool Deflate64);
+    std::uint8_t* Input() { return in_.get(); }
+    std::uint8_t* Output() { return out_.get(); }
+
+private:
+    std::unique_ptr<std::uint8_t[]> in_;
+    std::unique_ptr<std::uint8_t[]> out_;
+    std::unique_ptr<Inflater> decoder_;
+};
 
 struct TInflateIo {
     TByteSource Read;   // compressed bytes, 0 at the end of the member's data
@@ -14,6 +37,7 @@ struct TInflateIo {
     // Called before each following gzip member, so that its CRC starts afresh.
     std::function<void()> NextGzipMember;
     const bool* Cancel = nullptr;
+    TInflateWorkspace* Workspace = nullptr;  // none: one for this call
 };
 
 // Ok when the stream ended properly; DataError for damaged data; Truncated when the input ended

@@ -10,7 +10,6 @@
 #include "core/plxStreams.h"
 #include "readers/EntryNames.h"
 #include "readers/MemberData.h"
-#include "readers/plxInflate64.h"
 #include "readers/plxUnLha.h"
 
 namespace {
@@ -194,6 +193,9 @@ int TUnBh::DecodeMember(TStream32& Archive, const TBhHeader& Header, TStream32* 
             io.Read = source;
             io.Write = sink;
             io.Cancel = CancelPtr;
+            if (!FInflate)
+                FInflate = std::make_unique<TInflateWorkspace>();
+            io.Workspace = FInflate.get();
             failure = FailureOf(InflateData(io, false));
         } else if (Header.Method == 12) {
             TByteSourceStream stream(source);

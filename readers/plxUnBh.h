@@ -10,6 +10,7 @@
 #include "core/UnBase.h"
 #include "readers/BhFormat.h"
 #include "readers/StaticHuffman.h"
+#include "readers/plxInflate64.h"
 
 class TUnBh : public TUnBase {
 public:
@@ -35,6 +36,7 @@ private:
     std::vector<TMember> FMembers;
     TBhHeader FCurrent;  // the member whose password is checked
     std::unique_ptr<TStaticHuffmanDecoder> FStatic;
+    std::unique_ptr<TInflateWorkspace> FInflate;
 };
 
 // The decoder's parameters of BH methods 1 and 3; false for any other method.

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -86,6 +87,7 @@ void TUnZip::ProcessArchive(TStream32*)
     FMembers.clear();
     FNames.clear();
     FCorrection = 0;
+    FStubSearched = false;
     FPrefix = 0;
     FOpenVolume = -1;
     PackedTotal = 0;
@@ -128,16 +130,21 @@ void TUnZip::ProcessArchive(TStream32*)
 void TUnZip::ReadCentralDirectory(const TZipEnding& Ending)
 {
     FPrefix = IsMultiVolume() ? 0 : Ending.PrefixOffset;
+    if (!IsMultiVolume()) {
+        // Each member runs as the directory names it (AddCentralEntry): nothing is held for the
+        // whole archive.
+        FClaimed.clear();
+        FListed = 0;
+        if (DateAttribute == daMaxFileDate)
+            NoteNewestDate(Ending.CentralPos);
+        ReadCentralDisk(Ending.CentralPos);
+        return;
+    }
     // The count is the archive's claim: held to what the directory's size can hold.
     const std::uint64_t claimed = std::min<std::uint64_t>(Ending.TotalEntries, std::uint64_t(ArchiveSize / 46));
     FMembers.reserve(std::size_t(std::min<std::uint64_t>(claimed, 1u << 20)));
     // Names are part of the directory's bytes: its size bounds the pool but for decoding.
     FNames.reserve(std::size_t(std::min<std::uint64_t>(Ending.CentralSize, std::uint64_t(ArchiveSize))));
-    if (!IsMultiVolume()) {
-        ReadCentralDisk(Ending.CentralPos);
-        RefuseOverlappingMembers();
-        return;
-    }
     // The directory may begin on an earlier volume than the end record's.
     const std::uint32_t first = std::min(Ending.CentralDisk, FLastDisk);
     for (std::uint32_t disk = first; disk <= FLastDisk && !GetCancel(); ++disk) {
@@ -148,64 +155,60 @@ void TUnZip::ReadCentralDirectory(const TZipEnding& Ending)
     }
 }
 
-// Members whose local header lies inside another member's data share bytes with it: the way a
-// small archive claims gigabytes. The first of them by position is kept, the others refused.
-void TUnZip::RefuseOverlappingMembers()
+// A member whose bytes (local header to end of data) meet those of a member already run shares
+// them with it: the way a small archive claims gigabytes. The first one named keeps them. Kept
+// ranges closer than a local header's size are joined (no header fits between them), so an
+// archive written in order holds one range, however many members.
+bool TUnZip::ClaimRange(std::int64_t Begin, std::int64_t End)
 {
-    // Writers put the directory in the order of the data: then one pass finds no overlap.
-    std::int64_t end = -1;
-    const bool disjoint = std::all_of(FMembers.begin(), FMembers.end(), [&end](const TMemberItem& m) {
-        const bool after = m.LocalPos >= end;
-        end = DataEnd(m);
-        return after;
-    });
-    if (disjoint)
-        return;
-    std::vector<std::size_t> order(FMembers.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    std::stable_sort(order.begin(), order.end(),
-                     [this](std::size_t a, std::size_t b) { return FMembers[a].LocalPos < FMembers[b].LocalPos; });
-    std::vector<bool> refused(FMembers.size(), false);
-    std::int64_t keptEnd = -1;
-    for (const std::size_t i : order) {
-        const TMemberItem& item = FMembers[i];
-        if (item.LocalPos < keptEnd) {
-            refused[i] = true;
-            DoError(std::string(CentralName(item)), "", E_BADLOCALOFFSET, VolumeName);
-            PackedTotal -= Clamp64(item.Packed);
-            UnpackedTotal -= Clamp64(item.Unpacked);
-        } else {
-            keptEnd = DataEnd(item);
-        }
+    const auto next = FClaimed.upper_bound(Begin);
+    const auto before = next == FClaimed.begin() ? FClaimed.end() : std::prev(next);
+    if ((next != FClaimed.end() && next->first < End) || (before != FClaimed.end() && before->second > Begin))
+        return false;
+    constexpr std::int64_t kGap = TLocalHeader::Size;
+    if (next != FClaimed.end() && next->first - End < kGap) {
+        End = next->second;
+        FClaimed.erase(next);
     }
-    std::size_t kept = 0;
-    for (std::size_t i = 0; i < FMembers.size(); ++i)
-        if (!refused[i]) {
-            if (kept != i)
-                FMembers[kept] = std::move(FMembers[i]);
-            ++kept;
-        }
-    FMembers.resize(kept);
+    if (before != FClaimed.end() && Begin - before->second < kGap)
+        before->second = End;  // the common case: no node made or freed
+    else
+        FClaimed.emplace(Begin, End);
+    return true;
 }
 
-// Where a single archive's member data ends: its local header's packed size unless that was
-// written before the data (flag bit 3) or left at zero.
-std::int64_t TUnZip::DataEnd(const TMemberItem& Item)
+// Where a member's data ends: its local header's packed size unless that was written before the
+// data (flag bit 3) or left at zero.
+std::int64_t TUnZip::DataEnd(const TLocalFacts& Local, std::uint64_t CentralPacked)
 {
-    const bool localSize = !(Item.Local.Flags & kFlagDataDescriptor) && Item.Local.PackedSize != 0;
-    return Item.Local.DataPos + Clamp64(localSize ? Item.Local.PackedSize : Item.Packed);
+    const bool localSize = !(Local.Flags & kFlagDataDescriptor) && Local.PackedSize != 0;
+    return Local.DataPos + Clamp64(localSize ? Local.PackedSize : CentralPacked);
 }
 
 bool TUnZip::ReadCentralDisk(std::int64_t Start)
+{
+    return WalkCentralDisk(Start, [this](const TZipEntry& e) { return AddCentralEntry(e) && !GetCancel(); });
+}
+
+// Files that all take the newest date get it from the first one on: the directory is read for
+// the dates before any member runs.
+void TUnZip::NoteNewestDate(std::int64_t Start)
+{
+    WalkCentralDisk(Start, [this](const TZipEntry& e) {
+        if (Usable(e, false))
+            NoteDate(std::uint32_t(e.Header.DosDate) << 16 | e.Header.DosTime);
+        return !GetCancel();
+    });
+}
+
+bool TUnZip::WalkCentralDisk(std::int64_t Start, const std::function<bool(const TZipEntry&)>& OnEntry)
 {
     if (Start < 0 || !ArchiveStream)
         return false;
     TZipEnding from;
     from.CentralPos = Start;
     from.Headers = HeaderBit(htCentral);
-    WalkCentralDirectory(WindowedZipReader(*ArchiveStream), ArchiveSize, from,
-                         [this](const TZipEntry& e) { return AddCentralEntry(e) && !GetCancel(); });
+    WalkCentralDirectory(WindowedZipReader(*ArchiveStream), ArchiveSize, from, OnEntry);
     return true;
 }
 
@@ -218,82 +221,113 @@ bool TUnZip::FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint1
 bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
 {
     const TCentralHeader& h = Entry.Header;
-    if (!Selected(Entry.Name, true))
+    if (!Usable(Entry, true))
         return true;
-    CipherBlockId = Entry.ExtraInfo.EncryptionBlock;
-    if (GetEncryptionMethodProc(h.Flags) == emUnsupported) {
-        DoError(Entry.Name, "", E_UNSUPPORTEDENCRYPTION, VolumeName);
-        return true;
-    }
     TMemberItem item;
     item.HasCentral = true;
     item.VersionMadeBy = h.VersionMadeBy;
     item.Crc = h.Crc;
-    item.NameAt = FNames.size();
-    item.NameLength = std::uint32_t(Entry.Name.size());
     item.Packed = Entry.Sizes.PackedSize;
     item.Unpacked = Entry.Sizes.UnpackedSize;
     item.ExternalAttr = h.ExternalAttributes;
     item.CipherBlock = Entry.ExtraInfo.EncryptionBlock;
     item.Volume = Entry.Sizes.DiskStart + (IsSpanned() ? 1 : 0);
-    std::uint64_t packed = item.Packed, unpacked = item.Unpacked;
-    if (IsMultiVolume()) {
-        item.LocalPos = Clamp64(Entry.Sizes.LocalOffset);
-    } else {
-        const std::int64_t stored = Clamp64(Entry.Sizes.LocalOffset);
-        TZipLocalEntry& local = FLocal;
-        if (!FindLocalHeader(FPrefix + stored + FCorrection, local, h.VersionMadeBy, false)) {
-            // Offsets that count from somewhere else (a stub the writer did not know of): the
-            // first local header of the file tells by how much.
-            bool found = false;
-            std::vector<std::uint8_t> block(std::size_t(kLocalSearchBlock) + 3);
-            for (int b = 0; b < kLocalSearchBlocks && !found; ++b) {
-                const std::int64_t at = b * kLocalSearchBlock;
-                if (at >= ArchiveSize)
-                    break;
-                ArchiveStream->SetPosition(at);
-                const std::int32_t got = ArchiveStream->Read(block.data(), std::int32_t(block.size()));
-                for (std::int32_t i = 0; i + 4 <= got && i < kLocalSearchBlock; ++i) {
-                    if (block[std::size_t(i)] != 'P' || !IsLocalHeaderSig(GetLE32(&block[std::size_t(i)])))
-                        continue;
-                    if (FindLocalHeader(at + i, local, h.VersionMadeBy, false)) {
-                        FCorrection = at + i - FPrefix;
-                        found = true;
-                        break;
-                    }
-                }
-            }
-            if (!found || !FindLocalHeader(FPrefix + stored + FCorrection, local, h.VersionMadeBy, false)) {
-                DoError(Entry.Name, "", E_BADLOCALOFFSET, VolumeName);
-                return true;
-            }
-        }
-        item.LocalPos = FPrefix + stored + FCorrection;
-        if (!(local.Header.Flags & kFlagDataDescriptor)) {
-            if (local.Sizes.PackedSize != 0)
-                packed = local.Sizes.PackedSize;
-            if (local.Sizes.UnpackedSize != 0)
-                unpacked = local.Sizes.UnpackedSize;
-        }
-        // Kept for the member's run, which then reads no header again; a differing name is
-        // reported when the member runs.
-        item.HasLocal = true;
-        item.Local = FactsOf(local);
-        item.LocalNameDiffers = LocalNameDiffers(Entry.RawName, Entry.Name, h.VersionMadeBy, local);
+    if (!IsMultiVolume()) {
+        RunListedMember(Entry, item);
+        return true;
     }
+    item.LocalPos = Clamp64(Entry.Sizes.LocalOffset);
     NoteDate(std::uint32_t(h.DosDate) << 16 | h.DosTime);
-    PackedTotal += Clamp64(packed) - ((h.Flags & kFlagEncrypted) && packed >= 12 ? 12 : 0);
-    UnpackedTotal += Clamp64(unpacked);
+    AddToTotals(h.Flags, item.Packed, item.Unpacked);
+    item.NameAt = FNames.size();
+    item.NameLength = std::uint32_t(Entry.Name.size());
+    item.RawNameLength = std::uint32_t(Entry.RawName.size());
     FNames += Entry.Name;
-    if (!item.HasLocal) {
-        item.RawNameLength = std::uint32_t(Entry.RawName.size());
-        FNames += Entry.RawName;
-    } else if (item.LocalNameDiffers) {
-        item.LocalNameLength = std::uint32_t(FLocal.Name.size());
-        FNames += FLocal.Name;
-    }
+    FNames += Entry.RawName;
     FMembers.push_back(item);
     return true;
+}
+
+// Selected and of an encryption we can decode (Report: say why not).
+bool TUnZip::Usable(const TZipEntry& Entry, bool Report)
+{
+    if (!Selected(Entry.Name, true))
+        return false;
+    CipherBlockId = Entry.ExtraInfo.EncryptionBlock;
+    if (GetEncryptionMethodProc(Entry.Header.Flags) != emUnsupported)
+        return true;
+    if (Report)
+        DoError(Entry.Name, "", E_UNSUPPORTEDENCRYPTION, VolumeName);
+    return false;
+}
+
+void TUnZip::AddToTotals(std::uint16_t Flags, std::uint64_t Packed, std::uint64_t Unpacked)
+{
+    PackedTotal += Clamp64(Packed) - ((Flags & kFlagEncrypted) && Packed >= 12 ? 12 : 0);
+    UnpackedTotal += Clamp64(Unpacked);
+}
+
+// A single archive's member runs as the directory names it, right after its local header: nothing
+// is held for the whole archive, and the data that follows is still in the read buffer.
+void TUnZip::RunListedMember(const TZipEntry& Entry, TMemberItem& Item)
+{
+    const TCentralHeader& h = Entry.Header;
+    TZipLocalEntry& local = FLocal;
+    if (!FindListedLocalHeader(Entry, Item.LocalPos)) {
+        DoError(Entry.Name, "", E_BADLOCALOFFSET, VolumeName);
+        return;
+    }
+    const TLocalFacts facts = FactsOf(local);
+    if (!ClaimRange(Item.LocalPos, DataEnd(facts, Item.Packed))) {
+        DoError(Entry.Name, "", E_BADLOCALOFFSET, VolumeName);
+        return;
+    }
+    std::uint64_t packed = Item.Packed, unpacked = Item.Unpacked;
+    if (!(facts.Flags & kFlagDataDescriptor)) {
+        if (facts.PackedSize != 0)
+            packed = facts.PackedSize;
+        if (facts.UnpackedSize != 0)
+            unpacked = facts.UnpackedSize;
+    }
+    NoteDate(std::uint32_t(h.DosDate) << 16 | h.DosTime);
+    AddToTotals(h.Flags, packed, unpacked);
+    // The directory's name is the one listed, so it is the one written.
+    if (LocalNameDiffers(Entry.RawName, Entry.Name, h.VersionMadeBy, local))
+        DoError(Entry.Name, local.Name, E_INCONSISTENTLOCALHEADER, VolumeName);
+    RunMember(Item, facts, FListed++, Entry.Name);
+}
+
+// Reads the member's local header into FLocal and sets LocalPos to where it stands.
+bool TUnZip::FindListedLocalHeader(const TZipEntry& Entry, std::int64_t& LocalPos)
+{
+    const std::uint16_t madeBy = Entry.Header.VersionMadeBy;
+    const std::int64_t stored = Clamp64(Entry.Sizes.LocalOffset);
+    LocalPos = FPrefix + stored + FCorrection;
+    if (FindLocalHeader(LocalPos, FLocal, madeBy, false))
+        return true;
+    // Offsets that count from somewhere else (a stub the writer did not know of): the first
+    // local header of the file tells by how much. It tells the same for every member, so it is
+    // looked for once: a directory of bad offsets costs no search per entry.
+    if (std::exchange(FStubSearched, true))
+        return false;
+    std::vector<std::uint8_t> block(std::size_t(kLocalSearchBlock) + 3);
+    for (int b = 0; b < kLocalSearchBlocks; ++b) {
+        const std::int64_t at = b * kLocalSearchBlock;
+        if (at >= ArchiveSize)
+            return false;
+        ArchiveStream->SetPosition(at);
+        const std::int32_t got = ArchiveStream->Read(block.data(), std::int32_t(block.size()));
+        for (std::int32_t i = 0; i + 4 <= got && i < kLocalSearchBlock; ++i) {
+            if (block[std::size_t(i)] != 'P' || !IsLocalHeaderSig(GetLE32(&block[std::size_t(i)])))
+                continue;
+            if (FindLocalHeader(at + i, FLocal, madeBy, false)) {
+                FCorrection = at + i - FPrefix;
+                LocalPos = FPrefix + stored + FCorrection;
+                return FindLocalHeader(LocalPos, FLocal, madeBy, false);
+            }
+        }
+    }
+    return false;
 }
 
 // --- local headers alone ---
@@ -456,55 +490,50 @@ void TUnZip::ExtractMembers(TStream32*)
                 return;
             continue;
         }
-        TLocalFacts facts = item.Local;
-        const std::string* name = &FName;
-        if (item.HasLocal) {
-            FName.assign(CentralName(item));
-            if (item.LocalNameDiffers)
-                DoError(FName, std::string(LocalName(item)), E_INCONSISTENTLOCALHEADER, VolumeName);
-        } else {
-            TZipLocalEntry& local = FLocal;
-            if (!ArchiveStream || !FindLocalHeader(item.LocalPos, local, item.HasCentral ? item.VersionMadeBy : 0,
-                                                   !item.HasCentral)) {
-                DoError(FArchiveFile, "", E_BADLOCALOFFSET, VolumeName);
-                continue;
-            }
-            facts = FactsOf(local);
-            name = &MemberName(item, local);
+        TZipLocalEntry& local = FLocal;
+        if (!ArchiveStream || !FindLocalHeader(item.LocalPos, local, item.HasCentral ? item.VersionMadeBy : 0,
+                                               !item.HasCentral)) {
+            DoError(FArchiveFile, "", E_BADLOCALOFFSET, VolumeName);
+            continue;
         }
-        TWorkRecord work;
-        work.Flags = facts.Flags;
-        work.Method = facts.Method;
-        work.PackedSize = facts.PackedSize;
-        work.UnpackedSize = facts.UnpackedSize;
-        work.Crc = facts.Crc;
-        work.DosDate = facts.DosDate;
-        work.DataPos = facts.DataPos;
-        // Each size the local header leaves at zero (written before the data) comes from the
-        // directory, or in local-header mode from the data descriptor.
-        if (work.PackedSize == 0)
-            work.PackedSize = item.Packed;
-        if (work.UnpackedSize == 0)
-            work.UnpackedSize = item.Unpacked;
-        if (work.Crc == 0 && ((item.HasCentral && item.Packed != 0) || item.HasDescriptor))
-            work.Crc = item.Crc;
-        if (work.Flags & kFlagDataDescriptor)
-            TakeDeferredSizes(item, work);
-        FWork = work;
-        // A cipher block in either extra field marks the member.
-        CipherBlockId = facts.CipherBlock ? facts.CipherBlock : item.CipherBlock;
-        Encrypted = (work.Flags & kFlagEncrypted) != 0;
-        SetEncryptionMethod(GetEncryptionMethodProc(work.Flags));
-        MethodNumber = std::uint16_t(work.Method);
-        PackedSize = Clamp64(work.PackedSize);
-        UnpackedSize = Clamp64(work.UnpackedSize);
-        Crc32 = work.Crc;
-        ExternalAttr = item.ExternalAttr;
-        DateTime = DosDateToDateTime(work.DosDate);
-        EntryIndex = i;
-        NameEntry(*name);
-        ExtractMemberProc(i, item.ExternalAttr);
+        RunMember(item, FactsOf(local), i, MemberName(item, local));
     }
+}
+
+void TUnZip::RunMember(const TMemberItem& Item, const TLocalFacts& Facts, int Index, const std::string& Name)
+{
+    TWorkRecord work;
+    work.Flags = Facts.Flags;
+    work.Method = Facts.Method;
+    work.PackedSize = Facts.PackedSize;
+    work.UnpackedSize = Facts.UnpackedSize;
+    work.Crc = Facts.Crc;
+    work.DosDate = Facts.DosDate;
+    work.DataPos = Facts.DataPos;
+    // Each size the local header leaves at zero (written before the data) comes from the
+    // directory, or in local-header mode from the data descriptor.
+    if (work.PackedSize == 0)
+        work.PackedSize = Item.Packed;
+    if (work.UnpackedSize == 0)
+        work.UnpackedSize = Item.Unpacked;
+    if (work.Crc == 0 && ((Item.HasCentral && Item.Packed != 0) || Item.HasDescriptor))
+        work.Crc = Item.Crc;
+    if (work.Flags & kFlagDataDescriptor)
+        TakeDeferredSizes(Item, work);
+    FWork = work;
+    // A cipher block in either extra field marks the member.
+    CipherBlockId = Facts.CipherBlock ? Facts.CipherBlock : Item.CipherBlock;
+    Encrypted = (work.Flags & kFlagEncrypted) != 0;
+    SetEncryptionMethod(GetEncryptionMethodProc(work.Flags));
+    MethodNumber = std::uint16_t(work.Method);
+    PackedSize = Clamp64(work.PackedSize);
+    UnpackedSize = Clamp64(work.UnpackedSize);
+    Crc32 = work.Crc;
+    ExternalAttr = Item.ExternalAttr;
+    DateTime = DosDateToDateTime(work.DosDate);
+    EntryIndex = Index;
+    NameEntry(Name);
+    ExtractMemberProc(Index, Item.ExternalAttr);
 }
 
 // With flag bit 3 the local header was written before the data: whatever its CRC and size fields
@@ -569,10 +598,9 @@ bool TUnZip::CheckDecodable(const TWorkRecord& Work, bool IsDirectory)
 void TUnZip::ExtractMember(int Index, std::uint32_t ExternalAttr)
 {
     const TWorkRecord work = FWork;
-    const std::string stored = StoredName;
     // A JAR folder is told by its name alone; a ZIP one also by an empty member with the folder
     // attribute.
-    const bool isDir = EndsWithSeparator(stored) ||
+    const bool isDir = EndsWithSeparator(StoredName) ||
                        (!IsJar() && (ExternalAttr & FILE_ATTRIBUTE_DIRECTORY) && work.UnpackedSize == 0);
     (void)Index;
     if (!PrepareOutput(isDir)) {

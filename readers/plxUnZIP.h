@@ -6,9 +6,11 @@
 #include "core/UnBase.h"
 #include "core/ZipRecords.h"
 #include "core/plxPPMDi1.h"
+#include "readers/plxInflate64.h"
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -42,15 +44,11 @@ public:
         // descriptor's (HasDescriptor). One list holds 100,000s of these: no field twice.
         std::uint64_t Packed = 0;
         std::uint64_t Unpacked = 0;
-        // A single archive's local header, read once with the directory.
-        TLocalFacts Local;
-        // In the run's name pool: the name listed and written, then (volume sets) its stored
-        // bytes or (a single archive) the other name its local header gives; no string per
-        // member to allocate.
+        // In the run's name pool: the name listed and written, then its stored bytes; no string
+        // per member to allocate.
         std::size_t NameAt = 0;
         std::uint32_t NameLength = 0;
         std::uint32_t RawNameLength = 0;
-        std::uint32_t LocalNameLength = 0;
         std::uint32_t ExternalAttr = 0;
         std::uint32_t Volume = 0;    // disk of the local header (spanned sets count from 1)
         std::uint32_t Crc = 0;
@@ -58,8 +56,6 @@ public:
         std::uint16_t CipherBlock = 0;  // the directory's 0x0017 or 0x9901 block, else 0
         bool HasCentral = false;
         bool HasDescriptor = false;
-        bool HasLocal = false;
-        bool LocalNameDiffers = false;
     };
 
     // The member being decoded, filled from its local header.
@@ -87,7 +83,6 @@ public:
     // are reported and raised.
     bool DecodeMember(TStream32* Output, const TWorkRecord& Work);
 
-    const std::vector<TMemberItem>& Members() const { return FMembers; }
     std::string_view CentralName(const TMemberItem& Item) const
     {
         return std::string_view(FNames).substr(Item.NameAt, Item.NameLength);
@@ -95,11 +90,6 @@ public:
     std::string_view CentralRawName(const TMemberItem& Item) const
     {
         return std::string_view(FNames).substr(Item.NameAt + Item.NameLength, Item.RawNameLength);
-    }
-    std::string_view LocalName(const TMemberItem& Item) const
-    {
-        return std::string_view(FNames).substr(Item.NameAt + Item.NameLength + Item.RawNameLength,
-                                               Item.LocalNameLength);
     }
 
 protected:
@@ -110,13 +100,20 @@ protected:
 
 private:
     void ReadCentralDirectory(const TZipEnding& Ending);
-    void RefuseOverlappingMembers();
-    static std::int64_t DataEnd(const TMemberItem& Item);
+    bool ClaimRange(std::int64_t Begin, std::int64_t End);
+    void RunMember(const TMemberItem& Item, const TLocalFacts& Facts, int Index, const std::string& Name);
+    bool Usable(const TZipEntry& Entry, bool Report);
+    void AddToTotals(std::uint16_t Flags, std::uint64_t Packed, std::uint64_t Unpacked);
+    void RunListedMember(const TZipEntry& Entry, TMemberItem& Item);
+    bool FindListedLocalHeader(const TZipEntry& Entry, std::int64_t& LocalPos);
+    static std::int64_t DataEnd(const TLocalFacts& Local, std::uint64_t CentralPacked);
     void TakeDeferredSizes(const TMemberItem& Item, TWorkRecord& Work) const;
     const std::string& MemberName(const TMemberItem& Item, TZipLocalEntry& Local);
     bool LocalNameDiffers(std::string_view CentralRaw, std::string_view Central, std::uint16_t VersionMadeBy,
                           TZipLocalEntry& Local);
     bool ReadCentralDisk(std::int64_t Start);
+    void NoteNewestDate(std::int64_t Start);
+    bool WalkCentralDisk(std::int64_t Start, const std::function<bool(const TZipEntry&)>& OnEntry);
     bool AddCentralEntry(const TZipEntry& Entry);
     bool FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t VersionMadeBy,
                          bool DecodeName = true);
@@ -133,11 +130,14 @@ private:
     std::size_t ReadMember(std::uint8_t* Buffer, std::size_t Count);
     void WriteDecoded(TStream32* Output, const std::uint8_t* Data, std::size_t Count);
 
-    std::vector<TMemberItem> FMembers;
+    std::vector<TMemberItem> FMembers;  // volume sets and local-header walks: run after the walk
     std::string FNames;               // the members' names, back to back
+    std::map<std::int64_t, std::int64_t> FClaimed;  // byte ranges of the members run: begin -> end
+    int FListed = 0;                  // members of a single archive run so far
     std::string FName;                // the current member's, when it comes from the pool
     TDiskSpannObj FSpan;
     std::int64_t FCorrection = 0;
+    bool FStubSearched = false;       // the first local header was looked for (FCorrection)
     std::int64_t FPrefix = 0;
     std::uint32_t FLastDisk = 0;      // the volume holding the end record (0-based)
     std::int64_t FOpenVolume = -1;    // the 0-based volume the archive stream holds
@@ -150,4 +150,5 @@ private:
     bool FOverflow = false;           // the decoder produced more than the declared size
     bool FMemberEncrypted = false;
     std::unique_ptr<TPpmdCodec> FPpmd;
+    std::unique_ptr<TInflateWorkspace> FInflate;
 };

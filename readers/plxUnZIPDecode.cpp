@@ -8,7 +8,6 @@
 #include "core/plxBZip2.h"
 #include "core/plxHooks.h"
 #include "readers/ZipLegacy.h"
-#include "readers/plxInflate64.h"
 
 #include <algorithm>
 #include <limits>
@@ -110,6 +109,9 @@ bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
             io.Read = read;
             io.Write = write;
             io.Cancel = CancelPtr;
+            if (!FInflate)
+                FInflate = std::make_unique<TInflateWorkspace>();
+            io.Workspace = FInflate.get();
             ok = InflateData(io, Work.Method == 9, FArcType == atGZip) == TInflateResult::Ok;
             break;
         }

@@ -150,6 +150,12 @@ TEST_F(UnZipLayouts, MembersSharingDataAreRefused)
     EXPECT_EQ(quoted.Count, 1);
     EXPECT_TRUE(quoted.Has(25115));
     EXPECT_EQ(quoted.ErrorNames, std::vector<std::string>{"in"});
+    // Listed the other way round, the inner member comes first and keeps its bytes.
+    WriteText(Path("inner_first.zip"), WithDirectory(outer, {{"in", "inner data", std::uint32_t(outer.size() - inner.size())},
+                                                             {"out", inner, 0}}));
+    const TUnZipRun innerFirst = RunUnZip(Path("inner_first.zip"), Path("inner_first"), true);
+    EXPECT_EQ(innerFirst.Count, 1);
+    EXPECT_EQ(innerFirst.ErrorNames, std::vector<std::string>{"out"});
 
     // Entries that merely follow each other are not touched.
     const std::string one = LocalRecord("one", "1111"), two = LocalRecord("two", "22");
@@ -158,6 +164,23 @@ TEST_F(UnZipLayouts, MembersSharingDataAreRefused)
     EXPECT_TRUE(plain.Errors.empty());
     EXPECT_EQ(ReadText(Path("plain") / "one"), "1111");
     EXPECT_EQ(ReadText(Path("plain") / "two"), "22");
+}
+
+TEST_F(UnZipLayouts, TheNewestDateGoesToEveryFileFromTheFirstOn)
+{
+    // Members run as the directory lists them; the newest date is the last one's.
+    if (!HaveTool("zip"))
+        GTEST_SKIP() << "zip missing";
+    WriteText(Path("old.txt"), "old"), WriteText(Path("mid.txt"), "mid"), WriteText(Path("new.txt"), "new");
+    ASSERT_EQ(scratch.Run("touch -d '2001-02-03 04:05:06' old.txt && touch -d '2010-01-01 12:00:00' mid.txt && "
+                          "touch -d '2020-06-07 08:09:10' new.txt && zip -q -X dates.zip old.txt mid.txt new.txt"),
+              0);
+    const TUnZipRun r = RunUnZip(Path("dates.zip"), Path("out"), false, "",
+                                 [](TUnZip& z) { z.DateAttribute = daMaxFileDate; });
+    EXPECT_TRUE(r.Errors.empty());
+    const auto newest = fs::last_write_time(Path("new.txt"));
+    for (const char* name : {"old.txt", "mid.txt", "new.txt"})
+        EXPECT_EQ(fs::last_write_time(Path("out") / name), newest) << name;
 }
 
 TEST_F(UnZipLayouts, TheDirectorysNameIsTheNameWritten)
