@@ -187,7 +187,7 @@ void TUnZip::ReadCentralDirectory(const TZipEnding& Ending)
         return AddCentralEntry(e) && !GetCancel();
     });
     // A directory that ends before the entries its end record counts has lost some of them.
-    if (walked < claimed && !GetCancel())
+    if (walked < Ending.TotalEntries && !GetCancel())
         DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
 }
 
