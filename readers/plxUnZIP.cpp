@@ -8,9 +8,9 @@
 #include "platform/win/SysFiles.h"
 
 #include <algorithm>
-#include <limits>
 #include <array>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace {
