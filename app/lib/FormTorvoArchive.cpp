@@ -54,6 +54,12 @@ std::string IncompleteBackupText(const std::string& archiveFileName)
            "Archivace byla NEÚSPĚŠNÁ; chyby jsou v seznamu chyb.";
 }
 
+std::string UnreadableArchiveText(const std::string& archiveFileName)
+{
+    return "Archivační soubor " + archiveFileName + " nelze přečíst: je poškozený nebo to není archiv ZIP." +
+           "\r\n" + "Data nebyla obnovena.";
+}
+
 std::string EngineClassName(const ::TObject& object)
 {
     int status = 0;
@@ -358,8 +364,11 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
                                     MB_OK | MB_ICONINFORMATION);
             return false;
         }
-        if (!FolderIsWriteable(folder))
+        // A refused write test is a backup that did not happen: the person has to hear of it.
+        if (!FolderIsWriteable(folder)) {
+            Application->MessageBox(WriteDeniedText(letter), "Zápis zamítnut", MB_OK | MB_ICONINFORMATION);
             return false;
+        }
     }
     std::string realFolder;
     if (letter == "A" || letter == "B") {
@@ -388,6 +397,8 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     Pelix1->SetArcType(atZip);
     ShowProgress(true);
     const std::size_t errorMark = ErrorMessages.size();
+    // A file or folder the set names but the disk lacks would otherwise be left out unseen.
+    const std::size_t missing = payslipName ? 0 : ReportMissingSetFiles(files);
     // Set files inside the data folder keep their path below it, so a restore puts them back where
     // they were and two files of one name never collide; the rest (and payslips) go by bare name.
     // The bare names go first, so the second run copies only those few entries.
@@ -424,7 +435,7 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     Pelix1->SetFileSpec({"*.*"});
     if (!written) {
         // Nothing to pack is no failure; a writer that reported errors is.
-        if (!filesFound && !incomplete) {
+        if (!filesFound && ErrorMessages.size() - errorMark == missing) {
             PanelMess->Caption = "Nebylo co archivovat";
             return false;
         }
@@ -469,6 +480,20 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     return result;
 }
 
+std::size_t TFormTorvo::ReportMissingSetFiles(const std::vector<std::string>& files)
+{
+    std::size_t missing = 0;
+    for (const std::string& file : files) {
+        const bool mask = win::ExtractFileName(file).find_first_of("*?") != std::string::npos;
+        const bool present = mask ? win::DirectoryExists(win::ExtractFilePath(file)) : win::FileExists(file);
+        if (file.empty() || present)
+            continue;
+        ComponentError(Zip1.get(), file, "", E_FILENOTFOUND);
+        ++missing;
+    }
+    return missing;
+}
+
 void TFormTorvo::WriteArchiveComment(const std::string& archiveFileName)
 {
     const std::string archive = NormaliseTargetFolder(target_.TargetFolder) + archiveFileName;
@@ -489,6 +514,8 @@ void TFormTorvo::WriteArchiveComment(const std::string& archiveFileName)
 std::pair<int, std::string> TFormTorvo::ReadEntriesAndComment(const std::string& archive)
 {
     Zip1->SetArchiveFile(archive);
+    // An archive whose directory cannot be read must not show the comment of the one before.
+    Zip1->MainComment.SetSize64(0);
     const int count = std::max(0, Zip1->ReadComments());
     std::string comment(std::size_t(Zip1->MainComment.Size()), '\0');
     std::uint16_t length = 0;
@@ -547,8 +574,8 @@ void TFormTorvo::ListTargetArchives()
     }
     std::vector<std::string> names;
     ListFiles(folder + state_.ArchiveBaseName + "*.*", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, names);
-    std::sort(names.begin(), names.end(),
-              [](const std::string& a, const std::string& b) { return win::CompareText(a, b) < 0; });
+    // The newest archive must come last, where the list's default selection is.
+    std::sort(names.begin(), names.end(), ArchiveNameBefore);
     lstFileSpec->Items.Clear();
     for (const std::string& name : names)
         lstFileSpec->Items.Add(ArchiveListLine(folder, name));
@@ -629,7 +656,9 @@ bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
 
     Pelix1->SetArchiveFile(NormaliseTargetFolder(target_.TargetFolder) + archiveName);
     if (Pelix1->ArchiveFile().empty() || !IsZipArchiveType(Pelix1->ArcType())) {
+        // A cut or damaged backup is not silently passed over: the person chose it to get data back.
         done();
+        Application->MessageBox(UnreadableArchiveText(archiveName), "Data nerozbalena", MB_OK | MB_ICONSTOP);
         return false;
     }
     // The restore asks for a password in its own words; the archive manager's dialog comes back after it.
