@@ -500,9 +500,12 @@ void TFormTorvo::WriteArchiveComment(const std::string& archiveFileName)
     const std::string comment = RunComment.empty() ? " " : RunComment;
     const std::string bytes = win::Utf8ToAnsi(comment);
     Zip1->SetArchiveFile(archive);
+    const std::size_t errorMark = ErrorMessages.size();
     const int count = Zip1->ReadComments();
     Zip1->MainComment.SetComment(bytes.data(), std::uint16_t(std::min<std::size_t>(bytes.size(), 0xFFFF)));
     Zip1->SaveComments(true);
+    // The archive keeps its old ending when the comment cannot go in (a full disk): say so.
+    ShowErrorsSince(errorMark);
     if (state_.BackupSide)
         return;
     const int index = lstFileSpec->ItemIndex();

@@ -276,6 +276,24 @@ TEST_F(Truth, MissingSetFilesAnUnwritableTargetAndAnUnreadableArchiveAreReported
     EXPECT_NE(std::string::npos, transcript.find("MessageBox\tData nerozbalena\tArchivační soubor Ucto (1000).ZIP nelze"))
         << transcript;
     EXPECT_EQ(before, Tree(data));
+
+    // Room for the archive but not for its comment: the archive stays whole and the error is shown.
+    const std::string comment(3000, 'K');
+    WriteDefinition(Definition("C:\\data\\*.dta", true) + "[COMMENT1]" + comment + "\r\n", Menu);
+    fs::remove_all(archives);
+    EXPECT_EQ("reply 110\n", AutomaticBackup());
+    const std::uintmax_t withComment = fs::file_size(Archive());
+    fs::remove(Archive());
+    std::uintmax_t used = 0;
+    for (const auto& e : fs::recursive_directory_iterator(Home()))
+        if (e.is_regular_file())
+            used += e.file_size();
+    SetDrives("C: fixed capacity=" + std::to_string(used + withComment - comment.size() + 1000) + " " + Home().string() + "\n");
+    fs::remove(dir / "transcript");
+    EXPECT_EQ("reply 110\n", AutomaticBackup());
+    EXPECT_NE(std::string::npos, Transcript().find("Form\tError messages\tOnError event | ClassName: TZip")) << Transcript();
+    ExpectUnzipTestPasses(Archive());
+    EXPECT_EQ(withComment - comment.size(), fs::file_size(Archive()));
 }
 
 TEST_F(Truth, TheEnginesDiskPromptIsShownAndItsAnswerTaken)
