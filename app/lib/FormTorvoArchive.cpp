@@ -383,11 +383,17 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     std::vector<std::string> files;
     for (int i = 0; i < lstFileSpec->Items.Count(); ++i)
         files.push_back(lstFileSpec->Items[i]);
-    if (files.empty()) {
-        // Nothing to pack: no writer runs, and an archive of the same name stays as it is.
+    // A request's backup that packs nothing leaves the caller without a backup: that is said in a
+    // box, since an automatic run closes before anyone reads the panel. Payslips count instead.
+    const auto nothingToArchive = [&] {
         PanelMess->Caption = "Nebylo co archivovat";
+        if (!payslipName && !state_.PayslipRequest)
+            Application->MessageBox("Nebylo co archivovat", "Archivace neúplná", MB_OK | MB_ICONINFORMATION);
         return false;
-    }
+    };
+    // Nothing to pack: no writer runs, and an archive of the same name stays as it is.
+    if (files.empty())
+        return nothingToArchive();
 
     // A new archive never adds to an old one of the same name, and the old one goes only once
     // the new one is complete.
@@ -434,11 +440,9 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     }
     Pelix1->SetFileSpec({"*.*"});
     if (!written) {
-        // Nothing to pack is no failure; a writer that reported errors is.
-        if (!filesFound && ErrorMessages.size() - errorMark == missing) {
-            PanelMess->Caption = "Nebylo co archivovat";
-            return false;
-        }
+        // Nothing found to pack is no write failure; a writer that reported errors is.
+        if (!filesFound && ErrorMessages.size() - errorMark == missing)
+            return nothingToArchive();
         Application->MessageBox(WriteDeniedText(letter), "Zápis zamítnut", MB_OK | MB_ICONINFORMATION);
         return false;
     }

@@ -250,6 +250,16 @@ TEST_F(Truth, MissingSetFilesAnUnwritableTargetAndAnUnreadableArchiveAreReported
     ExpectUnzipTestPasses(Archive());
     EXPECT_EQ("archivace.dta\nkniha.dat\nsub/kniha.dat\nvelky.dat\n", Names(Archive()));
 
+    // A set the menu file does not list packs nothing: no archive, and said so.
+    std::string unlisted = Menu;
+    unlisted.replace(unlisted.find("{0}Ucto"), 3, "{7}");
+    WriteDefinition(Definition("C:\\data\\*.dta", true), unlisted);
+    fs::remove(dir / "transcript");
+    EXPECT_EQ("reply 110\n", AutomaticBackup());
+    EXPECT_NE(std::string::npos, Transcript().find("MessageBox\tArchivace neúplná\tNebylo co archivovat\t")) << Transcript();
+    EXPECT_FALSE(fs::exists(Home() / "ZALOHY" / "Ucto (002).ZIP"));
+    WriteDefinition(Definition("C:\\data\\*.dta", true), Menu);
+
     // A target folder in which no file can be made: refused, and said so.
     const fs::path archives = Home() / "ZALOHY";
     fs::rename(archives, dir / "kept");
