@@ -488,8 +488,10 @@ std::size_t TFormTorvo::ReportMissingSetFiles(const std::vector<std::string>& fi
 {
     std::size_t missing = 0;
     for (const std::string& file : files) {
-        const bool mask = win::ExtractFileName(file).find_first_of("*?") != std::string::npos;
-        const bool present = mask ? win::DirectoryExists(win::ExtractFilePath(file)) : win::FileExists(file);
+        const std::string name = win::ExtractFileName(file);
+        const bool folder = name.empty() || name.find_first_of("*?") != std::string::npos;
+        const bool present = folder ? win::DirectoryExists(win::ExtractFilePath(file))
+                                    : win::FileExists(file) || win::DirectoryExists(file);
         if (file.empty() || present)
             continue;
         ComponentError(Zip1.get(), file, "", E_FILENOTFOUND);
