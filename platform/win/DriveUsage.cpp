@@ -171,6 +171,11 @@ bool HasRoomFor(const std::string& hostPath, std::uint64_t growth)
     return !drive || Cache().Grant(*drive, growth);
 }
 
+bool HasRoomOn(const DriveEntry& drive, std::uint64_t growth)
+{
+    return growth == 0 || Cache().Grant(drive, growth);
+}
+
 void NoteDriveFolderChanged(const std::string& hostFolder)
 {
     Cache().NoteOwnChange(hostFolder);

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <iterator>
 #include <cstdlib>
 #include <filesystem>
@@ -393,10 +394,13 @@ std::vector<DriveEntry> DrivesFromMounts(std::string_view mountsText)
     return drives;
 }
 
-std::optional<DriveEntry> LimitedDriveOf(const std::string& hostPath)
+namespace {
+
+// Every file opened asks; resolving the path costs a call per folder level, so only when needed,
+// and the table is not copied for the common answer.
+template <typename Resolve>
+std::optional<DriveEntry> LimitedDriveAt(Resolve canonicalPath)
 {
-    // Every file opened asks; resolving the path costs a call per folder level, so only when needed,
-    // and the table is not copied for the common answer.
     std::vector<DriveEntry> table;
     {
         TableState& state = State();
@@ -406,11 +410,30 @@ std::optional<DriveEntry> LimitedDriveOf(const std::string& hostPath)
             return std::nullopt;
         table = entries;
     }
-    const std::string path = CanonicalRoot(hostPath);
+    const std::string path = canonicalPath();
     for (const auto& entry : table)
         if (entry.capacity != 0 && IsUnder(path, entry.root))
             return entry;
     return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<DriveEntry> LimitedDriveOf(const std::string& hostPath)
+{
+    return LimitedDriveAt([&] { return CanonicalRoot(hostPath); });
+}
+
+std::optional<DriveEntry> LimitedDriveOfOpenFile(int fd, const std::string& hostPath)
+{
+    return LimitedDriveAt([&] {
+        // The kernel knows the open file's canonical path: one call instead of one per level.
+        char link[PATH_MAX];
+        const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t n = ::readlink(proc.c_str(), link, sizeof link);
+        return n > 0 && n < static_cast<ssize_t>(sizeof link) && link[0] == '/' ? std::string(link, n)
+                                                                                 : CanonicalRoot(hostPath);
+    });
 }
 
 bool IsUnderFolder(const std::string& hostPath, const std::string& folder)
