@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -251,8 +252,15 @@ int TDecompressClass::Execute()
 bool TDecompressClass::SetEntryName(const std::string& Stored)
 {
     StoredName = Stored;
-    const bool ok = TZipCommon::SetEntryName(Stored);
-    FNameRefused = !ok;  // the base has reported it
+    bool ok = TZipCommon::SetEntryName(Stored);
+    // No host can make a path this long below the folder. Refused before any lookup: a lookup
+    // costs the square of the depth, and a TAR name has no length limit.
+    if (ok && FileName.size() >= EffectiveExtractDir().size() + PATH_MAX) {
+        FileName.clear();
+        DoError(Stored, "", E_INVALIDFILENAME, VolumeName);
+        ok = false;
+    }
+    FNameRefused = !ok;  // reported
     return ok;
 }
 

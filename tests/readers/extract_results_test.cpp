@@ -169,11 +169,15 @@ std::map<std::string, std::string> TreeOutside(const std::string& Root, const st
 TEST_F(ExtractResultsTest, NoArchiveNameWritesOutsideTheExtractionFolder)
 {
     // What the real tools store as given: climbing, absolute, drive and share names, a link
-    // entry with a file behind it, a hard link to a file outside, and a name through a link to
-    // outside that already stands in the extraction folder.
+    // entry with a file behind it, a hard link to a file outside, a name through a link to
+    // outside that already stands in the extraction folder, and a path deeper than any host's.
     const std::string up = "../outside/secret";
+    std::string deep;
+    for (int i = 0; i < 20000; ++i)
+        deep += "d/";
+    deep += "x";
     WriteHostFile(home + "/outside/secret", "secret");
-    for (const char* name : {"e1", "e2", "e3", "e4", "e5", "e6", "e7", "e8"})
+    for (const char* name : {"e1", "e2", "e3", "e4", "e5", "e6", "e7", "e8", "e9"})
         WriteHostFile(home + "/src/" + name, "evil");
     WriteHostFile(home + "/src/good.txt", "good");
     fs::create_directories(home + "/src/sub");
@@ -192,7 +196,7 @@ TEST_F(ExtractResultsTest, NoArchiveNameWritesOutsideTheExtractionFolder)
     Run("zipnote -w a.zip < notes");
 
     Run("cd src && tar -P --transform='s|^e1$|../evil1|;s|^e2$|sl/evil2|;s|^e3$|" + root + "/evil3|;"
-        "s|^e4$|lnk/evil4|;s|^e5$|" + up + "|' -cf ../a.tar sl good.txt e1 e2 e3 e4 e5 h5");
+        "s|^e4$|lnk/evil4|;s|^e5$|" + up + "|;s|^e9$|" + deep + "|' -cf ../a.tar sl good.txt e1 e2 e3 e4 e5 h5 e9");
     Run("gzip -c a.tar > a.tgz");
     Run("cd src && lha aq ../a.lzh good.txt " + up + " " + ShellQuote(home + "/src/e1") + " >/dev/null");
     Run("cd src && gcab -c ../a.cab good.txt sub/../" + up);
@@ -214,8 +218,8 @@ TEST_F(ExtractResultsTest, NoArchiveNameWritesOutsideTheExtractionFolder)
     for (const TCase& c : std::vector<TCase>{
              {"a.zip", atZip, {{"good.txt", "good"}, {"evil2", "evil"}, {"server/share/evil8", "evil"}, {"sl", "../outside"}}, 6},
              // The hard link's data is its member's, read from the archive, never the file it names.
-             {"a.tar", atTar, {{"good.txt", "good"}, {"sl/evil2", "evil"}, {"h5", "evil"}}, 5},
-             {"a.tgz", atGZip, {{"good.txt", "good"}, {"sl/evil2", "evil"}, {"h5", "evil"}}, 5},
+             {"a.tar", atTar, {{"good.txt", "good"}, {"sl/evil2", "evil"}, {"h5", "evil"}}, 6},
+             {"a.tgz", atGZip, {{"good.txt", "good"}, {"sl/evil2", "evil"}, {"h5", "evil"}}, 6},
              {"a.lzh", atLha, {{"good.txt", "good"}, {home.substr(1) + "/src/e1", "evil"}}, 1},
              {"a.cab", atCab, good, 1},
              {"a.uue", atUUE, {{"secret", "good"}}, 0},
@@ -237,6 +241,7 @@ TEST_F(ExtractResultsTest, NoArchiveNameWritesOutsideTheExtractionFolder)
             if (e.is_regular_file() && !e.is_symlink())
                 written[fs::relative(e.path(), out).string()] = ReadHostFile(e.path().string());
         EXPECT_EQ(written, c.written);
+        EXPECT_FALSE(fs::exists(out + "/d"));  // refused before a folder is made
         EXPECT_GE(codes.size(), c.refused);
         for (int code : codes)
             EXPECT_TRUE(code == E_INVALIDFILENAME || code == E_OVERWRITEATTRIB || code == E_SKIPPEDFILE ||
