@@ -23,6 +23,7 @@
 #include "readers/plxUnTar.h"
 #include "support/ToolRun.h"
 #include "support/Reports.h"
+#include "support/ZipWalk.h"
 
 namespace fs = std::filesystem;
 
@@ -207,6 +208,14 @@ TEST_F(ExtractResultsTest, NoArchiveNameWritesOutsideTheExtractionFolder)
     ASSERT_NE(name, std::string::npos);
     WriteHostFile(home + "/named.gz", gz.replace(name, 8, up));
     Run("gzip -nc src/good.txt > .gz && bzip2 -c src/good.txt > .bz2");
+    TZipWalkEntry nameless;
+    nameless.Data = {'l', 'o', 's', 't'};
+    nameless.Crc = Crc32Of(nameless.Data);
+    nameless.UncompressedSize = nameless.Data.size();
+    std::vector<std::uint8_t> zip = OneEntryZip(nameless);
+    WriteWholeFile(home + "/nameless.zip", zip);
+    zip.resize(30 + nameless.Data.size());  // its local header and data alone
+    WriteWholeFile(home + "/nameless-local.zip", zip);
 
     struct TCase {
         std::string archive;
@@ -226,6 +235,8 @@ TEST_F(ExtractResultsTest, NoArchiveNameWritesOutsideTheExtractionFolder)
              {"b.uue", atUUE, {}, 1},
              {"named.gz", atGZip, {{"secret", "good"}}, 0},
              {".gz", atGZip, {}, 1},
+             {"nameless.zip", atZip, {}, 1},
+             {"nameless-local.zip", atZip, {}, 1},
              {".bz2", atBz2, {}, 1}}) {
         SCOPED_TRACE(c.archive);
         const std::string out = home + "/out" + c.archive;
