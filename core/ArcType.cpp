@@ -31,6 +31,7 @@ bool Matches(const std::uint8_t* p, std::size_t Avail, std::string_view Text)
 
 // The ARC self-extractor's stub length, implied by the rows that find its code.
 constexpr std::int64_t kArcStubOffset = 7716;
+constexpr std::int64_t kEmptyBzip2Size = 14;
 // The largest basic header an ARJ archive writes.
 constexpr std::uint16_t kArjMaxBasicHeader = 2600;
 // Self-extractor stub lengths: ARC and PAK, LHA, ZIP.
@@ -222,6 +223,16 @@ TArcType TArcTypeDetector::GetArcType()
         }
         if (FInfo.ArcType == atZip && win::LowerCase(win::ExtractFileExt(FFileName)) == ".jar")
             FInfo.ArcType = atJar;
+    } else if (FSize == kEmptyBzip2Size) {
+        // An empty file compressed by bzip2: the stream's end marker right after its header, and
+        // shorter than anything else detection looks at.
+        static constexpr std::uint8_t kEnd[] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};
+        std::uint8_t b[kEmptyBzip2Size] = {};
+        if (ReadAt(0, b, kEmptyBzip2Size) == kEmptyBzip2Size && b[0] == 'B' && b[1] == 'Z' && b[2] == 'h' &&
+            b[3] >= '1' && b[3] <= '9' && std::memcmp(b + 4, kEnd, sizeof kEnd) == 0) {
+            FInfo.ArcType = atBz2;
+            FInfo.ArchiveOffset = -1;
+        }
     }
     StampDosDate();
     return FInfo.ArcType;

@@ -47,7 +47,7 @@ private:
     void NextCentral(TPelixWalk& Walk);
     void NextLocal(TPelixWalk& Walk);
     // The ending's records and the detection state agree, or the caller chose to go on.
-    bool AcceptHeaderState(TPelixWalk& Walk, THeaderTypeState State);
+    bool AcceptHeaderState(TPelixWalk& Walk, THeaderTypeState State, bool Empty);
 
     bool FCentral = false;
     std::uint32_t FLastDisk = 0;
@@ -55,12 +55,15 @@ private:
     TDiskSpannObj FDiskSpann;
 };
 
-bool TZipWalker::AcceptHeaderState(TPelixWalk& Walk, THeaderTypeState State)
+bool TZipWalker::AcceptHeaderState(TPelixWalk& Walk, THeaderTypeState State, bool Empty)
 {
     TPelix& p = Walk.Pelix();
     const TArcType type = p.ArcType();
     if (type == atZipMV || type == atZipDS || (HasState(State, htCentral) && HasState(State, htEnding)))
         return true;
+    // An end record that counts no entries is an empty archive, not a damaged one.
+    if (Empty)
+        return false;
     if (!p.OnCorruptZipHeader) {
         p.DoError(p.ArchiveFile(), "OnCorruptZipHeader", E_REQUIREDEVENT, p.VolumeName);
         return true;
@@ -94,7 +97,9 @@ void TZipWalker::Open(TPelixWalk& Walk)
     FLastDisk = std::max<std::uint32_t>(ending.DiskNumber, ending.Large ? ending.LargeEnd.DiskNumber : ending.End.DiskNumber);
     // Without a detection run the records found here tell the state.
     THeaderTypeState state = p.HeaderTypeState ? p.HeaderTypeState : ending.Headers;
-    if (!AcceptHeaderState(Walk, state)) {
+    const bool empty = ending.EndPos >= 0 && ending.TotalEntries == 0 && !HasState(state, htCentral) &&
+                       !HasState(state, htLocal);
+    if (!AcceptHeaderState(Walk, state, empty)) {
         Walk.End();
         return;
     }

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
 #include <utility>
 
 namespace {
@@ -145,14 +146,49 @@ void TUnZip::ReadCentralDirectory(const TZipEnding& Ending)
     FMembers.reserve(std::size_t(std::min<std::uint64_t>(claimed, 1u << 20)));
     // Names are part of the directory's bytes: its size bounds the pool but for decoding.
     FNames.reserve(std::size_t(std::min<std::uint64_t>(Ending.CentralSize, std::uint64_t(ArchiveSize))));
-    // The directory may begin on an earlier volume than the end record's.
-    const std::uint32_t first = std::min(Ending.CentralDisk, FLastDisk);
-    for (std::uint32_t disk = first; disk <= FLastDisk && !GetCancel(); ++disk) {
-        if (!OpenVolume(IsSpanned() ? disk + 1 : disk, -1))
-            return;
-        const std::int64_t start = disk == first ? Clamp64(Ending.CentralOffset) : 0;
-        ReadCentralDisk(first == FLastDisk && Ending.CentralPos >= 0 ? Ending.CentralPos : start);
-    }
+    // The directory may begin on an earlier volume than the end record's, and a record may
+    // straddle two volumes: the walk reads the volumes as one run of bytes, in order.
+    std::uint32_t disk = std::min(Ending.CentralDisk, FLastDisk);
+    if (!OpenVolume(IsSpanned() ? disk + 1 : disk, -1))
+        return;
+    std::int64_t partStart = disk == FLastDisk && Ending.CentralPos >= 0 ? Ending.CentralPos : Clamp64(Ending.CentralOffset);
+    std::int64_t partBase = 0;  // the directory offset at which the open volume's part begins
+    const TReadAt acrossVolumes = [&](std::int64_t At, void* Buffer, std::int64_t Count) -> std::int64_t {
+        std::int64_t got = 0;
+        while (Count > 0 && At >= partBase && ArchiveStream) {
+            const std::int64_t local = partStart + (At - partBase);
+            if (local >= ArchiveSize) {
+                if (disk >= FLastDisk || GetCancel())
+                    break;
+                partBase += std::max<std::int64_t>(ArchiveSize - partStart, 0);
+                partStart = 0;
+                ++disk;
+                if (!OpenVolume(IsSpanned() ? disk + 1 : disk, -1))
+                    break;
+                continue;
+            }
+            ArchiveStream->SetPosition(local);
+            const std::int32_t n = ArchiveStream->Read(static_cast<std::uint8_t*>(Buffer) + got,
+                                                       std::int32_t(std::min<std::int64_t>(Count, ArchiveSize - local)));
+            if (n <= 0)
+                break;
+            got += n;
+            At += n;
+            Count -= n;
+        }
+        return got;
+    };
+    TZipEnding from;
+    from.CentralPos = 0;
+    from.Headers = HeaderBit(htCentral);
+    std::uint64_t walked = 0;
+    WalkCentralDirectory(acrossVolumes, std::numeric_limits<std::int64_t>::max() / 4, from, [&](const TZipEntry& e) {
+        ++walked;
+        return AddCentralEntry(e) && !GetCancel();
+    });
+    // A directory that ends before the entries its end record counts has lost some of them.
+    if (walked < Ending.TotalEntries && !GetCancel())
+        DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
 }
 
 // A member whose bytes (local header to end of data) meet those of a member already run shares

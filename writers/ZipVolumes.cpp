@@ -110,28 +110,35 @@ bool TZipBase::CopyToVolumes(TStream32& Source, TZipVolumeSink& Sink, bool Marke
     const std::string directory = BuildDirectory(list, 0, written, disks);
     const std::vector<std::uint8_t> comment = FOldComment;
     // The directory starts on a fresh volume when it and the end would not fit beside the data.
-    if (!Sink.KeepTogether(std::int64_t(directory.size() + TLargeEndRecord::Size + comment.size())))
+    if (!Sink.KeepTogether(std::int64_t(directory.size() + kLargeEndSize + comment.size())))
         return false;
     if (Sink.Room() <= 0 && !Sink.NextVolume())
         return false;
-    const std::uint32_t centralDisk = Sink.Volume();
-    const std::int64_t centralOffset = Sink.Position();
+    std::uint32_t centralDisk = Sink.Volume();
+    std::int64_t centralOffset = Sink.Position();
     std::map<std::uint32_t, std::int64_t> headersOn;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(directory.data());
     for (std::size_t at = 0; at < directory.size();) {
         const std::size_t n = CentralRecordLength(bytes + at);
+        // Other readers look for each record whole on one volume.
+        if (!Sink.KeepTogether(std::int64_t(n)))
+            return false;
         if (Sink.Room() <= 0 && !Sink.NextVolume())
             return false;
+        if (at == 0) {
+            centralDisk = Sink.Volume();
+            centralOffset = Sink.Position();
+        }
         ++headersOn[Sink.Volume()];
         if (!Sink.WriteAcross(bytes + at, std::int64_t(n)))
             return false;
         at += n;
     }
-    // The end record and the comment stand whole on the last volume; past 4 GiB or 65535
-    // entries (or volumes) it takes the large form.
+    // The end records and the comment stand whole on the last volume; past 4 GiB or 65535
+    // entries (or volumes) the Zip64 records come first.
     const bool large = FOldEnding.Large || FOldEnding.Zip64EndPos >= 0 || NeedsLargeEnd(centralOffset, list.Count) ||
                        Sink.Volume() >= 0xFFFF;
-    const std::int64_t endSize = std::int64_t(large ? TLargeEndRecord::Size : TEndRecord::Size) +
+    const std::int64_t endSize = std::int64_t(large ? kLargeEndSize : TEndRecord::Size) +
                                  std::int64_t(comment.size());
     if (!Sink.KeepTogether(endSize))
         return false;
@@ -139,6 +146,7 @@ bool TZipBase::CopyToVolumes(TStream32& Source, TZipVolumeSink& Sink, bool Marke
     placement.DiskNumber = Sink.Volume();
     placement.CentralDisk = centralDisk;
     placement.EntriesOnDisk = headersOn[Sink.Volume()];
+    placement.EndOffset = Sink.Position();
     const std::string end = BuildEnd(written, directory.size(), centralOffset, large, comment, placement);
     return Sink.WriteAcross(end.data(), std::int64_t(end.size()));
 }

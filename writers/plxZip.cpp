@@ -18,6 +18,28 @@ constexpr std::size_t kRecordSize = TCentralHeader::Size + 16;  // central heade
 constexpr std::uint64_t k32 = 0xFFFFFFFFull;
 constexpr std::uint16_t kMadeByDos = 20;
 constexpr std::uint16_t kMadeByUnicode = 0x0B14;
+constexpr std::uint16_t kVersionZip64 = 45;
+constexpr std::size_t kZip64LocalExtraSize = 20;  // both sizes, as a local header must carry them
+
+// A Zip64 block with each value that its 32-bit field cannot hold; that field becomes the mark.
+std::string Zip64Extra(std::initializer_list<std::pair<std::uint32_t*, std::uint64_t>> Fields)
+{
+    std::string values;
+    for (const auto& [field, value] : Fields) {
+        if (value < k32)
+            continue;
+        *field = std::uint32_t(k32);
+        std::uint8_t v[8];
+        PutLE64(v, value);
+        values.append(reinterpret_cast<const char*>(v), sizeof v);
+    }
+    if (values.empty())
+        return values;
+    std::uint8_t head[4];
+    PutLE16(head, kExtraZip64);
+    PutLE16(head + 2, std::uint16_t(values.size()));
+    return std::string(reinterpret_cast<const char*>(head), sizeof head) + values;
+}
 
 void PutRecord(TCompressFileInfo& Item, const TCentralHeader& Header, std::uint64_t Unpacked, std::uint64_t Packed)
 {
@@ -141,7 +163,7 @@ std::string TZipBase::EncodeName(const std::string& StoredName, bool& Utf8) cons
 
 bool TZipBase::NeedsLargeEnd(std::int64_t CentralOffset, std::uint64_t ListCount)
 {
-    return std::uint64_t(CentralOffset) > k32 || ListCount >= 0xFFFF;
+    return std::uint64_t(CentralOffset) >= k32 || ListCount >= 0xFFFF;
 }
 
 // --- one new entry ---
@@ -211,11 +233,11 @@ void TZipBase::PrepareEntryExtra(const TCompressFileInfo* Item)
         return;
     FExtraReady = true;
     const std::uint64_t unpacked = std::uint64_t(std::max<std::int64_t>(UnpackedSize, 0));
-    const std::uint64_t offset = Item ? std::uint64_t(std::max<std::int64_t>(Item->Offset, 0)) : 0;
+    (void)Item;
     // Room is kept for a packed size that grows past 32 bits (encryption header,
     // incompressible data under bzip2 or PPMd).
     const std::uint64_t worst = unpacked + unpacked / 8 + 65536;
-    FLargeBlock = worst > k32 || offset > k32;
+    FLargeBlock = worst >= k32;
     FEntryExtra = NewEntryExtra();
 }
 
@@ -248,21 +270,21 @@ std::string TZipBase::NewEntryExtra() const
 
 std::int64_t TZipBase::LocalExtraSize() const
 {
-    return (FLargeBlock ? std::int64_t(TLargeSizeExtra::Size) : 0) + std::int64_t(FEntryExtra.size());
+    return (FLargeBlock ? std::int64_t(kZip64LocalExtraSize) : 0) + std::int64_t(FEntryExtra.size());
 }
 
 int TZipBase::WriteLargeSizeExtra(TStream32& Output, TCompressFileInfo& Item, int)
 {
     const std::uint64_t unpacked = std::uint64_t(std::max<std::int64_t>(UnpackedSize, 0));
-    const std::uint64_t offset = std::uint64_t(std::max<std::int64_t>(Item.Offset, 0));
     PrepareEntryExtra(&Item);
     std::string bytes;
     if (FLargeBlock) {
-        TLargeSizeExtra block;
-        block.PackedHigh = std::uint16_t(FCurPacked >> 32);
-        block.UnpackedHigh = std::uint16_t(unpacked >> 32);
-        block.OffsetHigh = std::uint16_t(offset >> 32);
-        bytes = Bytes(block);
+        std::uint8_t block[kZip64LocalExtraSize];
+        PutLE16(block, kExtraZip64);
+        PutLE16(block + 2, kZip64LocalExtraSize - 4);
+        PutLE64(block + 4, unpacked);
+        PutLE64(block + 12, FCurPacked);
+        bytes.assign(reinterpret_cast<const char*>(block), sizeof block);
     }
     bytes += FEntryExtra;
     if (!bytes.empty())
@@ -291,6 +313,10 @@ void TZipBase::FinishHeader(std::int64_t Packed)
     h.Crc = (UnpackedSize == 0 && Crc32 == CRC_MASK) ? 0 : Crc32;
     h.PackedSize = std::uint32_t(FCurPacked);
     h.UnpackedSize = std::uint32_t(std::uint64_t(std::max<std::int64_t>(UnpackedSize, 0)));
+    if (FLargeBlock) {
+        h.PackedSize = h.UnpackedSize = std::uint32_t(k32);
+        h.VersionNeeded = kVersionZip64;
+    }
     h.NameLength = std::uint16_t(std::min<std::size_t>(name.size(), 0xFFFF));
     h.ExtraLength = std::uint16_t(LocalExtraSize());
     EncodeRecord(h, FHead);
@@ -589,17 +615,19 @@ std::string TZipBase::BuildDirectory(TCompressHeaderObj& List, std::int64_t Cent
         const std::uint64_t packed = ZipPackedOf(item);
         const std::uint64_t unpacked = ZipUnpackedOf(item);
         const std::uint64_t offset = std::uint64_t(std::max<std::int64_t>(item.Offset, 0));
-        std::string extra = WithoutSizeBlocks(List.Extra(i));
-        if (const auto block = LargeSizeExtraFor(packed, unpacked, offset))
-            extra += Bytes(*block);
+        h.PackedSize = std::uint32_t(packed);
+        h.UnpackedSize = std::uint32_t(unpacked);
+        h.LocalOffset = std::uint32_t(offset);
+        const std::string zip64 =
+            Zip64Extra({{&h.UnpackedSize, unpacked}, {&h.PackedSize, packed}, {&h.LocalOffset, offset}});
+        if (!zip64.empty())
+            h.VersionNeeded = std::max(h.VersionNeeded, kVersionZip64);
+        const std::string extra = WithoutSizeBlocks(List.Extra(i)) + zip64;
         if (name.size() > 0xFFFF || extra.size() > 0xFFFF)
             RaiseError(List.Name(i), "", FArchiveFile, E_WRITEFILE);
         if (item.Data.size() > 0xFFFF)
             RaiseError(List.Name(i), "", FArchiveFile, E_INVALIDCOMMENTHEADER);
         h.Signature = item.HeaderEnciphered ? kSigCentralEnc : kSigCentral;
-        h.PackedSize = std::uint32_t(packed);
-        h.UnpackedSize = std::uint32_t(unpacked);
-        h.LocalOffset = std::uint32_t(offset);
         h.DiskStart = i < Disks.size() ? std::uint16_t(Disks[i]) : 0;
         h.NameLength = std::uint16_t(name.size());
         h.ExtraLength = std::uint16_t(extra.size());
@@ -626,27 +654,32 @@ std::string TZipBase::BuildEnd(std::uint64_t Entries, std::uint64_t CentralSize,
         RaiseError(FArchiveFile, "", FArchiveFile, E_INVALIDCOMMENTHEADER);
     const std::uint64_t onDisk = Placement.EntriesOnDisk < 0 ? Entries : std::uint64_t(Placement.EntriesOnDisk);
     std::string out;
+    TEndRecord r;
+    r.DiskNumber = std::uint16_t(std::min<std::uint32_t>(Placement.DiskNumber, 0xFFFF));
+    r.CentralDisk = std::uint16_t(std::min<std::uint32_t>(Placement.CentralDisk, 0xFFFF));
+    r.EntriesOnDisk = std::uint16_t(std::min<std::uint64_t>(onDisk, 0xFFFF));
+    r.TotalEntries = std::uint16_t(std::min<std::uint64_t>(Entries, 0xFFFF));
+    r.CentralSize = std::uint32_t(std::min<std::uint64_t>(CentralSize, k32));
+    r.CentralOffset = std::uint32_t(std::min<std::uint64_t>(std::uint64_t(CentralOffset), k32));
+    r.CommentLength = std::uint16_t(Comment.size());
     if (Large) {
-        TLargeEndRecord r;
-        r.DiskNumber = Placement.DiskNumber;
-        r.CentralDisk = Placement.CentralDisk;
-        r.EntriesOnDisk = onDisk;
-        r.TotalEntries = Entries;
-        r.CentralSize = CentralSize;
-        r.CentralOffset = std::uint64_t(CentralOffset);
-        r.CommentLength = std::uint16_t(Comment.size());
-        out = Bytes(r);
-    } else {
-        TEndRecord r;
-        r.DiskNumber = std::uint16_t(Placement.DiskNumber);
-        r.CentralDisk = std::uint16_t(Placement.CentralDisk);
-        r.EntriesOnDisk = std::uint16_t(onDisk);
-        r.TotalEntries = std::uint16_t(Entries);
-        r.CentralSize = std::uint32_t(CentralSize);
-        r.CentralOffset = std::uint32_t(CentralOffset);
-        r.CommentLength = std::uint16_t(Comment.size());
-        out = Bytes(r);
+        // The Zip64 end record and its locator go right before the classic record, where every
+        // reader looks for them.
+        TZip64EndRecord z;
+        z.DiskNumber = Placement.DiskNumber;
+        z.CentralDisk = Placement.CentralDisk;
+        z.EntriesOnDisk = onDisk;
+        z.TotalEntries = Entries;
+        z.CentralSize = CentralSize;
+        z.CentralOffset = std::uint64_t(CentralOffset);
+        TZip64Locator l;
+        l.Zip64EndDisk = Placement.DiskNumber;
+        l.Zip64EndOffset = std::uint64_t(Placement.EndOffset >= 0 ? Placement.EndOffset
+                                                                  : CentralOffset + std::int64_t(CentralSize));
+        l.TotalDisks = Placement.DiskNumber + 1;
+        out = Bytes(z) + Bytes(l);
     }
+    out += Bytes(r);
     out.append(Comment.begin(), Comment.end());
     return out;
 }

@@ -17,11 +17,15 @@
 #include <unordered_map>
 #include <vector>
 
+// The Zip64 end record, its locator and the classic end record, as written past 4 GiB or 65535 entries.
+inline constexpr std::size_t kLargeEndSize = TZip64EndRecord::Size + TZip64Locator::Size + TEndRecord::Size;
+
 // Where the end record of a set of volumes stands.
 struct TZipEndPlacement {
     std::uint32_t DiskNumber = 0;
     std::uint32_t CentralDisk = 0;
     std::int64_t EntriesOnDisk = -1;  // -1: every entry
+    std::int64_t EndOffset = -1;      // where the end records start on their volume; -1: after the directory
 };
 
 class TZipBase : public TCompBase {
@@ -95,7 +99,7 @@ protected:
     // Local header of the entry being written (first 30 bytes); room for the driver's head size.
     std::uint8_t FHead[TCentralHeader::Size + 16] = {};
     std::uint64_t FCurPacked = 0;  // packed size of the entry being written, large-size block excluded
-    bool FLargeBlock = false;  // the current entry carries the large-size block
+    bool FLargeBlock = false;  // the current entry carries the Zip64 sizes in its local header
     std::string FEntryExtra;   // the current entry's other extra blocks, local and central alike
     bool FExtraReady = false;  // FLargeBlock and FEntryExtra are decided for the current entry
 

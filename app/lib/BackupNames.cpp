@@ -46,6 +46,37 @@ int SequenceAfter(std::vector<std::string> names)
     return 1;
 }
 
+namespace {
+
+// The name with every run of digits widened to one width, so that text order is value order.
+std::string NumbersWidened(const std::string& name)
+{
+    constexpr std::size_t width = 20;
+    std::string key;
+    for (std::size_t at = 0; at < name.size();) {
+        if (name[at] < '0' || name[at] > '9') {
+            key += name[at++];
+            continue;
+        }
+        std::size_t end = at;
+        while (end < name.size() && name[end] >= '0' && name[end] <= '9')
+            ++end;
+        while (at + 1 < end && name[at] == '0')
+            ++at;
+        key += std::string(width > end - at ? width - (end - at) : 0, '0') + name.substr(at, end - at);
+        at = end;
+    }
+    return key;
+}
+
+}  // namespace
+
+bool ArchiveNameBefore(const std::string& a, const std::string& b)
+{
+    const int order = win::CompareText(NumbersWidened(a), NumbersWidened(b));
+    return order != 0 ? order < 0 : win::CompareText(a, b) < 0;
+}
+
 std::string SequenceText(int number)
 {
     char text[16];

@@ -15,6 +15,10 @@ std::string NormaliseTargetFolder(std::string folder);
 // The number that follows the archives of a set: walking the names (sorted by name) from the last,
 // the first that holds a number above 0 between "(" and ")" gives that number + 1; else 1.
 int SequenceAfter(std::vector<std::string> names);
+// Name order of a target's archives in which "(1000)" follows "(999)": runs of digits compare by
+// their value, everything else as text without case.
+bool ArchiveNameBefore(const std::string& a, const std::string& b);
+
 // At least three digits: "001", "042", "1000".
 std::string SequenceText(int number);
 

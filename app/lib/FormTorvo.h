@@ -276,6 +276,8 @@ private:
     // Writes the archive of the file list; a payslip group (payslipName given) leaves comment,
     // message and finish to its caller.
     bool RunBackup(const std::optional<std::string>& payslipName);
+    // Lists each named file and each folder of a mask that is not there; gives their number.
+    std::size_t ReportMissingSetFiles(const std::vector<std::string>& files);
     bool BackupToDiskPayslips(const std::string& archiveName);
     std::string BackupArchiveName(const std::string& folder) const;
     void SetBackupWriterProperties(const std::vector<std::string>& files, TRelativeDir relativeDir);

@@ -54,6 +54,12 @@ std::string IncompleteBackupText(const std::string& archiveFileName)
            "Archivace byla NEÚSPĚŠNÁ; chyby jsou v seznamu chyb.";
 }
 
+std::string UnreadableArchiveText(const std::string& archiveFileName)
+{
+    return "Archivační soubor " + archiveFileName + " nelze přečíst: je poškozený nebo to není archiv ZIP." +
+           "\r\n" + "Data nebyla obnovena.";
+}
+
 std::string EngineClassName(const ::TObject& object)
 {
     int status = 0;
@@ -358,8 +364,11 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
                                     MB_OK | MB_ICONINFORMATION);
             return false;
         }
-        if (!FolderIsWriteable(folder))
+        // A refused write test is a backup that did not happen: the person has to hear of it.
+        if (!FolderIsWriteable(folder)) {
+            Application->MessageBox(WriteDeniedText(letter), "Zápis zamítnut", MB_OK | MB_ICONINFORMATION);
             return false;
+        }
     }
     std::string realFolder;
     if (letter == "A" || letter == "B") {
@@ -374,11 +383,17 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     std::vector<std::string> files;
     for (int i = 0; i < lstFileSpec->Items.Count(); ++i)
         files.push_back(lstFileSpec->Items[i]);
-    if (files.empty()) {
-        // Nothing to pack: no writer runs, and an archive of the same name stays as it is.
+    // A request's backup that packs nothing leaves the caller without a backup: that is said in a
+    // box, since an automatic run closes before anyone reads the panel. Payslips count instead.
+    const auto nothingToArchive = [&] {
         PanelMess->Caption = "Nebylo co archivovat";
+        if (!payslipName && !state_.PayslipRequest)
+            Application->MessageBox("Nebylo co archivovat", "Archivace neúplná", MB_OK | MB_ICONINFORMATION);
         return false;
-    }
+    };
+    // Nothing to pack: no writer runs, and an archive of the same name stays as it is.
+    if (files.empty())
+        return nothingToArchive();
 
     // A new archive never adds to an old one of the same name, and the old one goes only once
     // the new one is complete.
@@ -388,6 +403,8 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     Pelix1->SetArcType(atZip);
     ShowProgress(true);
     const std::size_t errorMark = ErrorMessages.size();
+    // A file or folder the set names but the disk lacks would otherwise be left out unseen.
+    const std::size_t missing = payslipName ? 0 : ReportMissingSetFiles(files);
     // Set files inside the data folder keep their path below it, so a restore puts them back where
     // they were and two files of one name never collide; the rest (and payslips) go by bare name.
     // The bare names go first, so the second run copies only those few entries.
@@ -423,11 +440,9 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     }
     Pelix1->SetFileSpec({"*.*"});
     if (!written) {
-        // Nothing to pack is no failure; a writer that reported errors is.
-        if (!filesFound && !incomplete) {
-            PanelMess->Caption = "Nebylo co archivovat";
-            return false;
-        }
+        // Nothing found to pack is no write failure; a writer that reported errors is.
+        if (!filesFound && ErrorMessages.size() - errorMark == missing)
+            return nothingToArchive();
         Application->MessageBox(WriteDeniedText(letter), "Zápis zamítnut", MB_OK | MB_ICONINFORMATION);
         return false;
     }
@@ -469,15 +484,34 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     return result;
 }
 
+std::size_t TFormTorvo::ReportMissingSetFiles(const std::vector<std::string>& files)
+{
+    std::size_t missing = 0;
+    for (const std::string& file : files) {
+        const std::string name = win::ExtractFileName(file);
+        const bool folder = name.empty() || name.find_first_of("*?") != std::string::npos;
+        const bool present = folder ? win::DirectoryExists(win::ExtractFilePath(file))
+                                    : win::FileExists(file) || win::DirectoryExists(file);
+        if (file.empty() || present)
+            continue;
+        ComponentError(Zip1.get(), file, "", E_FILENOTFOUND);
+        ++missing;
+    }
+    return missing;
+}
+
 void TFormTorvo::WriteArchiveComment(const std::string& archiveFileName)
 {
     const std::string archive = NormaliseTargetFolder(target_.TargetFolder) + archiveFileName;
     const std::string comment = RunComment.empty() ? " " : RunComment;
     const std::string bytes = win::Utf8ToAnsi(comment);
     Zip1->SetArchiveFile(archive);
+    const std::size_t errorMark = ErrorMessages.size();
     const int count = Zip1->ReadComments();
     Zip1->MainComment.SetComment(bytes.data(), std::uint16_t(std::min<std::size_t>(bytes.size(), 0xFFFF)));
     Zip1->SaveComments(true);
+    // The archive keeps its old ending when the comment cannot go in (a full disk): say so.
+    ShowErrorsSince(errorMark);
     if (state_.BackupSide)
         return;
     const int index = lstFileSpec->ItemIndex();
@@ -489,6 +523,8 @@ void TFormTorvo::WriteArchiveComment(const std::string& archiveFileName)
 std::pair<int, std::string> TFormTorvo::ReadEntriesAndComment(const std::string& archive)
 {
     Zip1->SetArchiveFile(archive);
+    // An archive whose directory cannot be read must not show the comment of the one before.
+    Zip1->MainComment.SetSize64(0);
     const int count = std::max(0, Zip1->ReadComments());
     std::string comment(std::size_t(Zip1->MainComment.Size()), '\0');
     std::uint16_t length = 0;
@@ -547,8 +583,8 @@ void TFormTorvo::ListTargetArchives()
     }
     std::vector<std::string> names;
     ListFiles(folder + state_.ArchiveBaseName + "*.*", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM, names);
-    std::sort(names.begin(), names.end(),
-              [](const std::string& a, const std::string& b) { return win::CompareText(a, b) < 0; });
+    // The newest archive must come last, where the list's default selection is.
+    std::sort(names.begin(), names.end(), ArchiveNameBefore);
     lstFileSpec->Items.Clear();
     for (const std::string& name : names)
         lstFileSpec->Items.Add(ArchiveListLine(folder, name));
@@ -629,7 +665,9 @@ bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
 
     Pelix1->SetArchiveFile(NormaliseTargetFolder(target_.TargetFolder) + archiveName);
     if (Pelix1->ArchiveFile().empty() || !IsZipArchiveType(Pelix1->ArcType())) {
+        // A cut or damaged backup is not silently passed over: the person chose it to get data back.
         done();
+        Application->MessageBox(UnreadableArchiveText(archiveName), "Data nerozbalena", MB_OK | MB_ICONSTOP);
         return false;
     }
     // The restore asks for a password in its own words; the archive manager's dialog comes back after it.

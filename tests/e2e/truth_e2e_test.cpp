@@ -237,6 +237,75 @@ TEST_F(Truth, FailuresShowTheErrorListAndCountOnlyWhatWasWritten)
     EXPECT_EQ(before, Tree(data));
 }
 
+TEST_F(Truth, MissingSetFilesAnUnwritableTargetAndAnUnreadableArchiveAreReported)
+{
+    // The set names a file and a folder that the data folder lacks: the rest is archived, the two
+    // are listed and the backup is called incomplete.
+    WriteDefinition(Definition("C:\\data\\*.dta", true), Menu + "{5}chybí.dat‡e\r\n{6}Neni\\*.*‡f\r\n");
+    EXPECT_EQ("reply 110\n", AutomaticBackup());
+    std::string transcript = Transcript();
+    EXPECT_NE(std::string::npos, transcript.find("File not found | Ext Msg:    C:\\\\data\\\\chybí.dat")) << transcript;
+    EXPECT_NE(std::string::npos, transcript.find("File not found | Ext Msg:    C:\\\\data\\\\Neni\\\\*.*")) << transcript;
+    EXPECT_NE(std::string::npos, transcript.find("MessageBox\tArchivace neúplná\t")) << transcript;
+    ExpectUnzipTestPasses(Archive());
+    EXPECT_EQ("archivace.dta\nkniha.dat\nsub/kniha.dat\nvelky.dat\n", Names(Archive()));
+
+    // A set the menu file does not list packs nothing: no archive, and said so.
+    std::string unlisted = Menu;
+    unlisted.replace(unlisted.find("{0}Ucto"), 3, "{7}");
+    WriteDefinition(Definition("C:\\data\\*.dta", true), unlisted);
+    fs::remove(dir / "transcript");
+    EXPECT_EQ("reply 110\n", AutomaticBackup());
+    EXPECT_NE(std::string::npos, Transcript().find("MessageBox\tArchivace neúplná\tNebylo co archivovat\t")) << Transcript();
+    EXPECT_FALSE(fs::exists(Home() / "ZALOHY" / "Ucto (002).ZIP"));
+    WriteDefinition(Definition("C:\\data\\*.dta", true), Menu);
+
+    // A target folder in which no file can be made: refused, and said so.
+    const fs::path archives = Home() / "ZALOHY";
+    fs::rename(archives, dir / "kept");
+    fs::create_directory_symlink("/proc/self/fdinfo", archives);
+    fs::remove(dir / "transcript");
+    EXPECT_EQ("reply 110\n", AutomaticBackup());
+    EXPECT_NE(std::string::npos, Transcript().find("MessageBox\tZápis zamítnut\tNa disk C: nelze zapisovat.")) << Transcript();
+    fs::remove(archives);
+    fs::rename(dir / "kept", archives);
+
+    // Past 999 the newest archive still comes last; this one is cut short. Choosing it says that
+    // nothing was restored, shows no comment of another archive, and leaves the data as it was.
+    const std::string whole = ReadFile(Archive());
+    fs::rename(Archive(), archives / "Ucto (999).ZIP");
+    WriteFile(archives / "Ucto (1000).ZIP", whole.substr(0, whole.size() / 2));
+    WriteFile(data / "kniha.dat", "changed since");
+    const auto before = Tree(data);
+    fs::remove(dir / "transcript");
+    SetResponses("0\n Místní disk (C):\nUcto (1000).ZIP\nOK\n");
+    InteractiveRun("1", "\tData nerozbalena\t");
+    transcript = Transcript();
+    EXPECT_NE(std::string::npos, transcript.find("\tUcto (999).ZIP\\t5\\tZaloha\\r\\nUcto (1000).ZIP\\t0\\t\\r\\n\t"))
+        << transcript;
+    EXPECT_NE(std::string::npos, transcript.find("MessageBox\tData nerozbalena\tArchivační soubor Ucto (1000).ZIP nelze"))
+        << transcript;
+    EXPECT_EQ(before, Tree(data));
+
+    // Room for the archive but not for its comment: the archive stays whole and the error is shown.
+    const std::string comment(3000, 'K');
+    WriteDefinition(Definition("C:\\data\\*.dta", true) + "[COMMENT1]" + comment + "\r\n", Menu);
+    fs::remove_all(archives);
+    EXPECT_EQ("reply 110\n", AutomaticBackup());
+    const std::uintmax_t withComment = fs::file_size(Archive());
+    fs::remove(Archive());
+    std::uintmax_t used = 0;
+    for (const auto& e : fs::recursive_directory_iterator(Home()))
+        if (e.is_regular_file())
+            used += e.file_size();
+    SetDrives("C: fixed capacity=" + std::to_string(used + withComment - comment.size() + 1000) + " " + Home().string() + "\n");
+    fs::remove(dir / "transcript");
+    EXPECT_EQ("reply 110\n", AutomaticBackup());
+    EXPECT_NE(std::string::npos, Transcript().find("Form\tError messages\tOnError event | ClassName: TZip")) << Transcript();
+    ExpectUnzipTestPasses(Archive());
+    EXPECT_EQ(withComment - comment.size(), fs::file_size(Archive()));
+}
+
 TEST_F(Truth, TheEnginesDiskPromptIsShownAndItsAnswerTaken)
 {
     WriteDefinition(Definition("C:\\data\\*.dta", true),

@@ -373,6 +373,7 @@ TEST_F(PelixTest, EventsSelectionFoldersAndRefusals)
     });
     EXPECT_TRUE(empty.Ok);
     EXPECT_EQ(empty.Totals, 0);
+    EXPECT_TRUE(empty.Errors.empty());  // an empty archive is not a damaged one
     EXPECT_EQ(order, (std::vector<std::string>{"activate", "deactivate"}));
 
     // Taken for RAR, a ZIP is refused by the RAR library, and the listing ends without entries.

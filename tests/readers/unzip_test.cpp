@@ -17,6 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "core/Endian.h"
+#include "core/Err_Msgs.h"
+#include "core/plxRegister.h"
 #include "readers/plxInflate64.h"
 #include "readers/plxUnJar.h"
 #include "readers/support/UnZipRun.h"
@@ -181,6 +184,33 @@ TEST_F(UnZipTest, SplitSetsAndLocalHeadersAlone)
     const TUnZipRun split = RunUnZip(root / "split.zip", root / "out_split", false);
     EXPECT_TRUE(split.Errors.empty());
     ExpectSameTree(oracle, root / "out_split", "split");
+
+    // A set cut inside a directory record (as our sets once were) reads whole; a directory that
+    // ends short of its count is reported, not taken as the whole archive.
+    const std::string whole = ReadText(root / "whole.zip");
+    const std::size_t dir = whole.find("PK\x01\x02"), end = whole.rfind("PK\x05\x06");
+    ASSERT_NE(dir, std::string::npos);
+    std::string set = std::string("PK\x07\x08", 4) + whole;
+    const auto at = [&set](std::size_t i) { return reinterpret_cast<std::uint8_t*>(&set[i]); };
+    std::uint16_t entries = 0;
+    for (std::size_t i = dir + 4; GetLE32(at(i)) == kSigCentral; ++entries) {
+        PutLE32(at(i + 42), GetLE32(at(i + 42)) + 4);
+        i += 46 + GetLE16(at(i + 28)) + GetLE16(at(i + 30)) + GetLE16(at(i + 32));
+    }
+    ASSERT_GT(entries, 2);
+    const std::size_t volumeEnd = dir + 4 + 20;
+    std::uint8_t* eocd = at(end + 4);
+    PutLE16(eocd + 4, 1);
+    PutLE16(eocd + 8, std::uint16_t(entries - 1));
+    PutLE32(eocd + 16, std::uint32_t(dir + 4));
+    WriteText(root / "straddle.z01", set.substr(0, volumeEnd));
+    WriteText(root / "straddle.zip", set.substr(volumeEnd));
+    const TUnZipRun straddle = RunUnZip(root / "straddle.zip", root / "out_straddle", false);
+    EXPECT_TRUE(straddle.Errors.empty()) << straddle.Errors.front();
+    ExpectSameTree(oracle, root / "out_straddle", "cut");
+    PutLE16(eocd + 10, std::uint16_t(entries + 1));
+    WriteText(root / "straddle.zip", set.substr(volumeEnd));
+    EXPECT_TRUE(RunUnZip(root / "straddle.zip", root / "out_short", true).Has(E_BADFILEHEADER));
 
     // Without a directory the local headers carry the walk, also past members whose sizes
     // stand in data descriptors.

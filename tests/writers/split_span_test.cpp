@@ -131,6 +131,25 @@ TEST_F(SplitSpan, SplitSetsOfPlxtoolPassTheOtherArchiversAndMatchZipsLayout)
     EXPECT_LE(std::abs(Volumes(zip) - Volumes(fs::path(root) / "ref.zip")), 1);
 }
 
+TEST_F(SplitSpan, ADirectoryLongerThanAVolumeKeepsEachRecordWhole)
+{
+    if (!fs::exists(kTool))
+        GTEST_SKIP() << "plxtool not built";
+    // Three thousand small members: a directory of about three volumes, with record ends
+    // falling wherever the names put them.
+    const fs::path src = MakeTree("many", 20, 3000);
+    const fs::path zip = fs::path(root) / "dir" / "set.zip";
+    fs::create_directories(zip.parent_path());
+    int rc = -1;
+    const std::string out = CaptureCommand(ShellQuote(kTool) + " add " + ShellQuote(zip.string()) + " " +
+                                               ShellQuote(src.string()) + " -r --split 64k 2>&1",
+                                           &rc);
+    ASSERT_EQ(rc, 0) << out;
+    ASSERT_GE(Volumes(zip), 4);
+    ExpectToolsAccept(zip, src, "", true);
+    EXPECT_EQ(FilesOnly(ReadBack(zip)), FilesOnly(HostTree(src)));
+}
+
 TEST_F(SplitSpan, TheSplitterCarriesDescriptorsCommentsAndMembersAcrossManyVolumes)
 {
     // A source made with data descriptors, a comment and members far larger than a volume.

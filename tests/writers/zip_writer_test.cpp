@@ -3,7 +3,9 @@
 // exactly as they were.
 #include "writers/plxZip.h"
 
+#include "core/Endian.h"
 #include "core/ZipRecords.h"
+#include "core/plxRegister.h"
 #include "tests/platform/win/FsTestSupport.h"
 #include "support/ToolRun.h"
 #include "support/Reports.h"
@@ -240,6 +242,38 @@ TEST_F(ZipWriter, DeletesWriteTheActualOffsetsAndLeaveABareEndRecordWhenEmpty)
     EXPECT_EQ(ReadHostFile(zip), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
     EXPECT_EQ(Tool("add " + ShellQuote(zip) + " " + ShellQuote(src + "/a.txt"), &out), 0) << out;
     EXPECT_EQ(Shell("unzip -tq " + ShellQuote(zip)).first, 0);
+}
+
+TEST_F(ZipWriter, From65535EntriesTheEndCarriesZip64RecordsThatOtherArchiversRead)
+{
+    const std::string many = root + "/many";
+    for (int i = 0; i < 0xFFFF; ++i)
+        WriteHostFile(many + "/d" + std::to_string(i / 1000) + "/f" + std::to_string(i), i % 3 ? "x" : "");
+    const std::string zip = root + "/many.zip";
+    std::string out;
+    ASSERT_EQ(Tool("add " + ShellQuote(zip) + " " + ShellQuote(many) + " -r", &out), 0) << out;
+    const auto expectRead = [&](int entries) {
+        const std::string bytes = ReadHostFile(zip);
+        ASSERT_GT(bytes.size(), kLargeEndSize);
+        const auto* tail = reinterpret_cast<const std::uint8_t*>(bytes.data() + bytes.size() - kLargeEndSize);
+        EXPECT_EQ(GetLE32(tail), kSigZip64End);
+        EXPECT_EQ(GetLE64(tail + 32), std::uint64_t(entries));
+        EXPECT_EQ(GetLE32(tail + TZip64EndRecord::Size), kSigZip64Locator);
+        EXPECT_EQ(GetLE64(tail + TZip64EndRecord::Size + 8), bytes.size() - kLargeEndSize);
+        EXPECT_EQ(GetLE16(tail + kLargeEndSize - TEndRecord::Size + 10), std::min(entries, 0xFFFF));
+        auto [rc, tested] = Shell("unzip -tq " + ShellQuote(zip));
+        EXPECT_EQ(rc, 0) << tested;
+        EXPECT_NE(Shell("7zz t " + ShellQuote(zip)).second.find("Files: " + std::to_string(entries)), std::string::npos);
+        EXPECT_EQ(Tool("test " + ShellQuote(zip), &out), 0);
+        EXPECT_NE(out.find("tested " + std::to_string(entries) + ", passed " + std::to_string(entries)),
+                  std::string::npos);
+    };
+    expectRead(0xFFFF);
+    // An update whose list still counts 65535 keeps the Zip64 form with the true count.
+    ASSERT_EQ(Tool("delete " + ShellQuote(zip) + " d0/f1", &out), 0) << out;
+    expectRead(0xFFFE);
+    ASSERT_EQ(Tool("add " + ShellQuote(zip) + " " + ShellQuote(src + "/a.txt"), &out), 0) << out;
+    expectRead(0xFFFF);
 }
 
 TEST_F(ZipWriter, OldEntriesWithDescriptorsOrBehindAStubAreKeptIntact)
