@@ -206,6 +206,7 @@ TEST_F(ExtractResultsTest, NoArchiveNameWritesOutsideTheExtractionFolder)
     std::string gz = dir.Capture("cd " + ShellQuote(home) + "/src && gzip -c good.txt");
     const std::size_t name = gz.find("good.txt");
     ASSERT_NE(name, std::string::npos);
+    WriteHostFile(home + "/long.gz", std::string(gz).replace(name, 8, std::string(256, 'L')));
     WriteHostFile(home + "/named.gz", gz.replace(name, 8, up));
     Run("gzip -nc src/good.txt > .gz && bzip2 -c src/good.txt > .bz2");
     TZipWalkEntry nameless;
@@ -234,6 +235,7 @@ TEST_F(ExtractResultsTest, NoArchiveNameWritesOutsideTheExtractionFolder)
              {"a.uue", atUUE, {{"secret", "good"}}, 0},
              {"b.uue", atUUE, {}, 1},
              {"named.gz", atGZip, {{"secret", "good"}}, 0},
+             {"long.gz", atGZip, {}, 1},  // a name longer than the host takes
              {".gz", atGZip, {}, 1},
              {"nameless.zip", atZip, {}, 1},
              {"nameless-local.zip", atZip, {}, 1},
