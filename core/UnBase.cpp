@@ -13,8 +13,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <new>
+#include <string_view>
 #include <utility>
 
 // --- seed keys of a temporary extractor ---
@@ -248,11 +250,43 @@ int TDecompressClass::Execute()
 
 // --- per-entry services ---
 
+namespace {
+
+// Whether the host can never make Relative below a folder: a path or a single name too long.
+bool TooLongForHost(std::string_view Relative)
+{
+    if (Relative.size() >= PATH_MAX)
+        return true;
+    std::size_t start = 0;
+    while (start <= Relative.size()) {
+        const std::size_t end = std::min(Relative.find('\\', start), Relative.size());
+        std::size_t length = end - start;
+        // The last name loses its trailing dots and blanks on the way to the host.
+        while (end == Relative.size() && length > 0 &&
+               (Relative[start + length - 1] == '.' || Relative[start + length - 1] == ' '))
+            --length;
+        if (length > NAME_MAX)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+}  // namespace
+
 bool TDecompressClass::SetEntryName(const std::string& Stored)
 {
     StoredName = Stored;
-    const bool ok = TZipCommon::SetEntryName(Stored);
-    FNameRefused = !ok;  // the base has reported it
+    bool ok = TZipCommon::SetEntryName(Stored);
+    // Refused before any lookup: a lookup costs the square of the depth, a TAR name has no
+    // length limit, and a name too long for the host would fail only after its whole data.
+    const std::size_t base = EffectiveExtractDir().size();
+    if (ok && FileName.size() > base && TooLongForHost(std::string_view(FileName).substr(base))) {
+        FileName.clear();
+        DoError(Stored, "", E_INVALIDFILENAME, VolumeName);
+        ok = false;
+    }
+    FNameRefused = !ok;  // reported
     return ok;
 }
 

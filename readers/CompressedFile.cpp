@@ -80,6 +80,11 @@ void TUnCompressedFile::ExtractOutput(TStream32& Archive, const std::string& Out
         ExtractThroughTar(Archive, Decode);
         return;
     }
+    // An archive named only by its extension (".gz") leaves no name to write: said, not dropped.
+    if (OutName.empty()) {
+        DoError(ArchiveFile(), "", E_INVALIDFILENAME, VolumeName);
+        return;
+    }
     if (!MatchesFileSpec(win::ExtractFileName(OutName)))
         return;
     ExtractPlain(Archive, DosDate, Decode);

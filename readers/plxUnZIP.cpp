@@ -287,6 +287,9 @@ bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
 // Selected and of an encryption we can decode (Report: say why not).
 bool TUnZip::Usable(const TZipEntry& Entry, bool Report)
 {
+    // A member without a name has nowhere to go; as unzip does, that is said.
+    if (Entry.Name.empty() && Report && IsFileOutput())
+        DoError(ArchiveFile(), "", E_INVALIDFILENAME, VolumeName);
     if (!Selected(Entry.Name, true))
         return false;
     CipherBlockId = Entry.ExtraInfo.EncryptionBlock;
@@ -433,6 +436,8 @@ void TUnZip::ReadLocalHeaders(std::int64_t Start)
         }
         CipherBlockId = e.ExtraInfo.EncryptionBlock;
         GetEncryptionMethodProc(h.Flags);
+        if (e.Name.empty() && IsFileOutput())
+            DoError(ArchiveFile(), "", E_INVALIDFILENAME, VolumeName);
         if (!e.Name.empty() && Selected(e.Name, false)) {
             FMembers.push_back(item);
             NoteDate(std::uint32_t(h.DosDate) << 16 | h.DosTime);

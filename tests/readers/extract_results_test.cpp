@@ -1,24 +1,29 @@
 // What every extractor answers and tells along the way: the count is the entries really written
-// (or passed in a test), OnBegin carries each entry's own number, and folders get their stored
-// times back as unzip and tar give them.
+// (or passed in a test), OnBegin carries each entry's own number, folders get their stored times
+// back as unzip and tar give them, and no name an archive carries writes outside the extraction
+// folder.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "core/Err_Msgs.h"
 #include "platform/win/FsTestSupport.h"
+#include "readers/ExtractorFor.h"
 #include "readers/plxUnBZip.h"
 #include "readers/plxUnGZip.h"
 #include "readers/plxUnJar.h"
 #include "readers/plxUnTar.h"
 #include "support/ToolRun.h"
 #include "support/Reports.h"
+#include "support/ZipWalk.h"
 
 namespace fs = std::filesystem;
 
@@ -39,6 +44,11 @@ protected:
                                             const std::function<void(TComponent&)>& setup = {})
     {
         TComponent un;
+        return Extract(un, archive, out, test, setup);
+    }
+    template <class TComponent> int Extract(TComponent& un, const std::string& archive, const std::string& out,
+                                            bool test = false, const std::function<void(TComponent&)>& setup = {})
+    {
         begins.clear();
         ends.clear();
         codes.clear();
@@ -134,6 +144,122 @@ TEST_F(ExtractResultsTest, FolderTimesComeBackFromZipAndTarFolderEntries)
         EXPECT_EQ(MTimeOf(home + "/out-zip/" + folder), MTimeOf(home + "/ref-zip/" + folder));
         EXPECT_EQ(MTimeOf(home + "/out-tar/" + folder), MTimeOf(home + "/ref-tar/" + folder));
         EXPECT_EQ(MTimeOf(home + "/out-tar/" + folder), MTimeOf(home + "/src/" + folder));
+    }
+}
+
+// Every path under Root but those in Skip, with what would show a write: kind, inode, content.
+std::map<std::string, std::string> TreeOutside(const std::string& Root, const std::string& Skip)
+{
+    std::map<std::string, std::string> tree;
+    for (auto it = fs::recursive_directory_iterator(Root); it != fs::recursive_directory_iterator(); ++it) {
+        const std::string path = it->path().string();
+        if (path == Skip) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        struct stat st {};
+        lstat(path.c_str(), &st);
+        std::string seen = std::to_string(st.st_mode) + ":" + std::to_string(st.st_ino);
+        if (S_ISREG(st.st_mode))
+            seen += ":" + ReadText(path);
+        tree[path] = seen;
+    }
+    return tree;
+}
+
+TEST_F(ExtractResultsTest, NoArchiveNameWritesOutsideTheExtractionFolder)
+{
+    // What the real tools store as given: climbing, absolute, drive and share names, a link
+    // entry with a file behind it, a hard link to a file outside, a name through a link to
+    // outside that already stands in the extraction folder, and a path deeper than any host's.
+    const std::string up = "../outside/secret";
+    std::string deep;
+    for (int i = 0; i < 20000; ++i)
+        deep += "d/";
+    deep += "x";
+    WriteHostFile(home + "/outside/secret", "secret");
+    for (const char* name : {"e1", "e2", "e3", "e4", "e5", "e6", "e7", "e8", "e9"})
+        WriteHostFile(home + "/src/" + name, "evil");
+    WriteHostFile(home + "/src/good.txt", "good");
+    fs::create_directories(home + "/src/sub");
+    Run("cd src && ln -s ../outside sl && ln e5 h5");
+
+    Run("cd src && zip -qy ../a.zip good.txt e1 e2 e3 e4 e5 sl e6 e7 e8");
+    std::string notes = dir.Capture("cd " + ShellQuote(home) + " && zipnote a.zip");
+    for (const auto& [from, to] : std::map<std::string, std::string>{
+             {"e1", "../evil1"}, {"e2", "/evil2"}, {"e3", "a/../../evil3"}, {"e4", "C:\\..\\evil4"},
+             {"e5", "lnk/evil5"}, {"e6", "sl/evil6"}, {"e7", "..\\evil7"}, {"e8", "//server/share/evil8"}}) {
+        const std::size_t at = notes.find("@ " + from + "\n");
+        ASSERT_NE(at, std::string::npos) << from;
+        notes.insert(at + from.size() + 3, "@=" + to + "\n");
+    }
+    WriteHostFile(home + "/notes", notes);
+    Run("zipnote -w a.zip < notes");
+
+    Run("cd src && tar -P --transform='s|^e1$|../evil1|;s|^e2$|sl/evil2|;s|^e3$|" + root + "/evil3|;"
+        "s|^e4$|lnk/evil4|;s|^e5$|" + up + "|;s|^e9$|" + deep + "|' -cf ../a.tar sl good.txt e1 e2 e3 e4 e5 h5 e9");
+    Run("gzip -c a.tar > a.tgz");
+    Run("cd src && lha aq ../a.lzh good.txt " + up + " " + ShellQuote(home + "/src/e1") + " >/dev/null");
+    Run("cd src && gcab -c ../a.cab good.txt sub/../" + up);
+    Run("cd src && uuencode good.txt ../" + up + " > ../a.uue && uuencode e1 .. > ../b.uue");
+    // A gzip header name with folders, and single files named by their extension alone.
+    std::string gz = dir.Capture("cd " + ShellQuote(home) + "/src && gzip -c good.txt");
+    const std::size_t name = gz.find("good.txt");
+    ASSERT_NE(name, std::string::npos);
+    WriteHostFile(home + "/long.gz", std::string(gz).replace(name, 8, std::string(256, 'L')));
+    WriteHostFile(home + "/named.gz", gz.replace(name, 8, up));
+    Run("gzip -nc src/good.txt > .gz && bzip2 -c src/good.txt > .bz2");
+    TZipWalkEntry nameless;
+    nameless.Data = {'l', 'o', 's', 't'};
+    nameless.Crc = Crc32Of(nameless.Data);
+    nameless.UncompressedSize = nameless.Data.size();
+    std::vector<std::uint8_t> zip = OneEntryZip(nameless);
+    WriteWholeFile(home + "/nameless.zip", zip);
+    zip.resize(30 + nameless.Data.size());  // its local header and data alone
+    WriteWholeFile(home + "/nameless-local.zip", zip);
+
+    struct TCase {
+        std::string archive;
+        TArcType type;
+        std::map<std::string, std::string> written;  // below the extraction folder
+        std::size_t refused;                         // entries reported at the least
+    };
+    const std::map<std::string, std::string> good{{"good.txt", "good"}};
+    for (const TCase& c : std::vector<TCase>{
+             {"a.zip", atZip, {{"good.txt", "good"}, {"evil2", "evil"}, {"server/share/evil8", "evil"}, {"sl", "../outside"}}, 6},
+             // The hard link's data is its member's, read from the archive, never the file it names.
+             {"a.tar", atTar, {{"good.txt", "good"}, {"sl/evil2", "evil"}, {"h5", "evil"}}, 6},
+             {"a.tgz", atGZip, {{"good.txt", "good"}, {"sl/evil2", "evil"}, {"h5", "evil"}}, 6},
+             {"a.lzh", atLha, {{"good.txt", "good"}, {home.substr(1) + "/src/e1", "evil"}}, 1},
+             {"a.cab", atCab, good, 1},
+             {"a.uue", atUUE, {{"secret", "good"}}, 0},
+             {"b.uue", atUUE, {}, 1},
+             {"named.gz", atGZip, {{"secret", "good"}}, 0},
+             {"long.gz", atGZip, {}, 1},  // a name longer than the host takes
+             {".gz", atGZip, {}, 1},
+             {"nameless.zip", atZip, {}, 1},
+             {"nameless-local.zip", atZip, {}, 1},
+             {".bz2", atBz2, {}, 1}}) {
+        SCOPED_TRACE(c.archive);
+        const std::string out = home + "/out" + c.archive;
+        fs::create_directories(out);
+        fs::create_directory_symlink(home + "/outside", out + "/lnk");
+        const auto before = TreeOutside(root, out);
+        std::unique_ptr<TUnBase> un = NewExtractor(c.type);
+        ASSERT_TRUE(un);
+        Extract<TUnBase>(*un, c.archive, "out" + c.archive);
+        EXPECT_EQ(TreeOutside(root, out), before);
+        std::map<std::string, std::string> written;
+        for (const auto& e : fs::recursive_directory_iterator(out))
+            if (e.is_regular_file() && !e.is_symlink())
+                written[fs::relative(e.path(), out).string()] = ReadHostFile(e.path().string());
+        EXPECT_EQ(written, c.written);
+        EXPECT_FALSE(fs::exists(out + "/d"));  // refused before a folder is made
+        EXPECT_GE(codes.size(), c.refused);
+        for (int code : codes)
+            EXPECT_TRUE(code == E_INVALIDFILENAME || code == E_OVERWRITEATTRIB || code == E_SKIPPEDFILE ||
+                        code == E_FILENOTFOUND || code == E_OPENFILE)
+                << code;
     }
 }
 

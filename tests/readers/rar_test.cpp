@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <set>
 
+#include "core/Crc.h"
+#include "core/Endian.h"
 #include "core/Err_Msgs.h"
 #include "core/plxStreams.h"
 #include "platform/win/FsTestSupport.h"
@@ -306,6 +309,61 @@ TEST_F(RarTest, EncryptedAndDamagedArchivesEndWithAReportAndStayInTheTarget)
     for (const auto& e : fs::directory_iterator(root))
         after.insert(e.path().filename().string());
     EXPECT_EQ(before, after);
+}
+
+// A RAR 4 block with its header CRC.
+std::string Rar4Block(std::uint8_t Type, std::uint16_t Flags, const std::string& Body)
+{
+    std::string b(7, '\0');
+    b[2] = char(Type);
+    PutLE16(reinterpret_cast<std::uint8_t*>(&b[3]), Flags);
+    PutLE16(reinterpret_cast<std::uint8_t*>(&b[5]), std::uint16_t(7 + Body.size()));
+    b += Body;
+    PutLE16(reinterpret_cast<std::uint8_t*>(&b[0]), std::uint16_t(Crc32Of(b.data() + 2, std::int64_t(b.size() - 2))));
+    return b;
+}
+
+// A stored file header; with flag 0x0100, Packed's high half goes in the 64-bit fields.
+std::string Rar4File(std::uint16_t Flags, std::uint64_t Packed, const std::string& Data)
+{
+    std::string body(25, '\0');
+    auto* p = reinterpret_cast<std::uint8_t*>(body.data());
+    PutLE32(p, std::uint32_t(Packed));
+    PutLE32(p + 4, std::uint32_t(Data.size()));
+    PutLE32(p + 9, Crc32Of(Data.data(), std::int64_t(Data.size())));
+    PutLE32(p + 13, 0x21000000);
+    p[17] = 29;
+    p[18] = 0x30;
+    PutLE16(p + 19, 1);
+    PutLE32(p + 21, 0x20);
+    if (Flags & 0x0100) {
+        body.resize(body.size() + 8, '\0');
+        PutLE32(reinterpret_cast<std::uint8_t*>(&body[25]), std::uint32_t(Packed >> 32));
+    }
+    return Rar4Block(0x74, Flags, body + "b");
+}
+
+// A file header whose 64-bit packed size wraps the walk back to an earlier header must end the
+// walk as damage, not go round (a million entries) or join the set for ever (self-extractors).
+TEST_F(RarTest, SizesThatStepBackToAnEarlierHeaderEndAsDamage)
+{
+    const std::string signature("Rar!\x1A\x07\x00", 7);
+    const std::string main = Rar4Block(0x73, 0, std::string(6, '\0'));
+    const std::string first = Rar4File(0x8000, 1, "x") + "x";
+    int n = 0;
+    for (const std::string stub : {"", "MZ"})
+        for (const bool toItself : {false, true}) {
+            const std::uint16_t flags = toItself ? 0x8101 : 0x8100;  // 0x0001: a continuation
+            const std::size_t size = Rar4File(flags, 0, "").size();
+            const std::size_t back = toItself ? size : first.size() + size;
+            const std::string archive = stub + signature + main + first + Rar4File(flags, 0 - std::uint64_t(back), "");
+            SCOPED_TRACE(stub + (toItself ? " to itself" : " to the first"));
+            const fs::path file = root + "/back" + std::to_string(++n) + ".rar";
+            std::ofstream(file, std::ios::binary) << archive;
+            Extract(file, "back" + std::to_string(n));
+            EXPECT_LE(ends.size(), 2u);
+            EXPECT_FALSE(reports.empty());
+        }
 }
 
 TEST_F(RarTest, PasswordWithoutHandlerIsUsedAndReportedAndOnlySelectedEntriesReachAStream)

@@ -72,6 +72,19 @@ protected:
     }
 
     // 7-Zip tests and extracts the set; Info-ZIP joins it and tests the whole.
+    // plxtool's split set of src in a folder of its own; empty when plxtool failed (reported).
+    fs::path AddSplitSet(const fs::path& src, const std::string& dir, const std::string& options)
+    {
+        const fs::path zip = fs::path(root) / dir / "set.zip";
+        fs::create_directories(zip.parent_path());
+        int rc = -1;
+        const std::string out = CaptureCommand(ShellQuote(kTool) + " add " + ShellQuote(zip.string()) + " " +
+                                                   ShellQuote(src.string()) + " -r " + options + " 2>&1",
+                                               &rc);
+        EXPECT_EQ(rc, 0) << out;
+        return rc == 0 ? zip : fs::path();
+    }
+
     void ExpectToolsAccept(const fs::path& zip, const fs::path& src, const std::string& password, bool join)
     {
         const std::string p = password.empty() ? "" : " -p" + password;
@@ -106,13 +119,8 @@ TEST_F(SplitSpan, SplitSetsOfPlxtoolPassTheOtherArchiversAndMatchZipsLayout)
     // Every file below one volume, so that Info-ZIP's join (which mishandles members crossing
     // two volume ends) can judge the set too.
     const fs::path src = MakeTree("src", 50000, 5);
-    const fs::path zip = fs::path(root) / "s64" / "set.zip";
-    fs::create_directories(zip.parent_path());
-    int rc = -1;
-    const std::string out = CaptureCommand(ShellQuote(kTool) + " add " + ShellQuote(zip.string()) + " " +
-                                               ShellQuote(src.string()) + " -r --split 64k -p secret -c 'the set' 2>&1",
-                                           &rc);
-    ASSERT_EQ(rc, 0) << out;
+    const fs::path zip = AddSplitSet(src, "s64", "--split 64k -p secret -c 'the set'");
+    ASSERT_FALSE(zip.empty());
     const std::string first = ReadHostFile(fs::path(zip).replace_extension(".z01").string());
     EXPECT_EQ(first.substr(0, 4), std::string("PK\x07\x08", 4));
     for (int i = 1; i < Volumes(zip); ++i) {
@@ -138,13 +146,8 @@ TEST_F(SplitSpan, ADirectoryLongerThanAVolumeKeepsEachRecordWhole)
     // Three thousand small members: a directory of about three volumes, with record ends
     // falling wherever the names put them.
     const fs::path src = MakeTree("many", 20, 3000);
-    const fs::path zip = fs::path(root) / "dir" / "set.zip";
-    fs::create_directories(zip.parent_path());
-    int rc = -1;
-    const std::string out = CaptureCommand(ShellQuote(kTool) + " add " + ShellQuote(zip.string()) + " " +
-                                               ShellQuote(src.string()) + " -r --split 64k 2>&1",
-                                           &rc);
-    ASSERT_EQ(rc, 0) << out;
+    const fs::path zip = AddSplitSet(src, "dir", "--split 64k");
+    ASSERT_FALSE(zip.empty());
     ASSERT_GE(Volumes(zip), 4);
     ExpectToolsAccept(zip, src, "", true);
     EXPECT_EQ(FilesOnly(ReadBack(zip)), FilesOnly(HostTree(src)));

@@ -165,6 +165,10 @@ bool JoinRar4(const std::vector<std::string>& Volumes, std::int64_t Start, std::
             if (type == 0x74 && size >= 32) {
                 if ((flags & 0x0100) && size >= 40)
                     data |= std::uint64_t(GetLE32(&block[32])) << 32;
+                if (data > std::uint64_t(INT64_MAX - (at + size))) {
+                    ok = false;  // it would step back to a header already joined, forever
+                    break;
+                }
                 if (flags & 0x0001) {
                     if (head.empty()) {
                         ok = false;  // a continuation without its start

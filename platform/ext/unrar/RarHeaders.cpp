@@ -200,6 +200,9 @@ TRarWalkResult WalkRar4(const TRarReadAt& Read, std::int64_t Size, TRarVolumeWal
             e.Link = e.HostOS == 3 && (e.Attributes & 0xF000) == 0xA000;
             if (!e.Unicode && IsMultibyteUtf8(e.Name))
                 e.Unicode = true;  // newer writers store UTF-8 names without the Unicode form
+            // A 64-bit size can step the walk back to a header already read, round and round.
+            if (e.Packed > std::uint64_t(INT64_MAX - e.Data))
+                return Finish(Walk, true);
             data = e.Packed;
             Walk.Headers.push_back(std::move(e));
         } else if (type == 0x7B) {
