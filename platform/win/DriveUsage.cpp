@@ -18,8 +18,9 @@ namespace {
 // Walking the drive for every write made filling it quadratic. Our own growth is counted; our own
 // shrinking is not, so the figure never reads lower than the truth through us, and a no is only
 // given after a fresh walk. Someone else's change is seen through the stamp of the drive's folder
-// (a disk swapped in the drive empties it); one inside a subfolder, or in the same clock tick as
-// ours, waits for the next walk, which comes after at most as many answers as the drive held files.
+// (a disk swapped in the drive empties it); one inside a subfolder, or just before a change of ours
+// in that folder, waits for the next walk: asking for the free space walks, and so does every
+// answer after as many answers as the drive held files.
 struct DriveUse {
     dev_t dev = 0;
     ino_t ino = 0;
