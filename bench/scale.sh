@@ -23,6 +23,7 @@ work=$(mktemp -d "${WORK:-${TMPDIR:-/tmp}}/torvo-scale-XXXXXX")
 export TMPDIR=$work
 sizes=(2500 5000 10000 20000)
 
+# shellcheck disable=SC2034  # read by report_row
 declare -A first=()
 status=0
 print_header

@@ -73,6 +73,7 @@ check_ours() {
     extracted_by_us "$a" || fail "our extraction of our $fmt differs"
 }
 
+# shellcheck disable=SC2034  # read by report_row
 declare -A first=()
 status=0
 print_header
@@ -109,8 +110,9 @@ for layout in flat nested; do
             fmt=${a##*.} && [[ $fmt == lzh ]] && fmt=lha
             extracted_by_us "$a" || fail "our extraction of $fmt's own archive differs"
             for op in list test extract; do
-                clean=: && [[ $op == extract ]] && clean='rm -rf "$out"'
-                ours[x]=$(time_median "$clean" "$plxtool" "$op" "$a" $([[ $op == extract ]] && echo "$out"))
+                clean=: args=("$a")
+                [[ $op == extract ]] && clean='rm -rf "$out"' args+=("$out")
+                ours[x]=$(time_median "$clean" "$plxtool" "$op" "${args[@]}")
                 theirs[x]=$(time_median "$clean" theirs_run "$a" "${ref[$fmt-$op]}")
                 report_row "$layout" "$n" "$fmt-tool-$op" "${ours[x]}" "${theirs[x]}"
             done
