@@ -216,6 +216,22 @@ TEST_F(DrivesTest, FillingALimitedDriveCountsOwnWritesAndSeesSwaps)
     EXPECT_FALSE(write("over.bin", 1));
     EXPECT_EQ(ERROR_DISK_FULL, error);
     EXPECT_EQ(30000u, bytesOn());
+
+    // Room taken by another program while we hold a file open is not granted again.
+    std::filesystem::remove(media + "/last.bin");
+    ULARGE_INTEGER available;
+    ASSERT_TRUE(GetDiskFreeSpaceExA("A:\\", &available, nullptr, nullptr));
+    EXPECT_EQ(1000u, available.QuadPart);
+    HANDLE file = CreateFileA("A:\\grow.bin", GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    WriteHostFile(media + "/other.z03", std::string(900, 'o'));
+    DWORD written = 0;
+    EXPECT_FALSE(WriteFile(file, std::string(200, 'g').data(), 200, &written, nullptr));
+    EXPECT_EQ(ERROR_DISK_FULL, GetLastError());
+    EXPECT_TRUE(WriteFile(file, std::string(100, 'g').data(), 100, &written, nullptr));
+    CloseHandle(file);
+    EXPECT_EQ(30000u, bytesOn());
 }
 
 }  // namespace
