@@ -13,6 +13,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck source=corpus_lib.sh
 source "$root/bench/corpus_lib.sh"
 bench_start "${1:-}" "${2:-}" zip unzip tar
+# shellcheck source=scale_lib.sh
+source "$root/bench/scale_lib.sh"
 
 work=$(mktemp -d "${WORK:-${TMPDIR:-/tmp}}/torvo-scale-XXXXXX")
 [[ -n ${KEEP:-} ]] || trap 'rm -rf "$work"' EXIT
@@ -21,45 +23,10 @@ work=$(mktemp -d "${WORK:-${TMPDIR:-/tmp}}/torvo-scale-XXXXXX")
 export TMPDIR=$work
 sizes=(2500 5000 10000 20000)
 
-now() { echo "$EPOCHREALTIME"; }
-median() { printf '%s\n' "$@" | sort -g | awk '{a[NR] = $1} END {print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2}'; }
-
-# Runs "$@" ROUNDS times after the shell command CLEAN; prints the median and the fastest round in
-# seconds.
-time_median() {
-    local clean=$1 times=() t0 r
-    shift
-    for ((r = 0; r < rounds; r++)); do
-        eval "$clean"
-        t0=$(now)
-        "$@" >/dev/null
-        times+=("$(awk -v a="$t0" -v b="$(now)" 'BEGIN {print b - a}')")
-    done
-    echo "$(median "${times[@]}") $(printf '%s\n' "${times[@]}" | sort -g | head -1)"
-}
-
-# N files of 20 to 2000 bytes of text, all in one folder or 100 to a folder.
-make_tree() {
-    local dest=$1 n=$2 layout=$3
-    mkdir -p "$dest"
-    awk -v dest="$dest" -v n="$n" -v layout="$layout" 'BEGIN {
-        for (i = 0; i < n; i++) {
-            dir = layout == "flat" ? dest : sprintf("%s/d%03d", dest, int(i / 100))
-            if (layout != "flat" && i % 100 == 0) system("mkdir -p " dir)
-            f = sprintf("%s/file%05d.txt", dir, i)
-            for (k = 0; k < 1 + i % 40; k++) printf "line %d of file %d, some words to pack\n", k, i > f
-            close(f)
-        }
-    }'
-}
-
-fail() { echo "FAIL: $*" >&2; exit 1; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
-per_file() { awk -v t="$1" -v n="$2" 'BEGIN {printf "%.1f", t * 1e6 / n}'; }
-
+# shellcheck disable=SC2034  # read by report_row
 declare -A first=()
 status=0
-printf '%-8s %-7s %-11s %9s %9s %6s\n' layout files operation "ours us" "theirs us" ratio
+print_header
 for layout in flat nested; do
     for n in "${sizes[@]}"; do
         src=$work/src && rm -rf "$src" && make_tree "$src" "$n" "$layout"
@@ -86,18 +53,7 @@ for layout in flat nested; do
         ours[tar-extract]=$(time_median 'rm -rf "$out"' "$plxtool" extract "$work/theirs.tar" "$out")
         theirs[tar-extract]=$(time_median 'rm -rf "$out" && mkdir -p "$out"' tar xf "$work/theirs.tar" -C "$out")
         for op in zip-add zip-extract tar-add tar-extract; do
-            read -r ourMedian ourBest <<<"${ours[$op]}"
-            read -r theirMedian _ <<<"${theirs[$op]}"
-            printf '%-8s %-7s %-11s %9s %9s %6s\n' "$layout" "$n" "$op" "$(per_file "$ourMedian" "$n")" \
-                "$(per_file "$theirMedian" "$n")" "$(ratio "$ourMedian" "$theirMedian")"
-            us=$(per_file "$ourBest" "$n")
-            key=$layout-$op
-            if [[ -z ${first[$key]:-} ]]; then
-                first[$key]=$us
-            elif ((n == sizes[-1])) && awk -v a="$us" -v b="${first[$key]}" 'BEGIN {exit !(a > 1.5 * b)}'; then
-                echo "FAIL: $key: $us us per file at $n files against ${first[$key]} at ${sizes[0]} (fastest rounds)" >&2
-                status=1
-            fi
+            report_row "$layout" "$n" "$op" "${ours[$op]}" "${theirs[$op]}"
         done
         rm -f "$work"/*.zip "$work"/*.tar
     done

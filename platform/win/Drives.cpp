@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <iterator>
 #include <cstdlib>
 #include <filesystem>
@@ -393,23 +394,13 @@ std::vector<DriveEntry> DrivesFromMounts(std::string_view mountsText)
     return drives;
 }
 
-std::uint64_t BytesUsedUnder(const std::string& hostFolder)
-{
-    std::uint64_t used = 0;
-    std::error_code ec;
-    fs::recursive_directory_iterator it(hostFolder, fs::directory_options::skip_permission_denied, ec);
-    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        struct stat st {};
-        if (lstat(it->path().c_str(), &st) == 0 && S_ISREG(st.st_mode))
-            used += static_cast<std::uint64_t>(st.st_size);
-    }
-    return used;
-}
+namespace {
 
-std::optional<DriveEntry> LimitedDriveOf(const std::string& hostPath)
+// Every file opened asks; resolving the path costs a call per folder level, so only when needed,
+// and the table is not copied for the common answer.
+template <typename Resolve>
+std::optional<DriveEntry> LimitedDriveAt(Resolve canonicalPath)
 {
-    // Every file opened asks; resolving the path costs a call per folder level, so only when needed,
-    // and the table is not copied for the common answer.
     std::vector<DriveEntry> table;
     {
         TableState& state = State();
@@ -419,27 +410,35 @@ std::optional<DriveEntry> LimitedDriveOf(const std::string& hostPath)
             return std::nullopt;
         table = entries;
     }
-    const std::string path = CanonicalRoot(hostPath);
+    const std::string path = canonicalPath();
     for (const auto& entry : table)
         if (entry.capacity != 0 && IsUnder(path, entry.root))
             return entry;
     return std::nullopt;
 }
 
+}  // namespace
+
+std::optional<DriveEntry> LimitedDriveOf(const std::string& hostPath)
+{
+    return LimitedDriveAt([&] { return CanonicalRoot(hostPath); });
+}
+
+std::optional<DriveEntry> LimitedDriveOfOpenFile(int fd, const std::string& hostPath)
+{
+    return LimitedDriveAt([&] {
+        // The kernel knows the open file's canonical path: one call instead of one per level.
+        char link[PATH_MAX];
+        const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+        const ssize_t n = ::readlink(proc.c_str(), link, sizeof link);
+        return n > 0 && n < static_cast<ssize_t>(sizeof link) && link[0] == '/' ? std::string(link, n)
+                                                                                 : CanonicalRoot(hostPath);
+    });
+}
+
 bool IsUnderFolder(const std::string& hostPath, const std::string& folder)
 {
     return IsUnder(CanonicalRoot(hostPath), CanonicalRoot(folder));
-}
-
-bool HasRoomFor(const std::string& hostPath, std::uint64_t growth)
-{
-    if (growth == 0)
-        return true;
-    const auto drive = LimitedDriveOf(hostPath);
-    if (!drive)
-        return true;
-    const std::uint64_t used = BytesUsedUnder(drive->root);
-    return used <= drive->capacity && growth <= drive->capacity - used;
 }
 
 }  // namespace win
@@ -477,7 +476,7 @@ BOOL GetDiskFreeSpaceExA(const char* directoryName, ULARGE_INTEGER* freeBytesAva
     std::uint64_t freeAll = static_cast<std::uint64_t>(vfs.f_bfree) * vfs.f_frsize;
     std::uint64_t freeCaller = static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize;
     if (drive->capacity) {
-        const std::uint64_t used = win::BytesUsedUnder(drive->root);
+        const std::uint64_t used = win::MeasureDriveUse(*drive);
         const std::uint64_t left = used >= drive->capacity ? 0 : drive->capacity - used;
         total = drive->capacity;
         freeAll = std::min(freeAll, left);

@@ -54,11 +54,24 @@ std::vector<DriveEntry> DrivesFromMounts(std::string_view mountsText);
 
 // Bytes of the regular files under a folder (symbolic links not followed).
 std::uint64_t BytesUsedUnder(const std::string& hostFolder);
+// Measures what a capacity-limited drive holds now, and keeps the figure for HasRoomFor.
+std::uint64_t MeasureDriveUse(const DriveEntry& drive);
 // The capacity-limited drive whose folder holds a host path, if any.
 std::optional<DriveEntry> LimitedDriveOf(const std::string& hostPath);
+// The same for a file open as `fd` at `hostPath`.
+std::optional<DriveEntry> LimitedDriveOfOpenFile(int fd, const std::string& hostPath);
 bool IsUnderFolder(const std::string& hostPath, const std::string& folder);
-// Whether a host file may grow by `growth` bytes without overfilling a capacity-limited drive.
+// Whether a host file may grow by `growth` bytes without overfilling a capacity-limited drive;
+// a yes counts the growth as used. The drive is measured once and then kept by these answers;
+// it is measured again when its folder changed by someone else's hand, before any no, and after
+// as many answers as it held files, so that a write costs no walk of the drive.
 bool HasRoomFor(const std::string& hostPath, std::uint64_t growth);
+// The same on a capacity-limited drive already looked up (an open file's).
+bool HasRoomOn(const DriveEntry& drive, std::uint64_t growth);
+// This process added, removed or renamed an entry of host folder `hostFolder` (its stamp is ours).
+void NoteDriveFolderChanged(const std::string& hostFolder);
+// How many walks of capacity-limited drives the answers have made (tests).
+unsigned long DriveWalkCount();
 
 }  // namespace win
 

@@ -13,6 +13,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -25,8 +26,9 @@ namespace {
 
 class FileObject : public KernelObject {
 public:
-    FileObject(int fd, std::string hostPath, bool canRead, bool canWrite, bool limited)
-        : fd(fd), hostPath(std::move(hostPath)), canRead(canRead), canWrite(canWrite), limited(limited)
+    FileObject(int fd, std::string hostPath, bool canRead, bool canWrite)
+        : fd(fd), hostPath(std::move(hostPath)), canRead(canRead), canWrite(canWrite),
+          limited(canWrite ? LimitedDriveOfOpenFile(fd, this->hostPath) : std::nullopt)
     {
     }
     ~FileObject() override { ::close(fd); }
@@ -35,7 +37,9 @@ public:
     const std::string hostPath;
     const bool canRead;
     const bool canWrite;
-    const bool limited;  // on a capacity-limited drive: writes are checked against its capacity
+    // On a capacity-limited drive, writes are checked against its capacity; looked up once here
+    // rather than for every write.
+    const std::optional<DriveEntry> limited;
 };
 
 class FindObject : public KernelObject {
@@ -430,8 +434,7 @@ BOOL CreateDirectoryTree(const char* pathName)
 
 HANDLE AdoptHostFile(int fd, const std::string& hostPath, bool canRead, bool canWrite)
 {
-    const bool limited = LimitedDriveOf(hostPath).has_value();
-    return AddHandle(std::make_shared<FileObject>(fd, hostPath, canRead, canWrite, limited));
+    return AddHandle(std::make_shared<FileObject>(fd, hostPath, canRead, canWrite));
 }
 
 BOOL PutTempFileInPlace(const std::string& tempHost, const std::string& targetHost)
@@ -487,7 +490,7 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
             return INVALID_HANDLE_VALUE;
         }
         SetLastError(ERROR_SUCCESS);
-        return AddHandle(std::make_shared<FileObject>(fd, host, false, false, false));
+        return AddHandle(std::make_shared<FileObject>(fd, host, false, false));
     }
     if (existed && S_ISDIR(before.st_mode)) {
         SetLastError(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
@@ -510,8 +513,7 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
     }
     if (!existed)
         NoteNameAdded(host);
-    const bool limited = LimitedDriveOf(host).has_value();
-    HANDLE handle = AddHandle(std::make_shared<FileObject>(fd, host, wantRead, wantWrite, limited));
+    HANDLE handle = AddHandle(std::make_shared<FileObject>(fd, host, wantRead, wantWrite));
     const bool reportExisting = existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
     SetLastError(reportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
@@ -559,7 +561,7 @@ BOOL WriteFile(HANDLE file, const void* buffer, DWORD bytesToWrite, DWORD* bytes
             return FailWithErrno();
         const std::uint64_t end = static_cast<std::uint64_t>(position) + bytesToWrite;
         const std::uint64_t size = static_cast<std::uint64_t>(st.st_size);
-        if (end > size && !HasRoomFor(object->hostPath, end - size))
+        if (end > size && !HasRoomOn(*object->limited, end - size))
             return FailWith(ERROR_DISK_FULL);
     }
     if (!WriteAll(object->fd, static_cast<const char*>(buffer), bytesToWrite))
@@ -643,7 +645,7 @@ BOOL SetEndOfFile(HANDLE file)
     if (position < 0 || fstat(object->fd, &st) != 0)
         return FailWithErrno();
     if (object->limited && position > st.st_size &&
-        !HasRoomFor(object->hostPath, static_cast<std::uint64_t>(position - st.st_size)))
+        !HasRoomOn(*object->limited, static_cast<std::uint64_t>(position - st.st_size)))
         return FailWith(ERROR_DISK_FULL);
     return ::ftruncate(object->fd, position) == 0 ? TRUE : FailWithErrno();
 }

@@ -1,5 +1,6 @@
 #include "platform/win/FolderNames.h"
 
+#include "platform/win/Drives.h"
 #include "platform/win/Utf8.h"
 
 #include <ctime>
@@ -52,6 +53,7 @@ public:
             return;
         const std::string dir = slash == 0 ? "/" : hostPath.substr(0, slash);
         const std::string name = hostPath.substr(slash + 1);
+        NoteDriveFolderChanged(dir);
         std::lock_guard guard(lock_);
         const auto it = folders_.find(dir);
         if (it == folders_.end())

@@ -3,6 +3,9 @@
 #include "platform/win/Errors.h"
 #include "platform/win/SysFiles.h"
 
+#include <chrono>
+#include <thread>
+
 using win::DriveEntry;
 
 namespace {
@@ -162,6 +165,73 @@ TEST_F(DrivesTest, CapacityLimitedDriveFillsUpLikeAFloppy)
     ASSERT_TRUE(DeleteFileA("A:\\old.z01"));
     EXPECT_TRUE(MoveFileA("C:\\next.bin", "A:\\next.bin"));
     EXPECT_EQ("more", ReadHostFile(media + "/next.bin"));
+}
+
+// Many small files fill the drive exactly, without a walk of the drive per write; a disk swapped
+// in by another hand is seen at the next write.
+TEST_F(DrivesTest, FillingALimitedDriveCountsOwnWritesAndSeesSwaps)
+{
+    const std::string media = root + "/floppy";
+    std::filesystem::create_directories(media);
+    win::SetDriveTable({
+        DriveEntry{'C', {}, {}, DRIVE_FIXED, home, 0, {}, false},
+        DriveEntry{'A', {}, {}, DRIVE_REMOVABLE, media, 30000, "DISK", false},
+    });
+    DWORD error = 0;
+    const auto write = [&error](const std::string& name, std::size_t bytes) {
+        HANDLE file = CreateFileA(("A:\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        const std::string block(bytes / 2 + 1, 'x');
+        DWORD written = 0;
+        bool ok = true;
+        for (std::size_t done = 0; ok && done < bytes; done += written)
+            ok = WriteFile(file, block.data(), static_cast<DWORD>(std::min(block.size(), bytes - done)), &written, nullptr);
+        error = GetLastError();
+        CloseHandle(file);
+        return ok;
+    };
+    const auto bytesOn = [&] {
+        std::uint64_t sum = 0;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(media))
+            sum += entry.is_regular_file() ? entry.file_size() : 0;
+        return sum;
+    };
+
+    const unsigned long walksBefore = win::DriveWalkCount();
+    int made = 0;
+    while (write("f" + std::to_string(made) + ".bin", 75))
+        ++made;
+    EXPECT_EQ(400, made);
+    EXPECT_EQ(30000u, bytesOn());
+    EXPECT_LT(win::DriveWalkCount() - walksBefore, 40u);
+
+    // Another program swaps the disk: the room it leaves is used to the last byte, no more.
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    for (const auto& entry : std::filesystem::directory_iterator(media))
+        std::filesystem::remove(entry.path());
+    WriteHostFile(media + "/other.z02", std::string(29000, 'o'));
+    EXPECT_TRUE(write("last.bin", 1000));
+    EXPECT_FALSE(write("over.bin", 1));
+    EXPECT_EQ(ERROR_DISK_FULL, error);
+    EXPECT_EQ(30000u, bytesOn());
+
+    // Room taken by another program while we hold a file open is not granted again.
+    std::filesystem::remove(media + "/last.bin");
+    ULARGE_INTEGER available;
+    ASSERT_TRUE(GetDiskFreeSpaceExA("A:\\", &available, nullptr, nullptr));
+    EXPECT_EQ(1000u, available.QuadPart);
+    HANDLE file = CreateFileA("A:\\grow.bin", GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    WriteHostFile(media + "/other.z03", std::string(900, 'o'));
+    DWORD written = 0;
+    EXPECT_FALSE(WriteFile(file, std::string(200, 'g').data(), 200, &written, nullptr));
+    EXPECT_EQ(ERROR_DISK_FULL, GetLastError());
+    EXPECT_TRUE(WriteFile(file, std::string(100, 'g').data(), 100, &written, nullptr));
+    CloseHandle(file);
+    EXPECT_EQ(30000u, bytesOn());
 }
 
 }  // namespace
