@@ -344,7 +344,18 @@ bool TZipCommon::SetEntryName(const std::string& StoredName)
         return true;
     }
     std::vector<std::string> parts;
-    if (!ContainedComponents(StoredName, parts) || parts.empty()) {
+    if (!ContainedComponents(StoredName, parts)) {
+        FileName.clear();
+        DoError(StoredName, "", E_INVALIDFILENAME, VolumeName);
+        return false;
+    }
+    // A folder entry "./" (what `lha a x.lzh .` and `tar cf x.tar .` store first) names the
+    // extraction folder itself; nothing else may.
+    if (parts.empty() && IsSeparator(StoredName.back())) {
+        FileName = EffectiveExtractDir();
+        return true;
+    }
+    if (parts.empty()) {
         FileName.clear();
         DoError(StoredName, "", E_INVALIDFILENAME, VolumeName);
         return false;
