@@ -1,8 +1,8 @@
 #include "platform/win/Drives.h"
+#include "platform/win/FolderStamp.h"
 
 #include <algorithm>
 #include <atomic>
-#include <ctime>
 #include <filesystem>
 #include <mutex>
 #include <sys/stat.h>
@@ -22,21 +22,12 @@ namespace {
 // in that folder, waits for the next walk: asking for the free space walks, and so does every
 // answer after as many answers as the drive held files.
 struct DriveUse {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    timespec mtime{};
-    // The host's clock just after our last change of the folder: a later stamp up to it is ours.
-    timespec ownChangesUntil{};
+    TFolderStamp stamp;
     std::uint64_t used = 0;
     std::uint64_t answersLeft = 0;
 };
 
 constexpr std::uint64_t kMinAnswersBetweenWalks = 64;
-
-bool Before(const timespec& a, const timespec& b)
-{
-    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
-}
 
 // Symbolic links are not followed.
 std::uint64_t SumRegularFiles(const std::string& folder, std::uint64_t& files)
@@ -77,7 +68,7 @@ public:
         active_ = true;
         DriveUse& use = drives_[drive.root];
         bool walked = false;
-        if (use.answersLeft == 0 || !Current(use, st)) {
+        if (use.answersLeft == 0 || !use.stamp.Current(st)) {
             Walk(drive.root, st, use);
             walked = true;
         }
@@ -103,7 +94,7 @@ public:
         std::lock_guard guard(lock_);
         const auto it = drives_.find(folder);
         if (it != drives_.end())
-            clock_gettime(CLOCK_REALTIME, &it->second.ownChangesUntil);
+            it->second.stamp.NoteOwnChange();
     }
 
 private:
@@ -112,29 +103,13 @@ private:
         return used <= capacity && growth <= capacity - used;
     }
 
-    // A kernel stamps a change no later than the clock reads once the call has returned.
-    static bool Current(DriveUse& use, const struct stat& st)
-    {
-        if (use.dev != st.st_dev || use.ino != st.st_ino)
-            return false;
-        if (!Before(use.mtime, st.st_mtim))
-            return !Before(st.st_mtim, use.mtime);
-        if (Before(use.ownChangesUntil, st.st_mtim))
-            return false;
-        use.mtime = st.st_mtim;
-        return true;
-    }
-
     // The stamp was taken before the walk, so a change during it makes the next answer walk again.
     void Walk(const std::string& root, const struct stat& st, DriveUse& use)
     {
         ++walks_;
         std::uint64_t files = 0;
         use.used = SumRegularFiles(root, files);
-        use.dev = st.st_dev;
-        use.ino = st.st_ino;
-        use.mtime = st.st_mtim;
-        use.ownChangesUntil = {};
+        use.stamp.Take(st);
         use.answersLeft = std::max(files, kMinAnswersBetweenWalks);
     }
 

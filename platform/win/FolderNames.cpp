@@ -1,9 +1,9 @@
 #include "platform/win/FolderNames.h"
 
 #include "platform/win/Drives.h"
+#include "platform/win/FolderStamp.h"
 #include "platform/win/Utf8.h"
 
-#include <ctime>
 #include <dirent.h>
 #include <mutex>
 #include <unordered_map>
@@ -12,11 +12,7 @@ namespace win {
 namespace {
 
 struct Listing {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    timespec mtime{};
-    // The host's clock just after our last change: a later stamp up to it is our own doing.
-    timespec ownChangesUntil{};
+    TFolderStamp stamp;
     std::unordered_map<std::string, std::string> byFolded;  // first name read wins, as a scan would
 };
 
@@ -29,7 +25,7 @@ public:
     {
         std::lock_guard guard(lock_);
         auto it = folders_.find(dir);
-        if (it == folders_.end() || !Current(it->second, st)) {
+        if (it == folders_.end() || !it->second.stamp.Current(st)) {
             Listing listing;
             if (!Read(dir, st, listing))
                 return {};
@@ -66,7 +62,7 @@ public:
             if (named != listing.byFolded.end() && named->second == name)
                 listing.byFolded.erase(named);
         }
-        clock_gettime(CLOCK_REALTIME, &listing.ownChangesUntil);
+        listing.stamp.NoteOwnChange();
     }
 
     unsigned long Reads()
@@ -76,24 +72,6 @@ public:
     }
 
 private:
-    // A stamp after the listing's but not after our last change comes from our own changes (a
-    // kernel stamps a change no later than the clock reads when the call has returned); a later one
-    // is someone else's.
-    static bool Current(Listing& listing, const struct stat& st)
-    {
-        if (listing.dev != st.st_dev || listing.ino != st.st_ino)
-            return false;
-        const auto before = [](const timespec& a, const timespec& b) {
-            return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
-        };
-        if (!before(listing.mtime, st.st_mtim))
-            return !before(st.st_mtim, listing.mtime);
-        if (before(listing.ownChangesUntil, st.st_mtim))
-            return false;
-        listing.mtime = st.st_mtim;
-        return true;
-    }
-
     static std::string Lookup(const Listing& listing, const std::string& name)
     {
         const auto it = listing.byFolded.find(FoldCase(name));
@@ -108,9 +86,7 @@ private:
         if (!d)
             return false;
         ++reads_;
-        listing.dev = st.st_dev;
-        listing.ino = st.st_ino;
-        listing.mtime = st.st_mtim;
+        listing.stamp.Take(st);
         while (const dirent* entry = readdir(d)) {
             const std::string name = entry->d_name;
             if (name != "." && name != "..")
