@@ -27,9 +27,9 @@ bool EndsWithSeparator(const std::string& name)
     return !name.empty() && (name.back() == '\\' || name.back() == '/');
 }
 
-TUnZip::TLocalFacts FactsOf(const TZipLocalEntry& Local)
+TUnZip::TWorkRecord FactsOf(const TZipLocalEntry& Local)
 {
-    TUnZip::TLocalFacts f;
+    TUnZip::TWorkRecord f;
     const TLocalHeader& h = Local.Header;
     f.DataPos = Local.DataPos;
     f.PackedSize = Local.Sizes.PackedSize;
@@ -215,7 +215,7 @@ bool TUnZip::ClaimRange(std::int64_t Begin, std::int64_t End)
 
 // Where a member's data ends: its local header's packed size unless that was written before the
 // data (flag bit 3) or left at zero.
-std::int64_t TUnZip::DataEnd(const TLocalFacts& Local, std::uint64_t CentralPacked)
+std::int64_t TUnZip::DataEnd(const TWorkRecord& Local, std::uint64_t CentralPacked)
 {
     const bool localSize = !(Local.Flags & kFlagDataDescriptor) && Local.PackedSize != 0;
     return Local.DataPos + Clamp64(localSize ? Local.PackedSize : CentralPacked);
@@ -316,7 +316,7 @@ void TUnZip::RunListedMember(const TZipEntry& Entry, TMemberItem& Item)
         DoError(Entry.Name, "", E_BADLOCALOFFSET, VolumeName);
         return;
     }
-    const TLocalFacts facts = FactsOf(local);
+    const TWorkRecord facts = FactsOf(local);
     if (!ClaimRange(Item.LocalPos, DataEnd(facts, Item.Packed))) {
         DoError(Entry.Name, "", E_BADLOCALOFFSET, VolumeName);
         return;
@@ -541,16 +541,9 @@ void TUnZip::ExtractMembers(TStream32*)
     }
 }
 
-void TUnZip::RunMember(const TMemberItem& Item, const TLocalFacts& Facts, int Index, const std::string& Name)
+void TUnZip::RunMember(const TMemberItem& Item, const TWorkRecord& Local, int Index, const std::string& Name)
 {
-    TWorkRecord work;
-    work.Flags = Facts.Flags;
-    work.Method = Facts.Method;
-    work.PackedSize = Facts.PackedSize;
-    work.UnpackedSize = Facts.UnpackedSize;
-    work.Crc = Facts.Crc;
-    work.DosDate = Facts.DosDate;
-    work.DataPos = Facts.DataPos;
+    TWorkRecord work = Local;
     // Each size the local header leaves at zero (written before the data) comes from the
     // directory, or in local-header mode from the data descriptor.
     if (work.PackedSize == 0)
@@ -563,7 +556,7 @@ void TUnZip::RunMember(const TMemberItem& Item, const TLocalFacts& Facts, int In
         TakeDeferredSizes(Item, work);
     FWork = work;
     // A cipher block in either extra field marks the member.
-    CipherBlockId = Facts.CipherBlock ? Facts.CipherBlock : Item.CipherBlock;
+    CipherBlockId = work.CipherBlock ? work.CipherBlock : Item.CipherBlock;
     Encrypted = (work.Flags & kFlagEncrypted) != 0;
     SetEncryptionMethod(GetEncryptionMethodProc(work.Flags));
     MethodNumber = std::uint16_t(work.Method);

@@ -25,18 +25,6 @@ public:
     bool CheckPassword() override;
     bool CanDecodeEntry() override { return FDecodable; }
 
-    // What a member's run takes from its local header.
-    struct TLocalFacts {
-        std::int64_t DataPos = 0;
-        std::uint64_t PackedSize = 0;
-        std::uint64_t UnpackedSize = 0;
-        std::uint32_t Crc = 0;
-        std::uint32_t DosDate = 0;       // date << 16 | time
-        std::uint16_t Flags = 0;
-        std::uint16_t Method = 0;
-        std::uint16_t CipherBlock = 0;   // the local extra field's 0x0017 or 0x9901 block, else 0
-    };
-
     // One selected member as the directory (or its local header) names it.
     struct TMemberItem {
         std::int64_t LocalPos = 0;   // absolute in its volume
@@ -58,7 +46,8 @@ public:
         bool HasDescriptor = false;
     };
 
-    // The member being decoded, filled from its local header.
+    // The member being decoded: its local header's facts, sizes and CRC the header left to the
+    // directory or the data descriptor filled in.
     struct TWorkRecord {
         std::uint16_t Flags = 0;
         std::uint32_t Method = 0;
@@ -67,6 +56,7 @@ public:
         std::uint32_t Crc = 0;
         std::uint32_t DosDate = 0;  // date << 16 | time
         std::int64_t DataPos = 0;
+        std::uint16_t CipherBlock = 0;  // the local extra field's 0x0017 or 0x9901 block, else 0
     };
 
     // The method pointers through which the reading routines reach the virtual operations.
@@ -101,12 +91,12 @@ protected:
 private:
     void ReadCentralDirectory(const TZipEnding& Ending);
     bool ClaimRange(std::int64_t Begin, std::int64_t End);
-    void RunMember(const TMemberItem& Item, const TLocalFacts& Facts, int Index, const std::string& Name);
+    void RunMember(const TMemberItem& Item, const TWorkRecord& Local, int Index, const std::string& Name);
     bool Usable(const TZipEntry& Entry, bool Report);
     void AddToTotals(std::uint16_t Flags, std::uint64_t Packed, std::uint64_t Unpacked);
     void RunListedMember(const TZipEntry& Entry, TMemberItem& Item);
     bool FindListedLocalHeader(const TZipEntry& Entry, std::int64_t& LocalPos);
-    static std::int64_t DataEnd(const TLocalFacts& Local, std::uint64_t CentralPacked);
+    static std::int64_t DataEnd(const TWorkRecord& Local, std::uint64_t CentralPacked);
     void TakeDeferredSizes(const TMemberItem& Item, TWorkRecord& Work) const;
     const std::string& MemberName(const TMemberItem& Item, TZipLocalEntry& Local);
     bool LocalNameDiffers(std::string_view CentralRaw, std::string_view Central, std::uint16_t VersionMadeBy,

@@ -429,6 +429,16 @@ protected:
         };
     }
 
+    // Drive E:, a removable medium of 60,000 bytes; answers its host folder.
+    std::string SmallMedium()
+    {
+        const std::string media = root + "/media";
+        std::filesystem::create_directories(media);
+        WriteHostFile(root + "/config/torvo/drives", "E: removable capacity=60000 " + media + "\n");
+        win::LoadDriveTable();
+        return media;
+    }
+
     // Writes size bytes through a temporary file stream made for target and closes it.
     std::string WriteTemp(const std::string& target, std::size_t size, bool cancelFirst = false)
     {
@@ -495,10 +505,7 @@ TEST_F(TempStreamsTest, ReplacesTargetOnSuccessOnly)
 TEST_F(TempStreamsTest, FailedReplacementKeepsOldArchiveAndTemporaryFile)
 {
     // A small removable medium: the new archive does not fit beside the old one.
-    const std::string media = root + "/media";
-    std::filesystem::create_directories(media);
-    WriteHostFile(root + "/config/torvo/drives", "E: removable capacity=60000 " + media + "\n");
-    win::LoadDriveTable();
+    const std::string media = SmallMedium();
     WriteHostFile(media + "/a.zip", "old archive");
 
     std::string temp;
@@ -523,10 +530,7 @@ TEST_F(TempStreamsTest, FailedReplacementKeepsOldArchiveAndTemporaryFile)
 TEST_F(TempStreamsTest, OutputThatDoesNotReachTheDiskReplacesNothing)
 {
     // The temporary folder is on a small medium; the gathered writes fail only when flushed.
-    const std::string media = root + "/media";
-    std::filesystem::create_directories(media);
-    WriteHostFile(root + "/config/torvo/drives", "E: removable capacity=60000 " + media + "\n");
-    win::LoadDriveTable();
+    const std::string media = SmallMedium();
     WriteHostFile(home + "/out/a.zip", "old archive");
     {
         TTempFileStream out(owner, fmCreate, "C:\\out\\a.zip", "E:\\");
