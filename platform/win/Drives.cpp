@@ -24,10 +24,33 @@ namespace fs = std::filesystem;
 namespace win {
 namespace {
 
+// What the table file was when the table was read: a medium swapped by rewriting the file (its
+// label, its folder) must be seen by the next question about the medium.
+struct FileStamp {
+    bool exists = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    std::int64_t modifiedNs = 0;
+    std::int64_t changedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp StampOf(const std::string& path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return {};
+    return {true, st.st_dev, st.st_ino, st.st_size,
+            std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
+            std::int64_t(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
+}
+
 struct TableState {
     std::mutex lock;
     bool loaded = false;
     std::vector<DriveEntry> entries;
+    FileStamp tableFile;
 };
 
 TableState& State()
@@ -233,6 +256,7 @@ std::vector<DriveEntry> BuildTable()
 std::vector<DriveEntry>& LoadedEntries(TableState& state)
 {
     if (!state.loaded) {
+        state.tableFile = StampOf(DriveTableFile());
         state.entries = BuildTable();
         state.loaded = true;
     }
@@ -246,13 +270,62 @@ bool IsUnder(const std::string& path, const std::string& root)
     return path.compare(0, root.size(), root) == 0 && (path.size() == root.size() || path[root.size()] == '/');
 }
 
+bool HoldsMedia(const DriveEntry& entry)
+{
+    return entry.type == DRIVE_REMOVABLE || entry.type == DRIVE_CDROM;
+}
+
+// A medium's serial: the drive's, and for removable media also the identity of what is mounted or
+// put in the folder now, so that another disk in the same drive reads as another disk.
 DWORD SerialOf(const DriveEntry& entry)
 {
     std::uint32_t hash = 2166136261u;
-    const std::string key = std::string(1, entry.letter) + entry.server + "\\" + entry.share + ":" + entry.root;
+    std::string key = std::string(1, entry.letter) + entry.server + "\\" + entry.share + ":" + entry.root;
+    struct stat st {};
+    if (HoldsMedia(entry) && ::stat(entry.root.c_str(), &st) == 0)
+        key += ":" + std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
     for (unsigned char c : key)
         hash = (hash ^ c) * 16777619u;
     return hash;
+}
+
+// A removable medium that the table file does not describe (one the system mounted) keeps its
+// label on itself, so the label goes with the disk.
+constexpr const char* MediumLabelFile = ".volume-label";
+
+std::string MediumLabel(const DriveEntry& entry)
+{
+    if (entry.configured || entry.type != DRIVE_REMOVABLE)
+        return entry.label;
+    std::ifstream in(entry.root + "/" + MediumLabelFile, std::ios::binary);
+    std::string label;
+    std::getline(in, label);
+    return label.size() <= 32 ? label : std::string();
+}
+
+BOOL WriteMediumLabel(const DriveEntry& entry, const std::string& label)
+{
+    const std::string file = entry.root + "/" + MediumLabelFile;
+    if (label.empty()) {
+        if (std::remove(file.c_str()) != 0 && errno != ENOENT)
+            return FailWithErrno();
+        return TRUE;
+    }
+    const std::string temp = file + ".new";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out << label << "\n";
+        if (!out.flush()) {
+            std::remove(temp.c_str());
+            return FailWith(ERROR_WRITE_FAULT);
+        }
+    }
+    if (std::rename(temp.c_str(), file.c_str()) != 0) {
+        const BOOL result = FailWithErrno();
+        std::remove(temp.c_str());
+        return result;
+    }
+    return TRUE;
 }
 
 // The drive entry of a root path: "C:", "C:\", "C:/", "\\server\share[\]"; null means the current
@@ -293,24 +366,39 @@ std::string DriveTableFile()
 
 void LoadDriveTable()
 {
+    FileStamp stamp = StampOf(DriveTableFile());
     auto entries = BuildTable();
     {
         TableState& state = State();
         std::lock_guard guard(state.lock);
         state.entries = std::move(entries);
+        state.tableFile = stamp;
         state.loaded = true;
     }
     ResetCurrentDirectory();
+}
+
+void RefreshDriveTable()
+{
+    {
+        TableState& state = State();
+        std::lock_guard guard(state.lock);
+        if (state.loaded && state.tableFile == StampOf(DriveTableFile()))
+            return;
+    }
+    LoadDriveTable();
 }
 
 void SetDriveTable(std::vector<DriveEntry> entries)
 {
     for (auto& entry : entries)
         entry.root = CanonicalRoot(entry.root);
+    FileStamp stamp = StampOf(DriveTableFile());
     {
         TableState& state = State();
         std::lock_guard guard(state.lock);
         state.entries = std::move(entries);
+        state.tableFile = stamp;
         state.loaded = true;
     }
     ResetCurrentDirectory();
@@ -464,6 +552,7 @@ BOOL GetDiskFreeSpaceExA(const char* directoryName, ULARGE_INTEGER* freeBytesAva
     win::WinPath path;
     if (!win::ParseFullPath(directoryName && *directoryName ? directoryName : ".", path))
         return FALSE;
+    win::RefreshDriveTable();
     const auto drive = path.drive ? win::FindDrive(path.drive) : win::FindShare(path.server, path.share);
     if (!drive)
         return win::FailWith(ERROR_PATH_NOT_FOUND);
@@ -495,15 +584,18 @@ BOOL GetVolumeInformationA(const char* rootPathName, char* volumeNameBuffer, DWO
                            DWORD* volumeSerialNumber, DWORD* maximumComponentLength,
                            DWORD* fileSystemFlags, char* fileSystemNameBuffer, DWORD fileSystemNameSize)
 {
+    // Asked after every disk prompt: the answer is the medium in the drive now.
+    win::RefreshDriveTable();
     const auto drive = win::DriveOfRoot(rootPathName);
     if (!drive)
         return win::FailWith(ERROR_PATH_NOT_FOUND);
     if (!win::FolderExists(drive->root))
         return win::FailWith(ERROR_NOT_READY);
+    const std::string label = win::MediumLabel(*drive);
     const std::string fsName = drive->type == DRIVE_REMOVABLE ? "FAT32"
                              : drive->type == DRIVE_CDROM     ? "CDFS"
                                                               : "NTFS";
-    if (volumeNameBuffer && win::CopyToBuffer(drive->label, volumeNameBuffer, volumeNameSize) > drive->label.size())
+    if (volumeNameBuffer && win::CopyToBuffer(label, volumeNameBuffer, volumeNameSize) > label.size())
         return win::FailWith(ERROR_INSUFFICIENT_BUFFER);
     if (fileSystemNameBuffer && win::CopyToBuffer(fsName, fileSystemNameBuffer, fileSystemNameSize) > fsName.size())
         return win::FailWith(ERROR_INSUFFICIENT_BUFFER);
@@ -518,14 +610,20 @@ BOOL GetVolumeInformationA(const char* rootPathName, char* volumeNameBuffer, DWO
 
 BOOL SetVolumeLabelA(const char* rootPathName, const char* volumeName)
 {
+    win::RefreshDriveTable();
     const auto drive = win::DriveOfRoot(rootPathName);
     if (!drive)
         return win::FailWith(ERROR_PATH_NOT_FOUND);
-    if (!drive->configured)
-        return win::FailWith(ERROR_ACCESS_DENIED);
     const std::string label = volumeName ? volumeName : "";
     if (label.size() > 32 || label.find_first_of("\"\r\n\t") != std::string::npos)
         return win::FailWith(ERROR_INVALID_NAME);
+    if (!drive->configured) {
+        if (drive->type != DRIVE_REMOVABLE)
+            return win::FailWith(ERROR_ACCESS_DENIED);
+        if (!win::FolderExists(drive->root))
+            return win::FailWith(ERROR_NOT_READY);
+        return win::WriteMediumLabel(*drive, label);
+    }
 
     std::vector<win::DriveEntry> entries = win::DriveTable();
     for (auto& entry : entries)

@@ -13,6 +13,10 @@
 // the folder may hold (free space is the capacity less the bytes stored under the folder, so full
 // media can be simulated with folders); label="<text>" is the volume label. The folder is the rest
 // of the line and may hold blanks. A drive whose folder does not exist reads as "not ready".
+//
+// Questions about the medium (label, serial, free space) see the table file as it is now. A
+// removable medium that the file does not describe (one the system mounted) keeps its label in the
+// file ".volume-label" on itself; a removable medium's serial changes with what is in the drive.
 #pragma once
 
 #include "platform/win/FileTypes.h"
@@ -39,6 +43,8 @@ struct DriveEntry {
 std::string DriveTableFile();
 // Reads the defaults, the mounts and the table file again.
 void LoadDriveTable();
+// The same, only when the table file changed since it was read (a disk swapped by rewriting it).
+void RefreshDriveTable();
 // Replaces the whole table (tests); entries keep their `configured` flag.
 void SetDriveTable(std::vector<DriveEntry> entries);
 std::vector<DriveEntry> DriveTable();

@@ -51,15 +51,16 @@ public:
     Child() = default;
     // Starts argv[0] (a path) with standard input from /dev/null; with Output::File its output and
     // errors go to outputFile. Started() says whether it runs.
+    // inputFile (a FIFO, say) replaces /dev/null as its standard input.
     explicit Child(const std::vector<std::string>& argv, Output output = Output::Inherit,
-                   const std::string& outputFile = {})
+                   const std::string& outputFile = {}, const std::string& inputFile = "/dev/null")
     {
         int pipeFds[2] = {-1, -1};
         if (output == Output::Capture && pipe2(pipeFds, O_CLOEXEC) != 0)
             return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 0, inputFile.c_str(), O_RDONLY, 0);
         if (output == Output::Capture) {
             posix_spawn_file_actions_adddup2(&actions, pipeFds[1], 1);
         } else if (output == Output::File) {

@@ -5,6 +5,7 @@
 #include "tests/platform/win/FsTestSupport.h"
 #include "tests/support/FloppyDrive.h"
 #include "tests/support/HostTree.h"
+#include "tests/support/PromptDriver.h"
 #include "tests/support/ToolRun.h"
 #include "writers/DiskSpan.h"
 #include "writers/plxArchiveSplitter.h"
@@ -488,6 +489,69 @@ TEST_F(Spanning, DisksOfAnotherSetAndCancelledPromptsAreNeverTakenSilently)
         EXPECT_EQ(asked, (std::vector<std::string>{"1", "2"}));
         EXPECT_EQ(floppy->Label(), PkBackLabel(1));
     }
+}
+
+TEST_F(Spanning, PlxtoolSpansThreeDisksAndAnotherRunReadsThemBack)
+{
+    if (!fs::exists(kTool))
+        GTEST_SKIP() << "plxtool not built";
+    // Each run is a process of its own, which sees a swapped disk only in the drive table file.
+    const std::string target = (fs::path(root) / "floppy" / "set.zip").string();
+    const fs::path output = fs::path(root) / "plxtool.out";
+    const fs::path src = MakeTree("three", 1'000'000, 3);  // about 3.4 MB packed: three disks
+    int written = 0;
+    {
+        TPromptDriver user(fs::path(root) / "answers");
+        testsupport::Child add({kTool, "add", target, src.string(), "-r", "--span"}, testsupport::Child::Output::File,
+                               output.string(), user.Fifo().string());
+        const int rc = user.Run(add, output, [&](const std::string& line) -> std::optional<std::string> {
+            if (line.rfind("Insert disk ", 0) != 0 || ++written > 5)
+                return std::nullopt;
+            const TFloppyDrive::TDisk disk = floppy->Eject();
+            if (disk.Files.count("set.zip"))
+                disks.push_back(disk);
+            floppy->Insert("");
+            return "";
+        });
+        EXPECT_EQ(rc, 0) << user.Seen();
+    }
+    disks.push_back(floppy->Eject());
+    ASSERT_EQ(disks.size(), 3u);
+    EXPECT_EQ(written, 3);
+    for (std::size_t i = 0; i < disks.size(); ++i)
+        EXPECT_EQ(disks[i].Label, PkBackLabel(int(i) + 1));
+    const fs::path set = fs::path(root) / "renamed" / "set.zip";
+    for (std::size_t i = 0; i < disks.size(); ++i) {
+        char ext[8];
+        std::snprintf(ext, sizeof ext, ".z%02d", int(i) + 1);
+        WriteHostFile(i + 1 == disks.size() ? set.string() : fs::path(set).replace_extension(ext).string(),
+                      disks[i].Files["set.zip"]);
+    }
+    int rc = -1;
+    const std::string tested = CaptureCommand("7zz t " + ShellQuote(set.string()) + " 2>&1", &rc);
+    EXPECT_EQ(rc, 0) << tested;
+
+    // Another run restores from the disks, each put in as it is asked for.
+    floppy->Insert(disks[0].Label, disks[0].Files);
+    const fs::path restored = fs::path(root) / "restored";
+    std::vector<std::string> asked;
+    TPromptDriver user(fs::path(root) / "answers");
+    testsupport::Child extract({kTool, "extract", target, restored.string()}, testsupport::Child::Output::File,
+                               output.string(), user.Fifo().string());
+    rc = user.Run(extract, output, [&](const std::string& line) -> std::optional<std::string> {
+        if (line.rfind("Insert ", 0) != 0 || asked.size() > 8)
+            return std::nullopt;
+        asked.push_back(line.substr(0, line.find('.')));
+        const std::size_t wanted = line.find("last") != std::string::npos    ? disks.size()
+                                   : line.find("first") != std::string::npos ? 1
+                                                                             : std::stoul(line.substr(12));
+        floppy->Insert(disks[wanted - 1].Label, disks[wanted - 1].Files);
+        return "";
+    });
+    EXPECT_EQ(rc, 0) << user.Seen();
+    EXPECT_EQ(asked, (std::vector<std::string>{"Insert the last disk of the set", "Insert the first disk of the set",
+                                               "Insert disk 2", "Insert disk 3"}));
+    EXPECT_EQ(FilesOnly(HostTree(restored)), FilesOnly(HostTree(src)));
 }
 
 TEST_F(Spanning, PlxtoolSpansOntoARemovableDriveAfterEachConfirmation)

@@ -3,6 +3,8 @@
 
 #include "core/Err_Msgs.h"
 #include "core/UnBase.h"
+#include "platform/win/Drives.h"
+#include "platform/win/Paths.h"
 #include "platform/win/SysFiles.h"
 #include "readers/ExtractorFor.h"
 #include "tools/plxtool/ToolSupport.h"
@@ -76,6 +78,11 @@ bool DetectArchive(const std::string& Archive, std::string& Path, TArcType& Type
         PrintError(E_FILENOTFOUND, Archive, "");
         return false;
     }
+    // An archive on a removable drive is named by the drive's letter, so that the disks of a
+    // spanned set are known as such and asked for.
+    const std::string onDrive = win::ToWindowsPath(Path);
+    if (GetDriveTypeA(win::IncludeTrailingBackslash(win::ExtractFileDrive(onDrive)).c_str()) == DRIVE_REMOVABLE)
+        Path = onDrive;
     TUnBase probe;
     probe.SetArchiveFile(Path);
     Type = probe.ArcType();
@@ -101,6 +108,12 @@ void WireRun(TUnBase& Component, TExtractRun& Run, const std::string& Password)
                                  TSeedKeyRecord&, bool& tryAgain) {
         password = Password;
         tryAgain = !Password.empty();
+    };
+    // The disks of a spanned set are asked for on the terminal.
+    z.OnGetZipLastDisk = [](TObject*, bool& cancel) { cancel = !Confirm("Insert the last disk of the set."); };
+    z.OnGetZipFirstDisk = [](TObject*, bool& cancel) { cancel = !Confirm("Insert the first disk of the set."); };
+    z.OnGetZipNextDisk = [](TObject*, const std::string& disk, bool& cancel) {
+        cancel = !Confirm("Insert disk " + disk + ".");
     };
     // Split volumes are taken where the set's names say; a missing one ends the run.
     z.OnNextVolume = [](TObject*, std::string& volume, int, bool exists, bool& cancel) {

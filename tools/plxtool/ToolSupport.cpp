@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 
 namespace plxtool {
 
@@ -12,6 +13,13 @@ void PrintError(int Code, const std::string& File, const std::string& Extended)
 {
     std::fprintf(stderr, "plxtool: %d %s: %s%s%s\n", Code, std::string(LoadMessage(Code)).c_str(), File.c_str(),
                  Extended.empty() ? "" : " ", Extended.c_str());
+}
+
+bool Confirm(const std::string& Question)
+{
+    std::cerr << Question << " [Enter: go on, q: cancel] " << std::endl;
+    std::string line;
+    return std::getline(std::cin, line) && line != "q";
 }
 
 std::string EnginePath(const std::string& HostPath)

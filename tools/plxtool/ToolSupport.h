@@ -14,6 +14,8 @@ constexpr int kOk = 0, kFailure = 1, kUsage = 2;
 void PrintError(int Code, const std::string& File, const std::string& Extended);
 // A host path as the engine takes it: absolute (read as Z:), "." and ".." resolved.
 std::string EnginePath(const std::string& HostPath);
+// The question on stderr, answered on stdin: Enter goes on; "q" or the end of the input cancels.
+bool Confirm(const std::string& Question);
 
 }  // namespace plxtool
 

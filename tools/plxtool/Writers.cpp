@@ -1,4 +1,5 @@
 #include "tools/plxtool/Writers.h"
+#include "tools/plxtool/ToolSupport.h"
 
 #include "platform/win/SysFiles.h"
 #include "writers/plxBZip.h"
@@ -67,18 +68,6 @@ std::unique_ptr<TCompressClass> MakeSplitWriter(std::int64_t VolumeSize)
     zip->OnSplitBegin = [](TObject*, const std::string&, const std::string&, bool& Cancel) { Cancel = false; };
     return zip;
 }
-
-namespace {
-
-// Waits for Enter; false on "q" or the end of the input.
-bool Confirm(const std::string& Question)
-{
-    std::cerr << Question << " [Enter: go on, q: cancel] " << std::flush;
-    std::string line;
-    return std::getline(std::cin, line) && line != "q";
-}
-
-}  // namespace
 
 void BindDiskPrompts(TZipBase& Writer)
 {

@@ -116,6 +116,44 @@ TEST_F(DrivesTest, VolumeLabelsPersistInTheTableFile)
     EXPECT_EQ(ERROR_PATH_NOT_FOUND, GetLastError());
 }
 
+TEST_F(DrivesTest, TheMediumInTheDriveIsReadAfreshAndMountedMediaCarryTheirLabel)
+{
+    namespace fs = std::filesystem;
+    fs::create_directories(root + "/floppy");
+    WriteTable("A: removable capacity=1457664 label=\"PKBACK# 001\" " + root + "/floppy\n");
+    win::LoadDriveTable();
+    char label[64];
+    DWORD first = 0, next = 0;
+    ASSERT_TRUE(GetVolumeInformationA("A:\\", label, sizeof label, &first, nullptr, nullptr, nullptr, 0));
+    EXPECT_STREQ("PKBACK# 001", label);
+
+    // Another process swaps the disk by rewriting the table file: the next question sees it,
+    // with no reload asked for.
+    WriteTable("A: removable capacity=1457664 " + root + "/floppy\n");
+    ASSERT_TRUE(GetVolumeInformationA("A:\\", label, sizeof label, &next, nullptr, nullptr, nullptr, 0));
+    EXPECT_STREQ("", label);
+    // A disk put in as another folder is another disk, whatever its label.
+    fs::rename(root + "/floppy", root + "/disk1");
+    fs::create_directories(root + "/floppy");
+    ASSERT_TRUE(GetVolumeInformationA("A:\\", label, sizeof label, &next, nullptr, nullptr, nullptr, 0));
+    EXPECT_NE(first, next);
+
+    // A medium that the system mounted (not in the table file) is labelled on itself, so the
+    // label goes with it.
+    fs::create_directories(root + "/media/stick");
+    win::SetDriveTable({DriveEntry{'C', {}, {}, DRIVE_FIXED, root, 0, {}, false},
+                        DriveEntry{'D', {}, {}, DRIVE_REMOVABLE, root + "/media/stick", 0, {}, false}});
+    ASSERT_TRUE(SetVolumeLabelA("D:\\", "PKBACK# 002"));
+    ASSERT_TRUE(GetVolumeInformationA("D:\\", label, sizeof label, nullptr, nullptr, nullptr, nullptr, 0));
+    EXPECT_STREQ("PKBACK# 002", label);
+    fs::rename(root + "/media/stick", root + "/media/other");
+    fs::create_directories(root + "/media/stick");
+    ASSERT_TRUE(GetVolumeInformationA("D:\\", label, sizeof label, nullptr, nullptr, nullptr, nullptr, 0));
+    EXPECT_STREQ("", label);
+    EXPECT_FALSE(SetVolumeLabelA("C:\\", "HOME"));
+    EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+}
+
 TEST_F(DrivesTest, CapacityLimitedDriveFillsUpLikeAFloppy)
 {
     const std::string media = root + "/floppy";
