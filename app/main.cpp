@@ -68,8 +68,10 @@ int main()
     Application->CreateForm(frmErrorMsgs);
     Application->CreateForm(frmSplitArchive);
 
-    if (HeadlessWidgetSet())
+    if (THeadlessWidgetSet* headless = HeadlessWidgetSet()) {
+        headless->SetEcho(true);
         std::fputs("torvo: no window on screen; waiting headless for requests\n", stderr);
+    }
     Application->Run();
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "core/DiskManager.h"
 #include "core/Err_Msgs.h"
 #include "core/plxGbls.h"
+#include "platform/vcl/Headless.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Files.h"
 #include "platform/win/SysFiles.h"
@@ -196,6 +197,9 @@ void TFormTorvo::ComponentError(::TObject* sender, const std::string& file, cons
                             std::string(LoadMessage(code)) + "\r" + "Ext Msg:   " + extended +
                             (file.empty() ? "" : " " + file));
     ErrorList()->AddError(ErrorMessages.back());
+    if (THeadlessWidgetSet* headless = HeadlessWidgetSet())
+        headless->Say("error " + std::to_string(code) + " " + std::string(LoadMessage(code)) + ": " + file +
+                      (extended.empty() ? "" : " (" + extended + ")"));
     StatusBar1->SimplePanel = true;
     StatusBar1->SimpleText = std::string(LoadMessage(code)) + ": " + file;
 }

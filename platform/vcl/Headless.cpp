@@ -7,8 +7,15 @@
 #include "platform/win/Utf8.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace vcl {
 
@@ -54,7 +61,10 @@ void Press(TButton* b)
 
 THeadlessWidgetSet::THeadlessWidgetSet()
 {
-    if (const char* path = std::getenv("TORVO_RESPONSES")) {
+    struct stat st {};
+    if (const char* path = std::getenv("TORVO_RESPONSES"); path && ::stat(path, &st) == 0 && S_ISFIFO(st.st_mode)) {
+        answersFifo_ = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    } else if (path) {
         std::ifstream in(path);
         std::string line;
         while (std::getline(in, line)) {
@@ -67,6 +77,56 @@ THeadlessWidgetSet::THeadlessWidgetSet()
         transcriptPath_ = path;
 }
 
+THeadlessWidgetSet::~THeadlessWidgetSet()
+{
+    if (answersFifo_ >= 0)
+        ::close(answersFifo_);
+}
+
+void THeadlessWidgetSet::PullAnswers(bool wait)
+{
+    while (answersFifo_ >= 0) {
+        char buffer[4096];
+        const ssize_t n = ::read(answersFifo_, buffer, sizeof buffer);
+        if (n > 0) {
+            partialAnswer_.append(buffer, std::size_t(n));
+            for (std::size_t end; (end = partialAnswer_.find('\n')) != std::string::npos;) {
+                std::string line = partialAnswer_.substr(0, end);
+                partialAnswer_.erase(0, end + 1);
+                if (!line.empty() && line.back() == '\r')
+                    line.pop_back();
+                answers_.push_back(line);
+            }
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        // Nothing now. Before any writer came the FIFO reads as ended too; only a hang-up after
+        // one ends the answers.
+        pollfd fd{answersFifo_, POLLIN, 0};
+        const bool hungUp = ::poll(&fd, 1, 0) > 0 && (fd.revents & POLLHUP) && !(fd.revents & POLLIN);
+        if (hungUp) {
+            ::close(answersFifo_);
+            answersFifo_ = -1;
+            return;
+        }
+        if (!wait || !answers_.empty())
+            return;
+        ::poll(&fd, 1, -1);
+    }
+}
+
+void THeadlessWidgetSet::Echo(const std::string& line) const
+{
+    if (!echo_)
+        return;
+    std::string text;
+    for (char c : line)
+        text += c == '\r' ? std::string() : c == '\n' ? std::string(" / ") : std::string(1, c);
+    std::fprintf(stderr, "torvo: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
 THeadlessWidgetSet* HeadlessWidgetSet() { return dynamic_cast<THeadlessWidgetSet*>(&WidgetSet()); }
 
 void THeadlessWidgetSet::SetAnswers(const std::vector<std::string>& answers)
@@ -77,8 +137,10 @@ void THeadlessWidgetSet::SetAnswers(const std::vector<std::string>& answers)
 
 std::optional<std::string> THeadlessWidgetSet::Ask(const TShown& shown)
 {
+    Echo(shown.Kind + " [" + shown.Caption + "] " + shown.Text);
     if (responder_)
         return responder_(shown);
+    PullAnswers(answers_.empty());
     if (answers_.empty())
         return std::nullopt;
     std::string answer = answers_.front();
@@ -89,6 +151,7 @@ std::optional<std::string> THeadlessWidgetSet::Ask(const TShown& shown)
 void THeadlessWidgetSet::Record(const TShown& shown, const std::string& answer)
 {
     transcript_.push_back({shown.Kind, shown.Caption, shown.Text, answer});
+    Echo("  -> " + answer);
     if (transcriptPath_.empty())
         return;
     std::ofstream out(transcriptPath_, std::ios::app);
@@ -111,6 +174,7 @@ static TMenuItem* FindMenuItem(TMenuItem* item, const std::string& caption)
 
 bool THeadlessWidgetSet::ChooseMainMenuItem()
 {
+    PullAnswers(false);
     if (responder_ || answers_.empty() || answers_.front().rfind(MainMenuAnswer, 0) != 0)
         return false;
     TForm* main = Application->MainForm;
@@ -268,9 +332,20 @@ TModalResult THeadlessWidgetSet::MessageBox(const TMessageBoxParams& p)
     TModalResult fallback = p.Buttons.empty() ? mrOk : p.Buttons[size_t(std::clamp(p.DefaultButton, 0, int(p.Buttons.size()) - 1))];
     std::optional<std::string> answer = Ask(shown);
     if (!answer) {
+        // The same box again and again with nobody to answer it (a disk prompt whose disk never
+        // changes): a box that can be cancelled is, rather than be shown for ever.
+        const std::string key = p.Caption + '\n' + p.Text;
+        defaultedRepeats_ = key == lastDefaulted_ ? defaultedRepeats_ + 1 : 0;
+        lastDefaulted_ = key;
+        const bool cancellable = std::find(p.Buttons.begin(), p.Buttons.end(), mrCancel) != p.Buttons.end();
+        if (defaultedRepeats_ >= 2 && cancellable && fallback != mrCancel) {
+            Record(shown, "Cancel (no answer; shown again unchanged)");
+            return mrCancel;
+        }
         Record(shown, ModalResultName(fallback) + " (no answer)");
         return fallback;
     }
+    lastDefaulted_.clear();
     auto has = [&](TModalResult r) { return std::find(p.Buttons.begin(), p.Buttons.end(), r) != p.Buttons.end(); };
     TModalResult result = mrNone;
     if (win::SameText(*answer, "Esc"))

@@ -1,6 +1,10 @@
 // The widget set without a display. Modal forms, message boxes and dialogs are answered by a
 // responder: one installed in-process by a test, or the scripted answers of the file named by
 // TORVO_RESPONSES. Everything shown is recorded, and appended to the file named by TORVO_TRANSCRIPT.
+// TORVO_RESPONSES may name a FIFO: its lines are taken as they come, and a question that finds no
+// answer waits for the next line (the end of the FIFO gives the defaults from then on). With the
+// echo on (the program), every question and its answer are also written to stderr, so that a run
+// with nobody at the screen says what it showed and what it took.
 #pragma once
 
 #include "platform/vcl/WidgetSet.h"
@@ -43,6 +47,10 @@ public:
     const std::vector<TTranscriptEntry>& Transcript() const { return transcript_; }
     void ClearTranscript() { transcript_.clear(); }
     void SetTranscriptFile(const std::string& path) { transcriptPath_ = path; }
+    void SetEcho(bool echo) { echo_ = echo; }
+    // A line on stderr when the echo is on (a report that no box shows, say).
+    void Say(const std::string& line) const { Echo(line); }
+    ~THeadlessWidgetSet() override;
 
     void ProcessEvents(bool wait) override;
     void ModalStep(TForm& form) override;
@@ -57,6 +65,10 @@ public:
 
 private:
     std::optional<std::string> Ask(const TShown& shown);
+    // Takes the complete lines waiting in the answers' FIFO; with wait, blocks for one line (or
+    // the FIFO's end).
+    void PullAnswers(bool wait);
+    void Echo(const std::string& line) const;
     void Record(const TShown& shown, const std::string& answer);
     // Operates the form as the answer says; returns false when nothing on it matched.
     bool ApplyFormAnswer(TForm& form, const std::string& answer);
@@ -70,6 +82,12 @@ private:
     std::deque<std::string> answers_;
     std::vector<TTranscriptEntry> transcript_;
     std::string transcriptPath_;
+    bool echo_ = false;
+    int answersFifo_ = -1;
+    std::string partialAnswer_;
+    // An unanswered box shown again and again unchanged: nobody is there to change anything.
+    std::string lastDefaulted_;
+    int defaultedRepeats_ = 0;
 };
 
 // The headless widget set in use, or nullptr when another set is in use.
