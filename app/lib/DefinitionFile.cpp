@@ -3,7 +3,13 @@
 #include "platform/win/CodePage.h"
 #include "platform/win/SysStrings.h"
 #include "platform/win/Utf8.h"
+#include "platform/win/Paths.h"
 #include "unit/U_FileUtils.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <array>
 #include <utility>
@@ -195,19 +201,80 @@ std::string MenuLineNotFoundText(std::string_view fileName, std::string_view sec
            "]" + "\r" + "nelze najít návratovou hodnotu:  " + win::IntToStr(n);
 }
 
-bool ReadDefinitionFile(const std::string& dataFolder, const std::string& fileName, TDefinitionValues& values)
+TSettingsFileRead ReadSettingsFile(const std::string& fileName, std::string& bytes)
+{
+    bytes.clear();
+    std::string host;
+    if (fileName.empty() || !win::ToHostPath(fileName, host))
+        return TSettingsFileRead::Missing;
+    struct stat st {};
+    if (::stat(host.c_str(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? TSettingsFileRead::Missing : TSettingsFileRead::Unreadable;
+    if (!S_ISREG(st.st_mode))
+        return TSettingsFileRead::NotAFile;
+    if (std::uint64_t(st.st_size) > MaxSettingsFileSize)
+        return TSettingsFileRead::TooLarge;
+    // Not blocking: the name may have been changed into a FIFO since.
+    const int fd = ::open(host.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return TSettingsFileRead::Unreadable;
+    TSettingsFileRead result = TSettingsFileRead::Read;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        result = TSettingsFileRead::NotAFile;
+    } else {
+        char buffer[65536];
+        for (;;) {
+            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got < 0) {
+                result = TSettingsFileRead::Unreadable;
+                break;
+            }
+            if (got == 0)
+                break;
+            bytes.append(buffer, std::size_t(got));
+            if (bytes.size() > MaxSettingsFileSize) {  // grew while read
+                result = TSettingsFileRead::TooLarge;
+                break;
+            }
+        }
+    }
+    ::close(fd);
+    if (result != TSettingsFileRead::Read)
+        bytes.clear();
+    return result;
+}
+
+std::string SettingsFileRefusedText(std::string_view fileName, TSettingsFileRead why)
+{
+    const char* reason = why == TSettingsFileRead::NotAFile   ? "není to obyčejný soubor"
+                         : why == TSettingsFileRead::TooLarge ? "je větší než 1 MB"
+                         : why == TSettingsFileRead::Unreadable ? "nelze ho číst"
+                                                                : nullptr;
+    return reason ? "Soubor " + std::string(fileName) + " nelze použít: " + reason + "." : std::string();
+}
+
+bool ReadDefinitionFile(const std::string& dataFolder, const std::string& fileName, TDefinitionValues& values,
+                        std::string* refused)
 {
     std::string bytes;
-    if (!ReadWholeFile(dataFolder + fileName, bytes))
+    const TSettingsFileRead read = ReadSettingsFile(dataFolder + fileName, bytes);
+    if (refused)
+        *refused = SettingsFileRefusedText(dataFolder + fileName, read);
+    if (read != TSettingsFileRead::Read)
         return false;
     ParseDefinitionText(bytes, values);
     return true;
 }
 
-std::optional<TMenuFile> LoadMenuFile(const std::string& fileName)
+std::optional<TMenuFile> LoadMenuFile(const std::string& fileName, std::string* refused)
 {
     std::string bytes;
-    if (fileName.empty() || !ReadWholeFile(fileName, bytes))
+    const TSettingsFileRead read = ReadSettingsFile(fileName, bytes);
+    if (refused)
+        *refused = SettingsFileRefusedText(fileName, read);
+    if (read != TSettingsFileRead::Read)
         return std::nullopt;
     return TMenuFile::FromBytes(bytes);
 }
@@ -215,10 +282,11 @@ std::optional<TMenuFile> LoadMenuFile(const std::string& fileName)
 std::string FindMenuReturnValue(std::string_view section, int n, bool reportErrors, const std::string& menuFile,
                                 const std::function<void(const std::string&)>& report)
 {
-    const auto file = LoadMenuFile(menuFile);
+    std::string refused;
+    const auto file = LoadMenuFile(menuFile, &refused);
     if (!file) {
         if (reportErrors && report)
-            report(MenuFileNotFoundText(menuFile));
+            report(refused.empty() ? MenuFileNotFoundText(menuFile) : refused);
         return {};
     }
     std::string line = ScanMenuSection(*file, section, n);

@@ -77,10 +77,20 @@ inline constexpr const char* MenuErrorCaption = "Chyba";
 std::string MenuFileNotFoundText(std::string_view fileName);
 std::string MenuLineNotFoundText(std::string_view fileName, std::string_view section, int n);
 
-// From disk (Windows paths). A missing definition file leaves the values as they were.
-bool ReadDefinitionFile(const std::string& dataFolder, const std::string& fileName, TDefinitionValues& values);
-// Nothing when the menu file cannot be read.
-std::optional<TMenuFile> LoadMenuFile(const std::string& fileName);
+// Definition and menu files are a few kilobytes; anything larger, or no regular file (a device,
+// a FIFO, a link to one), is refused unread, so that a wrong name cannot stall or swamp the run.
+constexpr std::size_t MaxSettingsFileSize = 1 << 20;
+enum class TSettingsFileRead { Read, Missing, NotAFile, TooLarge, Unreadable };
+TSettingsFileRead ReadSettingsFile(const std::string& fileName, std::string& bytes);
+// Why a file was refused, for a message ("" when it was read or is missing).
+std::string SettingsFileRefusedText(std::string_view fileName, TSettingsFileRead why);
+
+// From disk (Windows paths). A missing definition file leaves the values as they were, and so does
+// a refused one (why in `refused`, when given).
+bool ReadDefinitionFile(const std::string& dataFolder, const std::string& fileName, TDefinitionValues& values,
+                        std::string* refused = nullptr);
+// Nothing when the menu file cannot be read (why in `refused`, when it is there but refused).
+std::optional<TMenuFile> LoadMenuFile(const std::string& fileName, std::string* refused = nullptr);
 
 // The "Menu" lookup of a request: the line for n, or empty. With reportErrors, a missing file or
 // line is told through `report` with the texts above.

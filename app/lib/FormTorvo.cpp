@@ -1,5 +1,7 @@
 #include "app/lib/FormTorvo.h"
 
+#include <cstdio>
+
 #include "app/lib/DefinitionFile.h"
 #include "app/lib/ErrorMsgs.h"
 #include "app/lib/FormMenu.h"
@@ -330,6 +332,29 @@ constexpr UINT WM_SERVE_HELD_REQUESTS = WM_USER + 0x451;
 
 }  // namespace
 
+static std::string UnservedRequestText(TRequestOutcome outcome, std::uint32_t command,
+                                const std::optional<TRequestRecord>& record, const TRequestState& state)
+{
+    const std::string request = "request " + std::to_string(command);
+    switch (outcome) {
+    case TRequestOutcome::Malformed:
+        return request + " carries no request record; no reply";
+    case TRequestOutcome::FetchedFileMissing:
+        return request + ": the fetched archive " + record->DataFolder + record->DefinitionFileName +
+               " does not exist; no reply";
+    case TRequestOutcome::Invalid:
+        if (record->DefinitionFileName.empty() || record->DataFolder.empty())
+            return request + " names no definition file or no data folder; no reply";
+        return request + ": the definition file " + record->DataFolder + record->DefinitionFileName +
+               " is missing or cannot be read; no reply";
+    case TRequestOutcome::NoMenuLine:
+        return request + ": the menu file \"" + state.Definition.MenuArchiv + "\" gives no menu for mode value " +
+               win::FormatFloat("0.##", record->ModeValue) + "; no reply";
+    default:
+        return {};
+    }
+}
+
 void TFormTorvo::WMCopyData(TWMCopyData& message)
 {
     const COPYDATASTRUCT* data = message.CopyDataStruct;
@@ -344,7 +369,11 @@ void TFormTorvo::WMCopyData(TWMCopyData& message)
         return;
     }
     const std::uint32_t command = data ? data->dwData : 0;
-    handler_.WMCopyData(command, data);
+    const TRequestOutcome outcome = handler_.WMCopyData(command, data);
+    // The caller gets no reply in these cases; whoever runs the program must still learn why.
+    const std::optional<TRequestRecord> record = data ? DecodeRequestRecord(data->lpData, data->cbData) : std::nullopt;
+    if (const std::string why = UnservedRequestText(outcome, command, record, state_); !why.empty())
+        std::fprintf(stderr, "torvo: %s\n", why.c_str());
 }
 
 void TFormTorvo::WndProc(TMessage& message)
@@ -497,8 +526,11 @@ void TFormTorvo::DispatchRequest()
             return;
         }
         const TMenuSection section = ReadMenuSection(*menuFile, state_.MenuSection);
-        if (!section.Found)
+        if (!section.Found) {
+            std::fprintf(stderr, "torvo: the menu file \"%s\" has no menu [%s]; nothing done\n",
+                         state_.Definition.MenuArchiv.c_str(), state_.MenuSection.c_str());
             return;
+        }
         std::string text;
         const std::string options = "\x01\x02\x05\x13" + std::to_string(t.LastFirstMenuChoice);
         const int index = ShowMenu(options, setNumber, text, section.MenuText, section.Title);
@@ -537,6 +569,7 @@ void TFormTorvo::DispatchRequest()
 
     auto backupFailed = [this, status] {
         PanelMess->Caption = status + FailedSuffix;
+        std::fprintf(stderr, "torvo: %s\n", PanelMess->Caption.c_str());
         sbComment->SetEnabled(false);
         mnuComment->Enabled = false;
         sbEmail->SetEnabled(false);
@@ -577,8 +610,10 @@ void TFormTorvo::DispatchRequest()
             item->Enabled = false;
         PanelMess->Caption = "Automatická archivace na " + TargetStatusText(letter, t.Ftp);
         LabelMess->SetCaption("");
-        if (!BackupToDisk())
+        if (!BackupToDisk()) {
             PanelMess->Caption = PanelMess->Caption + FailedSuffix;
+            std::fprintf(stderr, "torvo: %s\n", PanelMess->Caption.c_str());
+        }
     } else if (mode == 15 || mode == 16 || mode == 17) {
         SetBackupSideCommands(true);
         state_.Ftp = true;
@@ -643,10 +678,14 @@ void TFormTorvo::DeleteFile(const std::string& fileName)
     DeleteFileForced(fileName);
 }
 
-void TFormTorvo::ReadDefinitionFile()
+bool TFormTorvo::ReadDefinitionFile()
 {
-    ::ReadDefinitionFile(state_.DataFolder, state_.DefinitionFileName, state_.Definition);
+    std::string refused;
+    const bool read = ::ReadDefinitionFile(state_.DataFolder, state_.DefinitionFileName, state_.Definition, &refused);
+    if (!refused.empty())
+        Application->MessageBox(refused, MenuErrorCaption, MB_OK | MB_ICONEXCLAMATION);
     RunComment = state_.Definition.Comment1;
+    return read;
 }
 
 std::string TFormTorvo::FindMenuReturnValue(const std::string& section, int n, bool reportErrors,

@@ -246,7 +246,7 @@ public:
     // TRequestHost
     bool FileExists(const std::string& fileName) override;
     void DeleteFile(const std::string& fileName) override;
-    void ReadDefinitionFile() override;
+    bool ReadDefinitionFile() override;
     std::string FindMenuReturnValue(const std::string& section, int n, bool reportErrors,
                                     const std::string& menuFile) override;
     void ClearFtpEntries() override;

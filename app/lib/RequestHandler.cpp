@@ -133,10 +133,11 @@ TRequestOutcome TRequestHandler::CommonPath(std::uint32_t command, const TReques
         host_.ColourForAutomaticRun();
     host_.ShowControlsForMode(state_.Mode);
 
-    if (state_.PayslipRequest)
-        host_.ReadDefinitionFile();
+    if (state_.PayslipRequest && !host_.ReadDefinitionFile())
+        return TRequestOutcome::Invalid;
     if (flags.ReadDefinitionFile) {
-        host_.ReadDefinitionFile();
+        if (!host_.ReadDefinitionFile())
+            return TRequestOutcome::Invalid;
         host_.SetModeCaption(true);
         const std::optional<int> n = ModeValueNumber(record.ModeValue);
         state_.MenuSection = n ? host_.FindMenuReturnValue("Menu", *n, true, state_.Definition.MenuArchiv) : "";

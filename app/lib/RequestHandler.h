@@ -15,8 +15,9 @@ public:
 
     virtual bool FileExists(const std::string& fileName) = 0;
     virtual void DeleteFile(const std::string& fileName) = 0;
-    // Fills state.Definition from data folder + definition file name (unchanged when missing).
-    virtual void ReadDefinitionFile() = 0;
+    // Fills state.Definition from data folder + definition file name (unchanged when missing);
+    // false when the file could not be read (the host has said why).
+    virtual bool ReadDefinitionFile() = 0;
     // Empty when the menu file or the line is missing (the host reports it when asked to).
     virtual std::string FindMenuReturnValue(const std::string& section, int n, bool reportErrors,
                                             const std::string& menuFile) = 0;
@@ -45,7 +46,7 @@ enum class TRequestOutcome {
     FetchedFileMissing,  // 101/102 naming a file that does not exist: no reply
     Restored,            // 101/102 handled and finished
     Finished,            // 999
-    Invalid,             // definition file name or data folder empty, or the file missing
+    Invalid,             // definition file name or data folder empty, or the file missing or refused
     NoMenuLine,          // the menu file has no line for the mode value
     Deferred,            // mode value 9: dispatch waits for the next message
     Dispatched,

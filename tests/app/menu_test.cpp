@@ -1,6 +1,11 @@
 #include "app/lib/DefinitionFile.h"
 #include "app/lib/MenuText.h"
 #include "platform/win/CodePage.h"
+#include "support/ToolRun.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -74,6 +79,48 @@ TEST(MenuFile, MessageTexts)
     EXPECT_EQ("Nabídka: nemohu najít datový soubor: C:\\m.txt", MenuFileNotFoundText("C:\\m.txt"));
     EXPECT_EQ("Nabídka v souboru:  C:\\m.txt\r\rv sekci:  [Menu]\rnelze najít návratovou hodnotu:  14",
               MenuLineNotFoundText("C:\\m.txt", "Menu", 14));
+}
+
+TEST(MenuFile, SettingsFilesAreReadOnlyFromRegularFilesOfAFewKilobytes)
+{
+    namespace fs = std::filesystem;
+    TScratchDir scratch;
+    const fs::path dir = scratch.Path();
+    std::ofstream(dir / "menu.txt", std::ios::binary) << "[Menu]\r\n{10}Automaticka\r\n";
+    fs::create_symlink("/dev/zero", dir / "zero.txt");
+    ASSERT_EQ(0, mkfifo((dir / "fifo.txt").c_str(), 0600));
+    std::ofstream(dir / "huge.txt", std::ios::binary) << "[Menu]\r\n{10}Automaticka\r\n";
+    fs::resize_file(dir / "huge.txt", 200u << 20);  // sparse: costs no disk
+
+    std::string bytes;
+    EXPECT_EQ(TSettingsFileRead::Read, ReadSettingsFile((dir / "menu.txt").string(), bytes));
+    EXPECT_EQ(ReadText(dir / "menu.txt"), bytes);
+    // A device, a link to one and a FIFO are refused unread (a FIFO without a writer would block).
+    for (const char* name : {"zero.txt", "fifo.txt"})
+        EXPECT_EQ(TSettingsFileRead::NotAFile, ReadSettingsFile((dir / name).string(), bytes)) << name;
+    EXPECT_EQ(TSettingsFileRead::NotAFile, ReadSettingsFile("Z:\\dev\\zero", bytes));
+    EXPECT_EQ(TSettingsFileRead::TooLarge, ReadSettingsFile((dir / "huge.txt").string(), bytes));
+    EXPECT_TRUE(bytes.empty());
+    EXPECT_EQ(TSettingsFileRead::Missing, ReadSettingsFile((dir / "none.txt").string(), bytes));
+
+    // The menu lookup names the file and why it was not used; a missing file keeps its own text.
+    std::vector<std::string> told;
+    const auto tell = [&](const std::string& text) { told.push_back(text); };
+    EXPECT_EQ("Automaticka", FindMenuReturnValue("Menu", 10, true, (dir / "menu.txt").string(), tell));
+    EXPECT_EQ("", FindMenuReturnValue("Menu", 10, true, "Z:\\dev\\zero", tell));
+    EXPECT_EQ("", FindMenuReturnValue("Menu", 10, true, (dir / "huge.txt").string(), tell));
+    EXPECT_EQ("", FindMenuReturnValue("Menu", 10, true, (dir / "none.txt").string(), tell));
+    ASSERT_EQ(3u, told.size());
+    EXPECT_EQ("Soubor Z:\\dev\\zero nelze použít: není to obyčejný soubor.", told[0]);
+    EXPECT_NE(std::string::npos, told[1].find("huge.txt nelze použít: je větší než 1 MB")) << told[1];
+    EXPECT_EQ(MenuFileNotFoundText((dir / "none.txt").string()), told[2]);
+
+    TDefinitionValues values;
+    values.MenuArchiv = "kept";
+    std::string refused;
+    EXPECT_FALSE(ReadDefinitionFile((dir / "").string(), "zero.txt", values, &refused));
+    EXPECT_EQ("kept", values.MenuArchiv);
+    EXPECT_NE(std::string::npos, refused.find("zero.txt nelze použít")) << refused;
 }
 
 TEST(MenuText, GroupLabelAndTwoItems)

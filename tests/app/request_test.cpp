@@ -142,11 +142,12 @@ public:
 
     bool FileExists(const std::string& f) override { return files.count(f) == 1; }
     void DeleteFile(const std::string& f) override { calls.push_back("delete " + f); files.erase(f); }
-    void ReadDefinitionFile() override
+    bool ReadDefinitionFile() override
     {
         calls.push_back("read");
         state_.Definition.MenuArchiv = "C:\\menu.txt";
         state_.Definition.Close = closeInDefinition;
+        return true;
     }
     std::string FindMenuReturnValue(const std::string& s, int n, bool, const std::string& file) override
     {

@@ -3,6 +3,8 @@
 
 #include "platform/win/Messages.h"
 
+#include <sys/stat.h>
+
 using namespace e2e;
 using namespace std::chrono_literals;
 
@@ -69,7 +71,55 @@ TEST_F(Program, ServesOneRequestAndEndsWithTheReply)
     EXPECT_EQ(0, WaitFor(first, testsupport::PeerDeadline));
     EXPECT_EQ("reply 100\n", ReadFile(firstOut));
     EXPECT_EQ(0, TorvoExit());
-    EXPECT_EQ("torvo: no window on screen; waiting headless for requests\n", ReadFile(dir / "torvo.out"));
+    // Nobody is at the screen: what was refused, shown and answered is on stderr.
+    const std::string said = ReadFile(dir / "torvo.out");
+    EXPECT_EQ(0u, said.find("torvo: no window on screen; waiting headless for requests\n")) << said;
+    EXPECT_NE(std::string::npos, said.find("chybi.dta is missing or cannot be read; no reply")) << said;
+    EXPECT_NE(std::string::npos, said.find("torvo: Form [  archivace] ")) << said;
+    EXPECT_NE(std::string::npos, said.find("torvo:   -> 0\n")) << said;
+}
+
+TEST_F(Program, RequestsThatCannotBeServedSayWhyAndNeverWait)
+{
+    // Definition and menu files that cannot serve: a device, a link to one, a FIFO nobody writes,
+    // an empty, a binary and a huge file, a menu without the mode's line. No reply is sent; the
+    // program says why on stderr, never waits on a box, and serves the next request.
+    const fs::path data = Home() / "data";
+    fs::create_symlink("/dev/zero", data / "zero.dta");
+    ASSERT_EQ(0, mkfifo((data / "fifo.txt").c_str(), 0600));
+    WriteFile(data / "empty.txt", "");
+    WriteFile(data / "binary.txt", RandomBytes(4096, 3));
+    WriteFile(data / "nomode.txt", "[Menu]\r\n{0}Archivace\r\n");
+    WriteFile(data / "huge.txt", "[Menu]\r\n{10}Automaticka\r\n");
+    fs::resize_file(data / "huge.txt", 200u << 20);
+    SetResponses("");
+    ASSERT_TRUE(StartTorvo());
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {"zero.dta", "zero.dta is missing or cannot be read; no reply"},
+        {"dev.dta", "Soubor Z:\\dev\\zero nelze použít: není to obyčejný soubor."},
+        {"fifo.dta", "fifo.txt nelze použít: není to obyčejný soubor."},
+        {"empty.dta", "nelze najít návratovou hodnotu:  10"},
+        {"binary.dta", "nelze najít návratovou hodnotu:  10"},
+        {"huge.dta", "huge.txt nelze použít: je větší než 1 MB."},
+        {"nomode.dta", "nelze najít návratovou hodnotu:  10"},
+    };
+    for (const auto& [definition, said] : cases) {
+        const std::string menu = definition == "dev.dta" ? "Z:\\dev\\zero" : "C:\\data\\" + definition.substr(0, definition.find('.')) + ".txt";
+        if (definition != "zero.dta")
+            WriteFile(data / definition, "[MENUARCHIV]" + menu + "\r\n[PATHARCHIV]C:\\ZALOHY\\\r\n");
+        std::string output;
+        EXPECT_EQ(3, Call({"--command", "1", "--mode", "10", "--definition", definition, "--folder", "C:\\data\\",
+                           "--timeout", "1"},
+                          output))
+            << definition;
+        EXPECT_EQ("", output) << definition;
+        EXPECT_TRUE(Eventually([&] { return ReadFile(dir / "torvo.out").find(said) != std::string::npos; }))
+            << definition << ": " << ReadFile(dir / "torvo.out");
+    }
+    EXPECT_EQ(-1, TorvoExit(std::chrono::milliseconds(0)));
+    std::string output;
+    EXPECT_EQ(3, Call({"--command", "999", "--timeout", "1"}, output));
+    EXPECT_EQ(0, TorvoExit());
 }
 
 }  // namespace
