@@ -382,6 +382,40 @@ std::size_t ConnectionsOf(pid_t peer)
     }));
 }
 
+std::size_t LiveConnections()
+{
+    const auto& connections = State().connections;
+    return static_cast<std::size_t>(
+        std::count_if(connections.begin(), connections.end(), [](const ConnectionPtr& c) { return !c->closed; }));
+}
+
+// With the table full, the oldest idle connection of the peer that holds the most gives way, so
+// that processes holding connections cannot keep a new caller out. One in dispatch never does:
+// its sender waits for the reply.
+bool MakeRoomForNewcomer()
+{
+    const auto& connections = State().connections;
+    std::map<pid_t, std::size_t> held;
+    for (const auto& c : connections)
+        if (!c->closed)
+            ++held[c->peer];
+    Connection* victim = nullptr;
+    std::size_t most = 0;
+    for (const auto& c : connections) {
+        if (c->closed || c->busy)
+            continue;
+        const std::size_t n = held[c->peer];
+        if (n > most || (n == most && c->lastFrame < victim->lastFrame)) {
+            most = n;
+            victim = c.get();
+        }
+    }
+    if (!victim)
+        return false;
+    Close(*victim);
+    return true;
+}
+
 void AcceptAll(HWND hwnd)
 {
     auto& state = State();
@@ -398,7 +432,9 @@ void AcceptAll(HWND hwnd)
         ucred peer{};
         if (!PeerCredentials(fd.Get(), peer) || !PeerIsAcceptable(peer.uid, peer.pid, getuid(), 0))
             continue;
-        if (state.connections.size() >= MaxConnections || ConnectionsOf(peer.pid) >= MaxConnectionsPerPeer)
+        if (ConnectionsOf(peer.pid) >= MaxConnectionsPerPeer)
+            continue;
+        if (LiveConnections() >= MaxConnections && !MakeRoomForNewcomer())
             continue;
         auto connection = std::make_shared<Connection>();
         connection->fd = std::move(fd);

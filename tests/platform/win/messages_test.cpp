@@ -728,6 +728,47 @@ TEST_F(Messages, HostileCallersCannotStopOthersBeingServed)
     EXPECT_EQ(WaitForExit(pid), 0);
 }
 
+TEST_F(Messages, AFullConnectionTableStillServesANewCaller)
+{
+    const pid_t pid = StartPeer("TFormFull");
+    const HWND peer = WaitForWindow("TFormFull");
+    ASSERT_NE(peer, 0u);
+    const std::string path = SocketOf(folder_, peer);
+    const auto record = Record(565);
+    const COPYDATASTRUCT data{0, 565, record.data()};
+
+    // Twenty processes of this user hold sixteen idle connections each: more than the table holds.
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    std::vector<pid_t> holders;
+    for (int p = 0; p < 20; ++p) {
+        const pid_t holder = fork();
+        if (holder == 0) {
+            std::vector<int> held;
+            for (int i = 0; i < 16; ++i)
+                held.push_back(ConnectRaw(path));
+            [[maybe_unused]] const auto n = write(ready[1], "x", 1);
+            pause();
+            _exit(0);
+        }
+        holders.push_back(holder);
+    }
+    char byte = 0;
+    for (std::size_t i = 0; i < holders.size(); ++i)
+        ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    close(ready[1]);
+    // Queued behind all of theirs, this caller's connection still finds room.
+    EXPECT_EQ(SendMessageA(peer, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data)),
+              msg_peer::Checksum(0, record.data(), 565));
+    for (const pid_t holder : holders) {
+        kill(holder, SIGKILL);
+        waitpid(holder, nullptr, 0);
+    }
+    EXPECT_TRUE(PostMessageA(peer, WM_QUIT, 0, 0));
+    EXPECT_EQ(WaitForExit(pid), 0);
+}
+
 TEST_F(Messages, AWindowTooBusyToTakeAConnectionIsStillFound)
 {
     // Another process listens under a window's name but never accepts: its queue fills up.
