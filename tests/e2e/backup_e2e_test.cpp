@@ -58,6 +58,36 @@ TEST_F(Backup, AutomaticRequestsWriteNumberedArchivesWithTheComment)
     }
 }
 
+TEST_F(Backup, AnAutomaticBackupThatWritesNothingSaysSoOnStderr)
+{
+    // Targets that cannot take the archive and a menu file without the backup set: the caller
+    // still gets its reply, and whoever runs the program reads why nothing was written.
+    const std::string menu = "[Menu]\r\n{10}Automaticka\r\n[Seznam]\r\n{0}Ucto‡Ucto\r\n"
+                             "[Ucto]\r\n{1}kniha.dat‡a\r\n";
+    struct TCase {
+        std::string PathArchiv, Menu, Said;
+    };
+    // The data folder named on Z:, so that a Z: target stays on Z:.
+    std::string data = "Z:" + (Home() / "data").string() + "/";
+    std::replace(data.begin(), data.end(), '/', '\\');
+    const std::vector<TCase> cases{
+        {"Z:\\proc\\", menu, "MessageBox [Zápis zamítnut]"},
+        {"Z:\\" + std::string(6000, 'a') + "\\", menu, "MessageBox [Adresář nelze založit]"},
+        {"Z:\\tmp\\", "[Menu]\r\n{10}Automaticka\r\n", "MessageBox [Archivace neúplná] Nebylo co archivovat"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.PathArchiv.substr(0, 20));
+        WriteDefinition("[MENUARCHIV]" + data + "menu.txt\r\n[PATHARCHIV]" + c.PathArchiv + "\r\n[PATHARCHIVACE]" +
+                            data + "*.dta\r\n[CLOSE]YES\r\n",
+                        c.Menu);
+        EXPECT_EQ("reply 110\n", Serve({"--command", "1", "--mode", "10", "--folder", data, "--timeout", "60"}));
+        const std::string said = ReadFile(dir / "torvo.out");
+        EXPECT_NE(std::string::npos, said.find(c.Said)) << said;
+        EXPECT_NE(std::string::npos, said.find("byla NEÚSPĚŠNÁ")) << said;
+    }
+    EXPECT_FALSE(fs::exists("/tmp/Ucto (001).ZIP"));
+}
+
 }  // namespace
 
 namespace {
