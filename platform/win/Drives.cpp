@@ -298,6 +298,8 @@ std::string MediumLabel(const DriveEntry& entry)
     if (entry.configured || entry.type != DRIVE_REMOVABLE)
         return entry.label;
     std::ifstream in(entry.root + "/" + MediumLabelFile, std::ios::binary);
+    if (!in)
+        return entry.label;
     std::string label;
     std::getline(in, label);
     return label.size() <= 32 ? label : std::string();
