@@ -160,6 +160,9 @@ TTempFileStream::TTempFileStream(const TTempStreamOwner& Owner, std::uint16_t Mo
       FOwner(Owner), FMode(Mode), FTemporary(Mode == fmCreate), FTargetName(Mode == fmCreate ? FileName : "")
 {
     CancelPointer = Owner.Cancel;
+    // The new archive holds the old one's content: it is no more open to others than the old one.
+    if (FTemporary && !FFileName.empty() && win::FileExists(FTargetName))
+        win::TakeOwnerAndModeOf(FTargetName, FFileName);
     if (Owner.DoTmpFileProgress) {
         OnReadProgress = Owner.DoTmpFileProgress;
         Remaining = Owner.Remaining;

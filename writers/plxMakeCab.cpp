@@ -224,8 +224,8 @@ void TMakeCab::ProcessArchive(TCompressHeaderObj& EntryList)
     }
     // A private folder in TempDir: the old entries and the cabinets until they are complete. Its
     // name carries its owner, so a killed run's folder is removed by the next run.
-    const std::string temp = win::CreateOwnedTempFile(TempDir(), "cab");
-    if (temp.empty() || !DeleteFileA(temp.c_str()) || !CreateDirectoryA(temp.c_str(), nullptr))
+    const std::string temp = win::CreateOwnedTempFolderIn(TempDir(), "cab");
+    if (temp.empty())
         RaiseError(TempDir(), "", FArchiveFile, E_CREATEFILE);
     FWorkFolder = temp;
     FKept.clear();

@@ -221,6 +221,7 @@ DWORD CopyToSibling(const std::string& source, const std::string& target, std::s
     int out = -1;
     for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
         name = ParentOf(target) + "/" + OwnedTempName("." + BaseOf(target).substr(0, 160) + ".");
+        NoteTempFileMade(name);  // before it exists: no signal finds it unknown
         out = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (out < 0 && errno != EEXIST)
             break;
@@ -230,7 +231,6 @@ DWORD CopyToSibling(const std::string& source, const std::string& target, std::s
         ::close(in);
         return error;
     }
-    NoteTempFileMade(name);
     DWORD error = ERROR_SUCCESS;
     std::vector<char> buffer(1 << 16);
     for (;;) {

@@ -545,6 +545,8 @@ std::string MakeOwnedTempFile(const std::string& base, const std::string& folder
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = OwnedName(prefix, RandomNumber());
         const std::string host = folderHost + (folderHost == "/" ? "" : "/") + name;
+        // Noted before it exists, so that no signal finds the file made but not yet known.
+        NoteTempFileMade(host);
         // O_EXCL: a name that exists, or that another thread takes first, is never reused.
         const int fd = ::open(host.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {
@@ -557,7 +559,6 @@ std::string MakeOwnedTempFile(const std::string& base, const std::string& folder
             *opened = AdoptHostFile(fd, host, true, true);
         else
             ::close(fd);
-        NoteTempFileMade(host);
         NoteFolderChanged(host);
         SetLastError(ERROR_SUCCESS);
         return base + name;
@@ -632,6 +633,35 @@ void RemoveDeadOwnersLeftovers()
         WriteAll(fd, keep);
     }
     ::close(fd);
+}
+
+std::string CreateOwnedTempFolderIn(std::string_view folder, std::string_view prefix)
+{
+    WinPath parsed;
+    std::string folderHost;
+    if (!ToHostPath(folder.empty() ? std::string_view(".") : folder, folderHost, &parsed))
+        return {};
+    parsed.trailingSeparator = false;
+    std::string base = parsed.ToString();
+    if (base.back() != '\\')
+        base += '\\';
+    SweepOncePerProcess();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = OwnedTempName(prefix);
+        const std::string host = folderHost + (folderHost == "/" ? "" : "/") + name;
+        NoteTempFileMade(host);
+        if (::mkdir(host.c_str(), 0700) != 0) {
+            if (errno == EEXIST)
+                continue;
+            FailWithErrno();
+            return {};
+        }
+        NoteFolderChanged(host);
+        SetLastError(ERROR_SUCCESS);
+        return base + name;
+    }
+    FailWith(ERROR_FILE_EXISTS);
+    return {};
 }
 
 }  // namespace win

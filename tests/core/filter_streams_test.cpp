@@ -523,6 +523,23 @@ TEST_F(TempStreamsTest, FailedReplacementKeepsOldArchiveAndTemporaryFile)
     EXPECT_EQ(ReadHostFile(home + "/tmp/a.zip").size(), 100000u);
     EXPECT_EQ(reports[0], "25160 C:\\tmp\\a.zip") << "the message says where";
 
+    // The new archive of a private one is private while it is written, and it stays so.
+    WriteHostFile(home + "/out/private.zip", "old");
+    chmod((home + "/out/private.zip").c_str(), 0600);
+    {
+        TTempFileStream out(owner, fmCreate, "C:\\out\\private.zip", "C:\\tmp\\");
+        std::string host;
+        ASSERT_TRUE(win::ToHostPath(out.OpenedName(), host));
+        struct stat st {};
+        ASSERT_EQ(stat(host.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        out.WriteBuffer("new", 3);
+    }
+    EXPECT_EQ(ReadHostFile(home + "/out/private.zip"), "new");
+    struct stat replaced {};
+    ASSERT_EQ(stat((home + "/out/private.zip").c_str(), &replaced), 0);
+    EXPECT_EQ(replaced.st_mode & 0777, 0600u);
+
     // A dead run's kept archive outlives the next run's clean-up; its unfinished files do not.
     std::filesystem::create_directories(home + "/tmp2");
     const pid_t child = fork();
