@@ -153,8 +153,7 @@ TEST_F(LhaReaderTest, ArchivesOfTheLhaToolExtractAsLhasaExtractsThem)
 TEST_F(LhaReaderTest, ArchivesOfOtherProgramsExtractAsLhasaExtractsThem)
 {
     const fs::path root = FixtureRoot();
-    if (!fs::is_directory(root / "lha") || !HaveTool("lhasa"))
-        GTEST_SKIP() << "no fixtures folder or no lhasa";
+    TORVO_NEED_FIXTURES(fs::is_directory(root / "lha") && HaveTool("lhasa"), "no lha fixtures or no lhasa");
     // Where lhasa differs on purpose: it unwraps MacBinary, reads the -lz?- and -pm?- families
     // (also behind stubs), takes a member of the Amiga 1.22 directory bug for a folder, and finds
     // the archive behind the Amiga stub, where type detection finds the one inside the stub.
