@@ -30,8 +30,8 @@ head -c 4096 /dev/urandom > "$src/dir/noise.bin"
   base64 dir/numbers.txt > "$seeds/numbers.b64"
 )
 if [ -d "$fixtures" ]; then
-  find "$fixtures" -type f -size -64k ! -name '*.md' ! -name '*.py' | head -n 300 |
-    while read -r f; do cp "$f" "$seeds/fixture-$(printf '%s' "$f" | md5sum | cut -c1-12)"; done
+  mapfile -t small < <(find "$fixtures" -type f -size -64k ! -name '*.md' ! -name '*.py' | sort)
+  for f in "${small[@]:0:300}"; do cp "$f" "$seeds/fixture-$(printf '%s' "$f" | md5sum | cut -c1-12)"; done
 fi
 
 failed=0 count=0
