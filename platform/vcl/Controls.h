@@ -87,6 +87,11 @@ public:
     // The user pressed this control's accelerator (Alt + the letter after "&" in the caption):
     // does what the control does for it; false when the control takes none.
     virtual bool Accelerate() { return false; }
+    // Opens the pop-up menu of this control or of the nearest parent that has one, at a client
+    // point (right-click, Shift+F10, the Menu key); false when there is none.
+    bool ShowPopupMenu(TPoint at);
+    // Where the keyboard opens the pop-up menu, in client coordinates.
+    virtual TPoint PopupPoint() const { return {4, 4}; }
 
     // Draws the control (client coordinates) on Canvas. Owner-drawn controls override it.
     virtual void Paint();
