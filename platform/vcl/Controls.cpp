@@ -210,6 +210,12 @@ void TControl::PaintOn(TCanvasDevice* device, TPoint origin, const TRect& clip)
 
 void TControl::Invalidate() { Changed(); }
 
+void NotifyControlChanged(TControl* control)
+{
+    if (control)
+        control->Changed();
+}
+
 void TControl::Changed()
 {
     if (!(ComponentState & csDestroying))

@@ -2,6 +2,7 @@
 // read from what the widgets show and from the archive files.
 #include "app/lib/ErrorMsgs.h"
 #include "app/lib/FormAddFiles.h"
+#include "app/lib/FormExtract.h"
 #include "app/lib/FormTorvo.h"
 #include "platform/qt/QtWidgetSet.h"
 #include "readers/Pelix.h"
@@ -326,4 +327,63 @@ TEST(ManagerUse, AddWithEnterKeepsOneZipFile)
     CaptureCommand("unzip -tq " + ShellQuote(archive.string()), &status);
     EXPECT_EQ(0, status);
     EXPECT_NE(std::string::npos, Listing(archive).find("big.bin"));
+}
+
+namespace {
+
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        paints += e->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+}  // namespace
+
+// A text set in code is on screen at the next pump: status texts and panels, captions of native
+// buttons and labels, an edit's colour; no resize needed.
+TEST(ManagerUse, TextsReachTheScreenWhenTheyChange)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    const fs::path archive = MakeZip(dir.Path(), {"a.txt"});
+    Manager m(archive);
+    QWidget* status = WidgetOf(*m.main, *m.main->StatusBar1);
+    ASSERT_NE(status, nullptr);
+    PaintCounter counter;
+    status->installEventFilter(&counter);
+    for (int i = 0; i < 5; ++i)
+        Application->ProcessMessages();
+    const int before = counter.paints;
+    m.main->StatusBar1->SimpleText = "Files Extracted: 7";
+    m.main->StatusBar1->SimplePanel = true;
+    for (int i = 0; i < 5; ++i)
+        Application->ProcessMessages();
+    EXPECT_GT(counter.paints, before);
+    const int afterSimple = counter.paints;
+    m.main->StatusBar1->SimplePanel = false;
+    Application->ProcessMessages();
+    m.main->StatusBar1->Panels[1].Text = "Soubory: 12345";
+    for (int i = 0; i < 5; ++i)
+        Application->ProcessMessages();
+    EXPECT_GT(counter.paints, afterSimple);
+    status->removeEventFilter(&counter);
+
+    TfrmExtract extract(nullptr);
+    extract.EnsureCreated();
+    extract.Show();
+    Application->ProcessMessages();
+    extract.BitBtn1->Caption = "&Go";
+    extract.Edit1->Color = clYellow;
+    Application->ProcessMessages();
+    auto* button = qobject_cast<QAbstractButton*>(WidgetOf(extract, *extract.BitBtn1));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ("&Go", button->text().toStdString());
+    QWidget* edit = WidgetOf(extract, *extract.Edit1);
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(QColor(Qt::yellow), edit->palette().color(QPalette::Base));
+    extract.Hide();
 }
