@@ -156,8 +156,16 @@ TEST_F(ZipCheckTest, EachFormatPassesAndFailsAsItsOwnTesterSays)
         EXPECT_GE(good.Status.size(), 1u) << f.Label;
         Compare(f, archive, f.Label + " good");
         Compare(f, Damaged(archive, false, f.Text), f.Label + " changed");
-        if (f.Text)
+        if (f.Text && f.Label == "uue") {
+            // uudecode reads any character as some value of its alphabet; here a character
+            // outside the alphabet is reported and the file fails rather than passing with its
+            // bytes in doubt.
+            const TCheckResult stray = Check(Damaged(archive, false, false));
+            EXPECT_FALSE(stray.AllPassed());
+            EXPECT_NE(std::find(stray.Reports.begin(), stray.Reports.end(), E_SKIPPEDILLEGALCHAR), stray.Reports.end());
+        } else if (f.Text) {
             Compare(f, Damaged(archive, false, false), f.Label + " stray characters");
+        }
         Compare(f, Damaged(archive, true, f.Text), f.Label + " cut");
     }
 }
