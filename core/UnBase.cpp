@@ -317,6 +317,7 @@ std::string BesideTarget(const std::string& name, const std::string& target)
 
 bool TDecompressClass::PrepareOutput(bool IsDirectory)
 {
+    const auto exact = ExactOutputNames();
     DiscardOutput();
     FHostFolder.clear();
     FResolved.reset();
@@ -378,7 +379,7 @@ bool TDecompressClass::ResolveExistingTarget(std::string& Target)
                     newName = Target;
                 else if (!TakeHostName(newName, newName))
                     return false;
-                const bool same = win::SameText(newName, Target);
+                const bool same = newName == Target;
                 if (!same && OverwriteMode == omSkip)
                     OverwriteMode = omOverwrite;
                 if (same)
@@ -593,6 +594,7 @@ bool TDecompressClass::OpenPlainOutput(std::unique_ptr<TStream32>& Stream, bool 
 
 bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const std::string& Target)
 {
+    const auto exact = ExactOutputNames();
     DiscardOutput();
     SkipEntry = false;
     // Nothing is created or truncated for an entry that cannot be decoded.
@@ -753,8 +755,22 @@ void TDecompressClass::DiscardOutput()
         RemoveFile(std::exchange(FPending, {}).Temp);
 }
 
+win::ExactNamesBelow TDecompressClass::ExactOutputNames()
+{
+    if (!IsFileOutput())
+        return win::ExactNamesBelow(nullptr);
+    const std::string dir = EffectiveExtractDir();
+    if (dir != FExactFolderText || !FExactFolder) {
+        FExactFolderText = dir;
+        win::WinPath parsed;
+        FExactFolder = win::ParseFullPath(dir, parsed) ? std::optional(parsed) : std::nullopt;
+    }
+    return win::ExactNamesBelow(FExactFolder ? &*FExactFolder : nullptr);
+}
+
 bool TDecompressClass::MakeStoredDir(const std::string& Dir, std::uint32_t DosDate)
 {
+    const auto exact = ExactOutputNames();
     if (!IsFileOutput())
         return true;
     const std::string dir = win::ExcludeTrailingPathDelimiter(Dir);
@@ -771,6 +787,7 @@ bool TDecompressClass::MakeStoredDir(const std::string& Dir, std::uint32_t DosDa
 
 void TDecompressClass::RestoreFolderTimes()
 {
+    const auto exact = ExactOutputNames();
     // At the end of the run: every file written into a folder changes its time.
     const auto times = std::exchange(FFolderTimes, {});
     for (auto it = times.begin(); it != times.end(); ++it) {
@@ -790,6 +807,7 @@ void TDecompressClass::RestoreFolderTimes()
 void TDecompressClass::CloseOutFile(std::unique_ptr<TStream32>& Stream, const std::string& Target,
                                     std::uint32_t Attributes, std::uint32_t DosDate)
 {
+    const auto exact = ExactOutputNames();
     if (!IsFileOutput()) {
         if (!FreeOutStream(Stream))
             Stream.reset();
@@ -817,6 +835,7 @@ void TDecompressClass::CloseOutFile(std::unique_ptr<TStream32>& Stream, const st
 
 bool TDecompressClass::CheckCrc(int Width, std::uint32_t StoredCrc)
 {
+    const auto exact = ExactOutputNames();
     if (GetCancel()) {
         DiscardOutput();
         return false;

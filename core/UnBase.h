@@ -88,6 +88,10 @@ public:
                       std::uint32_t DosDate);
     // Removes the current entry's unfinished output, if any; Target stays as it was.
     void DiscardOutput();
+    // While the answer lives, names below the extraction folder are taken exactly as given: a
+    // member never lands in, replaces or removes a file whose name differs only in case. Every
+    // service above holds one; a format that touches its targets itself takes one too.
+    win::ExactNamesBelow ExactOutputNames();
     // No password fitted: OnBadPassword may cancel the run.
     void DoBadPassword();
     // Reports ECode for the current entry and ends it as failed.
@@ -162,6 +166,8 @@ private:
     std::string FHostFolder;    // the folder of a name the host chose for the entry, else empty
     std::optional<TResolvedTarget> FResolved;
     std::string FBaseFolder, FBaseHost;  // the last extraction folder checked, and its host path
+    std::string FExactFolderText;        // the extraction folder of FExactFolder
+    std::optional<win::WinPath> FExactFolder;
     int FLastReported = 0;      // the number of the last report, so a raised error goes out once
     TPendingOutput FPending;
     std::vector<std::pair<std::string, std::uint32_t>> FFolderTimes;  // folder, DOS date

@@ -127,6 +127,9 @@ protected:
     // An entry of the old archive joins the list to be copied; under swDelete, one that FileSpec
     // names is left out instead.
     void AddOldEntry(TCompressHeaderObj& EntryList, TCompressFileInfo& Record, const std::string& Name);
+    // After the old entries are read for a delete: the entries left out only because a name
+    // matched them without regard to case are kept when another entry carries that name exactly.
+    void KeepCaseTwins(TCompressHeaderObj& EntryList);
     // The archive's folder exists or is made (a bare name takes the current folder); false after
     // a report when it cannot be made. FArchiveFile gets its folder.
     bool EnsureArchiveFolder();
@@ -192,6 +195,11 @@ protected:
     };
     std::map<std::uint32_t, TReplacedEntry> FReplacedEntries;
     std::set<std::string> FScannedSources;  // host paths already taken in this run
+    // Entries that a file of this run has matched or added: a name that matches an entry only
+    // without regard to case takes one that no file names exactly, and only once.
+    std::set<std::uint32_t> FClaimedEntries;
+    // The entry a scanned file (Path, stored as FileName) updates, or -1 for a new one.
+    int EntryOfScannedFile(const TCompressHeaderObj& EntryList, const std::string& Path) const;
     // A replacement that failed gives the archive its old entry back.
     void KeepReplacedEntry(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList,
                            std::uint32_t Index);

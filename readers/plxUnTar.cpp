@@ -233,10 +233,11 @@ void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member)
 
 bool TUnTar::LinkToWritten(const std::string& Existing)
 {
+    const auto exact = ExactOutputNames();
     if (!IsFileOutput() || AsciiTranslation || win::SameText(Existing, ArchiveFile()) ||
         !CheckOutputTarget(FileName) || !win::FileExists(Existing))
         return false;
-    if (win::SameText(Existing, FileName))
+    if (Existing == FileName)
         return true;  // the host named the link after the file itself
     // Made beside the target and renamed over it, as every output is put in place.
     win::ForceDirectories(win::ExtractFilePath(FileName));
