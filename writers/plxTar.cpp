@@ -370,6 +370,8 @@ void TCompressedTar::ShareEvents(TZipCommon& From, TZipCommon& To)
 
 int TCompressedTar::Compress()
 {
+    if (RefuseUnavailableMethod())
+        return 0;
     if (FArchiveFile.empty()) {
         DoError(FArchiveFile, "ArchiveFile Property", E_INVALIDFILENAME, "");
         return 0;
@@ -406,7 +408,7 @@ int TCompressedTar::Compress()
         if (count > 0 && !GetCancel()) {
             const std::string packed = CompressTar(tar, work);
             if (!packed.empty() && !GetCancel()) {
-                if (MoveFileExA(packed.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+                if (win::PutFileInPlace(packed, target)) {
                     result = count;
                     DeleteDeferredMoves();
                 } else {
