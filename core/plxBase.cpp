@@ -27,6 +27,7 @@
 #include <utility>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -719,9 +720,28 @@ void TCompressClass::ReadArchive()
 
 // --- scan ---
 
+namespace {
+
+// "symbolic link to <target>", as a TAR listing tells it.
+std::string LinkNote(const std::string& Path)
+{
+    std::string host;
+    char target[4096];
+    const ssize_t n = win::ToHostPath(Path, host) ? ::readlink(host.c_str(), target, sizeof target) : -1;
+    return n > 0 ? "symbolic link to " + std::string(target, std::size_t(n)) : "symbolic link";
+}
+
+}  // namespace
+
+void TCompressClass::ReportLinkPassedOver(const std::string& Path)
+{
+    DoError(Path, LinkNote(Path), E_SKIPPEDFILE, FArchiveFile);
+}
+
 void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArchive, TStream32& Output)
 {
     FScannedSources.clear();
+    int linksPassedOver = 0;
     if (Switch != swDelete) {
         TCompressScan scan([this, &EntryList](const std::string& dir, const WIN32_FIND_DATAA& data) {
             return ScanFileFound(dir, data, EntryList);
@@ -739,6 +759,11 @@ void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArch
             if (RelativeDir == byItem)
                 BaseDir = dir;
         };
+        // A link is neither followed nor stored: each one passed over is told.
+        scan.OnLinkPassedOver = [this, &linksPassedOver](TObject*, const std::string& path) {
+            ++linksPassedOver;
+            ReportLinkPassedOver(path);
+        };
         const bool wasCancelled = GetCancel();
         FClaimedEntries.clear();
         scan.Scan();
@@ -746,7 +771,9 @@ void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArch
         UnpackedTotal = scan.BytesFound();
     }
     if (GetCancel() || (Switch != swDelete && !FilesFound)) {
-        DoError(FArchiveFile, "", E_NOTHINGTODO, FArchiveFile);
+        // Links alone were found: their reports say why nothing was added.
+        if (GetCancel() || linksPassedOver == 0)
+            DoError(FArchiveFile, "", E_NOTHINGTODO, FArchiveFile);
         if (Switch != swMove)
             EntryList.Clear();
         return;

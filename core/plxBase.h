@@ -158,6 +158,8 @@ protected:
     virtual bool PlaceTempOutput(TStream32* Stream, const std::string& Target, bool SameDrive,
                                  const std::string& TempName, const TTempStreamOwner& Owner);
     bool IsExcluded(const std::string& StoredName, const std::string& Path);
+    // A symbolic link the scan passed over (never followed or stored): 26800 with its target.
+    void ReportLinkPassedOver(const std::string& Path);
     bool IsOwnArchive(const std::string& Path) const;
     // Reports an exception that ended a run unless it was reported when raised.
     void ReportFailure(const std::exception& Failure);

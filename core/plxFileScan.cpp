@@ -264,7 +264,21 @@ void TplxFileScan::WalkFolder(const std::string& Dir, const std::vector<TInterna
 
 void TplxFileScan::TestEntry(const std::string& Dir, const WIN32_FIND_DATAA& Data,
                              const std::vector<TInternalMask>& Masks) {
-    if (IsSpecialFile(Data) || !AttributesSelected(Data.dwFileAttributes, Attributes, AttributesEx)) return;
+    if (IsSpecialFile(Data)) return;
+    // A link left out only for being a link is told, never dropped in silence: a linked folder
+    // that the walk would have entered, a linked file that a mask takes.
+    const DWORD link = Data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    if (link && OnLinkPassedOver && !ScanningDrives) {
+        bool told = false;
+        if (IsFolder(Data)) {
+            told = RecurseDirs && (!(Data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) || IncludeHiddenDirs);
+        } else if (!AttributesSelected(Data.dwFileAttributes, Attributes, AttributesEx) &&
+                   AttributesSelected(Data.dwFileAttributes & ~link, Attributes, AttributesEx)) {
+            for (std::size_t i = 0; i < Masks.size() && !told; ++i) told = MaskTakes(Masks, i, Dir, Data.cFileName);
+        }
+        if (told) OnLinkPassedOver(this, Dir + Data.cFileName);
+    }
+    if (!AttributesSelected(Data.dwFileAttributes, Attributes, AttributesEx)) return;
     if (IsFolder(Data)) {
         if (UpdateList) AddFile(UserParam, Dir, Data);
         return;

@@ -97,6 +97,9 @@ public:
     TOnRecurseDir OnRecurseDir;
     TOnFinishedEvent OnFinished;
     TOnRootDirChange OnRootDirChange;
+    // A symbolic link that the scan would have taken but passes over (links are never followed
+    // or stored unless AttributesEx lets reparse points through): Path is the link's own path.
+    std::function<void(TObject* Sender, const std::string& Path)> OnLinkPassedOver;
 
 private:
     void ScanFileSpec();

@@ -63,9 +63,19 @@ void TUnLha::CollectMembers(TStream32& Archive)
     THeaderStatus status = THeaderStatus::End;
     while (!GetCancel() && (status = ReadLhaHeader(read, pos, ArchiveSize, header)) == THeaderStatus::Header) {
         pos = header.NextOffset;
-        if (header.IsSymlink())
-            continue;  // links are not extracted, as with TAR
         TMember member{header, LhaNameToUtf8(header.Name)};
+        if (header.IsSymlink()) {
+            // Links are not extracted, as with TAR, but each one selected is told.
+            const std::size_t bar = member.Name.find('|');
+            std::string name = member.Name.substr(0, bar);
+            while (!name.empty() && name.back() == '\\')
+                name.pop_back();
+            const std::string target = bar == std::string::npos ? std::string() : member.Name.substr(bar + 1);
+            if (!name.empty() && MatchesStoredName(name, RecurseDirs))
+                DoError(name, target.empty() ? "symbolic link" : "symbolic link to " + target, E_SKIPPEDFILE,
+                        VolumeName);
+            continue;
+        }
         if (member.Name.empty() || !MatchesStoredName(member.Name, RecurseDirs))
             continue;
         NewestDate = std::max(NewestDate, DosDateTimeToDateTime(LhaDosDateTime(header)));
