@@ -177,6 +177,7 @@ TEST_F(LhaReaderTest, ArchivesOfOtherProgramsExtractAsLhasaExtractsThem)
         const TTree expected = LhasaTree(e.path(), status, true);
         const std::string out = "out" + std::to_string(same + refusedByBoth);
         Extract(e.path(), out);
+        std::erase(reports, E_SKIPPEDFILE);  // each link passed over is told
         const TTree ours = ReadTree(fs::path(home) / out, true);
         if (status == 0 && reports.empty()) {
             // Some writers store a folder without entries for it: lhasa then makes none either.
