@@ -286,7 +286,8 @@ TEST_F(ZipCheckTest, EndHandlerBoundThroughTheBaseFiresWithTheResult)
         };
         const TCheckResult r = Check(damaged ? Damaged(archive, false, false) : archive, &check);
         EXPECT_EQ(ended, r.Status) << damaged;
-        if (!damaged)
+        if (!damaged) {
             EXPECT_TRUE(r.AllPassed() && ended.size() == 3u);
+        }
     }
 }
