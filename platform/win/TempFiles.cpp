@@ -198,6 +198,12 @@ std::uint32_t RandomNumber()
 
 }  // namespace
 
+void SweepDeadOwnersFiles(const std::string& folderHost, std::string_view prefix)
+{
+    if (FirstUseOf(folderHost, prefix))
+        RemoveDeadOwnersFiles(folderHost, prefix);
+}
+
 bool IsDeadOwnersTempName(std::string_view name, std::string_view prefix)
 {
     Owner owner;
@@ -222,8 +228,7 @@ namespace {
 std::string MakeOwnedTempFile(const std::string& base, const std::string& folderHost, std::string_view prefix,
                               HANDLE* opened)
 {
-    if (FirstUseOf(folderHost, prefix))
-        RemoveDeadOwnersFiles(folderHost, prefix);
+    SweepDeadOwnersFiles(folderHost, prefix);
     const int access = opened ? O_RDWR : O_WRONLY;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = OwnedName(prefix, RandomNumber());

@@ -24,6 +24,10 @@ std::string CreateOwnedTempFile(std::string_view folder, std::string_view prefix
 std::string CreateOwnedTempFileIn(std::string_view folder, const std::string& folderHost, std::string_view prefix,
                                   HANDLE& handle);
 
+// What the first temporary file of `prefix` made in a folder does, without making one: removes the
+// files of dead owners there, once per folder (host path) and prefix in a process.
+void SweepDeadOwnersFiles(const std::string& folderHost, std::string_view prefix);
+
 // Whether `name` (a file name without folder) is a temporary name of `prefix` whose owner is known
 // to be dead.
 bool IsDeadOwnersTempName(std::string_view name, std::string_view prefix);
