@@ -53,7 +53,7 @@ void WriteBesideAndReplace(TStream* Source, const std::string& Target, const TTe
         }
         out.reset();  // closed before the rename
         if (copied == size) {
-            if (!MoveFileExA(sibling.c_str(), Target.c_str(), MOVEFILE_REPLACE_EXISTING))
+            if (!win::PutFileInPlace(sibling, Target))
                 throw E_RAISE(GetLastError() == ERROR_DISK_FULL ? E_DISKFULL : E_UPDATEARCHIVE);
             replaced = true;
         }
@@ -113,7 +113,7 @@ void MoveTempArchive(TStream32* Stream, const std::string& Target, bool SameDriv
         if (TempName == kMemoryTempName) {
             WriteBesideAndReplace(Stream, Target, Owner);
         } else if (SameDrive) {
-            if (!MoveFileExA(TempName.c_str(), Target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+            if (!win::PutFileInPlace(TempName, Target))
                 throw E_RAISE(GetLastError() == ERROR_DISK_FULL ? E_DISKFULL : E_UPDATEARCHIVE);
         } else {
             TFileStream32 source(TempName, fmOpenRead | fmShareDenyWrite);

@@ -6,10 +6,12 @@
 
 #include "core/ArcType.h"
 
+#include "core/DeflateAhead.h"
 #include "core/DiskManager.h"
 #include "core/Err_Msgs.h"
 #include "core/TempStreams.h"
 #include "core/plxBZip2.h"
+#include "core/plxDeflate.h"
 #include "core/plxGbls.h"
 #include "core/plxHooks.h"
 #include "core/plxPPMDi1.h"
@@ -854,8 +856,22 @@ void TCompressClass::CompressFiles(TStream32* OldArchive, TStream32& Output, TCo
     const int maxDeleted = DeletedCount;
     DeletedCount = 0;
     BytesToRead = UnpackedTotal;
+    const unsigned workers = CompressThreads > 0 ? unsigned(CompressThreads) : TDeflateAhead::CoreCount();
+    FAheadNext = 0;
+    if (workers > 1 && DeflatesAhead())
+        FAhead = std::make_unique<TDeflateAhead>(workers);
+    // However the run ends, the workers stop with it.
+    struct TStopAhead {
+        std::unique_ptr<TDeflateAhead>& Ahead;
+        ~TStopAhead() { Ahead.reset(); }
+    } stopAhead{FAhead};
     for (std::uint32_t i = 0; i < EntryList.Count && !GetCancel(); ++i) {
         FileNumber = int(i) + 1;
+        if (FAhead) {
+            if (i > 0)
+                FAhead->DropUpTo(i - 1);  // work an entry did not use
+            FillAhead(EntryList, i);
+        }
         TCompressFileInfo& item = EntryList.GetItem(i);
         CurrentItem = &item;
         TCompressEntryInfo info;
@@ -915,6 +931,54 @@ void TCompressClass::CompressFiles(TStream32* OldArchive, TStream32& Output, TCo
     if (OnElapsedTime) {
         Timer().Stop();
         OnElapsedTime(this, Timer().Elapsed());
+    }
+}
+
+void TCompressClass::FillAhead(TCompressHeaderObj& EntryList, std::uint32_t From)
+{
+    // Enough ahead to keep every worker busy, little enough to keep memory flat.
+    constexpr std::int64_t kBytesAhead = std::int64_t(32) << 20;
+    const std::size_t jobsAhead = 64;
+    const bool stored = DeflateType == dtDeflateS || CompressMethod == cmStore;
+    if (stored || CompressMethod != cmDeflate)
+        return;
+    FAheadNext = std::max(FAheadNext, From);
+    while (FAheadNext < EntryList.Count && FAhead->JobsHeld() < jobsAhead && FAhead->BytesHeld() < kBytesAhead) {
+        const std::uint32_t j = FAheadNext++;
+        const TCompressFileInfo& item = EntryList.GetItem(j);
+        if (item.Action != eaCompress)
+            continue;
+        const std::string& path = EntryList.Name(j);
+        if (path.empty() || path.back() == '\\' || path.back() == '/' || IsOwnArchive(path))
+            continue;
+        // A guess of what CompressStream will do; it takes the work only where the guess held.
+        TCompressEntryInfo info;
+        ReadFileInfo(item, info);
+        if (info.UnpackedSize <= 0 || info.UnpackedSize > kWholeDeflateLimit)
+            continue;
+        const std::string ext = win::LowerCase(win::ExtractFileExt(path));
+        if (!ext.empty() && std::find(StoreFilesOfType.begin(), StoreFilesOfType.end(), ext) != StoreFilesOfType.end())
+            continue;
+        TFileStream32 input(path, fmOpenRead | fmShareDenyNone);
+        if (!input.HandleValid())
+            continue;  // reported at the entry's turn
+        input.DisableReadAhead();
+        auto job = std::make_unique<TDeflateJob>();
+        job->Size = input.Size();
+        if (job->Size <= 0 || job->Size > kWholeDeflateLimit)
+            continue;
+        job->Data.resize(std::size_t(job->Size));
+        std::int64_t got = 0;
+        while (got < job->Size) {
+            const std::int32_t n = input.Read(job->Data.data() + got, std::int32_t(job->Size - got));
+            if (n <= 0)
+                break;
+            got += n;
+        }
+        if (got != job->Size)
+            continue;
+        job->Level = DeflateType;
+        FAhead->Submit(j, std::move(job));
     }
 }
 

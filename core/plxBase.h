@@ -23,6 +23,8 @@
 
 class TStream32;
 class TPpmdCodec;
+class TDeflateAhead;
+class TWholeDeflater;
 
 // Date, sizes and attributes of one entry, as the writers keep them in their header records.
 struct TCompressEntryInfo {
@@ -45,6 +47,8 @@ public:
     bool EncryptHeaders = false;
     std::string DefaultDir;
     bool Loading = false;  // being loaded from a form resource: no default extension yet
+    // Threads that deflate members ahead of the writer: 0 one per core, 1 none (all on the caller's).
+    int CompressThreads = 0;
     const std::string& DefaultExt() const { return FDefaultExt; }
     void SetDefaultExt(const std::string& Value);
     void SetArchiveFile(const std::string& Name) override;
@@ -181,6 +185,16 @@ protected:
     bool FReplaced = false;        // this run's output has replaced the archive
     int FLastReportedCode = 0;
     std::unique_ptr<TPpmdCodec> FPpmd;
+    std::unique_ptr<TWholeDeflater> FWholeDeflater;
+
+    // Members deflated ahead by workers, for writers whose entries stand alone (see DeflatesAhead).
+    virtual bool DeflatesAhead() const { return false; }
+    void FillAhead(TCompressHeaderObj& EntryList, std::uint32_t From);
+    // The progress and cancel checks of reading the input, for a member a worker has read and packed.
+    bool ReplayInput(std::uint32_t Register);
+    std::unique_ptr<TDeflateAhead> FAhead;
+    std::uint32_t FAheadNext = 0;   // the first entry FillAhead has not looked at
+    std::uint32_t FEntryIndex = 0;  // the entry CompressStream is writing
 
     // An old entry this run's file replaces, by the index of the entry that replaces it: a refresh
     // rewrites the old item in place, so its former record is kept.

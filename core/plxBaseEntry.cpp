@@ -3,8 +3,10 @@
 #include "core/plxBase.h"
 
 #include "core/Err_Msgs.h"
+#include "core/DeflateAhead.h"
 #include "core/FilterStreams.h"
 #include "core/plxBZip2.h"
+#include "core/plxDeflate.h"
 #include "core/plxGbls.h"
 #include "core/plxHooks.h"
 #include "core/plxPPMDi1.h"
@@ -18,7 +20,6 @@
 
 namespace {
 
-constexpr std::int64_t kSmallInput = 16384;  // deflated in memory first, in one call
 constexpr std::int32_t kPumpBlock = 65536;
 
 std::uint16_t MethodNumberOf(TCompressMethod method)
@@ -180,23 +181,55 @@ bool TCompressClass::StoreFallback(TStream32* Input, TStream32& Output)
     return StoreStream(Input, 32, Output);
 }
 
+bool TCompressClass::ReplayInput(std::uint32_t Register)
+{
+    // The same steps as PumpInput's blocks, so that progress and cancel look as they do there.
+    const std::int64_t block = std::clamp<std::int64_t>(FInputSize, 1, kPumpBlock);
+    std::int64_t done = 0;
+    while (done < FInputSize) {
+        if (GetCancel())
+            return false;
+        const std::int64_t step = std::min(FInputSize - done, block);
+        done += step;
+        BytesToRead -= step;
+        DoProgress(done, FInputSize, UnpackedTotal);
+    }
+    if (GetCancel())
+        return false;
+    SettleEntryCrc(done, Register);
+    return true;
+}
+
 bool TCompressClass::DeflateData(TStream32& Input, TStream32& Output)
 {
-    const std::int64_t dataStart = Output.Position();
-    if (FInputSize <= kSmallInput) {
-        std::vector<std::uint8_t> data;
-        data.reserve(std::size_t(FInputSize));
-        if (!PumpInput(Input, [&](const std::uint8_t* p, std::size_t n) { data.insert(data.end(), p, p + n); }))
-            return false;
-        std::vector<std::uint8_t> bytes = DeflateSmallBuffer(data.data(), data.size(), DeflateType);
-        if (std::int64_t(bytes.size()) > FInputSize)
+    if (FInputSize <= kWholeDeflateLimit) {
+        // The whole member is at hand: one call packs it faster and no larger than the stream.
+        std::vector<std::uint8_t> packed;
+        bool fits = false;
+        std::unique_ptr<TDeflateJob> ready = FAhead ? FAhead->Take(FEntryIndex) : nullptr;
+        if (ready && !ready->Failed && ready->Size == FInputSize && ready->Level == DeflateType) {
+            if (!ReplayInput(ready->Register))
+                return false;
+            packed = std::move(ready->Packed);
+            fits = ready->Fits;
+        } else {
+            std::vector<std::uint8_t> data;
+            data.reserve(std::size_t(FInputSize));
+            if (!PumpInput(Input, [&](const std::uint8_t* p, std::size_t n) { data.insert(data.end(), p, p + n); }))
+                return false;
+            if (!FWholeDeflater)
+                FWholeDeflater = std::make_unique<TWholeDeflater>();
+            fits = FWholeDeflater->Deflate(data.data(), data.size(), DeflateType, packed);
+        }
+        if (!fits)
             return StoreFallback(&Input, Output);
         if (Encrypted)
-            DataCipher.EncryptBuffer(bytes.data(), bytes.size());
-        if (!bytes.empty())
-            Output.WriteBuffer(bytes.data(), std::int32_t(bytes.size()));
+            DataCipher.EncryptBuffer(packed.data(), packed.size());
+        if (!packed.empty())
+            Output.WriteBuffer(packed.data(), std::int32_t(packed.size()));
         return true;
     }
+    const std::int64_t dataStart = Output.Position();
     {
         TCompressStream deflater(&Output, DeflateType, -15);
         deflater.CancelPointer = CancelPtr;
@@ -281,6 +314,7 @@ bool TCompressClass::OwnMethodData(TCompressMethod, TStream32&, TStream32&)
 bool TCompressClass::CompressStream(TStream32* Input, TStream32& Output, TCompressHeaderObj& EntryList, int Index)
 {
     TCompressFileInfo& item = EntryList.GetItem(std::uint32_t(Index));
+    FEntryIndex = std::uint32_t(Index);
     if (!Input) {
         item.Encryption = emNone;
         return WriteDirEntry(Output, EntryList, Index);

@@ -14,3 +14,31 @@ constexpr unsigned char InflateWindowBitsByte = 241;  // the same value as one b
 // engine and write failures raise.
 bool DeflateStreamRegion(TStream* Input, TStream* Output, const TStreamControl& Entry, int WindowBits,
                          const TStreamProgress& Progress, TDeflateType Level, std::uint32_t& Crc);
+
+struct libdeflate_compressor;
+
+// Members up to this size are deflated whole in memory; larger ones stream through zlib, so that
+// memory stays flat for big files.
+constexpr std::int64_t kWholeDeflateLimit = std::int64_t(8) << 20;
+
+// Raw deflate of a whole member in one call: about twice zlib's speed at the same level, with the
+// same or smaller output. The compressor is kept between members; one per operation or worker,
+// never shared between threads.
+class TWholeDeflater {
+public:
+    TWholeDeflater() = default;
+    TWholeDeflater(const TWholeDeflater&) = delete;
+    TWholeDeflater& operator=(const TWholeDeflater&) = delete;
+    ~TWholeDeflater();
+
+    // The packed bytes of Data into Out; false, with Out empty, when they would be longer than
+    // Data (the caller stores the member). Raises E_OUTOFMEMORY when no compressor can be made.
+    bool Deflate(const std::uint8_t* Data, std::size_t Size, TDeflateType Level, std::vector<std::uint8_t>& Out);
+    // The same, but always packed (a .gz member has no stored fallback).
+    void DeflateAlways(const std::uint8_t* Data, std::size_t Size, TDeflateType Level, std::vector<std::uint8_t>& Out);
+
+private:
+    libdeflate_compressor* CompressorFor(TDeflateType Level);
+    libdeflate_compressor* FCompressor = nullptr;
+    int FLevel = -1;
+};

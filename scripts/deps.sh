@@ -4,9 +4,9 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config clang
-  zlib1g-dev libbz2-dev libgtest-dev libgmock-dev libarchive-dev libunarr-dev
+  zlib1g-dev libdeflate-dev libbz2-dev libgtest-dev libgmock-dev libarchive-dev libunarr-dev
   qt6-base-dev libgl-dev qt6-translations-l10n
-  zip unzip 7zip libarchive-tools gzip bzip2 lbzip2 ncompress pigz
+  zip unzip 7zip libarchive-tools gzip bzip2 lbzip2 ncompress pigz libdeflate-tools
   arj arc nomarch jlha-utils lhasa unar unace gcab cabextract sharutils uudeview tar
   libmspack-dev
 )

@@ -62,23 +62,37 @@ public:
         return true;
     }
 
-    // Renames the volumes to their names, last first so that a set is complete once its last
-    // volume stands; false after a report (the volumes put in place stay, the others go).
+    // Renames the volumes to their names. The archive's own name is taken last, in one rename:
+    // until then the old archive stands whole, from then on the new set is complete. False after
+    // a report (the old archive stays, the new volumes go).
     bool Commit()
     {
         FFile.reset();
         const std::string& target = FOwner.SplitArchiveFile;
-        const std::size_t count = FTemps.size();
-        for (std::size_t i = count; i-- > 0;) {
-            const std::string name = i + 1 == count ? target : FOwner.NumberedSplitName(target, int(i) + 1);
-            if (!MoveFileExA(FTemps[i].c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-                FOwner.DoError(name, "", E_WRITEFILE, name);
-                return false;
-            }
-            if (FOwner.OnSplitNewVolume)
-                FOwner.OnSplitNewVolume(&FOwner, std::uint32_t(i + 1), name);
-            FTemps.pop_back();
+        const bool replaces = win::FileExists(target);
+        std::vector<std::string> placed;
+        const auto fail = [&](const std::string& Name) {
+            FOwner.DoError(Name, "", E_WRITEFILE, Name);
+            for (const std::string& name : placed)
+                DeleteFileA(name.c_str());
+            return false;
+        };
+        for (std::size_t i = 0; i + 1 < FTemps.size(); ++i) {
+            const std::string name = FOwner.NumberedSplitName(target, int(i) + 1);
+            // The volumes of a private archive are as private as it was.
+            if (replaces)
+                win::TakeOwnerAndModeOf(target, FTemps[i]);
+            if (!MoveFileExA(FTemps[i].c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING))
+                return fail(name);
+            FTemps[i].clear();
+            placed.push_back(name);
         }
+        if (!win::PutFileInPlace(FTemps.back(), target))
+            return fail(target);
+        FTemps.clear();
+        if (FOwner.OnSplitNewVolume)
+            for (std::size_t i = 0; i <= placed.size(); ++i)
+                FOwner.OnSplitNewVolume(&FOwner, std::uint32_t(i + 1), i < placed.size() ? placed[i] : target);
         return true;
     }
 
@@ -86,7 +100,8 @@ public:
     {
         FFile.reset();
         for (const std::string& name : FTemps)
-            DeleteFileA(name.c_str());
+            if (!name.empty())
+                DeleteFileA(name.c_str());
         FTemps.clear();
     }
 

@@ -5,6 +5,7 @@
 #include "core/FilterStreams.h"
 #include "core/MethodName.h"
 #include "core/plxGbls.h"
+#include "core/plxDeflate.h"
 #include "core/plxHooks.h"
 #include "core/plxRegister.h"
 #include "core/plxStreams.h"
@@ -13,6 +14,7 @@
 #include "readers/GzipFormat.h"
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -112,8 +114,22 @@ bool TGZip::WriteGzipMember(TStream32& Input, TStream32& Output, std::int64_t MT
     std::uint32_t crc = CRC_MASK;
     std::int64_t done = 0;
     {
-        TCompressStream deflater(&Output, DeflateType, -15);
-        deflater.CancelPointer = CancelPtr;
+        // A member of known small size is packed whole, in one call; a large one, or one that
+        // grows past that while it is read, streams, so memory stays flat.
+        const bool whole = FInputSize > 0 && FInputSize <= kWholeDeflateLimit;
+        std::vector<std::uint8_t> gathered;
+        std::unique_ptr<TCompressStream> deflater;
+        const auto stream = [&] {
+            deflater = std::make_unique<TCompressStream>(&Output, DeflateType, -15);
+            deflater->CancelPointer = CancelPtr;
+            if (!gathered.empty())
+                deflater->WriteBuffer(gathered.data(), std::int32_t(gathered.size()));
+            std::vector<std::uint8_t>().swap(gathered);
+        };
+        if (whole)
+            gathered.reserve(std::size_t(FInputSize));
+        else
+            stream();
         std::vector<std::uint8_t> block(kReadBlock);
         // Read to the end, not to the scanned size: the member describes what was read.
         for (;;) {
@@ -123,7 +139,12 @@ bool TGZip::WriteGzipMember(TStream32& Input, TStream32& Output, std::int64_t MT
             if (got <= 0)
                 break;
             UpdateCrc32(block.data(), got, crc);
-            deflater.WriteBuffer(block.data(), got);
+            if (!deflater && std::int64_t(gathered.size()) + got > kWholeDeflateLimit)
+                stream();
+            if (deflater)
+                deflater->WriteBuffer(block.data(), got);
+            else
+                gathered.insert(gathered.end(), block.data(), block.data() + got);
             done += got;
             BytesToRead -= got;
             DoProgress(done, std::max(FInputSize, done), UnpackedTotal);
@@ -132,8 +153,13 @@ bool TGZip::WriteGzipMember(TStream32& Input, TStream32& Output, std::int64_t MT
         if (done == 0) {
             // An empty input still needs one final block, or the member cannot be read back.
             Output.WriteBuffer(GzipEmptyDeflate.data(), std::int32_t(GzipEmptyDeflate.size()));
+        } else if (deflater) {
+            deflater->FinishDeflate();
         } else {
-            deflater.FinishDeflate();
+            TWholeDeflater packer;
+            std::vector<std::uint8_t> packed;
+            packer.DeflateAlways(gathered.data(), gathered.size(), DeflateType, packed);
+            Output.WriteBuffer(packed.data(), std::int32_t(packed.size()));
         }
     }
     if (GetCancel())

@@ -437,7 +437,7 @@ void TMakeCab::Finish(TCompressHeaderObj& /*EntryList*/)
 {
     // The later cabinets of a set, complete now that the first is in place.
     for (const auto& [written, final] : FFollowing) {
-        if (!MoveFileExA(written.c_str(), final.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED))
+        if (!win::PutFileInPlace(written, final))
             DoError(final, "", E_WRITEFILE, FArchiveFile);
     }
     FFollowing.clear();

@@ -406,7 +406,7 @@ int TCompressedTar::Compress()
         if (count > 0 && !GetCancel()) {
             const std::string packed = CompressTar(tar, work);
             if (!packed.empty() && !GetCancel()) {
-                if (MoveFileExA(packed.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+                if (win::PutFileInPlace(packed, target)) {
                     result = count;
                     DeleteDeferredMoves();
                 } else {

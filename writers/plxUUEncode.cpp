@@ -336,16 +336,25 @@ private:
             Z.RaiseError(FParts.back().Target, "", "", E_WRITEFILE);
     }
 
+    // The output's own name is taken last, in one rename: until then an earlier output stands
+    // whole, from then on every part of the new one is in place.
     bool Commit()
     {
-        for (auto& part : FParts) {
+        if (FParts.empty())
+            return true;
+        std::vector<std::string> placed;
+        for (std::size_t n = 1; n <= FParts.size(); ++n) {
+            auto& part = FParts[n % FParts.size()];
             if (part.Dated)
                 win::FileSetDate(part.Temp, win::DateTimeToFileDate(part.Date));
             if (!MoveFileExA(part.Temp.c_str(), part.Target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
                 Z.DoError(part.Target, "", E_WRITEFILE, "");
+                for (const std::string& name : placed)
+                    DeleteFileA(name.c_str());
                 return false;
             }
             part.Temp.clear();
+            placed.push_back(part.Target);
         }
         return true;
     }

@@ -91,6 +91,8 @@ public:
     static bool NeedsLargeEnd(std::int64_t CentralOffset, std::uint64_t ListCount);
 
 protected:
+    // Every member stands alone: workers may deflate the next ones while one is written.
+    bool DeflatesAhead() const override { return true; }
     bool CheckFreeSpace(std::int64_t OutputSize, bool CopyNeeded) override;
     bool PlaceTempOutput(TStream32* Stream, const std::string& Target, bool SameDrive, const std::string& TempName,
                          const TTempStreamOwner& Owner) override;

@@ -434,7 +434,7 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     }
     const bool incomplete = ShowErrorsSince(errorMark);
     bool written = count > 0 && win::FileExists(output);
-    if (written && replaces && !MoveFileExA(output.c_str(), archive.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (written && replaces && !win::PutFileInPlace(output, archive)) {
         DeleteFileA(output.c_str());
         written = false;
     }

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
@@ -256,9 +257,22 @@ DWORD CopyToSibling(const std::string& source, const std::string& target, std::s
     return ERROR_SUCCESS;
 }
 
+// Gives a new file the mode, owner and group of the file it is to replace. Set-ID bits are never
+// carried; when the group cannot be kept its permissions go, so nobody gains access.
+void TakeOwnerAndMode(const std::string& fileHost, const struct stat& model)
+{
+    mode_t mode = model.st_mode & 01777;
+    if (::chown(fileHost.c_str(), model.st_uid, model.st_gid) != 0 &&
+        ::chown(fileHost.c_str(), static_cast<uid_t>(-1), model.st_gid) != 0)
+        mode &= ~mode_t(S_IRWXG);
+    ::chmod(fileHost.c_str(), mode);
+}
+
 // Puts a finished sibling in the target's place; removes it when that fails.
 DWORD CommitSibling(const std::string& sibling, const std::string& target, bool replace)
 {
+    if (TestHooks().beforeRename)
+        TestHooks().beforeRename(sibling, target);
     if (RenameHost(sibling, target, replace) == 0)
         return ERROR_SUCCESS;
     const DWORD error = ErrorFromErrno(errno, ERROR_FILE_EXISTS);
@@ -472,6 +486,27 @@ BOOL RemoveHostFileIfSame(const std::string& hostPath, const HostFileId& id)
         return FailFromErrno(hostPath);
     NoteNameRemoved(hostPath);
     return TRUE;
+}
+
+BOOL TakeOwnerAndModeOf(const std::string& model, const std::string& file)
+{
+    std::string modelHost, fileHost;
+    struct stat st {};
+    if (!ToHostPath(model, modelHost) || !ToHostPath(file, fileHost))
+        return FALSE;
+    if (::stat(modelHost.c_str(), &st) != 0)
+        return FailFromErrno(modelHost);
+    TakeOwnerAndMode(fileHost, st);
+    return TRUE;
+}
+
+BOOL PutFileInPlace(const std::string& finished, const std::string& target)
+{
+    std::string host;
+    struct stat st {};
+    if (ToHostPath(target, host) && ::stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        return ReplaceFileA(target.c_str(), finished.c_str(), nullptr, 0, nullptr, nullptr);
+    return MoveFileExA(finished.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
 }
 
 }  // namespace win
@@ -778,6 +813,8 @@ BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD fl
     const auto limited = LimitedDriveOf(target);
     const bool mustCopy = TestHooks().forceCrossDevice || (limited && !IsUnderFolder(source, limited->root));
     if (!mustCopy) {
+        if (TestHooks().beforeRename)
+            TestHooks().beforeRename(source, target);
         if (RenameHost(source, target, replace) == 0) {
             NoteNameRemoved(source);
             NoteNameAdded(target);
@@ -807,6 +844,62 @@ BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD fl
 BOOL MoveFileA(const char* existingFileName, const char* newFileName)
 {
     return MoveFileExA(existingFileName, newFileName, MOVEFILE_COPY_ALLOWED);
+}
+
+BOOL ReplaceFileA(const char* replacedFileName, const char* replacementFileName, const char* backupFileName,
+                  DWORD /*replaceFlags*/, void* /*exclude*/, void* /*reserved*/)
+{
+    if (!replacedFileName || !replacementFileName || backupFileName)
+        return FailWith(ERROR_INVALID_PARAMETER);
+    std::string replaced, replacement;
+    if (!ToHostPath(replacedFileName, replaced) || !ToHostPath(replacementFileName, replacement))
+        return FALSE;
+    // The update goes to the file a link names; the link keeps standing.
+    char* real = ::realpath(replaced.c_str(), nullptr);
+    if (!real)
+        return FailFromErrno(replaced);
+    const std::string target(real);
+    std::free(real);
+    struct stat model {}, st {};
+    if (::stat(target.c_str(), &model) != 0)
+        return FailFromErrno(target);
+    if (!S_ISREG(model.st_mode) || IsReadOnly(model))
+        return FailWith(ERROR_ACCESS_DENIED);
+    if (lstat(replacement.c_str(), &st) != 0)
+        return FailFromErrno(replacement);
+    if (!S_ISREG(st.st_mode))
+        return FailWith(ERROR_ACCESS_DENIED);
+    if (st.st_dev == model.st_dev && st.st_ino == model.st_ino)
+        return FailWith(ERROR_SHARING_VIOLATION);
+
+    const auto limited = LimitedDriveOf(target);
+    const bool mustCopy = TestHooks().forceCrossDevice || st.st_dev != model.st_dev ||
+                          (limited && !IsUnderFolder(replacement, limited->root));
+    if (!mustCopy) {
+        TakeOwnerAndMode(replacement, model);
+        if (TestHooks().beforeRename)
+            TestHooks().beforeRename(replacement, target);
+        if (::rename(replacement.c_str(), target.c_str()) == 0) {
+            NoteNameRemoved(replacement);
+            NoteNameAdded(target);
+            return TRUE;
+        }
+        if (errno != EXDEV)
+            return FailFromErrno(replacement);
+    }
+    std::string sibling;
+    if (const DWORD error = CopyToSibling(replacement, target, sibling))
+        return FailWith(error);
+    TakeOwnerAndMode(sibling, model);
+    if (TestHooks().afterCrossDeviceCopy)
+        TestHooks().afterCrossDeviceCopy(sibling);
+    if (const DWORD error = CommitSibling(sibling, target, true))
+        return FailWith(error);
+    NoteNameAdded(target);
+    if (::unlink(replacement.c_str()) != 0)
+        return FailWithErrno();
+    NoteNameRemoved(replacement);
+    return TRUE;
 }
 
 BOOL CopyFileA(const char* existingFileName, const char* newFileName, BOOL failIfExists)

@@ -40,6 +40,13 @@ BOOL CreateHardLinkA(const char* fileName, const char* existingFileName, void* s
 // the target in one rename; the source is removed only after that.
 BOOL MoveFileExA(const char* existingFileName, const char* newFileName, DWORD flags);
 BOOL MoveFileA(const char* existingFileName, const char* newFileName);
+// Puts the replacement in place of an existing file, which it takes over whole: the new file keeps
+// the old one's mode, owner and group (owner and group as far as the host permits; group
+// permissions go when the group cannot be kept), and where the old name is a symbolic link the
+// file it names is replaced and the link stays. Across file systems the data is copied beside the
+// target first, as MoveFileExA does. No backup file is supported (backupFileName must be null).
+BOOL ReplaceFileA(const char* replacedFileName, const char* replacementFileName, const char* backupFileName,
+                  DWORD replaceFlags, void* exclude, void* reserved);
 // Copies through a hidden sibling too, so that a failed copy never leaves a half-written target.
 BOOL CopyFileA(const char* existingFileName, const char* newFileName, BOOL failIfExists);
 BOOL CreateDirectoryA(const char* pathName, void* securityAttributes);
@@ -81,11 +88,19 @@ struct HostFileId {
 HANDLE CreateNewHostFile(const std::string& hostPath, HostFileId& id);
 // Removes the file this process made under hostPath, unless another file has taken the name since.
 BOOL RemoveHostFileIfSame(const std::string& hostPath, const HostFileId& id);
+// Puts a finished file (an archive written under a temporary name) at Target: over an existing
+// file as ReplaceFileA does, else by MoveFileExA with copying allowed.
+BOOL PutFileInPlace(const std::string& finished, const std::string& target);
+// Gives a file the mode, owner and group of another, as ReplaceFileA gives the file it puts in
+// place (for files that join a replaced one, such as the volumes of a set).
+BOOL TakeOwnerAndModeOf(const std::string& model, const std::string& file);
 
 // Hooks for tests of cross-file-system moves.
 struct FileTestHooks {
     bool forceCrossDevice = false;  // renames between folders behave as if across file systems
     std::function<void(const std::string& tempHostPath)> afterCrossDeviceCopy;
+    // Called before a file is renamed into place (host paths): a test may end the process here.
+    std::function<void(const std::string& fromHostPath, const std::string& toHostPath)> beforeRename;
 };
 FileTestHooks& TestHooks();
 

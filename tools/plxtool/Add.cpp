@@ -198,7 +198,7 @@ int CmdAdd(std::span<char*> args)
         bz->OnFilename = [&produced](TObject*, const std::string&, const std::string& out) { produced = out; };
     const int added = zip->Compress();
     if (added == 1 && !produced.empty() && !SameFilePath(produced, zip->ArchiveFile()) &&
-        !MoveFileExA(produced.c_str(), zip->ArchiveFile().c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        !win::PutFileInPlace(produced, zip->ArchiveFile())) {
         PrintError(E_CREATEFILE, zip->ArchiveFile(), produced);
         return kFailure;
     }

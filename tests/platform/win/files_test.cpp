@@ -359,6 +359,33 @@ TEST_F(FilesTest, MoveToAnotherFileSystemForReal)
     std::filesystem::remove_all(ram);
 }
 
+TEST_F(FilesTest, AReplacedFileKeepsItsModeGroupAndLinkOnOneFileSystemAndAcross)
+{
+    for (const bool across : {false, true}) {
+        SCOPED_TRACE(across);
+        win::TestHooks().forceCrossDevice = across;
+        std::filesystem::remove_all(home);
+        WriteHostFile(home + "/new/archive.zip", "new archive");
+        WriteHostFile(home + "/real/archive.zip", "old archive");
+        chmod((home + "/real/archive.zip").c_str(), 0604);
+        std::filesystem::create_directories(home + "/links");
+        std::filesystem::create_symlink("../real/archive.zip", home + "/links/archive.zip");
+
+        ASSERT_TRUE(ReplaceFileA("C:\\links\\archive.zip", "C:\\new\\archive.zip", nullptr, 0, nullptr, nullptr));
+        EXPECT_TRUE(std::filesystem::is_symlink(home + "/links/archive.zip"));
+        EXPECT_EQ("new archive", ReadHostFile(home + "/real/archive.zip"));
+        EXPECT_EQ(0604u, ModeOf(home + "/real/archive.zip"));
+        EXPECT_EQ((std::set<std::string>{"archive.zip"}), NamesIn(home + "/real"));  // no copy left beside it
+        EXPECT_TRUE(NamesIn(home + "/new").empty());
+
+        // Only an existing file is replaced; a missing one is made by PutFileInPlace.
+        WriteHostFile(home + "/new/b.zip", "b");
+        EXPECT_FALSE(ReplaceFileA("C:\\real\\b.zip", "C:\\new\\b.zip", nullptr, 0, nullptr, nullptr));
+        EXPECT_TRUE(win::PutFileInPlace("C:\\new\\b.zip", "C:\\real\\b.zip"));
+        EXPECT_EQ("b", ReadHostFile(home + "/real/b.zip"));
+    }
+}
+
 TEST_F(FilesTest, RenamesCopiesAndFolders)
 {
     WriteHostFile(home + "/a.txt", "a");

@@ -1,0 +1,229 @@
+// How a new archive takes the old one's place: it keeps the old file's mode, owner and group, an
+// update through a symbolic link rewrites the file the link names, and a process killed at any
+// step of a split or a parted encoding leaves either the old archive or the whole new set.
+#include "core/Err_Msgs.h"
+#include "platform/win/Files.h"
+#include "tests/platform/win/FsTestSupport.h"
+#include "tests/support/HostTree.h"
+#include "tests/support/ToolRun.h"
+#include "writers/plxArchiveSplitter.h"
+#include "writers/plxUUEncode.h"
+#include "support/Reports.h"
+
+#include <gtest/gtest.h>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kTool = std::string(TORVO_BUILD_DIR) + "/tools/plxtool";
+
+std::string EnginePathOf(const fs::path& host) { return win::ToWindowsPath(host.string()); }
+
+struct stat StatOf(const fs::path& path)
+{
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st;
+}
+
+class CommitSafety : public FsTest {
+protected:
+    int Tool(const std::string& args)
+    {
+        int rc = -1;
+        const std::string out = CaptureCommand(ShellQuote(kTool) + " " + args + " 2>&1", &rc);
+        EXPECT_EQ(rc, 0) << args << "\n" << out;
+        return rc;
+    }
+
+    // Runs Work in a child that dies without any clean-up at the Step-th rename into place (as
+    // kill -9 would); answers whether the work ended before that step came.
+    static bool RunKilledAtRename(int Step, const std::function<bool()>& Work)
+    {
+        const pid_t child = fork();
+        if (child == 0) {
+            int renames = 0;
+            win::TestHooks().beforeRename = [&](const std::string&, const std::string&) {
+                if (renames++ == Step)
+                    _exit(9);
+            };
+            _exit(Work() ? 0 : 1);
+        }
+        int status = 0;
+        EXPECT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status));
+        EXPECT_NE(WEXITSTATUS(status), 1) << "the work failed at step " << Step;
+        return WEXITSTATUS(status) == 0;
+    }
+};
+
+TEST_F(CommitSafety, UpdatesKeepModeOwnerAndGroupAndWriteThroughLinks)
+{
+    if (!fs::exists(kTool))
+        GTEST_SKIP() << "plxtool not built";
+    const fs::path src = fs::path(root) / "src";
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        WriteHostFile((src / name).string(), std::string("text of ") + name + "\n");
+    const passwd* nobody = getpwnam("nobody");
+    const group* nogroup = getgrnam("nogroup");
+    const bool chownable = geteuid() == 0 && nobody && nogroup;
+
+    struct TType {
+        std::string Type, Check;  // Check: a real tool's test of "%s" that lists member names
+        bool Deletes;
+    };
+    std::vector<TType> types = {{"zip", "unzip -l %s", true},   {"tar", "tar -tvf %s", true},
+                                {"tgz", "tar -tzvf %s", false}, {"tbz", "tar -tjvf %s", false},
+                                {"lha", "lhasa l %s", true},    {"bh", "", true},
+                                {"cab", "cabextract -l %s", false}};
+    for (const auto& t : types) {
+        SCOPED_TRACE(t.Type);
+        const std::string tool = t.Check.substr(0, t.Check.find(' '));
+        if (!tool.empty() && !HaveTool(tool))
+            continue;
+        const auto listing = [&](const fs::path& archive) {
+            if (t.Check.empty())
+                return CaptureCommand(ShellQuote(kTool) + " list " + ShellQuote(archive.string()));
+            std::string command = t.Check;
+            command.replace(command.find("%s"), 2, ShellQuote(archive.string()));
+            int rc = -1;
+            const std::string out = CaptureCommand(command + " 2>&1", &rc);
+            EXPECT_EQ(rc, 0) << out;
+            return out;
+        };
+        const std::string in = " -t " + t.Type + " ";
+
+        // A private archive stays private through add and delete.
+        const fs::path archive = fs::path(root) / ("private." + t.Type);
+        ASSERT_EQ(Tool("add " + ShellQuote(archive.string()) + " " + ShellQuote((src / "a.txt").string()) + in), 0);
+        ASSERT_EQ(::chmod(archive.c_str(), 0640), 0);
+        if (chownable)
+            ASSERT_EQ(::chown(archive.c_str(), nobody->pw_uid, nogroup->gr_gid), 0);
+        const struct stat before = StatOf(archive);
+        ASSERT_EQ(Tool("add " + ShellQuote(archive.string()) + " " + ShellQuote((src / "b.txt").string()) + in), 0);
+        struct stat after = StatOf(archive);
+        EXPECT_NE(after.st_ino, before.st_ino);  // rewritten, not patched
+        EXPECT_EQ(after.st_mode & 07777, 0640u);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_gid, before.st_gid);
+        EXPECT_NE(listing(archive).find("b.txt"), std::string::npos);
+        if (t.Deletes) {
+            ASSERT_EQ(Tool("delete " + ShellQuote(archive.string()) + " a.txt"), 0);
+            after = StatOf(archive);
+            EXPECT_EQ(after.st_mode & 07777, 0640u);
+            EXPECT_EQ(after.st_uid, before.st_uid);
+            EXPECT_EQ(after.st_gid, before.st_gid);
+            const std::string left = listing(archive);
+            EXPECT_EQ(left.find("a.txt"), std::string::npos) << left;
+            EXPECT_NE(left.find("b.txt"), std::string::npos) << left;
+        }
+
+        // An archive reached through a link is updated where the link points; the link stays.
+        const fs::path real = fs::path(root) / "real" / ("linked." + t.Type);
+        const fs::path link = fs::path(root) / "links" / ("linked." + t.Type);
+        fs::create_directories(real.parent_path());
+        fs::create_directories(link.parent_path());
+        ASSERT_EQ(Tool("add " + ShellQuote(real.string()) + " " + ShellQuote((src / "a.txt").string()) + in), 0);
+        ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
+        fs::create_symlink(fs::path("..") / "real" / real.filename(), link);
+        ASSERT_EQ(Tool("add " + ShellQuote(link.string()) + " " + ShellQuote((src / "c.txt").string()) + in), 0);
+        EXPECT_TRUE(fs::is_symlink(link));
+        EXPECT_EQ(fs::read_symlink(link), fs::path("..") / "real" / real.filename());
+        EXPECT_EQ(StatOf(real).st_mode & 07777, 0600u);
+        const std::string through = listing(real);
+        EXPECT_NE(through.find("a.txt"), std::string::npos) << through;
+        EXPECT_NE(through.find("c.txt"), std::string::npos) << through;
+        for (const auto& entry : fs::directory_iterator(link.parent_path()))
+            EXPECT_TRUE(fs::is_symlink(entry.path())) << entry.path();  // nothing written beside the links
+    }
+}
+
+TEST_F(CommitSafety, AKillAtAnyStepOfASplitLeavesTheOldArchiveOrTheWholeNewSet)
+{
+    if (!HaveTool("zip") || !HaveTool("7zz"))
+        GTEST_SKIP() << "zip or 7zz is not installed";
+    const fs::path src = fs::path(root) / "src";
+    for (int i = 0; i < 4; ++i)
+        WriteHostFile((src / ("noise" + std::to_string(i) + ".bin")).string(), RandomBytes(50000, unsigned(i + 7)));
+    ASSERT_EQ(std::system(("cd " + ShellQuote(src.string()) + " && zip -qr ../source.zip .").c_str()), 0);
+    const fs::path source = fs::path(root) / "source.zip";
+    const fs::path set = fs::path(root) / "out" / "set.zip";
+    fs::create_directories(set.parent_path());
+    const std::string old = "an old archive that must survive";
+    const auto split = [&] {
+        TArchiveSplitter splitter;
+        splitter.SetArchiveFile(EnginePathOf(source));
+        splitter.SplitArchiveFile = EnginePathOf(set);
+        splitter.PartSize = 65536;
+        splitter.OnFileExists = [](TObject*, const std::string&, bool& overwrite) { overwrite = true; };
+        splitter.OnSplitDeleteVolume = [](TObject*, const std::string&, bool& toBin) { toBin = false; };
+        return splitter.SplitZip();
+    };
+    bool finished = false;
+    for (int step = 0; !finished && step < 20; ++step) {
+        SCOPED_TRACE(step);
+        fs::remove_all(set.parent_path());
+        WriteHostFile(set.string(), old);
+        ::chmod(set.c_str(), 0600);
+        finished = RunKilledAtRename(step, split);
+        if (ReadHostFile(set.string()) == old)
+            continue;  // the old archive stands whole
+        int rc = -1;
+        const std::string tested = CaptureCommand("7zz t " + ShellQuote(set.string()) + " 2>&1", &rc);
+        EXPECT_EQ(rc, 0) << tested;
+        EXPECT_NE(tested.find("Files: 4"), std::string::npos) << tested;
+        for (const auto& [name, bytes] : HostTree(set.parent_path()))
+            if (name.find(".tmp") == std::string::npos)  // the dead run's own
+                EXPECT_EQ(StatOf(set.parent_path() / name).st_mode & 0777, 0600u) << name;
+    }
+    EXPECT_TRUE(finished);
+}
+
+TEST_F(CommitSafety, AKillAtAnyStepOfAPartedEncodingLeavesTheOldOutputOrEveryNewPart)
+{
+    const fs::path input = fs::path(root) / "data.bin";
+    WriteHostFile(input.string(), RandomBytes(5000, 3));
+    const auto encode = [&](const fs::path& output) {
+        return [output, &input] {
+            TUUEncode z;
+            z.SetArchiveFile(EnginePathOf(input));
+            z.SetOutFilename(EnginePathOf(output));
+            z.OverwriteMode = omOverwrite;
+            z.KBytesPerVolume = 1;
+            return z.Compress() > 0;
+        };
+    };
+    const fs::path reference = fs::path(root) / "ref" / "out.uue";
+    fs::create_directories(reference.parent_path());
+    ASSERT_TRUE(encode(reference)());
+    const auto want = HostTree(reference.parent_path());
+    ASSERT_GT(want.size(), 3u);
+
+    const fs::path output = fs::path(root) / "out" / "out.uue";
+    const std::string old = "begin 644 old\r\nend\r\n";
+    bool finished = false;
+    for (int step = 0; !finished && step < 20; ++step) {
+        SCOPED_TRACE(step);
+        fs::remove_all(output.parent_path());
+        WriteHostFile(output.string(), old);
+        finished = RunKilledAtRename(step, encode(output));
+        if (ReadHostFile(output.string()) == old)
+            continue;
+        auto got = HostTree(output.parent_path());
+        for (auto it = got.begin(); it != got.end();)
+            it = it->first.find(".tmp") != std::string::npos ? got.erase(it) : std::next(it);  // the dead run's
+        EXPECT_EQ(got, want);
+    }
+    EXPECT_TRUE(finished);
+}
+
+}  // namespace

@@ -1,0 +1,134 @@
+// Members deflated by worker threads: the archive, the order of events and a cancelled run must be
+// exactly those of a run on the caller's thread alone.
+#include "writers/plxZip.h"
+
+#include "support/ToolRun.h"
+#include "tests/platform/win/FsTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <sstream>
+
+namespace {
+
+class ZipThreads : public FsTest {
+protected:
+    void SetUp() override
+    {
+        FsTest::SetUp();
+        src = root + "/src";
+        // Small and large, packable and not, empty, stored by type, and one past the in-memory size
+        // so that streamed and whole members interleave.
+        for (int i = 0; i < 40; ++i) {
+            std::string text;
+            for (int k = 0; k < 200 * (i % 7 + 1); ++k)
+                text += "line " + std::to_string(k * i) + " of file " + std::to_string(i) + "\n";
+            WriteHostFile(src + "/d" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".txt", text);
+        }
+        WriteHostFile(src + "/noise.bin", RandomBytes(200000, 3));
+        WriteHostFile(src + "/tiny-noise.bin", RandomBytes(100, 4));
+        WriteHostFile(src + "/empty.txt", "");
+        WriteHostFile(src + "/inner.zip", std::string(5000, 'z'));
+        const auto mixed = MixedBytes(9u << 20, 5);
+        WriteHostFile(src + "/big.bin", std::string(mixed.begin(), mixed.end()));
+    }
+
+    // One run; every event it fires, in order, goes to the log.
+    int Run(const std::string& zip, int threads, std::string& log, const std::function<void(TZip&)>& setup = {})
+    {
+        TZip z;
+        z.CompressThreads = threads;
+        z.StoredDirNames = sdRelative;
+        z.RecurseDirs = true;
+        z.SetFileSpec({ZDrivePath(src) + "\\*"});
+        std::ostringstream events;
+        z.OnBegin = [&](TObject*, const std::string& name, int count, bool&) {
+            events << "begin " << name << " " << count << "\n";
+        };
+        z.OnProgress = [&](TObject*, std::uint8_t file, std::uint8_t archive) {
+            events << "progress " << int(file) << " " << int(archive) << "\n";
+        };
+        z.OnEnd = [&](TObject*, const std::string& name, bool pass) { events << "end " << name << " " << pass << "\n"; };
+        z.OnError = [&](TObject*, const std::string& name, const std::string&, const std::string&, int code) {
+            events << "error " << name << " " << code << "\n";
+        };
+        if (setup)
+            setup(z);
+        z.SetArchiveFile(ZDrivePath(zip));
+        const int added = z.Compress();
+        log = events.str();
+        return added;
+    }
+
+    // Archives are compared whole; a mismatch reports where, not the bytes.
+    static void ExpectSameBytes(const std::string& a, const std::string& b)
+    {
+        const std::string x = ReadHostFile(a), y = ReadHostFile(b);
+        const auto diff = std::mismatch(x.begin(), x.end(), y.begin(), y.end());
+        EXPECT_TRUE(x == y) << a << " (" << x.size() << " bytes) and " << b << " (" << y.size()
+                            << " bytes) differ from offset " << (diff.first - x.begin());
+    }
+
+    std::string src;
+};
+
+TEST_F(ZipThreads, WorkersWriteTheSameArchiveWithTheSameEventsAndCancelKeepsTheOldOne)
+{
+    const std::string one = root + "/one.zip", many = root + "/many.zip";
+    std::string oneLog, manyLog;
+    const int added = Run(one, 1, oneLog);
+    ASSERT_EQ(added, 45);
+    EXPECT_EQ(Run(many, 4, manyLog), added);
+    EXPECT_EQ(manyLog, oneLog);
+    ExpectSameBytes(many, one);
+    int status = -1;
+    const std::string tested = CaptureCommand("unzip -tq " + ShellQuote(many) + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << tested;
+
+    // Deflated at the fast and the best level too, and with a password (whose header is random, so
+    // only the events and the contents can be compared).
+    for (const TDeflateType level : {dtDeflateF, dtDeflateX}) {
+        std::filesystem::remove(one);
+        std::filesystem::remove(many);
+        const auto setLevel = [level](TZip& z) { z.DeflateType = level; };
+        Run(one, 1, oneLog, setLevel);
+        Run(many, 3, manyLog, setLevel);
+        EXPECT_EQ(manyLog, oneLog) << int(level);
+        ExpectSameBytes(many, one);
+    }
+    const std::string secret = root + "/secret.zip";
+    Run(secret, 4, manyLog, [](TZip& z) { z.SetPassword("heslo"); });
+    std::filesystem::remove(one);
+    Run(one, 1, oneLog, [](TZip& z) { z.SetPassword("heslo"); });
+    EXPECT_EQ(manyLog, oneLog);
+    status = -1;
+    const std::string unpacked = CaptureCommand("unzip -tq -P heslo " + ShellQuote(secret) + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << unpacked;
+
+    // A run cancelled from an event halfway leaves the archive as it was, with the same events.
+    const std::string before = ReadHostFile(many);
+    for (const std::string& file : {"d1/f7.txt", "d2/f20.txt", "noise.bin", "big.bin"})
+        WriteHostFile(src + "/" + file, "changed " + file);
+    const auto cancelAt = [](TZip& z) {
+        z.OnReplaceFile = [](TObject*, const std::string&, const std::string&, TDateTime, TDateTime, std::int64_t,
+                             std::int64_t, int, int, bool& Replace) { Replace = true; };
+        auto begin = z.OnBegin;
+        z.OnBegin = [&z, begin](TObject* s, const std::string& name, int count, bool& go) {
+            begin(s, name, count, go);
+            if (name == "d2\\f20.txt")
+                z.SetCancel(true);
+        };
+    };
+    const std::string copy = root + "/copy.zip";
+    std::filesystem::copy_file(many, copy);
+    EXPECT_EQ(Run(many, 4, manyLog, cancelAt), 0);
+    EXPECT_EQ(Run(copy, 1, oneLog, cancelAt), 0);
+    EXPECT_EQ(manyLog, oneLog);
+    EXPECT_NE(manyLog.find("begin d2\\f20.txt"), std::string::npos) << manyLog;
+    EXPECT_TRUE(ReadHostFile(many) == before);
+    EXPECT_TRUE(ReadHostFile(copy) == before);
+}
+
+}  // namespace
