@@ -75,18 +75,25 @@ constexpr int kKindHeader = 0;
 constexpr int kKindFileData = 1;
 
 // A compressor's method. Setting a method outside the set the component can produce leaves the
-// method as it was; each writer's constructor names its set, other components take any method.
+// method as it was and is remembered as refused, so that the next run fails with a number
+// instead of writing another method than the one asked for; each writer's constructor names its
+// set, other components take any method.
 class TCompressMethodSetting {
 public:
     TCompressMethodSetting& operator=(TCompressMethod Method)
     {
-        if (Allows(Method))
+        FRefused = !Allows(Method);
+        if (FRefused)
+            FRefusedValue = Method;
+        else
             FValue = Method;
         return *this;
     }
     TCompressMethodSetting& operator=(const TCompressMethodSetting& Other) { return *this = TCompressMethod(Other); }
     operator TCompressMethod() const { return FValue; }
     bool Allows(TCompressMethod Method) const { return Method < 32 && ((FAllowed >> Method) & 1u) != 0; }
+    // The method last asked for: the refused one when the last request was refused.
+    TCompressMethod Requested() const { return FRefused ? FRefusedValue : FValue; }
     // The writer's constructor: the methods it can produce and the one it starts with.
     void Restrict(std::initializer_list<TCompressMethod> Allowed, TCompressMethod Initial)
     {
@@ -94,11 +101,14 @@ public:
         for (TCompressMethod m : Allowed)
             FAllowed |= 1u << m;
         FValue = Initial;
+        FRefused = false;
     }
 
 private:
     std::uint32_t FAllowed = ~0u;
     TCompressMethod FValue = cmDeflate;
+    TCompressMethod FRefusedValue = cmDeflate;
+    bool FRefused = false;
 };
 
 // OnGetZipFirstDisk, OnGetZipLastDisk and OnGetZipNextDisk are the ones of TDiskSpannOwner, so that

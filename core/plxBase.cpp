@@ -291,12 +291,23 @@ void TCompressClass::ReportFailure(const std::exception& Failure)
 
 // --- the public run ---
 
+bool TCompressClass::RefuseUnavailableMethod()
+{
+    // A delete writes no new data: the method does not matter.
+    if (Switch == swDelete || MethodAvailable(CompressMethod.Requested()))
+        return false;
+    DoError(FArchiveFile, std::string(CompressMethodName(CompressMethod.Requested())), E_UNSUPPORTEDMETHOD, "");
+    return true;
+}
+
 int TCompressClass::Compress()
 {
     int result = 0;
     try {
         if (EncryptionMethod() <= emAes2_256)
             SetEncryptionMethod(emZip_V2);
+        if (RefuseUnavailableMethod())
+            return 0;
         if (!EnsureArchiveFolder())
             return 0;
 

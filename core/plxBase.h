@@ -78,6 +78,10 @@ public:
     // The public run: entries written from disk (swDelete: entries deleted); 0 when cancelled or
     // failed. The archive on disk changes only when the run succeeded.
     virtual int Compress();
+    // Whether a run can write Method: one of the writer's set that its coders here produce.
+    virtual bool MethodAvailable(TCompressMethod Method) const { return CompressMethod.Allows(Method); }
+    // Reports 25326 when the method last asked for cannot be written; a run then writes nothing.
+    bool RefuseUnavailableMethod();
 
     // Hooks of the writers, with the behaviour of a writer that has none of its own.
     virtual void ProcessArchive(TCompressHeaderObj& EntryList);

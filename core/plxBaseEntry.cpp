@@ -319,7 +319,7 @@ bool TCompressClass::CompressStream(TStream32* Input, TStream32& Output, TCompre
         item.Encryption = emNone;
         return WriteDirEntry(Output, EntryList, Index);
     }
-    if (DeflateType == dtDeflateS || CompressMethod == cmStore)
+    if (DeflateType == dtDeflateS && CompressMethod.Allows(cmStore))
         CompressMethod = cmStore;  // stays for the later entries
     TCompressMethod method = CompressMethod;
     // Files that are compressed already are stored as they are, in one read.

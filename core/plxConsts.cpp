@@ -15,6 +15,15 @@ std::string_view ArcTypeName(TArcType t) {
     return IsDeclaredOrdinal<TArcType>(t) ? ArcTypeNames[t] : std::string_view();
 }
 
+std::string_view CompressMethodName(TCompressMethod m)
+{
+    static constexpr std::array<std::string_view, TEnumCount<TCompressMethod>::value> kNames = {
+        "cmStore",    "cmDeflate",  "cmFuse",   "cmFrozen5", "cmFrozen6", "cmFrozen7",
+        "cmMsZip",    "cmLzx",      "cmQuantum", "cmUUEncode", "cmXXEncode", "cmBase64",
+        "cmTar",      "cmTarGz",    "cmTarBz",  "cmBz2",     "cmPPMDi"};
+    return IsDeclaredOrdinal<TCompressMethod>(m) ? kNames[m] : std::string_view();
+}
+
 namespace {
 
 struct TMessage {

@@ -115,6 +115,8 @@ template <class E> constexpr bool IsDeclaredOrdinal(int ordinal) {
 // Listing texts of TArcType, blank-padded as the list view shows them.
 extern const std::array<std::string_view, TEnumCount<TArcType>::value> ArcTypeNames;
 std::string_view ArcTypeName(TArcType t);
+// The method as the components name it ("cmDeflate"); empty outside the enumeration.
+std::string_view CompressMethodName(TCompressMethod m);
 
 // Records.
 

@@ -29,7 +29,7 @@ TBlakHole::TBlakHole(TObject* AOwner) : TCompBase(AOwner)
     FClassDefaultExt = ".bh";
     SetDefaultExt("");
     FArcType = atBh;
-    CompressMethod = cmDeflate;
+    CompressMethod.Restrict({cmStore, cmDeflate, cmFuse, cmBz2}, cmDeflate);
 }
 
 void TBlakHole::SetArcType(TArcType)

@@ -31,7 +31,7 @@ TLha::TLha(TObject* AOwner) : TCompBase(AOwner)
     FClassDefaultExt = ".lzh";
     SetDefaultExt("");
     FArcType = atLha;
-    CompressMethod = cmFrozen6;
+    CompressMethod.Restrict({cmStore, cmFrozen5, cmFrozen6}, cmFrozen6);
 }
 
 void TLha::SetArcType(TArcType)

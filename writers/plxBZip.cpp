@@ -37,6 +37,10 @@ int TBZip::Compress()
     int result = 0;
     try {
         SetSwitch(Switch);
+        if (RefuseUnavailableMethod()) {
+            FileCount = 0;
+            return 0;
+        }
         std::string dir = OutputDir.empty() ? win::ExtractFilePath(FArchiveFile) : OutputDir;
         if (dir.empty())
             dir = win::CurrentDirectory();

@@ -74,7 +74,7 @@ int TGZip::Compress()
             DoError(FArchiveFile, "", E_UNSUPPORTEDARCTYPE, FArchiveFile);
             return 0;
         }
-        if (Switch == swRead)
+        if (Switch == swRead || RefuseUnavailableMethod())
             return 0;
         SetCancel(false);
         std::string dir = win::ExtractFilePath(FArchiveFile);

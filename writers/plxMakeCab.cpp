@@ -122,7 +122,7 @@ struct TMakeCabCallbacks {
 
 TMakeCab::TMakeCab(TObject* AOwner) : TCabInterface(AOwner), FLibrary(&CabinetLibrary())
 {
-    CompressMethod = cmMsZip;
+    CompressMethod.Restrict({cmStore, cmMsZip, cmLzx, cmQuantum}, cmMsZip);
     FClassDefaultExt = ".CAB";
     SetDefaultExt(".CAB");
     FArcType = atCab;

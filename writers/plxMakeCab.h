@@ -44,6 +44,13 @@ public:
     std::int64_t GetPartSize() const override { return FCabinetSize; }
     void SetPartSize(std::int64_t Value) override;
 
+    // The cabinet library here codes stored and MSZIP folders only: LZX and Quantum are refused
+    // before anything is written rather than failing half-way.
+    bool MethodAvailable(TCompressMethod Method) const override
+    {
+        return CompressMethod.Allows(Method) && (Method == cmStore || Method == cmMsZip);
+    }
+
     // The type word, method number and method name for CompressMethod.
     std::uint16_t CompressionTypeWord() const;
 

@@ -365,6 +365,8 @@ void TCompressedTar::ShareEvents(TZipCommon& From, TZipCommon& To)
 
 int TCompressedTar::Compress()
 {
+    if (RefuseUnavailableMethod())
+        return 0;
     if (FArchiveFile.empty()) {
         DoError(FArchiveFile, "ArchiveFile Property", E_INVALIDFILENAME, "");
         return 0;

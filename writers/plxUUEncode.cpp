@@ -390,7 +390,7 @@ TUUEncode::TUUEncode(TObject* AOwner) : TCompBase(AOwner)
     FClassDefaultExt = ".UUE";
     FDefaultExt = ".UUE";
     FArcType = atUUE;
-    CompressMethod = cmUUEncode;
+    CompressMethod.Restrict({cmUUEncode, cmXXEncode, cmBase64}, cmUUEncode);
 }
 
 void TUUEncode::SetOutFilename(const std::string& Value)

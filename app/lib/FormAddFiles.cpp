@@ -23,10 +23,6 @@ const std::vector<std::string> StoredTypes = {
     ".pak", ".pk3", ".pk_", ".rar", ".tbz", ".tgz", ".uue", ".uu",  ".war", ".xxe", ".z",   ".zip", ".zipx", ".zoo",
     ".plx"};
 
-constexpr const char* MethodNames[] = {"cmStore",    "cmDeflate", "cmFuse",    "cmFrozen5", "cmFrozen6", "cmFrozen7",
-                                       "cmMsZip",    "cmLzx",     "cmQuantum", "cmUUEncode", "cmXXEncode", "cmBase64",
-                                       "cmTar",      "cmTarGz",   "cmTarBz",   "cmBz2",      "cmPPMDi"};
-
 constexpr TplxFileAttribute BoxAttributes[] = {fsArchive,   fsReadOnly, fsHidden,    fsSysFile,
                                                fsDirectory, fsZeroAttr, fsEncrypted, fsReparsePoints};
 constexpr const char* BoxCaptions[] = {"Archive",   "Read Only", "Hidden",    "SysFile",
@@ -320,10 +316,11 @@ void TfrmAddFiles::ShowSettingsOf(TCompBase& writer)
     ShowAttributes(AttributeEx, writer.AttributesEx);
     ComboBox1->Items.Clear();
     methods_.clear();
-    for (int m = 0; m < int(std::size(MethodNames)); ++m) {
-        if (writer.CompressMethod.Allows(TCompressMethod(m))) {
+    // Only what this writer can write: anything else would be refused when the run starts.
+    for (int m = 0; m < TEnumCount<TCompressMethod>::value; ++m) {
+        if (writer.MethodAvailable(TCompressMethod(m))) {
             methods_.push_back(TCompressMethod(m));
-            ComboBox1->Items.Add(MethodNames[m]);
+            ComboBox1->Items.Add(std::string(CompressMethodName(TCompressMethod(m))));
         }
     }
     const auto chosen = std::find(methods_.begin(), methods_.end(), TCompressMethod(writer.CompressMethod));

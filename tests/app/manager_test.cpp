@@ -848,6 +848,22 @@ TEST(ManagerDialogs, AddFilesChoicesSeedKeysAndSplitSizes)
     ASSERT_EQ(1, add.ComboBox1->Items.Count());
     EXPECT_EQ("cmDeflate", add.ComboBox1->Items[0]);
     EXPECT_TRUE(add.ComboBox5->Enabled());
+    // Each writer offers what it writes: no PPMd for BH, no LZX or Quantum that the cabinet
+    // library here cannot code.
+    const auto offered = [&add](TCompBase& writer) {
+        add.ShowSettingsOf(writer);
+        std::vector<std::string> items;
+        for (int i = 0; i < add.ComboBox1->Items.Count(); ++i)
+            items.push_back(add.ComboBox1->Items[i]);
+        return items;
+    };
+    TBlakHole bh;
+    TLha lha;
+    TMakeCab cab;
+    using TNames = std::vector<std::string>;
+    EXPECT_EQ(offered(bh), (TNames{"cmStore", "cmDeflate", "cmFuse", "cmBz2"}));
+    EXPECT_EQ(offered(lha), (TNames{"cmStore", "cmFrozen5", "cmFrozen6"}));
+    EXPECT_EQ(offered(cab), (TNames{"cmStore", "cmMsZip"}));
 
     // Seed keys: ten digits up to 4294967295, nothing that would wrap.
     EXPECT_EQ(4294967295u, ParseSeedKey("4294967295"));
