@@ -13,6 +13,11 @@
 // memory on exactly the same symbol only when the layout is the same, so restart and cut-off
 // depend on it.
 
+// The coder's per-symbol steps are small and run for every byte: inlined; the model's repairs are
+// rare: kept out of the hot code.
+#define PPMD_STEP inline __attribute__((always_inline))
+#define PPMD_RARE __attribute__((noinline, cold))
+
 namespace {
 
 constexpr unsigned kMaxOrder = 16;
@@ -225,6 +230,10 @@ private:
     std::uint8_t ns2BSIndx_[256], ns2Indx_[260];
     See dummySee_, see_[24][32];
     std::uint16_t binSumm_[25][64];
+    // The tables as a restart leaves them.
+    State freshStates_[256];
+    See freshSee_[24][32];
+    std::uint16_t freshBinSumm_[25][64];
 };
 
 TPpmdModel::TPpmdModel(std::uint32_t size) {
@@ -248,6 +257,31 @@ TPpmdModel::TPpmdModel(std::uint32_t size) {
         if (--run == 0)
             run = (++m) - 4;
     }
+    for (unsigned k = 0; k < 256; k++) {
+        State& st = freshStates_[k];
+        st.Symbol = std::uint8_t(k);
+        st.Freq = 1;
+        st.SetSuccessor(0);
+    }
+    for (unsigned k = 0, m = 0; m < 25; m++) {
+        while (ns2Indx_[k] == m)
+            k++;
+        for (unsigned j = 0; j < 8; j++) {
+            auto val = std::uint16_t(kBinScale - kInitBinEsc[j] / (k + 1));
+            for (unsigned r = 0; r < 64; r += 8)
+                freshBinSumm_[m][j + r] = val;
+        }
+    }
+    for (unsigned k = 0, m = 0; m < 24; m++) {
+        while (ns2Indx_[k + 3] == m + 3)
+            k++;
+        for (unsigned j = 0; j < 32; j++) {
+            See& se = freshSee_[m][j];
+            se.Shift = kPeriodBits - 4;
+            se.Summ = std::uint16_t((2 * k + 5) << se.Shift);
+            se.Count = 7;
+        }
+    }
     alignOffset_ = 4 - (size & 3);
     base_ = static_cast<std::uint8_t*>(std::malloc(std::size_t(alignOffset_) + size));
     size_ = size;
@@ -255,7 +289,7 @@ TPpmdModel::TPpmdModel(std::uint32_t size) {
 
 // ---- sub-allocator ----
 
-void TPpmdModel::InsertNode(void* node, unsigned indx) {
+PPMD_STEP void TPpmdModel::InsertNode(void* node, unsigned indx) {
     Node* n = NodePtr(node);
     n->Stamp = kEmptyNode;
     n->Next = freeList_[indx];
@@ -264,14 +298,14 @@ void TPpmdModel::InsertNode(void* node, unsigned indx) {
     stamps_[indx]++;
 }
 
-void* TPpmdModel::RemoveNode(unsigned indx) {
+PPMD_STEP void* TPpmdModel::RemoveNode(unsigned indx) {
     Node* node = NodeAt(freeList_[indx]);
     freeList_[indx] = node->Next;
     stamps_[indx]--;
     return node;
 }
 
-void TPpmdModel::SplitBlock(void* ptr, unsigned oldIndx, unsigned newIndx) {
+PPMD_RARE void TPpmdModel::SplitBlock(void* ptr, unsigned oldIndx, unsigned newIndx) {
     unsigned nu = I2U(oldIndx) - I2U(newIndx);
     std::uint8_t* p = static_cast<std::uint8_t*>(ptr) + U2B(I2U(newIndx));
     unsigned i = U2I(nu);
@@ -282,7 +316,7 @@ void TPpmdModel::SplitBlock(void* ptr, unsigned oldIndx, unsigned newIndx) {
     InsertNode(p, i);
 }
 
-void TPpmdModel::GlueFreeBlocks() {
+PPMD_RARE void TPpmdModel::GlueFreeBlocks() {
     std::uint32_t head = 0;
     std::uint32_t* prev = &head;
     glueCount_ = 1 << 13;
@@ -328,7 +362,7 @@ void TPpmdModel::GlueFreeBlocks() {
     }
 }
 
-void* TPpmdModel::AllocUnitsRare(unsigned indx) {
+PPMD_RARE void* TPpmdModel::AllocUnitsRare(unsigned indx) {
     if (glueCount_ == 0) {
         GlueFreeBlocks();
         if (freeList_[indx] != 0)
@@ -351,7 +385,7 @@ void* TPpmdModel::AllocUnitsRare(unsigned indx) {
     return retVal;
 }
 
-void* TPpmdModel::AllocUnits(unsigned indx) {
+PPMD_STEP void* TPpmdModel::AllocUnits(unsigned indx) {
     if (freeList_[indx] != 0)
         return RemoveNode(indx);
     std::uint32_t numBytes = U2B(I2U(indx));
@@ -363,7 +397,7 @@ void* TPpmdModel::AllocUnits(unsigned indx) {
     return AllocUnitsRare(indx);
 }
 
-void* TPpmdModel::ShrinkUnits(void* oldPtr, unsigned oldNU, unsigned newNU) {
+PPMD_RARE void* TPpmdModel::ShrinkUnits(void* oldPtr, unsigned oldNU, unsigned newNU) {
     unsigned i0 = U2I(oldNU);
     unsigned i1 = U2I(newNU);
     if (i0 == i1)
@@ -378,14 +412,14 @@ void* TPpmdModel::ShrinkUnits(void* oldPtr, unsigned oldNU, unsigned newNU) {
     return oldPtr;
 }
 
-void TPpmdModel::SpecialFreeUnit(void* ptr) {
+PPMD_RARE void TPpmdModel::SpecialFreeUnit(void* ptr) {
     if (static_cast<std::uint8_t*>(ptr) != unitsStart_)
         InsertNode(ptr, 0);
     else
         unitsStart_ += kUnitSize;
 }
 
-void* TPpmdModel::MoveUnitsUp(void* oldPtr, unsigned nu) {
+PPMD_RARE void* TPpmdModel::MoveUnitsUp(void* oldPtr, unsigned nu) {
     unsigned indx = U2I(nu);
     if (static_cast<std::uint8_t*>(oldPtr) > unitsStart_ + 16 * 1024 || Ref(oldPtr) > freeList_[indx])
         return oldPtr;
@@ -398,7 +432,7 @@ void* TPpmdModel::MoveUnitsUp(void* oldPtr, unsigned nu) {
     return ptr;
 }
 
-void TPpmdModel::ExpandTextArea() {
+PPMD_RARE void TPpmdModel::ExpandTextArea() {
     std::uint32_t count[kNumIndexes] = {};
     if (loUnit_ != hiUnit_)
         NodePtr(loUnit_)->Stamp = 0;
@@ -445,7 +479,7 @@ void TPpmdModel::Init(unsigned maxOrder, unsigned restoreMethod) {
     dummySee_.Count = 64;
 }
 
-void TPpmdModel::RestartModel() {
+PPMD_RARE void TPpmdModel::RestartModel() {
     std::memset(freeList_, 0, sizeof(freeList_));
     std::memset(stamps_, 0, sizeof(stamps_));
     text_ = base_ + alignOffset_;
@@ -466,35 +500,13 @@ void TPpmdModel::RestartModel() {
     foundState_ = reinterpret_cast<State*>(loUnit_);
     loUnit_ += U2B(256 / 2);
     minContext_->Stats = Ref(foundState_);
-    for (unsigned i = 0; i < 256; i++) {
-        State* s = &foundState_[i];
-        s->Symbol = std::uint8_t(i);
-        s->Freq = 1;
-        s->SetSuccessor(0);
-    }
-
-    for (unsigned i = 0, m = 0; m < 25; m++) {
-        while (ns2Indx_[i] == m)
-            i++;
-        for (unsigned k = 0; k < 8; k++) {
-            auto val = std::uint16_t(kBinScale - kInitBinEsc[k] / (i + 1));
-            for (unsigned r = 0; r < 64; r += 8)
-                binSumm_[m][k + r] = val;
-        }
-    }
-    for (unsigned i = 0, m = 0; m < 24; m++) {
-        while (ns2Indx_[i + 3] == m + 3)
-            i++;
-        for (unsigned k = 0; k < 32; k++) {
-            See& s = see_[m][k];
-            s.Shift = kPeriodBits - 4;
-            s.Summ = std::uint16_t((2 * i + 5) << s.Shift);
-            s.Count = 7;
-        }
-    }
+    // A restart comes with every member: copy the fresh tables rather than compute them again.
+    std::memcpy(foundState_, freshStates_, sizeof(freshStates_));
+    std::memcpy(binSumm_, freshBinSumm_, sizeof(binSumm_));
+    std::memcpy(see_, freshSee_, sizeof(see_));
 }
 
-void TPpmdModel::Refresh(Context* ctx, unsigned oldNU, unsigned scale) {
+PPMD_RARE void TPpmdModel::Refresh(Context* ctx, unsigned oldNU, unsigned scale) {
     unsigned i = ctx->NumStats;
     auto* s = static_cast<State*>(ShrinkUnits(Stats(ctx), oldNU, (i + 2) >> 1));
     ctx->Stats = Ref(s);
@@ -510,7 +522,7 @@ void TPpmdModel::Refresh(Context* ctx, unsigned oldNU, unsigned scale) {
     ctx->Flags = std::uint8_t(flags);
 }
 
-std::uint32_t TPpmdModel::CutOff(Context* ctx, unsigned order) {
+PPMD_RARE std::uint32_t TPpmdModel::CutOff(Context* ctx, unsigned order) {
     if (ctx->NumStats == 0) {
         State* s = ctx->OneState();
         if (Ptr(s->Successor()) >= unitsStart_) {
@@ -561,7 +573,7 @@ std::uint32_t TPpmdModel::CutOff(Context* ctx, unsigned order) {
     return Ref(ctx);
 }
 
-void TPpmdModel::RestoreModel(Context* c1) {
+PPMD_RARE void TPpmdModel::RestoreModel(Context* c1) {
     text_ = base_ + alignOffset_;
     Context* c = maxContext_;
     // Take back the symbol that was being added to the contexts above c1.
@@ -599,6 +611,8 @@ void TPpmdModel::RestoreModel(Context* c1) {
 
 Context* TPpmdModel::CreateSuccessors(bool skip, State* s1, Context* c) {
     std::uint32_t upBranch = foundState_->Successor();
+    // The text byte is far back and rarely cached: fetch it while the suffixes are walked.
+    const std::uint8_t upSymbol = *Ptr(upBranch);
     State* ps[kStackSize];
     unsigned numPs = 0;
     if (!skip)
@@ -636,7 +650,7 @@ Context* TPpmdModel::CreateSuccessors(bool skip, State* s1, Context* c) {
     }
 
     State upState;
-    upState.Symbol = *Ptr(upBranch);
+    upState.Symbol = upSymbol;
     upState.SetSuccessor(upBranch + 1);
     auto flags = std::uint8_t(0x10 * (foundState_->Symbol >= 0x40) + 0x08 * (upState.Symbol >= 0x40));
 
@@ -675,7 +689,7 @@ Context* TPpmdModel::CreateSuccessors(bool skip, State* s1, Context* c) {
     return c;
 }
 
-Context* TPpmdModel::ReduceOrder(State* s1, Context* c) {
+PPMD_RARE Context* TPpmdModel::ReduceOrder(State* s1, Context* c) {
     State* s = nullptr;
     Context* c1 = c;
     std::uint32_t upBranch = Ref(text_);
@@ -853,7 +867,7 @@ void TPpmdModel::UpdateModel() {
     maxContext_ = minContext_ = Ctx(fSuccessor);
 }
 
-void TPpmdModel::Rescale() {
+PPMD_RARE void TPpmdModel::Rescale() {
     State* stats = Stats(minContext_);
     State* s = foundState_;
     // The found symbol moves to the front.
@@ -919,7 +933,7 @@ void TPpmdModel::Rescale() {
     foundState_ = Stats(minContext_);
 }
 
-void TPpmdModel::NextContext() {
+PPMD_STEP void TPpmdModel::NextContext() {
     Context* c = Ctx(foundState_->Successor());
     if (orderFall_ == 0 && reinterpret_cast<std::uint8_t*>(c) >= unitsStart_) {
         minContext_ = maxContext_ = c;
@@ -929,7 +943,7 @@ void TPpmdModel::NextContext() {
     }
 }
 
-void TPpmdModel::Update1() {
+PPMD_STEP void TPpmdModel::Update1() {
     State* s = foundState_;
     s->Freq += 4;
     minContext_->SummFreq += 4;
@@ -942,7 +956,7 @@ void TPpmdModel::Update1() {
     NextContext();
 }
 
-void TPpmdModel::Update1_0() {
+PPMD_STEP void TPpmdModel::Update1_0() {
     prevSuccess_ = (2u * foundState_->Freq >= minContext_->SummFreq);
     runLength_ += std::int32_t(prevSuccess_);
     minContext_->SummFreq += 4;
@@ -951,14 +965,14 @@ void TPpmdModel::Update1_0() {
     NextContext();
 }
 
-void TPpmdModel::UpdateBin() {
+PPMD_STEP void TPpmdModel::UpdateBin() {
     foundState_->Freq = std::uint8_t(foundState_->Freq + (foundState_->Freq < 196));
     prevSuccess_ = 1;
     runLength_ = std::int32_t(std::uint32_t(runLength_) + 1);
     NextContext();
 }
 
-void TPpmdModel::Update2() {
+PPMD_STEP void TPpmdModel::Update2() {
     minContext_->SummFreq += 4;
     if ((foundState_->Freq += 4) > kMaxFreq)
         Rescale();
@@ -967,7 +981,7 @@ void TPpmdModel::Update2() {
     minContext_ = maxContext_;
 }
 
-See* TPpmdModel::MakeEscFreq(unsigned numMasked, std::uint32_t* escFreq) {
+PPMD_STEP See* TPpmdModel::MakeEscFreq(unsigned numMasked, std::uint32_t* escFreq) {
     Context* mc = minContext_;
     if (mc->NumStats == 0xFF) {
         *escFreq = 1;
@@ -980,7 +994,7 @@ See* TPpmdModel::MakeEscFreq(unsigned numMasked, std::uint32_t* escFreq) {
     return see;
 }
 
-std::uint16_t* TPpmdModel::BinSumm() {
+PPMD_STEP std::uint16_t* TPpmdModel::BinSumm() {
     return &binSumm_[ns2Indx_[minContext_->OneState()->Freq - 1]]
                     [ns2BSIndx_[Suffix(minContext_)->NumStats] + prevSuccess_ + minContext_->Flags +
                      ((runLength_ >> 26) & 0x20)];
@@ -988,7 +1002,7 @@ std::uint16_t* TPpmdModel::BinSumm() {
 
 // ---- range coder ----
 
-void TPpmdModel::EncNormalize(TPpmdOutput& out) {
+PPMD_STEP void TPpmdModel::EncNormalize(TPpmdOutput& out) {
     for (;;) {
         if ((low_ ^ (low_ + range_)) >= kTop) {
             if (range_ >= kBot)
@@ -1001,7 +1015,7 @@ void TPpmdModel::EncNormalize(TPpmdOutput& out) {
     }
 }
 
-void TPpmdModel::Encode(std::uint32_t start, std::uint32_t size, std::uint32_t total, TPpmdOutput& out) {
+PPMD_STEP void TPpmdModel::Encode(std::uint32_t start, std::uint32_t size, std::uint32_t total, TPpmdOutput& out) {
     low_ += start * (range_ /= total);
     range_ *= size;
     EncNormalize(out);
@@ -1020,7 +1034,7 @@ void TPpmdModel::DecoderInit(TPpmdInput& in) {
         code_ = (code_ << 8) | in.Next();
 }
 
-void TPpmdModel::Decode(std::uint32_t start, std::uint32_t size, TPpmdInput& in) {
+PPMD_STEP void TPpmdModel::Decode(std::uint32_t start, std::uint32_t size, TPpmdInput& in) {
     start *= range_;
     low_ += start;
     code_ -= start;
@@ -1181,7 +1195,6 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in) {
         prevSuccess_ = 0;
     }
     for (;;) {
-        State* ps[256];
         unsigned numMasked = minContext_->NumStats;
         do {
             orderFall_++;
@@ -1190,17 +1203,17 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in) {
             minContext_ = Suffix(minContext_);
         } while (minContext_->NumStats == numMasked);
 
+        // Masked states add nothing, so whole-context sums need no list of the open ones.
+        State* const stats = Stats(minContext_);
+        const unsigned total = minContext_->NumStats + 1u;
         std::uint32_t hiCnt = 0;
-        State* s = Stats(minContext_);
         unsigned n = 0;
-        unsigned num = minContext_->NumStats - numMasked;
-        for (unsigned k = 0; k <= minContext_->NumStats && n != num; k++, s++) {
-            std::uint8_t m = open[s->Symbol];
-            hiCnt += s->Freq & m;
-            ps[n] = s;
+        for (unsigned k = 0; k < total; k++) {
+            const std::uint8_t m = open[stats[k].Symbol];
+            hiCnt += stats[k].Freq & m;
             n += m & 1;
         }
-        if (n != num)
+        if (n != total - 1u - numMasked)
             return -2;  // cannot happen in a sound model
 
         std::uint32_t freqSum;
@@ -1208,10 +1221,9 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in) {
         freqSum += hiCnt;
         std::uint32_t count = GetThreshold(freqSum);
         if (count < hiCnt) {
-            State** pps = ps;
-            for (hiCnt = 0; (hiCnt += (*pps)->Freq) <= count; pps++) {
+            State* s = stats;
+            for (hiCnt = 0; (hiCnt += s->Freq & open[s->Symbol]) <= count; s++) {
             }
-            s = *pps;
             Decode(hiCnt - s->Freq, s->Freq, in);
             see->Update();
             foundState_ = s;
@@ -1223,8 +1235,8 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in) {
             return -2;
         Decode(hiCnt, freqSum - hiCnt, in);
         see->Summ = std::uint16_t(see->Summ + freqSum);
-        while (n != 0)
-            open[ps[--n]->Symbol] = 0;
+        for (unsigned k = 0; k < total; k++)
+            open[stats[k].Symbol] = 0;
     }
 }
 
@@ -1282,8 +1294,9 @@ TCodecStatus TPpmdCodec::PPMdCompress(const TPpmdCallbacks& io, std::uint64_t si
         *bytesIn = 0;
     if (const TCodecStatus rc = PrepareModel(params); rc != TCodecStatus::Ok)
         return rc;
-    auto out = std::make_unique<TPpmdOutput>();
-    auto in = std::make_unique<std::uint8_t[]>(kBufSize);
+    // Buffers left unfilled: a small member must not pay for clearing them.
+    std::unique_ptr<TPpmdOutput> out(new TPpmdOutput);
+    auto in = std::make_unique_for_overwrite<std::uint8_t[]>(kBufSize);
     out->io = &io;
     std::uint8_t word[2];
     PutLE16(word, params.Word());
@@ -1320,7 +1333,7 @@ TCodecStatus TPpmdCodec::PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t 
                                std::uint64_t* bytesOut) {
     if (bytesOut)
         *bytesOut = 0;
-    auto in = std::make_unique<TPpmdInput>();
+    std::unique_ptr<TPpmdInput> in(new TPpmdInput);
     in->io = &io;
     in->left = packedSize;
     const std::uint8_t word[2] = {in->Next(), in->Next()};
@@ -1329,7 +1342,7 @@ TCodecStatus TPpmdCodec::PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t 
     if (const TCodecStatus rc = PrepareModel(TPpmdParams::FromWord(GetLE16(word))); rc != TCodecStatus::Ok)
         return rc;
 
-    auto out = std::make_unique<TPpmdOutput>();
+    std::unique_ptr<TPpmdOutput> out(new TPpmdOutput);
     out->io = &io;
     TPpmdModel& m = *model_;
     m.DecoderInit(*in);

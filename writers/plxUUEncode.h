@@ -43,6 +43,8 @@ public:
     // The input; OutFilename follows it with DefaultExt as its extension.
     void SetArchiveFile(const std::string& Name) override;
     void SetArcType(TArcType) override { FArcType = atUUE; }
+    // An encoded file has no entry headers.
+    std::uint16_t GetHeadSize() override { return 0; }
 
     // The run: no scan, no directory; the output and its parts replace what was there only when
     // the whole input was written.

@@ -286,6 +286,7 @@ private:
     std::pair<int, std::string> ReadEntriesAndComment(const std::string& archive);
     void BuildArchiveComponents();
     void BuildManagerComponents();
+    void CompletePopupMenu();
     // Lets a ZIP run that outgrows one volume ask how to split it.
     void OfferSplit();
     // Runs the current compressor with the LED and the error list; the entries written.

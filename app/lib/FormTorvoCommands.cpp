@@ -107,6 +107,18 @@ void TFormTorvo::BuildCommandControls()
         key = 0;
         showChosen();
     };
+    // A member's double-click or Enter views or runs it, as a person expects of an archive list.
+    ZipView1->OnDblClick = [this](TObject*) {
+        if (ZipView1->GetItemIndex() >= 0 && ManagerIdle())
+            ViewRunClick();
+    };
+    ZipView1->OnKeyDown = [this](TObject*, WORD& key, TShiftState shift) {
+        if (key == VK_RETURN && !shift && ZipView1->GetItemIndex() >= 0) {
+            key = 0;
+            if (ManagerIdle())
+                ViewRunClick();
+        }
+    };
     StatusBar1->OnClick = [this](TObject*) { DisplayTotals(0); };
     ListView1->OnClick = [this](TObject*) { DisplayTotals(1); };
 }

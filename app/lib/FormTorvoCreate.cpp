@@ -119,6 +119,31 @@ void TFormTorvo::BuildManagerComponents()
             if (ManagerIdle())
                 NewClick();
         };
+    CompletePopupMenu();
+}
+
+void TFormTorvo::CompletePopupMenu()
+{
+    // The menus that hold these commands stay hidden, so the list's pop-up menu offers them too:
+    // every command of the manager is in reach of the mouse and the keyboard.
+    std::vector<std::pair<TMenuItem*, TMenuItem*>> mirrors;
+    const auto mirror = [&](TMenuItem* item) {
+        TMenuItem* copy = NewItem(this, item->Caption, 0, [item](TObject*) { item->Click(); });
+        mirrors.push_back({item, copy});
+        PopupMenu1->Items()->Add(copy);
+    };
+    PopupMenu1->Items()->Add(NewItem(this, "-"));
+    for (TMenuItem* item : {mnuNew, mnuOpen, mnuClose, mnuSaveAs, mnuRename, mnuEncode})
+        mirror(item);
+    PopupMenu1->Items()->Add(NewItem(this, "-"));
+    for (TMenuItem* item : {mnuBlankDirs, mnuSort, mnuElapsedTime, mnuErrorMessages})
+        mirror(item);
+    PopupMenu1->OnPopup = [mirrors](TObject*) {
+        for (auto [item, copy] : mirrors) {
+            copy->Checked = item->Checked;
+            copy->Enabled = item->Enabled;
+        }
+    };
 }
 
 TfrmPassword1* TFormTorvo::Password1Dialog()
@@ -208,7 +233,8 @@ bool TFormTorvo::DefineCompressComponent(TArcType type)
 
 void TFormTorvo::OfferSplit()
 {
-    // Asked for every ZIP archive written that outgrows one volume; "No split" writes it whole.
+    // The writer asks for every ZIP archive that outgrows one volume only while a split size is
+    // set; the question itself starts on "No split".
     if (ZipSplitter1->GetPartType() == ptNoSplit)
         ZipSplitter1->SetPartType(ptOtherSize);
 }

@@ -182,7 +182,9 @@ void TFormTorvo::BindSharedEvents(TZipCommon& c)
     if (auto* extractor = dynamic_cast<TDecompressClass*>(&c))
         BindOverwriteQuestion(*extractor);
     if (auto* splitter = dynamic_cast<TZipSplitter*>(&c))
-        Bind(splitter->OnSplitBegin, [this](::TObject*, const std::string&, const std::string&, bool& cancel) {
+        Bind(splitter->OnSplitBegin, [this, splitter](::TObject*, const std::string&, const std::string&, bool& cancel) {
+            // The question opens on "No split": Enter keeps the archive one file, as it was.
+            splitter->SetPartType(ptNoSplit);
             cancel = SplitDialog()->ShowModal() != mrOk;
         });
 }

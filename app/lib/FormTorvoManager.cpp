@@ -253,10 +253,15 @@ void TFormTorvo::ExtractClick()
     const bool some = frmExtract->SelectedFilesOnly() && !selected.empty();
     z.ExactFileSpec = some;
     z.SetFileSpec(some ? selected : std::vector<std::string>{"*.*"});
+    const std::size_t errorMark = ErrorMessages.size();
     const int count = z.Extract();
     z.ExactFileSpec = false;
+    const std::size_t failures = ErrorMessages.size() - errorMark;
     StatusBar1->SimplePanel = true;
-    StatusBar1->SimpleText = "Files Extracted: " + std::to_string(std::max(0, count));
+    StatusBar1->SimpleText = "Files Extracted: " + std::to_string(std::max(0, count)) +
+                             (failures ? ", errors: " + std::to_string(failures) : "");
+    // A damaged member or a refused password must not end in silence.
+    ShowErrorsSince(errorMark);
 }
 
 void TFormTorvo::DeleteClick()

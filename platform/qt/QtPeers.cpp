@@ -107,6 +107,15 @@ void PushProperties(TControl& c, QWidget* w, QWidget* parent)
     QFont font = ToQFont(c.Font);
     if (w->font() != font)
         w->setFont(font);
+    if (c.Kind() == ckEdit || c.Kind() == ckMemo || c.Kind() == ckComboBox) {
+        // The field's own colour (focus and disabled colours of the edits that have them).
+        const QColor base = ToQColor(c.Color);
+        if (w->palette().color(QPalette::Base) != base) {
+            QPalette palette = w->palette();
+            palette.setColor(QPalette::Base, base);
+            w->setPalette(palette);
+        }
+    }
     QSignalBlocker block(w);
     switch (c.Kind()) {
     case ckButton: {

@@ -283,6 +283,14 @@ public:
         menus_.Fill(&q, menu.Items(), menu.Items());
         q.exec(QPoint(x, y));
     }
+    TPoint ClientToScreen(TControl& control, TPoint p) override
+    {
+        QWidget* w = WidgetOf(&control);
+        if (!w)
+            return TWidgetSet::ClientToScreen(control, p);
+        const QPoint global = w->mapToGlobal(QPoint(p.X, p.Y));
+        return {global.x(), global.y()};
+    }
     TSize TextExtent(const std::string& text, const TFont& font) override
     {
         QFontMetrics metrics(ToQFont(font));

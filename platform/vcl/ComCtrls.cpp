@@ -432,7 +432,11 @@ TStatusBar::TStatusBar(TComponent* owner) : TWinControl(owner)
 
 TStatusPanel& TStatusBar::AddPanel(const std::string& text, int width)
 {
-    Panels.push_back(TStatusPanel{text, width});
+    TStatusPanel panel;
+    panel.Text = text;
+    panel.Width = width;
+    Panels.push_back(panel);
+    Panels.back().Text.SetOwner(this);
     Invalidate();
     return Panels.back();
 }

@@ -156,7 +156,7 @@ private:
 
 enum TStatusPanelBevel { pbNone, pbLowered, pbRaised };
 struct TStatusPanel {
-    std::string Text;
+    TControlText Text;
     int Width = 50;
     TAlignment Alignment = taLeftJustify;
     TStatusPanelBevel Bevel = pbLowered;
@@ -168,8 +168,8 @@ public:
     std::string ClassName() const override { return "TStatusBar"; }
     std::vector<TStatusPanel> Panels;
     TStatusPanel& AddPanel(const std::string& text, int width);
-    bool SimplePanel = false;
-    std::string SimpleText;
+    TControlValue<bool> SimplePanel{this, false};
+    TControlText SimpleText{this};
     bool SizeGrip = true;
     void Paint() override;
     std::string ShownText() const override;

@@ -1,6 +1,8 @@
 #include "platform/vcl/Controls.h"
 
 #include "platform/vcl/Forms.h"
+#include "platform/vcl/Menus.h"
+#include "platform/vcl/WidgetSet.h"
 
 #include <algorithm>
 
@@ -165,6 +167,23 @@ void TControl::MouseUp(TMouseButton button, TShiftState shift, int x, int y)
     if (wasPressed && !(shift & ssDouble) && ClientRect().Contains({x, y}))
         Click();
     Invalidate();
+    if (button == mbRight && ClientRect().Contains({x, y}))
+        ShowPopupMenu({x, y});
+}
+
+bool TControl::ShowPopupMenu(TPoint at)
+{
+    // The nearest menu up the parents: a list inside a view offers the view's menu.
+    TPoint p = at;
+    for (TControl* c = this; c; c = c->parent_) {
+        if (c->PopupMenu && c->PopupMenu->AutoPopup) {
+            c->PopupMenu->PopupComponent = c;
+            const TPoint screen = WidgetSet().ClientToScreen(*this, p);
+            c->PopupMenu->Popup(screen.X, screen.Y);
+            return true;
+        }
+    }
+    return false;
 }
 
 void TControl::MouseMove(TShiftState shift, int x, int y)
@@ -190,6 +209,12 @@ void TControl::PaintOn(TCanvasDevice* device, TPoint origin, const TRect& clip)
 }
 
 void TControl::Invalidate() { Changed(); }
+
+void NotifyControlChanged(TControl* control)
+{
+    if (control)
+        control->Changed();
+}
 
 void TControl::Changed()
 {

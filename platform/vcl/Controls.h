@@ -23,6 +23,58 @@ using TMouseMoveEvent = std::function<void(TObject* Sender, TShiftState Shift, i
 using TAnchors = unsigned;
 constexpr TAnchors akLeft = 1, akTop = 2, akRight = 4, akBottom = 8;
 
+class TControl;
+
+// A text that tells its control when it is assigned another value, so the widget set shows it at
+// once; it reads as the string it holds.
+void NotifyControlChanged(TControl* control);
+class TControlText : public std::string {
+public:
+    explicit TControlText(TControl* owner = nullptr) : owner_(owner) {}
+    TControlText(const std::string& s) : std::string(s) {}  // NOLINT: panels are built from texts
+    TControlText(const char* s) : std::string(s) {}          // NOLINT
+    TControlText(const TControlText&) = default;
+    TControlText& operator=(const TControlText& v) { return Set(v); }
+    TControlText& operator=(const std::string& v) { return Set(v); }
+    TControlText& operator=(std::string&& v) { return Set(std::move(v)); }
+    TControlText& operator=(const char* v) { return Set(std::string(v)); }
+    TControlText& operator+=(const std::string& v) { return Set(*this + v); }
+    void SetOwner(TControl* owner) { owner_ = owner; }
+
+private:
+    TControlText& Set(std::string v)
+    {
+        if (static_cast<const std::string&>(*this) == v)
+            return *this;
+        std::string::operator=(std::move(v));
+        NotifyControlChanged(owner_);
+        return *this;
+    }
+    TControl* owner_ = nullptr;
+};
+
+// A value of the same kind (a colour, a flag).
+template <class T>
+class TControlValue {
+public:
+    TControlValue(TControl* owner, T value) : owner_(owner), value_(value) {}
+    TControlValue(const TControlValue&) = delete;
+    operator T() const { return value_; }
+    TControlValue& operator=(T v)
+    {
+        if (!(v == value_)) {
+            value_ = v;
+            NotifyControlChanged(owner_);
+        }
+        return *this;
+    }
+    TControlValue& operator=(const TControlValue& v) { return *this = T(v); }
+
+private:
+    TControl* owner_;
+    T value_;
+};
+
 enum TControlKind { ckPainted, ckForm, ckButton, ckEdit, ckMemo, ckCheckBox, ckComboBox, ckProgressBar, ckScrollBar };
 
 class TControl : public TComponent {
@@ -63,9 +115,9 @@ public:
     virtual void SetEnabled(bool enabled);
     bool EnabledWithParents() const;
 
-    TColor Color = clBtnFace;
+    TControlValue<TColor> Color{this, clBtnFace};
     TFont Font;
-    std::string Caption;
+    TControlText Caption{this};
     std::string Hint;
     bool ShowHint = false;
     TCursor Cursor = crDefault;
@@ -87,6 +139,11 @@ public:
     // The user pressed this control's accelerator (Alt + the letter after "&" in the caption):
     // does what the control does for it; false when the control takes none.
     virtual bool Accelerate() { return false; }
+    // Opens the pop-up menu of this control or of the nearest parent that has one, at a client
+    // point (right-click, Shift+F10, the Menu key); false when there is none.
+    bool ShowPopupMenu(TPoint at);
+    // Where the keyboard opens the pop-up menu, in client coordinates.
+    virtual TPoint PopupPoint() const { return {4, 4}; }
 
     // Draws the control (client coordinates) on Canvas. Owner-drawn controls override it.
     virtual void Paint();
@@ -102,6 +159,7 @@ public:
 
 protected:
     virtual void Resize();
+    friend void NotifyControlChanged(TControl* control);
     void Changed();  // tells the widget set that state changed
     bool pressed_ = false;
 

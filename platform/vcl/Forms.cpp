@@ -314,6 +314,11 @@ void TForm::PressKey(WORD key, TShiftState shift, char32_t ch)
         KeyDown(k, shift);
     if (k)
         target->KeyDown(k, shift);
+    if ((k == VK_APPS && !shift) || (k == VK_F10 && shift == ssShift)) {
+        // The keyboard's way to the pop-up menu: at the control's caret row or its corner.
+        if (target != this && target->ShowPopupMenu(target->PopupPoint()))
+            return;
+    }
     if (!ch && !(shift & (ssCtrl | ssAlt)))
         ch = CharOfKey(key);
     if (ch == U'\t')

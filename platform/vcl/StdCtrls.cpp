@@ -726,23 +726,51 @@ void TListBox::DrawItem(int index, const TRect& rect, TOwnerDrawState state)
         Canvas.DrawFocusRect(rect);
 }
 
+void TListBox::SelectOnly(int index)
+{
+    std::fill(selected_.begin(), selected_.end(), false);
+    anchor_ = index;
+    SetItemIndex(index);
+}
+
+void TListBox::SelectRange(int index)
+{
+    if (anchor_ < 0 || anchor_ >= Items.Count())
+        anchor_ = itemIndex_ >= 0 ? itemIndex_ : index;
+    std::fill(selected_.begin(), selected_.end(), false);
+    for (int i = std::min(index, anchor_); i <= std::max(index, anchor_); ++i)
+        selected_[size_t(i)] = true;
+    itemIndex_ = index;
+    MakeVisible(index);
+    Invalidate();
+}
+
+TPoint TListBox::PopupPoint() const
+{
+    if (itemIndex_ < topIndex_ || itemIndex_ >= topIndex_ + VisibleItems())
+        return TCustomControl::PopupPoint();
+    const TRect r = ItemRect(itemIndex_);
+    return {r.Left + 8, r.Bottom};
+}
+
 void TListBox::MouseDown(TMouseButton button, TShiftState shift, int x, int y)
 {
     int index = ItemAtPos({x, y}, true);
+    const bool extended = MultiSelect && ExtendedSelect;
     if (button == mbLeft && index >= 0 && EnabledWithParents() && !(shift & ssDouble)) {
-        if (MultiSelect && (shift & ssCtrl)) {
+        if (MultiSelect && ((shift & ssCtrl) || !ExtendedSelect)) {
             selected_[size_t(index)] = !selected_[size_t(index)];
-            itemIndex_ = index;
+            itemIndex_ = anchor_ = index;
             Invalidate();
-        } else if (MultiSelect && ExtendedSelect && (shift & ssShift) && itemIndex_ >= 0) {
-            std::fill(selected_.begin(), selected_.end(), false);
-            for (int i = std::min(index, itemIndex_); i <= std::max(index, itemIndex_); ++i)
-                selected_[size_t(i)] = true;
-            itemIndex_ = index;
-            Invalidate();
+        } else if (extended && (shift & ssShift)) {
+            SelectRange(index);
         } else {
-            SetItemIndex(index);
+            // A plain click picks this row alone: the commands act on what is shown selected.
+            SelectOnly(index);
         }
+    } else if (button == mbRight && index >= 0 && EnabledWithParents() && !selected_[size_t(index)]) {
+        // The pop-up menu acts on the row under the pointer, as the desktop's lists do.
+        SelectOnly(index);
     }
     TCustomControl::MouseDown(button, shift, x, y);
 }
@@ -753,6 +781,15 @@ void TListBox::KeyDown(WORD& key, TShiftState shift)
     int count = Items.Count();
     if (count == 0)
         return;
+    const bool extended = MultiSelect && ExtendedSelect;
+    if (key == VK_SPACE && MultiSelect && (!ExtendedSelect || (shift & ssCtrl)) && itemIndex_ >= 0) {
+        key = 0;
+        selected_[size_t(itemIndex_)] = !selected_[size_t(itemIndex_)];
+        anchor_ = itemIndex_;
+        Invalidate();
+        TCustomControl::Click();
+        return;
+    }
     int target = itemIndex_;
     switch (key) {
     case VK_DOWN: target = std::min(count - 1, itemIndex_ + 1); break;
@@ -764,9 +801,23 @@ void TListBox::KeyDown(WORD& key, TShiftState shift)
     default: return;
     }
     key = 0;
-    if (target != itemIndex_) {
+    if (extended && (shift & ssShift)) {
+        SelectRange(target);
+        TCustomControl::Click();
+    } else if (extended && (shift & ssCtrl)) {
+        // Ctrl moves the caret only; Ctrl+Space then toggles the row there.
+        itemIndex_ = target;
+        MakeVisible(target);
+        Invalidate();
+    } else if (extended) {
+        const bool alone = SelCount() == 1 && target == itemIndex_;
+        if (!alone) {
+            SelectOnly(target);
+            TCustomControl::Click();  // a list box reports a changed selection as a click
+        }
+    } else if (target != itemIndex_) {
         SetItemIndex(target);
-        TCustomControl::Click();  // a list box reports a changed selection as a click
+        TCustomControl::Click();
     }
 }
 

@@ -288,13 +288,18 @@ public:
     virtual void DrawItem(int index, const TRect& rect, TOwnerDrawState state);
     void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
     void KeyDown(WORD& key, TShiftState shift) override;
+    TPoint PopupPoint() const override;
     std::string ShownText() const override { return Items.Text(); }
 
 private:
     void ItemsChanged();
     void MakeVisible(int index);
+    // Extended selection: one row alone, or the rows from the anchor to index.
+    void SelectOnly(int index);
+    void SelectRange(int index);
     std::vector<bool> selected_;
     int itemIndex_ = -1;
+    int anchor_ = -1;
     int topIndex_ = 0;
 };
 

@@ -51,6 +51,13 @@ void ChooseWidgetSet(const std::function<std::unique_ptr<TWidgetSet>()>& qtFacto
     SetWidgetSet(std::move(set));
 }
 
+TPoint TWidgetSet::ClientToScreen(TControl& control, TPoint p)
+{
+    const TPoint origin = control.FormOrigin();
+    const TForm* form = control.ParentForm();
+    return {p.X + origin.X + (form ? form->Left() : 0), p.Y + origin.Y + (form ? form->Top() : 0)};
+}
+
 void DispatchWindowMessages()
 {
     MSG msg;

@@ -48,6 +48,8 @@ public:
     virtual bool SelectDirectory(const std::string& caption, std::string& directory) = 0;
     virtual bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value) = 0;
     virtual void Popup(TPopupMenu& menu, int screenX, int screenY) = 0;
+    // A client point of a control on the screen.
+    virtual TPoint ClientToScreen(TControl& control, TPoint p);
     virtual TSize TextExtent(const std::string& text, const TFont& font) { return FixedTextExtent(text, font); }
     virtual void CursorChanged(TCursor) {}
     virtual void SetMinimized(bool) {}

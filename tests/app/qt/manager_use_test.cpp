@@ -1,0 +1,389 @@
+// The archive manager used as a person uses it: mouse and keys through the Qt widgets, results
+// read from what the widgets show and from the archive files.
+#include "app/lib/ErrorMsgs.h"
+#include "app/lib/FormAddFiles.h"
+#include "app/lib/FormExtract.h"
+#include "app/lib/FormTorvo.h"
+#include "platform/qt/QtWidgetSet.h"
+#include "readers/Pelix.h"
+#include "readers/view/plxZipView.h"
+#include "support/ToolRun.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+using namespace vcl;
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path Shots = fs::path(TORVO_BUILD_DIR) / "screenshots";
+
+void UseQt(const fs::path& dir)
+{
+    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (WidgetSet().Name() != "qt")
+        SetWidgetSet(torvoqt::CreateQtWidgetSet());
+}
+
+void Save(QWidget* w, const std::string& name)
+{
+    fs::create_directories(Shots);
+    if (w)
+        w->grab().save(QString::fromStdString((Shots / (name + ".png")).string()), "PNG");
+}
+
+QWidget* WindowOf(TForm& form)
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->windowTitle() == QString::fromStdString(form.Caption).trimmed() &&
+            !qobject_cast<QMenu*>(w))
+            return w;
+    return nullptr;
+}
+
+// The Qt widget that shows a control of a shown form.
+QWidget* WidgetOf(TForm& form, TControl& control)
+{
+    QWidget* window = WindowOf(form);
+    if (!window)
+        return nullptr;
+    const TPoint origin = control.FormOrigin();
+    const int menuBar = window->height() - form.ClientHeight();
+    return window->childAt(origin.X + 2, origin.Y + menuBar + 2);
+}
+
+// Answers what opens on screen while the code under test waits in a modal loop.
+class Answerer {
+public:
+    // Returns true when it dealt with the widget.
+    using Rule = std::function<bool(QWidget* modal, QMenu* popup)>;
+    explicit Answerer(Rule rule) : rule_(std::move(rule))
+    {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (busy_)
+                return;
+            busy_ = true;
+            if (rule_(QApplication::activeModalWidget(), qobject_cast<QMenu*>(QApplication::activePopupWidget())))
+                ++answered;
+            busy_ = false;
+        });
+        timer_.start(20);
+    }
+    int answered = 0;
+
+private:
+    Rule rule_;
+    QTimer timer_;
+    bool busy_ = false;
+};
+
+bool Trigger(QMenu* popup, const QString& text)
+{
+    for (QAction* a : popup->actions())
+        if (a->text().remove('&') == text) {
+            // Later: what the item opens runs inside this key press.
+            QTimer::singleShot(0, popup, [popup, a] {
+                popup->setActiveAction(a);
+                QTest::keyClick(popup, Qt::Key_Return);
+            });
+            return true;
+        }
+    return false;
+}
+
+bool ClickMessageButton(QWidget* modal, QMessageBox::StandardButton which)
+{
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    if (!box || !box->button(which))
+        return false;
+    QTimer::singleShot(0, box, [box, which] { box->button(which)->click(); });
+    return true;
+}
+
+std::string Listing(const fs::path& archive)
+{
+    return CaptureCommand("unzip -Z1 " + ShellQuote(archive.string()));
+}
+
+struct Manager {
+    explicit Manager(const fs::path& archive)
+    {
+        main = new TFormTorvo(nullptr);
+        Application->MainForm = main;
+        main->EnsureCreated();
+        main->Show();
+        main->DisplayFile(archive.string());
+        Application->ProcessMessages();
+    }
+    ~Manager()
+    {
+        Application->MainForm = nullptr;
+        delete main;
+    }
+    QWidget* List() { return WidgetOf(*main, *main->ZipView1->ListBox()); }
+    QPoint Row(int i)
+    {
+        const TRect r = main->ZipView1->ListBox()->ItemRect(i);
+        return QPoint(r.Left + 20, (r.Top + r.Bottom) / 2);
+    }
+    TFormTorvo* main;
+};
+
+fs::path MakeZip(const fs::path& dir, std::initializer_list<const char*> names)
+{
+    std::string args;
+    for (const char* name : names) {
+        std::ofstream(dir / name) << std::string(3000, name[0]);
+        args += " " + ShellQuote(name);
+    }
+    CaptureCommand("cd " + ShellQuote(dir.string()) + " && zip -q m.zip" + args);
+    return dir / "m.zip";
+}
+
+}  // namespace
+
+// Click one row, then another, then Delete from the pop-up menu: only the row shown selected goes.
+TEST(ManagerUse, PlainClicksSelectOneRowAndThePopupDeletesIt)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    const fs::path archive = MakeZip(dir.Path(), {"a.txt", "b.txt", "c.txt"});
+    Manager m(archive);
+    ASSERT_EQ(3, m.main->ZipView1->Items.Count());
+    QWidget* list = m.List();
+    ASSERT_NE(list, nullptr);
+    QTest::mouseClick(list, Qt::LeftButton, {}, m.Row(0));
+    QTest::mouseClick(list, Qt::LeftButton, {}, m.Row(1));
+    Application->ProcessMessages();
+    Save(WindowOf(*m.main), "manager_two_clicks");
+
+    bool popupSeen = false;
+    Answerer user([&](QWidget* modal, QMenu* popup) {
+        if (popup) {
+            popupSeen = true;
+            Save(popup, "manager_popup");
+            return Trigger(popup, "Delete");
+        }
+        return ClickMessageButton(modal, QMessageBox::Yes);
+    });
+    QTest::mouseClick(list, Qt::RightButton, {}, m.Row(1));
+    Application->ProcessMessages();
+    EXPECT_TRUE(popupSeen);
+    EXPECT_EQ("a.txt\nc.txt\n", Listing(archive));
+
+    // Ctrl adds a row, Shift extends from the anchor, arrows move a single selection.
+    QTest::mouseClick(list, Qt::LeftButton, {}, m.Row(0));
+    QTest::mouseClick(list, Qt::LeftButton, Qt::ControlModifier, m.Row(1));
+    EXPECT_EQ(2, m.main->ZipView1->GetSelCount());
+    QTest::keyClick(list, Qt::Key_Up);
+    EXPECT_EQ(1, m.main->ZipView1->GetSelCount());
+    QTest::keyClick(list, Qt::Key_Down, Qt::ShiftModifier);
+    EXPECT_EQ(2, m.main->ZipView1->GetSelCount());
+}
+
+// The keyboard opens the same pop-up menu over the list (Menu key, Shift+F10); every command of
+// the manager is in it.
+TEST(ManagerUse, KeyboardOpensThePopupWithEveryCommand)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    const fs::path archive = MakeZip(dir.Path(), {"a.txt", "b.txt"});
+    Manager m(archive);
+    QWidget* list = m.List();
+    ASSERT_NE(list, nullptr);
+    QTest::mouseClick(list, Qt::LeftButton, {}, m.Row(0));
+    QStringList shown;
+    int popups = 0;
+    Answerer user([&](QWidget*, QMenu* popup) {
+        if (!popup)
+            return false;
+        ++popups;
+        shown.clear();
+        for (QAction* a : popup->actions())
+            if (!a->isSeparator())
+                shown << a->text().remove('&');
+        popup->close();
+        return true;
+    });
+    QTest::keyClick(list, Qt::Key_Menu);
+    Application->ProcessMessages();
+    QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
+    Application->ProcessMessages();
+    EXPECT_EQ(2, popups);
+    for (const char* command : {"Add Files", "Delete", "Extract", "Refresh", "Add/Edit file comment", "Test Archive",
+                                "View / Run", "New", "Open", "Close", "Save As...", "Rename Archive",
+                                "Encode (uue,xxe,b64)", "Blank Directories", "Sort", "Display ElapsedTime",
+                                "Error Messages"})
+        EXPECT_TRUE(shown.contains(command)) << command << " in " << shown.join(", ").toStdString();
+}
+
+namespace {
+
+// A key at the focused widget of a form's window, later (the form is modal now).
+void KeyLater(TForm& form, Qt::Key key)
+{
+    QWidget* window = WindowOf(form);
+    if (!window)
+        return;
+    QTimer::singleShot(0, window, [window, key] {
+        QTest::keyClick(window->focusWidget() ? window->focusWidget() : window, key);
+    });
+}
+
+void EnterLater(TForm& form) { KeyLater(form, Qt::Key_Return); }
+
+}  // namespace
+
+// A member that fails its check: Extract ends with the error list on screen and says so.
+TEST(ManagerUse, ExtractOfADamagedMemberShowsTheErrorList)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    std::ofstream(dir.Path() / "d.txt") << std::string(5000, 'd');
+    CaptureCommand("cd " + ShellQuote(dir.Path().string()) + " && zip -q -0 m.zip d.txt");
+    const fs::path archive = dir.Path() / "m.zip";
+    {
+        std::fstream f(archive, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(30 + 5 + 1000);  // inside the stored data
+        f.put('X');
+    }
+    const fs::path out = dir.Path() / "out";
+    fs::create_directories(out);
+    Manager m(archive);
+    std::string errorsShown;
+    Answerer user([&](QWidget* modal, QMenu*) {
+        TForm* form = Screen->ActiveForm;
+        if (!modal || !form || !form->IsModal())
+            return false;
+        if (form->Name == "frmExtract") {
+            static_cast<TEdit*>(form->FindComponent("Edit1"))->SetText(out.string());
+            EnterLater(*form);
+            return true;
+        }
+        if (auto* list = dynamic_cast<TfrmErrorMsgs*>(form)) {
+            Save(WindowOf(*form), "manager_extract_errors");
+            for (int i = 0; i < list->ListView1->ItemCount(); ++i)
+                errorsShown += list->ListView1->Items(i)->Caption + "\n";
+            KeyLater(*form, Qt::Key_Escape);
+            return true;
+        }
+        return ClickMessageButton(modal, QMessageBox::Yes);
+    });
+    QTest::keyClick(m.List(), Qt::Key_E, Qt::ControlModifier);
+    Application->ProcessMessages();
+    EXPECT_NE(std::string::npos, errorsShown.find("25151")) << errorsShown;
+    EXPECT_NE(std::string::npos, errorsShown.find("d.txt")) << errorsShown;
+    EXPECT_NE(std::string::npos, m.main->StatusBar1->SimpleText.find("errors: 1")) << m.main->StatusBar1->SimpleText;
+}
+
+// Adding a file through the dialogs, Enter at every question: the archive stays one .zip file.
+TEST(ManagerUse, AddWithEnterKeepsOneZipFile)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    const fs::path archive = MakeZip(dir.Path(), {"a.txt"});
+    CaptureCommand("head -c 400000 /dev/urandom > " + ShellQuote((dir.Path() / "big.bin").string()));
+    Manager m(archive);
+    bool splitAsked = false;
+    Answerer user([&](QWidget* modal, QMenu*) {
+        TForm* form = Screen->ActiveForm;
+        if (!modal || !form || !form->IsModal())
+            return false;
+        if (form->Name == "frmAddFiles") {
+            static_cast<TfrmAddFiles*>(form)->AddFileSpec((dir.Path() / "big.bin").string());
+            QWidget* window = WindowOf(*form);
+            QTimer::singleShot(0, window, [form] { static_cast<TfrmAddFiles*>(form)->btnOK->Click(); });
+            return true;
+        }
+        if (form->Name == "frmSplitArchive") {
+            splitAsked = true;
+            Save(WindowOf(*form), "manager_split_question");
+            EnterLater(*form);
+            return true;
+        }
+        return ClickMessageButton(modal, QMessageBox::Yes);
+    });
+    QTest::keyClick(m.List(), Qt::Key_A, Qt::ControlModifier);
+    Application->ProcessMessages();
+    EXPECT_TRUE(splitAsked);
+    std::vector<std::string> files;
+    for (const auto& e : fs::directory_iterator(dir.Path()))
+        if (e.path().filename().string().rfind("m.", 0) == 0)
+            files.push_back(e.path().filename().string());
+    EXPECT_EQ(std::vector<std::string>{"m.zip"}, files);
+    int status = -1;
+    CaptureCommand("unzip -tq " + ShellQuote(archive.string()), &status);
+    EXPECT_EQ(0, status);
+    EXPECT_NE(std::string::npos, Listing(archive).find("big.bin"));
+}
+
+namespace {
+
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        paints += e->type() == QEvent::Paint;
+        return false;
+    }
+};
+
+}  // namespace
+
+// A text set in code is on screen at the next pump: status texts and panels, captions of native
+// buttons and labels, an edit's colour; no resize needed.
+TEST(ManagerUse, TextsReachTheScreenWhenTheyChange)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    const fs::path archive = MakeZip(dir.Path(), {"a.txt"});
+    Manager m(archive);
+    QWidget* status = WidgetOf(*m.main, *m.main->StatusBar1);
+    ASSERT_NE(status, nullptr);
+    PaintCounter counter;
+    status->installEventFilter(&counter);
+    for (int i = 0; i < 5; ++i)
+        Application->ProcessMessages();
+    const int before = counter.paints;
+    m.main->StatusBar1->SimpleText = "Files Extracted: 7";
+    m.main->StatusBar1->SimplePanel = true;
+    for (int i = 0; i < 5; ++i)
+        Application->ProcessMessages();
+    EXPECT_GT(counter.paints, before);
+    const int afterSimple = counter.paints;
+    m.main->StatusBar1->SimplePanel = false;
+    Application->ProcessMessages();
+    m.main->StatusBar1->Panels[1].Text = "Soubory: 12345";
+    for (int i = 0; i < 5; ++i)
+        Application->ProcessMessages();
+    EXPECT_GT(counter.paints, afterSimple);
+    status->removeEventFilter(&counter);
+
+    TfrmExtract extract(nullptr);
+    extract.EnsureCreated();
+    extract.Show();
+    Application->ProcessMessages();
+    extract.BitBtn1->Caption = "&Go";
+    extract.Edit1->Color = clYellow;
+    Application->ProcessMessages();
+    auto* button = qobject_cast<QAbstractButton*>(WidgetOf(extract, *extract.BitBtn1));
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ("&Go", button->text().toStdString());
+    QWidget* edit = WidgetOf(extract, *extract.Edit1);
+    ASSERT_NE(edit, nullptr);
+    EXPECT_EQ(QColor(Qt::yellow), edit->palette().color(QPalette::Base));
+    extract.Hide();
+}
