@@ -4,6 +4,7 @@
 #include "app/lib/FormTorvo.h"
 #include "platform/vcl/Headless.h"
 #include "platform/win/IpcRuntime.h"
+#include "platform/win/TempFiles.h"
 #include "unit/U_OneInst.h"
 
 #ifdef TORVO_HAVE_QT
@@ -28,6 +29,8 @@ int main()
     }
     SetInstanceClassName("TFormTorvo");
     CheckSingleInstance();
+    // What killed runs left behind goes now, not when the same kind of work comes again.
+    win::RemoveDeadOwnersLeftovers();
 
     Application->Initialize();
 #ifdef TORVO_HAVE_QT

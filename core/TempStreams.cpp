@@ -92,6 +92,25 @@ int BeginAndMove(TStream32* Stream, const TTempStreamOwner& Owner, const std::st
     return 0;
 }
 
+// A finished archive that could not take its target's place is kept for the person under its
+// target's name in the temporary folder, where no clean-up of temporary files takes it. Answers
+// where it is (its temporary name when no other could be had).
+std::string KeepFinishedOutput(const std::string& TempName, const std::string& Target)
+{
+    const std::string folder = win::ExtractFilePath(TempName);
+    const std::string name = win::ExtractFileName(Target);
+    const std::string ext = win::ExtractFileExt(name);
+    const std::string stem = name.substr(0, name.size() - ext.size());
+    for (int n = 1; n <= 99 && !name.empty(); ++n) {
+        const std::string kept = folder + (n == 1 ? name : stem + " (" + std::to_string(n) + ")" + ext);
+        if (MoveFileExA(TempName.c_str(), kept.c_str(), 0))
+            return kept;
+        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
+    return TempName;
+}
+
 [[noreturn]] void RaiseMoveFailure(const TTempStreamOwner& Owner, int Code, const std::string& Where)
 {
     if (Owner.ReportError)
@@ -141,6 +160,9 @@ TTempFileStream::TTempFileStream(const TTempStreamOwner& Owner, std::uint16_t Mo
       FOwner(Owner), FMode(Mode), FTemporary(Mode == fmCreate), FTargetName(Mode == fmCreate ? FileName : "")
 {
     CancelPointer = Owner.Cancel;
+    // The new archive holds the old one's content: it is no more open to others than the old one.
+    if (FTemporary && !FFileName.empty() && win::FileExists(FTargetName))
+        win::TakeOwnerAndModeOf(FTargetName, FFileName);
     if (Owner.DoTmpFileProgress) {
         OnReadProgress = Owner.DoTmpFileProgress;
         Remaining = Owner.Remaining;
@@ -194,7 +216,7 @@ void TTempFileStream::Close()
     DiscardWrites();  // what is left belongs to an output given up
     CloseFile();
     if (code != 0)
-        RaiseMoveFailure(FOwner, code, FFileName);  // the new archive stays where it was written
+        RaiseMoveFailure(FOwner, code, KeepFinishedOutput(FFileName, FTargetName));
     DeleteFileA(FFileName.c_str());
 }
 

@@ -719,6 +719,8 @@ bool TDecompressClass::OpenFreshOutput(std::unique_ptr<TStream32>& Stream, const
             RefuseTakenTarget(Target);
         return false;
     }
+    // After the create, not before: a signal must never take a file that someone else made.
+    win::NotePartialFile(Host);
     FPending = {Target, Target, false, false, true, made, Host};
     Stream = std::make_unique<TFileStream32>(handle, Target);
     return true;
@@ -751,8 +753,10 @@ bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const 
 bool TDecompressClass::CommitOutput()
 {
     const TPendingOutput out = std::exchange(FPending, {});
-    if (out.Fresh)
+    if (out.Fresh) {
+        win::ForgetPartialFile(out.TargetHost);
         return true;
+    }
     // A target that appeared since the output was opened is refused by the move, not lost.
     const DWORD attr = out.TargetExisted ? GetFileAttributesA(out.Target.c_str()) : INVALID_FILE_ATTRIBUTES;
     const bool readOnly = attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_READONLY) &&
@@ -774,9 +778,10 @@ void TDecompressClass::DiscardOutput()
     if (FPending.Temp.empty())
         return;
     const TPendingOutput out = std::exchange(FPending, {});
-    if (out.Fresh)
+    if (out.Fresh) {
         win::RemoveHostFileIfSame(out.TargetHost, out.Made);
-    else
+        win::ForgetPartialFile(out.TargetHost);
+    } else
         RemoveFile(out.Temp);
 }
 

@@ -5,6 +5,7 @@
 #include "core/plxGbls.h"
 #include "core/plxStreams.h"
 #include "platform/win/Files.h"
+#include "platform/win/TempFiles.h"
 #include "platform/win/Paths.h"
 #include "platform/win/SysDates.h"
 #include "platform/win/SysFiles.h"
@@ -221,10 +222,10 @@ void TMakeCab::ProcessArchive(TCompressHeaderObj& EntryList)
         TCompressClass::ProcessArchive(EntryList);
         return;
     }
-    // A private folder in TempDir: the old entries and the cabinets until they are complete.
-    char temp[MAX_PATH + 1] = {};
-    if (GetTempFileNameA(TempDir().c_str(), "cab", 0, temp) == 0 || !DeleteFileA(temp) ||
-        !CreateDirectoryA(temp, nullptr))
+    // A private folder in TempDir: the old entries and the cabinets until they are complete. Its
+    // name carries its owner, so a killed run's folder is removed by the next run.
+    const std::string temp = win::CreateOwnedTempFolderIn(TempDir(), "cab");
+    if (temp.empty())
         RaiseError(TempDir(), "", FArchiveFile, E_CREATEFILE);
     FWorkFolder = temp;
     FKept.clear();

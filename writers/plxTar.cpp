@@ -322,13 +322,9 @@ namespace {
 // A folder of its own below Parent; "" when it cannot be made.
 std::string MakeWorkDir(const std::string& Parent)
 {
-    const std::string name = win::CreateOwnedTempFile(Parent, "tar");
-    if (name.empty())
-        return {};
-    DeleteFileA(name.c_str());
-    if (!CreateDirectoryA(name.c_str(), nullptr))
-        return {};
-    return win::IncludeTrailingBackslash(name);
+    // Only this user may look in: it holds the content of the archive being updated.
+    const std::string name = win::CreateOwnedTempFolderIn(Parent, "tar");
+    return name.empty() ? name : win::IncludeTrailingBackslash(name);
 }
 
 void RemoveWorkDir(const std::string& Dir)

@@ -3,6 +3,7 @@
 #include "platform/win/Drives.h"
 #include "platform/win/FolderNames.h"
 #include "platform/win/Paths.h"
+#include "platform/win/TempFiles.h"
 #include "platform/win/Time.h"
 #include "platform/win/Utf8.h"
 
@@ -214,9 +215,17 @@ DWORD CopyToSibling(const std::string& source, const std::string& target, std::s
         ::close(in);
         return ERROR_DISK_FULL;
     }
-    // A long target name is shortened so that the sibling's own name stays within 255 bytes.
-    std::string name = ParentOf(target) + "/." + BaseOf(target).substr(0, 200) + ".XXXXXX";
-    const int out = mkostemp(name.data(), O_CLOEXEC);
+    // The sibling's name carries its owner, so that the copy of a killed run is found and
+    // removed; a long target name is shortened to keep the name within 255 bytes.
+    std::string name;
+    int out = -1;
+    for (int attempt = 0; attempt < 100 && out < 0; ++attempt) {
+        name = ParentOf(target) + "/" + OwnedTempName("." + BaseOf(target).substr(0, 160) + ".");
+        NoteTempFileMade(name);  // before it exists: no signal finds it unknown
+        out = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (out < 0 && errno != EEXIST)
+            break;
+    }
     if (out < 0) {
         const DWORD error = errno == ENOENT ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno);
         ::close(in);

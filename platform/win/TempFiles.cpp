@@ -5,7 +5,14 @@
 #include "platform/win/FolderNames.h"
 #include "platform/win/Paths.h"
 
+#include <cctype>
 #include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <atomic>
+#include <climits>
+#include <sys/file.h>
+#include <sys/syscall.h>
 #include <charconv>
 #include <cstdio>
 #include <dirent.h>
@@ -198,17 +205,10 @@ std::uint32_t RandomNumber()
 
 }  // namespace
 
-void SweepDeadOwnersFiles(const std::string& folderHost, std::string_view prefix)
-{
-    if (FirstUseOf(folderHost, prefix))
-        RemoveDeadOwnersFiles(folderHost, prefix);
-}
+namespace {
 
-bool IsDeadOwnersTempName(std::string_view name, std::string_view prefix)
+bool IsDead(const Owner& owner)
 {
-    Owner owner;
-    if (!ParseOwner(name, prefix, owner))
-        return false;
     const Owner self = Self();
     if (owner.system != self.system)
         return false;  // another boot, machine or process-number space: nothing can be told
@@ -221,18 +221,332 @@ bool IsDeadOwnersTempName(std::string_view name, std::string_view prefix)
     return known;
 }
 
+}  // namespace
+
+bool IsDeadOwnersTempName(std::string_view name, std::string_view prefix)
+{
+    Owner owner;
+    return ParseOwner(name, prefix, owner) && IsDead(owner);
+}
+
 namespace {
+
+enum class TempName { Other, Living, Dead };  // Living: the owner lives, or nothing can be told
+
+TempName StateOfTempName(std::string_view name)
+{
+    // The prefix may end in hex digits itself, so every split of the digits before the first dash
+    // is a possible owner; the file is dead only when every one of them is.
+    if (name.size() < 4 || name.substr(name.size() - 4) != ".tmp")
+        return TempName::Other;
+    const std::size_t n = name.rfind('-', name.size() - 5);
+    const std::size_t system = n == std::string_view::npos || n == 0 ? n : name.rfind('-', n - 1);
+    const std::size_t start = system == std::string_view::npos || system == 0 ? system : name.rfind('-', system - 1);
+    if (start == std::string_view::npos || n - system - 1 != 8)
+        return TempName::Other;
+    std::size_t digits = 0;
+    while (digits < start && digits < 16 && std::isxdigit(static_cast<unsigned char>(name[start - 1 - digits])))
+        ++digits;
+    bool candidate = false;
+    for (std::size_t length = 1; length <= digits && length <= 8; ++length) {
+        const std::size_t at = start - length;
+        if (name[at] == '0')
+            continue;  // numbers are written without leading zeros
+        Owner owner;
+        if (!ParseOwner(name.substr(at), "", owner))
+            continue;
+        if (!IsDead(owner))
+            return TempName::Living;
+        candidate = true;
+    }
+    return candidate ? TempName::Dead : TempName::Other;
+}
+
+}  // namespace
+
+bool IsDeadOwnersTempName(std::string_view name) { return StateOfTempName(name) == TempName::Dead; }
+
+namespace {
+
+// --- the run's own temporary files, removed when a signal ends the run ---
+//
+// The signal handler may only make system calls, so the paths live in fixed slots and a folder is
+// removed through getdents64 and unlinkat.
+
+constexpr int kLiveSlots = 64;
+enum : int { kFree = 0, kFilling = 1, kLive = 2 };
+
+struct LiveSlot {
+    std::atomic<int> state{kFree};
+    pid_t owner = 0;  // a forked child must not take its parent's files with it
+    char path[PATH_MAX];
+};
+
+LiveSlot gLive[kLiveSlots];
+
+struct Dirent64 {
+    std::uint64_t ino;
+    std::int64_t off;
+    unsigned short reclen;
+    unsigned char type;
+    char name[1];
+};
+
+void RemoveTreeAt(int parent, const char* name, int depth)
+{
+    if (::unlinkat(parent, name, 0) == 0 || errno != EISDIR || depth > 32)
+        return;
+    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        alignas(8) char buffer[2048];
+        for (bool removed = true; removed;) {
+            removed = false;
+            ::lseek(fd, 0, SEEK_SET);
+            for (;;) {
+                const long n = ::syscall(SYS_getdents64, fd, buffer, sizeof buffer);
+                if (n <= 0)
+                    break;
+                for (long at = 0; at < n;) {
+                    const auto* entry = reinterpret_cast<const Dirent64*>(buffer + at);
+                    at += entry->reclen;
+                    if (std::strcmp(entry->name, ".") != 0 && std::strcmp(entry->name, "..") != 0) {
+                        RemoveTreeAt(fd, entry->name, depth + 1);
+                        removed = true;
+                    }
+                }
+            }
+        }
+        ::close(fd);
+    }
+    ::unlinkat(parent, name, AT_REMOVEDIR);
+}
+
+void OnTerminatingSignal(int signal)
+{
+    const int saved = errno;
+    const pid_t self = ::getpid();
+    for (auto& slot : gLive)
+        if (slot.state.load() == kLive && slot.owner == self)
+            RemoveTreeAt(AT_FDCWD, slot.path, 0);
+    errno = saved;
+    // The handler was reset on entry: the signal now ends the process as it would have.
+    ::raise(signal);
+}
+
+void InstallSignalCleanUp()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+            struct sigaction old {};
+            if (::sigaction(signal, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL)
+                continue;  // ignored, or the host's own
+            struct sigaction action {};
+            action.sa_handler = OnTerminatingSignal;
+            sigemptyset(&action.sa_mask);
+            action.sa_flags = SA_RESETHAND;
+            ::sigaction(signal, &action, nullptr);
+        }
+    });
+}
+
+bool Exists(const char* hostPath)
+{
+    struct stat st {};
+    return ::lstat(hostPath, &st) == 0 || errno != ENOENT;
+}
+
+void NoteLive(const std::string& hostPath)
+{
+    if (hostPath.empty() || hostPath.size() >= PATH_MAX)
+        return;
+    InstallSignalCleanUp();
+    for (int pass = 0; pass < 2; ++pass) {
+        for (auto& slot : gLive) {
+            int expected = kFree;
+            if (slot.state.compare_exchange_strong(expected, kFilling)) {
+                std::memcpy(slot.path, hostPath.c_str(), hostPath.size() + 1);
+                slot.owner = ::getpid();
+                slot.state.store(kLive);
+                return;
+            }
+        }
+        // Full: slots whose file has been renamed or removed are free again.
+        for (auto& slot : gLive) {
+            int expected = kLive;
+            if (slot.state.load() == kLive && !Exists(slot.path))
+                slot.state.compare_exchange_strong(expected, kFree);
+        }
+    }
+}
+
+// --- the list of folders that have held temporary files ---
+
+std::string StateFolder()
+{
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/')
+        return std::string(state) + "/torvo";
+    if (const char* home = std::getenv("HOME"); home && *home == '/')
+        return std::string(home) + "/.local/state/torvo";
+    return {};
+}
+
+bool MakeFolders(const std::string& path)
+{
+    for (std::size_t at = 1; at <= path.size(); ++at)
+        if (at == path.size() || path[at] == '/')
+            if (::mkdir(path.substr(0, at).c_str(), 0700) != 0 && errno != EEXIST)
+                return false;
+    return true;
+}
+
+// The list, open and locked (closing unlocks it); -1 when it cannot be had.
+int OpenFolderList()
+{
+    const std::string path = TempFolderListPath();
+    if (path.empty() || !MakeFolders(path.substr(0, path.rfind('/'))))
+        return -1;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        return -1;
+    while (::flock(fd, LOCK_EX) != 0)
+        if (errno != EINTR) {
+            ::close(fd);
+            return -1;
+        }
+    return fd;
+}
+
+std::vector<std::string> ReadFolderList(int fd)
+{
+    std::string text;
+    char buffer[4096];
+    ::lseek(fd, 0, SEEK_SET);
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
+        if (n > 0)
+            text.append(buffer, static_cast<std::size_t>(n));
+    std::vector<std::string> folders;
+    std::size_t at = 0;
+    for (std::size_t end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        if (end > at && text[at] == '/')
+            folders.push_back(text.substr(at, end - at));
+    return folders;
+}
+
+bool WriteAll(int fd, const std::string& text)
+{
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The list as this process last saw it: a folder found there need not be looked up again while
+// the list is unchanged.
+struct ListStamp {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = -1;
+    timespec mtime{};
+    bool operator==(const ListStamp& o) const
+    {
+        return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+               mtime.tv_nsec == o.mtime.tv_nsec;
+    }
+};
+
+ListStamp StampOf(const struct stat& st) { return {st.st_dev, st.st_ino, st.st_size, st.st_mtim}; }
+
+void ListFolder(const std::string& folderHost)
+{
+    static std::mutex lock;
+    static std::set<std::string> listed;
+    static ListStamp seen;
+    std::lock_guard guard(lock);
+    struct stat st {};
+    const std::string path = TempFolderListPath();
+    if (!path.empty() && ::stat(path.c_str(), &st) == 0 && StampOf(st) == seen && listed.count(folderHost))
+        return;
+    const int fd = OpenFolderList();
+    if (fd < 0)
+        return;
+    const auto folders = ReadFolderList(fd);
+    if (std::find(folders.begin(), folders.end(), folderHost) == folders.end() &&
+        folderHost.find('\n') == std::string::npos) {
+        ::lseek(fd, 0, SEEK_END);
+        WriteAll(fd, folderHost + "\n");
+    }
+    if (fstat(fd, &st) == 0) {
+        if (!(StampOf(st) == seen))
+            listed.clear();
+        seen = StampOf(st);
+        listed.insert(folderHost);
+    }
+    ::close(fd);
+}
+
+// Removes the dead owners' temporary files in the folder; answers whether any temporary file of
+// a living (or unknown) owner remains there.
+bool SweepFolder(const std::string& folderHost)
+{
+    DIR* dir = opendir(folderHost.c_str());
+    if (!dir)
+        return false;
+    std::vector<std::string> dead;
+    bool others = false;
+    while (const dirent* entry = readdir(dir)) {
+        const std::string_view name = entry->d_name;
+        const TempName state = StateOfTempName(name);
+        if (state == TempName::Dead)
+            dead.emplace_back(name);
+        others = others || state == TempName::Living;
+    }
+    closedir(dir);
+    for (const auto& name : dead) {
+        const std::string path = folderHost + (folderHost == "/" ? "" : "/") + name;
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0 || st.st_uid != ::getuid())
+            continue;  // another user's
+        if (S_ISDIR(st.st_mode))
+            nftw(path.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
+        else
+            ::unlink(path.c_str());
+        NoteNameRemoved(path);
+    }
+    return others;
+}
+
+void SweepOncePerProcess()
+{
+    static std::mutex lock;
+    static unsigned long sweptBy = 0;
+    std::lock_guard guard(lock);
+    const auto pid = static_cast<unsigned long>(getpid());
+    if (sweptBy == pid)
+        return;
+    sweptBy = pid;
+    RemoveDeadOwnersLeftovers();
+}
 
 // The file is made in folderHost, known to be a folder; base is the folder's Windows path with
 // its trailing backslash.
 std::string MakeOwnedTempFile(const std::string& base, const std::string& folderHost, std::string_view prefix,
                               HANDLE* opened)
 {
-    SweepDeadOwnersFiles(folderHost, prefix);
+    SweepOncePerProcess();
+    if (FirstUseOf(folderHost, prefix))
+        RemoveDeadOwnersFiles(folderHost, prefix);
     const int access = opened ? O_RDWR : O_WRONLY;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string name = OwnedName(prefix, RandomNumber());
         const std::string host = folderHost + (folderHost == "/" ? "" : "/") + name;
+        // Noted before it exists, so that no signal finds the file made but not yet known.
+        NoteTempFileMade(host);
         // O_EXCL: a name that exists, or that another thread takes first, is never reused.
         const int fd = ::open(host.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) {
@@ -283,6 +597,92 @@ std::string CreateOwnedTempFileIn(std::string_view folder, const std::string& fo
     if (base.empty() || base.back() != '\\')
         base += '\\';
     return MakeOwnedTempFile(base, folderHost, prefix, &handle);
+}
+
+void SweepDeadOwnersFiles(const std::string& folderHost, std::string_view prefix)
+{
+    SweepOncePerProcess();
+    if (FirstUseOf(folderHost, prefix))
+        RemoveDeadOwnersFiles(folderHost, prefix);
+}
+
+void NotePartialFile(const std::string& hostPath) { NoteLive(hostPath); }
+
+void ForgetPartialFile(const std::string& hostPath)
+{
+    const pid_t self = ::getpid();
+    for (auto& slot : gLive) {
+        int expected = kLive;
+        if (slot.state.load() == kLive && slot.owner == self && hostPath == slot.path) {
+            slot.state.compare_exchange_strong(expected, kFree);
+            return;
+        }
+    }
+}
+
+std::string OwnedTempName(std::string_view prefix) { return OwnedName(prefix, RandomNumber()); }
+
+void NoteTempFileMade(const std::string& hostPath)
+{
+    NoteLive(hostPath);
+    const std::size_t slash = hostPath.rfind('/');
+    if (slash != std::string::npos)
+        ListFolder(slash == 0 ? "/" : hostPath.substr(0, slash));
+}
+
+std::string TempFolderListPath()
+{
+    const std::string folder = StateFolder();
+    return folder.empty() ? folder : folder + "/temp-folders";
+}
+
+void RemoveDeadOwnersLeftovers()
+{
+    const int fd = OpenFolderList();
+    if (fd < 0)
+        return;
+    std::vector<std::string> folders = ReadFolderList(fd);
+    std::sort(folders.begin(), folders.end());
+    folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+    std::string keep;
+    for (const auto& folder : folders)
+        if (SweepFolder(folder))
+            keep += folder + "\n";
+    // Rewritten in place under the lock: another run waiting for it must find the same file.
+    if (::ftruncate(fd, 0) == 0) {
+        ::lseek(fd, 0, SEEK_SET);
+        WriteAll(fd, keep);
+    }
+    ::close(fd);
+}
+
+std::string CreateOwnedTempFolderIn(std::string_view folder, std::string_view prefix)
+{
+    WinPath parsed;
+    std::string folderHost;
+    if (!ToHostPath(folder.empty() ? std::string_view(".") : folder, folderHost, &parsed))
+        return {};
+    parsed.trailingSeparator = false;
+    std::string base = parsed.ToString();
+    if (base.back() != '\\')
+        base += '\\';
+    SweepOncePerProcess();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = OwnedTempName(prefix);
+        const std::string host = folderHost + (folderHost == "/" ? "" : "/") + name;
+        NoteTempFileMade(host);
+        if (::mkdir(host.c_str(), 0700) != 0) {
+            if (errno == EEXIST)
+                continue;
+            FailWithErrno();
+            return {};
+        }
+        NoteFolderChanged(host);
+        SetLastError(ERROR_SUCCESS);
+        return base + name;
+    }
+    FailWith(ERROR_FILE_EXISTS);
+    return {};
 }
 
 }  // namespace win

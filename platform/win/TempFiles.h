@@ -5,6 +5,11 @@
 // the file of a dead owner from that of a living one. The first temporary file a process makes in
 // a folder removes the dead owners' files (and folders) of the same prefix there; a file whose
 // owner lives, or that another system made, is never touched.
+//
+// Every folder that gets such a file is named in a small per-user list, so that the next run of
+// any kind finds a dead owner's leftovers wherever they were made. While a process lives, its
+// temporary files are removed when SIGINT, SIGTERM or SIGHUP ends it (unless the host handles
+// those signals itself).
 #pragma once
 
 #include "platform/win/Handles.h"
@@ -24,12 +29,37 @@ std::string CreateOwnedTempFile(std::string_view folder, std::string_view prefix
 std::string CreateOwnedTempFileIn(std::string_view folder, const std::string& folderHost, std::string_view prefix,
                                   HANDLE& handle);
 
-// What the first temporary file of `prefix` made in a folder does, without making one: removes the
-// files of dead owners there, once per folder (host path) and prefix in a process.
-void SweepDeadOwnersFiles(const std::string& folderHost, std::string_view prefix);
+// A new folder "<folder>\<prefix><owner>-<n>.tmp" that only this user can enter (a work folder);
+// its Windows path without a trailing backslash, empty with the last error set on failure.
+std::string CreateOwnedTempFolderIn(std::string_view folder, std::string_view prefix);
 
 // Whether `name` (a file name without folder) is a temporary name of `prefix` whose owner is known
 // to be dead.
 bool IsDeadOwnersTempName(std::string_view name, std::string_view prefix);
+// The same for a temporary name of any prefix.
+bool IsDeadOwnersTempName(std::string_view name);
+
+// A new name "<prefix><owner>-<n>.tmp" (no file is made; the caller calls NoteTempFileMade and
+// then creates it exclusively).
+std::string OwnedTempName(std::string_view prefix);
+// Lists the folder of a temporary file (or folder) about to be made under an owned name and has
+// the file removed should a terminating signal end the process first. A file renamed or removed
+// since, or never made, needs no word.
+void NoteTempFileMade(const std::string& hostPath);
+
+// What the first temporary file of `prefix` made in a folder does, without making one: removes the
+// files of dead owners there, once per folder (host path) and prefix in a process.
+void SweepDeadOwnersFiles(const std::string& folderHost, std::string_view prefix);
+
+// A file being written under its final name, which a terminating signal should not leave half
+// written: removed by the signal until ForgetPartialFile says it is complete (or gone).
+void NotePartialFile(const std::string& hostPath);
+void ForgetPartialFile(const std::string& hostPath);
+
+// Removes the dead owners' temporary files in every folder listed so far; folders without any
+// temporary file leave the list. Runs once per process by itself; a program calls it at its start.
+void RemoveDeadOwnersLeftovers();
+// Where the list of folders is kept (a host path).
+std::string TempFolderListPath();
 
 }  // namespace win

@@ -409,6 +409,10 @@ TEST(FilterStreams, CalcStreamCrcAndAdler)
 
 #include "core/TempStreams.h"
 #include "platform/win/FsTestSupport.h"
+#include "platform/win/SysFiles.h"
+#include "platform/win/TempFiles.h"
+
+#include <sys/wait.h>
 
 namespace {
 
@@ -515,8 +519,46 @@ TEST_F(TempStreamsTest, FailedReplacementKeepsOldArchiveAndTemporaryFile)
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].substr(0, 5), "25160");
     const auto kept = NamesIn(home + "/tmp");
-    ASSERT_EQ(kept.size(), 1u) << "the new archive is kept";
-    EXPECT_EQ(ReadHostFile(home + "/tmp/" + *kept.begin()).size(), 100000u);
+    ASSERT_EQ(kept, std::set<std::string>{"a.zip"}) << "the new archive is kept under its own name";
+    EXPECT_EQ(ReadHostFile(home + "/tmp/a.zip").size(), 100000u);
+    EXPECT_EQ(reports[0], "25160 C:\\tmp\\a.zip") << "the message says where";
+
+    // The new archive of a private one is private while it is written, and it stays so.
+    WriteHostFile(home + "/out/private.zip", "old");
+    chmod((home + "/out/private.zip").c_str(), 0600);
+    {
+        TTempFileStream out(owner, fmCreate, "C:\\out\\private.zip", "C:\\tmp\\");
+        std::string host;
+        ASSERT_TRUE(win::ToHostPath(out.OpenedName(), host));
+        struct stat st {};
+        ASSERT_EQ(stat(host.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        out.WriteBuffer("new", 3);
+    }
+    EXPECT_EQ(ReadHostFile(home + "/out/private.zip"), "new");
+    struct stat replaced {};
+    ASSERT_EQ(stat((home + "/out/private.zip").c_str(), &replaced), 0);
+    EXPECT_EQ(replaced.st_mode & 0777, 0600u);
+
+    // A dead run's kept archive outlives the next run's clean-up; its unfinished files do not.
+    std::filesystem::create_directories(home + "/tmp2");
+    const pid_t child = fork();
+    if (child == 0) {
+        try {
+            TTempFileStream out(owner, fmCreate, "E:\\a.zip", "C:\\tmp2\\");
+            const Bytes data = Sample(100000);
+            out.WriteBuffer(data.data(), std::int32_t(data.size()));
+            out.Close();
+        } catch (...) {
+        }
+        win::CreateOwnedTempFile("C:\\tmp2\\", "plx");
+        _exit(0);
+    }
+    ASSERT_EQ(waitpid(child, nullptr, 0), child);
+    ASSERT_EQ(NamesIn(home + "/tmp2").size(), 2u);
+    const std::string next = win::CreateOwnedTempFile("C:\\tmp2\\", "plx");
+    EXPECT_EQ(NamesIn(home + "/tmp2"), (std::set<std::string>{"a.zip", win::ExtractFileName(next)}));
+    EXPECT_EQ(ReadHostFile(home + "/tmp2/a.zip").size(), 100000u);
 
     // What fits goes across drives through a copy, with progress.
     int progress = 0;

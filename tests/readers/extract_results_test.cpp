@@ -153,7 +153,8 @@ std::map<std::string, std::string> TreeOutside(const std::string& Root, const st
     std::map<std::string, std::string> tree;
     for (auto it = fs::recursive_directory_iterator(Root); it != fs::recursive_directory_iterator(); ++it) {
         const std::string path = it->path().string();
-        if (path == Skip) {
+        // The list of folders that held temporary files is the program's state, not a file written.
+        if (path == Skip || path == Root + "/state") {
             it.disable_recursion_pending();
             continue;
         }

@@ -15,12 +15,13 @@ public:
         std::string pattern = (std::filesystem::temp_directory_path() / "torvo-testenv-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         base_ = pattern;
-        for (const char* name : {"home", "config", "run"})
+        for (const char* name : {"home", "config", "run", "state"})
             std::filesystem::create_directory(base_ / name);
         std::filesystem::permissions(base_ / "run", std::filesystem::perms::owner_all);
         setenv("HOME", (base_ / "home").c_str(), 1);
         setenv("XDG_CONFIG_HOME", (base_ / "config").c_str(), 1);
         setenv("XDG_RUNTIME_DIR", (base_ / "run").c_str(), 1);
+        setenv("XDG_STATE_HOME", (base_ / "state").c_str(), 1);
     }
     void TearDown() override
     {

@@ -4,6 +4,7 @@
 #include "core/Err_Msgs.h"
 #include "platform/win/Files.h"
 #include "tests/platform/win/FsTestSupport.h"
+#include "tests/support/Child.h"
 #include "tests/support/HostTree.h"
 #include "tests/support/ToolRun.h"
 #include "writers/plxArchiveSplitter.h"
@@ -224,6 +225,39 @@ TEST_F(CommitSafety, AKillAtAnyStepOfAPartedEncodingLeavesTheOldOutputOrEveryNew
         EXPECT_EQ(got, want);
     }
     EXPECT_TRUE(finished);
+}
+
+// An encoding of an endless input stands for any long run: it is ended while its temporary file
+// grows beside the output.
+TEST_F(CommitSafety, AnEndedRunLeavesNoTemporaryFileBehind)
+{
+    if (!fs::exists(kTool))
+        GTEST_SKIP() << "plxtool not built";
+    const fs::path out = fs::path(root) / "out";
+    fs::create_directories(out);
+    const auto tempFiles = [&] {
+        int n = 0;
+        for (const auto& entry : fs::directory_iterator(out))
+            n += entry.path().extension() == ".tmp";
+        return n;
+    };
+    for (const int signal : {SIGTERM, SIGINT, SIGKILL}) {
+        SCOPED_TRACE(signal);
+        testsupport::Child run({kTool, "add", (out / "zero.uue").string(), "/dev/zero", "-t", "uue"});
+        ASSERT_TRUE(run.Started());
+        if (!testsupport::Eventually([&] { return tempFiles() > 0 || !run.Running(); }))
+            FAIL() << "no temporary file appeared";
+        if (!run.Running())
+            GTEST_SKIP() << "the endless input was refused";
+        ::kill(run.Pid(), signal);
+        EXPECT_EQ(run.Wait(), 128 + signal);
+        if (signal == SIGKILL) {
+            EXPECT_EQ(tempFiles(), 1);  // nothing could run; the next run of any kind removes it
+            CaptureCommand(ShellQuote(kTool) + " type " + ShellQuote((out / "none").string()) + " 2>&1");
+        }
+        EXPECT_EQ(tempFiles(), 0);
+        EXPECT_FALSE(fs::exists(out / "zero.uue"));
+    }
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 
 #include "core/plxConsts.h"
 #include "platform/win/SysDates.h"
+#include "platform/win/TempFiles.h"
 #include "readers/Pelix.h"
 #include "tools/plxtool/ToolSupport.h"
 #include "tools/plxtool/Commands.h"
@@ -169,6 +170,8 @@ int main(int argc, char** argv)
 {
     if (argc < 2)
         return Usage();
+    // What killed runs left behind goes now, not when the same kind of work comes again.
+    win::RemoveDeadOwnersLeftovers();
     for (const auto& c : kCommands) {
         if (std::strcmp(argv[1], c.Name) == 0) {
             const int rc = c.Run(std::span<char*>(argv + 2, std::size_t(argc - 2)));

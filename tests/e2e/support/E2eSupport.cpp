@@ -87,6 +87,7 @@ void Session::SetUp()
     setenv("HOME", Home().c_str(), 1);
     setenv("XDG_CONFIG_HOME", (dir / "cfg").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
+    setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
     setenv("TORVO_RESPONSES", (dir / "responses").c_str(), 1);
     setenv("TORVO_TRANSCRIPT", (dir / "transcript").c_str(), 1);
     setenv("TORVO_WIDGETSET", "headless", 1);

@@ -30,13 +30,14 @@ protected:
         std::filesystem::create_directories(root + "/config");
         char cwd[PATH_MAX];
         savedCwd = getcwd(cwd, sizeof cwd) ? cwd : "/";
-        for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "TMPDIR"}) {
+        for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME", "TMPDIR"}) {
             const char* value = std::getenv(name);
             savedEnv[name] = value ? std::optional<std::string>(value) : std::nullopt;
         }
         setenv("HOME", home.c_str(), 1);
         setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
         setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
+        setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
         unsetenv("TMPDIR");
         win::LoadDriveTable();
     }

@@ -97,7 +97,6 @@ TEST_F(TempFilesTest, ALaterRunRemovesDeadOwnersFilesAndNeverALivingOnes)
     EXPECT_EQ(0u, names.count(BaseName(deadName)));
     EXPECT_EQ(1u, names.count(live));
     EXPECT_EQ(1u, names.count(BaseName(ours)));
-    EXPECT_EQ(1u, names.count(BaseName(otherPrefixName)));  // another prefix waits for its own run
     EXPECT_EQ(1u, names.count(".~xBEEF.tmp"));
     EXPECT_EQ(1u, names.count(foreign));
     EXPECT_EQ(1u, names.count(".~xnotes.tmp"));
@@ -128,6 +127,76 @@ TEST_F(TempFilesTest, DeadOwnersFoldersGoWholeWithoutFollowingLinks)
     EXPECT_FALSE(std::filesystem::exists(work));
     EXPECT_EQ("mine", ReadHostFile(home + "/keep/precious"));
     (void)pid;
+}
+
+TEST_F(TempFilesTest, AnyLaterRunRemovesDeadOwnersFilesWhereverTheyWereMade)
+{
+    for (const char* folder : {"a", "b", "c"})
+        std::filesystem::create_directories(home + "/" + folder);
+    int unused = -1, living = -1;
+    // Prefixes that end in hex digits, as "cab" and "uue" do, must not confuse the owner.
+    const auto dead = {ChildWithTempFile("C:\\a", "cab", false, unused).second,
+                       ChildWithTempFile("C:\\b", ".archive.zip.", false, unused).second,
+                       ChildWithTempFile("C:\\b", "uue", false, unused).second};
+    const auto [livePid, liveName] = ChildWithTempFile("C:\\c", "abc", true, living);
+    for (const auto& name : dead)
+        EXPECT_TRUE(win::IsDeadOwnersTempName(BaseName(name))) << name;
+    EXPECT_FALSE(win::IsDeadOwnersTempName(BaseName(liveName)));
+    EXPECT_FALSE(win::IsDeadOwnersTempName("notes.tmp"));
+    EXPECT_FALSE(win::IsDeadOwnersTempName("backup-1-2-3.tmp"));
+    WriteHostFile(home + "/b/mine-1-2-deadbeef-3.tmp", "user");  // another system's tag, or a user's name
+    WriteHostFile(home + "/b/notes.tmp", "user");
+
+    win::RemoveDeadOwnersLeftovers();
+    EXPECT_TRUE(NamesIn(home + "/a").empty());
+    EXPECT_EQ(NamesIn(home + "/b"), (std::set<std::string>{"mine-1-2-deadbeef-3.tmp", "notes.tmp"}));
+    EXPECT_EQ(NamesIn(home + "/c"), std::set<std::string>{BaseName(liveName)});
+    // Only the folder with a living owner's file stays listed.
+    EXPECT_EQ(ReadHostFile(win::TempFolderListPath()), home + "/c\n");
+
+    close(living);
+    waitpid(livePid, nullptr, 0);
+    win::RemoveDeadOwnersLeftovers();
+    EXPECT_TRUE(NamesIn(home + "/c").empty());
+    EXPECT_EQ(ReadHostFile(win::TempFolderListPath()), "");
+}
+
+TEST_F(TempFilesTest, ATerminatingSignalRemovesTheRunsOwnTemporaryFilesAndFolders)
+{
+    std::filesystem::create_directories(home + "/t");
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        int ready[2];
+        ASSERT_EQ(pipe(ready), 0);
+        const pid_t child = fork();
+        if (child == 0) {
+            close(ready[0]);
+            win::CreateOwnedTempFile("C:\\t", "plx");
+            // A work folder with files in it, as the cabinet and TAR writers make.
+            const std::string work = win::CreateOwnedTempFile("C:\\t", "cab");
+            DeleteFileA(work.c_str());
+            CreateDirectoryA(work.c_str(), nullptr);
+            CreateDirectoryA((work + "\\old").c_str(), nullptr);
+            for (const char* name : {"\\a", "\\old\\b"}) {
+                HANDLE h = CreateFileA((work + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+                CloseHandle(h);
+            }
+            if (write(ready[1], "x", 1) != 1)
+                _exit(2);
+            for (;;)
+                pause();
+        }
+        close(ready[1]);
+        char c;
+        ASSERT_EQ(read(ready[0], &c, 1), 1);
+        close(ready[0]);
+        EXPECT_EQ(NamesIn(home + "/t").size(), 2u);
+        kill(child, signal);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;  // ended as by the signal
+        EXPECT_TRUE(NamesIn(home + "/t").empty());
+    }
 }
 
 TEST_F(TempFilesTest, LongFolderPathsTakeTemporaryFiles)
