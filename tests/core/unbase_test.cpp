@@ -10,6 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <filesystem>
@@ -628,6 +631,26 @@ TEST_F(UnBaseTest, ANewFileIsWrittenUnderItsOwnNameAndRemovedWhenItsMemberFails)
     EXPECT_EQ(Codes(), std::vector<int>{25151});
     EXPECT_EQ(Out("b.txt"), "theirs");
     EXPECT_EQ(NamesIn(home + "/out"), (std::set<std::string>{"a.txt", "b.txt", "c.txt"}));
+}
+
+TEST_F(UnBaseTest, ATerminatingSignalLeavesNoHalfWrittenFileUnderItsName)
+{
+    MakeArchive({{"done.txt", "done"}, {"big.txt", std::string(100000, 'N')}});
+    const pid_t child = fork();
+    if (child == 0) {
+        un.OnProgress = [&](TObject*, std::uint8_t byFile, std::uint8_t) {
+            if (win::ExtractFileName(un.FileName) == "big.txt" && byFile > 0 && byFile < 100)
+                raise(SIGTERM);
+        };
+        un.Extract();
+        _exit(0);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(NamesIn(home + "/out"), std::set<std::string>{"done.txt"});
+    EXPECT_EQ(Out("done.txt"), "done");
 }
 
 TEST_F(UnBaseTest, TemporaryExtractorRunsWithTheCallersSettingsAndSeedKeys)
