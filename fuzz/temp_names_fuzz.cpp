@@ -13,6 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string name(reinterpret_cast<const char*>(data), size);
     win::IsDeadOwnersTempName(name, ".~x");
     win::IsDeadOwnersTempName(name, "");
+    win::IsDeadOwnersTempName(name);  // any prefix: every split of the digits is tried
     // Our own pid with whatever follows: dead only if the start time differs, and then it is not
     // ours, so the verdict must not flip between two calls.
     char own[32];

@@ -69,6 +69,11 @@ TfrmUUEncode::TfrmUUEncode(TComponent* owner) : TForm(owner)
     };
     btnOK->OnClick = [this](TObject*) { OkClick(); };
     OnActivate = [this](TObject*) {
+        // Once per use: the form is activated again when the file dialog closes, and the file
+        // picked there must stay.
+        if (filled_)
+            return;
+        filled_ = true;
         Edit1->SetText(currentArchive_);
         if (Edit2->Text().empty() && !currentArchive_.empty())
             Edit2->SetText(win::ChangeFileExt(currentArchive_, MethodExtensions[std::max(0, EncodeMethod1->ItemIndex())]));
@@ -79,6 +84,7 @@ void TfrmUUEncode::PrepareFor(TUUEncode& encoder, const std::string& currentArch
 {
     encoder_ = &encoder;
     currentArchive_ = currentArchive;
+    filled_ = false;
 }
 
 int TfrmUUEncode::KBytesPerFile() const

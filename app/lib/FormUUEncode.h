@@ -25,6 +25,7 @@ public:
     vcl::TButton *btnOK, *btnClose;
 
 private:
+    bool filled_ = false;
     void BrowseInput();
     void ChooseOutputFolder();
     void MethodChanged();

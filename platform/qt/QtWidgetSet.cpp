@@ -7,6 +7,8 @@
 #include "platform/vcl/Menus.h"
 #include "platform/vcl/StdCtrls.h"
 #include "platform/win/Messages.h"
+#include "platform/win/Paths.h"
+#include "platform/win/SysFiles.h"
 
 #include <QApplication>
 #include <QFileDialog>
@@ -74,6 +76,19 @@ struct FormPeer {
     TMainMenu* menu = nullptr;
     Qt::WindowFlags flags;
 };
+
+// The dialogs speak host paths, the program its own drive paths: converted here, once, both ways.
+std::string HostPath(const std::string& path)
+{
+    std::string host;
+    return path.empty() || !win::ToHostPath(path, host) ? path : host;
+}
+
+std::string ProgramPath(const std::string& host)
+{
+    const std::string path = win::ToWindowsPath(host);
+    return path.empty() ? host : path;
+}
 
 // The caption of a window: captions padded with blanks for another system's title bar.
 QString WindowTitle(const std::string& caption) { return ToQ(caption).trimmed(); }
@@ -240,7 +255,9 @@ public:
         for (int i = 0; i + 1 < parts.size(); i += 2)
             filters << parts[i] + " (" + QString(parts[i + 1]).replace(';', ' ') + ")";
         QString selected = filters.value(p.FilterIndex - 1);
-        QString start = ToQ(p.InitialDir.empty() ? p.FileName : p.InitialDir + "/" + p.FileName);
+        const std::string folder = HostPath(p.InitialDir);
+        const std::string name = p.InitialDir.empty() ? HostPath(p.FileName) : win::ExtractFileName(p.FileName);
+        QString start = ToQ(folder.empty() ? name : folder + "/" + name);
         QStringList chosen;
         QWidget* owner = ActiveWindow();
         if (p.Save) {
@@ -256,16 +273,16 @@ public:
         }
         p.Files.clear();
         for (const QString& f : chosen)
-            p.Files.push_back(FromQ(f));
+            p.Files.push_back(ProgramPath(FromQ(f)));
         p.FilterIndex = std::max(1, int(filters.indexOf(selected)) + 1);
         return !p.Files.empty();
     }
     bool SelectDirectory(const std::string& caption, std::string& directory) override
     {
-        QString d = QFileDialog::getExistingDirectory(ActiveWindow(), WindowTitle(caption), ToQ(directory));
+        QString d = QFileDialog::getExistingDirectory(ActiveWindow(), WindowTitle(caption), ToQ(HostPath(directory)));
         if (d.isEmpty())
             return false;
-        directory = FromQ(d);
+        directory = ProgramPath(FromQ(d));
         return true;
     }
     bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value) override

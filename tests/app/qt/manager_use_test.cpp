@@ -3,6 +3,7 @@
 #include "app/lib/ErrorMsgs.h"
 #include "app/lib/FormAddFiles.h"
 #include "app/lib/FormExtract.h"
+#include "app/lib/FormUUEncode.h"
 #include "app/lib/FormTorvo.h"
 #include "platform/qt/QtWidgetSet.h"
 #include "readers/Pelix.h"
@@ -13,6 +14,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QTest>
@@ -21,6 +24,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 
 using namespace vcl;
 namespace fs = std::filesystem;
@@ -386,4 +390,67 @@ TEST(ManagerUse, TextsReachTheScreenWhenTheyChange)
     ASSERT_NE(edit, nullptr);
     EXPECT_EQ(QColor(Qt::yellow), edit->palette().color(QPalette::Base));
     extract.Hide();
+}
+
+// A file picked in the Qt file dialog (a host path) is encoded beside itself, and decodes back.
+TEST(ManagerUse, EncodeOfAFilePickedInTheDialogRoundTrips)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    const fs::path archive = MakeZip(dir.Path(), {"a.txt"});
+    const fs::path picked = dir.Path() / "pick me.bin";
+    CaptureCommand("head -c 20000 /dev/urandom > " + ShellQuote(picked.string()));
+    const fs::path home = std::getenv("HOME");
+    const auto strayBefore = fs::exists(home / "C:") || fs::exists(home / "C:\\tmp");
+    Manager m(archive);
+    int messageBoxes = 0;
+    bool browsed = false;
+    std::string shownInput;
+    Answerer user([&](QWidget* modal, QMenu*) {
+        QFileDialog* files = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<QFileDialog*>(w); d && d->isVisible())
+                files = d;
+        if (files) {
+            QTimer::singleShot(0, files, [files, picked] {
+                // Typed, as a person does: the folder view fills itself later.
+                if (auto* name = files->findChild<QLineEdit*>("fileNameEdit"))
+                    name->setText(QString::fromStdString(picked.string()));
+                QMetaObject::invokeMethod(files, "accept");
+            });
+            return true;
+        }
+        if (qobject_cast<QMessageBox*>(modal)) {
+            ++messageBoxes;
+            return ClickMessageButton(modal, QMessageBox::Ok);
+        }
+        TForm* form = Screen->ActiveForm;
+        if (!modal || !form || !form->IsModal() || form->Name != "frmUUEncode")
+            return false;
+        auto* encode = static_cast<TfrmUUEncode*>(form);
+        if (!browsed) {
+            browsed = true;
+            QTimer::singleShot(0, WindowOf(*form), [encode] { encode->btnBrowse->Click(); });
+            return true;
+        }
+        if (encode->Edit1->Text().find("pick me") == std::string::npos)
+            return false;
+        shownInput = encode->Edit1->Text();
+        Save(WindowOf(*form), "manager_encode");
+        EnterLater(*form);
+        return true;
+    });
+    m.main->EncodeClick();
+    Application->ProcessMessages();
+    EXPECT_EQ(0, messageBoxes);
+    // The program's own form of the path, one kind of separator.
+    EXPECT_EQ(std::string::npos, shownInput.find('/')) << shownInput;
+    const fs::path encoded = dir.Path() / "pick me.ENC";
+    ASSERT_TRUE(fs::exists(encoded)) << m.main->StatusBar1->SimpleText;
+    int status = -1;
+    CaptureCommand("cd " + ShellQuote(dir.Path().string()) + " && uudecode -o back.bin " + ShellQuote(encoded.string()) +
+                       " && cmp back.bin " + ShellQuote(picked.string()),
+                   &status);
+    EXPECT_EQ(0, status);
+    EXPECT_EQ(strayBefore, fs::exists(home / "C:") || fs::exists(home / "C:\\tmp"));
 }
