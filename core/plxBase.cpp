@@ -949,6 +949,7 @@ void TCompressClass::FillAhead(TCompressHeaderObj& EntryList, std::uint32_t From
 {
     // Enough ahead to keep every worker busy, little enough to keep memory flat.
     constexpr std::int64_t kBytesAhead = std::int64_t(32) << 20;
+    constexpr std::int64_t kAheadMinimum = 32768;
     const std::size_t jobsAhead = 64;
     const bool stored = DeflateType == dtDeflateS || CompressMethod == cmStore;
     if (stored || CompressMethod != cmDeflate)
@@ -965,7 +966,8 @@ void TCompressClass::FillAhead(TCompressHeaderObj& EntryList, std::uint32_t From
         // A guess of what CompressStream will do; it takes the work only where the guess held.
         TCompressEntryInfo info;
         ReadFileInfo(item, info);
-        if (info.UnpackedSize <= 0 || info.UnpackedSize > kWholeDeflateLimit)
+        // A small member costs less to pack here than to hand over and wait for.
+        if (info.UnpackedSize < kAheadMinimum || info.UnpackedSize > kWholeDeflateLimit)
             continue;
         const std::string ext = win::LowerCase(win::ExtractFileExt(path));
         if (!ext.empty() && std::find(StoreFilesOfType.begin(), StoreFilesOfType.end(), ext) != StoreFilesOfType.end())
@@ -976,7 +978,7 @@ void TCompressClass::FillAhead(TCompressHeaderObj& EntryList, std::uint32_t From
         input.DisableReadAhead();
         auto job = std::make_unique<TDeflateJob>();
         job->Size = input.Size();
-        if (job->Size <= 0 || job->Size > kWholeDeflateLimit)
+        if (job->Size < kAheadMinimum || job->Size > kWholeDeflateLimit)
             continue;
         job->Data.resize(std::size_t(job->Size));
         std::int64_t got = 0;

@@ -19,11 +19,11 @@ protected:
     {
         FsTest::SetUp();
         src = root + "/src";
-        // Small and large, packable and not, empty, stored by type, and one past the in-memory size
-        // so that streamed and whole members interleave.
+        // Below and above the size handed to workers, packable and not, empty, stored by type, and
+        // one past the in-memory size, so that members packed here, by workers and streamed interleave.
         for (int i = 0; i < 40; ++i) {
             std::string text;
-            for (int k = 0; k < 200 * (i % 7 + 1); ++k)
+            for (int k = 0; k < 400 * (i % 7 + 1); ++k)
                 text += "line " + std::to_string(k * i) + " of file " + std::to_string(i) + "\n";
             WriteHostFile(src + "/d" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".txt", text);
         }
