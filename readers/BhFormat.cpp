@@ -45,8 +45,11 @@ THeaderStatus ReadBhHeader(const TReadAt& Read, std::int64_t Pos, TBhHeader& Hea
 {
     std::uint8_t fixed[kBhHeaderSize];
     const std::int64_t got = Read(Pos, fixed, kBhHeaderSize);
-    if (got <= 0)
-        return THeaderStatus::End;
+    if (got <= 0) {
+        // The file ends here, or a packed size sent the walk beyond it.
+        std::uint8_t last;
+        return Pos == 0 || Read(Pos - 1, &last, 1) == 1 ? THeaderStatus::End : THeaderStatus::Corrupt;
+    }
     if (got < kBhHeaderSize)
         return THeaderStatus::Corrupt;
     Header = {};

@@ -91,7 +91,9 @@ THeaderStatus ReadLhaHeader(const TReadAt& Read, std::int64_t Pos, std::int64_t 
     H.Offset = Pos;
     std::uint8_t b[32] = {};
     const std::int64_t got = Read(Pos, b, kLhaBaseHeaderSize);
-    if (got <= 0 || b[0] == 0)
+    if (got <= 0)  // the end, unless a packed size sent the walk beyond it
+        return Pos > ArchiveSize ? THeaderStatus::Corrupt : THeaderStatus::End;
+    if (b[0] == 0)
         return THeaderStatus::End;
     if (got < kLhaBaseHeaderSize)
         return THeaderStatus::Corrupt;
@@ -186,4 +188,31 @@ THeaderStatus ReadLhaHeader(const TReadAt& Read, std::int64_t Pos, std::int64_t 
     H.PackedSize = packed;
     H.NextOffset = H.DataOffset + packed;
     return THeaderStatus::Header;
+}
+
+THeaderStatus ReadLhaHeaderPastGap(const TReadAt& Read, std::int64_t Pos, std::int64_t ArchiveSize, TLhaHeader& H)
+{
+    const THeaderStatus status = ReadLhaHeader(Read, Pos, ArchiveSize, H);
+    if (status != THeaderStatus::End)
+        return status;
+    constexpr int kMaxGap = 4;
+    std::uint8_t gap[kMaxGap] = {};
+    const std::int64_t got = Read(Pos, gap, kMaxGap);
+    for (int n = 1; n < got && gap[n - 1] == 0; ++n) {
+        TLhaHeader next;
+        if (ReadLhaHeader(Read, Pos + n, ArchiveSize, next) == THeaderStatus::Header && next.IsLhaMethod()) {
+            H = std::move(next);
+            return THeaderStatus::Header;
+        }
+    }
+    return THeaderStatus::End;
+}
+
+bool LhaDamagedHeaderAt(const TReadAt& Read, std::int64_t Pos)
+{
+    std::uint8_t b[kLhaBaseHeaderSize] = {};
+    if (Read(Pos, b, kLhaBaseHeaderSize) != kLhaBaseHeaderSize || b[20] > 3)
+        return false;
+    const bool sized = b[20] >= 2 || b[0] >= kLhaBaseHeaderSize;
+    return sized && (b[2] == '-' || b[6] == '-');
 }

@@ -40,3 +40,9 @@ std::int64_t LhaFirstHeader(const TReadAt& Read, std::int64_t Start);
 // Parses the header at Pos of an archive of ArchiveSize bytes. End: the 0 byte that closes the
 // archive, or nothing more to read. Corrupt: a header that is cut short or does not add up.
 THeaderStatus ReadLhaHeader(const TReadAt& Read, std::int64_t Pos, std::int64_t ArchiveSize, TLhaHeader& Header);
+// The same walk step, but a short run of zeros followed by a header (a self-extractor's stub
+// member, then its archive) is passed over instead of ending the archive.
+THeaderStatus ReadLhaHeaderPastGap(const TReadAt& Read, std::int64_t Pos, std::int64_t ArchiveSize, TLhaHeader& Header);
+// Whether the bytes at Pos are a header whose method or sizes were damaged: what detection
+// passes over when it finds the next member behind them.
+bool LhaDamagedHeaderAt(const TReadAt& Read, std::int64_t Pos);

@@ -144,6 +144,8 @@ void TPelix::Walk()
         if (!FDone && generation == FStreamGeneration && FCurrentOffset <= turnStart)
             break;
     }
+    if (!GetCancel() && FStream && !FDone && FWalker && FHeaderSize > 0 && FCurrentOffset + FHeaderSize > ArchiveSize)
+        FWalker->CutShort(walk);
 }
 
 void TPelix::ListEntry(TPelixEntry& Entry)

@@ -16,6 +16,11 @@ class TAceWalker final : public TPelixWalker {
 public:
     void Open(TPelixWalk& Walk) override;
     void Next(TPelixWalk& Walk) override;
+    void CutShort(TPelixWalk& Walk) override
+    {
+        if (Walk.Offset() != Walk.Pelix().ArchiveSize)
+            Walk.Fail(E_BADFILEHEADER);
+    }
 
 private:
     std::uint8_t FCreator = 0;

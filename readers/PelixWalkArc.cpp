@@ -1,4 +1,6 @@
 // ARC and PAK: headers chained by their packed sizes; folders nest by methods 30 and 31.
+#include <algorithm>
+
 #include "core/plxGbls.h"
 #include "readers/ArcFormat.h"
 #include "readers/Pelix.h"
@@ -13,10 +15,30 @@ public:
         Walk.SetHeaderSize(2);  // the marker and the method: enough to tell the end record
     }
     void Next(TPelixWalk& Walk) override;
+    // A member's data that runs past the end, or a header too short to read, was cut short.
+    void CutShort(TPelixWalk& Walk) override
+    {
+        const std::int64_t size = Walk.Pelix().ArchiveSize;
+        if (Walk.Offset() > size || (Walk.Offset() < size && !OnlyPadding(Walk, Walk.Offset())))
+            Walk.Fail(E_BADFILEHEADER);
+    }
 
 private:
+    static bool OnlyPadding(TPelixWalk& Walk, std::int64_t From);
+
     TArcHeaderChain FChain{0};
 };
+
+bool TArcWalker::OnlyPadding(TPelixWalk& Walk, std::int64_t From)
+{
+    std::uint8_t rest[1024];
+    const std::int64_t left = Walk.Pelix().ArchiveSize - From;
+    if (left > std::int64_t(sizeof rest))
+        return false;
+    const std::int64_t got = Walk.ReadAt(From, rest, left);
+    // Transfers pad to their block of 128 bytes.
+    return got == left && Walk.Pelix().ArchiveSize % 128 == 0 && std::all_of(rest, rest + got, [](std::uint8_t b) { return b == 0x1A || b == 0; });
+}
 
 void TArcWalker::Next(TPelixWalk& Walk)
 {
@@ -24,8 +46,9 @@ void TArcWalker::Next(TPelixWalk& Walk)
     std::string folder;
     const THeaderStatus status = FChain.Next(Walk.Reader(), h, folder);
     if (status != THeaderStatus::Header) {
-        // Bytes after the members that are no header leave the listing as it is.
-        if (status == THeaderStatus::Corrupt && Walk.Pelix().FileCount == 0)
+        // Padding after the members (a transfer's blocks of SUB or zero bytes) leaves the listing
+        // as it is; a header cut short or damaged is reported.
+        if (status == THeaderStatus::Corrupt && (Walk.Pelix().FileCount == 0 || !OnlyPadding(Walk, Walk.TurnStart())))
             Walk.Fail(E_BADFILEHEADER);
         Walk.End();
         return;

@@ -9,6 +9,8 @@ class TArjWalker final : public TPelixWalker {
 public:
     void Open(TPelixWalk& Walk) override;
     void Next(TPelixWalk& Walk) override;
+    // The archive ends with its end marker, never before it.
+    void CutShort(TPelixWalk& Walk) override { Walk.Fail(E_BADFILEHEADER); }
 };
 
 void TArjWalker::Open(TPelixWalk& Walk)

@@ -7,8 +7,19 @@ namespace {
 
 class TBhWalker final : public TPelixWalker {
 public:
-    void Open(TPelixWalk& Walk) override { Walk.SetHeaderSize(37); }
+    void Open(TPelixWalk& Walk) override
+    {
+        Walk.SetHeaderSize(37);
+        // A plain archive starts with a header: bytes before the first one found were a member.
+        if (Walk.Pelix().ArcType() == atBh && Walk.Offset() > 0)
+            Walk.Fail(E_BADFILEHEADER);
+    }
     void Next(TPelixWalk& Walk) override;
+    void CutShort(TPelixWalk& Walk) override
+    {
+        if (Walk.Offset() != Walk.Pelix().ArchiveSize)
+            Walk.Fail(E_BADFILEHEADER);
+    }
 };
 
 void TBhWalker::Next(TPelixWalk& Walk)

@@ -80,6 +80,10 @@ void TCabWalker::Open(TPelixWalk& Walk)
         Walk.End();
         return;
     }
+    // A cabinet shorter than its header says was cut short.
+    std::uint8_t size[4] = {};
+    if (Walk.ReadAt(base + 8, size, 4) == 4 && GetLE32(size) > Walk.Pelix().ArchiveSize - base)
+        Walk.Fail(E_BADFILEHEADER);
     Walk.MoveTo(base + FFilesOffset);
 }
 

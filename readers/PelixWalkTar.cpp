@@ -11,8 +11,11 @@ class TTarWalker final : public TPelixWalker {
 public:
     void Open(TPelixWalk& Walk) override { Walk.SetHeaderSize(512); }
     void Next(TPelixWalk& Walk) override;
+    void CutShort(TPelixWalk& Walk) override;
 
 private:
+    static void Report(TPelixWalk& Walk, TTarReadStatus Status);
+
     std::unique_ptr<TTarReader> FReader;
 };
 
@@ -21,7 +24,8 @@ void TTarWalker::Next(TPelixWalk& Walk)
     if (!FReader)
         FReader = std::make_unique<TTarReader>(Walk.Reader(), Walk.Pelix().ArchiveSize);
     TTarEntry tar;
-    if (FReader->Next(tar) != TTarReadStatus::Entry) {
+    if (const TTarReadStatus status = FReader->Next(tar); status != TTarReadStatus::Entry) {
+        Report(Walk, status);
         Walk.End();
         return;
     }
@@ -40,6 +44,23 @@ void TTarWalker::Next(TPelixWalk& Walk)
     entry.ExternalAttr = entry.Directory ? 0x10 : 0;
     entry.Offset = tar.HeaderOffset;
     Walk.List(entry);
+}
+
+// As the extractor says it: what came before is listed, the damage is not passed over.
+void TTarWalker::Report(TPelixWalk& Walk, TTarReadStatus Status)
+{
+    if (Status == TTarReadStatus::Truncated)
+        Walk.Fail(E_UNEXPECTEDEOF);
+    else if (Status == TTarReadStatus::Corrupt)
+        Walk.Fail(E_BADFILEHEADER);
+}
+
+void TTarWalker::CutShort(TPelixWalk& Walk)
+{
+    if (!FReader)
+        FReader = std::make_unique<TTarReader>(Walk.Reader(), Walk.Pelix().ArchiveSize);
+    TTarEntry tar;
+    Report(Walk, FReader->Next(tar));
 }
 
 }  // namespace

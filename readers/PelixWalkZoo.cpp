@@ -13,6 +13,8 @@ public:
         Walk.MoveTo(0);
     }
     void Next(TPelixWalk& Walk) override { FFirst ? ArchiveHeader(Walk) : Entry(Walk); }
+    // The chain ends with an entry that points nowhere, never with the file.
+    void CutShort(TPelixWalk& Walk) override { Walk.Fail(E_BADFILEHEADER); }
 
 private:
     void ArchiveHeader(TPelixWalk& Walk);

@@ -112,6 +112,9 @@ public:
     virtual void Open(TPelixWalk& Walk) = 0;
     // One turn: the header at Walk.TurnStart(). Moves the cursor on, or ends the walk.
     virtual void Next(TPelixWalk& Walk) { Walk.End(); }
+    // The walk reached the end of the archive, or bytes too few for the next fixed header, with
+    // no end of its own: a format that can tell reports an archive cut short.
+    virtual void CutShort(TPelixWalk&) {}
 };
 
 // The answer of a format's header reader: true for a header; its end marker ends the walk, and

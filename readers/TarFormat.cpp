@@ -246,7 +246,8 @@ TTarReadStatus TTarReader::Next(TTarEntry& Entry) {
 
     // Each turn moves offset_ forward by at least one block, so the loop ends with the archive.
     while (true) {
-        if (offset_ >= archiveSize_) return Fail(pending ? TTarReadStatus::Truncated : TTarReadStatus::End);
+        if (offset_ >= archiveSize_)
+            return Fail(pending || paddingCut_ ? TTarReadStatus::Truncated : TTarReadStatus::End);
         std::uint8_t h[TarBlockSize];
         if (ReadBlock(offset_, h) != TTarReadStatus::Entry) return Fail(TTarReadStatus::Truncated);
         if (AllZero(h)) return Fail(pending ? TTarReadStatus::Corrupt : TTarReadStatus::End);
@@ -302,6 +303,8 @@ TTarReadStatus TTarReader::Next(TTarEntry& Entry) {
         e.HeaderOffset = first;
         e.DataOffset = dataStart;
         e.NextOffset = std::min(dataStart + RoundUpToBlock(e.Size), archiveSize_);
+        // The entry's data is whole, but an archive cut inside its padding was cut short.
+        paddingCut_ = e.NextOffset < dataStart + RoundUpToBlock(e.Size);
         offset_ = e.NextOffset;
         if (e.Sparse) {
             if (e.SparseData.MapInData) ReadSparseMapInData(e);

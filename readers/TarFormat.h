@@ -92,6 +92,7 @@ private:
     std::int64_t archiveSize_;
     std::int64_t offset_ = 0;
     bool finished_ = false;
+    bool paddingCut_ = false;  // the last entry's padding ran past the end
     TTarReadStatus lastStatus_ = TTarReadStatus::End;
     std::vector<std::pair<std::string, std::string>> globals_;  // pax "g" records in force
 };

@@ -50,7 +50,11 @@ THeaderStatus ReadZooEntry(const TReadAt& Read, std::int64_t Pos, TZooEntry& Ent
     r.PackedSize = GetLE32(h + 24);
     r.VersionMadeBy = h[28];
     r.VersionNeeded = h[29];
-    r.Deleted = h[30] != 0;
+    // Writers mark a deleted entry with 1; any other value is a damaged header, not a deletion
+    // that would pass the member over in silence.
+    if (h[30] > 1)
+        return THeaderStatus::Corrupt;
+    r.Deleted = h[30] == 1;
     r.CommentOffset = GetLE32(h + 32);
     r.CommentLength = GetLE16(h + 36);
     r.Name = CutAtNul(reinterpret_cast<const char*>(h + 38), 13);

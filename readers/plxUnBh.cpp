@@ -56,6 +56,9 @@ void TUnBh::CollectMembers(TStream32& Archive)
     std::int64_t pos = std::max<std::int64_t>(ArchiveOffset, 0);
     TBhHeader header;
     THeaderStatus status = THeaderStatus::End;
+    // A plain archive starts with a header: bytes before the first one found were a member.
+    if (ArcType() == atBh && pos > 0)
+        DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
     while (!GetCancel() && (status = ReadBhHeader(read, pos, header)) == THeaderStatus::Header) {
         pos = header.NextOffset();
         TMember member{header, BhNameToUtf8(header.Name)};

@@ -302,11 +302,12 @@ void TUnCab::DoCopyFile(std::string& Name, std::int64_t Size, CAB_INT_PTR& Handl
     Encrypted = false;
     PackedSize = UnpackedSize = Size;
     Crc32 = 0;
-    ExternalAttr = Attributes & (kKeptAttributes | kDirectory);
+    ExternalAttr = Attributes & (kKeptAttributes | (Size == 0 ? kDirectory : 0));
     DateTime = DosDateTimeToDateTime(std::uint32_t(Date) << 16 | Time);
     if (!NameEntry(Name))
         return;
-    if (Attributes & kDirectory) {
+    // A folder holds no bytes: an entry with data is a file, whatever a damaged attribute says.
+    if ((Attributes & kDirectory) && Size == 0) {
         if (PrepareOutput(true) && IsFileOutput() && CreateStoredDirs)
             MakeStoredDir(FileName);
         BytesToRead -= Size;

@@ -61,12 +61,21 @@ void TUnLha::CollectMembers(TStream32& Archive)
     std::int64_t pos = LhaFirstHeader(read, std::max<std::int64_t>(ArchiveOffset, 0));
     TLhaHeader header;
     THeaderStatus status = THeaderStatus::End;
-    while (!GetCancel() && (status = ReadLhaHeader(read, pos, ArchiveSize, header)) == THeaderStatus::Header) {
+    // Detection passes over a first member whose header was damaged; that member is lost.
+    if ((ArcType() == atLha || ArcType() == atLzh) && ArchiveOffset > 0 && LhaDamagedHeaderAt(read, 0))
+        DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
+    while (!GetCancel() && (status = ReadLhaHeaderPastGap(read, pos, ArchiveSize, header)) == THeaderStatus::Header) {
         pos = header.NextOffset;
         if (header.IsSymlink())
             continue;  // links are not extracted, as with TAR
         TMember member{header, LhaNameToUtf8(header.Name)};
-        if (member.Name.empty() || !MatchesStoredName(member.Name, RecurseDirs))
+        if (member.Name.empty()) {
+            // A folder without a name is the archive's root; a file without one has nowhere to go.
+            if (!header.IsDirectory())
+                DoError(ArchiveFile(), "", E_INVALIDFILENAME, VolumeName);
+            continue;
+        }
+        if (!MatchesStoredName(member.Name, RecurseDirs))
             continue;
         NewestDate = std::max(NewestDate, DosDateTimeToDateTime(LhaDosDateTime(header)));
         PackedTotal += header.PackedSize;

@@ -126,6 +126,13 @@ std::string TUnRar::EntryName() const
     return name;
 }
 
+// The library's record holds 1,023 bytes of a name: a longer one arrives cut, and a cut name is
+// not the member's.
+bool TUnRar::NameCut() const
+{
+    return strnlen(FHeader->FileName, sizeof FHeader->FileName) >= sizeof FHeader->FileName - 1;
+}
+
 std::uint32_t TUnRar::EntryAttributes(bool ForListing) const
 {
     const bool directory = (FHeader->Flags & RHDF_DIRECTORY) != 0;
@@ -237,8 +244,11 @@ int TUnRar::ListPass(const std::string& ArchiveName)
         ProcessEntry(rar.Handle, acTest);
         offset += 32 + std::int64_t(std::strlen(FHeader->FileName)) + std::int64_t(Combine(FHeader->PackSize, FHeader->PackSizeHigh));
     }
-    if (result != ERAR_END_ARCHIVE && result != ERAR_SUCCESS && !GetCancel())
+    FWalkDamageReported = false;
+    if (result != ERAR_END_ARCHIVE && result != ERAR_SUCCESS && !GetCancel()) {
         DoError(ArchiveName, "", result == ERAR_BAD_DATA ? E_BADFILEHEADER : MessageOfResult(result), VolumeName);
+        FWalkDamageReported = true;
+    }
     return count;
 }
 
@@ -270,7 +280,7 @@ void TUnRar::ExtractPass(const std::string& ArchiveName)
         if (GetCancel())
             return;
     }
-    if (result != ERAR_END_ARCHIVE && !GetCancel())
+    if (result != ERAR_END_ARCHIVE && !GetCancel() && !FWalkDamageReported)
         DoError(ArchiveName, "", result == ERAR_BAD_DATA ? E_BADFILEHEADER : MessageOfResult(result), VolumeName);
 }
 
@@ -295,7 +305,7 @@ void TUnRar::ExtractEntry(void* Handle, const std::string& Stored, bool IsDirect
         ProcessEntry(Handle, acSkip);
         return;
     }
-    if (IsFileOutput() && NameLeavesTarget(name)) {
+    if (IsFileOutput() && (NameLeavesTarget(name) || NameCut())) {
         DoError(name, "", E_INVALIDFILENAME, VolumeName);
         ProcessEntry(Handle, acSkip);
         return;

@@ -37,6 +37,7 @@ private:
     int ProcessEntry(void* Handle, TAction Action);
     void ReportResult(int Code, const std::string& Name);
     std::string EntryName() const;  // the header's name in the program's form, "\" separators
+    bool NameCut() const;
     std::uint32_t EntryAttributes(bool ForListing) const;
     std::string HostName(const std::string& Name) const;
 
@@ -48,4 +49,5 @@ private:
     std::int64_t FEntryLeft = 0;
     std::unique_ptr<TStream32> FOut;  // the current entry's output (file, list or caller target)
     bool FWriteFailed = false;
+    bool FWalkDamageReported = false;  // by the list pass, so the extraction pass says it once
 };

@@ -138,7 +138,12 @@ void TUnZip::ReadCentralDirectory(const TZipEnding& Ending)
         FListed = 0;
         if (DateAttribute == daMaxFileDate)
             NoteNewestDate(Ending.CentralPos);
-        ReadCentralDisk(Ending.CentralPos);
+        std::uint64_t walked = 0;
+        WalkCentralDisk(Ending.CentralPos, [&](const TZipEntry& e) {
+            ++walked;
+            return AddCentralEntry(e) && !GetCancel();
+        });
+        ReportLostEntries(walked, Ending);
         return;
     }
     // The count is the archive's claim: held to what the directory's size can hold.
@@ -186,8 +191,13 @@ void TUnZip::ReadCentralDirectory(const TZipEnding& Ending)
         ++walked;
         return AddCentralEntry(e) && !GetCancel();
     });
-    // A directory that ends before the entries its end record counts has lost some of them.
-    if (walked < Ending.TotalEntries && !GetCancel())
+    ReportLostEntries(walked, Ending);
+}
+
+// A directory that ends before the entries its end record counts has lost some of them.
+void TUnZip::ReportLostEntries(std::uint64_t Walked, const TZipEnding& Ending)
+{
+    if (Walked < Ending.TotalEntries && !GetCancel())
         DoError(FArchiveFile, "", E_BADFILEHEADER, VolumeName);
 }
 
@@ -219,11 +229,6 @@ std::int64_t TUnZip::DataEnd(const TWorkRecord& Local, std::uint64_t CentralPack
 {
     const bool localSize = !(Local.Flags & kFlagDataDescriptor) && Local.PackedSize != 0;
     return Local.DataPos + Clamp64(localSize ? Local.PackedSize : CentralPacked);
-}
-
-bool TUnZip::ReadCentralDisk(std::int64_t Start)
-{
-    return WalkCentralDisk(Start, [this](const TZipEntry& e) { return AddCentralEntry(e) && !GetCancel(); });
 }
 
 // Files that all take the newest date get it from the first one on: the directory is read for

@@ -101,7 +101,7 @@ private:
     const std::string& MemberName(const TMemberItem& Item, TZipLocalEntry& Local);
     bool LocalNameDiffers(std::string_view CentralRaw, std::string_view Central, std::uint16_t VersionMadeBy,
                           TZipLocalEntry& Local);
-    bool ReadCentralDisk(std::int64_t Start);
+    void ReportLostEntries(std::uint64_t Walked, const TZipEnding& Ending);
     void NoteNewestDate(std::int64_t Start);
     bool WalkCentralDisk(std::int64_t Start, const std::function<bool(const TZipEntry&)>& OnEntry);
     bool AddCentralEntry(const TZipEntry& Entry);

@@ -157,7 +157,7 @@ TEST_F(LhaReaderTest, ArchivesOfOtherProgramsExtractAsLhasaExtractsThem)
         GTEST_SKIP() << "no fixtures folder or no lhasa";
     // Where lhasa differs on purpose: it unwraps MacBinary, reads the -lz?- and -pm?- families
     // (also behind stubs), takes a member of the Amiga 1.22 directory bug for a folder, and finds
-    // the archive behind the Amiga stub, where type detection finds the one inside the stub.
+    // the Amiga stub's own member besides the archive behind it (see the next test).
     const auto lhasaOwnWay = [](const std::string& path) {
         return path.find("maclha") != std::string::npos || path.find("lh0_dirs_bug") != std::string::npos ||
                path.find("lz5") != std::string::npos || path.find("larc333") != std::string::npos ||
@@ -201,6 +201,25 @@ TEST_F(LhaReaderTest, ArchivesOfOtherProgramsExtractAsLhasaExtractsThem)
     }
     EXPECT_GT(same, 150);
     EXPECT_GT(refusedByBoth, 2);
+}
+
+// The Amiga self-extractor leaves two zero bytes between its own member and the archive: the
+// walk goes on past them, so the payload comes out as lhasa gives it, beside the stub's member.
+TEST_F(LhaReaderTest, AmigaSelfExtractorGivesItsPayload)
+{
+    const fs::path sfx = FixtureRoot() / "lha" / "lhasa-corpus" / "lha_amiga_122" / "sfx.run";
+    if (!fs::exists(sfx) || !HaveTool("lhasa"))
+        GTEST_SKIP() << "no fixtures or no lhasa";
+    int status = 0;
+    const TTree expected = LhasaTree(sfx, status, false);
+    ASSERT_EQ(status, 0);
+    ASSERT_EQ(expected.count("gpl-2"), 1u);
+    Extract(sfx, "sfx");
+    EXPECT_TRUE(reports.empty());
+    const TTree ours = ReadTree(fs::path(home) / "sfx", false);
+    ASSERT_EQ(ours.count("gpl-2"), 1u);
+    EXPECT_EQ(ours.at("gpl-2"), expected.at("gpl-2"));
+    EXPECT_EQ(ours.count("SFXUsage.txt"), 1u);
 }
 
 TEST_F(LhaReaderTest, HostileArchivesEndWithAReportAndStayInTheTarget)

@@ -5,6 +5,7 @@
 #include "tools/plxtool/Commands.h"
 
 #include "readers/plxZipRun.h"
+#include "tools/plxtool/ToolSupport.h"
 
 #include <cstdio>
 #include <cstring>
@@ -44,7 +45,7 @@ int CmdRun(std::span<char*> args)
     }
     const bool started = zipRun.Activate();
     if (!zipRun.RunFile().empty())
-        std::printf("%s %s\n", started ? "opened" : "extracted", zipRun.RunFile().c_str());
+        std::printf("%s %s\n", started ? "opened" : "extracted", plxtool::Shown(zipRun.RunFile()).c_str());
     zipRun.KeepRunFolders();
     return started && run.Failures == 0 ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 #include "tools/plxtool/Commands.h"
 
 #include "readers/plxZipCheck.h"
+#include "tools/plxtool/ToolSupport.h"
 
 #include <cstdio>
 #include <cstring>
@@ -30,7 +31,8 @@ int CmdTest(std::span<char*> args)
         // A line per member of archives with 100,000 of them: no format to parse each time.
         const std::string_view verdict = pass ? "ok\t" : "FAILED\t";
         fwrite_unlocked(verdict.data(), 1, verdict.size(), stdout);
-        fwrite_unlocked(name.c_str(), 1, std::strlen(name.c_str()), stdout);
+        const std::string shown = plxtool::Shown(std::string_view(name.c_str()));
+        fwrite_unlocked(shown.data(), 1, shown.size(), stdout);
         fputc_unlocked('\n', stdout);
     };
     const int count = check.Activate();

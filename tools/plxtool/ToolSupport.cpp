@@ -10,8 +10,37 @@ namespace plxtool {
 
 void PrintError(int Code, const std::string& File, const std::string& Extended)
 {
-    std::fprintf(stderr, "plxtool: %d %s: %s%s%s\n", Code, std::string(LoadMessage(Code)).c_str(), File.c_str(),
-                 Extended.empty() ? "" : " ", Extended.c_str());
+    std::fprintf(stderr, "plxtool: %d %s: %s%s%s\n", Code, std::string(LoadMessage(Code)).c_str(), Shown(File).c_str(),
+                 Extended.empty() ? "" : " ", Shown(Extended).c_str());
+}
+
+std::string Shown(std::string_view Name)
+{
+    const auto control = [](unsigned char c) { return c < 0x20 || c == 0x7F; };
+    const auto c1 = [&Name](std::size_t i) {
+        return static_cast<unsigned char>(Name[i]) == 0xC2 && i + 1 < Name.size() &&
+               static_cast<unsigned char>(Name[i + 1]) >= 0x80 && static_cast<unsigned char>(Name[i + 1]) <= 0x9F;
+    };
+    std::size_t i = 0;
+    while (i < Name.size() && !control(static_cast<unsigned char>(Name[i])) && !c1(i))
+        ++i;
+    if (i == Name.size())
+        return std::string(Name);
+    std::string out(Name.substr(0, i));
+    for (; i < Name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(Name[i]);
+        if (control(c)) {
+            out += '^';
+            out += char(c ^ 0x40);
+        } else if (c1(i)) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(Name[++i]));
+            out += hex;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
 }
 
 std::string EnginePath(const std::string& HostPath)

@@ -3,6 +3,7 @@
 
 #include <span>
 #include <string>
+#include <string_view>
 
 class TObject;
 
@@ -10,8 +11,11 @@ namespace plxtool {
 
 constexpr int kOk = 0, kFailure = 1, kUsage = 2;
 
-// "plxtool: NUMBER TEXT: FILE [EXTENDED]" on stderr.
+// "plxtool: NUMBER TEXT: FILE [EXTENDED]" on stderr, the names as Shown gives them.
 void PrintError(int Code, const std::string& File, const std::string& Extended);
+// A name from an archive as it may reach a terminal: control characters (and the C1 controls of
+// UTF-8) in caret or hex form, as unzip shows them, so a hostile name cannot drive the terminal.
+std::string Shown(std::string_view Name);
 // A host path as the engine takes it: absolute (read as Z:), "." and ".." resolved.
 std::string EnginePath(const std::string& HostPath);
 

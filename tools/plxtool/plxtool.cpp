@@ -85,8 +85,7 @@ std::string DateText(TDateTime date)
 
 void ReportError(TObject*, const std::string& file, const std::string& extended, const std::string&, int code)
 {
-    std::fprintf(stderr, "plxtool: %d %s: %s%s%s\n", code, std::string(LoadMessage(code)).c_str(), file.c_str(),
-                 extended.empty() ? "" : " ", extended.c_str());
+    plxtool::PrintError(code, file, extended);
 }
 
 int CmdType(std::span<char*> args)
@@ -122,13 +121,13 @@ int CmdList(std::span<char*> args)
     };
     pelix.SetArchiveFile(args[0]);
     if (pelix.ArcType() <= atUnknown) {
-        std::fprintf(stderr, "plxtool: %s: %s\n", args[0],
+        std::fprintf(stderr, "plxtool: %s: %s\n", plxtool::Shown(args[0]).c_str(),
                      PLXTOOL_HAVE_DETECTION ? "not an archive of a known type" : "type detection unavailable");
         return kFailure;
     }
     pelix.OnRead = [](TObject* sender, std::int64_t, int) {
         auto& p = *static_cast<TZipCommon*>(sender);
-        std::printf("%s\t%lld\t%lld\t%08X\t%s\t%s\t%s\n", p.FileName.c_str(), (long long)p.UnpackedSize,
+        std::printf("%s\t%lld\t%lld\t%08X\t%s\t%s\t%s\n", plxtool::Shown(p.FileName).c_str(), (long long)p.UnpackedSize,
                     (long long)p.PackedSize, unsigned(p.Crc32), p.MethodName.c_str(), DateText(p.DateTime).c_str(),
                     TZipCommon::DosAttrString(p.ExternalAttr, '-').c_str());
     };

@@ -102,5 +102,6 @@ TAceWalkResult WalkAceArchive(const TAceReadAt& Read, std::int64_t Size, TAceArc
             return TAceWalkResult::Damaged;
         at += 4 + std::int64_t(head.size()) + std::int64_t(data);
     }
-    return TAceWalkResult::Ok;
+    // A few bytes past the last block are a header cut short; a block past the end was cut.
+    return at != Size && Walk.Members.size() < kMaxMembers ? TAceWalkResult::Damaged : TAceWalkResult::Ok;
 }

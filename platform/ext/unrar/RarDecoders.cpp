@@ -11,6 +11,9 @@
 
 #include <zlib.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <map>
@@ -197,6 +200,35 @@ bool JoinRar4(const std::vector<std::string>& Volumes, std::int64_t Start, std::
     return flush() && std::fflush(Out) == 0;
 }
 
+// libunarr prints its own diagnostics on the process's stderr; what fails reaches the caller as
+// a result code, so they are kept from the person's terminal. The library never calls back into
+// us, so nothing of ours is lost while it runs.
+class TQuietStderr {
+public:
+    TQuietStderr()
+    {
+        std::fflush(stderr);
+        FSaved = dup(STDERR_FILENO);
+        const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (FSaved >= 0 && null >= 0)
+            dup2(null, STDERR_FILENO);
+        if (null >= 0)
+            close(null);
+    }
+    ~TQuietStderr()
+    {
+        if (FSaved >= 0) {
+            dup2(FSaved, STDERR_FILENO);
+            close(FSaved);
+        }
+    }
+    TQuietStderr(const TQuietStderr&) = delete;
+    TQuietStderr& operator=(const TQuietStderr&) = delete;
+
+private:
+    int FSaved = -1;
+};
+
 class TUnarrDecoder : public TRarDecoder {
 public:
     TUnarrDecoder(const std::vector<std::string>& Volumes, std::int64_t Start)
@@ -210,10 +242,12 @@ public:
                 FStream = ar_open_file(("/proc/self/fd/" + std::to_string(fileno(FJoined))).c_str());
             FMapped = true;
         }
+        const TQuietStderr quiet;
         FArchive = FStream ? ar_open_rar_archive(FStream) : nullptr;
     }
     ~TUnarrDecoder() override
     {
+        const TQuietStderr quiet;
         if (FArchive)
             ar_close_archive(FArchive);
         if (FStream)
@@ -235,6 +269,7 @@ public:
         }
         // Folders are passed over by this reader; entries are found by their header's offset.
         while (!FAtEntry || ar_entry_get_offset(FArchive) < offset) {
+            const TQuietStderr quiet;
             if (!ar_parse_entry(FArchive))
                 return ERAR_BAD_DATA;
             FAtEntry = true;
@@ -248,7 +283,12 @@ public:
         std::uint64_t left = Header.Unpacked;
         while (left > 0) {
             const std::size_t n = std::size_t(std::min<std::uint64_t>(left, block.size()));
-            if (!ar_entry_uncompress(FArchive, block.data(), n))
+            bool decoded;
+            {
+                const TQuietStderr quiet;
+                decoded = ar_entry_uncompress(FArchive, block.data(), n);
+            }
+            if (!decoded)
                 return DecodeAgain(offset, Header, Header.Unpacked - left, Sink);
             if (!Sink(block.data(), n))
                 return ERAR_UNKNOWN;

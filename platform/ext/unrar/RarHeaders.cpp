@@ -2,6 +2,8 @@
 
 #include "core/Endian.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -129,10 +131,15 @@ bool IsMultibyteUtf8(const std::string& Name)
     return multibyte;
 }
 
-TRarWalkResult Finish(TRarVolumeWalk& Walk, bool Damaged)
+// A signature followed by damage is a damaged archive, even before its first file.
+TRarWalkResult Finish(TRarVolumeWalk&, bool Damaged)
 {
-    return Damaged && Walk.Headers.empty() ? TRarWalkResult::BadArchive
-                                           : (Damaged ? TRarWalkResult::Damaged : TRarWalkResult::Ok);
+    return Damaged ? TRarWalkResult::Damaged : TRarWalkResult::Ok;
+}
+
+std::uint32_t Crc32Of(const std::uint8_t* Data, std::size_t Size)
+{
+    return std::uint32_t(crc32(crc32(0, nullptr, 0), Data, uInt(Size)));
 }
 
 TRarWalkResult WalkRar4(const TRarReadAt& Read, std::int64_t Size, TRarVolumeWalk& Walk)
@@ -151,6 +158,12 @@ TRarWalkResult WalkRar4(const TRarReadAt& Read, std::int64_t Size, TRarVolumeWal
             return Finish(Walk, true);
         head.assign(size, 0);
         if (Read(at, head.data(), size) != size)
+            return Finish(Walk, true);
+        // A header carries the low half of its CRC-32: a damaged one is not trusted. Old writers
+        // keep the archive's comment inside the main header under rules of their own; that is left.
+        const bool oldComment = type == 0x73 && (flags & 0x0002);
+        const bool checked = type == 0x73 || type == 0x74 || type == 0x7A || type == 0x7B;
+        if (checked && !oldComment && (Crc32Of(head.data() + 2, size - 2) & 0xFFFF) != GetLE16(head.data()))
             return Finish(Walk, true);
         std::uint64_t data = (flags & 0x8000) && size >= 11 ? GetLE32(head.data() + 7) : 0;
         if (type == 0x73) {
@@ -215,7 +228,8 @@ TRarWalkResult WalkRar4(const TRarReadAt& Read, std::int64_t Size, TRarVolumeWal
     }
     // A volume without an end block goes on when its last file does.
     Walk.EndsWithNext = Walk.IsVolume && !Walk.Headers.empty() && Walk.Headers.back().SplitAfter;
-    return Finish(Walk, Walk.Headers.size() >= kMaxHeaders);
+    // Without an end block the archive ends with a header or data, never inside one.
+    return Finish(Walk, Walk.Headers.size() >= kMaxHeaders || at != Size);
 }
 
 // RAR 5's variable-length integers: seven bits per byte, low first.
@@ -251,6 +265,25 @@ struct TVarReader {
         return GetLE32(P + Pos - 4);
     }
 };
+
+// The file-time record: the modification time when it holds one, as Unix seconds or as a
+// Windows FILETIME.
+void ReadRar5Times(TVarReader& r, std::size_t End, TRarHeader& e)
+{
+    const std::uint64_t flags = r.Var();
+    if (r.Bad || !(flags & 0x2))
+        return;
+    TVarReader field{r.P, End, r.Pos};
+    std::int64_t seconds;
+    if (flags & 0x1) {
+        seconds = field.U32();
+    } else {
+        const std::uint64_t low = field.U32(), high = field.U32();
+        seconds = std::int64_t((high << 32 | low) / 10000000) - 11644473600;
+    }
+    if (!field.Bad)
+        e.DosTime = DosTimeOfUnix(seconds);
+}
 
 void ReadRar5File(TVarReader& r, std::uint64_t ExtraSize, TRarHeader& e)
 {
@@ -290,6 +323,8 @@ void ReadRar5File(TVarReader& r, std::uint64_t ExtraSize, TRarHeader& e)
             e.Encrypted = true;
         else if (recType == 5)
             e.Link = true;
+        else if (recType == 3)
+            ReadRar5Times(extra, recStart + std::size_t(recSize), e);
         extra.Pos = recStart + std::size_t(recSize);
     }
 }
@@ -308,6 +343,11 @@ TRarWalkResult WalkRar5(const TRarReadAt& Read, std::int64_t Size, TRarVolumeWal
         const std::int64_t headStart = at + 4 + std::int64_t(sizeReader.Pos);
         head.assign(std::size_t(headSize), 0);
         if (Read(headStart, head.data(), std::int64_t(headSize)) != std::int64_t(headSize))
+            return Finish(Walk, true);
+        // The CRC-32 covers the size field and the header.
+        std::uint32_t crc = std::uint32_t(crc32(crc32(0, nullptr, 0), prefix + 4, uInt(sizeReader.Pos)));
+        crc = std::uint32_t(crc32(crc, head.data(), uInt(head.size())));
+        if (crc != GetLE32(prefix))
             return Finish(Walk, true);
         TVarReader r{head.data(), head.size()};
         const std::uint64_t type = r.Var();
@@ -340,7 +380,7 @@ TRarWalkResult WalkRar5(const TRarReadAt& Read, std::int64_t Size, TRarVolumeWal
         at = headStart + std::int64_t(headSize) + std::int64_t(dataSize);
     }
     Walk.EndsWithNext = Walk.IsVolume && !Walk.Headers.empty() && Walk.Headers.back().SplitAfter;
-    return Finish(Walk, Walk.Headers.size() >= kMaxHeaders);
+    return Finish(Walk, Walk.Headers.size() >= kMaxHeaders || at != Size);
 }
 
 }  // namespace
