@@ -266,7 +266,7 @@ int TUnARJ::DecodeMember(TStream32& Archive, const TArjHeader& Header, TStream32
     const TByteSink sink = data.Sink();
     try {
         TStaticHuffmanBits bits(source);
-        TLzhResult result = TLzhResult::Ok;
+        TCodecStatus result = TCodecStatus::Ok;
         switch (Header.Method) {
         case 0:
             return CopyStoredData(source, sink, Header.UnpackedSize) ? 0 : E_UNEXPECTEDEOF;

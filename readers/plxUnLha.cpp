@@ -153,7 +153,7 @@ int TUnLha::DecodeMember(TStream32& Archive, const TLhaHeader& Header, TStream32
     };
     try {
         TStaticHuffmanBits bits(source);
-        TLzhResult result = TLzhResult::Ok;
+        TCodecStatus result = TCodecStatus::Ok;
         TStaticHuffmanParams params;
         const char method = Header.MethodChar();
         if (method == '0') {
