@@ -170,6 +170,7 @@ void TDecompressClass::ResetCounters()
     FNameRefused = false;
     FLastReported = 0;
     FResolved.reset();
+    FFreeTarget.clear();
     FBaseFolder.clear();
     FBaseHost.clear();
     PackedTotal = 0;
@@ -321,6 +322,7 @@ bool TDecompressClass::PrepareOutput(bool IsDirectory)
     DiscardOutput();
     FHostFolder.clear();
     FResolved.reset();
+    FFreeTarget.clear();
     const bool fileOp = IsFileOutput();
     if (fileOp && FileName.empty()) {
         // A stored name that would leave the extraction folder: skipped, reported once.
@@ -365,8 +367,10 @@ bool TDecompressClass::PrepareOutput(bool IsDirectory)
 
 bool TDecompressClass::ResolveExistingTarget(std::string& Target)
 {
-    if (TargetIsFree(Target) || !Exists(Target))
+    if (TargetIsFree(Target) || !Exists(Target)) {
+        FFreeTarget = Target;
         return true;
+    }
     if (ConfirmOverwrites) {
         if (!OnFileExists) {
             DoError(Target, "OnFileExists", E_REQUIREDEVENT, VolumeName);
@@ -397,6 +401,8 @@ bool TDecompressClass::ResolveExistingTarget(std::string& Target)
         DoError(Target, "", E_OVERWRITEATTRIB, VolumeName);
         return false;
     }
+    if (attr == INVALID_FILE_ATTRIBUTES)
+        FFreeTarget = Target;  // a new name the host chose
     return true;
 }
 
@@ -631,8 +637,13 @@ bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const s
             SkipEntry = true;
             return false;
         }
-        if (OperationCode != opAppend)
+        if (OperationCode != opAppend) {
+            if (attr != INVALID_FILE_ATTRIBUTES && Target == FFreeTarget) {
+                RefuseTakenTarget(Target);
+                return false;
+            }
             return OpenTempOutput(Stream, Target, attr != INVALID_FILE_ATTRIBUTES);
+        }
         FResolved.reset();
         if (attr != INVALID_FILE_ATTRIBUTES)
             SetFileAttributesA(Target.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -689,24 +700,43 @@ void RemoveFile(const std::string& Name)
 
 }  // namespace
 
+void TDecompressClass::RefuseTakenTarget(const std::string& Target)
+{
+    // Another program made the name after the overwrite rules found it free: its file stays.
+    SkipEntry = true;
+    DoError(Target, "", E_WRITEFILE, VolumeName);
+    if (OnEnd)
+        OnEnd(this, FileName, false);
+}
+
+bool TDecompressClass::OpenFreshOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target,
+                                       const std::string& Host)
+{
+    // What a killed run left here goes, as when the first temporary file is made in a folder.
+    win::SweepDeadOwnersFiles(Host.substr(0, std::max<std::size_t>(Host.rfind('/'), 1)), kTempPrefix);
+    win::HostFileId made;
+    HANDLE handle = win::CreateNewHostFile(Host, made);
+    if (handle == INVALID_HANDLE_VALUE) {
+        if (GetLastError() == ERROR_FILE_EXISTS)
+            RefuseTakenTarget(Target);
+        return false;
+    }
+    // After the create, not before: a signal must never take a file that someone else made.
+    win::NotePartialFile(Host);
+    FPending = {Target, Target, false, false, true, made, Host};
+    Stream = std::make_unique<TFileStream32>(handle, Target);
+    return true;
+}
+
 bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target, bool TargetExists)
 {
-    // Beside the target, so that putting it in place is one rename on the same file system.
+    // A new name is written in place (creating a second name and renaming costs the file system
+    // more than the write); a file that is replaced is written beside it, so that putting it in
+    // place is one rename on the same file system.
     const std::optional<TResolvedTarget> resolved = std::exchange(FResolved, std::nullopt);
     if (!TargetExists && resolved && resolved->Target == Target &&
-        resolved->State.known == win::HostPathState::Missing) {
-        const std::string& targetHost = resolved->Host;
-        const std::string folderHost = targetHost.substr(0, std::max<std::size_t>(targetHost.rfind('/'), 1));
-        HANDLE handle = INVALID_HANDLE_VALUE;
-        const std::string temp =
-            win::CreateOwnedTempFileIn(win::ExtractFilePath(Target), folderHost, kTempPrefix, handle);
-        if (temp.empty())
-            return false;
-        const std::string tempHost = (folderHost == "/" ? "" : folderHost) + "/" + win::ExtractFileName(temp);
-        FPending = {temp, Target, false, false, tempHost, targetHost};
-        Stream = std::make_unique<TFileStream32>(handle, temp);
-        return true;
-    }
+        resolved->State.known == win::HostPathState::Missing)
+        return OpenFreshOutput(Stream, Target, resolved->Host);
     const std::string temp = win::CreateOwnedTempFile(win::ExtractFilePath(Target), kTempPrefix);
     if (temp.empty())
         return false;
@@ -717,7 +747,7 @@ bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const 
         RemoveFile(temp);
         return false;
     }
-    FPending = {temp, Target, false, TargetExists, {}, {}};
+    FPending = {temp, Target, false, TargetExists, false, {}, {}};
     Stream = std::move(file);
     return true;
 }
@@ -725,13 +755,9 @@ bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const 
 bool TDecompressClass::CommitOutput()
 {
     const TPendingOutput out = std::exchange(FPending, {});
-    if (!out.TargetHost.empty()) {
-        // The name was free when the output was opened: a file that took it since is not replaced.
-        if (win::PutTempFileInPlace(out.TempHost, out.TargetHost))
-            return true;
-        RemoveFile(out.Temp);
-        DoError(out.Target, "", E_WRITEFILE, VolumeName);
-        return false;
+    if (out.Fresh) {
+        win::ForgetPartialFile(out.TargetHost);
+        return true;
     }
     // A target that appeared since the output was opened is refused by the move, not lost.
     const DWORD attr = out.TargetExisted ? GetFileAttributesA(out.Target.c_str()) : INVALID_FILE_ATTRIBUTES;
@@ -751,8 +777,14 @@ bool TDecompressClass::CommitOutput()
 
 void TDecompressClass::DiscardOutput()
 {
-    if (!FPending.Temp.empty())
-        RemoveFile(std::exchange(FPending, {}).Temp);
+    if (FPending.Temp.empty())
+        return;
+    const TPendingOutput out = std::exchange(FPending, {});
+    if (out.Fresh) {
+        win::RemoveHostFileIfSame(out.TargetHost, out.Made);
+        win::ForgetPartialFile(out.TargetHost);
+    } else
+        RemoveFile(out.Temp);
 }
 
 win::ExactNamesBelow TDecompressClass::ExactOutputNames()
