@@ -722,7 +722,7 @@ bool TZipCommon::CheckDrive(const std::string& Path, TOnDiskError DiskNotReady, 
                                      this, CancelPtr);
 }
 
-void TZipCommon::InitDiskSpann(TDiskSpannObj& Span, TOnDiskError DiskNotReady, TOnDiskError WriteProtect)
+void TZipCommon::InitDiskSpann(TSpanDiskReader& Span, TOnDiskError DiskNotReady, TOnDiskError WriteProtect)
 {
     Span.Init(this, this, CancelPtr, std::move(DiskNotReady), std::move(WriteProtect), DiskErrorReporter());
 }

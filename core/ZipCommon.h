@@ -111,9 +111,9 @@ private:
     bool FRefused = false;
 };
 
-// OnGetZipFirstDisk, OnGetZipLastDisk and OnGetZipNextDisk are the ones of TDiskSpannOwner, so that
+// OnGetZipFirstDisk, OnGetZipLastDisk and OnGetZipNextDisk are the ones of TSpanDiskReaderOwner, so that
 // the spanned-set reader fires the events the host assigned.
-class TZipCommon : public TObject, public TDiskSpannOwner {
+class TZipCommon : public TObject, public TSpanDiskReaderOwner {
 public:
     explicit TZipCommon(TObject* AOwner = nullptr);
     ~TZipCommon() override;
@@ -322,7 +322,7 @@ public:
     TDiskErrorReporter DiskErrorReporter();
     // Examines the drive of Path; problems go to the hooks, DoError and the cancel flag.
     bool CheckDrive(const std::string& Path, TOnDiskError DiskNotReady = {}, TOnDiskError WriteProtect = {});
-    void InitDiskSpann(TDiskSpannObj& Span, TOnDiskError DiskNotReady = {}, TOnDiskError WriteProtect = {});
+    void InitDiskSpann(TSpanDiskReader& Span, TOnDiskError DiskNotReady = {}, TOnDiskError WriteProtect = {});
 
     // The archive being read, while an operation runs.
     std::unique_ptr<TStream32> ArchiveStream;

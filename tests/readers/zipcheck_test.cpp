@@ -277,3 +277,25 @@ TEST_F(ZipCheckTest, WhatCannotBeTestedIsReportedAndTestsNothing)
 }
 
 }  // namespace
+
+// The GUI binds its per-member handler through a TZipCommon&: it must be the one the check fires,
+// with the same result OnStatus gets.
+TEST_F(ZipCheckTest, EndHandlerBoundThroughTheBaseFiresWithTheResult)
+{
+    ASSERT_EQ(std::system(("cd " + ShellQuote(src) + " && zip -qr ../t.zip .").c_str()), 0);
+    const std::string archive = home + "/t.zip";
+    for (const bool damaged : {false, true}) {
+        TZipCheck check;
+        std::map<std::string, bool> ended;
+        TZipCommon& base = check;
+        base.OnEnd = [&](TObject* sender, const std::string& name, bool pass) {
+            EXPECT_EQ(sender, &check);
+            ended[ToolName(name)] = pass;
+        };
+        const TCheckResult r = Check(damaged ? Damaged(archive, false, false) : archive, &check);
+        EXPECT_EQ(ended, r.Status) << damaged;
+        if (!damaged) {
+            EXPECT_TRUE(r.AllPassed() && ended.size() == 3u);
+        }
+    }
+}
