@@ -97,7 +97,7 @@ int main(int argc, char** argv)
             const auto res = DecodeGzipStream(
                 [&](std::uint8_t* b, std::size_t n) { return std::size_t(std::max(in.Read(b, std::int32_t(n)), 0)); },
                 [&](const std::uint8_t*, std::size_t n) { out += n; });
-            ok = ok && res.Status == TGzipStatus::Ok;
+            ok = ok && res.Status == TCodecStatus::Ok;
         }));
         ok = ok && out == (mib << 20);
         gzipRead.push_back(Seconds([&] { Run("gzip -dc '" + dir + "/tool.gz' > /dev/null"); }));

@@ -4,11 +4,13 @@
 # LHA archives made by arj and lha, and extraction into a drive with a capacity, for 2.5k, 5k, 10k
 # and 20k small files in one folder (flat) and in folders of 100 (nested), against the real tools
 # on the same tree in the same run where there is one.
-# Usage: bench/scale_formats.sh [ROUNDS] [BUILD_DIR]   (defaults: 3 rounds, build/ of a release build)
+# Usage: bench/scale_formats.sh [ROUNDS] [BUILD_DIR] [WORK_DIR]
+#   (defaults: 3 rounds, build/ of a release build, $WORK or $TMPDIR or /tmp)
 # Prints microseconds per file (median of the rounds) and the ratio ours / theirs; fails when our
 # time per file at 20k is more than 1.5x that at 2.5k for any operation, judged on the fastest
-# round of each. WORK=DIR picks the scratch folder (default $TMPDIR or /tmp; /dev/shm shows the
-# programs' own cost); KEEP=1 leaves it; SIZES="2500 20000" and FORMATS="lha cab" narrow the run.
+# round of each. The work folder decides what is measured: a real disk (/tmp here is ext4) what a
+# user waits for, tmpfs (/dev/shm) the programs' own cost. KEEP=1 leaves it; SIZES="2500 20000",
+# LAYOUTS=flat and FORMATS="lha cab" narrow the run.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,14 +20,16 @@ bench_start "${1:-}" "${2:-}" zip unzip tar gzip bzip2 lha lhasa arj gcab cabext
 # shellcheck source=scale_lib.sh
 source "$root/bench/scale_lib.sh"
 
-work=$(mktemp -d "${WORK:-${TMPDIR:-/tmp}}/torvo-scalefmt-XXXXXX")
+work=$(mktemp -d "${3:-${WORK:-${TMPDIR:-/tmp}}}/torvo-scalefmt-XXXXXX")
 [[ -n ${KEEP:-} ]] || trap 'rm -rf "$work"' EXIT
+echo "work folder: $work ($(df -T "$work" | awk 'NR == 2 {print $2}'))"
 export TMPDIR=$work
 # A drive table of our own: R: holds at most twice what a tree needs, so every write is checked.
 export XDG_CONFIG_HOME=$work/config
 mkdir -p "$XDG_CONFIG_HOME/torvo" "$work/drive"
 read -r -a sizes <<<"${SIZES:-2500 5000 10000 20000}"
 read -r -a formats <<<"${FORMATS:-lha bh cab jar tgz tbz}"
+read -r -a layouts <<<"${LAYOUTS:-flat nested}"
 
 out=$work/out
 same_tree() { diff -r "$src" "$out" >/dev/null; }
@@ -77,7 +81,7 @@ check_ours() {
 declare -A first=()
 status=0
 print_header
-for layout in flat nested; do
+for layout in "${layouts[@]}"; do
     for n in "${sizes[@]}"; do
         src=$work/src && rm -rf "$src" && make_tree "$src" "$n" "$layout"
         declare -A ours=() theirs=()

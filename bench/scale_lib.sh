@@ -19,6 +19,32 @@ time_median() {
     echo "$(median "${times[@]}") $(printf '%s\n' "${times[@]}" | sort -g | head -1)"
 }
 
+# Runs the shell commands OURS and THEIRS alternately ROUNDS times, each after the shell command
+# CLEAN, so that the machine's load falls on both alike; prints "median fastest" of ours, then of
+# theirs, on one line.
+time_pair() {
+    local clean=$1 oursCmd=$2 theirsCmd=$3 ours=() theirs=() t0 r
+    for ((r = 0; r < rounds; r++)); do
+        eval "$clean"
+        t0=$(now)
+        eval "$oursCmd" >/dev/null 2>&1
+        ours+=("$(awk -v a="$t0" -v b="$(now)" 'BEGIN {print b - a}')")
+        eval "$clean"
+        t0=$(now)
+        eval "$theirsCmd" >/dev/null 2>&1
+        theirs+=("$(awk -v a="$t0" -v b="$(now)" 'BEGIN {print b - a}')")
+    done
+    echo "$(median "${ours[@]}") $(printf '%s\n' "${ours[@]}" | sort -g | head -1)" \
+        "$(median "${theirs[@]}") $(printf '%s\n' "${theirs[@]}" | sort -g | head -1)"
+}
+
+# Peak resident memory in KB of one run of the simple command CMD (a shell string), after CLEAN.
+peak_kb() {
+    eval "$1"
+    eval "/usr/bin/time -f %M -o \"\$work/peak\" $2" >/dev/null 2>&1
+    tail -1 "$work/peak"
+}
+
 # N files of 20 to 2000 bytes of text, all in one folder or 100 to a folder.
 make_tree() {
     local dest=$1 n=$2 layout=$3

@@ -1,7 +1,5 @@
 # Folder-driven targets: adding a source file needs no edit of a CMakeLists.txt.
 
-set(TORVO_ALL_LIBS torvo_win torvo_core torvo_readers torvo_writers torvo_vcl torvo_unit torvo_appcore)
-
 # torvo_library(NAME DIR LIBS ...): a static library of DIR/*.cpp (an interface target while empty).
 # Every library sees the project root as include root: #include "platform/win/Files.h".
 function(torvo_library name dir)

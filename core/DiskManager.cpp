@@ -159,20 +159,20 @@ std::uint32_t GetFileDosTime(HANDLE File, int Which) {
     return FileTimeToDosTime(times[Which]);
 }
 
-// ---- TDiskSpannObj ----
+// ---- TSpanDiskReader ----
 
-void TDiskSpannObj::Init(TDiskSpannOwner* Owner, TObject* EventSender, bool* Cancel, TOnDiskError DiskNotReady,
+void TSpanDiskReader::Init(TSpanDiskReaderOwner* Owner, TObject* EventSender, bool* Cancel, TOnDiskError DiskNotReady,
                          TOnDiskError WriteProtect, TDiskErrorReporter Reporter) {
     FOwner = Owner;
     BindEvents(EventSender, std::move(DiskNotReady), std::move(WriteProtect), std::move(Reporter), Cancel);
 }
 
-bool TDiskSpannObj::Fail() {
+bool TSpanDiskReader::Fail() {
     if (CancelFlag) *CancelFlag = true;
     return false;
 }
 
-bool TDiskSpannObj::DiskCheck() {
+bool TSpanDiskReader::DiskCheck() {
     const std::string file = FOwner->SpanArchiveFile();
     if (!FOwner->SpanDiskManager().GetDiskInfo(file, OnDiskNotReady, OnWriteProtect, DoError, Sender, CancelFlag))
         return false;
@@ -203,7 +203,7 @@ bool TDiskSpannObj::DiskCheck() {
     return passed;
 }
 
-bool TDiskSpannObj::AskForDisk() {
+bool TSpanDiskReader::AskForDisk() {
     if (DiskState == 0) {
         FOwner->RedetectArchive();
         while (!(FOwner->SpanHeaderState() & HeaderBit(htEnding))) {
@@ -236,7 +236,7 @@ bool TDiskSpannObj::AskForDisk() {
     return true;
 }
 
-bool TDiskSpannObj::OpenDisk(std::int64_t Offset) {
+bool TSpanDiskReader::OpenDisk(std::int64_t Offset) {
     WantedOffset = Offset;
     FOwner->CloseArchiveStream();
     const char* required = DiskState == 0   ? (FOwner->OnGetZipLastDisk ? nullptr : "OnGetZipLastDisk")

@@ -72,9 +72,9 @@ HANDLE OpenFileForUpdate(const TDiskErrorReporter& Reporter, const std::string& 
 std::uint32_t GetFileDosTime(HANDLE File, int Which);
 
 // What the reading of a spanned set needs from its component.
-class TDiskSpannOwner {
+class TSpanDiskReaderOwner {
 public:
-    virtual ~TDiskSpannOwner() = default;
+    virtual ~TSpanDiskReaderOwner() = default;
     virtual std::string SpanArchiveFile() const = 0;
     // Clears the type and the found header kinds and detects the archive again.
     virtual void RedetectArchive() = 0;
@@ -92,9 +92,9 @@ public:
     TOnGetZipNextDisk OnGetZipNextDisk;
 };
 
-class TDiskSpannObj : public TDiskErrorEvents {
+class TSpanDiskReader : public TDiskErrorEvents {
 public:
-    void Init(TDiskSpannOwner* Owner, TObject* EventSender, bool* Cancel, TOnDiskError DiskNotReady,
+    void Init(TSpanDiskReaderOwner* Owner, TObject* EventSender, bool* Cancel, TOnDiskError DiskNotReady,
               TOnDiskError WriteProtect, TDiskErrorReporter Reporter);
     // Asks for the disk the state needs until the right one is in the drive; on failure the
     // component's cancel flag is set.
@@ -108,5 +108,5 @@ private:
     bool DiskCheck();
     bool Fail();
 
-    TDiskSpannOwner* FOwner = nullptr;
+    TSpanDiskReaderOwner* FOwner = nullptr;
 };

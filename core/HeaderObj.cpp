@@ -89,6 +89,12 @@ int TCompressHeaderObj::IndexOfName(std::string_view Name) const {
     return -1;
 }
 
+int TCompressHeaderObj::IndexOfExactName(std::string_view Name) const {
+    for (std::size_t i = 0; i < NameList.size(); ++i)
+        if (NameList[i] == Name) return int(i);
+    return -1;
+}
+
 void TCompressHeaderObj::Clear() {
     Records.clear();
     Extras.clear();

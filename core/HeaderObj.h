@@ -74,6 +74,8 @@ public:
     void SetExtra(std::uint32_t Index, std::vector<std::uint8_t> Block);
     // Position of a name compared without regard to case, or -1.
     int IndexOfName(std::string_view Name) const;
+    // Position of the name exactly as given, or -1.
+    int IndexOfExactName(std::string_view Name) const;
     const std::vector<std::string>& Names() const { return NameList; }
     void Clear();
 

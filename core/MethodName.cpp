@@ -70,6 +70,8 @@ std::string GetMethodName(TArcType ArcType, std::uint16_t Method, std::uint16_t 
         if (m == 8 || m == 12) return CompressMethodName(Method, Flags);
         return Or(Pick(m, 0, {"Stored", "Fused1", "Deflate", "Fused3"}), Unsupported);
     case atBz2:
+        // The listing gives the block-size digit: any of 1 to 9 is a bzip2 stream.
+        if (m >= 2 && m <= 9) return "BZ'd";
         return Or(Pick(m, 0, {"Stored", "BZ'd"}), Unsupported);
     case atCab:
     case atCabExe: {

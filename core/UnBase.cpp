@@ -170,6 +170,7 @@ void TDecompressClass::ResetCounters()
     FNameRefused = false;
     FLastReported = 0;
     FResolved.reset();
+    FFreeTarget.clear();
     FBaseFolder.clear();
     FBaseHost.clear();
     PackedTotal = 0;
@@ -317,9 +318,11 @@ std::string BesideTarget(const std::string& name, const std::string& target)
 
 bool TDecompressClass::PrepareOutput(bool IsDirectory)
 {
+    const auto exact = ExactOutputNames();
     DiscardOutput();
     FHostFolder.clear();
     FResolved.reset();
+    FFreeTarget.clear();
     const bool fileOp = IsFileOutput();
     if (fileOp && FileName.empty()) {
         // A stored name that would leave the extraction folder: skipped, reported once.
@@ -364,8 +367,10 @@ bool TDecompressClass::PrepareOutput(bool IsDirectory)
 
 bool TDecompressClass::ResolveExistingTarget(std::string& Target)
 {
-    if (TargetIsFree(Target) || !Exists(Target))
+    if (TargetIsFree(Target) || !Exists(Target)) {
+        FFreeTarget = Target;
         return true;
+    }
     if (ConfirmOverwrites) {
         if (!OnFileExists) {
             DoError(Target, "OnFileExists", E_REQUIREDEVENT, VolumeName);
@@ -378,7 +383,7 @@ bool TDecompressClass::ResolveExistingTarget(std::string& Target)
                     newName = Target;
                 else if (!TakeHostName(newName, newName))
                     return false;
-                const bool same = win::SameText(newName, Target);
+                const bool same = newName == Target;
                 if (!same && OverwriteMode == omSkip)
                     OverwriteMode = omOverwrite;
                 if (same)
@@ -396,6 +401,8 @@ bool TDecompressClass::ResolveExistingTarget(std::string& Target)
         DoError(Target, "", E_OVERWRITEATTRIB, VolumeName);
         return false;
     }
+    if (attr == INVALID_FILE_ATTRIBUTES)
+        FFreeTarget = Target;  // a new name the host chose
     return true;
 }
 
@@ -593,6 +600,7 @@ bool TDecompressClass::OpenPlainOutput(std::unique_ptr<TStream32>& Stream, bool 
 
 bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const std::string& Target)
 {
+    const auto exact = ExactOutputNames();
     DiscardOutput();
     SkipEntry = false;
     // Nothing is created or truncated for an entry that cannot be decoded.
@@ -629,8 +637,13 @@ bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const s
             SkipEntry = true;
             return false;
         }
-        if (OperationCode != opAppend)
+        if (OperationCode != opAppend) {
+            if (attr != INVALID_FILE_ATTRIBUTES && Target == FFreeTarget) {
+                RefuseTakenTarget(Target);
+                return false;
+            }
             return OpenTempOutput(Stream, Target, attr != INVALID_FILE_ATTRIBUTES);
+        }
         FResolved.reset();
         if (attr != INVALID_FILE_ATTRIBUTES)
             SetFileAttributesA(Target.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -687,24 +700,43 @@ void RemoveFile(const std::string& Name)
 
 }  // namespace
 
+void TDecompressClass::RefuseTakenTarget(const std::string& Target)
+{
+    // Another program made the name after the overwrite rules found it free: its file stays.
+    SkipEntry = true;
+    DoError(Target, "", E_WRITEFILE, VolumeName);
+    if (OnEnd)
+        OnEnd(this, FileName, false);
+}
+
+bool TDecompressClass::OpenFreshOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target,
+                                       const std::string& Host)
+{
+    // What a killed run left here goes, as when the first temporary file is made in a folder.
+    win::SweepDeadOwnersFiles(Host.substr(0, std::max<std::size_t>(Host.rfind('/'), 1)), kTempPrefix);
+    win::HostFileId made;
+    HANDLE handle = win::CreateNewHostFile(Host, made);
+    if (handle == INVALID_HANDLE_VALUE) {
+        if (GetLastError() == ERROR_FILE_EXISTS)
+            RefuseTakenTarget(Target);
+        return false;
+    }
+    // After the create, not before: a signal must never take a file that someone else made.
+    win::NotePartialFile(Host);
+    FPending = {Target, Target, false, false, true, made, Host};
+    Stream = std::make_unique<TFileStream32>(handle, Target);
+    return true;
+}
+
 bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target, bool TargetExists)
 {
-    // Beside the target, so that putting it in place is one rename on the same file system.
+    // A new name is written in place (creating a second name and renaming costs the file system
+    // more than the write); a file that is replaced is written beside it, so that putting it in
+    // place is one rename on the same file system.
     const std::optional<TResolvedTarget> resolved = std::exchange(FResolved, std::nullopt);
     if (!TargetExists && resolved && resolved->Target == Target &&
-        resolved->State.known == win::HostPathState::Missing) {
-        const std::string& targetHost = resolved->Host;
-        const std::string folderHost = targetHost.substr(0, std::max<std::size_t>(targetHost.rfind('/'), 1));
-        HANDLE handle = INVALID_HANDLE_VALUE;
-        const std::string temp =
-            win::CreateOwnedTempFileIn(win::ExtractFilePath(Target), folderHost, kTempPrefix, handle);
-        if (temp.empty())
-            return false;
-        const std::string tempHost = (folderHost == "/" ? "" : folderHost) + "/" + win::ExtractFileName(temp);
-        FPending = {temp, Target, false, false, tempHost, targetHost};
-        Stream = std::make_unique<TFileStream32>(handle, temp);
-        return true;
-    }
+        resolved->State.known == win::HostPathState::Missing)
+        return OpenFreshOutput(Stream, Target, resolved->Host);
     const std::string temp = win::CreateOwnedTempFile(win::ExtractFilePath(Target), kTempPrefix);
     if (temp.empty())
         return false;
@@ -715,7 +747,7 @@ bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const 
         RemoveFile(temp);
         return false;
     }
-    FPending = {temp, Target, false, TargetExists, {}, {}};
+    FPending = {temp, Target, false, TargetExists, false, {}, {}};
     Stream = std::move(file);
     return true;
 }
@@ -723,13 +755,9 @@ bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const 
 bool TDecompressClass::CommitOutput()
 {
     const TPendingOutput out = std::exchange(FPending, {});
-    if (!out.TargetHost.empty()) {
-        // The name was free when the output was opened: a file that took it since is not replaced.
-        if (win::PutTempFileInPlace(out.TempHost, out.TargetHost))
-            return true;
-        RemoveFile(out.Temp);
-        DoError(out.Target, "", E_WRITEFILE, VolumeName);
-        return false;
+    if (out.Fresh) {
+        win::ForgetPartialFile(out.TargetHost);
+        return true;
     }
     // A target that appeared since the output was opened is refused by the move, not lost.
     const DWORD attr = out.TargetExisted ? GetFileAttributesA(out.Target.c_str()) : INVALID_FILE_ATTRIBUTES;
@@ -749,12 +777,32 @@ bool TDecompressClass::CommitOutput()
 
 void TDecompressClass::DiscardOutput()
 {
-    if (!FPending.Temp.empty())
-        RemoveFile(std::exchange(FPending, {}).Temp);
+    if (FPending.Temp.empty())
+        return;
+    const TPendingOutput out = std::exchange(FPending, {});
+    if (out.Fresh) {
+        win::RemoveHostFileIfSame(out.TargetHost, out.Made);
+        win::ForgetPartialFile(out.TargetHost);
+    } else
+        RemoveFile(out.Temp);
+}
+
+win::ExactNamesBelow TDecompressClass::ExactOutputNames()
+{
+    if (!IsFileOutput())
+        return win::ExactNamesBelow(nullptr);
+    const std::string dir = EffectiveExtractDir();
+    if (dir != FExactFolderText || !FExactFolder) {
+        FExactFolderText = dir;
+        win::WinPath parsed;
+        FExactFolder = win::ParseFullPath(dir, parsed) ? std::optional(parsed) : std::nullopt;
+    }
+    return win::ExactNamesBelow(FExactFolder ? &*FExactFolder : nullptr);
 }
 
 bool TDecompressClass::MakeStoredDir(const std::string& Dir, std::uint32_t DosDate)
 {
+    const auto exact = ExactOutputNames();
     if (!IsFileOutput())
         return true;
     const std::string dir = win::ExcludeTrailingPathDelimiter(Dir);
@@ -771,6 +819,7 @@ bool TDecompressClass::MakeStoredDir(const std::string& Dir, std::uint32_t DosDa
 
 void TDecompressClass::RestoreFolderTimes()
 {
+    const auto exact = ExactOutputNames();
     // At the end of the run: every file written into a folder changes its time.
     const auto times = std::exchange(FFolderTimes, {});
     for (auto it = times.begin(); it != times.end(); ++it) {
@@ -790,6 +839,7 @@ void TDecompressClass::RestoreFolderTimes()
 void TDecompressClass::CloseOutFile(std::unique_ptr<TStream32>& Stream, const std::string& Target,
                                     std::uint32_t Attr, std::uint32_t DosDate)
 {
+    const auto exact = ExactOutputNames();
     if (!IsFileOutput()) {
         if (!FreeOutStream(Stream))
             Stream.reset();
@@ -817,6 +867,7 @@ void TDecompressClass::CloseOutFile(std::unique_ptr<TStream32>& Stream, const st
 
 bool TDecompressClass::CheckCrc(int Width, std::uint32_t StoredCrc)
 {
+    const auto exact = ExactOutputNames();
     if (GetCancel()) {
         DiscardOutput();
         return false;

@@ -9,6 +9,7 @@
 #include "core/HeaderObj.h"
 #include "core/ZipCommon.h"
 #include "core/plxCrypt.h"
+#include "platform/win/Files.h"
 #include "platform/win/Paths.h"
 
 #include <array>
@@ -72,10 +73,12 @@ public:
     bool SetEntryName(const std::string& Stored) override;
     bool PrepareOutput(bool IsDirectory);
     bool AcquirePassword();
-    // File operations write a temporary file beside Target; CloseOutFile gives it the entry's date
-    // and attributes, and only a CheckCrc that passes puts it in Target's place. Anything else (a
-    // failed check, a cancel, an error, the next entry, the end of the run) removes it and leaves
-    // Target as it was.
+    // File operations create a Target that does not exist under its own name, exclusively (a file
+    // that takes the name first is never written into), and write one that replaces an existing
+    // file beside it; CloseOutFile gives the output the entry's date and attributes, and only a
+    // CheckCrc that passes keeps it (the one beside is then renamed over Target). Anything else (a
+    // failed check, a cancel, an error, the next entry, the end of the run) removes the output
+    // and leaves Target as it was.
     bool OpenOutStream(std::unique_ptr<TStream32>& Stream, const std::string& Target);
     // PrepareOutput (unless Prepared) and OpenOutStream for a plain file entry (FileName): false
     // when it is not written (the archive itself as target, or no output; reported).
@@ -88,6 +91,10 @@ public:
                       std::uint32_t DosDate);
     // Removes the current entry's unfinished output, if any; Target stays as it was.
     void DiscardOutput();
+    // While the answer lives, names below the extraction folder are taken exactly as given: a
+    // member never lands in, replaces or removes a file whose name differs only in case. Every
+    // service above holds one; a format that touches its targets itself takes one too.
+    win::ExactNamesBelow ExactOutputNames();
     // No password fitted: OnBadPassword may cancel the run.
     void DoBadPassword();
     // Reports ECode for the current entry and ends it as failed.
@@ -130,12 +137,15 @@ protected:
 private:
     // A file operation's output until its check has passed.
     struct TPendingOutput {
-        std::string Temp;    // beside Target, created exclusively
+        std::string Temp;    // beside Target, created exclusively; Target itself when Fresh
         std::string Target;
         bool Closed = false;
         bool TargetExisted = false;  // when the output was opened
-        // Both host paths when the target's name was free: the commit is then one rename.
-        std::string TempHost, TargetHost;
+        // Created under Target's own name (TargetHost): the commit has nothing to do, a failure
+        // removes the file that was made, and nothing else.
+        bool Fresh = false;
+        win::HostFileId Made;
+        std::string TargetHost;
     };
     // What the host holds at the current entry's target, found once for the entry's steps.
     struct TResolvedTarget {
@@ -145,6 +155,8 @@ private:
     };
 
     bool OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target, bool TargetExists);
+    bool OpenFreshOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target, const std::string& Host);
+    void RefuseTakenTarget(const std::string& Target);
     bool CommitOutput();
     void ReportUnexpected(const std::string& ExtendedMsg, int ECode);
     bool ResolveExistingTarget(std::string& Target);
@@ -161,7 +173,12 @@ private:
     bool FNameRefused = false;  // the refusal of the current name has been reported
     std::string FHostFolder;    // the folder of a name the host chose for the entry, else empty
     std::optional<TResolvedTarget> FResolved;
+    // The target that did not exist when the overwrite rules let the entry through: a file found
+    // there later is someone else's and is never replaced.
+    std::string FFreeTarget;
     std::string FBaseFolder, FBaseHost;  // the last extraction folder checked, and its host path
+    std::string FExactFolderText;        // the extraction folder of FExactFolder
+    std::optional<win::WinPath> FExactFolder;
     int FLastReported = 0;      // the number of the last report, so a raised error goes out once
     TPendingOutput FPending;
     std::vector<std::pair<std::string, std::uint32_t>> FFolderTimes;  // folder, DOS date

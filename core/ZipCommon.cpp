@@ -264,6 +264,28 @@ std::string TZipCommon::NumberedVolumeName(const std::string& Name, int N, TNext
     return folder + stem + ext.substr(0, 1 + std::min(keep, ext.size() - 1)) + digits;
 }
 
+std::string TZipCommon::TextPartName(const std::string& First, int N)
+{
+    const std::string folder = win::ExtractFilePath(First);
+    const std::string file = First.substr(folder.size());
+    const std::size_t dot = file.rfind('.');
+    const std::string ext = dot == std::string::npos ? std::string() : file.substr(dot + 1);
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    if (!ext.empty() && ext.size() <= 3 && std::all_of(ext.begin(), ext.end(), isDigit)) {
+        std::string digits = std::to_string(std::stoi(ext) + N);
+        if (digits.size() < ext.size())
+            digits.insert(0, ext.size() - digits.size(), '0');
+        return folder + file.substr(0, dot + 1) + digits;
+    }
+    if (std::any_of(ext.begin(), ext.begin() + std::ptrdiff_t(std::min<std::size_t>(ext.size(), 3)), isDigit)) {
+        std::string digits = std::to_string(N);
+        if (digits.size() < 3)
+            digits.insert(0, 3 - digits.size(), '0');
+        return First + "." + digits;
+    }
+    return NumberedVolumeName(First, N, nvChangeExt, true);
+}
+
 bool TZipCommon::ConfirmVolume(std::string& Volume, int N)
 {
     const auto fail = [this] {
@@ -700,7 +722,7 @@ bool TZipCommon::CheckDrive(const std::string& Path, TOnDiskError DiskNotReady, 
                                      this, CancelPtr);
 }
 
-void TZipCommon::InitDiskSpann(TDiskSpannObj& Span, TOnDiskError DiskNotReady, TOnDiskError WriteProtect)
+void TZipCommon::InitDiskSpann(TSpanDiskReader& Span, TOnDiskError DiskNotReady, TOnDiskError WriteProtect)
 {
     Span.Init(this, this, CancelPtr, std::move(DiskNotReady), std::move(WriteProtect), DiskErrorReporter());
 }

@@ -111,9 +111,9 @@ private:
     bool FRefused = false;
 };
 
-// OnGetZipFirstDisk, OnGetZipLastDisk and OnGetZipNextDisk are the ones of TDiskSpannOwner, so that
+// OnGetZipFirstDisk, OnGetZipLastDisk and OnGetZipNextDisk are the ones of TSpanDiskReaderOwner, so that
 // the spanned-set reader fires the events the host assigned.
-class TZipCommon : public TObject, public TDiskSpannOwner {
+class TZipCommon : public TObject, public TSpanDiskReaderOwner {
 public:
     explicit TZipCommon(TObject* AOwner = nullptr);
     ~TZipCommon() override;
@@ -291,6 +291,12 @@ public:
     std::string NumberedSplitName(const std::string& Name, int N) const;
     std::string NextSplitVolumeName(int& Counter, bool IsLast, int Total) const;
     static std::string NumberedVolumeName(const std::string& Name, int N, TNextVolumeName Mode, bool ShortNames);
+    // Part N (1 on) of a text-encoded set whose first part is First, a name that no other part
+    // of the set and never First itself takes: a numbered extension (name.001) goes on counting;
+    // an extension with a digit among its first three characters, where the numbering by
+    // extension would give one name to two parts (out.b64: part 4), gets ".001" on; any other
+    // follows NumberedVolumeName (nvChangeExt: name.UUE, name.UU1, name.U12, name.123).
+    static std::string TextPartName(const std::string& First, int N);
     bool OpenVolume(std::unique_ptr<TStream32>& Stream, std::string& VolumeName);
     virtual bool DoNextVolume(std::unique_ptr<TStream32>& Stream, int& VolumeNumber, int Total);
     bool OpenNextVolume(std::unique_ptr<TStream32>& Stream, int& VolumeNumber, int Total);
@@ -316,7 +322,7 @@ public:
     TDiskErrorReporter DiskErrorReporter();
     // Examines the drive of Path; problems go to the hooks, DoError and the cancel flag.
     bool CheckDrive(const std::string& Path, TOnDiskError DiskNotReady = {}, TOnDiskError WriteProtect = {});
-    void InitDiskSpann(TDiskSpannObj& Span, TOnDiskError DiskNotReady = {}, TOnDiskError WriteProtect = {});
+    void InitDiskSpann(TSpanDiskReader& Span, TOnDiskError DiskNotReady = {}, TOnDiskError WriteProtect = {});
 
     // The archive being read, while an operation runs.
     std::unique_ptr<TStream32> ArchiveStream;

@@ -24,6 +24,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -158,6 +162,48 @@ void TCompressClass::AddOldEntry(TCompressHeaderObj& EntryList, TCompressFileInf
         ++DeletedCount;
     }
     EntryList.AddItem(Record, Name, 0, 0, nullptr);
+}
+
+namespace {
+
+bool IsWildName(const std::string& Spec)
+{
+    return Spec.find_first_of("*?[") != std::string::npos;
+}
+
+std::string Backslashed(std::string Name)
+{
+    std::replace(Name.begin(), Name.end(), '/', '\\');
+    return Name;
+}
+
+}  // namespace
+
+void TCompressClass::KeepCaseTwins(TCompressHeaderObj& EntryList)
+{
+    // A plain name that some entry carries exactly deletes that entry only; without one, it
+    // deletes what it names without regard to case.
+    std::vector<std::string> exact, others;
+    for (const auto& spec : FFileSpec) {
+        const std::string name = Backslashed(spec);
+        const bool named = !IsWildName(name) && std::any_of(EntryList.Names().begin(), EntryList.Names().end(),
+                                                             [&](const std::string& n) { return Backslashed(n) == name; });
+        (named ? exact : others).push_back(spec);
+    }
+    if (exact.empty())
+        return;
+    const std::vector<std::string> specs = std::exchange(FFileSpec, others);
+    for (std::uint32_t i = 0; i < EntryList.Count; ++i) {
+        TCompressFileInfo& item = EntryList.GetItem(i);
+        const std::string name = Backslashed(EntryList.Name(i));
+        if (item.Action != eaLeaveOut ||
+            std::any_of(exact.begin(), exact.end(), [&](const std::string& s) { return Backslashed(s) == name; }) ||
+            (!FFileSpec.empty() && MatchesFileSpec(EntryList.Name(i))))
+            continue;
+        item.Action = eaCopy;
+        --DeletedCount;
+    }
+    FFileSpec = specs;
 }
 
 void TCompressClass::SetDefaultExt(const std::string& Value)
@@ -552,6 +598,8 @@ void TCompressClass::ProcessArchive(TCompressHeaderObj& EntryList)
                 FExcludeSpec.clear();
             old->SetPosition(std::max<std::int64_t>(ArchiveOffset, 0));
             CopyOldEntries(*old, EntryList);
+            if (Switch == swDelete)
+                KeepCaseTwins(EntryList);
         }
         if (EntryList.Count == 0)
             ArchiveSize = 0;
@@ -672,9 +720,28 @@ void TCompressClass::ReadArchive()
 
 // --- scan ---
 
+namespace {
+
+// "symbolic link to <target>", as a TAR listing tells it.
+std::string LinkNote(const std::string& Path)
+{
+    std::string host;
+    char target[4096];
+    const ssize_t n = win::ToHostPath(Path, host) ? ::readlink(host.c_str(), target, sizeof target) : -1;
+    return n > 0 ? "symbolic link to " + std::string(target, std::size_t(n)) : "symbolic link";
+}
+
+}  // namespace
+
+void TCompressClass::ReportLinkPassedOver(const std::string& Path)
+{
+    DoError(Path, LinkNote(Path), E_SKIPPEDFILE, FArchiveFile);
+}
+
 void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArchive, TStream32& Output)
 {
     FScannedSources.clear();
+    int linksPassedOver = 0;
     if (Switch != swDelete) {
         TCompressScan scan([this, &EntryList](const std::string& dir, const WIN32_FIND_DATAA& data) {
             return ScanFileFound(dir, data, EntryList);
@@ -692,13 +759,21 @@ void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArch
             if (RelativeDir == byItem)
                 BaseDir = dir;
         };
+        // A link is neither followed nor stored: each one passed over is told.
+        scan.OnLinkPassedOver = [this, &linksPassedOver](TObject*, const std::string& path) {
+            ++linksPassedOver;
+            ReportLinkPassedOver(path);
+        };
         const bool wasCancelled = GetCancel();
+        FClaimedEntries.clear();
         scan.Scan();
         *CancelPtr = wasCancelled || *CancelPtr;  // the scanner clears the flag it is given
         UnpackedTotal = scan.BytesFound();
     }
     if (GetCancel() || (Switch != swDelete && !FilesFound)) {
-        DoError(FArchiveFile, "", E_NOTHINGTODO, FArchiveFile);
+        // Links alone were found: their reports say why nothing was added.
+        if (GetCancel() || linksPassedOver == 0)
+            DoError(FArchiveFile, "", E_NOTHINGTODO, FArchiveFile);
         if (Switch != swMove)
             EntryList.Clear();
         return;
@@ -763,9 +838,10 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
     if (!folder)
         FNewestDosTime = std::max(FNewestDosTime, now.DosDateTime);
 
-    const int index = ArchiveIsNew ? -1 : EntryList.IndexOfName(FileName);
+    const int index = ArchiveIsNew ? -1 : EntryOfScannedFile(EntryList, Path);
     int replaced = -1;
     if (index >= 0) {
+        FClaimedEntries.insert(std::uint32_t(index));
         TCompressFileInfo& item = EntryList.GetItem(std::uint32_t(index));
         CurrentItem = &item;
         if (item.Action == eaCompress)
@@ -816,11 +892,51 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
     else
         record.Header.assign(HeadSize, 0);
     EntryList.AddItem(record, Path, std::uint16_t(std::min<std::size_t>(BaseDir.size(), 0xFFFF)), 0, nullptr);
+    FClaimedEntries.insert(EntryList.Count - 1);
     if (replaced >= 0)
         FReplacedEntries[EntryList.Count - 1] = {std::uint32_t(replaced), {}, {}, 0};
     TCompressFileInfo& added = EntryList.GetItem(EntryList.Count - 1);
     CurrentItem = &added;
     StoreFileInfo(added, now);
+}
+
+namespace {
+
+// Whether the host holds Folder + Name with Name's own names, none taken without regard to case.
+bool ExactlyOnHost(const std::string& Folder, const std::string& Name)
+{
+    std::string host;
+    if (!win::ToHostPath(Folder + Name, host))
+        return false;
+    std::string tail = "/" + Name;
+    std::replace(tail.begin(), tail.end(), '\\', '/');
+    while (tail.size() > 1 && tail.back() == '/')
+        tail.pop_back();
+    struct stat st {};
+    return host.size() >= tail.size() && host.compare(host.size() - tail.size(), tail.size(), tail) == 0 &&
+           lstat(host.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+int TCompressClass::EntryOfScannedFile(const TCompressHeaderObj& EntryList, const std::string& Path) const
+{
+    const int exact = EntryList.IndexOfExactName(FileName);
+    if (exact >= 0)
+        return exact;
+    // Without regard to case, an entry is this file's only while no file of its own exact name
+    // lies beside it on the host: README.TXT and readme.txt stay two entries.
+    const bool storedTail = Path.size() >= FileName.size() &&
+                            win::SameText(std::string_view(Path).substr(Path.size() - FileName.size()), FileName);
+    const auto& names = EntryList.Names();
+    for (std::uint32_t i = 0; i < names.size(); ++i) {
+        if (FClaimedEntries.contains(i) || !win::SameText(names[i], FileName))
+            continue;
+        if (storedTail && ExactlyOnHost(Path.substr(0, Path.size() - FileName.size()), names[i]))
+            continue;
+        return int(i);
+    }
+    return -1;
 }
 
 bool TCompressClass::AskReplace(TCompressHeaderObj& EntryList, int Index, const std::string& Path,
@@ -1040,7 +1156,7 @@ void TCompressClass::DeleteMovedFiles(TCompressHeaderObj& EntryList)
         const std::string& path = MovedFiles[std::size_t(i)];
         if (VerifyBeforeDelete) {
             SetEntryName(path);
-            if (EntryList.IndexOfName(FileName) < 0)
+            if (EntryList.IndexOfExactName(FileName) < 0)
                 continue;
         }
         if (DeleteFileEx(path, DeleteOptions)) {

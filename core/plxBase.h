@@ -135,6 +135,9 @@ protected:
     // An entry of the old archive joins the list to be copied; under swDelete, one that FileSpec
     // names is left out instead.
     void AddOldEntry(TCompressHeaderObj& EntryList, TCompressFileInfo& Record, const std::string& Name);
+    // After the old entries are read for a delete: the entries left out only because a name
+    // matched them without regard to case are kept when another entry carries that name exactly.
+    void KeepCaseTwins(TCompressHeaderObj& EntryList);
     // The archive's folder exists or is made (a bare name takes the current folder); false after
     // a report when it cannot be made. FArchiveFile gets its folder.
     bool EnsureArchiveFolder();
@@ -155,6 +158,8 @@ protected:
     virtual bool PlaceTempOutput(TStream32* Stream, const std::string& Target, bool SameDrive,
                                  const std::string& TempName, const TTempStreamOwner& Owner);
     bool IsExcluded(const std::string& StoredName, const std::string& Path);
+    // A symbolic link the scan passed over (never followed or stored): 26800 with its target.
+    void ReportLinkPassedOver(const std::string& Path);
     bool IsOwnArchive(const std::string& Path) const;
     // Reports an exception that ended a run unless it was reported when raised.
     void ReportFailure(const std::exception& Failure);
@@ -210,6 +215,11 @@ protected:
     };
     std::map<std::uint32_t, TReplacedEntry> FReplacedEntries;
     std::set<std::string> FScannedSources;  // host paths already taken in this run
+    // Entries that a file of this run has matched or added: a name that matches an entry only
+    // without regard to case takes one that no file names exactly, and only once.
+    std::set<std::uint32_t> FClaimedEntries;
+    // The entry a scanned file (Path, stored as FileName) updates, or -1 for a new one.
+    int EntryOfScannedFile(const TCompressHeaderObj& EntryList, const std::string& Path) const;
     // A replacement that failed gives the archive its old entry back.
     void KeepReplacedEntry(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList,
                            std::uint32_t Index);

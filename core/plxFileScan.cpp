@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -39,6 +40,29 @@ bool IsPseudoFileSystem(const std::string& hostPath) {
 std::string FolderOf(const std::string& spec) { return win::ExtractFilePath(spec); }
 
 std::string CompiledMaskText(const std::string& mask) { return mask.empty() || mask == "*.*" ? "*" : mask; }
+
+bool IsPlainName(const std::string& mask) { return !mask.empty() && mask.find_first_of("*?[") == std::string::npos; }
+
+// Whether mask a takes every name that mask b takes; two plain names only when they are the same.
+bool MaskCovers(const std::string& a, const std::string& b)
+{
+    if (IsPlainName(a) && IsPlainName(b))
+        return a == b;
+    return MatchesMask(b, CompiledMaskText(a));
+}
+
+// Two folders that FileSpec names are one walk when they are one folder on the host, however
+// each is written; twins that differ in case are two.
+bool SameFolder(const std::string& a, const std::string& b)
+{
+    if (a == b)
+        return true;
+    if (!win::SameText(a, b))
+        return false;
+    std::string hostA, hostB;
+    return win::ToHostPath(a.empty() ? "." : a, hostA) && win::ToHostPath(b.empty() ? "." : b, hostB) &&
+           hostA == hostB;
+}
 
 }  // namespace
 
@@ -144,6 +168,7 @@ void TplxFileScan::Scan() {
     FFilesFound = 0;
     FBytesFound = 0;
     *AbortPtr = false;
+    FPlainNames.clear();
     if (!MaskString.empty()) {
         if (ScanOptions == soScanDrvs || (!FRootDir.empty() && DirExists(FRootDir)))
             ScanRoot(FRootDir, AttributeSetToWin(Attributes), SplitMaskString(MaskString));
@@ -159,26 +184,28 @@ void TplxFileScan::ScanFileSpec() {
         const std::string folder = FolderOf(FFileSpec.front());
         std::vector<std::string> masks{win::ExtractFileName(FFileSpec.front())};
         for (std::size_t i = 1; i < FFileSpec.size();) {
-            if (!win::SameText(FolderOf(FFileSpec[i]), folder)) {
+            if (!SameFolder(FolderOf(FFileSpec[i]), folder)) {
                 ++i;
                 continue;
             }
             const std::string part = win::ExtractFileName(FFileSpec[i]);
             FFileSpec.erase(FFileSpec.begin() + std::ptrdiff_t(i));
             // Keep the wider of two masks where one covers the other.
-            if (std::any_of(masks.begin(), masks.end(),
-                            [&](const std::string& m) { return MatchesMask(part, CompiledMaskText(m)); }))
+            if (std::any_of(masks.begin(), masks.end(), [&](const std::string& m) { return MaskCovers(m, part); }))
                 continue;
-            auto covered = std::find_if(masks.begin(), masks.end(), [&](const std::string& m) {
-                return MatchesMask(m, CompiledMaskText(part));
-            });
+            auto covered = std::find_if(masks.begin(), masks.end(),
+                                        [&](const std::string& m) { return MaskCovers(part, m); });
             if (covered != masks.end())
                 *covered = part;
             else
                 masks.push_back(part);
         }
         std::vector<TInternalMask> compiled;
-        for (const std::string& m : masks) compiled.emplace_back(CompiledMaskText(m));
+        FPlainNames.clear();
+        for (const std::string& m : masks) {
+            compiled.emplace_back(CompiledMaskText(m));
+            FPlainNames.push_back(IsPlainName(m) ? m : std::string());
+        }
         SetRootDir(folder.empty() ? (FRootDir.empty() ? win::CurrentDirectory() : FRootDir) : folder);
         if (OnRootDirChange) OnRootDirChange(this, FRootDir);
         FFileSpec.erase(FFileSpec.begin());
@@ -237,18 +264,46 @@ void TplxFileScan::WalkFolder(const std::string& Dir, const std::vector<TInterna
 
 void TplxFileScan::TestEntry(const std::string& Dir, const WIN32_FIND_DATAA& Data,
                              const std::vector<TInternalMask>& Masks) {
-    if (IsSpecialFile(Data) || !AttributesSelected(Data.dwFileAttributes, Attributes, AttributesEx)) return;
+    if (IsSpecialFile(Data)) return;
+    // A link left out only for being a link is told, never dropped in silence: a linked folder
+    // that the walk would have entered, a linked file that a mask takes.
+    const DWORD link = Data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    if (link && OnLinkPassedOver && !ScanningDrives) {
+        bool told = false;
+        if (IsFolder(Data)) {
+            told = RecurseDirs && (!(Data.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) || IncludeHiddenDirs);
+        } else if (!AttributesSelected(Data.dwFileAttributes, Attributes, AttributesEx) &&
+                   AttributesSelected(Data.dwFileAttributes & ~link, Attributes, AttributesEx)) {
+            for (std::size_t i = 0; i < Masks.size() && !told; ++i) told = MaskTakes(Masks, i, Dir, Data.cFileName);
+        }
+        if (told) OnLinkPassedOver(this, Dir + Data.cFileName);
+    }
+    if (!AttributesSelected(Data.dwFileAttributes, Attributes, AttributesEx)) return;
     if (IsFolder(Data)) {
         if (UpdateList) AddFile(UserParam, Dir, Data);
         return;
     }
-    auto matches = [&](const TInternalMask& m) { return m.Matches(Data.cFileName); };
-    if (!std::any_of(Masks.begin(), Masks.end(), matches)) return;
+    bool taken = false;
+    for (std::size_t i = 0; i < Masks.size() && !taken; ++i) taken = MaskTakes(Masks, i, Dir, Data.cFileName);
+    if (!taken) return;
     const std::int64_t size = std::int64_t((std::uint64_t(Data.nFileSizeHigh) << 32) | Data.nFileSizeLow);
     if (UpdateList && !AddFile(UserParam, Dir, Data)) return;
     ++FFilesFound;
     FBytesFound += size;
     if (UpdateList && OnScanFile) OnScanFile(this, Data.cFileName, FFilesFound, FBytesFound);
+}
+
+bool TplxFileScan::MaskTakes(const std::vector<TInternalMask>& Masks, std::size_t Index, const std::string& Dir,
+                             const std::string& Name) const {
+    if (!Masks[Index].Matches(Name)) return false;
+    const std::string plain = Index < FPlainNames.size() ? FPlainNames[Index] : std::string();
+    if (plain.empty() || plain == Name) return true;
+    std::string host;
+    struct stat st {};
+    const bool exactHere = win::ToHostPath(Dir + plain, host) && host.size() > plain.size() &&
+                           host.compare(host.size() - plain.size(), plain.size(), plain) == 0 &&
+                           host[host.size() - plain.size() - 1] == '/' && lstat(host.c_str(), &st) == 0;
+    return !exactHere;
 }
 
 bool TplxFileScan::AddFile(void*, const std::string& Dir, const WIN32_FIND_DATAA& FindData) {

@@ -97,15 +97,23 @@ public:
     TOnRecurseDir OnRecurseDir;
     TOnFinishedEvent OnFinished;
     TOnRootDirChange OnRootDirChange;
+    // A symbolic link that the scan would have taken but passes over (links are never followed
+    // or stored unless AttributesEx lets reparse points through): Path is the link's own path.
+    std::function<void(TObject* Sender, const std::string& Path)> OnLinkPassedOver;
 
 private:
     void ScanFileSpec();
+    // Whether the mask at Index takes the file Name found in Dir: a plain name that a file in
+    // Dir carries exactly takes that file only, not its twins that differ in case.
+    bool MaskTakes(const std::vector<TInternalMask>& Masks, std::size_t Index, const std::string& Dir,
+                   const std::string& Name) const;
     void WalkFolder(const std::string& Dir, const std::vector<TInternalMask>& Masks);
     void TestEntry(const std::string& Dir, const WIN32_FIND_DATAA& Data, const std::vector<TInternalMask>& Masks);
     bool ShouldEnter(const std::string& Dir, const WIN32_FIND_DATAA& Data) const;
     void ScanDrives(const std::vector<TInternalMask>& Masks);
 
     TFilesList Files;
+    std::vector<std::string> FPlainNames;  // per mask of the walk: its text when it has no wildcard
     std::vector<std::string> FFileSpec;
     std::string FRootDir = "c:\\";
     int FFilesFound = 0;

@@ -151,13 +151,6 @@ bool THandleStream32::SeekHandle(std::int64_t Position)
     return HandleValid() && SetFilePointerEx(FHandle, distance, nullptr, FILE_BEGIN);
 }
 
-void THandleStream32::EnableReadAhead(std::int32_t WindowSize)
-{
-    if (!HandleValid() || WindowSize <= 0)
-        return;
-    StartReadAhead(WindowSize, Seek64(0, soCurrent));
-}
-
 void THandleStream32::StartReadAhead(std::int32_t WindowSize, std::int64_t At)
 {
     FBehind.reset();

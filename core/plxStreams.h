@@ -123,10 +123,6 @@ public:
     std::int32_t Seek(std::int32_t Offset, std::uint16_t Origin) override;
     std::int64_t Seek64(std::int64_t Offset, TSeekOrigin Origin) override;
 
-    // Small reads and the seeks between them are served from a window of the file, so that walking
-    // thousands of headers costs a read per window, not a seek and a read per field. Only for a
-    // handle nobody writes through while it is open.
-    void EnableReadAhead(std::int32_t WindowSize = 65536);
     // Back to plain reads: a file read once from start to end gains nothing from the window.
     void DisableReadAhead() { DropReadAhead(); }
     // Writes gather in a window and seeks, positions and sizes are kept here, so that thousands of

@@ -10,7 +10,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     TGzipHeader header;
-    if (ParseGzipHeader(data, size, header) == TGzipStatus::Ok) {
+    if (ParseGzipHeader(data, size, header) == TCodecStatus::Ok) {
         if (header.Size > size || header.Name.size() > GzipMaxTextLength) std::abort();
         const std::string name = FileNamePart(header.Name);
         if (NameLeavesTarget(name)) std::abort();

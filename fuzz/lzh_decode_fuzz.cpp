@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     });
     std::uint64_t written = 0;
     const TByteSink sink = [&](const std::uint8_t*, std::size_t count) { written += count; };
-    TLzhResult result;
+    TCodecStatus result;
     if (method == '1') {
         TAdaptiveHuffmanDecoder decoder;
         result = decoder.AdaptiveHuffmanDecode(bits, sink, want);
@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         decoder.StaticHuffmanInit(params);
         result = decoder.StaticHuffmanDecode(bits, sink, want);
     }
-    if (written > want || (result == TLzhResult::Ok && written != want))
+    if (written > want || (result == TCodecStatus::Ok && written != want))
         std::abort();
     return 0;
 }

@@ -49,9 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TStaticHuffmanDecoder decoder;
     decoder.StaticHuffmanInit(params);
     std::vector<std::uint8_t> out;
-    const TLzhResult r = decoder.StaticHuffmanDecode(
+    const TCodecStatus r = decoder.StaticHuffmanDecode(
         bits, [&](const std::uint8_t* d, std::size_t n) { out.insert(out.end(), d, d + n); }, input.size());
-    if (r != TLzhResult::Ok || out != input)
+    if (r != TCodecStatus::Ok || out != input)
         std::abort();
     return 0;
 }

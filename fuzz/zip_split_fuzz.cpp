@@ -30,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     TArchiveSplitter splitter;
     splitter.OnError = [](TObject*, const std::string&, const std::string&, const std::string&, int) {};
-    splitter.OnFileExists = [](TObject*, const std::string&, bool& overwrite) { overwrite = true; };
+    splitter.OnSplitFileExists = [](TObject*, const std::string&, bool& overwrite) { overwrite = true; };
     splitter.OnSplitDeleteVolume = [](TObject*, const std::string&, bool& toBin) { toBin = false; };
     splitter.SetArchiveFile(engine(source));
     splitter.SplitArchiveFile = engine(folder / "out" / "set.zip");

@@ -133,7 +133,7 @@ unsigned TAdaptiveHuffmanDecoder::DecodePosition(TStaticHuffmanBits& Bits)
     return upper << 6 | (i & 63);
 }
 
-TLzhResult TAdaptiveHuffmanDecoder::AdaptiveHuffmanDecode(TStaticHuffmanBits& Bits, const TByteSink& Sink,
+TCodecStatus TAdaptiveHuffmanDecoder::AdaptiveHuffmanDecode(TStaticHuffmanBits& Bits, const TByteSink& Sink,
                                                           std::uint64_t OutputSize)
 {
     StartTree();
@@ -156,7 +156,7 @@ TLzhResult TAdaptiveHuffmanDecoder::AdaptiveHuffmanDecode(TStaticHuffmanBits& Bi
     std::uint64_t produced = 0;
     while (produced < OutputSize) {
         if (Bits.Exhausted())
-            return TLzhResult::Truncated;
+            return TCodecStatus::Truncated;
         const int c = DecodeSymbol(Bits);
         if (c < 256) {
             put(std::uint8_t(c));
@@ -174,5 +174,5 @@ TLzhResult TAdaptiveHuffmanDecoder::AdaptiveHuffmanDecode(TStaticHuffmanBits& Bi
     }
     if (!out.empty())
         Sink(out.data(), out.size());
-    return TLzhResult::Ok;
+    return TCodecStatus::Ok;
 }

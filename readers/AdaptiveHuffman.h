@@ -11,7 +11,7 @@
 class TAdaptiveHuffmanDecoder {
 public:
     // Decodes OutputSize bytes from Bits into Sink.
-    TLzhResult AdaptiveHuffmanDecode(TStaticHuffmanBits& Bits, const TByteSink& Sink, std::uint64_t OutputSize);
+    TCodecStatus AdaptiveHuffmanDecode(TStaticHuffmanBits& Bits, const TByteSink& Sink, std::uint64_t OutputSize);
 
 private:
     static constexpr int N_CHAR = 314;          // 256 literals and lengths 3 to 60

@@ -17,7 +17,7 @@ std::uint32_t ReadPrefixCode(TStaticHuffmanBits& Bits, int Base, int Limit)
 
 }  // namespace
 
-TLzhResult TArjMethod4Decoder::Decode(TStaticHuffmanBits& Bits, const TByteSink& Sink, std::uint64_t OutputSize)
+TCodecStatus TArjMethod4Decoder::Decode(TStaticHuffmanBits& Bits, const TByteSink& Sink, std::uint64_t OutputSize)
 {
     constexpr std::size_t mask = kWindowSize - 1;
     FWindow.assign(kWindowSize, 0);  // a distance before the start reads zeros
@@ -34,7 +34,7 @@ TLzhResult TArjMethod4Decoder::Decode(TStaticHuffmanBits& Bits, const TByteSink&
     };
     while (produced < OutputSize) {
         if (Bits.Exhausted())
-            return TLzhResult::Truncated;
+            return TCodecStatus::Truncated;
         const std::uint32_t code = ReadPrefixCode(Bits, 0, 7);
         if (code == 0) {
             put(std::uint8_t(Bits.StaticHuffmanGetBits(8)));
@@ -52,5 +52,5 @@ TLzhResult TArjMethod4Decoder::Decode(TStaticHuffmanBits& Bits, const TByteSink&
     }
     if (pos > 0)
         Sink(window, pos);
-    return Bits.PastEnd() ? TLzhResult::Truncated : TLzhResult::Ok;
+    return Bits.PastEnd() ? TCodecStatus::Truncated : TCodecStatus::Ok;
 }

@@ -12,7 +12,7 @@ public:
     static constexpr std::size_t kWindowSize = 32768;  // beyond the longest distance (15871)
 
     // Decodes OutputSize bytes from Bits into Sink, in blocks of at most the window size.
-    TLzhResult Decode(TStaticHuffmanBits& Bits, const TByteSink& Sink, std::uint64_t OutputSize);
+    TCodecStatus Decode(TStaticHuffmanBits& Bits, const TByteSink& Sink, std::uint64_t OutputSize);
 
 private:
     std::vector<std::uint8_t> FWindow;

@@ -91,6 +91,43 @@ int DecodeUuLine(std::string_view Line, const TReverseAlphabet& Rev, std::uint8_
     return bad < 0 ? -1 : count;
 }
 
+int DecodeDamagedUuLine(std::string_view Line, const TReverseAlphabet& Rev, std::uint8_t* Out, TUuLineDamage& Damage)
+{
+    if (Line.empty())
+        return -1;
+    const int count = Rev[static_cast<unsigned char>(Line[0])];
+    if (count < 0)
+        return -1;
+    const std::string_view body = Line.substr(1);
+    const bool uu = Rev['`'] == 0;
+    const int groups = (count + 2) / 3;
+    // Characters past the last needed one carry no bits of the data (some encoders end lines
+    // with a check character).
+    const std::size_t needed = (std::size_t(count) * 4 + 2) / 3;
+    if (body.size() < needed)
+        Damage.Short = true;
+    for (int g = 0; g < groups; ++g) {
+        int v[4];
+        for (int k = 0; k < 4; ++k) {
+            const std::size_t at = std::size_t(g) * 4 + std::size_t(k);
+            if (at >= body.size()) {
+                v[k] = 0;
+                continue;
+            }
+            const unsigned char c = static_cast<unsigned char>(body[at]);
+            v[k] = Rev[c];
+            if (v[k] < 0) {
+                Damage.Stray = Damage.Stray || at < needed;
+                v[k] = uu ? (c - 0x20) & 63 : 0;
+            }
+        }
+        Out[g * 3] = std::uint8_t(v[0] << 2 | v[1] >> 4);
+        Out[g * 3 + 1] = std::uint8_t(v[1] << 4 | v[2] >> 2);
+        Out[g * 3 + 2] = std::uint8_t(v[2] << 6 | v[3]);
+    }
+    return count;
+}
+
 bool IsBase64DataLine(std::string_view Line, const TReverseAlphabet& Rev)
 {
     if (Line.size() < 4 || Line.size() % 4 != 0)

@@ -43,6 +43,18 @@ private:
 // data line of this alphabet (a character outside it, or too few characters for its count).
 int DecodeUuLine(std::string_view Line, const TReverseAlphabet& Rev, std::uint8_t* Out);
 
+// What was wrong with a UU or XX line that DecodeDamagedUuLine still decoded.
+struct TUuLineDamage {
+    bool Short = false;  // fewer characters than its count needs
+    bool Stray = false;  // a character outside the alphabet
+};
+
+// One UU or XX line decoded as the common decoders decode it whatever its damage: missing
+// characters at its end are zero bits (a mail transport strips the blanks that stood for them),
+// and a character outside the alphabet takes the value its code gives in UU (0 in another
+// alphabet). -1 only when the count character is outside the alphabet.
+int DecodeDamagedUuLine(std::string_view Line, const TReverseAlphabet& Rev, std::uint8_t* Out, TUuLineDamage& Damage);
+
 // A line of Base64 characters only, in whole groups.
 bool IsBase64DataLine(std::string_view Line, const TReverseAlphabet& Rev);
 

@@ -88,15 +88,15 @@ public:
         return true;
     }
     // A zero-terminated text (kept when Keep); BadHeader when it runs past GzipMaxTextLength.
-    TGzipStatus TakeText(std::string& text, bool keep) {
+    TCodecStatus TakeText(std::string& text, bool keep) {
         text.clear();
         std::size_t length = 0;
         for (std::uint8_t b; Take(b);) {
-            if (b == 0) return TGzipStatus::Ok;
-            if (length++ == GzipMaxTextLength) return TGzipStatus::BadHeader;
+            if (b == 0) return TCodecStatus::Ok;
+            if (length++ == GzipMaxTextLength) return TCodecStatus::BadHeader;
             if (keep) text.push_back(char(b));
         }
-        return TGzipStatus::Truncated;
+        return TCodecStatus::Truncated;
     }
     std::uint32_t Crc() const { return crc_ ^ CRC_MASK; }
     std::size_t Count() const { return count_; }
@@ -109,7 +109,7 @@ private:
 
 // The header of the member at the input's position; Magic >= 0 when its two bytes are read already.
 template <class TNext>
-TGzipStatus ReadHeader(TNext& next, TGzipHeader& h, TGzipHeaderMode mode, int magic = -1) {
+TCodecStatus ReadHeader(TNext& next, TGzipHeader& h, TGzipHeaderMode mode, int magic = -1) {
     THeaderReader<TNext> r(next);
     const bool keep = mode == TGzipHeaderMode::Full;
     std::uint32_t v;
@@ -118,36 +118,36 @@ TGzipStatus ReadHeader(TNext& next, TGzipHeader& h, TGzipHeaderMode mode, int ma
         r.Seed(std::uint8_t(magic >> 8));
         v = std::uint32_t(magic);
     } else if (!r.TakeLe(2, v)) {
-        return TGzipStatus::Truncated;
+        return TCodecStatus::Truncated;
     }
     h = TGzipHeader();
     h.Magic = std::uint16_t(v);
-    if (h.Magic != GzipMagic && h.Magic != GzipOldMagic) return TGzipStatus::NotGzip;
+    if (h.Magic != GzipMagic && h.Magic != GzipOldMagic) return TCodecStatus::NotGzip;
     if (!r.Take(h.Method) || !r.Take(h.Flags) || !r.TakeLe(4, h.MTime) || !r.Take(h.ExtraFlags) || !r.Take(h.Os))
-        return TGzipStatus::Truncated;
-    if (h.Method != GzipMethodDeflate) return TGzipStatus::UnsupportedMethod;
-    if (h.Flags & GzipFlagEncrypted) return TGzipStatus::Encrypted;
-    if (h.Flags & GzipFlagsReserved) return TGzipStatus::BadHeader;
+        return TCodecStatus::Truncated;
+    if (h.Method != GzipMethodDeflate) return TCodecStatus::UnsupportedMethod;
+    if (h.Flags & GzipFlagEncrypted) return TCodecStatus::Encrypted;
+    if (h.Flags & GzipFlagsReserved) return TCodecStatus::BadHeader;
     if (h.Flags & GzipFlagExtra) {
-        if (!r.TakeLe(2, v)) return TGzipStatus::Truncated;
+        if (!r.TakeLe(2, v)) return TCodecStatus::Truncated;
         if (keep) h.Extra.resize(v);
         for (std::uint8_t b; v > 0; --v) {
-            if (!r.Take(b)) return TGzipStatus::Truncated;
+            if (!r.Take(b)) return TCodecStatus::Truncated;
             if (keep) h.Extra[h.Extra.size() - v] = b;
         }
     }
     if (h.Flags & GzipFlagName)
-        if (auto s = r.TakeText(h.Name, keep); s != TGzipStatus::Ok) return s;
+        if (auto s = r.TakeText(h.Name, keep); s != TCodecStatus::Ok) return s;
     if (h.Flags & GzipFlagComment)
-        if (auto s = r.TakeText(h.Comment, keep); s != TGzipStatus::Ok) return s;
+        if (auto s = r.TakeText(h.Comment, keep); s != TCodecStatus::Ok) return s;
     if (h.Flags & GzipFlagHeaderCrc) {
         const std::uint32_t expected = r.Crc() & 0xFFFF;
-        if (!r.TakeLe(2, v)) return TGzipStatus::Truncated;
+        if (!r.TakeLe(2, v)) return TCodecStatus::Truncated;
         h.Size = r.Count();
-        if (keep && v != expected) return TGzipStatus::HeaderCrcError;
+        if (keep && v != expected) return TCodecStatus::HeaderCrcError;
     }
     h.Size = r.Count();
-    return TGzipStatus::Ok;
+    return TCodecStatus::Ok;
 }
 
 bool EndsWithNoCase(const std::string& s, const char* suffix) {
@@ -163,7 +163,7 @@ bool EndsWithNoCase(const std::string& s, const char* suffix) {
 
 }  // namespace
 
-TGzipStatus ParseGzipHeader(const std::uint8_t* Data, std::size_t Size, TGzipHeader& Header) {
+TCodecStatus ParseGzipHeader(const std::uint8_t* Data, std::size_t Size, TGzipHeader& Header) {
     std::size_t pos = 0;
     const TByteSource source = [&](std::uint8_t* buffer, std::size_t count) -> std::size_t {
         const std::size_t n = std::min(count, Size - pos);
@@ -176,7 +176,7 @@ TGzipStatus ParseGzipHeader(const std::uint8_t* Data, std::size_t Size, TGzipHea
     return ReadHeader(next, Header, TGzipHeaderMode::Full);
 }
 
-TGzipStatus ReadGzipHeader(const TByteSource& Source, TGzipHeader& Header, TGzipHeaderMode Mode) {
+TCodecStatus ReadGzipHeader(const TByteSource& Source, TGzipHeader& Header, TGzipHeaderMode Mode) {
     auto next = [&Source] {
         std::uint8_t c;
         return Source(&c, 1) == 1 ? int(c) : -1;
@@ -199,13 +199,13 @@ TGzipDecodeResult DecodeGzipStream(const TByteSource& Source, const TByteSink& S
             if (first == 0) {
                 // Zero padding (a tape block, a fixed-size medium) may end the file; nothing else.
                 result.TrailingBytes = 1 + in.DrainZeros();
-                if (in.Fill()) result.Status = TGzipStatus::BadHeader;
+                if (in.Fill()) result.Status = TCodecStatus::BadHeader;
                 return result;
             }
             const int second = first == 0x1F ? in.Byte() : -2;
             if (second != 0x8B && second != 0x9E) {
                 // A later member whose header is damaged: its data must not pass for garbage.
-                result.Status = second == -1 ? TGzipStatus::Truncated : TGzipStatus::BadHeader;
+                result.Status = second == -1 ? TCodecStatus::Truncated : TCodecStatus::BadHeader;
                 return result;
             }
             magic = first | second << 8;
@@ -213,7 +213,7 @@ TGzipDecodeResult DecodeGzipStream(const TByteSource& Source, const TByteSink& S
         TGzipHeader header;
         auto nextByte = [&in] { return in.Byte(); };
         result.Status = ReadHeader(nextByte, header, TGzipHeaderMode::Full, magic);
-        if (result.Status != TGzipStatus::Ok) return result;
+        if (result.Status != TCodecStatus::Ok) return result;
         if (result.Members == 0) result.First = header;
 
         inflater.Reset();
@@ -222,7 +222,7 @@ TGzipDecodeResult DecodeGzipStream(const TByteSource& Source, const TByteSink& S
         int code = kInflateOk;
         do {
             if (!in.Fill()) {
-                result.Status = TGzipStatus::Truncated;
+                result.Status = TCodecStatus::Truncated;
                 return result;
             }
             const std::uint8_t* next = in.Data();
@@ -233,12 +233,12 @@ TGzipDecodeResult DecodeGzipStream(const TByteSource& Source, const TByteSink& S
             in.Skip(in.Available() - avail);
             const std::size_t produced = OutputBufferSize - room;
             if (code != kInflateOk && code != kInflateStreamEnd) {
-                result.Status = TGzipStatus::DataError;
+                result.Status = TCodecStatus::DataError;
                 return result;
             }
             if (produced > 0) {
                 if (result.BytesOut + produced > MaxOutput) {
-                    result.Status = TGzipStatus::OutputLimit;
+                    result.Status = TCodecStatus::OutputLimit;
                     return result;
                 }
                 UpdateCrc32(out.get(), std::int64_t(produced), crc);
@@ -251,15 +251,15 @@ TGzipDecodeResult DecodeGzipStream(const TByteSource& Source, const TByteSink& S
         THeaderReader trailer(nextByte);
         std::uint32_t storedCrc, storedSize;
         if (!trailer.TakeLe(4, storedCrc) || !trailer.TakeLe(4, storedSize)) {
-            result.Status = TGzipStatus::Truncated;
+            result.Status = TCodecStatus::Truncated;
             return result;
         }
         if (storedCrc != (crc ^ CRC_MASK)) {
-            result.Status = TGzipStatus::CrcError;
+            result.Status = TCodecStatus::CrcError;
             return result;
         }
         if (storedSize != std::uint32_t(size)) {
-            result.Status = TGzipStatus::SizeError;
+            result.Status = TCodecStatus::SizeError;
             return result;
         }
         ++result.Members;

@@ -26,9 +26,8 @@ constexpr std::uint8_t GzipMethodDeflate = 8;
 // A stored name or comment longer than this is taken as corruption.
 constexpr std::size_t GzipMaxTextLength = 1 << 16;
 
-// BadHeader: reserved flags, an overlong name or comment; HeaderCrcError: FHCRC; Encrypted: flag
-// bit 5; CrcError and SizeError (modulo 2^32): a member against its trailer.
-using TGzipStatus = TCodecStatus;
+// Statuses: BadHeader: reserved flags, an overlong name or comment; HeaderCrcError: FHCRC;
+// Encrypted: flag bit 5; CrcError and SizeError (modulo 2^32): a member against its trailer.
 
 struct TGzipHeader {
     std::uint16_t Magic = GzipMagic;
@@ -48,13 +47,13 @@ struct TGzipHeader {
 enum class TGzipHeaderMode : std::uint8_t { Full, Skip };
 
 // Reads the member header at the start of Data.
-TGzipStatus ParseGzipHeader(const std::uint8_t* Data, std::size_t Size, TGzipHeader& Header);
+TCodecStatus ParseGzipHeader(const std::uint8_t* Data, std::size_t Size, TGzipHeader& Header);
 // Reads a member header from Source, a byte at a time: nothing after the header is taken.
-TGzipStatus ReadGzipHeader(const TByteSource& Source, TGzipHeader& Header,
-                           TGzipHeaderMode Mode = TGzipHeaderMode::Full);
+TCodecStatus ReadGzipHeader(const TByteSource& Source, TGzipHeader& Header,
+                            TGzipHeaderMode Mode = TGzipHeaderMode::Full);
 
 struct TGzipDecodeResult {
-    TGzipStatus Status = TGzipStatus::NotGzip;
+    TCodecStatus Status = TCodecStatus::NotGzip;
     int Members = 0;            // members decoded and checked
     std::uint64_t BytesIn = 0;  // input consumed by those members
     std::uint64_t BytesOut = 0;

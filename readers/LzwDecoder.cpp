@@ -89,21 +89,21 @@ bool TLzwDecoder::Put(const std::uint8_t* data, std::size_t n) {
     return true;
 }
 
-TLzwStatus TLzwDecoder::Decode() {
+TCodecStatus TLzwDecoder::Decode() {
     if (raw_) return DecodeCodes();
     std::uint8_t header[3];
     for (auto& b : header) {
-        if (!FillBits(8)) return TLzwStatus::NotCompress;
+        if (!FillBits(8)) return TCodecStatus::NotCompress;
         b = std::uint8_t(TakeBits(8));
     }
-    if (header[0] != 0x1F || header[1] != 0x9D) return TLzwStatus::NotCompress;
+    if (header[0] != 0x1F || header[1] != 0x9D) return TCodecStatus::NotCompress;
     maxBits_ = header[2] & 0x1F;
     blockMode_ = (header[2] & 0x80) != 0;
-    if ((header[2] & 0x60) != 0 || maxBits_ < InitBits || maxBits_ > MaxBitsAllowed) return TLzwStatus::BadHeader;
+    if ((header[2] & 0x60) != 0 || maxBits_ < InitBits || maxBits_ > MaxBitsAllowed) return TCodecStatus::BadHeader;
     return DecodeCodes();
 }
 
-TLzwStatus TLzwDecoder::DecodeCodes() {
+TCodecStatus TLzwDecoder::DecodeCodes() {
     bitsTaken_ = groupStart_ = 0;
 
     prefix_.assign(TableSize, 0);
@@ -138,13 +138,13 @@ TLzwStatus TLzwDecoder::DecodeCodes() {
         }
         if (code == EndCode && endCode_) {
             Flush();
-            return TLzwStatus::Ok;
+            return TCodecStatus::Ok;
         }
         if (oldCode == -1) {
-            if (code >= 256) return TLzwStatus::Corrupt;
+            if (code >= 256) return TCodecStatus::Corrupt;
             oldCode = code;
             finChar = std::uint8_t(code);
-            if (!Put(&finChar, 1)) return TLzwStatus::OutputLimit;
+            if (!Put(&finChar, 1)) return TCodecStatus::OutputLimit;
             continue;
         }
         if (code == ClearCode && blockMode_) {
@@ -158,18 +158,18 @@ TLzwStatus TLzwDecoder::DecodeCodes() {
         const std::uint32_t inCode = code;
         std::size_t sp = stack_.size();
         if (code >= freeEnt) {
-            if (code > freeEnt) return TLzwStatus::Corrupt;
+            if (code > freeEnt) return TCodecStatus::Corrupt;
             stack_[--sp] = finChar;
             code = std::uint32_t(oldCode);
         }
         while (code >= 256) {
-            if (sp == 1) return TLzwStatus::Corrupt;  // a chain longer than the table: a loop
+            if (sp == 1) return TCodecStatus::Corrupt;  // a chain longer than the table: a loop
             stack_[--sp] = suffix_[code];
             code = prefix_[code];
         }
         finChar = suffix_[code];
         stack_[--sp] = finChar;
-        if (!Put(stack_.data() + sp, stack_.size() - sp)) return TLzwStatus::OutputLimit;
+        if (!Put(stack_.data() + sp, stack_.size() - sp)) return TCodecStatus::OutputLimit;
 
         if (freeEnt < maxMaxCode) {
             prefix_[freeEnt] = std::uint16_t(oldCode);
@@ -179,5 +179,5 @@ TLzwStatus TLzwDecoder::DecodeCodes() {
         oldCode = inCode;
     }
     Flush();
-    return endCode_ ? TLzwStatus::Truncated : TLzwStatus::Ok;
+    return endCode_ ? TCodecStatus::Truncated : TCodecStatus::Ok;
 }

@@ -13,11 +13,10 @@
 #include "core/ByteIO.h"
 #include "core/CodecStatus.h"
 
-// Ok when the input ended after whole codes; NotCompress without the 1F 9D magic or with fewer
+// Decode's statuses: Ok when the input ended after whole codes; NotCompress without the 1F 9D magic or with fewer
 // than 3 header bytes; BadHeader for reserved flag bits 5 or 6 or a code width outside 9..16;
 // Corrupt for a code beyond the next free one or a first code that is not a byte; OutputLimit;
 // Truncated when a raw stream with an end code ended without it.
-using TLzwStatus = TCodecStatus;
 
 // Headerless LZW: always with the clear code 256. GroupPadding: codes come in groups as the
 // compress tool writes them (ARC methods 8 and 9); without it they run on bit after bit, code
@@ -38,13 +37,13 @@ public:
     // Source gives the codes from their first byte.
     TLzwDecoder(TByteSource Source, TByteSink Sink, std::uint64_t MaxOutput, const TLzwRawFormat& Raw);
 
-    TLzwStatus Decode();
+    TCodecStatus Decode();
     std::uint64_t BytesWritten() const { return written_; }
     int MaxBits() const { return maxBits_; }
     bool BlockMode() const { return blockMode_; }
 
 private:
-    TLzwStatus DecodeCodes();
+    TCodecStatus DecodeCodes();
     bool FillBits(int n);  // true when n more bits are available
     std::uint32_t TakeBits(int n);
     void SkipToGroupEnd();

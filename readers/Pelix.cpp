@@ -49,9 +49,9 @@ bool TPelix::Activate()
                 const auto report = [this](const std::string& f, const std::string& x, const std::string& v, int e) {
                     DoError(f, x, e, v);
                 };
-                if (!FDiskManager.GetDiskInfo(FArchiveFile, {}, {}, report, this, CancelPtr))
+                if (!DiskManager().GetDiskInfo(FArchiveFile, {}, {}, report, this, CancelPtr))
                     return false;
-                if (FDiskManager.DriveType == DRIVE_REMOVABLE)
+                if (DiskManager().DriveType == DRIVE_REMOVABLE)
                     FArcType = atZipDS;
             }
             RunListing();

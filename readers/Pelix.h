@@ -70,7 +70,7 @@ private:
     THeaderTypeState SpanHeaderState() const override { return HeaderTypeState; }
     void CloseArchiveStream() override { FStream.reset(); }
     bool OpenArchiveStream() override;
-    TDiskManager& SpanDiskManager() override { return FDiskManager; }
+    TDiskManager& SpanDiskManager() override { return DiskManager(); }
 
     bool FBusy = false;
     std::unique_ptr<TFileStream32> FStream;
@@ -83,5 +83,4 @@ private:
     int FStreamGeneration = 0;  // a new volume restarts the offsets
     std::int64_t FEndOfHeaders = 0;
     std::string FComment;  // at most kCommentBufferSize - 1 bytes
-    TDiskManager FDiskManager;
 };

@@ -65,9 +65,9 @@ void TGzipWalker::Next(TPelixWalk& Walk)
     } else {
         TGzipHeader header;
         THeaderBytes bytes(Walk, Walk.TurnStart());
-        const TGzipStatus status = ReadGzipHeader(std::ref(bytes), header);
+        const TCodecStatus status = ReadGzipHeader(std::ref(bytes), header);
         // A damaged optional field still lists the member, by the archive's name.
-        const bool parsed = status == TGzipStatus::Ok || status == TGzipStatus::HeaderCrcError;
+        const bool parsed = status == TCodecStatus::Ok || status == TCodecStatus::HeaderCrcError;
         dataAt = Walk.TurnStart() + (parsed ? std::int64_t(header.Size) : kGzipFixedHeaderSize);
         if (parsed)
             name = StoredNameToUtf8(header.Name.substr(0, kMaxListedName));

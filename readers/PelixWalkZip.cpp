@@ -52,7 +52,7 @@ private:
     bool FCentral = false;
     std::uint32_t FLastDisk = 0;
     bool FLocalReported = false;
-    TDiskSpannObj FDiskSpann;
+    TSpanDiskReader FDiskSpann;
 };
 
 bool TZipWalker::AcceptHeaderState(TPelixWalk& Walk, THeaderTypeState State, bool Empty)

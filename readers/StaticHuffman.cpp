@@ -196,7 +196,7 @@ bool TStaticHuffmanDecoder::ReadBlockHeader(TStaticHuffmanBits& Bits)
            ReadLengthList(Bits, FParams.PositionCodes, FParams.PositionBits, -1, FPosition, kSmallTableBits);
 }
 
-TLzhResult TStaticHuffmanDecoder::StaticHuffmanDecode(TStaticHuffmanBits& Bits, const TByteSink& Sink,
+TCodecStatus TStaticHuffmanDecoder::StaticHuffmanDecode(TStaticHuffmanBits& Bits, const TByteSink& Sink,
                                                       std::uint64_t OutputSize)
 {
     const std::size_t size = std::size_t(1) << FParams.WindowBits;
@@ -215,9 +215,9 @@ TLzhResult TStaticHuffmanDecoder::StaticHuffmanDecode(TStaticHuffmanBits& Bits, 
     };
     while (produced < OutputSize) {
         if (Bits.Exhausted())
-            return TLzhResult::Truncated;
+            return TCodecStatus::Truncated;
         if (FBlockLeft == 0 && !ReadBlockHeader(Bits))
-            return Bits.PastEnd() ? TLzhResult::Truncated : TLzhResult::Corrupt;
+            return Bits.PastEnd() ? TCodecStatus::Truncated : TCodecStatus::Corrupt;
         --FBlockLeft;
         int bits = 0;
         const int c = FLiteral.Decode(Bits.Peek(16), bits);
@@ -256,5 +256,5 @@ TLzhResult TStaticHuffmanDecoder::StaticHuffmanDecode(TStaticHuffmanBits& Bits, 
     }
     if (pos > 0)
         flush();
-    return TLzhResult::Ok;
+    return TCodecStatus::Ok;
 }

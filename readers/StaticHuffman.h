@@ -87,17 +87,15 @@ struct TStaticHuffmanParams {
 // The parameters of the LHA methods ('4' to '7'); false for any other character.
 bool LhaStaticParams(char Method, TStaticHuffmanParams& Params);
 
-// Ok, Corrupt or Truncated.
-using TLzhResult = TCodecStatus;
-
 class TStaticHuffmanDecoder {
 public:
     static constexpr int NC = 510;  // literals and lengths 3 to 256
     static constexpr int NT = 19;   // the pre-code of the lengths
 
     void StaticHuffmanInit(const TStaticHuffmanParams& Params);
-    // Decodes OutputSize bytes from Bits into Sink (in blocks of at most the window size).
-    TLzhResult StaticHuffmanDecode(TStaticHuffmanBits& Bits, const TByteSink& Sink, std::uint64_t OutputSize);
+    // Decodes OutputSize bytes from Bits into Sink (in blocks of at most the window size): Ok,
+    // Corrupt or Truncated.
+    TCodecStatus StaticHuffmanDecode(TStaticHuffmanBits& Bits, const TByteSink& Sink, std::uint64_t OutputSize);
 
 private:
     bool ReadBlockHeader(TStaticHuffmanBits& Bits);

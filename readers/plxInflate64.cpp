@@ -56,7 +56,7 @@ bool SkipGzipHeader(TChainInput& in)
 {
     TGzipHeader header;
     const auto take = [&in](std::uint8_t* Buffer, std::size_t Count) { return in.Take(Buffer, Count); };
-    return ReadGzipHeader(take, header, TGzipHeaderMode::Skip) == TGzipStatus::Ok;
+    return ReadGzipHeader(take, header, TGzipHeaderMode::Skip) == TCodecStatus::Ok;
 }
 
 }  // namespace
@@ -78,7 +78,7 @@ Inflater& TInflateWorkspace::Decoder(bool Deflate64)
     return *decoder_;
 }
 
-TInflateResult InflateData(const TInflateIo& Io, bool Deflate64, bool GzipChain)
+TCodecStatus InflateData(const TInflateIo& Io, bool Deflate64, bool GzipChain)
 {
     std::unique_ptr<TInflateWorkspace> own;
     TInflateWorkspace& space = Io.Workspace ? *Io.Workspace : *(own = std::make_unique<TInflateWorkspace>());
@@ -95,7 +95,7 @@ TInflateResult InflateData(const TInflateIo& Io, bool Deflate64, bool GzipChain)
         int rc = kInflateOk;
         while (rc != kInflateStreamEnd) {
             if (Io.Cancel && *Io.Cancel)
-                return TInflateResult::Canceled;
+                return TCodecStatus::Canceled;
             const bool more = in.Fill();
             const std::uint8_t* next = in.Next();
             std::size_t avail = in.Avail();
@@ -106,14 +106,14 @@ TInflateResult InflateData(const TInflateIo& Io, bool Deflate64, bool GzipChain)
             if (room < kBlock)
                 Io.Write(out, kBlock - room);
             if (rc == kInflateDataError || rc == kInflateNeedDict)
-                return TInflateResult::DataError;
+                return TCodecStatus::DataError;
             if (rc != kInflateStreamEnd && !more && room == kBlock)
-                return TInflateResult::Truncated;
+                return TCodecStatus::Truncated;
         }
         if (!GzipChain)
-            return TInflateResult::Ok;
+            return TCodecStatus::Ok;
         // The trailer, then another member or the end.
         if (in.Take(nullptr, 8) < 8 || !SkipGzipHeader(in))
-            return TInflateResult::Ok;
+            return TCodecStatus::Ok;
     }
 }

@@ -40,11 +40,9 @@ struct TInflateIo {
     TInflateWorkspace* Workspace = nullptr;  // none: one for this call
 };
 
-// Ok when the stream ended properly; DataError for damaged data; Truncated when the input ended
-// before the stream did; Canceled.
-using TInflateResult = TCodecStatus;
-
 // Inflates one raw Deflate (or Deflate64) stream. With GzipChain, a stream that ends is followed
 // by its 8-byte trailer and, where another gzip member header follows (every optional field
 // skipped), by that member's data, until the input ends or something else follows.
-TInflateResult InflateData(const TInflateIo& Io, bool Deflate64, bool GzipChain = false);
+// Ok when the stream ended properly; DataError for damaged data; Truncated when the input ended
+// before the stream did; Canceled.
+TCodecStatus InflateData(const TInflateIo& Io, bool Deflate64, bool GzipChain = false);

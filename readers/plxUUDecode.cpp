@@ -33,6 +33,38 @@ bool IsPaddingLine(std::string_view Line)
     return !Line.empty() && Line.find_first_not_of('=') == std::string_view::npos;
 }
 
+// "part 3" (this encoder's) or "_=_ Part 003 of 009 of file x" (as others announce a part):
+// the part's number.
+bool ParsePartLine(std::string_view Line, int& Number)
+{
+    if (Line.starts_with("_=_ "))
+        Line.remove_prefix(4);
+    if (!StartsWithNoCase(Line, "part "))
+        return false;
+    Line.remove_prefix(5);
+    std::size_t digits = 0;
+    while (digits < Line.size() && digits < 6 && Line[digits] >= '0' && Line[digits] <= '9')
+        ++digits;
+    if (digits == 0 || (digits < Line.size() && Line[digits] != ' ' && Line[digits] != '\r'))
+        return false;
+    Number = std::stoi(std::string(Line.substr(0, digits)));
+    return true;
+}
+
+// "1234 bytes", the size this encoder states after the end line.
+bool ParseBytesLine(std::string_view Line, std::int64_t& Bytes)
+{
+    while (!Line.empty() && (Line.back() == ' ' || Line.back() == '\r'))
+        Line.remove_suffix(1);
+    if (!Line.ends_with(" bytes"))
+        return false;
+    Line.remove_suffix(6);
+    if (Line.empty() || Line.size() > 18 || Line.find_first_not_of("0123456789") != std::string_view::npos)
+        return false;
+    Bytes = std::stoll(std::string(Line));
+    return true;
+}
+
 // Thrown when the output cannot take a block.
 struct TWriteFailed {};
 
@@ -52,8 +84,13 @@ public:
     {
         for (bool first = true;; first = false) {
             THeader header;
-            if (!SearchHeader(header) && !(first && HeaderlessBase64(header)))
+            if (!SearchHeader(header) && !(first && HeaderlessBase64(header))) {
+                // A later part of a set given as the first: its data has no begin line to follow.
+                if (first && header.FirstPart > 0)
+                    Z.DoError(win::ExtractFileName(Z.ArchiveFile()), "part " + std::to_string(header.FirstPart),
+                              E_VOLUMEOUTOFSEQUENCE, Z.ArchiveFile());
                 return;
+            }
             if (DecodeEntry(header) != TEnd::Boundary || Z.GetCancel())
                 return;
         }
@@ -66,6 +103,7 @@ private:
         bool Base64 = false;
         bool Mime = false;         // Base64 from MIME headers or none: no end line to expect
         bool VolumeFiles = false;  // mode 999: each volume carries a file of its own
+        int FirstPart = 0;         // the number of a part line before the begin line, 0 for none
     };
 
     void StartVolume()
@@ -95,6 +133,9 @@ private:
             if (!FLines->Next(line, complete))
                 return false;
             TBeginLine begin;
+            int partNumber = 0;
+            if (ParsePartLine(line, partNumber))
+                Header.FirstPart = partNumber;
             if (ParseBeginLine(line, begin)) {
                 Header.Name = begin.Name;
                 Header.Base64 = begin.Base64;
@@ -136,7 +177,7 @@ private:
         if (Z.Algorithm != B64Decode || Z.GetCancel())
             return false;
         StartVolume();
-        if (!SkipToData(Header.Name))
+        if (!SkipToData(Header.Name, -1))
             return false;
         Header.Name = win::ChangeFileExt(win::ExtractFileName(Z.ArchiveFile()), "");
         Header.Base64 = Header.Mime = true;
@@ -171,14 +212,27 @@ private:
         FBase64Data = TBase64Decoder();
         FStrictBase64 = FBase64 && !Header.Mime;
         FStrayCharacter = false;
+        FDamageReported = 0;
+        FDataOver = false;
+        FSawBlank = FSawBacktick = false;
+        FDecoded = 0;
+        FPartOffset = Header.FirstPart == 1 ? 1 : 0;
         TEnd end = TEnd::Stopped;
         try {
             OpenEntry(Header.Name);
+            // A file that starts with a later part is not the first of its set.
+            if (Header.FirstPart > 1)
+                ReportDamage(E_VOLUMEOUTOFSEQUENCE, "part " + std::to_string(Header.FirstPart));
             end = DecodeLines();
-            while (end == TEnd::Exhausted) {
+            while (end == TEnd::Exhausted && !FSetBroken) {
                 std::string next;
-                if (Header.Mime && !FBase64Data.InGroup() && !win::FileExists(NextVolume(FVolumeCounter + 1)))
+                const bool nextExists = win::FileExists(NextVolume(FVolumeCounter + 1));
+                if (Header.Mime && !FBase64Data.InGroup() && !nextExists)
                     break;  // MIME data has no end line: the end of the file ends it
+                // A single file cut short is not a set: nobody is asked for a volume that nothing
+                // announced, and the missing end line is what is reported.
+                if (FVolumeCounter == 0 && !nextExists)
+                    break;
                 if (!OpenNextVolume(next))
                     break;
                 if (!next.empty() && FVolumeFiles) {
@@ -189,6 +243,8 @@ private:
             }
             if (end == TEnd::Exhausted && Header.Mime && !FBase64Data.InGroup())
                 end = TEnd::EndLine;
+            if (end == TEnd::EndLine)
+                CheckStatedSize();
         } catch (const TWriteFailed&) {
             Z.DoError(Z.FileName, "", E_WRITEFILE, Z.VolumeName);
             end = TEnd::Stopped;
@@ -201,7 +257,7 @@ private:
             FWriting = false;
             return TEnd::Stopped;
         }
-        if (end == TEnd::Exhausted && FWriting)
+        if (end == TEnd::Exhausted && FWriting && !FSetBroken)
             Z.DoError(Z.FileName, "", E_EOLNOTFOUND, Z.VolumeName);
         FinishEntry(end != TEnd::Exhausted && !FStrayCharacter);
         return end;
@@ -260,16 +316,22 @@ private:
             Z.VolumeName = volume;
             Z.ArchiveSize = FInput->Size();
             StartVolume();
-            if (SkipToData(Name))
+            FDataOver = false;  // each volume of a set of files ends its data with its own line of 0
+            if (SkipToData(Name, FVolumeCounter))
                 return true;
+            if (FSetBroken)
+                return false;
         }
     }
 
     // Passes over what stands before a volume's data: comments, "part" lines, its "begin" line.
-    bool SkipToData(std::string& Name)
+    // Volume (1 on; -1 for the first file) is checked against the volume's part line: a part out
+    // of its place ends the set. UU or XX data that no part or begin line announces is reported.
+    bool SkipToData(std::string& Name, int Volume)
     {
         std::string_view line;
         bool complete = true;
+        bool announced = false;
         std::uint8_t scratch[64];
         while (FLines->Next(line, complete)) {
             TBeginLine begin;
@@ -277,10 +339,22 @@ private:
                 Name = begin.Name;
                 return true;
             }
+            int part = 0;
+            if (Volume > 0 && ParsePartLine(line, part)) {
+                announced = true;
+                if (part != Volume + FPartOffset) {
+                    ReportDamage(E_VOLUMEOUTOFSEQUENCE, "part " + std::to_string(part));
+                    FSetBroken = true;
+                    return false;
+                }
+                continue;
+            }
             const bool data = FBase64 ? IsBase64DataLine(line, FBase64Data.Alphabet())
                               : FRev  ? DecodeUuLine(line, *FRev, scratch) >= 0
                                       : DecodeUuLine(line, FUu, scratch) >= 0 || DecodeUuLine(line, FXx, scratch) >= 0;
             if (data) {
+                if (Volume > 0 && !announced && !FBase64)
+                    Z.DoError(Z.FileName, "", E_LINEBEFOREBEGIN, Z.VolumeName);
                 FLines->PushBack();
                 return true;
             }
@@ -319,18 +393,22 @@ private:
                 rest = !complete;
                 continue;
             }
-            if (IsEndLine(line)) {
+            if (IsEndLine(line) || StartsWithNoCase(line, "--=")) {
                 Flush();
                 return TEnd::EndLine;
             }
+            // Data ends with its line of count 0; what stands before the end line is not data.
+            if (FDataOver)
+                continue;
             const int n = DecodeUu(line);
             if (n < 0) {
-                if (StartsWithNoCase(line, "--=")) {
-                    Flush();
-                    return TEnd::EndLine;
-                }
+                // A line that cannot be data stands where data was: its bytes are lost.
+                if (FRev != nullptr && !IsBlank(line))
+                    ReportDamage(E_SKIPPEDILLEGALCHAR, "");
                 continue;
             }
+            if (n == 0)
+                FDataOver = true;
             if (!complete) {
                 rest = true;
                 if (n == 45)
@@ -339,7 +417,8 @@ private:
         }
     }
 
-    // Until the alphabet is known, the first line that is whole data in UU or in XX decides.
+    // Until the alphabet is known, the first line that is whole data in UU or in XX decides, or
+    // else its count character: "M" for UU, "h" for XX, as a full line begins.
     int DecodeUu(std::string_view Line)
     {
         std::uint8_t* out = FOutBuf.get() + FOutLen;
@@ -352,19 +431,73 @@ private:
                     break;
                 }
             }
+            if (FRev == nullptr && (Line[0] == 'M' || Line[0] == 'h'))
+                FRev = Line[0] == 'M' ? &FUu : &FXx;
             if (FRev == nullptr)
                 Z.RaiseError(Z.FileName, "", Z.VolumeName, E_UNSUPPORTEDMETHOD);
         }
-        const int n = DecodeUuLine(Line, *FRev, out);
+        if (FRev == &FUu && !FSawBlank) {
+            // Which character this file writes for 0 tells whether a short line lost blanks.
+            if (Line.find(' ') != std::string_view::npos)
+                FSawBlank = true;
+            else if (!FSawBacktick && Line.find('`') != std::string_view::npos)
+                FSawBacktick = true;
+        }
+        int n = DecodeUuLine(Line, *FRev, out);
+        if (n < 0) {
+            TUuLineDamage damage;
+            n = DecodeDamagedUuLine(Line, *FRev, out, damage);
+            if (n < 0)
+                return n;
+            if (damage.Stray)
+                ReportDamage(E_SKIPPEDILLEGALCHAR, "");
+            else if (damage.Short && !BlanksMayBeStripped())
+                ReportDamage(E_UNEXPECTEDEOL, "");
+        }
         if (n > 0)
             FOutLen += std::size_t(n);
         return n;
+    }
+
+    // A short line of an alphabet with the blank, in a file that writes blanks or shows no
+    // choice yet, lost only trailing blanks: its missing characters are zero bits, nothing lost.
+    bool BlanksMayBeStripped() const { return (*FRev)[' '] >= 0 && (FSawBlank || !FSawBacktick); }
+
+    // Damage that leaves the entry's bytes in doubt: told once per kind, and the entry fails.
+    void ReportDamage(int Code, const std::string& Extended)
+    {
+        FStrayCharacter = true;
+        if (FDamageReported == Code)
+            return;
+        FDamageReported = Code;
+        Z.DoError(Z.FileName, Extended, Code, Z.VolumeName);
+    }
+
+    // After the end line this encoder states the size; a set whose parts were missing or
+    // changed decodes to another size.
+    void CheckStatedSize()
+    {
+        std::string_view line;
+        bool complete = true;
+        if (!FLines->Next(line, complete))
+            return;
+        if (IsEndLine(line) && !FLines->Next(line, complete))
+            return;
+        std::int64_t stated = 0;
+        if (!ParseBytesLine(line, stated)) {
+            FLines->PushBack();
+            return;
+        }
+        if (stated != FDecoded)
+            ReportDamage(E_FILESIZEDIFFERS, std::to_string(stated) + " bytes stated, " + std::to_string(FDecoded) +
+                                                " decoded");
     }
 
     void Flush()
     {
         const std::size_t length = FOutLen;
         FOutLen = 0;
+        FDecoded += std::int64_t(length);
         if (!FWriting || length == 0)
             return;
         const auto n = std::int32_t(length);
@@ -390,7 +523,13 @@ private:
     // A "begin-base64" block is written whole by its encoder: a character outside the alphabet is
     // damage (bytes lost, no checksum to tell), where MIME mail may carry strays on purpose.
     bool FStrictBase64 = false;
-    bool FStrayCharacter = false;
+    bool FStrayCharacter = false;  // damage was found: the entry fails
+    int FDamageReported = 0;
+    bool FDataOver = false;        // the line of count 0 was read
+    bool FSawBlank = false, FSawBacktick = false;
+    std::int64_t FDecoded = 0;     // bytes decoded since the begin line
+    int FPartOffset = 0;           // 1 when the first file is "part 1" itself
+    bool FSetBroken = false;       // a volume stood out of its place
 
     bool HasStrayCharacter(std::string_view Line) const
     {
@@ -422,10 +561,8 @@ std::string TUUDecode::VolumeNameOf(const std::string& First, int N) const
     const std::string ext = win::ExtractFileExt(First);
     const bool numbered = ext.size() >= 2 && ext.size() <= 4 &&
                           std::all_of(ext.begin() + 1, ext.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (!numbered)
-        return NumberedVolumeName(First, N, NextVolumeName, VolumeLongFilenames);
-    std::string digits = std::to_string(std::stoi(ext.substr(1)) + N);
-    if (digits.size() < ext.size() - 1)
-        digits.insert(0, ext.size() - 1 - digits.size(), '0');
-    return win::ChangeFileExt(First, "." + digits);
+    // The encoder's own names, and a first volume numbered by its extension, whatever the mode.
+    if (numbered || NextVolumeName == nvChangeExt)
+        return TextPartName(First, N);
+    return NumberedVolumeName(First, N, NextVolumeName, VolumeLongFilenames);
 }

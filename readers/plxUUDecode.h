@@ -27,8 +27,9 @@ public:
 
     void ProcessArchive(TStream32* Archive) override;
 
-    // The name of volume N (1 on) of a set whose first volume is First: a first volume numbered
-    // by its extension (name.001) goes on counting there, any other follows NumberedVolumeName.
+    // The name of volume N (1 on) of a set whose first volume is First: with nvChangeExt (and
+    // for a first volume numbered by its extension) the encoder's TextPartName, else
+    // NumberedVolumeName.
     std::string VolumeNameOf(const std::string& First, int N) const;
 
 private:

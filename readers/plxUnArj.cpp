@@ -71,8 +71,10 @@ void TUnARJ::ProcessArchive(TStream32* Archive)
             break;
     }
     // A member whose rest never came is not left behind half written.
-    if (!FContinuedTarget.empty() && IsFileOutput())
+    if (!FContinuedTarget.empty() && IsFileOutput()) {
+        const auto exact = ExactOutputNames();
         DeleteFileA(FContinuedTarget.c_str());
+    }
     FMembers.clear();
     FContinuedTarget.clear();
 }
@@ -247,8 +249,10 @@ void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
             Passwords.insert(Passwords.begin(), password);
         }
         // A damaged rest leaves no half file behind.
-        if (!written && h.ContinuedFromPrevious() && IsFileOutput())
+        if (!written && h.ContinuedFromPrevious() && IsFileOutput()) {
+            const auto exact = ExactOutputNames();
             DeleteFileA(FileName.c_str());
+        }
         if (written && h.ContinuesInNext())
             FContinuedTarget = FileName;
         if (written && h.ContinuedFromPrevious())
@@ -266,7 +270,7 @@ int TUnARJ::DecodeMember(TStream32& Archive, const TArjHeader& Header, TStream32
     const TByteSink sink = data.Sink();
     try {
         TStaticHuffmanBits bits(source);
-        TLzhResult result = TLzhResult::Ok;
+        TCodecStatus result = TCodecStatus::Ok;
         switch (Header.Method) {
         case 0:
             return CopyStoredData(source, sink, Header.UnpackedSize) ? 0 : E_UNEXPECTEDEOF;

@@ -58,7 +58,7 @@ void TUnGZip::ExtractGzip(TStream32& Archive)
     Archive.SetPosition(0);
     head.resize(std::size_t(std::max(0, Archive.Read(head.data(), std::int32_t(head.size())))));
     TGzipHeader header;
-    const bool parsed = ParseGzipHeader(head.data(), head.size(), header) == TGzipStatus::Ok;
+    const bool parsed = ParseGzipHeader(head.data(), head.size(), header) == TCodecStatus::Ok;
 
     // The stored name is taken as a file name only: a member never chooses its folder.
     std::string name = parsed ? FileNamePart(StoredNameToUtf8(header.Name)) : std::string();

@@ -66,9 +66,19 @@ void TUnLha::CollectMembers(TStream32& Archive)
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
     while (!GetCancel() && (status = ReadLhaHeaderPastGap(read, pos, ArchiveSize, header)) == THeaderStatus::Header) {
         pos = header.NextOffset;
-        if (header.IsSymlink())
-            continue;  // links are not extracted, as with TAR
         TMember member{header, LhaNameToUtf8(header.Name)};
+        if (header.IsSymlink()) {
+            // Links are not extracted, as with TAR, but each one selected is told.
+            const std::size_t bar = member.Name.find('|');
+            std::string name = member.Name.substr(0, bar);
+            while (!name.empty() && name.back() == '\\')
+                name.pop_back();
+            const std::string target = bar == std::string::npos ? std::string() : member.Name.substr(bar + 1);
+            if (!name.empty() && MatchesStoredName(name, RecurseDirs))
+                DoError(name, target.empty() ? "symbolic link" : "symbolic link to " + target, E_SKIPPEDFILE,
+                        VolumeName);
+            continue;
+        }
         if (member.Name.empty()) {
             // A folder without a name is the archive's root; a file without one has nowhere to go.
             if (!header.IsDirectory())
@@ -153,7 +163,7 @@ int TUnLha::DecodeMember(TStream32& Archive, const TLhaHeader& Header, TStream32
     };
     try {
         TStaticHuffmanBits bits(source);
-        TLzhResult result = TLzhResult::Ok;
+        TCodecStatus result = TCodecStatus::Ok;
         TStaticHuffmanParams params;
         const char method = Header.MethodChar();
         if (method == '0') {

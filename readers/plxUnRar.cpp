@@ -300,8 +300,13 @@ void TUnRar::ExtractEntry(void* Handle, const std::string& Stored, bool IsDirect
         ProcessEntry(Handle, acSkip);
         return;
     }
-    // Links are passed over, as the other extractors do.
-    if ((FHeader->Flags & RHDF_LINK) || !MatchesStoredName(name, RecurseDirs)) {
+    if (!MatchesStoredName(name, RecurseDirs)) {
+        ProcessEntry(Handle, acSkip);
+        return;
+    }
+    // Links are passed over, as the other extractors do, and told.
+    if (FHeader->Flags & RHDF_LINK) {
+        DoError(name, "symbolic link", E_SKIPPEDFILE, VolumeName);
         ProcessEntry(Handle, acSkip);
         return;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 
 #include "core/Err_Msgs.h"
 #include "core/plxGbls.h"
@@ -41,6 +42,7 @@ namespace {
 
 constexpr std::uint32_t kAttrArchive = 0x20;
 constexpr std::uint8_t kOpTestOld = 6;
+constexpr int kNoCrc = 0;  // the CRC width that keeps no running CRC: a TAR stores none
 
 TReadAt ReaderOf(TStream32& Archive)
 {
@@ -69,20 +71,41 @@ std::uint32_t DosDateOfUnix(std::int64_t MTime)
 
 void TUnTar::ProcessArchive(TStream32* Archive)
 {
-    NameList.clear();
-    FMembers.clear();
+    FFiles.reset();
     FWritten.clear();
-    if (Archive != nullptr) {
-        CollectEntries(*Archive);
-        for (const TMember& member : FMembers) {
-            if (GetCancel())
-                break;
-            ExtractMember(*Archive, member);
-        }
+    FRenamed.clear();
+    FReadFailed = false;
+    if (Archive == nullptr)
+        return;
+    if (DateAttribute == daMaxFileDate)
+        FindNewestDate(*Archive);
+    TTarReader reader(ReaderOf(*Archive), ArchiveSize);
+    TTarEntry entry;
+    TTarReadStatus status = TTarReadStatus::End;
+    for (std::int64_t number = 0; !GetCancel() && (status = reader.Next(entry)) == TTarReadStatus::Entry; ++number) {
+        const std::string name = TarEntryName(entry);
+        if (name.empty())
+            continue;  // the archive's own folder: the extraction folder
+        if (entry.IsHardLink() && !FFiles)
+            IndexFilesBefore(*Archive, entry.HeaderOffset);
+        const TMember member = MemberOf(entry, name, number);
+        if (!MatchesStoredName(name, RecurseDirs))
+            continue;
+        NewestDate = std::max(NewestDate, UnixToDateTime(entry.MTime));
+        PackedTotal += member.Kind == TKind::Directory ? 0 : entry.Size;
+        UnpackedTotal += member.Size;
+        ExtractMember(*Archive, member, number);
     }
-    NameList.clear();
-    FMembers.clear();
-    FWritten.clear();
+    FFiles.reset();
+    FWritten = {};
+    FRenamed.clear();
+    if (GetCancel())
+        return;
+    // What was read before the damage is extracted, but the damage is never passed over.
+    if (status == TTarReadStatus::Truncated)
+        DoError(ArchiveFile(), "", E_UNEXPECTEDEOF, VolumeName);
+    else if (status == TTarReadStatus::Corrupt)
+        DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
 }
 
 namespace {
@@ -103,8 +126,7 @@ std::string PassedOverKind(const TTarEntry& Entry)
 
 }  // namespace
 
-TUnTar::TMember TUnTar::MemberOf(const TTarEntry& Entry, const std::string& Name,
-                                 std::map<std::string, TLinkTarget>& Files) const
+TUnTar::TMember TUnTar::MemberOf(const TTarEntry& Entry, const std::string& Name, std::int64_t Number)
 {
     TMember member;
     member.Name = Name;
@@ -121,14 +143,15 @@ TUnTar::TMember TUnTar::MemberOf(const TTarEntry& Entry, const std::string& Name
     } else if (Entry.IsHardLink()) {
         // A copy of the member it names, which comes before it.
         const std::string target = ProgramName(Entry.LinkName);
-        const auto found = Files.find(target);
-        if (found == Files.end()) {
+        const auto found = FFiles ? FFiles->find(target) : TFileIndex::iterator{};
+        if (!FFiles || found == FFiles->end()) {
             member.Kind = TKind::MissingLink;
             member.Note = Entry.LinkName;
             return member;
         }
         const TLinkTarget& data = found->second;
         member.LinkTarget = target;
+        member.LinkNumber = data.Number;
         member.Kind = data.Sparse ? TKind::Sparse : TKind::File;
         member.Size = data.Size;
         member.DataOffset = data.DataOffset;
@@ -138,37 +161,37 @@ TUnTar::TMember TUnTar::MemberOf(const TTarEntry& Entry, const std::string& Name
         member.Note = PassedOverKind(Entry);
         return member;
     }
-    if (member.Kind == TKind::File || member.Kind == TKind::Sparse)
-        Files[Name] = {member.Size, member.DataOffset, member.MTime, member.Chunks, member.Kind == TKind::Sparse};
+    if (FFiles && (member.Kind == TKind::File || member.Kind == TKind::Sparse))
+        (*FFiles)[Name] = {Number, member.Size, member.DataOffset, member.Chunks, member.Kind == TKind::Sparse};
     return member;
 }
 
-void TUnTar::CollectEntries(TStream32& Archive)
+// Every file before the first hard link, selected or not, by a second walk of their headers.
+void TUnTar::IndexFilesBefore(TStream32& Archive, std::int64_t Offset)
 {
+    FFiles = std::make_unique<TFileIndex>();
     TTarReader reader(ReaderOf(Archive), ArchiveSize);
     TTarEntry entry;
-    TTarReadStatus status;
-    std::map<std::string, TLinkTarget> files;  // every file so far, selected or not
-    while (!GetCancel() && (status = reader.Next(entry)) == TTarReadStatus::Entry) {
+    for (std::int64_t number = 0; reader.Next(entry) == TTarReadStatus::Entry && entry.HeaderOffset < Offset;
+         ++number) {
         const std::string name = TarEntryName(entry);
-        if (name.empty())
-            continue;  // the archive's own folder: the extraction folder
-        TMember member = MemberOf(entry, name, files);
-        if (!MatchesStoredName(name, RecurseDirs))
-            continue;
-        NameList.push_back(name);
-        NewestDate = std::max(NewestDate, UnixToDateTime(entry.MTime));
-        PackedTotal += member.Kind == TKind::Directory ? 0 : entry.Size;
-        UnpackedTotal += member.Size;
-        FMembers.push_back(std::move(member));
+        if (!name.empty())
+            MemberOf(entry, name, number);
     }
-    if (GetCancel())
-        return;
-    // What was read before the damage is still extracted, but the damage is never passed over.
-    if (status == TTarReadStatus::Truncated)
-        DoError(ArchiveFile(), "", E_UNEXPECTEDEOF, VolumeName);
-    else if (status == TTarReadStatus::Corrupt)
-        DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
+}
+
+// The date every file takes under daMaxFileDate is known before the first is written.
+void TUnTar::FindNewestDate(TStream32& Archive)
+{
+    const auto onExclude = std::exchange(OnExcludeFile, nullptr);  // told once, by the run
+    TTarReader reader(ReaderOf(Archive), ArchiveSize);
+    TTarEntry entry;
+    while (!GetCancel() && reader.Next(entry) == TTarReadStatus::Entry) {
+        const std::string name = TarEntryName(entry);
+        if (!name.empty() && MatchesStoredName(name, RecurseDirs))
+            NewestDate = std::max(NewestDate, UnixToDateTime(entry.MTime));
+    }
+    OnExcludeFile = onExclude;
 }
 
 void TUnTar::FailEntry(int ECode)
@@ -178,7 +201,33 @@ void TUnTar::FailEntry(int ECode)
         OnEnd(this, FileName, false);
 }
 
-void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member)
+void TUnTar::NoteWritten(std::int64_t Number, const std::string& Mapped)
+{
+    if (!IsFileOutput())
+        return;
+    if (FWritten.size() <= std::size_t(Number))
+        FWritten.resize(std::size_t(Number) + 1);
+    FWritten[std::size_t(Number)] = true;
+    if (FileName != Mapped)
+        FRenamed[Number] = FileName;
+}
+
+std::string TUnTar::WrittenFile(std::int64_t Number, const std::string& Name)
+{
+    if (Number < 0 || std::size_t(Number) >= FWritten.size() || !FWritten[std::size_t(Number)])
+        return {};
+    if (const auto renamed = FRenamed.find(Number); renamed != FRenamed.end())
+        return renamed->second;
+    // Where the name was mapped when it was written: the same name maps the same way in one run.
+    const std::string current = FileName;
+    std::string mapped;
+    if (TZipCommon::SetEntryName(Name))
+        mapped = FileName;
+    FileName = current;
+    return mapped;
+}
+
+void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member, std::int64_t Number)
 {
     switch (Member.Kind) {
     case TKind::PassedOver:
@@ -209,34 +258,38 @@ void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member)
             MakeStoredDir(FileName, DosDateOfUnix(Member.MTime));
         return;
     }
+    const std::string mapped = FileName;
     if (!PrepareOutput(false))
         return;
-    const auto linked = FWritten.find(Member.LinkTarget);
-    if (linked != FWritten.end() && LinkToWritten(linked->second)) {
+    const std::string linked = WrittenFile(Member.LinkNumber, Member.LinkTarget);
+    if (!linked.empty() && LinkToWritten(linked)) {
         StartEntryData();
         if (CheckCrc(32, RunningCrc.Crc32))
-            FWritten[Member.Name] = FileName;
+            NoteWritten(Number, mapped);
         return;
     }
     std::unique_ptr<TStream32> out;
     if (!OpenPlainOutput(out, true))
         return;
+    FReadFailed = false;
     const bool complete = CopyData(Archive, out.get(), Member);
     CloseOutFile(out, FileName, kAttrArchive, DosDateOfUnix(Member.MTime));
     if (GetCancel())
         return;
+    // A TAR stores no checksum of the data: the copy itself is the check.
     if (!complete)
-        FailEntry(E_UNEXPECTEDEOF);
-    else if (CheckCrc(32, RunningCrc.Crc32) && IsFileOutput())
-        FWritten[Member.Name] = FileName;
+        FinishDecodedEntry(FReadFailed ? E_UNEXPECTEDEOF : kFailureReported, 32, 0);
+    else if (CheckCrc(32, RunningCrc.Crc32))
+        NoteWritten(Number, mapped);
 }
 
 bool TUnTar::LinkToWritten(const std::string& Existing)
 {
+    const auto exact = ExactOutputNames();
     if (!IsFileOutput() || AsciiTranslation || win::SameText(Existing, ArchiveFile()) ||
         !CheckOutputTarget(FileName) || !win::FileExists(Existing))
         return false;
-    if (win::SameText(Existing, FileName))
+    if (Existing == FileName)
         return true;  // the host named the link after the file itself
     // Made beside the target and renamed over it, as every output is put in place.
     win::ForceDirectories(win::ExtractFilePath(FileName));
@@ -251,21 +304,42 @@ bool TUnTar::LinkToWritten(const std::string& Existing)
     return false;
 }
 
+bool TUnTar::CopyRange(TStream32& Archive, TStream32* Out, std::int64_t Offset, std::int64_t Count)
+{
+    if (Archive.Seek64(Offset, soBeginning) != Offset) {
+        FReadFailed = true;
+        return false;
+    }
+    if (FBuffer.empty())
+        FBuffer.resize(32768);
+    const std::int64_t total = Count;
+    while (Count > 0) {
+        const auto want = std::int32_t(std::min<std::int64_t>(Count, std::int64_t(FBuffer.size())));
+        const std::int32_t got = ReadArchiveProc(&Archive, FBuffer.data(), want, false, kNoCrc);
+        if (got <= 0) {
+            FReadFailed = true;
+            return false;
+        }
+        Count -= got;
+        BytesToRead -= got;
+        if (WriteOutputProc(Out, FBuffer.data(), kKindFileData, got, kNoCrc, false) < got)
+            return false;  // reported by the output
+        ProcessMessages();
+        DoProgress(total - Count, total, ArchiveSize);
+        if (GetCancel())
+            return false;
+    }
+    return true;
+}
+
 bool TUnTar::CopyData(TStream32& Archive, TStream32* Out, const TMember& Member)
 {
-    if (Member.Kind != TKind::Sparse) {
-        MemberBytesRemaining() = Member.Size;
-        Archive.Seek64(Member.DataOffset, soBeginning);
-        return CopyStoredMember(&Archive, Out, nullptr, FileName, 32) == 0;
-    }
+    if (Member.Kind != TKind::Sparse)
+        return CopyRange(Archive, Out, Member.DataOffset, Member.Size);
     // The stored stretches one after another; between them the file holds zeros.
     std::int64_t written = 0, stored = Member.DataOffset;
     for (const TTarSparseChunk& chunk : *Member.Chunks) {
-        if (!SkipHole(Out, chunk.Offset - written))
-            return false;
-        MemberBytesRemaining() = chunk.Size;
-        Archive.Seek64(stored, soBeginning);
-        if (CopyStoredMember(&Archive, Out, nullptr, FileName, 32) != 0 || GetCancel())
+        if (!SkipHole(Out, chunk.Offset - written) || !CopyRange(Archive, Out, stored, chunk.Size))
             return false;
         stored += chunk.Size;
         written = chunk.Offset + chunk.Size;
@@ -295,7 +369,7 @@ bool TUnTar::SkipHole(TStream32* Out, std::int64_t Count)
     static const std::vector<std::uint8_t> zeros(32768, 0);
     while (Count > 0 && !GetCancel()) {
         const auto n = std::int32_t(std::min<std::int64_t>(Count, std::int64_t(zeros.size())));
-        if (WriteOutputProc(Out, zeros.data(), kKindFileData, n, 32, false) < n)
+        if (WriteOutputProc(Out, zeros.data(), kKindFileData, n, kNoCrc, false) < n)
             return false;
         Count -= n;
         ProcessMessages();

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
+#include <unordered_map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,10 +29,10 @@ class TUnTar : public TUnBase {
 public:
     explicit TUnTar(TObject* AOwner = nullptr);
 
+    // Each entry is extracted as the walk reaches it: nothing grows with the number of entries
+    // but a bit per entry (whether it was written), and an index of the files once a hard link
+    // shows that one is needed.
     void ProcessArchive(TStream32* Archive) override;
-
-    // Converted names of the selected entries, in archive order (for the run only).
-    std::vector<std::string> NameList;
 
 private:
     enum class TKind : std::uint8_t { File, Directory, Sparse, PassedOver, MissingLink, BadSparse };
@@ -41,6 +41,7 @@ private:
         TKind Kind = TKind::File;
         std::string Note;  // what a passed-over entry is; the target a hard link misses
         std::string LinkTarget;  // a hard link: the name of the member it names
+        std::int64_t LinkNumber = -1;  // and that member's number in the archive
         std::int64_t Size = 0;  // of the file written
         std::int64_t DataOffset = 0;
         std::int64_t MTime = 0;
@@ -49,26 +50,35 @@ private:
     };
     // Where an earlier file's data lies, for the hard links that name it.
     struct TLinkTarget {
+        std::int64_t Number = 0;
         std::int64_t Size = 0;
         std::int64_t DataOffset = 0;
-        std::int64_t MTime = 0;
         std::shared_ptr<const std::vector<TTarSparseChunk>> Chunks;
         bool Sparse = false;
     };
+    using TFileIndex = std::unordered_map<std::string, TLinkTarget>;
 
-    void CollectEntries(TStream32& Archive);
-    TMember MemberOf(const TTarEntry& Entry, const std::string& Name,
-                     std::map<std::string, TLinkTarget>& Files) const;
-    void ExtractMember(TStream32& Archive, const TMember& Member);
+    TMember MemberOf(const TTarEntry& Entry, const std::string& Name, std::int64_t Number);
+    void IndexFilesBefore(TStream32& Archive, std::int64_t Offset);
+    void FindNewestDate(TStream32& Archive);
+    void ExtractMember(TStream32& Archive, const TMember& Member, std::int64_t Number);
+    // False after a failure, reported where it happened.
     bool CopyData(TStream32& Archive, TStream32* Out, const TMember& Member);
+    bool CopyRange(TStream32& Archive, TStream32* Out, std::int64_t Offset, std::int64_t Count);
     // Count zero bytes of a sparse file: a hole in a file, nothing in a test, zeros elsewhere.
     bool SkipHole(TStream32* Out, std::int64_t Count);
     void FailEntry(int ECode);
     // A hard link to a file this run wrote becomes one on disk too; false: copy the data instead.
     bool LinkToWritten(const std::string& Existing);
+    void NoteWritten(std::int64_t Number, const std::string& Mapped);
+    // The file this run wrote for the entry of that number and name, or empty.
+    std::string WrittenFile(std::int64_t Number, const std::string& Name);
 
-    std::vector<TMember> FMembers;
-    std::map<std::string, std::string> FWritten;  // member name -> the file this run wrote for it
+    std::unique_ptr<TFileIndex> FFiles;  // made at the first hard link
+    std::vector<bool> FWritten;          // by entry number
+    std::unordered_map<std::int64_t, std::string> FRenamed;  // written under a name the host chose
+    std::vector<std::uint8_t> FBuffer;
+    bool FReadFailed = false;
 };
 
 // Extracts (operation 0 or 10) or tests (6 or 7) the TAR in TarFile for Caller, whose selection,

@@ -125,7 +125,7 @@ private:
     std::map<std::int64_t, std::int64_t> FClaimed;  // byte ranges of the members run: begin -> end
     int FListed = 0;                  // members of a single archive run so far
     std::string FName;                // the current member's, when it comes from the pool
-    TDiskSpannObj FSpan;
+    TSpanDiskReader FSpan;
     std::int64_t FCorrection = 0;
     bool FStubSearched = false;       // the first local header was looked for (FCorrection)
     std::int64_t FPrefix = 0;

@@ -112,7 +112,7 @@ bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
             if (!FInflate)
                 FInflate = std::make_unique<TInflateWorkspace>();
             io.Workspace = FInflate.get();
-            ok = InflateData(io, Work.Method == 9, FArcType == atGZip) == TInflateResult::Ok;
+            ok = InflateData(io, Work.Method == 9, FArcType == atGZip) == TCodecStatus::Ok;
             break;
         }
         case 12: {

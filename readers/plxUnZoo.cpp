@@ -100,16 +100,16 @@ int TUnZoo::DecodeMember(TStream32& Archive, const TZooEntry& Entry, TStream32* 
             return CopyStoredData(source, sink, Entry.UnpackedSize) ? 0 : E_UNEXPECTEDEOF;
         case 1: {
             TLzwDecoder lzw(source, sink, Entry.UnpackedSize, TLzwRawFormat{kZooLzwBits, false});
-            const TLzwStatus status = lzw.Decode();
-            const bool fellShort = status == TLzwStatus::Ok && lzw.BytesWritten() != Entry.UnpackedSize;
-            return CodecStatusMessage(fellShort ? TLzwStatus::Truncated : status);
+            const TCodecStatus status = lzw.Decode();
+            const bool fellShort = status == TCodecStatus::Ok && lzw.BytesWritten() != Entry.UnpackedSize;
+            return CodecStatusMessage(fellShort ? TCodecStatus::Truncated : status);
         }
         case 2: {
             TStaticHuffmanParams params;
             LhaStaticParams('5', params);
             FStatic.StaticHuffmanInit(params);
             TStaticHuffmanBits bits(source);
-            const TLzhResult result = FStatic.StaticHuffmanDecode(bits, sink, Entry.UnpackedSize);
+            const TCodecStatus result = FStatic.StaticHuffmanDecode(bits, sink, Entry.UnpackedSize);
             return CodecStatusMessage(result);
         }
         default:

@@ -51,7 +51,7 @@ void TZipCheck::BindExtractor(TUnBase& Extractor)
     Extractor.OnEnd = [this](TObject*, const std::string& Name, bool Pass) {
         OnStatus(this, Name, Pass);
         if (OnEnd)
-            OnEnd(this, Name);
+            OnEnd(this, Name, Pass);
     };
     // Only an assigned event is relayed: without one the extractor looks for volumes itself.
     if (OnNextVolume)

@@ -9,7 +9,6 @@
 #include "core/UnBase.h"
 
 using TOnIntegrityStatus = std::function<void(TObject* Sender, const std::string& FileName, bool PassFail)>;
-using TOnIntegrityEnd = std::function<void(TObject* Sender, const std::string& FileName)>;
 
 class TZipCheck : public TUnBase {
 public:
@@ -17,8 +16,8 @@ public:
     explicit TZipCheck(TObject* AOwner = nullptr) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
 
     TOnIntegrityStatus OnStatus;  // required
-    // Hides the base's event of the same name: the result goes to OnStatus, this one only ends.
-    TOnIntegrityEnd OnEnd;
+    // The base's OnEnd fires after OnStatus with the same result, so a handler bound through a
+    // TZipCommon& is not lost.
     TOnChangeArchive OnChangeArchive;  // a GZip or bzip2 file held a TAR whose members were tested
 
     // Tests ArchiveFile as detected; answers the number of members tested (also left in

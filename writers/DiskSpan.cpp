@@ -27,33 +27,33 @@ std::string SpanDiskLabel(int Number)
     return label;
 }
 
-TDiskSpanObj::TDiskSpanObj(TZipBase& Owner, TDiskManager& Disks)
+TSpanDiskWriter::TSpanDiskWriter(TZipBase& Owner, TDiskManager& Disks)
     : FOwner(Owner), FDisks(Disks), FTarget(Owner.ArchiveFile())
 {
     BindEvents(&Owner, Owner.OnDiskInDrvErr, Owner.OnDiskWriteProtectErr, Owner.DiskErrorReporter(), Owner.CancelPtr);
 }
 
-TDiskSpanObj::~TDiskSpanObj() { CloseFile(); }
+TSpanDiskWriter::~TSpanDiskWriter() { CloseFile(); }
 
-void TDiskSpanObj::CloseFile()
+void TSpanDiskWriter::CloseFile()
 {
     if (FFile != INVALID_HANDLE_VALUE)
         CloseHandle(FFile);
     FFile = INVALID_HANDLE_VALUE;
 }
 
-bool TDiskSpanObj::Failed(int ECode, const std::string& Extended)
+bool TSpanDiskWriter::Failed(int ECode, const std::string& Extended)
 {
     Report(ECode, FTarget, Extended);
     return false;
 }
 
-std::int64_t TDiskSpanObj::FreshRoom() const
+std::int64_t TSpanDiskWriter::FreshRoom() const
 {
     return std::max<std::int64_t>(FDisks.TotalSpace - kDiskReserve, kDiskReserve);
 }
 
-bool TDiskSpanObj::WriteSpannedArchive(TStream32& Source)
+bool TSpanDiskWriter::WriteSpannedArchive(TStream32& Source)
 {
     FOwner.DoProgress(0, 1, 1);
     if (!FirstDisk())
@@ -65,7 +65,7 @@ bool TDiskSpanObj::WriteSpannedArchive(TStream32& Source)
     return ok;
 }
 
-bool TDiskSpanObj::WriteHere(const void* Data, std::int64_t Count)
+bool TSpanDiskWriter::WriteHere(const void* Data, std::int64_t Count)
 {
     DWORD written = 0;
     if (!WriteFile(FFile, Data, DWORD(Count), &written, nullptr) || written != DWORD(Count))
@@ -75,14 +75,14 @@ bool TDiskSpanObj::WriteHere(const void* Data, std::int64_t Count)
     return true;
 }
 
-bool TDiskSpanObj::FirstDisk()
+bool TSpanDiskWriter::FirstDisk()
 {
     FDiskNumber = 1;
     FRequired = std::int64_t(FOwner.LeaveSpaceOnFirstDisk) + kDiskReserve;
     return GetDisk();
 }
 
-bool TDiskSpanObj::NextVolume()
+bool TSpanDiskWriter::NextVolume()
 {
     CloseFile();
     ++FDiskNumber;
@@ -90,7 +90,7 @@ bool TDiskSpanObj::NextVolume()
     return GetDisk();
 }
 
-bool TDiskSpanObj::GetDisk()
+bool TSpanDiskWriter::GetDisk()
 {
     if (!FOwner.OnInsertDisk)
         return Failed(E_REQUIREDEVENT, "OnInsertDisk");
@@ -120,7 +120,7 @@ bool TDiskSpanObj::GetDisk()
 
 // A disk that holds a file of the archive's name, or that belongs to a spanned set, is
 // overwritten only with the user's yes.
-bool TDiskSpanObj::ExaminedDisk()
+bool TSpanDiskWriter::ExaminedDisk()
 {
     const bool fileThere = win::FileExists(FTarget);
     if (!fileThere && GetPkBackDiskNumber(FDisks.VolumeLabel) == 0)
@@ -144,7 +144,7 @@ bool TDiskSpanObj::ExaminedDisk()
     return FDisks.GetDiskInfo(FTarget, OnDiskNotReady, OnWriteProtect, DoError, Sender, CancelFlag);
 }
 
-bool TDiskSpanObj::ClearDisk()
+bool TSpanDiskWriter::ClearDisk()
 {
     const std::string drive = win::ExtractFileDrive(FTarget);
     if (!FOwner.OnClearDisk) {
@@ -165,7 +165,7 @@ bool TDiskSpanObj::ClearDisk()
     return true;
 }
 
-bool TDiskSpanObj::OpenDisk()
+bool TSpanDiskWriter::OpenDisk()
 {
     // A blank disk has none of the target's folders yet.
     const std::string folder = win::ExtractFileDir(FTarget);
@@ -185,7 +185,7 @@ bool TDiskSpanObj::OpenDisk()
     return true;
 }
 
-bool TDiskSpanObj::WriteVolumeLabel()
+bool TSpanDiskWriter::WriteVolumeLabel()
 {
     const std::string label = SpanDiskLabel(FDiskNumber);
     if (FDisks.VolumeLabel == label)
@@ -227,7 +227,7 @@ bool TZipBase::PlaceTempOutput(TStream32* Stream, const std::string& Target, boo
         DoError(TempName, "", E_OPENFILE, Target);
         return false;
     }
-    TDiskSpanObj span(*this, DiskManager());
+    TSpanDiskWriter span(*this, DiskManager());
     return span.WriteSpannedArchive(*source);
 }
 
@@ -240,7 +240,7 @@ bool TZipBase::SpanArchive(const std::string& Finished)
         return false;
     }
     try {
-        TDiskSpanObj span(*this, DiskManager());
+        TSpanDiskWriter span(*this, DiskManager());
         return span.WriteSpannedArchive(source);
     } catch (const std::exception& e) {
         ReportFailure(e);

@@ -12,10 +12,10 @@
 class TZipBase;
 class TStream32;
 
-class TDiskSpanObj : public TDiskErrorEvents, public TZipVolumeSink {
+class TSpanDiskWriter : public TDiskErrorEvents, public TZipVolumeSink {
 public:
-    TDiskSpanObj(TZipBase& Owner, TDiskManager& Disks);
-    ~TDiskSpanObj() override;
+    TSpanDiskWriter(TZipBase& Owner, TDiskManager& Disks);
+    ~TSpanDiskWriter() override;
 
     // The whole copy; true when every entry, the directory and the end record were written.
     bool WriteSpannedArchive(TStream32& Source);

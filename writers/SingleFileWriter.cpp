@@ -90,6 +90,7 @@ std::vector<TFoundInput> TSingleFileWriter::ScanInputs()
     scan.AbortPtr = CancelPtr;
     scan.OnScanFile = OnFileScanStatus;
     scan.OnRecurseDir = OnRecurseDir;
+    scan.OnLinkPassedOver = [this](TObject*, const std::string& path) { ReportLinkPassedOver(path); };
     const bool wasCancelled = GetCancel();
     scan.Scan();
     *CancelPtr = wasCancelled || *CancelPtr;  // the scanner clears the flag it is given

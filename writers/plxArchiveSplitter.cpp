@@ -219,12 +219,12 @@ bool TArchiveSplitter::CheckRun(std::int64_t& VolumeSize)
         return false;
     }
     if (!ReplaceTarget && win::FileExists(SplitArchiveFile)) {
-        if (!OnFileExists) {
+        if (!OnSplitFileExists) {
             DoError(SplitArchiveFile, "OnFileExists", E_REQUIREDEVENT, SplitArchiveFile);
             return false;
         }
         bool overwrite = false;
-        OnFileExists(this, SplitArchiveFile, overwrite);
+        OnSplitFileExists(this, SplitArchiveFile, overwrite);
         if (!overwrite) {
             DoError(SplitArchiveFile, "", E_USERCANCEL, SplitArchiveFile);
             return false;
@@ -274,8 +274,8 @@ bool TArchiveSplitter::SplitZip()
         }
         source = file.get();
     }
-    if (OnBegin)
-        OnBegin(this);
+    if (OnSplitBegin)
+        OnSplitBegin(this);
 
     // The layout is the ZIP writer's; its reports and progress are this component's.
     TZip layout;
@@ -298,7 +298,7 @@ bool TArchiveSplitter::SplitZip()
     if (!ok)
         return false;
     DeleteOldVolumes(written);
-    if (OnEnd)
-        OnEnd(this, written - 1);
+    if (OnSplitEnd)
+        OnSplitEnd(this, written - 1);
     return true;
 }

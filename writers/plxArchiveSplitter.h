@@ -39,10 +39,11 @@ public:
     // The caller owns the target and has decided to replace it: no OnFileExists question.
     bool ReplaceTarget = false;
 
-    // The splitter's own events (they hide the archive components' events of the same names).
-    TNotifyEvent OnBegin;
-    TOnSplitEnd OnEnd;
-    TOnSplitFileExists OnFileExists;
+    // Named apart from the base's OnBegin/OnEnd/OnFileExists, whose signatures differ: one member
+    // per event, so binding through a TZipCommon& can never set a field nobody fires.
+    TNotifyEvent OnSplitBegin;
+    TOnSplitEnd OnSplitEnd;
+    TOnSplitFileExists OnSplitFileExists;
     TOnSplitNewVolume OnSplitNewVolume;
     TOnSplitDeleteVolume OnSplitDeleteVolume;
 

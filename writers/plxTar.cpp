@@ -1,5 +1,6 @@
 #include "writers/plxTar.h"
 
+#include "core/Endian.h"
 #include "core/Err_Msgs.h"
 #include "core/plxGbls.h"
 #include "core/plxHooks.h"
@@ -17,22 +18,6 @@
 namespace {
 
 constexpr std::int32_t kCopyBlock = 65536;
-constexpr std::int64_t kMaxOctal11 = 077777777777;
-
-// Octal with leading zeros and a closing zero byte; base-256 when octal cannot hold it.
-void PutNumber(std::uint8_t* Field, int Width, std::int64_t Value)
-{
-    std::memset(Field, 0, std::size_t(Width));
-    if (Value >= 0 && Value <= kMaxOctal11) {
-        for (int i = Width - 2; i >= 0; --i, Value >>= 3)
-            Field[i] = std::uint8_t('0' + (Value & 7));
-        return;
-    }
-    Field[0] = 0x80;
-    for (int i = 0; i < 8; ++i)
-        Field[Width - 1 - i] = std::uint8_t(std::uint64_t(Value) >> (8 * i));
-}
-
 // A DOS date is local time; DateTimeToUnix takes local time.
 std::int64_t UnixOfDos(std::uint32_t Dos)
 {
@@ -109,25 +94,39 @@ TTarWriteEntry TTar::NewEntry(const std::string& StoredName, bool Directory, std
     return e;
 }
 
+namespace {
+
+// What the list keeps of an entry until it is written: size, mtime and type, not a whole header
+// block (which made the list grow by half a kilobyte a file).
+constexpr std::size_t kKeptSize = 17;
+
+void KeepEntryInfo(TCompressFileInfo& Item, std::int64_t Size, std::int64_t MTime, char Type)
+{
+    std::vector<std::uint8_t> kept(kKeptSize);
+    PutLE64(kept.data(), std::uint64_t(Size));
+    PutLE64(kept.data() + 8, std::uint64_t(MTime));
+    kept[16] = std::uint8_t(Type);
+    Item.Header = std::move(kept);
+}
+
+}  // namespace
+
 void TTar::StoreFileInfo(TCompressFileInfo& Item, const TCompressEntryInfo& Info)
 {
-    Item.Header.resize(TarBlockSize, 0);
     const bool dir = (Info.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    std::memcpy(Item.Header.data() + 100, dir ? "0040555" : "0100444", 8);
-    PutNumber(Item.Header.data() + 124, 12, dir ? 0 : Info.UnpackedSize);
-    PutNumber(Item.Header.data() + 136, 12, std::max<std::int64_t>(UnixOfDos(Info.DosDateTime), 0));
-    Item.Header[156] = dir ? '5' : '0';
+    KeepEntryInfo(Item, dir ? 0 : Info.UnpackedSize, std::max<std::int64_t>(UnixOfDos(Info.DosDateTime), 0),
+                  dir ? '5' : '0');
 }
 
 void TTar::ReadFileInfo(const TCompressFileInfo& Item, TCompressEntryInfo& Info)
 {
     Info = {};
-    if (Item.Header.size() < std::size_t(TarBlockSize))
+    if (Item.Header.size() != kKeptSize)
         return;
-    Info.UnpackedSize = TarNumericField(Item.Header.data() + 124, 12).value_or(0);
+    Info.UnpackedSize = std::int64_t(GetLE64(Item.Header.data()));
     Info.PackedSize = Info.UnpackedSize;
-    Info.DosDateTime = DosOfUnix(TarNumericField(Item.Header.data() + 136, 12).value_or(0));
-    Info.Attributes = Item.Header[156] == '5' ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    Info.DosDateTime = DosOfUnix(std::int64_t(GetLE64(Item.Header.data() + 8)));
+    Info.Attributes = Item.Header[16] == '5' ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
 }
 
 void TTar::CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryList)
@@ -151,12 +150,8 @@ void TTar::CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryList)
         TCompressFileInfo record;
         record.Action = eaCopy;
         record.Offset = entry.HeaderOffset;
-        record.Header.assign(TarBlockSize, 0);
-        record.Header[156] = std::uint8_t(entry.TypeFlag);
-        PutNumber(record.Header.data() + 124, 12, entry.Size);
-        PutNumber(record.Header.data() + 136, 12, std::max<std::int64_t>(entry.MTime, 0));
-        if (entry.IsDirectory())
-            record.Header[156] = '5';
+        KeepEntryInfo(record, entry.Size, std::max<std::int64_t>(entry.MTime, 0),
+                      entry.IsDirectory() ? '5' : entry.TypeFlag);
         FOldEntries[entry.HeaderOffset] = entry;
         AddOldEntry(EntryList, record, StoredToListName(entry.Name));
     }

@@ -28,7 +28,7 @@ bool TTarGZ::DecompressExisting(const std::string& Archive, const std::string& T
     const TGzipDecodeResult r = DecodeGzipStream(
         [&in](std::uint8_t* b, std::size_t n) { return std::size_t(std::max(in.Read(b, std::int32_t(n)), 0)); },
         [&out](const std::uint8_t* d, std::size_t n) { out.WriteBuffer(d, std::int32_t(n)); });
-    if (r.Status != TGzipStatus::Ok) {
+    if (r.Status != TCodecStatus::Ok) {
         DoError(Archive, "", CodecStatusMessage(r.Status), Archive);
         return false;
     }

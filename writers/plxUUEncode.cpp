@@ -219,8 +219,7 @@ private:
         if (FPartNumber == kMaxParts)
             Z.RaiseError(Z.OutFilename(), "", "", E_MAXVOLUMES);
         ++FPartNumber;
-        const std::string target =
-            NumberedVolumeName(Z.OutFilename(), FPartNumber, nvChangeExt, true);
+        const std::string target = TextPartName(Z.OutFilename(), FPartNumber);
         OpenPart(target);
         Put("part " + std::to_string(FPartNumber) + "\r\n");
         if (FVolumeFiles || FFacts.Code == TTextCode::Base64)

@@ -29,8 +29,8 @@ int TZipSplitter::Compress()
     };
     FSplitter.OnSplitNewVolume = OnSplitNewVolume;
     FSplitter.OnSplitDeleteVolume = OnSplitDeleteVolume;
-    FSplitter.OnEnd = OnSplitEnd;
-    FSplitter.OnFileExists = {};
+    FSplitter.OnSplitEnd = OnSplitEnd;
+    FSplitter.OnSplitFileExists = {};
     return TZipBase::Compress();
 }
 

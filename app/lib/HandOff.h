@@ -55,7 +55,6 @@ THandOffBytes EncodeHandOffRecord(const THandOffRecord& record, TCutFields* cut 
 std::optional<THandOffRecord> DecodeHandOffRecord(const void* data, std::size_t size);
 
 // Transfer codes.
-constexpr bool IsUploadCode(int code) { return (code >= 10 && code <= 19); }
 constexpr bool IsDownloadCode(int code) { return (code >= 20 && code <= 22) || code == 70; }
 
 struct TUploadChoice {

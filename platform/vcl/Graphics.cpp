@@ -380,17 +380,4 @@ void TBitmap::SetPixel(int x, int y, TColor rgb)
         pixels_[size_t(y) * width_ + x] = rgb & 0xFFFFFF;
 }
 
-bool TBitmap::SaveToPpm(const std::string& path) const
-{
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    std::fprintf(f, "P6\n%d %d\n255\n", width_, height_);
-    for (TColor c : pixels_) {
-        unsigned char rgb[3] = {(unsigned char)GetRValue(c), (unsigned char)GetGValue(c), (unsigned char)GetBValue(c)};
-        std::fwrite(rgb, 1, 3, f);
-    }
-    return std::fclose(f) == 0;
-}
-
 }  // namespace vcl

@@ -132,8 +132,6 @@ public:
         TColor Color;
     };
     const std::vector<TTextRecord>& Texts() const { return texts_; }
-    // Writes a binary PPM (P6), for looking at headless renderings.
-    bool SaveToPpm(const std::string& path) const;
 
 private:
     int DeviceWidth() const override { return width_; }

@@ -128,12 +128,6 @@ DriveUseCache& Cache()
 
 }  // namespace
 
-std::uint64_t BytesUsedUnder(const std::string& hostFolder)
-{
-    std::uint64_t files = 0;
-    return SumRegularFiles(hostFolder, files);
-}
-
 std::uint64_t MeasureDriveUse(const DriveEntry& drive)
 {
     return Cache().Measure(drive.root);

@@ -58,8 +58,6 @@ std::string FormatDriveTable(const std::vector<DriveEntry>& entries);
 // Drives for the removable, optical and network mounts of a mount table (letters not yet given).
 std::vector<DriveEntry> DrivesFromMounts(std::string_view mountsText);
 
-// Bytes of the regular files under a folder (symbolic links not followed).
-std::uint64_t BytesUsedUnder(const std::string& hostFolder);
 // Measures what a capacity-limited drive holds now, and keeps the figure for HasRoomFor.
 std::uint64_t MeasureDriveUse(const DriveEntry& drive);
 // The capacity-limited drive whose folder holds a host path, if any.

@@ -468,6 +468,35 @@ BOOL PutTempFileInPlace(const std::string& tempHost, const std::string& targetHo
     return TRUE;
 }
 
+HANDLE CreateNewHostFile(const std::string& hostPath, HostFileId& id)
+{
+    const int fd = ::open(hostPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        FailFromErrno(hostPath, ERROR_FILE_EXISTS);
+        if (fd >= 0)
+            ::close(fd);
+        return INVALID_HANDLE_VALUE;
+    }
+    id = {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)};
+    NoteNameAdded(hostPath);
+    SetLastError(ERROR_SUCCESS);
+    return AdoptHostFile(fd, hostPath, true, true);
+}
+
+BOOL RemoveHostFileIfSame(const std::string& hostPath, const HostFileId& id)
+{
+    struct stat st {};
+    if (lstat(hostPath.c_str(), &st) != 0)
+        return FailFromErrno(hostPath);
+    if (static_cast<unsigned long long>(st.st_dev) != id.device || static_cast<unsigned long long>(st.st_ino) != id.inode)
+        return FailWith(ERROR_FILE_EXISTS);
+    if (::unlink(hostPath.c_str()) != 0)
+        return FailFromErrno(hostPath);
+    NoteNameRemoved(hostPath);
+    return TRUE;
+}
+
 BOOL TakeOwnerAndModeOf(const std::string& model, const std::string& file)
 {
     std::string modelHost, fileHost;

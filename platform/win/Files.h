@@ -78,6 +78,16 @@ HANDLE AdoptHostFile(int fd, const std::string& hostPath, bool canRead, bool can
 // name has appeared since.
 BOOL PutTempFileInPlace(const std::string& tempHost, const std::string& targetHost);
 
+// Which file a name held when this process made it.
+struct HostFileId {
+    unsigned long long device = 0, inode = 0;
+};
+// Creates a new file under a host path the caller has found, exclusively (an existing name, a
+// link included, fails with ERROR_FILE_EXISTS), open for reading and writing; `id` names it for
+// RemoveHostFileIfSame.
+HANDLE CreateNewHostFile(const std::string& hostPath, HostFileId& id);
+// Removes the file this process made under hostPath, unless another file has taken the name since.
+BOOL RemoveHostFileIfSame(const std::string& hostPath, const HostFileId& id);
 // Puts a finished file (an archive written under a temporary name) at Target: over an existing
 // file as ReplaceFileA does, else by MoveFileExA with copying allowed.
 BOOL PutFileInPlace(const std::string& finished, const std::string& target);

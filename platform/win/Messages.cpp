@@ -101,7 +101,6 @@ struct MessageState {
     // Given up for a moment when we are out of descriptors, to take and drop a waiting connection.
     UniqueFd spare{::open("/dev/null", O_RDONLY | O_CLOEXEC)};
     HWND nextSlot = 1;
-    win::LocalWindowHooks hooks;
 
     ~MessageState()
     {
@@ -922,19 +921,16 @@ BOOL WaitMessageFor(int timeoutMs)
 
 BOOL SetForegroundWindow(HWND hwnd)
 {
-    if (FindLocal(hwnd)) {
-        const auto hook = State().hooks.setForeground;
-        return hook ? hook(hwnd) : TRUE;
-    }
+    if (FindLocal(hwnd))
+        return TRUE;
     return IsWindow(hwnd);
 }
 
 BOOL ShowWindow(HWND hwnd, int showCommand)
 {
-    if (FindLocal(hwnd)) {
-        const auto hook = State().hooks.show;
-        return hook ? hook(hwnd, showCommand) : TRUE;
-    }
+    (void)showCommand;
+    if (FindLocal(hwnd))
+        return TRUE;
     return IsWindow(hwnd);
 }
 
@@ -943,9 +939,3 @@ BOOL PostMessageToClass(const char* className, UINT msg, WPARAM wParam, LPARAM l
     const HWND hwnd = FindWindowA(className, nullptr);
     return hwnd != 0 && PostMessageA(hwnd, msg, wParam, lParam);
 }
-
-namespace win {
-
-void SetLocalWindowHooks(LocalWindowHooks hooks) { State().hooks = std::move(hooks); }
-
-}  // namespace win

@@ -49,19 +49,9 @@ std::vector<int> MessageWaitDescriptors();
 BOOL WaitMessageFor(int timeoutMs);
 
 // Other processes' windows can only be asked whether they are alive: these return TRUE for a live
-// remote window. Local windows go to the hooks that the GUI library installs (TRUE when unset).
+// remote window. Local windows answer TRUE.
 BOOL SetForegroundWindow(HWND hwnd);
 BOOL ShowWindow(HWND hwnd, int showCommand);
 
 // Posts the message to the first live window of the class; FALSE when there is none.
 BOOL PostMessageToClass(const char* className, UINT msg, WPARAM wParam, LPARAM lParam);
-
-namespace win {
-
-struct LocalWindowHooks {
-    std::function<BOOL(HWND)> setForeground;
-    std::function<BOOL(HWND, int)> show;
-};
-void SetLocalWindowHooks(LocalWindowHooks hooks);
-
-}  // namespace win

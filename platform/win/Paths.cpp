@@ -13,6 +13,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,13 +94,36 @@ std::string JoinHost(const std::string& dir, const std::string& name)
     return dir == "/" ? "/" + name : dir + "/" + name;
 }
 
+thread_local const WinPath* exactBelow = nullptr;
+
+bool SameRoot(const WinPath& a, const WinPath& b)
+{
+    return a.drive ? a.drive == b.drive : !b.drive && SameText(a.server, b.server) && SameText(a.share, b.share);
+}
+
+// How many leading names of path may be found without regard to case: all, unless the path lies
+// below the folder of a live ExactNamesBelow, whose own names are the only ones.
+std::size_t NamesFoundIgnoringCase(const WinPath& path)
+{
+    const WinPath* folder = exactBelow;
+    if (!folder || !SameRoot(*folder, path) || path.parts.size() <= folder->parts.size())
+        return path.parts.size();
+    for (std::size_t i = 0; i < folder->parts.size(); ++i)
+        if (!SameText(folder->parts[i], path.parts[i]))
+            return path.parts.size();
+    return folder->parts.size();
+}
+
 // Each name found as given, else without case, level by level; below the first name that is not
-// found at all the rest keeps the names as given.
-std::string WalkIgnoringCase(const std::string& root, const std::vector<std::string>& parts)
+// found at all, or past the first ignoringCase names, the rest keeps the names as given.
+std::string WalkIgnoringCase(const std::string& root, const std::vector<std::string>& parts,
+                             std::size_t ignoringCase)
 {
     std::string host = root;
     bool lookingUp = true;
-    for (const auto& part : parts) {
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const std::string& part = parts[i];
+        lookingUp = lookingUp && i < ignoringCase;
         std::string next = JoinHost(host, part);
         struct stat st {};
         if (lookingUp && lstat(next.c_str(), &st) != 0) {
@@ -247,9 +271,12 @@ bool ToHostPath(std::string_view path, std::string& host, WinPath* parsedOut, Ho
         host = std::move(exact);
         return true;
     }
+    const bool missing = errno == ENOENT;
+    const std::size_t ignoringCase = NamesFoundIgnoringCase(parsed);
     // stat, not lstat: a remembered listing must follow the folder a link points to.
-    if (errno == ENOENT && stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        const std::string other = FindNameIgnoringCase(parent, st, last);
+    if (missing && stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        const std::string other =
+            ignoringCase == parsed.parts.size() ? FindNameIgnoringCase(parent, st, last) : std::string();
         if (other.empty()) {
             found.known = HostPathState::Missing;
             host = std::move(exact);
@@ -259,8 +286,15 @@ bool ToHostPath(std::string_view path, std::string& host, WinPath* parsedOut, Ho
         return true;
     }
 
-    host = WalkIgnoringCase(drive->root, parsed.parts);
+    host = WalkIgnoringCase(drive->root, parsed.parts, ignoringCase);
     return true;
+}
+
+ExactNamesBelow::ExactNamesBelow(const WinPath* folder) : previous(std::exchange(exactBelow, folder)) {}
+
+ExactNamesBelow::~ExactNamesBelow()
+{
+    exactBelow = previous;
 }
 
 std::string ToWindowsPath(std::string_view hostPath)

@@ -43,6 +43,21 @@ struct HostPathState {
 // per component; what still is not found is kept as given (so that it can be created). False, with
 // the last error set, for an unknown drive or share or an invalid name.
 bool ToHostPath(std::string_view path, std::string& host, WinPath* parsed = nullptr, HostPathState* state = nullptr);
+// While one lives on this thread, the names below folder (a parsed, absolute folder; null for
+// none) are looked up exactly, never ignoring case: what an archive member writes lands under its
+// own name, never in a file whose name differs only in case. The folder's own names are found as
+// any path's are.
+class ExactNamesBelow {
+public:
+    explicit ExactNamesBelow(const WinPath* folder);
+    ~ExactNamesBelow();
+    ExactNamesBelow(const ExactNamesBelow&) = delete;
+    ExactNamesBelow& operator=(const ExactNamesBelow&) = delete;
+
+private:
+    const WinPath* previous;
+};
+
 // The Windows path of a host path, under the drive or share with the longest matching folder;
 // empty when no drive covers it.
 std::string ToWindowsPath(std::string_view hostPath);

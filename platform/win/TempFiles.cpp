@@ -599,6 +599,27 @@ std::string CreateOwnedTempFileIn(std::string_view folder, const std::string& fo
     return MakeOwnedTempFile(base, folderHost, prefix, &handle);
 }
 
+void SweepDeadOwnersFiles(const std::string& folderHost, std::string_view prefix)
+{
+    SweepOncePerProcess();
+    if (FirstUseOf(folderHost, prefix))
+        RemoveDeadOwnersFiles(folderHost, prefix);
+}
+
+void NotePartialFile(const std::string& hostPath) { NoteLive(hostPath); }
+
+void ForgetPartialFile(const std::string& hostPath)
+{
+    const pid_t self = ::getpid();
+    for (auto& slot : gLive) {
+        int expected = kLive;
+        if (slot.state.load() == kLive && slot.owner == self && hostPath == slot.path) {
+            slot.state.compare_exchange_strong(expected, kFree);
+            return;
+        }
+    }
+}
+
 std::string OwnedTempName(std::string_view prefix) { return OwnedName(prefix, RandomNumber()); }
 
 void NoteTempFileMade(const std::string& hostPath)

@@ -47,6 +47,15 @@ std::string OwnedTempName(std::string_view prefix);
 // since, or never made, needs no word.
 void NoteTempFileMade(const std::string& hostPath);
 
+// What the first temporary file of `prefix` made in a folder does, without making one: removes the
+// files of dead owners there, once per folder (host path) and prefix in a process.
+void SweepDeadOwnersFiles(const std::string& folderHost, std::string_view prefix);
+
+// A file being written under its final name, which a terminating signal should not leave half
+// written: removed by the signal until ForgetPartialFile says it is complete (or gone).
+void NotePartialFile(const std::string& hostPath);
+void ForgetPartialFile(const std::string& hostPath);
+
 // Removes the dead owners' temporary files in every folder listed so far; folders without any
 // temporary file leave the list. Runs once per process by itself; a program calls it at its start.
 void RemoveDeadOwnersLeftovers();

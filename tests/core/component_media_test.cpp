@@ -86,7 +86,7 @@ TEST_F(ComponentMedia, SpannedSetIsReadThroughTheComponentsEventsAndStream)
     zip.SetArchiveFile("A:\\set.zip");  // a middle disk: no end record
     EXPECT_EQ(zip.ArcType(), atUnknown);
 
-    TDiskSpannObj span;
+    TSpanDiskReader span;
     zip.InitDiskSpann(span);
     EXPECT_FALSE(span.OpenDisk(0));
     EXPECT_EQ(Codes(), std::vector<int>{E_REQUIREDEVENT});

@@ -40,7 +40,7 @@ protected:
     std::vector<Reported> reports;
 };
 
-class FakeSpanOwner : public TDiskSpannOwner {
+class FakeSpanOwner : public TSpanDiskReaderOwner {
 public:
     std::string SpanArchiveFile() const override { return File; }
     void RedetectArchive() override {
@@ -166,7 +166,7 @@ TEST_F(DiskManager, RetryBoxTextAndFileHelpers) {
 
 TEST_F(DiskManager, SpannedSetAsksForTheRightDisks) {
     FakeSpanOwner owner;
-    TDiskSpannObj span;
+    TSpanDiskReader span;
     bool cancelFlag = false;
     span.Init(&owner, nullptr, &cancelFlag, {}, {}, reporter);
 

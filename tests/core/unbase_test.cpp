@@ -10,6 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <filesystem>
@@ -550,20 +553,27 @@ TEST_F(UnBaseTest, AMemberThatFailsLeavesTheFileItWouldReplaceAndNoTemporaryFile
     EXPECT_EQ(Out("c.txt"), "new c");
     EXPECT_EQ(NamesIn(home + "/out"), abc);
 
-    // Another program takes a free name while its member is written: its file stays, the member
-    // is reported.
+    // Another program takes a name after it was found free (here while the host is asked for a
+    // password): its file stays, even with overwriting allowed, and the member is reported.
     reports.clear();
     std::filesystem::remove(home + "/out/c.txt");
-    MakeArchive({{"c.txt", big}});
-    un.OnProgress = [&](TObject*, std::uint8_t byFile, std::uint8_t) {
-        if (byFile > 0 && byFile < 100 && !std::filesystem::exists(home + "/out/c.txt"))
-            WriteHostFile(home + "/out/c.txt", "theirs");
+    MakeArchive({{"c.txt", big, 0, 0x20, "pw"}});
+    un.OnGetPassword = [&](TObject*, const std::string&, std::string& password, TSeedKeyRecord&,
+                           TSeedKeyRecord&, bool&) {
+        WriteHostFile(home + "/out/c.txt", "theirs");
+        password = "pw";
     };
+    std::vector<bool> passed;
+    un.OnEnd = [&](TObject*, const std::string&, bool pass) { passed.push_back(pass); };
     un.Extract();
     EXPECT_EQ(Codes(), std::vector<int>{E_WRITEFILE});
+    EXPECT_EQ(passed, std::vector<bool>{false});
     EXPECT_EQ(Out("c.txt"), "theirs");
     EXPECT_EQ(NamesIn(home + "/out"), abc);
     un.OnProgress = nullptr;
+    un.OnGetPassword = nullptr;
+    un.OnEnd = nullptr;
+    un.Passwords.clear();
     MakeArchive({{"a.txt", "newer a"}, {"b.txt", big}, {"c.txt", "newer c"}});
 
     // A removable drive that fills up ends the run and keeps the file.
@@ -577,6 +587,70 @@ TEST_F(UnBaseTest, AMemberThatFailsLeavesTheFileItWouldReplaceAndNoTemporaryFile
     EXPECT_TRUE(ReadHostFile(usb + "/b.txt") == "old b.txt");
     EXPECT_EQ(ReadHostFile(usb + "/c.txt"), "old c.txt");
     EXPECT_EQ(NamesIn(usb), abc);
+}
+
+TEST_F(UnBaseTest, ANewFileIsWrittenUnderItsOwnNameAndRemovedWhenItsMemberFails)
+{
+    const std::string big(100000, 'N');
+    // While a new file is written it is the only name in the folder; a bad CRC removes it, a
+    // good member before and after stays.
+    MakeArchive({{"a.txt", "new a"}, {"b.txt", big, 0, 0x20, "", true}, {"c.txt", "new c"}});
+    std::set<std::string> seen;
+    un.OnProgress = [&](TObject*, std::uint8_t byFile, std::uint8_t) {
+        if (win::ExtractFileName(un.FileName) == "b.txt" && byFile > 0 && byFile < 100)
+            seen = NamesIn(home + "/out");
+    };
+    un.Extract();
+    EXPECT_EQ(Codes(), std::vector<int>{25151});
+    EXPECT_EQ(seen, (std::set<std::string>{"a.txt", "b.txt"}));
+    EXPECT_EQ(NamesIn(home + "/out"), (std::set<std::string>{"a.txt", "c.txt"}));
+
+    // A cancel inside a new file removes it.
+    std::filesystem::remove_all(home + "/out");
+    reports.clear();
+    un.OnProgress = [&](TObject*, std::uint8_t byFile, std::uint8_t) {
+        if (win::ExtractFileName(un.FileName) == "b.txt" && byFile > 0 && byFile < 100)
+            *un.CancelPtr = true;
+    };
+    un.Extract();
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(NamesIn(home + "/out"), std::set<std::string>{"a.txt"});
+
+    // Another program puts its own file under the name while the member is written: the failed
+    // member removes only what it made.
+    std::filesystem::remove_all(home + "/out");
+    reports.clear();
+    un.OnProgress = [&](TObject*, std::uint8_t byFile, std::uint8_t) {
+        if (win::ExtractFileName(un.FileName) == "b.txt" && byFile > 0 && byFile < 100 &&
+            !std::filesystem::exists(home + "/theirs")) {
+            WriteHostFile(home + "/theirs", "theirs");
+            std::filesystem::rename(home + "/theirs", home + "/out/b.txt");
+        }
+    };
+    un.Extract();
+    EXPECT_EQ(Codes(), std::vector<int>{25151});
+    EXPECT_EQ(Out("b.txt"), "theirs");
+    EXPECT_EQ(NamesIn(home + "/out"), (std::set<std::string>{"a.txt", "b.txt", "c.txt"}));
+}
+
+TEST_F(UnBaseTest, ATerminatingSignalLeavesNoHalfWrittenFileUnderItsName)
+{
+    MakeArchive({{"done.txt", "done"}, {"big.txt", std::string(100000, 'N')}});
+    const pid_t child = fork();
+    if (child == 0) {
+        un.OnProgress = [&](TObject*, std::uint8_t byFile, std::uint8_t) {
+            if (win::ExtractFileName(un.FileName) == "big.txt" && byFile > 0 && byFile < 100)
+                raise(SIGTERM);
+        };
+        un.Extract();
+        _exit(0);
+    }
+    ASSERT_GT(child, 0);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+    EXPECT_EQ(NamesIn(home + "/out"), std::set<std::string>{"done.txt"});
+    EXPECT_EQ(Out("done.txt"), "done");
 }
 
 TEST_F(UnBaseTest, TemporaryExtractorRunsWithTheCallersSettingsAndSeedKeys)

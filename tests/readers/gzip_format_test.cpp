@@ -94,7 +94,7 @@ TEST(GzipFormat, ReadsGzipAndPigzOutput) {
               0);
 
     auto named = DecodeGz(ReadWholeFile((dir / "named.gz").string()));
-    EXPECT_EQ(named.Result.Status, TGzipStatus::Ok);
+    EXPECT_EQ(named.Result.Status, TCodecStatus::Ok);
     EXPECT_TRUE(named.Bytes == text);
     EXPECT_EQ(named.Result.First.Name, "report.txt");
     EXPECT_EQ(named.Result.First.MTime, 1600000000u);
@@ -105,13 +105,13 @@ TEST(GzipFormat, ReadsGzipAndPigzOutput) {
     EXPECT_EQ(bare.Result.First.MTime, 0u);
 
     auto comment = DecodeGz(ReadWholeFile((dir / "comment.gz").string()));
-    EXPECT_EQ(comment.Result.Status, TGzipStatus::Ok);
+    EXPECT_EQ(comment.Result.Status, TCodecStatus::Ok);
     EXPECT_TRUE(comment.Bytes == text);
     EXPECT_EQ(comment.Result.First.Comment, "said: hello");
     EXPECT_EQ(comment.Result.First.Name, "report.txt");
 
     auto empty = DecodeGz(ReadWholeFile((dir / "empty.gz").string()));
-    EXPECT_EQ(empty.Result.Status, TGzipStatus::Ok);
+    EXPECT_EQ(empty.Result.Status, TCodecStatus::Ok);
     EXPECT_TRUE(empty.Bytes.empty());
 
     // Every member is decoded and checked; the output is their concatenation. Input handed over
@@ -119,7 +119,7 @@ TEST(GzipFormat, ReadsGzipAndPigzOutput) {
     const TBytes three = ReadWholeFile((dir / "three.gz").string());
     for (std::size_t chunk : {std::size_t(0), std::size_t(3), std::size_t(7)}) {
         auto all = DecodeGz(three, UINT64_MAX, chunk);
-        EXPECT_EQ(all.Result.Status, TGzipStatus::Ok) << chunk;
+        EXPECT_EQ(all.Result.Status, TCodecStatus::Ok) << chunk;
         EXPECT_EQ(all.Result.Members, 3);
         EXPECT_EQ(all.Result.BytesIn, three.size());
         TBytes twice = text;
@@ -138,7 +138,7 @@ TEST(GzipFormat, OptionalFieldsAndLongNames) {
     EXPECT_EQ(dir.Run("gzip -t full.gz"), 0);
 
     auto run = DecodeGz(gz);
-    EXPECT_EQ(run.Result.Status, TGzipStatus::Ok);
+    EXPECT_EQ(run.Result.Status, TCodecStatus::Ok);
     EXPECT_TRUE(run.Bytes == data);
     EXPECT_EQ(run.Result.First.Name, "../../" + longName);  // whole, never cut at 255
     EXPECT_EQ(FileNamePart(run.Result.First.Name), longName);
@@ -147,7 +147,7 @@ TEST(GzipFormat, OptionalFieldsAndLongNames) {
     EXPECT_EQ(run.Result.First.MTime, 0x12345678u);
 
     TGzipHeader header;
-    EXPECT_EQ(ParseGzipHeader(gz.data(), gz.size(), header), TGzipStatus::Ok);
+    EXPECT_EQ(ParseGzipHeader(gz.data(), gz.size(), header), TCodecStatus::Ok);
     EXPECT_EQ(header.Size, FullHeader("../../" + longName, "a comment").size());
 
     // Stored names never name anything outside the output folder.
@@ -164,29 +164,29 @@ TEST(GzipFormat, DamagedStreamsFail) {
     const TBytes good = Member(EncodeGzipHeader("a.txt", 1000), data);
     auto statusOf = [](const TBytes& gz) { return DecodeGz(gz).Result.Status; };
 
-    EXPECT_EQ(statusOf({}), TGzipStatus::Truncated);
-    EXPECT_EQ(statusOf({'P', 'K', 3, 4}), TGzipStatus::NotGzip);
+    EXPECT_EQ(statusOf({}), TCodecStatus::Truncated);
+    EXPECT_EQ(statusOf({'P', 'K', 3, 4}), TCodecStatus::NotGzip);
     // Every cut fails: inside the header, the deflate data, the trailer.
     for (std::size_t cut : {std::size_t(5), std::size_t(12), good.size() / 2, good.size() - 5, good.size() - 1})
-        EXPECT_EQ(statusOf(TBytes(good.begin(), good.begin() + std::ptrdiff_t(cut))), TGzipStatus::Truncated) << cut;
+        EXPECT_EQ(statusOf(TBytes(good.begin(), good.begin() + std::ptrdiff_t(cut))), TCodecStatus::Truncated) << cut;
 
     auto patched = [&](std::size_t at, std::uint8_t value) {
         TBytes gz = good;
         gz[at] = value;
         return gz;
     };
-    EXPECT_EQ(statusOf(patched(2, 7)), TGzipStatus::UnsupportedMethod);
-    EXPECT_EQ(statusOf(patched(3, GzipFlagName | 0x20)), TGzipStatus::Encrypted);
-    EXPECT_EQ(statusOf(patched(3, GzipFlagName | 0x80)), TGzipStatus::BadHeader);
-    EXPECT_EQ(statusOf(patched(good.size() - 8, good[good.size() - 8] ^ 1)), TGzipStatus::CrcError);
-    EXPECT_EQ(statusOf(patched(good.size() - 1, 1)), TGzipStatus::SizeError);
+    EXPECT_EQ(statusOf(patched(2, 7)), TCodecStatus::UnsupportedMethod);
+    EXPECT_EQ(statusOf(patched(3, GzipFlagName | 0x20)), TCodecStatus::Encrypted);
+    EXPECT_EQ(statusOf(patched(3, GzipFlagName | 0x80)), TCodecStatus::BadHeader);
+    EXPECT_EQ(statusOf(patched(good.size() - 8, good[good.size() - 8] ^ 1)), TCodecStatus::CrcError);
+    EXPECT_EQ(statusOf(patched(good.size() - 1, 1)), TCodecStatus::SizeError);
     TBytes badHeaderCrc = Member(FullHeader("x", "y"), data);
     badHeaderCrc[FullHeader("x", "y").size() - 1] ^= 1;
-    EXPECT_EQ(statusOf(badHeaderCrc), TGzipStatus::HeaderCrcError);
+    EXPECT_EQ(statusOf(badHeaderCrc), TCodecStatus::HeaderCrcError);
     TBytes endless = EncodeGzipHeader("", 0);  // FNAME whose end never comes
     endless[3] = GzipFlagName;
     endless.resize(endless.size() + GzipMaxTextLength + 10, 'x');
-    EXPECT_EQ(statusOf(endless), TGzipStatus::BadHeader);
+    EXPECT_EQ(statusOf(endless), TCodecStatus::BadHeader);
 
     // A damaged second member fails the whole stream after the first one was checked.
     TBytes two = good;
@@ -194,7 +194,7 @@ TEST(GzipFormat, DamagedStreamsFail) {
     second[second.size() - 6] ^= 0x40;
     two.insert(two.end(), second.begin(), second.end());
     auto run = DecodeGz(two);
-    EXPECT_EQ(run.Result.Status, TGzipStatus::CrcError);
+    EXPECT_EQ(run.Result.Status, TCodecStatus::CrcError);
     EXPECT_EQ(run.Result.Members, 1);
 
     // Only zero padding may follow the last member; anything else is a member whose header is
@@ -202,7 +202,7 @@ TEST(GzipFormat, DamagedStreamsFail) {
     TBytes tail = good;
     tail.insert(tail.end(), {0, 0, 0, 0, 0, 0, 0, 0});
     run = DecodeGz(tail);
-    EXPECT_EQ(run.Result.Status, TGzipStatus::Ok);
+    EXPECT_EQ(run.Result.Status, TCodecStatus::Ok);
     EXPECT_EQ(run.Result.TrailingBytes, 8u);
     EXPECT_TRUE(run.Bytes == data);
     for (const TBytes& after : {TBytes{0, 0, 0, 0, 'j', 'u', 'n', 'k'}, TBytes{'j', 'u', 'n', 'k'}, TBytes{0x1F, 0x8C},
@@ -210,10 +210,10 @@ TEST(GzipFormat, DamagedStreamsFail) {
         TBytes damaged = good;
         damaged.insert(damaged.end(), after.begin(), after.end());
         damaged.insert(damaged.end(), good.begin(), good.end());
-        EXPECT_EQ(DecodeGz(damaged).Result.Status, TGzipStatus::BadHeader);
+        EXPECT_EQ(DecodeGz(damaged).Result.Status, TCodecStatus::BadHeader);
     }
 
-    EXPECT_EQ(DecodeGz(good, 1000).Result.Status, TGzipStatus::OutputLimit);
+    EXPECT_EQ(DecodeGz(good, 1000).Result.Status, TCodecStatus::OutputLimit);
     std::mt19937 rng(3);
     for (int i = 0; i < 40; ++i) {
         TBytes bad = good;

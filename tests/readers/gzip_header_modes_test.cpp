@@ -30,7 +30,7 @@ TBytes FullHeader(bool BadCrc) {
     return h;
 }
 
-TGzipStatus Read(const TBytes& Data, TGzipHeader& Header, TGzipHeaderMode Mode) {
+TCodecStatus Read(const TBytes& Data, TGzipHeader& Header, TGzipHeaderMode Mode) {
     std::size_t pos = 0;
     return ReadGzipHeader([&](std::uint8_t* Buffer, std::size_t Count) {
         const std::size_t n = std::min(Count, Data.size() - pos);
@@ -43,7 +43,7 @@ TGzipStatus Read(const TBytes& Data, TGzipHeader& Header, TGzipHeaderMode Mode) 
 TEST(GzipHeaderModes, FullKeepsEveryFieldAndChecksTheHeaderCrc) {
     const TBytes h = FullHeader(false);
     TGzipHeader header;
-    ASSERT_EQ(Read(h, header, TGzipHeaderMode::Full), TGzipStatus::Ok);
+    ASSERT_EQ(Read(h, header, TGzipHeaderMode::Full), TCodecStatus::Ok);
     EXPECT_EQ(header.Name, "a.txt");
     EXPECT_EQ(header.Comment, "hi");
     EXPECT_EQ(header.Extra, (TBytes{'x', 'y', 'z'}));
@@ -51,7 +51,7 @@ TEST(GzipHeaderModes, FullKeepsEveryFieldAndChecksTheHeaderCrc) {
     EXPECT_EQ(header.Size, h.size());
     // A wrong header CRC still leaves every field read, for a listing that shows the member anyway.
     header = TGzipHeader();
-    EXPECT_EQ(Read(FullHeader(true), header, TGzipHeaderMode::Full), TGzipStatus::HeaderCrcError);
+    EXPECT_EQ(Read(FullHeader(true), header, TGzipHeaderMode::Full), TCodecStatus::HeaderCrcError);
     EXPECT_EQ(header.Name, "a.txt");
     EXPECT_EQ(header.Size, h.size());
 }
@@ -59,7 +59,7 @@ TEST(GzipHeaderModes, FullKeepsEveryFieldAndChecksTheHeaderCrc) {
 TEST(GzipHeaderModes, SkipWalksPastTheHeaderWithoutKeepingOrChecking) {
     const TBytes h = FullHeader(true);
     TGzipHeader header;
-    ASSERT_EQ(Read(h, header, TGzipHeaderMode::Skip), TGzipStatus::Ok);
+    ASSERT_EQ(Read(h, header, TGzipHeaderMode::Skip), TCodecStatus::Ok);
     EXPECT_EQ(header.Size, h.size());
     EXPECT_TRUE(header.Name.empty());
     EXPECT_TRUE(header.Extra.empty());
@@ -69,15 +69,15 @@ TEST(GzipHeaderModes, BothModesRefuseWhatIsNoDeflatedMember) {
     for (const auto mode : {TGzipHeaderMode::Full, TGzipHeaderMode::Skip}) {
         TGzipHeader header;
         TBytes h = FullHeader(false);
-        EXPECT_EQ(Read(TBytes(h.begin(), h.begin() + 14), header, mode), TGzipStatus::Truncated);
+        EXPECT_EQ(Read(TBytes(h.begin(), h.begin() + 14), header, mode), TCodecStatus::Truncated);
         h[3] |= GzipFlagEncrypted;
-        EXPECT_EQ(Read(h, header, mode), TGzipStatus::Encrypted);
+        EXPECT_EQ(Read(h, header, mode), TCodecStatus::Encrypted);
         h[3] = GzipFlagsReserved;
-        EXPECT_EQ(Read(h, header, mode), TGzipStatus::BadHeader);
+        EXPECT_EQ(Read(h, header, mode), TCodecStatus::BadHeader);
         h[2] = 9;
-        EXPECT_EQ(Read(h, header, mode), TGzipStatus::UnsupportedMethod);
+        EXPECT_EQ(Read(h, header, mode), TCodecStatus::UnsupportedMethod);
         h[0] = 0;
-        EXPECT_EQ(Read(h, header, mode), TGzipStatus::NotGzip);
+        EXPECT_EQ(Read(h, header, mode), TCodecStatus::NotGzip);
     }
 }
 
@@ -89,8 +89,8 @@ TEST(GzipHeaderModes, AnOverlongNameIsABadHeaderInBothModes) {
     h.insert(h.end(), {'n', 0});
     for (const auto mode : {TGzipHeaderMode::Full, TGzipHeaderMode::Skip}) {
         TGzipHeader header;
-        EXPECT_EQ(Read(fits, header, mode), TGzipStatus::Ok);
-        EXPECT_EQ(Read(h, header, mode), TGzipStatus::BadHeader);
+        EXPECT_EQ(Read(fits, header, mode), TCodecStatus::Ok);
+        EXPECT_EQ(Read(h, header, mode), TCodecStatus::BadHeader);
     }
 }
 

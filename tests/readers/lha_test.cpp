@@ -176,6 +176,7 @@ TEST_F(LhaReaderTest, ArchivesOfOtherProgramsExtractAsLhasaExtractsThem)
         const TTree expected = LhasaTree(e.path(), status, true);
         const std::string out = "out" + std::to_string(same + refusedByBoth);
         Extract(e.path(), out);
+        std::erase(reports, E_SKIPPEDFILE);  // each link passed over is told
         const TTree ours = ReadTree(fs::path(home) / out, true);
         if (status == 0 && reports.empty()) {
             // Some writers store a folder without entries for it: lhasa then makes none either.
@@ -309,7 +310,7 @@ private:
     int n_ = 0;
 };
 
-TLzhResult DecodeStatic(const std::vector<std::uint8_t>& in, std::uint64_t size, std::string& out, char method = '5')
+TCodecStatus DecodeStatic(const std::vector<std::uint8_t>& in, std::uint64_t size, std::string& out, char method = '5')
 {
     std::size_t at = 0;
     TStaticHuffmanBits bits([&](std::uint8_t* b, std::size_t n) {
@@ -342,25 +343,25 @@ TEST(StaticHuffmanTest, SingleCodeBlocksBadCountsAndTruncation)
 {
     std::string out;
     // One literal for the whole block.
-    EXPECT_EQ(DecodeStatic(SingleSymbolBlock(5, 'x', 0), 5, out), TLzhResult::Ok);
+    EXPECT_EQ(DecodeStatic(SingleSymbolBlock(5, 'x', 0), 5, out), TCodecStatus::Ok);
     EXPECT_EQ(out, "xxxxx");
     // One match symbol (length 256) at distance 0 before any byte: zeros from the cleared window.
-    EXPECT_EQ(DecodeStatic(SingleSymbolBlock(2, 509, 0), 300, out), TLzhResult::Ok);
+    EXPECT_EQ(DecodeStatic(SingleSymbolBlock(2, 509, 0), 300, out), TCodecStatus::Ok);
     EXPECT_EQ(out, std::string(300, '\0'));
     // Out-of-range single symbols and counts are corruption, not memory reads.
-    EXPECT_EQ(DecodeStatic(SingleSymbolBlock(5, 510, 0), 5, out), TLzhResult::Corrupt);
-    EXPECT_EQ(DecodeStatic(SingleSymbolBlock(5, 'x', 14), 5, out), TLzhResult::Corrupt);
+    EXPECT_EQ(DecodeStatic(SingleSymbolBlock(5, 510, 0), 5, out), TCodecStatus::Corrupt);
+    EXPECT_EQ(DecodeStatic(SingleSymbolBlock(5, 'x', 14), 5, out), TCodecStatus::Corrupt);
     TBitWriter w;
     w.Put(5, 16);
     w.Put(20, 5);  // 20 pre-code lengths of 19 possible
-    EXPECT_EQ(DecodeStatic(w.Bytes(), 5, out), TLzhResult::Corrupt);
+    EXPECT_EQ(DecodeStatic(w.Bytes(), 5, out), TCodecStatus::Corrupt);
     TBitWriter z;
     z.Put(0, 16);  // a block of no symbols
-    EXPECT_EQ(DecodeStatic(z.Bytes(), 5, out), TLzhResult::Corrupt);
+    EXPECT_EQ(DecodeStatic(z.Bytes(), 5, out), TCodecStatus::Corrupt);
     // Input that ends early stops with a report instead of decoding zeros to the end.
-    EXPECT_EQ(DecodeStatic({}, 1 << 20, out), TLzhResult::Truncated);
+    EXPECT_EQ(DecodeStatic({}, 1 << 20, out), TCodecStatus::Truncated);
     const auto block = SingleSymbolBlock(10, 'y', 0);
-    EXPECT_EQ(DecodeStatic(block, 1 << 20, out), TLzhResult::Truncated);
+    EXPECT_EQ(DecodeStatic(block, 1 << 20, out), TCodecStatus::Truncated);
     EXPECT_LT(out.size(), 100u);
 }
 
@@ -372,7 +373,7 @@ TEST(AdaptiveHuffmanTest, ExhaustedInputStops)
     TAdaptiveHuffmanDecoder decoder;
     std::size_t produced = 0;
     EXPECT_EQ(decoder.AdaptiveHuffmanDecode(bits, [&](const std::uint8_t*, std::size_t n) { produced += n; }, 1 << 24),
-              TLzhResult::Truncated);
+              TCodecStatus::Truncated);
     EXPECT_LT(produced, 1u << 16);
 }
 

@@ -12,7 +12,7 @@
 namespace {
 
 struct TLzwRun {
-    TLzwStatus Status;
+    TCodecStatus Status;
     std::vector<std::uint8_t> Bytes;
     std::size_t LargestWrite = 0;
 };
@@ -72,7 +72,7 @@ TEST(LzwDecoder, ReadsRealCompressOutput) {
             const auto z = Compress(dir, data, options);
             ASSERT_GE(z.size(), 3u);
             const auto run = DecodeZ(z);
-            EXPECT_EQ(run.Status, TLzwStatus::Ok);
+            EXPECT_EQ(run.Status, TCodecStatus::Ok);
             EXPECT_TRUE(run.Bytes == data) << run.Bytes.size() << " of " << data.size();
             EXPECT_LE(run.LargestWrite, TLzwDecoder::OutputBlockSize);
         }
@@ -83,12 +83,12 @@ TEST(LzwDecoder, ReadsRealCompressOutput) {
 }
 
 TEST(LzwDecoder, RefusesBadHeadersAndCodes) {
-    EXPECT_EQ(DecodeZ({0x1F, 0x9D}).Status, TLzwStatus::NotCompress);
-    EXPECT_EQ(DecodeZ({0x1F, 0x8B, 0x90, 0x61}).Status, TLzwStatus::NotCompress);
-    EXPECT_EQ(DecodeZ({0x1F, 0x9D, 0x90 | 0x20, 0x61, 0}).Status, TLzwStatus::BadHeader);  // reserved bit 5
-    EXPECT_EQ(DecodeZ({0x1F, 0x9D, 0x90 | 0x40, 0x61, 0}).Status, TLzwStatus::BadHeader);  // reserved bit 6
-    EXPECT_EQ(DecodeZ({0x1F, 0x9D, 0x80 | 17, 0x61, 0}).Status, TLzwStatus::BadHeader);
-    EXPECT_EQ(DecodeZ({0x1F, 0x9D, 0x80 | 8, 0x61, 0}).Status, TLzwStatus::BadHeader);
+    EXPECT_EQ(DecodeZ({0x1F, 0x9D}).Status, TCodecStatus::NotCompress);
+    EXPECT_EQ(DecodeZ({0x1F, 0x8B, 0x90, 0x61}).Status, TCodecStatus::NotCompress);
+    EXPECT_EQ(DecodeZ({0x1F, 0x9D, 0x90 | 0x20, 0x61, 0}).Status, TCodecStatus::BadHeader);  // reserved bit 5
+    EXPECT_EQ(DecodeZ({0x1F, 0x9D, 0x90 | 0x40, 0x61, 0}).Status, TCodecStatus::BadHeader);  // reserved bit 6
+    EXPECT_EQ(DecodeZ({0x1F, 0x9D, 0x80 | 17, 0x61, 0}).Status, TCodecStatus::BadHeader);
+    EXPECT_EQ(DecodeZ({0x1F, 0x9D, 0x80 | 8, 0x61, 0}).Status, TCodecStatus::BadHeader);
 
     // 9-bit codes, LSB first: 'a' then 300 (the next free code is 257).
     auto pack = [](std::vector<std::uint32_t> codes, std::uint8_t flags = 0x90) {
@@ -106,13 +106,13 @@ TEST(LzwDecoder, RefusesBadHeadersAndCodes) {
     EXPECT_EQ(DecodeZ(pack({'a', 'b', 257})).Bytes, abab);  // block mode: the first entry is 257
     EXPECT_EQ(DecodeZ(pack({'a', 'b', 256}, 0x10)).Bytes, abab);  // without block mode: 256, no CLEAR
     EXPECT_EQ(DecodeZ(pack({'a', 256}, 0x10)).Bytes, (std::vector<std::uint8_t>{'a', 'a', 'a'}));  // KwKwK
-    EXPECT_EQ(DecodeZ(pack({'a', 257}, 0x10)).Status, TLzwStatus::Corrupt);
+    EXPECT_EQ(DecodeZ(pack({'a', 257}, 0x10)).Status, TCodecStatus::Corrupt);
     // CLEAR in the first group: the rest of the nine-byte group is padding, then 9-bit codes again.
     EXPECT_EQ(DecodeZ(pack({'a', 'b', 256, 0, 0, 0, 0, 0, 'c', 'a', 257})).Bytes,
               (std::vector<std::uint8_t>{'a', 'b', 'c', 'a', 'c', 'a'}));
-    EXPECT_EQ(DecodeZ(pack({'a', 300})).Status, TLzwStatus::Corrupt);
-    EXPECT_EQ(DecodeZ(pack({'a', 258})).Status, TLzwStatus::Corrupt);
-    EXPECT_EQ(DecodeZ(pack({256, 'a'})).Status, TLzwStatus::Corrupt);  // a stream cannot start with CLEAR
+    EXPECT_EQ(DecodeZ(pack({'a', 300})).Status, TCodecStatus::Corrupt);
+    EXPECT_EQ(DecodeZ(pack({'a', 258})).Status, TCodecStatus::Corrupt);
+    EXPECT_EQ(DecodeZ(pack({256, 'a'})).Status, TCodecStatus::Corrupt);  // a stream cannot start with CLEAR
 }
 
 TEST(LzwDecoder, DamagedStreamsEndCleanly) {
@@ -123,7 +123,7 @@ TEST(LzwDecoder, DamagedStreamsEndCleanly) {
     for (std::size_t cut : {std::size_t(3), std::size_t(4), z.size() / 3, z.size() - 1}) {
         const std::vector<std::uint8_t> part(z.begin(), z.begin() + std::ptrdiff_t(cut));
         const auto run = DecodeZ(part);
-        EXPECT_EQ(run.Status, TLzwStatus::Ok) << cut;
+        EXPECT_EQ(run.Status, TCodecStatus::Ok) << cut;
         ASSERT_LE(run.Bytes.size(), data.size());
         EXPECT_TRUE(std::equal(run.Bytes.begin(), run.Bytes.end(), data.begin())) << cut;
     }
@@ -136,6 +136,6 @@ TEST(LzwDecoder, DamagedStreamsEndCleanly) {
         EXPECT_LE(run.Bytes.size(), 300000u);
     }
     const auto limited = DecodeZ(z, 0, 1000);
-    EXPECT_EQ(limited.Status, TLzwStatus::OutputLimit);
+    EXPECT_EQ(limited.Status, TCodecStatus::OutputLimit);
     EXPECT_LE(limited.Bytes.size(), 1000u);
 }

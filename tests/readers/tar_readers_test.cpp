@@ -622,6 +622,41 @@ TEST_F(TarReadersTest, HardLinksAreCopiesInsideTheTargetAndEveryPassedOverEntryI
     EXPECT_EQ(ReadHostFile(home + "/only/copy.txt"), "the data");
 }
 
+TEST_F(TarReadersTest, HardLinksFindFilesBeforeAndAfterTheFirstLinkUnderTheNamesTheyWereWrittenTo)
+{
+    const auto file = [](const std::string& name, const std::string& data) {
+        std::string one = TarOf({{name, data}});
+        one.resize(TarBlockSize + data.size() + std::size_t(TarDataPadding(std::int64_t(data.size()))));
+        return one;
+    };
+    std::string tar = file("a.txt", "first a") + LinkHeader("l1.txt", '1', "a.txt") + file("b.txt", "b") +
+                      LinkHeader("l2.txt", '1', "b.txt") + LinkHeader("l3.txt", '1', "l1.txt") +
+                      file("a.txt", "newer a") + LinkHeader("l4.txt", '1', "a.txt");
+    tar.append(10240 - tar.size() % 10240, '\0');
+    WriteHostFile(home + "/chain.tar", tar);
+    TUnTar un;
+    Bind(un, "chain.tar", "out");
+    un.OverwriteMode = omOverwrite;
+    un.OnBegin = [](TObject*, const std::string&, int, bool&) {};
+    un.OnRenameFile = [](TObject*, const std::string& name, std::string& newName) {
+        if (name.size() >= 5 && name.substr(name.size() - 5) == "b.txt")
+            newName = "bee.txt";
+    };
+    EXPECT_EQ(un.Extract(), 7);
+    EXPECT_TRUE(reports.empty());
+    const auto inode = [&](const std::string& name) {
+        struct stat st {};
+        return stat((home + "/out/" + name).c_str(), &st) == 0 ? st.st_ino : 0;
+    };
+    EXPECT_EQ(NamesIn(home + "/out"), (std::set<std::string>{"a.txt", "bee.txt", "l1.txt", "l2.txt", "l3.txt", "l4.txt"}));
+    EXPECT_EQ(ReadHostFile(home + "/out/l1.txt"), "first a");
+    EXPECT_EQ(ReadHostFile(home + "/out/l3.txt"), "first a");
+    EXPECT_EQ(ReadHostFile(home + "/out/l4.txt"), "newer a");
+    EXPECT_EQ(inode("l3.txt"), inode("l1.txt"));
+    EXPECT_EQ(inode("l4.txt"), inode("a.txt"));
+    EXPECT_EQ(inode("l2.txt"), inode("bee.txt"));
+}
+
 TEST_F(TarReadersTest, GzipHeaderCrcAndUtf8NamesAreReadAsGzipReadsThem)
 {
     const std::string name = "\xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD.txt";

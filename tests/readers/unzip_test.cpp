@@ -466,7 +466,7 @@ TEST(InflateData, GzipMembersFollowEachOtherWhateverTheirHeadersHold)
     };
     io.Write = [&](const std::uint8_t* d, std::size_t n) { got.append(reinterpret_cast<const char*>(d), n); };
     io.NextGzipMember = [&] { ++members; };
-    EXPECT_EQ(InflateData(io, false, true), TInflateResult::Ok);
+    EXPECT_EQ(InflateData(io, false, true), TCodecStatus::Ok);
     EXPECT_EQ(got, "first member\nsecond member\n");
     EXPECT_EQ(members, 2);
 
@@ -474,7 +474,7 @@ TEST(InflateData, GzipMembersFollowEachOtherWhateverTheirHeadersHold)
     pos = 10;
     got.clear();
     stream = stream.substr(0, 20);
-    EXPECT_NE(InflateData(io, false, false), TInflateResult::Ok);
+    EXPECT_NE(InflateData(io, false, false), TCodecStatus::Ok);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -231,12 +232,14 @@ TEST_F(UUDecodeTest, NamesNeverLeaveTheFolderAndDamageIsReported)
     }
     EXPECT_EQ(ReadText(dir / "keep.bin"), "old");
 
-    // No end line: reported, the file ends as failed and an older file of its name stays.
+    // No end line: reported as such (no volume is asked for that nothing announced), the file
+    // ends as failed and an older file of its name stays.
     fs::create_directories(dir / "out2");
     WriteText(dir / "out2" / "c.bin", "older");
     WriteText(dir / "cut.uue", "begin 644 c.bin\n#86)C\n");
     TDecoded cut = Decode(dir / "cut.uue", dir / "out2", [](TUUDecode& z) { z.OnNextVolume = nullptr; });
-    EXPECT_EQ(cut.Errors, (std::vector<int>{E_REQUIREDEVENT, E_EOLNOTFOUND}));
+    EXPECT_EQ(cut.Errors, (std::vector<int>{E_EOLNOTFOUND}));
+    EXPECT_TRUE(Decode(dir / "cut.uue", dir / "out2").VolumesAsked.empty());
     EXPECT_EQ(cut.Failed, 1);
     EXPECT_EQ(cut.Passed, 0);
     EXPECT_EQ(ReadText(dir / "out2" / "c.bin"), "older");
@@ -260,6 +263,71 @@ TEST_F(UUDecodeTest, NamesNeverLeaveTheFolderAndDamageIsReported)
     EXPECT_TRUE(Listing(dir / "out4").empty());
 }
 
+TEST_F(UUDecodeTest, DamagedLinesDecodeAsFarAsTheyCanAndTheRestIsReported)
+{
+    if (!HaveTool("uudecode"))
+        GTEST_SKIP() << "uudecode missing";
+    // Every line ends in zero bits: in a file that writes blanks for 0, a mail transport strips them.
+    std::string data;
+    for (int i = 0; i < 20; ++i)
+        data += RandomBytes(36, unsigned(20 + i)) + std::string(9, '\0');
+    WriteText(dir / "z", data);
+    ASSERT_EQ(dir.Run("uuencode z z > z.uue && sed '/^M/s/`/ /g; s/ *$//' z.uue > stripped.uue"), 0);
+    const std::string stripped = ReadText(dir / "stripped.uue");
+    ASSERT_EQ(stripped.find(std::string(60, ' ')), std::string::npos);
+    ASSERT_NE(stripped.find("\nM"), std::string::npos);
+    TDecoded r = Decode(dir / "stripped.uue", dir / "o1");
+    EXPECT_TRUE(r.Errors.empty());
+    EXPECT_TRUE(ReadText(dir / "o1" / "z") == data) << "missing blanks are zero bits";
+    // uudecode keeps the size too (its bytes for the missing characters are not zero).
+    ASSERT_EQ(dir.Run("uudecode -o gnu.bin stripped.uue"), 0);
+    EXPECT_EQ(fs::file_size(dir / "gnu.bin"), data.size());
+
+    // What cannot be decoded is reported and the file fails, never a short file passed as sound:
+    // a character outside the alphabet, a line cut short where the file writes "`" for 0 (no
+    // transport strips those), an XX line cut short, a line that is no data amid the data.
+    const std::string plain = RandomBytes(900, 9);
+    WriteText(dir / "g", plain);
+    ASSERT_EQ(dir.Run("uuencode g g > g.uue && uuencode g g | tr '`!-_' '+\\0550-9A-Za-z' | sed 's/^begin .* g$/begin 644 g/' > g.xxe"), 0);
+    const auto damaged = [&](const std::string& From, int LineNo, const std::function<void(std::string&)>& Change) {
+        std::string text = ReadText(dir / From), out;
+        std::size_t at = 0;
+        for (int n = 0; at < text.size(); ++n) {
+            std::size_t end = text.find('\n', at);
+            std::string line = text.substr(at, end - at);
+            if (n == LineNo)
+                Change(line);
+            out += line + "\n";
+            at = end + 1;
+        }
+        return out;
+    };
+    const struct {
+        const char* Name;
+        std::string Text;
+        int Code;
+    } cases[] = {
+        {"stray", damaged("g.uue", 4, [](std::string& l) { l[20] = 'a'; }), E_SKIPPEDILLEGALCHAR},
+        {"short", damaged("g.uue", 4, [](std::string& l) { l.resize(40); }), E_UNEXPECTEDEOL},
+        {"short xx", damaged("g.xxe", 4, [](std::string& l) { l.resize(40); }), E_UNEXPECTEDEOL},
+        {"not data", damaged("g.uue", 4, [](std::string& l) { l = "a line of mail"; }), E_SKIPPEDILLEGALCHAR},
+    };
+    ASSERT_TRUE(ReadText(dir / "g.xxe").find("\nh") != std::string::npos);
+    for (const auto& c : cases) {
+        WriteText(dir / "d.uue", c.Text);
+        fs::remove_all(dir / "o2");
+        const TDecoded d = Decode(dir / "d.uue", dir / "o2");
+        EXPECT_EQ(d.Errors, std::vector<int>{c.Code}) << c.Name;
+        EXPECT_EQ(d.Passed, 0) << c.Name;
+        EXPECT_EQ(d.Failed, 1) << c.Name;
+    }
+    // The undamaged XX file passes: the damage above is what failed.
+    fs::remove_all(dir / "o3");
+    const TDecoded xx = Decode(dir / "g.xxe", dir / "o3");
+    EXPECT_TRUE(xx.Errors.empty());
+    EXPECT_TRUE(ReadText(dir / "o3" / "g") == plain);
+}
+
 TEST(UUDecodeVolumes, NamesOfTheNextVolumes)
 {
     TUUDecode z;
@@ -267,6 +335,14 @@ TEST(UUDecodeVolumes, NamesOfTheNextVolumes)
     EXPECT_EQ(z.VolumeNameOf("/d/file.UUE", 12), "/d/file.U12");
     EXPECT_EQ(z.VolumeNameOf("/d/big.001", 1), "/d/big.002");
     EXPECT_EQ(z.VolumeNameOf("/d/big.099", 1), "/d/big.100");
+    // No part takes the name of the first or of another part, whatever the first is called.
+    for (const std::string first : {"/d/out.b64", "/d/out.uue", "/d/out.123", "/d/out.u1", "/d/out.b", "/d/out",
+                                    "/d/out.1b2", "/d/out.mime64", "/d.1/out", "/d/out.0"}) {
+        std::set<std::string> names{first};
+        for (int n = 1; n <= 999; ++n)
+            EXPECT_TRUE(names.insert(z.VolumeNameOf(first, n)).second) << first << " part " << n;
+    }
+    EXPECT_EQ(z.VolumeNameOf("/d/out.b64", 4), "/d/out.b64.004");
     z.NextVolumeName = nvChangeFilename;
     EXPECT_EQ(z.VolumeNameOf("file.UUE", 1), "fil1.UUE");
     z.SetVolumeStartNum(200);

@@ -166,7 +166,7 @@ TEST_F(CommitSafety, AKillAtAnyStepOfASplitLeavesTheOldArchiveOrTheWholeNewSet)
         splitter.SetArchiveFile(EnginePathOf(source));
         splitter.SplitArchiveFile = EnginePathOf(set);
         splitter.PartSize = 65536;
-        splitter.OnFileExists = [](TObject*, const std::string&, bool& overwrite) { overwrite = true; };
+        splitter.OnSplitFileExists = [](TObject*, const std::string&, bool& overwrite) { overwrite = true; };
         splitter.OnSplitDeleteVolume = [](TObject*, const std::string&, bool& toBin) { toBin = false; };
         return splitter.SplitZip();
     };

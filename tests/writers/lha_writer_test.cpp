@@ -289,11 +289,11 @@ std::string RoundTrip(const std::string& input, int dictBits, int positionBits, 
     TStaticHuffmanDecoder decoder;
     decoder.StaticHuffmanInit(readAs);
     std::string out;
-    const TLzhResult r = decoder.StaticHuffmanDecode(
+    const TCodecStatus r = decoder.StaticHuffmanDecode(
         bits, [&](const std::uint8_t* d, std::size_t n) { out.append(reinterpret_cast<const char*>(d), n); },
         input.size());
     if (!result.Unpackable) {
-        EXPECT_EQ(r, TLzhResult::Ok);
+        EXPECT_EQ(r, TCodecStatus::Ok);
     }
     return out;
 }

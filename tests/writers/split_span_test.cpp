@@ -184,7 +184,7 @@ TEST_F(SplitSpan, TheSplitterCarriesDescriptorsCommentsAndMembersAcrossManyVolum
         std::vector<std::string> named;
         splitter.OnSplitNewVolume = [&](TObject*, std::uint32_t, const std::string& name) { named.push_back(name); };
         std::uint32_t ended = 0;
-        splitter.OnEnd = [&](TObject*, std::uint32_t n) { ended = n; };
+        splitter.OnSplitEnd = [&](TObject*, std::uint32_t n) { ended = n; };
         ASSERT_TRUE(splitter.SplitZip()) << (reports.Codes.empty() ? 0 : reports.Codes.front());
         EXPECT_EQ(int(ended) + 1, Volumes(zip));
         EXPECT_EQ(named.size(), std::size_t(Volumes(zip)));
@@ -215,7 +215,7 @@ TEST_F(SplitSpan, AFailedSplitLeavesTheOldSetAndAFinishedOneRemovesItsLeftovers)
         splitter.SplitArchiveFile = EnginePathOf(set);
         splitter.PartSize = size;
         splitter.CustomSizeType = unit;
-        splitter.OnFileExists = [](TObject*, const std::string&, bool& overwrite) { overwrite = true; };
+        splitter.OnSplitFileExists = [](TObject*, const std::string&, bool& overwrite) { overwrite = true; };
         splitter.OnSplitDeleteVolume = [](TObject*, const std::string&, bool& toBin) { toBin = false; };
         return splitter.SplitZip();
     };
@@ -255,7 +255,7 @@ TEST_F(SplitSpan, AFailedSplitLeavesTheOldSetAndAFinishedOneRemovesItsLeftovers)
         cancelled.Bind(splitter);
         splitter.SetArchiveFile(EnginePathOf(source));
         splitter.SplitArchiveFile = EnginePathOf(set);
-        splitter.OnFileExists = [](TObject*, const std::string&, bool& overwrite) { overwrite = true; };
+        splitter.OnSplitFileExists = [](TObject*, const std::string&, bool& overwrite) { overwrite = true; };
         splitter.ProgressProc = [&](std::uint8_t, std::uint8_t) { splitter.SetCancel(true); };
         EXPECT_FALSE(splitter.SplitZip());
     }
@@ -273,7 +273,7 @@ TEST_F(SplitSpan, AFailedSplitLeavesTheOldSetAndAFinishedOneRemovesItsLeftovers)
         full.Bind(splitter);
         splitter.SetArchiveFile(EnginePathOf(source));
         splitter.SplitArchiveFile = "E:\\set.zip";
-        splitter.OnFileExists = [](TObject*, const std::string&, bool& overwrite) { overwrite = true; };
+        splitter.OnSplitFileExists = [](TObject*, const std::string&, bool& overwrite) { overwrite = true; };
         EXPECT_FALSE(splitter.SplitZip());
         EXPECT_FALSE(full.Codes.empty());
         EXPECT_EQ(HostTree(target.parent_path()), old);

@@ -194,6 +194,70 @@ TEST_F(UUEncodeTest, LinesHeadersAndParts)
     }
 }
 
+TEST_F(UUEncodeTest, PartsKeepTheirOwnNamesAndABrokenSetFails)
+{
+    // out.b64 in parts: by the extension's numbering part 4 would be out.b64 itself.
+    const std::string data = RandomBytes(40000, 12);
+    WriteText(dir / "f", data);
+    for (const auto method : {cmBase64, cmUUEncode}) {
+        SCOPED_TRACE(method);
+        fs::remove_all(dir / "s");
+        fs::create_directories(dir / "s");
+        const TEncoded r = Encode(dir / "f", dir / "s" / "out.b64", method, [](TUUEncode& z) { z.KBytesPerVolume = 4; });
+        ASSERT_EQ(r.Count, 1);
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir / "s"))
+            names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        ASSERT_GE(names.size(), 10u);
+        EXPECT_EQ(names[0], "out.b64");
+        EXPECT_EQ(names[1], "out.b64.001");
+        const auto last = Lines(ReadText(dir / "s" / names.back()));
+        EXPECT_EQ(last.back(), "encoded into " + std::to_string(names.size() - 1) + " file(s)");
+        EXPECT_TRUE(DecodeOurs(dir / "s" / "out.b64", dir / "ours") == data);
+        // uudeview joins UU parts by their part lines (Base64 parts it takes one by one).
+        if (method == cmUUEncode && HaveTool("uudeview")) {
+            fs::remove_all(dir / "v");
+            fs::create_directories(dir / "v");
+            dir.Run("cd v && uudeview -i -q ../s/out.b64* >/dev/null 2>&1");
+            EXPECT_TRUE(ReadText(dir / "v" / "f") == data) << "uudeview joins the parts";
+        }
+
+        // A missing part, a part in another's place, a later part as the first, a part cut
+        // short: each fails with a report.
+        const auto fails = [&](const std::function<void()>& Break, const char* What) {
+            fs::remove_all(dir / "b");
+            fs::copy(dir / "s", dir / "b");
+            Break();
+            TUUDecode z;
+            std::vector<int> errors;
+            int passed = 0;
+            z.OnError = CollectCodes(errors);
+            z.OnEnd = [&](TObject*, const std::string&, bool pass) { passed += pass ? 1 : 0; };
+            z.OnNextVolume = [](TObject*, std::string&, int, bool exists, bool& cancel) { cancel = !exists; };
+            z.SetArchiveFile((dir / "b" / "out.b64").string());
+            z.SetExtractDir((dir / "b").string());
+            z.TestArchive();
+            EXPECT_EQ(passed, 0) << What;
+            EXPECT_FALSE(errors.empty()) << What;
+            return errors.empty() ? 0 : errors.front();
+        };
+        const auto put = [&](const char* From, const char* To) {
+            fs::copy_file(dir / "b" / From, dir / "b" / To, fs::copy_options::overwrite_existing);
+        };
+        fails([&] { fs::remove(dir / "b" / "out.b64.002"); }, "missing");
+        EXPECT_EQ(fails([&] { put("out.b64.003", "out.b64.002"); }, "replaced"), E_VOLUMEOUTOFSEQUENCE);
+        EXPECT_EQ(fails([&] { put("out.b64.004", "out.b64"); }, "first replaced"), E_VOLUMEOUTOFSEQUENCE);
+        fails([&] {
+            const auto lines = Lines(ReadText(dir / "b" / "out.b64.001"));
+            std::string text;
+            for (std::size_t i = 0; i + 5 < lines.size(); ++i)
+                text += lines[i] + "\r\n";
+            WriteText(dir / "b" / "out.b64.001", text);
+        }, "cut");
+    }
+}
+
 TEST_F(UUEncodeTest, SplitZipSetIsWrittenVolumeByVolume)
 {
     if (!HaveTool("zip"))

@@ -1,5 +1,5 @@
 // plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha|bh|cab]
-//                             [-m store|deflate|bzip2|ppmd|lh5|lh6|fuse|mszip|lzx]
+//                             [-m store|deflate|bzip2|ppmd|lh5|lh6|fuse|mszip]
 //                             [-l S|F|N|X] [-p PASSWORD] [-r [--empty-dirs]] [-c COMMENT] [--split SIZE | --span]
 // --split SIZE writes a split set of SIZE-byte volumes (suffix k or m: KiB or MiB) as name.z01,
 // name.z02, ..., name.zip; --span spans the archive over the disks of a removable drive, asking
@@ -8,8 +8,8 @@
 // (OUTPUT.UU1, ...) when given.
 // A file is stored under its own name; a folder adds its contents (with -r its whole tree, with
 // --empty-dirs its empty folders too), named relative to it. A changed file replaces its old
-// entry; an unchanged one is kept as it was. A single file compressed by gz or bz2 is written
-// to ARCHIVE.
+// entry; an unchanged one is kept as it was. gz and bz2 take exactly one file, written to
+// ARCHIVE.
 #include "tools/plxtool/ToolSupport.h"
 #include "tools/plxtool/Writers.h"
 
@@ -40,7 +40,6 @@ bool MethodByName(std::string_view s, TCompressMethod& m)
     else if (s == "lh6") m = cmFrozen6;
     else if (s == "fuse") m = cmFuse;
     else if (s == "mszip") m = cmMsZip;
-    else if (s == "lzx") m = cmLzx;
     else return false;
     return true;
 }
@@ -139,16 +138,25 @@ int CmdAdd(std::span<char*> args)
         return kUsage;
     if (type == "bh" ? method == cmPPMDi : method == cmFuse)
         return kUsage;
-    const bool cabMethod = method == cmMsZip || method == cmLzx;
+    const bool cabMethod = method == cmMsZip;
     if (type == "cab" ? hasMethod && !cabMethod && method != cmStore : cabMethod)
         return kUsage;
     if (IsTextEncoding(type) ? positional.size() != 2 : partSize > 0)
         return kUsage;
+    // One file makes one ARCHIVE: more inputs, a folder or a mask would each want an archive.
+    if (type == "gz" || type == "bz2") {
+        std::error_code ec;
+        if (positional.size() != 2 || recurse || positional[1].find_first_of("*?") != std::string::npos ||
+            std::filesystem::is_directory(HostPathOf(positional[1]), ec))
+            return kUsage;
+    }
 
     std::unique_ptr<TCompressClass> zip = splitSize > 0 ? MakeSplitWriter(splitSize) : MakeWriter(type);
     bool failed = false;
     zip->OnError = [&failed](TObject*, const std::string& f, const std::string& x, const std::string&, int code) {
-        failed = true;
+        // A link passed over is told, as tar tells it, but is no failure of what was added.
+        if (code != E_SKIPPEDFILE)
+            failed = true;
         PrintError(code, f, x);
     };
     zip->OnReplaceFile = [](TObject*, const std::string&, const std::string&, TDateTime, TDateTime, std::int64_t,

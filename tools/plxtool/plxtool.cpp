@@ -147,7 +147,8 @@ struct TCommand {
 const TCommand kCommands[] = {
     {"type", "type FILE", CmdType},
     {"list", "list [-t TYPE] ARCHIVE", CmdList},
-    {"add", "add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha|bh|cab] [-m store|deflate|bzip2|ppmd|lh5|lh6|fuse|mszip|lzx] [-l S|F|N|X] [-p PASSWORD] [-r [--empty-dirs]] [-c COMMENT]\n"
+    {"add", "add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha|bh|cab] [-m store|deflate|bzip2|ppmd|lh5|lh6|fuse|mszip] [-l S|F|N|X] [-p PASSWORD] [-r [--empty-dirs]] [-c COMMENT]\n"
+            "  add ARCHIVE FILE -t gz|bz2\n"
             "  add OUTPUT FILE -t uue|xxe|b64 [--part-size KB]", CmdAdd},
     {"delete", "delete ARCHIVE NAME...", CmdDelete},
     {"test", "test ARCHIVE [-p PASSWORD]", CmdTest},
