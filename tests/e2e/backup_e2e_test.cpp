@@ -68,8 +68,8 @@ TEST_F(Backup, AnAutomaticBackupThatWritesNothingSaysSoOnStderr)
         std::string PathArchiv, Menu, Said;
     };
     // The data folder named on Z:, so that a Z: target stays on Z:.
-    std::string data = "Z:" + (Home() / "data").string() + "/";
-    std::replace(data.begin(), data.end(), '/', '\\');
+    std::string dataFolder = "Z:" + (Home() / "data").string() + "/";
+    std::replace(dataFolder.begin(), dataFolder.end(), '/', '\\');
     const std::vector<TCase> cases{
         {"Z:\\proc\\", menu, "MessageBox [Zápis zamítnut]"},
         {"Z:\\" + std::string(6000, 'a') + "\\", menu, "MessageBox [Adresář nelze založit]"},
@@ -77,10 +77,10 @@ TEST_F(Backup, AnAutomaticBackupThatWritesNothingSaysSoOnStderr)
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.PathArchiv.substr(0, 20));
-        WriteDefinition("[MENUARCHIV]" + data + "menu.txt\r\n[PATHARCHIV]" + c.PathArchiv + "\r\n[PATHARCHIVACE]" +
-                            data + "*.dta\r\n[CLOSE]YES\r\n",
+        WriteDefinition("[MENUARCHIV]" + dataFolder + "menu.txt\r\n[PATHARCHIV]" + c.PathArchiv + "\r\n[PATHARCHIVACE]" +
+                            dataFolder + "*.dta\r\n[CLOSE]YES\r\n",
                         c.Menu);
-        EXPECT_EQ("reply 110\n", Serve({"--command", "1", "--mode", "10", "--folder", data, "--timeout", "60"}));
+        EXPECT_EQ("reply 110\n", Serve({"--command", "1", "--mode", "10", "--folder", dataFolder, "--timeout", "60"}));
         const std::string said = ReadFile(dir / "torvo.out");
         EXPECT_NE(std::string::npos, said.find(c.Said)) << said;
         EXPECT_NE(std::string::npos, said.find("byla NEÚSPĚŠNÁ")) << said;

@@ -498,11 +498,11 @@ TEST_F(Spanning, PlxtoolSpansThreeDisksAndAnotherRunReadsThemBack)
     // Each run is a process of its own, which sees a swapped disk only in the drive table file.
     const std::string target = (fs::path(root) / "floppy" / "set.zip").string();
     const fs::path output = fs::path(root) / "plxtool.out";
-    const fs::path src = MakeTree("three", 1'000'000, 3);  // about 3.4 MB packed: three disks
+    const fs::path source = MakeTree("three", 1'000'000, 3);  // about 3.4 MB packed: three disks
     int written = 0;
     {
         TPromptDriver user(fs::path(root) / "answers");
-        testsupport::Child add({kTool, "add", target, src.string(), "-r", "--span"}, testsupport::Child::Output::File,
+        testsupport::Child add({kTool, "add", target, source.string(), "-r", "--span"}, testsupport::Child::Output::File,
                                output.string(), user.Fifo().string());
         const int rc = user.Run(add, output, [&](const std::string& line) -> std::optional<std::string> {
             if (line.rfind("Insert disk ", 0) != 0 || ++written > 5)
@@ -534,14 +534,14 @@ TEST_F(Spanning, PlxtoolSpansThreeDisksAndAnotherRunReadsThemBack)
     // Another run restores from the disks, each put in as it is asked for.
     floppy->Insert(disks[0].Label, disks[0].Files);
     const fs::path restored = fs::path(root) / "restored";
-    std::vector<std::string> asked;
+    std::vector<std::string> prompts;
     TPromptDriver user(fs::path(root) / "answers");
     testsupport::Child extract({kTool, "extract", target, restored.string()}, testsupport::Child::Output::File,
                                output.string(), user.Fifo().string());
     rc = user.Run(extract, output, [&](const std::string& line) -> std::optional<std::string> {
-        if (line.rfind("Insert ", 0) != 0 || asked.size() > 8)
+        if (line.rfind("Insert ", 0) != 0 || prompts.size() > 8)
             return std::nullopt;
-        asked.push_back(line.substr(0, line.find('.')));
+        prompts.push_back(line.substr(0, line.find('.')));
         const std::size_t wanted = line.find("last") != std::string::npos    ? disks.size()
                                    : line.find("first") != std::string::npos ? 1
                                                                              : std::stoul(line.substr(12));
@@ -549,9 +549,9 @@ TEST_F(Spanning, PlxtoolSpansThreeDisksAndAnotherRunReadsThemBack)
         return "";
     });
     EXPECT_EQ(rc, 0) << user.Seen();
-    EXPECT_EQ(asked, (std::vector<std::string>{"Insert the last disk of the set", "Insert the first disk of the set",
+    EXPECT_EQ(prompts, (std::vector<std::string>{"Insert the last disk of the set", "Insert the first disk of the set",
                                                "Insert disk 2", "Insert disk 3"}));
-    EXPECT_EQ(FilesOnly(HostTree(restored)), FilesOnly(HostTree(src)));
+    EXPECT_EQ(FilesOnly(HostTree(restored)), FilesOnly(HostTree(source)));
 }
 
 TEST_F(Spanning, PlxtoolSpansOntoARemovableDriveAfterEachConfirmation)
