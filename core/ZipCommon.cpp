@@ -291,8 +291,11 @@ bool TZipCommon::ConfirmVolume(std::string& Volume, int N)
         bool cancel = false;
         OnNextVolume(this, Volume, N, exists, cancel);
         if (cancel || GetCancel()) {
-            if (!GetCancel())
-                SetCancel(true);
+            if (!GetCancel()) {
+                // The person is told which volume the set lacks, not only that it ended.
+                DoError(Volume, "", win::FileExists(Volume) ? E_USERCANCEL : E_FILENOTFOUND, Volume);
+                *CancelPtr = true;
+            }
             return fail();
         }
         if (win::FileExists(Volume))
