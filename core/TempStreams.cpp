@@ -38,6 +38,8 @@ void WriteBesideAndReplace(TStream* Source, const std::string& Target, const TTe
     const std::string sibling = NewTempFileIn(win::ExtractFilePath(Target));
     if (sibling.empty())
         throw E_RAISE(E_CREATEFILE);
+    if (win::FileExists(Target))
+        win::NarrowModeTo(Target, sibling);  // no more open to others than the old archive
     bool replaced = false;
     try {
         auto out = std::make_unique<TFileStream32>(sibling, fmOpenReadWrite | fmShareExclusive);
@@ -162,7 +164,7 @@ TTempFileStream::TTempFileStream(const TTempStreamOwner& Owner, std::uint16_t Mo
     CancelPointer = Owner.Cancel;
     // The new archive holds the old one's content: it is no more open to others than the old one.
     if (FTemporary && !FFileName.empty() && win::FileExists(FTargetName))
-        win::TakeOwnerAndModeOf(FTargetName, FFileName);
+        win::NarrowModeTo(FTargetName, FFileName);
     if (Owner.DoTmpFileProgress) {
         OnReadProgress = Owner.DoTmpFileProgress;
         Remaining = Owner.Remaining;

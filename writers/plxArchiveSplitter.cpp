@@ -53,9 +53,9 @@ public:
             return false;
         }
         FTemps.emplace_back(name);
-        // The volumes of a private archive are as private as it was.
+        // The volumes of a private archive are as private as it was, from the start.
         if (win::FileExists(FOwner.SplitArchiveFile))
-            win::TakeOwnerAndModeOf(FOwner.SplitArchiveFile, name);
+            win::NarrowModeTo(FOwner.SplitArchiveFile, name);
         FFile = std::make_unique<TFileStream32>(FTemps.back(), fmCreate);
         if (!FFile->HandleValid()) {
             FOwner.DoError(FTemps.back(), "", E_OPENFILE, std::to_string(FTemps.size()));
@@ -72,6 +72,7 @@ public:
     {
         FFile.reset();
         const std::string& target = FOwner.SplitArchiveFile;
+        const bool replaces = win::FileExists(target);
         std::vector<std::string> placed;
         const auto fail = [&](const std::string& Name) {
             FOwner.DoError(Name, "", E_WRITEFILE, Name);
@@ -81,6 +82,8 @@ public:
         };
         for (std::size_t i = 0; i + 1 < FTemps.size(); ++i) {
             const std::string name = FOwner.NumberedSplitName(target, int(i) + 1);
+            if (replaces)
+                win::TakeOwnerAndModeOf(target, FTemps[i]);
             if (!MoveFileExA(FTemps[i].c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING))
                 return fail(name);
             FTemps[i].clear();

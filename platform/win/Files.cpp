@@ -480,6 +480,20 @@ BOOL TakeOwnerAndModeOf(const std::string& model, const std::string& file)
     return TRUE;
 }
 
+BOOL NarrowModeTo(const std::string& model, const std::string& file)
+{
+    std::string modelHost, fileHost;
+    struct stat m {}, f {};
+    if (!ToHostPath(model, modelHost) || !ToHostPath(file, fileHost))
+        return FALSE;
+    if (::stat(modelHost.c_str(), &m) != 0 || ::stat(fileHost.c_str(), &f) != 0)
+        return FailWithErrno();
+    mode_t mode = f.st_mode & m.st_mode & 0777;
+    if (f.st_gid != m.st_gid)
+        mode &= ~mode_t(S_IRWXG);
+    return ::chmod(fileHost.c_str(), mode | S_IRUSR | S_IWUSR) == 0 ? TRUE : FailWithErrno();
+}
+
 BOOL PutFileInPlace(const std::string& finished, const std::string& target)
 {
     std::string host;

@@ -84,6 +84,10 @@ BOOL PutFileInPlace(const std::string& finished, const std::string& target);
 // Gives a file the mode, owner and group of another, as ReplaceFileA gives the file it puts in
 // place (for files that join a replaced one, such as the volumes of a set).
 BOOL TakeOwnerAndModeOf(const std::string& model, const std::string& file);
+// Narrows a new file's permissions to what the file it is to replace grants (group permissions
+// only where the groups agree), so that the new content is never more open while it is written.
+// The owner stays: a temporary file remains its maker's to remove.
+BOOL NarrowModeTo(const std::string& model, const std::string& file);
 
 // Hooks for tests of cross-file-system moves.
 struct FileTestHooks {
