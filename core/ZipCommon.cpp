@@ -292,8 +292,8 @@ bool TZipCommon::ConfirmVolume(std::string& Volume, int N)
         OnNextVolume(this, Volume, N, exists, cancel);
         if (cancel || GetCancel()) {
             if (!GetCancel()) {
-                // The person is told which volume the set lacks, not only that it ended.
-                DoError(Volume, "", win::FileExists(Volume) ? E_USERCANCEL : E_FILENOTFOUND, Volume);
+                // The person is told which volume the run ended at, not only that it ended.
+                DoError(Volume, "", E_USERCANCEL, Volume);
                 *CancelPtr = true;
             }
             return fail();

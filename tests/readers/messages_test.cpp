@@ -126,7 +126,7 @@ TEST_F(MessagesTest, AMissingVolumeIsNamedOnce)
         c.Extractor->SetArchiveFile("C:\\" + c.Archive);
         c.Extractor->TestArchive();
         ASSERT_EQ(reports.size(), 1u);
-        EXPECT_EQ(reports[0].Code, E_FILENOTFOUND);
+        EXPECT_EQ(reports[0].Code, E_USERCANCEL);
         EXPECT_NE(reports[0].File.find(c.Missing), std::string::npos) << reports[0].File;
     }
 }
