@@ -93,6 +93,15 @@ TFormTorvo::TFormTorvo(TComponent* owner) : TForm(owner)
     OnCreate = [this](TObject*) { FormCreate(); };
     OnShow = [this](TObject*) { FormShow(); };
     OnActivate = [this](TObject*) { FormActivate(); };
+    OnCloseQuery = [this](TObject*, bool& canClose) {
+        // Closed while an operation runs: it is cancelled as the LED cancels it, and the request
+        // is finished once it has stopped, never with work going on behind a hidden window.
+        if (!OperationRunning() && busyDepth_ == 0)
+            return;
+        canClose = false;
+        finishAfterOperation_ = true;
+        pbxLedClick();
+    };
     OnClose = [this](TObject*, TCloseAction&) { FinishRequest(); };
     OnKeyDown = [this](TObject*, WORD&, TShiftState) {
         if (state_.AutomaticRunFinished)
@@ -323,13 +332,6 @@ void TFormTorvo::FormActivate()
     sbExit->SetLeft(Panel1->Width() - sbExit->Width() - 5);
 }
 
-namespace {
-
-// Posted to the main window when held requests can be served.
-constexpr UINT WM_SERVE_HELD_REQUESTS = WM_USER + 0x451;
-
-}  // namespace
-
 void TFormTorvo::WMCopyData(TWMCopyData& message)
 {
     const COPYDATASTRUCT* data = message.CopyDataStruct;
@@ -350,6 +352,11 @@ void TFormTorvo::WMCopyData(TWMCopyData& message)
 void TFormTorvo::WndProc(TMessage& message)
 {
     if (message.Msg == WM_SERVE_HELD_REQUESTS) {
+        if (finishAfterOperation_ && !OperationRunning() && busyDepth_ == 0) {
+            finishAfterOperation_ = false;
+            Close();
+            return;
+        }
         ServeHeldRequests();
         return;
     }
@@ -359,7 +366,7 @@ void TFormTorvo::WndProc(TMessage& message)
 void TFormTorvo::OperationEnded()
 {
     // From the message loop, not from inside whatever called the operation.
-    if (--operationDepth_ == 0 && !heldRequests_.empty())
+    if (--operationDepth_ == 0 && (!heldRequests_.empty() || finishAfterOperation_))
         PostMessageA(Handle(), WM_SERVE_HELD_REQUESTS, 0, 0);
 }
 

@@ -65,6 +65,9 @@ class TXFileVersion;
 // Any type the listing knows, as against no archive, an unreadable file or an unknown one.
 bool IsRecognisedType(TArcType t);
 
+// Posted to the main window when held requests can be served (or a closed window finished).
+inline constexpr UINT WM_SERVE_HELD_REQUESTS = WM_USER + 0x451;
+
 // The caption of the boxes that ask for the disks of a spanned backup.
 inline constexpr const char* DiskPromptCaption = "Výměna diskety";
 
@@ -357,5 +360,7 @@ private:
     // Cancels the component that works now; empty while none does.
     std::function<void()> cancelWorking_;
     int operationDepth_ = 0;
+    // The window was closed during an operation: the request finishes when it has stopped.
+    bool finishAfterOperation_ = false;
     std::deque<THeldRequest> heldRequests_;
 };

@@ -1,6 +1,7 @@
 // The main window's archive work: backup, archive comment, the restore list and the restore, the
 // payslip archives, and the list view of an archive.
 #include "app/lib/FormTorvo.h"
+#include "platform/win/Messages.h"
 
 #include "app/lib/BackupNames.h"
 #include "app/lib/ErrorMsgs.h"
@@ -221,6 +222,8 @@ void TFormTorvo::ApplicationWaiting()
     ZipView1->Cursor = crDefault;
     ledColour_ = clGreen;
     pbxLed->Invalidate();
+    if (finishAfterOperation_ && !OperationRunning())
+        PostMessageA(Handle(), WM_SERVE_HELD_REQUESTS, 0, 0);
 }
 
 void TFormTorvo::pbxLedClick()
@@ -247,7 +250,9 @@ bool TFormTorvo::ShowErrorsSince(std::size_t mark)
 {
     if (ErrorMessages.size() <= mark)
         return false;
-    ErrorList()->ShowModal();
+    // Closing the window cancelled the work: the cancel is no news to the person who closed it.
+    if (!finishAfterOperation_)
+        ErrorList()->ShowModal();
     return true;
 }
 

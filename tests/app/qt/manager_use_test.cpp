@@ -454,3 +454,46 @@ TEST(ManagerUse, EncodeOfAFilePickedInTheDialogRoundTrips)
     EXPECT_EQ(0, status);
     EXPECT_EQ(strayBefore, fs::exists(home / "C:") || fs::exists(home / "C:\\tmp"));
 }
+
+// The window closed while a large member is extracted: the extraction is cancelled, nothing is
+// left half-written, and the request is finished (the program ends) right after it.
+TEST(ManagerUse, ClosingTheWindowDuringAnExtractionCancelsItAndFinishes)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    CaptureCommand("cd " + ShellQuote(dir.Path().string()) + " && truncate -s 150M big.bin && zip -q -0 m.zip big.bin && rm big.bin");
+    const fs::path archive = dir.Path() / "m.zip";
+    const fs::path out = dir.Path() / "out";
+    fs::create_directories(out);
+    Manager m(archive);
+    bool closed = false, errorListShown = false;
+    Answerer user([&](QWidget* modal, QMenu*) {
+        TForm* form = Screen->ActiveForm;
+        if (!closed && !modal && m.main->OperationRunning() && m.main->LedColour() == clRed) {
+            closed = true;
+            Save(WindowOf(*m.main), "manager_closing_during_extract");
+            WindowOf(*m.main)->close();
+            return true;
+        }
+        if (modal && form && form->Name == "frmExtract") {
+            static_cast<TEdit*>(form->FindComponent("Edit1"))->SetText(out.string());
+            EnterLater(*form);
+            return true;
+        }
+        if (modal && dynamic_cast<TfrmErrorMsgs*>(form)) {
+            errorListShown = true;
+            KeyLater(*form, Qt::Key_Escape);
+            return true;
+        }
+        return ClickMessageButton(modal, QMessageBox::Cancel) || ClickMessageButton(modal, QMessageBox::No);
+    });
+    QTest::keyClick(m.List(), Qt::Key_E, Qt::ControlModifier);
+    for (int i = 0; i < 20 && !Application->Terminated(); ++i)
+        Application->ProcessMessages();
+    EXPECT_TRUE(closed);
+    EXPECT_FALSE(errorListShown);
+    EXPECT_TRUE(Application->Terminated());
+    EXPECT_FALSE(m.main->OperationRunning());
+    EXPECT_FALSE(fs::exists(out / "big.bin"));
+    Application->ResetTerminated();
+}
