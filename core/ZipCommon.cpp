@@ -313,8 +313,11 @@ bool TZipCommon::ConfirmVolume(std::string& Volume, int N)
         bool cancel = false;
         OnNextVolume(this, Volume, N, exists, cancel);
         if (cancel || GetCancel()) {
-            if (!GetCancel())
-                SetCancel(true);
+            if (!GetCancel()) {
+                // The person is told which volume the run ended at, not only that it ended.
+                DoError(Volume, "", E_USERCANCEL, Volume);
+                *CancelPtr = true;
+            }
             return fail();
         }
         if (win::FileExists(Volume))

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/Crc.h"
@@ -376,6 +377,9 @@ public:
     // ExtractDir (or Root, a folder the host chose), or the target lies outside it, so that
     // output never goes through one.
     bool CheckOutputTarget(const std::string& Target, const std::string& Root = {});
+    // Why a target name cannot be made on the host, said for a person ("" when no rule of the
+    // name itself is broken): a character Windows names cannot hold, a control character.
+    static std::string NameRefusalReason(std::string_view Target);
     // The same check on host paths already found: the folder's (HostBase) and the target's, with
     // what the mapping saw of the target (Known).
     bool CheckHostTarget(const std::string& Target, std::string HostBase, const std::string& HostTarget,

@@ -169,10 +169,9 @@ std::int32_t TZipCommon::WriteCore(TStream32* Target, const std::uint8_t* Buffer
         written = Deliver(Target, Buffer, Count);
     }
     if (written < wanted) {
-        if (GetLastError() == ERROR_DISK_FULL) {
-            FileCount = 0;
-            RaiseError(FArchiveFile, "", "", E_DISKFULL);
-        }
+        // The member that did not fit is named; the files already kept still count.
+        if (GetLastError() == ERROR_DISK_FULL)
+            RaiseError(FileName, "", VolumeName, E_DISKFULL);
         DoError(FileName, "", E_WRITEFILE, VolumeName);
         return std::max<std::int32_t>(0, std::min(written, Count));
     }
@@ -432,8 +431,9 @@ bool TZipCommon::CheckDirectory(std::string& Dir)
     if (!DirectoryCheck || OperationCode != opExtract)
         return true;
     while (!FolderIsWritable(Dir)) {
+        // Without a host to offer another folder: the folder and the system's reason.
         if (!OnLimitedUser) {
-            DoError(Dir, "OnLimitedUser/Permissions", E_REQUIREDEVENT, VolumeName);
+            DoError(Dir, win::SysErrorMessage(GetLastError()), E_DIRWRITEPROTECTED, VolumeName);
             return false;
         }
         std::string userDir;
@@ -453,13 +453,27 @@ bool TZipCommon::CheckDirectory(std::string& Dir)
     return true;
 }
 
+std::string TZipCommon::NameRefusalReason(std::string_view Target)
+{
+    // The drive ("C:") is the only place a colon may stand.
+    const std::size_t from = Target.size() >= 2 && Target[1] == ':' ? 2 : 0;
+    for (std::size_t i = from; i < Target.size(); ++i) {
+        const auto c = static_cast<unsigned char>(Target[i]);
+        if (c < 0x20)
+            return "a control character is not allowed in a file name";
+        if (std::strchr(":*?\"<>|", c) != nullptr)
+            return std::string("the character ") + char(c) + " is not allowed in a file name";
+    }
+    return {};
+}
+
 bool TZipCommon::CheckOutputTarget(const std::string& Target, const std::string& Root)
 {
     const std::string base = Root.empty() ? EffectiveExtractDir() : Root;
     std::string hostBase, hostTarget;
     win::HostPathState target;
     if (!win::ToHostPath(base, hostBase) || !win::ToHostPath(Target, hostTarget, nullptr, &target)) {
-        DoError(Target, "", E_INVALIDFILENAME, VolumeName);
+        DoError(Target, NameRefusalReason(Target), E_INVALIDFILENAME, VolumeName);
         return false;
     }
     return CheckHostTarget(Target, std::move(hostBase), hostTarget, target);

@@ -689,8 +689,9 @@ bool TCompressClass::CheckArchiveWriteable(const std::string& Name)
         return false;
     if (IsPlainFile(Name))
         return true;
+    // Without a host to ask, the archive is left as it is, and the person is told why.
     if (!OnNonWriteableArchive) {
-        DoError(Name, "OnNonWriteableArchive", E_REQUIREDEVENT, "");
+        DoError(Name, "", E_FILEISREADONLY, "");
         return false;
     }
     bool writeToFile = false;

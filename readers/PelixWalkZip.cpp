@@ -64,8 +64,9 @@ bool TZipWalker::AcceptHeaderState(TPelixWalk& Walk, THeaderTypeState State, boo
     // An end record that counts no entries is an empty archive, not a damaged one.
     if (Empty)
         return false;
+    // Without a host to ask, the damage is said as damage and the local headers are listed.
     if (!p.OnCorruptZipHeader) {
-        p.DoError(p.ArchiveFile(), "OnCorruptZipHeader", E_REQUIREDEVENT, p.VolumeName);
+        p.DoError(p.ArchiveFile(), "", E_BADFILEHEADER, p.VolumeName);
         return true;
     }
     bool cancel = true;

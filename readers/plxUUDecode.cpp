@@ -9,6 +9,7 @@
 #include "core/Err_Msgs.h"
 #include "core/plxHooks.h"
 #include "core/plxStreams.h"
+#include "platform/win/Errors.h"
 #include "platform/win/SysDates.h"
 #include "platform/win/SysFiles.h"
 #include "readers/EncodedLines.h"
@@ -246,7 +247,7 @@ private:
             if (end == TEnd::EndLine)
                 CheckStatedSize();
         } catch (const TWriteFailed&) {
-            Z.DoError(Z.FileName, "", E_WRITEFILE, Z.VolumeName);
+            Z.DoError(Z.FileName, "", GetLastError() == ERROR_DISK_FULL ? E_DISKFULL : E_WRITEFILE, Z.VolumeName);
             end = TEnd::Stopped;
         }
         if (end == TEnd::Stopped || Z.GetCancel()) {

@@ -1,5 +1,8 @@
 #include "readers/plxUnArj.h"
 
+#include "platform/win/SysDates.h"
+#include "platform/win/SysFiles.h"
+
 #include <algorithm>
 #include <memory>
 #include <utility>
@@ -204,8 +207,9 @@ void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
         FailEntry(E_UNKNOWNFILETYPE);
         return;
     }
-    // The rest of a member goes where its start went, and nowhere when that was not written.
-    if (h.ContinuedFromPrevious() && IsFileOutput() && continued != FileName)
+    // The rest of a member goes where its start went, and nowhere when that was not written
+    // (or, in a test, did not pass).
+    if (h.ContinuedFromPrevious() && continued != FileName)
         return;
     for (int attempt = 0;; ++attempt) {
         std::string password;
@@ -241,6 +245,14 @@ void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
             } else {
                 FailEntry(failure);
             }
+        } else if (h.ContinuesInNext()) {
+            // A member split over volumes passes once, at its last piece: a piece that passes
+            // is put in place for the next to append to, and told only when it fails.
+            const TOnEnd onEnd = std::exchange(OnEnd, nullptr);
+            written = CheckCrc(32, h.Crc);
+            OnEnd = onEnd;
+            if (!written && OnEnd)
+                OnEnd(this, FileName, false);
         } else {
             written = CheckCrc(32, h.Crc);
         }
@@ -255,8 +267,12 @@ void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
         }
         if (written && h.ContinuesInNext())
             FContinuedTarget = FileName;
-        if (written && h.ContinuedFromPrevious())
+        if (written && h.ContinuedFromPrevious()) {
             FileCount = std::max(0, FileCount - 1);  // one file, however many pieces
+            // Appending gave the file the time of the extraction; it keeps the member's own.
+            if (IsFileOutput())
+                win::FileSetDate(FileName, win::DateTimeToFileDate(ApplyDateAttribute(ArjDosDateTime(h))));
+        }
         return;
     }
 }

@@ -91,8 +91,8 @@ bool TUnBh::Unlock(TStream32& Archive, const TBhHeader& Header)
         DoBadPassword();
     }
     if (PasswordRefused) {
-        if (OnEnd && !GetCancel())
-            OnEnd(this, FileName, false);
+        if (!GetCancel())
+            FailEntry(E_PASSWORDFAILED);
         return false;
     }
     // Older writers start the data keys afresh after the encryption header.

@@ -203,8 +203,9 @@ void TUnCab::ProcessArchive(TStream32* /*Archive*/)
         FFirstInfo = true;
         FNextCabinet.clear();
         const bool ok = CopyPass(current, false);
-        if (!ok)
-            SetCancel(GetCancel() || FError.erfOper == FDIERROR_USER_ABORT);
+        // An abort the run asked for itself has been said already; said again, it read twice.
+        if (!ok && !GetCancel() && FError.erfOper == FDIERROR_USER_ABORT)
+            SetCancel(true);
         CheckError(ok);
         if (!ok || GetCancel() || FNextCabinet.empty() || win::SameText(FNextCabinet, win::ExtractFileName(current)))
             break;

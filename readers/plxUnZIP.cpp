@@ -672,11 +672,15 @@ void TUnZip::ExtractMember(int Index, std::uint32_t External)
             PasswordRefused = true;
         } else if (!AcquirePassword()) {
             NoDecrypt = true;
+            PasswordRefused = true;
             DoBadPassword();
         }
         if (PasswordRefused) {
-            if (!GetCancel())
-                failCheck();
+            // Said as what it is: no password fits, not a member whose data is damaged.
+            if (!GetCancel()) {
+                SkippedMemberProc(Clamp64(work.PackedSize));
+                FailEntry(E_PASSWORDFAILED);
+            }
             return;
         }
     }
