@@ -56,8 +56,31 @@ std::unique_ptr<TDeflateJob> TDeflateAhead::Take(std::uint32_t Index)
     FJobs.erase(found);
     FBytesHeld -= job->Size;
     std::unique_lock<std::mutex> hold(FLock);
+    if (!job->Done) {
+        // Not started yet (the workers are busy or not scheduled): pack it here rather than wait.
+        const auto queued = std::find(FQueue.begin(), FQueue.end(), job.get());
+        if (queued != FQueue.end()) {
+            FQueue.erase(queued);
+            hold.unlock();
+            Pack(*job, FOwnDeflater);
+            return job;
+        }
+    }
     FReady.wait(hold, [&] { return job->Done; });
     return job;
+}
+
+void TDeflateAhead::Pack(TDeflateJob& Job, TWholeDeflater& Deflater)
+{
+    try {
+        std::uint32_t crc = CRC_MASK;
+        UpdateCrc32(Job.Data.data(), std::int64_t(Job.Data.size()), crc);
+        Job.Register = crc;
+        Job.Fits = Deflater.Deflate(Job.Data.data(), Job.Data.size(), Job.Level, Job.Packed);
+    } catch (...) {
+        Job.Failed = true;
+    }
+    std::vector<std::uint8_t>().swap(Job.Data);
 }
 
 void TDeflateAhead::DropUpTo(std::uint32_t Index)
@@ -79,15 +102,7 @@ void TDeflateAhead::Work()
             job = FQueue.front();
             FQueue.pop_front();
         }
-        try {
-            std::uint32_t crc = CRC_MASK;
-            UpdateCrc32(job->Data.data(), std::int64_t(job->Data.size()), crc);
-            job->Register = crc;
-            job->Fits = deflater.Deflate(job->Data.data(), job->Data.size(), job->Level, job->Packed);
-        } catch (...) {
-            job->Failed = true;
-        }
-        std::vector<std::uint8_t>().swap(job->Data);
+        Pack(*job, deflater);
         {
             std::lock_guard<std::mutex> hold(FLock);
             job->Done = true;

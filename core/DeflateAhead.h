@@ -4,6 +4,7 @@
 #pragma once
 
 #include "core/plxConsts.h"
+#include "core/plxDeflate.h"
 
 #include <condition_variable>
 #include <cstdint>
@@ -50,8 +51,10 @@ public:
 
 private:
     void Work();
+    static void Pack(TDeflateJob& Job, TWholeDeflater& Deflater);
 
     std::vector<std::thread> FThreads;
+    TWholeDeflater FOwnDeflater;  // the caller's, for work it takes back from the queue
     std::map<std::uint32_t, std::unique_ptr<TDeflateJob>> FJobs;  // the caller's side only
     std::int64_t FBytesHeld = 0;                                   // the caller's side only
     mutable std::mutex FLock;
