@@ -1,5 +1,5 @@
 # Thin wrapper: the two set-up commands of the README.
-.PHONY: run test deps build build-asan fuzz clean
+.PHONY: run test deps build build-asan fuzz fuzz-seeds clean
 
 JOBS ?= $(shell nproc)
 
@@ -20,12 +20,19 @@ build-asan: deps
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 
+# No retries: a test that fails once is a failure to fix, not to repeat.
 test: build-asan
-	cd build-asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) --timeout 300 --repeat until-pass:2 < /dev/null
+	JOBS=$(JOBS) bash scripts/run-tests.sh build-asan
+	$(MAKE) fuzz-seeds
 
 fuzz: deps
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
+
+# Every fuzz target once over seeds the real tools make: a target that no longer builds or
+# crashes on an ordinary archive fails the run.
+fuzz-seeds: fuzz
+	bash scripts/fuzz-seeds.sh build-fuzz
 
 clean:
 	rm -rf build build-asan build-fuzz

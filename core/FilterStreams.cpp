@@ -249,7 +249,7 @@ bool TDecompressStream::Refill(std::int32_t Want)
     return FLastRead > 0;
 }
 
-std::int32_t TDecompressStream::Inflate(void* Buffer, std::int32_t Count, std::int64_t* Remaining,
+std::int32_t TDecompressStream::Inflate(void* Buffer, std::int32_t Count, std::int64_t* Left,
                                         std::int32_t ReadSize)
 {
     if (Count <= 0 || FEndOfStream)
@@ -259,10 +259,10 @@ std::int32_t TDecompressStream::Inflate(void* Buffer, std::int32_t Count, std::i
     FZRec.AvailOut = std::uint32_t(Count);
     while (FZRec.AvailOut > 0) {
         if (FZRec.AvailIn == 0) {
-            std::int64_t want = Remaining ? std::min<std::int64_t>(ReadSize, *Remaining) : Count;
+            std::int64_t want = Left ? std::min<std::int64_t>(ReadSize, *Left) : Count;
             Refill(std::int32_t(std::clamp<std::int64_t>(want, 0, kBufferSize)));
-            if (Remaining)
-                *Remaining -= FLastRead;
+            if (Left)
+                *Left -= FLastRead;
         }
         FLastResult = ::Inflate(&FZRec, kInflateNoFlush);
         if (FLastResult == kInflateStreamEnd) {
@@ -288,10 +288,10 @@ std::int32_t TDecompressStream::Read(void* Buffer, std::int32_t Count)
     return Inflate(Buffer, Count, nullptr, 0);
 }
 
-std::int32_t TDecompressStream::ReadInflate(void* Buffer, std::int32_t Count, std::int64_t& Remaining,
+std::int32_t TDecompressStream::ReadInflate(void* Buffer, std::int32_t Count, std::int64_t& Left,
                                             std::int32_t ReadSize)
 {
-    return Inflate(Buffer, Count, &Remaining, ReadSize);
+    return Inflate(Buffer, Count, &Left, ReadSize);
 }
 
 std::int32_t TDecompressStream::Seek(std::int32_t Offset, std::uint16_t Origin)

@@ -788,7 +788,7 @@ void TDecompressClass::RestoreFolderTimes()
 }
 
 void TDecompressClass::CloseOutFile(std::unique_ptr<TStream32>& Stream, const std::string& Target,
-                                    std::uint32_t Attributes, std::uint32_t DosDate)
+                                    std::uint32_t Attr, std::uint32_t DosDate)
 {
     if (!IsFileOutput()) {
         if (!FreeOutStream(Stream))
@@ -811,8 +811,8 @@ void TDecompressClass::CloseOutFile(std::unique_ptr<TStream32>& Stream, const st
         Stream.reset();
         win::FileSetDate(FPending.Temp, age);
     }
-    if (RestoreFileAttr && Attributes != FILE_ATTRIBUTE_ARCHIVE)
-        SetFileAttributesA(FPending.Temp.c_str(), Attributes);
+    if (RestoreFileAttr && Attr != FILE_ATTRIBUTE_ARCHIVE)
+        SetFileAttributesA(FPending.Temp.c_str(), Attr);
 }
 
 bool TDecompressClass::CheckCrc(int Width, std::uint32_t StoredCrc)

@@ -82,7 +82,7 @@ bool KeepsCodeWhenCancelled(int code)
 
 }  // namespace
 
-void TZipCommon::DoError(const std::string& FileName, const std::string& ExtendedMsg, int ECode,
+void TZipCommon::DoError(const std::string& Name, const std::string& ExtendedMsg, int ECode,
                          const std::string& VolumeID)
 {
     if (OnElapsedTime)
@@ -90,15 +90,15 @@ void TZipCommon::DoError(const std::string& FileName, const std::string& Extende
     if (!KeepsCodeWhenCancelled(ECode) && GetCancel())
         ECode = E_USERCANCEL;
     if (OnError)
-        OnError(this, FileName, ExtendedMsg, VolumeID, ECode);
+        OnError(this, Name, ExtendedMsg, VolumeID, ECode);
     if (OnElapsedTime)
         FTimer->Resume();
 }
 
-void TZipCommon::ReportRaised(const std::string& FileName, const std::string& ExtendedMsg,
+void TZipCommon::ReportRaised(const std::string& Name, const std::string& ExtendedMsg,
                               const std::string& VolumeID, int ECode)
 {
-    DoError(FileName, ExtendedMsg, ECode, VolumeID);
+    DoError(Name, ExtendedMsg, ECode, VolumeID);
     if (GetCancel())
         throw ECancel();
 }

@@ -272,13 +272,13 @@ public:
     virtual void DoError(const std::string& FileName, const std::string& ExtendedMsg, int ECode,
                          const std::string& VolumeID);
     template <class E = E_RAISE>
-    [[noreturn]] void RaiseError(const std::string& FileName, const std::string& ExtendedMsg,
+    [[noreturn]] void RaiseError(const std::string& Name, const std::string& ExtendedMsg,
                                  const std::string& VolumeID, int ECode)
     {
-        ReportRaised(FileName, ExtendedMsg, VolumeID, ECode);
+        ReportRaised(Name, ExtendedMsg, VolumeID, ECode);
         throw E(ECode);
     }
-    [[noreturn]] void RaiseWriteError(const std::string& FileName) { RaiseError(FileName, "", "", E_WRITEFILE); }
+    [[noreturn]] void RaiseWriteError(const std::string& Name) { RaiseError(Name, "", "", E_WRITEFILE); }
     virtual bool GetCancel() const { return *CancelPtr; }
     virtual void SetCancel(bool Value);
 

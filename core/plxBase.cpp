@@ -608,9 +608,9 @@ void TCompressClass::ProcessArchive(TCompressHeaderObj& EntryList)
 }
 
 bool TCompressClass::PlaceTempOutput(TStream32* Stream, const std::string& Target, bool SameDrive,
-                                     const std::string& TempName, const TTempStreamOwner& Owner)
+                                     const std::string& TempName, const TTempStreamOwner& TempOwner)
 {
-    MoveTempArchive(Stream, Target, SameDrive, TempName, Owner);
+    MoveTempArchive(Stream, Target, SameDrive, TempName, TempOwner);
     return true;
 }
 

@@ -257,28 +257,28 @@ TPpmdModel::TPpmdModel(std::uint32_t size) {
         if (--run == 0)
             run = (++m) - 4;
     }
-    for (unsigned k = 0; k < 256; k++) {
-        State& st = freshStates_[k];
-        st.Symbol = std::uint8_t(k);
+    for (unsigned sym = 0; sym < 256; sym++) {
+        State& st = freshStates_[sym];
+        st.Symbol = std::uint8_t(sym);
         st.Freq = 1;
         st.SetSuccessor(0);
     }
-    for (unsigned k = 0, m = 0; m < 25; m++) {
-        while (ns2Indx_[k] == m)
-            k++;
+    for (unsigned at = 0, m = 0; m < 25; m++) {
+        while (ns2Indx_[at] == m)
+            at++;
         for (unsigned j = 0; j < 8; j++) {
-            auto val = std::uint16_t(kBinScale - kInitBinEsc[j] / (k + 1));
+            auto val = std::uint16_t(kBinScale - kInitBinEsc[j] / (at + 1));
             for (unsigned r = 0; r < 64; r += 8)
                 freshBinSumm_[m][j + r] = val;
         }
     }
-    for (unsigned k = 0, m = 0; m < 24; m++) {
-        while (ns2Indx_[k + 3] == m + 3)
-            k++;
+    for (unsigned at = 0, m = 0; m < 24; m++) {
+        while (ns2Indx_[at + 3] == m + 3)
+            at++;
         for (unsigned j = 0; j < 32; j++) {
             See& se = freshSee_[m][j];
             se.Shift = kPeriodBits - 4;
-            se.Summ = std::uint16_t((2 * k + 5) << se.Shift);
+            se.Summ = std::uint16_t((2 * at + 5) << se.Shift);
             se.Count = 7;
         }
     }

@@ -13,15 +13,27 @@
 
 namespace fuzzsupport {
 
+// The process's own folder under $TMPDIR, removed when the process ends normally (a crash keeps
+// it, with the evidence).
 inline const std::filesystem::path& Root()
 {
-    static const std::filesystem::path root = [] {
-        std::string pattern = (std::filesystem::temp_directory_path() / "torvo-fuzz-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        return std::filesystem::path(pattern);
-    }();
-    return root;
+    struct TFolder {
+        std::filesystem::path Path;
+        TFolder()
+        {
+            std::string pattern = (std::filesystem::temp_directory_path() / "torvo-fuzz-XXXXXX").string();
+            if (!mkdtemp(pattern.data()))
+                std::abort();
+            Path = pattern;
+        }
+        ~TFolder()
+        {
+            std::error_code ec;
+            std::filesystem::remove_all(Path, ec);
+        }
+    };
+    static const TFolder folder;
+    return folder.Path;
 }
 
 // Writes Size bytes as Root()/Name, runs Run(archive, output folder), then checks the folder.

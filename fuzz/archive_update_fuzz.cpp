@@ -1,6 +1,7 @@
 // Deleting from an existing archive reads its whole directory and copies every kept entry, so a
 // damaged archive must end in a clean error, never in a crash or an endless copy.
 // The first byte picks the writer (ZIP, TAR, TAR+gzip, TAR+bzip2); the rest is the archive.
+#include "fuzz/ExtractFuzz.h"
 #include "writers/plxTar.h"
 #include "writers/plxTarBZ.h"
 #include "writers/plxTarGZ.h"
@@ -32,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     static const char* const extensions[] = {".zip", ".tar", ".tgz", ".tbz"};
     const int kind = data[0] & 3;
-    static const std::string stem = "/tmp/archive_update_fuzz_" + std::to_string(getpid());
+    static const std::string stem = (fuzzsupport::Root() / "archive").string();
     const std::string path = stem + extensions[kind];
     if (FILE* f = std::fopen(path.c_str(), "wb")) {
         std::fwrite(data + 1, 1, size - 1, f);

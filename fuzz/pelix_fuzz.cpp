@@ -7,6 +7,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "fuzz/ExtractFuzz.h"
 #include "readers/Pelix.h"
 
 namespace {
@@ -31,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size < 1)
         return 0;
-    static const std::string path = "/tmp/pelix_fuzz_" + std::to_string(getpid()) + ".bin";
+    static const std::string path = (fuzzsupport::Root() / "archive.bin").string();
     if (FILE* f = std::fopen(path.c_str(), "wb")) {
         std::fwrite(data + 1, 1, size - 1, f);
         std::fclose(f);

@@ -1,6 +1,7 @@
 // Splitting a damaged archive reads its whole directory and copies every entry over volumes, so
 // it must end in a clean error or a complete set inside its own folder: no crash, no endless copy,
 // no file written elsewhere.
+#include "fuzz/ExtractFuzz.h"
 #include "writers/plxArchiveSplitter.h"
 
 #include <cstdint>
@@ -13,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size > (1u << 20))
         return 0;
-    static const std::filesystem::path folder = "/tmp/zip_split_fuzz_" + std::to_string(getpid());
+    static const std::filesystem::path folder = fuzzsupport::Root();
     std::filesystem::create_directories(folder / "out");
     const std::filesystem::path source = folder / "source.zip";
     if (FILE* f = std::fopen(source.c_str(), "wb")) {

@@ -211,8 +211,8 @@ TGzipDecodeResult DecodeGzipStream(const TByteSource& Source, const TByteSink& S
             magic = first | second << 8;
         }
         TGzipHeader header;
-        auto next = [&in] { return in.Byte(); };
-        result.Status = ReadHeader(next, header, TGzipHeaderMode::Full, magic);
+        auto nextByte = [&in] { return in.Byte(); };
+        result.Status = ReadHeader(nextByte, header, TGzipHeaderMode::Full, magic);
         if (result.Status != TGzipStatus::Ok) return result;
         if (result.Members == 0) result.First = header;
 
@@ -248,7 +248,7 @@ TGzipDecodeResult DecodeGzipStream(const TByteSource& Source, const TByteSink& S
             }
         } while (code != kInflateStreamEnd);
 
-        THeaderReader trailer(next);
+        THeaderReader trailer(nextByte);
         std::uint32_t storedCrc, storedSize;
         if (!trailer.TakeLe(4, storedCrc) || !trailer.TakeLe(4, storedSize)) {
             result.Status = TGzipStatus::Truncated;

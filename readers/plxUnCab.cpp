@@ -292,7 +292,7 @@ void TUnCab::DoCabinetInfo(const std::string& NextCabinet, const std::string& Ne
 }
 
 void TUnCab::DoCopyFile(std::string& Name, std::int64_t Size, CAB_INT_PTR& Handle, int& Action,
-                        std::uint16_t Attributes, std::uint16_t Time, std::uint16_t Date)
+                        std::uint16_t Attr, std::uint16_t Time, std::uint16_t Date)
 {
     Action = kSkip;
     if (GetCancel() || !MatchesStoredName(Name, RecurseDirs))
@@ -302,12 +302,12 @@ void TUnCab::DoCopyFile(std::string& Name, std::int64_t Size, CAB_INT_PTR& Handl
     Encrypted = false;
     PackedSize = UnpackedSize = Size;
     Crc32 = 0;
-    ExternalAttr = Attributes & (kKeptAttributes | (Size == 0 ? kDirectory : 0));
+    ExternalAttr = Attr & (kKeptAttributes | (Size == 0 ? kDirectory : 0));
     DateTime = DosDateTimeToDateTime(std::uint32_t(Date) << 16 | Time);
     if (!NameEntry(Name))
         return;
     // A folder holds no bytes: an entry with data is a file, whatever a damaged attribute says.
-    if ((Attributes & kDirectory) && Size == 0) {
+    if ((Attr & kDirectory) && Size == 0) {
         if (PrepareOutput(true) && IsFileOutput() && CreateStoredDirs)
             MakeStoredDir(FileName);
         BytesToRead -= Size;
@@ -338,7 +338,7 @@ CAB_UINT TUnCab::WriteData(const void* Data, CAB_UINT Count)
 }
 
 void TUnCab::DoCloseFileInfo(const std::string& /*Name*/, CAB_INT_PTR /*Handle*/, bool /*Execute*/,
-                             std::uint16_t Attributes, std::uint16_t Date, std::uint16_t Time)
+                             std::uint16_t Attr, std::uint16_t Date, std::uint16_t Time)
 {
     if (FAction != kExtract) {
         if (OnEnd)
@@ -346,7 +346,7 @@ void TUnCab::DoCloseFileInfo(const std::string& /*Name*/, CAB_INT_PTR /*Handle*/
         return;
     }
     FAction = kSkip;
-    CloseOutFile(FOut, FileName, Attributes & kKeptAttributes, std::uint32_t(Date) << 16 | Time);
+    CloseOutFile(FOut, FileName, Attr & kKeptAttributes, std::uint32_t(Date) << 16 | Time);
     // Its blocks' checksums were checked as they were decoded.
     FinishDecodedEntry(FWritten == FFileBytes ? 0 : E_CORRUPTINPUT, kNoCrc, RunningCrc.Crc32);
 }

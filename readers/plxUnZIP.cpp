@@ -253,9 +253,9 @@ bool TUnZip::WalkCentralDisk(std::int64_t Start, const std::function<bool(const 
     return true;
 }
 
-bool TUnZip::FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t VersionMadeBy, bool DecodeName)
+bool TUnZip::FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t MadeBy, bool DecodeName)
 {
-    return ReadLocalEntry(StreamZipReader(*ArchiveStream), ArchiveSize, Pos, HeaderCipher, Local, VersionMadeBy,
+    return ReadLocalEntry(StreamZipReader(*ArchiveStream), ArchiveSize, Pos, HeaderCipher, Local, MadeBy,
                           DecodeName);
 }
 
@@ -600,12 +600,12 @@ const std::string& TUnZip::MemberName(const TMemberItem& Item, TZipLocalEntry& L
 }
 
 // Leaves the local header's decoded name in Local.Name when its stored bytes differ.
-bool TUnZip::LocalNameDiffers(std::string_view CentralRaw, std::string_view Central, std::uint16_t VersionMadeBy,
+bool TUnZip::LocalNameDiffers(std::string_view CentralRaw, std::string_view Central, std::uint16_t MadeBy,
                               TZipLocalEntry& Local)
 {
     if (Local.RawName == CentralRaw)
         return false;
-    Local.Name = DecodeZipEntryName(Local.RawName, Local.Header.Flags, VersionMadeBy, Local.ExtraInfo.UnicodeName);
+    Local.Name = DecodeZipEntryName(Local.RawName, Local.Header.Flags, MadeBy, Local.ExtraInfo.UnicodeName);
     return Local.Name != Central;
 }
 
@@ -634,13 +634,13 @@ bool TUnZip::CheckDecodable(const TWorkRecord& Work, bool IsDirectory)
     return FDecodable;
 }
 
-void TUnZip::ExtractMember(int Index, std::uint32_t ExternalAttr)
+void TUnZip::ExtractMember(int Index, std::uint32_t External)
 {
     const TWorkRecord work = FWork;
     // A JAR folder is told by its name alone; a ZIP one also by an empty member with the folder
     // attribute.
     const bool isDir = EndsWithSeparator(StoredName) ||
-                       (!IsJar() && (ExternalAttr & FILE_ATTRIBUTE_DIRECTORY) && work.UnpackedSize == 0);
+                       (!IsJar() && (External & FILE_ATTRIBUTE_DIRECTORY) && work.UnpackedSize == 0);
     (void)Index;
     if (!PrepareOutput(isDir)) {
         SkippedMemberProc(Clamp64(work.PackedSize));
@@ -698,7 +698,7 @@ void TUnZip::ExtractMember(int Index, std::uint32_t ExternalAttr)
     }
     if (!decoded)
         RunningCrc.Crc32 = work.Crc ^ 1;
-    std::uint32_t attr = ExternalAttr & 0xFF & ~std::uint32_t(FILE_ATTRIBUTE_DIRECTORY);
+    std::uint32_t attr = External & 0xFF & ~std::uint32_t(FILE_ATTRIBUTE_DIRECTORY);
     CloseOutFile(out, FileName, attr == 0 ? FILE_ATTRIBUTE_ARCHIVE : attr, work.DosDate);
     CheckCrc(32, work.Crc);
 }

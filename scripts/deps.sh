@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config clang
+  build-essential cmake ninja-build pkg-config clang libclang-rt-14-dev
   zlib1g-dev libdeflate-dev libbz2-dev libgtest-dev libgmock-dev libarchive-dev libunarr-dev
   qt6-base-dev libgl-dev qt6-translations-l10n
   zip unzip 7zip libarchive-tools gzip bzip2 lbzip2 ncompress pigz libdeflate-tools

@@ -217,10 +217,10 @@ bool TZipBase::CheckFreeSpace(std::int64_t OutputSize, bool CopyNeeded)
 }
 
 bool TZipBase::PlaceTempOutput(TStream32* Stream, const std::string& Target, bool SameDrive,
-                               const std::string& TempName, const TTempStreamOwner& Owner)
+                               const std::string& TempName, const TTempStreamOwner& TempOwner)
 {
     if (!SpansTo(Target))
-        return TCompBase::PlaceTempOutput(Stream, Target, SameDrive, TempName, Owner);
+        return TCompBase::PlaceTempOutput(Stream, Target, SameDrive, TempName, TempOwner);
     std::unique_ptr<TFileStream32> file;
     TStream32* source = OpenFinishedOutput(Stream, TempName, file);
     if (!source) {

@@ -16,13 +16,13 @@ TBZip::TBZip(TObject* AOwner) : TSingleFileWriter(AOwner)
     ConfirmOverwrites = false;
 }
 
-std::string TBZip::OutputNameFor(const TFoundInput& Input, bool, const std::string& OutputDir)
+std::string TBZip::OutputNameFor(const TFoundInput& Input, bool, const std::string& Folder)
 {
     const std::string name = win::ExtractFileName(Input.Path);
     const std::string ext = win::LowerCase(win::ExtractFileExt(name));
     if (!KeepFileExt && ext != ".tar" && ext != ".txt")
-        return OutputDir + win::ChangeFileExt(name, DefaultExt());
-    return OutputDir + name + DefaultExt();
+        return Folder + win::ChangeFileExt(name, DefaultExt());
+    return Folder + name + DefaultExt();
 }
 
 void TBZip::NoteOutputName(const std::string& Input, const std::string& Output)

@@ -42,12 +42,12 @@ public:
     std::vector<TEntry> Entries;
     bool Failed = false;
 
-    void DoCopyFile(std::string& Name, std::int64_t Size, CAB_INT_PTR& Handle, int& Action, std::uint16_t Attributes,
+    void DoCopyFile(std::string& Name, std::int64_t Size, CAB_INT_PTR& Handle, int& Action, std::uint16_t Attr,
                     std::uint16_t Time, std::uint16_t Date) override
     {
         FPendingEntry = {Name, "", std::uint32_t(Date) << 16 | Time,
-                         std::uint16_t(Attributes & (kKeptAttributes | CAB_A_EXEC))};
-        TUnCab::DoCopyFile(Name, Size, Handle, Action, Attributes, Time, Date);
+                         std::uint16_t(Attr & (kKeptAttributes | CAB_A_EXEC))};
+        TUnCab::DoCopyFile(Name, Size, Handle, Action, Attr, Time, Date);
     }
 
     TEntry FPendingEntry{};
@@ -475,7 +475,7 @@ std::string TMakeCab::GetTempFileName()
 }
 
 CAB_INT_PTR TMakeCab::GetOpenInfo(const std::string& Name, std::uint16_t& Date, std::uint16_t& Time,
-                                  std::uint16_t& Attributes, int& Error)
+                                  std::uint16_t& Attr, int& Error)
 {
     if (GetFileAttributesA(Name.c_str()) == INVALID_FILE_ATTRIBUTES) {
         Error = int(GetLastError());
@@ -488,7 +488,7 @@ CAB_INT_PTR TMakeCab::GetOpenInfo(const std::string& Name, std::uint16_t& Date, 
     }
     Date = std::uint16_t(FAdding.DosDateTime >> 16);
     Time = std::uint16_t(FAdding.DosDateTime);
-    Attributes = FAdding.Attributes;
+    Attr = FAdding.Attributes;
     if (OnRead) {
         DateTime = DosDateTimeToDateTime(FAdding.DosDateTime);
         ExternalAttr = FAdding.Attributes & kKeptAttributes;

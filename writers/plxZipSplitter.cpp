@@ -23,9 +23,9 @@ int TZipSplitter::Compress()
 {
     FSplitter.OnError = OnError;
     FSplitter.OnProgress = OnSplitProgress;
-    FSplitter.ProgressProc = [this](std::uint8_t ByFile, std::uint8_t ByArchive) {
+    FSplitter.ProgressProc = [this](std::uint8_t FilePercent, std::uint8_t ArchivePercent) {
         if (OnSplitProgress)
-            OnSplitProgress(&FSplitter, ByFile, ByArchive);
+            OnSplitProgress(&FSplitter, FilePercent, ArchivePercent);
     };
     FSplitter.OnSplitNewVolume = OnSplitNewVolume;
     FSplitter.OnSplitDeleteVolume = OnSplitDeleteVolume;
@@ -35,7 +35,7 @@ int TZipSplitter::Compress()
 }
 
 bool TZipSplitter::PlaceTempOutput(TStream32* Stream, const std::string& Target, bool SameDrive,
-                                   const std::string& TempName, const TTempStreamOwner& Owner)
+                                   const std::string& TempName, const TTempStreamOwner& TempOwner)
 {
     std::unique_ptr<TFileStream32> file;
     TStream32* source = OpenFinishedOutput(Stream, TempName, file);
@@ -76,7 +76,7 @@ bool TZipSplitter::PlaceTempOutput(TStream32* Stream, const std::string& Target,
     if (part == ptNoSplit) {
         file.reset();
         FSplitter.HandOver(nullptr);
-        if (!TZipBase::PlaceTempOutput(Stream, Target, SameDrive, TempName, Owner))
+        if (!TZipBase::PlaceTempOutput(Stream, Target, SameDrive, TempName, TempOwner))
             return false;
         // The volumes of an earlier set of this name no longer belong to anything.
         FSplitter.SplitArchiveFile = Target;

@@ -72,7 +72,7 @@ TMouseButton Button(QMouseEvent* e)
 
 }  // namespace
 
-PaintedWidget::PaintedWidget(TControl* control, QWidget* parent) : QWidget(parent), control(control)
+PaintedWidget::PaintedWidget(TControl* ownerControl, QWidget* parent) : QWidget(parent), control(ownerControl)
 {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);

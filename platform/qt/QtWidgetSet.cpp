@@ -39,7 +39,7 @@ namespace {
 // The top-level window of a form: tells the form when the user resizes, moves or closes it.
 class FormWindow : public QWidget {
 public:
-    explicit FormWindow(TForm* form) : form(form) {}
+    explicit FormWindow(TForm* ownerForm) : form(ownerForm) {}
     TForm* form;
     int menuHeight = 0;
 

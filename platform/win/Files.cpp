@@ -28,9 +28,9 @@ namespace {
 
 class FileObject : public KernelObject {
 public:
-    FileObject(int fd, std::string hostPath, bool canRead, bool canWrite)
-        : fd(fd), hostPath(std::move(hostPath)), canRead(canRead), canWrite(canWrite),
-          limited(canWrite ? LimitedDriveOfOpenFile(fd, this->hostPath) : std::nullopt)
+    FileObject(int handle, std::string path, bool readable, bool writable)
+        : fd(handle), hostPath(std::move(path)), canRead(readable), canWrite(writable),
+          limited(writable ? LimitedDriveOfOpenFile(handle, hostPath) : std::nullopt)
     {
     }
     ~FileObject() override { ::close(fd); }

@@ -280,17 +280,20 @@ TEST_F(ArchiveManager, F2ListsEachReadableTypeWithItsFieldsAndTotals)
         EXPECT_FALSE(form->StatusBar1->Panels[0].Text.empty()) << c.file;
         EXPECT_EQ("Soubory: " + std::to_string(rows), form->StatusBar1->Panels[1].Text) << c.file;
         EXPECT_EQ("Velikost: " + std::to_string(unpacked), form->StatusBar1->Panels[3].Text) << c.file;
-        if (c.size >= 0)
+        if (c.size >= 0) {
             EXPECT_EQ(c.size, unpacked) << c.file;
-        if (c.file.find("t.rar") != std::string::npos && rows == 1)
+        }
+        if (c.file.find("t.rar") != std::string::npos && rows == 1) {
             EXPECT_EQ("t\\t.txt", rarRow());
+        }
         ++listed;
     }
     EXPECT_GT(listed, 0);
     // A ZIP entry names the system it was made on.
     form->DisplayFile(dir + "/x.zip");
-    if (form->ZipView1->Items.Count() > 0)
+    if (form->ZipView1->Items.Count() > 0) {
         EXPECT_EQ("Unix", form->ZipView1->Items.Fields(0)[zcHostSystem]);
+    }
 }
 
 TEST_F(ArchiveManager, DeleteKeepsTheArchivesOwnFormat)
@@ -395,10 +398,10 @@ TEST_F(ArchiveManager, ExtractDialogRefusesAMissingFolder)
     EXPECT_TRUE(dialog.CheckBox2->Checked());
     dialog.PrepareFor(false);
     EXPECT_FALSE(dialog.SelectedFilesOnly());
-    std::vector<std::string> boxes;
+    std::vector<std::string> shown;
     Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
         if (s.Kind == "MessageBox") {
-            boxes.push_back(s.Text);
+            shown.push_back(s.Text);
             return "OK";
         }
         static_cast<TfrmExtract*>(s.Form)->Edit1->SetText(dir + "/missing");
@@ -407,8 +410,8 @@ TEST_F(ArchiveManager, ExtractDialogRefusesAMissingFolder)
         return "Cancel";
     });
     EXPECT_EQ(mrCancel, dialog.ShowModal());
-    ASSERT_EQ(1u, boxes.size());
-    EXPECT_NE(std::string::npos, boxes[0].find("...not found."));
+    ASSERT_EQ(1u, shown.size());
+    EXPECT_NE(std::string::npos, shown[0].find("...not found."));
 }
 
 TEST_F(ArchiveManager, ExtractTakesTheWindowsExtractorOfTheArchivesType)
@@ -433,8 +436,9 @@ TEST_F(ArchiveManager, ExtractTakesTheWindowsExtractorOfTheArchivesType)
         const std::unique_ptr<TUnBase> fresh = NewExtractor(TArcType(t));
         TUnBase* own = form->ExtractComponentFor(TArcType(t));
         ASSERT_EQ(fresh == nullptr, own == nullptr) << ArcTypeName(TArcType(t));
-        if (own)
+        if (own) {
             EXPECT_EQ(typeid(*fresh), typeid(*own)) << ArcTypeName(TArcType(t));
+        }
     }
 
     if (!HaveTool("arj") || !HaveTool("tar"))

@@ -409,8 +409,7 @@ TEST(ArcTypeComponent, DetectionFillsTheComponent)
 // Fixture archives made by other programs, by folder and the type each must get.
 TEST(ArcTypeFixtures, ArchivesOfOtherProgramsAreClassified)
 {
-    if (!fs::is_directory(FixtureDir))
-        GTEST_SKIP() << "no fixtures at " << FixtureDir;
+    TORVO_NEED_FIXTURES(fs::is_directory(FixtureDir), "no fixtures at " << FixtureDir);
     const std::vector<std::pair<std::string, TArcType>> expected = {
         {"arc/ARC601.ARC", atArc}, {"arc/p.arc", atArc},       {"arc/t.arc", atArc},
         {"arc/PAK100.PAK", atPak}, {"arj/ARJ020B.ARJ", atArj}, {"arj/t.arj", atArj},
@@ -445,8 +444,7 @@ TEST(ArcTypeFixtures, ArchivesOfOtherProgramsAreClassified)
 TEST(ArcTypeFixtures, LhaCorpusIsLhaAndItsSelfExtractorsAreFound)
 {
     const fs::path corpus = FixtureDir / "lha" / "lhasa-corpus";
-    if (!fs::is_directory(corpus))
-        GTEST_SKIP() << "no fixtures at " << corpus;
+    TORVO_NEED_FIXTURES(fs::is_directory(corpus), "no fixtures at " << corpus);
     int archives = 0;
     for (const auto& entry : fs::recursive_directory_iterator(corpus)) {
         if (!entry.is_regular_file())

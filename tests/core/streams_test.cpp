@@ -170,8 +170,9 @@ TEST_F(StreamsTest, WriteBehindAgreesWithPlainWritesAndReportsAFullDisk)
                 const std::int32_t got = out.Read(buffer, want);
                 const std::size_t left = std::size_t(at) < model.size() ? model.size() - std::size_t(at) : 0;
                 ASSERT_EQ(std::size_t(got), std::min(left, std::size_t(want))) << "step " << step;
-                if (got > 0)
+                if (got > 0) {
                     EXPECT_EQ(std::string(buffer, std::size_t(got)), model.substr(std::size_t(at), std::size_t(got)));
+                }
                 at += got;
             } else if (!model.empty()) {
                 const std::size_t cut = rng() % model.size();

@@ -668,11 +668,8 @@ TEST(ZipRecordsCrafted, LargeEndRecordAndLargeSizeBlock)
 
 TEST(ZipFixtures, LibarchiveArchivesWalkOrFailCleanly)
 {
-    fs::path dir = fs::path(TORVO_SOURCE_DIR) / ".." / "shared" / "fixtures" / "zip" / "libarchive";
-    if (const char* other = std::getenv("TORVO_FIXTURES"))  // a worktree away from the shared folder
-        dir = fs::path(other) / "zip" / "libarchive";
-    if (!fs::is_directory(dir))
-        GTEST_SKIP() << "fixtures not present: " << dir;
+    const fs::path dir = FixtureRoot() / "zip" / "libarchive";
+    TORVO_NEED_FIXTURES(fs::is_directory(dir), "no ZIP fixtures at " << dir);
     int compared = 0;
     for (const auto& item : fs::directory_iterator(dir)) {
         const Bytes bytes = ReadWholeFile(item.path());

@@ -159,8 +159,7 @@ protected:
 TEST_F(AceTest, FixturesExtractToWhatTheReferenceReaderExtracts)
 {
     const auto fixtures = AceFixtures();
-    if (!fixtures || !AceOracle())
-        GTEST_SKIP() << "no ACE fixtures or no reference reader";
+    TORVO_NEED_FIXTURES(fixtures && AceOracle(), "no ACE fixtures or no reference reader");
     int n = 0;
     for (const auto& e : fs::directory_iterator(*fixtures)) {
         SCOPED_TRACE(e.path().filename().string());

@@ -205,8 +205,7 @@ TEST_F(CabReaderTest, DamagedDataFailsTheFileAndLeavesNothing)
 TEST_F(CabReaderTest, FixturesExtractAsCabextractOrFailCleanly)
 {
     const auto fixtures = CabFixtures();
-    if (!fixtures || !HaveTool("cabextract"))
-        GTEST_SKIP() << "fixtures or cabextract missing";
+    TORVO_NEED_FIXTURES(fixtures && HaveTool("cabextract"), "no CAB fixtures or no cabextract");
     int checked = 0;
     for (const auto& entry : fs::recursive_directory_iterator(*fixtures)) {
         if (!entry.is_regular_file())
@@ -250,11 +249,9 @@ TEST_F(CabReaderTest, FixturesExtractAsCabextractOrFailCleanly)
 TEST_F(CabReaderTest, SecondCabinetOfASetAloneAsksForTheFirst)
 {
     const auto fixtures = CabFixtures();
-    if (!fixtures)
-        GTEST_SKIP() << "fixtures missing";
+    TORVO_NEED_FIXTURES(fixtures, "no CAB fixtures");
     const fs::path second = *fixtures / "libarchive" / "test_read_format_cab_multi.p2.cab";
-    if (!fs::exists(second))
-        GTEST_SKIP() << "set missing";
+    TORVO_NEED_FIXTURES(fs::exists(second), "the two-cabinet set is missing");
     EXPECT_EQ(Extract(second, "out"), 0);
     EXPECT_EQ(reports, std::vector<int>{E_CABNEEDSFIRSTDISK});
     EXPECT_TRUE(fs::is_empty(fs::path(home) / "out"));

@@ -192,8 +192,9 @@ TEST_F(DamagedArchivesTest, CutOrDamagedHeadersAreReportedInEveryFormat)
             const TOutcome o = Examine(host, list);
             if (!silentCut(cut)) {
                 EXPECT_TRUE(o.Reported) << "cut at " << cut << " of " << size << ": " << o.Passed << " passed";
-                if (list && o.Listed >= 0)
+                if (list && o.Listed >= 0) {
                     EXPECT_TRUE(o.ListReported || o.Listed == f.Files) << "listing cut at " << cut << " listed " << o.Listed;
+                }
             } else if (!o.Reported) {
                 EXPECT_EQ(o.Passed, cut >= size - f.Trailer ? f.Files : filesBefore(cut)) << "cut at " << cut;
             }

@@ -190,8 +190,7 @@ TEST(ArjReader, VolumesExtractAsOneSet)
 TEST(ArjReader, FixturesPassTheirChecksAndDamageIsReported)
 {
     const fs::path root = FixtureRoot();
-    if (!fs::is_directory(root / "arj"))
-        GTEST_SKIP() << "no fixtures";
+    TORVO_NEED_FIXTURES(fs::is_directory(root / "arj"), "no ARJ fixtures");
     TScratchDir dir;
     for (const char* name : {"ARJ020B.ARJ", "t.arj"}) {
         SCOPED_TRACE(name);
@@ -251,8 +250,7 @@ TEST(ArcReader, ArchivesOfArcExtractAsArcAndNomarchExtractThem)
 TEST(ArcReader, FixturesExtractOrRefuseTheirMethods)
 {
     const fs::path root = FixtureRoot();
-    if (!fs::is_directory(root / "arj"))
-        GTEST_SKIP() << "no fixtures";
+    TORVO_NEED_FIXTURES(fs::is_directory(root / "arj"), "no ARJ fixtures");
     TScratchDir dir;
     const TRun arc = RunOn<TUnArc>(root / "arc" / "ARC601.ARC", dir / "arc", true);
     EXPECT_TRUE(arc.Reports.empty());
@@ -549,8 +547,7 @@ TEST(ZooReader, BuiltArchivesExtractAsUnarExtractsThem)
 TEST(ZooReader, TheFixtureExtractsAsUnarExtractsIt)
 {
     const fs::path root = FixtureRoot();
-    if (!fs::is_directory(root / "arj"))
-        GTEST_SKIP() << "no fixtures";
+    TORVO_NEED_FIXTURES(fs::is_directory(root / "arj"), "no ARJ fixtures");
     TScratchDir dir;
     const fs::path zoo = root / "zoo" / "t.zoo";
     const TRun run = RunOn<TUnZoo>(zoo, dir / "out", true);

@@ -262,8 +262,9 @@ TEST_F(ExtractResultsTest, NoArchiveNameWritesOutsideTheExtractionFolder)
         EXPECT_EQ(written, c.written);
         EXPECT_FALSE(fs::exists(out + "/d"));  // refused before a folder is made
         EXPECT_GE(codes.size(), c.refused);
-        if (c.refused == 0)
+        if (c.refused == 0) {
             EXPECT_TRUE(codes.empty()) << codes.front();
+        }
         for (int code : codes)
             EXPECT_TRUE(code == E_INVALIDFILENAME || code == E_OVERWRITEATTRIB || code == E_SKIPPEDFILE ||
                         code == E_FILENOTFOUND || code == E_OPENFILE)

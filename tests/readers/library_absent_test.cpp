@@ -19,9 +19,10 @@ TEST(LibraryAbsent, RarAceAndCabReportTheirNumberAndWriteNothing)
     GTEST_SKIP() << "no folder of external libraries";
 #else
     const std::string tool = std::string(TORVO_TEST_BIN_DIR) + "/../../tools/plxtool";
-    const fs::path fixtures = fs::path(TORVO_SOURCE_DIR) / ".." / "shared" / "fixtures";
-    if (!fs::exists(tool) || !fs::is_directory(fixtures))
-        GTEST_SKIP() << "plxtool not built or no fixtures";
+    const fs::path fixtures = FixtureRoot();
+    if (!fs::exists(tool))
+        GTEST_SKIP() << "plxtool not built";
+    TORVO_NEED_FIXTURES(fs::is_directory(fixtures), "no fixtures folder");
     TScratchDir scratch;
     fs::create_directories(scratch / "empty");
     auto without = [&](const std::string& command, int& status) {

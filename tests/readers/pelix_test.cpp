@@ -509,8 +509,7 @@ TEST_F(PelixTest, LhaLevelTwoReadsItsExtendedHeaderChain)
 TEST(PelixFixtures, ArchivesOfOtherProgramsListAsIndependentReadersSee)
 {
     const fs::path root = FixtureRoot();
-    if (!fs::is_directory(root))
-        GTEST_SKIP() << "no fixtures folder";
+    TORVO_NEED_FIXTURES(fs::is_directory(root), "no fixtures folder");
     const struct {
         const char* Folder;
         TArcType Type;

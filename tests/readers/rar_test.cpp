@@ -123,8 +123,7 @@ std::vector<fs::path> FirstVolumes(const fs::path& Rar)
 
 TEST_F(RarTest, EveryFixtureListsAndExtractsToWhatUnarExtracts)
 {
-    if (!fixtures || !HaveTool("unar"))
-        GTEST_SKIP() << "no fixtures or no unar";
+    TORVO_NEED_FIXTURES(fixtures && HaveTool("unar"), "no RAR fixtures or no unar");
     int n = 0, compared = 0;
     for (const fs::path& archive : FirstVolumes(*fixtures)) {
         const std::string name = archive.filename().string();
@@ -170,8 +169,7 @@ TEST_F(RarTest, EveryFixtureListsAndExtractsToWhatUnarExtracts)
 
 TEST_F(RarTest, SolidSetAndSelfExtractorThatUnarCannotReadMatchBsdtar)
 {
-    if (!fixtures || !HaveTool("bsdtar"))
-        GTEST_SKIP() << "no fixtures or no bsdtar";
+    TORVO_NEED_FIXTURES(fixtures && HaveTool("bsdtar"), "no RAR fixtures or no bsdtar");
     const fs::path lib = *fixtures / "libarchive";
     int n = 0;
     for (const char* name : {"test_read_format_rar5_multiarchive_solid.part01.rar", "test_read_format_rar5_sfx.exe",
@@ -199,8 +197,7 @@ TEST_F(RarTest, SolidSetAndSelfExtractorThatUnarCannotReadMatchBsdtar)
 
 TEST_F(RarTest, ListingNamesWhatLsarNamesAndSumsTheParts)
 {
-    if (!fixtures)
-        GTEST_SKIP() << "no fixtures";
+    TORVO_NEED_FIXTURES(fixtures, "no RAR fixtures");
     struct TRow {
         std::string Name;
         std::int64_t Packed, Unpacked;
@@ -274,8 +271,7 @@ TEST_F(RarTest, ListingNamesWhatLsarNamesAndSumsTheParts)
 
 TEST_F(RarTest, EncryptedAndDamagedArchivesEndWithAReportAndStayInTheTarget)
 {
-    if (!fixtures)
-        GTEST_SKIP() << "no fixtures";
+    TORVO_NEED_FIXTURES(fixtures, "no RAR fixtures");
     int n = 0;
     // Neither backing decoder deciphers: every encrypted entry or header fails with the password number.
     for (const fs::path& archive : FirstVolumes(*fixtures)) {
@@ -510,8 +506,7 @@ TEST_F(RarTest, Rar5MembersKeepTheirTimes)
 
 TEST_F(RarTest, PasswordWithoutHandlerIsUsedAndReportedAndOnlySelectedEntriesReachAStream)
 {
-    if (!fixtures)
-        GTEST_SKIP() << "no fixtures";
+    TORVO_NEED_FIXTURES(fixtures, "no RAR fixtures");
     const fs::path lib = *fixtures / "libarchive";
     {
         // A password given without OnGetPassword is offered; the entry still fails with the number.

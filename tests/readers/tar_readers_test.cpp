@@ -519,8 +519,9 @@ TEST_F(TarReadersTest, DamagedLaterMembersOfParallelToolsFailTestAndExtract)
         WriteHostFile(home + "/junk" + ext, good + "junk");
         // gzip refuses the damaged file too (the bzip2 tools take it for trailing garbage and
         // lose the later stream).
-        if (ext == ".gz")
+        if (ext == ".gz") {
             EXPECT_NE(dir.Run("cd " + ShellQuote(home) + " && gzip -t damaged.gz 2>/dev/null"), 0);
+        }
         for (const std::string name : {"good", "padded", "damaged", "junk"}) {
             SCOPED_TRACE(name);
             const bool sound = name == "good" || name == "padded";
@@ -534,8 +535,9 @@ TEST_F(TarReadersTest, DamagedLaterMembersOfParallelToolsFailTestAndExtract)
                     // pigz stores the input's name; a .bz2 is named after the archive.
                     const std::string written = ext == ".gz" ? "one" : name;
                     EXPECT_EQ(NamesIn(home + "/" + out), sound ? std::set<std::string>{written} : std::set<std::string>{});
-                    if (sound)
+                    if (sound) {
                         EXPECT_TRUE(ReadHostFile(home + "/" + out + "/" + written) == both);
+                    }
                 }
             }
         }

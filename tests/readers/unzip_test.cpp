@@ -383,8 +383,7 @@ TEST_F(UnZipTest, AFailedMemberLeavesTheFileItWouldReplace)
 TEST_F(UnZipTest, EarlyMethodFixturesGiveTheirOriginals)
 {
     const fs::path dir = FixtureRoot() / "zip-legacy";
-    if (!fs::exists(dir))
-        GTEST_SKIP() << "fixtures absent";
+    TORVO_NEED_FIXTURES(fs::exists(dir), "no ZIP fixtures at " << dir);
     for (const char* name : {"HWSHRINK.ZIP", "HWREDUCE.ZIP", "HWIMPODE.ZIP"}) {
         const fs::path out = root / name;
         const TUnZipRun r = RunUnZip(dir / name, out, false);
@@ -404,8 +403,7 @@ TEST_F(UnZipTest, EarlyMethodFixturesGiveTheirOriginals)
 TEST_F(UnZipTest, ForeignArchivesExtractOrFailCleanly)
 {
     const fs::path dir = FixtureRoot() / "zip" / "libarchive";
-    if (!fs::exists(dir))
-        GTEST_SKIP() << "fixtures absent";
+    TORVO_NEED_FIXTURES(fs::exists(dir), "no ZIP fixtures at " << dir);
     int clean = 0;
     for (const auto& e : fs::directory_iterator(dir)) {
         const std::string name = e.path().filename().string();

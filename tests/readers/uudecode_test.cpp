@@ -225,8 +225,9 @@ TEST_F(UUDecodeTest, NamesNeverLeaveTheFolderAndDamageIsReported)
         fs::remove_all(dir / "in" / "out");
         const TDecoded r = Decode(dir / "in" / "t.uue", dir / "in" / "out");
         EXPECT_EQ(Listing(dir / "in" / "out"), n.Written) << n.Header;
-        if (n.Written.empty())
+        if (n.Written.empty()) {
             EXPECT_EQ(r.Errors, std::vector<int>{E_INVALIDFILENAME}) << n.Header;
+        }
     }
     EXPECT_EQ(ReadText(dir / "keep.bin"), "old");
 

@@ -135,7 +135,7 @@ std::vector<TSample> Samples() {
 class ZipLegacyFixtures : public testing::Test {
 protected:
     void SetUp() override {
-        if (!fs::is_directory(FixtureDir)) GTEST_SKIP() << "no fixtures at " << FixtureDir;
+        TORVO_NEED_FIXTURES(fs::is_directory(FixtureDir), "no fixtures at " << FixtureDir);
     }
 };
 

@@ -71,6 +71,18 @@ void WriteText(const std::filesystem::path& Path, const std::string& Text);
 // the folder they need is absent.
 std::filesystem::path FixtureRoot();
 
+// For a test of the shared fixtures (and of the tools that judge them): skips while the fixtures
+// folder is absent, but fails once it is there, so a run that has the fixtures cannot pass by
+// skipping them. Needs <gtest/gtest.h>.
+#define TORVO_NEED_FIXTURES(Present, Why)                                                        \
+    do {                                                                                         \
+        if (!(Present)) {                                                                        \
+            if (std::filesystem::is_directory(FixtureRoot()))                                    \
+                FAIL() << "fixtures present at " << FixtureRoot() << " but: " << Why;            \
+            GTEST_SKIP() << "fixtures absent: " << Why;                                          \
+        }                                                                                        \
+    } while (0)
+
 // Throws std::runtime_error when the file cannot be read or written.
 std::vector<std::uint8_t> ReadWholeFile(const std::filesystem::path& Path);
 void WriteWholeFile(const std::filesystem::path& Path, const std::vector<std::uint8_t>& Bytes);

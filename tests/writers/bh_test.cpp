@@ -195,14 +195,18 @@ TEST_F(BhTest, EveryMethodWithAndWithoutPasswordExtractsToTheSource)
                 const bool empty = h.Name == "hollow/" || h.Name == "empty.dat";
                 // Nothing to encipher in an empty member: no encryption header either.
                 EXPECT_EQ(h.Encrypted(), !password.empty() && !empty);
-                if (empty)
+                if (empty) {
                     EXPECT_TRUE(h.Method == 0 && h.PackedSize == 0 && h.UnpackedSize == 0 && h.Crc == 0);
-                if (h.Name == "sub/deeper/random.bin" && method == cmFuse)
+                }
+                if (h.Name == "sub/deeper/random.bin" && method == cmFuse) {
                     EXPECT_EQ(h.Method, 0);  // fusing does not pay
-                if (h.Name == "sub/mixed.txt")
+                }
+                if (h.Name == "sub/mixed.txt") {
                     EXPECT_EQ(h.Method, method == cmStore ? 0 : method == cmFuse ? 3 : method == cmDeflate ? 8 : 12);
-                if (h.Method == 0 && !empty)
+                }
+                if (h.Method == 0 && !empty) {
                     EXPECT_EQ(h.PackedSize, h.UnpackedSize + (h.Encrypted() ? 12 : 0));
+                }
             }
 
             const std::string out = "x" + std::to_string(round);
@@ -464,12 +468,14 @@ TEST_F(BhTest, DamagedArchivesEndWithANumber)
             // Either a report with its number, or what came out is the source.
             if (run.Errors.empty()) {
                 EXPECT_EQ(run.Failed, 0);
-                if (fs::exists(home + "/bad/data.bin"))
+                if (fs::exists(home + "/bad/data.bin")) {
                     EXPECT_EQ(ReadText(home + "/bad/data.bin"), data);
-                if (cut)  // silently shorter only where a member ends
+                }
+                if (cut) {  // silently shorter only where a member ends
                     EXPECT_NE(std::find(boundaries.begin(), boundaries.end(), std::int64_t(bad.size())),
                               boundaries.end())
                         << bad.size();
+                }
             }
         };
         for (std::size_t size = 1; size < good.size(); size += good.size() / 41 + 1)

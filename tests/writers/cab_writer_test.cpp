@@ -113,8 +113,9 @@ TEST_F(CabWriterTest, OurCabinetsPassTheToolsAndExtractToTheSource)
         EXPECT_EQ(FilesOnly(ToolExtracted("cabextract -q " + q, name + ".cx")), expected);
         EXPECT_EQ(FilesOnly(ToolExtracted("gcab -x " + q, name + ".gcab")), expected);
         EXPECT_EQ(FilesOnly(OursExtracted(cab, name + ".ours")), expected);
-        if (method == cmMsZip)
+        if (method == cmMsZip) {
             EXPECT_LT(fs::file_size(cab), fs::file_size(fs::path(home) / "stored.cab") * 3 / 4);
+        }
     }
 }
 

@@ -107,8 +107,9 @@ TEST_F(CommitSafety, UpdatesKeepModeOwnerAndGroupAndWriteThroughLinks)
         const fs::path archive = fs::path(root) / ("private." + t.Type);
         ASSERT_EQ(Tool("add " + ShellQuote(archive.string()) + " " + ShellQuote((src / "a.txt").string()) + in), 0);
         ASSERT_EQ(::chmod(archive.c_str(), 0640), 0);
-        if (chownable)
+        if (chownable) {
             ASSERT_EQ(::chown(archive.c_str(), nobody->pw_uid, nogroup->gr_gid), 0);
+        }
         const struct stat before = StatOf(archive);
         ASSERT_EQ(Tool("add " + ShellQuote(archive.string()) + " " + ShellQuote((src / "b.txt").string()) + in), 0);
         struct stat after = StatOf(archive);
@@ -183,8 +184,9 @@ TEST_F(CommitSafety, AKillAtAnyStepOfASplitLeavesTheOldArchiveOrTheWholeNewSet)
         EXPECT_EQ(rc, 0) << tested;
         EXPECT_NE(tested.find("Files: 4"), std::string::npos) << tested;
         for (const auto& [name, bytes] : HostTree(set.parent_path()))
-            if (name.find(".tmp") == std::string::npos)  // the dead run's own
+            if (name.find(".tmp") == std::string::npos) {  // the dead run's own
                 EXPECT_EQ(StatOf(set.parent_path() / name).st_mode & 0777, 0600u) << name;
+            }
     }
     EXPECT_TRUE(finished);
 }

@@ -144,14 +144,18 @@ TEST_F(LhaWriterTest, OurArchivesPassTheLhaToolsAndExtractToTheSource)
         for (const TLhaHeader& h : headers) {
             EXPECT_EQ(h.Level, 0);
             EXPECT_EQ(h.Attributes & 0x80, 0);
-            if (h.Name == "empty.dat")
+            if (h.Name == "empty.dat") {
                 EXPECT_TRUE(h.MethodChar() == '0' && h.PackedSize == 0 && h.Crc == 0);
-            if (h.Name == "sub\\deeper\\random.bin")
+            }
+            if (h.Name == "sub\\deeper\\random.bin") {
                 EXPECT_EQ(h.MethodChar(), '0');  // coding does not pay
-            if (h.Name == "sub\\mixed.txt")
+            if (h.Name == "sub\\mixed.txt") {
                 EXPECT_EQ(h.MethodChar(), method == cmFrozen5 ? '5' : method == cmFrozen6 ? '6' : '0');
-            if (h.Name == "hollow\\")
+            }
+            }
+            if (h.Name == "hollow\\") {
                 EXPECT_TRUE(h.IsDirectory() && (h.Attributes & 0x10));
+            }
         }
     }
 }
@@ -288,8 +292,9 @@ std::string RoundTrip(const std::string& input, int dictBits, int positionBits, 
     const TLzhResult r = decoder.StaticHuffmanDecode(
         bits, [&](const std::uint8_t* d, std::size_t n) { out.append(reinterpret_cast<const char*>(d), n); },
         input.size());
-    if (!result.Unpackable)
+    if (!result.Unpackable) {
         EXPECT_EQ(r, TLzhResult::Ok);
+    }
     return out;
 }
 

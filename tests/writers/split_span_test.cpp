@@ -124,7 +124,7 @@ TEST_F(SplitSpan, SplitSetsOfPlxtoolPassTheOtherArchiversAndMatchZipsLayout)
     const std::string first = ReadHostFile(fs::path(zip).replace_extension(".z01").string());
     EXPECT_EQ(first.substr(0, 4), std::string("PK\x07\x08", 4));
     for (int i = 1; i < Volumes(zip); ++i) {
-        char ext[8];
+        char ext[16];
         std::snprintf(ext, sizeof ext, ".z%02d", i);
         EXPECT_EQ(fs::file_size(fs::path(zip).replace_extension(ext)), 65536u) << ext;
     }
@@ -396,7 +396,7 @@ TEST_F(Spanning, ABackupLargerThanADisketteSpansLabelledDisksThatReadBackWhole)
     // Renamed to a split set, the disks pass the other archivers.
     const fs::path set = fs::path(root) / "renamed" / "set.zip";
     for (std::size_t i = 0; i < disks.size(); ++i) {
-        char ext[8];
+        char ext[16];
         std::snprintf(ext, sizeof ext, ".z%02d", int(i) + 1);
         WriteHostFile(i + 1 == disks.size() ? set.string() : fs::path(set).replace_extension(ext).string(),
                       disks[i].Files["set.zip"]);

@@ -109,8 +109,8 @@ TEST_F(ZipThreads, WorkersWriteTheSameArchiveWithTheSameEventsAndCancelKeepsTheO
 
     // A run cancelled from an event halfway leaves the archive as it was, with the same events.
     const std::string before = ReadHostFile(many);
-    for (const std::string& file : {"d1/f7.txt", "d2/f20.txt", "noise.bin", "big.bin"})
-        WriteHostFile(src + "/" + file, "changed " + file);
+    for (const char* file : {"d1/f7.txt", "d2/f20.txt", "noise.bin", "big.bin"})
+        WriteHostFile(src + "/" + file, std::string("changed ") + file);
     const auto cancelAt = [](TZip& z) {
         z.OnReplaceFile = [](TObject*, const std::string&, const std::string&, TDateTime, TDateTime, std::int64_t,
                              std::int64_t, int, int, bool& Replace) { Replace = true; };

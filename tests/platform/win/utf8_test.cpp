@@ -12,7 +12,7 @@ TEST(Utf8, RoundTripAndInvalidBytes)
     EXPECT_EQ("\xF0\x9F\x98\x80", win::EncodeUtf8(U"\U0001F600"));
 
     // The check without decoding agrees with a round trip, bad sequence or not.
-    for (const std::string text : {std::string("plain.txt"), czech, std::string("\xEF\xBF\xBD"),
+    for (const std::string& text : {std::string("plain.txt"), czech, std::string("\xEF\xBF\xBD"),
                                    std::string("\xF4\x8F\xBF\xBF"), std::string("\xF4\x90\x80\x80"),
                                    std::string("a\xC3"), std::string("\xC0\x80"), std::string("\xE0\x80\xAF"),
                                    std::string("\xED\xA0\x80"), std::string("\x80x"), std::string("\xF8\x88\x80\x80\x80"),
