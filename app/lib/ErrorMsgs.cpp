@@ -1,5 +1,7 @@
 #include "app/lib/ErrorMsgs.h"
 
+#include <algorithm>
+
 using namespace vcl;
 
 TfrmErrorMsgs::TfrmErrorMsgs(TComponent* owner) : TForm(owner)
@@ -8,14 +10,16 @@ TfrmErrorMsgs::TfrmErrorMsgs(TComponent* owner) : TForm(owner)
     Caption = "Error messages";
     Position = poScreenCenter;
     KeyPreview = true;
-    SetClientWidth(560);
+    SetClientWidth(900);
     SetClientHeight(240);
     ListView1 = new TListView(this);
     ListView1->Name = "ListView1";
     ListView1->SetParent(this);
     ListView1->SetAlign(alClient);
     ListView1->ReadOnly = true;
-    ListView1->AddColumn("Error", 540);
+    ListView1->AddColumn("Error", 880);
+    // The column spans the window, so a wider window shows more of each report.
+    OnResize = [this](TObject*) { ListView1->Columns[0].Width = std::max(100, ListView1->ClientWidth() - 8); };
     OnKeyDown = [this](TObject*, WORD& key, TShiftState) {
         if (key == VK_DELETE) {
             DeleteSelected();

@@ -63,6 +63,9 @@ TfrmExtract::TfrmExtract(TComponent* owner) : TForm(owner)
     OnActivate = [this](TObject*) {
         if (!anySelected_)
             RadioGroup1->SetItemIndex(1);
+        // Every opening starts in the folder field, so typed text never goes astray.
+        if (Edit1->CanFocus())
+            SetActiveControl(Edit1);
     };
 }
 
