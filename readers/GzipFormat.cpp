@@ -10,7 +10,8 @@
 namespace {
 
 constexpr std::size_t InputBufferSize = 65536;
-constexpr std::size_t OutputBufferSize = 32768;
+// Four windows: only the last 32 KiB of each call is copied into the decoder's history.
+constexpr std::size_t OutputBufferSize = 131072;
 
 // Buffered pull over a byte source; Take* answer false at the end of the input.
 class TGzipInput {
