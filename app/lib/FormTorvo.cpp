@@ -217,7 +217,8 @@ void TFormTorvo::BuildComponents()
     lstFileSpec->SetParent(this);
     lstFileSpec->Color = clWindow;
     lstFileSpec->ColorOnFocus = clCream;
-    lstFileSpec->SetSorted(true);
+    // Not Sorted: a text sort would put "Ucto (1000)" before "Ucto (999)"; the list is filled in
+    // number order so that the newest archive comes last, where the selection starts.
     lstFileSpec->ItemHeight = 16;
     lstFileSpec->TabStops = true;
     lstFileSpec->TabWidth = ArchiveListTabWidth;
