@@ -105,9 +105,9 @@ private:
     std::uint64_t totalOut_ = 0;
 
     std::uint8_t lens_[320] = {};
-    InflateCode litTable_[kLitEnough];
-    InflateCode distTable_[kDistEnough];
-    InflateCode preTable_[kPreEnough];
+    InflateCode litTable_[kLitEnough] = {};
+    InflateCode distTable_[kDistEnough] = {};
+    InflateCode preTable_[kPreEnough] = {};
 };
 
 using InflateAllocFunc = void* (*)(void* opaque, unsigned items, unsigned size);

@@ -225,14 +225,14 @@ private:
 
     std::uint8_t indx2Units_[kNumIndexes];
     std::uint8_t units2Indx_[128];
-    std::uint32_t freeList_[kNumIndexes];
-    std::uint32_t stamps_[kNumIndexes];
+    std::uint32_t freeList_[kNumIndexes] = {};
+    std::uint32_t stamps_[kNumIndexes] = {};
     std::uint8_t ns2BSIndx_[256], ns2Indx_[260];
-    See dummySee_, see_[24][32];
-    std::uint16_t binSumm_[25][64];
+    See dummySee_{}, see_[24][32] = {};
+    std::uint16_t binSumm_[25][64] = {};
     // The tables as a restart leaves them.
-    State freshStates_[256];
-    See freshSee_[24][32];
+    State freshStates_[256] = {};
+    See freshSee_[24][32] = {};
     std::uint16_t freshBinSumm_[25][64];
 };
 
