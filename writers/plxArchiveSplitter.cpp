@@ -66,35 +66,39 @@ public:
     }
 
     // Renames the volumes to their names. The archive's own name is taken last, in one rename:
-    // until then the old archive stands whole, from then on the new set is complete. False after
-    // a report (the old archive stays, the new volumes go).
+    // until then the old archive stands whole (the volumes of an earlier set it replaces are kept
+    // and put back should the run die), from then on the new set is complete. False after a
+    // report (the old archive stays, the new volumes go).
     bool Commit()
     {
         FFile.reset();
         const std::string& target = FOwner.SplitArchiveFile;
         const bool replaces = win::FileExists(target);
-        std::vector<std::string> placed;
+        std::vector<std::string> names;
+        for (std::size_t i = 0; i + 1 < FTemps.size(); ++i)
+            names.push_back(FOwner.NumberedSplitName(target, int(i) + 1));
+        win::SetReplacement replacement;
         const auto fail = [&](const std::string& Name) {
             FOwner.DoError(Name, "", E_WRITEFILE, Name);
-            for (const std::string& name : placed)
-                DeleteFileA(name.c_str());
+            replacement.Undo();
             return false;
         };
-        for (std::size_t i = 0; i + 1 < FTemps.size(); ++i) {
-            const std::string name = FOwner.NumberedSplitName(target, int(i) + 1);
+        if (!replacement.Begin(names, target))
+            return fail(target);
+        for (std::size_t i = 0; i < names.size(); ++i) {
             if (replaces)
                 win::TakeOwnerAndModeOf(target, FTemps[i]);
-            if (!MoveFileExA(FTemps[i].c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING))
-                return fail(name);
+            if (!MoveFileExA(FTemps[i].c_str(), names[i].c_str(), MOVEFILE_REPLACE_EXISTING))
+                return fail(names[i]);
             FTemps[i].clear();
-            placed.push_back(name);
         }
         if (!win::PutFileInPlace(FTemps.back(), target))
             return fail(target);
+        replacement.Finish();
         FTemps.clear();
         if (FOwner.OnSplitNewVolume)
-            for (std::size_t i = 0; i <= placed.size(); ++i)
-                FOwner.OnSplitNewVolume(&FOwner, std::uint32_t(i + 1), i < placed.size() ? placed[i] : target);
+            for (std::size_t i = 0; i <= names.size(); ++i)
+                FOwner.OnSplitNewVolume(&FOwner, std::uint32_t(i + 1), i < names.size() ? names[i] : target);
         return true;
     }
 
