@@ -1,4 +1,5 @@
 #include "app/lib/FormExtract.h"
+#include "app/lib/ShownPath.h"
 
 #include "app/lib/FormBuild.h"
 
@@ -26,7 +27,7 @@ TfrmExtract::TfrmExtract(TComponent* owner) : TForm(owner)
     BitBtn4->OnClick = [this](TObject*) {
         std::string folder = Edit1->Text();
         if (SelectDirectory("Change directory...", "", folder))
-            Edit1->SetText(folder);
+            Edit1->SetText(ShownPath(folder));
     };
     BitBtn3 = Place(this, new TBitBtn(this), "BitBtn3", 8, 54, 120, 26);
     BitBtn3->Caption = "Create &New Dir";
@@ -50,7 +51,7 @@ TfrmExtract::TfrmExtract(TComponent* owner) : TForm(owner)
     BitBtn1->Default = true;
     BitBtn1->OnClick = [this](TObject*) { ExtractClick(); };
     BitBtn2 = Place(this, new TBitBtn(this), "BitBtn2", 318, 214, 84, 28);
-    BitBtn2->Caption = "Cancel";
+    BitBtn2->Caption = "Cance&l";  // C belongs to "&Confirm file overwrites"
     BitBtn2->Cancel = true;
     BitBtn2->ModalResult = mrCancel;
     MainMenu1 = new TMainMenu(this);

@@ -1,6 +1,7 @@
 #include "app/lib/FormPassword.h"
 
 #include "app/lib/FormBuild.h"
+#include "core/UnBase.h"
 #include "platform/vcl/Dialogs.h"
 
 using namespace vcl;
@@ -28,6 +29,7 @@ TPasswordForm::TPasswordForm(TComponent* owner) : TForm(owner)
     Button2->Caption = "&Cancel";
     Button2->Cancel = true;
     Button2->ModalResult = mrCancel;
+    TabLast({Button1, Button2});  // the fields of the derived dialogs come before them
     OnShow = [this](TObject*) {
         Edit1->Clear();
         Edit2->Clear();
@@ -42,6 +44,7 @@ void TPasswordForm::SetMasked(bool masked)
     Edit1->PasswordChar = masked ? U'*' : 0;
     Edit2->PasswordChar = masked ? U'*' : 0;
     Edit2->ReadOnly = !masked;
+    Edit2->TabStop = masked;  // unmasked it only echoes the first edit
     Edit2->Color = masked ? clWindow : clBtnFace;
     if (!masked)
         Edit2->SetText(Edit1->Text());
@@ -97,4 +100,10 @@ TfrmPassword2::TfrmPassword2(TComponent* owner) : TPasswordForm(owner)
     Edit3->Color = clBtnFace;
     Edit3->TabStop = false;
     Button5 = SeedKeysButton("Button5", 8, 170);
+}
+
+void TfrmPassword2::SetFileNameFor(const ::TObject* reader, const std::string& eventName)
+{
+    const auto* extractor = dynamic_cast<const TDecompressClass*>(reader);
+    SetFileName(extractor && !extractor->StoredName.empty() ? extractor->StoredName : eventName);
 }

@@ -1,4 +1,5 @@
 #include "app/lib/FormTestArchive.h"
+#include "app/lib/ShownPath.h"
 
 #include "app/lib/FormBuild.h"
 #include "app/lib/FormPassword.h"
@@ -40,10 +41,12 @@ TfrmTestArchive::TfrmTestArchive(TComponent* owner) : TForm(owner), ZipCheck1(st
     };
     Edit1 = labelled("Edit1", "&Archive File:", 8);
     Edit1->ReadOnly = true;
+    Edit1->TabStop = false;  // shown, not asked: the dialog opens at the FileSpec
     Edit3 = labelled("Edit3", "F&ileSpec:", 36);
     Edit3->SetText("*.*");
     Edit2 = labelled("Edit2", "Volume Name:", 64);
     Edit2->ReadOnly = true;
+    Edit2->TabStop = false;
     CheckBox1 = PlaceCheck(this, "CheckBox1", "RecurseDirs", true, 100, 92, 120);
     pbxLed = Place(this, new TPaintBox(this), "pbxLed", 8, 122, 14, 14);
     pbxLed->Hint = "Click when red to cancel operation";
@@ -123,10 +126,10 @@ void TfrmTestArchive::BindTester()
                                           "OnNestedTarFile Event (unit8)", MB_YESNO | MB_ICONQUESTION) == IDYES;
     };
     z.OnChangeArchive = [this](::TObject*, const std::string&, TArcType) { nestedTar_ = true; };
-    z.OnGetPassword = [this](::TObject*, const std::string& file, std::string& password, TSeedKeyRecord&,
+    z.OnGetPassword = [this](::TObject* sender, const std::string& file, std::string& password, TSeedKeyRecord&,
                              TSeedKeyRecord&, bool& tryAgain) {
         TfrmPassword2* dialog = Password2 ? Password2 : SharedDialog<TfrmPassword2>(this);
-        dialog->SetFileName(file);
+        dialog->SetFileNameFor(sender, file);
         tryAgain = dialog->ShowModal() == mrOk;
         if (tryAgain)
             password = dialog->Password();
@@ -144,7 +147,7 @@ void TfrmTestArchive::BindTester()
 void TfrmTestArchive::PrepareFor(const std::string& archive, const std::vector<std::string>& selected)
 {
     selected_ = selected;
-    Edit1->SetText(archive);
+    Edit1->SetText(ShownPath(archive));
     Edit2->SetText("");
     proposedSpec_ = "*.*";
     if (selected.size() >= 2) {

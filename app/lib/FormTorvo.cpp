@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/lib/DefinitionFile.h"
+#include "app/lib/DriveIcons.h"
 #include "app/lib/ErrorMsgs.h"
 #include "app/lib/FormMenu.h"
 #include "readers/Pelix.h"
@@ -141,6 +142,7 @@ void TFormTorvo::BuildComponents()
     sbComment = MakeSpeedButton("sbComment", "&Poznámka", 262);
     sbEmail = MakeSpeedButton("sbEmail", "&E-mail", 348);
     sbExit = MakeSpeedButton("sbExit", "&Konec", 550);
+    sbExit->Anchors = akTop | akRight;  // stays at the right edge when the window is resized
     LabelPath = new TLabel(this);
     LabelPath->Name = "LabelPath";
     LabelPath->SetParent(Panel1);
@@ -167,7 +169,7 @@ void TFormTorvo::BuildComponents()
     StatusBar1->SetParent(this);
     StatusBar1->SetHeight(20);
     StatusBar1->SetAlign(alBottom);
-    for (int width : {90, 90, 110, 110, 80, 80})
+    for (int width : StatusPanelWidths)
         StatusBar1->AddPanel("", width);
 
     pnlStatus = new TPanel(this);
@@ -214,6 +216,10 @@ void TFormTorvo::BuildComponents()
     lstFileSpec->Name = "lstFileSpec";
     lstFileSpec->SetParent(this);
     lstFileSpec->Color = clWindow;
+    lstFileSpec->ColorOnFocus = clCream;
+    // Not Sorted: a text sort would put "Ucto (1000)" before "Ucto (999)"; the list is filled in
+    // number order so that the newest archive comes last, where the selection starts.
+    lstFileSpec->ItemHeight = 16;
     lstFileSpec->TabStops = true;
     lstFileSpec->TabWidth = ArchiveListTabWidth;
     lstFileSpec->KeyLikeTab = 0;  // Enter restores the chosen archive
@@ -253,8 +259,11 @@ void TFormTorvo::BuildComponents()
     }
     ImageList1 = new TImageList(this);
     ImageList1->Name = "ImageList1";
+    FillTargetMenuImages(*ImageList1);
     ImageList2 = new TImageList(this);
     ImageList2->Name = "ImageList2";
+    ImageList2->Width = ImageList2->Height = 32;
+    FillTargetPictures(*ImageList2);
 
     sbArchiv->OnClick = [this](TObject*) {
         if (state_.BackupSide)
@@ -733,6 +742,8 @@ void TFormTorvo::ColourForAutomaticRun()
 
 void TFormTorvo::ShowControlsForMode(std::int32_t mode)
 {
+    // Test reveals "&Action" for one use of the manager; a new run starts without it.
+    mnuAction->Visible = false;
     if (mode == 0) {
         lstFileSpec->Hide();
         ZipView1->Show();

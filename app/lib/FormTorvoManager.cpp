@@ -1,6 +1,7 @@
 // The archive manager of the main window: the hidden "&File", "&Action" and "&View" menus and the
 // commands that list, extract and delete.
 #include "app/lib/FormTorvo.h"
+#include "app/lib/ShownPath.h"
 
 #include "app/lib/ErrorMsgs.h"
 #include "app/lib/FormAddFiles.h"
@@ -113,7 +114,7 @@ void TFormTorvo::DisplayFile(const std::string& archiveFile)
         Caption = "";
         DisplayTotals(0);
         StatusBar1->SimplePanel = true;
-        StatusBar1->SimpleText = archiveFile + ": not a recognised archive";
+        StatusBar1->SimpleText = ShownPath(archiveFile) + ": not a recognised archive";
         return;
     }
     const int shown = ComboBox1->Items.IndexOf(archiveFile);
@@ -121,13 +122,17 @@ void TFormTorvo::DisplayFile(const std::string& archiveFile)
         ComboBox1->Items.Delete(shown);
     ComboBox1->Items.Insert(0, archiveFile);
     ComboBox1->SetItemIndex(0);
-    Caption = archiveFile;
+    Caption = ShownPath(archiveFile);
     // The window hides its list until a request shows it; an archive the user opened is shown.
     if (!ZipView1->Visible()) {
         lstFileSpec->Hide();
         ZipView1->Show();
         ZipView1->SetAlign(alClient);
     }
+    // The arrow keys work in the rows at once, without a click first.
+    TWinControl* focused = ActiveControl();
+    if ((!focused || !focused->Showing()) && ZipView1->ListBox()->CanFocus())
+        ZipView1->ListBox()->SetFocus();
     ShowArchiveComment();
     DisplayTotals(0);
 }
@@ -163,8 +168,20 @@ void TFormTorvo::DisplayTotals(int mode)
     StatusBar1->Panels[4].Text = "Poměr: " + std::to_string(ratio) + "%";
     StatusBar1->Panels[5].Text = "Index: " + std::to_string(focused >= 0 ? focused + 1 : 0);
     ShowProgress(false);
+    FitStatusPanels();
     StatusBar1->SimplePanel = false;
     StatusBar1->Invalidate();
+}
+
+void TFormTorvo::FitStatusPanels()
+{
+    // The frame and the text's margins take 8 pixels; a little air keeps the last digit clear.
+    constexpr int margins = 14;
+    for (std::size_t i = 0; i < StatusBar1->Panels.size() && i < std::size(StatusPanelWidths); ++i) {
+        TStatusPanel& panel = StatusBar1->Panels[i];
+        const int needed = WidgetSet().TextExtent(panel.Text, StatusBar1->Font).cx + margins;
+        panel.Width = std::max(StatusPanelWidths[i], needed);
+    }
 }
 
 void TFormTorvo::ShowArchiveComment()
@@ -241,7 +258,7 @@ void TFormTorvo::ExtractClick()
     TUnBase& z = *extractor;
     ApplySeedKeys(z);
     z.SetArchiveFile(archive);
-    z.SetExtractDir(frmExtract->Edit1->Text());
+    z.SetExtractDir(TypedPath(frmExtract->Edit1->Text()));
     z.UseStoredDirs = frmExtract->CheckBox1->Checked();
     z.ConfirmOverwrites = frmExtract->CheckBox2->Checked();
     if (!z.ConfirmOverwrites)

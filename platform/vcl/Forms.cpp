@@ -24,7 +24,7 @@ TForm::TForm(TComponent* owner) : TWinControl(owner)
 {
     TControl::SetVisible(false);
     ComponentState |= csLoading;  // components built in the constructor load with the form
-    SetBounds(0, 0, 320, 240);
+    TForm::SetBounds(0, 0, 320, 240);
 }
 
 TForm::~TForm()
@@ -174,6 +174,8 @@ TModalResult TForm::ShowModal()
         throw EInvalidOperation("Cannot make a visible window modal");
     ModalResult = mrNone;
     modal_ = true;
+    // A dialog opens at its first field, however it was left last time.
+    SetActiveControl(nullptr);
     TForm* previous = Screen->ActiveForm;
     try {
         Show();
