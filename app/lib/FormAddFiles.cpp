@@ -107,6 +107,8 @@ TfrmAddFiles::TfrmAddFiles(TComponent* owner) : TForm(owner)
     Edit2->OnKeyDown = [this](TObject*, WORD& key, TShiftState) {
         if (key == VK_RETURN && !Edit2->Text().empty()) {
             AddFileSpec(Edit2->Text());
+            // Ready for the next name: typing must not run on from the last one.
+            Edit2->SetText("");
             key = 0;
         }
     };
@@ -132,6 +134,7 @@ TfrmAddFiles::TfrmAddFiles(TComponent* owner) : TForm(owner)
     lstExcludeSpec->MultiSelect = true;
     lstExcludeSpec->SetVisible(false);
     CheckBox2 = PlaceCheck(this, "CheckBox2", "FileSpec List", true, 8, 102);
+    CheckBox2->TabOrder = lstFileSpec->TabOrder - 1;  // Tab reaches it above the lists it switches
     CheckBox2->OnClick = [this](TObject*) {
         CheckBox2->Caption = CheckBox2->Checked() ? "FileSpec List" : "ExcludeSpec List";
         lstFileSpec->SetVisible(CheckBox2->Checked());

@@ -37,3 +37,12 @@ inline vcl::TComboBox* PlaceList(vcl::TWinControl* parent, const char* name, con
     list->SetItemIndex(0);
     return list;
 }
+
+// Puts controls (a dialog's closing buttons) after every other control in Tab order, in the order
+// given, however late the form's other controls are made.
+inline void TabLast(std::initializer_list<vcl::TWinControl*> controls)
+{
+    int order = 1000;
+    for (vcl::TWinControl* control : controls)
+        control->TabOrder = order++;
+}

@@ -30,7 +30,7 @@ TfrmComm::TfrmComm(TComponent* owner) : TForm(owner)
     btnBack = new TButton(this);
     btnBack->Name = "btnBack";
     btnBack->SetParent(this);
-    btnBack->Caption = "Zpět";
+    btnBack->Caption = "&Zpět";
     btnBack->ModalResult = mrCancel;
     btnBack->Cancel = true;
     btnBack->SetBounds(296, 62, 76, 26);

@@ -50,7 +50,7 @@ TfrmExtract::TfrmExtract(TComponent* owner) : TForm(owner)
     BitBtn1->Default = true;
     BitBtn1->OnClick = [this](TObject*) { ExtractClick(); };
     BitBtn2 = Place(this, new TBitBtn(this), "BitBtn2", 318, 214, 84, 28);
-    BitBtn2->Caption = "Cancel";
+    BitBtn2->Caption = "Cance&l";  // C belongs to "&Confirm file overwrites"
     BitBtn2->Cancel = true;
     BitBtn2->ModalResult = mrCancel;
     MainMenu1 = new TMainMenu(this);

@@ -28,6 +28,7 @@ TPasswordForm::TPasswordForm(TComponent* owner) : TForm(owner)
     Button2->Caption = "&Cancel";
     Button2->Cancel = true;
     Button2->ModalResult = mrCancel;
+    TabLast({Button1, Button2});  // the fields of the derived dialogs come before them
     OnShow = [this](TObject*) {
         Edit1->Clear();
         Edit2->Clear();
@@ -42,6 +43,7 @@ void TPasswordForm::SetMasked(bool masked)
     Edit1->PasswordChar = masked ? U'*' : 0;
     Edit2->PasswordChar = masked ? U'*' : 0;
     Edit2->ReadOnly = !masked;
+    Edit2->TabStop = masked;  // unmasked it only echoes the first edit
     Edit2->Color = masked ? clWindow : clBtnFace;
     if (!masked)
         Edit2->SetText(Edit1->Text());

@@ -54,6 +54,7 @@ TfrmSeedKeys::TfrmSeedKeys(TComponent* owner) : TForm(owner)
     Label1->SetCaption("ZipV2 Encryption - Seed Keys");
     Memo1 = Place(this, new TMemo(this), "Memo1", 8, 28, 404, 64);
     Memo1->ReadOnly = true;
+    Memo1->TabStop = false;  // a note: the dialog opens at the first key
     Memo1->SetText("Archives written with other seed keys can be read only with the same keys. "
                    "Keep the default values to exchange archives with other programs.");
     const auto column = [this](const char* heading, const char* prefix, int left, std::array<TEdit*, 3>& edits) {

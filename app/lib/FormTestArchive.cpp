@@ -40,10 +40,12 @@ TfrmTestArchive::TfrmTestArchive(TComponent* owner) : TForm(owner), ZipCheck1(st
     };
     Edit1 = labelled("Edit1", "&Archive File:", 8);
     Edit1->ReadOnly = true;
+    Edit1->TabStop = false;  // shown, not asked: the dialog opens at the FileSpec
     Edit3 = labelled("Edit3", "F&ileSpec:", 36);
     Edit3->SetText("*.*");
     Edit2 = labelled("Edit2", "Volume Name:", 64);
     Edit2->ReadOnly = true;
+    Edit2->TabStop = false;
     CheckBox1 = PlaceCheck(this, "CheckBox1", "RecurseDirs", true, 100, 92, 120);
     pbxLed = Place(this, new TPaintBox(this), "pbxLed", 8, 122, 14, 14);
     pbxLed->Hint = "Click when red to cancel operation";

@@ -141,6 +141,7 @@ void TFormTorvo::BuildComponents()
     sbComment = MakeSpeedButton("sbComment", "&Poznámka", 262);
     sbEmail = MakeSpeedButton("sbEmail", "&E-mail", 348);
     sbExit = MakeSpeedButton("sbExit", "&Konec", 550);
+    sbExit->Anchors = akTop | akRight;  // stays at the right edge when the window is resized
     LabelPath = new TLabel(this);
     LabelPath->Name = "LabelPath";
     LabelPath->SetParent(Panel1);
@@ -167,7 +168,7 @@ void TFormTorvo::BuildComponents()
     StatusBar1->SetParent(this);
     StatusBar1->SetHeight(20);
     StatusBar1->SetAlign(alBottom);
-    for (int width : {90, 90, 110, 110, 80, 80})
+    for (int width : StatusPanelWidths)
         StatusBar1->AddPanel("", width);
 
     pnlStatus = new TPanel(this);

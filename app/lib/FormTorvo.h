@@ -317,6 +317,9 @@ private:
     void WebDownload(int transferCode, int ftpEntry, const std::string& archiveBaseName);
     HWND InternetProgramWindow(bool upload);
     void ShowProgress(bool visible);
+    // Widens the status panels to their texts, so no number is cut.
+    void FitStatusPanels();
+    static constexpr int StatusPanelWidths[] = {90, 90, 110, 110, 80, 80};
     // Shows the error list when errors came in after `mark` (a size of ErrorMessages); true then.
     bool ShowErrorsSince(std::size_t mark);
     void SetBackupSideCommands(bool backupOn);

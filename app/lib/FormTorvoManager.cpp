@@ -128,6 +128,10 @@ void TFormTorvo::DisplayFile(const std::string& archiveFile)
         ZipView1->Show();
         ZipView1->SetAlign(alClient);
     }
+    // The arrow keys work in the rows at once, without a click first.
+    TWinControl* focused = ActiveControl();
+    if ((!focused || !focused->Showing()) && ZipView1->ListBox()->CanFocus())
+        ZipView1->ListBox()->SetFocus();
     ShowArchiveComment();
     DisplayTotals(0);
 }
@@ -163,8 +167,20 @@ void TFormTorvo::DisplayTotals(int mode)
     StatusBar1->Panels[4].Text = "Poměr: " + std::to_string(ratio) + "%";
     StatusBar1->Panels[5].Text = "Index: " + std::to_string(focused >= 0 ? focused + 1 : 0);
     ShowProgress(false);
+    FitStatusPanels();
     StatusBar1->SimplePanel = false;
     StatusBar1->Invalidate();
+}
+
+void TFormTorvo::FitStatusPanels()
+{
+    // The frame and the text's margins take 8 pixels; a little air keeps the last digit clear.
+    constexpr int margins = 14;
+    for (std::size_t i = 0; i < StatusBar1->Panels.size() && i < std::size(StatusPanelWidths); ++i) {
+        TStatusPanel& panel = StatusBar1->Panels[i];
+        const int needed = WidgetSet().TextExtent(panel.Text, StatusBar1->Font).cx + margins;
+        panel.Width = std::max(StatusPanelWidths[i], needed);
+    }
 }
 
 void TFormTorvo::ShowArchiveComment()

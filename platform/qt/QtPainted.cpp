@@ -92,11 +92,13 @@ void PaintedWidget::paintEvent(QPaintEvent*)
     }
     QPainter painter(this);
     painter.drawImage(QPoint(0, 0), image);
-    // Buttons mark their own focus; every other focused control gets the dotted frame.
+    // Buttons mark their own focus; every other focused control gets a frame in the highlight
+    // colour, strong enough to be found at a glance after Tab.
     if (hasFocus() && !dynamic_cast<TButton*>(control) && control->Kind() != ckForm) {
-        QPen pen(palette().color(QPalette::Highlight), 1, Qt::DotLine);
+        QPen pen(palette().color(QPalette::Highlight), 2, Qt::SolidLine);
+        pen.setJoinStyle(Qt::MiterJoin);
         painter.setPen(pen);
-        painter.drawRect(rect().adjusted(1, 1, -2, -2));
+        painter.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
     }
 }
 

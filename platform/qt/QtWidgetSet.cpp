@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -66,6 +67,27 @@ protected:
         e->ignore();
         if (form)
             SafeCall([&] { form->Close(); });
+    }
+};
+
+// The frame around the native widget that has the keyboard: Qt's own styles mark the focus of
+// buttons and check boxes too faintly to be found after a Tab. Passes the mouse through.
+class FocusMark : public QWidget {
+public:
+    explicit FocusMark(QWidget* parent) : QWidget(parent)
+    {
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setFocusPolicy(Qt::NoFocus);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        QPen pen(palette().color(QPalette::Highlight), 2);
+        pen.setJoinStyle(Qt::MiterJoin);
+        painter.setPen(pen);
+        painter.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
     }
 };
 
@@ -406,8 +428,32 @@ private:
         WatchMessageDescriptors();
     }
 
+    // Native widgets get the frame; painted controls draw their own.
+    void PlaceFocusMark()
+    {
+        QWidget* focused = QApplication::focusWidget();
+        TControl* control = ControlOf(focused);
+        auto it = control ? widgets_.find(control) : widgets_.end();
+        QWidget* w = it != widgets_.end() ? it->second.data() : nullptr;
+        if (!w || dynamic_cast<PaintedWidget*>(w) || !w->parentWidget() || !w->isVisible()) {
+            if (focusMark_)
+                focusMark_->hide();
+            return;
+        }
+        if (!focusMark_ || focusMark_->parentWidget() != w->parentWidget()) {
+            delete focusMark_.data();
+            focusMark_ = new FocusMark(w->parentWidget());
+        }
+        const QRect around = w->geometry().adjusted(-2, -2, 2, 2);
+        if (focusMark_->geometry() != around)
+            focusMark_->setGeometry(around);
+        focusMark_->show();
+        focusMark_->raise();
+    }
+
     void QtFocusChanged(QWidget* now)
     {
+        PlaceFocusMark();
         auto* control = dynamic_cast<TWinControl*>(ControlOf(now));
         if (!control || control->Kind() == ckForm || control->Focused() || !control->CanFocus())
             return;
@@ -447,8 +493,10 @@ private:
                 SafeCall([&] {
                     SyncTitle(*form, *peer.window);
                     SyncMenus(*form, peer);
+                    SyncFocus(*form, *peer.window);
                 });
         }
+        PlaceFocusMark();  // the focused widget may have moved or gone
         WatchMessageDescriptors();
         flushing_ = false;
     }
@@ -541,6 +589,19 @@ private:
         return f;
     }
 
+    // The keyboard goes where the form says: a control that had the focus while it (or a parent)
+    // was hidden takes it again once it shows.
+    void SyncFocus(TForm& form, QWidget& window)
+    {
+        TWinControl* active = form.ActiveControl();
+        if (!active || !window.isVisible() || QApplication::activePopupWidget() || !active->Showing())
+            return;
+        auto it = widgets_.find(active);
+        QWidget* w = it != widgets_.end() ? it->second.data() : nullptr;
+        if (w && w->isVisible() && w->focusPolicy() != Qt::NoFocus && ControlOf(window.focusWidget()) != active)
+            w->setFocus(Qt::OtherFocusReason);
+    }
+
     static void SyncTitle(TForm& form, QWidget& window)
     {
         QString title = WindowTitle(form.Caption);
@@ -612,6 +673,7 @@ private:
     KeyFilter keys_;
     QtMenus menus_{[this] { AfterInput(); }};
     QMetaObject::Connection focusConnection_;
+    QPointer<FocusMark> focusMark_;
     QTimer flushTimer_;
     static constexpr std::chrono::milliseconds kFrame{15};
     std::chrono::steady_clock::time_point lastFlush_{};
@@ -653,7 +715,9 @@ bool KeyFilter::eventFilter(QObject* watched, QEvent* event)
         // F10 took the menu bar
     } else if (kind == ckEdit || kind == ckComboBox || kind == ckMemo) {
         // Text fields edit natively; the form takes what ends or leaves the field.
-        bool memoReturn = kind == ckMemo && static_cast<TMemo*>(control)->WantReturns;
+        // A read-only memo has no use for Enter: it goes to the dialog's default button.
+        bool memoReturn = kind == ckMemo && static_cast<TMemo*>(control)->WantReturns &&
+                          !static_cast<TMemo*>(control)->ReadOnly;
         WORD menuKey = key;
         bool formKey = (key == VK_RETURN && !memoReturn) || key == VK_ESCAPE ||
                        ((shift & ssAlt) && !(shift & ssCtrl)) ||

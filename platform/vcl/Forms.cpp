@@ -174,6 +174,8 @@ TModalResult TForm::ShowModal()
         throw EInvalidOperation("Cannot make a visible window modal");
     ModalResult = mrNone;
     modal_ = true;
+    // A dialog opens at its first field, however it was left last time.
+    SetActiveControl(nullptr);
     TForm* previous = Screen->ActiveForm;
     try {
         Show();

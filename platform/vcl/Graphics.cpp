@@ -72,6 +72,29 @@ void TCanvas::Rectangle(int l, int t, int r, int b)
     LineTo(l, t);
 }
 
+void TCanvas::Ellipse(int l, int t, int r, int b)
+{
+    const double cx = (l + r) / 2.0, cy = (t + b) / 2.0, rx = (r - l) / 2.0, ry = (b - t) / 2.0;
+    if (rx <= 0 || ry <= 0)
+        return;
+    // Pixels whose centre lies inside; those with a neighbour outside make the outline.
+    const auto inside = [&](int x, int y) {
+        const double dx = (x + 0.5 - cx) / rx, dy = (y + 0.5 - cy) / ry;
+        return dx * dx + dy * dy <= 1.0;
+    };
+    const bool pen = Pen.Style != psClear;
+    for (int y = t; y < b; ++y)
+        for (int x = l; x < r; ++x) {
+            if (!inside(x, y))
+                continue;
+            const bool edge = !inside(x - 1, y) || !inside(x + 1, y) || !inside(x, y - 1) || !inside(x, y + 1);
+            if (edge && pen)
+                SetPixel(x, y, Pen.Color);
+            else if (Brush.Style != bsClear)
+                SetPixel(x, y, Brush.Color);
+        }
+}
+
 void TCanvas::Line(TPoint a, TPoint b)
 {
     if (!device_ || Pen.Style == psClear)

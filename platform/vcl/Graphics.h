@@ -83,6 +83,7 @@ public:
     void FillRect(const TRect& r);
     void FrameRect(const TRect& r);  // one pixel, in the brush colour
     void Rectangle(int l, int t, int r, int b);  // pen frame, brush inside
+    void Ellipse(int l, int t, int r, int b);    // likewise, round
     void MoveTo(int x, int y) { PenPos = {x, y}; }
     void LineTo(int x, int y);  // the end point is not drawn
     void TextOut(int x, int y, const std::string& text);

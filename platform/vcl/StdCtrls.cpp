@@ -487,13 +487,13 @@ void TRadioGroup::Paint()
     for (int i = 0; i < Items.Count(); ++i) {
         TRect r = ItemRect(i);
         int y = r.Top + (r.Height() - 12) / 2;
-        TRect dot = Bounds(r.Left, y, 12, 12);
+        // Round, so one choice of several never passes for a check box.
+        Canvas.Pen.Color = EnabledWithParents() ? clBtnShadow : clGrayText;
         Canvas.Brush.Color = clWindow;
-        Canvas.FillRect(dot);
-        Canvas.DrawEdge(dot, false);
+        Canvas.Ellipse(r.Left, y, r.Left + 12, y + 12);
         if (i == itemIndex_) {
-            Canvas.Brush.Color = clWindowText;
-            Canvas.FillRect(Bounds(r.Left + 4, y + 4, 4, 4));
+            Canvas.Pen.Color = Canvas.Brush.Color = EnabledWithParents() ? clWindowText : clGrayText;
+            Canvas.Ellipse(r.Left + 3, y + 3, r.Left + 9, y + 9);
         }
         Canvas.Brush.Style = bsClear;
         Canvas.TextRect(Rect(r.Left + 16, r.Top, r.Right, r.Bottom), r.Left + 16,

@@ -262,13 +262,15 @@ namespace {
 struct TDefaultSection {
     const char* caption;
     int width;
+    TAlignment alignment = taLeftJustify;
 };
-// One section for each field of a row that the main window writes, in its order.
+// One section for each field of a row that the main window writes, in its order. Numbers line
+// up on their last digit; the attributes ("_A___H_ (33)") fit whole.
 const TDefaultSection DefaultSections[zcColumnCount] = {
-    {"Filename", 120}, {"Date / Time", 100}, {"Packed", 75},       {"Unpacked", 75},
-    {"Ratio", 70},     {"Method", 90},       {"Attr", 60},         {"Folder", 150},
-    {"File Type", 120}, {"Crc", 90},         {"File Offset", 80},  {"Encrypted", 60},
-    {"Version", 60},   {"Host OS", 80},      {"Volume ID", 120},   {"File Index", 60},
+    {"Filename", 120},  {"Date / Time", 100}, {"Packed", 75, taRightJustify}, {"Unpacked", 75, taRightJustify},
+    {"Ratio", 70, taRightJustify}, {"Method", 90}, {"Attr", 140},   {"Folder", 150},
+    {"File Type", 120}, {"Crc", 90},          {"File Offset", 80, taRightJustify}, {"Encrypted", 60},
+    {"Version", 60},    {"Host OS", 80},      {"Volume ID", 120}, {"File Index", 60, taRightJustify},
     {"File Comment", 120},
 };
 constexpr int IconRoom = 18;  // 2 pixels in, a 16-pixel icon
@@ -279,7 +281,7 @@ TZipView::TZipView(TComponent* owner) : TScrlBox(owner), Items(*this)
     header_ = new TListHeader(this);
     header_->SetParent(this);
     for (const auto& s : DefaultSections)
-        header_->AddSection(s.caption, s.width);
+        header_->AddSection(s.caption, s.width)->Alignment = s.alignment;
     header_->OnSectionClick = [this](THeaderControl*, THeaderSection* s) { HeaderClick(s); };
     header_->OnSectionResize = [this](THeaderControl*, THeaderSection*) { LayoutChildren(); };
     header_->OnDrawSection = [this](THeaderControl* h, THeaderSection* s, const TRect& r, bool pressed) {
@@ -313,6 +315,8 @@ TZipView::TZipView(TComponent* owner) : TScrlBox(owner), Items(*this)
     };
     smallIcons_ = MakeIconList(16);
     largeIcons_ = MakeIconList(32);
+    // The keys belong to the rows: Tab stops at the list, not at the frame around it.
+    TabStop = false;
     LayoutChildren();
 }
 
@@ -614,9 +618,19 @@ void TZipView::DrawRow(int index, const TRect& rect, TOwnerDrawState state)
         TRect cell = Rect(x, rect.Top, x + width, rect.Bottom);
         int textLeft = cell.Left + 2 + (col == 0 ? iconRoom : 0);
         c.Brush.Color = background;
-        if (size_t(col) < fields.size())
-            c.TextRect(Rect(textLeft, cell.Top, cell.Right - 1, cell.Bottom), textLeft,
-                       cell.Top + (rect.Height() - c.TextHeight("Ag")) / 2, fields[size_t(col)]);
+        if (size_t(col) < fields.size()) {
+            const std::string& text = fields[size_t(col)];
+            const TAlignment alignment = header_->Sections(col)->Alignment;
+            int textX = textLeft;
+            if (alignment != taLeftJustify) {
+                const int room = cell.Right - 1 - 3 - textLeft;
+                const int spare = room - c.TextWidth(text);
+                if (spare > 0)
+                    textX += alignment == taCenter ? spare / 2 : spare;
+            }
+            c.TextRect(Rect(textLeft, cell.Top, cell.Right - 1, cell.Bottom), textX,
+                       cell.Top + (rect.Height() - c.TextHeight("Ag")) / 2, text);
+        }
         x += width;
         if (SeperatorWidth > 0) {
             c.Brush.Color = SeperatorColor;

@@ -1,0 +1,400 @@
+// The archive manager by keyboard and by eye: where the focus is and whether it shows, what Tab,
+// Enter and Esc do in the dialogs, and whether what the windows show can be read whole.
+#include "app/lib/FormAddFiles.h"
+#include "app/lib/FormComm.h"
+#include "app/lib/FormComment.h"
+#include "app/lib/FormExtract.h"
+#include "app/lib/FormInput.h"
+#include "app/lib/FormPassword.h"
+#include "app/lib/FormSeedKeys.h"
+#include "app/lib/FormTorvo.h"
+#include "platform/qt/QtConvert.h"
+#include "platform/qt/QtPainted.h"
+#include "platform/qt/QtWidgetSet.h"
+#include "readers/view/plxZipView.h"
+#include "support/ToolRun.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QTest>
+#include <QTimer>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+using namespace vcl;
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path Shots = fs::path(TORVO_BUILD_DIR) / "screenshots";
+
+void UseQt(const fs::path& dir)
+{
+    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (WidgetSet().Name() != "qt")
+        SetWidgetSet(torvoqt::CreateQtWidgetSet());
+}
+
+QWidget* WindowOf(TForm& form)
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && w->windowTitle() == QString::fromStdString(form.Caption).trimmed() &&
+            !qobject_cast<QMenu*>(w))
+            return w;
+    return nullptr;
+}
+
+QImage Grab(QWidget* w, const std::string& name)
+{
+    QImage image = w->grab().toImage();
+    fs::create_directories(Shots);
+    image.save(QString::fromStdString((Shots / (name + ".png")).string()), "PNG");
+    return image;
+}
+
+// The Qt widget that shows a control of a shown form.
+QWidget* WidgetOf(TForm& form, TControl& control)
+{
+    QWidget* window = WindowOf(form);
+    if (!window)
+        return nullptr;
+    const TPoint origin = control.FormOrigin();
+    const int menuBar = window->height() - form.ClientHeight();
+    return window->childAt(origin.X + 2, origin.Y + menuBar + 2);
+}
+
+// A key where the keyboard is now: the focused widget of the form's window.
+void Key(TForm& form, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QWidget* window = WindowOf(form);
+    ASSERT_NE(window, nullptr) << form.Caption;
+    QTest::keyClick(window->focusWidget() ? window->focusWidget() : window, key, modifiers);
+}
+
+// Shows a dialog modally and acts on it once its window is up; gives up after a few seconds.
+TModalResult RunModal(TForm& form, const std::function<void()>& act)
+{
+    QTimer timer;
+    int ticks = 0;
+    bool acted = false;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (acted || !form.IsModal() || !WindowOf(form))
+            return;
+        if (++ticks > 250) {
+            ADD_FAILURE() << form.Caption << " was left open";
+            form.ModalResult = mrAbort;
+            return;
+        }
+        acted = true;
+        act();
+    });
+    timer.start(20);
+    return form.ShowModal();
+}
+
+std::string NameOf(TControl* c) { return c ? c->Name : std::string("(none)"); }
+
+// The control whose widget has the keyboard in the form's window.
+std::string QtFocusName(TForm& form)
+{
+    QWidget* window = WindowOf(form);
+    QWidget* focused = window ? window->focusWidget() : nullptr;
+    for (TControl* c : form.AllControls())
+        if (QWidget* w = WidgetOf(form, *c); focused && w && (w == focused || focused->isAncestorOf(w)))
+            return c->Name;
+    return "(none)";
+}
+
+// A native widget with the keyboard has a frame drawn around it (painted controls draw their own).
+bool FocusFramed(QWidget* focused)
+{
+    if (!focused || dynamic_cast<torvoqt::PaintedWidget*>(focused) || !focused->parentWidget())
+        return true;
+    for (QWidget* sibling : focused->parentWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        if (sibling != focused && sibling->isVisible() && sibling->testAttribute(Qt::WA_TransparentForMouseEvents) &&
+            sibling->geometry().contains(focused->geometry()) && sibling->geometry() != focused->geometry())
+            return true;
+    return false;
+}
+
+struct DialogCase {
+    TForm* form;
+    const char* first;  // the field the dialog opens at
+    bool enterCloses;   // the default button is live with the dialog as it opens
+};
+
+}  // namespace
+
+// Every dialog opens at its first field (also when it was left elsewhere), Tab walks its fields
+// before its buttons, Esc cancels, Enter takes the default button, and Cancel has its own key.
+TEST(ManagerKeys, DialogsOpenAtTheirFirstFieldAndAnswerEnterAndEsc)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    TfrmExtract extract(nullptr);
+    TfrmAddFiles add(nullptr);
+    TfrmPassword1 password1(nullptr);
+    TfrmPassword2 password2(nullptr);
+    TfrmSeedKeys seedKeys(nullptr);
+    TfrmComm comm(nullptr);
+    TfrmComment comment(nullptr);
+    comment.Memo1->SetText("A comment\r\non two lines");
+    comment.Memo1->ReadOnly = true;
+    TfrmInput input(nullptr);
+    input.Caption = "Rename current archive...";
+    const DialogCase cases[] = {
+        {&extract, "Edit1", true},      {&add, "Edit2", false},      {&password1, "Edit1", true},
+        {&password2, "Edit1", true},    {&seedKeys, "edtHeaderKey0", true}, {&comm, "leComment", true},
+        {&comment, "Memo1", true},      {&input, "Edit1", true},
+    };
+    for (const DialogCase& c : cases) {
+        TForm& form = *c.form;
+        SCOPED_TRACE(form.Caption);
+        form.EnsureCreated();
+        std::string opened, shown, afterTab;
+        bool framed = false;
+        const TModalResult first = RunModal(form, [&] {
+            opened = NameOf(form.ActiveControl());
+            shown = QtFocusName(form);
+            Key(form, Qt::Key_Tab);
+            Application->ProcessMessages();
+            framed = FocusFramed(QApplication::focusWidget());
+            afterTab = NameOf(form.ActiveControl());
+            Key(form, Qt::Key_Tab);
+            Key(form, Qt::Key_Escape);
+        });
+        EXPECT_EQ(mrCancel, first);
+        EXPECT_EQ(c.first, opened);
+        EXPECT_EQ(c.first, shown);
+        EXPECT_NE(c.first, afterTab);
+        EXPECT_TRUE(framed);
+
+        // Opened again after the focus was left on another control.
+        std::string reopened;
+        bool closedByEnter = false;
+        RunModal(form, [&] {
+            reopened = NameOf(form.ActiveControl());
+            if (c.enterCloses) {
+                Key(form, Qt::Key_Return);
+                closedByEnter = form.ModalResult != mrNone;
+            }
+            if (form.ModalResult == mrNone)
+                Key(form, Qt::Key_Escape);
+        });
+        EXPECT_EQ(c.first, reopened);
+        EXPECT_EQ(c.enterCloses, closedByEnter);
+
+        // Tab order: the fields first, the closing buttons last; Cancel answers its own key.
+        std::vector<TWinControl*> order;
+        form.Show();
+        Application->ProcessMessages();
+        for (TWinControl* w : form.TabList())
+            if (w->CanFocus())
+                order.push_back(w);
+        TButton *defaultButton = nullptr, *cancelButton = nullptr;
+        for (TControl* control : form.AllControls())
+            if (auto* b = dynamic_cast<TButton*>(control); b && b->Showing()) {
+                if (b->Default && !defaultButton)
+                    defaultButton = b;
+                if (b->Cancel && !cancelButton)
+                    cancelButton = b;
+            }
+        ASSERT_NE(cancelButton, nullptr);
+        ASSERT_FALSE(order.empty());
+        EXPECT_EQ(cancelButton, order.back()) << NameOf(order.back());
+        if (defaultButton && defaultButton != cancelButton) {
+            ASSERT_GE(order.size(), 2u);
+            EXPECT_EQ(defaultButton, order[order.size() - 2]) << NameOf(order[order.size() - 2]);
+        }
+        const char hotkey = HotkeyOf(cancelButton->Caption);
+        EXPECT_NE(0, hotkey) << cancelButton->Caption;
+        if (hotkey) {
+            EXPECT_EQ(cancelButton, form.AcceleratorControl(WORD(hotkey))) << cancelButton->Caption;
+        }
+        Grab(WindowOf(form), "keys_dialog_" + form.Name);
+        form.Hide();
+    }
+}
+
+namespace {
+
+struct Manager {
+    explicit Manager(const fs::path& archive)
+    {
+        main = new TFormTorvo(nullptr);
+        Application->MainForm = main;
+        main->EnsureCreated();
+        main->Show();
+        main->DisplayFile(archive.string());
+        Application->ProcessMessages();
+    }
+    ~Manager()
+    {
+        Application->MainForm = nullptr;
+        delete main;
+    }
+    QWidget* Window() { return WindowOf(*main); }
+    QWidget* List() { return WidgetOf(*main, *main->ZipView1->ListBox()); }
+    TFormTorvo* main;
+};
+
+fs::path MakeZip(const fs::path& dir, int files, std::size_t bigSize = 0)
+{
+    std::string args;
+    for (int i = 1; i <= files; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".txt";
+        std::ofstream(dir / name) << std::string(std::size_t(1000 * i), char('a' + i % 26));
+        args += " " + name;
+    }
+    if (bigSize) {
+        std::ofstream(dir / "big.dat") << std::string(bigSize, '\0');
+        args += " big.dat";
+    }
+    CaptureCommand("cd " + ShellQuote(dir.string()) + " && zip -q m.zip" + args);
+    return dir / "m.zip";
+}
+
+bool IsColour(const QImage& image, int x, int y, const QColor& colour)
+{
+    return image.rect().contains(x, y) && QColor(image.pixel(x, y)) == colour;
+}
+
+}  // namespace
+
+// The archive list has the keyboard as soon as an archive is shown: arrows select rows at once,
+// Tab does not wander to the frame around the rows, and the focus is plain to see.
+TEST(ManagerKeys, TheListTakesTheArrowsAtOnceAndShowsItsFocus)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    Manager m(MakeZip(dir.Path(), 3));
+    QWidget* list = m.List();
+    ASSERT_NE(list, nullptr);
+    ASSERT_NE(m.Window(), nullptr);
+    EXPECT_EQ(list, m.Window()->focusWidget());
+    Key(*m.main, Qt::Key_Down);
+    Key(*m.main, Qt::Key_Down);
+    Application->ProcessMessages();
+    EXPECT_EQ(1, m.main->ZipView1->GetSelCount());
+    EXPECT_TRUE(m.main->ZipView1->GetSelected(1));
+    Key(*m.main, Qt::Key_Tab);
+    Application->ProcessMessages();
+    EXPECT_EQ(m.main->ZipView1->ListBox(), m.main->ActiveControl());
+    EXPECT_EQ(list, m.Window()->focusWidget());
+
+    // A frame in the highlight colour, unbroken, along the list's edge.
+    const QImage image = Grab(list, "keys_list_focused");
+    const QColor highlight = list->palette().color(QPalette::Highlight);
+    int marked = 0, rows = 0;
+    for (int y = image.height() / 4; y < image.height() * 3 / 4; ++y, ++rows)
+        marked += IsColour(image, 0, y, highlight) && IsColour(image, 1, y, highlight);
+    EXPECT_EQ(rows, marked);
+}
+
+// Nothing a person must read is cut: status panels hold their numbers, the attributes fit their
+// column, numbers end at their column's right edge, "Konec" keeps to the right edge when the
+// window grows, and the choices of a radio group are round.
+TEST(ManagerKeys, WhatTheWindowShowsCanBeReadWhole)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    Manager m(MakeZip(dir.Path(), 20, 7'104'000));
+    TFormTorvo& main = *m.main;
+    ASSERT_EQ(21, main.ZipView1->Items.Count());
+    ASSERT_FALSE(main.StatusBar1->SimplePanel);
+    for (const TStatusPanel& panel : main.StatusBar1->Panels) {
+        // The panel's frame and margins take 8 pixels.
+        EXPECT_LE(WidgetSet().TextExtent(panel.Text, main.StatusBar1->Font).cx, panel.Width - 8) << panel.Text;
+    }
+    TplxListBox& rows = *main.ZipView1->ListBox();
+    for (int i = 0; i < main.ZipView1->Items.Count(); ++i) {
+        const std::string attributes = main.ZipView1->GetColumnText(i, zcAttributes);
+        EXPECT_LE(WidgetSet().TextExtent(attributes, rows.Font).cx, main.ZipView1->HeaderSection(zcAttributes)->Width - 3)
+            << attributes;
+    }
+
+    // Row 1 (not focused, not selected): where the dark pixels of its size cells lie.
+    QWidget* list = m.List();
+    ASSERT_NE(list, nullptr);
+    const QImage image = Grab(list, "keys_list_columns");
+    const TRect row = rows.ItemRect(1);
+    const QColor background = torvoqt::ToQColor(rows.Color);
+    for (int col : {zcPacked, zcUnpacked, zcRatio}) {
+        const THeaderSection& section = *main.ZipView1->HeaderSection(col);
+        int first = -1, last = -1;
+        for (int x = section.Left; x < section.Left + section.Width - 1; ++x)
+            for (int y = row.Top + 2; y < row.Bottom - 2; ++y)
+                if (QColor(image.pixel(x, y)).lightness() < 128 && QColor(image.pixel(x, y)) != background) {
+                    if (first < 0)
+                        first = x;
+                    last = x;
+                }
+        ASSERT_GE(first, 0) << section.Text;
+        EXPECT_GT(last, section.Left + section.Width - 10) << section.Text;
+        EXPECT_GT(first, section.Left + 10) << section.Text;
+    }
+
+    // "Konec" keeps its distance to the right edge when the window grows.
+    QWidget* window = m.Window();
+    QWidget* exit = WidgetOf(main, *main.sbExit);
+    ASSERT_NE(exit, nullptr);
+    const int gap = exit->parentWidget()->width() - exit->geometry().right();
+    window->resize(window->width() + 200, window->height());
+    Application->ProcessMessages();
+    EXPECT_EQ(gap, exit->parentWidget()->width() - exit->geometry().right());
+    Grab(window, "keys_main_wider");
+
+    // A radio choice is a circle: its corners are the group's colour, its rim is not.
+    TfrmExtract extract(nullptr);
+    extract.EnsureCreated();
+    extract.Show();
+    Application->ProcessMessages();
+    QWidget* group = WidgetOf(extract, *extract.RadioGroup1);
+    ASSERT_NE(group, nullptr);
+    const QImage radio = Grab(group, "keys_radio_group");
+    const TRect item = extract.RadioGroup1->ItemRect(0);
+    const int top = item.Top + (item.Height() - 12) / 2;
+    const QColor face(radio.pixel(item.Left + 40, item.Top + 1));
+    EXPECT_EQ(face, QColor(radio.pixel(item.Left, top)));
+    EXPECT_EQ(face, QColor(radio.pixel(item.Left + 11, top + 11)));
+    EXPECT_NE(face, QColor(radio.pixel(item.Left + 6, top)));
+    EXPECT_NE(face, QColor(radio.pixel(item.Left + 6, top + 6)));
+    extract.Hide();
+}
+
+// Enter in the add dialog's file field puts the name in the list and empties the field, so the
+// next name typed is a name of its own.
+TEST(ManagerKeys, TheAddDialogTakesOneNamePerEnter)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    TfrmAddFiles add(nullptr);
+    add.EnsureCreated();
+    const std::string first = (dir.Path() / "one.txt").string(), second = (dir.Path() / "two.txt").string();
+    QString shownAfterEnter = "(not seen)";
+    RunModal(add, [&] {
+        auto* field = qobject_cast<QLineEdit*>(WidgetOf(add, *add.Edit2));
+        ASSERT_NE(field, nullptr);
+        field->setFocus();
+        QTest::keyClicks(field, QString::fromStdString(first));
+        QTest::keyClick(field, Qt::Key_Return);
+        Application->ProcessMessages();
+        shownAfterEnter = field->text();
+        QTest::keyClicks(field, QString::fromStdString(second));
+        QTest::keyClick(field, Qt::Key_Return);
+        Key(add, Qt::Key_Escape);
+    });
+    EXPECT_EQ("", shownAfterEnter.toStdString());
+    ASSERT_EQ(2, add.lstFileSpec->Items.Count());
+    for (int i = 0; i < 2; ++i) {
+        const std::string line = add.lstFileSpec->Items[i];
+        EXPECT_TRUE(line.find("one.txt") == std::string::npos || line.find("two.txt") == std::string::npos) << line;
+    }
+}
