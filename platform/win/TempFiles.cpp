@@ -20,6 +20,7 @@
 #include <fstream>
 #include <ftw.h>
 #include <mutex>
+#include <pthread.h>
 #include <random>
 #include <set>
 #include <sstream>
@@ -29,6 +30,22 @@
 
 namespace win {
 namespace {
+
+std::atomic<pid_t> gOwnPid{0};
+
+// This process's id without a system call for every file made; a forked child asks again.
+pid_t OwnPid()
+{
+    static const bool forksWatched = [] {
+        return ::pthread_atfork(nullptr, nullptr, [] { gOwnPid.store(0, std::memory_order_relaxed); }) == 0;
+    }();
+    pid_t pid = gOwnPid.load(std::memory_order_relaxed);
+    if (pid == 0 || !forksWatched) {
+        pid = ::getpid();
+        gOwnPid.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
+}
 
 struct Owner {
     unsigned long pid = 0;
@@ -92,7 +109,7 @@ Owner Self()
 {
     static std::mutex lock;
     static Owner self;
-    const auto pid = static_cast<unsigned long>(getpid());
+    const auto pid = static_cast<unsigned long>(OwnPid());
     std::lock_guard guard(lock);
     if (self.pid != pid) {
         self.pid = pid;
@@ -366,7 +383,7 @@ void NoteLive(const std::string& hostPath)
             int expected = kFree;
             if (slot.state.compare_exchange_strong(expected, kFilling)) {
                 std::memcpy(slot.path, hostPath.c_str(), hostPath.size() + 1);
-                slot.owner = ::getpid();
+                slot.owner = OwnPid();
                 slot.state.store(kLive);
                 return;
             }
@@ -526,7 +543,7 @@ void SweepOncePerProcess()
     static std::mutex lock;
     static unsigned long sweptBy = 0;
     std::lock_guard guard(lock);
-    const auto pid = static_cast<unsigned long>(getpid());
+    const auto pid = static_cast<unsigned long>(OwnPid());
     if (sweptBy == pid)
         return;
     sweptBy = pid;
@@ -610,7 +627,7 @@ void NotePartialFile(const std::string& hostPath) { NoteLive(hostPath); }
 
 void ForgetPartialFile(const std::string& hostPath)
 {
-    const pid_t self = ::getpid();
+    const pid_t self = OwnPid();
     for (auto& slot : gLive) {
         int expected = kLive;
         if (slot.state.load() == kLive && slot.owner == self && hostPath == slot.path) {
