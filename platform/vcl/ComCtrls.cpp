@@ -6,8 +6,7 @@ namespace vcl {
 
 int TImageList::Add(const TBitmap& image)
 {
-    // A transparent image keeps its mask colour where it is transparent, or the copy loses it.
-    TBitmap scaled(Width, Height, image.Transparent ? image.EffectiveTransparentColor() : clWhite);
+    TBitmap scaled(Width, Height);
     scaled.Canvas().StretchDraw(Rect(0, 0, Width, Height), image);
     scaled.Transparent = image.Transparent;
     scaled.TransparentColor = image.TransparentColor;

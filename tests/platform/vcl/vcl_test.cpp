@@ -447,15 +447,6 @@ TEST(VclCanvas, DrawingPrimitivesOnABitmap)
     EXPECT_EQ(target.PixelAt(1, 1), clRed);
     TColor grey = target.PixelAt(6, 1);
     EXPECT_TRUE(GetRValue(grey) == GetGValue(grey) && GetGValue(grey) == GetBValue(grey)) << std::hex << grey;
-
-    // A masked image stays see-through in the list: what lies under it shows.
-    TBitmap masked(4, 4, clFuchsia);
-    masked.Canvas().SetPixel(1, 1, clRed);
-    images.AddMasked(masked, clFuchsia);
-    TBitmap under(4, 4, clGreen);
-    images.Draw(under.Canvas(), 0, 0, 1, true);
-    EXPECT_EQ(under.PixelAt(0, 0), clGreen);
-    EXPECT_EQ(under.PixelAt(1, 1), clRed);
 }
 
 TEST(VclRender, TheFormDrawsItsControlsWhereTheyAre)
