@@ -121,6 +121,33 @@ private:
     std::unique_ptr<TFileStream32> FFile;
 };
 
+// Where a split's bytes would go, without writing them.
+class TCountedVolumes : public TZipVolumeSink {
+public:
+    explicit TCountedVolumes(std::int64_t VolumeSize) : FSize(VolumeSize) {}
+    std::uint32_t Volume() const override { return FVolume; }
+    std::int64_t Position() const override { return FPos; }
+    std::int64_t Room() const override { return FSize - FPos; }
+    std::int64_t FreshRoom() const override { return FSize; }
+    bool TakesData() const override { return false; }
+    bool WriteHere(const void*, std::int64_t Count) override
+    {
+        FPos += Count;
+        return true;
+    }
+    bool NextVolume() override
+    {
+        ++FVolume;
+        FPos = 0;
+        return true;
+    }
+
+private:
+    std::int64_t FSize;
+    std::int64_t FPos = 0;
+    std::uint32_t FVolume = 0;
+};
+
 }  // namespace
 
 std::int64_t PartTypeSize(TPartType Type)
@@ -194,6 +221,32 @@ std::uint32_t TArchiveSplitter::GetVolumeCount()
     const std::int64_t size = GetVolumeSize(PartType);
     FVolumeCount = size == 0 || size >= ArchiveSize || !IsZipFamilyType(FArcType) ? 0 : std::uint32_t(ArchiveSize / size);
     return FVolumeCount;
+}
+
+std::uint32_t TArchiveSplitter::CountVolumeFiles()
+{
+    const std::int64_t size = GetVolumeSize(PartType);
+    if (PartType == ptNoSplit || RequestedVolumeSize(PartType) < kMinVolume || GetVolumeCount() == 0)
+        return 0;
+    std::unique_ptr<TFileStream32> file;
+    TStream32* source = SourceStream;
+    if (!source) {
+        file = std::make_unique<TFileStream32>(FArchiveFile, fmOpenRead | fmShareDenyNone);
+        if (!file->HandleValid())
+            return 0;
+        source = file.get();
+    }
+    const std::int64_t position = source->Position();
+    TZip layout;
+    TCountedVolumes volumes(size);
+    bool ok = false;
+    try {
+        ok = layout.CopyToVolumes(*source, volumes, true);
+    } catch (const std::exception&) {
+        ok = false;
+    }
+    source->SetPosition(position);
+    return ok ? volumes.Volume() + 1 : 0;
 }
 
 bool TArchiveSplitter::CheckRun(std::int64_t& VolumeSize)
