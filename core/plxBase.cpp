@@ -734,13 +734,38 @@ void TCompressClass::ReportLinkPassedOver(const std::string& Path)
     DoError(Path, LinkNote(Path), E_SKIPPEDFILE, FArchiveFile);
 }
 
+bool TCompressClass::WritesWhileScanning(const TStream32* OldArchive) const
+{
+    // Kept for whatever needs the whole list before the first entry: the old archive's entries,
+    // the newest file's date, names offered against all others, the whole run's progress and
+    // time, and the scan's own reports, which come before the entries'.
+    return WritesEntriesAlone() && OldArchive == nullptr && Switch == swAdd && DateAttribute != daMaxFileDate &&
+           !OnRenameFile && !OnProgress && !OnFileScanStatus && !OnElapsedTime;
+}
+
 void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArchive, TStream32& Output)
 {
     FScannedSources.clear();
     int linksPassedOver = 0;
+    const bool writeWhileScanning = Switch != swDelete && WritesWhileScanning(OldArchive);
+    bool wroteWhileScanning = false;
+    if (writeWhileScanning) {
+        DeletedCount = 0;
+        BytesToRead = 0;
+        FileNumber = 0;
+    }
     if (Switch != swDelete) {
-        TCompressScan scan([this, &EntryList](const std::string& dir, const WIN32_FIND_DATAA& data) {
-            return ScanFileFound(dir, data, EntryList);
+        TCompressScan scan([&, this](const std::string& dir, const WIN32_FIND_DATAA& data) {
+            const bool taken = ScanFileFound(dir, data, EntryList);
+            if (writeWhileScanning && EntryList.Count > 0 && !GetCancel()) {
+                // The entry just listed is written and dropped: the list holds one at a time.
+                wroteWhileScanning = true;
+                ++FileNumber;
+                CompressListedEntry(nullptr, Output, EntryList, 0, 0);
+                EntryList.Clear();
+                CurrentItem = nullptr;
+            }
+            return taken;
         });
         scan.SetFileSpec(FFileSpec);
         scan.Attributes = TplxFileAttributes(Attributes | (StoreEmptySubDirs ? AttrBit(fsDirectory) : 0));
@@ -766,15 +791,19 @@ void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArch
         *CancelPtr = wasCancelled || *CancelPtr;  // the scanner clears the flag it is given
         UnpackedTotal = scan.BytesFound();
     }
-    if (GetCancel() || (Switch != swDelete && !FilesFound)) {
+    // A cancel while an entry was written ends the run as it ends the entry loop: not as a scan
+    // that found nothing.
+    const bool cancelledScan = GetCancel() && !wroteWhileScanning;
+    if (cancelledScan || (Switch != swDelete && !FilesFound)) {
         // Links alone were found: their reports say why nothing was added.
-        if (GetCancel() || linksPassedOver == 0)
+        if (cancelledScan || linksPassedOver == 0)
             DoError(FArchiveFile, "", E_NOTHINGTODO, FArchiveFile);
         if (Switch != swMove)
             EntryList.Clear();
         return;
     }
-    CompressFiles(OldArchive, Output, EntryList);
+    if (!writeWhileScanning)
+        CompressFiles(OldArchive, Output, EntryList);
 }
 
 bool TCompressClass::IsOwnArchive(const std::string& Path) const
@@ -888,7 +917,8 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
     else
         record.Header.assign(HeadSize, 0);
     EntryList.AddItem(record, Path, std::uint16_t(std::min<std::size_t>(BaseDir.size(), 0xFFFF)), 0, nullptr);
-    FClaimedEntries.insert(EntryList.Count - 1);
+    if (!ArchiveIsNew)
+        FClaimedEntries.insert(EntryList.Count - 1);  // only an old archive's entries are matched
     if (replaced >= 0)
         FReplacedEntries[EntryList.Count - 1] = {std::uint32_t(replaced), {}, {}, 0};
     TCompressFileInfo& added = EntryList.GetItem(EntryList.Count - 1);
@@ -995,65 +1025,71 @@ void TCompressClass::CompressFiles(TStream32* OldArchive, TStream32& Output, TCo
                 FAhead->DropUpTo(i - 1);  // work an entry did not use
             FillAhead(EntryList, i);
         }
-        TCompressFileInfo& item = EntryList.GetItem(i);
-        CurrentItem = &item;
-        TCompressEntryInfo info;
-        ReadFileInfo(item, info);
-        UnpackedSize = info.UnpackedSize;
-        PackedSize = info.PackedSize;
-        FCurrentAttr = info.Attributes;
-        const std::int64_t before = Output.Size();
-        switch (item.Action) {
-        case eaCompress: {
-            const std::string& name = EntryList.Name(i);
-            const bool folder = !name.empty() && (name.back() == '\\' || name.back() == '/');
-            if (folder && !StoreEmptySubDirs) {
-                item.Action = eaLeaveOut;
-                break;
-            }
-            bool ok = false;
-            CompressFile(Output, int(i), ok, EntryList);
-            if (ok) {
-                ++AddedCount;
-                if (Switch == swMove && !folder)
-                    MovedFiles.push_back(EntryList.Name(i));
-                EntryList.Name(i) = FileName;
-            } else {
-                // Nothing of a failed entry may stay in the output.
-                Output.SetSize64(before);
-                Output.Seek64(before, soBeginning);
-                if (GetCancel())
-                    for (std::uint32_t j = i; j < EntryList.Count; ++j)
-                        EntryList.GetItem(j).Action = eaLeaveOut;
-                EntryList.GetItem(i).Action = eaLeaveOut;
-                if (!GetCancel())
-                    KeepReplacedEntry(OldArchive, Output, EntryList, i);
-            }
-            break;
-        }
-        case eaCopy:
-            if (FArcType == atTar)
-                FileName = EntryList.Name(i);
-            CopyKeptEntry(OldArchive, Output, item);
-            break;
-        case eaLeaveOut:
-            if (Switch == swDelete) {
-                ++DeletedCount;
-                if (OnDeleteFile)
-                    OnDeleteFile(this, EntryList.Name(i), DeletedCount, maxDeleted);
-            }
-            break;
-        case eaCopyRenamed:
-            if (OldArchive) {
-                OldArchive->SetPosition(item.Offset);
-                CopyEntry(Output, *OldArchive, EntryList, int(i));
-            }
-            break;
-        }
+        CompressListedEntry(OldArchive, Output, EntryList, i, maxDeleted);
     }
     if (OnElapsedTime) {
         Timer().Stop();
         OnElapsedTime(this, Timer().Elapsed());
+    }
+}
+
+void TCompressClass::CompressListedEntry(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList,
+                                         std::uint32_t Index, int MaxDeleted)
+{
+    TCompressFileInfo& item = EntryList.GetItem(Index);
+    CurrentItem = &item;
+    TCompressEntryInfo info;
+    ReadFileInfo(item, info);
+    UnpackedSize = info.UnpackedSize;
+    PackedSize = info.PackedSize;
+    FCurrentAttr = info.Attributes;
+    const std::int64_t before = Output.Size();
+    switch (item.Action) {
+    case eaCompress: {
+        const std::string& name = EntryList.Name(Index);
+        const bool folder = !name.empty() && (name.back() == '\\' || name.back() == '/');
+        if (folder && !StoreEmptySubDirs) {
+            item.Action = eaLeaveOut;
+            break;
+        }
+        bool ok = false;
+        CompressFile(Output, int(Index), ok, EntryList);
+        if (ok) {
+            ++AddedCount;
+            if (Switch == swMove && !folder)
+                MovedFiles.push_back(EntryList.Name(Index));
+            EntryList.Name(Index) = FileName;
+        } else {
+            // Nothing of a failed entry may stay in the output.
+            Output.SetSize64(before);
+            Output.Seek64(before, soBeginning);
+            if (GetCancel())
+                for (std::uint32_t j = Index; j < EntryList.Count; ++j)
+                    EntryList.GetItem(j).Action = eaLeaveOut;
+            EntryList.GetItem(Index).Action = eaLeaveOut;
+            if (!GetCancel())
+                KeepReplacedEntry(OldArchive, Output, EntryList, Index);
+        }
+        break;
+    }
+    case eaCopy:
+        if (FArcType == atTar)
+            FileName = EntryList.Name(Index);
+        CopyKeptEntry(OldArchive, Output, item);
+        break;
+    case eaLeaveOut:
+        if (Switch == swDelete) {
+            ++DeletedCount;
+            if (OnDeleteFile)
+                OnDeleteFile(this, EntryList.Name(Index), DeletedCount, MaxDeleted);
+        }
+        break;
+    case eaCopyRenamed:
+        if (OldArchive) {
+            OldArchive->SetPosition(item.Offset);
+            CopyEntry(Output, *OldArchive, EntryList, int(Index));
+        }
+        break;
     }
 }
 

@@ -147,6 +147,14 @@ protected:
     void ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArchive, TStream32& Output);
     bool ScanFileFound(const std::string& Dir, const WIN32_FIND_DATAA& FindData, TCompressHeaderObj& EntryList);
     void AddScannedFile(const std::string& Path, const WIN32_FIND_DATAA& FindData, TCompressHeaderObj& EntryList);
+    // A writer whose entries need nothing of the others (no directory written at the end) may
+    // write each file as the walk finds it, so that a tree of any size costs the same memory.
+    virtual bool WritesEntriesAlone() const { return false; }
+    // Whether this run writes while it walks: nothing here needs the whole list first.
+    bool WritesWhileScanning(const TStream32* OldArchive) const;
+    // One entry of the list: compressed, copied or left out by its action.
+    void CompressListedEntry(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList,
+                             std::uint32_t Index, int MaxDeleted);
     bool AskReplace(TCompressHeaderObj& EntryList, int Index, const std::string& Path,
                     const TCompressEntryInfo& Old, const TCompressEntryInfo& New);
     bool AskRenameDupe(TCompressHeaderObj& EntryList, int Index);

@@ -37,6 +37,7 @@ public:
 
 protected:
     virtual TArcType OwnArcType() const { return atTar; }
+    bool WritesEntriesAlone() const override { return true; }
     // Set by the compressing writers: in move mode the sources are kept until the compressed
     // archive is in place, then deleted by DeleteDeferredMoves.
     bool DeferMoves = false;

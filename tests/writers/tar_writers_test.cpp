@@ -489,3 +489,62 @@ TEST_F(Writers, CommandLineNamesTheBzip2ArchiveAndStoresEmptyFolders)
     EXPECT_FALSE(ToolOk(in + "delete '" + out + "/chosen.bz2' a.txt"));
     EXPECT_EQ(Shell("bzip2 -dc '" + out + "/chosen.bz2'"), "alpha\n");
 }
+
+// A new TAR is written while the tree is walked, one entry at a time, unless a listener needs the
+// whole list first (progress of the whole run here): both runs give the same archive, the same
+// entries' events, and the same end when the run is cancelled halfway.
+TEST_F(Writers, TarWrittenWhileWalkingEqualsTheListedRun)
+{
+    PutTree();
+    for (int i = 0; i < 30; ++i)
+        Put("many/f" + std::to_string(i) + ".txt", std::string(std::size_t(i * 37), char('a' + i % 26)));
+    fs::create_symlink("a.txt", src + "/link.txt");
+    struct TRun {
+        std::vector<std::string> events;
+        std::vector<int> codes;
+        std::string bytes;
+        int added = 0;
+    };
+    const auto run = [&](bool listFirst, int cancelAt, const std::string& name) {
+        TRun r;
+        TTar tar;
+        tar.StoreEmptySubDirs = true;
+        tar.OnError = CollectCodes(r.codes);
+        tar.OnBegin = [&r](TObject*, const std::string& file, int count, bool&) {
+            r.events.push_back("begin " + file + " " + std::to_string(count));
+        };
+        tar.OnEnd = [&r, &tar, cancelAt](TObject*, const std::string& file, bool ok) {
+            r.events.push_back("end " + file + (ok ? " ok" : " failed"));
+            if (int(r.events.size()) == 2 * cancelAt)
+                tar.SetCancel(true);
+        };
+        if (listFirst)
+            tar.OnProgress = [](TObject*, std::uint8_t, std::uint8_t) {};
+        tar.SetArchiveFile("C:\\out\\" + name);
+        tar.SetFileSpec({"C:\\src\\*.*"});
+        r.added = tar.Compress();
+        if (fs::exists(out + "/" + name))
+            r.bytes = ReadHostFile(out + "/" + name);
+        return r;
+    };
+    const TRun walked = run(false, 0, "walked.tar");
+    const TRun listed = run(true, 0, "listed.tar");
+    EXPECT_EQ(walked.added, 37);
+    EXPECT_EQ(walked.added, listed.added);
+    EXPECT_EQ(walked.events, listed.events);
+    EXPECT_EQ(walked.codes, (std::vector<int>{E_SKIPPEDFILE}));
+    EXPECT_EQ(walked.codes, listed.codes);
+    ASSERT_FALSE(walked.bytes.empty());
+    EXPECT_TRUE(walked.bytes == listed.bytes) << "the archives differ";
+    EXPECT_TRUE(ToolOk("tar -tf '" + out + "/walked.tar'"));
+
+    // Cancelled after the fifth entry: nothing replaces the target, and no temporary file stays.
+    const TRun cut = run(false, 5, "cut.tar");
+    const TRun cutListed = run(true, 5, "cutlisted.tar");
+    EXPECT_EQ(cut.added, 0);
+    EXPECT_TRUE(cut.bytes.empty());
+    EXPECT_EQ(cut.events.size(), 10u);
+    EXPECT_EQ(cut.events, cutListed.events);
+    EXPECT_EQ(cut.codes, cutListed.codes);
+    EXPECT_EQ(NamesIn(out), (std::set<std::string>{"walked.tar", "listed.tar"}));
+}
