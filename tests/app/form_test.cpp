@@ -47,6 +47,31 @@ TEST(FormMenu, ChoosingCancellingAndEmptyMenus)
     EXPECT_EQ(shown, ui.Transcript().size());  // nothing shown
 }
 
+TEST(FormMenu, AMenuTallerThanTheWorkAreaKeepsEveryItem)
+{
+    THeadlessWidgetSet& ui = Headless();
+    const TRect saved = Screen->WorkArea;
+    Screen->WorkArea = Rect(0, 20, 800, 220);
+    std::string menu = "~Disky";
+    for (char c = 'A'; c <= 'L'; ++c)
+        menu += std::string("|Disk (") + c + "):‡" + c + "<" + c + ">";
+    int top = -1, clientHeight = 0, lastBottom = 0;
+    ui.SetResponder([&](const TShown& shown) -> std::optional<std::string> {
+        auto* form = static_cast<TFormMenu*>(shown.Form);
+        top = form->Top();
+        clientHeight = form->ClientHeight();
+        lastBottom = form->Buttons().back()->Top() + form->Buttons().back()->Height();
+        return "Esc";
+    });
+    int number = 0;
+    std::string text;
+    EXPECT_EQ(MenuCancelled, ShowMenu("", number, text, menu, "Disky"));
+    ui.SetResponder(nullptr);
+    Screen->WorkArea = saved;
+    EXPECT_EQ(20, top);
+    EXPECT_GE(clientHeight, lastBottom);
+}
+
 TEST(FormMenu, PreselectionAcceleratorsAndCheckBoxes)
 {
     THeadlessWidgetSet& ui = Headless();
@@ -107,6 +132,13 @@ TEST(VColButton, ImagesVersionKeysAndPressColours)
     auto* next = new TVColButton(&form);
     next->SetParent(&form);
     next->SetTop(30);
+    // An accelerator's "&" is not drawn.
+    button->Caption = "&Zpět";
+    button->SetBounds(0, 0, 80, 25);
+    form.EnsureCreated();
+    const TBitmap drawn = form.RenderToBitmap();
+    ASSERT_FALSE(drawn.Texts().empty());
+    EXPECT_EQ("Zpět", drawn.Texts().front().Text);
     button->SetImagesIndex("3,1;;7 x 2 9");
     EXPECT_EQ(std::vector<int>({3, 1, 7, 2}), button->ImageNumbers());
     button->SetVersion("2.0");
