@@ -498,7 +498,9 @@ bool TZipCommon::CheckHostTarget(const std::string& Target, std::string hostBase
         DoError(Target, "", E_OVERWRITEATTRIB, VolumeName);
         return false;
     }
-    const std::size_t end = lastKnown ? std::max(hostTarget.rfind('/'), hostBase.size()) : hostTarget.size();
+    std::size_t end = lastKnown ? std::max(hostTarget.rfind('/'), hostBase.size()) : hostTarget.size();
+    if (target.known == win::HostPathState::Missing && target.folderNoLink && end > hostBase.size())
+        end = std::max(hostTarget.rfind('/', end - 1), hostBase.size());  // its folder, too
     std::size_t pos = hostBase.size();
     while (pos < end) {
         const std::size_t next = std::min(hostTarget.find('/', pos + 1), end);
