@@ -32,6 +32,8 @@ bool Matches(const std::uint8_t* p, std::size_t Avail, std::string_view Text)
 // The ARC self-extractor's stub length, implied by the rows that find its code.
 constexpr std::int64_t kArcStubOffset = 7716;
 constexpr std::int64_t kEmptyBzip2Size = 14;
+// compress's header: its magic and a flags byte; the codes follow.
+constexpr std::int64_t kCompressHeaderSize = 3;
 // The largest basic header an ARJ archive writes.
 constexpr std::uint16_t kArjMaxBasicHeader = 2600;
 // Self-extractor stub lengths: ARC and PAK, LHA, ZIP.
@@ -233,6 +235,11 @@ TArcType TArcTypeDetector::GetArcType()
             FInfo.ArcType = atBz2;
             FInfo.ArchiveOffset = -1;
         }
+    } else if (FSize >= kCompressHeaderSize) {
+        // compress output of a short file is this small; nothing else is looked for in so few bytes.
+        std::uint8_t b[2] = {};
+        if (ReadAt(0, b, 2) == 2 && b[0] == 0x1F && b[1] == 0x9D)
+            FInfo.ArcType = atGZip;
     }
     StampDosDate();
     return FInfo.ArcType;

@@ -42,16 +42,26 @@ class TZipWalker final : public TPelixWalker {
 public:
     void Open(TPelixWalk& Walk) override;
     void Next(TPelixWalk& Walk) override { FCentral ? NextCentral(Walk) : NextLocal(Walk); }
+    // The end record is shorter than a central header: the walk ends here as in a sound archive.
+    void CutShort(TPelixWalk& Walk) override { ReportLostEntries(Walk); }
 
 private:
     void NextCentral(TPelixWalk& Walk);
     void NextLocal(TPelixWalk& Walk);
+    // A directory that ends before the entries its end record counts has lost some of them.
+    void ReportLostEntries(TPelixWalk& Walk)
+    {
+        if (FCentral && FWalked < FClaimed)
+            Walk.Fail(E_BADFILEHEADER);
+    }
     // The ending's records and the detection state agree, or the caller chose to go on.
     bool AcceptHeaderState(TPelixWalk& Walk, THeaderTypeState State, bool Empty);
 
     bool FCentral = false;
     std::uint32_t FLastDisk = 0;
     bool FLocalReported = false;
+    std::uint64_t FClaimed = 0;  // the entries the end record counts
+    std::uint64_t FWalked = 0;   // central entries read, whether listed or not
     TSpanDiskReader FDiskSpann;
 };
 
@@ -132,6 +142,8 @@ void TZipWalker::Open(TPelixWalk& Walk)
         return;
     }
     FCentral = true;
+    // Only a directory that starts on the end record's volume is walked here whole.
+    FClaimed = ending.CentralDisk == ending.DiskNumber ? ending.TotalEntries : 0;
     Walk.MoveTo(ending.CentralPos);
     Walk.SetHeaderSize(46);
 }
@@ -143,9 +155,12 @@ void TZipWalker::NextCentral(TPelixWalk& Walk)
     if (!ReadCentralEntry(StreamZipReader(*Walk.Stream()), p.ArchiveSize, Walk.TurnStart(), p.HeaderCipher, e)) {
         if (p.FileCount == 0)
             Walk.Fail(E_BADFILEHEADER);
+        else
+            ReportLostEntries(Walk);
         Walk.End();
         return;
     }
+    ++FWalked;
     const TArcType type = p.ArcType();
     if ((type == atZip || type == atJar || type == atJarExe) && !HasState(p.HeaderTypeState, htLocal) &&
         !FLocalReported) {

@@ -27,7 +27,8 @@ bool TZipVolumeSink::WriteAcross(const void* Data, std::int64_t Count)
         const std::int64_t n = std::min(Count, Room());
         if (!WriteHere(p, n))
             return false;
-        p += n;
+        if (p)
+            p += n;
         Count -= n;
     }
     return true;
@@ -90,7 +91,9 @@ bool TZipBase::CopyToVolumes(TStream32& Source, TZipVolumeSink& Sink, bool Marke
         disks[i] = Sink.Volume();
         const std::int64_t newOffset = Sink.Position();
         Source.SetPosition(item.Offset);
-        for (std::int64_t left = length; left > 0;) {
+        if (!Sink.TakesData() && !Sink.WriteAcross(nullptr, length))
+            return false;
+        for (std::int64_t left = Sink.TakesData() ? length : 0; left > 0;) {
             const auto n = std::int32_t(std::min(left, kCopyBlock));
             if (Source.Read(block.data(), n) != n) {
                 DoError(list.Name(i), "", E_READFILE, FArchiveFile);

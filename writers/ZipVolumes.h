@@ -25,6 +25,9 @@ public:
     virtual bool WriteHere(const void* Data, std::int64_t Count) = 0;
     // Closes the volume and starts the next; false after a report or a cancel.
     virtual bool NextVolume() = 0;
+    // False for a sink that only counts where the bytes would go: the entries' data is not read
+    // for it, and WriteHere gets no data.
+    virtual bool TakesData() const { return true; }
 
     // Writes Count bytes, going on on the next volumes as each fills.
     bool WriteAcross(const void* Data, std::int64_t Count);

@@ -66,35 +66,39 @@ public:
     }
 
     // Renames the volumes to their names. The archive's own name is taken last, in one rename:
-    // until then the old archive stands whole, from then on the new set is complete. False after
-    // a report (the old archive stays, the new volumes go).
+    // until then the old archive stands whole (the volumes of an earlier set it replaces are kept
+    // and put back should the run die), from then on the new set is complete. False after a
+    // report (the old archive stays, the new volumes go).
     bool Commit()
     {
         FFile.reset();
         const std::string& target = FOwner.SplitArchiveFile;
         const bool replaces = win::FileExists(target);
-        std::vector<std::string> placed;
+        std::vector<std::string> names;
+        for (std::size_t i = 0; i + 1 < FTemps.size(); ++i)
+            names.push_back(FOwner.NumberedSplitName(target, int(i) + 1));
+        win::SetReplacement replacement;
         const auto fail = [&](const std::string& Name) {
             FOwner.DoError(Name, "", E_WRITEFILE, Name);
-            for (const std::string& name : placed)
-                DeleteFileA(name.c_str());
+            replacement.Undo();
             return false;
         };
-        for (std::size_t i = 0; i + 1 < FTemps.size(); ++i) {
-            const std::string name = FOwner.NumberedSplitName(target, int(i) + 1);
+        if (!replacement.Begin(names, target))
+            return fail(target);
+        for (std::size_t i = 0; i < names.size(); ++i) {
             if (replaces)
                 win::TakeOwnerAndModeOf(target, FTemps[i]);
-            if (!MoveFileExA(FTemps[i].c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING))
-                return fail(name);
+            if (!MoveFileExA(FTemps[i].c_str(), names[i].c_str(), MOVEFILE_REPLACE_EXISTING))
+                return fail(names[i]);
             FTemps[i].clear();
-            placed.push_back(name);
         }
         if (!win::PutFileInPlace(FTemps.back(), target))
             return fail(target);
+        replacement.Finish();
         FTemps.clear();
         if (FOwner.OnSplitNewVolume)
-            for (std::size_t i = 0; i <= placed.size(); ++i)
-                FOwner.OnSplitNewVolume(&FOwner, std::uint32_t(i + 1), i < placed.size() ? placed[i] : target);
+            for (std::size_t i = 0; i <= names.size(); ++i)
+                FOwner.OnSplitNewVolume(&FOwner, std::uint32_t(i + 1), i < names.size() ? names[i] : target);
         return true;
     }
 
@@ -115,6 +119,33 @@ private:
     std::int64_t FPos = 0;
     std::vector<std::string> FTemps;
     std::unique_ptr<TFileStream32> FFile;
+};
+
+// Where a split's bytes would go, without writing them.
+class TCountedVolumes : public TZipVolumeSink {
+public:
+    explicit TCountedVolumes(std::int64_t VolumeSize) : FSize(VolumeSize) {}
+    std::uint32_t Volume() const override { return FVolume; }
+    std::int64_t Position() const override { return FPos; }
+    std::int64_t Room() const override { return FSize - FPos; }
+    std::int64_t FreshRoom() const override { return FSize; }
+    bool TakesData() const override { return false; }
+    bool WriteHere(const void*, std::int64_t Count) override
+    {
+        FPos += Count;
+        return true;
+    }
+    bool NextVolume() override
+    {
+        ++FVolume;
+        FPos = 0;
+        return true;
+    }
+
+private:
+    std::int64_t FSize;
+    std::int64_t FPos = 0;
+    std::uint32_t FVolume = 0;
 };
 
 }  // namespace
@@ -190,6 +221,32 @@ std::uint32_t TArchiveSplitter::GetVolumeCount()
     const std::int64_t size = GetVolumeSize(PartType);
     FVolumeCount = size == 0 || size >= ArchiveSize || !IsZipFamilyType(FArcType) ? 0 : std::uint32_t(ArchiveSize / size);
     return FVolumeCount;
+}
+
+std::uint32_t TArchiveSplitter::CountVolumeFiles()
+{
+    const std::int64_t size = GetVolumeSize(PartType);
+    if (PartType == ptNoSplit || RequestedVolumeSize(PartType) < kMinVolume || GetVolumeCount() == 0)
+        return 0;
+    std::unique_ptr<TFileStream32> file;
+    TStream32* source = SourceStream;
+    if (!source) {
+        file = std::make_unique<TFileStream32>(FArchiveFile, fmOpenRead | fmShareDenyNone);
+        if (!file->HandleValid())
+            return 0;
+        source = file.get();
+    }
+    const std::int64_t position = source->Position();
+    TZip layout;
+    TCountedVolumes volumes(size);
+    bool ok = false;
+    try {
+        ok = layout.CopyToVolumes(*source, volumes, true);
+    } catch (const std::exception&) {
+        ok = false;
+    }
+    source->SetPosition(position);
+    return ok ? volumes.Volume() + 1 : 0;
 }
 
 bool TArchiveSplitter::CheckRun(std::int64_t& VolumeSize)

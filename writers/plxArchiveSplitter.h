@@ -52,6 +52,10 @@ public:
     std::int64_t GetVolumeSize(TPartType Type) const;
     bool IsValidPartType(TPartType Type) const;
     std::uint32_t GetVolumeCount();
+    // The files a split with the current settings writes, the last volume included, as the
+    // layout places the records (no record is cut where it need not be); 0 when nothing would
+    // be split.
+    std::uint32_t CountVolumeFiles();
 
     // The split run; true when the whole set was written and put in place.
     bool SplitZip();

@@ -336,25 +336,32 @@ private:
     }
 
     // The output's own name is taken last, in one rename: until then an earlier output stands
-    // whole, from then on every part of the new one is in place.
+    // whole (the parts of an earlier set it replaces are kept and put back should the run die),
+    // from then on every part of the new one is in place.
     bool Commit()
     {
         if (FParts.empty())
             return true;
-        std::vector<std::string> placed;
+        std::vector<std::string> others;
+        for (std::size_t n = 1; n < FParts.size(); ++n)
+            others.push_back(FParts[n].Target);
+        win::SetReplacement replacement;
+        if (!replacement.Begin(others, FParts.front().Target)) {
+            Z.DoError(FParts.front().Target, "", E_WRITEFILE, "");
+            return false;
+        }
         for (std::size_t n = 1; n <= FParts.size(); ++n) {
             auto& part = FParts[n % FParts.size()];
             if (part.Dated)
                 win::FileSetDate(part.Temp, win::DateTimeToFileDate(part.Date));
             if (!MoveFileExA(part.Temp.c_str(), part.Target.c_str(), MOVEFILE_REPLACE_EXISTING)) {
                 Z.DoError(part.Target, "", E_WRITEFILE, "");
-                for (const std::string& name : placed)
-                    DeleteFileA(name.c_str());
+                replacement.Undo();
                 return false;
             }
             part.Temp.clear();
-            placed.push_back(part.Target);
         }
+        replacement.Finish();
         return true;
     }
 

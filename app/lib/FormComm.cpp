@@ -20,14 +20,14 @@ TfrmComm::TfrmComm(TComponent* owner) : TForm(owner)
     // Enter confirms the dialog rather than moving on to its buttons.
     leComment->KeyLikeTab = keyDownUp;
     leComment->SetBounds(8, 28, 364, 22);
-    btnOK = new TButton(this);
+    btnOK = new TVColButton(this);
     btnOK->Name = "btnOK";
     btnOK->SetParent(this);
     btnOK->Caption = "OK";
     btnOK->ModalResult = mrOk;
     btnOK->Default = true;
     btnOK->SetBounds(212, 62, 76, 26);
-    btnBack = new TButton(this);
+    btnBack = new TVColButton(this);
     btnBack->Name = "btnBack";
     btnBack->SetParent(this);
     btnBack->Caption = "&Zpět";

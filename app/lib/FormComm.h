@@ -2,6 +2,7 @@
 // becomes the archive's comment. Built when needed.
 #pragma once
 
+#include "app/lib/VColButton.h"
 #include "app/lib/VEdit.h"
 #include "platform/vcl/Forms.h"
 #include "platform/vcl/StdCtrls.h"
@@ -16,8 +17,8 @@ public:
 
     static constexpr int MaxCommentLength = 50;
     TVLabeledEdit* leComment;
-    vcl::TButton* btnOK;
-    vcl::TButton* btnBack;
+    TVColButton* btnOK;
+    TVColButton* btnBack;
 };
 
 // Shows the dialog with the comment; the new text after "OK", nothing after "Zpět" or Esc.

@@ -1,6 +1,7 @@
 #include "app/lib/FormMenu.h"
 
 #include "platform/vcl/Headless.h"
+#include "unit/U_Win.h"
 
 #include <algorithm>
 
@@ -34,7 +35,6 @@ TFormMenu::TFormMenu(TComponent* owner) : TForm(owner)
     Caption = "Menu";
     BorderStyle = bsDialog;
     KeyPreview = true;
-    FormStyleStayOnTop = true;
     ImageList = new TImageList(this);
     ImageList->Name = "ImageList";
     OnKeyDown = [this](TObject*, WORD& key, TShiftState) { FormKeyDown(key); };
@@ -171,8 +171,27 @@ void TFormMenu::Layout()
         buttons_[i]->FocusControl.Left = buttons_[i]->FocusControl.Up;
         buttons_[i]->FocusControl.Right = buttons_[i]->FocusControl.Down;
     }
-    SetClientWidth(width + 36 + 2 * ItemLeft);
-    SetClientHeight(y + 11);
+    contentWidth_ = width + 36 + 2 * ItemLeft;
+    contentHeight_ = y + 11;
+    SetClientWidth(contentWidth_);
+    SetClientHeight(contentHeight_);
+}
+
+void TFormMenu::Place()
+{
+    // The window system cuts a caption that does not fit beside the title bar's buttons.
+    TFont captionFont = Font;
+    captionFont.Style |= fsBold;
+    const int captionRoom = WidgetSet().TextExtent(Caption, captionFont).cx + 110;
+    const int width = std::max(contentWidth_, captionRoom);
+    int left = 0, top = 0;
+    TForm* main = Application ? Application->MainForm : nullptr;
+    if (main && main != this && main->Visible()) {
+        SetClientWidth(width);
+        left = main->Left() + (main->Width() - Width()) / 2;
+        top = main->Top() + 40;
+    }
+    PlaceForm(left, top, *this, true, width, contentHeight_);
 }
 
 void TFormMenu::MakeButton(const TMenuLine& line, int index, int& y, int width)
@@ -289,6 +308,9 @@ int TFormMenu::Run()
     chosen_ = MenuCancelled;
     if (Visible())
         Hide();
+    Place();
+    // Before it shows: a shown window that changes this is shown anew by the window system.
+    SetTopMost(*this);
     const TModalResult result = ShowModal();
     return result == mrOk ? chosen_ : MenuCancelled;
 }

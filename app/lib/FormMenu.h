@@ -32,6 +32,8 @@ public:
 
 private:
     void Layout();
+    // Size and place near the main window, wide enough for the caption.
+    void Place();
     void MakeButton(const TMenuLine& line, int index, int& y, int width);
     void Choose(int index);
     void ButtonEntered(int index);
@@ -51,6 +53,7 @@ private:
     int default_ = -1;
     int preselect_ = -1;
     int chosen_ = MenuCancelled;
+    int contentWidth_ = 0, contentHeight_ = 0;
 };
 
 // Builds and shows a menu. The result is the chosen button's index, MenuCancelled (-1) or

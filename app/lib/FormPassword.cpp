@@ -1,6 +1,7 @@
 #include "app/lib/FormPassword.h"
 
 #include "app/lib/FormBuild.h"
+#include "core/UnBase.h"
 #include "platform/vcl/Dialogs.h"
 
 using namespace vcl;
@@ -99,4 +100,10 @@ TfrmPassword2::TfrmPassword2(TComponent* owner) : TPasswordForm(owner)
     Edit3->Color = clBtnFace;
     Edit3->TabStop = false;
     Button5 = SeedKeysButton("Button5", 8, 170);
+}
+
+void TfrmPassword2::SetFileNameFor(const ::TObject* reader, const std::string& eventName)
+{
+    const auto* extractor = dynamic_cast<const TDecompressClass*>(reader);
+    SetFileName(extractor && !extractor->StoredName.empty() ? extractor->StoredName : eventName);
 }

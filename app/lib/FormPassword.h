@@ -50,6 +50,9 @@ public:
 
     // The member whose password is asked for, shown read-only.
     void SetFileName(const std::string& name) { Edit3->SetText(name); }
+    // The same for a reader's password event: the member as stored in the archive (the event's
+    // own name is where it would be written), else the event's name.
+    void SetFileNameFor(const ::TObject* reader, const std::string& eventName);
 
     vcl::TEdit* Edit3;
     vcl::TButton* Button5;

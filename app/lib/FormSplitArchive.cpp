@@ -112,7 +112,8 @@ void TfrmSplitArchive::Refresh()
     if (other)
         s.PartSize = PartSizeFromText(Edit3->Text());
     Label8->SetCaption("Volume size (in bytes): " + Grouped(s.GetVolumeSize(s.PartType)));
-    Label10->SetCaption("Number of volumes this set: " + std::to_string(s.GetVolumeCount()));
+    // The files the split will write, the last one included: a person counts what appears.
+    Label10->SetCaption("Number of volumes this set: " + Grouped(s.CountVolumeFiles()));
 }
 
 void TfrmSplitArchive::CloseQuery(bool& canClose)

@@ -125,10 +125,10 @@ void TfrmTestArchive::BindTester()
                                           "OnNestedTarFile Event (unit8)", MB_YESNO | MB_ICONQUESTION) == IDYES;
     };
     z.OnChangeArchive = [this](::TObject*, const std::string&, TArcType) { nestedTar_ = true; };
-    z.OnGetPassword = [this](::TObject*, const std::string& file, std::string& password, TSeedKeyRecord&,
+    z.OnGetPassword = [this](::TObject* sender, const std::string& file, std::string& password, TSeedKeyRecord&,
                              TSeedKeyRecord&, bool& tryAgain) {
         TfrmPassword2* dialog = Password2 ? Password2 : SharedDialog<TfrmPassword2>(this);
-        dialog->SetFileName(file);
+        dialog->SetFileNameFor(sender, file);
         tryAgain = dialog->ShowModal() == mrOk;
         if (tryAgain)
             password = dialog->Password();

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/lib/DefinitionFile.h"
+#include "app/lib/DriveIcons.h"
 #include "app/lib/ErrorMsgs.h"
 #include "app/lib/FormMenu.h"
 #include "readers/Pelix.h"
@@ -215,6 +216,10 @@ void TFormTorvo::BuildComponents()
     lstFileSpec->Name = "lstFileSpec";
     lstFileSpec->SetParent(this);
     lstFileSpec->Color = clWindow;
+    lstFileSpec->ColorOnFocus = clCream;
+    // Not Sorted: a text sort would put "Ucto (1000)" before "Ucto (999)"; the list is filled in
+    // number order so that the newest archive comes last, where the selection starts.
+    lstFileSpec->ItemHeight = 16;
     lstFileSpec->TabStops = true;
     lstFileSpec->TabWidth = ArchiveListTabWidth;
     lstFileSpec->KeyLikeTab = 0;  // Enter restores the chosen archive
@@ -254,8 +259,11 @@ void TFormTorvo::BuildComponents()
     }
     ImageList1 = new TImageList(this);
     ImageList1->Name = "ImageList1";
+    FillTargetMenuImages(*ImageList1);
     ImageList2 = new TImageList(this);
     ImageList2->Name = "ImageList2";
+    ImageList2->Width = ImageList2->Height = 32;
+    FillTargetPictures(*ImageList2);
 
     sbArchiv->OnClick = [this](TObject*) {
         if (state_.BackupSide)
@@ -734,6 +742,8 @@ void TFormTorvo::ColourForAutomaticRun()
 
 void TFormTorvo::ShowControlsForMode(std::int32_t mode)
 {
+    // Test reveals "&Action" for one use of the manager; a new run starts without it.
+    mnuAction->Visible = false;
     if (mode == 0) {
         lstFileSpec->Hide();
         ZipView1->Show();

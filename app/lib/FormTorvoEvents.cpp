@@ -205,14 +205,14 @@ void TFormTorvo::BindOverwriteQuestion(TDecompressClass& extractor)
 void TFormTorvo::BindPasswordEvent(TZipCommon& c)
 {
     auto* listing = dynamic_cast<TPelix*>(&c);
-    Bind(c.OnGetPassword, [this, listing](::TObject*, const std::string& file, std::string& password,
+    Bind(c.OnGetPassword, [this, listing](::TObject* sender, const std::string& file, std::string& password,
                                           TSeedKeyRecord&, TSeedKeyRecord&, bool& tryAgain) {
         if (listing) {
             tryAgain = InputQuery("OnGetPassword event", "Enter password", password);
             return;
         }
         TfrmPassword2* dialog = Password2Dialog();
-        dialog->SetFileName(file);
+        dialog->SetFileNameFor(sender, file);
         tryAgain = dialog->ShowModal() == mrOk;
         if (tryAgain)
             password = dialog->Password();

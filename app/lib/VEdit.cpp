@@ -45,6 +45,9 @@ void TVLabeledEdit::Loaded()
 {
     TLabeledEdit::Loaded();
     normalColor_ = Color;
+    loaded_ = true;
+    if (!Enabled())
+        Color = ColorOnDisabled;
     const std::string& sep = win::FormatSettings.DecimalSeparator;
     separator_ = sep.size() == 1 ? sep[0] : ',';
     Number.DecimalShow = std::max(Number.DecimalShow, Number.Decimal);
@@ -60,6 +63,19 @@ void TVLabeledEdit::Loaded()
     else if (minus && numberChars_.find('-') == std::string::npos)
         numberChars_ += '-';
     PlaceButton();
+}
+
+void TVLabeledEdit::SetEnabled(bool enabled)
+{
+    TLabeledEdit::SetEnabled(enabled);
+    if (!loaded_)
+        return;  // the colour of the design is taken at loading
+    // A field the standard edit draws gets the colour a paint of its own would choose.
+    if (!enabled)
+        Color = ColorOnDisabled;
+    else
+        Color = Focused() && ColorOnFocusActive ? ColorOnFocus : normalColor_;
+    Invalidate();
 }
 
 void TVLabeledEdit::RebuildSets()

@@ -123,6 +123,7 @@ public:
     void KeyPress(char32_t& key) override;
     void SetBounds(int left, int top, int width, int height) override;
     void SetParent(vcl::TWinControl* parent) override;
+    void SetEnabled(bool enabled) override;
     // A numeric field out of focus shows its number grouped, with the currency text.
     std::string ShownText() const override;
     // A numeric field draws itself (grouped number, currency text, its alignment); every other
@@ -152,5 +153,6 @@ private:
     std::string numberChars_, maskChars_, filterChars_;
     vcl::TColor normalColor_ = vcl::clWindow, savedColor_ = vcl::clWindow;
     int rememberedCaret_ = 0;
+    bool loaded_ = false;
     vcl::TButton* button_ = nullptr;
 };

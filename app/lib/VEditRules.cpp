@@ -105,8 +105,8 @@ std::string DisplayNumberText(const std::string& text, int decimals, int groupCo
     }
     if (integer.empty() && fraction.empty())
         return text;
-    // The minus stays on the number: a group of its own would read as a dash.
-    std::string out = (negative ? "-" : "") + GroupDigits(integer, groupCount);
+    // The minus counts as a character of the integer part it is grouped with.
+    std::string out = GroupDigits((negative ? "-" : "") + integer, groupCount);
     if (decimals > 0 && inFraction)
         out += separator + fraction.substr(0, size_t(decimals));
     return out;
@@ -199,15 +199,14 @@ int DaysInMonth(int year, int month)
     return month == 2 && leap ? 29 : days[month - 1];
 }
 
-// A two-digit year put into the century that keeps it within 20 years ahead of now.
+// A two-digit year up to this year's two digits is of this century, a later one of the last:
+// the window moves with the current year.
 int WindowedYear(int yy, int currentYear)
 {
-    int year = currentYear - currentYear % 100 + yy;
-    if (year > currentYear + 20)
-        year -= 100;
-    else if (year <= currentYear - 80)
-        year += 100;
-    return year;
+    const int century = currentYear - currentYear % 100;
+    if (yy < 10 || yy <= currentYear % 100)
+        return century + yy;
+    return century - 100 + yy;
 }
 
 struct TPart {
@@ -310,16 +309,17 @@ std::string ReviseTime(TMaskKind kind, const std::string& text, bool fill, const
     if (!h.valid || !mi.valid || !s.valid || !ms.valid)
         return text;
     std::string out = kind == mkTimeFree ? TwoDigits(h.value)
-                                         : ReviseTwoDigitPart(h.value, 0, 23, now.Hour, fill, Typed(text, 0, 2));
-    std::string minutes = ReviseTwoDigitPart(mi.value, 0, 59, now.Minute, fill, Typed(text, 3, 2));
+                                         : ReviseTwoDigitPart(h.value, 0, 24, now.Hour, fill, Typed(text, 0, 2));
+    // 24:00 ends a day: hour 24 and minute 60 are kept as typed.
+    std::string minutes = ReviseTwoDigitPart(mi.value, 0, 60, now.Minute, fill, Typed(text, 3, 2));
     if (kind == mkQuarter) {
-        int m = std::atoi(minutes.c_str());
-        if (m % 15 != 0)
+        // The quarter is judged by what was typed, not by its revision.
+        if (mi.value % 15 != 0 || mi.value > 45)
             minutes = "__";
     }
     out += ":" + minutes;
     if (seconds)
-        out += ":" + ReviseTwoDigitPart(s.value, 0, 59, now.Second, fill, Typed(text, 6, 2));
+        out += ":" + ReviseTwoDigitPart(s.value, 0, 60, now.Second, fill, Typed(text, 6, 2));
     if (kind == mkTimeMs) {
         char buf[8];
         std::snprintf(buf, sizeof buf, "%03d", ms.value % 1000);

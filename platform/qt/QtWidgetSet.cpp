@@ -145,6 +145,8 @@ public:
         if (QScreen* screen = QGuiApplication::primaryScreen()) {
             Screen->Width = screen->availableGeometry().width();
             Screen->Height = screen->availableGeometry().height();
+            const QRect work = screen->availableGeometry();
+            Screen->WorkArea = Rect(work.left(), work.top(), work.left() + work.width(), work.top() + work.height());
         }
         flushTimer_.setSingleShot(true);
         QObject::connect(&flushTimer_, &QTimer::timeout, [this] { busy_ ? FlushAtFrameRate() : Flush(); });

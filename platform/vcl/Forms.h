@@ -177,6 +177,8 @@ public:
     void SetCursor(TCursor cursor);
     TForm* ActiveForm = nullptr;
     int Width = 1024, Height = 768;
+    // The desktop less its panels, in screen coordinates.
+    TRect WorkArea = Rect(0, 0, 1024, 768);
 
 private:
     TCursor cursor_ = crDefault;

@@ -5,6 +5,7 @@
 #include "platform/win/FolderNames.h"
 #include "platform/win/Paths.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -178,16 +179,126 @@ int RemoveOne(const char* path, const struct stat*, int kind, struct FTW*)
     return 0;
 }
 
+// --- journals of set replacements (SetReplacement) ---
+
+constexpr std::string_view kKeptPrefix = "kept";
+constexpr std::string_view kJournalPrefix = "setj";
+constexpr std::string_view kJournalHead = "set-replacement-1";
+
+// Paths go into the journal's space-separated fields escaped.
+std::string Escaped(const std::string& path)
+{
+    std::string out;
+    for (const char c : path) {
+        if (c == '\\')
+            out += "\\\\";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == ' ')
+            out += "\\s";
+        else
+            out += c;
+    }
+    return out;
+}
+
+std::string Unescaped(std::string_view field)
+{
+    std::string out;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] != '\\' || i + 1 == field.size()) {
+            out += field[i];
+            continue;
+        }
+        const char c = field[++i];
+        out += c == 'n' ? '\n' : c == 's' ? ' ' : c;
+    }
+    return out;
+}
+
+std::vector<std::string> Fields(std::string_view line)
+{
+    std::vector<std::string> fields;
+    for (std::size_t at = 0; at <= line.size();) {
+        const std::size_t end = std::min(line.find(' ', at), line.size());
+        fields.push_back(Unescaped(line.substr(at, end - at)));
+        at = end + 1;
+    }
+    return fields;
+}
+
+void RemoveName(const std::string& path)
+{
+    if (::unlink(path.c_str()) == 0)
+        NoteNameRemoved(path);
+}
+
+// Puts a kept file back under its name. A kept second link of the file still there is only removed.
+void PutBack(const std::string& copy, const std::string& target)
+{
+    if (::rename(copy.c_str(), target.c_str()) == 0)
+        NoteNameAdded(target);
+    RemoveName(copy);
+}
+
+// Completes what a dead run's journal tells: a set whose last target was not replaced gets its kept
+// files back and loses the new ones; otherwise only the kept copies go. A journal the run did not
+// finish writing went before any target was touched.
+void ReplayJournal(const std::string& journalHost)
+{
+    const std::string text = ReadText(journalHost);
+    std::vector<std::vector<std::string>> lines;
+    for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(Fields(std::string_view(text).substr(at, end - at)));
+    const bool whole = lines.size() >= 3 && lines.front().size() == 1 && lines.front()[0] == kJournalHead &&
+                       lines.back().size() == 1 && lines.back()[0] == "end" && lines[1].size() == 4 &&
+                       lines[1][0] == "last";
+    if (whole) {
+        unsigned long long device = 0, inode = 0;
+        std::from_chars(lines[1][1].data(), lines[1][1].data() + lines[1][1].size(), device);
+        std::from_chars(lines[1][2].data(), lines[1][2].data() + lines[1][2].size(), inode);
+        struct stat st {};
+        const bool present = ::stat(lines[1][3].c_str(), &st) == 0;
+        const bool replaced = inode == 0 ? present
+                                         : !present || static_cast<unsigned long long>(st.st_dev) != device ||
+                                               static_cast<unsigned long long>(st.st_ino) != inode;
+        for (std::size_t i = 2; i + 1 < lines.size(); ++i) {
+            const auto& line = lines[i];
+            if (line.size() == 3 && line[0] == "keep")
+                replaced ? RemoveName(line[1]) : PutBack(line[1], line[2]);
+            else if (line.size() == 2 && line[0] == "new" && !replaced)
+                RemoveName(line[1]);
+        }
+    }
+    RemoveName(journalHost);
+}
+
+// Journals go first: the files they name are dead owners' files too.
+void ReplayDeadJournals(const std::string& folderHost, const std::vector<std::string>& deadNames)
+{
+    for (const auto& name : deadNames)
+        if (name.compare(0, kJournalPrefix.size(), kJournalPrefix) == 0) {
+            const std::string path = folderHost + (folderHost == "/" ? "" : "/") + name;
+            struct stat st {};
+            if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::getuid())
+                ReplayJournal(path);
+        }
+}
+
 void RemoveDeadOwnersFiles(const std::string& folderHost, std::string_view prefix)
 {
     DIR* dir = opendir(folderHost.c_str());
     if (!dir)
         return;
-    std::vector<std::string> dead;
-    while (const dirent* entry = readdir(dir))
+    std::vector<std::string> dead, journals;
+    while (const dirent* entry = readdir(dir)) {
         if (IsDeadOwnersTempName(entry->d_name, prefix))
             dead.emplace_back(entry->d_name);
+        if (IsDeadOwnersTempName(entry->d_name, kJournalPrefix))
+            journals.emplace_back(entry->d_name);
+    }
     closedir(dir);
+    ReplayDeadJournals(folderHost, journals);
     for (const auto& name : dead) {
         const std::string path = folderHost + (folderHost == "/" ? "" : "/") + name;
         struct stat st {};
@@ -524,6 +635,7 @@ bool SweepFolder(const std::string& folderHost)
         others = others || state == TempName::Living;
     }
     closedir(dir);
+    ReplayDeadJournals(folderHost, dead);
     for (const auto& name : dead) {
         const std::string path = folderHost + (folderHost == "/" ? "" : "/") + name;
         struct stat st {};
@@ -700,6 +812,141 @@ std::string CreateOwnedTempFolderIn(std::string_view folder, std::string_view pr
     }
     FailWith(ERROR_FILE_EXISTS);
     return {};
+}
+
+namespace {
+
+std::string FolderOf(const std::string& hostPath)
+{
+    const std::size_t slash = hostPath.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : hostPath.substr(0, slash);
+}
+
+// A second name for an existing file: a link where the file system has them, else a copy.
+bool KeepUnder(const std::string& target, const std::string& copy)
+{
+    if (::link(target.c_str(), copy.c_str()) == 0)
+        return true;
+    if (errno != EPERM && errno != EMLINK && errno != ENOTSUP && errno != EOPNOTSUPP)
+        return false;
+    const int in = ::open(target.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    const int out = ::open(copy.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    bool ok = out >= 0;
+    char buffer[65536];
+    for (ssize_t n; ok && (n = ::read(in, buffer, sizeof buffer)) != 0;)
+        ok = n > 0 ? WriteAll(out, std::string(buffer, static_cast<std::size_t>(n))) : errno == EINTR;
+    struct stat st {};
+    if (ok && ::fstat(in, &st) == 0)
+        ::fchmod(out, st.st_mode & 0777);
+    ::close(in);
+    if (out >= 0 && ::close(out) != 0)
+        ok = false;
+    if (!ok && out >= 0)
+        ::unlink(copy.c_str());
+    return ok;
+}
+
+}  // namespace
+
+bool SetReplacement::Begin(const std::vector<std::string>& others, const std::string& last)
+{
+    Undo();
+    std::string lastHost;
+    if (!ToHostPath(last, lastHost))
+        return false;
+    std::vector<Kept> kept;
+    bool anyKept = false;
+    const auto fail = [&] {
+        const DWORD error = GetLastError();
+        for (const auto& k : kept)
+            if (!k.copy.empty())
+                ::unlink(k.copy.c_str());
+        SetLastError(error);
+        return false;
+    };
+    for (const auto& other : others) {
+        Kept k;
+        if (!ToHostPath(other, k.target))
+            return fail();
+        struct stat st {};
+        if (lstat(k.target.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+            const std::string folder = FolderOf(k.target);
+            ListFolder(folder);
+            for (int attempt = 0; attempt < 100 && k.copy.empty(); ++attempt) {
+                const std::string copy = folder + (folder == "/" ? "" : "/") + OwnedTempName(kKeptPrefix);
+                if (KeepUnder(k.target, copy))
+                    k.copy = copy;
+                else if (errno != EEXIST)
+                    break;
+            }
+            if (k.copy.empty()) {
+                FailWithErrno();
+                return fail();
+            }
+            anyKept = true;
+        }
+        kept.push_back(std::move(k));
+    }
+    if (anyKept) {
+        struct stat st {};
+        std::string text = std::string(kJournalHead) + "\nlast ";
+        if (::stat(lastHost.c_str(), &st) == 0)
+            text += std::to_string(static_cast<unsigned long long>(st.st_dev)) + " " +
+                    std::to_string(static_cast<unsigned long long>(st.st_ino));
+        else
+            text += "0 0";
+        text += " " + Escaped(lastHost) + "\n";
+        for (const auto& k : kept)
+            text += k.copy.empty() ? "new " + Escaped(k.target) + "\n"
+                                   : "keep " + Escaped(k.copy) + " " + Escaped(k.target) + "\n";
+        text += "end\n";
+        const std::string folder = FolderOf(lastHost);
+        ListFolder(folder);
+        std::string journal;
+        int fd = -1;
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            journal = folder + (folder == "/" ? "" : "/") + OwnedTempName(kJournalPrefix);
+            fd = ::open(journal.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            if (fd < 0 && errno != EEXIST)
+                break;
+        }
+        if (fd < 0) {
+            FailWithErrno();
+            return fail();
+        }
+        const bool written = WriteAll(fd, text);
+        if (::close(fd) != 0 || !written) {
+            FailWithErrno();
+            ::unlink(journal.c_str());
+            return fail();
+        }
+        journal_ = journal;
+    }
+    kept_ = std::move(kept);
+    return true;
+}
+
+void SetReplacement::Finish()
+{
+    for (const auto& k : kept_)
+        if (!k.copy.empty())
+            RemoveName(k.copy);
+    if (!journal_.empty())
+        RemoveName(journal_);
+    kept_.clear();
+    journal_.clear();
+}
+
+void SetReplacement::Undo()
+{
+    for (const auto& k : kept_)
+        k.copy.empty() ? RemoveName(k.target) : PutBack(k.copy, k.target);
+    if (!journal_.empty())
+        RemoveName(journal_);
+    kept_.clear();
+    journal_.clear();
 }
 
 }  // namespace win

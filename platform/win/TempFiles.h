@@ -16,6 +16,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace win {
 
@@ -55,6 +56,34 @@ void SweepDeadOwnersFiles(const std::string& folderHost, std::string_view prefix
 // written: removed by the signal until ForgetPartialFile says it is complete (or gone).
 void NotePartialFile(const std::string& hostPath);
 void ForgetPartialFile(const std::string& hostPath);
+
+// Replaces a set of files whose last one (the name the set is opened by) is put in place last, so
+// that an earlier set under the same names is never left half replaced. Begin keeps each other
+// target that exists under a second name (an owned temporary name beside it) and writes a journal
+// of the set; should the process die before the last target is replaced, the next run of any
+// kind puts the kept files back and removes the new ones. Without any existing other target
+// nothing is kept or written.
+class SetReplacement {
+public:
+    SetReplacement() = default;
+    SetReplacement(const SetReplacement&) = delete;
+    SetReplacement& operator=(const SetReplacement&) = delete;
+    ~SetReplacement() { Undo(); }
+
+    // Windows paths; false (last error set) when a kept copy or the journal cannot be made.
+    bool Begin(const std::vector<std::string>& others, const std::string& last);
+    // The last target is in place: the kept copies and the journal go.
+    void Finish();
+    // A failure before the last target was replaced: the kept files go back, the new ones go.
+    void Undo();
+
+private:
+    struct Kept {
+        std::string target, copy;  // host paths; copy empty where the target did not exist
+    };
+    std::vector<Kept> kept_;
+    std::string journal_;
+};
 
 // Removes the dead owners' temporary files in every folder listed so far; folders without any
 // temporary file leave the list. Runs once per process by itself; a program calls it at its start.

@@ -51,9 +51,13 @@ TEST(VEditRules, DateYearsWindowDaysAndCompletion)
 {
     EXPECT_EQ("05.03.2022", OnExit("!99.99.9999", "05.03.22__", moRevision));
     EXPECT_EQ("05.03.1923", OnExit("!99.99.9999", "05.03.23__", moRevision, TClock{2002, 1, 1}));
-    // The century follows the current year rather than a fixed pivot.
-    EXPECT_EQ("05.03.2042", OnExit("!99.99.9999", "05.03.42__", moRevision));
-    EXPECT_EQ("05.03.1943", OnExit("!99.99.9999", "05.03.43__", moRevision));
+    // Two digits up to this year's are this century, later ones the last: the window moves.
+    EXPECT_EQ("05.03.1923", OnExit("!99.99.9999", "05.03.23__", moRevision));
+    const TClock Day2026{2026, 12, 7, 10, 0, 0, 0};
+    EXPECT_EQ("05.03.2023", OnExit("!99.99.9999", "05.03.23__", moRevision, Day2026));
+    EXPECT_EQ("05.03.2026", OnExit("!99.99.9999", "05.03.26__", moRevision, Day2026));
+    EXPECT_EQ("05.03.1927", OnExit("!99.99.9999", "05.03.27__", moRevision, Day2026));
+    EXPECT_EQ("05.03.1942", OnExit("!99.99.9999", "05.03.42__", moRevision));
     EXPECT_EQ("05.03.2022", OnExit("!99.99.9999", "05.03.150_", moRevision));
     EXPECT_EQ("05.03.2007", OnExit("!99.99.9999", "05.03.7___", moRevision));
     // Only the day typed: month 01, this year.
@@ -75,16 +79,21 @@ TEST(VEditRules, DateYearsWindowDaysAndCompletion)
     EXPECT_EQ("5_.__.____", OnExit("!99.99.9999", "5_.__.____", moNone));
 }
 
-TEST(VEditRules, TimesRejectHour24AndMinute60)
+TEST(VEditRules, TimesKeepHour24AndMinute60)
 {
     EXPECT_EQ("23:59", OnExit("!99:99", "23:59", moRevision));
-    EXPECT_EQ("04:00", OnExit("!99:99", "24:00", moRevision));
-    EXPECT_EQ("10:00", OnExit("!99:99", "10:60", moRevision));
+    EXPECT_EQ("24:00", OnExit("!99:99", "24:00", moRevision));
+    EXPECT_EQ("10:60", OnExit("!99:99", "10:60", moRevision));
+    EXPECT_EQ("05:01", OnExit("!99:99", "25:61", moRevision));
+    EXPECT_EQ("14:37", OnExit("!99:99", "25:61", moRevisionSys));
+    EXPECT_EQ("10:20:60", OnExit("!99:99:99", "10:20:60", moRevision));
     EXPECT_EQ("05:07", OnExit("!99:99", "35:7_", moRevision));
     EXPECT_EQ("14:37", OnExit("!99:99", "35:__", moRevisionSys));
     EXPECT_EQ("35:07", OnExit("?99:99", "35:7_", moRevision));
     EXPECT_EQ("08:__", OnExit("!99:15", "08:20", moRevision));
     EXPECT_EQ("08:45", OnExit("!99:15", "08:45", moRevision));
+    EXPECT_EQ("08:__", OnExit("!99:15", "08:60", moRevision));
+    EXPECT_EQ("08:__", OnExit("!99:15", "08:75", moRevision));
     EXPECT_EQ("01:02:03.004", OnExit("!99:99:99.999", "1_:2_:3_.4__", moRevision));
     EXPECT_EQ("14:37:09.250", OnExit("!99:99:99.999", "__:__:__.___", moSystem));
     EXPECT_EQ("14:37:09", OnExit("!99:99:99", "__:__:__", moSystem));
@@ -124,6 +133,10 @@ TEST(VEditRules, NumbersAndTheirChecks)
     EXPECT_EQ(-1234.5, ReadNumber("-1 234,5", ',').value());
     EXPECT_FALSE(ReadNumber("-", ','));
     EXPECT_EQ("-1 234 567", DisplayNumberText("-1234567,891", 0, 3, ','));
+    // The minus is a character of the integer part when it is grouped.
+    EXPECT_EQ("- 123 456", DisplayNumberText("-123456", 0, 3, ','));
+    EXPECT_EQ("-12 345,50", DisplayNumberText("-12345,50", 2, 3, ','));
+    EXPECT_EQ("- 12", DisplayNumberText("-12", 0, 2, ','));
     EXPECT_EQ("1 234,89", DisplayNumberText("1234,891", 2, 3, ','));
 
     TNumberLimits positive{naOnlyPositive};

@@ -210,4 +210,33 @@ TEST_F(DamagedArchivesTest, CutOrDamagedHeadersAreReportedInEveryFormat)
     }
 }
 
+// An end record that counts more entries than the directory holds: entries were lost between the
+// directory and the end, which the listing tells as the test does.
+TEST_F(DamagedArchivesTest, AZipDirectoryShorterThanItsEndRecordCountsIsReportedByTheListing)
+{
+    if (!HaveTool("zip"))
+        GTEST_SKIP() << "zip is not installed";
+    const fs::path src = fs::path(home) / "src";
+    fs::create_directories(src / "sub");
+    for (const char* name : {"a.txt", "b.txt", "sub/c.txt"})
+        WriteText(src / name, std::string("text of ") + name + "\n");
+    const fs::path sound = fs::path(home) / "s.zip";
+    ASSERT_EQ(std::system(("cd " + ShellQuote(src.string()) + " && zip -qr ../s.zip .").c_str()), 0);
+    const TOutcome whole = Examine(sound.string(), true);
+    EXPECT_FALSE(whole.ListReported);
+    EXPECT_EQ(whole.Listed, 3);
+
+    std::string bytes = ReadText(sound);
+    const std::size_t end = bytes.rfind(std::string("PK\x05\x06", 4));
+    ASSERT_NE(end, std::string::npos);
+    bytes[end + 8] = char(bytes[end + 8] + 2);  // entries on this disk and in all
+    bytes[end + 10] = char(bytes[end + 10] + 2);
+    const fs::path claims = fs::path(home) / "claims.zip";
+    WriteText(claims, bytes);
+    const TOutcome o = Examine(claims.string(), true);
+    EXPECT_TRUE(o.Reported);
+    EXPECT_TRUE(o.ListReported);
+    EXPECT_EQ(o.Listed, 3);  // what is there is still shown
+}
+
 }  // namespace

@@ -1,3 +1,4 @@
+#include "platform/vcl/Forms.h"
 #include "platform/win/Messages.h"
 #include "unit/U_FileUtils.h"
 #include "unit/U_OneInst.h"
@@ -186,3 +187,38 @@ TEST_F(Folder, SingleInstanceGuardAndVersion)
 }
 
 }  // namespace
+
+TEST(UWin, PlaceFormKeepsTheFormOnTheWorkArea)
+{
+    const vcl::TRect saved = vcl::Screen->WorkArea;
+    vcl::Screen->WorkArea = vcl::Rect(0, 30, 1000, 730);  // a panel above
+    EXPECT_EQ(730, WorkAreaBottom());
+    vcl::TForm form(nullptr);
+    form.BorderStyle = vcl::bsDialog;
+    // 0, 0 centres; the frame comes around the content.
+    int left = 0, top = 0;
+    PlaceForm(left, top, form, true, 200, 100);
+    EXPECT_EQ(200, form.ClientWidth());
+    EXPECT_EQ(100, form.ClientHeight());
+    EXPECT_EQ((1000 - form.Width()) / 2, left);
+    EXPECT_EQ(30 + (700 - form.Height()) / 2, top);
+    EXPECT_EQ(left, form.Left());
+    // Negative places become 20, and the top stays below the panel.
+    left = -5, top = -5;
+    PlaceForm(left, top, form, false, 200, 100);
+    EXPECT_EQ(20, left);
+    EXPECT_EQ(30, top);
+    // A form that would end below the work area goes up by its height.
+    left = 100, top = 700;
+    PlaceForm(left, top, form, false, 200, 100);
+    EXPECT_EQ(600, top);
+    // Too tall for the work area: its height less 100, room for a scroll bar.
+    left = 10, top = 10;
+    PlaceForm(left, top, form, false, 200, 900);
+    EXPECT_EQ(600, form.Height());
+    EXPECT_EQ(220, form.Width());
+    EXPECT_EQ(30, top);
+    SetTopMost(form);
+    EXPECT_TRUE(form.FormStyleStayOnTop);
+    vcl::Screen->WorkArea = saved;
+}

@@ -3,6 +3,7 @@
 // step of a split or a parted encoding leaves either the old archive or the whole new set.
 #include "core/Err_Msgs.h"
 #include "platform/win/Files.h"
+#include "platform/win/TempFiles.h"
 #include "tests/platform/win/FsTestSupport.h"
 #include "tests/support/Child.h"
 #include "tests/support/HostTree.h"
@@ -191,6 +192,58 @@ TEST_F(CommitSafety, AKillAtAnyStepOfASplitLeavesTheOldArchiveOrTheWholeNewSet)
     EXPECT_TRUE(finished);
 }
 
+// An earlier split set shares its volume names with the new one, so its volumes are replaced before
+// the archive's own name is: the next run of any kind puts them back when the run died before that.
+TEST_F(CommitSafety, AKillWhileASplitSetIsSplitAgainLeavesTheOldSetOrTheWholeNewOne)
+{
+    if (!HaveTool("zip") || !HaveTool("7zz"))
+        GTEST_SKIP() << "zip or 7zz is not installed";
+    const fs::path src = fs::path(root) / "src";
+    for (int i = 0; i < 4; ++i)
+        WriteHostFile((src / ("noise" + std::to_string(i) + ".bin")).string(), RandomBytes(50000, unsigned(i + 7)));
+    ASSERT_EQ(std::system(("cd " + ShellQuote(src.string()) + " && zip -qr ../source.zip .").c_str()), 0);
+    const fs::path source = fs::path(root) / "source.zip";
+    const fs::path set = fs::path(root) / "out" / "set.zip";
+    const auto split = [&] {
+        TArchiveSplitter splitter;
+        splitter.SetArchiveFile(EnginePathOf(source));
+        splitter.SplitArchiveFile = EnginePathOf(set);
+        splitter.PartSize = 65536;
+        splitter.OnSplitFileExists = [](TObject*, const std::string&, bool& overwrite) { overwrite = true; };
+        splitter.OnSplitDeleteVolume = [](TObject*, const std::string&, bool& toBin) { toBin = false; };
+        return splitter.SplitZip();
+    };
+    // Old sets of fewer and of more volumes than the new one (four).
+    for (const int oldKiB : {100, 330}) {
+        SCOPED_TRACE(oldKiB);
+        const fs::path old = fs::path(root) / ("old" + std::to_string(oldKiB));
+        WriteHostFile((old / "src" / "old.bin").string(), RandomBytes(std::size_t(oldKiB) * 1024, unsigned(oldKiB)));
+        ASSERT_EQ(std::system(("cd " + ShellQuote(old.string()) + " && zip -q -0 -s 64k -r set.zip src").c_str()), 0);
+        fs::remove_all(old / "src");
+        const auto oldSet = HostTree(old);
+        ASSERT_GT(oldSet.size(), 1u);
+        bool finished = false;
+        for (int step = 0; !finished && step < 20; ++step) {
+            SCOPED_TRACE(step);
+            fs::remove_all(set.parent_path());
+            fs::copy(old, set.parent_path());
+            finished = RunKilledAtRename(step, split);
+            
+            win::RemoveDeadOwnersLeftovers();  // what the next run of any kind does first
+            const auto got = HostTree(set.parent_path());
+            for (const auto& entry : got)
+                EXPECT_EQ(entry.first.find(".tmp"), std::string::npos) << entry.first;
+            if (got == oldSet)
+                continue;  // the old set stands whole
+            int rc = -1;
+            const std::string tested = CaptureCommand("7zz t " + ShellQuote(set.string()) + " 2>&1", &rc);
+            EXPECT_EQ(rc, 0) << tested;
+            EXPECT_NE(tested.find("Files: 4"), std::string::npos) << tested;
+        }
+        EXPECT_TRUE(finished);
+    }
+}
+
 TEST_F(CommitSafety, AKillAtAnyStepOfAPartedEncodingLeavesTheOldOutputOrEveryNewPart)
 {
     const fs::path input = fs::path(root) / "data.bin";
@@ -225,6 +278,40 @@ TEST_F(CommitSafety, AKillAtAnyStepOfAPartedEncodingLeavesTheOldOutputOrEveryNew
         for (auto it = got.begin(); it != got.end();)
             it = it->first.find(".tmp") != std::string::npos ? got.erase(it) : std::next(it);  // the dead run's
         EXPECT_EQ(got, want);
+    }
+    EXPECT_TRUE(finished);
+
+    // An earlier parted output of more parts shares the new parts' names: after the next run it
+    // stands whole again, or the new set does (with the earlier set's extra parts beside it).
+    const fs::path bigger = fs::path(root) / "bigger.bin";
+    WriteHostFile(bigger.string(), RandomBytes(9000, 4));
+    const fs::path earlier = fs::path(root) / "earlier" / "out.uue";
+    fs::create_directories(earlier.parent_path());
+    ASSERT_TRUE([&] {
+        TUUEncode z;
+        z.SetArchiveFile(EnginePathOf(bigger));
+        z.SetOutFilename(EnginePathOf(earlier));
+        z.KBytesPerVolume = 1;
+        return z.Compress() > 0;
+    }());
+    const auto oldSet = HostTree(earlier.parent_path());
+    ASSERT_GT(oldSet.size(), want.size());
+    finished = false;
+    for (int step = 0; !finished && step < 20; ++step) {
+        SCOPED_TRACE(step);
+        fs::remove_all(output.parent_path());
+        fs::copy(earlier.parent_path(), output.parent_path());
+        finished = RunKilledAtRename(step, encode(output));
+        win::RemoveDeadOwnersLeftovers();  // what the next run of any kind does first
+        const auto got = HostTree(output.parent_path());
+        if (got == oldSet)
+            continue;
+        for (const auto& [name, bytes] : want) {
+            ASSERT_EQ(got.count(name), 1u) << name;
+            EXPECT_EQ(got.at(name), bytes) << name;
+        }
+        for (const auto& entry : got)
+            EXPECT_TRUE(want.count(entry.first) || oldSet.count(entry.first)) << entry.first;
     }
     EXPECT_TRUE(finished);
 }

@@ -185,7 +185,10 @@ TEST_F(SplitSpan, TheSplitterCarriesDescriptorsCommentsAndMembersAcrossManyVolum
         splitter.OnSplitNewVolume = [&](TObject*, std::uint32_t, const std::string& name) { named.push_back(name); };
         std::uint32_t ended = 0;
         splitter.OnSplitEnd = [&](TObject*, std::uint32_t n) { ended = n; };
+        // The count offered before the run is the count of files the run makes.
+        const std::uint32_t counted = splitter.CountVolumeFiles();
         ASSERT_TRUE(splitter.SplitZip()) << (reports.Codes.empty() ? 0 : reports.Codes.front());
+        EXPECT_EQ(int(counted), Volumes(zip));
         EXPECT_EQ(int(ended) + 1, Volumes(zip));
         EXPECT_EQ(named.size(), std::size_t(Volumes(zip)));
         const std::int64_t volume = splitter.GetVolumeSize(c.Part);

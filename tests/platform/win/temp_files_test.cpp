@@ -6,6 +6,7 @@
 #include "platform/win/TempFiles.h"
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 using win::DriveEntry;
@@ -127,6 +128,52 @@ TEST_F(TempFilesTest, DeadOwnersFoldersGoWholeWithoutFollowingLinks)
     EXPECT_FALSE(std::filesystem::exists(work));
     EXPECT_EQ("mine", ReadHostFile(home + "/keep/precious"));
     (void)pid;
+}
+
+// A run that died while it replaced a set left a journal: the next run puts the kept files back
+// when the set's last file was not replaced yet, keeps the new set when it was, and touches
+// nothing for a journal the run did not finish writing (no file had been replaced then).
+TEST_F(TempFilesTest, ADeadRunsSetReplacementIsPutBackOrKept)
+{
+    const std::string folder = home + "/set";
+    int unused = -1;
+    const auto deadFile = [&](const std::string& prefix, const std::string& content) {
+        const std::string path = folder + "/" + BaseName(ChildWithTempFile("C:\\set", prefix, false, unused).second);
+        WriteHostFile(path, content);
+        return path;
+    };
+    const auto inodeOf = [](const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+        return std::to_string(st.st_dev) + " " + std::to_string(st.st_ino);
+    };
+    for (const std::string state : {"unfinished", "not replaced", "replaced"}) {
+        SCOPED_TRACE(state);
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        WriteHostFile(folder + "/set.zip", "old last");
+        WriteHostFile(folder + "/set.z01", "new first");
+        WriteHostFile(folder + "/set.z02", "new second");
+        // One dead owner's kept copy and journal, as one run makes them (a second child would
+        // sweep the first one's file before the journal is there).
+        const std::string kept = deadFile("kept", "old first");
+        const std::string journalPath = folder + "/setj" + kept.substr(folder.size() + 5);
+        const std::string lastId = state == "replaced" ? "1 1" : inodeOf(folder + "/set.zip");
+        std::string journal = "set-replacement-1\nlast " + lastId + " " + folder + "/set.zip\nkeep " + kept + " " +
+                              folder + "/set.z01\nnew " + folder + "/set.z02\n";
+        if (state != "unfinished")
+            journal += "end\n";
+        WriteHostFile(journalPath, journal);
+
+        win::RemoveDeadOwnersLeftovers();
+        if (state == "not replaced") {
+            EXPECT_EQ(NamesIn(folder), (std::set<std::string>{"set.z01", "set.zip"}));
+            EXPECT_EQ(ReadHostFile(folder + "/set.z01"), "old first");
+        } else {
+            EXPECT_EQ(NamesIn(folder), (std::set<std::string>{"set.z01", "set.z02", "set.zip"}));
+            EXPECT_EQ(ReadHostFile(folder + "/set.z01"), "new first");
+        }
+    }
 }
 
 TEST_F(TempFilesTest, AnyLaterRunRemovesDeadOwnersFilesWhereverTheyWereMade)
