@@ -62,7 +62,8 @@ TCompressStream::TCompressStream(TStream* Target, TDeflateType DeflateType, int 
 {
     FZRec.next_out = FBuffer.data();
     FZRec.avail_out = kBufferSize;
-    InitDeflater(ZlibLevelOf(DeflateType), WindowBits);
+    // Named: a derived override is not yet (or no longer, below) part of the object.
+    TCompressStream::InitDeflater(ZlibLevelOf(DeflateType), WindowBits);
 }
 
 std::vector<std::uint8_t> DeflateSmallBuffer(const std::uint8_t* Data, std::size_t Size, TDeflateType DeflateType)
@@ -99,7 +100,7 @@ std::vector<std::uint8_t> DeflateSmallBuffer(const std::uint8_t* Data, std::size
 TCompressStream::~TCompressStream()
 {
     try {
-        FinishDeflate();
+        TCompressStream::FinishDeflate();
     } catch (...) {
         // Callers that need to know call FinishDeflate themselves before freeing.
     }
@@ -200,7 +201,8 @@ TDecompressStream::TDecompressStream(TStream* Source, int WindowBits, TEncryptio
     : TCustomStream(Source), FWindowBits(WindowBits), FDeflate64(Deflate64)
 {
     EncryptionMethod = Method;
-    InitInflater(WindowBits);
+    // Named: a derived override is not yet (or no longer, below) part of the object.
+    TDecompressStream::InitInflater(WindowBits);
 }
 
 TDecompressStream::~TDecompressStream()
@@ -208,7 +210,7 @@ TDecompressStream::~TDecompressStream()
     // Give back what was read past the compressed data, so the source stands just after it.
     if (FZRec.AvailIn > 0)
         FStrm->Seek64(FStrmPos - FZRec.AvailIn, soBeginning);
-    EndInflater();
+    TDecompressStream::EndInflater();
 }
 
 void TDecompressStream::InitInflater(int WindowBits)

@@ -213,74 +213,74 @@ struct Inflater::Cursor {
 };
 
 Inflater::Inflater(int windowBits, bool deflate64, bool zlibWrapper)
-    : deflate64_(deflate64), wrap_(zlibWrapper), wsize_(std::size_t{1} << windowBits),
-      window_(std::make_unique_for_overwrite<std::uint8_t[]>(wsize_))
+    : FDeflate64(deflate64), FWrap(zlibWrapper), FWsize(std::size_t{1} << windowBits),
+      FWindow(std::make_unique_for_overwrite<std::uint8_t[]>(FWsize))
 {
     Reset();
 }
 
 void Inflater::Reset()
 {
-    mode_ = wrap_ ? Mode::Header : Mode::Type;
-    last_ = false;
-    bitbuf_ = 0;
-    bitcnt_ = 0;
-    whave_ = 0;
-    wnext_ = 0;
-    storedLeft_ = 0;
-    length_ = 0;
-    distance_ = 0;
-    adler_ = 1;
-    totalIn_ = 0;
-    totalOut_ = 0;
+    FMode = FWrap ? Mode::Header : Mode::Type;
+    FLast = false;
+    FBitBuf = 0;
+    FBitCount = 0;
+    FWhave = 0;
+    FWnext = 0;
+    FStoredLeft = 0;
+    FLength = 0;
+    FDistance = 0;
+    FAdler = 1;
+    FTotalIn = 0;
+    FTotalOut = 0;
 }
 
 void Inflater::UpdateWindow(const std::uint8_t* begin, const std::uint8_t* end)
 {
     std::size_t n = static_cast<std::size_t>(end - begin);
-    if (n >= wsize_) {
-        std::memcpy(window_.get(), end - wsize_, wsize_);
-        wnext_ = 0;
-        whave_ = wsize_;
+    if (n >= FWsize) {
+        std::memcpy(FWindow.get(), end - FWsize, FWsize);
+        FWnext = 0;
+        FWhave = FWsize;
         return;
     }
-    const std::size_t first = std::min(n, wsize_ - wnext_);
-    std::memcpy(window_.get() + wnext_, begin, first);
-    std::memcpy(window_.get(), begin + first, n - first);
-    wnext_ = (wnext_ + n) & (wsize_ - 1);
-    whave_ = std::min(wsize_, whave_ + n);
+    const std::size_t first = std::min(n, FWsize - FWnext);
+    std::memcpy(FWindow.get() + FWnext, begin, first);
+    std::memcpy(FWindow.get(), begin + first, n - first);
+    FWnext = (FWnext + n) & (FWsize - 1);
+    FWhave = std::min(FWsize, FWhave + n);
 }
 
-// Copies the pending match (length_, distance_) as far as the output room allows; true when done.
+// Copies the pending match (FLength, FDistance) as far as the output room allows; true when done.
 bool Inflater::CopyMatch(Cursor& c)
 {
-    std::size_t n = std::min(length_, static_cast<std::size_t>(c.outEnd - c.out));
-    length_ -= n;
+    std::size_t n = std::min(FLength, static_cast<std::size_t>(c.outEnd - c.out));
+    FLength -= n;
     const std::size_t produced = static_cast<std::size_t>(c.out - c.outBegin);
-    if (distance_ > produced) {
-        std::size_t back = distance_ - produced;
-        std::size_t pos = (wnext_ - back) & (wsize_ - 1);
+    if (FDistance > produced) {
+        std::size_t back = FDistance - produced;
+        std::size_t pos = (FWnext - back) & (FWsize - 1);
         std::size_t fromWindow = std::min(back, n);
         n -= fromWindow;
         while (fromWindow > 0) {
-            const std::size_t chunk = std::min(fromWindow, wsize_ - pos);
-            std::memcpy(c.out, window_.get() + pos, chunk);
+            const std::size_t chunk = std::min(fromWindow, FWsize - pos);
+            std::memcpy(c.out, FWindow.get() + pos, chunk);
             c.out += chunk;
-            pos = (pos + chunk) & (wsize_ - 1);
+            pos = (pos + chunk) & (FWsize - 1);
             fromWindow -= chunk;
         }
         if (n == 0)
-            return length_ == 0;
+            return FLength == 0;
     }
-    const std::uint8_t* src = c.out - distance_;
-    if (distance_ >= n) {
+    const std::uint8_t* src = c.out - FDistance;
+    if (FDistance >= n) {
         std::memcpy(c.out, src, n);
         c.out += n;
     } else {
         for (; n > 0; --n)
             *c.out++ = *src++;
     }
-    return length_ == 0;
+    return FLength == 0;
 }
 
 // The hot path: runs while at least kFastIn input bytes and kFastOut output bytes remain, so that
@@ -300,8 +300,8 @@ int Inflater::FastLoop(Cursor& c)
     std::uint8_t* const outEnd = c.outEnd;
     std::uint64_t bitbuf = c.bitbuf;
     unsigned bitcnt = c.bitcnt;
-    const InflateCode* const lit = lit_;
-    const InflateCode* const dist = dist_;
+    const InflateCode* const lit = FLit;
+    const InflateCode* const dist = FDist;
     int status = kInflateOk;
 
     // Tops the buffer up to 56..63 bits; bits above bitcnt are copies of the next input bits.
@@ -339,9 +339,9 @@ int Inflater::FastLoop(Cursor& c)
         drop(e.bits);
         if ((e.op & kKindMask) != kBase) {
             if ((e.op & kKindMask) == kEnd) {
-                mode_ = Mode::Type;
+                FMode = Mode::Type;
             } else {
-                mode_ = Mode::Bad;
+                FMode = Mode::Bad;
                 status = kInflateDataError;
             }
             break;
@@ -357,7 +357,7 @@ int Inflater::FastLoop(Cursor& c)
             e = dist[e.val + ((bitbuf >> kDistRoot) & ((1u << (e.op & kCountMask)) - 1))];
         drop(e.bits);
         if ((e.op & kKindMask) != kBase) {
-            mode_ = Mode::Bad;
+            FMode = Mode::Bad;
             status = kInflateDataError;
             break;
         }
@@ -366,19 +366,19 @@ int Inflater::FastLoop(Cursor& c)
         drop(extra);
 
         const std::size_t produced = static_cast<std::size_t>(out - outBegin);
-        if (distance > wsize_ || distance > produced + whave_) {
-            mode_ = Mode::Bad;
+        if (distance > FWsize || distance > produced + FWhave) {
+            FMode = Mode::Bad;
             status = kInflateDataError;
             break;
         }
         if (distance > produced || length + 8 > static_cast<std::size_t>(outEnd - out)) {
-            length_ = length;
-            distance_ = distance;
+            FLength = length;
+            FDistance = distance;
             Cursor sub{in, inEnd, out, outBegin, outEnd, 0, 0};
             const bool done = CopyMatch(sub);
             out = sub.out;
             if (!done) {
-                mode_ = Mode::Match;
+                FMode = Mode::Match;
                 break;
             }
             continue;
@@ -416,21 +416,21 @@ int Inflater::FastLoop(Cursor& c)
 
 bool Inflater::BuildDynamicTables()
 {
-    if (lens_[256] == 0)
+    if (FLens[256] == 0)
         return false;
-    if (!BuildTable(TableKind::LitLen, deflate64_, lens_, nlen_, kLitRoot, litTable_, kLitEnough))
+    if (!BuildTable(TableKind::LitLen, FDeflate64, FLens, FNlen, kLitRoot, FLitTable, kLitEnough))
         return false;
-    if (!BuildTable(TableKind::Dist, deflate64_, lens_ + nlen_, ndist_, kDistRoot, distTable_, kDistEnough))
+    if (!BuildTable(TableKind::Dist, FDeflate64, FLens + FNlen, FNdist, kDistRoot, FDistTable, kDistEnough))
         return false;
-    lit_ = litTable_;
-    dist_ = distTable_;
+    FLit = FLitTable;
+    FDist = FDistTable;
     return true;
 }
 
 int Inflater::Decode(const std::uint8_t*& next, std::size_t& avail, std::uint8_t*& dest, std::size_t& room,
                      bool finish)
 {
-    Cursor c{next, next + avail, dest, dest, dest + room, bitbuf_, bitcnt_};
+    Cursor c{next, next + avail, dest, dest, dest + room, FBitBuf, FBitCount};
     int result = kInflateOk;
 
     // Slow-path helpers: pull single bytes only as far as the current item needs them, so that a
@@ -485,47 +485,47 @@ int Inflater::Decode(const std::uint8_t*& next, std::size_t& avail, std::uint8_t
     };
 
     for (;;) {
-        switch (mode_) {
+        switch (FMode) {
         case Mode::Header: {
             if (!need(16))
                 goto pause;
             const unsigned cmf = bits(8), flg = (c.bitbuf >> 8) & 0xFF;
-            if ((cmf & 0x0F) != 8 || (cmf >> 4) + 8 > static_cast<unsigned>(__builtin_ctzll(wsize_)) ||
+            if ((cmf & 0x0F) != 8 || (cmf >> 4) + 8 > static_cast<unsigned>(__builtin_ctzll(FWsize)) ||
                 (cmf * 256 + flg) % 31 != 0)
                 goto bad;
             drop(16);
-            adler_ = 1;
-            mode_ = (flg & 0x20) ? Mode::DictId : Mode::Type;
+            FAdler = 1;
+            FMode = (flg & 0x20) ? Mode::DictId : Mode::Type;
             break;
         }
         case Mode::DictId:
             if (!need(32))
                 goto pause;
             drop(32);
-            mode_ = Mode::NeedDict;
+            FMode = Mode::NeedDict;
             result = kInflateNeedDict;
             goto leave;
         case Mode::NeedDict:
             result = kInflateStreamError;
             goto leave;
         case Mode::Type: {
-            if (last_) {
-                mode_ = wrap_ ? Mode::Check : Mode::Done;
+            if (FLast) {
+                FMode = FWrap ? Mode::Check : Mode::Done;
                 break;
             }
             if (!need(3))
                 goto pause;
-            last_ = bits(1) != 0;
+            FLast = bits(1) != 0;
             const unsigned type = bits(3) >> 1;
             drop(3);
             if (type == 0) {
-                mode_ = Mode::Stored;
+                FMode = Mode::Stored;
             } else if (type == 1) {
-                lit_ = Fixed(deflate64_).lit;
-                dist_ = Fixed(deflate64_).dist;
-                mode_ = Mode::Len;
+                FLit = Fixed(FDeflate64).lit;
+                FDist = Fixed(FDeflate64).dist;
+                FMode = Mode::Len;
             } else if (type == 2) {
-                mode_ = Mode::TableHeader;
+                FMode = Mode::TableHeader;
             } else {
                 goto bad;
             }
@@ -539,62 +539,62 @@ int Inflater::Decode(const std::uint8_t*& next, std::size_t& avail, std::uint8_t
             if (len != (~nlen & 0xFFFF))
                 goto bad;
             drop(32);
-            storedLeft_ = len;
-            mode_ = Mode::StoredCopy;
+            FStoredLeft = len;
+            FMode = Mode::StoredCopy;
             break;
         }
         case Mode::StoredCopy: {
-            if (storedLeft_ == 0) {
-                mode_ = Mode::Type;
+            if (FStoredLeft == 0) {
+                FMode = Mode::Type;
                 break;
             }
-            const std::size_t n = std::min({std::size_t{storedLeft_}, static_cast<std::size_t>(c.inEnd - c.in),
+            const std::size_t n = std::min({std::size_t{FStoredLeft}, static_cast<std::size_t>(c.inEnd - c.in),
                                             static_cast<std::size_t>(c.outEnd - c.out)});
             if (n == 0)
                 goto pause;
             std::memcpy(c.out, c.in, n);
             c.in += n;
             c.out += n;
-            storedLeft_ -= static_cast<std::uint32_t>(n);
+            FStoredLeft -= static_cast<std::uint32_t>(n);
             break;
         }
         case Mode::TableHeader:
             if (!need(14))
                 goto pause;
-            nlen_ = bits(5) + 257;
-            ndist_ = ((c.bitbuf >> 5) & 0x1F) + 1;
-            ncode_ = ((c.bitbuf >> 10) & 0x0F) + 4;
+            FNlen = bits(5) + 257;
+            FNdist = ((c.bitbuf >> 5) & 0x1F) + 1;
+            FNcode = ((c.bitbuf >> 10) & 0x0F) + 4;
             drop(14);
-            if (nlen_ > 286 || ndist_ > (deflate64_ ? 32u : 30u))
+            if (FNlen > 286 || FNdist > (FDeflate64 ? 32u : 30u))
                 goto bad;
-            have_ = 0;
-            mode_ = Mode::CodeLensLens;
+            FHave = 0;
+            FMode = Mode::CodeLensLens;
             [[fallthrough]];
         case Mode::CodeLensLens:
-            while (have_ < ncode_) {
+            while (FHave < FNcode) {
                 if (!need(3))
                     goto pause;
-                lens_[kCodeLengthOrder[have_++]] = static_cast<std::uint8_t>(bits(3));
+                FLens[kCodeLengthOrder[FHave++]] = static_cast<std::uint8_t>(bits(3));
                 drop(3);
             }
-            while (have_ < 19)
-                lens_[kCodeLengthOrder[have_++]] = 0;
-            if (!BuildTable(TableKind::Precode, false, lens_, 19, kPreRoot, preTable_, kPreEnough))
+            while (FHave < 19)
+                FLens[kCodeLengthOrder[FHave++]] = 0;
+            if (!BuildTable(TableKind::Precode, false, FLens, 19, kPreRoot, FPreTable, kPreEnough))
                 goto bad;
-            have_ = 0;
-            mode_ = Mode::CodeLens;
+            FHave = 0;
+            FMode = Mode::CodeLens;
             [[fallthrough]];
         case Mode::CodeLens:
-            while (have_ < nlen_ + ndist_) {
+            while (FHave < FNlen + FNdist) {
                 InflateCode e;
-                if (!lookup(preTable_, kPreRoot, e))
+                if (!lookup(FPreTable, kPreRoot, e))
                     goto pause;
                 if ((e.op & kKindMask) != kLiteral)
                     goto bad;
                 const unsigned sym = e.val;
                 if (sym < 16) {
                     drop(e.bits);
-                    lens_[have_++] = static_cast<std::uint8_t>(sym);
+                    FLens[FHave++] = static_cast<std::uint8_t>(sym);
                     continue;
                 }
                 const unsigned extra = sym == 16 ? 2 : sym == 17 ? 3 : 7;
@@ -604,9 +604,9 @@ int Inflater::Decode(const std::uint8_t*& next, std::size_t& avail, std::uint8_t
                 std::uint8_t value = 0;
                 unsigned copy;
                 if (sym == 16) {
-                    if (have_ == 0)
+                    if (FHave == 0)
                         goto bad;
-                    value = lens_[have_ - 1];
+                    value = FLens[FHave - 1];
                     copy = 3 + bits(2);
                 } else if (sym == 17) {
                     copy = 3 + bits(3);
@@ -614,14 +614,14 @@ int Inflater::Decode(const std::uint8_t*& next, std::size_t& avail, std::uint8_t
                     copy = 11 + bits(7);
                 }
                 drop(extra);
-                if (have_ + copy > nlen_ + ndist_)
+                if (FHave + copy > FNlen + FNdist)
                     goto bad;
-                std::fill(lens_ + have_, lens_ + have_ + copy, value);
-                have_ += copy;
+                std::fill(FLens + FHave, FLens + FHave + copy, value);
+                FHave += copy;
             }
             if (!BuildDynamicTables())
                 goto bad;
-            mode_ = Mode::Len;
+            FMode = Mode::Len;
             [[fallthrough]];
         case Mode::Len: {
             if (c.inEnd - c.in >= 16 && c.outEnd - c.out >= 274) {
@@ -630,7 +630,7 @@ int Inflater::Decode(const std::uint8_t*& next, std::size_t& avail, std::uint8_t
                 break;
             }
             InflateCode e;
-            if (!lookup(lit_, kLitRoot, e))
+            if (!lookup(FLit, kLitRoot, e))
                 goto pause;
             const std::uint8_t kind = e.op & kKindMask;
             if (kind == kLiteral) {
@@ -642,46 +642,46 @@ int Inflater::Decode(const std::uint8_t*& next, std::size_t& avail, std::uint8_t
             }
             if (kind == kEnd) {
                 drop(e.bits);
-                mode_ = Mode::Type;
+                FMode = Mode::Type;
                 break;
             }
             if (kind != kBase)
                 goto bad;
-            if (!takeBase(e, length_))
+            if (!takeBase(e, FLength))
                 goto pause;
-            mode_ = Mode::Dist;
+            FMode = Mode::Dist;
         }
             [[fallthrough]];
         case Mode::Dist: {
             InflateCode e;
-            if (!lookup(dist_, kDistRoot, e))
+            if (!lookup(FDist, kDistRoot, e))
                 goto pause;
             if ((e.op & kKindMask) != kBase)
                 goto bad;
-            if (!takeBase(e, distance_))
+            if (!takeBase(e, FDistance))
                 goto pause;
-            if (distance_ > wsize_ || distance_ > whave_ + static_cast<std::size_t>(c.out - c.outBegin))
+            if (FDistance > FWsize || FDistance > FWhave + static_cast<std::size_t>(c.out - c.outBegin))
                 goto bad;
-            mode_ = Mode::Match;
+            FMode = Mode::Match;
         }
             [[fallthrough]];
         case Mode::Match:
             if (!CopyMatch(c))
                 goto pause;
-            mode_ = Mode::Len;
+            FMode = Mode::Len;
             break;
         case Mode::Check: {
             drop(c.bitcnt & 7);
             if (!need(32))
                 goto pause;
-            adler_ = UpdateAdler32(adler_, c.outBegin, static_cast<std::size_t>(c.out - c.outBegin));
+            FAdler = UpdateAdler32(FAdler, c.outBegin, static_cast<std::size_t>(c.out - c.outBegin));
             c.outBegin = c.out;  // the check now covers everything written so far
             const std::uint32_t stored = (bits(8) << 24) | (((c.bitbuf >> 8) & 0xFF) << 16) |
                                          (((c.bitbuf >> 16) & 0xFF) << 8) | ((c.bitbuf >> 24) & 0xFF);
-            if (stored != adler_)
+            if (stored != FAdler)
                 goto bad;
             drop(32);
-            mode_ = Mode::Done;
+            FMode = Mode::Done;
             break;
         }
         case Mode::Done:
@@ -694,14 +694,14 @@ int Inflater::Decode(const std::uint8_t*& next, std::size_t& avail, std::uint8_t
     }
 
 bad:
-    mode_ = Mode::Bad;
+    FMode = Mode::Bad;
     result = kInflateDataError;
     goto leave;
 pause:
     if (finish || (c.in == next && c.out == dest))
         result = kInflateBufError;
 leave:
-    if (mode_ == Mode::Done) {
+    if (FMode == Mode::Done) {
         // Bytes read ahead of the stream's end go back to the caller; the bits of the last
         // byte are dropped.
         const unsigned giveBack = std::min<unsigned>(c.bitcnt >> 3, static_cast<unsigned>(c.in - next));
@@ -711,12 +711,12 @@ leave:
     }
     // The history must cover this call's output, including what Check already summed.
     UpdateWindow(dest, c.out);
-    if (wrap_ && mode_ != Mode::Done)
-        adler_ = UpdateAdler32(adler_, c.outBegin, static_cast<std::size_t>(c.out - c.outBegin));
-    bitbuf_ = c.bitbuf;
-    bitcnt_ = c.bitcnt;
-    totalIn_ += static_cast<std::uint64_t>(c.in - next);
-    totalOut_ += static_cast<std::uint64_t>(c.out - dest);
+    if (FWrap && FMode != Mode::Done)
+        FAdler = UpdateAdler32(FAdler, c.outBegin, static_cast<std::size_t>(c.out - c.outBegin));
+    FBitBuf = c.bitbuf;
+    FBitCount = c.bitcnt;
+    FTotalIn += static_cast<std::uint64_t>(c.in - next);
+    FTotalOut += static_cast<std::uint64_t>(c.out - dest);
     avail -= static_cast<std::size_t>(c.in - next);
     room -= static_cast<std::size_t>(c.out - dest);
     next = c.in;

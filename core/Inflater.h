@@ -53,11 +53,11 @@ public:
     static int DecodeAll(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out,
                          bool deflate64 = false, std::size_t* consumed = nullptr);
 
-    std::uint64_t TotalIn() const { return totalIn_; }
-    std::uint64_t TotalOut() const { return totalOut_; }
-    std::uint32_t Adler() const { return adler_; }
-    bool Deflate64() const { return deflate64_; }
-    std::size_t WindowSize() const { return wsize_; }
+    std::uint64_t TotalIn() const { return FTotalIn; }
+    std::uint64_t TotalOut() const { return FTotalOut; }
+    std::uint32_t Adler() const { return FAdler; }
+    bool Deflate64() const { return FDeflate64; }
+    std::size_t WindowSize() const { return FWsize; }
 
     static constexpr unsigned kLitRoot = 11;
     static constexpr unsigned kDistRoot = 8;
@@ -79,35 +79,35 @@ private:
     void UpdateWindow(const std::uint8_t* begin, const std::uint8_t* end);
     bool BuildDynamicTables();
 
-    bool deflate64_;
-    bool wrap_;
-    std::size_t wsize_;
-    // Not cleared: distances are held to what has been written (whave_ and the output), and a
+    bool FDeflate64;
+    bool FWrap;
+    std::size_t FWsize;
+    // Not cleared: distances are held to what has been written (FWhave and the output), and a
     // fresh window for each small member cost more than decoding it.
-    std::unique_ptr<std::uint8_t[]> window_;
-    std::size_t whave_ = 0;
-    std::size_t wnext_ = 0;
+    std::unique_ptr<std::uint8_t[]> FWindow;
+    std::size_t FWhave = 0;
+    std::size_t FWnext = 0;
 
-    Mode mode_ = Mode::Type;
-    bool last_ = false;
-    std::uint64_t bitbuf_ = 0;
-    unsigned bitcnt_ = 0;
+    Mode FMode = Mode::Type;
+    bool FLast = false;
+    std::uint64_t FBitBuf = 0;
+    unsigned FBitCount = 0;
 
-    const InflateCode* lit_ = nullptr;
-    const InflateCode* dist_ = nullptr;
-    unsigned nlen_ = 0, ndist_ = 0, ncode_ = 0, have_ = 0;
-    std::uint32_t storedLeft_ = 0;
-    std::size_t length_ = 0;
-    std::size_t distance_ = 0;
+    const InflateCode* FLit = nullptr;
+    const InflateCode* FDist = nullptr;
+    unsigned FNlen = 0, FNdist = 0, FNcode = 0, FHave = 0;
+    std::uint32_t FStoredLeft = 0;
+    std::size_t FLength = 0;
+    std::size_t FDistance = 0;
 
-    std::uint32_t adler_ = 1;
-    std::uint64_t totalIn_ = 0;
-    std::uint64_t totalOut_ = 0;
+    std::uint32_t FAdler = 1;
+    std::uint64_t FTotalIn = 0;
+    std::uint64_t FTotalOut = 0;
 
-    std::uint8_t lens_[320] = {};
-    InflateCode litTable_[kLitEnough];
-    InflateCode distTable_[kDistEnough];
-    InflateCode preTable_[kPreEnough];
+    std::uint8_t FLens[320] = {};
+    InflateCode FLitTable[kLitEnough] = {};
+    InflateCode FDistTable[kDistEnough] = {};
+    InflateCode FPreTable[kPreEnough] = {};
 };
 
 using InflateAllocFunc = void* (*)(void* opaque, unsigned items, unsigned size);

@@ -125,14 +125,14 @@ std::optional<TLargeSizeExtra> LargeSizeExtraFor(std::uint64_t PackedSize, std::
 
 std::size_t DecodeDataDescriptor(const std::uint8_t* Bytes, std::size_t Count, bool Zip64, TDataDescriptor64& Out)
 {
-    const bool signed_ = Count >= 4 && GetLE32(Bytes) == kSigMarker;
+    const bool hasSignature = Count >= 4 && GetLE32(Bytes) == kSigMarker;
     const std::size_t body = Zip64 ? 20 : 12;
-    const std::size_t total = body + (signed_ ? 4 : 0);
+    const std::size_t total = body + (hasSignature ? 4 : 0);
     if (Count < total)
         return 0;
-    const std::uint8_t* p = Bytes + (signed_ ? 4 : 0);
+    const std::uint8_t* p = Bytes + (hasSignature ? 4 : 0);
     Out = TDataDescriptor64{};
-    Out.Signature = signed_ ? kSigMarker : 0;
+    Out.Signature = hasSignature ? kSigMarker : 0;
     Out.Crc = GetLE32(p);
     Out.PackedSize = Zip64 ? GetLE64(p + 4) : GetLE32(p + 4);
     Out.UnpackedSize = Zip64 ? GetLE64(p + 12) : GetLE32(p + 8);

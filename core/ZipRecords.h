@@ -22,35 +22,35 @@ namespace zipio {
 
 class TLeDecoder {
 public:
-    explicit constexpr TLeDecoder(const std::uint8_t* bytes) : p_(bytes) {}
+    explicit constexpr TLeDecoder(const std::uint8_t* bytes) : FP(bytes) {}
     template <class T> constexpr void operator()(T& value)
     {
         std::uint64_t v = 0;
         for (std::size_t i = 0; i < sizeof(T); ++i)
-            v |= std::uint64_t(p_[pos_ + i]) << (8 * i);
+            v |= std::uint64_t(FP[FPos + i]) << (8 * i);
         value = T(v);
-        pos_ += sizeof(T);
+        FPos += sizeof(T);
     }
 
 private:
-    const std::uint8_t* p_;
-    std::size_t pos_ = 0;
+    const std::uint8_t* FP;
+    std::size_t FPos = 0;
 };
 
 class TLeEncoder {
 public:
-    explicit constexpr TLeEncoder(std::uint8_t* bytes) : p_(bytes) {}
+    explicit constexpr TLeEncoder(std::uint8_t* bytes) : FP(bytes) {}
     template <class T> constexpr void operator()(const T& value)
     {
         const std::uint64_t v = value;
         for (std::size_t i = 0; i < sizeof(T); ++i)
-            p_[pos_ + i] = std::uint8_t(v >> (8 * i));
-        pos_ += sizeof(T);
+            FP[FPos + i] = std::uint8_t(v >> (8 * i));
+        FPos += sizeof(T);
     }
 
 private:
-    std::uint8_t* p_;
-    std::size_t pos_ = 0;
+    std::uint8_t* FP;
+    std::size_t FPos = 0;
 };
 
 struct TWidthCounter {

@@ -97,7 +97,7 @@ protected:
     std::int64_t FTotal = 0;   // compressed bytes read or written
     bool FEnded = false;
     bz_stream FRec{};
-    std::uint8_t FBuffer[kBufferSize];
+    std::uint8_t FBuffer[kBufferSize] = {};
 };
 
 // Decode-on-read. Read answers the bytes produced, 0 once the data has ended. A damaged stream,

@@ -57,22 +57,22 @@ TKeyTriple SeedKeysOf(std::uint8_t selector) { return Set(selector).seeds; }
 // ---- TZipCipher ----
 
 TZipCipher::TZipCipher(std::uint8_t selector)
-    : selector_(selector == kHeaderKeySet ? kHeaderKeySet : kDataKeySet), keys_(SeedKeysOf(selector_))
+    : FSelector(selector == kHeaderKeySet ? kHeaderKeySet : kDataKeySet), FKeys(SeedKeysOf(FSelector))
 {
 }
 
-void TZipCipher::ResetKeys() { keys_ = SeedKeysOf(selector_); }
+void TZipCipher::ResetKeys() { FKeys = SeedKeysOf(FSelector); }
 
 void TZipCipher::UpdateKeys(std::uint8_t plain)
 {
-    keys_[0] = Crc32Step(keys_[0], plain);
-    keys_[1] = (keys_[1] + (keys_[0] & 0xFF)) * 134775813u + 1;
-    keys_[2] = Crc32Step(keys_[2], static_cast<std::uint8_t>(keys_[1] >> 24));
+    FKeys[0] = Crc32Step(FKeys[0], plain);
+    FKeys[1] = (FKeys[1] + (FKeys[0] & 0xFF)) * 134775813u + 1;
+    FKeys[2] = Crc32Step(FKeys[2], static_cast<std::uint8_t>(FKeys[1] >> 24));
 }
 
 std::uint8_t TZipCipher::KeyByte() const
 {
-    const std::uint32_t t = (keys_[2] & 0xFFFF) | 2;
+    const std::uint32_t t = (FKeys[2] & 0xFFFF) | 2;
     return static_cast<std::uint8_t>((t * (t ^ 1)) >> 8);
 }
 
@@ -136,17 +136,17 @@ bool TZipCipher::CheckCryptHeader(std::uint8_t* buffer, std::uint16_t flags, std
 
 // ---- TSeedKeys ----
 
-TSeedKeys::TSeedKeys(std::uint8_t selector) : selector_(selector) {}
+TSeedKeys::TSeedKeys(std::uint8_t selector) : FSelector(selector) {}
 
 void TSeedKeys::Reset()
 {
-    const TKeyTriple& defaults = selector_ == kHeaderKeySet ? kDefaultHeaderKeys : kDefaultDataKeys;
-    Set(selector_) = {defaults, defaults};
+    const TKeyTriple& defaults = FSelector == kHeaderKeySet ? kDefaultHeaderKeys : kDefaultDataKeys;
+    Set(FSelector) = {defaults, defaults};
 }
 
 void TSeedKeys::SetKeys(std::uint32_t k0, std::uint32_t k1, std::uint32_t k2)
 {
-    Set(selector_) = {{k0, k1, k2}, {k0, k1, k2}};
+    Set(FSelector) = {{k0, k1, k2}, {k0, k1, k2}};
 }
 
 void TSeedKeys::SetKeysFromText(const std::string& s0, const std::string& s1, const std::string& s2)
@@ -157,13 +157,13 @@ void TSeedKeys::SetKeysFromText(const std::string& s0, const std::string& s1, co
 
 std::uint32_t TSeedKeys::GetKey(int index) const
 {
-    return index >= 0 && index < 3 ? Set(selector_).published[static_cast<std::size_t>(index)] : 0;
+    return index >= 0 && index < 3 ? Set(FSelector).published[static_cast<std::size_t>(index)] : 0;
 }
 
 void TSeedKeys::SetKey(int index, std::uint32_t value)
 {
     if (index >= 0 && index < 3)
-        Set(selector_).published[static_cast<std::size_t>(index)] = value;
+        Set(FSelector).published[static_cast<std::size_t>(index)] = value;
 }
 
 bool IsOwnEncryptionMethod(TEncryptionMethod method) { return static_cast<int>(method) < 7; }

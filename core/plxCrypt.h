@@ -45,12 +45,12 @@ public:
                           std::uint16_t dosTime);
 
     // Saving and restoring the key state (an entry rewritten stored after its header).
-    TKeyTriple Keys() const { return keys_; }
-    void SetKeys(const TKeyTriple& keys) { keys_ = keys; }
+    TKeyTriple Keys() const { return FKeys; }
+    void SetKeys(const TKeyTriple& keys) { FKeys = keys; }
 
 private:
-    std::uint8_t selector_;
-    TKeyTriple keys_;
+    std::uint8_t FSelector;
+    TKeyTriple FKeys;
 };
 
 // The published view of one key set. Creating one leaves the set as it stands: the defaults are
@@ -60,7 +60,7 @@ public:
     explicit TSeedKeys(std::uint8_t selector = kDataKeySet);
     virtual ~TSeedKeys() = default;
 
-    std::uint8_t Selector() const { return selector_; }
+    std::uint8_t Selector() const { return FSelector; }
     void Reset();
     void SetKeys(std::uint32_t k0, std::uint32_t k1, std::uint32_t k2);
     // Decimal (or $-prefixed hexadecimal) 32-bit integers; throws win::EConvertError
@@ -79,7 +79,7 @@ public:
     void SetKey2(std::uint32_t v) { SetKey(2, v); }
 
 private:
-    std::uint8_t selector_;
+    std::uint8_t FSelector;
 };
 
 // True for the encryption methods below 7 (the AES kinds and the traditional ZIP cipher).

@@ -141,35 +141,35 @@ struct TPpmdOutput {
 class TPpmdModel {
 public:
     explicit TPpmdModel(std::uint32_t size);
-    ~TPpmdModel() { std::free(base_); }
-    bool Allocated() const { return base_ != nullptr; }
-    std::uint32_t Size() const { return size_; }
+    ~TPpmdModel() { std::free(FBase); }
+    bool Allocated() const { return FBase != nullptr; }
+    std::uint32_t Size() const { return FSize; }
 
     void Init(unsigned maxOrder, unsigned restoreMethod);
 
-    void EncoderInit() { low_ = 0; range_ = 0xFFFFFFFF; }
+    void EncoderInit() { FLow = 0; FRange = 0xFFFFFFFF; }
     void EncodeSymbol(int symbol, TPpmdOutput& out);
     void EncoderFlush(TPpmdOutput& out);
 
     void DecoderInit(TPpmdInput& in);
     int DecodeSymbol(TPpmdInput& in);  // byte, -1 end mark, -2 damaged
 
-    bool StackOverflow() const { return stackOverflow_; }
+    bool StackOverflow() const { return FStackOverflow; }
 
 private:
     // Offsets and pointers into the block.
     std::uint32_t Ref(const void* ptr) const {
-        return std::uint32_t(static_cast<const std::uint8_t*>(ptr) - base_);
+        return std::uint32_t(static_cast<const std::uint8_t*>(ptr) - FBase);
     }
-    std::uint8_t* Ptr(std::uint32_t ref) const { return base_ + ref; }
-    Context* Ctx(std::uint32_t ref) const { return reinterpret_cast<Context*>(base_ + ref); }
-    State* Stats(const Context* c) const { return reinterpret_cast<State*>(base_ + c->Stats); }
+    std::uint8_t* Ptr(std::uint32_t ref) const { return FBase + ref; }
+    Context* Ctx(std::uint32_t ref) const { return reinterpret_cast<Context*>(FBase + ref); }
+    State* Stats(const Context* c) const { return reinterpret_cast<State*>(FBase + c->Stats); }
     Context* Suffix(const Context* c) const { return Ctx(c->Suffix); }
-    Node* NodeAt(std::uint32_t ref) const { return reinterpret_cast<Node*>(base_ + ref); }
+    Node* NodeAt(std::uint32_t ref) const { return reinterpret_cast<Node*>(FBase + ref); }
     static Node* NodePtr(void* p) { return static_cast<Node*>(p); }
 
-    unsigned I2U(unsigned indx) const { return indx2Units_[indx]; }
-    unsigned U2I(unsigned nu) const { return units2Indx_[nu - 1]; }
+    unsigned I2U(unsigned indx) const { return FIndx2Units[indx]; }
+    unsigned U2I(unsigned nu) const { return FUnits2Indx[nu - 1]; }
     static std::uint32_t U2B(unsigned nu) { return std::uint32_t(nu) * kUnitSize; }
 
     // Sub-allocator.
@@ -206,34 +206,34 @@ private:
     // Range coder.
     void EncNormalize(TPpmdOutput& out);
     void Encode(std::uint32_t start, std::uint32_t size, std::uint32_t total, TPpmdOutput& out);
-    std::uint32_t GetThreshold(std::uint32_t total) { return code_ / (range_ /= total); }
+    std::uint32_t GetThreshold(std::uint32_t total) { return FCode / (FRange /= total); }
     void Decode(std::uint32_t start, std::uint32_t size, TPpmdInput& in);
 
-    std::uint8_t* base_ = nullptr;
-    std::uint32_t size_ = 0;
-    std::uint32_t alignOffset_ = 0;
-    std::uint8_t *loUnit_ = nullptr, *hiUnit_ = nullptr, *text_ = nullptr, *unitsStart_ = nullptr;
-    std::uint32_t glueCount_ = 0;
+    std::uint8_t* FBase = nullptr;
+    std::uint32_t FSize = 0;
+    std::uint32_t FAlignOffset = 0;
+    std::uint8_t *FLoUnit = nullptr, *FHiUnit = nullptr, *FText = nullptr, *FUnitsStart = nullptr;
+    std::uint32_t FGlueCount = 0;
 
-    Context *minContext_ = nullptr, *maxContext_ = nullptr;
-    State* foundState_ = nullptr;
-    unsigned orderFall_ = 0, initEsc_ = 0, prevSuccess_ = 0, maxOrder_ = 0, restoreMethod_ = 0;
-    std::int32_t runLength_ = 0, initRL_ = 0;
-    bool stackOverflow_ = false;
+    Context *FMinContext = nullptr, *FMaxContext = nullptr;
+    State* FFoundState = nullptr;
+    unsigned FOrderFall = 0, FInitEsc = 0, FPrevSuccess = 0, FMaxOrder = 0, FRestoreMethod = 0;
+    std::int32_t FRunLength = 0, FInitRL = 0;
+    bool FStackOverflow = false;
 
-    std::uint32_t range_ = 0, code_ = 0, low_ = 0;
+    std::uint32_t FRange = 0, FCode = 0, FLow = 0;
 
-    std::uint8_t indx2Units_[kNumIndexes];
-    std::uint8_t units2Indx_[128];
-    std::uint32_t freeList_[kNumIndexes];
-    std::uint32_t stamps_[kNumIndexes];
-    std::uint8_t ns2BSIndx_[256], ns2Indx_[260];
-    See dummySee_, see_[24][32];
-    std::uint16_t binSumm_[25][64];
+    std::uint8_t FIndx2Units[kNumIndexes];
+    std::uint8_t FUnits2Indx[128];
+    std::uint32_t FFreeList[kNumIndexes] = {};
+    std::uint32_t FStamps[kNumIndexes] = {};
+    std::uint8_t FNs2BSIndx[256], FNs2Indx[260];
+    See FDummySee{}, FSee[24][32] = {};
+    std::uint16_t FBinSumm[25][64] = {};
     // The tables as a restart leaves them.
-    State freshStates_[256];
-    See freshSee_[24][32];
-    std::uint16_t freshBinSumm_[25][64];
+    State FFreshStates[256] = {};
+    See FFreshSee[24][32] = {};
+    std::uint16_t FFreshBinSumm[25][64];
 };
 
 TPpmdModel::TPpmdModel(std::uint32_t size) {
@@ -241,50 +241,50 @@ TPpmdModel::TPpmdModel(std::uint32_t size) {
     for (unsigned i = 0; i < kNumIndexes; i++) {
         unsigned step = (i >= 12 ? 4 : (i >> 2) + 1);
         do {
-            units2Indx_[k++] = std::uint8_t(i);
+            FUnits2Indx[k++] = std::uint8_t(i);
         } while (--step);
-        indx2Units_[i] = std::uint8_t(k);
+        FIndx2Units[i] = std::uint8_t(k);
     }
-    ns2BSIndx_[0] = 0 << 1;
-    ns2BSIndx_[1] = 1 << 1;
-    std::memset(ns2BSIndx_ + 2, 2 << 1, 9);
-    std::memset(ns2BSIndx_ + 11, 3 << 1, 256 - 11);
+    FNs2BSIndx[0] = 0 << 1;
+    FNs2BSIndx[1] = 1 << 1;
+    std::memset(FNs2BSIndx + 2, 2 << 1, 9);
+    std::memset(FNs2BSIndx + 11, 3 << 1, 256 - 11);
     unsigned i = 0;
     for (; i < 5; i++)
-        ns2Indx_[i] = std::uint8_t(i);
+        FNs2Indx[i] = std::uint8_t(i);
     for (unsigned m = i, run = 1; i < 260; i++) {
-        ns2Indx_[i] = std::uint8_t(m);
+        FNs2Indx[i] = std::uint8_t(m);
         if (--run == 0)
             run = (++m) - 4;
     }
     for (unsigned sym = 0; sym < 256; sym++) {
-        State& st = freshStates_[sym];
+        State& st = FFreshStates[sym];
         st.Symbol = std::uint8_t(sym);
         st.Freq = 1;
         st.SetSuccessor(0);
     }
     for (unsigned at = 0, m = 0; m < 25; m++) {
-        while (ns2Indx_[at] == m)
+        while (FNs2Indx[at] == m)
             at++;
         for (unsigned j = 0; j < 8; j++) {
             auto val = std::uint16_t(kBinScale - kInitBinEsc[j] / (at + 1));
             for (unsigned r = 0; r < 64; r += 8)
-                freshBinSumm_[m][j + r] = val;
+                FFreshBinSumm[m][j + r] = val;
         }
     }
     for (unsigned at = 0, m = 0; m < 24; m++) {
-        while (ns2Indx_[at + 3] == m + 3)
+        while (FNs2Indx[at + 3] == m + 3)
             at++;
         for (unsigned j = 0; j < 32; j++) {
-            See& se = freshSee_[m][j];
+            See& se = FFreshSee[m][j];
             se.Shift = kPeriodBits - 4;
             se.Summ = std::uint16_t((2 * at + 5) << se.Shift);
             se.Count = 7;
         }
     }
-    alignOffset_ = 4 - (size & 3);
-    base_ = static_cast<std::uint8_t*>(std::malloc(std::size_t(alignOffset_) + size));
-    size_ = size;
+    FAlignOffset = 4 - (size & 3);
+    FBase = static_cast<std::uint8_t*>(std::malloc(std::size_t(FAlignOffset) + size));
+    FSize = size;
 }
 
 // ---- sub-allocator ----
@@ -292,16 +292,16 @@ TPpmdModel::TPpmdModel(std::uint32_t size) {
 PPMD_STEP void TPpmdModel::InsertNode(void* node, unsigned indx) {
     Node* n = NodePtr(node);
     n->Stamp = kEmptyNode;
-    n->Next = freeList_[indx];
+    n->Next = FFreeList[indx];
     n->NU = I2U(indx);
-    freeList_[indx] = Ref(node);
-    stamps_[indx]++;
+    FFreeList[indx] = Ref(node);
+    FStamps[indx]++;
 }
 
 PPMD_STEP void* TPpmdModel::RemoveNode(unsigned indx) {
-    Node* node = NodeAt(freeList_[indx]);
-    freeList_[indx] = node->Next;
-    stamps_[indx]--;
+    Node* node = NodeAt(FFreeList[indx]);
+    FFreeList[indx] = node->Next;
+    FStamps[indx]--;
     return node;
 }
 
@@ -319,16 +319,16 @@ PPMD_RARE void TPpmdModel::SplitBlock(void* ptr, unsigned oldIndx, unsigned newI
 PPMD_RARE void TPpmdModel::GlueFreeBlocks() {
     std::uint32_t head = 0;
     std::uint32_t* prev = &head;
-    glueCount_ = 1 << 13;
-    std::memset(stamps_, 0, sizeof(stamps_));
+    FGlueCount = 1 << 13;
+    std::memset(FStamps, 0, sizeof(FStamps));
 
     // The order-0 context always holds the top unit, so only the gap at loUnit needs a guard.
-    if (loUnit_ != hiUnit_)
-        NodePtr(loUnit_)->Stamp = 0;
+    if (FLoUnit != FHiUnit)
+        NodePtr(FLoUnit)->Stamp = 0;
 
     for (unsigned i = 0; i < kNumIndexes; i++) {
-        std::uint32_t next = freeList_[i];
-        freeList_[i] = 0;
+        std::uint32_t next = FFreeList[i];
+        FFreeList[i] = 0;
         while (next != 0) {
             Node* node = NodeAt(next);
             if (node->NU != 0) {
@@ -363,35 +363,35 @@ PPMD_RARE void TPpmdModel::GlueFreeBlocks() {
 }
 
 PPMD_RARE void* TPpmdModel::AllocUnitsRare(unsigned indx) {
-    if (glueCount_ == 0) {
+    if (FGlueCount == 0) {
         GlueFreeBlocks();
-        if (freeList_[indx] != 0)
+        if (FFreeList[indx] != 0)
             return RemoveNode(indx);
     }
     unsigned i = indx;
     do {
         if (++i == kNumIndexes) {
             std::uint32_t numBytes = U2B(I2U(indx));
-            glueCount_--;
-            if (std::uint32_t(unitsStart_ - text_) > numBytes) {
-                unitsStart_ -= numBytes;
-                return unitsStart_;
+            FGlueCount--;
+            if (std::uint32_t(FUnitsStart - FText) > numBytes) {
+                FUnitsStart -= numBytes;
+                return FUnitsStart;
             }
             return nullptr;
         }
-    } while (freeList_[i] == 0);
+    } while (FFreeList[i] == 0);
     void* retVal = RemoveNode(i);
     SplitBlock(retVal, i, indx);
     return retVal;
 }
 
 PPMD_STEP void* TPpmdModel::AllocUnits(unsigned indx) {
-    if (freeList_[indx] != 0)
+    if (FFreeList[indx] != 0)
         return RemoveNode(indx);
     std::uint32_t numBytes = U2B(I2U(indx));
-    if (numBytes <= std::uint32_t(hiUnit_ - loUnit_)) {
-        void* retVal = loUnit_;
-        loUnit_ += numBytes;
+    if (numBytes <= std::uint32_t(FHiUnit - FLoUnit)) {
+        void* retVal = FLoUnit;
+        FLoUnit += numBytes;
         return retVal;
     }
     return AllocUnitsRare(indx);
@@ -402,7 +402,7 @@ PPMD_RARE void* TPpmdModel::ShrinkUnits(void* oldPtr, unsigned oldNU, unsigned n
     unsigned i1 = U2I(newNU);
     if (i0 == i1)
         return oldPtr;
-    if (freeList_[i1] != 0) {
+    if (FFreeList[i1] != 0) {
         void* ptr = RemoveNode(i1);
         std::memmove(ptr, oldPtr, U2B(newNU));
         InsertNode(oldPtr, i0);
@@ -413,45 +413,45 @@ PPMD_RARE void* TPpmdModel::ShrinkUnits(void* oldPtr, unsigned oldNU, unsigned n
 }
 
 PPMD_RARE void TPpmdModel::SpecialFreeUnit(void* ptr) {
-    if (static_cast<std::uint8_t*>(ptr) != unitsStart_)
+    if (static_cast<std::uint8_t*>(ptr) != FUnitsStart)
         InsertNode(ptr, 0);
     else
-        unitsStart_ += kUnitSize;
+        FUnitsStart += kUnitSize;
 }
 
 PPMD_RARE void* TPpmdModel::MoveUnitsUp(void* oldPtr, unsigned nu) {
     unsigned indx = U2I(nu);
-    if (static_cast<std::uint8_t*>(oldPtr) > unitsStart_ + 16 * 1024 || Ref(oldPtr) > freeList_[indx])
+    if (static_cast<std::uint8_t*>(oldPtr) > FUnitsStart + 16 * 1024 || Ref(oldPtr) > FFreeList[indx])
         return oldPtr;
     void* ptr = RemoveNode(indx);
     std::memmove(ptr, oldPtr, U2B(nu));
-    if (static_cast<std::uint8_t*>(oldPtr) != unitsStart_)
+    if (static_cast<std::uint8_t*>(oldPtr) != FUnitsStart)
         InsertNode(oldPtr, indx);
     else
-        unitsStart_ += U2B(I2U(indx));
+        FUnitsStart += U2B(I2U(indx));
     return ptr;
 }
 
 PPMD_RARE void TPpmdModel::ExpandTextArea() {
     std::uint32_t count[kNumIndexes] = {};
-    if (loUnit_ != hiUnit_)
-        NodePtr(loUnit_)->Stamp = 0;
+    if (FLoUnit != FHiUnit)
+        NodePtr(FLoUnit)->Stamp = 0;
     {
-        Node* node = NodePtr(unitsStart_);
+        Node* node = NodePtr(FUnitsStart);
         for (; node->Stamp == kEmptyNode; node += node->NU) {
             node->Stamp = 0;
             count[U2I(node->NU)]++;
         }
-        unitsStart_ = reinterpret_cast<std::uint8_t*>(node);
+        FUnitsStart = reinterpret_cast<std::uint8_t*>(node);
     }
     for (unsigned i = 0; i < kNumIndexes; i++) {
-        std::uint32_t* next = &freeList_[i];
+        std::uint32_t* next = &FFreeList[i];
         while (count[i] != 0) {
             Node* node = NodeAt(*next);
             while (node->Stamp == 0) {
                 *next = node->Next;
                 node = NodeAt(*next);
-                stamps_[i]--;
+                FStamps[i]--;
                 if (--count[i] == 0)
                     break;
             }
@@ -463,47 +463,47 @@ PPMD_RARE void TPpmdModel::ExpandTextArea() {
 std::uint32_t TPpmdModel::UsedMemory() const {
     std::uint32_t v = 0;
     for (unsigned i = 0; i < kNumIndexes; i++)
-        v += stamps_[i] * I2U(i);
-    return size_ - std::uint32_t(hiUnit_ - loUnit_) - std::uint32_t(unitsStart_ - text_) - U2B(v);
+        v += FStamps[i] * I2U(i);
+    return FSize - std::uint32_t(FHiUnit - FLoUnit) - std::uint32_t(FUnitsStart - FText) - U2B(v);
 }
 
 // ---- model ----
 
 void TPpmdModel::Init(unsigned maxOrder, unsigned restoreMethod) {
-    maxOrder_ = maxOrder;
-    restoreMethod_ = restoreMethod;
-    stackOverflow_ = false;
+    FMaxOrder = maxOrder;
+    FRestoreMethod = restoreMethod;
+    FStackOverflow = false;
     RestartModel();
-    dummySee_.Shift = kPeriodBits;
-    dummySee_.Summ = 0;
-    dummySee_.Count = 64;
+    FDummySee.Shift = kPeriodBits;
+    FDummySee.Summ = 0;
+    FDummySee.Count = 64;
 }
 
 PPMD_RARE void TPpmdModel::RestartModel() {
-    std::memset(freeList_, 0, sizeof(freeList_));
-    std::memset(stamps_, 0, sizeof(stamps_));
-    text_ = base_ + alignOffset_;
-    hiUnit_ = text_ + size_;
-    loUnit_ = unitsStart_ = hiUnit_ - size_ / 8 / kUnitSize * 7 * kUnitSize;
-    glueCount_ = 0;
+    std::memset(FFreeList, 0, sizeof(FFreeList));
+    std::memset(FStamps, 0, sizeof(FStamps));
+    FText = FBase + FAlignOffset;
+    FHiUnit = FText + FSize;
+    FLoUnit = FUnitsStart = FHiUnit - FSize / 8 / kUnitSize * 7 * kUnitSize;
+    FGlueCount = 0;
 
-    orderFall_ = maxOrder_;
-    runLength_ = initRL_ = -std::int32_t(maxOrder_ < 12 ? maxOrder_ : 12) - 1;
-    prevSuccess_ = 0;
+    FOrderFall = FMaxOrder;
+    FRunLength = FInitRL = -std::int32_t(FMaxOrder < 12 ? FMaxOrder : 12) - 1;
+    FPrevSuccess = 0;
 
-    hiUnit_ -= kUnitSize;
-    minContext_ = maxContext_ = reinterpret_cast<Context*>(hiUnit_);
-    minContext_->Suffix = 0;
-    minContext_->NumStats = 255;
-    minContext_->Flags = 0;
-    minContext_->SummFreq = 256 + 1;
-    foundState_ = reinterpret_cast<State*>(loUnit_);
-    loUnit_ += U2B(256 / 2);
-    minContext_->Stats = Ref(foundState_);
+    FHiUnit -= kUnitSize;
+    FMinContext = FMaxContext = reinterpret_cast<Context*>(FHiUnit);
+    FMinContext->Suffix = 0;
+    FMinContext->NumStats = 255;
+    FMinContext->Flags = 0;
+    FMinContext->SummFreq = 256 + 1;
+    FFoundState = reinterpret_cast<State*>(FLoUnit);
+    FLoUnit += U2B(256 / 2);
+    FMinContext->Stats = Ref(FFoundState);
     // A restart comes with every member: copy the fresh tables rather than compute them again.
-    std::memcpy(foundState_, freshStates_, sizeof(freshStates_));
-    std::memcpy(binSumm_, freshBinSumm_, sizeof(binSumm_));
-    std::memcpy(see_, freshSee_, sizeof(see_));
+    std::memcpy(FFoundState, FFreshStates, sizeof(FFreshStates));
+    std::memcpy(FBinSumm, FFreshBinSumm, sizeof(FBinSumm));
+    std::memcpy(FSee, FFreshSee, sizeof(FSee));
 }
 
 PPMD_RARE void TPpmdModel::Refresh(Context* ctx, unsigned oldNU, unsigned scale) {
@@ -525,8 +525,8 @@ PPMD_RARE void TPpmdModel::Refresh(Context* ctx, unsigned oldNU, unsigned scale)
 PPMD_RARE std::uint32_t TPpmdModel::CutOff(Context* ctx, unsigned order) {
     if (ctx->NumStats == 0) {
         State* s = ctx->OneState();
-        if (Ptr(s->Successor()) >= unitsStart_) {
-            if (order < maxOrder_)
+        if (Ptr(s->Successor()) >= FUnitsStart) {
+            if (order < FMaxOrder)
                 s->SetSuccessor(CutOff(Ctx(s->Successor()), order + 1));
             else
                 s->SetSuccessor(0);
@@ -542,11 +542,11 @@ PPMD_RARE std::uint32_t TPpmdModel::CutOff(Context* ctx, unsigned order) {
 
     int i = ctx->NumStats;
     for (State* s = Stats(ctx) + i; s >= Stats(ctx); s--) {
-        if (Ptr(s->Successor()) < unitsStart_) {
+        if (Ptr(s->Successor()) < FUnitsStart) {
             State* s2 = Stats(ctx) + (i--);
             s->SetSuccessor(0);
             std::swap(*s, *s2);
-        } else if (order < maxOrder_) {
+        } else if (order < FMaxOrder) {
             s->SetSuccessor(CutOff(Ctx(s->Successor()), order + 1));
         } else {
             s->SetSuccessor(0);
@@ -574,8 +574,8 @@ PPMD_RARE std::uint32_t TPpmdModel::CutOff(Context* ctx, unsigned order) {
 }
 
 PPMD_RARE void TPpmdModel::RestoreModel(Context* c1) {
-    text_ = base_ + alignOffset_;
-    Context* c = maxContext_;
+    FText = FBase + FAlignOffset;
+    Context* c = FMaxContext;
     // Take back the symbol that was being added to the contexts above c1.
     for (; c != c1; c = Suffix(c)) {
         if (--(c->NumStats) == 0) {
@@ -588,35 +588,35 @@ PPMD_RARE void TPpmdModel::RestoreModel(Context* c1) {
             Refresh(c, (c->NumStats + 3) >> 1, 0);
         }
     }
-    for (; c != minContext_; c = Suffix(c)) {
+    for (; c != FMinContext; c = Suffix(c)) {
         if (!c->NumStats)
             c->OneState()->Freq = std::uint8_t(c->OneState()->Freq - (c->OneState()->Freq >> 1));
         else if ((c->SummFreq += 4) > 128 + 4 * c->NumStats)
             Refresh(c, (c->NumStats + 2) >> 1, 1);
     }
 
-    if (restoreMethod_ == 0 || UsedMemory() < (size_ >> 1)) {
+    if (FRestoreMethod == 0 || UsedMemory() < (FSize >> 1)) {
         RestartModel();
     } else {
-        while (maxContext_->Suffix)
-            maxContext_ = Suffix(maxContext_);
+        while (FMaxContext->Suffix)
+            FMaxContext = Suffix(FMaxContext);
         do {
-            CutOff(maxContext_, 0);
+            CutOff(FMaxContext, 0);
             ExpandTextArea();
-        } while (UsedMemory() > 3 * (size_ >> 2));
-        glueCount_ = 0;
-        orderFall_ = maxOrder_;
+        } while (UsedMemory() > 3 * (FSize >> 2));
+        FGlueCount = 0;
+        FOrderFall = FMaxOrder;
     }
 }
 
 Context* TPpmdModel::CreateSuccessors(bool skip, State* s1, Context* c) {
-    std::uint32_t upBranch = foundState_->Successor();
+    std::uint32_t upBranch = FFoundState->Successor();
     // The text byte is far back and rarely cached: fetch it while the suffixes are walked.
     const std::uint8_t upSymbol = *Ptr(upBranch);
     State* ps[kStackSize];
     unsigned numPs = 0;
     if (!skip)
-        ps[numPs++] = foundState_;
+        ps[numPs++] = FFoundState;
 
     while (c->Suffix) {
         State* s;
@@ -625,7 +625,7 @@ Context* TPpmdModel::CreateSuccessors(bool skip, State* s1, Context* c) {
             s = s1;
             s1 = nullptr;
         } else if (c->NumStats != 0) {
-            for (s = Stats(c); s->Symbol != foundState_->Symbol; s++) {
+            for (s = Stats(c); s->Symbol != FFoundState->Symbol; s++) {
             }
             if (s->Freq < kMaxFreq - 9) {
                 s->Freq++;
@@ -643,7 +643,7 @@ Context* TPpmdModel::CreateSuccessors(bool skip, State* s1, Context* c) {
             break;
         }
         if (numPs == kStackSize) {
-            stackOverflow_ = true;
+            FStackOverflow = true;
             return nullptr;
         }
         ps[numPs++] = s;
@@ -652,7 +652,7 @@ Context* TPpmdModel::CreateSuccessors(bool skip, State* s1, Context* c) {
     State upState;
     upState.Symbol = upSymbol;
     upState.SetSuccessor(upBranch + 1);
-    auto flags = std::uint8_t(0x10 * (foundState_->Symbol >= 0x40) + 0x08 * (upState.Symbol >= 0x40));
+    auto flags = std::uint8_t(0x10 * (FFoundState->Symbol >= 0x40) + 0x08 * (upState.Symbol >= 0x40));
 
     if (c->NumStats == 0) {
         upState.Freq = c->OneState()->Freq;
@@ -669,10 +669,10 @@ Context* TPpmdModel::CreateSuccessors(bool skip, State* s1, Context* c) {
 
     do {
         Context* c1;
-        if (hiUnit_ != loUnit_) {
-            hiUnit_ -= kUnitSize;
-            c1 = reinterpret_cast<Context*>(hiUnit_);
-        } else if (freeList_[0] != 0) {
+        if (FHiUnit != FLoUnit) {
+            FHiUnit -= kUnitSize;
+            c1 = reinterpret_cast<Context*>(FHiUnit);
+        } else if (FFreeList[0] != 0) {
             c1 = static_cast<Context*>(RemoveNode(0));
         } else {
             c1 = static_cast<Context*>(AllocUnitsRare(0));
@@ -692,9 +692,9 @@ Context* TPpmdModel::CreateSuccessors(bool skip, State* s1, Context* c) {
 PPMD_RARE Context* TPpmdModel::ReduceOrder(State* s1, Context* c) {
     State* s = nullptr;
     Context* c1 = c;
-    std::uint32_t upBranch = Ref(text_);
-    foundState_->SetSuccessor(upBranch);
-    orderFall_++;
+    std::uint32_t upBranch = Ref(FText);
+    FFoundState->SetSuccessor(upBranch);
+    FOrderFall++;
 
     for (;;) {
         if (s1) {
@@ -706,7 +706,7 @@ PPMD_RARE Context* TPpmdModel::ReduceOrder(State* s1, Context* c) {
                 return c;
             c = Suffix(c);
             if (c->NumStats) {
-                for (s = Stats(c); s->Symbol != foundState_->Symbol; s++) {
+                for (s = Stats(c); s->Symbol != FFoundState->Symbol; s++) {
                 }
                 if (s->Freq < kMaxFreq - 9) {
                     s->Freq += 2;
@@ -720,19 +720,19 @@ PPMD_RARE Context* TPpmdModel::ReduceOrder(State* s1, Context* c) {
         if (s->Successor())
             break;
         s->SetSuccessor(upBranch);
-        orderFall_++;
+        FOrderFall++;
     }
 
     if (s->Successor() <= upBranch) {
-        State* s2 = foundState_;
-        foundState_ = s;
+        State* s2 = FFoundState;
+        FFoundState = s;
         Context* successor = CreateSuccessors(false, nullptr, c);
         s->SetSuccessor(successor ? Ref(successor) : 0);
-        foundState_ = s2;
+        FFoundState = s2;
     }
-    if (orderFall_ == 1 && c1 == maxContext_) {
-        foundState_->SetSuccessor(s->Successor());
-        text_--;
+    if (FOrderFall == 1 && c1 == FMaxContext) {
+        FFoundState->SetSuccessor(s->Successor());
+        FText--;
     }
     if (s->Successor() == 0)
         return nullptr;
@@ -740,23 +740,23 @@ PPMD_RARE Context* TPpmdModel::ReduceOrder(State* s1, Context* c) {
 }
 
 void TPpmdModel::UpdateModel() {
-    std::uint32_t fSuccessor = foundState_->Successor();
-    unsigned fFreq = foundState_->Freq;
-    std::uint8_t fSymbol = foundState_->Symbol;
+    std::uint32_t fSuccessor = FFoundState->Successor();
+    unsigned fFreq = FFoundState->Freq;
+    std::uint8_t fSymbol = FFoundState->Symbol;
     State* s = nullptr;
 
-    if (foundState_->Freq < kMaxFreq / 4 && minContext_->Suffix != 0) {
-        Context* c = Suffix(minContext_);
+    if (FFoundState->Freq < kMaxFreq / 4 && FMinContext->Suffix != 0) {
+        Context* c = Suffix(FMinContext);
         if (c->NumStats == 0) {
             s = c->OneState();
             if (s->Freq < 32)
                 s->Freq++;
         } else {
             s = Stats(c);
-            if (s->Symbol != foundState_->Symbol) {
+            if (s->Symbol != FFoundState->Symbol) {
                 do {
                     s++;
-                } while (s->Symbol != foundState_->Symbol);
+                } while (s->Symbol != FFoundState->Symbol);
                 if (s[0].Freq >= s[-1].Freq) {
                     std::swap(s[0], s[-1]);
                     s--;
@@ -769,35 +769,35 @@ void TPpmdModel::UpdateModel() {
         }
     }
 
-    Context* c = maxContext_;
-    if (orderFall_ == 0 && fSuccessor) {
-        Context* cs = CreateSuccessors(true, s, minContext_);
+    Context* c = FMaxContext;
+    if (FOrderFall == 0 && fSuccessor) {
+        Context* cs = CreateSuccessors(true, s, FMinContext);
         if (!cs) {
-            foundState_->SetSuccessor(0);
+            FFoundState->SetSuccessor(0);
             RestoreModel(c);
         } else {
-            foundState_->SetSuccessor(Ref(cs));
-            maxContext_ = cs;
+            FFoundState->SetSuccessor(Ref(cs));
+            FMaxContext = cs;
         }
         return;
     }
 
-    *text_++ = fSymbol;
-    std::uint32_t successor = Ref(text_);
-    if (text_ >= unitsStart_) {
+    *FText++ = fSymbol;
+    std::uint32_t successor = Ref(FText);
+    if (FText >= FUnitsStart) {
         RestoreModel(c);
         return;
     }
 
     if (!fSuccessor) {
-        Context* cs = ReduceOrder(s, minContext_);
+        Context* cs = ReduceOrder(s, FMinContext);
         if (!cs) {
             RestoreModel(c);
             return;
         }
         fSuccessor = Ref(cs);
-    } else if (Ptr(fSuccessor) < unitsStart_) {
-        Context* cs = CreateSuccessors(false, s, minContext_);
+    } else if (Ptr(fSuccessor) < FUnitsStart) {
+        Context* cs = CreateSuccessors(false, s, FMinContext);
         if (!cs) {
             RestoreModel(c);
             return;
@@ -805,16 +805,16 @@ void TPpmdModel::UpdateModel() {
         fSuccessor = Ref(cs);
     }
 
-    if (--orderFall_ == 0) {
+    if (--FOrderFall == 0) {
         successor = fSuccessor;
-        text_ -= (maxContext_ != minContext_);
+        FText -= (FMaxContext != FMinContext);
     }
 
-    unsigned ns = minContext_->NumStats;
-    unsigned s0 = minContext_->SummFreq - ns - fFreq;
+    unsigned ns = FMinContext->NumStats;
+    unsigned s0 = FMinContext->SummFreq - ns - fFreq;
     auto flag = std::uint8_t(0x08 * (fSymbol >= 0x40));
 
-    for (; c != minContext_; c = Suffix(c)) {
+    for (; c != FMinContext; c = Suffix(c)) {
         unsigned ns1 = c->NumStats;
         if (ns1 != 0) {
             if ((ns1 & 1) != 0) {
@@ -846,7 +846,7 @@ void TPpmdModel::UpdateModel() {
                 s2->Freq = std::uint8_t(s2->Freq << 1);
             else
                 s2->Freq = kMaxFreq - 4;
-            c->SummFreq = std::uint16_t(s2->Freq + initEsc_ + (ns > 2));
+            c->SummFreq = std::uint16_t(s2->Freq + FInitEsc + (ns > 2));
         }
         std::uint32_t cf = 2 * fFreq * (c->SummFreq + 6u);
         std::uint32_t sf = s0 + c->SummFreq;
@@ -864,12 +864,12 @@ void TPpmdModel::UpdateModel() {
         c->Flags |= flag;
         c->NumStats = std::uint8_t(ns1 + 1);
     }
-    maxContext_ = minContext_ = Ctx(fSuccessor);
+    FMaxContext = FMinContext = Ctx(fSuccessor);
 }
 
 PPMD_RARE void TPpmdModel::Rescale() {
-    State* stats = Stats(minContext_);
-    State* s = foundState_;
+    State* stats = Stats(FMinContext);
+    State* s = FFoundState;
     // The found symbol moves to the front.
     if (s != stats) {
         State tmp = *s;
@@ -878,13 +878,13 @@ PPMD_RARE void TPpmdModel::Rescale() {
         while (--s != stats);
         *s = tmp;
     }
-    unsigned escFreq = minContext_->SummFreq - s->Freq;
+    unsigned escFreq = FMinContext->SummFreq - s->Freq;
     s->Freq += 4;
-    unsigned adder = (orderFall_ != 0);
+    unsigned adder = (FOrderFall != 0);
     s->Freq = std::uint8_t((s->Freq + adder) >> 1);
     unsigned sumFreq = s->Freq;
 
-    unsigned i = minContext_->NumStats;
+    unsigned i = FMinContext->NumStats;
     do {
         escFreq -= (++s)->Freq;
         s->Freq = std::uint8_t((s->Freq + adder) >> 1);
@@ -900,56 +900,56 @@ PPMD_RARE void TPpmdModel::Rescale() {
     } while (--i);
 
     if (s->Freq == 0) {
-        unsigned numStats = minContext_->NumStats;
+        unsigned numStats = FMinContext->NumStats;
         do {
             i++;
         } while ((--s)->Freq == 0);
         escFreq += i;
-        minContext_->NumStats = std::uint8_t(minContext_->NumStats - i);
-        if (minContext_->NumStats == 0) {
+        FMinContext->NumStats = std::uint8_t(FMinContext->NumStats - i);
+        if (FMinContext->NumStats == 0) {
             State tmp = *stats;
             tmp.Freq = std::uint8_t((2 * tmp.Freq + escFreq - 1) / escFreq);
             if (tmp.Freq > kMaxFreq / 3)
                 tmp.Freq = kMaxFreq / 3;
             InsertNode(stats, U2I((numStats + 2) >> 1));
-            minContext_->Flags = std::uint8_t((minContext_->Flags & 0x10) + 0x08 * (tmp.Symbol >= 0x40));
-            *(foundState_ = minContext_->OneState()) = tmp;
+            FMinContext->Flags = std::uint8_t((FMinContext->Flags & 0x10) + 0x08 * (tmp.Symbol >= 0x40));
+            *(FFoundState = FMinContext->OneState()) = tmp;
             return;
         }
         unsigned n0 = (numStats + 2) >> 1;
-        unsigned n1 = (minContext_->NumStats + 2) >> 1;
+        unsigned n1 = (FMinContext->NumStats + 2) >> 1;
         if (n0 != n1)
-            minContext_->Stats = Ref(ShrinkUnits(stats, n0, n1));
-        minContext_->Flags &= ~0x08;
-        s = Stats(minContext_);
-        minContext_->Flags |= 0x08 * (s->Symbol >= 0x40);
-        i = minContext_->NumStats;
+            FMinContext->Stats = Ref(ShrinkUnits(stats, n0, n1));
+        FMinContext->Flags &= ~0x08;
+        s = Stats(FMinContext);
+        FMinContext->Flags |= 0x08 * (s->Symbol >= 0x40);
+        i = FMinContext->NumStats;
         do {
-            minContext_->Flags |= 0x08 * ((++s)->Symbol >= 0x40);
+            FMinContext->Flags |= 0x08 * ((++s)->Symbol >= 0x40);
         } while (--i);
     }
-    minContext_->SummFreq = std::uint16_t(sumFreq + escFreq - (escFreq >> 1));
-    minContext_->Flags |= 0x04;
-    foundState_ = Stats(minContext_);
+    FMinContext->SummFreq = std::uint16_t(sumFreq + escFreq - (escFreq >> 1));
+    FMinContext->Flags |= 0x04;
+    FFoundState = Stats(FMinContext);
 }
 
 PPMD_STEP void TPpmdModel::NextContext() {
-    Context* c = Ctx(foundState_->Successor());
-    if (orderFall_ == 0 && reinterpret_cast<std::uint8_t*>(c) >= unitsStart_) {
-        minContext_ = maxContext_ = c;
+    Context* c = Ctx(FFoundState->Successor());
+    if (FOrderFall == 0 && reinterpret_cast<std::uint8_t*>(c) >= FUnitsStart) {
+        FMinContext = FMaxContext = c;
     } else {
         UpdateModel();
-        minContext_ = maxContext_;
+        FMinContext = FMaxContext;
     }
 }
 
 PPMD_STEP void TPpmdModel::Update1() {
-    State* s = foundState_;
+    State* s = FFoundState;
     s->Freq += 4;
-    minContext_->SummFreq += 4;
+    FMinContext->SummFreq += 4;
     if (s[0].Freq > s[-1].Freq) {
         std::swap(s[0], s[-1]);
-        foundState_ = --s;
+        FFoundState = --s;
         if (s->Freq > kMaxFreq)
             Rescale();
     }
@@ -957,97 +957,97 @@ PPMD_STEP void TPpmdModel::Update1() {
 }
 
 PPMD_STEP void TPpmdModel::Update1_0() {
-    prevSuccess_ = (2u * foundState_->Freq >= minContext_->SummFreq);
-    runLength_ += std::int32_t(prevSuccess_);
-    minContext_->SummFreq += 4;
-    if ((foundState_->Freq += 4) > kMaxFreq)
+    FPrevSuccess = (2u * FFoundState->Freq >= FMinContext->SummFreq);
+    FRunLength += std::int32_t(FPrevSuccess);
+    FMinContext->SummFreq += 4;
+    if ((FFoundState->Freq += 4) > kMaxFreq)
         Rescale();
     NextContext();
 }
 
 PPMD_STEP void TPpmdModel::UpdateBin() {
-    foundState_->Freq = std::uint8_t(foundState_->Freq + (foundState_->Freq < 196));
-    prevSuccess_ = 1;
-    runLength_ = std::int32_t(std::uint32_t(runLength_) + 1);
+    FFoundState->Freq = std::uint8_t(FFoundState->Freq + (FFoundState->Freq < 196));
+    FPrevSuccess = 1;
+    FRunLength = std::int32_t(std::uint32_t(FRunLength) + 1);
     NextContext();
 }
 
 PPMD_STEP void TPpmdModel::Update2() {
-    minContext_->SummFreq += 4;
-    if ((foundState_->Freq += 4) > kMaxFreq)
+    FMinContext->SummFreq += 4;
+    if ((FFoundState->Freq += 4) > kMaxFreq)
         Rescale();
-    runLength_ = initRL_;
+    FRunLength = FInitRL;
     UpdateModel();
-    minContext_ = maxContext_;
+    FMinContext = FMaxContext;
 }
 
 PPMD_STEP See* TPpmdModel::MakeEscFreq(unsigned numMasked, std::uint32_t* escFreq) {
-    Context* mc = minContext_;
+    Context* mc = FMinContext;
     if (mc->NumStats == 0xFF) {
         *escFreq = 1;
-        return &dummySee_;
+        return &FDummySee;
     }
     unsigned ns = mc->NumStats;
-    See* see = see_[ns2Indx_[ns + 2] - 3] + (mc->SummFreq > 11 * (ns + 1)) +
+    See* see = FSee[FNs2Indx[ns + 2] - 3] + (mc->SummFreq > 11 * (ns + 1)) +
                2 * (2 * ns < unsigned(Suffix(mc)->NumStats) + numMasked) + mc->Flags;
     *escFreq = see->Mean();
     return see;
 }
 
 PPMD_STEP std::uint16_t* TPpmdModel::BinSumm() {
-    return &binSumm_[ns2Indx_[minContext_->OneState()->Freq - 1]]
-                    [ns2BSIndx_[Suffix(minContext_)->NumStats] + prevSuccess_ + minContext_->Flags +
-                     ((runLength_ >> 26) & 0x20)];
+    return &FBinSumm[FNs2Indx[FMinContext->OneState()->Freq - 1]]
+                    [FNs2BSIndx[Suffix(FMinContext)->NumStats] + FPrevSuccess + FMinContext->Flags +
+                     ((FRunLength >> 26) & 0x20)];
 }
 
 // ---- range coder ----
 
 PPMD_STEP void TPpmdModel::EncNormalize(TPpmdOutput& out) {
     for (;;) {
-        if ((low_ ^ (low_ + range_)) >= kTop) {
-            if (range_ >= kBot)
+        if ((FLow ^ (FLow + FRange)) >= kTop) {
+            if (FRange >= kBot)
                 break;
-            range_ = (0 - low_) & (kBot - 1);
+            FRange = (0 - FLow) & (kBot - 1);
         }
-        out.Put(std::uint8_t(low_ >> 24));
-        range_ <<= 8;
-        low_ <<= 8;
+        out.Put(std::uint8_t(FLow >> 24));
+        FRange <<= 8;
+        FLow <<= 8;
     }
 }
 
 PPMD_STEP void TPpmdModel::Encode(std::uint32_t start, std::uint32_t size, std::uint32_t total, TPpmdOutput& out) {
-    low_ += start * (range_ /= total);
-    range_ *= size;
+    FLow += start * (FRange /= total);
+    FRange *= size;
     EncNormalize(out);
 }
 
 void TPpmdModel::EncoderFlush(TPpmdOutput& out) {
-    for (unsigned i = 0; i < 4; i++, low_ <<= 8)
-        out.Put(std::uint8_t(low_ >> 24));
+    for (unsigned i = 0; i < 4; i++, FLow <<= 8)
+        out.Put(std::uint8_t(FLow >> 24));
 }
 
 void TPpmdModel::DecoderInit(TPpmdInput& in) {
-    low_ = 0;
-    range_ = 0xFFFFFFFF;
-    code_ = 0;
+    FLow = 0;
+    FRange = 0xFFFFFFFF;
+    FCode = 0;
     for (unsigned i = 0; i < 4; i++)
-        code_ = (code_ << 8) | in.Next();
+        FCode = (FCode << 8) | in.Next();
 }
 
 PPMD_STEP void TPpmdModel::Decode(std::uint32_t start, std::uint32_t size, TPpmdInput& in) {
-    start *= range_;
-    low_ += start;
-    code_ -= start;
-    range_ *= size;
+    start *= FRange;
+    FLow += start;
+    FCode -= start;
+    FRange *= size;
     for (;;) {
-        if ((low_ ^ (low_ + range_)) >= kTop) {
-            if (range_ >= kBot)
+        if ((FLow ^ (FLow + FRange)) >= kTop) {
+            if (FRange >= kBot)
                 break;
-            range_ = (0 - low_) & (kBot - 1);
+            FRange = (0 - FLow) & (kBot - 1);
         }
-        code_ = (code_ << 8) | in.Next();
-        range_ <<= 8;
-        low_ <<= 8;
+        FCode = (FCode << 8) | in.Next();
+        FRange <<= 8;
+        FLow <<= 8;
     }
 }
 
@@ -1069,62 +1069,62 @@ void MaskContextSymbols(std::uint8_t (&open)[256], const State* s, unsigned n) {
 
 void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out) {
     std::uint8_t open[256];  // 0xFF while the symbol may still be coded, 0 once masked
-    if (minContext_->NumStats != 0) {
-        State* s = Stats(minContext_);
+    if (FMinContext->NumStats != 0) {
+        State* s = Stats(FMinContext);
         if (s->Symbol == symbol) {
-            Encode(0, s->Freq, minContext_->SummFreq, out);
-            foundState_ = s;
+            Encode(0, s->Freq, FMinContext->SummFreq, out);
+            FFoundState = s;
             Update1_0();
             return;
         }
-        prevSuccess_ = 0;
+        FPrevSuccess = 0;
         std::uint32_t sum = s->Freq;
-        unsigned i = minContext_->NumStats;
+        unsigned i = FMinContext->NumStats;
         do {
             if ((++s)->Symbol == symbol) {
-                Encode(sum, s->Freq, minContext_->SummFreq, out);
-                foundState_ = s;
+                Encode(sum, s->Freq, FMinContext->SummFreq, out);
+                FFoundState = s;
                 Update1();
                 return;
             }
             sum += s->Freq;
         } while (--i);
-        MaskContextSymbols(open, s, minContext_->NumStats);
-        Encode(sum, minContext_->SummFreq - sum, minContext_->SummFreq, out);
+        MaskContextSymbols(open, s, FMinContext->NumStats);
+        Encode(sum, FMinContext->SummFreq - sum, FMinContext->SummFreq, out);
     } else {
         std::uint16_t* prob = BinSumm();
-        State* s = minContext_->OneState();
+        State* s = FMinContext->OneState();
         if (s->Symbol == symbol) {
-            range_ = (range_ >> 14) * *prob;
+            FRange = (FRange >> 14) * *prob;
             EncNormalize(out);
             *prob = std::uint16_t(*prob + (1 << kIntBits) - ((*prob + 32) >> 7));
-            foundState_ = s;
+            FFoundState = s;
             UpdateBin();
             return;
         }
-        low_ += *prob * (range_ >>= 14);
-        range_ *= (1u << 14) - *prob;
+        FLow += *prob * (FRange >>= 14);
+        FRange *= (1u << 14) - *prob;
         EncNormalize(out);
         *prob = std::uint16_t(*prob - ((*prob + 32) >> 7));
-        initEsc_ = kExpEscape[*prob >> 10];
+        FInitEsc = kExpEscape[*prob >> 10];
         std::memset(open, 0xFF, sizeof(open));
         open[s->Symbol] = 0;
-        prevSuccess_ = 0;
+        FPrevSuccess = 0;
     }
     for (;;) {
-        unsigned numMasked = minContext_->NumStats;
+        unsigned numMasked = FMinContext->NumStats;
         do {
-            orderFall_++;
-            if (!minContext_->Suffix)
+            FOrderFall++;
+            if (!FMinContext->Suffix)
                 return;  // the end mark has escaped below order 0
-            minContext_ = Suffix(minContext_);
-        } while (minContext_->NumStats == numMasked);
+            FMinContext = Suffix(FMinContext);
+        } while (FMinContext->NumStats == numMasked);
 
         std::uint32_t escFreq;
         See* see = MakeEscFreq(numMasked, &escFreq);
-        State* s = Stats(minContext_);
+        State* s = Stats(FMinContext);
         std::uint32_t sum = 0;
-        unsigned i = minContext_->NumStats + 1;
+        unsigned i = FMinContext->NumStats + 1;
         do {
             int cur = s->Symbol;
             if (cur == symbol) {
@@ -1136,7 +1136,7 @@ void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out) {
                 } while (--i);
                 Encode(low, s1->Freq, sum + escFreq, out);
                 see->Update();
-                foundState_ = s1;
+                FFoundState = s1;
                 Update2();
                 return;
             }
@@ -1151,61 +1151,61 @@ void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out) {
 
 int TPpmdModel::DecodeSymbol(TPpmdInput& in) {
     std::uint8_t open[256];  // 0xFF while the symbol may still be coded, 0 once masked
-    if (minContext_->NumStats != 0) {
-        State* s = Stats(minContext_);
-        std::uint32_t count = GetThreshold(minContext_->SummFreq);
+    if (FMinContext->NumStats != 0) {
+        State* s = Stats(FMinContext);
+        std::uint32_t count = GetThreshold(FMinContext->SummFreq);
         std::uint32_t hiCnt = s->Freq;
         if (count < hiCnt) {
             Decode(0, s->Freq, in);
-            foundState_ = s;
+            FFoundState = s;
             std::uint8_t symbol = s->Symbol;
             Update1_0();
             return symbol;
         }
-        prevSuccess_ = 0;
-        unsigned i = minContext_->NumStats;
+        FPrevSuccess = 0;
+        unsigned i = FMinContext->NumStats;
         do {
             if ((hiCnt += (++s)->Freq) > count) {
                 Decode(hiCnt - s->Freq, s->Freq, in);
-                foundState_ = s;
+                FFoundState = s;
                 std::uint8_t symbol = s->Symbol;
                 Update1();
                 return symbol;
             }
         } while (--i);
-        if (count >= minContext_->SummFreq)
+        if (count >= FMinContext->SummFreq)
             return -2;
-        Decode(hiCnt, minContext_->SummFreq - hiCnt, in);
-        MaskContextSymbols(open, s, minContext_->NumStats);
+        Decode(hiCnt, FMinContext->SummFreq - hiCnt, in);
+        MaskContextSymbols(open, s, FMinContext->NumStats);
     } else {
         std::uint16_t* prob = BinSumm();
-        if (code_ / (range_ >>= 14) < *prob) {
+        if (FCode / (FRange >>= 14) < *prob) {
             Decode(0, *prob, in);
             *prob = std::uint16_t(*prob + (1 << kIntBits) - ((*prob + 32) >> 7));
-            foundState_ = minContext_->OneState();
-            std::uint8_t symbol = foundState_->Symbol;
+            FFoundState = FMinContext->OneState();
+            std::uint8_t symbol = FFoundState->Symbol;
             UpdateBin();
             return symbol;
         }
         Decode(*prob, (1u << 14) - *prob, in);
         *prob = std::uint16_t(*prob - ((*prob + 32) >> 7));
-        initEsc_ = kExpEscape[*prob >> 10];
+        FInitEsc = kExpEscape[*prob >> 10];
         std::memset(open, 0xFF, sizeof(open));
-        open[minContext_->OneState()->Symbol] = 0;
-        prevSuccess_ = 0;
+        open[FMinContext->OneState()->Symbol] = 0;
+        FPrevSuccess = 0;
     }
     for (;;) {
-        unsigned numMasked = minContext_->NumStats;
+        unsigned numMasked = FMinContext->NumStats;
         do {
-            orderFall_++;
-            if (!minContext_->Suffix)
+            FOrderFall++;
+            if (!FMinContext->Suffix)
                 return -1;
-            minContext_ = Suffix(minContext_);
-        } while (minContext_->NumStats == numMasked);
+            FMinContext = Suffix(FMinContext);
+        } while (FMinContext->NumStats == numMasked);
 
         // Masked states add nothing, so whole-context sums need no list of the open ones.
-        State* const stats = Stats(minContext_);
-        const unsigned total = minContext_->NumStats + 1u;
+        State* const stats = Stats(FMinContext);
+        const unsigned total = FMinContext->NumStats + 1u;
         std::uint32_t hiCnt = 0;
         unsigned n = 0;
         for (unsigned k = 0; k < total; k++) {
@@ -1226,7 +1226,7 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in) {
             }
             Decode(hiCnt - s->Freq, s->Freq, in);
             see->Update();
-            foundState_ = s;
+            FFoundState = s;
             std::uint8_t symbol = s->Symbol;
             Update2();
             return symbol;
@@ -1269,18 +1269,18 @@ TCodecStatus TPpmdCodec::PrepareModel(const TPpmdParams& params) {
     if (!params.Supported())
         return TCodecStatus::UnsupportedMethod;
     std::uint32_t size = std::uint32_t(params.MemoryMB) << 20;
-    if (!model_ || model_->Size() != size) {
-        model_.reset();
+    if (!FModel || FModel->Size() != size) {
+        FModel.reset();
         auto* m = new (std::nothrow) TPpmdModel(size);
         if (!m)
             return TCodecStatus::OutOfMemory;
-        model_.reset(m);
-        if (!model_->Allocated()) {
-            model_.reset();
+        FModel.reset(m);
+        if (!FModel->Allocated()) {
+            FModel.reset();
             return TCodecStatus::OutOfMemory;
         }
     }
-    model_->Init(params.Order, params.Restoration);
+    FModel->Init(params.Order, params.Restoration);
     return TCodecStatus::Ok;
 }
 
@@ -1303,7 +1303,7 @@ TCodecStatus TPpmdCodec::PPMdCompress(const TPpmdCallbacks& io, std::uint64_t si
     out->Put(word[0]);
     out->Put(word[1]);
 
-    TPpmdModel& m = *model_;
+    TPpmdModel& m = *FModel;
     m.EncoderInit();
     std::uint64_t done = 0;
     for (;;) {
@@ -1344,7 +1344,7 @@ TCodecStatus TPpmdCodec::PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t 
 
     std::unique_ptr<TPpmdOutput> out(new TPpmdOutput);
     out->io = &io;
-    TPpmdModel& m = *model_;
+    TPpmdModel& m = *FModel;
     m.DecoderInit(*in);
     std::uint64_t done = 0;
     TCodecStatus rc = TCodecStatus::Ok;

@@ -67,5 +67,5 @@ public:
 
 private:
     TCodecStatus PrepareModel(const TPpmdParams& params);
-    std::unique_ptr<TPpmdModel> model_;
+    std::unique_ptr<TPpmdModel> FModel;
 };

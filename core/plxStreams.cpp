@@ -421,7 +421,9 @@ std::int64_t TCustomMemoryStream32::Seek64(std::int64_t Offset, TSeekOrigin Orig
 
 TMemoryStream32::~TMemoryStream32()
 {
-    Clear();
+    // The own release, named: a derived Realloc is gone by now.
+    std::int32_t none = 0;
+    FMemory = static_cast<std::uint8_t*>(TMemoryStream32::Realloc(none));
 }
 
 void TMemoryStream32::Clear()

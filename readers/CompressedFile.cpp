@@ -25,13 +25,13 @@ constexpr std::uint8_t kOpTestOld = 6;
 // Removes a temporary file however the step that made it ends.
 class TTempFileGuard {
 public:
-    explicit TTempFileGuard(std::string& Name) : name_(Name) {}
-    ~TTempFileGuard() { DeleteFileA(name_.c_str()); }
+    explicit TTempFileGuard(std::string& Name) : FName(Name) {}
+    ~TTempFileGuard() { DeleteFileA(FName.c_str()); }
     TTempFileGuard(const TTempFileGuard&) = delete;
     TTempFileGuard& operator=(const TTempFileGuard&) = delete;
 
 private:
-    std::string& name_;  // follows the file through a rename
+    std::string& FName;  // follows the file through a rename
 };
 
 }  // namespace

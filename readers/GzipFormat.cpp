@@ -15,29 +15,29 @@ constexpr std::size_t OutputBufferSize = 32768;
 // Buffered pull over a byte source; Take* answer false at the end of the input.
 class TGzipInput {
 public:
-    explicit TGzipInput(const TByteSource& source) : source_(source), buffer_(new std::uint8_t[InputBufferSize]) {}
+    explicit TGzipInput(const TByteSource& source) : FSource(source), FBuffer(new std::uint8_t[InputBufferSize]) {}
 
     bool Fill() {
-        if (pos_ < fill_) return true;
-        if (ended_) return false;
-        fill_ = source_(buffer_.get(), InputBufferSize);
-        pos_ = 0;
-        if (fill_ == 0) ended_ = true;
-        return fill_ > 0;
+        if (FPos < FFill) return true;
+        if (FEnded) return false;
+        FFill = FSource(FBuffer.get(), InputBufferSize);
+        FPos = 0;
+        if (FFill == 0) FEnded = true;
+        return FFill > 0;
     }
     int Byte() {
         if (!Fill()) return -1;
-        ++consumed_;
-        return buffer_[pos_++];
+        ++FConsumed;
+        return FBuffer[FPos++];
     }
     // The unread part of the buffer, for the inflater, and how much of it was used.
-    const std::uint8_t* Data() const { return buffer_.get() + pos_; }
-    std::size_t Available() const { return fill_ - pos_; }
+    const std::uint8_t* Data() const { return FBuffer.get() + FPos; }
+    std::size_t Available() const { return FFill - FPos; }
     void Skip(std::size_t n) {
-        pos_ += n;
-        consumed_ += n;
+        FPos += n;
+        FConsumed += n;
     }
-    std::uint64_t Consumed() const { return consumed_; }
+    std::uint64_t Consumed() const { return FConsumed; }
     // Counts and drops the zero bytes that follow; stops at the first other byte.
     std::uint64_t DrainZeros() {
         std::uint64_t n = 0;
@@ -52,12 +52,12 @@ public:
     }
 
 private:
-    const TByteSource& source_;
-    std::unique_ptr<std::uint8_t[]> buffer_;
-    std::size_t fill_ = 0;
-    std::size_t pos_ = 0;
-    bool ended_ = false;
-    std::uint64_t consumed_ = 0;
+    const TByteSource& FSource;
+    std::unique_ptr<std::uint8_t[]> FBuffer;
+    std::size_t FFill = 0;
+    std::size_t FPos = 0;
+    bool FEnded = false;
+    std::uint64_t FConsumed = 0;
 };
 
 // Reads a header field by field from a byte puller (-1 at the end), keeping the CRC of its
@@ -65,18 +65,18 @@ private:
 template <class TNext>
 class THeaderReader {
 public:
-    explicit THeaderReader(TNext& next) : next_(next) {}
+    explicit THeaderReader(TNext& next) : FNext(next) {}
     bool Take(std::uint8_t& b) {
-        const int c = next_();
+        const int c = FNext();
         if (c < 0) return false;
         b = std::uint8_t(c);
-        crc_ = Crc32Step(crc_, b);
-        ++count_;
+        FCrc = Crc32Step(FCrc, b);
+        ++FCount;
         return true;
     }
     void Seed(std::uint8_t b) {
-        crc_ = Crc32Step(crc_, b);
-        ++count_;
+        FCrc = Crc32Step(FCrc, b);
+        ++FCount;
     }
     bool TakeLe(int bytes, std::uint32_t& value) {
         value = 0;
@@ -98,13 +98,13 @@ public:
         }
         return TCodecStatus::Truncated;
     }
-    std::uint32_t Crc() const { return crc_ ^ CRC_MASK; }
-    std::size_t Count() const { return count_; }
+    std::uint32_t Crc() const { return FCrc ^ CRC_MASK; }
+    std::size_t Count() const { return FCount; }
 
 private:
-    TNext& next_;
-    std::uint32_t crc_ = CRC_MASK;
-    std::size_t count_ = 0;
+    TNext& FNext;
+    std::uint32_t FCrc = CRC_MASK;
+    std::size_t FCount = 0;
 };
 
 // The header of the member at the input's position; Magic >= 0 when its two bytes are read already.

@@ -38,9 +38,9 @@ public:
     TLzwDecoder(TByteSource Source, TByteSink Sink, std::uint64_t MaxOutput, const TLzwRawFormat& Raw);
 
     TCodecStatus Decode();
-    std::uint64_t BytesWritten() const { return written_; }
-    int MaxBits() const { return maxBits_; }
-    bool BlockMode() const { return blockMode_; }
+    std::uint64_t BytesWritten() const { return FWritten; }
+    int MaxBits() const { return FMaxBits; }
+    bool BlockMode() const { return FBlockMode; }
 
 private:
     TCodecStatus DecodeCodes();
@@ -50,30 +50,30 @@ private:
     bool Put(const std::uint8_t* data, std::size_t n);
     void Flush();
 
-    TByteSource source_;
-    TByteSink sink_;
-    std::uint64_t maxOutput_;
+    TByteSource FSource;
+    TByteSink FSink;
+    std::uint64_t FMaxOutput;
 
-    std::vector<std::uint8_t> in_;
-    std::size_t inFill_ = 0;
-    std::size_t inPos_ = 0;
-    bool inputEnded_ = false;
-    std::uint64_t bitBuf_ = 0;
-    int bitCount_ = 0;
-    std::uint64_t bitsTaken_ = 0;   // code bits read since the stream's code data began
-    std::uint64_t groupStart_ = 0;  // bitsTaken_ when the current code width began
+    std::vector<std::uint8_t> FIn;
+    std::size_t FInFill = 0;
+    std::size_t FInPos = 0;
+    bool FInputEnded = false;
+    std::uint64_t FBitBuf = 0;
+    int FBitCount = 0;
+    std::uint64_t FBitsTaken = 0;   // code bits read since the stream's code data began
+    std::uint64_t FGroupStart = 0;  // FBitsTaken when the current code width began
 
-    int nBits_ = 9;
-    int maxBits_ = 0;
-    bool blockMode_ = false;
-    bool raw_ = false;
-    bool groupPadding_ = true;
-    bool endCode_ = false;  // 257 ends the data
+    int FNBits = 9;
+    int FMaxBits = 0;
+    bool FBlockMode = false;
+    bool FRaw = false;
+    bool FGroupPadding = true;
+    bool FEndCode = false;  // 257 ends the data
 
-    std::vector<std::uint16_t> prefix_;
-    std::vector<std::uint8_t> suffix_;
-    std::vector<std::uint8_t> stack_;
-    std::vector<std::uint8_t> out_;
-    std::size_t outFill_ = 0;
-    std::uint64_t written_ = 0;
+    std::vector<std::uint16_t> FPrefix;
+    std::vector<std::uint8_t> FSuffix;
+    std::vector<std::uint8_t> FStack;
+    std::vector<std::uint8_t> FOut;
+    std::size_t FOutFill = 0;
+    std::uint64_t FWritten = 0;
 };

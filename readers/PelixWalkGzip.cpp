@@ -36,7 +36,7 @@ public:
 private:
     const TPelixWalk& FWalk;
     std::int64_t FPos;
-    std::uint8_t FBlock[4096];
+    std::uint8_t FBlock[4096] = {};
     std::size_t FAt = 0, FFill = 0;
 };
 

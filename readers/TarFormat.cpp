@@ -216,46 +216,46 @@ struct TTarReader::TPaxValues {
 };
 
 TTarReader::TTarReader(TReadAt Read, std::int64_t ArchiveSize)
-    : read_(std::move(Read)), archiveSize_(std::clamp<std::int64_t>(ArchiveSize, 0, MaxValue)) {}
+    : FRead(std::move(Read)), FArchiveSize(std::clamp<std::int64_t>(ArchiveSize, 0, MaxValue)) {}
 
 TTarReadStatus TTarReader::Fail(TTarReadStatus status) {
-    finished_ = true;
-    lastStatus_ = status;
+    FFinished = true;
+    FLastStatus = status;
     return status;
 }
 
 TTarReadStatus TTarReader::ReadBlock(std::int64_t at, std::uint8_t* block) const {
-    if (at + TarBlockSize > archiveSize_) return TTarReadStatus::Truncated;
-    return read_(at, block, TarBlockSize) == TarBlockSize ? TTarReadStatus::Entry : TTarReadStatus::Truncated;
+    if (at + TarBlockSize > FArchiveSize) return TTarReadStatus::Truncated;
+    return FRead(at, block, TarBlockSize) == TarBlockSize ? TTarReadStatus::Entry : TTarReadStatus::Truncated;
 }
 
 TTarReadStatus TTarReader::ReadMeta(std::int64_t at, std::int64_t size, std::string& text) const {
     if (size > TarMaxMetaSize) return TTarReadStatus::Corrupt;
-    if (at + size > archiveSize_) return TTarReadStatus::Truncated;
+    if (at + size > FArchiveSize) return TTarReadStatus::Truncated;
     text.assign(std::size_t(size), '\0');
-    if (read_(at, text.data(), size) != size) return TTarReadStatus::Truncated;
+    if (FRead(at, text.data(), size) != size) return TTarReadStatus::Truncated;
     return TTarReadStatus::Entry;
 }
 
 TTarReadStatus TTarReader::Next(TTarEntry& Entry) {
-    if (finished_) return lastStatus_;
+    if (FFinished) return FLastStatus;
     std::string longName, longLink;
     bool haveLongName = false, haveLongLink = false, pending = false;
     std::vector<std::pair<std::string, std::string>> pax, paxList;
-    const std::int64_t first = offset_;
+    const std::int64_t first = FOffset;
 
-    // Each turn moves offset_ forward by at least one block, so the loop ends with the archive.
+    // Each turn moves FOffset forward by at least one block, so the loop ends with the archive.
     while (true) {
-        if (offset_ >= archiveSize_)
-            return Fail(pending || paddingCut_ ? TTarReadStatus::Truncated : TTarReadStatus::End);
+        if (FOffset >= FArchiveSize)
+            return Fail(pending || FPaddingCut ? TTarReadStatus::Truncated : TTarReadStatus::End);
         std::uint8_t h[TarBlockSize];
-        if (ReadBlock(offset_, h) != TTarReadStatus::Entry) return Fail(TTarReadStatus::Truncated);
+        if (ReadBlock(FOffset, h) != TTarReadStatus::Entry) return Fail(TTarReadStatus::Truncated);
         if (AllZero(h)) return Fail(pending ? TTarReadStatus::Corrupt : TTarReadStatus::End);
         if (!TarHeaderValid(h) && !SignedChecksumValid(h)) return Fail(TTarReadStatus::Corrupt);
         auto headerSize = TarNumericField(h + 124, 12);
         if (!headerSize) return Fail(TTarReadStatus::Corrupt);
         const char type = char(h[156]);
-        const std::int64_t data = offset_ + TarBlockSize;
+        const std::int64_t data = FOffset + TarBlockSize;
 
         if (type == 'L' || type == 'K' || type == 'x' || type == 'X' || type == 'g') {
             std::string text;
@@ -265,14 +265,14 @@ TTarReadStatus TTarReader::Next(TTarEntry& Entry) {
                 (type == 'L' ? longName : longLink) = std::move(text);
                 (type == 'L' ? haveLongName : haveLongLink) = true;
             } else if (type == 'g') {
-                if (!ParsePaxRecords(text, globals_)) return Fail(TTarReadStatus::Corrupt);
+                if (!ParsePaxRecords(text, FGlobals)) return Fail(TTarReadStatus::Corrupt);
             } else {
                 std::vector<std::pair<std::string, std::string>> list;
                 if (!ParsePaxRecordList(text, list) || !ParsePaxRecords(text, pax)) return Fail(TTarReadStatus::Corrupt);
                 paxList.insert(paxList.end(), list.begin(), list.end());
             }
             pending = true;
-            offset_ = data + RoundUpToBlock(*headerSize);
+            FOffset = data + RoundUpToBlock(*headerSize);
             continue;
         }
 
@@ -292,20 +292,20 @@ TTarReadStatus TTarReader::Next(TTarEntry& Entry) {
         e.Checksum = std::uint32_t(TarNumericField(h + 148, 8).value_or(0));
         if (haveLongName) e.Name = std::move(longName);
         if (haveLongLink) e.LinkName = std::move(longLink);
-        if (!TPaxValues::Apply(globals_, e) || !TPaxValues::Apply(pax, e)) return Fail(TTarReadStatus::Corrupt);
+        if (!TPaxValues::Apply(FGlobals, e) || !TPaxValues::Apply(pax, e)) return Fail(TTarReadStatus::Corrupt);
         TPaxValues::ApplySparseList(paxList, e);
         std::int64_t dataStart = data;
         if (type == 'S')
             if (auto s = ReadOldGnuSparse(h, e, dataStart); s != TTarReadStatus::Entry) return Fail(s);
         if (e.Size > MaxValue) return Fail(TTarReadStatus::Corrupt);
-        if (dataStart + e.Size > archiveSize_) return Fail(TTarReadStatus::Truncated);
+        if (dataStart + e.Size > FArchiveSize) return Fail(TTarReadStatus::Truncated);
 
         e.HeaderOffset = first;
         e.DataOffset = dataStart;
-        e.NextOffset = std::min(dataStart + RoundUpToBlock(e.Size), archiveSize_);
+        e.NextOffset = std::min(dataStart + RoundUpToBlock(e.Size), FArchiveSize);
         // The entry's data is whole, but an archive cut inside its padding was cut short.
-        paddingCut_ = e.NextOffset < dataStart + RoundUpToBlock(e.Size);
-        offset_ = e.NextOffset;
+        FPaddingCut = e.NextOffset < dataStart + RoundUpToBlock(e.Size);
+        FOffset = e.NextOffset;
         if (e.Sparse) {
             if (e.SparseData.MapInData) ReadSparseMapInData(e);
             e.SparseData.Valid = !e.SparseData.Broken && SparseMapValid(e.SparseData, e.Size);

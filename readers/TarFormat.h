@@ -78,7 +78,7 @@ public:
     TTarReader(TReadAt Read, std::int64_t ArchiveSize);
 
     TTarReadStatus Next(TTarEntry& Entry);
-    std::int64_t Offset() const { return offset_; }
+    std::int64_t Offset() const { return FOffset; }
 
 private:
     struct TPaxValues;
@@ -88,13 +88,13 @@ private:
     TTarReadStatus ReadOldGnuSparse(const std::uint8_t* header, TTarEntry& entry, std::int64_t& data);
     void ReadSparseMapInData(TTarEntry& entry) const;
 
-    TReadAt read_;
-    std::int64_t archiveSize_;
-    std::int64_t offset_ = 0;
-    bool finished_ = false;
-    bool paddingCut_ = false;  // the last entry's padding ran past the end
-    TTarReadStatus lastStatus_ = TTarReadStatus::End;
-    std::vector<std::pair<std::string, std::string>> globals_;  // pax "g" records in force
+    TReadAt FRead;
+    std::int64_t FArchiveSize;
+    std::int64_t FOffset = 0;
+    bool FFinished = false;
+    bool FPaddingCut = false;  // the last entry's padding ran past the end
+    TTarReadStatus FLastStatus = TTarReadStatus::End;
+    std::vector<std::pair<std::string, std::string>> FGlobals;  // pax "g" records in force
 };
 
 // Adds the pax records ("<len> <key>=<value>\n") to Values, a later record replacing an earlier

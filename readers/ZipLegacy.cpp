@@ -6,59 +6,59 @@
 #include "core/Err_Msgs.h"
 
 TZipLegacyDecoder::TZipLegacyDecoder(TByteSource source, TByteSink sink, const TZipLegacyMember& member)
-    : member_(member),
-      source_(std::move(source)),
-      sink_(std::move(sink)),
-      in_(new std::uint8_t[ZipLegacyBufferSize]),
-      compressedLeft_(member.CompressedSize),
-      out_(new std::uint8_t[ZipLegacyBufferSize]) {}
+    : FMember(member),
+      FSource(std::move(source)),
+      FSink(std::move(sink)),
+      FIn(new std::uint8_t[ZipLegacyBufferSize]),
+      FCompressedLeft(member.CompressedSize),
+      FOut(new std::uint8_t[ZipLegacyBufferSize]) {}
 
 TCodecStatus TZipLegacyDecoder::Decode() {
     const TCodecStatus status =
-        member_.CompressedSize > 0 && member_.UncompressedSize > 0 ? Run() : TCodecStatus::Ok;
+        FMember.CompressedSize > 0 && FMember.UncompressedSize > 0 ? Run() : TCodecStatus::Ok;
     if (status == TCodecStatus::DataError) return status;
     Flush();
-    if (status == TCodecStatus::Ok && written_ != member_.UncompressedSize) return TCodecStatus::Truncated;
+    if (status == TCodecStatus::Ok && FWritten != FMember.UncompressedSize) return TCodecStatus::Truncated;
     return status;
 }
 
 int TZipLegacyDecoder::ReadByte() {
-    if (inPos_ == inFill_) {
-        if (inputEnded_ || compressedLeft_ == 0) return -1;
-        const std::size_t want = std::size_t(std::min<std::uint64_t>(ZipLegacyBufferSize, compressedLeft_));
+    if (FInPos == FInFill) {
+        if (FInputEnded || FCompressedLeft == 0) return -1;
+        const std::size_t want = std::size_t(std::min<std::uint64_t>(ZipLegacyBufferSize, FCompressedLeft));
         // A source that answers more than asked is held to the request.
-        const std::size_t got = std::min(source_(in_.get(), want), want);
+        const std::size_t got = std::min(FSource(FIn.get(), want), want);
         if (got == 0) {
-            inputEnded_ = true;  // a truncated member: never ask again
+            FInputEnded = true;  // a truncated member: never ask again
             return -1;
         }
-        compressedLeft_ -= got;
-        inFill_ = got;
-        inPos_ = 0;
+        FCompressedLeft -= got;
+        FInFill = got;
+        FInPos = 0;
     }
-    return in_[inPos_++];
+    return FIn[FInPos++];
 }
 
 int TZipLegacyDecoder::BitsAvailable(int n) {
-    while (bitCount_ < n) {
+    while (FBitCount < n) {
         const int b = ReadByte();
         if (b < 0) break;
-        bitBuf_ |= std::uint64_t(b) << bitCount_;
-        bitCount_ += 8;
+        FBitBuf |= std::uint64_t(b) << FBitCount;
+        FBitCount += 8;
     }
-    if (bitCount_ < n) inputShort_ = true;
-    return std::min(bitCount_, n);
+    if (FBitCount < n) FInputShort = true;
+    return std::min(FBitCount, n);
 }
 
 std::uint32_t TZipLegacyDecoder::PeekBits(int n) {
     BitsAvailable(n);
-    return std::uint32_t(bitBuf_ & ((std::uint64_t(1) << n) - 1));
+    return std::uint32_t(FBitBuf & ((std::uint64_t(1) << n) - 1));
 }
 
 void TZipLegacyDecoder::DropBits(int n) {
-    n = std::min(n, bitCount_);
-    bitBuf_ >>= n;
-    bitCount_ -= n;
+    n = std::min(n, FBitCount);
+    FBitBuf >>= n;
+    FBitCount -= n;
 }
 
 std::int64_t TZipLegacyDecoder::ReadBits(int n) {
@@ -69,16 +69,16 @@ std::int64_t TZipLegacyDecoder::ReadBits(int n) {
 }
 
 void TZipLegacyDecoder::PutByte(std::uint8_t b) {
-    out_[outFill_++] = b;
-    if (outFill_ == ZipLegacyBufferSize) Flush();
+    FOut[FOutFill++] = b;
+    if (FOutFill == ZipLegacyBufferSize) Flush();
 }
 
 void TZipLegacyDecoder::Flush() {
-    if (outFill_ == 0) return;
-    const std::size_t n = outFill_;
-    outFill_ = 0;
-    written_ += n;
-    sink_(out_.get(), n);
+    if (FOutFill == 0) return;
+    const std::size_t n = FOutFill;
+    FOutFill = 0;
+    FWritten += n;
+    FSink(FOut.get(), n);
 }
 
 std::unique_ptr<TZipLegacyDecoder> MakeZipLegacyDecoder(int method, TByteSource source, TByteSink sink,

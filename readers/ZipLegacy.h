@@ -41,7 +41,7 @@ public:
     TZipLegacyDecoder& operator=(const TZipLegacyDecoder&) = delete;
 
     TCodecStatus Decode();
-    std::uint64_t BytesWritten() const { return written_ + outFill_; }
+    std::uint64_t BytesWritten() const { return FWritten + FOutFill; }
 
 protected:
     // Decodes until the declared size is reached (Done()) or the input ends; answers Ok then.
@@ -55,30 +55,30 @@ protected:
     int BitsAvailable(int n);  // how many of the next n bits exist (fills the bit buffer)
     void DropBits(int n);
     // True once a read wanted bits beyond the end of the input.
-    bool InputShort() const { return inputShort_; }
+    bool InputShort() const { return FInputShort; }
 
     void PutByte(std::uint8_t b);
-    bool Done() const { return BytesWritten() >= member_.UncompressedSize; }
+    bool Done() const { return BytesWritten() >= FMember.UncompressedSize; }
     void Flush();
 
-    const TZipLegacyMember member_;
+    const TZipLegacyMember FMember;
 
 private:
     int ReadByte();  // -1 at the end of input
 
-    TByteSource source_;
-    TByteSink sink_;
-    std::unique_ptr<std::uint8_t[]> in_;
-    std::size_t inFill_ = 0;
-    std::size_t inPos_ = 0;
-    std::uint64_t compressedLeft_;
-    bool inputEnded_ = false;
-    bool inputShort_ = false;
-    std::uint64_t bitBuf_ = 0;
-    int bitCount_ = 0;
-    std::unique_ptr<std::uint8_t[]> out_;
-    std::size_t outFill_ = 0;
-    std::uint64_t written_ = 0;
+    TByteSource FSource;
+    TByteSink FSink;
+    std::unique_ptr<std::uint8_t[]> FIn;
+    std::size_t FInFill = 0;
+    std::size_t FInPos = 0;
+    std::uint64_t FCompressedLeft;
+    bool FInputEnded = false;
+    bool FInputShort = false;
+    std::uint64_t FBitBuf = 0;
+    int FBitCount = 0;
+    std::unique_ptr<std::uint8_t[]> FOut;
+    std::size_t FOutFill = 0;
+    std::uint64_t FWritten = 0;
 };
 
 // Method 1: LZW with code widths 9 to 13 and partial clearing.
@@ -104,11 +104,11 @@ private:
         std::uint8_t Char = 0;
         bool Free = true;
     };
-    std::vector<TCode> codes_;
-    std::vector<std::uint16_t> freeList_;
-    int nextFree_ = FirstFree;
-    std::vector<std::uint8_t> stack_;
-    std::uint8_t firstChar_ = 0;  // first byte of the string just output
+    std::vector<TCode> FCodes;
+    std::vector<std::uint16_t> FFreeList;
+    int FNextFree = FirstFree;
+    std::vector<std::uint8_t> FStack;
+    std::uint8_t FFirstChar = 0;  // first byte of the string just output
 };
 
 // Methods 2 to 5: follower sets and the 0x90 escape over a 4096-byte window.
@@ -133,14 +133,14 @@ private:
         int Count = 0;
         std::array<std::uint8_t, 32> Bytes{};
     };
-    int factor_;
-    std::vector<TFollowerSet> sets_;
-    std::vector<std::uint8_t> window_;
-    std::size_t windowPos_ = 0;
-    int state_ = 0;
-    int length_ = 0;
-    int v_ = 0;
-    std::uint8_t lastByte_ = 0;
+    int FFactor;
+    std::vector<TFollowerSet> FSets;
+    std::vector<std::uint8_t> FWindow;
+    std::size_t FWindowPos = 0;
+    int FState = 0;
+    int FLength = 0;
+    int FV = 0;
+    std::uint8_t FLastByte = 0;
 };
 
 // Method 6: Shannon-Fano trees over a 4 KB or 8 KB dictionary.
@@ -167,9 +167,9 @@ private:
             std::uint8_t Kind = 0;    // 0 invalid, 1 symbol, 2 second-level table
         };
         bool Place(std::uint32_t reversed, int length, int symbol);
-        int lookupBits_ = 0;
-        int subBits_ = 0;
-        std::vector<TEntry> table_;
+        int FLookupBits = 0;
+        int FSubBits = 0;
+        std::vector<TEntry> FTable;
     };
 
     bool ReadTree(TTree& tree, int size, int lookupBits);
@@ -177,12 +177,12 @@ private:
     void Emit(std::uint8_t b);
 
     static constexpr std::size_t WindowSize = 32768;
-    bool eightKDictionary_;
-    bool literalTree_;
-    int distanceLookupBits_;
-    TTree literals_, lengths_, distances_;
-    std::vector<std::uint8_t> window_;
-    std::size_t windowPos_ = 0;
+    bool FEightKDictionary;
+    bool FLiteralTree;
+    int FDistanceLookupBits;
+    TTree FLiterals, FLengths, FDistances;
+    std::vector<std::uint8_t> FWindow;
+    std::size_t FWindowPos = 0;
 };
 
 // The decoder of ZIP method 1 to 6; nullptr for any other method.

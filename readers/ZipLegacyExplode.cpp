@@ -20,9 +20,9 @@ std::uint32_t ReverseBits(std::uint32_t code, int length) {
 
 TExplode::TExplode(TByteSource source, TByteSink sink, const TZipLegacyMember& member)
     : TZipLegacyDecoder(std::move(source), std::move(sink), member),
-      eightKDictionary_((member.Flags & 0x02) != 0),
-      literalTree_((member.Flags & 0x04) != 0),
-      distanceLookupBits_(member.CompressedSize > LargeMemberSize ? 8 : 7) {}
+      FEightKDictionary((member.Flags & 0x02) != 0),
+      FLiteralTree((member.Flags & 0x04) != 0),
+      FDistanceLookupBits(member.CompressedSize > LargeMemberSize ? 8 : 7) {}
 
 // Codes are assigned from the longest, highest symbol upwards (the Shannon-Fano order) and are
 // stored first bit first, so the table is indexed by the bit-reversed code.
@@ -31,9 +31,9 @@ bool TExplode::TTree::Build(const std::vector<std::uint8_t>& lengths, int lookup
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return lengths[a] < lengths[b]; });
     const int maxLength = lengths.empty() ? 0 : *std::max_element(lengths.begin(), lengths.end());
-    lookupBits_ = lookupBits;
-    subBits_ = std::max(0, maxLength - lookupBits);
-    table_.assign(std::size_t(1) << lookupBits, TEntry{});
+    FLookupBits = lookupBits;
+    FSubBits = std::max(0, maxLength - lookupBits);
+    FTable.assign(std::size_t(1) << lookupBits, TEntry{});
 
     std::uint32_t code = 0;
     std::uint32_t increment = 0;
@@ -52,24 +52,24 @@ bool TExplode::TTree::Build(const std::vector<std::uint8_t>& lengths, int lookup
 }
 
 bool TExplode::TTree::Place(std::uint32_t reversed, int length, int symbol) {
-    const std::uint32_t lookupMask = (1u << lookupBits_) - 1;
+    const std::uint32_t lookupMask = (1u << FLookupBits) - 1;
     std::uint32_t first = 0;
-    int width = lookupBits_;
+    int width = FLookupBits;
     int indexBits = length;
-    if (length > lookupBits_) {
-        TEntry& link = table_[reversed & lookupMask];
+    if (length > FLookupBits) {
+        TEntry& link = FTable[reversed & lookupMask];
         if (link.Kind == 1) return false;
         if (link.Kind == 0) {
-            link = TEntry{std::uint32_t(table_.size()), std::uint8_t(subBits_), 2};
-            table_.resize(table_.size() + (std::size_t(1) << subBits_));
+            link = TEntry{std::uint32_t(FTable.size()), std::uint8_t(FSubBits), 2};
+            FTable.resize(FTable.size() + (std::size_t(1) << FSubBits));
         }
-        first = table_[reversed & lookupMask].Value;
-        width = subBits_;
-        reversed >>= lookupBits_;
-        indexBits = length - lookupBits_;
+        first = FTable[reversed & lookupMask].Value;
+        width = FSubBits;
+        reversed >>= FLookupBits;
+        indexBits = length - FLookupBits;
     }
     for (std::uint32_t k = 0; k < (1u << (width - indexBits)); ++k) {
-        TEntry& e = table_[first + (reversed | (k << indexBits))];
+        TEntry& e = FTable[first + (reversed | (k << indexBits))];
         if (e.Kind != 0) return false;  // two codes share a prefix
         e = TEntry{std::uint32_t(symbol), std::uint8_t(length), 1};
     }
@@ -77,8 +77,8 @@ bool TExplode::TTree::Place(std::uint32_t reversed, int length, int symbol) {
 }
 
 int TExplode::TTree::Decode(TExplode& d) const {
-    const TEntry* e = &table_[d.PeekBits(lookupBits_)];
-    if (e->Kind == 2) e = &table_[e->Value + (d.PeekBits(lookupBits_ + e->Bits) >> lookupBits_)];
+    const TEntry* e = &FTable[d.PeekBits(FLookupBits)];
+    if (e->Kind == 2) e = &FTable[e->Value + (d.PeekBits(FLookupBits + e->Bits) >> FLookupBits)];
     if (e->Kind != 1 || d.BitsAvailable(e->Bits) < e->Bits) return -1;
     d.DropBits(e->Bits);
     return int(e->Value);
@@ -99,25 +99,25 @@ bool TExplode::ReadTree(TTree& tree, int size, int lookupBits) {
 }
 
 TCodecStatus TExplode::Run() {
-    window_.assign(WindowSize, 0);  // matches reaching before the member's start read zeros
-    windowPos_ = 0;
-    if ((literalTree_ && !ReadTree(literals_, 256, LiteralLookupBits)) ||
-        !ReadTree(lengths_, 64, LengthLookupBits) || !ReadTree(distances_, 64, distanceLookupBits_))
+    FWindow.assign(WindowSize, 0);  // matches reaching before the member's start read zeros
+    FWindowPos = 0;
+    if ((FLiteralTree && !ReadTree(FLiterals, 256, LiteralLookupBits)) ||
+        !ReadTree(FLengths, 64, LengthLookupBits) || !ReadTree(FDistances, 64, FDistanceLookupBits))
         return InputShort() ? TCodecStatus::Truncated : TCodecStatus::DataError;
-    const int lowBits = eightKDictionary_ ? 7 : 6;
-    const std::uint32_t minLength = literalTree_ ? 3 : 2;
+    const int lowBits = FEightKDictionary ? 7 : 6;
+    const std::uint32_t minLength = FLiteralTree ? 3 : 2;
     while (!Done()) {
         const std::int64_t isLiteral = ReadBits(1);
         if (isLiteral < 0) break;
         if (isLiteral == 1) {
-            const std::int64_t literal = literalTree_ ? literals_.Decode(*this) : ReadBits(8);
+            const std::int64_t literal = FLiteralTree ? FLiterals.Decode(*this) : ReadBits(8);
             if (literal < 0) break;
             Emit(std::uint8_t(literal));
             continue;
         }
         const std::int64_t low = ReadBits(lowBits);
-        const int high = distances_.Decode(*this);
-        const int lengthCode = high < 0 ? -1 : lengths_.Decode(*this);
+        const int high = FDistances.Decode(*this);
+        const int lengthCode = high < 0 ? -1 : FLengths.Decode(*this);
         if (low < 0 || lengthCode < 0) break;
         std::int64_t length = lengthCode;
         if (lengthCode == LongLengthCode) {
@@ -136,12 +136,12 @@ TCodecStatus TExplode::Run() {
 
 void TExplode::CopyMatch(std::uint32_t distance, std::uint32_t length) {
     for (std::uint32_t i = 0; i < length && !Done(); ++i)
-        Emit(window_[(windowPos_ + WindowSize - distance) % WindowSize]);
+        Emit(FWindow[(FWindowPos + WindowSize - distance) % WindowSize]);
 }
 
 void TExplode::Emit(std::uint8_t b) {
     if (Done()) return;
-    window_[windowPos_] = b;
-    windowPos_ = (windowPos_ + 1) % WindowSize;
+    FWindow[FWindowPos] = b;
+    FWindowPos = (FWindowPos + 1) % WindowSize;
     PutByte(b);
 }

@@ -15,16 +15,16 @@ int IndexBits(int n) {
 }  // namespace
 
 TUnreduce::TUnreduce(TByteSource source, TByteSink sink, const TZipLegacyMember& member, int factor)
-    : TZipLegacyDecoder(std::move(source), std::move(sink), member), factor_(factor < 1 ? 1 : factor > 4 ? 4 : factor) {}
+    : TZipLegacyDecoder(std::move(source), std::move(sink), member), FFactor(factor < 1 ? 1 : factor > 4 ? 4 : factor) {}
 
 TCodecStatus TUnreduce::Run() {
-    sets_.assign(256, TFollowerSet{});
-    window_.assign(WindowSize, 0);  // matches reaching before the member's start read zeros
-    windowPos_ = 0;
-    state_ = 0;
-    length_ = 0;
-    v_ = 0;
-    lastByte_ = 0;
+    FSets.assign(256, TFollowerSet{});
+    FWindow.assign(WindowSize, 0);  // matches reaching before the member's start read zeros
+    FWindowPos = 0;
+    FState = 0;
+    FLength = 0;
+    FV = 0;
+    FLastByte = 0;
     if (const TCodecStatus status = ReadFollowerSets(); status != TCodecStatus::Ok) return status;
     while (!Done()) {
         const int b = ReadNextByte();
@@ -37,7 +37,7 @@ TCodecStatus TUnreduce::Run() {
 
 TCodecStatus TUnreduce::ReadFollowerSets() {
     for (int value = 255; value >= 0; --value) {
-        TFollowerSet& set = sets_[value];
+        TFollowerSet& set = FSets[value];
         const std::int64_t count = ReadBits(6);
         if (count < 0) return TCodecStatus::Truncated;
         if (count > MaxFollowers) return TCodecStatus::DataError;
@@ -53,7 +53,7 @@ TCodecStatus TUnreduce::ReadFollowerSets() {
 
 int TUnreduce::ReadNextByte() {
     // The last byte read (before expansion) selects the follower set; it starts at 0.
-    const TFollowerSet& set = sets_[lastByte_];
+    const TFollowerSet& set = FSets[FLastByte];
     std::int64_t b;
     if (set.Count == 0) {
         b = ReadBits(8);
@@ -70,36 +70,36 @@ int TUnreduce::ReadNextByte() {
         }
     }
     if (b < 0) return -1;
-    lastByte_ = std::uint8_t(b);
+    FLastByte = std::uint8_t(b);
     return int(b);
 }
 
 void TUnreduce::Expand(std::uint8_t b) {
-    const int mask = 0xFF >> factor_;  // 0x7F, 0x3F, 0x1F, 0x0F
-    switch (state_) {
+    const int mask = 0xFF >> FFactor;  // 0x7F, 0x3F, 0x1F, 0x0F
+    switch (FState) {
     case 0:
-        if (b == Escape) state_ = 1;
+        if (b == Escape) FState = 1;
         else Emit(b);
         break;
     case 1:
         if (b == 0) {
             Emit(Escape);
-            state_ = 0;
+            FState = 0;
         } else {
-            v_ = b;
-            length_ = b & mask;
-            state_ = length_ == mask ? 2 : 3;
+            FV = b;
+            FLength = b & mask;
+            FState = FLength == mask ? 2 : 3;
         }
         break;
     case 2:
-        length_ += b;
-        state_ = 3;
+        FLength += b;
+        FState = 3;
         break;
     default: {
-        const std::size_t distance = std::size_t((v_ >> (8 - factor_)) * 256 + b + 1);
-        for (int i = 0; i < length_ + 3 && !Done(); ++i)
-            Emit(window_[(windowPos_ + WindowSize - distance) % WindowSize]);
-        state_ = 0;
+        const std::size_t distance = std::size_t((FV >> (8 - FFactor)) * 256 + b + 1);
+        for (int i = 0; i < FLength + 3 && !Done(); ++i)
+            Emit(FWindow[(FWindowPos + WindowSize - distance) % WindowSize]);
+        FState = 0;
         break;
     }
     }
@@ -107,7 +107,7 @@ void TUnreduce::Expand(std::uint8_t b) {
 
 void TUnreduce::Emit(std::uint8_t b) {
     if (Done()) return;
-    window_[windowPos_] = b;
-    windowPos_ = (windowPos_ + 1) % WindowSize;
+    FWindow[FWindowPos] = b;
+    FWindowPos = (FWindowPos + 1) % WindowSize;
     PutByte(b);
 }

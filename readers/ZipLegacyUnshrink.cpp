@@ -6,12 +6,12 @@ constexpr int MaxWidth = 13;  // 8192 codes; a wider code could only name entrie
 }  // namespace
 
 void TUnshrink::ResetTables() {
-    codes_.assign(MaxCode + 1, TCode{});
-    freeList_.assign(MaxCode + 1, 0);
-    for (int c = FirstFree; c <= MaxCode; ++c) freeList_[c] = std::uint16_t(c);
-    nextFree_ = FirstFree;
-    stack_.clear();
-    stack_.reserve(MaxCode + 1);
+    FCodes.assign(MaxCode + 1, TCode{});
+    FFreeList.assign(MaxCode + 1, 0);
+    for (int c = FirstFree; c <= MaxCode; ++c) FFreeList[c] = std::uint16_t(c);
+    FNextFree = FirstFree;
+    FStack.clear();
+    FStack.reserve(MaxCode + 1);
 }
 
 TCodecStatus TUnshrink::Run() {
@@ -19,8 +19,8 @@ TCodecStatus TUnshrink::Run() {
     int width = MinWidth;
     const std::int64_t first = ReadBits(width);
     if (first < 0 || first > 255) return TCodecStatus::DataError;
-    firstChar_ = std::uint8_t(first);
-    PutByte(firstChar_);
+    FFirstChar = std::uint8_t(first);
+    PutByte(FFirstChar);
     int previous = int(first);
 
     while (!Done()) {
@@ -41,18 +41,18 @@ TCodecStatus TUnshrink::Run() {
         if (code > MaxCode) return TCodecStatus::DataError;
         if (const TCodecStatus status = OutputString(int(code), previous); status != TCodecStatus::Ok)
             return status;
-        AddEntry(previous, firstChar_);
+        AddEntry(previous, FFirstChar);
         previous = int(code);
     }
     return TCodecStatus::Ok;
 }
 
-// Pushes the string of code (back to front), then writes it; firstChar_ becomes its first byte.
+// Pushes the string of code (back to front), then writes it; FFirstChar becomes its first byte.
 TCodecStatus TUnshrink::OutputString(int code, int previous) {
-    stack_.clear();
+    FStack.clear();
     auto push = [this](std::uint8_t ch) {
-        if (stack_.size() >= std::size_t(MaxCode + 1)) return false;
-        stack_.push_back(ch);
+        if (FStack.size() >= std::size_t(MaxCode + 1)) return false;
+        FStack.push_back(ch);
         return true;
     };
     // The output so far is written before the overflow is reported.
@@ -60,31 +60,31 @@ TCodecStatus TUnshrink::OutputString(int code, int previous) {
         Flush();
         return TCodecStatus::StackOverflow;
     };
-    if (code > ControlCode && codes_[code].Free) {
+    if (code > ControlCode && FCodes[code].Free) {
         // Not yet defined: the previous string plus its own first byte.
-        push(firstChar_);
+        push(FFirstChar);
         code = previous;
     }
     while (code > ControlCode) {
         // A freed entry keeps its string until it is handed out again; one never assigned has none.
-        if (codes_[code].Parent < 0) return TCodecStatus::DataError;
-        if (!push(codes_[code].Char)) return overflow();
-        code = codes_[code].Parent;
+        if (FCodes[code].Parent < 0) return TCodecStatus::DataError;
+        if (!push(FCodes[code].Char)) return overflow();
+        code = FCodes[code].Parent;
     }
     if (code == ControlCode) return TCodecStatus::DataError;
-    firstChar_ = std::uint8_t(code);
-    if (!push(firstChar_)) return overflow();
-    while (!stack_.empty() && !Done()) {
-        PutByte(stack_.back());
-        stack_.pop_back();
+    FFirstChar = std::uint8_t(code);
+    if (!push(FFirstChar)) return overflow();
+    while (!FStack.empty() && !Done()) {
+        PutByte(FStack.back());
+        FStack.pop_back();
     }
     return TCodecStatus::Ok;
 }
 
 void TUnshrink::AddEntry(int parent, std::uint8_t ch) {
-    if (nextFree_ > MaxCode) return;
-    const int code = freeList_[nextFree_++];
-    codes_[code] = TCode{parent, ch, false};
+    if (FNextFree > MaxCode) return;
+    const int code = FFreeList[FNextFree++];
+    FCodes[code] = TCode{parent, ch, false};
 }
 
 // Frees every assignable code that no code in use names as its parent; freed codes are handed out
@@ -92,11 +92,11 @@ void TUnshrink::AddEntry(int parent, std::uint8_t ch) {
 void TUnshrink::PartialClear() {
     std::vector<bool> hasChild(MaxCode + 1, false);
     for (int c = FirstFree; c <= MaxCode; ++c)
-        if (!codes_[c].Free) hasChild[codes_[c].Parent] = true;
-    nextFree_ = MaxCode + 1;
+        if (!FCodes[c].Free) hasChild[FCodes[c].Parent] = true;
+    FNextFree = MaxCode + 1;
     for (int c = MaxCode; c >= FirstFree; --c) {
         if (hasChild[c]) continue;
-        codes_[c].Free = true;
-        freeList_[--nextFree_] = std::uint16_t(c);
+        FCodes[c].Free = true;
+        FFreeList[--FNextFree] = std::uint16_t(c);
     }
 }

@@ -15,19 +15,19 @@ constexpr std::size_t kBlock = 32768;
 // The input of a chain of members: what the inflater left unread comes first.
 class TChainInput {
 public:
-    TChainInput(const TByteSource& read, std::uint8_t* buf) : read_(read), buf_(buf) {}
+    TChainInput(const TByteSource& read, std::uint8_t* buf) : FRead(read), FBuf(buf) {}
 
     bool Fill()
     {
-        if (pos_ < len_)
+        if (FPos < FLen)
             return true;
-        pos_ = 0;
-        len_ = read_(buf_, kBlock);
-        return len_ > 0;
+        FPos = 0;
+        FLen = FRead(FBuf, kBlock);
+        return FLen > 0;
     }
-    const std::uint8_t* Next() const { return buf_ + pos_; }
-    std::size_t Avail() const { return len_ - pos_; }
-    void Consume(std::size_t n) { pos_ += n; }
+    const std::uint8_t* Next() const { return FBuf + FPos; }
+    std::size_t Avail() const { return FLen - FPos; }
+    void Consume(std::size_t n) { FPos += n; }
 
     // Exactly n bytes (fewer only at the end of input) into out.
     std::size_t Take(std::uint8_t* out, std::size_t n)
@@ -44,10 +44,10 @@ public:
     }
 
 private:
-    const TByteSource& read_;
-    std::uint8_t* buf_;  // members are small and many: not cleared
-    std::size_t pos_ = 0;
-    std::size_t len_ = 0;
+    const TByteSource& FRead;
+    std::uint8_t* FBuf;  // members are small and many: not cleared
+    std::size_t FPos = 0;
+    std::size_t FLen = 0;
 };
 
 // Walks past the next gzip member header; false when the input ends or what follows is no
@@ -62,8 +62,8 @@ bool SkipGzipHeader(TChainInput& in)
 }  // namespace
 
 TInflateWorkspace::TInflateWorkspace()
-    : in_(std::make_unique_for_overwrite<std::uint8_t[]>(kBlock)),
-      out_(std::make_unique_for_overwrite<std::uint8_t[]>(kBlock))
+    : FIn(std::make_unique_for_overwrite<std::uint8_t[]>(kBlock)),
+      FOut(std::make_unique_for_overwrite<std::uint8_t[]>(kBlock))
 {
 }
 
@@ -71,11 +71,11 @@ TInflateWorkspace::~TInflateWorkspace() = default;
 
 Inflater& TInflateWorkspace::Decoder(bool Deflate64)
 {
-    if (decoder_ && decoder_->Deflate64() == Deflate64)
-        decoder_->Reset();
+    if (FDecoder && FDecoder->Deflate64() == Deflate64)
+        FDecoder->Reset();
     else
-        decoder_ = std::make_unique<Inflater>(Deflate64 ? 16 : 15, Deflate64, false);
-    return *decoder_;
+        FDecoder = std::make_unique<Inflater>(Deflate64 ? 16 : 15, Deflate64, false);
+    return *FDecoder;
 }
 
 TCodecStatus InflateData(const TInflateIo& Io, bool Deflate64, bool GzipChain)

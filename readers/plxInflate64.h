@@ -22,13 +22,13 @@ public:
 
     // A decoder of the kind asked for, reset to the start of a stream.
     Inflater& Decoder(bool Deflate64);
-    std::uint8_t* Input() { return in_.get(); }
-    std::uint8_t* Output() { return out_.get(); }
+    std::uint8_t* Input() { return FIn.get(); }
+    std::uint8_t* Output() { return FOut.get(); }
 
 private:
-    std::unique_ptr<std::uint8_t[]> in_;
-    std::unique_ptr<std::uint8_t[]> out_;
-    std::unique_ptr<Inflater> decoder_;
+    std::unique_ptr<std::uint8_t[]> FIn;
+    std::unique_ptr<std::uint8_t[]> FOut;
+    std::unique_ptr<Inflater> FDecoder;
 };
 
 struct TInflateIo {

@@ -19,7 +19,8 @@ TControl::~TControl()
                                       static_cast<TWinControl*>(this)->ContainsControl(form->ActiveControl()))))
         form->SetActiveControl(nullptr);
     WidgetSet().ControlDestroyed(*this);
-    SetParent(nullptr);
+    // Only the unlinking is left to do: the derived parts that override it are gone.
+    TControl::SetParent(nullptr);
 }
 
 void TControl::SetParent(TWinControl* parent)

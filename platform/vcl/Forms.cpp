@@ -24,7 +24,7 @@ TForm::TForm(TComponent* owner) : TWinControl(owner)
 {
     TControl::SetVisible(false);
     ComponentState |= csLoading;  // components built in the constructor load with the form
-    SetBounds(0, 0, 320, 240);
+    TForm::SetBounds(0, 0, 320, 240);
 }
 
 TForm::~TForm()

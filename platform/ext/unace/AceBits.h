@@ -81,7 +81,7 @@ private:
     }
 
     const TByteSource& FIn;
-    std::uint8_t FBlock[65536];
+    std::uint8_t FBlock[65536] = {};
     std::size_t FPos = 0, FHave = 0;
     std::uint64_t FBuf = 0;
     int FCount = 0;
