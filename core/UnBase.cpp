@@ -13,7 +13,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -251,42 +250,10 @@ int TDecompressClass::Execute()
 
 // --- per-entry services ---
 
-namespace {
-
-// Whether the host can never make Relative below a folder: a path or a single name too long.
-bool TooLongForHost(std::string_view Relative)
-{
-    if (Relative.size() >= PATH_MAX)
-        return true;
-    std::size_t start = 0;
-    while (start <= Relative.size()) {
-        const std::size_t end = std::min(Relative.find('\\', start), Relative.size());
-        std::size_t length = end - start;
-        // The last name loses its trailing dots and blanks on the way to the host.
-        while (end == Relative.size() && length > 0 &&
-               (Relative[start + length - 1] == '.' || Relative[start + length - 1] == ' '))
-            --length;
-        if (length > NAME_MAX)
-            return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-}  // namespace
-
 bool TDecompressClass::SetEntryName(const std::string& Stored)
 {
-    StoredName = Stored;
-    bool ok = TZipCommon::SetEntryName(Stored);
-    // Refused before any lookup: a lookup costs the square of the depth, a TAR name has no
-    // length limit, and a name too long for the host would fail only after its whole data.
-    const std::size_t base = EffectiveExtractDir().size();
-    if (ok && FileName.size() > base && TooLongForHost(std::string_view(FileName).substr(base))) {
-        FileName.clear();
-        DoError(Stored, "", E_INVALIDFILENAME, VolumeName);
-        ok = false;
-    }
+    StoredName = NameAsRead(Stored, NameRules);
+    const bool ok = MapEntryName(Stored, NameRules);
     FNameRefused = !ok;  // reported
     return ok;
 }
@@ -298,10 +265,12 @@ bool TDecompressClass::NameEntry(const std::string& Stored)
     ++EntryNumber;
     if (IsFileOutput() || OperationCode == opAppend)
         return SetEntryName(Stored);
-    StoredName = Stored;
-    FileName = Stored;
-    FNameRefused = false;
-    return true;
+    StoredName = FileName = NameAsRead(Stored, NameRules);
+    // A name of nothing but the root the format drops names nothing.
+    FNameRefused = StoredName.empty() && !Stored.empty();
+    if (FNameRefused)
+        DoError(Stored, "", E_INVALIDFILENAME, VolumeName);
+    return !FNameRefused;
 }
 
 namespace {
@@ -439,17 +408,12 @@ bool TDecompressClass::CheckFreeTarget(const std::string& Target)
 // the entry's target); only one that climbs with ".." is refused.
 bool TDecompressClass::TakeHostName(const std::string& Chosen, std::string& Target)
 {
+    if (HostNameClimbs(Chosen)) {
+        DoError(Chosen, "", E_INVALIDFILENAME, VolumeName);
+        return false;
+    }
     std::string name = Chosen;
     std::replace(name.begin(), name.end(), '/', '\\');
-    std::size_t start = 0;
-    while (start <= name.size()) {
-        const std::size_t end = std::min(name.find('\\', start), name.size());
-        if (name.compare(start, end - start, "..") == 0) {
-            DoError(Chosen, "", E_INVALIDFILENAME, VolumeName);
-            return false;
-        }
-        start = end + 1;
-    }
     Target = BesideTarget(name, FileName);
     FHostFolder = win::ExtractFilePath(Target);
     return true;

@@ -67,8 +67,9 @@ public:
     virtual bool CanDecodeEntry() { return true; }
 
     // Per-entry services, in the order a format calls them.
-    // Records the stored name; file operations map it below ExtractDir, the others keep it as
-    // read. False (reported) when the name would leave the extraction folder.
+    // Records the name as stored; file operations map it below ExtractDir by the format's
+    // NameRules, the others keep it as read. False (reported) when the name may not be written:
+    // formats never check names themselves.
     bool NameEntry(const std::string& Stored);
     bool SetEntryName(const std::string& Stored) override;
     bool PrepareOutput(bool IsDirectory);
@@ -130,6 +131,9 @@ public:
     TUnBaseHeaderObj* HeaderList = nullptr;  // the record target of operations 1 and 3
 
 protected:
+    // What the format's stored names mean, set once by its constructor (core/OutputNames.h).
+    TStoredNameRules NameRules;
+
     bool OpenArchive();
     void ResetCounters();
     int Execute();

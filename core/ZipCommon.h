@@ -15,6 +15,7 @@
 #include "core/DiskManager.h"
 #include "core/Err_Msgs.h"
 #include "core/HeaderObj.h"
+#include "core/OutputNames.h"
 #include "core/TempStreams.h"
 #include "core/plxConsts.h"
 #include "core/plxCrypt.h"
@@ -370,6 +371,8 @@ public:
     // Sets FileName to the entry's target path below ExtractDir; a name that would leave it is
     // refused (FileName empty, reported) and answers False.
     virtual bool SetEntryName(const std::string& StoredName);
+    // The same by a format's rules for its stored names (core/OutputNames.h).
+    bool MapEntryName(const std::string& Stored, const TStoredNameRules& Rules);
     virtual bool DoBegin(std::string& Name, int Count, const std::vector<std::string>* NameList);
     void DoRenameFile(std::string& Name, const std::vector<std::string>& NameList);
     bool CheckDirectory(std::string& Dir);
@@ -377,9 +380,6 @@ public:
     // ExtractDir (or Root, a folder the host chose), or the target lies outside it, so that
     // output never goes through one.
     bool CheckOutputTarget(const std::string& Target, const std::string& Root = {});
-    // Why a target name cannot be made on the host, said for a person ("" when no rule of the
-    // name itself is broken): a character Windows names cannot hold, a control character.
-    static std::string NameRefusalReason(std::string_view Target);
     // The same check on host paths already found: the folder's (HostBase) and the target's, with
     // what the mapping saw of the target (Known).
     bool CheckHostTarget(const std::string& Target, std::string HostBase, const std::string& HostTarget,

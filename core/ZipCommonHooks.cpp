@@ -3,6 +3,7 @@
 #include "core/Endian.h"
 
 #include "core/Err_Msgs.h"
+#include "core/OutputNames.h"
 #include "core/plxHooks.h"
 #include "core/plxStreams.h"
 #include "platform/win/Errors.h"
@@ -13,7 +14,6 @@
 #include "platform/win/SysFiles.h"
 #include "platform/win/TempFiles.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstring>
@@ -299,78 +299,21 @@ TDateTime TZipCommon::ApplyDateAttribute(std::uint32_t DosDate)
 
 // --- entry names ---
 
-namespace {
+bool TZipCommon::SetEntryName(const std::string& StoredName) { return MapEntryName(StoredName, {}); }
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-// The stored name split into folder components. Drive and share prefixes and leading separators
-// go; "." is dropped and ".." climbs. False when the name would climb above its root.
-bool ContainedComponents(const std::string& stored, std::vector<std::string>& parts)
+bool TZipCommon::MapEntryName(const std::string& Stored, const TStoredNameRules& Rules)
 {
-    std::string name = stored;
-    std::replace(name.begin(), name.end(), '/', '\\');
-    std::size_t start = 0;
-    if (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0])))
-        start = 2;
-    while (start < name.size() && IsSeparator(name[start]))
-        ++start;
-    parts.clear();
-    std::size_t i = start;
-    while (i <= name.size()) {
-        const std::size_t j = std::min(name.find('\\', i), name.size());
-        const std::string part = name.substr(i, j - i);
-        const bool dotsOnly = part.find_first_not_of(". ") == std::string::npos;
-        if (part == "..") {
-            if (parts.empty())
-                return false;
-            parts.pop_back();
-        } else if (!dotsOnly) {
-            parts.push_back(part);
-        } else if (!part.empty() && part != ".") {
-            return false;  // "..." or ". ." read as ".." where trailing dots and blanks are dropped
-        }
-        i = j + 1;
-    }
-    return true;
-}
-
-}  // namespace
-
-bool TZipCommon::SetEntryName(const std::string& StoredName)
-{
-    if (StoredName.empty()) {
+    if (Stored.empty()) {
         FileName.clear();
         return true;
     }
-    std::vector<std::string> parts;
-    if (!ContainedComponents(StoredName, parts)) {
+    const TOutputName out = DecideOutputName(Stored, Rules, UseStoredDirs);
+    if (!out.Allowed) {
         FileName.clear();
-        DoError(StoredName, "", E_INVALIDFILENAME, VolumeName);
+        DoError(Stored, "", E_INVALIDFILENAME, VolumeName);
         return false;
     }
-    // A folder entry "./" (what `lha a x.lzh .` and `tar cf x.tar .` store first) names the
-    // extraction folder itself; nothing else may.
-    if (parts.empty() && IsSeparator(StoredName.back())) {
-        FileName = EffectiveExtractDir();
-        return true;
-    }
-    if (parts.empty()) {
-        FileName.clear();
-        DoError(StoredName, "", E_INVALIDFILENAME, VolumeName);
-        return false;
-    }
-    std::string file = parts.back();
-    parts.pop_back();
-    std::string folder;
-    if (UseStoredDirs) {
-        for (auto part : parts) {
-            std::replace(part.begin(), part.end(), ':', '_');
-            folder += part + "\\";
-        }
-    }
-    // A ":" left in the file part would name a drive or a stream on Windows.
-    std::replace(file.begin(), file.end(), ':', '_');
-    FileName = EffectiveExtractDir() + folder + file;
+    FileName = EffectiveExtractDir() + out.Relative;
     return true;
 }
 
@@ -453,20 +396,6 @@ bool TZipCommon::CheckDirectory(std::string& Dir)
     return true;
 }
 
-std::string TZipCommon::NameRefusalReason(std::string_view Target)
-{
-    // The drive ("C:") is the only place a colon may stand.
-    const std::size_t from = Target.size() >= 2 && Target[1] == ':' ? 2 : 0;
-    for (std::size_t i = from; i < Target.size(); ++i) {
-        const auto c = static_cast<unsigned char>(Target[i]);
-        if (c < 0x20)
-            return "a control character is not allowed in a file name";
-        if (std::strchr(":*?\"<>|", c) != nullptr)
-            return std::string("the character ") + char(c) + " is not allowed in a file name";
-    }
-    return {};
-}
-
 bool TZipCommon::CheckOutputTarget(const std::string& Target, const std::string& Root)
 {
     const std::string base = Root.empty() ? EffectiveExtractDir() : Root;
@@ -482,36 +411,15 @@ bool TZipCommon::CheckOutputTarget(const std::string& Target, const std::string&
 bool TZipCommon::CheckHostTarget(const std::string& Target, std::string hostBase, const std::string& hostTarget,
                                  const win::HostPathState& target)
 {
-    // Walk the host path from the extraction folder (or the folder the host chose) down: any
-    // link on the way could redirect the write outside it, and a link at the target would be
-    // written through.
-    while (hostBase.size() > 1 && hostBase.back() == '/')
-        hostBase.pop_back();
-    if (hostTarget.compare(0, hostBase.size(), hostBase) != 0 ||
-        (hostTarget.size() > hostBase.size() && hostTarget[hostBase.size()] != '/')) {
+    switch (WalkHostTarget(std::move(hostBase), hostTarget, target)) {
+    case THostTarget::Outside:
         DoError(Target, "", E_INVALIDFILENAME, VolumeName);
         return false;
-    }
-    // What the mapping already saw of the last name needs no second look.
-    const bool lastKnown = target.known != win::HostPathState::Unknown;
-    if (target.known == win::HostPathState::Present && S_ISLNK(target.st.st_mode)) {
+    case THostTarget::ThroughLink:
         DoError(Target, "", E_OVERWRITEATTRIB, VolumeName);
         return false;
-    }
-    std::size_t end = lastKnown ? std::max(hostTarget.rfind('/'), hostBase.size()) : hostTarget.size();
-    if (target.known == win::HostPathState::Missing && target.folderNoLink && end > hostBase.size())
-        end = std::max(hostTarget.rfind('/', end - 1), hostBase.size());  // its folder, too
-    std::size_t pos = hostBase.size();
-    while (pos < end) {
-        const std::size_t next = std::min(hostTarget.find('/', pos + 1), end);
-        struct stat st {};
-        if (lstat(hostTarget.substr(0, next).c_str(), &st) != 0)
-            break;  // the rest does not exist yet
-        if (S_ISLNK(st.st_mode)) {
-            DoError(Target, "", E_OVERWRITEATTRIB, VolumeName);
-            return false;
-        }
-        pos = next;
+    case THostTarget::Inside:
+        break;
     }
     return true;
 }

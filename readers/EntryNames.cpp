@@ -4,34 +4,7 @@ namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 
-// Windows drops trailing dots and blanks from a component, so ". ." and "..." resolve like "..".
-bool IsParentLike(std::string_view part) {
-    int dots = 0;
-    for (char c : part) {
-        if (c == '.') ++dots;
-        else if (c != ' ') return false;
-    }
-    return dots >= 2;
-}
-
 }  // namespace
-
-bool NameLeavesTarget(std::string_view Name) {
-    if (Name.empty()) return false;
-    if (IsSeparator(Name[0])) return true;  // absolute, UNC, device
-    std::size_t start = 0;
-    bool first = true;
-    while (start <= Name.size()) {
-        std::size_t end = start;
-        while (end < Name.size() && !IsSeparator(Name[end])) ++end;
-        const std::string_view part = Name.substr(start, end - start);
-        if (first && part.find(':') != std::string_view::npos) return true;  // drive or device
-        if (IsParentLike(part)) return true;
-        first = false;
-        start = end + 1;
-    }
-    return false;
-}
 
 std::string FileNamePart(std::string_view Name) {
     std::size_t cut = 0;

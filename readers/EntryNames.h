@@ -1,14 +1,11 @@
-// Checks on member names read from archives, before anything is written under a target folder.
+// Member names read from archives, reduced to what a format takes of them. Whether a name may be
+// written at all is the extract driver's decision (core/OutputNames.h, also NameLeavesTarget).
 #pragma once
+
+#include "core/OutputNames.h"
 
 #include <string>
 #include <string_view>
-
-// True when Name, joined to a target folder, could end up outside it: an absolute name ("/x",
-// "\x"), a drive ("C:x", "C:\x"), a UNC or device name ("\\server\share", "//?/x"), or a ".."
-// component (also "..." and dots followed by blanks, which Windows reads as a parent). Both "/"
-// and "\" count as separators.
-bool NameLeavesTarget(std::string_view Name);
 
 // The last component of a stored name, with both separators and a drive taken off; empty when
 // nothing usable is left ("", ".", "..", "dir/", only dots and blanks).

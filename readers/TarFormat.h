@@ -3,8 +3,8 @@
 // Reading takes every common form: old GNU (long names and link names in "L"/"K" records,
 // base-256 numbers), POSIX ustar (the name prefix field), and pax ("x" records for one entry, "g"
 // records for all later ones; path, linkpath, size, mtime, uid, gid, uname, gname). Names are kept
-// whole and as stored ("/" separators, no code-page conversion); the extractor checks them with
-// NameLeavesTarget (readers/EntryNames.h) before it writes anything.
+// whole and as stored ("/" separators, no code-page conversion); the extract driver decides whether
+// one may be written (core/OutputNames.h) before anything is.
 //
 // Writing makes the old GNU form: an "L" record before a name over 100 bytes, octal numbers, and
 // base-256 for a size of 8 GiB or more.

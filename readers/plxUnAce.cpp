@@ -9,7 +9,6 @@
 #include "platform/ext/unace/unace.h"
 #include "platform/win/Paths.h"
 #include "platform/win/SysFiles.h"
-#include "readers/EntryNames.h"
 
 #include <algorithm>
 #include <cstring>
@@ -65,7 +64,12 @@ struct TAceLibrary {
 
 }  // namespace
 
-TUnACE::TUnACE(TObject* AOwner) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
+TUnACE::TUnACE(TObject* AOwner) : TUnBase(AOwner)
+{
+    // Names are always relative: one that starts at a root or climbs is refused whole.
+    NameRules = kRelativeNamesOnly;
+    SetFileSpec({"*.*"});
+}
 
 TUnACE::~TUnACE() = default;
 
@@ -230,10 +234,8 @@ int TUnACE::StartEntry(tACECallbackStruc& C)
     std::replace(name.begin(), name.end(), '/', '\\');
     FMatched = false;
     if (f.Attributes & kAttrDirectory) {
-        // Stored folders are made through the driver's naming, which refuses names that climb out.
         const std::string folder = name.empty() || name.back() == '\\' ? name : name + '\\';
-        if (IsFileOutput() && CreateStoredDirs && MatchesStoredName(folder, RecurseDirs) && !NameLeavesTarget(folder) &&
-            NameEntry(folder))
+        if (IsFileOutput() && CreateStoredDirs && MatchesStoredName(folder, RecurseDirs) && NameEntry(folder))
             MakeStoredDir(FileName);
         return ACE_CALLBACK_RETURN_NO;
     }
@@ -248,10 +250,6 @@ int TUnACE::StartEntry(tACECallbackStruc& C)
     NewestDate = std::max(NewestDate, DateTime);
     UnpackedTotal += UnpackedSize;
     FEntryDone = 0;
-    if (IsFileOutput() && NameLeavesTarget(name)) {
-        DoError(name, "", E_INVALIDFILENAME, VolumeName);
-        return ACE_CALLBACK_RETURN_NO;
-    }
     if (!NameEntry(name))
         return ACE_CALLBACK_RETURN_NO;
     if (!OpenPlainOutput(FOut))

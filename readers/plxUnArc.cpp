@@ -7,7 +7,6 @@
 #include "core/plxGbls.h"
 #include "core/plxStreams.h"
 #include "platform/win/CodePage.h"
-#include "readers/EntryNames.h"
 #include "readers/LzwDecoder.h"
 #include "readers/MemberData.h"
 #include "readers/plxUnLha.h"
@@ -24,7 +23,12 @@ struct TArcOverflow {};  // more output than the header declares
 
 bool ArcMethodSupported(std::uint8_t Method) { return (Method >= 1 && Method <= 9) || Method == amFolder; }
 
-TUnArc::TUnArc(TObject* AOwner) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
+TUnArc::TUnArc(TObject* AOwner) : TUnBase(AOwner)
+{
+    // Names are always relative: one that starts at a root or climbs is refused whole.
+    NameRules = kRelativeNamesOnly;
+    SetFileSpec({"*.*"});
+}
 
 void TUnArc::ProcessArchive(TStream32* Archive)
 {
@@ -69,10 +73,6 @@ void TUnArc::ExtractMember(TStream32& Archive, const TMember& Member)
     Crc32 = h.Crc;
     HeaderOffset = h.Offset;
     DateTime = DosDateTimeToDateTime(h.Stamp);
-    if (IsFileOutput() && NameLeavesTarget(Member.Name)) {
-        DoError(Member.Name, "", E_INVALIDFILENAME, VolumeName);
-        return;
-    }
     if (!NameEntry(Member.Name))
         return;
     if (h.IsFolder()) {

@@ -11,7 +11,6 @@
 #include "core/plxGbls.h"
 #include "core/plxStreams.h"
 #include "platform/win/Files.h"
-#include "readers/EntryNames.h"
 #include "readers/MemberData.h"
 #include "readers/plxUnLha.h"
 
@@ -56,7 +55,12 @@ private:
 
 TStaticHuffmanParams ArjStaticParams() { return {16, 17, 5, 16}; }
 
-TUnARJ::TUnARJ(TObject* AOwner) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
+TUnARJ::TUnARJ(TObject* AOwner) : TUnBase(AOwner)
+{
+    // Several writers store full paths ("\dir\file"): they extract below the target folder.
+    NameRules = kDosFullPaths;
+    SetFileSpec({"*.*"});
+}
 
 void TUnARJ::ProcessArchive(TStream32* Archive)
 {
@@ -189,12 +193,7 @@ void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
     ExternalAttr = ArjAttributes(h);
     HeaderOffset = h.Offset + 4 + h.FirstSize;
     DateTime = ArjDateTime(h);
-    const std::string name = Member.Name.substr(std::min(Member.Name.find_first_not_of('\\'), Member.Name.size()));
-    if (name.empty() || (IsFileOutput() && NameLeavesTarget(name))) {
-        DoError(Member.Name, "", E_INVALIDFILENAME, VolumeName);
-        return;
-    }
-    if (!NameEntry(name))
+    if (!NameEntry(Member.Name))
         return;
     if (h.IsDirectory()) {
         if (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName))

@@ -8,7 +8,6 @@
 #include "core/plxGbls.h"
 #include "core/plxHooks.h"
 #include "core/plxStreams.h"
-#include "readers/EntryNames.h"
 #include "readers/MemberData.h"
 #include "readers/plxUnLha.h"
 
@@ -42,7 +41,12 @@ bool BhStaticParams(std::uint8_t Method, TStaticHuffmanParams& Params)
     }
 }
 
-TUnBh::TUnBh(TObject* AOwner) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
+TUnBh::TUnBh(TObject* AOwner) : TUnBase(AOwner)
+{
+    // Several writers store full paths ("\dir\file"): they extract below the target folder.
+    NameRules = kDosFullPaths;
+    SetFileSpec({"*.*"});
+}
 
 void TUnBh::ProcessArchive(TStream32* Archive)
 {
@@ -113,15 +117,9 @@ void TUnBh::ExtractMember(TStream32& Archive, const TMember& Member)
     Crc32 = h.Crc;
     DateTime = DosDateTimeToDateTime(h.DosDateTime);
     VersionMadeBy = h.Version;
-    // Full paths ("\dir\file") extract below the target folder.
-    const std::string name = Member.Name.substr(std::min(Member.Name.find_first_not_of('\\'), Member.Name.size()));
-    if (name.empty() || (IsFileOutput() && NameLeavesTarget(name))) {
-        DoError(Member.Name, "", E_INVALIDFILENAME, VolumeName);
+    if (!NameEntry(Member.Name))
         return;
-    }
-    if (!NameEntry(name))
-        return;
-    if (name.back() == '\\') {
+    if (Member.Name.back() == '\\') {
         if (!PrepareOutput(true) || (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName)))
             return;
         RunningCrc.Crc32 = h.Crc;  // nothing to check

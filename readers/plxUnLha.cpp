@@ -8,7 +8,6 @@
 #include "core/plxHooks.h"
 #include "core/plxStreams.h"
 #include "platform/win/Time.h"
-#include "readers/EntryNames.h"
 #include "readers/MemberData.h"
 #include "readers/plxUnTar.h"
 
@@ -47,7 +46,12 @@ TReadAt LhaReaderOf(TStream32& Archive)
     };
 }
 
-TUnLha::TUnLha(TObject* AOwner) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
+TUnLha::TUnLha(TObject* AOwner) : TUnBase(AOwner)
+{
+    // Several writers store full paths ("\dir\file"): they extract below the target folder.
+    NameRules = kDosFullPaths;
+    SetFileSpec({"*.*"});
+}
 
 void TUnLha::ProcessArchive(TStream32* Archive)
 {
@@ -107,15 +111,10 @@ void TUnLha::ExtractMember(TStream32& Archive, const TMember& Member)
     UnpackedSize = h.UnpackedSize;
     Crc32 = h.Crc;
     DateTime = DosDateTimeToDateTime(LhaDosDateTime(h));
-    // Several writers store full paths ("\dir\file"): they extract below the target folder.
-    const std::string name = Member.Name.substr(std::min(Member.Name.find_first_not_of('\\'), Member.Name.size()));
-    if (name.empty())
+    // A name of nothing but its root is the archive's root folder: nothing to make.
+    if (Member.Name.find_first_not_of('\\') == std::string::npos)
         return;
-    if (IsFileOutput() && NameLeavesTarget(name)) {
-        DoError(Member.Name, "", E_INVALIDFILENAME, VolumeName);
-        return;
-    }
-    if (!NameEntry(name))
+    if (!NameEntry(Member.Name))
         return;
     if (!LhaMethodSupported(h)) {
         FailEntry(E_UNSUPPORTEDMETHOD);

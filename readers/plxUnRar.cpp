@@ -9,7 +9,6 @@
 #include "core/plxStreams.h"
 #include "platform/ext/unrar/unrar.h"
 #include "platform/win/Paths.h"
-#include "readers/EntryNames.h"
 
 #include <algorithm>
 #include <cstring>
@@ -310,7 +309,7 @@ void TUnRar::ExtractEntry(void* Handle, const std::string& Stored, bool IsDirect
         ProcessEntry(Handle, acSkip);
         return;
     }
-    if (IsFileOutput() && (NameLeavesTarget(name) || NameCut())) {
+    if (IsFileOutput() && NameCut()) {
         DoError(name, "", E_INVALIDFILENAME, VolumeName);
         ProcessEntry(Handle, acSkip);
         return;

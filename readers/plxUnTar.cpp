@@ -36,7 +36,12 @@ std::string ProgramName(const std::string& Stored) { return StoredNameToUtf8(Dro
 
 std::string TarEntryName(const TTarEntry& Entry) { return ProgramName(Entry.Name); }
 
-TUnTar::TUnTar(TObject* AOwner) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
+TUnTar::TUnTar(TObject* AOwner) : TUnBase(AOwner)
+{
+    // Names are always relative: one that starts at a root or climbs is refused whole.
+    NameRules = kRelativeNamesOnly;
+    SetFileSpec({"*.*"});
+}
 
 namespace {
 
@@ -219,12 +224,8 @@ std::string TUnTar::WrittenFile(std::int64_t Number, const std::string& Name)
     if (const auto renamed = FRenamed.find(Number); renamed != FRenamed.end())
         return renamed->second;
     // Where the name was mapped when it was written: the same name maps the same way in one run.
-    const std::string current = FileName;
-    std::string mapped;
-    if (TZipCommon::SetEntryName(Name))
-        mapped = FileName;
-    FileName = current;
-    return mapped;
+    const TOutputName mapped = DecideOutputName(Name, NameRules, UseStoredDirs);
+    return mapped.Allowed && !mapped.FolderItself ? EffectiveExtractDir() + mapped.Relative : std::string();
 }
 
 void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member, std::int64_t Number)
@@ -246,11 +247,6 @@ void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member, std::int64
     MethodNumber = 0;
     PackedSize = UnpackedSize = Member.Size;
     DateTime = UnixToDateTime(Member.MTime);
-    if (IsFileOutput() && NameLeavesTarget(Member.Name)) {
-        // Refused whole: a name that climbs out is no name to cut down to something harmless.
-        DoError(Member.Name, "", E_INVALIDFILENAME, VolumeName);
-        return;
-    }
     if (!NameEntry(Member.Name))
         return;
     if (Member.Kind == TKind::Directory || (!FileName.empty() && FileName.back() == '\\')) {

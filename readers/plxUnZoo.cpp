@@ -6,7 +6,6 @@
 #include "core/Err_Msgs.h"
 #include "core/plxGbls.h"
 #include "core/plxStreams.h"
-#include "readers/EntryNames.h"
 #include "readers/LzwDecoder.h"
 #include "readers/MemberData.h"
 #include "readers/plxUnLha.h"
@@ -18,7 +17,12 @@ constexpr int kZooLzwBits = 13;
 
 }  // namespace
 
-TUnZoo::TUnZoo(TObject* AOwner) : TUnBase(AOwner) { SetFileSpec({"*.*"}); }
+TUnZoo::TUnZoo(TObject* AOwner) : TUnBase(AOwner)
+{
+    // Names are always relative: one that starts at a root or climbs is refused whole.
+    NameRules = kRelativeNamesOnly;
+    SetFileSpec({"*.*"});
+}
 
 void TUnZoo::ProcessArchive(TStream32* Archive)
 {
@@ -69,10 +73,6 @@ void TUnZoo::ExtractMember(TStream32& Archive, const TMember& Member)
     Crc32 = e.Crc;
     HeaderOffset = e.Offset;
     DateTime = DosDateTimeToDateTime(e.Stamp);
-    if (IsFileOutput() && NameLeavesTarget(Member.Name)) {
-        DoError(Member.Name, "", E_INVALIDFILENAME, VolumeName);
-        return;
-    }
     if (!NameEntry(Member.Name))
         return;
     if (e.Method > 2) {

@@ -40,6 +40,8 @@ private:
     double scale_;
 };
 
+// The image list keeps white where a masked image is see-through, so white is the mask.
+constexpr TColor Mask = clWhite;
 constexpr TColor Dark = 0x303030, Grey = 0xA0A0A0, Light = 0xE0E0E0, Led = 0x00C000;
 
 void DrawCase(TGridPainter& p)
@@ -56,14 +58,14 @@ void Draw(TGridPainter& p, TDriveIcon kind)
         p.Box(2, 2, 14, 14, 0x803000);
         p.Box(5, 2, 11, 6, Light);
         p.Box(8, 3, 10, 5, Dark);
-        p.Box(4, 9, 12, 14, 0xFFFFFF);
+        p.Box(4, 9, 12, 14, 0xF4F4F4);
         p.Frame(2, 2, 14, 14, Dark);
         break;
     case diCd:
         p.Ring(8, 8, 7, 0, 0xC8C8C8);
         p.Ring(8, 8, 5.5, 3, 0xF0E0C0);
         p.Ring(8, 8, 7, 6.3, Dark);
-        p.Ring(8, 8, 1.6, 0, clFuchsia);
+        p.Ring(8, 8, 1.6, 0, Mask);
         break;
     case diFixed:
         DrawCase(p);
@@ -103,9 +105,9 @@ void Draw(TGridPainter& p, TDriveIcon kind)
 
 TBitmap DriveIcon(TDriveIcon kind, int size)
 {
-    TBitmap bitmap(size, size, clFuchsia);
+    TBitmap bitmap(size, size, Mask);
     bitmap.Transparent = true;
-    bitmap.TransparentColor = clFuchsia;
+    bitmap.TransparentColor = Mask;
     TGridPainter painter(bitmap);
     Draw(painter, kind);
     return bitmap;
@@ -117,12 +119,12 @@ void FillTargetMenuImages(TImageList& images)
     const TDriveIcon order[] = {diFloppy, diCd,      diFixed,     diNetwork, diOther, diOther,
                                 diOther,  diRamDisk, diRemovable, diOther,   diFtp};
     for (TDriveIcon kind : order)
-        images.AddMasked(DriveIcon(kind, images.Width), clFuchsia);
+        images.AddMasked(DriveIcon(kind, images.Width), Mask);
 }
 
 void FillTargetPictures(TImageList& images)
 {
     images.Clear();
     for (TDriveIcon kind : {diFloppy, diCd, diFixed, diNetwork, diOther, diFtp})
-        images.AddMasked(DriveIcon(kind, images.Width), clFuchsia);
+        images.AddMasked(DriveIcon(kind, images.Width), Mask);
 }

@@ -6,7 +6,7 @@
 
 enum TDriveIcon { diFloppy, diCd, diFixed, diNetwork, diOther, diFtp, diRamDisk, diRemovable };
 
-// A size x size picture; its transparent colour is clFuchsia.
+// A size x size picture, see-through where it is white.
 vcl::TBitmap DriveIcon(TDriveIcon kind, int size);
 
 // The image numbers the target menu's lines use: 0 diskette, 1 CD, 2 local disk, 3 network,

@@ -1,4 +1,5 @@
 #include "app/lib/FormAddFiles.h"
+#include "app/lib/ShownPath.h"
 
 #include "app/lib/FormBuild.h"
 #include "app/lib/FormPassword.h"
@@ -28,14 +29,6 @@ constexpr TplxFileAttribute BoxAttributes[] = {fsArchive,   fsReadOnly, fsHidden
 constexpr const char* BoxCaptions[] = {"Archive",   "Read Only", "Hidden",    "SysFile",
                                        "Directory", "ZeroAttr",  "Encrypted", "Reparse Points"};
 
-// Names typed as host paths are taken in the program's own (Windows) form.
-std::string WindowsForm(const std::string& path)
-{
-    if (path.empty() || path[0] != '/')
-        return path;
-    const std::string windows = win::ToWindowsPath(path);
-    return windows.empty() ? path : windows;
-}
 
 std::string CurrentFolder()
 {
@@ -69,11 +62,12 @@ TplxFileAttributes ReadAttributes(const std::array<TCheckBox*, 8>& boxes, TplxFi
     return attributes;
 }
 
+// The lines as the writer takes them: the program's form of the host paths shown.
 std::vector<std::string> LinesOf(const TListBox& list)
 {
     std::vector<std::string> lines;
     for (int i = 0; i < list.Items.Count(); ++i)
-        lines.push_back(list.Items[i]);
+        lines.push_back(TypedPath(list.Items[i]));
     return lines;
 }
 
@@ -81,7 +75,7 @@ void ShowLines(TListBox& list, const std::vector<std::string>& lines)
 {
     list.Items.Clear();
     for (const std::string& line : lines)
-        list.Items.Add(line);
+        list.Items.Add(ShownPath(line));
 }
 
 }  // namespace
@@ -124,7 +118,7 @@ TfrmAddFiles::TfrmAddFiles(TComponent* owner) : TForm(owner)
     btnSelectDir->OnClick = [this](TObject*) {
         std::string folder = Edit1->Text();
         if (SelectDirectory("Change directory...", "", folder))
-            Edit1->SetText(folder);
+            Edit1->SetText(ShownPath(folder));
     };
 
     lstFileSpec = Place(this, new TListBox(this), "lstFileSpec", 8, 126, 330, 110);
@@ -205,7 +199,7 @@ TfrmAddFiles::TfrmAddFiles(TComponent* owner) : TForm(owner)
     btnClose->Cancel = true;
     btnClose->ModalResult = mrCancel;
     OnActivate = [this](TObject*) {
-        Edit1->SetText(CurrentFolder());
+        Edit1->SetText(ShownPath(CurrentFolder()));
         if (!OnDefineCompressor)
             return;
         // An archive that its own writer updates keeps its type; any other name picks one.
@@ -273,7 +267,7 @@ void TfrmAddFiles::ChooseCompressor(int index)
         name = win::ChangeFileExt(name, ext);
     }
     if (!name.empty()) {
-        Caption = name;
+        Caption = ShownPath(name);
         writer->SetArchiveFile(name);
     }
     ShowSettingsOf(*writer);
@@ -283,11 +277,12 @@ TListBox* TfrmAddFiles::ListInUse() const { return CheckBox2->Checked() ? lstFil
 
 void TfrmAddFiles::AddFileSpec(const std::string& name)
 {
-    std::string spec = WindowsForm(name);
+    std::string spec = TypedPath(name);
     TListBox* list = ListInUse();
     if (list == lstFileSpec && win::ExtractFilePath(spec).empty())
-        spec = win::IncludeTrailingPathDelimiter(WindowsForm(Edit1->Text().empty() ? CurrentFolder() : Edit1->Text())) +
+        spec = win::IncludeTrailingPathDelimiter(TypedPath(Edit1->Text().empty() ? CurrentFolder() : Edit1->Text())) +
                spec;
+    spec = ShownPath(spec);
     if (list->Items.IndexOf(spec) < 0)
         list->Items.Insert(0, spec);
 }
@@ -312,7 +307,7 @@ void TfrmAddFiles::ShowSettingsOf(TCompBase& writer)
     writer_ = &writer;
     ComboBox6->SetItemIndex(CompressorIndex(writer.ArcType() == atNA ? listedType_ : writer.ArcType()));
     if (!writer.DefaultDir.empty())
-        Edit1->SetText(writer.DefaultDir);
+        Edit1->SetText(ShownPath(writer.DefaultDir));
     ShowLines(*lstFileSpec, writer.FileSpec());
     ShowLines(*lstExcludeSpec, writer.ExcludeSpec());
     ShowAttributes(Attribute, writer.Attributes);
@@ -371,7 +366,7 @@ void TfrmAddFiles::OkClick()
     if (lstFileSpec->Items.Count() == 0 || !writer_)
         return;
     TCompBase& w = *writer_;
-    w.DefaultDir = WindowsForm(Edit1->Text());
+    w.DefaultDir = TypedPath(Edit1->Text());
     w.Attributes = ReadAttributes(Attribute, w.Attributes);
     w.AttributesEx = ReadAttributes(AttributeEx, w.AttributesEx);
     w.EncryptHeaders = cbEncryptHeaders->Checked();

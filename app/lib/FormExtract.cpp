@@ -1,4 +1,5 @@
 #include "app/lib/FormExtract.h"
+#include "app/lib/ShownPath.h"
 
 #include "app/lib/FormBuild.h"
 
@@ -26,7 +27,7 @@ TfrmExtract::TfrmExtract(TComponent* owner) : TForm(owner)
     BitBtn4->OnClick = [this](TObject*) {
         std::string folder = Edit1->Text();
         if (SelectDirectory("Change directory...", "", folder))
-            Edit1->SetText(folder);
+            Edit1->SetText(ShownPath(folder));
     };
     BitBtn3 = Place(this, new TBitBtn(this), "BitBtn3", 8, 54, 120, 26);
     BitBtn3->Caption = "Create &New Dir";

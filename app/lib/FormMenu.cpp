@@ -112,7 +112,8 @@ void TFormMenu::Layout()
         int images = int(line.ImageIndexes.size()) * 20;
         widest = std::max(widest, WidgetSet().TextExtent(line.Caption, measured).cx + images + line.Indent * IndentStep);
     }
-    const int width = std::max(widest + 24, 120);
+    // A caption wider than the items widens the items rather than leaving the form empty.
+    const int width = std::max({widest + 24, 120, CaptionRoom() - 36 - 2 * ItemLeft});
 
     int y = 4;
     int buttonIndex = 0;
@@ -177,21 +178,24 @@ void TFormMenu::Layout()
     SetClientHeight(contentHeight_);
 }
 
-void TFormMenu::Place()
+int TFormMenu::CaptionRoom() const
 {
     // The window system cuts a caption that does not fit beside the title bar's buttons.
     TFont captionFont = Font;
     captionFont.Style |= fsBold;
-    const int captionRoom = WidgetSet().TextExtent(Caption, captionFont).cx + 110;
-    const int width = std::max(contentWidth_, captionRoom);
+    return WidgetSet().TextExtent(Caption, captionFont).cx + 110;
+}
+
+void TFormMenu::Place()
+{
     int left = 0, top = 0;
     TForm* main = Application ? Application->MainForm : nullptr;
     if (main && main != this && main->Visible()) {
-        SetClientWidth(width);
+        SetClientWidth(contentWidth_);
         left = main->Left() + (main->Width() - Width()) / 2;
         top = main->Top() + 40;
     }
-    PlaceForm(left, top, *this, true, width, contentHeight_);
+    PlaceForm(left, top, *this, true, contentWidth_, contentHeight_);
 }
 
 void TFormMenu::MakeButton(const TMenuLine& line, int index, int& y, int width)

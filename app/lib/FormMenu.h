@@ -32,7 +32,9 @@ public:
 
 private:
     void Layout();
-    // Size and place near the main window, wide enough for the caption.
+    // Width the caption needs beside the title bar's buttons.
+    int CaptionRoom() const;
+    // Size and place over the main window.
     void Place();
     void MakeButton(const TMenuLine& line, int index, int& y, int width);
     void Choose(int index);

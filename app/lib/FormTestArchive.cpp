@@ -1,4 +1,5 @@
 #include "app/lib/FormTestArchive.h"
+#include "app/lib/ShownPath.h"
 
 #include "app/lib/FormBuild.h"
 #include "app/lib/FormPassword.h"
@@ -146,7 +147,7 @@ void TfrmTestArchive::BindTester()
 void TfrmTestArchive::PrepareFor(const std::string& archive, const std::vector<std::string>& selected)
 {
     selected_ = selected;
-    Edit1->SetText(archive);
+    Edit1->SetText(ShownPath(archive));
     Edit2->SetText("");
     proposedSpec_ = "*.*";
     if (selected.size() >= 2) {

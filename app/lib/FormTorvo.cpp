@@ -163,6 +163,7 @@ void TFormTorvo::BuildComponents()
     Image1->Name = "Image1";
     Image1->SetParent(PanelMess);
     Image1->SetBounds(600, 11, 32, 32);
+    Image1->Transparent = true;
 
     StatusBar1 = new TStatusBar(this);
     StatusBar1->Name = "StatusBar1";

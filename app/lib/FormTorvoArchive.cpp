@@ -1,6 +1,7 @@
 // The main window's archive work: backup, archive comment, the restore list and the restore, the
 // payslip archives, and the list view of an archive.
 #include "app/lib/FormTorvo.h"
+#include "app/lib/ShownPath.h"
 #include "platform/win/Messages.h"
 
 #include "app/lib/BackupNames.h"
@@ -195,8 +196,8 @@ void TFormTorvo::ComponentError(::TObject* sender, const std::string& file, cons
     const std::string className = sender ? EngineClassName(*sender) : "TPelix";
     ErrorMessages.push_back("OnError event\r\rClassName: " + className + "\r" + "ECode:     " +
                             std::to_string(code) + "  (see err_msgs.rc)" + "\r" + "ECode Str: " +
-                            std::string(LoadMessage(code)) + "\r" + "Ext Msg:   " + extended +
-                            (file.empty() ? "" : " " + file));
+                            std::string(LoadMessage(code)) + "\r" + "Ext Msg:   " + ShownPath(extended) +
+                            (file.empty() ? "" : " " + ShownPath(file)));
     ErrorList()->AddError(ErrorMessages.back());
     if (THeadlessWidgetSet* headless = HeadlessWidgetSet())
         headless->Say("error " + std::to_string(code) + " " + std::string(LoadMessage(code)) + ": " + file +

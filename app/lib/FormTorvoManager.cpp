@@ -1,6 +1,7 @@
 // The archive manager of the main window: the hidden "&File", "&Action" and "&View" menus and the
 // commands that list, extract and delete.
 #include "app/lib/FormTorvo.h"
+#include "app/lib/ShownPath.h"
 
 #include "app/lib/ErrorMsgs.h"
 #include "app/lib/FormAddFiles.h"
@@ -113,7 +114,7 @@ void TFormTorvo::DisplayFile(const std::string& archiveFile)
         Caption = "";
         DisplayTotals(0);
         StatusBar1->SimplePanel = true;
-        StatusBar1->SimpleText = archiveFile + ": not a recognised archive";
+        StatusBar1->SimpleText = ShownPath(archiveFile) + ": not a recognised archive";
         return;
     }
     const int shown = ComboBox1->Items.IndexOf(archiveFile);
@@ -121,7 +122,7 @@ void TFormTorvo::DisplayFile(const std::string& archiveFile)
         ComboBox1->Items.Delete(shown);
     ComboBox1->Items.Insert(0, archiveFile);
     ComboBox1->SetItemIndex(0);
-    Caption = archiveFile;
+    Caption = ShownPath(archiveFile);
     // The window hides its list until a request shows it; an archive the user opened is shown.
     if (!ZipView1->Visible()) {
         lstFileSpec->Hide();
@@ -257,7 +258,7 @@ void TFormTorvo::ExtractClick()
     TUnBase& z = *extractor;
     ApplySeedKeys(z);
     z.SetArchiveFile(archive);
-    z.SetExtractDir(frmExtract->Edit1->Text());
+    z.SetExtractDir(TypedPath(frmExtract->Edit1->Text()));
     z.UseStoredDirs = frmExtract->CheckBox1->Checked();
     z.ConfirmOverwrites = frmExtract->CheckBox2->Checked();
     if (!z.ConfirmOverwrites)

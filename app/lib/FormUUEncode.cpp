@@ -1,4 +1,5 @@
 #include "app/lib/FormUUEncode.h"
+#include "app/lib/ShownPath.h"
 
 #include "app/lib/FormBuild.h"
 #include "platform/vcl/Dialogs.h"
@@ -74,9 +75,9 @@ TfrmUUEncode::TfrmUUEncode(TComponent* owner) : TForm(owner)
         if (filled_)
             return;
         filled_ = true;
-        Edit1->SetText(currentArchive_);
+        Edit1->SetText(ShownPath(currentArchive_));
         if (Edit2->Text().empty() && !currentArchive_.empty())
-            Edit2->SetText(win::ChangeFileExt(currentArchive_, MethodExtensions[std::max(0, EncodeMethod1->ItemIndex())]));
+            Edit2->SetText(win::ChangeFileExt(Edit1->Text(), MethodExtensions[std::max(0, EncodeMethod1->ItemIndex())]));
     };
 }
 
@@ -102,18 +103,19 @@ void TfrmUUEncode::BrowseInput()
 {
     TOpenDialog dialog(this);
     dialog.Title = "Select file to encode...";
-    dialog.FileName = Edit1->Text();
+    dialog.FileName = TypedPath(Edit1->Text());
     if (!dialog.Execute())
         return;
-    Edit1->SetText(dialog.FileName);
-    Edit2->SetText(win::ChangeFileExt(dialog.FileName, ".ENC"));
+    Edit1->SetText(ShownPath(dialog.FileName));
+    Edit2->SetText(win::ChangeFileExt(Edit1->Text(), ".ENC"));
 }
 
 void TfrmUUEncode::ChooseOutputFolder()
 {
-    std::string folder = win::ExtractFilePath(Edit2->Text());
+    std::string folder = TypedPath(win::ExtractFilePath(Edit2->Text()));
     if (!SelectDirectory("Change directory...", "", folder))
         return;
+    folder = ShownPath(folder);
     const std::string name = win::ExtractFileName(Edit2->Text().empty() ? Edit1->Text() : Edit2->Text());
     Edit2->SetText(win::IncludeTrailingPathDelimiter(folder) + name);
 }
@@ -139,8 +141,8 @@ void TfrmUUEncode::OkClick()
     Screen->SetCursor(crHourGlass);
     // Before the input is named: a new default extension renames the component's archive name.
     encoder_->SetDefaultExt(MethodExtensions[std::max(0, EncodeMethod1->ItemIndex())]);
-    encoder_->SetArchiveFile(Edit1->Text());
-    encoder_->SetOutFilename(Edit2->Text().empty() ? "." : Edit2->Text());
+    encoder_->SetArchiveFile(TypedPath(Edit1->Text()));
+    encoder_->SetOutFilename(Edit2->Text().empty() ? "." : TypedPath(Edit2->Text()));
     encoder_->CompressMethod = Methods[std::max(0, EncodeMethod1->ItemIndex())];
     encoder_->KBytesPerVolume = KBytesPerFile();
     encoder_->WriteTableToFile = CheckBox1->Checked();

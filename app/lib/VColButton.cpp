@@ -191,16 +191,18 @@ void TVColButton::DrawButton(bool down, bool focused)
     const TTextFormat lines = (Options & cbMultiLine) ? tfWordBreak : tfSingleLine;
     Canvas.Font = Font;
     Canvas.Brush.Style = bsClear;
+    // The accelerator's "&" marks a key; it is not shown.
+    const std::string caption = vcl::StripHotkey(Caption);
     if (EnabledWithParents()) {
-        Canvas.DrawText(content, Caption, align | lines | tfVerticalCenter);
+        Canvas.DrawText(content, caption, align | lines | tfVerticalCenter);
     } else {
         TRect embossed = content;
         embossed.Left += 1;
         embossed.Top += 1;
         Canvas.Font.Color = clBtnHighlight;
-        Canvas.DrawText(embossed, Caption, align | lines | tfVerticalCenter);
+        Canvas.DrawText(embossed, caption, align | lines | tfVerticalCenter);
         Canvas.Font.Color = clGrayText;
-        Canvas.DrawText(content, Caption, align | lines | tfVerticalCenter);
+        Canvas.DrawText(content, caption, align | lines | tfVerticalCenter);
     }
     Canvas.Brush.Style = bsSolid;
 }

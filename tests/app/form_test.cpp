@@ -107,6 +107,13 @@ TEST(VColButton, ImagesVersionKeysAndPressColours)
     auto* next = new TVColButton(&form);
     next->SetParent(&form);
     next->SetTop(30);
+    // An accelerator's "&" is not drawn.
+    button->Caption = "&Zpět";
+    button->SetBounds(0, 0, 80, 25);
+    form.EnsureCreated();
+    const TBitmap drawn = form.RenderToBitmap();
+    ASSERT_FALSE(drawn.Texts().empty());
+    EXPECT_EQ("Zpět", drawn.Texts().front().Text);
     button->SetImagesIndex("3,1;;7 x 2 9");
     EXPECT_EQ(std::vector<int>({3, 1, 7, 2}), button->ImageNumbers());
     button->SetVersion("2.0");

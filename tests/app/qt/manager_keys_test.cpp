@@ -1,5 +1,6 @@
 // The archive manager by keyboard and by eye: where the focus is and whether it shows, what Tab,
 // Enter and Esc do in the dialogs, and whether what the windows show can be read whole.
+#include "app/lib/ErrorMsgs.h"
 #include "app/lib/FormAddFiles.h"
 #include "app/lib/FormComm.h"
 #include "app/lib/FormComment.h"
@@ -11,6 +12,8 @@
 #include "platform/qt/QtConvert.h"
 #include "platform/qt/QtPainted.h"
 #include "platform/qt/QtWidgetSet.h"
+#include "platform/win/Paths.h"
+#include "readers/plxUnZIP.h"
 #include "readers/view/plxZipView.h"
 #include "support/ToolRun.h"
 
@@ -397,4 +400,48 @@ TEST(ManagerKeys, TheAddDialogTakesOneNamePerEnter)
         const std::string line = add.lstFileSpec->Items[i];
         EXPECT_TRUE(line.find("one.txt") == std::string::npos || line.find("two.txt") == std::string::npos) << line;
     }
+}
+
+// Paths reach the person in the host's form, one kind of separator, whatever form the program
+// holds them in; what the person types in that form is taken back.
+TEST(ManagerKeys, PathsAreShownInTheHostsForm)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    const fs::path archive = MakeZip(dir.Path(), 2);
+    const std::string programForm = win::ToWindowsPath(archive.string());
+    ASSERT_NE(std::string::npos, programForm.find('\\')) << programForm;
+    Manager m(programForm);
+    ASSERT_NE(m.Window(), nullptr);
+    EXPECT_EQ(archive.string(), m.Window()->windowTitle().toStdString());
+    ASSERT_TRUE(m.main->UnZip1->OnError);
+    m.main->UnZip1->OnError(m.main->UnZip1.get(), programForm, "", "", 25151);
+    const std::string row = m.main->ErrorList()->ListView1->Items(0)->Caption;
+    EXPECT_NE(std::string::npos, row.find(archive.string())) << row;
+    EXPECT_EQ(std::string::npos, row.find('\\')) << row;
+
+    TfrmAddFiles add(nullptr);
+    add.EnsureCreated();
+    std::string folderShown;
+    RunModal(add, [&] {
+        auto* folder = qobject_cast<QLineEdit*>(WidgetOf(add, *add.Edit1));
+        auto* field = qobject_cast<QLineEdit*>(WidgetOf(add, *add.Edit2));
+        ASSERT_TRUE(folder && field);
+        folderShown = folder->text().toStdString();
+        field->setFocus();
+        QTest::keyClicks(field, "two.txt");
+        QTest::keyClick(field, Qt::Key_Return);
+        Application->ProcessMessages();
+        QTest::keyClicks(field, QString::fromStdString((dir.Path() / "one.txt").string()));
+        QTest::keyClick(field, Qt::Key_Return);
+        Key(add, Qt::Key_Escape);
+    });
+    EXPECT_EQ('/', folderShown.empty() ? 0 : folderShown[0]) << folderShown;
+    ASSERT_EQ(2, add.lstFileSpec->Items.Count());
+    for (int i = 0; i < 2; ++i) {
+        const std::string line = add.lstFileSpec->Items[i];
+        EXPECT_EQ('/', line[0]) << line;
+        EXPECT_EQ(std::string::npos, line.find('\\')) << line;
+    }
+    EXPECT_EQ((dir.Path() / "one.txt").string(), add.lstFileSpec->Items[0]);
 }

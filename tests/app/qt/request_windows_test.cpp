@@ -54,10 +54,12 @@ QWidget* WidgetOf(TForm& form, TControl& control)
     return window->childAt(origin.X + 2, origin.Y + menuBar + 2);
 }
 
-bool Shows(const QImage& image, QColor colour)
+bool Shows(const QImage& image, QColor colour, QRect area = {})
 {
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
+    if (area.isNull())
+        area = image.rect();
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        for (int x = area.left(); x <= area.right(); ++x)
             if (image.pixelColor(x, y) == colour)
                 return true;
     return false;
@@ -98,7 +100,9 @@ TEST(RequestWindows, MenuOpensNearTheMainWindowWithItsCaptionWholeAndDrivePictur
         QWidget* button = WidgetOf(*menu, *menu->Buttons().front());
         if (button) {
             const QImage image = button->grab().toImage();
-            lampShown = Shows(image, QColor(0, 0xC0, 0));
+            // The lamp of the drive picture, and no white box around the picture.
+            const QRect inside(4, 4, 32, image.height() - 8);  // within the frame and the focus box
+            lampShown = Shows(image, QColor(0, 0xC0, 0), inside) && !Shows(image, Qt::white, inside);
             image.save(QString::fromStdString((Shots / "torvo_target_menu_icons.png").string()));
         }
         window->grab().save(QString::fromStdString((Shots / "torvo_menu_placed.png").string()));

@@ -1,0 +1,206 @@
+#include "core/OutputNames.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Windows drops trailing dots and blanks from a component, so ". ." and "..." resolve like "..".
+bool IsParentLike(std::string_view Part)
+{
+    int dots = 0;
+    for (char c : Part) {
+        if (c == '.')
+            ++dots;
+        else if (c != ' ')
+            return false;
+    }
+    return dots >= 2;
+}
+
+// "/x", "\x", "\\server\share", "C:x", "//?/x", "dev:x": a leading separator, or a colon in the
+// first part (a drive or a device).
+bool IsRooted(std::string_view Name)
+{
+    if (Name.empty())
+        return false;
+    if (IsSeparator(Name[0]))
+        return true;
+    const std::size_t end = std::min(Name.find_first_of("/\\"), Name.size());
+    return Name.substr(0, end).find(':') != std::string_view::npos;
+}
+
+bool HasParentPart(std::string_view Name)
+{
+    std::size_t start = 0;
+    while (start <= Name.size()) {
+        const std::size_t end = std::min(Name.find_first_of("/\\", start), Name.size());
+        if (IsParentLike(Name.substr(start, end - start)))
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+// The name (backslashes only) from Start split into folder components: "." is dropped and ".."
+// climbs. False when the name would climb above its root.
+bool ContainedComponents(const std::string& Name, std::size_t Start, std::vector<std::string>& Parts)
+{
+    Parts.clear();
+    std::size_t i = Start;
+    while (i <= Name.size()) {
+        const std::size_t j = std::min(Name.find('\\', i), Name.size());
+        const std::string part = Name.substr(i, j - i);
+        const bool dotsOnly = part.find_first_not_of(". ") == std::string::npos;
+        if (part == "..") {
+            if (Parts.empty())
+                return false;
+            Parts.pop_back();
+        } else if (!dotsOnly) {
+            Parts.push_back(part);
+        } else if (!part.empty() && part != ".") {
+            return false;  // "..." or ". ." read as ".." where trailing dots and blanks are dropped
+        }
+        i = j + 1;
+    }
+    return true;
+}
+
+// Whether the host can never make Relative below a folder: a path or a single name too long.
+// Refused before any lookup: a lookup costs the square of the depth, a TAR name has no length
+// limit, and a name too long for the host would fail only after its whole data.
+bool TooLongForHost(std::string_view Relative)
+{
+    if (Relative.size() >= PATH_MAX)
+        return true;
+    std::size_t start = 0;
+    while (start <= Relative.size()) {
+        const std::size_t end = std::min(Relative.find('\\', start), Relative.size());
+        std::size_t length = end - start;
+        // The last name loses its trailing dots and blanks on the way to the host.
+        while (end == Relative.size() && length > 0 &&
+               (Relative[start + length - 1] == '.' || Relative[start + length - 1] == ' '))
+            --length;
+        if (length > NAME_MAX)
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+}  // namespace
+
+TOutputName DecideOutputName(std::string_view Stored, const TStoredNameRules& Rules, bool Folders)
+{
+    std::string name(Stored);
+    std::replace(name.begin(), name.end(), '/', '\\');
+    std::size_t start = 0;
+    switch (Rules.Rooted) {
+    case TRootedNames::Refused:
+        if (IsRooted(name))
+            return {};
+        break;
+    case TRootedNames::RootDropped:
+        start = name.find_first_not_of('\\');
+        if (start == std::string::npos || IsRooted(std::string_view(name).substr(start)))
+            return {};
+        break;
+    case TRootedNames::BelowFolder:
+        if (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0])))
+            start = 2;
+        while (start < name.size() && name[start] == '\\')
+            ++start;
+        break;
+    }
+    if (!Rules.ParentsResolved && HasParentPart(std::string_view(name).substr(start)))
+        return {};
+    std::vector<std::string> parts;
+    if (!ContainedComponents(name, start, parts))
+        return {};
+    TOutputName out;
+    if (parts.empty()) {
+        out.FolderItself = out.Allowed = !Stored.empty() && IsSeparator(Stored.back());
+        return out;
+    }
+    if (Folders)
+        for (std::size_t i = 0; i + 1 < parts.size(); ++i)
+            out.Relative += parts[i] + "\\";
+    out.Relative += parts.back();
+    // A ":" left in a name would name a drive or a stream on Windows.
+    std::replace(out.Relative.begin(), out.Relative.end(), ':', '_');
+    out.Allowed = !TooLongForHost(out.Relative);
+    if (!out.Allowed)
+        out.Relative.clear();
+    return out;
+}
+
+std::string_view NameAsRead(std::string_view Stored, const TStoredNameRules& Rules)
+{
+    if (Rules.Rooted != TRootedNames::RootDropped)
+        return Stored;
+    return Stored.substr(std::min(Stored.find_first_not_of("/\\"), Stored.size()));
+}
+
+bool NameLeavesTarget(std::string_view Name) { return IsRooted(Name) || HasParentPart(Name); }
+
+bool HostNameClimbs(std::string_view Chosen)
+{
+    std::size_t start = 0;
+    while (start <= Chosen.size()) {
+        const std::size_t end = std::min(Chosen.find_first_of("/\\", start), Chosen.size());
+        if (Chosen.substr(start, end - start) == "..")
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+std::string NameRefusalReason(std::string_view Target)
+{
+    // The drive ("C:") is the only place a colon may stand.
+    const std::size_t from = Target.size() >= 2 && Target[1] == ':' ? 2 : 0;
+    for (std::size_t i = from; i < Target.size(); ++i) {
+        const auto c = static_cast<unsigned char>(Target[i]);
+        if (c < 0x20)
+            return "a control character is not allowed in a file name";
+        if (std::strchr(":*?\"<>|", c) != nullptr)
+            return std::string("the character ") + char(c) + " is not allowed in a file name";
+    }
+    return {};
+}
+
+THostTarget WalkHostTarget(std::string HostBase, const std::string& HostTarget, const win::HostPathState& Known)
+{
+    // Walk the host path from the folder down: any link on the way could redirect the write
+    // outside it, and a link at the target would be written through.
+    while (HostBase.size() > 1 && HostBase.back() == '/')
+        HostBase.pop_back();
+    if (HostTarget.compare(0, HostBase.size(), HostBase) != 0 ||
+        (HostTarget.size() > HostBase.size() && HostTarget[HostBase.size()] != '/'))
+        return THostTarget::Outside;
+    // What the mapping already saw of the last name needs no second look.
+    const bool lastKnown = Known.known != win::HostPathState::Unknown;
+    if (Known.known == win::HostPathState::Present && S_ISLNK(Known.st.st_mode))
+        return THostTarget::ThroughLink;
+    std::size_t end = lastKnown ? std::max(HostTarget.rfind('/'), HostBase.size()) : HostTarget.size();
+    if (Known.known == win::HostPathState::Missing && Known.folderNoLink && end > HostBase.size())
+        end = std::max(HostTarget.rfind('/', end - 1), HostBase.size());  // its folder, too
+    std::size_t pos = HostBase.size();
+    while (pos < end) {
+        const std::size_t next = std::min(HostTarget.find('/', pos + 1), end);
+        struct stat st {};
+        if (lstat(HostTarget.substr(0, next).c_str(), &st) != 0)
+            break;  // the rest does not exist yet
+        if (S_ISLNK(st.st_mode))
+            return THostTarget::ThroughLink;
+        pos = next;
+    }
+    return THostTarget::Inside;
+}

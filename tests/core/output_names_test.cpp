@@ -1,0 +1,65 @@
+#include "core/OutputNames.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// "" for a refused name, "." for the folder itself, else where it goes.
+std::string Where(const std::string& Stored, const TStoredNameRules& Rules, bool Folders = true)
+{
+    const TOutputName out = DecideOutputName(Stored, Rules, Folders);
+    EXPECT_TRUE(out.Allowed || out.Relative.empty()) << Stored;
+    if (!out.Allowed)
+        return "";
+    return out.FolderItself ? "." : out.Relative;
+}
+
+}  // namespace
+
+TEST(OutputNames, EachFormatsRulesDecideWhereANameMayGo)
+{
+    const TStoredNameRules below{};
+    const std::string longName(300, 'n');  // longer than a host name may be
+    std::string deep;                      // longer than a host path may be
+    for (int i = 0; i < 2100; ++i)
+        deep += "d/";
+    deep += "x";
+    struct TCase {
+        std::string stored, belowFolder, rootDropped, relativeOnly;
+    };
+    for (const TCase& c : std::initializer_list<TCase>{
+             {"../x", "", "", ""},
+             {"a/b/../../../x", "", "", ""},
+             {"a/.../x", "", "", ""},
+             {"a/. ./x", "", "", ""},
+             {"/etc/x", "etc\\x", "etc\\x", ""},
+             {"\\\\server\\share\\x", "server\\share\\x", "server\\share\\x", ""},
+             {"C:\\x", "x", "", ""},
+             {"C:..\\x", "", "", ""},
+             {"dev:x", "dev_x", "", ""},
+             {"a/../b", "b", "", ""},
+             {"a/./b:c", "a\\b_c", "a\\b_c", "a\\b_c"},
+             {"./", ".", ".", "."},
+             {"\\", ".", "", ""},
+             {".", "", "", ""},
+             {"d/" + longName, "", "", ""},
+             {deep, "", "", ""},
+         }) {
+        EXPECT_EQ(Where(c.stored, below), c.belowFolder) << c.stored;
+        EXPECT_EQ(Where(c.stored, kDosFullPaths), c.rootDropped) << c.stored;
+        EXPECT_EQ(Where(c.stored, kRelativeNamesOnly), c.relativeOnly) << c.stored;
+    }
+    // Without folders only the file part is kept; a dropped root is not part of the name as read.
+    EXPECT_EQ(Where("a/b/c.txt", kRelativeNamesOnly, false), "c.txt");
+    EXPECT_EQ(NameAsRead("\\\\dir\\x", kDosFullPaths), "dir\\x");
+    EXPECT_EQ(NameAsRead("\\dir\\x", kRelativeNamesOnly), "\\dir\\x");
+    EXPECT_TRUE(NameLeavesTarget("C:x") && NameLeavesTarget("/x") && NameLeavesTarget("a/. ./b"));
+    EXPECT_FALSE(NameLeavesTarget("a/b:c") || NameLeavesTarget("./a") || NameLeavesTarget(""));
+    // A name the host chose may go anywhere but up.
+    EXPECT_TRUE(HostNameClimbs("/tmp/../etc/x"));
+    EXPECT_FALSE(HostNameClimbs("/tmp/..x/y"));
+    EXPECT_EQ(NameRefusalReason("C:\\a\x01"), "a control character is not allowed in a file name");
+    EXPECT_EQ(NameRefusalReason("C:\\a?b"), "the character ? is not allowed in a file name");
+}
