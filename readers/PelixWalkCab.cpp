@@ -18,6 +18,8 @@ class TCabWalker final : public TPelixWalker {
 public:
     void Open(TPelixWalk& Walk) override;
     void Next(TPelixWalk& Walk) override;
+    // The file table ended before the files the cabinet counts.
+    void CutShort(TPelixWalk& Walk) override;
 
 private:
     // The cabinet header at Base; false when it is not one or is cut short.
@@ -133,8 +135,20 @@ void TCabWalker::Next(TPelixWalk& Walk)
         entry.Offset = Walk.TurnStart();
         Walk.List(entry);
     }
-    if ((FFilesLeft <= 0 || Walk.Offset() >= Walk.EndOfHeaders()) && !OpenNextCabinet(Walk))
-        Walk.End();
+    if (FFilesLeft > 0 && Walk.Offset() < Walk.EndOfHeaders())
+        return;
+    const bool filesLost = FFilesLeft > 0;
+    if (OpenNextCabinet(Walk))
+        return;
+    if (filesLost)
+        Walk.Fail(E_BADFILEHEADER);
+    Walk.End();
+}
+
+void TCabWalker::CutShort(TPelixWalk& Walk)
+{
+    if (FFilesLeft > 0)
+        Walk.Fail(E_BADFILEHEADER);
 }
 
 }  // namespace

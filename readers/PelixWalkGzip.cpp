@@ -42,7 +42,12 @@ private:
 
 class TGzipWalker final : public TPelixWalker {
 public:
-    void Open(TPelixWalk& Walk) override { Walk.SetHeaderSize(10); }
+    // compress output of a short file may be shorter than gzip's fixed header.
+    void Open(TPelixWalk& Walk) override
+    {
+        Walk.SetHeaderSize(std::int32_t(
+            std::clamp<std::int64_t>(Walk.Pelix().ArchiveSize, kCompressHeaderSize, kGzipFixedHeaderSize)));
+    }
     void Next(TPelixWalk& Walk) override;
 };
 

@@ -196,6 +196,11 @@ void TFormMenu::Place()
         top = main->Top() + 40;
     }
     PlaceForm(left, top, *this, true, contentWidth_, contentHeight_);
+    // The menu has no scroll bar: a taller one than the work area keeps every item, from its top.
+    if (ClientHeight() < contentHeight_) {
+        SetClientHeight(contentHeight_);
+        SetTop(Screen->WorkArea.Top);
+    }
 }
 
 void TFormMenu::MakeButton(const TMenuLine& line, int index, int& y, int width)

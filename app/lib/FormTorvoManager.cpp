@@ -202,8 +202,13 @@ void TFormTorvo::OpenClick()
 {
     OpenDialog1->Title = "Open Archive...";
     OpenDialog1->Filter = std::string(LoadMessage(E_ARCHIVESFILTER));
-    if (!Pelix1->ArchiveFile().empty())
-        OpenDialog1->InitialDir = win::ExtractFilePath(Pelix1->ArchiveFile());
+    // The name offered lies in the folder the dialog starts in, so Enter on it opens that file:
+    // the open archive, else the file chosen last time.
+    const std::string offered = !Pelix1->ArchiveFile().empty() ? Pelix1->ArchiveFile() : OpenDialog1->FileName;
+    if (!offered.empty()) {
+        OpenDialog1->InitialDir = win::ExtractFilePath(offered);
+        OpenDialog1->FileName = win::ExtractFileName(offered);
+    }
     if (OpenDialog1->Execute())
         DisplayFile(OpenDialog1->FileName);
 }

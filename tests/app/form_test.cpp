@@ -47,6 +47,31 @@ TEST(FormMenu, ChoosingCancellingAndEmptyMenus)
     EXPECT_EQ(shown, ui.Transcript().size());  // nothing shown
 }
 
+TEST(FormMenu, AMenuTallerThanTheWorkAreaKeepsEveryItem)
+{
+    THeadlessWidgetSet& ui = Headless();
+    const TRect saved = Screen->WorkArea;
+    Screen->WorkArea = Rect(0, 20, 800, 220);
+    std::string menu = "~Disky";
+    for (char c = 'A'; c <= 'L'; ++c)
+        menu += std::string("|Disk (") + c + "):‡" + c + "<" + c + ">";
+    int top = -1, clientHeight = 0, lastBottom = 0;
+    ui.SetResponder([&](const TShown& shown) -> std::optional<std::string> {
+        auto* form = static_cast<TFormMenu*>(shown.Form);
+        top = form->Top();
+        clientHeight = form->ClientHeight();
+        lastBottom = form->Buttons().back()->Top() + form->Buttons().back()->Height();
+        return "Esc";
+    });
+    int number = 0;
+    std::string text;
+    EXPECT_EQ(MenuCancelled, ShowMenu("", number, text, menu, "Disky"));
+    ui.SetResponder(nullptr);
+    Screen->WorkArea = saved;
+    EXPECT_EQ(20, top);
+    EXPECT_GE(clientHeight, lastBottom);
+}
+
 TEST(FormMenu, PreselectionAcceleratorsAndCheckBoxes)
 {
     THeadlessWidgetSet& ui = Headless();

@@ -210,9 +210,9 @@ TEST_F(DamagedArchivesTest, CutOrDamagedHeadersAreReportedInEveryFormat)
     }
 }
 
-// An end record that counts more entries than the directory holds: entries were lost between the
-// directory and the end, which the listing tells as the test does.
-TEST_F(DamagedArchivesTest, AZipDirectoryShorterThanItsEndRecordCountsIsReportedByTheListing)
+// An end record that counts more entries than the directory holds, or a cabinet file table that is
+// not where the header puts it: entries were lost, which the listing tells as the test does.
+TEST_F(DamagedArchivesTest, AListingThatMissesMembersTheArchiveCountsSaysSo)
 {
     if (!HaveTool("zip"))
         GTEST_SKIP() << "zip is not installed";
@@ -237,6 +237,17 @@ TEST_F(DamagedArchivesTest, AZipDirectoryShorterThanItsEndRecordCountsIsReported
     EXPECT_TRUE(o.Reported);
     EXPECT_TRUE(o.ListReported);
     EXPECT_EQ(o.Listed, 3);  // what is there is still shown
+
+    // A cabinet whose file table is not where its header says: the test still finds the files,
+    // and the listing must not pass off what it found there as the whole cabinet.
+    if (HaveTool("gcab")) {
+        ASSERT_EQ(std::system(("cd " + ShellQuote(src.string()) + " && gcab -c ../s.cab a.txt b.txt sub/c.txt").c_str()), 0);
+        std::string cab = ReadText(fs::path(home) / "s.cab");
+        cab[16] = char(cab[16] ^ 0x55);  // the file table's offset
+        const fs::path moved = fs::path(home) / "moved.cab";
+        WriteText(moved, cab);
+        EXPECT_TRUE(Examine(moved.string(), true).ListReported);
+    }
 }
 
 }  // namespace

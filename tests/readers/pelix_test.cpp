@@ -269,7 +269,7 @@ TEST_F(PelixTest, SingleMemberFilesTakeTheirNamesFromTheArchive)
     const std::string a = "hello listing\n";
     ASSERT_TRUE(Shell(In("gzip -c a.txt > ../named.gz && gzip -nc a.txt > ../x.tgz && gzip -nc a.txt > ../y_tar.gz"
                        " && bzip2 -c a.txt > ../a.txt.bz2 && bzip2 -c a.txt > ../f.tbz"
-                       " && compress -c sub/b.txt > ../b.txt.Z")));
+                       " && compress -c sub/b.txt > ../b.txt.Z && : > ../empty && compress -c ../empty > ../empty.Z")));
     const auto one = [&](const char* file, TArcType type) {
         TRun r = List(Dir / file, type);
         EXPECT_TRUE(r.Ok) << file;
@@ -287,6 +287,8 @@ TEST_F(PelixTest, SingleMemberFilesTakeTheirNamesFromTheArchive)
     const TListed z = one("b.txt.Z", atGZip);
     EXPECT_EQ(z.Name, "b.txt");
     EXPECT_EQ(z.Unpacked, std::int64_t(fs::file_size(Dir / "b.txt.Z")) - 3);
+    // Three bytes, shorter than gzip's fixed header: still a member.
+    EXPECT_EQ(one("empty.Z", atGZip).Name, "empty");
     // Every optional field before the data and a header CRC that does not match: the stored name
     // still names the member, and the packed size counts the data only.
     std::ifstream in(Dir / "x.tgz", std::ios::binary);

@@ -165,7 +165,9 @@ TEST_F(UnZipTest, ArchivesOfTheToolsExtractAsTheToolsExtractThem)
         z.OverwriteMode = omOverwrite;
     });
     EXPECT_NE(std::find(wrong.Errors.begin(), wrong.Errors.end(), 26517), wrong.Errors.end());
-    EXPECT_GE(wrong.Failed, 5);
+    // The empty member has only its one check byte against a wrong password: 1 run in 256 lets
+    // it through, as it does in every reader of this cipher.
+    EXPECT_GE(wrong.Failed, 4);
     EXPECT_EQ(ReadText(kept / "a.txt"), "mine");
     EXPECT_FALSE(fs::exists(kept / "sub" / "noise.bin"));
 }

@@ -4,16 +4,21 @@
 #include "app/lib/FormAddFiles.h"
 #include "app/lib/FormComm.h"
 #include "app/lib/FormComment.h"
+#include "app/lib/FormEditComments.h"
 #include "app/lib/FormExtract.h"
 #include "app/lib/FormInput.h"
 #include "app/lib/FormPassword.h"
 #include "app/lib/FormSeedKeys.h"
+#include "app/lib/FormTestArchive.h"
 #include "app/lib/FormTorvo.h"
+#include "app/lib/FormUUEncode.h"
 #include "platform/qt/QtConvert.h"
 #include "platform/qt/QtPainted.h"
 #include "platform/qt/QtWidgetSet.h"
 #include "platform/win/Paths.h"
 #include "readers/plxUnZIP.h"
+#include "writers/plxUUEncode.h"
+#include "writers/plxZip.h"
 #include "readers/view/plxZipView.h"
 #include "support/ToolRun.h"
 
@@ -152,15 +157,32 @@ TEST(ManagerKeys, DialogsOpenAtTheirFirstFieldAndAnswerEnterAndEsc)
     comment.Memo1->ReadOnly = true;
     TfrmInput input(nullptr);
     input.Caption = "Rename current archive...";
+    const fs::path archive = dir.Path() / "m.zip";
+    std::ofstream(dir.Path() / "a.txt") << "a";
+    CaptureCommand("cd " + ShellQuote(dir.Path().string()) + " && zip -q m.zip a.txt");
+    TfrmTestArchive test(nullptr);
+    test.PrepareFor(archive.string(), {});
+    TUUEncode encoder;
+    TfrmUUEncode encode(nullptr);
+    encode.PrepareFor(encoder, "");
+    TZip zip;
+    TfrmEditComments comments(nullptr);
+    comments.PrepareFor(zip, archive.string(), atZip);
     const DialogCase cases[] = {
         {&extract, "Edit1", true},      {&add, "Edit2", false},      {&password1, "Edit1", true},
         {&password2, "Edit1", true},    {&seedKeys, "edtHeaderKey0", true}, {&comm, "leComment", true},
-        {&comment, "Memo1", true},      {&input, "Edit1", true},
+        {&comment, "Memo1", true},      {&input, "Edit1", true},     {&test, "Edit3", false},
+        {&encode, "Edit1", false},      {&comments, "ScrollBar1", false},
     };
     for (const DialogCase& c : cases) {
         TForm& form = *c.form;
         SCOPED_TRACE(form.Caption);
         form.EnsureCreated();
+        TButton* cancel = nullptr;
+        for (TControl* control : form.AllControls())
+            if (auto* b = dynamic_cast<TButton*>(control); b && b->Cancel && !cancel)
+                cancel = b;
+        ASSERT_NE(cancel, nullptr);
         std::string opened, shown, afterTab;
         bool framed = false;
         const TModalResult first = RunModal(form, [&] {
@@ -173,7 +195,7 @@ TEST(ManagerKeys, DialogsOpenAtTheirFirstFieldAndAnswerEnterAndEsc)
             Key(form, Qt::Key_Tab);
             Key(form, Qt::Key_Escape);
         });
-        EXPECT_EQ(mrCancel, first);
+        EXPECT_EQ(cancel->ModalResult, first);
         EXPECT_EQ(c.first, opened);
         EXPECT_EQ(c.first, shown);
         EXPECT_NE(c.first, afterTab);
@@ -212,7 +234,7 @@ TEST(ManagerKeys, DialogsOpenAtTheirFirstFieldAndAnswerEnterAndEsc)
         ASSERT_NE(cancelButton, nullptr);
         ASSERT_FALSE(order.empty());
         EXPECT_EQ(cancelButton, order.back()) << NameOf(order.back());
-        if (defaultButton && defaultButton != cancelButton) {
+        if (defaultButton && defaultButton != cancelButton && defaultButton->CanFocus()) {
             ASSERT_GE(order.size(), 2u);
             EXPECT_EQ(defaultButton, order[order.size() - 2]) << NameOf(order[order.size() - 2]);
         }
@@ -444,4 +466,39 @@ TEST(ManagerKeys, PathsAreShownInTheHostsForm)
         EXPECT_EQ(std::string::npos, line.find('\\')) << line;
     }
     EXPECT_EQ((dir.Path() / "one.txt").string(), add.lstFileSpec->Items[0]);
+}
+
+// F2 offers the open archive in its own folder, wherever the working folder is: Enter on the
+// offered name opens it again.
+TEST(ManagerKeys, OpenStartsInTheFolderOfTheOfferedArchive)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    fs::create_directories(dir.Path() / "sub");
+    const fs::path archive = MakeZip(dir.Path() / "sub", 2);
+    Manager m(archive);
+    ASSERT_TRUE(::SetCurrentDirectoryA(dir.Path().c_str()));
+    std::string folderOffered, nameOffered;
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* files = qobject_cast<QFileDialog*>(w); files && files->isVisible()) {
+                if (folderOffered.empty()) {
+                    folderOffered = files->directory().absolutePath().toStdString();
+                    if (auto* name = files->findChild<QLineEdit*>("fileNameEdit"))
+                        nameOffered = name->text().toStdString();
+                }
+                // Enter on what is offered; a dialog that offers nothing is left with Esc.
+                QTimer::singleShot(0, files, [files, nameOffered] {
+                    QMetaObject::invokeMethod(files, nameOffered.empty() ? "reject" : "accept");
+                });
+            }
+    });
+    timer.start(20);
+    Key(*m.main, Qt::Key_F2);
+    Application->ProcessMessages();
+    EXPECT_EQ((dir.Path() / "sub").string(), folderOffered);
+    EXPECT_EQ("m.zip", nameOffered);
+    EXPECT_EQ(archive.string(), m.Window()->windowTitle().toStdString());
+    EXPECT_EQ(2, m.main->ZipView1->Items.Count());
 }
