@@ -169,7 +169,9 @@ TArcType TArcTypeDetector::GetArcType()
             FInfo.ArcType = atBz2;
             FInfo.ArchiveOffset = -1;
         }
-        if (FInfo.ArcType == atZip && win::LowerCase(win::ExtractFileExt(FFileName)) == ".jar")
+        // A ZIP archive named as a JAR is one: the extension is all that tells them apart.
+        if (FInfo.ArcType == atZip &&
+            DescriptorByExtension(win::LowerCase(win::ExtractFileExt(FFileName))) == DescriptorOf(atJar))
             FInfo.ArcType = atJar;
     } else if (FSize == kEmptyBzip2Size) {
         // An empty file compressed by bzip2: the stream's end marker right after its header, and
