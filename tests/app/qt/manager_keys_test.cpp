@@ -323,6 +323,41 @@ TEST(ManagerKeys, TheListTakesTheArrowsAtOnceAndShowsItsFocus)
     EXPECT_EQ(rows, marked);
 }
 
+// "Index:" in the status bar names the row the list is at, however the person got there.
+TEST(ManagerKeys, TheIndexPanelFollowsTheRowByMouseAndKeys)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    Manager m(MakeZip(dir.Path(), 30));
+    QWidget* list = m.List();
+    ASSERT_NE(list, nullptr);
+    const std::string& shown = m.main->StatusBar1->Panels[5].Text;
+    const TRect third = m.main->ZipView1->ListBox()->ItemRect(2);
+    QTest::mouseClick(list, Qt::LeftButton, {}, QPoint(third.Left + 20, (third.Top + third.Bottom) / 2));
+    Application->ProcessMessages();
+    EXPECT_EQ("Index: 3", shown);
+    const int count = m.main->ZipView1->Items.Count();
+    const int page = m.main->ZipView1->ListBox()->VisibleItems() - 1;
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int row;
+    } steps[] = {{Qt::Key_Down, {}, 4},
+                 {Qt::Key_Up, {}, 3},
+                 {Qt::Key_End, {}, count},
+                 {Qt::Key_Home, {}, 1},
+                 {Qt::Key_PageDown, {}, 1 + page},
+                 {Qt::Key_PageUp, {}, 1},
+                 {Qt::Key_Down, Qt::ControlModifier, 2},
+                 {Qt::Key_Down, Qt::ShiftModifier, 3}};
+    for (const auto& step : steps) {
+        Key(*m.main, step.key, step.modifiers);
+        Application->ProcessMessages();
+        EXPECT_EQ("Index: " + std::to_string(step.row), shown) << int(step.key);
+    }
+    EXPECT_FALSE(m.main->StatusBar1->SimplePanel);
+}
+
 // Nothing a person must read is cut: status panels hold their numbers, the attributes fit their
 // column, numbers end at their column's right edge, "Konec" keeps to the right edge when the
 // window grows, and the choices of a radio group are round.
