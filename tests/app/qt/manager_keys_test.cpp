@@ -448,8 +448,10 @@ TEST(ManagerKeys, TheAddDialogTakesOneNamePerEnter)
     UseQt(dir.Path());
     TfrmAddFiles add(nullptr);
     add.EnsureCreated();
-    const std::string first = (dir.Path() / "one.txt").string(), second = (dir.Path() / "two.txt").string();
-    QString shownAfterEnter = "(not seen)";
+    const std::string first = (dir.Path() / "one.txt").string(), second = (dir.Path() / "two.txt").string(),
+                      third = (dir.Path() / "three.txt").string();
+    QString shownAfterEnter = "(not seen)", shownAtOnce;
+    std::string heldAtOnce;
     RunModal(add, [&] {
         auto* field = qobject_cast<QLineEdit*>(WidgetOf(add, *add.Edit2));
         ASSERT_NE(field, nullptr);
@@ -460,13 +462,23 @@ TEST(ManagerKeys, TheAddDialogTakesOneNamePerEnter)
         shownAfterEnter = field->text();
         QTest::keyClicks(field, QString::fromStdString(second));
         QTest::keyClick(field, Qt::Key_Return);
+        // Typed at once, before the window has had a chance to update: still a name of its own.
+        QTest::keyClicks(field, QString::fromStdString(third));
+        shownAtOnce = field->text();
+        heldAtOnce = add.Edit2->Text();
+        QTest::keyClick(field, Qt::Key_Return);
         Key(add, Qt::Key_Escape);
     });
     EXPECT_EQ("", shownAfterEnter.toStdString());
-    ASSERT_EQ(2, add.lstFileSpec->Items.Count());
-    for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(third, shownAtOnce.toStdString());
+    EXPECT_EQ(third, heldAtOnce);
+    ASSERT_EQ(3, add.lstFileSpec->Items.Count());
+    for (int i = 0; i < 3; ++i) {
         const std::string line = add.lstFileSpec->Items[i];
-        EXPECT_TRUE(line.find("one.txt") == std::string::npos || line.find("two.txt") == std::string::npos) << line;
+        int names = 0;
+        for (const char* name : {"one.txt", "two.txt", "three.txt"})
+            names += line.find(name) != std::string::npos;
+        EXPECT_EQ(1, names) << line;
     }
 }
 
