@@ -1,5 +1,6 @@
 #include "core/ArcType.h"
 
+#include "core/ArcDescriptor.h"
 #include "core/EncodedText.h"
 
 #include <algorithm>
@@ -18,19 +19,11 @@
 
 namespace {
 
-constexpr std::uint32_t Dword(char a, char b, char c, char d)
-{
-    return std::uint32_t(std::uint8_t(a)) | std::uint32_t(std::uint8_t(b)) << 8 |
-           std::uint32_t(std::uint8_t(c)) << 16 | std::uint32_t(std::uint8_t(d)) << 24;
-}
-
 bool Matches(const std::uint8_t* p, std::size_t Avail, std::string_view Text)
 {
     return Avail >= Text.size() && std::memcmp(p, Text.data(), Text.size()) == 0;
 }
 
-// The ARC self-extractor's stub length, implied by the rows that find its code.
-constexpr std::int64_t kArcStubOffset = 7716;
 constexpr std::int64_t kEmptyBzip2Size = 14;
 // compress's header: its magic and a flags byte; the codes follow.
 constexpr std::int64_t kCompressHeaderSize = 3;
@@ -96,60 +89,13 @@ bool ParseResourceNumber(const std::string& Text, std::int64_t& Value)
 TArcType ClassifyFirstDword(TDetectContext Context, std::uint32_t Value, std::int64_t* FixedOffset)
 {
     const bool exe = Context == TDetectContext::Executable;
-    const auto pick = [exe](TArcType Plain, TArcType InExe) { return exe ? InExe : Plain; };
-    const auto fix = [FixedOffset](std::int64_t Offset) {
-        if (FixedOffset)
-            *FixedOffset = Offset;
-    };
-    const std::uint8_t b0 = Value & 0xFF, b1 = (Value >> 8) & 0xFF, b2 = (Value >> 16) & 0xFF, b3 = Value >> 24;
-    const std::uint16_t word = std::uint16_t(Value & 0xFFFF);
-
-    if (Value == Dword('R', 'a', 'r', '!'))
-        return pick(atRar, atRarExe);
-    if (Value == Dword('P', 'K', 'G', '5'))
-        return atUnknown;
-    if (Value == Dword('M', 'S', 'C', 'F'))
-        return pick(atCab, atCabExe);
-    if (Value == Dword('\xB7', '\xDF', '\x54', '\x57')) {
-        if (exe)
-            fix(kArcStubOffset);
-        return pick(atArc, atArcExe);
-    }
-    if (Value == Dword('\x13', '\x5D', '\x65', '\x8C'))
-        return pick(atMsGZ, atUnsupported);
-    if (Value == Dword('B', 'H', '\x05', '\x07'))
-        return pick(atBh, atBhExe);
-    if (Value == Dword('Z', 'O', 'O', ' '))
-        return pick(atZoo, atUnsupported);
-    if (b2 == '-' && b3 == 'l')
-        return pick(atLha, atLhaExe);
-    if (word == 0x9E1F || word == 0xA01F || word == 0x9D1F || word == 0x8B1F || word == 0x1E1F || word == 0x2125)
-        return pick(atGZip, atUnsupported);
-    if (b0 == 0xB7 && (b1 == 0xDF || b1 == 0x92)) {
-        fix(kArcStubOffset);
-        return atArcExe;
-    }
-    if (b0 == 0x60 && b1 == 0xEA)
-        return pick(atArj, atArjExe);
-    if (b0 == 'Z' && b1 == 'O')
-        return pick(atZoo, atUnsupported);
-    if (b0 == 0x1A) {
-        // Methods 1 to 7 open ordinary archives too (the first member packed or squeezed).
-        if (b1 == 0x1E || (b1 >= 0x01 && b1 <= 0x07))
-            return pick(atArc, atUnsupported);
-        if (b1 == 0x08 || b1 == 0x09)
-            return pick(atArc, atArcExe);
-        if (b1 == 0x0A || b1 == 0x0B)
-            return pick(atPak, atPakExe);
-    }
-    if (b0 == 'H' && b1 == 'A')
-        return pick(atHA, atUnsupported);
-    if (b0 == 'P' && (b1 == 'K' || b1 == 'L' || b1 == 'M' || b1 == 'N')) {
-        if ((b2 == 1 && b3 == 2) || (b2 == 7 && b3 == 8))
-            return atZipMV;
-        if ((b2 == 'G' && b3 == '4') || (b2 == 'C' && b3 == 'I'))
-            return atNA;
-        return pick(atZip, atZipExe);
+    for (const TArcSignature& signature : ArcSignaturesByRank()) {
+        if (!signature.Matches(Value))
+            continue;
+        const std::int64_t offset = exe ? signature.ExeOffset : signature.PlainOffset;
+        if (offset >= 0 && FixedOffset)
+            *FixedOffset = offset;
+        return exe ? signature.InExe : signature.Plain;
     }
     return atNA;
 }
@@ -223,7 +169,9 @@ TArcType TArcTypeDetector::GetArcType()
             FInfo.ArcType = atBz2;
             FInfo.ArchiveOffset = -1;
         }
-        if (FInfo.ArcType == atZip && win::LowerCase(win::ExtractFileExt(FFileName)) == ".jar")
+        // A ZIP archive named as a JAR is one: the extension is all that tells them apart.
+        if (FInfo.ArcType == atZip &&
+            DescriptorByExtension(win::LowerCase(win::ExtractFileExt(FFileName))) == DescriptorOf(atJar))
             FInfo.ArcType = atJar;
     } else if (FSize == kEmptyBzip2Size) {
         // An empty file compressed by bzip2: the stream's end marker right after its header, and

@@ -19,3 +19,19 @@ struct TMethodEntryFacts {
 // "Unsupported" unless the archive type knows the method.
 std::string GetMethodName(TArcType ArcType, std::uint16_t Method, std::uint16_t Flags,
                           const TMethodEntryFacts& Entry);
+
+// Each format's namer, as its descriptor holds it.
+std::string AceMethodName(std::uint16_t Method, std::uint16_t Flags, const TMethodEntryFacts& Entry);
+std::string ArcMethodName(std::uint16_t Method, std::uint16_t Flags, const TMethodEntryFacts& Entry);
+std::string ArjMethodName(std::uint16_t Method, std::uint16_t Flags, const TMethodEntryFacts& Entry);
+std::string BhMethodName(std::uint16_t Method, std::uint16_t Flags, const TMethodEntryFacts& Entry);
+std::string Bz2MethodName(std::uint16_t Method, std::uint16_t Flags, const TMethodEntryFacts& Entry);
+std::string CabMethodName(std::uint16_t Method, std::uint16_t Flags, const TMethodEntryFacts& Entry);
+std::string GzipMethodName(std::uint16_t Method, std::uint16_t Flags, const TMethodEntryFacts& Entry);
+std::string HaMethodName(std::uint16_t Method, std::uint16_t Flags, const TMethodEntryFacts& Entry);
+std::string LhaMethodName(std::uint16_t Method, std::uint16_t Flags, const TMethodEntryFacts& Entry);
+std::string PakMethodName(std::uint16_t Method, std::uint16_t Flags, const TMethodEntryFacts& Entry);
+std::string RarMethodName(std::uint16_t Method, std::uint16_t Flags, const TMethodEntryFacts& Entry);
+std::string TarMethodName(std::uint16_t Method, std::uint16_t Flags, const TMethodEntryFacts& Entry);
+std::string ZipMethodName(std::uint16_t Method, std::uint16_t Flags, const TMethodEntryFacts& Entry);
+std::string ZooMethodName(std::uint16_t Method, std::uint16_t Flags, const TMethodEntryFacts& Entry);

@@ -1,4 +1,5 @@
 #include "core/UnBase.h"
+#include "core/ArcDescriptor.h"
 
 #include "core/Err_Msgs.h"
 #include "core/plxStreams.h"
@@ -110,12 +111,7 @@ namespace {
 // Types whose external library opens the archive itself.
 bool OpensItself(TArcType t)
 {
-    switch (t) {
-    case atAce: case atAceExe: case atCab: case atCabExe: case atRar: case atRarExe:
-        return true;
-    default:
-        return false;
-    }
+    return HasArcFlag(t, arcflag::OpensItself);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "core/ZipCommon.h"
+#include "core/ArcDescriptor.h"
 
 #include "core/ArcType.h"
 
@@ -562,12 +563,8 @@ namespace {
 
 char VolumeLetterOf(TArcType t)
 {
-    switch (t) {
-    case atAce: case atAceExe: return 'C';
-    case atArj: case atArjExe: return 'a';
-    case atJar: case atJarExe: return 'j';
-    default: return 0;
-    }
+    const TArcTypeRow* row = ArcTypeRowOf(t);
+    return row ? row->VolumeLetter : 0;
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The data hooks and per-entry services of TZipCommon.
 #include "core/ZipCommon.h"
+#include "core/ArcDescriptor.h"
 #include "core/Endian.h"
 
 #include "core/Err_Msgs.h"
@@ -22,12 +23,7 @@
 
 bool TZipCommon::IsZipCipherType() const
 {
-    switch (FArcType) {
-    case atJar: case atJarExe: case atZip: case atZipExe: case atZipDS: case atZipMV:
-        return true;
-    default:
-        return false;
-    }
+    return HasArcFlag(FArcType, arcflag::ZipRecords);
 }
 
 void TZipCommon::DecryptEntryBlock(bool IsEncrypted, void* Buffer, std::int32_t Count)

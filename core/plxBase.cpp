@@ -1,6 +1,7 @@
 // The compress driver: preparing a run, reading the old archive, scanning the inputs, deciding
 // each entry's action and replacing the archive only after a run that succeeded.
 #include "core/plxBase.h"
+#include "core/ArcDescriptor.h"
 
 #include "core/CodecStatus.h"
 
@@ -36,13 +37,7 @@ constexpr int kMaxRenameRounds = 100;  // a handler that keeps offering taken na
 
 bool IsSfxType(TArcType t)
 {
-    switch (t) {
-    case atAceExe: case atArcExe: case atArjExe: case atBhExe: case atCabExe: case atLhaExe: case atLzhExe:
-    case atPakExe: case atRarExe: case atJarExe: case atZipExe:
-        return true;
-    default:
-        return false;
-    }
+    return HasArcFlag(t, arcflag::SelfExtract);
 }
 
 std::string FolderOf(const std::string& path)

@@ -1,18 +1,12 @@
 #include "core/plxConsts.h"
 
+#include "core/ArcDescriptor.h"
+
 #include <algorithm>
 
-const std::array<std::string_view, TEnumCount<TArcType>::value> ArcTypeNames = {
-    "Not avail. ", "Unsupport.", "File Error", "Unknown   ", "ACE       ", "ACE SFX   ", "ARC       ",
-    "ARC SFX   ", "ARJ       ", "ARJ SFX   ", "Base64    ", "BH        ", "BH  SFX   ", "BZ2       ",
-    "CAB       ", "CAB SFX   ", "GZip      ", "HA        ", "Java JAR  ", "JAR SFX   ", "LHA       ",
-    "LHA SFX   ", "LZH       ", "LZH SFX   ", "MsGZ      ", "PAK       ", "PAK SFX   ", "RAR       ",
-    "RAR SFX   ", "TAR       ", "TarGzip   ", "TarBzip   ", "UUE       ", "ZIP       ", "ZIP SFX   ",
-    "Zip Span  ", "Zip MVol  ", "ZOO       ",
-};
-
 std::string_view ArcTypeName(TArcType t) {
-    return IsDeclaredOrdinal<TArcType>(t) ? ArcTypeNames[t] : std::string_view();
+    const TArcTypeRow* row = ArcTypeRowOf(t);
+    return row ? row->Display : std::string_view();
 }
 
 std::string_view CompressMethodName(TCompressMethod m)

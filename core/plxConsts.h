@@ -112,8 +112,7 @@ template <class E> constexpr bool IsDeclaredOrdinal(int ordinal) {
     return ordinal >= 0 && ordinal < TEnumCount<E>::value;
 }
 
-// Listing texts of TArcType, blank-padded as the list view shows them.
-extern const std::array<std::string_view, TEnumCount<TArcType>::value> ArcTypeNames;
+// Listing text of TArcType, blank-padded as the list view shows it (core/ArcDescriptor.h).
 std::string_view ArcTypeName(TArcType t);
 // The method as the components name it ("cmDeflate"); empty outside the enumeration.
 std::string_view CompressMethodName(TCompressMethod m);

@@ -1,6 +1,7 @@
 // Octal fields, percentages, method texts, archive-type sets, volume names and magic numbers.
 #include "core/plxGbls.h"
 
+#include "core/ArcDescriptor.h"
 #include "platform/win/SysFiles.h"
 #include "platform/win/SysStrings.h"
 #include "platform/win/Utf8.h"
@@ -8,15 +9,8 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
-#include <initializer_list>
 
 namespace {
-
-bool IsOneOf(TArcType t, std::initializer_list<TArcType> set) {
-    for (TArcType m : set)
-        if (m == t) return true;
-    return false;
-}
 
 // Part/Total in percent, rounded half to even, in 128 bits so that no size can overflow.
 int RoundedPercent(__int128 part, __int128 total) {
@@ -92,39 +86,27 @@ std::string EncryptionMethodName(int Method) {
     return "Unknown";
 }
 
-bool IsArchiveType(TArcType t) { return t > atUnknown && t <= atZoo; }
-bool IsZipOrJarType(TArcType t) { return IsOneOf(t, {atJar, atJarExe, atZip, atZipExe}); }
-bool IsZipFamilyType(TArcType t) { return IsOneOf(t, {atJar, atJarExe, atZip, atZipExe, atZipDS, atZipMV}); }
-bool IsZipCipherType(TArcType t) {
-    return IsOneOf(t, {atBh, atBhExe, atJar, atJarExe, atZip, atZipExe, atZipDS, atZipMV});
-}
-bool IsEncryptableType(TArcType t) { return IsOneOf(t, {atBh, atJar, atZip, atZipMV}); }
-bool IsWritableType(TArcType t) {
-    return IsOneOf(t, {atBh, atBz2, atCab, atGZip, atJar, atLha, atLzh, atTar, atTarGz, atTarBz, atZip, atZipMV});
-}
-bool IsTestableType(TArcType t) {
-    return t >= atAce && t <= atZoo && !IsOneOf(t, {atHA, atMsGZ, atPak, atPakExe, atJarExe});
-}
-bool IsCheckableType(TArcType t) {
-    return t >= atAce && t <= atZoo &&
-           !IsOneOf(t, {atCab, atCabExe, atTarGz, atTarBz, atHA, atMsGZ, atPak, atPakExe});
-}
+bool IsArchiveType(TArcType t) { return DescriptorOf(t) != nullptr; }
+bool IsZipOrJarType(TArcType t) { return HasArcFlag(t, arcflag::ZipRecords) && HasArcFlag(t, arcflag::WholeFile); }
+bool IsZipFamilyType(TArcType t) { return HasArcFlag(t, arcflag::ZipRecords); }
+bool IsZipCipherType(TArcType t) { return HasArcFlag(t, arcflag::ZipCipher); }
+bool IsEncryptableType(TArcType t) { return HasArcFlag(t, arcflag::Encrypt); }
+bool IsWritableType(TArcType t) { return HasArcFlag(t, arcflag::Create); }
+bool IsTestableType(TArcType t) { return HasArcFlag(t, arcflag::Test); }
+bool IsCheckableType(TArcType t) { return HasArcFlag(t, arcflag::Check); }
 
 void NextVolumeName(std::string_view Name, TArcType ArcType, char& Letter, int& Number) {
-    const char* fallback = ArcType == atAce                           ? "Ace"
-                           : ArcType == atArj                         ? "Arj"
-                           : (ArcType == atJar || ArcType == atJarExe) ? "Jar"
-                                                                       : nullptr;
-    if (!fallback) {
+    const TArcTypeRow* row = ArcTypeRowOf(ArcType);
+    if (!row || row->VolumeExt.empty()) {
         Number = 0;
         return;
     }
     std::string ext = win::ExtractFileExt(Name);
-    ext = ext.empty() ? std::string(fallback) : ext.substr(1);
+    ext = ext.empty() ? std::string(row->VolumeExt) : ext.substr(1);
     std::size_t start = ext.size();
     while (start > 0 && ext[start - 1] >= '0' && ext[start - 1] <= '9') --start;
     if (start == ext.size()) {
-        Number = ArcType == atArj ? 1 : 0;
+        Number = row->FirstVolume;
         return;
     }
     Letter = ext[0];

@@ -1,4 +1,5 @@
 #include "writers/plxArchiveSplitter.h"
+#include "core/ArcDescriptor.h"
 
 #include "core/Err_Msgs.h"
 #include "core/plxGbls.h"
@@ -202,7 +203,7 @@ std::int64_t TArchiveSplitter::GetVolumeSize(TPartType Type) const
     std::int64_t size = RequestedVolumeSize(Type);
     if (Type == ptOtherSize && size < kMinVolume)
         size = 0;
-    if (IsZipFamilyType(FArcType) && (size == 0 || size > ArchiveSize))
+    if (HasArcFlag(FArcType, arcflag::Split) && (size == 0 || size > ArchiveSize))
         size = ArchiveSize;
     return size;
 }
@@ -219,7 +220,7 @@ bool TArchiveSplitter::IsValidPartType(TPartType Type) const
 std::uint32_t TArchiveSplitter::GetVolumeCount()
 {
     const std::int64_t size = GetVolumeSize(PartType);
-    FVolumeCount = size == 0 || size >= ArchiveSize || !IsZipFamilyType(FArcType) ? 0 : std::uint32_t(ArchiveSize / size);
+    FVolumeCount = size == 0 || size >= ArchiveSize || !HasArcFlag(FArcType, arcflag::Split) ? 0 : std::uint32_t(ArchiveSize / size);
     return FVolumeCount;
 }
 

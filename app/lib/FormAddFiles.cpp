@@ -1,6 +1,8 @@
 #include "app/lib/FormAddFiles.h"
 #include "app/lib/ShownPath.h"
 
+#include "core/ArcDescriptor.h"
+
 #include "app/lib/FormBuild.h"
 #include "app/lib/FormPassword.h"
 #include "platform/vcl/Dialogs.h"
@@ -223,25 +225,11 @@ int TfrmAddFiles::CompressorIndex(TArcType type)
 
 int TfrmAddFiles::CompressorIndexOfName(const std::string& archiveName)
 {
-    const std::string ext = win::LowerCase(win::ExtractFileExt(archiveName));
-    if (ext == ".bh")
-        return 0;
-    if (ext == ".bz" || ext == ".bzip" || ext == ".bz2")
-        return 1;
-    if (ext == ".cab")
-        return 2;
-    if (ext == ".gz")
-        return 3;
-    if (ext == ".jar")
-        return 4;
-    if (ext == ".lha" || ext == ".lzh")
-        return 5;
-    if (ext == ".tar")
-        return 6;
-    if (ext == ".tbz")
-        return 7;
-    if (ext == ".tgz")
-        return 8;
+    // The compressor whose format the extension names; ZIP for any other.
+    const TArcDescriptor* format = DescriptorByExtension(win::LowerCase(win::ExtractFileExt(archiveName)));
+    for (std::size_t i = 0; format && i < std::size(CompressorTypes); ++i)
+        if (DescriptorOf(CompressorTypes[i]) == format)
+            return int(i);
     return 9;
 }
 

@@ -1,4 +1,5 @@
 #include "app/lib/FormEditComments.h"
+#include "core/ArcDescriptor.h"
 
 #include "app/lib/FormBuild.h"
 #include "core/plxGbls.h"
@@ -90,7 +91,7 @@ void TfrmEditComments::Load()
     lblFileName->SetCaption("");
     lblCount->SetCaption("");
     Memo1->Clear();
-    const bool supported = zip_ && IsZipFamilyType(type_) && type_ != atZipMV;
+    const bool supported = zip_ && HasArcFlag(type_, arcflag::Comment);
     Memo1->ReadOnly = !supported;
     ScrollBar1->SetEnabled(supported);
     btnEditMain->SetEnabled(supported);

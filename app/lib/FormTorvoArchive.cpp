@@ -7,6 +7,7 @@
 #include "app/lib/BackupNames.h"
 #include "app/lib/ErrorMsgs.h"
 #include "app/lib/FormComm.h"
+#include "core/ArcDescriptor.h"
 #include "core/DiskManager.h"
 #include "core/Err_Msgs.h"
 #include "core/plxGbls.h"
@@ -38,7 +39,8 @@ namespace {
 
 bool IsZipArchiveType(TArcType t)
 {
-    return t == atZip || t == atZipExe || t == atZipDS || t == atZipMV;
+    const TArcDescriptor* format = DescriptorOf(t);
+    return format && format->Key == "zip";
 }
 
 std::string FolderCannotBeCreatedText(const std::string& letter)
@@ -305,7 +307,7 @@ bool TFormTorvo::RefreshList(const std::string& archiveFile)
     const bool recognised = IsRecognisedType(Pelix1->ArcType());
     // Header keys matter only once the user has had the chance to change them.
     const TArcType type = Pelix1->ArcType();
-    if (frmSeedKeys_ && (IsZipFamilyType(type) || type == atBh || type == atBhExe))
+    if (frmSeedKeys_ && IsZipCipherType(type))
         ApplySeedKeys(*Pelix1);
     if (recognised) {
         Pelix1->RecurseDirs = CheckBox1->Checked();

@@ -6,8 +6,10 @@
 #include "app/lib/FormPassword.h"
 #include "app/lib/FormSeedKeys.h"
 #include "app/lib/FormSplitArchive.h"
+#include "core/ArcDescriptor.h"
 #include "core/plxGbls.h"
 #include "platform/win/SysFiles.h"
+#include "readers/FormatReaders.h"
 #include "readers/Pelix.h"
 #include "readers/plxRegArchive.h"
 #include "readers/plxUUDecode.h"
@@ -71,17 +73,21 @@ void TFormTorvo::BuildManagerComponents()
     ZipRun1 = std::make_unique<TZipRun>();
     XFileVersion1 = std::make_unique<TXFileVersion>();
 
-    // Types as the listing detects them; the test and view/run components pick the same classes.
-    extractors_ = {{atZip, UnZip1.get()},   {atZipExe, UnZip1.get()}, {atZipDS, UnZip1.get()},
-                   {atZipMV, UnZip1.get()}, {atJar, UnJAR1.get()},    {atJarExe, UnJAR1.get()},
-                   {atArj, UnARJ1.get()},   {atArjExe, UnARJ1.get()}, {atRar, UnRAR1.get()},
-                   {atRarExe, UnRAR1.get()}, {atArc, UnARC1.get()},   {atArcExe, UnARC1.get()},
-                   {atPak, UnARC1.get()},   {atPakExe, UnARC1.get()}, {atCab, UnCab1.get()},
-                   {atCabExe, UnCab1.get()}, {atBh, UnBH1.get()},     {atBhExe, UnBH1.get()},
-                   {atBz2, UnBZip1.get()},  {atZoo, UnZOO1.get()},    {atAce, UnACE1.get()},
-                   {atAceExe, UnACE1.get()}, {atTar, UnTAR1.get()},   {atGZip, UnGZip1.get()},
-                   {atLha, UnLHA1.get()},   {atLhaExe, UnLHA1.get()}, {atLzh, UnLHA1.get()},
-                   {atLzhExe, UnLHA1.get()}, {atUUE, UUDecode1.get()}, {atB64, UUDecode1.get()}};
+    // The manager's reader of each format, for every type that format's extractor reads: the test
+    // and view/run components take the classes NewExtractor makes.
+    const std::pair<std::string_view, TUnBase*> readers[] = {
+        {"ace", UnACE1.get()}, {"arc", UnARC1.get()},   {"pak", UnARC1.get()}, {"arj", UnARJ1.get()},
+        {"bh", UnBH1.get()},   {"bz2", UnBZip1.get()},  {"cab", UnCab1.get()}, {"gzip", UnGZip1.get()},
+        {"jar", UnJAR1.get()}, {"lha", UnLHA1.get()},   {"rar", UnRAR1.get()}, {"tar", UnTAR1.get()},
+        {"text", UUDecode1.get()}, {"zip", UnZip1.get()}, {"zoo", UnZOO1.get()}};
+    extractors_.clear();
+    for (int t = 0; t < TEnumCount<TArcType>::value; ++t) {
+        const TFormatReaders* format = ReadersOf(TArcType(t));
+        if (format && format->NewExtractor)
+            for (const auto& [key, reader] : readers)
+                if (key == format->Format)
+                    extractors_.push_back({TArcType(t), reader});
+    }
 
     // The request workflow's components (Pelix1, Zip1, UnZip1) keep their own prompts and meet
     // no questions; every other component takes all of the window's shared handlers.
@@ -205,26 +211,19 @@ TUnBase* TFormTorvo::ExtractComponentFor(TArcType type) const
 
 bool TFormTorvo::DefineCompressComponent(TArcType type)
 {
+    // The manager's writer of each format: ZIP archives go through the splitter, which asks for
+    // volumes when a split size is set.
+    const std::pair<std::string_view, TCompBase*> writers[] = {
+        {"bh", BlakHole1.get()}, {"bz2", BZip1.get()},   {"cab", MakeCab1.get()}, {"gzip", GZip1.get()},
+        {"jar", Jar1.get()},     {"lha", Lha1.get()},    {"tar", Tar1.get()},     {"tbz", TarBZ1.get()},
+        {"tgz", TarGZ1.get()},   {"zip", ZipSplitter1.get()}};
+    const TArcDescriptor* format = DescriptorOf(type);
     TCompBase* writer = nullptr;
-    switch (type) {
-    case atBh:
-    case atBhExe: writer = BlakHole1.get(); break;
-    case atBz2: writer = BZip1.get(); break;
-    case atCab: writer = MakeCab1.get(); break;
-    case atGZip: writer = GZip1.get(); break;
-    case atJar:
-    case atJarExe: writer = Jar1.get(); break;
-    case atLha:
-    case atLzh: writer = Lha1.get(); break;
-    case atTar: writer = Tar1.get(); break;
-    case atTarBz: writer = TarBZ1.get(); break;
-    case atTarGz: writer = TarGZ1.get(); break;
-    case atZip:
-    case atZipExe:
-    case atZipDS:
-    case atZipMV: writer = ZipSplitter1.get(); break;
-    default: break;
-    }
+    // The manager leaves LHA self-extractors alone.
+    if (format && !(format->Key == "lha" && HasArcFlag(type, arcflag::SelfExtract)))
+        for (const auto& [key, component] : writers)
+            if (key == format->Key)
+                writer = component;
     if (!writer)
         return false;
     compressor_ = writer;

@@ -42,7 +42,7 @@ TEST(Consts, ArcTypeNamesArePaddedForTheListing) {
     EXPECT_EQ(ArcTypeName(atZipMV), "Zip MVol  ");
     EXPECT_EQ(ArcTypeName(atZoo), "ZOO       ");
     for (int t = 1; t < TEnumCount<TArcType>::value; ++t)
-        EXPECT_EQ(ArcTypeNames[t].size(), 10u) << t;
+        EXPECT_EQ(ArcTypeName(TArcType(t)).size(), 10u) << t;
     EXPECT_EQ(ArcTypeName(TArcType(38)), "");
 }
 

@@ -128,8 +128,8 @@ int CmdAdd(std::span<char*> args)
     }
     if (positional.size() < 2 || (type == "jar" && (method == cmBz2 || method == cmPPMDi)))
         return kUsage;
-    const bool takesPassword = IsZipFamily(type) || type == "bh";
-    if ((!takesPassword && !password.empty()) || (!IsZipFamily(type) && hasComment))
+    const bool takesPassword = TakesPassword(type);
+    if ((!takesPassword && !password.empty()) || (!TakesComment(type) && hasComment))
         return kUsage;
     if ((splitSize > 0 || span) && type != "zip")
         return kUsage;

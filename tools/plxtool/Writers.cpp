@@ -1,52 +1,49 @@
 #include "tools/plxtool/Writers.h"
 #include "tools/plxtool/ToolSupport.h"
 
+#include "core/ArcDescriptor.h"
 #include "platform/win/SysFiles.h"
+#include "writers/FormatWriters.h"
 #include "writers/plxBZip.h"
-#include "writers/BlakHole.h"
 #include "writers/plxGZip.h"
-#include "writers/Lha.h"
-#include "writers/plxMakeCab.h"
-#include "writers/plxTar.h"
-#include "writers/plxTarBZ.h"
-#include "writers/plxTarGZ.h"
-#include "writers/plxUUEncode.h"
-#include "writers/plxJar.h"
-#include "writers/plxZip.h"
 #include "writers/plxZipSplitter.h"
 
 #include <iostream>
 
 namespace plxtool {
 
+namespace {
+
+// The flags of the type that Type's writer makes.
+bool WrittenTypeHas(const std::string& Type, TArcTypeFlags Flag)
+{
+    const TFormatWriter* writer = WriterByName(Type);
+    const TArcDescriptor* format = writer ? DescriptorByKey(writer->Format) : nullptr;
+    return format && !format->Types.empty() && HasArcFlag(format->Types.front().Type, Flag);
+}
+
+}  // namespace
+
 std::unique_ptr<TCompressClass> MakeWriter(const std::string& Type)
 {
-    if (Type == "zip") return std::make_unique<TZip>();
-    if (Type == "jar") return std::make_unique<TJar>();
-    if (Type == "tar") return std::make_unique<TTar>();
-    if (Type == "tgz") return std::make_unique<TTarGZ>();
-    if (Type == "tbz") return std::make_unique<TTarBZ>();
-    if (Type == "gz") return std::make_unique<TGZip>();
-    if (Type == "bz2") return std::make_unique<TBZip>();
-    if (Type == "lha") return std::make_unique<TLha>();
-    if (Type == "bh") return std::make_unique<TBlakHole>();
-    if (Type == "cab") return std::make_unique<TMakeCab>();
-    if (Type == "uue" || Type == "xxe" || Type == "b64") {
-        auto encoder = std::make_unique<TUUEncode>();
-        encoder->CompressMethod = Type == "uue" ? cmUUEncode : Type == "xxe" ? cmXXEncode : cmBase64;
-        return encoder;
-    }
-    return nullptr;
+    const TFormatWriter* writer = WriterByName(Type);
+    return writer ? writer->New() : nullptr;
 }
 
 bool IsTextEncoding(const std::string& Type)
 {
-    return Type == "uue" || Type == "xxe" || Type == "b64";
+    const TFormatWriter* writer = WriterByName(Type);
+    return writer && writer->Format == "text";
 }
 
-bool IsZipFamily(const std::string& Type)
+bool TakesPassword(const std::string& Type)
 {
-    return Type == "zip" || Type == "jar";
+    return WrittenTypeHas(Type, arcflag::Encrypt);
+}
+
+bool TakesComment(const std::string& Type)
+{
+    return WrittenTypeHas(Type, arcflag::Comment);
 }
 
 void PrepareWriter(TCompressClass& Writer, const std::string& ArchiveFile)

@@ -10,12 +10,13 @@ class TZipBase;
 
 namespace plxtool {
 
-// zip, jar, tar, tgz, tbz, gz, bz2, lha, bh, cab, uue, xxe, b64; null for any other name.
+// A writer by the names of writers/FormatWriters.cpp (zip, tgz, uue, ...); null for any other name.
 std::unique_ptr<TCompressClass> MakeWriter(const std::string& Type);
 // uue, xxe, b64: one input encoded into the archive named (and its numbered parts).
 bool IsTextEncoding(const std::string& Type);
-// Types whose writer takes a compression method, a level, a password and a comment.
-bool IsZipFamily(const std::string& Type);
+// Types whose writer encrypts (ZIP, JAR, BH), and that keep an archive comment (ZIP, JAR).
+bool TakesPassword(const std::string& Type);
+bool TakesComment(const std::string& Type);
 // Settings of the one-file-per-input writers that follow from the archive name.
 void PrepareWriter(TCompressClass& Writer, const std::string& ArchiveFile);
 // A ZIP writer whose archive becomes a split set of VolumeSize-byte volumes.

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/ArcDescriptor.h"
 #include "core/plxConsts.h"
 #include "platform/win/SysDates.h"
 #include "platform/win/TempFiles.h"
@@ -35,21 +36,12 @@ namespace {
 
 constexpr int kOk = 0, kFailure = 1, kUsage = 2;
 
-constexpr const char* kTypeNames[] = {
-    "atNA", "atUnsupported", "atFileOpenErr", "atUnknown", "atAce", "atAceExe", "atArc", "atArcExe", "atArj",
-    "atArjExe", "atB64", "atBh", "atBhExe", "atBz2", "atCab", "atCabExe", "atGZip", "atHA", "atJar", "atJarExe",
-    "atLha", "atLhaExe", "atLzh", "atLzhExe", "atMsGZ", "atPak", "atPakExe", "atRar", "atRarExe", "atTar",
-    "atTarGz", "atTarBz", "atUUE", "atZip", "atZipExe", "atZipDS", "atZipMV", "atZoo"};
-static_assert(std::size(kTypeNames) == std::size_t(TEnumCount<TArcType>::value));
+bool TypeByName(std::string_view name, TArcType& type) { return ArcTypeById(name, type); }
 
-bool TypeByName(std::string_view name, TArcType& type)
+std::string TypeName(TArcType type)
 {
-    for (std::size_t i = 0; i < std::size(kTypeNames); ++i)
-        if (name == kTypeNames[i]) {
-            type = TArcType(i);
-            return true;
-        }
-    return false;
+    const TArcTypeRow* row = ArcTypeRowOf(type);
+    return row ? std::string(row->Id) : std::to_string(int(type));
 }
 
 // A listing whose type is given instead of detected.
@@ -99,7 +91,7 @@ int CmdType(std::span<char*> args)
     TTypedPelix probe(atUnknown);
     probe.OnError = ReportError;
     probe.SetArchiveFile(args[0]);
-    std::printf("%s\n", kTypeNames[probe.ArcType()]);
+    std::printf("%s\n", TypeName(probe.ArcType()).c_str());
     return probe.ArcType() > atUnknown ? kOk : kFailure;
 }
 
