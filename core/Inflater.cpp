@@ -3,6 +3,7 @@
 #include "core/Endian.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -56,12 +57,20 @@ InflateCode SymbolEntry(TableKind kind, bool deflate64, unsigned sym, unsigned l
     return {kInvalid, bits, 0};
 }
 
+// Every dynamic block builds its tables, and a loop per bit cost a third of the building.
+constexpr auto kReversedBytes = [] {
+    std::array<std::uint8_t, 256> r{};
+    for (unsigned b = 0; b < 256; ++b)
+        for (unsigned i = 0; i < 8; ++i)
+            if (b & (1u << i))
+                r[b] |= static_cast<std::uint8_t>(0x80u >> i);
+    return r;
+}();
+
 unsigned ReverseBits(unsigned code, unsigned len)
 {
-    unsigned r = 0;
-    for (unsigned i = 0; i < len; ++i, code >>= 1)
-        r = (r << 1) | (code & 1);
-    return r;
+    const unsigned r16 = (unsigned{kReversedBytes[code & 0xFF]} << 8) | kReversedBytes[(code >> 8) & 0xFF];
+    return r16 >> (16 - len);
 }
 
 // Builds a root table of 2^root entries plus sub-tables for longer codes. Refuses over-subscribed
@@ -70,9 +79,17 @@ unsigned ReverseBits(unsigned code, unsigned len)
 bool BuildTable(TableKind kind, bool deflate64, const std::uint8_t* lens, unsigned n, unsigned root,
                 InflateCode* table, std::size_t capacity)
 {
-    unsigned count[16] = {};
-    for (unsigned s = 0; s < n; ++s)
-        ++count[lens[s]];
+    // Two tallies, so that runs of one length do not wait on the store before.
+    unsigned count[16] = {}, countOdd[16] = {};
+    unsigned k = 0;
+    for (; k + 1 < n; k += 2) {
+        ++count[lens[k]];
+        ++countOdd[lens[k + 1]];
+    }
+    if (k < n)
+        ++count[lens[k]];
+    for (unsigned len = 0; len < 16; ++len)
+        count[len] += countOdd[len];
     unsigned maxLen = 15;
     while (maxLen > 0 && count[maxLen] == 0)
         --maxLen;
@@ -117,39 +134,46 @@ bool BuildTable(TableKind kind, bool deflate64, const std::uint8_t* lens, unsign
     std::size_t subBase = 0;
     unsigned subBits = 0;
     unsigned currentLow = ~0u;
-    for (unsigned i = 0; i < used; ++i) {
+    unsigned i = 0;
+    // Codes up to the root width: the first 2^len entries are final once every code of that
+    // length is in, and doubling them fills the rest (strided stores cost a quarter of the build).
+    for (unsigned len = 1; len <= root; ++len) {
+        for (; i < used && lens[sorted[i]] == len; ++i) {
+            const unsigned sym = sorted[i];
+            table[ReverseBits(nextCode[len]++, len)] = SymbolEntry(kind, deflate64, sym, len);
+            --remaining[len];
+        }
+        if (len < root)
+            std::memcpy(table + (std::size_t{1} << len), table, (std::size_t{1} << len) * sizeof(InflateCode));
+    }
+    for (; i < used; ++i) {
         const unsigned sym = sorted[i];
         const unsigned len = lens[sym];
         const unsigned rev = ReverseBits(nextCode[len]++, len);
         const InflateCode entry = SymbolEntry(kind, deflate64, sym, len);
-        if (len <= root) {
-            for (std::size_t j = rev; j < rootSize; j += std::size_t{1} << len)
-                table[j] = entry;
-        } else {
-            const unsigned low = rev & static_cast<unsigned>(rootSize - 1);
-            if (low != currentLow) {
-                // Size the sub-table so that the codes sharing this prefix fill it.
-                currentLow = low;
-                unsigned curr = len - root;
-                int room = 1 << curr;
-                while (curr + root < maxLen) {
-                    room -= static_cast<int>(remaining[curr + root]);
-                    if (room <= 0)
-                        break;
-                    ++curr;
-                    room <<= 1;
-                }
-                if (next + (std::size_t{1} << curr) > capacity)
-                    return false;
-                subBase = next;
-                subBits = curr;
-                next += std::size_t{1} << curr;
-                table[low] = {static_cast<std::uint8_t>(kLink | curr), static_cast<std::uint8_t>(root),
-                              static_cast<std::uint16_t>(subBase)};
+        const unsigned low = rev & static_cast<unsigned>(rootSize - 1);
+        if (low != currentLow) {
+            // Size the sub-table so that the codes sharing this prefix fill it.
+            currentLow = low;
+            unsigned curr = len - root;
+            int room = 1 << curr;
+            while (curr + root < maxLen) {
+                room -= static_cast<int>(remaining[curr + root]);
+                if (room <= 0)
+                    break;
+                ++curr;
+                room <<= 1;
             }
-            for (std::size_t j = rev >> root; j < (std::size_t{1} << subBits); j += std::size_t{1} << (len - root))
-                table[subBase + j] = entry;
+            if (next + (std::size_t{1} << curr) > capacity)
+                return false;
+            subBase = next;
+            subBits = curr;
+            next += std::size_t{1} << curr;
+            table[low] = {static_cast<std::uint8_t>(kLink | curr), static_cast<std::uint8_t>(root),
+                          static_cast<std::uint16_t>(subBase)};
         }
+        for (std::size_t j = rev >> root; j < (std::size_t{1} << subBits); j += std::size_t{1} << (len - root))
+            table[subBase + j] = entry;
         --remaining[len];
     }
     return true;
@@ -199,6 +223,12 @@ std::uint32_t UpdateAdler32(std::uint32_t adler, const std::uint8_t* p, std::siz
 }
 
 inline std::uint64_t LowBits(std::uint64_t v, unsigned n) { return v & ((std::uint64_t{1} << n) - 1); }
+
+// What the fast loop needs for a turn without checks: three 8-byte refills, and the longest match
+// with the slack of its 16-byte copies. It is entered with one refill more, so that it makes at
+// least one turn.
+constexpr std::ptrdiff_t kFastIn = 24;
+constexpr std::ptrdiff_t kFastOut = 258 + 16;
 
 }  // namespace
 
@@ -284,11 +314,11 @@ bool Inflater::CopyMatch(Cursor& c)
 }
 
 // The hot path: runs while at least kFastIn input bytes and kFastOut output bytes remain, so that
-// two 8-byte refills and the longest Deflate match (plus word-copy slack) need no checks.
+// three 8-byte refills and the longest Deflate match (plus word-copy slack) need no checks.
+// The next literal/length entry is looked up as soon as the bits below it are known, before the
+// refill or the match copy, so that the table's latency overlaps that work.
 int Inflater::FastLoop(Cursor& c)
 {
-    constexpr std::ptrdiff_t kFastIn = 16;
-    constexpr std::ptrdiff_t kFastOut = 258 + 16;
     constexpr std::uint64_t kLitMask = (1u << kLitRoot) - 1;
     constexpr std::uint64_t kDistMask = (1u << kDistRoot) - 1;
 
@@ -304,7 +334,9 @@ int Inflater::FastLoop(Cursor& c)
     const InflateCode* const dist = FDist;
     int status = kInflateOk;
 
-    // Tops the buffer up to 56..63 bits; bits above bitcnt are copies of the next input bits.
+    // Tops the buffer up to 56..63 bits. All 64 bits are then input: those above bitcnt are the
+    // bytes the next refill reads again, so a lookup may peek at them until 64 - bitcnt bits of
+    // the refill's have been dropped.
     auto refill = [&] {
         bitbuf |= GetLE64(in) << bitcnt;
         in += (63 - bitcnt) >> 3;
@@ -315,24 +347,35 @@ int Inflater::FastLoop(Cursor& c)
         bitcnt -= n;
     };
 
+    refill();
+    InflateCode e = lit[bitbuf & kLitMask];
     while (inEnd - in >= kFastIn && outEnd - out >= kFastOut) {
+        // e stays right: a refill only adds bits above the ones it was looked up by.
         refill();
-        InflateCode e = lit[bitbuf & kLitMask];
         if (e.op == kLiteral) {
+            // Root entries are at most kLitRoot bits: three fit in the 56 a refill leaves.
             drop(e.bits);
             *out++ = static_cast<std::uint8_t>(e.val);
             e = lit[bitbuf & kLitMask];
             if (e.op == kLiteral) {
                 drop(e.bits);
                 *out++ = static_cast<std::uint8_t>(e.val);
-                continue;
+                e = lit[bitbuf & kLitMask];
+                if (e.op == kLiteral) {
+                    drop(e.bits);
+                    *out++ = static_cast<std::uint8_t>(e.val);
+                    e = lit[bitbuf & kLitMask];
+                    continue;
+                }
             }
         }
+        // At least 34 bits are left here, enough for a sub-table code and its length's extra bits.
         if ((e.op & kKindMask) == kLink) {
             e = lit[e.val + ((bitbuf >> kLitRoot) & ((1u << (e.op & kCountMask)) - 1))];
             if (e.op == kLiteral) {
                 drop(e.bits);
                 *out++ = static_cast<std::uint8_t>(e.val);
+                e = lit[bitbuf & kLitMask];
                 continue;
             }
         }
@@ -347,7 +390,7 @@ int Inflater::FastLoop(Cursor& c)
             break;
         }
         unsigned extra = e.op & kCountMask;
-        std::size_t length = e.val + LowBits(bitbuf, extra);
+        const std::size_t length = e.val + LowBits(bitbuf, extra);
         drop(extra);
 
         if (bitcnt < 29)
@@ -364,6 +407,8 @@ int Inflater::FastLoop(Cursor& c)
         extra = e.op & kCountMask;
         const std::size_t distance = e.val + LowBits(bitbuf, extra);
         drop(extra);
+        refill();
+        e = lit[bitbuf & kLitMask];
 
         const std::size_t produced = static_cast<std::size_t>(out - outBegin);
         if (distance > FWsize || distance > produced + FWhave) {
@@ -371,7 +416,7 @@ int Inflater::FastLoop(Cursor& c)
             status = kInflateDataError;
             break;
         }
-        if (distance > produced || length + 8 > static_cast<std::size_t>(outEnd - out)) {
+        if (distance > produced || length + 16 > static_cast<std::size_t>(outEnd - out)) {
             FLength = length;
             FDistance = distance;
             Cursor sub{in, inEnd, out, outBegin, outEnd, 0, 0};
@@ -386,10 +431,12 @@ int Inflater::FastLoop(Cursor& c)
         const std::uint8_t* src = out - distance;
         std::uint8_t* const end = out + length;
         if (distance >= 8) {
+            // Two words a turn: matches of text are mostly shorter than 16 bytes.
             do {
                 std::memcpy(out, src, 8);
-                out += 8;
-                src += 8;
+                std::memcpy(out + 8, src + 8, 8);
+                out += 16;
+                src += 16;
             } while (out < end);
         } else if (distance == 1) {
             std::memset(out, *src, length);
@@ -624,7 +671,7 @@ int Inflater::Decode(const std::uint8_t*& next, std::size_t& avail, std::uint8_t
             FMode = Mode::Len;
             [[fallthrough]];
         case Mode::Len: {
-            if (c.inEnd - c.in >= 16 && c.outEnd - c.out >= 274) {
+            if (c.inEnd - c.in >= kFastIn + 8 && c.outEnd - c.out >= kFastOut) {
                 if (FastLoop(c) != kInflateOk)
                     goto bad;
                 break;

@@ -10,7 +10,10 @@
 namespace {
 
 constexpr std::size_t InputBufferSize = 65536;
-constexpr std::size_t OutputBufferSize = 32768;
+// Four windows: only the last 32 KiB of each call is copied into the decoder's history. The
+// sink still gets blocks of at most SinkBlockSize.
+constexpr std::size_t OutputBufferSize = 131072;
+constexpr std::size_t SinkBlockSize = 32768;
 
 // Buffered pull over a byte source; Take* answer false at the end of the input.
 class TGzipInput {
@@ -244,7 +247,8 @@ TGzipDecodeResult DecodeGzipStream(const TByteSource& Source, const TByteSink& S
                 UpdateCrc32(out.get(), std::int64_t(produced), crc);
                 size += produced;
                 result.BytesOut += produced;
-                Sink(out.get(), produced);
+                for (std::size_t at = 0; at < produced; at += SinkBlockSize)
+                    Sink(out.get() + at, std::min(SinkBlockSize, produced - at));
             }
         } while (code != kInflateStreamEnd);
 

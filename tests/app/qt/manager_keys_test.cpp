@@ -366,6 +366,17 @@ TEST(ManagerKeys, WhatTheWindowShowsCanBeReadWhole)
         EXPECT_GT(first, section.Left + 10) << section.Text;
     }
 
+    // The status bar is the window's last line: nothing of the window shows under it (the line
+    // a window manager draws below a resizable window is its own).
+    const int statusTop = main.StatusBar1->Top();
+    EXPECT_EQ(main.ClientHeight(), statusTop + main.StatusBar1->Height());
+    for (int i = 0; i < main.ControlCount(); ++i) {
+        TControl* c = main.Controls(i);
+        if (c != main.StatusBar1 && c->Visible()) {
+            EXPECT_LE(c->Top() + c->Height(), statusTop) << c->Name;
+        }
+    }
+
     // "Konec" keeps its distance to the right edge when the window grows.
     QWidget* window = m.Window();
     QWidget* exit = WidgetOf(main, *main.sbExit);
