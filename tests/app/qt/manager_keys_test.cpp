@@ -21,6 +21,7 @@
 #include "writers/plxZip.h"
 #include "readers/view/plxZipView.h"
 #include "support/ToolRun.h"
+#include "app/qt/ManagerWindows.h"
 
 #include <gtest/gtest.h>
 
@@ -36,28 +37,10 @@
 #include <functional>
 
 using namespace vcl;
+using namespace qtwindows;
 namespace fs = std::filesystem;
 
 namespace {
-
-const fs::path Shots = fs::path(TORVO_BUILD_DIR) / "screenshots";
-
-void UseQt(const fs::path& dir)
-{
-    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (WidgetSet().Name() != "qt")
-        SetWidgetSet(torvoqt::CreateQtWidgetSet());
-}
-
-QWidget* WindowOf(TForm& form)
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->windowTitle() == QString::fromStdString(form.Caption).trimmed() &&
-            !qobject_cast<QMenu*>(w))
-            return w;
-    return nullptr;
-}
 
 QImage Grab(QWidget* w, const std::string& name)
 {
@@ -65,17 +48,6 @@ QImage Grab(QWidget* w, const std::string& name)
     fs::create_directories(Shots);
     image.save(QString::fromStdString((Shots / (name + ".png")).string()), "PNG");
     return image;
-}
-
-// The Qt widget that shows a control of a shown form.
-QWidget* WidgetOf(TForm& form, TControl& control)
-{
-    QWidget* window = WindowOf(form);
-    if (!window)
-        return nullptr;
-    const TPoint origin = control.FormOrigin();
-    const int menuBar = window->height() - form.ClientHeight();
-    return window->childAt(origin.X + 2, origin.Y + menuBar + 2);
 }
 
 // A key where the keyboard is now: the focused widget of the form's window.
@@ -250,26 +222,6 @@ TEST(ManagerKeys, DialogsOpenAtTheirFirstFieldAndAnswerEnterAndEsc)
 
 namespace {
 
-struct Manager {
-    explicit Manager(const fs::path& archive)
-    {
-        main = new TFormTorvo(nullptr);
-        Application->MainForm = main;
-        main->EnsureCreated();
-        main->Show();
-        main->DisplayFile(archive.string());
-        Application->ProcessMessages();
-    }
-    ~Manager()
-    {
-        Application->MainForm = nullptr;
-        delete main;
-    }
-    QWidget* Window() { return WindowOf(*main); }
-    QWidget* List() { return WidgetOf(*main, *main->ZipView1->ListBox()); }
-    TFormTorvo* main;
-};
-
 fs::path MakeZip(const fs::path& dir, int files, std::size_t bigSize = 0)
 {
     std::string args;
@@ -332,8 +284,7 @@ TEST(ManagerKeys, TheIndexPanelFollowsTheRowByMouseAndKeys)
     QWidget* list = m.List();
     ASSERT_NE(list, nullptr);
     const std::string& shown = m.main->StatusBar1->Panels[5].Text;
-    const TRect third = m.main->ZipView1->ListBox()->ItemRect(2);
-    QTest::mouseClick(list, Qt::LeftButton, {}, QPoint(third.Left + 20, (third.Top + third.Bottom) / 2));
+    QTest::mouseClick(list, Qt::LeftButton, {}, m.Row(2));
     Application->ProcessMessages();
     EXPECT_EQ("Index: 3", shown);
     const int count = m.main->ZipView1->Items.Count();
