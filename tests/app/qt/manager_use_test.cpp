@@ -9,6 +9,7 @@
 #include "readers/Pelix.h"
 #include "readers/view/plxZipView.h"
 #include "support/ToolRun.h"
+#include "app/qt/ManagerWindows.h"
 
 #include <gtest/gtest.h>
 
@@ -27,45 +28,16 @@
 #include <iostream>
 
 using namespace vcl;
+using namespace qtwindows;
 namespace fs = std::filesystem;
 
 namespace {
-
-const fs::path Shots = fs::path(TORVO_BUILD_DIR) / "screenshots";
-
-void UseQt(const fs::path& dir)
-{
-    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (WidgetSet().Name() != "qt")
-        SetWidgetSet(torvoqt::CreateQtWidgetSet());
-}
 
 void Save(QWidget* w, const std::string& name)
 {
     fs::create_directories(Shots);
     if (w)
         w->grab().save(QString::fromStdString((Shots / (name + ".png")).string()), "PNG");
-}
-
-QWidget* WindowOf(TForm& form)
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->windowTitle() == QString::fromStdString(form.Caption).trimmed() &&
-            !qobject_cast<QMenu*>(w))
-            return w;
-    return nullptr;
-}
-
-// The Qt widget that shows a control of a shown form.
-QWidget* WidgetOf(TForm& form, TControl& control)
-{
-    QWidget* window = WindowOf(form);
-    if (!window)
-        return nullptr;
-    const TPoint origin = control.FormOrigin();
-    const int menuBar = window->height() - form.ClientHeight();
-    return window->childAt(origin.X + 2, origin.Y + menuBar + 2);
 }
 
 // Answers what opens on screen while the code under test waits in a modal loop.
@@ -120,30 +92,6 @@ std::string Listing(const fs::path& archive)
 {
     return CaptureCommand("unzip -Z1 " + ShellQuote(archive.string()));
 }
-
-struct Manager {
-    explicit Manager(const fs::path& archive)
-    {
-        main = new TFormTorvo(nullptr);
-        Application->MainForm = main;
-        main->EnsureCreated();
-        main->Show();
-        main->DisplayFile(archive.string());
-        Application->ProcessMessages();
-    }
-    ~Manager()
-    {
-        Application->MainForm = nullptr;
-        delete main;
-    }
-    QWidget* List() { return WidgetOf(*main, *main->ZipView1->ListBox()); }
-    QPoint Row(int i)
-    {
-        const TRect r = main->ZipView1->ListBox()->ItemRect(i);
-        return QPoint(r.Left + 20, (r.Top + r.Bottom) / 2);
-    }
-    TFormTorvo* main;
-};
 
 fs::path MakeZip(const fs::path& dir, std::initializer_list<const char*> names)
 {
