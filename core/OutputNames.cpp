@@ -189,7 +189,9 @@ THostTarget WalkHostTarget(std::string HostBase, const std::string& HostTarget, 
     const bool lastKnown = Known.known != win::HostPathState::Unknown;
     if (Known.known == win::HostPathState::Present && S_ISLNK(Known.st.st_mode))
         return THostTarget::ThroughLink;
-    const std::size_t end = lastKnown ? std::max(HostTarget.rfind('/'), HostBase.size()) : HostTarget.size();
+    std::size_t end = lastKnown ? std::max(HostTarget.rfind('/'), HostBase.size()) : HostTarget.size();
+    if (Known.known == win::HostPathState::Missing && Known.folderNoLink && end > HostBase.size())
+        end = std::max(HostTarget.rfind('/', end - 1), HostBase.size());  // its folder, too
     std::size_t pos = HostBase.size();
     while (pos < end) {
         const std::size_t next = std::min(HostTarget.find('/', pos + 1), end);

@@ -23,7 +23,7 @@ bool TarEntryExtracted(const TTarEntry& Entry)
 
 std::string StoredNameToUtf8(const std::string& Stored)
 {
-    if (win::EncodeUtf8(win::DecodeUtf8(Stored)) == Stored)
+    if (win::IsValidUtf8(Stored))
         return Stored;
     return win::OemToUtf8(Stored);
 }

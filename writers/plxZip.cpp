@@ -605,6 +605,19 @@ std::string TZipBase::BuildDirectory(TCompressHeaderObj& List, std::int64_t Cent
 {
     (void)CentralOffset;
     std::string out;
+    EmitDirectory(List, Written, Disks, [&out](const std::string& Block) { out += Block; });
+    return out;
+}
+
+std::uint64_t TZipBase::EmitDirectory(TCompressHeaderObj& List, std::uint64_t& Written,
+                                      const std::vector<std::uint32_t>& Disks,
+                                      const std::function<void(const std::string&)>& Sink)
+{
+    // Large enough to keep the writes few, small enough that a directory of many entries costs
+    // no more memory than one of a few.
+    constexpr std::size_t kBlock = 64 * 1024;
+    std::string out;
+    std::uint64_t total = 0;
     Written = 0;
     for (std::uint32_t i = 0; i < List.Count; ++i) {
         TCompressFileInfo& item = List.GetItem(i);
@@ -643,8 +656,17 @@ std::string TZipBase::BuildDirectory(TCompressHeaderObj& List, std::int64_t Cent
         out += extra;
         out.append(item.Data.begin(), item.Data.end());
         ++Written;
+        if (out.size() >= kBlock) {
+            total += out.size();
+            Sink(out);
+            out.clear();
+        }
     }
-    return out;
+    if (!out.empty()) {
+        total += out.size();
+        Sink(out);
+    }
+    return total;
 }
 
 std::string TZipBase::BuildEnd(std::uint64_t Entries, std::uint64_t CentralSize, std::int64_t CentralOffset,
@@ -694,12 +716,12 @@ bool TZipBase::WriteEnding(TStream32*, TStream32& Output, TCompressHeaderObj& En
     Output.Seek64(0, soEnd);
     const std::int64_t start = Output.Position();
     std::uint64_t written = 0;
-    const std::string directory = BuildDirectory(EntryList, start, written);
+    const std::uint64_t size = EmitDirectory(EntryList, written, {}, [&Output](const std::string& Block) {
+        Output.WriteBuffer(Block.data(), std::int32_t(Block.size()));
+    });
     if (written == 0)
         RaiseError(FArchiveFile, "", FArchiveFile, E_WRITEFILE);
-    const std::string end =
-        BuildEnd(written, directory.size(), start, NeedsLargeEnd(start, EntryList.Count), ArchiveComment());
-    Output.WriteBuffer(directory.data(), std::int32_t(directory.size()));
+    const std::string end = BuildEnd(written, size, start, NeedsLargeEnd(start, EntryList.Count), ArchiveComment());
     Output.WriteBuffer(end.data(), std::int32_t(end.size()));
     return true;
 }

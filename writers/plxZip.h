@@ -12,6 +12,7 @@
 #include "core/plxStreams.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -136,6 +137,10 @@ protected:
     // each list entry's 0-based volume.
     std::string BuildDirectory(TCompressHeaderObj& List, std::int64_t CentralOffset, std::uint64_t& Written,
                                const std::vector<std::uint32_t>& Disks = {});
+    // The same directory handed to Sink a block at a time, so that it is never held whole;
+    // returns its size.
+    std::uint64_t EmitDirectory(TCompressHeaderObj& List, std::uint64_t& Written, const std::vector<std::uint32_t>& Disks,
+                                const std::function<void(const std::string&)>& Sink);
     std::string BuildEnd(std::uint64_t Entries, std::uint64_t CentralSize, std::int64_t CentralOffset,
                          bool Large, const std::vector<std::uint8_t>& Comment, const TZipEndPlacement& Placement = {});
     std::vector<std::uint8_t> ArchiveComment() const;

@@ -110,6 +110,8 @@ void TfrmTestArchive::BindTester()
     z.OnDeactivate = [this](::TObject*) {
         running_ = false;
         SetLed(clGreen);
+        // Full bars would read as a run still under way; the list and status say how it ended.
+        ClearGauges();
         if (ZipCheck1->GetCancel())
             StatusBar1->SimpleText = "User canceled...";
     };

@@ -121,6 +121,18 @@ void TFormTorvo::BuildCommandControls()
     };
     StatusBar1->OnClick = [this](TObject*) { DisplayTotals(0); };
     ListView1->OnClick = [this](TObject*) { DisplayTotals(1); };
+    // The members' list is the one a person clicks and moves through: its totals and "Index:"
+    // follow every change of row, by mouse or key (Ctrl+arrows move the caret without a click).
+    // During an operation the status bar is the operation's.
+    const auto rowChanged = [this] {
+        if (!OperationRunning() && busyDepth_ == 0)
+            DisplayTotals(1);
+    };
+    ZipView1->OnClick = [rowChanged](TObject*) { rowChanged(); };
+    ZipView1->OnKeyUp = [rowChanged](TObject*, WORD& key, TShiftState) {
+        if (key == VK_UP || key == VK_DOWN || key == VK_HOME || key == VK_END || key == VK_PRIOR || key == VK_NEXT)
+            rowChanged();
+    };
 }
 
 void TFormTorvo::SortByColumn(int column)

@@ -389,6 +389,9 @@ public:
         if (!flushTimer_.isActive())
             flushTimer_.start(0);
     }
+    // What a key changed reaches the widgets before the next key: a field emptied by Enter must
+    // not take the following keys onto its old text.
+    void AfterKey() { Flush(); }
 
 private:
     QWidget* ActiveWindow() const
@@ -736,7 +739,7 @@ bool KeyFilter::eventFilter(QObject* watched, QEvent* event)
         handled = false;
     }
     if (handled)
-        set_.AfterInput();
+        set_.AfterKey();
     return handled;
 }
 

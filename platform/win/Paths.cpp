@@ -273,12 +273,21 @@ bool ToHostPath(std::string_view path, std::string& host, WinPath* parsedOut, Ho
     }
     const bool missing = errno == ENOENT;
     const std::size_t ignoringCase = NamesFoundIgnoringCase(parsed);
-    // stat, not lstat: a remembered listing must follow the folder a link points to.
-    if (missing && stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-        const std::string other =
-            ignoringCase == parsed.parts.size() ? FindNameIgnoringCase(parent, st, last) : std::string();
+    const bool listed = ignoringCase == parsed.parts.size();
+    // stat, not lstat, where a remembered listing must follow the folder a link points to;
+    // without a listing, lstat answers as well whether the folder is a link, which the target
+    // checks would otherwise ask again.
+    bool folderNoLink = false;
+    bool folder = false;
+    if (missing) {
+        folderNoLink = !listed && lstat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        folder = folderNoLink || (stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+    }
+    if (folder) {
+        const std::string other = listed ? FindNameIgnoringCase(parent, st, last) : std::string();
         if (other.empty()) {
             found.known = HostPathState::Missing;
+            found.folderNoLink = folderNoLink;
             host = std::move(exact);
         } else {
             host = JoinHost(parent, other);

@@ -37,6 +37,8 @@ std::string FullPathOf(std::string_view path);  // empty when malformed
 struct HostPathState {
     enum Kind { Unknown, Missing, Present } known = Unknown;
     struct stat st {};
+    // Missing, and its folder was seen by lstat as a folder, not a link to one.
+    bool folderNoLink = false;
 };
 
 // The host path of a Windows path. Names that do not exist exactly are looked up case-insensitively

@@ -351,12 +351,14 @@ std::string TarOf(const std::vector<std::pair<std::string, std::string>>& files)
 TEST_F(TarReadersTest, UnsafeNamesWriteNothingOutside)
 {
     fs::create_directories(home + "/out");
-    fs::create_directories(root + "/outside");
+    fs::create_directories(root + "/outside/sub");
     fs::create_symlink(root + "/outside", home + "/out/lnk");
+    // A real folder behind a link is no way out either.
     WriteHostFile(home + "/evil.tar", TarOf({{"../up.txt", "x"},
                                               {root + "/abs.txt", "x"},
                                               {"a/../../up2.txt", "x"},
                                               {"lnk/through.txt", "x"},
+                                              {"lnk/sub/deeper.txt", "x"},
                                               {"ok.txt", "fine"}}));
     TUnTar un;
     Bind(un, "evil.tar", "out");
@@ -366,8 +368,9 @@ TEST_F(TarReadersTest, UnsafeNamesWriteNothingOutside)
     EXPECT_FALSE(fs::exists(root + "/abs.txt"));
     EXPECT_FALSE(fs::exists(home + "/out" + root + "/abs.txt"));
     EXPECT_FALSE(fs::exists(root + "/up2.txt"));
-    EXPECT_TRUE(fs::is_empty(root + "/outside"));
-    EXPECT_EQ(reports.size(), 4u);
+    EXPECT_EQ(NamesIn(root + "/outside"), std::set<std::string>{"sub"});
+    EXPECT_TRUE(fs::is_empty(root + "/outside/sub"));
+    EXPECT_EQ(reports.size(), 5u);
 
     // A gzip name with folders is taken as its file name only.
     std::string gz = "\x1f\x8b\x08\x08";

@@ -21,6 +21,7 @@
 #include "writers/plxZip.h"
 #include "readers/view/plxZipView.h"
 #include "support/ToolRun.h"
+#include "app/qt/ManagerWindows.h"
 
 #include <gtest/gtest.h>
 
@@ -36,28 +37,10 @@
 #include <functional>
 
 using namespace vcl;
+using namespace qtwindows;
 namespace fs = std::filesystem;
 
 namespace {
-
-const fs::path Shots = fs::path(TORVO_BUILD_DIR) / "screenshots";
-
-void UseQt(const fs::path& dir)
-{
-    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (WidgetSet().Name() != "qt")
-        SetWidgetSet(torvoqt::CreateQtWidgetSet());
-}
-
-QWidget* WindowOf(TForm& form)
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->windowTitle() == QString::fromStdString(form.Caption).trimmed() &&
-            !qobject_cast<QMenu*>(w))
-            return w;
-    return nullptr;
-}
 
 QImage Grab(QWidget* w, const std::string& name)
 {
@@ -65,17 +48,6 @@ QImage Grab(QWidget* w, const std::string& name)
     fs::create_directories(Shots);
     image.save(QString::fromStdString((Shots / (name + ".png")).string()), "PNG");
     return image;
-}
-
-// The Qt widget that shows a control of a shown form.
-QWidget* WidgetOf(TForm& form, TControl& control)
-{
-    QWidget* window = WindowOf(form);
-    if (!window)
-        return nullptr;
-    const TPoint origin = control.FormOrigin();
-    const int menuBar = window->height() - form.ClientHeight();
-    return window->childAt(origin.X + 2, origin.Y + menuBar + 2);
 }
 
 // A key where the keyboard is now: the focused widget of the form's window.
@@ -250,26 +222,6 @@ TEST(ManagerKeys, DialogsOpenAtTheirFirstFieldAndAnswerEnterAndEsc)
 
 namespace {
 
-struct Manager {
-    explicit Manager(const fs::path& archive)
-    {
-        main = new TFormTorvo(nullptr);
-        Application->MainForm = main;
-        main->EnsureCreated();
-        main->Show();
-        main->DisplayFile(archive.string());
-        Application->ProcessMessages();
-    }
-    ~Manager()
-    {
-        Application->MainForm = nullptr;
-        delete main;
-    }
-    QWidget* Window() { return WindowOf(*main); }
-    QWidget* List() { return WidgetOf(*main, *main->ZipView1->ListBox()); }
-    TFormTorvo* main;
-};
-
 fs::path MakeZip(const fs::path& dir, int files, std::size_t bigSize = 0)
 {
     std::string args;
@@ -323,6 +275,40 @@ TEST(ManagerKeys, TheListTakesTheArrowsAtOnceAndShowsItsFocus)
     EXPECT_EQ(rows, marked);
 }
 
+// "Index:" in the status bar names the row the list is at, however the person got there.
+TEST(ManagerKeys, TheIndexPanelFollowsTheRowByMouseAndKeys)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    Manager m(MakeZip(dir.Path(), 30));
+    QWidget* list = m.List();
+    ASSERT_NE(list, nullptr);
+    const std::string& shown = m.main->StatusBar1->Panels[5].Text;
+    QTest::mouseClick(list, Qt::LeftButton, {}, m.Row(2));
+    Application->ProcessMessages();
+    EXPECT_EQ("Index: 3", shown);
+    const int count = m.main->ZipView1->Items.Count();
+    const int page = m.main->ZipView1->ListBox()->VisibleItems() - 1;
+    const struct {
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        int row;
+    } steps[] = {{Qt::Key_Down, {}, 4},
+                 {Qt::Key_Up, {}, 3},
+                 {Qt::Key_End, {}, count},
+                 {Qt::Key_Home, {}, 1},
+                 {Qt::Key_PageDown, {}, 1 + page},
+                 {Qt::Key_PageUp, {}, 1},
+                 {Qt::Key_Down, Qt::ControlModifier, 2},
+                 {Qt::Key_Down, Qt::ShiftModifier, 3}};
+    for (const auto& step : steps) {
+        Key(*m.main, step.key, step.modifiers);
+        Application->ProcessMessages();
+        EXPECT_EQ("Index: " + std::to_string(step.row), shown) << int(step.key);
+    }
+    EXPECT_FALSE(m.main->StatusBar1->SimplePanel);
+}
+
 // Nothing a person must read is cut: status panels hold their numbers, the attributes fit their
 // column, numbers end at their column's right edge, "Konec" keeps to the right edge when the
 // window grows, and the choices of a radio group are round.
@@ -366,6 +352,17 @@ TEST(ManagerKeys, WhatTheWindowShowsCanBeReadWhole)
         EXPECT_GT(first, section.Left + 10) << section.Text;
     }
 
+    // The status bar is the window's last line: nothing of the window shows under it (the line
+    // a window manager draws below a resizable window is its own).
+    const int statusTop = main.StatusBar1->Top();
+    EXPECT_EQ(main.ClientHeight(), statusTop + main.StatusBar1->Height());
+    for (int i = 0; i < main.ControlCount(); ++i) {
+        TControl* c = main.Controls(i);
+        if (c != main.StatusBar1 && c->Visible()) {
+            EXPECT_LE(c->Top() + c->Height(), statusTop) << c->Name;
+        }
+    }
+
     // "Konec" keeps its distance to the right edge when the window grows.
     QWidget* window = m.Window();
     QWidget* exit = WidgetOf(main, *main.sbExit);
@@ -402,8 +399,10 @@ TEST(ManagerKeys, TheAddDialogTakesOneNamePerEnter)
     UseQt(dir.Path());
     TfrmAddFiles add(nullptr);
     add.EnsureCreated();
-    const std::string first = (dir.Path() / "one.txt").string(), second = (dir.Path() / "two.txt").string();
-    QString shownAfterEnter = "(not seen)";
+    const std::string first = (dir.Path() / "one.txt").string(), second = (dir.Path() / "two.txt").string(),
+                      third = (dir.Path() / "three.txt").string();
+    QString shownAfterEnter = "(not seen)", shownAtOnce;
+    std::string heldAtOnce;
     RunModal(add, [&] {
         auto* field = qobject_cast<QLineEdit*>(WidgetOf(add, *add.Edit2));
         ASSERT_NE(field, nullptr);
@@ -414,13 +413,23 @@ TEST(ManagerKeys, TheAddDialogTakesOneNamePerEnter)
         shownAfterEnter = field->text();
         QTest::keyClicks(field, QString::fromStdString(second));
         QTest::keyClick(field, Qt::Key_Return);
+        // Typed at once, before the window has had a chance to update: still a name of its own.
+        QTest::keyClicks(field, QString::fromStdString(third));
+        shownAtOnce = field->text();
+        heldAtOnce = add.Edit2->Text();
+        QTest::keyClick(field, Qt::Key_Return);
         Key(add, Qt::Key_Escape);
     });
     EXPECT_EQ("", shownAfterEnter.toStdString());
-    ASSERT_EQ(2, add.lstFileSpec->Items.Count());
-    for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(third, shownAtOnce.toStdString());
+    EXPECT_EQ(third, heldAtOnce);
+    ASSERT_EQ(3, add.lstFileSpec->Items.Count());
+    for (int i = 0; i < 3; ++i) {
         const std::string line = add.lstFileSpec->Items[i];
-        EXPECT_TRUE(line.find("one.txt") == std::string::npos || line.find("two.txt") == std::string::npos) << line;
+        int names = 0;
+        for (const char* name : {"one.txt", "two.txt", "three.txt"})
+            names += line.find(name) != std::string::npos;
+        EXPECT_EQ(1, names) << line;
     }
 }
 

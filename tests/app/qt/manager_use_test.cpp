@@ -4,11 +4,14 @@
 #include "app/lib/FormAddFiles.h"
 #include "app/lib/FormExtract.h"
 #include "app/lib/FormUUEncode.h"
+#include "app/lib/FormTestArchive.h"
 #include "app/lib/FormTorvo.h"
 #include "platform/qt/QtWidgetSet.h"
 #include "readers/Pelix.h"
+#include "readers/plxZipCheck.h"
 #include "readers/view/plxZipView.h"
 #include "support/ToolRun.h"
+#include "app/qt/ManagerWindows.h"
 
 #include <gtest/gtest.h>
 
@@ -18,54 +21,28 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <vector>
 
 using namespace vcl;
+using namespace qtwindows;
 namespace fs = std::filesystem;
 
 namespace {
-
-const fs::path Shots = fs::path(TORVO_BUILD_DIR) / "screenshots";
-
-void UseQt(const fs::path& dir)
-{
-    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    if (WidgetSet().Name() != "qt")
-        SetWidgetSet(torvoqt::CreateQtWidgetSet());
-}
 
 void Save(QWidget* w, const std::string& name)
 {
     fs::create_directories(Shots);
     if (w)
         w->grab().save(QString::fromStdString((Shots / (name + ".png")).string()), "PNG");
-}
-
-QWidget* WindowOf(TForm& form)
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->windowTitle() == QString::fromStdString(form.Caption).trimmed() &&
-            !qobject_cast<QMenu*>(w))
-            return w;
-    return nullptr;
-}
-
-// The Qt widget that shows a control of a shown form.
-QWidget* WidgetOf(TForm& form, TControl& control)
-{
-    QWidget* window = WindowOf(form);
-    if (!window)
-        return nullptr;
-    const TPoint origin = control.FormOrigin();
-    const int menuBar = window->height() - form.ClientHeight();
-    return window->childAt(origin.X + 2, origin.Y + menuBar + 2);
 }
 
 // Answers what opens on screen while the code under test waits in a modal loop.
@@ -120,30 +97,6 @@ std::string Listing(const fs::path& archive)
 {
     return CaptureCommand("unzip -Z1 " + ShellQuote(archive.string()));
 }
-
-struct Manager {
-    explicit Manager(const fs::path& archive)
-    {
-        main = new TFormTorvo(nullptr);
-        Application->MainForm = main;
-        main->EnsureCreated();
-        main->Show();
-        main->DisplayFile(archive.string());
-        Application->ProcessMessages();
-    }
-    ~Manager()
-    {
-        Application->MainForm = nullptr;
-        delete main;
-    }
-    QWidget* List() { return WidgetOf(*main, *main->ZipView1->ListBox()); }
-    QPoint Row(int i)
-    {
-        const TRect r = main->ZipView1->ListBox()->ItemRect(i);
-        return QPoint(r.Left + 20, (r.Top + r.Bottom) / 2);
-    }
-    TFormTorvo* main;
-};
 
 fs::path MakeZip(const fs::path& dir, std::initializer_list<const char*> names)
 {
@@ -390,6 +343,50 @@ TEST(ManagerUse, TextsReachTheScreenWhenTheyChange)
     ASSERT_NE(edit, nullptr);
     EXPECT_EQ(QColor(Qt::yellow), edit->palette().color(QPalette::Base));
     extract.Hide();
+}
+
+// A test run from the manager: its gauges move while it runs and are empty again once it has
+// ended, in the Qt widgets themselves.
+TEST(ManagerUse, ProgressBarsAreClearedWhenARunEnds)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    CaptureCommand("cd " + ShellQuote(dir.Path().string()) +
+                   " && head -c 3000000 /dev/urandom > r.bin && seq 200000 > s.txt && zip -q m.zip r.bin s.txt");
+    Manager m(dir.Path() / "m.zip");
+    bool clicked = false;
+    int highest = 0;
+    std::vector<int> shownAfter;
+    Answerer user([&](QWidget* modal, QMenu*) {
+        auto* test = dynamic_cast<TfrmTestArchive*>(Screen->ActiveForm);
+        if (!modal || !test)
+            return false;
+        auto* gauge1 = qobject_cast<QProgressBar*>(WidgetOf(*test, *test->Gauge1));
+        auto* gauge2 = qobject_cast<QProgressBar*>(WidgetOf(*test, *test->Gauge2));
+        if (!gauge1 || !gauge2)
+            return false;
+        if (!clicked) {
+            clicked = true;
+            // The bars did move: empty afterwards is their clearing, not a run without progress.
+            test->ZipCheck1->OnProgress = [&highest, test, shown = test->ZipCheck1->OnProgress](
+                                              ::TObject* sender, std::uint8_t byFile, std::uint8_t byArchive) {
+                shown(sender, byFile, byArchive);
+                highest = std::max({highest, test->Gauge1->Position(), test->Gauge2->Position()});
+            };
+            QTimer::singleShot(0, modal, [test] { test->Button1->Click(); });
+            return true;
+        }
+        if (test->StatusBar1->SimpleText.rfind("File(s) tested:", 0) != 0 || !shownAfter.empty())
+            return false;
+        shownAfter = {gauge1->value(), gauge2->value(), test->Gauge1->Position(), test->Gauge2->Position()};
+        Save(WindowOf(*test), "manager_test_ended");
+        KeyLater(*test, Qt::Key_Escape);
+        return true;
+    });
+    m.main->TestClick();
+    Application->ProcessMessages();
+    EXPECT_GT(highest, 0);
+    EXPECT_EQ((std::vector<int>{0, 0, 0, 0}), shownAfter);
 }
 
 // A file picked in the Qt file dialog (a host path) is encoded beside itself, and decodes back.

@@ -8,6 +8,7 @@
 #include "app/lib/VListBox.h"
 #include "platform/qt/QtConvert.h"
 #include "platform/qt/QtWidgetSet.h"
+#include "app/qt/ManagerWindows.h"
 
 #include <gtest/gtest.h>
 
@@ -22,37 +23,10 @@
 #include <filesystem>
 
 using namespace vcl;
+using namespace qtwindows;
 namespace fs = std::filesystem;
 
 namespace {
-
-const fs::path Shots = fs::path(TORVO_BUILD_DIR) / "screenshots";
-
-void UseQt()
-{
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    fs::create_directories(Shots);
-    if (WidgetSet().Name() != "qt")
-        SetWidgetSet(torvoqt::CreateQtWidgetSet());
-}
-
-QWidget* WindowOf(TForm& form)
-{
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible() && w->windowTitle() == QString::fromStdString(form.Caption).trimmed())
-            return w;
-    return nullptr;
-}
-
-QWidget* WidgetOf(TForm& form, TControl& control)
-{
-    QWidget* window = WindowOf(form);
-    if (!window)
-        return nullptr;
-    const TPoint origin = control.FormOrigin();
-    const int menuBar = window->height() - form.ClientHeight();
-    return window->childAt(origin.X + 2, origin.Y + menuBar + 2);
-}
 
 bool Shows(const QImage& image, QColor colour, QRect area = {})
 {
