@@ -12,7 +12,10 @@
 #include "platform/qt/QtWidgetSet.h"
 
 // Fontconfig keeps its caches until exit; sanitizer builds need not report them.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig\n";
+}
 #endif
 
 #include <cstdio>

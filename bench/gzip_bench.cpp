@@ -12,8 +12,8 @@
 #include <fstream>
 #include <random>
 #include <string>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -30,8 +30,8 @@ double Seconds(const std::function<void()>& f)
 void WriteCorpus(const std::string& path, std::size_t size)
 {
     std::mt19937 gen(42);
-    static const char* words[] = {"archive ", "backup ", "folder ", "restore ", "data ", "výplatní ", "páska ",
-                                  "0123456789 ", "\n", "torvo "};
+    static const char* words[] = {"archive ",  "backup ", "folder ",     "restore ", "data ",
+                                  "výplatní ", "páska ",  "0123456789 ", "\n",       "torvo "};
     std::string s;
     s.reserve(size);
     while (s.size() < size) {
@@ -89,7 +89,8 @@ int main(int argc, char** argv)
         oursWrite.push_back(Seconds([&] { written = gz.Compress(); }));
         gzipWrite.push_back(Seconds([&] { Run("gzip -6 -c '" + corpus + "' > '" + dir + "/tool.gz'"); }));
         if (fast)
-            fastWrite.push_back(Seconds([&] { Run("libdeflate-gzip -6 -c '" + corpus + "' > '" + dir + "/fast.gz'"); }));
+            fastWrite.push_back(
+                Seconds([&] { Run("libdeflate-gzip -6 -c '" + corpus + "' > '" + dir + "/fast.gz'"); }));
 
         std::uint64_t out = 0;
         oursRead.push_back(Seconds([&] {

@@ -29,9 +29,11 @@ std::size_t PayloadStart(const Bytes& f)
     if (flags & 4)
         p += 2 + (f[p] | (f[p + 1] << 8));
     if (flags & 8)
-        while (p < f.size() && f[p++] != 0) {}
+        while (p < f.size() && f[p++] != 0) {
+        }
     if (flags & 16)
-        while (p < f.size() && f[p++] != 0) {}
+        while (p < f.size() && f[p++] != 0) {
+        }
     if (flags & 2)
         p += 2;
     return std::min(p, f.size());

@@ -3,14 +3,14 @@
 #include "core/plxPPMDi1.h"
 
 #include <chrono>
-#include <sys/resource.h>
-#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <sys/resource.h>
+#include <unistd.h>
 #include <vector>
 
 using Bytes = std::vector<std::uint8_t>;
@@ -18,20 +18,23 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-double Seconds(Clock::time_point since) {
+double Seconds(Clock::time_point since)
+{
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
 // CPU seconds of this process, and of its finished children: on a machine shared with builds,
 // these move far less than wall time.
-double CpuSeconds(int who) {
+double CpuSeconds(int who)
+{
     rusage u{};
     getrusage(who, &u);
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 // CPU time of a shell command, or a negative value when it failed.
-double TimeCommand(const std::string& cmd) {
+double TimeCommand(const std::string& cmd)
+{
     const double c0 = CpuSeconds(RUSAGE_CHILDREN);
     int rc = std::system((cmd + " >/dev/null 2>&1").c_str());
     return rc == 0 ? CpuSeconds(RUSAGE_CHILDREN) - c0 : -1;
@@ -39,7 +42,8 @@ double TimeCommand(const std::string& cmd) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc < 2) {
         std::fprintf(stderr, "usage: %s FILE\n", argv[0]);
         return 2;
@@ -57,8 +61,8 @@ int main(int argc, char** argv) {
     std::size_t pos = 0;
     auto t0 = Clock::now();
     double c0 = CpuSeconds(RUSAGE_SELF);
-    TCodecStatus rc = codec.PPMdCompress(MemoryPpmdCallbacks(data, pos, packed), data.size(),
-                                TPpmdParams::FromWord(kPpmdWriterWord));
+    TCodecStatus rc =
+        codec.PPMdCompress(MemoryPpmdCallbacks(data, pos, packed), data.size(), TPpmdParams::FromWord(kPpmdWriterWord));
     double encSec = Seconds(t0);
     const double encCpu = CpuSeconds(RUSAGE_SELF) - c0;
     if (rc != TCodecStatus::Ok) {
@@ -86,11 +90,11 @@ int main(int argc, char** argv) {
         double t = TimeCommand("7zz t -mmt1 '" + zip + "'");
         std::remove(zip.c_str());
         if (a >= 0 && t >= 0)
-            std::printf("7zz (whole process, may lower the model size for small files): add CPU %.3f s, test CPU %.3f s; "
-                        "ratios ours/7zz %.2f, %.2f\n",
-                        a, t, encCpu / a, decCpu / t);
+            std::printf(
+                "7zz (whole process, may lower the model size for small files): add CPU %.3f s, test CPU %.3f s; "
+                "ratios ours/7zz %.2f, %.2f\n",
+                a, t, encCpu / a, decCpu / t);
     }
-    std::printf("ppmd_MBps_encode=%.2f decode=%.2f\n", encSec > 0 ? mb / encSec : 0.0,
-                decSec > 0 ? mb / decSec : 0.0);
+    std::printf("ppmd_MBps_encode=%.2f decode=%.2f\n", encSec > 0 ? mb / encSec : 0.0, decSec > 0 ? mb / decSec : 0.0);
     return 0;
 }

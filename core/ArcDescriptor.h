@@ -47,8 +47,8 @@ struct TArcTypeRow {
 struct TArcSignature {
     int Rank;
     bool (*Matches)(std::uint32_t Dword);
-    TArcType Plain;  // at the start of a file
-    TArcType InExe;  // inside an executable; atUnsupported where the format has no self-extractor
+    TArcType Plain;                 // at the start of a file
+    TArcType InExe;                 // inside an executable; atUnsupported where the format has no self-extractor
     std::int64_t PlainOffset = -1;  // the archive offset the signature implies, if any
     std::int64_t ExeOffset = -1;
 };
@@ -75,7 +75,10 @@ const TArcDescriptor* DescriptorByExtension(std::string_view Extension);
 const TArcTypeRow* ArcTypeRowOf(TArcType Type);
 // Type's flags; 0 for the pseudo types and values outside the enumeration.
 TArcTypeFlags ArcTypeFlags(TArcType Type);
-inline bool HasArcFlag(TArcType Type, TArcTypeFlags Flag) { return (ArcTypeFlags(Type) & Flag) != 0; }
+inline bool HasArcFlag(TArcType Type, TArcTypeFlags Flag)
+{
+    return (ArcTypeFlags(Type) & Flag) != 0;
+}
 // The type whose Id is Name ("atZip"), the pseudo types included.
 bool ArcTypeById(std::string_view Name, TArcType& Type);
 // Every signature of every format, by rank.

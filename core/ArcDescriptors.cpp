@@ -12,12 +12,15 @@ namespace {
 
 using namespace arcflag;
 
-constexpr std::uint8_t Byte(std::uint32_t Dword, int Index) { return std::uint8_t(Dword >> (8 * Index)); }
+constexpr std::uint8_t Byte(std::uint32_t Dword, int Index)
+{
+    return std::uint8_t(Dword >> (8 * Index));
+}
 
 constexpr std::uint32_t Dword(char a, char b, char c, char d)
 {
-    return std::uint32_t(std::uint8_t(a)) | std::uint32_t(std::uint8_t(b)) << 8 |
-           std::uint32_t(std::uint8_t(c)) << 16 | std::uint32_t(std::uint8_t(d)) << 24;
+    return std::uint32_t(std::uint8_t(a)) | std::uint32_t(std::uint8_t(b)) << 8 | std::uint32_t(std::uint8_t(c)) << 16 |
+           std::uint32_t(std::uint8_t(d)) << 24;
 }
 
 // The ARC self-extractor's stub length, implied by the signatures that find its code.
@@ -62,8 +65,8 @@ constexpr std::string_view kArcExt[] = {".arc"};
 constexpr TArcSignature kArcSignatures[] = {
     {40, [](std::uint32_t d) { return d == Dword('\xB7', '\xDF', '\x54', '\x57'); }, atArc, atArcExe, -1,
      kArcStubOffset},
-    {100, [](std::uint32_t d) { return Byte(d, 0) == 0xB7 && (Byte(d, 1) == 0xDF || Byte(d, 1) == 0x92); },
-     atArcExe, atArcExe, kArcStubOffset, kArcStubOffset},
+    {100, [](std::uint32_t d) { return Byte(d, 0) == 0xB7 && (Byte(d, 1) == 0xDF || Byte(d, 1) == 0x92); }, atArcExe,
+     atArcExe, kArcStubOffset, kArcStubOffset},
     // Methods 1 to 7 open ordinary archives too (the first member packed or squeezed).
     {130,
      [](std::uint32_t d) {
@@ -141,8 +144,8 @@ constexpr TArcSignature kHaSignatures[] = {
 // A ZIP archive named .jar (core/ArcType.cpp).
 constexpr TArcTypeRow kJarTypes[] = {
     {atJar, "atJar", "Java JAR  ", kZipRead | WholeFile | Create | Update | Encrypt | Comment | Split, 'j', "Jar"},
-    {atJarExe, "atJarExe", "JAR SFX   ", Check | ZipCipher | ZipRecords | WholeFile | Update | Comment | Split |
-                                              SelfExtract, 'j', "Jar"},
+    {atJarExe, "atJarExe", "JAR SFX   ",
+     Check | ZipCipher | ZipRecords | WholeFile | Update | Comment | Split | SelfExtract, 'j', "Jar"},
 };
 constexpr std::string_view kJarExt[] = {".jar"};
 
@@ -211,8 +214,7 @@ constexpr TArcSignature kZipSignatures[] = {
          return pk && ((Byte(d, 2) == 1 && Byte(d, 3) == 2) || (Byte(d, 2) == 7 && Byte(d, 3) == 8));
      },
      atZipMV, atZipMV},
-    {151, [](std::uint32_t d) { return Byte(d, 0) == 'P' && Byte(d, 1) >= 'K' && Byte(d, 1) <= 'N'; }, atZip,
-     atZipExe},
+    {151, [](std::uint32_t d) { return Byte(d, 0) == 'P' && Byte(d, 1) >= 'K' && Byte(d, 1) <= 'N'; }, atZip, atZipExe},
 };
 
 constexpr TArcTypeRow kZooTypes[] = {
@@ -276,7 +278,10 @@ const TIndex& Index()
 
 }  // namespace
 
-std::span<const TArcDescriptor> ArcDescriptors() { return kDescriptors; }
+std::span<const TArcDescriptor> ArcDescriptors()
+{
+    return kDescriptors;
+}
 
 const TArcDescriptor* DescriptorOf(TArcType Type)
 {
@@ -323,4 +328,7 @@ bool ArcTypeById(std::string_view Name, TArcType& Type)
     return false;
 }
 
-std::span<const TArcSignature> ArcSignaturesByRank() { return Index().Signatures; }
+std::span<const TArcSignature> ArcSignaturesByRank()
+{
+    return Index().Signatures;
+}

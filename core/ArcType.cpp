@@ -44,7 +44,9 @@ constexpr std::uint32_t kMinDosDate = 0x00210020;
 class TDetachedProgress {
 public:
     explicit TDetachedProgress(TStream32& Stream)
-        : FStream(Stream), FProgress(std::move(Stream.OnProgress)), FReadProgress(std::move(Stream.OnReadProgress)),
+        : FStream(Stream),
+          FProgress(std::move(Stream.OnProgress)),
+          FReadProgress(std::move(Stream.OnReadProgress)),
           FRemaining(Stream.Remaining)
     {
         Stream.OnProgress = nullptr;
@@ -107,8 +109,7 @@ bool IsRealArcType(TArcType Type)
 
 TArcTypeDetector::TArcTypeDetector(TStream32& Stream, std::string FileName)
     : FStream(Stream), FFileName(std::move(FileName))
-{
-}
+{}
 
 std::int64_t TArcTypeDetector::ReadAt(std::int64_t Offset, void* Buffer, std::int64_t Count) const
 {
@@ -304,7 +305,7 @@ TArcType TArcTypeDetector::ProbeSfxOffsets()
             break;
         if (b[0] != 0x1A)
             continue;
-        const TArcType type = (b[1] == 0x08 || b[1] == 0x09) ? atArcExe
+        const TArcType type = (b[1] == 0x08 || b[1] == 0x09)   ? atArcExe
                               : (b[1] == 0x0A || b[1] == 0x0B) ? atPakExe
                                                                : atNA;
         if (type != atNA) {
@@ -312,8 +313,8 @@ TArcType TArcTypeDetector::ProbeSfxOffsets()
             return type;
         }
     }
-    if (FSize >= kLhaStubProbe + 3 && ReadAt(kLhaStubProbe, b, 6) >= 5 && b[0] == '-' && b[1] == 'l' &&
-        b[2] == 'h' && b[4] == '-') {
+    if (FSize >= kLhaStubProbe + 3 && ReadAt(kLhaStubProbe, b, 6) >= 5 && b[0] == '-' && b[1] == 'l' && b[2] == 'h' &&
+        b[4] == '-') {
         FInfo.ArchiveOffset = kLhaStubProbe - 2;
         return atLhaExe;
     }
@@ -431,8 +432,7 @@ std::int64_t TArcTypeDetector::ScanForSignature(TArcType& Type, std::int64_t Sta
                     return found(exe ? atLhaExe : atLha, at - 2);
                 break;
             case 'B':
-                if (Matches(p, avail, "BH\x05\x07") &&
-                    !(avail >= 8 && std::memcmp(p + 4, kBhSignatureInCode, 4) == 0))
+                if (Matches(p, avail, "BH\x05\x07") && !(avail >= 8 && std::memcmp(p + 4, kBhSignatureInCode, 4) == 0))
                     return found(exe ? atBhExe : atBh, at);
                 break;
             case 'M':
@@ -449,7 +449,8 @@ std::int64_t TArcTypeDetector::ScanForSignature(TArcType& Type, std::int64_t Sta
                     return found(zip, zip == atUnsupported ? -1 : start);
                 }
                 break;
-            default: break;
+            default:
+                break;
             }
         }
         if (got < std::int64_t(buffer.size()))

@@ -15,14 +15,16 @@ std::uint32_t UpdateCrc16(const void* Buffer, std::int64_t Length, std::uint32_t
 std::uint32_t UpdateCrc32(const void* Buffer, std::int64_t Length, std::uint32_t& Crc);
 
 // The finished CRC-32 of one buffer.
-inline std::uint32_t Crc32Of(const void* Buffer, std::int64_t Length) {
+inline std::uint32_t Crc32Of(const void* Buffer, std::int64_t Length)
+{
     std::uint32_t crc = CRC_MASK;
     UpdateCrc32(Buffer, Length, crc);
     return ~crc;
 }
 
 // One step of CRC-32, for byte-wise users such as the ZIP cipher's key update.
-inline std::uint32_t Crc32Step(std::uint32_t crc, std::uint8_t b) {
+inline std::uint32_t Crc32Step(std::uint32_t crc, std::uint8_t b)
+{
     return CRC32Table[(crc ^ b) & 0xFF] ^ (crc >> 8);
 }
 
@@ -31,7 +33,11 @@ struct TRunningCrc {
     std::uint32_t Crc16 = 0;
     std::uint32_t Crc32 = CRC_MASK;
 
-    void Reset() { Crc16 = 0; Crc32 = CRC_MASK; }
+    void Reset()
+    {
+        Crc16 = 0;
+        Crc32 = CRC_MASK;
+    }
     // Width 16 or 32 selects the accumulator; any other width does nothing.
     void UpdateCrc(int Width, const void* Buffer, std::int64_t Length);
 };

@@ -17,13 +17,13 @@
 
 // One member's work: filled by the caller, finished by a worker, then owned by the caller again.
 struct TDeflateJob {
-    std::vector<std::uint8_t> Data;    // the member as read; released once packed
-    std::int64_t Size = 0;             // bytes read
+    std::vector<std::uint8_t> Data;  // the member as read; released once packed
+    std::int64_t Size = 0;           // bytes read
     TDeflateType Level = dtDeflateN;
     std::vector<std::uint8_t> Packed;  // empty when the packed form would not be smaller (Fits false)
     std::uint32_t Register = 0;        // the CRC-32 register of Data, not complemented
     bool Fits = false;
-    bool Failed = false;               // the worker could not pack it: the caller does it itself
+    bool Failed = false;  // the worker could not pack it: the caller does it itself
     bool Done = false;
 };
 
@@ -54,12 +54,12 @@ private:
     static void Pack(TDeflateJob& Job, TWholeDeflater& Deflater);
 
     std::vector<std::thread> FThreads;
-    TWholeDeflater FOwnDeflater;  // the caller's, for work it takes back from the queue
+    TWholeDeflater FOwnDeflater;                                  // the caller's, for work it takes back from the queue
     std::map<std::uint32_t, std::unique_ptr<TDeflateJob>> FJobs;  // the caller's side only
-    std::int64_t FBytesHeld = 0;                                   // the caller's side only
+    std::int64_t FBytesHeld = 0;                                  // the caller's side only
     mutable std::mutex FLock;
-    std::condition_variable FWake;  // workers: work or stop
-    std::condition_variable FReady; // caller: a job is done
+    std::condition_variable FWake;   // workers: work or stop
+    std::condition_variable FReady;  // caller: a job is done
     std::deque<TDeflateJob*> FQueue;
     bool FStop = false;
 };

@@ -13,19 +13,21 @@
 
 namespace {
 
-
-std::string RootOf(const std::string& Path) {
+std::string RootOf(const std::string& Path)
+{
     const std::string path = (IsUncPath(Path) || (Path.find(':') != std::string::npos && Path.find(':') >= 1))
                                  ? Path
                                  : win::CurrentDirectory();
     return AppendBackslash(win::ExtractFileDrive(path));
 }
 
-bool IsFloppySize(std::int64_t total) {
+bool IsFloppySize(std::int64_t total)
+{
     return total == 1'213'952 || total == 1'457'664 || total == 2'915'328;
 }
 
-std::string LastErrorText(DWORD code) {
+std::string LastErrorText(DWORD code)
+{
     switch (code) {
     case ERROR_NOT_READY:
         return "The device is not ready.";
@@ -41,7 +43,8 @@ std::string LastErrorText(DWORD code) {
 }  // namespace
 
 void TDiskErrorEvents::BindEvents(TObject* EventSender, TOnDiskError DiskNotReady, TOnDiskError WriteProtect,
-                                  TDiskErrorReporter Reporter, bool* Cancel) {
+                                  TDiskErrorReporter Reporter, bool* Cancel)
+{
     Sender = EventSender ? EventSender : this;
     OnDiskNotReady = std::move(DiskNotReady);
     OnWriteProtect = std::move(WriteProtect);
@@ -49,42 +52,50 @@ void TDiskErrorEvents::BindEvents(TObject* EventSender, TOnDiskError DiskNotRead
     CancelFlag = Cancel;
 }
 
-void TDiskErrorEvents::Report(int ECode, const std::string& FileName, const std::string& ExtendedMsg) const {
-    if (DoError) DoError(FileName, ExtendedMsg, "", ECode);
+void TDiskErrorEvents::Report(int ECode, const std::string& FileName, const std::string& ExtendedMsg) const
+{
+    if (DoError)
+        DoError(FileName, ExtendedMsg, "", ECode);
 }
 
-std::string DriveTypeNameOf(unsigned DriveType) {
+std::string DriveTypeNameOf(unsigned DriveType)
+{
     static const char* const Names[] = {"Unknown", "None", "Removable", "Fixed", "Network", "CD-ROM", "RAM"};
     return DriveType < 7 ? Names[DriveType] : "Unknown";
 }
 
-int GetPkBackDiskNumber(std::string_view Label) {
+int GetPkBackDiskNumber(std::string_view Label)
+{
     constexpr std::string_view Tag = "PKBACK# ";
     const std::size_t at = Label.find(Tag);
-    if (at == std::string_view::npos) return 0;
+    if (at == std::string_view::npos)
+        return 0;
     const std::string_view digits = Label.substr(at + Tag.size());
-    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) return 0;
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos)
+        return 0;
     int value = 0;
     return win::TryStrToInt(digits, value) ? value : 0;
 }
 
-bool TDiskManager::DriveReady(const std::string& Root) const {
+bool TDiskManager::DriveReady(const std::string& Root) const
+{
     ULARGE_INTEGER free, total;
     return GetDiskFreeSpaceExA(Root.c_str(), &free, &total, nullptr) != FALSE;
 }
 
-bool TDiskManager::AskRetry(const std::string& Path) const {
+bool TDiskManager::AskRetry(const std::string& Path) const
+{
     const DWORD error = GetLastError();
     const std::string text =
         win::UpperCase(Path) + std::string(LoadMessage(E_NOTACCESSIBLE)) + "\r\n\r\n" + LastErrorText(error);
     return ShowMessageBox(text, "", MB_RETRYCANCEL | MB_ICONSTOP) == IDRETRY;
 }
 
-bool TDiskManager::ReadVolumeInfo(const std::string& Path) {
+bool TDiskManager::ReadVolumeInfo(const std::string& Path)
+{
     char label[257] = {}, fsName[64] = {};
     DWORD serial = 0, maxLength = 0, flags = 0;
-    if (!GetVolumeInformationA(Path.c_str(), label, sizeof label, &serial, &maxLength, &flags, fsName,
-                               sizeof fsName))
+    if (!GetVolumeInformationA(Path.c_str(), label, sizeof label, &serial, &maxLength, &flags, fsName, sizeof fsName))
         return false;
     VolumeLabel = label;
     Serial = serial;
@@ -94,7 +105,8 @@ bool TDiskManager::ReadVolumeInfo(const std::string& Path) {
     return true;
 }
 
-void TDiskManager::GetDiskSpace(const std::string& Path) {
+void TDiskManager::GetDiskSpace(const std::string& Path)
+{
     ULARGE_INTEGER free, total;
     if (!IsUncPath(Path) && GetDiskFreeSpaceExA(Path.c_str(), &free, &total, nullptr)) {
         FreeSpace = std::int64_t(free.QuadPart);
@@ -104,7 +116,8 @@ void TDiskManager::GetDiskSpace(const std::string& Path) {
 }
 
 bool TDiskManager::GetDiskInfo(const std::string& Path, TOnDiskError DiskNotReady, TOnDiskError WriteProtect,
-                               TDiskErrorReporter Reporter, TObject* EventSender, bool* Cancel) {
+                               TDiskErrorReporter Reporter, TObject* EventSender, bool* Cancel)
+{
     RootPath = RootOf(Path);
     BindEvents(EventSender, std::move(DiskNotReady), std::move(WriteProtect), std::move(Reporter), Cancel);
     const bool network = IsUncPath(RootPath);
@@ -141,44 +154,54 @@ bool TDiskManager::GetDiskInfo(const std::string& Path, TOnDiskError DiskNotRead
     return true;
 }
 
-HANDLE CreateFileChecked(const TDiskErrorReporter& Reporter, const std::string& FileName, DWORD Access,
-                         DWORD Flags, DWORD Disposition, DWORD Share) {
+HANDLE CreateFileChecked(const TDiskErrorReporter& Reporter, const std::string& FileName, DWORD Access, DWORD Flags,
+                         DWORD Disposition, DWORD Share)
+{
     const HANDLE file = CreateFileA(FileName.c_str(), Access, Share, nullptr, Disposition, Flags, nullptr);
-    if (file == INVALID_HANDLE_VALUE && Reporter) Reporter(FileName, "", "", E_OPENFILE);
+    if (file == INVALID_HANDLE_VALUE && Reporter)
+        Reporter(FileName, "", "", E_OPENFILE);
     return file;
 }
 
-HANDLE OpenFileForUpdate(const TDiskErrorReporter& Reporter, const std::string& FileName) {
-    return CreateFileChecked(Reporter, FileName, GENERIC_READ | GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL,
-                             OPEN_EXISTING, FILE_SHARE_READ);
+HANDLE OpenFileForUpdate(const TDiskErrorReporter& Reporter, const std::string& FileName)
+{
+    return CreateFileChecked(Reporter, FileName, GENERIC_READ | GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL, OPEN_EXISTING,
+                             FILE_SHARE_READ);
 }
 
-std::uint32_t GetFileDosTime(HANDLE File, int Which) {
+std::uint32_t GetFileDosTime(HANDLE File, int Which)
+{
     FILETIME times[3];
-    if (Which < 0 || Which > 2 || !GetFileTime(File, &times[0], &times[2], &times[1])) return 0;
+    if (Which < 0 || Which > 2 || !GetFileTime(File, &times[0], &times[2], &times[1]))
+        return 0;
     return FileTimeToDosTime(times[Which]);
 }
 
 // ---- TSpanDiskReader ----
 
 void TSpanDiskReader::Init(TSpanDiskReaderOwner* Owner, TObject* EventSender, bool* Cancel, TOnDiskError DiskNotReady,
-                         TOnDiskError WriteProtect, TDiskErrorReporter Reporter) {
+                           TOnDiskError WriteProtect, TDiskErrorReporter Reporter)
+{
     FOwner = Owner;
     BindEvents(EventSender, std::move(DiskNotReady), std::move(WriteProtect), std::move(Reporter), Cancel);
 }
 
-bool TSpanDiskReader::Fail() {
-    if (CancelFlag) *CancelFlag = true;
+bool TSpanDiskReader::Fail()
+{
+    if (CancelFlag)
+        *CancelFlag = true;
     return false;
 }
 
-bool TSpanDiskReader::DiskCheck() {
+bool TSpanDiskReader::DiskCheck()
+{
     const std::string file = FOwner->SpanArchiveFile();
     if (!FOwner->SpanDiskManager().GetDiskInfo(file, OnDiskNotReady, OnWriteProtect, DoError, Sender, CancelFlag))
         return false;
-    const HANDLE handle = CreateFileChecked(DoError, file, GENERIC_READ, FILE_ATTRIBUTE_NORMAL, OPEN_EXISTING,
-                                            FILE_SHARE_READ);
-    if (handle == INVALID_HANDLE_VALUE) return false;
+    const HANDLE handle =
+        CreateFileChecked(DoError, file, GENERIC_READ, FILE_ATTRIBUTE_NORMAL, OPEN_EXISTING, FILE_SHARE_READ);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
     LARGE_INTEGER size;
     bool passed = false;
     const TArcType type = FOwner->SpanArcType();
@@ -195,15 +218,15 @@ bool TSpanDiskReader::DiskCheck() {
             DWORD read = 0;
             if (SetFilePointerEx(handle, at, nullptr, FILE_BEGIN) && ReadFile(handle, sig, 4, &read, nullptr) &&
                 read == 4 && sig[0] == 'P' && sig[1] == 'K')
-                passed = (sig[2] == 7 && sig[3] == 8) || (sig[2] == 3 && sig[3] == 4) ||
-                         (sig[2] == 1 && sig[3] == 2);
+                passed = (sig[2] == 7 && sig[3] == 8) || (sig[2] == 3 && sig[3] == 4) || (sig[2] == 1 && sig[3] == 2);
         }
     }
     CloseHandle(handle);
     return passed;
 }
 
-bool TSpanDiskReader::AskForDisk() {
+bool TSpanDiskReader::AskForDisk()
+{
     if (DiskState == 0) {
         FOwner->RedetectArchive();
         while (!(FOwner->SpanHeaderState() & HeaderBit(htEnding))) {
@@ -216,7 +239,8 @@ bool TSpanDiskReader::AskForDisk() {
             }
             FOwner->RedetectArchive();
         }
-        if (!IsArchiveType(FOwner->SpanArcType())) return false;
+        if (!IsArchiveType(FOwner->SpanArcType()))
+            return false;
         DiskState = 1;
         return true;
     }
@@ -236,7 +260,8 @@ bool TSpanDiskReader::AskForDisk() {
     return true;
 }
 
-bool TSpanDiskReader::OpenDisk(std::int64_t Offset) {
+bool TSpanDiskReader::OpenDisk(std::int64_t Offset)
+{
     WantedOffset = Offset;
     FOwner->CloseArchiveStream();
     const char* required = DiskState == 0   ? (FOwner->OnGetZipLastDisk ? nullptr : "OnGetZipLastDisk")
@@ -246,6 +271,7 @@ bool TSpanDiskReader::OpenDisk(std::int64_t Offset) {
         Report(E_REQUIREDEVENT, "", required);
         return Fail();
     }
-    if (!AskForDisk()) return Fail();
+    if (!AskForDisk())
+        return Fail();
     return FOwner->OpenArchiveStream();
 }

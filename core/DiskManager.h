@@ -4,8 +4,8 @@
 // optional capacity and volume label, so media and spanned sets can be handled with folders.
 #pragma once
 
-#include "core/plxConsts.h"
 #include "core/Err_Msgs.h"
+#include "core/plxConsts.h"
 #include "platform/win/FileTypes.h"
 
 #include <cstdint>
@@ -65,8 +65,8 @@ std::string DriveTypeNameOf(unsigned DriveType);
 int GetPkBackDiskNumber(std::string_view Label);
 
 // CreateFileA; an invalid handle is reported as E_OPENFILE with the file name.
-HANDLE CreateFileChecked(const TDiskErrorReporter& Reporter, const std::string& FileName, DWORD Access,
-                         DWORD Flags, DWORD Disposition, DWORD Share);
+HANDLE CreateFileChecked(const TDiskErrorReporter& Reporter, const std::string& FileName, DWORD Access, DWORD Flags,
+                         DWORD Disposition, DWORD Share);
 HANDLE OpenFileForUpdate(const TDiskErrorReporter& Reporter, const std::string& FileName);
 // DOS date-time in local time of the creation (0), last-write (1) or last-access (2) time; 0 on failure.
 std::uint32_t GetFileDosTime(HANDLE File, int Which);

@@ -8,7 +8,10 @@ constexpr std::string_view kUu = "`!\"#$%&'()*+,-./0123456789:;<=>?@ABCDEFGHIJKL
 constexpr std::string_view kXx = "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 constexpr std::string_view kBase64 = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-char Lower(char c) { return char(std::tolower(static_cast<unsigned char>(c))); }
+char Lower(char c)
+{
+    return char(std::tolower(static_cast<unsigned char>(c)));
+}
 
 std::string_view TrimRight(std::string_view s)
 {
@@ -43,9 +46,12 @@ bool ParameterValue(std::string_view Line, std::string_view Key, std::string& Va
 std::string_view AlphabetOf(TTextCode Code)
 {
     switch (Code) {
-    case TTextCode::Uu: return kUu;
-    case TTextCode::Xx: return kXx;
-    case TTextCode::Base64: break;
+    case TTextCode::Uu:
+        return kUu;
+    case TTextCode::Xx:
+        return kXx;
+    case TTextCode::Base64:
+        break;
     }
     return kBase64;
 }

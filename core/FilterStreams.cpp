@@ -80,8 +80,7 @@ std::vector<std::uint8_t> DeflateSmallBuffer(const std::uint8_t* Data, std::size
     const int windowBits = -std::clamp(bitsFor(Size + 263), 9, 15);
     const int memLevel = std::clamp(bitsFor(Size + 1) - 6, 1, 8);
     z_stream z{};
-    const int opened = deflateInit2(&z, ZlibLevelOf(DeflateType), Z_DEFLATED, windowBits, memLevel,
-                                    Z_DEFAULT_STRATEGY);
+    const int opened = deflateInit2(&z, ZlibLevelOf(DeflateType), Z_DEFLATED, windowBits, memLevel, Z_DEFAULT_STRATEGY);
     if (opened != Z_OK)
         RaiseDeflateError(opened);
     std::vector<std::uint8_t> packed(deflateBound(&z, uLong(Size)));
@@ -251,8 +250,7 @@ bool TDecompressStream::Refill(std::int32_t Want)
     return FLastRead > 0;
 }
 
-std::int32_t TDecompressStream::Inflate(void* Buffer, std::int32_t Count, std::int64_t* Left,
-                                        std::int32_t ReadSize)
+std::int32_t TDecompressStream::Inflate(void* Buffer, std::int32_t Count, std::int64_t* Left, std::int32_t ReadSize)
 {
     if (Count <= 0 || FEndOfStream)
         return 0;
@@ -290,8 +288,7 @@ std::int32_t TDecompressStream::Read(void* Buffer, std::int32_t Count)
     return Inflate(Buffer, Count, nullptr, 0);
 }
 
-std::int32_t TDecompressStream::ReadInflate(void* Buffer, std::int32_t Count, std::int64_t& Left,
-                                            std::int32_t ReadSize)
+std::int32_t TDecompressStream::ReadInflate(void* Buffer, std::int32_t Count, std::int64_t& Left, std::int32_t ReadSize)
 {
     return Inflate(Buffer, Count, &Left, ReadSize);
 }

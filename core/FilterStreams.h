@@ -17,7 +17,7 @@ struct TStreamControl {
     std::int64_t* Remaining = nullptr;
     bool* Cancel = nullptr;
     TEncryptionMethod EncryptionMethod = emNone;
-    TZipCipher* Cipher = nullptr;           // the operation's working keys, for emZip_V2
+    TZipCipher* Cipher = nullptr;             // the operation's working keys, for emZip_V2
     const TRunningCrc* RunningCrc = nullptr;  // where an enciphered copy's CRC continues from
 };
 
@@ -132,8 +132,8 @@ protected:
 // Computes the CRC of Count bytes of Source while it is constructed.
 class TCalcStreamCRC : public TCustomStream {
 public:
-    TCalcStreamCRC(TStream* Source, const TStreamProgress& Progress, bool* CancelPointer,
-                   const TStreamControl& Control, std::uint8_t Width, std::int64_t Count);
+    TCalcStreamCRC(TStream* Source, const TStreamProgress& Progress, bool* CancelPointer, const TStreamControl& Control,
+                   std::uint8_t Width, std::int64_t Count);
 
     std::int32_t Write(const void* Buffer, std::int32_t Count) override;
 

@@ -7,20 +7,24 @@
 namespace {
 
 // A name or extra block kept beside its record; none when absent.
-std::vector<std::uint8_t> CopyOfBlock(const void* Block, std::uint32_t Length) {
-    if (Length == 0 || !Block) return {};
+std::vector<std::uint8_t> CopyOfBlock(const void* Block, std::uint32_t Length)
+{
+    if (Length == 0 || !Block)
+        return {};
     const auto* p = static_cast<const std::uint8_t*>(Block);
     return std::vector<std::uint8_t>(p, p + Length);
 }
 
 }  // namespace
 
-void TUnBaseHeaderObj::Init() {
+void TUnBaseHeaderObj::Init()
+{
     RecordSize = ItemSize;
     Clear();
 }
 
-bool TUnBaseHeaderObj::AddItem(const void* Record, const void* NameBlock, std::uint32_t NameLength) {
+bool TUnBaseHeaderObj::AddItem(const void* Record, const void* NameBlock, std::uint32_t NameLength)
+{
     TRecord& r = Records.emplace_back();
     std::memcpy(r.data(), Record, ItemSize);
     Blocks.push_back(CopyOfBlock(NameBlock, NameLength));
@@ -28,24 +32,30 @@ bool TUnBaseHeaderObj::AddItem(const void* Record, const void* NameBlock, std::u
     return true;
 }
 
-std::uint8_t* TUnBaseHeaderObj::GetItem(std::uint32_t Index) {
-    if (Index >= Records.size()) throw E_RAISE(E_INDEXOUTOFBOUNDS);
+std::uint8_t* TUnBaseHeaderObj::GetItem(std::uint32_t Index)
+{
+    if (Index >= Records.size())
+        throw E_RAISE(E_INDEXOUTOFBOUNDS);
     return Records[Index].data();
 }
 
-const std::vector<std::uint8_t>& TUnBaseHeaderObj::GetBlock(std::uint32_t Index) const {
-    if (Index >= Blocks.size()) throw E_RAISE(E_INDEXOUTOFBOUNDS);
+const std::vector<std::uint8_t>& TUnBaseHeaderObj::GetBlock(std::uint32_t Index) const
+{
+    if (Index >= Blocks.size())
+        throw E_RAISE(E_INDEXOUTOFBOUNDS);
     return Blocks[Index];
 }
 
-void TUnBaseHeaderObj::Clear() {
+void TUnBaseHeaderObj::Clear()
+{
     Records.clear();
     Blocks.clear();
     Count = 0;
 }
 
-bool TCompressHeaderObj::AddItem(const TCompressFileInfo& Record, const std::string& Name,
-                                 std::uint16_t Value16, std::uint32_t ExtraLength, const void* ExtraBlock) {
+bool TCompressHeaderObj::AddItem(const TCompressFileInfo& Record, const std::string& Name, std::uint16_t Value16,
+                                 std::uint32_t ExtraLength, const void* ExtraBlock)
+{
     NameList.push_back(Name);
     Values.push_back(Value16);
     Records.push_back(Record);
@@ -54,48 +64,60 @@ bool TCompressHeaderObj::AddItem(const TCompressFileInfo& Record, const std::str
     return true;
 }
 
-void TCompressHeaderObj::CheckIndex(std::uint32_t Index) const {
-    if (Index >= Records.size()) throw E_RAISE(E_INDEXOUTOFBOUNDS);
+void TCompressHeaderObj::CheckIndex(std::uint32_t Index) const
+{
+    if (Index >= Records.size())
+        throw E_RAISE(E_INDEXOUTOFBOUNDS);
 }
 
-TCompressFileInfo& TCompressHeaderObj::GetItem(std::uint32_t Index) {
+TCompressFileInfo& TCompressHeaderObj::GetItem(std::uint32_t Index)
+{
     CheckIndex(Index);
     return Records[Index];
 }
 
-std::string& TCompressHeaderObj::Name(std::uint32_t Index) {
+std::string& TCompressHeaderObj::Name(std::uint32_t Index)
+{
     CheckIndex(Index);
     return NameList[Index];
 }
 
-std::uint16_t& TCompressHeaderObj::Value(std::uint32_t Index) {
+std::uint16_t& TCompressHeaderObj::Value(std::uint32_t Index)
+{
     CheckIndex(Index);
     return Values[Index];
 }
 
-const std::vector<std::uint8_t>& TCompressHeaderObj::Extra(std::uint32_t Index) const {
+const std::vector<std::uint8_t>& TCompressHeaderObj::Extra(std::uint32_t Index) const
+{
     CheckIndex(Index);
     return Extras[Index];
 }
 
-void TCompressHeaderObj::SetExtra(std::uint32_t Index, std::vector<std::uint8_t> Block) {
+void TCompressHeaderObj::SetExtra(std::uint32_t Index, std::vector<std::uint8_t> Block)
+{
     CheckIndex(Index);
     Extras[Index] = std::move(Block);
 }
 
-int TCompressHeaderObj::IndexOfName(std::string_view Name) const {
+int TCompressHeaderObj::IndexOfName(std::string_view Name) const
+{
     for (std::size_t i = 0; i < NameList.size(); ++i)
-        if (win::SameText(NameList[i], Name)) return int(i);
+        if (win::SameText(NameList[i], Name))
+            return int(i);
     return -1;
 }
 
-int TCompressHeaderObj::IndexOfExactName(std::string_view Name) const {
+int TCompressHeaderObj::IndexOfExactName(std::string_view Name) const
+{
     for (std::size_t i = 0; i < NameList.size(); ++i)
-        if (NameList[i] == Name) return int(i);
+        if (NameList[i] == Name)
+            return int(i);
     return -1;
 }
 
-void TCompressHeaderObj::Clear() {
+void TCompressHeaderObj::Clear()
+{
     Records.clear();
     Extras.clear();
     NameList.clear();
@@ -103,18 +125,22 @@ void TCompressHeaderObj::Clear() {
     Count = 0;
 }
 
-void TRecordList::AddRecord(const void* Record) {
+void TRecordList::AddRecord(const void* Record)
+{
     const auto* p = static_cast<const std::uint8_t*>(Record);
     Bytes.insert(Bytes.end(), p, p + RecordSize);
     ++Count;
 }
 
-std::uint8_t* TRecordList::GetRecord(std::uint32_t Index) {
-    if (Index >= Count) throw E_RAISE(E_INDEXOUTOFBOUNDS);
+std::uint8_t* TRecordList::GetRecord(std::uint32_t Index)
+{
+    if (Index >= Count)
+        throw E_RAISE(E_INDEXOUTOFBOUNDS);
     return Bytes.data() + std::size_t(Index) * RecordSize;
 }
 
-void TRecordList::Clear() {
+void TRecordList::Clear()
+{
     Bytes.clear();
     Count = 0;
 }

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/plxConsts.h"
 #include "core/Err_Msgs.h"
+#include "core/plxConsts.h"
 
 class THeaderObj : public TObject {
 public:
@@ -39,22 +39,22 @@ private:
 
 // What the compress driver does with an entry of the list.
 enum TEntryAction : std::uint8_t {
-    eaCompress = 0,   // compress from disk
-    eaCopy = 1,       // copy the old entry unchanged
-    eaLeaveOut = 2,   // dropped, replaced or failed
-    eaCopyRenamed = 3 // copy the old entry under a new name
+    eaCompress = 0,    // compress from disk
+    eaCopy = 1,        // copy the old entry unchanged
+    eaLeaveOut = 2,    // dropped, replaced or failed
+    eaCopyRenamed = 3  // copy the old entry under a new name
 };
 
 // One entry of the writers' list.
 struct TCompressFileInfo {
-    std::string SavedHeader;            // the entry's directory record (ZIP: its central header)
+    std::string SavedHeader;  // the entry's directory record (ZIP: its central header)
     TEntryAction Action = eaCompress;
-    std::int64_t Offset = 0;            // first byte of the entry, old archive or new output
+    std::int64_t Offset = 0;  // first byte of the entry, old archive or new output
     TEncryptionMethod Encryption = emNone;
     bool HeaderEnciphered = false;
-    std::uint16_t HighSizeWord = 0;     // bits 32 to 47 of the file size
-    std::vector<std::uint8_t> Header;   // the writer's header bytes (head size)
-    std::vector<std::uint8_t> Data;     // optional owned block (ZIP: the entry comment)
+    std::uint16_t HighSizeWord = 0;    // bits 32 to 47 of the file size
+    std::vector<std::uint8_t> Header;  // the writer's header bytes (head size)
+    std::vector<std::uint8_t> Data;    // optional owned block (ZIP: the entry comment)
 };
 
 // The writers' entry list: per entry its record, name (disk path or stored name), a 16-bit value

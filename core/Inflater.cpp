@@ -20,14 +20,14 @@ enum : std::uint8_t {
 constexpr std::uint8_t kKindMask = 0xE0;
 constexpr std::uint8_t kCountMask = 0x1F;
 
-constexpr std::uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10,  11,  13,  15,  17,  19,  23, 27,
+constexpr std::uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
                                            31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
 constexpr std::uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
                                            2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
 constexpr std::uint16_t kDistBase[32] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
                                          49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
                                          2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32769, 49153};
-constexpr std::uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,  6,
+constexpr std::uint8_t kDistExtra[32] = {0, 0, 0, 0, 1, 1, 2,  2,  3,  3,  4,  4,  5,  5,  6,  6,
                                          7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14};
 constexpr std::uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
 
@@ -76,8 +76,8 @@ unsigned ReverseBits(unsigned code, unsigned len)
 // Builds a root table of 2^root entries plus sub-tables for longer codes. Refuses over-subscribed
 // codes and incomplete ones, except a lone code of length one (and an empty code) outside the
 // precode, which standard encoders emit for blocks with one or no distance.
-bool BuildTable(TableKind kind, bool deflate64, const std::uint8_t* lens, unsigned n, unsigned root,
-                InflateCode* table, std::size_t capacity)
+bool BuildTable(TableKind kind, bool deflate64, const std::uint8_t* lens, unsigned n, unsigned root, InflateCode* table,
+                std::size_t capacity)
 {
     // Two tallies, so that runs of one length do not wait on the store before.
     unsigned count[16] = {}, countOdd[16] = {};
@@ -222,7 +222,10 @@ std::uint32_t UpdateAdler32(std::uint32_t adler, const std::uint8_t* p, std::siz
     return (b << 16) | a;
 }
 
-inline std::uint64_t LowBits(std::uint64_t v, unsigned n) { return v & ((std::uint64_t{1} << n) - 1); }
+inline std::uint64_t LowBits(std::uint64_t v, unsigned n)
+{
+    return v & ((std::uint64_t{1} << n) - 1);
+}
 
 // What the fast loop needs for a turn without checks: three 8-byte refills, and the longest match
 // with the slack of its 16-byte copies. It is entered with one refill more, so that it makes at
@@ -243,7 +246,9 @@ struct Inflater::Cursor {
 };
 
 Inflater::Inflater(int windowBits, bool deflate64, bool zlibWrapper)
-    : FDeflate64(deflate64), FWrap(zlibWrapper), FWsize(std::size_t{1} << windowBits),
+    : FDeflate64(deflate64),
+      FWrap(zlibWrapper),
+      FWsize(std::size_t{1} << windowBits),
       FWindow(std::make_unique_for_overwrite<std::uint8_t[]>(FWsize))
 {
     Reset();
@@ -474,8 +479,7 @@ bool Inflater::BuildDynamicTables()
     return true;
 }
 
-int Inflater::Decode(const std::uint8_t*& next, std::size_t& avail, std::uint8_t*& dest, std::size_t& room,
-                     bool finish)
+int Inflater::Decode(const std::uint8_t*& next, std::size_t& avail, std::uint8_t*& dest, std::size_t& room, bool finish)
 {
     Cursor c{next, next + avail, dest, dest, dest + room, FBitBuf, FBitCount};
     int result = kInflateOk;
@@ -516,8 +520,7 @@ int Inflater::Decode(const std::uint8_t*& next, std::size_t& avail, std::uint8_t
             e = table[bits(root)];
             if ((e.op & kKindMask) == kLink) {
                 if (c.bitcnt >= root) {
-                    const InflateCode sub =
-                        table[e.val + ((c.bitbuf >> root) & ((1u << (e.op & kCountMask)) - 1))];
+                    const InflateCode sub = table[e.val + ((c.bitbuf >> root) & ((1u << (e.op & kCountMask)) - 1))];
                     if (sub.bits <= c.bitcnt) {
                         e = sub;
                         return true;
@@ -771,8 +774,8 @@ leave:
     return result;
 }
 
-int Inflater::DecodeAll(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out,
-                        bool deflate64, std::size_t* consumed)
+int Inflater::DecodeAll(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& out, bool deflate64,
+                        std::size_t* consumed)
 {
     Inflater inflater(deflate64 ? 16 : 15, deflate64, false);
     out.assign(std::max<std::size_t>(size * 3, 4096), 0);
@@ -799,8 +802,14 @@ int Inflater::DecodeAll(const std::uint8_t* data, std::size_t size, std::vector<
 
 namespace {
 
-void* HeapAlloc(void*, unsigned items, unsigned size) { return std::calloc(items, size); }
-void HeapFree(void*, void* address) { std::free(address); }
+void* HeapAlloc(void*, unsigned items, unsigned size)
+{
+    return std::calloc(items, size);
+}
+void HeapFree(void*, void* address)
+{
+    std::free(address);
+}
 
 }  // namespace
 

@@ -69,8 +69,21 @@ public:
 
 private:
     enum class Mode : std::uint8_t {
-        Header, DictId, NeedDict, Type, Stored, StoredCopy, TableHeader, CodeLensLens, CodeLens,
-        Len, Dist, Match, Check, Done, Bad
+        Header,
+        DictId,
+        NeedDict,
+        Type,
+        Stored,
+        StoredCopy,
+        TableHeader,
+        CodeLensLens,
+        CodeLens,
+        Len,
+        Dist,
+        Match,
+        Check,
+        Done,
+        Bad
     };
 
     struct Cursor;

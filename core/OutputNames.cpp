@@ -10,7 +10,10 @@
 
 namespace {
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c)
+{
+    return c == '\\' || c == '/';
+}
 
 // Windows drops trailing dots and blanks from a component, so ". ." and "..." resolve like "..".
 bool IsParentLike(std::string_view Part)
@@ -148,7 +151,10 @@ std::string_view NameAsRead(std::string_view Stored, const TStoredNameRules& Rul
     return Stored.substr(std::min(Stored.find_first_not_of("/\\"), Stored.size()));
 }
 
-bool NameLeavesTarget(std::string_view Name) { return IsRooted(Name) || HasParentPart(Name); }
+bool NameLeavesTarget(std::string_view Name)
+{
+    return IsRooted(Name) || HasParentPart(Name);
+}
 
 bool HostNameClimbs(std::string_view Chosen)
 {

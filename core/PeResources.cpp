@@ -63,8 +63,7 @@ bool TPeStringResources::ReadDirectory(std::uint32_t DirOffset, TEntries& Entrie
     return true;
 }
 
-bool TPeStringResources::FindEntry(std::uint32_t DirOffset, std::uint32_t Id, bool AnyId,
-                                   std::uint32_t& Found) const
+bool TPeStringResources::FindEntry(std::uint32_t DirOffset, std::uint32_t Id, bool AnyId, std::uint32_t& Found) const
 {
     TEntries entries;
     if (!ReadDirectory(DirOffset, entries))
@@ -102,9 +101,14 @@ bool TPeStringResources::Load(const TReadAt& Read, std::int64_t Size)
         return false;
     std::uint32_t countAt = 0;
     switch (GetLE16(optional.data())) {
-    case 0x10B: countAt = 92; break;   // PE32
-    case 0x20B: countAt = 108; break;  // PE32+
-    default: return false;
+    case 0x10B:
+        countAt = 92;
+        break;  // PE32
+    case 0x20B:
+        countAt = 108;
+        break;  // PE32+
+    default:
+        return false;
     }
     const std::uint32_t dirsAt = countAt + 4;
     const std::uint32_t resourceDirAt = dirsAt + 2 * 8;

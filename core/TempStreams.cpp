@@ -23,8 +23,8 @@ std::string NewTempFileIn(const std::string& folder)
 
 bool SameDrive(const std::string& a, const std::string& b)
 {
-    return a.size() > 1 && b.size() > 1 && a.find(':') != std::string::npos && b.find(':') != std::string::npos
-           && std::toupper(static_cast<unsigned char>(a[0])) == std::toupper(static_cast<unsigned char>(b[0]));
+    return a.size() > 1 && b.size() > 1 && a.find(':') != std::string::npos && b.find(':') != std::string::npos &&
+           std::toupper(static_cast<unsigned char>(a[0])) == std::toupper(static_cast<unsigned char>(b[0]));
 }
 
 int CodeOfWriteFailure()
@@ -159,7 +159,10 @@ TTempFileStream::TTempFileStream(const TTempStreamOwner& Owner, std::uint16_t Mo
                                  const std::string& TempDir)
     : TFileStream32(Mode == fmCreate ? NewTempFileIn(TempDir) : FileName,
                     Mode == fmCreate ? std::uint16_t(fmOpenReadWrite | fmShareExclusive) : Mode),
-      FOwner(Owner), FMode(Mode), FTemporary(Mode == fmCreate), FTargetName(Mode == fmCreate ? FileName : "")
+      FOwner(Owner),
+      FMode(Mode),
+      FTemporary(Mode == fmCreate),
+      FTargetName(Mode == fmCreate ? FileName : "")
 {
     CancelPointer = Owner.Cancel;
     // The new archive holds the old one's content: it is no more open to others than the old one.

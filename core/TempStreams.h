@@ -2,8 +2,8 @@
 // of the target archive through the owning component's callbacks.
 #pragma once
 
-#include "core/plxStreams.h"
 #include "core/Err_Msgs.h"
+#include "core/plxStreams.h"
 
 #include <functional>
 #include <string>
@@ -11,7 +11,7 @@
 // What a temporary stream needs of its owning component; bound by the component at construction.
 struct TTempStreamOwner {
     TObject* Sender = nullptr;
-    bool* Cancel = nullptr;            // the operation's cancel flag
+    bool* Cancel = nullptr;             // the operation's cancel flag
     std::int64_t* Remaining = nullptr;  // the component's bytes-remaining counter
     // Empty: MoveTempArchive below.
     std::function<void(TStream32* Stream, const std::string& Target, bool SameDrive, const std::string& TempName)>
@@ -29,8 +29,8 @@ inline const std::string kMemoryTempName = "NoName";
 // Puts the finished output in place of Target in one rename, so the old archive stays whole until
 // the new one is complete: the file TempName is renamed over Target (SameDrive) or copied to a new
 // file beside Target first; a memory output (TempName "NoName") is written beside Target from
-// Stream. Raises E_RAISE (E_OPENFILE, E_CREATEFILE, E_DISKFULL, E_WRITEFILE, E_UPDATEARCHIVE) leaving Target and TempName as they
-// were; a cancelled copy replaces nothing.
+// Stream. Raises E_RAISE (E_OPENFILE, E_CREATEFILE, E_DISKFULL, E_WRITEFILE, E_UPDATEARCHIVE) leaving Target and
+// TempName as they were; a cancelled copy replaces nothing.
 void MoveTempArchive(TStream32* Stream, const std::string& Target, bool SameDrive, const std::string& TempName,
                      const TTempStreamOwner& Owner);
 

@@ -42,11 +42,18 @@ TDecompressClass::TDecompressClass(TObject* AOwner) : TZipCommon(AOwner)
     };
 }
 
-TDecompressClass::~TDecompressClass() { DiscardOutput(); }
+TDecompressClass::~TDecompressClass()
+{
+    DiscardOutput();
+}
 
-void TDecompressClass::ProcessArchive(TStream32*) {}
+void TDecompressClass::ProcessArchive(TStream32*)
+{}
 
-bool TDecompressClass::CheckPassword() { return false; }
+bool TDecompressClass::CheckPassword()
+{
+    return false;
+}
 
 void TDecompressClass::DoError(const std::string& Name, const std::string& ExtendedMsg, int ECode,
                                const std::string& VolumeID)
@@ -81,9 +88,18 @@ void TDecompressClass::CopySettingsFrom(const TZipCommon& From, const TSeedKeySn
 
 // --- the run ---
 
-int TDecompressClass::Extract() { return RunOperation(opExtract); }
-int TDecompressClass::TestArchive() { return RunOperation(opTest); }
-int TDecompressClass::ExtractForRun() { return RunOperation(opExtractForRun); }
+int TDecompressClass::Extract()
+{
+    return RunOperation(opExtract);
+}
+int TDecompressClass::TestArchive()
+{
+    return RunOperation(opTest);
+}
+int TDecompressClass::ExtractForRun()
+{
+    return RunOperation(opExtractForRun);
+}
 
 int TDecompressClass::RunOperation(std::uint8_t Code)
 {
@@ -125,9 +141,8 @@ bool TDecompressClass::OpenArchive()
     }
     if (FArcType == atZipDS || FArcType == atZipMV) {
         const TDiskErrorReporter reporter = [this](const std::string& Name, const std::string& Extended,
-                                                   const std::string& Volume, int ECode) {
-            DoError(Name, Extended, ECode, Volume);
-        };
+                                                   const std::string& Volume,
+                                                   int ECode) { DoError(Name, Extended, ECode, Volume); };
         if (!DiskManager().GetDiskInfo(FArchiveFile, {}, {}, reporter, this, CancelPtr))
             return false;
     }
@@ -271,7 +286,10 @@ bool TDecompressClass::NameEntry(const std::string& Stored)
 
 namespace {
 
-bool Exists(const std::string& name) { return GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& name)
+{
+    return GetFileAttributesA(name.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 // A name the host gives without a folder stays beside the target it replaces.
 std::string BesideTarget(const std::string& name, const std::string& target)
@@ -433,7 +451,10 @@ bool TDecompressClass::OfferAccepted()
 
 namespace {
 
-TSeedKeyRecord ToRecord(const TKeyTriple& k) { return {k[0], k[1], k[2]}; }
+TSeedKeyRecord ToRecord(const TKeyTriple& k)
+{
+    return {k[0], k[1], k[2]};
+}
 
 // The host may hand back other seeds with a password: they take effect for every later entry.
 void ApplySeeds(std::uint8_t selector, const TSeedKeyRecord& r)
@@ -584,8 +605,7 @@ bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const s
             win::ForceDirectories(win::ExtractFilePath(Target));
             FResolved.reset();
         }
-        const DWORD attr =
-            free || TargetIsFree(Target) ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(Target.c_str());
+        const DWORD attr = free || TargetIsFree(Target) ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(Target.c_str());
         if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) {
             DoError(Target, "", E_FILEISDIRECTORY, VolumeName);
             SkipEntry = true;
@@ -646,8 +666,8 @@ void KeepHostMode(const std::string& Target, const std::string& Temp)
     if (!win::ToHostPath(Target, hostTarget, nullptr, &target) || target.known == win::HostPathState::Missing)
         return;
     struct stat st = target.st;
-    if ((target.known != win::HostPathState::Present && lstat(hostTarget.c_str(), &st) != 0) ||
-        !S_ISREG(st.st_mode) || !win::ToHostPath(Temp, hostTemp))
+    if ((target.known != win::HostPathState::Present && lstat(hostTarget.c_str(), &st) != 0) || !S_ISREG(st.st_mode) ||
+        !win::ToHostPath(Temp, hostTemp))
         return;
     chmod(hostTemp.c_str(), (st.st_mode & 07777 & ~mode_t(S_ISUID | S_ISGID)) | S_IWUSR);
 }
@@ -694,8 +714,7 @@ bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const 
     // more than the write); a file that is replaced is written beside it, so that putting it in
     // place is one rename on the same file system.
     const std::optional<TResolvedTarget> resolved = std::exchange(FResolved, std::nullopt);
-    if (!TargetExists && resolved && resolved->Target == Target &&
-        resolved->State.known == win::HostPathState::Missing)
+    if (!TargetExists && resolved && resolved->Target == Target && resolved->State.known == win::HostPathState::Missing)
         return OpenFreshOutput(Stream, Target, resolved->Host);
     const std::string temp = win::CreateOwnedTempFile(win::ExtractFilePath(Target), kTempPrefix);
     if (temp.empty())
@@ -721,8 +740,8 @@ bool TDecompressClass::CommitOutput()
     }
     // A target that appeared since the output was opened is refused by the move, not lost.
     const DWORD attr = out.TargetExisted ? GetFileAttributesA(out.Target.c_str()) : INVALID_FILE_ATTRIBUTES;
-    const bool readOnly = attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_READONLY) &&
-                          !(attr & FILE_ATTRIBUTE_DIRECTORY);
+    const bool readOnly =
+        attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_READONLY) && !(attr & FILE_ATTRIBUTE_DIRECTORY);
     // The overwrite rules have let this target be replaced, read-only or not.
     if (readOnly)
         SetFileAttributesA(out.Target.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -796,8 +815,8 @@ void TDecompressClass::RestoreFolderTimes()
     }
 }
 
-void TDecompressClass::CloseOutFile(std::unique_ptr<TStream32>& Stream, const std::string& Target,
-                                    std::uint32_t Attr, std::uint32_t DosDate)
+void TDecompressClass::CloseOutFile(std::unique_ptr<TStream32>& Stream, const std::string& Target, std::uint32_t Attr,
+                                    std::uint32_t DosDate)
 {
     const auto exact = ExactOutputNames();
     if (!IsFileOutput()) {

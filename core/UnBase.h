@@ -118,16 +118,16 @@ public:
 
     // Run state a format reads and sets. The archive stream is TZipCommon::ArchiveStream, which a
     // spanned-set reader closes and reopens as disks change.
-    std::string StoredName;           // the current entry's name as stored
+    std::string StoredName;  // the current entry's name as stored
     // The current entry's own number in the run, from 1 (NameEntry counts the entries). The file
     // count (FileCount, the run's answer) counts only the entries written, or passed in a test.
     int EntryNumber = 0;
     // Set when OpenOutStream declined the entry on purpose (undecodable, refused password, unsafe
     // target; reported where needed): the format skips it quietly. Clear after a failed open.
     bool SkipEntry = false;
-    bool PasswordRefused = false;     // no password fitted the current entry
-    bool NoDecrypt = false;           // a format's run-wide "decode no more encrypted entries"
-    std::uint8_t CryptHeader[24] = {};  // the entry's 12-byte header in the second half (cipher layout)
+    bool PasswordRefused = false;            // no password fitted the current entry
+    bool NoDecrypt = false;                  // a format's run-wide "decode no more encrypted entries"
+    std::uint8_t CryptHeader[24] = {};       // the entry's 12-byte header in the second half (cipher layout)
     TUnBaseHeaderObj* HeaderList = nullptr;  // the record target of operations 1 and 3
 
 protected:
@@ -141,7 +141,7 @@ protected:
 private:
     // A file operation's output until its check has passed.
     struct TPendingOutput {
-        std::string Temp;    // beside Target, created exclusively; Target itself when Fresh
+        std::string Temp;  // beside Target, created exclusively; Target itself when Fresh
         std::string Target;
         bool Closed = false;
         bool TargetExisted = false;  // when the output was opened
@@ -183,7 +183,7 @@ private:
     std::string FBaseFolder, FBaseHost;  // the last extraction folder checked, and its host path
     std::string FExactFolderText;        // the extraction folder of FExactFolder
     std::optional<win::WinPath> FExactFolder;
-    int FLastReported = 0;      // the number of the last report, so a raised error goes out once
+    int FLastReported = 0;  // the number of the last report, so a raised error goes out once
     TPendingOutput FPending;
     std::vector<std::pair<std::string, std::uint32_t>> FFolderTimes;  // folder, DOS date
 };

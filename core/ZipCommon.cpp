@@ -51,7 +51,9 @@ void TZipTimer::Resume()
 // --- construction ---
 
 TZipCommon::TZipCommon(TObject* AOwner)
-    : Owner(AOwner), CancelPtr(&FCancel), FTimer(std::make_unique<TZipTimer>()),
+    : Owner(AOwner),
+      CancelPtr(&FCancel),
+      FTimer(std::make_unique<TZipTimer>()),
       FDiskManager(std::make_unique<TDiskManager>())
 {
     WriteArchiveProc = [this](TStream32* t, const void* b, int k, std::int32_t n, int w, bool e) {
@@ -96,8 +98,8 @@ void TZipCommon::DoError(const std::string& Name, const std::string& ExtendedMsg
         FTimer->Resume();
 }
 
-void TZipCommon::ReportRaised(const std::string& Name, const std::string& ExtendedMsg,
-                              const std::string& VolumeID, int ECode)
+void TZipCommon::ReportRaised(const std::string& Name, const std::string& ExtendedMsg, const std::string& VolumeID,
+                              int ECode)
 {
     DoError(Name, ExtendedMsg, ECode, VolumeID);
     if (GetCancel())
@@ -479,10 +481,10 @@ bool TZipCommon::ExcludedByMasks(const std::string& StoredName, const std::strin
         const std::string mask = Backslashed(raw);
         if (mask.empty())
             continue;
-        const bool hit = mask.find('\\') != std::string::npos
-                             ? MatchesFromAnyFolder(name, mask) ||
-                                   (!OtherPath.empty() && SafeMatch(Backslashed(OtherPath), mask))
-                             : SafeMatch(file, mask);
+        const bool hit =
+            mask.find('\\') != std::string::npos
+                ? MatchesFromAnyFolder(name, mask) || (!OtherPath.empty() && SafeMatch(Backslashed(OtherPath), mask))
+                : SafeMatch(file, mask);
         if (hit) {
             if (OnExcludeFile)
                 OnExcludeFile(this, ReportedName);
@@ -536,8 +538,7 @@ TArcType TZipCommon::GetArcType(TStream32& Stream)
     return DetectArcType(*this, Stream);
 }
 
-void TZipCommon::DoTmpFileMoveBegin(TObject*, const std::string& Archive, const std::string& TempFileName,
-                                    bool& Cancel)
+void TZipCommon::DoTmpFileMoveBegin(TObject*, const std::string& Archive, const std::string& TempFileName, bool& Cancel)
 {
     if (OnTmpFileMoveBegin)
         OnTmpFileMoveBegin(this, Archive, TempFileName, Cancel);
@@ -661,8 +662,8 @@ TZipCommon::TVolumeRequest TZipCommon::RequestNextVolume(std::unique_ptr<TStream
     return AskForVolume(*this, VolumeName, VolumeNumber + 1) ? vrFound : vrMissing;
 }
 
-bool TZipCommon::TakeVolume(std::unique_ptr<TFileStream32> File, std::unique_ptr<TStream32>& Stream,
-                            int& VolumeNumber, int Counter)
+bool TZipCommon::TakeVolume(std::unique_ptr<TFileStream32> File, std::unique_ptr<TStream32>& Stream, int& VolumeNumber,
+                            int Counter)
 {
     VolumeNumber = Counter;
     VolumeCounter = Counter;
@@ -718,8 +719,8 @@ TDiskErrorReporter TZipCommon::DiskErrorReporter()
 
 bool TZipCommon::CheckDrive(const std::string& Path, TOnDiskError DiskNotReady, TOnDiskError WriteProtect)
 {
-    return FDiskManager->GetDiskInfo(Path, std::move(DiskNotReady), std::move(WriteProtect), DiskErrorReporter(),
-                                     this, CancelPtr);
+    return FDiskManager->GetDiskInfo(Path, std::move(DiskNotReady), std::move(WriteProtect), DiskErrorReporter(), this,
+                                     CancelPtr);
 }
 
 void TZipCommon::InitDiskSpann(TSpanDiskReader& Span, TOnDiskError DiskNotReady, TOnDiskError WriteProtect)
@@ -773,8 +774,7 @@ TTempStreamOwner TZipCommon::TempStreamOwner()
     return owner;
 }
 
-void TZipCommon::MoveTempFile(TStream32* Stream, const std::string& Target, bool SameDrive,
-                              const std::string& TempName)
+void TZipCommon::MoveTempFile(TStream32* Stream, const std::string& Target, bool SameDrive, const std::string& TempName)
 {
     if (!SameDrive) {
         std::int64_t size = -1;

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -52,10 +52,10 @@ using TOnPasswordAccepted = std::function<void(TObject* Sender, bool& Accept)>;
 using TOnBadPassword = std::function<void(TObject* Sender, const std::string& StoredName, bool& Cancel)>;
 
 // Data hooks as the codecs see them.
-using TReadArchiveProc = std::function<std::int32_t(TStream32* Stream, void* Buffer, std::int32_t Count,
-                                                    bool Encrypted, int CrcWidth)>;
-using TWriteBlockProc = std::function<std::int32_t(TStream32* Target, const void* Buffer, int Kind,
-                                                   std::int32_t Count, int CrcWidth, bool Encrypt)>;
+using TReadArchiveProc =
+    std::function<std::int32_t(TStream32* Stream, void* Buffer, std::int32_t Count, bool Encrypted, int CrcWidth)>;
+using TWriteBlockProc = std::function<std::int32_t(TStream32* Target, const void* Buffer, int Kind, std::int32_t Count,
+                                                   int CrcWidth, bool Encrypt)>;
 using TProgressProc = std::function<void(std::uint8_t ByFile, std::uint8_t ByArchive)>;
 using TSkippedMemberProc = std::function<void(std::int64_t PackedSize)>;
 
@@ -269,13 +269,13 @@ public:
 
     TZipTimer& Timer() { return *FTimer; }
 
-    // Error reporting. Once cancelled, every number but E_ACCESSPERMISSIONS and E_REGISTRYPERMISSIONS goes out as E_USERCANCEL and
-    // RaiseError throws the silent ECancel instead of its class, so that no caller runs on.
+    // Error reporting. Once cancelled, every number but E_ACCESSPERMISSIONS and E_REGISTRYPERMISSIONS goes out as
+    // E_USERCANCEL and RaiseError throws the silent ECancel instead of its class, so that no caller runs on.
     virtual void DoError(const std::string& FileName, const std::string& ExtendedMsg, int ECode,
                          const std::string& VolumeID);
     template <class E = E_RAISE>
-    [[noreturn]] void RaiseError(const std::string& Name, const std::string& ExtendedMsg,
-                                 const std::string& VolumeID, int ECode)
+    [[noreturn]] void RaiseError(const std::string& Name, const std::string& ExtendedMsg, const std::string& VolumeID,
+                                 int ECode)
     {
         ReportRaised(Name, ExtendedMsg, VolumeID, ECode);
         throw E(ECode);
@@ -347,8 +347,7 @@ public:
     // against the stored name from any of its folders on (its "*" spans folders, so "sub\*"
     // takes everything below every folder named sub), or against OtherPath (a disk path) whole;
     // a mask without one against the file part. A hit fires OnExcludeFile with ReportedName.
-    bool ExcludedByMasks(const std::string& StoredName, const std::string& OtherPath,
-                         const std::string& ReportedName);
+    bool ExcludedByMasks(const std::string& StoredName, const std::string& OtherPath, const std::string& ReportedName);
 
     // Data hooks.
     virtual std::int32_t ReadArchiveBlock(TStream32* Stream, void* Buffer, std::int32_t Count, bool Encrypted,
@@ -413,8 +412,8 @@ protected:
     void ReportRaised(const std::string& FileName, const std::string& ExtendedMsg, const std::string& VolumeID,
                       int ECode);
     // Plain is the block as handed in; the CRC covers it, whatever translation or cipher did.
-    std::int32_t WriteCore(TStream32* Target, const std::uint8_t* Buffer, int Kind, std::int32_t Count,
-                           int CrcWidth, const std::uint8_t* Plain);
+    std::int32_t WriteCore(TStream32* Target, const std::uint8_t* Buffer, int Kind, std::int32_t Count, int CrcWidth,
+                           const std::uint8_t* Plain);
     std::int32_t Deliver(TStream32* Target, const std::uint8_t* Data, std::int32_t Count);
     bool IsZipCipherType() const;
     std::string EffectiveExtractDir() const;

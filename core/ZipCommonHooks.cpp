@@ -1,7 +1,7 @@
 // The data hooks and per-entry services of TZipCommon.
-#include "core/ZipCommon.h"
 #include "core/ArcDescriptor.h"
 #include "core/Endian.h"
+#include "core/ZipCommon.h"
 
 #include "core/Err_Msgs.h"
 #include "core/OutputNames.h"
@@ -11,10 +11,9 @@
 #include "platform/win/Files.h"
 #include "platform/win/Paths.h"
 #include "platform/win/SysDates.h"
-#include "platform/win/Time.h"
 #include "platform/win/SysFiles.h"
 #include "platform/win/TempFiles.h"
-
+#include "platform/win/Time.h"
 
 #include <algorithm>
 #include <cstring>
@@ -32,7 +31,8 @@ void TZipCommon::DecryptEntryBlock(bool IsEncrypted, void* Buffer, std::int32_t 
         return;
     auto* p = static_cast<std::uint8_t*>(Buffer);
     switch (FArcType) {
-    case atArj: case atArjExe:
+    case atArj:
+    case atArjExe:
         if (FPassword.empty())
             return;
         for (std::int32_t i = 0; i < Count; ++i) {
@@ -42,7 +42,8 @@ void TZipCommon::DecryptEntryBlock(bool IsEncrypted, void* Buffer, std::int32_t 
             ++ArjPasswordPos;
         }
         return;
-    case atBh: case atBhExe:
+    case atBh:
+    case atBhExe:
         DataCipher.DecryptBuffer(p, std::size_t(Count));
         return;
     default:
@@ -178,9 +179,7 @@ std::int32_t TZipCommon::WriteCore(TStream32* Target, const std::uint8_t* Buffer
 
 // --- extra field ---
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 void TZipCommon::ReadExtraField(TStream32& Stream, int Length, bool Notify, int Kind)
 {
@@ -295,7 +294,10 @@ TDateTime TZipCommon::ApplyDateAttribute(std::uint32_t DosDate)
 
 // --- entry names ---
 
-bool TZipCommon::SetEntryName(const std::string& StoredName) { return MapEntryName(StoredName, {}); }
+bool TZipCommon::SetEntryName(const std::string& StoredName)
+{
+    return MapEntryName(StoredName, {});
+}
 
 bool TZipCommon::MapEntryName(const std::string& Stored, const TStoredNameRules& Rules)
 {
@@ -456,26 +458,38 @@ std::int64_t TZipCommon::CopyStoredMember(TStream32* Stream, TStream32* Output, 
 std::string TZipCommon::DosAttrString(std::uint32_t Attr, char Fill)
 {
     std::string s(5, Fill);
-    if (Attr & 0x20) s[0] = 'a';
-    if (Attr & 0x10) s[0] = 'd';
-    if (Attr & 0x01) s[1] = 'r';
-    if (Attr & 0x04) s[2] = 's';
-    if (Attr & 0x02) s[3] = 'h';
-    if (Attr & 0x4000) s[3] = 'e';
+    if (Attr & 0x20)
+        s[0] = 'a';
+    if (Attr & 0x10)
+        s[0] = 'd';
+    if (Attr & 0x01)
+        s[1] = 'r';
+    if (Attr & 0x04)
+        s[2] = 's';
+    if (Attr & 0x02)
+        s[3] = 'h';
+    if (Attr & 0x4000)
+        s[3] = 'e';
     return s;
 }
 
 std::string TZipCommon::UnixAttrString(std::uint32_t Mode, char Fill)
 {
     std::string s(10, Fill);
-    if (Mode & 0x4000) s[0] = 'd';
+    if (Mode & 0x4000)
+        s[0] = 'd';
     const auto triple = [&](int at, std::uint32_t r, std::uint32_t w, std::uint32_t x, std::uint32_t special,
                             char lower, char upper) {
-        if (Mode & r) s[std::size_t(at)] = 'r';
-        if (Mode & w) s[std::size_t(at + 1)] = 'w';
-        if ((Mode & x) && (Mode & special)) s[std::size_t(at + 2)] = lower;
-        else if (Mode & x) s[std::size_t(at + 2)] = 'x';
-        else if (Mode & special) s[std::size_t(at + 2)] = upper;
+        if (Mode & r)
+            s[std::size_t(at)] = 'r';
+        if (Mode & w)
+            s[std::size_t(at + 1)] = 'w';
+        if ((Mode & x) && (Mode & special))
+            s[std::size_t(at + 2)] = lower;
+        else if (Mode & x)
+            s[std::size_t(at + 2)] = 'x';
+        else if (Mode & special)
+            s[std::size_t(at + 2)] = upper;
     };
     triple(1, 0x100, 0x80, 0x40, 0x800, 's', 'S');
     triple(4, 0x20, 0x10, 0x08, 0x400, 's', 'S');
@@ -500,10 +514,14 @@ TEncryptionMethod TZipCommon::GetEntryEncryptMethod() const
         const std::uint16_t algorithm = GetLE16(CipherBlock.data() + 6);
         if (format == 2) {
             switch (algorithm) {
-            case 0x660E: return emPkAes2_128;
-            case 0x660F: return emPkAes2_192;
-            case 0x6610: return emPkAes2_256;
-            default: return emUnsupported;
+            case 0x660E:
+                return emPkAes2_128;
+            case 0x660F:
+                return emPkAes2_192;
+            case 0x6610:
+                return emPkAes2_256;
+            default:
+                return emUnsupported;
             }
         }
     }

@@ -139,8 +139,7 @@ std::size_t DecodeDataDescriptor(const std::uint8_t* Bytes, std::size_t Count, b
     return total;
 }
 
-void ParseExtraField(const std::uint8_t* Data, std::size_t Count, bool Central, TZipSizes& Sizes,
-                     TZipExtraInfo& Info)
+void ParseExtraField(const std::uint8_t* Data, std::size_t Count, bool Central, TZipSizes& Sizes, TZipExtraInfo& Info)
 {
     std::size_t at = 0;
     while (Count - at >= 4) {
@@ -161,16 +160,23 @@ void ParseExtraField(const std::uint8_t* Data, std::size_t Count, bool Central, 
             break;
         case kExtraUnicodePath:
             if (size > 5 && p[0] == 1) {
-                Info.UnicodeName = CutUtf8(std::string_view(reinterpret_cast<const char*>(p + 5), size - 5u),
-                                           kMaxUnicodeName);
+                Info.UnicodeName =
+                    CutUtf8(std::string_view(reinterpret_cast<const char*>(p + 5), size - 5u), kMaxUnicodeName);
                 Info.UnicodeNameCrc = GetLE32(p + 1);
             }
             break;
-        case kExtraUnixTime: ParseUnixTime(p, size, Info); break;
-        case kExtraNtfs: ParseNtfs(p, size, Info); break;
+        case kExtraUnixTime:
+            ParseUnixTime(p, size, Info);
+            break;
+        case kExtraNtfs:
+            ParseNtfs(p, size, Info);
+            break;
         case kExtraStrongEncryption:
-        case kExtraAes: Info.EncryptionBlock = id; break;
-        default: break;
+        case kExtraAes:
+            Info.EncryptionBlock = id;
+            break;
+        default:
+            break;
         }
         at += size;
     }
@@ -195,7 +201,10 @@ constexpr std::uint8_t kHostMsDos = 0;
 constexpr std::uint8_t kHostUnix = 3;
 constexpr std::uint8_t kHostOsX = 19;
 
-bool IsValidUtf8(std::string_view text) { return win::IsValidUtf8(text); }
+bool IsValidUtf8(std::string_view text)
+{
+    return win::IsValidUtf8(text);
+}
 
 // Bad sequences become U+FFFD, so that no invalid UTF-8 gets into the program's strings.
 std::string SanitizedUtf8(std::string_view text)
@@ -288,7 +297,8 @@ TReadAt WindowedZipReader(TStream& Stream, std::size_t Window)
         if (Offset < w.Start || Offset + Count > w.Start + have) {
             w.Bytes.resize(Window);
             w.Start = Offset;
-            w.Bytes.resize(std::size_t(std::max<std::int64_t>(direct(Offset, w.Bytes.data(), std::int64_t(Window)), 0)));
+            w.Bytes.resize(
+                std::size_t(std::max<std::int64_t>(direct(Offset, w.Bytes.data(), std::int64_t(Window)), 0)));
         }
         const std::int64_t n = std::clamp<std::int64_t>(w.Start + std::int64_t(w.Bytes.size()) - Offset, 0, Count);
         std::memcpy(Buffer, w.Bytes.data() + (Offset - w.Start), std::size_t(n));
@@ -309,8 +319,8 @@ void DropStaleUnicodeName(const std::string& RawName, TZipExtraInfo& Info)
 // The fixed record, name and extra field that both headers begin with; At ends behind the extra
 // field. A header of the other kind or one cut short answers false.
 template <class TEntry>
-bool ReadHeaderStart(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
-                     THeaderKind Kind, TEntry& Entry, std::int64_t& At)
+bool ReadHeaderStart(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher, THeaderKind Kind,
+                     TEntry& Entry, std::int64_t& At)
 {
     using THeader = decltype(Entry.Header);
     std::uint8_t raw[THeader::Size];
@@ -344,8 +354,7 @@ bool ReadHeaderStart(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, T
 
 }  // namespace
 
-bool ReadCentralEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
-                      TZipEntry& Entry)
+bool ReadCentralEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher, TZipEntry& Entry)
 {
     std::int64_t at = 0;
     if (!ReadHeaderStart(Read, Size, Pos, Cipher, hkCentral, Entry, at))
@@ -355,15 +364,15 @@ bool ReadCentralEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, 
         return false;
     Entry.NextPos = at + h.CommentLength;
     Entry.Sizes = {h.PackedSize, h.UnpackedSize, h.LocalOffset, h.DiskStart};
-    ParseExtraField(reinterpret_cast<const std::uint8_t*>(Entry.Extra.data()), Entry.Extra.size(), true,
-                    Entry.Sizes, Entry.ExtraInfo);
+    ParseExtraField(reinterpret_cast<const std::uint8_t*>(Entry.Extra.data()), Entry.Extra.size(), true, Entry.Sizes,
+                    Entry.ExtraInfo);
     DropStaleUnicodeName(Entry.RawName, Entry.ExtraInfo);
     DecodeZipEntryName(Entry.RawName, h.Flags, h.VersionMadeBy, Entry.ExtraInfo.UnicodeName, Entry.Name);
     return true;
 }
 
-bool ReadLocalEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
-                    TZipLocalEntry& Entry, std::uint16_t VersionMadeBy, bool DecodeName)
+bool ReadLocalEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher, TZipLocalEntry& Entry,
+                    std::uint16_t VersionMadeBy, bool DecodeName)
 {
     std::int64_t at = 0;
     if (!ReadHeaderStart(Read, Size, Pos, Cipher, hkLocal, Entry, at))
@@ -371,8 +380,8 @@ bool ReadLocalEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZ
     const TLocalHeader& h = Entry.Header;
     Entry.DataPos = at;
     Entry.Sizes = {h.PackedSize, h.UnpackedSize, 0, 0};
-    ParseExtraField(reinterpret_cast<const std::uint8_t*>(Entry.Extra.data()), Entry.Extra.size(), false,
-                    Entry.Sizes, Entry.ExtraInfo);
+    ParseExtraField(reinterpret_cast<const std::uint8_t*>(Entry.Extra.data()), Entry.Extra.size(), false, Entry.Sizes,
+                    Entry.ExtraInfo);
     DropStaleUnicodeName(Entry.RawName, Entry.ExtraInfo);
     if (DecodeName)
         DecodeZipEntryName(Entry.RawName, h.Flags, VersionMadeBy, Entry.ExtraInfo.UnicodeName, Entry.Name);
@@ -419,8 +428,8 @@ void TakeZip64Records(const TReadAt& Read, std::int64_t Size, TZipEnding& e)
 
 // Decodes the end record at Pos (Bytes hold what the file has from there on, at most Avail) and
 // finds the directory it describes.
-bool EvaluateEnd(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, const std::uint8_t* Bytes,
-                 std::size_t Avail, TZipCipher& Cipher, TCandidate& c)
+bool EvaluateEnd(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, const std::uint8_t* Bytes, std::size_t Avail,
+                 TZipCipher& Cipher, TCandidate& c)
 {
     bool encrypted = false;
     if (ClassifyHeaderSig(GetLE32(Bytes), hkEnd, encrypted) != hkEnd)
@@ -546,7 +555,8 @@ std::int64_t FindZipEnding(const TReadAt& Read, std::int64_t Size, TZipEnding& E
         TZipEntry first;
         if (ReadCentralEntry(Read, Size, Ending.CentralPos, cipher, first)) {
             const std::int64_t local = Ending.PrefixOffset + std::int64_t(first.Sizes.LocalOffset);
-            if (first.Sizes.LocalOffset > std::uint64_t(Size) || local < 0 || local + std::int64_t(TLocalHeader::Size) > Size)
+            if (first.Sizes.LocalOffset > std::uint64_t(Size) || local < 0 ||
+                local + std::int64_t(TLocalHeader::Size) > Size)
                 return -1;
             Ending.FirstLocalPos = local;
             const auto s = SignatureAt(Read, Size, local);

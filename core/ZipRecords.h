@@ -23,7 +23,8 @@ namespace zipio {
 class TLeDecoder {
 public:
     explicit constexpr TLeDecoder(const std::uint8_t* bytes) : FP(bytes) {}
-    template <class T> constexpr void operator()(T& value)
+    template <class T>
+    constexpr void operator()(T& value)
     {
         std::uint64_t v = 0;
         for (std::size_t i = 0; i < sizeof(T); ++i)
@@ -40,7 +41,8 @@ private:
 class TLeEncoder {
 public:
     explicit constexpr TLeEncoder(std::uint8_t* bytes) : FP(bytes) {}
-    template <class T> constexpr void operator()(const T& value)
+    template <class T>
+    constexpr void operator()(const T& value)
     {
         const std::uint64_t v = value;
         for (std::size_t i = 0; i < sizeof(T); ++i)
@@ -55,10 +57,15 @@ private:
 
 struct TWidthCounter {
     std::size_t Total = 0;
-    template <class T> constexpr void operator()(const T&) { Total += sizeof(T); }
+    template <class T>
+    constexpr void operator()(const T&)
+    {
+        Total += sizeof(T);
+    }
 };
 
-template <class R> constexpr std::size_t LayoutWidth()
+template <class R>
+constexpr std::size_t LayoutWidth()
 {
     TWidthCounter counter;
     const R record{};
@@ -69,7 +76,8 @@ template <class R> constexpr std::size_t LayoutWidth()
 }  // namespace zipio
 
 // Bytes must hold R::Size bytes.
-template <class R> R DecodeRecord(const std::uint8_t* Bytes)
+template <class R>
+R DecodeRecord(const std::uint8_t* Bytes)
 {
     R record{};
     zipio::TLeDecoder decoder(Bytes);
@@ -77,7 +85,8 @@ template <class R> R DecodeRecord(const std::uint8_t* Bytes)
     return record;
 }
 
-template <class R> void EncodeRecord(const R& Record, std::uint8_t* Bytes)
+template <class R>
+void EncodeRecord(const R& Record, std::uint8_t* Bytes)
 {
     zipio::TLeEncoder encoder(Bytes);
     R::Layout(encoder, Record);
@@ -98,7 +107,8 @@ struct TLocalHeader {
     std::uint16_t NameLength = 0;
     std::uint16_t ExtraLength = 0;
 
-    template <class IO, class R> static constexpr void Layout(IO& io, R& r)
+    template <class IO, class R>
+    static constexpr void Layout(IO& io, R& r)
     {
         io(r.Signature), io(r.VersionNeeded), io(r.Flags), io(r.Method), io(r.DosTime), io(r.DosDate);
         io(r.Crc), io(r.PackedSize), io(r.UnpackedSize), io(r.NameLength), io(r.ExtraLength);
@@ -126,7 +136,8 @@ struct TCentralHeader {
     std::uint32_t ExternalAttributes = 0;
     std::uint32_t LocalOffset = 0;
 
-    template <class IO, class R> static constexpr void Layout(IO& io, R& r)
+    template <class IO, class R>
+    static constexpr void Layout(IO& io, R& r)
     {
         io(r.Signature), io(r.VersionMadeBy), io(r.VersionNeeded), io(r.Flags), io(r.Method);
         io(r.DosTime), io(r.DosDate), io(r.Crc), io(r.PackedSize), io(r.UnpackedSize);
@@ -147,7 +158,8 @@ struct TEndRecord {
     std::uint32_t CentralOffset = 0;
     std::uint16_t CommentLength = 0;
 
-    template <class IO, class R> static constexpr void Layout(IO& io, R& r)
+    template <class IO, class R>
+    static constexpr void Layout(IO& io, R& r)
     {
         io(r.Signature), io(r.DiskNumber), io(r.CentralDisk), io(r.EntriesOnDisk), io(r.TotalEntries);
         io(r.CentralSize), io(r.CentralOffset), io(r.CommentLength);
@@ -166,7 +178,8 @@ struct TLargeEndRecord {
     std::uint64_t CentralOffset = 0;
     std::uint16_t CommentLength = 0;
 
-    template <class IO, class R> static constexpr void Layout(IO& io, R& r)
+    template <class IO, class R>
+    static constexpr void Layout(IO& io, R& r)
     {
         io(r.Signature), io(r.DiskNumber), io(r.CentralDisk), io(r.EntriesOnDisk), io(r.TotalEntries);
         io(r.CentralSize), io(r.CentralOffset), io(r.CommentLength);
@@ -186,7 +199,8 @@ struct TZip64EndRecord {
     std::uint64_t CentralSize = 0;
     std::uint64_t CentralOffset = 0;
 
-    template <class IO, class R> static constexpr void Layout(IO& io, R& r)
+    template <class IO, class R>
+    static constexpr void Layout(IO& io, R& r)
     {
         io(r.Signature), io(r.RecordSize), io(r.VersionMadeBy), io(r.VersionNeeded), io(r.DiskNumber);
         io(r.CentralDisk), io(r.EntriesOnDisk), io(r.TotalEntries), io(r.CentralSize), io(r.CentralOffset);
@@ -200,7 +214,8 @@ struct TZip64Locator {
     std::uint64_t Zip64EndOffset = 0;
     std::uint32_t TotalDisks = 1;
 
-    template <class IO, class R> static constexpr void Layout(IO& io, R& r)
+    template <class IO, class R>
+    static constexpr void Layout(IO& io, R& r)
     {
         io(r.Signature), io(r.Zip64EndDisk), io(r.Zip64EndOffset), io(r.TotalDisks);
     }
@@ -214,7 +229,8 @@ struct TDataDescriptor {
     std::uint32_t PackedSize = 0;
     std::uint32_t UnpackedSize = 0;
 
-    template <class IO, class R> static constexpr void Layout(IO& io, R& r)
+    template <class IO, class R>
+    static constexpr void Layout(IO& io, R& r)
     {
         io(r.Signature), io(r.Crc), io(r.PackedSize), io(r.UnpackedSize);
     }
@@ -228,7 +244,8 @@ struct TDataDescriptor64 {
     std::uint64_t PackedSize = 0;
     std::uint64_t UnpackedSize = 0;
 
-    template <class IO, class R> static constexpr void Layout(IO& io, R& r)
+    template <class IO, class R>
+    static constexpr void Layout(IO& io, R& r)
     {
         io(r.Signature), io(r.Crc), io(r.PackedSize), io(r.UnpackedSize);
     }
@@ -252,7 +269,8 @@ struct TLargeSizeExtra {
     std::uint16_t OffsetHigh = 0;
     std::uint16_t SourceOffsetHigh = 0;  // unused on reading; the splitter's source offset
 
-    template <class IO, class R> static constexpr void Layout(IO& io, R& r)
+    template <class IO, class R>
+    static constexpr void Layout(IO& io, R& r)
     {
         io(r.Id), io(r.DataSize), io(r.PackedHigh), io(r.UnpackedHigh), io(r.OffsetHigh), io(r.SourceOffsetHigh);
     }
@@ -286,9 +304,9 @@ struct TZipSizes {
 
 // What the extra field says beyond the sizes.
 struct TZipExtraInfo {
-    std::optional<std::string> UnicodeName;  // 0x7075 (version 1), UTF-8
-    std::uint32_t UnicodeNameCrc = 0;        // of the stored name it stands for
-    std::uint16_t EncryptionBlock = 0;       // the last 0x0017 or 0x9901 block, else 0
+    std::optional<std::string> UnicodeName;   // 0x7075 (version 1), UTF-8
+    std::uint32_t UnicodeNameCrc = 0;         // of the stored name it stands for
+    std::uint16_t EncryptionBlock = 0;        // the last 0x0017 or 0x9901 block, else 0
     std::optional<std::int64_t> UnixModTime;  // 0x5455, seconds since 1970 (UTC)
     std::optional<std::uint64_t> NtfsModTime, NtfsAccessTime, NtfsCreateTime;  // 0x000A, FILETIME
     bool HasZip64 = false;
@@ -298,8 +316,7 @@ struct TZipExtraInfo {
 // Walks the extra field block by block, each bounded by its own stated size and by Count; a block
 // that runs past the end is not interpreted. Zip64 values replace a field only where the header's
 // 32-bit field holds 0xFFFFFFFF (0xFFFF for the disk).
-void ParseExtraField(const std::uint8_t* Data, std::size_t Count, bool Central, TZipSizes& Sizes,
-                     TZipExtraInfo& Info);
+void ParseExtraField(const std::uint8_t* Data, std::size_t Count, bool Central, TZipSizes& Sizes, TZipExtraInfo& Info);
 
 // The 0x7075 block for a stored name and its UTF-8 form.
 std::string UnicodePathExtra(std::string_view StoredName, std::string_view Utf8Name);
@@ -360,13 +377,12 @@ struct TZipLocalEntry {
 
 // False when no central header stands at Pos or its variable part runs past Size. Cipher is of
 // the header key set and deciphers enciphered headers and names.
-bool ReadCentralEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
-                      TZipEntry& Entry);
+bool ReadCentralEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher, TZipEntry& Entry);
 // VersionMadeBy comes from the entry's central header when there is one (names are decoded by it).
 // Without DecodeName, Name stays empty: a caller that compares raw names first decodes only on a
 // difference.
-bool ReadLocalEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
-                    TZipLocalEntry& Entry, std::uint16_t VersionMadeBy = 0, bool DecodeName = true);
+bool ReadLocalEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher, TZipLocalEntry& Entry,
+                    std::uint16_t VersionMadeBy = 0, bool DecodeName = true);
 
 // Where the archive's directory is, and the records that say so.
 struct TZipEnding {
@@ -391,8 +407,8 @@ struct TZipEnding {
     std::uint64_t CentralSize = 0;
     std::uint64_t CentralOffset = 0;
 
-    std::int64_t CentralPos = -1;    // the first central header
-    std::int64_t PrefixOffset = 0;   // stub before the archive; added to every stored offset
+    std::int64_t CentralPos = -1;     // the first central header
+    std::int64_t PrefixOffset = 0;    // stub before the archive; added to every stored offset
     std::int64_t FirstLocalPos = -1;  // local-header scan, or the first local header the directory names
     THeaderTypeState Headers = 0;
 };

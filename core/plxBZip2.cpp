@@ -281,8 +281,8 @@ std::int64_t TBZCompressStream::Seek64(std::int64_t Offset, TSeekOrigin Origin)
     throw Ebz2libError(kBz2InvalidOpText);
 }
 
-bool BZipEncodeStream(const TBz2Owner& owner, TStream* input, TStream* output,
-                      const TStreamProgress& progress, int level, std::int64_t size)
+bool BZipEncodeStream(const TBz2Owner& owner, TStream* input, TStream* output, const TStreamProgress& progress,
+                      int level, std::int64_t size)
 {
     TBZCompressStream bz(owner, output, -1, size, level);
     bz.OnProgress = progress;

@@ -19,17 +19,12 @@
 #include <utility>
 
 // Texts of the bzip2 stream failures.
-inline constexpr const char* kBz2MemText =
-    "The bz2 engine have not enough memory to initialize !";
-inline constexpr const char* kBz2InitText =
-    "The bz2 engine reports a fatal error during initialization process !";
+inline constexpr const char* kBz2MemText = "The bz2 engine have not enough memory to initialize !";
+inline constexpr const char* kBz2InitText = "The bz2 engine reports a fatal error during initialization process !";
 inline constexpr const char* kBz2AbortText = "The client application abort bz2 process";
-inline constexpr const char* kBz2CompressText =
-    "The bz2 engine reports a fatal error during compression process.";
-inline constexpr const char* kBz2FinishText =
-    "The bz2 engine reports a fatal error during terminaison process.";
-inline constexpr const char* kBz2DecompressText =
-    "The bz2 engine reports a fatal error during decompression process.";
+inline constexpr const char* kBz2CompressText = "The bz2 engine reports a fatal error during compression process.";
+inline constexpr const char* kBz2FinishText = "The bz2 engine reports a fatal error during terminaison process.";
+inline constexpr const char* kBz2DecompressText = "The bz2 engine reports a fatal error during decompression process.";
 inline constexpr const char* kBz2InvalidOpText = "Invalid stream operation";
 
 // Message numbers the streams' failures carry, so that the running component can report them.
@@ -37,8 +32,7 @@ inline constexpr const char* kBz2InvalidOpText = "Invalid stream operation";
 // ECode is the message number to report, 0 when Message is the whole story.
 class Ebz2libError : public win::Exception {
 public:
-    explicit Ebz2libError(std::string message, int code = 0)
-        : win::Exception(std::move(message)), ECode(code) {}
+    explicit Ebz2libError(std::string message, int code = 0) : win::Exception(std::move(message)), ECode(code) {}
     int ECode;
 };
 class Ebz2MEMError : public Ebz2libError {
@@ -47,8 +41,7 @@ public:
 };
 class Ebz2USERError : public Ebz2libError {
 public:
-    explicit Ebz2USERError(std::string message = kBz2AbortText)
-        : Ebz2libError(std::move(message), E_USERCANCEL) {}
+    explicit Ebz2USERError(std::string message = kBz2AbortText) : Ebz2libError(std::move(message), E_USERCANCEL) {}
 };
 
 // What the streams need of the component that runs them; every member may stay empty. Progress
@@ -93,8 +86,8 @@ protected:
     TBz2Owner FOwner;
     TStream* FStrm;
     std::int64_t FStartOffset;
-    std::int64_t FLimit;       // compressed bytes still allowed (decoding) or the input size (encoding)
-    std::int64_t FTotal = 0;   // compressed bytes read or written
+    std::int64_t FLimit;      // compressed bytes still allowed (decoding) or the input size (encoding)
+    std::int64_t FTotal = 0;  // compressed bytes read or written
     bool FEnded = false;
     bz_stream FRec{};
     std::uint8_t FBuffer[kBufferSize] = {};
@@ -107,8 +100,7 @@ class TBzDecompressStream : public Tbz2Stream {
 public:
     // Reads from startOffset (-1: where the source stands) at most limit compressed bytes
     // (a negative limit counts as 0).
-    TBzDecompressStream(const TBz2Owner& owner, TStream* source, std::int64_t startOffset,
-                        std::int64_t limit);
+    TBzDecompressStream(const TBz2Owner& owner, TStream* source, std::int64_t startOffset, std::int64_t limit);
     ~TBzDecompressStream() override;
 
     // Decode every bzip2 stream that follows the first (a .bz2 file made by concatenation or by
@@ -128,7 +120,7 @@ private:
     void StartNextStream();
 
     bool FEngineOpen = false;
-    bool FInputDone = false;     // nothing more can come from the source
+    bool FInputDone = false;  // nothing more can come from the source
     std::int64_t FOut = 0;
 };
 
@@ -162,11 +154,10 @@ private:
 // Decodes the bzip2 data of the next compSize bytes of archive into owner.Output. Answers 0, or
 // E_USERCANCEL when the run was cancelled (the CRC accumulator is then reset); the stream's failures
 // (damaged or truncated data, memory) are raised as Ebz2libError, the output's pass through.
-int DecodeBzip2Region(const TBz2Owner& owner, TStream* archive, std::int64_t compSize,
-                      bool concatenated = false);
+int DecodeBzip2Region(const TBz2Owner& owner, TStream* archive, std::int64_t compSize, bool concatenated = false);
 
 // Compresses size bytes of input (all of it when size < 0) into output as one bzip2 stream of
 // the given level (1..9), keeping owner.Crc and calling progress after each chunk. Answers false
 // when the run was cancelled or the input ended short of size.
-bool BZipEncodeStream(const TBz2Owner& owner, TStream* input, TStream* output,
-                      const TStreamProgress& progress, int level, std::int64_t size);
+bool BZipEncodeStream(const TBz2Owner& owner, TStream* input, TStream* output, const TStreamProgress& progress,
+                      int level, std::int64_t size);

@@ -34,7 +34,6 @@ namespace {
 
 constexpr int kMaxRenameRounds = 100;  // a handler that keeps offering taken names must not hang the run
 
-
 bool IsSfxType(TArcType t)
 {
     return HasArcFlag(t, arcflag::SelfExtract);
@@ -149,8 +148,7 @@ TCompressClass::TCompressClass(TObject* AOwner) : TZipCommon(AOwner)
 
 TCompressClass::~TCompressClass() = default;
 
-void TCompressClass::AddOldEntry(TCompressHeaderObj& EntryList, TCompressFileInfo& Record,
-                                 const std::string& Name)
+void TCompressClass::AddOldEntry(TCompressHeaderObj& EntryList, TCompressFileInfo& Record, const std::string& Name)
 {
     if (Switch == swDelete && MatchesFileSpec(Name)) {
         Record.Action = eaLeaveOut;
@@ -181,8 +179,9 @@ void TCompressClass::KeepCaseTwins(TCompressHeaderObj& EntryList)
     std::vector<std::string> exact, others;
     for (const auto& spec : FFileSpec) {
         const std::string name = Backslashed(spec);
-        const bool named = !IsWildName(name) && std::any_of(EntryList.Names().begin(), EntryList.Names().end(),
-                                                             [&](const std::string& n) { return Backslashed(n) == name; });
+        const bool named =
+            !IsWildName(name) && std::any_of(EntryList.Names().begin(), EntryList.Names().end(),
+                                             [&](const std::string& n) { return Backslashed(n) == name; });
         (named ? exact : others).push_back(spec);
     }
     if (exact.empty())
@@ -244,17 +243,34 @@ std::uint16_t TCompressClass::GetDeflateFlags(std::uint16_t Flags) const
 
 // --- base hooks ---
 
-void TCompressClass::CopyEntry(TStream32&, TStream32&, TCompressHeaderObj&, int) {}
-void TCompressClass::UpdateEntryName(int, std::uint32_t, TCompressHeaderObj&) {}
-void TCompressClass::FinishHeader(std::int64_t) {}
-void TCompressClass::StoreFileInfo(TCompressFileInfo&, const TCompressEntryInfo&) {}
-void TCompressClass::WriteEndMarker(TStream32&) {}
-void TCompressClass::ReadFileInfo(const TCompressFileInfo&, TCompressEntryInfo&) {}
-void TCompressClass::CopyOldEntries(TStream32&, TCompressHeaderObj&) {}
-void TCompressClass::Finish(TCompressHeaderObj&) {}
-int TCompressClass::WriteLargeSizeExtra(TStream32&, TCompressFileInfo&, int) { return 0; }
-bool TCompressClass::WriteEnding(TStream32*, TStream32&, TCompressHeaderObj&) { return true; }
-std::int64_t TCompressClass::GetEntryLength(TStream32&, TStream32&, TCompressFileInfo&) { return 0; }
+void TCompressClass::CopyEntry(TStream32&, TStream32&, TCompressHeaderObj&, int)
+{}
+void TCompressClass::UpdateEntryName(int, std::uint32_t, TCompressHeaderObj&)
+{}
+void TCompressClass::FinishHeader(std::int64_t)
+{}
+void TCompressClass::StoreFileInfo(TCompressFileInfo&, const TCompressEntryInfo&)
+{}
+void TCompressClass::WriteEndMarker(TStream32&)
+{}
+void TCompressClass::ReadFileInfo(const TCompressFileInfo&, TCompressEntryInfo&)
+{}
+void TCompressClass::CopyOldEntries(TStream32&, TCompressHeaderObj&)
+{}
+void TCompressClass::Finish(TCompressHeaderObj&)
+{}
+int TCompressClass::WriteLargeSizeExtra(TStream32&, TCompressFileInfo&, int)
+{
+    return 0;
+}
+bool TCompressClass::WriteEnding(TStream32*, TStream32&, TCompressHeaderObj&)
+{
+    return true;
+}
+std::int64_t TCompressClass::GetEntryLength(TStream32&, TStream32&, TCompressFileInfo&)
+{
+    return 0;
+}
 
 bool TCompressClass::ReadFirstHeader(TStream32& Stream)
 {
@@ -456,11 +472,10 @@ bool TCompressClass::PrepareRun()
     }
     ArchiveIsNew = !win::FileExists(FArchiveFile);
     TDiskManager disks;
-    if (!disks.GetDiskInfo(FArchiveFile, {}, {},
-                           [this](const std::string& f, const std::string& x, const std::string& v, int c) {
-                               DoError(f, x, c, v);
-                           },
-                           this, CancelPtr))
+    if (!disks.GetDiskInfo(
+            FArchiveFile, {}, {},
+            [this](const std::string& f, const std::string& x, const std::string& v, int c) { DoError(f, x, c, v); },
+            this, CancelPtr))
         return false;
     if (FFileSpec.empty())
         return true;
@@ -622,9 +637,8 @@ void TCompressClass::ProcessArchive(TCompressHeaderObj& EntryList)
     old.reset();
     bool commit = !failed && !GetCancel() && (AddedCount > 0 || DeletedCount > 0);
     if (commit) {
-        const bool copyNeeded = memOutput != nullptr ||
-                                win::UpperCase(win::ExtractFileDrive(FTempOutputName)) !=
-                                    win::UpperCase(win::ExtractFileDrive(FArchiveFile));
+        const bool copyNeeded = memOutput != nullptr || win::UpperCase(win::ExtractFileDrive(FTempOutputName)) !=
+                                                            win::UpperCase(win::ExtractFileDrive(FArchiveFile));
         if (!CheckFreeSpace(output->Size(), copyNeeded))
             commit = false;
     }
@@ -820,8 +834,8 @@ bool TCompressClass::ScanFileFound(const std::string& Dir, const WIN32_FIND_DATA
                                    TCompressHeaderObj& EntryList)
 {
     const bool folder = (FindData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    const std::string path = folder ? win::IncludeTrailingBackslash(JoinPath(Dir, FindData.cFileName))
-                                    : JoinPath(Dir, FindData.cFileName);
+    const std::string path =
+        folder ? win::IncludeTrailingBackslash(JoinPath(Dir, FindData.cFileName)) : JoinPath(Dir, FindData.cFileName);
     if (folder && (!StoreEmptySubDirs || !IsDirTreeEmpty(path)))
         return false;
     // The archive and its temporary output never go into themselves.
@@ -1208,7 +1222,7 @@ bool TCompressClass::SetEntryName(const std::string& Path)
     std::replace(name.begin(), name.end(), '/', '\\');
     const auto stripDrive = [](std::string n) {
         if (IsUncPath(n)) {
-            std::size_t at = n.find('\\', 2);                                      // after the server
+            std::size_t at = n.find('\\', 2);                                         // after the server
             at = at == std::string::npos ? std::string::npos : n.find('\\', at + 1);  // after the share
             return at == std::string::npos ? std::string() : n.substr(at);
         }

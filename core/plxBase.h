@@ -5,9 +5,9 @@
 // override the per-entry and per-archive hooks.
 #pragma once
 
-#include "core/HeaderObj.h"
 #include "core/ByteIO.h"
 #include "core/Err_Msgs.h"
+#include "core/HeaderObj.h"
 #include "core/ZipCommon.h"
 #include "core/plxCrypt.h"
 #include "core/plxFileScan.h"
@@ -155,8 +155,8 @@ protected:
     // One entry of the list: compressed, copied or left out by its action.
     void CompressListedEntry(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList,
                              std::uint32_t Index, int MaxDeleted);
-    bool AskReplace(TCompressHeaderObj& EntryList, int Index, const std::string& Path,
-                    const TCompressEntryInfo& Old, const TCompressEntryInfo& New);
+    bool AskReplace(TCompressHeaderObj& EntryList, int Index, const std::string& Path, const TCompressEntryInfo& Old,
+                    const TCompressEntryInfo& New);
     bool AskRenameDupe(TCompressHeaderObj& EntryList, int Index);
     void CopyKeptEntry(TStream32* OldArchive, TStream32& Output, TCompressFileInfo& Item);
     void DeleteMovedFiles(TCompressHeaderObj& EntryList);

@@ -2,8 +2,8 @@
 // with the traditional ZIP cipher when the entry is encrypted.
 #include "core/plxBase.h"
 
-#include "core/Err_Msgs.h"
 #include "core/DeflateAhead.h"
+#include "core/Err_Msgs.h"
 #include "core/FilterStreams.h"
 #include "core/plxBZip2.h"
 #include "core/plxDeflate.h"
@@ -25,10 +25,14 @@ constexpr std::int32_t kPumpBlock = 65536;
 std::uint16_t MethodNumberOf(TCompressMethod method)
 {
     switch (method) {
-    case cmStore: return 0;
-    case cmBz2: return 12;
-    case cmPPMDi: return 98;
-    default: return 8;
+    case cmStore:
+        return 0;
+    case cmBz2:
+        return 12;
+    case cmPPMDi:
+        return 98;
+    default:
+        return 8;
     }
 }
 
@@ -297,7 +301,8 @@ bool TCompressClass::PpmdData(TStream32& Input, TStream32& Output)
         Output.WriteBuffer(out, std::int32_t(n));
     };
     io.Cancel = CancelPtr;
-    const TCodecStatus status = FPpmd->PPMdCompress(io, std::uint64_t(FInputSize), TPpmdParams::FromWord(kPpmdWriterWord));
+    const TCodecStatus status =
+        FPpmd->PPMdCompress(io, std::uint64_t(FInputSize), TPpmdParams::FromWord(kPpmdWriterWord));
     if (status == TCodecStatus::Canceled || GetCancel())
         return false;
     if (status != TCodecStatus::Ok)
@@ -354,11 +359,10 @@ bool TCompressClass::CompressStream(TStream32* Input, TStream32& Output, TCompre
         item.Encryption = emZip_V2;
         TStreamControl control;
         Input->SetPosition(0);
-        const std::uint32_t reg = CalcStreamCRC(Input, control,
-                                                [this](TObject*, std::int64_t d, std::int64_t) {
-                                                    DoProgress(d, FInputSize, UnpackedTotal);
-                                                },
-                                                CancelPtr, FInputSize);
+        const std::uint32_t reg = CalcStreamCRC(
+            Input, control,
+            [this](TObject*, std::int64_t d, std::int64_t) { DoProgress(d, FInputSize, UnpackedTotal); }, CancelPtr,
+            FInputSize);
         if (GetCancel())
             throw ECancel();
         FEntryCrc = ~reg;

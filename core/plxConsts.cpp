@@ -4,7 +4,8 @@
 
 #include <algorithm>
 
-std::string_view ArcTypeName(TArcType t) {
+std::string_view ArcTypeName(TArcType t)
+{
     const TArcTypeRow* row = ArcTypeRowOf(t);
     return row ? row->Display : std::string_view();
 }
@@ -12,9 +13,8 @@ std::string_view ArcTypeName(TArcType t) {
 std::string_view CompressMethodName(TCompressMethod m)
 {
     static constexpr std::array<std::string_view, TEnumCount<TCompressMethod>::value> kNames = {
-        "cmStore",    "cmDeflate",  "cmFuse",   "cmFrozen5", "cmFrozen6", "cmFrozen7",
-        "cmMsZip",    "cmLzx",      "cmQuantum", "cmUUEncode", "cmXXEncode", "cmBase64",
-        "cmTar",      "cmTarGz",    "cmTarBz",  "cmBz2",     "cmPPMDi"};
+        "cmStore",    "cmDeflate",  "cmFuse",   "cmFrozen5", "cmFrozen6", "cmFrozen7", "cmMsZip", "cmLzx",  "cmQuantum",
+        "cmUUEncode", "cmXXEncode", "cmBase64", "cmTar",     "cmTarGz",   "cmTarBz",   "cmBz2",   "cmPPMDi"};
     return IsDeclaredOrdinal<TCompressMethod>(m) ? kNames[m] : std::string_view();
 }
 
@@ -162,10 +162,12 @@ constexpr TMessage Messages[] = {
 
 }  // namespace
 
-std::string_view LoadMessage(int number) {
+std::string_view LoadMessage(int number)
+{
     auto it = std::lower_bound(std::begin(Messages), std::end(Messages), number,
                                [](const TMessage& m, int n) { return m.Number < n; });
     return it != std::end(Messages) && it->Number == number ? it->Text : std::string_view();
 }
 
-E_RAISE::E_RAISE(int code) : E_RAISE(code, std::string(LoadMessage(code))) {}
+E_RAISE::E_RAISE(int code) : E_RAISE(code, std::string(LoadMessage(code)))
+{}

@@ -23,33 +23,109 @@ using TDateTime = double;  // days since 1899-12-30, fraction = time of day
 // Enumerations. Ordinals are stored in files and compared in ranges: never reorder.
 
 enum TArcType : std::uint8_t {
-    atNA, atUnsupported, atFileOpenErr, atUnknown, atAce, atAceExe, atArc, atArcExe, atArj, atArjExe,
-    atB64, atBh, atBhExe, atBz2, atCab, atCabExe, atGZip, atHA, atJar, atJarExe, atLha, atLhaExe,
-    atLzh, atLzhExe, atMsGZ, atPak, atPakExe, atRar, atRarExe, atTar, atTarGz, atTarBz, atUUE,
-    atZip, atZipExe, atZipDS, atZipMV, atZoo
+    atNA,
+    atUnsupported,
+    atFileOpenErr,
+    atUnknown,
+    atAce,
+    atAceExe,
+    atArc,
+    atArcExe,
+    atArj,
+    atArjExe,
+    atB64,
+    atBh,
+    atBhExe,
+    atBz2,
+    atCab,
+    atCabExe,
+    atGZip,
+    atHA,
+    atJar,
+    atJarExe,
+    atLha,
+    atLhaExe,
+    atLzh,
+    atLzhExe,
+    atMsGZ,
+    atPak,
+    atPakExe,
+    atRar,
+    atRarExe,
+    atTar,
+    atTarGz,
+    atTarBz,
+    atUUE,
+    atZip,
+    atZipExe,
+    atZipDS,
+    atZipMV,
+    atZoo
 };
 
 enum TCompressMethod : std::uint8_t {
-    cmStore, cmDeflate, cmFuse, cmFrozen5, cmFrozen6, cmFrozen7, cmMsZip, cmLzx, cmQuantum,
-    cmUUEncode, cmXXEncode, cmBase64, cmTar, cmTarGz, cmTarBz, cmBz2, cmPPMDi
+    cmStore,
+    cmDeflate,
+    cmFuse,
+    cmFrozen5,
+    cmFrozen6,
+    cmFrozen7,
+    cmMsZip,
+    cmLzx,
+    cmQuantum,
+    cmUUEncode,
+    cmXXEncode,
+    cmBase64,
+    cmTar,
+    cmTarGz,
+    cmTarBz,
+    cmBz2,
+    cmPPMDi
 };
 
 enum TEncryptionMethod : std::uint8_t {
-    emAes1_128, emAes1_192, emAes1_256, emAes2_128, emAes2_192, emAes2_256, emZip_V2,
-    emPkAes1_128, emPkAes1_192, emPkAes1_256, emPkAes2_128, emPkAes2_192, emPkAes2_256,
-    emNone, emUnsupported
+    emAes1_128,
+    emAes1_192,
+    emAes1_256,
+    emAes2_128,
+    emAes2_192,
+    emAes2_256,
+    emZip_V2,
+    emPkAes1_128,
+    emPkAes1_192,
+    emPkAes1_256,
+    emPkAes2_128,
+    emPkAes2_192,
+    emPkAes2_256,
+    emNone,
+    emUnsupported
 };
 
 enum TOverwriteMode : std::uint8_t { omOverwrite, omSkip };
 
 enum TStoredDirNames : std::uint8_t {
-    sdNone, sdAbsolute, sdAbsoluteNoDrv, sdAbsoluteNoRoot, sdRelative, sdRelativeStoreStart,
-    sdExplorer_Auto, sdExplorer_UserDefineDefaultDir
+    sdNone,
+    sdAbsolute,
+    sdAbsoluteNoDrv,
+    sdAbsoluteNoRoot,
+    sdRelative,
+    sdRelativeStoreStart,
+    sdExplorer_Auto,
+    sdExplorer_UserDefineDefaultDir
 };
 
 enum TPartType : std::uint8_t {
-    pt1mb, ptFloppy_120mb, ptFloppy_144mb, ptFloppy_288mb, ptZipDisk_100mb, ptZipDisk_250mb,
-    ptCDRom_650mb, ptCDRom_700mb, ptDVD_4700mb, ptOtherSize, ptNoSplit
+    pt1mb,
+    ptFloppy_120mb,
+    ptFloppy_144mb,
+    ptFloppy_288mb,
+    ptZipDisk_100mb,
+    ptZipDisk_250mb,
+    ptCDRom_650mb,
+    ptCDRom_700mb,
+    ptDVD_4700mb,
+    ptOtherSize,
+    ptNoSplit
 };
 
 enum TCustomSizeType : std::uint8_t { stBytes, stKB, stMB };
@@ -63,12 +139,23 @@ enum TCpuType : std::uint8_t { cptAuto, cpt80286, cpt80386, cpt80486 };
 enum TNextVolumeName : std::uint8_t { nvChangeFilename, nvChangeExt };
 
 enum TplxFileAttribute : std::uint8_t {
-    fsZeroAttr, fsReadOnly, fsHidden, fsSysFile, fsVolumeID, fsDirectory, fsArchive, fsCompressed,
-    fsEncrypted, fsReparsePoints
+    fsZeroAttr,
+    fsReadOnly,
+    fsHidden,
+    fsSysFile,
+    fsVolumeID,
+    fsDirectory,
+    fsArchive,
+    fsCompressed,
+    fsEncrypted,
+    fsReparsePoints
 };
 // A set of TplxFileAttribute, bit n for ordinal n.
 using TplxFileAttributes = std::uint16_t;
-constexpr TplxFileAttributes AttrBit(TplxFileAttribute a) { return TplxFileAttributes(1u << a); }
+constexpr TplxFileAttributes AttrBit(TplxFileAttribute a)
+{
+    return TplxFileAttributes(1u << a);
+}
 constexpr TplxFileAttributes DefaultAttributes = 451;    // ZeroAttr, ReadOnly, Archive, Compressed, Encrypted
 constexpr TplxFileAttributes DefaultAttributesEx = 512;  // ReparsePoints
 
@@ -78,15 +165,25 @@ enum TfsScanOptions : std::uint8_t { soScanDir, soScanDrvs };
 enum THeaderType : std::uint8_t { htLocal, htCentral, htEnding, htLocator, htEnding64, htSfx, htNone };
 // A set of THeaderType, bit n for ordinal n.
 using THeaderTypeState = std::uint8_t;
-constexpr THeaderTypeState HeaderBit(THeaderType t) { return THeaderTypeState(1u << t); }
+constexpr THeaderTypeState HeaderBit(THeaderType t)
+{
+    return THeaderTypeState(1u << t);
+}
 
 using TRangeTen = int;  // 1 to 9
-constexpr bool InRangeTen(int v) { return v >= 1 && v <= 9; }
+constexpr bool InRangeTen(int v)
+{
+    return v >= 1 && v <= 9;
+}
 
 // Number of declared values, so that setters can refuse ordinals outside an enumeration.
-template <class E> struct TEnumCount;
-#define TORVO_ENUM_COUNT(E, last) \
-    template <> struct TEnumCount<E> { static constexpr int value = int(last) + 1; }
+template <class E>
+struct TEnumCount;
+#define TORVO_ENUM_COUNT(E, last)                                                                                      \
+    template <>                                                                                                        \
+    struct TEnumCount<E> {                                                                                             \
+        static constexpr int value = int(last) + 1;                                                                    \
+    }
 TORVO_ENUM_COUNT(TArcType, atZoo);
 TORVO_ENUM_COUNT(TCompressMethod, cmPPMDi);
 TORVO_ENUM_COUNT(TEncryptionMethod, emUnsupported);
@@ -108,7 +205,9 @@ TORVO_ENUM_COUNT(TfsScanOptions, soScanDrvs);
 TORVO_ENUM_COUNT(THeaderType, htNone);
 #undef TORVO_ENUM_COUNT
 
-template <class E> constexpr bool IsDeclaredOrdinal(int ordinal) {
+template <class E>
+constexpr bool IsDeclaredOrdinal(int ordinal)
+{
     return ordinal >= 0 && ordinal < TEnumCount<E>::value;
 }
 
@@ -137,59 +236,51 @@ public:
 
 using TOnActivate = std::function<void(TObject* Sender)>;
 using TOnBegin = std::function<void(TObject* Sender, const std::string& FileName, int Count, bool& Extract)>;
-using TOnChangeArchive =
-    std::function<void(TObject* Sender, const std::string& ArchiveName, TArcType ArcType)>;
+using TOnChangeArchive = std::function<void(TObject* Sender, const std::string& ArchiveName, TArcType ArcType)>;
 using TOnClearDisk = std::function<void(TObject* Sender, const std::string& Drive, std::int64_t RequiredSpace,
                                         std::int64_t FreeSpace, std::int64_t TotalSpace, bool& Cancel)>;
 using TOnCorruptZipHeader = std::function<void(TObject* Sender, THeaderTypeState HeadFlag, bool& Cancel)>;
-using TOnCreateDirectory =
-    std::function<void(TObject* Sender, const std::string& Directory, bool CreateDirectory)>;
-using TOnDeleteFile =
-    std::function<void(TObject* Sender, const std::string& FileName, int Count, int MaxCount)>;
+using TOnCreateDirectory = std::function<void(TObject* Sender, const std::string& Directory, bool CreateDirectory)>;
+using TOnDeleteFile = std::function<void(TObject* Sender, const std::string& FileName, int Count, int MaxCount)>;
 using TOnDiskError = std::function<void(TObject* Sender, bool& Abort)>;
 using TOnElapsedTime = std::function<void(TObject* Sender, float ElapsedTime)>;
 using TOnEnd = std::function<void(TObject* Sender, const std::string& FileName, bool CRC_PASS)>;
-using TOnError = std::function<void(TObject* Sender, const std::string& FileName,
-                                    const std::string& ExtendedMsg, const std::string& VolumeID, int ECode)>;
+using TOnError = std::function<void(TObject* Sender, const std::string& FileName, const std::string& ExtendedMsg,
+                                    const std::string& VolumeID, int ECode)>;
 using TOnExcludeFile = std::function<void(TObject* Sender, const std::string& FileName)>;
 using TOnFileExists = std::function<void(TObject* Sender, const std::string& FileName, TDateTime FileDate,
                                          TOverwriteMode& OverwriteMode)>;
-using TUnBase_OnFileExists = std::function<void(TObject* Sender, const std::string& FileName,
-                                                std::string& NewFileName, TOverwriteMode& OverwriteMode)>;
-using TOnGetPassword =
-    std::function<void(TObject* Sender, const std::string& FileName, std::string& Password,
-                       TSeedKeyRecord& HeaderKeys, TSeedKeyRecord& DataKeys, bool& TryAgain)>;
+using TUnBase_OnFileExists = std::function<void(TObject* Sender, const std::string& FileName, std::string& NewFileName,
+                                                TOverwriteMode& OverwriteMode)>;
+using TOnGetPassword = std::function<void(TObject* Sender, const std::string& FileName, std::string& Password,
+                                          TSeedKeyRecord& HeaderKeys, TSeedKeyRecord& DataKeys, bool& TryAgain)>;
 using TOnGetZipFirstDisk = std::function<void(TObject* Sender, bool& Cancel)>;
 using TOnGetZipLastDisk = std::function<void(TObject* Sender, bool& Cancel)>;
 using TOnGetZipNextDisk = std::function<void(TObject* Sender, const std::string& VolumeName, bool& Cancel)>;
 using TOnInsertDisk = std::function<void(TObject* Sender, const std::string& VolumeName, bool& Cancel)>;
-using TOnLimitedUser = std::function<void(TObject* Sender, const std::string& ProtectedDir,
-                                          std::string& UserDir, bool& Cancel)>;
+using TOnLimitedUser =
+    std::function<void(TObject* Sender, const std::string& ProtectedDir, std::string& UserDir, bool& Cancel)>;
 using TOnNestedTarFile = std::function<void(TObject* Sender, const std::string& FileName, bool& doUnTar)>;
-using TOnNextVolume = std::function<void(TObject* Sender, std::string& VolumeName, int VolumeID, bool FExists,
-                                         bool& Cancel)>;
-using TOnNonWriteableArchive =
-    std::function<void(TObject* Sender, const std::string& ArchiveFile, bool& WriteToFile)>;
+using TOnNextVolume =
+    std::function<void(TObject* Sender, std::string& VolumeName, int VolumeID, bool FExists, bool& Cancel)>;
+using TOnNonWriteableArchive = std::function<void(TObject* Sender, const std::string& ArchiveFile, bool& WriteToFile)>;
 using TOnProgress = std::function<void(TObject* Sender, std::uint8_t ByFile, std::uint8_t ByArchive)>;
 using TOnRead = std::function<void(TObject* Sender, std::int64_t Offset, int Filenum)>;
 using TOnRecurseDir = std::function<void(TObject* Sender, const std::string& Directory)>;
 using TOnRemoveTempfile = std::function<void(TObject* Sender, const std::string& FileName)>;
-using TOnRenameFile =
-    std::function<void(TObject* Sender, const std::string& FileName, std::string& NewFileName)>;
-using TOnRenameDupeFile = std::function<void(TObject* Sender, const std::string& FileName,
-                                             std::string& NewFileName, bool& Rename)>;
-using TOnReplaceFile = std::function<void(
-    TObject* Sender, const std::string& FileName, const std::string& NewFileName, TDateTime Date,
-    TDateTime NewDate, std::int64_t FileSize, std::int64_t NewFileSize, int Attr, int NewAttr,
-    bool& Replace)>;
-using TOnScanFileEvent = std::function<void(TObject* Sender, const std::string& FileName, int FilesCount,
-                                            std::int64_t FilesSize)>;
-using TOnSplitNewVolume =
-    std::function<void(TObject* Sender, std::uint32_t Index, const std::string& NewVolumeName)>;
-using TOnTotals = std::function<void(TObject* Sender, std::int64_t UnpackSize, std::int64_t PackSize,
-                                     int Ratio, int NumFiles)>;
-using TTmpFileMoveBegin = std::function<void(TObject* Sender, const std::string& Archive,
-                                             const std::string& TempFileName, bool& Cancel)>;
+using TOnRenameFile = std::function<void(TObject* Sender, const std::string& FileName, std::string& NewFileName)>;
+using TOnRenameDupeFile =
+    std::function<void(TObject* Sender, const std::string& FileName, std::string& NewFileName, bool& Rename)>;
+using TOnReplaceFile = std::function<void(TObject* Sender, const std::string& FileName, const std::string& NewFileName,
+                                          TDateTime Date, TDateTime NewDate, std::int64_t FileSize,
+                                          std::int64_t NewFileSize, int Attr, int NewAttr, bool& Replace)>;
+using TOnScanFileEvent =
+    std::function<void(TObject* Sender, const std::string& FileName, int FilesCount, std::int64_t FilesSize)>;
+using TOnSplitNewVolume = std::function<void(TObject* Sender, std::uint32_t Index, const std::string& NewVolumeName)>;
+using TOnTotals =
+    std::function<void(TObject* Sender, std::int64_t UnpackSize, std::int64_t PackSize, int Ratio, int NumFiles)>;
+using TTmpFileMoveBegin =
+    std::function<void(TObject* Sender, const std::string& Archive, const std::string& TempFileName, bool& Cancel)>;
 
 // The text of a message number; empty for a number that carries no message.
 std::string_view LoadMessage(int number);

@@ -52,16 +52,21 @@ std::uint32_t ParseInteger(const std::string& text)
 
 }  // namespace
 
-TKeyTriple SeedKeysOf(std::uint8_t selector) { return Set(selector).seeds; }
+TKeyTriple SeedKeysOf(std::uint8_t selector)
+{
+    return Set(selector).seeds;
+}
 
 // ---- TZipCipher ----
 
 TZipCipher::TZipCipher(std::uint8_t selector)
     : FSelector(selector == kHeaderKeySet ? kHeaderKeySet : kDataKeySet), FKeys(SeedKeysOf(FSelector))
-{
-}
+{}
 
-void TZipCipher::ResetKeys() { FKeys = SeedKeysOf(FSelector); }
+void TZipCipher::ResetKeys()
+{
+    FKeys = SeedKeysOf(FSelector);
+}
 
 void TZipCipher::UpdateKeys(std::uint8_t plain)
 {
@@ -136,7 +141,8 @@ bool TZipCipher::CheckCryptHeader(std::uint8_t* buffer, std::uint16_t flags, std
 
 // ---- TSeedKeys ----
 
-TSeedKeys::TSeedKeys(std::uint8_t selector) : FSelector(selector) {}
+TSeedKeys::TSeedKeys(std::uint8_t selector) : FSelector(selector)
+{}
 
 void TSeedKeys::Reset()
 {
@@ -166,4 +172,7 @@ void TSeedKeys::SetKey(int index, std::uint32_t value)
         Set(FSelector).published[static_cast<std::size_t>(index)] = value;
 }
 
-bool IsOwnEncryptionMethod(TEncryptionMethod method) { return static_cast<int>(method) < 7; }
+bool IsOwnEncryptionMethod(TEncryptionMethod method)
+{
+    return static_cast<int>(method) < 7;
+}

@@ -14,18 +14,24 @@ constexpr char32_t AppendedDot = 0x110000;
 }  // namespace
 
 EInvalidMask::EInvalidMask(std::string_view mask, int position)
-    : win::Exception("'" + std::string(mask) + "' is an invalid mask at (" + std::to_string(position) + ")") {}
+    : win::Exception("'" + std::string(mask) + "' is an invalid mask at (" + std::to_string(position) + ")")
+{}
 
-void InvalidMaskError(std::string_view Mask, int Position) { throw EInvalidMask(Mask, Position); }
+void InvalidMaskError(std::string_view Mask, int Position)
+{
+    throw EInvalidMask(Mask, Position);
+}
 
-TInternalMask::TInternalMask(std::string_view Mask) {
+TInternalMask::TInternalMask(std::string_view Mask)
+{
     const std::u32string mask = win::DecodeUtf8(Mask);
     MaskEndsWithDot = !mask.empty() && mask.back() == U'.';
     bool skipTo = false;
     int skipToCount = 0;
     auto add = [&](TState state, std::size_t at) {
         state.SkipTo = skipTo;
-        if (skipTo && ++skipToCount > MaxSkipToStates) InvalidMaskError(Mask, int(at) + 1);
+        if (skipTo && ++skipToCount > MaxSkipToStates)
+            InvalidMaskError(Mask, int(at) + 1);
         skipTo = false;
         States.push_back(state);
     };
@@ -53,8 +59,8 @@ TInternalMask::TInternalMask(std::string_view Mask) {
     add(TState(), mask.size());  // matches the end of the name
 }
 
-std::size_t TInternalMask::ParseSet(const std::u32string& mask, std::size_t pos, std::string_view text,
-                                    TState& state) {
+std::size_t TInternalMask::ParseSet(const std::u32string& mask, std::size_t pos, std::string_view text, TState& state)
+{
     state.Kind = mkSet;
     state.Set = std::uint32_t(Sets.size());
     std::vector<TRange>& set = Sets.emplace_back();
@@ -64,15 +70,18 @@ std::size_t TInternalMask::ParseSet(const std::u32string& mask, std::size_t pos,
     }
     auto addRange = [&set](char32_t from, char32_t to) {
         const char32_t low = win::FoldCase(from), high = win::FoldCase(to);
-        if (low <= high) set.push_back({low, high});
+        if (low <= high)
+            set.push_back({low, high});
     };
     bool haveLast = false;
     char32_t last = 0;
     while (pos < mask.size() && mask[pos] != U']') {
         if (mask[pos] == U'-') {
             // "-" continues a range from the last character: "[a-c-e]" is a to e.
-            if (!haveLast) InvalidMaskError(text, int(pos) + 1);
-            if (++pos >= mask.size()) break;
+            if (!haveLast)
+                InvalidMaskError(text, int(pos) + 1);
+            if (++pos >= mask.size())
+                break;
             addRange(last, mask[pos]);
             ++pos;
             continue;
@@ -88,14 +97,19 @@ std::size_t TInternalMask::ParseSet(const std::u32string& mask, std::size_t pos,
             ++pos;
         }
     }
-    if (pos >= mask.size() || set.empty()) InvalidMaskError(text, int(pos) + 1);
+    if (pos >= mask.size() || set.empty())
+        InvalidMaskError(text, int(pos) + 1);
     return pos + 1;
 }
 
-bool TInternalMask::Fits(const TState& state, const std::u32string& name, std::size_t pos) const {
-    if (&state == &States.back()) return pos == name.size();
-    if (pos >= name.size()) return false;
-    if (name[pos] == AppendedDot) return state.Kind == mkLiteral && state.Literal == U'.';
+bool TInternalMask::Fits(const TState& state, const std::u32string& name, std::size_t pos) const
+{
+    if (&state == &States.back())
+        return pos == name.size();
+    if (pos >= name.size())
+        return false;
+    if (name[pos] == AppendedDot)
+        return state.Kind == mkLiteral && state.Literal == U'.';
     switch (state.Kind) {
     case mkLiteral:
         return name[pos] == state.Literal;
@@ -103,7 +117,8 @@ bool TInternalMask::Fits(const TState& state, const std::u32string& name, std::s
         return true;
     case mkSet:
         for (const TRange& r : Sets[state.Set])
-            if (name[pos] >= r.Low && name[pos] <= r.High) return !state.Negate;
+            if (name[pos] >= r.Low && name[pos] <= r.High)
+                return !state.Negate;
         return state.Negate;
     }
     return false;
@@ -112,7 +127,8 @@ bool TInternalMask::Fits(const TState& state, const std::u32string& name, std::s
 // Every state takes one character, so on a failure it is enough to let the last "*" take one
 // more character and retry from there: time stays proportional to name length times states,
 // however many "*" the mask holds.
-bool TInternalMask::MatchFolded(const std::u32string& name) const {
+bool TInternalMask::MatchFolded(const std::u32string& name) const
+{
     constexpr std::size_t None = std::size_t(-1);
     std::size_t s = 0, n = 0;
     std::size_t starState = None, starName = 0;
@@ -123,30 +139,38 @@ bool TInternalMask::MatchFolded(const std::u32string& name) const {
             starName = n;
         }
         if (Fits(state, name, n)) {
-            if (s + 1 == States.size()) return true;
+            if (s + 1 == States.size())
+                return true;
             ++s;
             ++n;
             continue;
         }
-        if (starState == None || starName >= name.size()) return false;
+        if (starState == None || starName >= name.size())
+            return false;
         s = starState;
         n = ++starName;
     }
 }
 
-bool TInternalMask::Matches(std::string_view Name) const {
+bool TInternalMask::Matches(std::string_view Name) const
+{
     std::u32string name = win::DecodeUtf8(Name);
-    for (char32_t& c : name) c = win::FoldCase(c);
-    if (MatchFolded(name)) return true;
-    if (name.find(U'.') != std::u32string::npos) return false;
+    for (char32_t& c : name)
+        c = win::FoldCase(c);
+    if (MatchFolded(name))
+        return true;
+    if (name.find(U'.') != std::u32string::npos)
+        return false;
     name.push_back(AppendedDot);
     return MatchFolded(name);
 }
 
 // Called per archive entry with the same few masks: each is compiled once, and the masks that take
 // every name ("*" and "*.*": a dotless name is tried with a dot) are not run at all.
-bool MatchesMask(std::string_view Name, std::string_view Mask) {
-    if (Mask.empty() || Mask == "*" || Mask == "*.*") return true;
+bool MatchesMask(std::string_view Name, std::string_view Mask)
+{
+    if (Mask.empty() || Mask == "*" || Mask == "*.*")
+        return true;
     struct TCompiled {
         std::string Text;
         std::unique_ptr<TInternalMask> Mask;
@@ -154,7 +178,8 @@ bool MatchesMask(std::string_view Name, std::string_view Mask) {
     thread_local TCompiled recent[4];
     thread_local std::size_t next = 0;
     for (const TCompiled& c : recent)
-        if (c.Mask && c.Text == Mask) return c.Mask->Matches(Name);
+        if (c.Mask && c.Text == Mask)
+            return c.Mask->Matches(Name);
     auto compiled = std::make_unique<TInternalMask>(Mask);  // raises before anything is kept
     TCompiled& slot = recent[next++ % std::size(recent)];
     slot.Text = std::string(Mask);
@@ -162,7 +187,8 @@ bool MatchesMask(std::string_view Name, std::string_view Mask) {
     return slot.Mask->Matches(Name);
 }
 
-std::string CompressMethodName(std::uint16_t Method, std::uint16_t Flags) {
+std::string CompressMethodName(std::uint16_t Method, std::uint16_t Flags)
+{
     static const char* const DeflateNames[] = {"DFLT-N", "", "DFLT-X", "", "DFLT-F", "", "DFLT-S"};
     static const char* const BZip2Names[] = {"BZip2-N", "", "BZip2-X", "", "BZip2-F", "", "BZip2-S"};
     const char* const* table = (Method == 11 || Method == 12) ? BZip2Names : DeflateNames;

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/plxConsts.h"
 #include "core/Err_Msgs.h"
+#include "core/plxConsts.h"
 #include "platform/win/FileTypes.h"
 
 // "'<mask>' is an invalid mask at (<position>)"; the position counts characters from 1.
@@ -43,7 +43,7 @@ private:
         bool SkipTo = false;  // one or more "*" stand before this state
         TKind Kind = mkLiteral;
         bool Negate = false;
-        char32_t Literal = 0;  // case-folded
+        char32_t Literal = 0;   // case-folded
         std::uint32_t Set = 0;  // index into Sets
     };
 
@@ -205,4 +205,7 @@ bool IsBZip2Header(const std::uint8_t* Buffer);  // 10 bytes
 bool IsCompressedStreamMagic(std::uint16_t Word);
 bool IsHeaderStateEmpty(THeaderTypeState State);
 int ClampZipCmntBufSize(int Value);  // 2000 to 32767
-constexpr std::uint16_t ZeroHeaderExtra(std::uint16_t) { return 0; }
+constexpr std::uint16_t ZeroHeaderExtra(std::uint16_t)
+{
+    return 0;
+}

@@ -15,7 +15,8 @@ struct TZoneRecord {
     DWORD Id = TIME_ZONE_ID_UNKNOWN;
 };
 
-TZoneRecord& Zone() {
+TZoneRecord& Zone()
+{
     static TZoneRecord zone = [] {
         TZoneRecord z;
         z.Id = GetTimeZoneInformation(&z.Info);
@@ -26,28 +27,35 @@ TZoneRecord& Zone() {
 
 // The instant a zone rule names in Year: absolute when the rule has a year, else "wDay-th
 // wDayOfWeek of wMonth" (wDay 5 = the last one).
-TDateTime RuleInstant(const SYSTEMTIME& rule, int Year) {
+TDateTime RuleInstant(const SYSTEMTIME& rule, int Year)
+{
     TDateTime time = 0;
-    if (!win::TryEncodeTime(rule.wHour % 24, rule.wMinute % 60, 0, 0, time)) time = 0;
+    if (!win::TryEncodeTime(rule.wHour % 24, rule.wMinute % 60, 0, 0, time))
+        time = 0;
     TDateTime day = 0;
     if (rule.wYear != 0) {
-        if (!win::TryEncodeDate(rule.wYear, rule.wMonth, rule.wDay, day)) return 0;
+        if (!win::TryEncodeDate(rule.wYear, rule.wMonth, rule.wDay, day))
+            return 0;
         return day + time;
     }
-    if (!win::TryEncodeDate(Year, rule.wMonth, 1, day)) return 0;
+    if (!win::TryEncodeDate(Year, rule.wMonth, 1, day))
+        return 0;
     if (rule.wDay >= 1 && rule.wDay <= 4) {
-        while (win::DayOfWeek(day) - 1 != rule.wDayOfWeek) day += 1;
+        while (win::DayOfWeek(day) - 1 != rule.wDayOfWeek)
+            day += 1;
         day += 7 * (rule.wDay - 1);
     } else if (rule.wDay == 5) {
         day = IncMonthEx(day, 1) - 1;
-        while (win::DayOfWeek(day) - 1 != rule.wDayOfWeek) day -= 1;
+        while (win::DayOfWeek(day) - 1 != rule.wDayOfWeek)
+            day -= 1;
     } else {
         return day;
     }
     return day + time;
 }
 
-TDateTime BiasDays(TDateTime Date) {
+TDateTime BiasDays(TDateTime Date)
+{
     const TIME_ZONE_INFORMATION& tz = Zone().Info;
     const LONG minutes = tz.Bias + (IsDaylightTime(Date) ? tz.DaylightBias : tz.StandardBias);
     return TDateTime(minutes) / win::MinsPerDay;
@@ -55,33 +63,43 @@ TDateTime BiasDays(TDateTime Date) {
 
 }  // namespace
 
-void ReloadTimeZoneInformation() {
+void ReloadTimeZoneInformation()
+{
     TZoneRecord& zone = Zone();
     zone.Info = {};
     zone.Id = GetTimeZoneInformation(&zone.Info);
 }
 
-std::uint32_t FileTimeToDosTime(const FILETIME& FileTime) {
+std::uint32_t FileTimeToDosTime(const FILETIME& FileTime)
+{
     FILETIME local;
     WORD date = 0, time = 0;
-    if (!FileTimeToLocalFileTime(&FileTime, &local)) local = FileTime;
+    if (!FileTimeToLocalFileTime(&FileTime, &local))
+        local = FileTime;
     FileTimeToDosDateTime(&local, &date, &time);  // clamps what a DOS stamp cannot hold
     return (std::uint32_t(date) << 16) | time;
 }
 
-std::uint32_t SwapWords(std::uint32_t Value) { return (Value << 16) | (Value >> 16); }
+std::uint32_t SwapWords(std::uint32_t Value)
+{
+    return (Value << 16) | (Value >> 16);
+}
 
-bool CheckedEncodeDate(int Year, int Month, int Day, TDateTime& Date) {
+bool CheckedEncodeDate(int Year, int Month, int Day, TDateTime& Date)
+{
     return win::TryEncodeDate(Year, Month, Day, Date);
 }
 
-TDateTime SafeEncodeDate(int Year, int Month, int Day) {
+TDateTime SafeEncodeDate(int Year, int Month, int Day)
+{
     TDateTime date = 0;
     return CheckedEncodeDate(Year, Month, Day, date) ? date : FallbackDate;
 }
 
-TDateTime DosDateTimeToDateTime(std::uint32_t Dos) {
-    if (Dos == 0) Dos = 0x00210020;
+TDateTime DosDateTimeToDateTime(std::uint32_t Dos)
+{
+    if (Dos == 0)
+        Dos = 0x00210020;
     const int year = 1980 + int(Dos >> 25), month = int((Dos >> 21) & 0x0F), day = int((Dos >> 16) & 0x1F);
     const int hour = std::min(int((Dos >> 11) & 0x1F), 23);
     const int minute = std::min(int((Dos >> 5) & 0x3F), 59);
@@ -89,9 +107,13 @@ TDateTime DosDateTimeToDateTime(std::uint32_t Dos) {
     return SafeEncodeDate(year, month, day) + win::EncodeTime(hour, minute, second, 0);
 }
 
-bool IsLeapYearW(int Year) { return (Year % 4 == 0 && Year % 100 != 0) || Year % 400 == 0; }
+bool IsLeapYearW(int Year)
+{
+    return (Year % 4 == 0 && Year % 100 != 0) || Year % 400 == 0;
+}
 
-TDateTime IncMonthEx(TDateTime Date, int Months) {
+TDateTime IncMonthEx(TDateTime Date, int Months)
+{
     int year = 0, month = 0, day = 0;
     win::DecodeDate(Date, year, month, day);
     const TDateTime timeOfDay = std::fabs(Date - std::trunc(Date));
@@ -100,25 +122,36 @@ TDateTime IncMonthEx(TDateTime Date, int Months) {
     month = total % 12 + 1;
     day = std::min(day, int(win::DaysInMonth(year, unsigned(month))));
     TDateTime date = 0;
-    if (!win::TryEncodeDate(year, month, day, date)) return Date;
+    if (!win::TryEncodeDate(year, month, day, date))
+        return Date;
     return win::ComposeDateTime(date, timeOfDay);
 }
 
-bool IsDaylightTime(TDateTime Date) {
+bool IsDaylightTime(TDateTime Date)
+{
     const TIME_ZONE_INFORMATION& tz = Zone().Info;
-    if (tz.DaylightDate.wMonth == 0) return false;
+    if (tz.DaylightDate.wMonth == 0)
+        return false;
     int year = 0, month = 0, day = 0;
     win::DecodeDate(Date, year, month, day);
     const TDateTime daylightStart = RuleInstant(tz.DaylightDate, year);
     const TDateTime standardStart = RuleInstant(tz.StandardDate, year);
-    if (tz.DaylightDate.wMonth < tz.StandardDate.wMonth) return daylightStart <= Date && Date < standardStart;
+    if (tz.DaylightDate.wMonth < tz.StandardDate.wMonth)
+        return daylightStart <= Date && Date < standardStart;
     return Date < standardStart || Date >= daylightStart;
 }
 
-TDateTime LocalToUtc(TDateTime Date) { return Date + BiasDays(Date); }
-TDateTime UtcToLocal(TDateTime Date) { return Date - BiasDays(Date); }
+TDateTime LocalToUtc(TDateTime Date)
+{
+    return Date + BiasDays(Date);
+}
+TDateTime UtcToLocal(TDateTime Date)
+{
+    return Date - BiasDays(Date);
+}
 
-std::int64_t DateTimeToUnix(TDateTime Date) {
+std::int64_t DateTimeToUnix(TDateTime Date)
+{
     const TDateTime utc = LocalToUtc(Date);
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, msec = 0;
     win::DecodeDate(utc, year, month, day);
@@ -127,8 +160,10 @@ std::int64_t DateTimeToUnix(TDateTime Date) {
     return ((days * 24 + hour) * 60 + minute) * 60 + second;
 }
 
-TDateTime UnixToDateTime(std::int64_t Seconds) {
-    if (Seconds == 0) return FallbackDate;
+TDateTime UnixToDateTime(std::int64_t Seconds)
+{
+    if (Seconds == 0)
+        return FallbackDate;
     std::int64_t days = Seconds / 86400, rest = Seconds % 86400;
     if (rest < 0) {
         rest += 86400;

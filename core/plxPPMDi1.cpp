@@ -36,8 +36,7 @@ constexpr std::size_t kBufSize = 32768;
 constexpr unsigned kStackSize = 64;
 
 constexpr std::uint8_t kExpEscape[16] = {25, 14, 9, 7, 5, 5, 4, 4, 4, 3, 3, 3, 2, 2, 2, 2};
-constexpr std::uint16_t kInitBinEsc[8] = {0x3CDD, 0x1F3F, 0x59BF, 0x48F3,
-                                          0x64A1, 0x5ABC, 0x6632, 0x6051};
+constexpr std::uint16_t kInitBinEsc[8] = {0x3CDD, 0x1F3F, 0x59BF, 0x48F3, 0x64A1, 0x5ABC, 0x6632, 0x6051};
 
 struct __attribute__((may_alias)) State {
     std::uint8_t Symbol;
@@ -46,7 +45,8 @@ struct __attribute__((may_alias)) State {
     std::uint16_t SuccessorHigh;
 
     std::uint32_t Successor() const { return SuccessorLow | (std::uint32_t(SuccessorHigh) << 16); }
-    void SetSuccessor(std::uint32_t v) {
+    void SetSuccessor(std::uint32_t v)
+    {
         SuccessorLow = std::uint16_t(v & 0xFFFF);
         SuccessorHigh = std::uint16_t(v >> 16);
     }
@@ -76,12 +76,14 @@ struct See {
     std::uint8_t Shift;
     std::uint8_t Count;
 
-    unsigned Mean() {
+    unsigned Mean()
+    {
         unsigned r = Summ >> Shift;
         Summ = std::uint16_t(Summ - r);
         return r + (r == 0);
     }
-    void Update() {
+    void Update()
+    {
         if (Shift < kPeriodBits && --Count == 0) {
             Summ = std::uint16_t(Summ << 1);
             Count = std::uint8_t(3 << Shift++);
@@ -99,12 +101,14 @@ struct TPpmdInput {
     std::uint64_t left = 0;  // coded bytes not yet fetched
     bool overrun = false;    // the coder wanted bytes beyond the coded data
 
-    std::uint8_t Next() {
+    std::uint8_t Next()
+    {
         if (pos == len && !Refill())
             return 0;
         return buf[pos++];
     }
-    bool Refill() {
+    bool Refill()
+    {
         const std::size_t want = std::size_t(std::min<std::uint64_t>(left, kBufSize));
         const std::size_t got = want == 0 ? 0 : std::min(io->Read(buf, want), want);
         if (got == 0) {
@@ -124,12 +128,14 @@ struct TPpmdOutput {
     std::uint8_t buf[kBufSize];
     std::size_t len = 0;
 
-    void Put(std::uint8_t b) {
+    void Put(std::uint8_t b)
+    {
         buf[len++] = b;
         if (len == kBufSize)
             Flush();
     }
-    void Flush() {
+    void Flush()
+    {
         if (len == 0)
             return;
         const std::size_t n = len;
@@ -147,7 +153,11 @@ public:
 
     void Init(unsigned maxOrder, unsigned restoreMethod);
 
-    void EncoderInit() { FLow = 0; FRange = 0xFFFFFFFF; }
+    void EncoderInit()
+    {
+        FLow = 0;
+        FRange = 0xFFFFFFFF;
+    }
     void EncodeSymbol(int symbol, TPpmdOutput& out);
     void EncoderFlush(TPpmdOutput& out);
 
@@ -158,9 +168,7 @@ public:
 
 private:
     // Offsets and pointers into the block.
-    std::uint32_t Ref(const void* ptr) const {
-        return std::uint32_t(static_cast<const std::uint8_t*>(ptr) - FBase);
-    }
+    std::uint32_t Ref(const void* ptr) const { return std::uint32_t(static_cast<const std::uint8_t*>(ptr) - FBase); }
     std::uint8_t* Ptr(std::uint32_t ref) const { return FBase + ref; }
     Context* Ctx(std::uint32_t ref) const { return reinterpret_cast<Context*>(FBase + ref); }
     State* Stats(const Context* c) const { return reinterpret_cast<State*>(FBase + c->Stats); }
@@ -236,7 +244,8 @@ private:
     std::uint16_t FFreshBinSumm[25][64];
 };
 
-TPpmdModel::TPpmdModel(std::uint32_t size) {
+TPpmdModel::TPpmdModel(std::uint32_t size)
+{
     unsigned k = 0;
     for (unsigned i = 0; i < kNumIndexes; i++) {
         unsigned step = (i >= 12 ? 4 : (i >> 2) + 1);
@@ -289,7 +298,8 @@ TPpmdModel::TPpmdModel(std::uint32_t size) {
 
 // ---- sub-allocator ----
 
-PPMD_STEP void TPpmdModel::InsertNode(void* node, unsigned indx) {
+PPMD_STEP void TPpmdModel::InsertNode(void* node, unsigned indx)
+{
     Node* n = NodePtr(node);
     n->Stamp = kEmptyNode;
     n->Next = FFreeList[indx];
@@ -298,14 +308,16 @@ PPMD_STEP void TPpmdModel::InsertNode(void* node, unsigned indx) {
     FStamps[indx]++;
 }
 
-PPMD_STEP void* TPpmdModel::RemoveNode(unsigned indx) {
+PPMD_STEP void* TPpmdModel::RemoveNode(unsigned indx)
+{
     Node* node = NodeAt(FFreeList[indx]);
     FFreeList[indx] = node->Next;
     FStamps[indx]--;
     return node;
 }
 
-PPMD_RARE void TPpmdModel::SplitBlock(void* ptr, unsigned oldIndx, unsigned newIndx) {
+PPMD_RARE void TPpmdModel::SplitBlock(void* ptr, unsigned oldIndx, unsigned newIndx)
+{
     unsigned nu = I2U(oldIndx) - I2U(newIndx);
     std::uint8_t* p = static_cast<std::uint8_t*>(ptr) + U2B(I2U(newIndx));
     unsigned i = U2I(nu);
@@ -316,7 +328,8 @@ PPMD_RARE void TPpmdModel::SplitBlock(void* ptr, unsigned oldIndx, unsigned newI
     InsertNode(p, i);
 }
 
-PPMD_RARE void TPpmdModel::GlueFreeBlocks() {
+PPMD_RARE void TPpmdModel::GlueFreeBlocks()
+{
     std::uint32_t head = 0;
     std::uint32_t* prev = &head;
     FGlueCount = 1 << 13;
@@ -362,7 +375,8 @@ PPMD_RARE void TPpmdModel::GlueFreeBlocks() {
     }
 }
 
-PPMD_RARE void* TPpmdModel::AllocUnitsRare(unsigned indx) {
+PPMD_RARE void* TPpmdModel::AllocUnitsRare(unsigned indx)
+{
     if (FGlueCount == 0) {
         GlueFreeBlocks();
         if (FFreeList[indx] != 0)
@@ -385,7 +399,8 @@ PPMD_RARE void* TPpmdModel::AllocUnitsRare(unsigned indx) {
     return retVal;
 }
 
-PPMD_STEP void* TPpmdModel::AllocUnits(unsigned indx) {
+PPMD_STEP void* TPpmdModel::AllocUnits(unsigned indx)
+{
     if (FFreeList[indx] != 0)
         return RemoveNode(indx);
     std::uint32_t numBytes = U2B(I2U(indx));
@@ -397,7 +412,8 @@ PPMD_STEP void* TPpmdModel::AllocUnits(unsigned indx) {
     return AllocUnitsRare(indx);
 }
 
-PPMD_RARE void* TPpmdModel::ShrinkUnits(void* oldPtr, unsigned oldNU, unsigned newNU) {
+PPMD_RARE void* TPpmdModel::ShrinkUnits(void* oldPtr, unsigned oldNU, unsigned newNU)
+{
     unsigned i0 = U2I(oldNU);
     unsigned i1 = U2I(newNU);
     if (i0 == i1)
@@ -412,14 +428,16 @@ PPMD_RARE void* TPpmdModel::ShrinkUnits(void* oldPtr, unsigned oldNU, unsigned n
     return oldPtr;
 }
 
-PPMD_RARE void TPpmdModel::SpecialFreeUnit(void* ptr) {
+PPMD_RARE void TPpmdModel::SpecialFreeUnit(void* ptr)
+{
     if (static_cast<std::uint8_t*>(ptr) != FUnitsStart)
         InsertNode(ptr, 0);
     else
         FUnitsStart += kUnitSize;
 }
 
-PPMD_RARE void* TPpmdModel::MoveUnitsUp(void* oldPtr, unsigned nu) {
+PPMD_RARE void* TPpmdModel::MoveUnitsUp(void* oldPtr, unsigned nu)
+{
     unsigned indx = U2I(nu);
     if (static_cast<std::uint8_t*>(oldPtr) > FUnitsStart + 16 * 1024 || Ref(oldPtr) > FFreeList[indx])
         return oldPtr;
@@ -432,7 +450,8 @@ PPMD_RARE void* TPpmdModel::MoveUnitsUp(void* oldPtr, unsigned nu) {
     return ptr;
 }
 
-PPMD_RARE void TPpmdModel::ExpandTextArea() {
+PPMD_RARE void TPpmdModel::ExpandTextArea()
+{
     std::uint32_t count[kNumIndexes] = {};
     if (FLoUnit != FHiUnit)
         NodePtr(FLoUnit)->Stamp = 0;
@@ -460,7 +479,8 @@ PPMD_RARE void TPpmdModel::ExpandTextArea() {
     }
 }
 
-std::uint32_t TPpmdModel::UsedMemory() const {
+std::uint32_t TPpmdModel::UsedMemory() const
+{
     std::uint32_t v = 0;
     for (unsigned i = 0; i < kNumIndexes; i++)
         v += FStamps[i] * I2U(i);
@@ -469,7 +489,8 @@ std::uint32_t TPpmdModel::UsedMemory() const {
 
 // ---- model ----
 
-void TPpmdModel::Init(unsigned maxOrder, unsigned restoreMethod) {
+void TPpmdModel::Init(unsigned maxOrder, unsigned restoreMethod)
+{
     FMaxOrder = maxOrder;
     FRestoreMethod = restoreMethod;
     FStackOverflow = false;
@@ -479,7 +500,8 @@ void TPpmdModel::Init(unsigned maxOrder, unsigned restoreMethod) {
     FDummySee.Count = 64;
 }
 
-PPMD_RARE void TPpmdModel::RestartModel() {
+PPMD_RARE void TPpmdModel::RestartModel()
+{
     std::memset(FFreeList, 0, sizeof(FFreeList));
     std::memset(FStamps, 0, sizeof(FStamps));
     FText = FBase + FAlignOffset;
@@ -506,7 +528,8 @@ PPMD_RARE void TPpmdModel::RestartModel() {
     std::memcpy(FSee, FFreshSee, sizeof(FSee));
 }
 
-PPMD_RARE void TPpmdModel::Refresh(Context* ctx, unsigned oldNU, unsigned scale) {
+PPMD_RARE void TPpmdModel::Refresh(Context* ctx, unsigned oldNU, unsigned scale)
+{
     unsigned i = ctx->NumStats;
     auto* s = static_cast<State*>(ShrinkUnits(Stats(ctx), oldNU, (i + 2) >> 1));
     ctx->Stats = Ref(s);
@@ -522,7 +545,8 @@ PPMD_RARE void TPpmdModel::Refresh(Context* ctx, unsigned oldNU, unsigned scale)
     ctx->Flags = std::uint8_t(flags);
 }
 
-PPMD_RARE std::uint32_t TPpmdModel::CutOff(Context* ctx, unsigned order) {
+PPMD_RARE std::uint32_t TPpmdModel::CutOff(Context* ctx, unsigned order)
+{
     if (ctx->NumStats == 0) {
         State* s = ctx->OneState();
         if (Ptr(s->Successor()) >= FUnitsStart) {
@@ -573,7 +597,8 @@ PPMD_RARE std::uint32_t TPpmdModel::CutOff(Context* ctx, unsigned order) {
     return Ref(ctx);
 }
 
-PPMD_RARE void TPpmdModel::RestoreModel(Context* c1) {
+PPMD_RARE void TPpmdModel::RestoreModel(Context* c1)
+{
     FText = FBase + FAlignOffset;
     Context* c = FMaxContext;
     // Take back the symbol that was being added to the contexts above c1.
@@ -609,7 +634,8 @@ PPMD_RARE void TPpmdModel::RestoreModel(Context* c1) {
     }
 }
 
-Context* TPpmdModel::CreateSuccessors(bool skip, State* s1, Context* c) {
+Context* TPpmdModel::CreateSuccessors(bool skip, State* s1, Context* c)
+{
     std::uint32_t upBranch = FFoundState->Successor();
     // The text byte is far back and rarely cached: fetch it while the suffixes are walked.
     const std::uint8_t upSymbol = *Ptr(upBranch);
@@ -689,7 +715,8 @@ Context* TPpmdModel::CreateSuccessors(bool skip, State* s1, Context* c) {
     return c;
 }
 
-PPMD_RARE Context* TPpmdModel::ReduceOrder(State* s1, Context* c) {
+PPMD_RARE Context* TPpmdModel::ReduceOrder(State* s1, Context* c)
+{
     State* s = nullptr;
     Context* c1 = c;
     std::uint32_t upBranch = Ref(FText);
@@ -739,7 +766,8 @@ PPMD_RARE Context* TPpmdModel::ReduceOrder(State* s1, Context* c) {
     return Ctx(s->Successor());
 }
 
-void TPpmdModel::UpdateModel() {
+void TPpmdModel::UpdateModel()
+{
     std::uint32_t fSuccessor = FFoundState->Successor();
     unsigned fFreq = FFoundState->Freq;
     std::uint8_t fSymbol = FFoundState->Symbol;
@@ -867,7 +895,8 @@ void TPpmdModel::UpdateModel() {
     FMaxContext = FMinContext = Ctx(fSuccessor);
 }
 
-PPMD_RARE void TPpmdModel::Rescale() {
+PPMD_RARE void TPpmdModel::Rescale()
+{
     State* stats = Stats(FMinContext);
     State* s = FFoundState;
     // The found symbol moves to the front.
@@ -933,7 +962,8 @@ PPMD_RARE void TPpmdModel::Rescale() {
     FFoundState = Stats(FMinContext);
 }
 
-PPMD_STEP void TPpmdModel::NextContext() {
+PPMD_STEP void TPpmdModel::NextContext()
+{
     Context* c = Ctx(FFoundState->Successor());
     if (FOrderFall == 0 && reinterpret_cast<std::uint8_t*>(c) >= FUnitsStart) {
         FMinContext = FMaxContext = c;
@@ -943,7 +973,8 @@ PPMD_STEP void TPpmdModel::NextContext() {
     }
 }
 
-PPMD_STEP void TPpmdModel::Update1() {
+PPMD_STEP void TPpmdModel::Update1()
+{
     State* s = FFoundState;
     s->Freq += 4;
     FMinContext->SummFreq += 4;
@@ -956,7 +987,8 @@ PPMD_STEP void TPpmdModel::Update1() {
     NextContext();
 }
 
-PPMD_STEP void TPpmdModel::Update1_0() {
+PPMD_STEP void TPpmdModel::Update1_0()
+{
     FPrevSuccess = (2u * FFoundState->Freq >= FMinContext->SummFreq);
     FRunLength += std::int32_t(FPrevSuccess);
     FMinContext->SummFreq += 4;
@@ -965,14 +997,16 @@ PPMD_STEP void TPpmdModel::Update1_0() {
     NextContext();
 }
 
-PPMD_STEP void TPpmdModel::UpdateBin() {
+PPMD_STEP void TPpmdModel::UpdateBin()
+{
     FFoundState->Freq = std::uint8_t(FFoundState->Freq + (FFoundState->Freq < 196));
     FPrevSuccess = 1;
     FRunLength = std::int32_t(std::uint32_t(FRunLength) + 1);
     NextContext();
 }
 
-PPMD_STEP void TPpmdModel::Update2() {
+PPMD_STEP void TPpmdModel::Update2()
+{
     FMinContext->SummFreq += 4;
     if ((FFoundState->Freq += 4) > kMaxFreq)
         Rescale();
@@ -981,7 +1015,8 @@ PPMD_STEP void TPpmdModel::Update2() {
     FMinContext = FMaxContext;
 }
 
-PPMD_STEP See* TPpmdModel::MakeEscFreq(unsigned numMasked, std::uint32_t* escFreq) {
+PPMD_STEP See* TPpmdModel::MakeEscFreq(unsigned numMasked, std::uint32_t* escFreq)
+{
     Context* mc = FMinContext;
     if (mc->NumStats == 0xFF) {
         *escFreq = 1;
@@ -994,15 +1029,17 @@ PPMD_STEP See* TPpmdModel::MakeEscFreq(unsigned numMasked, std::uint32_t* escFre
     return see;
 }
 
-PPMD_STEP std::uint16_t* TPpmdModel::BinSumm() {
-    return &FBinSumm[FNs2Indx[FMinContext->OneState()->Freq - 1]]
-                    [FNs2BSIndx[Suffix(FMinContext)->NumStats] + FPrevSuccess + FMinContext->Flags +
-                     ((FRunLength >> 26) & 0x20)];
+PPMD_STEP std::uint16_t* TPpmdModel::BinSumm()
+{
+    return &FBinSumm[FNs2Indx[FMinContext->OneState()->Freq - 1]][FNs2BSIndx[Suffix(FMinContext)->NumStats] +
+                                                                  FPrevSuccess + FMinContext->Flags +
+                                                                  ((FRunLength >> 26) & 0x20)];
 }
 
 // ---- range coder ----
 
-PPMD_STEP void TPpmdModel::EncNormalize(TPpmdOutput& out) {
+PPMD_STEP void TPpmdModel::EncNormalize(TPpmdOutput& out)
+{
     for (;;) {
         if ((FLow ^ (FLow + FRange)) >= kTop) {
             if (FRange >= kBot)
@@ -1015,18 +1052,21 @@ PPMD_STEP void TPpmdModel::EncNormalize(TPpmdOutput& out) {
     }
 }
 
-PPMD_STEP void TPpmdModel::Encode(std::uint32_t start, std::uint32_t size, std::uint32_t total, TPpmdOutput& out) {
+PPMD_STEP void TPpmdModel::Encode(std::uint32_t start, std::uint32_t size, std::uint32_t total, TPpmdOutput& out)
+{
     FLow += start * (FRange /= total);
     FRange *= size;
     EncNormalize(out);
 }
 
-void TPpmdModel::EncoderFlush(TPpmdOutput& out) {
+void TPpmdModel::EncoderFlush(TPpmdOutput& out)
+{
     for (unsigned i = 0; i < 4; i++, FLow <<= 8)
         out.Put(std::uint8_t(FLow >> 24));
 }
 
-void TPpmdModel::DecoderInit(TPpmdInput& in) {
+void TPpmdModel::DecoderInit(TPpmdInput& in)
+{
     FLow = 0;
     FRange = 0xFFFFFFFF;
     FCode = 0;
@@ -1034,7 +1074,8 @@ void TPpmdModel::DecoderInit(TPpmdInput& in) {
         FCode = (FCode << 8) | in.Next();
 }
 
-PPMD_STEP void TPpmdModel::Decode(std::uint32_t start, std::uint32_t size, TPpmdInput& in) {
+PPMD_STEP void TPpmdModel::Decode(std::uint32_t start, std::uint32_t size, TPpmdInput& in)
+{
     start *= FRange;
     FLow += start;
     FCode -= start;
@@ -1057,7 +1098,8 @@ namespace {
 
 // After an escape, every symbol of the context just left is masked: s is its last state and n its
 // symbol count less one.
-void MaskContextSymbols(std::uint8_t (&open)[256], const State* s, unsigned n) {
+void MaskContextSymbols(std::uint8_t (&open)[256], const State* s, unsigned n)
+{
     std::memset(open, 0xFF, sizeof(open));
     open[s->Symbol] = 0;
     do {
@@ -1067,7 +1109,8 @@ void MaskContextSymbols(std::uint8_t (&open)[256], const State* s, unsigned n) {
 
 }  // namespace
 
-void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out) {
+void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out)
+{
     std::uint8_t open[256];  // 0xFF while the symbol may still be coded, 0 once masked
     if (FMinContext->NumStats != 0) {
         State* s = Stats(FMinContext);
@@ -1149,7 +1192,8 @@ void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out) {
     }
 }
 
-int TPpmdModel::DecodeSymbol(TPpmdInput& in) {
+int TPpmdModel::DecodeSymbol(TPpmdInput& in)
+{
     std::uint8_t open[256];  // 0xFF while the symbol may still be coded, 0 once masked
     if (FMinContext->NumStats != 0) {
         State* s = Stats(FMinContext);
@@ -1242,11 +1286,13 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in) {
 
 // ---- parameter word ----
 
-std::uint16_t TPpmdParams::Word() const {
+std::uint16_t TPpmdParams::Word() const
+{
     return std::uint16_t(((Order - 1) & 0xF) | (((MemoryMB - 1) & 0xFF) << 4) | ((Restoration & 0xF) << 12));
 }
 
-TPpmdParams TPpmdParams::FromWord(std::uint16_t word) {
+TPpmdParams TPpmdParams::FromWord(std::uint16_t word)
+{
     TPpmdParams p;
     p.Order = (word & 0xF) + 1u;
     p.MemoryMB = ((word >> 4) & 0xFF) + 1u;
@@ -1254,7 +1300,8 @@ TPpmdParams TPpmdParams::FromWord(std::uint16_t word) {
     return p;
 }
 
-bool TPpmdParams::Supported() const {
+bool TPpmdParams::Supported() const
+{
     // Order 1 would continue a model left from an earlier run, which a coder cannot share with
     // other programs; restoration methods above 1 are not written by any ZIP tool.
     return Order >= 2 && Order <= kMaxOrder && MemoryMB >= 1 && MemoryMB <= 256 && Restoration <= 1;
@@ -1265,7 +1312,8 @@ bool TPpmdParams::Supported() const {
 TPpmdCodec::TPpmdCodec() = default;
 TPpmdCodec::~TPpmdCodec() = default;
 
-TCodecStatus TPpmdCodec::PrepareModel(const TPpmdParams& params) {
+TCodecStatus TPpmdCodec::PrepareModel(const TPpmdParams& params)
+{
     if (!params.Supported())
         return TCodecStatus::UnsupportedMethod;
     std::uint32_t size = std::uint32_t(params.MemoryMB) << 20;
@@ -1285,11 +1333,15 @@ TCodecStatus TPpmdCodec::PrepareModel(const TPpmdParams& params) {
 }
 
 namespace {
-bool Canceled(const TPpmdCallbacks& io) { return io.Cancel && *io.Cancel; }
+bool Canceled(const TPpmdCallbacks& io)
+{
+    return io.Cancel && *io.Cancel;
+}
 }  // namespace
 
 TCodecStatus TPpmdCodec::PPMdCompress(const TPpmdCallbacks& io, std::uint64_t sizeHint, const TPpmdParams& params,
-                             std::uint64_t* bytesIn) {
+                                      std::uint64_t* bytesIn)
+{
     if (bytesIn)
         *bytesIn = 0;
     if (const TCodecStatus rc = PrepareModel(params); rc != TCodecStatus::Ok)
@@ -1330,7 +1382,8 @@ TCodecStatus TPpmdCodec::PPMdCompress(const TPpmdCallbacks& io, std::uint64_t si
 }
 
 TCodecStatus TPpmdCodec::PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t packedSize, std::uint64_t unpackedSize,
-                               std::uint64_t* bytesOut) {
+                                        std::uint64_t* bytesOut)
+{
     if (bytesOut)
         *bytesOut = 0;
     std::unique_ptr<TPpmdInput> in(new TPpmdInput);

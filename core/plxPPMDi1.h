@@ -55,7 +55,7 @@ public:
     // sizeHint is the expected input size, used for progress only; *bytesIn gets the count coded.
     // Parameters it cannot code with are UnsupportedMethod, a model it cannot allocate OutOfMemory.
     TCodecStatus PPMdCompress(const TPpmdCallbacks& io, std::uint64_t sizeHint,
-                     const TPpmdParams& params = TPpmdParams{}, std::uint64_t* bytesIn = nullptr);
+                              const TPpmdParams& params = TPpmdParams{}, std::uint64_t* bytesIn = nullptr);
 
     // Decodes one entry's data: packedSize counts the parameter word too. Stops after
     // unpackedSize bytes (or at the end mark when it is kPpmdUnknownSize); an end mark before
@@ -63,7 +63,7 @@ public:
     // "bad block").
     static constexpr std::uint64_t kPpmdUnknownSize = ~std::uint64_t(0);
     TCodecStatus PPMdDecompress(const TPpmdCallbacks& io, std::uint64_t packedSize, std::uint64_t unpackedSize,
-                       std::uint64_t* bytesOut = nullptr);
+                                std::uint64_t* bytesOut = nullptr);
 
 private:
     TCodecStatus PrepareModel(const TPpmdParams& params);

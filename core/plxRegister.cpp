@@ -4,9 +4,13 @@
 #include "core/plxGbls.h"
 #include "platform/win/CodePage.h"
 
-bool IsOemSafeName(std::string_view Name) { return win::FitsCodePage(Name, win::CodePage::Cp852); }
+bool IsOemSafeName(std::string_view Name)
+{
+    return win::FitsCodePage(Name, win::CodePage::Cp852);
+}
 
-void AnsiToOemName(int Flag, std::string& Out, std::string_view Name) {
+void AnsiToOemName(int Flag, std::string& Out, std::string_view Name)
+{
     bool lossy = false;
     if (Flag == 0) {
         std::string oem = win::Utf8ToOem(Name, &lossy);
@@ -18,11 +22,13 @@ void AnsiToOemName(int Flag, std::string& Out, std::string_view Name) {
     Out = std::string(Name);
 }
 
-std::uint16_t VersionMadeByForName(std::string_view Name, int Flag) {
+std::uint16_t VersionMadeByForName(std::string_view Name, int Flag)
+{
     return (Flag == 2 || IsOemSafeName(Name)) ? 20 : 0x0B14;
 }
 
-void OemToAnsiName(TArcType ArcType, int VersionMadeBy, std::string& Out, std::string_view Name, bool Utf8Name) {
+void OemToAnsiName(TArcType ArcType, int VersionMadeBy, std::string& Out, std::string_view Name, bool Utf8Name)
+{
     if (Utf8Name)
         Out = std::string(Name);
     else if (IsZipFamilyType(ArcType) && VersionMadeBy >= 0 && (VersionMadeBy >> 8) != 0)
@@ -32,14 +38,17 @@ void OemToAnsiName(TArcType ArcType, int VersionMadeBy, std::string& Out, std::s
     Out = ToDosSeparators(Out);
 }
 
-
 std::uint32_t HeaderSignature(std::uint8_t Kind, bool Encrypted)
 {
     switch (Kind) {
-    case hkLocal: return Encrypted ? kSigLocalEnc : kSigLocal;
-    case hkCentral: return Encrypted ? kSigCentralEnc : kSigCentral;
-    case hkEnd: return kSigEnd;  // end records are always written plain
-    default: return kSigMarker;
+    case hkLocal:
+        return Encrypted ? kSigLocalEnc : kSigLocal;
+    case hkCentral:
+        return Encrypted ? kSigCentralEnc : kSigCentral;
+    case hkEnd:
+        return kSigEnd;  // end records are always written plain
+    default:
+        return kSigMarker;
     }
 }
 
@@ -48,10 +57,17 @@ std::uint8_t ClassifyHeaderSig(std::uint32_t Signature, std::uint8_t ExpectedKin
     Encrypted = false;
     bool match = false;
     switch (ExpectedKind) {
-    case hkLocal: match = IsLocalHeaderSig(Signature); break;
-    case hkCentral: match = IsCentralHeaderSig(Signature); break;
-    case hkEnd: match = IsEndRecordSig(Signature); break;
-    default: break;
+    case hkLocal:
+        match = IsLocalHeaderSig(Signature);
+        break;
+    case hkCentral:
+        match = IsCentralHeaderSig(Signature);
+        break;
+    case hkEnd:
+        match = IsEndRecordSig(Signature);
+        break;
+    default:
+        break;
     }
     if (!match)
         return kNotThisHeader;
@@ -67,8 +83,10 @@ bool IsEncryptedHeaderSig(std::uint32_t Signature)
     case kSigEndEnc:
     case kSigLargeEndEnc:
     case kSigLocalAltEnc:
-    case kSigCentralAltEnc: return true;
-    default: return false;
+    case kSigCentralAltEnc:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -92,20 +110,22 @@ bool IsCentralHeaderSig(std::uint32_t Signature)
 
 bool IsEndRecordSig(std::uint32_t Signature)
 {
-    return Signature == kSigEnd || Signature == kSigEndEnc || Signature == kSigLargeEnd ||
-           Signature == kSigLargeEndEnc;
+    return Signature == kSigEnd || Signature == kSigEndEnc || Signature == kSigLargeEnd || Signature == kSigLargeEndEnc;
 }
 
 std::size_t HeaderBodySize(const std::uint8_t* Record, std::uint8_t Kind)
 {
     switch (Kind) {
-    case hkLocal: return 26;
-    case hkCentral: return 42;
+    case hkLocal:
+        return 26;
+    case hkCentral:
+        return 42;
     case hkEnd: {
         const std::uint32_t sig = GetLE32(Record);
         return sig == kSigEnd || sig == kSigEndEnc ? 18 : 42;
     }
-    default: return 0;
+    default:
+        return 0;
     }
 }
 
@@ -121,6 +141,12 @@ void DecryptHeader(TZipCipher& Cipher, std::uint8_t* Record, std::uint8_t Kind)
     Cipher.DecryptBuffer(Record + 4, HeaderBodySize(Record, Kind));
 }
 
-void EncryptHeaderBuffer(TZipCipher& Cipher, void* Buffer, std::size_t n) { Cipher.EncryptBuffer(Buffer, n); }
+void EncryptHeaderBuffer(TZipCipher& Cipher, void* Buffer, std::size_t n)
+{
+    Cipher.EncryptBuffer(Buffer, n);
+}
 
-void DecryptHeaderBuffer(TZipCipher& Cipher, void* Buffer, std::size_t n) { Cipher.DecryptBuffer(Buffer, n); }
+void DecryptHeaderBuffer(TZipCipher& Cipher, void* Buffer, std::size_t n)
+{
+    Cipher.DecryptBuffer(Buffer, n);
+}

@@ -16,8 +16,7 @@ std::uint16_t VersionMadeByForName(std::string_view Name, int Flag);
 // A stored name in the program's form, "/" turned into "\". ZIP-family names from a central header
 // whose host byte is not 0 are not OEM: UTF-8 (Utf8Name: flag bit 11 or a Unicode path block) as
 // stored, otherwise ANSI (CP1250). VersionMadeBy < 0: no central header. Everything else is OEM.
-void OemToAnsiName(TArcType ArcType, int VersionMadeBy, std::string& Out, std::string_view Name,
-                   bool Utf8Name = false);
+void OemToAnsiName(TArcType ArcType, int VersionMadeBy, std::string& Out, std::string_view Name, bool Utf8Name = false);
 
 // Signatures of ZIP headers, plain and header-enciphered, and the header cipher.
 //

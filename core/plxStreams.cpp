@@ -11,10 +11,8 @@
 #include <memory>
 #include <vector>
 
-EOSError::EOSError(DWORD code)
-    : win::Exception("System Error.  Code: " + std::to_string(code) + "."), ErrorCode(code)
-{
-}
+EOSError::EOSError(DWORD code) : win::Exception("System Error.  Code: " + std::to_string(code) + "."), ErrorCode(code)
+{}
 
 // TStream
 
@@ -304,10 +302,17 @@ std::int64_t THandleStream32::Seek64(std::int64_t Offset, TSeekOrigin Origin)
     if (FBehind) {
         std::int64_t base = 0;
         switch (Origin) {
-        case soBeginning: base = 0; break;
-        case soCurrent: base = FBehind->Position; break;
-        case soEnd: base = FBehind->Size; break;
-        default: return -1;
+        case soBeginning:
+            base = 0;
+            break;
+        case soCurrent:
+            base = FBehind->Position;
+            break;
+        case soEnd:
+            base = FBehind->Size;
+            break;
+        default:
+            return -1;
         }
         const std::int64_t pos = base + Offset;
         if (pos < 0)
@@ -337,19 +342,26 @@ namespace {
 DWORD AccessOf(std::uint16_t mode)
 {
     switch (mode & 3) {
-    case fmOpenRead: return GENERIC_READ;
-    case fmOpenWrite: return GENERIC_WRITE;
-    default: return GENERIC_READ | GENERIC_WRITE;
+    case fmOpenRead:
+        return GENERIC_READ;
+    case fmOpenWrite:
+        return GENERIC_WRITE;
+    default:
+        return GENERIC_READ | GENERIC_WRITE;
     }
 }
 
 DWORD SharingOf(std::uint16_t mode)
 {
     switch ((mode & 0xF0) >> 4) {
-    case 2: return FILE_SHARE_READ;
-    case 3: return FILE_SHARE_WRITE;
-    case 4: return FILE_SHARE_READ | FILE_SHARE_WRITE;
-    default: return 0;
+    case 2:
+        return FILE_SHARE_READ;
+    case 3:
+        return FILE_SHARE_WRITE;
+    case 4:
+        return FILE_SHARE_READ | FILE_SHARE_WRITE;
+    default:
+        return 0;
     }
 }
 
@@ -402,10 +414,17 @@ std::int64_t TCustomMemoryStream32::Seek64(std::int64_t Offset, TSeekOrigin Orig
 {
     std::int64_t base = 0;
     switch (Origin) {
-    case soBeginning: base = 0; break;
-    case soCurrent: base = FPosition; break;
-    case soEnd: base = FSize; break;
-    default: return -1;
+    case soBeginning:
+        base = 0;
+        break;
+    case soCurrent:
+        base = FPosition;
+        break;
+    case soEnd:
+        base = FSize;
+        break;
+    default:
+        return -1;
     }
     // A 64-bit request must not wrap into some unrelated 32-bit position.
     if (Offset > std::numeric_limits<std::int32_t>::max() || Offset < std::numeric_limits<std::int32_t>::min())

@@ -143,8 +143,8 @@ private:
         std::unique_ptr<std::uint8_t[]> Bytes;
         std::size_t Length = 0;  // valid bytes of Bytes
         std::size_t Capacity = 0;
-        std::int64_t Start = 0;     // file offset of Bytes[0]
-        std::int64_t Position = 0;  // the stream's position, which the handle's may differ from
+        std::int64_t Start = 0;      // file offset of Bytes[0]
+        std::int64_t Position = 0;   // the stream's position, which the handle's may differ from
         std::int64_t HandleAt = -1;  // the handle's position as the last read left it; -1 unknown
     };
     struct TWriteBehind {

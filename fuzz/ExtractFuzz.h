@@ -37,7 +37,8 @@ inline const std::filesystem::path& Root()
 }
 
 // Writes Size bytes as Root()/Name, runs Run(archive, output folder), then checks the folder.
-template <class TRun> void ExtractInPrivateFolder(const char* Name, const std::uint8_t* Data, std::size_t Size, TRun Run)
+template <class TRun>
+void ExtractInPrivateFolder(const char* Name, const std::uint8_t* Data, std::size_t Size, TRun Run)
 {
     namespace fs = std::filesystem;
     const fs::path archive = Root() / Name;
@@ -52,8 +53,8 @@ template <class TRun> void ExtractInPrivateFolder(const char* Name, const std::u
 }
 
 // One extraction (or test) run of an extractor of type T.
-template <class T> void RunExtractor(T& Un, const std::filesystem::path& Archive, const std::filesystem::path& Out,
-                                     bool Extract)
+template <class T>
+void RunExtractor(T& Un, const std::filesystem::path& Archive, const std::filesystem::path& Out, bool Extract)
 {
     Un.SetFileSpec({"*.*"});
     Un.CreateStoredDirs = true;

@@ -14,7 +14,8 @@
 
 namespace {
 
-template <class Writer> void DeleteFrom(const std::string& enginePath)
+template <class Writer>
+void DeleteFrom(const std::string& enginePath)
 {
     Writer writer;
     writer.OnError = [](TObject*, const std::string&, const std::string&, const std::string&, int) {};
@@ -44,10 +45,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (c == '/')
             c = '\\';
     switch (kind) {
-    case 0: DeleteFrom<TZip>(enginePath); break;
-    case 1: DeleteFrom<TTar>(enginePath); break;
-    case 2: DeleteFrom<TTarGZ>(enginePath); break;
-    default: DeleteFrom<TTarBZ>(enginePath); break;
+    case 0:
+        DeleteFrom<TZip>(enginePath);
+        break;
+    case 1:
+        DeleteFrom<TTar>(enginePath);
+        break;
+    case 2:
+        DeleteFrom<TTarGZ>(enginePath);
+        break;
+    default:
+        DeleteFrom<TTarBZ>(enginePath);
+        break;
     }
     std::remove(path.c_str());
     return 0;

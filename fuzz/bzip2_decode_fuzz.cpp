@@ -7,7 +7,8 @@
 #include <cstring>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     if (size < 1 || size > (1u << 20))
         return 0;
     const std::int32_t readSize = 1 + (data[0] & 0x7F) * 97;

@@ -11,8 +11,8 @@ namespace {
 
 bool SameDrive(const win::DriveEntry& a, const win::DriveEntry& b)
 {
-    return a.letter == b.letter && a.server == b.server && a.share == b.share && a.type == b.type &&
-           a.root == b.root && a.capacity == b.capacity && a.label == b.label;
+    return a.letter == b.letter && a.server == b.server && a.share == b.share && a.type == b.type && a.root == b.root &&
+           a.capacity == b.capacity && a.label == b.label;
 }
 
 }  // namespace

@@ -23,8 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     zip.Encrypted = true;
     (void)zip.GetEntryEncryptMethod();
 
-    const std::string name = zip.ExtraUtf8Name.empty() ? std::string(reinterpret_cast<const char*>(data), size)
-                                                       : zip.ExtraUtf8Name;
+    const std::string name =
+        zip.ExtraUtf8Name.empty() ? std::string(reinterpret_cast<const char*>(data), size) : zip.ExtraUtf8Name;
     if (zip.SetEntryName(name) && !zip.FileName.empty()) {
         const std::string& base = zip.ExtractDir();
         if (zip.FileName.compare(0, base.size(), base) != 0 || zip.FileName.find("\\..\\") != std::string::npos ||

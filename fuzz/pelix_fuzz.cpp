@@ -12,8 +12,8 @@
 
 namespace {
 
-constexpr TArcType kTypes[] = {atZip, atZipMV, atJar, atTar, atGZip, atBz2, atLha, atArj, atZoo, atArc, atPak,
-                               atBh,  atHA,    atAce, atCab, atMsGZ, atUUE, atB64};
+constexpr TArcType kTypes[] = {atZip, atZipMV, atJar, atTar, atGZip, atBz2, atLha,  atArj, atZoo,
+                               atArc, atPak,   atBh,  atHA,  atAce,  atCab, atMsGZ, atUUE, atB64};
 
 class TFuzzPelix : public TPelix {
 public:

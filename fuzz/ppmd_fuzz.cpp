@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     static TPpmdCodec codec;  // reused like the extractor reuses its model
     if (size < 6)
         return 0;

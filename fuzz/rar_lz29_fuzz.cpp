@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     if (size < 4)
         return 0;
-    const std::uint64_t unpacked = (std::uint64_t(data[0]) | data[1] << 8 | data[2] << 16 | (data[3] & 0x0F) << 24) & 0xFFFFF;
+    const std::uint64_t unpacked =
+        (std::uint64_t(data[0]) | data[1] << 8 | data[2] << 16 | (data[3] & 0x0F) << 24) & 0xFFFFF;
     const std::uint64_t skip = data[3] >> 4;
     std::size_t at = 4;
     const TRarPackedRead read = [&](std::uint8_t* Buffer, std::size_t Count) {

@@ -8,7 +8,8 @@
 
 namespace {
 
-template <class T> void RunOn(const std::filesystem::path& archive, const std::filesystem::path& out, bool extract)
+template <class T>
+void RunOn(const std::filesystem::path& archive, const std::filesystem::path& out, bool extract)
 {
     T un;
     un.OnNestedTarFile = [](TObject*, const std::string&, bool& doUnTar) { doUnTar = true; };
@@ -24,9 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool extract = data[0] & 4;
     fuzzsupport::ExtractInPrivateFolder("in.arc", data + 1, size - 1, [&](const auto& archive, const auto& out) {
         switch (data[0] & 3) {
-        case 0: RunOn<TUnTar>(archive, out, extract); break;
-        case 1: RunOn<TUnGZip>(archive, out, extract); break;
-        default: RunOn<TUnBZip>(archive, out, extract); break;
+        case 0:
+            RunOn<TUnTar>(archive, out, extract);
+            break;
+        case 1:
+            RunOn<TUnGZip>(archive, out, extract);
+            break;
+        default:
+            RunOn<TUnBZip>(archive, out, extract);
+            break;
         }
     });
     return 0;

@@ -10,10 +10,12 @@
 #include "readers/TarFormat.h"
 #include "readers/plxUnTar.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     const auto archiveSize = std::int64_t(size);
     TReadAt read = [&](std::int64_t offset, void* buffer, std::int64_t count) -> std::int64_t {
-        if (offset < 0 || offset >= archiveSize || count < 0) return 0;
+        if (offset < 0 || offset >= archiveSize || count < 0)
+            return 0;
         const std::int64_t n = std::min(count, archiveSize - offset);
         std::memcpy(buffer, data + offset, std::size_t(n));
         return n;
@@ -22,21 +24,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TTarEntry entry;
     std::int64_t last = -1;
     while (reader.Next(entry) == TTarReadStatus::Entry) {
-        if (reader.Offset() <= last || reader.Offset() > archiveSize) std::abort();
-        if (entry.DataOffset + entry.Size > archiveSize || entry.HeaderOffset > entry.DataOffset) std::abort();
-        if (entry.Name.size() > std::size_t(TarMaxMetaSize)) std::abort();
+        if (reader.Offset() <= last || reader.Offset() > archiveSize)
+            std::abort();
+        if (entry.DataOffset + entry.Size > archiveSize || entry.HeaderOffset > entry.DataOffset)
+            std::abort();
+        if (entry.Name.size() > std::size_t(TarMaxMetaSize))
+            std::abort();
         NameLeavesTarget(entry.Name);
         const std::string name = TarEntryName(entry);
-        if (!name.empty() && (name.find("/./") != std::string::npos || name.starts_with("./"))) std::abort();
+        if (!name.empty() && (name.find("/./") != std::string::npos || name.starts_with("./")))
+            std::abort();
         // A map taken as valid stays inside the file and accounts for the stored data exactly.
         if (entry.Sparse && entry.SparseData.Valid) {
             std::int64_t end = 0, stored = 0;
             for (const auto& c : entry.SparseData.Map) {
-                if (c.Offset < end || c.Size < 0 || c.Offset + c.Size > entry.SparseData.RealSize) std::abort();
+                if (c.Offset < end || c.Size < 0 || c.Offset + c.Size > entry.SparseData.RealSize)
+                    std::abort();
                 end = c.Offset + c.Size;
                 stored += c.Size;
             }
-            if (stored != entry.Size) std::abort();
+            if (stored != entry.Size)
+                std::abort();
         }
         last = reader.Offset();
     }

@@ -9,7 +9,8 @@
 
 #include "platform/win/TempFiles.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
     const std::string name(reinterpret_cast<const char*>(data), size);
     win::IsDeadOwnersTempName(name, ".~x");
     win::IsDeadOwnersTempName(name, "");

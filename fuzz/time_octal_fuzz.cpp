@@ -8,8 +8,10 @@
 
 #include "core/plxGbls.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size < 13) return 0;
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    if (size < 13)
+        return 0;
     std::uint32_t dos = 0;
     std::int64_t unix = 0;
     std::memcpy(&dos, data, 4);
@@ -17,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int width = data[12] % 24;
 
     const TDateTime fromDos = DosDateTimeToDateTime(dos);
-    if (!(fromDos >= 29221.0 && fromDos < 29221.0 + 128 * 366.0)) std::abort();
+    if (!(fromDos >= 29221.0 && fromDos < 29221.0 + 128 * 366.0))
+        std::abort();
     (void)UnixToDateTime(unix);
 
     char field[24];

@@ -27,8 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     z.OnError = [](TObject*, const std::string&, const std::string&, const std::string&, int) {};
     z.SetPassword("password");
     z.PasswordAttempts = 1;
-    z.OnGetPassword = [](TObject*, const std::string&, std::string&, TSeedKeyRecord&, TSeedKeyRecord&,
-                         bool& again) { again = false; };
+    z.OnGetPassword = [](TObject*, const std::string&, std::string&, TSeedKeyRecord&, TSeedKeyRecord&, bool& again) {
+        again = false;
+    };
     z.OnNextVolume = [](TObject*, std::string&, int, bool, bool& cancel) { cancel = true; };
     // Declared sizes bound the output; a tiny archive must not fill the disk either.
     std::int64_t written = 0;

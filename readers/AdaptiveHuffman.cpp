@@ -134,7 +134,7 @@ unsigned TAdaptiveHuffmanDecoder::DecodePosition(TStaticHuffmanBits& Bits)
 }
 
 TCodecStatus TAdaptiveHuffmanDecoder::AdaptiveHuffmanDecode(TStaticHuffmanBits& Bits, const TByteSink& Sink,
-                                                          std::uint64_t OutputSize)
+                                                            std::uint64_t OutputSize)
 {
     StartTree();
     Bits.StaticHuffmanInitBits();

@@ -14,9 +14,9 @@ public:
     TCodecStatus AdaptiveHuffmanDecode(TStaticHuffmanBits& Bits, const TByteSink& Sink, std::uint64_t OutputSize);
 
 private:
-    static constexpr int N_CHAR = 314;          // 256 literals and lengths 3 to 60
-    static constexpr int T = 2 * N_CHAR - 1;    // nodes
-    static constexpr int R = T - 1;             // the root
+    static constexpr int N_CHAR = 314;        // 256 literals and lengths 3 to 60
+    static constexpr int T = 2 * N_CHAR - 1;  // nodes
+    static constexpr int R = T - 1;           // the root
     static constexpr unsigned kMaxFreq = 0x8000;
 
     void StartTree();

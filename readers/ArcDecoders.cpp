@@ -24,8 +24,7 @@ bool TArcByteReader::Refill()
 
 TArcWriter::TArcWriter(TByteSink Sink, std::uint64_t Limit, bool RunLength)
     : FSink(std::move(Sink)), FBlock(32768), FLimit(Limit), FRunLength(RunLength)
-{
-}
+{}
 
 void TArcWriter::Flush()
 {

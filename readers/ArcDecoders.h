@@ -56,7 +56,7 @@ private:
     std::uint64_t FWritten = 0;
     std::uint64_t FLimit;
     bool FRunLength;
-    bool FRepeat = false;   // the last byte read was the marker
+    bool FRepeat = false;  // the last byte read was the marker
     std::uint8_t FLast = 0;
 };
 

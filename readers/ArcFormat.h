@@ -18,11 +18,11 @@ struct TArcHeader {
     std::int64_t DataOffset = 0;
     std::int64_t NextOffset = 0;  // a folder's members follow its header: its data offset
     std::uint8_t Method = 0;
-    std::string Name;             // stored bytes of the 13-byte field
+    std::string Name;  // stored bytes of the 13-byte field
     std::uint32_t PackedSize = 0;
     std::uint32_t UnpackedSize = 0;
-    std::uint32_t Stamp = 0;      // DOS date-time, date in the high word
-    std::uint16_t Crc = 0;        // CRC-16 of the unpacked data
+    std::uint32_t Stamp = 0;  // DOS date-time, date in the high word
+    std::uint16_t Crc = 0;    // CRC-16 of the unpacked data
 
     bool IsFolder() const { return Method == amFolder; }
 };

@@ -12,14 +12,17 @@
 
 namespace {
 
-constexpr int kFixedSize = 30;       // the fields every header has, after id and size
+constexpr int kFixedSize = 30;  // the fields every header has, after id and size
 constexpr int kMaxExtendedHeaders = 64;
 
 enum THost : std::uint8_t { hMsDos = 0, hUnix = 2, hOs2 = 5, hNext = 8, hWin95 = 10, hWin32 = 11 };
 
 }  // namespace
 
-bool TArjHeader::DosHost() const { return Host == hMsDos || Host == hOs2 || Host == hWin95 || Host == hWin32; }
+bool TArjHeader::DosHost() const
+{
+    return Host == hMsDos || Host == hOs2 || Host == hWin95 || Host == hWin32;
+}
 
 THeaderStatus ReadArjHeader(const TReadAt& Read, std::int64_t Pos, TArjHeader& Header)
 {
@@ -87,7 +90,10 @@ std::uint32_t ArjAttributes(const TArjHeader& Header)
 
 namespace {
 
-bool UnixTimes(const TArjHeader& Header) { return Header.Host == hUnix || Header.Host == hNext; }
+bool UnixTimes(const TArjHeader& Header)
+{
+    return Header.Host == hUnix || Header.Host == hNext;
+}
 
 }  // namespace
 

@@ -63,4 +63,7 @@ THeaderStatus ReadBhHeader(const TReadAt& Read, std::int64_t Pos, TBhHeader& Hea
     return THeaderStatus::Header;
 }
 
-std::string BhNameToUtf8(const std::string& Stored) { return LhaNameToUtf8(Stored); }
+std::string BhNameToUtf8(const std::string& Stored)
+{
+    return LhaNameToUtf8(Stored);
+}

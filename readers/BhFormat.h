@@ -10,7 +10,7 @@
 
 inline constexpr std::uint32_t kBhSignature = 0x07054842;  // "BH" 05 07
 inline constexpr int kBhHeaderSize = 37;
-inline constexpr std::size_t kBhMaxNameLength = 32767;      // what a reader keeps of a name
+inline constexpr std::size_t kBhMaxNameLength = 32767;  // what a reader keeps of a name
 // A first version byte from here on: encrypted stored data are enciphered and the data keys run on
 // from the encryption header, as our writer does it.
 inline constexpr std::uint8_t kBhCurrentVersion = 3;

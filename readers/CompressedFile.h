@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "core/UnBase.h"
 #include "core/ByteIO.h"
+#include "core/UnBase.h"
 
 class TUnCompressedFile : public TUnBase {
 public:
@@ -28,8 +28,7 @@ protected:
     // Extracts the file's one output, named OutName (a file name), dated DosDate. A decoded TAR
     // goes to a temporary file of our own and on through ExtractNestedTar; nothing named OutName
     // is then written.
-    void ExtractOutput(TStream32& Archive, const std::string& OutName, std::uint32_t DosDate,
-                       const TDecoder& Decode);
+    void ExtractOutput(TStream32& Archive, const std::string& OutName, std::uint32_t DosDate, const TDecoder& Decode);
     // Reports ECode for the current entry and ends it as failed.
     void FailEntry(int ECode);
 

@@ -136,7 +136,8 @@ bool IsBase64DataLine(std::string_view Line, const TReverseAlphabet& Rev)
                        [&](char c) { return c == '=' || Rev[static_cast<unsigned char>(c)] >= 0; });
 }
 
-TBase64Decoder::TBase64Decoder() : FRev(AlphabetOf(TTextCode::Base64)) {}
+TBase64Decoder::TBase64Decoder() : FRev(AlphabetOf(TTextCode::Base64))
+{}
 
 std::size_t TBase64Decoder::Decode(std::string_view Line, std::uint8_t* Out)
 {
@@ -150,7 +151,8 @@ std::size_t TBase64Decoder::Decode(std::string_view Line, std::uint8_t* Out)
             const int a = rev[p[i]], b = rev[p[i + 1]], c = rev[p[i + 2]], d = rev[p[i + 3]];
             if ((a | b | c | d) < 0)
                 break;
-            const std::uint32_t v = std::uint32_t(a) << 18 | std::uint32_t(b) << 12 | std::uint32_t(c) << 6 | std::uint32_t(d);
+            const std::uint32_t v =
+                std::uint32_t(a) << 18 | std::uint32_t(b) << 12 | std::uint32_t(c) << 6 | std::uint32_t(d);
             out[0] = std::uint8_t(v >> 16);
             out[1] = std::uint8_t(v >> 8);
             out[2] = std::uint8_t(v);

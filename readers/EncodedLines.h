@@ -16,8 +16,7 @@ class TLineReader {
 public:
     TLineReader(TByteSource Source, std::size_t Capacity)
         : FSource(std::move(Source)), FBuf(new char[Capacity]), FCapacity(Capacity)
-    {
-    }
+    {}
 
     // The next line without its line end; Complete is false for a piece of an over-long line.
     bool Next(std::string_view& Line, bool& Complete);

@@ -64,7 +64,10 @@ constexpr TFormatReaders kReaders[] = {
 
 }  // namespace
 
-std::span<const TFormatReaders> FormatReaders() { return kReaders; }
+std::span<const TFormatReaders> FormatReaders()
+{
+    return kReaders;
+}
 
 const TFormatReaders* ReadersOf(TArcType Type)
 {

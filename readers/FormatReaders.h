@@ -12,7 +12,7 @@
 class TPelixWalker;
 
 struct TFormatReaders {
-    std::string_view Format;                     // the descriptor's key
+    std::string_view Format;                       // the descriptor's key
     std::unique_ptr<TPelixWalker> (*NewWalker)();  // null: not listed
     std::unique_ptr<TUnBase> (*NewExtractor)();    // null: listed only
 };

@@ -37,13 +37,13 @@ struct TGzipHeader {
     std::uint8_t ExtraFlags = 0;
     std::uint8_t Os = 255;
     std::vector<std::uint8_t> Extra;
-    std::string Name;     // FNAME as stored (no conversion); take FileNamePart before use
-    std::string Comment;  // FCOMMENT as stored
+    std::string Name;      // FNAME as stored (no conversion); take FileNamePart before use
+    std::string Comment;   // FCOMMENT as stored
     std::size_t Size = 0;  // header bytes before the deflate data, optional fields included
 };
 
-// Full keeps every field and checks FHCRC (a mismatch still leaves every field read); Skip only walks past the header (Size, flags and the
-// fixed fields are still set), as a reader of member after member needs.
+// Full keeps every field and checks FHCRC (a mismatch still leaves every field read); Skip only walks past the header
+// (Size, flags and the fixed fields are still set), as a reader of member after member needs.
 enum class TGzipHeaderMode : std::uint8_t { Full, Skip };
 
 // Reads the member header at the start of Data.
@@ -71,8 +71,7 @@ TGzipDecodeResult DecodeGzipStream(const TByteSource& Source, const TByteSink& S
 
 // 1F 8B, deflate, FNAME when Name is not empty, MTIME (before 1970 or unset: 0; beyond 2106:
 // the largest value), XFL, OS 0, then Name and its zero byte. Name is cut at an embedded NUL.
-std::vector<std::uint8_t> EncodeGzipHeader(const std::string& Name, std::int64_t MTime,
-                                           std::uint8_t ExtraFlags = 0);
+std::vector<std::uint8_t> EncodeGzipHeader(const std::string& Name, std::int64_t MTime, std::uint8_t ExtraFlags = 0);
 // CRC-32 and size modulo 2^32, little-endian.
 std::array<std::uint8_t, 8> EncodeGzipTrailer(std::uint32_t Crc, std::uint64_t Size);
 // The deflate data of an empty input: one final fixed-Huffman block holding only its end code.

@@ -133,8 +133,9 @@ THeaderStatus ReadLhaHeader(const TReadAt& Read, std::int64_t Pos, std::int64_t 
         if (H.Level == 1) {
             H.Host = rest[std::size_t(nameLength) + 2];
             // The extended headers follow the base header and count in the packed size.
-            const std::int64_t used = ReadExtendedHeaders(Read, Pos + headerLength, GetLE16(rest.data() + rest.size() - 2),
-                                                          2, std::min(ArchiveSize, Pos + headerLength + packed), H, folder);
+            const std::int64_t used =
+                ReadExtendedHeaders(Read, Pos + headerLength, GetLE16(rest.data() + rest.size() - 2), 2,
+                                    std::min(ArchiveSize, Pos + headerLength + packed), H, folder);
             if (used < 0)
                 return THeaderStatus::Corrupt;
             headerLength += used;
@@ -165,7 +166,8 @@ THeaderStatus ReadLhaHeader(const TReadAt& Read, std::int64_t Pos, std::int64_t 
         if (headerLength < fixed || Pos + headerLength > ArchiveSize)
             return THeaderStatus::Corrupt;
         // Some writers (OS-9/68k) leave their extended headers out of the header length.
-        const std::int64_t used = ReadExtendedHeaders(Read, Pos + fixed, firstExt, H.Level == 2 ? 2 : 4, ArchiveSize, H, folder);
+        const std::int64_t used =
+            ReadExtendedHeaders(Read, Pos + fixed, firstExt, H.Level == 2 ? 2 : 4, ArchiveSize, H, folder);
         if (used < 0)
             return THeaderStatus::Corrupt;
         headerLength = std::max(headerLength, fixed + used);

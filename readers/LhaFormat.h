@@ -16,22 +16,25 @@ struct TLhaHeader {
     std::int64_t PackedSize = 0;  // of the data alone (level-1 extended headers taken off)
     std::int64_t NextOffset = 0;  // of the next header
     std::uint32_t UnpackedSize = 0;
-    std::uint32_t Stamp = 0;      // DOS date-time, or Unix time when UnixStamp
+    std::uint32_t Stamp = 0;  // DOS date-time, or Unix time when UnixStamp
     bool UnixStamp = false;
     std::uint8_t Attributes = 0x20;
     int Level = 0;
-    char Method[6] = {};          // "-lh5-"
-    std::uint16_t Crc = 0;        // CRC-16 of the unpacked data
+    char Method[6] = {};    // "-lh5-"
+    std::uint16_t Crc = 0;  // CRC-16 of the unpacked data
     std::uint8_t Host = 0;
-    std::uint32_t UnixMode = 0;   // 0: none stored
-    std::string Name;             // stored bytes; folders joined with "\"
+    std::uint32_t UnixMode = 0;  // 0: none stored
+    std::string Name;            // stored bytes; folders joined with "\"
 
     char MethodChar() const { return Method[3]; }
     // "-lh?-": a method of this family (whether we can decode it or not).
     bool IsLhaMethod() const { return Method[0] == '-' && Method[1] == 'l' && Method[2] == 'h' && Method[4] == '-'; }
     bool IsDirectory() const { return IsLhaMethod() && MethodChar() == 'd'; }
     // A Unix symbolic link ("name|target" with a link mode): nothing to extract.
-    bool IsSymlink() const { return (UnixMode & 0xF000) == 0xA000 || (IsDirectory() && Name.find('|') != std::string::npos); }
+    bool IsSymlink() const
+    {
+        return (UnixMode & 0xF000) == 0xA000 || (IsDirectory() && Name.find('|') != std::string::npos);
+    }
 };
 
 // The offset of the first header: Start, or Start + 128 behind a prefix that begins with 0.

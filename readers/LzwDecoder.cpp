@@ -14,10 +14,12 @@ constexpr std::size_t TableSize = std::size_t(1) << MaxBitsAllowed;
 }  // namespace
 
 TLzwDecoder::TLzwDecoder(TByteSource Source, TByteSink Sink, std::uint64_t MaxOutput)
-    : FSource(std::move(Source)), FSink(std::move(Sink)), FMaxOutput(MaxOutput), FIn(InputBlockSize) {}
+    : FSource(std::move(Source)), FSink(std::move(Sink)), FMaxOutput(MaxOutput), FIn(InputBlockSize)
+{}
 
 TLzwDecoder::TLzwDecoder(TByteSource Source, TByteSink Sink, std::uint64_t MaxOutput, const TLzwRawFormat& Raw)
-    : TLzwDecoder(std::move(Source), std::move(Sink), MaxOutput) {
+    : TLzwDecoder(std::move(Source), std::move(Sink), MaxOutput)
+{
     FRaw = true;
     FMaxBits = std::clamp(Raw.MaxBits, InitBits, MaxBitsAllowed);
     FBlockMode = true;
@@ -25,10 +27,12 @@ TLzwDecoder::TLzwDecoder(TByteSource Source, TByteSink Sink, std::uint64_t MaxOu
     FEndCode = !Raw.GroupPadding;
 }
 
-bool TLzwDecoder::FillBits(int n) {
+bool TLzwDecoder::FillBits(int n)
+{
     while (FBitCount < n) {
         if (FInPos == FInFill) {
-            if (FInputEnded) return false;
+            if (FInputEnded)
+                return false;
             FInFill = FSource(FIn.data(), InputBlockSize);
             FInPos = 0;
             if (FInFill == 0) {
@@ -42,7 +46,8 @@ bool TLzwDecoder::FillBits(int n) {
     return true;
 }
 
-std::uint32_t TLzwDecoder::TakeBits(int n) {
+std::uint32_t TLzwDecoder::TakeBits(int n)
+{
     const auto value = std::uint32_t(FBitBuf & ((std::uint64_t(1) << n) - 1));
     FBitBuf >>= n;
     FBitCount -= n;
@@ -52,7 +57,8 @@ std::uint32_t TLzwDecoder::TakeBits(int n) {
 
 // The compressor writes codes n_bits bytes (eight codes) at a time and pads the group it was
 // filling when the width changes or the table is cleared.
-void TLzwDecoder::SkipToGroupEnd() {
+void TLzwDecoder::SkipToGroupEnd()
+{
     const std::uint64_t group = std::uint64_t(FNBits) * 8;
     std::uint64_t pad = (group - (FBitsTaken - FGroupStart) % group) % group;
     while (pad > 0) {
@@ -68,7 +74,8 @@ void TLzwDecoder::SkipToGroupEnd() {
     FGroupStart = FBitsTaken;
 }
 
-void TLzwDecoder::Flush() {
+void TLzwDecoder::Flush()
+{
     if (FOutFill > 0) {
         FSink(FOut.data(), FOutFill);
         FWritten += FOutFill;
@@ -76,39 +83,49 @@ void TLzwDecoder::Flush() {
     }
 }
 
-bool TLzwDecoder::Put(const std::uint8_t* data, std::size_t n) {
-    if (FWritten + FOutFill + n > FMaxOutput) return false;
+bool TLzwDecoder::Put(const std::uint8_t* data, std::size_t n)
+{
+    if (FWritten + FOutFill + n > FMaxOutput)
+        return false;
     while (n > 0) {
         const std::size_t take = std::min(n, OutputBlockSize - FOutFill);
         std::memcpy(FOut.data() + FOutFill, data, take);
         FOutFill += take;
         data += take;
         n -= take;
-        if (FOutFill == OutputBlockSize) Flush();
+        if (FOutFill == OutputBlockSize)
+            Flush();
     }
     return true;
 }
 
-TCodecStatus TLzwDecoder::Decode() {
-    if (FRaw) return DecodeCodes();
+TCodecStatus TLzwDecoder::Decode()
+{
+    if (FRaw)
+        return DecodeCodes();
     std::uint8_t header[3];
     for (auto& b : header) {
-        if (!FillBits(8)) return TCodecStatus::NotCompress;
+        if (!FillBits(8))
+            return TCodecStatus::NotCompress;
         b = std::uint8_t(TakeBits(8));
     }
-    if (header[0] != 0x1F || header[1] != 0x9D) return TCodecStatus::NotCompress;
+    if (header[0] != 0x1F || header[1] != 0x9D)
+        return TCodecStatus::NotCompress;
     FMaxBits = header[2] & 0x1F;
     FBlockMode = (header[2] & 0x80) != 0;
-    if ((header[2] & 0x60) != 0 || FMaxBits < InitBits || FMaxBits > MaxBitsAllowed) return TCodecStatus::BadHeader;
+    if ((header[2] & 0x60) != 0 || FMaxBits < InitBits || FMaxBits > MaxBitsAllowed)
+        return TCodecStatus::BadHeader;
     return DecodeCodes();
 }
 
-TCodecStatus TLzwDecoder::DecodeCodes() {
+TCodecStatus TLzwDecoder::DecodeCodes()
+{
     FBitsTaken = FGroupStart = 0;
 
     FPrefix.assign(TableSize, 0);
     FSuffix.resize(TableSize);
-    for (std::uint32_t i = 0; i < 256; ++i) FSuffix[i] = std::uint8_t(i);
+    for (std::uint32_t i = 0; i < 256; ++i)
+        FSuffix[i] = std::uint8_t(i);
     FStack.resize(TableSize + 1);
     FOut.resize(OutputBlockSize);
 
@@ -121,11 +138,13 @@ TCodecStatus TLzwDecoder::DecodeCodes() {
 
     while (true) {
         if (freeEnt > maxCode) {
-            if (FGroupPadding) SkipToGroupEnd();
+            if (FGroupPadding)
+                SkipToGroupEnd();
             ++FNBits;
             maxCode = FNBits == FMaxBits ? maxMaxCode : (std::uint32_t(1) << FNBits) - 1;
         }
-        if (!FillBits(FNBits)) break;  // the rest is less than one code: the end
+        if (!FillBits(FNBits))
+            break;  // the rest is less than one code: the end
         std::uint32_t code = TakeBits(FNBits);
 
         if (code == ClearCode && !FGroupPadding) {
@@ -141,10 +160,12 @@ TCodecStatus TLzwDecoder::DecodeCodes() {
             return TCodecStatus::Ok;
         }
         if (oldCode == -1) {
-            if (code >= 256) return TCodecStatus::Corrupt;
+            if (code >= 256)
+                return TCodecStatus::Corrupt;
             oldCode = code;
             finChar = std::uint8_t(code);
-            if (!Put(&finChar, 1)) return TCodecStatus::OutputLimit;
+            if (!Put(&finChar, 1))
+                return TCodecStatus::OutputLimit;
             continue;
         }
         if (code == ClearCode && FBlockMode) {
@@ -158,18 +179,21 @@ TCodecStatus TLzwDecoder::DecodeCodes() {
         const std::uint32_t inCode = code;
         std::size_t sp = FStack.size();
         if (code >= freeEnt) {
-            if (code > freeEnt) return TCodecStatus::Corrupt;
+            if (code > freeEnt)
+                return TCodecStatus::Corrupt;
             FStack[--sp] = finChar;
             code = std::uint32_t(oldCode);
         }
         while (code >= 256) {
-            if (sp == 1) return TCodecStatus::Corrupt;  // a chain longer than the table: a loop
+            if (sp == 1)
+                return TCodecStatus::Corrupt;  // a chain longer than the table: a loop
             FStack[--sp] = FSuffix[code];
             code = FPrefix[code];
         }
         finChar = FSuffix[code];
         FStack[--sp] = finChar;
-        if (!Put(FStack.data() + sp, FStack.size() - sp)) return TCodecStatus::OutputLimit;
+        if (!Put(FStack.data() + sp, FStack.size() - sp))
+            return TCodecStatus::OutputLimit;
 
         if (freeEnt < maxMaxCode) {
             FPrefix[freeEnt] = std::uint16_t(oldCode);

@@ -8,15 +8,19 @@
 
 TMemberData::TMemberData(TDecompressClass& Owner, TStream32& Archive, std::int64_t PackedSize, TStream32* Out,
                          int CrcWidth, bool Encrypted)
-    : FOwner(Owner), FArchive(Archive), FOut(Out), FLeft(std::max<std::int64_t>(PackedSize, 0)), FCrcWidth(CrcWidth),
+    : FOwner(Owner),
+      FArchive(Archive),
+      FOut(Out),
+      FLeft(std::max<std::int64_t>(PackedSize, 0)),
+      FCrcWidth(CrcWidth),
       FEncrypted(Encrypted)
-{
-}
+{}
 
 TByteSource TMemberData::Source()
 {
     return [this](std::uint8_t* Buffer, std::size_t Count) -> std::size_t {
-        const auto want = std::int32_t(std::min<std::int64_t>(std::int64_t(std::min<std::size_t>(Count, 1 << 30)), FLeft));
+        const auto want =
+            std::int32_t(std::min<std::int64_t>(std::int64_t(std::min<std::size_t>(Count, 1 << 30)), FLeft));
         const std::int32_t got = want > 0 ? FOwner.ReadArchiveProc(&FArchive, Buffer, want, FEncrypted, 0) : 0;
         if (got <= 0)
             return 0;

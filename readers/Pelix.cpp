@@ -26,7 +26,10 @@ bool TPelix::SetEntryName(const std::string& StoredName)
     return true;
 }
 
-std::string TPelix::Comment() const { return FComment; }
+std::string TPelix::Comment() const
+{
+    return FComment;
+}
 
 bool TPelix::Activate()
 {
@@ -260,17 +263,38 @@ bool TPelix::OpenArchiveStream()
 
 // --- the walkers' view ---
 
-std::int64_t TPelixWalk::Offset() const { return FPelix.FCurrentOffset; }
-void TPelixWalk::MoveTo(std::int64_t Offset) { FPelix.FCurrentOffset = Offset; }
-std::int64_t TPelixWalk::TurnStart() const { return FPelix.FTurnStart; }
+std::int64_t TPelixWalk::Offset() const
+{
+    return FPelix.FCurrentOffset;
+}
+void TPelixWalk::MoveTo(std::int64_t Offset)
+{
+    FPelix.FCurrentOffset = Offset;
+}
+std::int64_t TPelixWalk::TurnStart() const
+{
+    return FPelix.FTurnStart;
+}
 void TPelixWalk::SetHeaderSize(std::int32_t Size)
 {
     FPelix.FHeaderSize = std::clamp<std::int32_t>(Size, 0, TPelix::kHeaderBufferSize);
 }
-std::int64_t TPelixWalk::EndOfHeaders() const { return FPelix.FEndOfHeaders; }
-void TPelixWalk::SetEndOfHeaders(std::int64_t Offset) { FPelix.FEndOfHeaders = Offset; }
-void TPelixWalk::End() { FPelix.EndWalk(); }
-void TPelixWalk::NotAnEntry() { --FPelix.EntryIndex; }
+std::int64_t TPelixWalk::EndOfHeaders() const
+{
+    return FPelix.FEndOfHeaders;
+}
+void TPelixWalk::SetEndOfHeaders(std::int64_t Offset)
+{
+    FPelix.FEndOfHeaders = Offset;
+}
+void TPelixWalk::End()
+{
+    FPelix.EndWalk();
+}
+void TPelixWalk::NotAnEntry()
+{
+    --FPelix.EntryIndex;
+}
 
 std::uint8_t TPelixWalk::B(std::size_t At) const
 {
@@ -278,7 +302,8 @@ std::uint8_t TPelixWalk::B(std::size_t At) const
 }
 std::uint16_t TPelixWalk::W(std::size_t At) const
 {
-    return At + 2 <= std::size_t(FPelix.FHeaderSize) ? GetLE16(&FPelix.FHeader[At]) : std::uint16_t(B(At) | B(At + 1) << 8);
+    return At + 2 <= std::size_t(FPelix.FHeaderSize) ? GetLE16(&FPelix.FHeader[At])
+                                                     : std::uint16_t(B(At) | B(At + 1) << 8);
 }
 std::uint32_t TPelixWalk::L(std::size_t At) const
 {
@@ -345,8 +370,14 @@ void TPelixWalk::SetComment(std::string Text)
     FPelix.FComment = std::move(Text);
 }
 
-TFileStream32* TPelixWalk::Stream() const { return FPelix.FStream.get(); }
-void TPelixWalk::CloseStream() { FPelix.FStream.reset(); }
+TFileStream32* TPelixWalk::Stream() const
+{
+    return FPelix.FStream.get();
+}
+void TPelixWalk::CloseStream()
+{
+    FPelix.FStream.reset();
+}
 
 void TPelixWalk::SwitchStream(std::unique_ptr<TFileStream32> Stream)
 {
@@ -355,12 +386,24 @@ void TPelixWalk::SwitchStream(std::unique_ptr<TFileStream32> Stream)
     ++FPelix.FStreamGeneration;
 }
 
-void TPelixWalk::SetArcType(TArcType Type) { FPelix.FArcType = Type; }
+void TPelixWalk::SetArcType(TArcType Type)
+{
+    FPelix.FArcType = Type;
+}
 
-void TPelixWalk::List(TPelixEntry& Entry) { FPelix.ListEntry(Entry); }
-void TPelixWalk::ListWhole(TPelixEntry& Entry) { FPelix.ListWhole(Entry); }
+void TPelixWalk::List(TPelixEntry& Entry)
+{
+    FPelix.ListEntry(Entry);
+}
+void TPelixWalk::ListWhole(TPelixEntry& Entry)
+{
+    FPelix.ListWhole(Entry);
+}
 
-void TPelixWalk::Fail(int Error) { FPelix.DoError(FPelix.FArchiveFile, "", Error, FPelix.VolumeName); }
+void TPelixWalk::Fail(int Error)
+{
+    FPelix.DoError(FPelix.FArchiveFile, "", Error, FPelix.VolumeName);
+}
 
 std::string TPelixWalk::OemName(std::string_view Stored) const
 {

@@ -75,4 +75,7 @@ void TAceWalker::Next(TPelixWalk& Walk)
 
 }  // namespace
 
-std::unique_ptr<TPelixWalker> MakeAceWalker() { return std::make_unique<TAceWalker>(); }
+std::unique_ptr<TPelixWalker> MakeAceWalker()
+{
+    return std::make_unique<TAceWalker>();
+}

@@ -37,7 +37,8 @@ bool TArcWalker::OnlyPadding(TPelixWalk& Walk, std::int64_t From)
         return false;
     const std::int64_t got = Walk.ReadAt(From, rest, left);
     // Transfers pad to their block of 128 bytes.
-    return got == left && Walk.Pelix().ArchiveSize % 128 == 0 && std::all_of(rest, rest + got, [](std::uint8_t b) { return b == 0x1A || b == 0; });
+    return got == left && Walk.Pelix().ArchiveSize % 128 == 0 &&
+           std::all_of(rest, rest + got, [](std::uint8_t b) { return b == 0x1A || b == 0; });
 }
 
 void TArcWalker::Next(TPelixWalk& Walk)
@@ -70,4 +71,7 @@ void TArcWalker::Next(TPelixWalk& Walk)
 
 }  // namespace
 
-std::unique_ptr<TPelixWalker> MakeArcWalker() { return std::make_unique<TArcWalker>(); }
+std::unique_ptr<TPelixWalker> MakeArcWalker()
+{
+    return std::make_unique<TArcWalker>();
+}

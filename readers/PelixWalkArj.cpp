@@ -50,4 +50,7 @@ void TArjWalker::Next(TPelixWalk& Walk)
 
 }  // namespace
 
-std::unique_ptr<TPelixWalker> MakeArjWalker() { return std::make_unique<TArjWalker>(); }
+std::unique_ptr<TPelixWalker> MakeArjWalker()
+{
+    return std::make_unique<TArjWalker>();
+}

@@ -46,4 +46,7 @@ void TBhWalker::Next(TPelixWalk& Walk)
 
 }  // namespace
 
-std::unique_ptr<TPelixWalker> MakeBhWalker() { return std::make_unique<TBhWalker>(); }
+std::unique_ptr<TPelixWalker> MakeBhWalker()
+{
+    return std::make_unique<TBhWalker>();
+}

@@ -61,4 +61,7 @@ void TBz2Walker::Next(TPelixWalk& Walk)
 
 }  // namespace
 
-std::unique_ptr<TPelixWalker> MakeBz2Walker() { return std::make_unique<TBz2Walker>(); }
+std::unique_ptr<TPelixWalker> MakeBz2Walker()
+{
+    return std::make_unique<TBz2Walker>();
+}

@@ -153,4 +153,7 @@ void TCabWalker::CutShort(TPelixWalk& Walk)
 
 }  // namespace
 
-std::unique_ptr<TPelixWalker> MakeCabWalker() { return std::make_unique<TCabWalker>(); }
+std::unique_ptr<TPelixWalker> MakeCabWalker()
+{
+    return std::make_unique<TCabWalker>();
+}

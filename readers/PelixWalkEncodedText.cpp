@@ -32,4 +32,7 @@ void TEncodedTextWalker::Open(TPelixWalk& Walk)
 
 }  // namespace
 
-std::unique_ptr<TPelixWalker> MakeEncodedTextWalker() { return std::make_unique<TEncodedTextWalker>(); }
+std::unique_ptr<TPelixWalker> MakeEncodedTextWalker()
+{
+    return std::make_unique<TEncodedTextWalker>();
+}

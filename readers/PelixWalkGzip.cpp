@@ -111,4 +111,7 @@ void TGzipWalker::Next(TPelixWalk& Walk)
 
 }  // namespace
 
-std::unique_ptr<TPelixWalker> MakeGzipWalker() { return std::make_unique<TGzipWalker>(); }
+std::unique_ptr<TPelixWalker> MakeGzipWalker()
+{
+    return std::make_unique<TGzipWalker>();
+}

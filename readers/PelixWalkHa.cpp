@@ -52,4 +52,7 @@ void THaWalker::Next(TPelixWalk& Walk)
 
 }  // namespace
 
-std::unique_ptr<TPelixWalker> MakeHaWalker() { return std::make_unique<THaWalker>(); }
+std::unique_ptr<TPelixWalker> MakeHaWalker()
+{
+    return std::make_unique<THaWalker>();
+}

@@ -53,4 +53,7 @@ void TLhaWalker::Next(TPelixWalk& Walk)
 
 }  // namespace
 
-std::unique_ptr<TPelixWalker> MakeLhaWalker() { return std::make_unique<TLhaWalker>(); }
+std::unique_ptr<TPelixWalker> MakeLhaWalker()
+{
+    return std::make_unique<TLhaWalker>();
+}

@@ -52,4 +52,7 @@ void TMsGZWalker::Next(TPelixWalk& Walk)
 
 }  // namespace
 
-std::unique_ptr<TPelixWalker> MakeMsGZWalker() { return std::make_unique<TMsGZWalker>(); }
+std::unique_ptr<TPelixWalker> MakeMsGZWalker()
+{
+    return std::make_unique<TMsGZWalker>();
+}

@@ -40,4 +40,7 @@ void TRarWalker::Open(TPelixWalk& Walk)
 
 }  // namespace
 
-std::unique_ptr<TPelixWalker> MakeRarWalker() { return std::make_unique<TRarWalker>(); }
+std::unique_ptr<TPelixWalker> MakeRarWalker()
+{
+    return std::make_unique<TRarWalker>();
+}

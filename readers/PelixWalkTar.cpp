@@ -65,4 +65,7 @@ void TTarWalker::CutShort(TPelixWalk& Walk)
 
 }  // namespace
 
-std::unique_ptr<TPelixWalker> MakeTarWalker() { return std::make_unique<TTarWalker>(); }
+std::unique_ptr<TPelixWalker> MakeTarWalker()
+{
+    return std::make_unique<TTarWalker>();
+}

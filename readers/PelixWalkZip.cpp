@@ -9,7 +9,10 @@
 
 namespace {
 
-bool HasState(THeaderTypeState s, THeaderType t) { return (s & HeaderBit(t)) != 0; }
+bool HasState(THeaderTypeState s, THeaderType t)
+{
+    return (s & HeaderBit(t)) != 0;
+}
 
 // The real method of an AES entry, from its 0x9901 block; -1 when there is none.
 int AesMethodOf(const std::string& Extra)
@@ -89,10 +92,9 @@ void TZipWalker::Open(TPelixWalk& Walk)
     TPelix& p = Walk.Pelix();
     // The disk in the drive may already hold the set's end: then there is nothing to ask for.
     if (p.ArcType() == atZipDS && !HasState(p.HeaderTypeState, htEnding)) {
-        FDiskSpann.Init(&p, &p, p.CancelPtr, {}, {},
-                        [&p](const std::string& f, const std::string& x, const std::string& v, int e) {
-                            p.DoError(f, x, e, v);
-                        });
+        FDiskSpann.Init(
+            &p, &p, p.CancelPtr, {}, {},
+            [&p](const std::string& f, const std::string& x, const std::string& v, int e) { p.DoError(f, x, e, v); });
         if (!FDiskSpann.OpenDisk(0) || !Walk.Stream()) {
             Walk.End();
             return;
@@ -105,11 +107,12 @@ void TZipWalker::Open(TPelixWalk& Walk)
     }
     TZipEnding ending;
     const std::int64_t found = FindZipEnding(StreamZipReader(*Walk.Stream()), p.ArchiveSize, ending);
-    FLastDisk = std::max<std::uint32_t>(ending.DiskNumber, ending.Large ? ending.LargeEnd.DiskNumber : ending.End.DiskNumber);
+    FLastDisk =
+        std::max<std::uint32_t>(ending.DiskNumber, ending.Large ? ending.LargeEnd.DiskNumber : ending.End.DiskNumber);
     // Without a detection run the records found here tell the state.
     THeaderTypeState state = p.HeaderTypeState ? p.HeaderTypeState : ending.Headers;
-    const bool empty = ending.EndPos >= 0 && ending.TotalEntries == 0 && !HasState(state, htCentral) &&
-                       !HasState(state, htLocal);
+    const bool empty =
+        ending.EndPos >= 0 && ending.TotalEntries == 0 && !HasState(state, htCentral) && !HasState(state, htLocal);
     if (!AcceptHeaderState(Walk, state, empty)) {
         Walk.End();
         return;
@@ -234,4 +237,7 @@ void TZipWalker::NextLocal(TPelixWalk& Walk)
 
 }  // namespace
 
-std::unique_ptr<TPelixWalker> MakeZipWalker() { return std::make_unique<TZipWalker>(); }
+std::unique_ptr<TPelixWalker> MakeZipWalker()
+{
+    return std::make_unique<TZipWalker>();
+}

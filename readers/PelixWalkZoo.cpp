@@ -44,7 +44,7 @@ void TZooWalker::Entry(TPelixWalk& Walk)
     if (!HeaderFollows(Walk, ReadZooEntry(Walk.Reader(), Walk.TurnStart(), e)))
         return;
     Walk.MoveTo(e.NextOffset);  // the walk refuses a pointer that does not move on
-    if (e.Deleted)  // a deleted entry stays in the chain
+    if (e.Deleted)              // a deleted entry stays in the chain
         return;
     if (e.CommentLength > 0)
         Walk.ReadComment(e.CommentOffset, e.CommentLength);
@@ -63,4 +63,7 @@ void TZooWalker::Entry(TPelixWalk& Walk)
 
 }  // namespace
 
-std::unique_ptr<TPelixWalker> MakeZooWalker() { return std::make_unique<TZooWalker>(); }
+std::unique_ptr<TPelixWalker> MakeZooWalker()
+{
+    return std::make_unique<TZooWalker>();
+}

@@ -19,7 +19,7 @@ class TFileStream32;
 
 // One decoded header, as the fill step turns it into the current-entry fields.
 struct TPelixEntry {
-    std::string Name;         // program form: UTF-8, "\" separators
+    std::string Name;  // program form: UTF-8, "\" separators
     bool Directory = false;
     bool ZipCentral = false;  // selected by stored-name rules
     TDateTime Date = 0;
@@ -36,8 +36,8 @@ struct TPelixEntry {
     std::uint16_t InternalAttr = 0;
     std::uint32_t ExternalAttr = 0;
     bool RatioZero = false;
-    std::int64_t Offset = 0;    // the reported header offset
-    std::string VolumeName;     // empty: unchanged
+    std::int64_t Offset = 0;  // the reported header offset
+    std::string VolumeName;   // empty: unchanged
 };
 
 // The listing as a walker sees it: bounded reads of the archive, the fixed header of the current

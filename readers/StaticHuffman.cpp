@@ -17,7 +17,8 @@ constexpr int kPreCodeSpecial = 3;    // a count of zero lengths follows the thi
 
 // --- bits ---
 
-TStaticHuffmanBits::TStaticHuffmanBits(TByteSource Source) : FSource(std::move(Source)), FBuffer(kInputBlock) {}
+TStaticHuffmanBits::TStaticHuffmanBits(TByteSource Source) : FSource(std::move(Source)), FBuffer(kInputBlock)
+{}
 
 void TStaticHuffmanBits::StaticHuffmanInitBits()
 {
@@ -104,12 +105,21 @@ void THuffmanTable::BuildSingle(int Symbol, int TableBits)
 bool LhaStaticParams(char Method, TStaticHuffmanParams& Params)
 {
     switch (Method) {
-    case '4': Params = {12, 13, 4, 16}; return true;
-    case '5': Params = {13, 14, 4, 16}; return true;
+    case '4':
+        Params = {12, 13, 4, 16};
+        return true;
+    case '5':
+        Params = {13, 14, 4, 16};
+        return true;
     // 32 KiB, as every LHA since the 1990s writes it; a 16 KiB stream decodes the same.
-    case '6': Params = {15, 16, 5, 16}; return true;
-    case '7': Params = {16, 17, 5, 16}; return true;
-    default: return false;
+    case '6':
+        Params = {15, 16, 5, 16};
+        return true;
+    case '7':
+        Params = {16, 17, 5, 16};
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -178,8 +188,9 @@ bool TStaticHuffmanDecoder::ReadLiteralLengths(TStaticHuffmanBits& Bits)
             FLengths[i++] = std::uint8_t(c - 2);
             continue;
         }
-        const int run = c == 0 ? 1 : c == 1 ? int(Bits.StaticHuffmanGetBits(4)) + 3
-                                            : int(Bits.StaticHuffmanGetBits(kLiteralCountBits)) + 20;
+        const int run = c == 0   ? 1
+                        : c == 1 ? int(Bits.StaticHuffmanGetBits(4)) + 3
+                                 : int(Bits.StaticHuffmanGetBits(kLiteralCountBits)) + 20;
         if (i + run > NC)
             return false;
         i += run;  // already zero
@@ -190,14 +201,13 @@ bool TStaticHuffmanDecoder::ReadLiteralLengths(TStaticHuffmanBits& Bits)
 bool TStaticHuffmanDecoder::ReadBlockHeader(TStaticHuffmanBits& Bits)
 {
     FBlockLeft = Bits.StaticHuffmanGetBits(16);
-    return FBlockLeft != 0 &&
-           ReadLengthList(Bits, NT, kPreCodeCountBits, kPreCodeSpecial, FPreCode, kSmallTableBits) &&
+    return FBlockLeft != 0 && ReadLengthList(Bits, NT, kPreCodeCountBits, kPreCodeSpecial, FPreCode, kSmallTableBits) &&
            ReadLiteralLengths(Bits) &&
            ReadLengthList(Bits, FParams.PositionCodes, FParams.PositionBits, -1, FPosition, kSmallTableBits);
 }
 
 TCodecStatus TStaticHuffmanDecoder::StaticHuffmanDecode(TStaticHuffmanBits& Bits, const TByteSink& Sink,
-                                                      std::uint64_t OutputSize)
+                                                        std::uint64_t OutputSize)
 {
     const std::size_t size = std::size_t(1) << FParams.WindowBits;
     const std::size_t mask = size - 1;

@@ -8,49 +8,61 @@ namespace {
 
 constexpr int NameWidth = 100;
 constexpr std::int64_t MaxOctal11 = (std::int64_t(1) << 33) - 1;  // largest value of 11 octal digits
-constexpr std::int64_t MaxValue = std::int64_t(1) << 62;           // keeps offset arithmetic in range
-const char UstarMagic[6] = {'u', 's', 't', 'a', 'r', '\0'};           // POSIX: has a name prefix
+constexpr std::int64_t MaxValue = std::int64_t(1) << 62;          // keeps offset arithmetic in range
+const char UstarMagic[6] = {'u', 's', 't', 'a', 'r', '\0'};       // POSIX: has a name prefix
 const char GnuMagic[8] = {'u', 's', 't', 'a', 'r', ' ', ' ', '\0'};
 
-std::int64_t RoundUpToBlock(std::int64_t n) { return (n + TarBlockSize - 1) / TarBlockSize * TarBlockSize; }
+std::int64_t RoundUpToBlock(std::int64_t n)
+{
+    return (n + TarBlockSize - 1) / TarBlockSize * TarBlockSize;
+}
 
-std::string TextField(const std::uint8_t* field, int width) {
+std::string TextField(const std::uint8_t* field, int width)
+{
     const auto* end = static_cast<const std::uint8_t*>(std::memchr(field, 0, std::size_t(width)));
     return std::string(reinterpret_cast<const char*>(field), end ? std::size_t(end - field) : std::size_t(width));
 }
 
-bool AllZero(const std::uint8_t* block) {
+bool AllZero(const std::uint8_t* block)
+{
     return std::all_of(block, block + TarBlockSize, [](std::uint8_t b) { return b == 0; });
 }
 
 // Some old archivers summed the header as signed bytes.
-bool SignedChecksumValid(const std::uint8_t* header) {
+bool SignedChecksumValid(const std::uint8_t* header)
+{
     std::int64_t sum = 0;
-    for (int i = 0; i < TarBlockSize; ++i) sum += (i >= 148 && i < 156) ? 0x20 : std::int8_t(header[i]);
+    for (int i = 0; i < TarBlockSize; ++i)
+        sum += (i >= 148 && i < 156) ? 0x20 : std::int8_t(header[i]);
     auto stored = TarNumericField(header + 148, 8);
     return stored && *stored == sum;
 }
 
 // A decimal pax value; a fraction (sub-second times) is dropped.
-std::optional<std::int64_t> PaxNumber(const std::string& text, bool allowNegative) {
+std::optional<std::int64_t> PaxNumber(const std::string& text, bool allowNegative)
+{
     std::size_t i = 0;
     bool negative = false;
     if (i < text.size() && text[i] == '-' && allowNegative) {
         negative = true;
         ++i;
     }
-    if (i == text.size() || text[i] < '0' || text[i] > '9') return std::nullopt;
+    if (i == text.size() || text[i] < '0' || text[i] > '9')
+        return std::nullopt;
     std::int64_t value = 0;
     for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-        if (value >= MaxValue / 10) return std::nullopt;
+        if (value >= MaxValue / 10)
+            return std::nullopt;
         value = value * 10 + (text[i] - '0');
     }
-    if (i < text.size() && text[i] != '.') return std::nullopt;
+    if (i < text.size() && text[i] != '.')
+        return std::nullopt;
     return negative ? -value : value;
 }
 
 // Right-aligned octal digits in Width - 1 places padded with Pad, then NUL. Callers keep Value in range.
-void PutOctal(std::uint8_t* field, int width, std::int64_t value, char pad) {
+void PutOctal(std::uint8_t* field, int width, std::int64_t value, char pad)
+{
     std::memset(field, pad, std::size_t(width - 1));
     int i = width - 2;
     do {
@@ -60,49 +72,61 @@ void PutOctal(std::uint8_t* field, int width, std::int64_t value, char pad) {
     field[width - 1] = 0;
 }
 
-void PutText(std::uint8_t* field, int width, const std::string& text) {
+void PutText(std::uint8_t* field, int width, const std::string& text)
+{
     std::memset(field, 0, std::size_t(width));
     std::memcpy(field, text.data(), std::min<std::size_t>(text.size(), std::size_t(width)));
 }
 
 }  // namespace
 
-bool TTarEntry::IsDirectory() const {
+bool TTarEntry::IsDirectory() const
+{
     return TypeFlag == '5' || ((TypeFlag == '0' || TypeFlag == 0) && !Name.empty() && Name.back() == '/');
 }
 
-bool TTarEntry::IsFile() const {
+bool TTarEntry::IsFile() const
+{
     return (TypeFlag == '0' || TypeFlag == 0 || TypeFlag == '7') && !IsDirectory() && !Sparse;
 }
 
-bool ParsePaxRecordList(const std::string& Records, std::vector<std::pair<std::string, std::string>>& List) {
+bool ParsePaxRecordList(const std::string& Records, std::vector<std::pair<std::string, std::string>>& List)
+{
     std::size_t pos = 0;
     while (pos < Records.size()) {
-        if (Records[pos] == 0) break;  // padding after the last record
+        if (Records[pos] == 0)
+            break;  // padding after the last record
         std::size_t length = 0;
         std::size_t i = pos;
         for (; i < Records.size() && Records[i] >= '0' && Records[i] <= '9' && i - pos < 9; ++i)
             length = length * 10 + std::size_t(Records[i] - '0');
-        if (i == pos || i >= Records.size() || Records[i] != ' ') return false;
+        if (i == pos || i >= Records.size() || Records[i] != ' ')
+            return false;
         const std::size_t body = i + 1;
-        if (length <= body - pos || length > Records.size() - pos || Records[pos + length - 1] != '\n') return false;
+        if (length <= body - pos || length > Records.size() - pos || Records[pos + length - 1] != '\n')
+            return false;
         const std::string record = Records.substr(body, pos + length - 1 - body);
         const std::size_t eq = record.find('=');
-        if (eq == std::string::npos || eq == 0) return false;
+        if (eq == std::string::npos || eq == 0)
+            return false;
         List.emplace_back(record.substr(0, eq), record.substr(eq + 1));
         pos += length;
     }
     return true;
 }
 
-bool ParsePaxRecords(const std::string& Records, std::vector<std::pair<std::string, std::string>>& Values) {
+bool ParsePaxRecords(const std::string& Records, std::vector<std::pair<std::string, std::string>>& Values)
+{
     std::vector<std::pair<std::string, std::string>> list;
-    if (!ParsePaxRecordList(Records, list)) return false;
+    if (!ParsePaxRecordList(Records, list))
+        return false;
     for (auto& record : list) {
         const std::string& key = record.first;
         auto same = std::find_if(Values.begin(), Values.end(), [&](const auto& kv) { return kv.first == key; });
-        if (same != Values.end()) same->second = std::move(record.second);
-        else Values.push_back(std::move(record));
+        if (same != Values.end())
+            same->second = std::move(record.second);
+        else
+            Values.push_back(std::move(record));
     }
     return true;
 }
@@ -112,24 +136,30 @@ namespace {
 constexpr std::size_t MaxSparseChunks = 1 << 20;
 
 // "offset,size,offset,size,..." of GNU.sparse.map.
-bool ParseSparseMapText(const std::string& text, std::vector<TTarSparseChunk>& map) {
+bool ParseSparseMapText(const std::string& text, std::vector<TTarSparseChunk>& map)
+{
     std::vector<std::int64_t> numbers;
     std::size_t pos = 0;
     while (pos <= text.size() && !text.empty()) {
         const std::size_t comma = std::min(text.find(',', pos), text.size());
         auto n = PaxNumber(text.substr(pos, comma - pos), false);
-        if (!n || numbers.size() >= 2 * MaxSparseChunks) return false;
+        if (!n || numbers.size() >= 2 * MaxSparseChunks)
+            return false;
         numbers.push_back(*n);
         pos = comma + 1;
     }
-    if (numbers.size() % 2 != 0) return false;
-    for (std::size_t i = 0; i < numbers.size(); i += 2) map.push_back({numbers[i], numbers[i + 1]});
+    if (numbers.size() % 2 != 0)
+        return false;
+    for (std::size_t i = 0; i < numbers.size(); i += 2)
+        map.push_back({numbers[i], numbers[i + 1]});
     return true;
 }
 
 // Ordered, inside the file, and exactly the stored data.
-bool SparseMapValid(const TTarSparse& sparse, std::int64_t dataSize) {
-    if (sparse.RealSize < 0 || sparse.RealSize > MaxValue) return false;
+bool SparseMapValid(const TTarSparse& sparse, std::int64_t dataSize)
+{
+    if (sparse.RealSize < 0 || sparse.RealSize > MaxValue)
+        return false;
     std::int64_t end = 0, stored = 0;
     for (const auto& c : sparse.Map) {
         if (c.Offset < end || c.Size < 0 || c.Size > sparse.RealSize || c.Offset > sparse.RealSize - c.Size)
@@ -141,12 +171,15 @@ bool SparseMapValid(const TTarSparse& sparse, std::int64_t dataSize) {
 }
 
 // Old GNU map entries: Count pairs of 12-byte numbers; an empty offset ends the list.
-bool ReadOldGnuMapEntries(const std::uint8_t* at, int count, std::vector<TTarSparseChunk>& map) {
+bool ReadOldGnuMapEntries(const std::uint8_t* at, int count, std::vector<TTarSparseChunk>& map)
+{
     for (int i = 0; i < count; ++i, at += 24) {
-        if (at[0] == 0) return true;
+        if (at[0] == 0)
+            return true;
         auto offset = TarNumericField(at, 12);
         auto size = TarNumericField(at + 12, 12);
-        if (!offset || !size || map.size() >= MaxSparseChunks) return false;
+        if (!offset || !size || map.size() >= MaxSparseChunks)
+            return false;
         map.push_back({*offset, *size});
     }
     return true;
@@ -156,32 +189,41 @@ bool ReadOldGnuMapEntries(const std::uint8_t* at, int count, std::vector<TTarSpa
 
 struct TTarReader::TPaxValues {
     // Applies the records to the entry; false for a size that cannot be trusted.
-    static bool Apply(const std::vector<std::pair<std::string, std::string>>& values, TTarEntry& entry) {
+    static bool Apply(const std::vector<std::pair<std::string, std::string>>& values, TTarEntry& entry)
+    {
         std::string sparseName;
         for (const auto& [key, value] : values) {
             if (key.starts_with("GNU.sparse.")) {
                 ApplySparse(key, value, entry, sparseName);
-            } else if (key == "path") entry.Name = value;
-            else if (key == "linkpath") entry.LinkName = value;
-            else if (key == "uname") entry.UName = value;
-            else if (key == "gname") entry.GName = value;
+            } else if (key == "path")
+                entry.Name = value;
+            else if (key == "linkpath")
+                entry.LinkName = value;
+            else if (key == "uname")
+                entry.UName = value;
+            else if (key == "gname")
+                entry.GName = value;
             else if (key == "size") {
                 auto n = PaxNumber(value, false);
-                if (!n) return false;
+                if (!n)
+                    return false;
                 entry.Size = *n;
             } else if (key == "mtime" || key == "uid" || key == "gid") {
                 auto n = PaxNumber(value, key == "mtime");
-                if (!n) continue;  // a bad time or id loses nothing
+                if (!n)
+                    continue;  // a bad time or id loses nothing
                 (key == "mtime" ? entry.MTime : key == "uid" ? entry.Uid : entry.Gid) = *n;
             }
         }
-        if (!sparseName.empty()) entry.Name = sparseName;
+        if (!sparseName.empty())
+            entry.Name = sparseName;
         return true;
     }
 
     // The sparse map of the pax forms: 0.0 (repeated offset/numbytes records, taken in order),
     // 0.1 (one map record) and 1.0 (major 1: the map leads the data).
-    static void ApplySparseList(const std::vector<std::pair<std::string, std::string>>& list, TTarEntry& entry) {
+    static void ApplySparseList(const std::vector<std::pair<std::string, std::string>>& list, TTarEntry& entry)
+    {
         std::optional<std::int64_t> offset;
         for (const auto& [key, value] : list) {
             if (key == "GNU.sparse.offset") {
@@ -189,14 +231,17 @@ struct TTarReader::TPaxValues {
                 entry.Sparse = true;
             } else if (key == "GNU.sparse.numbytes") {
                 auto size = PaxNumber(value, false);
-                if (!offset || !size || entry.SparseData.Map.size() >= MaxSparseChunks) entry.SparseData.Broken = true;
-                else entry.SparseData.Map.push_back({*offset, *size});
+                if (!offset || !size || entry.SparseData.Map.size() >= MaxSparseChunks)
+                    entry.SparseData.Broken = true;
+                else
+                    entry.SparseData.Map.push_back({*offset, *size});
                 offset.reset();
             }
         }
     }
 
-    static void ApplySparse(const std::string& key, const std::string& value, TTarEntry& entry, std::string& name) {
+    static void ApplySparse(const std::string& key, const std::string& value, TTarEntry& entry, std::string& name)
+    {
         if (key == "GNU.sparse.name") {
             name = value;
         } else if (key == "GNU.sparse.realsize" || key == "GNU.sparse.size") {
@@ -216,29 +261,39 @@ struct TTarReader::TPaxValues {
 };
 
 TTarReader::TTarReader(TReadAt Read, std::int64_t ArchiveSize)
-    : FRead(std::move(Read)), FArchiveSize(std::clamp<std::int64_t>(ArchiveSize, 0, MaxValue)) {}
+    : FRead(std::move(Read)), FArchiveSize(std::clamp<std::int64_t>(ArchiveSize, 0, MaxValue))
+{}
 
-TTarReadStatus TTarReader::Fail(TTarReadStatus status) {
+TTarReadStatus TTarReader::Fail(TTarReadStatus status)
+{
     FFinished = true;
     FLastStatus = status;
     return status;
 }
 
-TTarReadStatus TTarReader::ReadBlock(std::int64_t at, std::uint8_t* block) const {
-    if (at + TarBlockSize > FArchiveSize) return TTarReadStatus::Truncated;
+TTarReadStatus TTarReader::ReadBlock(std::int64_t at, std::uint8_t* block) const
+{
+    if (at + TarBlockSize > FArchiveSize)
+        return TTarReadStatus::Truncated;
     return FRead(at, block, TarBlockSize) == TarBlockSize ? TTarReadStatus::Entry : TTarReadStatus::Truncated;
 }
 
-TTarReadStatus TTarReader::ReadMeta(std::int64_t at, std::int64_t size, std::string& text) const {
-    if (size > TarMaxMetaSize) return TTarReadStatus::Corrupt;
-    if (at + size > FArchiveSize) return TTarReadStatus::Truncated;
+TTarReadStatus TTarReader::ReadMeta(std::int64_t at, std::int64_t size, std::string& text) const
+{
+    if (size > TarMaxMetaSize)
+        return TTarReadStatus::Corrupt;
+    if (at + size > FArchiveSize)
+        return TTarReadStatus::Truncated;
     text.assign(std::size_t(size), '\0');
-    if (FRead(at, text.data(), size) != size) return TTarReadStatus::Truncated;
+    if (FRead(at, text.data(), size) != size)
+        return TTarReadStatus::Truncated;
     return TTarReadStatus::Entry;
 }
 
-TTarReadStatus TTarReader::Next(TTarEntry& Entry) {
-    if (FFinished) return FLastStatus;
+TTarReadStatus TTarReader::Next(TTarEntry& Entry)
+{
+    if (FFinished)
+        return FLastStatus;
     std::string longName, longLink;
     bool haveLongName = false, haveLongLink = false, pending = false;
     std::vector<std::pair<std::string, std::string>> pax, paxList;
@@ -249,26 +304,33 @@ TTarReadStatus TTarReader::Next(TTarEntry& Entry) {
         if (FOffset >= FArchiveSize)
             return Fail(pending || FPaddingCut ? TTarReadStatus::Truncated : TTarReadStatus::End);
         std::uint8_t h[TarBlockSize];
-        if (ReadBlock(FOffset, h) != TTarReadStatus::Entry) return Fail(TTarReadStatus::Truncated);
-        if (AllZero(h)) return Fail(pending ? TTarReadStatus::Corrupt : TTarReadStatus::End);
-        if (!TarHeaderValid(h) && !SignedChecksumValid(h)) return Fail(TTarReadStatus::Corrupt);
+        if (ReadBlock(FOffset, h) != TTarReadStatus::Entry)
+            return Fail(TTarReadStatus::Truncated);
+        if (AllZero(h))
+            return Fail(pending ? TTarReadStatus::Corrupt : TTarReadStatus::End);
+        if (!TarHeaderValid(h) && !SignedChecksumValid(h))
+            return Fail(TTarReadStatus::Corrupt);
         auto headerSize = TarNumericField(h + 124, 12);
-        if (!headerSize) return Fail(TTarReadStatus::Corrupt);
+        if (!headerSize)
+            return Fail(TTarReadStatus::Corrupt);
         const char type = char(h[156]);
         const std::int64_t data = FOffset + TarBlockSize;
 
         if (type == 'L' || type == 'K' || type == 'x' || type == 'X' || type == 'g') {
             std::string text;
-            if (auto s = ReadMeta(data, *headerSize, text); s != TTarReadStatus::Entry) return Fail(s);
+            if (auto s = ReadMeta(data, *headerSize, text); s != TTarReadStatus::Entry)
+                return Fail(s);
             if (type == 'L' || type == 'K') {
                 text.resize(std::min(text.size(), text.find('\0')));
                 (type == 'L' ? longName : longLink) = std::move(text);
                 (type == 'L' ? haveLongName : haveLongLink) = true;
             } else if (type == 'g') {
-                if (!ParsePaxRecords(text, FGlobals)) return Fail(TTarReadStatus::Corrupt);
+                if (!ParsePaxRecords(text, FGlobals))
+                    return Fail(TTarReadStatus::Corrupt);
             } else {
                 std::vector<std::pair<std::string, std::string>> list;
-                if (!ParsePaxRecordList(text, list) || !ParsePaxRecords(text, pax)) return Fail(TTarReadStatus::Corrupt);
+                if (!ParsePaxRecordList(text, list) || !ParsePaxRecords(text, pax))
+                    return Fail(TTarReadStatus::Corrupt);
                 paxList.insert(paxList.end(), list.begin(), list.end());
             }
             pending = true;
@@ -290,15 +352,21 @@ TTarReadStatus TTarReader::Next(TTarEntry& Entry) {
         e.GName = TextField(h + 297, 32);
         e.Size = *headerSize;
         e.Checksum = std::uint32_t(TarNumericField(h + 148, 8).value_or(0));
-        if (haveLongName) e.Name = std::move(longName);
-        if (haveLongLink) e.LinkName = std::move(longLink);
-        if (!TPaxValues::Apply(FGlobals, e) || !TPaxValues::Apply(pax, e)) return Fail(TTarReadStatus::Corrupt);
+        if (haveLongName)
+            e.Name = std::move(longName);
+        if (haveLongLink)
+            e.LinkName = std::move(longLink);
+        if (!TPaxValues::Apply(FGlobals, e) || !TPaxValues::Apply(pax, e))
+            return Fail(TTarReadStatus::Corrupt);
         TPaxValues::ApplySparseList(paxList, e);
         std::int64_t dataStart = data;
         if (type == 'S')
-            if (auto s = ReadOldGnuSparse(h, e, dataStart); s != TTarReadStatus::Entry) return Fail(s);
-        if (e.Size > MaxValue) return Fail(TTarReadStatus::Corrupt);
-        if (dataStart + e.Size > FArchiveSize) return Fail(TTarReadStatus::Truncated);
+            if (auto s = ReadOldGnuSparse(h, e, dataStart); s != TTarReadStatus::Entry)
+                return Fail(s);
+        if (e.Size > MaxValue)
+            return Fail(TTarReadStatus::Corrupt);
+        if (dataStart + e.Size > FArchiveSize)
+            return Fail(TTarReadStatus::Truncated);
 
         e.HeaderOffset = first;
         e.DataOffset = dataStart;
@@ -307,7 +375,8 @@ TTarReadStatus TTarReader::Next(TTarEntry& Entry) {
         FPaddingCut = e.NextOffset < dataStart + RoundUpToBlock(e.Size);
         FOffset = e.NextOffset;
         if (e.Sparse) {
-            if (e.SparseData.MapInData) ReadSparseMapInData(e);
+            if (e.SparseData.MapInData)
+                ReadSparseMapInData(e);
             e.SparseData.Valid = !e.SparseData.Broken && SparseMapValid(e.SparseData, e.Size);
         }
         Entry = std::move(e);
@@ -315,7 +384,8 @@ TTarReadStatus TTarReader::Next(TTarEntry& Entry) {
     }
 }
 
-TTarReadStatus TTarReader::ReadOldGnuSparse(const std::uint8_t* header, TTarEntry& entry, std::int64_t& data) {
+TTarReadStatus TTarReader::ReadOldGnuSparse(const std::uint8_t* header, TTarEntry& entry, std::int64_t& data)
+{
     entry.Sparse = true;
     TTarSparse& sparse = entry.SparseData;
     auto realSize = TarNumericField(header + 483, 12);
@@ -324,7 +394,8 @@ TTarReadStatus TTarReader::ReadOldGnuSparse(const std::uint8_t* header, TTarEntr
     // Extension blocks, 21 entries each, while the previous block says more follow.
     for (bool more = header[482] != 0; more; data += TarBlockSize) {
         std::uint8_t block[TarBlockSize];
-        if (ReadBlock(data, block) != TTarReadStatus::Entry) return TTarReadStatus::Truncated;
+        if (ReadBlock(data, block) != TTarReadStatus::Entry)
+            return TTarReadStatus::Truncated;
         sparse.Broken |= !ReadOldGnuMapEntries(block, 21, sparse.Map);
         more = block[504] != 0;
     }
@@ -333,7 +404,8 @@ TTarReadStatus TTarReader::ReadOldGnuSparse(const std::uint8_t* header, TTarEntr
 
 // pax 1.0: decimal lines at the start of the data (the count, then offset and size of each
 // stretch), padded to a block; the file's data follows.
-void TTarReader::ReadSparseMapInData(TTarEntry& entry) const {
+void TTarReader::ReadSparseMapInData(TTarEntry& entry) const
+{
     TTarSparse& sparse = entry.SparseData;
     sparse.Map.clear();
     std::string text;
@@ -349,9 +421,11 @@ void TTarReader::ReadSparseMapInData(TTarEntry& entry) const {
             }
             // Read on, a block at a time, within the member's data and a sane bound.
             const std::int64_t used = at - entry.DataOffset;
-            if (used >= entry.Size || used >= TarMaxMetaSize) return std::nullopt;
+            if (used >= entry.Size || used >= TarMaxMetaSize)
+                return std::nullopt;
             std::uint8_t block[TarBlockSize];
-            if (ReadBlock(at, block) != TTarReadStatus::Entry) return std::nullopt;
+            if (ReadBlock(at, block) != TTarReadStatus::Entry)
+                return std::nullopt;
             text.append(reinterpret_cast<const char*>(block), TarBlockSize);
             at += TarBlockSize;
         }
@@ -381,17 +455,23 @@ void TTarReader::ReadSparseMapInData(TTarEntry& entry) const {
 
 // ---- writing ----
 
-std::int64_t TarDataPadding(std::int64_t Size) { return RoundUpToBlock(std::max<std::int64_t>(Size, 0)) - Size; }
+std::int64_t TarDataPadding(std::int64_t Size)
+{
+    return RoundUpToBlock(std::max<std::int64_t>(Size, 0)) - Size;
+}
 
-std::int64_t TarEndingSize(std::int64_t Length) {
+std::int64_t TarEndingSize(std::int64_t Length)
+{
     constexpr std::int64_t Record = 20 * TarBlockSize;
     const std::int64_t withEnd = Length + 2 * TarBlockSize;
     return 2 * TarBlockSize + (Record - withEnd % Record) % Record;
 }
 
-std::vector<std::uint8_t> EncodeTarHeaders(const TTarWriteEntry& Entry) {
+std::vector<std::uint8_t> EncodeTarHeaders(const TTarWriteEntry& Entry)
+{
     std::string name = Entry.Name;
-    if (Entry.Directory && (name.empty() || name.back() != '/')) name += '/';
+    if (Entry.Directory && (name.empty() || name.back() != '/'))
+        name += '/';
     const std::int64_t size = Entry.Directory ? 0 : std::max<std::int64_t>(Entry.Size, 0);
 
     std::uint8_t h[TarBlockSize] = {};
@@ -408,7 +488,8 @@ std::vector<std::uint8_t> EncodeTarHeaders(const TTarWriteEntry& Entry) {
         std::memcpy(l, h, TarBlockSize);
         PutText(l, NameWidth, "././@LongLink");
         l[156] = 'L';
-        for (int at : {100, 108, 116}) std::memcpy(l + at, "     0 \0", 8);
+        for (int at : {100, 108, 116})
+            std::memcpy(l + at, "     0 \0", 8);
         std::memcpy(l + 136, "          0 ", 12);
         PutOctal(l + 124, 12, std::int64_t(name.size()) + 1, ' ');
         PutText(l + 297, 32, "system");
@@ -426,7 +507,8 @@ std::vector<std::uint8_t> EncodeTarHeaders(const TTarWriteEntry& Entry) {
         PutOctal(h + 124, 12, size, '0');
     } else {  // base-256, which every GNU-form reader takes
         h[124] = 0x80;
-        for (int i = 0; i < 8; ++i) h[124 + 11 - i] = std::uint8_t(size >> (8 * i));
+        for (int i = 0; i < 8; ++i)
+            h[124 + 11 - i] = std::uint8_t(size >> (8 * i));
     }
     PutOctal(h + 148, 8, TarHeaderChecksum(h), '0');
     out.insert(out.end(), h, h + TarBlockSize);

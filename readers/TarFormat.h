@@ -21,10 +21,10 @@
 constexpr std::int64_t TarMaxMetaSize = 1 << 20;
 
 enum class TTarReadStatus : std::uint8_t {
-    Entry,      // one entry read
-    End,        // end blocks, or the archive ends at a header boundary
-    Corrupt,    // a header fails the checksum or holds impossible values
-    Truncated   // the archive ends inside a header, a record or an entry's data
+    Entry,     // one entry read
+    End,       // end blocks, or the archive ends at a header boundary
+    Corrupt,   // a header fails the checksum or holds impossible values
+    Truncated  // the archive ends inside a header, a record or an entry's data
 };
 
 // One stretch of a sparse file's data: Size bytes at Offset of the file.
@@ -37,9 +37,9 @@ struct TTarSparseChunk {
 // the header and its extension blocks) and the pax forms 0.0 (GNU.sparse.offset/numbytes
 // records), 0.1 (GNU.sparse.map) and 1.0 (the map in front of the data).
 struct TTarSparse {
-    bool Valid = false;       // a map that is ordered, inside RealSize and adds up to the data
-    bool MapInData = false;   // pax 1.0, while reading
-    bool Broken = false;      // a map record that could not be read
+    bool Valid = false;      // a map that is ordered, inside RealSize and adds up to the data
+    bool MapInData = false;  // pax 1.0, while reading
+    bool Broken = false;     // a map record that could not be read
     std::int64_t RealSize = 0;
     std::vector<TTarSparseChunk> Map;  // the stored data holds these stretches one after another
 };
@@ -57,9 +57,9 @@ struct TTarEntry {
     std::string GName;
     std::int64_t HeaderOffset = 0;  // first block of the entry, its "L"/"K"/"x" records included
     std::int64_t DataOffset = 0;
-    std::int64_t NextOffset = 0;    // the following entry's first block
-    std::uint32_t Checksum = 0;     // of the entry's own header
-    bool Sparse = false;            // a sparse file: its stored data is compacted, see SparseData
+    std::int64_t NextOffset = 0;  // the following entry's first block
+    std::uint32_t Checksum = 0;   // of the entry's own header
+    bool Sparse = false;          // a sparse file: its stored data is compacted, see SparseData
     TTarSparse SparseData;
 
     // NUL, "0" and "7" (contiguous) hold file data; an old-style "0" whose name ends in "/" is a

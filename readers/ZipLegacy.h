@@ -25,9 +25,9 @@
 
 // The working record of the member being decoded.
 struct TZipLegacyMember {
-    std::uint64_t CompressedSize = 0;    // bytes to read, encryption header already taken off
+    std::uint64_t CompressedSize = 0;  // bytes to read, encryption header already taken off
     std::uint64_t UncompressedSize = 0;
-    std::uint16_t Flags = 0;             // general-purpose flags
+    std::uint16_t Flags = 0;  // general-purpose flags
 };
 
 constexpr std::size_t ZipLegacyBufferSize = 32768;

@@ -11,7 +11,10 @@ constexpr int kArchiveHeaderSize = 41;
 constexpr int kCommentHeaderType = 1;
 constexpr int kVariableHeaderType = 2;  // entries that may carry a long name and a folder
 
-std::string CutAtNul(const char* Text, std::size_t Size) { return std::string(Text, std::find(Text, Text + Size, '\0')); }
+std::string CutAtNul(const char* Text, std::size_t Size)
+{
+    return std::string(Text, std::find(Text, Text + Size, '\0'));
+}
 
 }  // namespace
 

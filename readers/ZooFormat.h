@@ -21,7 +21,7 @@ struct TZooEntry {
     std::uint16_t Crc = 0;    // CRC-16 of the unpacked data
     std::uint32_t UnpackedSize = 0;
     std::uint32_t PackedSize = 0;
-    std::string Name;         // stored bytes: the long name where there is one, with its folder
+    std::string Name;  // stored bytes: the long name where there is one, with its folder
     std::uint32_t CommentOffset = 0;
     std::uint16_t CommentLength = 0;
 };

@@ -16,8 +16,7 @@ ECabinetError::ECabinetError(int Code, int Type)
       }()),
       ErrorCode(Code),
       ErrorType(Type)
-{
-}
+{}
 
 TCabinetLibrary TCabinetLibrary::Load(const std::string& FileName)
 {
@@ -30,10 +29,9 @@ TCabinetLibrary TCabinetLibrary::Load(const std::string& FileName)
         return entry != nullptr;
     };
     bool all = take(lib.FDICreate, "FDICreate") & take(lib.FDIIsCabinet, "FDIIsCabinet") &
-               take(lib.FDICopy, "FDICopy") & take(lib.FDIDestroy, "FDIDestroy") &
-               take(lib.FCICreate, "FCICreate") & take(lib.FCIAddFile, "FCIAddFile") &
-               take(lib.FCIFlushFolder, "FCIFlushFolder") & take(lib.FCIFlushCabinet, "FCIFlushCabinet") &
-               take(lib.FCIDestroy, "FCIDestroy");
+               take(lib.FDICopy, "FDICopy") & take(lib.FDIDestroy, "FDIDestroy") & take(lib.FCICreate, "FCICreate") &
+               take(lib.FCIAddFile, "FCIAddFile") & take(lib.FCIFlushFolder, "FCIFlushFolder") &
+               take(lib.FCIFlushCabinet, "FCIFlushCabinet") & take(lib.FCIDestroy, "FCIDestroy");
     if (!all) {
         FreeLibrary(module);
         return {};
@@ -50,7 +48,10 @@ const TCabinetLibrary& CabinetLibrary()
 
 namespace {
 
-CAB_INT_PTR HandleKey(const TFileStream32& Stream) { return reinterpret_cast<CAB_INT_PTR>(Stream.Handle()); }
+CAB_INT_PTR HandleKey(const TFileStream32& Stream)
+{
+    return reinterpret_cast<CAB_INT_PTR>(Stream.Handle());
+}
 
 }  // namespace
 

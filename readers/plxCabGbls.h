@@ -76,7 +76,10 @@ constexpr std::uint16_t MakeCabCompressionType(int Type, int Level, int Memory)
 {
     return std::uint16_t((Memory << 8) | (Level << 4) | Type);
 }
-constexpr std::uint16_t MakeLzxCompressionType(int Window) { return std::uint16_t((Window << 8) | 3); }
+constexpr std::uint16_t MakeLzxCompressionType(int Window)
+{
+    return std::uint16_t((Window << 8) | 3);
+}
 
 // A stored cabinet name in the program's form: UTF-8 when the attribute says so, else OEM.
 std::string CabNameToProgram(const std::string& Stored, std::uint16_t Attributes);

@@ -64,8 +64,7 @@ bool SkipGzipHeader(TChainInput& in)
 TInflateWorkspace::TInflateWorkspace()
     : FIn(std::make_unique_for_overwrite<std::uint8_t[]>(kBlock)),
       FOut(std::make_unique_for_overwrite<std::uint8_t[]>(kBlock))
-{
-}
+{}
 
 TInflateWorkspace::~TInflateWorkspace() = default;
 

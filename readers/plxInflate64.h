@@ -32,8 +32,8 @@ private:
 };
 
 struct TInflateIo {
-    TByteSource Read;   // compressed bytes, 0 at the end of the member's data
-    TByteSink Write;    // decoded bytes, in blocks of at most 32768
+    TByteSource Read;  // compressed bytes, 0 at the end of the member's data
+    TByteSink Write;   // decoded bytes, in blocks of at most 32768
     // Called before each following gzip member, so that its CRC starts afresh.
     std::function<void()> NextGzipMember;
     const bool* Cancel = nullptr;

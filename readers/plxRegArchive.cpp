@@ -49,15 +49,21 @@ std::string DefaultValueOf(win::TRegistry& Registry, const std::string& Key)
 }  // namespace
 
 TRegArchive::TRegArchive(TObject* AOwner)
-    : TZipCommon(AOwner), FExtDescription(kAppNameDefault), FFileDescription(kFileDescriptionDefault),
-      FParamString(kParamDefault), FProgram(ThisProgram())
+    : TZipCommon(AOwner),
+      FExtDescription(kAppNameDefault),
+      FFileDescription(kFileDescriptionDefault),
+      FParamString(kParamDefault),
+      FProgram(ThisProgram())
 {
     std::vector<std::string> extensions;
     LoadArchiveExtensions(extensions);
     SetArcExtensions(extensions);
 }
 
-void TRegArchive::SetArcExtensions(const std::vector<std::string>& Value) { FArcExtensions = WithoutExe(Value); }
+void TRegArchive::SetArcExtensions(const std::vector<std::string>& Value)
+{
+    FArcExtensions = WithoutExe(Value);
+}
 
 void TRegArchive::SetExtDescription(const std::string& Value)
 {
@@ -69,7 +75,10 @@ void TRegArchive::SetFileDescription(const std::string& Value)
     FFileDescription = Value.empty() ? kFileDescriptionDefault : Value;
 }
 
-void TRegArchive::SetParamString(const std::string& Value) { FParamString = Value.empty() ? kParamDefault : Value; }
+void TRegArchive::SetParamString(const std::string& Value)
+{
+    FParamString = Value.empty() ? kParamDefault : Value;
+}
 
 void TRegArchive::Loaded()
 {
@@ -91,7 +100,10 @@ std::string TRegArchive::Description() const
     return FFileDescription == kFileDescriptionDefault ? AppName() + " file" : FFileDescription;
 }
 
-std::string TRegArchive::OpenCommand() const { return "\"" + FProgram + "\" \"" + FParamString + "\""; }
+std::string TRegArchive::OpenCommand() const
+{
+    return "\"" + FProgram + "\" \"" + FParamString + "\"";
+}
 
 bool TRegArchive::AllRegistered()
 {

@@ -75,7 +75,10 @@ struct TWriteFailed {};
 class TUUDecode::TRun {
 public:
     TRun(TUUDecode& Owner, TStream32& First)
-        : Z(Owner), FInput(&First), FUu(AlphabetOf(TTextCode::Uu), true), FXx(AlphabetOf(TTextCode::Xx)),
+        : Z(Owner),
+          FInput(&First),
+          FUu(AlphabetOf(TTextCode::Uu), true),
+          FXx(AlphabetOf(TTextCode::Xx)),
           FOutBuf(new std::uint8_t[kOutCapacity])
     {
         StartVolume();
@@ -112,16 +115,18 @@ private:
         FInput->SetPosition(0);
         // A small file needs no large buffer.
         const auto capacity = std::size_t(std::clamp<std::int64_t>(Z.ArchiveSize + 1, 4096, kBlock));
-        FLines = std::make_unique<TLineReader>([this](std::uint8_t* Buffer, std::size_t Count) -> std::size_t {
-            const auto want = std::int32_t(std::min<std::size_t>(Count, kBlock));
-            const std::int32_t got = Z.ReadArchiveProc(FInput, Buffer, want, false, 0);
-            if (got <= 0)
-                return 0;
-            FRead += got;
-            Z.DoProgress(FRead, Z.ArchiveSize, Z.ArchiveSize);
-            ProcessMessages();
-            return std::size_t(got);
-        }, capacity);
+        FLines = std::make_unique<TLineReader>(
+            [this](std::uint8_t* Buffer, std::size_t Count) -> std::size_t {
+                const auto want = std::int32_t(std::min<std::size_t>(Count, kBlock));
+                const std::int32_t got = Z.ReadArchiveProc(FInput, Buffer, want, false, 0);
+                if (got <= 0)
+                    return 0;
+                FRead += got;
+                Z.DoProgress(FRead, Z.ArchiveSize, Z.ArchiveSize);
+                ProcessMessages();
+                return std::size_t(got);
+            },
+            capacity);
         FRead = 0;
     }
 
@@ -490,8 +495,8 @@ private:
             return;
         }
         if (stated != FDecoded)
-            ReportDamage(E_FILESIZEDIFFERS, std::to_string(stated) + " bytes stated, " + std::to_string(FDecoded) +
-                                                " decoded");
+            ReportDamage(E_FILESIZEDIFFERS,
+                         std::to_string(stated) + " bytes stated, " + std::to_string(FDecoded) + " decoded");
     }
 
     void Flush()
@@ -526,11 +531,11 @@ private:
     bool FStrictBase64 = false;
     bool FStrayCharacter = false;  // damage was found: the entry fails
     int FDamageReported = 0;
-    bool FDataOver = false;        // the line of count 0 was read
+    bool FDataOver = false;  // the line of count 0 was read
     bool FSawBlank = false, FSawBacktick = false;
-    std::int64_t FDecoded = 0;     // bytes decoded since the begin line
-    int FPartOffset = 0;           // 1 when the first file is "part 1" itself
-    bool FSetBroken = false;       // a volume stood out of its place
+    std::int64_t FDecoded = 0;  // bytes decoded since the begin line
+    int FPartOffset = 0;        // 1 when the first file is "part 1" itself
+    bool FSetBroken = false;    // a volume stood out of its place
 
     bool HasStrayCharacter(std::string_view Line) const
     {
@@ -546,7 +551,8 @@ private:
     std::size_t FOutLen = 0;
 };
 
-TUUDecode::TUUDecode(TObject* AOwner) : TUnBase(AOwner) {}
+TUUDecode::TUUDecode(TObject* AOwner) : TUnBase(AOwner)
+{}
 
 TUUDecode::~TUUDecode() = default;
 

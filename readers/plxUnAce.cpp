@@ -29,10 +29,22 @@ int Dispatch(tACECallbackStruc* C, int (TUnACE::*Handler)(tACECallbackStruc&))
     return (z->*Handler)(*C);
 }
 
-int InfoProc(tACECallbackStruc* C) { return Dispatch(C, &TUnACE::InfoCallback); }
-int ErrorProc(tACECallbackStruc* C) { return Dispatch(C, &TUnACE::ErrorCallback); }
-int RequestProc(tACECallbackStruc* C) { return Dispatch(C, &TUnACE::RequestCallback); }
-int StateProc(tACECallbackStruc* C) { return Dispatch(C, &TUnACE::StateCallback); }
+int InfoProc(tACECallbackStruc* C)
+{
+    return Dispatch(C, &TUnACE::InfoCallback);
+}
+int ErrorProc(tACECallbackStruc* C)
+{
+    return Dispatch(C, &TUnACE::ErrorCallback);
+}
+int RequestProc(tACECallbackStruc* C)
+{
+    return Dispatch(C, &TUnACE::RequestCallback);
+}
+int StateProc(tACECallbackStruc* C)
+{
+    return Dispatch(C, &TUnACE::StateCallback);
+}
 
 // The library for one run; freed when the run ends.
 struct TAceLibrary {
@@ -128,9 +140,15 @@ void TUnACE::ProcessArchive(TStream32*)
 int TUnACE::InfoCallback(tACECallbackStruc& C)
 {
     switch (C.Code) {
-    case ACE_CALLBACK_INFO_FILELISTCREATE: case ACE_CALLBACK_INFO_FILELISTCREATEEND: FFileCounter = 0; return 0;
-    case ACE_CALLBACK_INFO_FILELISTADD: ++FFileCounter; return 0;
-    default: return ACE_CALLBACK_RETURN_NO;
+    case ACE_CALLBACK_INFO_FILELISTCREATE:
+    case ACE_CALLBACK_INFO_FILELISTCREATEEND:
+        FFileCounter = 0;
+        return 0;
+    case ACE_CALLBACK_INFO_FILELISTADD:
+        ++FFileCounter;
+        return 0;
+    default:
+        return ACE_CALLBACK_RETURN_NO;
     }
 }
 
@@ -139,11 +157,21 @@ int TUnACE::ErrorCallback(tACECallbackStruc& C)
     const std::string name = C.FileData && C.FileData->SourceFileName ? C.FileData->SourceFileName : ArchiveFile();
     switch (C.Code) {
     // A member that cannot be read is reported and passed over; the others still come.
-    case ACE_CALLBACK_ERROR_ENCRYPTED: DoError(name, "", E_INVALIDPASSWORD, VolumeName); return ACE_CALLBACK_RETURN_NO;
-    case ACE_CALLBACK_ERROR_UNSUPPORTED: DoError(name, "", E_UNSUPPORTEDMETHOD, VolumeName); return ACE_CALLBACK_RETURN_NO;
-    case ACE_CALLBACK_ERROR_WRITE: DoError(name, "", E_INVALIDFILENAME, VolumeName); return ACE_CALLBACK_RETURN_NO;
-    case ACE_CALLBACK_ERROR_READ: DoError(name, "", E_BADBLOCK, VolumeName); return ACE_CALLBACK_RETURN_CANCEL;
-    default: DoError(name, "", E_BADFILEHEADER, VolumeName); return ACE_CALLBACK_RETURN_CANCEL;
+    case ACE_CALLBACK_ERROR_ENCRYPTED:
+        DoError(name, "", E_INVALIDPASSWORD, VolumeName);
+        return ACE_CALLBACK_RETURN_NO;
+    case ACE_CALLBACK_ERROR_UNSUPPORTED:
+        DoError(name, "", E_UNSUPPORTEDMETHOD, VolumeName);
+        return ACE_CALLBACK_RETURN_NO;
+    case ACE_CALLBACK_ERROR_WRITE:
+        DoError(name, "", E_INVALIDFILENAME, VolumeName);
+        return ACE_CALLBACK_RETURN_NO;
+    case ACE_CALLBACK_ERROR_READ:
+        DoError(name, "", E_BADBLOCK, VolumeName);
+        return ACE_CALLBACK_RETURN_CANCEL;
+    default:
+        DoError(name, "", E_BADFILEHEADER, VolumeName);
+        return ACE_CALLBACK_RETURN_CANCEL;
     }
 }
 
@@ -209,7 +237,8 @@ int TUnACE::StateCallback(tACECallbackStruc& C)
     if (!C.FileData)
         return ACE_CALLBACK_RETURN_OK;
     switch (C.StructureType) {
-    case ACE_CALLBACK_TYPE_ARCHIVEDFILE: return StartEntry(C);
+    case ACE_CALLBACK_TYPE_ARCHIVEDFILE:
+        return StartEntry(C);
     case ACE_CALLBACK_TYPE_PROGRESS: {
         if (!FMatched)
             return ACE_CALLBACK_RETURN_OK;
@@ -221,8 +250,10 @@ int TUnACE::StateCallback(tACECallbackStruc& C)
         DoProgress(FEntryDone, UnpackedSize, UnpackedTotal);
         return ACE_CALLBACK_RETURN_OK;
     }
-    case ACE_CALLBACK_TYPE_CRCCHECK: return FinishEntry(C);
-    default: return ACE_CALLBACK_RETURN_OK;
+    case ACE_CALLBACK_TYPE_CRCCHECK:
+        return FinishEntry(C);
+    default:
+        return ACE_CALLBACK_RETURN_OK;
     }
 }
 

@@ -21,7 +21,10 @@ struct TArcOverflow {};  // more output than the header declares
 
 }  // namespace
 
-bool ArcMethodSupported(std::uint8_t Method) { return (Method >= 1 && Method <= 9) || Method == amFolder; }
+bool ArcMethodSupported(std::uint8_t Method)
+{
+    return (Method >= 1 && Method <= 9) || Method == amFolder;
+}
 
 TUnArc::TUnArc(TObject* AOwner) : TUnBase(AOwner)
 {
@@ -119,10 +122,21 @@ int TUnArc::DecodeMember(TStream32& Archive, const TArcHeader& Header, TStream32
         } else {
             TArcByteReader in(source);
             switch (m) {
-            case 1: case 2: case 3: status = ArcCopy(in, writer); break;
-            case 4: status = ArcUnsqueeze(in, writer); break;
-            case 5: case 6: case 7: status = FCrunch.Decode(in, writer, m != 7); break;
-            default: return E_UNSUPPORTEDMETHOD;
+            case 1:
+            case 2:
+            case 3:
+                status = ArcCopy(in, writer);
+                break;
+            case 4:
+                status = ArcUnsqueeze(in, writer);
+                break;
+            case 5:
+            case 6:
+            case 7:
+                status = FCrunch.Decode(in, writer, m != 7);
+                break;
+            default:
+                return E_UNSUPPORTEDMETHOD;
             }
         }
         writer.Flush();

@@ -16,9 +16,9 @@
 
 namespace {
 
-constexpr int kReported = -1;          // DecodeMember's answer for a failure already reported
+constexpr int kReported = -1;  // DecodeMember's answer for a failure already reported
 constexpr int kMaxPasswordAttempts = 10;
-constexpr int kMaxMinVersion = 3;      // what methods 0 to 4 need
+constexpr int kMaxMinVersion = 3;                // what methods 0 to 4 need
 constexpr std::uint32_t kKeptAttributes = 0x27;  // read-only, hidden, system, archive
 enum TArjFileType : std::uint8_t { ftBinary = 0, ftText = 1, ftDirectory = 3, ftVolumeLabel = 4 };
 
@@ -53,7 +53,10 @@ private:
 
 }  // namespace
 
-TStaticHuffmanParams ArjStaticParams() { return {16, 17, 5, 16}; }
+TStaticHuffmanParams ArjStaticParams()
+{
+    return {16, 17, 5, 16};
+}
 
 TUnARJ::TUnARJ(TObject* AOwner) : TUnBase(AOwner)
 {
@@ -289,7 +292,9 @@ int TUnARJ::DecodeMember(TStream32& Archive, const TArjHeader& Header, TStream32
         switch (Header.Method) {
         case 0:
             return CopyStoredData(source, sink, Header.UnpackedSize) ? 0 : E_UNEXPECTEDEOF;
-        case 1: case 2: case 3:
+        case 1:
+        case 2:
+        case 3:
             FStatic.StaticHuffmanInit(ArjStaticParams());
             result = FStatic.StaticHuffmanDecode(bits, sink, Header.UnpackedSize);
             break;

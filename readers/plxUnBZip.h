@@ -6,8 +6,7 @@
 
 #include "readers/CompressedFile.h"
 
-using TOnGetOutFilename =
-    std::function<void(TObject* Sender, const std::string& InFilename, std::string& OutFilename)>;
+using TOnGetOutFilename = std::function<void(TObject* Sender, const std::string& InFilename, std::string& OutFilename)>;
 
 // The output name of a .bz2 archive: ".bz", ".bz2", ".bzip" and ".bzip2" (any case) removed,
 // ".tbz" and ".tbz2" made ".tar"; other names are kept as they are.

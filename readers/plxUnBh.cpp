@@ -35,9 +35,14 @@ bool BhStaticParams(std::uint8_t Method, TStaticHuffmanParams& Params)
     // Method 3 is written with 14 dictionary bits and read with 15: the position-code count has
     // the same 5 bits, the missing lengths are 0. The window holds the whole 32 KiB dictionary.
     switch (Method) {
-    case 1: Params = {13, 14, 4, 16}; return true;
-    case 3: Params = {15, 16, 5, 16}; return true;
-    default: return false;
+    case 1:
+        Params = {13, 14, 4, 16};
+        return true;
+    case 3:
+        Params = {15, 16, 5, 16};
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -50,8 +55,9 @@ TUnBh::TUnBh(TObject* AOwner) : TUnBase(AOwner)
 
 void TUnBh::ProcessArchive(TStream32* Archive)
 {
-    CollectThenExtract(*this, Archive, FMembers, [this](TStream32& A) { CollectMembers(A); },
-                       [this](TStream32& A, const TMember& M) { ExtractMember(A, M); });
+    CollectThenExtract(
+        *this, Archive, FMembers, [this](TStream32& A) { CollectMembers(A); },
+        [this](TStream32& A, const TMember& M) { ExtractMember(A, M); });
 }
 
 void TUnBh::CollectMembers(TStream32& Archive)
@@ -127,8 +133,8 @@ void TUnBh::ExtractMember(TStream32& Archive, const TMember& Member)
         return;
     }
     TStaticHuffmanParams params;
-    const bool known = h.Method == 0 || h.Method == 2 || h.Method == 8 || h.Method == 12 ||
-                       BhStaticParams(h.Method, params);
+    const bool known =
+        h.Method == 0 || h.Method == 2 || h.Method == 8 || h.Method == 12 || BhStaticParams(h.Method, params);
     if (!known) {
         FailEntry(E_UNSUPPORTEDMETHOD);
         return;

@@ -114,7 +114,10 @@ struct TCabCallbacks {
     }
 };
 
-TUnCab::TUnCab(TObject* AOwner) : TUnBase(AOwner), FLibrary(&CabinetLibrary()) { SetFileSpec({"*.*"}); }
+TUnCab::TUnCab(TObject* AOwner) : TUnBase(AOwner), FLibrary(&CabinetLibrary())
+{
+    SetFileSpec({"*.*"});
+}
 
 TUnCab::~TUnCab()
 {
@@ -152,9 +155,9 @@ bool TUnCab::CopyPass(const std::string& Cabinet, bool Counting)
     std::string path = win::ExtractFilePath(Cabinet);
     FError = {};
     TActiveScope scope(this);
-    const bool ok = FLibrary->FDICopy(FContext, name.data(), path.data(), 0,
-                                      Counting ? &TCabCallbacks::CountNotify : &TCabCallbacks::ExtractNotify,
-                                      nullptr, this) != 0;
+    const bool ok =
+        FLibrary->FDICopy(FContext, name.data(), path.data(), 0,
+                          Counting ? &TCabCallbacks::CountNotify : &TCabCallbacks::ExtractNotify, nullptr, this) != 0;
     if (!ok)
         FailCurrentFile();
     return ok;
@@ -279,8 +282,8 @@ CAB_INT_PTR TUnCab::Notify(int Type, FDINOTIFICATION& N, bool Counting)
     return answer;
 }
 
-void TUnCab::DoCabinetInfo(const std::string& NextCabinet, const std::string& NextDisk,
-                           const std::string& CabinetPath, std::uint16_t SetId, std::uint16_t CabinetNumber)
+void TUnCab::DoCabinetInfo(const std::string& NextCabinet, const std::string& NextDisk, const std::string& CabinetPath,
+                           std::uint16_t SetId, std::uint16_t CabinetNumber)
 {
     if (!FFirstInfo)
         return;
@@ -292,8 +295,8 @@ void TUnCab::DoCabinetInfo(const std::string& NextCabinet, const std::string& Ne
     FCabinetNumber = CabinetNumber;
 }
 
-void TUnCab::DoCopyFile(std::string& Name, std::int64_t Size, CAB_INT_PTR& Handle, int& Action,
-                        std::uint16_t Attr, std::uint16_t Time, std::uint16_t Date)
+void TUnCab::DoCopyFile(std::string& Name, std::int64_t Size, CAB_INT_PTR& Handle, int& Action, std::uint16_t Attr,
+                        std::uint16_t Time, std::uint16_t Date)
 {
     Action = kSkip;
     if (GetCancel() || !MatchesStoredName(Name, RecurseDirs))
@@ -338,8 +341,8 @@ CAB_UINT TUnCab::WriteData(const void* Data, CAB_UINT Count)
     return Count;
 }
 
-void TUnCab::DoCloseFileInfo(const std::string& /*Name*/, CAB_INT_PTR /*Handle*/, bool /*Execute*/,
-                             std::uint16_t Attr, std::uint16_t Date, std::uint16_t Time)
+void TUnCab::DoCloseFileInfo(const std::string& /*Name*/, CAB_INT_PTR /*Handle*/, bool /*Execute*/, std::uint16_t Attr,
+                             std::uint16_t Date, std::uint16_t Time)
 {
     if (FAction != kExtract) {
         if (OnEnd)

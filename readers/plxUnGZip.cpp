@@ -23,7 +23,10 @@ constexpr std::uint16_t kOldPackMagic = 0xA01F;
 // The extra field and two texts at their longest.
 constexpr std::size_t kHeaderReadLimit = 12 + 0xFFFF + 2 * (GzipMaxTextLength + 1) + 2;
 
-std::uint32_t DosDateOf(TDateTime Date) { return std::uint32_t(win::DateTimeToFileDate(Date)); }
+std::uint32_t DosDateOf(TDateTime Date)
+{
+    return std::uint32_t(win::DateTimeToFileDate(Date));
+}
 
 }  // namespace
 

@@ -35,7 +35,10 @@ std::uint32_t LhaDosDateTime(const TLhaHeader& Header)
     return FileTimeToDosTime(win::UnixTimeToFileTime(std::int64_t(Header.Stamp)));
 }
 
-std::string LhaNameToUtf8(const std::string& Stored) { return ToDosSeparators(StoredNameToUtf8(Stored)); }
+std::string LhaNameToUtf8(const std::string& Stored)
+{
+    return ToDosSeparators(StoredNameToUtf8(Stored));
+}
 
 TReadAt LhaReaderOf(TStream32& Archive)
 {
@@ -55,8 +58,9 @@ TUnLha::TUnLha(TObject* AOwner) : TUnBase(AOwner)
 
 void TUnLha::ProcessArchive(TStream32* Archive)
 {
-    CollectThenExtract(*this, Archive, FMembers, [this](TStream32& A) { CollectMembers(A); },
-                       [this](TStream32& A, const TMember& M) { ExtractMember(A, M); });
+    CollectThenExtract(
+        *this, Archive, FMembers, [this](TStream32& A) { CollectMembers(A); },
+        [this](TStream32& A, const TMember& M) { ExtractMember(A, M); });
 }
 
 void TUnLha::CollectMembers(TStream32& Archive)
@@ -169,7 +173,8 @@ int TUnLha::DecodeMember(TStream32& Archive, const TLhaHeader& Header, TStream32
             std::vector<std::uint8_t> block(32768);
             std::uint64_t remaining = Header.UnpackedSize;
             while (remaining > 0) {
-                const std::size_t got = source(block.data(), std::size_t(std::min<std::uint64_t>(remaining, block.size())));
+                const std::size_t got =
+                    source(block.data(), std::size_t(std::min<std::uint64_t>(remaining, block.size())));
                 if (got == 0)
                     return E_UNEXPECTEDEOF;
                 sink(block.data(), got);

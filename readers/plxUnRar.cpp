@@ -59,10 +59,14 @@ int RarCallback(unsigned Msg, std::intptr_t UserData, std::intptr_t P1, std::int
 {
     auto& z = *reinterpret_cast<TUnRar*>(UserData);
     switch (Msg) {
-    case UCM_CHANGEVOLUME: return z.ChangeVolume(reinterpret_cast<char*>(P1), P2);
-    case UCM_PROCESSDATA: return z.ProcessData(reinterpret_cast<const void*>(P1), std::size_t(P2));
-    case UCM_NEEDPASSWORD: return z.NeedPassword(reinterpret_cast<char*>(P1), std::size_t(P2));
-    default: return 0;
+    case UCM_CHANGEVOLUME:
+        return z.ChangeVolume(reinterpret_cast<char*>(P1), P2);
+    case UCM_PROCESSDATA:
+        return z.ProcessData(reinterpret_cast<const void*>(P1), std::size_t(P2));
+    case UCM_NEEDPASSWORD:
+        return z.NeedPassword(reinterpret_cast<char*>(P1), std::size_t(P2));
+    default:
+        return 0;
     }
 }
 
@@ -70,21 +74,37 @@ int RarCallback(unsigned Msg, std::intptr_t UserData, std::intptr_t P1, std::int
 int MessageOfResult(int Code)
 {
     switch (Code) {
-    case ERAR_END_ARCHIVE: return E_EOFNOTFOUND;
-    case ERAR_NO_MEMORY: return E_OUTOFMEMORY;
-    case ERAR_BAD_DATA: return E_BADBLOCK;
-    case ERAR_BAD_ARCHIVE: case ERAR_UNKNOWN_FORMAT: return E_UNSUPPORTEDARCTYPE;
-    case ERAR_EOPEN: return E_OPENFILE;
-    case ERAR_ECREATE: case ERAR_EWRITE: return E_WRITEFILE;
-    case ERAR_ECLOSE: return E_CLOSEFILE;
-    case ERAR_EREAD: return E_READFILE;
-    case ERAR_UNKNOWN: return E_BROKENVOLUMECHAIN;
-    case ERAR_MISSING_PASSWORD: return E_INVALIDPASSWORD;
-    default: return 0;
+    case ERAR_END_ARCHIVE:
+        return E_EOFNOTFOUND;
+    case ERAR_NO_MEMORY:
+        return E_OUTOFMEMORY;
+    case ERAR_BAD_DATA:
+        return E_BADBLOCK;
+    case ERAR_BAD_ARCHIVE:
+    case ERAR_UNKNOWN_FORMAT:
+        return E_UNSUPPORTEDARCTYPE;
+    case ERAR_EOPEN:
+        return E_OPENFILE;
+    case ERAR_ECREATE:
+    case ERAR_EWRITE:
+        return E_WRITEFILE;
+    case ERAR_ECLOSE:
+        return E_CLOSEFILE;
+    case ERAR_EREAD:
+        return E_READFILE;
+    case ERAR_UNKNOWN:
+        return E_BROKENVOLUMECHAIN;
+    case ERAR_MISSING_PASSWORD:
+        return E_INVALIDPASSWORD;
+    default:
+        return 0;
     }
 }
 
-std::uint64_t Combine(unsigned Low, unsigned High) { return std::uint64_t(High) << 32 | Low; }
+std::uint64_t Combine(unsigned Low, unsigned High)
+{
+    return std::uint64_t(High) << 32 | Low;
+}
 
 // Closes the library's archive however the pass ends.
 struct TRarHandle {
@@ -105,7 +125,10 @@ TUnRar::TUnRar(TObject* AOwner) : TUnBase(AOwner), FHeader(std::make_unique<RARH
 
 TUnRar::~TUnRar() = default;
 
-bool TUnRar::LibraryLoaded() { return Library().Loaded; }
+bool TUnRar::LibraryLoaded()
+{
+    return Library().Loaded;
+}
 
 std::string TUnRar::HostName(const std::string& Name) const
 {
@@ -241,7 +264,8 @@ int TUnRar::ListPass(const std::string& ArchiveName)
         }
         collectedPacked = 0;
         ProcessEntry(rar.Handle, acTest);
-        offset += 32 + std::int64_t(std::strlen(FHeader->FileName)) + std::int64_t(Combine(FHeader->PackSize, FHeader->PackSizeHigh));
+        offset += 32 + std::int64_t(std::strlen(FHeader->FileName)) +
+                  std::int64_t(Combine(FHeader->PackSize, FHeader->PackSizeHigh));
     }
     FWalkDamageReported = false;
     if (result != ERAR_END_ARCHIVE && result != ERAR_SUCCESS && !GetCancel()) {

@@ -30,11 +30,17 @@ std::string StoredNameToUtf8(const std::string& Stored)
 
 namespace {
 
-std::string ProgramName(const std::string& Stored) { return StoredNameToUtf8(DropCurrentDirParts(Stored)); }
+std::string ProgramName(const std::string& Stored)
+{
+    return StoredNameToUtf8(DropCurrentDirParts(Stored));
+}
 
 }  // namespace
 
-std::string TarEntryName(const TTarEntry& Entry) { return ProgramName(Entry.Name); }
+std::string TarEntryName(const TTarEntry& Entry)
+{
+    return ProgramName(Entry.Name);
+}
 
 TUnTar::TUnTar(TObject* AOwner) : TUnBase(AOwner)
 {
@@ -119,13 +125,20 @@ namespace {
 std::string PassedOverKind(const TTarEntry& Entry)
 {
     switch (Entry.TypeFlag) {
-    case '2': return "symbolic link to " + Entry.LinkName;
-    case '3': return "character device";
-    case '4': return "block device";
-    case '6': return "FIFO";
-    case 'V': return "volume label";
-    case 'M': return "continued from another volume";
-    default: return std::string("entry type ") + (Entry.TypeFlag >= ' ' ? std::string(1, Entry.TypeFlag) : "?");
+    case '2':
+        return "symbolic link to " + Entry.LinkName;
+    case '3':
+        return "character device";
+    case '4':
+        return "block device";
+    case '6':
+        return "FIFO";
+    case 'V':
+        return "volume label";
+    case 'M':
+        return "continued from another volume";
+    default:
+        return std::string("entry type ") + (Entry.TypeFlag >= ' ' ? std::string(1, Entry.TypeFlag) : "?");
     }
 }
 
@@ -282,8 +295,8 @@ void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member, std::int64
 bool TUnTar::LinkToWritten(const std::string& Existing)
 {
     const auto exact = ExactOutputNames();
-    if (!IsFileOutput() || AsciiTranslation || win::SameText(Existing, ArchiveFile()) ||
-        !CheckOutputTarget(FileName) || !win::FileExists(Existing))
+    if (!IsFileOutput() || AsciiTranslation || win::SameText(Existing, ArchiveFile()) || !CheckOutputTarget(FileName) ||
+        !win::FileExists(Existing))
         return false;
     if (Existing == FileName)
         return true;  // the host named the link after the file itself

@@ -3,9 +3,9 @@
 #pragma once
 
 #include <cstdint>
-#include <unordered_map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/UnBase.h"
@@ -39,10 +39,10 @@ private:
     struct TMember {
         std::string Name;  // converted, "/" separators
         TKind Kind = TKind::File;
-        std::string Note;  // what a passed-over entry is; the target a hard link misses
-        std::string LinkTarget;  // a hard link: the name of the member it names
+        std::string Note;              // what a passed-over entry is; the target a hard link misses
+        std::string LinkTarget;        // a hard link: the name of the member it names
         std::int64_t LinkNumber = -1;  // and that member's number in the archive
-        std::int64_t Size = 0;  // of the file written
+        std::int64_t Size = 0;         // of the file written
         std::int64_t DataOffset = 0;
         std::int64_t MTime = 0;
         // A sparse file's stretches, stored one after another; shared by the links to it.
@@ -74,8 +74,8 @@ private:
     // The file this run wrote for the entry of that number and name, or empty.
     std::string WrittenFile(std::int64_t Number, const std::string& Name);
 
-    std::unique_ptr<TFileIndex> FFiles;  // made at the first hard link
-    std::vector<bool> FWritten;          // by entry number
+    std::unique_ptr<TFileIndex> FFiles;                      // made at the first hard link
+    std::vector<bool> FWritten;                              // by entry number
     std::unordered_map<std::int64_t, std::string> FRenamed;  // written under a name the host chose
     std::vector<std::uint8_t> FBuffer;
     bool FReadFailed = false;

@@ -18,9 +18,15 @@ namespace {
 constexpr std::int64_t kLocalSearchBlock = 32768;
 constexpr int kLocalSearchBlocks = 5;
 
-bool HasState(THeaderTypeState s, THeaderType t) { return (s & HeaderBit(t)) != 0; }
+bool HasState(THeaderTypeState s, THeaderType t)
+{
+    return (s & HeaderBit(t)) != 0;
+}
 
-std::int64_t Clamp64(std::uint64_t v) { return std::int64_t(std::min<std::uint64_t>(v, INT64_MAX / 4)); }
+std::int64_t Clamp64(std::uint64_t v)
+{
+    return std::int64_t(std::min<std::uint64_t>(v, INT64_MAX / 4));
+}
 
 bool EndsWithSeparator(const std::string& name)
 {
@@ -116,7 +122,8 @@ void TUnZip::ProcessArchive(TStream32*)
             if (cancel)
                 return;
         }
-        std::int64_t start = ending.FirstLocalPos >= 0 ? ending.FirstLocalPos : std::max<std::int64_t>(ArchiveOffset, 0);
+        std::int64_t start =
+            ending.FirstLocalPos >= 0 ? ending.FirstLocalPos : std::max<std::int64_t>(ArchiveOffset, 0);
         ReadLocalHeaders(start);
     } else {
         ReadCentralDirectory(ending);
@@ -156,7 +163,8 @@ void TUnZip::ReadCentralDirectory(const TZipEnding& Ending)
     std::uint32_t disk = std::min(Ending.CentralDisk, FLastDisk);
     if (!OpenVolume(IsSpanned() ? disk + 1 : disk, -1))
         return;
-    std::int64_t partStart = disk == FLastDisk && Ending.CentralPos >= 0 ? Ending.CentralPos : Clamp64(Ending.CentralOffset);
+    std::int64_t partStart =
+        disk == FLastDisk && Ending.CentralPos >= 0 ? Ending.CentralPos : Clamp64(Ending.CentralOffset);
     std::int64_t partBase = 0;  // the directory offset at which the open volume's part begins
     const TReadAt acrossVolumes = [&](std::int64_t At, void* Buffer, std::int64_t Count) -> std::int64_t {
         std::int64_t got = 0;
@@ -173,8 +181,9 @@ void TUnZip::ReadCentralDirectory(const TZipEnding& Ending)
                 continue;
             }
             ArchiveStream->SetPosition(local);
-            const std::int32_t n = ArchiveStream->Read(static_cast<std::uint8_t*>(Buffer) + got,
-                                                       std::int32_t(std::min<std::int64_t>(Count, ArchiveSize - local)));
+            const std::int32_t n =
+                ArchiveStream->Read(static_cast<std::uint8_t*>(Buffer) + got,
+                                    std::int32_t(std::min<std::int64_t>(Count, ArchiveSize - local)));
             if (n <= 0)
                 break;
             got += n;
@@ -255,8 +264,7 @@ bool TUnZip::WalkCentralDisk(std::int64_t Start, const std::function<bool(const 
 
 bool TUnZip::FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t MadeBy, bool DecodeName)
 {
-    return ReadLocalEntry(StreamZipReader(*ArchiveStream), ArchiveSize, Pos, HeaderCipher, Local, MadeBy,
-                          DecodeName);
+    return ReadLocalEntry(StreamZipReader(*ArchiveStream), ArchiveSize, Pos, HeaderCipher, Local, MadeBy, DecodeName);
 }
 
 bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
@@ -537,8 +545,8 @@ void TUnZip::ExtractMembers(TStream32*)
             continue;
         }
         TZipLocalEntry& local = FLocal;
-        if (!ArchiveStream || !FindLocalHeader(item.LocalPos, local, item.HasCentral ? item.VersionMadeBy : 0,
-                                               !item.HasCentral)) {
+        if (!ArchiveStream ||
+            !FindLocalHeader(item.LocalPos, local, item.HasCentral ? item.VersionMadeBy : 0, !item.HasCentral)) {
             DoError(FArchiveFile, "", E_BADLOCALOFFSET, VolumeName);
             continue;
         }
@@ -624,7 +632,17 @@ bool TUnZip::CheckDecodable(const TWorkRecord& Work, bool IsDirectory)
         FDecodable = false;
     } else {
         switch (Work.Method) {
-        case 0: case 1: case 2: case 3: case 4: case 5: case 6: case 8: case 9: case 12: case 98:
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+        case 6:
+        case 8:
+        case 9:
+        case 12:
+        case 98:
             break;
         default:
             DoError(FileName, "", E_UNSUPPORTEDMETHOD, VolumeName);
@@ -639,8 +657,8 @@ void TUnZip::ExtractMember(int Index, std::uint32_t External)
     const TWorkRecord work = FWork;
     // A JAR folder is told by its name alone; a ZIP one also by an empty member with the folder
     // attribute.
-    const bool isDir = EndsWithSeparator(StoredName) ||
-                       (!IsJar() && (External & FILE_ATTRIBUTE_DIRECTORY) && work.UnpackedSize == 0);
+    const bool isDir =
+        EndsWithSeparator(StoredName) || (!IsJar() && (External & FILE_ATTRIBUTE_DIRECTORY) && work.UnpackedSize == 0);
     (void)Index;
     if (!PrepareOutput(isDir)) {
         SkippedMemberProc(Clamp64(work.PackedSize));

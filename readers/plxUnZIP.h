@@ -27,7 +27,7 @@ public:
 
     // One selected member as the directory (or its local header) names it.
     struct TMemberItem {
-        std::int64_t LocalPos = 0;   // absolute in its volume
+        std::int64_t LocalPos = 0;  // absolute in its volume
         // The directory's sizes and CRC; in local-header mode with flag bit 3, the data
         // descriptor's (HasDescriptor). One list holds 100,000s of these: no field twice.
         std::uint64_t Packed = 0;
@@ -38,10 +38,10 @@ public:
         std::uint32_t NameLength = 0;
         std::uint32_t RawNameLength = 0;
         std::uint32_t ExternalAttr = 0;
-        std::uint32_t Volume = 0;    // disk of the local header (spanned sets count from 1)
+        std::uint32_t Volume = 0;  // disk of the local header (spanned sets count from 1)
         std::uint32_t Crc = 0;
         std::uint16_t VersionMadeBy = 0;  // the directory's
-        std::uint16_t CipherBlock = 0;  // the directory's 0x0017 or 0x9901 block, else 0
+        std::uint16_t CipherBlock = 0;    // the directory's 0x0017 or 0x9901 block, else 0
         bool HasCentral = false;
         bool HasDescriptor = false;
     };
@@ -105,8 +105,7 @@ private:
     void NoteNewestDate(std::int64_t Start);
     bool WalkCentralDisk(std::int64_t Start, const std::function<bool(const TZipEntry&)>& OnEntry);
     bool AddCentralEntry(const TZipEntry& Entry);
-    bool FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t VersionMadeBy,
-                         bool DecodeName = true);
+    bool FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t VersionMadeBy, bool DecodeName = true);
     void ReadLocalHeaders(std::int64_t Start);
     bool FindDataDescriptor(std::int64_t DataPos, bool Zip64, TMemberItem& Item, std::int64_t& Next);
     std::int64_t SkipDataDescriptor(std::int64_t At);
@@ -120,24 +119,24 @@ private:
     std::size_t ReadMember(std::uint8_t* Buffer, std::size_t Count);
     void WriteDecoded(TStream32* Output, const std::uint8_t* Data, std::size_t Count);
 
-    std::vector<TMemberItem> FMembers;  // volume sets and local-header walks: run after the walk
-    std::string FNames;               // the members' names, back to back
+    std::vector<TMemberItem> FMembers;              // volume sets and local-header walks: run after the walk
+    std::string FNames;                             // the members' names, back to back
     std::map<std::int64_t, std::int64_t> FClaimed;  // byte ranges of the members run: begin -> end
-    int FListed = 0;                  // members of a single archive run so far
-    std::string FName;                // the current member's, when it comes from the pool
+    int FListed = 0;                                // members of a single archive run so far
+    std::string FName;                              // the current member's, when it comes from the pool
     TSpanDiskReader FSpan;
     std::int64_t FCorrection = 0;
-    bool FStubSearched = false;       // the first local header was looked for (FCorrection)
+    bool FStubSearched = false;  // the first local header was looked for (FCorrection)
     std::int64_t FPrefix = 0;
-    std::uint32_t FLastDisk = 0;      // the volume holding the end record (0-based)
-    std::int64_t FOpenVolume = -1;    // the 0-based volume the archive stream holds
+    std::uint32_t FLastDisk = 0;    // the volume holding the end record (0-based)
+    std::int64_t FOpenVolume = -1;  // the 0-based volume the archive stream holds
     bool FDecodable = true;
     TWorkRecord FWork;
-    TZipLocalEntry FLocal;            // one header at a time; kept for its buffers
+    TZipLocalEntry FLocal;  // one header at a time; kept for its buffers
     std::vector<std::uint8_t> FStoredBlock;
     std::uint64_t FPackedLeft = 0;
     std::uint64_t FWritten = 0;
-    bool FOverflow = false;           // the decoder produced more than the declared size
+    bool FOverflow = false;  // the decoder produced more than the declared size
     bool FMemberEncrypted = false;
     std::unique_ptr<TPpmdCodec> FPpmd;
     std::unique_ptr<TInflateWorkspace> FInflate;

@@ -93,7 +93,12 @@ bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
             ok = FPackedLeft == 0;
             break;
         }
-        case 1: case 2: case 3: case 4: case 5: case 6: {
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 5:
+        case 6: {
             TZipLegacyMember member;
             member.CompressedSize = FPackedLeft;
             member.UncompressedSize = Work.UnpackedSize;
@@ -104,7 +109,8 @@ bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
             ok = status == TCodecStatus::Ok;
             break;
         }
-        case 8: case 9: {
+        case 8:
+        case 9: {
             TInflateIo io;
             io.Read = read;
             io.Write = write;
@@ -121,7 +127,8 @@ bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
             owner.Output = write;
             owner.Cancel = CancelPtr;
             try {
-                ok = DecodeBzip2Region(owner, &source, std::int64_t(std::min<std::uint64_t>(FPackedLeft, INT64_MAX))) == 0;
+                ok = DecodeBzip2Region(owner, &source, std::int64_t(std::min<std::uint64_t>(FPackedLeft, INT64_MAX))) ==
+                     0;
             } catch (const Ebz2libError& e) {
                 RaiseError(FileName, "", VolumeName, e.ECode ? e.ECode : E_CORRUPTINPUT);
             }

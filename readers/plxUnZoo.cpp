@@ -26,8 +26,9 @@ TUnZoo::TUnZoo(TObject* AOwner) : TUnBase(AOwner)
 
 void TUnZoo::ProcessArchive(TStream32* Archive)
 {
-    CollectThenExtract(*this, Archive, FMembers, [this](TStream32& A) { CollectMembers(A); },
-                       [this](TStream32& A, const TMember& M) { ExtractMember(A, M); });
+    CollectThenExtract(
+        *this, Archive, FMembers, [this](TStream32& A) { CollectMembers(A); },
+        [this](TStream32& A, const TMember& M) { ExtractMember(A, M); });
 }
 
 void TUnZoo::CollectMembers(TStream32& Archive)

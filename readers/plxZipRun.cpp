@@ -26,16 +26,23 @@ std::string Backslashed(std::string Name)
 int ShowCommandOf(TExecState State)
 {
     switch (State) {
-    case esMinimized: return SW_SHOWMINIMIZED;
-    case esMaximized: return SW_SHOWMAXIMIZED;
-    case esHidden: return SW_HIDE;
-    default: return SW_SHOWNORMAL;
+    case esMinimized:
+        return SW_SHOWMINIMIZED;
+    case esMaximized:
+        return SW_SHOWMAXIMIZED;
+    case esHidden:
+        return SW_HIDE;
+    default:
+        return SW_SHOWNORMAL;
     }
 }
 
 }  // namespace
 
-TZipRun::TZipRun(TObject* AOwner) : TUnBase(AOwner) { UseStoredDirs = true; }
+TZipRun::TZipRun(TObject* AOwner) : TUnBase(AOwner)
+{
+    UseStoredDirs = true;
+}
 
 TZipRun::~TZipRun()
 {

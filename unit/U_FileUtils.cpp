@@ -81,15 +81,15 @@ bool CopyFileChecked(const std::string& sourceFolder, const std::string& targetF
         const std::int64_t free = win::DiskFree(static_cast<std::uint8_t>(drive - 'A' + 1));
         const std::int64_t replaced = std::max<std::int64_t>(FileSizeByName(target), 0);
         if (free >= 0 && free + replaced < size) {
-            tell("Pravděpodobně na disku " + std::string(1, drive) + ":\\ je málo volného prostoru.\r\n" +
-                 "Soubor \"" + targetName + "\" nelze na tento disk uložit.");
+            tell("Pravděpodobně na disku " + std::string(1, drive) + ":\\ je málo volného prostoru.\r\n" + "Soubor \"" +
+                 targetName + "\" nelze na tento disk uložit.");
             return false;
         }
     }
     if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) {
         if (GetLastError() == ERROR_DISK_FULL)
-            tell("Pravděpodobně na disku " + std::string(1, drive) + ":\\ je málo volného prostoru.\r\n" +
-                 "Soubor \"" + targetName + "\" nelze na tento disk uložit.");
+            tell("Pravděpodobně na disku " + std::string(1, drive) + ":\\ je málo volného prostoru.\r\n" + "Soubor \"" +
+                 targetName + "\" nelze na tento disk uložit.");
         else
             tell("Pravděpodobně soubor \"" + targetName + "\" je otevřen jiným programem.\r\n" +
                  "Pokusím se tento soubor přepsat a opětovně uložit.");

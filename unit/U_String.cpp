@@ -38,8 +38,8 @@ std::string PadLeft(std::string_view text, int length, char fill)
 
 std::string FormatNumber(double value, int flags)
 {
-    static const std::array<const char*, 6> Patterns{"#,##0.00", "#,##0.0", "#,##0", "###0.00", "#,##0.000",
-                                                     "#,##0.0000"};
+    static const std::array<const char*, 6> Patterns{"#,##0.00", "#,##0.0",   "#,##0",
+                                                     "###0.00",  "#,##0.000", "#,##0.0000"};
     const std::size_t index = flags >= 0 && flags < static_cast<int>(Patterns.size()) ? flags : 0;
     return win::FormatFloat(Patterns[index], value);
 }
@@ -50,8 +50,8 @@ int StrToIntSafe(std::string_view text)
     std::int64_t wide = 0;
     if (!win::TryStrToInt64(digits, wide)) {
         // Too many digits for 64 bits is still a number, only too large.
-        const std::string_view body = std::string_view(digits).substr(
-            !digits.empty() && (digits[0] == '-' || digits[0] == '+') ? 1 : 0);
+        const std::string_view body =
+            std::string_view(digits).substr(!digits.empty() && (digits[0] == '-' || digits[0] == '+') ? 1 : 0);
         const bool allDigits = !body.empty() && body.find_first_not_of("0123456789") == std::string_view::npos;
         if (!allDigits)
             return 0;
@@ -75,8 +75,8 @@ std::string CopyBetween(std::string_view text, std::string_view startMark, std::
     return std::string(text.substr(start, end + endMark.size() - start));
 }
 
-bool ExtractBetween(std::string& text, std::string_view open, std::string_view close, std::string& part,
-                    int keepMode, int cutMode)
+bool ExtractBetween(std::string& text, std::string_view open, std::string_view close, std::string& part, int keepMode,
+                    int cutMode)
 {
     part.clear();
     const std::size_t start = text.find(open);

@@ -20,7 +20,10 @@ constexpr std::uint32_t kKeptAttributes = 0x37;      // read-only, hidden, syste
 constexpr int kFuseDictionaryBits = 14;
 constexpr int kFusePositionBits = 5;
 
-std::uint32_t Clamp32(std::int64_t Value) { return std::uint32_t(std::clamp<std::int64_t>(Value, 0, kMaxMemberSize)); }
+std::uint32_t Clamp32(std::int64_t Value)
+{
+    return std::uint32_t(std::clamp<std::int64_t>(Value, 0, kMaxMemberSize));
+}
 
 }  // namespace
 
@@ -45,7 +48,10 @@ TBhHeader TBlakHole::Head() const
     return h;
 }
 
-void TBlakHole::SetHead(const TBhHeader& Header) { EncodeBhHeader(Header, FHead); }
+void TBlakHole::SetHead(const TBhHeader& Header)
+{
+    EncodeBhHeader(Header, FHead);
+}
 
 // --- the header of a new entry ---
 
@@ -83,10 +89,22 @@ void TBlakHole::FinishHeader(std::int64_t Packed)
     const std::uint8_t encrypted = Encrypted ? 1 : 0;
     const auto withDeflateBits = [&] { return std::uint8_t(GetDeflateFlags(encrypted)); };
     switch (MethodNumber) {
-    case 0: h.Method = 0; h.Flags = encrypted; break;
-    case 3: h.Method = 3; h.Flags = Encrypted ? withDeflateBits() : 0; break;
-    case 12: h.Method = 12; h.Flags = withDeflateBits(); break;
-    default: h.Method = 8; h.Flags = withDeflateBits(); break;
+    case 0:
+        h.Method = 0;
+        h.Flags = encrypted;
+        break;
+    case 3:
+        h.Method = 3;
+        h.Flags = Encrypted ? withDeflateBits() : 0;
+        break;
+    case 12:
+        h.Method = 12;
+        h.Flags = withDeflateBits();
+        break;
+    default:
+        h.Method = 8;
+        h.Flags = withDeflateBits();
+        break;
     }
     SetHead(h);
     FHeadFinished = true;

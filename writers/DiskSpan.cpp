@@ -33,7 +33,10 @@ TSpanDiskWriter::TSpanDiskWriter(TZipBase& Owner, TDiskManager& Disks)
     BindEvents(&Owner, Owner.OnDiskInDrvErr, Owner.OnDiskWriteProtectErr, Owner.DiskErrorReporter(), Owner.CancelPtr);
 }
 
-TSpanDiskWriter::~TSpanDiskWriter() { CloseFile(); }
+TSpanDiskWriter::~TSpanDiskWriter()
+{
+    CloseFile();
+}
 
 void TSpanDiskWriter::CloseFile()
 {

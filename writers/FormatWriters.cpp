@@ -47,7 +47,10 @@ constexpr TFormatWriter kWriters[] = {
 
 }  // namespace
 
-std::span<const TFormatWriter> FormatWriters() { return kWriters; }
+std::span<const TFormatWriter> FormatWriters()
+{
+    return kWriters;
+}
 
 const TFormatWriter* WriterByName(std::string_view Name)
 {

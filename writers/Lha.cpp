@@ -86,7 +86,7 @@ std::string TLha::EntryHeader(char Method, std::uint32_t Packed, std::uint32_t U
     h += char(Crc & 0xFF);
     h += char(Crc >> 8);
     if (level1)
-        h += 'M';  // MS-DOS
+        h += 'M';   // MS-DOS
     h += extended;  // level 1: the first block's size ends the base header
     std::uint8_t sum = 0;
     for (std::size_t i = 2; i < baseSize + 2; ++i)
@@ -178,7 +178,7 @@ void TLha::CopyEntry(TStream32& Output, TStream32& OldArchive, TCompressHeaderOb
     Output.Seek64(0, soEnd);
     item.Offset = Output.Position();
     WriteHeader(Output, EntryHeader(old.MethodChar(), std::uint32_t(old.PackedSize), old.UnpackedSize,
-                                         LhaDosDateTime(old), old.Attributes & (kKeptAttributes | 0x10), name, old.Crc));
+                                    LhaDosDateTime(old), old.Attributes & (kKeptAttributes | 0x10), name, old.Crc));
     OldArchive.SetPosition(old.DataOffset);
     if (Output.CopyFrom(&OldArchive, old.PackedSize) != old.PackedSize)
         RaiseWriteError(FArchiveFile);
@@ -218,8 +218,8 @@ bool TLha::WriteData(TStream32& Input, TStream32& Output, std::int64_t Size, cha
 {
     const std::int64_t dataStart = Output.Position();
     const std::string ext = win::LowerCase(win::ExtractFileExt(FileName));
-    const bool storeType = !ext.empty() && std::find(StoreFilesOfType.begin(), StoreFilesOfType.end(), ext) !=
-                                               StoreFilesOfType.end();
+    const bool storeType =
+        !ext.empty() && std::find(StoreFilesOfType.begin(), StoreFilesOfType.end(), ext) != StoreFilesOfType.end();
     const bool code = Size > 0 && !storeType && (CompressMethod == cmFrozen5 || CompressMethod == cmFrozen6);
     if (code) {
         const bool lh5 = CompressMethod == cmFrozen5;
@@ -315,8 +315,8 @@ void TLha::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderO
     if (!WriteData(input, Output, size, method, crc, packed))
         return;
     Output.Seek64(headerStart, soBeginning);
-    WriteHeader(Output, EntryHeader(method, std::uint32_t(packed), std::uint32_t(size), info.DosDateTime,
-                                         attributes, name, crc));
+    WriteHeader(Output, EntryHeader(method, std::uint32_t(packed), std::uint32_t(size), info.DosDateTime, attributes,
+                                    name, crc));
     Output.Seek64(0, soEnd);
     StoreFileInfo(EntryList.GetItem(std::uint32_t(Index)), {size, packed, info.DosDateTime, attributes});
     EntryList.GetItem(std::uint32_t(Index)).Header[kRecMethod] = std::uint8_t(method);

@@ -10,10 +10,10 @@ namespace {
 constexpr std::int32_t kHalf = 1 << 16;  // the window slides by this much
 constexpr std::int32_t kMinLookahead = 256 + 3 + 1;
 constexpr int kHashBits = 15;
-constexpr int kChain = 256;       // candidates tried per position
-constexpr int kGoodLength = 32;   // a match this long cuts the search to a quarter
-constexpr int kMaxLazy = 256;     // no lazy search after a match this long
-constexpr std::int32_t kTooFar = 4096;  // a 3-byte match further back costs more than its literals
+constexpr int kChain = 256;                      // candidates tried per position
+constexpr int kGoodLength = 32;                  // a match this long cuts the search to a quarter
+constexpr int kMaxLazy = 256;                    // no lazy search after a match this long
+constexpr std::int32_t kTooFar = 4096;           // a 3-byte match further back costs more than its literals
 constexpr std::size_t kBlockBytes = 32768 - 24;  // the block buffer as the format's writers count it
 constexpr std::size_t kOutBlock = 32768;
 constexpr int kMaxCodeLength = 16;

@@ -52,7 +52,10 @@ private:
     void WriteLengthList(const TCode& Code, int CountBits, int Special);
     void WriteLiteralLengths();
     void PutBits(int Count, std::uint32_t Value);
-    void PutCode(const TCode& Code, int Symbol) { PutBits(Code.Length[std::size_t(Symbol)], Code.Code[std::size_t(Symbol)]); }
+    void PutCode(const TCode& Code, int Symbol)
+    {
+        PutBits(Code.Length[std::size_t(Symbol)], Code.Code[std::size_t(Symbol)]);
+    }
     void FlushBytes(bool All);
 
     int FDictBits = 13, FPositionCodes = 14, FPositionBits = 4;
@@ -67,7 +70,7 @@ private:
     // Symbols of the current block.
     std::vector<std::uint16_t> FSymbols;
     std::vector<std::uint16_t> FDistances;  // per match, in order
-    std::size_t FBlockBytes = 0;             // the block buffer's size as the format counts it
+    std::size_t FBlockBytes = 0;            // the block buffer's size as the format counts it
     std::vector<std::uint32_t> FLiteralFreq, FPositionFreq;
     TCode FLiteral, FPreCode, FPosition;
 

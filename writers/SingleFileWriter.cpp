@@ -95,9 +95,9 @@ std::vector<TFoundInput> TSingleFileWriter::ScanInputs()
     scan.Scan();
     *CancelPtr = wasCancelled || *CancelPtr;  // the scanner clears the flag it is given
     // Leave out anything excluded by mask.
-    found.erase(std::remove_if(found.begin(), found.end(),
-                               [this](const TFoundInput& f) { return IsExcluded(f.Path, f.Path); }),
-                found.end());
+    found.erase(
+        std::remove_if(found.begin(), found.end(), [this](const TFoundInput& f) { return IsExcluded(f.Path, f.Path); }),
+        found.end());
     UnpackedTotal = 0;
     FNewestInputTime = 0;
     for (const auto& f : found) {

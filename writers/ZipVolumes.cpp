@@ -2,8 +2,8 @@
 
 #include "core/Endian.h"
 #include "core/Err_Msgs.h"
-#include "core/ZipRecords.h"
 #include "core/TempStreams.h"
+#include "core/ZipRecords.h"
 #include "writers/plxZip.h"
 
 #include <algorithm>
@@ -141,8 +141,7 @@ bool TZipBase::CopyToVolumes(TStream32& Source, TZipVolumeSink& Sink, bool Marke
     // entries (or volumes) the Zip64 records come first.
     const bool large = FOldEnding.Large || FOldEnding.Zip64EndPos >= 0 || NeedsLargeEnd(centralOffset, list.Count) ||
                        Sink.Volume() >= 0xFFFF;
-    const std::int64_t endSize = std::int64_t(large ? kLargeEndSize : TEndRecord::Size) +
-                                 std::int64_t(comment.size());
+    const std::int64_t endSize = std::int64_t(large ? kLargeEndSize : TEndRecord::Size) + std::int64_t(comment.size());
     if (!Sink.KeepTogether(endSize))
         return false;
     TZipEndPlacement placement;

@@ -17,9 +17,9 @@ class TZipVolumeSink {
 public:
     virtual ~TZipVolumeSink() = default;
 
-    virtual std::uint32_t Volume() const = 0;   // 0-based number of the volume being written
-    virtual std::int64_t Position() const = 0;  // in that volume
-    virtual std::int64_t Room() const = 0;      // bytes the volume still takes
+    virtual std::uint32_t Volume() const = 0;    // 0-based number of the volume being written
+    virtual std::int64_t Position() const = 0;   // in that volume
+    virtual std::int64_t Room() const = 0;       // bytes the volume still takes
     virtual std::int64_t FreshRoom() const = 0;  // bytes a new volume would take
     // Count is at most Room(); false after a report.
     virtual bool WriteHere(const void* Data, std::int64_t Count) = 0;

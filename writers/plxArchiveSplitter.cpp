@@ -153,7 +153,7 @@ private:
 
 std::int64_t PartTypeSize(TPartType Type)
 {
-    static constexpr std::int64_t Sizes[] = {1'024'000,   1'213'952,   1'457'664,   2'915'328,     102'400'000,
+    static constexpr std::int64_t Sizes[] = {1'024'000,   1'213'952,   1'457'664,   2'915'328,    102'400'000,
                                              256'000'000, 665'600'000, 716'800'000, 4'698'000'000};
     return Type < ptOtherSize ? Sizes[Type] : 0;
 }
@@ -166,7 +166,8 @@ const std::vector<std::string>& PartTypeNames()
     return Names;
 }
 
-TArchiveSplitter::TArchiveSplitter(TObject* AOwner) : TZipCommon(AOwner) {}
+TArchiveSplitter::TArchiveSplitter(TObject* AOwner) : TZipCommon(AOwner)
+{}
 
 void TArchiveSplitter::SetArchiveFile(const std::string& Value)
 {
@@ -220,7 +221,9 @@ bool TArchiveSplitter::IsValidPartType(TPartType Type) const
 std::uint32_t TArchiveSplitter::GetVolumeCount()
 {
     const std::int64_t size = GetVolumeSize(PartType);
-    FVolumeCount = size == 0 || size >= ArchiveSize || !HasArcFlag(FArcType, arcflag::Split) ? 0 : std::uint32_t(ArchiveSize / size);
+    FVolumeCount = size == 0 || size >= ArchiveSize || !HasArcFlag(FArcType, arcflag::Split)
+                       ? 0
+                       : std::uint32_t(ArchiveSize / size);
     return FVolumeCount;
 }
 

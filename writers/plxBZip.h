@@ -4,8 +4,7 @@
 
 #include "writers/SingleFileWriter.h"
 
-using TOnFilename =
-    std::function<void(TObject* Sender, const std::string& InFilename, const std::string& OutFilename)>;
+using TOnFilename = std::function<void(TObject* Sender, const std::string& InFilename, const std::string& OutFilename)>;
 
 class TBZip : public TSingleFileWriter {
 public:

@@ -5,10 +5,10 @@
 #include "core/plxGbls.h"
 #include "core/plxStreams.h"
 #include "platform/win/Files.h"
-#include "platform/win/TempFiles.h"
 #include "platform/win/Paths.h"
 #include "platform/win/SysDates.h"
 #include "platform/win/SysFiles.h"
+#include "platform/win/TempFiles.h"
 #include "platform/win/Time.h"
 #include "readers/plxUnCab.h"
 
@@ -139,14 +139,18 @@ TMakeCab::~TMakeCab()
 std::uint16_t TMakeCab::CompressionTypeWord() const
 {
     switch (CompressMethod) {
-    case cmStore: return tcompTYPE_NONE;
-    case cmMsZip: return tcompTYPE_MSZIP;
-    case cmLzx: return MakeLzxCompressionType(FLzxLevel);
+    case cmStore:
+        return tcompTYPE_NONE;
+    case cmMsZip:
+        return tcompTYPE_MSZIP;
+    case cmLzx:
+        return MakeLzxCompressionType(FLzxLevel);
     case cmQuantum: {
         // The Quantum word carries Quantum's own type, whatever QuantumType names.
         return MakeCabCompressionType(tcompTYPE_QUANTUM, FQuantumLevel, FQuantumMemory);
     }
-    default: return tcompTYPE_NONE;
+    default:
+        return tcompTYPE_NONE;
     }
 }
 
@@ -182,8 +186,8 @@ void TMakeCab::CreateContext()
     std::strcpy(cab.szCabPath, path.c_str());
     FError = {};
     using C = TMakeCabCallbacks;
-    FContext = FLibrary->FCICreate(&FError, &C::Placed, &C::Alloc, &C::Free, &C::Open, &C::Read, &C::Write,
-                                   &C::Close, &C::Seek, &C::Delete, &C::TempFile, &cab, this);
+    FContext = FLibrary->FCICreate(&FError, &C::Placed, &C::Alloc, &C::Free, &C::Open, &C::Read, &C::Write, &C::Close,
+                                   &C::Seek, &C::Delete, &C::TempFile, &cab, this);
     if (!FContext) {
         ReportFciError(FArchiveFile);
         RaiseError(FArchiveFile, "", FArchiveFile, E_CREATEFILE);
@@ -305,8 +309,8 @@ bool TMakeCab::AddToCabinet(const std::string& Source, const std::string& Name, 
         return false;
     }
     FAdding = Adding;
-    FAdding.Attributes = std::uint16_t((Adding.Attributes & (kKeptAttributes | CAB_A_EXEC)) |
-                                       (utf8 ? CAB_A_NAME_IS_UTF : 0));
+    FAdding.Attributes =
+        std::uint16_t((Adding.Attributes & (kKeptAttributes | CAB_A_EXEC)) | (utf8 ? CAB_A_NAME_IS_UTF : 0));
     FBytesLeft = Adding.Size;
     std::string source = Source;
     FError = {};
@@ -330,15 +334,32 @@ void TMakeCab::ReportFciError(const std::string& Name)
         return;
     int code = E_WRITEFILE;
     switch (FError.erfOper) {
-    case FCIERR_OPEN_SRC: code = E_OPENFILE; break;
-    case FCIERR_READ_SRC: code = E_READFILE; break;
-    case FCIERR_ALLOC_FAIL: code = E_OUTOFMEMORY; break;
-    case FCIERR_TEMP_FILE: code = E_CREATEFILE; break;
-    case FCIERR_BAD_COMPR_TYPE: code = E_UNSUPPORTEDMETHOD; break;
-    case FCIERR_CAB_FORMAT_LIMIT: code = E_MAXFILESIZE; break;
-    case FCIERR_USER_ABORT: code = E_USERCANCEL; break;
-    case FCIERR_CAB_FILE: code = FError.erfType == int(ERROR_DISK_FULL) ? E_DISKFULL : E_WRITEFILE; break;
-    default: break;
+    case FCIERR_OPEN_SRC:
+        code = E_OPENFILE;
+        break;
+    case FCIERR_READ_SRC:
+        code = E_READFILE;
+        break;
+    case FCIERR_ALLOC_FAIL:
+        code = E_OUTOFMEMORY;
+        break;
+    case FCIERR_TEMP_FILE:
+        code = E_CREATEFILE;
+        break;
+    case FCIERR_BAD_COMPR_TYPE:
+        code = E_UNSUPPORTEDMETHOD;
+        break;
+    case FCIERR_CAB_FORMAT_LIMIT:
+        code = E_MAXFILESIZE;
+        break;
+    case FCIERR_USER_ABORT:
+        code = E_USERCANCEL;
+        break;
+    case FCIERR_CAB_FILE:
+        code = FError.erfType == int(ERROR_DISK_FULL) ? E_DISKFULL : E_WRITEFILE;
+        break;
+    default:
+        break;
     }
     DoError(Name, "", code, FArchiveFile);
 }

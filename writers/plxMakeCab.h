@@ -113,10 +113,10 @@ private:
     int FLzxLevel = 21;
     int FQuantumLevel = 7;
     int FQuantumMemory = 21;
-    std::string FWorkFolder;            // private: the old entries, the cabinets until they are complete
+    std::string FWorkFolder;  // private: the old entries, the cabinets until they are complete
     std::vector<TKeptEntry> FKept;
     std::vector<std::pair<std::string, std::string>> FFollowing;  // later cabinets: written, final
     TAdding FAdding;
-    std::int64_t FBytesLeft = 0;        // of the file being added
+    std::int64_t FBytesLeft = 0;  // of the file being added
     std::size_t FFilesInSet = 0;
 };

@@ -250,8 +250,8 @@ void TTar::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderO
     }
     std::int64_t mtime = 0;
     // The open file's own time: no second lookup of its name.
-    const bool timed = DateAttribute != daSysDate &&
-                       (input ? HandleWriteTime(input->Handle(), mtime) : LastWriteTime(path, mtime));
+    const bool timed =
+        DateAttribute != daSysDate && (input ? HandleWriteTime(input->Handle(), mtime) : LastWriteTime(path, mtime));
     if (!timed)
         mtime = std::int64_t(::time(nullptr));
     else if (DateAttribute == daMaxFileDate && FNewestDosTime != 0)
@@ -357,7 +357,6 @@ void TCompressedTar::ShareEvents(TZipCommon& From, TZipCommon& To)
     To.StoredDirNames = sdNone;
     To.RecurseDirs = false;
 }
-
 
 int TCompressedTar::Compress()
 {

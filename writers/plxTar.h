@@ -45,8 +45,7 @@ protected:
     void DeleteDeferredMoves();
 
 private:
-    TTarWriteEntry NewEntry(const std::string& StoredName, bool Directory, std::int64_t Size,
-                            std::int64_t MTime) const;
+    TTarWriteEntry NewEntry(const std::string& StoredName, bool Directory, std::int64_t Size, std::int64_t MTime) const;
     // Copies Size bytes of Input into Output; a file that ended early is padded with zeros.
     // False when cancelled; Changed tells that the file did not have Size bytes.
     bool CopyFileData(TStream32& Input, TStream32& Output, std::int64_t Size, bool& Changed);

@@ -29,9 +29,12 @@ struct TMethodFacts {
 TMethodFacts FactsOf(TCompressMethod Method)
 {
     switch (Method) {
-    case cmXXEncode: return {TTextCode::Xx, ".XXE", "644"};
-    case cmBase64: return {TTextCode::Base64, ".MIM", "664"};
-    default: return {TTextCode::Uu, ".UUE", "644"};
+    case cmXXEncode:
+        return {TTextCode::Xx, ".XXE", "644"};
+    case cmBase64:
+        return {TTextCode::Base64, ".MIM", "664"};
+    default:
+        return {TTextCode::Uu, ".UUE", "644"};
     }
 }
 
@@ -110,10 +113,14 @@ std::string MimeContentType(const std::string& FileName)
 class TUUEncode::TRun {
 public:
     TRun(TUUEncode& Owner, const std::vector<std::string>& Inputs, bool VolumeFiles)
-        : Z(Owner), FInputs(Inputs), FVolumeFiles(VolumeFiles), FFacts(FactsOf(Owner.CompressMethod)),
-          FLine(FFacts.Code), FIn(kBlock), FOut(kBlock + 2 * TLineEncoder::kMaxLine)
-    {
-    }
+        : Z(Owner),
+          FInputs(Inputs),
+          FVolumeFiles(VolumeFiles),
+          FFacts(FactsOf(Owner.CompressMethod)),
+          FLine(FFacts.Code),
+          FIn(kBlock),
+          FOut(kBlock + 2 * TLineEncoder::kMaxLine)
+    {}
     ~TRun()
     {
         FOutput.reset();

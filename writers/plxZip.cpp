@@ -49,14 +49,18 @@ void PutRecord(TCompressFileInfo& Item, const TCentralHeader& Header, std::uint6
     PutLE64(&Item.Header[TCentralHeader::Size + 8], Packed);
 }
 
-template <class R> std::string Bytes(const R& Record)
+template <class R>
+std::string Bytes(const R& Record)
 {
     std::string out(R::Size, '\0');
     EncodeRecord(Record, reinterpret_cast<std::uint8_t*>(out.data()));
     return out;
 }
 
-bool IsUpdatableType(TArcType t) { return t == atZip || t == atZipExe || t == atJar || t == atJarExe; }
+bool IsUpdatableType(TArcType t)
+{
+    return t == atZip || t == atZipExe || t == atJar || t == atJarExe;
+}
 
 // Our own block and the Zip64 block describe sizes and offsets that change with the copy; the
 // ending writes them again from the entry's 64-bit values.
@@ -527,7 +531,8 @@ std::int64_t TZipBase::LocalEntryLength(TStream32& Archive, const TCompressFileI
         for (bool zip64 : {false, true}) {
             TDataDescriptor64 d;
             const std::size_t n = DecodeDataDescriptor(tail, std::size_t(std::max(got, 0)), zip64, d);
-            if (n > 0 && d.Crc == central.Crc && d.PackedSize == (zip64 ? ZipPackedOf(Item) : (ZipPackedOf(Item) & k32))) {
+            if (n > 0 && d.Crc == central.Crc &&
+                d.PackedSize == (zip64 ? ZipPackedOf(Item) : (ZipPackedOf(Item) & k32))) {
                 length += std::int64_t(n);
                 break;
             }
@@ -669,8 +674,8 @@ std::uint64_t TZipBase::EmitDirectory(TCompressHeaderObj& List, std::uint64_t& W
     return total;
 }
 
-std::string TZipBase::BuildEnd(std::uint64_t Entries, std::uint64_t CentralSize, std::int64_t CentralOffset,
-                               bool Large, const std::vector<std::uint8_t>& Comment, const TZipEndPlacement& Placement)
+std::string TZipBase::BuildEnd(std::uint64_t Entries, std::uint64_t CentralSize, std::int64_t CentralOffset, bool Large,
+                               const std::vector<std::uint8_t>& Comment, const TZipEndPlacement& Placement)
 {
     if (Comment.size() > 0xFFFF)
         RaiseError(FArchiveFile, "", FArchiveFile, E_INVALIDCOMMENTHEADER);
@@ -696,8 +701,8 @@ std::string TZipBase::BuildEnd(std::uint64_t Entries, std::uint64_t CentralSize,
         z.CentralOffset = std::uint64_t(CentralOffset);
         TZip64Locator l;
         l.Zip64EndDisk = Placement.DiskNumber;
-        l.Zip64EndOffset = std::uint64_t(Placement.EndOffset >= 0 ? Placement.EndOffset
-                                                                  : CentralOffset + std::int64_t(CentralSize));
+        l.Zip64EndOffset =
+            std::uint64_t(Placement.EndOffset >= 0 ? Placement.EndOffset : CentralOffset + std::int64_t(CentralSize));
         l.TotalDisks = Placement.DiskNumber + 1;
         out = Bytes(z) + Bytes(l);
     }
@@ -776,7 +781,8 @@ int TZipBase::ReadComments()
         return 0;
     }
     auto list = std::make_unique<TCompressHeaderObj>();
-    if (!ReadDirectory(archive, *list, false) || !(FOldEnding.Headers & HeaderBit(htCentral) || FOldEnding.EndPos >= 0)) {
+    if (!ReadDirectory(archive, *list, false) ||
+        !(FOldEnding.Headers & HeaderBit(htCentral) || FOldEnding.EndPos >= 0)) {
         DoError(FArchiveFile, "", E_UNSUPPORTEDARCTYPE, FArchiveFile);
         return 0;
     }
@@ -896,7 +902,8 @@ bool TZipBase::SaveTail(std::int64_t CutAt, const std::string& Tail)
     const std::int64_t oldSize = archive.Size();
     std::string oldTail(std::size_t(std::max<std::int64_t>(oldSize - CutAt, 0)), '\0');
     archive.SetPosition(CutAt);
-    if (!oldTail.empty() && archive.Read(oldTail.data(), std::int32_t(oldTail.size())) != std::int32_t(oldTail.size())) {
+    if (!oldTail.empty() &&
+        archive.Read(oldTail.data(), std::int32_t(oldTail.size())) != std::int32_t(oldTail.size())) {
         DoError(FArchiveFile, "", E_READFILE, FArchiveFile);
         return false;
     }

@@ -102,9 +102,9 @@ protected:
     // Local header of the entry being written (first 30 bytes); room for the driver's head size.
     std::uint8_t FHead[TCentralHeader::Size + 16] = {};
     std::uint64_t FCurPacked = 0;  // packed size of the entry being written, large-size block excluded
-    bool FLargeBlock = false;  // the current entry carries the Zip64 sizes in its local header
-    std::string FEntryExtra;   // the current entry's other extra blocks, local and central alike
-    bool FExtraReady = false;  // FLargeBlock and FEntryExtra are decided for the current entry
+    bool FLargeBlock = false;      // the current entry carries the Zip64 sizes in its local header
+    std::string FEntryExtra;       // the current entry's other extra blocks, local and central alike
+    bool FExtraReady = false;      // FLargeBlock and FEntryExtra are decided for the current entry
 
     // The blocks that other tools need beside the stored name and data: the UTF-8 name of an OEM
     // name, and the NTFS times of a PPMd entry.
@@ -139,10 +139,11 @@ protected:
                                const std::vector<std::uint32_t>& Disks = {});
     // The same directory handed to Sink a block at a time, so that it is never held whole;
     // returns its size.
-    std::uint64_t EmitDirectory(TCompressHeaderObj& List, std::uint64_t& Written, const std::vector<std::uint32_t>& Disks,
+    std::uint64_t EmitDirectory(TCompressHeaderObj& List, std::uint64_t& Written,
+                                const std::vector<std::uint32_t>& Disks,
                                 const std::function<void(const std::string&)>& Sink);
-    std::string BuildEnd(std::uint64_t Entries, std::uint64_t CentralSize, std::int64_t CentralOffset,
-                         bool Large, const std::vector<std::uint8_t>& Comment, const TZipEndPlacement& Placement = {});
+    std::string BuildEnd(std::uint64_t Entries, std::uint64_t CentralSize, std::int64_t CentralOffset, bool Large,
+                         const std::vector<std::uint8_t>& Comment, const TZipEndPlacement& Placement = {});
     std::vector<std::uint8_t> ArchiveComment() const;
     // Bytes of an old entry from its local header up to the end of its data (and descriptor).
     std::int64_t LocalEntryLength(TStream32& Archive, const TCompressFileInfo& Item, std::int64_t& DataStart);

@@ -2,8 +2,8 @@
 
 #include "core/Err_Msgs.h"
 #include "platform/win/Drives.h"
-#include "writers/ZipVolumes.h"
 #include "platform/win/SysFiles.h"
+#include "writers/ZipVolumes.h"
 
 TZipSplitter::TZipSplitter(TObject* AOwner) : TZipBase(AOwner)
 {

@@ -126,7 +126,8 @@ TBackupSpecs SplitBackupSpecs(const std::vector<std::string>& files, const std::
     const std::string base = dataFolder.empty() ? std::string() : win::IncludeTrailingBackslash(dataFolder);
     for (const std::string& file : files) {
         const std::string folder = win::ExtractFilePath(file);
-        const bool inside = !base.empty() && folder.size() >= base.size() && win::SameText(folder.substr(0, base.size()), base);
+        const bool inside =
+            !base.empty() && folder.size() >= base.size() && win::SameText(folder.substr(0, base.size()), base);
         (inside ? specs.InsideDataFolder : specs.Elsewhere).push_back(file);
     }
     if (!specs.InsideDataFolder.empty())

@@ -1,9 +1,9 @@
 #include "app/lib/DefinitionFile.h"
 
 #include "platform/win/CodePage.h"
+#include "platform/win/Paths.h"
 #include "platform/win/SysStrings.h"
 #include "platform/win/Utf8.h"
-#include "platform/win/Paths.h"
 #include "unit/U_FileUtils.h"
 
 #include <cerrno>
@@ -197,8 +197,8 @@ std::string MenuFileNotFoundText(std::string_view fileName)
 
 std::string MenuLineNotFoundText(std::string_view fileName, std::string_view section, int n)
 {
-    return "Nabídka v souboru:  " + std::string(fileName) + "\r\r" + "v sekci:  [" + std::string(section) +
-           "]" + "\r" + "nelze najít návratovou hodnotu:  " + win::IntToStr(n);
+    return "Nabídka v souboru:  " + std::string(fileName) + "\r\r" + "v sekci:  [" + std::string(section) + "]" + "\r" +
+           "nelze najít návratovou hodnotu:  " + win::IntToStr(n);
 }
 
 TSettingsFileRead ReadSettingsFile(const std::string& fileName, std::string& bytes)
@@ -248,8 +248,8 @@ TSettingsFileRead ReadSettingsFile(const std::string& fileName, std::string& byt
 
 std::string SettingsFileRefusedText(std::string_view fileName, TSettingsFileRead why)
 {
-    const char* reason = why == TSettingsFileRead::NotAFile   ? "není to obyčejný soubor"
-                         : why == TSettingsFileRead::TooLarge ? "je větší než 1 MB"
+    const char* reason = why == TSettingsFileRead::NotAFile     ? "není to obyčejný soubor"
+                         : why == TSettingsFileRead::TooLarge   ? "je větší než 1 MB"
                          : why == TSettingsFileRead::Unreadable ? "nelze ho číst"
                                                                 : nullptr;
     return reason ? "Soubor " + std::string(fileName) + " nelze použít: " + reason + "." : std::string();

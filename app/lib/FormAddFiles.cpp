@@ -21,16 +21,15 @@ constexpr TArcType CompressorTypes[] = {atBh, atBz2, atCab, atGZip, atJar, atLha
 
 // Every archive extension but ".tar": archives inside are stored, not packed again. Lower case,
 // as the writer compares them.
-const std::vector<std::string> StoredTypes = {
-    ".ace", ".arc", ".arj", ".bh",  ".bz",  ".bz2", ".cab", ".enc", ".gz",  ".ha",  ".jar", ".lha", ".lzh", ".mim",
-    ".pak", ".pk3", ".pk_", ".rar", ".tbz", ".tgz", ".uue", ".uu",  ".war", ".xxe", ".z",   ".zip", ".zipx", ".zoo",
-    ".plx"};
+const std::vector<std::string> StoredTypes = {".ace", ".arc", ".arj",  ".bh",  ".bz",  ".bz2", ".cab", ".enc",
+                                              ".gz",  ".ha",  ".jar",  ".lha", ".lzh", ".mim", ".pak", ".pk3",
+                                              ".pk_", ".rar", ".tbz",  ".tgz", ".uue", ".uu",  ".war", ".xxe",
+                                              ".z",   ".zip", ".zipx", ".zoo", ".plx"};
 
 constexpr TplxFileAttribute BoxAttributes[] = {fsArchive,   fsReadOnly, fsHidden,    fsSysFile,
                                                fsDirectory, fsZeroAttr, fsEncrypted, fsReparsePoints};
 constexpr const char* BoxCaptions[] = {"Archive",   "Read Only", "Hidden",    "SysFile",
                                        "Directory", "ZeroAttr",  "Encrypted", "Reparse Points"};
-
 
 std::string CurrentFolder()
 {
@@ -163,10 +162,10 @@ TfrmAddFiles::TfrmAddFiles(TComponent* owner) : TForm(owner)
     btnPassword->Caption = "&Password";
     btnPassword->OnClick = [this](TObject*) { PasswordClick(); };
 
-    ComboBox6 = PlaceList(this, "ComboBox6", "Compressor:", 350, 8, 160,
-                          {"atBh (TBlakHole)", "atBZip (TBzip)", "atCab (TMakeCab)", "atgZip (TGzip)", "atJar (TJar)",
-                           "atLha (TLha)", "atTar (TTar)", "atTarBz (TTarBzip)", "atTarGz (TTarGzip)",
-                           "atZip (TZipSplitter)"});
+    ComboBox6 =
+        PlaceList(this, "ComboBox6", "Compressor:", 350, 8, 160,
+                  {"atBh (TBlakHole)", "atBZip (TBzip)", "atCab (TMakeCab)", "atgZip (TGzip)", "atJar (TJar)",
+                   "atLha (TLha)", "atTar (TTar)", "atTarBz (TTarBzip)", "atTarGz (TTarGzip)", "atZip (TZipSplitter)"});
     ComboBox6->SetItemIndex(9);
     ComboBox6->OnChange = [this](TObject*) { ChooseCompressor(ComboBox6->ItemIndex()); };
     ComboBox1 = PlaceList(this, "ComboBox1", "Method:", 350, 54, 160, {});
@@ -174,7 +173,8 @@ TfrmAddFiles::TfrmAddFiles(TComponent* owner) : TForm(owner)
     ComboBox2 = PlaceList(this, "ComboBox2", "Stored Dirs:", 350, 100, 160,
                           {"sdNone", "sdAbsolute", "sdAbsoluteNoDrv", "sdAbsoluteNoRoot", "sdRelative",
                            "sdRelativeStoreStart", "sdExplorer_Auto", "sdExplorer_UserDefinedDefaultDir"});
-    ComboBox3 = PlaceList(this, "ComboBox3", "DateAttribute:", 350, 146, 160, {"FileDate", "SystemDate", "MaxFileDate"});
+    ComboBox3 =
+        PlaceList(this, "ComboBox3", "DateAttribute:", 350, 146, 160, {"FileDate", "SystemDate", "MaxFileDate"});
     ComboBox4 = PlaceList(this, "ComboBox4", "Switch: ", 350, 192, 160, {"swAdd", "swRefresh", "swMove"});
     ComboBox5 = PlaceList(this, "ComboBox5", "DeflateType:", 350, 238, 160, {"Super fast", "Fast", "Normal", "Extra"});
     ComboBox7 = PlaceList(this, "ComboBox7", "RelativeDir:", 350, 284, 160, {"byItem", "byList"});
@@ -214,10 +214,14 @@ TfrmAddFiles::TfrmAddFiles(TComponent* owner) : TForm(owner)
 int TfrmAddFiles::CompressorIndex(TArcType type)
 {
     switch (type) {
-    case atJarExe: return 4;
-    case atLzh: return 5;
-    case atBhExe: return 0;
-    default: break;
+    case atJarExe:
+        return 4;
+    case atLzh:
+        return 5;
+    case atBhExe:
+        return 0;
+    default:
+        break;
     }
     const auto* found = std::find(std::begin(CompressorTypes), std::end(CompressorTypes), type);
     return found == std::end(CompressorTypes) ? 9 : int(found - std::begin(CompressorTypes));
@@ -243,9 +247,8 @@ void TfrmAddFiles::ChooseCompressor(int index)
 {
     if (index < 0 || index >= int(std::size(CompressorTypes)) || !OnDefineCompressor)
         return;
-    TCompBase* writer = OnDefineCompressor(listedType_ != atNA && NewWriterForType(listedType_)
-                                               ? listedType_
-                                               : CompressorTypes[index]);
+    TCompBase* writer =
+        OnDefineCompressor(listedType_ != atNA && NewWriterForType(listedType_) ? listedType_ : CompressorTypes[index]);
     if (!writer)
         return;
     std::string name = archiveName_;
@@ -261,7 +264,10 @@ void TfrmAddFiles::ChooseCompressor(int index)
     ShowSettingsOf(*writer);
 }
 
-TListBox* TfrmAddFiles::ListInUse() const { return CheckBox2->Checked() ? lstFileSpec : lstExcludeSpec; }
+TListBox* TfrmAddFiles::ListInUse() const
+{
+    return CheckBox2->Checked() ? lstFileSpec : lstExcludeSpec;
+}
 
 void TfrmAddFiles::AddFileSpec(const std::string& name)
 {

@@ -159,8 +159,7 @@ void TfrmEditComments::ToggleMain()
         lblCount->SetCaption("");
         return;
     }
-    if (Memo1->Text() != mainShown_ &&
-        MessageDlg("Save main archive comment?", mtConfirmation, mbYes | mbNo) == mrYes)
+    if (Memo1->Text() != mainShown_ && MessageDlg("Save main archive comment?", mtConfirmation, mbYes | mbNo) == mrYes)
         StoreMain();
     editingMain_ = false;
     btnEditMain->Caption = "&Edit main...";

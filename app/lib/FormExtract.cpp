@@ -9,7 +9,6 @@
 
 using namespace vcl;
 
-
 TfrmExtract::TfrmExtract(TComponent* owner) : TForm(owner)
 {
     Name = "frmExtract";

@@ -110,7 +110,8 @@ void TFormMenu::Layout()
         if (options_.AllBold || (line.Kind == TMenuLineKind::Label && options_.BoldLabels))
             measured.Style |= fsBold;
         int images = int(line.ImageIndexes.size()) * 20;
-        widest = std::max(widest, WidgetSet().TextExtent(line.Caption, measured).cx + images + line.Indent * IndentStep);
+        widest =
+            std::max(widest, WidgetSet().TextExtent(line.Caption, measured).cx + images + line.Indent * IndentStep);
     }
     // A caption wider than the items widens the items rather than leaving the form empty.
     const int width = std::max({widest + 24, 120, CaptionRoom() - 36 - 2 * ItemLeft});

@@ -87,15 +87,28 @@ TfrmSeedKeys::TfrmSeedKeys(TComponent* owner) : TForm(owner)
     ResetDataKeys();
 }
 
-void TfrmSeedKeys::ResetHeaderKeys() { ShowKeys(edtHeaderKey, kDefaultHeaderKeys); }
-void TfrmSeedKeys::ResetDataKeys() { ShowKeys(edtDataKey, kDefaultDataKeys); }
-TKeyTriple TfrmSeedKeys::HeaderKeys() const { return KeysOf(edtHeaderKey, kDefaultHeaderKeys); }
-TKeyTriple TfrmSeedKeys::DataKeys() const { return KeysOf(edtDataKey, kDefaultDataKeys); }
+void TfrmSeedKeys::ResetHeaderKeys()
+{
+    ShowKeys(edtHeaderKey, kDefaultHeaderKeys);
+}
+void TfrmSeedKeys::ResetDataKeys()
+{
+    ShowKeys(edtDataKey, kDefaultDataKeys);
+}
+TKeyTriple TfrmSeedKeys::HeaderKeys() const
+{
+    return KeysOf(edtHeaderKey, kDefaultHeaderKeys);
+}
+TKeyTriple TfrmSeedKeys::DataKeys() const
+{
+    return KeysOf(edtDataKey, kDefaultDataKeys);
+}
 
 void TfrmSeedKeys::OkClick()
 {
     // A key that would not fit in 32 bits is refused, never cut to some other key.
-    for (TEdit* edit : {edtHeaderKey[0], edtHeaderKey[1], edtHeaderKey[2], edtDataKey[0], edtDataKey[1], edtDataKey[2]}) {
+    for (TEdit* edit :
+         {edtHeaderKey[0], edtHeaderKey[1], edtHeaderKey[2], edtDataKey[0], edtDataKey[1], edtDataKey[2]}) {
         if (!ParseSeedKey(edit->Text())) {
             MessageDlg("\"" + edit->Text() + "\": a seed key is a number from 0 to 4294967295.", mtError, mbOK);
             SetActiveControl(edit);

@@ -11,7 +11,10 @@ using namespace vcl;
 
 namespace {
 
-std::string Grouped(std::int64_t value) { return win::Format("%.0n", {double(value)}); }
+std::string Grouped(std::int64_t value)
+{
+    return win::Format("%.0n", {double(value)});
+}
 
 }  // namespace
 

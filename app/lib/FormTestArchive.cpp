@@ -136,8 +136,7 @@ void TfrmTestArchive::BindTester()
         if (tryAgain)
             password = dialog->Password();
     };
-    z.OnError = [this](::TObject*, const std::string& file, const std::string& extended, const std::string&,
-                       int code) {
+    z.OnError = [this](::TObject*, const std::string& file, const std::string& extended, const std::string&, int code) {
         std::string row = std::string(LoadMessage(code));
         for (const std::string& part : {file, extended})
             if (!part.empty())

@@ -6,7 +6,13 @@
 #include "app/lib/DriveIcons.h"
 #include "app/lib/ErrorMsgs.h"
 #include "app/lib/FormMenu.h"
+#include "app/lib/RequestRecord.h"
+#include "app/lib/Settings.h"
+#include "platform/win/Messages.h"
+#include "platform/win/Paths.h"
+#include "platform/win/SysFiles.h"
 #include "readers/Pelix.h"
+#include "readers/plxRegArchive.h"
 #include "readers/plxUUDecode.h"
 #include "readers/plxUnAce.h"
 #include "readers/plxUnArc.h"
@@ -21,9 +27,11 @@
 #include "readers/plxUnTar.h"
 #include "readers/plxUnZIP.h"
 #include "readers/plxUnZoo.h"
-#include "readers/plxRegArchive.h"
 #include "readers/plxZipRun.h"
 #include "readers/view/plxZipView.h"
+#include "unit/U_FileUtils.h"
+#include "unit/U_Win.h"
+#include "unit/XFiles.h"
 #include "writers/BlakHole.h"
 #include "writers/Lha.h"
 #include "writers/plxBZip.h"
@@ -35,14 +43,6 @@
 #include "writers/plxUUEncode.h"
 #include "writers/plxZip.h"
 #include "writers/plxZipSplitter.h"
-#include "app/lib/RequestRecord.h"
-#include "app/lib/Settings.h"
-#include "platform/win/Messages.h"
-#include "platform/win/Paths.h"
-#include "platform/win/SysFiles.h"
-#include "unit/U_FileUtils.h"
-#include "unit/U_Win.h"
-#include "unit/XFiles.h"
 
 using namespace vcl;
 
@@ -345,7 +345,7 @@ void TFormTorvo::FormActivate()
 }
 
 static std::string UnservedRequestText(TRequestOutcome outcome, std::uint32_t command,
-                                const std::optional<TRequestRecord>& record, const TRequestState& state)
+                                       const std::optional<TRequestRecord>& record, const TRequestState& state)
 {
     const std::string request = "request " + std::to_string(command);
     switch (outcome) {
@@ -375,9 +375,9 @@ void TFormTorvo::WMCopyData(TWMCopyData& message)
         // Served inside the operation's message pump, it would start a second one on the same
         // components; its bytes are gone once this returns, so they are copied.
         const auto* bytes = static_cast<const std::uint8_t*>(data->lpData);
-        heldRequests_.push_back({std::uint32_t(data->dwData),
-                                 bytes ? std::vector<std::uint8_t>(bytes, bytes + data->cbData)
-                                       : std::vector<std::uint8_t>()});
+        heldRequests_.push_back(
+            {std::uint32_t(data->dwData),
+             bytes ? std::vector<std::uint8_t>(bytes, bytes + data->cbData) : std::vector<std::uint8_t>()});
         return;
     }
     const std::uint32_t command = data ? data->dwData : 0;

@@ -61,8 +61,8 @@ std::string IncompleteBackupText(const std::string& archiveFileName)
 
 std::string UnreadableArchiveText(const std::string& archiveFileName)
 {
-    return "Archivační soubor " + archiveFileName + " nelze přečíst: je poškozený nebo to není archiv ZIP." +
-           "\r\n" + "Data nebyla obnovena.";
+    return "Archivační soubor " + archiveFileName + " nelze přečíst: je poškozený nebo to není archiv ZIP." + "\r\n" +
+           "Data nebyla obnovena.";
 }
 
 std::string EngineClassName(const ::TObject& object)
@@ -77,9 +77,10 @@ std::string EngineClassName(const ::TObject& object)
 // The system a ZIP entry was made on, by the high byte of "version made by".
 std::string HostSystemName(int host)
 {
-    static const char* const names[] = {"MS-DOS", "Amiga",   "OpenVMS", "Unix",     "VM/CMS",  "Atari ST", "OS/2 HPFS",
-                                        "Macintosh", "Z-System", "CP/M", "Windows NTFS", "MVS", "VSE", "Acorn Risc",
-                                        "VFAT",   "MVS",     "BeOS",    "Tandem",   "OS/400",  "OS X"};
+    static const char* const names[] = {"MS-DOS",       "Amiga",     "OpenVMS",   "Unix",       "VM/CMS",
+                                        "Atari ST",     "OS/2 HPFS", "Macintosh", "Z-System",   "CP/M",
+                                        "Windows NTFS", "MVS",       "VSE",       "Acorn Risc", "VFAT",
+                                        "MVS",          "BeOS",      "Tandem",    "OS/400",     "OS X"};
     return host >= 0 && host < int(std::size(names)) ? names[host] : std::to_string(host);
 }
 
@@ -196,10 +197,9 @@ void TFormTorvo::ComponentError(::TObject* sender, const std::string& file, cons
         return;
     // Writers, the encoder and the tester report here too: each by its own class.
     const std::string className = sender ? EngineClassName(*sender) : "TPelix";
-    ErrorMessages.push_back("OnError event\r\rClassName: " + className + "\r" + "ECode:     " +
-                            std::to_string(code) + "  (see err_msgs.rc)" + "\r" + "ECode Str: " +
-                            std::string(LoadMessage(code)) + "\r" + "Ext Msg:   " + ShownPath(extended) +
-                            (file.empty() ? "" : " " + ShownPath(file)));
+    ErrorMessages.push_back("OnError event\r\rClassName: " + className + "\r" + "ECode:     " + std::to_string(code) +
+                            "  (see err_msgs.rc)" + "\r" + "ECode Str: " + std::string(LoadMessage(code)) + "\r" +
+                            "Ext Msg:   " + ShownPath(extended) + (file.empty() ? "" : " " + ShownPath(file)));
     ErrorList()->AddError(ErrorMessages.back());
     if (THeadlessWidgetSet* headless = HeadlessWidgetSet())
         headless->Say("error " + std::to_string(code) + " " + std::string(LoadMessage(code)) + ": " + file +
@@ -290,7 +290,8 @@ void TFormTorvo::Pelix1Read(const TZipCommon& p, std::int64_t offset)
         std::to_string(offset),
         p.Encrypted ? "True" : "False",
         std::to_string(p.VersionMadeBy & 0xFF),
-        IsZipFamilyType(Pelix1->ArcType()) ? HostSystemName(p.VersionMadeBy >> 8) : std::to_string(p.VersionMadeBy >> 8),
+        IsZipFamilyType(Pelix1->ArcType()) ? HostSystemName(p.VersionMadeBy >> 8)
+                                           : std::to_string(p.VersionMadeBy >> 8),
         p.VolumeName,
         std::to_string(p.FileNumber),
         comment,
@@ -423,7 +424,8 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     TBackupSpecs specs = state_.PayslipRequest ? TBackupSpecs{{}, files} : SplitBackupSpecs(files, state_.DataFolder);
     int count = 0;
     bool filesFound = false;
-    for (auto& [list, relativeDir] : {std::pair{&specs.Elsewhere, byItem}, std::pair{&specs.InsideDataFolder, byList}}) {
+    for (auto& [list, relativeDir] :
+         {std::pair{&specs.Elsewhere, byItem}, std::pair{&specs.InsideDataFolder, byList}}) {
         if (list->empty())
             continue;
         SetBackupWriterProperties(*list, relativeDir);
@@ -529,7 +531,7 @@ void TFormTorvo::WriteArchiveComment(const std::string& archiveFileName)
     const int index = lstFileSpec->ItemIndex();
     if (index >= 0 && index < lstFileSpec->Items.Count())
         lstFileSpec->Items.SetString(index, archiveFileName + "\t" + std::to_string(count) + "\t" +
-                                          (state_.FtpTarget ? "ftp " : "") + comment);
+                                                (state_.FtpTarget ? "ftp " : "") + comment);
 }
 
 std::pair<int, std::string> TFormTorvo::ReadEntriesAndComment(const std::string& archive)
@@ -588,8 +590,8 @@ void TFormTorvo::ListTargetArchives()
     if (!win::DirectoryExists(folder)) {
         lstFileSpec->Items.Clear();
         const std::string where = target_.NetworkPath.empty() ? target_.Letter : target_.NetworkPath;
-        Application->MessageBox("Na disku " + where + ": nenalezeny datové soubory" + "\r\n" + "Adresář \"" +
-                                    folder + "\" není vytvořen.",
+        Application->MessageBox("Na disku " + where + ": nenalezeny datové soubory" + "\r\n" + "Adresář \"" + folder +
+                                    "\" není vytvořen.",
                                 "Adresář nenalezen", MB_OK | MB_ICONINFORMATION);
         return;
     }

@@ -33,12 +33,15 @@ namespace {
 std::uint8_t SortKindOf(int column)
 {
     switch (column) {
-    case zcDateTime: return skDateTime;
+    case zcDateTime:
+        return skDateTime;
     case zcPacked:
     case zcUnpacked:
     case zcRatio:
-    case zcOffset: return skInteger;
-    default: return skText;
+    case zcOffset:
+        return skInteger;
+    default:
+        return skText;
     }
 }
 
@@ -159,9 +162,8 @@ void TFormTorvo::TestClick()
         TOperationScope operation(*this);
         dialog->ShowModal();
     }
-    if (dialog->TestedNestedTar() &&
-        Application->MessageBox("Display contents of the extracted tar archive?", "Test", MB_YESNO | MB_ICONQUESTION) ==
-            IDYES)
+    if (dialog->TestedNestedTar() && Application->MessageBox("Display contents of the extracted tar archive?", "Test",
+                                                             MB_YESNO | MB_ICONQUESTION) == IDYES)
         DisplayFile(archive);
 }
 
@@ -235,13 +237,14 @@ void TFormTorvo::PlaceArchiveAs(const std::string& target, bool move)
     bool present = false;
     for (const auto& [from, to] : files)
         present = present || win::FileExists(to);
-    if (present && Application->MessageBox("Archive already exists... overwrite?", caption,
-                                           MB_YESNO | MB_ICONQUESTION) != IDYES)
+    if (present &&
+        Application->MessageBox("Archive already exists... overwrite?", caption, MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     for (std::size_t done = 0; done < files.size(); ++done) {
         const auto& [from, to] = files[done];
-        const BOOL placed = move ? MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)
-                                 : CopyFileA(from.c_str(), to.c_str(), FALSE);
+        const BOOL placed =
+            move ? MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)
+                 : CopyFileA(from.c_str(), to.c_str(), FALSE);
         if (placed)
             continue;
         const std::string reason = win::SysErrorMessage(GetLastError());
@@ -316,7 +319,7 @@ void TFormTorvo::ReportElapsedTime(::TObject* sender, float seconds)
     const auto* component = dynamic_cast<const TZipCommon*>(sender);
     const double bytes = component ? double(component->UnpackedTotal) : 0.0;
     const double perSecond = seconds > 0 ? bytes / double(seconds) : 0.0;
-    Application->MessageBox(win::Format("Seconds: %g\rBytesPerSec: %.0n\r\rOnElapsedTime event",
-                                        {double(seconds), perSecond}),
-                            "Elapsed time", MB_OK);
+    Application->MessageBox(
+        win::Format("Seconds: %g\rBytesPerSec: %.0n\r\rOnElapsedTime event", {double(seconds), perSecond}),
+        "Elapsed time", MB_OK);
 }

@@ -76,10 +76,10 @@ void TFormTorvo::BuildManagerComponents()
     // The manager's reader of each format, for every type that format's extractor reads: the test
     // and view/run components take the classes NewExtractor makes.
     const std::pair<std::string_view, TUnBase*> readers[] = {
-        {"ace", UnACE1.get()}, {"arc", UnARC1.get()},   {"pak", UnARC1.get()}, {"arj", UnARJ1.get()},
-        {"bh", UnBH1.get()},   {"bz2", UnBZip1.get()},  {"cab", UnCab1.get()}, {"gzip", UnGZip1.get()},
-        {"jar", UnJAR1.get()}, {"lha", UnLHA1.get()},   {"rar", UnRAR1.get()}, {"tar", UnTAR1.get()},
-        {"text", UUDecode1.get()}, {"zip", UnZip1.get()}, {"zoo", UnZOO1.get()}};
+        {"ace", UnACE1.get()},     {"arc", UnARC1.get()},  {"pak", UnARC1.get()}, {"arj", UnARJ1.get()},
+        {"bh", UnBH1.get()},       {"bz2", UnBZip1.get()}, {"cab", UnCab1.get()}, {"gzip", UnGZip1.get()},
+        {"jar", UnJAR1.get()},     {"lha", UnLHA1.get()},  {"rar", UnRAR1.get()}, {"tar", UnTAR1.get()},
+        {"text", UUDecode1.get()}, {"zip", UnZip1.get()},  {"zoo", UnZOO1.get()}};
     extractors_.clear();
     for (int t = 0; t < TEnumCount<TArcType>::value; ++t) {
         const TFormatReaders* format = ReadersOf(TArcType(t));
@@ -91,11 +91,11 @@ void TFormTorvo::BuildManagerComponents()
 
     // The request workflow's components (Pelix1, Zip1, UnZip1) keep their own prompts and meet
     // no questions; every other component takes all of the window's shared handlers.
-    TZipCommon* const shared[] = {Jar1.get(),   Lha1.get(),   BlakHole1.get(), Tar1.get(),     TarGZ1.get(),
-                                  TarBZ1.get(), GZip1.get(),  BZip1.get(),     MakeCab1.get(), UUEncode1.get(),
-                                  ZipSplitter1.get(), UnJAR1.get(), UnARJ1.get(), UnARC1.get(), UnBH1.get(),
-                                  UnBZip1.get(), UnCab1.get(), UnGZip1.get(), UnLHA1.get(), UnTAR1.get(),
-                                  UnRAR1.get(), UnZOO1.get(), UnACE1.get(), UUDecode1.get(), ZipRun1.get()};
+    TZipCommon* const shared[] = {Jar1.get(),         Lha1.get(),   BlakHole1.get(), Tar1.get(),      TarGZ1.get(),
+                                  TarBZ1.get(),       GZip1.get(),  BZip1.get(),     MakeCab1.get(),  UUEncode1.get(),
+                                  ZipSplitter1.get(), UnJAR1.get(), UnARJ1.get(),    UnARC1.get(),    UnBH1.get(),
+                                  UnBZip1.get(),      UnCab1.get(), UnGZip1.get(),   UnLHA1.get(),    UnTAR1.get(),
+                                  UnRAR1.get(),       UnZOO1.get(), UnACE1.get(),    UUDecode1.get(), ZipRun1.get()};
     for (TZipCommon* component : shared)
         BindSharedEvents(*component);
     for (TZipCommon* workflow : {static_cast<TZipCommon*>(Pelix1.get()), static_cast<TZipCommon*>(UnZip1.get())}) {
@@ -214,8 +214,8 @@ bool TFormTorvo::DefineCompressComponent(TArcType type)
     // The manager's writer of each format: ZIP archives go through the splitter, which asks for
     // volumes when a split size is set.
     const std::pair<std::string_view, TCompBase*> writers[] = {
-        {"bh", BlakHole1.get()}, {"bz2", BZip1.get()},   {"cab", MakeCab1.get()}, {"gzip", GZip1.get()},
-        {"jar", Jar1.get()},     {"lha", Lha1.get()},    {"tar", Tar1.get()},     {"tbz", TarBZ1.get()},
+        {"bh", BlakHole1.get()}, {"bz2", BZip1.get()},       {"cab", MakeCab1.get()}, {"gzip", GZip1.get()},
+        {"jar", Jar1.get()},     {"lha", Lha1.get()},        {"tar", Tar1.get()},     {"tbz", TarBZ1.get()},
         {"tgz", TarGZ1.get()},   {"zip", ZipSplitter1.get()}};
     const TArcDescriptor* format = DescriptorOf(type);
     TCompBase* writer = nullptr;

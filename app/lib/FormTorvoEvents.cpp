@@ -114,8 +114,10 @@ void TFormTorvo::BindSharedEvents(TZipCommon& c)
     const auto disk = [](const std::string& text, bool& cancel) {
         cancel = Application->MessageBox(text, "Disk", MB_OKCANCEL | MB_ICONINFORMATION) != IDOK;
     };
-    Bind(c.OnGetZipFirstDisk, [disk](::TObject*, bool& cancel) { disk("Insert FIRST disk of this archive set.", cancel); });
-    Bind(c.OnGetZipLastDisk, [disk](::TObject*, bool& cancel) { disk("Insert LAST disk of this archive set.", cancel); });
+    Bind(c.OnGetZipFirstDisk,
+         [disk](::TObject*, bool& cancel) { disk("Insert FIRST disk of this archive set.", cancel); });
+    Bind(c.OnGetZipLastDisk,
+         [disk](::TObject*, bool& cancel) { disk("Insert LAST disk of this archive set.", cancel); });
     Bind(c.OnGetZipNextDisk,
          [disk](::TObject*, const std::string& number, bool& cancel) { disk("Insert disk# : " + number, cancel); });
     Bind(c.OnInsertDisk,
@@ -124,8 +126,8 @@ void TFormTorvo::BindSharedEvents(TZipCommon& c)
         cancel = !Ask("Header error... (missing or corrupt)\r\rContinue?", "Header error", MB_YESNO, IDYES);
     });
     Bind(c.OnNestedTarFile, [](::TObject*, const std::string&, bool& doUnTar) {
-        doUnTar = Ask(std::string("Compressed file is a tar archive.") + "Decompress the tar archive?", "Tar",
-                      MB_YESNO, IDYES);
+        doUnTar = Ask(std::string("Compressed file is a tar archive.") + "Decompress the tar archive?", "Tar", MB_YESNO,
+                      IDYES);
     });
     Bind(c.OnLimitedUser, [](::TObject*, const std::string&, std::string& userDir, bool& cancel) {
         Application->MessageBox(std::string("You do not have permissions to write to this directory.") + "\r" +
@@ -138,13 +140,13 @@ void TFormTorvo::BindSharedEvents(TZipCommon& c)
             userDir = folder;
     });
     if (writer) {
-        Bind(writer->OnReplaceFile, [](::TObject*, const std::string& file, const std::string& newFile, TDateTime date,
-                                       TDateTime newDate, std::int64_t size, std::int64_t newSize, int attr,
-                                       int newAttr, bool& replace) {
-            replace = Ask("REPLACE:\r   " + file + "\r" + "   " + FileValues(size, date, attr) + "\r\r" + "WITH:" +
-                              newFile + "\r   " + FileValues(newSize, newDate, newAttr),
-                          "Replace", MB_YESNO, IDYES);
-        });
+        Bind(writer->OnReplaceFile,
+             [](::TObject*, const std::string& file, const std::string& newFile, TDateTime date, TDateTime newDate,
+                std::int64_t size, std::int64_t newSize, int attr, int newAttr, bool& replace) {
+                 replace = Ask("REPLACE:\r   " + file + "\r" + "   " + FileValues(size, date, attr) + "\r\r" +
+                                   "WITH:" + newFile + "\r   " + FileValues(newSize, newDate, newAttr),
+                               "Replace", MB_YESNO, IDYES);
+             });
         Bind(writer->OnRenameDupeFile, [](::TObject*, const std::string&, std::string& newName, bool& rename) {
             rename = InputQuery("OnRenameDupeFile event", "File exists... rename existing file as:", newName);
         });
@@ -171,8 +173,8 @@ void TFormTorvo::BindSharedEvents(TZipCommon& c)
         });
         Bind(zip->OnDiskWriteProtectErr, [](::TObject*, bool& abort) {
             abort = Application->MessageBox(
-                        "OnDiskWriteProtectErr Event\r\rDisk write protect error... correct before pressing OK.", "Disk",
-                        MB_OKCANCEL | MB_ICONWARNING) != IDOK;
+                        "OnDiskWriteProtectErr Event\r\rDisk write protect error... correct before pressing OK.",
+                        "Disk", MB_OKCANCEL | MB_ICONWARNING) != IDOK;
         });
         Bind(zip->OnDiskInDrvErr, [](::TObject*, bool& abort) {
             abort = Application->MessageBox("OnDiskDrvErr Event\r\rInsert disk, press OK when ready...", "Disk",
@@ -182,11 +184,12 @@ void TFormTorvo::BindSharedEvents(TZipCommon& c)
     if (auto* extractor = dynamic_cast<TDecompressClass*>(&c))
         BindOverwriteQuestion(*extractor);
     if (auto* splitter = dynamic_cast<TZipSplitter*>(&c))
-        Bind(splitter->OnSplitBegin, [this, splitter](::TObject*, const std::string&, const std::string&, bool& cancel) {
-            // The question opens on "No split": Enter keeps the archive one file, as it was.
-            splitter->SetPartType(ptNoSplit);
-            cancel = SplitDialog()->ShowModal() != mrOk;
-        });
+        Bind(splitter->OnSplitBegin,
+             [this, splitter](::TObject*, const std::string&, const std::string&, bool& cancel) {
+                 // The question opens on "No split": Enter keeps the archive one file, as it was.
+                 splitter->SetPartType(ptNoSplit);
+                 cancel = SplitDialog()->ShowModal() != mrOk;
+             });
 }
 
 void TFormTorvo::BindOverwriteQuestion(TDecompressClass& extractor)

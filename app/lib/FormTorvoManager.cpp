@@ -10,10 +10,10 @@
 #include "app/lib/FormSeedKeys.h"
 #include "app/lib/SharedDialog.h"
 #include "core/Err_Msgs.h"
+#include "core/UnBase.h"
 #include "core/plxGbls.h"
 #include "platform/win/SysFiles.h"
 #include "platform/win/SysStrings.h"
-#include "core/UnBase.h"
 #include "readers/Pelix.h"
 #include "readers/plxUnZIP.h"
 #include "readers/view/plxZipView.h"
@@ -27,7 +27,10 @@ using namespace vcl;
 
 namespace {
 
-TMenuItem* Line(TComponent* owner) { return NewItem(owner, "-"); }
+TMenuItem* Line(TComponent* owner)
+{
+    return NewItem(owner, "-");
+}
 
 TMenuItem* HiddenMenu(TMainMenu* menu, TComponent* owner, const char* caption, std::initializer_list<TMenuItem*> items)
 {
@@ -52,9 +55,9 @@ void TFormTorvo::BuildManagerMenus()
     mnuOpen = NewItem(this, "&Open", VK_F2, run(&TFormTorvo::OpenClick));
     mnuClose = NewItem(this, "&Close", 0, run(&TFormTorvo::CloseClick));
     mnuSaveAs = NewItem(this, "Save &As...", 0, run(&TFormTorvo::SaveAsClick));
-    mnuFile = HiddenMenu(MainMenu1, this, "&File",
-                         {mnuOpen, mnuClose, mnuSaveAs, Line(this),
-                          NewItem(this, "E&xit", 0, [this](TObject*) { Close(); })});
+    mnuFile = HiddenMenu(
+        MainMenu1, this, "&File",
+        {mnuOpen, mnuClose, mnuSaveAs, Line(this), NewItem(this, "E&xit", 0, [this](TObject*) { Close(); })});
     mnuDelete = NewItem(this, "&Delete", 0, run(&TFormTorvo::DeleteClick));
     mnuExtract = NewItem(this, "&Extract", ShortCut('E', ssCtrl), run(&TFormTorvo::ExtractClick));
     mnuRefresh = NewItem(this, "&Refresh", VK_F5, run(&TFormTorvo::RefreshClick));
@@ -87,9 +90,9 @@ void TFormTorvo::BuildManagerMenus()
     // The list the user sees is ZipView1: the commands of the hidden list are offered there too.
     ZipView1->PopupMenu = PopupMenu1;
 
-    const std::array<void (TFormTorvo::*)(), 6> buttonCommands = {
-        &TFormTorvo::OpenClick,    nullptr, &TFormTorvo::AddFilesClick, &TFormTorvo::ExtractClick,
-        &TFormTorvo::ViewRunClick, &TFormTorvo::TestClick};
+    const std::array<void (TFormTorvo::*)(), 6> buttonCommands = {&TFormTorvo::OpenClick,     nullptr,
+                                                                  &TFormTorvo::AddFilesClick, &TFormTorvo::ExtractClick,
+                                                                  &TFormTorvo::ViewRunClick,  &TFormTorvo::TestClick};
     for (std::size_t i = 0; i < BitBtn.size(); ++i)
         if (buttonCommands[i])
             BitBtn[i]->OnClick = run(buttonCommands[i]);
@@ -157,9 +160,8 @@ void TFormTorvo::DisplayTotals(int mode)
             ++count;
         }
     }
-    const int ratio = unpacked > 0 && unpacked > packed
-                          ? int(std::lround(double(unpacked - packed) * 100.0 / double(unpacked)))
-                          : 0;
+    const int ratio =
+        unpacked > 0 && unpacked > packed ? int(std::lround(double(unpacked - packed) * 100.0 / double(unpacked))) : 0;
     const int focused = ZipView1->GetItemIndex();
     StatusBar1->Panels[0].Text = count > 0 ? win::Trim(ArcTypeName(Pelix1->ArcType())) : "";
     StatusBar1->Panels[1].Text = "Soubory: " + std::to_string(count);

@@ -27,7 +27,8 @@ TfrmUUEncode::TfrmUUEncode(TComponent* owner) : TForm(owner)
     Position = poScreenCenter;
     SetClientWidth(420);
     SetClientHeight(250);
-    const auto fileRow = [this](const char* name, const char* label, int top, TButton*& button, const char* buttonName) {
+    const auto fileRow = [this](const char* name, const char* label, int top, TButton*& button,
+                                const char* buttonName) {
         auto* caption = Place(this, new TLabel(this), "", 8, top, 300, 16);
         caption->SetCaption(label);
         TEdit* edit = Place(this, new TEdit(this), name, 8, top + 18, 372, 22);
@@ -77,7 +78,8 @@ TfrmUUEncode::TfrmUUEncode(TComponent* owner) : TForm(owner)
         filled_ = true;
         Edit1->SetText(ShownPath(currentArchive_));
         if (Edit2->Text().empty() && !currentArchive_.empty())
-            Edit2->SetText(win::ChangeFileExt(Edit1->Text(), MethodExtensions[std::max(0, EncodeMethod1->ItemIndex())]));
+            Edit2->SetText(
+                win::ChangeFileExt(Edit1->Text(), MethodExtensions[std::max(0, EncodeMethod1->ItemIndex())]));
     };
 }
 

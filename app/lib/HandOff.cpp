@@ -28,7 +28,6 @@ const TStringField StringFields[] = {
     {"FtpDetails", handoff_offsets::FtpDetails, 255, &THandOffRecord::FtpDetails},
 };
 
-
 }  // namespace
 
 THandOffBytes EncodeHandOffRecord(const THandOffRecord& record, TCutFields* cut)
@@ -101,8 +100,8 @@ std::string HandOffFtpFolder(const std::string& pathArchivFtp, const std::string
 
 namespace {
 
-THandOffRecord MakeRecord(HWND window, int left, int top, int transferCode, int ftpEntry,
-                          const TFtpEntries& entries, const std::string& ftpFolder)
+THandOffRecord MakeRecord(HWND window, int left, int top, int transferCode, int ftpEntry, const TFtpEntries& entries,
+                          const std::string& ftpFolder)
 {
     THandOffRecord record;
     record.Window = window;
@@ -123,8 +122,7 @@ THandOffRecord MakeUploadRecord(HWND window, int windowLeft, int windowTop, int 
                                 const TFtpEntries& entries, const std::string& ftpFolder,
                                 const std::string& archiveFolder, const std::string& archiveFileName)
 {
-    THandOffRecord record =
-        MakeRecord(window, windowLeft, windowTop, transferCode, ftpEntry, entries, ftpFolder);
+    THandOffRecord record = MakeRecord(window, windowLeft, windowTop, transferCode, ftpEntry, entries, ftpFolder);
     record.Manual = transferCode == 19 ? 1 : 0;
     record.ArchiveName = archiveFileName;
     record.LocalFolder = archiveFolder;
@@ -135,8 +133,7 @@ THandOffRecord MakeDownloadRecord(HWND window, int windowLeft, int windowTop, in
                                   const TFtpEntries& entries, const std::string& ftpFolder,
                                   const std::string& archiveBaseName, const std::string& pathArchiv)
 {
-    THandOffRecord record =
-        MakeRecord(window, windowLeft, windowTop, transferCode, ftpEntry, entries, ftpFolder);
+    THandOffRecord record = MakeRecord(window, windowLeft, windowTop, transferCode, ftpEntry, entries, ftpFolder);
     record.ArchiveName = archiveBaseName;
     record.LocalFolder = pathArchiv;
     return record;
@@ -174,8 +171,7 @@ HWND WaitForWindow(const char* className, DWORD timeoutMs, const std::function<v
     }
 }
 
-HWND StartInternetProgram(const std::string& installFolder, DWORD timeoutMs,
-                          const std::function<void()>& pump)
+HWND StartInternetProgram(const std::string& installFolder, DWORD timeoutMs, const std::function<void()>& pump)
 {
     const std::string command = "\"" + installFolder + "\\" + InternetProgramName + "\"";
     if (WinExec(command.c_str(), SW_SHOWNORMAL) < 32)
@@ -187,10 +183,14 @@ std::optional<TSiblingProgram> SiblingProgramOf(int productIndex)
 {
     switch (productIndex) {
     case 1:
-    case 2: return TSiblingProgram{"TFormQalbet", "Qalbet"};
-    case 3: return TSiblingProgram{"TFormZoprin", "Zoprin"};
-    case 5: return TSiblingProgram{"TFormFesmol", "Fesmol"};
-    default: return std::nullopt;
+    case 2:
+        return TSiblingProgram{"TFormQalbet", "Qalbet"};
+    case 3:
+        return TSiblingProgram{"TFormZoprin", "Zoprin"};
+    case 5:
+        return TSiblingProgram{"TFormFesmol", "Fesmol"};
+    default:
+        return std::nullopt;
     }
 }
 

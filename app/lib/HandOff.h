@@ -26,13 +26,13 @@ constexpr std::size_t Window = 4;
 constexpr std::size_t Left = 8;
 constexpr std::size_t Top = 12;
 constexpr std::size_t Manual = 16;
-constexpr std::size_t FtpName = 18;        // length byte + 30
-constexpr std::size_t ProgramName = 49;    // length byte + 30
-constexpr std::size_t FtpFolder = 101;     // length byte + 20
-constexpr std::size_t ArchiveName = 122;   // length byte + 80
+constexpr std::size_t FtpName = 18;       // length byte + 30
+constexpr std::size_t ProgramName = 49;   // length byte + 30
+constexpr std::size_t FtpFolder = 101;    // length byte + 20
+constexpr std::size_t ArchiveName = 122;  // length byte + 80
 constexpr std::size_t TransferCode = 203;
-constexpr std::size_t LocalFolder = 207;   // length byte + 127
-constexpr std::size_t FtpDetails = 398;    // length byte + 255
+constexpr std::size_t LocalFolder = 207;  // length byte + 127
+constexpr std::size_t FtpDetails = 398;   // length byte + 255
 }  // namespace handoff_offsets
 
 struct THandOffRecord {
@@ -55,7 +55,10 @@ THandOffBytes EncodeHandOffRecord(const THandOffRecord& record, TCutFields* cut 
 std::optional<THandOffRecord> DecodeHandOffRecord(const void* data, std::size_t size);
 
 // Transfer codes.
-constexpr bool IsDownloadCode(int code) { return (code >= 20 && code <= 22) || code == 70; }
+constexpr bool IsDownloadCode(int code)
+{
+    return (code >= 20 && code <= 22) || code == 70;
+}
 
 struct TUploadChoice {
     int TransferCode = 0;
@@ -66,7 +69,6 @@ struct TUploadChoice {
 std::optional<TUploadChoice> UploadChoiceOfCodeText(const std::string& codeText);
 // Download: 70 for modes 2 and 99, else 20 + the FTP entry.
 int DownloadTransferCode(int ftpEntry, double modeValue);
-
 
 // "[PATHARCHIVFTP]" with its first part (up to the first "/") replaced by "[NOTELICENCE]" when
 // that differs from "[NOTEOTHERLICENCE]".
@@ -98,13 +100,11 @@ DWORD InternetProgramStartWaitMs(int configuredSeconds);
 
 // Looks for a window of the class every pollMs until it is there or timeoutMs have passed; pump
 // (when given) runs between the looks, so the own windows stay alive. 0 when none came.
-HWND WaitForWindow(const char* className, DWORD timeoutMs, const std::function<void()>& pump = {},
-                   DWORD pollMs = 50);
+HWND WaitForWindow(const char* className, DWORD timeoutMs, const std::function<void()>& pump = {}, DWORD pollMs = 50);
 
 // Starts installFolder + "\qNet" and waits for its window as above. 0 when the program could not
 // be started (the caller shows WebProgramMissing) or its window never came.
-HWND StartInternetProgram(const std::string& installFolder, DWORD timeoutMs,
-                          const std::function<void()>& pump = {});
+HWND StartInternetProgram(const std::string& installFolder, DWORD timeoutMs, const std::function<void()>& pump = {});
 
 // The programs that share the internet program, by the shared product index. The index is 0
 // (no sibling) unless the run sets it.

@@ -96,8 +96,8 @@ TMenuLine ParseButton(std::string text)
     }
     const std::size_t caret = caption.find('^');
     if (caret != std::string::npos && caret + 1 < caption.size()) {
-        const std::size_t size = std::min(Utf8Length(static_cast<unsigned char>(caption[caret + 1])),
-                                          caption.size() - caret - 1);
+        const std::size_t size =
+            std::min(Utf8Length(static_cast<unsigned char>(caption[caret + 1])), caption.size() - caret - 1);
         line.Accelerator = caption.substr(caret + 1, size);
         caption.erase(caret, 1 + size);
     }

@@ -12,20 +12,20 @@ enum class TMenuAlignment { Centre, Left, Right };
 // The option string: control characters #1..#27 select the look, the rest is the pre-selected
 // button index (-1 when there is none).
 struct TMenuOptions {
-    bool BoldLabels = false;          // #1
-    bool BoldWhileFocused = false;    // #2
-    bool KeepDefaultColour = false;   // #7
-    bool NoPreselectByNumber = false; // #14
-    bool ButtonFaceColours = false;   // #23
-    bool AcceleratorFocusOnly = false;// #24
-    bool AllBold = false;             // #26
+    bool BoldLabels = false;                            // #1
+    bool BoldWhileFocused = false;                      // #2
+    bool KeepDefaultColour = false;                     // #7
+    bool NoPreselectByNumber = false;                   // #14
+    bool ButtonFaceColours = false;                     // #23
+    bool AcceleratorFocusOnly = false;                  // #24
+    bool AllBold = false;                               // #26
     TMenuAlignment Alignment = TMenuAlignment::Centre;  // #12 left, #18 right
-    int ButtonHeight = 25;            // #19: 19, #13: 23, #8: 30
-    int ButtonGap = 0;                // #4: 5
+    int ButtonHeight = 25;                              // #19: 19, #13: 23, #8: 30
+    int ButtonGap = 0;                                  // #4: 5
     bool Layout5 = false;
     bool Layout16 = false;
     bool Layout21 = false;
-    int MeasureHeight = 20;           // #5: 14
+    int MeasureHeight = 20;  // #5: 14
     int PreselectIndex = -1;
 };
 TMenuOptions ParseMenuOptions(std::string_view options);
@@ -34,16 +34,16 @@ enum class TMenuLineKind { Label, CheckBox, Separator, Range, Button };
 
 struct TMenuLine {
     TMenuLineKind Kind = TMenuLineKind::Button;
-    std::string Caption;               // label, check box or button text
-    std::string ReturnText;            // between "<" and ">"
-    std::string Accelerator;           // one character (UTF-8) after "^"
-    int Indent = 0;                    // "›" 1, "»" 2
-    bool Enabled = true;               // "‡-"
-    bool IsDefault = false;            // "‡+"
-    int Number = 0;                    // the rest of the tag as an integer, 0 when none
-    std::string Hint;                  // between "¤" and "Ą"
-    std::vector<int> ImageIndexes;     // "…n†" / "…n®"
-    bool SecondImageLayout = false;    // an image part closed by "®"
+    std::string Caption;                   // label, check box or button text
+    std::string ReturnText;                // between "<" and ">"
+    std::string Accelerator;               // one character (UTF-8) after "^"
+    int Indent = 0;                        // "›" 1, "»" 2
+    bool Enabled = true;                   // "‡-"
+    bool IsDefault = false;                // "‡+"
+    int Number = 0;                        // the rest of the tag as an integer, 0 when none
+    std::string Hint;                      // between "¤" and "Ą"
+    std::vector<int> ImageIndexes;         // "…n†" / "…n®"
+    bool SecondImageLayout = false;        // an image part closed by "®"
     std::optional<long long> LabelColour;  // between two "×"
     int RangeLow = -1;
     int RangeHigh = -1;

@@ -33,10 +33,10 @@ public:
     virtual void MinimiseApplication(bool minimise) = 0;
     virtual void CloseMenuForm() = 0;
     virtual void ForceForeground(HWND window) = 0;
-    virtual void ColourForAutomaticRun() = 0;     // list view silver
+    virtual void ColourForAutomaticRun() = 0;  // list view silver
     virtual void ShowControlsForMode(std::int32_t mode) = 0;
     virtual void SetModeCaption(bool withSuffix) = 0;
-    virtual void AutomaticRunDone() = 0;          // status texts cleared, window height limited
+    virtual void AutomaticRunDone() = 0;  // status texts cleared, window height limited
 };
 
 // How far a request got; the tests and the log read it, the window does not need it.

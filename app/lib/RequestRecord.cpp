@@ -10,7 +10,6 @@
 
 namespace {
 
-
 void PutDouble(TRequestBytes& bytes, std::size_t offset, double value)
 {
     std::uint64_t raw = 0;

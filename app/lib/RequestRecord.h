@@ -26,7 +26,7 @@ constexpr std::size_t DataFolder = 153;         // length byte + 152
 constexpr std::size_t ReservedFlag = 306;
 constexpr std::size_t Minimise = 307;
 constexpr std::size_t FtpEntry = 308;
-constexpr std::size_t NetworkTargets = 309;     // length byte + 255
+constexpr std::size_t NetworkTargets = 309;  // length byte + 255
 }  // namespace request_offsets
 
 constexpr std::size_t DefinitionFileNameCapacity = 128;

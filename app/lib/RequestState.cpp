@@ -80,8 +80,7 @@ std::string ModeName(std::int32_t mode)
     return " ";
 }
 
-std::string ModeCaption(std::string_view fileVersion, std::int32_t mode, bool withSuffix,
-                        std::string_view companyName)
+std::string ModeCaption(std::string_view fileVersion, std::int32_t mode, bool withSuffix, std::string_view companyName)
 {
     std::string caption = " TORVO " + std::string(fileVersion) + ModeName(mode);
     if (withSuffix)

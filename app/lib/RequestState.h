@@ -42,8 +42,7 @@ std::optional<int> ModeValueNumber(double modeValue);
 // " archivace", " obnova", ...; " " for a mode without a name.
 std::string ModeName(std::int32_t mode);
 // " TORVO " + version + mode name, with the suffix " - " + company name.
-std::string ModeCaption(std::string_view fileVersion, std::int32_t mode, bool withSuffix,
-                        std::string_view companyName);
+std::string ModeCaption(std::string_view fileVersion, std::int32_t mode, bool withSuffix, std::string_view companyName);
 
 struct TRequestState {
     std::int32_t Mode = -1;
@@ -62,14 +61,14 @@ struct TRequestState {
     bool DeferredDispatchPending = false;
     bool IgnoreFurtherRequests = false;
     bool AutomaticRunFinished = false;
-    bool Finished = false;          // the finish routine ran: the reply is out, the loop ends
+    bool Finished = false;  // the finish routine ran: the reply is out, the loop ends
 
     HWND ReplyWindow = 0;
-    bool FtpEntry = false;          // command 2: offer the maker's FTP server
+    bool FtpEntry = false;  // command 2: offer the maker's FTP server
     bool HasNetworkText = false;
     TNetworkTargets Network;
     TDefinitionValues Definition;
-    std::string MenuSection;        // the section that the "Menu" line of the mode value names
+    std::string MenuSection;  // the section that the "Menu" line of the mode value names
 
     // Commands 101 and 102: where the fetched archive lies and where it is restored from.
     std::string ArchiveFolder;

@@ -7,7 +7,8 @@
 #include <string>
 
 inline constexpr const char* MakerRootKey = "Software\\Vimo";
-inline constexpr const char* AlternativeRootKey = "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\Wow6432Node\\Vimo";
+inline constexpr const char* AlternativeRootKey =
+    "Software\\Classes\\VirtualStore\\MACHINE\\SOFTWARE\\Wow6432Node\\Vimo";
 inline constexpr const char* ProgramSubKey = "\\Torvo";
 
 std::string RegReadString(HKEY root, const std::string& key, const std::string& name, const std::string& fallback);

@@ -36,12 +36,18 @@ char UpperFirst(std::string_view text)
 std::string RestorePathImage(UINT type, char letter)
 {
     switch (type) {
-    case DRIVE_REMOVABLE: return letter == 'A' || letter == 'B' ? "0" : "8";
-    case DRIVE_RAMDISK: return "7";
-    case DRIVE_CDROM: return "1";
-    case DRIVE_FIXED: return "2";
-    case DRIVE_REMOTE: return "3";
-    default: return "9";
+    case DRIVE_REMOVABLE:
+        return letter == 'A' || letter == 'B' ? "0" : "8";
+    case DRIVE_RAMDISK:
+        return "7";
+    case DRIVE_CDROM:
+        return "1";
+    case DRIVE_FIXED:
+        return "2";
+    case DRIVE_REMOTE:
+        return "3";
+    default:
+        return "9";
     }
 }
 
@@ -274,8 +280,8 @@ bool BuildTargetPath(int setNumber, std::string letter, TRequestState& request, 
         const std::size_t open = line.find('{');
         const std::size_t close = open == std::string::npos ? open : line.find('}', open + 1);
         int number = 0;
-        if (close == std::string::npos || !win::TryStrToInt(win::Trim(line.substr(open + 1, close - open - 1)), number) ||
-            number != setNumber)
+        if (close == std::string::npos ||
+            !win::TryStrToInt(win::Trim(line.substr(open + 1, close - open - 1)), number) || number != setNumber)
             continue;
         rest = line.substr(close + 1);
         const std::size_t tag = rest.find(TagMark);

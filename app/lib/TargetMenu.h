@@ -27,10 +27,10 @@ void TakeRequestFtpEntries(const TRequestState& request, TFtpEntries& ftp);
 
 // The run state of the dispatcher and the target menu.
 struct TTargetState {
-    std::string Letter;         // "A".."Z", "0".."9" (FTP entry), "91".."93", "+"
+    std::string Letter;  // "A".."Z", "0".."9" (FTP entry), "91".."93", "+"
     int SetNumber = 0;
     std::string TargetFolder;
-    std::string NetworkPath;    // "(" + label + ") " + path of a chosen network target
+    std::string NetworkPath;  // "(" + label + ") " + path of a chosen network target
     bool RestorePath = false;
     bool ManualFtp = false;
     UINT DriveType = 0;
@@ -46,8 +46,8 @@ using TDriveTypeOf = std::function<UINT(char letter)>;
 UINT HostDriveType(char letter);  // GetLogicalDrives and GetDriveTypeA of the platform
 
 struct TTargetMenu {
-    std::string Text;            // the menu text in the grammar of the menu form
-    std::string Options;         // #1 #2 #5 #13 #14 #12 + the pre-selected index
+    std::string Text;     // the menu text in the grammar of the menu form
+    std::string Options;  // #1 #2 #5 #13 #14 #12 + the pre-selected index
     int PreselectIndex = -1;
     std::vector<std::string> ReturnValues;  // per item, in order
 };
@@ -61,7 +61,7 @@ TTargetMenu BuildTargetMenuText(char defaultLetter, const TRequestState& request
 // "disk X:  ... " or "FTP server: <name>: ... ".
 std::string TargetStatusText(const std::string& letter, const TFtpEntries& ftp);
 
-bool IsFtpLetter(std::string_view letter);           // one digit: an FTP entry
+bool IsFtpLetter(std::string_view letter);                        // one digit: an FTP entry
 std::optional<int> NetworkTargetNumber(std::string_view letter);  // "91".."93" -> 1..3
 
 // Target folder, network path, archive base name and backup file list for a chosen target.

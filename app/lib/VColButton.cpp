@@ -74,13 +74,26 @@ void TVColButton::KeyDown(WORD& key, TShiftState shift)
 {
     TWinControl* target = nullptr;
     switch (key) {
-    case VK_PRIOR: target = FocusControl.PgUp; break;
-    case VK_NEXT: target = FocusControl.PgDown; break;
-    case VK_LEFT: target = FocusControl.Left; break;
-    case VK_UP: target = FocusControl.Up; break;
-    case VK_RIGHT: target = FocusControl.Right; break;
-    case VK_DOWN: target = FocusControl.Down; break;
-    default: break;
+    case VK_PRIOR:
+        target = FocusControl.PgUp;
+        break;
+    case VK_NEXT:
+        target = FocusControl.PgDown;
+        break;
+    case VK_LEFT:
+        target = FocusControl.Left;
+        break;
+    case VK_UP:
+        target = FocusControl.Up;
+        break;
+    case VK_RIGHT:
+        target = FocusControl.Right;
+        break;
+    case VK_DOWN:
+        target = FocusControl.Down;
+        break;
+    default:
+        break;
     }
     if (target && MoveFocusTo(target)) {
         key = 0;

@@ -15,7 +15,6 @@ constexpr TColButtonOptions cbDottedBox = 1, cbLikeButtonDown = 2, cbLiteButton 
 
 enum TImagesLayout { imImageLeft, imImageRight, imImageTop, imImageBottom };
 
-
 class TVColButton : public vcl::TButton {
 public:
     explicit TVColButton(vcl::TComponent* owner);

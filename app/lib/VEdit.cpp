@@ -152,8 +152,8 @@ void TVLabeledEdit::PlaceCaret()
 
 bool TVLabeledEdit::MoveFocus(WORD key)
 {
-    TWinControl* target = key == VK_DOWN ? FocusControl.Down
-                          : key == VK_UP ? FocusControl.Up
+    TWinControl* target = key == VK_DOWN   ? FocusControl.Down
+                          : key == VK_UP   ? FocusControl.Up
                           : key == VK_NEXT ? FocusControl.PgDown
                                            : FocusControl.PgUp;
     if (target && target->Enabled() && target->Visible() && target->CanFocus()) {
@@ -175,7 +175,8 @@ void TVLabeledEdit::KeyDown(WORD& key, TShiftState shift)
     }
     int length = int(vcl::ToU32(Text()).size());
     if (EditType == teString && SelLength == 0) {
-        if (key == VK_LEFT && SelStart == 0 && (StringEdit.ExitString == esLeft || StringEdit.ExitString == esLeftRight)) {
+        if (key == VK_LEFT && SelStart == 0 &&
+            (StringEdit.ExitString == esLeft || StringEdit.ExitString == esLeftRight)) {
             MoveFocus(VK_UP);
             key = 0;
             return;
@@ -223,16 +224,25 @@ bool TVLabeledEdit::SelfDrawnKeyDown(WORD key)
 {
     const int length = int(vcl::ToU32(Text()).size());
     switch (key) {
-    case VK_LEFT: SelStart = std::max(0, SelStart - 1); break;
-    case VK_RIGHT: SelStart = std::min(length, SelStart + SelLength + 1); break;
-    case VK_HOME: SelStart = 0; break;
-    case VK_END: SelStart = length; break;
+    case VK_LEFT:
+        SelStart = std::max(0, SelStart - 1);
+        break;
+    case VK_RIGHT:
+        SelStart = std::min(length, SelStart + SelLength + 1);
+        break;
+    case VK_HOME:
+        SelStart = 0;
+        break;
+    case VK_END:
+        SelStart = length;
+        break;
     case VK_DELETE:
         if (SelLength == 0 && SelStart < length)
             SelLength = 1;
         TypeText("");
         break;
-    default: return false;
+    default:
+        return false;
     }
     SelLength = 0;
     Invalidate();
@@ -273,14 +283,17 @@ void TVLabeledEdit::KeyPressMasked(char32_t& key)
 char32_t TVLabeledEdit::CaseOf(char32_t key) const
 {
     switch (CaseMode) {
-    case cmUpperCase: return win::ToUpper(key);
-    case cmLowerCase: return win::FoldCase(key);
+    case cmUpperCase:
+        return win::ToUpper(key);
+    case cmLowerCase:
+        return win::FoldCase(key);
     case cmProperCase: {
         std::u32string chars = vcl::ToU32(Text());
         bool wordStart = SelStart == 0 || (SelStart <= int(chars.size()) && chars[size_t(SelStart) - 1] == U' ');
         return wordStart ? win::ToUpper(key) : key;
     }
-    case cmNormal: break;
+    case cmNormal:
+        break;
     }
     return key;
 }
@@ -299,8 +312,8 @@ void TVLabeledEdit::KeyPress(char32_t& key)
         return;
     }
     bool filtered = StringEdit.FiltrUse && (EditType == teString || EditType == teMask);
-    if (filtered && key >= 32 && vcl::ToU32(filterChars_.empty() ? StringEdit.Filtr : filterChars_).find(key) ==
-                                     std::u32string::npos) {
+    if (filtered && key >= 32 &&
+        vcl::ToU32(filterChars_.empty() ? StringEdit.Filtr : filterChars_).find(key) == std::u32string::npos) {
         key = 0;
         return;
     }
@@ -371,8 +384,8 @@ bool TVLabeledEdit::CheckRequired()
         plain.erase(std::remove(plain.begin(), plain.end(), ' '), plain.end());
         bool wellFormed = plain.empty() || plain.find_first_not_of("0123456789,.-") == std::string::npos;
         if (value)
-            SetText(vedit::NumberText(*value, EditType == teInteger ? 0 : Number.Decimal, Number.NumberCount,
-                                      separator_));
+            SetText(
+                vedit::NumberText(*value, EditType == teInteger ? 0 : Number.Decimal, Number.NumberCount, separator_));
         if (Number.NumberTextToValue)
             Value = value.value_or(0);
         if (Number.Valid && !entered.empty()) {
@@ -400,10 +413,18 @@ std::string TVLabeledEdit::ShownText() const
     std::string text = vedit::DisplayNumberText(Text(), decimals, Number.NumberCount, separator_);
     if (EditType == teCurrency && Number.CurrTextShow && !Number.CurrText.empty() && !text.empty()) {
         switch (Number.CurrPosition) {
-        case ncCurr_Right: text += " " + Number.CurrText; break;
-        case ncCurr_Left: text = Number.CurrText + " " + text; break;
-        case ncCurrRight: text += Number.CurrText; break;
-        case ncCurrLeft: text = Number.CurrText + text; break;
+        case ncCurr_Right:
+            text += " " + Number.CurrText;
+            break;
+        case ncCurr_Left:
+            text = Number.CurrText + " " + text;
+            break;
+        case ncCurrRight:
+            text += Number.CurrText;
+            break;
+        case ncCurrLeft:
+            text = Number.CurrText + text;
+            break;
         }
     }
     return text;

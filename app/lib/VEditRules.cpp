@@ -18,8 +18,14 @@ TClock Now()
 
 namespace {
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsSeparator(char c, char separator) { return c == ',' || c == '.' || c == separator; }
+bool IsDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+bool IsSeparator(char c, char separator)
+{
+    return c == ',' || c == '.' || c == separator;
+}
 
 std::string GroupDigits(const std::string& digits, int groupCount)
 {
@@ -121,11 +127,20 @@ std::optional<std::string> CheckNumber(const std::string& entered, std::optional
     double v = *value;
     const char* area = nullptr;
     switch (limits.Area) {
-    case naOnlyPositive: area = v <= 0 ? "Zadání je pouze pro kladná čísla." : nullptr; break;
-    case naOnlyNegative: area = v >= 0 ? "Zadání je pouze pro záporná čísla." : nullptr; break;
-    case naPositive: area = v < 0 ? "Zadání platí pro kladná čísla." : nullptr; break;
-    case naNegative: area = v > 0 ? "Zadání platí pro záporná čísla." : nullptr; break;
-    case naUnspecified: break;
+    case naOnlyPositive:
+        area = v <= 0 ? "Zadání je pouze pro kladná čísla." : nullptr;
+        break;
+    case naOnlyNegative:
+        area = v >= 0 ? "Zadání je pouze pro záporná čísla." : nullptr;
+        break;
+    case naPositive:
+        area = v < 0 ? "Zadání platí pro kladná čísla." : nullptr;
+        break;
+    case naNegative:
+        area = v > 0 ? "Zadání platí pro záporná čísla." : nullptr;
+        break;
+    case naUnspecified:
+        break;
     }
     if (area)
         return std::string(area) + "\n" + NumberText(v, 2, 3, separator) + " nevyhovuje.";
@@ -181,16 +196,18 @@ TMaskKind KindOf(const std::string& mask)
     static const struct {
         const char* mask;
         TMaskKind kind;
-    } known[] = {{"!99.99.9999", mkDate4}, {"!99.99.99", mkDate2},  {"!99.99", mkDayMonth},
-                 {"!99:99:99", mkTimeSec}, {"!99:99:99.999", mkTimeMs}, {"!99:99", mkTimeMin},
-                 {"?99:99", mkTimeFree},   {"!99:15", mkQuarter}};
+    } known[] = {{"!99.99.9999", mkDate4},    {"!99.99.99", mkDate2}, {"!99.99", mkDayMonth}, {"!99:99:99", mkTimeSec},
+                 {"!99:99:99.999", mkTimeMs}, {"!99:99", mkTimeMin},  {"?99:99", mkTimeFree}, {"!99:15", mkQuarter}};
     for (const auto& k : known)
         if (mask == k.mask)
             return k.kind;
     return mkUnknown;
 }
 
-bool IsDateKind(TMaskKind k) { return k == mkDate4 || k == mkDate2 || k == mkDayMonth; }
+bool IsDateKind(TMaskKind k)
+{
+    return k == mkDate4 || k == mkDate2 || k == mkDayMonth;
+}
 
 int DaysInMonth(int year, int month)
 {
@@ -308,8 +325,8 @@ std::string ReviseTime(TMaskKind kind, const std::string& text, bool fill, const
     TPart ms = kind == mkTimeMs ? ReadPart(text, 9, 3, fill, 999) : TPart{};
     if (!h.valid || !mi.valid || !s.valid || !ms.valid)
         return text;
-    std::string out = kind == mkTimeFree ? TwoDigits(h.value)
-                                         : ReviseTwoDigitPart(h.value, 0, 24, now.Hour, fill, Typed(text, 0, 2));
+    std::string out =
+        kind == mkTimeFree ? TwoDigits(h.value) : ReviseTwoDigitPart(h.value, 0, 24, now.Hour, fill, Typed(text, 0, 2));
     // 24:00 ends a day: hour 24 and minute 60 are kept as typed.
     std::string minutes = ReviseTwoDigitPart(mi.value, 0, 60, now.Minute, fill, Typed(text, 3, 2));
     if (kind == mkQuarter) {
@@ -331,16 +348,21 @@ std::string ReviseTime(TMaskKind kind, const std::string& text, bool fill, const
 std::string CurrentText(TMaskKind kind, const TClock& now)
 {
     switch (kind) {
-    case mkDate4: return TwoDigits(now.Day) + "." + TwoDigits(now.Month) + "." + std::to_string(now.Year);
-    case mkDate2: return TwoDigits(now.Day) + "." + TwoDigits(now.Month) + "." + TwoDigits(now.Year);
-    case mkDayMonth: return TwoDigits(now.Day) + "." + TwoDigits(now.Month);
-    case mkTimeSec: return TwoDigits(now.Hour) + ":" + TwoDigits(now.Minute) + ":" + TwoDigits(now.Second);
+    case mkDate4:
+        return TwoDigits(now.Day) + "." + TwoDigits(now.Month) + "." + std::to_string(now.Year);
+    case mkDate2:
+        return TwoDigits(now.Day) + "." + TwoDigits(now.Month) + "." + TwoDigits(now.Year);
+    case mkDayMonth:
+        return TwoDigits(now.Day) + "." + TwoDigits(now.Month);
+    case mkTimeSec:
+        return TwoDigits(now.Hour) + ":" + TwoDigits(now.Minute) + ":" + TwoDigits(now.Second);
     case mkTimeMs: {
         char buf[8];
         std::snprintf(buf, sizeof buf, "%03d", now.Millisecond);
         return CurrentText(mkTimeSec, now) + "." + buf;
     }
-    default: return TwoDigits(now.Hour) + ":" + TwoDigits(now.Minute);
+    default:
+        return TwoDigits(now.Hour) + ":" + TwoDigits(now.Minute);
     }
 }
 

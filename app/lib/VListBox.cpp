@@ -2,7 +2,8 @@
 
 using namespace vcl;
 
-TVListBox::TVListBox(TComponent* owner) : TListBox(owner) {}
+TVListBox::TVListBox(TComponent* owner) : TListBox(owner)
+{}
 
 void TVListBox::Loaded()
 {

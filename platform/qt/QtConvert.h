@@ -27,8 +27,14 @@ inline QFont ToQFont(const vcl::TFont& f)
     return font;
 }
 
-inline QString ToQ(const std::string& s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
-inline std::string FromQ(const QString& s) { return s.toUtf8().toStdString(); }
+inline QString ToQ(const std::string& s)
+{
+    return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+inline std::string FromQ(const QString& s)
+{
+    return s.toUtf8().toStdString();
+}
 // Qt marks accelerators with "&" too, so captions pass as they are.
 
 inline vcl::TShiftState ShiftOf(Qt::KeyboardModifiers m)

@@ -33,12 +33,21 @@ bool Holds(TMenuItem* root, TMenuItem* item)
     return false;
 }
 
-TMenuItem* ItemOf(QObject* menu) { return reinterpret_cast<TMenuItem*>(menu->property("torvoItem").value<quintptr>()); }
+TMenuItem* ItemOf(QObject* menu)
+{
+    return reinterpret_cast<TMenuItem*>(menu->property("torvoItem").value<quintptr>());
+}
 
 }  // namespace
 
-void QtMenus::Fill(QMenuBar* bar, TMenuItem* parent, TMenuItem* root) { FillAny(bar, parent, root); }
-void QtMenus::Fill(QMenu* menu, TMenuItem* parent, TMenuItem* root) { FillAny(menu, parent, root); }
+void QtMenus::Fill(QMenuBar* bar, TMenuItem* parent, TMenuItem* root)
+{
+    FillAny(bar, parent, root);
+}
+void QtMenus::Fill(QMenu* menu, TMenuItem* parent, TMenuItem* root)
+{
+    FillAny(menu, parent, root);
+}
 
 void QtMenus::Sync(QMenuBar* bar, TMenuItem* root)
 {

@@ -21,9 +21,10 @@ namespace {
 
 Qt::CursorShape CursorOf(TCursor cursor)
 {
-    return cursor == crHourGlass ? Qt::WaitCursor : cursor == crHandPoint ? Qt::PointingHandCursor
-           : cursor == crIBeam   ? Qt::IBeamCursor
-                                 : Qt::ArrowCursor;
+    return cursor == crHourGlass   ? Qt::WaitCursor
+           : cursor == crHandPoint ? Qt::PointingHandCursor
+           : cursor == crIBeam     ? Qt::IBeamCursor
+                                   : Qt::ArrowCursor;
 }
 
 }  // namespace
@@ -40,7 +41,8 @@ QWidget* MakeWidget(TControl* c, QWidget* parent)
     case ckEdit: {
         auto* e = new QLineEdit(parent);
         auto* edit = static_cast<TCustomEdit*>(c);
-        QObject::connect(e, &QLineEdit::textEdited, [edit](const QString& t) { SafeCall([&] { edit->SetText(FromQ(t)); }); });
+        QObject::connect(e, &QLineEdit::textEdited,
+                         [edit](const QString& t) { SafeCall([&] { edit->SetText(FromQ(t)); }); });
         return e;
     }
     case ckMemo: {
@@ -76,7 +78,8 @@ QWidget* MakeWidget(TControl* c, QWidget* parent)
         QObject::connect(s, &QScrollBar::valueChanged, [bar](int v) { SafeCall([&] { bar->SetPosition(v); }); });
         return s;
     }
-    default: return new PaintedWidget(c, parent);
+    default:
+        return new PaintedWidget(c, parent);
     }
 }
 
@@ -188,7 +191,8 @@ void PushProperties(TControl& c, QWidget* w, QWidget* parent)
         s->setPageStep(std::max(1, bar.LargeChange));
         break;
     }
-    default: break;
+    default:
+        break;
     }
 }
 

@@ -113,7 +113,10 @@ std::string ProgramPath(const std::string& host)
 }
 
 // The caption of a window: captions padded with blanks for another system's title bar.
-QString WindowTitle(const std::string& caption) { return ToQ(caption).trimmed(); }
+QString WindowTitle(const std::string& caption)
+{
+    return ToQ(caption).trimmed();
+}
 
 class QtWidgetSet;
 
@@ -245,16 +248,19 @@ public:
     TModalResult MessageBox(const TMessageBoxParams& p) override
     {
         static const std::pair<TModalResult, QMessageBox::StandardButton> map[] = {
-            {mrOk, QMessageBox::Ok},       {mrCancel, QMessageBox::Cancel}, {mrAbort, QMessageBox::Abort},
-            {mrRetry, QMessageBox::Retry}, {mrIgnore, QMessageBox::Ignore}, {mrYes, QMessageBox::Yes},
-            {mrNo, QMessageBox::No},       {mrAll, QMessageBox::YesToAll},  {mrNoToAll, QMessageBox::NoToAll},
-            {mrYesToAll, QMessageBox::YesToAll}};
+            {mrOk, QMessageBox::Ok},           {mrCancel, QMessageBox::Cancel},
+            {mrAbort, QMessageBox::Abort},     {mrRetry, QMessageBox::Retry},
+            {mrIgnore, QMessageBox::Ignore},   {mrYes, QMessageBox::Yes},
+            {mrNo, QMessageBox::No},           {mrAll, QMessageBox::YesToAll},
+            {mrNoToAll, QMessageBox::NoToAll}, {mrYesToAll, QMessageBox::YesToAll}};
         QMessageBox box(ActiveWindow());
         box.setWindowTitle(WindowTitle(p.Caption));
         box.setText(ToQ(p.Text));
-        box.setIcon(p.Type == mtError ? QMessageBox::Critical : p.Type == mtWarning ? QMessageBox::Warning
-                    : p.Type == mtConfirmation ? QMessageBox::Question : p.Type == mtInformation ? QMessageBox::Information
-                                                                                                : QMessageBox::NoIcon);
+        box.setIcon(p.Type == mtError          ? QMessageBox::Critical
+                    : p.Type == mtWarning      ? QMessageBox::Warning
+                    : p.Type == mtConfirmation ? QMessageBox::Question
+                    : p.Type == mtInformation  ? QMessageBox::Information
+                                               : QMessageBox::NoIcon);
         std::vector<std::pair<QAbstractButton*, TModalResult>> buttons;
         for (size_t i = 0; i < p.Buttons.size(); ++i)
             for (auto [result, standard] : map)
@@ -269,7 +275,10 @@ public:
         for (auto [button, result] : buttons)
             if (box.clickedButton() == button)
                 return result;
-        return p.Buttons.empty() ? mrOk : (std::find(p.Buttons.begin(), p.Buttons.end(), mrCancel) != p.Buttons.end() ? mrCancel : p.Buttons.back());
+        return p.Buttons.empty()
+                   ? mrOk
+                   : (std::find(p.Buttons.begin(), p.Buttons.end(), mrCancel) != p.Buttons.end() ? mrCancel
+                                                                                                 : p.Buttons.back());
     }
     bool FileDialog(TFileDialogParams& p) override
     {
@@ -399,7 +408,7 @@ private:
         TForm* form = Screen->ActiveForm ? Screen->ActiveForm : Application->MainForm;
         auto it = forms_.find(form);
         return it != forms_.end() && it->second.window && it->second.window->isVisible() ? it->second.window.data()
-                                                                                          : nullptr;
+                                                                                         : nullptr;
     }
 
     // Window messages wake the loop through their descriptors: nothing polls while idle.
@@ -631,10 +640,13 @@ private:
         window.menuHeight = peer.menuBar && !peer.menuBar->isHidden() ? peer.menuBar->sizeHint().height() : 0;
         QSize size(form.ClientWidth(), form.ClientHeight() + window.menuHeight);
         // Sizes the user may choose: the form's constraints, or exactly its size.
-        auto limit = [&](int outer, int nonClientDelta, int none) { return outer > 0 ? std::max(0, outer - nonClientDelta) : none; };
+        auto limit = [&](int outer, int nonClientDelta, int none) {
+            return outer > 0 ? std::max(0, outer - nonClientDelta) : none;
+        };
         int dw = form.Width() - form.ClientWidth(), dh = form.Height() - form.ClientHeight() - window.menuHeight;
-        QSize minimum = form.Sizeable() ? QSize(limit(form.Constraints.MinWidth, dw, 0), limit(form.Constraints.MinHeight, dh, 0))
-                                        : size;
+        QSize minimum = form.Sizeable()
+                            ? QSize(limit(form.Constraints.MinWidth, dw, 0), limit(form.Constraints.MinHeight, dh, 0))
+                            : size;
         QSize maximum = form.Sizeable() ? QSize(limit(form.Constraints.MaxWidth, dw, QWIDGETSIZE_MAX),
                                                 limit(form.Constraints.MaxHeight, dh, QWIDGETSIZE_MAX))
                                         : size;
@@ -721,13 +733,14 @@ bool KeyFilter::eventFilter(QObject* watched, QEvent* event)
     } else if (kind == ckEdit || kind == ckComboBox || kind == ckMemo) {
         // Text fields edit natively; the form takes what ends or leaves the field.
         // A read-only memo has no use for Enter: it goes to the dialog's default button.
-        bool memoReturn = kind == ckMemo && static_cast<TMemo*>(control)->WantReturns &&
-                          !static_cast<TMemo*>(control)->ReadOnly;
+        bool memoReturn =
+            kind == ckMemo && static_cast<TMemo*>(control)->WantReturns && !static_cast<TMemo*>(control)->ReadOnly;
         WORD menuKey = key;
-        bool formKey = (key == VK_RETURN && !memoReturn) || key == VK_ESCAPE ||
-                       ((shift & ssAlt) && !(shift & ssCtrl)) ||
-                       (form->Menu && (shift & (ssCtrl | ssAlt)) && form->Menu->Items()->FindShortCut(ShortCut(menuKey, shift))) ||
-                       (form->Menu && key >= VK_F1 && key <= VK_F1 + 23 && form->Menu->Items()->FindShortCut(ShortCut(menuKey, shift)));
+        bool formKey =
+            (key == VK_RETURN && !memoReturn) || key == VK_ESCAPE || ((shift & ssAlt) && !(shift & ssCtrl)) ||
+            (form->Menu && (shift & (ssCtrl | ssAlt)) && form->Menu->Items()->FindShortCut(ShortCut(menuKey, shift))) ||
+            (form->Menu && key >= VK_F1 && key <= VK_F1 + 23 &&
+             form->Menu->Items()->FindShortCut(ShortCut(menuKey, shift)));
         if (formKey)
             SafeCall([&] { form->PressKey(key, shift, 0); });
         handled = formKey;
@@ -745,6 +758,9 @@ bool KeyFilter::eventFilter(QObject* watched, QEvent* event)
 
 }  // namespace
 
-std::unique_ptr<TWidgetSet> CreateQtWidgetSet() { return std::make_unique<QtWidgetSet>(); }
+std::unique_ptr<TWidgetSet> CreateQtWidgetSet()
+{
+    return std::make_unique<QtWidgetSet>();
+}
 
 }  // namespace torvoqt

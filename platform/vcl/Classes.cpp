@@ -34,11 +34,10 @@ int TStringList::Add(const std::string& s, TObject* object)
 {
     size_t at = items_.size();
     if (sorted_)
-        at = size_t(std::upper_bound(items_.begin(), items_.end(), s,
-                                     [](const std::string& a, const Item& b) {
-                                         return win::CompareText(a, b.text) < 0;
-                                     }) -
-                    items_.begin());
+        at = size_t(
+            std::upper_bound(items_.begin(), items_.end(), s,
+                             [](const std::string& a, const Item& b) { return win::CompareText(a, b.text) < 0; }) -
+            items_.begin());
     items_.insert(items_.begin() + at, Item{s, object});
     Changed();
     return int(at);

@@ -82,7 +82,10 @@ TListColumn& TListView::AddColumn(const std::string& caption, int width, TAlignm
     return Columns.back();
 }
 
-TListItem* TListView::AddItem() { return InsertItem(ItemCount()); }
+TListItem* TListView::AddItem()
+{
+    return InsertItem(ItemCount());
+}
 
 TListItem* TListView::InsertItem(int index)
 {
@@ -211,7 +214,8 @@ void TListView::Paint()
             TRect edge = h;
             Canvas.Frame3D(edge, clBtnHighlight, clBtnShadow, 1);
             Canvas.Font = Font;
-            Canvas.DrawText(Rect(h.Left + 4, h.Top, h.Right - 4, h.Bottom), col.Caption, tfVerticalCenter | tfSingleLine);
+            Canvas.DrawText(Rect(h.Left + 4, h.Top, h.Right - 4, h.Bottom), col.Caption,
+                            tfVerticalCenter | tfSingleLine);
         }
         x += col.Width;
     }
@@ -227,8 +231,9 @@ void TListView::Paint()
         int cx = 2;
         for (size_t c = 0; c < std::max<size_t>(1, Columns.size()); ++c) {
             int w = Columns.empty() ? Width() - 4 : Columns[c].Width;
-            std::string text = c == 0 ? item->Caption
-                               : int(c) - 1 < item->SubItems.Count() ? item->SubItems[int(c) - 1] : std::string();
+            std::string text = c == 0                                ? item->Caption
+                               : int(c) - 1 < item->SubItems.Count() ? item->SubItems[int(c) - 1]
+                                                                     : std::string();
             int icon = 0;
             if (c == 0 && SmallImages && item->ImageIndex >= 0) {
                 SmallImages->Draw(Canvas, cx + 2, y + (RowHeight() - SmallImages->Height) / 2, item->ImageIndex);
@@ -237,7 +242,10 @@ void TListView::Paint()
             TAlignment a = Columns.empty() ? taLeftJustify : Columns[c].Alignment;
             Canvas.Brush.Style = bsClear;
             Canvas.DrawText(Rect(cx + 4 + icon, y, cx + w - 4, y + RowHeight()), text,
-                            tfVerticalCenter | tfSingleLine | tfEndEllipsis | (a == taRightJustify ? tfRight : a == taCenter ? tfCenter : 0));
+                            tfVerticalCenter | tfSingleLine | tfEndEllipsis |
+                                (a == taRightJustify ? tfRight
+                                 : a == taCenter     ? tfCenter
+                                                     : 0));
             Canvas.Brush.Style = bsSolid;
             if (GridLines) {
                 Canvas.Brush.Color = clSilver;
@@ -286,8 +294,8 @@ void TListView::KeyDown(WORD& key, TShiftState shift)
     if (ItemCount() == 0 || (key != VK_DOWN && key != VK_UP && key != VK_HOME && key != VK_END))
         return;
     int index = ItemFocused ? ItemFocused->Index() : -1;
-    int target = key == VK_DOWN ? std::min(ItemCount() - 1, index + 1)
-                 : key == VK_UP ? std::max(0, index - 1)
+    int target = key == VK_DOWN   ? std::min(ItemCount() - 1, index + 1)
+                 : key == VK_UP   ? std::max(0, index - 1)
                  : key == VK_HOME ? 0
                                   : ItemCount() - 1;
     SetSelected(Items(target));
@@ -389,7 +397,9 @@ void THeaderControl::Paint()
         TRect edge = r;
         Canvas.Frame3D(edge, pressed ? clBtnShadow : clBtnHighlight, pressed ? clBtnHighlight : clBtnShadow, 1);
         TTextFormat f = tfVerticalCenter | tfSingleLine | tfEndEllipsis |
-                        (s->Alignment == taCenter ? tfCenter : s->Alignment == taRightJustify ? tfRight : 0);
+                        (s->Alignment == taCenter         ? tfCenter
+                         : s->Alignment == taRightJustify ? tfRight
+                                                          : 0);
         Canvas.Font = Font;
         Canvas.DrawText(Rect(r.Left + 4, r.Top, r.Right - 4, r.Bottom), s->Text, f);
     }
@@ -458,7 +468,9 @@ void TStatusBar::Paint()
             Canvas.Frame3D(r, p.Bevel == pbLowered ? clBtnShadow : clBtnHighlight,
                            p.Bevel == pbLowered ? clBtnHighlight : clBtnShadow, 1);
         TTextFormat f = tfVerticalCenter | tfSingleLine | tfEndEllipsis |
-                        (p.Alignment == taCenter ? tfCenter : p.Alignment == taRightJustify ? tfRight : 0);
+                        (p.Alignment == taCenter         ? tfCenter
+                         : p.Alignment == taRightJustify ? tfRight
+                                                         : 0);
         Canvas.DrawText(Rect(r.Left + 2, r.Top, r.Right - 2, r.Bottom), p.Text, f);
         x += w;
     }
@@ -474,7 +486,10 @@ std::string TStatusBar::ShownText() const
     return out;
 }
 
-TProgressBar::TProgressBar(TComponent* owner) : TWinControl(owner) { SetBounds(0, 0, 150, 16); }
+TProgressBar::TProgressBar(TComponent* owner) : TWinControl(owner)
+{
+    SetBounds(0, 0, 150, 16);
+}
 
 void TProgressBar::SetPosition(int position)
 {

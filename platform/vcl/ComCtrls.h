@@ -51,7 +51,8 @@ struct TListColumn {
 };
 
 enum TViewStyle { vsIcon, vsSmallIcon, vsList, vsReport };
-using TLVCompareEvent = std::function<void(TObject* Sender, TListItem* Item1, TListItem* Item2, int Data, int& Compare)>;
+using TLVCompareEvent =
+    std::function<void(TObject* Sender, TListItem* Item1, TListItem* Item2, int Data, int& Compare)>;
 using TLVColumnClickEvent = std::function<void(TObject* Sender, TListColumn* Column)>;
 using TLVSelectItemEvent = std::function<void(TObject* Sender, TListItem* Item, bool Selected)>;
 using TLVCustomSort = std::function<int(TListItem* a, TListItem* b, int data)>;
@@ -78,7 +79,7 @@ public:
     void DeleteItem(int index);
     void Clear();
     int SelCount() const;
-    TListItem* Selected() const;  // the first selected item
+    TListItem* Selected() const;        // the first selected item
     void SetSelected(TListItem* item);  // selects only this one (nullptr: none)
     void ClearSelection();
     TListItem* ItemFocused = nullptr;

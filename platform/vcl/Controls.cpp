@@ -8,15 +8,16 @@
 
 namespace vcl {
 
-TControl::TControl(TComponent* owner) : TComponent(owner) {}
+TControl::TControl(TComponent* owner) : TComponent(owner)
+{}
 
 TControl::~TControl()
 {
     ComponentState |= csDestroying;
-    if (TForm* form = ParentForm(); form && form != this && form->ActiveControl() &&
-                                    (form->ActiveControl() == this ||
-                                     (dynamic_cast<TWinControl*>(this) &&
-                                      static_cast<TWinControl*>(this)->ContainsControl(form->ActiveControl()))))
+    if (TForm* form = ParentForm();
+        form && form != this && form->ActiveControl() &&
+        (form->ActiveControl() == this ||
+         (dynamic_cast<TWinControl*>(this) && static_cast<TWinControl*>(this)->ContainsControl(form->ActiveControl()))))
         form->SetActiveControl(nullptr);
     WidgetSet().ControlDestroyed(*this);
     // Only the unlinking is left to do: the derived parts that override it are gone.
@@ -145,8 +146,7 @@ void TControl::MouseDown(TMouseButton button, TShiftState shift, int x, int y)
 {
     if (!EnabledWithParents())
         return;
-    if (auto* self = dynamic_cast<TWinControl*>(this); self && self->CanFocus() && !self->Focused() &&
-                                                       self->TabStop)
+    if (auto* self = dynamic_cast<TWinControl*>(this); self && self->CanFocus() && !self->Focused() && self->TabStop)
         self->SetFocus();
     if (button == mbLeft)
         pressed_ = true;
@@ -209,7 +209,10 @@ void TControl::PaintOn(TCanvasDevice* device, TPoint origin, const TRect& clip)
     Canvas.SetDevice(nullptr, {}, {});
 }
 
-void TControl::Invalidate() { Changed(); }
+void TControl::Invalidate()
+{
+    Changed();
+}
 
 void NotifyControlChanged(TControl* control)
 {
@@ -231,7 +234,8 @@ TForm* TControl::ParentForm() const
     return dynamic_cast<TForm*>(const_cast<TControl*>(c));
 }
 
-TWinControl::TWinControl(TComponent* owner) : TControl(owner) {}
+TWinControl::TWinControl(TComponent* owner) : TControl(owner)
+{}
 
 TWinControl::~TWinControl()
 {
@@ -339,11 +343,16 @@ void TWinControl::Realign()
         // Controls that share an edge stack in the order of their position, nearest the edge first.
         std::stable_sort(list.begin(), list.end(), [align](TControl* a, TControl* b) {
             switch (align) {
-            case alTop: return a->Top() < b->Top();
-            case alBottom: return a->Top() + a->Height() > b->Top() + b->Height();
-            case alLeft: return a->Left() < b->Left();
-            case alRight: return a->Left() + a->Width() > b->Left() + b->Width();
-            default: return false;
+            case alTop:
+                return a->Top() < b->Top();
+            case alBottom:
+                return a->Top() + a->Height() > b->Top() + b->Height();
+            case alLeft:
+                return a->Left() < b->Left();
+            case alRight:
+                return a->Left() + a->Width() > b->Left() + b->Width();
+            default:
+                return false;
             }
         });
         return list;

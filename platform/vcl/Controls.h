@@ -32,7 +32,7 @@ class TControlText : public std::string {
 public:
     explicit TControlText(TControl* owner = nullptr) : owner_(owner) {}
     TControlText(const std::string& s) : std::string(s) {}  // NOLINT: panels are built from texts
-    TControlText(const char* s) : std::string(s) {}          // NOLINT
+    TControlText(const char* s) : std::string(s) {}         // NOLINT
     TControlText(const TControlText&) = default;
     TControlText& operator=(const TControlText& v) { return Set(v); }
     TControlText& operator=(const std::string& v) { return Set(v); }
@@ -123,7 +123,7 @@ public:
     TCursor Cursor = crDefault;
     TPopupMenu* PopupMenu = nullptr;
     TAnchors Anchors = akLeft | akTop;  // for controls without Align
-    TCanvas Canvas;  // set to the paint device while Paint runs
+    TCanvas Canvas;                     // set to the paint device while Paint runs
 
     TNotifyEvent OnClick, OnDblClick, OnResize;
     TMouseEvent OnMouseDown, OnMouseUp;

@@ -40,7 +40,7 @@ TModalResult MessageDlg(const std::string& msg, TMsgDlgType type, TMsgDlgButtons
     p.Type = type;
     p.Caption = type == mtCustom ? Application->Title : captions[type];
     static const std::pair<TMsgDlgButtons, TModalResult> order[] = {
-        {mbYes, mrYes},     {mbNo, mrNo},   {mbOK, mrOk},       {mbCancel, mrCancel},   {mbAbort, mrAbort},
+        {mbYes, mrYes},     {mbNo, mrNo},         {mbOK, mrOk},   {mbCancel, mrCancel},   {mbAbort, mrAbort},
         {mbRetry, mrRetry}, {mbIgnore, mrIgnore}, {mbAll, mrAll}, {mbNoToAll, mrNoToAll}, {mbYesToAll, mrYesToAll}};
     for (auto [flag, result] : order)
         if (buttons & flag)
@@ -56,7 +56,10 @@ TModalResult MessageDlg(const std::string& msg, TMsgDlgType type, TMsgDlgButtons
     return WidgetSet().MessageBox(p);
 }
 
-void ShowMessage(const std::string& msg) { MessageDlg(msg, mtCustom, mbOK); }
+void ShowMessage(const std::string& msg)
+{
+    MessageDlg(msg, mtCustom, mbOK);
+}
 
 std::string InputBox(const std::string& caption, const std::string& prompt, const std::string& defaultValue)
 {

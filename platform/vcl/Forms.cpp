@@ -40,16 +40,31 @@ TForm::~TForm()
         DestroyWindow(handle_);
 }
 
-int TForm::NonClientWidth() const { return BorderStyle == bsNone ? 0 : 8; }
+int TForm::NonClientWidth() const
+{
+    return BorderStyle == bsNone ? 0 : 8;
+}
 int TForm::NonClientHeight() const
 {
     int caption = BorderStyle == bsNone ? 0 : (BorderStyle >= bsToolWindow ? 18 : 27);
     return caption + (BorderStyle == bsNone ? 0 : 4) + (Menu ? 20 : 0);
 }
-int TForm::ClientWidth() const { return std::max(0, Width() - NonClientWidth()); }
-int TForm::ClientHeight() const { return std::max(0, Height() - NonClientHeight()); }
-void TForm::SetClientWidth(int v) { SetWidth(v + NonClientWidth()); }
-void TForm::SetClientHeight(int v) { SetHeight(v + NonClientHeight()); }
+int TForm::ClientWidth() const
+{
+    return std::max(0, Width() - NonClientWidth());
+}
+int TForm::ClientHeight() const
+{
+    return std::max(0, Height() - NonClientHeight());
+}
+void TForm::SetClientWidth(int v)
+{
+    SetWidth(v + NonClientWidth());
+}
+void TForm::SetClientHeight(int v)
+{
+    SetHeight(v + NonClientHeight());
+}
 
 void TForm::SetBounds(int left, int top, int width, int height)
 {
@@ -104,7 +119,8 @@ void TForm::WndProc(TMessage& m)
     }
 }
 
-void TForm::WMCopyData(TWMCopyData&) {}
+void TForm::WMCopyData(TWMCopyData&)
+{}
 
 void TForm::SetVisible(bool visible)
 {
@@ -147,14 +163,18 @@ void TForm::PlaceByPosition()
     TForm* over = nullptr;
     switch (Position) {
     case poScreenCenter:
-    case poDesktopCenter: break;
-    case poMainFormCenter: over = Application->MainForm; break;
+    case poDesktopCenter:
+        break;
+    case poMainFormCenter:
+        over = Application->MainForm;
+        break;
     case poOwnerFormCenter:
         over = dynamic_cast<TForm*>(Owner());
         if (!over)
             over = Application->MainForm;
         break;
-    default: return;
+    default:
+        return;
     }
     if (over == this || (over && !over->Visible()))
         over = nullptr;
@@ -246,7 +266,10 @@ void TForm::Close()
         Release();
 }
 
-void TForm::Release() { Application->ReleaseLater(this); }
+void TForm::Release()
+{
+    Application->ReleaseLater(this);
+}
 
 void TForm::SetActiveControl(TWinControl* control)
 {
@@ -285,10 +308,14 @@ namespace {
 char32_t CharOfKey(WORD key)
 {
     switch (key) {
-    case VK_RETURN: return U'\r';
-    case VK_ESCAPE: return 27;
-    case VK_BACK: return 8;
-    case VK_SPACE: return U' ';
+    case VK_RETURN:
+        return U'\r';
+    case VK_ESCAPE:
+        return 27;
+    case VK_BACK:
+        return 8;
+    case VK_SPACE:
+        return U' ';
     default:
         if ((key >= '0' && key <= '9') || (key >= 'A' && key <= 'Z'))
             return key;
@@ -437,7 +464,8 @@ TBitmap TForm::RenderToBitmap()
     return bmp;
 }
 
-TApplication::TApplication(TComponent* owner) : TComponent(owner) {}
+TApplication::TApplication(TComponent* owner) : TComponent(owner)
+{}
 TApplication::~TApplication() = default;
 
 void TApplication::Run()
@@ -448,7 +476,10 @@ void TApplication::Run()
         HandleMessage();
 }
 
-void TApplication::Terminate() { terminated_ = true; }
+void TApplication::Terminate()
+{
+    terminated_ = true;
+}
 
 void TApplication::HandleMessage()
 {
@@ -485,17 +516,28 @@ void TApplication::Restore()
 int TApplication::MessageBox(const std::string& text, const std::string& caption, unsigned flags)
 {
     static const std::vector<TModalResult> buttonSets[] = {
-        {mrOk}, {mrOk, mrCancel}, {mrAbort, mrRetry, mrIgnore}, {mrYes, mrNo, mrCancel}, {mrYes, mrNo}, {mrRetry, mrCancel}};
+        {mrOk},        {mrOk, mrCancel},   {mrAbort, mrRetry, mrIgnore}, {mrYes, mrNo, mrCancel},
+        {mrYes, mrNo}, {mrRetry, mrCancel}};
     TMessageBoxParams p;
     p.Text = text;
     p.Caption = caption.empty() ? std::string("Error") : caption;
     p.Buttons = buttonSets[std::min<unsigned>(flags & 0xF, 5)];
     switch (flags & 0xF0) {
-    case MB_ICONSTOP: p.Type = mtError; break;
-    case MB_ICONQUESTION: p.Type = mtConfirmation; break;
-    case MB_ICONWARNING: p.Type = mtWarning; break;
-    case MB_ICONINFORMATION: p.Type = mtInformation; break;
-    default: p.Type = mtCustom; break;
+    case MB_ICONSTOP:
+        p.Type = mtError;
+        break;
+    case MB_ICONQUESTION:
+        p.Type = mtConfirmation;
+        break;
+    case MB_ICONWARNING:
+        p.Type = mtWarning;
+        break;
+    case MB_ICONINFORMATION:
+        p.Type = mtInformation;
+        break;
+    default:
+        p.Type = mtCustom;
+        break;
     }
     p.DefaultButton = std::min<int>((flags >> 8) & 0xF, int(p.Buttons.size()) - 1);
     return WidgetSet().MessageBox(p);  // the results share their numbers with the IDs

@@ -11,8 +11,16 @@ class TMainMenu;
 class TButton;
 
 enum TFormBorderStyle { bsNone, bsSingle, bsSizeable, bsDialog, bsToolWindow, bsSizeToolWin };
-enum TPosition { poDesigned, poDefault, poDefaultPosOnly, poDefaultSizeOnly, poScreenCenter, poDesktopCenter,
-                 poMainFormCenter, poOwnerFormCenter };
+enum TPosition {
+    poDesigned,
+    poDefault,
+    poDefaultPosOnly,
+    poDefaultSizeOnly,
+    poScreenCenter,
+    poDesktopCenter,
+    poMainFormCenter,
+    poOwnerFormCenter
+};
 enum TCloseAction { caNone, caHide, caFree, caMinimize };
 enum TWindowState { wsNormal, wsMinimized, wsMaximized };
 using TBorderIcons = unsigned;
@@ -191,31 +199,31 @@ extern TScreen* Screen;
 void SafeCall(const std::function<void()>& fn);
 
 // The message box's styles and answers are the platform's (WinTypes.h).
-using ::MB_OK;
-using ::MB_OKCANCEL;
+using ::IDABORT;
+using ::IDCANCEL;
+using ::IDIGNORE;
+using ::IDNO;
+using ::IDOK;
+using ::IDRETRY;
+using ::IDYES;
 using ::MB_ABORTRETRYIGNORE;
-using ::MB_YESNOCANCEL;
-using ::MB_YESNO;
-using ::MB_RETRYCANCEL;
-using ::MB_ICONHAND;
-using ::MB_ICONSTOP;
-using ::MB_ICONERROR;
-using ::MB_ICONQUESTION;
-using ::MB_ICONEXCLAMATION;
-using ::MB_ICONWARNING;
-using ::MB_ICONASTERISK;
-using ::MB_ICONINFORMATION;
 using ::MB_DEFBUTTON1;
 using ::MB_DEFBUTTON2;
 using ::MB_DEFBUTTON3;
+using ::MB_ICONASTERISK;
+using ::MB_ICONERROR;
+using ::MB_ICONEXCLAMATION;
+using ::MB_ICONHAND;
+using ::MB_ICONINFORMATION;
+using ::MB_ICONQUESTION;
+using ::MB_ICONSTOP;
+using ::MB_ICONWARNING;
+using ::MB_OK;
+using ::MB_OKCANCEL;
+using ::MB_RETRYCANCEL;
 using ::MB_SYSTEMMODAL;
 using ::MB_TOPMOST;
-using ::IDOK;
-using ::IDCANCEL;
-using ::IDABORT;
-using ::IDRETRY;
-using ::IDIGNORE;
-using ::IDYES;
-using ::IDNO;
+using ::MB_YESNO;
+using ::MB_YESNOCANCEL;
 
 }  // namespace vcl

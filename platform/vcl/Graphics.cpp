@@ -41,8 +41,8 @@ void TCanvas::FillRect(const TRect& r)
 {
     if (!device_ || Brush.Style == bsClear)
         return;
-    TRect d = IntersectRect(Rect(r.Left + origin_.X, r.Top + origin_.Y, r.Right + origin_.X, r.Bottom + origin_.Y),
-                            clip_);
+    TRect d =
+        IntersectRect(Rect(r.Left + origin_.X, r.Top + origin_.Y, r.Right + origin_.X, r.Bottom + origin_.Y), clip_);
     if (!d.Empty())
         device_->FillRect(d, ColorToRGB(Brush.Color));
 }
@@ -137,8 +137,8 @@ void TCanvas::TextRect(const TRect& r, int x, int y, const std::string& text)
     FillRect(r);
     if (!device_)
         return;
-    TRect d = IntersectRect(Rect(r.Left + origin_.X, r.Top + origin_.Y, r.Right + origin_.X, r.Bottom + origin_.Y),
-                            clip_);
+    TRect d =
+        IntersectRect(Rect(r.Left + origin_.X, r.Top + origin_.Y, r.Right + origin_.X, r.Bottom + origin_.Y), clip_);
     if (!d.Empty())
         device_->DrawText(x + origin_.X, y + origin_.Y, text, Font, ColorToRGB(Font.Color), d);
 }
@@ -319,7 +319,9 @@ void TCanvas::FloodFill(int x, int y, TColor color, TFillStyle style)
     if (start == clNone)
         return;
     // fsSurface fills the area of colour `color`; fsBorder fills up to a border of that colour.
-    auto fillable = [&](TColor c) { return c != clNone && (style == fsSurface ? c == target : c != target) && c != fill; };
+    auto fillable = [&](TColor c) {
+        return c != clNone && (style == fsSurface ? c == target : c != target) && c != fill;
+    };
     if (!fillable(start))
         return;
     std::vector<TPoint> stack{{x, y}};
@@ -336,7 +338,10 @@ void TCanvas::FloodFill(int x, int y, TColor color, TFillStyle style)
     }
 }
 
-TBitmap::TBitmap() { ResetCanvas(); }
+TBitmap::TBitmap()
+{
+    ResetCanvas();
+}
 
 TBitmap::TBitmap(int width, int height, TColor fill)
 {
@@ -344,7 +349,10 @@ TBitmap::TBitmap(int width, int height, TColor fill)
     std::fill(pixels_.begin(), pixels_.end(), ColorToRGB(fill));
 }
 
-TBitmap::TBitmap(const TBitmap& other) : TObject(), TCanvasDevice() { *this = other; }
+TBitmap::TBitmap(const TBitmap& other) : TObject(), TCanvasDevice()
+{
+    *this = other;
+}
 
 TBitmap& TBitmap::operator=(const TBitmap& other)
 {
@@ -369,7 +377,10 @@ void TBitmap::SetSize(int width, int height)
     ResetCanvas();
 }
 
-void TBitmap::ResetCanvas() { canvas_.SetDevice(this, {0, 0}, Rect(0, 0, width_, height_)); }
+void TBitmap::ResetCanvas()
+{
+    canvas_.SetDevice(this, {0, 0}, Rect(0, 0, width_, height_));
+}
 
 TColor TBitmap::PixelAt(int x, int y) const
 {
@@ -395,7 +406,10 @@ void TBitmap::DrawText(int x, int y, const std::string& text, const TFont&, TCol
     texts_.push_back({x, y, text, rgb});
 }
 
-TSize TBitmap::TextExtent(const std::string& text, const TFont& font) { return FixedTextExtent(text, font); }
+TSize TBitmap::TextExtent(const std::string& text, const TFont& font)
+{
+    return FixedTextExtent(text, font);
+}
 
 void TBitmap::SetPixel(int x, int y, TColor rgb)
 {

@@ -48,8 +48,7 @@ public:
     virtual int DeviceWidth() const = 0;
     virtual int DeviceHeight() const = 0;
     virtual void FillRect(const TRect& r, TColor rgb) = 0;
-    virtual void DrawText(int x, int y, const std::string& text, const TFont& font, TColor rgb,
-                          const TRect& clip) = 0;
+    virtual void DrawText(int x, int y, const std::string& text, const TFont& font, TColor rgb, const TRect& clip) = 0;
     virtual TSize TextExtent(const std::string& text, const TFont& font) = 0;
     virtual TColor GetPixel(int x, int y) = 0;
     virtual void SetPixel(int x, int y, TColor rgb) = 0;
@@ -61,8 +60,8 @@ TSize FixedTextExtent(const std::string& text, const TFont& font);
 
 // Text layout flags of DrawText.
 using TTextFormat = unsigned;
-constexpr TTextFormat tfLeft = 0, tfCenter = 1, tfRight = 2, tfVerticalCenter = 4, tfBottom = 8,
-                      tfWordBreak = 16, tfSingleLine = 32, tfEndEllipsis = 64;
+constexpr TTextFormat tfLeft = 0, tfCenter = 1, tfRight = 2, tfVerticalCenter = 4, tfBottom = 8, tfWordBreak = 16,
+                      tfSingleLine = 32, tfEndEllipsis = 64;
 
 enum TFillStyle { fsSurface, fsBorder };
 
@@ -81,7 +80,7 @@ public:
     bool HasDevice() const { return device_ != nullptr; }
 
     void FillRect(const TRect& r);
-    void FrameRect(const TRect& r);  // one pixel, in the brush colour
+    void FrameRect(const TRect& r);              // one pixel, in the brush colour
     void Rectangle(int l, int t, int r, int b);  // pen frame, brush inside
     void Ellipse(int l, int t, int r, int b);    // likewise, round
     void MoveTo(int x, int y) { PenPos = {x, y}; }
@@ -138,8 +137,7 @@ private:
     int DeviceWidth() const override { return width_; }
     int DeviceHeight() const override { return height_; }
     void FillRect(const TRect& r, TColor rgb) override;
-    void DrawText(int x, int y, const std::string& text, const TFont& font, TColor rgb,
-                  const TRect& clip) override;
+    void DrawText(int x, int y, const std::string& text, const TFont& font, TColor rgb, const TRect& clip) override;
     TSize TextExtent(const std::string& text, const TFont& font) override;
     TColor GetPixel(int x, int y) override { return PixelAt(x, y); }
     void SetPixel(int x, int y, TColor rgb) override;

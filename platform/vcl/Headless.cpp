@@ -25,18 +25,30 @@ bool IsNumber(const std::string& s)
     return !s.empty() && s.size() < 9 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-bool IsCancel(const std::string& s) { return win::SameText(s, "Cancel") || win::SameText(s, "Esc"); }
+bool IsCancel(const std::string& s)
+{
+    return win::SameText(s, "Cancel") || win::SameText(s, "Esc");
+}
 
 std::string Escape(const std::string& s)
 {
     std::string out;
     for (char c : s) {
         switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -127,7 +139,10 @@ void THeadlessWidgetSet::Echo(const std::string& line) const
     std::fflush(stderr);
 }
 
-THeadlessWidgetSet* HeadlessWidgetSet() { return dynamic_cast<THeadlessWidgetSet*>(&WidgetSet()); }
+THeadlessWidgetSet* HeadlessWidgetSet()
+{
+    return dynamic_cast<THeadlessWidgetSet*>(&WidgetSet());
+}
 
 void THeadlessWidgetSet::SetAnswers(const std::vector<std::string>& answers)
 {
@@ -155,8 +170,8 @@ void THeadlessWidgetSet::Record(const TShown& shown, const std::string& answer)
     if (transcriptPath_.empty())
         return;
     std::ofstream out(transcriptPath_, std::ios::app);
-    out << Escape(shown.Kind) << '\t' << Escape(shown.Caption) << '\t' << Escape(shown.Text) << '\t'
-        << Escape(answer) << '\n';
+    out << Escape(shown.Kind) << '\t' << Escape(shown.Caption) << '\t' << Escape(shown.Text) << '\t' << Escape(answer)
+        << '\n';
 }
 
 // Searches below item, depth first, as a user opens the submenus.
@@ -329,7 +344,8 @@ bool THeadlessWidgetSet::ApplyFormAnswer(TForm& form, const std::string& answer)
 TModalResult THeadlessWidgetSet::MessageBox(const TMessageBoxParams& p)
 {
     TShown shown{"MessageBox", p.Caption, p.Text, nullptr};
-    TModalResult fallback = p.Buttons.empty() ? mrOk : p.Buttons[size_t(std::clamp(p.DefaultButton, 0, int(p.Buttons.size()) - 1))];
+    TModalResult fallback =
+        p.Buttons.empty() ? mrOk : p.Buttons[size_t(std::clamp(p.DefaultButton, 0, int(p.Buttons.size()) - 1))];
     std::optional<std::string> answer = Ask(shown);
     if (!answer) {
         // The same box again and again with nobody to answer it (a disk prompt whose disk never

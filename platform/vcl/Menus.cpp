@@ -24,10 +24,10 @@ struct KeyName {
     WORD key;
     const char* name;
 };
-const KeyName keyNames[] = {{VK_BACK, "BkSp"},  {VK_TAB, "Tab"},     {VK_RETURN, "Enter"}, {VK_ESCAPE, "Esc"},
-                            {VK_SPACE, "Space"}, {VK_PRIOR, "PgUp"},  {VK_NEXT, "PgDn"},    {VK_END, "End"},
-                            {VK_HOME, "Home"},   {VK_LEFT, "Left"},   {VK_UP, "Up"},        {VK_RIGHT, "Right"},
-                            {VK_DOWN, "Down"},   {VK_INSERT, "Ins"},  {VK_DELETE, "Del"}};
+const KeyName keyNames[] = {{VK_BACK, "BkSp"},   {VK_TAB, "Tab"},    {VK_RETURN, "Enter"}, {VK_ESCAPE, "Esc"},
+                            {VK_SPACE, "Space"}, {VK_PRIOR, "PgUp"}, {VK_NEXT, "PgDn"},    {VK_END, "End"},
+                            {VK_HOME, "Home"},   {VK_LEFT, "Left"},  {VK_UP, "Up"},        {VK_RIGHT, "Right"},
+                            {VK_DOWN, "Down"},   {VK_INSERT, "Ins"}, {VK_DELETE, "Del"}};
 
 std::string KeyToText(WORD key)
 {
@@ -84,7 +84,8 @@ TShortCut TextToShortCut(const std::string& text)
     return 0;
 }
 
-TMenuItem::TMenuItem(TComponent* owner) : TComponent(owner) {}
+TMenuItem::TMenuItem(TComponent* owner) : TComponent(owner)
+{}
 
 TMenuItem::~TMenuItem()
 {
@@ -102,7 +103,10 @@ int TMenuItem::MenuIndex() const
     return int(std::find(list.begin(), list.end(), this) - list.begin());
 }
 
-void TMenuItem::Add(TMenuItem* item) { Insert(Count(), item); }
+void TMenuItem::Add(TMenuItem* item)
+{
+    Insert(Count(), item);
+}
 
 void TMenuItem::Insert(int index, TMenuItem* item)
 {
@@ -119,7 +123,10 @@ void TMenuItem::Remove(TMenuItem* item)
     item->parent_ = nullptr;
 }
 
-void TMenuItem::Delete(int index) { delete Items(index); }
+void TMenuItem::Delete(int index)
+{
+    delete Items(index);
+}
 
 void TMenuItem::Clear()
 {
@@ -152,7 +159,8 @@ TMenuItem* TMenuItem::FindShortCut(TShortCut s)
     return nullptr;
 }
 
-TMenu::TMenu(TComponent* owner) : TComponent(owner), items_(new TMenuItem(this)) {}
+TMenu::TMenu(TComponent* owner) : TComponent(owner), items_(new TMenuItem(this))
+{}
 
 bool TMenu::IsShortCut(WORD& key, TShiftState shift)
 {

@@ -40,8 +40,8 @@ public:
     void Add(TMenuItem* item);
     void Insert(int index, TMenuItem* item);
     void Remove(TMenuItem* item);
-    void Delete(int index);  // frees the item
-    void Clear();            // frees every item
+    void Delete(int index);                             // frees the item
+    void Clear();                                       // frees every item
     TMenuItem* Find(const std::string& caption) const;  // by caption without "&"
     bool IsLine() const { return Caption == "-"; }
     // Fires OnClick when enabled.

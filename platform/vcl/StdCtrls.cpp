@@ -16,7 +16,10 @@ void DrawCaption(TControl& c, const TRect& r, TAlignment alignment, TTextFormat 
 }
 }  // namespace
 
-TPanel::TPanel(TComponent* owner) : TCustomControl(owner) { SetBounds(0, 0, 185, 41); }
+TPanel::TPanel(TComponent* owner) : TCustomControl(owner)
+{
+    SetBounds(0, 0, 185, 41);
+}
 
 TRect TPanel::AlignArea() const
 {
@@ -39,7 +42,10 @@ void TPanel::Paint()
     DrawCaption(*this, r, Alignment, tfVerticalCenter | tfSingleLine);
 }
 
-TLabel::TLabel(TComponent* owner) : TGraphicControl(owner) { SetBounds(0, 0, 65, 13); }
+TLabel::TLabel(TComponent* owner) : TGraphicControl(owner)
+{
+    SetBounds(0, 0, 65, 13);
+}
 
 void TLabel::SetCaption(const std::string& caption)
 {
@@ -135,13 +141,14 @@ void TButton::DrawButton(bool down, bool)
     DrawCaption(*this, r, taCenter, tfVerticalCenter | tfSingleLine);
 }
 
-TBitBtn::TBitBtn(TComponent* owner) : TButton(owner) {}
+TBitBtn::TBitBtn(TComponent* owner) : TButton(owner)
+{}
 
 void TBitBtn::SetKind(TBitBtnKind kind)
 {
     static const std::pair<const char*, TModalResult> kinds[] = {
-        {"", mrNone},   {"OK", mrOk},        {"Cancel", mrCancel}, {"&Help", mrNone},
-        {"&Yes", mrYes}, {"&No", mrNo},      {"&Close", mrNone},   {"Abort", mrAbort},
+        {"", mrNone},        {"OK", mrOk},          {"Cancel", mrCancel}, {"&Help", mrNone},
+        {"&Yes", mrYes},     {"&No", mrNo},         {"&Close", mrNone},   {"Abort", mrAbort},
         {"&Retry", mrRetry}, {"&Ignore", mrIgnore}, {"&All", mrAll}};
     kind_ = kind;
     if (kind == bkCustom)
@@ -153,7 +160,10 @@ void TBitBtn::SetKind(TBitBtnKind kind)
     Invalidate();
 }
 
-TSpeedButton::TSpeedButton(TComponent* owner) : TGraphicControl(owner) { SetBounds(0, 0, 23, 22); }
+TSpeedButton::TSpeedButton(TComponent* owner) : TGraphicControl(owner)
+{
+    SetBounds(0, 0, 23, 22);
+}
 
 void TSpeedButton::Click()
 {
@@ -259,7 +269,8 @@ void TCustomEdit::TypeText(const std::string& typed)
     SelLength = 0;
 }
 
-TEdit::TEdit(TComponent* owner) : TCustomEdit(owner) {}
+TEdit::TEdit(TComponent* owner) : TCustomEdit(owner)
+{}
 
 std::string TEdit::ShownText() const
 {
@@ -283,10 +294,18 @@ void TCustomLabeledEdit::PlaceLabel()
         return;
     int lh = label_->Height(), lw = label_->Width();
     switch (labelPosition_) {
-    case lpAbove: label_->SetBounds(Left(), Top() - lh - labelSpacing_, lw, lh); break;
-    case lpBelow: label_->SetBounds(Left(), Top() + Height() + labelSpacing_, lw, lh); break;
-    case lpLeft: label_->SetBounds(Left() - lw - labelSpacing_, Top() + (Height() - lh) / 2, lw, lh); break;
-    case lpRight: label_->SetBounds(Left() + Width() + labelSpacing_, Top() + (Height() - lh) / 2, lw, lh); break;
+    case lpAbove:
+        label_->SetBounds(Left(), Top() - lh - labelSpacing_, lw, lh);
+        break;
+    case lpBelow:
+        label_->SetBounds(Left(), Top() + Height() + labelSpacing_, lw, lh);
+        break;
+    case lpLeft:
+        label_->SetBounds(Left() - lw - labelSpacing_, Top() + (Height() - lh) / 2, lw, lh);
+        break;
+    case lpRight:
+        label_->SetBounds(Left() + Width() + labelSpacing_, Top() + (Height() - lh) / 2, lw, lh);
+        break;
     }
 }
 
@@ -376,7 +395,10 @@ void TCheckBox::Toggle()
                                    : cbUnchecked);
 }
 
-void TCheckBox::Click() { Toggle(); }  // the user's click toggles; the change fires OnClick
+void TCheckBox::Click()
+{
+    Toggle();
+}  // the user's click toggles; the change fires OnClick
 
 bool TCheckBox::Accelerate()
 {
@@ -411,9 +433,15 @@ void TCheckBox::Paint()
     DrawCaption(*this, Rect(box + 4, 0, Width(), Height()), taLeftJustify, tfVerticalCenter | tfSingleLine);
 }
 
-TGroupBox::TGroupBox(TComponent* owner) : TCustomControl(owner) { SetBounds(0, 0, 185, 105); }
+TGroupBox::TGroupBox(TComponent* owner) : TCustomControl(owner)
+{
+    SetBounds(0, 0, 185, 105);
+}
 
-TRect TGroupBox::AlignArea() const { return Rect(2, 15, ClientWidth() - 2, ClientHeight() - 2); }
+TRect TGroupBox::AlignArea() const
+{
+    return Rect(2, 15, ClientWidth() - 2, ClientHeight() - 2);
+}
 
 void TGroupBox::Paint()
 {
@@ -586,7 +614,10 @@ void TListBox::ItemsChanged()
     Invalidate();
 }
 
-void TListBox::SetSorted(bool sorted) { Items.SetSorted(sorted); }
+void TListBox::SetSorted(bool sorted)
+{
+    Items.SetSorted(sorted);
+}
 
 void TListBox::SetItemIndex(int index)
 {
@@ -636,7 +667,10 @@ void TListBox::ClearSelection()
     Invalidate();
 }
 
-int TListBox::VisibleItems() const { return std::max(1, (ClientHeight() - 4) / std::max(1, ItemHeight)); }
+int TListBox::VisibleItems() const
+{
+    return std::max(1, (ClientHeight() - 4) / std::max(1, ItemHeight));
+}
 
 void TListBox::SetTopIndex(int index)
 {
@@ -792,13 +826,26 @@ void TListBox::KeyDown(WORD& key, TShiftState shift)
     }
     int target = itemIndex_;
     switch (key) {
-    case VK_DOWN: target = std::min(count - 1, itemIndex_ + 1); break;
-    case VK_UP: target = std::max(0, itemIndex_ - 1); break;
-    case VK_HOME: target = 0; break;
-    case VK_END: target = count - 1; break;
-    case VK_NEXT: target = std::min(count - 1, std::max(0, itemIndex_) + VisibleItems() - 1); break;
-    case VK_PRIOR: target = std::max(0, itemIndex_ - VisibleItems() + 1); break;
-    default: return;
+    case VK_DOWN:
+        target = std::min(count - 1, itemIndex_ + 1);
+        break;
+    case VK_UP:
+        target = std::max(0, itemIndex_ - 1);
+        break;
+    case VK_HOME:
+        target = 0;
+        break;
+    case VK_END:
+        target = count - 1;
+        break;
+    case VK_NEXT:
+        target = std::min(count - 1, std::max(0, itemIndex_) + VisibleItems() - 1);
+        break;
+    case VK_PRIOR:
+        target = std::max(0, itemIndex_ - VisibleItems() + 1);
+        break;
+    default:
+        return;
     }
     key = 0;
     if (extended && (shift & ssShift)) {
@@ -849,18 +896,36 @@ void TScrollBar::KeyDown(WORD& key, TShiftState shift)
 {
     TWinControl::KeyDown(key, shift);
     switch (key) {
-    case VK_LEFT: case VK_UP: SetPosition(position_ - SmallChange); break;
-    case VK_RIGHT: case VK_DOWN: SetPosition(position_ + SmallChange); break;
-    case VK_PRIOR: SetPosition(position_ - LargeChange); break;
-    case VK_NEXT: SetPosition(position_ + LargeChange); break;
-    case VK_HOME: SetPosition(Min); break;
-    case VK_END: SetPosition(Max); break;
-    default: return;
+    case VK_LEFT:
+    case VK_UP:
+        SetPosition(position_ - SmallChange);
+        break;
+    case VK_RIGHT:
+    case VK_DOWN:
+        SetPosition(position_ + SmallChange);
+        break;
+    case VK_PRIOR:
+        SetPosition(position_ - LargeChange);
+        break;
+    case VK_NEXT:
+        SetPosition(position_ + LargeChange);
+        break;
+    case VK_HOME:
+        SetPosition(Min);
+        break;
+    case VK_END:
+        SetPosition(Max);
+        break;
+    default:
+        return;
     }
     key = 0;
 }
 
-TScrollBox::TScrollBox(TComponent* owner) : TCustomControl(owner) { SetBounds(0, 0, 185, 41); }
+TScrollBox::TScrollBox(TComponent* owner) : TCustomControl(owner)
+{
+    SetBounds(0, 0, 185, 41);
+}
 
 TRect TScrollBox::AlignArea() const
 {
@@ -877,7 +942,10 @@ void TScrollBox::Paint()
         Canvas.DrawEdge(r, false);
 }
 
-TBevel::TBevel(TComponent* owner) : TGraphicControl(owner) { SetBounds(0, 0, 50, 50); }
+TBevel::TBevel(TComponent* owner) : TGraphicControl(owner)
+{
+    SetBounds(0, 0, 50, 50);
+}
 
 void TBevel::Paint()
 {
@@ -897,22 +965,36 @@ void TBevel::Paint()
         Canvas.FillRect(Rect(x + 1, 0, x + 2, Height()));
     };
     switch (Shape) {
-    case bsBox: Canvas.Frame3D(r, first, second, 1); break;
+    case bsBox:
+        Canvas.Frame3D(r, first, second, 1);
+        break;
     case bsFrame: {
         TRect outer = Rect(0, 0, Width() - 1, Height() - 1), inner = Rect(1, 1, Width(), Height());
         Canvas.Frame3D(inner, second, second, 1);
         Canvas.Frame3D(outer, first, first, 1);
         break;
     }
-    case bsTopLine: hline(0); break;
-    case bsBottomLine: hline(Height() - 2); break;
-    case bsLeftLine: vline(0); break;
-    case bsRightLine: vline(Width() - 2); break;
-    case bsSpacer: break;
+    case bsTopLine:
+        hline(0);
+        break;
+    case bsBottomLine:
+        hline(Height() - 2);
+        break;
+    case bsLeftLine:
+        vline(0);
+        break;
+    case bsRightLine:
+        vline(Width() - 2);
+        break;
+    case bsSpacer:
+        break;
     }
 }
 
-TImage::TImage(TComponent* owner) : TGraphicControl(owner) { SetBounds(0, 0, 105, 105); }
+TImage::TImage(TComponent* owner) : TGraphicControl(owner)
+{
+    SetBounds(0, 0, 105, 105);
+}
 
 void TImage::Paint()
 {
@@ -927,7 +1009,10 @@ void TImage::Paint()
         Canvas.Draw(0, 0, Picture);
 }
 
-TPaintBox::TPaintBox(TComponent* owner) : TGraphicControl(owner) { SetBounds(0, 0, 105, 105); }
+TPaintBox::TPaintBox(TComponent* owner) : TGraphicControl(owner)
+{
+    SetBounds(0, 0, 105, 105);
+}
 
 void TPaintBox::Paint()
 {

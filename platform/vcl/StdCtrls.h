@@ -35,7 +35,7 @@ public:
     bool AutoSize = true;
     TWinControl* FocusControl = nullptr;
     void SetCaption(const std::string& caption);  // resizes when AutoSize
-    bool Accelerate() override;  // focuses FocusControl
+    bool Accelerate() override;                   // focuses FocusControl
     void Paint() override;
 };
 
@@ -251,8 +251,7 @@ private:
 enum TListBoxStyle { lbStandard, lbOwnerDrawFixed, lbOwnerDrawVariable };
 using TOwnerDrawState = unsigned;
 constexpr TOwnerDrawState odSelected = 1, odGrayed = 2, odDisabled = 4, odChecked = 8, odFocused = 16;
-using TDrawItemEvent =
-    std::function<void(TWinControl* Control, int Index, const TRect& Rect, TOwnerDrawState State)>;
+using TDrawItemEvent = std::function<void(TWinControl* Control, int Index, const TRect& Rect, TOwnerDrawState State)>;
 
 // Drawn by the library itself (so owner drawing is the same on every widget set).
 class TListBox : public TCustomControl {

@@ -12,26 +12,24 @@ TColor ColorToRGB(TColor color)
     if ((unsigned(color) & 0xFF000000u) != 0xFF000000u)
         return color & 0xFFFFFF;
     // A classic light-grey scheme: what the forms were laid out against.
-    static const TColor system[] = {
-        0xC8C8C8, 0xA56E3A, 0x6A240A, 0x808080, 0xFFFFFF, 0xFFFFFF, 0x000000, 0x000000,
-        0x000000, 0xFFFFFF, 0xC0C0C0, 0xC0C0C0, 0x808080, 0x6A240A, 0xFFFFFF, 0xC8D0D4,
-        0x808080, 0x808080, 0x000000, 0xC0C0C0, 0xFFFFFF, 0x404040, 0xC8D0D4, 0x000000,
-        0xE1FFFF};
+    static const TColor system[] = {0xC8C8C8, 0xA56E3A, 0x6A240A, 0x808080, 0xFFFFFF, 0xFFFFFF, 0x000000,
+                                    0x000000, 0x000000, 0xFFFFFF, 0xC0C0C0, 0xC0C0C0, 0x808080, 0x6A240A,
+                                    0xFFFFFF, 0xC8D0D4, 0x808080, 0x808080, 0x000000, 0xC0C0C0, 0xFFFFFF,
+                                    0x404040, 0xC8D0D4, 0x000000, 0xE1FFFF};
     unsigned index = unsigned(color) & 0xFF;
     return index < std::size(system) ? system[index] : 0;
 }
 
 TRect IntersectRect(const TRect& a, const TRect& b)
 {
-    TRect r{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
-            std::min(a.Bottom, b.Bottom)};
+    TRect r{std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right), std::min(a.Bottom, b.Bottom)};
     if (r.Empty())
         return TRect{};
     return r;
 }
 
 namespace {
-const char* const resultNames[] = {"",   "OK",  "Cancel", "Abort",    "Retry",   "Ignore",
+const char* const resultNames[] = {"",    "OK", "Cancel", "Abort",   "Retry",   "Ignore",
                                    "Yes", "No", "All",    "NoToAll", "YesToAll"};
 }
 
@@ -50,8 +48,14 @@ TModalResult ModalResultFromName(const std::string& name)
     return mrNone;
 }
 
-std::u32string ToU32(const std::string& s) { return win::DecodeUtf8(s); }
-std::string ToUtf8(const std::u32string& s) { return win::EncodeUtf8(s); }
+std::u32string ToU32(const std::string& s)
+{
+    return win::DecodeUtf8(s);
+}
+std::string ToUtf8(const std::u32string& s)
+{
+    return win::EncodeUtf8(s);
+}
 std::string ToUtf8(char32_t c)
 {
     std::string out;

@@ -59,7 +59,8 @@ using ReverseTable = std::unordered_map<char32_t, unsigned char>;
 ReverseTable BuildReverse(const HighHalf& table)
 {
     ReverseTable reverse;
-    for (unsigned i = 0; i < table.size(); ++i) reverse.emplace(table[i], static_cast<unsigned char>(0x80 + i));
+    for (unsigned i = 0; i < table.size(); ++i)
+        reverse.emplace(table[i], static_cast<unsigned char>(0x80 + i));
     return reverse;
 }
 
@@ -81,7 +82,8 @@ std::string CodePageToUtf8(std::string_view bytes, CodePage cp)
 {
     std::string out;
     out.reserve(bytes.size() + bytes.size() / 2);
-    for (const char c : bytes) AppendUtf8(out, CodePageToUnicode(static_cast<unsigned char>(c), cp));
+    for (const char c : bytes)
+        AppendUtf8(out, CodePageToUnicode(static_cast<unsigned char>(c), cp));
     return out;
 }
 
@@ -104,7 +106,8 @@ std::string Utf8ToCodePage(std::string_view text, CodePage cp, bool* lossy)
             out.push_back(static_cast<char>(it->second));
         }
     }
-    if (lossy) *lossy = lost;
+    if (lossy)
+        *lossy = lost;
     return out;
 }
 

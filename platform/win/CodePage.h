@@ -25,12 +25,18 @@ std::string CodePageToUtf8(std::string_view bytes, CodePage cp);
 std::string Utf8ToCodePage(std::string_view text, CodePage cp, bool* lossy = nullptr);
 bool FitsCodePage(std::string_view text, CodePage cp);
 
-inline std::string OemToUtf8(std::string_view oem) { return CodePageToUtf8(oem, CodePage::Cp852); }
+inline std::string OemToUtf8(std::string_view oem)
+{
+    return CodePageToUtf8(oem, CodePage::Cp852);
+}
 inline std::string Utf8ToOem(std::string_view text, bool* lossy = nullptr)
 {
     return Utf8ToCodePage(text, CodePage::Cp852, lossy);
 }
-inline std::string AnsiToUtf8(std::string_view ansi) { return CodePageToUtf8(ansi, CodePage::Cp1250); }
+inline std::string AnsiToUtf8(std::string_view ansi)
+{
+    return CodePageToUtf8(ansi, CodePage::Cp1250);
+}
 inline std::string Utf8ToAnsi(std::string_view text, bool* lossy = nullptr)
 {
     return Utf8ToCodePage(text, CodePage::Cp1250, lossy);

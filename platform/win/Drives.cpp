@@ -8,10 +8,10 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
-#include <iterator>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <mutex>
 #include <pwd.h>
 #include <sstream>
@@ -41,7 +41,10 @@ FileStamp StampOf(const std::string& path)
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0)
         return {};
-    return {true, st.st_dev, st.st_ino, st.st_size,
+    return {true,
+            st.st_dev,
+            st.st_ino,
+            st.st_size,
             std::int64_t(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec,
             std::int64_t(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec};
 }
@@ -89,8 +92,8 @@ std::string TrimBlanks(std::string_view s)
 }
 
 const std::pair<const char*, UINT> typeNames[] = {
-    {"removable", DRIVE_REMOVABLE}, {"fixed", DRIVE_FIXED}, {"remote", DRIVE_REMOTE},
-    {"cdrom", DRIVE_CDROM}, {"ramdisk", DRIVE_RAMDISK},
+    {"removable", DRIVE_REMOVABLE}, {"fixed", DRIVE_FIXED},     {"remote", DRIVE_REMOTE},
+    {"cdrom", DRIVE_CDROM},         {"ramdisk", DRIVE_RAMDISK},
 };
 
 std::optional<UINT> TypeFromName(std::string_view name)
@@ -237,12 +240,12 @@ std::vector<DriveEntry> BuildTable()
     char letter = 'D';
     for (auto& mount : DrivesFromMounts(ReadWholeFile("/proc/self/mounts"))) {
         mount.root = CanonicalRoot(mount.root);
-        const bool known = std::any_of(entries.begin(), entries.end(),
-                                       [&](const DriveEntry& e) { return e.root == mount.root; });
+        const bool known =
+            std::any_of(entries.begin(), entries.end(), [&](const DriveEntry& e) { return e.root == mount.root; });
         if (known)
             continue;
-        while (letter <= 'Y' && std::any_of(entries.begin(), entries.end(),
-                                             [&](const DriveEntry& e) { return e.letter == letter; }))
+        while (letter <= 'Y' &&
+               std::any_of(entries.begin(), entries.end(), [&](const DriveEntry& e) { return e.letter == letter; }))
             ++letter;
         if (letter > 'Y')
             break;
@@ -522,7 +525,7 @@ std::optional<DriveEntry> LimitedDriveOfOpenFile(int fd, const std::string& host
         const std::string proc = "/proc/self/fd/" + std::to_string(fd);
         const ssize_t n = ::readlink(proc.c_str(), link, sizeof link);
         return n > 0 && n < static_cast<ssize_t>(sizeof link) && link[0] == '/' ? std::string(link, n)
-                                                                                 : CanonicalRoot(hostPath);
+                                                                                : CanonicalRoot(hostPath);
     });
 }
 
@@ -583,8 +586,8 @@ BOOL GetDiskFreeSpaceExA(const char* directoryName, ULARGE_INTEGER* freeBytesAva
 }
 
 BOOL GetVolumeInformationA(const char* rootPathName, char* volumeNameBuffer, DWORD volumeNameSize,
-                           DWORD* volumeSerialNumber, DWORD* maximumComponentLength,
-                           DWORD* fileSystemFlags, char* fileSystemNameBuffer, DWORD fileSystemNameSize)
+                           DWORD* volumeSerialNumber, DWORD* maximumComponentLength, DWORD* fileSystemFlags,
+                           char* fileSystemNameBuffer, DWORD fileSystemNameSize)
 {
     // Asked after every disk prompt: the answer is the medium in the drive now.
     win::RefreshDriveTable();
@@ -594,9 +597,7 @@ BOOL GetVolumeInformationA(const char* rootPathName, char* volumeNameBuffer, DWO
     if (!win::FolderExists(drive->root))
         return win::FailWith(ERROR_NOT_READY);
     const std::string label = win::MediumLabel(*drive);
-    const std::string fsName = drive->type == DRIVE_REMOVABLE ? "FAT32"
-                             : drive->type == DRIVE_CDROM     ? "CDFS"
-                                                              : "NTFS";
+    const std::string fsName = drive->type == DRIVE_REMOVABLE ? "FAT32" : drive->type == DRIVE_CDROM ? "CDFS" : "NTFS";
     if (volumeNameBuffer && win::CopyToBuffer(label, volumeNameBuffer, volumeNameSize) > label.size())
         return win::FailWith(ERROR_INSUFFICIENT_BUFFER);
     if (fileSystemNameBuffer && win::CopyToBuffer(fsName, fileSystemNameBuffer, fileSystemNameSize) > fsName.size())

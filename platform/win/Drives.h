@@ -30,11 +30,11 @@
 namespace win {
 
 struct DriveEntry {
-    char letter = 0;  // 'A'..'Z'; 0 for a share
+    char letter = 0;     // 'A'..'Z'; 0 for a share
     std::string server;  // for a share (\\server\share)
     std::string share;
     UINT type = DRIVE_FIXED;
-    std::string root;  // host folder
+    std::string root;            // host folder
     std::uint64_t capacity = 0;  // 0: the host file system's space
     std::string label;
     bool configured = false;  // comes from the table file (and goes back into it)
@@ -84,7 +84,7 @@ DWORD GetLogicalDrives();
 BOOL GetDiskFreeSpaceExA(const char* directoryName, ULARGE_INTEGER* freeBytesAvailableToCaller,
                          ULARGE_INTEGER* totalNumberOfBytes, ULARGE_INTEGER* totalNumberOfFreeBytes);
 BOOL GetVolumeInformationA(const char* rootPathName, char* volumeNameBuffer, DWORD volumeNameSize,
-                           DWORD* volumeSerialNumber, DWORD* maximumComponentLength,
-                           DWORD* fileSystemFlags, char* fileSystemNameBuffer, DWORD fileSystemNameSize);
+                           DWORD* volumeSerialNumber, DWORD* maximumComponentLength, DWORD* fileSystemFlags,
+                           char* fileSystemNameBuffer, DWORD fileSystemNameSize);
 // Sets the label of a drive from the table file and writes the file again (without its comments).
 BOOL SetVolumeLabelA(const char* rootPathName, const char* volumeName);

@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
@@ -19,8 +19,8 @@
 #include <random>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
 #include <tuple>
+#include <unistd.h>
 #include <vector>
 
 namespace win {
@@ -29,10 +29,12 @@ namespace {
 class FileObject : public KernelObject {
 public:
     FileObject(int handle, std::string path, bool readable, bool writable)
-        : fd(handle), hostPath(std::move(path)), canRead(readable), canWrite(writable),
+        : fd(handle),
+          hostPath(std::move(path)),
+          canRead(readable),
+          canWrite(writable),
           limited(writable ? LimitedDriveOfOpenFile(handle, hostPath) : std::nullopt)
-    {
-    }
+    {}
     ~FileObject() override { ::close(fd); }
 
     const int fd;
@@ -306,7 +308,8 @@ DWORD TargetRefusal(const std::string& target, bool replace, DWORD existsCode)
 // then the one given.
 std::string TargetName(const std::string& sourceHost, const std::string& targetHost, const WinPath& target)
 {
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     if (target.parts.empty() || lstat(sourceHost.c_str(), &a) != 0 || lstat(targetHost.c_str(), &b) != 0 ||
         a.st_dev != b.st_dev || a.st_ino != b.st_ino)
         return targetHost;
@@ -341,13 +344,13 @@ std::u32string Folded(const std::string& text)
     return DecodeUtf8(FoldCase(text));
 }
 
-void FillFindData(WIN32_FIND_DATAA& data, const std::string& hostPath, const std::string& name,
-                  const struct stat& st, const timespec* created = nullptr)
+void FillFindData(WIN32_FIND_DATAA& data, const std::string& hostPath, const std::string& name, const struct stat& st,
+                  const timespec* created = nullptr)
 {
     data = WIN32_FIND_DATAA{};
     data.dwFileAttributes = SynthesizeAttributes(hostPath, st, IsHiddenName(name));
-    data.ftCreationTime = FileTimeFromTimespec(
-        created ? *created : CreationTimeOf(AT_FDCWD, hostPath.c_str(), AT_SYMLINK_NOFOLLOW, st));
+    data.ftCreationTime =
+        FileTimeFromTimespec(created ? *created : CreationTimeOf(AT_FDCWD, hostPath.c_str(), AT_SYMLINK_NOFOLLOW, st));
     data.ftLastAccessTime = FileTimeFromTimespec(st.st_atim);
     data.ftLastWriteTime = FileTimeFromTimespec(st.st_mtim);
     if (S_ISREG(st.st_mode)) {
@@ -489,7 +492,8 @@ BOOL RemoveHostFileIfSame(const std::string& hostPath, const HostFileId& id)
     struct stat st {};
     if (lstat(hostPath.c_str(), &st) != 0)
         return FailFromErrno(hostPath);
-    if (static_cast<unsigned long long>(st.st_dev) != id.device || static_cast<unsigned long long>(st.st_ino) != id.inode)
+    if (static_cast<unsigned long long>(st.st_dev) != id.device ||
+        static_cast<unsigned long long>(st.st_ino) != id.inode)
         return FailWith(ERROR_FILE_EXISTS);
     if (::unlink(hostPath.c_str()) != 0)
         return FailFromErrno(hostPath);
@@ -512,7 +516,8 @@ BOOL TakeOwnerAndModeOf(const std::string& model, const std::string& file)
 BOOL NarrowModeTo(const std::string& model, const std::string& file)
 {
     std::string modelHost, fileHost;
-    struct stat m {}, f {};
+    struct stat m {
+    }, f{};
     if (!ToHostPath(model, modelHost) || !ToHostPath(file, fileHost))
         return FALSE;
     if (::stat(modelHost.c_str(), &m) != 0 || ::stat(fileHost.c_str(), &f) != 0)
@@ -551,10 +556,17 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
     const bool wantWrite = desiredAccess & GENERIC_WRITE;
     int flags = O_CLOEXEC | (wantWrite ? (wantRead ? O_RDWR : O_WRONLY) : O_RDONLY);
     switch (creationDisposition) {
-    case CREATE_NEW: flags |= O_CREAT | O_EXCL; break;
-    case CREATE_ALWAYS: flags |= O_CREAT | O_TRUNC; break;
-    case OPEN_EXISTING: break;
-    case OPEN_ALWAYS: flags |= O_CREAT; break;
+    case CREATE_NEW:
+        flags |= O_CREAT | O_EXCL;
+        break;
+    case CREATE_ALWAYS:
+        flags |= O_CREAT | O_TRUNC;
+        break;
+    case OPEN_EXISTING:
+        break;
+    case OPEN_ALWAYS:
+        flags |= O_CREAT;
+        break;
     case TRUNCATE_EXISTING:
         if (!wantWrite) {
             SetLastError(ERROR_INVALID_PARAMETER);
@@ -562,12 +574,14 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
         }
         flags |= O_TRUNC;
         break;
-    default: SetLastError(ERROR_INVALID_PARAMETER); return INVALID_HANDLE_VALUE;
+    default:
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
     }
 
     struct stat before = state.st;
-    const bool knownTarget = state.known == HostPathState::Missing ||
-                             (state.known == HostPathState::Present && !S_ISLNK(state.st.st_mode));
+    const bool knownTarget =
+        state.known == HostPathState::Missing || (state.known == HostPathState::Present && !S_ISLNK(state.st.st_mode));
     const bool existed = knownTarget ? state.known == HostPathState::Present : stat(host.c_str(), &before) == 0;
     if (existed && S_ISDIR(before.st_mode) && (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) &&
         creationDisposition == OPEN_EXISTING) {
@@ -665,10 +679,17 @@ BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* newPos
         return FALSE;
     int whence = SEEK_SET;
     switch (moveMethod) {
-    case FILE_BEGIN: whence = SEEK_SET; break;
-    case FILE_CURRENT: whence = SEEK_CUR; break;
-    case FILE_END: whence = SEEK_END; break;
-    default: return FailWith(ERROR_INVALID_PARAMETER);
+    case FILE_BEGIN:
+        whence = SEEK_SET;
+        break;
+    case FILE_CURRENT:
+        whence = SEEK_CUR;
+        break;
+    case FILE_END:
+        whence = SEEK_END;
+        break;
+    default:
+        return FailWith(ERROR_INVALID_PARAMETER);
     }
     const off_t position = ::lseek(object->fd, static_cast<off_t>(distance.QuadPart), whence);
     if (position < 0)
@@ -681,10 +702,10 @@ BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* newPos
 DWORD SetFilePointer(HANDLE file, LONG distance, LONG* distanceHigh, DWORD moveMethod)
 {
     LARGE_INTEGER move;
-    move.QuadPart = distanceHigh
-        ? static_cast<std::int64_t>((static_cast<std::uint64_t>(static_cast<DWORD>(*distanceHigh)) << 32) |
-                                    static_cast<DWORD>(distance))
-        : distance;
+    move.QuadPart =
+        distanceHigh ? static_cast<std::int64_t>((static_cast<std::uint64_t>(static_cast<DWORD>(*distanceHigh)) << 32) |
+                                                 static_cast<DWORD>(distance))
+                     : distance;
     LARGE_INTEGER position;
     if (!SetFilePointerEx(file, move, &position, moveMethod))
         return INVALID_SET_FILE_POINTER;
@@ -883,7 +904,8 @@ BOOL ReplaceFileA(const char* replacedFileName, const char* replacementFileName,
         return FailFromErrno(replaced);
     const std::string target(real);
     std::free(real);
-    struct stat model {}, st {};
+    struct stat model {
+    }, st{};
     if (::stat(target.c_str(), &model) != 0)
         return FailFromErrno(target);
     if (!S_ISREG(model.st_mode) || IsReadOnly(model))
@@ -932,7 +954,8 @@ BOOL CopyFileA(const char* existingFileName, const char* newFileName, BOOL failI
     std::string source, target;
     if (!ToHostPath(existingFileName, source) || !ToHostPath(newFileName, target))
         return FALSE;
-    struct stat from {}, to {};
+    struct stat from {
+    }, to{};
     if (stat(source.c_str(), &from) != 0)
         return FailFromErrno(source);
     if (S_ISDIR(from.st_mode))

@@ -1,8 +1,8 @@
 // What a folder's stamp said when we last looked, and whether a change since is only our own.
 #pragma once
 
-#include <sys/stat.h>
 #include <ctime>
+#include <sys/stat.h>
 
 namespace win {
 

@@ -24,8 +24,14 @@ constexpr unsigned HandlePidBits = 22;
 constexpr HWND HandlePidMask = (HWND{1} << HandlePidBits) - 1;
 constexpr HWND MaxHandleSlot = (HWND{1} << (32 - HandlePidBits)) - 1;
 
-inline pid_t HandleOwner(HWND hwnd) { return static_cast<pid_t>(hwnd & HandlePidMask); }
-inline HWND MakeHandle(pid_t pid, HWND slot) { return (slot << HandlePidBits) | static_cast<HWND>(pid); }
+inline pid_t HandleOwner(HWND hwnd)
+{
+    return static_cast<pid_t>(hwnd & HandlePidMask);
+}
+inline HWND MakeHandle(pid_t pid, HWND slot)
+{
+    return (slot << HandlePidBits) | static_cast<HWND>(pid);
+}
 
 // "$XDG_RUNTIME_DIR/torvo", or "/tmp/torvo-<uid>" without it.
 std::string RuntimeFolderPath();

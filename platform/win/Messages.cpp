@@ -225,7 +225,10 @@ std::vector<PublishedWindow> ListPublished(const std::string& folder)
     return found;
 }
 
-bool ProcessGone(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+bool ProcessGone(pid_t pid)
+{
+    return ::kill(pid, 0) != 0 && errno == ESRCH;
+}
 
 // A live window answers a connection from its owner; a name whose owner died or that nobody
 // listens on any more (the owner was killed, or its pid now belongs to someone else) is removed.
@@ -376,9 +379,9 @@ bool DropOneWaiting(int listener)
 std::size_t ConnectionsOf(pid_t peer)
 {
     const auto& connections = State().connections;
-    return static_cast<std::size_t>(std::count_if(connections.begin(), connections.end(), [peer](const ConnectionPtr& c) {
-        return !c->closed && c->peer == peer;
-    }));
+    return static_cast<std::size_t>(
+        std::count_if(connections.begin(), connections.end(),
+                      [peer](const ConnectionPtr& c) { return !c->closed && c->peer == peer; }));
 }
 
 std::size_t LiveConnections()
@@ -495,7 +498,8 @@ void HandleFrame(Connection& connection, const Frame& frame)
             return;
         }
         if (FindLocal(frame.hwnd))
-            Enqueue(MSG{frame.hwnd, frame.message, static_cast<WPARAM>(frame.wParam), static_cast<LPARAM>(frame.value)});
+            Enqueue(
+                MSG{frame.hwnd, frame.message, static_cast<WPARAM>(frame.wParam), static_cast<LPARAM>(frame.value)});
         return;
     }
     LRESULT result = 0;

@@ -13,9 +13,9 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
-#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace win {
 namespace {
@@ -116,8 +116,7 @@ std::size_t NamesFoundIgnoringCase(const WinPath& path)
 
 // Each name found as given, else without case, level by level; below the first name that is not
 // found at all, or past the first ignoringCase names, the rest keeps the names as given.
-std::string WalkIgnoringCase(const std::string& root, const std::vector<std::string>& parts,
-                             std::size_t ignoringCase)
+std::string WalkIgnoringCase(const std::string& root, const std::vector<std::string>& parts, std::size_t ignoringCase)
 {
     std::string host = root;
     bool lookingUp = true;
@@ -299,7 +298,8 @@ bool ToHostPath(std::string_view path, std::string& host, WinPath* parsedOut, Ho
     return true;
 }
 
-ExactNamesBelow::ExactNamesBelow(const WinPath* folder) : previous(std::exchange(exactBelow, folder)) {}
+ExactNamesBelow::ExactNamesBelow(const WinPath* folder) : previous(std::exchange(exactBelow, folder))
+{}
 
 ExactNamesBelow::~ExactNamesBelow()
 {

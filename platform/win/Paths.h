@@ -8,8 +8,8 @@
 #include "platform/win/FileTypes.h"
 
 #include <string>
-#include <sys/stat.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <vector>
 
 namespace win {

@@ -13,8 +13,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 extern char** environ;
@@ -32,8 +32,10 @@ void ReapInBackground(pid_t pid)
 
 DWORD ExitCodeOf(int status)
 {
-    if (WIFEXITED(status)) return static_cast<DWORD>(WEXITSTATUS(status));
-    if (WIFSIGNALED(status)) return static_cast<DWORD>(128 + WTERMSIG(status));
+    if (WIFEXITED(status))
+        return static_cast<DWORD>(WEXITSTATUS(status));
+    if (WIFSIGNALED(status))
+        return static_cast<DWORD>(128 + WTERMSIG(status));
     return 1;
 }
 
@@ -44,14 +46,16 @@ public:
     explicit ProcessObject(pid_t pid) : pid_(pid) {}
     ~ProcessObject() override
     {
-        if (!HasExited()) ReapInBackground(pid_);
+        if (!HasExited())
+            ReapInBackground(pid_);
     }
 
     // Collects the child's status once it has ended.
     bool HasExited()
     {
         std::lock_guard guard(lock_);
-        if (exited_) return true;
+        if (exited_)
+            return true;
         int status = 0;
         pid_t r;
         do {
@@ -84,13 +88,14 @@ private:
 std::shared_ptr<ProcessObject> FindProcess(HANDLE handle)
 {
     auto process = win::FindHandleOf<ProcessObject>(handle);
-    if (!process) SetLastError(ERROR_INVALID_HANDLE);
+    if (!process)
+        SetLastError(ERROR_INVALID_HANDLE);
     return process;
 }
 
 bool IsProgramFile(const std::string& path)
 {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
@@ -101,8 +106,10 @@ bool EndsWithExe(const std::string& name)
 
 std::string ProgramAt(const std::string& path)
 {
-    if (IsProgramFile(path)) return path;
-    if (EndsWithExe(path) && IsProgramFile(path.substr(0, path.size() - 4))) return path.substr(0, path.size() - 4);
+    if (IsProgramFile(path))
+        return path;
+    if (EndsWithExe(path) && IsProgramFile(path.substr(0, path.size() - 4)))
+        return path.substr(0, path.size() - 4);
     return {};
 }
 
@@ -110,15 +117,18 @@ std::string ProgramAt(const std::string& path)
 int Spawn(const std::vector<std::string>& argv, const std::string& directory, HANDLE* handle)
 {
     std::vector<char*> args;
-    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    for (const std::string& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    if (!directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+    if (!directory.empty())
+        posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
     pid_t pid = 0;
     const int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) return rc;
+    if (rc != 0)
+        return rc;
     if (handle) {
         *handle = win::AddHandle(std::make_shared<ProcessObject>(pid));
     } else {
@@ -129,15 +139,19 @@ int Spawn(const std::vector<std::string>& argv, const std::string& directory, HA
 
 UINT SpawnError(int err)
 {
-    if (err == ENOEXEC) return ERROR_BAD_FORMAT;
-    if (err == EACCES || err == EPERM) return SE_ERR_ACCESSDENIED;
-    if (err == ENOTDIR) return SE_ERR_PNF;
+    if (err == ENOEXEC)
+        return ERROR_BAD_FORMAT;
+    if (err == EACCES || err == EPERM)
+        return SE_ERR_ACCESSDENIED;
+    if (err == ENOTDIR)
+        return SE_ERR_PNF;
     return SE_ERR_FNF;
 }
 
 std::string Opener()
 {
-    if (const char* custom = std::getenv("TORVO_OPEN_PROGRAM"); custom && *custom) return custom;
+    if (const char* custom = std::getenv("TORVO_OPEN_PROGRAM"); custom && *custom)
+        return custom;
     return win::ResolveExecutable("xdg-open");
 }
 
@@ -166,10 +180,13 @@ bool MapDocument(const std::string& name, std::string& host)
 // The host path of the program to run, or empty.
 std::string ProgramOf(const std::string& name)
 {
-    if (!IsPathName(name)) return win::ResolveExecutable(name);
+    if (!IsPathName(name))
+        return win::ResolveExecutable(name);
     std::string host;
-    if (!win::ToHostPath(name, host)) return {};
-    if (std::string program = ProgramAt(host); !program.empty()) return program;
+    if (!win::ToHostPath(name, host))
+        return {};
+    if (std::string program = ProgramAt(host); !program.empty())
+        return program;
     // "X.EXE" for a program "x": the name without the suffix is looked up without case as well.
     if (EndsWithExe(name) && win::ToHostPath(name.substr(0, name.size() - 4), host) && IsProgramFile(host))
         return host;
@@ -178,9 +195,12 @@ std::string ProgramOf(const std::string& name)
 
 std::string Unquoted(std::string text)
 {
-    while (!text.empty() && text.front() == ' ') text.erase(0, 1);
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
+    while (!text.empty() && text.front() == ' ')
+        text.erase(0, 1);
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+        text = text.substr(1, text.size() - 2);
     return text;
 }
 
@@ -190,29 +210,34 @@ bool IsOpenWith(const std::string& file, const std::string& params, std::string&
     constexpr std::string_view kEntry = "shell32.dll,OpenAs_RunDLL";
     const std::size_t slash = file.find_last_of("\\/");
     std::string base = slash == std::string::npos ? file : file.substr(slash + 1);
-    if (EndsWithExe(base)) base.resize(base.size() - 4);
-    if (!win::SameText(base, "rundll32") || !win::SameText(params.substr(0, kEntry.size()), kEntry)) return false;
+    if (EndsWithExe(base))
+        base.resize(base.size() - 4);
+    if (!win::SameText(base, "rundll32") || !win::SameText(params.substr(0, kEntry.size()), kEntry))
+        return false;
     target = Unquoted(params.substr(kEntry.size()));
     return true;
 }
 
 // The work of ShellExecute: an error code below 32, or 33.
-UINT Execute(const char* verbText, const char* fileText, const char* paramText, const char* dirText,
-             HANDLE* handle)
+UINT Execute(const char* verbText, const char* fileText, const char* paramText, const char* dirText, HANDLE* handle)
 {
     const std::string verb = verbText ? verbText : "";
     const std::string file = fileText ? fileText : "";
     const std::string params = paramText ? paramText : "";
     std::string directory;
-    if (dirText && *dirText && !win::ToHostPath(dirText, directory)) return SE_ERR_PNF;
-    if (file.empty()) return SE_ERR_FNF;
+    if (dirText && *dirText && !win::ToHostPath(dirText, directory))
+        return SE_ERR_PNF;
+    if (file.empty())
+        return SE_ERR_FNF;
 
     std::vector<std::string> argv;
     std::string target;
     std::string document;
-    if (!verb.empty() && !win::SameText(verb, "open") && !win::SameText(verb, "explore")) return SE_ERR_NOASSOC;
+    if (!verb.empty() && !win::SameText(verb, "open") && !win::SameText(verb, "explore"))
+        return SE_ERR_NOASSOC;
     if (IsOpenWith(file, params, target)) {
-        if (!MapDocument(target, document)) return SE_ERR_FNF;
+        if (!MapDocument(target, document))
+            return SE_ERR_FNF;
         argv = {Opener(), document};
     } else if (const std::string program = win::SameText(verb, "explore") ? "" : ProgramOf(file); !program.empty()) {
         argv = win::SplitParameters(params);
@@ -222,7 +247,8 @@ UINT Execute(const char* verbText, const char* fileText, const char* paramText, 
     } else {
         return SE_ERR_FNF;
     }
-    if (argv[0].empty()) return SE_ERR_NOASSOC;
+    if (argv[0].empty())
+        return SE_ERR_NOASSOC;
     const int err = Spawn(argv, directory, handle);
     return err == 0 ? 33 : SpawnError(err);
 }
@@ -236,13 +262,16 @@ std::vector<std::string> SplitParameters(std::string_view text)
     std::vector<std::string> args;
     std::size_t i = 0;
     for (;;) {
-        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-        if (i >= text.size()) break;
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+            ++i;
+        if (i >= text.size())
+            break;
         std::string arg;
         bool quoted = false;
         while (i < text.size() && (quoted || (text[i] != ' ' && text[i] != '\t'))) {
             std::size_t backslashes = 0;
-            while (i < text.size() && text[i] == '\\') ++backslashes, ++i;
+            while (i < text.size() && text[i] == '\\')
+                ++backslashes, ++i;
             if (i < text.size() && text[i] == '"') {
                 arg.append(backslashes / 2, '\\');
                 if (backslashes % 2) {
@@ -256,7 +285,8 @@ std::vector<std::string> SplitParameters(std::string_view text)
                 ++i;
             } else {
                 arg.append(backslashes, '\\');
-                if (i < text.size() && (quoted || (text[i] != ' ' && text[i] != '\t'))) arg += text[i++];
+                if (i < text.size() && (quoted || (text[i] != ' ' && text[i] != '\t')))
+                    arg += text[i++];
             }
         }
         args.push_back(std::move(arg));
@@ -286,8 +316,10 @@ std::string QuoteArgument(std::string_view argument)
 std::vector<std::string> SplitCommandLine(std::string_view text)
 {
     std::size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    if (i >= text.size()) return {};
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t'))
+        ++i;
+    if (i >= text.size())
+        return {};
     std::string program;
     if (text[i] == '"') {
         const std::size_t close = text.find('"', i + 1);
@@ -306,20 +338,24 @@ std::vector<std::string> SplitCommandLine(std::string_view text)
 
 std::string ResolveExecutable(const std::string& name)
 {
-    if (name.empty()) return {};
-    if (name.find('/') != std::string::npos) return ProgramAt(name);
+    if (name.empty())
+        return {};
+    if (name.find('/') != std::string::npos)
+        return ProgramAt(name);
     std::vector<std::string> dirs = {ExecutableDir(), "."};
     if (const char* path = std::getenv("PATH")) {
         std::string_view rest(path);
         while (!rest.empty()) {
             const std::size_t colon = std::min(rest.find(':'), rest.size());
-            if (colon > 0) dirs.emplace_back(rest.substr(0, colon));
+            if (colon > 0)
+                dirs.emplace_back(rest.substr(0, colon));
             rest.remove_prefix(std::min(colon + 1, rest.size()));
         }
     }
     for (const std::string& dir : dirs) {
         const std::string found = ProgramAt(dir + "/" + name);
-        if (!found.empty()) return found;
+        if (!found.empty())
+            return found;
     }
     return {};
 }
@@ -328,11 +364,14 @@ std::string ResolveExecutable(const std::string& name)
 
 UINT WinExec(const char* cmdLine, UINT)
 {
-    if (!cmdLine) return SE_ERR_FNF;
+    if (!cmdLine)
+        return SE_ERR_FNF;
     std::vector<std::string> argv = win::SplitCommandLine(cmdLine);
-    if (argv.empty()) return SE_ERR_FNF;
+    if (argv.empty())
+        return SE_ERR_FNF;
     argv[0] = ProgramOf(argv[0]);
-    if (argv[0].empty()) return SE_ERR_FNF;
+    if (argv[0].empty())
+        return SE_ERR_FNF;
     const int err = Spawn(argv, {}, nullptr);
     return err == 0 ? 33 : SpawnError(err);
 }
@@ -345,13 +384,16 @@ HINSTANCE ShellExecuteA(HWND, const char* verb, const char* file, const char* pa
 
 BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info)
 {
-    if (!info) return FALSE;
+    if (!info)
+        return FALSE;
     HANDLE process = nullptr;
     const bool keep = (info->fMask & SEE_MASK_NOCLOSEPROCESS) != 0;
-    const UINT rc = Execute(info->lpVerb, info->lpFile, info->lpParameters, info->lpDirectory, keep ? &process : nullptr);
+    const UINT rc =
+        Execute(info->lpVerb, info->lpFile, info->lpParameters, info->lpDirectory, keep ? &process : nullptr);
     info->hInstApp = reinterpret_cast<HINSTANCE>(static_cast<std::uintptr_t>(rc));
     info->hProcess = process;
-    if (rc > 32) return TRUE;
+    if (rc > 32)
+        return TRUE;
     SetLastError(rc == SE_ERR_NOASSOC ? ERROR_NO_ASSOCIATION : rc);
     return FALSE;
 }
@@ -360,11 +402,14 @@ DWORD WaitForSingleObject(HANDLE process, DWORD milliseconds)
 {
     const DWORD start = GetTickCount();
     const auto object = FindProcess(process);
-    if (!object) return WAIT_FAILED;
+    if (!object)
+        return WAIT_FAILED;
     for (;;) {
-        if (object->HasExited()) return WAIT_OBJECT_0;
+        if (object->HasExited())
+            return WAIT_OBJECT_0;
         const DWORD elapsed = GetTickCount() - start;
-        if (milliseconds != INFINITE && elapsed >= milliseconds) return WAIT_TIMEOUT;
+        if (milliseconds != INFINITE && elapsed >= milliseconds)
+            return WAIT_TIMEOUT;
         const DWORD left = milliseconds == INFINITE ? 5 : std::min<DWORD>(5, milliseconds - elapsed);
         usleep(left * 1000);
     }
@@ -378,8 +423,10 @@ DWORD WaitForInputIdle(HANDLE, DWORD)
 BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode)
 {
     const auto object = FindProcess(process);
-    if (!object) return FALSE;
-    if (!exitCode) return win::FailWith(ERROR_INVALID_PARAMETER);
+    if (!object)
+        return FALSE;
+    if (!exitCode)
+        return win::FailWith(ERROR_INVALID_PARAMETER);
     *exitCode = object->ExitCode();
     return TRUE;
 }

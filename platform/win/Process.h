@@ -58,11 +58,12 @@ struct SHELLEXECUTEINFOA {
 };
 
 UINT WinExec(const char* cmdLine, UINT show);
-HINSTANCE ShellExecuteA(HWND hwnd, const char* verb, const char* file, const char* parameters,
-                        const char* directory, int show);
+HINSTANCE ShellExecuteA(HWND hwnd, const char* verb, const char* file, const char* parameters, const char* directory,
+                        int show);
 BOOL ShellExecuteExA(SHELLEXECUTEINFOA* info);
 
-// For process handles only (others fail with ERROR_INVALID_HANDLE). A child killed by signal N reports the exit code 128 + N.
+// For process handles only (others fail with ERROR_INVALID_HANDLE). A child killed by signal N reports the exit code
+// 128 + N.
 DWORD WaitForSingleObject(HANDLE process, DWORD milliseconds);
 DWORD WaitForInputIdle(HANDLE process, DWORD milliseconds);  // there is no input queue: at once
 BOOL GetExitCodeProcess(HANDLE process, DWORD* exitCode);

@@ -7,8 +7,8 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
@@ -53,7 +53,8 @@ bool MakeFolder(const std::string& folder)
 // Reserves a free name in the trash by creating its info record exclusively.
 bool ReserveName(const std::string& trash, const std::string& base, const std::string& original, std::string& name)
 {
-    const std::string record = "[Trash Info]\nPath=" + PercentEncoded(original) + "\nDeletionDate=" + DeletionDate() + "\n";
+    const std::string record =
+        "[Trash Info]\nPath=" + PercentEncoded(original) + "\nDeletionDate=" + DeletionDate() + "\n";
     for (int n = 1; n < 100000; ++n) {
         name = n == 1 ? base : base + "." + std::to_string(n);
         const std::string info = trash + "/info/" + name + ".trashinfo";

@@ -48,11 +48,15 @@ std::set<HKEY> gHandles;
 
 std::string StoreFolder(int root)
 {
-    if (const char* dir = std::getenv(kRootEnv[root]); dir && *dir) return dir;
+    if (const char* dir = std::getenv(kRootEnv[root]); dir && *dir)
+        return dir;
     std::string base;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) base = xdg;
-    else if (const char* home = std::getenv("HOME")) base = std::string(home) + "/.config";
-    else base = "/tmp";
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        base = xdg;
+    else if (const char* home = std::getenv("HOME"))
+        base = std::string(home) + "/.config";
+    else
+        base = "/tmp";
     return base + "/torvo/registry";
 }
 
@@ -66,10 +70,11 @@ bool MakeFolders(const std::string& path)
     for (std::size_t at = 1; at <= path.size(); ++at) {
         if (at == path.size() || path[at] == '/') {
             const std::string part = path.substr(0, at);
-            if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
+            if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+                return false;
         }
     }
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -85,9 +90,11 @@ std::string NormalPath(std::string_view path)
     std::size_t start = 0;
     while (start <= path.size()) {
         std::size_t end = path.find('\\', start);
-        if (end == std::string_view::npos) end = path.size();
+        if (end == std::string_view::npos)
+            end = path.size();
         if (end > start) {
-            if (!out.empty()) out += '\\';
+            if (!out.empty())
+                out += '\\';
             out += path.substr(start, end - start);
         }
         start = end + 1;
@@ -153,14 +160,16 @@ Store Load(int root)
     std::string line;
     Key* current = nullptr;
     while (std::getline(in, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
         if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
             const std::string path = NormalPath(Unescape(std::string_view(line).substr(1, line.size() - 2)));
             current = path.empty() ? nullptr : &AddKey(store, path);
             continue;
         }
         const std::size_t eq = line.find('=');
-        if (!current || eq == std::string::npos || line.compare(eq + 1, 3, "sz:") != 0) continue;
+        if (!current || eq == std::string::npos || line.compare(eq + 1, 3, "sz:") != 0)
+            continue;
         Value value{Unescape(std::string_view(line).substr(0, eq)), REG_SZ, Unescape(line.substr(eq + 4))};
         current->values[win::FoldCase(value.name)] = std::move(value);
     }
@@ -179,26 +188,32 @@ bool Save(int root, const Store& store)
     const std::string target = StoreFile(root);
     std::string temp = target + ".XXXXXX";
     const int fd = mkstemp(temp.data());
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     const std::string data = text.str();
     bool ok = write(fd, data.data(), data.size()) == static_cast<ssize_t>(data.size()) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
-    if (ok) ok = rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) unlink(temp.c_str());
+    if (ok)
+        ok = rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok)
+        unlink(temp.c_str());
     return ok;
 }
 
 // Runs a change under the store's lock: load, change, save when the change succeeded.
 LONG Modify(int root, const std::function<LONG(Store&)>& change)
 {
-    if (!RootWritable(root)) return ERROR_ACCESS_DENIED;
+    if (!RootWritable(root))
+        return ERROR_ACCESS_DENIED;
     const std::string lockName = StoreFolder(root) + "/" + kRootFile[root] + ".lock";
     const int lock = open(lockName.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (lock < 0) return ERROR_ACCESS_DENIED;
+    if (lock < 0)
+        return ERROR_ACCESS_DENIED;
     flock(lock, LOCK_EX);
     Store store = Load(root);
     LONG result = change(store);
-    if (result == ERROR_SUCCESS && !Save(root, store)) result = ERROR_ACCESS_DENIED;
+    if (result == ERROR_SUCCESS && !Save(root, store))
+        result = ERROR_ACCESS_DENIED;
     close(lock);
     return result;
 }
@@ -211,7 +226,8 @@ bool Resolve(HKEY hKey, RegistryKeyHandle& out)
         return true;
     }
     std::lock_guard guard(gMutex);
-    if (!gHandles.count(hKey)) return false;
+    if (!gHandles.count(hKey))
+        return false;
     out = *hKey;
     return true;
 }
@@ -232,7 +248,8 @@ HKEY NewHandle(int root, const std::string& path, bool writable)
 const Key* FindKey(const Store& store, const std::string& path)
 {
     static const Key kRoot;
-    if (path.empty()) return &kRoot;
+    if (path.empty())
+        return &kRoot;
     const auto it = store.find(win::FoldCase(path));
     return it == store.end() ? nullptr : &it->second;
 }
@@ -248,13 +265,16 @@ bool HasSubKeys(const Store& store, const std::string& folded)
 LONG RegOpenKeyExA(HKEY hKey, const char* subKey, DWORD, REGSAM sam, PHKEY result)
 {
     RegistryKeyHandle base{};
-    if (!result || !Resolve(hKey, base)) return ERROR_INVALID_HANDLE;
+    if (!result || !Resolve(hKey, base))
+        return ERROR_INVALID_HANDLE;
     const std::string path = JoinPath(base.path, subKey);
     const Store store = Load(base.root);
     const Key* key = FindKey(store, path);
-    if (!key) return ERROR_FILE_NOT_FOUND;
+    if (!key)
+        return ERROR_FILE_NOT_FOUND;
     const bool writable = WantsWrite(sam);
-    if (writable && !RootWritable(base.root)) return ERROR_ACCESS_DENIED;
+    if (writable && !RootWritable(base.root))
+        return ERROR_ACCESS_DENIED;
     *result = NewHandle(base.root, path.empty() ? path : key->path, writable);
     return ERROR_SUCCESS;
 }
@@ -263,13 +283,16 @@ LONG RegCreateKeyExA(HKEY hKey, const char* subKey, DWORD, char*, DWORD, REGSAM 
                      DWORD* disposition)
 {
     RegistryKeyHandle base{};
-    if (!result || !Resolve(hKey, base)) return ERROR_INVALID_HANDLE;
+    if (!result || !Resolve(hKey, base))
+        return ERROR_INVALID_HANDLE;
     const std::string path = JoinPath(base.path, subKey);
     const bool writable = WantsWrite(sam);
     const Store current = Load(base.root);  // FindKey points into it
     if (const Key* key = FindKey(current, path)) {
-        if (writable && !RootWritable(base.root)) return ERROR_ACCESS_DENIED;
-        if (disposition) *disposition = REG_OPENED_EXISTING_KEY;
+        if (writable && !RootWritable(base.root))
+            return ERROR_ACCESS_DENIED;
+        if (disposition)
+            *disposition = REG_OPENED_EXISTING_KEY;
         *result = NewHandle(base.root, path.empty() ? path : key->path, writable);
         return ERROR_SUCCESS;
     }
@@ -278,17 +301,21 @@ LONG RegCreateKeyExA(HKEY hKey, const char* subKey, DWORD, char*, DWORD, REGSAM 
         stored = AddKey(store, path).path;
         return ERROR_SUCCESS;
     });
-    if (rc != ERROR_SUCCESS) return rc;
-    if (disposition) *disposition = REG_CREATED_NEW_KEY;
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    if (disposition)
+        *disposition = REG_CREATED_NEW_KEY;
     *result = NewHandle(base.root, stored, writable);
     return ERROR_SUCCESS;
 }
 
 LONG RegCloseKey(HKEY hKey)
 {
-    if (hKey == HKEY_CURRENT_USER || hKey == HKEY_LOCAL_MACHINE) return ERROR_SUCCESS;
+    if (hKey == HKEY_CURRENT_USER || hKey == HKEY_LOCAL_MACHINE)
+        return ERROR_SUCCESS;
     std::lock_guard guard(gMutex);
-    if (!gHandles.erase(hKey)) return ERROR_INVALID_HANDLE;
+    if (!gHandles.erase(hKey))
+        return ERROR_INVALID_HANDLE;
     delete hKey;
     return ERROR_SUCCESS;
 }
@@ -296,23 +323,30 @@ LONG RegCloseKey(HKEY hKey)
 LONG RegQueryValueExA(HKEY hKey, const char* name, DWORD*, DWORD* type, BYTE* data, DWORD* dataSize)
 {
     RegistryKeyHandle key{};
-    if (!Resolve(hKey, key)) return ERROR_INVALID_HANDLE;
+    if (!Resolve(hKey, key))
+        return ERROR_INVALID_HANDLE;
     const Store store = Load(key.root);
     const Key* found = FindKey(store, key.path);
-    if (!found) return ERROR_FILE_NOT_FOUND;
+    if (!found)
+        return ERROR_FILE_NOT_FOUND;
     const auto it = found->values.find(win::FoldCase(name ? name : ""));
-    if (it == found->values.end()) return ERROR_FILE_NOT_FOUND;
+    if (it == found->values.end())
+        return ERROR_FILE_NOT_FOUND;
     const std::string& value = it->second.data;
     const auto needed = static_cast<DWORD>(value.size() + 1);
-    if (type) *type = it->second.type;
+    if (type)
+        *type = it->second.type;
     if (!data) {
-        if (dataSize) *dataSize = needed;
+        if (dataSize)
+            *dataSize = needed;
         return ERROR_SUCCESS;
     }
-    if (!dataSize) return ERROR_INVALID_PARAMETER;
+    if (!dataSize)
+        return ERROR_INVALID_PARAMETER;
     const DWORD room = *dataSize;
     *dataSize = needed;
-    if (room < needed) return ERROR_MORE_DATA;
+    if (room < needed)
+        return ERROR_MORE_DATA;
     std::memcpy(data, value.c_str(), needed);
     return ERROR_SUCCESS;
 }
@@ -320,14 +354,18 @@ LONG RegQueryValueExA(HKEY hKey, const char* name, DWORD*, DWORD* type, BYTE* da
 LONG RegSetValueExA(HKEY hKey, const char* name, DWORD, DWORD type, const BYTE* data, DWORD dataSize)
 {
     RegistryKeyHandle key{};
-    if (!Resolve(hKey, key)) return ERROR_INVALID_HANDLE;
-    if (!key.writable) return ERROR_ACCESS_DENIED;
-    if (type != REG_SZ || (!data && dataSize > 0)) return ERROR_INVALID_PARAMETER;
+    if (!Resolve(hKey, key))
+        return ERROR_INVALID_HANDLE;
+    if (!key.writable)
+        return ERROR_ACCESS_DENIED;
+    if (type != REG_SZ || (!data && dataSize > 0))
+        return ERROR_INVALID_PARAMETER;
     std::string text(reinterpret_cast<const char*>(data), data ? dataSize : 0);
     text.resize(std::strlen(text.c_str()));  // up to the terminating zero
     const std::string valueName = name ? name : "";
     return Modify(key.root, [&](Store& store) {
-        if (key.path.empty()) return static_cast<LONG>(ERROR_ACCESS_DENIED);  // no values on a root
+        if (key.path.empty())
+            return static_cast<LONG>(ERROR_ACCESS_DENIED);  // no values on a root
         AddKey(store, key.path).values[win::FoldCase(valueName)] = Value{valueName, REG_SZ, text};
         return static_cast<LONG>(ERROR_SUCCESS);
     });
@@ -336,8 +374,10 @@ LONG RegSetValueExA(HKEY hKey, const char* name, DWORD, DWORD type, const BYTE* 
 LONG RegDeleteValueA(HKEY hKey, const char* name)
 {
     RegistryKeyHandle key{};
-    if (!Resolve(hKey, key)) return ERROR_INVALID_HANDLE;
-    if (!key.writable) return ERROR_ACCESS_DENIED;
+    if (!Resolve(hKey, key))
+        return ERROR_INVALID_HANDLE;
+    if (!key.writable)
+        return ERROR_ACCESS_DENIED;
     return Modify(key.root, [&](Store& store) {
         const auto it = store.find(win::FoldCase(key.path));
         if (it == store.end() || !it->second.values.erase(win::FoldCase(name ? name : ""))) {
@@ -352,17 +392,23 @@ namespace {
 LONG DeleteKey(HKEY hKey, const char* subKey, bool tree)
 {
     RegistryKeyHandle base{};
-    if (!Resolve(hKey, base)) return ERROR_INVALID_HANDLE;
+    if (!Resolve(hKey, base))
+        return ERROR_INVALID_HANDLE;
     const std::string folded = win::FoldCase(JoinPath(base.path, subKey));
-    if (folded.empty() && !tree) return ERROR_ACCESS_DENIED;
+    if (folded.empty() && !tree)
+        return ERROR_ACCESS_DENIED;
     return Modify(base.root, [&](Store& store) {
-        if (!folded.empty() && !store.count(folded)) return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
-        if (!tree && HasSubKeys(store, folded)) return static_cast<LONG>(ERROR_ACCESS_DENIED);
+        if (!folded.empty() && !store.count(folded))
+            return static_cast<LONG>(ERROR_FILE_NOT_FOUND);
+        if (!tree && HasSubKeys(store, folded))
+            return static_cast<LONG>(ERROR_ACCESS_DENIED);
         const std::string prefix = folded.empty() ? "" : folded + "\\";
-        for (auto it = store.lower_bound(prefix); it != store.end() && it->first.compare(0, prefix.size(), prefix) == 0;) {
+        for (auto it = store.lower_bound(prefix);
+             it != store.end() && it->first.compare(0, prefix.size(), prefix) == 0;) {
             it = store.erase(it);
         }
-        if (!folded.empty()) store.erase(folded);
+        if (!folded.empty())
+            store.erase(folded);
         return static_cast<LONG>(ERROR_SUCCESS);
     });
 }
@@ -383,7 +429,8 @@ namespace win {
 
 std::string TRegistry::FullPath(const std::string& key) const
 {
-    if (!key.empty() && key.front() == '\\') return NormalPath(key);
+    if (!key.empty() && key.front() == '\\')
+        return NormalPath(key);
     return NormalPath(current_ ? currentPath_ + "\\" + key : key);
 }
 
@@ -391,10 +438,10 @@ bool TRegistry::OpenKey(const std::string& key, bool canCreate)
 {
     const std::string path = FullPath(key);
     HKEY opened = nullptr;
-    const LONG rc = canCreate
-                        ? RegCreateKeyExA(RootKey, path.c_str(), 0, nullptr, 0, Access, nullptr, &opened, nullptr)
-                        : RegOpenKeyExA(RootKey, path.c_str(), 0, Access, &opened);
-    if (rc != ERROR_SUCCESS) return false;
+    const LONG rc = canCreate ? RegCreateKeyExA(RootKey, path.c_str(), 0, nullptr, 0, Access, nullptr, &opened, nullptr)
+                              : RegOpenKeyExA(RootKey, path.c_str(), 0, Access, &opened);
+    if (rc != ERROR_SUCCESS)
+        return false;
     CloseKey();
     current_ = opened;
     currentPath_ = path;
@@ -405,7 +452,8 @@ bool TRegistry::OpenKeyReadOnly(const std::string& key)
 {
     const std::string path = FullPath(key);
     HKEY opened = nullptr;
-    if (RegOpenKeyExA(RootKey, path.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(RootKey, path.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return false;
     CloseKey();
     current_ = opened;
     currentPath_ = path;
@@ -414,7 +462,8 @@ bool TRegistry::OpenKeyReadOnly(const std::string& key)
 
 void TRegistry::CloseKey()
 {
-    if (current_) RegCloseKey(current_);
+    if (current_)
+        RegCloseKey(current_);
     current_ = nullptr;
     currentPath_.clear();
 }
@@ -422,7 +471,8 @@ void TRegistry::CloseKey()
 bool TRegistry::KeyExists(const std::string& key)
 {
     HKEY opened = nullptr;
-    if (RegOpenKeyExA(RootKey, FullPath(key).c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS) return false;
+    if (RegOpenKeyExA(RootKey, FullPath(key).c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+        return false;
     RegCloseKey(opened);
     return true;
 }
@@ -436,8 +486,8 @@ bool TRegistry::DeleteKey(const std::string& key)
 bool TRegistry::ValueExists(const std::string& name)
 {
     DWORD size = 0;
-    return RegQueryValueExA(current_ ? current_ : RootKey, name.c_str(), nullptr, nullptr, nullptr, &size)
-           == ERROR_SUCCESS;
+    return RegQueryValueExA(current_ ? current_ : RootKey, name.c_str(), nullptr, nullptr, nullptr, &size) ==
+           ERROR_SUCCESS;
 }
 
 std::string TRegistry::ReadString(const std::string& name)
@@ -445,12 +495,15 @@ std::string TRegistry::ReadString(const std::string& name)
     const HKEY key = current_ ? current_ : RootKey;
     for (int attempt = 0; attempt < 3; ++attempt) {  // the value may grow between the two calls
         DWORD size = 0;
-        if (RegQueryValueExA(key, name.c_str(), nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) return {};
+        if (RegQueryValueExA(key, name.c_str(), nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS)
+            return {};
         std::string buffer(size, '\0');
-        const LONG rc = RegQueryValueExA(key, name.c_str(), nullptr, nullptr,
-                                         reinterpret_cast<BYTE*>(buffer.data()), &size);
-        if (rc == ERROR_SUCCESS) return std::string(buffer.c_str());
-        if (rc != ERROR_MORE_DATA) return {};
+        const LONG rc =
+            RegQueryValueExA(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(buffer.data()), &size);
+        if (rc == ERROR_SUCCESS)
+            return std::string(buffer.c_str());
+        if (rc != ERROR_MORE_DATA)
+            return {};
     }
     return {};
 }
@@ -459,7 +512,8 @@ void TRegistry::WriteString(const std::string& name, const std::string& value)
 {
     const LONG rc = RegSetValueExA(current_ ? current_ : RootKey, name.c_str(), 0, REG_SZ,
                                    reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>(value.size() + 1));
-    if (rc != ERROR_SUCCESS) throw ERegistryException("Failed to set data for '" + name + "'");
+    if (rc != ERROR_SUCCESS)
+        throw ERegistryException("Failed to set data for '" + name + "'");
 }
 
 bool TRegistry::DeleteValue(const std::string& name)

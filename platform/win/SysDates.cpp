@@ -18,7 +18,8 @@ struct Stamp {
 
 Stamp ToStamp(TDateTime value)
 {
-    if (!std::isfinite(value) || std::fabs(value) > 3'000'000.0) value = 0;  // beyond 9999 is noise
+    if (!std::isfinite(value) || std::fabs(value) > 3'000'000.0)
+        value = 0;  // beyond 9999 is noise
     Stamp s{static_cast<std::int64_t>(std::trunc(value)), 0};
     s.msec = std::llround(std::fabs(value - std::trunc(value)) * MSecsPerDay);
     if (s.msec >= MSecsPerDay) {
@@ -43,18 +44,19 @@ TDateTime FromStamp(std::int64_t days, std::int64_t msec)
 
 bool TryEncodeDate(int year, int month, int day, TDateTime& date)
 {
-    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1
-        || day > static_cast<int>(DaysInMonth(year, static_cast<unsigned>(month)))) {
+    if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
+        day > static_cast<int>(DaysInMonth(year, static_cast<unsigned>(month)))) {
         return false;
     }
-    date = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day))
-                               - kDelphiEpochDays);
+    date = static_cast<double>(DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) -
+                               kDelphiEpochDays);
     return true;
 }
 
 bool TryEncodeTime(int hour, int min, int sec, int msec, TDateTime& time)
 {
-    if (hour < 0 || hour > 23 || min < 0 || min > 59 || sec < 0 || sec > 59 || msec < 0 || msec > 999) return false;
+    if (hour < 0 || hour > 23 || min < 0 || min > 59 || sec < 0 || sec > 59 || msec < 0 || msec > 999)
+        return false;
     time = static_cast<double>(((hour * 60 + min) * 60 + sec) * 1000 + msec) / MSecsPerDay;
     return true;
 }
@@ -62,14 +64,16 @@ bool TryEncodeTime(int hour, int min, int sec, int msec, TDateTime& time)
 TDateTime EncodeDate(int year, int month, int day)
 {
     TDateTime date = 0;
-    if (!TryEncodeDate(year, month, day, date)) ThrowConvert("Invalid argument to date encode");
+    if (!TryEncodeDate(year, month, day, date))
+        ThrowConvert("Invalid argument to date encode");
     return date;
 }
 
 TDateTime EncodeTime(int hour, int min, int sec, int msec)
 {
     TDateTime time = 0;
-    if (!TryEncodeTime(hour, min, sec, msec, time)) ThrowConvert("Invalid argument to time encode");
+    if (!TryEncodeTime(hour, min, sec, msec, time))
+        ThrowConvert("Invalid argument to time encode");
     return time;
 }
 
@@ -117,8 +121,8 @@ void DateTimeToSystemTime(TDateTime value, SYSTEMTIME& st)
     DecodeDate(value, y, mo, d);
     DecodeTime(value, h, mi, s, ms);
     st = SYSTEMTIME{static_cast<WORD>(y), static_cast<WORD>(mo), static_cast<WORD>(DayOfWeek(value) - 1),
-                    static_cast<WORD>(d), static_cast<WORD>(h), static_cast<WORD>(mi), static_cast<WORD>(s),
-                    static_cast<WORD>(ms)};
+                    static_cast<WORD>(d), static_cast<WORD>(h),  static_cast<WORD>(mi),
+                    static_cast<WORD>(s), static_cast<WORD>(ms)};
 }
 
 TDateTime Now()
@@ -153,8 +157,10 @@ std::int32_t DateTimeToFileDate(TDateTime value)
     int y, mo, d, h, mi, s, ms;
     DecodeDate(value, y, mo, d);
     DecodeTime(value, h, mi, s, ms);
-    if (y < 1980) y = 1980, mo = 1, d = 1, h = 0, mi = 0, s = 0;
-    if (y > 2107) y = 2107, mo = 12, d = 31, h = 23, mi = 59, s = 58;
+    if (y < 1980)
+        y = 1980, mo = 1, d = 1, h = 0, mi = 0, s = 0;
+    if (y > 2107)
+        y = 2107, mo = 12, d = 31, h = 23, mi = 59, s = 58;
     const std::uint32_t date = static_cast<std::uint32_t>(((y - 1980) << 9) | (mo << 5) | d);
     const std::uint32_t time = static_cast<std::uint32_t>((h << 11) | (mi << 5) | (s / 2));
     return static_cast<std::int32_t>((date << 16) | time);
@@ -169,9 +175,11 @@ char Lower(char c)
 
 bool StartsWithNoCase(std::string_view text, std::size_t at, std::string_view prefix)
 {
-    if (text.size() - at < prefix.size()) return false;
+    if (text.size() - at < prefix.size())
+        return false;
     for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (Lower(text[at + i]) != prefix[i]) return false;
+        if (Lower(text[at + i]) != prefix[i])
+            return false;
     }
     return true;
 }
@@ -189,14 +197,16 @@ struct DateParts {
 void AppendFormatted(std::string& out, std::string_view format, const DateParts& p, const TFormatSettings& fs,
                      int depth)
 {
-    if (depth > 2) return;
+    if (depth > 2)
+        return;
     char lastToken = 0;
     bool twelveHour = false;
     for (std::size_t i = 0; i < format.size();) {
         const char c = format[i];
         const char token = Lower(c);
         std::size_t count = 1;
-        while (i + count < format.size() && Lower(format[i + count]) == token) ++count;
+        while (i + count < format.size() && Lower(format[i + count]) == token)
+            ++count;
         if (c == '"' || c == '\'') {
             const std::size_t close = format.find(c, i + 1);
             const std::size_t end = close == std::string_view::npos ? format.size() : close;
@@ -206,7 +216,8 @@ void AppendFormatted(std::string& out, std::string_view format, const DateParts&
         }
         const bool isLetter = token >= 'a' && token <= 'z';
         const char previous = lastToken;
-        if (isLetter) lastToken = token;
+        if (isLetter)
+            lastToken = token;
         switch (token) {
         case 'y':
             out += count <= 2 ? TwoDigits(p.year % 100) : std::to_string(p.year);
@@ -215,30 +226,41 @@ void AppendFormatted(std::string& out, std::string_view format, const DateParts&
             if (previous == 'h' && count <= 2) {
                 out += count == 1 ? std::to_string(p.min) : TwoDigits(p.min);
                 lastToken = 'n';
-            } else if (count == 1) out += std::to_string(p.month);
-            else if (count == 2) out += TwoDigits(p.month);
-            else if (count == 3) out += fs.ShortMonthNames[p.month - 1];
-            else out += fs.LongMonthNames[p.month - 1];
+            } else if (count == 1)
+                out += std::to_string(p.month);
+            else if (count == 2)
+                out += TwoDigits(p.month);
+            else if (count == 3)
+                out += fs.ShortMonthNames[p.month - 1];
+            else
+                out += fs.LongMonthNames[p.month - 1];
             break;
         case 'd':
-            if (count == 1) out += std::to_string(p.day);
-            else if (count == 2) out += TwoDigits(p.day);
-            else if (count == 3) out += fs.ShortDayNames[p.dayOfWeek - 1];
-            else if (count == 4) out += fs.LongDayNames[p.dayOfWeek - 1];
-            else if (count == 5) AppendFormatted(out, fs.ShortDateFormat, p, fs, depth + 1);
-            else AppendFormatted(out, fs.LongDateFormat, p, fs, depth + 1);
+            if (count == 1)
+                out += std::to_string(p.day);
+            else if (count == 2)
+                out += TwoDigits(p.day);
+            else if (count == 3)
+                out += fs.ShortDayNames[p.dayOfWeek - 1];
+            else if (count == 4)
+                out += fs.LongDayNames[p.dayOfWeek - 1];
+            else if (count == 5)
+                AppendFormatted(out, fs.ShortDateFormat, p, fs, depth + 1);
+            else
+                AppendFormatted(out, fs.LongDateFormat, p, fs, depth + 1);
             break;
         case 'h': {
             const std::string_view rest = format.substr(i);
             twelveHour = false;
             for (std::size_t k = 0; k < rest.size(); ++k) {
-                if (StartsWithNoCase(rest, k, "am/pm") || StartsWithNoCase(rest, k, "a/p")
-                    || StartsWithNoCase(rest, k, "ampm")) {
+                if (StartsWithNoCase(rest, k, "am/pm") || StartsWithNoCase(rest, k, "a/p") ||
+                    StartsWithNoCase(rest, k, "ampm")) {
                     twelveHour = true;
                 }
             }
             int hour = p.hour;
-            if (twelveHour) hour = hour % 12 == 0 ? 12 : hour % 12;
+            if (twelveHour)
+                hour = hour % 12 == 0 ? 12 : hour % 12;
             out += count == 1 ? std::to_string(hour) : TwoDigits(hour);
             break;
         }
@@ -250,7 +272,8 @@ void AppendFormatted(std::string& out, std::string_view format, const DateParts&
             break;
         case 'z': {
             std::string ms = std::to_string(p.msec);
-            if (count > 1) ms.insert(0, 3 - ms.size(), '0');
+            if (count > 1)
+                ms.insert(0, 3 - ms.size(), '0');
             out += ms;
             break;
         }
@@ -341,13 +364,15 @@ bool ReadNumber(std::string_view text, std::size_t& pos, int& value, int& digits
 
 void SkipBlanks(std::string_view text, std::size_t& pos)
 {
-    while (pos < text.size() && text[pos] == ' ') ++pos;
+    while (pos < text.size() && text[pos] == ' ')
+        ++pos;
 }
 
 bool ReadSeparator(std::string_view text, std::size_t& pos, std::string_view separator)
 {
     SkipBlanks(text, pos);
-    if (separator.empty() || text.substr(pos, separator.size()) != separator) return false;
+    if (separator.empty() || text.substr(pos, separator.size()) != separator)
+        return false;
     pos += separator.size();
     SkipBlanks(text, pos);
     return true;
@@ -362,43 +387,55 @@ bool ScanDate(std::string_view text, std::size_t& pos, TDateTime& value, const T
     while (count < 3) {
         if (count > 0) {
             std::size_t probe = pos;
-            if (!ReadSeparator(text, probe, fs.DateSeparator)) break;
+            if (!ReadSeparator(text, probe, fs.DateSeparator))
+                break;
             if (probe >= text.size() || text[probe] < '0' || text[probe] > '9') {
                 pos = probe;  // a trailing separator ("1.2.") ends the date
                 break;
             }
             pos = probe;
         }
-        if (!ReadNumber(text, pos, numbers[count], digits[count])) return false;
+        if (!ReadNumber(text, pos, numbers[count], digits[count]))
+            return false;
         ++count;
     }
-    if (count < 2) return false;
+    if (count < 2)
+        return false;
     // Order of the fields from the short date format.
     std::string order;
     for (const char c : fs.ShortDateFormat) {
         const char l = Lower(c);
-        if ((l == 'd' || l == 'm' || l == 'y') && order.find(l) == std::string::npos) order += l;
+        if ((l == 'd' || l == 'm' || l == 'y') && order.find(l) == std::string::npos)
+            order += l;
     }
-    if (order.size() != 3) order = "dmy";
+    if (order.size() != 3)
+        order = "dmy";
     int day = 0, month = 0, year = 0;
     bool haveYear = count == 3;
     int yearDigits = 4;
     int k = 0;
     for (const char field : order) {
-        if (field == 'y' && !haveYear) continue;
-        if (k >= count) break;
-        if (field == 'd') day = numbers[k];
-        else if (field == 'm') month = numbers[k];
-        else year = numbers[k], yearDigits = digits[k];
+        if (field == 'y' && !haveYear)
+            continue;
+        if (k >= count)
+            break;
+        if (field == 'd')
+            day = numbers[k];
+        else if (field == 'm')
+            month = numbers[k];
+        else
+            year = numbers[k], yearDigits = digits[k];
         ++k;
     }
     SYSTEMTIME now;
     GetLocalTime(&now);
-    if (!haveYear) year = now.wYear;
+    if (!haveYear)
+        year = now.wYear;
     else if (yearDigits <= 2) {
         const int base = now.wYear - fs.TwoDigitYearCenturyWindow;
         year += base / 100 * 100;
-        if (fs.TwoDigitYearCenturyWindow > 0 && year < base) year += 100;
+        if (fs.TwoDigitYearCenturyWindow > 0 && year < base)
+            year += 100;
     }
     return TryEncodeDate(year, month, day, value);
 }
@@ -407,16 +444,22 @@ bool ScanTime(std::string_view text, std::size_t& pos, TDateTime& value, const T
 {
     int hour = 0, min = 0, sec = 0, msec = 0, digits = 0;
     SkipBlanks(text, pos);
-    if (!ReadNumber(text, pos, hour, digits)) return false;
-    if (!ReadSeparator(text, pos, fs.TimeSeparator) || !ReadNumber(text, pos, min, digits)) return false;
+    if (!ReadNumber(text, pos, hour, digits))
+        return false;
+    if (!ReadSeparator(text, pos, fs.TimeSeparator) || !ReadNumber(text, pos, min, digits))
+        return false;
     std::size_t probe = pos;
     if (ReadSeparator(text, probe, fs.TimeSeparator)) {
         pos = probe;
-        if (!ReadNumber(text, pos, sec, digits)) return false;
-        if (pos < text.size() && (text[pos] == '.' || text.substr(pos, fs.DecimalSeparator.size()) == fs.DecimalSeparator)) {
+        if (!ReadNumber(text, pos, sec, digits))
+            return false;
+        if (pos < text.size() &&
+            (text[pos] == '.' || text.substr(pos, fs.DecimalSeparator.size()) == fs.DecimalSeparator)) {
             ++pos;
-            if (!ReadNumber(text, pos, msec, digits) || digits > 3) return false;
-            for (; digits < 3; ++digits) msec *= 10;
+            if (!ReadNumber(text, pos, msec, digits) || digits > 3)
+                return false;
+            for (; digits < 3; ++digits)
+                msec *= 10;
         }
     }
     SkipBlanks(text, pos);
@@ -424,14 +467,18 @@ bool ScanTime(std::string_view text, std::size_t& pos, TDateTime& value, const T
     const auto mark = [&](std::string_view am, std::string_view pm) {
         const std::string a = LowerCase(am);
         const std::string p = LowerCase(pm);
-        if (!a.empty() && rest.rfind(a, 0) == 0) return pos += a.size(), 1;
-        if (!p.empty() && rest.rfind(p, 0) == 0) return pos += p.size(), 2;
+        if (!a.empty() && rest.rfind(a, 0) == 0)
+            return pos += a.size(), 1;
+        if (!p.empty() && rest.rfind(p, 0) == 0)
+            return pos += p.size(), 2;
         return 0;
     };
     int ampm = mark("am", "pm");
-    if (ampm == 0) ampm = mark(fs.TimeAMString, fs.TimePMString);
+    if (ampm == 0)
+        ampm = mark(fs.TimeAMString, fs.TimePMString);
     if (ampm != 0) {
-        if (hour < 1 || hour > 12) return false;
+        if (hour < 1 || hour > 12)
+            return false;
         hour = hour % 12 + (ampm == 2 ? 12 : 0);
     }
     return TryEncodeTime(hour, min, sec, msec, value);
@@ -449,7 +496,8 @@ bool TryStrToDate(std::string_view text, TDateTime& value, const TFormatSettings
 {
     std::size_t pos = 0;
     TDateTime date = 0;
-    if (!ScanDate(text, pos, date, fs) || !AtEnd(text, pos)) return false;
+    if (!ScanDate(text, pos, date, fs) || !AtEnd(text, pos))
+        return false;
     value = date;
     return true;
 }
@@ -458,7 +506,8 @@ bool TryStrToTime(std::string_view text, TDateTime& value, const TFormatSettings
 {
     std::size_t pos = 0;
     TDateTime time = 0;
-    if (!ScanTime(text, pos, time, fs) || !AtEnd(text, pos)) return false;
+    if (!ScanTime(text, pos, time, fs) || !AtEnd(text, pos))
+        return false;
     value = time;
     return true;
 }
@@ -467,9 +516,11 @@ bool TryStrToDateTime(std::string_view text, TDateTime& value, const TFormatSett
 {
     std::size_t pos = 0;
     TDateTime date = 0;
-    if (!ScanDate(text, pos, date, fs)) return TryStrToTime(text, value, fs);
+    if (!ScanDate(text, pos, date, fs))
+        return TryStrToTime(text, value, fs);
     TDateTime time = 0;
-    if (!AtEnd(text, pos) && (!ScanTime(text, pos, time, fs) || !AtEnd(text, pos))) return false;
+    if (!AtEnd(text, pos) && (!ScanTime(text, pos, time, fs) || !AtEnd(text, pos)))
+        return false;
     value = ComposeDateTime(date, time);
     return true;
 }
@@ -477,14 +528,16 @@ bool TryStrToDateTime(std::string_view text, TDateTime& value, const TFormatSett
 TDateTime StrToDate(std::string_view text, const TFormatSettings& fs)
 {
     TDateTime value = 0;
-    if (!TryStrToDate(text, value, fs)) ThrowConvert("'" + std::string(text) + "' is not a valid date");
+    if (!TryStrToDate(text, value, fs))
+        ThrowConvert("'" + std::string(text) + "' is not a valid date");
     return value;
 }
 
 TDateTime StrToTime(std::string_view text, const TFormatSettings& fs)
 {
     TDateTime value = 0;
-    if (!TryStrToTime(text, value, fs)) ThrowConvert("'" + std::string(text) + "' is not a valid time");
+    if (!TryStrToTime(text, value, fs))
+        ThrowConvert("'" + std::string(text) + "' is not a valid time");
     return value;
 }
 

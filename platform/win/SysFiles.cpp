@@ -168,8 +168,8 @@ DWORD FileSetDate(HANDLE file, std::int32_t age)
 DWORD FileSetDate(std::string_view fileName, std::int32_t age)
 {
     const std::string name(fileName);
-    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError();
     const DWORD error = FileSetDate(file, age);

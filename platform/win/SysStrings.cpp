@@ -24,16 +24,19 @@ std::string IntToHex(std::uint64_t value, int digits)
         out.insert(out.begin(), kHex[value & 0xF]);
         value >>= 4;
     } while (value != 0);
-    if (static_cast<int>(out.size()) < digits) out.insert(0, static_cast<std::size_t>(digits) - out.size(), '0');
+    if (static_cast<int>(out.size()) < digits)
+        out.insert(0, static_cast<std::size_t>(digits) - out.size(), '0');
     return out;
 }
 
 bool TryStrToInt64(std::string_view text, std::int64_t& value)
 {
     std::size_t i = 0;
-    while (i < text.size() && text[i] == ' ') ++i;
+    while (i < text.size() && text[i] == ' ')
+        ++i;
     bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+        negative = text[i++] == '-';
     int base = 10;
     if (i < text.size() && text[i] == '$') {
         base = 16;
@@ -42,20 +45,27 @@ bool TryStrToInt64(std::string_view text, std::int64_t& value)
         base = 16;
         i += 2;
     }
-    if (i == text.size()) return false;
+    if (i == text.size())
+        return false;
     std::uint64_t magnitude = 0;
     constexpr std::uint64_t kLimit = std::uint64_t{1} << 63;
     for (; i < text.size(); ++i) {
         const char c = text[i];
         int digit = -1;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        if (digit < 0) return false;
-        if (magnitude > (kLimit - static_cast<std::uint64_t>(digit)) / static_cast<std::uint64_t>(base)) return false;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        if (digit < 0)
+            return false;
+        if (magnitude > (kLimit - static_cast<std::uint64_t>(digit)) / static_cast<std::uint64_t>(base))
+            return false;
         magnitude = magnitude * static_cast<std::uint64_t>(base) + static_cast<std::uint64_t>(digit);
     }
-    if (!negative && magnitude == kLimit) return false;
+    if (!negative && magnitude == kLimit)
+        return false;
     value = negative ? static_cast<std::int64_t>(0 - magnitude) : static_cast<std::int64_t>(magnitude);
     return true;
 }
@@ -63,8 +73,8 @@ bool TryStrToInt64(std::string_view text, std::int64_t& value)
 bool TryStrToInt(std::string_view text, int& value)
 {
     std::int64_t wide = 0;
-    if (!TryStrToInt64(text, wide) || wide < std::numeric_limits<int>::min()
-        || wide > std::numeric_limits<int>::max()) {
+    if (!TryStrToInt64(text, wide) || wide < std::numeric_limits<int>::min() ||
+        wide > std::numeric_limits<int>::max()) {
         return false;
     }
     value = static_cast<int>(wide);
@@ -83,14 +93,16 @@ namespace {
 int StrToInt(std::string_view text)
 {
     int value = 0;
-    if (!TryStrToInt(text, value)) ThrowNotInteger(text);
+    if (!TryStrToInt(text, value))
+        ThrowNotInteger(text);
     return value;
 }
 
 std::int64_t StrToInt64(std::string_view text)
 {
     std::int64_t value = 0;
-    if (!TryStrToInt64(text, value)) ThrowNotInteger(text);
+    if (!TryStrToInt64(text, value))
+        ThrowNotInteger(text);
     return value;
 }
 
@@ -105,12 +117,15 @@ bool TryStrToFloat(std::string_view text, double& value, const TFormatSettings& 
     std::string plain = Trim(text);
     if (!fs.DecimalSeparator.empty() && fs.DecimalSeparator != ".") {
         const std::size_t at = plain.find(fs.DecimalSeparator);
-        if (at != std::string::npos) plain.replace(at, fs.DecimalSeparator.size(), ".");
+        if (at != std::string::npos)
+            plain.replace(at, fs.DecimalSeparator.size(), ".");
     }
-    if (plain.empty() || plain.find_first_not_of("0123456789+-.eE") != std::string::npos) return false;
+    if (plain.empty() || plain.find_first_not_of("0123456789+-.eE") != std::string::npos)
+        return false;
     char* end = nullptr;
     const double parsed = std::strtod(plain.c_str(), &end);
-    if (end != plain.c_str() + plain.size()) return false;
+    if (end != plain.c_str() + plain.size())
+        return false;
     value = parsed;
     return true;
 }
@@ -139,12 +154,14 @@ void FixedDigits(double value, int decimals, std::string& whole, std::string& fr
         exp10 = 1;
     }
     const std::size_t keep = static_cast<std::size_t>(exp10 + decimals);
-    if (digits.size() <= keep) digits.append(keep + 1 - digits.size(), '0');
+    if (digits.size() <= keep)
+        digits.append(keep + 1 - digits.size(), '0');
     const bool roundUp = digits[keep] >= '5';
     digits.resize(keep);
     if (roundUp) {
         std::size_t i = keep;
-        while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
+        while (i > 0 && digits[i - 1] == '9')
+            digits[--i] = '0';
         if (i == 0) {
             digits.insert(digits.begin(), '1');
             ++exp10;
@@ -162,7 +179,8 @@ std::string Grouped(const std::string& whole, const std::string& separator)
 {
     std::string out;
     for (std::size_t i = 0; i < whole.size(); ++i) {
-        if (i > 0 && (whole.size() - i) % 3 == 0) out += separator;
+        if (i > 0 && (whole.size() - i) % 3 == 0)
+            out += separator;
         out += whole[i];
     }
     return out;
@@ -180,24 +198,28 @@ std::string NonFinite(double value)
 
 std::string FixedText(double value, int decimals, bool group, const TFormatSettings& fs)
 {
-    if (!std::isfinite(value)) return NonFinite(value);
+    if (!std::isfinite(value))
+        return NonFinite(value);
     std::string whole;
     std::string fraction;
     FixedDigits(value, decimals, whole, fraction);
     std::string out = value < 0 && !AllZero(whole, fraction) ? "-" : "";
     out += group ? Grouped(whole, fs.ThousandSeparator) : whole;
-    if (decimals > 0) out += fs.DecimalSeparator + fraction;
+    if (decimals > 0)
+        out += fs.DecimalSeparator + fraction;
     return out;
 }
 
 std::string GeneralText(double value, int precision, const TFormatSettings& fs)
 {
-    if (!std::isfinite(value)) return NonFinite(value);
+    if (!std::isfinite(value))
+        return NonFinite(value);
     char buf[64];
     std::snprintf(buf, sizeof buf, "%.*G", std::clamp(precision, 1, 18), value);
     std::string out = buf;
     const std::size_t dot = out.find('.');
-    if (dot != std::string::npos) out.replace(dot, 1, fs.DecimalSeparator);
+    if (dot != std::string::npos)
+        out.replace(dot, 1, fs.DecimalSeparator);
     // "1E+20" -> "1E20", "1E-07" -> "1E-7", as the original library writes exponents.
     const std::size_t e = out.find('E');
     if (e != std::string::npos) {
@@ -219,7 +241,8 @@ std::string FormatFloat(std::string_view pattern, double value, const TFormatSet
 {
     const std::string_view section = pattern.substr(0, pattern.find(';'));
     const std::size_t first = section.find_first_of("0#");
-    if (first == std::string_view::npos) return std::string(section);
+    if (first == std::string_view::npos)
+        return std::string(section);
     const std::size_t last = section.find_last_of("0#");
     const std::string_view body = section.substr(first, last - first + 1);
     const std::size_t point = body.find('.');
@@ -230,18 +253,24 @@ std::string FormatFloat(std::string_view pattern, double value, const TFormatSet
     const int maxFrac = minFrac + static_cast<int>(std::count(fracPart.begin(), fracPart.end(), '#'));
     const bool group = intPart.find(',') != std::string_view::npos;
 
-    if (!std::isfinite(value)) return NonFinite(value);
+    if (!std::isfinite(value))
+        return NonFinite(value);
     std::string whole;
     std::string fraction;
     FixedDigits(value, maxFrac, whole, fraction);
-    while (static_cast<int>(fraction.size()) > minFrac && fraction.back() == '0') fraction.pop_back();
-    if (whole == "0" && minInt == 0) whole.clear();
-    if (static_cast<int>(whole.size()) < minInt) whole.insert(0, static_cast<std::size_t>(minInt) - whole.size(), '0');
+    while (static_cast<int>(fraction.size()) > minFrac && fraction.back() == '0')
+        fraction.pop_back();
+    if (whole == "0" && minInt == 0)
+        whole.clear();
+    if (static_cast<int>(whole.size()) < minInt)
+        whole.insert(0, static_cast<std::size_t>(minInt) - whole.size(), '0');
 
     std::string out(section.substr(0, first));
-    if (value < 0 && !AllZero(whole, fraction)) out += '-';
+    if (value < 0 && !AllZero(whole, fraction))
+        out += '-';
     out += group ? Grouped(whole, fs.ThousandSeparator) : whole;
-    if (!fraction.empty()) out += fs.DecimalSeparator + fraction;
+    if (!fraction.empty())
+        out += fs.DecimalSeparator + fraction;
     out += section.substr(last + 1);
     return out;
 }
@@ -257,21 +286,25 @@ std::string Padded(std::string text, int width, bool leftAlign)
 {
     if (width > 0 && static_cast<int>(text.size()) < width) {
         const std::size_t fill = static_cast<std::size_t>(width) - text.size();
-        if (leftAlign) text.append(fill, ' ');
-        else text.insert(0, fill, ' ');
+        if (leftAlign)
+            text.append(fill, ' ');
+        else
+            text.insert(0, fill, ' ');
     }
     return text;
 }
 
 double AsFloat(const FormatArg& arg, std::string_view format)
 {
-    if (const auto* d = std::get_if<double>(&arg.value)) return *d;
+    if (const auto* d = std::get_if<double>(&arg.value))
+        return *d;
     ThrowBadFormat(format);
 }
 
 std::int64_t AsInteger(const FormatArg& arg, std::string_view format)
 {
-    if (const auto* i = std::get_if<std::int64_t>(&arg.value)) return *i;
+    if (const auto* i = std::get_if<std::int64_t>(&arg.value))
+        return *i;
     ThrowBadFormat(format);
 }
 
@@ -286,15 +319,18 @@ std::string Format(std::string_view format, std::initializer_list<FormatArg> arg
             out += format[i];
             continue;
         }
-        if (++i >= format.size()) ThrowBadFormat(format);
+        if (++i >= format.size())
+            ThrowBadFormat(format);
         if (format[i] == '%') {
             out += '%';
             continue;
         }
         const bool leftAlign = format[i] == '-';
-        if (leftAlign) ++i;
+        if (leftAlign)
+            ++i;
         int width = 0;
-        while (i < format.size() && format[i] >= '0' && format[i] <= '9') width = width * 10 + (format[i++] - '0');
+        while (i < format.size() && format[i] >= '0' && format[i] <= '9')
+            width = width * 10 + (format[i++] - '0');
         int precision = -1;
         if (i < format.size() && format[i] == '.') {
             precision = 0;
@@ -303,7 +339,8 @@ std::string Format(std::string_view format, std::initializer_list<FormatArg> arg
                 precision = std::min(precision * 10 + (format[i++] - '0'), 64);
             }
         }
-        if (i >= format.size() || next == args.end()) ThrowBadFormat(format);
+        if (i >= format.size() || next == args.end())
+            ThrowBadFormat(format);
         const FormatArg& arg = *next++;
         std::string text;
         switch (format[i] | 0x20) {
@@ -311,8 +348,10 @@ std::string Format(std::string_view format, std::initializer_list<FormatArg> arg
         case 'u': {
             const std::int64_t v = AsInteger(arg, format);
             text = std::to_string(v < 0 ? -static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v));
-            if (precision > static_cast<int>(text.size())) text.insert(0, precision - text.size(), '0');
-            if (v < 0) text.insert(0, 1, '-');
+            if (precision > static_cast<int>(text.size()))
+                text.insert(0, precision - text.size(), '0');
+            if (v < 0)
+                text.insert(0, 1, '-');
             break;
         }
         case 'x':
@@ -320,7 +359,8 @@ std::string Format(std::string_view format, std::initializer_list<FormatArg> arg
             break;
         case 's': {
             const auto* s = std::get_if<std::string>(&arg.value);
-            if (!s) ThrowBadFormat(format);
+            if (!s)
+                ThrowBadFormat(format);
             text = precision >= 0 ? s->substr(0, static_cast<std::size_t>(precision)) : *s;
             break;
         }
@@ -344,14 +384,16 @@ std::string Format(std::string_view format, std::initializer_list<FormatArg> arg
 std::string TrimLeft(std::string_view text)
 {
     std::size_t i = 0;
-    while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ') ++i;
+    while (i < text.size() && static_cast<unsigned char>(text[i]) <= ' ')
+        ++i;
     return std::string(text.substr(i));
 }
 
 std::string TrimRight(std::string_view text)
 {
     std::size_t n = text.size();
-    while (n > 0 && static_cast<unsigned char>(text[n - 1]) <= ' ') --n;
+    while (n > 0 && static_cast<unsigned char>(text[n - 1]) <= ' ')
+        --n;
     return std::string(text.substr(0, n));
 }
 
@@ -367,27 +409,32 @@ int Pos(std::string_view sub, std::string_view text)
 
 int PosEx(std::string_view sub, std::string_view text, int offset)
 {
-    if (sub.empty() || offset < 1 || static_cast<std::size_t>(offset) > text.size()) return 0;
+    if (sub.empty() || offset < 1 || static_cast<std::size_t>(offset) > text.size())
+        return 0;
     const std::size_t at = text.find(sub, static_cast<std::size_t>(offset - 1));
     return at == std::string_view::npos ? 0 : static_cast<int>(at) + 1;
 }
 
 std::string Copy(std::string_view text, int index, int count)
 {
-    if (index < 1) index = 1;
-    if (count <= 0 || static_cast<std::size_t>(index) > text.size()) return {};
+    if (index < 1)
+        index = 1;
+    if (count <= 0 || static_cast<std::size_t>(index) > text.size())
+        return {};
     return std::string(text.substr(static_cast<std::size_t>(index - 1), static_cast<std::size_t>(count)));
 }
 
 void Delete(std::string& text, int index, int count)
 {
-    if (index < 1 || count <= 0 || static_cast<std::size_t>(index) > text.size()) return;
+    if (index < 1 || count <= 0 || static_cast<std::size_t>(index) > text.size())
+        return;
     text.erase(static_cast<std::size_t>(index - 1), static_cast<std::size_t>(count));
 }
 
 void Insert(std::string_view sub, std::string& text, int index)
 {
-    if (index < 1) index = 1;
+    if (index < 1)
+        index = 1;
     const std::size_t at = std::min(static_cast<std::size_t>(index - 1), text.size());
     text.insert(at, sub);
 }

@@ -44,8 +44,8 @@ struct TFormatSettings {
     std::string TimePMString = "odp.";
     std::string ShortMonthNames[12] = {"led", "úno", "bře", "dub", "kvě", "čvn",
                                        "čvc", "srp", "zář", "říj", "lis", "pro"};
-    std::string LongMonthNames[12] = {"leden", "únor", "březen", "duben", "květen", "červen",
-                                      "červenec", "srpen", "září", "říjen", "listopad", "prosinec"};
+    std::string LongMonthNames[12] = {"leden",    "únor",  "březen", "duben", "květen",   "červen",
+                                      "červenec", "srpen", "září",   "říjen", "listopad", "prosinec"};
     std::string ShortDayNames[7] = {"ne", "po", "út", "st", "čt", "pá", "so"};  // Sunday first
     std::string LongDayNames[7] = {"neděle", "pondělí", "úterý", "středa", "čtvrtek", "pátek", "sobota"};
     int TwoDigitYearCenturyWindow = 50;
@@ -79,8 +79,7 @@ std::string FormatFloat(std::string_view pattern, double value, const TFormatSet
 // not fit its argument raises EConvertError.
 struct FormatArg {
     template <typename T>
-    requires std::is_integral_v<T>
-    FormatArg(T v) : value(static_cast<std::int64_t>(v)) {}
+    requires std::is_integral_v<T> FormatArg(T v) : value(static_cast<std::int64_t>(v)) {}
     FormatArg(double v) : value(v) {}
     FormatArg(const char* v) : value(std::string(v)) {}
     FormatArg(std::string v) : value(std::move(v)) {}
@@ -95,9 +94,18 @@ std::string Trim(std::string_view text);
 std::string TrimLeft(std::string_view text);
 std::string TrimRight(std::string_view text);
 
-inline std::string AnsiUpperCase(std::string_view text) { return UpperCase(text); }
-inline std::string AnsiLowerCase(std::string_view text) { return LowerCase(text); }
-inline int AnsiCompareText(std::string_view a, std::string_view b) { return CompareText(a, b); }
+inline std::string AnsiUpperCase(std::string_view text)
+{
+    return UpperCase(text);
+}
+inline std::string AnsiLowerCase(std::string_view text)
+{
+    return LowerCase(text);
+}
+inline int AnsiCompareText(std::string_view a, std::string_view b)
+{
+    return CompareText(a, b);
+}
 
 int Pos(std::string_view sub, std::string_view text);  // 0 when absent
 int PosEx(std::string_view sub, std::string_view text, int offset);

@@ -6,16 +6,14 @@
 #include "platform/win/Paths.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
-#include <csignal>
-#include <cstring>
-#include <atomic>
-#include <climits>
-#include <sys/file.h>
-#include <sys/syscall.h>
 #include <charconv>
+#include <climits>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
@@ -25,7 +23,9 @@
 #include <random>
 #include <set>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
 
@@ -392,7 +392,10 @@ TempName StateOfTempName(std::string_view name)
 
 }  // namespace
 
-bool IsDeadOwnersTempName(std::string_view name) { return StateOfTempName(name) == TempName::Dead; }
+bool IsDeadOwnersTempName(std::string_view name)
+{
+    return StateOfTempName(name) == TempName::Dead;
+}
 
 namespace {
 
@@ -588,7 +591,10 @@ struct ListStamp {
     }
 };
 
-ListStamp StampOf(const struct stat& st) { return {st.st_dev, st.st_ino, st.st_size, st.st_mtim}; }
+ListStamp StampOf(const struct stat& st)
+{
+    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+}
 
 void ListFolder(const std::string& folderHost)
 {
@@ -735,7 +741,10 @@ void SweepDeadOwnersFiles(const std::string& folderHost, std::string_view prefix
         RemoveDeadOwnersFiles(folderHost, prefix);
 }
 
-void NotePartialFile(const std::string& hostPath) { NoteLive(hostPath); }
+void NotePartialFile(const std::string& hostPath)
+{
+    NoteLive(hostPath);
+}
 
 void ForgetPartialFile(const std::string& hostPath)
 {
@@ -749,7 +758,10 @@ void ForgetPartialFile(const std::string& hostPath)
     }
 }
 
-std::string OwnedTempName(std::string_view prefix) { return OwnedName(prefix, RandomNumber()); }
+std::string OwnedTempName(std::string_view prefix)
+{
+    return OwnedName(prefix, RandomNumber());
+}
 
 void NoteTempFileMade(const std::string& hostPath)
 {

@@ -14,7 +14,10 @@ namespace win {
 
 namespace {
 
-bool ProcessEnded(pid_t pid) { return ::kill(pid, 0) != 0 && errno == ESRCH; }
+bool ProcessEnded(pid_t pid)
+{
+    return ::kill(pid, 0) != 0 && errno == ESRCH;
+}
 
 // The owner's id in "<Prefix><pid>-XXXXXX", or 0 when the name is not of that form.
 pid_t OwnerOf(const std::string& Name, const std::string& Prefix)
@@ -61,7 +64,7 @@ void RemoveOrphanedTempFolders(const std::string& Parent, const std::string& Pre
         const pid_t owner = OwnerOf(name, Prefix);
         if (owner == 0 || owner == ::getpid() || !ProcessEnded(owner))
             continue;
-        struct stat st{};
+        struct stat st {};
         if (::lstat(it->path().c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
             continue;
         std::error_code ignored;

@@ -3,10 +3,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <ctime>
 
 namespace win {
 
@@ -77,7 +77,8 @@ bool IsLeapYear(std::int64_t year)
 unsigned DaysInMonth(std::int64_t year, unsigned month)
 {
     static constexpr unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (month < 1 || month > 12) return 0;
+    if (month < 1 || month > 12)
+        return 0;
     return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
@@ -104,7 +105,8 @@ std::int64_t LocalOffsetAt(std::int64_t unixSeconds)
     RefreshTimeZone();
     const auto t = static_cast<time_t>(unixSeconds);
     tm local{};
-    if (!localtime_r(&t, &local)) return 0;
+    if (!localtime_r(&t, &local))
+        return 0;
     return local.tm_gmtoff;
 }
 
@@ -156,9 +158,11 @@ void GetLocalTime(SYSTEMTIME* st)
 
 BOOL FileTimeToSystemTime(const FILETIME* ft, SYSTEMTIME* st)
 {
-    if (!ft || !st) return FALSE;
+    if (!ft || !st)
+        return FALSE;
     const std::uint64_t raw = win::FileTimeToU64(*ft);
-    if (raw >> 63) return FALSE;
+    if (raw >> 63)
+        return FALSE;
     const auto ticks = static_cast<std::int64_t>(raw);
     const std::int64_t days = ticks / kTicksPerDay;
     const std::int64_t inDay = ticks % kTicksPerDay;
@@ -180,10 +184,11 @@ BOOL FileTimeToSystemTime(const FILETIME* ft, SYSTEMTIME* st)
 
 BOOL SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* ft)
 {
-    if (!st || !ft) return FALSE;
-    if (st->wYear < 1601 || st->wYear > 30827 || st->wMonth < 1 || st->wMonth > 12 || st->wDay < 1
-        || st->wDay > win::DaysInMonth(st->wYear, st->wMonth) || st->wHour > 23 || st->wMinute > 59
-        || st->wSecond > 59 || st->wMilliseconds > 999) {
+    if (!st || !ft)
+        return FALSE;
+    if (st->wYear < 1601 || st->wYear > 30827 || st->wMonth < 1 || st->wMonth > 12 || st->wDay < 1 ||
+        st->wDay > win::DaysInMonth(st->wYear, st->wMonth) || st->wHour > 23 || st->wMinute > 59 || st->wSecond > 59 ||
+        st->wMilliseconds > 999) {
         return FALSE;
     }
     const std::int64_t days = win::DaysFromCivil(st->wYear, st->wMonth, st->wDay) + kDaysFrom1601To1970;
@@ -194,31 +199,37 @@ BOOL SystemTimeToFileTime(const SYSTEMTIME* st, FILETIME* ft)
 
 BOOL FileTimeToLocalFileTime(const FILETIME* utc, FILETIME* local)
 {
-    if (!utc || !local) return FALSE;
+    if (!utc || !local)
+        return FALSE;
     const auto ticks = static_cast<std::int64_t>(win::FileTimeToU64(*utc));
     const std::int64_t result = ticks + LocalOffsetTicksAt(ticks);
-    if (ticks < 0 || !FitsFileTime(result)) return FALSE;
+    if (ticks < 0 || !FitsFileTime(result))
+        return FALSE;
     *local = win::U64ToFileTime(static_cast<std::uint64_t>(result));
     return TRUE;
 }
 
 BOOL LocalFileTimeToFileTime(const FILETIME* local, FILETIME* utc)
 {
-    if (!local || !utc) return FALSE;
+    if (!local || !utc)
+        return FALSE;
     const auto ticks = static_cast<std::int64_t>(win::FileTimeToU64(*local));
-    if (ticks < 0) return FALSE;
+    if (ticks < 0)
+        return FALSE;
     // The offset depends on the UTC instant we are looking for: guess, then correct once. In the
     // hour that a spring change skips, the standard-time reading wins.
     const std::int64_t guess = ticks - LocalOffsetTicksAt(ticks);
     const std::int64_t result = ticks - LocalOffsetTicksAt(guess);
-    if (!FitsFileTime(result)) return FALSE;
+    if (!FitsFileTime(result))
+        return FALSE;
     *utc = win::U64ToFileTime(static_cast<std::uint64_t>(result));
     return TRUE;
 }
 
 BOOL FileTimeToDosDateTime(const FILETIME* ft, WORD* fatDate, WORD* fatTime)
 {
-    if (!ft || !fatDate || !fatTime) return FALSE;
+    if (!ft || !fatDate || !fatTime)
+        return FALSE;
     SYSTEMTIME st;
     bool exact = FileTimeToSystemTime(ft, &st) == TRUE;
     if (!exact || st.wYear < 1980) {
@@ -235,7 +246,8 @@ BOOL FileTimeToDosDateTime(const FILETIME* ft, WORD* fatDate, WORD* fatTime)
 
 BOOL DosDateTimeToFileTime(WORD fatDate, WORD fatTime, FILETIME* ft)
 {
-    if (!ft) return FALSE;
+    if (!ft)
+        return FALSE;
     SYSTEMTIME st;
     st.wYear = static_cast<WORD>(1980 + (fatDate >> 9));
     const WORD month = (fatDate >> 5) & 0x0F;
@@ -250,8 +262,8 @@ BOOL DosDateTimeToFileTime(WORD fatDate, WORD fatTime, FILETIME* ft)
     st.wMinute = minute > 59 ? 59 : minute;
     st.wSecond = second > 58 ? 58 : second;
     SystemTimeToFileTime(&st, ft);
-    const bool exact = st.wMonth == month && st.wDay == day && st.wHour == hour && st.wMinute == minute
-                       && st.wSecond == second;
+    const bool exact =
+        st.wMonth == month && st.wDay == day && st.wHour == hour && st.wMinute == minute && st.wSecond == second;
     return exact ? TRUE : FALSE;
 }
 
@@ -263,8 +275,10 @@ std::int64_t FindTransition(std::int64_t before, std::int64_t after)
     const std::int64_t offset = win::LocalOffsetAt(before);
     while (after - before > 1) {
         const std::int64_t mid = before + (after - before) / 2;
-        if (win::LocalOffsetAt(mid) == offset) before = mid;
-        else after = mid;
+        if (win::LocalOffsetAt(mid) == offset)
+            before = mid;
+        else
+            after = mid;
     }
     return after;
 }
@@ -293,7 +307,8 @@ SYSTEMTIME RuleFor(std::int64_t transitionUtc, std::int64_t offsetBefore)
 
 DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* tz)
 {
-    if (!tz) return TIME_ZONE_ID_INVALID;
+    if (!tz)
+        return TIME_ZONE_ID_INVALID;
     *tz = TIME_ZONE_INFORMATION{};
     tzset();
     const time_t now = time(nullptr);
@@ -331,7 +346,8 @@ DWORD GetTimeZoneInformation(TIME_ZONE_INFORMATION* tz)
         previous = at;
         previousOffset = offset;
     }
-    if (!haveStandard && !haveDaylight) standardOffset = nowTm.tm_gmtoff;
+    if (!haveStandard && !haveDaylight)
+        standardOffset = nowTm.tm_gmtoff;
     tz->Bias = static_cast<LONG>(-standardOffset / 60);
     if (!(haveStandard && haveDaylight)) {
         tz->StandardDate = SYSTEMTIME{};

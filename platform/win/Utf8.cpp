@@ -30,9 +30,19 @@ inline int MultiByteAt(const unsigned char* p, std::size_t n, std::size_t i, cha
     int len = 0;
     char32_t cp = 0;
     char32_t min = 0;
-    if ((b & 0xE0) == 0xC0) { len = 2; cp = b & 0x1F; min = 0x80; }
-    else if ((b & 0xF0) == 0xE0) { len = 3; cp = b & 0x0F; min = 0x800; }
-    else if ((b & 0xF8) == 0xF0) { len = 4; cp = b & 0x07; min = 0x10000; }
+    if ((b & 0xE0) == 0xC0) {
+        len = 2;
+        cp = b & 0x1F;
+        min = 0x80;
+    } else if ((b & 0xF0) == 0xE0) {
+        len = 3;
+        cp = b & 0x0F;
+        min = 0x800;
+    } else if ((b & 0xF8) == 0xF0) {
+        len = 4;
+        cp = b & 0x07;
+        min = 0x10000;
+    }
     if (len == 0 || i + len > n)
         return 0;
     for (int k = 1; k < len; ++k) {
@@ -91,7 +101,8 @@ bool IsValidUtf8(std::string_view text)
 
 void AppendUtf8(std::string& out, char32_t cp)
 {
-    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = U'\uFFFD';
+    if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        cp = U'\uFFFD';
     if (cp < 0x80) {
         out.push_back(static_cast<char>(cp));
     } else if (cp < 0x800) {
@@ -118,19 +129,22 @@ std::string EncodeUtf8(std::u32string_view text)
     if (i == text.size())
         return out;
     out.resize(i);
-    for (; i < text.size(); ++i) AppendUtf8(out, text[i]);
+    for (; i < text.size(); ++i)
+        AppendUtf8(out, text[i]);
     return out;
 }
 
 char32_t FoldCase(char32_t cp)
 {
-    if (cp < 0x80) return (cp >= 'A' && cp <= 'Z') ? cp + 32 : cp;
+    if (cp < 0x80)
+        return (cp >= 'A' && cp <= 'Z') ? cp + 32 : cp;
     return static_cast<char32_t>(towlower_l(static_cast<wint_t>(cp), Utf8Locale()));
 }
 
 char32_t ToUpper(char32_t cp)
 {
-    if (cp < 0x80) return (cp >= 'a' && cp <= 'z') ? cp - 32 : cp;
+    if (cp < 0x80)
+        return (cp >= 'a' && cp <= 'z') ? cp - 32 : cp;
     return static_cast<char32_t>(towupper_l(static_cast<wint_t>(cp), Utf8Locale()));
 }
 
@@ -139,7 +153,8 @@ namespace {
 bool IsAscii(std::string_view text)
 {
     unsigned char any = 0;
-    for (unsigned char c : text) any |= c;
+    for (unsigned char c : text)
+        any |= c;
     return any < 0x80;
 }
 
@@ -148,20 +163,31 @@ std::string MapText(std::string_view text, Map map)
 {
     if (IsAscii(text)) {
         std::string out(text);
-        for (char& c : out) c = static_cast<char>(map(static_cast<unsigned char>(c)));
+        for (char& c : out)
+            c = static_cast<char>(map(static_cast<unsigned char>(c)));
         return out;
     }
     std::string out;
     out.reserve(text.size());
-    for (char32_t cp : DecodeUtf8(text)) AppendUtf8(out, map(cp));
+    for (char32_t cp : DecodeUtf8(text))
+        AppendUtf8(out, map(cp));
     return out;
 }
 
 }  // namespace
 
-std::string FoldCase(std::string_view text) { return MapText(text, [](char32_t c) { return FoldCase(c); }); }
-std::string LowerCase(std::string_view text) { return FoldCase(text); }
-std::string UpperCase(std::string_view text) { return MapText(text, [](char32_t c) { return ToUpper(c); }); }
+std::string FoldCase(std::string_view text)
+{
+    return MapText(text, [](char32_t c) { return FoldCase(c); });
+}
+std::string LowerCase(std::string_view text)
+{
+    return FoldCase(text);
+}
+std::string UpperCase(std::string_view text)
+{
+    return MapText(text, [](char32_t c) { return ToUpper(c); });
+}
 
 int CompareText(std::string_view a, std::string_view b)
 {
@@ -171,7 +197,8 @@ int CompareText(std::string_view a, std::string_view b)
         for (std::size_t i = 0; i < n; ++i) {
             const char32_t p = FoldCase(static_cast<unsigned char>(a[i]));
             const char32_t q = FoldCase(static_cast<unsigned char>(b[i]));
-            if (p != q) return p < q ? -1 : 1;
+            if (p != q)
+                return p < q ? -1 : 1;
         }
         return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
     }
@@ -181,11 +208,15 @@ int CompareText(std::string_view a, std::string_view b)
     for (std::size_t i = 0; i < n; ++i) {
         const char32_t p = FoldCase(x[i]);
         const char32_t q = FoldCase(y[i]);
-        if (p != q) return p < q ? -1 : 1;
+        if (p != q)
+            return p < q ? -1 : 1;
     }
     return x.size() == y.size() ? 0 : (x.size() < y.size() ? -1 : 1);
 }
 
-bool SameText(std::string_view a, std::string_view b) { return CompareText(a, b) == 0; }
+bool SameText(std::string_view a, std::string_view b)
+{
+    return CompareText(a, b) == 0;
+}
 
 }  // namespace win

@@ -20,8 +20,10 @@ std::string FourPartVersion(const std::string& dotted)
 {
     std::string out = dotted.empty() ? "0" : dotted;
     int parts = 1;
-    for (const char c : out) parts += c == '.';
-    for (; parts < 4; ++parts) out += ".0";
+    for (const char c : out)
+        parts += c == '.';
+    for (; parts < 4; ++parts)
+        out += ".0";
     return out;
 }
 
@@ -40,17 +42,20 @@ std::string BaseName(std::string_view path)
 {
     const std::size_t slash = path.find_last_of("\\/");
     std::string name(slash == std::string_view::npos ? path : path.substr(slash + 1));
-    if (name.size() > 4 && win::SameText(name.substr(name.size() - 4), ".exe")) name.resize(name.size() - 4);
+    if (name.size() > 4 && win::SameText(name.substr(name.size() - 4), ".exe"))
+        name.resize(name.size() - 4);
     return name;
 }
 
 bool IsOwnProgram(const char* fileName)
 {
-    if (!fileName || !*fileName) return false;
+    if (!fileName || !*fileName)
+        return false;
     const std::string self = win::ExecutablePath();
     std::string host;
     char resolved[PATH_MAX];
-    if (win::ToHostPath(fileName, host) && realpath(host.c_str(), resolved)) return self == resolved;
+    if (win::ToHostPath(fileName, host) && realpath(host.c_str(), resolved))
+        return self == resolved;
     return win::SameText(BaseName(fileName), BaseName(self));
 }
 
@@ -60,7 +65,8 @@ void VersionWords(const std::string& fourPart, DWORD& ms, DWORD& ls)
     const char* p = fourPart.c_str();
     for (int i = 0; i < 4 && *p; ++i) {
         v[i] = static_cast<unsigned>(std::strtoul(p, const_cast<char**>(&p), 10)) & 0xFFFF;
-        if (*p == '.') ++p;
+        if (*p == '.')
+            ++p;
     }
     ms = (v[0] << 16) | v[1];
     ls = (v[2] << 16) | v[3];
@@ -96,7 +102,8 @@ std::vector<char> BuildBlock()
 
 DWORD GetFileVersionInfoSizeA(const char* fileName, DWORD* handle)
 {
-    if (handle) *handle = 0;
+    if (handle)
+        *handle = 0;
     if (!IsOwnProgram(fileName)) {
         SetLastError(ERROR_RESOURCE_TYPE_NOT_FOUND);
         return 0;
@@ -121,34 +128,41 @@ BOOL GetFileVersionInfoA(const char* fileName, DWORD, DWORD size, void* data)
 
 BOOL VerQueryValueA(const void* block, const char* subBlock, void** buffer, UINT* length)
 {
-    if (!block || !subBlock || !buffer) return FALSE;
+    if (!block || !subBlock || !buffer)
+        return FALSE;
     const char* base = static_cast<const char*>(block);
     DWORD size = 0;
     std::memcpy(&size, base + 4, 4);
-    if (std::memcmp(base, kMagic, 4) != 0 || size < kStringsAt + 1) return FALSE;
+    if (std::memcmp(base, kMagic, 4) != 0 || size < kStringsAt + 1)
+        return FALSE;
     const std::string_view query(subBlock);
     if (query == "\\" || query.empty()) {
         *buffer = const_cast<char*>(base + kFixedAt);
-        if (length) *length = sizeof(VS_FIXEDFILEINFO);
+        if (length)
+            *length = sizeof(VS_FIXEDFILEINFO);
         return TRUE;
     }
     if (win::SameText(query, "\\VarFileInfo\\Translation")) {
         *buffer = const_cast<char*>(base + kTranslationAt);
-        if (length) *length = 4;
+        if (length)
+            *length = 4;
         return TRUE;
     }
     constexpr std::string_view kPrefix = "\\StringFileInfo\\040504E2\\";
-    if (query.size() <= kPrefix.size() || !win::SameText(query.substr(0, kPrefix.size()), kPrefix)) return FALSE;
+    if (query.size() <= kPrefix.size() || !win::SameText(query.substr(0, kPrefix.size()), kPrefix))
+        return FALSE;
     const std::string_view name = query.substr(kPrefix.size());
     std::size_t at = kStringsAt;
     while (at < size && base[at] != '\0') {
         const std::size_t nameLen = strnlen(base + at, size - at);
         const std::size_t valueAt = at + nameLen + 1;
-        if (valueAt >= size) break;
+        if (valueAt >= size)
+            break;
         const std::size_t valueLen = strnlen(base + valueAt, size - valueAt);
         if (win::SameText(std::string_view(base + at, nameLen), name)) {
             *buffer = const_cast<char*>(base + valueAt);
-            if (length) *length = static_cast<UINT>(valueLen + 1);
+            if (length)
+                *length = static_cast<UINT>(valueLen + 1);
             return TRUE;
         }
         at = valueAt + valueLen + 1;

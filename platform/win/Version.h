@@ -23,7 +23,6 @@ struct VS_FIXEDFILEINFO {
     DWORD dwFileDateLS;
 };
 
-
 // The file may be the program's host path, its name with or without ".exe", or any path to it.
 DWORD GetFileVersionInfoSizeA(const char* fileName, DWORD* handle);
 BOOL GetFileVersionInfoA(const char* fileName, DWORD handle, DWORD size, void* data);

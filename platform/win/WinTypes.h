@@ -41,9 +41,9 @@ constexpr UINT WM_USER = 0x0400;
 // Message box styles (MB_*) and the buttons that answer it (ID*)
 constexpr unsigned MB_OK = 0x0, MB_OKCANCEL = 0x1, MB_ABORTRETRYIGNORE = 0x2, MB_YESNOCANCEL = 0x3, MB_YESNO = 0x4,
                    MB_RETRYCANCEL = 0x5, MB_ICONHAND = 0x10, MB_ICONSTOP = 0x10, MB_ICONERROR = 0x10,
-                   MB_ICONQUESTION = 0x20, MB_ICONEXCLAMATION = 0x30, MB_ICONWARNING = 0x30,
-                   MB_ICONASTERISK = 0x40, MB_ICONINFORMATION = 0x40, MB_DEFBUTTON1 = 0x0,
-                   MB_DEFBUTTON2 = 0x100, MB_DEFBUTTON3 = 0x200, MB_SYSTEMMODAL = 0x1000, MB_TOPMOST = 0x40000;
+                   MB_ICONQUESTION = 0x20, MB_ICONEXCLAMATION = 0x30, MB_ICONWARNING = 0x30, MB_ICONASTERISK = 0x40,
+                   MB_ICONINFORMATION = 0x40, MB_DEFBUTTON1 = 0x0, MB_DEFBUTTON2 = 0x100, MB_DEFBUTTON3 = 0x200,
+                   MB_SYSTEMMODAL = 0x1000, MB_TOPMOST = 0x40000;
 constexpr int IDOK = 1, IDCANCEL = 2, IDABORT = 3, IDRETRY = 4, IDIGNORE = 5, IDYES = 6, IDNO = 7;
 
 // 100-ns intervals since 1601-01-01 UTC, split as the API splits it.

@@ -151,8 +151,8 @@ int FileTypeIconIndex(const std::string& name)
     auto in = [&](std::initializer_list<const char*> list) {
         return std::any_of(list.begin(), list.end(), [&](const char* e) { return ext == e; });
     };
-    if (in({"zip", "jar", "arj", "lzh", "lha", "bh", "zoo", "arc", "pak", "cab", "rar", "ace", "tar", "gz",
-            "tgz", "bz2", "tbz", "z", "uue", "xxe", "b64"}))
+    if (in({"zip", "jar", "arj", "lzh", "lha", "bh",  "zoo", "arc", "pak", "cab", "rar",
+            "ace", "tar", "gz",  "tgz", "bz2", "tbz", "z",   "uue", "xxe", "b64"}))
         return fiArchive;
     if (in({"txt", "doc", "rtf", "pdf", "htm", "html", "xml", "ini", "csv", "log", "dta"}))
         return fiText;
@@ -267,10 +267,22 @@ struct TDefaultSection {
 // One section for each field of a row that the main window writes, in its order. Numbers line
 // up on their last digit; the attributes ("_A___H_ (33)") fit whole.
 const TDefaultSection DefaultSections[zcColumnCount] = {
-    {"Filename", 120},  {"Date / Time", 100}, {"Packed", 75, taRightJustify}, {"Unpacked", 75, taRightJustify},
-    {"Ratio", 70, taRightJustify}, {"Method", 90}, {"Attr", 140},   {"Folder", 150},
-    {"File Type", 120}, {"Crc", 90},          {"File Offset", 80, taRightJustify}, {"Encrypted", 60},
-    {"Version", 60},    {"Host OS", 80},      {"Volume ID", 120}, {"File Index", 60, taRightJustify},
+    {"Filename", 120},
+    {"Date / Time", 100},
+    {"Packed", 75, taRightJustify},
+    {"Unpacked", 75, taRightJustify},
+    {"Ratio", 70, taRightJustify},
+    {"Method", 90},
+    {"Attr", 140},
+    {"Folder", 150},
+    {"File Type", 120},
+    {"Crc", 90},
+    {"File Offset", 80, taRightJustify},
+    {"Encrypted", 60},
+    {"Version", 60},
+    {"Host OS", 80},
+    {"Volume ID", 120},
+    {"File Index", 60, taRightJustify},
     {"File Comment", 120},
 };
 constexpr int IconRoom = 18;  // 2 pixels in, a 16-pixel icon
@@ -289,19 +301,37 @@ TZipView::TZipView(TComponent* owner) : TScrlBox(owner), Items(*this)
     };
     listBox_ = new TplxListBox(this, *this);
     listBox_->SetParent(this);
-    listBox_->OnClick = [this](TObject*) { if (OnClick) OnClick(this); };
-    listBox_->OnDblClick = [this](TObject*) { if (OnDblClick) OnDblClick(this); };
-    listBox_->OnKeyDown = [this](TObject*, WORD& k, TShiftState s) { if (OnKeyDown) OnKeyDown(this, k, s); };
-    listBox_->OnKeyUp = [this](TObject*, WORD& k, TShiftState s) { if (OnKeyUp) OnKeyUp(this, k, s); };
-    listBox_->OnKeyPress = [this](TObject*, char32_t& k) { if (OnKeyPress) OnKeyPress(this, k); };
+    listBox_->OnClick = [this](TObject*) {
+        if (OnClick)
+            OnClick(this);
+    };
+    listBox_->OnDblClick = [this](TObject*) {
+        if (OnDblClick)
+            OnDblClick(this);
+    };
+    listBox_->OnKeyDown = [this](TObject*, WORD& k, TShiftState s) {
+        if (OnKeyDown)
+            OnKeyDown(this, k, s);
+    };
+    listBox_->OnKeyUp = [this](TObject*, WORD& k, TShiftState s) {
+        if (OnKeyUp)
+            OnKeyUp(this, k, s);
+    };
+    listBox_->OnKeyPress = [this](TObject*, char32_t& k) {
+        if (OnKeyPress)
+            OnKeyPress(this, k);
+    };
     listBox_->OnMouseDown = [this](TObject*, TMouseButton b, TShiftState s, int x, int y) {
-        if (OnMouseDown) OnMouseDown(this, b, s, x, y);
+        if (OnMouseDown)
+            OnMouseDown(this, b, s, x, y);
     };
     listBox_->OnMouseUp = [this](TObject*, TMouseButton b, TShiftState s, int x, int y) {
-        if (OnMouseUp) OnMouseUp(this, b, s, x, y);
+        if (OnMouseUp)
+            OnMouseUp(this, b, s, x, y);
     };
     listBox_->OnMouseMove = [this](TObject*, TShiftState s, int x, int y) {
-        if (OnMouseMove) OnMouseMove(this, s, x, y);
+        if (OnMouseMove)
+            OnMouseMove(this, s, x, y);
     };
     // Scroll bars after the children, so that they lie above them.
     for (TScrollBar* bar : {HorzScrollBar().Bar(), VertScrollBar().Bar()}) {
@@ -384,10 +414,22 @@ void TZipView::SetEnabled(bool enabled)
     header_->SetEnabled(enabled);
 }
 
-bool TZipView::MultiSelect() const { return listBox_->MultiSelect; }
-void TZipView::SetMultiSelect(bool v) { listBox_->MultiSelect = v; }
-bool TZipView::ExtendedSelect() const { return listBox_->ExtendedSelect; }
-void TZipView::SetExtendedSelect(bool v) { listBox_->ExtendedSelect = v; }
+bool TZipView::MultiSelect() const
+{
+    return listBox_->MultiSelect;
+}
+void TZipView::SetMultiSelect(bool v)
+{
+    listBox_->MultiSelect = v;
+}
+bool TZipView::ExtendedSelect() const
+{
+    return listBox_->ExtendedSelect;
+}
+void TZipView::SetExtendedSelect(bool v)
+{
+    listBox_->ExtendedSelect = v;
+}
 
 void TZipView::SetHeaderHeight(int height)
 {
@@ -407,7 +449,10 @@ void TZipView::SetHeaderTextVPos(THeaderVertPos pos)
     header_->Invalidate();
 }
 
-int TZipView::ItemHeight() const { return listBox_->ItemHeight; }
+int TZipView::ItemHeight() const
+{
+    return listBox_->ItemHeight;
+}
 
 void TZipView::SetItemHeight(int height)
 {
@@ -446,12 +491,30 @@ int TZipView::DeleteSelected()
     return int(selected.size());
 }
 
-int TZipView::GetItemIndex() const { return listBox_->ItemIndex(); }
-int TZipView::GetSelCount() const { return listBox_->SelCount(); }
-bool TZipView::GetSelected(int index) const { return listBox_->Selected(index); }
-void TZipView::SetSelected(int index, bool selected) { listBox_->SetSelected(index, selected); }
-void TZipView::SetSorted(bool sorted) { listBox_->SetSorted(sorted); }
-void TZipView::SetFocus() { listBox_->SetFocus(); }
+int TZipView::GetItemIndex() const
+{
+    return listBox_->ItemIndex();
+}
+int TZipView::GetSelCount() const
+{
+    return listBox_->SelCount();
+}
+bool TZipView::GetSelected(int index) const
+{
+    return listBox_->Selected(index);
+}
+void TZipView::SetSelected(int index, bool selected)
+{
+    listBox_->SetSelected(index, selected);
+}
+void TZipView::SetSorted(bool sorted)
+{
+    listBox_->SetSorted(sorted);
+}
+void TZipView::SetFocus()
+{
+    listBox_->SetFocus();
+}
 
 std::string TZipView::GetColumnText(int row, int col) const
 {
@@ -491,11 +554,20 @@ std::optional<TSortValue> SortValue(const std::string& text, std::uint8_t kind)
     TSortValue v;
     bool ok = false;
     switch (kind) {
-    case skDateTime: ok = win::TryStrToDateTime(t, v.real); break;
-    case skTime: ok = win::TryStrToTime(t, v.real); break;
-    case skInteger: ok = win::TryStrToInt64(t, v.integer); break;
-    case skFloat: ok = win::TryStrToFloat(t, v.real); break;
-    default: break;
+    case skDateTime:
+        ok = win::TryStrToDateTime(t, v.real);
+        break;
+    case skTime:
+        ok = win::TryStrToTime(t, v.real);
+        break;
+    case skInteger:
+        ok = win::TryStrToInt64(t, v.integer);
+        break;
+    case skFloat:
+        ok = win::TryStrToFloat(t, v.real);
+        break;
+    default:
+        break;
     }
     return ok ? std::optional<TSortValue>(v) : std::nullopt;
 }
@@ -560,7 +632,10 @@ void TZipView::Sort()
 
 // ---- positions -------------------------------------------------------------------------------
 
-int TZipView::ItemAtPos(TPoint p) const { return listBox_->ItemAtPos(p, true); }
+int TZipView::ItemAtPos(TPoint p) const
+{
+    return listBox_->ItemAtPos(p, true);
+}
 
 int TZipView::ColumnAtPos(int x) const
 {
@@ -650,7 +725,7 @@ void TZipView::DrawSection(THeaderControl* header, THeaderSection* s, const TRec
     c.Font = header->Font;
     if (pressed)
         c.Font.Color = clRed;
-    TTextFormat f = tfSingleLine | (s->Alignment == taCenter       ? tfCenter
+    TTextFormat f = tfSingleLine | (s->Alignment == taCenter         ? tfCenter
                                     : s->Alignment == taRightJustify ? tfRight
                                                                      : tfLeft);
     auto vpos = static_cast<TListHeader*>(header)->TextVPos;

@@ -18,8 +18,7 @@
 using TScrlEvent = std::function<void(vcl::TObject* Sender, vcl::TScrollBarKind Kind)>;
 using TWinDropFilesEvent = std::function<void(vcl::TObject* Sender, vcl::TStringList* FileList)>;
 using TDroppedFilesStartEvent = std::function<void(vcl::TObject* Sender, std::string& FileSpec)>;
-using TCompareEvent =
-    std::function<void(vcl::TObject* Sender, std::string& Item1, std::string& Item2, int Column)>;
+using TCompareEvent = std::function<void(vcl::TObject* Sender, std::string& Item1, std::string& Item2, int Column)>;
 
 // One of the two scroll bars of a TScrlBox; every change reaches the bar on screen.
 class TScrlBar {
@@ -91,8 +90,23 @@ public:
 
 // Columns as the main window fills them from the listing.
 enum TZipViewColumn {
-    zcName, zcDateTime, zcPacked, zcUnpacked, zcRatio, zcMethod, zcAttributes, zcFolder, zcFileType,
-    zcCrc, zcOffset, zcEncrypted, zcVersionMadeBy, zcHostSystem, zcVolume, zcFileIndex, zcComment,
+    zcName,
+    zcDateTime,
+    zcPacked,
+    zcUnpacked,
+    zcRatio,
+    zcMethod,
+    zcAttributes,
+    zcFolder,
+    zcFileType,
+    zcCrc,
+    zcOffset,
+    zcEncrypted,
+    zcVersionMadeBy,
+    zcHostSystem,
+    zcVolume,
+    zcFileIndex,
+    zcComment,
     zcColumnCount
 };
 
@@ -178,8 +192,8 @@ public:
     void SetFont(const vcl::TFont& font);
 
     // Rows.
-    void Clear();                // also forgets the sort column
-    int DeleteSelected();        // the number of rows removed
+    void Clear();          // also forgets the sort column
+    int DeleteSelected();  // the number of rows removed
     int GetItemIndex() const;
     int GetSelCount() const;
     bool GetSelected(int index) const;
@@ -227,8 +241,7 @@ private:
     void RowsChanged();
     void LayoutChildren();
     void DrawRow(int index, const vcl::TRect& rect, vcl::TOwnerDrawState state);
-    void DrawSection(vcl::THeaderControl* header, vcl::THeaderSection* section, const vcl::TRect& rect,
-                     bool pressed);
+    void DrawSection(vcl::THeaderControl* header, vcl::THeaderSection* section, const vcl::TRect& rect, bool pressed);
     void ExpandCell(int x, int y);
     void FreeLongEdit();
     int CompareRows(const std::vector<std::string>& row, const std::string& pivot) const;

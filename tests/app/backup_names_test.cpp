@@ -41,8 +41,12 @@ TEST(BackupNames, SequenceFollowsTheLastNumberedNameAndNeverReusesOne)
     EXPECT_EQ("Ucto (1001)", NextSequenceName(folder, "Ucto", ".ZIP"));
 
     // The restore list puts the newest last, also past 999 and whatever the zeros or the case.
-    std::vector<std::string> names{"ucto (1000).ZIP", "Ucto (999).ZIP", "Ucto (0002).zip", "Ucto (001).ZIP",
-                                   "Ucto_2024-11-02(09-05).ZIP", "Ucto_2024-02-11(10-30).ZIP"};
+    std::vector<std::string> names{"ucto (1000).ZIP",
+                                   "Ucto (999).ZIP",
+                                   "Ucto (0002).zip",
+                                   "Ucto (001).ZIP",
+                                   "Ucto_2024-11-02(09-05).ZIP",
+                                   "Ucto_2024-02-11(10-30).ZIP"};
     std::sort(names.begin(), names.end(), ArchiveNameBefore);
     EXPECT_EQ((std::vector<std::string>{"Ucto (001).ZIP", "Ucto (0002).zip", "Ucto (999).ZIP", "ucto (1000).ZIP",
                                         "Ucto_2024-02-11(10-30).ZIP", "Ucto_2024-11-02(09-05).ZIP"}),

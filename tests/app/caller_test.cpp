@@ -26,10 +26,7 @@ struct Received {
 // The program's main window as a caller sees it, in this test process.
 class CallerPeer : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        setenv("XDG_RUNTIME_DIR", base_.c_str(), 1);
-    }
+    void SetUp() override { setenv("XDG_RUNTIME_DIR", base_.c_str(), 1); }
     void TearDown() override
     {
         if (window_ != 0)
@@ -39,21 +36,21 @@ protected:
     // replyNow: answer from inside the handler (nested in the caller's send), else after it.
     void OpenReceiver(bool replyNow, int replies)
     {
-        window_ = CreateWindowA("TFormTorvo", "receiver", [this, replyNow, replies](HWND, UINT msg, WPARAM wParam,
-                                                                                   LPARAM lParam) -> LRESULT {
-            if (msg != WM_COPYDATA)
-                return 0;
-            const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
-            const auto* bytes = static_cast<const std::uint8_t*>(data->lpData);
-            received_.push_back({static_cast<std::uint32_t>(data->dwData), wParam,
-                                 std::vector<std::uint8_t>(bytes, bytes + data->cbData)});
-            if (replyNow)
-                for (int i = 0; i < replies; ++i)
-                    SendReplyRecord(static_cast<HWND>(wParam), 10 + i);
-            else
-                pendingReplies_ = replies;
-            return 0;
-        });
+        window_ = CreateWindowA("TFormTorvo", "receiver",
+                                [this, replyNow, replies](HWND, UINT msg, WPARAM wParam, LPARAM lParam) -> LRESULT {
+                                    if (msg != WM_COPYDATA)
+                                        return 0;
+                                    const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+                                    const auto* bytes = static_cast<const std::uint8_t*>(data->lpData);
+                                    received_.push_back({static_cast<std::uint32_t>(data->dwData), wParam,
+                                                         std::vector<std::uint8_t>(bytes, bytes + data->cbData)});
+                                    if (replyNow)
+                                        for (int i = 0; i < replies; ++i)
+                                            SendReplyRecord(static_cast<HWND>(wParam), 10 + i);
+                                    else
+                                        pendingReplies_ = replies;
+                                    return 0;
+                                });
         ASSERT_NE(0u, window_);
     }
 
@@ -93,10 +90,10 @@ TEST_F(CallerPeer, SendsTheRecordAndPrintsNestedReplies)
 {
     OpenReceiver(true, 2);
     std::string output;
-    EXPECT_EQ(0, RunCaller({"--command", "2", "--mode", "12", "--mode-value", "12.5", "--definition", "arch.dta",
-                            "--folder", "C:\\Účty\\", "--minimise", "--ftp-entry", "--targets", "{1(S)\\\\x1}",
-                            "--timeout", "20"},
-                           output));
+    EXPECT_EQ(
+        0, RunCaller({"--command", "2", "--mode", "12", "--mode-value", "12.5", "--definition", "arch.dta", "--folder",
+                      "C:\\Účty\\", "--minimise", "--ftp-entry", "--targets", "{1(S)\\\\x1}", "--timeout", "20"},
+                     output));
     EXPECT_EQ("reply 110\nreply 111\n", output);
     ASSERT_EQ(1u, received_.size());
     const Received& r = received_[0];

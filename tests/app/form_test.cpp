@@ -4,8 +4,8 @@
 #include "app/lib/Settings.h"
 #include "platform/vcl/Headless.h"
 #include "platform/win/Messages.h"
-#include "unit/XFiles.h"
 #include "support/ToolRun.h"
+#include "unit/XFiles.h"
 
 #include "support/HeadlessUi.h"
 #include <gtest/gtest.h>

@@ -39,9 +39,9 @@ TEST(HandOffRecord, FieldsAtTheirOffsetsInWindows1250AndCutToTheirFields)
     EXPECT_EQ(b[7], 0x01);
     EXPECT_EQ(b[8] | b[9] << 8, 285);  // left + 275
     EXPECT_EQ(b[12], 195);             // top + 175
-    EXPECT_EQ(b[16], 1);   // manual upload
-    EXPECT_EQ(b[18], 10);  // "Server dvě": 10 Windows-1250 bytes
-    EXPECT_EQ(b[18 + 10], 0xEC);  // "ě"
+    EXPECT_EQ(b[16], 1);               // manual upload
+    EXPECT_EQ(b[18], 10);              // "Server dvě": 10 Windows-1250 bytes
+    EXPECT_EQ(b[18 + 10], 0xEC);       // "ě"
     EXPECT_EQ(std::string(b.begin() + 49, b.begin() + 55), std::string("\x05TORVO"));
     EXPECT_EQ(b[101], 15);
     EXPECT_EQ(b[102], 0xDA);  // "Ú"
@@ -155,10 +155,11 @@ protected:
     }
     void PumpUntilReceived()
     {
-        testsupport::Eventually([this] { return !received_.empty(); }, testsupport::PeerDeadline, [] {
-            WaitMessageFor(10);
-            Pump();
-        });
+        testsupport::Eventually([this] { return !received_.empty(); }, testsupport::PeerDeadline,
+                                [] {
+                                    WaitMessageFor(10);
+                                    Pump();
+                                });
     }
     static bool WaitGone()
     {
@@ -166,8 +167,7 @@ protected:
     }
     THandOffRecord Download() const
     {
-        return MakeDownloadRecord(main_, 0, 0, 21, 1, SomeEntries(), "10001", "Zaloha",
-                                  ZDrivePath(base_ + "/arch"));
+        return MakeDownloadRecord(main_, 0, 0, 21, 1, SomeEntries(), "10001", "Zaloha", ZDrivePath(base_ + "/arch"));
     }
 
     TScratchDir scratch;

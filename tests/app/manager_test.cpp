@@ -1,17 +1,18 @@
 #include "app/lib/FormAddFiles.h"
 #include "app/lib/FormEditComments.h"
 #include "app/lib/FormExtract.h"
+#include "app/lib/FormInput.h"
 #include "app/lib/FormPassword.h"
+#include "app/lib/FormRunFile.h"
 #include "app/lib/FormSeedKeys.h"
 #include "app/lib/FormSplitArchive.h"
-#include "app/lib/FormInput.h"
-#include "app/lib/FormRunFile.h"
 #include "app/lib/FormTestArchive.h"
 #include "app/lib/FormTorvo.h"
 #include "app/lib/FormUUEncode.h"
 #include "platform/vcl/Headless.h"
 #include "readers/ExtractorFor.h"
 #include "readers/Pelix.h"
+#include "readers/plxRegArchive.h"
 #include "readers/plxUUDecode.h"
 #include "readers/plxUnAce.h"
 #include "readers/plxUnArc.h"
@@ -26,18 +27,17 @@
 #include "readers/plxUnTar.h"
 #include "readers/plxUnZoo.h"
 #include "readers/plxZipRun.h"
-#include "readers/plxRegArchive.h"
 #include "readers/view/plxZipView.h"
 #include "tests/support/HostTree.h"
 #include "tests/support/ToolRun.h"
 #include "unit/XFiles.h"
+#include "writers/BlakHole.h"
 #include "writers/Lha.h"
+#include "writers/plxBZip.h"
 #include "writers/plxGZip.h"
 #include "writers/plxJar.h"
-#include "writers/plxTar.h"
-#include "writers/BlakHole.h"
-#include "writers/plxBZip.h"
 #include "writers/plxMakeCab.h"
+#include "writers/plxTar.h"
 #include "writers/plxTarBZ.h"
 #include "writers/plxTarGZ.h"
 #include "writers/plxUUEncode.h"
@@ -96,7 +96,8 @@ protected:
             names += " " + ShellQuote(file);
         }
         const std::string archive = dir + "/" + name;
-        CaptureCommand("cd " + ShellQuote(src.string()) + " && zip -q -X " + options + " " + ShellQuote(archive) + names);
+        CaptureCommand("cd " + ShellQuote(src.string()) + " && zip -q -X " + options + " " + ShellQuote(archive) +
+                       names);
         return archive;
     }
     // Answers message boxes with `answer` (recording their texts) and hands forms to `onForm`.
@@ -137,9 +138,8 @@ TEST_F(ArchiveManager, OpenListDeleteExactRowsAndExtract)
 
     // F2 works while the "&File" menu is hidden.
     EXPECT_FALSE(form->mnuFile->Visible);
-    Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
-        return s.Kind == "OpenDialog" ? archive : "OK";
-    });
+    Headless().SetResponder(
+        [&](const TShown& s) -> std::optional<std::string> { return s.Kind == "OpenDialog" ? archive : "OK"; });
     // The list starts hidden and recursing; opening an archive shows it with every folder's entries.
     EXPECT_FALSE(form->ZipView1->Visible());
     EXPECT_TRUE(form->CheckBox1->Checked());
@@ -220,11 +220,11 @@ TEST_F(ArchiveManager, F2ListsEachReadableTypeWithItsFieldsAndTotals)
     std::ofstream(src / "a.txt") << std::string(3000, 'a');
     std::ofstream(src / "sub" / "b.txt") << "bee bee";
     struct TCase {
-        std::string file;  // in dir, or a fixture path
-        const char* tool;  // nullptr: a fixture
-        std::string make;  // run in src
-        int rows;          // -1: any number above 0
-        std::int64_t size; // -1: not known here
+        std::string file;   // in dir, or a fixture path
+        const char* tool;   // nullptr: a fixture
+        std::string make;   // run in src
+        int rows;           // -1: any number above 0
+        std::int64_t size;  // -1: not known here
     };
     const std::string two = " a.txt sub/b.txt";
     std::vector<TCase> cases = {
@@ -247,7 +247,9 @@ TEST_F(ArchiveManager, F2ListsEachReadableTypeWithItsFieldsAndTotals)
         for (const char* name : {"zoo/t.zoo", "ace/t.ace", "rar/t.rar"})
             cases.push_back({(*fixtures / name).string(), nullptr, "", -1, -1});
     // The RAR fixture holds t\t.txt of 2 bytes, listed from a temporary extractor's entry fields.
-    const auto rarRow = [&] { return form->ZipView1->Items.Fields(0)[zcFolder] + form->ZipView1->Items.Fields(0)[zcName]; };
+    const auto rarRow = [&] {
+        return form->ZipView1->Items.Fields(0)[zcFolder] + form->ZipView1->Items.Fields(0)[zcName];
+    };
     form->CheckBox1->SetChecked(true);  // "Recurse Dirs"
     int listed = 0;
     for (const TCase& c : cases) {
@@ -256,9 +258,8 @@ TEST_F(ArchiveManager, F2ListsEachReadableTypeWithItsFieldsAndTotals)
         const std::string archive = c.tool ? dir + "/" + c.file : c.file;
         if (c.tool)
             CaptureCommand("cd " + ShellQuote(src.string()) + " && " + c.make);
-        Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
-            return s.Kind == "OpenDialog" ? archive : "OK";
-        });
+        Headless().SetResponder(
+            [&](const TShown& s) -> std::optional<std::string> { return s.Kind == "OpenDialog" ? archive : "OK"; });
         form->PressKey(VK_F2);
         const int rows = form->ZipView1->Items.Count();
         if (c.rows >= 0)
@@ -417,18 +418,37 @@ TEST_F(ArchiveManager, ExtractDialogRefusesAMissingFolder)
 TEST_F(ArchiveManager, ExtractTakesTheWindowsExtractorOfTheArchivesType)
 {
     // The window owns every archive component from the start.
-    const std::vector<std::pair<const char*, const void*>> owned = {
-        {"Pelix1", form->Pelix1.get()},       {"Zip1", form->Zip1.get()},         {"Jar1", form->Jar1.get()},
-        {"BlakHole1", form->BlakHole1.get()}, {"BZip1", form->BZip1.get()},       {"GZip1", form->GZip1.get()},
-        {"Lha1", form->Lha1.get()},           {"Tar1", form->Tar1.get()},         {"TarGZ1", form->TarGZ1.get()},
-        {"TarBZ1", form->TarBZ1.get()},       {"MakeCab1", form->MakeCab1.get()}, {"UUEncode1", form->UUEncode1.get()},
-        {"ZipSplitter1", form->ZipSplitter1.get()}, {"UnZip1", form->UnZip1.get()}, {"UnJAR1", form->UnJAR1.get()},
-        {"UnARJ1", form->UnARJ1.get()},       {"UnARC1", form->UnARC1.get()},     {"UnBH1", form->UnBH1.get()},
-        {"UnBZip1", form->UnBZip1.get()},     {"UnCab1", form->UnCab1.get()},     {"UnGZip1", form->UnGZip1.get()},
-        {"UnLHA1", form->UnLHA1.get()},       {"UnTAR1", form->UnTAR1.get()},     {"UnRAR1", form->UnRAR1.get()},
-        {"UnZOO1", form->UnZOO1.get()},       {"UnACE1", form->UnACE1.get()},     {"UUDecode1", form->UUDecode1.get()},
-        {"RegArchive1", form->RegArchive1.get()}, {"ZipRun1", form->ZipRun1.get()},
-        {"XFileVersion1", form->XFileVersion1.get()}, {"ZipView1", form->ZipView1}};
+    const std::vector<std::pair<const char*, const void*>> owned = {{"Pelix1", form->Pelix1.get()},
+                                                                    {"Zip1", form->Zip1.get()},
+                                                                    {"Jar1", form->Jar1.get()},
+                                                                    {"BlakHole1", form->BlakHole1.get()},
+                                                                    {"BZip1", form->BZip1.get()},
+                                                                    {"GZip1", form->GZip1.get()},
+                                                                    {"Lha1", form->Lha1.get()},
+                                                                    {"Tar1", form->Tar1.get()},
+                                                                    {"TarGZ1", form->TarGZ1.get()},
+                                                                    {"TarBZ1", form->TarBZ1.get()},
+                                                                    {"MakeCab1", form->MakeCab1.get()},
+                                                                    {"UUEncode1", form->UUEncode1.get()},
+                                                                    {"ZipSplitter1", form->ZipSplitter1.get()},
+                                                                    {"UnZip1", form->UnZip1.get()},
+                                                                    {"UnJAR1", form->UnJAR1.get()},
+                                                                    {"UnARJ1", form->UnARJ1.get()},
+                                                                    {"UnARC1", form->UnARC1.get()},
+                                                                    {"UnBH1", form->UnBH1.get()},
+                                                                    {"UnBZip1", form->UnBZip1.get()},
+                                                                    {"UnCab1", form->UnCab1.get()},
+                                                                    {"UnGZip1", form->UnGZip1.get()},
+                                                                    {"UnLHA1", form->UnLHA1.get()},
+                                                                    {"UnTAR1", form->UnTAR1.get()},
+                                                                    {"UnRAR1", form->UnRAR1.get()},
+                                                                    {"UnZOO1", form->UnZOO1.get()},
+                                                                    {"UnACE1", form->UnACE1.get()},
+                                                                    {"UUDecode1", form->UUDecode1.get()},
+                                                                    {"RegArchive1", form->RegArchive1.get()},
+                                                                    {"ZipRun1", form->ZipRun1.get()},
+                                                                    {"XFileVersion1", form->XFileVersion1.get()},
+                                                                    {"ZipView1", form->ZipView1}};
     for (const auto& [name, component] : owned)
         EXPECT_NE(nullptr, component) << name;
     // Each type reads through the same class as the test and view/run components take for it.
@@ -496,7 +516,8 @@ TEST_F(ArchiveManager, ExtractTakesTheWindowsExtractorOfTheArchivesType)
     EXPECT_TRUE(form->ErrorMessages.empty()) << form->ErrorMessages.front();
 
     // A TAR goes through UnTAR1; one inside gzip through UnGZip1, with the question first.
-    CaptureCommand("cd " + ShellQuote(src.string()) + " && tar cf ../a.tar a.txt sub/b.txt && tar czf ../a.tgz a.txt sub/b.txt");
+    CaptureCommand("cd " + ShellQuote(src.string()) +
+                   " && tar cf ../a.tar a.txt sub/b.txt && tar czf ../a.tgz a.txt sub/b.txt");
     int tarEntries = 0;
     const TOnBegin tarShared = form->UnTAR1->OnBegin;
     form->UnTAR1->OnBegin = [&](::TObject* sender, const std::string& file, int n, bool& skip) {
@@ -545,8 +566,8 @@ fs::path MakeTree(const std::string& dir)
 
 struct TNewArchive {
     std::string name;
-    std::function<void(TfrmAddFiles&)> addFiles;        // after the tree is chosen, before OK
-    std::function<void(TfrmSplitArchive&)> split;       // nothing: "No split"
+    std::function<void(TfrmAddFiles&)> addFiles;                     // after the tree is chosen, before OK
+    std::function<void(TfrmSplitArchive&)> split;                    // nothing: "No split"
     std::function<std::optional<std::string>(const TShown&)> other;  // any other form
 };
 
@@ -654,13 +675,15 @@ TEST_F(NewArchive, ZipSplitIntoVolumesAndPassword)
         GTEST_SKIP() << "zip/unzip missing";
     const fs::path src = MakeTree(dir);
     // A volume size typed as 65,536.9: the comma is dropped and the fraction cut.
-    Run(src, {dir + "/vol.zip", nullptr, [](TfrmSplitArchive& split) {
+    Run(src, {dir + "/vol.zip", nullptr,
+              [](TfrmSplitArchive& split) {
                   split.RadioGroup2->SetItemIndex(ptOtherSize);
                   split.RadioGroup1->SetItemIndex(stBytes);
                   split.Edit3->SetText("65,536.9");
                   // What the dialog counts is what appears: vol.z01 and vol.zip.
                   EXPECT_EQ("Number of volumes this set: 2", split.Label10->Caption);
-              }, nullptr});
+              },
+              nullptr});
     EXPECT_TRUE(fs::exists(dir + "/vol.z01"));
     EXPECT_FALSE(fs::exists(dir + "/vol.z02"));
     EXPECT_EQ(65536, std::intmax_t(fs::file_size(dir + "/vol.z01")));
@@ -686,7 +709,8 @@ TEST_F(NewArchive, ZipSplitIntoVolumesAndPassword)
     form->mnuSaveAs->Click();
     EXPECT_FALSE(fs::exists(dir + "/copy.z02"));
     for (const char* set : {"moved", "copy"}) {
-        CaptureCommand("cd " + ShellQuote(dir) + " && rm -f j.zip && zip -q -s 0 " + set + ".zip --out j.zip && unzip -tq j.zip",
+        CaptureCommand("cd " + ShellQuote(dir) + " && rm -f j.zip && zip -q -s 0 " + set +
+                           ".zip --out j.zip && unzip -tq j.zip",
                        &code);
         EXPECT_EQ(0, code) << set;
     }
@@ -701,7 +725,8 @@ TEST_F(NewArchive, ZipSplitIntoVolumesAndPassword)
                   add.btnPassword->Click();
                   EXPECT_EQ("PROTECTED", add.btnPassword->Caption);
               },
-              nullptr, [&](const TShown& s) -> std::optional<std::string> {
+              nullptr,
+              [&](const TShown& s) -> std::optional<std::string> {
                   auto* password = dynamic_cast<TfrmPassword1*>(s.Form);
                   if (!password)
                       return "Cancel";
@@ -731,7 +756,8 @@ TEST_F(NewArchive, AnExistingNameAndACancelledDialog)
     Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
         if (s.Kind == "SaveDialog")
             return old;
-        EXPECT_NE(std::string::npos, s.Text.find("old.zip: already exists...\r\rOVERWRITE?\r(will be moved to the Recycling Bin)"));
+        EXPECT_NE(std::string::npos,
+                  s.Text.find("old.zip: already exists...\r\rOVERWRITE?\r(will be moved to the Recycling Bin)"));
         return "No";
     });
     form->mnuNew->Click();
@@ -937,7 +963,8 @@ TEST_F(ArchiveManager, SharedEventsSpeakTheirTexts)
     EXPECT_TRUE(again);
     EXPECT_EQ("heslo", password);
     ASSERT_EQ(6u, shown.size());
-    EXPECT_EQ(0u, shown[0].Text.find("REPLACE:\r   C:\\old.txt\r   Size: 10   Date: 12.30.99 12:00 am")) << shown[0].Text;
+    EXPECT_EQ(0u, shown[0].Text.find("REPLACE:\r   C:\\old.txt\r   Size: 10   Date: 12.30.99 12:00 am"))
+        << shown[0].Text;
     EXPECT_NE(std::string::npos, shown[0].Text.find("\r\rWITH:C:\\new.txt"));
     EXPECT_EQ("C:\\a.lzh is ReadOnly, SysFile, or Hidden file...\r\rWrite to this file?", shown[1].Text);
     EXPECT_EQ("Insert disk# : 3", shown[2].Text);
@@ -1061,11 +1088,13 @@ TEST_F(ArchiveManager, EditCommentRoundTripsThroughTheArchive)
 
     // Answering No leaves the archive as it was.
     const std::vector<std::uint8_t> before = ReadWholeFile(archive);
-    Respond([&](TForm& f) {
-        auto& dialog = dynamic_cast<TfrmEditComments&>(f);
-        dialog.Memo1->SetText("not kept");
-        dialog.btnOK->Click();
-    }, "No");
+    Respond(
+        [&](TForm& f) {
+            auto& dialog = dynamic_cast<TfrmEditComments&>(f);
+            dialog.Memo1->SetText("not kept");
+            dialog.btnOK->Click();
+        },
+        "No");
     form->EditCommentClick();
     EXPECT_TRUE(before == ReadWholeFile(archive));
 
@@ -1107,20 +1136,17 @@ TEST_F(ArchiveManager, RenameSaveAsAndEncodeKeepTheArchiveWhole)
     // Save As copies; an existing target is kept unless the user agrees; never onto itself.
     const std::string copy = dir + "/copy.zip";
     std::ofstream(copy) << "precious";
-    Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
-        return s.Kind == "SaveDialog" ? copy : "No";
-    });
+    Headless().SetResponder(
+        [&](const TShown& s) -> std::optional<std::string> { return s.Kind == "SaveDialog" ? copy : "No"; });
     form->mnuSaveAs->Click();
     EXPECT_EQ("precious", CaptureCommand("cat " + ShellQuote(copy)));
-    Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
-        return s.Kind == "SaveDialog" ? copy : "Yes";
-    });
+    Headless().SetResponder(
+        [&](const TShown& s) -> std::optional<std::string> { return s.Kind == "SaveDialog" ? copy : "Yes"; });
     form->mnuSaveAs->Click();
     EXPECT_TRUE(original == ReadWholeFile(copy));
     EXPECT_EQ(copy, form->Pelix1->ArchiveFile());
-    Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
-        return s.Kind == "SaveDialog" ? copy : "Yes";
-    });
+    Headless().SetResponder(
+        [&](const TShown& s) -> std::optional<std::string> { return s.Kind == "SaveDialog" ? copy : "Yes"; });
     form->mnuSaveAs->Click();
     EXPECT_TRUE(original == ReadWholeFile(copy));
 
@@ -1212,8 +1238,10 @@ TEST_F(ArchiveManager, HeaderClicksSortEachColumnBothWays)
     std::ofstream(src / "b.txt") << std::string(9000, 'b');
     std::ofstream(src / "a.txt") << RandomBytes(300, 3);
     std::ofstream(src / "c.txt") << std::string(20, 'c') + RandomBytes(1000, 5);
-    CaptureCommand("cd " + ShellQuote(src.string()) + " && touch -d '1999-05-01 10:00' b.txt && touch -d "
-                   "'2021-01-02 03:04' a.txt && touch -d '2010-07-08 09:10' c.txt && zip -q ../s.zip a.txt b.txt c.txt");
+    CaptureCommand(
+        "cd " + ShellQuote(src.string()) +
+        " && touch -d '1999-05-01 10:00' b.txt && touch -d "
+        "'2021-01-02 03:04' a.txt && touch -d '2010-07-08 09:10' c.txt && zip -q ../s.zip a.txt b.txt c.txt");
     // With the elapsed-time report on, a listing tells its time and speed.
     Respond([](TForm&) {}, "OK");
     form->mnuElapsedTime->Click();

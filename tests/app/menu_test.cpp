@@ -17,15 +17,14 @@ TEST(DefinitionFile, KeysValuesAndLineEnds)
     v.PathArchiv = "stale";
     // LF-only lines, no final newline, a lower-case key, "]" inside a value, a repeated key whose
     // later empty value does not win, and Windows-1250 bytes.
-    const std::string bytes = win::Utf8ToAnsi(
-        "[MENUARCHIV]C:\\Vimo\\menu.txt\n"
-        "[notefirma]Firma ]Příliš[ s.r.o.\r\n"
-        "[COMMENT1]first\n"
-        "[COMMENT1]second\n"
-        "[COMMENT1]\n"
-        "garbage line\n"
-        "[UNKNOWN]x\n"
-        "[close]yes");
+    const std::string bytes = win::Utf8ToAnsi("[MENUARCHIV]C:\\Vimo\\menu.txt\n"
+                                              "[notefirma]Firma ]Příliš[ s.r.o.\r\n"
+                                              "[COMMENT1]first\n"
+                                              "[COMMENT1]second\n"
+                                              "[COMMENT1]\n"
+                                              "garbage line\n"
+                                              "[UNKNOWN]x\n"
+                                              "[close]yes");
     ParseDefinitionText(bytes, v);
     EXPECT_EQ("C:\\Vimo\\menu.txt", v.MenuArchiv);
     EXPECT_EQ("Firma ]Příliš[ s.r.o.", v.NoteFirma);
@@ -43,22 +42,21 @@ TEST(DefinitionFile, KeysValuesAndLineEnds)
 
 TEST(MenuFile, MenuLinesAndSections)
 {
-    const TMenuFile file = TMenuFile::FromBytes(win::Utf8ToAnsi(
-        "[menu]\n"
-        "{x}Broken\n"
-        "no braces here\n"
-        "{0}Archivace\n"
-        "{0}Second\n"
-        "{ 12 }Automat\n"
-        "[ARCHIVACE] Záloha dat\n"
-        "/ a comment\n"
-        "|Disketa‡1<1>\n"
-        "\n"
-        "|°Zkontrolovat<k>\n"
-        "~Skupina|~Jiné\n"
-        "|Síť‡<7>\n"
-        "[Other]\n"
-        "|x‡<9>"));
+    const TMenuFile file = TMenuFile::FromBytes(win::Utf8ToAnsi("[menu]\n"
+                                                                "{x}Broken\n"
+                                                                "no braces here\n"
+                                                                "{0}Archivace\n"
+                                                                "{0}Second\n"
+                                                                "{ 12 }Automat\n"
+                                                                "[ARCHIVACE] Záloha dat\n"
+                                                                "/ a comment\n"
+                                                                "|Disketa‡1<1>\n"
+                                                                "\n"
+                                                                "|°Zkontrolovat<k>\n"
+                                                                "~Skupina|~Jiné\n"
+                                                                "|Síť‡<7>\n"
+                                                                "[Other]\n"
+                                                                "|x‡<9>"));
     EXPECT_EQ("Archivace", ScanMenuSection(file, "Menu", 0));  // first match, any case of the name
     EXPECT_EQ("Automat", ScanMenuSection(file, "MENU", 12));
     EXPECT_EQ("", ScanMenuSection(file, "Menu", 5));
@@ -144,8 +142,8 @@ TEST(MenuText, PreparationAndLineKinds)
     EXPECT_EQ(std::vector<std::string>({"First‡1", "~Group", "Second", "¬", "Third"}),
               PrepareMenuLines("First‡1~Group|Second¬|Third~~"));
 
-    const TMenuModel m = ParseMenuText(
-        "~×$0000FF×Barevná|›&Odsazená ^o‡+3<r1>¤nápověda¤Ą…1 2†|»Druhá‡-<r2>…4®|°Volba<c>|#2-9|¬|Prostá");
+    const TMenuModel m =
+        ParseMenuText("~×$0000FF×Barevná|›&Odsazená ^o‡+3<r1>¤nápověda¤Ą…1 2†|»Druhá‡-<r2>…4®|°Volba<c>|#2-9|¬|Prostá");
     ASSERT_EQ(7u, m.Lines.size());
     EXPECT_EQ(0xFF, m.Lines[0].LabelColour.value_or(-1));
     EXPECT_EQ("Barevná", m.Lines[0].Caption);
@@ -177,7 +175,8 @@ TEST(MenuText, PreparationAndLineKinds)
 
 TEST(MenuText, OptionsPreselectionAndKeys)
 {
-    const TMenuOptions o = ParseMenuOptions("\x01\x02\x05\x13" "2");
+    const TMenuOptions o = ParseMenuOptions("\x01\x02\x05\x13"
+                                            "2");
     EXPECT_TRUE(o.BoldLabels);
     EXPECT_TRUE(o.BoldWhileFocused);
     EXPECT_EQ(14, o.MeasureHeight);
@@ -192,7 +191,10 @@ TEST(MenuText, OptionsPreselectionAndKeys)
     TMenuPreselection p = PreselectButton(m, ParseMenuOptions("0"), 6);
     EXPECT_EQ(1, p.Index);
     EXPECT_TRUE(p.MarkDefault);
-    p = PreselectButton(m, ParseMenuOptions("\x0E" "2"), 6);
+    p = PreselectButton(m,
+                        ParseMenuOptions("\x0E"
+                                         "2"),
+                        6);
     EXPECT_EQ(2, p.Index);
     EXPECT_FALSE(p.MarkDefault);
 

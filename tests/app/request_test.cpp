@@ -141,7 +141,11 @@ public:
     bool restoreSucceeds = true;
 
     bool FileExists(const std::string& f) override { return files.count(f) == 1; }
-    void DeleteFile(const std::string& f) override { calls.push_back("delete " + f); files.erase(f); }
+    void DeleteFile(const std::string& f) override
+    {
+        calls.push_back("delete " + f);
+        files.erase(f);
+    }
     bool ReadDefinitionFile() override
     {
         calls.push_back("read");
@@ -183,10 +187,7 @@ public:
     void SetModeCaption(bool) override { calls.push_back("caption"); }
     void AutomaticRunDone() override { calls.push_back("done"); }
 
-    bool Called(const std::string& what) const
-    {
-        return std::find(calls.begin(), calls.end(), what) != calls.end();
-    }
+    bool Called(const std::string& what) const { return std::find(calls.begin(), calls.end(), what) != calls.end(); }
 
 private:
     TRequestState& state_;
@@ -244,7 +245,7 @@ TEST_F(Handler, ModeValueFourteenIsInteractiveButStillFinishes)
     EXPECT_TRUE(state.BackupSide);
     EXPECT_TRUE(host.Called("foreground"));
     EXPECT_TRUE(state.AutomaticRunFinished);  // the finishing rule goes by the mode
-    EXPECT_FALSE(host.Called("finish"));       // [CLOSE] not set
+    EXPECT_FALSE(host.Called("finish"));      // [CLOSE] not set
 }
 
 TEST_F(Handler, RequestsThatStopWithoutReply)
@@ -325,8 +326,7 @@ TEST_F(Handler, FetchedArchiveIsRestoredAndDeleted)
 
     host.files.insert("C:\\Down\\zaloha.zip");
     EXPECT_EQ(TRequestOutcome::Restored, Send(102, r));
-    EXPECT_EQ(std::vector<std::string>({"restore zaloha.zip", "delete C:\\Down\\zaloha.zip", "finish"}),
-              host.calls);
+    EXPECT_EQ(std::vector<std::string>({"restore zaloha.zip", "delete C:\\Down\\zaloha.zip", "finish"}), host.calls);
     EXPECT_EQ(0u, state.ReplyWindow);  // 101/102 never take the reply window
 }
 

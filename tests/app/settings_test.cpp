@@ -37,7 +37,8 @@ TEST_F(Stored, InstallPathCheck)
 
     std::string asked;
     CheckInstallPath("D:\\Jinde", "1.1.0.0", [&](const std::string& text) { return asked = text, false; });
-    EXPECT_NE(std::string::npos, asked.find("1. D:\\Jinde - adresář právě spuštěného programu\r\n2. C:\\Programs\\Torvo"));
+    EXPECT_NE(std::string::npos,
+              asked.find("1. D:\\Jinde - adresář právě spuštěného programu\r\n2. C:\\Programs\\Torvo"));
     EXPECT_EQ("C:\\Programs\\Torvo", RegReadString(HKEY_CURRENT_USER, "Software\\Vimo\\Torvo", "InstallPath", "-"));
     EXPECT_EQ("1.1.0.0", RegReadString(HKEY_LOCAL_MACHINE, "Software\\Vimo\\Torvo", "InstallVersion", "-"));
 

@@ -120,7 +120,8 @@ TEST_F(DisketteRoad, ABackupSpansDisketteseAndTheRestoreAsksForTheLastDiskFirst)
         else if (shown.Text.find("první") != std::string::npos)
             wanted = 1;
         else
-            wanted = std::size_t(std::stoi(shown.Text.substr(shown.Text.find("číslo ") + std::string("číslo ").size())));
+            wanted =
+                std::size_t(std::stoi(shown.Text.substr(shown.Text.find("číslo ") + std::string("číslo ").size())));
         floppy->Insert(disks[wanted - 1].Label, disks[wanted - 1].Files);
         return "OK";
     });

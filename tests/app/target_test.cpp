@@ -14,9 +14,12 @@ TDriveTypeOf Drives(std::map<char, UINT> table)
     };
 }
 
-const TDriveTypeOf MixedDrives =
-    Drives({{'A', DRIVE_REMOVABLE}, {'C', DRIVE_FIXED}, {'E', DRIVE_REMOVABLE}, {'F', DRIVE_CDROM},
-            {'N', DRIVE_REMOTE}, {'R', DRIVE_RAMDISK}});
+const TDriveTypeOf MixedDrives = Drives({{'A', DRIVE_REMOVABLE},
+                                         {'C', DRIVE_FIXED},
+                                         {'E', DRIVE_REMOVABLE},
+                                         {'F', DRIVE_CDROM},
+                                         {'N', DRIVE_REMOTE},
+                                         {'R', DRIVE_RAMDISK}});
 
 TEST(TargetMenu, LinesForEveryKindOfTargetInGroupOrder)
 {
@@ -97,7 +100,7 @@ TEST_F(TargetPath, FolderByDriveType)
     EXPECT_FALSE(request.FtpTarget);
     EXPECT_EQ("C:\\ZALOHY\\", Path("1"));  // an FTP entry keeps the default path
     EXPECT_TRUE(request.FtpTarget);
-    EXPECT_EQ("", Path("Q"));              // no drive: no folder
+    EXPECT_EQ("", Path("Q"));  // no drive: no folder
 
     request.Definition.PathArchivOther = "N:\\Jinde\\";
     EXPECT_EQ("N:\\Jinde\\", Path("0"));
@@ -119,8 +122,8 @@ TEST_F(TargetPath, NetworkTargetsAndBackupSets)
     EXPECT_EQ("(NAS) \\\\nas\\zal", target.NetworkPath);
     EXPECT_FALSE(request.FtpTarget);
 
-    const TMenuFile menu({"[Seznam]", "{5}Ucto‡ucto rok", "{6}Mzdy‡mzdy", "[Ucto]", "{1}zbozi.dat‡x",
-                          "{2}Adresy.dat‡y", "[Mzdy]"});
+    const TMenuFile menu(
+        {"[Seznam]", "{5}Ucto‡ucto rok", "{6}Mzdy‡mzdy", "[Ucto]", "{1}zbozi.dat‡x", "{2}Adresy.dat‡y", "[Mzdy]"});
     EXPECT_TRUE(BuildTargetPath(5, "E", request, target, MixedDrives, &menu));
     EXPECT_EQ("ucto rok", request.ArchiveBaseName);
     EXPECT_EQ(std::vector<std::string>({"C:\\Data\\Adresy.dat", "C:\\Data\\archivace.dta", "C:\\Data\\zbozi.dat"}),
@@ -154,7 +157,7 @@ TEST(FtpEntries, EveryTransferFindsItsEntry)
     ftp[0].Name = "Vimo software";
     EXPECT_EQ("0", FtpLetterOfText("0", ftp));
     EXPECT_EQ("0", FtpLetterOfText(" vimo SOFTWARE ", ftp));
-    EXPECT_FALSE(FtpLetterOfText("1", ftp));         // entry 1 is empty
+    EXPECT_FALSE(FtpLetterOfText("1", ftp));  // entry 1 is empty
     EXPECT_FALSE(FtpLetterOfText("C:\\Zalohy\\", ftp));
     EXPECT_EQ("FTP server: Vimo software: ... ", TargetStatusText("0", ftp));
     EXPECT_EQ("disk E:  ... ", TargetStatusText("E", ftp));

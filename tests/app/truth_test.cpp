@@ -9,8 +9,8 @@
 #include "core/plxHooks.h"
 #include "platform/vcl/Headless.h"
 #include "platform/win/Messages.h"
-#include "writers/plxZip.h"
 #include "support/ToolRun.h"
+#include "writers/plxZip.h"
 
 #include "support/HeadlessUi.h"
 #include <gtest/gtest.h>

@@ -107,7 +107,7 @@ TEST(VEditRules, MaskEditing)
     EXPECT_EQ("1_.__.____", r.Text);
     r = EditMasked(date, r.Text, r.Caret, 0, mkChar, '2');
     EXPECT_EQ("12.__.____", r.Text);
-    EXPECT_EQ(3, r.Caret);  // over the literal
+    EXPECT_EQ(3, r.Caret);                            // over the literal
     r = EditMasked(date, r.Text, 3, 0, mkBackspace);  // over the literal to the digit
     EXPECT_EQ("1_.__.____", r.Text);
     EXPECT_EQ(1, r.Caret);
@@ -147,7 +147,8 @@ TEST(VEditRules, NumbersAndTheirChecks)
     EXPECT_EQ("Zadaná číselná hodnota \"5%s%n\" není číslo !", CheckNumber("5%s%n", std::nullopt, {}, ','));
     EXPECT_FALSE(CheckNumber("-1000", -1000.0, TNumberLimits{}, ','));
     EXPECT_EQ("Minimální číselná hodnota je \"0\"", CheckNumber("-1", -1.0, TNumberLimits{naUnspecified, 0, 100}, ','));
-    EXPECT_EQ("Maximální číselná hodnota je \"100\"", CheckNumber("101", 101.0, TNumberLimits{naUnspecified, 0, 100}, ','));
+    EXPECT_EQ("Maximální číselná hodnota je \"100\"",
+              CheckNumber("101", 101.0, TNumberLimits{naUnspecified, 0, 100}, ','));
     EXPECT_EQ("Maximální číselná hodnota je \"0\"", CheckNumber("1", 1.0, TNumberLimits{naUnspecified, -50, 0}, ','));
     EXPECT_FALSE(CheckNumber("-50", -50.0, TNumberLimits{naUnspecified, -50, 0}, ','));
 }
@@ -270,9 +271,8 @@ TEST(VEdit, NumericFieldDrawsItselfAndTypesItsOwnKeys)
     form->SetActiveControl(form->next);
     const TBitmap shot = form->RenderToBitmap();
     const auto& texts = shot.Texts();
-    auto shown = std::find_if(texts.begin(), texts.end(), [](const TBitmap::TTextRecord& r) {
-        return r.Text == "Kč1 234 567,89";
-    });
+    auto shown = std::find_if(texts.begin(), texts.end(),
+                              [](const TBitmap::TTextRecord& r) { return r.Text == "Kč1 234 567,89"; });
     ASSERT_NE(shown, texts.end());
     // Right-aligned: the text ends near the field's right edge, not at its left one.
     EXPECT_GT(shown->X, f.Left() + 10);
@@ -299,7 +299,7 @@ TEST(VEdit, ComboListPlacesItselfAndCloses)
         if (!list)
             return "Cancel";
         if (step++ == 0) {
-            EXPECT_EQ(1, list->ItemIndex());  // the field's text
+            EXPECT_EQ(1, list->ItemIndex());        // the field's text
             EXPECT_LT(s.Form->Top(), form->Top());  // above the field
             EXPECT_GE(s.Form->Left(), 100);
             list->MouseMove(0, 5, 5);

@@ -12,10 +12,13 @@
 #include "core/PeResources.h"
 #include "core/ZipCommon.h"
 #include "core/plxStreams.h"
-#include "tests/platform/win/FsTestSupport.h"
 #include "support/ToolRun.h"
+#include "tests/platform/win/FsTestSupport.h"
 
-void PrintTo(TArcType t, std::ostream* os) { *os << ArcTypeName(t) << " (" << int(t) << ")"; }
+void PrintTo(TArcType t, std::ostream* os)
+{
+    *os << ArcTypeName(t) << " (" << int(t) << ")";
+}
 
 namespace {
 
@@ -101,9 +104,9 @@ std::string PeWithStrings(const std::vector<std::string>& Strings, std::size_t L
     Put32(res, 0x4C, std::uint32_t(block.size()));
     res += block;
     if (Corrupt) {
-        Put16(res, 0x18 + 14, 0xFFFF);               // entries far beyond the section
-        Put32(res, 0x30 + 20, 0x7FFFFFF0);           // a data entry outside the image
-        Put32(res, 0x48, 0xFFFFFFF0);                // a string block at a wrapping address
+        Put16(res, 0x18 + 14, 0xFFFF);      // entries far beyond the section
+        Put32(res, 0x30 + 20, 0x7FFFFFF0);  // a data entry outside the image
+        Put32(res, 0x48, 0xFFFFFFF0);       // a string block at a wrapping address
     }
 
     Put32(b, opt + 96 + 16, rva);
@@ -368,7 +371,8 @@ TEST(ArcTypeBytes, HeaderProbesAndSignatureScan)
 
     // An ARJ header is believed only when the next header stands where its length says, and a
     // length beyond any ARJ header is not followed.
-    std::string arj = junk + std::string("\x60\xEA\x04\x00", 4) + std::string(10, '\0') + "\x60\xEA" + std::string(30, '\0');
+    std::string arj =
+        junk + std::string("\x60\xEA\x04\x00", 4) + std::string(10, '\0') + "\x60\xEA" + std::string(30, '\0');
     EXPECT_EQ(DetectBytes(arj).ArcType, atArj);
     arj = junk + "\x60\xEA\xFF\xFF" + std::string(70000, '\0');
     arj.replace(5000 + 0xFFFF + 10, 2, "\x60\xEA");
@@ -411,12 +415,23 @@ TEST(ArcTypeFixtures, ArchivesOfOtherProgramsAreClassified)
 {
     TORVO_NEED_FIXTURES(fs::is_directory(FixtureDir), "no fixtures at " << FixtureDir);
     const std::vector<std::pair<std::string, TArcType>> expected = {
-        {"arc/ARC601.ARC", atArc}, {"arc/p.arc", atArc},       {"arc/t.arc", atArc},
-        {"arc/PAK100.PAK", atPak}, {"arj/ARJ020B.ARJ", atArj}, {"arj/t.arj", atArj},
-        {"ace/t.ace", atAce},      {"zoo/t.zoo", atZoo},       {"cab/GCAB16.CAB", atCab},
-        {"cab/t.cab", atCab},      {"rar/RAR250.RAR", atRar},  {"rar/p.rar", atRar},
-        {"rar/t.rar", atRar},      {"lha/LH0.LZH", atLha},     {"lha/LH113.LZH", atLha},
-        {"lha/LH5.LZH", atLha},    {"zip/libarchive/test_read_format_zip_jar.jar", atJar},
+        {"arc/ARC601.ARC", atArc},
+        {"arc/p.arc", atArc},
+        {"arc/t.arc", atArc},
+        {"arc/PAK100.PAK", atPak},
+        {"arj/ARJ020B.ARJ", atArj},
+        {"arj/t.arj", atArj},
+        {"ace/t.ace", atAce},
+        {"zoo/t.zoo", atZoo},
+        {"cab/GCAB16.CAB", atCab},
+        {"cab/t.cab", atCab},
+        {"rar/RAR250.RAR", atRar},
+        {"rar/p.rar", atRar},
+        {"rar/t.rar", atRar},
+        {"lha/LH0.LZH", atLha},
+        {"lha/LH113.LZH", atLha},
+        {"lha/LH5.LZH", atLha},
+        {"zip/libarchive/test_read_format_zip_jar.jar", atJar},
         {"zip/libarchive/test_read_format_zip_sfx", atZip},
         {"zip/libarchive/test_read_format_zip_zip64a.zip", atZip},
     };
@@ -425,8 +440,8 @@ TEST(ArcTypeFixtures, ArchivesOfOtherProgramsAreClassified)
             EXPECT_EQ(DetectFile(FixtureDir / name).ArcType, type) << name;
         }
     }
-    for (const char* name : {"rar/libarchive/test_read_format_rar_sfx.exe",
-                             "rar/libarchive/test_read_format_rar5_sfx.exe"}) {
+    for (const char* name :
+         {"rar/libarchive/test_read_format_rar_sfx.exe", "rar/libarchive/test_read_format_rar5_sfx.exe"}) {
         if (!fs::exists(FixtureDir / name))
             continue;
         const TArcTypeInfo info = DetectFile(FixtureDir / name);

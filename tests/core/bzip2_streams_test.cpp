@@ -65,8 +65,7 @@ Bytes OurCompress(const Bytes& data, int level, TBz2Owner owner = {})
 }
 
 // Decodes through Read calls of the given size, checking that no call writes past its count.
-Bytes OurDecode(const Bytes& packed, bool concatenated = false, std::int32_t readSize = 65536,
-                TBz2Owner owner = {})
+Bytes OurDecode(const Bytes& packed, bool concatenated = false, std::int32_t readSize = 65536, TBz2Owner owner = {})
 {
     TMemoryStream32 src;
     Load(src, packed);
@@ -195,8 +194,8 @@ TEST(Bzip2Streams, DamagedDataFailsWithANumberAndNeverPassesAsGood)
     const Bytes packed = OurCompress(data, 9);
 
     // Truncated anywhere, including just the end marker gone: never a clean end.
-    for (std::size_t keep : {std::size_t(0), std::size_t(3), std::size_t(40), packed.size() / 2,
-                             packed.size() - 10, packed.size() - 1}) {
+    for (std::size_t keep :
+         {std::size_t(0), std::size_t(3), std::size_t(40), packed.size() / 2, packed.size() - 10, packed.size() - 1}) {
         SCOPED_TRACE("kept " + std::to_string(keep));
         EXPECT_EQ(E_UNEXPECTEDEOF, DecodeOutcome(Bytes(packed.begin(), packed.begin() + keep), data));
     }
@@ -228,7 +227,7 @@ TEST(Bzip2Streams, StreamOperationsCipherCancelAndWriteFailure)
     TMemoryStream32 src;
     Load(src, packed);
 
-    {   // Forward seeks decode and discard; backward seeks and writes are refused.
+    {  // Forward seeks decode and discard; backward seeks and writes are refused.
         TBzDecompressStream bz({}, &src, 0, std::int64_t(packed.size()));
         EXPECT_EQ(40000, bz.Seek64(40000, soCurrent));
         std::uint8_t b[4];
@@ -237,7 +236,7 @@ TEST(Bzip2Streams, StreamOperationsCipherCancelAndWriteFailure)
         EXPECT_THROW(bz.Seek64(10, soBeginning), Ebz2libError);
         EXPECT_EQ(std::int64_t(data.size()), bz.Seek64(std::int64_t(data.size()) + 999, soBeginning));
     }
-    {   // The encoder stops when cancelled.
+    {  // The encoder stops when cancelled.
         TMemoryStream32 out;
         bool cancel = false;
         TBz2Owner owner;

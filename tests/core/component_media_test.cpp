@@ -60,10 +60,8 @@ protected:
 
     void SetTable(const std::string& label)
     {
-        win::SetDriveTable({Drive('C', DRIVE_FIXED, home),
-                            Drive('A', DRIVE_REMOVABLE, floppy, 1'457'664, label),
-                            Drive('D', DRIVE_FIXED, other),
-                            Drive('G', DRIVE_REMOVABLE, root + "/none")});
+        win::SetDriveTable({Drive('C', DRIVE_FIXED, home), Drive('A', DRIVE_REMOVABLE, floppy, 1'457'664, label),
+                            Drive('D', DRIVE_FIXED, other), Drive('G', DRIVE_REMOVABLE, root + "/none")});
     }
 
     std::vector<int> Codes() const

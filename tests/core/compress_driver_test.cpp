@@ -1,13 +1,13 @@
 // The compress driver and entry compression, driven through a small writer with a layout of its
 // own: per entry a 32-byte header, the name and the data; at the end "TVND" and the entry count.
 #include "core/Endian.h"
-#include "core/plxBase.h"
 #include "core/plxBZip2.h"
+#include "core/plxBase.h"
 #include "core/plxCrypt.h"
 #include "core/plxPPMDi1.h"
 #include "core/plxStreams.h"
-#include "tests/platform/win/FsTestSupport.h"
 #include "support/ToolRun.h"
+#include "tests/platform/win/FsTestSupport.h"
 
 #include <bzlib.h>
 #include <gtest/gtest.h>
@@ -21,7 +21,6 @@ namespace {
 
 constexpr std::uint16_t kHead = 32;
 
-
 // Header: "TVE1", CRC, packed, unpacked, DOS time, attributes, method, flags (bit 0 encrypted),
 // name length, 2 spare bytes.
 class TTestWriter : public TCompBase {
@@ -34,7 +33,7 @@ public:
     }
 
     std::vector<std::string> Log;
-    std::string FailIn;        // hook that throws, with FailName
+    std::string FailIn;  // hook that throws, with FailName
     std::string FailName;
     bool ReadFailure = false;  // the failure is a read error of the input
 
@@ -373,10 +372,12 @@ TEST_F(CompressDriver, NewArchiveHookOrderAndDefaults)
 
 TEST_F(CompressDriver, MethodsRoundTripWithAndWithoutPassword)
 {
-    const std::map<std::string, std::string> files = {
-        {"text.txt", Text(200000)},        {"small.txt", Text(100)},
-        {"random100.bin", RandomBytes(100, 1)}, {"random.bin", RandomBytes(100000, 2)},
-        {"packed.zip", RandomBytes(3000, 3)},    {"tiny.txt", "abc"}};
+    const std::map<std::string, std::string> files = {{"text.txt", Text(200000)},
+                                                      {"small.txt", Text(100)},
+                                                      {"random100.bin", RandomBytes(100, 1)},
+                                                      {"random.bin", RandomBytes(100000, 2)},
+                                                      {"packed.zip", RandomBytes(3000, 3)},
+                                                      {"tiny.txt", "abc"}};
     for (const auto& [name, content] : files)
         Put(name, content);
     for (TCompressMethod method : {cmStore, cmDeflate, cmBz2, cmPPMDi}) {
@@ -398,8 +399,10 @@ TEST_F(CompressDriver, MethodsRoundTripWithAndWithoutPassword)
                     EXPECT_EQ(e.Method, 0) << e.Name << " is stored";
                 }
                 if (e.Name == "text.txt") {
-                    EXPECT_EQ(e.Method, std::uint16_t(method == cmStore ? 0 : method == cmDeflate ? 8
-                                                      : method == cmBz2 ? 12 : 98));
+                    EXPECT_EQ(e.Method, std::uint16_t(method == cmStore     ? 0
+                                                      : method == cmDeflate ? 8
+                                                      : method == cmBz2     ? 12
+                                                                            : 98));
                 }
             }
             EXPECT_EQ(writer.CompressMethod, method) << "a stored entry changes no later entry";
@@ -576,13 +579,12 @@ TEST_F(CompressDriver, StoredNames)
 {
     writer.BaseDir = "C:\\data\\proj\\";
     const std::string path = "C:\\data\\proj\\sub\\a.txt";
-    const std::vector<std::pair<TStoredDirNames, std::string>> cases = {
-        {sdNone, "a.txt"},
-        {sdAbsolute, path},
-        {sdAbsoluteNoDrv, "\\data\\proj\\sub\\a.txt"},
-        {sdAbsoluteNoRoot, "data\\proj\\sub\\a.txt"},
-        {sdRelative, "sub\\a.txt"},
-        {sdRelativeStoreStart, "proj\\sub\\a.txt"}};
+    const std::vector<std::pair<TStoredDirNames, std::string>> cases = {{sdNone, "a.txt"},
+                                                                        {sdAbsolute, path},
+                                                                        {sdAbsoluteNoDrv, "\\data\\proj\\sub\\a.txt"},
+                                                                        {sdAbsoluteNoRoot, "data\\proj\\sub\\a.txt"},
+                                                                        {sdRelative, "sub\\a.txt"},
+                                                                        {sdRelativeStoreStart, "proj\\sub\\a.txt"}};
     for (const auto& [mode, expected] : cases) {
         writer.StoredDirNames = mode;
         writer.SetEntryName(path);

@@ -2,7 +2,8 @@
 
 #include "core/plxConsts.h"
 
-TEST(Consts, OrdinalsStayWhereStoredFilesExpectThem) {
+TEST(Consts, OrdinalsStayWhereStoredFilesExpectThem)
+{
     EXPECT_EQ(atUnknown, 3);
     EXPECT_EQ(atAce, 4);
     EXPECT_EQ(atMsGZ, 24);
@@ -35,7 +36,8 @@ TEST(Consts, OrdinalsStayWhereStoredFilesExpectThem) {
     EXPECT_TRUE(InRangeTen(9));
 }
 
-TEST(Consts, ArcTypeNamesArePaddedForTheListing) {
+TEST(Consts, ArcTypeNamesArePaddedForTheListing)
+{
     EXPECT_EQ(ArcTypeName(atNA), "Not avail. ");
     EXPECT_EQ(ArcTypeName(atBhExe), "BH  SFX   ");
     EXPECT_EQ(ArcTypeName(atJar), "Java JAR  ");
@@ -46,7 +48,8 @@ TEST(Consts, ArcTypeNamesArePaddedForTheListing) {
     EXPECT_EQ(ArcTypeName(TArcType(38)), "");
 }
 
-TEST(Consts, MessagesAreFoundByNumberWordForWord) {
+TEST(Consts, MessagesAreFoundByNumberWordForWord)
+{
     EXPECT_EQ(LoadMessage(25101), "64 bit header");
     EXPECT_EQ(LoadMessage(25155), "Disks contains neither label nor serial numbers to compare");
     EXPECT_EQ(LoadMessage(25232), "Flat ScrollBar requires COMCTL32.dll version 4.71 or above.");
@@ -74,11 +77,13 @@ TEST(Consts, MessagesAreFoundByNumberWordForWord) {
     EXPECT_EQ(LoadMessage(26900), "");
 
     int count = 0;
-    for (int n = 25000; n < 27000; ++n) count += !LoadMessage(n).empty();
+    for (int n = 25000; n < 27000; ++n)
+        count += !LoadMessage(n).empty();
     EXPECT_EQ(count, 129);
 }
 
-TEST(Consts, RaiseCarriesTheNumbersText) {
+TEST(Consts, RaiseCarriesTheNumbersText)
+{
     try {
         throw E_RAISE(25326);
     } catch (const std::exception& e) {

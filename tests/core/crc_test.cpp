@@ -6,7 +6,8 @@
 
 #include "core/Crc.h"
 
-TEST(Crc, KnownAnswersAndTables) {
+TEST(Crc, KnownAnswersAndTables)
+{
     EXPECT_EQ(CRC16Table[1], 0xC0C1);
     EXPECT_EQ(CRC32Table[1], 0x77073096u);
 
@@ -24,10 +25,12 @@ TEST(Crc, KnownAnswersAndTables) {
     EXPECT_EQ(untouched, 0x1234u);
 }
 
-TEST(Crc, Crc32AgreesWithZlibAtEveryLengthAlignmentAndSplit) {
+TEST(Crc, Crc32AgreesWithZlibAtEveryLengthAlignmentAndSplit)
+{
     std::mt19937 rng(7);
     std::vector<std::uint8_t> data(70000);
-    for (auto& b : data) b = std::uint8_t(rng());
+    for (auto& b : data)
+        b = std::uint8_t(rng());
     for (std::size_t offset : {0, 1, 3, 7}) {
         for (std::size_t len : {0, 1, 7, 8, 9, 15, 16, 17, 63, 64, 65, 1000, 65536}) {
             std::uint32_t ours = CRC_MASK;
@@ -47,7 +50,8 @@ TEST(Crc, Crc32AgreesWithZlibAtEveryLengthAlignmentAndSplit) {
     EXPECT_EQ(ours ^ CRC_MASK, crc32(0, data.data(), uInt(data.size())));
 }
 
-TEST(Crc, RunningAccumulatorsByWidth) {
+TEST(Crc, RunningAccumulatorsByWidth)
+{
     TRunningCrc running;
     running.UpdateCrc(32, "abc", 3);
     running.UpdateCrc(16, "123456789", 9);

@@ -23,7 +23,10 @@ Bytes SampleData(std::size_t n)
     return d;
 }
 
-std::uint32_t Crc32(const Bytes& d) { return static_cast<std::uint32_t>(crc32(0, d.data(), static_cast<uInt>(d.size()))); }
+std::uint32_t Crc32(const Bytes& d)
+{
+    return static_cast<std::uint32_t>(crc32(0, d.data(), static_cast<uInt>(d.size())));
+}
 
 // The seed sets are process-wide: every test leaves them at their defaults.
 class ZipCipher : public ::testing::Test {
@@ -83,7 +86,7 @@ TEST_F(ZipCipher, ReadsWhatZipWritesAndZipReadsWhatWeWrite)
 
     TZipWalkEntry ours;
     ours.Name = "ours.bin";
-    ours.Flags = 1;  // enciphered, stored
+    ours.Flags = 1;         // enciphered, stored
     ours.DosTime = 0x6000;  // 12:00
     ours.Crc = Crc32(data);
     ours.UncompressedSize = data.size();

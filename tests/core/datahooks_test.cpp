@@ -243,8 +243,8 @@ TEST_F(DataHooksTest, ExtraFieldBlocksAreBoundedByTheirLengths)
     zip.UnpackedSize = 10;
     zip.PackedSize = 0xFFFFFFFF;
     zip.HeaderOffset = 20;
-    std::vector<std::uint8_t> zip64 = {0x01, 0x00, 16, 0, 0x44, 0x33, 0x22, 0x11, 0x01, 0, 0, 0,
-                                       9, 9, 9, 9, 9, 9, 9, 9};
+    std::vector<std::uint8_t> zip64 = {0x01, 0x00, 16, 0, 0x44, 0x33, 0x22, 0x11, 0x01, 0,
+                                       0,    0,    9,  9, 9,    9,    9,    9,    9,    9};
     zip.ParseExtraField(zip64.data(), zip64.size(), false, 1);
     EXPECT_EQ(zip.PackedSize, 0x111223344LL);
     EXPECT_EQ(zip.UnpackedSize, 10);

@@ -13,7 +13,8 @@ struct Reported {
 
 class DiskManager : public FsTest {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         FsTest::SetUp();
         std::filesystem::create_directories(root + "/floppy");
         std::filesystem::create_directories(root + "/almost");
@@ -22,18 +23,19 @@ protected:
             reports.push_back({code, file, extended});
         };
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         ProcessMessagesHook = nullptr;
         MessageBoxHook = nullptr;
         FsTest::TearDown();
     }
 
-    void SetTable(const std::string& floppyLabel) {
-        win::SetDriveTable(
-            {Drive('C', DRIVE_FIXED, home),
-             Drive('A', DRIVE_REMOVABLE, root + "/floppy", 1'457'664, floppyLabel),
-             Drive('B', DRIVE_REMOVABLE, root + "/almost", 1'457'665),
-             Drive('G', DRIVE_REMOVABLE, root + "/empty-drive", 1'457'664)});
+    void SetTable(const std::string& floppyLabel)
+    {
+        win::SetDriveTable({Drive('C', DRIVE_FIXED, home),
+                            Drive('A', DRIVE_REMOVABLE, root + "/floppy", 1'457'664, floppyLabel),
+                            Drive('B', DRIVE_REMOVABLE, root + "/almost", 1'457'665),
+                            Drive('G', DRIVE_REMOVABLE, root + "/empty-drive", 1'457'664)});
     }
 
     TDiskErrorReporter reporter;
@@ -43,7 +45,8 @@ protected:
 class FakeSpanOwner : public TSpanDiskReaderOwner {
 public:
     std::string SpanArchiveFile() const override { return File; }
-    void RedetectArchive() override {
+    void RedetectArchive() override
+    {
         ++Detections;
         Headers = EndFound ? HeaderBit(htEnding) : 0;
     }
@@ -64,7 +67,8 @@ public:
 
 }  // namespace
 
-TEST(PkBackLabels, DiskNumbers) {
+TEST(PkBackLabels, DiskNumbers)
+{
     EXPECT_EQ(GetPkBackDiskNumber("PKBACK# 003"), 3);
     EXPECT_EQ(GetPkBackDiskNumber("PKBACK# 3a"), 0);
     EXPECT_EQ(GetPkBackDiskNumber("BACKUP"), 0);
@@ -73,7 +77,8 @@ TEST(PkBackLabels, DiskNumbers) {
     EXPECT_EQ(DriveTypeNameOf(5), "CD-ROM");
 }
 
-TEST_F(DiskManager, FloppiesLabelsAndSpace) {
+TEST_F(DiskManager, FloppiesLabelsAndSpace)
+{
     WriteHostFile(root + "/floppy/x.bin", std::string(1000, 'x'));
     TDiskManager disks;
     ASSERT_TRUE(disks.GetDiskInfo("A:\\x.bin", {}, {}, reporter));
@@ -99,7 +104,8 @@ TEST_F(DiskManager, FloppiesLabelsAndSpace) {
     EXPECT_EQ(disks.DriveType, DRIVE_FIXED);
 }
 
-TEST_F(DiskManager, EmptyDriveAsksAndEndsOnAbortOrCancel) {
+TEST_F(DiskManager, EmptyDriveAsksAndEndsOnAbortOrCancel)
+{
     TDiskManager disks;
     EXPECT_FALSE(disks.GetDiskInfo("G:\\set.zip", {}, {}, reporter));
     ASSERT_EQ(reports.size(), 1u);  // reported once, no retry without a hook
@@ -108,7 +114,8 @@ TEST_F(DiskManager, EmptyDriveAsksAndEndsOnAbortOrCancel) {
 
     reports.clear();
     int asked = 0;
-    EXPECT_FALSE(disks.GetDiskInfo("G:\\set.zip", [&](TObject*, bool&) { ++asked; }, {}, reporter));
+    EXPECT_FALSE(disks.GetDiskInfo(
+        "G:\\set.zip", [&](TObject*, bool&) { ++asked; }, {}, reporter));
     EXPECT_EQ(asked, 1);  // Abort preset to True
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].code, E_USERCANCEL);
@@ -119,7 +126,8 @@ TEST_F(DiskManager, EmptyDriveAsksAndEndsOnAbortOrCancel) {
     asked = 0;
     reports.clear();
     auto insertLater = [&](TObject*, bool& abort) {
-        if (++asked == 3) std::filesystem::create_directories(root + "/empty-drive");
+        if (++asked == 3)
+            std::filesystem::create_directories(root + "/empty-drive");
         abort = false;
     };
     EXPECT_TRUE(disks.GetDiskInfo("G:\\set.zip", insertLater, {}, reporter));
@@ -131,12 +139,13 @@ TEST_F(DiskManager, EmptyDriveAsksAndEndsOnAbortOrCancel) {
     std::filesystem::remove(root + "/empty-drive");
     bool cancelled = false;
     ProcessMessagesHook = [&] { cancelled = true; };
-    EXPECT_FALSE(disks.GetDiskInfo("G:\\set.zip", [](TObject*, bool& abort) { abort = false; }, {}, reporter,
-                                   nullptr, &cancelled));
+    EXPECT_FALSE(disks.GetDiskInfo(
+        "G:\\set.zip", [](TObject*, bool& abort) { abort = false; }, {}, reporter, nullptr, &cancelled));
     EXPECT_EQ(reports.back().code, E_USERCANCEL);
 }
 
-TEST_F(DiskManager, RetryBoxTextAndFileHelpers) {
+TEST_F(DiskManager, RetryBoxTextAndFileHelpers)
+{
     std::string shown;
     unsigned style = 0;
     MessageBoxHook = [&](const std::string& text, const std::string&, unsigned s) {
@@ -164,7 +173,8 @@ TEST_F(DiskManager, RetryBoxTextAndFileHelpers) {
     CloseHandle(file);
 }
 
-TEST_F(DiskManager, SpannedSetAsksForTheRightDisks) {
+TEST_F(DiskManager, SpannedSetAsksForTheRightDisks)
+{
     FakeSpanOwner owner;
     TSpanDiskReader span;
     bool cancelFlag = false;
@@ -202,7 +212,8 @@ TEST_F(DiskManager, SpannedSetAsksForTheRightDisks) {
     std::vector<std::string> volumes;
     owner.OnGetZipNextDisk = [&](TObject*, const std::string& volume, bool& cancel) {
         volumes.push_back(volume);
-        if (volumes.size() == 2) SetTable("PKBACK# 002");
+        if (volumes.size() == 2)
+            SetTable("PKBACK# 002");
         cancel = false;
     };
     ASSERT_TRUE(span.OpenDisk(5000));

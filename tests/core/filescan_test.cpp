@@ -10,7 +10,8 @@ namespace {
 
 class FileScan : public FsTest {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         FsTest::SetUp();
         WriteHostFile(home + "/t/a.txt", "aaa");
         WriteHostFile(home + "/t/b.doc", "bb");
@@ -25,7 +26,8 @@ protected:
         scan.SetRootDir("C:\\t");
     }
 
-    std::set<std::string> Found() {
+    std::set<std::string> Found()
+    {
         std::set<std::string> names;
         for (int i = 0; i < scan.FilesList().Count(); ++i) {
             const TFileObject& f = scan.FilesList()[i];
@@ -39,7 +41,8 @@ protected:
 
 }  // namespace
 
-TEST_F(FileScan, MasksRecursionHiddenFoldersLinksAndPipes) {
+TEST_F(FileScan, MasksRecursionHiddenFoldersLinksAndPipes)
+{
     int pumps = 0;
     ProcessMessagesHook = [&] { ++pumps; };
     std::vector<std::string> recursed;
@@ -78,7 +81,8 @@ TEST_F(FileScan, MasksRecursionHiddenFoldersLinksAndPipes) {
     EXPECT_EQ(scan.FilesList().Count(), 8);
 }
 
-TEST_F(FileScan, AttributeFiltersAndCounting) {
+TEST_F(FileScan, AttributeFiltersAndCounting)
+{
     std::filesystem::permissions(home + "/t/b.doc", std::filesystem::perms::owner_write,
                                  std::filesystem::perm_options::remove);
     scan.RecurseDirs = false;
@@ -108,14 +112,16 @@ TEST_F(FileScan, AttributeFiltersAndCounting) {
     scan.UpdateList = true;
     scan.RecurseDirs = true;
     scan.OnScanFile = [&](TObject*, const std::string&, int count, std::int64_t) {
-        if (count == 2) scan.Cancel();
+        if (count == 2)
+            scan.Cancel();
     };
     scan.Scan();
     EXPECT_EQ(scan.FilesFound(), 2);
     EXPECT_TRUE(scan.Aborted());
 }
 
-TEST_F(FileScan, FileSpecRoundsMergeMasksPerFolder) {
+TEST_F(FileScan, FileSpecRoundsMergeMasksPerFolder)
+{
     std::vector<std::string> roots;
     scan.OnRootDirChange = [&](TObject*, const std::string& dir) { roots.push_back(dir); };
     scan.SetFileSpec({"C:\\t\\a.txt", " ", "c:\\T\\*.txt", "C:\\t\\sub\\*.*", "C:\\t\\c.bin"});
@@ -127,13 +133,16 @@ TEST_F(FileScan, FileSpecRoundsMergeMasksPerFolder) {
     EXPECT_TRUE(scan.FileSpec().empty());
 }
 
-TEST_F(FileScan, SortingUsesWholeSizesAndStamps) {
+TEST_F(FileScan, SortingUsesWholeSizesAndStamps)
+{
     // 4 GiB + 1 byte has the same low size word as a 1-byte file: only the whole size tells them apart.
     std::filesystem::create_directory(home + "/s");
     WriteHostFile(home + "/s/one.bin", "1");
     WriteHostFile(home + "/s/mid.bin", std::string(1000, 'm'));
     std::filesystem::resize_file(home + "/s/one.bin", 1);
-    { std::ofstream(home + "/s/big.bin"); }
+    {
+        std::ofstream(home + "/s/big.bin");
+    }
     std::filesystem::resize_file(home + "/s/big.bin", (4ull << 30) + 1);
     scan.SetRootDir("C:\\s");
     scan.SetSorted(soBySize);
@@ -166,13 +175,12 @@ TEST_F(FileScan, SortingUsesWholeSizesAndStamps) {
     EXPECT_EQ(index, 1);
 }
 
-TEST_F(FileScan, DriveScanSkipsKernelFolders) {
+TEST_F(FileScan, DriveScanSkipsKernelFolders)
+{
     WriteHostFile(root + "/ram/r.txt", "r");
     WriteHostFile(root + "/media/m.txt", "m");
-    win::SetDriveTable({Drive('C', DRIVE_FIXED, home),
-                        Drive('E', DRIVE_REMOVABLE, root + "/media"),
-                        Drive('P', DRIVE_FIXED, "/proc"),
-                        Drive('R', DRIVE_RAMDISK, root + "/ram")});
+    win::SetDriveTable({Drive('C', DRIVE_FIXED, home), Drive('E', DRIVE_REMOVABLE, root + "/media"),
+                        Drive('P', DRIVE_FIXED, "/proc"), Drive('R', DRIVE_RAMDISK, root + "/ram")});
     scan.ScanOptions = soScanDrvs;
     scan.MaskString = "r.txt,d.txt";
     scan.Scan();

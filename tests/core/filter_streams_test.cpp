@@ -131,7 +131,9 @@ TEST(FilterStreams, CompressOutputInflatesToInputAtEveryLevel)
 
     // Nothing written: freeing still writes the end block.
     TMemoryStream32 empty;
-    { TCompressStream z(&empty, dtDeflateN, -15); }
+    {
+        TCompressStream z(&empty, dtDeflateN, -15);
+    }
     EXPECT_GT(empty.Size(), 0);
     EXPECT_TRUE(ZlibRawInflate(ContentOf(empty)).empty());
 
@@ -221,8 +223,8 @@ TEST(FilterStreams, DecompressDeflate64MadeByRealTool)
     const auto dir = std::filesystem::temp_directory_path() / ("d64-" + std::to_string(getpid()));
     std::filesystem::create_directories(dir);
     const Bytes input = Sample(300000);
-    std::ofstream(dir / "in.bin", std::ios::binary).write(reinterpret_cast<const char*>(input.data()),
-                                                          std::streamsize(input.size()));
+    std::ofstream(dir / "in.bin", std::ios::binary)
+        .write(reinterpret_cast<const char*>(input.data()), std::streamsize(input.size()));
     const std::string cmd = "cd '" + dir.string() + "' && 7zz a -tzip -mm=Deflate64 a.zip in.bin >/dev/null 2>&1";
     if (std::system(cmd.c_str()) != 0) {
         std::filesystem::remove_all(dir);
@@ -343,8 +345,9 @@ TEST(FilterStreams, DeflateRegionCoversTheWholeInputWithItsCrc)
     entry.Remaining = &remaining;
     int progress = 0;
     std::uint32_t crc = 0;
-    ASSERT_TRUE(DeflateStreamRegion(&source, &packed, entry, InflateWindowBits,
-                                    [&](TObject*, std::int64_t, std::int64_t) { ++progress; }, dtDeflateX, crc));
+    ASSERT_TRUE(DeflateStreamRegion(
+        &source, &packed, entry, InflateWindowBits, [&](TObject*, std::int64_t, std::int64_t) { ++progress; },
+        dtDeflateX, crc));
     EXPECT_EQ(crc, crc32(0, input.data(), uInt(input.size())));
     EXPECT_EQ(remaining, 0);
     EXPECT_GT(progress, 0);
@@ -391,16 +394,14 @@ TEST(FilterStreams, CalcStreamCrcAndAdler)
     TMemoryStream32 source;
     StreamOf(source, input);
     std::int64_t progressCalls = 0;
-    const std::uint32_t reg = CalcStreamCRC(&source, TStreamControl{}, [&](TObject*, std::int64_t, std::int64_t) {
-        ++progressCalls;
-    }, nullptr, 0);
+    const std::uint32_t reg = CalcStreamCRC(
+        &source, TStreamControl{}, [&](TObject*, std::int64_t, std::int64_t) { ++progressCalls; }, nullptr, 0);
     EXPECT_EQ(reg ^ CRC_MASK, crc32(0, input.data(), uInt(input.size())));
     EXPECT_GT(progressCalls, 0);
     EXPECT_EQ(source.Position(), 0);
 
     EXPECT_EQ(Adler32(1, nullptr, 5), 1u);
-    EXPECT_EQ(Adler32(1, input.data(), std::uint32_t(input.size())),
-              adler32(1, input.data(), uInt(input.size())));
+    EXPECT_EQ(Adler32(1, input.data(), std::uint32_t(input.size())), adler32(1, input.data(), uInt(input.size())));
     const Bytes ff(10000, 0xFF);  // worst case for the deferred reduction
     EXPECT_EQ(Adler32(0xFFF0FFF0, ff.data(), 10000), adler32(0xFFF0FFF0, ff.data(), 10000));
 }

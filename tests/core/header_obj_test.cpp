@@ -5,13 +5,14 @@
 #include "core/HeaderObj.h"
 #include "core/ShiftStringChars.h"
 
-TEST(HeaderObj, UnBaseListKeepsCopiesAndOptionalBlocks) {
+TEST(HeaderObj, UnBaseListKeepsCopiesAndOptionalBlocks)
+{
     TUnBaseHeaderObj list;
     std::uint8_t record[24];
     std::memset(record, 7, sizeof record);
     const char name[] = "dir/file.txt";
     EXPECT_TRUE(list.AddItem(record, name, 12));
-    record[0] = 9;  // the list holds a copy
+    record[0] = 9;                               // the list holds a copy
     EXPECT_TRUE(list.AddItem(record, name, 0));  // no name block, still counted
     EXPECT_EQ(list.Count, 2u);
     EXPECT_EQ(list.RecordSize, 24u);
@@ -31,7 +32,8 @@ TEST(HeaderObj, UnBaseListKeepsCopiesAndOptionalBlocks) {
     EXPECT_THROW(list.GetItem(0), E_RAISE);
 }
 
-TEST(HeaderObj, CompressListKeepsParallelItems) {
+TEST(HeaderObj, CompressListKeepsParallelItems)
+{
     TCompressHeaderObj list;
     TCompressFileInfo info;
     info.Action = eaCopy;
@@ -57,7 +59,8 @@ TEST(HeaderObj, CompressListKeepsParallelItems) {
     EXPECT_EQ(list.IndexOfName("c:\\data\\readme.txt"), -1);
 }
 
-TEST(HeaderObj, RecordListAndCharacterShift) {
+TEST(HeaderObj, RecordListAndCharacterShift)
+{
     TRecordList list(6);
     list.AddRecord("abcdef");
     list.AddRecord("ghijkl");

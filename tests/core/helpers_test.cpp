@@ -12,19 +12,25 @@
 
 namespace {
 
-std::string Stamp(TDateTime value) { return win::FormatDateTime("yyyy-mm-dd hh:nn:ss", value); }
+std::string Stamp(TDateTime value)
+{
+    return win::FormatDateTime("yyyy-mm-dd hh:nn:ss", value);
+}
 
 // Runs the body with the host zone set to TZ, the engine's zone record read again.
 class ZoneScope {
 public:
-    explicit ZoneScope(const char* tz) {
-        if (const char* old = std::getenv("TZ")) saved = old;
+    explicit ZoneScope(const char* tz)
+    {
+        if (const char* old = std::getenv("TZ"))
+            saved = old;
         hadOld = std::getenv("TZ") != nullptr;
         setenv("TZ", tz, 1);
         tzset();
         ReloadTimeZoneInformation();
     }
-    ~ZoneScope() {
+    ~ZoneScope()
+    {
         if (hadOld)
             setenv("TZ", saved.c_str(), 1);
         else
@@ -40,7 +46,8 @@ private:
 
 }  // namespace
 
-TEST(PathRules, BackslashesJoinsAndQuotes) {
+TEST(PathRules, BackslashesJoinsAndQuotes)
+{
     EXPECT_EQ(AppendBackslash("C:"), "C:\\");
     EXPECT_EQ(AppendBackslash("C:\\"), "C:\\");
     EXPECT_EQ(AppendBackslash(""), "");
@@ -56,16 +63,20 @@ TEST(PathRules, BackslashesJoinsAndQuotes) {
     EXPECT_EQ(TrimPathComponents("a. \\b..\\c"), "a\\b\\c\\");
 }
 
-TEST(PathRules, EntryNamesAreUtf8NotDoubleByte) {
+TEST(PathRules, EntryNamesAreUtf8NotDoubleByte)
+{
     // "ř" is C5 99 in UTF-8: as an 8-bit lead byte C5 would have swallowed the "/" after "Š" (C5 A0).
     EXPECT_EQ(NormalizeEntryPath(" dir/\xC5\xA0/\xC5\x99.txt\r\n"), "dir\\\xC5\xA0\\\xC5\x99.txt");
-    EXPECT_EQ(NormalizeEntryPath(std::string("a\xFF" "b")), "a\\b");
+    EXPECT_EQ(NormalizeEntryPath(std::string("a\xFF"
+                                             "b")),
+              "a\\b");
     EXPECT_EQ(NormalizeEntryPath("\t \x01"), "");
     EXPECT_EQ(ToUnixSeparators("a\\b\\c"), "a/b/c");
     EXPECT_EQ(ToDosSeparators("a/b/c"), "a\\b\\c");
 }
 
-TEST(PathRules, SplittingAndTokens) {
+TEST(PathRules, SplittingAndTokens)
+{
     std::string text = "key=value=x", head;
     SplitAtSeparator(text, "=", head);
     EXPECT_EQ(head, "key");
@@ -94,7 +105,8 @@ TEST(PathRules, SplittingAndTokens) {
     EXPECT_EQ(pos, 255u);
 }
 
-TEST(PathRules, FolderSpecMatching) {
+TEST(PathRules, FolderSpecMatching)
+{
     std::string matched;
     EXPECT_TRUE(FolderMatchesSpec("\\data\\2024\\", "data\\20*", matched, false));
     EXPECT_EQ(matched, "data\\2024\\");
@@ -103,7 +115,8 @@ TEST(PathRules, FolderSpecMatching) {
     EXPECT_EQ(matched, "data\\");
 }
 
-TEST(OemNames, RoundTripDecidesTheCodePage) {
+TEST(OemNames, RoundTripDecidesTheCodePage)
+{
     // "Žluťoučký" fits CP852; the euro sign and Japanese text do not.
     const std::string czech = "\xC5\xBDlu\xC5\xA5ou\xC4\x8Dk\xC3\xBD.txt";
     const std::string euro = "cena \xE2\x82\xAC.txt";
@@ -115,13 +128,16 @@ TEST(OemNames, RoundTripDecidesTheCodePage) {
 
     std::string out;
     AnsiToOemName(0, out, czech);
-    EXPECT_EQ(out, "\xA6lu\x9Cou\x9F" "k\xEC.txt");
+    EXPECT_EQ(out, "\xA6lu\x9Cou\x9F"
+                   "k\xEC.txt");
     AnsiToOemName(0, out, euro);
     EXPECT_EQ(out, euro);  // stays UTF-8, never "?"
     AnsiToOemName(1, out, czech);
     EXPECT_EQ(out, czech);
 
-    OemToAnsiName(atZip, 20, out, "dir/\xA6lu\x9Cou\x9F" "k\xEC.txt");
+    OemToAnsiName(atZip, 20, out,
+                  "dir/\xA6lu\x9Cou\x9F"
+                  "k\xEC.txt");
     EXPECT_EQ(out, "dir\\" + czech);
     OemToAnsiName(atZip, 0x0B14, out, "\x8Elu\x9Dou\xE8k\xFD.txt");  // CP1250 bytes
     EXPECT_EQ(out, czech);
@@ -131,7 +147,8 @@ TEST(OemNames, RoundTripDecidesTheCodePage) {
     EXPECT_EQ(out, "\xC5\xBD");
 }
 
-TEST(DosTime, FallbacksAndClampedFields) {
+TEST(DosTime, FallbacksAndClampedFields)
+{
     EXPECT_EQ(Stamp(DosDateTimeToDateTime(0)), "1980-01-01 00:01:00");
     // Month 13, time 00:00:00: the fallback date.
     EXPECT_EQ(Stamp(DosDateTimeToDateTime((1u << 25 | 13u << 21 | 5u << 16))), "1980-01-01 00:01:00");
@@ -151,7 +168,8 @@ TEST(DosTime, FallbacksAndClampedFields) {
     EXPECT_EQ(Stamp(IncMonthEx(win::EncodeDate(2024, 3, 31), -13)), "2023-02-28 00:00:00");
 }
 
-TEST(UnixTime, EdgesInUtc) {
+TEST(UnixTime, EdgesInUtc)
+{
     ZoneScope zone("UTC");
     EXPECT_EQ(Stamp(UnixToDateTime(0)), "1980-01-01 00:01:00");
     EXPECT_EQ(Stamp(UnixToDateTime(86400)), "1970-01-02 00:00:00");
@@ -164,19 +182,21 @@ TEST(UnixTime, EdgesInUtc) {
     EXPECT_FALSE(IsDaylightTime(win::EncodeDate(2024, 7, 1)));
 }
 
-TEST(UnixTime, DaylightRulesOfTheZone) {
+TEST(UnixTime, DaylightRulesOfTheZone)
+{
     ZoneScope zone("Europe/Prague");
     const TDateTime july = win::EncodeDate(2024, 7, 1) + win::EncodeTime(12, 0, 0, 0);
     const TDateTime january = win::EncodeDate(2024, 1, 15) + win::EncodeTime(12, 0, 0, 0);
     EXPECT_TRUE(IsDaylightTime(july));
     EXPECT_FALSE(IsDaylightTime(january));
-    EXPECT_EQ(DateTimeToUnix(july), 1719828000);  // 10:00 UTC
+    EXPECT_EQ(DateTimeToUnix(july), 1719828000);     // 10:00 UTC
     EXPECT_EQ(DateTimeToUnix(january), 1705316400);  // 11:00 UTC
     EXPECT_EQ(Stamp(UnixToDateTime(1719828000)), "2024-07-01 12:00:00");
     EXPECT_EQ(Stamp(UtcToLocal(LocalToUtc(january))), "2024-01-15 12:00:00");
 }
 
-TEST(OctalFields, WidthsPaddingAndOverflow) {
+TEST(OctalFields, WidthsPaddingAndOverflow)
+{
     char field[12];
     ASSERT_TRUE(IntToOctalField(420, 8, true, '0', field));
     EXPECT_EQ(std::string(field, 8), std::string("0000644\0", 8));
@@ -191,9 +211,12 @@ TEST(OctalFields, WidthsPaddingAndOverflow) {
 
     EXPECT_EQ(OctalToInt("0000644 "), 420u);
     EXPECT_EQ(OctalToInt("   644"), 420u);
-    EXPECT_EQ(OctalToInt(std::string("644\0" "777", 7)), 420u);  // stops at NUL
-    EXPECT_EQ(OctalToInt("644 777"), 420u);                     // and at a blank after digits
-    EXPECT_EQ(OctalToInt("6x4"), 52u);                          // other characters skipped
+    EXPECT_EQ(OctalToInt(std::string("644\0"
+                                     "777",
+                                     7)),
+              420u);                         // stops at NUL
+    EXPECT_EQ(OctalToInt("644 777"), 420u);  // and at a blank after digits
+    EXPECT_EQ(OctalToInt("6x4"), 52u);       // other characters skipped
     bool overflow = false;
     EXPECT_EQ(OctalToInt("1777777777777777777777", &overflow), UINT64_MAX);  // 2^64 - 1
     EXPECT_FALSE(overflow);
@@ -201,7 +224,8 @@ TEST(OctalFields, WidthsPaddingAndOverflow) {
     EXPECT_TRUE(overflow);
 }
 
-TEST(Ratios, RoundingCapsAndHugeSizes) {
+TEST(Ratios, RoundingCapsAndHugeSizes)
+{
     EXPECT_EQ(Percent32(1, 3), 33);
     EXPECT_EQ(Percent32(2, 3), 67);
     EXPECT_EQ(Percent32(5, 0), 0);
@@ -218,7 +242,8 @@ TEST(Ratios, RoundingCapsAndHugeSizes) {
     EXPECT_EQ(RatioPercentFloat(1000.0, 250.0), 75);
 }
 
-TEST(ArchiveTypes, SetsAndTexts) {
+TEST(ArchiveTypes, SetsAndTexts)
+{
     int testable = 0, checkable = 0;
     for (int t = 0; t < TEnumCount<TArcType>::value; ++t) {
         testable += IsTestableType(TArcType(t));
@@ -244,7 +269,8 @@ TEST(ArchiveTypes, SetsAndTexts) {
     EXPECT_EQ(EncryptionMethodName(77), "Unknown");
 }
 
-TEST(ArchiveTypes, VolumesExtensionsAndMagic) {
+TEST(ArchiveTypes, VolumesExtensionsAndMagic)
+{
     char letter = '?';
     int number = -1;
     NextVolumeName("C:\\x\\set.a05", atArj, letter, number);
@@ -278,7 +304,8 @@ TEST(ArchiveTypes, VolumesExtensionsAndMagic) {
 
 class FolderHelpers : public FsTest {};
 
-TEST_F(FolderHelpers, CreateTestAndDeleteTrees) {
+TEST_F(FolderHelpers, CreateTestAndDeleteTrees)
+{
     EXPECT_THROW(ForceDirs(""), win::Exception);
     ASSERT_TRUE(ForceDirs("C:\\a\\b\\c\\"));
     EXPECT_TRUE(DirExists("C:\\a\\b\\c"));
@@ -305,7 +332,8 @@ TEST_F(FolderHelpers, CreateTestAndDeleteTrees) {
     EXPECT_EQ(ReadHostFile(home + "/outside/keep.txt"), "keep");
 }
 
-TEST_F(FolderHelpers, DeletingFilesTempNames) {
+TEST_F(FolderHelpers, DeletingFilesTempNames)
+{
     WriteHostFile(home + "/d/a.txt", "a");
     WriteHostFile(home + "/d/b.doc", "b");
     std::filesystem::create_directory(home + "/d/sub");
@@ -325,7 +353,8 @@ TEST_F(FolderHelpers, DeletingFilesTempNames) {
     EXPECT_TRUE(std::filesystem::exists(home + "/d"));  // still holds the temp file
 }
 
-TEST_F(FolderHelpers, DialogsAnswerCancelledUnlessConfirmed) {
+TEST_F(FolderHelpers, DialogsAnswerCancelledUnlessConfirmed)
+{
     // Without an application nobody can answer: cancelled, the values untouched.
     std::string value = "proposed", dir = "C:\\start";
     EXPECT_FALSE(InputQueryText("Caption", "Prompt", value));

@@ -19,8 +19,8 @@ using Bytes = std::vector<std::uint8_t>;
 // Text, runs, structured binary and noise, so that every block type and code shape shows up.
 Bytes MixedData(std::size_t size, unsigned seed)
 {
-    static const char* const words[] = {"archive ", "backup ", "restore ", "member ", "volume ", "the ",
-                                        "of ", "\r\n", "data ", "folder "};
+    static const char* const words[] = {"archive ", "backup ", "restore ", "member ", "volume ",
+                                        "the ",     "of ",     "\r\n",     "data ",   "folder "};
     std::mt19937 rng(seed);
     Bytes out;
     out.reserve(size);
@@ -34,9 +34,15 @@ Bytes MixedData(std::size_t size, unsigned seed)
                 out.insert(out.end(), w, w + std::strlen(w));
                 break;
             }
-            case 1: out.push_back(static_cast<std::uint8_t>(rng() % 3 == 0 ? rng() : 'x')); break;
-            case 2: out.push_back(static_cast<std::uint8_t>((i * 7) ^ (i >> 5))); break;
-            default: out.push_back(static_cast<std::uint8_t>(rng())); break;
+            case 1:
+                out.push_back(static_cast<std::uint8_t>(rng() % 3 == 0 ? rng() : 'x'));
+                break;
+            case 2:
+                out.push_back(static_cast<std::uint8_t>((i * 7) ^ (i >> 5)));
+                break;
+            default:
+                out.push_back(static_cast<std::uint8_t>(rng()));
+                break;
             }
         }
     }
@@ -143,8 +149,8 @@ TEST(Inflater, AgreesWithZlibAcrossLevelsStrategiesAndWindows)
         cases.push_back({9, -bits, Z_DEFAULT_STRATEGY});
 
     for (const Case& k : cases) {
-        SCOPED_TRACE("level " + std::to_string(k.level) + " window " + std::to_string(k.windowBits) +
-                     " strategy " + std::to_string(k.strategy));
+        SCOPED_TRACE("level " + std::to_string(k.level) + " window " + std::to_string(k.windowBits) + " strategy " +
+                     std::to_string(k.strategy));
         Bytes packed = ZlibDeflate(data, k.level, k.windowBits, k.strategy);
         packed.insert(packed.end(), {0xAB, 0xCD, 0xEF});  // what follows a member must stay unread
         Bytes out;
@@ -340,7 +346,7 @@ TEST(Inflater, HandMadeFaultsAreDataErrors)
         Bytes out;
         return Inflater::DecodeAll(in.data(), in.size(), out);
     };
-    {   // Fixed block: 'a', then a match two bytes back when only one byte exists.
+    {  // Fixed block: 'a', then a match two bytes back when only one byte exists.
         BitWriter w;
         w.Put(1, 1);
         w.Put(1, 2);
@@ -361,7 +367,7 @@ TEST(Inflater, HandMadeFaultsAreDataErrors)
         ASSERT_EQ(kInflateStreamEnd, Inflater::DecodeAll(ok.bytes.data(), ok.bytes.size(), out));
         EXPECT_EQ("aaaa", std::string(out.begin(), out.end()));
     }
-    {   // Distance codes 30 and 31 and length code 286 exist only in Deflate64 / nowhere.
+    {  // Distance codes 30 and 31 and length code 286 exist only in Deflate64 / nowhere.
         BitWriter w;
         w.Put(1, 1);
         w.Put(1, 2);
@@ -375,7 +381,7 @@ TEST(Inflater, HandMadeFaultsAreDataErrors)
         v.Code(0xC6, 8);  // literal/length symbol 286
         EXPECT_EQ(kInflateDataError, decode(v.bytes));
     }
-    {   // Block type 3, and a stored block whose length check fails.
+    {  // Block type 3, and a stored block whose length check fails.
         BitWriter w;
         w.Put(1, 1);
         w.Put(3, 2);
@@ -387,7 +393,7 @@ TEST(Inflater, HandMadeFaultsAreDataErrors)
         ASSERT_EQ(kInflateStreamEnd, Inflater::DecodeAll(stored.data(), stored.size(), out));
         EXPECT_EQ(Bytes({1, 2, 3, 4, 5}), out);
     }
-    {   // Dynamic block headers: over-subscribed code-length code, too many symbols, a repeat
+    {  // Dynamic block headers: over-subscribed code-length code, too many symbols, a repeat
         // with nothing to repeat.
         BitWriter w;
         w.Put(1, 1);
@@ -412,10 +418,10 @@ TEST(Inflater, HandMadeFaultsAreDataErrors)
         r.Put(2, 2);
         r.Put(0, 5);
         r.Put(0, 5);
-        r.Put(0, 4);       // lengths of symbols 16, 17, 18, 0
+        r.Put(0, 4);  // lengths of symbols 16, 17, 18, 0
         for (int i = 0; i < 4; ++i)
-            r.Put(2, 3);   // all length 2: 0 -> 00, 16 -> 01, 17 -> 10, 18 -> 11
-        r.Code(1, 2);      // "repeat previous" first
+            r.Put(2, 3);  // all length 2: 0 -> 00, 16 -> 01, 17 -> 10, 18 -> 11
+        r.Code(1, 2);     // "repeat previous" first
         r.Put(0, 2);
         EXPECT_EQ(kInflateDataError, decode(r.bytes));
     }

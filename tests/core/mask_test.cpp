@@ -7,7 +7,8 @@
 
 namespace {
 
-std::string InvalidMessage(const std::string& mask) {
+std::string InvalidMessage(const std::string& mask)
+{
     try {
         TInternalMask m(mask);
     } catch (const EInvalidMask& e) {
@@ -18,7 +19,8 @@ std::string InvalidMessage(const std::string& mask) {
 
 }  // namespace
 
-TEST(Mask, DotRulesAndNamesWithoutDot) {
+TEST(Mask, DotRulesAndNamesWithoutDot)
+{
     EXPECT_TRUE(MatchesMask("anything.at.all", ""));
     EXPECT_TRUE(MatchesMask("README", "*.*"));
     EXPECT_TRUE(MatchesMask("a.b.c", "*.*"));
@@ -37,7 +39,8 @@ TEST(Mask, DotRulesAndNamesWithoutDot) {
     EXPECT_FALSE(TInternalMask("x").EndsWithDot());
 }
 
-TEST(Mask, SetsRangesAndBacktracking) {
+TEST(Mask, SetsRangesAndBacktracking)
+{
     EXPECT_FALSE(MatchesMask("Bravo", "[!a-c]*"));
     EXPECT_TRUE(MatchesMask("delta", "[!a-c]*"));
     EXPECT_TRUE(MatchesMask("Delta", "[a-e]elta"));
@@ -50,7 +53,8 @@ TEST(Mask, SetsRangesAndBacktracking) {
     EXPECT_TRUE(MatchesMask("file.tar.gz", "*.tar*"));
 }
 
-TEST(Mask, LettersFoldOverUnicodeAndMatchWholeCharacters) {
+TEST(Mask, LettersFoldOverUnicodeAndMatchWholeCharacters)
+{
     EXPECT_TRUE(MatchesMask("ŽLUŤOUČKÝ.TXT", "žluťoučký.txt"));
     EXPECT_TRUE(MatchesMask("Čtení", "?tení"));  // one "?" takes a two-byte character
     EXPECT_FALSE(MatchesMask("Čtení", "??tení"));
@@ -59,9 +63,11 @@ TEST(Mask, LettersFoldOverUnicodeAndMatchWholeCharacters) {
     EXPECT_TRUE(MatchesMask("Σ.doc", "σ.*"));
 }
 
-TEST(Mask, InvalidMasksAndTheStarLimit) {
+TEST(Mask, InvalidMasksAndTheStarLimit)
+{
     std::string thirty, thirtyOne;
-    for (int i = 0; i < 30; ++i) thirty += "*x";
+    for (int i = 0; i < 30; ++i)
+        thirty += "*x";
     thirtyOne = thirty + "*x";
     EXPECT_NO_THROW(TInternalMask{thirty});
     EXPECT_EQ(InvalidMessage(thirtyOne), "'" + thirtyOne + "' is an invalid mask at (62)");
@@ -84,7 +90,8 @@ TEST(Mask, InvalidMasksAndTheStarLimit) {
     }
 }
 
-TEST(Mask, ManyStarsDoNotExplode) {
+TEST(Mask, ManyStarsDoNotExplode)
+{
     const std::string name(5000, 'a');
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(MatchesMask(name, "*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*a*b"));
@@ -93,13 +100,15 @@ TEST(Mask, ManyStarsDoNotExplode) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
-TEST(Mask, MultiMaskOwnsItsMask) {
+TEST(Mask, MultiMaskOwnsItsMask)
+{
     TMultiMask m("*.zip");
     EXPECT_TRUE(m.Mask().Matches("A.ZIP"));
     EXPECT_FALSE(m.Mask().Matches("a.zipx"));
 }
 
-TEST(Mask, CompressMethodNameByLevelBits) {
+TEST(Mask, CompressMethodNameByLevelBits)
+{
     EXPECT_EQ(CompressMethodName(8, 2), "DFLT-X");
     EXPECT_EQ(CompressMethodName(8, 3), "DFLT-X");
     EXPECT_EQ(CompressMethodName(12, 0), "BZip2-N");

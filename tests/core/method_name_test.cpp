@@ -2,7 +2,8 @@
 
 #include "core/MethodName.h"
 
-TEST(MethodName, TextsPerFormat) {
+TEST(MethodName, TextsPerFormat)
+{
     const TMethodEntryFacts none;
     EXPECT_EQ(GetMethodName(atZip, 0, 0, none), "Stored");
     EXPECT_EQ(GetMethodName(atZipMV, 6, 0, none), "Imploded");
@@ -26,7 +27,8 @@ TEST(MethodName, TextsPerFormat) {
     EXPECT_EQ(GetMethodName(atRar, '5', 0, none), "Best");
 }
 
-TEST(MethodName, EntryFactsDecideFoldersAndRealMethods) {
+TEST(MethodName, EntryFactsDecideFoldersAndRealMethods)
+{
     TMethodEntryFacts aes;
     aes.AesMethod = 8;
     EXPECT_EQ(GetMethodName(atZip, 99, 0, aes), "DFLT-N");

@@ -15,7 +15,6 @@
 #include <string>
 #include <vector>
 
-
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -26,14 +25,16 @@ struct TRun {
     Bytes out;
 };
 
-TRun Encode(TPpmdCodec& codec, const Bytes& data, const TPpmdParams& params = {}) {
+TRun Encode(TPpmdCodec& codec, const Bytes& data, const TPpmdParams& params = {})
+{
     TRun r;
     std::size_t pos = 0;
     r.rc = codec.PPMdCompress(MemoryPpmdCallbacks(data, pos, r.out), data.size(), params);
     return r;
 }
 
-TRun Decode(TPpmdCodec& codec, const Bytes& packed, std::uint64_t unpacked) {
+TRun Decode(TPpmdCodec& codec, const Bytes& packed, std::uint64_t unpacked)
+{
     TRun r;
     std::size_t pos = 0;
     r.rc = codec.PPMdDecompress(MemoryPpmdCallbacks(packed, pos, r.out), packed.size(), unpacked);
@@ -42,9 +43,10 @@ TRun Decode(TPpmdCodec& codec, const Bytes& packed, std::uint64_t unpacked) {
 
 // Test data: English-like text, structured binary records, and a mix large enough to fill a
 // 1 MB model many times over.
-Bytes TextData(std::size_t size, unsigned seed) {
-    static const char* words[] = {"archive", "the", "of", "backup", "entry", "restore", "data", "and",
-                                  "folder", "volume", "a", "compressed", "to", "file", "in", "header"};
+Bytes TextData(std::size_t size, unsigned seed)
+{
+    static const char* words[] = {"archive", "the",    "of", "backup",     "entry", "restore", "data", "and",
+                                  "folder",  "volume", "a",  "compressed", "to",    "file",    "in",   "header"};
     std::mt19937 rng(seed);
     Bytes out;
     while (out.size() < size) {
@@ -56,7 +58,8 @@ Bytes TextData(std::size_t size, unsigned seed) {
     return out;
 }
 
-Bytes BinaryData(std::size_t size, unsigned seed) {
+Bytes BinaryData(std::size_t size, unsigned seed)
+{
     std::mt19937 rng(seed);
     Bytes out;
     std::uint32_t counter = 0;
@@ -72,7 +75,8 @@ Bytes BinaryData(std::size_t size, unsigned seed) {
     return out;
 }
 
-Bytes RandomData(std::size_t size, unsigned seed) {
+Bytes RandomData(std::size_t size, unsigned seed)
+{
     std::mt19937 rng(seed);
     Bytes out(size);
     for (auto& b : out)
@@ -80,7 +84,8 @@ Bytes RandomData(std::size_t size, unsigned seed) {
     return out;
 }
 
-Bytes MixedData() {
+Bytes MixedData()
+{
     Bytes out = TextData(1500000, 1);
     Bytes bin = BinaryData(1200000, 2);
     Bytes rnd = RandomData(600000, 3);
@@ -91,7 +96,8 @@ Bytes MixedData() {
 }
 
 // One member with method 98 and its central directory.
-Bytes MakeZip(const std::string& name, const Bytes& data, const Bytes& packed) {
+Bytes MakeZip(const std::string& name, const Bytes& data, const Bytes& packed)
+{
     TZipWalkEntry e;
     e.Name = name;
     e.Version = 63;
@@ -104,7 +110,8 @@ Bytes MakeZip(const std::string& name, const Bytes& data, const Bytes& packed) {
 
 class PpmdTools : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         if (!HaveTool("7zz"))
             GTEST_SKIP() << "7zz not installed";
     }
@@ -113,7 +120,8 @@ protected:
 
 }  // namespace
 
-TEST(PpmdParams, WordLayout) {
+TEST(PpmdParams, WordLayout)
+{
     EXPECT_EQ(TPpmdParams{}.Word(), kPpmdWriterWord);
     TPpmdParams p = TPpmdParams::FromWord(0x1013);
     EXPECT_EQ(p.Order, 4u);
@@ -136,7 +144,8 @@ TEST(PpmdParams, WordLayout) {
     }
 }
 
-TEST(PpmdCodec, RoundTripsAcrossParameters) {
+TEST(PpmdCodec, RoundTripsAcrossParameters)
+{
     TPpmdCodec codec;  // one coder for all runs: the model must start clean every time
     Bytes small = TextData(20000, 7);
     Bytes allBytes;
@@ -181,7 +190,8 @@ TEST(PpmdCodec, RoundTripsAcrossParameters) {
     EXPECT_TRUE(d.out == small);
 }
 
-TEST(PpmdCodec, DamagedDataEndsWithAnError) {
+TEST(PpmdCodec, DamagedDataEndsWithAnError)
+{
     TPpmdCodec codec;
     Bytes data = TextData(200000, 9);
     TRun e = Encode(codec, data, TPpmdParams::FromWord(0x0075));
@@ -189,8 +199,8 @@ TEST(PpmdCodec, DamagedDataEndsWithAnError) {
 
     // Truncated: an error, never a short success. (The last bytes of the range coder's flush are
     // not needed to reach the declared size, so cuts stop short of them.)
-    for (std::size_t cut : {std::size_t(0), std::size_t(1), std::size_t(2), std::size_t(5), e.out.size() / 2,
-                            e.out.size() - 5}) {
+    for (std::size_t cut :
+         {std::size_t(0), std::size_t(1), std::size_t(2), std::size_t(5), e.out.size() / 2, e.out.size() - 5}) {
         Bytes part(e.out.begin(), e.out.begin() + std::ptrdiff_t(cut));
         TRun d = Decode(codec, part, data.size());
         EXPECT_NE(d.rc, TCodecStatus::Ok) << "cut at " << cut;
@@ -218,7 +228,8 @@ TEST(PpmdCodec, DamagedDataEndsWithAnError) {
     EXPECT_EQ(failures, 40);
 }
 
-TEST(PpmdCodec, CallbackFailuresAndCancel) {
+TEST(PpmdCodec, CallbackFailuresAndCancel)
+{
     TPpmdCodec codec;
     Bytes data = TextData(300000, 11);
     TRun e = Encode(codec, data);
@@ -279,7 +290,8 @@ TEST(PpmdCodec, CallbackFailuresAndCancel) {
     EXPECT_TRUE(out == data);
 }
 
-TEST_F(PpmdTools, ToolArchivesDecodeAndMatchOurCoder) {
+TEST_F(PpmdTools, ToolArchivesDecodeAndMatchOurCoder)
+{
     struct TCase {
         const char* options;
         const Bytes* data;
@@ -288,11 +300,9 @@ TEST_F(PpmdTools, ToolArchivesDecodeAndMatchOurCoder) {
     Bytes binary = BinaryData(500000, 22);
     Bytes mixed = MixedData();
     const TCase cases[] = {
-        {"-mm=PPMd:o=2:mem=1m", &text},     {"-mm=PPMd:o=6:mem=16m", &binary},
-        {"-mm=PPMd:o=16:mem=256m", &text},  {"-mm=PPMd:o=10:mem=1m", &mixed},
-        {"-mm=PPMd:o=16:mem=2m", &mixed},   {"-mx5 -mm=PPMd", &mixed},
-        {"-mx9 -mm=PPMd", &binary},         {"-mx9 -mm=PPMd:o=8:mem=1m", &mixed},
-        {"-mx9 -mm=PPMd:o=3:mem=1m", &mixed},
+        {"-mm=PPMd:o=2:mem=1m", &text},   {"-mm=PPMd:o=6:mem=16m", &binary},    {"-mm=PPMd:o=16:mem=256m", &text},
+        {"-mm=PPMd:o=10:mem=1m", &mixed}, {"-mm=PPMd:o=16:mem=2m", &mixed},     {"-mx5 -mm=PPMd", &mixed},
+        {"-mx9 -mm=PPMd", &binary},       {"-mx9 -mm=PPMd:o=8:mem=1m", &mixed}, {"-mx9 -mm=PPMd:o=3:mem=1m", &mixed},
     };
     TPpmdCodec codec;
     for (const TCase& c : cases) {
@@ -315,15 +325,15 @@ TEST_F(PpmdTools, ToolArchivesDecodeAndMatchOurCoder) {
     }
 }
 
-TEST_F(PpmdTools, OurArchivesPassTheTools) {
+TEST_F(PpmdTools, OurArchivesPassTheTools)
+{
     Bytes text = TextData(300000, 31);
     Bytes mixed = MixedData();
     struct TCase {
         std::uint16_t word;
         const Bytes* data;
     };
-    const TCase cases[] = {{kPpmdWriterWord, &text}, {kPpmdWriterWord, &mixed},
-                           {0x0001, &mixed},         {0x1007, &mixed}};
+    const TCase cases[] = {{kPpmdWriterWord, &text}, {kPpmdWriterWord, &mixed}, {0x0001, &mixed}, {0x1007, &mixed}};
     const bool bsdtar = HaveTool("bsdtar");
     TPpmdCodec codec;
     for (const TCase& c : cases) {

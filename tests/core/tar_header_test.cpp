@@ -15,7 +15,8 @@
 namespace {
 
 // A header with a correct checksum written as octal + NUL + blank.
-std::vector<std::uint8_t> MakeHeader(const std::string& name, char type, const char* mode = "0000644") {
+std::vector<std::uint8_t> MakeHeader(const std::string& name, char type, const char* mode = "0000644")
+{
     std::vector<std::uint8_t> h(TarBlockSize, 0);
     std::memcpy(h.data(), name.data(), std::min<std::size_t>(name.size(), 100));
     std::memcpy(h.data() + 100, mode, std::strlen(mode));
@@ -24,14 +25,16 @@ std::vector<std::uint8_t> MakeHeader(const std::string& name, char type, const c
     return h;
 }
 
-void SealChecksum(std::vector<std::uint8_t>& h, std::size_t at = 0) {
+void SealChecksum(std::vector<std::uint8_t>& h, std::size_t at = 0)
+{
     std::snprintf(reinterpret_cast<char*>(h.data() + at + 148), 8, "%06o", TarHeaderChecksum(h.data() + at));
     h[at + 155] = ' ';
 }
 
 }  // namespace
 
-TEST(TarHeader, ChecksumRule) {
+TEST(TarHeader, ChecksumRule)
+{
     std::vector<std::uint8_t> zero(TarBlockSize, 0);
     EXPECT_EQ(TarHeaderChecksum(zero.data()), 256u);
     EXPECT_FALSE(TarHeaderValid(zero.data()));  // sum 256 against a field of 0
@@ -46,7 +49,8 @@ TEST(TarHeader, ChecksumRule) {
     EXPECT_FALSE(TarHeaderValid(h.data()));
 }
 
-TEST(TarHeader, NumericFieldsOctalAndBase256) {
+TEST(TarHeader, NumericFieldsOctalAndBase256)
+{
     const std::uint8_t octal[12] = {' ', '0', '6', '4', '4', ' ', 0};
     EXPECT_EQ(TarNumericField(octal, 12), 420);
     std::uint8_t big[12] = {0x80};
@@ -60,4 +64,3 @@ TEST(TarHeader, NumericFieldsOctalAndBase256) {
     huge[0] = 0x80;
     EXPECT_FALSE(TarNumericField(huge, 12));
 }
-

@@ -4,8 +4,8 @@
 #include "core/plxStreams.h"
 #include "platform/win/FsTestSupport.h"
 #include "platform/win/SysFiles.h"
-#include "support/ToolRun.h"
 #include "support/Reports.h"
+#include "support/ToolRun.h"
 
 #include <gtest/gtest.h>
 
@@ -25,16 +25,19 @@ namespace {
 
 constexpr std::uint8_t kDir = 1, kEncrypted = 2, kUnsupported = 4;
 // 2021-06-15 10:20:30
-constexpr std::uint32_t kDos =
-    (std::uint32_t((2021 - 1980) << 9 | 6 << 5 | 15) << 16) | (10 << 11 | 20 << 5 | 15);
+constexpr std::uint32_t kDos = (std::uint32_t((2021 - 1980) << 9 | 6 << 5 | 15) << 16) | (10 << 11 | 20 << 5 | 15);
 
 struct Member {
     Member(std::string name, std::string data, std::uint8_t flags = 0, std::uint32_t attr = 0x20,
            std::string password = {}, bool badCrc = false, bool complementedCrc = false)
-        : Name(std::move(name)), Data(std::move(data)), Flags(flags), Attr(attr), Password(std::move(password)),
-          BadCrc(badCrc), ComplementedCrc(complementedCrc)
-    {
-    }
+        : Name(std::move(name)),
+          Data(std::move(data)),
+          Flags(flags),
+          Attr(attr),
+          Password(std::move(password)),
+          BadCrc(badCrc),
+          ComplementedCrc(complementedCrc)
+    {}
     std::string Name;
     std::string Data;
     std::uint8_t Flags;
@@ -104,7 +107,8 @@ public:
     }
 
 private:
-    template <class T> T Get(TStream32& s)
+    template <class T>
+    T Get(TStream32& s)
     {
         T v{};
         s.ReadBuffer(&v, sizeof v);
@@ -172,8 +176,9 @@ protected:
     void SetUp() override
     {
         FsTest::SetUp();
-        un.OnError = [this](TObject*, const std::string& f, const std::string& x, const std::string&,
-                            int code) { reports.push_back({f, x, code}); };
+        un.OnError = [this](TObject*, const std::string& f, const std::string& x, const std::string&, int code) {
+            reports.push_back({f, x, code});
+        };
         un.SetFileSpec({"*.*"});
         un.SetExtractDir("C:\\out");
     }
@@ -205,9 +210,7 @@ TEST_F(UnBaseTest, RunFiresItsEventsInOrderAndWritesEveryMember)
     std::vector<std::string> trace;
     un.CreateStoredDirs = true;
     un.OnActivate = [&](TObject*) { trace.push_back("activate"); };
-    const auto last = [](const std::string& f) {
-        return win::ExtractFileName(win::ExcludeTrailingPathDelimiter(f));
-    };
+    const auto last = [](const std::string& f) { return win::ExtractFileName(win::ExcludeTrailingPathDelimiter(f)); };
     un.OnBegin = [&](TObject*, const std::string& f, int n, bool&) {
         trace.push_back("begin " + last(f) + " " + std::to_string(n));
     };
@@ -218,9 +221,8 @@ TEST_F(UnBaseTest, RunFiresItsEventsInOrderAndWritesEveryMember)
     un.OnDeactivate = [&](TObject*) { trace.push_back("deactivate"); };
 
     EXPECT_EQ(un.Extract(), 3);
-    EXPECT_EQ(trace, (std::vector<std::string>{"activate", "begin a.txt 1", "end a.txt ok", "begin sub 2",
-                                               "end sub ok", "begin b.txt 3", "end b.txt ok", "elapsed",
-                                               "deactivate"}));
+    EXPECT_EQ(trace, (std::vector<std::string>{"activate", "begin a.txt 1", "end a.txt ok", "begin sub 2", "end sub ok",
+                                               "begin b.txt 3", "end b.txt ok", "elapsed", "deactivate"}));
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(Out("a.txt"), "alpha");
     EXPECT_EQ(Out("sub/b.txt"), "bravo bravo");
@@ -338,8 +340,7 @@ TEST_F(UnBaseTest, SelectionByFileSpecAndExcludeSpec)
 
 TEST_F(UnBaseTest, CrcFailureIsReportedPerMemberAndTheRunGoesOn)
 {
-    MakeArchive({{"bad.txt", "x", 0, 0x20, "", true}, {"inv.txt", "y", 0, 0x20, "", false, true},
-                 {"ok.txt", "z"}});
+    MakeArchive({{"bad.txt", "x", 0, 0x20, "", true}, {"inv.txt", "y", 0, 0x20, "", false, true}, {"ok.txt", "z"}});
     std::vector<bool> results;
     un.OnEnd = [&](TObject*, const std::string&, bool pass) { results.push_back(pass); };
     EXPECT_EQ(un.Extract(), 2);  // the member that failed its check is not counted
@@ -353,8 +354,7 @@ TEST_F(UnBaseTest, PasswordSearchAsksTheHostAndRemembersWhatPassed)
     MakeArchive({{"one.txt", "first secret", 0, 0x20, "s3cret"}, {"two.txt", "second", 0, 0x20, "s3cret"}});
     un.SetPasswords({"wrong"});
     std::vector<std::string> asked;
-    un.OnGetPassword = [&](TObject*, const std::string& f, std::string& pw, TSeedKeyRecord&, TSeedKeyRecord&,
-                           bool&) {
+    un.OnGetPassword = [&](TObject*, const std::string& f, std::string& pw, TSeedKeyRecord&, TSeedKeyRecord&, bool&) {
         asked.push_back(win::ExtractFileName(f));
         pw = asked.size() == 1 ? "guess" : "s3cret";
     };
@@ -438,7 +438,11 @@ TEST_F(UnBaseTest, EveryFailureIsReportedOnceAndACancelNotAtAll)
         {"stream error", [](TFakeUn&) { throw EReadError("Stream read error"); }, {25355}},
         {"foreign object", [](TFakeUn&) { throw 42; }, {25355}},
         {"cancel", [](TFakeUn&) { throw ECancel(); }, {}},
-        {"cancelled raise", [](TFakeUn& u) { *u.CancelPtr = true; u.RaiseError("x", "", "", 25116); },
+        {"cancelled raise",
+         [](TFakeUn& u) {
+             *u.CancelPtr = true;
+             u.RaiseError("x", "", "", 25116);
+         },
          {E_USERCANCEL}},
     };
     for (const auto& c : cases) {
@@ -469,8 +473,11 @@ TEST_F(UnBaseTest, NamesThatLeaveTheFolderAreSkippedAndNothingIsWrittenOutside)
     std::filesystem::create_directories(home + "/elsewhere");
     std::filesystem::create_directories(home + "/out");
     std::filesystem::create_symlink(home + "/elsewhere", home + "/out/link");
-    MakeArchive({{"../escape.txt", "x"}, {"a/../../up.txt", "x"}, {"link/through.txt", "x"},
-                 {"C:/abs.txt", "abs"}, {"ok.txt", "fine"}});
+    MakeArchive({{"../escape.txt", "x"},
+                 {"a/../../up.txt", "x"},
+                 {"link/through.txt", "x"},
+                 {"C:/abs.txt", "abs"},
+                 {"ok.txt", "fine"}});
     int begun = 0;
     un.OnBegin = [&](TObject*, const std::string&, int, bool&) { ++begun; };
 
@@ -558,8 +565,8 @@ TEST_F(UnBaseTest, AMemberThatFailsLeavesTheFileItWouldReplaceAndNoTemporaryFile
     reports.clear();
     std::filesystem::remove(home + "/out/c.txt");
     MakeArchive({{"c.txt", big, 0, 0x20, "pw"}});
-    un.OnGetPassword = [&](TObject*, const std::string&, std::string& password, TSeedKeyRecord&,
-                           TSeedKeyRecord&, bool&) {
+    un.OnGetPassword = [&](TObject*, const std::string&, std::string& password, TSeedKeyRecord&, TSeedKeyRecord&,
+                           bool&) {
         WriteHostFile(home + "/out/c.txt", "theirs");
         password = "pw";
     };

@@ -75,8 +75,8 @@ TEST_F(ZipCommonTest, ErrorsAreReportedThenRaisedUntilCancelled)
     } catch (const ECancel&) {
     }
     EXPECT_FALSE(ranOn);
-    EXPECT_EQ(Codes(), (std::vector<int>{E_USERCANCEL, E_USERCANCEL, E_ACCESSPERMISSIONS, E_REGISTRYPERMISSIONS,
-                                         E_USERCANCEL}));
+    EXPECT_EQ(Codes(),
+              (std::vector<int>{E_USERCANCEL, E_USERCANCEL, E_ACCESSPERMISSIONS, E_REGISTRYPERMISSIONS, E_USERCANCEL}));
 }
 
 TEST_F(ZipCommonTest, InnerComponentSharesTheOuterCancelFlag)
@@ -168,8 +168,7 @@ TEST_F(ZipCommonTest, VolumeNames)
     EXPECT_EQ(Z::NumberedVolumeName("averylongname.uue", 3, nvChangeFilename, true), "averylo3.uue");
     // Only the file name changes, whatever dots the folders hold.
     EXPECT_EQ(Z::NumberedVolumeName("C:\\my.files\\readme", 2, nvChangeExt, false), "C:\\my.files\\readme2");
-    EXPECT_EQ(Z::NumberedVolumeName("C:\\my.files\\readme", 12, nvChangeFilename, false),
-              "C:\\my.files\\read12");
+    EXPECT_EQ(Z::NumberedVolumeName("C:\\my.files\\readme", 12, nvChangeFilename, false), "C:\\my.files\\read12");
 }
 
 TEST_F(ZipCommonTest, FileSpecKeepsEveryEntryAndMatchingLeavesItAlone)

@@ -22,9 +22,13 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-void Append(Bytes& to, std::string_view s) { to.insert(to.end(), s.begin(), s.end()); }
+void Append(Bytes& to, std::string_view s)
+{
+    to.insert(to.end(), s.begin(), s.end());
+}
 
-template <class R> void AppendRecord(Bytes& to, const R& r)
+template <class R>
+void AppendRecord(Bytes& to, const R& r)
 {
     std::uint8_t buf[R::Size];
     EncodeRecord(r, buf);
@@ -158,7 +162,10 @@ protected:
         std::ofstream(dir_ / "in" / "žluťoučký kůň.txt") << "kůň";
     }
     // Runs Cmd inside the input folder.
-    void Sh(const std::string& cmd) { ASSERT_EQ(std::system(("cd '" + (dir_ / "in").string() + "' && " + cmd).c_str()), 0) << cmd; }
+    void Sh(const std::string& cmd)
+    {
+        ASSERT_EQ(std::system(("cd '" + (dir_ / "in").string() + "' && " + cmd).c_str()), 0) << cmd;
+    }
     fs::path Path(const std::string& name) const { return dir_ / name; }
     TScratchDir scratch;
     const fs::path dir_ = scratch.Path();
@@ -429,7 +436,7 @@ TEST(ZipExtraField, BlocksAreBoundedAndWidenOnlyWhatIsSaturated)
 
 TEST(ZipEntryName, CodePagesFlagBit11AndUnicodePath)
 {
-    const std::string cp852 = "\xA6lu\x9Cou\x9Fk\xEC k\x85\xE5/a.txt";  // "Žluťoučký kůň" in CP852
+    const std::string cp852 = "\xA6lu\x9Cou\x9Fk\xEC k\x85\xE5/a.txt";   // "Žluťoučký kůň" in CP852
     const std::string cp1250 = "\x8Elu\x9Dou\xE8k\xFD k\xF9\xF2/a.txt";  // the same in CP1250
     EXPECT_EQ(DecodeZipEntryName(cp852, 0, 20, std::nullopt), "Žluťoučký kůň\\a.txt");
     EXPECT_EQ(DecodeZipEntryName(cp1250, 0, 0x0B14, std::nullopt), "Žluťoučký kůň\\a.txt");
@@ -553,14 +560,12 @@ TEST_F(ZipToolArchives, LocalHeadersAloneWhenTheDirectoryIsGone)
     // A directory naming a first local header outside the file answers -1: the file lost its
     // first bytes, or the offset points past the end.
     Bytes truncated(base.begin() + 40, base.end());
-    EXPECT_EQ(FindZipEnding(MemoryZipReader(truncated.data(), truncated.size()), std::int64_t(truncated.size()),
-                            ending),
-              -1);
+    EXPECT_EQ(
+        FindZipEnding(MemoryZipReader(truncated.data(), truncated.size()), std::int64_t(truncated.size()), ending), -1);
     EXPECT_EQ(ending.PrefixOffset, -40);
     Bytes pastEnd = base;
     pastEnd[std::size_t(plain.Ending.CentralPos) + 45] = 0x7F;
-    EXPECT_EQ(FindZipEnding(MemoryZipReader(pastEnd.data(), pastEnd.size()), std::int64_t(pastEnd.size()), ending),
-              -1);
+    EXPECT_EQ(FindZipEnding(MemoryZipReader(pastEnd.data(), pastEnd.size()), std::int64_t(pastEnd.size()), ending), -1);
 }
 
 TEST_F(ZipToolArchives, EncipheredHeadersReadLikePlainOnes)

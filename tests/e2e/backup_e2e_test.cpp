@@ -33,7 +33,7 @@ protected:
 
 TEST_F(Backup, AutomaticRequestsWriteNumberedArchivesWithTheComment)
 {
-    const std::vector<std::string> request{"--command", "1",        "--mode",    "10",
+    const std::vector<std::string> request{"--command", "1",          "--mode",    "10",
                                            "--folder",  "C:\\data\\", "--timeout", "60"};
     EXPECT_EQ("reply 110\n", Serve(request));
     EXPECT_EQ("reply 110\n", Serve(request));
@@ -77,8 +77,8 @@ TEST_F(Backup, AnAutomaticBackupThatWritesNothingSaysSoOnStderr)
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.PathArchiv.substr(0, 20));
-        WriteDefinition("[MENUARCHIV]" + dataFolder + "menu.txt\r\n[PATHARCHIV]" + c.PathArchiv + "\r\n[PATHARCHIVACE]" +
-                            dataFolder + "*.dta\r\n[CLOSE]YES\r\n",
+        WriteDefinition("[MENUARCHIV]" + dataFolder + "menu.txt\r\n[PATHARCHIV]" + c.PathArchiv +
+                            "\r\n[PATHARCHIVACE]" + dataFolder + "*.dta\r\n[CLOSE]YES\r\n",
                         c.Menu);
         EXPECT_EQ("reply 110\n", Serve({"--command", "1", "--mode", "10", "--folder", dataFolder, "--timeout", "60"}));
         const std::string said = ReadFile(dir / "torvo.out");
@@ -117,8 +117,8 @@ protected:
         SetResponses("0\n Výměnný disk (" + drive + "):\n");
         ASSERT_TRUE(StartTorvo());
         const fs::path callerOut = dir / "interactive.out";
-        Child caller = StartCaller({"--command", "1", "--mode", "0", "--folder", "C:\\data\\", "--timeout", "60"},
-                                   callerOut);
+        Child caller =
+            StartCaller({"--command", "1", "--mode", "0", "--folder", "C:\\data\\", "--timeout", "60"}, callerOut);
         ASSERT_TRUE(Eventually([&] { return targetMenus() > before; }));
         std::string output;
         // The finish may only be served once the backup is done: it follows the menus' answers.

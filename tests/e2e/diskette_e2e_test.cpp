@@ -29,7 +29,8 @@ protected:
                         "[Menu]\r\n{14}Rucne\r\n[Rucne] Rucni archivace\r\n|Data‡0<x>\r\n[Seznam]\r\n{0}Ucto‡Ucto\r\n"
                         "[Ucto]\r\n{1}kniha0.dat‡a\r\n{2}kniha1.dat‡b\r\n{3}kniha2.dat‡c\r\n");
         for (int i = 0; i < 3; ++i)
-            WriteFile(Home() / "data" / ("kniha" + std::to_string(i) + ".dat"), RandomBytes(1'200'000, unsigned(i + 7)));
+            WriteFile(Home() / "data" / ("kniha" + std::to_string(i) + ".dat"),
+                      RandomBytes(1'200'000, unsigned(i + 7)));
     }
 
     std::unique_ptr<TFloppyDrive> floppy;
@@ -42,8 +43,8 @@ TEST_F(Diskettes, ABackupSpansThreeDisksThatAnotherProcessRestores)
     setenv("TORVO_RESPONSES", user.Fifo().c_str(), 1);
     ASSERT_TRUE(StartTorvo());
     const fs::path callerOut = dir / "caller.out";
-    Child caller = StartCaller({"--command", "1", "--mode", "14", "--folder", "C:\\data\\", "--timeout", "120"},
-                               callerOut);
+    Child caller =
+        StartCaller({"--command", "1", "--mode", "14", "--folder", "C:\\data\\", "--timeout", "120"}, callerOut);
     // Each prompt for a blank disk: the disk in the drive is put aside, a blank one goes in.
     int prompts = 0;
     const int rc = user.Run(torvo, dir / "torvo.out", [&](const std::string& line) -> std::optional<std::string> {
@@ -91,17 +92,18 @@ TEST_F(Diskettes, ABackupSpansThreeDisksThatAnotherProcessRestores)
     TPromptDriver reader(dir / "disks");
     Child extract({PlxTool, "extract", (dir / "a" / archive).string(), restored.string()}, Child::Output::File,
                   (dir / "extract.out").string(), reader.Fifo().string());
-    const int extracted = reader.Run(extract, dir / "extract.out", [&](const std::string& line) -> std::optional<std::string> {
-        if (line.rfind("Insert ", 0) != 0)
-            return std::nullopt;
-        const std::size_t wanted = line.find("last") != std::string::npos    ? disks.size()
-                                   : line.find("first") != std::string::npos ? 1
-                                                                             : std::stoul(line.substr(12));
-        if (wanted < 1 || wanted > disks.size())
-            return "q";
-        floppy->Insert(disks[wanted - 1].Label, disks[wanted - 1].Files);
-        return "";
-    });
+    const int extracted =
+        reader.Run(extract, dir / "extract.out", [&](const std::string& line) -> std::optional<std::string> {
+            if (line.rfind("Insert ", 0) != 0)
+                return std::nullopt;
+            const std::size_t wanted = line.find("last") != std::string::npos    ? disks.size()
+                                       : line.find("first") != std::string::npos ? 1
+                                                                                 : std::stoul(line.substr(12));
+            if (wanted < 1 || wanted > disks.size())
+                return "q";
+            floppy->Insert(disks[wanted - 1].Label, disks[wanted - 1].Files);
+            return "";
+        });
     EXPECT_EQ(0, extracted) << reader.Seen();
     std::map<std::string, std::string> expected;
     for (const char* name : {"kniha0.dat", "kniha1.dat", "kniha2.dat", "archivace.dta"})

@@ -103,8 +103,8 @@ TEST_F(HandOffs, AnAutomaticFtpBackupHandsItsArchiveToTheInternetProgram)
     ASSERT_TRUE(Eventually([] { return FindWindowA("TFormqNet", nullptr) != 0; }));
     StartProgram();
     const fs::path callerOut = dir / "caller.out";
-    Child caller = StartCaller({"--command", "1", "--mode", "15", "--folder", "C:\\data\\", "--timeout", "60"},
-                               callerOut);
+    Child caller =
+        StartCaller({"--command", "1", "--mode", "15", "--folder", "C:\\data\\", "--timeout", "60"}, callerOut);
     const std::string record = FirstRecord();
     EXPECT_EQ(0, WaitFor(running));
     EXPECT_EQ("", ReadFile(dir / "running.log"));
@@ -180,8 +180,8 @@ TEST_F(HandOffs, TheMailCommandStartsTheMailProgramWithTheArchive)
     SetResponses("0\n Výměnný disk (E):\nMainMenu:E-mail\n");
     StartProgram();
     const fs::path callerOut = dir / "caller.out";
-    Child caller = StartCaller({"--command", "1", "--mode", "0", "--folder", "C:\\data\\", "--timeout", "60"},
-                               callerOut);
+    Child caller =
+        StartCaller({"--command", "1", "--mode", "0", "--folder", "C:\\data\\", "--timeout", "60"}, callerOut);
     ASSERT_TRUE(Eventually([this] { return !ReadFile(dir / "dastel.log").empty(); })) << Transcript();
     // One argument, the archive with its blanks as "?".
     EXPECT_EQ("E:\\ZALOHY\\Moje?Ucto?(001).ZIP\n", ReadFile(dir / "dastel.log"));

@@ -53,10 +53,9 @@ protected:
     {
         EXPECT_TRUE(StartTorvo());
         std::string output;
-        EXPECT_EQ(0, Call({"--command", "50", "--mode", "50",
-                           "--definition", "/nameseznam=seznam.txt /pathpdf=C:\\výplatní?pásky\\pdf",
-                           "--folder", "/pathpdfzip=C:\\pasky\\zip /filepdfzip=Pasky", "--linger", "1",
-                           "--timeout", "60"},
+        EXPECT_EQ(0, Call({"--command", "50", "--mode", "50", "--definition",
+                           "/nameseznam=seznam.txt /pathpdf=C:\\výplatní?pásky\\pdf", "--folder",
+                           "/pathpdfzip=C:\\pasky\\zip /filepdfzip=Pasky", "--linger", "1", "--timeout", "60"},
                           output));
         EXPECT_EQ(0, TorvoExit());
         // The error list, when it was shown, comes before the result box.
@@ -64,8 +63,7 @@ protected:
         errorLists = 0;
         for (const std::string list = "Form\tError messages\t"; transcript.rfind(list, 0) == 0; ++errorLists)
             transcript.erase(0, transcript.find('\n') + 1);
-        const std::string head =
-            "MessageBox\tVýplatní pásky\tNa adresáří C:\\\\pasky\\\\zip\\\\\\r\\nv souboru ";
+        const std::string head = "MessageBox\tVýplatní pásky\tNa adresáří C:\\\\pasky\\\\zip\\\\\\r\\nv souboru ";
         const std::string middle = ".ZIP\\r\\njsou zpakované výplatní pásky v počtu: ";
         const std::size_t at = transcript.find(head);
         const std::size_t mid = transcript.find(middle, at);

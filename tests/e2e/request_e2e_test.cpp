@@ -49,8 +49,7 @@ TEST_F(Program, ServesOneRequestAndEndsWithTheReply)
 
     // An interactive backup request: the first menu, then the target menu.
     const fs::path firstOut = dir / "first.out";
-    Child first =
-        StartCaller({"--command", "1", "--mode", "0", "--folder", "C:\\data\\", "--timeout", "60"}, firstOut);
+    Child first = StartCaller({"--command", "1", "--mode", "0", "--folder", "C:\\data\\", "--timeout", "60"}, firstOut);
     ASSERT_TRUE(Eventually([&] { return TranscriptShows("Form\t  archivace\t"); }));
     const std::string transcript = ReadFile(dir / "transcript");
     EXPECT_NE(std::string::npos, transcript.find("Form\t   Archivace dat\tData\\nÚčetnictví\\nMzdy\t0\n"));
@@ -104,7 +103,9 @@ TEST_F(Program, RequestsThatCannotBeServedSayWhyAndNeverWait)
         {"nomode.dta", "nelze najít návratovou hodnotu:  10"},
     };
     for (const auto& [definition, said] : cases) {
-        const std::string menu = definition == "dev.dta" ? "Z:\\dev\\zero" : "C:\\data\\" + definition.substr(0, definition.find('.')) + ".txt";
+        const std::string menu = definition == "dev.dta"
+                                     ? "Z:\\dev\\zero"
+                                     : "C:\\data\\" + definition.substr(0, definition.find('.')) + ".txt";
         if (definition != "zero.dta")
             WriteFile(data / definition, "[MENUARCHIV]" + menu + "\r\n[PATHARCHIV]C:\\ZALOHY\\\r\n");
         std::string output;

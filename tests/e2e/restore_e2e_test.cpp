@@ -152,7 +152,8 @@ TEST_F(Restore, ChosenArchiveComesBackWholeAndAFetchedOneIsRestoredThenDeleted)
     fs::remove_all(data / "Přílohy");
     fs::remove(dir / "transcript");
     StartWith("0\n Místní disk (C):\nUcto (001).ZIP\nOK\n");
-    Child run = StartCaller({"--command", "1", "--mode", "1", "--folder", "C:\\data\\", "--timeout", "60"}, dir / "run.out");
+    Child run =
+        StartCaller({"--command", "1", "--mode", "1", "--folder", "C:\\data\\", "--timeout", "60"}, dir / "run.out");
     ASSERT_TRUE(Shown("\tData rozbalena\t"));
     const std::string transcript = Transcript();
     EXPECT_NE(std::string::npos,
@@ -168,9 +169,9 @@ TEST_F(Restore, ChosenArchiveComesBackWholeAndAFetchedOneIsRestoredThenDeleted)
     const fs::path fetched = home / "prijem" / "stazeno.zip";
     fs::create_directories(fetched.parent_path());
     fs::copy_file(archives / "Ucto (002).ZIP", fetched);
-    Child internet = StartCaller({"--command", "101", "--definition", "stazeno.zip", "--folder", "C:\\prijem\\",
-                                  "--timeout", "2"},
-                                 dir / "internet.out");
+    Child internet =
+        StartCaller({"--command", "101", "--definition", "stazeno.zip", "--folder", "C:\\prijem\\", "--timeout", "2"},
+                    dir / "internet.out");
     EXPECT_EQ(0, WaitFor(run));
     EXPECT_EQ(0, TorvoExit());
     internet.Wait();
@@ -196,11 +197,12 @@ TEST_F(Restore, MemberNamesNeverLeaveTheDataFolderAndARefusedArchiveIsKept)
 
     // No archive folder: the list says so; then the internet program's archive arrives.
     StartWith("0\n Místní disk (C):\nOK\n");
-    Child run = StartCaller({"--command", "1", "--mode", "1", "--folder", "C:\\data\\", "--timeout", "60"}, dir / "run.out");
+    Child run =
+        StartCaller({"--command", "1", "--mode", "1", "--folder", "C:\\data\\", "--timeout", "60"}, dir / "run.out");
     ASSERT_TRUE(Shown("\tAdresář nenalezen\t"));
-    Child internet = StartCaller({"--command", "102", "--definition", "zly.zip", "--folder", "C:\\prijem\\",
-                                  "--timeout", "2"},
-                                 dir / "internet.out");
+    Child internet =
+        StartCaller({"--command", "102", "--definition", "zly.zip", "--folder", "C:\\prijem\\", "--timeout", "2"},
+                    dir / "internet.out");
     EXPECT_EQ(0, WaitFor(run));
     EXPECT_EQ(0, TorvoExit());
     internet.Wait();

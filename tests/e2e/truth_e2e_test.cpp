@@ -26,8 +26,8 @@ const std::string Menu = "[Menu]\r\n{1}Obnova\r\n{10}Automaticka\r\n[Obnova] Obn
 std::string Definition(const std::string& archiveFiles, bool close)
 {
     return "[MENUARCHIV]C:\\data\\menu.txt\r\n[PATHARCHIV]C:\\ZALOHY\\\r\n[PATHARCHIVDRV]C:\\ZALOHY\\\r\n"
-           "[PATHARCHIVACE]" + archiveFiles +
-           "\r\n[COMMENT1]Zaloha\r\n" + (close ? "[CLOSE]YES\r\n" : "");
+           "[PATHARCHIVACE]" +
+           archiveFiles + "\r\n[COMMENT1]Zaloha\r\n" + (close ? "[CLOSE]YES\r\n" : "");
 }
 
 // Every regular file below a folder with its bytes.
@@ -209,7 +209,8 @@ TEST_F(Truth, FailuresShowTheErrorListAndCountOnlyWhatWasWritten)
     EXPECT_EQ(0, Call({"--command", "1", "--mode", "10", "--folder", "C:\\data\\", "--timeout", "60"}, output));
     EXPECT_EQ(0, TorvoExit());
     std::string transcript = Transcript();
-    EXPECT_NE(std::string::npos, transcript.find("Form\tError messages\tOnError event | ClassName: TZip")) << transcript;
+    EXPECT_NE(std::string::npos, transcript.find("Form\tError messages\tOnError event | ClassName: TZip"))
+        << transcript;
     EXPECT_NE(std::string::npos, transcript.find("MessageBox\tZápis zamítnut\t")) << transcript;
     EXPECT_FALSE(fs::exists(Archive()));
     SetDrives("");
@@ -231,7 +232,8 @@ TEST_F(Truth, FailuresShowTheErrorListAndCountOnlyWhatWasWritten)
     SetResponses("0\n Místní disk (C):\nUcto (001).ZIP\nOK\n");
     InteractiveRun("1", "\tData nerozbalena\t");
     transcript = Transcript();
-    EXPECT_NE(std::string::npos, transcript.find("Form\tError messages\tOnError event | ClassName: TUnZip")) << transcript;
+    EXPECT_NE(std::string::npos, transcript.find("Form\tError messages\tOnError event | ClassName: TUnZip"))
+        << transcript;
     EXPECT_NE(std::string::npos, transcript.find("celkem rozbaleno datových souborů: 0\\r\\n")) << transcript;
     EXPECT_EQ(std::string::npos, transcript.find("\tData rozbalena\t")) << transcript;
     EXPECT_EQ(before, Tree(data));
@@ -245,7 +247,8 @@ TEST_F(Truth, MissingSetFilesAnUnwritableTargetAndAnUnreadableArchiveAreReported
     EXPECT_EQ("reply 110\n", AutomaticBackup());
     std::string transcript = Transcript();
     EXPECT_NE(std::string::npos, transcript.find("File not found | Ext Msg:    C:\\\\data\\\\chybí.dat")) << transcript;
-    EXPECT_NE(std::string::npos, transcript.find("File not found | Ext Msg:    C:\\\\data\\\\Neni\\\\*.*")) << transcript;
+    EXPECT_NE(std::string::npos, transcript.find("File not found | Ext Msg:    C:\\\\data\\\\Neni\\\\*.*"))
+        << transcript;
     EXPECT_NE(std::string::npos, transcript.find("MessageBox\tArchivace neúplná\t")) << transcript;
     ExpectUnzipTestPasses(Archive());
     EXPECT_EQ("archivace.dta\nkniha.dat\nsub/kniha.dat\nvelky.dat\n", Names(Archive()));
@@ -256,7 +259,8 @@ TEST_F(Truth, MissingSetFilesAnUnwritableTargetAndAnUnreadableArchiveAreReported
     WriteDefinition(Definition("C:\\data\\*.dta", true), unlisted);
     fs::remove(dir / "transcript");
     EXPECT_EQ("reply 110\n", AutomaticBackup());
-    EXPECT_NE(std::string::npos, Transcript().find("MessageBox\tArchivace neúplná\tNebylo co archivovat\t")) << Transcript();
+    EXPECT_NE(std::string::npos, Transcript().find("MessageBox\tArchivace neúplná\tNebylo co archivovat\t"))
+        << Transcript();
     EXPECT_FALSE(fs::exists(Home() / "ZALOHY" / "Ucto (002).ZIP"));
     WriteDefinition(Definition("C:\\data\\*.dta", true), Menu);
 
@@ -266,7 +270,8 @@ TEST_F(Truth, MissingSetFilesAnUnwritableTargetAndAnUnreadableArchiveAreReported
     fs::create_directory_symlink("/proc/self/fdinfo", archives);
     fs::remove(dir / "transcript");
     EXPECT_EQ("reply 110\n", AutomaticBackup());
-    EXPECT_NE(std::string::npos, Transcript().find("MessageBox\tZápis zamítnut\tNa disk C: nelze zapisovat.")) << Transcript();
+    EXPECT_NE(std::string::npos, Transcript().find("MessageBox\tZápis zamítnut\tNa disk C: nelze zapisovat."))
+        << Transcript();
     fs::remove(archives);
     fs::rename(dir / "kept", archives);
 
@@ -283,7 +288,8 @@ TEST_F(Truth, MissingSetFilesAnUnwritableTargetAndAnUnreadableArchiveAreReported
     transcript = Transcript();
     EXPECT_NE(std::string::npos, transcript.find("\tUcto (999).ZIP\\t5\\tZaloha\\r\\nUcto (1000).ZIP\\t0\\t\\r\\n\t"))
         << transcript;
-    EXPECT_NE(std::string::npos, transcript.find("MessageBox\tData nerozbalena\tArchivační soubor Ucto (1000).ZIP nelze"))
+    EXPECT_NE(std::string::npos,
+              transcript.find("MessageBox\tData nerozbalena\tArchivační soubor Ucto (1000).ZIP nelze"))
         << transcript;
     EXPECT_EQ(before, Tree(data));
 
@@ -298,10 +304,12 @@ TEST_F(Truth, MissingSetFilesAnUnwritableTargetAndAnUnreadableArchiveAreReported
     for (const auto& e : fs::recursive_directory_iterator(Home()))
         if (e.is_regular_file())
             used += e.file_size();
-    SetDrives("C: fixed capacity=" + std::to_string(used + withComment - comment.size() + 1000) + " " + Home().string() + "\n");
+    SetDrives("C: fixed capacity=" + std::to_string(used + withComment - comment.size() + 1000) + " " +
+              Home().string() + "\n");
     fs::remove(dir / "transcript");
     EXPECT_EQ("reply 110\n", AutomaticBackup());
-    EXPECT_NE(std::string::npos, Transcript().find("Form\tError messages\tOnError event | ClassName: TZip")) << Transcript();
+    EXPECT_NE(std::string::npos, Transcript().find("Form\tError messages\tOnError event | ClassName: TZip"))
+        << Transcript();
     ExpectUnzipTestPasses(Archive());
     EXPECT_EQ(withComment - comment.size(), fs::file_size(Archive()));
 }

@@ -39,7 +39,10 @@ std::optional<fs::path> AceOracle()
     return fs::exists(script) && HaveTool("python3") ? std::optional(script) : std::nullopt;
 }
 
-std::vector<std::uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<std::uint8_t> Bytes(const std::string& s)
+{
+    return {s.begin(), s.end()};
+}
 
 // 8-bit samples of a slow wave with a flat stretch (runs of zero differences) and some noise.
 std::vector<std::uint8_t> Wave8(std::size_t n)
@@ -68,7 +71,8 @@ std::vector<std::uint8_t> Picture(int width, int planes, std::size_t size)
     std::vector<std::uint8_t> out(size);
     for (std::size_t i = 0; i < size; ++i) {
         const std::size_t row = i / std::size_t(width), col = i % std::size_t(width);
-        out[i] = std::uint8_t(row * 3 + col / std::size_t(planes) * (col % std::size_t(planes) + 1) + ((row / 8 + col / 16) % 2) * 40);
+        out[i] = std::uint8_t(row * 3 + col / std::size_t(planes) * (col % std::size_t(planes) + 1) +
+                              ((row / 8 + col / 16) % 2) * 40);
     }
     return out;
 }
@@ -214,7 +218,8 @@ TEST_F(AceTest, WrittenLz77ArchivesDecodeAsTheReferenceReaderDecodesThem)
             const fs::path dir = root + "/unace" + std::to_string(n);
             fs::create_directories(dir);
             if (std::system(("cd " + ShellQuote(dir.string()) + " && timeout 60 unace x -y " +
-                             ShellQuote(archive.string()) + " >/dev/null 2>&1").c_str()) == 0) {
+                             ShellQuote(archive.string()) + " >/dev/null 2>&1")
+                                .c_str()) == 0) {
                 EXPECT_EQ(HostTree(dir), ours);
             }
         }
@@ -243,20 +248,22 @@ TEST_F(AceTest, DamageEndsWithAReportAndLeavesExistingFilesAlone)
     }
     // Truncated anywhere: a report, nothing written beside the folder.
     for (std::size_t cut : {archive.size() - 7, archive.size() / 2, std::size_t(40), std::size_t(10)}) {
-        WriteWholeFile(root + "/cut.ace", std::vector<std::uint8_t>(archive.begin(), archive.begin() + std::ptrdiff_t(cut)));
+        WriteWholeFile(root + "/cut.ace",
+                       std::vector<std::uint8_t>(archive.begin(), archive.begin() + std::ptrdiff_t(cut)));
         Extract(root + "/cut.ace", "cut");
         EXPECT_FALSE(AllPassed() && reports.empty()) << cut;
     }
     // Damage inside sound and picture blocks ends with a report as well.
-    const std::vector<std::uint8_t> blocked = WriteAceVolumes(
-        {{"media.bin", Wave8(2400), true, {{3, 1200}, {7, 1200, 40, 2}}}}, TAceTestOptions{}).front();
+    const std::vector<std::uint8_t> blocked =
+        WriteAceVolumes({{"media.bin", Wave8(2400), true, {{3, 1200}, {7, 1200, 40, 2}}}}, TAceTestOptions{}).front();
     for (std::size_t at : {blocked.size() / 2, blocked.size() - 40, blocked.size() - 9}) {
         std::vector<std::uint8_t> bad = blocked;
         bad[at] ^= 0x21;
         WriteWholeFile(root + "/media.ace", bad);
         Extract(root + "/media.ace", "cut");
         EXPECT_FALSE(AllPassed() && reports.empty()) << at;
-        WriteWholeFile(root + "/media.ace", std::vector<std::uint8_t>(blocked.begin(), blocked.begin() + std::ptrdiff_t(at)));
+        WriteWholeFile(root + "/media.ace",
+                       std::vector<std::uint8_t>(blocked.begin(), blocked.begin() + std::ptrdiff_t(at)));
         Extract(root + "/media.ace", "cut");
         EXPECT_FALSE(AllPassed() && reports.empty()) << at;
     }
@@ -413,12 +420,13 @@ TEST_F(AceTest, EncryptedMembersDecipherWithThePasswordGiven)
             "s=u.spec_from_file_location('a',sys.argv[1]);m=u.module_from_spec(s);s.loader.exec_module(m)\n"
             "bf=m.AceBlowfish(sys.argv[2].encode());d=open(sys.argv[3],'rb').read();o=[];pl=pr=0\n"
             "for i in range(0,len(d),8):\n"
-            " l,r=struct.unpack('<LL',d[i:i+8]);pl,pr=bf._bf_encrypt_block(l^pl,r^pr);o.append(struct.pack('<LL',pl,pr))\n"
+            " l,r=struct.unpack('<LL',d[i:i+8]);pl,pr=bf._bf_encrypt_block(l^pl,r^pr);o.append(struct.pack('<LL',pl,pr)"
+            ")\n"
             "open(sys.argv[4],'wb').write(b''.join(o))\n";
         WriteWholeFile(root + "/enc.py", Bytes(script));
-        const std::string command = "python3 " + ShellQuote(root + "/enc.py") + " " + ShellQuote(AceOracle()->string()) +
-                                    " " + ShellQuote(password) + " " + ShellQuote(root + "/plain.bin") + " " +
-                                    ShellQuote(root + "/cipher.bin");
+        const std::string command = "python3 " + ShellQuote(root + "/enc.py") + " " +
+                                    ShellQuote(AceOracle()->string()) + " " + ShellQuote(password) + " " +
+                                    ShellQuote(root + "/plain.bin") + " " + ShellQuote(root + "/cipher.bin");
         EXPECT_EQ(std::system(command.c_str()), 0);
         return ReadWholeFile(root + "/cipher.bin");
     };
@@ -448,7 +456,7 @@ TEST_F(AceTest, EncryptedMembersDecipherWithThePasswordGiven)
     Extract(set, "asked", [&password, &prompts](TUnACE& un) {
         un.OnNextVolume = [](TObject*, std::string&, int, bool, bool&) {};
         un.OnGetPassword = [&password, &prompts](TObject*, const std::string&, std::string& pw, TSeedKeyRecord&,
-                                                  TSeedKeyRecord&, bool&) {
+                                                 TSeedKeyRecord&, bool&) {
             ++prompts;
             pw = password;
         };

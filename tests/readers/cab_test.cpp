@@ -87,7 +87,8 @@ protected:
         fs::remove_all(ref);
         fs::create_directories(ref);
         status = std::system(("cd " + ShellQuote(ref.string()) + " && timeout 20 cabextract -q " +
-                              ShellQuote(archive.string()) + " >/dev/null 2>&1").c_str());
+                              ShellQuote(archive.string()) + " >/dev/null 2>&1")
+                                 .c_str());
         return HostTree(ref);
     }
 
@@ -116,7 +117,8 @@ TEST_F(CabReaderTest, GcabCabinetsExtractAsCabextractExtractsThem)
         SCOPED_TRACE(options);
         const fs::path cab = fs::path(home) / ("gcab" + options + ".cab");
         ASSERT_EQ(std::system(("cd " + ShellQuote(home + "/src") + " && gcab " + options + " " +
-                               ShellQuote(cab.string()) + " " + files).c_str()),
+                               ShellQuote(cab.string()) + " " + files)
+                                  .c_str()),
                   0);
         int status = 0;
         const auto expected = CabextractTree(cab, "ref", status);
@@ -144,7 +146,8 @@ TEST_F(CabReaderTest, SelectionStubsAndAbsentLibrary)
     MakeSource();
     const fs::path cab = fs::path(home) / "z.cab";
     ASSERT_EQ(std::system(("cd " + ShellQuote(home + "/src") + " && gcab -cz " + ShellQuote(cab.string()) +
-                           " text.txt noise.bin 'sub/žluťoučký kůň.txt'").c_str()),
+                           " text.txt noise.bin 'sub/žluťoučký kůň.txt'")
+                              .c_str()),
               0);
     // An excluded file is neither counted nor written.
     {
@@ -186,9 +189,10 @@ TEST_F(CabReaderTest, DamagedDataFailsTheFileAndLeavesNothing)
         GTEST_SKIP() << "gcab missing";
     MakeSource();
     const fs::path cab = fs::path(home) / "z.cab";
-    ASSERT_EQ(std::system(("cd " + ShellQuote(home + "/src") + " && gcab -cz " + ShellQuote(cab.string()) +
-                           " text.txt").c_str()),
-              0);
+    ASSERT_EQ(
+        std::system(
+            ("cd " + ShellQuote(home + "/src") + " && gcab -cz " + ShellQuote(cab.string()) + " text.txt").c_str()),
+        0);
     std::vector<std::uint8_t> bytes = ReadWholeFile(cab);
     bytes[bytes.size() / 2] ^= 0x55;
     WriteWholeFile(cab, bytes);

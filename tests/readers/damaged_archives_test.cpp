@@ -12,8 +12,8 @@
 
 #include "core/Err_Msgs.h"
 #include "platform/win/FsTestSupport.h"
-#include "readers/plxZipCheck.h"
 #include "readers/Pelix.h"
+#include "readers/plxZipCheck.h"
 #include "support/Reports.h"
 #include "support/ToolRun.h"
 
@@ -73,7 +73,7 @@ std::vector<std::pair<std::int64_t, bool>> MemberStarts(const std::string& Path)
 
 struct TFormat {
     const char* Name;
-    const char* Tool;     // needed to make it; null: a fixture or our own writer
+    const char* Tool;                                      // needed to make it; null: a fixture or our own writer
     std::function<std::string(const fs::path& Dir)> Make;  // the sound archive's path
     int Files;
     // Where a cut may be silent: at a member's header (no end record), and from the end of the
@@ -126,7 +126,8 @@ TEST_F(DamagedArchivesTest, CutOrDamagedHeadersAreReportedInEveryFormat)
     const fs::path fixtures = FixtureRoot();
     const auto tool = [&src](const std::string& command, const std::string& name) {
         const fs::path out = src.parent_path() / name;
-        EXPECT_EQ(std::system(("cd " + ShellQuote(src.string()) + " && { " + command + "; } >/dev/null 2>&1").c_str()), 0)
+        EXPECT_EQ(std::system(("cd " + ShellQuote(src.string()) + " && { " + command + "; } >/dev/null 2>&1").c_str()),
+                  0)
             << command;
         return out.string();
     };
@@ -140,17 +141,27 @@ TEST_F(DamagedArchivesTest, CutOrDamagedHeadersAreReportedInEveryFormat)
         {"zip", "zip", [&](const fs::path&) { return tool("zip -q ../s.zip a.txt b.txt c.txt", "s.zip"); }, 3},
         {"tar", "tar", [&](const fs::path&) { return tool("tar -b1 -cf ../s.tar a.txt b.txt c.txt", "s.tar"); }, 3,
          true, 1024},
-        {"lha", "lha", [&](const fs::path&) { return tool("lha -aq ../s.lzh a.txt b.txt c.txt", "s.lzh"); }, 3, true, 1},
+        {"lha", "lha", [&](const fs::path&) { return tool("lha -aq ../s.lzh a.txt b.txt c.txt", "s.lzh"); }, 3, true,
+         1},
         {"arj", "arj", [&](const fs::path&) { return tool("arj a -y ../s.arj a.txt b.txt c.txt", "s.arj"); }, 3},
         {"arc", "arc", [&](const fs::path&) { return tool("arc a ../s.arc a.txt b.txt c.txt", "s.arc"); }, 3, true, 2},
         {"cab", "gcab", [&](const fs::path&) { return tool("gcab -c ../s.cab a.txt b.txt c.txt", "s.cab"); }, 3},
         {"gz", "gzip", [&](const fs::path&) { return tool("gzip -c a.txt > ../s.gz", "s.gz"); }, 1},
         {"bz2", "bzip2", [&](const fs::path&) { return tool("bzip2 -c a.txt > ../s.bz2", "s.bz2"); }, 1},
-        {"Z", "compress", [&](const fs::path&) { return tool("cat a.txt b.txt c.txt | compress -f -c > ../s.Z", "s.Z"); }, 1, false, 0, false},
-        {"uue", "uuencode", [&](const fs::path&) { return tool("uuencode a.txt a.txt > ../s.uue", "s.uue"); }, 1, true, 1},
+        {"Z", "compress",
+         [&](const fs::path&) { return tool("cat a.txt b.txt c.txt | compress -f -c > ../s.Z", "s.Z"); }, 1, false, 0,
+         false},
+        {"uue", "uuencode", [&](const fs::path&) { return tool("uuencode a.txt a.txt > ../s.uue", "s.uue"); }, 1, true,
+         1},
         {"bh", nullptr, [&](const fs::path&) { return StoredBh(fs::path(home) / "s.bh", src); }, 3, true},
         {"zoo", nullptr, [&](const fs::path&) { return fixture("zoo/t.zoo"); }, 2},
-        {"rar", nullptr, [&](const fs::path&) { return fixture("rar/t.rar"); }, 1, true, 7, true,
+        {"rar",
+         nullptr,
+         [&](const fs::path&) { return fixture("rar/t.rar"); },
+         1,
+         true,
+         7,
+         true,
          {{20, true}, {70, false}}},
         {"ace", nullptr, [&](const fs::path&) { return fixture("ace/t.ace"); }, 1, true},
     };
@@ -193,7 +204,8 @@ TEST_F(DamagedArchivesTest, CutOrDamagedHeadersAreReportedInEveryFormat)
             if (!silentCut(cut)) {
                 EXPECT_TRUE(o.Reported) << "cut at " << cut << " of " << size << ": " << o.Passed << " passed";
                 if (list && o.Listed >= 0) {
-                    EXPECT_TRUE(o.ListReported || o.Listed == f.Files) << "listing cut at " << cut << " listed " << o.Listed;
+                    EXPECT_TRUE(o.ListReported || o.Listed == f.Files)
+                        << "listing cut at " << cut << " listed " << o.Listed;
                 }
             } else if (!o.Reported) {
                 EXPECT_EQ(o.Passed, cut >= size - f.Trailer ? f.Files : filesBefore(cut)) << "cut at " << cut;
@@ -241,7 +253,8 @@ TEST_F(DamagedArchivesTest, AListingThatMissesMembersTheArchiveCountsSaysSo)
     // A cabinet whose file table is not where its header says: the test still finds the files,
     // and the listing must not pass off what it found there as the whole cabinet.
     if (HaveTool("gcab")) {
-        ASSERT_EQ(std::system(("cd " + ShellQuote(src.string()) + " && gcab -c ../s.cab a.txt b.txt sub/c.txt").c_str()), 0);
+        ASSERT_EQ(
+            std::system(("cd " + ShellQuote(src.string()) + " && gcab -c ../s.cab a.txt b.txt sub/c.txt").c_str()), 0);
         std::string cab = ReadText(fs::path(home) / "s.cab");
         cab[16] = char(cab[16] ^ 0x55);  // the file table's offset
         const fs::path moved = fs::path(home) / "moved.cab";

@@ -19,8 +19,8 @@
 #include "readers/plxUnLha.h"
 #include "readers/plxUnZoo.h"
 #include "support/HostTree.h"
-#include "support/ToolRun.h"
 #include "support/Reports.h"
+#include "support/ToolRun.h"
 
 namespace fs = std::filesystem;
 
@@ -74,7 +74,8 @@ TTree ToolTree(const TScratchDir& dir, const std::string& command, const fs::pat
 }
 
 // Every prefix and a run of single-byte flips of Archive: each run ends, nothing outside Out.
-template <class T> void SurvivesDamage(const TScratchDir& dir, const fs::path& archive)
+template <class T>
+void SurvivesDamage(const TScratchDir& dir, const fs::path& archive)
 {
     const TBytes whole = ReadWholeFile(archive);
     const fs::path bad = dir / "bad.bin";
@@ -134,7 +135,8 @@ TEST(ArjReader, ArchivesOfArjExtractAsArjAnd7zzExtractThem)
         EXPECT_EQ(HostTree(out), ToolTree(dir, "arj x -y %A", archive, std::string("arj") + method));
         EXPECT_EQ(FilesOnly(HostTree(out)), FilesOnly(source));
         if (HaveTool("7zz")) {
-            EXPECT_EQ(FilesOnly(HostTree(out)), FilesOnly(ToolTree(dir, "7zz x -y %A", archive, std::string("7z") + method)));
+            EXPECT_EQ(FilesOnly(HostTree(out)),
+                      FilesOnly(ToolTree(dir, "7zz x -y %A", archive, std::string("7z") + method)));
         }
         const TRun test = RunOn<TUnARJ>(archive, dir / "t", false);
         EXPECT_EQ(test.Passed, test.Count);
@@ -200,8 +202,8 @@ TEST(ArjReader, FixturesPassTheirChecksAndDamageIsReported)
         EXPECT_GT(run.Count, 0);
         EXPECT_EQ(run.Passed, run.Count);
         if (HaveTool("arj")) {
-            EXPECT_EQ(FilesOnly(HostTree(out)), FilesOnly(ToolTree(dir, "arj x -y %A", root / "arj" / name,
-                                                                   std::string("ref") + name)));
+            EXPECT_EQ(FilesOnly(HostTree(out)),
+                      FilesOnly(ToolTree(dir, "arj x -y %A", root / "arj" / name, std::string("ref") + name)));
         }
     }
     SurvivesDamage<TUnARJ>(dir, root / "arj" / "ARJ020B.ARJ");
@@ -215,17 +217,18 @@ TEST(ArcReader, ArchivesOfArcExtractAsArcAndNomarchExtractThem)
         GTEST_SKIP() << "arc missing";
     TScratchDir dir;
     fs::create_directories(dir / "src");
-    WriteWholeFile(dir / "src" / "a.txt", MixedBytes(30000, 5));                        // crunched (8)
+    WriteWholeFile(dir / "src" / "a.txt", MixedBytes(30000, 5));  // crunched (8)
     const std::string noise = RandomBytes(5000, 6);
-    WriteWholeFile(dir / "src" / "r.bin", TBytes(noise.begin(), noise.end()));           // stored (2)
-    WriteWholeFile(dir / "src" / "z.bin", TBytes(3000, 0));                               // squeezed (4) when squashing
+    WriteWholeFile(dir / "src" / "r.bin", TBytes(noise.begin(), noise.end()));  // stored (2)
+    WriteWholeFile(dir / "src" / "z.bin", TBytes(3000, 0));                     // squeezed (4) when squashing
     const std::string runs = "aaaaaaaaaaaaaaaaaaaaaaaaa\x90\x90\x90xyz" + std::string(40, 'b');
-    WriteWholeFile(dir / "src" / "rle.txt", TBytes(runs.begin(), runs.end()));           // packed (3)
+    WriteWholeFile(dir / "src" / "rle.txt", TBytes(runs.begin(), runs.end()));  // packed (3)
     const TTree source = HostTree(dir / "src");
     for (const char* mode : {"a", "aq"}) {  // crunch, squash
         SCOPED_TRACE(mode);
         const fs::path archive = dir / (std::string(mode) + ".arc");
-        ASSERT_EQ(dir.Run(std::string("cd src && arc ") + mode + " " + ShellQuote(archive.string()) + " * >/dev/null"), 0);
+        ASSERT_EQ(dir.Run(std::string("cd src && arc ") + mode + " " + ShellQuote(archive.string()) + " * >/dev/null"),
+                  0);
         const fs::path out = dir / (std::string("out") + mode);
         const TRun run = RunOn<TUnArc>(archive, out, true);
         EXPECT_TRUE(run.Reports.empty());
@@ -293,10 +296,10 @@ TEST(ArcReader, HandMadeRecordsCoverTheMethodsEdges)
     TBytes archive;
     const auto add = [&archive](const TBytes& r) { archive.insert(archive.end(), r.begin(), r.end()); };
     add(ArcRecord(3, "RLE1", {0x90, 0x00, 0x41, 0x90, 0x04}, {0x90, 0x41, 0x41, 0x41, 0x41}));
-    add(ArcRecord(4, "EMPTY", {0, 0}, {}));                  // a squeeze tree of no nodes
-    add(ArcRecord(1, "OLD", {'o', 'l', 'd'}, {'o', 'l', 'd'}));  // 25-byte header
-    add(ArcRecord(8, "BITS", {13, 0, 0}, {'x'}));            // not 12 bits
-    add(ArcRecord(12, "NEWER", {1, 2, 3}, {'y'}));           // a method of later programs
+    add(ArcRecord(4, "EMPTY", {0, 0}, {}));                         // a squeeze tree of no nodes
+    add(ArcRecord(1, "OLD", {'o', 'l', 'd'}, {'o', 'l', 'd'}));     // 25-byte header
+    add(ArcRecord(8, "BITS", {13, 0, 0}, {'x'}));                   // not 12 bits
+    add(ArcRecord(12, "NEWER", {1, 2, 3}, {'y'}));                  // a method of later programs
     add(ArcRecord(4, "BADTREE", {1, 0, 5, 0, 0xFE, 0xFE}, {'z'}));  // child 5 of 1 node
     add(ArcRecord(30, "DIR", {}, {}));
     add(ArcRecord(2, "IN", {'i'}, {'i'}));
@@ -521,7 +524,8 @@ TEST(ZooReader, BuiltArchivesExtractAsUnarExtractsThem)
         const TReadAt read = MemoryReadAt(lzh);
         TLhaHeader h;
         ASSERT_EQ(ReadLhaHeader(read, 0, std::int64_t(lzh.size()), h), THeaderStatus::Header);
-        members.push_back({"lh5.txt", 2, TBytes(lzh.begin() + h.DataOffset, lzh.begin() + h.DataOffset + h.PackedSize), text});
+        members.push_back(
+            {"lh5.txt", 2, TBytes(lzh.begin() + h.DataOffset, lzh.begin() + h.DataOffset + h.PackedSize), text});
     }
     WriteWholeFile(dir / "b.zoo", ZooArchive(members));
     const TRun run = RunOn<TUnZoo>(dir / "b.zoo", dir / "out", true);

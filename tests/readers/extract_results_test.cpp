@@ -21,8 +21,8 @@
 #include "readers/plxUnGZip.h"
 #include "readers/plxUnJar.h"
 #include "readers/plxUnTar.h"
-#include "support/ToolRun.h"
 #include "support/Reports.h"
+#include "support/ToolRun.h"
 #include "support/ZipWalk.h"
 
 namespace fs = std::filesystem;
@@ -37,17 +37,22 @@ std::int64_t MTimeOf(const std::string& path)
 
 class ExtractResultsTest : public FsTest {
 protected:
-    void Run(const std::string& command) { ASSERT_EQ(dir.Run("cd " + ShellQuote(home) + " && " + command), 0) << command; }
+    void Run(const std::string& command)
+    {
+        ASSERT_EQ(dir.Run("cd " + ShellQuote(home) + " && " + command), 0) << command;
+    }
 
     // Runs one extraction of the archive in home into out and keeps what the events told.
-    template <class TComponent> int Extract(const std::string& archive, const std::string& out, bool test = false,
-                                            const std::function<void(TComponent&)>& setup = {})
+    template <class TComponent>
+    int Extract(const std::string& archive, const std::string& out, bool test = false,
+                const std::function<void(TComponent&)>& setup = {})
     {
         TComponent un;
         return Extract(un, archive, out, test, setup);
     }
-    template <class TComponent> int Extract(TComponent& un, const std::string& archive, const std::string& out,
-                                            bool test = false, const std::function<void(TComponent&)>& setup = {})
+    template <class TComponent>
+    int Extract(TComponent& un, const std::string& archive, const std::string& out, bool test = false,
+                const std::function<void(TComponent&)>& setup = {})
     {
         begins.clear();
         ends.clear();
@@ -120,7 +125,8 @@ TEST_F(ExtractResultsTest, CountsAreWhatWasWrittenAndEachEntryHasItsOwnNumber)
     // The command-line tool prints the same count.
     const std::string tool = std::string(TORVO_TEST_BIN_DIR) + "/../../tools/plxtool";
     if (fs::exists(tool)) {
-        const std::string said = dir.Capture("cd " + ShellQuote(home) + " && " + tool + " extract z.zip cli 2>/dev/null");
+        const std::string said =
+            dir.Capture("cd " + ShellQuote(home) + " && " + tool + " extract z.zip cli 2>/dev/null");
         EXPECT_EQ(said, "extracted 2, reports 1\n");
     }
 }
@@ -187,9 +193,14 @@ TEST_F(ExtractResultsTest, NoArchiveNameWritesOutsideTheExtractionFolder)
 
     Run("cd src && zip -qy ../a.zip good.txt e1 e2 e3 e4 e5 sl e6 e7 e8");
     std::string notes = dir.Capture("cd " + ShellQuote(home) + " && zipnote a.zip");
-    for (const auto& [from, to] : std::map<std::string, std::string>{
-             {"e1", "../evil1"}, {"e2", "/evil2"}, {"e3", "a/../../evil3"}, {"e4", "C:\\..\\evil4"},
-             {"e5", "lnk/evil5"}, {"e6", "sl/evil6"}, {"e7", "..\\evil7"}, {"e8", "//server/share/evil8"}}) {
+    for (const auto& [from, to] : std::map<std::string, std::string>{{"e1", "../evil1"},
+                                                                     {"e2", "/evil2"},
+                                                                     {"e3", "a/../../evil3"},
+                                                                     {"e4", "C:\\..\\evil4"},
+                                                                     {"e5", "lnk/evil5"},
+                                                                     {"e6", "sl/evil6"},
+                                                                     {"e7", "..\\evil7"},
+                                                                     {"e8", "//server/share/evil8"}}) {
         const std::size_t at = notes.find("@ " + from + "\n");
         ASSERT_NE(at, std::string::npos) << from;
         notes.insert(at + from.size() + 3, "@=" + to + "\n");
@@ -197,8 +208,10 @@ TEST_F(ExtractResultsTest, NoArchiveNameWritesOutsideTheExtractionFolder)
     WriteHostFile(home + "/notes", notes);
     Run("zipnote -w a.zip < notes");
 
-    Run("cd src && tar -P --transform='s|^e1$|../evil1|;s|^e2$|sl/evil2|;s|^e3$|" + root + "/evil3|;"
-        "s|^e4$|lnk/evil4|;s|^e5$|" + up + "|;s|^e9$|" + deep + "|' -cf ../a.tar sl good.txt e1 e2 e3 e4 e5 h5 e9");
+    Run("cd src && tar -P --transform='s|^e1$|../evil1|;s|^e2$|sl/evil2|;s|^e3$|" + root +
+        "/evil3|;"
+        "s|^e4$|lnk/evil4|;s|^e5$|" +
+        up + "|;s|^e9$|" + deep + "|' -cf ../a.tar sl good.txt e1 e2 e3 e4 e5 h5 e9");
     Run("gzip -c a.tar > a.tgz");
     Run("cd src && lha aq ../a.lzh good.txt " + up + " " + ShellQuote(home + "/src/e1") + " >/dev/null");
     Run("cd src && gcab -c ../a.cab good.txt sub/../" + up);
@@ -230,7 +243,10 @@ TEST_F(ExtractResultsTest, NoArchiveNameWritesOutsideTheExtractionFolder)
     };
     const std::map<std::string, std::string> good{{"good.txt", "good"}};
     for (const TCase& c : std::vector<TCase>{
-             {"a.zip", atZip, {{"good.txt", "good"}, {"evil2", "evil"}, {"server/share/evil8", "evil"}, {"sl", "../outside"}}, 6},
+             {"a.zip",
+              atZip,
+              {{"good.txt", "good"}, {"evil2", "evil"}, {"server/share/evil8", "evil"}, {"sl", "../outside"}},
+              6},
              // The hard link's data is its member's, read from the archive, never the file it names.
              {"a.tar", atTar, {{"good.txt", "good"}, {"sl/evil2", "evil"}, {"h5", "evil"}}, 6},
              {"a.tgz", atGZip, {{"good.txt", "good"}, {"sl/evil2", "evil"}, {"h5", "evil"}}, 6},

@@ -21,14 +21,17 @@ struct TGzipRun {
     TBytes Bytes;
 };
 
-TGzipRun DecodeGz(const TBytes& gz, std::uint64_t maxOutput = UINT64_MAX, std::size_t chunk = 0) {
+TGzipRun DecodeGz(const TBytes& gz, std::uint64_t maxOutput = UINT64_MAX, std::size_t chunk = 0)
+{
     TGzipRun run;
     std::size_t pos = 0;
     run.Result = DecodeGzipStream(
         [&](std::uint8_t* buffer, std::size_t count) {
             std::size_t n = std::min(count, gz.size() - pos);
-            if (chunk > 0) n = std::min(n, chunk);
-            if (n > 0) std::memcpy(buffer, gz.data() + pos, n);
+            if (chunk > 0)
+                n = std::min(n, chunk);
+            if (n > 0)
+                std::memcpy(buffer, gz.data() + pos, n);
             pos += n;
             return n;
         },
@@ -40,7 +43,8 @@ TGzipRun DecodeGz(const TBytes& gz, std::uint64_t maxOutput = UINT64_MAX, std::s
     return run;
 }
 
-TBytes RawDeflate(const TBytes& data) {
+TBytes RawDeflate(const TBytes& data)
+{
     z_stream z{};
     deflateInit2(&z, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
     TBytes out(deflateBound(&z, uLong(data.size())));
@@ -54,7 +58,8 @@ TBytes RawDeflate(const TBytes& data) {
     return out;
 }
 
-TBytes Member(const TBytes& header, const TBytes& data) {
+TBytes Member(const TBytes& header, const TBytes& data)
+{
     TBytes gz = header;
     const TBytes deflated = data.empty() ? TBytes(GzipEmptyDeflate.begin(), GzipEmptyDeflate.end()) : RawDeflate(data);
     gz.insert(gz.end(), deflated.begin(), deflated.end());
@@ -64,10 +69,14 @@ TBytes Member(const TBytes& header, const TBytes& data) {
 }
 
 // A header with every optional field; FHCRC over all bytes before it.
-TBytes FullHeader(const std::string& name, const std::string& comment, std::uint8_t extraFlags = 0) {
-    TBytes h = {0x1F, 0x8B, 8,
-                std::uint8_t(GzipFlagText | GzipFlagHeaderCrc | GzipFlagExtra | GzipFlagName | GzipFlagComment),
-                0x78, 0x56, 0x34, 0x12, extraFlags, 3};
+TBytes FullHeader(const std::string& name, const std::string& comment, std::uint8_t extraFlags = 0)
+{
+    TBytes h = {
+        0x1F,       0x8B,
+        8,          std::uint8_t(GzipFlagText | GzipFlagHeaderCrc | GzipFlagExtra | GzipFlagName | GzipFlagComment),
+        0x78,       0x56,
+        0x34,       0x12,
+        extraFlags, 3};
     h.insert(h.end(), {6, 0, 'A', 'p', 2, 0, 'x', 'y'});
     h.insert(h.end(), name.begin(), name.end());
     h.push_back(0);
@@ -83,7 +92,8 @@ TBytes FullHeader(const std::string& name, const std::string& comment, std::uint
 
 }  // namespace
 
-TEST(GzipFormat, ReadsGzipAndPigzOutput) {
+TEST(GzipFormat, ReadsGzipAndPigzOutput)
+{
     TScratchDir dir;
     const TBytes text = MixedBytes(300000, 5);
     WriteWholeFile(dir / "report.txt", text);
@@ -128,7 +138,8 @@ TEST(GzipFormat, ReadsGzipAndPigzOutput) {
     }
 }
 
-TEST(GzipFormat, OptionalFieldsAndLongNames) {
+TEST(GzipFormat, OptionalFieldsAndLongNames)
+{
     // FEXTRA, FNAME, FCOMMENT and FHCRC all present; gzip itself agrees the member is sound.
     TScratchDir dir;
     const TBytes data = MixedBytes(5000, 9);
@@ -159,7 +170,8 @@ TEST(GzipFormat, OptionalFieldsAndLongNames) {
     EXPECT_EQ(FileNamePart("a/. ."), "");
 }
 
-TEST(GzipFormat, DamagedStreamsFail) {
+TEST(GzipFormat, DamagedStreamsFail)
+{
     const TBytes data = MixedBytes(100000, 4);
     const TBytes good = Member(EncodeGzipHeader("a.txt", 1000), data);
     auto statusOf = [](const TBytes& gz) { return DecodeGz(gz).Result.Status; };
@@ -222,7 +234,8 @@ TEST(GzipFormat, DamagedStreamsFail) {
     }
 }
 
-TEST(GzipFormat, MembersWeWriteReadByGzip) {
+TEST(GzipFormat, MembersWeWriteReadByGzip)
+{
     TScratchDir dir;
     const TBytes data = MixedBytes(70000, 8);
     WriteWholeFile(dir / "ours.gz", Member(EncodeGzipHeader("report.txt", 1500000000, 0), data));

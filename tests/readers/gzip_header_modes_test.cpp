@@ -16,31 +16,36 @@ using TBytes = std::vector<std::uint8_t>;
 
 // A member header with FEXTRA, FNAME, FCOMMENT and FHCRC; the header CRC deliberately wrong
 // when BadCrc.
-TBytes FullHeader(bool BadCrc) {
-    TBytes h = {0x1F, 0x8B, 8, GzipFlagExtra | GzipFlagName | GzipFlagComment | GzipFlagHeaderCrc,
-                1, 2, 3, 4, 0, 3};
+TBytes FullHeader(bool BadCrc)
+{
+    TBytes h = {0x1F, 0x8B, 8, GzipFlagExtra | GzipFlagName | GzipFlagComment | GzipFlagHeaderCrc, 1, 2, 3, 4, 0, 3};
     h.insert(h.end(), {3, 0, 'x', 'y', 'z'});
     h.insert(h.end(), {'a', '.', 't', 'x', 't', 0});
     h.insert(h.end(), {'h', 'i', 0});
     // FHCRC: the low half of the CRC-32 of every header byte before it.
     std::uint32_t crc = Crc32Of(h) & 0xFFFF;
-    if (BadCrc) crc ^= 0x5A5A;
+    if (BadCrc)
+        crc ^= 0x5A5A;
     h.push_back(std::uint8_t(crc));
     h.push_back(std::uint8_t(crc >> 8));
     return h;
 }
 
-TCodecStatus Read(const TBytes& Data, TGzipHeader& Header, TGzipHeaderMode Mode) {
+TCodecStatus Read(const TBytes& Data, TGzipHeader& Header, TGzipHeaderMode Mode)
+{
     std::size_t pos = 0;
-    return ReadGzipHeader([&](std::uint8_t* Buffer, std::size_t Count) {
-        const std::size_t n = std::min(Count, Data.size() - pos);
-        std::copy_n(Data.data() + pos, n, Buffer);
-        pos += n;
-        return n;
-    }, Header, Mode);
+    return ReadGzipHeader(
+        [&](std::uint8_t* Buffer, std::size_t Count) {
+            const std::size_t n = std::min(Count, Data.size() - pos);
+            std::copy_n(Data.data() + pos, n, Buffer);
+            pos += n;
+            return n;
+        },
+        Header, Mode);
 }
 
-TEST(GzipHeaderModes, FullKeepsEveryFieldAndChecksTheHeaderCrc) {
+TEST(GzipHeaderModes, FullKeepsEveryFieldAndChecksTheHeaderCrc)
+{
     const TBytes h = FullHeader(false);
     TGzipHeader header;
     ASSERT_EQ(Read(h, header, TGzipHeaderMode::Full), TCodecStatus::Ok);
@@ -56,7 +61,8 @@ TEST(GzipHeaderModes, FullKeepsEveryFieldAndChecksTheHeaderCrc) {
     EXPECT_EQ(header.Size, h.size());
 }
 
-TEST(GzipHeaderModes, SkipWalksPastTheHeaderWithoutKeepingOrChecking) {
+TEST(GzipHeaderModes, SkipWalksPastTheHeaderWithoutKeepingOrChecking)
+{
     const TBytes h = FullHeader(true);
     TGzipHeader header;
     ASSERT_EQ(Read(h, header, TGzipHeaderMode::Skip), TCodecStatus::Ok);
@@ -65,7 +71,8 @@ TEST(GzipHeaderModes, SkipWalksPastTheHeaderWithoutKeepingOrChecking) {
     EXPECT_TRUE(header.Extra.empty());
 }
 
-TEST(GzipHeaderModes, BothModesRefuseWhatIsNoDeflatedMember) {
+TEST(GzipHeaderModes, BothModesRefuseWhatIsNoDeflatedMember)
+{
     for (const auto mode : {TGzipHeaderMode::Full, TGzipHeaderMode::Skip}) {
         TGzipHeader header;
         TBytes h = FullHeader(false);
@@ -81,7 +88,8 @@ TEST(GzipHeaderModes, BothModesRefuseWhatIsNoDeflatedMember) {
     }
 }
 
-TEST(GzipHeaderModes, AnOverlongNameIsABadHeaderInBothModes) {
+TEST(GzipHeaderModes, AnOverlongNameIsABadHeaderInBothModes)
+{
     TBytes h = {0x1F, 0x8B, 8, GzipFlagName, 0, 0, 0, 0, 0, 3};
     h.insert(h.end(), GzipMaxTextLength, 'n');
     TBytes fits = h;
@@ -94,7 +102,8 @@ TEST(GzipHeaderModes, AnOverlongNameIsABadHeaderInBothModes) {
     }
 }
 
-TEST(CodecStatusMessage, EachEndingHasOneMessage) {
+TEST(CodecStatusMessage, EachEndingHasOneMessage)
+{
     EXPECT_EQ(CodecStatusMessage(TCodecStatus::Ok), 0);
     EXPECT_EQ(CodecStatusMessage(TCodecStatus::Truncated), E_UNEXPECTEDEOF);
     EXPECT_EQ(CodecStatusMessage(TCodecStatus::HeaderCrcError), E_HEADERCRC);

@@ -5,10 +5,10 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <optional>
-#include <set>
 #include <fstream>
 #include <map>
+#include <optional>
+#include <set>
 #include <sstream>
 
 #include "core/Crc.h"
@@ -17,8 +17,8 @@
 #include "readers/AdaptiveHuffman.h"
 #include "readers/StaticHuffman.h"
 #include "readers/plxUnLha.h"
-#include "support/ToolRun.h"
 #include "support/Reports.h"
+#include "support/ToolRun.h"
 
 namespace fs = std::filesystem;
 
@@ -80,7 +80,8 @@ protected:
         fs::remove_all(ref);
         fs::create_directories(ref);
         status = std::system(("cd " + ShellQuote(ref.string()) + " && timeout 20 lhasa xq " +
-                              ShellQuote(archive.string()) + " >/dev/null 2>&1").c_str());
+                              ShellQuote(archive.string()) + " >/dev/null 2>&1")
+                                 .c_str());
         return ReadTree(ref, lowerCase);
     }
 
@@ -117,7 +118,8 @@ TEST_F(LhaReaderTest, ArchivesOfTheLhaToolExtractAsLhasaExtractsThem)
             const std::string name = std::string("h") + level + "o" + method + ".lzh";
             SCOPED_TRACE(name);
             ASSERT_EQ(std::system(("cd " + ShellQuote(home) + " && lha aq" + level + "o" + method + " " + name +
-                                   " src >/dev/null 2>&1").c_str()),
+                                   " src >/dev/null 2>&1")
+                                      .c_str()),
                       0);
             int status = 0;
             const TTree expected = LhasaTree(fs::path(home) / name, status, false);
@@ -131,8 +133,9 @@ TEST_F(LhaReaderTest, ArchivesOfTheLhaToolExtractAsLhasaExtractsThem)
             if (HaveTool("7zz")) {
                 const fs::path z = fs::path(home) / "z";
                 fs::remove_all(z);
-                ASSERT_EQ(std::system(("7zz x -y -o" + ShellQuote(z.string()) + " " +
-                                       ShellQuote(home + "/" + name) + " >/dev/null 2>&1").c_str()),
+                ASSERT_EQ(std::system(("7zz x -y -o" + ShellQuote(z.string()) + " " + ShellQuote(home + "/" + name) +
+                                       " >/dev/null 2>&1")
+                                          .c_str()),
                           0);
                 std::multiset<std::string> a, b;
                 for (const auto& [n, v] : ReadTree(z, false))
@@ -146,8 +149,7 @@ TEST_F(LhaReaderTest, ArchivesOfTheLhaToolExtractAsLhasaExtractsThem)
     }
     EXPECT_EQ(compared, 9);
     // The big file came through the long distances intact.
-    EXPECT_EQ(ReadText(home + "/h2o7.lzh.out/src/sub/far.bin"),
-              std::string(repeats.begin(), repeats.end()));
+    EXPECT_EQ(ReadText(home + "/h2o7.lzh.out/src/sub/far.bin"), std::string(repeats.begin(), repeats.end()));
 }
 
 TEST_F(LhaReaderTest, ArchivesOfOtherProgramsExtractAsLhasaExtractsThem)
@@ -229,7 +231,8 @@ TEST_F(LhaReaderTest, HostileArchivesEndWithAReportAndStayInTheTarget)
         GTEST_SKIP() << "lha missing";
     fs::create_directories(home + "/s");
     WriteWholeFile(home + "/s/data.bin", MixedBytes(100000, 5));
-    ASSERT_EQ(std::system(("cd " + ShellQuote(home + "/s") + " && lha aq2o5 ../good.lzh data.bin >/dev/null").c_str()), 0);
+    ASSERT_EQ(std::system(("cd " + ShellQuote(home + "/s") + " && lha aq2o5 ../good.lzh data.bin >/dev/null").c_str()),
+              0);
     const auto good = ReadWholeFile(home + "/good.lzh");
 
     // Cut short in the middle of the data: a report, never a file that passes.
@@ -324,8 +327,8 @@ TCodecStatus DecodeStatic(const std::vector<std::uint8_t>& in, std::uint64_t siz
     TStaticHuffmanDecoder decoder;
     decoder.StaticHuffmanInit(params);
     out.clear();
-    return decoder.StaticHuffmanDecode(bits, [&](const std::uint8_t* d, std::size_t n) { out.append((const char*)d, n); },
-                                       size);
+    return decoder.StaticHuffmanDecode(
+        bits, [&](const std::uint8_t* d, std::size_t n) { out.append((const char*)d, n); }, size);
 }
 
 // A block of one literal/length symbol and one position symbol, in the single-code forms.
@@ -372,7 +375,8 @@ TEST(AdaptiveHuffmanTest, ExhaustedInputStops)
     TStaticHuffmanBits bits([&](std::uint8_t*, std::size_t) { return at; });
     TAdaptiveHuffmanDecoder decoder;
     std::size_t produced = 0;
-    EXPECT_EQ(decoder.AdaptiveHuffmanDecode(bits, [&](const std::uint8_t*, std::size_t n) { produced += n; }, 1 << 24),
+    EXPECT_EQ(decoder.AdaptiveHuffmanDecode(
+                  bits, [&](const std::uint8_t*, std::size_t n) { produced += n; }, 1 << 24),
               TCodecStatus::Truncated);
     EXPECT_LT(produced, 1u << 16);
 }

@@ -28,8 +28,8 @@ TEST(LibraryAbsent, RarAceAndCabReportTheirNumberAndWriteNothing)
     auto without = [&](const std::string& command, int& status) {
         return CaptureCommand("unshare -rm sh -c " +
                                   ShellQuote("mount --bind " + ShellQuote((scratch / "empty").string()) + " " +
-                                             ShellQuote(TORVO_EXT_LIBRARY_DIR) + " && exec " + ShellQuote(tool) +
-                                             " " + command) +
+                                             ShellQuote(TORVO_EXT_LIBRARY_DIR) + " && exec " + ShellQuote(tool) + " " +
+                                             command) +
                                   " 2>&1",
                               &status);
     };

@@ -18,14 +18,16 @@ struct TLzwRun {
 };
 
 // Chunk > 0 feeds the input in pieces of 1..Chunk bytes to cross every buffer boundary.
-TLzwRun DecodeZ(const std::vector<std::uint8_t>& z, std::size_t chunk = 0, std::uint64_t maxOutput = UINT64_MAX) {
+TLzwRun DecodeZ(const std::vector<std::uint8_t>& z, std::size_t chunk = 0, std::uint64_t maxOutput = UINT64_MAX)
+{
     TLzwRun run{};
     std::size_t pos = 0;
     std::mt19937 rng(7);
     TLzwDecoder decoder(
         [&](std::uint8_t* buffer, std::size_t count) {
             std::size_t n = std::min(count, z.size() - pos);
-            if (chunk > 0) n = std::min<std::size_t>(n, 1 + rng() % chunk);
+            if (chunk > 0)
+                n = std::min<std::size_t>(n, 1 + rng() % chunk);
             std::memcpy(buffer, z.data() + pos, n);
             pos += n;
             return n;
@@ -39,22 +41,26 @@ TLzwRun DecodeZ(const std::vector<std::uint8_t>& z, std::size_t chunk = 0, std::
     return run;
 }
 
-std::vector<std::uint8_t> Compress(TScratchDir& dir, const std::vector<std::uint8_t>& data, const std::string& options) {
+std::vector<std::uint8_t> Compress(TScratchDir& dir, const std::vector<std::uint8_t>& data, const std::string& options)
+{
     WriteWholeFile(dir / "in", data);
     EXPECT_NE(dir.Run("rm -f in.Z && compress -f " + options + " -c in > in.Z"), -1);
     return ReadWholeFile((dir / "in.Z").string());
 }
 
-std::vector<std::uint8_t> Random(std::size_t size, std::uint32_t seed) {
+std::vector<std::uint8_t> Random(std::size_t size, std::uint32_t seed)
+{
     std::mt19937 rng(seed);
     std::vector<std::uint8_t> bytes(size);
-    for (auto& b : bytes) b = std::uint8_t(rng());
+    for (auto& b : bytes)
+        b = std::uint8_t(rng());
     return bytes;
 }
 
 }  // namespace
 
-TEST(LzwDecoder, ReadsRealCompressOutput) {
+TEST(LzwDecoder, ReadsRealCompressOutput)
+{
     TScratchDir dir;
     // Noise makes compress clear its table (its ratio falls); long runs grow the widths quickly.
     const std::vector<std::pair<std::string, std::vector<std::uint8_t>>> inputs = {
@@ -82,7 +88,8 @@ TEST(LzwDecoder, ReadsRealCompressOutput) {
     EXPECT_TRUE(DecodeZ(z, 5).Bytes == inputs[2].second);
 }
 
-TEST(LzwDecoder, RefusesBadHeadersAndCodes) {
+TEST(LzwDecoder, RefusesBadHeadersAndCodes)
+{
     EXPECT_EQ(DecodeZ({0x1F, 0x9D}).Status, TCodecStatus::NotCompress);
     EXPECT_EQ(DecodeZ({0x1F, 0x8B, 0x90, 0x61}).Status, TCodecStatus::NotCompress);
     EXPECT_EQ(DecodeZ({0x1F, 0x9D, 0x90 | 0x20, 0x61, 0}).Status, TCodecStatus::BadHeader);  // reserved bit 5
@@ -97,13 +104,15 @@ TEST(LzwDecoder, RefusesBadHeadersAndCodes) {
         int bits = 0;
         for (auto c : codes) {
             buf |= c << bits;
-            for (bits += 9; bits >= 8; bits -= 8, buf >>= 8) z.push_back(std::uint8_t(buf));
+            for (bits += 9; bits >= 8; bits -= 8, buf >>= 8)
+                z.push_back(std::uint8_t(buf));
         }
-        if (bits > 0) z.push_back(std::uint8_t(buf));
+        if (bits > 0)
+            z.push_back(std::uint8_t(buf));
         return z;
     };
     const std::vector<std::uint8_t> abab = {'a', 'b', 'a', 'b'};
-    EXPECT_EQ(DecodeZ(pack({'a', 'b', 257})).Bytes, abab);  // block mode: the first entry is 257
+    EXPECT_EQ(DecodeZ(pack({'a', 'b', 257})).Bytes, abab);        // block mode: the first entry is 257
     EXPECT_EQ(DecodeZ(pack({'a', 'b', 256}, 0x10)).Bytes, abab);  // without block mode: 256, no CLEAR
     EXPECT_EQ(DecodeZ(pack({'a', 256}, 0x10)).Bytes, (std::vector<std::uint8_t>{'a', 'a', 'a'}));  // KwKwK
     EXPECT_EQ(DecodeZ(pack({'a', 257}, 0x10)).Status, TCodecStatus::Corrupt);
@@ -115,7 +124,8 @@ TEST(LzwDecoder, RefusesBadHeadersAndCodes) {
     EXPECT_EQ(DecodeZ(pack({256, 'a'})).Status, TCodecStatus::Corrupt);  // a stream cannot start with CLEAR
 }
 
-TEST(LzwDecoder, DamagedStreamsEndCleanly) {
+TEST(LzwDecoder, DamagedStreamsEndCleanly)
+{
     TScratchDir dir;
     const auto data = MixedBytes(200000, 3);
     const auto z = Compress(dir, data, "-b14");
@@ -131,7 +141,8 @@ TEST(LzwDecoder, DamagedStreamsEndCleanly) {
     std::mt19937 rng(11);
     for (int i = 0; i < 50; ++i) {
         auto bad = z;
-        for (int k = 0; k < 4; ++k) bad[3 + rng() % (bad.size() - 3)] ^= std::uint8_t(1 + rng() % 255);
+        for (int k = 0; k < 4; ++k)
+            bad[3 + rng() % (bad.size() - 3)] ^= std::uint8_t(1 + rng() % 255);
         const auto run = DecodeZ(bad, 0, 300000);
         EXPECT_LE(run.Bytes.size(), 300000u);
     }

@@ -35,7 +35,9 @@ protected:
         reports.clear();
         passed = failed = 0;
         un.OnError = [this](TObject*, const std::string& file, const std::string& extended, const std::string&,
-                            int code) { reports.push_back({file, extended, code}); };
+                            int code) {
+            reports.push_back({file, extended, code});
+        };
         un.OnEnd = [this](TObject*, const std::string&, bool pass) { (pass ? passed : failed) += 1; };
         un.OnNextVolume = [](TObject*, std::string& volume, int, bool exists, bool& cancel) {
             cancel = !exists && !win::FileExists(volume);
@@ -97,7 +99,8 @@ TEST_F(MessagesTest, ArjMemberSplitOverVolumesPassesOnceAndKeepsItsDate)
     EXPECT_EQ(un->Extract(), 2);
     EXPECT_EQ(passed, 2);
     EXPECT_EQ(ReadWholeFile(home + "/out/big.bin"), ReadWholeFile(home + "/big.bin"));
-    struct stat ours {}, theirs {};
+    struct stat ours {
+    }, theirs{};
     ASSERT_EQ(stat((home + "/out/big.bin").c_str(), &ours), 0);
     ASSERT_EQ(stat((home + "/big.bin").c_str(), &theirs), 0);
     EXPECT_NEAR(double(ours.st_mtime), double(theirs.st_mtime), 2.0);

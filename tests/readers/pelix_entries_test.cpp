@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/win/FsTestSupport.h"
 #include "core/plxGbls.h"
+#include "platform/win/FsTestSupport.h"
 #include "platform/win/SysDates.h"
 #include "platform/win/SysFiles.h"
 #include "readers/Pelix.h"
-#include "support/ToolRun.h"
 #include "support/Reports.h"
+#include "support/ToolRun.h"
 
 namespace {
 
@@ -108,7 +108,8 @@ TEST_F(PelixEntries, ArjEntriesMadeOnUnixShowTheirTimeAndPlainAttributes)
         SCOPED_TRACE(e.Name);
         EXPECT_EQ(e.Attributes, 0x20u);
         // The file's own time as a DOS stamp (even seconds) against the listed one.
-        const TDateTime expected = DosDateTimeToDateTime(std::uint32_t(win::FileAge(ZDrivePath(root + "/src/" + e.Name))));
+        const TDateTime expected =
+            DosDateTimeToDateTime(std::uint32_t(win::FileAge(ZDrivePath(root + "/src/" + e.Name))));
         EXPECT_LT(std::fabs(e.Date - expected) * 86400, 2.5);
     }
 }

@@ -18,8 +18,8 @@
 
 #include "platform/win/SysDates.h"
 #include "readers/Pelix.h"
-#include "support/ToolRun.h"
 #include "support/Reports.h"
+#include "support/ToolRun.h"
 
 namespace fs = std::filesystem;
 
@@ -81,7 +81,10 @@ TRun List(const fs::path& archive, TArcType type, const std::function<void(TPeli
     return run;
 }
 
-bool Shell(const std::string& command) { return std::system(command.c_str()) == 0; }
+bool Shell(const std::string& command)
+{
+    return std::system(command.c_str()) == 0;
+}
 
 struct TOracleEntry {
     std::int64_t Size = 0;
@@ -267,9 +270,10 @@ TEST_F(PelixTest, TarListsWhatTheExtractorWritesUnderItsNames)
 TEST_F(PelixTest, SingleMemberFilesTakeTheirNamesFromTheArchive)
 {
     const std::string a = "hello listing\n";
-    ASSERT_TRUE(Shell(In("gzip -c a.txt > ../named.gz && gzip -nc a.txt > ../x.tgz && gzip -nc a.txt > ../y_tar.gz"
-                       " && bzip2 -c a.txt > ../a.txt.bz2 && bzip2 -c a.txt > ../f.tbz"
-                       " && compress -c sub/b.txt > ../b.txt.Z && : > ../empty && compress -c ../empty > ../empty.Z")));
+    ASSERT_TRUE(
+        Shell(In("gzip -c a.txt > ../named.gz && gzip -nc a.txt > ../x.tgz && gzip -nc a.txt > ../y_tar.gz"
+                 " && bzip2 -c a.txt > ../a.txt.bz2 && bzip2 -c a.txt > ../f.tbz"
+                 " && compress -c sub/b.txt > ../b.txt.Z && : > ../empty && compress -c ../empty > ../empty.Z")));
     const auto one = [&](const char* file, TArcType type) {
         TRun r = List(Dir / file, type);
         EXPECT_TRUE(r.Ok) << file;
@@ -307,7 +311,7 @@ TEST_F(PelixTest, EncodedTextIsOneEntryOfTheWholeFile)
 {
     ASSERT_TRUE(Shell(In("uuencode sub/b.txt stored.bin > ../t.uue && base64 sub/b.txt > ../t.b64")));
     WriteText(Dir / "mime.b64", "From: x\r\ncontent-transfer-encoding: BASE64\r\n"
-                            "Content-Disposition: attachment; filename=\"mail.bin\"\r\n\r\naGVsbG8K\r\n");
+                                "Content-Disposition: attachment; filename=\"mail.bin\"\r\n\r\naGVsbG8K\r\n");
     const struct {
         const char* File;
         TArcType Type;
@@ -457,8 +461,8 @@ TEST_F(PelixTest, HostileHeadersAreBoundedAndEndTheWalk)
         return h + data;
     };
     std::string inner = arcHeader(2, "IN.TXT", 3, "abc") + std::string("\x1A\x1F", 2);
-    std::string arc = arcHeader(30, "DIR", std::uint32_t(inner.size()), "") + inner +
-                      arcHeader(2, "OUT.TXT", 2, "xy") + std::string("\x1A\0", 2) + "\x1A\x05garbage-after-end";
+    std::string arc = arcHeader(30, "DIR", std::uint32_t(inner.size()), "") + inner + arcHeader(2, "OUT.TXT", 2, "xy") +
+                      std::string("\x1A\0", 2) + "\x1A\x05garbage-after-end";
     WriteText(Dir / "dirs.arc", arc);
     TRun d = List(Dir / "dirs.arc", atArc, [](TPelix& p) { p.ShowEmptyDirs = true; });
     std::vector<std::string> names;
@@ -516,8 +520,12 @@ TEST(PelixFixtures, ArchivesOfOtherProgramsListAsIndependentReadersSee)
         const char* Folder;
         TArcType Type;
         bool Lsar;
-    } groups[] = {{"arc", atArc, true},   {"arj", atArj, false}, {"lha", atLha, false},
-                  {"zoo", atZoo, true},   {"cab", atCab, false}, {"zip-legacy", atZip, false},
+    } groups[] = {{"arc", atArc, true},
+                  {"arj", atArj, false},
+                  {"lha", atLha, false},
+                  {"zoo", atZoo, true},
+                  {"cab", atCab, false},
+                  {"zip-legacy", atZip, false},
                   {"lha/lhasa-corpus/explzh_723", atLha, false}};
     int compared = 0;
     for (const auto& g : groups) {
@@ -562,11 +570,15 @@ TEST_F(PelixTest, CommandLineDriverDetectsAndListsWithTabs)
     const std::string zip = (Dir / "t.zip").string();
     EXPECT_EQ(CaptureCommand(tool + " type '" + zip + "'"), "atZip\n");
     const std::string out = CaptureCommand(tool + " list '" + zip + "'");
-    EXPECT_NE(out.find("a.txt\t14\t14\t" + [] {
-        char hex[9];
-        std::snprintf(hex, sizeof hex, "%08X", unsigned(Crc32Of("hello listing\n")));
-        return std::string(hex);
-    }() + "\tStored\t"), std::string::npos) << out;
+    EXPECT_NE(out.find("a.txt\t14\t14\t" +
+                       [] {
+                           char hex[9];
+                           std::snprintf(hex, sizeof hex, "%08X", unsigned(Crc32Of("hello listing\n")));
+                           return std::string(hex);
+                       }() +
+                       "\tStored\t"),
+              std::string::npos)
+        << out;
     EXPECT_TRUE(out.ends_with("total 3 " + std::to_string(14 + fs::file_size(Dir / "src/sub/b.txt")) + " ") ||
                 out.find("\ntotal 3 ") != std::string::npos)
         << out;

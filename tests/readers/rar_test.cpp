@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -16,9 +16,9 @@
 #include "core/Err_Msgs.h"
 #include "core/plxStreams.h"
 #include "platform/win/FsTestSupport.h"
+#include "platform/win/SysDates.h"
 #include "readers/Pelix.h"
 #include "readers/plxUnRar.h"
-#include "platform/win/SysDates.h"
 #include "support/HostTree.h"
 #include "support/ToolRun.h"
 
@@ -98,7 +98,10 @@ bool Hostile(const std::string& Name)
     return false;
 }
 
-bool Encrypted(const std::string& Name) { return Name.find("encrypt") != std::string::npos || Name == "p.rar"; }
+bool Encrypted(const std::string& Name)
+{
+    return Name.find("encrypt") != std::string::npos || Name == "p.rar";
+}
 
 // The first volume of a set, or a single archive.
 bool FirstVolume(const std::string& Name)
@@ -133,7 +136,8 @@ TEST_F(RarTest, EveryFixtureListsAndExtractsToWhatUnarExtracts)
         const fs::path ref = root + "/ref" + std::to_string(++n);
         fs::create_directories(ref);
         const int unar = std::system(("timeout 120 unar -q -f -D -o " + ShellQuote(ref.string()) + " " +
-                                      ShellQuote(archive.string()) + " </dev/null >/dev/null 2>&1").c_str());
+                                      ShellQuote(archive.string()) + " </dev/null >/dev/null 2>&1")
+                                         .c_str());
         if (unar != 0)
             continue;  // read by bsdtar below, or damaged beyond what unar reads
         auto expected = FilesOf(ref);
@@ -189,8 +193,9 @@ TEST_F(RarTest, SolidSetAndSelfExtractorThatUnarCannotReadMatchBsdtar)
             if (f.rfind("test_read_format_rar5_multiarchive_solid.part", 0) == 0 && n == 1)
                 inputs += " " + ShellQuote(e.path().string());
         }
-        const std::string command = n == 1 ? "cat $(ls" + inputs + " | sort) | bsdtar -xf - -C " + ShellQuote(ref.string())
-                                           : "bsdtar -xf " + ShellQuote((lib / name).string()) + " -C " + ShellQuote(ref.string());
+        const std::string command =
+            n == 1 ? "cat $(ls" + inputs + " | sort) | bsdtar -xf - -C " + ShellQuote(ref.string())
+                   : "bsdtar -xf " + ShellQuote((lib / name).string()) + " -C " + ShellQuote(ref.string());
         ASSERT_EQ(std::system(("timeout 60 sh -c " + ShellQuote(command) + " >/dev/null 2>&1").c_str()), 0);
         EXPECT_EQ(FilesOf(home + "/" + out), FilesOf(ref));
     }
@@ -443,8 +448,8 @@ TEST_F(RarTest, OnlyOurReportsReachTheTerminal)
         GTEST_SKIP() << "no fixtures or plxtool not built";
     int status = 0;
     const std::string text = CaptureCommand(
-        ShellQuote(tool) + " test " + ShellQuote((*fixtures / "libarchive" / "test_read_format_rar_invalid1.rar").string()) +
-            " 2>&1 >/dev/null",
+        ShellQuote(tool) + " test " +
+            ShellQuote((*fixtures / "libarchive" / "test_read_format_rar_invalid1.rar").string()) + " 2>&1 >/dev/null",
         &status);
     EXPECT_NE(status, 0);
     EXPECT_NE(text.find("plxtool: 25114"), std::string::npos) << text;

@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "readers/plxUnZIP.h"
+#include "support/Reports.h"
 #include "tests/platform/win/FsTestSupport.h"
 #include "tests/support/FloppyDrive.h"
 #include "tests/support/HostTree.h"
 #include "tests/support/ToolRun.h"
-#include "support/Reports.h"
 
 #include <filesystem>
 #include <map>
@@ -77,7 +77,10 @@ TEST_F(SpannedRead, TheSetIsReadBackDiskByDiskByItsLabels)
     // The last disk is in the drive; the reader asks for the first, then each next one by its
     // label's number, never for a disk it already holds.
     insert(1);
-    const int count = run("out", [&](int n) { insert(n); return true; });
+    const int count = run("out", [&](int n) {
+        insert(n);
+        return true;
+    });
     EXPECT_TRUE(errors.empty()) << errors.front();
     EXPECT_EQ(count, 7);  // four files, three folders
     ASSERT_FALSE(asked.empty());
@@ -91,15 +94,16 @@ TEST_F(SpannedRead, TheSetIsReadBackDiskByDiskByItsLabels)
     asked.clear();
     insert(last);
     bool wrongOnce = false;
-    EXPECT_EQ(run("out2", [&](int n) {
-                  if (n == 2 && !wrongOnce) {
-                      wrongOnce = true;
-                      insert(3);
-                  } else {
-                      insert(n);
-                  }
-                  return true;
-              }),
+    EXPECT_EQ(run("out2",
+                  [&](int n) {
+                      if (n == 2 && !wrongOnce) {
+                          wrongOnce = true;
+                          insert(3);
+                      } else {
+                          insert(n);
+                      }
+                      return true;
+                  }),
               7);
     EXPECT_EQ(std::count(asked.begin(), asked.end(), "2"), 2);
     EXPECT_EQ(HostTree(fs::path(root) / "out2"), expected);

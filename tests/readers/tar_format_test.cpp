@@ -23,7 +23,8 @@ struct TListing {
     TTarReadStatus End = TTarReadStatus::End;
 };
 
-TListing ReadAll(const TReadAt& read, std::int64_t size) {
+TListing ReadAll(const TReadAt& read, std::int64_t size)
+{
     TListing listing;
     TTarReader reader(read, size);
     TTarEntry entry;
@@ -37,21 +38,29 @@ TListing ReadAll(const TReadAt& read, std::int64_t size) {
     return listing;
 }
 
-TListing ReadAll(const TBytes& bytes) { return ReadAll(MemoryReadAt(bytes), std::int64_t(bytes.size())); }
+TListing ReadAll(const TBytes& bytes)
+{
+    return ReadAll(MemoryReadAt(bytes), std::int64_t(bytes.size()));
+}
 
 // One line per entry in the form of "tar -tv": type letter, size, name, link target.
-std::string Describe(const TTarEntry& e) {
+std::string Describe(const TTarEntry& e)
+{
     char type = e.IsDirectory() ? 'd' : e.IsSymlink() ? 'l' : e.IsHardLink() ? 'h' : e.IsFile() ? '-' : '?';
     std::string name = e.Name;
-    if (e.IsDirectory() && name.back() != '/') name += '/';
+    if (e.IsDirectory() && name.back() != '/')
+        name += '/';
     std::string line = std::string(1, type) + " " + std::to_string(e.Size) + " " + name;
-    if (e.IsSymlink()) line += " -> " + e.LinkName;
-    if (e.IsHardLink()) line += " link to " + e.LinkName;
+    if (e.IsSymlink())
+        line += " -> " + e.LinkName;
+    if (e.IsHardLink())
+        line += " link to " + e.LinkName;
     return line + "\n";
 }
 
 // The same lines from GNU tar's verbose listing.
-std::string ToolListing(const TScratchDir& dir, const std::string& archive) {
+std::string ToolListing(const TScratchDir& dir, const std::string& archive)
+{
     std::istringstream in(dir.Capture("tar -tv --numeric-owner -f " + archive));
     std::string out, line;
     while (std::getline(in, line)) {
@@ -65,7 +74,8 @@ std::string ToolListing(const TScratchDir& dir, const std::string& archive) {
     return out;
 }
 
-TBytes Block(const std::string& name, char type, std::int64_t size, const char* magic = "ustar  ") {
+TBytes Block(const std::string& name, char type, std::int64_t size, const char* magic = "ustar  ")
+{
     TBytes h(TarBlockSize, 0);
     std::memcpy(h.data(), name.data(), std::min<std::size_t>(name.size(), 100));
     std::memcpy(h.data() + 100, "0000644", 7);
@@ -75,25 +85,32 @@ TBytes Block(const std::string& name, char type, std::int64_t size, const char* 
     return h;
 }
 
-void Seal(TBytes& h) { std::snprintf(reinterpret_cast<char*>(h.data() + 148), 8, "%07o", TarHeaderChecksum(h.data())); }
+void Seal(TBytes& h)
+{
+    std::snprintf(reinterpret_cast<char*>(h.data() + 148), 8, "%07o", TarHeaderChecksum(h.data()));
+}
 
-void Append(TBytes& archive, TBytes h, const std::string& data = {}) {
+void Append(TBytes& archive, TBytes h, const std::string& data = {})
+{
     Seal(h);
     archive.insert(archive.end(), h.begin(), h.end());
     archive.insert(archive.end(), data.begin(), data.end());
     archive.resize(archive.size() + std::size_t(TarDataPadding(std::int64_t(data.size()))), 0);
 }
 
-std::string PaxRecord(const std::string& key, const std::string& value) {
+std::string PaxRecord(const std::string& key, const std::string& value)
+{
     std::string body = " " + key + "=" + value + "\n";
     std::size_t length = body.size() + 1;
-    while (std::to_string(length).size() + body.size() != length) ++length;
+    while (std::to_string(length).size() + body.size() != length)
+        ++length;
     return std::to_string(length) + body;
 }
 
 }  // namespace
 
-TEST(TarFormat, ListsWhatTarListsInEveryFormat) {
+TEST(TarFormat, ListsWhatTarListsInEveryFormat)
+{
     TScratchDir dir;
     // A name over 255 bytes needs folders, as no file system takes such a component.
     const std::string deep = std::string(90, 'a') + "/" + std::string(90, 'b') + "/" + std::string(120, 'c');
@@ -121,7 +138,8 @@ TEST(TarFormat, ListsWhatTarListsInEveryFormat) {
         std::map<std::string, std::string> data;
         for (const auto& e : listing.Entries) {
             ours += Describe(e);
-            if (e.IsFile()) data[e.Name] = std::string(bytes.begin() + e.DataOffset, bytes.begin() + e.DataOffset + e.Size);
+            if (e.IsFile())
+                data[e.Name] = std::string(bytes.begin() + e.DataOffset, bytes.begin() + e.DataOffset + e.Size);
         }
         EXPECT_EQ(ours, ToolListing(dir, archive));
         EXPECT_EQ(listing.Entries.size(), archive == "ustar.tar" ? 8u : 11u);
@@ -133,7 +151,8 @@ TEST(TarFormat, ListsWhatTarListsInEveryFormat) {
     }
 }
 
-TEST(TarFormat, ArchivesWeWriteAreReadByTar) {
+TEST(TarFormat, ArchivesWeWriteAreReadByTar)
+{
     TScratchDir dir;
     const std::string name100 = std::string(96, 'x') + ".txt";
     const std::string name101 = std::string(97, 'y') + ".txt";
@@ -171,7 +190,7 @@ TEST(TarFormat, ArchivesWeWriteAreReadByTar) {
 
     // Both tools list it without complaint and GNU tar extracts the same bytes and times.
     EXPECT_EQ(dir.Capture("tar -tf ours.tar 2>&1"), "folder/\nfolder/a.txt\nfolder/zero\n" + name100 + "\n" + name101 +
-                                                      "\n" + std::string(120, 'p') + "/\n" + deep + "\n");
+                                                        "\n" + std::string(120, 'p') + "/\n" + deep + "\n");
     EXPECT_EQ(dir.Run("bsdtar -tf ours.tar > /dev/null 2> bsd.err && test ! -s bsd.err"), 0);
     ASSERT_EQ(dir.Run("mkdir out && tar -xf ours.tar -C out 2> x.err && test ! -s x.err"), 0);
     for (const auto& [entry, data] : entries) {
@@ -191,7 +210,8 @@ TEST(TarFormat, ArchivesWeWriteAreReadByTar) {
     EXPECT_TRUE(listing.Entries[5].IsDirectory());
 }
 
-TEST(TarFormat, SizesFrom8GiBUp) {
+TEST(TarFormat, SizesFrom8GiBUp)
+{
     // A header of ours for 9 GiB, then a sparse hole as data: GNU tar seeks over it.
     TScratchDir dir;
     const std::int64_t size = std::int64_t(9) << 30;
@@ -223,7 +243,8 @@ TEST(TarFormat, SizesFrom8GiBUp) {
     const auto holes = [&](std::int64_t offset, void* buffer, std::int64_t count) -> std::int64_t {
         std::memset(buffer, 0, std::size_t(count));  // the data is a hole, the end blocks zeros
         if (offset < std::int64_t(archive.size()))
-            std::memcpy(buffer, archive.data() + offset, std::size_t(std::min<std::int64_t>(count, std::int64_t(archive.size()) - offset)));
+            std::memcpy(buffer, archive.data() + offset,
+                        std::size_t(std::min<std::int64_t>(count, std::int64_t(archive.size()) - offset)));
         return count;
     };
     const TListing paxListing = ReadAll(holes, claimed);
@@ -232,7 +253,8 @@ TEST(TarFormat, SizesFrom8GiBUp) {
     EXPECT_EQ(paxListing.Entries[0].MTime, -10);
 }
 
-TEST(TarFormat, DamagedAndUnusualHeaders) {
+TEST(TarFormat, DamagedAndUnusualHeaders)
+{
     TBytes good;
     Append(good, Block("a.txt", '0', 5), "hello");
     Append(good, Block("b.txt", '0', 600), std::string(600, 'b'));
@@ -287,8 +309,8 @@ TEST(TarFormat, DamagedAndUnusualHeaders) {
     EXPECT_EQ(listing.Entries[3].Name, "after");  // the "x" record was for one entry only
     EXPECT_EQ(listing.Entries[3].UName, "everyone");
 
-    for (const std::string& bad : {std::string("5 a=b\n"), std::string("99 path=x\n"), std::string("x path=y\n"),
-                                   PaxRecord("size", "12abc")}) {
+    for (const std::string& bad :
+         {std::string("5 a=b\n"), std::string("99 path=x\n"), std::string("x path=y\n"), PaxRecord("size", "12abc")}) {
         TBytes broken;
         Append(broken, Block("x", 'x', std::int64_t(bad.size())), bad);
         Append(broken, Block("f", '0', 0));
@@ -296,7 +318,8 @@ TEST(TarFormat, DamagedAndUnusualHeaders) {
     }
 }
 
-TEST(TarFormat, NamesThatLeaveTheTarget) {
+TEST(TarFormat, NamesThatLeaveTheTarget)
+{
     for (const char* name : {"../x", "a/../../x", "a\\..\\x", "/etc/passwd", "\\x", "C:x", "c:\\x", "\\\\server\\share",
                              "//server/share", "a/.../b", "a/.. /b", "..", "\\\\?\\C:\\x"})
         EXPECT_TRUE(NameLeavesTarget(name)) << name;

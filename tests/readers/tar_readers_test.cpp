@@ -11,9 +11,9 @@
 #include <map>
 #include <sstream>
 
+#include "core/Crc.h"
 #include "core/Err_Msgs.h"
 #include "platform/win/FsTestSupport.h"
-#include "core/Crc.h"
 #include "readers/Pelix.h"
 #include "readers/TarFormat.h"
 #include "readers/plxUnBZip.h"
@@ -32,7 +32,10 @@ struct TNode {
     bool operator==(const TNode&) const = default;
 };
 using TTree = std::map<std::string, TNode>;
-void PrintTo(const TNode& n, std::ostream* os) { *os << n.Type << " " << n.Bytes.size() << "B t" << n.MTime; }
+void PrintTo(const TNode& n, std::ostream* os)
+{
+    *os << n.Type << " " << n.Bytes.size() << "B t" << n.MTime;
+}
 
 TTree ReadTree(const std::string& folder, bool withTimes = true)
 {
@@ -103,7 +106,10 @@ protected:
         Run("touch -d @" + std::to_string(t += 2) + " " + ShellQuote(src));
     }
 
-    void Run(const std::string& command) { ASSERT_EQ(dir.Run("cd " + ShellQuote(home) + " && " + command), 0) << command; }
+    void Run(const std::string& command)
+    {
+        ASSERT_EQ(dir.Run("cd " + ShellQuote(home) + " && " + command), 0) << command;
+    }
 
     // What the real tool extracts, less what we pass over on purpose (and report): symbolic links.
     TTree ToolTree(const std::string& extractCommand, const std::string& archive)
@@ -123,12 +129,12 @@ protected:
     // The only reports of a good archive: the symbolic links passed over.
     bool OnlyLinksReported() const
     {
-        return std::all_of(reports.begin(), reports.end(), [](const TReport& r) {
-            return r.Code == E_SKIPPEDFILE && r.Name.ends_with("link");
-        });
+        return std::all_of(reports.begin(), reports.end(),
+                           [](const TReport& r) { return r.Code == E_SKIPPEDFILE && r.Name.ends_with("link"); });
     }
 
-    template <class TComponent> void Bind(TComponent& un, const std::string& archive, const std::string& out)
+    template <class TComponent>
+    void Bind(TComponent& un, const std::string& archive, const std::string& out)
     {
         un.OnError = [this](TObject*, const std::string& name, const std::string&, const std::string&, int code) {
             reports.push_back({name, code});
@@ -196,7 +202,8 @@ TEST_F(TarReadersTest, TarFromEveryToolGivesTheToolsTree)
             if (node.Type == 'd' && source.count(name))
                 node.MTime = source.at(name).MTime;
         const int files = FilesIn(expected);
-        EXPECT_EQ(RunOn(archive, "out-" + archive), files);  // the files written, hard links among them; folders are not counted
+        EXPECT_EQ(RunOn(archive, "out-" + archive),
+                  files);  // the files written, hard links among them; folders are not counted
         EXPECT_EQ(ReadTree(home + "/out-" + archive), expected);
         EXPECT_EQ(reports.size(), 1u);
         EXPECT_TRUE(OnlyLinksReported());
@@ -235,12 +242,18 @@ TEST_F(TarReadersTest, CompressedFilesGiveTheToolsBytesNamesAndTimes)
         bool StoredTime;
     };
     const std::vector<TCase> cases = {
-        {"named.gz", "data.bin", data, true},   {"plain.gz", "plain", data, false},
-        {"commented.gz", "data.bin", data, true}, {"joined.gz", "data.bin", joined, true},
-        {"c12.Z", "c12", data, false},            {"c16.Z", "c16", data, false},
-        {"data.bin.bz2", "data.bin", data, false}, {"joined.bz2", "joined", joined, false},
-        {"empty.gz", "empty", "", false},          {"empty.bz2", "empty", "", false},
-        {"empty.Z", "empty", "", false},           {"hello.Z", "hello", "hello\n", false},
+        {"named.gz", "data.bin", data, true},
+        {"plain.gz", "plain", data, false},
+        {"commented.gz", "data.bin", data, true},
+        {"joined.gz", "data.bin", joined, true},
+        {"c12.Z", "c12", data, false},
+        {"c16.Z", "c16", data, false},
+        {"data.bin.bz2", "data.bin", data, false},
+        {"joined.bz2", "joined", joined, false},
+        {"empty.gz", "empty", "", false},
+        {"empty.bz2", "empty", "", false},
+        {"empty.Z", "empty", "", false},
+        {"hello.Z", "hello", "hello\n", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Archive);
@@ -251,8 +264,7 @@ TEST_F(TarReadersTest, CompressedFilesGiveTheToolsBytesNamesAndTimes)
         EXPECT_EQ(NamesIn(home + "/" + out), std::set<std::string>{c.OutName});
         EXPECT_TRUE(ReadHostFile(home + "/" + out + "/" + c.OutName) == c.Bytes);
         if (c.StoredTime) {
-            EXPECT_EQ(fs::last_write_time(home + "/" + out + "/" + c.OutName),
-                      fs::last_write_time(home + "/data.bin"));
+            EXPECT_EQ(fs::last_write_time(home + "/" + out + "/" + c.OutName), fs::last_write_time(home + "/data.bin"));
         }
     }
     // gzip itself restores the stored name and time alike.
@@ -355,11 +367,11 @@ TEST_F(TarReadersTest, UnsafeNamesWriteNothingOutside)
     fs::create_symlink(root + "/outside", home + "/out/lnk");
     // A real folder behind a link is no way out either.
     WriteHostFile(home + "/evil.tar", TarOf({{"../up.txt", "x"},
-                                              {root + "/abs.txt", "x"},
-                                              {"a/../../up2.txt", "x"},
-                                              {"lnk/through.txt", "x"},
-                                              {"lnk/sub/deeper.txt", "x"},
-                                              {"ok.txt", "fine"}}));
+                                             {root + "/abs.txt", "x"},
+                                             {"a/../../up2.txt", "x"},
+                                             {"lnk/through.txt", "x"},
+                                             {"lnk/sub/deeper.txt", "x"},
+                                             {"ok.txt", "fine"}}));
     TUnTar un;
     Bind(un, "evil.tar", "out");
     EXPECT_EQ(un.Extract(), 1);
@@ -403,7 +415,7 @@ TEST_F(TarReadersTest, DamagedInputsFailCleanly)
     flip("d.gz", "bad.gz", gzSize / 2);
     flip("two.gz", "crc1.gz", gzSize - 6);  // the first member's stored CRC
     cut("d.bz2", "cut.bz2", std::int64_t(fs::file_size(home + "/d.bz2")) / 2);
-    flip("two.bz2", "bad.bz2", -20);        // inside the second stream
+    flip("two.bz2", "bad.bz2", -20);  // inside the second stream
     cut("d.tar", "cut.tar", 30000);
     flip("d.tar", "badsum.tar", 10);
     cut("t.tgz", "cut.tgz", std::int64_t(fs::file_size(home + "/t.tgz")) - 100);
@@ -431,9 +443,9 @@ TEST_F(TarReadersTest, DamagedInputsFailCleanly)
         const std::string out = "out-" + c.Archive;
         const int count = RunOn(c.Archive, out);
         const std::vector<int> codes = Codes();
-        EXPECT_TRUE(std::any_of(c.Codes.begin(), c.Codes.end(),
-                                [&](int code) { return std::count(codes.begin(), codes.end(), code) > 0; }))
-            << testing::PrintToString(codes);
+        EXPECT_TRUE(std::any_of(c.Codes.begin(), c.Codes.end(), [&](int code) {
+            return std::count(codes.begin(), codes.end(), code) > 0;
+        })) << testing::PrintToString(codes);
         for (const auto& [name, pass] : ends)
             EXPECT_FALSE(pass) << name;
         if (!c.OutputExpected) {
@@ -540,7 +552,8 @@ TEST_F(TarReadersTest, DamagedLaterMembersOfParallelToolsFailTestAndExtract)
                 if (!test) {
                     // pigz stores the input's name; a .bz2 is named after the archive.
                     const std::string written = ext == ".gz" ? "one" : name;
-                    EXPECT_EQ(NamesIn(home + "/" + out), sound ? std::set<std::string>{written} : std::set<std::string>{});
+                    EXPECT_EQ(NamesIn(home + "/" + out),
+                              sound ? std::set<std::string>{written} : std::set<std::string>{});
                     if (sound) {
                         EXPECT_TRUE(ReadHostFile(home + "/" + out + "/" + written) == both);
                     }
@@ -654,7 +667,8 @@ TEST_F(TarReadersTest, HardLinksFindFilesBeforeAndAfterTheFirstLinkUnderTheNames
         struct stat st {};
         return stat((home + "/out/" + name).c_str(), &st) == 0 ? st.st_ino : 0;
     };
-    EXPECT_EQ(NamesIn(home + "/out"), (std::set<std::string>{"a.txt", "bee.txt", "l1.txt", "l2.txt", "l3.txt", "l4.txt"}));
+    EXPECT_EQ(NamesIn(home + "/out"),
+              (std::set<std::string>{"a.txt", "bee.txt", "l1.txt", "l2.txt", "l3.txt", "l4.txt"}));
     EXPECT_EQ(ReadHostFile(home + "/out/l1.txt"), "first a");
     EXPECT_EQ(ReadHostFile(home + "/out/l3.txt"), "first a");
     EXPECT_EQ(ReadHostFile(home + "/out/l4.txt"), "newer a");

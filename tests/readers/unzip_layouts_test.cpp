@@ -46,7 +46,8 @@ std::string WithDirectory(const std::string& locals, const std::vector<TCentral>
     std::string dir;
     for (const auto& e : entries) {
         AppendLE<std::uint32_t>(dir, 0x02014B50);
-        AppendLE(dir, e.MadeBy), AppendLE<std::uint16_t>(dir, 20), AppendLE<std::uint16_t>(dir, 0), AppendLE<std::uint16_t>(dir, 0);
+        AppendLE(dir, e.MadeBy), AppendLE<std::uint16_t>(dir, 20), AppendLE<std::uint16_t>(dir, 0),
+            AppendLE<std::uint16_t>(dir, 0);
         AppendLE<std::uint16_t>(dir, 0), AppendLE<std::uint16_t>(dir, 0x5021), AppendLE(dir, Crc32Of(e.Data));
         AppendLE(dir, std::uint32_t(e.Data.size())), AppendLE(dir, std::uint32_t(e.Data.size()));
         AppendLE(dir, std::uint16_t(e.Name.size())), AppendLE(dir, std::uint16_t(e.Extra.size()));
@@ -57,7 +58,8 @@ std::string WithDirectory(const std::string& locals, const std::vector<TCentral>
     std::string out = locals + dir;
     AppendLE<std::uint32_t>(out, 0x06054B50), AppendLE<std::uint32_t>(out, 0);
     AppendLE(out, std::uint16_t(entries.size())), AppendLE(out, std::uint16_t(entries.size()));
-    AppendLE(out, std::uint32_t(dir.size())), AppendLE(out, std::uint32_t(locals.size())), AppendLE<std::uint16_t>(out, 0);
+    AppendLE(out, std::uint32_t(dir.size())), AppendLE(out, std::uint32_t(locals.size())),
+        AppendLE<std::uint16_t>(out, 0);
     return out;
 }
 
@@ -133,8 +135,8 @@ TEST_F(UnZipLayouts, MembersSharingDataAreRefused)
 {
     // Every central entry names the same local header: claimed sizes multiply, bytes do not.
     const std::string kernel(5000, 'k');
-    WriteText(Path("shared.zip"), WithDirectory(LocalRecord("a", kernel), {{"a", kernel, 0}, {"b", kernel, 0},
-                                                                           {"c", kernel, 0}}));
+    WriteText(Path("shared.zip"),
+              WithDirectory(LocalRecord("a", kernel), {{"a", kernel, 0}, {"b", kernel, 0}, {"c", kernel, 0}}));
     const TUnZipRun shared = RunUnZip(Path("shared.zip"), Path("shared"), false);
     EXPECT_TRUE(fs::exists(Path("shared") / "a"));
     EXPECT_FALSE(fs::exists(Path("shared") / "b"));
@@ -144,22 +146,25 @@ TEST_F(UnZipLayouts, MembersSharingDataAreRefused)
     // A member's data quotes the next member's header: its local range lies inside the first.
     const std::string inner = LocalRecord("in", "inner data");
     const std::string outer = LocalRecord("out", inner);
-    WriteText(Path("quoted.zip"), WithDirectory(outer, {{"out", inner, 0},
-                                                        {"in", "inner data", std::uint32_t(outer.size() - inner.size())}}));
+    WriteText(
+        Path("quoted.zip"),
+        WithDirectory(outer, {{"out", inner, 0}, {"in", "inner data", std::uint32_t(outer.size() - inner.size())}}));
     const TUnZipRun quoted = RunUnZip(Path("quoted.zip"), Path("quoted"), true);
     EXPECT_EQ(quoted.Count, 1);
     EXPECT_TRUE(quoted.Has(25115));
     EXPECT_EQ(quoted.ErrorNames, std::vector<std::string>{"in"});
     // Listed the other way round, the inner member comes first and keeps its bytes.
-    WriteText(Path("inner_first.zip"), WithDirectory(outer, {{"in", "inner data", std::uint32_t(outer.size() - inner.size())},
-                                                             {"out", inner, 0}}));
+    WriteText(
+        Path("inner_first.zip"),
+        WithDirectory(outer, {{"in", "inner data", std::uint32_t(outer.size() - inner.size())}, {"out", inner, 0}}));
     const TUnZipRun innerFirst = RunUnZip(Path("inner_first.zip"), Path("inner_first"), true);
     EXPECT_EQ(innerFirst.Count, 1);
     EXPECT_EQ(innerFirst.ErrorNames, std::vector<std::string>{"out"});
 
     // Entries that merely follow each other are not touched.
     const std::string one = LocalRecord("one", "1111"), two = LocalRecord("two", "22");
-    WriteText(Path("plain.zip"), WithDirectory(one + two, {{"two", "22", std::uint32_t(one.size())}, {"one", "1111", 0}}));
+    WriteText(Path("plain.zip"),
+              WithDirectory(one + two, {{"two", "22", std::uint32_t(one.size())}, {"one", "1111", 0}}));
     const TUnZipRun plain = RunUnZip(Path("plain.zip"), Path("plain"), false);
     EXPECT_TRUE(plain.Errors.empty());
     EXPECT_EQ(ReadText(Path("plain") / "one"), "1111");
@@ -175,8 +180,8 @@ TEST_F(UnZipLayouts, TheNewestDateGoesToEveryFileFromTheFirstOn)
     ASSERT_EQ(scratch.Run("touch -d '2001-02-03 04:05:06' old.txt && touch -d '2010-01-01 12:00:00' mid.txt && "
                           "touch -d '2020-06-07 08:09:10' new.txt && zip -q -X dates.zip old.txt mid.txt new.txt"),
               0);
-    const TUnZipRun r = RunUnZip(Path("dates.zip"), Path("out"), false, "",
-                                 [](TUnZip& z) { z.DateAttribute = daMaxFileDate; });
+    const TUnZipRun r =
+        RunUnZip(Path("dates.zip"), Path("out"), false, "", [](TUnZip& z) { z.DateAttribute = daMaxFileDate; });
     EXPECT_TRUE(r.Errors.empty());
     const auto newest = fs::last_write_time(Path("new.txt"));
     for (const char* name : {"old.txt", "mid.txt", "new.txt"})
@@ -203,7 +208,8 @@ TEST_F(UnZipLayouts, TheDirectorysNameIsTheNameWritten)
 
 TEST_F(UnZipLayouts, AUnicodePathCountsOnlyForTheNameItWasMadeWith)
 {
-    const std::string cp852 = "\xE9\x9F" "etnictv\xA1.txt";  // "Účetnictví.txt"
+    const std::string cp852 = "\xE9\x9F"
+                              "etnictv\xA1.txt";  // "Účetnictví.txt"
     const std::string good = UnicodePath(cp852, "Účetnictví.txt", Crc32Of(cp852));
     const std::string stale = UnicodePath(cp852, "jiný.txt", Crc32Of("renamed"));
     const std::string a = LocalRecord(cp852, "a", good);
@@ -219,7 +225,8 @@ TEST_F(UnZipLayouts, AUnicodePathCountsOnlyForTheNameItWasMadeWith)
 TEST_F(UnZipLayouts, TheHostChoosesTargetsElsewhereButNeverClimbs)
 {
     const std::string one = LocalRecord("one.txt", "first"), two = LocalRecord("two.txt", "second");
-    WriteText(Path("a.zip"), WithDirectory(one + two, {{"one.txt", "first", 0}, {"two.txt", "second", std::uint32_t(one.size())}}));
+    WriteText(Path("a.zip"),
+              WithDirectory(one + two, {{"one.txt", "first", 0}, {"two.txt", "second", std::uint32_t(one.size())}}));
     const fs::path out = Path("out"), elsewhere = Path("elsewhere");
     WriteText(out / "one.txt", "old");
     const TUnZipRun r = RunUnZip(Path("a.zip"), out, false, {}, [&](TUnZip& z) {
@@ -258,7 +265,8 @@ TEST_F(UnZipLayouts, AnExclusionFolderTakesEverythingBelowIt)
         locals += LocalRecord(name, name);
     }
     WriteText(Path("e.zip"), WithDirectory(locals, dir));
-    const TUnZipRun r = RunUnZip(Path("e.zip"), Path("out"), false, {}, [](TUnZip& z) { z.SetExcludeSpec({"sub\\*"}); });
+    const TUnZipRun r =
+        RunUnZip(Path("e.zip"), Path("out"), false, {}, [](TUnZip& z) { z.SetExcludeSpec({"sub\\*"}); });
     EXPECT_TRUE(fs::exists(Path("out") / "top.txt"));
     EXPECT_FALSE(fs::exists(Path("out") / "x" / "sub"));
     EXPECT_FALSE(fs::exists(Path("out") / "sub"));

@@ -2,6 +2,7 @@
 // files that a killed extraction left there.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -10,7 +11,6 @@
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <csignal>
 
 #include "platform/win/TempFiles.h"
 #include "readers/plxUnZIP.h"

@@ -5,16 +5,16 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <functional>
-#include <unistd.h>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "core/Endian.h"
@@ -23,14 +23,17 @@
 #include "readers/plxInflate64.h"
 #include "readers/plxUnJar.h"
 #include "readers/support/UnZipRun.h"
-#include "support/ToolRun.h"
 #include "support/Reports.h"
+#include "support/ToolRun.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-int Shell(const std::string& command) { return std::system(command.c_str()); }
+int Shell(const std::string& command)
+{
+    return std::system(command.c_str());
+}
 
 struct TFile {
     std::string Data;
@@ -101,7 +104,6 @@ protected:
             fs::last_write_time(file, fs::last_write_time(file) - back);
         return src;
     }
-
 };
 
 TEST_F(UnZipTest, ArchivesOfTheToolsExtractAsTheToolsExtractThem)
@@ -134,10 +136,10 @@ TEST_F(UnZipTest, ArchivesOfTheToolsExtractAsTheToolsExtractThem)
         const fs::path oracle = root / ("oracle_" + name);
         fs::create_directories(oracle);
         const bool seven = name[0] == '7';
-        ASSERT_EQ(Shell(seven ? "7zz x -psecret -o'" + oracle.string() + "' '" + archive.string() + "' >/dev/null"
-                              : "unzip -qo -P secret '" + archive.string() + "' -d '" + oracle.string() +
-                                    "' 2>/dev/null"),
-                  0);
+        ASSERT_EQ(
+            Shell(seven ? "7zz x -psecret -o'" + oracle.string() + "' '" + archive.string() + "' >/dev/null"
+                        : "unzip -qo -P secret '" + archive.string() + "' -d '" + oracle.string() + "' 2>/dev/null"),
+            0);
         const fs::path out = root / ("out_" + name);
         const TUnZipRun r = RunUnZip(archive, out, false, "secret");
         EXPECT_TRUE(r.Errors.empty()) << r.Errors.front();
@@ -154,16 +156,16 @@ TEST_F(UnZipTest, ArchivesOfTheToolsExtractAsTheToolsExtractThem)
     if (fs::exists(tool)) {
         const fs::path out = root / "tool_out";
         EXPECT_EQ(Shell(tool + " extract '" + (root / "crypt.zip").string() + "' '" + out.string() +
-                        "' -p secret >/dev/null"), 0);
+                        "' -p secret >/dev/null"),
+                  0);
         ExpectSameTree(root / "oracle_crypt", out, "plxtool");
         EXPECT_EQ(Shell(tool + " test '" + (root / "7crypt.zip").string() + "' -p secret >/dev/null"), 0);
         EXPECT_NE(Shell(tool + " test '" + (root / "crypt.zip").string() + "' -p wrong >/dev/null 2>&1"), 0);
     }
     const fs::path kept = root / "kept";
     WriteText(kept / "a.txt", "mine");
-    const TUnZipRun wrong = RunUnZip(root / "crypt.zip", kept, false, "wrong", [](TUnZip& z) {
-        z.OverwriteMode = omOverwrite;
-    });
+    const TUnZipRun wrong =
+        RunUnZip(root / "crypt.zip", kept, false, "wrong", [](TUnZip& z) { z.OverwriteMode = omOverwrite; });
     EXPECT_NE(std::find(wrong.Errors.begin(), wrong.Errors.end(), 26517), wrong.Errors.end());
     // The empty member has only its one check byte against a wrong password: 1 run in 256 lets
     // it through, as it does in every reader of this cipher.
@@ -253,13 +255,15 @@ std::string CraftZip(const std::vector<TCrafted>& entries)
         const auto crc = std::uint32_t(crc32(0, reinterpret_cast<const Bytef*>(e.Data.data()), uInt(e.Data.size())));
         const auto offset = std::uint32_t(out.size());
         AppendLE<std::uint32_t>(out, 0x04034B50);
-        AppendLE<std::uint16_t>(out, 20), AppendLE(out, e.Flags), AppendLE(out, e.Method), AppendLE<std::uint16_t>(out, 0);
+        AppendLE<std::uint16_t>(out, 20), AppendLE(out, e.Flags), AppendLE(out, e.Method),
+            AppendLE<std::uint16_t>(out, 0);
         AppendLE<std::uint16_t>(out, 0x5021), AppendLE(out, crc), AppendLE(out, std::uint32_t(e.Data.size()));
         AppendLE(out, std::uint32_t(e.Data.size())), AppendLE(out, std::uint16_t(e.Name.size()));
         AppendLE(out, std::uint16_t(e.Extra.size()));
         out += e.Name + e.Extra + e.Data;
         AppendLE<std::uint32_t>(dir, 0x02014B50);
-        AppendLE<std::uint16_t>(dir, 0x031E), AppendLE<std::uint16_t>(dir, 20), AppendLE(dir, e.Flags), AppendLE(dir, e.Method);
+        AppendLE<std::uint16_t>(dir, 0x031E), AppendLE<std::uint16_t>(dir, 20), AppendLE(dir, e.Flags),
+            AppendLE(dir, e.Method);
         AppendLE<std::uint16_t>(dir, 0), AppendLE<std::uint16_t>(dir, 0x5021), AppendLE(dir, crc);
         AppendLE(dir, std::uint32_t(e.Data.size())), AppendLE(dir, std::uint32_t(e.Data.size()));
         AppendLE(dir, std::uint16_t(e.Name.size())), AppendLE(dir, std::uint16_t(e.Extra.size()));
@@ -288,10 +292,13 @@ TEST_F(UnZipTest, HostileNamesAndFlagsStayInsideAndDisableOnlyThemselves)
 {
     const fs::path dir = root / "deep" / "target";
     fs::create_directories(dir);
-    WriteText(root / "crafted.zip",
-          CraftZip({{"../x", "up"}, {"/etc/x_unzip_test", "abs"}, {"C:\\x", "drive"}, {"..\\\\x", "back"},
-                    {"\\\\server\\share\\x", "unc"}, {"safe.txt", "fine", 0, UnicodePathBlock("../../y")},
-                    {"ok/inner.txt", "inside"}}));
+    WriteText(root / "crafted.zip", CraftZip({{"../x", "up"},
+                                              {"/etc/x_unzip_test", "abs"},
+                                              {"C:\\x", "drive"},
+                                              {"..\\\\x", "back"},
+                                              {"\\\\server\\share\\x", "unc"},
+                                              {"safe.txt", "fine", 0, UnicodePathBlock("../../y")},
+                                              {"ok/inner.txt", "inside"}}));
     const TUnZipRun r = RunUnZip(root / "crafted.zip", dir, false);
     // Only the two names that stay inside are written; everything lands below the target.
     for (const auto& e : fs::recursive_directory_iterator(root / "deep")) {
@@ -309,12 +316,13 @@ TEST_F(UnZipTest, HostileNamesAndFlagsStayInsideAndDisableOnlyThemselves)
     // encrypted member too short for its header is corrupt; the plain member after them is
     // still extracted.
     WriteText(root / "flags.zip", CraftZip({{"strong.txt", "123456789012345", 0x41},
-                                        {"lzma.txt", "xxxx", 0, "", 14},
-                                        {"short.txt", "1234", 0x01},
-                                        {"after.txt", "still here"}}));
+                                            {"lzma.txt", "xxxx", 0, "", 14},
+                                            {"short.txt", "1234", 0x01},
+                                            {"after.txt", "still here"}}));
     const fs::path out = root / "flags_out";
     WriteText(out / "lzma.txt", "kept");
-    const TUnZipRun f = RunUnZip(root / "flags.zip", out, false, "pw", [](TUnZip& z) { z.OverwriteMode = omOverwrite; });
+    const TUnZipRun f =
+        RunUnZip(root / "flags.zip", out, false, "pw", [](TUnZip& z) { z.OverwriteMode = omOverwrite; });
     EXPECT_NE(std::find(f.Errors.begin(), f.Errors.end(), 25327), f.Errors.end());
     EXPECT_NE(std::find(f.Errors.begin(), f.Errors.end(), 25326), f.Errors.end());
     EXPECT_NE(std::find(f.Errors.begin(), f.Errors.end(), 25114), f.Errors.end());

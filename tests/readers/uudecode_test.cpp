@@ -10,8 +10,8 @@
 
 #include "core/Err_Msgs.h"
 #include "readers/plxUUDecode.h"
-#include "support/ToolRun.h"
 #include "support/Reports.h"
+#include "support/ToolRun.h"
 
 namespace fs = std::filesystem;
 
@@ -78,7 +78,8 @@ TEST_F(UUDecodeTest, FilesOfTheToolsDecodeToTheirBytes)
             "(printf 'Content-Type: application/octet-stream\\r\\nContent-Transfer-Encoding: base64\\r\\n"
             "Content-Disposition: attachment; filename=\"in.bin\"\\r\\n\\r\\n'; base64 in.bin) > t.uue",
             // One long line, headers in another case and order.
-            "(printf 'Content-Transfer-Encoding: BASE64\\nContent-Type: x/y; name=in.bin\\n\\n'; base64 -w0 in.bin) > t.uue",
+            "(printf 'Content-Transfer-Encoding: BASE64\\nContent-Type: x/y; name=in.bin\\n\\n'; base64 -w0 in.bin) > "
+            "t.uue",
         };
         for (const auto& command : commands) {
             ASSERT_EQ(dir.Run(command), 0) << command;
@@ -166,12 +167,14 @@ TEST_F(UUDecodeTest, LinesAsTheFormatsWriteThem)
         // Base64 lines that begin with "end" are data; only the exact end line ends it.
         {"endish", "begin-base64 644 e.bin\nendA\nend\n", "e.bin", "zw@"},
         // A table names the alphabet: here XX's backwards.
-        {"table", "table\nzyxwvutsrqponmlkjihgfedcbaZYXWVU\nTSRQPONMLKJIHGFEDCBA9876543210-+\nbegin 644 t.bin\n"
-                  "wbdqQ\nz\nend\n",
+        {"table",
+         "table\nzyxwvutsrqponmlkjihgfedcbaZYXWVU\nTSRQPONMLKJIHGFEDCBA9876543210-+\nbegin 644 t.bin\n"
+         "wbdqQ\nz\nend\n",
          "t.bin", "abc"},
         // MIME headers in another order, a folded filename, and data after the blank line only.
-        {"mime", "Content-Disposition: attachment;\r\n\tfilename=\"m.bin\"\r\nContent-Transfer-Encoding: base64\r\n"
-                 "\r\nYWJj\r\n\r\n--boundary--\r\n",
+        {"mime",
+         "Content-Disposition: attachment;\r\n\tfilename=\"m.bin\"\r\nContent-Transfer-Encoding: base64\r\n"
+         "\r\nYWJj\r\n\r\n--boundary--\r\n",
          "m.bin", "abc"},
     };
     for (const auto& c : cases) {
@@ -217,7 +220,8 @@ TEST_F(UUDecodeTest, NamesNeverLeaveTheFolderAndDamageIsReported)
     } names[] = {
         {"begin 644 ../../keep.bin", {"keep.bin"}},
         {"begin 644 /etc/x.bin", {"x.bin"}},
-        {"Content-Transfer-Encoding: base64\nContent-Disposition: attachment; filename=\"..\\\\..\\\\w.bin\"\n", {"w.bin"}},
+        {"Content-Transfer-Encoding: base64\nContent-Disposition: attachment; filename=\"..\\\\..\\\\w.bin\"\n",
+         {"w.bin"}},
         {"begin 644 ..", {}},
     };
     for (const auto& n : names) {
@@ -288,7 +292,9 @@ TEST_F(UUDecodeTest, DamagedLinesDecodeAsFarAsTheyCanAndTheRestIsReported)
     // transport strips those), an XX line cut short, a line that is no data amid the data.
     const std::string plain = RandomBytes(900, 9);
     WriteText(dir / "g", plain);
-    ASSERT_EQ(dir.Run("uuencode g g > g.uue && uuencode g g | tr '`!-_' '+\\0550-9A-Za-z' | sed 's/^begin .* g$/begin 644 g/' > g.xxe"), 0);
+    ASSERT_EQ(dir.Run("uuencode g g > g.uue && uuencode g g | tr '`!-_' '+\\0550-9A-Za-z' | sed 's/^begin .* g$/begin "
+                      "644 g/' > g.xxe"),
+              0);
     const auto damaged = [&](const std::string& From, int LineNo, const std::function<void(std::string&)>& Change) {
         std::string text = ReadText(dir / From), out;
         std::size_t at = 0;

@@ -17,9 +17,9 @@
 #include "core/plxConsts.h"
 #include "readers/ZipLegacy.h"
 #include "readers/plxUnZIP.h"
+#include "support/Reports.h"
 #include "support/ToolRun.h"
 #include "support/ZipWalk.h"
-#include "support/Reports.h"
 
 namespace fs = std::filesystem;
 
@@ -32,10 +32,13 @@ struct TMemorySource {
     std::size_t Pos = 0;
     int ReadsAtEnd = 0;
 
-    std::size_t operator()(std::uint8_t* buffer, std::size_t count) {
-        if (Pos == Data.size()) ++ReadsAtEnd;
+    std::size_t operator()(std::uint8_t* buffer, std::size_t count)
+    {
+        if (Pos == Data.size())
+            ++ReadsAtEnd;
         const std::size_t n = std::min(count, Data.size() - Pos);
-        if (n > 0) std::memcpy(buffer, Data.data() + Pos, n);
+        if (n > 0)
+            std::memcpy(buffer, Data.data() + Pos, n);
         Pos += n;
         return n;
     }
@@ -45,7 +48,8 @@ struct TMemorySink {
     std::vector<std::uint8_t> Bytes;
     std::size_t LargestWrite = 0;
 
-    void operator()(const std::uint8_t* data, std::size_t count) {
+    void operator()(const std::uint8_t* data, std::size_t count)
+    {
         LargestWrite = std::max(LargestWrite, count);
         Bytes.insert(Bytes.end(), data, data + count);
     }
@@ -60,11 +64,11 @@ struct TOutcome {
 };
 
 TOutcome Decode(int method, const std::vector<std::uint8_t>& data, std::uint64_t uncompressedSize,
-                std::uint16_t flags = 0, std::uint64_t compressedSize = UINT64_MAX) {
+                std::uint16_t flags = 0, std::uint64_t compressedSize = UINT64_MAX)
+{
     TMemorySource source{data};
     TMemorySink sink;
-    const TZipLegacyMember member{compressedSize == UINT64_MAX ? data.size() : compressedSize,
-                                  uncompressedSize, flags};
+    const TZipLegacyMember member{compressedSize == UINT64_MAX ? data.size() : compressedSize, uncompressedSize, flags};
     auto decoder = MakeZipLegacyDecoder(method, std::ref(source), std::ref(sink), member);
     TOutcome out;
     out.Status = decoder->Decode();
@@ -77,18 +81,22 @@ TOutcome Decode(int method, const std::vector<std::uint8_t>& data, std::uint64_t
     return out;
 }
 
-std::vector<std::uint8_t> UnzipPipe(const fs::path& archive, const std::string& name) {
+std::vector<std::uint8_t> UnzipPipe(const fs::path& archive, const std::string& name)
+{
     const std::string command = "unzip -p '" + archive.string() + "' '" + name + "'";
     std::vector<std::uint8_t> bytes;
     FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return bytes;
+    if (!pipe)
+        return bytes;
     std::uint8_t buffer[65536];
-    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) bytes.insert(bytes.end(), buffer, buffer + n);
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        bytes.insert(bytes.end(), buffer, buffer + n);
     pclose(pipe);
     return bytes;
 }
 
-std::string Upper(std::string s) {
+std::string Upper(std::string s)
+{
     std::transform(s.begin(), s.end(), s.begin(), ::toupper);
     return s;
 }
@@ -96,9 +104,11 @@ std::string Upper(std::string s) {
 // LSB-first bit packer for hand-made streams.
 class TBitWriter {
 public:
-    TBitWriter& Put(std::uint32_t value, int bits) {
+    TBitWriter& Put(std::uint32_t value, int bits)
+    {
         for (int i = 0; i < bits; ++i, ++count_) {
-            if (count_ % 8 == 0) Bytes.push_back(0);
+            if (count_ % 8 == 0)
+                Bytes.push_back(0);
             Bytes.back() |= std::uint8_t(((value >> i) & 1) << (count_ % 8));
         }
         return *this;
@@ -109,7 +119,10 @@ private:
     std::size_t count_ = 0;
 };
 
-std::vector<std::uint8_t> Text(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<std::uint8_t> Text(const std::string& s)
+{
+    return {s.begin(), s.end()};
+}
 
 struct TSample {
     int Method;
@@ -120,7 +133,8 @@ struct TSample {
 };
 
 // The first member of each of the three archives that hold one text in all three methods.
-std::vector<TSample> Samples() {
+std::vector<TSample> Samples()
+{
     std::vector<TSample> samples;
     for (const char* archive : {"HWSHRINK.ZIP", "HWREDUCE.ZIP", "HWIMPODE.ZIP"}) {
         const auto entries = WalkZip(ReadWholeFile((FixtureDir / archive).string()));
@@ -134,20 +148,21 @@ std::vector<TSample> Samples() {
 
 class ZipLegacyFixtures : public testing::Test {
 protected:
-    void SetUp() override {
-        TORVO_NEED_FIXTURES(fs::is_directory(FixtureDir), "no fixtures at " << FixtureDir);
-    }
+    void SetUp() override { TORVO_NEED_FIXTURES(fs::is_directory(FixtureDir), "no fixtures at " << FixtureDir); }
 };
 
-TEST_F(ZipLegacyFixtures, EveryMemberMatchesUnzipTheOriginalsAndItsCrc) {
+TEST_F(ZipLegacyFixtures, EveryMemberMatchesUnzipTheOriginalsAndItsCrc)
+{
     std::map<std::string, std::vector<std::uint8_t>> originals;  // shipped beside the archives
     for (const char* name : {"TESTDAT1.TXT", "TESTDAT2.TXT", "TESTDAT3.TXT", "first.txt"})
         originals[Upper(name)] = ReadWholeFile((FixtureDir / name).string());
     std::map<int, int> decodedByMethod;
     for (const auto& file : fs::directory_iterator(FixtureDir)) {
-        if (Upper(file.path().extension().string()) != ".ZIP") continue;
+        if (Upper(file.path().extension().string()) != ".ZIP")
+            continue;
         for (const auto& e : WalkZip(ReadWholeFile(file.path().string()))) {
-            if (e.Method < 1 || e.Method > 6) continue;
+            if (e.Method < 1 || e.Method > 6)
+                continue;
             SCOPED_TRACE(file.path().filename().string() + " " + e.Name);
             const TOutcome out = Decode(e.Method, e.Data, e.UncompressedSize, e.Flags);
             EXPECT_TRUE(out.Ok);
@@ -171,11 +186,13 @@ TEST_F(ZipLegacyFixtures, EveryMemberMatchesUnzipTheOriginalsAndItsCrc) {
 
 // Bare compressed streams of the start of a text with CR LF line ends (the .out files hold it with
 // LF only); the reduce streams are factor 4.
-TEST_F(ZipLegacyFixtures, RawStreamsGiveTheKnownText) {
+TEST_F(ZipLegacyFixtures, RawStreamsGiveTheKnownText)
+{
     auto crlf = [](const std::vector<std::uint8_t>& lf) {
         std::vector<std::uint8_t> out;
         for (auto b : lf) {
-            if (b == '\n') out.push_back('\r');
+            if (b == '\n')
+                out.push_back('\r');
             out.push_back(b);
         }
         return out;
@@ -196,11 +213,12 @@ TEST_F(ZipLegacyFixtures, RawStreamsGiveTheKnownText) {
     }
 }
 
-TEST_F(ZipLegacyFixtures, TruncatedMembersFailWithoutReadingOnAtTheEnd) {
+TEST_F(ZipLegacyFixtures, TruncatedMembersFailWithoutReadingOnAtTheEnd)
+{
     for (const TSample& s : Samples()) {
         SCOPED_TRACE(s.Method);
-        for (std::size_t keep : {std::size_t(0), std::size_t(1), std::size_t(40), s.Data.size() / 2,
-                                 s.Data.size() - 1}) {
+        for (std::size_t keep :
+             {std::size_t(0), std::size_t(1), std::size_t(40), s.Data.size() / 2, s.Data.size() - 1}) {
             const std::vector<std::uint8_t> cut(s.Data.begin(), s.Data.begin() + long(keep));
             // Declared as the shorter size, and declared whole while the source runs dry.
             for (std::uint64_t declared : {std::uint64_t(keep), std::uint64_t(s.Data.size())}) {
@@ -215,7 +233,8 @@ TEST_F(ZipLegacyFixtures, TruncatedMembersFailWithoutReadingOnAtTheEnd) {
     }
 }
 
-TEST_F(ZipLegacyFixtures, BitFlipsEndInAnErrorOrAWrongCrcNeverAHang) {
+TEST_F(ZipLegacyFixtures, BitFlipsEndInAnErrorOrAWrongCrcNeverAHang)
+{
     auto run = [] {
         std::mt19937 random(20240512);
         for (const TSample& s : Samples()) {
@@ -225,8 +244,10 @@ TEST_F(ZipLegacyFixtures, BitFlipsEndInAnErrorOrAWrongCrcNeverAHang) {
                     data[random() % data.size()] ^= std::uint8_t(1u << (random() % 8));
                 const TOutcome out = Decode(s.Method, data, s.Size, s.Flags);
                 EXPECT_TRUE(out.Error == 0 || out.Error == 25116 || out.Error == 25305) << out.Error;
-                if (out.Ok) EXPECT_EQ(out.Bytes.size(), s.Size);
-                else EXPECT_FALSE(out.Bytes.size() == s.Size && Crc32Of(out.Bytes) == s.Crc);
+                if (out.Ok)
+                    EXPECT_EQ(out.Bytes.size(), s.Size);
+                else
+                    EXPECT_FALSE(out.Bytes.size() == s.Size && Crc32Of(out.Bytes) == s.Crc);
             }
         }
     };
@@ -237,14 +258,16 @@ TEST_F(ZipLegacyFixtures, BitFlipsEndInAnErrorOrAWrongCrcNeverAHang) {
     }
 }
 
-TEST(ZipLegacy, UnshrinkControlCodesAndCorruptCodes) {
+TEST(ZipLegacy, UnshrinkControlCodesAndCorruptCodes)
+{
     // Only the first code.
     EXPECT_TRUE(Decode(1, TBitWriter().Put('A', 9).Bytes, 1).Bytes == Text("A"));
 
     // Widening past 13 bits, and an unknown control code.
     TBitWriter wide;
     wide.Put('A', 9);
-    for (int width = 9; width <= 13; ++width) wide.Put(256, width).Put(1, width);
+    for (int width = 9; width <= 13; ++width)
+        wide.Put(256, width).Put(1, width);
     EXPECT_EQ(Decode(1, wide.Bytes, 100).Error, 25116);
     EXPECT_EQ(Decode(1, TBitWriter().Put('A', 9).Put(256, 9).Put(3, 9).Bytes, 100).Error, 25116);
     // A stream cannot start with a code it has not defined.
@@ -255,18 +278,20 @@ TEST(ZipLegacy, UnshrinkControlCodesAndCorruptCodes) {
     EXPECT_TRUE(out.Error == 25305 || out.Error == 25116) << out.Error;
 
     // A partial clear frees the leaves: 257 (AB) is handed out again, now for BC.
-    out = Decode(1, TBitWriter().Put('A', 9).Put('B', 9).Put(256, 9).Put(2, 9).Put('C', 9)
-                        .Put(257, 9).Bytes, 5);
+    out = Decode(1, TBitWriter().Put('A', 9).Put('B', 9).Put(256, 9).Put(2, 9).Put('C', 9).Put(257, 9).Bytes, 5);
     EXPECT_TRUE(out.Ok);
     EXPECT_TRUE(out.Bytes == Text("ABCBC"));
 }
 
-TEST(ZipLegacy, UnreduceEscapesWindowAndFollowerSets) {
+TEST(ZipLegacy, UnreduceEscapesWindowAndFollowerSets)
+{
     // Empty follower sets, then literals through the escape machine (factor 4).
     auto stream = [](std::initializer_list<std::uint8_t> bytes) {
         TBitWriter w;
-        for (int i = 0; i < 256; ++i) w.Put(0, 6);
-        for (auto b : bytes) w.Put(b, 8);
+        for (int i = 0; i < 256; ++i)
+            w.Put(0, 6);
+        for (auto b : bytes)
+            w.Put(b, 8);
         return w.Bytes;
     };
     // 0x90 0x00 is a literal 0x90; a match reaching before the start copies zeros; the declared
@@ -283,7 +308,8 @@ TEST(ZipLegacy, UnreduceEscapesWindowAndFollowerSets) {
     TBitWriter w;
     for (int value = 255; value >= 0; --value) {
         w.Put(value == 0 ? 3 : 0, 6);
-        if (value == 0) w.Put('a', 8).Put('b', 8).Put('c', 8);
+        if (value == 0)
+            w.Put('a', 8).Put('b', 8).Put('c', 8);
     }
     out = Decode(5, TBitWriter(w).Put(0, 1).Put(2, 2).Bytes, 1);  // index 2: 'c'
     EXPECT_TRUE(out.Bytes == Text("c"));
@@ -292,9 +318,12 @@ TEST(ZipLegacy, UnreduceEscapesWindowAndFollowerSets) {
     // The padding bits after 'q' would read as index 0 into q's set ('r'): the size stops first.
     TBitWriter padded;
     for (int value = 255; value >= 0; --value) {
-        if (value == 'q') padded.Put(1, 6).Put('r', 8);
-        else if (value == 0) padded.Put(1, 6).Put('q', 8);
-        else padded.Put(0, 6);
+        if (value == 'q')
+            padded.Put(1, 6).Put('r', 8);
+        else if (value == 0)
+            padded.Put(1, 6).Put('q', 8);
+        else
+            padded.Put(0, 6);
     }
     padded.Put(0, 1).Put(0, 1);
     out = Decode(5, padded.Bytes, 1);
@@ -302,11 +331,13 @@ TEST(ZipLegacy, UnreduceEscapesWindowAndFollowerSets) {
     EXPECT_TRUE(out.Bytes == Text("q"));
 }
 
-TEST(ZipLegacy, ExplodeCodeOrderDictionariesAndBadTrees) {
+TEST(ZipLegacy, ExplodeCodeOrderDictionariesAndBadTrees)
+{
     // Two complete trees of 64 six-bit codes: symbol s has the code 63 - s, sent first bit first.
     auto flat = [](TBitWriter& w) { w.Put(3, 8).Put(0xF5, 8).Put(0xF5, 8).Put(0xF5, 8).Put(0xF5, 8); };
     auto symbol = [](TBitWriter& w, int s) {
-        for (int bit = 5; bit >= 0; --bit) w.Put(((63 - s) >> bit) & 1, 1);
+        for (int bit = 5; bit >= 0; --bit)
+            w.Put(((63 - s) >> bit) & 1, 1);
     };
     for (bool eightK : {false, true}) {
         TBitWriter w;
@@ -315,7 +346,7 @@ TEST(ZipLegacy, ExplodeCodeOrderDictionariesAndBadTrees) {
         w.Put(1, 1).Put('H', 8).Put(1, 1).Put('i', 8);
         w.Put(0, 1).Put(1, eightK ? 7 : 6);  // distance 2: low bits 1, high part 0
         symbol(w, 0);
-        symbol(w, 2);                       // length 2 + 2
+        symbol(w, 2);                        // length 2 + 2
         w.Put(0, 1).Put(0, eightK ? 7 : 6);  // distance 1 + 64 (or 128) * 1, before the start
         symbol(w, 1);
         symbol(w, 0);
@@ -341,7 +372,8 @@ TEST(ZipLegacy, ExplodeCodeOrderDictionariesAndBadTrees) {
 // Through the extractor: damaged shrink codes and PPMd data are reported once as "Bad block", a
 // damaged implode stream only by the member's failed CRC check, PPMd parameters no coder uses as
 // an unsupported method before that check.
-TEST(ZipLegacy, ExtractorReportsDamageAsItsMethodDoes) {
+TEST(ZipLegacy, ExtractorReportsDamageAsItsMethodDoes)
+{
     // A length tree of 16 codes where 64 belong.
     const auto fewCodes = TBitWriter().Put(0, 8).Put(0xF5, 8).Put(3, 8).Put(0xF5F5F5F5, 32).Bytes;
     const struct {

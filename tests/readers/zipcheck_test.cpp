@@ -11,8 +11,8 @@
 #include "platform/win/FsTestSupport.h"
 #include "readers/ExtractorFor.h"
 #include "readers/plxZipCheck.h"
-#include "support/ToolRun.h"
 #include "support/Reports.h"
+#include "support/ToolRun.h"
 
 namespace fs = std::filesystem;
 
@@ -55,7 +55,7 @@ struct TFormat {
     std::string Make;    // shell command run in src
     std::string Tester;  // shell command, %s for the archive
     enum { Whole, UnzipLines, LhasaLines } Judge = Whole;
-    bool Text = false;   // damage by letters, so the text stays text
+    bool Text = false;  // damage by letters, so the text stays text
 };
 
 class ZipCheckTest : public FsTest {
@@ -210,8 +210,9 @@ TEST_F(ZipCheckTest, MembersWithoutAFittingPasswordFailAndCustomSeedsAreUsed)
     TZipCheck z;
     z.SetPassword("wrong");
     z.PasswordAttempts = 1;
-    z.OnGetPassword = [](TObject*, const std::string&, std::string&, TSeedKeyRecord&, TSeedKeyRecord&,
-                         bool& tryAgain) { tryAgain = false; };
+    z.OnGetPassword = [](TObject*, const std::string&, std::string&, TSeedKeyRecord&, TSeedKeyRecord&, bool& tryAgain) {
+        tryAgain = false;
+    };
     const TCheckResult wrong = Check(home + "/p.zip", &z);
     EXPECT_EQ(wrong.Status.size(), 2u);
     EXPECT_FALSE(wrong.Status.at("a.txt"));
@@ -266,8 +267,7 @@ TEST_F(ZipCheckTest, WhatCannotBeTestedIsReportedAndTestsNothing)
     WriteHostFile(src + "/../one.gz", "");
     std::vector<int> codes;
     TZipCheck silent;
-    silent.OnError = [&codes](TObject*, const std::string&, const std::string& extended, const std::string&,
-                              int code) {
+    silent.OnError = [&codes](TObject*, const std::string&, const std::string& extended, const std::string&, int code) {
         codes.push_back(code);
         EXPECT_EQ(extended, "OnStatus");
     };

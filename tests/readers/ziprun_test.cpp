@@ -14,9 +14,9 @@
 #include "platform/win/FsTestSupport.h"
 #include "platform/win/Paths.h"
 #include "readers/plxZipRun.h"
+#include "support/Reports.h"
 #include "support/ToolRun.h"
 #include "support/ZipWalk.h"
-#include "support/Reports.h"
 
 namespace fs = std::filesystem;
 
@@ -37,9 +37,11 @@ protected:
         record = home + "/record";
         viewer = home + "/bin/viewer";
         // Records what it was given and whether the file was there, then stays a while.
-        WriteHostFile(viewer, "#!/bin/sh\n{ echo \"$1\"; if [ -f \"$1\" ]; then echo there; cat \"$1\"; else echo missing; "
-                              "fi; } > " + ShellQuote(record) + ".part && mv " + ShellQuote(record) + ".part " +
-                                  ShellQuote(record) + "\nsleep ${VIEWER_SLEEP:-0.3}\n");
+        WriteHostFile(viewer,
+                      "#!/bin/sh\n{ echo \"$1\"; if [ -f \"$1\" ]; then echo there; cat \"$1\"; else echo missing; "
+                      "fi; } > " +
+                          ShellQuote(record) + ".part && mv " + ShellQuote(record) + ".part " + ShellQuote(record) +
+                          "\nsleep ${VIEWER_SLEEP:-0.3}\n");
         fs::permissions(viewer, fs::perms::owner_all);
     }
 

@@ -2,9 +2,9 @@
 // however its test ends, so a stuck or lost peer fails one test instead of hanging the run.
 #pragma once
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cerrno>
 #include <functional>
 #include <optional>
 #include <string>
@@ -83,10 +83,11 @@ public:
             pid_ = pid;
     }
     Child(Child&& other) noexcept
-        : pid_(std::exchange(other.pid_, -1)), code_(other.code_), outputFd_(std::exchange(other.outputFd_, -1)),
+        : pid_(std::exchange(other.pid_, -1)),
+          code_(other.code_),
+          outputFd_(std::exchange(other.outputFd_, -1)),
           output_(std::move(other.output_))
-    {
-    }
+    {}
     Child& operator=(Child&& other) noexcept
     {
         if (this != &other) {

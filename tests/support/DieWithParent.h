@@ -8,6 +8,9 @@
 
 namespace testsupport {
 
-inline void DieWithParent() { prctl(PR_SET_PDEATHSIG, SIGKILL); }
+inline void DieWithParent()
+{
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+}
 
 }  // namespace testsupport

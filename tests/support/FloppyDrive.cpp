@@ -17,7 +17,9 @@ std::string PkBackLabel(int Number)
 }
 
 TFloppyDrive::TFloppyDrive(char Letter, fs::path Folder, std::uint64_t Capacity, fs::path TableFile)
-    : letter_(Letter), folder_(std::move(Folder)), capacity_(Capacity),
+    : letter_(Letter),
+      folder_(std::move(Folder)),
+      capacity_(Capacity),
       table_(TableFile.empty() ? fs::path(win::DriveTableFile()) : std::move(TableFile))
 {
     fs::create_directories(folder_);

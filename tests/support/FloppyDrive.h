@@ -12,7 +12,8 @@ class TFloppyDrive {
 public:
     // Makes `Letter` a removable drive over Folder in the drive table file TableFile (empty: this
     // process's own), keeping the file's other lines; Capacity in bytes.
-    TFloppyDrive(char Letter, std::filesystem::path Folder, std::uint64_t Capacity, std::filesystem::path TableFile = {});
+    TFloppyDrive(char Letter, std::filesystem::path Folder, std::uint64_t Capacity,
+                 std::filesystem::path TableFile = {});
 
     // Empties the folder, gives it Label, and, when given, puts Files (name -> bytes) on it.
     void Insert(const std::string& Label, const std::map<std::string, std::string>& Files = {});

@@ -17,6 +17,10 @@ inline TOnError CollectCodes(std::vector<int>& Codes)
 // A component's reports by number, for tests that ask whether one was made.
 struct TReports {
     std::vector<int> Codes;
-    template <class TComponent> void Bind(TComponent& Component) { Component.OnError = CollectCodes(Codes); }
+    template <class TComponent>
+    void Bind(TComponent& Component)
+    {
+        Component.OnError = CollectCodes(Codes);
+    }
     bool Has(int Code) const { return std::find(Codes.begin(), Codes.end(), Code) != Codes.end(); }
 };

@@ -38,15 +38,22 @@ std::string ShellQuote(const std::string& Name);
 
 // CRC-32 as ZIP, gzip and the others store it, computed here apart from the engine's tables.
 std::uint32_t Crc32Of(const void* Data, std::size_t Size);
-inline std::uint32_t Crc32Of(std::string_view Text) { return Crc32Of(Text.data(), Text.size()); }
-inline std::uint32_t Crc32Of(const std::vector<std::uint8_t>& Bytes) { return Crc32Of(Bytes.data(), Bytes.size()); }
+inline std::uint32_t Crc32Of(std::string_view Text)
+{
+    return Crc32Of(Text.data(), Text.size());
+}
+inline std::uint32_t Crc32Of(const std::vector<std::uint8_t>& Bytes)
+{
+    return Crc32Of(Bytes.data(), Bytes.size());
+}
 
 // A host path as the program names it through the Z: drive, which is the host's root.
 std::string ZDrivePath(const std::filesystem::path& Host);
 
 // Reads at an offset of Bytes (a string or byte vector that must outlive the reader), as the
 // format readers read their archives.
-template <class TBytesLike> auto MemoryReadAt(const TBytesLike& Bytes)
+template <class TBytesLike>
+auto MemoryReadAt(const TBytesLike& Bytes)
 {
     return [&Bytes](std::int64_t At, void* Buffer, std::int64_t Count) -> std::int64_t {
         if (At < 0 || At >= std::int64_t(Bytes.size()))
@@ -58,7 +65,8 @@ template <class TBytesLike> auto MemoryReadAt(const TBytesLike& Bytes)
 }
 
 // Value's bytes, least significant first, appended to Out.
-template <class T> void AppendLE(std::string& Out, T Value)
+template <class T>
+void AppendLE(std::string& Out, T Value)
 {
     for (std::size_t i = 0; i < sizeof(T); ++i)
         Out += char((std::uint64_t(Value) >> (8 * i)) & 0xFF);
@@ -74,13 +82,13 @@ std::filesystem::path FixtureRoot();
 // For a test of the shared fixtures (and of the tools that judge them): skips while the fixtures
 // folder is absent, but fails once it is there, so a run that has the fixtures cannot pass by
 // skipping them. Needs <gtest/gtest.h>.
-#define TORVO_NEED_FIXTURES(Present, Why)                                                        \
-    do {                                                                                         \
-        if (!(Present)) {                                                                        \
-            if (std::filesystem::is_directory(FixtureRoot()))                                    \
-                FAIL() << "fixtures present at " << FixtureRoot() << " but: " << Why;            \
-            GTEST_SKIP() << "fixtures absent: " << Why;                                          \
-        }                                                                                        \
+#define TORVO_NEED_FIXTURES(Present, Why)                                                                              \
+    do {                                                                                                               \
+        if (!(Present)) {                                                                                              \
+            if (std::filesystem::is_directory(FixtureRoot()))                                                          \
+                FAIL() << "fixtures present at " << FixtureRoot() << " but: " << Why;                                  \
+            GTEST_SKIP() << "fixtures absent: " << Why;                                                                \
+        }                                                                                                              \
     } while (0)
 
 // Throws std::runtime_error when the file cannot be read or written.

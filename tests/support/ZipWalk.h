@@ -16,7 +16,7 @@ struct TZipWalkEntry {
     std::uint32_t Crc = 0;
     std::uint64_t CompressedSize = 0;
     std::uint64_t UncompressedSize = 0;
-    std::uint64_t DataOffset = 0;  // where Data starts in the archive
+    std::uint64_t DataOffset = 0;    // where Data starts in the archive
     std::vector<std::uint8_t> Data;  // the member's compressed bytes
 };
 

@@ -51,7 +51,8 @@ bool PathExists(const std::string& pattern)
         return false;
     std::string re;
     for (char c : p.filename().string())
-        re += c == '*' ? std::string(".*") : std::regex_replace(std::string(1, c), std::regex(R"([.^$|()\[\]{}+?\\])"), R"(\$&)");
+        re += c == '*' ? std::string(".*")
+                       : std::regex_replace(std::string(1, c), std::regex(R"([.^$|()\[\]{}+?\\])"), R"(\$&)");
     const std::regex name(re);
     for (const auto& entry : fs::directory_iterator(folder))
         if (std::regex_match(entry.path().filename().string(), name))
@@ -63,7 +64,8 @@ std::set<std::string> SourceWords()
 {
     std::set<std::string> words;
     const auto isWordChar = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; };
-    for (const char* top : {"core", "readers", "writers", "platform", "app", "unit", "tools", "tests", "bench", "fuzz"}) {
+    for (const char* top :
+         {"core", "readers", "writers", "platform", "app", "unit", "tools", "tests", "bench", "fuzz"}) {
         if (!fs::is_directory(Root / top))
             continue;
         for (const auto& entry : fs::recursive_directory_iterator(Root / top)) {

@@ -166,7 +166,9 @@ TEST_F(Folder, SizesListingsCopiesAndDeletes)
     EXPECT_TRUE(messages.empty());
 
     EXPECT_EQ("ab.txt", StripBadFileNameChars("a\"'/:;<>*?\\b.txt\r\n"));
-    WriteText(dir + "/src/list.ini", "[One]\r\nx=1\r\n[SEZNAM]\r\n{1}A\x87" "a\r\n{2}B\x87" "b\r\n[Three]\r\n");
+    WriteText(dir + "/src/list.ini", "[One]\r\nx=1\r\n[SEZNAM]\r\n{1}A\x87"
+                                     "a\r\n{2}B\x87"
+                                     "b\r\n[Three]\r\n");
     std::vector<std::string> section;
     EXPECT_TRUE(ReadIniSection(dir + "/src/list.ini", "Seznam", section));
     EXPECT_EQ(std::vector<std::string>({"{1}A‡a", "{2}B‡b"}), section);
@@ -176,7 +178,8 @@ TEST_F(Folder, SingleInstanceGuardAndVersion)
 {
     SetInstanceClassName("TFormUnitGuard");
     EXPECT_FALSE(OtherInstanceRunning());
-    const HWND window = CreateWindowA("TFormUnitGuard", "guard", [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
+    const HWND window =
+        CreateWindowA("TFormUnitGuard", "guard", [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
     ASSERT_NE(0u, window);
     EXPECT_TRUE(OtherInstanceRunning());
     EXPECT_EXIT(CheckSingleInstance(), ::testing::ExitedWithCode(0), "");

@@ -10,12 +10,12 @@
 #include "readers/plxUnBh.h"
 #include "readers/plxUnZIP.h"
 #include "support/HostTree.h"
+#include "support/Reports.h"
 #include "support/ToolRun.h"
 #include "support/ZipWalk.h"
 #include "tests/platform/win/FsTestSupport.h"
 #include "writers/BlakHole.h"
 #include "writers/Lha.h"
-#include "support/Reports.h"
 
 #include <gtest/gtest.h>
 
@@ -30,9 +30,15 @@ namespace {
 
 const std::string kCzechName = "\xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD k\xC5\xAF\xC5\x88.txt";
 
-std::string AsString(const std::vector<std::uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string AsString(const std::vector<std::uint8_t>& bytes)
+{
+    return std::string(bytes.begin(), bytes.end());
+}
 
-bool Shell(const std::string& command) { return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0; }
+bool Shell(const std::string& command)
+{
+    return std::system(("(" + command + ") >/dev/null 2>&1").c_str()) == 0;
+}
 
 std::string Le32(std::uint32_t value)
 {
@@ -100,10 +106,7 @@ protected:
         fs::create_directories(home + "/out");
         fs::create_directories(home + "/tmp");
     }
-    void Put(const std::string& rel, const std::string& data)
-    {
-        WriteText(src + "/" + rel, data);
-    }
+    void Put(const std::string& rel, const std::string& data) { WriteText(src + "/" + rel, data); }
     void Watch(TBlakHole& bh)
     {
         bh.OnError = CollectCodes(errors);
@@ -244,8 +247,8 @@ TEST_F(BhTest, RawMemberStreamsPassTheRealTools)
     std::uint32_t crc16 = 0;
     UpdateCrc16(plain.data(), std::int64_t(plain.size()), crc16);
     WriteText(work / "fused.lzh", TLha::EntryHeader('6', fused.Header.PackedSize, fused.Header.UnpackedSize,
-                                                 fused.Header.DosDateTime, 0x20, "m.txt", std::uint16_t(crc16)) +
-                                 fused.Data + std::string(1, '\0'));
+                                                    fused.Header.DosDateTime, 0x20, "m.txt", std::uint16_t(crc16)) +
+                                      fused.Data + std::string(1, '\0'));
     EXPECT_TRUE(Shell("lhasa t " + ShellQuote((work / "fused.lzh").string())));
     ASSERT_TRUE(Shell("cd " + ShellQuote(work.string()) + " && lhasa xq fused.lzh"));
     EXPECT_EQ(ReadText(work / "m.txt"), plain);
@@ -253,8 +256,8 @@ TEST_F(BhTest, RawMemberStreamsPassTheRealTools)
     // Deflate data are the body of a gzip member.
     const TRawMember deflated = PackOne("m.txt", cmDeflate, "");
     ASSERT_EQ(deflated.Header.Method, 8);
-    WriteText(work / "d.gz", std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03", 10) + deflated.Data + Le32(deflated.Header.Crc) +
-                            Le32(deflated.Header.UnpackedSize));
+    WriteText(work / "d.gz", std::string("\x1F\x8B\x08\0\0\0\0\0\0\x03", 10) + deflated.Data +
+                                 Le32(deflated.Header.Crc) + Le32(deflated.Header.UnpackedSize));
     EXPECT_TRUE(Shell("gzip -t " + ShellQuote((work / "d.gz").string())));
     ASSERT_TRUE(Shell("gzip -dc " + ShellQuote((work / "d.gz").string()) + " > " + ShellQuote((work / "d").string())));
     EXPECT_EQ(ReadText(work / "d"), plain);
@@ -264,13 +267,14 @@ TEST_F(BhTest, RawMemberStreamsPassTheRealTools)
     ASSERT_EQ(bz.Header.Method, 12);
     WriteText(work / "b.bz2", bz.Data);
     EXPECT_TRUE(Shell("bzip2 -t " + ShellQuote((work / "b.bz2").string())));
-    ASSERT_TRUE(Shell("bzip2 -dc " + ShellQuote((work / "b.bz2").string()) + " > " + ShellQuote((work / "b").string())));
+    ASSERT_TRUE(
+        Shell("bzip2 -dc " + ShellQuote((work / "b.bz2").string()) + " > " + ShellQuote((work / "b").string())));
     EXPECT_EQ(ReadText(work / "b"), plain);
 
     // The cipher is the traditional ZIP cipher: enciphered members in a ZIP open with the password,
     // in unzip and in our ZIP reader.
-    for (const auto& [file, method] : {std::pair<std::string, TCompressMethod>{"m.txt", cmDeflate},
-                                       {"r.bin", cmStore}}) {
+    for (const auto& [file, method] :
+         {std::pair<std::string, TCompressMethod>{"m.txt", cmDeflate}, {"r.bin", cmStore}}) {
         SCOPED_TRACE(file + " " + std::to_string(int(method)));
         const TRawMember enc = PackOne(file, method, "heslo");
         ASSERT_TRUE(enc.Header.Encrypted());
@@ -382,8 +386,8 @@ TEST_F(BhTest, MembersCodedByTheRealToolsDecode)
     const TRun run = RunBh("tools.bh", "heslo", "t");
     EXPECT_TRUE(run.Errors.empty()) << ::testing::PrintToString(run.Errors);
     EXPECT_EQ(run.Failed, 0);
-    for (const char* name : {"lh5.bin", "lh6.bin", "deflate8.bin", "deflate2.bin", "bzip2.bin", "zip8.bin",
-                             "zip0.bin", "old0.bin", "old8.bin"})
+    for (const char* name : {"lh5.bin", "lh6.bin", "deflate8.bin", "deflate2.bin", "bzip2.bin", "zip8.bin", "zip0.bin",
+                             "old0.bin", "old8.bin"})
         EXPECT_TRUE(ReadText(home + "/t/" + name) == plain) << name;
     EXPECT_TRUE(fs::is_regular_file(home + "/t/empty.bin") && fs::file_size(home + "/t/empty.bin") == 0);
     EXPECT_TRUE(fs::is_directory(home + "/t/dir"));
@@ -403,7 +407,8 @@ TEST_F(BhTest, UpdatesKeepOldMembersAndDeletesLeaveABhArchive)
     ASSERT_EQ(Pack("u.bh", cmDeflate, "", {"two.txt"}), 1);
     const std::string after = ReadText(home + "/out/u.bh");
     for (const TRawMember& m : old)
-        EXPECT_NE(after.find(before.substr(std::size_t(m.Header.Offset), std::size_t(m.Header.NextOffset() - m.Header.Offset))),
+        EXPECT_NE(after.find(before.substr(std::size_t(m.Header.Offset),
+                                           std::size_t(m.Header.NextOffset() - m.Header.Offset))),
                   std::string::npos);
 
     TBlakHole bh;
@@ -427,8 +432,9 @@ TEST_F(BhTest, UpdatesKeepOldMembersAndDeletesLeaveABhArchive)
     EXPECT_TRUE(errors.empty());
     const TRun run = RunBh("out\\u.bh", "", "u");
     EXPECT_TRUE(run.Errors.empty());
-    EXPECT_EQ(HostTree(home + "/u"), (std::map<std::string, std::string>{
-                                         {"one.txt", "the new one"}, {"two.txt", "second edition"}, {kCzechName, "kůň"}}));
+    EXPECT_EQ(HostTree(home + "/u"),
+              (std::map<std::string, std::string>{
+                  {"one.txt", "the new one"}, {"two.txt", "second edition"}, {kCzechName, "kůň"}}));
 
     // Deleting every member leaves an end header, which is still a BH archive to add to.
     bh.SetFileSpec({"*.*"});
@@ -452,8 +458,11 @@ TEST_F(BhTest, DamagedArchivesEndWithANumber)
     Put("data.bin", data);
     Put("small.txt", "small");
     int round = 0;
-    for (const auto& [method, password] : {std::pair<TCompressMethod, std::string>{cmFuse, ""}, {cmDeflate, ""},
-                                           {cmBz2, ""}, {cmStore, "k"}, {cmFuse, "k"}}) {
+    for (const auto& [method, password] : {std::pair<TCompressMethod, std::string>{cmFuse, ""},
+                                           {cmDeflate, ""},
+                                           {cmBz2, ""},
+                                           {cmStore, "k"},
+                                           {cmFuse, "k"}}) {
         const std::string name = "d" + std::to_string(++round) + ".bh";
         ASSERT_EQ(Pack(name, method, password), 2);
         const std::string good = ReadText(home + "/out/" + name);
@@ -502,7 +511,7 @@ TEST_F(BhTest, DamagedArchivesEndWithANumber)
     std::uint8_t fixed[kBhHeaderSize];
     EncodeBhHeader(end, fixed);
     WriteText(home + "/ended.bh", std::string(reinterpret_cast<const char*>(fixed), kBhHeaderSize) +
-                                 MakeMember(PlainHeader(0, "fine"), "ok.txt", "fine"));
+                                      MakeMember(PlainHeader(0, "fine"), "ok.txt", "fine"));
     const TRun ended = RunBh("ended.bh", "");
     EXPECT_EQ(ended.Passed + ended.Failed, 0);
     EXPECT_TRUE(ended.Errors.empty());

@@ -14,9 +14,9 @@
 #include "platform/win/FsTestSupport.h"
 #include "readers/plxUnCab.h"
 #include "support/HostTree.h"
+#include "support/Reports.h"
 #include "support/ToolRun.h"
 #include "writers/plxMakeCab.h"
-#include "support/Reports.h"
 
 namespace fs = std::filesystem;
 
@@ -204,9 +204,18 @@ struct TSetState {
 };
 
 extern "C" {
-int Placed(CCAB*, char*, CAB_LONG, CAB_BOOL, void*) { return 0; }
-void* Alloc(CAB_ULONG n) { return std::malloc(n); }
-void Free(void* p) { std::free(p); }
+int Placed(CCAB*, char*, CAB_LONG, CAB_BOOL, void*)
+{
+    return 0;
+}
+void* Alloc(CAB_ULONG n)
+{
+    return std::malloc(n);
+}
+void Free(void* p)
+{
+    std::free(p);
+}
 CAB_INT_PTR Open(char* name, int flags, int, int* err, void*)
 {
     const int fd = ::open(name, HostFlags(flags), 0600);
@@ -225,14 +234,22 @@ CAB_UINT Write(CAB_INT_PTR h, void* b, CAB_UINT n, int* err, void*)
     *err = r < 0 ? errno : 0;
     return r < 0 ? CAB_UINT(-1) : CAB_UINT(r);
 }
-int Close(CAB_INT_PTR h, int* err, void*) { *err = 0; return ::close(int(h)); }
+int Close(CAB_INT_PTR h, int* err, void*)
+{
+    *err = 0;
+    return ::close(int(h));
+}
 CAB_LONG Seek(CAB_INT_PTR h, CAB_LONG d, int o, int* err, void*)
 {
     const off_t r = ::lseek(int(h), d, o == 0 ? SEEK_SET : o == 1 ? SEEK_CUR : SEEK_END);
     *err = r < 0 ? errno : 0;
     return CAB_LONG(r);
 }
-int Delete(char* name, int* err, void*) { *err = 0; return ::unlink(name); }
+int Delete(char* name, int* err, void*)
+{
+    *err = 0;
+    return ::unlink(name);
+}
 CAB_BOOL TempName(char* buffer, int size, void* pv)
 {
     static int n = 0;
@@ -248,7 +265,10 @@ CAB_BOOL NextCab(CCAB* cab, CAB_ULONG, void* pv)
     std::snprintf(cab->szCab, sizeof cab->szCab, "set%d.cab", ++state->Next);
     return 1;
 }
-CAB_LONG Status(CAB_UINT, CAB_ULONG, CAB_ULONG, void*) { return 0; }
+CAB_LONG Status(CAB_UINT, CAB_ULONG, CAB_ULONG, void*)
+{
+    return 0;
+}
 CAB_INT_PTR OpenInfo(char* name, CAB_USHORT* date, CAB_USHORT* time, CAB_USHORT* attribs, int* err, void* pv)
 {
     *date = (46 << 9) | (12 << 5) | 6;
@@ -279,8 +299,8 @@ TEST_F(CabWriterTest, ASizeLimitCutsASetThatTheToolsAndWeReadWhole)
         std::strcpy(ccab.szCab, "set1.cab");
         std::snprintf(ccab.szCabPath, sizeof ccab.szCabPath, "%s/", out.string().c_str());
         ERF erf{};
-        HFCI fci = lib.FCICreate(&erf, Placed, Alloc, Free, Open, Read, Write, Close, Seek, Delete, TempName, &ccab,
-                                 &state);
+        HFCI fci =
+            lib.FCICreate(&erf, Placed, Alloc, Free, Open, Read, Write, Close, Seek, Delete, TempName, &ccab, &state);
         ASSERT_NE(fci, nullptr);
         for (const char* name : {"text.txt", "noise.bin", "sub/žluťoučký kůň.txt", "sub/hluboko/prázdný"}) {
             std::string path = (src / name).string(), stored = name;

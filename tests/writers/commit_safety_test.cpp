@@ -4,13 +4,13 @@
 #include "core/Err_Msgs.h"
 #include "platform/win/Files.h"
 #include "platform/win/TempFiles.h"
+#include "support/Reports.h"
 #include "tests/platform/win/FsTestSupport.h"
 #include "tests/support/Child.h"
 #include "tests/support/HostTree.h"
 #include "tests/support/ToolRun.h"
 #include "writers/plxArchiveSplitter.h"
 #include "writers/plxUUEncode.h"
-#include "support/Reports.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +28,10 @@ namespace {
 
 const std::string kTool = std::string(TORVO_BUILD_DIR) + "/tools/plxtool";
 
-std::string EnginePathOf(const fs::path& host) { return win::ToWindowsPath(host.string()); }
+std::string EnginePathOf(const fs::path& host)
+{
+    return win::ToWindowsPath(host.string());
+}
 
 struct stat StatOf(const fs::path& path)
 {
@@ -83,9 +86,9 @@ TEST_F(CommitSafety, UpdatesKeepModeOwnerAndGroupAndWriteThroughLinks)
         std::string Type, Check;  // Check: a real tool's test of "%s" that lists member names
         bool Deletes;
     };
-    std::vector<TType> types = {{"zip", "unzip -l %s", true},   {"tar", "tar -tvf %s", true},
-                                {"tgz", "tar -tzvf %s", false}, {"tbz", "tar -tjvf %s", false},
-                                {"lha", "lhasa l %s", true},    {"bh", "", true},
+    std::vector<TType> types = {{"zip", "unzip -l %s", true},      {"tar", "tar -tvf %s", true},
+                                {"tgz", "tar -tzvf %s", false},    {"tbz", "tar -tjvf %s", false},
+                                {"lha", "lhasa l %s", true},       {"bh", "", true},
                                 {"cab", "cabextract -l %s", false}};
     for (const auto& t : types) {
         SCOPED_TRACE(t.Type);
@@ -228,7 +231,7 @@ TEST_F(CommitSafety, AKillWhileASplitSetIsSplitAgainLeavesTheOldSetOrTheWholeNew
             fs::remove_all(set.parent_path());
             fs::copy(old, set.parent_path());
             finished = RunKilledAtRename(step, split);
-            
+
             win::RemoveDeadOwnersLeftovers();  // what the next run of any kind does first
             const auto got = HostTree(set.parent_path());
             for (const auto& entry : got)

@@ -236,8 +236,8 @@ TEST(FormatDescriptors, EverySampleIsDetectedListedAndTestedAndEveryWriterRoundT
 
     for (const TArcDescriptor& format : ArcDescriptors()) {
         SCOPED_TRACE(std::string(format.Key));
-        const auto sample = std::find_if(samples.begin(), samples.end(),
-                                         [&](const TSample& s) { return s.Format == format.Key; });
+        const auto sample =
+            std::find_if(samples.begin(), samples.end(), [&](const TSample& s) { return s.Format == format.Key; });
         ASSERT_EQ(sample == samples.end(), unsampled.contains(format.Key)) << "a sample, or a reason for none";
         if (sample == samples.end())
             continue;

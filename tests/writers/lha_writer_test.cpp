@@ -6,18 +6,18 @@
 #include "readers/StaticHuffman.h"
 #include "readers/plxUnLha.h"
 #include "readers/plxUnTar.h"
+#include "support/Reports.h"
 #include "support/ToolRun.h"
 #include "tests/platform/win/FsTestSupport.h"
 #include "writers/Lha.h"
 #include "writers/LzhEncode.h"
-#include "support/Reports.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <cstring>
 #include <map>
 #include <set>
 
@@ -69,14 +69,8 @@ protected:
         fs::create_directories(src);
         fs::create_directories(home + "/out");
     }
-    void Put(const std::string& rel, const std::string& data)
-    {
-        WriteText(src + "/" + rel, data);
-    }
-    void Watch(TZipCommon& c)
-    {
-        c.OnError = CollectCodes(errors);
-    }
+    void Put(const std::string& rel, const std::string& data) { WriteText(src + "/" + rel, data); }
+    void Watch(TZipCommon& c) { c.OnError = CollectCodes(errors); }
     bool Has(int code) const { return std::find(errors.begin(), errors.end(), code) != errors.end(); }
     fs::path Fresh(const std::string& name)
     {
@@ -96,7 +90,8 @@ TEST_F(LhaWriterTest, OurArchivesPassTheLhaToolsAndExtractToTheSource)
         GTEST_SKIP() << "lhasa, lha or 7zz missing";
     Put("a.txt", "alpha\n");
     Put("empty.dat", "");
-    Put("\xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD k\xC5\xAF\xC5\x88.txt", "P\xC5\x99\xC3\xADli\xC5\xA1 \xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD k\xC5\xAF\xC5\x88\n");
+    Put("\xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD k\xC5\xAF\xC5\x88.txt",
+        "P\xC5\x99\xC3\xADli\xC5\xA1 \xC5\xBElu\xC5\xA5ou\xC4\x8Dk\xC3\xBD k\xC5\xAF\xC5\x88\n");
     Put("sub/deeper/random.bin", RandomBytes(70000, 3));
     const auto mixed = MixedBytes(400000, 8);
     Put("sub/mixed.txt", std::string(mixed.begin(), mixed.end()));
@@ -149,9 +144,9 @@ TEST_F(LhaWriterTest, OurArchivesPassTheLhaToolsAndExtractToTheSource)
             }
             if (h.Name == "sub\\deeper\\random.bin") {
                 EXPECT_EQ(h.MethodChar(), '0');  // coding does not pay
-            if (h.Name == "sub\\mixed.txt") {
-                EXPECT_EQ(h.MethodChar(), method == cmFrozen5 ? '5' : method == cmFrozen6 ? '6' : '0');
-            }
+                if (h.Name == "sub\\mixed.txt") {
+                    EXPECT_EQ(h.MethodChar(), method == cmFrozen5 ? '5' : method == cmFrozen6 ? '6' : '0');
+                }
             }
             if (h.Name == "hollow\\") {
                 EXPECT_TRUE(h.IsDirectory() && (h.Attributes & 0x10));
@@ -168,7 +163,8 @@ TEST_F(LhaWriterTest, UpdatesKeepOtherToolsEntriesByteForByte)
     fs::create_directories(jsrc / "dir");
     std::ofstream(jsrc / "dir" / "one.txt") << std::string(30000, 'x') << "end";
     const auto bin = MixedBytes(90000, 4);
-    std::ofstream(jsrc / "two.bin", std::ios::binary).write(reinterpret_cast<const char*>(bin.data()), std::streamsize(bin.size()));
+    std::ofstream(jsrc / "two.bin", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bin.data()), std::streamsize(bin.size()));
     const std::string archive = home + "/out/old.lzh";
     ASSERT_TRUE(ToolOk("cd '" + jsrc.string() + "' && lha aq2o7 '" + archive + "' dir two.bin"));
     const std::string before = ReadText(archive);
@@ -305,9 +301,8 @@ TEST(LzhEncoderTest, EncodedDataDecodeToTheInput)
     for (int i = 0; i < 40; ++i)
         runs += std::string(std::size_t(1000 + i * 37), char('a' + i % 3));
     const std::vector<std::string> inputs = {
-        std::string(100000, 'q'),              // matches of the full 256 bytes
-        runs,
-        std::string(mixed.begin(), mixed.end()),  // several blocks and window slides
+        std::string(100000, 'q'),                       // matches of the full 256 bytes
+        runs, std::string(mixed.begin(), mixed.end()),  // several blocks and window slides
     };
     TStaticHuffmanParams lh5, lh6;
     LhaStaticParams('5', lh5);

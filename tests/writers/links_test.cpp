@@ -40,10 +40,9 @@ TEST(Links, EveryLinkPassedOverIsTold)
     for (const std::string type : {"zip", "tar"}) {
         SCOPED_TRACE(type);
         int code = -1;
-        const std::string added =
-            CaptureCommand("cd " + ShellQuote(src.string()) + " && " + ShellQuote(kTool) + " add ../t." + type +
-                               " . -r -t " + type + " 2>&1",
-                           &code);
+        const std::string added = CaptureCommand("cd " + ShellQuote(src.string()) + " && " + ShellQuote(kTool) +
+                                                     " add ../t." + type + " . -r -t " + type + " 2>&1",
+                                                 &code);
         EXPECT_EQ(code, 0) << added;
         EXPECT_EQ(Count(added, "26800"), 3u) << added;
         EXPECT_NE(added.find("link.txt symbolic link to a.txt"), std::string::npos) << added;
@@ -71,15 +70,16 @@ TEST(Links, EveryLinkPassedOverIsTold)
         header[20] = 2;
         header[23] = 'U';
         header[24] = char(1 + name.size() + 2);
-        header += char(0x01) + name + char(5) + '\0';       // name, then the next header's size
+        header += char(0x01) + name + char(5) + '\0';                     // name, then the next header's size
         header += std::string{char(0x50), char(0xFF), char(0xA1), 0, 0};  // Unix mode: a link
         header[0] = char(header.size());
         std::ifstream in(scratch / "f.lzh", std::ios::binary);
         std::ofstream(scratch / "l.lzh", std::ios::binary) << header << in.rdbuf();
         fs::create_directories(scratch / "x-lha");
         int code = -1;
-        const std::string out = CaptureCommand(
-            "cd " + ShellQuote(scratch.Path().string()) + " && " + ShellQuote(kTool) + " extract l.lzh x-lha 2>&1", &code);
+        const std::string out = CaptureCommand("cd " + ShellQuote(scratch.Path().string()) + " && " +
+                                                   ShellQuote(kTool) + " extract l.lzh x-lha 2>&1",
+                                               &code);
         EXPECT_EQ(code, 0) << out;
         EXPECT_NE(out.find("26800 Skipped File: link.txt symbolic link to a.txt"), std::string::npos) << out;
         EXPECT_EQ(FilesOnly(HostTree(scratch / "x-lha")), (std::map<std::string, std::string>{{"a.txt", "a\n"}}));

@@ -50,7 +50,8 @@ const TWriterCase kWriters[] = {
     {"lha", [] { return std::make_unique<TLha>(); }, "x.lha", "lhasa xq ../out/x.lha", "lhasa"},
     {"bh", [] { return std::make_unique<TBlakHole>(); }, "x.bh", "", ""},
     {"cab", [] { return std::make_unique<TMakeCab>(); }, "x.cab", "cabextract -q ../out/x.cab", "cabextract"},
-    {"uue", [] { return std::make_unique<TUUEncode>(); }, "x.uue", "uudeview -i -q ../out/x.uue >/dev/null", "uudeview"},
+    {"uue", [] { return std::make_unique<TUUEncode>(); }, "x.uue", "uudeview -i -q ../out/x.uue >/dev/null",
+     "uudeview"},
 };
 
 class MethodSets : public FsTest {};

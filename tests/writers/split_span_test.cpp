@@ -2,6 +2,7 @@
 // clean and extract to the source; a failure at any point leaves the old archive and the volumes
 // of an older set as they were.
 #include "readers/plxUnZIP.h"
+#include "support/Reports.h"
 #include "tests/platform/win/FsTestSupport.h"
 #include "tests/support/FloppyDrive.h"
 #include "tests/support/HostTree.h"
@@ -10,7 +11,6 @@
 #include "writers/DiskSpan.h"
 #include "writers/plxArchiveSplitter.h"
 #include "writers/plxZipSplitter.h"
-#include "support/Reports.h"
 
 #include <gtest/gtest.h>
 
@@ -20,7 +20,10 @@ namespace {
 
 const std::string kTool = std::string(TORVO_BUILD_DIR) + "/tools/plxtool";
 
-std::string EnginePathOf(const fs::path& host) { return win::ToWindowsPath(host.string()); }
+std::string EnginePathOf(const fs::path& host)
+{
+    return win::ToWindowsPath(host.string());
+}
 
 class SplitSpan : public FsTest {
 protected:
@@ -106,9 +109,12 @@ protected:
         if (!join)
             return;
         const fs::path joined = fs::path(root) / ("joined-" + zip.stem().string() + ".zip");
-        EXPECT_EQ(std::system(("zip -q -s 0 " + ShellQuote(zip.string()) + " --out " + ShellQuote(joined.string())).c_str()), 0);
+        EXPECT_EQ(
+            std::system(("zip -q -s 0 " + ShellQuote(zip.string()) + " --out " + ShellQuote(joined.string())).c_str()),
+            0);
         const std::string unzipP = password.empty() ? "" : " -P " + password;
-        const std::string tested2 = CaptureCommand("unzip -tq" + unzipP + " " + ShellQuote(joined.string()) + " 2>&1", &rc);
+        const std::string tested2 =
+            CaptureCommand("unzip -tq" + unzipP + " " + ShellQuote(joined.string()) + " 2>&1", &rc);
         EXPECT_EQ(rc, 0) << tested2;
     }
 };
@@ -159,8 +165,12 @@ TEST_F(SplitSpan, TheSplitterCarriesDescriptorsCommentsAndMembersAcrossManyVolum
     // A source made with data descriptors, a comment and members far larger than a volume.
     const fs::path src = MakeTree("big", 4'000'000, 3);
     const fs::path source = fs::path(root) / "source.zip";
-    ASSERT_EQ(std::system(("cd " + ShellQuote(src.string()) + " && echo 'kept comment' | zip -qr -fd -z ../source.zip .").c_str()), 0);
-    ASSERT_NE(CaptureCommand("zipinfo -v " + ShellQuote(source.string())).find("extended local header:                          yes"),
+    ASSERT_EQ(
+        std::system(
+            ("cd " + ShellQuote(src.string()) + " && echo 'kept comment' | zip -qr -fd -z ../source.zip .").c_str()),
+        0);
+    ASSERT_NE(CaptureCommand("zipinfo -v " + ShellQuote(source.string()))
+                  .find("extended local header:                          yes"),
               std::string::npos);
     struct TCase {
         TPartType Part;
@@ -169,7 +179,8 @@ TEST_F(SplitSpan, TheSplitterCarriesDescriptorsCommentsAndMembersAcrossManyVolum
         const char* Name;
         bool Join;  // Info-ZIP joins sets whose members cross at most one volume end
     };
-    for (const TCase c : {TCase{ptFloppy_144mb, 0, stBytes, "floppy", false}, TCase{ptOtherSize, 10, stMB, "mb", true}}) {
+    for (const TCase c :
+         {TCase{ptFloppy_144mb, 0, stBytes, "floppy", false}, TCase{ptOtherSize, 10, stMB, "mb", true}}) {
         SCOPED_TRACE(c.Name);
         const fs::path zip = fs::path(root) / c.Name / "set.zip";
         fs::create_directories(zip.parent_path());
@@ -414,9 +425,21 @@ TEST_F(Spanning, ABackupLargerThanADisketteSpansLabelledDisksThatReadBackWhole)
     TUnZip unzip;
     TReports read;
     read.Bind(unzip);
-    unzip.OnGetZipLastDisk = [&](TObject*, bool& cancel) { requests.push_back("last"); insert(int(disks.size())); cancel = false; };
-    unzip.OnGetZipFirstDisk = [&](TObject*, bool& cancel) { requests.push_back("1"); insert(1); cancel = false; };
-    unzip.OnGetZipNextDisk = [&](TObject*, const std::string& v, bool& cancel) { requests.push_back(v); insert(std::stoi(v)); cancel = false; };
+    unzip.OnGetZipLastDisk = [&](TObject*, bool& cancel) {
+        requests.push_back("last");
+        insert(int(disks.size()));
+        cancel = false;
+    };
+    unzip.OnGetZipFirstDisk = [&](TObject*, bool& cancel) {
+        requests.push_back("1");
+        insert(1);
+        cancel = false;
+    };
+    unzip.OnGetZipNextDisk = [&](TObject*, const std::string& v, bool& cancel) {
+        requests.push_back(v);
+        insert(std::stoi(v));
+        cancel = false;
+    };
     unzip.SetArchiveFile("A:\\set.zip");
     ASSERT_EQ(unzip.ArcType(), atZipDS);
     unzip.SetExtractDir(EnginePathOf(fs::path(root) / "restored"));
@@ -505,8 +528,8 @@ TEST_F(Spanning, PlxtoolSpansThreeDisksAndAnotherRunReadsThemBack)
     int written = 0;
     {
         TPromptDriver user(fs::path(root) / "answers");
-        testsupport::Child add({kTool, "add", target, source.string(), "-r", "--span"}, testsupport::Child::Output::File,
-                               output.string(), user.Fifo().string());
+        testsupport::Child add({kTool, "add", target, source.string(), "-r", "--span"},
+                               testsupport::Child::Output::File, output.string(), user.Fifo().string());
         const int rc = user.Run(add, output, [&](const std::string& line) -> std::optional<std::string> {
             if (line.rfind("Insert disk ", 0) != 0 || ++written > 5)
                 return std::nullopt;
@@ -553,7 +576,7 @@ TEST_F(Spanning, PlxtoolSpansThreeDisksAndAnotherRunReadsThemBack)
     });
     EXPECT_EQ(rc, 0) << user.Seen();
     EXPECT_EQ(prompts, (std::vector<std::string>{"Insert the last disk of the set", "Insert the first disk of the set",
-                                               "Insert disk 2", "Insert disk 3"}));
+                                                 "Insert disk 2", "Insert disk 3"}));
     EXPECT_EQ(FilesOnly(HostTree(restored)), FilesOnly(HostTree(source)));
 }
 

@@ -1,31 +1,34 @@
 // The .gz, .bz2, TAR, .tgz and .tbz writers, checked with the real tools: gzip, bzip2, GNU tar
 // and 7zz must accept what we write and give back the same bytes, names and times.
+#include "core/Err_Msgs.h"
+#include "support/Reports.h"
+#include "support/ToolRun.h"
+#include "tests/platform/win/FsTestSupport.h"
 #include "writers/plxBZip.h"
 #include "writers/plxGZip.h"
+#include "writers/plxJar.h"
 #include "writers/plxTar.h"
 #include "writers/plxTarBZ.h"
 #include "writers/plxTarGZ.h"
-#include "writers/plxJar.h"
 #include "writers/plxZip.h"
-#include "core/Err_Msgs.h"
-#include "tests/platform/win/FsTestSupport.h"
-#include "support/ToolRun.h"
-#include "support/Reports.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <memory>
 #include <random>
-#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string Shell(const std::string& command) { return CaptureCommand(command + " 2>/dev/null"); }
+std::string Shell(const std::string& command)
+{
+    return CaptureCommand(command + " 2>/dev/null");
+}
 
 bool ToolOk(const std::string& command)
 {
@@ -34,10 +37,9 @@ bool ToolOk(const std::string& command)
     return rc == 0;
 }
 
-
 std::int64_t MTimeOf(const std::string& path)
 {
-    struct stat st{};
+    struct stat st {};
     return stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
 }
 
@@ -83,10 +85,7 @@ protected:
         SetMTime(src + "/" + rel, mtime);
     }
 
-    void Watch(TZipCommon& c)
-    {
-        c.OnError = CollectCodes(errors);
-    }
+    void Watch(TZipCommon& c) { c.OnError = CollectCodes(errors); }
     bool Has(int code) const { return std::find(errors.begin(), errors.end(), code) != errors.end(); }
 
     // Files, folders, a 0-byte file, Czech names, a 100-byte and a long name.
@@ -256,8 +255,8 @@ TEST_F(Writers, TarUpdateKeepsAndRenamesEntries)
     const std::string x = root + "/x";
     fs::create_directories(x);
     ASSERT_TRUE(ToolOk("tar -xf '" + out + "/u.tar' -C '" + x + "'"));
-    EXPECT_EQ(Tree(x), (std::map<std::string, std::string>{
-                           {"a.txt", "second version"}, {"b.txt", "bee"}, {renamed, "first"}}));
+    EXPECT_EQ(Tree(x),
+              (std::map<std::string, std::string>{{"a.txt", "second version"}, {"b.txt", "bee"}, {renamed, "first"}}));
     EXPECT_TRUE(errors.empty());
 
     // Deleting entries.

@@ -37,8 +37,7 @@ TEST(ToolSingleFile, OneInputOneArchiveAndHonestListing)
     // name, unpacked, packed, CRC, method
     const std::string listed = scratch.Capture(tool + "list x.bz2");
     const std::string packed = std::to_string(fs::file_size(scratch / "x.bz2") - 10);
-    EXPECT_EQ(listed.substr(0, listed.find('\t', listed.find('\t', listed.find('\t') + 1) + 1)),
-              "x\t5000\t" + packed);
+    EXPECT_EQ(listed.substr(0, listed.find('\t', listed.find('\t', listed.find('\t') + 1) + 1)), "x\t5000\t" + packed);
     EXPECT_NE(listed.find("\tBZ'd\t"), std::string::npos) << listed;
 
     const std::string help = scratch.Capture(tool + "--help 2>&1");

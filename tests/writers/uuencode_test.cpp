@@ -10,9 +10,9 @@
 
 #include "core/Err_Msgs.h"
 #include "readers/plxUUDecode.h"
+#include "support/Reports.h"
 #include "support/ToolRun.h"
 #include "writers/plxUUEncode.h"
-#include "support/Reports.h"
 
 namespace fs = std::filesystem;
 
@@ -184,7 +184,8 @@ TEST_F(UUEncodeTest, LinesHeadersAndParts)
     fs::create_directories(dir / "v");
     dir.Run("cd v && uudeview -i -q ../report.UUE ../report.UU1 ../report.UU2 ../report.UU3 >/dev/null 2>&1");
     EXPECT_TRUE(ReadText(dir / "v" / "data") == data) << "uudeview joins the parts";
-    ASSERT_EQ(dir.Run("cat report.UUE report.UU1 report.UU2 report.UU3 | sed '/^part [0-9]*\r$/d' | uudecode -o joined"), 0);
+    ASSERT_EQ(
+        dir.Run("cat report.UUE report.UU1 report.UU2 report.UU3 | sed '/^part [0-9]*\r$/d' | uudecode -o joined"), 0);
     EXPECT_TRUE(ReadText(dir / "joined") == data) << "uudecode of the parts joined";
 
     for (const auto method : {cmXXEncode, cmBase64}) {
@@ -203,7 +204,8 @@ TEST_F(UUEncodeTest, PartsKeepTheirOwnNamesAndABrokenSetFails)
         SCOPED_TRACE(method);
         fs::remove_all(dir / "s");
         fs::create_directories(dir / "s");
-        const TEncoded r = Encode(dir / "f", dir / "s" / "out.b64", method, [](TUUEncode& z) { z.KBytesPerVolume = 4; });
+        const TEncoded r =
+            Encode(dir / "f", dir / "s" / "out.b64", method, [](TUUEncode& z) { z.KBytesPerVolume = 4; });
         ASSERT_EQ(r.Count, 1);
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(dir / "s"))
@@ -248,13 +250,15 @@ TEST_F(UUEncodeTest, PartsKeepTheirOwnNamesAndABrokenSetFails)
         fails([&] { fs::remove(dir / "b" / "out.b64.002"); }, "missing");
         EXPECT_EQ(fails([&] { put("out.b64.003", "out.b64.002"); }, "replaced"), E_VOLUMEOUTOFSEQUENCE);
         EXPECT_EQ(fails([&] { put("out.b64.004", "out.b64"); }, "first replaced"), E_VOLUMEOUTOFSEQUENCE);
-        fails([&] {
-            const auto lines = Lines(ReadText(dir / "b" / "out.b64.001"));
-            std::string text;
-            for (std::size_t i = 0; i + 5 < lines.size(); ++i)
-                text += lines[i] + "\r\n";
-            WriteText(dir / "b" / "out.b64.001", text);
-        }, "cut");
+        fails(
+            [&] {
+                const auto lines = Lines(ReadText(dir / "b" / "out.b64.001"));
+                std::string text;
+                for (std::size_t i = 0; i + 5 < lines.size(); ++i)
+                    text += lines[i] + "\r\n";
+                WriteText(dir / "b" / "out.b64.001", text);
+            },
+            "cut");
     }
 }
 
@@ -320,7 +324,8 @@ TEST_F(UUEncodeTest, FailedRunsLeaveNoOutput)
     });
     EXPECT_EQ(kept.Count, 0);
     EXPECT_EQ(ReadText(dir / "old.uue"), "old");
-    TEncoded unasked = Encode(dir / "in.bin", dir / "old.uue", cmUUEncode, [](TUUEncode& z) { z.OverwriteMode = omSkip; });
+    TEncoded unasked =
+        Encode(dir / "in.bin", dir / "old.uue", cmUUEncode, [](TUUEncode& z) { z.OverwriteMode = omSkip; });
     EXPECT_EQ(unasked.Errors, std::vector<int>{E_REQUIREDEVENT});
 
     // No temporary file is left beside the outputs.
@@ -331,8 +336,8 @@ TEST_F(UUEncodeTest, FailedRunsLeaveNoOutput)
 TEST(UUEncodeParts, CountsAndContentTypes)
 {
     EXPECT_EQ(TUUEncode::PartCount(0, 45, 0), 1);
-    EXPECT_EQ(TUUEncode::PartCount(45 * 12, 45, 16), 1);   // 12 data lines and the zero line
-    EXPECT_EQ(TUUEncode::PartCount(45 * 13, 45, 16), 2);   // the zero line starts a part
+    EXPECT_EQ(TUUEncode::PartCount(45 * 12, 45, 16), 1);  // 12 data lines and the zero line
+    EXPECT_EQ(TUUEncode::PartCount(45 * 13, 45, 16), 2);  // the zero line starts a part
     EXPECT_EQ(TUUEncode::PartCount(45 * 13 * 999, 45, 16), 1000);
     EXPECT_EQ(MimeContentType("a.htm"), "text/html");
     EXPECT_EQ(MimeContentType("a.TXT"), "text/plain; Charset=US-ASCII");

@@ -77,10 +77,11 @@ TEST_F(ZipNames, CzechSlovakAndJapaneseNamesReadTheSameInEveryArchiver)
     WriteHostFile(src + "/plain.txt", "ascii\n");
     fs::create_directories(src + "/Prázdná složka");
     const std::string zip = root + "/names.zip";
-    ASSERT_EQ(Compress(zip, {"*"}, [](TZip& z) {
-                  z.CompressMethod = cmDeflate;
-                  z.StoreEmptySubDirs = true;
-              }),
+    ASSERT_EQ(Compress(zip, {"*"},
+                       [](TZip& z) {
+                           z.CompressMethod = cmDeflate;
+                           z.StoreEmptySubDirs = true;
+                       }),
               6);
 
     const auto expected = Files(src);
@@ -103,7 +104,10 @@ TEST_F(ZipNames, CzechSlovakAndJapaneseNamesReadTheSameInEveryArchiver)
     EXPECT_EQ(u.Extract(), 6);
     EXPECT_EQ(Files(root + "/ours"), expected);
     const std::string bytes = ReadHostFile(zip);
-    EXPECT_NE(bytes.find("\xE9\x9F" "etnictv\xA1/v\xEC" "kaz 2026.txt"), std::string::npos);
+    EXPECT_NE(bytes.find("\xE9\x9F"
+                         "etnictv\xA1/v\xEC"
+                         "kaz 2026.txt"),
+              std::string::npos);
 }
 
 TEST_F(ZipNames, PpmdEntriesCarryTheirNtfsTimes)

@@ -50,7 +50,9 @@ protected:
         z.OnProgress = [&](TObject*, std::uint8_t file, std::uint8_t archive) {
             events << "progress " << int(file) << " " << int(archive) << "\n";
         };
-        z.OnEnd = [&](TObject*, const std::string& name, bool pass) { events << "end " << name << " " << pass << "\n"; };
+        z.OnEnd = [&](TObject*, const std::string& name, bool pass) {
+            events << "end " << name << " " << pass << "\n";
+        };
         z.OnError = [&](TObject*, const std::string& name, const std::string&, const std::string&, int code) {
             events << "error " << name << " " << code << "\n";
         };

@@ -6,9 +6,9 @@
 #include "core/Endian.h"
 #include "core/ZipRecords.h"
 #include "core/plxRegister.h"
-#include "tests/platform/win/FsTestSupport.h"
-#include "support/ToolRun.h"
 #include "support/Reports.h"
+#include "support/ToolRun.h"
+#include "tests/platform/win/FsTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -103,7 +103,7 @@ TEST_F(ZipWriter, EveryMethodWithAndWithoutPasswordReadsBackInOtherArchivers)
         const char* Level;
         bool UnzipReads;  // Info-ZIP knows stored, deflated and bzip2 members
     };
-    const TCase cases[] = {{"store", "N", true},  {"deflate", "S", true}, {"deflate", "F", true},
+    const TCase cases[] = {{"store", "N", true},   {"deflate", "S", true}, {"deflate", "F", true},
                            {"deflate", "N", true}, {"deflate", "X", true}, {"bzip2", "N", true},
                            {"ppmd", "N", false}};
     for (const auto& c : cases) {
@@ -121,7 +121,8 @@ TEST_F(ZipWriter, EveryMethodWithAndWithoutPasswordReadsBackInOtherArchivers)
             auto [rc7, t7] = Shell("7zz t" + p7 + " " + ShellQuote(zip));
             EXPECT_EQ(rc7, 0) << t7;
             if (c.UnzipReads) {
-                auto [rcu, tu] = Shell("unzip -t" + (password.empty() ? "" : " -P " + ShellQuote(password)) + " " + ShellQuote(zip));
+                auto [rcu, tu] =
+                    Shell("unzip -t" + (password.empty() ? "" : " -P " + ShellQuote(password)) + " " + ShellQuote(zip));
                 EXPECT_EQ(rcu, 0) << tu;
             }
             const std::string dest = root + "/x";
@@ -148,8 +149,10 @@ TEST_F(ZipWriter, EveryMethodWithAndWithoutPasswordReadsBackInOtherArchivers)
             const auto zero = info.find("zero.txt");
             ASSERT_NE(zero, std::string::npos);
             const std::string zeroPart = info.substr(zero, 1500);
-            EXPECT_NE(zeroPart.find("compression method:                             none (stored)"), std::string::npos);
-            EXPECT_NE(zeroPart.find("file security status:                           not encrypted"), std::string::npos);
+            EXPECT_NE(zeroPart.find("compression method:                             none (stored)"),
+                      std::string::npos);
+            EXPECT_NE(zeroPart.find("file security status:                           not encrypted"),
+                      std::string::npos);
             EXPECT_NE(zeroPart.find("32-bit CRC value (hex):                         00000000"), std::string::npos);
             if (!password.empty()) {
                 EXPECT_NE(info.find("file security status:                           encrypted"), std::string::npos);
@@ -162,7 +165,8 @@ TEST_F(ZipWriter, CommentsSurviveUpdatesAndAreEditedInPlace)
 {
     const std::string zip = root + "/c.zip";
     std::string out;
-    ASSERT_EQ(Tool("add " + ShellQuote(zip) + " " + ShellQuote(src) + " -r -c 'first archive comment'", &out), 0) << out;
+    ASSERT_EQ(Tool("add " + ShellQuote(zip) + " " + ShellQuote(src) + " -r -c 'first archive comment'", &out), 0)
+        << out;
 
     TZip z;
     TReports reports;
@@ -263,7 +267,8 @@ TEST_F(ZipWriter, From65535EntriesTheEndCarriesZip64RecordsThatOtherArchiversRea
         EXPECT_EQ(GetLE16(tail + kLargeEndSize - TEndRecord::Size + 10), std::min(entries, 0xFFFF));
         auto [rc, tested] = Shell("unzip -tq " + ShellQuote(zip));
         EXPECT_EQ(rc, 0) << tested;
-        EXPECT_NE(Shell("7zz t " + ShellQuote(zip)).second.find("Files: " + std::to_string(entries)), std::string::npos);
+        EXPECT_NE(Shell("7zz t " + ShellQuote(zip)).second.find("Files: " + std::to_string(entries)),
+                  std::string::npos);
         EXPECT_EQ(Tool("test " + ShellQuote(zip), &out), 0);
         EXPECT_NE(out.find("tested " + std::to_string(entries) + ", passed " + std::to_string(entries)),
                   std::string::npos);
@@ -280,8 +285,8 @@ TEST_F(ZipWriter, OldEntriesWithDescriptorsOrBehindAStubAreKeptIntact)
 {
     // Members with data descriptors, written by Info-ZIP from a pipe.
     const std::string dd = root + "/dd.zip";
-    auto [rc, out] = Shell("cd " + ShellQuote(src) + " && cat sub/seq.txt | zip -q " + ShellQuote(dd) + " - && zip -q -fd " +
-                           ShellQuote(dd) + " a.txt");
+    auto [rc, out] = Shell("cd " + ShellQuote(src) + " && cat sub/seq.txt | zip -q " + ShellQuote(dd) +
+                           " - && zip -q -fd " + ShellQuote(dd) + " a.txt");
     ASSERT_EQ(rc, 0) << out;
     ASSERT_EQ(Tool("add " + ShellQuote(dd) + " " + ShellQuote(src + "/sub/rand.bin"), &out), 0) << out;
     std::tie(rc, out) = Shell("unzip -t " + ShellQuote(dd));

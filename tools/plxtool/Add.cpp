@@ -32,25 +32,39 @@ namespace {
 
 bool MethodByName(std::string_view s, TCompressMethod& m)
 {
-    if (s == "store") m = cmStore;
-    else if (s == "deflate") m = cmDeflate;
-    else if (s == "bzip2") m = cmBz2;
-    else if (s == "ppmd") m = cmPPMDi;
-    else if (s == "lh5") m = cmFrozen5;
-    else if (s == "lh6") m = cmFrozen6;
-    else if (s == "fuse") m = cmFuse;
-    else if (s == "mszip") m = cmMsZip;
-    else return false;
+    if (s == "store")
+        m = cmStore;
+    else if (s == "deflate")
+        m = cmDeflate;
+    else if (s == "bzip2")
+        m = cmBz2;
+    else if (s == "ppmd")
+        m = cmPPMDi;
+    else if (s == "lh5")
+        m = cmFrozen5;
+    else if (s == "lh6")
+        m = cmFrozen6;
+    else if (s == "fuse")
+        m = cmFuse;
+    else if (s == "mszip")
+        m = cmMsZip;
+    else
+        return false;
     return true;
 }
 
 bool LevelByName(std::string_view s, TDeflateType& t)
 {
-    if (s == "S") t = dtDeflateS;
-    else if (s == "F") t = dtDeflateF;
-    else if (s == "N") t = dtDeflateN;
-    else if (s == "X") t = dtDeflateX;
-    else return false;
+    if (s == "S")
+        t = dtDeflateS;
+    else if (s == "F")
+        t = dtDeflateF;
+    else if (s == "N")
+        t = dtDeflateN;
+    else if (s == "X")
+        t = dtDeflateX;
+    else
+        return false;
     return true;
 }
 

@@ -95,8 +95,7 @@ void WireRun(TUnBase& Component, TExtractRun& Run, const std::string& Password)
     z.OnNestedTarFile = [](TObject*, const std::string&, bool& doUnTar) { doUnTar = true; };
     z.SetPassword(Password);
     z.PasswordAttempts = 1;
-    z.OnError = [&Run](TObject*, const std::string& file, const std::string& extended, const std::string&,
-                       int code) {
+    z.OnError = [&Run](TObject*, const std::string& file, const std::string& extended, const std::string&, int code) {
         // An entry passed over on purpose (a symbolic link, a device) is told, as tar tells it,
         // but is no failure.
         if (code != E_SKIPPEDFILE)
@@ -104,8 +103,8 @@ void WireRun(TUnBase& Component, TExtractRun& Run, const std::string& Password)
         PrintError(code, file, extended);
     };
     // The password of the command line is the only one there is: offered once, then given up.
-    z.OnGetPassword = [Password](TObject*, const std::string&, std::string& password, TSeedKeyRecord&,
-                                 TSeedKeyRecord&, bool& tryAgain) {
+    z.OnGetPassword = [Password](TObject*, const std::string&, std::string& password, TSeedKeyRecord&, TSeedKeyRecord&,
+                                 bool& tryAgain) {
         password = Password;
         tryAgain = !Password.empty();
     };

@@ -71,8 +71,8 @@ void BindDiskPrompts(TZipBase& Writer)
     Writer.OnInsertDisk = [](TObject*, const std::string& Volume, bool& Cancel) {
         Cancel = !Confirm("Insert disk " + Volume + ".");
     };
-    Writer.OnClearDisk = [](TObject*, const std::string& Drive, std::int64_t Required, std::int64_t Free,
-                            std::int64_t, bool& Cancel) {
+    Writer.OnClearDisk = [](TObject*, const std::string& Drive, std::int64_t Required, std::int64_t Free, std::int64_t,
+                            bool& Cancel) {
         Cancel = !Confirm("Disk in " + Drive + " has " + std::to_string(Free) + " bytes free; " +
                           std::to_string(Required) + " are needed. Make room.");
     };

@@ -22,8 +22,8 @@
 #include "platform/win/SysDates.h"
 #include "platform/win/TempFiles.h"
 #include "readers/Pelix.h"
-#include "tools/plxtool/ToolSupport.h"
 #include "tools/plxtool/Commands.h"
+#include "tools/plxtool/ToolSupport.h"
 
 #if __has_include("core/ArcType.h")
 #include "core/ArcType.h"
@@ -36,7 +36,10 @@ namespace {
 
 constexpr int kOk = 0, kFailure = 1, kUsage = 2;
 
-bool TypeByName(std::string_view name, TArcType& type) { return ArcTypeById(name, type); }
+bool TypeByName(std::string_view name, TArcType& type)
+{
+    return ArcTypeById(name, type);
+}
 
 std::string TypeName(TArcType type)
 {
@@ -139,9 +142,12 @@ struct TCommand {
 const TCommand kCommands[] = {
     {"type", "type FILE", CmdType},
     {"list", "list [-t TYPE] ARCHIVE", CmdList},
-    {"add", "add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha|bh|cab] [-m store|deflate|bzip2|ppmd|lh5|lh6|fuse|mszip] [-l S|F|N|X] [-p PASSWORD] [-r [--empty-dirs]] [-c COMMENT]\n"
-            "  add ARCHIVE FILE -t gz|bz2\n"
-            "  add OUTPUT FILE -t uue|xxe|b64 [--part-size KB]", CmdAdd},
+    {"add",
+     "add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha|bh|cab] [-m store|deflate|bzip2|ppmd|lh5|lh6|fuse|mszip] "
+     "[-l S|F|N|X] [-p PASSWORD] [-r [--empty-dirs]] [-c COMMENT]\n"
+     "  add ARCHIVE FILE -t gz|bz2\n"
+     "  add OUTPUT FILE -t uue|xxe|b64 [--part-size KB]",
+     CmdAdd},
     {"delete", "delete ARCHIVE NAME...", CmdDelete},
     {"test", "test ARCHIVE [-p PASSWORD]", CmdTest},
     {"extract", "extract ARCHIVE DIR [-p PASSWORD] [--overwrite]", CmdExtract},

@@ -14,8 +14,7 @@ inline constexpr std::size_t kCabFileRecordMax = kCabFileFixedSize + 256;
 inline constexpr std::size_t kCabDataHeaderSize = 8;
 inline constexpr std::uint32_t kCabSignature = 0x4643534D;  // "MSCF"
 inline constexpr std::uint16_t kCabFlagPrevious = 1, kCabFlagNext = 2, kCabFlagReserve = 4;
-inline constexpr std::uint16_t kCabFolderFromPrev = 0xFFFD, kCabFolderToNext = 0xFFFE,
-                               kCabFolderPrevAndNext = 0xFFFF;
+inline constexpr std::uint16_t kCabFolderFromPrev = 0xFFFD, kCabFolderToNext = 0xFFFE, kCabFolderPrevAndNext = 0xFFFF;
 inline constexpr std::uint32_t kCabBlockSize = 32768;  // uncompressed bytes of a data block
 
 struct TCabHeaderFields {
@@ -67,10 +66,17 @@ inline std::uint32_t CabChecksum(const std::uint8_t* Data, std::size_t Count, st
         sum ^= GetLE32(Data + i);
     std::uint32_t tail = 0;
     switch (Count - i) {
-    case 3: tail |= std::uint32_t(Data[i++]) << 16; [[fallthrough]];
-    case 2: tail |= std::uint32_t(Data[i++]) << 8; [[fallthrough]];
-    case 1: tail |= Data[i]; break;
-    default: break;
+    case 3:
+        tail |= std::uint32_t(Data[i++]) << 16;
+        [[fallthrough]];
+    case 2:
+        tail |= std::uint32_t(Data[i++]) << 8;
+        [[fallthrough]];
+    case 1:
+        tail |= Data[i];
+        break;
+    default:
+        break;
     }
     return sum ^ tail;
 }

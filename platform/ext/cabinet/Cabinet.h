@@ -109,7 +109,8 @@ using PFNFDINOTIFY = CAB_INT_PTR (*)(FDINOTIFICATIONTYPE fdint, FDINOTIFICATION*
 using PFNFDIDECRYPT = int (*)(void* pfdid);
 using HFDI = void*;
 
-using PFN_FDICreate = HFDI (*)(PFNALLOC, PFNFREE, PFNOPEN, PFNREAD, PFNWRITE, PFNCLOSE, PFNSEEK, int cpuType, ERF* perf);
+using PFN_FDICreate = HFDI (*)(PFNALLOC, PFNFREE, PFNOPEN, PFNREAD, PFNWRITE, PFNCLOSE, PFNSEEK, int cpuType,
+                               ERF* perf);
 using PFN_FDIIsCabinet = CAB_BOOL (*)(HFDI hfdi, CAB_INT_PTR hf, FDICABINETINFO* pfdici);
 using PFN_FDICopy = CAB_BOOL (*)(HFDI hfdi, char* pszCabinet, char* pszCabPath, int flags, PFNFDINOTIFY pfnfdin,
                                  PFNFDIDECRYPT pfnfdid, void* pvUser);

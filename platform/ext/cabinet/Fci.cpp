@@ -2,8 +2,8 @@
 // a raw deflate stream that may refer to the block before it), kept in a temporary file until the
 // cabinet is written. A size limit ends a cabinet between blocks; the folder and the files that
 // run on continue in the next cabinet, which starts a folder of its own once they end.
-#include "platform/ext/cabinet/Cabinet.h"
 #include "platform/ext/cabinet/CabLayout.h"
+#include "platform/ext/cabinet/Cabinet.h"
 
 #include <zlib.h>
 
@@ -59,8 +59,7 @@ public:
 
     ~TFci();
     bool Start();
-    void AddFile(const char* Source, const char* Name, bool Execute, PFNFCIGETOPENINFO OpenInfo,
-                 std::uint16_t Type);
+    void AddFile(const char* Source, const char* Name, bool Execute, PFNFCIGETOPENINFO OpenInfo, std::uint16_t Type);
     void FlushFolder();
     void FlushCabinet(bool GetNext);
     void SetCallbacks(PFNFCIGETNEXTCABINET Next, PFNFCISTATUS Status)
@@ -175,8 +174,7 @@ void TFci::OpenFolder(std::uint16_t Type)
     FFreshFolder = true;
 }
 
-void TFci::AddFile(const char* Source, const char* Name, bool Execute, PFNFCIGETOPENINFO OpenInfo,
-                   std::uint16_t Type)
+void TFci::AddFile(const char* Source, const char* Name, bool Execute, PFNFCIGETOPENINFO OpenInfo, std::uint16_t Type)
 {
     const std::uint16_t method = Type & tcompMASK_TYPE;
     if (method != tcompTYPE_NONE && method != tcompTYPE_MSZIP)

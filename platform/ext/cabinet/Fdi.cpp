@@ -1,8 +1,8 @@
 // The decompressor half: libmspack's cabinet reader does the decoding (stored, MSZIP, LZX,
 // Quantum); every byte it reads or writes goes through the caller's file callbacks, so the caller
 // decides where the cabinet starts and where the output goes.
-#include "platform/ext/cabinet/Cabinet.h"
 #include "platform/ext/cabinet/CabLayout.h"
+#include "platform/ext/cabinet/Cabinet.h"
 
 #include <mspack.h>
 
@@ -46,9 +46,13 @@ struct TFdi {
 };
 
 // libmspack hands this name back to open() when it wants the output file.
-constexpr char kOutputName[] = "\x01" "fdi-output";
+constexpr char kOutputName[] = "\x01"
+                               "fdi-output";
 
-TFdi* Self(mspack_system* s) { return reinterpret_cast<TFdi*>(s); }
+TFdi* Self(mspack_system* s)
+{
+    return reinterpret_cast<TFdi*>(s);
+}
 
 mspack_file* SysOpen(mspack_system* s, const char* name, int mode)
 {
@@ -70,7 +74,10 @@ mspack_file* SysOpen(mspack_system* s, const char* name, int mode)
     return reinterpret_cast<mspack_file*>(file);
 }
 
-TFdiFile* FileOf(mspack_file* f) { return reinterpret_cast<TFdiFile*>(f); }
+TFdiFile* FileOf(mspack_file* f)
+{
+    return reinterpret_cast<TFdiFile*>(f);
+}
 
 void SysClose(mspack_file* f)
 {
@@ -125,15 +132,25 @@ off_t SysTell(mspack_file* f)
     return file->Owner->Seek(file->Handle, 0, 1);
 }
 
-void SysMessage(mspack_file*, const char*, ...) {}  // the caller reports through the error record
+void SysMessage(mspack_file*, const char*, ...)
+{}  // the caller reports through the error record
 
 // libmspack hands copies of the system record to its decoders, so the memory calls cannot find
 // the context: they use the C allocator, as the callers' own allocate and free do.
-void* SysAlloc(mspack_system*, size_t bytes) { return std::malloc(bytes ? bytes : 1); }
+void* SysAlloc(mspack_system*, size_t bytes)
+{
+    return std::malloc(bytes ? bytes : 1);
+}
 
-void SysFree(void* p) { std::free(p); }
+void SysFree(void* p)
+{
+    std::free(p);
+}
 
-void SysCopy(void* src, void* dest, size_t bytes) { std::memmove(dest, src, bytes); }
+void SysCopy(void* src, void* dest, size_t bytes)
+{
+    std::memmove(dest, src, bytes);
+}
 
 void SetError(TFdi& fdi, FDIERROR code)
 {
@@ -147,11 +164,16 @@ void SetError(TFdi& fdi, FDIERROR code)
 FDIERROR FromMspack(int err)
 {
     switch (err) {
-    case MSPACK_ERR_OPEN: return FDIERROR_CABINET_NOT_FOUND;
-    case MSPACK_ERR_SIGNATURE: return FDIERROR_NOT_A_CABINET;
-    case MSPACK_ERR_NOMEMORY: return FDIERROR_ALLOC_FAIL;
-    case MSPACK_ERR_WRITE: return FDIERROR_TARGET_FILE;
-    default: return FDIERROR_CORRUPT_CABINET;
+    case MSPACK_ERR_OPEN:
+        return FDIERROR_CABINET_NOT_FOUND;
+    case MSPACK_ERR_SIGNATURE:
+        return FDIERROR_NOT_A_CABINET;
+    case MSPACK_ERR_NOMEMORY:
+        return FDIERROR_ALLOC_FAIL;
+    case MSPACK_ERR_WRITE:
+        return FDIERROR_TARGET_FILE;
+    default:
+        return FDIERROR_CORRUPT_CABINET;
     }
 }
 
@@ -205,7 +227,10 @@ std::uint16_t DosTime(const mscabd_file& f)
     return std::uint16_t(((f.time_h & 31) << 11) | ((f.time_m & 63) << 5) | ((f.time_s & 63) >> 1));
 }
 
-std::string Text(const char* s) { return s ? s : ""; }
+std::string Text(const char* s)
+{
+    return s ? s : "";
+}
 
 // Copies a caller-editable name back; the buffers hold CAB_NAME_MAX bytes.
 void PutName(char* buffer, const std::string& text)
@@ -456,8 +481,14 @@ __attribute__((visibility("default"))) CAB_BOOL FDIIsCabinet(HFDI Context, CAB_I
         SetError(*fdi, FDIERROR_UNKNOWN_CABINET_VERSION);
         return 0;
     }
-    *Info = {CAB_LONG(f.Size), f.FolderCount, f.FileCount, f.SetId, f.Index, (f.Flags & kCabFlagReserve) != 0,
-             (f.Flags & kCabFlagPrevious) != 0, (f.Flags & kCabFlagNext) != 0};
+    *Info = {CAB_LONG(f.Size),
+             f.FolderCount,
+             f.FileCount,
+             f.SetId,
+             f.Index,
+             (f.Flags & kCabFlagReserve) != 0,
+             (f.Flags & kCabFlagPrevious) != 0,
+             (f.Flags & kCabFlagNext) != 0};
     SetError(*fdi, FDIERROR_NONE);
     return 1;
 }

@@ -10,7 +10,14 @@
 
 enum class TAceResult { Ok, Corrupt, Truncated, Unsupported, Stopped };
 
-enum { kAceModeLz77 = 0, kAceModeDelta = 1, kAceModeExe = 2, kAceModeSound8 = 3, kAceModeSound32B = 6, kAceModePic = 7 };
+enum {
+    kAceModeLz77 = 0,
+    kAceModeDelta = 1,
+    kAceModeExe = 2,
+    kAceModeSound8 = 3,
+    kAceModeSound32B = 6,
+    kAceModePic = 7
+};
 
 // 32-bit little-endian words read most significant bit first. Up to 31 bits past the end read
 // as zeros; consuming them marks the stream overrun.

@@ -15,7 +15,6 @@ constexpr int kWidthWidthBits = 3;
 constexpr std::size_t kWindow = std::size_t(1) << 22;
 constexpr std::size_t kFlush = 1 << 16;
 
-
 // Sorts widths into descending order exactly as the format's compressor did: ties keep the
 // order this quicksort leaves them in, and the codes depend on it.
 void SortWidths(std::vector<int>& Keys, std::vector<int>& Values, int Left, int Right)
@@ -23,15 +22,18 @@ void SortWidths(std::vector<int>& Keys, std::vector<int>& Values, int Left, int 
     int l = Left, r = Right;
     const int m = Keys[std::size_t(Right)];
     for (;;) {
-        while (l < Right && Keys[std::size_t(l)] > m) ++l;
-        while (r > Left && Keys[std::size_t(r)] < m) --r;
+        while (l < Right && Keys[std::size_t(l)] > m)
+            ++l;
+        while (r > Left && Keys[std::size_t(r)] < m)
+            --r;
         if (l <= r) {
             std::swap(Keys[std::size_t(l)], Keys[std::size_t(r)]);
             std::swap(Values[std::size_t(l)], Values[std::size_t(r)]);
             ++l;
             --r;
         }
-        if (l >= r) break;
+        if (l >= r)
+            break;
     }
     auto order = [&](int a, int b) {
         if (Keys[std::size_t(a)] < Keys[std::size_t(b)]) {
@@ -40,20 +42,28 @@ void SortWidths(std::vector<int>& Keys, std::vector<int>& Values, int Left, int 
         }
     };
     if (Left < r) {
-        if (Left < r - 1) SortWidths(Keys, Values, Left, r);
-        else order(Left, r);
+        if (Left < r - 1)
+            SortWidths(Keys, Values, Left, r);
+        else
+            order(Left, r);
     }
     if (Right > l) {
-        if (l < Right - 1) SortWidths(Keys, Values, l, Right);
-        else order(l, Right);
+        if (l < Right - 1)
+            SortWidths(Keys, Values, l, Right);
+        else
+            order(l, Right);
     }
 }
 
-bool IsSound(int Mode) { return Mode >= kAceModeSound8 && Mode <= kAceModeSound32B; }
+bool IsSound(int Mode)
+{
+    return Mode >= kAceModeSound8 && Mode <= kAceModeSound32B;
+}
 
 }  // namespace
 
-TAceDecoder::TAceDecoder() : FWindow(kWindow) {}
+TAceDecoder::TAceDecoder() : FWindow(kWindow)
+{}
 
 namespace {
 
@@ -158,7 +168,8 @@ TAceResult TAceDecoder::Lz77(TBits& Bits, std::uint64_t Want, bool& ModeChange, 
     std::uint64_t have = 0;
     while (have < Want) {
         if (FSymbolsLeft == 0) {
-            if (!AceReadTree(Bits, kMaxCodeWidth, kNumMainCodes, FMain) || !AceReadTree(Bits, kMaxCodeWidth, kNumLenCodes, FLen))
+            if (!AceReadTree(Bits, kMaxCodeWidth, kNumMainCodes, FMain) ||
+                !AceReadTree(Bits, kMaxCodeWidth, kNumLenCodes, FLen))
                 return Bits.Overrun() ? TAceResult::Truncated : TAceResult::Corrupt;
             FSymbolsLeft = int(Bits.Read(15));
         }

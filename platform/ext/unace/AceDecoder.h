@@ -29,7 +29,8 @@ private:
 
     // Runs LZ77 until Want bytes (the limit no match may cross) or a mode change; every byte
     // goes into the dictionary and to Emit.
-    template <class TEmit> TAceResult Lz77(TBits& Bits, std::uint64_t Want, bool& ModeChange, TMode& Next, TEmit Emit);
+    template <class TEmit>
+    TAceResult Lz77(TBits& Bits, std::uint64_t Want, bool& ModeChange, TMode& Next, TEmit Emit);
     TAceResult Blocked(TBits& Bits, std::uint64_t Size, const TByteSink& Out);
     // One block of sound or picture data; its bytes join the dictionary.
     template <class TMedia>

@@ -8,13 +8,13 @@
 #include <vector>
 
 struct TAceMember {
-    std::string Name;          // as stored: OEM bytes, "\" separators
+    std::string Name;  // as stored: OEM bytes, "\" separators
     std::uint16_t Flags = 0;
     std::uint64_t Packed = 0;
     std::uint64_t Size = 0;
-    std::uint32_t Time = 0;    // DOS date and time
+    std::uint32_t Time = 0;  // DOS date and time
     std::uint32_t Attributes = 0;
-    std::uint32_t Crc = 0;     // ACE form: not inverted
+    std::uint32_t Crc = 0;  // ACE form: not inverted
     int CompType = 0;
     std::int64_t DataOffset = 0;
 

@@ -16,8 +16,14 @@ constexpr int kChannelOfByte[4][4] = {{0, 0, 0, 0}, {0, 1, 0, 1}, {0, 1, 0, 2}, 
 
 constexpr int kMaxRowWidth = 1 << 20;
 
-int SignedByte(int v) { return std::int8_t(std::uint8_t(v)); }
-int BitLength(std::uint64_t v) { return int(std::bit_width(v)); }
+int SignedByte(int v)
+{
+    return std::int8_t(std::uint8_t(v));
+}
+int BitLength(std::uint64_t v)
+{
+    return int(std::bit_width(v));
+}
 
 // Magnitude classes of a signed byte difference (indexed modulo 256).
 int SoundQuantizer(int v)
@@ -47,7 +53,9 @@ int PicQuantizer(int d)  // d in -255..255
 int TAceSound::TChannel::Predicted() const
 {
     return (8 * LastSample + Coeff[0] * DifCount[0] + Coeff[1] * DifCount[1] + Coeff[2] * DifCount[2] +
-            Coeff[3] * DifCount[3]) >> 3 & 0xFF;
+            Coeff[3] * DifCount[3]) >>
+               3 &
+           0xFF;
 }
 
 int TAceSound::TChannel::Predict() const
@@ -122,8 +130,8 @@ bool TAceSound::Symbol(TAceBits& Bits, int Model, int& Symbol)
     return AceReadSymbol(Bits, FTrees[std::size_t(Model)], Symbol);
 }
 
-TAceResult TAceSound::Read(TAceBits& Bits, std::uint64_t Remaining, std::size_t Limit,
-                           std::vector<std::uint8_t>& Out, bool& Switched, TAceMode& Next)
+TAceResult TAceSound::Read(TAceBits& Bits, std::uint64_t Remaining, std::size_t Limit, std::vector<std::uint8_t>& Out,
+                           bool& Switched, TAceMode& Next)
 {
     Switched = false;
     // The block covers the whole groups of four that were left when it began.
@@ -214,10 +222,14 @@ struct TPixels {
     int Predict(int Predictor) const
     {
         switch (Predictor) {
-        case 0: return A;
-        case 1: return B;
-        case 2: return (A + B) >> 1;
-        default: return (A + B - C) & 0xFF;
+        case 0:
+            return A;
+        case 1:
+            return B;
+        case 2:
+            return (A + B) >> 1;
+        default:
+            return (A + B - C) & 0xFF;
         }
     }
 };
@@ -240,8 +252,8 @@ TAceResult TAcePicture::Row(TAceBits& Bits)
             px.A = px.D;
             px.B = px.X;
             px.SetD(FPrevious[std::size_t(col + FPlanes)], FPrevious[std::size_t(col + FPlanes - 1)]);
-            TContext& ctx = model[std::size_t(std::abs(81 * PicQuantizer(px.D - px.A) + 9 * PicQuantizer(px.A - px.C) +
-                                                       PicQuantizer(px.C - px.B)))];
+            TContext& ctx = model[std::size_t(
+                std::abs(81 * PicQuantizer(px.D - px.A) + 9 * PicQuantizer(px.A - px.C) + PicQuantizer(px.C - px.B)))];
             ++ctx.Used;
             const int rBits = BitLength(std::uint64_t(ctx.Average / ctx.Used));
             std::int64_t epsilon = 0;
@@ -273,8 +285,8 @@ TAceResult TAcePicture::Row(TAceBits& Bits)
     return Bits.Overrun() ? TAceResult::Truncated : TAceResult::Ok;
 }
 
-TAceResult TAcePicture::Read(TAceBits& Bits, std::uint64_t Remaining, std::size_t Limit,
-                             std::vector<std::uint8_t>& Out, bool& Switched, TAceMode& Next)
+TAceResult TAcePicture::Read(TAceBits& Bits, std::uint64_t Remaining, std::size_t Limit, std::vector<std::uint8_t>& Out,
+                             bool& Switched, TAceMode& Next)
 {
     Switched = false;
     std::uint64_t done = 0;

@@ -70,8 +70,8 @@ bool InFileList(const char* List, const std::string& Name)
     std::string mask;
     for (const char* p = List ? List : "*";; ++p) {
         if (*p == '\r' || *p == '\n' || *p == 0) {
-            if (mask == "*" || mask == "*.*" || (!mask.empty() && (WildMatch(mask.c_str(), Name.c_str()) ||
-                                                                    WildMatch(mask.c_str(), file.c_str()))))
+            if (mask == "*" || mask == "*.*" ||
+                (!mask.empty() && (WildMatch(mask.c_str(), Name.c_str()) || WildMatch(mask.c_str(), file.c_str()))))
                 return true;
             mask.clear();
             if (*p == 0)
@@ -149,9 +149,9 @@ std::shared_ptr<TVolume> OpenVolume(const std::string& Name)
     std::fseek(v->File, 0, SEEK_END);
     v->Size = std::ftell(v->File);
     const TVolume* raw = v.get();
-    v->Walked = WalkAceArchive([raw](std::int64_t Offset, void* Buffer, std::int64_t Count) {
-        return raw->ReadAt(Offset, Buffer, Count);
-    }, v->Size, v->Walk);
+    v->Walked = WalkAceArchive(
+        [raw](std::int64_t Offset, void* Buffer, std::int64_t Count) { return raw->ReadAt(Offset, Buffer, Count); },
+        v->Size, v->Walk);
     return v;
 }
 
@@ -169,8 +169,8 @@ std::string NextVolumeName(const std::string& Name)
         std::snprintf(ext, sizeof ext, "%c%02d", Name[dot + 1], n % 100);
         return Name.substr(0, dot + 1) + ext;
     }
-    const std::string base = dot != std::string::npos && (slash == std::string::npos || dot > slash) ? Name.substr(0, dot)
-                                                                                                     : Name;
+    const std::string base =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash) ? Name.substr(0, dot) : Name;
     struct stat st {};
     return stat((base + ".c00").c_str(), &st) != 0 && stat((base + ".C00").c_str(), &st) == 0 ? base + ".C00"
                                                                                               : base + ".c00";
@@ -218,7 +218,8 @@ private:
         while (done < Count && FIndex < FSegments.size()) {
             const TSegment& s = FSegments[FIndex];
             const std::uint64_t want = std::min<std::uint64_t>(Count - done, s.Size - FUsed);
-            const std::int64_t got = want ? s.Volume->ReadAt(s.Offset + std::int64_t(FUsed), Buffer + done, std::int64_t(want)) : 0;
+            const std::int64_t got =
+                want ? s.Volume->ReadAt(s.Offset + std::int64_t(FUsed), Buffer + done, std::int64_t(want)) : 0;
             if (got > 0) {
                 FUsed += std::uint64_t(got);
                 done += std::size_t(got);
@@ -412,7 +413,9 @@ int RunArchive(const TRun& R)
             if (!take && !solid)
                 continue;
             TMemberSource packed(segments, cipher ? &*cipher : nullptr);
-            const TByteSource source = [&packed](std::uint8_t* Buffer, std::size_t Count) { return packed(Buffer, Count); };
+            const TByteSource source = [&packed](std::uint8_t* Buffer, std::size_t Count) {
+                return packed(Buffer, Count);
+            };
             std::uint32_t crc = 0xFFFFFFFFu;
             bool written = true;
             const TByteSink sink = [&](const std::uint8_t* Data, std::size_t Count) {
@@ -432,8 +435,9 @@ int RunArchive(const TRun& R)
             TAceResult result;
             try {
                 // Ciphertext comes in whole blocks; anything else is not an encrypted member.
-                result = cipher && m.Packed % TAceCipher::kBlock != 0 ? TAceResult::Corrupt
-                                                                      : decoder.Decode(m.CompType, m.Size, source, sink);
+                result = cipher && m.Packed % TAceCipher::kBlock != 0
+                             ? TAceResult::Corrupt
+                             : decoder.Decode(m.CompType, m.Size, source, sink);
             } catch (...) {
                 if (out)
                     std::fclose(out);
@@ -450,8 +454,8 @@ int RunArchive(const TRun& R)
                     throw TStop{};
             } else if (result != TAceResult::Ok || !written) {
                 const unsigned code = result == TAceResult::Unsupported ? ACE_CALLBACK_ERROR_UNSUPPORTED
-                                      : !written                         ? ACE_CALLBACK_ERROR_WRITE
-                                                                         : ACE_CALLBACK_ERROR_READ;
+                                      : !written                        ? ACE_CALLBACK_ERROR_WRITE
+                                                                        : ACE_CALLBACK_ERROR_READ;
                 if (Report(code, R.Archive, &file) == ACE_CALLBACK_RETURN_CANCEL)
                     throw TStop{};
             }
@@ -517,8 +521,12 @@ int ACEExtract(const char* ArchiveName, tACEExtractStruc* Extract)
 {
     if (!ArchiveName || !Extract)
         return ACE_ERROR_FILES;
-    TRun run{ArchiveName, ACE_CALLBACK_OPERATION_EXTRACT, &Extract->Files, Extract->DestinationDir,
-             Extract->ExcludePath != 0, Extract->DecryptPassword};
+    TRun run{ArchiveName,
+             ACE_CALLBACK_OPERATION_EXTRACT,
+             &Extract->Files,
+             Extract->DestinationDir,
+             Extract->ExcludePath != 0,
+             Extract->DecryptPassword};
     return RunArchive(run);
 }
 

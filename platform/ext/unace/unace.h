@@ -53,26 +53,26 @@ struct tACEFileDataStruc {
     const char* SourceFileName;       // as stored, "\" separators
     const char* DestinationFileName;  // where the library writes (extraction)
     unsigned Flags;
-    std::uint32_t CRC32;              // as stored (not inverted)
+    std::uint32_t CRC32;  // as stored (not inverted)
     std::uint64_t PackedSize;
     std::uint64_t Size;
-    std::uint32_t Time;               // DOS date and time
+    std::uint32_t Time;  // DOS date and time
     std::uint32_t Attributes;
-    bool CRCOk;                       // the verdict, in the CRC check callback
-    int CompType;                     // 0 stored, 1 ACE 1.0 LZ77, 2 ACE 2.0 blocked
+    bool CRCOk;    // the verdict, in the CRC check callback
+    int CompType;  // 0 stored, 1 ACE 1.0 LZ77, 2 ACE 2.0 blocked
 };
 
 struct tACECallbackStruc {
-    void* Obj;                        // the Obj of the initialisation
+    void* Obj;  // the Obj of the initialisation
     unsigned StructureType;
     unsigned Code;
     unsigned Operation;
-    const char* ArchiveName;          // the volume in use
-    tACEFileDataStruc* FileData;      // file callbacks
-    const void* Data;                 // progress: the decoded block
+    const char* ArchiveName;      // the volume in use
+    tACEFileDataStruc* FileData;  // file callbacks
+    const void* Data;             // progress: the decoded block
     std::uint64_t DataSize;
-    int VolumeNumber;                 // volume request: the one wanted
-    char* Text;                       // volume name or password buffer of TextSize bytes
+    int VolumeNumber;  // volume request: the one wanted
+    char* Text;        // volume name or password buffer of TextSize bytes
     unsigned TextSize;
 };
 
@@ -99,7 +99,7 @@ struct tACEInitDllStruc {
 
 struct tACEFilesStruc {
     const char* SourceDir;
-    const char* FileList;     // masks, each ended by a carriage return; "*" for all
+    const char* FileList;  // masks, each ended by a carriage return; "*" for all
     const char* ExcludeList;
     int FullMatch;
 };
@@ -113,7 +113,7 @@ struct tACETestStruc {
 struct tACEExtractStruc {
     tACEFilesStruc Files;
     const char* DestinationDir;
-    int ExcludePath;          // non-zero: stored folders are not used
+    int ExcludePath;  // non-zero: stored folders are not used
     const char* DecryptPassword;
     char Reserved[64];
 };

@@ -120,7 +120,7 @@ bool JoinRar4(const std::vector<std::string>& Volumes, std::int64_t Start, std::
         std::int64_t Data;
         std::uint64_t Size;
     };
-    std::vector<std::uint8_t> head;   // the header of the file being joined
+    std::vector<std::uint8_t> head;  // the header of the file being joined
     std::vector<TPart> parts;
     auto flush = [&]() {
         if (head.empty())
@@ -318,7 +318,8 @@ private:
                 packed |= std::uint64_t(GetLE32(head + 32)) << 32;
             if (size >= 32 && fseeko(in, Offset + size, SEEK_SET) == 0) {
                 const TRarPackedRead read = [in, &packed](std::uint8_t* Buffer, std::size_t Count) {
-                    const std::size_t got = std::fread(Buffer, 1, std::size_t(std::min<std::uint64_t>(Count, packed)), in);
+                    const std::size_t got =
+                        std::fread(Buffer, 1, std::size_t(std::min<std::uint64_t>(Count, packed)), in);
                     packed -= got;
                     return got;
                 };

@@ -82,23 +82,28 @@ std::string DecodeRar4Unicode(const std::uint8_t* Plain, std::size_t PlainSize, 
         }
         switch (flags >> 6 & 3) {
         case 0:
-            if (pos >= EncSize) return out;
+            if (pos >= EncSize)
+                return out;
             put(Enc[pos++]);
             break;
         case 1:
-            if (pos >= EncSize) return out;
+            if (pos >= EncSize)
+                return out;
             put(Enc[pos++] | high);
             break;
         case 2:
-            if (pos + 1 >= EncSize) return out;
+            if (pos + 1 >= EncSize)
+                return out;
             put(GetLE16(Enc + pos));
             pos += 2;
             break;
         default: {
-            if (pos >= EncSize) return out;
+            if (pos >= EncSize)
+                return out;
             unsigned length = Enc[pos++];
             if (length & 0x80) {
-                if (pos >= EncSize) return out;
+                if (pos >= EncSize)
+                    return out;
                 const std::uint8_t correction = Enc[pos++];
                 for (length = (length & 0x7F) + 2; length > 0 && decoded < PlainSize; --length)
                     put(std::uint8_t(Plain[decoded] + correction) | high);

@@ -130,8 +130,7 @@ class TLz29 {
 public:
     TLz29(const TRarPackedRead& Read, std::uint64_t Unpacked, std::uint64_t Skip, const TRarSink& Sink)
         : FIn(Read), FUnpacked(Unpacked), FSkip(Skip), FSink(Sink), FWindow(kWindow)
-    {
-    }
+    {}
 
     int Run()
     {

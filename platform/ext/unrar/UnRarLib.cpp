@@ -135,9 +135,8 @@ void FillHeader(const TRarArchive& A, const TRarHeader& H, RARHeaderDataEx& D)
     std::snprintf(D.ArcName, sizeof D.ArcName, "%s", A.Volumes[std::size_t(H.Volume)].c_str());
     std::snprintf(D.FileName, sizeof D.FileName, "%s", H.Name.c_str());
     D.Flags = (H.SplitBefore ? RHDF_SPLITBEFORE : 0) | (H.SplitAfter ? RHDF_SPLITAFTER : 0) |
-              (H.Encrypted ? RHDF_ENCRYPTED : 0) | (H.Solid ? RHDF_SOLID : 0) |
-              (H.Directory ? RHDF_DIRECTORY : 0) | (H.Unicode ? RHDF_UNICODE : 0) |
-              (H.Link ? RHDF_LINK : 0);
+              (H.Encrypted ? RHDF_ENCRYPTED : 0) | (H.Solid ? RHDF_SOLID : 0) | (H.Directory ? RHDF_DIRECTORY : 0) |
+              (H.Unicode ? RHDF_UNICODE : 0) | (H.Link ? RHDF_LINK : 0);
     D.PackSize = unsigned(H.Packed);
     D.PackSizeHigh = unsigned(H.Packed >> 32);
     D.UnpSize = unsigned(H.Unpacked);

@@ -147,16 +147,14 @@ int main(int argc, char** argv)
     const auto start = std::chrono::steady_clock::now();
     SendMessageA(target, WM_COPYDATA, own, reinterpret_cast<LPARAM>(&data));
     if (GetLastError() != ERROR_SUCCESS && replies == 0) {
-        std::fprintf(stderr, "torvo-caller: the send failed (error %u)\n",
-                     static_cast<unsigned>(GetLastError()));
+        std::fprintf(stderr, "torvo-caller: the send failed (error %u)\n", static_cast<unsigned>(GetLastError()));
         return 1;
     }
     // The reply usually comes later, from the program's finish; keep serving our window meanwhile.
     while (replies == 0) {
         int waitMs = -1;
         if (options.timeoutSeconds >= 0) {
-            const double elapsed =
-                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             if (elapsed >= options.timeoutSeconds)
                 return 3;
             waitMs = static_cast<int>((options.timeoutSeconds - elapsed) * 1000) + 1;

@@ -28,7 +28,10 @@ namespace {
 
 const fs::path Shots = fs::path(TORVO_BUILD_DIR) / "screenshots";
 
-std::string Scale() { return std::getenv("QT_SCALE_FACTOR") ? "_2x" : ""; }
+std::string Scale()
+{
+    return std::getenv("QT_SCALE_FACTOR") ? "_2x" : "";
+}
 
 void SaveWindow(QWidget* w, const std::string& name)
 {
@@ -76,7 +79,8 @@ private:
     void Answer(TFormMenu& menu)
     {
         const bool target = menusAnswered == 1;
-        SaveWindow(WindowOf(menu), keyboard_ ? (target ? "torvo_target_menu" : "torvo_first_menu") : "torvo_menu_mouse");
+        SaveWindow(WindowOf(menu),
+                   keyboard_ ? (target ? "torvo_target_menu" : "torvo_first_menu") : "torvo_menu_mouse");
         int wanted = 0;
         if (target)
             for (size_t i = 0; i < menu.Buttons().size(); ++i)
@@ -85,9 +89,10 @@ private:
         ++menusAnswered;
         TButton* button = menu.Buttons().at(size_t(wanted));
         if (!keyboard_) {
-            QTest::mouseClick(WindowOf(menu)->childAt(button->FormOrigin().X + 5,
-                                                       button->FormOrigin().Y + 5 + (WindowOf(menu)->height() - menu.ClientHeight())),
-                              Qt::LeftButton);
+            QTest::mouseClick(
+                WindowOf(menu)->childAt(button->FormOrigin().X + 5,
+                                        button->FormOrigin().Y + 5 + (WindowOf(menu)->height() - menu.ClientHeight())),
+                Qt::LeftButton);
             return;
         }
         KeyTo(menu, Qt::Key_Home);
@@ -131,25 +136,29 @@ void ShootMainWindow(TFormTorvo& main)
 // the archive made.
 fs::path BackUp(bool keyboard, const fs::path& a)
 {
-    const size_t before = fs::exists(a / "ZALOHY") ? size_t(std::distance(fs::directory_iterator(a / "ZALOHY"), {})) : 0;
+    const size_t before =
+        fs::exists(a / "ZALOHY") ? size_t(std::distance(fs::directory_iterator(a / "ZALOHY"), {})) : 0;
     auto* main = new TFormTorvo(nullptr);
     Application->MainForm = main;
     main->EnsureCreated();
     main->Show();
     Application->ProcessMessages();
     User user(keyboard);
-    testsupport::Child caller({std::string(TORVO_BUILD_DIR) + "/tests/app/torvo-caller", "--command", "1", "--mode", "0",
-                               "--folder", "C:\\data\\", "--timeout", "60"});
+    testsupport::Child caller({std::string(TORVO_BUILD_DIR) + "/tests/app/torvo-caller", "--command", "1", "--mode",
+                               "0", "--folder", "C:\\data\\", "--timeout", "60"});
     EXPECT_TRUE(caller.Started());
     const auto pump = [] { Application->ProcessMessages(); };
     const fs::path archive = a / "ZALOHY" / ("Ucto (00" + std::to_string(before + 1) + ").ZIP");
-    EXPECT_TRUE(testsupport::Eventually([&] { return user.menusAnswered == 2 && fs::exists(archive) && !main->IsModal() &&
-                                                      Screen->ActiveForm == main; },
-                                        testsupport::PeerDeadline, pump));
+    EXPECT_TRUE(testsupport::Eventually(
+        [&] {
+            return user.menusAnswered == 2 && fs::exists(archive) && !main->IsModal() && Screen->ActiveForm == main;
+        },
+        testsupport::PeerDeadline, pump));
     if (keyboard)
         ShootMainWindow(*main);
     // The finish ends the request and the run.
-    testsupport::Child finish({std::string(TORVO_BUILD_DIR) + "/tests/app/torvo-caller", "--command", "999", "--timeout", "5"});
+    testsupport::Child finish(
+        {std::string(TORVO_BUILD_DIR) + "/tests/app/torvo-caller", "--command", "999", "--timeout", "5"});
     finish.Wait(testsupport::PeerDeadline, pump);
     caller.Wait(testsupport::PeerDeadline, pump);
     Application->ResetTerminated();
@@ -186,9 +195,10 @@ TEST(KeyboardBackup, KeysAloneMakeTheSameArchiveAsTheMouse)
     WriteText(home / "data" / "archivace.dta",
               "[MENUARCHIV]C:\\data\\menu.txt\r\n[PATHARCHIVDRV]A:\\ZALOHY\\\r\n[PATHARCHIV]C:\\ZALOHY\\\r\n"
               "[PATHARCHIVACE]C:\\data\\*.dta\r\n[COMMENT1]Zaloha\r\n");
-    WriteText(home / "data" / "menu.txt",
-              "[Menu]\r\n{0}Archivace\r\n[Archivace] Archivace dat\r\n~Data|Data\x87" "0<x>\r\n[Seznam]\r\n"
-              "{0}Ucto\x87Ucto\r\n[Ucto]\r\n{1}kniha.dat\x87" "a\r\n");
+    WriteText(home / "data" / "menu.txt", "[Menu]\r\n{0}Archivace\r\n[Archivace] Archivace dat\r\n~Data|Data\x87"
+                                          "0<x>\r\n[Seznam]\r\n"
+                                          "{0}Ucto\x87Ucto\r\n[Ucto]\r\n{1}kniha.dat\x87"
+                                          "a\r\n");
     WriteText(home / "data" / "kniha.dat", std::string(50000, 'k'));
 
     const fs::path byMouse = BackUp(false, a);
@@ -197,10 +207,9 @@ TEST(KeyboardBackup, KeysAloneMakeTheSameArchiveAsTheMouse)
     ASSERT_TRUE(fs::exists(byKeys));
     int status = -1;
     const std::string extracted =
-        CaptureCommand("cd " + ShellQuote(dir.string()) + " && unzip -qq -o -d m " +
-                                        ShellQuote(byMouse.string()) + " && unzip -qq -o -d k " +
-                                        ShellQuote(byKeys.string()) + " && diff -r m k && ls k",
-                                    &status);
+        CaptureCommand("cd " + ShellQuote(dir.string()) + " && unzip -qq -o -d m " + ShellQuote(byMouse.string()) +
+                           " && unzip -qq -o -d k " + ShellQuote(byKeys.string()) + " && diff -r m k && ls k",
+                       &status);
     EXPECT_EQ(0, status) << extracted;
     EXPECT_NE(std::string::npos, extracted.find("kniha.dat")) << extracted;
 

@@ -12,16 +12,16 @@
 #include "app/lib/FormTestArchive.h"
 #include "app/lib/FormTorvo.h"
 #include "app/lib/FormUUEncode.h"
+#include "app/qt/ManagerWindows.h"
 #include "platform/qt/QtConvert.h"
 #include "platform/qt/QtPainted.h"
 #include "platform/qt/QtWidgetSet.h"
 #include "platform/win/Paths.h"
 #include "readers/plxUnZIP.h"
-#include "writers/plxUUEncode.h"
-#include "writers/plxZip.h"
 #include "readers/view/plxZipView.h"
 #include "support/ToolRun.h"
-#include "app/qt/ManagerWindows.h"
+#include "writers/plxUUEncode.h"
+#include "writers/plxZip.h"
 
 #include <gtest/gtest.h>
 
@@ -79,7 +79,10 @@ TModalResult RunModal(TForm& form, const std::function<void()>& act)
     return form.ShowModal();
 }
 
-std::string NameOf(TControl* c) { return c ? c->Name : std::string("(none)"); }
+std::string NameOf(TControl* c)
+{
+    return c ? c->Name : std::string("(none)");
+}
 
 // The control whose widget has the keyboard in the form's window.
 std::string QtFocusName(TForm& form)
@@ -141,10 +144,17 @@ TEST(ManagerKeys, DialogsOpenAtTheirFirstFieldAndAnswerEnterAndEsc)
     TfrmEditComments comments(nullptr);
     comments.PrepareFor(zip, archive.string(), atZip);
     const DialogCase cases[] = {
-        {&extract, "Edit1", true},      {&add, "Edit2", false},      {&password1, "Edit1", true},
-        {&password2, "Edit1", true},    {&seedKeys, "edtHeaderKey0", true}, {&comm, "leComment", true},
-        {&comment, "Memo1", true},      {&input, "Edit1", true},     {&test, "Edit3", false},
-        {&encode, "Edit1", false},      {&comments, "ScrollBar1", false},
+        {&extract, "Edit1", true},
+        {&add, "Edit2", false},
+        {&password1, "Edit1", true},
+        {&password2, "Edit1", true},
+        {&seedKeys, "edtHeaderKey0", true},
+        {&comm, "leComment", true},
+        {&comment, "Memo1", true},
+        {&input, "Edit1", true},
+        {&test, "Edit3", false},
+        {&encode, "Edit1", false},
+        {&comments, "ScrollBar1", false},
     };
     for (const DialogCase& c : cases) {
         TForm& form = *c.form;
@@ -327,7 +337,8 @@ TEST(ManagerKeys, WhatTheWindowShowsCanBeReadWhole)
     TplxListBox& rows = *main.ZipView1->ListBox();
     for (int i = 0; i < main.ZipView1->Items.Count(); ++i) {
         const std::string attributes = main.ZipView1->GetColumnText(i, zcAttributes);
-        EXPECT_LE(WidgetSet().TextExtent(attributes, rows.Font).cx, main.ZipView1->HeaderSection(zcAttributes)->Width - 3)
+        EXPECT_LE(WidgetSet().TextExtent(attributes, rows.Font).cx,
+                  main.ZipView1->HeaderSection(zcAttributes)->Width - 3)
             << attributes;
     }
 

@@ -11,8 +11,8 @@
 #include "app/lib/FormSeedKeys.h"
 #include "app/lib/FormSplitArchive.h"
 #include "app/lib/FormTestArchive.h"
-#include "app/lib/FormUUEncode.h"
 #include "app/lib/FormTorvo.h"
+#include "app/lib/FormUUEncode.h"
 #include "platform/qt/QtWidgetSet.h"
 #include "readers/view/plxZipView.h"
 #include "writers/plxZip.h"
@@ -112,7 +112,8 @@ TEST(ManagerScreens, ListedArchiveAndDialogs)
     input.Edit1->SetText("m.zip");
     Shoot(input, folder / "torvo_input.png");
     TfrmErrorMsgs errors(nullptr);
-    errors.AddError("OnError event\r\rClassName: TUnZip\rECode:     25151  (see err_msgs.rc)\rECode Str: File fails CRC check");
+    errors.AddError(
+        "OnError event\r\rClassName: TUnZip\rECode:     25151  (see err_msgs.rc)\rECode Str: File fails CRC check");
     Shoot(errors, folder / "torvo_errormsgs.png");
     fs::remove_all(pattern);
 }

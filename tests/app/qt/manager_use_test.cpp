@@ -3,15 +3,15 @@
 #include "app/lib/ErrorMsgs.h"
 #include "app/lib/FormAddFiles.h"
 #include "app/lib/FormExtract.h"
-#include "app/lib/FormUUEncode.h"
 #include "app/lib/FormTestArchive.h"
 #include "app/lib/FormTorvo.h"
+#include "app/lib/FormUUEncode.h"
+#include "app/qt/ManagerWindows.h"
 #include "platform/qt/QtWidgetSet.h"
 #include "readers/Pelix.h"
 #include "readers/plxZipCheck.h"
 #include "readers/view/plxZipView.h"
 #include "support/ToolRun.h"
-#include "app/qt/ManagerWindows.h"
 
 #include <gtest/gtest.h>
 
@@ -179,10 +179,10 @@ TEST(ManagerUse, KeyboardOpensThePopupWithEveryCommand)
     QTest::keyClick(list, Qt::Key_F10, Qt::ShiftModifier);
     Application->ProcessMessages();
     EXPECT_EQ(2, popups);
-    for (const char* command : {"Add Files", "Delete", "Extract", "Refresh", "Add/Edit file comment", "Test Archive",
-                                "View / Run", "New", "Open", "Close", "Save As...", "Rename Archive",
-                                "Encode (uue,xxe,b64)", "Blank Directories", "Sort", "Display ElapsedTime",
-                                "Error Messages"})
+    for (const char* command :
+         {"Add Files", "Delete", "Extract", "Refresh", "Add/Edit file comment", "Test Archive", "View / Run", "New",
+          "Open", "Close", "Save As...", "Rename Archive", "Encode (uue,xxe,b64)", "Blank Directories", "Sort",
+          "Display ElapsedTime", "Error Messages"})
         EXPECT_TRUE(shown.contains(command)) << command << " in " << shown.join(", ").toStdString();
 }
 
@@ -194,12 +194,14 @@ void KeyLater(TForm& form, Qt::Key key)
     QWidget* window = WindowOf(form);
     if (!window)
         return;
-    QTimer::singleShot(0, window, [window, key] {
-        QTest::keyClick(window->focusWidget() ? window->focusWidget() : window, key);
-    });
+    QTimer::singleShot(0, window,
+                       [window, key] { QTest::keyClick(window->focusWidget() ? window->focusWidget() : window, key); });
 }
 
-void EnterLater(TForm& form) { KeyLater(form, Qt::Key_Return); }
+void EnterLater(TForm& form)
+{
+    KeyLater(form, Qt::Key_Return);
+}
 
 }  // namespace
 
@@ -445,8 +447,8 @@ TEST(ManagerUse, EncodeOfAFilePickedInTheDialogRoundTrips)
     const fs::path encoded = dir.Path() / "pick me.ENC";
     ASSERT_TRUE(fs::exists(encoded)) << m.main->StatusBar1->SimpleText;
     int status = -1;
-    CaptureCommand("cd " + ShellQuote(dir.Path().string()) + " && uudecode -o back.bin " + ShellQuote(encoded.string()) +
-                       " && cmp back.bin " + ShellQuote(picked.string()),
+    CaptureCommand("cd " + ShellQuote(dir.Path().string()) + " && uudecode -o back.bin " +
+                       ShellQuote(encoded.string()) + " && cmp back.bin " + ShellQuote(picked.string()),
                    &status);
     EXPECT_EQ(0, status);
     EXPECT_EQ(strayBefore, fs::exists(home / "C:") || fs::exists(home / "C:\\tmp"));
@@ -458,7 +460,8 @@ TEST(ManagerUse, ClosingTheWindowDuringAnExtractionCancelsItAndFinishes)
 {
     TScratchDir dir;
     UseQt(dir.Path());
-    CaptureCommand("cd " + ShellQuote(dir.Path().string()) + " && truncate -s 150M big.bin && zip -q -0 m.zip big.bin && rm big.bin");
+    CaptureCommand("cd " + ShellQuote(dir.Path().string()) +
+                   " && truncate -s 150M big.bin && zip -q -0 m.zip big.bin && rm big.bin");
     const fs::path archive = dir.Path() / "m.zip";
     const fs::path out = dir.Path() / "out";
     fs::create_directories(out);

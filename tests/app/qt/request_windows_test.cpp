@@ -6,9 +6,9 @@
 #include "app/lib/FormTorvo.h"
 #include "app/lib/VEdit.h"
 #include "app/lib/VListBox.h"
+#include "app/qt/ManagerWindows.h"
 #include "platform/qt/QtConvert.h"
 #include "platform/qt/QtWidgetSet.h"
-#include "app/qt/ManagerWindows.h"
 
 #include <gtest/gtest.h>
 

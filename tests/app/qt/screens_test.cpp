@@ -4,8 +4,8 @@
 #include "app/lib/FormTorvo.h"
 #include "platform/qt/QtWidgetSet.h"
 #include "readers/view/plxZipView.h"
-#include "writers/plxZip.h"
 #include "support/ToolRun.h"
+#include "writers/plxZip.h"
 
 #include <gtest/gtest.h>
 
@@ -110,4 +110,7 @@ TEST(Screens, BackupArchiveInTheListViewAndTheRestoreList)
 }
 
 // Fontconfig keeps its caches until exit.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig\n";
+}

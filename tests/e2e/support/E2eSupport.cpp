@@ -98,7 +98,8 @@ void Session::SetUp()
 void Session::TearDown()
 {
     torvo.Kill();
-    if (!getenv("KEEP_E2E")) fs::remove_all(dir);
+    if (!getenv("KEEP_E2E"))
+        fs::remove_all(dir);
 }
 
 void Session::SetDrives(const std::string& lines)

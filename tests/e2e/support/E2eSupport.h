@@ -24,8 +24,14 @@ extern const std::string CallerProgram;
 extern const std::string FakeInternetProgram;
 extern const std::string FakeMailProgram;
 
-inline void WriteFile(const fs::path& path, const std::string& text) { WriteText(path, text); }
-inline std::string ReadFile(const fs::path& path) { return ReadText(path); }
+inline void WriteFile(const fs::path& path, const std::string& text)
+{
+    WriteText(path, text);
+}
+inline std::string ReadFile(const fs::path& path)
+{
+    return ReadText(path);
+}
 // Output and errors of a shell command line; status gets its exit code.
 std::string Shell(const std::string& command, int* status = nullptr);
 std::string Quoted(const fs::path& path);

@@ -305,14 +305,11 @@ TEST(QtZipView, ScreenshotOfAFewRows)
     auto* view = new TZipView(&form);
     view->SetParent(&form);
     view->SetAlign(alClient);
-    view->Items.AddFields(
-        {"readme.txt", "05.03.24  13:45", "812", "2035", "60%", "Deflated", "_a___ (32)", "docs\\"});
+    view->Items.AddFields({"readme.txt", "05.03.24  13:45", "812", "2035", "60%", "Deflated", "_a___ (32)", "docs\\"});
     view->Items.AddFields(
         {"backup;2024.zip", "31.12.23  23:59", "5000000000", "5000000000", "0%", "Stored", "_a___ (32)"});
-    view->Items.AddFields(
-        {"logo.png", "01.01.24  08:00", "4096", "4100", "0%", "Stored", "_a___ (32)", "img\\"});
-    view->Items.AddFields(
-        {"setup.exe", "02.02.24  12:00", "100000", "250000", "60%", "Deflated", "_a___ (32)"});
+    view->Items.AddFields({"logo.png", "01.01.24  08:00", "4096", "4100", "0%", "Stored", "_a___ (32)", "img\\"});
+    view->Items.AddFields({"setup.exe", "02.02.24  12:00", "100000", "250000", "60%", "Deflated", "_a___ (32)"});
     view->SetSelected(1, true);
     form.Show();
     Application->ProcessMessages();
@@ -374,8 +371,8 @@ TEST(QtWidgetSet, CopyDataFromAnotherProcessEndsAModalForm)
     UseQt();
     TQtCopyForm form(nullptr);
     form.Handle();
-    testsupport::Child sender({std::string(TORVO_BUILD_DIR) + "/tests/platform/vcl/copydata_sender", "TQtTestCopyForm",
-                               "from afar"});
+    testsupport::Child sender(
+        {std::string(TORVO_BUILD_DIR) + "/tests/platform/vcl/copydata_sender", "TQtTestCopyForm", "from afar"});
     ASSERT_TRUE(sender.Started());
     // The form waits for the request, but not after the sender is gone or too slow.
     const auto end = std::chrono::steady_clock::now() + testsupport::PeerDeadline;
@@ -392,4 +389,7 @@ TEST(QtWidgetSet, CopyDataFromAnotherProcessEndsAModalForm)
 }
 
 // Font configuration keeps caches for the life of the process.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig\n"; }
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig\n";
+}

@@ -77,7 +77,10 @@ TEST(VclForms, LoadingStateEndsOnceWithLoadedAndOnCreate)
         void Loaded() override { wasLoading = IsLoading() || true, ++loaded; }
     };
     struct TProbeForm : TForm {
-        explicit TProbeForm(TComponent* o) : TForm(o), probe(new TProbe(this)) { OnCreate = [this](TObject*) { ++created; }; }
+        explicit TProbeForm(TComponent* o) : TForm(o), probe(new TProbe(this))
+        {
+            OnCreate = [this](TObject*) { ++created; };
+        }
         TProbe* probe;
         int created = 0;
     };
@@ -113,7 +116,7 @@ TEST(VclModal, ScriptedAnswersOperateTheFormAndAreTranscribed)
     int shows = 0, activates = 0;
     dialog.OnShow = [&](TObject*) { ++shows; };
     dialog.OnActivate = [&](TObject*) { ++activates; };
-    EXPECT_EQ(dialog.ShowModal(), mrOk);      // "OK": the button with that result
+    EXPECT_EQ(dialog.ShowModal(), mrOk);  // "OK": the button with that result
     EXPECT_FALSE(dialog.Visible());
     EXPECT_EQ(dialog.ShowModal(), mrCancel);  // by caption
     EXPECT_EQ(dialog.ShowModal(), mrCancel);  // Esc reaches the Cancel button
@@ -325,10 +328,12 @@ TEST(VclLists, ListViewCountedUpdatesSortingAndColumnClicks)
     EXPECT_EQ(changes, 0);
     view->EndUpdate();
     EXPECT_EQ(changes, 1);
-    view->CustomSort([](TListItem* a, TListItem* b, int descending) {
-        int c = a->Caption.compare(b->Caption);
-        return descending ? -c : c;
-    }, 1);
+    view->CustomSort(
+        [](TListItem* a, TListItem* b, int descending) {
+            int c = a->Caption.compare(b->Caption);
+            return descending ? -c : c;
+        },
+        1);
     EXPECT_EQ(view->Items(0)->Caption, "c.txt");
     EXPECT_FALSE(view->CustomSort(nullptr, 0));
 
@@ -455,12 +460,12 @@ TEST(VclRender, TheFormDrawsItsControlsWhereTheyAre)
     TDemoForm form(nullptr);
     TBitmap bmp = form.RenderToBitmap();
     ASSERT_EQ(bmp.Width(), 400);
-    EXPECT_EQ(bmp.PixelAt(200, 20), clRed);       // top panel
-    EXPECT_EQ(bmp.PixelAt(30, 150), clLime);      // left panel
-    EXPECT_EQ(bmp.PixelAt(375, 150), clBlue);     // right panel
-    EXPECT_EQ(bmp.PixelAt(60 + 200, 40 + 60), clYellow);  // client panel between its children
-    EXPECT_EQ(bmp.PixelAt(60 + 8 + 10, 40 + 30 + 2 + 5), clFuchsia);   // owner-drawn list item 0
-    EXPECT_EQ(bmp.PixelAt(60 + 8 + 10, 40 + 30 + 2 + 21), clAqua);     // item 1
+    EXPECT_EQ(bmp.PixelAt(200, 20), clRed);                           // top panel
+    EXPECT_EQ(bmp.PixelAt(30, 150), clLime);                          // left panel
+    EXPECT_EQ(bmp.PixelAt(375, 150), clBlue);                         // right panel
+    EXPECT_EQ(bmp.PixelAt(60 + 200, 40 + 60), clYellow);              // client panel between its children
+    EXPECT_EQ(bmp.PixelAt(60 + 8 + 10, 40 + 30 + 2 + 5), clFuchsia);  // owner-drawn list item 0
+    EXPECT_EQ(bmp.PixelAt(60 + 8 + 10, 40 + 30 + 2 + 21), clAqua);    // item 1
     EXPECT_EQ(bmp.PixelAt(60 + 255, 40 + 205), clTeal);               // paint box
     EXPECT_EQ(bmp.PixelAt(60 + 268, 40 + 188), clNavy);               // image
 }
@@ -524,10 +529,11 @@ TEST(VclMessages, CopyDataFromAnotherProcessReachesTheFormInsideShowModalAndProc
 
     form.received.clear();
     sender = StartSender("inside pump");
-    EXPECT_TRUE(testsupport::Eventually([&] { return !form.received.empty(); }, testsupport::PeerDeadline, [] {
-        Application->ProcessMessages();
-        WaitMessageFor(5);
-    }));
+    EXPECT_TRUE(testsupport::Eventually([&] { return !form.received.empty(); }, testsupport::PeerDeadline,
+                                        [] {
+                                            Application->ProcessMessages();
+                                            WaitMessageFor(5);
+                                        }));
     EXPECT_EQ(form.received, "inside pump");
     EXPECT_EQ(FinishSender(sender), "0:42\n");
 }

@@ -20,9 +20,15 @@ TEST_F(DrivesTest, TableFileAddsDrivesToTheDefaults)
     EXPECT_EQ(root + "/config/torvo/drives", win::DriveTableFile());
     std::filesystem::create_directories(root + "/floppy dir");
     WriteTable("# test drives\n"
-               "E:  removable capacity=1457664 label=\"PKBACK# 001\"  " + root + "/floppy dir\n"
-               "r:\tramdisk\t" + root + "/ram\n"
-               "\\\\nas\\backup remote " + root + "/nas\n"
+               "E:  removable capacity=1457664 label=\"PKBACK# 001\"  " +
+               root +
+               "/floppy dir\n"
+               "r:\tramdisk\t" +
+               root +
+               "/ram\n"
+               "\\\\nas\\backup remote " +
+               root +
+               "/nas\n"
                "F: floppy /nowhere\n"          // unknown type
                "G: fixed relative/folder\n"    // not absolute
                "H: fixed capacity=12x /x\n");  // bad number
@@ -60,15 +66,14 @@ TEST_F(DrivesTest, TableFileAddsDrivesToTheDefaults)
 
 TEST_F(DrivesTest, RemovableOpticalAndNetworkMountsBecomeDrives)
 {
-    const auto drives = win::DrivesFromMounts(
-        "/dev/vda / ext4 rw 0 0\n"
-        "tmpfs /tmp tmpfs rw 0 0\n"
-        "/dev/sdb1 /media/ann/USB\\040STICK vfat rw 0 0\n"
-        "srv:/export /mnt/data nfs4 rw 0 0\n"
-        "//srv/share /mnt/smb cifs rw 0 0\n"
-        "/dev/sr0 /mnt/cd iso9660 ro 0 0\n"
-        "/dev/sdc1 /run/media/ann/CARD exfat rw 0 0\n"
-        "garbage\n");
+    const auto drives = win::DrivesFromMounts("/dev/vda / ext4 rw 0 0\n"
+                                              "tmpfs /tmp tmpfs rw 0 0\n"
+                                              "/dev/sdb1 /media/ann/USB\\040STICK vfat rw 0 0\n"
+                                              "srv:/export /mnt/data nfs4 rw 0 0\n"
+                                              "//srv/share /mnt/smb cifs rw 0 0\n"
+                                              "/dev/sr0 /mnt/cd iso9660 ro 0 0\n"
+                                              "/dev/sdc1 /run/media/ann/CARD exfat rw 0 0\n"
+                                              "garbage\n");
     ASSERT_EQ(5u, drives.size());
     EXPECT_EQ("/media/ann/USB STICK", drives[0].root);
     EXPECT_EQ(DRIVE_REMOVABLE, drives[0].type);
@@ -81,8 +86,10 @@ TEST_F(DrivesTest, RemovableOpticalAndNetworkMountsBecomeDrives)
 TEST_F(DrivesTest, VolumeLabelsPersistInTheTableFile)
 {
     std::filesystem::create_directories(root + "/usb");
-    WriteTable("E: removable label=\"PKBACK# 001\" " + root + "/usb\n"
-               "M: removable " + root + "/not-inserted\n");
+    WriteTable("E: removable label=\"PKBACK# 001\" " + root +
+               "/usb\n"
+               "M: removable " +
+               root + "/not-inserted\n");
     win::LoadDriveTable();
 
     char label[64], fsName[16];
@@ -225,7 +232,8 @@ TEST_F(DrivesTest, FillingALimitedDriveCountsOwnWritesAndSeesSwaps)
         DWORD written = 0;
         bool ok = true;
         for (std::size_t done = 0; ok && done < bytes; done += written)
-            ok = WriteFile(file, block.data(), static_cast<DWORD>(std::min(block.size(), bytes - done)), &written, nullptr);
+            ok = WriteFile(file, block.data(), static_cast<DWORD>(std::min(block.size(), bytes - done)), &written,
+                           nullptr);
         error = GetLastError();
         CloseHandle(file);
         return ok;

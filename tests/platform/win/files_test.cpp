@@ -324,8 +324,8 @@ TEST_F(FilesTest, CrossDeviceMoveKeepsTheSourceUntilTheTargetIsReplaced)
     EXPECT_EQ(ERROR_NOT_SAME_DEVICE, GetLastError());  // copying not allowed
     EXPECT_FALSE(copied);
 
-    ASSERT_TRUE(MoveFileExA("C:\\src\\archive.zip", "C:\\dst\\archive.zip",
-                            MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED));
+    ASSERT_TRUE(
+        MoveFileExA("C:\\src\\archive.zip", "C:\\dst\\archive.zip", MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED));
     EXPECT_TRUE(copied);
     EXPECT_EQ("new archive", ReadHostFile(home + "/dst/archive.zip"));
     EXPECT_TRUE(NamesIn(home + "/src").empty());
@@ -339,7 +339,8 @@ TEST_F(FilesTest, CrossDeviceMoveKeepsTheSourceUntilTheTargetIsReplaced)
 
 TEST_F(FilesTest, MoveToAnotherFileSystemForReal)
 {
-    struct stat tmp {}, shm {};
+    struct stat tmp {
+    }, shm{};
     if (stat("/dev/shm", &shm) != 0 || stat(root.c_str(), &tmp) != 0 || tmp.st_dev == shm.st_dev)
         GTEST_SKIP() << "needs /dev/shm on a file system of its own";
     char pattern[] = "/dev/shm/torvo-fs-XXXXXX";

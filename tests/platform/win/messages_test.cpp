@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <numeric>
-#include <sstream>
 #include <signal.h>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -303,9 +303,8 @@ TEST_F(Messages, LocalWindowsAndQueue)
     EXPECT_EQ(seen, (std::vector<UINT>{WM_USER, WM_USER + 1}));
 
     // A window may destroy itself from its own procedure.
-    const HWND self = MakeWindow("TSelf", [](HWND hwnd, UINT, WPARAM, LPARAM) -> LRESULT {
-        return DestroyWindow(hwnd);
-    });
+    const HWND self =
+        MakeWindow("TSelf", [](HWND hwnd, UINT, WPARAM, LPARAM) -> LRESULT { return DestroyWindow(hwnd); });
     EXPECT_EQ(SendMessageA(self, WM_CLOSE, 0, 0), TRUE);
     EXPECT_FALSE(IsWindow(self));
     EXPECT_EQ(SendMessageA(self, WM_CLOSE, 0, 0), 0);
@@ -531,8 +530,9 @@ TEST_F(Messages, MalformedFramesDropOnlyTheirConnection)
     header[34] = 0x00, header[35] = 0x01;
     auto wrongWindow = frame;
     wrongWindow.hwnd = peer ^ (1u << 30);
-    const std::vector<std::vector<std::uint8_t>> attempts{
-        {header.begin(), header.begin() + FrameHeaderSize}, EncodeFrame(wrongWindow), std::vector<std::uint8_t>(100, 'x')};
+    const std::vector<std::vector<std::uint8_t>> attempts{{header.begin(), header.begin() + FrameHeaderSize},
+                                                          EncodeFrame(wrongWindow),
+                                                          std::vector<std::uint8_t>(100, 'x')};
     for (const auto& bytes : attempts) {
         const int fd = ConnectRaw(path);
         ASSERT_GE(fd, 0);
@@ -594,12 +594,15 @@ TEST_F(Messages, PostFloodOnOneConnectionIsCapped)
             break;  // hung up on
         serve();
     }
-    EXPECT_TRUE(testsupport::Eventually([&] {
-        serve();
-        char byte = 0;
-        const ssize_t n = recv(fd, &byte, 1, MSG_DONTWAIT);
-        return n == 0 || (n < 0 && errno != EAGAIN);
-    }, std::chrono::seconds(10))) << "the flood was taken whole";
+    EXPECT_TRUE(testsupport::Eventually(
+        [&] {
+            serve();
+            char byte = 0;
+            const ssize_t n = recv(fd, &byte, 1, MSG_DONTWAIT);
+            return n == 0 || (n < 0 && errno != EAGAIN);
+        },
+        std::chrono::seconds(10)))
+        << "the flood was taken whole";
     close(fd);
 
     std::size_t queued = 0;

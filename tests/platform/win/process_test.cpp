@@ -1,9 +1,9 @@
+#include "FsTestSupport.h"
 #include "platform/win/Library.h"
 #include "platform/win/Paths.h"
 #include "platform/win/Process.h"
 #include "platform/win/Time.h"
 #include "platform/win/Version.h"
-#include "FsTestSupport.h"
 #include "support/Child.h"
 
 #include <gtest/gtest.h>
@@ -39,7 +39,8 @@ Args LinesOf(const std::string& file)
     testsupport::Eventually([&] { return fs::exists(file); });
     std::ifstream in(file);
     Args lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
     return lines;
 }
 
@@ -115,7 +116,7 @@ TEST_F(ProcessTest, TimeoutThenNoZombieAfterClose)
     ASSERT_TRUE(GetExitCodeProcess(info.hProcess, &code));
     EXPECT_EQ(STILL_ACTIVE, code);
     EXPECT_TRUE(CloseHandle(info.hProcess));  // still running: reaped in the background
-    EXPECT_TRUE(NoChildLeft());  // not even a zombie
+    EXPECT_TRUE(NoChildLeft());               // not even a zombie
 }
 
 TEST_F(ProcessTest, WinExecSearchesTheProgramFolderAndReportsMissingPrograms)
@@ -132,7 +133,8 @@ TEST_F(ProcessTest, OpenVerbOnADocumentUsesTheOpener)
     const fs::path doc = fs::temp_directory_path() / ("torvo doc " + std::to_string(getpid()) + ".txt");
     std::ofstream(doc) << "x";
     setenv("TORVO_OPEN_PROGRAM", kHelper.c_str(), 1);
-    const auto rc = reinterpret_cast<std::uintptr_t>(ShellExecuteA(0, "open", doc.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    const auto rc =
+        reinterpret_cast<std::uintptr_t>(ShellExecuteA(0, "open", doc.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
     EXPECT_GT(rc, 32u);
     EXPECT_EQ((Args{doc.string()}), Dumped());
     fs::remove(out_);
@@ -146,7 +148,8 @@ TEST_F(ProcessTest, OpenVerbOnADocumentUsesTheOpener)
     fs::remove(doc);
 
     EXPECT_EQ(SE_ERR_FNF, reinterpret_cast<std::uintptr_t>(ShellExecuteA(0, "open", doc.c_str(), nullptr, nullptr, 1)));
-    EXPECT_EQ(SE_ERR_NOASSOC, reinterpret_cast<std::uintptr_t>(ShellExecuteA(0, "print", kHelper.c_str(), nullptr, nullptr, 1)));
+    EXPECT_EQ(SE_ERR_NOASSOC,
+              reinterpret_cast<std::uintptr_t>(ShellExecuteA(0, "print", kHelper.c_str(), nullptr, nullptr, 1)));
     info.lpFile = "/nonexistent/file.txt";
     info.lpParameters = nullptr;
     EXPECT_FALSE(ShellExecuteExA(&info));

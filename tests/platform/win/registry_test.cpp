@@ -35,7 +35,8 @@ std::string Query(HKEY key, const char* name)
     char buf[256];
     DWORD size = sizeof buf;
     DWORD type = 0;
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) != ERROR_SUCCESS) return "<none>";
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf), &size) != ERROR_SUCCESS)
+        return "<none>";
     EXPECT_EQ(REG_SZ, type);
     return buf;
 }
@@ -46,8 +47,8 @@ TEST_F(RegistryTest, ValuesRoundTripAndPersistInTheStore)
 {
     HKEY key = nullptr;
     DWORD disposition = 0;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Vimo\\Torvo", 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, &disposition));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Vimo\\Torvo", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, &disposition));
     EXPECT_EQ(REG_CREATED_NEW_KEY, disposition);
     const std::string tricky = "C:\\Vimo\\Torvo [x=1] 100% Kůň\r\nline2";
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "InstallPath", 0, REG_SZ,
@@ -57,8 +58,8 @@ TEST_F(RegistryTest, ValuesRoundTripAndPersistInTheStore)
     EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
     EXPECT_TRUE(fs::exists(dir_ / "torvo/registry/HKCU.reg"));
     // Creating a key that exists opens it.
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "software\\vimo\\torvo", 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, &disposition));
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "software\\vimo\\torvo", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &key, &disposition));
     EXPECT_EQ(REG_OPENED_EXISTING_KEY, disposition);
     EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(key));
 
@@ -72,7 +73,8 @@ TEST_F(RegistryTest, ValuesRoundTripAndPersistInTheStore)
     EXPECT_EQ(tricky.size() + 1, size);
     char small[4];
     size = sizeof small;
-    EXPECT_EQ(ERROR_MORE_DATA, RegQueryValueExA(key, "InstallPath", nullptr, nullptr, reinterpret_cast<BYTE*>(small), &size));
+    EXPECT_EQ(ERROR_MORE_DATA,
+              RegQueryValueExA(key, "InstallPath", nullptr, nullptr, reinterpret_cast<BYTE*>(small), &size));
     EXPECT_EQ(ERROR_ACCESS_DENIED, RegSetValueExA(key, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("y"), 2));
     RegCloseKey(key);
 

@@ -53,12 +53,12 @@ TEST(SysDates, DosFileDates)
     const TDateTime t = FileDateToDateTime(stamp);
     EXPECT_EQ("2024-03-15 13:45:30", FormatDateTime("yyyy-mm-dd hh:nn:ss", t));
     EXPECT_EQ(stamp, DateTimeToFileDate(t));
-    EXPECT_THROW(FileDateToDateTime(0), EConvertError);                       // month 0
+    EXPECT_THROW(FileDateToDateTime(0), EConvertError);                                   // month 0
     EXPECT_THROW(FileDateToDateTime((1 << 21) | (1 << 16) | (24 << 11)), EConvertError);  // hour 24
     // Outside the DOS range the stamp is clamped, never 0 or a wrapped year.
     EXPECT_EQ((1 << 21) | (1 << 16), DateTimeToFileDate(EncodeDate(1970, 6, 1)));
-    EXPECT_EQ("2107-12-31 23:59:58", FormatDateTime("yyyy-mm-dd hh:nn:ss",
-                                                     FileDateToDateTime(DateTimeToFileDate(EncodeDate(2200, 1, 1)))));
+    EXPECT_EQ("2107-12-31 23:59:58",
+              FormatDateTime("yyyy-mm-dd hh:nn:ss", FileDateToDateTime(DateTimeToFileDate(EncodeDate(2200, 1, 1)))));
 }
 
 TEST(SysDates, FormatPatterns)

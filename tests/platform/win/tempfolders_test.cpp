@@ -1,7 +1,7 @@
 // Private working folders: closed to other users, and removed only once their owner has ended.
-#include "platform/win/TempFolders.h"
-#include "platform/win/Paths.h"
 #include "FsTestSupport.h"
+#include "platform/win/Paths.h"
+#include "platform/win/TempFolders.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>

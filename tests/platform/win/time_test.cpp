@@ -13,14 +13,17 @@ class ZoneGuard {
 public:
     explicit ZoneGuard(const char* zone)
     {
-        if (const char* old = std::getenv("TZ")) saved_ = old, hadOld_ = true;
+        if (const char* old = std::getenv("TZ"))
+            saved_ = old, hadOld_ = true;
         setenv("TZ", zone, 1);
         tzset();
     }
     ~ZoneGuard()
     {
-        if (hadOld_) setenv("TZ", saved_.c_str(), 1);
-        else unsetenv("TZ");
+        if (hadOld_)
+            setenv("TZ", saved_.c_str(), 1);
+        else
+            unsetenv("TZ");
         tzset();
     }
 
@@ -47,7 +50,8 @@ TEST(Time, FileTimeAndSystemTimeAgree)
     ASSERT_TRUE(FileTimeToSystemTime(&zero, &st));
     EXPECT_EQ(1601, st.wYear);
     EXPECT_EQ(1, st.wDayOfWeek);
-    EXPECT_EQ(win::kUnixEpochAsFileTime, static_cast<std::int64_t>(win::FileTimeToU64(MakeFileTime(1970, 1, 1, 0, 0, 0))));
+    EXPECT_EQ(win::kUnixEpochAsFileTime,
+              static_cast<std::int64_t>(win::FileTimeToU64(MakeFileTime(1970, 1, 1, 0, 0, 0))));
 
     const FILETIME leap = MakeFileTime(2024, 2, 29, 23, 59, 59, 999);
     ASSERT_TRUE(FileTimeToSystemTime(&leap, &st));
@@ -93,7 +97,7 @@ TEST(Time, DosStampsAtTheEdgesAndClamped)
     EXPECT_EQ(win::FileTimeToU64(MakeFileTime(1980, 1, 1, 0, 0, 0)), win::FileTimeToU64(ft));
     EXPECT_FALSE(DosDateTimeToFileTime(0, 0, &ft));  // month 0, day 0
     EXPECT_EQ(win::FileTimeToU64(MakeFileTime(1980, 1, 1, 0, 0, 0)), win::FileTimeToU64(ft));
-    const WORD feb31 = static_cast<WORD>((43 << 9) | (2 << 5) | 31);    // 2023-02-31
+    const WORD feb31 = static_cast<WORD>((43 << 9) | (2 << 5) | 31);   // 2023-02-31
     const WORD late = static_cast<WORD>((31 << 11) | (63 << 5) | 31);  // 31:63:62
     EXPECT_FALSE(DosDateTimeToFileTime(feb31, late, &ft));
     EXPECT_EQ(win::FileTimeToU64(MakeFileTime(2023, 2, 28, 23, 59, 58)), win::FileTimeToU64(ft));

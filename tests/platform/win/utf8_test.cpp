@@ -6,17 +6,18 @@ TEST(Utf8, RoundTripAndInvalidBytes)
 {
     const std::string czech = "Příliš žluťoučký kůň úpěl ďábelské ódy";
     EXPECT_EQ(czech, win::EncodeUtf8(win::DecodeUtf8(czech)));
-    EXPECT_EQ(U"a\uFFFDb", win::DecodeUtf8("a\xC3" "b"));          // truncated sequence
-    EXPECT_EQ(U"\uFFFD\uFFFD", win::DecodeUtf8("\xC0\x80"));        // overlong NUL
+    EXPECT_EQ(U"a\uFFFDb", win::DecodeUtf8("a\xC3"
+                                           "b"));                       // truncated sequence
+    EXPECT_EQ(U"\uFFFD\uFFFD", win::DecodeUtf8("\xC0\x80"));            // overlong NUL
     EXPECT_EQ(U"\uFFFD\uFFFD\uFFFD", win::DecodeUtf8("\xED\xA0\x80"));  // surrogate
     EXPECT_EQ("\xF0\x9F\x98\x80", win::EncodeUtf8(U"\U0001F600"));
 
     // The check without decoding agrees with a round trip, bad sequence or not.
-    for (const std::string& text : {std::string("plain.txt"), czech, std::string("\xEF\xBF\xBD"),
-                                   std::string("\xF4\x8F\xBF\xBF"), std::string("\xF4\x90\x80\x80"),
-                                   std::string("a\xC3"), std::string("\xC0\x80"), std::string("\xE0\x80\xAF"),
-                                   std::string("\xED\xA0\x80"), std::string("\x80x"), std::string("\xF8\x88\x80\x80\x80"),
-                                   std::string("ok\0nul", 6), std::string("\xE2\x82")})
+    for (const std::string& text :
+         {std::string("plain.txt"), czech, std::string("\xEF\xBF\xBD"), std::string("\xF4\x8F\xBF\xBF"),
+          std::string("\xF4\x90\x80\x80"), std::string("a\xC3"), std::string("\xC0\x80"), std::string("\xE0\x80\xAF"),
+          std::string("\xED\xA0\x80"), std::string("\x80x"), std::string("\xF8\x88\x80\x80\x80"),
+          std::string("ok\0nul", 6), std::string("\xE2\x82")})
         EXPECT_EQ(win::IsValidUtf8(text), win::EncodeUtf8(win::DecodeUtf8(text)) == text) << text;
 }
 

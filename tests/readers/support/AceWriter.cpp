@@ -54,15 +54,18 @@ void Sort(std::vector<int>& K, std::vector<int>& V, int L, int R)
     int l = L, r = R;
     const int m = K[std::size_t(R)];
     for (;;) {
-        while (K[std::size_t(l)] > m) ++l;
-        while (K[std::size_t(r)] < m) --r;
+        while (K[std::size_t(l)] > m)
+            ++l;
+        while (K[std::size_t(r)] < m)
+            --r;
         if (l <= r) {
             std::swap(K[std::size_t(l)], K[std::size_t(r)]);
             std::swap(V[std::size_t(l)], V[std::size_t(r)]);
             ++l;
             --r;
         }
-        if (l >= r) break;
+        if (l >= r)
+            break;
     }
     auto fix = [&](int a, int b) {
         if (K[std::size_t(a)] < K[std::size_t(b)]) {
@@ -70,8 +73,18 @@ void Sort(std::vector<int>& K, std::vector<int>& V, int L, int R)
             std::swap(V[std::size_t(a)], V[std::size_t(b)]);
         }
     };
-    if (L < r) { if (L < r - 1) Sort(K, V, L, r); else fix(L, r); }
-    if (R > l) { if (l < R - 1) Sort(K, V, l, R); else fix(l, R); }
+    if (L < r) {
+        if (L < r - 1)
+            Sort(K, V, L, r);
+        else
+            fix(L, r);
+    }
+    if (R > l) {
+        if (l < R - 1)
+            Sort(K, V, l, R);
+        else
+            fix(l, R);
+    }
 }
 
 struct TCode {
@@ -164,7 +177,8 @@ void PutTree(TBitWriter& Out, const std::vector<int>& Widths)
     std::vector<int> deltas(static_cast<std::size_t>(count));
     std::vector<std::uint64_t> freq(static_cast<std::size_t>(upper + 1), 0);
     for (int i = 0; i < count; ++i) {
-        deltas[std::size_t(i)] = ((Widths[std::size_t(i)] - (i ? Widths[std::size_t(i - 1)] : 0)) % upper + upper) % upper;
+        deltas[std::size_t(i)] =
+            ((Widths[std::size_t(i)] - (i ? Widths[std::size_t(i - 1)] : 0)) % upper + upper) % upper;
         ++freq[std::size_t(deltas[std::size_t(i)])];
     }
     const std::vector<int> widthWidths = WidthsOf(freq, 7);
@@ -215,7 +229,10 @@ void PutBlocks(TBitWriter& Out, const std::vector<TStep>& Steps, const std::vect
 }
 
 // The instruction that switches the blocked method to Block's mode.
-TStep ModeBits(const TAceTestBlock& Block) { return {{-1, std::uint32_t(Block.Mode), 8}}; }
+TStep ModeBits(const TAceTestBlock& Block)
+{
+    return {{-1, std::uint32_t(Block.Mode), 8}};
+}
 
 // LZ77 steps; History (the last four distances) carries over between stretches of one member.
 std::vector<TStep> Parse(const std::vector<std::uint8_t>& Data, std::uint32_t (&history)[4])
@@ -288,7 +305,10 @@ void PutLz77(TBitWriter& Out, const std::vector<std::uint8_t>& Data, int BlockSy
 
 // --- sound: the samples' differences from an adaptive per-channel prediction ---
 
-int Schar(int v) { return std::int8_t(std::uint8_t(v)); }
+int Schar(int v)
+{
+    return std::int8_t(std::uint8_t(v));
+}
 int BitLength(std::uint64_t v)
 {
     int n = 0;
@@ -480,7 +500,9 @@ void PutPicture(TBitWriter& Out, const std::vector<std::uint8_t>& Data, const TA
             if (plane > 0)
                 Out.Put(std::uint32_t(kind), 2);
             const auto scaled = [kind](int ref) { return kind == 1 ? ref : ref * 11 >> 4; };
-            const auto toCoded = [&](int value, int ref) { return kind == 0 ? value : (128 + value - scaled(ref)) & 0xFF; };
+            const auto toCoded = [&](int value, int ref) {
+                return kind == 0 ? value : (128 + value - scaled(ref)) & 0xFF;
+            };
             const int prevRef = State.Previous[plane == 0 ? State.Previous.size() - 1 : std::size_t(plane - 1)];
             int a = kind ? 128 : 0, b = a, c = a, x = a;
             int d = toCoded(State.Previous[std::size_t(plane)], prevRef);
@@ -489,7 +511,8 @@ void PutPicture(TBitWriter& Out, const std::vector<std::uint8_t>& Data, const TA
                 a = d;
                 b = x;
                 d = toCoded(State.Previous[std::size_t(col + planes)], State.Previous[std::size_t(col + planes - 1)]);
-                TPicContext& ctx = model[std::size_t(std::abs(81 * PicQuantize(d - a) + 9 * PicQuantize(a - c) + PicQuantize(c - b)))];
+                TPicContext& ctx =
+                    model[std::size_t(std::abs(81 * PicQuantize(d - a) + 9 * PicQuantize(a - c) + PicQuantize(c - b)))];
                 const auto predict = [&](int p) {
                     return p == 0 ? a : p == 1 ? b : p == 2 ? (a + b) >> 1 : (a + b - c) & 0xFF;
                 };
@@ -551,7 +574,8 @@ std::vector<std::uint8_t> CompressBlocked(const TAceTestMember& Member, int Bloc
     for (std::size_t k = 0; k < blocks.size(); ++k) {
         const TAceTestBlock& b = blocks[k];
         const std::vector<std::uint8_t> data(Member.Data.begin() + std::ptrdiff_t(at),
-                                             Member.Data.begin() + std::ptrdiff_t(std::min(Member.Data.size(), at + b.Size)));
+                                             Member.Data.begin() +
+                                                 std::ptrdiff_t(std::min(Member.Data.size(), at + b.Size)));
         const TAceTestBlock* next = k + 1 < blocks.size() ? &blocks[k + 1] : nullptr;
         const bool changed = b.Mode != mode;
         if (b.Mode >= 3 && b.Mode <= 6) {
@@ -569,7 +593,10 @@ std::vector<std::uint8_t> CompressBlocked(const TAceTestMember& Member, int Bloc
     return out.Finish();
 }
 
-void Put16(std::vector<std::uint8_t>& B, std::uint32_t V) { B.insert(B.end(), {std::uint8_t(V), std::uint8_t(V >> 8)}); }
+void Put16(std::vector<std::uint8_t>& B, std::uint32_t V)
+{
+    B.insert(B.end(), {std::uint8_t(V), std::uint8_t(V >> 8)});
+}
 void Put32(std::vector<std::uint8_t>& B, std::uint32_t V)
 {
     Put16(B, V & 0xFFFF);
@@ -600,7 +627,8 @@ std::vector<std::uint8_t> MainHeader(const TAceTestOptions& Options, bool Blocke
     Put16(head, (Blocked ? 0x100 : 0) | (Options.VolumeBytes ? 0x800 : 0) | (Options.Solid ? 0x8000 : 0));
     for (char c : std::string("**ACE**"))
         head.push_back(std::uint8_t(c));
-    head.insert(head.end(), {std::uint8_t(Blocked ? 20 : 10), std::uint8_t(Blocked ? 20 : 10), 2, std::uint8_t(Volume)});
+    head.insert(head.end(),
+                {std::uint8_t(Blocked ? 20 : 10), std::uint8_t(Blocked ? 20 : 10), 2, std::uint8_t(Volume)});
     Put32(head, 0x5A210000);  // 2025-01-01
     head.insert(head.end(), 8, 0);
     PutHeader(archive, head);
@@ -638,7 +666,8 @@ std::vector<std::vector<std::uint8_t>> WriteAceVolumes(const std::vector<TAceTes
         TPacked p{&m, m.Data, 0};
         if (m.Compress && !m.Data.empty()) {
             p.CompType = m.Blocks.empty() ? 1 : 2;
-            p.Bytes = m.Blocks.empty() ? CompressLz77(m.Data, Options.BlockSymbols) : CompressBlocked(m, Options.BlockSymbols);
+            p.Bytes = m.Blocks.empty() ? CompressLz77(m.Data, Options.BlockSymbols)
+                                       : CompressBlocked(m, Options.BlockSymbols);
         }
         blocked = blocked || p.CompType == 2;
         if (m.Encrypt) {

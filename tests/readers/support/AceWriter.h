@@ -27,8 +27,8 @@ struct TAceTestMember {
 };
 
 struct TAceTestOptions {
-    int BlockSymbols = 3000;        // bounds the symbols of one Huffman block
-    std::size_t VolumeBytes = 0;    // not 0: a volume set with about this many packed bytes each
+    int BlockSymbols = 3000;      // bounds the symbols of one Huffman block
+    std::size_t VolumeBytes = 0;  // not 0: a volume set with about this many packed bytes each
     bool Solid = false;
     // Enciphers the packed bytes (padded to 8) of an encrypted member.
     std::function<std::vector<std::uint8_t>(const std::vector<std::uint8_t>&)> Encipher;

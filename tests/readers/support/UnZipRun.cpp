@@ -25,8 +25,9 @@ TUnZipRun RunUnZip(const std::filesystem::path& Archive, const std::filesystem::
     z.OnNextVolume = [](TObject*, std::string&, int, bool exists, bool& cancel) { cancel = !exists; };
     z.SetPassword(Password);
     z.PasswordAttempts = 1;
-    z.OnGetPassword = [](TObject*, const std::string&, std::string&, TSeedKeyRecord&, TSeedKeyRecord&,
-                         bool& again) { again = false; };
+    z.OnGetPassword = [](TObject*, const std::string&, std::string&, TSeedKeyRecord&, TSeedKeyRecord&, bool& again) {
+        again = false;
+    };
     z.SetArchiveFile(ZDrivePath(Archive));
     z.SetExtractDir(ZDrivePath(Dir));
     z.CreateStoredDirs = true;

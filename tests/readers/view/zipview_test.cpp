@@ -48,7 +48,7 @@ void SortLikeTheMainWindow(TZipView& view)
 {
     view.OnHeaderClick = [&view](THeaderControl*, THeaderSection* s) {
         int c = s->Index;
-        view.SortKind = c == zcDateTime ? skDateTime
+        view.SortKind = c == zcDateTime                                                       ? skDateTime
                         : (c == zcPacked || c == zcUnpacked || c == zcRatio || c == zcOffset) ? skInteger
                                                                                               : skText;
         view.Sort();
@@ -213,11 +213,11 @@ TEST(ZipView, RowsAreDrawnWithIconsSeparatorsAndTheSelectColour)
     EXPECT_EQ(view.GetIconIndex(-3), -3);
 
     TBitmap shot = form.RenderToBitmap();
-    int rowTop = 20 + 2;  // header, then the list box's edge
-    EXPECT_EQ(shot.PixelAt(300, rowTop + 2 * 16 + 8), 0x008000);          // selected row
-    EXPECT_EQ(shot.PixelAt(300, rowTop + 8), ColorToRGB(clWindow));          // plain row
-    EXPECT_EQ(shot.PixelAt(120 - 1, rowTop + 8), 0xC0C0C0);                  // after the first column
-    EXPECT_EQ(shot.PixelAt(3 + 8, rowTop + 16 + 8), clYellow);               // the folder icon
+    int rowTop = 20 + 2;                                             // header, then the list box's edge
+    EXPECT_EQ(shot.PixelAt(300, rowTop + 2 * 16 + 8), 0x008000);     // selected row
+    EXPECT_EQ(shot.PixelAt(300, rowTop + 8), ColorToRGB(clWindow));  // plain row
+    EXPECT_EQ(shot.PixelAt(120 - 1, rowTop + 8), 0xC0C0C0);          // after the first column
+    EXPECT_EQ(shot.PixelAt(3 + 8, rowTop + 16 + 8), clYellow);       // the folder icon
     bool nameDrawn = false, selectedWhite = false;
     for (const auto& t : shot.Texts()) {
         nameDrawn |= t.Text == "data.zip" && t.X >= 18;
@@ -268,8 +268,7 @@ TEST(ZipView, DroppedFoldersStandForTheirFilesThatMatchTheMask)
     };
     view.OnDroppedFilesEnd = [&](TObject*) { ++ends; };
     view.DropFiles({ZDrivePath(dir + "/a.txt"), ZDrivePath(dir + "/sub")});
-    EXPECT_EQ(got,
-              (std::vector<std::string>{ZDrivePath(dir + "/a.txt"), ZDrivePath(dir + "/sub") + "\\*.txt"}));
+    EXPECT_EQ(got, (std::vector<std::string>{ZDrivePath(dir + "/a.txt"), ZDrivePath(dir + "/sub") + "\\*.txt"}));
     EXPECT_EQ(sizes, (std::vector<DWORD>{3, 0}));
     EXPECT_EQ(ends, 1);
 

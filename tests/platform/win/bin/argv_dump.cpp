@@ -13,7 +13,8 @@ int main(int argc, char** argv)
 {
     int code = 0;
     for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--exit=", 7) == 0) code = std::atoi(argv[i] + 7);
+        if (std::strncmp(argv[i], "--exit=", 7) == 0)
+            code = std::atoi(argv[i] + 7);
         if (std::strncmp(argv[i], "--sleep=", 8) == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[i] + 8)));
         }
@@ -22,7 +23,8 @@ int main(int argc, char** argv)
         const std::string part = std::string(out) + ".part";
         {
             std::ofstream file(part);
-            for (int i = 1; i < argc; ++i) file << argv[i] << '\n';
+            for (int i = 1; i < argc; ++i)
+                file << argv[i] << '\n';
         }
         std::rename(part.c_str(), out);
     }

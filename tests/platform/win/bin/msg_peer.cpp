@@ -4,8 +4,8 @@
 // "stall" it takes no connection until SIGUSR1 has come and 300 ms more have passed; with
 // "nofiles" it can open no descriptor once its window is up. Its
 // exit code is the WM_QUIT wParam plus every posted WM_COUNT wParam.
-#include "platform/win/Messages.h"
 #include "platform/win/bin/msg_peer.h"
+#include "platform/win/Messages.h"
 #include "support/DieWithParent.h"
 
 #include <chrono>
