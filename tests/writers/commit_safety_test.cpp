@@ -69,6 +69,27 @@ protected:
         EXPECT_NE(WEXITSTATUS(status), 1) << "the work failed at step " << Step;
         return WEXITSTATUS(status) == 0;
     }
+
+    // A ZIP of four 50,000-byte members of noise, made by zip: four volumes of 64 KiB when split.
+    fs::path ZipOfFourNoiseFiles()
+    {
+        const fs::path src = fs::path(root) / "src";
+        for (int i = 0; i < 4; ++i)
+            WriteHostFile((src / ("noise" + std::to_string(i) + ".bin")).string(), RandomBytes(50000, unsigned(i + 7)));
+        EXPECT_EQ(std::system(("cd " + ShellQuote(src.string()) + " && zip -qr ../source.zip .").c_str()), 0);
+        return fs::path(root) / "source.zip";
+    }
+
+    static bool SplitInto64KiBVolumes(const fs::path& Source, const fs::path& Set)
+    {
+        TArchiveSplitter splitter;
+        splitter.SetArchiveFile(EnginePathOf(Source));
+        splitter.SplitArchiveFile = EnginePathOf(Set);
+        splitter.PartSize = 65536;
+        splitter.OnSplitFileExists = [](TObject*, const std::string&, bool& overwrite) { overwrite = true; };
+        splitter.OnSplitDeleteVolume = [](TObject*, const std::string&, bool& toBin) { toBin = false; };
+        return splitter.SplitZip();
+    }
 };
 
 TEST_F(CommitSafety, UpdatesKeepModeOwnerAndGroupAndWriteThroughLinks)
@@ -157,23 +178,11 @@ TEST_F(CommitSafety, AKillAtAnyStepOfASplitLeavesTheOldArchiveOrTheWholeNewSet)
 {
     if (!HaveTool("zip") || !HaveTool("7zz"))
         GTEST_SKIP() << "zip or 7zz is not installed";
-    const fs::path src = fs::path(root) / "src";
-    for (int i = 0; i < 4; ++i)
-        WriteHostFile((src / ("noise" + std::to_string(i) + ".bin")).string(), RandomBytes(50000, unsigned(i + 7)));
-    ASSERT_EQ(std::system(("cd " + ShellQuote(src.string()) + " && zip -qr ../source.zip .").c_str()), 0);
-    const fs::path source = fs::path(root) / "source.zip";
+    const fs::path source = ZipOfFourNoiseFiles();
     const fs::path set = fs::path(root) / "out" / "set.zip";
     fs::create_directories(set.parent_path());
     const std::string old = "an old archive that must survive";
-    const auto split = [&] {
-        TArchiveSplitter splitter;
-        splitter.SetArchiveFile(EnginePathOf(source));
-        splitter.SplitArchiveFile = EnginePathOf(set);
-        splitter.PartSize = 65536;
-        splitter.OnSplitFileExists = [](TObject*, const std::string&, bool& overwrite) { overwrite = true; };
-        splitter.OnSplitDeleteVolume = [](TObject*, const std::string&, bool& toBin) { toBin = false; };
-        return splitter.SplitZip();
-    };
+    const auto split = [&] { return SplitInto64KiBVolumes(source, set); };
     bool finished = false;
     for (int step = 0; !finished && step < 20; ++step) {
         SCOPED_TRACE(step);
@@ -201,21 +210,9 @@ TEST_F(CommitSafety, AKillWhileASplitSetIsSplitAgainLeavesTheOldSetOrTheWholeNew
 {
     if (!HaveTool("zip") || !HaveTool("7zz"))
         GTEST_SKIP() << "zip or 7zz is not installed";
-    const fs::path src = fs::path(root) / "src";
-    for (int i = 0; i < 4; ++i)
-        WriteHostFile((src / ("noise" + std::to_string(i) + ".bin")).string(), RandomBytes(50000, unsigned(i + 7)));
-    ASSERT_EQ(std::system(("cd " + ShellQuote(src.string()) + " && zip -qr ../source.zip .").c_str()), 0);
-    const fs::path source = fs::path(root) / "source.zip";
+    const fs::path source = ZipOfFourNoiseFiles();
     const fs::path set = fs::path(root) / "out" / "set.zip";
-    const auto split = [&] {
-        TArchiveSplitter splitter;
-        splitter.SetArchiveFile(EnginePathOf(source));
-        splitter.SplitArchiveFile = EnginePathOf(set);
-        splitter.PartSize = 65536;
-        splitter.OnSplitFileExists = [](TObject*, const std::string&, bool& overwrite) { overwrite = true; };
-        splitter.OnSplitDeleteVolume = [](TObject*, const std::string&, bool& toBin) { toBin = false; };
-        return splitter.SplitZip();
-    };
+    const auto split = [&] { return SplitInto64KiBVolumes(source, set); };
     // Old sets of fewer and of more volumes than the new one (four).
     for (const int oldKiB : {100, 330}) {
         SCOPED_TRACE(oldKiB);
