@@ -132,6 +132,11 @@ void TFormTorvo::BuildCommandControls()
             DisplayTotals(1);
     };
     ZipView1->OnClick = [rowChanged](TObject*) { rowChanged(); };
+    // A right click picks its row before the pop-up opens over it.
+    ZipView1->OnMouseUp = [rowChanged](TObject*, TMouseButton button, TShiftState, int, int) {
+        if (button == mbRight)
+            rowChanged();
+    };
     ZipView1->OnKeyUp = [rowChanged](TObject*, WORD& key, TShiftState) {
         if (key == VK_UP || key == VK_DOWN || key == VK_HOME || key == VK_END || key == VK_PRIOR || key == VK_NEXT)
             rowChanged();

@@ -111,6 +111,29 @@ fs::path MakeZip(const fs::path& dir, std::initializer_list<const char*> names)
 
 }  // namespace
 
+// The status bar describes the row the pop-up menu acts on.
+TEST(ManagerUse, TheStatusBarDescribesTheRightClickedRow)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    Manager m(MakeZip(dir.Path(), {"a.txt", "b.txt", "c.txt"}));
+    QWidget* list = m.List();
+    ASSERT_NE(list, nullptr);
+    QTest::mouseClick(list, Qt::LeftButton, {}, m.Row(0));
+    Application->ProcessMessages();
+    std::string shownAtPopup;
+    Answerer user([&](QWidget*, QMenu* popup) {
+        if (!popup)
+            return false;
+        shownAtPopup = m.main->StatusBar1->Panels[5].Text;
+        popup->close();
+        return true;
+    });
+    QTest::mouseClick(list, Qt::RightButton, {}, m.Row(2));
+    Application->ProcessMessages();
+    EXPECT_EQ("Index: 3", shownAtPopup);
+}
+
 // Click one row, then another, then Delete from the pop-up menu: only the row shown selected goes.
 TEST(ManagerUse, PlainClicksSelectOneRowAndThePopupDeletesIt)
 {
