@@ -15,6 +15,21 @@ bool IsSeparator(char c)
     return c == '\\' || c == '/';
 }
 
+// Calls Test on each part of Name between Separators (empty parts included) with whether it is
+// the last; true as soon as a call is.
+template <class TTest>
+bool AnyPart(std::string_view Name, std::string_view Separators, TTest&& Test)
+{
+    for (std::size_t start = 0;;) {
+        const std::size_t end = std::min(Name.find_first_of(Separators, start), Name.size());
+        if (Test(Name.substr(start, end - start), end == Name.size()))
+            return true;
+        if (end == Name.size())
+            return false;
+        start = end + 1;
+    }
+}
+
 // Windows drops trailing dots and blanks from a component, so ". ." and "..." resolve like "..".
 bool IsParentLike(std::string_view Part)
 {
@@ -42,14 +57,7 @@ bool IsRooted(std::string_view Name)
 
 bool HasParentPart(std::string_view Name)
 {
-    std::size_t start = 0;
-    while (start <= Name.size()) {
-        const std::size_t end = std::min(Name.find_first_of("/\\", start), Name.size());
-        if (IsParentLike(Name.substr(start, end - start)))
-            return true;
-        start = end + 1;
-    }
-    return false;
+    return AnyPart(Name, "/\\", [](std::string_view Part, bool) { return IsParentLike(Part); });
 }
 
 // The name (backslashes only) from Start split into folder components: "." is dropped and ".."
@@ -57,23 +65,19 @@ bool HasParentPart(std::string_view Name)
 bool ContainedComponents(const std::string& Name, std::size_t Start, std::vector<std::string>& Parts)
 {
     Parts.clear();
-    std::size_t i = Start;
-    while (i <= Name.size()) {
-        const std::size_t j = std::min(Name.find('\\', i), Name.size());
-        const std::string part = Name.substr(i, j - i);
-        const bool dotsOnly = part.find_first_not_of(". ") == std::string::npos;
-        if (part == "..") {
+    const bool climbs = AnyPart(std::string_view(Name).substr(Start), "\\", [&Parts](std::string_view Part, bool) {
+        if (Part == "..") {
             if (Parts.empty())
-                return false;
+                return true;
             Parts.pop_back();
-        } else if (!dotsOnly) {
-            Parts.push_back(part);
-        } else if (!part.empty() && part != ".") {
-            return false;  // "..." or ". ." read as ".." where trailing dots and blanks are dropped
+        } else if (Part.find_first_not_of(". ") != std::string_view::npos) {
+            Parts.emplace_back(Part);
+        } else if (!Part.empty() && Part != ".") {
+            return true;  // "..." or ". ." read as ".." where trailing dots and blanks are dropped
         }
-        i = j + 1;
-    }
-    return true;
+        return false;
+    });
+    return !climbs;
 }
 
 // Whether the host can never make Relative below a folder: a path or a single name too long.
@@ -83,19 +87,13 @@ bool TooLongForHost(std::string_view Relative)
 {
     if (Relative.size() >= PATH_MAX)
         return true;
-    std::size_t start = 0;
-    while (start <= Relative.size()) {
-        const std::size_t end = std::min(Relative.find('\\', start), Relative.size());
-        std::size_t length = end - start;
+    return AnyPart(Relative, "\\", [](std::string_view Part, bool Last) {
         // The last name loses its trailing dots and blanks on the way to the host.
-        while (end == Relative.size() && length > 0 &&
-               (Relative[start + length - 1] == '.' || Relative[start + length - 1] == ' '))
+        std::size_t length = Part.size();
+        while (Last && length > 0 && (Part[length - 1] == '.' || Part[length - 1] == ' '))
             --length;
-        if (length > NAME_MAX)
-            return true;
-        start = end + 1;
-    }
-    return false;
+        return length > NAME_MAX;
+    });
 }
 
 }  // namespace
@@ -158,14 +156,7 @@ bool NameLeavesTarget(std::string_view Name)
 
 bool HostNameClimbs(std::string_view Chosen)
 {
-    std::size_t start = 0;
-    while (start <= Chosen.size()) {
-        const std::size_t end = std::min(Chosen.find_first_of("/\\", start), Chosen.size());
-        if (Chosen.substr(start, end - start) == "..")
-            return true;
-        start = end + 1;
-    }
-    return false;
+    return AnyPart(Chosen, "/\\", [](std::string_view Part, bool) { return Part == ".."; });
 }
 
 std::string NameRefusalReason(std::string_view Target)
