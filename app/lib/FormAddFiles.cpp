@@ -137,7 +137,7 @@ TfrmAddFiles::TfrmAddFiles(TComponent* owner) : TForm(owner)
         CheckBox2->Invalidate();
     };
     for (TListBox* list : {lstFileSpec, lstExcludeSpec}) {
-        list->OnKeyDown = [this, list](TObject*, WORD& key, TShiftState) {
+        list->OnKeyDown = [list](TObject*, WORD& key, TShiftState) {
             if (key != VK_DELETE || list->SelCount() == 0)
                 return;
             key = 0;

@@ -393,7 +393,7 @@ TControl* TForm::AcceleratorControl(WORD key)
     return nullptr;
 }
 
-bool TForm::Accelerate(WORD key)
+bool TForm::AccelerateKey(WORD key)
 {
     TControl* c = AcceleratorControl(key);
     return c && c->Accelerate();
@@ -401,7 +401,7 @@ bool TForm::Accelerate(WORD key)
 
 bool TForm::HandleDialogKey(WORD key, TShiftState shift)
 {
-    if ((shift & ssAlt) && !(shift & ssCtrl) && Accelerate(key))
+    if ((shift & ssAlt) && !(shift & ssCtrl) && AccelerateKey(key))
         return true;
     if (key == VK_TAB && !(shift & (ssCtrl | ssAlt))) {
         SelectNext(!(shift & ssShift));

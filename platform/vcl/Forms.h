@@ -118,7 +118,7 @@ protected:
 private:
     friend class TApplication;
     bool HandleDialogKey(WORD key, TShiftState shift);
-    bool Accelerate(WORD key);
+    bool AccelerateKey(WORD key);
     bool CloseModal();
     int NonClientWidth() const;
     int NonClientHeight() const;
