@@ -280,6 +280,7 @@ void TFormTorvo::ExtractClick()
     const std::size_t errorMark = ErrorMessages.size();
     const int count = z.Extract();
     z.ExactFileSpec = false;
+    ShowProgress(false);  // full bars would read as work still going on
     const std::size_t failures = ErrorMessages.size() - errorMark;
     StatusBar1->SimplePanel = true;
     StatusBar1->SimpleText = "Files Extracted: " + std::to_string(std::max(0, count)) +

@@ -268,6 +268,13 @@ TEST(ManagerUse, ExtractOfADamagedMemberShowsTheErrorList)
     EXPECT_NE(std::string::npos, errorsShown.find("25151")) << errorsShown;
     EXPECT_NE(std::string::npos, errorsShown.find("d.txt")) << errorsShown;
     EXPECT_NE(std::string::npos, m.main->StatusBar1->SimpleText.find("errors: 1")) << m.main->StatusBar1->SimpleText;
+    // The screen takes changes once a frame while an operation runs: wait for that frame, not longer.
+    const QList<QProgressBar*> bars = WindowOf(*m.main)->findChildren<QProgressBar*>();
+    EXPECT_EQ(bars.size(), 2);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&bars] { return std::none_of(bars.begin(), bars.end(), [](QProgressBar* b) { return b->isVisible(); }); },
+        2000))
+        << "a progress bar still shows after the extraction";
 }
 
 // Adding a file through the dialogs, Enter at every question: the archive stays one .zip file.
