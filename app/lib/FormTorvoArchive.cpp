@@ -205,7 +205,7 @@ void TFormTorvo::ComponentError(::TObject* sender, const std::string& file, cons
         headless->Say("error " + std::to_string(code) + " " + std::string(LoadMessage(code)) + ": " + file +
                       (extended.empty() ? "" : " (" + extended + ")"));
     StatusBar1->SimplePanel = true;
-    StatusBar1->SimpleText = std::string(LoadMessage(code)) + ": " + file;
+    StatusBar1->SimpleText = std::string(LoadMessage(code)) + ": " + ShownPath(file);
 }
 
 void TFormTorvo::ApplicationBusy()
