@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -21,7 +22,6 @@
 #include <random>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -366,9 +366,13 @@ std::u32string Folded(const std::string& text)
     return DecodeUtf8(FoldCase(text));
 }
 
-void FillFindData(WIN32_FIND_DATAA& data, const std::string& hostPath, const std::string& name, const struct stat& st,
+// hostOf() gives the entry's host path, which only a link or an unknown creation time needs: a
+// listing builds none for its plain files.
+template <class HostOf>
+void FillFindData(WIN32_FIND_DATAA& data, const HostOf& hostOf, const std::string& name, const struct stat& st,
                   const timespec* created = nullptr)
 {
+    const std::string hostPath = S_ISLNK(st.st_mode) || !created ? hostOf() : std::string();
     data = WIN32_FIND_DATAA{};
     data.dwFileAttributes = SynthesizeAttributes(hostPath, st, IsHiddenName(name));
     data.ftCreationTime =
@@ -380,7 +384,9 @@ void FillFindData(WIN32_FIND_DATAA& data, const std::string& hostPath, const std
         data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
         data.nFileSizeLow = static_cast<DWORD>(size);
     }
-    std::snprintf(data.cFileName, sizeof data.cFileName, "%s", name.c_str());
+    const std::size_t length = std::min(name.size(), sizeof data.cFileName - 1);
+    std::memcpy(data.cFileName, name.data(), length);
+    data.cFileName[length] = '\0';
 }
 
 // A listed name's status and creation time in one call, looked up from its open folder: listing a
@@ -417,7 +423,7 @@ bool NextListedName(FindObject& search, WIN32_FIND_DATAA& data)
         timespec created{};
         if (!StatListedName(dirfd(search.dir), name.c_str(), st, created))
             continue;  // gone since the listing
-        FillFindData(data, JoinHostName(search.folder, name), name, st, &created);
+        FillFindData(data, [&] { return JoinHostName(search.folder, name); }, name, st, &created);
         if (!search.givenFolder.empty()) {
             std::lock_guard guard(Listings().lock);
             if (S_ISREG(st.st_mode))
@@ -518,7 +524,7 @@ HANDLE FindExactName(const WinPath& path, WIN32_FIND_DATAA* findData)
     }
     auto search = std::make_shared<FindObject>();
     search->entries.emplace_back();
-    FillFindData(search->entries.back(), host, BaseOf(host), st);
+    FillFindData(search->entries.back(), [&] { return host; }, BaseOf(host), st);
     *findData = search->entries[0];
     search->next = 1;
     SetLastError(ERROR_SUCCESS);
@@ -1153,31 +1159,63 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
     const bool everything = pattern == "*";
     const bool isRoot = path.parts.empty();
     // Folded once per name: a sort that folds in every comparison cost more than the listing. The
-    // folded UTF-8 sorts as its code points do, by plain byte comparison.
+    // folded UTF-8 sorts as its code points do, by plain byte comparison. Most names are their own
+    // folded form (lower-case ASCII) and keep no second copy; the sort moves views, not strings.
+    std::vector<std::string> names;
+    std::deque<std::string> foldings;  // of the other names; a deque keeps them in place
     struct Found {
         int rank;
-        std::string folded;
-        std::string name;
+        std::uint32_t index;
+        std::string_view folded;
+        std::string_view name;
     };
     std::vector<Found> found;
     while (const dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
+        const std::string_view name = entry->d_name;
         if (isRoot && (name == "." || name == ".."))
             continue;
-        std::string folded = FoldCase(name);
-        if (everything || MatchesPattern(foldedPattern, DecodeUtf8(folded))) {
+        const bool ownFolded = std::all_of(name.begin(), name.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x80 && !(c >= 'A' && c <= 'Z');
+        });
+        std::string folded = ownFolded ? std::string() : FoldCase(std::string(name));
+        if (everything || MatchesPattern(foldedPattern, DecodeUtf8(ownFolded ? name : std::string_view(folded)))) {
             const int rank = name == "." ? 0 : name == ".." ? 1 : 2;
-            found.push_back({rank, std::move(folded), std::move(name)});
+            found.push_back({rank, std::uint32_t(names.size()), {}, {}});
+            names.emplace_back(name);
+            if (!ownFolded)
+                foldings.push_back(std::move(folded));
+            found.back().folded = ownFolded ? std::string_view() : std::string_view(foldings.back());
         }
     }
+    for (auto& f : found) {
+        f.name = names[f.index];
+        if (f.folded.data() == nullptr)
+            f.folded = f.name;
+    }
     std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-        return std::tie(a.rank, a.folded, a.name) < std::tie(b.rank, b.folded, b.name);
+        if (a.rank != b.rank)
+            return a.rank < b.rank;
+        if (const int c = a.folded.compare(b.folded); c != 0)
+            return c < 0;
+        return a.name < b.name;
     });
-    std::vector<std::string> names;
-    names.reserve(found.size());
-    for (auto& f : found)
-        names.push_back(std::move(f.name));
-
+    // The names put in sorted order where they are, cycle by cycle: no second list of them.
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        if (found[i].index == i)
+            continue;
+        std::string first = std::move(names[i]);
+        std::size_t at = i;
+        for (;;) {
+            const std::size_t from = found[at].index;
+            found[at].index = std::uint32_t(at);
+            if (from == i) {
+                names[at] = std::move(first);
+                break;
+            }
+            names[at] = std::move(names[from]);
+            at = from;
+        }
+    }
     auto search = std::make_shared<FindObject>();
     search->dir = dir;
     search->folder = folder;
