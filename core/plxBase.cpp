@@ -1268,6 +1268,6 @@ bool TCompressClass::SetEntryName(const std::string& Path)
         name = GuardDriveRoot(name);
         break;
     }
-    FileName = name;
+    FileName = std::move(name);
     return true;
 }
