@@ -1128,6 +1128,30 @@ void MaskContextSymbols(std::uint8_t (&open)[256], const State* s, unsigned n)
     } while (--n);
 }
 
+// A state's symbol (low byte) and frequency (high byte) in one load: the masked sums below run
+// over whole contexts, up to 256 states, and are bound by their loads.
+PPMD_STEP unsigned SymbolFreq(const State* s)
+{
+    return GetLE16(&s->Symbol);
+}
+
+// Frequencies of the n states from s whose symbols are still open; two sums so that the additions
+// do not wait on each other.
+PPMD_STEP std::uint32_t OpenFreqSum(const State* s, unsigned n, const std::uint8_t (&open)[256])
+{
+    std::uint32_t a = 0, b = 0;
+    for (; n >= 2; n -= 2, s += 2) {
+        const unsigned v0 = SymbolFreq(s), v1 = SymbolFreq(s + 1);
+        a += (v0 >> 8) & open[v0 & 0xFF];
+        b += (v1 >> 8) & open[v1 & 0xFF];
+    }
+    if (n != 0) {
+        const unsigned v = SymbolFreq(s);
+        a += (v >> 8) & open[v & 0xFF];
+    }
+    return a + b;
+}
+
 }  // namespace
 
 void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out)
@@ -1190,21 +1214,17 @@ void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out)
         std::uint32_t sum = 0;
         unsigned i = FMinContext->NumStats + 1;
         do {
-            int cur = s->Symbol;
-            if (cur == symbol) {
-                std::uint32_t low = sum;
-                State* s1 = s;
-                do {
-                    sum += s->Freq & open[s->Symbol];
-                    s++;
-                } while (--i);
-                Encode(low, s1->Freq, sum + escFreq, out);
+            const unsigned v = SymbolFreq(s);
+            const unsigned cur = v & 0xFF;
+            if (int(cur) == symbol) {
+                // The symbol itself is open: it would have been found in a masked context.
+                Encode(sum, v >> 8, sum + OpenFreqSum(s, i, open) + escFreq, out);
                 see->Update();
-                FFoundState = s1;
+                FFoundState = s;
                 Update2();
                 return;
             }
-            sum += s->Freq & open[cur];
+            sum += (v >> 8) & open[cur];
             open[cur] = 0;
             s++;
         } while (--i);
@@ -1271,14 +1291,25 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in)
         // Masked states add nothing, so whole-context sums need no list of the open ones.
         State* const stats = Stats(FMinContext);
         const unsigned total = FMinContext->NumStats + 1u;
-        std::uint32_t hiCnt = 0;
-        unsigned n = 0;
-        for (unsigned k = 0; k < total; k++) {
-            const std::uint8_t m = open[stats[k].Symbol];
-            hiCnt += stats[k].Freq & m;
-            n += m & 1;
+        std::uint32_t hiCnt = 0, hiCnt1 = 0;
+        unsigned n = 0, n1 = 0;
+        unsigned j = 0;
+        for (; j + 2 <= total; j += 2) {
+            const unsigned v0 = SymbolFreq(stats + j), v1 = SymbolFreq(stats + j + 1);
+            const unsigned m0 = open[v0 & 0xFF], m1 = open[v1 & 0xFF];
+            hiCnt += (v0 >> 8) & m0;
+            hiCnt1 += (v1 >> 8) & m1;
+            n += m0;
+            n1 += m1;
         }
-        if (n != total - 1u - numMasked)
+        if (j != total) {
+            const unsigned v = SymbolFreq(stats + j);
+            const unsigned m = open[v & 0xFF];
+            hiCnt += (v >> 8) & m;
+            n += m;
+        }
+        hiCnt += hiCnt1;
+        if (numMasked + 1u >= total || n + n1 != 0xFFu * (total - 1u - numMasked))
             return -2;  // cannot happen in a sound model
 
         std::uint32_t freqSum;
@@ -1287,9 +1318,13 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in)
         std::uint32_t count = GetThreshold(freqSum);
         if (count < hiCnt) {
             State* s = stats;
-            for (hiCnt = 0; (hiCnt += s->Freq & open[s->Symbol]) <= count; s++) {
+            unsigned v;
+            for (hiCnt = 0;; s++) {
+                v = SymbolFreq(s);
+                if ((hiCnt += (v >> 8) & open[v & 0xFF]) > count)
+                    break;
             }
-            Decode(hiCnt - s->Freq, s->Freq, in);
+            Decode(hiCnt - (v >> 8), v >> 8, in);
             see->Update();
             FFoundState = s;
             std::uint8_t symbol = s->Symbol;
