@@ -216,7 +216,6 @@ private:
     // Range coder.
     void EncNormalize(TPpmdOutput& out);
     void Encode(std::uint32_t start, std::uint32_t size, std::uint32_t total, TPpmdOutput& out);
-    std::uint32_t GetThreshold(std::uint32_t total) { return FCode / (FRange /= total); }
     void Decode(std::uint32_t start, std::uint32_t size, TPpmdInput& in);
 
     std::uint8_t* FBase = nullptr;
@@ -1238,9 +1237,10 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in)
     std::uint8_t open[256];  // 0xFF while the symbol may still be coded, 0 once masked
     if (FMinContext->NumStats != 0) {
         State* s = Stats(FMinContext);
-        std::uint32_t count = GetThreshold(FMinContext->SummFreq);
+        // count < freq is code < freq * range: the likeliest symbol needs no second division.
+        FRange /= FMinContext->SummFreq;
         std::uint32_t hiCnt = s->Freq;
-        if (count < hiCnt) {
+        if (FCode < std::uint64_t(hiCnt) * FRange) {
             Decode(0, s->Freq, in);
             FFoundState = s;
             std::uint8_t symbol = s->Symbol;
@@ -1248,6 +1248,7 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in)
             return symbol;
         }
         FPrevSuccess = 0;
+        const std::uint32_t count = FCode / FRange;
         unsigned i = FMinContext->NumStats;
         do {
             if ((hiCnt += (++s)->Freq) > count) {
@@ -1264,7 +1265,7 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in)
         MaskContextSymbols(open, s, FMinContext->NumStats);
     } else {
         std::uint16_t* prob = BinSumm();
-        if (FCode / (FRange >>= 14) < *prob) {
+        if (FCode < std::uint64_t(FRange >>= 14) * *prob) {
             Decode(0, *prob, in);
             *prob = std::uint16_t(*prob + (1 << kIntBits) - ((*prob + 32) >> 7));
             FFoundState = FMinContext->OneState();
@@ -1315,8 +1316,10 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in)
         std::uint32_t freqSum;
         See* see = MakeEscFreq(numMasked, &freqSum);
         freqSum += hiCnt;
-        std::uint32_t count = GetThreshold(freqSum);
-        if (count < hiCnt) {
+        // An escape needs no division: only a symbol's position does.
+        FRange /= freqSum;
+        if (FCode < std::uint64_t(hiCnt) * FRange) {
+            const std::uint32_t count = FCode / FRange;
             State* s = stats;
             unsigned v;
             for (hiCnt = 0;; s++) {
@@ -1331,7 +1334,7 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in)
             Update2();
             return symbol;
         }
-        if (count >= freqSum)
+        if (FCode >= std::uint64_t(freqSum) * FRange)
             return -2;
         Decode(hiCnt, freqSum - hiCnt, in);
         see->Summ = std::uint16_t(see->Summ + freqSum);
