@@ -1,5 +1,6 @@
 #include "core/HeaderObj.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/win/Utf8.h"
@@ -123,6 +124,16 @@ void TCompressHeaderObj::Clear()
     NameList.clear();
     Values.clear();
     Count = 0;
+}
+
+void TCompressHeaderObj::DropFront(std::uint32_t Number)
+{
+    const auto n = std::ptrdiff_t(std::min(Number, Count));
+    Records.erase(Records.begin(), Records.begin() + n);
+    Extras.erase(Extras.begin(), Extras.begin() + n);
+    NameList.erase(NameList.begin(), NameList.begin() + n);
+    Values.erase(Values.begin(), Values.begin() + n);
+    Count -= std::uint32_t(n);
 }
 
 void TRecordList::AddRecord(const void* Record)

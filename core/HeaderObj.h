@@ -78,6 +78,8 @@ public:
     int IndexOfExactName(std::string_view Name) const;
     const std::vector<std::string>& Names() const { return NameList; }
     void Clear();
+    // Removes the first Number entries; the others move to the front.
+    void DropFront(std::uint32_t Number);
 
 private:
     void CheckIndex(std::uint32_t Index) const;

@@ -456,6 +456,7 @@ bool TCompressClass::PrepareRun()
     FReplaced = false;
     FDiscardOutput = false;
     FNewestDosTime = 0;
+    FListBase = FWalkNext = 0;
     FReplacedEntries.clear();
     VolumeName = FArchiveFile;
     SetCancel(false);
@@ -732,6 +733,12 @@ void TCompressClass::ReadArchive()
 
 namespace {
 
+// However a run ends, its workers stop with it.
+struct TStopAhead {
+    std::unique_ptr<TDeflateAhead>& Ahead;
+    ~TStopAhead() { Ahead.reset(); }
+};
+
 // "symbolic link to <target>", as a TAR listing tells it.
 std::string LinkNote(const std::string& Path)
 {
@@ -763,21 +770,23 @@ void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArch
     int linksPassedOver = 0;
     const bool writeWhileScanning = Switch != swDelete && WritesWhileScanning(OldArchive);
     bool wroteWhileScanning = false;
+    FListBase = FWalkNext = 0;
     if (writeWhileScanning) {
         DeletedCount = 0;
         BytesToRead = 0;
         FileNumber = 0;
+        StartAhead();
     }
+    const TStopAhead stopAhead{FAhead};
     if (Switch != swDelete) {
         TCompressScan scan([&, this](const std::string& dir, const WIN32_FIND_DATAA& data) {
             const bool taken = ScanFileFound(dir, data, EntryList);
-            if (writeWhileScanning && EntryList.Count > 0 && !GetCancel()) {
-                // The entry just listed is written and dropped: the list holds one at a time.
-                wroteWhileScanning = true;
-                ++FileNumber;
-                CompressListedEntry(nullptr, Output, EntryList, 0, 0);
-                EntryList.Clear();
-                CurrentItem = nullptr;
+            if (writeWhileScanning && FWalkNext < EntryList.Count && !GetCancel()) {
+                // Writing an entry sets the base folder to its own; the walk goes on with its own.
+                const std::string walkBase = BaseDir;
+                WriteWalkedEntries(Output, EntryList, false);
+                wroteWhileScanning = FListBase + FWalkNext > 0;
+                BaseDir = walkBase;
             }
             return taken;
         });
@@ -818,6 +827,35 @@ void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArch
     }
     if (!writeWhileScanning)
         CompressFiles(OldArchive, Output, EntryList);
+    else if (!GetCancel())
+        WriteWalkedEntries(Output, EntryList, true);
+}
+
+void TCompressClass::WriteWalkedEntries(TStream32& Output, TCompressHeaderObj& EntryList, bool Drain)
+{
+    // Workers pack the entries listed ahead of the one written, so they need a window of them;
+    // without workers one entry is held at a time.
+    constexpr std::uint32_t kWindow = 1024;
+    // Written entries leave the list in batches, so that the list's vectors move seldom.
+    constexpr std::uint32_t kRetireBatch = 256;
+    const std::uint32_t window = FAhead ? kWindow : 1;
+    while (FWalkNext < EntryList.Count && !GetCancel() && (Drain || EntryList.Count - FWalkNext >= window)) {
+        const std::uint32_t i = FWalkNext++;
+        FileNumber = int(FListBase + i) + 1;
+        if (FAhead) {
+            if (FListBase + i > 0)
+                FAhead->DropUpTo(FListBase + i - 1);  // work an entry did not use
+            FillAhead(EntryList, i);
+        }
+        CompressListedEntry(nullptr, Output, EntryList, i, 0);
+        CurrentItem = nullptr;
+    }
+    if (FWalkNext >= kRetireBatch || (Drain && FWalkNext > 0 && !GetCancel())) {
+        RetireEntries(EntryList, FWalkNext);
+        EntryList.DropFront(FWalkNext);
+        FListBase += FWalkNext;
+        FWalkNext = 0;
+    }
 }
 
 bool TCompressClass::IsOwnArchive(const std::string& Path) const
@@ -1023,15 +1061,8 @@ void TCompressClass::CompressFiles(TStream32* OldArchive, TStream32& Output, TCo
     const int maxDeleted = DeletedCount;
     DeletedCount = 0;
     BytesToRead = UnpackedTotal;
-    const unsigned workers = CompressThreads > 0 ? unsigned(CompressThreads) : TDeflateAhead::CoreCount();
-    FAheadNext = 0;
-    if (workers > 1 && DeflatesAhead())
-        FAhead = std::make_unique<TDeflateAhead>(workers);
-    // However the run ends, the workers stop with it.
-    struct TStopAhead {
-        std::unique_ptr<TDeflateAhead>& Ahead;
-        ~TStopAhead() { Ahead.reset(); }
-    } stopAhead{FAhead};
+    StartAhead();
+    const TStopAhead stopAhead{FAhead};
     for (std::uint32_t i = 0; i < EntryList.Count && !GetCancel(); ++i) {
         FileNumber = int(i) + 1;
         if (FAhead) {
@@ -1107,6 +1138,14 @@ void TCompressClass::CompressListedEntry(TStream32* OldArchive, TStream32& Outpu
     }
 }
 
+void TCompressClass::StartAhead()
+{
+    const unsigned workers = CompressThreads > 0 ? unsigned(CompressThreads) : TDeflateAhead::CoreCount();
+    FAheadNext = 0;
+    if (workers > 1 && DeflatesAhead())
+        FAhead = std::make_unique<TDeflateAhead>(workers);
+}
+
 void TCompressClass::FillAhead(TCompressHeaderObj& EntryList, std::uint32_t From)
 {
     // Enough ahead to keep every worker busy, little enough to keep memory flat.
@@ -1116,9 +1155,11 @@ void TCompressClass::FillAhead(TCompressHeaderObj& EntryList, std::uint32_t From
     const bool stored = DeflateType == dtDeflateS || CompressMethod == cmStore;
     if (stored || CompressMethod != cmDeflate)
         return;
-    FAheadNext = std::max(FAheadNext, From);
-    while (FAheadNext < EntryList.Count && FAhead->JobsHeld() < jobsAhead && FAhead->BytesHeld() < kBytesAhead) {
-        const std::uint32_t j = FAheadNext++;
+    FAheadNext = std::max(FAheadNext, FListBase + From);
+    while (FAheadNext < FListBase + EntryList.Count && FAhead->JobsHeld() < jobsAhead &&
+           FAhead->BytesHeld() < kBytesAhead) {
+        const std::uint32_t number = FAheadNext++;
+        const std::uint32_t j = number - FListBase;
         const TCompressFileInfo& item = EntryList.GetItem(j);
         if (item.Action != eaCompress)
             continue;
@@ -1153,7 +1194,7 @@ void TCompressClass::FillAhead(TCompressHeaderObj& EntryList, std::uint32_t From
         if (got != job->Size)
             continue;
         job->Level = DeflateType;
-        FAhead->Submit(j, std::move(job));
+        FAhead->Submit(number, std::move(job));
     }
 }
 

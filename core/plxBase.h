@@ -152,6 +152,20 @@ protected:
     virtual bool WritesEntriesAlone() const { return false; }
     // Whether this run writes while it walks: nothing here needs the whole list first.
     bool WritesWhileScanning(const TStream32* OldArchive) const;
+    // While walking: writes the listed entries that the workers no longer need ahead (all of them
+    // when Drain), and hands written ones to RetireEntries before they leave the list.
+    void WriteWalkedEntries(TStream32& Output, TCompressHeaderObj& EntryList, bool Drain);
+    // The first Count entries of the list, written, are about to leave it: a writer keeps what
+    // its ending needs of them.
+    virtual void RetireEntries(TCompressHeaderObj& EntryList, std::uint32_t Count)
+    {
+        (void)EntryList;
+        (void)Count;
+    }
+    // How many entries left the front of the list while walking: an entry's number in the run
+    // is FListBase plus its index.
+    std::uint32_t FListBase = 0;
+    std::uint32_t FWalkNext = 0;  // the first listed entry not yet written while walking
     // One entry of the list: compressed, copied or left out by its action.
     void CompressListedEntry(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList,
                              std::uint32_t Index, int MaxDeleted);
@@ -207,9 +221,12 @@ protected:
     // Members deflated ahead by workers, for writers whose entries stand alone (see DeflatesAhead).
     virtual bool DeflatesAhead() const { return false; }
     void FillAhead(TCompressHeaderObj& EntryList, std::uint32_t From);
+    // Workers for this run's entries when the writer and the cores allow them.
+    void StartAhead();
     // The progress and cancel checks of reading the input, for a member a worker has read and packed.
     bool ReplayInput(std::uint32_t Register);
     std::unique_ptr<TDeflateAhead> FAhead;
+    // Both by the entry's number in the run (see FListBase).
     std::uint32_t FAheadNext = 0;   // the first entry FillAhead has not looked at
     std::uint32_t FEntryIndex = 0;  // the entry CompressStream is writing
 

@@ -319,7 +319,7 @@ bool TCompressClass::OwnMethodData(TCompressMethod, TStream32&, TStream32&)
 bool TCompressClass::CompressStream(TStream32* Input, TStream32& Output, TCompressHeaderObj& EntryList, int Index)
 {
     TCompressFileInfo& item = EntryList.GetItem(std::uint32_t(Index));
-    FEntryIndex = std::uint32_t(Index);
+    FEntryIndex = FListBase + std::uint32_t(Index);
     if (!Input) {
         item.Encryption = emNone;
         return WriteDirEntry(Output, EntryList, Index);

@@ -6,6 +6,7 @@
 #include "core/plxStreams.h"
 #include "platform/win/Files.h"
 
+#include <algorithm>
 #include <cstdio>
 
 ECabinetError::ECabinetError(int Code, int Type)
@@ -136,11 +137,14 @@ int TStreamCabinetFileHandler::Delete(const std::string& Name, int& Error)
     return Error ? -1 : 0;
 }
 
-std::string CabNameToProgram(const std::string& Stored, std::uint16_t Attributes)
+void CabNameToProgram(std::string_view Stored, std::uint16_t Attributes, std::string& Out)
 {
-    if (Attributes & CAB_A_NAME_IS_UTF)
-        return ToDosSeparators(Stored);
-    std::string out;
-    OemToAnsiName(atCab, -1, out, Stored);
-    return out;
+    // Plain ASCII reads the same in every code page: only the separators change.
+    const bool ascii = std::all_of(Stored.begin(), Stored.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii || (Attributes & CAB_A_NAME_IS_UTF)) {
+        Out.assign(Stored);
+        std::replace(Out.begin(), Out.end(), '/', '\\');
+        return;
+    }
+    OemToAnsiName(atCab, -1, Out, Stored);
 }

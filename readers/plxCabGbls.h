@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 class TFileStream32;
 
@@ -81,5 +82,6 @@ constexpr std::uint16_t MakeLzxCompressionType(int Window)
     return std::uint16_t((Window << 8) | 3);
 }
 
-// A stored cabinet name in the program's form: UTF-8 when the attribute says so, else OEM.
-std::string CabNameToProgram(const std::string& Stored, std::uint16_t Attributes);
+// A stored cabinet name in the program's form: UTF-8 when the attribute says so, else OEM. Out
+// keeps its buffer from one name to the next.
+void CabNameToProgram(std::string_view Stored, std::uint16_t Attributes, std::string& Out);

@@ -227,7 +227,16 @@ CAB_INT_PTR TUnCab::Notify(int Type, FDINOTIFICATION& N, bool Counting)
 {
     TActiveScope scope(this);
     const std::uint16_t attributes = N.attribs;
-    const std::string name = N.psz1 ? CabNameToProgram(N.psz1, attributes) : std::string();
+    // Only the file notifications carry an entry's name; the close of a file names the one its
+    // copy named, which is converted already.
+    const bool named = Type == fdintCOPY_FILE || Type == fdintPARTIAL_FILE;
+    if (named) {
+        if (N.psz1)
+            CabNameToProgram(N.psz1, attributes, FName);
+        else
+            FName.clear();
+    }
+    const std::string& name = FName;
     if (Counting) {
         if (GetCancel())
             return -1;
@@ -244,9 +253,9 @@ CAB_INT_PTR TUnCab::Notify(int Type, FDINOTIFICATION& N, bool Counting)
         DoCabinetInfo(N.psz1 ? N.psz1 : "", N.psz2 ? N.psz2 : "", N.psz3 ? N.psz3 : "", N.setID, N.iCabinet);
         break;
     case fdintCOPY_FILE: {
-        std::string entry = name;
+        FEntry = name;  // the handler may rename it; the close still names the stored entry
         CAB_INT_PTR handle = 0;
-        DoCopyFile(entry, N.cb, handle, FAction, attributes, N.time, N.date);
+        DoCopyFile(FEntry, N.cb, handle, FAction, attributes, N.time, N.date);
         answer = FAction == kExtract ? handle : 0;
         break;
     }

@@ -51,6 +51,8 @@ private:
     std::int64_t FFileBytes = 0, FWritten = 0;
     std::int64_t FBase = 0;  // where the cabinet starts in the archive file (behind a stub)
     std::string FArchiveName;
+    std::string FName;  // the entry of the last file notification, in the program's form
+    std::string FEntry;  // the same, as the copy handler may have changed it
     std::set<CAB_INT_PTR> FArchiveHandles;  // the handles of the archive file itself
     std::unique_ptr<TStream32> FOut;
     std::unique_ptr<TStreamCabinetFileHandler> FHandler;

@@ -39,6 +39,10 @@ public:
     void WriteEndMarker(TStream32& Output) override;
     bool WriteEnding(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList) override;
 
+protected:
+    // No directory follows the entries: a new archive is written while the tree is walked.
+    bool WritesEntriesAlone() const override { return true; }
+
 private:
     TBhHeader Head() const;
     void SetHead(const TBhHeader& Header);

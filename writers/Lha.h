@@ -37,6 +37,10 @@ public:
     static std::string EntryHeader(char Method, std::uint32_t Packed, std::uint32_t Unpacked, std::uint32_t DosTime,
                                    std::uint8_t Attributes, const std::string& Name, std::uint16_t Crc);
 
+protected:
+    // No directory follows the entries: a new archive is written while the tree is walked.
+    bool WritesEntriesAlone() const override { return true; }
+
 private:
     // Codes Input after the header; false when cancelled. Stores when coding does not pay.
     bool WriteData(TStream32& Input, TStream32& Output, std::int64_t Size, char& Method, std::uint16_t& Crc,

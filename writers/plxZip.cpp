@@ -145,9 +145,27 @@ int TZipBase::Compress()
     FOldComment.clear();
     FOldEnding = TZipEnding{};
     FCommentedByName.reset();
+    ClearRetired();
     const int result = TCompBase::Compress();
     FCommentedByName.reset();
+    ClearRetired();
     return result;
+}
+
+void TZipBase::ClearRetired()
+{
+    FRetiredDirectory.clear();
+    FRetiredDirectory.shrink_to_fit();
+    FRetiredRecords = FRetiredSize = 0;
+}
+
+void TZipBase::RetireEntries(TCompressHeaderObj& EntryList, std::uint32_t Count)
+{
+    // Offsets, sizes and names are final once an entry is written, so its record is too.
+    std::uint64_t written = 0;
+    FRetiredSize += EmitDirectory(
+        EntryList, written, {}, [this](const std::string& Block) { FRetiredDirectory.push_back(Block); }, Count);
+    FRetiredRecords += written;
 }
 
 std::string TZipBase::EncodeName(const std::string& StoredName, bool& Utf8) const
@@ -616,7 +634,7 @@ std::string TZipBase::BuildDirectory(TCompressHeaderObj& List, std::int64_t Cent
 
 std::uint64_t TZipBase::EmitDirectory(TCompressHeaderObj& List, std::uint64_t& Written,
                                       const std::vector<std::uint32_t>& Disks,
-                                      const std::function<void(const std::string&)>& Sink)
+                                      const std::function<void(const std::string&)>& Sink, std::uint32_t Count)
 {
     // Large enough to keep the writes few, small enough that a directory of many entries costs
     // no more memory than one of a few.
@@ -624,7 +642,7 @@ std::uint64_t TZipBase::EmitDirectory(TCompressHeaderObj& List, std::uint64_t& W
     std::string out;
     std::uint64_t total = 0;
     Written = 0;
-    for (std::uint32_t i = 0; i < List.Count; ++i) {
+    for (std::uint32_t i = 0; i < std::min(List.Count, Count); ++i) {
         TCompressFileInfo& item = List.GetItem(i);
         if (item.Action == eaLeaveOut)
             continue;
@@ -720,13 +738,19 @@ bool TZipBase::WriteEnding(TStream32*, TStream32& Output, TCompressHeaderObj& En
         return false;  // the driver wrote the bare end record of an empty archive
     Output.Seek64(0, soEnd);
     const std::int64_t start = Output.Position();
-    std::uint64_t written = 0;
-    const std::uint64_t size = EmitDirectory(EntryList, written, {}, [&Output](const std::string& Block) {
+    const auto write = [&Output](const std::string& Block) {
         Output.WriteBuffer(Block.data(), std::int32_t(Block.size()));
-    });
+    };
+    // The records of entries that left the list while walking come first, as those entries did.
+    for (const std::string& block : FRetiredDirectory)
+        write(block);
+    std::uint64_t written = 0;
+    const std::uint64_t size = FRetiredSize + EmitDirectory(EntryList, written, {}, write);
+    written += FRetiredRecords;
     if (written == 0)
         RaiseError(FArchiveFile, "", FArchiveFile, E_WRITEFILE);
-    const std::string end = BuildEnd(written, size, start, NeedsLargeEnd(start, EntryList.Count), ArchiveComment());
+    const std::string end =
+        BuildEnd(written, size, start, NeedsLargeEnd(start, FListBase + EntryList.Count), ArchiveComment());
     Output.WriteBuffer(end.data(), std::int32_t(end.size()));
     return true;
 }

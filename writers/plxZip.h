@@ -92,8 +92,17 @@ public:
     static bool NeedsLargeEnd(std::int64_t CentralOffset, std::uint64_t ListCount);
 
 protected:
-    // Every member stands alone: workers may deflate the next ones while one is written.
+    // Every member stands alone: workers may deflate the next ones while one is written, and a
+    // new archive is written while the tree is walked.
     bool DeflatesAhead() const override { return true; }
+    bool WritesEntriesAlone() const override { return true; }
+    // Entries written while walking leave the list; their directory records wait here, in the
+    // blocks the directory is written in.
+    void RetireEntries(TCompressHeaderObj& EntryList, std::uint32_t Count) override;
+    std::vector<std::string> FRetiredDirectory;
+    std::uint64_t FRetiredRecords = 0;
+    std::uint64_t FRetiredSize = 0;
+    void ClearRetired();
     bool CheckFreeSpace(std::int64_t OutputSize, bool CopyNeeded) override;
     bool PlaceTempOutput(TStream32* Stream, const std::string& Target, bool SameDrive, const std::string& TempName,
                          const TTempStreamOwner& Owner) override;
@@ -141,7 +150,8 @@ protected:
     // returns its size.
     std::uint64_t EmitDirectory(TCompressHeaderObj& List, std::uint64_t& Written,
                                 const std::vector<std::uint32_t>& Disks,
-                                const std::function<void(const std::string&)>& Sink);
+                                const std::function<void(const std::string&)>& Sink,
+                                std::uint32_t Count = UINT32_MAX);
     std::string BuildEnd(std::uint64_t Entries, std::uint64_t CentralSize, std::int64_t CentralOffset, bool Large,
                          const std::vector<std::uint8_t>& Comment, const TZipEndPlacement& Placement = {});
     std::vector<std::uint8_t> ArchiveComment() const;

@@ -262,3 +262,19 @@ TEST_F(CabReaderTest, SecondCabinetOfASetAloneAsksForTheFirst)
 }
 
 }  // namespace
+
+TEST(CabNames, StoredNamesInTheProgramsForm)
+{
+    std::string out = "a longer name left from the entry before";
+    CabNameToProgram("dir/sub/file.txt", 0, out);
+    EXPECT_EQ(out, "dir\\sub\\file.txt");
+    CabNameToProgram("x", 0, out);
+    EXPECT_EQ(out, "x");
+    // OEM (code page 852): 0x81 is u with diaeresis, 0xA7 z with caron.
+    CabNameToProgram("d\x81/\xA7.txt", 0, out);
+    EXPECT_EQ(out, "d\xC3\xBC\\\xC5\xBE.txt");
+    CabNameToProgram("d\xC3\xBC/\xC5\xBE.txt", CAB_A_NAME_IS_UTF, out);
+    EXPECT_EQ(out, "d\xC3\xBC\\\xC5\xBE.txt");
+    CabNameToProgram("", 0, out);
+    EXPECT_EQ(out, "");
+}

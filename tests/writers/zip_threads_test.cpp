@@ -133,4 +133,86 @@ TEST_F(ZipThreads, WorkersWriteTheSameArchiveWithTheSameEventsAndCancelKeepsTheO
     EXPECT_TRUE(ReadHostFile(copy) == before);
 }
 
+// A new archive is written while the tree is walked unless a listener needs the whole list first
+// (the whole run's progress here): with and without workers, the same bytes and the same events,
+// past the batches in which written entries leave the list, and the same end when cancelled.
+TEST_F(ZipThreads, WrittenWhileWalkingEqualsTheListedRun)
+{
+    for (int i = 0; i < 700; ++i)
+        WriteHostFile(src + "/n" + std::to_string(i % 5) + "/m" + std::to_string(i / 50) + "/g" + std::to_string(i) +
+                          ".txt",
+                      std::string(std::size_t(i % 97), char('a' + i % 26)));
+    WriteHostFile(src + "/pair/Case.txt", "upper");
+    WriteHostFile(src + "/pair/case.txt", "lower");
+    WriteHostFile(src + "/" + std::string(200, 'l') + "/" + std::string(200, 'm') + ".txt", "long");
+    WriteHostFile(src + "/doomed.txt", "removed at its turn");
+    std::filesystem::create_directories(src + "/hollow/inner");
+    std::filesystem::create_directories(src + "/n3/void");
+
+    const auto listed = [](TZip& z) { z.StoreEmptySubDirs = true; };
+    const auto walked = [](TZip& z) {
+        z.StoreEmptySubDirs = true;
+        z.OnProgress = nullptr;
+    };
+    // The progress lines are the listed run's own.
+    const auto withoutProgress = [](const std::string& log) {
+        std::istringstream in(log);
+        std::string out, line;
+        while (std::getline(in, line))
+            if (line.rfind("progress ", 0) != 0)
+                out += line + "\n";
+        return out;
+    };
+    // A file gone when its turn comes is reported and left out; the others are written.
+    const auto removeDoomed = [this](TZip& z) {
+        auto begin = z.OnBegin;
+        z.OnBegin = [this, begin](TObject* s, const std::string& name, int count, bool& go) {
+            begin(s, name, count, go);
+            if (name == "doomed.txt")
+                std::filesystem::remove(src + "/doomed.txt");
+        };
+    };
+    const auto then = [](auto first, auto second) {
+        return [first, second](TZip& z) {
+            first(z);
+            second(z);
+        };
+    };
+
+    const std::string list4 = root + "/list4.zip", walk4 = root + "/walk4.zip", walk1 = root + "/walk1.zip";
+    std::string list4Log, walk4Log, walk1Log;
+    const int added = Run(list4, 4, list4Log, then(listed, removeDoomed));
+    WriteHostFile(src + "/doomed.txt", "removed at its turn");
+    EXPECT_EQ(Run(walk4, 4, walk4Log, then(walked, removeDoomed)), added);
+    WriteHostFile(src + "/doomed.txt", "removed at its turn");
+    EXPECT_EQ(Run(walk1, 1, walk1Log, then(walked, removeDoomed)), added);
+    EXPECT_EQ(added, 45 + 700 + 3 + 3);
+    EXPECT_NE(list4Log.find("error "), std::string::npos);
+    EXPECT_EQ(walk4Log, withoutProgress(list4Log));
+    EXPECT_EQ(walk1Log, walk4Log);
+    EXPECT_EQ(walk4Log.find("progress "), std::string::npos);
+    ExpectSameBytes(walk4, list4);
+    ExpectSameBytes(walk1, list4);
+    int status = -1;
+    const std::string tested = CaptureCommand("unzip -tq " + ShellQuote(walk4) + " 2>&1", &status);
+    EXPECT_EQ(status, 0) << tested;
+
+    // Cancelled well past the first batch of written entries: no archive, the same events.
+    const auto cancelAt = [](TZip& z) {
+        auto begin = z.OnBegin;
+        z.OnBegin = [&z, begin](TObject* s, const std::string& name, int count, bool& go) {
+            begin(s, name, count, go);
+            if (count == 600)
+                z.SetCancel(true);
+        };
+    };
+    const std::string cutList = root + "/cutlist.zip", cutWalk = root + "/cutwalk.zip";
+    EXPECT_EQ(Run(cutList, 4, list4Log, then(listed, cancelAt)), 0);
+    EXPECT_EQ(Run(cutWalk, 4, walk4Log, then(walked, cancelAt)), 0);
+    EXPECT_EQ(walk4Log, withoutProgress(list4Log));
+    EXPECT_NE(walk4Log.find(" 600\n"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists(cutWalk));
+    EXPECT_FALSE(std::filesystem::exists(cutList));
+}
+
 }  // namespace

@@ -13,7 +13,8 @@
 #include <functional>
 #include <list>
 #include <new>
-#include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <string>
 #include <vector>
 
@@ -266,7 +267,9 @@ private:
     }
     FDIERROR AppendFollowing(mscabd_cabinet* Cab, std::string Path, bool ToNext);
     // Join: opens the following cabinets before the data is read, when the file runs on into them.
-    FDIERROR CopyFile(mscabd_file& File, std::uint16_t FolderIndex, const std::function<FDIERROR()>& Join);
+    FDIERROR CopyFile(mscabd_file& File, std::uint16_t FolderIndex, const std::function<FDIERROR()>* Join);
+
+    std::string FName;  // the notified file's name, a buffer kept from file to file
 };
 
 FDIERROR TCopyRun::AppendFollowing(mscabd_cabinet* Cab, std::string Path, bool ToNext)
@@ -305,11 +308,11 @@ FDIERROR TCopyRun::AppendFollowing(mscabd_cabinet* Cab, std::string Path, bool T
     return FDIERROR_NONE;
 }
 
-FDIERROR TCopyRun::CopyFile(mscabd_file& File, std::uint16_t FolderIndex, const std::function<FDIERROR()>& Join)
+FDIERROR TCopyRun::CopyFile(mscabd_file& File, std::uint16_t FolderIndex, const std::function<FDIERROR()>* Join)
 {
-    std::string name = Text(File.filename);
+    FName = Text(File.filename);
     FDINOTIFICATION n{};
-    n.psz1 = name.data();
+    n.psz1 = FName.data();
     n.cb = CAB_LONG(File.length);
     n.date = DosDate(File);
     n.time = DosTime(File);
@@ -321,7 +324,7 @@ FDIERROR TCopyRun::CopyFile(mscabd_file& File, std::uint16_t FolderIndex, const 
     if (target == 0)
         return FDIERROR_NONE;
     if (Join) {
-        if (const FDIERROR joined = Join(); joined != FDIERROR_NONE)
+        if (const FDIERROR joined = (*Join)(); joined != FDIERROR_NONE)
             return joined;
     }
     F.OutputHandle = target;
@@ -330,7 +333,7 @@ FDIERROR TCopyRun::CopyFile(mscabd_file& File, std::uint16_t FolderIndex, const 
     if (err != MSPACK_ERR_OK)
         return F.WriteFailed ? FDIERROR_TARGET_FILE : FromMspack(err);
     FDINOTIFICATION c{};
-    c.psz1 = name.data();
+    c.psz1 = FName.data();
     c.hf = target;
     c.date = n.date;
     c.time = n.time;
@@ -358,20 +361,23 @@ CAB_BOOL TCopyRun::Run(const std::string& Name, const std::string& Path)
     info.iCabinet = cab->set_index;
     FDIERROR error = Send(fdintCABINET_INFO, info) == -1 ? FDIERROR_USER_ABORT : FDIERROR_NONE;
 
-    // This cabinet's own folders; files of a folder begun in an earlier cabinet are partial here.
-    std::set<const mscabd_folder*> own;
-    std::vector<const mscabd_folder*> order;
-    for (const mscabd_folder* f = cab->folders; f; f = f->next) {
-        order.push_back(f);
-        if (!(f == cab->folders && span.FromPrevious))
-            own.insert(f);
-    }
-    const mscabd_folder* runsOn = span.ToNext && !order.empty() ? order.back() : nullptr;
+    // This cabinet's folders in order; files of a folder begun in an earlier cabinet are partial
+    // here. A file's folder is looked up once per run of files in the same folder.
+    std::unordered_map<const mscabd_folder*, std::uint16_t> folderIndex;
+    std::uint16_t folderCount = 0;
+    for (const mscabd_folder* f = cab->folders; f; f = f->next)
+        folderIndex.emplace(f, folderCount++);
+    const mscabd_folder* inherited = span.FromPrevious ? cab->folders : nullptr;
+    const auto own = [&](const mscabd_folder* folder) { return folder != inherited && folderIndex.count(folder) != 0; };
+    const mscabd_folder* runsOn = nullptr;
+    if (span.ToNext)
+        for (const mscabd_folder* f = cab->folders; f; f = f->next)
+            runsOn = f;
     std::vector<mscabd_file*> files;
     for (mscabd_file* f = cab->files; f; f = f->next)
         files.push_back(f);
     for (mscabd_file* f : files) {
-        if (error != FDIERROR_NONE || own.count(f->folder))
+        if (error != FDIERROR_NONE || own(f->folder))
             continue;
         std::string name = Text(f->filename), prev = Text(cab->prevname), prevDisk = Text(cab->previnfo);
         FDINOTIFICATION p{};
@@ -383,28 +389,32 @@ CAB_BOOL TCopyRun::Run(const std::string& Name, const std::string& Path)
     }
     // The following cabinets are opened only when a file that runs on into them is wanted.
     bool joined = false;
-    const auto join = [&]() -> FDIERROR {
+    const std::function<FDIERROR()> join = [&]() -> FDIERROR {
         if (joined)
             return FDIERROR_NONE;
         joined = true;
         return AppendFollowing(cab, Path, true);
     };
-    const auto indexOf = [&order](const mscabd_folder* folder) {
-        std::uint16_t i = 0;
-        while (i < order.size() && order[i] != folder)
-            ++i;
-        return i;
+    const mscabd_folder* lastFolder = nullptr;
+    std::uint16_t lastIndex = 0;
+    const auto indexOf = [&](const mscabd_folder* folder) {
+        if (folder != lastFolder) {
+            const auto found = folderIndex.find(folder);
+            lastFolder = folder;
+            lastIndex = found == folderIndex.end() ? folderCount : found->second;
+        }
+        return lastIndex;
     };
     for (mscabd_file* f : files) {
-        if (error == FDIERROR_NONE && own.count(f->folder))
-            error = CopyFile(*f, indexOf(f->folder), f->folder == runsOn ? join : std::function<FDIERROR()>());
+        if (error == FDIERROR_NONE && own(f->folder))
+            error = CopyFile(*f, indexOf(f->folder), f->folder == runsOn ? &join : nullptr);
     }
     // Files that begin in the following cabinet inside a folder begun here.
     if (joined && error == FDIERROR_NONE) {
-        const std::set<mscabd_file*> seen(files.begin(), files.end());
+        const std::unordered_set<const mscabd_file*> seen(files.begin(), files.end());
         for (mscabd_file* f = cab->files; f && error == FDIERROR_NONE; f = f->next)
-            if (!seen.count(f) && own.count(f->folder))
-                error = CopyFile(*f, indexOf(f->folder), {});
+            if (!seen.count(f) && own(f->folder))
+                error = CopyFile(*f, indexOf(f->folder), nullptr);
     }
     d->close(d, cab);
     if (error != FDIERROR_NONE)
