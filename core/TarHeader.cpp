@@ -14,13 +14,21 @@ constexpr std::int64_t MaxFieldValue = std::int64_t(1) << 62;
 
 std::uint32_t TarHeaderChecksum(const std::uint8_t* Header)
 {
-    // Three plain runs, which the compiler turns into vector adds; once per entry written or read.
-    std::uint32_t sum = ChecksumWidth * 0x20;
-    for (int i = 0; i < ChecksumOffset; ++i)
-        sum += Header[i];
-    for (int i = ChecksumOffset + ChecksumWidth; i < TarBlockSize; ++i)
-        sum += Header[i];
-    return sum;
+    // Once per entry written or read: eight bytes a step, summed in four 16-bit lanes (64 steps of
+    // at most 2 x 255 each stay below 2^16), then the checksum field's own bytes taken out again.
+    constexpr std::uint64_t Lanes = 0x00FF00FF00FF00FFull;
+    std::uint64_t lanes = 0;
+    for (int i = 0; i < TarBlockSize; i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, Header + i, sizeof word);
+        lanes += (word & Lanes) + ((word >> 8) & Lanes);
+    }
+    std::uint32_t sum = 0;
+    for (int lane = 0; lane < 4; ++lane)
+        sum += std::uint32_t(lanes >> (16 * lane)) & 0xFFFF;
+    for (int i = ChecksumOffset; i < ChecksumOffset + ChecksumWidth; ++i)
+        sum -= Header[i];
+    return sum + ChecksumWidth * 0x20;
 }
 
 std::optional<std::int64_t> TarNumericField(const std::uint8_t* Field, int Width)

@@ -758,10 +758,10 @@ void TCompressClass::ReportLinkPassedOver(const std::string& Path)
 bool TCompressClass::WritesWhileScanning(const TStream32* OldArchive) const
 {
     // Kept for whatever needs the whole list before the first entry: the old archive's entries,
-    // the newest file's date, names offered against all others, the whole run's progress and
-    // time, and the scan's own reports, which come before the entries'.
+    // the newest file's date, names offered against all others, and the scan's own reports, which
+    // come before the entries'. The whole run's progress takes its total from a counting walk.
     return WritesEntriesAlone() && OldArchive == nullptr && Switch == swAdd && DateAttribute != daMaxFileDate &&
-           !OnRenameFile && !OnProgress && !OnFileScanStatus && !OnElapsedTime;
+           !OnRenameFile && !OnFileScanStatus;
 }
 
 void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArchive, TStream32& Output)
@@ -778,7 +778,16 @@ void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArch
         StartAhead();
     }
     const TStopAhead stopAhead{FAhead};
-    if (Switch != swDelete) {
+    // A cancel while counting ends the run as a cancel of the listing walk does.
+    bool cancelledCount = false;
+    if (writeWhileScanning && OnProgress) {
+        UnpackedTotal = CountScanBytes();
+        BytesToRead = UnpackedTotal;
+        cancelledCount = GetCancel();
+    }
+    if (writeWhileScanning && OnElapsedTime)
+        Timer().Start();
+    if (Switch != swDelete && !cancelledCount) {
         TCompressScan scan([&, this](const std::string& dir, const WIN32_FIND_DATAA& data) {
             const bool taken = ScanFileFound(dir, data, EntryList);
             if (writeWhileScanning && FWalkNext < EntryList.Count && !GetCancel()) {
@@ -790,13 +799,7 @@ void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArch
             }
             return taken;
         });
-        scan.SetFileSpec(FFileSpec);
-        scan.Attributes = TplxFileAttributes(Attributes | (StoreEmptySubDirs ? AttrBit(fsDirectory) : 0));
-        scan.AttributesEx = AttributesEx;
-        scan.SetRootDir(RelativeDir == byList && !BaseDir.empty() ? BaseDir : win::CurrentDirectory());
-        scan.RecurseDirs = RecurseDirs;
-        scan.IncludeHiddenDirs = IncludeHiddenDirs;
-        scan.AbortPtr = CancelPtr;
+        PrepareScan(scan);
         scan.OnScanFile = OnFileScanStatus;
         scan.OnRecurseDir = OnRecurseDir;
         scan.OnRootDirChange = [this](TObject*, const std::string& dir) {
@@ -825,10 +828,52 @@ void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArch
             EntryList.Clear();
         return;
     }
-    if (!writeWhileScanning)
+    if (!writeWhileScanning) {
         CompressFiles(OldArchive, Output, EntryList);
-    else if (!GetCancel())
+        return;
+    }
+    if (!GetCancel())
         WriteWalkedEntries(Output, EntryList, true);
+    if (OnElapsedTime) {
+        Timer().Stop();
+        OnElapsedTime(this, Timer().Elapsed());
+    }
+}
+
+void TCompressClass::PrepareScan(TplxFileScan& Scan) const
+{
+    Scan.SetFileSpec(FFileSpec);
+    Scan.Attributes = TplxFileAttributes(Attributes | (StoreEmptySubDirs ? AttrBit(fsDirectory) : 0));
+    Scan.AttributesEx = AttributesEx;
+    Scan.SetRootDir(RelativeDir == byList && !BaseDir.empty() ? BaseDir : win::CurrentDirectory());
+    Scan.RecurseDirs = RecurseDirs;
+    Scan.IncludeHiddenDirs = IncludeHiddenDirs;
+    Scan.AbortPtr = CancelPtr;
+}
+
+std::int64_t TCompressClass::CountScanBytes()
+{
+    // The scanner counts the files its callback takes; folders never count.
+    TCompressScan scan([this](const std::string& dir, const WIN32_FIND_DATAA& data) {
+        return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+               !PassedOverByScan(JoinPath(dir, data.cFileName), data.cFileName);
+    });
+    PrepareScan(scan);
+    const bool wasCancelled = GetCancel();
+    scan.Scan();
+    *CancelPtr = wasCancelled || *CancelPtr;  // the scanner clears the flag it is given
+    return scan.BytesFound();
+}
+
+bool TCompressClass::PassedOverByScan(const std::string& Path, const char* Name) const
+{
+    // The archive and its temporary output never go into themselves.
+    if (IsOwnArchive(Path))
+        return true;
+    if (SkipNames.empty())
+        return false;
+    const std::string ext = win::LowerCase(win::ExtractFileExt(Name));
+    return std::find(SkipNames.begin(), SkipNames.end(), ext) != SkipNames.end();
 }
 
 void TCompressClass::WriteWalkedEntries(TStream32& Output, TCompressHeaderObj& EntryList, bool Drain)
@@ -876,16 +921,10 @@ bool TCompressClass::ScanFileFound(const std::string& Dir, const WIN32_FIND_DATA
         folder ? win::IncludeTrailingBackslash(JoinPath(Dir, FindData.cFileName)) : JoinPath(Dir, FindData.cFileName);
     if (folder && (!StoreEmptySubDirs || !IsDirTreeEmpty(path)))
         return false;
-    // The archive and its temporary output never go into themselves.
-    if (!folder && IsOwnArchive(path))
+    if (!folder && PassedOverByScan(path, FindData.cFileName)) {
+        if (OnExcludeFile && !IsOwnArchive(path))
+            OnExcludeFile(this, path);
         return false;
-    if (!folder && !SkipNames.empty()) {
-        const std::string ext = win::LowerCase(win::ExtractFileExt(FindData.cFileName));
-        if (std::find(SkipNames.begin(), SkipNames.end(), ext) != SkipNames.end()) {
-            if (OnExcludeFile)
-                OnExcludeFile(this, path);
-            return false;
-        }
     }
     SetEntryName(path);
     if (IsExcluded(FileName, path))
@@ -1309,6 +1348,6 @@ bool TCompressClass::SetEntryName(const std::string& Path)
         name = GuardDriveRoot(name);
         break;
     }
-    FileName = name;
+    FileName = std::move(name);
     return true;
 }

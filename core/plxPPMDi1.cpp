@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sys/mman.h>
 #include <vector>
 
 #include "core/Endian.h"
@@ -146,10 +147,11 @@ struct TPpmdOutput {
 
 class TPpmdModel {
 public:
-    explicit TPpmdModel(std::uint32_t size);
+    TPpmdModel();
     ~TPpmdModel() { std::free(FBase); }
-    bool Allocated() const { return FBase != nullptr; }
-    std::uint32_t Size() const { return FSize; }
+    // Gives the model size bytes, keeping the block it has when that is large enough; false when
+    // no block could be had.
+    bool SetSize(std::uint32_t size);
 
     void Init(unsigned maxOrder, unsigned restoreMethod);
 
@@ -214,10 +216,10 @@ private:
     // Range coder.
     void EncNormalize(TPpmdOutput& out);
     void Encode(std::uint32_t start, std::uint32_t size, std::uint32_t total, TPpmdOutput& out);
-    std::uint32_t GetThreshold(std::uint32_t total) { return FCode / (FRange /= total); }
     void Decode(std::uint32_t start, std::uint32_t size, TPpmdInput& in);
 
     std::uint8_t* FBase = nullptr;
+    std::size_t FCapacity = 0;
     std::uint32_t FSize = 0;
     std::uint32_t FAlignOffset = 0;
     std::uint8_t *FLoUnit = nullptr, *FHiUnit = nullptr, *FText = nullptr, *FUnitsStart = nullptr;
@@ -244,7 +246,7 @@ private:
     std::uint16_t FFreshBinSumm[25][64];
 };
 
-TPpmdModel::TPpmdModel(std::uint32_t size)
+TPpmdModel::TPpmdModel()
 {
     unsigned k = 0;
     for (unsigned i = 0; i < kNumIndexes; i++) {
@@ -291,9 +293,27 @@ TPpmdModel::TPpmdModel(std::uint32_t size)
             se.Count = 7;
         }
     }
-    FAlignOffset = 4 - (size & 3);
-    FBase = static_cast<std::uint8_t*>(std::malloc(std::size_t(FAlignOffset) + size));
+}
+
+bool TPpmdModel::SetSize(std::uint32_t size)
+{
+    constexpr std::size_t kHugePage = std::size_t(2) << 20;
+    const std::uint32_t alignOffset = 4 - (size & 3);
+    const std::size_t bytes = (std::size_t(alignOffset) + size + kHugePage - 1) & ~(kHugePage - 1);
+    // Members coded one after another often ask for different sizes: a new block would fault in
+    // its pages again for each. A much larger one is let go, so that memory follows the work.
+    if (!FBase || bytes > FCapacity || FCapacity / 4 > bytes) {
+        std::free(FBase);
+        FBase = static_cast<std::uint8_t*>(std::aligned_alloc(kHugePage, bytes));
+        FCapacity = FBase ? bytes : 0;
+        if (!FBase)
+            return false;
+        // The model's walks jump all over the block: in 2 MB pages they miss the TLB far less.
+        madvise(FBase, bytes, MADV_HUGEPAGE);
+    }
+    FAlignOffset = alignOffset;
     FSize = size;
+    return true;
 }
 
 // ---- sub-allocator ----
@@ -1107,6 +1127,30 @@ void MaskContextSymbols(std::uint8_t (&open)[256], const State* s, unsigned n)
     } while (--n);
 }
 
+// A state's symbol (low byte) and frequency (high byte) in one load: the masked sums below run
+// over whole contexts, up to 256 states, and are bound by their loads.
+PPMD_STEP unsigned SymbolFreq(const State* s)
+{
+    return GetLE16(&s->Symbol);
+}
+
+// Frequencies of the n states from s whose symbols are still open; two sums so that the additions
+// do not wait on each other.
+PPMD_STEP std::uint32_t OpenFreqSum(const State* s, unsigned n, const std::uint8_t (&open)[256])
+{
+    std::uint32_t a = 0, b = 0;
+    for (; n >= 2; n -= 2, s += 2) {
+        const unsigned v0 = SymbolFreq(s), v1 = SymbolFreq(s + 1);
+        a += (v0 >> 8) & open[v0 & 0xFF];
+        b += (v1 >> 8) & open[v1 & 0xFF];
+    }
+    if (n != 0) {
+        const unsigned v = SymbolFreq(s);
+        a += (v >> 8) & open[v & 0xFF];
+    }
+    return a + b;
+}
+
 }  // namespace
 
 void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out)
@@ -1169,21 +1213,17 @@ void TPpmdModel::EncodeSymbol(int symbol, TPpmdOutput& out)
         std::uint32_t sum = 0;
         unsigned i = FMinContext->NumStats + 1;
         do {
-            int cur = s->Symbol;
-            if (cur == symbol) {
-                std::uint32_t low = sum;
-                State* s1 = s;
-                do {
-                    sum += s->Freq & open[s->Symbol];
-                    s++;
-                } while (--i);
-                Encode(low, s1->Freq, sum + escFreq, out);
+            const unsigned v = SymbolFreq(s);
+            const unsigned cur = v & 0xFF;
+            if (int(cur) == symbol) {
+                // The symbol itself is open: it would have been found in a masked context.
+                Encode(sum, v >> 8, sum + OpenFreqSum(s, i, open) + escFreq, out);
                 see->Update();
-                FFoundState = s1;
+                FFoundState = s;
                 Update2();
                 return;
             }
-            sum += s->Freq & open[cur];
+            sum += (v >> 8) & open[cur];
             open[cur] = 0;
             s++;
         } while (--i);
@@ -1197,9 +1237,10 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in)
     std::uint8_t open[256];  // 0xFF while the symbol may still be coded, 0 once masked
     if (FMinContext->NumStats != 0) {
         State* s = Stats(FMinContext);
-        std::uint32_t count = GetThreshold(FMinContext->SummFreq);
+        // count < freq is code < freq * range: the likeliest symbol needs no second division.
+        FRange /= FMinContext->SummFreq;
         std::uint32_t hiCnt = s->Freq;
-        if (count < hiCnt) {
+        if (FCode < std::uint64_t(hiCnt) * FRange) {
             Decode(0, s->Freq, in);
             FFoundState = s;
             std::uint8_t symbol = s->Symbol;
@@ -1207,6 +1248,7 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in)
             return symbol;
         }
         FPrevSuccess = 0;
+        const std::uint32_t count = FCode / FRange;
         unsigned i = FMinContext->NumStats;
         do {
             if ((hiCnt += (++s)->Freq) > count) {
@@ -1223,7 +1265,7 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in)
         MaskContextSymbols(open, s, FMinContext->NumStats);
     } else {
         std::uint16_t* prob = BinSumm();
-        if (FCode / (FRange >>= 14) < *prob) {
+        if (FCode < std::uint64_t(FRange >>= 14) * *prob) {
             Decode(0, *prob, in);
             *prob = std::uint16_t(*prob + (1 << kIntBits) - ((*prob + 32) >> 7));
             FFoundState = FMinContext->OneState();
@@ -1250,32 +1292,49 @@ int TPpmdModel::DecodeSymbol(TPpmdInput& in)
         // Masked states add nothing, so whole-context sums need no list of the open ones.
         State* const stats = Stats(FMinContext);
         const unsigned total = FMinContext->NumStats + 1u;
-        std::uint32_t hiCnt = 0;
-        unsigned n = 0;
-        for (unsigned k = 0; k < total; k++) {
-            const std::uint8_t m = open[stats[k].Symbol];
-            hiCnt += stats[k].Freq & m;
-            n += m & 1;
+        std::uint32_t hiCnt = 0, hiCnt1 = 0;
+        unsigned n = 0, n1 = 0;
+        unsigned j = 0;
+        for (; j + 2 <= total; j += 2) {
+            const unsigned v0 = SymbolFreq(stats + j), v1 = SymbolFreq(stats + j + 1);
+            const unsigned m0 = open[v0 & 0xFF], m1 = open[v1 & 0xFF];
+            hiCnt += (v0 >> 8) & m0;
+            hiCnt1 += (v1 >> 8) & m1;
+            n += m0;
+            n1 += m1;
         }
-        if (n != total - 1u - numMasked)
+        if (j != total) {
+            const unsigned v = SymbolFreq(stats + j);
+            const unsigned m = open[v & 0xFF];
+            hiCnt += (v >> 8) & m;
+            n += m;
+        }
+        hiCnt += hiCnt1;
+        if (numMasked + 1u >= total || n + n1 != 0xFFu * (total - 1u - numMasked))
             return -2;  // cannot happen in a sound model
 
         std::uint32_t freqSum;
         See* see = MakeEscFreq(numMasked, &freqSum);
         freqSum += hiCnt;
-        std::uint32_t count = GetThreshold(freqSum);
-        if (count < hiCnt) {
+        // An escape needs no division: only a symbol's position does.
+        FRange /= freqSum;
+        if (FCode < std::uint64_t(hiCnt) * FRange) {
+            const std::uint32_t count = FCode / FRange;
             State* s = stats;
-            for (hiCnt = 0; (hiCnt += s->Freq & open[s->Symbol]) <= count; s++) {
+            unsigned v;
+            for (hiCnt = 0;; s++) {
+                v = SymbolFreq(s);
+                if ((hiCnt += (v >> 8) & open[v & 0xFF]) > count)
+                    break;
             }
-            Decode(hiCnt - s->Freq, s->Freq, in);
+            Decode(hiCnt - (v >> 8), v >> 8, in);
             see->Update();
             FFoundState = s;
             std::uint8_t symbol = s->Symbol;
             Update2();
             return symbol;
         }
-        if (count >= freqSum)
+        if (FCode >= std::uint64_t(freqSum) * FRange)
             return -2;
         Decode(hiCnt, freqSum - hiCnt, in);
         see->Summ = std::uint16_t(see->Summ + freqSum);
@@ -1316,18 +1375,13 @@ TCodecStatus TPpmdCodec::PrepareModel(const TPpmdParams& params)
 {
     if (!params.Supported())
         return TCodecStatus::UnsupportedMethod;
-    std::uint32_t size = std::uint32_t(params.MemoryMB) << 20;
-    if (!FModel || FModel->Size() != size) {
-        FModel.reset();
-        auto* m = new (std::nothrow) TPpmdModel(size);
-        if (!m)
+    if (!FModel) {
+        FModel.reset(new (std::nothrow) TPpmdModel);
+        if (!FModel)
             return TCodecStatus::OutOfMemory;
-        FModel.reset(m);
-        if (!FModel->Allocated()) {
-            FModel.reset();
-            return TCodecStatus::OutOfMemory;
-        }
     }
+    if (!FModel->SetSize(std::uint32_t(params.MemoryMB) << 20))
+        return TCodecStatus::OutOfMemory;
     FModel->Init(params.Order, params.Restoration);
     return TCodecStatus::Ok;
 }

@@ -201,21 +201,32 @@ bool TTar::CopyFileData(TStream32& Input, TStream32& Output, std::int64_t Size, 
         FCopyBlock.resize(kCopyBlock);  // once per writer, not per file
     std::vector<std::uint8_t>& block = FCopyBlock;
     std::int64_t done = 0;
+    bool atEnd = false;
+    bool grew = false;
     while (done < Size) {
         if (GetCancel())
             return false;
-        const auto want = std::int32_t(std::min<std::int64_t>(Size - done, kCopyBlock));
+        // A byte more than is left: a short read then shows the end, with no read to look for it.
+        const std::int64_t left = Size - done;
+        const auto want = std::int32_t(std::min<std::int64_t>(left + 1, kCopyBlock));
         const std::int32_t got = Input.Read(block.data(), want);
-        if (got <= 0)
+        if (got <= 0) {
+            atEnd = true;
             break;
-        Output.WriteBuffer(block.data(), got);
-        done += got;
-        BytesToRead -= got;
+        }
+        const auto used = std::int32_t(std::min<std::int64_t>(got, left));
+        Output.WriteBuffer(block.data(), used);
+        done += used;
+        BytesToRead -= used;
         DoProgress(done, Size, UnpackedTotal);
         ProcessMessages();
+        grew = got > left;
+        atEnd = got < want;
+        if (grew || atEnd)
+            break;
     }
     std::uint8_t probe;
-    Changed = done < Size || Input.Read(&probe, 1) > 0;
+    Changed = grew || done < Size || (!atEnd && Input.Read(&probe, 1) > 0);
     // The header already holds Size: the archive stays aligned whatever the file did.
     std::int64_t pad = (Size - done) + TarDataPadding(Size);
     while (pad > 0) {

@@ -8,18 +8,20 @@
 #include "platform/win/Utf8.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <random>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <tuple>
 #include <unistd.h>
 #include <vector>
 
@@ -28,11 +30,12 @@ namespace {
 
 class FileObject : public KernelObject {
 public:
-    FileObject(int handle, std::string path, bool readable, bool writable)
+    FileObject(int handle, std::string path, bool readable, bool writable, bool regularFile = false)
         : fd(handle),
           hostPath(std::move(path)),
           canRead(readable),
           canWrite(writable),
+          regular(regularFile),
           limited(writable ? LimitedDriveOfOpenFile(handle, hostPath) : std::nullopt)
     {}
     ~FileObject() override { ::close(fd); }
@@ -41,6 +44,8 @@ public:
     const std::string hostPath;
     const bool canRead;
     const bool canWrite;
+    // A plain file, where a short read can only mean its end: no second read to find it.
+    const bool regular;
     // On a capacity-limited drive, writes are checked against its capacity; looked up once here
     // rather than for every write.
     const std::optional<DriveEntry> limited;
@@ -61,7 +66,24 @@ public:
     DIR* dir = nullptr;
     std::string folder;
     std::vector<std::string> names;
+    // Where the caller's folder text maps to this folder name by name, the text ("C:\x\"), and the
+    // name handed out last if it was a plain file: what OpenListedFile may open from here. Guarded
+    // by the listings' lock.
+    std::string givenFolder;
+    std::string lastFile;
 };
+
+// Live listings whose files may be opened relative to their folder, most recent last.
+struct OpenListings {
+    std::mutex lock;
+    std::vector<std::weak_ptr<FindObject>> live;
+};
+
+OpenListings& Listings()
+{
+    static OpenListings listings;
+    return listings;
+}
 
 std::shared_ptr<FileObject> FileOf(HANDLE handle)
 {
@@ -344,9 +366,13 @@ std::u32string Folded(const std::string& text)
     return DecodeUtf8(FoldCase(text));
 }
 
-void FillFindData(WIN32_FIND_DATAA& data, const std::string& hostPath, const std::string& name, const struct stat& st,
+// hostOf() gives the entry's host path, which only a link or an unknown creation time needs: a
+// listing builds none for its plain files.
+template <class HostOf>
+void FillFindData(WIN32_FIND_DATAA& data, const HostOf& hostOf, const std::string& name, const struct stat& st,
                   const timespec* created = nullptr)
 {
+    const std::string hostPath = S_ISLNK(st.st_mode) || !created ? hostOf() : std::string();
     data = WIN32_FIND_DATAA{};
     data.dwFileAttributes = SynthesizeAttributes(hostPath, st, IsHiddenName(name));
     data.ftCreationTime =
@@ -358,7 +384,9 @@ void FillFindData(WIN32_FIND_DATAA& data, const std::string& hostPath, const std
         data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
         data.nFileSizeLow = static_cast<DWORD>(size);
     }
-    std::snprintf(data.cFileName, sizeof data.cFileName, "%s", name.c_str());
+    const std::size_t length = std::min(name.size(), sizeof data.cFileName - 1);
+    std::memcpy(data.cFileName, name.data(), length);
+    data.cFileName[length] = '\0';
 }
 
 // A listed name's status and creation time in one call, looked up from its open folder: listing a
@@ -395,10 +423,91 @@ bool NextListedName(FindObject& search, WIN32_FIND_DATAA& data)
         timespec created{};
         if (!StatListedName(dirfd(search.dir), name.c_str(), st, created))
             continue;  // gone since the listing
-        FillFindData(data, JoinHostName(search.folder, name), name, st, &created);
+        FillFindData(data, [&] { return JoinHostName(search.folder, name); }, name, st, &created);
+        if (!search.givenFolder.empty()) {
+            std::lock_guard guard(Listings().lock);
+            if (S_ISREG(st.st_mode))
+                search.lastFile = name;
+            else
+                search.lastFile.clear();
+        }
         return true;
     }
     return false;
+}
+
+// Whether a folder's text ends in a separator and maps name by name to its host folder: an
+// absolute drive path, "\" alone between names, none of them ".", "..", invalid or ending in a dot
+// or blank (which the mapping drops).
+bool PlainFolderText(std::string_view folder)
+{
+    if (folder.size() < 3 || !std::isalpha(static_cast<unsigned char>(folder[0])) || folder[1] != ':' ||
+        folder[2] != '\\' || folder.back() != '\\')
+        return false;
+    std::size_t start = 3;
+    while (start < folder.size()) {
+        const std::size_t end = folder.find('\\', start);
+        const std::string_view name = folder.substr(start, end - start);
+        if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ' ||
+            name.find('/') != std::string_view::npos || !IsValidPathName(name))
+            return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+// Lets the files of a listing be opened relative to its folder where the caller's text for the
+// folder is the host folder, name for name.
+void OfferListedFiles(const std::shared_ptr<FindObject>& search, std::string_view given, const WinPath& path)
+{
+    const std::string_view folderText = given.substr(0, given.find_last_of("\\/") + 1);
+    if (!PlainFolderText(folderText))
+        return;
+    const auto drive = FindDrive(path.drive);
+    if (!drive)
+        return;
+    std::string expected = drive->root;
+    for (const auto& part : path.parts)
+        expected = JoinHostName(expected, part);
+    if (expected != search->folder)
+        return;  // found without regard to case somewhere: the full path's lookup decides
+    auto& listings = Listings();
+    std::lock_guard guard(listings.lock);
+    std::erase_if(listings.live, [](const std::weak_ptr<FindObject>& l) { return l.expired(); });
+    search->givenFolder = folderText;
+    listings.live.push_back(search);
+}
+
+// The file a live listing just handed out, opened from the listing's open folder, so that a walk
+// does not make the kernel look up every folder of the path again for each file. -1 for anything
+// else (the caller then takes the full path): another name, a link, a folder, a name gone meanwhile.
+int OpenListedFile(const char* fileName, std::string& host)
+{
+    const std::string_view given(fileName);
+    const std::size_t slash = given.find_last_of('\\');
+    if (slash == std::string_view::npos)
+        return -1;
+    const std::string_view folderText = given.substr(0, slash + 1);
+    const std::string_view name = given.substr(slash + 1);
+    if (name.empty() || name.find('/') != std::string_view::npos)
+        return -1;
+    std::shared_ptr<FindObject> listing;
+    {
+        auto& listings = Listings();
+        std::lock_guard guard(listings.lock);
+        for (auto it = listings.live.rbegin(); it != listings.live.rend() && !listing; ++it) {
+            auto live = it->lock();
+            if (live && live->lastFile == name && live->givenFolder == folderText)
+                listing = std::move(live);
+        }
+    }
+    if (!listing)
+        return -1;
+    // No following: the name was a plain file when listed, and a link put there since is the full path's.
+    const int fd = ::openat(dirfd(listing->dir), name.data(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd >= 0)
+        host = JoinHostName(listing->folder, std::string(name));
+    return fd;
 }
 
 // A name without wildcards is one lookup, not a listing of its folder: callers ask for one file's
@@ -415,7 +524,7 @@ HANDLE FindExactName(const WinPath& path, WIN32_FIND_DATAA* findData)
     }
     auto search = std::make_shared<FindObject>();
     search->entries.emplace_back();
-    FillFindData(search->entries.back(), host, BaseOf(host), st);
+    FillFindData(search->entries.back(), [&] { return host; }, BaseOf(host), st);
     *findData = search->entries[0];
     search->next = 1;
     SetLastError(ERROR_SUCCESS);
@@ -636,11 +745,18 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
     }
+    const bool wantRead = desiredAccess & GENERIC_READ;
+    const bool wantWrite = desiredAccess & GENERIC_WRITE;
+    if (wantRead && !wantWrite && creationDisposition == OPEN_EXISTING) {
+        const int fd = OpenListedFile(fileName, host);
+        if (fd >= 0) {
+            SetLastError(ERROR_SUCCESS);
+            return AddHandle(std::make_shared<FileObject>(fd, host, true, false, true));
+        }
+    }
     HostPathState state;
     if (!ToHostPath(fileName, host, nullptr, &state))
         return INVALID_HANDLE_VALUE;
-    const bool wantRead = desiredAccess & GENERIC_READ;
-    const bool wantWrite = desiredAccess & GENERIC_WRITE;
     int flags = O_CLOEXEC | (wantWrite ? (wantRead ? O_RDWR : O_WRONLY) : O_RDONLY);
     switch (creationDisposition) {
     case CREATE_NEW:
@@ -701,7 +817,8 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
     }
     if (!existed)
         NoteNameAdded(host);
-    HANDLE handle = AddHandle(std::make_shared<FileObject>(fd, host, wantRead, wantWrite));
+    const bool regular = existed && S_ISREG(before.st_mode);
+    HANDLE handle = AddHandle(std::make_shared<FileObject>(fd, host, wantRead, wantWrite, regular));
     const bool reportExisting = existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
     SetLastError(reportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
@@ -727,6 +844,8 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, vo
         if (n == 0)
             break;
         total += static_cast<DWORD>(n);
+        if (object->regular && total < bytesToRead)
+            break;  // the end of a plain file
     }
     if (bytesRead)
         *bytesRead = total;
@@ -1127,35 +1246,68 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
     const bool everything = pattern == "*";
     const bool isRoot = path.parts.empty();
     // Folded once per name: a sort that folds in every comparison cost more than the listing. The
-    // folded UTF-8 sorts as its code points do, by plain byte comparison.
+    // folded UTF-8 sorts as its code points do, by plain byte comparison. Most names are their own
+    // folded form (lower-case ASCII) and keep no second copy; the sort moves views, not strings.
+    std::vector<std::string> names;
+    std::deque<std::string> foldings;  // of the other names; a deque keeps them in place
     struct Found {
         int rank;
-        std::string folded;
-        std::string name;
+        std::uint32_t index;
+        std::string_view folded;
+        std::string_view name;
     };
     std::vector<Found> found;
     while (const dirent* entry = readdir(dir)) {
-        std::string name = entry->d_name;
+        const std::string_view name = entry->d_name;
         if (isRoot && (name == "." || name == ".."))
             continue;
-        std::string folded = FoldCase(name);
-        if (everything || MatchesPattern(foldedPattern, DecodeUtf8(folded))) {
+        const bool ownFolded = std::all_of(name.begin(), name.end(), [](char c) {
+            return static_cast<unsigned char>(c) < 0x80 && !(c >= 'A' && c <= 'Z');
+        });
+        std::string folded = ownFolded ? std::string() : FoldCase(std::string(name));
+        if (everything || MatchesPattern(foldedPattern, DecodeUtf8(ownFolded ? name : std::string_view(folded)))) {
             const int rank = name == "." ? 0 : name == ".." ? 1 : 2;
-            found.push_back({rank, std::move(folded), std::move(name)});
+            found.push_back({rank, std::uint32_t(names.size()), {}, {}});
+            names.emplace_back(name);
+            if (!ownFolded)
+                foldings.push_back(std::move(folded));
+            found.back().folded = ownFolded ? std::string_view() : std::string_view(foldings.back());
         }
     }
+    for (auto& f : found) {
+        f.name = names[f.index];
+        if (f.folded.data() == nullptr)
+            f.folded = f.name;
+    }
     std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
-        return std::tie(a.rank, a.folded, a.name) < std::tie(b.rank, b.folded, b.name);
+        if (a.rank != b.rank)
+            return a.rank < b.rank;
+        if (const int c = a.folded.compare(b.folded); c != 0)
+            return c < 0;
+        return a.name < b.name;
     });
-    std::vector<std::string> names;
-    names.reserve(found.size());
-    for (auto& f : found)
-        names.push_back(std::move(f.name));
-
+    // The names put in sorted order where they are, cycle by cycle: no second list of them.
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        if (found[i].index == i)
+            continue;
+        std::string first = std::move(names[i]);
+        std::size_t at = i;
+        for (;;) {
+            const std::size_t from = found[at].index;
+            found[at].index = std::uint32_t(at);
+            if (from == i) {
+                names[at] = std::move(first);
+                break;
+            }
+            names[at] = std::move(names[from]);
+            at = from;
+        }
+    }
     auto search = std::make_shared<FindObject>();
     search->dir = dir;
     search->folder = folder;
     search->names = std::move(names);
+    OfferListedFiles(search, given, path);
     if (!NextListedName(*search, *findData)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;

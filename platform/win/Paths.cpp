@@ -78,7 +78,7 @@ void AppendParts(WinPath& out, std::vector<std::string>&& parts)
     }
 }
 
-bool ValidName(const std::string& name)
+bool ValidName(std::string_view name)
 {
     for (unsigned char c : name) {
         if (c >= 0x40 && c != '|')
@@ -150,6 +150,11 @@ std::string HostCurrentFolder()
 bool IsPathSeparator(char c)
 {
     return c == '\\' || c == '/';
+}
+
+bool IsValidPathName(std::string_view name)
+{
+    return ValidName(name);
 }
 
 std::string ExecutablePath()

@@ -75,6 +75,8 @@ void ResetCurrentDirectory();
 DWORD CopyToBuffer(std::string_view text, char* buffer, DWORD size);
 
 bool IsPathSeparator(char c);
+// Whether one name of a path holds no character that Windows refuses in names.
+bool IsValidPathName(std::string_view name);
 
 // Host path of the running program, and its folder.
 std::string ExecutablePath();

@@ -84,29 +84,49 @@ unsigned DaysInMonth(std::int64_t year, unsigned month)
 
 // Follows changes of TZ made while running at once and of the zone file within a second; tzset
 // reads the zone file each time, which cost more than the rest of converting a file's time.
-static void RefreshTimeZone()
+// Answers how many times the zone has been read, which changes whenever it may have changed.
+static std::uint64_t RefreshTimeZone()
 {
     static std::mutex lock;
     static std::optional<std::string> lastTz;
     static std::chrono::steady_clock::time_point lastRead;
+    static std::uint64_t reads = 0;
     const char* tz = std::getenv("TZ");
     const auto now = std::chrono::steady_clock::now();
     std::lock_guard guard(lock);
     const bool sameTz = tz ? (lastTz && *lastTz == tz) : !lastTz;
     if (sameTz && lastRead.time_since_epoch().count() != 0 && now - lastRead < std::chrono::seconds(1))
-        return;
+        return reads;
     tzset();
     lastTz = tz ? std::optional<std::string>(tz) : std::nullopt;
     lastRead = now;
+    return ++reads;
 }
 
 std::int64_t LocalOffsetAt(std::int64_t unixSeconds)
 {
-    RefreshTimeZone();
+    // The files of a tree share few seconds, each converted several times on its way into an
+    // archive: the offsets of recent seconds are kept until the zone is read again.
+    struct Remembered {
+        std::uint64_t zoneRead = 0;
+        bool known[16] = {};
+        std::int64_t at[16] = {};
+        std::int64_t offset[16] = {};
+    };
+    thread_local Remembered remembered;
+    const std::uint64_t zoneRead = RefreshTimeZone();
+    if (remembered.zoneRead != zoneRead)
+        remembered = Remembered{zoneRead};
+    const auto slot = static_cast<std::size_t>(static_cast<std::uint64_t>(unixSeconds) % 16);
+    if (remembered.known[slot] && remembered.at[slot] == unixSeconds)
+        return remembered.offset[slot];
     const auto t = static_cast<time_t>(unixSeconds);
     tm local{};
     if (!localtime_r(&t, &local))
         return 0;
+    remembered.known[slot] = true;
+    remembered.at[slot] = unixSeconds;
+    remembered.offset[slot] = local.tm_gmtoff;
     return local.tm_gmtoff;
 }
 

@@ -490,8 +490,9 @@ TEST_F(Writers, CommandLineNamesTheBzip2ArchiveAndStoresEmptyFolders)
 }
 
 // A new TAR is written while the tree is walked, one entry at a time, unless a listener needs the
-// whole list first (progress of the whole run here): both runs give the same archive, the same
-// entries' events, and the same end when the run is cancelled halfway.
+// whole list first (the scan's own reports here): both runs give the same archive, the same
+// entries' events and whole-run progress (its total counted by a walk ahead), and the same end
+// when the run is cancelled halfway.
 TEST_F(Writers, TarWrittenWhileWalkingEqualsTheListedRun)
 {
     PutTree();
@@ -503,6 +504,9 @@ TEST_F(Writers, TarWrittenWhileWalkingEqualsTheListedRun)
         std::vector<int> codes;
         std::string bytes;
         int added = 0;
+        int timed = 0;
+        int ended = 0;
+        bool walkedWhileWriting = false;  // a folder entered after the first entry began
     };
     const auto run = [&](bool listFirst, int cancelAt, const std::string& name) {
         TRun r;
@@ -514,11 +518,18 @@ TEST_F(Writers, TarWrittenWhileWalkingEqualsTheListedRun)
         };
         tar.OnEnd = [&r, &tar, cancelAt](TObject*, const std::string& file, bool ok) {
             r.events.push_back("end " + file + (ok ? " ok" : " failed"));
-            if (int(r.events.size()) == 2 * cancelAt)
+            if (++r.ended == cancelAt)
                 tar.SetCancel(true);
         };
+        tar.OnProgress = [&r](TObject*, std::uint8_t file, std::uint8_t archive) {
+            r.events.push_back("progress " + std::to_string(file) + " " + std::to_string(archive));
+        };
+        tar.OnElapsedTime = [&r](TObject*, float) { ++r.timed; };
+        tar.OnRecurseDir = [&r](TObject*, const std::string&) {
+            r.walkedWhileWriting = r.walkedWhileWriting || !r.events.empty();
+        };
         if (listFirst)
-            tar.OnProgress = [](TObject*, std::uint8_t, std::uint8_t) {};
+            tar.OnFileScanStatus = [](TObject*, const std::string&, int, std::int64_t) {};
         tar.SetArchiveFile("C:\\out\\" + name);
         tar.SetFileSpec({"C:\\src\\*.*"});
         r.added = tar.Compress();
@@ -531,6 +542,14 @@ TEST_F(Writers, TarWrittenWhileWalkingEqualsTheListedRun)
     EXPECT_EQ(walked.added, 37);
     EXPECT_EQ(walked.added, listed.added);
     EXPECT_EQ(walked.events, listed.events);
+    const auto lastProgress = std::find_if(walked.events.rbegin(), walked.events.rend(),
+                                           [](const std::string& e) { return e.rfind("progress", 0) == 0; });
+    ASSERT_NE(lastProgress, walked.events.rend());
+    EXPECT_EQ(*lastProgress, "progress 100 100");
+    EXPECT_TRUE(walked.walkedWhileWriting);
+    EXPECT_FALSE(listed.walkedWhileWriting);
+    EXPECT_EQ(walked.timed, 1);
+    EXPECT_EQ(listed.timed, 1);
     EXPECT_EQ(walked.codes, (std::vector<int>{E_SKIPPEDFILE}));
     EXPECT_EQ(walked.codes, listed.codes);
     ASSERT_FALSE(walked.bytes.empty());
@@ -542,7 +561,7 @@ TEST_F(Writers, TarWrittenWhileWalkingEqualsTheListedRun)
     const TRun cutListed = run(true, 5, "cutlisted.tar");
     EXPECT_EQ(cut.added, 0);
     EXPECT_TRUE(cut.bytes.empty());
-    EXPECT_EQ(cut.events.size(), 10u);
+    EXPECT_EQ(cut.ended, 5);
     EXPECT_EQ(cut.events, cutListed.events);
     EXPECT_EQ(cut.codes, cutListed.codes);
     EXPECT_EQ(NamesIn(out), (std::set<std::string>{"walked.tar", "listed.tar"}));

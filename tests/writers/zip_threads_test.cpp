@@ -149,7 +149,11 @@ TEST_F(ZipThreads, WrittenWhileWalkingEqualsTheListedRun)
     std::filesystem::create_directories(src + "/hollow/inner");
     std::filesystem::create_directories(src + "/n3/void");
 
-    const auto listed = [](TZip& z) { z.StoreEmptySubDirs = true; };
+    // The scan's own reports need the whole list first.
+    const auto listed = [](TZip& z) {
+        z.StoreEmptySubDirs = true;
+        z.OnFileScanStatus = [](TObject*, const std::string&, int, std::int64_t) {};
+    };
     const auto walked = [](TZip& z) {
         z.StoreEmptySubDirs = true;
         z.OnProgress = nullptr;

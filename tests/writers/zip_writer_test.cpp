@@ -3,11 +3,13 @@
 // exactly as they were.
 #include "writers/plxZip.h"
 
+#include "core/Crc.h"
 #include "core/Endian.h"
 #include "core/ZipRecords.h"
 #include "core/plxRegister.h"
 #include "support/Reports.h"
 #include "support/ToolRun.h"
+#include "support/ZipWalk.h"
 #include "tests/platform/win/FsTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -411,6 +413,31 @@ TEST_F(ZipWriter, EncipheredHeadersAndNamesReadBackThroughOurReader)
     });
     EXPECT_EQ(names, (std::set<std::string>{"a.txt", "zero.txt", "sub\\rand.bin", "sub\\seq.txt", "sub\\" + kCzech,
                                             "sub\\日本.txt"}));
+}
+
+// `plxtool test` writes a line per member: a plain name as it is, a control character in caret form
+// and a C1 control in hex, so that a hostile name cannot drive the terminal; the totals last.
+TEST_F(ZipWriter, TestLinesShowPlainNamesAsTheyAreAndControlsEscaped)
+{
+    for (const auto& [name, shown] : std::vector<std::pair<std::string, std::string>>{
+             {"plain name.txt", "plain name.txt"},
+             {"bell\x07 esc\x1b[31m.txt", "bell^G esc^[[31m.txt"},
+             {"csi\xC2\x9B" "2J \xC5\xBEluv.txt", "csi\\x9B2J \xC5\xBEluv.txt"}}) {
+        SCOPED_TRACE(shown);
+        TZipWalkEntry entry;
+        entry.Name = name;
+        entry.Flags = kFlagUtf8;
+        const std::string text = "member\n";
+        entry.Data.assign(text.begin(), text.end());
+        entry.UncompressedSize = text.size();
+        entry.Crc = Crc32Of(text.data(), std::int64_t(text.size()));
+        const std::string zip = root + "/shown.zip";
+        const auto bytes = OneEntryZip(entry);
+        WriteHostFile(zip, std::string(bytes.begin(), bytes.end()));
+        std::string out;
+        EXPECT_EQ(Tool("test " + ShellQuote(zip) + " > " + ShellQuote(root + "/lines.txt"), &out), 0) << out;
+        EXPECT_EQ(ReadHostFile(root + "/lines.txt"), "ok\t" + shown + "\ntested 1, passed 1, reports 0\n");
+    }
 }
 
 }  // namespace

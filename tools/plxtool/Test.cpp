@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
 int CmdTest(std::span<char*> args)
@@ -31,10 +32,13 @@ int CmdTest(std::span<char*> args)
         // A line per member of archives with 100,000 of them: no format to parse each time.
         const std::string_view verdict = pass ? "ok\t" : "FAILED\t";
         fwrite_unlocked(verdict.data(), 1, verdict.size(), stdout);
-        const std::string shown = plxtool::Shown(std::string_view(name.c_str()));
-        fwrite_unlocked(shown.data(), 1, shown.size(), stdout);
+        plxtool::WriteShown(std::string_view(name.c_str()), stdout);
         fputc_unlocked('\n', stdout);
     };
+    // Lines go out in large writes when they go to a file or a pipe; a terminal still sees each.
+    static char lines[1 << 16];
+    if (!isatty(fileno(stdout)))
+        std::setvbuf(stdout, lines, _IOFBF, sizeof lines);
     const int count = check.Activate();
     std::printf("tested %d, passed %d, reports %d\n", count, run.Passed, run.Failures);
     return run.Failures == 0 && failed == 0 ? 0 : 1;

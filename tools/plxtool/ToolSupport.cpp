@@ -15,16 +15,48 @@ void PrintError(int Code, const std::string& File, const std::string& Extended)
                  Extended.empty() ? "" : " ", Shown(Extended).c_str());
 }
 
+namespace {
+
+bool IsControl(unsigned char c)
+{
+    return c < 0x20 || c == 0x7F;
+}
+
+// A C1 control in UTF-8: C2 80 to C2 9F.
+bool IsC1At(std::string_view Name, std::size_t i)
+{
+    return static_cast<unsigned char>(Name[i]) == 0xC2 && i + 1 < Name.size() &&
+           static_cast<unsigned char>(Name[i + 1]) >= 0x80 && static_cast<unsigned char>(Name[i + 1]) <= 0x9F;
+}
+
+// The length of the part of Name that is shown as it is.
+std::size_t PlainPrefix(std::string_view Name)
+{
+    for (std::size_t i = 0; i < Name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(Name[i]);
+        if (IsControl(c) || (c == 0xC2 && IsC1At(Name, i)))
+            return i;
+    }
+    return Name.size();
+}
+
+}  // namespace
+
+void WriteShown(std::string_view Name, std::FILE* Out)
+{
+    if (PlainPrefix(Name) == Name.size()) {
+        fwrite_unlocked(Name.data(), 1, Name.size(), Out);
+        return;
+    }
+    const std::string shown = Shown(Name);
+    fwrite_unlocked(shown.data(), 1, shown.size(), Out);
+}
+
 std::string Shown(std::string_view Name)
 {
-    const auto control = [](unsigned char c) { return c < 0x20 || c == 0x7F; };
-    const auto c1 = [&Name](std::size_t i) {
-        return static_cast<unsigned char>(Name[i]) == 0xC2 && i + 1 < Name.size() &&
-               static_cast<unsigned char>(Name[i + 1]) >= 0x80 && static_cast<unsigned char>(Name[i + 1]) <= 0x9F;
-    };
-    std::size_t i = 0;
-    while (i < Name.size() && !control(static_cast<unsigned char>(Name[i])) && !c1(i))
-        ++i;
+    const auto control = [](unsigned char c) { return IsControl(c); };
+    const auto c1 = [&Name](std::size_t i) { return IsC1At(Name, i); };
+    std::size_t i = PlainPrefix(Name);
     if (i == Name.size())
         return std::string(Name);
     std::string out(Name.substr(0, i));

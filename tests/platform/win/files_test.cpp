@@ -261,6 +261,60 @@ TEST_F(FilesTest, FindMatchesPatternsWithoutCaseInNameOrder)
     EXPECT_TRUE(FindClose(search));
 }
 
+// A walk opens each listed file from the listing's open folder; what the listing did not just hand
+// out as a plain file, or what has changed since, is opened by its full path as before.
+TEST_F(FilesTest, AListedFileOpensAsItsFullPathWouldOpenIt)
+{
+    std::filesystem::create_directories(home + "/walk/sub");
+    WriteHostFile(home + "/walk/a.txt", "first");
+    WriteHostFile(home + "/walk/b.txt", "second");
+    WriteHostFile(home + "/walk/c.txt", "third");
+    WriteHostFile(home + "/other.txt", "elsewhere");
+    const auto readAll = [](const std::string& name) {
+        HANDLE file = Open(name.c_str(), GENERIC_READ, OPEN_EXISTING);
+        if (file == INVALID_HANDLE_VALUE)
+            return std::string("<") + std::to_string(GetLastError()) + ">";
+        char buffer[64];
+        DWORD got = 0;
+        EXPECT_TRUE(ReadFile(file, buffer, sizeof buffer, &got, nullptr));
+        CloseHandle(file);
+        return std::string(buffer, got);
+    };
+
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA("C:\\walk\\*.txt", &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    EXPECT_STREQ("a.txt", data.cFileName);
+    EXPECT_EQ("first", readAll("C:\\walk\\a.txt"));
+    EXPECT_EQ("first", readAll("C:\\WALK\\A.TXT"));  // by the full path, without case
+    ASSERT_TRUE(FindNextFileA(search, &data));
+    EXPECT_STREQ("b.txt", data.cFileName);
+    // Replaced by a link since it was listed: the link is followed, as the full path does.
+    std::filesystem::remove(home + "/walk/b.txt");
+    std::filesystem::create_symlink(home + "/other.txt", home + "/walk/b.txt");
+    EXPECT_EQ("elsewhere", readAll("C:\\walk\\b.txt"));
+    EXPECT_EQ("<5>", readAll("C:\\walk\\sub"));  // a folder is no file to read
+    // The folder gone with the rest of its files: a missing path, not a file read from nowhere.
+    ASSERT_TRUE(FindNextFileA(search, &data));
+    EXPECT_STREQ("c.txt", data.cFileName);
+    std::filesystem::remove_all(home + "/walk");
+    EXPECT_EQ("<3>", readAll("C:\\walk\\c.txt"));
+    EXPECT_FALSE(FindNextFileA(search, &data));
+    EXPECT_TRUE(FindClose(search));
+
+    // A folder moved while it is walked: the walk holds it open, and its files are read where they are now.
+    std::filesystem::create_directories(home + "/walk");
+    WriteHostFile(home + "/walk/a.txt", "first");
+    search = FindFirstFileA("C:\\walk\\*", &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    while (std::strcmp(data.cFileName, "a.txt") != 0)
+        ASSERT_TRUE(FindNextFileA(search, &data));
+    std::filesystem::rename(home + "/walk", home + "/moved");
+    EXPECT_EQ("first", readAll("C:\\walk\\a.txt"));
+    EXPECT_TRUE(FindClose(search));
+    EXPECT_EQ("<3>", readAll("C:\\walk\\a.txt"));  // once the walk is done, by its path alone
+}
+
 TEST_F(FilesTest, TempFileNamesAreNewAndCreatedExclusively)
 {
     std::filesystem::create_directories(home + "/tmp");
