@@ -5,6 +5,7 @@
 #include "readers/plxZipCheck.h"
 #include "tools/plxtool/ToolSupport.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -39,7 +40,9 @@ int CmdTest(std::span<char*> args)
     static char lines[1 << 16];
     if (!isatty(fileno(stdout)))
         std::setvbuf(stdout, lines, _IOFBF, sizeof lines);
-    const int count = check.Activate();
+    // A member whose password failed was tested too, though the run does not count it.
+    const int answered = check.Activate();
+    const int count = std::max(answered, run.Passed + failed);
     std::printf("tested %d, passed %d, reports %d\n", count, run.Passed, run.Failures);
     return run.Failures == 0 && failed == 0 ? 0 : 1;
 }
