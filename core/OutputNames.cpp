@@ -6,6 +6,7 @@
 #include <cctype>
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 namespace {
@@ -114,7 +115,10 @@ TOutputName DecideOutputName(std::string_view Stored, const TStoredNameRules& Ru
             return {};
         break;
     case TRootedNames::BelowFolder:
-        if (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0])))
+        // Only "C:\x" is a drive's path; in "a:b.txt" (a name made where ":" is a mere character)
+        // the colon stays part of the name, or the rest would land in another member's file.
+        if (name.size() >= 2 && name[1] == ':' && std::isalpha(static_cast<unsigned char>(name[0])) &&
+            (name.size() == 2 || name[2] == '\\'))
             start = 2;
         while (start < name.size() && name[start] == '\\')
             ++start;
@@ -171,6 +175,47 @@ std::string NameRefusalReason(std::string_view Target)
             return std::string("the character ") + char(c) + " is not allowed in a file name";
     }
     return {};
+}
+
+namespace {
+
+// The target's hash above, the name's below: one sorted run of values finds a target's claims.
+constexpr std::uint64_t kNameBits = 0xFFFFF;
+
+std::uint64_t ClaimKey(std::string_view HostTarget, std::string_view Stored)
+{
+    return (std::hash<std::string_view>{}(HostTarget) & ~kNameBits) | (std::hash<std::string_view>{}(Stored) & kNameBits);
+}
+
+}  // namespace
+
+void TClaimedTargets::Claim(std::string_view HostTarget, std::string_view Stored)
+{
+    FRecent.push_back(ClaimKey(HostTarget, Stored));
+}
+
+bool TClaimedTargets::ClaimedByOther(std::string_view HostTarget, std::string_view Stored)
+{
+    const std::uint64_t key = ClaimKey(HostTarget, Stored);
+    const auto other = [key](std::uint64_t v) { return (v & ~kNameBits) == (key & ~kNameBits) && v != key; };
+    // Fold the recent claims in only now and then: a run over a full folder asks for every file.
+    if (FRecent.size() > 1024) {
+        std::sort(FRecent.begin(), FRecent.end());
+        const auto middle = FSorted.insert(FSorted.end(), FRecent.begin(), FRecent.end());
+        std::inplace_merge(FSorted.begin(), middle, FSorted.end());
+        FRecent.clear();
+    }
+    for (auto it = std::lower_bound(FSorted.begin(), FSorted.end(), key & ~kNameBits);
+         it != FSorted.end() && (*it & ~kNameBits) == (key & ~kNameBits); ++it)
+        if (other(*it))
+            return true;
+    return std::any_of(FRecent.begin(), FRecent.end(), other);
+}
+
+void TClaimedTargets::Clear()
+{
+    FSorted = {};
+    FRecent = {};
 }
 
 THostTarget WalkHostTarget(std::string HostBase, const std::string& HostTarget, const win::HostPathState& Known)

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/win/Paths.h"
 
@@ -52,6 +53,21 @@ bool HostNameClimbs(std::string_view Chosen);
 // Why a target name cannot be made on the host, said for a person ("" when no rule of the name
 // itself is broken): a character Windows names cannot hold, a control character.
 std::string NameRefusalReason(std::string_view Target);
+
+// The files one run writes and the member name that led to each. Two different names can lead to
+// one file (a ":" made "_", trailing dots the host drops, a root dropped): the later one must fail,
+// not merge into the earlier one's file. Kept as hashes, 8 bytes a file, looked up only for a
+// target that exists already.
+class TClaimedTargets {
+public:
+    void Claim(std::string_view HostTarget, std::string_view Stored);
+    // Whether a member of another name claimed HostTarget in this run.
+    bool ClaimedByOther(std::string_view HostTarget, std::string_view Stored);
+    void Clear();
+
+private:
+    std::vector<std::uint64_t> FSorted, FRecent;
+};
 
 enum class THostTarget : std::uint8_t { Inside, Outside, ThroughLink };
 // Where a host path leads from a folder: outside it, through a symbolic link already on its way

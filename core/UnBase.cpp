@@ -181,6 +181,7 @@ void TDecompressClass::ResetCounters()
     FLastReported = 0;
     FResolved.reset();
     FFreeTarget.clear();
+    FClaimed.Clear();
     FBaseFolder.clear();
     FBaseHost.clear();
     PackedTotal = 0;
@@ -350,9 +351,20 @@ bool TDecompressClass::PrepareOutput(bool IsDirectory)
 
 bool TDecompressClass::ResolveExistingTarget(std::string& Target)
 {
+    // Names the host chose are its own decision; the stored names of one run must not meet.
+    const bool claims = FHostFolder.empty() && UseStoredDirs;
     if (TargetIsFree(Target) || !Exists(Target)) {
+        if (claims && FResolved)
+            FClaimed.Claim(FResolved->Host, StoredName);
         FFreeTarget = Target;
         return true;
+    }
+    if (claims && FResolved) {
+        if (FClaimed.ClaimedByOther(FResolved->Host, StoredName)) {
+            DoError(StoredName, "another member's name leads to the same file", E_INVALIDFILENAME, VolumeName);
+            return false;
+        }
+        FClaimed.Claim(FResolved->Host, StoredName);
     }
     if (ConfirmOverwrites) {
         if (!OnFileExists) {

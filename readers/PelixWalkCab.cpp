@@ -6,12 +6,12 @@
 #include "platform/win/SysFiles.h"
 #include "platform/win/Utf8.h"
 #include "readers/Pelix.h"
+#include "readers/plxCabGbls.h"
 
 namespace {
 
 constexpr std::uint32_t kCabSignature = 0x4643534D;  // "MSCF"
 constexpr std::uint16_t kCabPrevious = 1, kCabNext = 2, kCabReserve = 4;
-constexpr std::uint16_t kNameIsUtf8 = 0x80;
 constexpr std::uint16_t kContinuedFromPrevious = 0xFFFD, kContinuedBoth = 0xFFFF;
 
 class TCabWalker final : public TPelixWalker {
@@ -123,7 +123,7 @@ void TCabWalker::Next(TPelixWalk& Walk)
     const bool listed = FChained && (folder == kContinuedFromPrevious || folder == kContinuedBoth);
     if (!listed) {
         TPelixEntry entry;
-        entry.Name = (attr & kNameIsUtf8) ? ToDosSeparators(stored) : Walk.OemName(stored);
+        CabNameToProgram(stored, attr, entry.Name);
         entry.Date = DosDateTimeToDateTime(SwapWords(Walk.L(10)));
         entry.VersionMadeBy = FVersionMinor;
         entry.VersionNeeded = FVersionMajor;

@@ -1,5 +1,5 @@
 #include "app/lib/FormAddFiles.h"
-#include "app/lib/ShownPath.h"
+#include "platform/win/ShownPath.h"
 
 #include "core/ArcDescriptor.h"
 

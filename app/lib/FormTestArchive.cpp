@@ -1,5 +1,5 @@
 #include "app/lib/FormTestArchive.h"
-#include "app/lib/ShownPath.h"
+#include "platform/win/ShownPath.h"
 
 #include "app/lib/FormBuild.h"
 #include "app/lib/FormPassword.h"

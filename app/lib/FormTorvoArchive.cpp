@@ -1,7 +1,7 @@
 // The main window's archive work: backup, archive comment, the restore list and the restore, the
 // payslip archives, and the list view of an archive.
 #include "app/lib/FormTorvo.h"
-#include "app/lib/ShownPath.h"
+#include "platform/win/ShownPath.h"
 #include "platform/win/Messages.h"
 
 #include "app/lib/BackupNames.h"

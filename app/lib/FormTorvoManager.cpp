@@ -1,7 +1,7 @@
 // The archive manager of the main window: the hidden "&File", "&Action" and "&View" menus and the
 // commands that list, extract and delete.
 #include "app/lib/FormTorvo.h"
-#include "app/lib/ShownPath.h"
+#include "platform/win/ShownPath.h"
 
 #include "app/lib/ErrorMsgs.h"
 #include "app/lib/FormAddFiles.h"

@@ -1,5 +1,5 @@
 #include "app/lib/FormUUEncode.h"
-#include "app/lib/ShownPath.h"
+#include "platform/win/ShownPath.h"
 
 #include "app/lib/FormBuild.h"
 #include "platform/vcl/Dialogs.h"

@@ -175,7 +175,7 @@ protected:
 
 TEST_F(EntryNameTest, NamesNeverLeaveTheExtractionFolder)
 {
-    for (const char* bad : {"../x", "..\\x", "a/../../x", "a/b/../../../x", "...\\x", "/../x", "C:..\\x"}) {
+    for (const char* bad : {"../x", "..\\x", "a/../../x", "a/b/../../../x", "...\\x", "/../x"}) {
         codes.clear();
         EXPECT_FALSE(zip.SetEntryName(bad)) << bad;
         EXPECT_EQ(zip.FileName, "") << bad;
@@ -187,7 +187,8 @@ TEST_F(EntryNameTest, NamesNeverLeaveTheExtractionFolder)
         {"C:/data/x.txt", "data\\x.txt"},
         {"\\\\server\\s\\x", "server\\s\\x"},
         {"a/./b/../c.txt", "a\\c.txt"},
-        {"d:e/f", "e\\f"},
+        // Without a separator after it, "d:" is no drive: the colon is part of the name.
+        {"d:e/f", "d_e\\f"},
         {"dir/a:b", "dir\\a_b"},
     };
     for (const auto& [stored, expected] : kept) {

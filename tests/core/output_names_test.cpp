@@ -37,7 +37,10 @@ TEST(OutputNames, EachFormatsRulesDecideWhereANameMayGo)
              {"/etc/x", "etc\\x", "etc\\x", ""},
              {"\\\\server\\share\\x", "server\\share\\x", "server\\share\\x", ""},
              {"C:\\x", "x", "", ""},
-             {"C:..\\x", "", "", ""},
+             {"C:..\\x", "C_..\\x", "", ""},
+             {"C:/x", "x", "", ""},
+             {"C:", "", "", ""},
+             {"a:b.txt", "a_b.txt", "", ""},
              {"dev:x", "dev_x", "", ""},
              {"a/../b", "b", "", ""},
              {"a/./b:c", "a\\b_c", "a\\b_c", "a\\b_c"},
@@ -62,4 +65,18 @@ TEST(OutputNames, EachFormatsRulesDecideWhereANameMayGo)
     EXPECT_FALSE(HostNameClimbs("/tmp/..x/y"));
     EXPECT_EQ(NameRefusalReason("C:\\a\x01"), "a control character is not allowed in a file name");
     EXPECT_EQ(NameRefusalReason("C:\\a?b"), "the character ? is not allowed in a file name");
+}
+
+TEST(OutputNames, ClaimsOfOtherNamesAreFoundAmongMany)
+{
+    TClaimedTargets claims;
+    for (int i = 0; i < 3000; ++i)
+        claims.Claim("/out/f" + std::to_string(i), "f" + std::to_string(i));
+    claims.Claim("/out/a_b", "a:b");
+    EXPECT_TRUE(claims.ClaimedByOther("/out/f7", "f7:"));
+    EXPECT_TRUE(claims.ClaimedByOther("/out/a_b", "a_b"));
+    EXPECT_FALSE(claims.ClaimedByOther("/out/f2999", "f2999"));  // the same member again
+    EXPECT_FALSE(claims.ClaimedByOther("/out/new", "new"));
+    claims.Clear();
+    EXPECT_FALSE(claims.ClaimedByOther("/out/a_b", "a_b"));
 }

@@ -1,5 +1,5 @@
 // plxtool extract ARCHIVE DIR [-p PASSWORD] [--overwrite]: members below DIR with their folders,
-// dates and attributes; existing files are kept unless --overwrite.
+// dates and attributes; existing files are kept (and counted as skipped) unless --overwrite.
 #include "tools/plxtool/Commands.h"
 
 #include "core/UnBase.h"
@@ -25,8 +25,18 @@ int CmdExtract(std::span<char*> args)
     z.SetExtractDir(dir.string());
     z.CreateStoredDirs = true;
     z.UseStoredDirs = true;
-    z.OverwriteMode = flags.empty() ? omSkip : omOverwrite;
+    // Asked for each file that exists, so that the files kept are counted and said.
+    const TOverwriteMode mode = flags.empty() ? omSkip : omOverwrite;
+    int skipped = 0;
+    z.ConfirmOverwrites = true;
+    z.OnFileExists = [mode, &skipped](TObject*, const std::string&, std::string&, TOverwriteMode& answer) {
+        answer = mode;
+        skipped += mode == omSkip ? 1 : 0;
+    };
     const int count = z.Extract();
-    std::printf("extracted %d, reports %d\n", count, run.Failures);
+    if (skipped > 0)
+        std::printf("extracted %d, skipped %d, reports %d\n", count, skipped, run.Failures);
+    else
+        std::printf("extracted %d, reports %d\n", count, run.Failures);
     return run.Failures == 0 ? 0 : 1;
 }

@@ -4,6 +4,7 @@
 // started program may still be reading is left for a later run to remove.
 #include "tools/plxtool/Commands.h"
 
+#include "platform/win/ShownPath.h"
 #include "readers/plxZipRun.h"
 #include "tools/plxtool/ToolSupport.h"
 
@@ -45,7 +46,7 @@ int CmdRun(std::span<char*> args)
     }
     const bool started = zipRun.Activate();
     if (!zipRun.RunFile().empty())
-        std::printf("%s %s\n", started ? "opened" : "extracted", plxtool::Shown(zipRun.RunFile()).c_str());
+        std::printf("%s %s\n", started ? "opened" : "extracted", plxtool::Shown(ShownPath(zipRun.RunFile())).c_str());
     zipRun.KeepRunFolders();
     return started && run.Failures == 0 ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 #include "tools/plxtool/ToolSupport.h"
 
 #include "core/plxConsts.h"
+#include "platform/win/ShownPath.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -11,7 +12,8 @@ namespace plxtool {
 
 void PrintError(int Code, const std::string& File, const std::string& Extended)
 {
-    std::fprintf(stderr, "plxtool: %d %s: %s%s%s\n", Code, std::string(LoadMessage(Code)).c_str(), Shown(File).c_str(),
+    std::fprintf(stderr, "plxtool: %d %s: %s%s%s\n", Code, std::string(LoadMessage(Code)).c_str(),
+                 Shown(ShownPath(File)).c_str(),
                  Extended.empty() ? "" : " ", Shown(Extended).c_str());
 }
 

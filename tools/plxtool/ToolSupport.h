@@ -11,7 +11,8 @@ namespace plxtool {
 
 constexpr int kOk = 0, kFailure = 1, kUsage = 2;
 
-// "plxtool: NUMBER TEXT: FILE [EXTENDED]" on stderr, the names as Shown gives them.
+// "plxtool: NUMBER TEXT: FILE [EXTENDED]" on stderr, the names as Shown gives them and FILE in
+// the host's form, as the window shows it.
 void PrintError(int Code, const std::string& File, const std::string& Extended);
 // A name from an archive as it may reach a terminal: control characters (and the C1 controls of
 // UTF-8) in caret or hex form, as unzip shows them, so a hostile name cannot drive the terminal.

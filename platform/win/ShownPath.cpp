@@ -1,4 +1,4 @@
-#include "app/lib/ShownPath.h"
+#include "platform/win/ShownPath.h"
 
 #include "platform/win/Paths.h"
 #include "platform/win/Utf8.h"
@@ -11,7 +11,13 @@ std::string ShownPath(const std::string& path)
     if (hostRoot.empty() || path.size() < hostRoot.size() || !win::SameText(path.substr(0, hostRoot.size()), hostRoot))
         return path;
     std::string host;
-    return win::ToHostPath(path, host) && !host.empty() ? host : path;
+    if (win::ToHostPath(path, host) && !host.empty())
+        return host;
+    // A name the host cannot be given (a "?" in a member's name) is still shown in its folder.
+    const std::size_t cut = path.find_last_of("\\/");
+    if (cut == std::string::npos || cut < hostRoot.size() || !win::ToHostPath(path.substr(0, cut), host))
+        return path;
+    return (host == "/" ? host : host + "/") + path.substr(cut + 1);
 }
 
 std::string TypedPath(const std::string& text)

@@ -1,0 +1,111 @@
+// What plxtool's extract and test say about members it does not write: a member whose name leads
+// to another member's file fails instead of merging into it, a kept file is counted as skipped,
+// a member whose password failed counts as tested, and paths are shown in the host's form.
+#include "tests/support/HostTree.h"
+#include "tests/support/ToolRun.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kTool = std::string(TORVO_TEST_BIN_DIR) + "/../../tools/plxtool";
+
+class ToolExtractReports : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!fs::exists(kTool))
+            GTEST_SKIP() << "plxtool not built";
+        if (!HaveTool("zip") || !HaveTool("tar"))
+            GTEST_SKIP() << "zip or tar missing";
+    }
+
+    void Shell(const std::string& Command) const
+    {
+        ASSERT_EQ(scratch.Run(Command), 0) << Command;
+    }
+
+    // plxtool run in the scratch folder: exit status, standard output in Said, errors in Errors.
+    int Tool(const std::string& Args)
+    {
+        int code = -1;
+        const std::string base = "cd " + ShellQuote(scratch.Path().string()) + " && " + ShellQuote(kTool) + " " + Args;
+        Said = CaptureCommand(base + " 2>" + ShellQuote((scratch / "errors").string()), &code);
+        Errors = ReadText(scratch / "errors");
+        return code;
+    }
+
+    std::map<std::string, std::string> Extract(const std::string& Archive, const std::string& Folder,
+                                               int Expected, const std::string& Options = "")
+    {
+        EXPECT_EQ(Tool("extract " + Archive + " " + Folder + Options), Expected) << Archive << "\n" << Errors;
+        return HostTree(scratch / Folder);
+    }
+
+    TScratchDir scratch;
+    std::string Said, Errors;
+};
+
+}  // namespace
+
+TEST_F(ToolExtractReports, MembersWhoseNamesMeetNeverShareAFile)
+{
+    Shell("mkdir src && cd src && echo one > 'a:b.txt' && echo two > b.txt && echo three > a_b.txt && "
+          "echo dot > 'x.' && echo plain > x && echo q > 'q?.txt'");
+    // "a:" is no drive: the member keeps its own file beside b.txt.
+    Shell("cd src && zip -q ../c.zip 'a:b.txt' b.txt");
+    using TTree = std::map<std::string, std::string>;
+    EXPECT_EQ(Extract("c.zip", "c", 0), (TTree{{"a_b.txt", "one\n"}, {"b.txt", "two\n"}}));
+    EXPECT_EQ(Said, "extracted 2, reports 0\n");
+    // Extracting again over the files the last run made is no meeting of names.
+    EXPECT_EQ(Extract("c.zip", "c", 0, " --overwrite"), (TTree{{"a_b.txt", "one\n"}, {"b.txt", "two\n"}}));
+
+    // Two names that lead to one file, in either order and either mode: the first is written,
+    // the second fails and names itself.
+    Shell("cd src && zip -q ../first.zip 'a:b.txt' a_b.txt && zip -q ../second.zip a_b.txt 'a:b.txt' && "
+          "tar cf ../dots.tar 'x.' x");
+    for (const std::string options : {"", " --overwrite"}) {
+        SCOPED_TRACE(options);
+        const std::string mode = options.empty() ? "-skip" : "-over";
+        EXPECT_EQ(Extract("first.zip", "f" + mode, 1, options), (TTree{{"a_b.txt", "one\n"}}));
+        EXPECT_EQ(Said, "extracted 1, reports 1\n");
+        EXPECT_NE(Errors.find("a_b.txt another member's name"), std::string::npos) << Errors;
+        EXPECT_EQ(Extract("second.zip", "s" + mode, 1, options), (TTree{{"a_b.txt", "three\n"}}));
+        EXPECT_NE(Errors.find("a:b.txt another member's name"), std::string::npos) << Errors;
+        // The host drops a name's trailing dots, so "x." and "x" meet as well.
+        EXPECT_EQ(Extract("dots.tar", "d" + mode, 1, options), (TTree{{"x", "dot\n"}}));
+    }
+
+    // The same name stored twice is one member updated: the later copy wins with --overwrite.
+    Shell("cd src && tar cf ../twice.tar b.txt && echo newer > b.txt && tar rf ../twice.tar b.txt");
+    EXPECT_EQ(Extract("twice.tar", "t", 0, " --overwrite"), (TTree{{"b.txt", "newer\n"}}));
+
+    // A character no Windows name holds fails the member alone, reported in the host's form.
+    Shell("cd src && zip -q ../q.zip 'q?.txt' x");
+    EXPECT_EQ(Extract("q.zip", "q", 1), (TTree{{"x", "plain\n"}}));
+    const std::string target = (scratch / "q" / "q?.txt").string();
+    EXPECT_NE(Errors.find(": " + target + " the character ?"), std::string::npos) << Errors;
+}
+
+TEST_F(ToolExtractReports, KeptFilesAreCountedAndAFailedPasswordIsATest)
+{
+    Shell("echo one > a.txt && echo two > b.txt && zip -q plain.zip a.txt b.txt && zip -q -P right locked.zip a.txt");
+    Extract("plain.zip", "out", 0);
+    EXPECT_EQ(Said, "extracted 2, reports 0\n");
+    WriteText(scratch / "out" / "a.txt", "mine\n");
+    EXPECT_EQ((Extract("plain.zip", "out", 0)[std::string("a.txt")]), "mine\n");
+    EXPECT_EQ(Said, "extracted 0, skipped 2, reports 0\n");
+    EXPECT_EQ((Extract("plain.zip", "out", 0, " --overwrite")[std::string("a.txt")]), "one\n");
+    EXPECT_EQ(Said, "extracted 2, reports 0\n");
+
+    EXPECT_EQ(Tool("test locked.zip -p wrong"), 1);
+    EXPECT_EQ(Said, "FAILED\ta.txt\ntested 1, passed 0, reports 2\n");
+    EXPECT_EQ(Tool("test locked.zip -p right"), 0);
+    EXPECT_EQ(Said, "ok\ta.txt\ntested 1, passed 1, reports 0\n");
+}
