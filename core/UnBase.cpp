@@ -76,6 +76,8 @@ void TDecompressClass::CopySettingsFrom(const TZipCommon& From, const TSeedKeySn
 
     SetFileSpec(From.FileSpec());
     SetExcludeSpec(From.ExcludeSpec());
+    // Names picked from a listing stay exact names: as masks "a.txt" would take "sub\a.txt" too.
+    ExactFileSpec = From.ExactFileSpec;
     RecurseDirs = From.RecurseDirs;
     UseStoredDirs = From.UseStoredDirs;
     TranslateOemChar = From.TranslateOemChar;

@@ -139,6 +139,36 @@ TEST_F(CabReaderTest, GcabCabinetsExtractAsCabextractExtractsThem)
     }
 }
 
+// One extractor over a cabinet that is replaced between runs under the same name: every run reads
+// the cabinet as it is then, not the headers an earlier pass read.
+TEST_F(CabReaderTest, AReusedExtractorReadsTheCabinetAsItIsNow)
+{
+    if (!HaveTool("gcab"))
+        GTEST_SKIP() << "gcab missing";
+    MakeSource();
+    const fs::path cab = fs::path(home) / "same.cab", first = fs::path(home) / "first.cab";
+    const auto make = [&](const fs::path& to, const std::string& names) {
+        return std::system(
+            ("cd " + ShellQuote(home + "/src") + " && gcab -cz " + ShellQuote(to.string()) + " " + names).c_str());
+    };
+    ASSERT_EQ(make(first, "text.txt noise.bin"), 0);
+    ASSERT_EQ(make(cab, "'sub/žluťoučký kůň.txt'"), 0);
+    fs::rename(cab, fs::path(home) / "second.cab");
+    fs::copy_file(first, cab);
+    TUnCab un;
+    Bind(un, cab, "one");
+    EXPECT_EQ(un.TestArchive(), 2);
+    EXPECT_EQ(un.Extract(), 2);
+    fs::copy_file(fs::path(home) / "second.cab", cab, fs::copy_options::overwrite_existing);
+    Bind(un, cab, "two");
+    EXPECT_EQ(un.Extract(), 1);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(HostTree(fs::path(home) / "one").size(), 2u);
+    const auto two = HostTree(fs::path(home) / "two");
+    ASSERT_EQ(two.size(), 2u);  // the file and its folder
+    EXPECT_EQ(two.begin()->first, "sub/");
+}
+
 TEST_F(CabReaderTest, SelectionStubsAndAbsentLibrary)
 {
     if (!HaveTool("gcab"))

@@ -16,6 +16,7 @@
 #include <unordered_map>
 #include <unordered_set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -28,6 +29,13 @@ struct TFdiFile {
     CAB_INT_PTR Handle;
     bool Output;
     CAB_LONG Position;  // for tell() without a round trip on outputs
+};
+
+// What the header says that libmspack does not tell: whether the first folder began in an
+// earlier cabinet and whether the last one goes on into the next.
+struct TSpan {
+    bool FromPrevious = false;
+    bool ToNext = false;
 };
 
 // mspack_system comes first so libmspack's self pointer leads back to the context.
@@ -44,7 +52,20 @@ struct TFdi {
     mscab_decompressor* Decompressor = nullptr;
     CAB_INT_PTR OutputHandle = 0;  // the target of the extraction in progress
     bool WriteFailed = false;
+    // The first cabinet of the last copy, kept open for the next copy of the same cabinet: a
+    // caller that counts before it extracts reads the same headers twice. It serves one copy;
+    // any other call drops it. libmspack reopens the cabinet by this name while it decodes.
+    mscabd_cabinet* Kept = nullptr;
+    TSpan KeptSpan;
+    std::string OpenName;
 };
+
+void DropKept(TFdi& fdi)
+{
+    if (fdi.Kept)
+        fdi.Decompressor->close(fdi.Decompressor, fdi.Kept);
+    fdi.Kept = nullptr;
+}
 
 // libmspack hands this name back to open() when it wants the output file.
 constexpr char kOutputName[] = "\x01"
@@ -177,13 +198,6 @@ FDIERROR FromMspack(int err)
         return FDIERROR_CORRUPT_CABINET;
     }
 }
-
-// What the header says that libmspack does not tell: whether the first folder began in an
-// earlier cabinet and whether the last one goes on into the next.
-struct TSpan {
-    bool FromPrevious = false;
-    bool ToNext = false;
-};
 
 bool ReadAt(TFdi& fdi, CAB_INT_PTR h, CAB_LONG at, void* buffer, CAB_UINT count)
 {
@@ -346,11 +360,18 @@ CAB_BOOL TCopyRun::Run(const std::string& Name, const std::string& Path)
 {
     mscab_decompressor* d = F.Decompressor;
     const std::string full = Path + Name;
-    mscabd_cabinet* cab = d->open(d, full.c_str());
-    if (!cab)
-        return Fail(FromMspack(d->last_error(d)));
+    mscabd_cabinet* cab = F.Kept && F.OpenName == full ? std::exchange(F.Kept, nullptr) : nullptr;
+    const bool reused = cab != nullptr;
+    TSpan span = F.KeptSpan;
+    if (!reused) {
+        DropKept(F);
+        F.OpenName = full;
+        cab = d->open(d, F.OpenName.c_str());
+        if (!cab)
+            return Fail(FromMspack(d->last_error(d)));
+        span = ReadSpan(F, full);
+    }
     FNames.push_back(full);
-    const TSpan span = ReadSpan(F, full);
 
     FDINOTIFICATION info{};
     std::string next = Text(cab->nextname), disk = Text(cab->nextinfo), path = Path;
@@ -416,7 +437,13 @@ CAB_BOOL TCopyRun::Run(const std::string& Name, const std::string& Path)
             if (!seen.count(f) && own(f->folder))
                 error = CopyFile(*f, indexOf(f->folder), nullptr);
     }
-    d->close(d, cab);
+    // A cabinet joined to the next one is no longer this cabinet alone.
+    if (!reused && !joined && error == FDIERROR_NONE) {
+        F.Kept = cab;
+        F.KeptSpan = span;
+    } else {
+        d->close(d, cab);
+    }
     if (error != FDIERROR_NONE)
         return Fail(error);
     SetError(F, FDIERROR_NONE);
@@ -477,6 +504,7 @@ __attribute__((visibility("default"))) CAB_BOOL FDIIsCabinet(HFDI Context, CAB_I
     auto* fdi = static_cast<TFdi*>(Context);
     if (!fdi || !Info)
         return 0;
+    DropKept(*fdi);  // a new cabinet to look at: the caller's next copy starts afresh
     std::uint8_t head[kCabHeaderSize];
     if (fdi->Read(File, head, sizeof head) != sizeof head) {
         SetError(*fdi, FDIERROR_NOT_A_CABINET);
@@ -518,6 +546,7 @@ __attribute__((visibility("default"))) CAB_BOOL FDIDestroy(HFDI Context)
     auto* fdi = static_cast<TFdi*>(Context);
     if (!fdi)
         return 0;
+    DropKept(*fdi);
     mspack_destroy_cab_decompressor(fdi->Decompressor);
     delete fdi;
     return 1;
