@@ -1192,7 +1192,9 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
         if (f.folded.data() == nullptr)
             f.folded = f.name;
     }
-    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+    // Merging, not quicksort: a folder's own order (newest first on tmpfs) drove the quicksort into
+    // its slow fallback. The names are unique, so the order is the same either way.
+    std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
         if (a.rank != b.rank)
             return a.rank < b.rank;
         if (const int c = a.folded.compare(b.folded); c != 0)
