@@ -6,7 +6,8 @@
 #   (defaults: 3 rounds, build/ of a release build, $WORK or $TMPDIR or /tmp)
 # The work folder decides what is measured: a folder on a real disk (/tmp here is ext4) shows what
 # a user waits for, tmpfs (/dev/shm) the programs' own cost. SIZES="2500 100000" and
-# LAYOUTS=flat narrow or widen the run; KEEP=1 leaves the work folder.
+# LAYOUTS=flat narrow or widen the run, OPS="tar-add tar-test" picks the operations; KEEP=1 leaves
+# the work folder.
 # Prints microseconds per file (median of the rounds) and the ratio ours / theirs, then the peak
 # memory of each operation at the largest size; fails when our time per file at the largest size
 # is more than 1.5x that at the smallest for any operation, judged on the fastest round of each,
@@ -28,7 +29,7 @@ echo "work folder: $work ($(df -T "$work" | awk 'NR == 2 {print $2}'))"
 export TMPDIR=$work
 read -r -a sizes <<<"${SIZES:-2500 5000 10000 20000}"
 read -r -a layouts <<<"${LAYOUTS:-flat nested}"
-ops=(zip-add zip-test zip-extract tar-add tar-test tar-extract)
+read -r -a ops <<<"${OPS:-zip-add zip-test zip-extract tar-add tar-test tar-extract}"
 
 # The commands per operation: ours, theirs and what each round starts from. S is the tree, O the
 # output folder; the archives are the other tool's where we read, so both read the same bytes.

@@ -76,6 +76,8 @@ void TDecompressClass::CopySettingsFrom(const TZipCommon& From, const TSeedKeySn
 
     SetFileSpec(From.FileSpec());
     SetExcludeSpec(From.ExcludeSpec());
+    // Names picked from a listing stay exact names: as masks "a.txt" would take "sub\a.txt" too.
+    ExactFileSpec = From.ExactFileSpec;
     RecurseDirs = From.RecurseDirs;
     UseStoredDirs = From.UseStoredDirs;
     TranslateOemChar = From.TranslateOemChar;
@@ -180,6 +182,7 @@ void TDecompressClass::ResetCounters()
     FNameRefused = false;
     FLastReported = 0;
     FResolved.reset();
+    FFolders.Close();  // a folder of an earlier run may have gone since
     FFreeTarget.clear();
     FClaimed.Clear();
     FBaseFolder.clear();
@@ -245,6 +248,8 @@ int TDecompressClass::Execute()
     });
     // Whatever ended the run, an entry left unchecked leaves no trace.
     DiscardOutput();
+    FResolved.reset();
+    FFolders.Close();
     guarded([this] { RestoreFolderTimes(); });
     guarded([this] {
         Timer().Stop();
@@ -404,8 +409,9 @@ bool TDecompressClass::ResolveExistingTarget(std::string& Target)
 bool TDecompressClass::TargetIsFree(const std::string& Target)
 {
     if (!FResolved || FResolved->Target != Target) {
-        TResolvedTarget found{Target, {}, {}};
-        if (!win::ToHostPath(Target, found.Host, nullptr, &found.State)) {
+        TResolvedTarget found;
+        found.Target = Target;
+        if (!ResolveInFolder(found) && !win::ToHostPath(Target, found.Host, nullptr, &found.State)) {
             FResolved.reset();
             return false;
         }
@@ -414,18 +420,86 @@ bool TDecompressClass::TargetIsFree(const std::string& Target)
     return FResolved->State.known == win::HostPathState::Missing;
 }
 
+bool TDecompressClass::FindBaseHost(const std::string& Base)
+{
+    if (Base != FBaseFolder) {
+        FBaseFolder.clear();
+        if (!win::ToHostPath(Base, FBaseHost))
+            return false;
+        FBaseFolder = Base;
+    }
+    return true;
+}
+
+namespace {
+
+// A name below a folder that maps to the host as it stands: no drive, no "." or "..", no character
+// the mapping refuses, no last name the mapping would trim.
+bool PlainRelativeName(std::string_view Name)
+{
+    if (Name.empty() || Name.front() == '\\' || Name.back() == '\\' || Name.back() == '.' || Name.back() == ' ')
+        return false;
+    std::size_t partStart = 0;
+    for (std::size_t i = 0; i <= Name.size(); ++i) {
+        if (i < Name.size() && Name[i] != '\\') {
+            const auto c = static_cast<unsigned char>(Name[i]);
+            if (c < 0x20 || std::strchr("/<>:\"|?*", c) != nullptr)
+                return false;
+            continue;
+        }
+        const std::string_view part = Name.substr(partStart, i - partStart);
+        if (part.empty() || part == "." || part == "..")
+            return false;
+        partStart = i + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+// A plain name below the extraction folder is looked up in its folder, held open: no walk of the
+// whole path, no second look at the folder, and the folders on the way are known to be no links.
+bool TDecompressClass::ResolveInFolder(TResolvedTarget& Found)
+{
+    if (!FHostFolder.empty() || !IsFileOutput())
+        return false;
+    const std::string base = EffectiveExtractDir();
+    const std::string& target = Found.Target;
+    if (base.empty() || base.back() != '\\' || target.size() <= base.size() ||
+        target.compare(0, base.size(), base) != 0 || !FindBaseHost(base))
+        return false;
+    const std::string_view relative = std::string_view(target).substr(base.size());
+    if (!PlainRelativeName(relative))
+        return false;
+    std::string host = FBaseHost;
+    if (host != "/")
+        host += '/';
+    const std::size_t below = host.size();
+    host += relative;
+    std::replace(host.begin() + std::ptrdiff_t(below), host.end(), '\\', '/');
+    const std::size_t leaf = host.rfind('/') + 1;
+    const std::string_view folder =
+        leaf > below ? std::string_view(host).substr(below, leaf - 1 - below) : std::string_view();
+    const int fd = FFolders.Open(FBaseHost, folder);
+    if (fd < 0 || !win::LookUpIn(fd, host.c_str() + leaf, Found.State))
+        return false;
+    Found.Folder = folder;
+    Found.Host = std::move(host);
+    Found.Leaf = leaf;
+    Found.InFolder = true;
+    return true;
+}
+
 // CheckOutputTarget for a free target: the folders on its way are checked, the target's own name
 // and the extraction folder's mapping are not looked up again.
 bool TDecompressClass::CheckFreeTarget(const std::string& Target)
 {
+    if (FResolved->InFolder)
+        return true;  // reached from the extraction folder without a link
     const std::string base = FHostFolder.empty() ? EffectiveExtractDir() : FHostFolder;
-    if (base != FBaseFolder) {
-        FBaseFolder.clear();
-        if (!win::ToHostPath(base, FBaseHost)) {
-            DoError(Target, "", E_INVALIDFILENAME, VolumeName);
-            return false;
-        }
-        FBaseFolder = base;
+    if (!FindBaseHost(base)) {
+        DoError(Target, "", E_INVALIDFILENAME, VolumeName);
+        return false;
     }
     return CheckHostTarget(Target, FBaseHost, FResolved->Host, FResolved->State);
 }
@@ -634,7 +708,19 @@ bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const s
                 RefuseTakenTarget(Target);
                 return false;
             }
-            return OpenTempOutput(Stream, Target, attr != INVALID_FILE_ATTRIBUTES);
+            const bool inFolder = FResolved && FResolved->InFolder;
+            if (OpenTempOutput(Stream, Target, attr != INVALID_FILE_ATTRIBUTES))
+                return true;
+            // The folder held open was removed since: the target is found again by its path, once.
+            const DWORD error = GetLastError();
+            if (!inFolder || SkipEntry || FRetryingTarget ||
+                (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND))
+                return false;
+            FFolders.Close();
+            FRetryingTarget = true;
+            const bool opened = OpenOutStream(Stream, Target);
+            FRetryingTarget = false;
+            return opened;
         }
         FResolved.reset();
         if (attr != INVALID_FILE_ATTRIBUTES)
@@ -701,13 +787,21 @@ void TDecompressClass::RefuseTakenTarget(const std::string& Target)
         OnEnd(this, FileName, false);
 }
 
-bool TDecompressClass::OpenFreshOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target,
-                                       const std::string& Host)
+bool TDecompressClass::OpenFreshOutput(std::unique_ptr<TStream32>& Stream, const TResolvedTarget& Resolved)
 {
+    const std::string& Target = Resolved.Target;
+    const std::string& Host = Resolved.Host;
     // What a killed run left here goes, as when the first temporary file is made in a folder.
     win::SweepDeadOwnersFiles(Host.substr(0, std::max<std::size_t>(Host.rfind('/'), 1)), kTempPrefix);
-    win::HostFileId made;
-    HANDLE handle = win::CreateNewHostFile(Host, made);
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    if (!Resolved.InFolder) {
+        handle = win::CreateNewHostFile(Host);
+    } else if (const int folder = FFolders.Open(FBaseHost, Resolved.Folder); folder >= 0) {
+        handle = win::CreateNewHostFileIn(folder, Host.c_str() + Resolved.Leaf, Host);
+    } else {
+        SetLastError(ERROR_PATH_NOT_FOUND);
+        return false;
+    }
     if (handle == INVALID_HANDLE_VALUE) {
         if (GetLastError() == ERROR_FILE_EXISTS)
             RefuseTakenTarget(Target);
@@ -715,7 +809,9 @@ bool TDecompressClass::OpenFreshOutput(std::unique_ptr<TStream32>& Stream, const
     }
     // After the create, not before: a signal must never take a file that someone else made.
     win::NotePartialFile(Host);
-    FPending = {Target, Target, false, false, true, made, Host};
+    // Held open until the entry ends: a failure then removes this very file, known without a
+    // look at it now.
+    FPending = {Target, Target, false, false, true, win::ShareFileHandle(handle), Host};
     Stream = std::make_unique<TFileStream32>(handle, Target);
     return true;
 }
@@ -727,7 +823,7 @@ bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const 
     // place is one rename on the same file system.
     const std::optional<TResolvedTarget> resolved = std::exchange(FResolved, std::nullopt);
     if (!TargetExists && resolved && resolved->Target == Target && resolved->State.known == win::HostPathState::Missing)
-        return OpenFreshOutput(Stream, Target, resolved->Host);
+        return OpenFreshOutput(Stream, *resolved);
     const std::string temp = win::CreateOwnedTempFile(win::ExtractFilePath(Target), kTempPrefix);
     if (temp.empty())
         return false;
@@ -738,7 +834,7 @@ bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const 
         RemoveFile(temp);
         return false;
     }
-    FPending = {temp, Target, false, TargetExists, false, {}, {}};
+    FPending = {temp, Target, false, TargetExists, false, INVALID_HANDLE_VALUE, {}};
     Stream = std::move(file);
     return true;
 }
@@ -747,6 +843,7 @@ bool TDecompressClass::CommitOutput()
 {
     const TPendingOutput out = std::exchange(FPending, {});
     if (out.Fresh) {
+        CloseHandle(out.Held);
         win::ForgetPartialFile(out.TargetHost);
         return true;
     }
@@ -772,7 +869,8 @@ void TDecompressClass::DiscardOutput()
         return;
     const TPendingOutput out = std::exchange(FPending, {});
     if (out.Fresh) {
-        win::RemoveHostFileIfSame(out.TargetHost, out.Made);
+        win::RemoveHostFileIfHeld(out.TargetHost, out.Held);
+        CloseHandle(out.Held);
         win::ForgetPartialFile(out.TargetHost);
     } else
         RemoveFile(out.Temp);

@@ -148,7 +148,7 @@ private:
         // Created under Target's own name (TargetHost): the commit has nothing to do, a failure
         // removes the file that was made, and nothing else.
         bool Fresh = false;
-        win::HostFileId Made;
+        HANDLE Held = INVALID_HANDLE_VALUE;  // the fresh file, open until it is kept or removed
         std::string TargetHost;
     };
     // What the host holds at the current entry's target, found once for the entry's steps.
@@ -156,16 +156,22 @@ private:
         std::string Target;
         std::string Host;
         win::HostPathState State;
+        // Looked up in FFolders' open folder Folder (below FBaseHost): no link on the way to it.
+        bool InFolder = false;
+        std::string Folder;
+        std::size_t Leaf = 0;  // where the last name starts in Host
     };
 
     bool OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target, bool TargetExists);
-    bool OpenFreshOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target, const std::string& Host);
+    bool OpenFreshOutput(std::unique_ptr<TStream32>& Stream, const TResolvedTarget& Resolved);
     void RefuseTakenTarget(const std::string& Target);
     bool CommitOutput();
     void ReportUnexpected(const std::string& ExtendedMsg, int ECode);
     bool ResolveExistingTarget(std::string& Target);
     // Whether Target's name is free in a folder that exists (by the one lookup of this entry).
     bool TargetIsFree(const std::string& Target);
+    bool ResolveInFolder(TResolvedTarget& Found);
+    bool FindBaseHost(const std::string& Base);
     bool CheckFreeTarget(const std::string& Target);
     bool TakeHostName(const std::string& Chosen, std::string& Target);
     bool TryCandidate(const std::uint8_t* Header);
@@ -182,6 +188,8 @@ private:
     std::string FFreeTarget;
     TClaimedTargets FClaimed;  // the run's targets and the names that led there
     std::string FBaseFolder, FBaseHost;  // the last extraction folder checked, and its host path
+    win::HostFolderBelow FFolders;       // the folder of the last new file, held open below FBaseHost
+    bool FRetryingTarget = false;        // found again after its folder went
     std::string FExactFolderText;        // the extraction folder of FExactFolder
     std::optional<win::WinPath> FExactFolder;
     int FLastReported = 0;  // the number of the last report, so a raised error goes out once

@@ -580,34 +580,121 @@ BOOL PutTempFileInPlace(const std::string& tempHost, const std::string& targetHo
     return TRUE;
 }
 
-HANDLE CreateNewHostFile(const std::string& hostPath, HostFileId& id)
+namespace {
+
+HANDLE AdoptNewFile(int fd, const std::string& hostPath)
 {
-    const int fd = ::open(hostPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    struct stat st {};
-    if (fd < 0 || fstat(fd, &st) != 0) {
+    if (fd < 0) {
         FailFromErrno(hostPath, ERROR_FILE_EXISTS);
-        if (fd >= 0)
-            ::close(fd);
         return INVALID_HANDLE_VALUE;
     }
-    id = {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino)};
     NoteNameAdded(hostPath);
     SetLastError(ERROR_SUCCESS);
     return AdoptHostFile(fd, hostPath, true, true);
 }
 
-BOOL RemoveHostFileIfSame(const std::string& hostPath, const HostFileId& id)
+}  // namespace
+
+HANDLE CreateNewHostFile(const std::string& hostPath)
 {
-    struct stat st {};
-    if (lstat(hostPath.c_str(), &st) != 0)
+    return AdoptNewFile(::open(hostPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666), hostPath);
+}
+
+HANDLE CreateNewHostFileIn(int folderFd, const char* name, const std::string& hostPath)
+{
+    return AdoptNewFile(::openat(folderFd, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666), hostPath);
+}
+
+HANDLE ShareFileHandle(HANDLE file)
+{
+    auto object = FindHandleOf<FileObject>(file);
+    return object ? AddHandle(std::move(object)) : INVALID_HANDLE_VALUE;
+}
+
+BOOL RemoveHostFileIfHeld(const std::string& hostPath, HANDLE held)
+{
+    const auto file = FindHandleOf<FileObject>(held);
+    struct stat mine {
+    }, named{};
+    if (!file || fstat(file->fd, &mine) != 0)
+        return FailWith(ERROR_INVALID_HANDLE);
+    if (lstat(hostPath.c_str(), &named) != 0)
         return FailFromErrno(hostPath);
-    if (static_cast<unsigned long long>(st.st_dev) != id.device ||
-        static_cast<unsigned long long>(st.st_ino) != id.inode)
+    if (mine.st_dev != named.st_dev || mine.st_ino != named.st_ino)
         return FailWith(ERROR_FILE_EXISTS);
     if (::unlink(hostPath.c_str()) != 0)
         return FailFromErrno(hostPath);
     NoteNameRemoved(hostPath);
     return TRUE;
+}
+
+bool LookUpIn(int folderFd, const char* name, HostPathState& state)
+{
+    state = {};
+    if (fstatat(folderFd, name, &state.st, AT_SYMLINK_NOFOLLOW) == 0) {
+        state.known = HostPathState::Present;
+        return true;
+    }
+    if (errno != ENOENT)
+        return false;
+    state.known = HostPathState::Missing;
+    state.folderNoLink = true;
+    return true;
+}
+
+HostFolderBelow::~HostFolderBelow()
+{
+    Close();
+}
+
+void HostFolderBelow::Close()
+{
+    if (fFd >= 0)
+        ::close(fFd);
+    if (fBaseFd >= 0)
+        ::close(fBaseFd);
+    fFd = fBaseFd = -1;
+    fBase.clear();
+    fRelative.clear();
+}
+
+int HostFolderBelow::Open(const std::string& base, std::string_view relative)
+{
+    if (fBaseFd < 0 || base != fBase) {
+        Close();
+        // The base itself may be reached through a link: it is the caller's choice.
+        fBaseFd = ::open(base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (fBaseFd < 0)
+            return -1;
+        fBase = base;
+    }
+    if (relative.empty())
+        return fBaseFd;
+    if (fFd >= 0 && relative == fRelative)
+        return fFd;
+    if (fFd >= 0)
+        ::close(fFd);
+    fFd = -1;
+    fRelative.clear();
+    int at = fBaseFd;
+    std::string name;
+    for (std::size_t start = 0; start <= relative.size();) {
+        std::size_t end = relative.find('/', start);
+        if (end == std::string_view::npos)
+            end = relative.size();
+        name.assign(relative.substr(start, end - start));
+        // O_NOFOLLOW with O_PATH and O_DIRECTORY: a link fails as no folder.
+        const int next = ::openat(at, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (at != fBaseFd)
+            ::close(at);
+        if (next < 0)
+            return -1;
+        at = next;
+        start = end + 1;
+    }
+    fFd = at;
+    fRelative = relative;
+    return fFd;
 }
 
 BOOL TakeOwnerAndModeOf(const std::string& model, const std::string& file)
@@ -1192,7 +1279,9 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
         if (f.folded.data() == nullptr)
             f.folded = f.name;
     }
-    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+    // Merging, not quicksort: a folder's own order (newest first on tmpfs) drove the quicksort into
+    // its slow fallback. The names are unique, so the order is the same either way.
+    std::stable_sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
         if (a.rank != b.rank)
             return a.rank < b.rank;
         if (const int c = a.folded.compare(b.folded); c != 0)

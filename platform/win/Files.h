@@ -10,9 +10,11 @@
 #include "platform/win/Errors.h"
 #include "platform/win/FileTypes.h"
 #include "platform/win/Handles.h"
+#include "platform/win/Paths.h"
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 constexpr DWORD INVALID_SET_FILE_POINTER = 0xFFFFFFFF;
 constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFF;
@@ -78,16 +80,41 @@ HANDLE AdoptHostFile(int fd, const std::string& hostPath, bool canRead, bool can
 // name has appeared since.
 BOOL PutTempFileInPlace(const std::string& tempHost, const std::string& targetHost);
 
-// Which file a name held when this process made it.
-struct HostFileId {
-    unsigned long long device = 0, inode = 0;
-};
 // Creates a new file under a host path the caller has found, exclusively (an existing name, a
-// link included, fails with ERROR_FILE_EXISTS), open for reading and writing; `id` names it for
-// RemoveHostFileIfSame.
-HANDLE CreateNewHostFile(const std::string& hostPath, HostFileId& id);
-// Removes the file this process made under hostPath, unless another file has taken the name since.
-BOOL RemoveHostFileIfSame(const std::string& hostPath, const HostFileId& id);
+// link included, fails with ERROR_FILE_EXISTS), open for reading and writing.
+HANDLE CreateNewHostFile(const std::string& hostPath);
+// The same, for a name in a folder held open (HostFolderBelow); hostPath is the name's full path.
+HANDLE CreateNewHostFileIn(int folderFd, const char* name, const std::string& hostPath);
+// A second handle to the same open file, with no new descriptor: the file stays open until both
+// are closed.
+HANDLE ShareFileHandle(HANDLE file);
+// Removes the file under hostPath if it is the one still open as `held` (a file this process made
+// may have been replaced by someone else's since).
+BOOL RemoveHostFileIfHeld(const std::string& hostPath, HANDLE held);
+// What a name in a folder held open is, as ToHostPath's state tells it (a missing name's folder is
+// no link); false for a failure other than a missing name.
+bool LookUpIn(int folderFd, const char* name, HostPathState& state);
+
+// A folder below a base folder, reached from it one name at a time without following a link and
+// held open: files made relative to it cost no walk of their path per file, and a link that
+// appears on the way afterwards redirects nothing. The last folder asked for stays open.
+class HostFolderBelow {
+public:
+    HostFolderBelow() = default;
+    ~HostFolderBelow();
+    HostFolderBelow(const HostFolderBelow&) = delete;
+    HostFolderBelow& operator=(const HostFolderBelow&) = delete;
+
+    // The folder `relative` ("a/b", or "" for the base) below the host folder `base`; -1 when a
+    // name on the way is missing, a link or no folder.
+    int Open(const std::string& base, std::string_view relative);
+    void Close();
+
+private:
+    std::string fBase, fRelative;
+    int fBaseFd = -1, fFd = -1;
+};
+
 // Puts a finished file (an archive written under a temporary name) at Target: over an existing
 // file as ReplaceFileA does, else by MoveFileExA with copying allowed.
 BOOL PutFileInPlace(const std::string& finished, const std::string& target);

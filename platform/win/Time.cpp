@@ -1,7 +1,6 @@
 #include "platform/win/Time.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
@@ -89,13 +88,16 @@ static std::uint64_t RefreshTimeZone()
 {
     static std::mutex lock;
     static std::optional<std::string> lastTz;
-    static std::chrono::steady_clock::time_point lastRead;
+    static std::int64_t lastRead = 0;  // nanoseconds of the coarse clock; 0 before the first read
     static std::uint64_t reads = 0;
     const char* tz = std::getenv("TZ");
-    const auto now = std::chrono::steady_clock::now();
+    // The coarse clock: asked once per time converted, and a second needs no finer measure.
+    timespec clock{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &clock);
+    const std::int64_t now = std::int64_t(clock.tv_sec) * 1000000000 + clock.tv_nsec + 1;
     std::lock_guard guard(lock);
     const bool sameTz = tz ? (lastTz && *lastTz == tz) : !lastTz;
-    if (sameTz && lastRead.time_since_epoch().count() != 0 && now - lastRead < std::chrono::seconds(1))
+    if (sameTz && lastRead != 0 && now - lastRead < 1000000000)
         return reads;
     tzset();
     lastTz = tz ? std::optional<std::string>(tz) : std::nullopt;

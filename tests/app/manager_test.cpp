@@ -50,6 +50,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 
 using namespace vcl;
 namespace fs = std::filesystem;
@@ -1327,4 +1328,78 @@ TEST_F(ArchiveManager, MasksRecentArchivesAndEmptyFoldersNarrowTheList)
     EXPECT_EQ(first, form->Pelix1->ArchiveFile());
     EXPECT_EQ(0, form->ComboBox1->Items.IndexOf(first));
     EXPECT_EQ(1, form->ZipView1->Items.Count());
+}
+
+// A member at the archive's root has an empty folder column, and every command on its row reaches
+// that member alone, not its namesake in a folder.
+TEST_F(ArchiveManager, ARootMembersRowReachesItAloneInEveryCommand)
+{
+    const fs::path src = dir + "/src";
+    fs::create_directories(src / "sub");
+    std::ofstream(src / "a.txt") << "root a";
+    std::ofstream(src / "sub" / "a.txt") << "sub a";
+    std::ofstream(src / "sub" / "b.txt") << "sub b";
+    const std::string names = " a.txt sub/a.txt sub/b.txt";
+    struct TCase {
+        const char* tool;
+        std::string archive, make, list;
+    };
+    const std::vector<TCase> cases = {
+        {"zip", "r.zip", "zip -q ../r.zip" + names, "unzip -Z1 r.zip"},
+        {"tar", "r.tar", "tar cf ../r.tar" + names, "tar tf r.tar"},
+        {"lha", "r.lzh", "lha -aq ../r.lzh" + names, "lha -l r.lzh | awk 'NR>2 && /\\.txt/ {print $NF}'"},
+    };
+    form->CheckBox1->SetChecked(true);  // "Recurse Dirs"
+    for (const TCase& c : cases) {
+        if (!HaveTool(c.tool))
+            continue;
+        SCOPED_TRACE(c.archive);
+        CaptureCommand("cd " + ShellQuote(src.string()) + " && " + c.make);
+        const std::string archive = dir + "/" + c.archive;
+        form->DisplayFile(archive);
+        ASSERT_EQ(3, form->ZipView1->Items.Count());
+        const int root = RowOf("a.txt");
+        ASSERT_GE(root, 0);
+        EXPECT_EQ("", form->ZipView1->Items.Fields(root)[zcFolder]);
+        EXPECT_EQ("sub\\", form->ZipView1->Items.Fields(RowOf("sub\\a.txt"))[zcFolder]);
+
+        // Test the root member's row and one more (a single row stands for the whole archive).
+        form->ZipView1->SetSelected(root, true);
+        form->ZipView1->SetSelected(RowOf("sub\\b.txt"), true);
+        std::vector<std::string> rows;
+        Respond([&](TForm& f) {
+            auto& dialog = dynamic_cast<TfrmTestArchive&>(f);
+            dialog.Button1->Click();
+            rows = dialog.ReportRows();
+            dialog.Button2->Click();
+        });
+        form->TestClick();
+        ASSERT_EQ(2u, rows.size()) << ::testing::PrintToString(rows);
+        EXPECT_EQ("a.txt ...Ok", rows[0]);
+        EXPECT_NE(std::string::npos, rows[1].find("b.txt ...Ok")) << rows[1];
+        form->ZipView1->SetSelected(RowOf("sub\\b.txt"), false);
+
+        // Extract it alone.
+        const std::string out = dir + "/out-" + c.archive;
+        fs::create_directories(out);
+        form->ZipView1->SetSelected(RowOf("a.txt"), true);
+        Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
+            if (auto* dialog = dynamic_cast<TfrmExtract*>(s.Form)) {
+                EXPECT_TRUE(dialog->SelectedFilesOnly());
+                dialog->Edit1->SetText(out);
+                dialog->BitBtn1->Click();
+                return std::nullopt;
+            }
+            return "OK";
+        });
+        form->PressKey('E', ssCtrl);
+        EXPECT_EQ((std::map<std::string, std::string>{{"a.txt", "root a"}}), FilesOnly(HostTree(out)));
+
+        // Delete it alone.
+        form->ZipView1->SetSelected(RowOf("a.txt"), true);
+        Respond([](TForm&) {}, "Yes");
+        form->mnuDelete->Click();
+        EXPECT_EQ("Deleted : 1 files", form->StatusBar1->SimpleText);
+        EXPECT_EQ("sub/a.txt\nsub/b.txt\n", CaptureCommand("cd " + ShellQuote(dir) + " && " + c.list + " | sort"));
+    }
 }

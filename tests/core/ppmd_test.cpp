@@ -190,6 +190,29 @@ TEST(PpmdCodec, RoundTripsAcrossParameters)
     EXPECT_TRUE(d.out == small);
 }
 
+// A coder keeps its block for a smaller model: the model must still be laid out by its own size,
+// or restarts come at other symbols than in a fresh coder and the bytes differ.
+TEST(PpmdCodec, ASmallerModelInAKeptBlockCodesAsAFreshOne)
+{
+    const Bytes all = MixedData();
+    const Bytes mixed(all.begin(), all.begin() + (1 << 20));  // runs out of a 1 MB model a few times
+    const TPpmdParams big = TPpmdParams::FromWord(0x003F), small = TPpmdParams::FromWord(0x000F);  // 4, 1 MB
+    TPpmdCodec reused, fresh;
+    ASSERT_EQ(Encode(reused, TextData(20000, 3), big).rc, TCodecStatus::Ok);
+    for (unsigned restore : {0u, 1u}) {
+        TPpmdParams p = small;
+        p.Restoration = restore;
+        TRun kept = Encode(reused, mixed, p);
+        TRun own = Encode(fresh, mixed, p);
+        ASSERT_EQ(kept.rc, TCodecStatus::Ok);
+        EXPECT_TRUE(kept.out == own.out) << restore;
+        TRun d = Decode(reused, own.out, mixed.size());
+        ASSERT_EQ(d.rc, TCodecStatus::Ok);
+        EXPECT_TRUE(d.out == mixed) << restore;
+        ASSERT_EQ(Encode(reused, TextData(20000, 3), big).rc, TCodecStatus::Ok);
+    }
+}
+
 TEST(PpmdCodec, DamagedDataEndsWithAnError)
 {
     TPpmdCodec codec;

@@ -397,6 +397,37 @@ TEST_F(TarReadersTest, UnsafeNamesWriteNothingOutside)
     EXPECT_EQ(ReadHostFile(home + "/gzout/evil.txt"), "hello");
 }
 
+// New files are made relative to their folder, held open from one member to the next: a folder
+// that another program swaps for a link meanwhile never sends a file outside, and one it removes
+// is made again.
+TEST_F(TarReadersTest, FoldersChangedBetweenMembersSendNothingOutside)
+{
+    fs::create_directories(root + "/outside");
+    WriteHostFile(home + "/t.tar", TarOf({{"sub/a.txt", "a"},
+                                          {"sub/b.txt", "b"},
+                                          {"sub/deep/c.txt", "c"},
+                                          {"gone/d.txt", "d"},
+                                          {"gone/e.txt", "e"}}));
+    TUnTar un;
+    Bind(un, "t.tar", "out");
+    const std::string out = home + "/out";
+    un.OnBegin = [&](TObject*, const std::string& name, int, bool&) {
+        if (name.ends_with("b.txt")) {
+            fs::rename(out + "/sub", home + "/moved");
+            fs::create_directory_symlink(root + "/outside", out + "/sub");
+        } else if (name.ends_with("e.txt")) {
+            fs::remove_all(out + "/gone");
+        }
+    };
+    un.Extract();
+    EXPECT_TRUE(fs::is_empty(root + "/outside"));
+    EXPECT_EQ(ReadHostFile(home + "/moved/a.txt"), "a");
+    EXPECT_EQ(NamesIn(out + "/gone"), std::set<std::string>{"e.txt"});
+    EXPECT_EQ(ReadHostFile(out + "/gone/e.txt"), "e");
+    for (const auto& e : fs::recursive_directory_iterator(home))
+        EXPECT_FALSE(e.path().filename().string().starts_with(".~")) << e.path();
+}
+
 TEST_F(TarReadersTest, DamagedInputsFailCleanly)
 {
     Put(home + "/data.bin", MixedBytes(100000, 9));
