@@ -116,6 +116,20 @@ protected:
             return answer;
         });
     }
+    // Runs the test dialog over what is selected (the whole archive when one row or none is) and
+    // returns the rows it reports.
+    std::vector<std::string> TestedRows()
+    {
+        std::vector<std::string> rows;
+        Respond([&](TForm& f) {
+            auto& dialog = dynamic_cast<TfrmTestArchive&>(f);
+            dialog.Button1->Click();
+            rows = dialog.ReportRows();
+            dialog.Button2->Click();
+        });
+        form->TestClick();
+        return rows;
+    }
     std::string dir;
     TFormTorvo* form = nullptr;
     std::vector<std::string> boxes;
@@ -647,14 +661,7 @@ TEST_F(NewArchive, EachTypeThroughItsWriterReadsBackWithTheRealTool)
             ASSERT_EQ(2, form->ZipView1->Items.Count()) << c.ext;
             for (int i = 0; i < 2; ++i)
                 EXPECT_NE(gone, form->ZipView1->Items.Fields(i)[zcName]);
-            std::vector<std::string> rows;
-            Respond([&](TForm& f) {
-                auto& test = dynamic_cast<TfrmTestArchive&>(f);
-                test.Button1->Click();
-                rows = test.ReportRows();
-                test.Button2->Click();
-            });
-            form->TestClick();
+            const std::vector<std::string> rows = TestedRows();
             EXPECT_EQ(2u, rows.size()) << c.ext;
             for (const std::string& row : rows)
                 EXPECT_NE(std::string::npos, row.find(" ...Ok")) << row;
@@ -1028,13 +1035,7 @@ TEST_F(ArchiveManager, TestListsEachMembersResultAndRefusesNestedCommands)
     if (HaveTool("tar") && HaveTool("gzip")) {
         CaptureCommand("cd " + ShellQuote(dir + "/src-good.zip") + " && tar czf ../t.tgz a.txt 'b;*.txt'");
         form->DisplayFile(dir + "/t.tgz");
-        Respond([&](TForm& f) {
-            auto& dialog = dynamic_cast<TfrmTestArchive&>(f);
-            dialog.Button1->Click();
-            rows = dialog.ReportRows();
-            dialog.Button2->Click();
-        });
-        form->TestClick();
+        rows = TestedRows();
         EXPECT_NE(rows.end(), std::find(rows.begin(), rows.end(), "b;*.txt ...Ok"));
         ASSERT_EQ(2u, boxes.size());
         EXPECT_NE(std::string::npos, boxes[0].find("Decompress and verify this archive?"));
@@ -1366,14 +1367,7 @@ TEST_F(ArchiveManager, ARootMembersRowReachesItAloneInEveryCommand)
         // Test the root member's row and one more (a single row stands for the whole archive).
         form->ZipView1->SetSelected(root, true);
         form->ZipView1->SetSelected(RowOf("sub\\b.txt"), true);
-        std::vector<std::string> rows;
-        Respond([&](TForm& f) {
-            auto& dialog = dynamic_cast<TfrmTestArchive&>(f);
-            dialog.Button1->Click();
-            rows = dialog.ReportRows();
-            dialog.Button2->Click();
-        });
-        form->TestClick();
+        const std::vector<std::string> rows = TestedRows();
         ASSERT_EQ(2u, rows.size()) << ::testing::PrintToString(rows);
         EXPECT_EQ("a.txt ...Ok", rows[0]);
         EXPECT_NE(std::string::npos, rows[1].find("b.txt ...Ok")) << rows[1];
