@@ -135,8 +135,12 @@ TOutputName DecideOutputName(std::string_view Stored, const TStoredNameRules& Ru
         return out;
     }
     if (Folders)
-        for (std::size_t i = 0; i + 1 < parts.size(); ++i)
-            out.Relative += parts[i] + "\\";
+        for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+            // A folder loses its trailing dots and blanks as the file's name does ("d../x" is
+            // "d\x"): the folder is made by that rule, so a name kept whole would not be found.
+            const std::size_t end = parts[i].find_last_not_of(". ");
+            out.Relative += parts[i].substr(0, end + 1) + "\\";
+        }
     out.Relative += parts.back();
     // A ":" left in a name would name a drive or a stream on Windows.
     std::replace(out.Relative.begin(), out.Relative.end(), ':', '_');

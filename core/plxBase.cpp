@@ -70,8 +70,10 @@ bool StartsWithText(const std::string& s, const std::string& prefix)
 {
     if (prefix.empty() || s.size() < prefix.size())
         return false;
-    // Asked twice per stored file: plain ASCII needs no folding.
+    // Asked twice per stored file: the same bytes need no look at case, plain ASCII no folding.
     const std::string_view head = std::string_view(s).substr(0, prefix.size());
+    if (head == prefix)
+        return true;
     if (IsAscii(head) && IsAscii(prefix))
         return SameAsciiText(head, prefix);
     return win::SameText(std::string(head), prefix);
@@ -100,12 +102,13 @@ std::string_view PlainLastName(std::string_view path)
     return IsAscii(name) ? name : std::string_view();
 }
 
-bool SamePath(const std::string& a, const std::string& b)
+// na is PlainLastName(a), which a caller comparing one path with several finds once.
+bool SamePath(const std::string& a, std::string_view na, const std::string& b)
 {
     if (a.empty() || b.empty())
         return false;
     // Asked for every scanned file: plain last names that differ settle it without folding or parsing.
-    const std::string_view na = PlainLastName(a), nb = PlainLastName(b);
+    const std::string_view nb = PlainLastName(b);
     if (!na.empty() && !nb.empty() && !SameAsciiText(na, nb))
         return false;
     if (win::SameText(a, b))
@@ -905,7 +908,8 @@ void TCompressClass::WriteWalkedEntries(TStream32& Output, TCompressHeaderObj& E
 
 bool TCompressClass::IsOwnArchive(const std::string& Path) const
 {
-    return SamePath(Path, FArchiveFile) || SamePath(Path, FTempOutputName);
+    const std::string_view name = PlainLastName(Path);
+    return SamePath(Path, name, FArchiveFile) || SamePath(Path, name, FTempOutputName);
 }
 
 bool TCompressClass::IsExcluded(const std::string& StoredName, const std::string& Path)

@@ -45,7 +45,7 @@ protected:
                                                int Expected, const std::string& Options = "")
     {
         EXPECT_EQ(Tool("extract " + Archive + " " + Folder + Options), Expected) << Archive << "\n" << Errors;
-        return HostTree(scratch / Folder);
+        return FilesOnly(HostTree(scratch / Folder));
     }
 
     TScratchDir scratch;
@@ -81,6 +81,10 @@ TEST_F(ToolExtractReports, MembersWhoseNamesMeetNeverShareAFile)
         // The host drops a name's trailing dots, so "x." and "x" meet as well.
         EXPECT_EQ(Extract("dots.tar", "d" + mode, 1, options), (TTree{{"x", "dot\n"}}));
     }
+
+    // A folder's trailing dots go as a file's do: its members land in it, and meet those of "x".
+    Shell("mkdir -p src/f. src/f && echo in > src/f./y && echo out > src/f/y && cd src && tar cf ../folders.tar f./y f/y");
+    EXPECT_EQ(Extract("folders.tar", "g", 1), (TTree{{"f/y", "in\n"}}));
 
     // The same name stored twice is one member updated: the later copy wins with --overwrite.
     Shell("cd src && tar cf ../twice.tar b.txt && echo newer > b.txt && tar rf ../twice.tar b.txt");

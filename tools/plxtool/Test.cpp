@@ -27,21 +27,33 @@ int CmdTest(std::span<char*> args)
     check.SetArchiveFile(path);
     plxtool::WireRun(check, run, password);
     int failed = 0;
-    check.OnStatus = [&run, &failed](TObject*, const std::string& name, bool pass) {
+    // A line per member of archives with 100,000 of them: gathered and written in large blocks to
+    // a file or a pipe; a terminal still sees each line as its member is done.
+    constexpr std::size_t kBlock = 1 << 16;
+    const bool eachLine = isatty(fileno(stdout));
+    std::string lines;
+    lines.reserve(kBlock + 4096);
+    static char block[kBlock];
+    if (!eachLine)
+        std::setvbuf(stdout, block, _IOFBF, sizeof block);
+    const auto flush = [&lines, eachLine] {
+        fwrite_unlocked(lines.data(), 1, lines.size(), stdout);
+        lines.clear();
+        if (eachLine)
+            std::fflush(stdout);
+    };
+    check.OnStatus = [&](TObject*, const std::string& name, bool pass) {
         run.Passed += pass ? 1 : 0;
         failed += pass ? 0 : 1;
-        // A line per member of archives with 100,000 of them: no format to parse each time.
-        const std::string_view verdict = pass ? "ok\t" : "FAILED\t";
-        fwrite_unlocked(verdict.data(), 1, verdict.size(), stdout);
-        plxtool::WriteShown(std::string_view(name.c_str()), stdout);
-        fputc_unlocked('\n', stdout);
+        lines.append(pass ? std::string_view("ok\t") : std::string_view("FAILED\t"));
+        plxtool::AppendShown(lines, std::string_view(name.c_str()));
+        lines.push_back('\n');
+        if (eachLine || lines.size() >= kBlock)
+            flush();
     };
-    // Lines go out in large writes when they go to a file or a pipe; a terminal still sees each.
-    static char lines[1 << 16];
-    if (!isatty(fileno(stdout)))
-        std::setvbuf(stdout, lines, _IOFBF, sizeof lines);
     // A member whose password failed was tested too, though the run does not count it.
     const int answered = check.Activate();
+    flush();
     const int count = std::max(answered, run.Passed + failed);
     std::printf("tested %d, passed %d, reports %d\n", count, run.Passed, run.Failures);
     return run.Failures == 0 && failed == 0 ? 0 : 1;

@@ -44,14 +44,12 @@ std::size_t PlainPrefix(std::string_view Name)
 
 }  // namespace
 
-void WriteShown(std::string_view Name, std::FILE* Out)
+void AppendShown(std::string& Out, std::string_view Name)
 {
-    if (PlainPrefix(Name) == Name.size()) {
-        fwrite_unlocked(Name.data(), 1, Name.size(), Out);
-        return;
-    }
-    const std::string shown = Shown(Name);
-    fwrite_unlocked(shown.data(), 1, shown.size(), Out);
+    if (PlainPrefix(Name) == Name.size())
+        Out.append(Name);
+    else
+        Out += Shown(Name);
 }
 
 std::string Shown(std::string_view Name)

@@ -1,7 +1,6 @@
 // What the plxtool commands share: error output and host paths given on the command line.
 #pragma once
 
-#include <cstdio>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,9 +17,9 @@ void PrintError(int Code, const std::string& File, const std::string& Extended);
 // A name from an archive as it may reach a terminal: control characters (and the C1 controls of
 // UTF-8) in caret or hex form, as unzip shows them, so a hostile name cannot drive the terminal.
 std::string Shown(std::string_view Name);
-// The same to Out without a copy of a name that needs no change (a line per member of archives
-// with 100,000 of them).
-void WriteShown(std::string_view Name, std::FILE* Out);
+// The same appended to Out, without a copy of a name that needs no change (a line per member of
+// archives with 100,000 of them).
+void AppendShown(std::string& Out, std::string_view Name);
 // A host path as the engine takes it: absolute (read as Z:), "." and ".." resolved.
 std::string EnginePath(const std::string& HostPath);
 // The question on stderr, answered on stdin: Enter goes on; "q" or the end of the input cancels.
