@@ -29,10 +29,11 @@ TCabinetLibrary TCabinetLibrary::Load(const std::string& FileName)
         entry = reinterpret_cast<std::remove_reference_t<decltype(entry)>>(GetProcAddress(module, name));
         return entry != nullptr;
     };
-    bool all = take(lib.FDICreate, "FDICreate") & take(lib.FDIIsCabinet, "FDIIsCabinet") &
-               take(lib.FDICopy, "FDICopy") & take(lib.FDIDestroy, "FDIDestroy") & take(lib.FCICreate, "FCICreate") &
-               take(lib.FCIAddFile, "FCIAddFile") & take(lib.FCIFlushFolder, "FCIFlushFolder") &
-               take(lib.FCIFlushCabinet, "FCIFlushCabinet") & take(lib.FCIDestroy, "FCIDestroy");
+    const bool all = take(lib.FDICreate, "FDICreate") && take(lib.FDIIsCabinet, "FDIIsCabinet") &&
+                     take(lib.FDICopy, "FDICopy") && take(lib.FDIDestroy, "FDIDestroy") &&
+                     take(lib.FCICreate, "FCICreate") && take(lib.FCIAddFile, "FCIAddFile") &&
+                     take(lib.FCIFlushFolder, "FCIFlushFolder") && take(lib.FCIFlushCabinet, "FCIFlushCabinet") &&
+                     take(lib.FCIDestroy, "FCIDestroy");
     if (!all) {
         FreeLibrary(module);
         return {};
@@ -140,7 +141,8 @@ int TStreamCabinetFileHandler::Delete(const std::string& Name, int& Error)
 void CabNameToProgram(std::string_view Stored, std::uint16_t Attributes, std::string& Out)
 {
     // Plain ASCII reads the same in every code page: only the separators change.
-    const bool ascii = std::all_of(Stored.begin(), Stored.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    const bool ascii =
+        std::all_of(Stored.begin(), Stored.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (ascii || (Attributes & CAB_A_NAME_IS_UTF)) {
         Out.assign(Stored);
         std::replace(Out.begin(), Out.end(), '/', '\\');
