@@ -45,6 +45,7 @@ TDecompressClass::TDecompressClass(TObject* AOwner) : TZipCommon(AOwner)
 TDecompressClass::~TDecompressClass()
 {
     DiscardOutput();
+    DropResolved();
 }
 
 void TDecompressClass::ProcessArchive(TStream32*)
@@ -181,7 +182,7 @@ void TDecompressClass::ResetCounters()
     NoDecrypt = false;
     FNameRefused = false;
     FLastReported = 0;
-    FResolved.reset();
+    DropResolved();
     FFolders.Close();  // a folder of an earlier run may have gone since
     FFreeTarget.clear();
     FClaimed.Clear();
@@ -248,7 +249,7 @@ int TDecompressClass::Execute()
     });
     // Whatever ended the run, an entry left unchecked leaves no trace.
     DiscardOutput();
-    FResolved.reset();
+    DropResolved();
     FFolders.Close();
     guarded([this] { RestoreFolderTimes(); });
     guarded([this] {
@@ -310,7 +311,7 @@ bool TDecompressClass::PrepareOutput(bool IsDirectory)
     const auto exact = ExactOutputNames();
     DiscardOutput();
     FHostFolder.clear();
-    FResolved.reset();
+    DropResolved();
     FFreeTarget.clear();
     const bool fileOp = IsFileOutput();
     if (fileOp && FileName.empty()) {
@@ -409,15 +410,26 @@ bool TDecompressClass::ResolveExistingTarget(std::string& Target)
 bool TDecompressClass::TargetIsFree(const std::string& Target)
 {
     if (!FResolved || FResolved->Target != Target) {
+        DropResolved();
         TResolvedTarget found;
         found.Target = Target;
         if (!ResolveInFolder(found) && !win::ToHostPath(Target, found.Host, nullptr, &found.State)) {
-            FResolved.reset();
+            DropResolved();
             return false;
         }
         FResolved = std::move(found);
     }
     return FResolved->State.known == win::HostPathState::Missing;
+}
+
+void TDecompressClass::DropResolved()
+{
+    if (FResolved && FResolved->Reserved != INVALID_HANDLE_VALUE) {
+        win::RemoveHostFileIfHeld(FResolved->Host, FResolved->Reserved);
+        CloseHandle(FResolved->Reserved);
+        win::ForgetPartialFile(FResolved->Host);
+    }
+    FResolved.reset();
 }
 
 bool TDecompressClass::FindBaseHost(const std::string& Base)
@@ -481,7 +493,20 @@ bool TDecompressClass::ResolveInFolder(TResolvedTarget& Found)
     const std::string_view folder =
         leaf > below ? std::string_view(host).substr(below, leaf - 1 - below) : std::string_view();
     const int fd = FFolders.Open(FBaseHost, folder);
-    if (fd < 0 || !win::LookUpIn(fd, host.c_str() + leaf, Found.State))
+    if (fd < 0)
+        return false;
+    if (FCreateWhenFree) {
+        // Exclusive, so a name that exists is found as it is; any other failure is met again by
+        // the output's own create.
+        Found.Reserved = win::CreateNewHostFileIn(fd, host.c_str() + leaf, host);
+        if (Found.Reserved != INVALID_HANDLE_VALUE) {
+            win::NotePartialFile(host);
+            Found.State = {};
+            Found.State.known = win::HostPathState::Missing;
+            Found.State.folderNoLink = true;
+        }
+    }
+    if (Found.Reserved == INVALID_HANDLE_VALUE && !win::LookUpIn(fd, host.c_str() + leaf, Found.State))
         return false;
     Found.Folder = folder;
     Found.Host = std::move(host);
@@ -558,7 +583,7 @@ bool TDecompressClass::AskForPasswords(const std::uint8_t* Header)
         DoError(FileName, "OnGetPassword", E_REQUIREDEVENT, VolumeName);
         return false;
     }
-    FResolved.reset();  // the host may make files while it is asked
+    DropResolved();  // the host may make files while it is asked
     for (int attempt = 0; attempt < PasswordAttempts && !GetCancel(); ++attempt) {
         TSeedKeyRecord headerKeys = ToRecord(SeedKeysOf(kHeaderKeySet));
         TSeedKeyRecord dataKeys = ToRecord(SeedKeysOf(kDataKeySet));
@@ -665,6 +690,17 @@ bool TDecompressClass::OpenPlainOutput(std::unique_ptr<TStream32>& Stream, bool 
     return true;
 }
 
+bool TDecompressClass::OpenDecodableOutput(std::unique_ptr<TStream32>& Stream)
+{
+    FCreateWhenFree = IsFileOutput() && (OperationCode == opExtract || OperationCode == opExtractForRun);
+    const bool prepared = PrepareOutput(false);
+    FCreateWhenFree = false;
+    if (prepared && OpenPlainOutput(Stream, true))
+        return true;
+    DropResolved();
+    return false;
+}
+
 bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const std::string& Target)
 {
     const auto exact = ExactOutputNames();
@@ -689,7 +725,7 @@ bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const s
         // A free name's folder exists; otherwise the folders are made and the name found anew.
         if (!free) {
             win::ForceDirectories(win::ExtractFilePath(Target));
-            FResolved.reset();
+            DropResolved();
         }
         const DWORD attr = free || TargetIsFree(Target) ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(Target.c_str());
         if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -722,7 +758,7 @@ bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const s
             FRetryingTarget = false;
             return opened;
         }
-        FResolved.reset();
+        DropResolved();
         if (attr != INVALID_FILE_ATTRIBUTES)
             SetFileAttributesA(Target.c_str(), FILE_ATTRIBUTE_NORMAL);
         auto file = std::make_unique<TFileStream32>(Target, fmOpenReadWrite);
@@ -793,8 +829,10 @@ bool TDecompressClass::OpenFreshOutput(std::unique_ptr<TStream32>& Stream, const
     const std::string& Host = Resolved.Host;
     // What a killed run left here goes, as when the first temporary file is made in a folder.
     win::SweepDeadOwnersFiles(Host.substr(0, std::max<std::size_t>(Host.rfind('/'), 1)), kTempPrefix);
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    if (!Resolved.InFolder) {
+    HANDLE handle = Resolved.Reserved;
+    if (handle != INVALID_HANDLE_VALUE) {
+        // Made by the lookup and noted then.
+    } else if (!Resolved.InFolder) {
         handle = win::CreateNewHostFile(Host);
     } else if (const int folder = FFolders.Open(FBaseHost, Resolved.Folder); folder >= 0) {
         handle = win::CreateNewHostFileIn(folder, Host.c_str() + Resolved.Leaf, Host);
@@ -808,7 +846,8 @@ bool TDecompressClass::OpenFreshOutput(std::unique_ptr<TStream32>& Stream, const
         return false;
     }
     // After the create, not before: a signal must never take a file that someone else made.
-    win::NotePartialFile(Host);
+    if (Resolved.Reserved == INVALID_HANDLE_VALUE)
+        win::NotePartialFile(Host);
     // Held open until the entry ends: a failure then removes this very file, known without a
     // look at it now.
     FPending = {Target, Target, false, false, true, win::ShareFileHandle(handle), Host};
@@ -821,9 +860,12 @@ bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const 
     // A new name is written in place (creating a second name and renaming costs the file system
     // more than the write); a file that is replaced is written beside it, so that putting it in
     // place is one rename on the same file system.
-    const std::optional<TResolvedTarget> resolved = std::exchange(FResolved, std::nullopt);
-    if (!TargetExists && resolved && resolved->Target == Target && resolved->State.known == win::HostPathState::Missing)
-        return OpenFreshOutput(Stream, *resolved);
+    if (!TargetExists && FResolved && FResolved->Target == Target &&
+        FResolved->State.known == win::HostPathState::Missing) {
+        const TResolvedTarget resolved = *std::exchange(FResolved, std::nullopt);
+        return OpenFreshOutput(Stream, resolved);
+    }
+    DropResolved();
     const std::string temp = win::CreateOwnedTempFile(win::ExtractFilePath(Target), kTempPrefix);
     if (temp.empty())
         return false;

@@ -84,6 +84,9 @@ public:
     // PrepareOutput (unless Prepared) and OpenOutStream for a plain file entry (FileName): false
     // when it is not written (the archive itself as target, or no output; reported).
     bool OpenPlainOutput(std::unique_ptr<TStream32>& Stream, bool Prepared = false);
+    // OpenPlainOutput for a format whose every entry can be decoded (no method or cipher can refuse
+    // it): a free target is made by its lookup, with no second call for the name.
+    bool OpenDecodableOutput(std::unique_ptr<TStream32>& Stream);
     // Creates a stored folder below the extraction folder (CreateStoredDirs); false after a report.
     // A DosDate other than 0 is given to the folder at the end of the run, when nothing more is
     // written into it.
@@ -160,6 +163,8 @@ private:
         bool InFolder = false;
         std::string Folder;
         std::size_t Leaf = 0;  // where the last name starts in Host
+        // Made by the lookup itself (OpenDecodableOutput): the new file, until the output takes it.
+        HANDLE Reserved = INVALID_HANDLE_VALUE;
     };
 
     bool OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target, bool TargetExists);
@@ -171,6 +176,8 @@ private:
     // Whether Target's name is free in a folder that exists (by the one lookup of this entry).
     bool TargetIsFree(const std::string& Target);
     bool ResolveInFolder(TResolvedTarget& Found);
+    // Forgets the entry's lookup; a file the lookup made goes with it.
+    void DropResolved();
     bool FindBaseHost(const std::string& Base);
     bool CheckFreeTarget(const std::string& Target);
     bool TakeHostName(const std::string& Chosen, std::string& Target);
@@ -190,6 +197,7 @@ private:
     std::string FBaseFolder, FBaseHost;  // the last extraction folder checked, and its host path
     win::HostFolderBelow FFolders;       // the folder of the last new file, held open below FBaseHost
     bool FRetryingTarget = false;        // found again after its folder went
+    bool FCreateWhenFree = false;        // the lookup makes a free target (OpenDecodableOutput)
     std::string FExactFolderText;        // the extraction folder of FExactFolder
     std::optional<win::WinPath> FExactFolder;
     int FLastReported = 0;  // the number of the last report, so a raised error goes out once

@@ -268,18 +268,23 @@ void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member, std::int64
         return;
     }
     const std::string mapped = FileName;
-    if (!PrepareOutput(false))
-        return;
-    const std::string linked = WrittenFile(Member.LinkNumber, Member.LinkTarget);
-    if (!linked.empty() && LinkToWritten(linked)) {
-        StartEntryData();
-        if (CheckCrc(32, RunningCrc.Crc32))
-            NoteWritten(Number, mapped);
-        return;
-    }
     std::unique_ptr<TStream32> out;
-    if (!OpenPlainOutput(out, true))
-        return;
+    if (Member.LinkNumber < 0) {
+        if (!OpenDecodableOutput(out))
+            return;
+    } else {
+        if (!PrepareOutput(false))
+            return;
+        const std::string linked = WrittenFile(Member.LinkNumber, Member.LinkTarget);
+        if (!linked.empty() && LinkToWritten(linked)) {
+            StartEntryData();
+            if (CheckCrc(32, RunningCrc.Crc32))
+                NoteWritten(Number, mapped);
+            return;
+        }
+        if (!OpenPlainOutput(out, true))
+            return;
+    }
     FReadFailed = false;
     const bool complete = CopyData(Archive, out.get(), Member);
     CloseOutFile(out, FileName, kAttrArchive, DosDateOfUnix(Member.MTime));

@@ -407,7 +407,9 @@ TEST_F(TarReadersTest, FoldersChangedBetweenMembersSendNothingOutside)
                                           {"sub/b.txt", "b"},
                                           {"sub/deep/c.txt", "c"},
                                           {"gone/d.txt", "d"},
-                                          {"gone/e.txt", "e"}}));
+                                          {"gone/e.txt", "e"},
+                                          {"dup.txt", "first"},
+                                          {"dup.txt", "second"}}));
     TUnTar un;
     Bind(un, "t.tar", "out");
     const std::string out = home + "/out";
@@ -424,6 +426,7 @@ TEST_F(TarReadersTest, FoldersChangedBetweenMembersSendNothingOutside)
     EXPECT_EQ(ReadHostFile(home + "/moved/a.txt"), "a");
     EXPECT_EQ(NamesIn(out + "/gone"), std::set<std::string>{"e.txt"});
     EXPECT_EQ(ReadHostFile(out + "/gone/e.txt"), "e");
+    EXPECT_EQ(ReadHostFile(out + "/dup.txt"), "second");  // a name made by the run is found as it is
     for (const auto& e : fs::recursive_directory_iterator(home))
         EXPECT_FALSE(e.path().filename().string().starts_with(".~")) << e.path();
 }
