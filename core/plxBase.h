@@ -148,9 +148,9 @@ protected:
     bool ScanFileFound(const std::string& Dir, const WIN32_FIND_DATAA& FindData, TCompressHeaderObj& EntryList);
     // Whether the walk leaves a file out before it is listed: the archive itself, a skipped extension.
     bool PassedOverByScan(const std::string& Path, const char* Name) const;
-    // Gives a walk of the file spec what this run walks: the spec, attributes, root and folders.
+    // Gives a walk what this run walks: the masks, attributes, root and folders.
     void PrepareScan(TplxFileScan& Scan) const;
-    // The bytes a walk of the file spec would list, found by a walk that keeps no names and tells
+    // The bytes a walk of the masks would list, found by a walk that keeps no names and tells
     // nothing: the whole run's progress needs its total before the first entry is written.
     std::int64_t CountScanBytes();
     void AddScannedFile(const std::string& Path, const WIN32_FIND_DATAA& FindData, TCompressHeaderObj& EntryList);
