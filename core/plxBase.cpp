@@ -816,7 +816,12 @@ void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArch
         };
         const bool wasCancelled = GetCancel();
         FClaimedEntries.clear();
+        if (!ArchiveIsNew && !writeWhileScanning)
+            IndexEntryNames(EntryList);
         scan.Scan();
+        FNamesIndexed = false;
+        FEntriesByName = {};
+        FOldEntriesByFold = {};
         *CancelPtr = wasCancelled || *CancelPtr;  // the scanner clears the flag it is given
         UnpackedTotal = scan.BytesFound();
     }
@@ -942,7 +947,7 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
 {
     const bool folder = (FindData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     // FileSpec masks may overlap ("x\*.txt" and "x\sub\*.*" with recursion): one entry per file.
-    // One spec is one walk, which meets each file once.
+    // One mask is one walk, which meets each file once.
     if (FFileSpec.size() > 1) {
         std::string source;
         if (!win::ToHostPath(Path, source))
@@ -980,6 +985,8 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
                 FilesFound = true;
                 EntryList.Value(std::uint32_t(index)) = std::uint16_t(std::min<std::size_t>(BaseDir.size(), 0xFFFF));
                 EntryList.Name(std::uint32_t(index)) = Path;
+                if (FNamesIndexed)
+                    IndexEntryName(Path, std::uint32_t(index));
                 StoreFileInfo(item, now);
             }
             return;
@@ -1014,6 +1021,8 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
     EntryList.AddItem(record, Path, std::uint16_t(std::min<std::size_t>(BaseDir.size(), 0xFFFF)), 0, nullptr);
     if (!ArchiveIsNew)
         FClaimedEntries.insert(EntryList.Count - 1);  // only an old archive's entries are matched
+    if (FNamesIndexed)
+        IndexEntryName(Path, EntryList.Count - 1);
     if (replaced >= 0)
         FReplacedEntries[EntryList.Count - 1] = {std::uint32_t(replaced), {}, {}, 0};
     TCompressFileInfo& added = EntryList.GetItem(EntryList.Count - 1);
@@ -1040,23 +1049,63 @@ bool ExactlyOnHost(const std::string& Folder, const std::string& Name)
 
 }  // namespace
 
+void TCompressClass::IndexEntryNames(const TCompressHeaderObj& EntryList)
+{
+    FEntriesByName.clear();
+    FOldEntriesByFold.clear();
+    const auto& names = EntryList.Names();
+    for (std::uint32_t i = 0; i < names.size(); ++i) {
+        FEntriesByName[names[i]].push_back(i);
+        FOldEntriesByFold[win::FoldCase(names[i])].push_back(i);
+    }
+    FNamesIndexed = true;
+}
+
+void TCompressClass::IndexEntryName(const std::string& Name, std::uint32_t Index)
+{
+    std::vector<std::uint32_t>& at = FEntriesByName[Name];
+    at.insert(std::lower_bound(at.begin(), at.end(), Index), Index);
+}
+
 int TCompressClass::EntryOfScannedFile(const TCompressHeaderObj& EntryList, const std::string& Path) const
 {
-    const int exact = EntryList.IndexOfExactName(FileName);
-    if (exact >= 0)
-        return exact;
+    const auto& names = EntryList.Names();
+    // Entries the scan added are claimed as they come, so only the old archive's can match without
+    // regard to case; their names stay as read until they are claimed.
+    const std::vector<std::uint32_t>* sameCase = nullptr;
+    if (FNamesIndexed) {
+        const auto exact = FEntriesByName.find(FileName);
+        if (exact != FEntriesByName.end())
+            for (const std::uint32_t i : exact->second)
+                if (names[i] == FileName)
+                    return int(i);
+        const auto folded = FOldEntriesByFold.find(win::FoldCase(FileName));
+        if (folded == FOldEntriesByFold.end())
+            return -1;
+        sameCase = &folded->second;
+    } else {
+        const int exact = EntryList.IndexOfExactName(FileName);
+        if (exact >= 0)
+            return exact;
+    }
     // Without regard to case, an entry is this file's only while no file of its own exact name
     // lies beside it on the host: README.TXT and readme.txt stay two entries.
     const bool storedTail = Path.size() >= FileName.size() &&
                             win::SameText(std::string_view(Path).substr(Path.size() - FileName.size()), FileName);
-    const auto& names = EntryList.Names();
-    for (std::uint32_t i = 0; i < names.size(); ++i) {
+    const auto matches = [&](std::uint32_t i) {
         if (FClaimedEntries.contains(i) || !win::SameText(names[i], FileName))
-            continue;
-        if (storedTail && ExactlyOnHost(Path.substr(0, Path.size() - FileName.size()), names[i]))
-            continue;
-        return int(i);
+            return false;
+        return !(storedTail && ExactlyOnHost(Path.substr(0, Path.size() - FileName.size()), names[i]));
+    };
+    if (sameCase) {
+        for (const std::uint32_t i : *sameCase)
+            if (matches(i))
+                return int(i);
+        return -1;
     }
+    for (std::uint32_t i = 0; i < names.size(); ++i)
+        if (matches(i))
+            return int(i);
     return -1;
 }
 

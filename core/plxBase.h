@@ -19,6 +19,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 class TStream32;
@@ -250,6 +251,15 @@ protected:
     // Entries that a file of this run has matched or added: a name that matches an entry only
     // without regard to case takes one that no file names exactly, and only once.
     std::set<std::uint32_t> FClaimedEntries;
+    // The list's entries by exact name, and the old archive's by folded name, while a scan that
+    // keeps the whole list looks files up in it: searching the list for each file made adding many
+    // files to an archive cost the square of their number. Indexes ascend; a renamed entry stays
+    // under its old name too, so a hit is checked against the list.
+    using TNameIndex = std::unordered_map<std::string, std::vector<std::uint32_t>>;
+    TNameIndex FEntriesByName, FOldEntriesByFold;
+    bool FNamesIndexed = false;
+    void IndexEntryNames(const TCompressHeaderObj& EntryList);
+    void IndexEntryName(const std::string& Name, std::uint32_t Index);
     // The entry a scanned file (Path, stored as FileName) updates, or -1 for a new one.
     int EntryOfScannedFile(const TCompressHeaderObj& EntryList, const std::string& Path) const;
     // A replacement that failed gives the archive its old entry back.

@@ -548,7 +548,7 @@ TEST_F(Spanning, PlxtoolSpansThreeDisksAndAnotherRunReadsThemBack)
         EXPECT_EQ(disks[i].Label, PkBackLabel(int(i) + 1));
     const fs::path set = fs::path(root) / "renamed" / "set.zip";
     for (std::size_t i = 0; i < disks.size(); ++i) {
-        char ext[8];
+        char ext[16];
         std::snprintf(ext, sizeof ext, ".z%02d", int(i) + 1);
         WriteHostFile(i + 1 == disks.size() ? set.string() : fs::path(set).replace_extension(ext).string(),
                       disks[i].Files["set.zip"]);
