@@ -79,7 +79,7 @@ void TUnArc::ExtractMember(TStream32& Archive, const TMember& Member)
     if (!NameEntry(Member.Name))
         return;
     if (h.IsFolder()) {
-        if (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName))
+        if (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName, h.Stamp))
             return;
         RunningCrc.Crc16 = h.Crc;  // nothing to check
         CheckCrc(16, h.Crc);

@@ -199,7 +199,7 @@ void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
     if (!NameEntry(Member.Name))
         return;
     if (h.IsDirectory()) {
-        if (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName))
+        if (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName, ArjDosDateTime(h)))
             return;
         RunningCrc.Crc32 = h.Crc;  // nothing to check
         CheckCrc(32, h.Crc);

@@ -126,7 +126,7 @@ void TUnBh::ExtractMember(TStream32& Archive, const TMember& Member)
     if (!NameEntry(Member.Name))
         return;
     if (Member.Name.back() == '\\') {
-        if (!PrepareOutput(true) || (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName)))
+        if (!PrepareOutput(true) || (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName, h.DosDateTime)))
             return;
         RunningCrc.Crc32 = h.Crc;  // nothing to check
         CheckCrc(32, h.Crc);

@@ -125,7 +125,7 @@ void TUnLha::ExtractMember(TStream32& Archive, const TMember& Member)
         return;
     }
     if (h.IsDirectory()) {
-        if (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName))
+        if (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName, LhaDosDateTime(h)))
             return;
         RunningCrc.Crc16 = h.Crc;  // nothing to check
         CheckCrc(16, h.Crc);

@@ -122,6 +122,8 @@ TEST(ArjReader, ArchivesOfArjExtractAsArjAnd7zzExtractThem)
         GTEST_SKIP() << "arj missing";
     TScratchDir dir;
     const TTree source = SourceTree(dir / "src");
+    // Folder times of their own, which the folders' entries carry and arj restores.
+    ASSERT_EQ(dir.Run("cd src && touch -d '2001-02-03 04:05:06' sub sub/deep"), 0);
     for (const char* method : {"0", "1", "2", "3", "4"}) {
         SCOPED_TRACE(std::string("method ") + method);
         const fs::path archive = dir / (std::string("m") + method + ".arj");
@@ -133,6 +135,7 @@ TEST(ArjReader, ArchivesOfArjExtractAsArjAnd7zzExtractThem)
         EXPECT_TRUE(run.Reports.empty()) << run.Reports.front();
         EXPECT_EQ(run.Failed, 0);
         EXPECT_EQ(HostTree(out), ToolTree(dir, "arj x -y %A", archive, std::string("arj") + method));
+        EXPECT_EQ(FolderTimes(out), FolderTimes(dir / (std::string("arj") + method)));
         EXPECT_EQ(FilesOnly(HostTree(out)), FilesOnly(source));
         if (HaveTool("7zz")) {
             EXPECT_EQ(FilesOnly(HostTree(out)),
