@@ -54,6 +54,19 @@ std::optional<std::int64_t> TarNumericField(const std::uint8_t* Field, int Width
     return value;
 }
 
+std::optional<std::int64_t> TarTimeField(const std::uint8_t* Field, int Width)
+{
+    if (Field[0] != 0xFF)
+        return TarNumericField(Field, Width);
+    std::int64_t value = -1;  // the first byte's bits, all set
+    for (int i = 1; i < Width; ++i) {
+        if (value < -(MaxFieldValue >> 8))
+            return std::nullopt;
+        value = value * 256 + Field[i];
+    }
+    return value;
+}
+
 bool TarHeaderValid(const std::uint8_t* Header)
 {
     auto stored = TarNumericField(Header + ChecksumOffset, ChecksumWidth);

@@ -15,3 +15,6 @@ bool TarHeaderValid(const std::uint8_t* Header);
 // A numeric field: octal digits (other characters skipped), or base-256 when the first byte has
 // its top bit set. Empty for a negative or out-of-range base-256 value.
 std::optional<std::int64_t> TarNumericField(const std::uint8_t* Field, int Width);
+// A time field: as above, and also the negative base-256 value (two's complement, first byte
+// 0xFF) that GNU tar writes for times before 1970.
+std::optional<std::int64_t> TarTimeField(const std::uint8_t* Field, int Width);

@@ -347,7 +347,7 @@ TTarReadStatus TTarReader::Next(TTarEntry& Entry)
         e.Mode = std::uint32_t(TarNumericField(h + 100, 8).value_or(0) & 0xFFFFFFFF);
         e.Uid = TarNumericField(h + 108, 8).value_or(0);
         e.Gid = TarNumericField(h + 116, 8).value_or(0);
-        e.MTime = TarNumericField(h + 136, 12).value_or(0);
+        e.MTime = TarTimeField(h + 136, 12).value_or(0);
         e.UName = TextField(h + 265, 32);
         e.GName = TextField(h + 297, 32);
         e.Size = *headerSize;

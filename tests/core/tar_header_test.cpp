@@ -63,4 +63,11 @@ TEST(TarHeader, NumericFieldsOctalAndBase256)
     std::memset(huge, 0xFF, 12);
     huge[0] = 0x80;
     EXPECT_FALSE(TarNumericField(huge, 12));
+    // Times before 1970 as GNU tar writes them; a size never takes that form.
+    EXPECT_EQ(TarTimeField(negative, 12), -1);
+    const std::uint8_t y1960[12] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xED, 0x30, 0x08, 0x80};
+    EXPECT_EQ(TarTimeField(y1960, 12), -315619200);
+    EXPECT_EQ(TarTimeField(octal, 12), 420);
+    std::uint8_t tooOld[12] = {0xFF, 0x7F};
+    EXPECT_FALSE(TarTimeField(tooOld, 12));
 }

@@ -149,6 +149,16 @@ TEST(TarFormat, ListsWhatTarListsInEveryFormat)
             EXPECT_EQ(data["tree/" + deep], "deep data");
         }
     }
+    // A time before 1970: a negative base-256 number in GNU headers, a pax record in POSIX ones.
+    ASSERT_EQ(dir.Run("printf old > old && touch -d @-315619200 old && tar --format=gnu -cf old-gnu.tar old && "
+                      "tar --format=posix -cf old-posix.tar old && bsdtar --format=pax -cf old-bsd.tar old"),
+              0);
+    for (const char* archive : {"old-gnu.tar", "old-posix.tar", "old-bsd.tar"}) {
+        SCOPED_TRACE(archive);
+        const TListing listing = ReadAll(ReadWholeFile((dir / archive).string()));
+        ASSERT_EQ(listing.Entries.size(), 1u);
+        EXPECT_EQ(listing.Entries[0].MTime, -315619200);
+    }
 }
 
 TEST(TarFormat, ArchivesWeWriteAreReadByTar)
