@@ -478,7 +478,8 @@ std::vector<std::uint8_t> EncodeTarHeaders(const TTarWriteEntry& Entry)
     std::memcpy(h + 257, GnuMagic, sizeof GnuMagic);
     PutText(h + 265, 32, Entry.UName);
     PutText(h + 297, 32, Entry.GName);
-    PutOctal(h + 100, 8, Entry.Directory ? 040555 : 0100444, '0');
+    // Writable for the owner: a tree that tar restores read-only could not even be removed.
+    PutOctal(h + 100, 8, Entry.Directory ? 040755 : 0100644, '0');
     h[156] = Entry.Directory ? '5' : '0';
     PutOctal(h + 136, 12, std::clamp<std::int64_t>(Entry.MTime, 0, MaxOctal11), '0');
 

@@ -223,6 +223,8 @@ TEST_F(Writers, TarExtractsToTheSameTree)
     std::map<std::string, std::int64_t> want, got;
     EXPECT_EQ(Tree(x, &got), Tree(src, &want));
     EXPECT_EQ(got, want);
+    // What tar restores is the owner's to change and remove.
+    EXPECT_EQ(Shell("tar -tvf '" + archive + "' | grep -cv -e '^-rw-r--r-- ' -e '^drwxr-xr-x '"), "0\n");
     // Only the 100-byte name goes without an "L" record.
     EXPECT_EQ(Shell("tar -tvf '" + archive + "' | grep -c ' root/root '"), "8\n");
 
