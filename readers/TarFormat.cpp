@@ -478,8 +478,9 @@ std::vector<std::uint8_t> EncodeTarHeaders(const TTarWriteEntry& Entry)
     std::memcpy(h + 257, GnuMagic, sizeof GnuMagic);
     PutText(h + 265, 32, Entry.UName);
     PutText(h + 297, 32, Entry.GName);
-    // Writable for the owner: a tree that tar restores read-only could not even be removed.
-    PutOctal(h + 100, 8, Entry.Directory ? 040755 : 0100644, '0');
+    // Writable for the owner by default: a tree that tar restores read-only could not even be removed.
+    const std::uint32_t permissions = (Entry.Mode & 07777) != 0 ? Entry.Mode & 07777 : Entry.Directory ? 0755 : 0644;
+    PutOctal(h + 100, 8, (Entry.Directory ? 040000 : 0100000) | permissions, '0');
     h[156] = Entry.Directory ? '5' : '0';
     PutOctal(h + 136, 12, std::clamp<std::int64_t>(Entry.MTime, 0, MaxOctal11), '0');
 

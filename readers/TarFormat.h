@@ -111,6 +111,7 @@ struct TTarWriteEntry {
     bool Directory = false;
     std::int64_t Size = 0;   // 0 for a directory
     std::int64_t MTime = 0;  // Unix time; earlier than 1970 is stored as 0
+    std::uint32_t Mode = 0;  // permission bits; none: 0644 for a file, 0755 for a folder
     std::uint32_t Uid = 2;
     std::uint32_t Gid = 2;
     std::string UName = "root";

@@ -185,6 +185,7 @@ void TTar::CopyEntry(TStream32& Output, TStream32& OldArchive, TCompressHeaderOb
     e.Gid = std::uint32_t(std::clamp<std::int64_t>(old.Gid, 0, 07777777));
     e.UName = old.UName;
     e.GName = old.GName;
+    e.Mode = old.Mode;
     const auto headers = EncodeTarHeaders(e);
     Output.WriteBuffer(headers.data(), std::int32_t(headers.size()));
     if (e.Directory)

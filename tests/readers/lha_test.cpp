@@ -114,8 +114,8 @@ TEST_F(LhaReaderTest, ArchivesOfTheLhaToolExtractAsLhasaExtractsThem)
     WriteWholeFile(src + "/v\xC3\xBDlet \xC3\xBAter\xC3\xBD.txt", MixedBytes(33, 4));
     WriteWholeFile(src + "/empty", {});
     // Folder times of their own, which the folders' entries carry and lhasa restores.
-    ASSERT_EQ(std::system(("cd " + ShellQuote(src) + " && touch -d '2001-02-03 04:05:06' sub sub/deep emptydir").c_str()),
-              0);
+    ASSERT_EQ(
+        std::system(("cd " + ShellQuote(src) + " && touch -d '2001-02-03 04:05:06' sub sub/deep emptydir").c_str()), 0);
     int compared = 0;
     for (const char* level : {"0", "1", "2"}) {
         for (const char* method : {"5", "6", "7"}) {
@@ -133,7 +133,8 @@ TEST_F(LhaReaderTest, ArchivesOfTheLhaToolExtractAsLhasaExtractsThem)
             EXPECT_TRUE(AllPassed());
             const TTree ours = ReadTree(fs::path(home) / (name + ".out"), false);
             EXPECT_EQ(ours, expected);
-            EXPECT_EQ(FolderTimes(fs::path(home) / (name + ".out") / "src"), FolderTimes(fs::path(home) / "ref" / "src"));
+            EXPECT_EQ(FolderTimes(fs::path(home) / (name + ".out") / "src"),
+                      FolderTimes(fs::path(home) / "ref" / "src"));
             // 7-Zip gives the same contents (it decodes the Latin-1 name its own way).
             if (HaveTool("7zz")) {
                 const fs::path z = fs::path(home) / "z";

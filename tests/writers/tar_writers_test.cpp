@@ -266,6 +266,17 @@ TEST_F(Writers, TarUpdateKeepsAndRenamesEntries)
     tar.SetFileSpec({"b.txt"});
     EXPECT_EQ(tar.Compress(), 1);
     EXPECT_EQ(Shell("tar -tf '" + out + "/u.tar' | sort"), "a.txt\n" + renamed + "\n");
+
+    // The entries of another tool keep their modes when a file is added.
+    ASSERT_TRUE(ToolOk("cd '" + out +
+                       "' && printf run > run.sh && printf own > own.txt && chmod 755 run.sh && "
+                       "chmod 600 own.txt && tar -cf t.tar run.sh own.txt && rm run.sh own.txt"));
+    tar.Switch = swAdd;
+    tar.SetArchiveFile("C:\\out\\t.tar");
+    tar.SetFileSpec({"C:\\src\\b.txt"});
+    ASSERT_EQ(tar.Compress(), 1);
+    EXPECT_EQ(Shell("tar -tvf '" + out + "/t.tar' | cut -c1-10"), "-rwxr-xr-x\n-rw-------\n-rw-r--r--\n");
+    EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(Writers, CompressedTarsRoundTripAndUpdate)
