@@ -8,6 +8,7 @@
 
 #include "core/Crc.h"
 #include "core/Endian.h"
+#include "platform/win/AsciiRuns.h"
 #include "platform/win/CodePage.h"
 #include "platform/win/Utf8.h"
 
@@ -247,7 +248,7 @@ void DecodeZipEntryName(std::string_view Raw, std::uint16_t Flags, std::uint16_t
         name.assign(Raw);  // those systems' tools store their own UTF-8 names without the flag
     else
         name = win::AnsiToUtf8(Raw);
-    std::replace(name.begin(), name.end(), '/', '\\');
+    win::ReplaceByte(name.data(), name.size(), '/', '\\');
 }
 
 TReadAt MemoryZipReader(const std::uint8_t* Data, std::size_t Size)

@@ -1,5 +1,7 @@
 #include "platform/win/Utf8.h"
 
+#include "platform/win/AsciiRuns.h"
+
 #include <algorithm>
 #include <clocale>
 #include <cwctype>
@@ -87,7 +89,7 @@ bool IsValidUtf8(std::string_view text)
     std::size_t i = 0;
     while (i < n) {
         if (p[i] < 0x80) {
-            ++i;
+            i += AsciiPrefix(text.substr(i));
             continue;
         }
         char32_t cp = 0;

@@ -1,6 +1,7 @@
 #include "tools/plxtool/ToolSupport.h"
 
 #include "core/plxConsts.h"
+#include "platform/win/AsciiRuns.h"
 #include "platform/win/ShownPath.h"
 
 #include <algorithm>
@@ -34,7 +35,7 @@ bool IsC1At(std::string_view Name, std::size_t i)
 // The length of the part of Name that is shown as it is.
 std::size_t PlainPrefix(std::string_view Name)
 {
-    for (std::size_t i = 0; i < Name.size(); ++i) {
+    for (std::size_t i = win::PrintableAsciiPrefix(Name); i < Name.size(); ++i) {
         const auto c = static_cast<unsigned char>(Name[i]);
         if (IsControl(c) || (c == 0xC2 && IsC1At(Name, i)))
             return i;

@@ -1,5 +1,9 @@
 #include "platform/win/Utf8.h"
 
+#include "platform/win/AsciiRuns.h"
+
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 TEST(Utf8, RoundTripAndInvalidBytes)
@@ -34,4 +38,39 @@ TEST(Utf8, CaseFoldingCoversCzechAndOtherScripts)
     EXPECT_LT(win::CompareText("zeta", "Žluť"), 0);
     EXPECT_GT(win::CompareText("Z~", "z}"), 0);
     EXPECT_EQ(win::CompareText("", ""), 0);
+}
+
+// The word-at-a-time scans answer what a byte-by-byte walk answers, for every byte value at every
+// place in and around a word, next to a neighbour that could carry or borrow into it.
+TEST(AsciiRuns, AgreeWithByteWalk)
+{
+    const auto ascii = [](std::string_view s) {
+        std::size_t i = 0;
+        while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80)
+            ++i;
+        return i;
+    };
+    const auto printable = [](std::string_view s) {
+        std::size_t i = 0;
+        while (i < s.size() && static_cast<unsigned char>(s[i]) >= 0x20 && static_cast<unsigned char>(s[i]) <= 0x7E)
+            ++i;
+        return i;
+    };
+    for (std::size_t length = 1; length <= 19; ++length)
+        for (std::size_t at = 0; at < length; ++at)
+            for (int value = 0; value < 256; ++value)
+                for (const char neighbour : {'a', '\0', '/', '\x7F', '\xFF'}) {
+                    std::string s(length, 'a');
+                    s[at] = char(value);
+                    if (at + 1 < length)
+                        s[at + 1] = neighbour;
+                    ASSERT_EQ(win::AsciiPrefix(s), ascii(s)) << length << ' ' << at << ' ' << value;
+                    ASSERT_EQ(win::PrintableAsciiPrefix(s), printable(s)) << length << ' ' << at << ' ' << value;
+                    std::string replaced = s, expected = s;
+                    win::ReplaceByte(replaced.data(), replaced.size(), '/', '\\');
+                    std::replace(expected.begin(), expected.end(), '/', '\\');
+                    ASSERT_EQ(replaced, expected) << length << ' ' << at << ' ' << value;
+                }
+    EXPECT_EQ(win::AsciiPrefix(""), 0u);
+    EXPECT_EQ(win::PrintableAsciiPrefix(""), 0u);
 }

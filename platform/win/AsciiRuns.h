@@ -1,0 +1,80 @@
+// Word-at-a-time scans for runs of plain ASCII: archives of 100,000s of short names pass each one
+// through several checks, and nearly every name is ASCII throughout.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+namespace win {
+
+namespace ascii_detail {
+
+constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+inline std::uint64_t Load8(const char* p)
+{
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+}  // namespace ascii_detail
+
+// The length of the leading run of bytes below 0x80.
+inline std::size_t AsciiPrefix(std::string_view Text)
+{
+    std::size_t i = 0;
+    for (; i + 8 <= Text.size(); i += 8)
+        if (ascii_detail::Load8(Text.data() + i) & ascii_detail::kHighBits)
+            break;
+    while (i < Text.size() && static_cast<unsigned char>(Text[i]) < 0x80)
+        ++i;
+    return i;
+}
+
+// The length of the leading run of printable ASCII bytes (0x20 to 0x7E).
+inline std::size_t PrintableAsciiPrefix(std::string_view Text)
+{
+    using namespace ascii_detail;
+    std::size_t i = 0;
+    for (; i + 8 <= Text.size(); i += 8) {
+        const std::uint64_t x = Load8(Text.data() + i);
+        // Whether any byte is below 0x20, and whether any is above 0x7E: exact as a yes or no,
+        // though not for the byte that answers.
+        const std::uint64_t below = (x - kOnes * 0x20) & ~x & kHighBits;
+        const std::uint64_t above = ((x + kOnes * (0x7F - 0x7E)) | x) & kHighBits;
+        if (below | above)
+            break;
+    }
+    while (i < Text.size() && static_cast<unsigned char>(Text[i]) - 0x20u < 0x5Fu)
+        ++i;
+    return i;
+}
+
+// Replaces every From byte of Text with To.
+inline void ReplaceByte(char* Text, std::size_t Count, char From, char To)
+{
+    using namespace ascii_detail;
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+    const std::uint64_t from = kOnes * static_cast<unsigned char>(From);
+    const std::uint64_t flip = static_cast<unsigned char>(From ^ To);
+    std::size_t i = 0;
+    for (; i + 8 <= Count; i += 8) {
+        std::uint64_t x = Load8(Text + i);
+        const std::uint64_t t = x ^ from;
+        // The high bit of each byte that equals From, exactly (no borrow between bytes).
+        const std::uint64_t hits = ~(((t & kLow7) + kLow7) | t | kLow7);
+        if (hits == 0)
+            continue;
+        x ^= (hits >> 7) * flip;
+        std::memcpy(Text + i, &x, sizeof x);
+    }
+    for (; i < Count; ++i)
+        if (Text[i] == From)
+            Text[i] = To;
+}
+
+}  // namespace win
