@@ -317,16 +317,30 @@ void DropStaleUnicodeName(const std::string& RawName, TZipExtraInfo& Info)
         Info.UnicodeName.reset();
 }
 
+// Bytes read with a local header beyond its fixed part: most names and extra fields fit, so that
+// a header costs one read, not two.
+constexpr std::int64_t kLocalLookahead = 256;
+
 // The fixed record, name and extra field that both headers begin with; At ends behind the extra
-// field. A header of the other kind or one cut short answers false.
-template <class TEntry>
+// field. A header of the other kind or one cut short answers false. Lookahead bytes after the
+// fixed part are read with it where Size has them; only a reader of one stream may ask for them
+// (a walk across volumes must not reach into the next one before it needs to).
+template <class TEntry, std::size_t Lookahead = 0>
 bool ReadHeaderStart(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher, THeaderKind Kind,
                      TEntry& Entry, std::int64_t& At)
 {
     using THeader = decltype(Entry.Header);
-    std::uint8_t raw[THeader::Size];
-    if (!ReadExact(Read, Size, Pos, raw, sizeof raw))
+    std::uint8_t raw[THeader::Size + Lookahead];
+    std::int64_t have = std::int64_t(THeader::Size);
+    if (Lookahead > 0 && Pos >= 0 && Pos <= Size && Size - Pos > have)
+        have = std::min<std::int64_t>(Size - Pos, std::int64_t(sizeof raw));
+    if (have > std::int64_t(THeader::Size)) {
+        have = Read(Pos, raw, have);
+        if (have < std::int64_t(THeader::Size))
+            return false;
+    } else if (!ReadExact(Read, Size, Pos, raw, std::int64_t(THeader::Size))) {
         return false;
+    }
     bool encrypted = false;
     if (ClassifyHeaderSig(GetLE32(raw), Kind, encrypted) != Kind)
         return false;
@@ -342,11 +356,18 @@ bool ReadHeaderStart(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, T
     Entry.HeaderEncrypted = encrypted;
     const THeader& h = Entry.Header;
     At = Pos + std::int64_t(THeader::Size);
-    // Name and extra field in one read.
-    if (!ReadString(Read, Size, At, std::size_t(h.NameLength) + h.ExtraLength, Entry.RawName))
-        return false;
-    Entry.Extra.assign(Entry.RawName, h.NameLength);
-    Entry.RawName.resize(h.NameLength);
+    const std::int64_t variable = std::int64_t(h.NameLength) + h.ExtraLength;
+    if (variable <= have - std::int64_t(THeader::Size) && At + variable <= Size) {
+        const char* after = reinterpret_cast<const char*>(raw) + THeader::Size;
+        Entry.RawName.assign(after, h.NameLength);
+        Entry.Extra.assign(after + h.NameLength, h.ExtraLength);
+    } else {
+        // Name and extra field in one read.
+        if (!ReadString(Read, Size, At, std::size_t(variable), Entry.RawName))
+            return false;
+        Entry.Extra.assign(Entry.RawName, h.NameLength);
+        Entry.RawName.resize(h.NameLength);
+    }
     if (encrypted)
         DecryptHeaderBuffer(Cipher, Entry.RawName.data(), Entry.RawName.size());
     At += std::int64_t(h.NameLength) + h.ExtraLength;
@@ -376,7 +397,7 @@ bool ReadLocalEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZ
                     std::uint16_t VersionMadeBy, bool DecodeName)
 {
     std::int64_t at = 0;
-    if (!ReadHeaderStart(Read, Size, Pos, Cipher, hkLocal, Entry, at))
+    if (!ReadHeaderStart<TZipLocalEntry, std::size_t(kLocalLookahead)>(Read, Size, Pos, Cipher, hkLocal, Entry, at))
         return false;
     const TLocalHeader& h = Entry.Header;
     Entry.DataPos = at;

@@ -697,3 +697,47 @@ TEST(ZipFixtures, LibarchiveArchivesWalkOrFailCleanly)
     }
     EXPECT_GT(compared, 20);
 }
+
+// A local header is read with what follows it in one go where the file has the bytes: names and
+// extra fields around that read's length, headers that end at the end of the file, headers cut
+// short, and a reader that has fewer bytes than the size it was given.
+TEST(ZipRecordsCrafted, LocalHeaderNamesAndExtrasAroundOneRead)
+{
+    for (const std::size_t nameLength : {1u, 100u, 255u, 256u, 257u, 600u})
+        for (const std::size_t extraLength : {0u, 4u, 300u}) {
+            const std::string name(nameLength, 'n');
+            Bytes extra(extraLength, 0);
+            if (extraLength >= 4) {  // one block of an unknown kind
+                extra[0] = 0x99;
+                extra[2] = std::uint8_t(extraLength - 4);
+                extra[3] = std::uint8_t((extraLength - 4) >> 8);
+            }
+            for (const std::size_t trailing : {0u, 1u, 5u, 400u}) {
+                Bytes zip(7, 'x');  // the header does not start the file
+                TLocalHeader h;
+                h.NameLength = std::uint16_t(nameLength);
+                h.ExtraLength = std::uint16_t(extraLength);
+                h.PackedSize = h.UnpackedSize = std::uint32_t(trailing);
+                AppendRecord(zip, h);
+                Append(zip, name);
+                zip.insert(zip.end(), extra.begin(), extra.end());
+                const std::int64_t dataPos = std::int64_t(zip.size());
+                zip.insert(zip.end(), trailing, 'd');
+                TZipCipher cipher(kHeaderKeySet);
+                TZipLocalEntry e;
+                const auto size = std::int64_t(zip.size());
+                ASSERT_TRUE(ReadLocalEntry(MemoryZipReader(zip.data(), zip.size()), size, 7, cipher, e))
+                    << nameLength << ' ' << extraLength << ' ' << trailing;
+                EXPECT_EQ(e.RawName, name);
+                EXPECT_EQ(e.Name, name);
+                EXPECT_EQ(Bytes(e.Extra.begin(), e.Extra.end()), extra);
+                EXPECT_EQ(e.DataPos, dataPos);
+                // Cut inside the name or extra field: no header, whether the size says so or only
+                // the reader finds out.
+                const std::size_t cut = std::size_t(dataPos) - 1;
+                EXPECT_FALSE(ReadLocalEntry(MemoryZipReader(zip.data(), cut), std::int64_t(cut), 7, cipher, e));
+                EXPECT_FALSE(ReadLocalEntry(MemoryZipReader(zip.data(), cut), size, 7, cipher, e));
+                EXPECT_FALSE(ReadLocalEntry(MemoryZipReader(zip.data(), 7 + 29), size, 7, cipher, e));
+            }
+        }
+}
