@@ -121,7 +121,9 @@ std::uint8_t TZipCommon::Percent(std::int64_t a, std::int64_t b)
         return 0;
     if (a >= b)
         return 100;
-    // Rounded half up in integers: this runs for every block written.
+    // Rounded half up in integers: this runs for every block written, in 64 bits where they hold.
+    if (b < (std::int64_t(1) << 55))
+        return std::uint8_t((std::uint64_t(a) * 200 + std::uint64_t(b)) / (std::uint64_t(b) * 2));
     using U = unsigned __int128;
     return std::uint8_t((U(a) * 200 + U(b)) / (U(b) * 2));
 }

@@ -228,6 +228,12 @@ TEST_F(ZipCommonTest, PasswordSwitchesEncryptionAndProgressIsBounded)
     EXPECT_EQ(TZipCommon::Percent(2, 3), 67);
     EXPECT_EQ(TZipCommon::Percent(INT64_MAX - 1, INT64_MAX), 100);
     EXPECT_EQ(TZipCommon::Percent(INT64_MAX / 3, INT64_MAX), 33);
+    // Either side of the size where the arithmetic widens, halves rounding up alike.
+    constexpr std::int64_t kWide = std::int64_t(1) << 55;
+    EXPECT_EQ(TZipCommon::Percent(kWide / 200, kWide - 1), 0);
+    EXPECT_EQ(TZipCommon::Percent(kWide / 200 + 1, kWide - 1), 1);
+    EXPECT_EQ(TZipCommon::Percent(kWide / 200, kWide), 0);
+    EXPECT_EQ(TZipCommon::Percent(kWide / 200 + 1, kWide), 1);
 }
 
 TEST_F(ZipCommonTest, ExtractDirIsCreatedOrReported)
