@@ -267,15 +267,17 @@ TEST_F(Writers, TarUpdateKeepsAndRenamesEntries)
     EXPECT_EQ(tar.Compress(), 1);
     EXPECT_EQ(Shell("tar -tf '" + out + "/u.tar' | sort"), "a.txt\n" + renamed + "\n");
 
-    // The entries of another tool keep their modes when a file is added.
+    // Another tool's entries keep their modes, also the one kept under a new name beside its new file.
     ASSERT_TRUE(ToolOk("cd '" + out +
                        "' && printf run > run.sh && printf own > own.txt && chmod 755 run.sh && "
                        "chmod 600 own.txt && tar -cf t.tar run.sh own.txt && rm run.sh own.txt"));
+    Put("run.sh", "run again", 1700000000);
     tar.Switch = swAdd;
     tar.SetArchiveFile("C:\\out\\t.tar");
-    tar.SetFileSpec({"C:\\src\\b.txt"});
+    tar.SetFileSpec({"C:\\src\\run.sh"});
     ASSERT_EQ(tar.Compress(), 1);
-    EXPECT_EQ(Shell("tar -tvf '" + out + "/t.tar' | cut -c1-10"), "-rwxr-xr-x\n-rw-------\n-rw-r--r--\n");
+    EXPECT_EQ(Shell("tar -tvf '" + out + "/t.tar' | sed 's/ .* / /'"),
+              "-rwxr-xr-x " + renamed + "\n-rw------- own.txt\n-rw-r--r-- run.sh\n");
     EXPECT_TRUE(errors.empty());
 }
 
