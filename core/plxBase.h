@@ -180,7 +180,7 @@ protected:
     bool AskReplace(TCompressHeaderObj& EntryList, int Index, const std::string& Path, const TCompressEntryInfo& Old,
                     const TCompressEntryInfo& New);
     bool AskRenameDupe(TCompressHeaderObj& EntryList, int Index);
-    void CopyKeptEntry(TStream32* OldArchive, TStream32& Output, TCompressFileInfo& Item);
+    virtual void CopyKeptEntry(TStream32* OldArchive, TStream32& Output, TCompressFileInfo& Item);
     void DeleteMovedFiles(TCompressHeaderObj& EntryList);
     virtual bool CheckFreeSpace(std::int64_t OutputSize, bool CopyNeeded);
     // Puts the finished temporary output in place of Target. A writer that lays it out otherwise

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 namespace {
@@ -55,6 +56,16 @@ bool HandleWriteTime(HANDLE File, std::int64_t& Time)
         return false;
     Time = win::FileTimeToUnixTime(written);
     return true;
+}
+
+// An old entry written with a new header keeps its owner and mode.
+void TakeOwnerAndMode(TTarWriteEntry& Entry, const TTarEntry& Old)
+{
+    Entry.Uid = std::uint32_t(std::clamp<std::int64_t>(Old.Uid, 0, 07777777));
+    Entry.Gid = std::uint32_t(std::clamp<std::int64_t>(Old.Gid, 0, 07777777));
+    Entry.UName = Old.UName;
+    Entry.GName = Old.GName;
+    Entry.Mode = Old.Mode;
 }
 
 // Padding source for the copies; never written to.
@@ -132,6 +143,8 @@ void TTar::ReadFileInfo(const TCompressFileInfo& Item, TCompressEntryInfo& Info)
 void TTar::CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryList)
 {
     FOldEntries.clear();
+    FOldNames.clear();
+    FKeptAsTheyWere.clear();
     const std::int64_t size = OldArchive.Size();
     TTarReader reader(
         [&OldArchive](std::int64_t at, void* buffer, std::int64_t count) -> std::int64_t {
@@ -181,11 +194,7 @@ void TTar::CopyEntry(TStream32& Output, TStream32& OldArchive, TCompressHeaderOb
     }
     // New headers: a new checksum, and an "L" record when the new name needs one.
     TTarWriteEntry e = NewEntry(EntryList.Name(std::uint32_t(Index)), old.IsDirectory(), old.Size, old.MTime);
-    e.Uid = std::uint32_t(std::clamp<std::int64_t>(old.Uid, 0, 07777777));
-    e.Gid = std::uint32_t(std::clamp<std::int64_t>(old.Gid, 0, 07777777));
-    e.UName = old.UName;
-    e.GName = old.GName;
-    e.Mode = old.Mode;
+    TakeOwnerAndMode(e, old);
     const auto headers = EncodeTarHeaders(e);
     Output.WriteBuffer(headers.data(), std::int32_t(headers.size()));
     if (e.Directory)
@@ -193,6 +202,52 @@ void TTar::CopyEntry(TStream32& Output, TStream32& OldArchive, TCompressHeaderOb
     const std::int64_t stored = old.Size + TarDataPadding(old.Size);
     OldArchive.SetPosition(old.DataOffset);
     if (Output.CopyFrom(&OldArchive, stored) != stored)
+        RaiseWriteError(FArchiveFile);
+}
+
+const TTarEntry* TTar::LinkedFile(const TTarEntry& Link)
+{
+    if (FOldNames.empty())
+        for (const auto& [offset, entry] : FOldEntries)
+            FOldNames[entry.Name].push_back(offset);
+    const auto named = FOldNames.find(Link.LinkName);
+    if (named == FOldNames.end())
+        return nullptr;
+    const auto after = std::lower_bound(named->second.begin(), named->second.end(), Link.HeaderOffset);
+    if (after == named->second.begin())
+        return nullptr;
+    const TTarEntry& file = FOldEntries.at(*std::prev(after));
+    return file.IsFile() ? &file : nullptr;
+}
+
+void TTar::CopyKeptEntry(TStream32* OldArchive, TStream32& Output, TCompressFileInfo& Item)
+{
+    const auto found = OldArchive ? FOldEntries.find(Item.Offset) : FOldEntries.end();
+    if (found == FOldEntries.end()) {
+        TCompBase::CopyKeptEntry(OldArchive, Output, Item);
+        return;
+    }
+    const TTarEntry& old = found->second;
+    const TTarEntry* file = old.IsHardLink() ? LinkedFile(old) : nullptr;
+    // A hard link whose file this run deleted, renamed or replaced would name nothing, or other
+    // data: it takes the file's data and becomes the file.
+    if (file == nullptr || FKeptAsTheyWere.count(file->HeaderOffset) != 0) {
+        FKeptAsTheyWere.insert(old.HeaderOffset);
+        TCompBase::CopyKeptEntry(OldArchive, Output, Item);
+        return;
+    }
+    TTarWriteEntry e;
+    e.Name = old.Name;
+    e.Size = file->Size;
+    e.MTime = old.MTime;
+    TakeOwnerAndMode(e, old);
+    Output.Seek64(0, soEnd);
+    Item.Offset = Output.Position();
+    const auto headers = EncodeTarHeaders(e);
+    Output.WriteBuffer(headers.data(), std::int32_t(headers.size()));
+    const std::int64_t stored = file->Size + TarDataPadding(file->Size);
+    OldArchive->SetPosition(file->DataOffset);
+    if (Output.CopyFrom(OldArchive, stored) != stored)
         RaiseWriteError(FArchiveFile);
 }
 

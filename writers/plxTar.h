@@ -29,6 +29,7 @@ public:
     void CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderObj& EntryList) override;
     void CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryList) override;
     void CopyEntry(TStream32& Output, TStream32& OldArchive, TCompressHeaderObj& EntryList, int Index) override;
+    void CopyKeptEntry(TStream32* OldArchive, TStream32& Output, TCompressFileInfo& Item) override;
     void StoreFileInfo(TCompressFileInfo& Item, const TCompressEntryInfo& Info) override;
     void ReadFileInfo(const TCompressFileInfo& Item, TCompressEntryInfo& Info) override;
     std::int64_t GetEntryLength(TStream32& Output, TStream32& OldArchive, TCompressFileInfo& Item) override;
@@ -54,6 +55,13 @@ private:
     std::vector<std::uint8_t> FCopyBlock;
     std::map<std::int64_t, TTarEntry> FOldEntries;  // by the entry's first byte in the old archive
     std::set<std::string> FChangedWhileRead;        // sources that are not deleted in move mode
+
+    // The old file entry a hard link names: the last of that name before the link; null for none.
+    const TTarEntry* LinkedFile(const TTarEntry& Link);
+    // Old entries this run copied as they were, by offset; old entries' offsets by name (made
+    // when the first link needs them).
+    std::set<std::int64_t> FKeptAsTheyWere;
+    std::map<std::string, std::vector<std::int64_t>> FOldNames;
 };
 
 // Builds a TAR, then compresses it: the entries of an existing archive are kept, and a result is

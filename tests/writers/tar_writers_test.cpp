@@ -281,6 +281,54 @@ TEST_F(Writers, TarUpdateKeepsAndRenamesEntries)
     EXPECT_TRUE(errors.empty());
 }
 
+TEST_F(Writers, HardLinksOfTarOutliveTheFileTheyNameThroughDeletesReplacementsAndRenames)
+{
+    // tar stores a file's further names as links to its first: a link that would name nothing, or
+    // the new data of a replaced file, takes the file's data instead.
+    ASSERT_TRUE(ToolOk("cd '" + out +
+                       "' && printf data > f && ln f g && ln f h && tar -cf d.tar f g h && cp d.tar n.tar && "
+                       "cp d.tar r.tar && cp d.tar k.tar && rm f g h"));
+    TTar tar;
+    Watch(tar);
+    tar.Switch = swDelete;
+    tar.SetArchiveFile("C:\\out\\d.tar");
+    tar.SetFileSpec({"f"});
+    EXPECT_EQ(tar.Compress(), 1);
+    Put("f", "new data");
+    tar.Switch = swAdd;
+    tar.SetFileSpec({"C:\\src\\f"});
+    bool replace = true;
+    tar.OnReplaceFile = [&](TObject*, const std::string&, const std::string&, TDateTime, TDateTime, std::int64_t,
+                            std::int64_t, int, int, bool& answer) { answer = replace; };
+    tar.SetArchiveFile("C:\\out\\n.tar");
+    EXPECT_EQ(tar.Compress(), 1);
+    replace = false;
+    tar.OnRenameDupeFile = [](TObject*, const std::string&, std::string& name, bool&) { name = "old-f"; };
+    tar.SetArchiveFile("C:\\out\\r.tar");
+    EXPECT_EQ(tar.Compress(), 1);
+    // A link whose file stays as it was stays a link.
+    Put("b", "bee");
+    tar.SetFileSpec({"C:\\src\\b"});
+    tar.SetArchiveFile("C:\\out\\k.tar");
+    EXPECT_EQ(tar.Compress(), 1);
+    EXPECT_TRUE(errors.empty());
+
+    const std::map<std::string, std::map<std::string, std::string>> expected = {
+        {"d", {{"g", "data"}, {"h", "data"}}},
+        {"n", {{"f", "new data"}, {"g", "data"}, {"h", "data"}}},
+        {"r", {{"old-f", "data"}, {"f", "new data"}, {"g", "data"}, {"h", "data"}}},
+        {"k", {{"f", "data"}, {"g", "data"}, {"h", "data"}, {"b", "bee"}}},
+    };
+    for (const auto& [name, tree] : expected) {
+        SCOPED_TRACE(name);
+        const std::string x = root + "/x-" + name;
+        fs::create_directories(x);
+        EXPECT_TRUE(ToolOk("tar -xf '" + out + "/" + name + ".tar' -C '" + x + "'"));
+        EXPECT_EQ(Tree(x), tree);
+    }
+    EXPECT_EQ(Shell("tar -tvf '" + out + "/k.tar' | grep -c '^h'"), "2\n");
+}
+
 TEST_F(Writers, CompressedTarsRoundTripAndUpdate)
 {
     PutTree();
