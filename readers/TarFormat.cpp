@@ -224,18 +224,19 @@ struct TTarReader::TPaxValues {
     // 0.1 (one map record) and 1.0 (major 1: the map leads the data).
     static void ApplySparseList(const std::vector<std::pair<std::string, std::string>>& list, TTarEntry& entry)
     {
-        std::optional<std::int64_t> offset;
+        // An offset waits for its numbytes record; -1 while none does.
+        std::int64_t offset = -1;
         for (const auto& [key, value] : list) {
             if (key == "GNU.sparse.offset") {
-                offset = PaxNumber(value, false);
+                offset = PaxNumber(value, false).value_or(-1);
                 entry.Sparse = true;
             } else if (key == "GNU.sparse.numbytes") {
                 auto size = PaxNumber(value, false);
-                if (!offset || !size || entry.SparseData.Map.size() >= MaxSparseChunks)
+                if (offset < 0 || !size || entry.SparseData.Map.size() >= MaxSparseChunks)
                     entry.SparseData.Broken = true;
                 else
-                    entry.SparseData.Map.push_back({*offset, *size});
-                offset.reset();
+                    entry.SparseData.Map.push_back({offset, *size});
+                offset = -1;
             }
         }
     }

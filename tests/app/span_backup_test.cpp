@@ -93,7 +93,7 @@ TEST_F(DisketteRoad, ABackupSpansDisketteseAndTheRestoreAsksForTheLastDiskFirst)
         const fs::path set = dir / "set" / "set.zip";
         fs::create_directories(set.parent_path());
         for (std::size_t i = 0; i < disks.size(); ++i) {
-            char ext[8];
+            char ext[16];
             std::snprintf(ext, sizeof ext, ".z%02d", int(i) + 1);
             std::ofstream(i + 1 == disks.size() ? set : fs::path(set).replace_extension(ext), std::ios::binary)
                 << disks[i].Files.begin()->second;

@@ -130,7 +130,7 @@ protected:
     {
         const auto volumes = WriteAceVolumes(members, options);
         for (std::size_t i = 0; i < volumes.size(); ++i) {
-            char ext[8];
+            char ext[16];
             std::snprintf(ext, sizeof ext, ".C%02d", int(i) - 1);
             WriteWholeFile(root + "/" + name + (i == 0 ? std::string(".ace") : std::string(ext)), volumes[i]);
         }
