@@ -183,10 +183,15 @@ void TTar::CopyEntry(TStream32& Output, TStream32& OldArchive, TCompressHeaderOb
     if (found == FOldEntries.end())
         RaiseError(FArchiveFile, "", FArchiveFile, E_BADFILEHEADER);
     const TTarEntry& old = found->second;
+    // A hard link renamed becomes its file under the new name, as no link record is written here.
+    if (const TTarEntry* file = old.IsHardLink() ? LinkedFile(old) : nullptr) {
+        WriteLinkAsFile(Output, OldArchive, item, ToUnixSeparators(EntryList.Name(std::uint32_t(Index))), old, *file);
+        return;
+    }
     Output.Seek64(0, soEnd);
     item.Offset = Output.Position();
     if (!old.IsFile() && !old.IsDirectory()) {
-        // Links and devices keep their own records; only files and folders can be renamed.
+        // Other links, sparse files and devices keep their own records; they are not renamed.
         OldArchive.SetPosition(old.HeaderOffset);
         if (Output.CopyFrom(&OldArchive, old.NextOffset - old.HeaderOffset) != old.NextOffset - old.HeaderOffset)
             RaiseWriteError(FArchiveFile);
@@ -236,18 +241,24 @@ void TTar::CopyKeptEntry(TStream32* OldArchive, TStream32& Output, TCompressFile
         TCompBase::CopyKeptEntry(OldArchive, Output, Item);
         return;
     }
+    WriteLinkAsFile(Output, *OldArchive, Item, old.Name, old, *file);
+}
+
+void TTar::WriteLinkAsFile(TStream32& Output, TStream32& OldArchive, TCompressFileInfo& Item, const std::string& Name,
+                           const TTarEntry& Link, const TTarEntry& File)
+{
     TTarWriteEntry e;
-    e.Name = old.Name;
-    e.Size = file->Size;
-    e.MTime = old.MTime;
-    TakeOwnerAndMode(e, old);
+    e.Name = Name;
+    e.Size = File.Size;
+    e.MTime = Link.MTime;
+    TakeOwnerAndMode(e, Link);
     Output.Seek64(0, soEnd);
     Item.Offset = Output.Position();
     const auto headers = EncodeTarHeaders(e);
     Output.WriteBuffer(headers.data(), std::int32_t(headers.size()));
-    const std::int64_t stored = file->Size + TarDataPadding(file->Size);
-    OldArchive->SetPosition(file->DataOffset);
-    if (Output.CopyFrom(OldArchive, stored) != stored)
+    const std::int64_t stored = File.Size + TarDataPadding(File.Size);
+    OldArchive.SetPosition(File.DataOffset);
+    if (Output.CopyFrom(&OldArchive, stored) != stored)
         RaiseWriteError(FArchiveFile);
 }
 

@@ -58,6 +58,9 @@ private:
 
     // The old file entry a hard link names: the last of that name before the link; null for none.
     const TTarEntry* LinkedFile(const TTarEntry& Link);
+    // Link as a file entry of that name holding File's data, in place of the link record.
+    void WriteLinkAsFile(TStream32& Output, TStream32& OldArchive, TCompressFileInfo& Item, const std::string& Name,
+                         const TTarEntry& Link, const TTarEntry& File);
     // Old entries this run copied as they were, by offset; old entries' offsets by name (made
     // when the first link needs them).
     std::set<std::int64_t> FKeptAsTheyWere;

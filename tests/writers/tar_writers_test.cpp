@@ -287,7 +287,7 @@ TEST_F(Writers, HardLinksOfTarOutliveTheFileTheyNameThroughDeletesReplacementsAn
     // the new data of a replaced file, takes the file's data instead.
     ASSERT_TRUE(ToolOk("cd '" + out +
                        "' && printf data > f && ln f g && ln f h && tar -cf d.tar f g h && cp d.tar n.tar && "
-                       "cp d.tar r.tar && cp d.tar k.tar && rm f g h"));
+                       "cp d.tar r.tar && cp d.tar k.tar && cp d.tar l.tar && rm f g h"));
     TTar tar;
     Watch(tar);
     tar.Switch = swDelete;
@@ -303,8 +303,13 @@ TEST_F(Writers, HardLinksOfTarOutliveTheFileTheyNameThroughDeletesReplacementsAn
     tar.SetArchiveFile("C:\\out\\n.tar");
     EXPECT_EQ(tar.Compress(), 1);
     replace = false;
-    tar.OnRenameDupeFile = [](TObject*, const std::string&, std::string& name, bool&) { name = "old-f"; };
+    tar.OnRenameDupeFile = [](TObject*, const std::string&, std::string& name, bool&) { name = "old-" + name; };
     tar.SetArchiveFile("C:\\out\\r.tar");
+    EXPECT_EQ(tar.Compress(), 1);
+    // A link kept under a new name (no link is written) holds the data itself.
+    Put("g", "new g");
+    tar.SetFileSpec({"C:\\src\\g"});
+    tar.SetArchiveFile("C:\\out\\l.tar");
     EXPECT_EQ(tar.Compress(), 1);
     // A link whose file stays as it was stays a link.
     Put("b", "bee");
@@ -318,6 +323,7 @@ TEST_F(Writers, HardLinksOfTarOutliveTheFileTheyNameThroughDeletesReplacementsAn
         {"n", {{"f", "new data"}, {"g", "data"}, {"h", "data"}}},
         {"r", {{"old-f", "data"}, {"f", "new data"}, {"g", "data"}, {"h", "data"}}},
         {"k", {{"f", "data"}, {"g", "data"}, {"h", "data"}, {"b", "bee"}}},
+        {"l", {{"f", "data"}, {"old-g", "data"}, {"g", "new g"}, {"h", "data"}}},
     };
     for (const auto& [name, tree] : expected) {
         SCOPED_TRACE(name);
