@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "platform/win/Utf8.h"
 
@@ -54,12 +55,12 @@ void TUnBaseHeaderObj::Clear()
     Count = 0;
 }
 
-bool TCompressHeaderObj::AddItem(const TCompressFileInfo& Record, const std::string& Name, std::uint16_t Value16,
+bool TCompressHeaderObj::AddItem(TCompressFileInfo Record, const std::string& Name, std::uint16_t Value16,
                                  std::uint32_t ExtraLength, const void* ExtraBlock)
 {
     NameList.push_back(Name);
     Values.push_back(Value16);
-    Records.push_back(Record);
+    Records.push_back(std::move(Record));
     Extras.push_back(CopyOfBlock(ExtraBlock, ExtraLength));
     ++Count;
     return true;

@@ -64,8 +64,9 @@ public:
     static constexpr std::uint32_t ItemSize = 66;
 
     TCompressHeaderObj() { RecordSize = ItemSize; }
-    bool AddItem(const TCompressFileInfo& Record, const std::string& Name, std::uint16_t Value16,
-                 std::uint32_t ExtraLength, const void* ExtraBlock);
+    // Taken by value: a caller done with its record moves it in (a header block is not copied).
+    bool AddItem(TCompressFileInfo Record, const std::string& Name, std::uint16_t Value16, std::uint32_t ExtraLength,
+                 const void* ExtraBlock);
     // Raise E_RAISE E_INDEXOUTOFBOUNDS "Index out of bounds" for an index outside the list.
     TCompressFileInfo& GetItem(std::uint32_t Index);
     std::string& Name(std::uint32_t Index);

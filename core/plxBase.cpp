@@ -93,22 +93,30 @@ std::string_view PlainLastName(std::string_view path)
 {
     if (path.empty() || path.back() == '\\' || path.back() == '/')
         return {};
+    // One pass from the end finds the name and whether it is ASCII: asked for every scanned file.
     std::size_t start = path.size();
-    while (start > 0 && path[start - 1] != '\\' && path[start - 1] != '/' && path[start - 1] != ':')
-        --start;
+    unsigned char high = 0;
+    for (; start > 0; --start) {
+        const char c = path[start - 1];
+        if (c == '\\' || c == '/' || c == ':')
+            break;
+        high |= static_cast<unsigned char>(c);
+    }
+    if (high >= 0x80)
+        return {};
     std::string_view name = path.substr(start);
     while (!name.empty() && (name.back() == '.' || name.back() == ' '))
         name.remove_suffix(1);
-    return IsAscii(name) ? name : std::string_view();
+    return name;
 }
 
-// na is PlainLastName(a), which a caller comparing one path with several finds once.
-bool SamePath(const std::string& a, std::string_view na, const std::string& b)
+// na and nb are PlainLastName(a) and PlainLastName(b), which a caller comparing one path with
+// several finds once.
+bool SamePath(const std::string& a, std::string_view na, const std::string& b, std::string_view nb)
 {
     if (a.empty() || b.empty())
         return false;
     // Asked for every scanned file: plain last names that differ settle it without folding or parsing.
-    const std::string_view nb = PlainLastName(b);
     if (!na.empty() && !nb.empty() && !SameAsciiText(na, nb))
         return false;
     if (win::SameText(a, b))
@@ -791,14 +799,15 @@ void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArch
     if (writeWhileScanning && OnElapsedTime)
         Timer().Start();
     if (Switch != swDelete && !cancelledCount) {
+        std::string walkBase;  // kept from file to file: no copy of the base folder per file
         TCompressScan scan([&, this](const std::string& dir, const WIN32_FIND_DATAA& data) {
             const bool taken = ScanFileFound(dir, data, EntryList);
             if (writeWhileScanning && FWalkNext < EntryList.Count && !GetCancel()) {
                 // Writing an entry sets the base folder to its own; the walk goes on with its own.
-                const std::string walkBase = BaseDir;
+                walkBase.assign(BaseDir);
                 WriteWalkedEntries(Output, EntryList, false);
                 wroteWhileScanning = FListBase + FWalkNext > 0;
-                BaseDir = walkBase;
+                BaseDir.assign(walkBase);
             }
             return taken;
         });
@@ -913,8 +922,17 @@ void TCompressClass::WriteWalkedEntries(TStream32& Output, TCompressHeaderObj& E
 
 bool TCompressClass::IsOwnArchive(const std::string& Path) const
 {
+    const auto known = [](TOwnName& cache, const std::string& own) -> const TOwnName& {
+        if (cache.Path != own) {
+            cache.Path = own;
+            cache.LastName = PlainLastName(own);
+        }
+        return cache;
+    };
     const std::string_view name = PlainLastName(Path);
-    return SamePath(Path, name, FArchiveFile) || SamePath(Path, name, FTempOutputName);
+    const TOwnName& archive = known(FOwnArchive, FArchiveFile);
+    const TOwnName& temp = known(FOwnTemp, FTempOutputName);
+    return SamePath(Path, name, archive.Path, archive.LastName) || SamePath(Path, name, temp.Path, temp.LastName);
 }
 
 bool TCompressClass::IsExcluded(const std::string& StoredName, const std::string& Path)
@@ -926,8 +944,11 @@ bool TCompressClass::ScanFileFound(const std::string& Dir, const WIN32_FIND_DATA
                                    TCompressHeaderObj& EntryList)
 {
     const bool folder = (FindData.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    const std::string path =
-        folder ? win::IncludeTrailingBackslash(JoinPath(Dir, FindData.cFileName)) : JoinPath(Dir, FindData.cFileName);
+    // Built in a buffer kept from file to file; the list keeps its own copy.
+    std::string& path = FScanPath;
+    JoinPathInto(path, Dir, FindData.cFileName);
+    if (folder)
+        path = win::IncludeTrailingBackslash(path);
     if (folder && (!StoreEmptySubDirs || !IsDirTreeEmpty(path)))
         return false;
     if (!folder && PassedOverByScan(path, FindData.cFileName)) {
@@ -1014,11 +1035,12 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
     record.HeaderEnciphered = EncryptHeaders;
     record.HighSizeWord = std::uint16_t(std::uint64_t(now.UnpackedSize) >> 32);
     record.Encryption = EncryptionMethod();
-    if (head)
+    if (ListsHeadCopy() && head)
         record.Header.assign(head, head + HeadSize);
-    else
+    else if (ListsHeadCopy())
         record.Header.assign(HeadSize, 0);
-    EntryList.AddItem(record, Path, std::uint16_t(std::min<std::size_t>(BaseDir.size(), 0xFFFF)), 0, nullptr);
+    EntryList.AddItem(std::move(record), Path, std::uint16_t(std::min<std::size_t>(BaseDir.size(), 0xFFFF)), 0,
+                      nullptr);
     if (!ArchiveIsNew)
         FClaimedEntries.insert(EntryList.Count - 1);  // only an old archive's entries are matched
     if (FNamesIndexed)
@@ -1267,10 +1289,9 @@ void TCompressClass::FillAhead(TCompressHeaderObj& EntryList, std::uint32_t From
         const std::string ext = win::LowerCase(win::ExtractFileExt(path));
         if (!ext.empty() && std::find(StoreFilesOfType.begin(), StoreFilesOfType.end(), ext) != StoreFilesOfType.end())
             continue;
-        TFileStream32 input(path, fmOpenRead | fmShareDenyNone);
+        TFileStream32 input(path, fmOpenRead | fmShareDenyNone, false);
         if (!input.HandleValid())
             continue;  // reported at the entry's turn
-        input.DisableReadAhead();
         auto job = std::make_unique<TDeflateJob>();
         job->Size = input.Size();
         if (job->Size < kAheadMinimum || job->Size > kWholeDeflateLimit)
@@ -1351,8 +1372,12 @@ void TCompressClass::DeleteMovedFiles(TCompressHeaderObj& EntryList)
 
 bool TCompressClass::SetEntryName(const std::string& Path)
 {
-    std::string name = Path;
-    std::replace(name.begin(), name.end(), '/', '\\');
+    // Built in a buffer kept from entry to entry and swapped into FileName (which Path may be):
+    // twice per file, no allocation.
+    std::string& name = FNameBuffer;
+    name.assign(Path);
+    for (std::size_t at = name.find('/'); at != std::string::npos; at = name.find('/', at + 1))
+        name[at] = '\\';
     const auto stripDrive = [](std::string n) {
         if (IsUncPath(n)) {
             std::size_t at = n.find('\\', 2);                                         // after the server
@@ -1401,6 +1426,6 @@ bool TCompressClass::SetEntryName(const std::string& Path)
         name = GuardDriveRoot(name);
         break;
     }
-    FileName = std::move(name);
+    FileName.swap(name);
     return true;
 }

@@ -158,6 +158,9 @@ protected:
     // A writer whose entries need nothing of the others (no directory written at the end) may
     // write each file as the walk finds it, so that a tree of any size costs the same memory.
     virtual bool WritesEntriesAlone() const { return false; }
+    // Whether a scanned file's record starts as a copy of the writer's header block (GetHeadPtr);
+    // a writer that keeps all it needs through StoreFileInfo answers false.
+    virtual bool ListsHeadCopy() const { return true; }
     // Whether this run writes while it walks: nothing here needs the whole list first.
     bool WritesWhileScanning(const TStream32* OldArchive) const;
     // While walking: writes the listed entries that the workers no longer need ahead (all of them
@@ -191,6 +194,13 @@ protected:
     // A symbolic link the scan passed over (never followed or stored): 26800 with its target.
     void ReportLinkPassedOver(const std::string& Path);
     bool IsOwnArchive(const std::string& Path) const;
+    // A name IsOwnArchive compares every scanned file with, and its plain last name, found once
+    // for the run rather than once per file.
+    struct TOwnName {
+        std::string Path;
+        std::string LastName;
+    };
+    mutable TOwnName FOwnArchive, FOwnTemp;
     // Reports an exception that ended a run unless it was reported when raised.
     void ReportFailure(const std::exception& Failure);
     void DoError(const std::string& FileName, const std::string& ExtendedMsg, int ECode,
@@ -214,6 +224,8 @@ protected:
     std::string FClassDefaultExt;  // what an empty DefaultExt brings back; set by each writer
     std::string FTempOutputName;   // the temporary output while a run writes it
     std::string FCurrentSource;    // disk path of the entry being compressed
+    std::string FNameBuffer;       // where SetEntryName builds a stored name
+    std::string FScanPath;         // where ScanFileFound builds a scanned file's path
     std::uint32_t FNewestDosTime = 0;
     std::uint32_t FCurrentAttr = 0;
     std::int64_t FDataStart = 0;   // where the current entry's encryption header or data begins

@@ -65,12 +65,11 @@ bool TCompressClass::CompressEntry(TStream32& Output, int Index, TCompressHeader
     const std::string& path = FCurrentSource;
     if (!path.empty() && (path.back() == '\\' || path.back() == '/'))
         return StoreEmptySubDirs && CompressStream(nullptr, Output, EntryList, Index);
-    TFileStream32 input(path, fmOpenRead | fmShareDenyNone);
+    TFileStream32 input(path, fmOpenRead | fmShareDenyNone, false);  // read once from start to end
     if (!input.HandleValid()) {
         DoError(path, "", E_OPENFILE, FArchiveFile);
         return false;
     }
-    input.DisableReadAhead();  // read once from start to end
     return CompressStream(&input, Output, EntryList, Index);
 }
 

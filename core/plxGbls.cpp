@@ -57,6 +57,7 @@ TInternalMask::TInternalMask(std::string_view Mask)
         add(state, at);
     }
     add(TState(), mask.size());  // matches the end of the name
+    TakesAll = States.size() == 1 && States.front().SkipTo;
 }
 
 std::size_t TInternalMask::ParseSet(const std::u32string& mask, std::size_t pos, std::string_view text, TState& state)
@@ -154,6 +155,8 @@ bool TInternalMask::MatchFolded(const std::u32string& name) const
 
 bool TInternalMask::Matches(std::string_view Name) const
 {
+    if (TakesAll)
+        return true;
     std::u32string name = win::DecodeUtf8(Name);
     for (char32_t& c : name)
         c = win::FoldCase(c);

@@ -54,6 +54,7 @@ private:
     std::vector<TState> States;  // the last one matches the end of the name
     std::vector<std::vector<TRange>> Sets;
     bool MaskEndsWithDot = false;
+    bool TakesAll = false;  // "*" alone: no name needs decoding to match
 };
 
 // One mask of a mask list; owns its compiled mask.
@@ -110,6 +111,8 @@ std::string UpCaseAscii(std::string_view Text);
 std::string AppendBackslash(std::string_view Path);
 std::string RemoveBackslash(std::string_view Path);
 std::string JoinPath(std::string_view Dir, std::string_view Name);
+// The same into Out, whose buffer a caller joining one path per file keeps.
+void JoinPathInto(std::string& Out, std::string_view Dir, std::string_view Name);
 bool IsUncPath(std::string_view Path);
 std::string ToUnixSeparators(std::string_view Path);
 std::string ToDosSeparators(std::string_view Path);

@@ -125,11 +125,27 @@ std::string RemoveBackslash(std::string_view Path)
 
 std::string JoinPath(std::string_view Dir, std::string_view Name)
 {
-    if (Dir.empty())
-        return std::string(Name);
+    std::string path;
+    JoinPathInto(path, Dir, Name);
+    return path;
+}
+
+void JoinPathInto(std::string& Out, std::string_view Dir, std::string_view Name)
+{
+    if (Dir.empty()) {
+        Out.assign(Name);
+        return;
+    }
     while (!Name.empty() && Name.front() == '\\')
         Name.remove_prefix(1);
-    return AppendBackslash(Dir) + std::string(Name);
+    // One allocation at most: every scanned file's path is joined here.
+    const bool separate = Dir.back() != '\\';
+    Out.clear();
+    Out.reserve(Dir.size() + (separate ? 1 : 0) + Name.size());
+    Out.append(Dir);
+    if (separate)
+        Out.push_back('\\');
+    Out.append(Name);
 }
 
 bool IsUncPath(std::string_view Path)

@@ -367,7 +367,7 @@ DWORD SharingOf(std::uint16_t mode)
 
 }  // namespace
 
-TFileStream32::TFileStream32(const std::string& FileName, std::uint16_t Mode)
+TFileStream32::TFileStream32(const std::string& FileName, std::uint16_t Mode, bool ReadAhead)
     : THandleStream32(INVALID_HANDLE_VALUE), FFileName(FileName)
 {
     if (Mode == fmCreate)
@@ -376,7 +376,7 @@ TFileStream32::TFileStream32(const std::string& FileName, std::uint16_t Mode)
     else
         FHandle = CreateFileA(FileName.c_str(), AccessOf(Mode), SharingOf(Mode), nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (Mode != fmCreate && AccessOf(Mode) == GENERIC_READ && HandleValid())
+    if (ReadAhead && Mode != fmCreate && AccessOf(Mode) == GENERIC_READ && HandleValid())
         StartReadAhead(65536, 0);  // a new handle stands at the start
 }
 

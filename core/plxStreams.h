@@ -168,7 +168,9 @@ private:
 // Never raises on open: a file that cannot be opened or created leaves the handle invalid.
 class TFileStream32 : public THandleStream32 {
 public:
-    TFileStream32(const std::string& FileName, std::uint16_t Mode);
+    // A file opened only for reading reads ahead in a window unless ReadAhead is false (a file
+    // read once from start to end gains nothing from it).
+    TFileStream32(const std::string& FileName, std::uint16_t Mode, bool ReadAhead = true);
     // Takes over a handle already open on FileName (closed with the stream).
     TFileStream32(HANDLE Opened, const std::string& FileName) : THandleStream32(Opened), FFileName(FileName) {}
     ~TFileStream32() override;

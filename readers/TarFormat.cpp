@@ -470,9 +470,23 @@ std::int64_t TarEndingSize(std::int64_t Length)
 
 std::vector<std::uint8_t> EncodeTarHeaders(const TTarWriteEntry& Entry)
 {
-    std::string name = Entry.Name;
-    if (Entry.Directory && (name.empty() || name.back() != '/'))
-        name += '/';
+    std::vector<std::uint8_t> out;
+    EncodeTarHeaders(Entry, out);
+    return out;
+}
+
+void EncodeTarHeaders(const TTarWriteEntry& Entry, std::vector<std::uint8_t>& Out)
+{
+    // The name as stored: a directory's ends in "/". Read in place, not copied.
+    const std::string_view given = Entry.Name;
+    const bool addSlash = Entry.Directory && (given.empty() || given.back() != '/');
+    const std::size_t nameLength = given.size() + (addSlash ? 1 : 0);
+    const auto putName = [&](std::uint8_t* to, std::size_t count) {
+        const std::size_t fromGiven = std::min(count, given.size());
+        std::memcpy(to, given.data(), fromGiven);
+        if (count > fromGiven)
+            to[fromGiven] = '/';
+    };
     const std::int64_t size = Entry.Directory ? 0 : std::max<std::int64_t>(Entry.Size, 0);
 
     std::uint8_t h[TarBlockSize] = {};
@@ -485,8 +499,8 @@ std::vector<std::uint8_t> EncodeTarHeaders(const TTarWriteEntry& Entry)
     h[156] = Entry.Directory ? '5' : '0';
     PutOctal(h + 136, 12, std::clamp<std::int64_t>(Entry.MTime, 0, MaxOctal11), '0');
 
-    std::vector<std::uint8_t> out;
-    if (name.size() > std::size_t(NameWidth)) {
+    Out.clear();
+    if (nameLength > std::size_t(NameWidth)) {
         std::uint8_t l[TarBlockSize];
         std::memcpy(l, h, TarBlockSize);
         PutText(l, NameWidth, "././@LongLink");
@@ -494,16 +508,16 @@ std::vector<std::uint8_t> EncodeTarHeaders(const TTarWriteEntry& Entry)
         for (int at : {100, 108, 116})
             std::memcpy(l + at, "     0 \0", 8);
         std::memcpy(l + 136, "          0 ", 12);
-        PutOctal(l + 124, 12, std::int64_t(name.size()) + 1, ' ');
+        PutOctal(l + 124, 12, std::int64_t(nameLength) + 1, ' ');
         PutText(l + 297, 32, "system");
         PutOctal(l + 148, 8, TarHeaderChecksum(l), ' ');
-        out.insert(out.end(), l, l + TarBlockSize);
-        out.insert(out.end(), name.begin(), name.end());
-        out.push_back(0);
-        out.resize(std::size_t(RoundUpToBlock(std::int64_t(out.size()))), 0);
+        Out.insert(Out.end(), l, l + TarBlockSize);
+        // The name, its terminating zero and the padding to a block, all zeros past the name.
+        Out.resize(std::size_t(RoundUpToBlock(std::int64_t(Out.size() + nameLength + 1))), 0);
+        putName(Out.data() + TarBlockSize, nameLength);
     }
 
-    std::memcpy(h, name.data(), std::min<std::size_t>(name.size(), NameWidth));
+    putName(h, std::min<std::size_t>(nameLength, NameWidth));
     PutOctal(h + 108, 8, std::min<std::int64_t>(Entry.Uid, 07777777), '0');
     PutOctal(h + 116, 8, std::min<std::int64_t>(Entry.Gid, 07777777), '0');
     if (size <= MaxOctal11) {
@@ -514,6 +528,5 @@ std::vector<std::uint8_t> EncodeTarHeaders(const TTarWriteEntry& Entry)
             h[124 + 11 - i] = std::uint8_t(size >> (8 * i));
     }
     PutOctal(h + 148, 8, TarHeaderChecksum(h), '0');
-    out.insert(out.end(), h, h + TarBlockSize);
-    return out;
+    Out.insert(Out.end(), h, h + TarBlockSize);
 }

@@ -121,6 +121,8 @@ struct TTarWriteEntry {
 // The header blocks of one entry: for a name over 100 bytes an "L" record and the whole name
 // padded to 512, then the entry's own header (the name's first 100 bytes).
 std::vector<std::uint8_t> EncodeTarHeaders(const TTarWriteEntry& Entry);
+// The same into Out (replacing what it held), whose buffer a writer keeps from entry to entry.
+void EncodeTarHeaders(const TTarWriteEntry& Entry, std::vector<std::uint8_t>& Out);
 
 // Zero bytes that follow Size bytes of data to reach a block boundary.
 std::int64_t TarDataPadding(std::int64_t Size);

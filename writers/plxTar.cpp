@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -93,31 +94,41 @@ TTarWriteEntry TTar::NewEntry(const std::string& StoredName, bool Directory, std
                               std::int64_t MTime) const
 {
     TTarWriteEntry e;
+    FillEntry(e, StoredName, Directory, Size, MTime);
+    return e;
+}
+
+void TTar::FillEntry(TTarWriteEntry& e, const std::string& StoredName, bool Directory, std::int64_t Size,
+                     std::int64_t MTime) const
+{
     // Names stay UTF-8, as the tools of this platform read and write them.
-    e.Name = ToUnixSeparators(StoredName);
+    e.Name.assign(StoredName);
+    for (std::size_t at = e.Name.find('\\'); at != std::string::npos; at = e.Name.find('\\', at + 1))
+        e.Name[at] = '/';
     e.Directory = Directory;
     e.Size = Directory ? 0 : Size;
     e.MTime = MTime;
+    e.Mode = 0;
     e.Uid = UnixUID & 0xFF;
     e.Gid = UnixGID & 0xFF;
-    e.UName = UnixUName.substr(0, 32);
-    e.GName = UnixGName.substr(0, 32);
-    return e;
+    e.UName.assign(UnixUName, 0, 32);
+    e.GName.assign(UnixGName, 0, 32);
 }
 
 namespace {
 
-// What the list keeps of an entry until it is written: size, mtime and type, not a whole header
-// block (which made the list grow by half a kilobyte a file).
-constexpr std::size_t kKeptSize = 17;
+// What the list keeps of an entry until it is written: size, DOS time and type, short enough to
+// stay inside the record's own string (no allocation, not a whole header block). The time is kept
+// as the scan and the comparison with the files read it, never converted back and forth.
+constexpr std::size_t kKeptSize = 13;
 
-void KeepEntryInfo(TCompressFileInfo& Item, std::int64_t Size, std::int64_t MTime, char Type)
+void KeepEntryInfo(TCompressFileInfo& Item, std::int64_t Size, std::uint32_t DosTime, char Type)
 {
-    std::vector<std::uint8_t> kept(kKeptSize);
-    PutLE64(kept.data(), std::uint64_t(Size));
-    PutLE64(kept.data() + 8, std::uint64_t(MTime));
-    kept[16] = std::uint8_t(Type);
-    Item.Header = std::move(kept);
+    std::uint8_t kept[kKeptSize];
+    PutLE64(kept, std::uint64_t(Size));
+    PutLE32(kept + 8, DosTime);
+    kept[12] = std::uint8_t(Type);
+    Item.SavedHeader.assign(reinterpret_cast<const char*>(kept), kKeptSize);
 }
 
 }  // namespace
@@ -125,19 +136,19 @@ void KeepEntryInfo(TCompressFileInfo& Item, std::int64_t Size, std::int64_t MTim
 void TTar::StoreFileInfo(TCompressFileInfo& Item, const TCompressEntryInfo& Info)
 {
     const bool dir = (Info.Attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    KeepEntryInfo(Item, dir ? 0 : Info.UnpackedSize, std::max<std::int64_t>(UnixOfDos(Info.DosDateTime), 0),
-                  dir ? '5' : '0');
+    KeepEntryInfo(Item, dir ? 0 : Info.UnpackedSize, Info.DosDateTime, dir ? '5' : '0');
 }
 
 void TTar::ReadFileInfo(const TCompressFileInfo& Item, TCompressEntryInfo& Info)
 {
     Info = {};
-    if (Item.Header.size() != kKeptSize)
+    if (Item.SavedHeader.size() != kKeptSize)
         return;
-    Info.UnpackedSize = std::int64_t(GetLE64(Item.Header.data()));
+    const auto* kept = reinterpret_cast<const std::uint8_t*>(Item.SavedHeader.data());
+    Info.UnpackedSize = std::int64_t(GetLE64(kept));
     Info.PackedSize = Info.UnpackedSize;
-    Info.DosDateTime = DosOfUnix(std::int64_t(GetLE64(Item.Header.data() + 8)));
-    Info.Attributes = Item.Header[16] == '5' ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
+    Info.DosDateTime = GetLE32(kept + 8);
+    Info.Attributes = kept[12] == '5' ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_ARCHIVE;
 }
 
 void TTar::CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryList)
@@ -163,8 +174,7 @@ void TTar::CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryList)
         TCompressFileInfo record;
         record.Action = eaCopy;
         record.Offset = entry.HeaderOffset;
-        KeepEntryInfo(record, entry.Size, std::max<std::int64_t>(entry.MTime, 0),
-                      entry.IsDirectory() ? '5' : entry.TypeFlag);
+        KeepEntryInfo(record, entry.Size, DosOfUnix(entry.MTime), entry.IsDirectory() ? '5' : entry.TypeFlag);
         FOldEntries[entry.HeaderOffset] = entry;
         AddOldEntry(EntryList, record, StoredToListName(entry.Name));
     }
@@ -307,24 +317,25 @@ bool TTar::CopyFileData(TStream32& Input, TStream32& Output, std::int64_t Size, 
 void TTar::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderObj& EntryList)
 {
     Ok = false;
-    const std::string path = EntryList.Name(std::uint32_t(Index));
+    // The list's own name and the writer's strings, assigned in place: no copies per entry.
+    const std::string& path = EntryList.Name(std::uint32_t(Index));
     if (IsOwnArchive(path))
         return;
     const bool folder = !path.empty() && (path.back() == '\\' || path.back() == '/');
     FCurrentSource = path;
     FileName = path;
-    BaseDir = path.substr(0, std::min<std::size_t>(EntryList.Value(std::uint32_t(Index)), path.size()));
+    BaseDir.assign(path, 0, std::min<std::size_t>(EntryList.Value(std::uint32_t(Index)), path.size()));
     if (!DoBegin(FileName, FileNumber, &EntryList.Names()))
         return;
     const std::int64_t size = folder ? 0 : UnpackedSize;
-    std::unique_ptr<TFileStream32> input;
+    std::optional<TFileStream32> input;
     if (!folder) {
-        input = std::make_unique<TFileStream32>(path, fmOpenRead | fmShareDenyNone);
+        // Read once, straight into the archive: no read-ahead window.
+        input.emplace(path, fmOpenRead | fmShareDenyNone, false);
         if (!input->HandleValid()) {
             DoError(path, "", E_OPENFILE, FArchiveFile);
             return;
         }
-        input->DisableReadAhead();  // read once, straight into the archive
     }
     std::int64_t mtime = 0;
     // The open file's own time: no second lookup of its name.
@@ -336,8 +347,10 @@ void TTar::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderO
         mtime = UnixOfDos(FNewestDosTime);
     Output.Seek64(0, soEnd);
     EntryList.GetItem(std::uint32_t(Index)).Offset = Output.Size();
-    const auto headers = EncodeTarHeaders(NewEntry(FileName, folder, size, mtime));
-    Output.WriteBuffer(headers.data(), std::int32_t(headers.size()));
+    // The entry and its header blocks reuse the writer's buffers from file to file.
+    FillEntry(FEntry, FileName, folder, size, mtime);
+    EncodeTarHeaders(FEntry, FHeaders);
+    Output.WriteBuffer(FHeaders.data(), std::int32_t(FHeaders.size()));
     if (input) {
         bool changed = false;
         if (!CopyFileData(*input, Output, size, changed))

@@ -39,6 +39,7 @@ public:
 protected:
     virtual TArcType OwnArcType() const { return atTar; }
     bool WritesEntriesAlone() const override { return true; }
+    bool ListsHeadCopy() const override { return false; }
     // Set by the compressing writers: in move mode the sources are kept until the compressed
     // archive is in place, then deleted by DeleteDeferredMoves.
     bool DeferMoves = false;
@@ -47,12 +48,16 @@ protected:
 
 private:
     TTarWriteEntry NewEntry(const std::string& StoredName, bool Directory, std::int64_t Size, std::int64_t MTime) const;
+    void FillEntry(TTarWriteEntry& Entry, const std::string& StoredName, bool Directory, std::int64_t Size,
+                   std::int64_t MTime) const;
     // Copies Size bytes of Input into Output; a file that ended early is padded with zeros.
     // False when cancelled; Changed tells that the file did not have Size bytes.
     bool CopyFileData(TStream32& Input, TStream32& Output, std::int64_t Size, bool& Changed);
 
     std::uint8_t FHead[TarBlockSize] = {};
     std::vector<std::uint8_t> FCopyBlock;
+    TTarWriteEntry FEntry;
+    std::vector<std::uint8_t> FHeaders;
     std::map<std::int64_t, TTarEntry> FOldEntries;  // by the entry's first byte in the old archive
     std::set<std::string> FChangedWhileRead;        // sources that are not deleted in move mode
 

@@ -23,6 +23,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace win {
@@ -107,9 +108,17 @@ std::string BaseOf(const std::string& hostPath)
     return slash == std::string::npos ? hostPath : hostPath.substr(slash + 1);
 }
 
-std::string JoinHostName(const std::string& folder, const std::string& name)
+std::string JoinHostName(const std::string& folder, std::string_view name)
 {
-    return folder == "/" ? "/" + name : folder + "/" + name;
+    // One allocation: every file a walk opens gets its host path here.
+    const bool root = folder == "/";
+    std::string path;
+    path.reserve((root ? 0 : folder.size()) + 1 + name.size());
+    if (!root)
+        path.append(folder);
+    path.push_back('/');
+    path.append(name);
+    return path;
 }
 
 bool IsFolder(const std::string& hostPath)
@@ -506,7 +515,7 @@ int OpenListedFile(const char* fileName, std::string& host)
     // No following: the name was a plain file when listed, and a link put there since is the full path's.
     const int fd = ::openat(dirfd(listing->dir), name.data(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd >= 0)
-        host = JoinHostName(listing->folder, std::string(name));
+        host = JoinHostName(listing->folder, name);
     return fd;
 }
 
@@ -751,7 +760,7 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
         const int fd = OpenListedFile(fileName, host);
         if (fd >= 0) {
             SetLastError(ERROR_SUCCESS);
-            return AddHandle(std::make_shared<FileObject>(fd, host, true, false, true));
+            return AddHandle(std::make_shared<FileObject>(fd, std::move(host), true, false, true));
         }
     }
     HostPathState state;

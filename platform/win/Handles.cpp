@@ -2,17 +2,30 @@
 
 #include "platform/win/Errors.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <map>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 namespace win {
 namespace {
 
+// The open handles by value. Values only grow, so a new handle goes at the end and a lookup
+// bisects; few are open at once, and the one closed is mostly the newest: no node per handle for
+// the files a walk opens and closes one after another.
 struct HandleTable {
     std::mutex lock;
-    std::map<std::uintptr_t, std::shared_ptr<KernelObject>> objects;
+    std::vector<std::pair<std::uintptr_t, std::shared_ptr<KernelObject>>> objects;
     std::uintptr_t next = 4;  // multiples of 4, as Windows hands them out; never 0 or -1
+
+    auto Find(HANDLE handle)
+    {
+        const auto value = reinterpret_cast<std::uintptr_t>(handle);
+        const auto it = std::lower_bound(objects.begin(), objects.end(), value,
+                                         [](const auto& entry, std::uintptr_t v) { return entry.first < v; });
+        return it != objects.end() && it->first == value ? it : objects.end();
+    }
 };
 
 HandleTable& Table()
@@ -29,7 +42,7 @@ HANDLE AddHandle(std::shared_ptr<KernelObject> object)
     std::lock_guard guard(t.lock);
     const std::uintptr_t value = t.next;
     t.next += 4;
-    t.objects.emplace(value, std::move(object));
+    t.objects.emplace_back(value, std::move(object));
     return reinterpret_cast<HANDLE>(value);
 }
 
@@ -37,7 +50,7 @@ std::shared_ptr<KernelObject> FindHandle(HANDLE handle)
 {
     HandleTable& t = Table();
     std::lock_guard guard(t.lock);
-    auto it = t.objects.find(reinterpret_cast<std::uintptr_t>(handle));
+    const auto it = t.Find(handle);
     return it == t.objects.end() ? nullptr : it->second;
 }
 
@@ -45,7 +58,7 @@ std::shared_ptr<KernelObject> TakeHandle(HANDLE handle)
 {
     HandleTable& t = Table();
     std::lock_guard guard(t.lock);
-    auto it = t.objects.find(reinterpret_cast<std::uintptr_t>(handle));
+    const auto it = t.Find(handle);
     if (it == t.objects.end())
         return nullptr;
     auto object = std::move(it->second);

@@ -55,6 +55,13 @@ TEST(PathRules, BackslashesJoinsAndQuotes)
     EXPECT_EQ(RemoveBackslash("C:\\a\\"), "C:\\a");
     EXPECT_EQ(JoinPath("C:\\a\\", "\\b.txt"), "C:\\a\\b.txt");
     EXPECT_EQ(JoinPath("C:\\a", "b.txt"), "C:\\a\\b.txt");
+    EXPECT_EQ(JoinPath("", "\\b.txt"), "\\b.txt");
+    // Joined into a buffer that held a longer path: nothing of it stays.
+    std::string joined = "C:\\a much longer folder\\and a longer name.txt";
+    JoinPathInto(joined, "C:\\x", "\\\\y");
+    EXPECT_EQ(joined, "C:\\x\\y");
+    JoinPathInto(joined, "", "z");
+    EXPECT_EQ(joined, "z");
     EXPECT_TRUE(IsUncPath("\\\\s"));
     EXPECT_FALSE(IsUncPath("\\\\"));
     EXPECT_EQ(QuoteIfSpaced("  C:\\my dir\\x "), "\"C:\\my dir\\x\"");

@@ -39,6 +39,16 @@ TEST(Mask, DotRulesAndNamesWithoutDot)
     EXPECT_FALSE(TInternalMask("x").EndsWithDot());
 }
 
+TEST(Mask, AStarAloneTakesEveryName)
+{
+    for (const char* mask : {"*", "**"})
+        for (const std::string name : {"", "a", "a.b", ".", "noext", "\xFF\xFE bad UTF-8", "\xC5\xA1.txt"})
+            EXPECT_TRUE(TInternalMask(mask).Matches(name)) << mask << " " << name;
+    EXPECT_FALSE(TInternalMask("*a").Matches("b"));
+    EXPECT_FALSE(TInternalMask("*.").Matches("a.b"));
+    EXPECT_FALSE(TInternalMask("?*").Matches(""));
+}
+
 TEST(Mask, SetsRangesAndBacktracking)
 {
     EXPECT_FALSE(MatchesMask("Bravo", "[!a-c]*"));

@@ -220,6 +220,33 @@ TEST(TarFormat, ArchivesWeWriteAreReadByTar)
     EXPECT_TRUE(listing.Entries[5].IsDirectory());
 }
 
+TEST(TarFormat, FolderNamesAtTheNameFieldsEdgeAndAReusedBuffer)
+{
+    // A folder's "/" counts: 99 bytes fit the field with it, 100 need an "L" record of 101 + 1.
+    const std::string dir99(99, 'd'), dir100(100, 'e');
+    TBytes headers(5000, 0xAA);  // a buffer that held more than any of these
+    EncodeTarHeaders({dir99, true, 0, 0}, headers);
+    ASSERT_EQ(headers.size(), 512u);
+    EXPECT_EQ(std::string(headers.begin(), headers.begin() + 100), dir99 + "/");
+    EXPECT_TRUE(TarHeaderValid(headers.data()));
+    TBytes archive = headers;
+    EncodeTarHeaders({dir100, true, 0, 0}, headers);
+    ASSERT_EQ(headers.size(), 3 * 512u);
+    EXPECT_EQ(std::string(headers.begin() + 124, headers.begin() + 136), std::string("        146\0", 12));
+    EXPECT_EQ(std::string(headers.begin() + 512, headers.begin() + 1024), dir100 + "/" + std::string(411, '\0'));
+    EXPECT_EQ(std::string(headers.begin() + 1024, headers.begin() + 1124), dir100);
+    EXPECT_EQ(headers, EncodeTarHeaders({dir100 + "/", true, 0, 0}));  // a given "/" is not doubled
+    archive.insert(archive.end(), headers.begin(), headers.end());
+    EncodeTarHeaders({"f.txt", false, 0, 0}, headers);
+    EXPECT_EQ(headers, EncodeTarHeaders({"f.txt", false, 0, 0}));
+    archive.insert(archive.end(), headers.begin(), headers.end());
+    archive.resize(archive.size() + std::size_t(TarEndingSize(std::int64_t(archive.size()))), 0);
+
+    TScratchDir dir;
+    WriteWholeFile(dir / "edge.tar", archive);
+    EXPECT_EQ(dir.Capture("tar -tf edge.tar 2>&1"), dir99 + "/\n" + dir100 + "/\nf.txt\n");
+}
+
 TEST(TarFormat, SizesFrom8GiBUp)
 {
     // A header of ours for 9 GiB, then a sparse hole as data: GNU tar seeks over it.

@@ -2,6 +2,7 @@
 
 #include "platform/win/Errors.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -109,6 +110,46 @@ TEST_F(FilesTest, CreateFileDispositionsAndTheirErrors)
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
     EXPECT_FALSE(DeleteFileA("C:\\folder"));
     EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+}
+
+TEST_F(FilesTest, HandlesClosedInAnyOrderLeaveTheOthersTheirFiles)
+{
+    // Each file holds its own number; handles close out of order and new ones come meanwhile.
+    std::vector<HANDLE> open;
+    std::vector<char> owner;
+    const auto add = [&](char digit) {
+        const std::string name = std::string("C:\\h") + digit + ".txt";
+        WriteHostFile(home + "/h" + digit + ".txt", std::string(1, digit));
+        open.push_back(Open(name.c_str(), GENERIC_READ, OPEN_EXISTING));
+        ASSERT_NE(INVALID_HANDLE_VALUE, open.back());
+        owner.push_back(digit);
+    };
+    for (char d = '0'; d < '6'; ++d)
+        add(d);
+    std::vector<HANDLE> closed;
+    for (const std::size_t at : {2u, 0u, 3u}) {  // the middle, the first, the last but one
+        ASSERT_TRUE(CloseHandle(open[at]));
+        closed.push_back(open[at]);
+        open.erase(open.begin() + std::ptrdiff_t(at));
+        owner.erase(owner.begin() + std::ptrdiff_t(at));
+    }
+    add('6');
+    add('7');
+    for (std::size_t i = 0; i < open.size(); ++i) {
+        char byte = 0;
+        DWORD done = 0;
+        ASSERT_TRUE(ReadFile(open[i], &byte, 1, &done, nullptr)) << i;
+        EXPECT_EQ(owner[i], byte);
+        EXPECT_EQ(closed.end(), std::find(closed.begin(), closed.end(), open[i]));  // never handed out again
+    }
+    for (HANDLE gone : closed) {
+        char byte = 0;
+        DWORD done = 0;
+        EXPECT_FALSE(ReadFile(gone, &byte, 1, &done, nullptr));
+        EXPECT_EQ(ERROR_INVALID_HANDLE, GetLastError());
+    }
+    for (HANDLE h : open)
+        EXPECT_TRUE(CloseHandle(h));
 }
 
 TEST_F(FilesTest, SixtyFourBitPositionsSizesAndTimes)
