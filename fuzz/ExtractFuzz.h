@@ -52,10 +52,18 @@ void ExtractInPrivateFolder(const char* Name, const std::uint8_t* Data, std::siz
             std::abort();
 }
 
+// Progress reports one run may make before it is cancelled: a few KB of archive may unpack to
+// gigabytes, which is no fault but would spend the run's time and fill its folder.
+constexpr int kMaxProgressReports = 256;
+
 // One extraction (or test) run of an extractor of type T.
 template <class T>
 void RunExtractor(T& Un, const std::filesystem::path& Archive, const std::filesystem::path& Out, bool Extract)
 {
+    Un.OnProgress = [&Un, reports = 0](auto*, std::uint8_t, std::uint8_t) mutable {
+        if (++reports > kMaxProgressReports)
+            Un.SetCancel(true);
+    };
     Un.SetFileSpec({"*.*"});
     Un.CreateStoredDirs = true;
     Un.SetTempDir(Root().string());
