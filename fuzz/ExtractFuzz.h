@@ -11,6 +11,8 @@
 
 #include <unistd.h>
 
+#include "core/ZipCommon.h"
+
 namespace fuzzsupport {
 
 // The process's own folder under $TMPDIR, removed when the process ends normally (a crash keeps
@@ -52,18 +54,21 @@ void ExtractInPrivateFolder(const char* Name, const std::uint8_t* Data, std::siz
             std::abort();
 }
 
-// Progress reports one run may make before it is cancelled: a few KB of archive may unpack to
-// gigabytes, which is no fault but would spend the run's time and fill its folder.
-constexpr int kMaxProgressReports = 256;
+// A progress handler that cancels the reporting extractor after 256 reports: a few KB of archive
+// may unpack to gigabytes, which is no fault but would spend the run's time and fill its folder.
+inline TOnProgress ProgressBudget()
+{
+    return [reports = 0](TObject* Sender, std::uint8_t, std::uint8_t) mutable {
+        if (++reports > 256)
+            static_cast<TZipCommon*>(Sender)->SetCancel(true);
+    };
+}
 
 // One extraction (or test) run of an extractor of type T.
 template <class T>
 void RunExtractor(T& Un, const std::filesystem::path& Archive, const std::filesystem::path& Out, bool Extract)
 {
-    Un.OnProgress = [&Un, reports = 0](auto*, std::uint8_t, std::uint8_t) mutable {
-        if (++reports > kMaxProgressReports)
-            Un.SetCancel(true);
-    };
+    Un.OnProgress = ProgressBudget();
     Un.SetFileSpec({"*.*"});
     Un.CreateStoredDirs = true;
     Un.SetTempDir(Root().string());

@@ -16,6 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         TZipCheck check;
         check.SetTempDir(fuzzsupport::Root().string());
         check.OnStatus = [](TObject*, const std::string&, bool) {};
+        check.OnProgress = fuzzsupport::ProgressBudget();
         check.OnNestedTarFile = [](TObject*, const std::string&, bool& doUnTar) { doUnTar = true; };
         check.SetArchiveFile(archive.string());
         check.Activate();
