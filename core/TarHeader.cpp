@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 constexpr int ChecksumOffset = 148;
@@ -14,8 +18,18 @@ constexpr std::int64_t MaxFieldValue = std::int64_t(1) << 62;
 
 std::uint32_t TarHeaderChecksum(const std::uint8_t* Header)
 {
-    // Once per entry written or read: eight bytes a step, summed in four 16-bit lanes (64 steps of
-    // at most 2 x 255 each stay below 2^16), then the checksum field's own bytes taken out again.
+    // Once per entry written or read, so summed in wide steps: sixteen bytes at a time where the
+    // processor has SSE2 (every x86-64), else eight bytes in four 16-bit lanes (64 steps of at
+    // most 2 x 255 each stay below 2^16); then the checksum field's own bytes taken out again.
+    std::uint32_t sum = 0;
+#if defined(__SSE2__)
+    __m128i total = _mm_setzero_si128();
+    for (int i = 0; i < TarBlockSize; i += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(Header + i));
+        total = _mm_add_epi64(total, _mm_sad_epu8(bytes, _mm_setzero_si128()));
+    }
+    sum = std::uint32_t(_mm_cvtsi128_si32(total)) + std::uint32_t(_mm_cvtsi128_si32(_mm_srli_si128(total, 8)));
+#else
     constexpr std::uint64_t Lanes = 0x00FF00FF00FF00FFull;
     std::uint64_t lanes = 0;
     for (int i = 0; i < TarBlockSize; i += 8) {
@@ -23,9 +37,9 @@ std::uint32_t TarHeaderChecksum(const std::uint8_t* Header)
         std::memcpy(&word, Header + i, sizeof word);
         lanes += (word & Lanes) + ((word >> 8) & Lanes);
     }
-    std::uint32_t sum = 0;
     for (int lane = 0; lane < 4; ++lane)
         sum += std::uint32_t(lanes >> (16 * lane)) & 0xFFFF;
+#endif
     for (int i = ChecksumOffset; i < ChecksumOffset + ChecksumWidth; ++i)
         sum -= Header[i];
     return sum + ChecksumWidth * 0x20;

@@ -929,9 +929,20 @@ bool TCompressClass::IsOwnArchive(const std::string& Path) const
         }
         return cache;
     };
-    const std::string_view name = PlainLastName(Path);
     const TOwnName& archive = known(FOwnArchive, FArchiveFile);
     const TOwnName& temp = known(FOwnTemp, FTempOutputName);
+    // Most paths end in a plain character that neither own name ends in (ASCII, without case):
+    // not the same name, whatever the rest of the paths holds.
+    const auto endsOtherwise = [](char last, const TOwnName& own) {
+        return own.Path.empty() || (!own.LastName.empty() && AsciiLower(last) != AsciiLower(own.LastName.back()));
+    };
+    if (!Path.empty()) {
+        const char last = Path.back();
+        if (static_cast<unsigned char>(last) < 0x80 && last != '.' && last != ' ' && last != '\\' && last != '/' &&
+            last != ':' && endsOtherwise(last, archive) && endsOtherwise(last, temp))
+            return false;
+    }
+    const std::string_view name = PlainLastName(Path);
     return SamePath(Path, name, archive.Path, archive.LastName) || SamePath(Path, name, temp.Path, temp.LastName);
 }
 

@@ -5,6 +5,8 @@
 #include "platform/win/WinTypes.h"
 
 #include <memory>
+#include <typeinfo>
+#include <utility>
 
 namespace win {
 
@@ -23,7 +25,12 @@ std::shared_ptr<KernelObject> TakeHandle(HANDLE handle);
 template <class T>
 std::shared_ptr<T> FindHandleOf(HANDLE handle)
 {
-    return std::dynamic_pointer_cast<T>(FindHandle(handle));
+    std::shared_ptr<KernelObject> object = FindHandle(handle);
+    // Asked for every read and write: an object of exactly T needs no search of the class tree.
+    const KernelObject* raw = object.get();
+    if (raw && typeid(*raw) == typeid(T))
+        return std::static_pointer_cast<T>(std::move(object));
+    return std::dynamic_pointer_cast<T>(std::move(object));
 }
 
 }  // namespace win

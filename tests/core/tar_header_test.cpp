@@ -47,6 +47,19 @@ TEST(TarHeader, ChecksumRule)
     EXPECT_TRUE(TarHeaderValid(h.data()));
     h[0] ^= 1;
     EXPECT_FALSE(TarHeaderValid(h.data()));
+
+    // The wide sums equal a byte-by-byte sum for all-high bytes, a ramp, and a block read from an
+    // odd address; the checksum field counts as eight blanks whatever it holds.
+    std::vector<std::uint8_t> buffer(TarBlockSize + 1);
+    for (int fill = 0; fill < 3; ++fill) {
+        for (std::size_t i = 0; i < buffer.size(); ++i)
+            buffer[i] = fill == 0 ? 0xFF : std::uint8_t(i * 37 + std::size_t(fill));
+        const std::uint8_t* block = buffer.data() + (fill == 2 ? 1 : 0);
+        std::uint32_t plain = 8 * 0x20;
+        for (int i = 0; i < TarBlockSize; ++i)
+            plain += i >= 148 && i < 156 ? 0 : block[i];
+        EXPECT_EQ(TarHeaderChecksum(block), plain) << fill;
+    }
 }
 
 TEST(TarHeader, NumericFieldsOctalAndBase256)
