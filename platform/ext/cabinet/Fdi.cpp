@@ -214,9 +214,10 @@ TSpan ReadSpan(TFdi& fdi, const std::string& path)
     std::uint8_t head[kCabHeaderSize];
     if (ReadAt(fdi, h, 0, head, sizeof head)) {
         const TCabHeaderFields f = DecodeCabHeader(head);
-        // The records, as far as the file goes.
-        const CAB_LONG end = fdi.Seek(h, 0, 2);
-        const std::size_t there = end > CAB_LONG(f.FilesOffset) ? std::size_t(end - CAB_LONG(f.FilesOffset)) : 0;
+        // The records, as far as the file goes (in 64 bits: a damaged offset may not fit a CAB_LONG).
+        const std::int64_t end = fdi.Seek(h, 0, 2);
+        const std::size_t there =
+            end > std::int64_t(f.FilesOffset) ? std::size_t(end - std::int64_t(f.FilesOffset)) : 0;
         std::vector<std::uint8_t> files(std::min(std::size_t(f.FileCount) * kCabFileRecordMax, there));
         const CAB_UINT got = files.empty() ? 0
                                            : (fdi.Seek(h, CAB_LONG(f.FilesOffset), 0) == CAB_LONG(f.FilesOffset)
