@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <type_traits>
 
 #include "core/Crc.h"
 #include "core/Endian.h"
@@ -311,29 +312,60 @@ namespace {
 
 // A Unicode path block stands for the stored name it was made with; a tool that renamed the entry
 // without knowing the block left it stale.
-void DropStaleUnicodeName(const std::string& RawName, TZipExtraInfo& Info)
+void DropStaleUnicodeName(std::string_view RawName, TZipExtraInfo& Info)
 {
     if (Info.UnicodeName && Info.UnicodeNameCrc != Crc32Of(RawName.data(), std::int64_t(RawName.size())))
         Info.UnicodeName.reset();
 }
 
-// Bytes read with a local header beyond its fixed part: most names and extra fields fit, so that
-// a header costs one read, not two.
-constexpr std::int64_t kLocalLookahead = 256;
-
 // The fixed record, name and extra field that both headers begin with; At ends behind the extra
 // field. A header of the other kind or one cut short answers false. Lookahead bytes after the
 // fixed part are read with it where Size has them; only a reader of one stream may ask for them
 // (a walk across volumes must not reach into the next one before it needs to).
+// The name and extra field, Count bytes at Bytes, become the entry's: copied into a directory
+// entry's strings, viewed where a local entry holds them.
+void TakeVariable(TZipEntry& Entry, char* Bytes, std::size_t NameLength, std::size_t ExtraLength)
+{
+    if (Bytes == Entry.RawName.data()) {
+        Entry.Extra.assign(Entry.RawName, NameLength);
+        Entry.RawName.resize(NameLength);
+        return;
+    }
+    Entry.RawName.assign(Bytes, NameLength);
+    Entry.Extra.assign(Bytes + NameLength, ExtraLength);
+}
+
+void TakeVariable(TZipLocalEntry& Entry, char* Bytes, std::size_t NameLength, std::size_t ExtraLength)
+{
+    Entry.RawName = std::string_view(Bytes, NameLength);
+    Entry.Extra = std::string_view(Bytes + NameLength, ExtraLength);
+}
+
+// Where a name and extra field that did not come with the fixed part are read to.
+std::string& VariableBuffer(TZipEntry& Entry)
+{
+    return Entry.RawName;
+}
+
+std::string& VariableBuffer(TZipLocalEntry& Entry)
+{
+    return Entry.Variable;
+}
+
 template <class TEntry, std::size_t Lookahead = 0>
 bool ReadHeaderStart(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher, THeaderKind Kind,
                      TEntry& Entry, std::int64_t& At)
 {
     using THeader = decltype(Entry.Header);
-    std::uint8_t raw[THeader::Size + Lookahead];
+    std::uint8_t ownRaw[THeader::Size + Lookahead];
+    std::uint8_t* raw = ownRaw;
+    if constexpr (std::is_same_v<TEntry, TZipLocalEntry>) {
+        static_assert(sizeof Entry.Window == sizeof ownRaw);
+        raw = Entry.Window;
+    }
     std::int64_t have = std::int64_t(THeader::Size);
     if (Lookahead > 0 && Pos >= 0 && Pos <= Size && Size - Pos > have)
-        have = std::min<std::int64_t>(Size - Pos, std::int64_t(sizeof raw));
+        have = std::min<std::int64_t>(Size - Pos, std::int64_t(sizeof ownRaw));
     if (have > std::int64_t(THeader::Size)) {
         have = Read(Pos, raw, have);
         if (have < std::int64_t(THeader::Size))
@@ -357,20 +389,18 @@ bool ReadHeaderStart(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, T
     const THeader& h = Entry.Header;
     At = Pos + std::int64_t(THeader::Size);
     const std::int64_t variable = std::int64_t(h.NameLength) + h.ExtraLength;
-    if (variable <= have - std::int64_t(THeader::Size) && At + variable <= Size) {
-        const char* after = reinterpret_cast<const char*>(raw) + THeader::Size;
-        Entry.RawName.assign(after, h.NameLength);
-        Entry.Extra.assign(after + h.NameLength, h.ExtraLength);
-    } else {
+    char* bytes = reinterpret_cast<char*>(raw) + THeader::Size;
+    if (variable > have - std::int64_t(THeader::Size) || At + variable > Size) {
         // Name and extra field in one read.
-        if (!ReadString(Read, Size, At, std::size_t(variable), Entry.RawName))
+        std::string& buffer = VariableBuffer(Entry);
+        if (!ReadString(Read, Size, At, std::size_t(variable), buffer))
             return false;
-        Entry.Extra.assign(Entry.RawName, h.NameLength);
-        Entry.RawName.resize(h.NameLength);
+        bytes = buffer.data();
     }
     if (encrypted)
-        DecryptHeaderBuffer(Cipher, Entry.RawName.data(), Entry.RawName.size());
-    At += std::int64_t(h.NameLength) + h.ExtraLength;
+        DecryptHeaderBuffer(Cipher, bytes, h.NameLength);
+    TakeVariable(Entry, bytes, h.NameLength, h.ExtraLength);
+    At += variable;
     return true;
 }
 
@@ -397,7 +427,7 @@ bool ReadLocalEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZ
                     std::uint16_t VersionMadeBy, bool DecodeName)
 {
     std::int64_t at = 0;
-    if (!ReadHeaderStart<TZipLocalEntry, std::size_t(kLocalLookahead)>(Read, Size, Pos, Cipher, hkLocal, Entry, at))
+    if (!ReadHeaderStart<TZipLocalEntry, kZipLocalLookahead>(Read, Size, Pos, Cipher, hkLocal, Entry, at))
         return false;
     const TLocalHeader& h = Entry.Header;
     Entry.DataPos = at;

@@ -362,17 +362,31 @@ struct TZipEntry {
     std::int64_t NextPos = 0;  // the next central header
 };
 
-// One local header with its name and extra field.
+// Bytes read with a local header beyond its fixed part: most names and extra fields fit, so that
+// a header costs one read, not two.
+inline constexpr std::size_t kZipLocalLookahead = 256;
+
+// One local header with its name and extra field. RawName and Extra view bytes the entry holds
+// (deciphered): a walk reads 100,000s of headers into one entry without copying each name, so an
+// entry is neither copied nor moved.
 struct TZipLocalEntry {
     std::int64_t HeaderPos = 0;
     TLocalHeader Header;
     bool HeaderEncrypted = false;
-    std::string RawName;
+    std::string_view RawName;
     std::string Name;
-    std::string Extra;
+    std::string_view Extra;
     TZipSizes Sizes;
     TZipExtraInfo ExtraInfo;
     std::int64_t DataPos = 0;
+
+    TZipLocalEntry() = default;
+    TZipLocalEntry(const TZipLocalEntry&) = delete;
+    TZipLocalEntry& operator=(const TZipLocalEntry&) = delete;
+
+    // The header as read with its look-ahead, and the name and extra field when they did not fit.
+    std::uint8_t Window[TLocalHeader::Size + kZipLocalLookahead];
+    std::string Variable;
 };
 
 // False when no central header stands at Pos or its variable part runs past Size. Cipher is of

@@ -15,7 +15,7 @@ bool HasState(THeaderTypeState s, THeaderType t)
 }
 
 // The real method of an AES entry, from its 0x9901 block; -1 when there is none.
-int AesMethodOf(const std::string& Extra)
+int AesMethodOf(std::string_view Extra)
 {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(Extra.data());
     std::size_t pos = 0;

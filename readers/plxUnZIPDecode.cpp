@@ -88,7 +88,8 @@ bool TUnZip::DecodeMember(TStream32* Output, const TWorkRecord& Work)
             const std::size_t want = std::size_t(std::min<std::uint64_t>(kBlock, FPackedLeft));
             if (FStoredBlock.size() < want)
                 FStoredBlock.resize(want);
-            for (std::size_t got; (got = read(FStoredBlock.data(), want)) > 0;)
+            // Until the member's last byte: no read more to learn that it ended.
+            for (std::size_t got; FPackedLeft > 0 && (got = read(FStoredBlock.data(), want)) > 0;)
                 write(FStoredBlock.data(), got);
             ok = FPackedLeft == 0;
             break;

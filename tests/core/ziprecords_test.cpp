@@ -703,6 +703,8 @@ TEST(ZipFixtures, LibarchiveArchivesWalkOrFailCleanly)
 // short, and a reader that has fewer bytes than the size it was given.
 TEST(ZipRecordsCrafted, LocalHeaderNamesAndExtrasAroundOneRead)
 {
+    // One entry for all of them, as a walk keeps it: its views follow each header's bytes.
+    TZipLocalEntry reused;
     for (const std::size_t nameLength : {1u, 100u, 255u, 256u, 257u, 600u})
         for (const std::size_t extraLength : {0u, 4u, 300u}) {
             const std::string name(nameLength, 'n');
@@ -732,6 +734,9 @@ TEST(ZipRecordsCrafted, LocalHeaderNamesAndExtrasAroundOneRead)
                 EXPECT_EQ(e.Name, name);
                 EXPECT_EQ(Bytes(e.Extra.begin(), e.Extra.end()), extra);
                 EXPECT_EQ(e.DataPos, dataPos);
+                ASSERT_TRUE(ReadLocalEntry(MemoryZipReader(zip.data(), zip.size()), size, 7, cipher, reused));
+                EXPECT_EQ(reused.RawName, name);
+                EXPECT_EQ(Bytes(reused.Extra.begin(), reused.Extra.end()), extra);
                 // Cut inside the name or extra field: no header, whether the size says so or only
                 // the reader finds out.
                 const std::size_t cut = std::size_t(dataPos) - 1;
