@@ -918,17 +918,15 @@ void TDecompressClass::DiscardOutput()
         RemoveFile(out.Temp);
 }
 
-win::ExactNamesBelow TDecompressClass::ExactOutputNames()
+const win::WinPath* TDecompressClass::ExactOutputFolder()
 {
-    if (!IsFileOutput())
-        return win::ExactNamesBelow(nullptr);
     const std::string dir = EffectiveExtractDir();
     if (dir != FExactFolderText || !FExactFolder) {
         FExactFolderText = dir;
         win::WinPath parsed;
         FExactFolder = win::ParseFullPath(dir, parsed) ? std::optional(parsed) : std::nullopt;
     }
-    return win::ExactNamesBelow(FExactFolder ? &*FExactFolder : nullptr);
+    return FExactFolder ? &*FExactFolder : nullptr;
 }
 
 bool TDecompressClass::MakeStoredDir(const std::string& Dir, std::uint32_t DosDate)

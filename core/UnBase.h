@@ -98,7 +98,11 @@ public:
     // While the answer lives, names below the extraction folder are taken exactly as given: a
     // member never lands in, replaces or removes a file whose name differs only in case. Every
     // service above holds one; a format that touches its targets itself takes one too.
-    win::ExactNamesBelow ExactOutputNames();
+    // Inline: a test or a listing takes one four times a member, with no folder.
+    win::ExactNamesBelow ExactOutputNames()
+    {
+        return win::ExactNamesBelow(IsFileOutput() ? ExactOutputFolder() : nullptr);
+    }
     // No password fitted: OnBadPassword may cancel the run.
     void DoBadPassword();
     // Reports ECode for the current entry and ends it as failed.
@@ -186,6 +190,8 @@ private:
     bool AskForPasswords(const std::uint8_t* Header);
 
     void RestoreFolderTimes();
+    // The parsed extraction folder, kept while its text stays the same.
+    const win::WinPath* ExactOutputFolder();
 
     bool FNameRefused = false;  // the refusal of the current name has been reported
     std::string FHostFolder;    // the folder of a name the host chose for the entry, else empty
