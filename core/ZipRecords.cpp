@@ -412,7 +412,10 @@ bool ReadCentralEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, 
     if (!ReadHeaderStart(Read, Size, Pos, Cipher, hkCentral, Entry, at))
         return false;
     const TCentralHeader& h = Entry.Header;
-    if (!ReadString(Read, Size, at, h.CommentLength, Entry.Comment))
+    // Most entries have no comment: no read to find that out.
+    if (h.CommentLength == 0)
+        Entry.Comment.clear();
+    else if (!ReadString(Read, Size, at, h.CommentLength, Entry.Comment))
         return false;
     Entry.NextPos = at + h.CommentLength;
     Entry.Sizes = {h.PackedSize, h.UnpackedSize, h.LocalOffset, h.DiskStart};
