@@ -199,7 +199,7 @@ private:
     // The target that did not exist when the overwrite rules let the entry through: a file found
     // there later is someone else's and is never replaced.
     std::string FFreeTarget;
-    TClaimedTargets FClaimed;  // the run's targets and the names that led there
+    TClaimedTargets FClaimed;            // the run's targets and the names that led there
     std::string FBaseFolder, FBaseHost;  // the last extraction folder checked, and its host path
     win::HostFolderBelow FFolders;       // the folder of the last new file, held open below FBaseHost
     bool FRetryingTarget = false;        // found again after its folder went

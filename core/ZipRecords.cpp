@@ -241,6 +241,8 @@ void DecodeZipEntryName(std::string_view Raw, std::uint16_t Flags, std::uint16_t
     const std::uint8_t host = std::uint8_t(VersionMadeBy >> 8);
     if (UnicodeName)
         name = SanitizedUtf8(*UnicodeName);
+    else if (win::AsciiPrefix(Raw) == Raw.size())
+        name.assign(Raw);  // plain ASCII reads the same in both code pages and as UTF-8
     else if (Flags & kFlagUtf8)
         name = SanitizedUtf8(Raw);
     else if (host == kHostMsDos)

@@ -442,6 +442,15 @@ TEST(ZipEntryName, CodePagesFlagBit11AndUnicodePath)
     EXPECT_EQ(DecodeZipEntryName(cp1250, 0, 0x0B14, std::nullopt), "Žluťoučký kůň\\a.txt");
     EXPECT_EQ(DecodeZipEntryName("Žluť/x", kFlagUtf8, 20, std::nullopt), "Žluť\\x");
     EXPECT_EQ(DecodeZipEntryName(cp852, 0, 20, std::string("kůň/b")), "kůň\\b");
+    // Plain ASCII, controls and a NUL too, is itself from every host; a Unicode path still wins.
+    const std::string ascii("a\x01/b\x7F\0c/d.txt", 13);
+    const std::string shown("a\x01\\b\x7F\0c\\d.txt", 13);
+    for (const int madeBy : {0x0014, 0x0314, 0x0B14, 0x1314})  // DOS, Unix, other, OS X
+        for (const std::uint16_t flags : {std::uint16_t(0), kFlagUtf8}) {
+            EXPECT_EQ(DecodeZipEntryName(ascii, flags, std::uint16_t(madeBy), std::nullopt), shown)
+                << madeBy << ' ' << flags;
+            EXPECT_EQ(DecodeZipEntryName(ascii, flags, std::uint16_t(madeBy), std::string("x/y")), "x\\y");
+        }
 }
 
 TEST_F(ZipToolArchives, DirectoryMatchesZipinfo)
