@@ -503,8 +503,9 @@ bool TZipCommon::MatchesStoredName(const std::string& Name, bool UseFolders)
     if (ExactFileSpec)
         return MatchesFileSpec(Name);
     // "*" and "*.*" take every file name in every folder: nothing to split or match.
-    if (UseFolders && FExcludeSpec.empty() &&
-        std::any_of(FFileSpec.begin(), FFileSpec.end(), [](const std::string& s) { return s == "*" || s == "*.*"; }))
+    if (UseFolders && FExcludeSpec.empty() && std::any_of(FFileSpec.begin(), FFileSpec.end(), [](std::string_view s) {
+            return s == std::string_view("*") || s == std::string_view("*.*");
+        }))
         return true;
     const std::string name = Backslashed(Name);
     const std::string nameFolder = FolderPart(name);
