@@ -360,6 +360,7 @@ private:
     bool backupPassRunning_ = false;
     vcl::TColor ledColour_ = vcl::clGreen;
     int busyDepth_ = 0;
+    vcl::TCursor cursorBeforeBusy_ = vcl::crDefault;  // the screen's, restored when the last operation ends
     // Cancels the component that works now; empty while none does.
     std::function<void()> cancelWorking_;
     int operationDepth_ = 0;

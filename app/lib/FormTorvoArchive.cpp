@@ -211,7 +211,12 @@ void TFormTorvo::ComponentError(::TObject* sender, const std::string& file, cons
 void TFormTorvo::ApplicationBusy()
 {
     Application->ProcessMessages();
-    ++busyDepth_;
+    // The hourglass also tells the widget set that an operation pumps after every member: it
+    // then paints at a human rate, not once per member.
+    if (busyDepth_++ == 0) {
+        cursorBeforeBusy_ = Screen->Cursor();
+        Screen->SetCursor(crHourGlass);
+    }
     ZipView1->Cursor = crHourGlass;
     ZipView1->Items.BeginUpdate();
     ledColour_ = clRed;
@@ -227,6 +232,7 @@ void TFormTorvo::ApplicationWaiting()
     if (--busyDepth_ > 0)
         return;
     ZipView1->Cursor = crDefault;
+    Screen->SetCursor(cursorBeforeBusy_);
     ledColour_ = clGreen;
     pbxLed->Invalidate();
     if (finishAfterOperation_ && !OperationRunning())

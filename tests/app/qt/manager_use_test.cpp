@@ -17,6 +17,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCursor>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -30,6 +32,7 @@
 #include <fstream>
 #include <functional>
 #include <iostream>
+#include <utility>
 #include <vector>
 
 using namespace vcl;
@@ -419,6 +422,71 @@ TEST(ManagerUse, ProgressBarsAreClearedWhenARunEnds)
     Application->ProcessMessages();
     EXPECT_GT(highest, 0);
     EXPECT_EQ((std::vector<int>{0, 0, 0, 0}), shownAfter);
+}
+
+// Adding a folder of many files from the manager: while the run pumps after every file the
+// hourglass shows, so the widgets are painted at most once a frame, not once a file; at the end
+// the hourglass is gone and the window shows the finished archive.
+TEST(ManagerUse, AddingManyFilesPaintsAtAFrameRateAndEndsOnTheResult)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    const fs::path archive = MakeZip(dir.Path(), {"a.txt"});
+    const fs::path source = dir.Path() / "many";
+    fs::create_directories(source);
+    constexpr int files = 600;
+    for (int i = 0; i < files; ++i)
+        std::ofstream(source / ("f" + std::to_string(i) + ".txt")) << "small file " << i << "\n";
+    Manager m(archive);
+    QWidget* status = WidgetOf(*m.main, *m.main->StatusBar1);
+    ASSERT_NE(status, nullptr);
+    int begun = 0, underHourglass = 0;
+    bool chosen = false;
+    Answerer user([&](QWidget* modal, QMenu*) {
+        TForm* form = Screen->ActiveForm;
+        if (!modal || !form || !form->IsModal())
+            return false;
+        if (auto* add = dynamic_cast<TfrmAddFiles*>(form); add && add->Writer()) {
+            if (std::exchange(chosen, true))
+                return false;  // OK is on its way
+            add->AddFileSpec((source / "*").string());
+            TCompBase& writer = *add->Writer();
+            writer.OnBegin = [&, shown = writer.OnBegin](::TObject* sender, const std::string& file, int n, bool& go) {
+                shown(sender, file, n, go);
+                ++begun;
+                const QCursor* cursor = QApplication::overrideCursor();
+                underHourglass += cursor && cursor->shape() == Qt::WaitCursor;
+            };
+            QTimer::singleShot(0, WindowOf(*form), [add] { add->btnOK->Click(); });
+            return true;
+        }
+        if (form->Name == "frmSplitArchive") {
+            EnterLater(*form);
+            return true;
+        }
+        return ClickMessageButton(modal, QMessageBox::Yes);
+    });
+    PaintCounter counter;
+    status->installEventFilter(&counter);
+    QElapsedTimer clock;
+    clock.start();
+    QTest::keyClick(m.List(), Qt::Key_A, Qt::ControlModifier);
+    Application->ProcessMessages();
+    const qint64 elapsed = clock.elapsed();
+    status->removeEventFilter(&counter);
+
+    EXPECT_EQ(files, begun);
+    EXPECT_EQ(begun, underHourglass);
+    // A frame is 15 ms; the dialogs opening and closing paint a few times besides.
+    EXPECT_LE(counter.paints, elapsed / 15 + 20) << "in " << elapsed << " ms";
+    EXPECT_EQ(nullptr, QApplication::overrideCursor());
+    EXPECT_EQ(files + 1, m.main->ZipView1->Items.Count());
+    EXPECT_EQ("Přidané/aktualizované soubory: " + std::to_string(files), m.main->StatusBar1->SimpleText);
+    for (vcl::TProgressBar* bar : {m.main->ProgressBar1, m.main->ProgressBar2}) {
+        auto* shown = qobject_cast<QProgressBar*>(WidgetOf(*m.main, *bar));
+        EXPECT_TRUE(!shown || !shown->isVisible() || shown->value() == 0);
+    }
+    EXPECT_EQ(std::to_string(files + 1) + "\n", CaptureCommand("unzip -Z1 " + ShellQuote(archive.string()) + " | wc -l"));
 }
 
 // A file picked in the Qt file dialog (a host path) is encoded beside itself, and decodes back.
