@@ -447,17 +447,29 @@ bool FileMaskMatches(const std::string& file, const std::string& mask)
 
 }  // namespace
 
+void TZipCommon::SetFileSpec(const std::vector<std::string>& Value)
+{
+    FFileSpec = Value;
+    IndexExactNames();
+}
+
+void TZipCommon::IndexExactNames()
+{
+    FExactNames.clear();
+    for (std::string name : FFileSpec) {
+        std::replace(name.begin(), name.end(), '/', '\\');
+        FExactNames.insert(std::move(name));
+    }
+}
+
 bool TZipCommon::MatchesFileSpec(const std::string& Name)
 {
     if (Name.empty())
         return false;
     if (ExactFileSpec) {
-        const auto plain = [](std::string n) {
-            std::replace(n.begin(), n.end(), '/', '\\');
-            return n;
-        };
-        const std::string name = plain(Name);
-        return std::any_of(FFileSpec.begin(), FFileSpec.end(), [&](const std::string& s) { return plain(s) == name; });
+        std::string name = Name;
+        std::replace(name.begin(), name.end(), '/', '\\');
+        return FExactNames.contains(name);
     }
     bool selected = false;
     for (const auto& mask : FFileSpec) {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "core/Crc.h"
@@ -148,7 +149,7 @@ public:
     std::vector<std::string> SkipNames;  // lower-case extensions with their dot
     bool IncludeHiddenDirs = false;
     const std::vector<std::string>& FileSpec() const { return FFileSpec; }
-    void SetFileSpec(const std::vector<std::string>& Value) { FFileSpec = Value; }
+    void SetFileSpec(const std::vector<std::string>& Value);
     // FileSpec holds whole entry names, not masks: "*", "?" and ";" in a name are plain characters.
     bool ExactFileSpec = false;
     const std::vector<std::string>& ExcludeSpec() const { return FExcludeSpec; }
@@ -425,6 +426,11 @@ protected:
     TArcType FArcType = atNA;
     std::string FArchiveFile;
     std::vector<std::string> FFileSpec;
+    // FileSpec's names with "/" as "\\", for ExactFileSpec: thousands of entries picked in a list
+    // are each looked up, not compared with every name picked. Kept by SetFileSpec and
+    // IndexExactNames.
+    std::unordered_set<std::string> FExactNames;
+    void IndexExactNames();
     std::vector<std::string> FExcludeSpec;
     std::string FExtractDir;
     std::string FTempDir;

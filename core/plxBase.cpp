@@ -25,6 +25,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 
 #include <sys/stat.h>
@@ -187,28 +189,31 @@ void TCompressClass::KeepCaseTwins(TCompressHeaderObj& EntryList)
 {
     // A plain name that some entry carries exactly deletes that entry only; without one, it
     // deletes what it names without regard to case.
-    std::vector<std::string> exact, others;
+    // Looked up in sets: thousands of names picked from a list are each compared once.
+    std::unordered_set<std::string> entries, exact;
+    for (const std::string& n : EntryList.Names())
+        entries.insert(Backslashed(n));
+    std::vector<std::string> others;
     for (const auto& spec : FFileSpec) {
-        const std::string name = Backslashed(spec);
-        const bool named =
-            !IsWildName(name) && std::any_of(EntryList.Names().begin(), EntryList.Names().end(),
-                                             [&](const std::string& n) { return Backslashed(n) == name; });
-        (named ? exact : others).push_back(spec);
+        std::string name = Backslashed(spec);
+        if (!IsWildName(name) && entries.contains(name))
+            exact.insert(std::move(name));
+        else
+            others.push_back(spec);
     }
     if (exact.empty())
         return;
-    const std::vector<std::string> specs = std::exchange(FFileSpec, others);
+    const std::vector<std::string> specs = FFileSpec;
+    SetFileSpec(others);
     for (std::uint32_t i = 0; i < EntryList.Count; ++i) {
         TCompressFileInfo& item = EntryList.GetItem(i);
-        const std::string name = Backslashed(EntryList.Name(i));
-        if (item.Action != eaLeaveOut ||
-            std::any_of(exact.begin(), exact.end(), [&](const std::string& s) { return Backslashed(s) == name; }) ||
+        if (item.Action != eaLeaveOut || exact.contains(Backslashed(EntryList.Name(i))) ||
             (!FFileSpec.empty() && MatchesFileSpec(EntryList.Name(i))))
             continue;
         item.Action = eaCopy;
         --DeletedCount;
     }
-    FFileSpec = specs;
+    SetFileSpec(specs);
 }
 
 void TCompressClass::SetDefaultExt(const std::string& Value)
@@ -519,6 +524,7 @@ bool TCompressClass::PrepareRun()
         for (auto& spec : FFileSpec)
             if (FolderOf(spec).empty())
                 spec = DefaultDir + spec;
+        IndexExactNames();
     }
     return true;
 }
@@ -1362,12 +1368,20 @@ void TCompressClass::CopyKeptEntry(TStream32* OldArchive, TStream32& Output, TCo
 void TCompressClass::DeleteMovedFiles(TCompressHeaderObj& EntryList)
 {
     DoProgress(0, 0, 0);
+    // The names the new archive holds, looked up once per file: a search of the list for each
+    // one made moving many files cost the square of their number. An entry left out is not in
+    // the new archive, so its name keeps its source.
+    std::unordered_set<std::string_view> stored;
+    if (VerifyBeforeDelete)
+        for (std::uint32_t i = 0; i < EntryList.Count; ++i)
+            if (EntryList.GetItem(i).Action != eaLeaveOut)
+                stored.insert(EntryList.Names()[i]);
     const int total = int(MovedFiles.size());
     for (int i = 0; i < total && !GetCancel(); ++i) {
         const std::string& path = MovedFiles[std::size_t(i)];
         if (VerifyBeforeDelete) {
             SetEntryName(path);
-            if (EntryList.IndexOfExactName(FileName) < 0)
+            if (!stored.contains(FileName))
                 continue;
         }
         if (DeleteFileEx(path, DeleteOptions)) {
