@@ -538,6 +538,35 @@ TEST_F(CompressDriver, FailuresNeverReplaceTheArchive)
     EXPECT_TRUE(std::filesystem::is_empty(home + "/tmp"));
 }
 
+// A move that verifies deletes each source whose stored name the new archive holds, however many
+// there are, and keeps the one whose entry failed; the entries' files are read back.
+TEST_F(CompressDriver, MoveWithVerifyDeletesOnlyWhatTheArchiveHolds)
+{
+    std::map<std::string, std::string> moved;
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = "f" + std::to_string(i) + ".txt";
+        moved[name] = Text(std::size_t(50 + i));
+        Put(name, moved[name]);
+    }
+    Put("bad.txt", "unreadable");
+    writer.VerifyBeforeDelete = true;
+    writer.ReadFailure = true;
+    writer.FailIn = "WriteLargeSizeExtra";
+    writer.FailName = "bad.txt";
+    std::vector<std::string> deleted;
+    writer.OnDeleteFile = [&](TObject*, const std::string& path, int, int) { deleted.push_back(path); };
+    ASSERT_EQ(Run(swMove), 300);
+    EXPECT_TRUE(Has(25236));
+    EXPECT_EQ(deleted.size(), 300u);
+    for (const auto& [name, content] : moved)
+        EXPECT_FALSE(std::filesystem::exists(Data(name))) << name;
+    EXPECT_TRUE(std::filesystem::exists(Data("bad.txt"))) << "the failed entry's source stays";
+    // The sources are gone, so Contents() reads each entry back by its length in the archive.
+    for (const auto& e : ReadArchive(ArchiveBytes()))
+        EXPECT_EQ(Decode(e, "", moved[e.Name].size()), moved[e.Name]) << e.Name;
+    EXPECT_EQ(ReadArchive(ArchiveBytes()).size(), 300u);
+}
+
 TEST_F(CompressDriver, ArchiveIsNeverAddedToItselfAndANonArchiveIsRefused)
 {
     SetArchive("C:\\data\\self.tva", Data("self.tva"));

@@ -1,9 +1,11 @@
 // plxtool add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha|bh|cab]
 //                             [-m store|deflate|bzip2|ppmd|lh5|lh6|fuse|mszip]
 //                             [-l S|F|N|X] [-p PASSWORD] [-r [--empty-dirs]] [-c COMMENT] [--split SIZE | --span]
+//                             [--move]
 // --split SIZE writes a split set of SIZE-byte volumes (suffix k or m: KiB or MiB) as name.z01,
 // name.z02, ..., name.zip; --span spans the archive over the disks of a removable drive, asking
-// on the terminal for each disk.
+// on the terminal for each disk. --move deletes each file that went in, once the archive is in place
+// and only when its stored name is in the new archive.
 // plxtool add OUTPUT FILE -t uue|xxe|b64 [--part-size KB]: FILE as text, in parts of KB KiB
 // (OUTPUT.UU1, ...) when given.
 // A file is stored under its own name; a folder adds its contents (with -r its whole tree, with
@@ -96,7 +98,7 @@ int CmdAdd(std::span<char*> args)
     using namespace plxtool;
     std::vector<std::string> positional;
     std::string type = "zip", password, comment;
-    bool hasComment = false, recurse = false, emptyDirs = false, span = false;
+    bool hasComment = false, recurse = false, emptyDirs = false, span = false, move = false;
     std::int64_t splitSize = 0;
     int partSize = 0;
     TCompressMethod method = cmDeflate;
@@ -114,6 +116,8 @@ int CmdAdd(std::span<char*> args)
                 return kUsage;
         } else if (a == "--span") {
             span = true;
+        } else if (a == "--move") {
+            move = true;
         } else if (a == "-t" && hasValue) {
             type = args[++i];
             if (!MakeWriter(type))
@@ -155,7 +159,7 @@ int CmdAdd(std::span<char*> args)
     const bool cabMethod = method == cmMsZip;
     if (type == "cab" ? hasMethod && !cabMethod && method != cmStore : cabMethod)
         return kUsage;
-    if (IsTextEncoding(type) ? positional.size() != 2 : partSize > 0)
+    if (IsTextEncoding(type) ? positional.size() != 2 || move : partSize > 0)
         return kUsage;
     // One file makes one ARCHIVE: more inputs, a folder or a mask would each want an archive.
     if (type == "gz" || type == "bz2") {
@@ -185,6 +189,10 @@ int CmdAdd(std::span<char*> args)
         zip->SetPassword(password);
     }
     zip->DeflateType = level;
+    if (move) {
+        zip->Switch = swMove;
+        zip->VerifyBeforeDelete = true;
+    }
     if ((type == "lha" || type == "cab") && hasMethod)
         zip->CompressMethod = method;
     std::vector<std::string> specs;

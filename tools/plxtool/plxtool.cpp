@@ -144,7 +144,7 @@ const TCommand kCommands[] = {
     {"list", "list [-t TYPE] ARCHIVE", CmdList},
     {"add",
      "add ARCHIVE PATH... [-t zip|jar|tar|tgz|tbz|gz|bz2|lha|bh|cab] [-m store|deflate|bzip2|ppmd|lh5|lh6|fuse|mszip] "
-     "[-l S|F|N|X] [-p PASSWORD] [-r [--empty-dirs]] [-c COMMENT]\n"
+     "[-l S|F|N|X] [-p PASSWORD] [-r [--empty-dirs]] [-c COMMENT] [--move]\n"
      "  add ARCHIVE FILE -t gz|bz2\n"
      "  add OUTPUT FILE -t uue|xxe|b64 [--part-size KB]",
      CmdAdd},
