@@ -53,6 +53,7 @@ TModalResult MessageDlg(const std::string& msg, TMsgDlgType type, TMsgDlgButtons
             p.DefaultButton = int(i);
             break;
         }
+    const TDialogCursor arrow;
     return WidgetSet().MessageBox(p);
 }
 
@@ -70,6 +71,7 @@ std::string InputBox(const std::string& caption, const std::string& prompt, cons
 bool InputQuery(const std::string& caption, const std::string& prompt, std::string& value)
 {
     std::string edited = value;
+    const TDialogCursor arrow;
     if (!WidgetSet().InputQuery(caption, prompt, edited))
         return false;
     value = edited;

@@ -197,6 +197,7 @@ TModalResult TForm::ShowModal()
     // A dialog opens at its first field, however it was left last time.
     SetActiveControl(nullptr);
     TForm* previous = Screen->ActiveForm;
+    const TDialogCursor arrow;
     try {
         Show();
         for (;;) {
@@ -540,6 +541,7 @@ int TApplication::MessageBox(const std::string& text, const std::string& caption
         break;
     }
     p.DefaultButton = std::min<int>((flags >> 8) & 0xF, int(p.Buttons.size()) - 1);
+    const TDialogCursor arrow;
     return WidgetSet().MessageBox(p);  // the results share their numbers with the IDs
 }
 

@@ -195,6 +195,19 @@ private:
 extern TApplication* Application;
 extern TScreen* Screen;
 
+// While a dialog waits for an answer the arrow shows, whatever an operation that asks set; its
+// cursor comes back when the dialog ends.
+class TDialogCursor {
+public:
+    TDialogCursor() : saved_(Screen->Cursor()) { Screen->SetCursor(crDefault); }
+    ~TDialogCursor() { Screen->SetCursor(saved_); }
+    TDialogCursor(const TDialogCursor&) = delete;
+    TDialogCursor& operator=(const TDialogCursor&) = delete;
+
+private:
+    TCursor saved_;
+};
+
 // Runs fn; an exception goes to Application->HandleException, as when it reaches the message loop.
 void SafeCall(const std::function<void()>& fn);
 

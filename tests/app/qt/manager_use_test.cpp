@@ -425,8 +425,9 @@ TEST(ManagerUse, ProgressBarsAreClearedWhenARunEnds)
 }
 
 // Adding a folder of many files from the manager: while the run pumps after every file the
-// hourglass shows, so the widgets are painted at most once a frame, not once a file; at the end
-// the hourglass is gone and the window shows the finished archive.
+// hourglass shows, so the widgets are painted at most once a frame, not once a file; the question
+// asked meanwhile shows the arrow; at the end the hourglass is gone and the window shows the
+// finished archive.
 TEST(ManagerUse, AddingManyFilesPaintsAtAFrameRateAndEndsOnTheResult)
 {
     TScratchDir dir;
@@ -434,14 +435,14 @@ TEST(ManagerUse, AddingManyFilesPaintsAtAFrameRateAndEndsOnTheResult)
     const fs::path archive = MakeZip(dir.Path(), {"a.txt"});
     const fs::path source = dir.Path() / "many";
     fs::create_directories(source);
-    constexpr int files = 600;
+    constexpr int files = 800;  // an archive past the 64 KiB that the split question starts at
     for (int i = 0; i < files; ++i)
         std::ofstream(source / ("f" + std::to_string(i) + ".txt")) << "small file " << i << "\n";
     Manager m(archive);
     QWidget* status = WidgetOf(*m.main, *m.main->StatusBar1);
     ASSERT_NE(status, nullptr);
     int begun = 0, underHourglass = 0;
-    bool chosen = false;
+    bool chosen = false, splitAsked = false, arrowAtSplit = false;
     Answerer user([&](QWidget* modal, QMenu*) {
         TForm* form = Screen->ActiveForm;
         if (!modal || !form || !form->IsModal())
@@ -461,6 +462,9 @@ TEST(ManagerUse, AddingManyFilesPaintsAtAFrameRateAndEndsOnTheResult)
             return true;
         }
         if (form->Name == "frmSplitArchive") {
+            // The question asked in the middle of the run shows the arrow, not the hourglass.
+            splitAsked = true;
+            arrowAtSplit = QApplication::overrideCursor() == nullptr;
             EnterLater(*form);
             return true;
         }
@@ -477,6 +481,7 @@ TEST(ManagerUse, AddingManyFilesPaintsAtAFrameRateAndEndsOnTheResult)
 
     EXPECT_EQ(files, begun);
     EXPECT_EQ(begun, underHourglass);
+    EXPECT_TRUE(splitAsked && arrowAtSplit);
     // A frame is 15 ms; the dialogs opening and closing paint a few times besides.
     EXPECT_LE(counter.paints, elapsed / 15 + 20) << "in " << elapsed << " ms";
     EXPECT_EQ(nullptr, QApplication::overrideCursor());
