@@ -690,8 +690,12 @@ bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
         Application->MessageBox(UnreadableArchiveText(archiveName), "Data nerozbalena", MB_OK | MB_ICONSTOP);
         return false;
     }
-    // The restore asks for a password in its own words; the archive manager's dialog comes back after it.
+    // The restore asks for a password in its own words; the archive manager's dialog comes back after it,
+    // and so do its passwords: a backup's would be tried first on the next archive and, passing the
+    // cipher's one-byte check by chance, decode it wrongly instead of asking.
     const auto managerAsk = UnZip1->OnGetPassword;
+    const std::string managerPassword = UnZip1->Password();
+    const std::vector<std::string> managerPasswords = UnZip1->Passwords;
     SetRestoreExtractorProperties();
     StatusBar1->SimplePanel = true;
     ShowProgress(true);
@@ -700,6 +704,8 @@ bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
     restoredFiles_ = 0;
     const int count = UnZip1->Extract();
     UnZip1->OnGetPassword = managerAsk;
+    UnZip1->SetPassword(managerPassword);
+    UnZip1->SetPasswords(managerPasswords);
     const bool failed = ShowErrorsSince(errorMark) || count < 0;
     // Only what was written counts; a restore with any failed member says so.
     const std::string result = "Z archivačního souboru: " + archiveName + "\r\n" +

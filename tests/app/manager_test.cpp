@@ -810,6 +810,9 @@ TEST_F(ArchiveManager, EncryptedMemberAsksThroughThePasswordDialog)
     EXPECT_TRUE(form->RestoreArchive("backup.zip"));
     EXPECT_EQ(std::vector<std::string>{"OnGetPassword event"}, inputBoxes);
     EXPECT_EQ(ReadWholeFile(src / "a.txt"), ReadWholeFile(restored + "a.txt"));
+    // The backup's password stays with its restore.
+    EXPECT_EQ("", form->UnZip1->Password());
+    EXPECT_TRUE(form->UnZip1->Passwords.empty());
     std::string member;
     Headless().SetResponder([&](const TShown& s) -> std::optional<std::string> {
         if (auto* dialog = dynamic_cast<TfrmExtract*>(s.Form)) {
