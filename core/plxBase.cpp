@@ -411,6 +411,7 @@ int TCompressClass::Compress()
         if (!FArchiveFile.empty() && !GetCancel()) {
             TCompressHeaderObj entryList;
             MovedFiles.clear();
+            MovedStoredNames.clear();
             try {
                 ProcessArchive(entryList);
                 if (win::FileExists(FArchiveFile))
@@ -419,9 +420,11 @@ int TCompressClass::Compress()
                     DeleteMovedFiles(entryList);
             } catch (...) {
                 MovedFiles.clear();
+                MovedStoredNames.clear();
                 throw;
             }
             MovedFiles.clear();
+            MovedStoredNames.clear();
         }
         result = Switch == swDelete ? DeletedCount : AddedCount;
         if (GetCancel())
@@ -1232,8 +1235,11 @@ void TCompressClass::CompressListedEntry(TStream32* OldArchive, TStream32& Outpu
         CompressFile(Output, int(Index), ok, EntryList);
         if (ok) {
             ++AddedCount;
-            if (Switch == swMove && !folder)
+            if (Switch == swMove && !folder) {
                 MovedFiles.push_back(EntryList.Name(Index));
+                if (VerifyBeforeDelete)
+                    MovedStoredNames.push_back(FileName);
+            }
             EntryList.Name(Index) = FileName;
         } else {
             // Nothing of a failed entry may stay in the output.
@@ -1379,11 +1385,8 @@ void TCompressClass::DeleteMovedFiles(TCompressHeaderObj& EntryList)
     const int total = int(MovedFiles.size());
     for (int i = 0; i < total && !GetCancel(); ++i) {
         const std::string& path = MovedFiles[std::size_t(i)];
-        if (VerifyBeforeDelete) {
-            SetEntryName(path);
-            if (!stored.contains(FileName))
-                continue;
-        }
+        if (VerifyBeforeDelete && !stored.contains(MovedStoredNames[std::size_t(i)]))
+            continue;
         if (DeleteFileEx(path, DeleteOptions)) {
             if (OnDeleteFile)
                 OnDeleteFile(this, path, i + 1, total);

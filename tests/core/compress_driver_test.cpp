@@ -567,6 +567,23 @@ TEST_F(CompressDriver, MoveWithVerifyDeletesOnlyWhatTheArchiveHolds)
     EXPECT_EQ(ReadArchive(ArchiveBytes()).size(), 300u);
 }
 
+TEST_F(CompressDriver, MoveWithVerifyOfSeveralFoldersByItemDeletesEveryFolderSources)
+{
+    // Each folder's names are relative to that folder: the check must use the names as written.
+    Put("one/a.txt", "alpha");
+    Put("two/b.txt", "bravo");
+    Put("two/c.txt", "charlie");
+    writer.VerifyBeforeDelete = true;
+    writer.RelativeDir = byItem;
+    ASSERT_EQ(Run(swMove, {"C:\\data\\one\\*.*", "C:\\data\\two\\*.*"}), 3);
+    std::set<std::string> names;
+    for (const auto& entry : ReadArchive(ArchiveBytes()))
+        names.insert(entry.Name);
+    EXPECT_EQ(names, (std::set<std::string>{"a.txt", "b.txt", "c.txt"}));
+    for (const char* moved : {"one/a.txt", "two/b.txt", "two/c.txt"})
+        EXPECT_FALSE(std::filesystem::exists(Data(moved))) << moved;
+}
+
 TEST_F(CompressDriver, ArchiveIsNeverAddedToItselfAndANonArchiveIsRefused)
 {
     SetArchive("C:\\data\\self.tva", Data("self.tva"));
