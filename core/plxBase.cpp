@@ -17,6 +17,7 @@
 #include "core/plxHooks.h"
 #include "core/plxPPMDi1.h"
 #include "core/plxStreams.h"
+#include "platform/win/AsciiRuns.h"
 #include "platform/win/Drives.h"
 #include "platform/win/Files.h"
 #include "platform/win/Paths.h"
@@ -1237,8 +1238,7 @@ void TCompressClass::CompressListedEntry(TStream32* OldArchive, TStream32& Outpu
             ++AddedCount;
             if (Switch == swMove && !folder) {
                 MovedFiles.push_back(EntryList.Name(Index));
-                if (VerifyBeforeDelete)
-                    MovedStoredNames.push_back(FileName);
+                MovedStoredNames.push_back(FileName);
             }
             EntryList.Name(Index) = FileName;
         } else {
@@ -1404,8 +1404,7 @@ bool TCompressClass::SetEntryName(const std::string& Path)
     // twice per file, no allocation.
     std::string& name = FNameBuffer;
     name.assign(Path);
-    for (std::size_t at = name.find('/'); at != std::string::npos; at = name.find('/', at + 1))
-        name[at] = '\\';
+    win::ReplaceByte(name.data(), name.size(), '/', '\\');
     const auto stripDrive = [](std::string n) {
         if (IsUncPath(n)) {
             std::size_t at = n.find('\\', 2);                                         // after the server

@@ -72,7 +72,7 @@ public:
     bool ArchiveWritten = false;
     std::string BaseDir;
     std::vector<std::string> MovedFiles;
-    // Each moved file's stored name as it was written, beside MovedFiles: computed again at the end,
+    // Each moved file's stored name as it was written, one for each of MovedFiles: computed again at the end,
     // a name relative to its own folder (byItem) would take the last folder's base instead.
     std::vector<std::string> MovedStoredNames;
     std::uint16_t HeadSize = 0;

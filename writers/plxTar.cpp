@@ -5,6 +5,7 @@
 #include "core/plxGbls.h"
 #include "core/plxHooks.h"
 #include "core/plxStreams.h"
+#include "platform/win/AsciiRuns.h"
 #include "platform/win/Files.h"
 #include "platform/win/Paths.h"
 #include "platform/win/SysFiles.h"
@@ -103,8 +104,7 @@ void TTar::FillEntry(TTarWriteEntry& e, const std::string& StoredName, bool Dire
 {
     // Names stay UTF-8, as the tools of this platform read and write them.
     e.Name.assign(StoredName);
-    for (std::size_t at = e.Name.find('\\'); at != std::string::npos; at = e.Name.find('\\', at + 1))
-        e.Name[at] = '/';
+    win::ReplaceByte(e.Name.data(), e.Name.size(), '\\', '/');
     e.Directory = Directory;
     e.Size = Directory ? 0 : Size;
     e.MTime = MTime;
