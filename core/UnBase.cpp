@@ -692,7 +692,8 @@ bool TDecompressClass::OpenPlainOutput(std::unique_ptr<TStream32>& Stream, bool 
 
 bool TDecompressClass::OpenDecodableOutput(std::unique_ptr<TStream32>& Stream)
 {
-    FCreateWhenFree = IsFileOutput() && (OperationCode == opExtract || OperationCode == opExtractForRun);
+    FCreateWhenFree =
+        IsFileOutput() && !WriteBesideTargets && (OperationCode == opExtract || OperationCode == opExtractForRun);
     const bool prepared = PrepareOutput(false);
     FCreateWhenFree = false;
     if (prepared && OpenPlainOutput(Stream, true))
@@ -860,7 +861,7 @@ bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const 
     // A new name is written in place (creating a second name and renaming costs the file system
     // more than the write); a file that is replaced is written beside it, so that putting it in
     // place is one rename on the same file system.
-    if (!TargetExists && FResolved && FResolved->Target == Target &&
+    if (!TargetExists && !WriteBesideTargets && FResolved && FResolved->Target == Target &&
         FResolved->State.known == win::HostPathState::Missing) {
         const TResolvedTarget resolved = *std::exchange(FResolved, std::nullopt);
         return OpenFreshOutput(Stream, resolved);

@@ -41,6 +41,9 @@ public:
     // Options.
     bool CreateStoredDirs = false;
     bool RestoreFileAttr = true;
+    // Every file is written beside its target and renamed into place once checked, new names too:
+    // a run that is killed never leaves a file half written under its name (one more rename each).
+    bool WriteBesideTargets = false;
     TCpuType CpuType = cptAuto;
 
     // Hides the base's event of the same name: the extract side offers a new name instead of a date.

@@ -1,8 +1,10 @@
 #include "app/lib/BackupNames.h"
 
 #include "platform/win/Files.h"
+#include "platform/win/Paths.h"
 #include "platform/win/SysFiles.h"
 #include "platform/win/SysStrings.h"
+#include "platform/win/TempFiles.h"
 #include "platform/win/Utf8.h"
 #include "unit/U_FileUtils.h"
 
@@ -118,6 +120,16 @@ std::string FreshNameBeside(const std::string& archive)
         if (!win::FileExists(name))
             return name;
     }
+}
+
+std::string OwnedOutputBeside(const std::string& archive)
+{
+    const std::string name = win::ExtractFilePath(archive) + win::OwnedTempName("plx");
+    // Listed, so that a signal removes it and the next run finds it should this one be killed.
+    std::string host;
+    if (win::ToHostPath(name, host))
+        win::NoteTempFileMade(host);
+    return name;
 }
 
 TBackupSpecs SplitBackupSpecs(const std::vector<std::string>& files, const std::string& dataFolder)

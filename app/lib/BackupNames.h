@@ -36,6 +36,9 @@ bool FolderIsWriteable(const std::string& folder);
 // A name beside `archive` that does not exist, for writing a new archive before it replaces the
 // old one of the same name.
 std::string FreshNameBeside(const std::string& archive);
+// A temporary name beside an archive for its new content (no file made), owned by this process:
+// its leftovers are removed by the next run.
+std::string OwnedOutputBeside(const std::string& archive);
 
 // The files of a backup set split by where they are stored from: the entries inside the data
 // folder keep their path below it (anchored there by a name that matches nothing, so the

@@ -414,10 +414,6 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     if (files.empty())
         return nothingToArchive();
 
-    // A new archive never adds to an old one of the same name, and the old one goes only once
-    // the new one is complete.
-    const bool replaces = win::FileExists(archive);
-    const std::string output = replaces ? FreshNameBeside(archive) : archive;
     ZipView1->Items.Clear();
     Pelix1->SetArcType(atZip);
     ShowProgress(true);
@@ -428,8 +424,17 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     // they were and two files of one name never collide; the rest (and payslips) go by bare name.
     // The bare names go first, so the second run copies only those few entries.
     TBackupSpecs specs = state_.PayslipRequest ? TBackupSpecs{{}, files} : SplitBackupSpecs(files, state_.DataFolder);
+    // One pass puts a complete archive in place by itself. Two passes, or an archive of the same
+    // name, write under a temporary name beside it: the name shows only a complete backup (a run
+    // killed between or in the passes leaves no part of one under it), a new archive never adds to
+    // an old one, and the old one goes only once the new one is done.
+    const bool onePass = specs.Elsewhere.empty() || specs.InsideDataFolder.empty();
+    const std::string output = onePass && !win::FileExists(archive) ? archive : OwnedOutputBeside(archive);
     int count = 0;
     bool filesFound = false;
+    // A pass that found files but wrote none (a full or failing disk) leaves its files out of the
+    // backup: what the other pass wrote is no backup of the set.
+    bool passFailed = false;
     for (auto& [list, relativeDir] :
          {std::pair{&specs.Elsewhere, byItem}, std::pair{&specs.InsideDataFolder, byList}}) {
         if (list->empty())
@@ -437,9 +442,11 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
         SetBackupWriterProperties(*list, relativeDir);
         Zip1->SetArchiveFile(output);
         backupPassRunning_ = true;
-        count += std::max(0, Zip1->Compress());
+        const int added = Zip1->Compress();
         backupPassRunning_ = false;
+        count += std::max(0, added);
         filesFound = filesFound || Zip1->FilesFound;
+        passFailed = passFailed || (added <= 0 && Zip1->FilesFound);
         if (Zip1->GetCancel())
             break;
     }
@@ -453,11 +460,10 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
         return false;
     }
     const bool incomplete = ShowErrorsSince(errorMark);
-    bool written = count > 0 && win::FileExists(output);
-    if (written && replaces && !win::PutFileInPlace(output, archive)) {
+    const bool written = !passFailed && count > 0 && win::FileExists(output) &&
+                         (output == archive || win::PutFileInPlace(output, archive));
+    if (!written && output != archive && win::FileExists(output))
         DeleteFileA(output.c_str());
-        written = false;
-    }
     Pelix1->SetFileSpec({"*.*"});
     if (!written) {
         // Nothing found to pack is no write failure; a writer that reported errors is.
@@ -649,6 +655,8 @@ void TFormTorvo::SetRestoreExtractorProperties()
     z.ConfirmOverwrites = false;
     z.OverwriteMode = omOverwrite;
     z.RestoreFileAttr = true;
+    // The caller's data must never hold a half-written file, even after a kill.
+    z.WriteBesideTargets = true;
     // The extract dialog's "Create stored dirs" box, which starts clear.
     z.CreateStoredDirs = false;
     // As the backup wrote the names, whatever the archive manager's check boxes say.
@@ -706,6 +714,7 @@ bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
     UnZip1->OnGetPassword = managerAsk;
     UnZip1->SetPassword(managerPassword);
     UnZip1->SetPasswords(managerPasswords);
+    UnZip1->WriteBesideTargets = false;
     const bool failed = ShowErrorsSince(errorMark) || count < 0;
     // Only what was written counts; a restore with any failed member says so.
     const std::string result = "Z archivačního souboru: " + archiveName + "\r\n" +

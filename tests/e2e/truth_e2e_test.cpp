@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -63,6 +64,18 @@ int ConnectTo(const std::string& path)
         return -1;
     }
     return fd;
+}
+
+// The name of a file that the process has open in the folder ("" when none passes the filter).
+std::string OpenIn(pid_t pid, const fs::path& folder, const std::function<bool(const std::string&)>& wanted)
+{
+    std::error_code error;
+    for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const fs::path target = fs::read_symlink(fd.path(), error);
+        if (!error && target.parent_path() == folder && wanted(target.filename().string()))
+            return target.filename().string();
+    }
+    return {};
 }
 
 class Truth : public Session {
@@ -379,6 +392,67 @@ TEST_F(Truth, AnEncryptedBackupAsksForItsPassword)
     EXPECT_NE(std::string::npos, Transcript().find("InputBox\tOnGetPassword event\t")) << Transcript();
     EXPECT_NE(std::string::npos, Transcript().find("celkem rozbaleno datových souborů: 1\t")) << Transcript();
     EXPECT_EQ("encrypted contents", ReadFile(data / "kniha.dat"));
+}
+
+TEST_F(Truth, AKilledOrFailedRunLeavesNoPartOfAnArchiveOrFileUnderItsName)
+{
+    // The definition's files lie above the data folder: the backup runs in two passes.
+    WriteDefinition(Definition("C:\\*.dta", true), Menu);
+    WriteFile(Home() / "firma.dta", "firma");
+    Shell("head -c 96000000 /dev/urandom > " + Quoted(data / "velky.dat"));
+    const fs::path archives = Home() / "ZALOHY";
+    const fs::path second = archives / "Ucto (002).ZIP";
+    std::string output;
+
+    // Killed while the second pass packs the big file: the first backup stays as it was, the
+    // second has no archive, and the next run takes away what the killed one left.
+    EXPECT_EQ("reply 110\n", AutomaticBackup());
+    const std::string first = ReadFile(Archive());
+    ASSERT_TRUE(StartTorvo());
+    Child caller = StartCaller({"--command", "1", "--mode", "10", "--folder", "C:\\data\\", "--timeout", "120"},
+                               dir / "killed.out");
+    ASSERT_TRUE(Eventually([&] { return HasOpen(torvo.Pid(), "velky.dat"); }, 120s));
+    torvo.Kill();
+    caller.Kill();
+    EXPECT_FALSE(fs::exists(second));
+    EXPECT_EQ(first, ReadFile(Archive()));
+
+    // A target with room for the first pass only: refused, and no archive of the first pass alone.
+    std::uintmax_t used = 0;
+    for (const auto& e : fs::recursive_directory_iterator(Home()))
+        if (e.is_regular_file())
+            used += e.file_size();
+    SetDrives("C: fixed capacity=" + std::to_string(used + 50000) + " " + Home().string() + "\n");
+    fs::remove(dir / "transcript");
+    EXPECT_EQ("reply 110\n", AutomaticBackup());
+    EXPECT_NE(std::string::npos, Transcript().find("MessageBox\tZápis zamítnut\t")) << Transcript();
+    EXPECT_EQ(std::string::npos, Transcript().find("Archivace neúplná")) << Transcript();
+    EXPECT_FALSE(fs::exists(second));
+    SetDrives("");
+    for (const auto& e : fs::directory_iterator(archives))
+        EXPECT_EQ(Archive().filename(), e.path().filename());
+
+    // Killed while the restore writes the big file under a new name: no part of it under its name.
+    const std::string big = ReadFile(data / "velky.dat");
+    fs::remove(data / "velky.dat");
+    SetResponses("0\n Místní disk (C):\nUcto (001).ZIP\nOK\n");
+    ASSERT_TRUE(StartTorvo());
+    Child restore =
+        StartCaller({"--command", "1", "--mode", "1", "--folder", "C:\\data\\", "--timeout", "120"}, dir / "r.out");
+    const auto writingBig = [&](const std::string& name) {
+        std::error_code error;
+        return (name == "velky.dat" || name.rfind(".~x", 0) == 0) && fs::file_size(data / name, error) > 1000000 &&
+               !error;
+    };
+    ASSERT_TRUE(Eventually([&] { return !OpenIn(torvo.Pid(), data, writingBig).empty(); }, 120s));
+    torvo.Kill();
+    restore.Kill();
+    EXPECT_TRUE(!fs::exists(data / "velky.dat") || ReadFile(data / "velky.dat") == big);
+    ASSERT_TRUE(StartTorvo());
+    Call({"--command", "999", "--timeout", "5"}, output);
+    EXPECT_EQ(0, TorvoExit());
+    for (const auto& e : fs::directory_iterator(data))
+        EXPECT_NE(".~x", e.path().filename().string().substr(0, 3)) << e.path();
 }
 
 }  // namespace
