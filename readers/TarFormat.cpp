@@ -78,6 +78,27 @@ void PutText(std::uint8_t* field, int width, const std::string& text)
     std::memcpy(field, text.data(), std::min<std::size_t>(text.size(), std::size_t(width)));
 }
 
+// Appends an "L" record for a name of Length bytes, its header made from the entry's own header
+// Base; answers where in Out the name goes (the zeros after it are already there).
+std::size_t AppendLongNameRecord(std::vector<std::uint8_t>& Out, const std::uint8_t* Base, std::size_t Length)
+{
+    std::uint8_t l[TarBlockSize];
+    std::memcpy(l, Base, TarBlockSize);
+    PutText(l, NameWidth, "././@LongLink");
+    l[156] = 'L';
+    for (int at : {100, 108, 116})
+        std::memcpy(l + at, "     0 \0", 8);
+    std::memcpy(l + 136, "          0 ", 12);
+    PutOctal(l + 124, 12, std::int64_t(Length) + 1, ' ');
+    PutText(l + 297, 32, "system");
+    PutOctal(l + 148, 8, TarHeaderChecksum(l), ' ');
+    Out.insert(Out.end(), l, l + TarBlockSize);
+    const std::size_t at = Out.size();
+    // The name, its terminating zero and the padding to a block.
+    Out.resize(std::size_t(RoundUpToBlock(std::int64_t(at + Length + 1))), 0);
+    return at;
+}
+
 }  // namespace
 
 bool TTarEntry::IsDirectory() const
@@ -501,20 +522,8 @@ void EncodeTarHeaders(const TTarWriteEntry& Entry, std::vector<std::uint8_t>& Ou
 
     Out.clear();
     if (nameLength > std::size_t(NameWidth)) {
-        std::uint8_t l[TarBlockSize];
-        std::memcpy(l, h, TarBlockSize);
-        PutText(l, NameWidth, "././@LongLink");
-        l[156] = 'L';
-        for (int at : {100, 108, 116})
-            std::memcpy(l + at, "     0 \0", 8);
-        std::memcpy(l + 136, "          0 ", 12);
-        PutOctal(l + 124, 12, std::int64_t(nameLength) + 1, ' ');
-        PutText(l + 297, 32, "system");
-        PutOctal(l + 148, 8, TarHeaderChecksum(l), ' ');
-        Out.insert(Out.end(), l, l + TarBlockSize);
-        // The name, its terminating zero and the padding to a block, all zeros past the name.
-        Out.resize(std::size_t(RoundUpToBlock(std::int64_t(Out.size() + nameLength + 1))), 0);
-        putName(Out.data() + TarBlockSize, nameLength);
+        const std::size_t at = AppendLongNameRecord(Out, h, nameLength);
+        putName(Out.data() + at, nameLength);
     }
 
     putName(h, std::min<std::size_t>(nameLength, NameWidth));
@@ -529,4 +538,73 @@ void EncodeTarHeaders(const TTarWriteEntry& Entry, std::vector<std::uint8_t>& Ou
     }
     PutOctal(h + 148, 8, TarHeaderChecksum(h), '0');
     Out.insert(Out.end(), h, h + TarBlockSize);
+}
+
+bool RenameTarHeaders(const TReadAt& Read, const TTarEntry& Entry, const std::string& NewName,
+                      std::vector<std::uint8_t>& Out, std::int64_t& Rest)
+{
+    std::vector<std::uint8_t> kept;  // the records that stay, in their order
+    bool paxNamed = false;
+    bool sparseNamed = false;
+    std::uint8_t h[TarBlockSize];
+    std::int64_t at = Entry.HeaderOffset;
+    for (;;) {
+        if (at + TarBlockSize > Entry.NextOffset || Read(at, h, TarBlockSize) != TarBlockSize)
+            return false;
+        const char type = char(h[156]);
+        if (type != 'L' && type != 'K' && type != 'x' && type != 'X' && type != 'g')
+            break;
+        const auto size = TarNumericField(h + 124, 12);
+        if (!size || *size > TarMaxMetaSize)
+            return false;
+        const std::int64_t next = at + TarBlockSize + RoundUpToBlock(*size);
+        if (type == 'L') {  // the old long name goes
+            at = next;
+            continue;
+        }
+        std::string text(std::size_t(*size), '\0');
+        if (Read(at + TarBlockSize, text.data(), *size) != *size)
+            return false;
+        if (type == 'x' || type == 'X') {
+            std::vector<std::pair<std::string, std::string>> list;
+            if (!ParsePaxRecordList(text, list))
+                return false;
+            // A sparse file's real name is its GNU.sparse.name; "path" names the map's holder.
+            sparseNamed |= std::any_of(list.begin(), list.end(), [](const auto& r) { return r.first == "GNU.sparse.name"; });
+            std::erase_if(list, [](const auto& r) { return r.first == "path" || r.first == "GNU.sparse.name"; });
+            list.emplace_back(sparseNamed ? "GNU.sparse.name" : "path", NewName);
+            text.clear();
+            for (const auto& [key, value] : list) {
+                // The length counts its own digits.
+                const std::size_t body = key.size() + value.size() + 3;
+                std::size_t length = body + 1;
+                while (std::to_string(length).size() + body > length)
+                    ++length;
+                text += std::to_string(length) + " " + key + "=" + value + "\n";
+            }
+            PutOctal(h + 124, 12, std::int64_t(text.size()), '0');
+            PutOctal(h + 148, 8, TarHeaderChecksum(h), '0');
+            paxNamed = true;
+        }
+        kept.insert(kept.end(), h, h + TarBlockSize);
+        kept.insert(kept.end(), text.begin(), text.end());
+        kept.resize(std::size_t(RoundUpToBlock(std::int64_t(kept.size()))), 0);
+        at = next;
+    }
+    Out.clear();
+    if (!sparseNamed) {
+        if (NewName.size() > std::size_t(NameWidth) && !paxNamed) {
+            const std::size_t name = AppendLongNameRecord(Out, h, NewName.size());
+            std::memcpy(Out.data() + name, NewName.data(), NewName.size());
+        }
+        // The prefix of a ustar header would stand in front of the new name.
+        if (std::memcmp(h + 257, UstarMagic, sizeof UstarMagic) == 0)
+            std::memset(h + 345, 0, 155);
+        PutText(h, NameWidth, NewName);
+    }
+    PutOctal(h + 148, 8, TarHeaderChecksum(h), '0');
+    Out.insert(Out.end(), kept.begin(), kept.end());
+    Out.insert(Out.end(), h, h + TarBlockSize);
+    Rest = at + TarBlockSize;
+    return true;
 }

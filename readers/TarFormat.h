@@ -124,6 +124,13 @@ std::vector<std::uint8_t> EncodeTarHeaders(const TTarWriteEntry& Entry);
 // The same into Out (replacing what it held), whose buffer a writer keeps from entry to entry.
 void EncodeTarHeaders(const TTarWriteEntry& Entry, std::vector<std::uint8_t>& Out);
 
+// The leading blocks of Entry, an entry read from an archive, under NewName ("/" separators): its
+// "L" record goes (a new one is made when the name needs it), its "x" record names it when it has
+// one, and every other record and field stays. Out gets them; Rest is where the rest of the entry
+// (a sparse map's blocks, the data) starts. False when the blocks cannot be read again.
+bool RenameTarHeaders(const TReadAt& Read, const TTarEntry& Entry, const std::string& NewName,
+                      std::vector<std::uint8_t>& Out, std::int64_t& Rest);
+
 // Zero bytes that follow Size bytes of data to reach a block boundary.
 std::int64_t TarDataPadding(std::int64_t Size);
 

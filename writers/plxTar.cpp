@@ -70,6 +70,14 @@ void TakeOwnerAndMode(TTarWriteEntry& Entry, const TTarEntry& Old)
     Entry.Mode = Old.Mode;
 }
 
+TReadAt ReadAtOf(TStream32& Stream)
+{
+    return [&Stream](std::int64_t at, void* buffer, std::int64_t count) -> std::int64_t {
+        Stream.SetPosition(at);
+        return Stream.Read(buffer, std::int32_t(count));
+    };
+}
+
 // Padding source for the copies; never written to.
 const std::uint8_t kZeros[kCopyBlock] = {};
 
@@ -156,13 +164,7 @@ void TTar::CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryList)
     FOldEntries.clear();
     FOldNames.clear();
     FKeptAsTheyWere.clear();
-    const std::int64_t size = OldArchive.Size();
-    TTarReader reader(
-        [&OldArchive](std::int64_t at, void* buffer, std::int64_t count) -> std::int64_t {
-            OldArchive.SetPosition(at);
-            return OldArchive.Read(buffer, std::int32_t(count));
-        },
-        size);
+    TTarReader reader(ReadAtOf(OldArchive), OldArchive.Size());
     TTarEntry entry;
     for (;;) {
         const TTarReadStatus status = reader.Next(entry);
@@ -201,9 +203,15 @@ void TTar::CopyEntry(TStream32& Output, TStream32& OldArchive, TCompressHeaderOb
     Output.Seek64(0, soEnd);
     item.Offset = Output.Position();
     if (!old.IsFile() && !old.IsDirectory()) {
-        // Other links, sparse files and devices keep their own records; they are not renamed.
-        OldArchive.SetPosition(old.HeaderOffset);
-        if (Output.CopyFrom(&OldArchive, old.NextOffset - old.HeaderOffset) != old.NextOffset - old.HeaderOffset)
+        // Other links, sparse files and devices keep their own records under the new name.
+        std::int64_t rest = 0;
+        if (!RenameTarHeaders(ReadAtOf(OldArchive), old, ToUnixSeparators(EntryList.Name(std::uint32_t(Index))), FHeaders, rest))
+            RaiseError(FArchiveFile, "", FArchiveFile, E_BADFILEHEADER);
+        Output.WriteBuffer(FHeaders.data(), std::int32_t(FHeaders.size()));
+        // A link or a device has nothing after its header (and a count of 0 would copy it all).
+        const std::int64_t after = old.NextOffset - rest;
+        OldArchive.SetPosition(rest);
+        if (after > 0 && Output.CopyFrom(&OldArchive, after) != after)
             RaiseWriteError(FArchiveFile);
         return;
     }
