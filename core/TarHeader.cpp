@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -85,4 +86,26 @@ bool TarHeaderValid(const std::uint8_t* Header)
 {
     auto stored = TarNumericField(Header + ChecksumOffset, ChecksumWidth);
     return stored && *stored == TarHeaderChecksum(Header);
+}
+
+bool TarHeaderStartPlausible(const std::uint8_t* Head, std::size_t Length)
+{
+    struct TField {
+        std::size_t At, Width;
+        bool Binary;  // may be base-256
+    };
+    // mode, uid, gid, size, mtime, checksum
+    static constexpr TField Fields[] = {{100, 8, false}, {108, 8, true},  {116, 8, true},
+                                        {124, 12, true}, {136, 12, true}, {148, 8, false}};
+    if (Length == 0 || Head[0] == 0)
+        return false;
+    for (const TField& f : Fields) {
+        if (f.Binary && Length > f.At && (Head[f.At] & 0x80) != 0)
+            continue;
+        for (std::size_t i = f.At; i < f.At + f.Width && i < Length; ++i)
+            if ((Head[i] < '0' || Head[i] > '7') && Head[i] != ' ' && Head[i] != 0)
+                return false;
+    }
+    constexpr std::string_view Types("01234567LKxXgSDMNV", 18);
+    return Length <= 156 || Head[156] == 0 || Types.find(char(Head[156])) != std::string_view::npos;
 }

@@ -1,6 +1,7 @@
 #include "readers/CompressedFile.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -76,7 +77,16 @@ void TUnCompressedFile::ExtractOutput(TStream32& Archive, const std::string& Out
     const bool watch = OperationCode == opExtract || OperationCode == opTest || OperationCode == kOpTestOld;
     if (!NameEntry(OutName))
         return;
-    if (watch && StartsNestedTar(Archive, Decode) && WantsNestedTar()) {
+    const TNestedTar nested = watch ? FindNestedTar(Archive, Decode, OutName) : TNestedTar::None;
+    if (nested == TNestedTar::Cut) {
+        // A .Z stream has no check of its own: a TAR cut before its first header ends would
+        // otherwise pass as a short plain file.
+        DoError(ArchiveFile(), "", E_UNEXPECTEDEOF, VolumeName);
+        if (OnEnd)
+            OnEnd(this, FileName, false);
+        return;
+    }
+    if (nested == TNestedTar::Whole && WantsNestedTar()) {
         ExtractThroughTar(Archive, Decode);
         return;
     }
@@ -90,15 +100,24 @@ void TUnCompressedFile::ExtractOutput(TStream32& Archive, const std::string& Out
     ExtractPlain(Archive, DosDate, Decode);
 }
 
-bool TUnCompressedFile::StartsNestedTar(TStream32& Archive, const TDecoder& Decode)
+TUnCompressedFile::TNestedTar TUnCompressedFile::FindNestedTar(TStream32& Archive, const TDecoder& Decode,
+                                                                const std::string& OutName)
 {
     std::vector<std::uint8_t> head;
-    RunDecoder(Archive, Decode, [&head](const std::uint8_t* Data, std::size_t Count) {
+    const int result = RunDecoder(Archive, Decode, [&head](const std::uint8_t* Data, std::size_t Count) {
         head.insert(head.end(), Data, Data + std::min<std::size_t>(Count, TarBlockSize + 1 - head.size()));
         if (head.size() > std::size_t(TarBlockSize))
             throw TStopDecoding();
     });
-    return head.size() > std::size_t(TarBlockSize) && TarHeaderValid(head.data());
+    if (head.size() > std::size_t(TarBlockSize))
+        return TarHeaderValid(head.data()) ? TNestedTar::Whole : TNestedTar::None;
+    // Data that ended cleanly inside the first header, named or marked as a TAR, was cut; a
+    // stream that failed reports its own damage.
+    const bool marked = head.size() >= 263 && std::memcmp(head.data() + 257, "ustar", 5) == 0;
+    const bool named = win::LowerCase(OutName).ends_with(".tar");
+    return result == 0 && !head.empty() && (marked || named) && TarHeaderStartPlausible(head.data(), head.size())
+               ? TNestedTar::Cut
+               : TNestedTar::None;
 }
 
 bool TUnCompressedFile::WantsNestedTar()
@@ -169,7 +188,7 @@ void TUnCompressedFile::ExtractThroughTar(TStream32& Archive, const TDecoder& De
         FailEntry(result == kWriteFailed ? E_WRITEFILE : result);
         return;
     }
-    const int count = ExtractNestedTar(*this, tarFile, OperationCode, OnEnd);
+    const int count = ExtractNestedTar(*this, tarFile, OperationCode, OnEnd, UncheckedStream);
     FileCount = count;
     if (count > 0 && OnChangeArchive)
         OnChangeArchive(this, ArchiveFile(), atTar);

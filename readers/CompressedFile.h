@@ -29,13 +29,17 @@ protected:
     // goes to a temporary file of our own and on through ExtractNestedTar; nothing named OutName
     // is then written.
     void ExtractOutput(TStream32& Archive, const std::string& OutName, std::uint32_t DosDate, const TDecoder& Decode);
+    // The stream has no length or check of its own (.Z): set before ExtractOutput.
+    bool UncheckedStream = false;
     // Reports ECode for the current entry and ends it as failed.
     void FailEntry(int ECode);
 
 private:
     enum : int { kWriteFailed = -1 };
     int RunDecoder(TStream32& Archive, const TDecoder& Decode, const TByteSink& Write);
-    bool StartsNestedTar(TStream32& Archive, const TDecoder& Decode);
+    // Whether the decoded data starts with a TAR header, or is a TAR cut inside its first one.
+    enum class TNestedTar { None, Whole, Cut };
+    TNestedTar FindNestedTar(TStream32& Archive, const TDecoder& Decode, const std::string& OutName);
     bool WantsNestedTar();
     void ExtractPlain(TStream32& Archive, std::uint32_t DosDate, const TDecoder& Decode);
     void ExtractThroughTar(TStream32& Archive, const TDecoder& Decode);

@@ -328,8 +328,10 @@ TTarReadStatus TTarReader::Next(TTarEntry& Entry)
         std::uint8_t h[TarBlockSize];
         if (ReadBlock(FOffset, h) != TTarReadStatus::Entry)
             return Fail(TTarReadStatus::Truncated);
-        if (AllZero(h))
+        if (AllZero(h)) {
+            FEndMarked = !pending;
             return Fail(pending ? TTarReadStatus::Corrupt : TTarReadStatus::End);
+        }
         if (!TarHeaderValid(h) && !SignedChecksumValid(h))
             return Fail(TTarReadStatus::Corrupt);
         auto headerSize = TarNumericField(h + 124, 12);

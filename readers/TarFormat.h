@@ -79,6 +79,8 @@ public:
 
     TTarReadStatus Next(TTarEntry& Entry);
     std::int64_t Offset() const { return FOffset; }
+    // After End: whether an end block said so, rather than the archive's last byte.
+    bool EndMarked() const { return FEndMarked; }
 
 private:
     struct TPaxValues;
@@ -93,6 +95,7 @@ private:
     std::int64_t FOffset = 0;
     bool FFinished = false;
     bool FPaddingCut = false;  // the last entry's padding ran past the end
+    bool FEndMarked = false;
     TTarReadStatus FLastStatus = TTarReadStatus::End;
     std::vector<std::pair<std::string, std::string>> FGlobals;  // pax "g" records in force
 };

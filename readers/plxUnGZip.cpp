@@ -38,6 +38,7 @@ void TUnGZip::ProcessArchive(TStream32* Archive)
     Archive->SetPosition(0);
     if (Archive->Read(head, 2) != 2)
         return;
+    UncheckedStream = false;
     switch (GetLE16(head)) {
     case GzipMagic:
     case GzipOldMagic:
@@ -93,6 +94,7 @@ void TUnGZip::ExtractCompress(TStream32& Archive)
     const TDateTime date = win::Now();
     NewestDate = date;
     UnpackedTotal = ArchiveSize;
+    UncheckedStream = true;  // .Z holds no length and no check
     ExtractOutput(Archive, name, DosDateOf(date), [](TStream32& In, const TByteSink& Sink) {
         TLzwDecoder decoder(SourceOf(In), Sink);
         return CodecStatusMessage(decoder.Decode());

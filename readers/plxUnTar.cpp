@@ -113,7 +113,7 @@ void TUnTar::ProcessArchive(TStream32* Archive)
     if (GetCancel())
         return;
     // What was read before the damage is extracted, but the damage is never passed over.
-    if (status == TTarReadStatus::Truncated)
+    if (status == TTarReadStatus::Truncated || (status == TTarReadStatus::End && EndBlocksRequired && !reader.EndMarked()))
         DoError(ArchiveFile(), "", E_UNEXPECTEDEOF, VolumeName);
     else if (status == TTarReadStatus::Corrupt)
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
@@ -419,7 +419,8 @@ bool StartsWithTarHeader(const std::string& File)
 
 }  // namespace
 
-int ExtractNestedTar(TUnBase& Caller, std::string& TarFile, std::uint8_t OperationCode, const TOnEnd& OnEnd)
+int ExtractNestedTar(TUnBase& Caller, std::string& TarFile, std::uint8_t OperationCode, const TOnEnd& OnEnd,
+                     bool Unchecked)
 {
     const bool fileOp = OperationCode == opExtract || OperationCode == opExtractForRun;
     if (fileOp && !win::FileExists(TarFile)) {
@@ -440,6 +441,7 @@ int ExtractNestedTar(TUnBase& Caller, std::string& TarFile, std::uint8_t Operati
         }
         tar.SetArcType(atTar);
     }
+    tar.EndBlocksRequired = Unchecked;
     tar.AsciiTranslation = Caller.AsciiTranslation;
     tar.UseStoredDirs = Caller.UseStoredDirs;
     tar.SetExtractDir(Caller.ExtractDir());
@@ -459,8 +461,14 @@ int ExtractNestedTar(TUnBase& Caller, std::string& TarFile, std::uint8_t Operati
     tar.OnBegin = Caller.OnBegin;
     tar.OnEnd = OnEnd;
     tar.OnFileExists = Caller.OnFileExists;
-    // The TAR's own failures (names refused, damage) reach whoever hears the caller's.
-    tar.OnError = Caller.OnError;
+    // The TAR's own failures (names refused, damage) reach whoever hears the caller's, naming
+    // the caller's archive rather than our temporary file.
+    if (Caller.OnError)
+        tar.OnError = [&Caller, own = TarFile](TObject* Sender, const std::string& File, const std::string& Extra,
+                                               const std::string& Volume, int Code) {
+            const std::string& shown = Caller.ArchiveFile();
+            Caller.OnError(Sender, File == own ? shown : File, Extra, Volume == own ? shown : Volume, Code);
+        };
     tar.OnExcludeFile = Caller.OnExcludeFile;
     tar.OnRenameFile = Caller.OnRenameFile;
     tar.OnLimitedUser = Caller.OnLimitedUser;

@@ -34,6 +34,10 @@ public:
     // shows that one is needed.
     void ProcessArchive(TStream32* Archive) override;
 
+    // Set for a TAR decoded from a stream that has no check of its own (.Z): only its end
+    // blocks show that none of it was cut off.
+    bool EndBlocksRequired = false;
+
 private:
     enum class TKind : std::uint8_t { File, Directory, Sparse, PassedOver, MissingLink, BadSparse };
     struct TMember {
@@ -85,5 +89,6 @@ private:
 // folders, overwrite rules, events and cancel flag it takes; OnEnd is fired per TAR entry. The
 // file is first renamed to a name of its own with "~" appended (TarFile then holds it), so that
 // no entry can overwrite the archive being read; the caller deletes it afterwards. Answers the
-// number of entries processed.
-int ExtractNestedTar(TUnBase& Caller, std::string& TarFile, std::uint8_t OperationCode, const TOnEnd& OnEnd);
+// number of entries processed. Unchecked: the TAR came from a stream without a check of its own.
+int ExtractNestedTar(TUnBase& Caller, std::string& TarFile, std::uint8_t OperationCode, const TOnEnd& OnEnd,
+                     bool Unchecked = false);

@@ -315,6 +315,29 @@ TEST_F(TarReadersTest, NestedTarGivesTheToolsTreeAndKeepsOtherFiles)
     EXPECT_TRUE(ReadHostFile(home + "/out-plain/src.tar") == ReadHostFile(home + "/expected.tar"));
 }
 
+TEST_F(TarReadersTest, ACutTarZIsReportedOnTheArchiveNotPassedAsAPlainFile)
+{
+    // .Z holds no length and no check: only what the data decodes to can show the cut.
+    MakeSource("src");
+    Run("tar cf - src | compress -c > whole.tar.Z && seq 100 | compress -c > notes.tar.Z");
+    const std::vector<std::uint8_t> bytes = ReadWholeFile(home + "/whole.tar.Z");
+    for (std::size_t cut = 5; cut < 320; cut += cut < 160 ? 1 : 7) {
+        SCOPED_TRACE(cut);
+        WriteWholeFile(home + "/cut.tar.Z", std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + std::ptrdiff_t(cut)));
+        RunOn("cut.tar.Z", "never", true);
+        ASSERT_FALSE(reports.empty());
+        EXPECT_EQ(reports.back().Code, E_UNEXPECTEDEOF);
+        EXPECT_TRUE(reports.back().Name.ends_with("cut.tar.Z")) << reports.back().Name;
+    }
+    EXPECT_EQ(RunOn("cut.tar.Z", "out"), 0);
+    EXPECT_EQ(Codes(), std::vector<int>{E_UNEXPECTEDEOF});
+    EXPECT_FALSE(fs::exists(home + "/out/cut.tar"));
+    // Text that is no TAR header stays a plain file whatever its name says.
+    EXPECT_EQ(RunOn("notes.tar.Z", "notes"), 1);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(ReadHostFile(home + "/notes/notes.tar").substr(0, 4), "1\n2\n");
+}
+
 TEST_F(TarReadersTest, NestedTarFollowsTheCallersSettings)
 {
     MakeSource("src");
