@@ -59,6 +59,11 @@ bool TCompressHeaderObj::AddItem(TCompressFileInfo Record, const std::string& Na
                                  std::uint32_t ExtraLength, const void* ExtraBlock)
 {
     NameList.push_back(Name);
+    if (FFoldIndexed) {
+        FFolded.push_back(win::FoldCase(Name));
+        FByFold[FFolded.back()].push_back(std::uint32_t(NameList.size() - 1));
+        FRefoldMarked.push_back(false);
+    }
     Values.push_back(Value16);
     Records.push_back(std::move(Record));
     Extras.push_back(CopyOfBlock(ExtraBlock, ExtraLength));
@@ -81,6 +86,10 @@ TCompressFileInfo& TCompressHeaderObj::GetItem(std::uint32_t Index)
 std::string& TCompressHeaderObj::Name(std::uint32_t Index)
 {
     CheckIndex(Index);
+    if (FFoldIndexed && !FRefoldMarked[Index]) {
+        FRefoldMarked[Index] = true;
+        FRefold.push_back(Index);
+    }
     return NameList[Index];
 }
 
@@ -104,10 +113,39 @@ void TCompressHeaderObj::SetExtra(std::uint32_t Index, std::vector<std::uint8_t>
 
 int TCompressHeaderObj::IndexOfName(std::string_view Name) const
 {
-    for (std::size_t i = 0; i < NameList.size(); ++i)
-        if (win::SameText(NameList[i], Name))
-            return int(i);
-    return -1;
+    RefreshFoldIndex();
+    const auto found = FByFold.find(win::FoldCase(Name));
+    return found == FByFold.end() || found->second.empty() ? -1 : int(found->second.front());
+}
+
+void TCompressHeaderObj::RefreshFoldIndex() const
+{
+    if (!FFoldIndexed) {
+        FByFold.clear();
+        FFolded.resize(NameList.size());
+        for (std::uint32_t i = 0; i < NameList.size(); ++i) {
+            FFolded[i] = win::FoldCase(NameList[i]);
+            FByFold[FFolded[i]].push_back(i);
+        }
+        FRefold.clear();
+        FRefoldMarked.assign(NameList.size(), false);
+        FFoldIndexed = true;
+        return;
+    }
+    for (const std::uint32_t i : FRefold) {
+        FRefoldMarked[i] = false;
+        std::string folded = win::FoldCase(NameList[i]);
+        if (folded == FFolded[i])
+            continue;
+        std::vector<std::uint32_t>& was = FByFold[FFolded[i]];
+        was.erase(std::lower_bound(was.begin(), was.end(), i));
+        if (was.empty())
+            FByFold.erase(FFolded[i]);
+        std::vector<std::uint32_t>& now = FByFold[folded];
+        now.insert(std::lower_bound(now.begin(), now.end(), i), i);
+        FFolded[i] = std::move(folded);
+    }
+    FRefold.clear();
 }
 
 int TCompressHeaderObj::IndexOfExactName(std::string_view Name) const
@@ -125,6 +163,7 @@ void TCompressHeaderObj::Clear()
     NameList.clear();
     Values.clear();
     Count = 0;
+    FFoldIndexed = false;
 }
 
 void TCompressHeaderObj::DropFront(std::uint32_t Number)
@@ -135,6 +174,7 @@ void TCompressHeaderObj::DropFront(std::uint32_t Number)
     NameList.erase(NameList.begin(), NameList.begin() + n);
     Values.erase(Values.begin(), Values.begin() + n);
     Count -= std::uint32_t(n);
+    FFoldIndexed = false;  // every position moved
 }
 
 void TRecordList::AddRecord(const void* Record)

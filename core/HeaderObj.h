@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/Err_Msgs.h"
@@ -73,7 +74,7 @@ public:
     std::uint16_t& Value(std::uint32_t Index);
     const std::vector<std::uint8_t>& Extra(std::uint32_t Index) const;
     void SetExtra(std::uint32_t Index, std::vector<std::uint8_t> Block);
-    // Position of a name compared without regard to case, or -1.
+    // Position of a name compared without regard to case, or -1; the first of several.
     int IndexOfName(std::string_view Name) const;
     // Position of the name exactly as given, or -1.
     int IndexOfExactName(std::string_view Name) const;
@@ -84,10 +85,19 @@ public:
 
 private:
     void CheckIndex(std::uint32_t Index) const;
+    void RefreshFoldIndex() const;
     std::vector<TCompressFileInfo> Records;
     std::vector<std::vector<std::uint8_t>> Extras;
     std::vector<std::string> NameList;
     std::vector<std::uint16_t> Values;
+    // The names by case-folded form, made at the first lookup without regard to case. A name
+    // handed out for writing (Name) is folded again at the next lookup: a name changed through a
+    // reference kept across a lookup would be missed.
+    mutable bool FFoldIndexed = false;
+    mutable std::unordered_map<std::string, std::vector<std::uint32_t>> FByFold;  // positions, ascending
+    mutable std::vector<std::string> FFolded;                                     // each position's key
+    mutable std::vector<std::uint32_t> FRefold;                                   // handed out since
+    mutable std::vector<bool> FRefoldMarked;
 };
 
 // The extractors' in-memory targets: a list of fixed-size records.

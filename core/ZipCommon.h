@@ -373,8 +373,8 @@ public:
     virtual bool SetEntryName(const std::string& StoredName);
     // The same by a format's rules for its stored names (core/OutputNames.h).
     bool MapEntryName(const std::string& Stored, const TStoredNameRules& Rules);
-    virtual bool DoBegin(std::string& Name, int Count, const std::vector<std::string>* NameList);
-    void DoRenameFile(std::string& Name, const std::vector<std::string>& NameList);
+    virtual bool DoBegin(std::string& Name, int Count, const TCompressHeaderObj* Entries);
+    void DoRenameFile(std::string& Name, const TCompressHeaderObj& Entries);
     bool CheckDirectory(std::string& Dir);
     // False, with a report, when a symbolic link stands at the target or on its way below
     // ExtractDir (or Root, a folder the host chose), or the target lies outside it, so that

@@ -315,20 +315,20 @@ bool TZipCommon::MapEntryName(const std::string& Stored, const TStoredNameRules&
     return true;
 }
 
-bool TZipCommon::DoBegin(std::string& Name, int Count, const std::vector<std::string>* NameList)
+bool TZipCommon::DoBegin(std::string& Name, int Count, const TCompressHeaderObj* Entries)
 {
     SetEntryName(Name);
-    if (NameList == nullptr)
+    if (Entries == nullptr)
         return false;
     bool extract = true;
     if (OnBegin)
         OnBegin(this, Name, Count, extract);
     if (extract)
-        DoRenameFile(Name, *NameList);
+        DoRenameFile(Name, *Entries);
     return extract;
 }
 
-void TZipCommon::DoRenameFile(std::string& Name, const std::vector<std::string>& NameList)
+void TZipCommon::DoRenameFile(std::string& Name, const TCompressHeaderObj& Entries)
 {
     if (!OnRenameFile)
         return;
@@ -339,9 +339,8 @@ void TZipCommon::DoRenameFile(std::string& Name, const std::vector<std::string>&
         const std::string file = win::ExtractFileName(newName);
         if (file.empty() || win::SameText(newName, Name))
             return;
-        const bool taken = std::any_of(NameList.begin(), NameList.end(),
-                                       [&](const std::string& n) { return win::SameText(n, newName); });
-        if (!taken)
+        // By the list's index: a listener renaming every entry would otherwise cost the square.
+        if (Entries.IndexOfName(newName) < 0)
             break;
         if (GetCancel())
             return;

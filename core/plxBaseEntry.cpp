@@ -48,7 +48,7 @@ void TCompressClass::CompressFile(TStream32& Output, int Index, bool& Ok, TCompr
     FileName = path;
     BaseDir = path.substr(0, std::min<std::size_t>(EntryList.Value(std::uint32_t(Index)), path.size()));
     try {
-        if (DoBegin(FileName, FileNumber, &EntryList.Names())) {
+        if (DoBegin(FileName, FileNumber, &EntryList)) {
             Output.Seek64(0, soEnd);
             EntryList.GetItem(std::uint32_t(Index)).Offset = Output.Size();
             Ok = CompressEntry(Output, Index, EntryList);

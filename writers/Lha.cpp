@@ -274,7 +274,7 @@ void TLha::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderO
     FCurrentSource = path;
     FileName = path;
     BaseDir = path.substr(0, std::min<std::size_t>(EntryList.Value(std::uint32_t(Index)), path.size()));
-    if (!DoBegin(FileName, FileNumber, &EntryList.Names()))
+    if (!DoBegin(FileName, FileNumber, &EntryList))
         return;
     TCompressEntryInfo info;
     ReadFileInfo(EntryList.GetItem(std::uint32_t(Index)), info);

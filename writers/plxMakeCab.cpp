@@ -376,7 +376,7 @@ void TMakeCab::CompressFile(TStream32& /*Output*/, int Index, bool& Ok, TCompres
     PackedSize = UnpackedSize = info.UnpackedSize;
     FileName = path;
     BaseDir = path.substr(0, std::min<std::size_t>(EntryList.Value(at), path.size()));
-    if (!DoBegin(FileName, FileNumber, &EntryList.Names()))
+    if (!DoBegin(FileName, FileNumber, &EntryList))
         return;
     const TDateTime stamp = ApplyDateAttribute(info.DosDateTime);
     TAdding adding{std::uint32_t(win::DateTimeToFileDate(stamp)), std::uint16_t(info.Attributes), info.UnpackedSize};

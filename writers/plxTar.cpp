@@ -333,7 +333,7 @@ void TTar::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderO
     FCurrentSource = path;
     FileName = path;
     BaseDir.assign(path, 0, std::min<std::size_t>(EntryList.Value(std::uint32_t(Index)), path.size()));
-    if (!DoBegin(FileName, FileNumber, &EntryList.Names()))
+    if (!DoBegin(FileName, FileNumber, &EntryList))
         return;
     const std::int64_t size = folder ? 0 : UnpackedSize;
     std::optional<TFileStream32> input;

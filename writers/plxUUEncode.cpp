@@ -476,8 +476,8 @@ void TUUEncode::ProcessArchive(TCompressHeaderObj& /*EntryList*/)
             return;
     }
     std::string name = FOutFilename;
-    const std::vector<std::string> noNames;
-    if (!DoBegin(name, 1, &noNames))
+    const TCompressHeaderObj noEntries;
+    if (!DoBegin(name, 1, &noEntries))
         return;
 
     std::vector<std::string> inputs{FArchiveFile};

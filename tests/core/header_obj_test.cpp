@@ -59,6 +59,28 @@ TEST(HeaderObj, CompressListKeepsParallelItems)
     EXPECT_EQ(list.IndexOfName("c:\\data\\readme.txt"), -1);
 }
 
+TEST(HeaderObj, NameLookupFollowsEveryChangeOfTheList)
+{
+    TCompressHeaderObj list;
+    for (const char* name : {"a.txt", "Žluť.txt", "A.TXT", "b.txt"})
+        list.AddItem({}, name, 0, 0, nullptr);
+    EXPECT_EQ(list.IndexOfName("A.txt"), 0);  // the first of the case twins
+    EXPECT_EQ(list.IndexOfName("žluŤ.TXT"), 1);
+    // Changed through Name, added, dropped: the next lookup sees each.
+    list.Name(0) = "c.txt";
+    EXPECT_EQ(list.IndexOfName("a.txt"), 2);
+    EXPECT_EQ(list.IndexOfName("C.TXT"), 0);
+    list.Name(2) = "d.txt";
+    list.Name(2);  // read only: stays as it is
+    EXPECT_EQ(list.IndexOfName("a.txt"), -1);
+    list.AddItem({}, "a.txt", 0, 0, nullptr);
+    EXPECT_EQ(list.IndexOfName("A.TXT"), 4);
+    list.DropFront(2);
+    EXPECT_EQ(list.IndexOfName("d.txt"), 0);
+    EXPECT_EQ(list.IndexOfName("c.txt"), -1);
+    EXPECT_EQ(list.IndexOfName("a.txt"), 2);
+}
+
 TEST(HeaderObj, RecordListAndCharacterShift)
 {
     TRecordList list(6);

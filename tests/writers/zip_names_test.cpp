@@ -157,3 +157,30 @@ TEST_F(ZipNames, OverlappingMasksStoreEachFileOnceAndExclusionFoldersTakeEveryth
 }
 
 }  // namespace
+
+TEST_F(ZipNames, ARenameListenerIsAskedAgainForANameAnEntryHolds)
+{
+    WriteHostFile(src + "/old.txt", "old\n");
+    const std::string zip = root + "/renamed.zip";
+    ASSERT_EQ(Compress(zip, {"old.txt"}), 1);
+    fs::remove(src + "/old.txt");
+    WriteHostFile(src + "/a.txt", "a\n");
+    WriteHostFile(src + "/b.txt", "b\n");
+    // First a name the old entry holds, then one an entry of this run took, then free ones.
+    std::map<std::string, std::vector<std::string>> answers = {{"a.txt", {"OLD.TXT", "x.txt"}},
+                                                               {"b.txt", {"X.TXT", "Old.txt", "y.txt"}}};
+    std::vector<std::string> asked;
+    ASSERT_EQ(Compress(zip, {"*.txt"},
+                       [&](TZip& z) {
+                           z.OnRenameFile = [&](TObject*, const std::string& name, std::string& newName) {
+                               const std::string file = fs::path(name).filename().string();
+                               asked.push_back(file);
+                               auto& left = answers[file];
+                               newName = left.front();
+                               left.erase(left.begin());
+                           };
+                       }),
+              2);
+    EXPECT_EQ(asked, (std::vector<std::string>{"a.txt", "a.txt", "b.txt", "b.txt", "b.txt"}));
+    EXPECT_EQ(EntryNames(zip), (std::vector<std::string>{"old.txt", "x.txt", "y.txt"}));
+}
