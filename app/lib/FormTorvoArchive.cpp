@@ -432,9 +432,9 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
     const std::string output = onePass && !win::FileExists(archive) ? archive : OwnedOutputBeside(archive);
     int count = 0;
     bool filesFound = false;
-    // A pass that found files but wrote none (a full or failing disk) leaves its files out of the
-    // backup: what the other pass wrote is no backup of the set.
-    bool passFailed = false;
+    // The last pass (the data folder's, when there are two) found files but wrote none (a full or
+    // failing disk): what the first pass wrote alone is no backup of the set.
+    bool lastPassFailed = false;
     for (auto& [list, relativeDir] :
          {std::pair{&specs.Elsewhere, byItem}, std::pair{&specs.InsideDataFolder, byList}}) {
         if (list->empty())
@@ -446,7 +446,7 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
         backupPassRunning_ = false;
         count += std::max(0, added);
         filesFound = filesFound || Zip1->FilesFound;
-        passFailed = passFailed || (added <= 0 && Zip1->FilesFound);
+        lastPassFailed = added <= 0 && Zip1->FilesFound;
         if (Zip1->GetCancel())
             break;
     }
@@ -460,7 +460,7 @@ bool TFormTorvo::RunBackup(const std::optional<std::string>& payslipName)
         return false;
     }
     const bool incomplete = ShowErrorsSince(errorMark);
-    const bool written = !passFailed && count > 0 && win::FileExists(output) &&
+    const bool written = !lastPassFailed && count > 0 && win::FileExists(output) &&
                          (output == archive || win::PutFileInPlace(output, archive));
     if (!written && output != archive && win::FileExists(output))
         DeleteFileA(output.c_str());
