@@ -8,6 +8,8 @@
 #   extract - Ctrl+E, a new folder, Enter, until idle with every file written;
 #   test selected - Ctrl+T, Ok, until idle;
 #   delete - popup "Delete", Yes, until idle with the archive empty.
+# "Until idle" is the program's last CPU tick before 0.2 s without one, and each of these prints
+# the program's CPU time beside it. TORVO=PATH runs another build of the manager.
 # Usage: DISPLAY=:N bench/manager_files.sh [FILES] [ROUNDS] [BUILD_DIR] [WORK_PARENT]
 #        (below some 2,000 files the archive is too small for the split question: "new" is then
 #        the time until the list shows)
@@ -25,6 +27,7 @@ for p in "$torvo" "$plxtool"; do
     [[ -x $p ]] || { echo "no $p: cmake --preset release && cmake --build build -j4" >&2; exit 2; }
 done
 command -v xdotool >/dev/null || { echo "needs xdotool" >&2; exit 2; }
+[[ -x /usr/bin/time ]] || { echo "needs /usr/bin/time" >&2; exit 2; }
 
 work=$(mktemp -d "${4:-/tmp}/torvo-managerbench-XXXXXX")
 trap 'kill "${pid:-}" 2>/dev/null || true; rm -rf "$work"' EXIT
@@ -126,48 +129,73 @@ new_round() {
     done
     [[ $ask != - ]] || ask=$(since "$t0")
 }
+ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }  # CPU time used, in clock ticks
 # Waits until the program has used no CPU for 0.1 s: the end of what the keys started.
 quiet() {
     local before after
     while :; do
-        before=$(awk '{print $14 + $15}' "/proc/$pid/stat")
+        before=$(ticks "$pid")
         sleep 0.1
-        after=$(awk '{print $14 + $15}' "/proc/$pid/stat")
+        after=$(ticks "$pid")
         ((after - before <= 1)) && return 0
     done
 }
+# Starts timing what the next key starts: wall time and the program's CPU time.
+mark() {
+    cpu0=$(ticks "$pid")
+    t0=$(now)
+}
+# Waits until the program has started and then used no CPU for 0.2 s; sets $took to the time of its last tick
+# after the mark (so the wait itself does not count) and $cpu to the CPU seconds since the mark.
+settle() {
+    local last c n idle=0 start=$((SECONDS + 2))
+    c=$(ticks "$pid")
+    while (($(ticks "$pid") == c && SECONDS < start)); do sleep 0.005; done  # until the work starts
+    last=$(now) c=$(ticks "$pid")
+    while ((idle < 20)); do
+        sleep 0.01
+        n=$(ticks "$pid")
+        if ((n != c)); then c=$n last=$(now) idle=0; else idle=$((idle + 1)); fi
+    done
+    took=$(awk -v a="$t0" -v b="$last" 'BEGIN { printf "%.2f", b - a }')
+    cpu=$(awk -v t="$((c - cpu0))" -v hz="$(getconf CLK_TCK)" 'BEGIN { printf "%.2f", t / hz }')
+}
 test_round() {
-    local t0
     xdotool key ctrl+t
     focus 'validity test'
-    t0=$(now)
+    mark
     xdotool key Return
-    quiet
-    tested=$(since "$t0")
+    settle
+    tested="$took s (CPU $cpu)"
     xdotool key Escape
 }
 extract_round() {
-    local t0
     rm -rf "$work/out" && mkdir "$work/out"
     xdotool key ctrl+e
     focus '^Extract$'
     xdotool key ctrl+a
     xdotool type --delay 5 "$work/out"
-    t0=$(now)
+    mark
     xdotool key Return
-    while [[ $(find "$work/out" -type f 2>/dev/null | wc -l) -lt $files ]]; do sleep 0.05; done
-    quiet
-    extracted=$(since "$t0")
+    settle
+    local written
+    written=$(find "$work/out" -type f | wc -l)
+    ((written == files)) || { echo "extracted $written files of $files" >&2; exit 1; }
+    extracted="$took s (CPU $cpu)"
 }
 delete_round() {
-    local t0
     popup 2  # Delete
     focus '^Delete'
-    t0=$(now)
+    mark
     xdotool key Return
-    while (($(stat -c %s "$work/new.zip") > 100)); do sleep 0.05; done  # the empty archive is 22 bytes
-    quiet
-    deleted=$(since "$t0")
+    settle
+    (($(stat -c %s "$work/new.zip") == 22)) || { echo "the archive is not empty after the delete" >&2; exit 1; }
+    deleted="$took s (CPU $cpu)"
+}
+# plxtool's wall and CPU time (user + system) of one command.
+tool_time() {
+    /usr/bin/time -f '%e s (CPU %U %S)' -o "$work/time" "$plxtool" "$@" >/dev/null
+    awk '{ printf "%s s (CPU %.2f)", $1, $4 + $5 }' "$work/time"
 }
 
 for ((r = 1; r <= rounds; r++)); do
@@ -181,14 +209,12 @@ for ((r = 1; r <= rounds; r++)); do
     delete_round
     stop
     rm -f "$work/tool.zip"
-    t0=$(now)
-    "$plxtool" add "$work/tool.zip" "$work/src" >/dev/null
-    tool=$(since "$t0")
+    tool=$(tool_time add "$work/tool.zip" "$work/src")
     rm -rf "$work/out" && mkdir "$work/out"
-    t0=$(now)
-    "$plxtool" extract "$work/tool.zip" "$work/out" >/dev/null
-    toolExtract=$(since "$t0")
+    toolExtract=$(tool_time extract "$work/tool.zip" "$work/out")
+    toolTest=$(tool_time test "$work/tool.zip")
+    toolDelete=$(tool_time delete "$work/tool.zip" "*")
     echo "round $r, $files files: new ZIP to the split question $ask s, then listed $listed s;" \
-        "test $all s; all rows selected: extract $extracted s, test $tested s, delete $deleted s;" \
-        "plxtool add $tool s, extract $toolExtract s"
+        "test $all; all rows selected: extract $extracted, test $tested, delete $deleted;" \
+        "plxtool add $tool, extract $toolExtract, test $toolTest, delete $toolDelete"
 done

@@ -174,6 +174,15 @@ public:
 
     void ProcessEvents(bool wait) override
     {
+        // While the hourglass shows, an operation pumps after every member or block: a pass costs
+        // more than a small member, so input and messages are taken every few milliseconds,
+        // which still answers Cancel at once.
+        if (busy_ && !wait) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now < nextBusyPass_)
+                return;
+            nextBusyPass_ = now + kBusyPass;
+        }
         WatchMessageDescriptors();  // windows made since the last pass listen too
         QCoreApplication::processEvents(wait ? QEventLoop::WaitForMoreEvents : QEventLoop::AllEvents);
         DispatchMessages();
@@ -693,6 +702,8 @@ private:
     QPointer<FocusMark> focusMark_;
     QTimer flushTimer_;
     static constexpr std::chrono::milliseconds kFrame{15};
+    static constexpr std::chrono::milliseconds kBusyPass{5};
+    std::chrono::steady_clock::time_point nextBusyPass_{};
     std::chrono::steady_clock::time_point lastFlush_{};
     bool busy_ = false;  // the hourglass shows
     std::map<TForm*, FormPeer> forms_;

@@ -494,6 +494,137 @@ TEST(ManagerUse, AddingManyFilesPaintsAtAFrameRateAndEndsOnTheResult)
     EXPECT_EQ(std::to_string(files + 1) + "\n", CaptureCommand("unzip -Z1 " + ShellQuote(archive.string()) + " | wc -l"));
 }
 
+namespace {
+
+// Counts the passes over the event loop made while the hourglass shows: a timer of no interval
+// runs once a pass.
+class BusyPassCounter {
+public:
+    BusyPassCounter()
+    {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            const QCursor* cursor = QApplication::overrideCursor();
+            passes += cursor && cursor->shape() == Qt::WaitCursor;
+        });
+        timer_.start(0);
+    }
+    int passes = 0;
+
+private:
+    QTimer timer_;
+};
+
+int FilesIn(const fs::path& dir)
+{
+    return int(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+}  // namespace
+
+// Extracting and testing many small members from the manager: the run pumps after every member,
+// but input is taken every few milliseconds and the widgets painted at most once a frame, not once
+// a member; a click on the LED still stops the run at once, and the window ends on the result.
+TEST(ManagerUse, ManyMembersTakeInputAtAHumanRateAndEndOnTheResult)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    constexpr int files = 2000;
+    const fs::path source = dir.Path() / "many";
+    fs::create_directories(source);
+    for (int i = 0; i < files; ++i)
+        std::ofstream(source / ("f" + std::to_string(i) + ".txt")) << "small file " << i << "\n";
+    CaptureCommand("cd " + ShellQuote(source.string()) + " && zip -q ../m.zip *");
+    Manager m(dir.Path() / "m.zip");
+    ASSERT_EQ(files, m.main->ZipView1->Items.Count());
+    QWidget* status = WidgetOf(*m.main, *m.main->StatusBar1);
+    QWidget* led = WidgetOf(*m.main, *m.main->pbxLed);
+    ASSERT_TRUE(status && led);
+    fs::path out;
+    bool cancelAfter200 = false, ledClicked = false, testStarted = false;
+    int rowsListed = -1;
+    std::string testStatus, errorsShown;
+    Answerer user([&](QWidget* modal, QMenu*) {
+        TForm* form = Screen->ActiveForm;
+        if (!modal && cancelAfter200 && !ledClicked && m.main->LedColour() == clRed && FilesIn(out) >= 200) {
+            ledClicked = true;
+            QTest::mouseClick(led, Qt::LeftButton);
+            return true;
+        }
+        if (modal && form && form->Name == "frmExtract") {
+            static_cast<TEdit*>(form->FindComponent("Edit1"))->SetText(out.string());
+            EnterLater(*form);
+            return true;
+        }
+        if (auto* list = dynamic_cast<TfrmErrorMsgs*>(form); modal && list) {
+            for (int i = 0; i < list->ListView1->ItemCount(); ++i)
+                errorsShown += list->ListView1->Items(i)->Caption + "\n";
+            KeyLater(*form, Qt::Key_Escape);
+            return true;
+        }
+        if (auto* test = dynamic_cast<TfrmTestArchive*>(form); modal && test) {
+            if (!std::exchange(testStarted, true)) {
+                QTimer::singleShot(0, modal, [test] { test->Button1->Click(); });
+                return true;
+            }
+            if (test->StatusBar1->SimpleText.rfind("File(s) tested:", 0) != 0 || rowsListed >= 0)
+                return false;
+            testStatus = test->StatusBar1->SimpleText;
+            rowsListed = test->ListView1->ItemCount();
+            KeyLater(*test, Qt::Key_Escape);
+            return true;
+        }
+        return false;
+    });
+    const auto run = [&](Qt::Key key, qint64& elapsed, int& paints, int& passes) {
+        PaintCounter counter;
+        status->installEventFilter(&counter);
+        const BusyPassCounter pumped;
+        QElapsedTimer clock;
+        clock.start();
+        QTest::keyClick(m.List(), key, Qt::ControlModifier);
+        Application->ProcessMessages();
+        elapsed = clock.elapsed();
+        status->removeEventFilter(&counter);
+        paints = counter.paints;
+        passes = pumped.passes;
+    };
+    qint64 elapsed = 0;
+    int paints = 0, passes = 0;
+
+    out = dir.Path() / "all";
+    fs::create_directories(out);
+    run(Qt::Key_E, elapsed, paints, passes);
+    EXPECT_EQ(files, FilesIn(out));
+    EXPECT_EQ("small file 1234\n", ReadText(out / "f1234.txt"));
+    EXPECT_EQ("Files Extracted: " + std::to_string(files), m.main->StatusBar1->SimpleText);
+    // A pass at most every 5 ms and a paint every 15 ms; the dialogs opening and closing add a few.
+    EXPECT_LE(passes, elapsed / 5 + 20) << "in " << elapsed << " ms";
+    EXPECT_LE(paints, elapsed / 15 + 20) << "in " << elapsed << " ms";
+    EXPECT_EQ(nullptr, QApplication::overrideCursor());
+
+    out = dir.Path() / "cancelled";
+    fs::create_directories(out);
+    cancelAfter200 = true;
+    run(Qt::Key_E, elapsed, paints, passes);
+    EXPECT_TRUE(ledClicked);
+    EXPECT_NE(std::string::npos, errorsShown.find("User canceled")) << errorsShown;
+    const int written = FilesIn(out);
+    EXPECT_GE(written, 200);
+    EXPECT_LT(written, files);
+    EXPECT_EQ("Files Extracted: " + std::to_string(written) + ", errors: 1", m.main->StatusBar1->SimpleText);
+    for (const auto& entry : fs::directory_iterator(out)) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_EQ("small file " + name.substr(1, name.size() - 5) + "\n", ReadText(entry.path())) << name;
+    }
+    EXPECT_EQ(nullptr, QApplication::overrideCursor());
+    EXPECT_EQ(clGreen, m.main->LedColour());
+
+    run(Qt::Key_T, elapsed, paints, passes);
+    EXPECT_EQ("File(s) tested:  " + std::to_string(files), testStatus);
+    EXPECT_EQ(files, rowsListed);
+    EXPECT_LE(passes, elapsed / 5 + 20) << "in " << elapsed << " ms";
+}
+
 // A file picked in the Qt file dialog (a host path) is encoded beside itself, and decodes back.
 TEST(ManagerUse, EncodeOfAFilePickedInTheDialogRoundTrips)
 {
