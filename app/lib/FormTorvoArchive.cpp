@@ -134,9 +134,10 @@ void TFormTorvo::BuildArchiveComponents()
         if (written)
             ++restoredFiles_;
     };
+    // The run shows the bars; each member starts its own, the archive's keeps its place.
     UnZip1->OnBegin = [this](::TObject*, const std::string& file, int, bool&) {
-        StatusBar1->SimpleText = "Extracting: " + file;
-        ShowProgress(true);
+        StatusBar1->SimpleText = "Extracting: " + ShownPath(file);
+        ProgressBar1->SetPosition(0);
     };
 }
 

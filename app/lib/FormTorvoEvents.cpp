@@ -6,6 +6,7 @@
 #include "app/lib/FormSplitArchive.h"
 #include "core/Err_Msgs.h"
 #include "core/UnBase.h"
+#include "platform/win/ShownPath.h"
 #include "platform/win/SysDates.h"
 #include "platform/win/SysStrings.h"
 #include "readers/Pelix.h"
@@ -59,9 +60,8 @@ void TFormTorvo::BindStatusEvents(TZipCommon& c)
     Bind(c.OnBegin, [this, writer](::TObject*, const std::string& file, int, bool&) {
         const char* doing = !writer ? "Extracting: " : writer->Switch == swDelete ? "Deleting: " : "Compressing: ";
         StatusBar1->SimplePanel = true;
-        StatusBar1->SimpleText = doing + file;
-        ProgressBar1->SetPosition(0);
-        ProgressBar2->SetPosition(0);
+        StatusBar1->SimpleText = doing + ShownPath(file);
+        ProgressBar1->SetPosition(0);  // the archive's bar keeps its place from member to member
     });
     if (extractor)
         Bind(c.OnEnd, [this](::TObject* sender, const std::string& file, bool crcPass) {

@@ -278,6 +278,8 @@ void TFormTorvo::ExtractClick()
     z.ExactFileSpec = some;
     z.SetFileSpec(some ? selected : std::vector<std::string>{"*.*"});
     const std::size_t errorMark = ErrorMessages.size();
+    StatusBar1->SimplePanel = true;  // the member being written, not the listing's panels
+    ShowProgress(true);
     const int count = z.Extract();
     z.ExactFileSpec = false;
     ShowProgress(false);  // full bars would read as work still going on
