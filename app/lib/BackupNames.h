@@ -33,8 +33,7 @@ std::string DatedArchiveName(const std::string& baseName, win::TDateTime when);
 // exclusively and deleted again, so no file of the user is ever touched.
 bool FolderIsWriteable(const std::string& folder);
 
-// A name beside `archive` that does not exist, for writing a new archive before it replaces the
-// old one of the same name.
+// A name beside `archive` that does not exist.
 std::string FreshNameBeside(const std::string& archive);
 // A temporary name beside an archive for its new content (no file made), owned by this process:
 // its leftovers are removed by the next run.
