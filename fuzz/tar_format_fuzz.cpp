@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "readers/EntryNames.h"
 #include "readers/TarFormat.h"
@@ -46,6 +47,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (stored != entry.Size)
                 std::abort();
         }
+        // The headers rebuilt under a new name (an update's rename) stay whole blocks, and the
+        // rest of the entry lies inside it.
+        std::vector<std::uint8_t> renamed;
+        std::int64_t rest = 0;
+        if (RenameTarHeaders(read, entry, std::string(entry.Name.size() % 200 + 1, 'r'), renamed, rest) &&
+            (renamed.empty() || renamed.size() % TarBlockSize != 0 || rest <= entry.HeaderOffset ||
+             rest > entry.NextOffset))
+            std::abort();
         last = reader.Offset();
     }
     return 0;

@@ -520,7 +520,12 @@ void EncodeTarHeaders(const TTarWriteEntry& Entry, std::vector<std::uint8_t>& Ou
     const std::uint32_t permissions = (Entry.Mode & 07777) != 0 ? Entry.Mode & 07777 : Entry.Directory ? 0755 : 0644;
     PutOctal(h + 100, 8, (Entry.Directory ? 040000 : 0100000) | permissions, '0');
     h[156] = Entry.Directory ? '5' : '0';
-    PutOctal(h + 136, 12, std::clamp<std::int64_t>(Entry.MTime, 0, MaxOctal11), '0');
+    if (Entry.MTime >= 0 || !Entry.KeepTimeBefore1970) {
+        PutOctal(h + 136, 12, std::clamp<std::int64_t>(Entry.MTime, 0, MaxOctal11), '0');
+    } else {  // negative base-256, as GNU tar writes it
+        for (int i = 0; i < 12; ++i)
+            h[136 + 11 - i] = i < 8 ? std::uint8_t(std::uint64_t(Entry.MTime) >> (8 * i)) : 0xFF;
+    }
 
     Out.clear();
     if (nameLength > std::size_t(NameWidth)) {

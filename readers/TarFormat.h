@@ -113,12 +113,13 @@ struct TTarWriteEntry {
     std::string Name;  // "/" separators, already in the stored code page; a directory may omit the final "/"
     bool Directory = false;
     std::int64_t Size = 0;   // 0 for a directory
-    std::int64_t MTime = 0;  // Unix time; earlier than 1970 is stored as 0
+    std::int64_t MTime = 0;  // Unix time; earlier than 1970 is stored as 0 unless KeepTimeBefore1970
     std::uint32_t Mode = 0;  // permission bits; none: 0644 for a file, 0755 for a folder
     std::uint32_t Uid = 2;
     std::uint32_t Gid = 2;
     std::string UName = "root";
     std::string GName = "root";
+    bool KeepTimeBefore1970 = false;  // an old entry's own time, in base-256 (tar warns on extraction)
 };
 
 // The header blocks of one entry: for a name over 100 bytes an "L" record and the whole name

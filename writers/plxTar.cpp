@@ -60,9 +60,10 @@ bool HandleWriteTime(HANDLE File, std::int64_t& Time)
     return true;
 }
 
-// An old entry written with a new header keeps its owner and mode.
+// An old entry written with a new header keeps its owner, mode and time.
 void TakeOwnerAndMode(TTarWriteEntry& Entry, const TTarEntry& Old)
 {
+    Entry.KeepTimeBefore1970 = true;
     Entry.Uid = std::uint32_t(std::clamp<std::int64_t>(Old.Uid, 0, 07777777));
     Entry.Gid = std::uint32_t(std::clamp<std::int64_t>(Old.Gid, 0, 07777777));
     Entry.UName = Old.UName;

@@ -339,16 +339,16 @@ TEST_F(Writers, TarLinksDevicesAndSparseFilesKeptUnderANewNameKeepWhatTheyHold)
 {
     // Each form of header tar writes: old GNU ("S" sparse map, "K" long link), pax ("x" path and
     // sparse map in the data) and ustar (the name's prefix field).
-    // ustar holds no sparse file and no link name over 100 bytes.
+    // ustar holds no sparse file, no link name over 100 bytes and no time before 1970.
     const std::string dir(60, 'd'), longName = dir + "/" + std::string(90, 'l'), target(150, 't'), shortTarget(90, 't');
-    const std::string members = "s p sp " + longName + " -C /dev null";
-    ASSERT_TRUE(ToolOk("cd '" + out + "' && ln -s target/of/s s && mkfifo p && mkdir " + dir + " && ln -s " + target +
+    const std::string members = "s p sp old " + longName + " -C /dev null";
+    ASSERT_TRUE(ToolOk("cd '" + out + "' && ln -s target/of/s s && mkfifo p && printf old > old && touch -d 1965-03-03 old && mkdir " + dir + " && ln -s " + target +
                        " " + longName + " && truncate -s 3000000 sp && printf middle | dd of=sp bs=1 seek=1500000 " +
                        "conv=notrunc status=none && tar --format=gnu -S -cf gnu.tar " + members +
-                       " && tar --format=pax -S -cf pax.tar " + members + " && rm " + longName + " && ln -s " +
+                       " && tar --format=pax -S -cf pax.tar " + members + " && touch -d 1970-01-02 old && rm " + longName + " && ln -s " +
                        shortTarget + " " + longName + " && tar --format=ustar -cf ustar.tar " + members +
-                       " && cp sp sp.want && rm -r s p sp " + dir));
-    for (const std::string name : {"s", "p", "sp", "null"})
+                       " && cp sp sp.want && rm -r s p sp old " + dir));
+    for (const std::string name : {"s", "p", "sp", "null", "old"})
         Put(name, "new " + name, 1700000000);
     Put(longName, "new long", 1700000000);
     TTar tar;
@@ -361,11 +361,11 @@ TEST_F(Writers, TarLinksDevicesAndSparseFilesKeptUnderANewNameKeepWhatTheyHold)
         SCOPED_TRACE(form);
         const std::string archive = out + "/" + form + ".tar";
         tar.SetArchiveFile("C:\\out\\" + form + ".tar");
-        ASSERT_EQ(tar.Compress(), 5) << ::testing::PrintToString(errors);
+        ASSERT_EQ(tar.Compress(), 6) << ::testing::PrintToString(errors);
         // Type, name and target of each entry, the new files beside the old entries.
         const std::string linked = form == "ustar" ? shortTarget : target;
         EXPECT_EQ(Shell("tar -tvf '" + archive + "' | awk '{print substr($1,1,1), $6, $7, $8}' | sort"),
-                  "- " + longName + "  \n- null  \n- old-sp  \n- p  \n- s  \n- sp  \nc old-null  \nl old-" +
+                  "- " + longName + "  \n- null  \n- old  \n- old-old  \n- old-sp  \n- p  \n- s  \n- sp  \nc old-null  \nl old-" +
                       longName + " -> " + linked + "\nl old-s -> target/of/s\np old-p  \n");
         const std::string x = root + "/x-" + form;
         fs::create_directories(x);
@@ -374,6 +374,9 @@ TEST_F(Writers, TarLinksDevicesAndSparseFilesKeptUnderANewNameKeepWhatTheyHold)
         EXPECT_EQ(fs::read_symlink(x + "/old-" + longName), linked);
         EXPECT_TRUE(fs::is_fifo(x + "/old-p"));
         EXPECT_TRUE(ToolOk("cmp '" + x + "/old-sp' '" + out + "/sp.want'"));
+        // A time before 1970 stays as it was.
+        EXPECT_EQ(Shell("cat '" + x + "/old-old' && date -r '" + x + "/old-old' +%F"),
+                  form == "ustar" ? "old1970-01-02\n" : "old1965-03-03\n");
         EXPECT_EQ(Shell("cat '" + x + "/sp' '" + x + "/" + longName + "'"), "new spnew long");
         EXPECT_TRUE(errors.empty());
     }
