@@ -906,10 +906,8 @@ bool TDecompressClass::CommitOutput()
     return false;
 }
 
-void TDecompressClass::DiscardOutput()
+void TDecompressClass::DiscardPending()
 {
-    if (FPending.Temp.empty())
-        return;
     const TPendingOutput out = std::exchange(FPending, {});
     if (out.Fresh) {
         win::RemoveHostFileIfHeld(out.TargetHost, out.Held);

@@ -96,8 +96,13 @@ public:
     bool MakeStoredDir(const std::string& Dir, std::uint32_t DosDate = 0);
     void CloseOutFile(std::unique_ptr<TStream32>& Stream, const std::string& Target, std::uint32_t Attributes,
                       std::uint32_t DosDate);
-    // Removes the current entry's unfinished output, if any; Target stays as it was.
-    void DiscardOutput();
+    // Removes the current entry's unfinished output, if any; Target stays as it was. Inline: every
+    // member passes here three times, nearly always with nothing to remove.
+    void DiscardOutput()
+    {
+        if (!FPending.Temp.empty())
+            DiscardPending();
+    }
     // While the answer lives, names below the extraction folder are taken exactly as given: a
     // member never lands in, replaces or removes a file whose name differs only in case. Every
     // service above holds one; a format that touches its targets itself takes one too.
@@ -212,6 +217,8 @@ private:
     int FLastReported = 0;  // the number of the last report, so a raised error goes out once
     TPendingOutput FPending;
     std::vector<std::pair<std::string, std::uint32_t>> FFolderTimes;  // folder, DOS date
+
+    void DiscardPending();
 };
 
 // The published base of the extractors.

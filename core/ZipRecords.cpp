@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <type_traits>
 
 #include "core/Crc.h"
@@ -216,6 +215,18 @@ std::string SanitizedUtf8(std::string_view text)
 
 }  // namespace
 
+namespace {
+
+// Plain ASCII reads the same in both code pages and as UTF-8: such a name is copied with its
+// separators turned in one pass. False, Name left to be overwritten, for any other.
+bool TakeAsciiName(std::string_view Raw, std::string& Name)
+{
+    Name.resize(Raw.size());
+    return win::CopyAsciiReplacing(Raw.data(), Raw.size(), Name.data(), '/', '\\') == Raw.size();
+}
+
+}  // namespace
+
 std::string UnicodePathExtra(std::string_view StoredName, std::string_view Utf8Name)
 {
     const std::size_t size = 5 + Utf8Name.size();
@@ -241,8 +252,8 @@ void DecodeZipEntryName(std::string_view Raw, std::uint16_t Flags, std::uint16_t
     const std::uint8_t host = std::uint8_t(VersionMadeBy >> 8);
     if (UnicodeName)
         name = SanitizedUtf8(*UnicodeName);
-    else if (win::AsciiPrefix(Raw) == Raw.size())
-        name.assign(Raw);  // plain ASCII reads the same in both code pages and as UTF-8
+    else if (TakeAsciiName(Raw, name))
+        return;
     else if (Flags & kFlagUtf8)
         name = SanitizedUtf8(Raw);
     else if (host == kHostMsDos)
@@ -280,33 +291,6 @@ TReadAt StreamZipReader(TStream& Stream)
             done += got;
         }
         return done;
-    };
-}
-
-TReadAt WindowedZipReader(TStream& Stream, std::size_t Window)
-{
-    struct TWindow {
-        std::int64_t Start = 0;
-        std::vector<std::uint8_t> Bytes;
-    };
-    auto window = std::make_shared<TWindow>();
-    const TReadAt direct = StreamZipReader(Stream);
-    return [window, direct, Window](std::int64_t Offset, void* Buffer, std::int64_t Count) -> std::int64_t {
-        if (Offset < 0 || Count <= 0)
-            return 0;
-        if (std::uint64_t(Count) >= Window)
-            return direct(Offset, Buffer, Count);
-        TWindow& w = *window;
-        const std::int64_t have = std::int64_t(w.Bytes.size());
-        if (Offset < w.Start || Offset + Count > w.Start + have) {
-            w.Bytes.resize(Window);
-            w.Start = Offset;
-            w.Bytes.resize(
-                std::size_t(std::max<std::int64_t>(direct(Offset, w.Bytes.data(), std::int64_t(Window)), 0)));
-        }
-        const std::int64_t n = std::clamp<std::int64_t>(w.Start + std::int64_t(w.Bytes.size()) - Offset, 0, Count);
-        std::memcpy(Buffer, w.Bytes.data() + (Offset - w.Start), std::size_t(n));
-        return n;
     };
 }
 
@@ -354,6 +338,44 @@ std::string& VariableBuffer(TZipLocalEntry& Entry)
     return Entry.Variable;
 }
 
+// As a fresh TZipExtraInfo, without building one and moving it in.
+void ClearExtraInfo(TZipExtraInfo& Info)
+{
+    Info.UnicodeName.reset();
+    Info.UnicodeNameCrc = 0;
+    Info.EncryptionBlock = 0;
+    Info.UnixModTime.reset();
+    Info.NtfsModTime.reset();
+    Info.NtfsAccessTime.reset();
+    Info.NtfsCreateTime.reset();
+    Info.HasZip64 = false;
+    Info.HasLargeSizes = false;
+}
+
+// The fixed record at Raw, deciphered in place when it was enciphered, becomes the entry's header;
+// a header of the other kind answers false.
+template <class TEntry>
+bool TakeHeader(std::uint8_t* Raw, TZipCipher& Cipher, THeaderKind Kind, std::int64_t Pos, TEntry& Entry)
+{
+    // The usual signature told without the table of all the others.
+    const std::uint32_t signature = GetLE32(Raw);
+    bool encrypted = false;
+    if (signature != (Kind == hkCentral ? kSigCentral : kSigLocal) &&
+        ClassifyHeaderSig(signature, Kind, encrypted) != Kind)
+        return false;
+    if (encrypted)
+        DecryptHeader(Cipher, Raw, Kind);
+    // Field by field, so that the strings keep their buffers: walks read thousands of headers
+    // into one entry. The callers set the fields after the extra field.
+    Entry.Name.clear();
+    Entry.Sizes = TZipSizes{};
+    ClearExtraInfo(Entry.ExtraInfo);
+    Entry.HeaderPos = Pos;
+    Entry.Header = DecodeRecord<decltype(Entry.Header)>(Raw);
+    Entry.HeaderEncrypted = encrypted;
+    return true;
+}
+
 template <class TEntry, std::size_t Lookahead = 0>
 bool ReadHeaderStart(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher, THeaderKind Kind,
                      TEntry& Entry, std::int64_t& At)
@@ -375,19 +397,9 @@ bool ReadHeaderStart(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, T
     } else if (!ReadExact(Read, Size, Pos, raw, std::int64_t(THeader::Size))) {
         return false;
     }
-    bool encrypted = false;
-    if (ClassifyHeaderSig(GetLE32(raw), Kind, encrypted) != Kind)
+    if (!TakeHeader(raw, Cipher, Kind, Pos, Entry))
         return false;
-    if (encrypted)
-        DecryptHeader(Cipher, raw, Kind);
-    // Field by field, so that the strings keep their buffers: walks read thousands of headers
-    // into one entry. The callers set the fields after the extra field.
-    Entry.Name.clear();
-    Entry.Sizes = TZipSizes{};
-    Entry.ExtraInfo = TZipExtraInfo{};
-    Entry.HeaderPos = Pos;
-    Entry.Header = DecodeRecord<THeader>(raw);
-    Entry.HeaderEncrypted = encrypted;
+    const bool encrypted = Entry.HeaderEncrypted;
     const THeader& h = Entry.Header;
     At = Pos + std::int64_t(THeader::Size);
     const std::int64_t variable = std::int64_t(h.NameLength) + h.ExtraLength;
@@ -408,6 +420,84 @@ bool ReadHeaderStart(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, T
 
 }  // namespace
 
+namespace {
+
+// What a directory entry's header, name, extra field and comment say; At is where the comment
+// begins.
+void FinishCentralEntry(TZipEntry& Entry, std::int64_t At)
+{
+    const TCentralHeader& h = Entry.Header;
+    Entry.NextPos = At + h.CommentLength;
+    Entry.Sizes = {h.PackedSize, h.UnpackedSize, h.LocalOffset, h.DiskStart};
+    ParseExtraField(reinterpret_cast<const std::uint8_t*>(Entry.Extra.data()), Entry.Extra.size(), true, Entry.Sizes,
+                    Entry.ExtraInfo);
+    DropStaleUnicodeName(Entry.RawName, Entry.ExtraInfo);
+    DecodeZipEntryName(Entry.RawName, h.Flags, h.VersionMadeBy, Entry.ExtraInfo.UnicodeName, Entry.Name);
+}
+
+// Bytes of the file read a block at a time, for a walk that parses each record where it lies.
+class TReadBlock {
+public:
+    TReadBlock(const TReadAt& Read, std::int64_t Size, std::size_t Capacity)
+        : FRead(Read), FSize(Size), FBytes(Capacity)
+    {}
+
+    // The Count bytes at At, read with those after them when they are not at hand; null when
+    // they lie past the end, cannot be read, or do not fit a block.
+    const std::uint8_t* View(std::int64_t At, std::size_t Count)
+    {
+        if (At < 0 || At > FSize || std::int64_t(Count) > FSize - At)
+            return nullptr;
+        if (At >= FStart && At + std::int64_t(Count) <= FStart + FHave)
+            return FBytes.data() + (At - FStart);
+        if (Count > FBytes.size())
+            return nullptr;
+        FStart = At;
+        FHave = std::max<std::int64_t>(
+            FRead(At, FBytes.data(), std::min<std::int64_t>(std::int64_t(FBytes.size()), FSize - At)), 0);
+        return FHave >= std::int64_t(Count) ? FBytes.data() : nullptr;
+    }
+
+private:
+    const TReadAt& FRead;
+    std::int64_t FSize;
+    std::vector<std::uint8_t> FBytes;
+    std::int64_t FStart = 0;
+    std::int64_t FHave = 0;
+};
+
+// ReadCentralEntry over the walk's block: no read, and no copy but into the entry's strings, for
+// the entries that lie in it.
+bool ReadCentralEntry(TReadBlock& Block, const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher,
+                      TZipEntry& Entry)
+{
+    const std::uint8_t* p = Block.View(Pos, TCentralHeader::Size);
+    if (p == nullptr)
+        return ReadCentralEntry(Read, Size, Pos, Cipher, Entry);
+    std::uint8_t raw[TCentralHeader::Size];
+    std::memcpy(raw, p, sizeof raw);
+    if (!TakeHeader(raw, Cipher, hkCentral, Pos, Entry))
+        return false;
+    const TCentralHeader& h = Entry.Header;
+    const std::size_t variable = std::size_t(h.NameLength) + h.ExtraLength;
+    p = Block.View(Pos, TCentralHeader::Size + variable + h.CommentLength);
+    if (p == nullptr)
+        return ReadCentralEntry(Read, Size, Pos, Cipher, Entry);
+    const char* bytes = reinterpret_cast<const char*>(p) + TCentralHeader::Size;
+    Entry.RawName.assign(bytes, h.NameLength);
+    Entry.Extra.assign(bytes + h.NameLength, h.ExtraLength);
+    if (h.CommentLength == 0)
+        Entry.Comment.clear();
+    else
+        Entry.Comment.assign(bytes + variable, h.CommentLength);
+    if (Entry.HeaderEncrypted)
+        DecryptHeaderBuffer(Cipher, Entry.RawName.data(), h.NameLength);
+    FinishCentralEntry(Entry, Pos + std::int64_t(TCentralHeader::Size + variable));
+    return true;
+}
+
+}  // namespace
+
 bool ReadCentralEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, TZipCipher& Cipher, TZipEntry& Entry)
 {
     std::int64_t at = 0;
@@ -419,12 +509,7 @@ bool ReadCentralEntry(const TReadAt& Read, std::int64_t Size, std::int64_t Pos, 
         Entry.Comment.clear();
     else if (!ReadString(Read, Size, at, h.CommentLength, Entry.Comment))
         return false;
-    Entry.NextPos = at + h.CommentLength;
-    Entry.Sizes = {h.PackedSize, h.UnpackedSize, h.LocalOffset, h.DiskStart};
-    ParseExtraField(reinterpret_cast<const std::uint8_t*>(Entry.Extra.data()), Entry.Extra.size(), true, Entry.Sizes,
-                    Entry.ExtraInfo);
-    DropStaleUnicodeName(Entry.RawName, Entry.ExtraInfo);
-    DecodeZipEntryName(Entry.RawName, h.Flags, h.VersionMadeBy, Entry.ExtraInfo.UnicodeName, Entry.Name);
+    FinishCentralEntry(Entry, at);
     return true;
 }
 
@@ -633,16 +718,20 @@ std::int64_t FindZipEnding(const TReadAt& Read, std::int64_t Size, TZipEnding& E
 }
 
 void WalkCentralDirectory(const TReadAt& Read, std::int64_t Size, const TZipEnding& Ending,
-                          const std::function<bool(const TZipEntry&)>& OnEntry)
+                          const std::function<bool(const TZipEntry&)>& OnEntry, std::size_t Block)
 {
     if (!(Ending.Headers & HeaderBit(htCentral)) || Ending.CentralPos < 0)
         return;
     TZipCipher cipher(kHeaderKeySet);
     TZipEntry entry;
     std::int64_t pos = Ending.CentralPos;
-    while (ReadCentralEntry(Read, Size, pos, cipher, entry)) {
+    std::optional<TReadBlock> block;
+    if (Block > 0)
+        block.emplace(Read, Size, Block);
+    // NextPos is always beyond the 46-byte header, so the walk moves forward.
+    for (; block ? ReadCentralEntry(*block, Read, Size, pos, cipher, entry)
+                 : ReadCentralEntry(Read, Size, pos, cipher, entry);
+         pos = entry.NextPos)
         if (!OnEntry(entry))
             return;
-        pos = entry.NextPos;  // always beyond the 46-byte header, so the walk moves forward
-    }
 }

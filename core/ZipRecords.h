@@ -343,11 +343,6 @@ class TStream;
 // A reader over a stream (it must outlive the reader); moves the stream's position.
 TReadAt StreamZipReader(TStream& Stream);
 
-// A reader with a window of its own over a stream that nobody writes while the reader lives: the
-// directory walk reads through it while the local headers it checks go through the stream's own
-// buffer, so that neither evicts the other.
-TReadAt WindowedZipReader(TStream& Stream, std::size_t Window = 65536);
-
 // One central directory entry as read (deciphered when its header was enciphered).
 struct TZipEntry {
     std::int64_t HeaderPos = 0;
@@ -437,6 +432,9 @@ inline constexpr int kZipLocalScanBlocks = 4;
 std::int64_t FindZipEnding(const TReadAt& Read, std::int64_t Size, TZipEnding& Ending);
 
 // Walks the central directory from Ending.CentralPos until a record that is not a central header,
-// the end of the archive, or OnEntry answering false.
+// the end of the archive, or OnEntry answering false. With a Block size the walk reads that many
+// bytes at a time into a buffer of its own and parses the entries where they lie (the stream's
+// own buffer keeps what the caller reads meanwhile); 0 reads each entry's parts as it needs them,
+// as a reader across volumes must (it may not reach into the next volume early).
 void WalkCentralDirectory(const TReadAt& Read, std::int64_t Size, const TZipEnding& Ending,
-                          const std::function<bool(const TZipEntry&)>& OnEntry);
+                          const std::function<bool(const TZipEntry&)>& OnEntry, std::size_t Block = 0);

@@ -258,7 +258,7 @@ bool TUnZip::WalkCentralDisk(std::int64_t Start, const std::function<bool(const 
     TZipEnding from;
     from.CentralPos = Start;
     from.Headers = HeaderBit(htCentral);
-    WalkCentralDirectory(WindowedZipReader(*ArchiveStream), ArchiveSize, from, OnEntry);
+    WalkCentralDirectory(StreamZipReader(*ArchiveStream), ArchiveSize, from, OnEntry, 65536);
     return true;
 }
 

@@ -21,6 +21,17 @@ inline std::uint64_t Load8(const char* p)
     return v;
 }
 
+// The eight bytes x with every From byte (From repeated in from) turned into To (flip is
+// From ^ To).
+inline std::uint64_t ReplaceInWord(std::uint64_t x, std::uint64_t from, std::uint64_t flip)
+{
+    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+    const std::uint64_t t = x ^ from;
+    // The high bit of each byte that equals From, exactly (no borrow between bytes).
+    const std::uint64_t hits = ~(((t & kLow7) + kLow7) | t | kLow7);
+    return x ^ (hits >> 7) * flip;
+}
+
 }  // namespace ascii_detail
 
 // The length of the leading run of bytes below 0x80.
@@ -58,23 +69,38 @@ inline std::size_t PrintableAsciiPrefix(std::string_view Text)
 inline void ReplaceByte(char* Text, std::size_t Count, char From, char To)
 {
     using namespace ascii_detail;
-    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
     const std::uint64_t from = kOnes * static_cast<unsigned char>(From);
     const std::uint64_t flip = static_cast<unsigned char>(From ^ To);
     std::size_t i = 0;
     for (; i + 8 <= Count; i += 8) {
-        std::uint64_t x = Load8(Text + i);
-        const std::uint64_t t = x ^ from;
-        // The high bit of each byte that equals From, exactly (no borrow between bytes).
-        const std::uint64_t hits = ~(((t & kLow7) + kLow7) | t | kLow7);
-        if (hits == 0)
-            continue;
-        x ^= (hits >> 7) * flip;
-        std::memcpy(Text + i, &x, sizeof x);
+        const std::uint64_t x = Load8(Text + i);
+        const std::uint64_t y = ReplaceInWord(x, from, flip);
+        if (y != x)
+            std::memcpy(Text + i, &y, sizeof y);
     }
     for (; i < Count; ++i)
         if (Text[i] == From)
             Text[i] = To;
+}
+
+// Copies the leading run of bytes below 0x80 of Text (Count bytes) to Out with every From byte
+// turned into To, and answers its length; Out has room for Count bytes.
+inline std::size_t CopyAsciiReplacing(const char* Text, std::size_t Count, char* Out, char From, char To)
+{
+    using namespace ascii_detail;
+    const std::uint64_t from = kOnes * static_cast<unsigned char>(From);
+    const std::uint64_t flip = static_cast<unsigned char>(From ^ To);
+    std::size_t i = 0;
+    for (; i + 8 <= Count; i += 8) {
+        const std::uint64_t x = Load8(Text + i);
+        if (x & kHighBits)
+            break;
+        const std::uint64_t y = ReplaceInWord(x, from, flip);
+        std::memcpy(Out + i, &y, sizeof y);
+    }
+    for (; i < Count && static_cast<unsigned char>(Text[i]) < 0x80; ++i)
+        Out[i] = Text[i] == From ? To : Text[i];
+    return i;
 }
 
 }  // namespace win

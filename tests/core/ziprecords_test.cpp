@@ -755,3 +755,79 @@ TEST(ZipRecordsCrafted, LocalHeaderNamesAndExtrasAroundOneRead)
             }
         }
 }
+
+// A walk that parses its entries inside blocks it reads finds what a walk reading each entry's
+// parts finds: entries across the blocks' ends, larger than a block, enciphered, cut short.
+TEST(ZipRecordsCrafted, DirectoryWalkInBlocksReadsWhatTheEntryWalkReads)
+{
+    Bytes dir;
+    for (int i = 0; i < 40; ++i) {
+        const std::size_t nameLength = std::size_t(1 + i * 7 % 60), extraLength = i % 3 == 0 ? 13 : 0;
+        const std::size_t commentLength = i == 17 ? 300 : std::size_t(i % 4);
+        TCentralHeader h;
+        h.NameLength = std::uint16_t(nameLength);
+        h.ExtraLength = std::uint16_t(extraLength);
+        h.CommentLength = std::uint16_t(commentLength);
+        h.Crc = std::uint32_t(i * 977);
+        h.LocalOffset = std::uint32_t(i * 100);
+        const std::size_t at = dir.size();
+        AppendRecord(dir, h);
+        std::string name(nameLength, char('a' + i % 26));
+        name[0] = '/';
+        Append(dir, name);
+        Bytes extra(extraLength, 0);
+        if (extraLength > 0) {  // a time block: flag, then the modification time
+            extra = {0x55, 0x54, 9, 0, 1, std::uint8_t(i), 0, 0, 0, 0, 0, 0, 0};
+        }
+        dir.insert(dir.end(), extra.begin(), extra.end());
+        Append(dir, std::string(commentLength, 'c'));
+        if (i % 5 == 1) {  // enciphered as a header-enciphering writer does
+            TZipCipher cipher(kHeaderKeySet);
+            dir[at + 1] = 'L';
+            EncryptHeader(cipher, dir.data() + at, hkCentral);
+            EncryptHeaderBuffer(cipher, dir.data() + at + TCentralHeader::Size, nameLength);
+        }
+    }
+    TZipEnding from;
+    from.CentralPos = 0;
+    from.Headers = HeaderBit(htCentral);
+    const auto walk = [&](std::size_t size, std::size_t readable, std::size_t block) {
+        std::vector<TZipEntry> entries;
+        WalkCentralDirectory(
+            MemoryZipReader(dir.data(), readable), std::int64_t(size), from,
+            [&](const TZipEntry& e) {
+                entries.push_back(e);
+                return true;
+            },
+            block);
+        return entries;
+    };
+    const std::vector<TZipEntry> byEntry = walk(dir.size(), dir.size(), 0);
+    ASSERT_EQ(byEntry.size(), 40u);
+    EXPECT_TRUE(byEntry[1].HeaderEncrypted);
+    EXPECT_EQ(byEntry[1].Name, "\\" + std::string(7, 'b'));
+    EXPECT_EQ(byEntry[3].ExtraInfo.UnixModTime, 3);
+    EXPECT_EQ(byEntry[17].Comment, std::string(300, 'c'));
+    // Cut inside the last entry: by its stated size, or only by what the reader answers.
+    for (const std::size_t cut : {dir.size(), dir.size() - 1, dir.size() - 40})
+        for (const bool stated : {true, false})
+            for (const std::size_t block :
+                 {std::size_t(46), std::size_t(64), std::size_t(100), std::size_t(301), std::size_t(65536)}) {
+                SCOPED_TRACE(testing::Message() << cut << ' ' << stated << ' ' << block);
+                const std::vector<TZipEntry> inBlocks = walk(stated ? cut : dir.size(), cut, block);
+                ASSERT_EQ(inBlocks.size(), cut == dir.size() ? 40u : 39u);
+                for (std::size_t i = 0; i < inBlocks.size(); ++i) {
+                    const TZipEntry &a = inBlocks[i], &b = byEntry[i];
+                    EXPECT_EQ(a.HeaderPos, b.HeaderPos);
+                    EXPECT_EQ(a.NextPos, b.NextPos);
+                    EXPECT_EQ(a.HeaderEncrypted, b.HeaderEncrypted);
+                    EXPECT_EQ(a.Header.Crc, b.Header.Crc);
+                    EXPECT_EQ(a.RawName, b.RawName);
+                    EXPECT_EQ(a.Name, b.Name);
+                    EXPECT_EQ(a.Extra, b.Extra);
+                    EXPECT_EQ(a.Comment, b.Comment);
+                    EXPECT_EQ(a.Sizes.LocalOffset, b.Sizes.LocalOffset);
+                    EXPECT_EQ(a.ExtraInfo.UnixModTime, b.ExtraInfo.UnixModTime);
+                }
+            }
+}

@@ -70,6 +70,13 @@ TEST(AsciiRuns, AgreeWithByteWalk)
                     win::ReplaceByte(replaced.data(), replaced.size(), '/', '\\');
                     std::replace(expected.begin(), expected.end(), '/', '\\');
                     ASSERT_EQ(replaced, expected) << length << ' ' << at << ' ' << value;
+                    // The copy stops where the plain run does; what it copied is replaced.
+                    std::string copy(length, '#');
+                    const std::size_t copied = win::CopyAsciiReplacing(s.data(), s.size(), copy.data(), '/', '\\');
+                    ASSERT_EQ(copied, ascii(s)) << length << ' ' << at << ' ' << value;
+                    ASSERT_EQ(copy.substr(0, copied), expected.substr(0, copied))
+                        << length << ' ' << at << ' ' << value;
+                    ASSERT_EQ(copy.substr(copied), std::string(length - copied, '#'));
                 }
     EXPECT_EQ(win::AsciiPrefix(""), 0u);
     EXPECT_EQ(win::PrintableAsciiPrefix(""), 0u);
