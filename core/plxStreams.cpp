@@ -114,6 +114,17 @@ std::int32_t THandleStream32::Read(void* Buffer, std::int32_t Count)
 {
     if (Count <= 0)
         return 0;
+    // Bytes the read-ahead holds, with nobody told of reads: the readers of headers and small
+    // members ask for these twice a member.
+    if (FAhead && !OnReadProgress) {
+        TReadAhead& a = *FAhead;
+        const std::int64_t offset = a.Position - a.Start;
+        if (offset >= 0 && offset + Count <= std::int64_t(a.Length)) {
+            std::memcpy(Buffer, a.Bytes.get() + offset, std::size_t(Count));
+            a.Position += Count;
+            return Count;
+        }
+    }
     if (OnReadProgress) {
         LowerRemaining(Count);
     }

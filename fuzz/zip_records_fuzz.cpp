@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 #include "core/ZipRecords.h"
 
@@ -22,11 +23,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (start >= archiveSize)
         std::abort();
     std::int64_t count = 0;
+    std::vector<std::int64_t> next;
     WalkCentralDirectory(read, archiveSize, ending, [&](const TZipEntry& e) {
         if (e.NextPos <= e.HeaderPos || e.NextPos > archiveSize || ++count > archiveSize / 46)
             std::abort();
+        next.push_back(e.NextPos);
         return true;
     });
+    // In blocks (small ones, so that entries cross their ends) the walk finds the same entries.
+    std::size_t seen = 0;
+    WalkCentralDirectory(
+        read, archiveSize, ending,
+        [&](const TZipEntry& e) {
+            if (seen >= next.size() || e.NextPos != next[seen++])
+                std::abort();
+            return true;
+        },
+        100);
+    if (seen != next.size())
+        std::abort();
 
     // Local headers one after another, as a reader without a directory walks them.
     TZipCipher cipher(kHeaderKeySet);

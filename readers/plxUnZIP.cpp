@@ -264,7 +264,13 @@ bool TUnZip::WalkCentralDisk(std::int64_t Start, const std::function<bool(const 
 
 bool TUnZip::FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t MadeBy, bool DecodeName)
 {
-    return ReadLocalEntry(StreamZipReader(*ArchiveStream), ArchiveSize, Pos, HeaderCipher, Local, MadeBy, DecodeName);
+    // One reader for all the members of a volume, not one made for each. A stream at the address
+    // of one gone is read through it as well: it reads whatever stream stands there.
+    if (FLocalReadStream != ArchiveStream.get()) {
+        FLocalRead = StreamZipReader(*ArchiveStream);
+        FLocalReadStream = ArchiveStream.get();
+    }
+    return ReadLocalEntry(FLocalRead, ArchiveSize, Pos, HeaderCipher, Local, MadeBy, DecodeName);
 }
 
 bool TUnZip::AddCentralEntry(const TZipEntry& Entry)

@@ -133,6 +133,8 @@ private:
     bool FDecodable = true;
     TWorkRecord FWork;
     TZipLocalEntry FLocal;  // one header at a time; kept for its buffers
+    TReadAt FLocalRead;     // over FLocalReadStream, the archive stream it was made for
+    const TStream32* FLocalReadStream = nullptr;
     std::vector<std::uint8_t> FStoredBlock;
     std::uint64_t FPackedLeft = 0;
     std::uint64_t FWritten = 0;

@@ -202,6 +202,45 @@ TEST_F(StreamsTest, WriteBehindAgreesWithPlainWritesAndReportsAFullDisk)
     EXPECT_EQ(GetLastError(), DWORD(ERROR_DISK_FULL));
 }
 
+TEST_F(StreamsTest, ReadAheadAgreesWithTheFileAndTellsItsListenerOfEveryRead)
+{
+    // Random seeks and reads of a few bytes (inside the window or across its end), of many and of
+    // more than the window, past the end too; then the same with a listener, which hears each.
+    const std::string name = Host("ahead.bin");
+    const std::string file = Pattern(300000);
+    WriteHostFile(name, file);
+    for (const bool listened : {false, true}) {
+        TFileStream32 in(name, fmOpenRead);
+        ASSERT_TRUE(in.HandleValid());
+        int heard = 0, reads = 0;
+        if (listened)
+            in.OnReadProgress = [&](TObject*, std::int64_t Done, std::int64_t Total) {
+                ++heard;
+                EXPECT_EQ(Done, in.Position());
+                EXPECT_EQ(Total, std::int64_t(file.size()));
+            };
+        std::mt19937 rng(5);
+        std::vector<char> buffer(100000);
+        std::int64_t at = 0;
+        for (int step = 0; step < 2000; ++step) {
+            if (rng() % 3 == 0) {
+                at = std::int64_t(rng() % (file.size() + 50));
+                ASSERT_EQ(in.Seek64(at, soBeginning), at);
+            }
+            const auto want = std::int32_t(rng() % 4 == 0 ? 1000 + rng() % 99000 : 1 + rng() % 300);
+            const std::int32_t got = in.Read(buffer.data(), want);
+            ++reads;
+            const std::size_t left = std::size_t(at) < file.size() ? file.size() - std::size_t(at) : 0;
+            ASSERT_EQ(std::size_t(got), std::min(left, std::size_t(want))) << "step " << step;
+            ASSERT_EQ(std::string(buffer.data(), std::size_t(got)), file.substr(std::size_t(at), std::size_t(got)))
+                << "step " << step;
+            at += got;
+            ASSERT_EQ(in.Position(), at) << "step " << step;
+        }
+        EXPECT_EQ(heard, listened ? reads : 0);
+    }
+}
+
 TEST_F(StreamsTest, MemoryStreamGrowthAndRangeChecks)
 {
     TMemoryStream32 m;
