@@ -12,6 +12,7 @@
 #include "platform/vcl/Menus.h"
 
 #include <array>
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -317,6 +318,11 @@ private:
     void WebDownload(int transferCode, int ftpEntry, const std::string& archiveBaseName);
     HWND InternetProgramWindow(bool upload);
     void ShowProgress(bool visible);
+    // The member an operation begins, in the status bar at a human rate: its path's host form
+    // costs more to find than a small member takes, so it is found only for the member shown.
+    // A long member's progress shows it once it is due.
+    void ShowMember(const char* doing, const std::string& file);
+    void ShowPendingMember();
     // Widens the status panels to their texts, so no number is cut.
     void FitStatusPanels();
     static constexpr int StatusPanelWidths[] = {90, 90, 110, 110, 80, 80};
@@ -361,6 +367,10 @@ private:
     vcl::TColor ledColour_ = vcl::clGreen;
     int busyDepth_ = 0;
     vcl::TCursor cursorBeforeBusy_ = vcl::crDefault;  // the screen's, restored when the last operation ends
+    const char* memberDoing_ = "";
+    std::string memberFile_;
+    bool memberPending_ = false;
+    std::chrono::steady_clock::time_point nextMemberShown_{};
     // Cancels the component that works now; empty while none does.
     std::function<void()> cancelWorking_;
     int operationDepth_ = 0;

@@ -108,6 +108,7 @@ void TFormTorvo::BuildArchiveComponents()
     const auto progress = [this](::TObject*, std::uint8_t byFile, std::uint8_t byArchive) {
         ProgressBar1->SetPosition(byFile);
         ProgressBar2->SetPosition(byArchive);
+        ShowPendingMember();
         Application->ProcessMessages();
     };
     // The LED shows which component works and cancels it when clicked.
@@ -136,7 +137,7 @@ void TFormTorvo::BuildArchiveComponents()
     };
     // The run shows the bars; each member starts its own, the archive's keeps its place.
     UnZip1->OnBegin = [this](::TObject*, const std::string& file, int, bool&) {
-        StatusBar1->SimpleText = "Extracting: " + ShownPath(file);
+        ShowMember("Extracting: ", file);
         ProgressBar1->SetPosition(0);
     };
 }
@@ -232,6 +233,7 @@ void TFormTorvo::ApplicationWaiting()
     ZipView1->Items.EndUpdate();
     if (--busyDepth_ > 0)
         return;
+    memberPending_ = false;  // the next operation's progress must not show this one's member
     ZipView1->Cursor = crDefault;
     Screen->SetCursor(cursorBeforeBusy_);
     ledColour_ = clGreen;
@@ -276,6 +278,27 @@ void TFormTorvo::ShowProgress(bool visible)
     ProgressBar2->SetPosition(0);
     ProgressBar1->SetVisible(visible);
     ProgressBar2->SetVisible(visible);
+}
+
+void TFormTorvo::ShowMember(const char* doing, const std::string& file)
+{
+    memberDoing_ = doing;
+    memberFile_ = file;
+    memberPending_ = true;
+    ShowPendingMember();
+}
+
+void TFormTorvo::ShowPendingMember()
+{
+    if (!memberPending_)
+        return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < nextMemberShown_)
+        return;
+    nextMemberShown_ = now + std::chrono::milliseconds(50);
+    memberPending_ = false;
+    StatusBar1->SimplePanel = true;
+    StatusBar1->SimpleText = memberDoing_ + ShownPath(memberFile_);
 }
 
 void TFormTorvo::Pelix1Read(const TZipCommon& p, std::int64_t offset)

@@ -6,7 +6,6 @@
 #include "app/lib/FormSplitArchive.h"
 #include "core/Err_Msgs.h"
 #include "core/UnBase.h"
-#include "platform/win/ShownPath.h"
 #include "platform/win/SysDates.h"
 #include "platform/win/SysStrings.h"
 #include "readers/Pelix.h"
@@ -58,9 +57,7 @@ void TFormTorvo::BindStatusEvents(TZipCommon& c)
             StatusBar1->SimpleText = "";
     });
     Bind(c.OnBegin, [this, writer](::TObject*, const std::string& file, int, bool&) {
-        const char* doing = !writer ? "Extracting: " : writer->Switch == swDelete ? "Deleting: " : "Compressing: ";
-        StatusBar1->SimplePanel = true;
-        StatusBar1->SimpleText = doing + ShownPath(file);
+        ShowMember(!writer ? "Extracting: " : writer->Switch == swDelete ? "Deleting: " : "Compressing: ", file);
         ProgressBar1->SetPosition(0);  // the archive's bar keeps its place from member to member
     });
     if (extractor)
@@ -71,6 +68,7 @@ void TFormTorvo::BindStatusEvents(TZipCommon& c)
     const auto progress = [this](::TObject*, std::uint8_t byFile, std::uint8_t byArchive) {
         ProgressBar1->SetPosition(byFile);
         ProgressBar2->SetPosition(byArchive);
+        ShowPendingMember();
         Application->ProcessMessages();
     };
     Bind(c.OnProgress, progress);
