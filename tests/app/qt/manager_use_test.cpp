@@ -491,7 +491,8 @@ TEST(ManagerUse, AddingManyFilesPaintsAtAFrameRateAndEndsOnTheResult)
         auto* shown = qobject_cast<QProgressBar*>(WidgetOf(*m.main, *bar));
         EXPECT_TRUE(!shown || !shown->isVisible() || shown->value() == 0);
     }
-    EXPECT_EQ(std::to_string(files + 1) + "\n", CaptureCommand("unzip -Z1 " + ShellQuote(archive.string()) + " | wc -l"));
+    EXPECT_EQ(std::to_string(files + 1) + "\n",
+              CaptureCommand("unzip -Z1 " + ShellQuote(archive.string()) + " | wc -l"));
 }
 
 namespace {
@@ -643,6 +644,42 @@ TEST(ManagerUse, ManyMembersTakeInputAtAHumanRateAndEndOnTheResult)
     EXPECT_EQ("File(s) tested:  " + std::to_string(files), testStatus);
     EXPECT_EQ(files, rowsListed);
     EXPECT_LE(passes, elapsed / 5 + 20) << "in " << elapsed << " ms";
+}
+
+// The status bar names members at a human rate; a long member that begins right after a short one
+// is still named while it is written, not the short one before it.
+TEST(ManagerUse, ALongMemberIsNamedWhileItIsWritten)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    const fs::path source = dir.Path() / "src";
+    fs::create_directories(source);
+    for (int i = 0; i < 20; ++i)
+        std::ofstream(source / ("a" + std::to_string(i) + ".txt")) << "small file " << i << "\n";
+    CaptureCommand("cd " + ShellQuote(source.string()) +
+                   " && head -c 100000000 /dev/zero > z.bin && zip -q -0 ../m.zip a*.txt z.bin");
+    Manager m(dir.Path() / "m.zip");
+    const fs::path out = dir.Path() / "out";
+    fs::create_directories(out);
+    std::vector<std::string> shownDuringBig;
+    Answerer user([&](QWidget* modal, QMenu*) {
+        TForm* form = Screen->ActiveForm;
+        if (!modal && m.main->LedColour() == clRed && fs::exists(out / "z.bin")) {
+            shownDuringBig.push_back(m.main->StatusBar1->SimpleText);
+            return false;
+        }
+        if (modal && form && form->Name == "frmExtract") {
+            static_cast<TEdit*>(form->FindComponent("Edit1"))->SetText(out.string());
+            EnterLater(*form);
+            return true;
+        }
+        return false;
+    });
+    QTest::keyClick(m.List(), Qt::Key_E, Qt::ControlModifier);
+    Application->ProcessMessages();
+    EXPECT_EQ("Files Extracted: 21", m.main->StatusBar1->SimpleText);
+    ASSERT_FALSE(shownDuringBig.empty());
+    EXPECT_EQ("Extracting: " + (out / "z.bin").string(), shownDuringBig.back());
 }
 
 // A file picked in the Qt file dialog (a host path) is encoded beside itself, and decodes back.
