@@ -50,6 +50,28 @@ void TZipTimer::Resume()
 
 // --- construction ---
 
+namespace {
+
+// The hooks the constructor sets, of types of their own so that OwnDataHooks can tell them.
+struct TOwnWriteOutput {
+    TZipCommon* Self;
+    std::int32_t operator()(TStream32* Target, const void* Buffer, int Kind, std::int32_t Count, int CrcWidth,
+                            bool Encrypt) const
+    {
+        return Self->WriteOutputBlock(Target, Buffer, Kind, Count, CrcWidth, Encrypt);
+    }
+};
+
+struct TOwnReadArchive {
+    TZipCommon* Self;
+    std::int32_t operator()(TStream32* Stream, void* Buffer, std::int32_t Count, bool Encrypted, int CrcWidth) const
+    {
+        return Self->ReadArchiveBlock(Stream, Buffer, Count, Encrypted, CrcWidth);
+    }
+};
+
+}  // namespace
+
 TZipCommon::TZipCommon(TObject* AOwner)
     : Owner(AOwner),
       CancelPtr(&FCancel),
@@ -59,12 +81,8 @@ TZipCommon::TZipCommon(TObject* AOwner)
     WriteArchiveProc = [this](TStream32* t, const void* b, int k, std::int32_t n, int w, bool e) {
         return WriteArchiveBlock(t, b, k, n, w, e);
     };
-    WriteOutputProc = [this](TStream32* t, const void* b, int k, std::int32_t n, int w, bool e) {
-        return WriteOutputBlock(t, b, k, n, w, e);
-    };
-    ReadArchiveProc = [this](TStream32* s, void* b, std::int32_t n, bool e, int w) {
-        return ReadArchiveBlock(s, b, n, e, w);
-    };
+    WriteOutputProc = TOwnWriteOutput{this};
+    ReadArchiveProc = TOwnReadArchive{this};
     ProgressProc = [this](std::uint8_t file, std::uint8_t archive) {
         ProcessMessages();
         if (OnProgress)
@@ -73,6 +91,13 @@ TZipCommon::TZipCommon(TObject* AOwner)
 }
 
 TZipCommon::~TZipCommon() = default;
+
+bool TZipCommon::OwnDataHooks() const
+{
+    const auto* read = ReadArchiveProc.target<TOwnReadArchive>();
+    const auto* write = WriteOutputProc.target<TOwnWriteOutput>();
+    return read && read->Self == this && write && write->Self == this;
+}
 
 // --- errors and cancel ---
 

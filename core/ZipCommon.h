@@ -351,6 +351,10 @@ public:
     bool ExcludedByMasks(const std::string& StoredName, const std::string& OtherPath, const std::string& ReportedName);
 
     // Data hooks.
+    // Whether ReadArchiveProc and WriteOutputProc are still the ones the constructor set: a run
+    // that finds them so at its start calls the operations they stand for directly, not through
+    // the hooks for every block of every member.
+    bool OwnDataHooks() const;
     virtual std::int32_t ReadArchiveBlock(TStream32* Stream, void* Buffer, std::int32_t Count, bool Encrypted,
                                           int CrcWidth);
     virtual std::int32_t WriteOutputBlock(TStream32* Target, const void* Buffer, int Kind, std::int32_t Count,

@@ -366,8 +366,10 @@ bool TakeHeader(std::uint8_t* Raw, TZipCipher& Cipher, THeaderKind Kind, std::in
     if (encrypted)
         DecryptHeader(Cipher, Raw, Kind);
     // Field by field, so that the strings keep their buffers: walks read thousands of headers
-    // into one entry. The callers set the fields after the extra field.
-    Entry.Name.clear();
+    // into one entry. The callers set the fields after the extra field; a directory entry's name
+    // is always decoded over the last one, which keeps its length when the names are alike.
+    if constexpr (std::is_same_v<TEntry, TZipLocalEntry>)
+        Entry.Name.clear();
     Entry.Sizes = TZipSizes{};
     ClearExtraInfo(Entry.ExtraInfo);
     Entry.HeaderPos = Pos;

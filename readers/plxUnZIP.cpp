@@ -97,6 +97,7 @@ void TUnZip::ProcessArchive(TStream32*)
     FStubSearched = false;
     FPrefix = 0;
     FOpenVolume = -1;
+    FOwnHooks = OwnDataHooks();
     PackedTotal = 0;
     UnpackedTotal = 0;
     NewestDate = 0;

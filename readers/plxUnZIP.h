@@ -131,6 +131,7 @@ private:
     std::uint32_t FLastDisk = 0;    // the volume holding the end record (0-based)
     std::int64_t FOpenVolume = -1;  // the 0-based volume the archive stream holds
     bool FDecodable = true;
+    bool FOwnHooks = false;  // the run's data hooks are the constructor's (OwnDataHooks)
     TWorkRecord FWork;
     TZipLocalEntry FLocal;  // one header at a time; kept for its buffers
     TReadAt FLocalRead;     // over FLocalReadStream, the archive stream it was made for

@@ -27,7 +27,8 @@ std::size_t TUnZip::ReadMember(std::uint8_t* Buffer, std::size_t Count)
     const bool decipher = FMemberEncrypted && EncryptionMethod() == emZip_V2;
     while (total < Count && FPackedLeft > 0 && ArchiveStream) {
         const auto want = std::int32_t(std::min<std::uint64_t>({Count - total, FPackedLeft, 1u << 30}));
-        const std::int32_t got = ReadArchiveProc(ArchiveStream.get(), Buffer + total, want, decipher, 0);
+        const std::int32_t got = FOwnHooks ? ReadArchiveBlock(ArchiveStream.get(), Buffer + total, want, decipher, 0)
+                                           : ReadArchiveProc(ArchiveStream.get(), Buffer + total, want, decipher, 0);
         if (got <= 0) {
             // The member goes on on the next volume of a set; elsewhere its data ends here.
             if (IsMultiVolume() && !GetCancel() && NextVolume())
@@ -51,7 +52,9 @@ void TUnZip::WriteDecoded(TStream32* Output, const std::uint8_t* Data, std::size
     }
     while (Count > 0) {
         const auto n = std::int32_t(std::min(Count, kBlock));
-        if (WriteOutputProc(Output, Data, kKindFileData, n, 32, false) < n)
+        const std::int32_t written = FOwnHooks ? WriteOutputBlock(Output, Data, kKindFileData, n, 32, false)
+                                               : WriteOutputProc(Output, Data, kKindFileData, n, 32, false);
+        if (written < n)
             throw E_RAISE(E_WRITEFILE);  // reported by the output hook
         Data += n;
         Count -= std::size_t(n);

@@ -390,6 +390,45 @@ TEST_F(UnZipTest, AFailedMemberLeavesTheFileItWouldReplace)
     }
 }
 
+// A run calls the virtual data operations directly only while the hooks are the constructor's:
+// hooks a caller set see every block, and what they answer is what is checked.
+TEST_F(UnZipTest, DataHooksACallerSetServeEveryMember)
+{
+    if (!HaveTool("zip"))
+        GTEST_SKIP() << "zip missing";
+    const fs::path src = MakeSource();
+    ASSERT_EQ(Shell("cd '" + src.string() + "' && zip -qr ../mixed.zip . && zip -qr0 ../mixed.zip sub/deep"), 0);
+    const TUnZipRun own =
+        RunUnZip(root / "mixed.zip", root / "own", true, "", [](TUnZip& z) { EXPECT_TRUE(z.OwnDataHooks()); });
+    ASSERT_GT(own.Passed, 4);
+    EXPECT_EQ(own.Failed, 0);
+
+    int reads = 0, writes = 0;
+    const TUnZipRun relayed = RunUnZip(root / "mixed.zip", root / "relayed", true, "", [&](TUnZip& z) {
+        z.ReadArchiveProc = [&z, &reads](TStream32* s, void* b, std::int32_t n, bool e, int w) {
+            ++reads;
+            return z.ReadArchiveBlock(s, b, n, e, w);
+        };
+        z.WriteOutputProc = [&z, &writes](TStream32* t, const void* b, int k, std::int32_t n, int w, bool e) {
+            ++writes;
+            return z.WriteOutputBlock(t, b, k, n, w, e);
+        };
+        EXPECT_FALSE(z.OwnDataHooks());
+    });
+    EXPECT_EQ(relayed.Passed, own.Passed);
+    EXPECT_EQ(relayed.Failed, 0);
+    // Four files hold data (folders and the empty file read nothing).
+    EXPECT_GE(reads, 4);
+    EXPECT_GE(writes, 4);
+
+    // A sink that takes the data without passing it on: no member with data passes its check.
+    const TUnZipRun swallowed = RunUnZip(root / "mixed.zip", root / "swallowed", true, "", [](TUnZip& z) {
+        z.WriteOutputProc = [](TStream32*, const void*, int, std::int32_t n, int, bool) { return n; };
+    });
+    EXPECT_EQ(swallowed.Failed, 4);
+    EXPECT_EQ(swallowed.Passed, own.Passed - 4);
+}
+
 TEST_F(UnZipTest, EarlyMethodFixturesGiveTheirOriginals)
 {
     const fs::path dir = FixtureRoot() / "zip-legacy";
