@@ -21,16 +21,26 @@ inline std::uint64_t Load8(const char* p)
     return v;
 }
 
-// The eight bytes x with every From byte (From repeated in from) turned into To (flip is
-// From ^ To).
-inline std::uint64_t ReplaceInWord(std::uint64_t x, std::uint64_t from, std::uint64_t flip)
-{
-    constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
-    const std::uint64_t t = x ^ from;
-    // The high bit of each byte that equals From, exactly (no borrow between bytes).
-    const std::uint64_t hits = ~(((t & kLow7) + kLow7) | t | kLow7);
-    return x ^ (hits >> 7) * flip;
-}
+// Turns every From byte of eight bytes at a time into To.
+class TWordReplace {
+public:
+    TWordReplace(char From, char To)
+        : from_(kOnes * static_cast<unsigned char>(From)), flip_(static_cast<unsigned char>(From ^ To))
+    {}
+
+    std::uint64_t operator()(std::uint64_t x) const
+    {
+        constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+        const std::uint64_t t = x ^ from_;
+        // The high bit of each byte that equals From, exactly (no borrow between bytes).
+        const std::uint64_t hits = ~(((t & kLow7) + kLow7) | t | kLow7);
+        return x ^ (hits >> 7) * flip_;
+    }
+
+private:
+    std::uint64_t from_;
+    std::uint64_t flip_;
+};
 
 }  // namespace ascii_detail
 
@@ -68,13 +78,11 @@ inline std::size_t PrintableAsciiPrefix(std::string_view Text)
 // Replaces every From byte of Text with To.
 inline void ReplaceByte(char* Text, std::size_t Count, char From, char To)
 {
-    using namespace ascii_detail;
-    const std::uint64_t from = kOnes * static_cast<unsigned char>(From);
-    const std::uint64_t flip = static_cast<unsigned char>(From ^ To);
+    const ascii_detail::TWordReplace replace(From, To);
     std::size_t i = 0;
     for (; i + 8 <= Count; i += 8) {
-        const std::uint64_t x = Load8(Text + i);
-        const std::uint64_t y = ReplaceInWord(x, from, flip);
+        const std::uint64_t x = ascii_detail::Load8(Text + i);
+        const std::uint64_t y = replace(x);
         if (y != x)
             std::memcpy(Text + i, &y, sizeof y);
     }
@@ -87,15 +95,13 @@ inline void ReplaceByte(char* Text, std::size_t Count, char From, char To)
 // turned into To, and answers its length; Out has room for Count bytes.
 inline std::size_t CopyAsciiReplacing(const char* Text, std::size_t Count, char* Out, char From, char To)
 {
-    using namespace ascii_detail;
-    const std::uint64_t from = kOnes * static_cast<unsigned char>(From);
-    const std::uint64_t flip = static_cast<unsigned char>(From ^ To);
+    const ascii_detail::TWordReplace replace(From, To);
     std::size_t i = 0;
     for (; i + 8 <= Count; i += 8) {
-        const std::uint64_t x = Load8(Text + i);
-        if (x & kHighBits)
+        const std::uint64_t x = ascii_detail::Load8(Text + i);
+        if (x & ascii_detail::kHighBits)
             break;
-        const std::uint64_t y = ReplaceInWord(x, from, flip);
+        const std::uint64_t y = replace(x);
         std::memcpy(Out + i, &y, sizeof y);
     }
     for (; i < Count && static_cast<unsigned char>(Text[i]) < 0x80; ++i)
