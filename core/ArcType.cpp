@@ -174,21 +174,20 @@ TArcType TArcTypeDetector::GetArcType()
         if (FInfo.ArcType == atZip &&
             DescriptorByExtension(win::LowerCase(win::ExtractFileExt(FFileName))) == DescriptorOf(atJar))
             FInfo.ArcType = atJar;
-    } else if (FSize == kEmptyBzip2Size) {
-        // An empty file compressed by bzip2: the stream's end marker right after its header, and
-        // shorter than anything else detection looks at.
-        static constexpr std::uint8_t kEnd[] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};
+    } else if (FSize >= kCompressHeaderSize) {
+        // Only two things are this short: an empty file compressed by bzip2 (the stream's end
+        // marker right after its header) and compress output of a short file, which can be just
+        // as long.
         std::uint8_t b[kEmptyBzip2Size] = {};
-        if (ReadAt(0, b, kEmptyBzip2Size) == kEmptyBzip2Size && b[0] == 'B' && b[1] == 'Z' && b[2] == 'h' &&
-            b[3] >= '1' && b[3] <= '9' && std::memcmp(b + 4, kEnd, sizeof kEnd) == 0) {
+        static constexpr std::uint8_t kEnd[] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};
+        const std::int64_t got = ReadAt(0, b, std::min(FSize, kEmptyBzip2Size));
+        if (got == kEmptyBzip2Size && b[0] == 'B' && b[1] == 'Z' && b[2] == 'h' && b[3] >= '1' && b[3] <= '9' &&
+            std::memcmp(b + 4, kEnd, sizeof kEnd) == 0) {
             FInfo.ArcType = atBz2;
             FInfo.ArchiveOffset = -1;
-        }
-    } else if (FSize >= kCompressHeaderSize) {
-        // compress output of a short file is this small; nothing else is looked for in so few bytes.
-        std::uint8_t b[2] = {};
-        if (ReadAt(0, b, 2) == 2 && b[0] == 0x1F && b[1] == 0x9D)
+        } else if (got >= 2 && b[0] == 0x1F && b[1] == 0x9D) {
             FInfo.ArcType = atGZip;
+        }
     }
     StampDosDate();
     return FInfo.ArcType;

@@ -341,6 +341,16 @@ TEST(ArcTypeBytes, ShortRandomAndCutInputsAreNoArchive)
     }
 }
 
+TEST(ArcTypeBytes, CompressOutputOfEveryShortLengthIsFound)
+{
+    // compress writes 14 bytes for a 9-byte file, as long as bzip2's empty stream.
+    for (std::size_t n = 3; n <= 19; ++n)
+        EXPECT_EQ(DetectBytes(std::string("\x1F\x9D\x90", 3) + std::string(n - 3, 'a')).ArcType, atGZip) << n;
+    const std::string emptyBzip2("BZh9\x17\x72\x45\x38\x50\x90\0\0\0\0", 14);
+    EXPECT_EQ(DetectBytes(emptyBzip2).ArcType, atBz2);
+    EXPECT_EQ(DetectBytes(emptyBzip2.substr(0, 13)).ArcType, atNA);
+}
+
 TEST(ArcTypeBytes, HeaderProbesAndSignatureScan)
 {
     // ACE marks its header at byte 7; LHA may sit behind a 128-byte prefix.
