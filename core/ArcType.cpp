@@ -175,18 +175,21 @@ TArcType TArcTypeDetector::GetArcType()
             DescriptorByExtension(win::LowerCase(win::ExtractFileExt(FFileName))) == DescriptorOf(atJar))
             FInfo.ArcType = atJar;
     } else if (FSize >= kCompressHeaderSize) {
-        // Only two things are this short: an empty file compressed by bzip2 (the stream's end
-        // marker right after its header) and compress output of a short file, which can be just
-        // as long.
-        std::uint8_t b[kEmptyBzip2Size] = {};
+        // Only three things are this short: an empty file compressed by bzip2 (the stream's end
+        // marker right after its header), compress output of a short file, which can be just as
+        // long, and an empty file encoded as UU text under a short name.
+        FHead.assign(std::size_t(FSize), '\0');
+        FHead.resize(std::size_t(ReadAt(0, FHead.data(), FSize)));
+        const auto* b = reinterpret_cast<const std::uint8_t*>(FHead.data());
         static constexpr std::uint8_t kEnd[] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};
-        const std::int64_t got = ReadAt(0, b, std::min(FSize, kEmptyBzip2Size));
-        if (got == kEmptyBzip2Size && b[0] == 'B' && b[1] == 'Z' && b[2] == 'h' && b[3] >= '1' && b[3] <= '9' &&
-            std::memcmp(b + 4, kEnd, sizeof kEnd) == 0) {
+        if (FHead.size() == kEmptyBzip2Size && b[0] == 'B' && b[1] == 'Z' && b[2] == 'h' && b[3] >= '1' &&
+            b[3] <= '9' && std::memcmp(b + 4, kEnd, sizeof kEnd) == 0) {
             FInfo.ArcType = atBz2;
             FInfo.ArchiveOffset = -1;
-        } else if (got >= 2 && b[0] == 0x1F && b[1] == 0x9D) {
+        } else if (FHead.size() >= 2 && b[0] == 0x1F && b[1] == 0x9D) {
             FInfo.ArcType = atGZip;
+        } else {
+            FInfo.ArcType = EncodedTextType(FHead);
         }
     }
     StampDosDate();

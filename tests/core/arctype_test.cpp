@@ -341,7 +341,7 @@ TEST(ArcTypeBytes, ShortRandomAndCutInputsAreNoArchive)
     }
 }
 
-TEST(ArcTypeBytes, CompressOutputOfEveryShortLengthIsFound)
+TEST(ArcTypeBytes, ShortCompressedAndEncodedFilesAreFound)
 {
     // compress writes 14 bytes for a 9-byte file, as long as bzip2's empty stream.
     for (std::size_t n = 3; n <= 19; ++n)
@@ -349,6 +349,10 @@ TEST(ArcTypeBytes, CompressOutputOfEveryShortLengthIsFound)
     const std::string emptyBzip2("BZh9\x17\x72\x45\x38\x50\x90\0\0\0\0", 14);
     EXPECT_EQ(DetectBytes(emptyBzip2).ArcType, atBz2);
     EXPECT_EQ(DetectBytes(emptyBzip2.substr(0, 13)).ArcType, atNA);
+    // An empty file encoded under a one-letter name.
+    EXPECT_EQ(DetectBytes("begin 644 a\n`\nend\n").ArcType, atUUE);
+    EXPECT_EQ(DetectBytes("begin 644 a\n").ArcType, atUUE);
+    EXPECT_EQ(DetectBytes("begin a\n`\nend\n").ArcType, atNA);
 }
 
 TEST(ArcTypeBytes, HeaderProbesAndSignatureScan)
