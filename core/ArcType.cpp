@@ -181,9 +181,7 @@ TArcType TArcTypeDetector::GetArcType()
         FHead.assign(std::size_t(FSize), '\0');
         FHead.resize(std::size_t(ReadAt(0, FHead.data(), FSize)));
         const auto* b = reinterpret_cast<const std::uint8_t*>(FHead.data());
-        static constexpr std::uint8_t kEnd[] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};
-        if (FHead.size() == kEmptyBzip2Size && b[0] == 'B' && b[1] == 'Z' && b[2] == 'h' && b[3] >= '1' &&
-            b[3] <= '9' && std::memcmp(b + 4, kEnd, sizeof kEnd) == 0) {
+        if (FHead.size() == kEmptyBzip2Size && IsBZip2Header(b)) {
             FInfo.ArcType = atBz2;
             FInfo.ArchiveOffset = -1;
         } else if (FHead.size() >= 2 && b[0] == 0x1F && b[1] == 0x9D) {

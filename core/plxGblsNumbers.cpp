@@ -195,8 +195,11 @@ bool IsAltEndRecordSig(std::uint32_t Value)
 
 bool IsBZip2Header(const std::uint8_t* Buffer)
 {
-    static constexpr std::uint8_t Magic[] = {0x31, 0x41, 0x59, 0x26, 0x53, 0x59};
-    return Buffer[0] == 'B' && Buffer[1] == 'Z' && Buffer[2] == 'h' && std::memcmp(Buffer + 4, Magic, 6) == 0;
+    // A block follows, or at once the stream's end: an empty file, also the first of several.
+    static constexpr std::uint8_t Block[] = {0x31, 0x41, 0x59, 0x26, 0x53, 0x59};
+    static constexpr std::uint8_t End[] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};
+    return Buffer[0] == 'B' && Buffer[1] == 'Z' && Buffer[2] == 'h' && Buffer[3] >= '1' && Buffer[3] <= '9' &&
+           (std::memcmp(Buffer + 4, Block, 6) == 0 || std::memcmp(Buffer + 4, End, 6) == 0);
 }
 
 bool IsCompressedStreamMagic(std::uint16_t Word)

@@ -349,6 +349,7 @@ TEST(ArcTypeBytes, ShortCompressedAndEncodedFilesAreFound)
     const std::string emptyBzip2("BZh9\x17\x72\x45\x38\x50\x90\0\0\0\0", 14);
     EXPECT_EQ(DetectBytes(emptyBzip2).ArcType, atBz2);
     EXPECT_EQ(DetectBytes(emptyBzip2.substr(0, 13)).ArcType, atNA);
+    EXPECT_EQ(DetectBytes(emptyBzip2 + emptyBzip2).ArcType, atBz2);  // longer, but still no block
     // An empty file encoded under a one-letter name.
     EXPECT_EQ(DetectBytes("begin 644 a\n`\nend\n").ArcType, atUUE);
     EXPECT_EQ(DetectBytes("begin 644 a\n").ArcType, atUUE);
