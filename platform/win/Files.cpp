@@ -31,18 +31,18 @@ namespace {
 
 class FileObject : public KernelObject {
 public:
-    FileObject(int handle, std::string path, bool readable, bool writable, bool regularFile = false)
+    // The host path only finds the drive of a file opened for writing; nothing keeps it, so a file
+    // opened to be read needs no path built at all (nullptr).
+    FileObject(int handle, const std::string* writtenPath, bool readable, bool writable, bool regularFile = false)
         : fd(handle),
-          hostPath(std::move(path)),
           canRead(readable),
           canWrite(writable),
           regular(regularFile),
-          limited(writable ? LimitedDriveOfOpenFile(handle, hostPath) : std::nullopt)
+          limited(writable && writtenPath ? LimitedDriveOfOpenFile(handle, *writtenPath) : std::nullopt)
     {}
     ~FileObject() override { ::close(fd); }
 
     const int fd;
-    const std::string hostPath;
     const bool canRead;
     const bool canWrite;
     // A plain file, where a short read can only mean its end: no second read to find it.
@@ -490,7 +490,7 @@ void OfferListedFiles(const std::shared_ptr<FindObject>& search, std::string_vie
 // The file a live listing just handed out, opened from the listing's open folder, so that a walk
 // does not make the kernel look up every folder of the path again for each file. -1 for anything
 // else (the caller then takes the full path): another name, a link, a folder, a name gone meanwhile.
-int OpenListedFile(const char* fileName, std::string& host)
+int OpenListedFile(const char* fileName)
 {
     const std::string_view given(fileName);
     const std::size_t slash = given.find_last_of('\\');
@@ -513,10 +513,7 @@ int OpenListedFile(const char* fileName, std::string& host)
     if (!listing)
         return -1;
     // No following: the name was a plain file when listed, and a link put there since is the full path's.
-    const int fd = ::openat(dirfd(listing->dir), name.data(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd >= 0)
-        host = JoinHostName(listing->folder, name);
-    return fd;
+    return ::openat(dirfd(listing->dir), name.data(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
 }
 
 // A name without wildcards is one lookup, not a listing of its folder: callers ask for one file's
@@ -578,7 +575,7 @@ BOOL CreateDirectoryTree(const char* pathName)
 
 HANDLE AdoptHostFile(int fd, const std::string& hostPath, bool canRead, bool canWrite)
 {
-    return AddHandle(std::make_shared<FileObject>(fd, hostPath, canRead, canWrite));
+    return AddHandle(std::make_shared<FileObject>(fd, &hostPath, canRead, canWrite));
 }
 
 BOOL PutTempFileInPlace(const std::string& tempHost, const std::string& targetHost)
@@ -757,10 +754,10 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
     const bool wantRead = desiredAccess & GENERIC_READ;
     const bool wantWrite = desiredAccess & GENERIC_WRITE;
     if (wantRead && !wantWrite && creationDisposition == OPEN_EXISTING) {
-        const int fd = OpenListedFile(fileName, host);
+        const int fd = OpenListedFile(fileName);
         if (fd >= 0) {
             SetLastError(ERROR_SUCCESS);
-            return AddHandle(std::make_shared<FileObject>(fd, std::move(host), true, false, true));
+            return AddHandle(std::make_shared<FileObject>(fd, nullptr, true, false, true));
         }
     }
     HostPathState state;
@@ -803,7 +800,7 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
             return INVALID_HANDLE_VALUE;
         }
         SetLastError(ERROR_SUCCESS);
-        return AddHandle(std::make_shared<FileObject>(fd, host, false, false));
+        return AddHandle(std::make_shared<FileObject>(fd, nullptr, false, false));
     }
     if (existed && S_ISDIR(before.st_mode)) {
         SetLastError(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
@@ -827,7 +824,7 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
     if (!existed)
         NoteNameAdded(host);
     const bool regular = existed && S_ISREG(before.st_mode);
-    HANDLE handle = AddHandle(std::make_shared<FileObject>(fd, host, wantRead, wantWrite, regular));
+    HANDLE handle = AddHandle(std::make_shared<FileObject>(fd, &host, wantRead, wantWrite, regular));
     const bool reportExisting = existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
     SetLastError(reportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
