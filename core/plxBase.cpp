@@ -1403,6 +1403,14 @@ bool TCompressClass::SetEntryName(const std::string& Path)
     // Built in a buffer kept from entry to entry and swapped into FileName (which Path may be):
     // twice per file, no allocation.
     std::string& name = FNameBuffer;
+    // The common case, a path below BaseDir as the walk built it: only the rest is copied.
+    if (StoredDirNames == sdRelative && !BaseDir.empty() && Path.size() >= BaseDir.size() &&
+        std::memcmp(Path.data(), BaseDir.data(), BaseDir.size()) == 0 && BaseDir.find('/') == std::string::npos) {
+        name.assign(Path, BaseDir.size());
+        win::ReplaceByte(name.data(), name.size(), '/', '\\');
+        FileName.swap(name);
+        return true;
+    }
     name.assign(Path);
     win::ReplaceByte(name.data(), name.size(), '/', '\\');
     const auto stripDrive = [](std::string n) {
