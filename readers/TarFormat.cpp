@@ -1,5 +1,7 @@
 #include "readers/TarFormat.h"
 
+#include "core/Endian.h"
+
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -78,24 +80,29 @@ void PutText(std::uint8_t* field, int width, const std::string& text)
     std::memcpy(field, text.data(), std::min<std::size_t>(text.size(), std::size_t(width)));
 }
 
+// Writes into the block L an "L" record for a name of Length bytes, its header made from the
+// entry's own header Base.
+void PutLongNameRecord(std::uint8_t* L, const std::uint8_t* Base, std::size_t Length)
+{
+    std::memcpy(L, Base, TarBlockSize);
+    PutText(L, NameWidth, "././@LongLink");
+    L[156] = 'L';
+    for (int at : {100, 108, 116})
+        std::memcpy(L + at, "     0 \0", 8);
+    std::memcpy(L + 136, "          0 ", 12);
+    PutOctal(L + 124, 12, std::int64_t(Length) + 1, ' ');
+    PutText(L + 297, 32, "system");
+    PutOctal(L + 148, 8, TarHeaderChecksum(L), ' ');
+}
+
 // Appends an "L" record for a name of Length bytes, its header made from the entry's own header
-// Base; answers where in Out the name goes (the zeros after it are already there).
+// Base (not in Out); answers where in Out the name goes (the zeros after it are already there).
 std::size_t AppendLongNameRecord(std::vector<std::uint8_t>& Out, const std::uint8_t* Base, std::size_t Length)
 {
-    std::uint8_t l[TarBlockSize];
-    std::memcpy(l, Base, TarBlockSize);
-    PutText(l, NameWidth, "././@LongLink");
-    l[156] = 'L';
-    for (int at : {100, 108, 116})
-        std::memcpy(l + at, "     0 \0", 8);
-    std::memcpy(l + 136, "          0 ", 12);
-    PutOctal(l + 124, 12, std::int64_t(Length) + 1, ' ');
-    PutText(l + 297, 32, "system");
-    PutOctal(l + 148, 8, TarHeaderChecksum(l), ' ');
-    Out.insert(Out.end(), l, l + TarBlockSize);
-    const std::size_t at = Out.size();
-    // The name, its terminating zero and the padding to a block.
+    const std::size_t at = Out.size() + TarBlockSize;
+    // The record, then the name, its terminating zero and the padding to a block.
     Out.resize(std::size_t(RoundUpToBlock(std::int64_t(at + Length + 1))), 0);
+    PutLongNameRecord(Out.data() + at - TarBlockSize, Base, Length);
     return at;
 }
 
@@ -498,6 +505,43 @@ std::vector<std::uint8_t> EncodeTarHeaders(const TTarWriteEntry& Entry)
     return out;
 }
 
+namespace {
+
+// Eight octal digits of the low 24 bits, most significant first, as the bytes of a word stored
+// little-endian: the digits' bits spread to a byte each in three steps, not a loop per digit.
+std::uint64_t OctalDigits8(std::uint64_t value)
+{
+    std::uint64_t x = (value & 0xFFF) | ((value & 0xFFF000) << 20);
+    x = (x & 0x0000003F0000003Full) | ((x & 0x00000FC000000FC0ull) << 10);
+    x = (x & 0x0007000700070007ull) | ((x & 0x0038003800380038ull) << 5);
+    return __builtin_bswap64(x) + 0x3030303030303030ull;  // byte k held digit k
+}
+
+// PutOctal with '0' as the pad for the two widths of a header's numbers: every place is a digit
+// (the same bytes), asked six times for every entry written.
+void PutOctal8(std::uint8_t* field, std::uint64_t value)
+{
+    // Seven digits and the NUL: the eight digits moved down a place drop the eighth.
+    PutLE64(field, OctalDigits8(value) >> 8);
+}
+
+void PutOctal12(std::uint8_t* field, std::uint64_t value)
+{
+    const std::uint64_t high = (value >> 24) & 0777;
+    field[0] = std::uint8_t('0' + (high >> 6));
+    field[1] = std::uint8_t('0' + ((high >> 3) & 7));
+    field[2] = std::uint8_t('0' + (high & 7));
+    PutLE64(field + 3, OctalDigits8(value));
+    field[11] = 0;
+}
+
+void PutTextInZeros(std::uint8_t* field, std::size_t width, const std::string& text)
+{
+    std::memcpy(field, text.data(), std::min(text.size(), width));
+}
+
+}  // namespace
+
 void EncodeTarHeaders(const TTarWriteEntry& Entry, std::vector<std::uint8_t>& Out)
 {
     // The name as stored: a directory's ends in "/". Read in place, not copied.
@@ -511,40 +555,44 @@ void EncodeTarHeaders(const TTarWriteEntry& Entry, std::vector<std::uint8_t>& Ou
             to[fromGiven] = '/';
     };
     const std::int64_t size = Entry.Directory ? 0 : std::max<std::int64_t>(Entry.Size, 0);
+    const bool longName = nameLength > std::size_t(NameWidth);
 
-    std::uint8_t h[TarBlockSize] = {};
+    // Built in place in Out, all zeros first: an "L" record and the name's blocks when the name
+    // is long, then the entry's own header.
+    const std::size_t total =
+        TarBlockSize + (longName ? TarBlockSize + std::size_t(RoundUpToBlock(std::int64_t(nameLength) + 1)) : 0);
+    Out.assign(total, 0);
+    std::uint8_t* h = Out.data() + total - TarBlockSize;
     std::memcpy(h + 257, GnuMagic, sizeof GnuMagic);
-    PutText(h + 265, 32, Entry.UName);
-    PutText(h + 297, 32, Entry.GName);
+    PutTextInZeros(h + 265, 32, Entry.UName);
+    PutTextInZeros(h + 297, 32, Entry.GName);
     // Writable for the owner by default: a tree that tar restores read-only could not even be removed.
     const std::uint32_t permissions = (Entry.Mode & 07777) != 0 ? Entry.Mode & 07777 : Entry.Directory ? 0755 : 0644;
-    PutOctal(h + 100, 8, (Entry.Directory ? 040000 : 0100000) | permissions, '0');
+    PutOctal8(h + 100, (Entry.Directory ? 040000 : 0100000) | permissions);
     h[156] = Entry.Directory ? '5' : '0';
     if (Entry.MTime >= 0 || !Entry.KeepTimeBefore1970) {
-        PutOctal(h + 136, 12, std::clamp<std::int64_t>(Entry.MTime, 0, MaxOctal11), '0');
+        PutOctal12(h + 136, std::uint64_t(std::clamp<std::int64_t>(Entry.MTime, 0, MaxOctal11)));
     } else {  // negative base-256, as GNU tar writes it
         for (int i = 0; i < 12; ++i)
             h[136 + 11 - i] = i < 8 ? std::uint8_t(std::uint64_t(Entry.MTime) >> (8 * i)) : 0xFF;
     }
 
-    Out.clear();
-    if (nameLength > std::size_t(NameWidth)) {
-        const std::size_t at = AppendLongNameRecord(Out, h, nameLength);
-        putName(Out.data() + at, nameLength);
+    if (longName) {
+        PutLongNameRecord(Out.data(), h, nameLength);
+        putName(Out.data() + TarBlockSize, nameLength);
     }
 
     putName(h, std::min<std::size_t>(nameLength, NameWidth));
-    PutOctal(h + 108, 8, std::min<std::int64_t>(Entry.Uid, 07777777), '0');
-    PutOctal(h + 116, 8, std::min<std::int64_t>(Entry.Gid, 07777777), '0');
+    PutOctal8(h + 108, std::min<std::uint32_t>(Entry.Uid, 07777777));
+    PutOctal8(h + 116, std::min<std::uint32_t>(Entry.Gid, 07777777));
     if (size <= MaxOctal11) {
-        PutOctal(h + 124, 12, size, '0');
+        PutOctal12(h + 124, std::uint64_t(size));
     } else {  // base-256, which every GNU-form reader takes
         h[124] = 0x80;
         for (int i = 0; i < 8; ++i)
             h[124 + 11 - i] = std::uint8_t(size >> (8 * i));
     }
-    PutOctal(h + 148, 8, TarHeaderChecksum(h), '0');
-    Out.insert(Out.end(), h, h + TarBlockSize);
+    PutOctal8(h + 148, TarHeaderChecksum(h));
 }
 
 bool RenameTarHeaders(const TReadAt& Read, const TTarEntry& Entry, const std::string& NewName,
