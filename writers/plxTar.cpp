@@ -79,6 +79,23 @@ TReadAt ReadAtOf(TStream32& Stream)
     };
 }
 
+// A source file read once from start to end: a plain handle stream (no read-ahead window, no copy
+// of its name as a file stream keeps), closed with it.
+class TSourceStream : public THandleStream32 {
+public:
+    explicit TSourceStream(const std::string& Path)
+        : THandleStream32(CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
+    {}
+    ~TSourceStream() override
+    {
+        if (HandleValid())
+            CloseHandle(FHandle);
+    }
+    TSourceStream(const TSourceStream&) = delete;
+    TSourceStream& operator=(const TSourceStream&) = delete;
+};
+
 // Padding source for the copies; never written to.
 const std::uint8_t kZeros[kCopyBlock] = {};
 
@@ -120,8 +137,13 @@ void TTar::FillEntry(TTarWriteEntry& e, const std::string& StoredName, bool Dire
     e.Mode = 0;
     e.Uid = UnixUID & 0xFF;
     e.Gid = UnixGID & 0xFF;
-    e.UName.assign(UnixUName, 0, 32);
-    e.GName.assign(UnixGName, 0, 32);
+    // The same owner for every entry: copied only when it changed.
+    const auto keepFirst32 = [](std::string& to, const std::string& from) {
+        if (from.compare(0, 32, to) != 0)
+            to.assign(from, 0, 32);
+    };
+    keepFirst32(e.UName, UnixUName);
+    keepFirst32(e.GName, UnixGName);
 }
 
 namespace {
@@ -337,10 +359,9 @@ void TTar::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderO
     if (!DoBegin(FileName, FileNumber, &EntryList))
         return;
     const std::int64_t size = folder ? 0 : UnpackedSize;
-    std::optional<TFileStream32> input;
+    std::optional<TSourceStream> input;
     if (!folder) {
-        // Read once, straight into the archive: no read-ahead window.
-        input.emplace(path, fmOpenRead | fmShareDenyNone, false);
+        input.emplace(path);
         if (!input->HandleValid()) {
             DoError(path, "", E_OPENFILE, FArchiveFile);
             return;
