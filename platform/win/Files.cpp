@@ -402,7 +402,7 @@ void FillFindData(WIN32_FIND_DATAA& data, const HostOf& hostOf, const std::strin
 // folder of thousands of files costs one call per file, not two walks of the full path.
 bool StatListedName(int dirFd, const char* name, struct stat& st, timespec& created)
 {
-    struct statx stx {};
+    struct statx stx;  // filled by the call: no clearing for every listed name
     if (statx(dirFd, name, AT_SYMLINK_NOFOLLOW, STATX_BASIC_STATS | STATX_BTIME, &stx) != 0)
         return false;
     const auto time = [](const statx_timestamp& t) {
