@@ -90,19 +90,31 @@ static std::uint64_t RefreshTimeZone()
     static std::optional<std::string> lastTz;
     static std::int64_t lastRead = 0;  // nanoseconds of the coarse clock; 0 before the first read
     static std::uint64_t reads = 0;
+    // What this thread saw last, so that a time converted within the second of the last read,
+    // under the same TZ, takes no lock.
+    struct Seen {
+        std::optional<std::string> tz;
+        std::int64_t read = 0;
+        std::uint64_t reads = 0;
+    };
+    thread_local Seen seen;
     const char* tz = std::getenv("TZ");
     // The coarse clock: asked once per time converted, and a second needs no finer measure.
     timespec clock{};
     clock_gettime(CLOCK_MONOTONIC_COARSE, &clock);
     const std::int64_t now = std::int64_t(clock.tv_sec) * 1000000000 + clock.tv_nsec + 1;
+    const auto same = [tz](const std::optional<std::string>& known) { return tz ? known && *known == tz : !known; };
+    if (seen.read != 0 && now - seen.read < 1000000000 && same(seen.tz))
+        return seen.reads;
     std::lock_guard guard(lock);
-    const bool sameTz = tz ? (lastTz && *lastTz == tz) : !lastTz;
-    if (sameTz && lastRead != 0 && now - lastRead < 1000000000)
-        return reads;
-    tzset();
-    lastTz = tz ? std::optional<std::string>(tz) : std::nullopt;
-    lastRead = now;
-    return ++reads;
+    if (!(same(lastTz) && lastRead != 0 && now - lastRead < 1000000000)) {
+        tzset();
+        lastTz = tz ? std::optional<std::string>(tz) : std::nullopt;
+        lastRead = now;
+        ++reads;
+    }
+    seen = Seen{lastTz, lastRead, reads};
+    return reads;
 }
 
 std::int64_t LocalOffsetAt(std::int64_t unixSeconds)
