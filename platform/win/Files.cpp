@@ -8,6 +8,7 @@
 #include "platform/win/Utf8.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -67,11 +68,14 @@ public:
     DIR* dir = nullptr;
     std::string folder;
     std::vector<std::string> names;
-    // Where the caller's folder text maps to this folder name by name, the text ("C:\x\"), and the
-    // name handed out last if it was a plain file: what OpenListedFile may open from here. Guarded
-    // by the listings' lock.
+    // Where the caller's folder text maps to this folder name by name, the text ("C:\x\"), set
+    // under the listings' lock before the listing is handed out; and the index in names of the name
+    // handed out last if it was a plain file (kNoFile otherwise): what OpenListedFile may open from
+    // here. Names never change once listed, so the index is all an opener needs, and storing it
+    // takes no lock for every listed file.
+    static constexpr std::size_t kNoFile = std::size_t(-1);
     std::string givenFolder;
-    std::string lastFile;
+    std::atomic<std::size_t> lastFile{kNoFile};
 };
 
 // Live listings whose files may be opened relative to their folder, most recent last.
@@ -433,13 +437,8 @@ bool NextListedName(FindObject& search, WIN32_FIND_DATAA& data)
         if (!StatListedName(dirfd(search.dir), name.c_str(), st, created))
             continue;  // gone since the listing
         FillFindData(data, [&] { return JoinHostName(search.folder, name); }, name, st, &created);
-        if (!search.givenFolder.empty()) {
-            std::lock_guard guard(Listings().lock);
-            if (S_ISREG(st.st_mode))
-                search.lastFile = name;
-            else
-                search.lastFile.clear();
-        }
+        if (!search.givenFolder.empty())
+            search.lastFile.store(S_ISREG(st.st_mode) ? search.next - 1 : FindObject::kNoFile, std::memory_order_release);
         return true;
     }
     return false;
@@ -506,7 +505,10 @@ int OpenListedFile(const char* fileName)
         std::lock_guard guard(listings.lock);
         for (auto it = listings.live.rbegin(); it != listings.live.rend() && !listing; ++it) {
             auto live = it->lock();
-            if (live && live->lastFile == name && live->givenFolder == folderText)
+            if (!live || live->givenFolder != folderText)
+                continue;
+            const std::size_t last = live->lastFile.load(std::memory_order_acquire);
+            if (last < live->names.size() && live->names[last] == name)
                 listing = std::move(live);
         }
     }
