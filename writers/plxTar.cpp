@@ -155,11 +155,12 @@ constexpr std::size_t kKeptSize = 13;
 
 void KeepEntryInfo(TCompressFileInfo& Item, std::int64_t Size, std::uint32_t DosTime, char Type)
 {
-    std::uint8_t kept[kKeptSize];
+    // Written in place: a copy of a 13-byte array stalled on its own just-written bytes.
+    Item.SavedHeader.resize(kKeptSize);
+    auto* kept = reinterpret_cast<std::uint8_t*>(Item.SavedHeader.data());
     PutLE64(kept, std::uint64_t(Size));
     PutLE32(kept + 8, DosTime);
     kept[12] = std::uint8_t(Type);
-    Item.SavedHeader.assign(reinterpret_cast<const char*>(kept), kKeptSize);
 }
 
 }  // namespace
