@@ -284,6 +284,31 @@ std::int32_t THandleStream32::WriteBehind(const void* Buffer, std::int32_t Count
     return put;
 }
 
+std::uint8_t* THandleStream32::PlaceForWrite(std::int32_t Count)
+{
+    DropReadAhead();
+    if (!FBehind || Count <= 0 || std::size_t(Count) >= FBehind->Capacity)
+        return nullptr;
+    TWriteBehind& w = *FBehind;
+    const std::int64_t offset = w.Position - w.Start;
+    if (offset < 0 || offset > std::int64_t(w.Length) || offset + Count > std::int64_t(w.Capacity)) {
+        FlushWrites();
+        w.Start = w.Position;
+    }
+    return w.Bytes.get() + (w.Position - w.Start);
+}
+
+void THandleStream32::WroteInPlace(std::int32_t Count)
+{
+    if (!FBehind || Count <= 0)
+        return;
+    TWriteBehind& w = *FBehind;
+    const std::size_t at = std::size_t(w.Position - w.Start);
+    w.Length = std::max(w.Length, at + std::size_t(Count));
+    w.Position += Count;
+    w.Size = std::max(w.Size, w.Position);
+}
+
 std::int32_t THandleStream32::Write(const void* Buffer, std::int32_t Count)
 {
     DropReadAhead();

@@ -96,6 +96,12 @@ public:
 
     bool Cancelled() const { return CancelPointer && *CancelPointer; }
 
+    // Room for the next Count bytes in a buffer of the stream's own, for a writer that reads them
+    // straight into it and then calls WroteInPlace with how many it put there (no more than
+    // Count); null where the stream offers none, and the caller writes as usual.
+    virtual std::uint8_t* PlaceForWrite(std::int32_t /*Count*/) { return nullptr; }
+    virtual void WroteInPlace(std::int32_t /*Count*/) {}
+
 protected:
     virtual void DoProgress(std::int64_t Done, std::int64_t Total);
     // Count 0 copies the whole source from its start; chunks of at most Chunk bytes, messages pumped
@@ -122,6 +128,10 @@ public:
     std::int32_t Write(const void* Buffer, std::int32_t Count) override;
     std::int32_t Seek(std::int32_t Offset, std::uint16_t Origin) override;
     std::int64_t Seek64(std::int64_t Offset, TSeekOrigin Origin) override;
+    // A place in the write-behind window (written out first when Count does not fit); null
+    // without a window or for a Count as large as it. A write error raises EWriteError.
+    std::uint8_t* PlaceForWrite(std::int32_t Count) override;
+    void WroteInPlace(std::int32_t Count) override;
 
     // Back to plain reads: a file read once from start to end gains nothing from the window.
     void DisableReadAhead() { DropReadAhead(); }

@@ -241,6 +241,56 @@ TEST_F(StreamsTest, ReadAheadAgreesWithTheFileAndTellsItsListenerOfEveryRead)
     }
 }
 
+TEST_F(StreamsTest, WritesInPlaceAgreeWithWriteBuffer)
+{
+    // The same writes and seeks through two tiny windows, one of them filled in place wherever it
+    // offers room (then committing at most what it asked), must leave the same file.
+    const std::string plainName = Host("plain.bin");
+    const std::string placedName = Host("placed.bin");
+    std::mt19937 rng(5);
+    int placed = 0;
+    {
+        TFileStream32 plain(plainName, fmCreate);
+        TFileStream32 inPlace(placedName, fmCreate);
+        plain.EnableWriteBehind(64);
+        inPlace.EnableWriteBehind(64);
+        for (int step = 0; step < 2000; ++step) {
+            if (rng() % 5 == 0) {
+                const std::int64_t at = std::int64_t(rng() % std::uint64_t(plain.Size() + 10));
+                plain.Seek64(at, soBeginning);
+                inPlace.Seek64(at, soBeginning);
+                continue;
+            }
+            std::string data(1 + rng() % 80, '\0');
+            for (char& c : data)
+                c = char(rng());
+            const auto asked = std::int32_t(data.size() + rng() % 3);
+            std::uint8_t* place = inPlace.PlaceForWrite(asked);
+            if (asked >= 64) {
+                EXPECT_EQ(place, nullptr);
+            }
+            if (place) {
+                std::memcpy(place, data.data(), data.size());
+                inPlace.WroteInPlace(std::int32_t(data.size()));
+                ++placed;
+            } else {
+                inPlace.WriteBuffer(data.data(), std::int32_t(data.size()));
+            }
+            plain.WriteBuffer(data.data(), std::int32_t(data.size()));
+            ASSERT_EQ(inPlace.Position(), plain.Position()) << "step " << step;
+            ASSERT_EQ(inPlace.Size(), plain.Size()) << "step " << step;
+        }
+    }
+    EXPECT_GT(placed, 1000);
+    EXPECT_EQ(ReadHostFile(placedName), ReadHostFile(plainName));
+
+    // Without a window there is no place: the caller writes as usual.
+    TFileStream32 bare(Host("bare.bin"), fmCreate);
+    EXPECT_EQ(bare.PlaceForWrite(10), nullptr);
+    TMemoryStream32 memory;
+    EXPECT_EQ(memory.PlaceForWrite(10), nullptr);
+}
+
 TEST_F(StreamsTest, MemoryStreamGrowthAndRangeChecks)
 {
     TMemoryStream32 m;
