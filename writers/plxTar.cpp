@@ -306,6 +306,27 @@ void TTar::WriteLinkAsFile(TStream32& Output, TStream32& OldArchive, TCompressFi
 
 bool TTar::CopyFileData(TStream32& Input, TStream32& Output, std::int64_t Size, bool& Changed)
 {
+    // A small file is read straight into the output's own buffer and padded there: no copy of its
+    // bytes, one step for data and padding. The byte asked beyond its size shows whether it grew;
+    // the header already holds Size, so whatever the file did the archive stays aligned.
+    const std::int64_t stored = Size + TarDataPadding(Size);
+    if (stored < kCopyBlock) {
+        if (std::uint8_t* place = Output.PlaceForWrite(std::int32_t(stored + 1))) {
+            if (Size > 0 && GetCancel())
+                return false;
+            const std::int32_t got = std::max(Input.Read(place, std::int32_t(Size + 1)), 0);
+            const std::int64_t used = std::min<std::int64_t>(got, Size);
+            std::memset(place + used, 0, std::size_t(stored - used));
+            Output.WroteInPlace(std::int32_t(stored));
+            if (used > 0) {
+                BytesToRead -= used;
+                DoProgress(used, Size, UnpackedTotal);
+                ProcessMessages();
+            }
+            Changed = got != Size;
+            return true;
+        }
+    }
     if (FCopyBlock.empty())
         FCopyBlock.resize(kCopyBlock);  // once per writer, not per file
     std::vector<std::uint8_t>& block = FCopyBlock;

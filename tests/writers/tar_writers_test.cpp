@@ -682,3 +682,39 @@ TEST_F(Writers, TarWrittenWhileWalkingEqualsTheListedRun)
     EXPECT_EQ(cut.codes, cutListed.codes);
     EXPECT_EQ(NamesIn(out), (std::set<std::string>{"walked.tar", "listed.tar"}));
 }
+
+TEST_F(Writers, TarFilesThatChangeWhileReadKeepTheirListedSizeAndTheArchiveAligned)
+{
+    // Changed after the walk listed them, before they are read: small ones (read into the output
+    // in one step) and one larger than a copy block (read in a loop).
+    Put("grow.txt", "abc");
+    Put("shrink.txt", std::string(600, 'x'));
+    Put("same.txt", "same");
+    Put("zero.txt", "");
+    const std::string big = RandomBytes(70000, 5);
+    Put("big.bin", big);
+    TTar tar;
+    Watch(tar);
+    tar.OnBegin = [this](TObject*, const std::string& file, int, bool&) {
+        const std::string host = src + "/" + file;
+        if (file == "grow.txt" || file == "zero.txt" || file == "big.bin")
+            WriteHostFile(host, ReadHostFile(host) + "MORE");
+        else if (file == "shrink.txt")
+            fs::resize_file(host, 100);
+    };
+    tar.SetArchiveFile("C:\\out\\x.tar");
+    tar.SetFileSpec({"C:\\src\\*.*"});
+    ASSERT_EQ(tar.Compress(), 5);
+    EXPECT_EQ(std::count(errors.begin(), errors.end(), E_READFILE), 4);
+    const std::string archive = out + "/x.tar";
+    EXPECT_EQ(Shell("tar -tvf '" + archive + "' | awk '{print $3, $6}' | sort"),
+              "0 zero.txt\n3 grow.txt\n4 same.txt\n600 shrink.txt\n70000 big.bin\n");
+    const std::string x = root + "/x";
+    fs::create_directories(x);
+    ASSERT_TRUE(ToolOk("tar -xf '" + archive + "' -C '" + x + "'"));
+    EXPECT_EQ(ReadHostFile(x + "/grow.txt"), "abc");
+    EXPECT_EQ(ReadHostFile(x + "/shrink.txt"), std::string(100, 'x') + std::string(500, '\0'));
+    EXPECT_EQ(ReadHostFile(x + "/same.txt"), "same");
+    EXPECT_EQ(ReadHostFile(x + "/zero.txt"), "");
+    EXPECT_TRUE(ReadHostFile(x + "/big.bin") == big);
+}
