@@ -2,6 +2,8 @@
 // by both tools, and damaged archives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -245,6 +247,40 @@ TEST(TarFormat, FolderNamesAtTheNameFieldsEdgeAndAReusedBuffer)
     TScratchDir dir;
     WriteWholeFile(dir / "edge.tar", archive);
     EXPECT_EQ(dir.Capture("tar -tf edge.tar 2>&1"), dir99 + "/\n" + dir100 + "/\nf.txt\n");
+}
+
+TEST(TarFormat, NumberFieldsAreZeroPaddedOctalAtEveryDigitBoundary)
+{
+    // Against the C library's own octal: each place of the 7- and 11-digit fields, the last value
+    // that fits and the clamped ones (owner ids beyond 7 digits, times before 1970 or too late).
+    const auto octal = [](std::uint64_t value, int digits) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%0*llo", digits, static_cast<unsigned long long>(value));
+        return std::string(text) + '\0';
+    };
+    const auto field = [](const TBytes& h, int at, int width) {
+        return std::string(h.begin() + at, h.begin() + at + width);
+    };
+    for (int bits = 0; bits <= 33; ++bits) {
+        for (const std::uint64_t value : {(std::uint64_t(1) << bits) - 1, std::uint64_t(1) << bits}) {
+            TTarWriteEntry e{"f", false, std::int64_t(value), std::int64_t(value)};
+            e.Uid = std::uint32_t(std::min<std::uint64_t>(value, 0xFFFFFFFF));
+            e.Gid = 0;
+            e.Mode = std::uint32_t(value & 07777);
+            const TBytes h = EncodeTarHeaders(e);
+            ASSERT_EQ(h.size(), 512u);
+            const std::uint64_t inOctal11 = std::min<std::uint64_t>(value, 077777777777);
+            EXPECT_EQ(field(h, 136, 12), octal(inOctal11, 11)) << value;
+            if (value <= 077777777777) {
+                EXPECT_EQ(field(h, 124, 12), octal(value, 11)) << value;
+            }
+            EXPECT_EQ(field(h, 108, 8), octal(std::min<std::uint64_t>(e.Uid, 07777777), 7)) << value;
+            EXPECT_EQ(field(h, 116, 8), octal(0, 7));
+            EXPECT_EQ(field(h, 100, 8), octal(0100000 | (e.Mode ? e.Mode : 0644), 7)) << value;
+            EXPECT_EQ(field(h, 148, 8), octal(TarHeaderChecksum(h.data()), 7)) << value;
+        }
+    }
+    EXPECT_EQ(field(EncodeTarHeaders({"t", false, 0, -1}), 136, 12), octal(0, 11));
 }
 
 TEST(TarFormat, SizesFrom8GiBUp)

@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <future>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -135,6 +137,40 @@ TEST(Time, LocalTimeFollowsDaylightSavingOfTheInstant)
     EXPECT_EQ(10, tz.StandardDate.wMonth);
     EXPECT_EQ(5, tz.StandardDate.wDay);
     EXPECT_EQ(3, tz.StandardDate.wHour);
+}
+
+TEST(Time, ZoneSetWhileRunningTakesEffectAtOnceInEveryThread)
+{
+    // TZ set without tzset, within the second of the last conversion: this thread and a worker that
+    // converted just before both answer in the new zone at their next conversion, and back.
+    const FILETIME noon = MakeFileTime(2023, 1, 15, 12, 0, 0);
+    const auto localHour = [&noon] {
+        FILETIME local{};
+        SYSTEMTIME st{};
+        EXPECT_TRUE(FileTimeToLocalFileTime(&noon, &local));
+        EXPECT_TRUE(FileTimeToSystemTime(&local, &st));
+        return int(st.wHour);
+    };
+    ZoneGuard zone("Europe/Prague");
+    std::promise<int> before, after;
+    std::promise<void> changed;
+    std::thread worker([&] {
+        before.set_value(localHour());
+        changed.get_future().wait();
+        after.set_value(localHour());
+    });
+    EXPECT_EQ(before.get_future().get(), 13);
+    EXPECT_EQ(localHour(), 13);
+    setenv("TZ", "Asia/Tokyo", 1);
+    changed.set_value();
+    EXPECT_EQ(after.get_future().get(), 21);
+    worker.join();
+    EXPECT_EQ(localHour(), 21);
+    setenv("TZ", "Europe/Prague", 1);
+    EXPECT_EQ(localHour(), 13);
+    unsetenv("TZ");
+    setenv("TZ", "UTC", 1);
+    EXPECT_EQ(localHour(), 12);
 }
 
 TEST(Time, ZoneWithoutDaylightSaving)
