@@ -276,6 +276,7 @@ bool TUnZip::FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint1
 
 bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
 {
+    CountHeaderRead(Entry.NextPos - Entry.HeaderPos);
     const TCentralHeader& h = Entry.Header;
     if (!Usable(Entry, true))
         return true;
@@ -302,6 +303,13 @@ bool TUnZip::AddCentralEntry(const TZipEntry& Entry)
     FNames += Entry.RawName;
     FMembers.push_back(item);
     return true;
+}
+
+// The archive's progress counts the headers read as well as the data: an archive of small
+// members is mostly headers, and its bar would otherwise stop near empty.
+void TUnZip::CountHeaderRead(std::int64_t Bytes)
+{
+    BytesToRead = std::max<std::int64_t>(0, BytesToRead - std::max<std::int64_t>(0, Bytes));
 }
 
 // Selected and of an encryption we can decode (Report: say why not).
@@ -336,6 +344,7 @@ void TUnZip::RunListedMember(const TZipEntry& Entry, TMemberItem& Item)
         DoError(Entry.Name, "", E_BADLOCALOFFSET, VolumeName);
         return;
     }
+    CountHeaderRead(local.DataPos - local.HeaderPos);
     const TWorkRecord facts = FactsOf(local);
     if (!ClaimRange(Item.LocalPos, DataEnd(facts, Item.Packed))) {
         DoError(Entry.Name, "", E_BADLOCALOFFSET, VolumeName);
@@ -557,6 +566,7 @@ void TUnZip::ExtractMembers(TStream32*)
             DoError(FArchiveFile, "", E_BADLOCALOFFSET, VolumeName);
             continue;
         }
+        CountHeaderRead(local.DataPos - local.HeaderPos);
         RunMember(item, FactsOf(local), i, MemberName(item, local));
     }
 }

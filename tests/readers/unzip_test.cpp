@@ -174,6 +174,29 @@ TEST_F(UnZipTest, ArchivesOfTheToolsExtractAsTheToolsExtractThem)
     EXPECT_FALSE(fs::exists(kept / "sub" / "noise.bin"));
 }
 
+// An archive of small members is mostly headers: its bar rises with them, not only with the
+// few data bytes, and a whole test or extraction ends it full.
+TEST_F(UnZipTest, ArchiveProgressCountsHeadersAndEndsFull)
+{
+    if (!HaveTool("zip"))
+        GTEST_SKIP() << "zip missing";
+    for (int i = 0; i < 300; ++i)
+        WriteText(root / "src" / ("member" + std::to_string(i) + ".txt"), "tiny");
+    ASSERT_EQ(Shell("cd '" + (root / "src").string() + "' && zip -qr ../tiny.zip ."), 0);
+    for (const bool test : {true, false}) {
+        SCOPED_TRACE(test ? "test" : "extract");
+        std::vector<int> byArchive;
+        const TUnZipRun r = RunUnZip(root / "tiny.zip", root / "out", test, {}, [&byArchive](TUnZip& z) {
+            z.OnProgress = [&byArchive](TObject*, std::uint8_t, std::uint8_t archive) { byArchive.push_back(archive); };
+        });
+        EXPECT_EQ(r.Failed, 0);
+        ASSERT_FALSE(byArchive.empty());
+        EXPECT_TRUE(std::is_sorted(byArchive.begin(), byArchive.end()));
+        EXPECT_GE(byArchive[byArchive.size() / 2], 40);
+        EXPECT_GE(byArchive.back(), 99);
+    }
+}
+
 TEST_F(UnZipTest, SplitSetsAndLocalHeadersAlone)
 {
     if (!HaveTool("zip") || !HaveTool("unzip"))
