@@ -8,34 +8,18 @@
 #include <fstream>
 #include <string>
 
-#include <unistd.h>
-
+#include "fuzz/ExtractFuzz.h"
 #include "readers/plxUUDecode.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-const fs::path& Root()
-{
-    static const fs::path root = [] {
-        std::string pattern = (fs::temp_directory_path() / "torvo-fuzz-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            std::abort();
-        return fs::path(pattern);
-    }();
-    return root;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     if (size < 1)
         return 0;
-    const fs::path file = Root() / "in.uue";
-    const fs::path out = Root() / "out";
-    const fs::path next = Root() / "in.uu1";
+    const fs::path file = fuzzsupport::Root() / "in.uue";
+    const fs::path out = fuzzsupport::Root() / "out";
+    const fs::path next = fuzzsupport::Root() / "in.uu1";
     std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(data + 1), std::streamsize(size - 1));
     // A second volume brings in the part lines and the checks between volumes.
     if (data[0] & 16)
@@ -53,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         z.Extract();
     else
         z.TestArchive();
-    for (const auto& e : fs::directory_iterator(Root()))
+    for (const auto& e : fs::directory_iterator(fuzzsupport::Root()))
         if (e.path() != file && e.path() != out && e.path() != next)
             std::abort();
     return 0;
