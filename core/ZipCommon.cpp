@@ -533,16 +533,20 @@ bool TZipCommon::ExcludedByMasks(const std::string& StoredName, const std::strin
     return false;
 }
 
+bool TZipCommon::TakesEveryStoredName() const
+{
+    // "*" and "*.*" take every file name in every folder: nothing to split or match.
+    return !ExactFileSpec && FExcludeSpec.empty() &&
+           std::any_of(FFileSpec.begin(), FFileSpec.end(), [](std::string_view s) { return s == "*" || s == "*.*"; });
+}
+
 bool TZipCommon::MatchesStoredName(const std::string& Name, bool UseFolders)
 {
     if (Name.empty())
         return false;
     if (ExactFileSpec)
         return MatchesFileSpec(Name);
-    // "*" and "*.*" take every file name in every folder: nothing to split or match.
-    if (UseFolders && FExcludeSpec.empty() && std::any_of(FFileSpec.begin(), FFileSpec.end(), [](std::string_view s) {
-            return s == std::string_view("*") || s == std::string_view("*.*");
-        }))
+    if (UseFolders && TakesEveryStoredName())
         return true;
     const std::string name = Backslashed(Name);
     const std::string nameFolder = FolderPart(name);

@@ -344,6 +344,9 @@ public:
     // File selection.
     bool MatchesFileSpec(const std::string& Name);
     bool MatchesStoredName(const std::string& Name, bool UseFolders);
+    // Whether MatchesStoredName(Name, true) takes every name that is not empty ("*" or "*.*",
+    // nothing excluded): a run answers it once instead of for each of its entries.
+    bool TakesEveryStoredName() const;
     // The one meaning of an ExcludeSpec mask on every side: a mask with a folder part is matched
     // against the stored name from any of its folders on (its "*" spans folders, so "sub\*"
     // takes everything below every folder named sub), or against OtherPath (a disk path) whole;

@@ -486,8 +486,12 @@ bool ReadCentralEntry(TReadBlock& Block, const TReadAt& Read, std::int64_t Size,
     if (p == nullptr)
         return ReadCentralEntry(Read, Size, Pos, Cipher, Entry);
     const char* bytes = reinterpret_cast<const char*>(p) + TCentralHeader::Size;
-    Entry.RawName.assign(bytes, h.NameLength);
-    Entry.Extra.assign(bytes + h.NameLength, h.ExtraLength);
+    // Cleared and appended rather than assigned: no check for bytes of the string itself, which
+    // costs more than copying a short name.
+    Entry.RawName.clear();
+    Entry.RawName.append(bytes, h.NameLength);
+    Entry.Extra.clear();
+    Entry.Extra.append(bytes + h.NameLength, h.ExtraLength);
     if (h.CommentLength == 0)
         Entry.Comment.clear();
     else

@@ -77,6 +77,8 @@ bool TUnZip::CheckPassword()
 
 bool TUnZip::Selected(const std::string& Name, bool Central)
 {
+    if (Central && FTakesAll)
+        return !Name.empty();
     return Central ? MatchesStoredName(Name, RecurseDirs) : MatchesFileSpec(Name);
 }
 
@@ -98,6 +100,7 @@ void TUnZip::ProcessArchive(TStream32*)
     FPrefix = 0;
     FOpenVolume = -1;
     FOwnHooks = OwnDataHooks();
+    FTakesAll = RecurseDirs && TakesEveryStoredName();
     PackedTotal = 0;
     UnpackedTotal = 0;
     NewestDate = 0;
@@ -132,6 +135,7 @@ void TUnZip::ProcessArchive(TStream32*)
     ExtractMembersProc(ArchiveStream.get());
     FMembers.clear();
     FNames.clear();
+    FTakesAll = false;
 }
 
 // --- the central directory ---

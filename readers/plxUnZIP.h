@@ -133,6 +133,7 @@ private:
     std::int64_t FOpenVolume = -1;  // the 0-based volume the archive stream holds
     bool FDecodable = true;
     bool FOwnHooks = false;  // the run's data hooks are the constructor's (OwnDataHooks)
+    bool FTakesAll = false;  // the run's selection takes every entry found with a name
     TWorkRecord FWork;
     TZipLocalEntry FLocal;  // one header at a time; kept for its buffers
     TReadAt FLocalRead;     // over FLocalReadStream, the archive stream it was made for

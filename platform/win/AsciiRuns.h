@@ -47,11 +47,16 @@ private:
 // The length of the leading run of bytes below 0x80.
 inline std::size_t AsciiPrefix(std::string_view Text)
 {
+    using namespace ascii_detail;
+    const std::size_t n = Text.size();
     std::size_t i = 0;
-    for (; i + 8 <= Text.size(); i += 8)
-        if (ascii_detail::Load8(Text.data() + i) & ascii_detail::kHighBits)
+    for (; i + 8 <= n; i += 8)
+        if (Load8(Text.data() + i) & kHighBits)
             break;
-    while (i < Text.size() && static_cast<unsigned char>(Text[i]) < 0x80)
+    // The last few bytes as the word that ends the text, which overlaps the ones checked.
+    if (i + 8 > n && n >= 8 && !(Load8(Text.data() + n - 8) & kHighBits))
+        return n;
+    while (i < n && static_cast<unsigned char>(Text[i]) < 0x80)
         ++i;
     return i;
 }
@@ -60,17 +65,21 @@ inline std::size_t AsciiPrefix(std::string_view Text)
 inline std::size_t PrintableAsciiPrefix(std::string_view Text)
 {
     using namespace ascii_detail;
-    std::size_t i = 0;
-    for (; i + 8 <= Text.size(); i += 8) {
-        const std::uint64_t x = Load8(Text.data() + i);
-        // Whether any byte is below 0x20, and whether any is above 0x7E: exact as a yes or no,
-        // though not for the byte that answers.
+    // Whether any byte is below 0x20, and whether any is above 0x7E: exact as a yes or no, though
+    // not for the byte that answers.
+    const auto printable = [](std::uint64_t x) {
         const std::uint64_t below = (x - kOnes * 0x20) & ~x & kHighBits;
         const std::uint64_t above = ((x + kOnes * (0x7F - 0x7E)) | x) & kHighBits;
-        if (below | above)
+        return (below | above) == 0;
+    };
+    const std::size_t n = Text.size();
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8)
+        if (!printable(Load8(Text.data() + i)))
             break;
-    }
-    while (i < Text.size() && static_cast<unsigned char>(Text[i]) - 0x20u < 0x5Fu)
+    if (i + 8 > n && n >= 8 && printable(Load8(Text.data() + n - 8)))
+        return n;
+    while (i < n && static_cast<unsigned char>(Text[i]) - 0x20u < 0x5Fu)
         ++i;
     return i;
 }
@@ -103,6 +112,15 @@ inline std::size_t CopyAsciiReplacing(const char* Text, std::size_t Count, char*
             break;
         const std::uint64_t y = replace(x);
         std::memcpy(Out + i, &y, sizeof y);
+    }
+    if (i + 8 > Count && Count >= 8) {
+        // The text's last word, overlapping bytes already copied, which it writes alike.
+        const std::uint64_t x = ascii_detail::Load8(Text + Count - 8);
+        if (!(x & ascii_detail::kHighBits)) {
+            const std::uint64_t y = replace(x);
+            std::memcpy(Out + Count - 8, &y, sizeof y);
+            return Count;
+        }
     }
     for (; i < Count && static_cast<unsigned char>(Text[i]) < 0x80; ++i)
         Out[i] = Text[i] == From ? To : Text[i];

@@ -47,7 +47,8 @@ std::size_t PlainPrefix(std::string_view Name)
 
 void AppendShown(std::string& Out, std::string_view Name)
 {
-    if (PlainPrefix(Name) == Name.size())
+    // Nearly every name is printable ASCII throughout, told by a scan of its own words.
+    if (win::PrintableAsciiPrefix(Name) == Name.size() || PlainPrefix(Name) == Name.size())
         Out.append(Name);
     else
         Out += Shown(Name);
