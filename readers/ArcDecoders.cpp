@@ -90,6 +90,10 @@ TCodecStatus ArcUnsqueeze(TArcByteReader& In, TArcWriter& Out)
     }
     int byte = 0, bitsLeft = 0;
     for (;;) {
+        // Squeezed data may lack its end code; the bits padding its last bytes then decode to
+        // junk past the declared size.
+        if (Out.Full())
+            return TCodecStatus::Ok;
         int node = 0;
         while (node >= 0) {
             if (bitsLeft == 0) {

@@ -37,6 +37,7 @@ public:
     bool Put(std::uint8_t c) { return FRunLength ? Expand(c) : Emit(c); }
     void Flush();
     std::uint64_t Written() const { return FWritten + FFill; }
+    bool Full() const { return Written() >= FLimit && !FRepeat; }
 
 private:
     bool Emit(std::uint8_t c)
