@@ -59,9 +59,12 @@ std::optional<std::int64_t> TarNumericField(const std::uint8_t* Field, int Width
         }
         return value;
     }
-    for (int i = 0; i < Width; ++i) {
-        if (Field[i] < '0' || Field[i] > '7')
-            continue;
+    // Leading blanks (and NULs), the digits, then a terminator: what follows it is not part of
+    // the number, whatever bytes a writer left there.
+    int i = 0;
+    while (i < Width && (Field[i] == ' ' || Field[i] == 0))
+        ++i;
+    for (; i < Width && Field[i] >= '0' && Field[i] <= '7'; ++i) {
         if (value >= MaxFieldValue >> 3)
             return std::nullopt;
         value = value << 3 | (Field[i] - '0');
@@ -102,9 +105,15 @@ bool TarHeaderStartPlausible(const std::uint8_t* Head, std::size_t Length)
     for (const TField& f : Fields) {
         if (f.Binary && Length > f.At && (Head[f.At] & 0x80) != 0)
             continue;
-        for (std::size_t i = f.At; i < f.At + f.Width && i < Length; ++i)
-            if ((Head[i] < '0' || Head[i] > '7') && Head[i] != ' ' && Head[i] != 0)
+        bool digits = false;
+        for (std::size_t i = f.At; i < f.At + f.Width && i < Length; ++i) {
+            const bool digit = Head[i] >= '0' && Head[i] <= '7';
+            if (!digit && digits && (Head[i] == ' ' || Head[i] == 0))
+                break;  // the terminator: the rest of the field is not read
+            if (!digit && Head[i] != ' ' && Head[i] != 0)
                 return false;
+            digits = digits || digit;
+        }
     }
     constexpr std::string_view Types("01234567LKxXgSDMNV", 18);
     return Length <= 156 || Head[156] == 0 || Types.find(char(Head[156])) != std::string_view::npos;

@@ -928,7 +928,7 @@ const win::WinPath* TDecompressClass::ExactOutputFolder()
     return FExactFolder ? &*FExactFolder : nullptr;
 }
 
-bool TDecompressClass::MakeStoredDir(const std::string& Dir, std::uint32_t DosDate)
+bool TDecompressClass::MakeStoredDir(const std::string& Dir, std::uint32_t DosDate, std::optional<std::int64_t> UnixTime)
 {
     const auto exact = ExactOutputNames();
     if (!IsFileOutput())
@@ -937,8 +937,8 @@ bool TDecompressClass::MakeStoredDir(const std::string& Dir, std::uint32_t DosDa
     if (dir.empty() || !CheckOutputTarget(dir, FHostFolder))
         return false;
     if (win::DirectoryExists(dir) || win::ForceDirectories(dir)) {
-        if (DosDate != 0)
-            FFolderTimes.emplace_back(dir, DosDate);
+        if (DosDate != 0 || UnixTime)
+            FFolderTimes.push_back({dir, DosDate, UnixTime});
         return true;
     }
     DoError(Dir, "", E_CREATEDIR, VolumeName);
@@ -950,22 +950,32 @@ void TDecompressClass::RestoreFolderTimes()
     const auto exact = ExactOutputNames();
     // At the end of the run: every file written into a folder changes its time.
     const auto times = std::exchange(FFolderTimes, {});
-    for (auto it = times.begin(); it != times.end(); ++it) {
-        FILETIME local, utc;
-        const std::uint32_t date = win::DateTimeToFileDate(ApplyDateAttribute(it->second));
-        if (!DosDateTimeToFileTime(WORD(date >> 16), WORD(date), &local) || !LocalFileTimeToFileTime(&local, &utc))
+    for (const TFolderTime& t : times) {
+        const auto utc = EntryFileTime(t.DosDate, t.UnixTime);
+        if (!utc)
             continue;
-        HANDLE folder = CreateFileA(it->first.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        HANDLE folder = CreateFileA(t.Folder.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
         if (folder == INVALID_HANDLE_VALUE)
             continue;
-        SetFileTime(folder, nullptr, nullptr, &utc);
+        SetFileTime(folder, nullptr, nullptr, &*utc);
         CloseHandle(folder);
     }
 }
 
+std::optional<FILETIME> TDecompressClass::EntryFileTime(std::uint32_t DosDate, std::optional<std::int64_t> UnixTime)
+{
+    if (UnixTime && DateAttribute == daFileDate)
+        return win::UnixTimeToFileTime(*UnixTime);
+    FILETIME local, utc;
+    const std::uint32_t date = win::DateTimeToFileDate(ApplyDateAttribute(DosDate));
+    if (!DosDateTimeToFileTime(WORD(date >> 16), WORD(date), &local) || !LocalFileTimeToFileTime(&local, &utc))
+        return std::nullopt;
+    return utc;
+}
+
 void TDecompressClass::CloseOutFile(std::unique_ptr<TStream32>& Stream, const std::string& Target, std::uint32_t Attr,
-                                    std::uint32_t DosDate)
+                                    std::uint32_t DosDate, std::optional<std::int64_t> UnixTime)
 {
     const auto exact = ExactOutputNames();
     if (!IsFileOutput()) {
@@ -980,17 +990,40 @@ void TDecompressClass::CloseOutFile(std::unique_ptr<TStream32>& Stream, const st
     }
     FPending.Closed = true;
     // Through the open handle when it is the temporary file's: no second open by name.
-    const std::int32_t age = win::DateTimeToFileDate(ApplyDateAttribute(DosDate));
+    const auto utc = EntryFileTime(DosDate, UnixTime);
     const auto* file = dynamic_cast<TFileStream32*>(Stream.get());
     if (file && file->HandleValid() && file->FileName() == FPending.Temp) {
-        win::FileSetDate(file->Handle(), age);
+        if (utc)
+            SetFileTime(file->Handle(), nullptr, nullptr, &*utc);
         Stream.reset();
     } else {
         Stream.reset();
-        win::FileSetDate(FPending.Temp, age);
+        if (utc)
+            win::FileSetTime(FPending.Temp, *utc);
     }
     if (RestoreFileAttr && Attr != FILE_ATTRIBUTE_ARCHIVE)
         SetFileAttributesA(FPending.Temp.c_str(), Attr);
+}
+
+bool TDecompressClass::LinkToWritten(const std::string& Existing)
+{
+    const auto exact = ExactOutputNames();
+    if (!IsFileOutput() || AsciiTranslation || win::SameText(Existing, ArchiveFile()) || !CheckOutputTarget(FileName) ||
+        !win::FileExists(Existing))
+        return false;
+    if (Existing == FileName)
+        return true;  // the host named the link after the file itself
+    // Made beside the target and renamed over it, as every output is put in place.
+    win::ForceDirectories(win::ExtractFilePath(FileName));
+    const std::string temp = win::CreateOwnedTempFile(win::ExtractFilePath(FileName), ".~l");
+    if (temp.empty())
+        return false;
+    DeleteFileA(temp.c_str());
+    if (CreateHardLinkA(temp.c_str(), Existing.c_str(), nullptr) &&
+        MoveFileExA(temp.c_str(), FileName.c_str(), MOVEFILE_REPLACE_EXISTING))
+        return true;
+    DeleteFileA(temp.c_str());
+    return false;
 }
 
 bool TDecompressClass::CheckCrc(int Width, std::uint32_t StoredCrc)

@@ -92,10 +92,16 @@ public:
     bool OpenDecodableOutput(std::unique_ptr<TStream32>& Stream);
     // Creates a stored folder below the extraction folder (CreateStoredDirs); false after a report.
     // A DosDate other than 0 is given to the folder at the end of the run, when nothing more is
-    // written into it.
-    bool MakeStoredDir(const std::string& Dir, std::uint32_t DosDate = 0);
+    // written into it. A UnixTime (seconds since 1970, UTC), where the format stores one, is given
+    // instead, exactly: a DOS date holds nothing before 1980 and only even seconds.
+    bool MakeStoredDir(const std::string& Dir, std::uint32_t DosDate = 0, std::optional<std::int64_t> UnixTime = {});
     void CloseOutFile(std::unique_ptr<TStream32>& Stream, const std::string& Target, std::uint32_t Attributes,
-                      std::uint32_t DosDate);
+                      std::uint32_t DosDate, std::optional<std::int64_t> UnixTime = {});
+    // A hard link to a file this run wrote becomes one on disk too (FileName, prepared); false:
+    // copy the data instead.
+    bool LinkToWritten(const std::string& Existing);
+    // The last write time an output gets (UTC); empty when its DOS date is not a valid one.
+    std::optional<FILETIME> EntryFileTime(std::uint32_t DosDate, std::optional<std::int64_t> UnixTime);
     // Removes the current entry's unfinished output, if any; Target stays as it was. Inline: every
     // member passes here three times, nearly always with nothing to remove.
     void DiscardOutput()
@@ -216,7 +222,12 @@ private:
     std::optional<win::WinPath> FExactFolder;
     int FLastReported = 0;  // the number of the last report, so a raised error goes out once
     TPendingOutput FPending;
-    std::vector<std::pair<std::string, std::uint32_t>> FFolderTimes;  // folder, DOS date
+    struct TFolderTime {
+        std::string Folder;
+        std::uint32_t DosDate;
+        std::optional<std::int64_t> UnixTime;
+    };
+    std::vector<TFolderTime> FFolderTimes;
 
     void DiscardPending();
 };

@@ -17,6 +17,25 @@ constexpr int kMaxExtendedHeaders = 64;
 
 enum THost : std::uint8_t { hMsDos = 0, hUnix = 2, hOs2 = 5, hNext = 8, hWin95 = 10, hWin32 = 11 };
 
+// A UNIX special file's extended header: 'U', a zero byte, then its kind in the top three bits
+// of a byte and the length of the name in the low five (31: the length follows in two bytes).
+void ReadSpecialBlock(const std::uint8_t* Data, std::size_t Size, TArjHeader& Header)
+{
+    if (Size < 3 || Data[0] != 'U' || Data[1] != 0)
+        return;
+    std::size_t at = 3, length = Data[2] & 0x1F;
+    if (length == 0x1F) {
+        if (Size < 5)
+            return;
+        length = GetLE16(Data + 3);
+        at = 5;
+    }
+    if (length > Size - at)
+        return;
+    Header.SpecialKind = Data[2] >> 5;
+    Header.LinkName.assign(reinterpret_cast<const char*>(Data + at), length);
+}
+
 }  // namespace
 
 bool TArjHeader::DosHost() const
@@ -71,9 +90,16 @@ THeaderStatus ReadArjHeader(const TReadAt& Read, std::int64_t Pos, TArjHeader& H
         if (link == kMaxExtendedHeaders || Read(pos, ext, 2) != 2)
             return THeaderStatus::Corrupt;
         pos += 2;
-        if (GetLE16(ext) == 0)
+        const std::size_t extSize = GetLE16(ext);
+        if (extSize == 0)
             break;
-        pos += GetLE16(ext) + 4;
+        if (r.FileType == 6 && r.SpecialKind == 0) {
+            std::vector<std::uint8_t> block(extSize);
+            if (Read(pos, block.data(), std::int64_t(extSize)) != std::int64_t(extSize))
+                return THeaderStatus::Corrupt;
+            ReadSpecialBlock(block.data(), extSize, r);
+        }
+        pos += std::int64_t(extSize) + 4;
     }
     r.DataOffset = pos;
     r.NextOffset = pos + r.PackedSize;
@@ -102,6 +128,11 @@ std::uint32_t ArjDosDateTime(const TArjHeader& Header)
     if (!UnixTimes(Header))
         return Header.Stamp;
     return FileTimeToDosTime(win::UnixTimeToFileTime(std::int64_t(Header.Stamp)));
+}
+
+std::optional<std::int64_t> ArjUnixTime(const TArjHeader& Header)
+{
+    return UnixTimes(Header) ? std::optional<std::int64_t>(Header.Stamp) : std::nullopt;
 }
 
 double ArjDateTime(const TArjHeader& Header)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "core/ByteIO.h"
@@ -29,12 +30,17 @@ struct TArjHeader {
     std::uint16_t Mode = 0;  // DOS attributes, or the host's own mode bits
     std::string Name;        // stored bytes, separators as stored
     std::string Comment;
+    // A UNIX host's special file (file type 6): the kind its extended header names (1: a hard
+    // link) and that header's name, the stored name of the member it links to.
+    std::uint8_t SpecialKind = 0;
+    std::string LinkName;
 
     bool Garbled() const { return (Flags & 0x01) != 0; }
     // A member: continued in the next volume; the main header: a multi-volume set.
     bool ContinuesInNext() const { return (Flags & 0x04) != 0; }
     bool ContinuedFromPrevious() const { return (Flags & 0x08) != 0; }
     bool IsDirectory() const { return FileType == 3; }
+    bool IsHardLink() const { return FileType == 6 && SpecialKind == 1; }
     // Whether the host stores DOS attributes and a DOS date-time.
     bool DosHost() const;
 };
@@ -48,6 +54,8 @@ THeaderStatus ReadArjHeader(const TReadAt& Read, std::int64_t Pos, TArjHeader& H
 std::uint32_t ArjAttributes(const TArjHeader& Header);
 // The member's stamp as a local DOS date-time (for the file), whatever the host stored.
 std::uint32_t ArjDosDateTime(const TArjHeader& Header);
+// The stored UNIX time, for the hosts that store one.
+std::optional<std::int64_t> ArjUnixTime(const TArjHeader& Header);
 // The member's stamp as shown: Unix times keep their odd seconds.
 double ArjDateTime(const TArjHeader& Header);
 // The stored name in the program's form: UTF-8, "\" separators (CP852 from DOS-like hosts).

@@ -71,7 +71,7 @@ void TUnCompressedFile::FailEntry(int ECode)
 }
 
 void TUnCompressedFile::ExtractOutput(TStream32& Archive, const std::string& OutName, std::uint32_t DosDate,
-                                      const TDecoder& Decode)
+                                      const TDecoder& Decode, std::optional<std::int64_t> UnixTime)
 {
     // Only runs that extract or test go on into a TAR: the others want the decoded bytes.
     const bool watch = OperationCode == opExtract || OperationCode == opTest || OperationCode == kOpTestOld;
@@ -97,7 +97,7 @@ void TUnCompressedFile::ExtractOutput(TStream32& Archive, const std::string& Out
     }
     if (!MatchesFileSpec(win::ExtractFileName(OutName)))
         return;
-    ExtractPlain(Archive, DosDate, Decode);
+    ExtractPlain(Archive, DosDate, Decode, UnixTime);
 }
 
 TUnCompressedFile::TNestedTar TUnCompressedFile::FindNestedTar(TStream32& Archive, const TDecoder& Decode,
@@ -132,7 +132,8 @@ bool TUnCompressedFile::WantsNestedTar()
     return doUnTar && !GetCancel();
 }
 
-void TUnCompressedFile::ExtractPlain(TStream32& Archive, std::uint32_t DosDate, const TDecoder& Decode)
+void TUnCompressedFile::ExtractPlain(TStream32& Archive, std::uint32_t DosDate, const TDecoder& Decode,
+                                     std::optional<std::int64_t> UnixTime)
 {
     std::unique_ptr<TStream32> out;
     if (!OpenPlainOutput(out))
@@ -142,7 +143,7 @@ void TUnCompressedFile::ExtractPlain(TStream32& Archive, std::uint32_t DosDate, 
         if (WriteOutputProc(out.get(), Data, kKindFileData, n, 32, false) < n)
             throw TStopDecoding();  // reported by the write
     });
-    CloseOutFile(out, FileName, kAttrArchive, DosDate);
+    CloseOutFile(out, FileName, kAttrArchive, DosDate, UnixTime);
     if (GetCancel())
         return;
     if (result == kWriteFailed) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "core/ByteIO.h"
@@ -25,10 +26,12 @@ protected:
     // A byte source over Archive from where it stands.
     static TByteSource SourceOf(TStream32& Archive);
 
-    // Extracts the file's one output, named OutName (a file name), dated DosDate. A decoded TAR
+    // Extracts the file's one output, named OutName (a file name), dated DosDate (or exactly
+    // UnixTime, where the file stores one). A decoded TAR
     // goes to a temporary file of our own and on through ExtractNestedTar; nothing named OutName
     // is then written.
-    void ExtractOutput(TStream32& Archive, const std::string& OutName, std::uint32_t DosDate, const TDecoder& Decode);
+    void ExtractOutput(TStream32& Archive, const std::string& OutName, std::uint32_t DosDate, const TDecoder& Decode,
+                       std::optional<std::int64_t> UnixTime = {});
     // The stream has no length or check of its own (.Z): set before ExtractOutput.
     bool UncheckedStream = false;
     // Reports ECode for the current entry and ends it as failed.
@@ -41,6 +44,7 @@ private:
     enum class TNestedTar { None, Whole, Cut };
     TNestedTar FindNestedTar(TStream32& Archive, const TDecoder& Decode, const std::string& OutName);
     bool WantsNestedTar();
-    void ExtractPlain(TStream32& Archive, std::uint32_t DosDate, const TDecoder& Decode);
+    void ExtractPlain(TStream32& Archive, std::uint32_t DosDate, const TDecoder& Decode,
+                      std::optional<std::int64_t> UnixTime);
     void ExtractThroughTar(TStream32& Archive, const TDecoder& Decode);
 };

@@ -11,6 +11,7 @@
 #include "core/plxGbls.h"
 #include "core/plxStreams.h"
 #include "platform/win/Files.h"
+#include "readers/EntryNames.h"
 #include "readers/MemberData.h"
 #include "readers/plxUnLha.h"
 
@@ -20,7 +21,7 @@ constexpr int kReported = -1;  // DecodeMember's answer for a failure already re
 constexpr int kMaxPasswordAttempts = 10;
 constexpr int kMaxMinVersion = 3;                // what methods 0 to 4 need
 constexpr std::uint32_t kKeptAttributes = 0x27;  // read-only, hidden, system, archive
-enum TArjFileType : std::uint8_t { ftBinary = 0, ftText = 1, ftDirectory = 3, ftVolumeLabel = 4 };
+enum TArjFileType : std::uint8_t { ftBinary = 0, ftText = 1, ftDirectory = 3, ftVolumeLabel = 4, ftUnixSpecial = 6 };
 
 // Each garble key byte is the password's plus the member's modifier.
 std::string GarbleKey(const std::string& Password, std::uint8_t Modifier)
@@ -68,6 +69,7 @@ TUnARJ::TUnARJ(TObject* AOwner) : TUnBase(AOwner)
 void TUnARJ::ProcessArchive(TStream32* Archive)
 {
     FContinuedTarget.clear();
+    FWritten.clear();
     PasswordAttempts = std::min(PasswordAttempts, kMaxPasswordAttempts);
     for (int volume = 0; Archive != nullptr && !GetCancel(); Archive = ArchiveStream.get()) {
         FMembers.clear();
@@ -86,6 +88,8 @@ void TUnARJ::ProcessArchive(TStream32* Archive)
         DeleteFileA(FContinuedTarget.c_str());
     }
     FMembers.clear();
+    FVolumeFiles.clear();
+    FWritten.clear();
     FContinuedTarget.clear();
 }
 
@@ -100,12 +104,32 @@ bool TUnARJ::CollectMembers(TStream32& Archive)
     std::int64_t pos = main.DataOffset;
     TArjHeader header;
     THeaderStatus status = THeaderStatus::End;
+    FVolumeFiles.clear();
     while (!GetCancel() && (status = ReadArjHeader(read, pos, header)) == THeaderStatus::Header) {
         pos = header.NextOffset;
-        TMember member{header, ArjNameToUtf8(header)};
+        TMember member{header, ArjNameToUtf8(header), {}, false};
+        const bool file = header.FileType == ftBinary || header.FileType == ftText;
+        if (file && !header.ContinuedFromPrevious() && !header.ContinuesInNext() && !member.Name.empty())
+            FVolumeFiles.insert_or_assign(member.Name, header);
         if (member.Name.empty() || !MatchesStoredName(member.Name, RecurseDirs))
             continue;
-        if (header.MinVersion > kMaxMinVersion) {
+        if (header.IsHardLink()) {
+            // Its data are those of the member it names, which comes before it.
+            TArjHeader target = header;
+            target.Name = DropCurrentDirParts(header.LinkName);  // "./sub/a" names the member "sub/a"
+            member.LinkTarget = ArjNameToUtf8(target);
+            if (const auto found = FVolumeFiles.find(member.LinkTarget); found != FVolumeFiles.end())
+                member.Header = found->second;
+            else
+                member.MissingLink = true;
+            header = member.Header;
+        }
+        if (header.FileType == ftUnixSpecial && !header.IsHardLink()) {
+            // A device, a pipe or a link of another kind: passed over, as the TAR reader does.
+            DoError(member.Name, "special file", E_SKIPPEDFILE, VolumeName);
+            continue;
+        }
+        if (header.MinVersion > kMaxMinVersion && !member.MissingLink) {
             DoError(member.Name, "", E_VERSIONERROR, VolumeName);
             continue;
         }
@@ -168,10 +192,10 @@ bool TUnARJ::NextPassword(int Attempt, std::string& Password)
     return tryAgain && !Password.empty();
 }
 
-bool TUnARJ::OpenMemberOutput(const TArjHeader& Header, std::unique_ptr<TStream32>& Out)
+bool TUnARJ::OpenMemberOutput(const TArjHeader& Header, std::unique_ptr<TStream32>& Out, bool Prepared)
 {
     if (!Header.ContinuedFromPrevious() || !IsFileOutput())
-        return OpenPlainOutput(Out);
+        return OpenPlainOutput(Out, Prepared);
     // The rest of a member whose start the previous volume wrote: no question about the file
     // that is ours, appended to it.
     const std::uint8_t operation = OperationCode;
@@ -196,10 +220,14 @@ void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
     ExternalAttr = ArjAttributes(h);
     HeaderOffset = h.Offset + 4 + h.FirstSize;
     DateTime = ArjDateTime(h);
+    if (Member.MissingLink) {
+        DoError(Member.Name, Member.LinkTarget, E_FILENOTFOUND, VolumeName);
+        return;
+    }
     if (!NameEntry(Member.Name))
         return;
     if (h.IsDirectory()) {
-        if (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName, ArjDosDateTime(h)))
+        if (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName, ArjDosDateTime(h), ArjUnixTime(h)))
             return;
         RunningCrc.Crc32 = h.Crc;  // nothing to check
         CheckCrc(32, h.Crc);
@@ -213,6 +241,14 @@ void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
     // (or, in a test, did not pass).
     if (h.ContinuedFromPrevious() && continued != FileName)
         return;
+    bool prepared = false;
+    if (!Member.LinkTarget.empty()) {
+        if (!PrepareOutput(false))
+            return;
+        prepared = true;
+        if (LinkMember(Member))
+            return;
+    }
     for (int attempt = 0;; ++attempt) {
         std::string password;
         if (h.Garbled() && !NextPassword(attempt, password)) {
@@ -222,14 +258,14 @@ void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
             return;
         }
         std::unique_ptr<TStream32> out;
-        if (!OpenMemberOutput(h, out))
+        if (!OpenMemberOutput(h, out, std::exchange(prepared, false)))
             return;
         int failure = 0;
         {
             const TGarbleKeyScope key(*this, h, password);
             failure = DecodeMember(Archive, h, out.get());
         }
-        CloseOutFile(out, FileName, ExternalAttr & kKeptAttributes, ArjDosDateTime(h));
+        CloseOutFile(out, FileName, ExternalAttr & kKeptAttributes, ArjDosDateTime(h), ArjUnixTime(h));
         if (GetCancel())
             return;
         const bool crcPasses = RunningCrc.Crc32 == (h.Crc ^ CRC_MASK) || RunningCrc.Crc32 == h.Crc;
@@ -269,14 +305,27 @@ void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
         }
         if (written && h.ContinuesInNext())
             FContinuedTarget = FileName;
+        else if (written)
+            FWritten.insert_or_assign(Member.Name, FileName);
         if (written && h.ContinuedFromPrevious()) {
             FileCount = std::max(0, FileCount - 1);  // one file, however many pieces
             // Appending gave the file the time of the extraction; it keeps the member's own.
-            if (IsFileOutput())
-                win::FileSetDate(FileName, win::DateTimeToFileDate(ApplyDateAttribute(ArjDosDateTime(h))));
+            if (const auto utc = EntryFileTime(ArjDosDateTime(h), ArjUnixTime(h)); utc && IsFileOutput())
+                win::FileSetTime(FileName, *utc);
         }
         return;
     }
+}
+
+bool TUnARJ::LinkMember(const TMember& Member)
+{
+    const auto written = FWritten.find(Member.LinkTarget);
+    if (written == FWritten.end() || !LinkToWritten(written->second))
+        return false;
+    StartEntryData();
+    if (CheckCrc(32, RunningCrc.Crc32))
+        FWritten.insert_or_assign(Member.Name, FileName);
+    return true;
 }
 
 int TUnARJ::DecodeMember(TStream32& Archive, const TArjHeader& Header, TStream32* Out)

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/UnBase.h"
@@ -18,8 +19,10 @@ public:
 
 private:
     struct TMember {
-        TArjHeader Header;
-        std::string Name;  // program form
+        TArjHeader Header;  // of a hard link: the header of the member it links to, for its data
+        std::string Name;   // program form
+        std::string LinkTarget;  // of a hard link: the linked member's name in program form
+        bool MissingLink = false;  // a hard link to no member before it in the volume
     };
 
     // Lists the selected members of one volume; answers whether the set goes on in another.
@@ -29,12 +32,17 @@ private:
     // One try at the member's data; answers 0, the number of the failure, or -1 when the write
     // hook has reported it.
     int DecodeMember(TStream32& Archive, const TArjHeader& Header, TStream32* Out);
-    bool OpenMemberOutput(const TArjHeader& Header, std::unique_ptr<TStream32>& Out);
+    bool OpenMemberOutput(const TArjHeader& Header, std::unique_ptr<TStream32>& Out, bool Prepared);
+    // A hard link whose member this run wrote is made a link to that file; false: its data are
+    // decoded instead (from the linked member's header).
+    bool LinkMember(const TMember& Member);
     // The password for the next try at a garbled member; false when there is none.
     bool NextPassword(int Attempt, std::string& Password);
     void FailEntry(int ECode);
 
     std::vector<TMember> FMembers;
+    std::unordered_map<std::string, TArjHeader> FVolumeFiles;  // every file of the volume so far, by name
+    std::unordered_map<std::string, std::string> FWritten;     // stored name to the file written for it
     std::string FContinuedTarget;  // the output that the next volume's first member goes on with
     TStaticHuffmanDecoder FStatic;
     TArjMethod4Decoder FMethod4;

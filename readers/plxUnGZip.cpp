@@ -83,9 +83,12 @@ void TUnGZip::ExtractGzip(TStream32& Archive)
         DoError(name, "", E_PASSWORDPROTECTED, VolumeName);
         return;
     }
-    ExtractOutput(Archive, name, DosDateOf(date), [](TStream32& In, const TByteSink& Sink) {
-        return CodecStatusMessage(DecodeGzipStream(SourceOf(In), Sink).Status);
-    });
+    ExtractOutput(
+        Archive, name, DosDateOf(date),
+        [](TStream32& In, const TByteSink& Sink) {
+            return CodecStatusMessage(DecodeGzipStream(SourceOf(In), Sink).Status);
+        },
+        mtime == 0 ? std::nullopt : std::optional<std::int64_t>(mtime));
 }
 
 void TUnGZip::ExtractCompress(TStream32& Archive)

@@ -35,6 +35,11 @@ std::uint32_t LhaDosDateTime(const TLhaHeader& Header)
     return FileTimeToDosTime(win::UnixTimeToFileTime(std::int64_t(Header.Stamp)));
 }
 
+std::optional<std::int64_t> LhaUnixTime(const TLhaHeader& Header)
+{
+    return Header.UnixStamp ? std::optional<std::int64_t>(Header.Stamp) : std::nullopt;
+}
+
 std::string LhaNameToUtf8(const std::string& Stored)
 {
     return ToDosSeparators(StoredNameToUtf8(Stored));
@@ -125,7 +130,7 @@ void TUnLha::ExtractMember(TStream32& Archive, const TMember& Member)
         return;
     }
     if (h.IsDirectory()) {
-        if (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName, LhaDosDateTime(h)))
+        if (IsFileOutput() && CreateStoredDirs && !MakeStoredDir(FileName, LhaDosDateTime(h), LhaUnixTime(h)))
             return;
         RunningCrc.Crc16 = h.Crc;  // nothing to check
         CheckCrc(16, h.Crc);
@@ -135,7 +140,7 @@ void TUnLha::ExtractMember(TStream32& Archive, const TMember& Member)
     if (!OpenPlainOutput(out))
         return;
     const int failure = DecodeMember(Archive, h, out.get());
-    CloseOutFile(out, FileName, h.Attributes & kKeptAttributes, LhaDosDateTime(h));
+    CloseOutFile(out, FileName, h.Attributes & kKeptAttributes, LhaDosDateTime(h), LhaUnixTime(h));
     FinishDecodedEntry(failure, 16, h.Crc);
 }
 

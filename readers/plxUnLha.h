@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "core/UnBase.h"
@@ -36,6 +37,8 @@ private:
 bool LhaMethodSupported(const TLhaHeader& Header);
 // The member's stamp as a local DOS date-time.
 std::uint32_t LhaDosDateTime(const TLhaHeader& Header);
+// The stored UNIX time, where the header has one.
+std::optional<std::int64_t> LhaUnixTime(const TLhaHeader& Header);
 // A stored LHA name in the program's form.
 std::string LhaNameToUtf8(const std::string& Stored);
 // A byte reader over Archive for the header parser.

@@ -264,7 +264,7 @@ void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member, std::int64
         return;
     if (Member.Kind == TKind::Directory || (!FileName.empty() && FileName.back() == '\\')) {
         if (IsFileOutput() && CreateStoredDirs)
-            MakeStoredDir(FileName, DosDateOfUnix(Member.MTime));
+            MakeStoredDir(FileName, DosDateOfUnix(Member.MTime), Member.MTime);
         return;
     }
     const std::string mapped = FileName;
@@ -287,7 +287,7 @@ void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member, std::int64
     }
     FReadFailed = false;
     const bool complete = CopyData(Archive, out.get(), Member);
-    CloseOutFile(out, FileName, kAttrArchive, DosDateOfUnix(Member.MTime));
+    CloseOutFile(out, FileName, kAttrArchive, DosDateOfUnix(Member.MTime), Member.MTime);
     if (GetCancel())
         return;
     // A TAR stores no checksum of the data: the copy itself is the check.
@@ -295,27 +295,6 @@ void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member, std::int64
         FinishDecodedEntry(FReadFailed ? E_UNEXPECTEDEOF : kFailureReported, 32, 0);
     else if (CheckCrc(32, RunningCrc.Crc32))
         NoteWritten(Number, mapped);
-}
-
-bool TUnTar::LinkToWritten(const std::string& Existing)
-{
-    const auto exact = ExactOutputNames();
-    if (!IsFileOutput() || AsciiTranslation || win::SameText(Existing, ArchiveFile()) || !CheckOutputTarget(FileName) ||
-        !win::FileExists(Existing))
-        return false;
-    if (Existing == FileName)
-        return true;  // the host named the link after the file itself
-    // Made beside the target and renamed over it, as every output is put in place.
-    win::ForceDirectories(win::ExtractFilePath(FileName));
-    const std::string temp = win::CreateOwnedTempFile(win::ExtractFilePath(FileName), ".~l");
-    if (temp.empty())
-        return false;
-    DeleteFileA(temp.c_str());
-    if (CreateHardLinkA(temp.c_str(), Existing.c_str(), nullptr) &&
-        MoveFileExA(temp.c_str(), FileName.c_str(), MOVEFILE_REPLACE_EXISTING))
-        return true;
-    DeleteFileA(temp.c_str());
-    return false;
 }
 
 bool TUnTar::CopyRange(TStream32& Archive, TStream32* Out, std::int64_t Offset, std::int64_t Count)

@@ -72,8 +72,6 @@ private:
     // Count zero bytes of a sparse file: a hole in a file, nothing in a test, zeros elsewhere.
     bool SkipHole(TStream32* Out, std::int64_t Count);
     void FailEntry(int ECode);
-    // A hard link to a file this run wrote becomes one on disk too; false: copy the data instead.
-    bool LinkToWritten(const std::string& Existing);
     void NoteWritten(std::int64_t Number, const std::string& Mapped);
     // The file this run wrote for the entry of that number and name, or empty.
     std::string WrittenFile(std::int64_t Number, const std::string& Name);

@@ -6,6 +6,7 @@
 #include "core/plxStreams.h"
 #include "platform/win/Files.h"
 #include "platform/win/SysFiles.h"
+#include "platform/win/Time.h"
 
 #include <algorithm>
 #include <array>
@@ -33,6 +34,17 @@ bool EndsWithSeparator(const std::string& name)
     return !name.empty() && (name.back() == '\\' || name.back() == '/');
 }
 
+// A UT block holds 32 bits: taken unsigned where the DOS date says 2038 or later (up to 2106, as
+// unzip reads them), else signed, for times before 1970. An NTFS block's time when there is no UT.
+std::optional<std::int64_t> UnixTimeOf(const TZipExtraInfo& Info, std::uint32_t DosDate)
+{
+    if (const auto& t = Info.UnixModTime)
+        return *t < 0 && (DosDate >> 25) + 1980 >= 2038 ? *t + (std::int64_t(1) << 32) : *t;
+    if (const auto& t = Info.NtfsModTime)
+        return win::FileTimeToUnixTime(win::U64ToFileTime(*t));
+    return std::nullopt;
+}
+
 TUnZip::TWorkRecord FactsOf(const TZipLocalEntry& Local)
 {
     TUnZip::TWorkRecord f;
@@ -42,6 +54,7 @@ TUnZip::TWorkRecord FactsOf(const TZipLocalEntry& Local)
     f.UnpackedSize = Local.Sizes.UnpackedSize;
     f.Crc = h.Crc;
     f.DosDate = std::uint32_t(h.DosDate) << 16 | h.DosTime;
+    f.UnixTime = UnixTimeOf(Local.ExtraInfo, f.DosDate);
     f.Flags = h.Flags;
     f.Method = h.Method;
     f.CipherBlock = Local.ExtraInfo.EncryptionBlock;
@@ -688,21 +701,19 @@ void TUnZip::ExtractMember(int Index, std::uint32_t External)
     if (isDir) {
         if (!CreateStoredDirs)
             return;
-        if (IsFileOutput() && !MakeStoredDir(FileName, work.DosDate))
+        if (IsFileOutput() && !MakeStoredDir(FileName, work.DosDate, work.UnixTime))
             return;
         RunningCrc.Crc32 = work.Crc;
         CheckCrc(32, work.Crc);
         return;
     }
-    // A member that is not decoded fails its check, whatever its stored CRC.
-    const auto failCheck = [&] {
-        SkippedMemberProc(Clamp64(work.PackedSize));
-        RunningCrc.Crc32 = work.Crc ^ 1;
-        CheckCrc(32, work.Crc);
-    };
     FMemberEncrypted = (work.Flags & kFlagEncrypted) != 0;
+    // A member that cannot be decoded fails with the one report that says why.
     if (!CheckDecodable(work, false)) {
-        failCheck();
+        SkippedMemberProc(Clamp64(work.PackedSize));
+        DiscardOutput();
+        if (OnEnd)
+            OnEnd(this, FileName, false);
         return;
     }
     if (FMemberEncrypted) {
@@ -736,12 +747,12 @@ void TUnZip::ExtractMember(int Index, std::uint32_t External)
     try {
         decoded = DecodeMember(out.get(), work);
     } catch (...) {
-        CloseOutFile(out, FileName, FILE_ATTRIBUTE_ARCHIVE, work.DosDate);
+        CloseOutFile(out, FileName, FILE_ATTRIBUTE_ARCHIVE, work.DosDate, work.UnixTime);
         throw;
     }
     if (!decoded)
         RunningCrc.Crc32 = work.Crc ^ 1;
     std::uint32_t attr = External & 0xFF & ~std::uint32_t(FILE_ATTRIBUTE_DIRECTORY);
-    CloseOutFile(out, FileName, attr == 0 ? FILE_ATTRIBUTE_ARCHIVE : attr, work.DosDate);
+    CloseOutFile(out, FileName, attr == 0 ? FILE_ATTRIBUTE_ARCHIVE : attr, work.DosDate, work.UnixTime);
     CheckCrc(32, work.Crc);
 }

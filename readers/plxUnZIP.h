@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +56,7 @@ public:
         std::uint64_t UnpackedSize = 0;
         std::uint32_t Crc = 0;
         std::uint32_t DosDate = 0;  // date << 16 | time
+        std::optional<std::int64_t> UnixTime;  // from the local extra field, where it holds one
         std::int64_t DataPos = 0;
         std::uint16_t CipherBlock = 0;  // the local extra field's 0x0017 or 0x9901 block, else 0
     };

@@ -165,16 +165,33 @@ DWORD FileSetDate(HANDLE file, std::int32_t age)
     return SetFileTime(file, nullptr, nullptr, &utc) ? ERROR_SUCCESS : GetLastError();
 }
 
-DWORD FileSetDate(std::string_view fileName, std::int32_t age)
+namespace {
+
+template <class Set>
+DWORD SetTimeByName(std::string_view fileName, Set set)
 {
     const std::string name(fileName);
     HANDLE file = CreateFileA(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError();
-    const DWORD error = FileSetDate(file, age);
+    const DWORD error = set(file);
     CloseHandle(file);
     return error;
+}
+
+}  // namespace
+
+DWORD FileSetDate(std::string_view fileName, std::int32_t age)
+{
+    return SetTimeByName(fileName, [age](HANDLE file) { return FileSetDate(file, age); });
+}
+
+DWORD FileSetTime(std::string_view fileName, const FILETIME& utc)
+{
+    return SetTimeByName(fileName, [&utc](HANDLE file) {
+        return SetFileTime(file, nullptr, nullptr, &utc) ? DWORD(ERROR_SUCCESS) : GetLastError();
+    });
 }
 
 std::int64_t DiskFree(std::uint8_t drive)

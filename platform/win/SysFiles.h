@@ -32,6 +32,8 @@ std::int32_t FileAge(std::string_view fileName);
 // Sets the file's last write time from a local DOS date-time; 0 or the Windows error code.
 DWORD FileSetDate(std::string_view fileName, std::int32_t age);
 DWORD FileSetDate(HANDLE file, std::int32_t age);
+// Sets the file's last write time (UTC); 0 or the Windows error code.
+DWORD FileSetTime(std::string_view fileName, const FILETIME& utc);
 
 // Free and total bytes of a drive: 0 the current drive, 1 A:, 2 B:, ...; -1 when unknown.
 std::int64_t DiskFree(std::uint8_t drive);

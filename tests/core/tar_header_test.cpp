@@ -84,3 +84,28 @@ TEST(TarHeader, NumericFieldsOctalAndBase256)
     std::uint8_t tooOld[12] = {0xFF, 0x7F};
     EXPECT_FALSE(TarTimeField(tooOld, 12));
 }
+
+TEST(TarHeader, NumberEndsAtItsTerminator)
+{
+    // Bytes a writer left after the NUL or blank that ends a number are not digits of it, as tar
+    // reads them; a header whose fields carry such bytes still counts as one.
+    const std::uint8_t afterNul[12] = {'0', '0', '0', '0', '6', '4', '4', 0, '7', '7', '7', 0};
+    EXPECT_EQ(TarNumericField(afterNul, 12), 420);
+    const std::uint8_t afterBlank[8] = {' ', ' ', '6', '4', '4', ' ', '1', '2'};
+    EXPECT_EQ(TarNumericField(afterBlank, 8), 420);
+    const std::uint8_t leadingNul[8] = {0, '6', '4', '4', 0};
+    EXPECT_EQ(TarNumericField(leadingNul, 8), 420);
+
+    auto h = MakeHeader("a.txt", '0');
+    std::memcpy(h.data() + 100, "644\0" "755", 8);
+    std::memcpy(h.data() + 124, "00000000012\0", 12);
+    std::memcpy(h.data() + 136, "1234\0" "5670123", 12);
+    SealChecksum(h);
+    EXPECT_TRUE(TarHeaderValid(h.data()));
+    EXPECT_TRUE(TarHeaderStartPlausible(h.data(), 257));
+    EXPECT_EQ(TarNumericField(h.data() + 100, 8), 0644);
+    EXPECT_EQ(TarNumericField(h.data() + 124, 12), 10);
+    EXPECT_EQ(TarTimeField(h.data() + 136, 12), 01234);
+    h[140] = 'x';  // not a terminator: no header
+    EXPECT_FALSE(TarHeaderStartPlausible(h.data(), 257));
+}

@@ -192,6 +192,57 @@ TEST(ArjReader, VolumesExtractAsOneSet)
         EXPECT_EQ(bytes, source.at(name)) << name;
 }
 
+TEST(ArjReader, HardLinksAreLinkedOrCopiedAndOtherwiseNamed)
+{
+    if (!HaveTool("arj"))
+        GTEST_SKIP() << "arj missing";
+    TScratchDir dir;
+    fs::create_directories(dir / "src" / "sub");
+    WriteWholeFile(dir / "src" / "sub" / "original.txt", MixedBytes(3000, 7));
+    fs::create_hard_link(dir / "src" / "sub" / "original.txt", dir / "src" / "link");
+    ASSERT_EQ(dir.Run("cd src && arj a -y -r ../l.arj . >/dev/null </dev/null"), 0);
+    const TTree wanted = FilesOnly(HostTree(dir / "src"));
+
+    // A link to a member written in the run is a link on disk. (arj itself fails on the "./" that
+    // its links' names carry when the archive was made of ".".)
+    const TRun all = RunOn<TUnARJ>(dir / "l.arj", dir / "all", true);
+    EXPECT_TRUE(all.Reports.empty()) << all.Reports.front();
+    EXPECT_EQ(all.Failed, 0);
+    EXPECT_EQ(FilesOnly(HostTree(dir / "all")), wanted);
+    EXPECT_TRUE(fs::equivalent(dir / "all" / "link", dir / "all" / "sub" / "original.txt"));
+    const TRun test = RunOn<TUnARJ>(dir / "l.arj", dir / "t", false);
+    EXPECT_TRUE(test.Reports.empty());
+    EXPECT_EQ(test.Passed, test.Count);
+
+    // The link alone takes the data of the member it names.
+    {
+        TUnARJ un;
+        std::vector<int> reports;
+        un.OnError = CollectCodes(reports);
+        un.SetFileSpec({"link"});
+        un.SetArchiveFile((dir / "l.arj").string());
+        fs::create_directories(dir / "alone");
+        un.SetExtractDir((dir / "alone").string());
+        EXPECT_EQ(un.Extract(), 1);
+        EXPECT_TRUE(reports.empty());
+        EXPECT_EQ(FilesOnly(HostTree(dir / "alone")), (TTree{{"link", wanted.at("link")}}));
+    }
+
+    // With the member it names gone, the link is reported by its name and nothing is written.
+    ASSERT_EQ(dir.Run("arj d -y l.arj sub/original.txt >/dev/null </dev/null"), 0);
+    std::vector<std::string> named;
+    TUnARJ un;
+    un.OnError = [&](TObject*, const std::string& file, const std::string& extra, const std::string&, int code) {
+        named.push_back(file + " " + extra + " " + std::to_string(code));
+    };
+    un.SetArchiveFile((dir / "l.arj").string());
+    fs::create_directories(dir / "gone");
+    un.SetExtractDir((dir / "gone").string());
+    EXPECT_EQ(un.Extract(), 0);
+    EXPECT_EQ(named, (std::vector<std::string>{"link sub\\original.txt " + std::to_string(E_FILENOTFOUND)}));
+    EXPECT_TRUE(fs::is_empty(dir / "gone"));
+}
+
 TEST(ArjReader, FixturesPassTheirChecksAndDamageIsReported)
 {
     const fs::path root = FixtureRoot();

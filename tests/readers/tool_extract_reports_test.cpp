@@ -113,3 +113,17 @@ TEST_F(ToolExtractReports, KeptFilesAreCountedAndAFailedPasswordIsATest)
     EXPECT_EQ(Tool("test locked.zip -p right"), 0);
     EXPECT_EQ(Said, "ok\ta.txt\ntested 1, passed 1, reports 0\n");
 }
+
+TEST_F(ToolExtractReports, AMemberOfAnUnknownMethodIsOneReportAndTheRestIsWritten)
+{
+    if (!HaveTool("7zz"))
+        GTEST_SKIP() << "7zz missing";
+    Shell("seq 1 2000 > b.txt && echo one > a.txt && echo three > c.txt && 7zz a -tzip -mm=LZMA m.zip b.txt >/dev/null "
+          "&& zip -q m.zip a.txt c.txt");
+    using TTree = std::map<std::string, std::string>;
+    EXPECT_EQ(Extract("m.zip", "out", 1), (TTree{{"a.txt", "one\n"}, {"c.txt", "three\n"}}));
+    EXPECT_EQ(Said, "extracted 2, reports 1\n");
+    EXPECT_EQ(Errors, "plxtool: 25326 Unsupported compression method: " + (scratch / "out" / "b.txt").string() + "\n");
+    EXPECT_EQ(Tool("test m.zip"), 1);
+    EXPECT_EQ(Said, "FAILED\tb.txt\nok\ta.txt\nok\tc.txt\ntested 3, passed 2, reports 1\n");
+}
