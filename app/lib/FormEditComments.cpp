@@ -5,6 +5,7 @@
 #include "core/plxGbls.h"
 #include "platform/vcl/Dialogs.h"
 #include "platform/win/CodePage.h"
+#include "platform/win/ShownPath.h"
 #include "writers/plxZip.h"
 
 #include <algorithm>
@@ -87,7 +88,7 @@ void TfrmEditComments::Load()
     count_ = 0;
     current_ = -1;
     btnEditMain->Caption = "&Edit main...";
-    lblArchive->SetCaption(archive_);
+    lblArchive->SetCaption(ShownPath(archive_));
     lblFileName->SetCaption("");
     lblCount->SetCaption("");
     Memo1->Clear();

@@ -8,6 +8,7 @@
 #include "app/lib/FormSplitArchive.h"
 #include "core/ArcDescriptor.h"
 #include "core/plxGbls.h"
+#include "platform/win/ShownPath.h"
 #include "platform/win/SysFiles.h"
 #include "readers/FormatReaders.h"
 #include "readers/Pelix.h"
@@ -249,7 +250,9 @@ int TFormTorvo::RunCompressor()
     int count = 0;
     {
         TOperationScope operation(*this);
+        ShowProgress(true);
         count = std::max(0, writer.Compress());
+        ShowProgress(false);  // full bars would read as work still going on
     }
     writer.CompressMethod = chosen;
     ShowErrorsSince(errorMark);
@@ -267,7 +270,7 @@ void TFormTorvo::NewClick()
         return;
     const std::string name = SaveDialog1->FileName;
     if (win::FileExists(name)) {
-        const int answer = Application->MessageBox(name + ": already exists...\r\r" + "OVERWRITE?\r" +
+        const int answer = Application->MessageBox(ShownPath(name) + ": already exists...\r\r" + "OVERWRITE?\r" +
                                                        "(will be moved to the Recycling Bin)",
                                                    "New Archive...", MB_YESNO | MB_ICONQUESTION);
         if (answer != IDYES) {

@@ -6,6 +6,7 @@
 #include "app/lib/FormSplitArchive.h"
 #include "core/Err_Msgs.h"
 #include "core/UnBase.h"
+#include "platform/win/ShownPath.h"
 #include "platform/win/SysDates.h"
 #include "platform/win/SysStrings.h"
 #include "readers/Pelix.h"
@@ -28,6 +29,17 @@ void Bind(F& event, H handler)
 bool Ask(const std::string& text, const std::string& caption, unsigned buttons, int yes)
 {
     return Application->MessageBox(text, caption, buttons | MB_ICONQUESTION) == yes;
+}
+
+// Yes, No or Cancel over a file that is already there; Cancel stops the component's run. The
+// file is named as the person knows it, in the host's form.
+TOverwriteMode AskOverwrite(const std::string& file, TZipCommon& component)
+{
+    const int answer = Application->MessageBox(ShownPath(file) + "\r\ralready exists. Overwrite it?", "File exists",
+                                               MB_YESNOCANCEL | MB_ICONQUESTION);
+    if (answer == IDCANCEL)
+        component.SetCancel(true);
+    return answer == IDYES ? omOverwrite : omSkip;
 }
 
 std::string FileValues(std::int64_t size, TDateTime date, int attr)
@@ -141,25 +153,21 @@ void TFormTorvo::BindSharedEvents(TZipCommon& c)
         Bind(writer->OnReplaceFile,
              [](::TObject*, const std::string& file, const std::string& newFile, TDateTime date, TDateTime newDate,
                 std::int64_t size, std::int64_t newSize, int attr, int newAttr, bool& replace) {
-                 replace = Ask("REPLACE:\r   " + file + "\r" + "   " + FileValues(size, date, attr) + "\r\r" +
-                                   "WITH:" + newFile + "\r   " + FileValues(newSize, newDate, newAttr),
+                 replace = Ask("REPLACE:\r   " + ShownPath(file) + "\r" + "   " + FileValues(size, date, attr) + "\r\r" +
+                                   "WITH:" + ShownPath(newFile) + "\r   " + FileValues(newSize, newDate, newAttr),
                                "Replace", MB_YESNO, IDYES);
              });
         Bind(writer->OnRenameDupeFile, [](::TObject*, const std::string&, std::string& newName, bool& rename) {
             rename = InputQuery("OnRenameDupeFile event", "File exists... rename existing file as:", newName);
         });
         Bind(writer->OnNonWriteableArchive, [](::TObject*, const std::string& file, bool& write) {
-            write = Ask(file + " is ReadOnly, SysFile, or Hidden file...\r\r" + "Write to this file?", "Archive",
+            write = Ask(ShownPath(file) + " is ReadOnly, SysFile, or Hidden file...\r\r" + "Write to this file?", "Archive",
                         MB_YESNO, IDYES);
         });
     }
     if (auto* single = dynamic_cast<TSingleFileWriter*>(&c))
         Bind(single->OnFileExists, [single](::TObject*, const std::string& file, TDateTime, TOverwriteMode& mode) {
-            const int answer = Application->MessageBox(file + "\r\ralready exists. Overwrite it?", "File exists",
-                                                       MB_YESNOCANCEL | MB_ICONQUESTION);
-            mode = answer == IDYES ? omOverwrite : omSkip;
-            if (answer == IDCANCEL)
-                single->SetCancel(true);
+            mode = AskOverwrite(file, *single);
         });
     if (auto* zip = dynamic_cast<TZipBase*>(&c)) {
         Bind(zip->OnClearDisk, [](::TObject*, const std::string& drive, std::int64_t required, std::int64_t free,
@@ -195,11 +203,7 @@ void TFormTorvo::BindOverwriteQuestion(TDecompressClass& extractor)
     // Asked only when "Confirm file overwrites" is set; without a handler the extractor would
     // report a missing event and skip the file.
     Bind(extractor.OnFileExists, [&extractor](::TObject*, const std::string& file, std::string&, TOverwriteMode& mode) {
-        const int answer = Application->MessageBox(file + "\r\ralready exists. Overwrite it?", "File exists",
-                                                   MB_YESNOCANCEL | MB_ICONQUESTION);
-        mode = answer == IDYES ? omOverwrite : omSkip;
-        if (answer == IDCANCEL)
-            extractor.SetCancel(true);
+        mode = AskOverwrite(file, extractor);
     });
 }
 

@@ -318,7 +318,9 @@ void TFormTorvo::DeleteClick()
         // Structured rows matched by their exact names: ";", "*" and "?" in a name are plain characters.
         writer->ExactFileSpec = true;
         writer->SetFileSpec(selected);
+        ShowProgress(true);
         deleted = std::max(0, writer->Compress());
+        ShowProgress(false);
         ShowErrorsSince(errorMark);
     }
     if (win::FileExists(archive))

@@ -486,6 +486,17 @@ TEST(ManagerKeys, PathsAreShownInTheHostsForm)
         EXPECT_EQ(std::string::npos, line.find('\\')) << line;
     }
     EXPECT_EQ((dir.Path() / "one.txt").string(), add.lstFileSpec->Items[0]);
+
+    // The comment editor names the archive as the window's title does.
+    TfrmEditComments comments(nullptr);
+    comments.EnsureCreated();
+    comments.PrepareFor(*m.main->Zip1, programForm, atZip);
+    std::string archiveShown;
+    RunModal(comments, [&] {
+        archiveShown = comments.lblArchive->Caption;
+        Key(comments, Qt::Key_Escape);
+    });
+    EXPECT_EQ(archive.string(), archiveShown);
 }
 
 // F2 offers the open archive in its own folder, wherever the working folder is: Enter on the

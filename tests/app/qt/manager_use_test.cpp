@@ -280,6 +280,43 @@ TEST(ManagerUse, ExtractOfADamagedMemberShowsTheErrorList)
         << "a progress bar still shows after the extraction";
 }
 
+// Extracting over files that are there: the question names the file as the person knows it, and
+// Cancel ends the run there, the old file kept and nothing after it written.
+TEST(ManagerUse, TheOverwriteQuestionNamesTheHostPathAndCancelStops)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    const fs::path archive = MakeZip(dir.Path(), {"a.txt", "b.txt"});
+    const fs::path out = dir.Path() / "out dir";
+    fs::create_directories(out);
+    std::ofstream(out / "a.txt") << "old";
+    Manager m(archive);
+    std::string asked;
+    Answerer user([&](QWidget* modal, QMenu*) {
+        TForm* form = Screen->ActiveForm;
+        if (form && form->IsModal() && form->Name == "frmExtract") {
+            static_cast<TEdit*>(form->FindComponent("Edit1"))->SetText(out.string());
+            EnterLater(*form);
+            return true;
+        }
+        if (auto* list = dynamic_cast<TfrmErrorMsgs*>(form)) {
+            KeyLater(*list, Qt::Key_Escape);
+            return true;
+        }
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box || !asked.empty())
+            return false;
+        asked = box->text().toStdString();
+        return ClickMessageButton(modal, QMessageBox::Cancel);
+    });
+    QTest::keyClick(m.List(), Qt::Key_E, Qt::ControlModifier);
+    Application->ProcessMessages();
+    EXPECT_NE(std::string::npos, asked.find((out / "a.txt").string())) << asked;
+    EXPECT_EQ(std::string::npos, asked.find('\\')) << asked;
+    EXPECT_EQ("old", ReadText(out / "a.txt"));
+    EXPECT_FALSE(fs::exists(out / "b.txt"));
+}
+
 // Adding a file through the dialogs, Enter at every question: the archive stays one .zip file.
 TEST(ManagerUse, AddWithEnterKeepsOneZipFile)
 {
@@ -424,10 +461,10 @@ TEST(ManagerUse, ProgressBarsAreClearedWhenARunEnds)
     EXPECT_EQ((std::vector<int>{0, 0, 0, 0}), shownAfter);
 }
 
-// Adding a folder of many files from the manager: while the run pumps after every file the
-// hourglass shows, so the widgets are painted at most once a frame, not once a file; the question
-// asked meanwhile shows the arrow; at the end the hourglass is gone and the window shows the
-// finished archive.
+// Adding a folder of many files from the manager: its progress bars show; while the run pumps
+// after every file the hourglass shows, so the widgets are painted at most once a frame, not once
+// a file; the question asked meanwhile shows the arrow; at the end the hourglass is gone and the
+// window shows the finished archive.
 TEST(ManagerUse, AddingManyFilesPaintsAtAFrameRateAndEndsOnTheResult)
 {
     TScratchDir dir;
@@ -441,7 +478,7 @@ TEST(ManagerUse, AddingManyFilesPaintsAtAFrameRateAndEndsOnTheResult)
     Manager m(archive);
     QWidget* status = WidgetOf(*m.main, *m.main->StatusBar1);
     ASSERT_NE(status, nullptr);
-    int begun = 0, underHourglass = 0;
+    int begun = 0, underHourglass = 0, barsShown = 0;
     bool chosen = false, splitAsked = false, arrowAtSplit = false;
     Answerer user([&](QWidget* modal, QMenu*) {
         TForm* form = Screen->ActiveForm;
@@ -457,6 +494,9 @@ TEST(ManagerUse, AddingManyFilesPaintsAtAFrameRateAndEndsOnTheResult)
                 ++begun;
                 const QCursor* cursor = QApplication::overrideCursor();
                 underHourglass += cursor && cursor->shape() == Qt::WaitCursor;
+                // The run's progress is on screen, as an extraction's is.
+                auto* bar = qobject_cast<QProgressBar*>(WidgetOf(*m.main, *m.main->ProgressBar2));
+                barsShown += bar && bar->isVisible();
             };
             QTimer::singleShot(0, WindowOf(*form), [add] { add->btnOK->Click(); });
             return true;
@@ -481,6 +521,7 @@ TEST(ManagerUse, AddingManyFilesPaintsAtAFrameRateAndEndsOnTheResult)
 
     EXPECT_EQ(files, begun);
     EXPECT_EQ(begun, underHourglass);
+    EXPECT_GT(barsShown, begun / 2);
     EXPECT_TRUE(splitAsked && arrowAtSplit);
     // A frame is 15 ms; the dialogs opening and closing paint a few times besides.
     EXPECT_LE(counter.paints, elapsed / 15 + 20) << "in " << elapsed << " ms";
