@@ -1,5 +1,6 @@
 #include "app/lib/Settings.h"
 
+#include "platform/win/ShownPath.h"
 #include "platform/win/Utf8.h"
 
 namespace {
@@ -95,7 +96,7 @@ std::string ReadMailProgramPath()
 std::string InstallQuestionText(const std::string& exeFolder, const std::string& stored)
 {
     return "Zjistil jsem, že program Torvo je pravděpodobně nainstalovaný\r\nv počítači na více místech:\r\n\n1. " +
-           exeFolder + " - adresář právě spuštěného programu" + "\r\n" + "2. " + stored +
+           ShownPath(exeFolder) + " - adresář právě spuštěného programu" + "\r\n" + "2. " + ShownPath(stored) +
            " - původní adresář z registru" + "\r\n\n" +
            "Mám nahradit \"původní adresář\" programu Torvo \"adresářem spuštěného programu\" ?";
 }

@@ -44,6 +44,10 @@ TEST_F(Stored, InstallPathCheck)
 
     CheckInstallPath("c:\\programs\\TORVO", "1.2.0.0", [&](const std::string&) { return ++questions, false; });
     EXPECT_EQ(0, questions);  // folders compare without case
+
+    // A folder on the drive that spells the host's root is named as the host names it.
+    CheckInstallPath("Z:\\opt\\torvo", "1.3.0.0", [&](const std::string& text) { return asked = text, false; });
+    EXPECT_NE(std::string::npos, asked.find("1. /opt/torvo - adresář")) << asked;
     EXPECT_EQ(HKEY_CURRENT_USER, CurrentSettingsRoot());
 }
 
