@@ -342,6 +342,12 @@ void TfrmAddFiles::PasswordClick()
 {
     if (!writer_)
         return;
+    // A writer of a type without a cipher would store the files in the clear under "PROTECTED".
+    const int index = ComboBox6->ItemIndex();
+    if (index < 0 || index >= int(std::size(CompressorTypes)) || !HasArcFlag(CompressorTypes[index], arcflag::Encrypt)) {
+        Application->MessageBox("Encryption is not supported for this type of archive.", "Password", MB_OK);
+        return;
+    }
     if (!Password1)
         Password1 = new TfrmPassword1(this);
     if (Password1->ShowModal() == mrOk) {

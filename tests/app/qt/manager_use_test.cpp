@@ -3,6 +3,7 @@
 #include "app/lib/ErrorMsgs.h"
 #include "app/lib/FormAddFiles.h"
 #include "app/lib/FormExtract.h"
+#include "app/lib/FormPassword.h"
 #include "app/lib/FormTestArchive.h"
 #include "app/lib/FormTorvo.h"
 #include "app/lib/FormUUEncode.h"
@@ -315,6 +316,62 @@ TEST(ManagerUse, TheOverwriteQuestionNamesTheHostPathAndCancelStops)
     EXPECT_EQ(std::string::npos, asked.find('\\')) << asked;
     EXPECT_EQ("old", ReadText(out / "a.txt"));
     EXPECT_FALSE(fs::exists(out / "b.txt"));
+}
+
+// A password for a type without a cipher is refused at once, not shown as "PROTECTED" over files
+// written in the clear; a ZIP takes one.
+TEST(ManagerUse, APasswordIsTakenOnlyForATypeThatEncrypts)
+{
+    if (!HaveTool("lha"))
+        GTEST_SKIP() << "lha not installed";
+    TScratchDir dir;
+    UseQt(dir.Path());
+    std::ofstream(dir.Path() / "a.txt") << "a";
+    CaptureCommand("cd " + ShellQuote(dir.Path().string()) + " && lha aq m.lzh a.txt");
+    for (const char* archive : {"m.lzh", "m.zip"}) {
+        if (std::string(archive) == "m.zip")
+            MakeZip(dir.Path(), {"b.txt"});
+        Manager m(dir.Path() / archive);
+        std::string refusal, captionAfter;
+        bool clicked = false, passwordAsked = false;
+        Answerer user([&](QWidget* modal, QMenu*) {
+            TForm* form = Screen->ActiveForm;
+            if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+                refusal = box->text().toStdString();
+                return ClickMessageButton(modal, QMessageBox::Ok);
+            }
+            if (!modal || !form || !form->IsModal())
+                return false;
+            if (auto* add = dynamic_cast<TfrmAddFiles*>(form)) {
+                if (!std::exchange(clicked, true)) {
+                    QTimer::singleShot(0, modal, [add] { add->btnPassword->Click(); });
+                    return true;
+                }
+                captionAfter = add->btnPassword->Caption;
+                QTimer::singleShot(0, modal, [add] { add->btnClose->Click(); });
+                return true;
+            }
+            if (form->Name == "frmPassword1") {
+                passwordAsked = true;
+                auto* ask = static_cast<TfrmPassword1*>(form);
+                ask->Edit1->SetText("secret");
+                EnterLater(*form);
+                return true;
+            }
+            return false;
+        });
+        QTest::keyClick(m.List(), Qt::Key_A, Qt::ControlModifier);
+        Application->ProcessMessages();
+        if (std::string(archive) == "m.lzh") {
+            EXPECT_EQ("Encryption is not supported for this type of archive.", refusal);
+            EXPECT_FALSE(passwordAsked);
+            EXPECT_EQ("&Password", captionAfter);
+        } else {
+            EXPECT_EQ("", refusal);
+            EXPECT_TRUE(passwordAsked);
+            EXPECT_EQ("PROTECTED", captionAfter);
+        }
+    }
 }
 
 // Adding a file through the dialogs, Enter at every question: the archive stays one .zip file.
