@@ -88,6 +88,47 @@ TEST_F(Backup, AnAutomaticBackupThatWritesNothingSaysSoOnStderr)
     EXPECT_FALSE(fs::exists("/tmp/Ucto (001).ZIP"));
 }
 
+TEST_F(Backup, AFullOrReadOnlyFileSystemShowsTheFailureAndKeepsNoPartOfTheArchive)
+{
+    // A real file system of its own under the target folder (only where mounting is allowed).
+    const fs::path target = Home() / "ZALOHY";
+    fs::create_directories(target);
+    if (std::system(("mount -t tmpfs -o size=96k tmpfs " + Quoted(target) + " 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "no tmpfs can be mounted here";
+    struct TUnmount {
+        fs::path At;
+        ~TUnmount()
+        {
+            std::system(("umount " + Quoted(At)).c_str());
+            unsetenv("TMPDIR");
+        }
+    } unmount{target};
+    const fs::path temp = dir / "temp";
+    fs::create_directories(temp);
+    setenv("TMPDIR", temp.c_str(), 1);
+    Shell("head -c 300000 /dev/urandom > " + Quoted(data / "kniha.dat"));
+    const std::vector<std::string> request{"--command", "1",          "--mode",    "10",
+                                           "--folder",  "C:\\data\\", "--timeout", "60"};
+    for (const char* mode : {"full", "read-only"}) {
+        SCOPED_TRACE(mode);
+        if (std::string(mode) == "read-only")
+            Shell("mount -o remount,ro " + Quoted(target));
+        fs::remove(dir / "transcript");
+        // The caller's reply is the protocol's, whatever the outcome; the person is told it failed.
+        EXPECT_EQ("reply 110\n", Serve(request));
+        const std::string said = ReadFile(dir / "torvo.out");
+        EXPECT_NE(std::string::npos, said.find("MessageBox [Zápis zamítnut]")) << said;
+        EXPECT_NE(std::string::npos, said.find("byla NEÚSPĚŠNÁ")) << said;
+        EXPECT_TRUE(fs::is_empty(target)) << Shell("ls -la " + Quoted(target));
+    }
+    // The finished archive that found no room is kept whole in the temporary folder, and the
+    // error list says where; the read-only target refused before anything was written.
+    const fs::path kept = temp / "Ucto (001).ZIP";
+    ASSERT_TRUE(fs::exists(kept)) << Shell("ls -la " + Quoted(temp));
+    ExpectUnzipTestPasses(kept);
+    EXPECT_EQ(1, std::distance(fs::directory_iterator(temp), fs::directory_iterator()));
+}
+
 }  // namespace
 
 namespace {
