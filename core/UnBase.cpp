@@ -928,7 +928,8 @@ const win::WinPath* TDecompressClass::ExactOutputFolder()
     return FExactFolder ? &*FExactFolder : nullptr;
 }
 
-bool TDecompressClass::MakeStoredDir(const std::string& Dir, std::uint32_t DosDate, std::optional<std::int64_t> UnixTime)
+bool TDecompressClass::MakeStoredDir(const std::string& Dir, std::uint32_t DosDate,
+                                     std::optional<std::int64_t> UnixTime)
 {
     const auto exact = ExactOutputNames();
     if (!IsFileOutput())

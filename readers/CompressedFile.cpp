@@ -101,7 +101,7 @@ void TUnCompressedFile::ExtractOutput(TStream32& Archive, const std::string& Out
 }
 
 TUnCompressedFile::TNestedTar TUnCompressedFile::FindNestedTar(TStream32& Archive, const TDecoder& Decode,
-                                                                const std::string& OutName)
+                                                               const std::string& OutName)
 {
     std::vector<std::uint8_t> head;
     const int result = RunDecoder(Archive, Decode, [&head](const std::uint8_t* Data, std::size_t Count) {

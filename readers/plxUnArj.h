@@ -19,9 +19,9 @@ public:
 
 private:
     struct TMember {
-        TArjHeader Header;  // of a hard link: the header of the member it links to, for its data
-        std::string Name;   // program form
-        std::string LinkTarget;  // of a hard link: the linked member's name in program form
+        TArjHeader Header;         // of a hard link: the header of the member it links to, for its data
+        std::string Name;          // program form
+        std::string LinkTarget;    // of a hard link: the linked member's name in program form
         bool MissingLink = false;  // a hard link to no member before it in the volume
     };
 

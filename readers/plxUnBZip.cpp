@@ -30,20 +30,24 @@ void TUnBZip::ProcessArchive(TStream32* Archive)
     UnpackedTotal = ArchiveSize;
     // The file holds no date of its own: the output takes the archive's, as bzip2 does.
     const std::uint32_t date = std::uint32_t(win::FileAge(ArchiveFile()));
-    ExtractOutput(*Archive, name, date, [this](TStream32& In, const TByteSink& Sink) -> int {
-        TBz2Owner owner;
-        owner.Output = Sink;
-        owner.Cancel = CancelPtr;
-        try {
-            // Every stream of a file made by concatenation, as the bzip2 tool decodes it.
-            const int rc = DecodeBzip2Region(owner, &In, ArchiveSize, true);
-            if (rc == E_USERCANCEL)
+    const std::optional<std::int64_t> exact = win::FileUnixTime(ArchiveFile());
+    ExtractOutput(
+        *Archive, name, date,
+        [this](TStream32& In, const TByteSink& Sink) -> int {
+            TBz2Owner owner;
+            owner.Output = Sink;
+            owner.Cancel = CancelPtr;
+            try {
+                // Every stream of a file made by concatenation, as the bzip2 tool decodes it.
+                const int rc = DecodeBzip2Region(owner, &In, ArchiveSize, true);
+                if (rc == E_USERCANCEL)
+                    throw ECancel();
+                return rc;
+            } catch (const Ebz2USERError&) {
                 throw ECancel();
-            return rc;
-        } catch (const Ebz2USERError&) {
-            throw ECancel();
-        } catch (const Ebz2libError& e) {
-            return e.ECode != 0 ? e.ECode : E_CORRUPTINPUT;
-        }
-    });
+            } catch (const Ebz2libError& e) {
+                return e.ECode != 0 ? e.ECode : E_CORRUPTINPUT;
+            }
+        },
+        exact);
 }

@@ -113,7 +113,8 @@ void TUnTar::ProcessArchive(TStream32* Archive)
     if (GetCancel())
         return;
     // What was read before the damage is extracted, but the damage is never passed over.
-    if (status == TTarReadStatus::Truncated || (status == TTarReadStatus::End && EndBlocksRequired && !reader.EndMarked()))
+    if (status == TTarReadStatus::Truncated ||
+        (status == TTarReadStatus::End && EndBlocksRequired && !reader.EndMarked()))
         DoError(ArchiveFile(), "", E_UNEXPECTEDEOF, VolumeName);
     else if (status == TTarReadStatus::Corrupt)
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);

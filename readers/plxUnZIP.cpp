@@ -601,6 +601,8 @@ void TUnZip::RunMember(const TMemberItem& Item, const TWorkRecord& Local, int In
         work.Crc = Item.Crc;
     if (work.Flags & kFlagDataDescriptor)
         TakeDeferredSizes(Item, work);
+    constexpr std::uint32_t kUnixHost = 3, kTypeBits = 0170000, kLinkType = 0120000;
+    work.SymbolicLink = Item.VersionMadeBy >> 8 == kUnixHost && (Item.ExternalAttr >> 16 & kTypeBits) == kLinkType;
     FWork = work;
     // A cipher block in either extra field marks the member.
     CipherBlockId = work.CipherBlock ? work.CipherBlock : Item.CipherBlock;
@@ -694,6 +696,13 @@ void TUnZip::ExtractMember(int Index, std::uint32_t External)
     const bool isDir =
         EndsWithSeparator(StoredName) || (!IsJar() && (External & FILE_ATTRIBUTE_DIRECTORY) && work.UnpackedSize == 0);
     (void)Index;
+    // Its data are a name, not the file's bytes: passed over, as the TAR reader does; a test
+    // still checks them.
+    if (work.SymbolicLink && IsFileOutput()) {
+        DoError(FileName, "symbolic link", E_SKIPPEDFILE, VolumeName);
+        SkippedMemberProc(Clamp64(work.PackedSize));
+        return;
+    }
     if (!PrepareOutput(isDir)) {
         SkippedMemberProc(Clamp64(work.PackedSize));
         return;

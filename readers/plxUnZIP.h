@@ -55,10 +55,11 @@ public:
         std::uint64_t PackedSize = 0;
         std::uint64_t UnpackedSize = 0;
         std::uint32_t Crc = 0;
-        std::uint32_t DosDate = 0;  // date << 16 | time
+        std::uint32_t DosDate = 0;             // date << 16 | time
         std::optional<std::int64_t> UnixTime;  // from the local extra field, where it holds one
         std::int64_t DataPos = 0;
         std::uint16_t CipherBlock = 0;  // the local extra field's 0x0017 or 0x9901 block, else 0
+        bool SymbolicLink = false;      // a UNIX host's link: its data are the name it points to
     };
 
     // The method pointers through which the reading routines reach the virtual operations.

@@ -154,6 +154,14 @@ std::int32_t FileAge(std::string_view fileName)
     return static_cast<std::int32_t>((static_cast<std::uint32_t>(date) << 16) | time);
 }
 
+std::optional<std::int64_t> FileUnixTime(std::string_view fileName)
+{
+    struct stat st {};
+    if (!HostStat(fileName, st) || S_ISDIR(st.st_mode))
+        return std::nullopt;
+    return std::int64_t(st.st_mtim.tv_sec);
+}
+
 DWORD FileSetDate(HANDLE file, std::int32_t age)
 {
     const auto stamp = static_cast<std::uint32_t>(age);

@@ -5,6 +5,7 @@
 #include "platform/win/WinTypes.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,8 @@ bool ForceDirectories(std::string_view directory);
 // The file's last write time as a DOS date-time in local time (date in the high word), -1 when it
 // is not a file. Times outside the DOS range are clamped to its ends rather than lost.
 std::int32_t FileAge(std::string_view fileName);
+// The file's last write time in seconds since 1970 (UTC), exactly; empty when it is not a file.
+std::optional<std::int64_t> FileUnixTime(std::string_view fileName);
 // Sets the file's last write time from a local DOS date-time; 0 or the Windows error code.
 DWORD FileSetDate(std::string_view fileName, std::int32_t age);
 DWORD FileSetDate(HANDLE file, std::int32_t age);

@@ -97,9 +97,15 @@ TEST(TarHeader, NumberEndsAtItsTerminator)
     EXPECT_EQ(TarNumericField(leadingNul, 8), 420);
 
     auto h = MakeHeader("a.txt", '0');
-    std::memcpy(h.data() + 100, "644\0" "755", 8);
+    std::memcpy(h.data() + 100,
+                "644\0"
+                "755",
+                8);
     std::memcpy(h.data() + 124, "00000000012\0", 12);
-    std::memcpy(h.data() + 136, "1234\0" "5670123", 12);
+    std::memcpy(h.data() + 136,
+                "1234\0"
+                "5670123",
+                12);
     SealChecksum(h);
     EXPECT_TRUE(TarHeaderValid(h.data()));
     EXPECT_TRUE(TarHeaderStartPlausible(h.data(), 257));

@@ -350,7 +350,7 @@ TEST(ArcReader, HandMadeRecordsCoverTheMethodsEdges)
     TBytes archive;
     const auto add = [&archive](const TBytes& r) { archive.insert(archive.end(), r.begin(), r.end()); };
     add(ArcRecord(3, "RLE1", {0x90, 0x00, 0x41, 0x90, 0x04}, {0x90, 0x41, 0x41, 0x41, 0x41}));
-    add(ArcRecord(4, "EMPTY", {0, 0}, {}));                         // a squeeze tree of no nodes
+    add(ArcRecord(4, "EMPTY", {0, 0}, {}));  // a squeeze tree of no nodes
     // 'a' = 0, 'b' = 10, end = 11; "aab" and no end code: the padding zeros are no more 'a's.
     add(ArcRecord(4, "NOEND", {2, 0, 0x9E, 0xFF, 1, 0, 0x9D, 0xFF, 0xFF, 0xFE, 0x04}, {'a', 'a', 'b'}));
     add(ArcRecord(1, "OLD", {'o', 'l', 'd'}, {'o', 'l', 'd'}));     // 25-byte header

@@ -30,7 +30,7 @@ std::map<std::string, std::int64_t> Times(const fs::path& Folder)
 
 }  // namespace
 
-TEST(ExactTimes, TarZipLhaArjAndGzipGiveTheStoredTime)
+TEST(ExactTimes, TarZipLhaArjGzipAndBzip2GiveTheStoredTime)
 {
     if (!fs::exists(kTool))
         GTEST_SKIP() << "plxtool not built";
@@ -55,6 +55,8 @@ TEST(ExactTimes, TarZipLhaArjAndGzipGiveTheStoredTime)
         {"l.lzh", "lha c2 ../l.lzh y1975 y2040 odd", {"y1975", "y2040", "odd"}},
         {"a.arj", "arj a ../a.arj y1975 y2040 odd", {"y1975", "y2040", "odd"}},
         {"y1975.gz", "gzip -k y1975 && mv y1975.gz ..", {"y1975"}},
+        // No time of its own: the output takes the archive file's, as bzip2 gives it.
+        {"y1975.bz2", "bzip2 -k y1975 && mv y1975.bz2 ..", {"y1975"}},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.Archive);

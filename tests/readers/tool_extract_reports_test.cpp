@@ -26,10 +26,7 @@ protected:
             GTEST_SKIP() << "zip or tar missing";
     }
 
-    void Shell(const std::string& Command) const
-    {
-        ASSERT_EQ(scratch.Run(Command), 0) << Command;
-    }
+    void Shell(const std::string& Command) const { ASSERT_EQ(scratch.Run(Command), 0) << Command; }
 
     // plxtool run in the scratch folder: exit status, standard output in Said, errors in Errors.
     int Tool(const std::string& Args)
@@ -41,8 +38,8 @@ protected:
         return code;
     }
 
-    std::map<std::string, std::string> Extract(const std::string& Archive, const std::string& Folder,
-                                               int Expected, const std::string& Options = "")
+    std::map<std::string, std::string> Extract(const std::string& Archive, const std::string& Folder, int Expected,
+                                               const std::string& Options = "")
     {
         EXPECT_EQ(Tool("extract " + Archive + " " + Folder + Options), Expected) << Archive << "\n" << Errors;
         return FilesOnly(HostTree(scratch / Folder));
@@ -83,7 +80,8 @@ TEST_F(ToolExtractReports, MembersWhoseNamesMeetNeverShareAFile)
     }
 
     // A folder's trailing dots go as a file's do: its members land in it, and meet those of "x".
-    Shell("mkdir -p src/f. src/f && echo in > src/f./y && echo out > src/f/y && cd src && tar cf ../folders.tar f./y f/y");
+    Shell("mkdir -p src/f. src/f && echo in > src/f./y && echo out > src/f/y && cd src && tar cf ../folders.tar f./y "
+          "f/y");
     EXPECT_EQ(Extract("folders.tar", "g", 1), (TTree{{"f/y", "in\n"}}));
 
     // The same name stored twice is one member updated: the later copy wins with --overwrite.
@@ -126,4 +124,22 @@ TEST_F(ToolExtractReports, AMemberOfAnUnknownMethodIsOneReportAndTheRestIsWritte
     EXPECT_EQ(Errors, "plxtool: 25326 Unsupported compression method: " + (scratch / "out" / "b.txt").string() + "\n");
     EXPECT_EQ(Tool("test m.zip"), 1);
     EXPECT_EQ(Said, "FAILED\tb.txt\nok\ta.txt\nok\tc.txt\ntested 3, passed 2, reports 1\n");
+}
+
+TEST_F(ToolExtractReports, ASymbolicLinkIsPassedOverInZipAsInTarAndStillTested)
+{
+    // zip -y stores the link itself: its data are the name it points to, not the file's bytes.
+    Shell("mkdir src && cd src && echo one > a.txt && ln -s a.txt link && zip -qy ../l.zip a.txt link && "
+          "tar cf ../l.tar a.txt link");
+    using TTree = std::map<std::string, std::string>;
+    for (const char* archive : {"l.zip", "l.tar"}) {
+        SCOPED_TRACE(archive);
+        const std::string folder = std::string("out-") + archive;
+        EXPECT_EQ(Extract(archive, folder, 0), (TTree{{"a.txt", "one\n"}}));
+        EXPECT_EQ(Said, "extracted 1, reports 0\n");
+        EXPECT_NE(std::string::npos, Errors.find("26800 Skipped File: ")) << Errors;
+        EXPECT_FALSE(fs::exists(scratch / folder / "link"));
+    }
+    EXPECT_EQ(Tool("test l.zip"), 0);
+    EXPECT_EQ(Said, "ok\ta.txt\nok\tlink\ntested 2, passed 2, reports 0\n");
 }
