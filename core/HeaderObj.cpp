@@ -58,7 +58,14 @@ void TUnBaseHeaderObj::Clear()
 bool TCompressHeaderObj::AddItem(TCompressFileInfo Record, const std::string& Name, std::uint16_t Value16,
                                  std::uint32_t ExtraLength, const void* ExtraBlock)
 {
-    NameList.push_back(Name);
+    // A name that left the front of the list lends its buffer: a walk's paths cost no allocation each.
+    if (FSpareNames.empty()) {
+        NameList.push_back(Name);
+    } else {
+        NameList.push_back(std::move(FSpareNames.back()));
+        FSpareNames.pop_back();
+        NameList.back().assign(Name);
+    }
     if (FFoldIndexed) {
         FFolded.push_back(win::FoldCase(Name));
         FByFold[FFolded.back()].push_back(std::uint32_t(NameList.size() - 1));
@@ -161,6 +168,7 @@ void TCompressHeaderObj::Clear()
     Records.clear();
     Extras.clear();
     NameList.clear();
+    FSpareNames.clear();
     Values.clear();
     Count = 0;
     FFoldIndexed = false;
@@ -171,6 +179,9 @@ void TCompressHeaderObj::DropFront(std::uint32_t Number)
     const auto n = std::ptrdiff_t(std::min(Number, Count));
     Records.erase(Records.begin(), Records.begin() + n);
     Extras.erase(Extras.begin(), Extras.begin() + n);
+    constexpr std::size_t kSpareNames = 1024;
+    for (std::ptrdiff_t i = 0; i < n && FSpareNames.size() < kSpareNames; ++i)
+        FSpareNames.push_back(std::move(NameList[std::size_t(i)]));
     NameList.erase(NameList.begin(), NameList.begin() + n);
     Values.erase(Values.begin(), Values.begin() + n);
     Count -= std::uint32_t(n);

@@ -89,6 +89,7 @@ private:
     std::vector<TCompressFileInfo> Records;
     std::vector<std::vector<std::uint8_t>> Extras;
     std::vector<std::string> NameList;
+    std::vector<std::string> FSpareNames;  // names dropped from the front, kept for their buffers
     std::vector<std::uint16_t> Values;
     // The names by case-folded form, made at the first lookup without regard to case. A name
     // handed out for writing (Name) is folded again at the next lookup: a name changed through a

@@ -811,10 +811,19 @@ void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArch
     if (Switch != swDelete && !cancelledCount) {
         std::string walkBase;  // kept from file to file: no copy of the base folder per file
         TCompressScan scan([&, this](const std::string& dir, const WIN32_FIND_DATAA& data) {
+            const std::uint32_t listed = EntryList.Count;
             const bool taken = ScanFileFound(dir, data, EntryList);
             if (writeWhileScanning && FWalkNext < EntryList.Count && !GetCancel()) {
                 // Writing an entry sets the base folder to its own; the walk goes on with its own.
                 walkBase.assign(BaseDir);
+                struct TWalked {
+                    const WIN32_FIND_DATAA*& Data;
+                    ~TWalked() { Data = nullptr; }
+                } walked{FWalkedData};
+                if (EntryList.Count == listed + 1) {
+                    FWalkedData = &data;
+                    FWalkedIndex = listed;
+                }
                 WriteWalkedEntries(Output, EntryList, false);
                 wroteWhileScanning = FListBase + FWalkNext > 0;
                 BaseDir.assign(walkBase);

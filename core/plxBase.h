@@ -180,6 +180,14 @@ protected:
     // is FListBase plus its index.
     std::uint32_t FListBase = 0;
     std::uint32_t FWalkNext = 0;  // the first listed entry not yet written while walking
+    // The find record of the file the walk listed just now, while its entry (Index) is written as
+    // the walk goes: its times need no second look at the file. Null for any other entry.
+    const WIN32_FIND_DATAA* WalkedFindData(std::uint32_t Index) const
+    {
+        return FWalkedData && Index == FWalkedIndex ? FWalkedData : nullptr;
+    }
+    const WIN32_FIND_DATAA* FWalkedData = nullptr;
+    std::uint32_t FWalkedIndex = 0;
     // One entry of the list: compressed, copied or left out by its action.
     void CompressListedEntry(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList,
                              std::uint32_t Index, int MaxDeleted);

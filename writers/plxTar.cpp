@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <cstring>
 #include <iterator>
-#include <optional>
 #include <vector>
 
 namespace {
@@ -51,15 +50,6 @@ bool LastWriteTime(const std::string& Path, std::int64_t& Time)
     return true;
 }
 
-bool HandleWriteTime(HANDLE File, std::int64_t& Time)
-{
-    FILETIME written{};
-    if (!GetFileTime(File, nullptr, nullptr, &written))
-        return false;
-    Time = win::FileTimeToUnixTime(written);
-    return true;
-}
-
 // An old entry written with a new header keeps its owner, mode and time.
 void TakeOwnerAndMode(TTarWriteEntry& Entry, const TTarEntry& Old)
 {
@@ -79,22 +69,12 @@ TReadAt ReadAtOf(TStream32& Stream)
     };
 }
 
-// A source file read once from start to end: a plain handle stream (no read-ahead window, no copy
-// of its name as a file stream keeps), closed with it.
-class TSourceStream : public THandleStream32 {
-public:
-    explicit TSourceStream(const std::string& Path)
-        : THandleStream32(CreateFileA(Path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
-    {}
-    ~TSourceStream() override
-    {
-        if (HandleValid())
-            CloseHandle(FHandle);
-    }
-    TSourceStream(const TSourceStream&) = delete;
-    TSourceStream& operator=(const TSourceStream&) = delete;
-};
+// A read of a source file: a failed read counts as its end, which the size check then reports.
+std::int32_t ReadSource(win::ReadOnceFile& Input, void* Buffer, std::int32_t Count)
+{
+    DWORD got = 0;
+    return Input.Read(Buffer, DWORD(Count), got) ? std::int32_t(got) : 0;
+}
 
 // Padding source for the copies; never written to.
 const std::uint8_t kZeros[kCopyBlock] = {};
@@ -304,7 +284,7 @@ void TTar::WriteLinkAsFile(TStream32& Output, TStream32& OldArchive, TCompressFi
         RaiseWriteError(FArchiveFile);
 }
 
-bool TTar::CopyFileData(TStream32& Input, TStream32& Output, std::int64_t Size, bool& Changed)
+bool TTar::CopyFileData(win::ReadOnceFile& Input, TStream32& Output, std::int64_t Size, bool& Changed)
 {
     // A small file is read straight into the output's own buffer and padded there: no copy of its
     // bytes, one step for data and padding. The byte asked beyond its size shows whether it grew;
@@ -314,7 +294,7 @@ bool TTar::CopyFileData(TStream32& Input, TStream32& Output, std::int64_t Size, 
         if (std::uint8_t* place = Output.PlaceForWrite(std::int32_t(stored + 1))) {
             if (Size > 0 && GetCancel())
                 return false;
-            const std::int32_t got = std::max(Input.Read(place, std::int32_t(Size + 1)), 0);
+            const std::int32_t got = ReadSource(Input, place, std::int32_t(Size + 1));
             const std::int64_t used = std::min<std::int64_t>(got, Size);
             std::memset(place + used, 0, std::size_t(stored - used));
             Output.WroteInPlace(std::int32_t(stored));
@@ -339,7 +319,7 @@ bool TTar::CopyFileData(TStream32& Input, TStream32& Output, std::int64_t Size, 
         // A byte more than is left: a short read then shows the end, with no read to look for it.
         const std::int64_t left = Size - done;
         const auto want = std::int32_t(std::min<std::int64_t>(left + 1, kCopyBlock));
-        const std::int32_t got = Input.Read(block.data(), want);
+        const std::int32_t got = ReadSource(Input, block.data(), want);
         if (got <= 0) {
             atEnd = true;
             break;
@@ -356,7 +336,7 @@ bool TTar::CopyFileData(TStream32& Input, TStream32& Output, std::int64_t Size, 
             break;
     }
     std::uint8_t probe;
-    Changed = grew || done < Size || (!atEnd && Input.Read(&probe, 1) > 0);
+    Changed = grew || done < Size || (!atEnd && ReadSource(Input, &probe, 1) > 0);
     // The header already holds Size: the archive stays aligned whatever the file did.
     std::int64_t pad = (Size - done) + TarDataPadding(Size);
     while (pad > 0) {
@@ -372,7 +352,9 @@ void TTar::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderO
     Ok = false;
     // The list's own name and the writer's strings, assigned in place: no copies per entry.
     const std::string& path = EntryList.Name(std::uint32_t(Index));
-    if (IsOwnArchive(path))
+    // The time the walk listed just now, and its check of the name against the archive's own.
+    const WIN32_FIND_DATAA* walked = WalkedFindData(std::uint32_t(Index));
+    if (!walked && IsOwnArchive(path))
         return;
     const bool folder = !path.empty() && (path.back() == '\\' || path.back() == '/');
     FCurrentSource = path;
@@ -381,18 +363,21 @@ void TTar::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderO
     if (!DoBegin(FileName, FileNumber, &EntryList))
         return;
     const std::int64_t size = folder ? 0 : UnpackedSize;
-    std::optional<TSourceStream> input;
-    if (!folder) {
-        input.emplace(path);
-        if (!input->HandleValid()) {
-            DoError(path, "", E_OPENFILE, FArchiveFile);
-            return;
-        }
+    // Read once from start to end, outside the handle table.
+    win::ReadOnceFile input;
+    if (!folder && !input.Open(path.c_str())) {
+        DoError(path, "", E_OPENFILE, FArchiveFile);
+        return;
     }
     std::int64_t mtime = 0;
-    // The open file's own time: no second lookup of its name.
-    const bool timed =
-        DateAttribute != daSysDate && (input ? HandleWriteTime(input->Handle(), mtime) : LastWriteTime(path, mtime));
+    FILETIME written{};
+    // The time the walk listed, else the open file's own: no second lookup of its name.
+    if (walked)
+        mtime = win::FileTimeToUnixTime(walked->ftLastWriteTime);
+    const bool timed = DateAttribute != daSysDate &&
+                       (walked || (folder ? LastWriteTime(path, mtime) : input.LastWriteTime(written)));
+    if (timed && !walked && !folder)
+        mtime = win::FileTimeToUnixTime(written);
     if (!timed)
         mtime = std::int64_t(::time(nullptr));
     else if (DateAttribute == daMaxFileDate && FNewestDosTime != 0)
@@ -403,9 +388,9 @@ void TTar::CompressFile(TStream32& Output, int Index, bool& Ok, TCompressHeaderO
     FillEntry(FEntry, FileName, folder, size, mtime);
     EncodeTarHeaders(FEntry, FHeaders);
     Output.WriteBuffer(FHeaders.data(), std::int32_t(FHeaders.size()));
-    if (input) {
+    if (!folder) {
         bool changed = false;
-        if (!CopyFileData(*input, Output, size, changed))
+        if (!CopyFileData(input, Output, size, changed))
             return;
         if (changed) {
             DoError(path, "the file changed while it was read", E_READFILE, FArchiveFile);

@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+namespace win {
+class ReadOnceFile;
+}
+
 class TTar : public TCompBase {
 public:
     explicit TTar(TObject* AOwner = nullptr);
@@ -52,7 +56,7 @@ private:
                    std::int64_t MTime) const;
     // Copies Size bytes of Input into Output; a file that ended early is padded with zeros.
     // False when cancelled; Changed tells that the file did not have Size bytes.
-    bool CopyFileData(TStream32& Input, TStream32& Output, std::int64_t Size, bool& Changed);
+    bool CopyFileData(win::ReadOnceFile& Input, TStream32& Output, std::int64_t Size, bool& Changed);
 
     std::uint8_t FHead[TarBlockSize] = {};
     std::vector<std::uint8_t> FCopyBlock;

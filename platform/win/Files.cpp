@@ -69,13 +69,14 @@ public:
     std::string folder;
     std::vector<std::string> names;
     // Where the caller's folder text maps to this folder name by name, the text ("C:\x\"), set
-    // under the listings' lock before the listing is handed out; and the index in names of the name
-    // handed out last if it was a plain file (kNoFile otherwise): what OpenListedFile may open from
-    // here. Names never change once listed, so the index is all an opener needs, and storing it
-    // takes no lock for every listed file.
+    // under the listings' lock before the listing is handed out; and the name handed out last if
+    // it was a plain file or folder, not a link (kNoFile otherwise): its index in names times two,
+    // plus one for a folder. That is what OpenListedFile and OpenListedFolder may open from here.
+    // Names never change once listed, so the index is all an opener needs, and storing it takes no
+    // lock for every listed file.
     static constexpr std::size_t kNoFile = std::size_t(-1);
     std::string givenFolder;
-    std::atomic<std::size_t> lastFile{kNoFile};
+    std::atomic<std::size_t> lastListed{kNoFile};
 };
 
 // Live listings whose files may be opened relative to their folder, most recent last.
@@ -445,7 +446,10 @@ bool NextListedName(FindObject& search, WIN32_FIND_DATAA& data)
             continue;  // gone since the listing
         FillFindData(data, [&] { return JoinHostName(search.folder, name); }, name, st, &created);
         if (!search.givenFolder.empty())
-            search.lastFile.store(S_ISREG(st.st_mode) ? search.next - 1 : FindObject::kNoFile, std::memory_order_release);
+            search.lastListed.store(S_ISREG(st.st_mode)   ? (search.next - 1) * 2
+                                    : S_ISDIR(st.st_mode) ? (search.next - 1) * 2 + 1
+                                                          : FindObject::kNoFile,
+                                    std::memory_order_release);
         return true;
     }
     return false;
@@ -471,6 +475,8 @@ bool PlainFolderText(std::string_view folder)
     return true;
 }
 
+void OfferListing(const std::shared_ptr<FindObject>& search, std::string_view folderText);
+
 // Lets the files of a listing be opened relative to its folder where the caller's text for the
 // folder is the host folder, name for name.
 void OfferListedFiles(const std::shared_ptr<FindObject>& search, std::string_view given, const WinPath& path)
@@ -486,11 +492,34 @@ void OfferListedFiles(const std::shared_ptr<FindObject>& search, std::string_vie
         expected = JoinHostName(expected, part);
     if (expected != search->folder)
         return;  // found without regard to case somewhere: the full path's lookup decides
+    OfferListing(search, folderText);
+}
+
+void OfferListing(const std::shared_ptr<FindObject>& search, std::string_view folderText)
+{
     auto& listings = Listings();
     std::lock_guard guard(listings.lock);
     std::erase_if(listings.live, [](const std::weak_ptr<FindObject>& l) { return l.expired(); });
     search->givenFolder = folderText;
     listings.live.push_back(search);
+}
+
+// The live listing of the caller's folder text that handed out Name last, a plain file or (Folder)
+// a plain folder; null for none.
+std::shared_ptr<FindObject> ListingHandingOut(std::string_view folderText, std::string_view name, bool folder)
+{
+    auto& listings = Listings();
+    std::lock_guard guard(listings.lock);
+    for (auto it = listings.live.rbegin(); it != listings.live.rend(); ++it) {
+        auto live = it->lock();
+        if (!live || live->givenFolder != folderText)
+            continue;
+        const std::size_t last = live->lastListed.load(std::memory_order_acquire);
+        if (last != FindObject::kNoFile && (last & 1) == (folder ? 1 : 0) && last / 2 < live->names.size() &&
+            live->names[last / 2] == name)
+            return live;
+    }
+    return nullptr;
 }
 
 // The file a live listing just handed out, opened from the listing's open folder, so that a walk
@@ -506,23 +535,46 @@ int OpenListedFile(const char* fileName)
     const std::string_view name = given.substr(slash + 1);
     if (name.empty() || name.find('/') != std::string_view::npos)
         return -1;
-    std::shared_ptr<FindObject> listing;
-    {
-        auto& listings = Listings();
-        std::lock_guard guard(listings.lock);
-        for (auto it = listings.live.rbegin(); it != listings.live.rend() && !listing; ++it) {
-            auto live = it->lock();
-            if (!live || live->givenFolder != folderText)
-                continue;
-            const std::size_t last = live->lastFile.load(std::memory_order_acquire);
-            if (last < live->names.size() && live->names[last] == name)
-                listing = std::move(live);
-        }
-    }
+    const std::shared_ptr<FindObject> listing = ListingHandingOut(folderText, name, false);
     if (!listing)
         return -1;
     // No following: the name was a plain file when listed, and a link put there since is the full path's.
     return ::openat(dirfd(listing->dir), name.data(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+}
+
+// The folder a live listing just handed out, given as its text and "\*", opened from the
+// listing's open folder: a walk going down a tree makes the kernel look up no full path per folder.
+// The folder's host name and its text (which maps to it name by name, as its parent's did) on
+// success; null for anything else, and the caller takes the full path.
+DIR* OpenListedFolder(std::string_view given, std::string& host, std::string_view& folderText)
+{
+    if (given.size() < 2 || given.substr(given.size() - 2) != "\\*")
+        return nullptr;
+    const std::string_view text = given.substr(0, given.size() - 1);
+    const std::size_t slash = text.find_last_of('\\', text.size() - 2);
+    if (slash == std::string_view::npos)
+        return nullptr;
+    const std::string_view name = text.substr(slash + 1, text.size() - slash - 2);
+    // The names a folder text may hold and still map name by name (PlainFolderText).
+    if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ' ||
+        name.find('/') != std::string_view::npos || !IsValidPathName(name))
+        return nullptr;
+    const std::shared_ptr<FindObject> listing = ListingHandingOut(text.substr(0, slash + 1), name, true);
+    if (!listing)
+        return nullptr;
+    const std::string nameZ(name);
+    // No following: the name was a folder when listed, and a link put there since is the full path's.
+    const int fd = ::openat(dirfd(listing->dir), nameZ.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    DIR* dir = fdopendir(fd);
+    if (!dir) {
+        ::close(fd);
+        return nullptr;
+    }
+    host = JoinHostName(listing->folder, name);
+    folderText = text;
+    return dir;
 }
 
 // A name without wildcards is one lookup, not a listing of its folder: callers ask for one file's
@@ -752,26 +804,37 @@ BOOL PutFileInPlace(const std::string& finished, const std::string& target)
 
 using namespace win;
 
-HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*/, void* /*securityAttributes*/,
-                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE /*templateFile*/)
+namespace {
+
+// What OpenHostFile opened: the descriptor and what the handle over it may do.
+struct OpenedFile {
+    int fd = -1;
+    bool canRead = false;
+    bool canWrite = false;
+    bool regular = false;         // a plain file: a short read is its end
+    bool reportExisting = false;  // ERROR_ALREADY_EXISTS is the open's last error
+    std::string host;             // the host path; empty for a listed file opened from its folder
+};
+
+// CreateFileA's open, without a handle: false with the last error set.
+bool OpenHostFile(const char* fileName, DWORD desiredAccess, DWORD creationDisposition, DWORD flagsAndAttributes,
+                  OpenedFile& opened)
 {
-    std::string host;
-    if (!fileName) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (!fileName)
+        return FailWith(ERROR_INVALID_PARAMETER);
     const bool wantRead = desiredAccess & GENERIC_READ;
     const bool wantWrite = desiredAccess & GENERIC_WRITE;
     if (wantRead && !wantWrite && creationDisposition == OPEN_EXISTING) {
         const int fd = OpenListedFile(fileName);
         if (fd >= 0) {
-            SetLastError(ERROR_SUCCESS);
-            return AddHandle(std::make_shared<FileObject>(fd, nullptr, true, false, true));
+            opened = {fd, true, false, true, false, {}};
+            return true;
         }
     }
+    std::string& host = opened.host;
     HostPathState state;
     if (!ToHostPath(fileName, host, nullptr, &state))
-        return INVALID_HANDLE_VALUE;
+        return false;
     int flags = O_CLOEXEC | (wantWrite ? (wantRead ? O_RDWR : O_WRONLY) : O_RDONLY);
     switch (creationDisposition) {
     case CREATE_NEW:
@@ -786,15 +849,12 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
         flags |= O_CREAT;
         break;
     case TRUNCATE_EXISTING:
-        if (!wantWrite) {
-            SetLastError(ERROR_INVALID_PARAMETER);
-            return INVALID_HANDLE_VALUE;
-        }
+        if (!wantWrite)
+            return FailWith(ERROR_INVALID_PARAMETER);
         flags |= O_TRUNC;
         break;
     default:
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
+        return FailWith(ERROR_INVALID_PARAMETER);
     }
 
     struct stat before = state.st;
@@ -804,39 +864,103 @@ HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*
     if (existed && S_ISDIR(before.st_mode) && (flagsAndAttributes & FILE_FLAG_BACKUP_SEMANTICS) &&
         creationDisposition == OPEN_EXISTING) {
         const int fd = ::open(host.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fd < 0) {
-            FailFromErrno(host, ERROR_ACCESS_DENIED);
-            return INVALID_HANDLE_VALUE;
-        }
-        SetLastError(ERROR_SUCCESS);
-        return AddHandle(std::make_shared<FileObject>(fd, nullptr, false, false));
+        if (fd < 0)
+            return FailFromErrno(host, ERROR_ACCESS_DENIED);
+        opened.fd = fd;
+        return true;
     }
-    if (existed && S_ISDIR(before.st_mode)) {
-        SetLastError(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (existed && S_ISDIR(before.st_mode))
+        return FailWith(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
     // A pipe would block the open until a peer comes; a backup must not hang on one.
-    if (existed && (S_ISFIFO(before.st_mode) || S_ISSOCK(before.st_mode))) {
-        SetLastError(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (existed && creationDisposition != CREATE_NEW && (wantWrite || (flags & O_TRUNC)) && IsReadOnly(before)) {
-        SetLastError(ERROR_ACCESS_DENIED);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (existed && (S_ISFIFO(before.st_mode) || S_ISSOCK(before.st_mode)))
+        return FailWith(creationDisposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED);
+    if (existed && creationDisposition != CREATE_NEW && (wantWrite || (flags & O_TRUNC)) && IsReadOnly(before))
+        return FailWith(ERROR_ACCESS_DENIED);
     const mode_t mode = (flagsAndAttributes & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
     const int fd = ::open(host.c_str(), flags, mode);
-    if (fd < 0) {
-        FailFromErrno(host, ERROR_FILE_EXISTS);
-        return INVALID_HANDLE_VALUE;
-    }
+    if (fd < 0)
+        return FailFromErrno(host, ERROR_FILE_EXISTS);
     if (!existed)
         NoteNameAdded(host);
-    const bool regular = existed && S_ISREG(before.st_mode);
-    HANDLE handle = AddHandle(std::make_shared<FileObject>(fd, &host, wantRead, wantWrite, regular));
-    const bool reportExisting = existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
-    SetLastError(reportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    opened.fd = fd;
+    opened.canRead = wantRead;
+    opened.canWrite = wantWrite;
+    opened.regular = existed && S_ISREG(before.st_mode);
+    opened.reportExisting = existed && (creationDisposition == CREATE_ALWAYS || creationDisposition == OPEN_ALWAYS);
+    return true;
+}
+
+// Reads until Count bytes, the end, or an error (false, errno set); a short read of a plain file is
+// its end.
+bool ReadFully(int fd, bool regular, void* buffer, DWORD count, DWORD& total)
+{
+    auto* out = static_cast<char*>(buffer);
+    total = 0;
+    while (total < count) {
+        const ssize_t n = ::read(fd, out + total, count - total);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;
+        total += static_cast<DWORD>(n);
+        if (regular && total < count)
+            break;  // the end of a plain file
+    }
+    return true;
+}
+
+}  // namespace
+
+HANDLE CreateFileA(const char* fileName, DWORD desiredAccess, DWORD /*shareMode*/, void* /*securityAttributes*/,
+                   DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE /*templateFile*/)
+{
+    OpenedFile opened;
+    if (!OpenHostFile(fileName, desiredAccess, creationDisposition, flagsAndAttributes, opened))
+        return INVALID_HANDLE_VALUE;
+    HANDLE handle = AddHandle(std::make_shared<FileObject>(opened.fd, opened.host.empty() ? nullptr : &opened.host,
+                                                           opened.canRead, opened.canWrite, opened.regular));
+    SetLastError(opened.reportExisting ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
     return handle;
+}
+
+win::ReadOnceFile::~ReadOnceFile()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+bool win::ReadOnceFile::Open(const char* fileName)
+{
+    OpenedFile opened;
+    if (!OpenHostFile(fileName, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, opened))
+        return false;
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = opened.fd;
+    regular_ = opened.regular;
+    SetLastError(ERROR_SUCCESS);
+    return true;
+}
+
+bool win::ReadOnceFile::Read(void* buffer, DWORD count, DWORD& got)
+{
+    got = 0;
+    if (fd_ < 0)
+        return FailWith(ERROR_INVALID_HANDLE);
+    return ReadFully(fd_, regular_, buffer, count, got) || FailWithErrno();
+}
+
+bool win::ReadOnceFile::LastWriteTime(FILETIME& time) const
+{
+    struct stat st {};
+    if (fd_ < 0)
+        return FailWith(ERROR_INVALID_HANDLE);
+    if (fstat(fd_, &st) != 0)
+        return FailWithErrno();
+    time = FileTimeFromTimespec(st.st_mtim);
+    return true;
 }
 
 BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, void* /*overlapped*/)
@@ -848,20 +972,9 @@ BOOL ReadFile(HANDLE file, void* buffer, DWORD bytesToRead, DWORD* bytesRead, vo
         return FALSE;
     if (!object->canRead)
         return FailWith(ERROR_ACCESS_DENIED);
-    auto* out = static_cast<char*>(buffer);
     DWORD total = 0;
-    while (total < bytesToRead) {
-        const ssize_t n = ::read(object->fd, out + total, bytesToRead - total);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return FailWithErrno();
-        if (n == 0)
-            break;
-        total += static_cast<DWORD>(n);
-        if (object->regular && total < bytesToRead)
-            break;  // the end of a plain file
-    }
+    if (!ReadFully(object->fd, object->regular, buffer, bytesToRead, total))
+        return FailWithErrno();
     if (bytesRead)
         *bytesRead = total;
     return TRUE;
@@ -1233,33 +1346,38 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
     }
     const std::string_view given(fileName);
     WinPath path;
-    if (given.empty() || IsPathSeparator(given.back())) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    if (!ParseFullPath(given, path))
-        return INVALID_HANDLE_VALUE;
-    if (path.parts.empty()) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return INVALID_HANDLE_VALUE;
-    }
-    std::string pattern = path.parts.back();
-    if (pattern.find_first_of("*?") == std::string::npos)
-        return FindExactName(path, findData);
-    if (pattern == "*.*")
-        pattern = "*";
-    path.parts.pop_back();
+    std::string pattern = "*";
     std::string folder;
-    if (!ToHostPath(path.ToString(), folder))
-        return INVALID_HANDLE_VALUE;
-    DIR* dir = opendir(folder.c_str());
+    std::string_view listedText;
+    DIR* dir = OpenListedFolder(given, folder, listedText);
     if (!dir) {
-        SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
-        return INVALID_HANDLE_VALUE;
+        if (given.empty() || IsPathSeparator(given.back())) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        if (!ParseFullPath(given, path))
+            return INVALID_HANDLE_VALUE;
+        if (path.parts.empty()) {
+            SetLastError(ERROR_FILE_NOT_FOUND);
+            return INVALID_HANDLE_VALUE;
+        }
+        pattern = path.parts.back();
+        if (pattern.find_first_of("*?") == std::string::npos)
+            return FindExactName(path, findData);
+        if (pattern == "*.*")
+            pattern = "*";
+        path.parts.pop_back();
+        if (!ToHostPath(path.ToString(), folder))
+            return INVALID_HANDLE_VALUE;
+        dir = opendir(folder.c_str());
+        if (!dir) {
+            SetLastError(errno == ENOENT || errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ErrorFromErrno(errno));
+            return INVALID_HANDLE_VALUE;
+        }
     }
     const std::u32string foldedPattern = Folded(pattern);
     const bool everything = pattern == "*";
-    const bool isRoot = path.parts.empty();
+    const bool isRoot = listedText.empty() && path.parts.empty();
     // Folded once per name: a sort that folds in every comparison cost more than the listing. The
     // folded UTF-8 sorts as its code points do, by plain byte comparison. Most names are their own
     // folded form (lower-case ASCII) and keep no second copy; the sort moves views, not strings.
@@ -1333,7 +1451,10 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
     search->dir = dir;
     search->folder = folder;
     search->names = std::move(names);
-    OfferListedFiles(search, given, path);
+    if (listedText.empty())
+        OfferListedFiles(search, given, path);
+    else
+        OfferListing(search, listedText);
     if (!NextListedName(*search, *findData)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;

@@ -115,6 +115,29 @@ private:
     int fBaseFd = -1, fFd = -1;
 };
 
+// A file opened to be read once from start to end, as CreateFileA(GENERIC_READ, OPEN_EXISTING)
+// opens it (a listed file from its listing's folder), but outside the handle table: a walk that
+// reads thousands of small files pays no table lock and no shared object per file.
+class ReadOnceFile {
+public:
+    ReadOnceFile() = default;
+    ~ReadOnceFile();
+    ReadOnceFile(const ReadOnceFile&) = delete;
+    ReadOnceFile& operator=(const ReadOnceFile&) = delete;
+
+    // False with the last error set, as CreateFileA fails.
+    bool Open(const char* fileName);
+    bool IsOpen() const { return fd_ >= 0; }
+    // As ReadFile: up to count bytes, fewer only at the end; false with the last error set.
+    bool Read(void* buffer, DWORD count, DWORD& got);
+    // The open file's last write time, as GetFileTime answers it.
+    bool LastWriteTime(FILETIME& time) const;
+
+private:
+    int fd_ = -1;
+    bool regular_ = false;
+};
+
 // Puts a finished file (an archive written under a temporary name) at Target: over an existing
 // file as ReplaceFileA does, else by MoveFileExA with copying allowed.
 BOOL PutFileInPlace(const std::string& finished, const std::string& target);

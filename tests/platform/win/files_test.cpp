@@ -356,6 +356,104 @@ TEST_F(FilesTest, AListedFileOpensAsItsFullPathWouldOpenIt)
     EXPECT_EQ("<3>", readAll("C:\\walk\\a.txt"));  // once the walk is done, by its path alone
 }
 
+// A walk going down a tree lists each folder from its parent's open folder; what the parent did not
+// just hand out as a plain folder, or what has changed since, is listed by its full path as before.
+TEST_F(FilesTest, AListedFolderListsAsItsFullPathWouldListIt)
+{
+    std::filesystem::create_directories(home + "/tree/a/deep");
+    std::filesystem::create_directories(home + "/tree/b");
+    std::filesystem::create_directories(home + "/elsewhere");
+    WriteHostFile(home + "/tree/a/one.txt", "1");
+    WriteHostFile(home + "/tree/b/two.txt", "2");
+    WriteHostFile(home + "/elsewhere/far.txt", "3");
+    const std::vector<std::string> dotsAnd = {".", ".."};
+    const auto with = [&](std::vector<std::string> names) {
+        names.insert(names.begin(), dotsAnd.begin(), dotsAnd.end());
+        return names;
+    };
+
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA("C:\\tree\\*", &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    while (std::strcmp(data.cFileName, "a") != 0)
+        ASSERT_TRUE(FindNextFileA(search, &data));
+    EXPECT_EQ(with({"deep", "one.txt"}), Find("C:\\tree\\a\\*"));
+    EXPECT_EQ(with({"deep", "one.txt"}), Find("C:\\TREE\\A\\*"));  // by the full path, without case
+    HANDLE inner = FindFirstFileA("C:\\tree\\a\\*", &data);  // a listing handed out from a listing
+    ASSERT_NE(INVALID_HANDLE_VALUE, inner);
+    while (std::strcmp(data.cFileName, "one.txt") != 0)
+        ASSERT_TRUE(FindNextFileA(inner, &data));
+    HANDLE file = Open("C:\\tree\\a\\one.txt", GENERIC_READ, OPEN_EXISTING);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    char byte = 0;
+    DWORD got = 0;
+    EXPECT_TRUE(ReadFile(file, &byte, 1, &got, nullptr));
+    EXPECT_EQ('1', byte);
+    CloseHandle(file);
+    EXPECT_TRUE(FindClose(inner));
+
+    // Replaced by a link since it was listed: the link is followed, as the full path does.
+    ASSERT_TRUE(FindNextFileA(search, &data));
+    EXPECT_STREQ("b", data.cFileName);
+    std::filesystem::remove_all(home + "/tree/b");
+    std::filesystem::create_directory_symlink(home + "/elsewhere", home + "/tree/b");
+    EXPECT_EQ(with({"far.txt"}), Find("C:\\tree\\b\\*"));
+    // Gone since it was listed: a missing path.
+    std::filesystem::remove(home + "/tree/b");
+    EXPECT_EQ(INVALID_HANDLE_VALUE, FindFirstFileA("C:\\tree\\b\\*", &data));
+    EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError());
+    EXPECT_TRUE(FindClose(search));
+}
+
+// A file read once opens, reads and fails as CreateFileA and ReadFile do, listed or not.
+TEST_F(FilesTest, AFileReadOnceOpensAndFailsAsCreateFileDoes)
+{
+    std::filesystem::create_directories(home + "/once/sub");
+    WriteHostFile(home + "/once/a.txt", "hello");
+    ASSERT_EQ(0, mkfifo((home + "/once/pipe").c_str(), 0600));
+    const auto readAll = [](const char* name) {
+        win::ReadOnceFile file;
+        if (!file.Open(name))
+            return std::string("<") + std::to_string(GetLastError()) + ">";
+        char buffer[16];
+        DWORD got = 0;
+        EXPECT_TRUE(file.Read(buffer, sizeof buffer, got));
+        std::string text(buffer, got);
+        EXPECT_TRUE(file.Read(buffer, sizeof buffer, got));  // after the end
+        EXPECT_EQ(0u, got);
+        return text;
+    };
+    EXPECT_EQ("hello", readAll("C:\\once\\a.txt"));
+    EXPECT_EQ("hello", readAll("C:\\ONCE\\A.TXT"));
+    EXPECT_EQ("<2>", readAll("C:\\once\\none.txt"));
+    EXPECT_EQ("<3>", readAll("C:\\none\\a.txt"));
+    EXPECT_EQ("<5>", readAll("C:\\once\\sub"));
+    EXPECT_EQ("<5>", readAll("C:\\once\\pipe"));  // never waits for a writer
+
+    // Listed: opened from the listing's folder, with the time the handle's GetFileTime gives.
+    WIN32_FIND_DATAA data;
+    HANDLE search = FindFirstFileA("C:\\once\\*.txt", &data);
+    ASSERT_NE(INVALID_HANDLE_VALUE, search);
+    win::ReadOnceFile file;
+    ASSERT_TRUE(file.Open("C:\\once\\a.txt"));
+    FILETIME once{}, byHandle{};
+    ASSERT_TRUE(file.LastWriteTime(once));
+    HANDLE handle = Open("C:\\once\\a.txt", GENERIC_READ, OPEN_EXISTING);
+    ASSERT_TRUE(GetFileTime(handle, nullptr, nullptr, &byHandle));
+    CloseHandle(handle);
+    const auto same = [](const FILETIME& a, const FILETIME& b) {
+        return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+    };
+    EXPECT_TRUE(same(once, byHandle));
+    EXPECT_TRUE(same(once, data.ftLastWriteTime));
+    EXPECT_TRUE(FindClose(search));
+    win::ReadOnceFile unopened;
+    char byte = 0;
+    DWORD got = 1;
+    EXPECT_FALSE(unopened.Read(&byte, 1, got));
+    EXPECT_EQ(DWORD(ERROR_INVALID_HANDLE), GetLastError());
+}
+
 TEST_F(FilesTest, TempFileNamesAreNewAndCreatedExclusively)
 {
     std::filesystem::create_directories(home + "/tmp");
