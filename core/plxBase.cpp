@@ -846,6 +846,11 @@ void TCompressClass::ScanFiles(TCompressHeaderObj& EntryList, TStream32* OldArch
         FClaimedEntries.clear();
         if (!ArchiveIsNew && !writeWhileScanning)
             IndexEntryNames(EntryList);
+        struct TWalkWriting {
+            bool& Flag;
+            ~TWalkWriting() { Flag = false; }
+        } walkWriting{FWritingWhileWalking};
+        FWritingWhileWalking = writeWhileScanning;
         scan.Scan();
         FNamesIndexed = false;
         FEntriesByName = {};
@@ -1007,7 +1012,10 @@ void TCompressClass::AddScannedFile(const std::string& Path, const WIN32_FIND_DA
             return;
     }
     TCompressEntryInfo now;
-    now.DosDateTime = FileTimeToDosTime(FindData.ftLastWriteTime);
+    // Three conversions and a look at the zone per file, for nothing where the writer takes the
+    // time of an entry it writes as it walks from the walk itself.
+    if (!FWritingWhileWalking || WalkedEntriesNeedDosTime())
+        now.DosDateTime = FileTimeToDosTime(FindData.ftLastWriteTime);
     now.UnpackedSize = std::int64_t((std::uint64_t(FindData.nFileSizeHigh) << 32) | FindData.nFileSizeLow);
     now.PackedSize = now.UnpackedSize;
     now.Attributes = FindData.dwFileAttributes;
@@ -1415,9 +1423,12 @@ bool TCompressClass::SetEntryName(const std::string& Path)
     // The common case, a path below BaseDir as the walk built it: only the rest is copied.
     if (StoredDirNames == sdRelative && !BaseDir.empty() && Path.size() >= BaseDir.size() &&
         std::memcmp(Path.data(), BaseDir.data(), BaseDir.size()) == 0 && BaseDir.find('/') == std::string::npos) {
-        name.assign(Path, BaseDir.size());
-        win::ReplaceByte(name.data(), name.size(), '/', '\\');
-        FileName.swap(name);
+        // In place where Path is FileName itself: no copy and no swap of the two strings.
+        if (&Path == &FileName)
+            FileName.erase(0, BaseDir.size());
+        else
+            FileName.assign(Path, BaseDir.size());
+        win::ReplaceByte(FileName.data(), FileName.size(), '/', '\\');
         return true;
     }
     name.assign(Path);

@@ -188,6 +188,10 @@ protected:
     }
     const WIN32_FIND_DATAA* FWalkedData = nullptr;
     std::uint32_t FWalkedIndex = 0;
+    // Whether the entries written as the walk goes need the DOS time of each file listed; a writer
+    // that takes each file's time from the walk itself (WalkedFindData) answers false.
+    virtual bool WalkedEntriesNeedDosTime() const { return true; }
+    bool FWritingWhileWalking = false;
     // One entry of the list: compressed, copied or left out by its action.
     void CompressListedEntry(TStream32* OldArchive, TStream32& Output, TCompressHeaderObj& EntryList,
                              std::uint32_t Index, int MaxDeleted);

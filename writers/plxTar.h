@@ -44,6 +44,8 @@ protected:
     virtual TArcType OwnArcType() const { return atTar; }
     bool WritesEntriesAlone() const override { return true; }
     bool ListsHeadCopy() const override { return false; }
+    // A header takes the Unix time the walk listed; a new archive compares no times.
+    bool WalkedEntriesNeedDosTime() const override { return false; }
     // Set by the compressing writers: in move mode the sources are kept until the compressed
     // archive is in place, then deleted by DeleteDeferredMoves.
     bool DeferMoves = false;

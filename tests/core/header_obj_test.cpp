@@ -79,6 +79,15 @@ TEST(HeaderObj, NameLookupFollowsEveryChangeOfTheList)
     EXPECT_EQ(list.IndexOfName("d.txt"), 0);
     EXPECT_EQ(list.IndexOfName("c.txt"), -1);
     EXPECT_EQ(list.IndexOfName("a.txt"), 2);
+    // Added after a drop, in the dropped names' buffers: each as given, whatever its length.
+    const std::string longName(300, 'x');
+    list.AddItem({}, longName, 0, 0, nullptr);
+    list.AddItem({}, "e.txt", 0, 0, nullptr);
+    EXPECT_EQ(list.Names(), (std::vector<std::string>{"d.txt", "b.txt", "a.txt", longName, "e.txt"}));
+    EXPECT_EQ(list.IndexOfName("E.TXT"), 4);
+    list.DropFront(4);
+    list.AddItem({}, "f.txt", 0, 0, nullptr);
+    EXPECT_EQ(list.Names(), (std::vector<std::string>{"e.txt", "f.txt"}));
 }
 
 TEST(HeaderObj, RecordListAndCharacterShift)
