@@ -455,9 +455,16 @@ bool NextListedName(FindObject& search, WIN32_FIND_DATAA& data)
     return false;
 }
 
+// Whether a name in a folder text maps to the host name as it stands: not ".", "..", invalid or
+// ending in a dot or blank (which the mapping drops).
+bool PlainFolderName(std::string_view name)
+{
+    return !name.empty() && name != "." && name != ".." && name.back() != '.' && name.back() != ' ' &&
+           name.find('/') == std::string_view::npos && IsValidPathName(name);
+}
+
 // Whether a folder's text ends in a separator and maps name by name to its host folder: an
-// absolute drive path, "\" alone between names, none of them ".", "..", invalid or ending in a dot
-// or blank (which the mapping drops).
+// absolute drive path, "\" alone between names, each a plain folder name.
 bool PlainFolderText(std::string_view folder)
 {
     if (folder.size() < 3 || !std::isalpha(static_cast<unsigned char>(folder[0])) || folder[1] != ':' ||
@@ -466,9 +473,7 @@ bool PlainFolderText(std::string_view folder)
     std::size_t start = 3;
     while (start < folder.size()) {
         const std::size_t end = folder.find('\\', start);
-        const std::string_view name = folder.substr(start, end - start);
-        if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ' ||
-            name.find('/') != std::string_view::npos || !IsValidPathName(name))
+        if (!PlainFolderName(folder.substr(start, end - start)))
             return false;
         start = end + 1;
     }
@@ -555,9 +560,7 @@ DIR* OpenListedFolder(std::string_view given, std::string& host, std::string_vie
     if (slash == std::string_view::npos)
         return nullptr;
     const std::string_view name = text.substr(slash + 1, text.size() - slash - 2);
-    // The names a folder text may hold and still map name by name (PlainFolderText).
-    if (name.empty() || name == "." || name == ".." || name.back() == '.' || name.back() == ' ' ||
-        name.find('/') != std::string_view::npos || !IsValidPathName(name))
+    if (!PlainFolderName(name))
         return nullptr;
     const std::shared_ptr<FindObject> listing = ListingHandingOut(text.substr(0, slash + 1), name, true);
     if (!listing)
