@@ -30,15 +30,34 @@ struct TActiveScope {
 
 }  // namespace
 
-// The library's callbacks, with the C calling convention it expects.
+// The library's callbacks, with the C calling convention it expects. No exception leaves one: it
+// would unwind through the library's C code, which then never frees what it holds; the library
+// is told to stop instead.
 struct TCabCallbacks {
     static void* Alloc(CAB_ULONG Size) { return std::malloc(Size ? Size : 1); }
     static void Free(void* P) { std::free(P); }
 
+    template <class TResult, class TCall>
+    static TResult Guarded(TUnCab* Cab, TResult Failed, TCall Call)
+    {
+        if (!Cab)
+            return Failed;
+        try {
+            return Call(Cab);
+        } catch (...) {
+            if (!Cab->FCallbackError)
+                Cab->FCallbackError = std::current_exception();
+            return Failed;
+        }
+    }
+
     static CAB_INT_PTR Open(char* Name, int Flags, int Mode)
     {
-        TUnCab* cab = tActive;
-        if (!cab || (Flags & (CAB_O_WRONLY | CAB_O_RDWR | CAB_O_CREAT)))
+        return Guarded(tActive, CAB_INT_PTR(-1), [&](TUnCab* cab) { return OpenFor(cab, Name, Flags, Mode); });
+    }
+    static CAB_INT_PTR OpenFor(TUnCab* cab, char* Name, int Flags, int Mode)
+    {
+        if (Flags & (CAB_O_WRONLY | CAB_O_RDWR | CAB_O_CREAT))
             return -1;  // the library only reads files here; output goes through the notifications
         int error = 0;
         const CAB_INT_PTR h = cab->FHandler->Open(Name, Flags, Mode, error);
@@ -54,9 +73,10 @@ struct TCabCallbacks {
 
     static CAB_UINT Read(CAB_INT_PTR H, void* Buffer, CAB_UINT Count)
     {
-        TUnCab* cab = tActive;
-        if (!cab)
-            return CAB_UINT(-1);
+        return Guarded(tActive, CAB_UINT(-1), [&](TUnCab* cab) { return ReadFor(cab, H, Buffer, Count); });
+    }
+    static CAB_UINT ReadFor(TUnCab* cab, CAB_INT_PTR H, void* Buffer, CAB_UINT Count)
+    {
         int error = 0;
         const CAB_UINT got = cab->FHandler->Read(H, Buffer, Count, error);
         // A short read at the end is the library's to judge; a failed one is ours to report.
@@ -69,8 +89,7 @@ struct TCabCallbacks {
 
     static CAB_UINT Write(CAB_INT_PTR, void* Data, CAB_UINT Count)
     {
-        TUnCab* cab = tActive;
-        return cab ? cab->WriteData(Data, Count) : CAB_UINT(-1);
+        return Guarded(tActive, CAB_UINT(-1), [&](TUnCab* cab) { return cab->WriteData(Data, Count); });
     }
 
     static int Close(CAB_INT_PTR H)
@@ -85,9 +104,10 @@ struct TCabCallbacks {
 
     static CAB_LONG Seek(CAB_INT_PTR H, CAB_LONG Offset, int Origin)
     {
-        TUnCab* cab = tActive;
-        if (!cab)
-            return -1;
+        return Guarded(tActive, CAB_LONG(-1), [&](TUnCab* cab) { return SeekFor(cab, H, Offset, Origin); });
+    }
+    static CAB_LONG SeekFor(TUnCab* cab, CAB_INT_PTR H, CAB_LONG Offset, int Origin)
+    {
         // The archive's own handle sees the cabinet as if it began the file.
         const std::int64_t base = cab->FArchiveHandles.count(H) ? cab->FBase : 0;
         const std::int64_t target = Origin == 0 ? Offset + base : Offset;
@@ -106,11 +126,13 @@ struct TCabCallbacks {
 
     static CAB_INT_PTR CountNotify(FDINOTIFICATIONTYPE Type, FDINOTIFICATION* N)
     {
-        return static_cast<TUnCab*>(N->pv)->Notify(Type, *N, true);
+        return Guarded(static_cast<TUnCab*>(N->pv), CAB_INT_PTR(-1),
+                       [&](TUnCab* cab) { return cab->Notify(Type, *N, true); });
     }
     static CAB_INT_PTR ExtractNotify(FDINOTIFICATIONTYPE Type, FDINOTIFICATION* N)
     {
-        return static_cast<TUnCab*>(N->pv)->Notify(Type, *N, false);
+        return Guarded(static_cast<TUnCab*>(N->pv), CAB_INT_PTR(-1),
+                       [&](TUnCab* cab) { return cab->Notify(Type, *N, false); });
     }
 };
 
@@ -160,7 +182,14 @@ bool TUnCab::CopyPass(const std::string& Cabinet, bool Counting)
                           Counting ? &TCabCallbacks::CountNotify : &TCabCallbacks::ExtractNotify, nullptr, this) != 0;
     if (!ok)
         FailCurrentFile();
+    RaiseCallbackError();
     return ok;
+}
+
+void TUnCab::RaiseCallbackError()
+{
+    if (FCallbackError)
+        std::rethrow_exception(std::exchange(FCallbackError, nullptr));
 }
 
 void TUnCab::ProcessArchive(TStream32* /*Archive*/)
@@ -173,6 +202,7 @@ void TUnCab::ProcessArchive(TStream32* /*Archive*/)
     FArchiveName = current;
     FAbort = false;
     FPartialReported = false;
+    FCallbackError = nullptr;
     FBase = std::max<std::int64_t>(ArchiveOffset, 0);
     if (!win::FileExists(current))
         return;
@@ -195,6 +225,7 @@ void TUnCab::ProcessArchive(TStream32* /*Archive*/)
         const bool isCabinet = TCabCallbacks::Seek(h, 0, 0) == 0 && FLibrary->FDIIsCabinet(FContext, h, &info);
         if (TCabCallbacks::Close(h) != 0)
             RaiseError(current, "", VolumeName, E_CLOSEFILE);
+        RaiseCallbackError();
         if (!isCabinet) {
             DoError(current, "", E_CORRUPTINPUT, VolumeName);
             return;

@@ -6,6 +6,7 @@
 #include "readers/plxCabGbls.h"
 
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <set>
 #include <string>
@@ -40,6 +41,11 @@ private:
     CAB_INT_PTR Notify(int Type, FDINOTIFICATION& N, bool Counting);
     CAB_UINT WriteData(const void* Data, CAB_UINT Count);
 
+    // What a callback raised (an error, a cancel): kept while the library unwinds its own state,
+    // then raised again.
+    std::exception_ptr FCallbackError;
+    void RaiseCallbackError();
+
     HFDI FContext = nullptr;
     ERF FError{};
     bool FAbort = false;
@@ -51,8 +57,8 @@ private:
     std::int64_t FFileBytes = 0, FWritten = 0;
     std::int64_t FBase = 0;  // where the cabinet starts in the archive file (behind a stub)
     std::string FArchiveName;
-    std::string FName;  // the entry of the last file notification, in the program's form
-    std::string FEntry;  // the same, as the copy handler may have changed it
+    std::string FName;                      // the entry of the last file notification, in the program's form
+    std::string FEntry;                     // the same, as the copy handler may have changed it
     std::set<CAB_INT_PTR> FArchiveHandles;  // the handles of the archive file itself
     std::unique_ptr<TStream32> FOut;
     std::unique_ptr<TStreamCabinetFileHandler> FHandler;
