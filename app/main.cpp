@@ -11,10 +11,11 @@
 #include "platform/qt/QtDisplayProbe.h"
 #include "platform/qt/QtWidgetSet.h"
 
-// Fontconfig keeps its caches until exit; sanitizer builds need not report them.
+// Fontconfig keeps its caches until exit, and on a desktop session Qt's D-Bus connection keeps a
+// buffer of libdbus; sanitizer builds need not report them.
 extern "C" const char* __lsan_default_suppressions()
 {
-    return "leak:libfontconfig\n";
+    return "leak:libfontconfig\nleak:libdbus-1\n";
 }
 #endif
 
