@@ -14,6 +14,7 @@
 #include "platform/win/Errors.h"
 #include "platform/win/Files.h"
 #include "platform/win/Paths.h"
+#include "platform/win/ShownPath.h"
 #include "platform/win/SysFiles.h"
 #include "platform/win/SysStrings.h"
 #include "readers/Pelix.h"
@@ -286,7 +287,7 @@ void TFormTorvo::EncodeClick()
     const int encoded = UUEncode1->Compress();
     ShowErrorsSince(errorMark);
     StatusBar1->SimplePanel = true;
-    StatusBar1->SimpleText = encoded > 0 ? "Encoded: " + UUEncode1->OutFilename() : "Nothing encoded";
+    StatusBar1->SimpleText = encoded > 0 ? "Encoded: " + ShownPath(UUEncode1->OutFilename()) : "Nothing encoded";
 }
 
 void TFormTorvo::ViewRunClick()

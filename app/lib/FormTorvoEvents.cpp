@@ -87,11 +87,11 @@ void TFormTorvo::BindStatusEvents(TZipCommon& c)
     Bind(c.OnTmpFileProgress, progress);
     Bind(c.OnExcludeFile, [this](::TObject*, const std::string& file) {
         StatusBar1->SimplePanel = true;
-        StatusBar1->SimpleText = "File Excluded: " + file;
+        StatusBar1->SimpleText = "File Excluded: " + ShownPath(file);
     });
     Bind(c.OnNextVolume, [this](::TObject*, std::string& volume, int, bool, bool&) {
         StatusBar1->SimplePanel = true;
-        StatusBar1->SimpleText = "Volume ID: " + volume;
+        StatusBar1->SimpleText = "Volume ID: " + ShownPath(volume);
     });
     Bind(c.OnElapsedTime, [this](::TObject* sender, float seconds) {
         if (mnuElapsedTime && mnuElapsedTime->Checked)
@@ -111,7 +111,7 @@ void TFormTorvo::BindStatusEvents(TZipCommon& c)
     if (writer)
         Bind(writer->OnRecurseDir, [this](::TObject*, const std::string& folder) {
             StatusBar1->SimplePanel = true;
-            StatusBar1->SimpleText = "Scanning dir: " + folder;
+            StatusBar1->SimpleText = "Scanning dir: " + ShownPath(folder);
             Application->ProcessMessages();
         });
 }

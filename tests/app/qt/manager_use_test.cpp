@@ -835,6 +835,7 @@ TEST(ManagerUse, EncodeOfAFilePickedInTheDialogRoundTrips)
     EXPECT_EQ(picked.string(), shownInput);
     const fs::path encoded = dir.Path() / "pick me.ENC";
     ASSERT_TRUE(fs::exists(encoded)) << m.main->StatusBar1->SimpleText;
+    EXPECT_EQ("Encoded: " + encoded.string(), m.main->StatusBar1->SimpleText);
     int status = -1;
     CaptureCommand("cd " + ShellQuote(dir.Path().string()) + " && uudecode -o back.bin " +
                        ShellQuote(encoded.string()) + " && cmp back.bin " + ShellQuote(picked.string()),
