@@ -623,6 +623,13 @@ private:
         QWidget* w = it != widgets_.end() ? it->second.data() : nullptr;
         if (w && w->isVisible() && w->focusPolicy() != Qt::NoFocus && ControlOf(window.focusWidget()) != active)
             w->setFocus(Qt::OtherFocusReason);
+        // A window shown again as soon as it hid (the password asked again after a wrong one) still
+        // has the keyboard as the system sees it, so no activation is announced: its widgets would
+        // take keys with no caret and no focus frame. Activated here, it gives the keyboard to the
+        // control chosen above.
+        if (QGuiApplication::focusWindow() && QGuiApplication::focusWindow() == window.windowHandle() &&
+            QApplication::activeWindow() != &window)
+            QApplication::setActiveWindow(&window);
     }
 
     static void SyncTitle(TForm& form, QWidget& window)

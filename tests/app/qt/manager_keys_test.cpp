@@ -184,10 +184,11 @@ TEST(ManagerKeys, DialogsOpenAtTheirFirstFieldAndAnswerEnterAndEsc)
         EXPECT_TRUE(framed);
 
         // Opened again after the focus was left on another control.
-        std::string reopened;
+        std::string reopened, reshown;
         bool closedByEnter = false;
         RunModal(form, [&] {
             reopened = NameOf(form.ActiveControl());
+            reshown = QtFocusName(form);
             if (c.enterCloses) {
                 Key(form, Qt::Key_Return);
                 closedByEnter = form.ModalResult != mrNone;
@@ -196,6 +197,7 @@ TEST(ManagerKeys, DialogsOpenAtTheirFirstFieldAndAnswerEnterAndEsc)
                 Key(form, Qt::Key_Escape);
         });
         EXPECT_EQ(c.first, reopened);
+        EXPECT_EQ(c.first, reshown);
         EXPECT_EQ(c.enterCloses, closedByEnter);
 
         // Tab order: the fields first, the closing buttons last; Cancel answers its own key.
