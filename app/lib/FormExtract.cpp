@@ -77,9 +77,11 @@ void TfrmExtract::PrepareFor(bool anySelected)
 
 void TfrmExtract::ExtractClick()
 {
-    std::string folder = win::IncludeTrailingPathDelimiter(Edit1->Text());
-    if (!Edit1->Text().empty() && !win::DirectoryExists(folder)) {
-        MessageDlg(folder + "\r\r ...not found.", mtError, mbOK);
+    const std::string typed = Edit1->Text();
+    if (!typed.empty() && !win::DirectoryExists(win::IncludeTrailingPathDelimiter(typed))) {
+        // Named as it was typed, ended by a separator of its own kind.
+        const char separator = typed[0] == '/' ? '/' : '\\';
+        MessageDlg((typed.back() == separator ? typed : typed + separator) + "\r\r ...not found.", mtError, mbOK);
         return;
     }
     ModalResult = mrOk;

@@ -374,6 +374,40 @@ TEST(ManagerUse, APasswordIsTakenOnlyForATypeThatEncrypts)
     }
 }
 
+// A folder that is not there keeps the extract dialog open and is named as it was typed.
+TEST(ManagerUse, AMissingExtractFolderIsNamedAsTyped)
+{
+    TScratchDir dir;
+    UseQt(dir.Path());
+    const fs::path archive = MakeZip(dir.Path(), {"a.txt"});
+    const fs::path missing = dir.Path() / "not here";
+    Manager m(archive);
+    std::string said;
+    bool typed = false;
+    Answerer user([&](QWidget* modal, QMenu*) {
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            said = box->text().toStdString();
+            return ClickMessageButton(modal, QMessageBox::Ok);
+        }
+        TForm* form = Screen->ActiveForm;
+        if (!modal || !form || !form->IsModal() || form->Name != "frmExtract")
+            return false;
+        if (!std::exchange(typed, true)) {
+            static_cast<TEdit*>(form->FindComponent("Edit1"))->SetText(missing.string());
+            EnterLater(*form);
+        } else {
+            KeyLater(*form, Qt::Key_Escape);
+        }
+        return true;
+    });
+    QTest::keyClick(m.List(), Qt::Key_E, Qt::ControlModifier);
+    Application->ProcessMessages();
+    EXPECT_NE(std::string::npos, said.find(missing.string() + "/")) << said;
+    EXPECT_NE(std::string::npos, said.find("...not found.")) << said;
+    EXPECT_EQ(std::string::npos, said.find('\\')) << said;
+    EXPECT_FALSE(fs::exists(missing));
+}
+
 // Adding a file through the dialogs, Enter at every question: the archive stays one .zip file.
 TEST(ManagerUse, AddWithEnterKeepsOneZipFile)
 {
