@@ -572,6 +572,13 @@ void TUnZip::ExtractMembers(TStream32*)
 {
     for (int i = 0; i < int(FMembers.size()) && !GetCancel(); ++i) {
         const TMemberItem& item = FMembers[std::size_t(i)];
+        // A member said to start past the set's last disk has no data anywhere: it is lost, and
+        // said so, while the members after it are still run.
+        if (IsMultiVolume() && item.Volume > FLastDisk + (IsSpanned() ? 1u : 0u)) {
+            DoError(item.HasCentral ? std::string(CentralName(item)) : FArchiveFile, "", E_BADLOCALOFFSET,
+                    VolumeName);
+            continue;
+        }
         if (!OpenVolume(item.Volume, item.LocalPos)) {
             if (IsMultiVolume())
                 return;

@@ -212,6 +212,24 @@ TEST_F(UnZipTest, SplitSetsAndLocalHeadersAlone)
     EXPECT_TRUE(split.Errors.empty());
     ExpectSameTree(oracle, root / "out_split", "split");
 
+    // A member whose directory record names a disk past the set's last is lost and said so; the
+    // others are still tested.
+    fs::create_directories(root / "far");
+    for (const char* volume : {"split.z01", "split.z02", "split.z03", "split.z04", "split.z05", "split.z06"})
+        if (fs::exists(root / volume))
+            fs::copy_file(root / volume, root / "far" / volume);
+    std::string last = ReadText(root / "split.zip");
+    const std::size_t record = last.find("PK\x01\x02");
+    ASSERT_NE(record, std::string::npos);
+    const std::string farName = last.substr(record + 46, GetLE16(reinterpret_cast<std::uint8_t*>(&last[record + 28])));
+    PutLE16(reinterpret_cast<std::uint8_t*>(&last[record + 34]), 0xFFFE);
+    WriteText(root / "far" / "split.zip", last);
+    const TUnZipRun far = RunUnZip(root / "far" / "split.zip", root / "out_far", true);
+    ASSERT_EQ(far.Errors.size(), 1u);
+    EXPECT_EQ(far.Errors.front(), E_BADLOCALOFFSET);
+    EXPECT_EQ(far.ErrorNames.front(), farName);
+    EXPECT_GT(far.Passed, 1);
+
     // A set cut inside a directory record (as our sets once were) reads whole; a directory that
     // ends short of its count is reported, not taken as the whole archive.
     const std::string whole = ReadText(root / "whole.zip");
