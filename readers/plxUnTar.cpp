@@ -358,7 +358,11 @@ bool TUnTar::SkipHole(TStream32* Out, std::int64_t Count)
     // A file gets a hole, as tar makes it: a huge sparse file takes no room it does not use.
     if (IsFileOutput() && !AsciiTranslation) {
         const std::int64_t at = Out->Seek64(0, soCurrent);
-        return at >= 0 && Out->Seek64(Count, soCurrent) == at + Count;
+        if (at >= 0 && Out->Seek64(Count, soCurrent) == at + Count)
+            return true;
+        // Past the largest file the host's file system holds: the file cannot be made.
+        DoError(FileName, "", E_WRITEFILE, VolumeName);
+        return false;
     }
     static const std::vector<std::uint8_t> zeros(32768, 0);
     while (Count > 0 && !GetCancel()) {

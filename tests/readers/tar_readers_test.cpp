@@ -653,6 +653,23 @@ TEST_F(TarReadersTest, SparseMembersOfEveryFormGiveTheWholeFile)
     EXPECT_EQ(RunOn("badmap.tar", "out-bad"), 0);
     EXPECT_EQ(Codes(), std::vector<int>{E_BADFILEHEADER});
     EXPECT_TRUE(!fs::exists(home + "/out-bad") || fs::is_empty(home + "/out-bad"));
+
+    // A hole that ends past the largest file the folder's file system holds (16 TiB on ext4):
+    // the member is written whole or reported, never dropped in silence.
+    std::string far = ReadHostFile(home + "/gnu.tar");
+    const std::uint64_t farSize = std::uint64_t(1) << 50;
+    far[483] = char(0x80);
+    for (int i = 0; i < 11; ++i)
+        far[std::size_t(494 - i)] = char(i < 8 ? (farSize >> (8 * i)) & 0xFF : 0);
+    std::snprintf(far.data() + 148, 8, "%06o", TarHeaderChecksum(reinterpret_cast<std::uint8_t*>(far.data())));
+    WriteHostFile(home + "/far.tar", far);
+    if (RunOn("far.tar", "out-far") == 1) {
+        EXPECT_TRUE(reports.empty());
+        EXPECT_EQ(fs::file_size(home + "/out-far/sp"), farSize);
+    } else {
+        EXPECT_EQ(Codes(), std::vector<int>{E_WRITEFILE});
+    }
+    fs::remove_all(home + "/out-far");
 }
 
 TEST_F(TarReadersTest, HardLinksAreCopiesInsideTheTargetAndEveryPassedOverEntryIsReported)
