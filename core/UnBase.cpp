@@ -675,10 +675,6 @@ bool TDecompressClass::OpenPlainOutput(std::unique_ptr<TStream32>& Stream, bool 
 {
     if (!Prepared && !PrepareOutput(false))
         return false;
-    if (IsFileOutput() && win::SameText(FileName, ArchiveFile())) {
-        DoError(FileName, "", E_SAMEINOUTNAMES, VolumeName);
-        return false;
-    }
     StartEntryData();
     if (!OpenOutStream(Stream, FileName)) {
         if (!SkipEntry) {
@@ -700,6 +696,15 @@ bool TDecompressClass::OpenDecodableOutput(std::unique_ptr<TStream32>& Stream)
         return true;
     DropResolved();
     return false;
+}
+
+// Whether Target is the archive, or the volume of it, being read: a member never replaces it,
+// whichever form (a host path, a drive path, another case) either name was given in.
+bool TDecompressClass::IsArchiveRead(const std::string& Target) const
+{
+    const std::string target = win::FullPathOf(Target);
+    return !target.empty() && (win::SameText(target, win::FullPathOf(ArchiveFile())) ||
+                               (!VolumeName.empty() && win::SameText(target, win::FullPathOf(VolumeName))));
 }
 
 bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const std::string& Target)
@@ -731,6 +736,11 @@ bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const s
         const DWORD attr = free || TargetIsFree(Target) ? INVALID_FILE_ATTRIBUTES : GetFileAttributesA(Target.c_str());
         if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) {
             DoError(Target, "", E_FILEISDIRECTORY, VolumeName);
+            SkipEntry = true;
+            return false;
+        }
+        if (attr != INVALID_FILE_ATTRIBUTES && IsArchiveRead(Target)) {
+            DoError(Target, "", E_SAMEINOUTNAMES, VolumeName);
             SkipEntry = true;
             return false;
         }

@@ -84,6 +84,7 @@ public:
     // failed check, a cancel, an error, the next entry, the end of the run) removes the output
     // and leaves Target as it was.
     bool OpenOutStream(std::unique_ptr<TStream32>& Stream, const std::string& Target);
+    bool IsArchiveRead(const std::string& Target) const;
     // PrepareOutput (unless Prepared) and OpenOutStream for a plain file entry (FileName): false
     // when it is not written (the archive itself as target, or no output; reported).
     bool OpenPlainOutput(std::unique_ptr<TStream32>& Stream, bool Prepared = false);
