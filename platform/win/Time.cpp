@@ -1,6 +1,7 @@
 #include "platform/win/Time.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
@@ -21,6 +22,13 @@ FILETIME U64ToFileTime(std::uint64_t value)
 
 FILETIME UnixTimeToFileTime(std::int64_t seconds, std::int64_t nanoseconds)
 {
+    // A stored time beyond what a FILETIME holds (damaged or hostile input) takes its ends.
+    constexpr std::int64_t kLast = (INT64_MAX - kUnixEpochAsFileTime) / kFileTimePerSecond - 1;
+    constexpr std::int64_t kFirst = -kUnixEpochAsFileTime / kFileTimePerSecond - 1;
+    if (seconds > kLast)
+        return U64ToFileTime(std::uint64_t(INT64_MAX));
+    if (seconds < kFirst)
+        return U64ToFileTime(0);
     const std::int64_t ticks = kUnixEpochAsFileTime + seconds * kFileTimePerSecond + nanoseconds / 100;
     return U64ToFileTime(ticks < 0 ? 0 : static_cast<std::uint64_t>(ticks));
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <future>
@@ -106,6 +107,21 @@ TEST(Time, DosStampsAtTheEdgesAndClamped)
     const WORD month13 = static_cast<WORD>((1 << 9) | (13 << 5) | 5);
     EXPECT_FALSE(DosDateTimeToFileTime(month13, 0, &ft));
     EXPECT_EQ(win::FileTimeToU64(MakeFileTime(1981, 12, 5, 0, 0, 0)), win::FileTimeToU64(ft));
+}
+
+TEST(Time, UnixTimesPastAFileTimeTakeItsEnds)
+{
+    // A TAR's base-256 time field holds up to 2^62 seconds; the product in ticks must not wrap.
+    constexpr std::uint64_t kEnd = std::uint64_t(INT64_MAX);
+    for (const std::int64_t t : {std::int64_t(1) << 40, std::int64_t(1) << 62, INT64_MAX})
+        EXPECT_EQ(win::FileTimeToU64(win::UnixTimeToFileTime(t, 999999999)), kEnd) << t;
+    for (const std::int64_t t : {-(std::int64_t(1) << 40), INT64_MIN})
+        EXPECT_EQ(win::FileTimeToU64(win::UnixTimeToFileTime(t)), 0u) << t;
+    // Inside the range, near its ends, times still convert exactly.
+    const std::int64_t late = std::int64_t(900'000'000'000);
+    EXPECT_EQ(win::FileTimeToUnixTime(win::UnixTimeToFileTime(late)), late);
+    EXPECT_LT(win::FileTimeToU64(win::UnixTimeToFileTime(late)), kEnd);
+    EXPECT_EQ(win::FileTimeToUnixTime(win::UnixTimeToFileTime(-11'644'473'600)), -11'644'473'600);
 }
 
 TEST(Time, LocalTimeFollowsDaylightSavingOfTheInstant)
