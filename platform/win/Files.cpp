@@ -544,7 +544,8 @@ int OpenListedFile(const char* fileName)
     if (!listing)
         return -1;
     // No following: the name was a plain file when listed, and a link put there since is the full path's.
-    return ::openat(dirfd(listing->dir), name.data(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // No waiting either: a pipe put there since would hold the open until a writer came.
+    return ::openat(dirfd(listing->dir), name.data(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
 }
 
 // The folder a live listing just handed out, given as its text and "\*", opened from the
