@@ -699,12 +699,18 @@ bool TDecompressClass::OpenDecodableOutput(std::unique_ptr<TStream32>& Stream)
 }
 
 // Whether Target is the archive, or the volume of it, being read: a member never replaces it,
-// whichever form (a host path, a drive path, another case) either name was given in.
+// whichever form (a host path, a drive path, another case, a folder link) either name was given in.
 bool TDecompressClass::IsArchiveRead(const std::string& Target) const
 {
     const std::string target = win::FullPathOf(Target);
-    return !target.empty() && (win::SameText(target, win::FullPathOf(ArchiveFile())) ||
-                               (!VolumeName.empty() && win::SameText(target, win::FullPathOf(VolumeName))));
+    if (target.empty())
+        return false;
+    // Also through a link to a folder on the way: the name alone would miss it, and the output
+    // put in place would replace the archive.
+    const auto same = [&target](const std::string& read) {
+        return !read.empty() && (win::SameText(target, win::FullPathOf(read)) || win::SameFolderEntry(target, read));
+    };
+    return same(ArchiveFile()) || same(VolumeName);
 }
 
 bool TDecompressClass::OpenOutStream(std::unique_ptr<TStream32>& Stream, const std::string& Target)

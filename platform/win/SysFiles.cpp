@@ -7,6 +7,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 namespace win {
 namespace {
 
@@ -138,6 +140,21 @@ bool DirectoryExists(std::string_view directory)
 bool ForceDirectories(std::string_view directory)
 {
     return !directory.empty() && CreateDirectoryTree(std::string(directory).c_str());
+}
+
+bool SameFolderEntry(std::string_view a, std::string_view b)
+{
+    std::string hostA, hostB;
+    if (a.empty() || b.empty() || !ToHostPath(a, hostA) || !ToHostPath(b, hostB))
+        return false;
+    const std::size_t slashA = hostA.find_last_of('/'), slashB = hostB.find_last_of('/');
+    if (slashA == std::string::npos || slashB == std::string::npos ||
+        hostA.compare(slashA, std::string::npos, hostB, slashB) != 0)
+        return false;
+    struct stat folderA {}, folderB{};
+    return stat(hostA.substr(0, std::max<std::size_t>(slashA, 1)).c_str(), &folderA) == 0 &&
+           stat(hostB.substr(0, std::max<std::size_t>(slashB, 1)).c_str(), &folderB) == 0 &&
+           folderA.st_dev == folderB.st_dev && folderA.st_ino == folderB.st_ino;
 }
 
 std::int32_t FileAge(std::string_view fileName)

@@ -24,6 +24,9 @@ std::string ExpandFileName(std::string_view fileName);
 
 bool FileExists(std::string_view fileName);  // an existing file (through links), not a folder
 bool DirectoryExists(std::string_view directory);
+// Whether two names are one entry of one folder, whatever folder links or forms either path went
+// through; a file linked under another name is another entry.
+bool SameFolderEntry(std::string_view a, std::string_view b);
 // Creates the folder with its missing parents; false for an empty name or on failure.
 bool ForceDirectories(std::string_view directory);
 

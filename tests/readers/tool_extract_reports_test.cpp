@@ -149,13 +149,18 @@ TEST_F(ToolExtractReports, AMemberNamedAsTheArchiveNeverReplacesIt)
     // The archive named by a host path, its folder by a relative one: the member that would land
     // on the archive is refused, the other is written.
     Shell("mkdir src && cd src && echo member > self.zip && echo member > self.tar && echo other > o.txt && "
-          "zip -q ../self.zip self.zip o.txt && tar cf ../self.tar self.tar o.txt");
+          "zip -q ../self.zip self.zip o.txt && tar cf ../self.tar self.tar o.txt && cd .. && ln -s . alias");
     for (const std::string archive : {"self.zip", "self.tar"}) {
         SCOPED_TRACE(archive);
         const std::string before = ReadText(scratch / archive);
         const auto tree = Extract((scratch / archive).string(), ".", 1, " --overwrite");
         EXPECT_EQ(ReadText(scratch / archive), before);
         EXPECT_EQ(tree.at("o.txt"), "other\n");
+        EXPECT_NE(Errors.find("25191"), std::string::npos) << Errors;
+        // Its folder reached through a link: the same file by another path.
+        Errors.clear();
+        Extract((scratch / archive).string(), "alias", 1, " --overwrite");
+        EXPECT_EQ(ReadText(scratch / archive), before);
         EXPECT_NE(Errors.find("25191"), std::string::npos) << Errors;
     }
 }
