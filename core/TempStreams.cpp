@@ -21,6 +21,13 @@ std::string NewTempFileIn(const std::string& folder)
     return win::CreateOwnedTempFile(folder, "plx");
 }
 
+// An archive is written in the temporary folder, where others may look: readable by its owner only
+// until it takes its target's place.
+std::string NewPrivateTempFileIn(const std::string& folder)
+{
+    return win::CreatePrivateTempFile(folder, "plx");
+}
+
 bool SameDrive(const std::string& a, const std::string& b)
 {
     return a.size() > 1 && b.size() > 1 && a.find(':') != std::string::npos && b.find(':') != std::string::npos &&
@@ -134,8 +141,12 @@ void MoveTempArchive(TStream32* Stream, const std::string& Target, bool SameDriv
         if (TempName == kMemoryTempName) {
             WriteBesideAndReplace(Stream, Target, Owner);
         } else if (SameDrive) {
+            // A replaced archive's mode is taken over; a new one gets a new file's.
+            const bool isNew = !win::FileExists(Target);
             if (!win::PutFileInPlace(TempName, Target))
                 throw E_RAISE(GetLastError() == ERROR_DISK_FULL ? E_DISKFULL : E_UPDATEARCHIVE);
+            if (isNew)
+                win::GiveNewFileMode(Target);
         } else {
             TFileStream32 source(TempName, fmOpenRead | fmShareDenyWrite);
             if (!source.HandleValid())
@@ -157,7 +168,7 @@ void MoveTempArchive(TStream32* Stream, const std::string& Target, bool SameDriv
 
 TTempFileStream::TTempFileStream(const TTempStreamOwner& Owner, std::uint16_t Mode, const std::string& FileName,
                                  const std::string& TempDir)
-    : TFileStream32(Mode == fmCreate ? NewTempFileIn(TempDir) : FileName,
+    : TFileStream32(Mode == fmCreate ? NewPrivateTempFileIn(TempDir) : FileName,
                     Mode == fmCreate ? std::uint16_t(fmOpenReadWrite | fmShareExclusive) : Mode),
       FOwner(Owner),
       FMode(Mode),
@@ -165,9 +176,6 @@ TTempFileStream::TTempFileStream(const TTempStreamOwner& Owner, std::uint16_t Mo
       FTargetName(Mode == fmCreate ? FileName : "")
 {
     CancelPointer = Owner.Cancel;
-    // The new archive holds the old one's content: it is no more open to others than the old one.
-    if (FTemporary && !FFileName.empty() && win::FileExists(FTargetName))
-        win::NarrowModeTo(FTargetName, FFileName);
     if (Owner.DoTmpFileProgress) {
         OnReadProgress = Owner.DoTmpFileProgress;
         Remaining = Owner.Remaining;

@@ -160,7 +160,7 @@ void TUnCompressedFile::ExtractPlain(TStream32& Archive, std::uint32_t DosDate, 
 void TUnCompressedFile::ExtractThroughTar(TStream32& Archive, const TDecoder& Decode)
 {
     const std::string tempDir = TempDir();
-    std::string tarFile = win::CreateOwnedTempFile(tempDir, "tar");
+    std::string tarFile = win::CreatePrivateTempFile(tempDir, "tar");
     if (tarFile.empty()) {
         DoError(tempDir, "", E_CREATEFILE, VolumeName);
         return;

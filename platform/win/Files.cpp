@@ -795,6 +795,37 @@ BOOL NarrowModeTo(const std::string& model, const std::string& file)
     return ::chmod(fileHost.c_str(), mode | S_IRUSR | S_IWUSR) == 0 ? TRUE : FailWithErrno();
 }
 
+namespace {
+
+// The process's umask, read without setting it (umask() would change it for other threads).
+mode_t FileCreationMask()
+{
+    static const mode_t mask = [] {
+        mode_t value = 022;
+        if (FILE* status = std::fopen("/proc/self/status", "re")) {
+            char line[256];
+            while (std::fgets(line, sizeof line, status))
+                if (std::strncmp(line, "Umask:", 6) == 0) {
+                    value = mode_t(std::strtoul(line + 6, nullptr, 8)) & 0777;
+                    break;
+                }
+            std::fclose(status);
+        }
+        return value;
+    }();
+    return mask;
+}
+
+}  // namespace
+
+BOOL GiveNewFileMode(const std::string& file)
+{
+    std::string host;
+    if (!ToHostPath(file, host))
+        return FALSE;
+    return ::chmod(host.c_str(), 0666 & ~FileCreationMask()) == 0 ? TRUE : FailWithErrno();
+}
+
 BOOL PutFileInPlace(const std::string& finished, const std::string& target)
 {
     std::string host;

@@ -148,6 +148,8 @@ BOOL TakeOwnerAndModeOf(const std::string& model, const std::string& file);
 // only where the groups agree), so that the new content is never more open while it is written.
 // The owner stays: a temporary file remains its maker's to remove.
 BOOL NarrowModeTo(const std::string& model, const std::string& file);
+// Gives a file made private (CreatePrivateTempFile) the mode any new file of this process gets.
+BOOL GiveNewFileMode(const std::string& file);
 
 // Hooks for tests of cross-file-system moves.
 struct FileTestHooks {

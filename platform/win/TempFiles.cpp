@@ -671,7 +671,7 @@ void SweepOncePerProcess()
 // The file is made in folderHost, known to be a folder; base is the folder's Windows path with
 // its trailing backslash.
 std::string MakeOwnedTempFile(const std::string& base, const std::string& folderHost, std::string_view prefix,
-                              HANDLE* opened)
+                              HANDLE* opened, mode_t mode = 0666)
 {
     SweepOncePerProcess();
     if (FirstUseOf(folderHost, prefix))
@@ -683,7 +683,7 @@ std::string MakeOwnedTempFile(const std::string& base, const std::string& folder
         // Noted before it exists, so that no signal finds the file made but not yet known.
         NoteTempFileMade(host);
         // O_EXCL: a name that exists, or that another thread takes first, is never reused.
-        const int fd = ::open(host.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(host.c_str(), access | O_CREAT | O_EXCL | O_CLOEXEC, mode);
         if (fd < 0) {
             if (errno == EEXIST)
                 continue;
@@ -702,9 +702,7 @@ std::string MakeOwnedTempFile(const std::string& base, const std::string& folder
     return {};
 }
 
-}  // namespace
-
-std::string CreateOwnedTempFile(std::string_view folder, std::string_view prefix)
+std::string CreateOwnedTempFileOfMode(std::string_view folder, std::string_view prefix, mode_t mode)
 {
     WinPath parsed;
     std::string folderHost;
@@ -721,7 +719,19 @@ std::string CreateOwnedTempFile(std::string_view folder, std::string_view prefix
     std::string base = parsed.ToString();
     if (base.back() != '\\')
         base += '\\';
-    return MakeOwnedTempFile(base, folderHost, prefix, nullptr);
+    return MakeOwnedTempFile(base, folderHost, prefix, nullptr, mode);
+}
+
+}  // namespace
+
+std::string CreateOwnedTempFile(std::string_view folder, std::string_view prefix)
+{
+    return CreateOwnedTempFileOfMode(folder, prefix, 0666);
+}
+
+std::string CreatePrivateTempFile(std::string_view folder, std::string_view prefix)
+{
+    return CreateOwnedTempFileOfMode(folder, prefix, 0600);
 }
 
 std::string CreateOwnedTempFileIn(std::string_view folder, const std::string& folderHost, std::string_view prefix,

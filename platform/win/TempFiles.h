@@ -24,6 +24,9 @@ namespace win {
 // path; empty, with the last error set, on failure. Unlike GetTempFileNameA the path is not held
 // to MAX_PATH: any path the host takes works.
 std::string CreateOwnedTempFile(std::string_view folder, std::string_view prefix);
+// The same, readable and writable by this user only: for data staged in a folder others can list,
+// such as the temporary folder.
+std::string CreatePrivateTempFile(std::string_view folder, std::string_view prefix);
 // The same in a folder whose host path (folderHost) the caller has found (folder: its full Windows
 // path), left open for reading and writing (`handle`, closed by CloseHandle): a file written at
 // once is neither looked up nor opened a second time.

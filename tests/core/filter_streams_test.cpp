@@ -570,6 +570,39 @@ TEST_F(TempStreamsTest, FailedReplacementKeepsOldArchiveAndTemporaryFile)
     EXPECT_EQ(NamesIn(home + "/tmp").size(), 1u) << "only the earlier failure's file";
 }
 
+TEST_F(TempStreamsTest, AnArchiveInTheTemporaryFolderIsItsOwnersOnlyUntilPlaced)
+{
+    const auto modeOf = [](const std::string& host) {
+        struct stat st {};
+        EXPECT_EQ(stat(host.c_str(), &st), 0) << host;
+        return st.st_mode & 0777;
+    };
+    const mode_t mask = umask(022);
+    umask(mask);
+    for (const char* target : {"C:\\out\\new.zip", "C:\\tmp\\new.zip"}) {  // copied across, renamed
+        SCOPED_TRACE(target);
+        {
+            TTempFileStream out(owner, fmCreate, target, "C:\\tmp\\");
+            std::string host;
+            ASSERT_TRUE(win::ToHostPath(out.OpenedName(), host));
+            EXPECT_EQ(modeOf(host), 0600u) << "others may list the temporary folder";
+            out.WriteBuffer("new", 3);
+        }
+        std::string placed;
+        ASSERT_TRUE(win::ToHostPath(target, placed));
+        EXPECT_EQ(modeOf(placed), 0666u & ~mask) << "a new archive is made as any new file";
+    }
+    // A replaced archive keeps its mode.
+    WriteHostFile(home + "/tmp/shared.zip", "old");
+    chmod((home + "/tmp/shared.zip").c_str(), 0640);
+    WriteTemp("C:\\tmp\\shared.zip", 10);
+    EXPECT_EQ(modeOf(home + "/tmp/shared.zip"), 0640u);
+    // One that could not be placed stays its owner's in the temporary folder.
+    SmallMedium();
+    EXPECT_THROW(WriteTemp("E:\\big.zip", 100000), E_RAISE);
+    EXPECT_EQ(modeOf(home + "/tmp/big.zip"), 0600u);
+}
+
 TEST_F(TempStreamsTest, OutputThatDoesNotReachTheDiskReplacesNothing)
 {
     // The temporary folder is on a small medium; the gathered writes fail only when flushed.
