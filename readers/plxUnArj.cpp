@@ -70,6 +70,7 @@ void TUnARJ::ProcessArchive(TStream32* Archive)
 {
     FContinuedTarget.clear();
     FWritten.clear();
+    FWrittenBy.clear();
     PasswordAttempts = std::min(PasswordAttempts, kMaxPasswordAttempts);
     for (int volume = 0; Archive != nullptr && !GetCancel(); Archive = ArchiveStream.get()) {
         FMembers.clear();
@@ -90,6 +91,7 @@ void TUnARJ::ProcessArchive(TStream32* Archive)
     FMembers.clear();
     FVolumeFiles.clear();
     FWritten.clear();
+    FWrittenBy.clear();
     FContinuedTarget.clear();
 }
 
@@ -221,7 +223,7 @@ void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
     HeaderOffset = h.Offset + 4 + h.FirstSize;
     DateTime = ArjDateTime(h);
     // A link to no member before it in its volume may name a file an earlier volume gave.
-    const bool linkedEarlier = Member.MissingLink && FWritten.contains(Member.LinkTarget);
+    const bool linkedEarlier = Member.MissingLink && !WrittenFile(Member.LinkTarget).empty();
     if (Member.MissingLink && !linkedEarlier) {
         DoError(Member.Name, Member.LinkTarget, E_FILENOTFOUND, VolumeName);
         return;
@@ -320,7 +322,7 @@ void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
         if (written && h.ContinuesInNext())
             FContinuedTarget = FileName;
         else if (written)
-            FWritten.insert_or_assign(Member.Name, FileName);
+            NoteWritten(Member.Name);
         if (written && h.ContinuedFromPrevious()) {
             FileCount = std::max(0, FileCount - 1);  // one file, however many pieces
             // Appending gave the file the time of the extraction; it keeps the member's own.
@@ -333,13 +335,29 @@ void TUnARJ::ExtractMember(TStream32& Archive, const TMember& Member)
 
 bool TUnARJ::LinkMember(const TMember& Member)
 {
-    const auto written = FWritten.find(Member.LinkTarget);
-    if (written == FWritten.end() || !LinkToWritten(written->second))
+    const std::string written = WrittenFile(Member.LinkTarget);
+    if (written.empty() || !LinkToWritten(written))
         return false;
     StartEntryData();
     if (CheckCrc(32, RunningCrc.Crc32))
-        FWritten.insert_or_assign(Member.Name, FileName);
+        NoteWritten(Member.Name);
     return true;
+}
+
+void TUnARJ::NoteWritten(const std::string& Name)
+{
+    FWritten.insert_or_assign(Name, FileName);
+    FWrittenBy.insert_or_assign(FileName, Name);
+}
+
+std::string TUnARJ::WrittenFile(const std::string& Name) const
+{
+    // Another member written to the same file since (extraction without folders) took it over.
+    const auto written = FWritten.find(Name);
+    if (written == FWritten.end())
+        return {};
+    const auto by = FWrittenBy.find(written->second);
+    return by != FWrittenBy.end() && by->second == Name ? written->second : std::string();
 }
 
 int TUnARJ::DecodeMember(TStream32& Archive, const TArjHeader& Header, TStream32* Out)

@@ -36,6 +36,9 @@ private:
     // A hard link whose member this run wrote is made a link to that file; false: its data are
     // decoded instead (from the linked member's header).
     bool LinkMember(const TMember& Member);
+    void NoteWritten(const std::string& Name);
+    // The file this run wrote for a stored name, while it still holds that member's data; else empty.
+    std::string WrittenFile(const std::string& Name) const;
     // The password for the next try at a garbled member; false when there is none.
     bool NextPassword(int Attempt, std::string& Password);
     void FailEntry(int ECode);
@@ -43,6 +46,7 @@ private:
     std::vector<TMember> FMembers;
     std::unordered_map<std::string, TArjHeader> FVolumeFiles;  // every file of the volume so far, by name
     std::unordered_map<std::string, std::string> FWritten;     // stored name to the file written for it
+    std::unordered_map<std::string, std::string> FWrittenBy;   // that file to the name whose data it holds
     std::string FContinuedTarget;  // the output that the next volume's first member goes on with
     TStaticHuffmanDecoder FStatic;
     TArjMethod4Decoder FMethod4;

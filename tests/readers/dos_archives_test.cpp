@@ -235,6 +235,28 @@ TEST(ArjReader, HardLinksAreLinkedOrCopiedAndOtherwiseNamed)
         EXPECT_EQ(FilesOnly(HostTree(dir / "alone")), (TTree{{"link", wanted.at("link")}}));
     }
 
+    // Without folders, a later file of the same name replaces the linked member's file: the link
+    // takes the data of the member it names, not of what lies there now.
+    {
+        fs::create_directories(dir / "two" / "x");
+        fs::create_directories(dir / "two" / "y");
+        WriteText(dir / "two" / "x" / "a", "from x\n");
+        WriteText(dir / "two" / "y" / "a", "from y\n");
+        fs::create_hard_link(dir / "two" / "x" / "a", dir / "two" / "h");
+        ASSERT_EQ(dir.Run("cd two && arj a -y ../two.arj x/a y/a h >/dev/null </dev/null"), 0);
+        TUnARJ un;
+        std::vector<int> reports;
+        un.OnError = CollectCodes(reports);
+        un.SetFileSpec({"*.*"});
+        un.UseStoredDirs = false;
+        un.SetArchiveFile((dir / "two.arj").string());
+        fs::create_directories(dir / "flat");
+        un.SetExtractDir((dir / "flat").string());
+        EXPECT_EQ(un.Extract(), 3);
+        EXPECT_TRUE(reports.empty());
+        EXPECT_EQ(FilesOnly(HostTree(dir / "flat")), (TTree{{"a", "from y\n"}, {"h", "from x\n"}}));
+    }
+
     // With the member it names gone, the link is reported by its name and nothing is written.
     ASSERT_EQ(dir.Run("arj d -y l.arj sub/original.txt >/dev/null </dev/null"), 0);
     std::vector<std::string> named;
