@@ -99,7 +99,41 @@ bool TooLongForHost(std::string_view Relative)
 
 }  // namespace
 
+bool AppendPlainOutputName(std::string_view Stored, bool Folders, std::string& Out)
+{
+    // Every part non-empty and ending in neither a dot nor a blank: no root, no "." or "..", nothing
+    // the host trims; no colon (drive, device, stream). Such a name is its own answer under every
+    // rule, its separators made backslashes.
+    if (Stored.empty() || Stored.size() >= PATH_MAX)
+        return false;
+    std::size_t partStart = 0;
+    for (std::size_t i = 0; i < Stored.size(); ++i) {
+        const char c = Stored[i];
+        if (c == ':')
+            return false;
+        if (c != '/' && c != '\\')
+            continue;
+        if (i == partStart || i - partStart > NAME_MAX || Stored[i - 1] == '.' || Stored[i - 1] == ' ')
+            return false;
+        partStart = i + 1;
+    }
+    const char last = Stored.back();
+    if (partStart == Stored.size() || Stored.size() - partStart > NAME_MAX || last == '.' || last == ' ')
+        return false;
+    const std::size_t from = Out.size();
+    Out.append(Folders ? Stored : Stored.substr(partStart));
+    std::replace(Out.begin() + std::ptrdiff_t(from), Out.end(), '/', '\\');
+    return true;
+}
+
 TOutputName DecideOutputName(std::string_view Stored, const TStoredNameRules& Rules, bool Folders)
+{
+    TOutputName out;
+    out.Allowed = AppendPlainOutputName(Stored, Folders, out.Relative);
+    return out.Allowed ? out : DecideOutputNameInFull(Stored, Rules, Folders);
+}
+
+TOutputName DecideOutputNameInFull(std::string_view Stored, const TStoredNameRules& Rules, bool Folders)
 {
     std::string name(Stored);
     std::replace(name.begin(), name.end(), '/', '\\');

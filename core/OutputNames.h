@@ -39,6 +39,13 @@ struct TOutputName {
 // file part is kept. Also refused: nothing usable left, "..." or ". ." (Windows drops trailing dots
 // and blanks, so they read as ".."), and a name too long for the host.
 TOutputName DecideOutputName(std::string_view Stored, const TStoredNameRules& Rules, bool Folders);
+// The same decision part by part, for every name; DecideOutputName answers plain names without it.
+TOutputName DecideOutputNameInFull(std::string_view Stored, const TStoredNameRules& Rules, bool Folders);
+// For a plain name (no root, drive or colon; every part non-empty, within the host's lengths and
+// ending in neither a dot nor a blank, so nothing is dropped or trimmed): appends the Relative that
+// DecideOutputName answers, allocating nothing more, and answers true. False, Out untouched, for
+// any other name.
+bool AppendPlainOutputName(std::string_view Stored, bool Folders, std::string& Out);
 
 // The name as the format reads it (listings, tests, reports): without the root the rules drop.
 std::string_view NameAsRead(std::string_view Stored, const TStoredNameRules& Rules);

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <new>
 #include <string_view>
@@ -449,13 +450,22 @@ namespace {
 // the mapping refuses, no last name the mapping would trim.
 bool PlainRelativeName(std::string_view Name)
 {
+    // The bytes the mapping refuses or treats apart, looked up rather than searched for: every
+    // byte of every name passes here.
+    static constexpr auto kSpecial = [] {
+        std::array<bool, 256> special{};
+        for (int c = 0; c < 0x20; ++c)
+            special[std::size_t(c)] = true;
+        for (const char c : std::string_view("/<>:\"|?*"))
+            special[static_cast<unsigned char>(c)] = true;
+        return special;
+    }();
     if (Name.empty() || Name.front() == '\\' || Name.back() == '\\' || Name.back() == '.' || Name.back() == ' ')
         return false;
     std::size_t partStart = 0;
     for (std::size_t i = 0; i <= Name.size(); ++i) {
         if (i < Name.size() && Name[i] != '\\') {
-            const auto c = static_cast<unsigned char>(Name[i]);
-            if (c < 0x20 || std::strchr("/<>:\"|?*", c) != nullptr)
+            if (kSpecial[static_cast<unsigned char>(Name[i])])
                 return false;
             continue;
         }
@@ -475,7 +485,7 @@ bool TDecompressClass::ResolveInFolder(TResolvedTarget& Found)
 {
     if (!FHostFolder.empty() || !IsFileOutput())
         return false;
-    const std::string base = EffectiveExtractDir();
+    const std::string& base = EffectiveExtractDir();
     const std::string& target = Found.Target;
     if (base.empty() || base.back() != '\\' || target.size() <= base.size() ||
         target.compare(0, base.size(), base) != 0 || !FindBaseHost(base))
@@ -521,7 +531,7 @@ bool TDecompressClass::CheckFreeTarget(const std::string& Target)
 {
     if (FResolved->InFolder)
         return true;  // reached from the extraction folder without a link
-    const std::string base = FHostFolder.empty() ? EffectiveExtractDir() : FHostFolder;
+    const std::string& base = FHostFolder.empty() ? EffectiveExtractDir() : FHostFolder;
     if (!FindBaseHost(base)) {
         DoError(Target, "", E_INVALIDFILENAME, VolumeName);
         return false;
@@ -840,12 +850,12 @@ void TDecompressClass::RefuseTakenTarget(const std::string& Target)
         OnEnd(this, FileName, false);
 }
 
-bool TDecompressClass::OpenFreshOutput(std::unique_ptr<TStream32>& Stream, const TResolvedTarget& Resolved)
+bool TDecompressClass::OpenFreshOutput(std::unique_ptr<TStream32>& Stream, TResolvedTarget&& Resolved)
 {
     const std::string& Target = Resolved.Target;
     const std::string& Host = Resolved.Host;
     // What a killed run left here goes, as when the first temporary file is made in a folder.
-    win::SweepDeadOwnersFiles(Host.substr(0, std::max<std::size_t>(Host.rfind('/'), 1)), kTempPrefix);
+    win::SweepDeadOwnersFiles(std::string_view(Host).substr(0, std::max<std::size_t>(Host.rfind('/'), 1)), kTempPrefix);
     HANDLE handle = Resolved.Reserved;
     if (handle != INVALID_HANDLE_VALUE) {
         // Made by the lookup and noted then.
@@ -867,8 +877,9 @@ bool TDecompressClass::OpenFreshOutput(std::unique_ptr<TStream32>& Stream, const
         win::NotePartialFile(Host);
     // Held open until the entry ends: a failure then removes this very file, known without a
     // look at it now.
-    FPending = {Target, Target, false, false, true, win::ShareFileHandle(handle), Host};
-    Stream = std::make_unique<TFileStream32>(handle, Target);
+    FPending = {Target, std::move(Resolved.Target), false, false, true, win::ShareFileHandle(handle),
+                std::move(Resolved.Host)};
+    Stream = std::make_unique<TFileStream32>(handle, FPending.Target);
     return true;
 }
 
@@ -879,8 +890,8 @@ bool TDecompressClass::OpenTempOutput(std::unique_ptr<TStream32>& Stream, const 
     // place is one rename on the same file system.
     if (!TargetExists && !WriteBesideTargets && FResolved && FResolved->Target == Target &&
         FResolved->State.known == win::HostPathState::Missing) {
-        const TResolvedTarget resolved = *std::exchange(FResolved, std::nullopt);
-        return OpenFreshOutput(Stream, resolved);
+        TResolvedTarget resolved = *std::exchange(FResolved, std::nullopt);
+        return OpenFreshOutput(Stream, std::move(resolved));
     }
     DropResolved();
     const std::string temp = win::CreateOwnedTempFile(win::ExtractFilePath(Target), kTempPrefix);
@@ -935,7 +946,7 @@ void TDecompressClass::DiscardPending()
 
 const win::WinPath* TDecompressClass::ExactOutputFolder()
 {
-    const std::string dir = EffectiveExtractDir();
+    const std::string& dir = EffectiveExtractDir();
     if (dir != FExactFolderText || !FExactFolder) {
         FExactFolderText = dir;
         win::WinPath parsed;

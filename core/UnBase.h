@@ -187,7 +187,7 @@ private:
     };
 
     bool OpenTempOutput(std::unique_ptr<TStream32>& Stream, const std::string& Target, bool TargetExists);
-    bool OpenFreshOutput(std::unique_ptr<TStream32>& Stream, const TResolvedTarget& Resolved);
+    bool OpenFreshOutput(std::unique_ptr<TStream32>& Stream, TResolvedTarget&& Resolved);
     void RefuseTakenTarget(const std::string& Target);
     bool CommitOutput();
     void ReportUnexpected(const std::string& ExtendedMsg, int ECode);

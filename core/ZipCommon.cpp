@@ -206,12 +206,16 @@ void TZipCommon::SetExtractDir(const std::string& Value)
     FExtractDir = dir;
 }
 
-std::string TZipCommon::EffectiveExtractDir() const
+const std::string& TZipCommon::EffectiveExtractDir() const
 {
-    std::string dir = FExtractDir;
-    if (dir.empty())
-        dir = FArchiveFile.empty() ? win::CurrentDirectory() : win::ExtractFilePath(FArchiveFile);
-    return win::IncludeTrailingBackslash(dir);
+    // Asked several times an entry; a run's folder already ends in its delimiter.
+    if (!FExtractDir.empty() && (FExtractDir.back() == '\\' || FExtractDir.back() == '/'))
+        return FExtractDir;
+    const std::string& dir = !FExtractDir.empty() ? FExtractDir
+                             : FArchiveFile.empty() ? win::CurrentDirectory()
+                                                    : win::ExtractFilePath(FArchiveFile);
+    FEffectiveExtractDir = win::IncludeTrailingBackslash(dir);
+    return FEffectiveExtractDir;
 }
 
 // --- passwords, archive ---

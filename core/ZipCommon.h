@@ -424,7 +424,8 @@ protected:
                            const std::uint8_t* Plain);
     std::int32_t Deliver(TStream32* Target, const std::uint8_t* Data, std::int32_t Count);
     bool IsZipCipherType() const;
-    std::string EffectiveExtractDir() const;
+    // The extraction folder with its trailing delimiter; valid until the folder or archive changes.
+    const std::string& EffectiveExtractDir() const;
     std::int64_t BytesRemaining = 0;  // of the current member, for CopyStoredMember
     // Consecutive entries mostly share a stamp: the last conversion answers them.
     std::uint64_t FLastDosDate = ~std::uint64_t(0);
@@ -440,6 +441,7 @@ protected:
     void IndexExactNames();
     std::vector<std::string> FExcludeSpec;
     std::string FExtractDir;
+    mutable std::string FEffectiveExtractDir;  // EffectiveExtractDir's answer when FExtractDir needs a delimiter
     std::string FTempDir;
     std::string FPassword;
     TEncryptionMethod FEncryptionMethod = emNone;

@@ -305,13 +305,17 @@ bool TZipCommon::MapEntryName(const std::string& Stored, const TStoredNameRules&
         FileName.clear();
         return true;
     }
-    const TOutputName out = DecideOutputName(Stored, Rules, UseStoredDirs);
+    // Into the name's own buffer: a plain name (nearly every one) costs no allocation.
+    FileName = EffectiveExtractDir();
+    if (AppendPlainOutputName(Stored, UseStoredDirs, FileName))
+        return true;
+    const TOutputName out = DecideOutputNameInFull(Stored, Rules, UseStoredDirs);
     if (!out.Allowed) {
         FileName.clear();
         DoError(Stored, "", E_INVALIDFILENAME, VolumeName);
         return false;
     }
-    FileName = EffectiveExtractDir() + out.Relative;
+    FileName += out.Relative;
     return true;
 }
 
@@ -395,7 +399,7 @@ bool TZipCommon::CheckDirectory(std::string& Dir)
 
 bool TZipCommon::CheckOutputTarget(const std::string& Target, const std::string& Root)
 {
-    const std::string base = Root.empty() ? EffectiveExtractDir() : Root;
+    const std::string& base = Root.empty() ? EffectiveExtractDir() : Root;
     std::string hostBase, hostTarget;
     win::HostPathState target;
     if (!win::ToHostPath(base, hostBase) || !win::ToHostPath(Target, hostTarget, nullptr, &target)) {

@@ -46,6 +46,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     if (strict.Allowed && NameLeavesTarget(stored))
         std::abort();
+    // A plain name's fast answer is the part-by-part decision's.
+    for (const bool folders : {true, false}) {
+        std::string fast;
+        const TOutputName full = DecideOutputNameInFull(stored, kRelativeNamesOnly, folders);
+        if (AppendPlainOutputName(stored, folders, fast) && (!full.Allowed || full.FolderItself || fast != full.Relative))
+            std::abort();
+    }
     const TOutputName flat = DecideOutputName(stored, {}, false);
     if (!StaysBelow(flat) || flat.Relative.find('\\') != std::string::npos)
         std::abort();

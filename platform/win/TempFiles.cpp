@@ -313,14 +313,19 @@ void RemoveDeadOwnersFiles(const std::string& folderHost, std::string_view prefi
 }
 
 // Once per folder and prefix in a process: the sweep reads the whole folder.
-bool FirstUseOf(const std::string& folderHost, std::string_view prefix)
+bool FirstUseOf(std::string_view folderHost, std::string_view prefix)
 {
     static std::mutex lock;
-    static std::set<std::string> swept;
+    static std::set<std::string, std::less<>> swept;
+    static std::string key;  // kept: asked for every file extracted, mostly in a folder seen before
     std::lock_guard guard(lock);
     if (swept.size() >= 4096)
         swept.clear();
-    return swept.insert(std::string(prefix) + '\n' + folderHost).second;
+    key.assign(prefix).append(1, '\n').append(folderHost);
+    if (swept.find(key) != swept.end())
+        return false;
+    swept.insert(key);
+    return true;
 }
 
 std::uint32_t RandomNumber()
@@ -659,13 +664,15 @@ bool SweepFolder(const std::string& folderHost)
 void SweepOncePerProcess()
 {
     static std::mutex lock;
-    static unsigned long sweptBy = 0;
-    std::lock_guard guard(lock);
+    static std::atomic<unsigned long> sweptBy = 0;  // read without the lock: asked for every file
     const auto pid = static_cast<unsigned long>(OwnPid());
-    if (sweptBy == pid)
+    if (sweptBy.load(std::memory_order_acquire) == pid)
         return;
-    sweptBy = pid;
+    std::lock_guard guard(lock);
+    if (sweptBy.load(std::memory_order_relaxed) == pid)
+        return;
     RemoveDeadOwnersLeftovers();
+    sweptBy.store(pid, std::memory_order_release);
 }
 
 // The file is made in folderHost, known to be a folder; base is the folder's Windows path with
@@ -744,11 +751,11 @@ std::string CreateOwnedTempFileIn(std::string_view folder, const std::string& fo
     return MakeOwnedTempFile(base, folderHost, prefix, &handle);
 }
 
-void SweepDeadOwnersFiles(const std::string& folderHost, std::string_view prefix)
+void SweepDeadOwnersFiles(std::string_view folderHost, std::string_view prefix)
 {
     SweepOncePerProcess();
     if (FirstUseOf(folderHost, prefix))
-        RemoveDeadOwnersFiles(folderHost, prefix);
+        RemoveDeadOwnersFiles(std::string(folderHost), prefix);
 }
 
 void NotePartialFile(const std::string& hostPath)

@@ -53,7 +53,7 @@ void NoteTempFileMade(const std::string& hostPath);
 
 // What the first temporary file of `prefix` made in a folder does, without making one: removes the
 // files of dead owners there, once per folder (host path) and prefix in a process.
-void SweepDeadOwnersFiles(const std::string& folderHost, std::string_view prefix);
+void SweepDeadOwnersFiles(std::string_view folderHost, std::string_view prefix);
 
 // A file being written under its final name, which a terminating signal should not leave half
 // written: removed by the signal until ForgetPartialFile says it is complete (or gone).

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include <unistd.h>
+
 namespace win {
 
 std::uint64_t FileTimeToU64(const FILETIME& ft)
@@ -89,6 +91,45 @@ unsigned DaysInMonth(std::int64_t year, unsigned month)
     return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
 }
 
+namespace {
+
+// getenv("TZ") without a walk of the whole environment for every time converted: where TZ stood
+// (or that it was missing) is checked first, by the pointers that setenv, putenv and unsetenv
+// change: the environment's array, the entry found, its last entry and the end.
+const char* ZoneVariable()
+{
+    struct Found {
+        char** environment = nullptr;
+        std::size_t count = 0;
+        std::size_t at = 0;           // of TZ's entry, count when there is none
+        const char* entry = nullptr;  // "TZ=...", or null
+        const char* last = nullptr;   // the last entry
+    };
+    thread_local Found found;
+    char** const env = environ;
+    if (env != nullptr && env == found.environment && env[found.count] == nullptr &&
+        (found.count == 0 || env[found.count - 1] == found.last) &&
+        (found.entry == nullptr || env[found.at] == found.entry))
+        return found.entry ? found.entry + 3 : nullptr;
+    found = Found{};
+    if (env == nullptr)
+        return std::getenv("TZ");
+    found.environment = env;
+    std::size_t i = 0;
+    for (; env[i] != nullptr; ++i)
+        if (found.entry == nullptr && env[i][0] == 'T' && env[i][1] == 'Z' && env[i][2] == '=') {
+            found.entry = env[i];
+            found.at = i;
+        }
+    found.count = i;
+    found.last = i > 0 ? env[i - 1] : nullptr;
+    if (found.entry == nullptr)
+        found.at = i;
+    return found.entry ? found.entry + 3 : nullptr;
+}
+
+}  // namespace
+
 // Follows changes of TZ made while running at once and of the zone file within a second; tzset
 // reads the zone file each time, which cost more than the rest of converting a file's time.
 // Answers how many times the zone has been read, which changes whenever it may have changed.
@@ -106,7 +147,7 @@ static std::uint64_t RefreshTimeZone()
         std::uint64_t reads = 0;
     };
     thread_local Seen seen;
-    const char* tz = std::getenv("TZ");
+    const char* tz = ZoneVariable();
     // The coarse clock: asked once per time converted, and a second needs no finer measure.
     timespec clock{};
     clock_gettime(CLOCK_MONOTONIC_COARSE, &clock);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <iterator>
 #include <string>
 
 namespace {
@@ -66,6 +68,46 @@ TEST(OutputNames, EachFormatsRulesDecideWhereANameMayGo)
     EXPECT_FALSE(HostNameClimbs("/tmp/..x/y"));
     EXPECT_EQ(NameRefusalReason("C:\\a\x01"), "a control character is not allowed in a file name");
     EXPECT_EQ(NameRefusalReason("C:\\a?b"), "the character ? is not allowed in a file name");
+}
+
+TEST(OutputNames, PlainNamesFastAnswerAgreesWithThePartByPartDecision)
+{
+    // Names built of pieces that every check looks for: roots, drives, dots and blanks the host
+    // trims, empty parts, both separators, colons, control bytes, parts longer than a host name.
+    const std::string pieces[] = {"a",  "b.txt", ".",   "..", "...", ". .", " ",      "x ",   "x.",  ".x",
+                                  "/",  "\\",    "//",  ":",  "C:",  "c:\\", "\\\\srv", "CON", "a\x01", "\x7f",
+                                  "\xc3\xa9", "d~1", "-",   "..x", std::string(200, 'n'), std::string(56, 'm')};
+    const TStoredNameRules rules[] = {{}, kDosFullPaths, kRelativeNamesOnly, {TRootedNames::Refused, true}};
+    std::uint32_t seed = 12345;
+    const auto next = [&seed](std::uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % n;
+    };
+    int plain = 0;
+    for (int i = 0; i < 40000; ++i) {
+        std::string stored;
+        for (std::uint32_t k = 0, count = 1 + next(6); k < count; ++k)
+            stored += pieces[next(std::size(pieces))];
+        for (const bool folders : {true, false}) {
+            std::string fast = "prefix\\";
+            const bool isPlain = AppendPlainOutputName(stored, folders, fast);
+            plain += isPlain;
+            for (const TStoredNameRules& r : rules) {
+                const TOutputName full = DecideOutputNameInFull(stored, r, folders);
+                const TOutputName decided = DecideOutputName(stored, r, folders);
+                EXPECT_EQ(decided.Allowed, full.Allowed) << stored;
+                EXPECT_EQ(decided.Relative, full.Relative) << stored;
+                if (isPlain) {
+                    EXPECT_TRUE(full.Allowed && !full.FolderItself) << stored;
+                    EXPECT_EQ(fast, "prefix\\" + full.Relative) << stored;
+                }
+            }
+            if (!isPlain) {
+                EXPECT_EQ(fast, "prefix\\") << stored;
+            }
+        }
+    }
+    EXPECT_GT(plain, 5000);  // the fast answer was really compared
 }
 
 TEST(OutputNames, ClaimsOfOtherNamesAreFoundAmongMany)
