@@ -94,7 +94,8 @@ public:
     // Creates a stored folder below the extraction folder (CreateStoredDirs); false after a report.
     // A DosDate other than 0 is given to the folder at the end of the run, when nothing more is
     // written into it. A UnixTime (seconds since 1970, UTC), where the format stores one, is given
-    // instead, exactly: a DOS date holds nothing before 1980 and only even seconds.
+    // instead, exactly (the DosDate is then not read): a DOS date holds nothing before 1980 and only
+    // even seconds.
     bool MakeStoredDir(const std::string& Dir, std::uint32_t DosDate = 0, std::optional<std::int64_t> UnixTime = {});
     void CloseOutFile(std::unique_ptr<TStream32>& Stream, const std::string& Target, std::uint32_t Attributes,
                       std::uint32_t DosDate, std::optional<std::int64_t> UnixTime = {});

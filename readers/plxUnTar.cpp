@@ -21,7 +21,7 @@ bool TarEntryExtracted(const TTarEntry& Entry)
     return Entry.IsFile() || Entry.IsDirectory() || Entry.IsHardLink() || Entry.Sparse;
 }
 
-std::string StoredNameToUtf8(const std::string& Stored)
+std::string StoredNameToUtf8(std::string Stored)
 {
     if (win::IsValidUtf8(Stored))
         return Stored;
@@ -73,11 +73,6 @@ TReadAt ReaderOf(TStream32& Archive)
     };
 }
 
-std::uint32_t DosDateOfUnix(std::int64_t MTime)
-{
-    return std::uint32_t(win::DateTimeToFileDate(UnixToDateTime(MTime)));
-}
-
 }  // namespace
 
 void TUnTar::ProcessArchive(TStream32* Archive)
@@ -94,18 +89,19 @@ void TUnTar::ProcessArchive(TStream32* Archive)
     TTarEntry entry;
     TTarReadStatus status = TTarReadStatus::End;
     for (std::int64_t number = 0; !GetCancel() && (status = reader.Next(entry)) == TTarReadStatus::Entry; ++number) {
-        const std::string name = TarEntryName(entry);
+        std::string name = TarEntryName(entry);
         if (name.empty())
             continue;  // the archive's own folder: the extraction folder
         if (entry.IsHardLink() && !FFiles)
             IndexFilesBefore(*Archive, entry.HeaderOffset);
-        const TMember member = MemberOf(entry, name, number);
-        if (!MatchesStoredName(name, RecurseDirs))
+        const TMember member = MemberOf(entry, std::move(name), number);
+        if (!MatchesStoredName(member.Name, RecurseDirs))
             continue;
-        NewestDate = std::max(NewestDate, UnixToDateTime(entry.MTime));
+        const TDateTime date = UnixToDateTime(entry.MTime);
+        NewestDate = std::max(NewestDate, date);
         PackedTotal += member.Kind == TKind::Directory ? 0 : entry.Size;
         UnpackedTotal += member.Size;
-        ExtractMember(*Archive, member, number);
+        ExtractMember(*Archive, member, number, date);
     }
     FFiles.reset();
     FWritten = {};
@@ -145,10 +141,10 @@ std::string PassedOverKind(const TTarEntry& Entry)
 
 }  // namespace
 
-TUnTar::TMember TUnTar::MemberOf(const TTarEntry& Entry, const std::string& Name, std::int64_t Number)
+TUnTar::TMember TUnTar::MemberOf(const TTarEntry& Entry, std::string Name, std::int64_t Number)
 {
     TMember member;
-    member.Name = Name;
+    member.Name = std::move(Name);
     member.MTime = Entry.MTime;
     member.DataOffset = Entry.DataOffset;
     if (Entry.IsDirectory()) {
@@ -181,7 +177,7 @@ TUnTar::TMember TUnTar::MemberOf(const TTarEntry& Entry, const std::string& Name
         return member;
     }
     if (FFiles && (member.Kind == TKind::File || member.Kind == TKind::Sparse))
-        (*FFiles)[Name] = {Number, member.Size, member.DataOffset, member.Chunks, member.Kind == TKind::Sparse};
+        (*FFiles)[member.Name] = {Number, member.Size, member.DataOffset, member.Chunks, member.Kind == TKind::Sparse};
     return member;
 }
 
@@ -193,9 +189,8 @@ void TUnTar::IndexFilesBefore(TStream32& Archive, std::int64_t Offset)
     TTarEntry entry;
     for (std::int64_t number = 0; reader.Next(entry) == TTarReadStatus::Entry && entry.HeaderOffset < Offset;
          ++number) {
-        const std::string name = TarEntryName(entry);
-        if (!name.empty())
-            MemberOf(entry, name, number);
+        if (std::string name = TarEntryName(entry); !name.empty())
+            MemberOf(entry, std::move(name), number);
     }
 }
 
@@ -242,7 +237,7 @@ std::string TUnTar::WrittenFile(std::int64_t Number, const std::string& Name)
     return mapped.Allowed && !mapped.FolderItself ? EffectiveExtractDir() + mapped.Relative : std::string();
 }
 
-void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member, std::int64_t Number)
+void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member, std::int64_t Number, TDateTime Date)
 {
     switch (Member.Kind) {
     case TKind::PassedOver:
@@ -260,12 +255,12 @@ void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member, std::int64
     Encrypted = false;
     MethodNumber = 0;
     PackedSize = UnpackedSize = Member.Size;
-    DateTime = UnixToDateTime(Member.MTime);
+    DateTime = Date;
     if (!NameEntry(Member.Name))
         return;
     if (Member.Kind == TKind::Directory || (!FileName.empty() && FileName.back() == '\\')) {
         if (IsFileOutput() && CreateStoredDirs)
-            MakeStoredDir(FileName, DosDateOfUnix(Member.MTime), Member.MTime);
+            MakeStoredDir(FileName, 0, Member.MTime);  // the UNIX time decides: no DOS date is read
         return;
     }
     const std::string mapped = FileName;
@@ -288,7 +283,7 @@ void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member, std::int64
     }
     FReadFailed = false;
     const bool complete = CopyData(Archive, out.get(), Member);
-    CloseOutFile(out, FileName, kAttrArchive, DosDateOfUnix(Member.MTime), Member.MTime);
+    CloseOutFile(out, FileName, kAttrArchive, 0, Member.MTime);
     if (GetCancel())
         return;
     // A TAR stores no checksum of the data: the copy itself is the check.

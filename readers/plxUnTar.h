@@ -18,7 +18,7 @@ bool TarEntryExtracted(const TTarEntry& Entry);
 
 // A stored name as the program shows it: UTF-8 as written on this kind of system, otherwise read
 // in the OEM code page.
-std::string StoredNameToUtf8(const std::string& Stored);
+std::string StoredNameToUtf8(std::string Stored);
 
 // The one name of a TAR entry for listing and extraction: the whole name the reader put together
 // (pax path, ustar prefix, GNU long name), in the program's form, "." parts dropped ("./x" is
@@ -62,10 +62,11 @@ private:
     };
     using TFileIndex = std::unordered_map<std::string, TLinkTarget>;
 
-    TMember MemberOf(const TTarEntry& Entry, const std::string& Name, std::int64_t Number);
+    TMember MemberOf(const TTarEntry& Entry, std::string Name, std::int64_t Number);
     void IndexFilesBefore(TStream32& Archive, std::int64_t Offset);
     void FindNewestDate(TStream32& Archive);
-    void ExtractMember(TStream32& Archive, const TMember& Member, std::int64_t Number);
+    // Date is the member's time as the run's dates are kept (local).
+    void ExtractMember(TStream32& Archive, const TMember& Member, std::int64_t Number, TDateTime Date);
     // False after a failure, reported where it happened.
     bool CopyData(TStream32& Archive, TStream32* Out, const TMember& Member);
     bool CopyRange(TStream32& Archive, TStream32* Out, std::int64_t Offset, std::int64_t Count);

@@ -115,3 +115,33 @@ TEST(TarHeader, NumberEndsAtItsTerminator)
     h[140] = 'x';  // not a terminator: no header
     EXPECT_FALSE(TarHeaderStartPlausible(h.data(), 257));
 }
+
+TEST(TarHeader, OctalFieldsOfEveryShapeReadAsTarReadsThem)
+{
+    // Fields of leading blanks or NULs, digits, a terminator and then leftovers, read a word at a
+    // time, against the plain reading: blanks, digits up to the first other byte.
+    const auto plain = [](const std::uint8_t* f, int width) {
+        int i = 0;
+        while (i < width && (f[i] == ' ' || f[i] == 0))
+            ++i;
+        std::int64_t v = 0;
+        for (; i < width && f[i] >= '0' && f[i] <= '7'; ++i)
+            v = v * 8 + (f[i] - '0');
+        return v;
+    };
+    const std::uint8_t bytes[] = {'0', '1', '7', '3', '5', ' ', 0, '8', '9', '/', 'x', 0x7F};
+    std::uint32_t seed = 7;
+    for (int round = 0; round < 20000; ++round) {
+        std::uint8_t field[12];
+        const int width = round % 2 ? 12 : 8;
+        for (int i = 0; i < width; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            // Mostly digits, so that long runs and runs ending anywhere both occur.
+            const std::uint32_t pick = (seed >> 10) % 24;
+            field[i] = pick < 12 ? bytes[pick] : std::uint8_t('0' + pick % 8);
+        }
+        ASSERT_EQ(TarNumericField(field, width), plain(field, width)) << round;
+    }
+    const std::uint8_t eleven[12] = {'7', '7', '7', '7', '7', '7', '7', '7', '7', '7', '7', 0};
+    EXPECT_EQ(TarNumericField(eleven, 12), (std::int64_t(1) << 33) - 1);
+}
