@@ -318,6 +318,12 @@ bool FirstUseOf(std::string_view folderHost, std::string_view prefix)
     static std::mutex lock;
     static std::set<std::string, std::less<>> swept;
     static std::string key;  // kept: asked for every file extracted, mostly in a folder seen before
+    // The folder this thread asked about last, answered without the lock or the set.
+    thread_local std::string lastFolder, lastPrefix;
+    if (folderHost == lastFolder && prefix == lastPrefix && !lastPrefix.empty())
+        return false;
+    lastFolder = folderHost;
+    lastPrefix = prefix;
     std::lock_guard guard(lock);
     if (swept.size() >= 4096)
         swept.clear();

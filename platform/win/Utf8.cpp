@@ -218,7 +218,17 @@ int CompareText(std::string_view a, std::string_view b)
 
 bool SameText(std::string_view a, std::string_view b)
 {
-    return CompareText(a, b) == 0;
+    // Asked for every file written (is it the archive?): the ASCII start is compared in place, and
+    // an ASCII letter that differs, or one text ending first, settles it without decoding.
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto p = static_cast<unsigned char>(a[i]), q = static_cast<unsigned char>(b[i]);
+        if (p >= 0x80 || q >= 0x80)
+            return CompareText(a.substr(i), b.substr(i)) == 0;
+        if (p != q && FoldCase(p) != FoldCase(q))
+            return false;
+    }
+    return a.size() == b.size();
 }
 
 }  // namespace win
