@@ -511,8 +511,7 @@ bool TDecompressClass::ResolveInFolder(TResolvedTarget& Found)
         Found.Reserved = win::CreateNewHostFileIn(fd, host.c_str() + leaf, host);
         if (Found.Reserved != INVALID_HANDLE_VALUE) {
             win::NotePartialFile(host);
-            Found.State = {};
-            Found.State.known = win::HostPathState::Missing;
+            Found.State.known = win::HostPathState::Missing;  // the rest as a new TResolvedTarget has it
             Found.State.folderNoLink = true;
         }
     }

@@ -195,6 +195,7 @@ private:
     bool ResolveExistingTarget(std::string& Target);
     // Whether Target's name is free in a folder that exists (by the one lookup of this entry).
     bool TargetIsFree(const std::string& Target);
+    // Found is new but for its Target.
     bool ResolveInFolder(TResolvedTarget& Found);
     // Forgets the entry's lookup; a file the lookup made goes with it.
     void DropResolved();

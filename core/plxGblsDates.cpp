@@ -169,12 +169,12 @@ TDateTime UnixToDateTime(std::int64_t Seconds)
         rest += 86400;
         --days;
     }
-    std::int64_t year = 0;
-    unsigned month = 0, day = 0;
-    win::CivilFromDays(days, year, month, day);
-    TDateTime date = 0;
-    if (year < 1 || year > 9999 || !win::TryEncodeDate(int(year), int(month), int(day), date))
+    // The days and seconds make the value directly (a time of day counts away from the epoch on
+    // both sides of it), for the years a TDateTime encodes: 0001-01-01 to 9999-12-31.
+    constexpr std::int64_t kFirstDay = -719162, kLastDay = 2932896, kDelphiEpoch = -25569;
+    if (days < kFirstDay || days > kLastDay)
         return FallbackDate;
-    const int s = int(rest);
-    return UtcToLocal(win::ComposeDateTime(date, win::EncodeTime(s / 3600, s / 60 % 60, s % 60, 0)));
+    const std::int64_t date = days - kDelphiEpoch;
+    const TDateTime time = double(rest * 1000) / win::MSecsPerDay;
+    return UtcToLocal(date >= 0 ? double(date) + time : double(date) - time);
 }

@@ -220,7 +220,7 @@ void TUnTar::NoteWritten(std::int64_t Number, const std::string& Mapped)
     if (!IsFileOutput())
         return;
     if (FWritten.size() <= std::size_t(Number))
-        FWritten.resize(std::size_t(Number) + 1);
+        FWritten.resize(std::max(std::size_t(Number) + 1, 2 * FWritten.size()));  // not a step per entry
     FWritten[std::size_t(Number)] = true;
     if (FileName != Mapped)
         FRenamed[Number] = FileName;

@@ -4,6 +4,7 @@
 #include "core/plxHooks.h"
 #include "core/plxRegister.h"
 #include "platform/win/SysDates.h"
+#include "platform/win/Time.h"
 #include "tests/platform/win/FsTestSupport.h"
 
 #include <cstdlib>
@@ -187,6 +188,34 @@ TEST(UnixTime, EdgesInUtc)
     EXPECT_EQ(DateTimeToUnix(win::EncodeDate(2106, 2, 7) + win::EncodeTime(6, 28, 15, 0)), 0xFFFFFFFFll);
     EXPECT_EQ(DateTimeToUnix(win::EncodeDate(1969, 12, 31)), -86400);
     EXPECT_FALSE(IsDaylightTime(win::EncodeDate(2024, 7, 1)));
+}
+
+TEST(UnixTime, ValueIsTheEncodedDateAndTimeOnBothSidesOfTheEpochs)
+{
+    // Before 1899-12-30 a time of day counts away from the epoch; years beyond 1 to 9999 have no
+    // value. Checked against the date and time encoded as a person would.
+    ZoneScope zone("UTC");
+    const auto encoded = [](std::int64_t seconds) {
+        std::int64_t days = seconds / 86400, rest = seconds % 86400;
+        if (rest < 0) {
+            rest += 86400;
+            --days;
+        }
+        std::int64_t year = 0;
+        unsigned month = 0, day = 0;
+        win::CivilFromDays(days, year, month, day);
+        TDateTime date = 0;
+        if (year < 1 || year > 9999 || !win::TryEncodeDate(int(year), int(month), int(day), date))
+            return UnixToDateTime(0);
+        const int s = int(rest);
+        return win::ComposeDateTime(date, win::EncodeTime(s / 3600, s / 60 % 60, s % 60, 0));
+    };
+    const std::int64_t edges[] = {-62135596800 - 1, -62135596800, -2209161600 - 1, -2209161600, -2209161600 + 43200,
+                                  -1, 1, 1700000001, 253402300799, 253402300799 + 1};
+    for (const std::int64_t s : edges)
+        EXPECT_EQ(UnixToDateTime(s), encoded(s)) << s;
+    for (std::int64_t s = -70000000000; s < 260000000000; s += 987654321 + s % 7)
+        EXPECT_EQ(UnixToDateTime(s), encoded(s)) << s;
 }
 
 TEST(UnixTime, DaylightRulesOfTheZone)
