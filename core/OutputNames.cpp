@@ -103,26 +103,34 @@ bool AppendPlainOutputName(std::string_view Stored, bool Folders, std::string& O
 {
     // Every part non-empty and ending in neither a dot nor a blank: no root, no "." or "..", nothing
     // the host trims; no colon (drive, device, stream). Such a name is its own answer under every
-    // rule, its separators made backslashes.
+    // rule, its separators made backslashes. Checked as it is copied, in one pass.
     if (Stored.empty() || Stored.size() >= PATH_MAX)
         return false;
+    const std::size_t from = Out.size();
+    Out.append(Stored);
+    char* const name = Out.data() + from;
+    const std::size_t size = Stored.size();
     std::size_t partStart = 0;
-    for (std::size_t i = 0; i < Stored.size(); ++i) {
-        const char c = Stored[i];
-        if (c == ':')
-            return false;
-        if (c != '/' && c != '\\')
+    const auto partEnds = [&](std::size_t end) {
+        return end > partStart && end - partStart <= NAME_MAX && name[end - 1] != '.' && name[end - 1] != ' ';
+    };
+    for (std::size_t i = 0; i < size; ++i) {
+        const char c = name[i];
+        if (c != '/' && c != '\\' && c != ':')
             continue;
-        if (i == partStart || i - partStart > NAME_MAX || Stored[i - 1] == '.' || Stored[i - 1] == ' ')
+        if (c == ':' || !partEnds(i)) {
+            Out.resize(from);
             return false;
+        }
+        name[i] = '\\';
         partStart = i + 1;
     }
-    const char last = Stored.back();
-    if (partStart == Stored.size() || Stored.size() - partStart > NAME_MAX || last == '.' || last == ' ')
+    if (!partEnds(size)) {
+        Out.resize(from);
         return false;
-    const std::size_t from = Out.size();
-    Out.append(Folders ? Stored : Stored.substr(partStart));
-    std::replace(Out.begin() + std::ptrdiff_t(from), Out.end(), '/', '\\');
+    }
+    if (!Folders)
+        Out.erase(from, partStart);
     return true;
 }
 
