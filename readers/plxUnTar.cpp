@@ -80,6 +80,7 @@ void TUnTar::ProcessArchive(TStream32* Archive)
     FFiles.reset();
     FWritten.clear();
     FRenamed.clear();
+    FFlatWriter.clear();
     FReadFailed = false;
     if (Archive == nullptr)
         return;
@@ -106,6 +107,7 @@ void TUnTar::ProcessArchive(TStream32* Archive)
     FFiles.reset();
     FWritten = {};
     FRenamed.clear();
+    FFlatWriter.clear();
     if (GetCancel())
         return;
     // What was read before the damage is extracted, but the damage is never passed over.
@@ -224,17 +226,29 @@ void TUnTar::NoteWritten(std::int64_t Number, const std::string& Mapped)
     FWritten[std::size_t(Number)] = true;
     if (FileName != Mapped)
         FRenamed[Number] = FileName;
+    if (!UseStoredDirs)
+        FFlatWriter.insert_or_assign(FileName, Number);
 }
 
 std::string TUnTar::WrittenFile(std::int64_t Number, const std::string& Name)
 {
     if (Number < 0 || std::size_t(Number) >= FWritten.size() || !FWritten[std::size_t(Number)])
         return {};
-    if (const auto renamed = FRenamed.find(Number); renamed != FRenamed.end())
-        return renamed->second;
-    // Where the name was mapped when it was written: the same name maps the same way in one run.
-    const TOutputName mapped = DecideOutputName(Name, NameRules, UseStoredDirs);
-    return mapped.Allowed && !mapped.FolderItself ? EffectiveExtractDir() + mapped.Relative : std::string();
+    std::string file;
+    if (const auto renamed = FRenamed.find(Number); renamed != FRenamed.end()) {
+        file = renamed->second;
+    } else {
+        // Where the name was mapped when it was written: the same name maps the same way in one run.
+        const TOutputName mapped = DecideOutputName(Name, NameRules, UseStoredDirs);
+        if (!mapped.Allowed || mapped.FolderItself)
+            return {};
+        file = EffectiveExtractDir() + mapped.Relative;
+    }
+    // A file another entry has since been written to holds that entry's data.
+    if (!UseStoredDirs)
+        if (const auto writer = FFlatWriter.find(file); writer == FFlatWriter.end() || writer->second != Number)
+            return {};
+    return file;
 }
 
 void TUnTar::ExtractMember(TStream32& Archive, const TMember& Member, std::int64_t Number, TDateTime Date)

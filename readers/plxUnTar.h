@@ -80,6 +80,9 @@ private:
     std::unique_ptr<TFileIndex> FFiles;                      // made at the first hard link
     std::vector<bool> FWritten;                              // by entry number
     std::unordered_map<std::int64_t, std::string> FRenamed;  // written under a name the host chose
+    // Without folders, members of one name in different folders meet in one file: the entry whose
+    // data each file holds.
+    std::unordered_map<std::string, std::int64_t> FFlatWriter;
     std::vector<std::uint8_t> FBuffer;
     bool FReadFailed = false;
 };

@@ -749,6 +749,20 @@ TEST_F(TarReadersTest, HardLinksFindFilesBeforeAndAfterTheFirstLinkUnderTheNames
     EXPECT_EQ(inode("l3.txt"), inode("l1.txt"));
     EXPECT_EQ(inode("l4.txt"), inode("a.txt"));
     EXPECT_EQ(inode("l2.txt"), inode("bee.txt"));
+
+    // Without folders, a later member of the same name takes the linked member's file: the link
+    // takes the data of the member it names, not of what lies there now.
+    std::string two = file("x/a", "from x") + file("y/a", "from y") + LinkHeader("h", '1', "x/a");
+    two.append(10240 - two.size() % 10240, '\0');
+    WriteHostFile(home + "/two.tar", two);
+    TUnTar flat;
+    Bind(flat, "two.tar", "flat");
+    flat.UseStoredDirs = false;
+    reports.clear();
+    EXPECT_EQ(flat.Extract(), 3);
+    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(ReadHostFile(home + "/flat/a"), "from y");
+    EXPECT_EQ(ReadHostFile(home + "/flat/h"), "from x");
 }
 
 TEST_F(TarReadersTest, GzipHeaderCrcAndUtf8NamesAreReadAsGzipReadsThem)
