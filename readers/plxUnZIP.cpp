@@ -40,7 +40,8 @@ std::optional<std::int64_t> UnixTimeOf(const TZipExtraInfo& Info, std::uint32_t 
 {
     if (const auto& t = Info.UnixModTime)
         return *t < 0 && (DosDate >> 25) + 1980 >= 2038 ? *t + (std::int64_t(1) << 32) : *t;
-    if (const auto& t = Info.NtfsModTime)
+    // Zero is a time some writers leave unset: the DOS date holds then.
+    if (const auto& t = Info.NtfsModTime; t && *t != 0)
         return win::FileTimeToUnixTime(win::U64ToFileTime(*t));
     return std::nullopt;
 }

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 
@@ -73,4 +74,43 @@ TEST(ExactTimes, TarZipLhaArjGzipAndBzip2GiveTheStoredTime)
         for (const std::string& name : c.Names)
             EXPECT_EQ(got.count(name) ? got.at(name) : -1, source.at(name)) << name;
     }
+}
+
+TEST(ExactTimes, AZipNtfsTimeOfZeroLeavesTheDosDate)
+{
+    if (!fs::exists(kTool))
+        GTEST_SKIP() << "plxtool not built";
+    // One stored member "n" = "x" of 2001-02-03 04:05:06 (DOS), its NTFS block's times all zero.
+    std::string zip;
+    const auto le = [&zip](std::uint64_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            zip += char(v >> (8 * i) & 0xFF);
+    };
+    const auto fields = [&](std::uint32_t signature, bool central) {
+        le(signature, 4);
+        if (central)
+            le(20, 2);
+        le(20, 2), le(0, 2), le(0, 2), le(0x20A3, 2), le(0x2A43, 2), le(0x8CDC1683, 4), le(1, 4), le(1, 4);
+        le(1, 2), le(36, 2);
+        if (central)
+            le(0, 2), le(0, 2), le(0, 2), le(0, 4), le(0, 4);
+        zip += 'n';
+        le(0x000A, 2), le(32, 2), le(0, 4), le(1, 2), le(24, 2), le(0, 8), le(0, 8), le(0, 8);
+    };
+    fields(0x04034B50, false);
+    zip += 'x';
+    const std::size_t central = zip.size();
+    fields(0x02014B50, true);
+    const std::size_t centralSize = zip.size() - central;
+    le(0x06054B50, 4), le(0, 4), le(1, 2), le(1, 2), le(centralSize, 4), le(central, 4), le(0, 2);
+    TScratchDir dir;
+    std::ofstream(dir / "ntfs.zip", std::ios::binary) << zip;
+    fs::create_directories(dir / "out");
+    ASSERT_EQ(dir.Run(ShellQuote(kTool) + " extract " + ShellQuote((dir / "ntfs.zip").string()) + " " +
+                      ShellQuote((dir / "out").string()) + " >/dev/null"),
+              0);
+    const auto got = Times(dir / "out");
+    ASSERT_EQ(got.count("n"), 1u);
+    // 2001-02-03 04:05:06 in whatever zone the test runs.
+    EXPECT_LT(std::llabs(got.at("n") - 981173106), 15 * 3600);
 }
