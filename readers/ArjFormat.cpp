@@ -107,6 +107,12 @@ THeaderStatus ReadArjHeader(const TReadAt& Read, std::int64_t Pos, TArjHeader& H
     return THeaderStatus::Header;
 }
 
+THeaderStatus ReadArjMainHeader(const TReadAt& Read, std::int64_t Pos, TArjHeader& Header)
+{
+    const THeaderStatus status = ReadArjHeader(Read, Pos, Header);
+    return status == THeaderStatus::Header && !Header.IsMainHeader() ? THeaderStatus::Corrupt : status;
+}
+
 std::uint32_t ArjAttributes(const TArjHeader& Header)
 {
     if (Header.DosHost())

@@ -40,6 +40,7 @@ struct TArjHeader {
     bool ContinuesInNext() const { return (Flags & 0x04) != 0; }
     bool ContinuedFromPrevious() const { return (Flags & 0x08) != 0; }
     bool IsDirectory() const { return FileType == 3; }
+    bool IsMainHeader() const { return FileType == 2; }
     bool IsHardLink() const { return FileType == 6 && SpecialKind == 1; }
     // Whether the host stores DOS attributes and a DOS date-time.
     bool DosHost() const;
@@ -48,6 +49,11 @@ struct TArjHeader {
 // Parses the header at Pos. End: the header of size 0 that closes the archive or volume.
 // Corrupt: a wrong id, a size out of bounds, a header cut short or failing its CRC.
 THeaderStatus ReadArjHeader(const TReadAt& Read, std::int64_t Pos, TArjHeader& Header);
+
+// The header that opens the archive or a volume. A member header in its place is no start: a
+// damaged main header would otherwise let a later member (one without data, whose next header
+// follows at once) pass for the archive's start, and every member before it be lost in silence.
+THeaderStatus ReadArjMainHeader(const TReadAt& Read, std::int64_t Pos, TArjHeader& Header);
 
 // The member's DOS attributes: kept from DOS-like hosts; archive (0x20) or folder (0x10) for
 // the others, whose mode bits mean something else.

@@ -17,7 +17,7 @@ void TArjWalker::Open(TPelixWalk& Walk)
 {
     Walk.SetHeaderSize(4);
     TArjHeader main;
-    if (ReadArjHeader(Walk.Reader(), Walk.Offset(), main) != THeaderStatus::Header) {
+    if (ReadArjMainHeader(Walk.Reader(), Walk.Offset(), main) != THeaderStatus::Header) {
         Walk.Fail(E_BADFILEHEADER);
         Walk.End();
         return;

@@ -99,7 +99,7 @@ bool TUnARJ::CollectMembers(TStream32& Archive)
 {
     const TReadAt read = LhaReaderOf(Archive);
     TArjHeader main;
-    if (ReadArjHeader(read, std::max<std::int64_t>(ArchiveOffset, 0), main) != THeaderStatus::Header) {
+    if (ReadArjMainHeader(read, std::max<std::int64_t>(ArchiveOffset, 0), main) != THeaderStatus::Header) {
         DoError(ArchiveFile(), "", E_BADFILEHEADER, VolumeName);
         return false;
     }

@@ -263,4 +263,48 @@ TEST_F(DamagedArchivesTest, AListingThatMissesMembersTheArchiveCountsSaysSo)
     }
 }
 
+// An archive that lost its start or all of its members is no archive that holds nothing. A damaged ARJ
+// main header leaves the first member without data looking like the archive's start (its next
+// header follows at once); a RAR archive cut after its main header has neither a member nor the
+// end block that closes an empty one.
+TEST_F(DamagedArchivesTest, AnArchiveThatLostItsStartOrEveryMemberIsReported)
+{
+    const auto expectReported = [this](const std::string& bytes, const std::string& name) {
+        const fs::path damaged = fs::path(home) / name;
+        WriteText(damaged, bytes);
+        const TOutcome o = Examine(damaged.string(), true);
+        EXPECT_TRUE(o.Reported) << o.Passed << " passed";
+        EXPECT_TRUE(o.ListReported) << o.Listed << " listed";
+    };
+    if (HaveTool("arj")) {
+        const fs::path src = fs::path(home) / "src";
+        fs::create_directories(src);
+        WriteText(src / "a.txt", std::string(200, 'a') + "\n");
+        WriteText(src / "empty.txt", "");
+        WriteText(src / "c.txt", "charlie\n");
+        ASSERT_EQ(
+            std::system(("cd " + ShellQuote(src.string()) + " && arj a -y ../s.arj a.txt empty.txt c.txt >/dev/null")
+                            .c_str()),
+            0);
+        const std::string sound = ReadText(fs::path(home) / "s.arj");
+        const std::size_t basicSize = std::uint8_t(sound[2]) | std::uint8_t(sound[3]) << 8;
+        // The id, the file type, the header's CRC.
+        for (const std::size_t at : {std::size_t(0), std::size_t(10), 4 + basicSize}) {
+            SCOPED_TRACE(at);
+            std::string bytes = sound;
+            bytes[at] = char(bytes[at] ^ 0xFF);
+            expectReported(bytes, "damaged.arj");
+        }
+    }
+    const fs::path rar4 = FixtureRoot() / "rar/t.rar";
+    const fs::path rar5 = FixtureRoot() / "rar/libarchive/test_read_format_rar5_stored.rar";
+    if (fs::exists(rar4) && fs::exists(rar5)) {
+        const std::string four = ReadText(rar4);  // marker (7), main header (its size at 5)
+        expectReported(four.substr(0, 7 + (std::uint8_t(four[12]) | std::uint8_t(four[13]) << 8)), "cut4.rar");
+        const std::string five = ReadText(rar5);  // signature (8), CRC (4), size (one byte here), header
+        ASSERT_LT(std::uint8_t(five[12]), 0x80);
+        expectReported(five.substr(0, 13 + std::uint8_t(five[12])), "cut5.rar");
+    }
+}
+
 }  // namespace

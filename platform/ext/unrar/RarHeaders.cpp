@@ -233,8 +233,9 @@ TRarWalkResult WalkRar4(const TRarReadAt& Read, std::int64_t Size, TRarVolumeWal
     }
     // A volume without an end block goes on when its last file does.
     Walk.EndsWithNext = Walk.IsVolume && !Walk.Headers.empty() && Walk.Headers.back().SplitAfter;
-    // Without an end block the archive ends with a header or data, never inside one.
-    return Finish(Walk, Walk.Headers.size() >= kMaxHeaders || at != Size);
+    // Without an end block the archive ends with a header or data, never inside one, and after
+    // one member at least: no writer makes an empty archive without its end block.
+    return Finish(Walk, Walk.Headers.size() >= kMaxHeaders || at != Size || Walk.Headers.empty());
 }
 
 // RAR 5's variable-length integers: seven bits per byte, low first.
@@ -385,7 +386,7 @@ TRarWalkResult WalkRar5(const TRarReadAt& Read, std::int64_t Size, TRarVolumeWal
         at = headStart + std::int64_t(headSize) + std::int64_t(dataSize);
     }
     Walk.EndsWithNext = Walk.IsVolume && !Walk.Headers.empty() && Walk.Headers.back().SplitAfter;
-    return Finish(Walk, Walk.Headers.size() >= kMaxHeaders || at != Size);
+    return Finish(Walk, Walk.Headers.size() >= kMaxHeaders || at != Size || Walk.Headers.empty());
 }
 
 }  // namespace
