@@ -142,11 +142,15 @@ void TUnZip::ProcessArchive(TStream32*)
         }
         std::int64_t start =
             ending.FirstLocalPos >= 0 ? ending.FirstLocalPos : std::max<std::int64_t>(ArchiveOffset, 0);
-        ReadLocalHeaders(start);
+        const std::uint64_t walked = ReadLocalHeaders(start);
+        ExtractMembersProc(ArchiveStream.get());
+        // The end record still counts the members the lost directory named: a walk that found
+        // fewer has lost some, whatever the ones found gave.
+        ReportLostEntries(walked, ending);
     } else {
         ReadCentralDirectory(ending);
+        ExtractMembersProc(ArchiveStream.get());
     }
-    ExtractMembersProc(ArchiveStream.get());
     FMembers.clear();
     FNames.clear();
     FTakesAll = false;
@@ -452,8 +456,10 @@ bool TUnZip::FindDataDescriptor(std::int64_t DataPos, bool Zip64, TMemberItem& I
     return false;
 }
 
-void TUnZip::ReadLocalHeaders(std::int64_t Start)
+// Answers the number of local headers walked, selected or not.
+std::uint64_t TUnZip::ReadLocalHeaders(std::int64_t Start)
 {
+    std::uint64_t walked = 0;
     std::int64_t pos = Start;
     std::uint8_t sig[4] = {};
     ArchiveStream->SetPosition(pos);
@@ -463,6 +469,7 @@ void TUnZip::ReadLocalHeaders(std::int64_t Start)
         TZipLocalEntry& e = FLocal;
         if (!FindLocalHeader(pos, e, 0))
             break;
+        ++walked;
         const TLocalHeader& h = e.Header;
         TMemberItem item;
         item.Volume = 1;
@@ -497,6 +504,7 @@ void TUnZip::ReadLocalHeaders(std::int64_t Start)
             break;
         pos = next;
     }
+    return walked;
 }
 
 std::int64_t TUnZip::SkipDataDescriptor(std::int64_t At)

@@ -110,7 +110,7 @@ private:
     bool WalkCentralDisk(std::int64_t Start, const std::function<bool(const TZipEntry&)>& OnEntry);
     bool AddCentralEntry(const TZipEntry& Entry);
     bool FindLocalHeader(std::int64_t Pos, TZipLocalEntry& Local, std::uint16_t VersionMadeBy, bool DecodeName = true);
-    void ReadLocalHeaders(std::int64_t Start);
+    std::uint64_t ReadLocalHeaders(std::int64_t Start);
     bool FindDataDescriptor(std::int64_t DataPos, bool Zip64, TMemberItem& Item, std::int64_t& Next);
     std::int64_t SkipDataDescriptor(std::int64_t At);
     bool OpenVolume(std::uint32_t Volume, std::int64_t WantedOffset);

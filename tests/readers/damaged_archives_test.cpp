@@ -4,6 +4,7 @@
 // an end record), and then exactly the members before it pass.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -13,6 +14,7 @@
 #include "core/Err_Msgs.h"
 #include "platform/win/FsTestSupport.h"
 #include "readers/Pelix.h"
+#include "readers/plxUnZIP.h"
 #include "readers/plxZipCheck.h"
 #include "support/Reports.h"
 #include "support/ToolRun.h"
@@ -305,6 +307,57 @@ TEST_F(DamagedArchivesTest, AnArchiveThatLostItsStartOrEveryMemberIsReported)
         ASSERT_LT(std::uint8_t(five[12]), 0x80);
         expectReported(five.substr(0, 13 + std::uint8_t(five[12])), "cut5.rar");
     }
+}
+
+// A directory that lost its first record and a second member whose header was damaged leave only
+// the first member readable, while the end record still counts three: the test and the
+// extraction say so and fail, and the extraction keeps what it could read.
+TEST_F(DamagedArchivesTest, MembersLostWithTheDirectoryFailTheTestAndTheExtraction)
+{
+    if (!HaveTool("zip"))
+        GTEST_SKIP() << "zip is not installed";
+    const fs::path src = fs::path(home) / "src";
+    fs::create_directories(src);
+    for (const char* name : {"a.txt", "b.txt", "c.txt"})
+        WriteText(src / name, std::string("text of ") + name + "\n");
+    ASSERT_EQ(std::system(("cd " + ShellQuote(src.string()) + " && zip -q ../s.zip a.txt b.txt c.txt").c_str()), 0);
+    std::string bytes = ReadText(fs::path(home) / "s.zip");
+    const auto le16 = [&bytes](std::size_t at) {
+        return std::size_t(std::uint8_t(bytes[at])) | std::size_t(std::uint8_t(bytes[at + 1])) << 8;
+    };
+    const std::size_t central = bytes.find(std::string("PK\x01\x02", 4));
+    const std::size_t second = bytes.find(std::string("PK\x03\x04", 4), 1);
+    ASSERT_NE(central, std::string::npos);
+    ASSERT_LT(second, central);
+    const std::size_t record = 46 + le16(central + 28) + le16(central + 30) + le16(central + 32);
+    std::fill_n(bytes.begin() + std::ptrdiff_t(central), record, '\0');
+    std::fill_n(bytes.begin() + std::ptrdiff_t(second), 4, '\0');
+    const fs::path lost = fs::path(home) / "lost.zip";
+    WriteText(lost, bytes);
+    if (HaveTool("unzip")) {
+        int rc = -1;
+        CaptureCommand("unzip -t " + ShellQuote(lost.string()) + " 2>&1", &rc);
+        EXPECT_NE(rc, 0);  // the peer refuses it too
+    }
+
+    const TOutcome o = Examine(lost.string(), false);
+    EXPECT_TRUE(o.Reported);
+    EXPECT_EQ(o.Passed, 1);
+
+    TUnZip z;
+    std::vector<int> codes;
+    z.OnError = CollectCodes(codes);
+    z.SetArchiveFile(lost.string());
+    const fs::path out = fs::path(home) / "out";
+    fs::create_directories(out);
+    z.SetExtractDir(out.string());
+    z.Extract();
+    EXPECT_NE(std::find(codes.begin(), codes.end(), E_BADFILEHEADER), codes.end());
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(out))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"a.txt"});
+    EXPECT_EQ(ReadText(out / "a.txt"), "text of a.txt\n");
 }
 
 }  // namespace
