@@ -892,7 +892,6 @@ bool SetReplacement::Begin(const std::vector<std::string>& others, const std::st
     if (!ToHostPath(last, lastHost))
         return false;
     std::vector<Kept> kept;
-    bool anyKept = false;
     const auto fail = [&] {
         const DWORD error = GetLastError();
         for (const auto& k : kept)
@@ -920,11 +919,12 @@ bool SetReplacement::Begin(const std::vector<std::string>& others, const std::st
                 FailWithErrno();
                 return fail();
             }
-            anyKept = true;
         }
         kept.push_back(std::move(k));
     }
-    if (anyKept) {
+    // Journaled even when nothing is kept: the new files alone must go too should the run die
+    // before the last target is in place.
+    if (!kept.empty()) {
         struct stat st {};
         std::string text = std::string(kJournalHead) + "\nlast ";
         if (::stat(lastHost.c_str(), &st) == 0)

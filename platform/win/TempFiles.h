@@ -64,8 +64,8 @@ void ForgetPartialFile(const std::string& hostPath);
 // that an earlier set under the same names is never left half replaced. Begin keeps each other
 // target that exists under a second name (an owned temporary name beside it) and writes a journal
 // of the set; should the process die before the last target is replaced, the next run of any
-// kind puts the kept files back and removes the new ones. Without any existing other target
-// nothing is kept or written.
+// kind puts the kept files back and removes the new ones (also where none was kept: a new set, or
+// one beside a single old file). Without other targets nothing is written.
 class SetReplacement {
 public:
     SetReplacement() = default;
