@@ -26,13 +26,13 @@ constexpr std::uint8_t kOpTestOld = 6;
 // Removes a temporary file however the step that made it ends.
 class TTempFileGuard {
 public:
-    explicit TTempFileGuard(std::string& Name) : FName(Name) {}
+    explicit TTempFileGuard(const std::string& Name) : FName(Name) {}
     ~TTempFileGuard() { DeleteFileA(FName.c_str()); }
     TTempFileGuard(const TTempFileGuard&) = delete;
     TTempFileGuard& operator=(const TTempFileGuard&) = delete;
 
 private:
-    std::string& FName;  // follows the file through a rename
+    const std::string& FName;
 };
 
 }  // namespace
@@ -160,13 +160,15 @@ void TUnCompressedFile::ExtractPlain(TStream32& Archive, std::uint32_t DosDate, 
 void TUnCompressedFile::ExtractThroughTar(TStream32& Archive, const TDecoder& Decode)
 {
     const std::string tempDir = TempDir();
-    std::string tarFile = win::CreatePrivateTempFile(tempDir, "tar");
+    // An owned name: should the run die, the next run of any kind removes the file.
+    const std::string tarFile = win::CreatePrivateTempFile(tempDir, "tar");
     if (tarFile.empty()) {
         DoError(tempDir, "", E_CREATEFILE, VolumeName);
         return;
     }
     TTempFileGuard guard(tarFile);
     int result;
+    int writeError = E_WRITEFILE;
     {
         TFileStream32 file(tarFile, fmCreate);
         if (!file.HandleValid()) {
@@ -177,16 +179,26 @@ void TUnCompressedFile::ExtractThroughTar(TStream32& Archive, const TDecoder& De
         // Straight to the file: the TAR is read back, so no line-end translation.
         result = RunDecoder(Archive, Decode, [&](const std::uint8_t* Data, std::size_t Count) {
             const auto n = std::int32_t(Count);
-            if (file.Write(Data, n) != n)
+            SetLastError(ERROR_SUCCESS);
+            if (file.Write(Data, n) != n) {
+                writeError = GetLastError() == ERROR_DISK_FULL ? E_DISKFULL : E_WRITEFILE;
                 throw TStopDecoding();
+            }
             RunningCrc.UpdateCrc(32, Data, n);
         });
     }
     if (GetCancel())
         return;
+    if (result == kWriteFailed) {
+        // The staged TAR is the file that could not be written: no file of the entry's name exists.
+        DoError(tarFile, "", writeError, VolumeName);
+        if (OnEnd)
+            OnEnd(this, FileName, false);
+        return;
+    }
     if (result != 0) {
         // An unverified TAR is not extracted: its entries could be damaged without a sign.
-        FailEntry(result == kWriteFailed ? E_WRITEFILE : result);
+        FailEntry(result);
         return;
     }
     const int count = ExtractNestedTar(*this, tarFile, OperationCode, OnEnd, UncheckedStream);

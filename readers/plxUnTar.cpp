@@ -388,21 +388,6 @@ bool TUnTar::SkipHole(TStream32* Out, std::int64_t Count)
 
 namespace {
 
-// "<name>~", or "<name>~<n>" when that is taken: never someone else's file.
-bool RenameAside(std::string& TarFile)
-{
-    std::string target = TarFile + "~";
-    for (int n = 1; win::FileExists(target) || win::DirectoryExists(target); ++n) {
-        if (n > 9999)
-            return false;
-        target = TarFile + "~" + std::to_string(n);
-    }
-    if (!MoveFileA(TarFile.c_str(), target.c_str()))
-        return false;
-    TarFile = target;
-    return true;
-}
-
 bool StartsWithTarHeader(const std::string& File)
 {
     TFileStream32 stream(File, fmOpenRead | fmShareDenyNone);
@@ -412,15 +397,11 @@ bool StartsWithTarHeader(const std::string& File)
 
 }  // namespace
 
-int ExtractNestedTar(TUnBase& Caller, std::string& TarFile, std::uint8_t OperationCode, const TOnEnd& OnEnd,
+int ExtractNestedTar(TUnBase& Caller, const std::string& TarFile, std::uint8_t OperationCode, const TOnEnd& OnEnd,
                      bool Unchecked)
 {
     const bool fileOp = OperationCode == opExtract || OperationCode == opExtractForRun;
     if (fileOp && !win::FileExists(TarFile)) {
-        Caller.DoError(TarFile, "", E_OPENFILE, Caller.VolumeName);
-        return 0;
-    }
-    if (!RenameAside(TarFile)) {
         Caller.DoError(TarFile, "", E_OPENFILE, Caller.VolumeName);
         return 0;
     }

@@ -87,10 +87,9 @@ private:
     bool FReadFailed = false;
 };
 
-// Extracts (operation 0 or 10) or tests (6 or 7) the TAR in TarFile for Caller, whose selection,
-// folders, overwrite rules, events and cancel flag it takes; OnEnd is fired per TAR entry. The
-// file is first renamed to a name of its own with "~" appended (TarFile then holds it), so that
-// no entry can overwrite the archive being read; the caller deletes it afterwards. Answers the
-// number of entries processed. Unchecked: the TAR came from a stream without a check of its own.
-int ExtractNestedTar(TUnBase& Caller, std::string& TarFile, std::uint8_t OperationCode, const TOnEnd& OnEnd,
+// Extracts (operation 0 or 10) or tests (6 or 7) the TAR in TarFile (a temporary file of the
+// caller's, which the caller deletes afterwards) for Caller, whose selection, folders, overwrite
+// rules, events and cancel flag it takes; OnEnd is fired per TAR entry. Answers the number of
+// entries processed. Unchecked: the TAR came from a stream without a check of its own.
+int ExtractNestedTar(TUnBase& Caller, const std::string& TarFile, std::uint8_t OperationCode, const TOnEnd& OnEnd,
                      bool Unchecked = false);

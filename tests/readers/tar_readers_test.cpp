@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -14,6 +16,7 @@
 #include "core/Crc.h"
 #include "core/Err_Msgs.h"
 #include "platform/win/FsTestSupport.h"
+#include "platform/win/TempFiles.h"
 #include "readers/Pelix.h"
 #include "readers/TarFormat.h"
 #include "readers/plxUnBZip.h"
@@ -315,6 +318,59 @@ TEST_F(TarReadersTest, NestedTarGivesTheToolsTreeAndKeepsOtherFiles)
     EXPECT_TRUE(ReadHostFile(home + "/out-plain/src.tar") == ReadHostFile(home + "/expected.tar"));
 }
 
+// The TAR of a .tgz or .tbz is staged whole in the temporary folder: a run killed after staging
+// leaves it there for the next run of any kind to remove, and a temporary folder too small for it
+// is a full disk on the staged file, not on the TAR's own name, which is never written.
+TEST_F(TarReadersTest, AStagedTarGoesWithTheNextRunAndAFullTemporaryFolderNamesIt)
+{
+    Put(home + "/big/noise.bin", MixedBytes(300000, 9));
+    Put(home + "/big/z.txt", MixedBytes(100, 10));
+    Run("tar czf big.tgz big && tar cjf big.tbz big");
+    for (const std::string archive : {"big.tgz", "big.tbz"}) {
+        SCOPED_TRACE(archive);
+        fs::remove_all(home + "/tmp");
+        fs::create_directories(home + "/tmp");
+        const pid_t child = fork();
+        if (child == 0) {
+            const auto killed = [this, &archive](auto&& un) {
+                Bind(un, archive, "killed");
+                un.OnBegin = [](TObject*, const std::string& name, int, bool&) {
+                    if (name.ends_with("z.txt"))
+                        _exit(9);  // as kill -9: no clean-up of any kind
+                };
+                un.Extract();
+            };
+            archive.ends_with("tbz") ? killed(TUnBZip()) : killed(TUnGZip());
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 9) << status;
+        ASSERT_EQ(NamesIn(home + "/tmp").size(), 1u);
+        win::RemoveDeadOwnersLeftovers();  // what the next run of any kind does first
+        EXPECT_TRUE(NamesIn(home + "/tmp").empty()) << *NamesIn(home + "/tmp").begin();
+    }
+
+    fs::create_directories(home + "/small");
+    WriteHostFile(root + "/config/torvo/drives", "T: fixed capacity=100000 " + home + "/small\n");
+    win::LoadDriveTable();
+    for (const std::string archive : {"big.tgz", "big.tbz"}) {
+        SCOPED_TRACE(archive);
+        reports.clear();
+        const auto run = [this, &archive](auto&& un) {
+            Bind(un, archive, "full");
+            un.SetTempDir("T:\\");
+            return un.Extract();
+        };
+        EXPECT_EQ(archive.ends_with("tbz") ? run(TUnBZip()) : run(TUnGZip()), 0);
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_EQ(reports[0].Code, E_DISKFULL);
+        EXPECT_TRUE(reports[0].Name.starts_with("T:\\tar")) << reports[0].Name;
+        EXPECT_TRUE(NamesIn(home + "/small").empty());
+        EXPECT_FALSE(fs::exists(home + "/full/big.tar"));
+    }
+}
+
 TEST_F(TarReadersTest, ACutTarZIsReportedOnTheArchiveNotPassedAsAPlainFile)
 {
     // .Z holds no length and no check: only what the data decodes to can show the cut.
@@ -323,7 +379,8 @@ TEST_F(TarReadersTest, ACutTarZIsReportedOnTheArchiveNotPassedAsAPlainFile)
     const std::vector<std::uint8_t> bytes = ReadWholeFile(home + "/whole.tar.Z");
     for (std::size_t cut = 5; cut < 320; cut += cut < 160 ? 1 : 7) {
         SCOPED_TRACE(cut);
-        WriteWholeFile(home + "/cut.tar.Z", std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + std::ptrdiff_t(cut)));
+        WriteWholeFile(home + "/cut.tar.Z",
+                       std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + std::ptrdiff_t(cut)));
         RunOn("cut.tar.Z", "never", true);
         ASSERT_FALSE(reports.empty());
         EXPECT_EQ(reports.back().Code, E_UNEXPECTEDEOF);
