@@ -7,6 +7,7 @@
 #include "core/plxGbls.h"
 #include "core/plxHooks.h"
 #include "core/plxStreams.h"
+#include "platform/win/Errors.h"
 #include "platform/win/Paths.h"
 #include "platform/win/SysFiles.h"
 #include "platform/win/SysStrings.h"
@@ -165,6 +166,11 @@ void TZipCommon::DoProgress(std::int64_t Done, std::int64_t Total, std::int64_t 
     } catch (...) {
         // A faulty progress handler must not end the operation.
     }
+}
+
+void TZipCommon::RaiseWriteError(const std::string& Name)
+{
+    RaiseError(Name, "", "", GetLastError() == ERROR_DISK_FULL ? E_DISKFULL : E_WRITEFILE);
 }
 
 // --- folders ---

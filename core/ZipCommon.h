@@ -281,7 +281,8 @@ public:
         ReportRaised(Name, ExtendedMsg, VolumeID, ECode);
         throw E(ECode);
     }
-    [[noreturn]] void RaiseWriteError(const std::string& Name) { RaiseError(Name, "", "", E_WRITEFILE); }
+    // A failed write: 25160 where the disk (or a file-size limit) was full, else 25136.
+    [[noreturn]] void RaiseWriteError(const std::string& Name);
     virtual bool GetCancel() const { return *CancelPtr; }
     virtual void SetCancel(bool Value);
 

@@ -360,7 +360,9 @@ void TCompressClass::ReportFailure(const std::exception& Failure)
         code = E_READFILE;
     else if (GetLastError() == ERROR_DISK_FULL)
         code = E_DISKFULL;
-    DoError(FArchiveFile, Failure.what(), code, FArchiveFile);
+    // The file that did not fit is the one said, while its data was being written.
+    const bool ofEntry = code == E_DISKFULL && std::exchange(FWritingEntry, false) && !FCurrentSource.empty();
+    DoError(ofEntry ? FCurrentSource : FArchiveFile, Failure.what(), code, FArchiveFile);
 }
 
 // --- the public run ---
@@ -475,6 +477,7 @@ bool TCompressClass::PrepareRun()
     AddedCount = DeletedCount = 0;
     FReplaced = false;
     FDiscardOutput = false;
+    FWritingEntry = false;
     FNewestDosTime = 0;
     FListBase = FWalkNext = 0;
     FReplacedEntries.clear();
@@ -1250,7 +1253,9 @@ void TCompressClass::CompressListedEntry(TStream32* OldArchive, TStream32& Outpu
             break;
         }
         bool ok = false;
+        FWritingEntry = true;
         CompressFile(Output, int(Index), ok, EntryList);
+        FWritingEntry = false;
         if (ok) {
             ++AddedCount;
             if (Switch == swMove && !folder) {

@@ -239,6 +239,7 @@ protected:
     std::string FClassDefaultExt;  // what an empty DefaultExt brings back; set by each writer
     std::string FTempOutputName;   // the temporary output while a run writes it
     std::string FCurrentSource;    // disk path of the entry being compressed
+    bool FWritingEntry = false;    // a failure now is one of FCurrentSource's data
     std::string FNameBuffer;       // where SetEntryName builds a stored name
     std::string FScanPath;         // where ScanFileFound builds a scanned file's path
     std::uint32_t FNewestDosTime = 0;

@@ -201,7 +201,7 @@ bool TLha::StoreData(TStream32& Input, TStream32& Output, std::int64_t Size, std
             break;
         UpdateCrc16(block.data(), got, crc);
         if (Output.Write(block.data(), got) != got)
-            RaiseWriteError(FArchiveFile);
+            RaiseWriteError(FCurrentSource);
         done += got;
         BytesToRead -= got;
         DoProgress(done, Size, UnpackedTotal);
@@ -243,7 +243,7 @@ bool TLha::WriteData(TStream32& Input, TStream32& Output, std::int64_t Size, cha
         };
         const TByteSink sink = [&](const std::uint8_t* Data, std::size_t Count) {
             if (Output.Write(Data, std::int32_t(Count)) != std::int32_t(Count))
-                RaiseWriteError(FArchiveFile);
+                RaiseWriteError(FCurrentSource);
         };
         const TLzhEncodeResult result = FEncoder.LzhEncode(source, sink);
         if (!result.Unpackable && done != Size)

@@ -339,7 +339,7 @@ private:
             return;
         const auto n = std::int32_t(Count);
         if (FOutput->Write(Data, n) != n)
-            Z.RaiseError(FParts.back().Target, "", "", E_WRITEFILE);
+            Z.RaiseWriteError(FParts.back().Target);
     }
 
     // The output's own name is taken last, in one rename: until then an earlier output stands

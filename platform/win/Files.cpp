@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +30,24 @@
 
 namespace win {
 namespace {
+
+// A file-size limit (ulimit -f) is met as Windows meets a full disk: the write fails (EFBIG, read
+// as ERROR_DISK_FULL) and the run reports it, where the signal's default would end the process
+// without a word and leave the cut file. Set once for every program that writes through this
+// layer; a handler rather than ignoring, so that programs started from here get the default
+// back, and a host's own disposition is left alone.
+void OnFileSizeLimit(int) {}
+
+[[maybe_unused]] const bool gFileSizeLimitFailsWrites = [] {
+    struct sigaction old {};
+    if (::sigaction(SIGXFSZ, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL)
+        return false;
+    struct sigaction action {};
+    action.sa_handler = OnFileSizeLimit;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGXFSZ, &action, nullptr) == 0;
+}();
 
 class FileObject : public KernelObject {
 public:

@@ -1,14 +1,17 @@
 // How a new archive takes the old one's place: it keeps the old file's mode, owner and group, an
-// update through a symbolic link rewrites the file the link names, and a process killed at any
-// step of a split or a parted encoding leaves either the old archive or the whole new set.
+// update through a symbolic link rewrites the file the link names, a process killed at any step
+// of a split or a parted encoding leaves either the old archive or the whole new set, and a
+// file-size limit fails a run as a full disk does.
 #include "core/Err_Msgs.h"
 #include "platform/win/Files.h"
 #include "platform/win/TempFiles.h"
+#include "readers/plxUnGZip.h"
 #include "support/Reports.h"
 #include "tests/platform/win/FsTestSupport.h"
 #include "tests/support/Child.h"
 #include "tests/support/HostTree.h"
 #include "tests/support/ToolRun.h"
+#include "writers/FormatWriters.h"
 #include "writers/plxArchiveSplitter.h"
 #include "writers/plxUUEncode.h"
 
@@ -364,6 +367,54 @@ TEST_F(CommitSafety, AnEndedRunLeavesNoTemporaryFileBehind)
         }
         EXPECT_EQ(tempFiles(), 0);
         EXPECT_FALSE(fs::exists(out / "zero.uue"));
+    }
+}
+
+// Under a file-size limit (ulimit -f) a write fails as on a full disk: add and extract report
+// 25160 "Disk full" on the member that did not fit and end with their counts, leaving no cut
+// file, no temporary file and the old archive as it was.
+TEST_F(CommitSafety, AFileSizeLimitFailsAddAndExtractAsAFullDisk)
+{
+    if (!fs::exists(kTool))
+        GTEST_SKIP() << "plxtool not built";
+    const fs::path src = fs::path(root) / "src";
+    WriteHostFile((src / "small.txt").string(), "a small file\n");
+    WriteHostFile((src / "big.bin").string(), RandomBytes(700000, 5));
+    // 256 blocks: 128 KiB in dash's units, 256 KiB in bash's; the big file outgrows either.
+    const auto limited = [](const std::string& args, int& rc) {
+        return CaptureCommand("ulimit -f 256; " + ShellQuote(kTool) + " " + args + " 2>&1", &rc);
+    };
+    for (const std::string type : {"zip", "tar", "tgz", "lha", "bh", "cab"}) {
+        SCOPED_TRACE(type);
+        const fs::path out = fs::path(root) / ("out-" + type);
+        fs::create_directories(out);
+        const fs::path archive = out / ("a." + type);
+        ASSERT_EQ(Tool("add " + ShellQuote(archive.string()) + " " + ShellQuote((src / "small.txt").string()) +
+                       " -t " + type),
+                  0);
+        const std::string old = ReadHostFile(archive.string());
+        int rc = -1;
+        std::string said =
+            limited("add " + ShellQuote(archive.string()) + " " + ShellQuote(src.string()) + " -t " + type, rc);
+        EXPECT_EQ(rc, 1) << said;  // not 128 + SIGXFSZ
+        EXPECT_NE(said.find("25160"), std::string::npos) << said;
+        EXPECT_NE(said.find("big.bin"), std::string::npos) << said;
+        EXPECT_EQ(ReadHostFile(archive.string()), old);
+        EXPECT_EQ(HostTree(out).size(), 1u);
+
+        // An archive made without the limit, then extracted under it.
+        fs::remove(archive);
+        ASSERT_EQ(Tool("add " + ShellQuote(archive.string()) + " " + ShellQuote(src.string()) + " -t " + type), 0);
+        const fs::path target = fs::path(root) / ("x-" + type);
+        said = limited("extract " + ShellQuote(archive.string()) + " " + ShellQuote(target.string()), rc);
+        EXPECT_EQ(rc, 1) << said;
+        EXPECT_NE(said.find("25160"), std::string::npos) << said;
+        // A .tgz stages its TAR first: that is the file that did not fit.
+        EXPECT_NE(said.find(type == "tgz" ? ".tmp" : "big.bin"), std::string::npos) << said;
+        EXPECT_NE(said.find("extracted "), std::string::npos) << said;
+        const auto got = HostTree(target);
+        for (const auto& [name, bytes] : got)
+            EXPECT_EQ(name.find("big.bin"), std::string::npos) << name;  // no cut file under any name
     }
 }
 
