@@ -262,6 +262,113 @@ TEST_F(CommitSafety, AKillWhileASplitSetIsSplitAgainLeavesTheOldSetOrTheWholeNew
     }
 }
 
+// kill -9 at every rename of an add, a delete and a .tgz extraction: after the next run of any
+// kind the old archive or the whole new one stands alone, and an extraction leaves whole files
+// and nothing of its own (the staged TAR included).
+TEST_F(CommitSafety, AKillAtAnyRenameOfAnAddADeleteOrATgzExtractionLeavesNoHalfOfIt)
+{
+    if (!fs::exists(kTool))
+        GTEST_SKIP() << "plxtool not built";
+    const fs::path src = fs::path(root) / "src";
+    WriteHostFile((src / "a.txt").string(), RandomBytes(30000, 1));
+    WriteHostFile((src / "b.txt").string(), RandomBytes(30000, 2));
+    int runs = 0, oldStood = 0, newStood = 0;
+    const auto testedFiles = [](const fs::path& archive) {
+        int rc = -1;
+        const std::string said =
+            CaptureCommand(ShellQuote(kTool) + " test " + ShellQuote(archive.string()) + " 2>&1", &rc);
+        return rc == 0 ? said.substr(said.rfind("tested ")) : "failed: " + said;
+    };
+    for (const std::string type : {"zip", "tar", "tgz", "tbz", "lha", "bh", "cab"}) {
+        const bool deletes = type != "tgz" && type != "tbz" && type != "cab";
+        for (const bool remove : {false, true}) {
+            if (remove && !deletes)
+                continue;
+            SCOPED_TRACE(type + (remove ? " delete" : " add"));
+            const fs::path dir = fs::path(root) / "sweep";
+            const fs::path archive = dir / ("a." + type);
+            const auto work = [&] {
+                const auto writer = WriterByName(type)->New();
+                writer->DeleteOptions = doFinal;
+                writer->OnReplaceFile = [](TObject*, const std::string&, const std::string&, TDateTime, TDateTime,
+                                           std::int64_t, std::int64_t, int, int, bool& Replace) { Replace = true; };
+                if (remove) {
+                    writer->Switch = swDelete;
+                    writer->SetFileSpec({"a.txt"});
+                } else {
+                    writer->SetFileSpec({EnginePathOf(src / "b.txt")});
+                }
+                writer->SetArchiveFile(EnginePathOf(archive));
+                return writer->Compress() > 0;
+            };
+            const auto start = [&] {
+                fs::remove_all(dir);
+                fs::create_directories(dir);
+                return Tool("add " + ShellQuote(archive.string()) + " " + ShellQuote((src / "a.txt").string()) +
+                            (remove ? " " + ShellQuote((src / "b.txt").string()) : "") + " -t " + type);
+            };
+            ASSERT_EQ(start(), 0);
+            ASSERT_TRUE(work());
+            const std::string want = testedFiles(archive);
+            bool finished = false;
+            for (int step = 0; !finished && step < 10; ++step) {
+                SCOPED_TRACE(step);
+                ASSERT_EQ(start(), 0);
+                const std::string old = ReadHostFile(archive.string());  // its time is in the bytes
+                finished = RunKilledAtRename(step, work);
+                win::RemoveDeadOwnersLeftovers();  // what the next run of any kind does first
+                ++runs;
+                EXPECT_EQ(HostTree(dir).size(), 1u);
+                if (ReadHostFile(archive.string()) == old) {
+                    ++oldStood;
+                    continue;
+                }
+                ++newStood;
+                EXPECT_EQ(testedFiles(archive), want);
+            }
+            EXPECT_TRUE(finished);
+        }
+    }
+
+    // A .tgz extracted over older files: every file is the old one or the new one, whole.
+    ASSERT_EQ(std::system(("cd " + ShellQuote(root) + " && tar czf a.tgz src").c_str()), 0);
+    const fs::path temp = fs::path(root) / "temp";
+    const fs::path out = fs::path(root) / "x";
+    bool finished = false;
+    for (int step = 0; !finished && step < 10; ++step) {
+        SCOPED_TRACE(step);
+        fs::remove_all(temp);
+        fs::remove_all(out);
+        fs::create_directories(temp);
+        WriteHostFile((out / "src" / "a.txt").string(), "old a");
+        WriteHostFile((out / "src" / "b.txt").string(), "old b");
+        finished = RunKilledAtRename(step, [&] {
+            TUnGZip z;
+            z.OnNestedTarFile = [](TObject*, const std::string&, bool& doUnTar) { doUnTar = true; };
+            z.SetArchiveFile(EnginePathOf(fs::path(root) / "a.tgz"));
+            z.SetTempDir(EnginePathOf(temp));
+            z.SetExtractDir(EnginePathOf(out));
+            z.CreateStoredDirs = true;
+            z.UseStoredDirs = true;
+            z.OverwriteMode = omOverwrite;
+            return z.Extract() > 0;
+        });
+        win::RemoveDeadOwnersLeftovers();
+        ++runs;
+        EXPECT_TRUE(HostTree(temp).empty());
+        EXPECT_EQ(FilesOnly(HostTree(out)).size(), 2u);
+        for (const char* name : {"a.txt", "b.txt"}) {
+            const std::string bytes = ReadHostFile((out / "src" / name).string());
+            EXPECT_TRUE(bytes == std::string("old ") + name[0] || bytes == ReadHostFile((src / name).string())) << name;
+        }
+        (ReadHostFile((out / "src" / "b.txt").string()) == "old b" ? oldStood : newStood) += 1;
+    }
+    EXPECT_TRUE(finished);
+    RecordProperty("killed_runs", runs);
+    RecordProperty("old_stood", oldStood);
+    RecordProperty("new_stood", newStood);
+}
+
 TEST_F(CommitSafety, AKillAtAnyStepOfAPartedEncodingLeavesTheOldOutputOrEveryNewPart)
 {
     const fs::path input = fs::path(root) / "data.bin";
