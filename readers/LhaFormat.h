@@ -29,7 +29,11 @@ struct TLhaHeader {
     char MethodChar() const { return Method[3]; }
     // "-lh?-": a method of this family (whether we can decode it or not).
     bool IsLhaMethod() const { return Method[0] == '-' && Method[1] == 'l' && Method[2] == 'h' && Method[4] == '-'; }
-    bool IsDirectory() const { return IsLhaMethod() && MethodChar() == 'd'; }
+    // Some writers stored folders as empty "-lh0-" members whose name ends in a separator.
+    bool IsDirectory() const
+    {
+        return IsLhaMethod() && (MethodChar() == 'd' || (UnpackedSize == 0 && !Name.empty() && Name.back() == '\\'));
+    }
     // A Unix symbolic link ("name|target" with a link mode): nothing to extract.
     bool IsSymlink() const
     {

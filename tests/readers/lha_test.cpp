@@ -15,6 +15,7 @@
 #include "core/Err_Msgs.h"
 #include "platform/win/FsTestSupport.h"
 #include "readers/AdaptiveHuffman.h"
+#include "readers/Pelix.h"
 #include "readers/StaticHuffman.h"
 #include "readers/plxUnLha.h"
 #include "support/HostTree.h"
@@ -47,6 +48,23 @@ TTree ReadTree(const fs::path& folder, bool lowerCase)
         }
     }
     return tree;
+}
+
+// One level-0 member: header, name, CRC-16, data.
+std::string Level0Member(const std::string& method, const std::string& name, const std::string& data)
+{
+    std::string h(22, '\0');
+    h[0] = char(22 + name.size());
+    h.replace(2, 5, method);
+    for (int i = 0; i < 4; ++i) {
+        h[7 + i] = char(data.size() >> (8 * i));
+        h[11 + i] = char(data.size() >> (8 * i));
+    }
+    h[19] = 0x20;
+    h[21] = char(name.size());
+    std::uint32_t crc = 0;
+    UpdateCrc16(data.data(), std::int64_t(data.size()), crc);
+    return h + name + char(crc) + char(crc >> 8) + data;
 }
 
 class LhaReaderTest : public FsTest {
@@ -163,8 +181,8 @@ TEST_F(LhaReaderTest, ArchivesOfOtherProgramsExtractAsLhasaExtractsThem)
     const fs::path fixtureRoot = FixtureRoot();
     TORVO_NEED_FIXTURES(fs::is_directory(fixtureRoot / "lha") && HaveTool("lhasa"), "no lha fixtures or no lhasa");
     // Where lhasa differs on purpose: it unwraps MacBinary, reads the -lz?- and -pm?- families
-    // (also behind stubs), takes a member of the Amiga 1.22 directory bug for a folder, and finds
-    // the Amiga stub's own member besides the archive behind it (see the next test).
+    // (also behind stubs), stops at a member of the Amiga 1.22 folder bug (see the folder test), and
+    // finds the Amiga stub's own member besides the archive behind it (see the next test).
     const auto lhasaOwnWay = [](const std::string& path) {
         return path.find("maclha") != std::string::npos || path.find("lh0_dirs_bug") != std::string::npos ||
                path.find("lz5") != std::string::npos || path.find("larc333") != std::string::npos ||
@@ -231,6 +249,48 @@ TEST_F(LhaReaderTest, AmigaSelfExtractorGivesItsPayload)
     EXPECT_EQ(ours.count("SFXUsage.txt"), 1u);
 }
 
+// Some writers stored a folder as an empty "-lh0-" member whose name ends in a separator: the
+// listing shows a folder and extraction makes one, as lhasa does (not a 0-byte file).
+TEST_F(LhaReaderTest, AnEmptyStoredMemberNamedWithASeparatorIsAFolder)
+{
+    const std::string made = Level0Member("-lh0-", "docs/", "") + Level0Member("-lh0-", "docs/a.txt", "fine") +
+                             Level0Member("-lh0-", "trail\\", "") + std::string(1, '\0');
+    WriteWholeFile(home + "/made.lzh", std::vector<std::uint8_t>(made.begin(), made.end()));
+    Extract(home + "/made.lzh", "made");
+    EXPECT_TRUE(reports.empty());
+    EXPECT_TRUE(fs::is_directory(home + "/made/docs"));
+    EXPECT_EQ(ReadText(home + "/made/docs/a.txt"), "fine");
+    EXPECT_TRUE(fs::is_directory(home + "/made/trail"));
+
+    std::vector<std::pair<std::string, bool>> listed;
+    TPelix p;
+    p.ShowEmptyDirs = true;
+    p.OnRead = [&](TObject* s, std::int64_t, int) {
+        const auto& z = *static_cast<TZipCommon*>(s);
+        listed.emplace_back(z.FileName, (z.ExternalAttr & 0x10) != 0);
+    };
+    p.SetArchiveFile(home + "/made.lzh");
+    ASSERT_TRUE(p.Activate());
+    EXPECT_EQ(listed,
+              (std::vector<std::pair<std::string, bool>>{{"docs\\", true}, {"docs\\a.txt", false}, {"trail\\", true}}));
+
+    // The Amiga 1.22 folder bug: lha and 7-Zip make a 0-byte file of it (this lhasa stops there);
+    // the files are theirs.
+    const fs::path amiga = FixtureRoot() / "lha" / "lhasa-corpus" / "lha_amiga_122" / "lh0_dirs_bug.lzh";
+    if (!fs::exists(amiga) || !HaveTool("lha"))
+        GTEST_SKIP() << "no fixtures or no lha";
+    const fs::path ref = fs::path(home) / "ref";
+    fs::create_directories(ref);
+    ASSERT_EQ(std::system(("cd " + ShellQuote(ref.string()) + " && lha xq " + ShellQuote(amiga.string())).c_str()), 0);
+    TTree expected = ReadTree(ref, false);
+    ASSERT_EQ(expected.count("MainDir\\02_EmptyDir"), 1u);
+    expected["MainDir\\02_EmptyDir"] = "/";
+    Extract(amiga, "amiga");
+    EXPECT_TRUE(reports.empty());
+    EXPECT_TRUE(AllPassed());
+    EXPECT_EQ(ReadTree(fs::path(home) / "amiga", false), expected);
+}
+
 TEST_F(LhaReaderTest, HostileArchivesEndWithAReportAndStayInTheTarget)
 {
     if (!HaveTool("lha"))
@@ -264,22 +324,9 @@ TEST_F(LhaReaderTest, HostileArchivesEndWithAReportAndStayInTheTarget)
     }
 
     // A level-0 header whose name climbs out, and a -lz5- member: refused with their numbers.
-    const auto level0 = [](const std::string& method, const std::string& name, const std::string& data) {
-        std::string h(22, '\0');
-        h[0] = char(22 + name.size());
-        h.replace(2, 5, method);
-        for (int i = 0; i < 4; ++i) {
-            h[7 + i] = char(data.size() >> (8 * i));
-            h[11 + i] = char(data.size() >> (8 * i));
-        }
-        h[19] = 0x20;
-        h[21] = char(name.size());
-        std::uint32_t crc = 0;
-        UpdateCrc16(data.data(), std::int64_t(data.size()), crc);
-        return h + name + char(crc) + char(crc >> 8) + data;
-    };
-    const std::string hostile = level0("-lh0-", "..\\..\\evil.txt", "evil") + level0("-lz5-", "lz5.txt", "xxxx") +
-                                level0("-lh0-", "ok.txt", "fine") + std::string(1, '\0');
+    const std::string hostile = Level0Member("-lh0-", "..\\..\\evil.txt", "evil") +
+                                Level0Member("-lz5-", "lz5.txt", "xxxx") + Level0Member("-lh0-", "ok.txt", "fine") +
+                                std::string(1, '\0');
     WriteWholeFile(home + "/hostile.lzh", std::vector<std::uint8_t>(hostile.begin(), hostile.end()));
     Extract(home + "/hostile.lzh", "deep/er/hostile");
     EXPECT_NE(std::find(reports.begin(), reports.end(), E_INVALIDFILENAME), reports.end());
