@@ -142,8 +142,8 @@ public:
             if (v == 0)
                 StartFirstPart(name, mode);
             else
-                StartNextPart(name, mode, finished);
-            if (!EncodeInput(linesPerPart, name, mode, v + 1 == FInputs.size()))
+                StartNextPart(name, finished);
+            if (!EncodeInput(linesPerPart, name))
                 return false;
         }
         Put("end\r\n" + std::to_string(FTotal) + " bytes\r\n");
@@ -214,9 +214,9 @@ private:
         FLineCount = 3;
     }
 
-    // A continuation of UU or XX data is data after its "part" line, as other decoders join
-    // parts; Base64 and a set's volumes (a file of their own) repeat the begin line.
-    void StartNextPart(const std::string& Name, const std::string& Mode, TDateTime FinishedDate)
+    // Every continuation opens with its part line and a begin line, whatever the code: decoders
+    // that take each file alone find the name there.
+    void StartNextPart(const std::string& Name, TDateTime FinishedDate)
     {
         // The finished part carries its input's date.
         FlushOut();
@@ -228,9 +228,7 @@ private:
         ++FPartNumber;
         const std::string target = TextPartName(Z.OutFilename(), FPartNumber);
         OpenPart(target);
-        Put("part " + std::to_string(FPartNumber) + "\r\n");
-        if (FVolumeFiles || FFacts.Code == TTextCode::Base64)
-            Put(BeginLine(Mode, Name));
+        Put("part " + std::to_string(FPartNumber) + "\r\nbegin 644 " + Name + "\r\n");
         FLineCount = 3;
     }
 
@@ -256,7 +254,7 @@ private:
             Z.RaiseError(Target, "part ", "", E_OPENFILE);
     }
 
-    bool EncodeInput(std::int64_t LinesPerPart, const std::string& Name, const std::string& Mode, bool Last)
+    bool EncodeInput(std::int64_t LinesPerPart, const std::string& Name)
     {
         for (;;) {
             if (Z.GetCancel())
@@ -269,8 +267,7 @@ private:
             if (FOutLen + TLineEncoder::kMaxLine > kBlock)
                 FlushOut();
             if (n == 0 && FFacts.Code == TTextCode::Base64) {
-                // "====" ends Base64 for other decoders too; a set's earlier volumes end blank.
-                Put(Last ? "====\r\n" : "\r\n");
+                Put("\r\n");
             } else {
                 FOutLen += FLine.EncodeLine(data, n, FOut.data() + FOutLen);
             }
@@ -278,7 +275,7 @@ private:
             if (n == 0)
                 return true;
             if (FLineCount == LinesPerPart)
-                StartNextPart(Name, Mode, FInputDate);
+                StartNextPart(Name, FInputDate);
         }
     }
 
