@@ -188,7 +188,8 @@ void TZipWalker::NextCentral(TPelixWalk& Walk)
     entry.Facts.AesMethod = AesMethodOf(e.Extra);
     entry.NoMethodName = (h.ExternalAttributes & 0x18) != 0;
     entry.InternalAttr = h.InternalAttributes;
-    entry.ExternalAttr = h.ExternalAttributes;
+    // The DOS word only: a Unix host keeps its mode in the high word.
+    entry.ExternalAttr = h.ExternalAttributes & 0xFFFF;
     // Stored offsets count from the archive's start, behind any stub.
     entry.Offset = Clamped(e.Sizes.LocalOffset);
     const std::uint32_t disk = e.Sizes.DiskStart;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,27 @@ TEST_F(PelixEntries, ArjEntriesMadeOnUnixShowTheirTimeAndPlainAttributes)
             DosDateTimeToDateTime(std::uint32_t(win::FileAge(ZDrivePath(root + "/src/" + e.Name))));
         EXPECT_LT(std::fabs(e.Date - expected) * 86400, 2.5);
     }
+}
+
+// A Unix host keeps the file's mode in the high word of the external attributes; the listing
+// shows the DOS word (read-only, folder), never the whole 32 bits.
+TEST_F(PelixEntries, ZipEntriesMadeOnUnixShowTheDosWordOfTheirAttributes)
+{
+    if (!HaveTool("zip"))
+        GTEST_SKIP() << "zip missing";
+    Tree();
+    ASSERT_EQ(
+        std::system(
+            ("cd " + ShellQuote(root + "/src") + " && chmod 444 top.txt && zip -qr ../a.zip top.txt sub").c_str()),
+        0);
+    const TListing l = List(ZDrivePath(root + "/a.zip"), [](TPelix& p) { p.ShowEmptyDirs = true; });
+    ASSERT_TRUE(l.Ok);
+    std::map<std::string, std::uint32_t> attributes;
+    for (const auto& e : l.Entries)
+        attributes[e.Name] = e.Attributes;
+    EXPECT_EQ(attributes,
+              (std::map<std::string, std::uint32_t>{
+                  {"top.txt", 0x01}, {"sub/", 0x10}, {"sub/a.txt", 0}, {"sub/deep/", 0x10}, {"sub/deep/b.txt", 0}}));
 }
 
 TEST_F(PelixEntries, AnExclusionFolderHidesEverythingBelowIt)
