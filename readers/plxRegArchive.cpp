@@ -13,6 +13,8 @@ namespace {
 
 constexpr const char* kAppNameDefault = "[Appname]";
 constexpr const char* kFileDescriptionDefault = "[Appname file]";
+constexpr const char* kOldAppName = "Ostrak32";
+constexpr const char* kOldFileDescription = "Ostrak32 file";
 constexpr const char* kParamDefault = "%1";
 constexpr const char* kClasses = "\\Software\\Classes\\";
 
@@ -65,6 +67,17 @@ void TRegArchive::SetArcExtensions(const std::vector<std::string>& Value)
     FArcExtensions = WithoutExe(Value);
 }
 
+std::string TRegArchive::ExtDescription() const
+{
+    return FExtDescription.empty() || FExtDescription == kOldAppName ? kAppNameDefault : FExtDescription;
+}
+
+std::string TRegArchive::FileDescription() const
+{
+    return FFileDescription.empty() || FFileDescription == kOldFileDescription ? kFileDescriptionDefault
+                                                                               : FFileDescription;
+}
+
 void TRegArchive::SetExtDescription(const std::string& Value)
 {
     FExtDescription = Value.empty() ? kAppNameDefault : Value;
@@ -89,15 +102,17 @@ void TRegArchive::Loaded()
 
 std::string TRegArchive::AppName() const
 {
-    if (FExtDescription != kAppNameDefault)
-        return FExtDescription;
+    const std::string name = ExtDescription();
+    if (name != kAppNameDefault)
+        return name;
     const std::string file = win::ExtractFileName(FProgram);
     return file.substr(0, file.find('.'));
 }
 
 std::string TRegArchive::Description() const
 {
-    return FFileDescription == kFileDescriptionDefault ? AppName() + " file" : FFileDescription;
+    const std::string description = FileDescription();
+    return description == kFileDescriptionDefault ? AppName() + " file" : description;
 }
 
 std::string TRegArchive::OpenCommand() const

@@ -30,10 +30,12 @@ public:
     const std::vector<std::string>& ArcExtensions() const { return FArcExtensions; }
     void SetArcExtensions(const std::vector<std::string>& Value);
     // The class name; "[Appname]" stands for the program's file name up to its first ".".
-    const std::string& ExtDescription() const { return FExtDescription; }
+    // "Ostrak32" reads back as the default too.
+    std::string ExtDescription() const;
     void SetExtDescription(const std::string& Value);
     // The type's description; "[Appname file]" stands for the class name and " file".
-    const std::string& FileDescription() const { return FFileDescription; }
+    // "Ostrak32 file" reads back as the default.
+    std::string FileDescription() const;
     void SetFileDescription(const std::string& Value);
     // The argument of the open command.
     const std::string& ParamString() const { return FParamString; }

@@ -57,6 +57,22 @@ TEST_F(RegArchiveTest, ExtensionsComeFromTheArchiveFilterWithoutExe)
     EXPECT_EQ(reg.Description(), "test_readers file");
 }
 
+TEST_F(RegArchiveTest, OstrakNamesReadBackAsTheDefaults)
+{
+    TRegArchive reg;
+    reg.SetExtDescription("Ostrak32");
+    reg.SetFileDescription("Ostrak32 file");
+    EXPECT_EQ(reg.ExtDescription(), "[Appname]");
+    EXPECT_EQ(reg.FileDescription(), "[Appname file]");
+    EXPECT_EQ(reg.AppName(), "test_readers");
+    EXPECT_EQ(reg.Description(), "test_readers file");
+    // Only those exact texts.
+    reg.SetExtDescription("ostrak32");
+    reg.SetFileDescription("Ostrak32 files");
+    EXPECT_EQ(reg.AppName(), "ostrak32");
+    EXPECT_EQ(reg.Description(), "Ostrak32 files");
+}
+
 TEST_F(RegArchiveTest, NothingIsWrittenUnlessTheHostSaysYes)
 {
     TRegArchive unasked;
