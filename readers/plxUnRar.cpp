@@ -9,6 +9,7 @@
 #include "core/plxStreams.h"
 #include "platform/ext/unrar/unrar.h"
 #include "platform/win/Paths.h"
+#include "platform/win/Utf8.h"
 
 #include <algorithm>
 #include <cstring>
@@ -136,6 +137,11 @@ std::string TUnRar::HostName(const std::string& Name) const
     return win::ToHostPath(Name, host) ? host : Name;
 }
 
+bool TUnRar::SameVolume(const std::string& A, const std::string& B) const
+{
+    return win::SameText(A, B) || (!B.empty() && HostName(A) == HostName(B));
+}
+
 std::string TUnRar::EntryName() const
 {
     std::string stored(FHeader->FileName, strnlen(FHeader->FileName, sizeof FHeader->FileName));
@@ -200,6 +206,7 @@ int TUnRar::ListPass(const std::string& ArchiveName)
     std::vector<char> comment(kCommentSize);
     RAROpenArchiveDataEx open{};
     const std::string host = HostName(ArchiveName);
+    FVolumeInUse = ArchiveName;
     open.ArcName = host.c_str();
     open.OpenMode = RAR_OM_LIST_INCSPLIT;
     open.CmtBuf = comment.data();
@@ -288,6 +295,7 @@ void TUnRar::ExtractPass(const std::string& ArchiveName)
     VolumeName = ArchiveFile();
     RAROpenArchiveDataEx open{};
     const std::string host = HostName(ArchiveName);
+    FVolumeInUse = ArchiveName;
     open.ArcName = host.c_str();
     open.OpenMode = RAR_OM_EXTRACT;
     TRarHandle rar{Library().OpenArchiveEx(&open)};
@@ -356,10 +364,13 @@ void TUnRar::ExtractEntry(void* Handle, const std::string& Stored, bool IsDirect
 int TUnRar::ChangeVolume(char* Name, std::intptr_t Mode)
 {
     VolumeName = Name;
-    if (Mode == RAR_VOL_NOTIFY)
+    if (Mode == RAR_VOL_NOTIFY) {
+        FVolumeInUse = VolumeName;
         return 0;
+    }
     ++VolumeCounter;
-    if (!ConfirmVolume(VolumeName, VolumeCounter) || VolumeName.empty())
+    // The volume being left, named again, would be read again and again.
+    if (!ConfirmVolume(VolumeName, VolumeCounter) || VolumeName.empty() || SameVolume(VolumeName, FVolumeInUse))
         return -1;
     std::string host = HostName(VolumeName);
     if (host.size() >= 1024)

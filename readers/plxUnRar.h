@@ -40,6 +40,7 @@ private:
     bool NameCut() const;
     std::uint32_t EntryAttributes(bool ForListing) const;
     std::string HostName(const std::string& Name) const;
+    bool SameVolume(const std::string& A, const std::string& B) const;
 
     std::unique_ptr<RARHeaderDataEx> FHeader;
     TAction FAction = acSkip;
@@ -50,4 +51,7 @@ private:
     std::unique_ptr<TStream32> FOut;  // the current entry's output (file, list or caller target)
     bool FWriteFailed = false;
     bool FWalkDamageReported = false;  // by the list pass, so the extraction pass says it once
+    // The volume the library reads: the archive name its header record would give. The library
+    // reads every volume before its first header, so the component keeps it.
+    std::string FVolumeInUse;
 };

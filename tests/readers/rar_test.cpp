@@ -275,6 +275,50 @@ TEST_F(RarTest, ListingNamesWhatLsarNamesAndSumsTheParts)
     }
 }
 
+// Asked for a missing volume, a host that names the volume just read again is refused at once:
+// the set ends there with a report, in the listing and in extraction.
+TEST_F(RarTest, TheVolumeInUseIsNotTakenAsTheNextOne)
+{
+    TORVO_NEED_FIXTURES(fixtures, "no RAR fixtures");
+    const fs::path set = fs::path(home) / "set";
+    fs::create_directories(set);
+    for (const char* n : {"1", "2"})
+        fs::copy_file(*fixtures / "libarchive" / (std::string("test_rar_multivolume_single_file.part") + n + ".rar"),
+                      set / (std::string("s.part") + n + ".rar"));
+    int asked = 0;
+    const auto sameAgain = [&asked](TObject*, std::string& name, int, bool exists, bool& cancel) {
+        if (!exists) {
+            ++asked;
+            name = name.substr(0, name.size() - 5) + "2.rar";  // s.part3.rar -> s.part2.rar
+        }
+        cancel = asked > 3;
+    };
+    TPelix p;
+    p.OnError = [this](TObject*, const std::string&, const std::string&, const std::string&, int code) {
+        reports.push_back(code);
+    };
+    p.OnNextVolume = sameAgain;
+    p.OnRead = [](TObject*, std::int64_t, int) {};
+    p.SetArchiveFile((set / "s.part1.rar").string());
+    p.Activate();
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(reports.empty());
+    EXPECT_EQ(std::count(reports.begin(), reports.end(), E_MAXVOLUMES), 0);
+
+    asked = 0;
+    reports.clear();
+    TUnRar un;
+    Bind(un);
+    un.OnNextVolume = sameAgain;
+    un.SetArchiveFile((set / "s.part1.rar").string());
+    un.SetExtractDir("C:\\out");
+    fs::create_directories(home + "/out");
+    EXPECT_EQ(un.Extract(), 0);
+    EXPECT_EQ(asked, 1);
+    EXPECT_FALSE(reports.empty());
+    EXPECT_FALSE(fs::exists(home + "/out/LibarchiveAddingTest.html"));
+}
+
 TEST_F(RarTest, EncryptedAndDamagedArchivesEndWithAReportAndStayInTheTarget)
 {
     TORVO_NEED_FIXTURES(fixtures, "no RAR fixtures");
