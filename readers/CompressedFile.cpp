@@ -97,6 +97,11 @@ void TUnCompressedFile::ExtractOutput(TStream32& Archive, const std::string& Out
     }
     if (!MatchesFileSpec(win::ExtractFileName(OutName)))
         return;
+    // Said before any overwrite question: the archive is never its own output.
+    if (IsFileOutput() && IsArchiveRead(FileName)) {
+        DoError(FileName, "", E_SAMEINOUTNAMES, VolumeName);
+        return;
+    }
     ExtractPlain(Archive, DosDate, Decode, UnixTime);
 }
 

@@ -113,7 +113,8 @@ TCodecStatus TLzwDecoder::Decode()
         return TCodecStatus::NotCompress;
     FMaxBits = header[2] & 0x1F;
     FBlockMode = (header[2] & 0x80) != 0;
-    if ((header[2] & 0x60) != 0 || FMaxBits < InitBits || FMaxBits > MaxBitsAllowed)
+    FReservedFlags = (header[2] & 0x60) != 0;
+    if (FReservedFlags || FMaxBits < InitBits || FMaxBits > MaxBitsAllowed)
         return TCodecStatus::BadHeader;
     return DecodeCodes();
 }

@@ -41,6 +41,8 @@ public:
     std::uint64_t BytesWritten() const { return FWritten; }
     int MaxBits() const { return FMaxBits; }
     bool BlockMode() const { return FBlockMode; }
+    // The header's flag bits 5 or 6 were set: no stream of this format at all.
+    bool ReservedFlags() const { return FReservedFlags; }
 
 private:
     TCodecStatus DecodeCodes();
@@ -66,6 +68,7 @@ private:
     int FNBits = 9;
     int FMaxBits = 0;
     bool FBlockMode = false;
+    bool FReservedFlags = false;
     bool FRaw = false;
     bool FGroupPadding = true;
     bool FEndCode = false;  // 257 ends the data

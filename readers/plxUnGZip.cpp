@@ -100,6 +100,8 @@ void TUnGZip::ExtractCompress(TStream32& Archive)
     UncheckedStream = true;  // .Z holds no length and no check
     ExtractOutput(Archive, name, DosDateOf(date), [](TStream32& In, const TByteSink& Sink) {
         TLzwDecoder decoder(SourceOf(In), Sink);
-        return CodecStatusMessage(decoder.Decode());
+        const TCodecStatus status = decoder.Decode();
+        // Not a stream this reader knows at all, not a damaged one.
+        return decoder.ReservedFlags() ? E_UNKNOWNERROR : CodecStatusMessage(status);
     });
 }

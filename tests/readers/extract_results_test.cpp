@@ -131,6 +131,45 @@ TEST_F(ExtractResultsTest, CountsAreWhatWasWrittenAndEachEntryHasItsOwnNumber)
     }
 }
 
+// A .Z header with flag bit 5 or 6 is no stream of the format (an unknown error, unlike a width
+// out of range, a bad header); a compressed file whose output would be the archive itself says
+// so (25191) whether or not overwriting is allowed, and the archive stays as it was.
+TEST_F(ExtractResultsTest, ReservedZFlagsAndAnOutputNamedAsTheArchiveAreTold)
+{
+    const auto z = [this](std::uint8_t flags) {
+        const std::string bytes{'\x1F', '\x9D', char(flags), 'a', '\0', '\0'};
+        WriteHostFile(home + "/r.Z", bytes);
+        const int n = Extract<TUnGZip>("r.Z", "z");
+        EXPECT_FALSE(fs::exists(home + "/z/r"));
+        return n == 0 ? codes : std::vector<int>{-1};
+    };
+    EXPECT_EQ(z(0x90 | 0x20), std::vector<int>{E_UNKNOWNERROR});
+    EXPECT_EQ(z(0x90 | 0x40), std::vector<int>{E_UNKNOWNERROR});
+    EXPECT_EQ(z(0x80 | 17), std::vector<int>{E_BADFILEHEADER});
+
+    WriteHostFile(home + "/data", std::string(5000, 'x'));
+    Run("bzip2 -c data > plain && mv plain data && cp data keep.bz2 && gzip -nc keep.bz2 > gdata");
+    const std::string archive = ReadHostFile(home + "/data");
+    for (const auto mode : {omSkip, omOverwrite}) {
+        EXPECT_EQ(Extract<TUnBZip>("data", "", false, [mode](TUnBZip& un) { un.OverwriteMode = mode; }), 0);
+        EXPECT_EQ(codes, std::vector<int>{E_SAMEINOUTNAMES}) << mode;
+        EXPECT_EQ(ReadHostFile(home + "/data"), archive);
+    }
+    // Also when the host names the archive as the output; a test run writes nothing and passes.
+    EXPECT_EQ(Extract<TUnBZip>("keep.bz2", "", false,
+                               [](TUnBZip& un) {
+                                   un.OnGetOutFilename = [](TObject*, const std::string&, std::string& out) {
+                                       out = "keep.bz2";
+                                   };
+                               }),
+              0);
+    EXPECT_EQ(codes, std::vector<int>{E_SAMEINOUTNAMES});
+    EXPECT_EQ(Extract<TUnBZip>("data", "", true), 1);
+    EXPECT_TRUE(codes.empty());
+    EXPECT_EQ(Extract<TUnGZip>("gdata", ""), 0);
+    EXPECT_EQ(codes, std::vector<int>{E_SAMEINOUTNAMES});
+}
+
 TEST_F(ExtractResultsTest, FolderTimesComeBackFromZipAndTarFolderEntries)
 {
     WriteHostFile(home + "/src/top/mid/leaf/f.txt", "data");
