@@ -29,7 +29,7 @@ std::uint32_t Clamp32(std::int64_t Value)
 
 TBlakHole::TBlakHole(TObject* AOwner) : TCompBase(AOwner)
 {
-    FClassDefaultExt = ".bh";
+    FClassDefaultExt = ".BH";
     SetDefaultExt("");
     FArcType = atBh;
     CompressMethod.Restrict({cmStore, cmDeflate, cmFuse, cmBz2}, cmDeflate);

@@ -28,7 +28,7 @@ constexpr std::size_t kRecMethod = 5, kRecPacked = 7, kRecUnpacked = 11, kRecTim
 
 TLha::TLha(TObject* AOwner) : TCompBase(AOwner)
 {
-    FClassDefaultExt = ".lzh";
+    FClassDefaultExt = ".LHA";
     SetDefaultExt("");
     FArcType = atLha;
     CompressMethod.Restrict({cmStore, cmFrozen5, cmFrozen6}, cmFrozen6);

@@ -85,7 +85,7 @@ const std::uint8_t kZeros[kCopyBlock] = {};
 
 TTar::TTar(TObject* AOwner) : TCompBase(AOwner)
 {
-    FClassDefaultExt = ".tar";
+    FClassDefaultExt = ".TAR";
     SetDefaultExt("");
     FArcType = atTar;
     CompressMethod.Restrict({cmTar}, cmTar);

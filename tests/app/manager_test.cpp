@@ -636,7 +636,7 @@ TEST_F(NewArchive, EachTypeThroughItsWriterReadsBackWithTheRealTool)
     const std::vector<TCase> cases = {
         {"zip", "atZip (TZipSplitter)", "unzip", "unzip -tq new.zip", "unzip -q new.zip -d out"},
         {"tar", "atTar (TTar)", "tar", "tar tf new.tar", "tar xf new.tar -C out"},
-        {"lzh", "atLha (TLha)", "lhasa", "lhasa t new.lzh", "cd out && lhasa xq ../new.lzh"},
+        {"lha", "atLha (TLha)", "lhasa", "lhasa t new.lha", "cd out && lhasa xq ../new.lha"},
         {"cab", "atCab (TMakeCab)", "cabextract", "cabextract -t new.cab", "cabextract -q -d out new.cab"},
         {"bh", "atBh (TBlakHole)", nullptr, "", ""},  // no tool reads it: our own listing does
     };

@@ -9,10 +9,13 @@
 #include "readers/Pelix.h"
 #include "readers/plxZipCheck.h"
 #include "support/ToolRun.h"
+#include "writers/BlakHole.h"
 #include "writers/FormatWriters.h"
+#include "writers/Lha.h"
 #include "writers/WriterForType.h"
 #include "writers/plxBZip.h"
 #include "writers/plxGZip.h"
+#include "writers/plxTar.h"
 #include "writers/plxUUEncode.h"
 
 #include <gtest/gtest.h>
@@ -178,6 +181,28 @@ TEST(FormatDescriptors, EveryTypeHasOneRowAndEveryFormatItsReadersAndWriters)
     for (const TFormatWriter& writer : FormatWriters()) {
         EXPECT_NE(DescriptorByKey(writer.Format), nullptr) << writer.Name;
         EXPECT_EQ(WriterByName(writer.Name), &writer);
+    }
+}
+
+// The writers' own default extensions, kept as they stand (the setter lower-cases only what a host
+// sets); the bzip2 writer's stays lower case, the only one its peer tool takes off again.
+TEST(FormatDescriptors, WritersKeepTheirDefaultExtensions)
+{
+    TBlakHole bh;
+    TLha lha;
+    TTar tar;
+    TBZip bz;
+    const std::pair<TCompBase*, const char*> writers[] = {{&bh, ".BH"}, {&lha, ".LHA"}, {&tar, ".TAR"}, {&bz, ".bz2"}};
+    for (const auto& [writer, ext] : writers) {
+        EXPECT_EQ(writer->DefaultExt(), ext);
+        if (writer != &bz) {  // its outputs are named from their inputs
+            writer->SetArchiveFile("C:\\new");
+            EXPECT_EQ(writer->ArchiveFile(), std::string("C:\\new") + ext);
+        }
+        writer->SetDefaultExt("Xyz");
+        EXPECT_EQ(writer->DefaultExt(), ".xyz");
+        writer->SetDefaultExt("");
+        EXPECT_EQ(writer->DefaultExt(), ext);
     }
 }
 
