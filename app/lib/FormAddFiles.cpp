@@ -17,6 +17,9 @@ using namespace vcl;
 
 namespace {
 
+// Alt+P still reaches the button once it says the files will be encrypted.
+constexpr const char* ProtectedCaption = "&PROTECTED";
+
 constexpr TArcType CompressorTypes[] = {atBh, atBz2, atCab, atGZip, atJar, atLha, atTar, atTarBz, atTarGz, atZip};
 
 // Every archive extension but ".tar": archives inside are stored, not packed again. Lower case,
@@ -327,7 +330,7 @@ void TfrmAddFiles::ShowSettingsOf(TCompBase& writer)
     ComboBox4->SetItemIndex(writer.Switch);
     ComboBox5->SetItemIndex(writer.DeflateType);
     ComboBox7->SetItemIndex(writer.RelativeDir);
-    btnPassword->Caption = writer.Password().empty() ? "&Password" : "PROTECTED";
+    btnPassword->Caption = writer.Password().empty() ? "&Password" : ProtectedCaption;
     ShowMethodChoice();
 }
 
@@ -353,7 +356,7 @@ void TfrmAddFiles::PasswordClick()
     if (Password1->ShowModal() == mrOk) {
         writer_->SetPassword(Password1->Password());
         writer_->SetEncryptionMethod(Password1->Method());
-        btnPassword->Caption = "PROTECTED";
+        btnPassword->Caption = ProtectedCaption;
     } else {
         writer_->SetPassword("");
         writer_->SetEncryptionMethod(emNone);

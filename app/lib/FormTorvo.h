@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 class TZipView;
@@ -239,6 +240,9 @@ public:
     TfrmAddFiles* AddFilesDialog();
     // Makes the writer of an archive type the current compressor; false for a type none writes.
     bool DefineCompressComponent(TArcType type);
+    // Another archive is taken up: the writers forget the password, file lists and folder given
+    // for the one before, which would otherwise go into this one unasked.
+    void ForgetArchiveSettings();
     TCompBase* Compressor() const { return compressor_; }
     // "&New": names the archive, asks the add dialog for its files and writes it.
     void NewClick();
@@ -265,6 +269,8 @@ public:
     void AutomaticRunDone() override;
 
 private:
+    // The manager's writer of each format, by its descriptor's key.
+    std::array<std::pair<std::string_view, TCompBase*>, 10> ManagerWriters() const;
     void BuildComponents();
     void BuildMainMenu();
     void BuildManagerMenus();

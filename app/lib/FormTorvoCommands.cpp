@@ -96,8 +96,11 @@ void TFormTorvo::BuildCommandControls()
     const auto showChosen = [this] {
         const int index = ComboBox1->ItemIndex();
         const std::string chosen = index >= 0 ? ComboBox1->Items[index] : ComboBox1->Text();
-        if (!chosen.empty())
+        if (!chosen.empty()) {
+            if (chosen != Pelix1->ArchiveFile())
+                ForgetArchiveSettings();
             DisplayFile(chosen);
+        }
         else if (Edit1->CanFocus())
             Edit1->SetFocus();
     };

@@ -210,25 +210,47 @@ TUnBase* TFormTorvo::ExtractComponentFor(TArcType type) const
     return nullptr;
 }
 
-bool TFormTorvo::DefineCompressComponent(TArcType type)
+std::array<std::pair<std::string_view, TCompBase*>, 10> TFormTorvo::ManagerWriters() const
 {
     // The manager's writer of each format: ZIP archives go through the splitter, which asks for
     // volumes when a split size is set.
-    const std::pair<std::string_view, TCompBase*> writers[] = {
-        {"bh", BlakHole1.get()}, {"bz2", BZip1.get()},       {"cab", MakeCab1.get()}, {"gzip", GZip1.get()},
-        {"jar", Jar1.get()},     {"lha", Lha1.get()},        {"tar", Tar1.get()},     {"tbz", TarBZ1.get()},
-        {"tgz", TarGZ1.get()},   {"zip", ZipSplitter1.get()}};
+    return {{{"bh", BlakHole1.get()},
+             {"bz2", BZip1.get()},
+             {"cab", MakeCab1.get()},
+             {"gzip", GZip1.get()},
+             {"jar", Jar1.get()},
+             {"lha", Lha1.get()},
+             {"tar", Tar1.get()},
+             {"tbz", TarBZ1.get()},
+             {"tgz", TarGZ1.get()},
+             {"zip", ZipSplitter1.get()}}};
+}
+
+bool TFormTorvo::DefineCompressComponent(TArcType type)
+{
     const TArcDescriptor* format = DescriptorOf(type);
     TCompBase* writer = nullptr;
     // The manager leaves LHA self-extractors alone.
     if (format && !(format->Key == "lha" && HasArcFlag(type, arcflag::SelfExtract)))
-        for (const auto& [key, component] : writers)
+        for (const auto& [key, component] : ManagerWriters())
             if (key == format->Key)
                 writer = component;
     if (!writer)
         return false;
     compressor_ = writer;
     return true;
+}
+
+void TFormTorvo::ForgetArchiveSettings()
+{
+    // The add dialog shows what its writer holds; while one archive stays open it keeps them.
+    for (const auto& [key, writer] : ManagerWriters()) {
+        writer->SetPassword("");
+        writer->SetEncryptionMethod(emNone);
+        writer->SetFileSpec({});
+        writer->SetExcludeSpec({});
+        writer->DefaultDir.clear();  // the dialog starts in the current folder, the archive's
+    }
 }
 
 void TFormTorvo::OfferSplit()
@@ -269,6 +291,7 @@ void TFormTorvo::NewClick()
     if (!SaveDialog1->Execute() || SaveDialog1->FileName.empty())
         return;
     const std::string name = SaveDialog1->FileName;
+    ForgetArchiveSettings();
     if (win::FileExists(name)) {
         const int answer = Application->MessageBox(ShownPath(name) + ": already exists...\r\r" + "OVERWRITE?\r" +
                                                        "(will be moved to the Recycling Bin)",

@@ -112,6 +112,8 @@ bool TFormTorvo::ManagerIdle()
 void TFormTorvo::DisplayFile(const std::string& archiveFile)
 {
     TOperationScope operation(*this);
+    // Relative names in the add dialog start from the archive's folder.
+    ChangeDirOfFile(archiveFile);
     mnuClose->Enabled = true;
     if (!RefreshList(archiveFile)) {
         Caption = "";
@@ -211,8 +213,10 @@ void TFormTorvo::OpenClick()
         OpenDialog1->InitialDir = win::ExtractFilePath(offered);
         OpenDialog1->FileName = win::ExtractFileName(offered);
     }
-    if (OpenDialog1->Execute())
-        DisplayFile(OpenDialog1->FileName);
+    if (!OpenDialog1->Execute())
+        return;
+    ForgetArchiveSettings();
+    DisplayFile(OpenDialog1->FileName);
 }
 
 void TFormTorvo::CloseClick()

@@ -731,7 +731,7 @@ TEST_F(NewArchive, ZipSplitIntoVolumesAndPassword)
               [&](TfrmAddFiles& add) {
                   add.ComboBox5->SetItemIndex(dtDeflateS);
                   add.btnPassword->Click();
-                  EXPECT_EQ("PROTECTED", add.btnPassword->Caption);
+                  EXPECT_EQ("&PROTECTED", add.btnPassword->Caption);
               },
               nullptr,
               [&](const TShown& s) -> std::optional<std::string> {

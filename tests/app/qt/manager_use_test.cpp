@@ -369,7 +369,7 @@ TEST(ManagerUse, APasswordIsTakenOnlyForATypeThatEncrypts)
         } else {
             EXPECT_EQ("", refusal);
             EXPECT_TRUE(passwordAsked);
-            EXPECT_EQ("PROTECTED", captionAfter);
+            EXPECT_EQ("&PROTECTED", captionAfter);
         }
     }
 }
