@@ -70,6 +70,9 @@ bool IsRecognisedType(TArcType t);
 // Posted to the main window when held requests can be served (or a closed window finished).
 inline constexpr UINT WM_SERVE_HELD_REQUESTS = WM_USER + 0x451;
 
+// The status while a component stops at the person's click on the LED.
+inline constexpr const char* CancellingStatus = "Ukončení...";
+
 // The caption of the boxes that ask for the disks of a spanned backup.
 inline constexpr const char* DiskPromptCaption = "Výměna diskety";
 
@@ -192,6 +195,8 @@ public:
     void ApplicationWaiting();
     vcl::TColor LedColour() const { return ledColour_; }
     void pbxLedClick();
+    // A component's run has ended: the LED (once no other works) and the cancel go with it.
+    void ComponentStopped();
     // Edits the comment of the run's archive (backup side) or of the chosen archive (restore side).
     void mnuCommentClick();
     // The archive the run wrote last (folder and name), empty before.

@@ -27,6 +27,7 @@
 #include <cstdlib>
 #include <cxxabi.h>
 #include <typeinfo>
+#include <utility>
 
 using namespace vcl;
 
@@ -117,10 +118,7 @@ void TFormTorvo::BuildArchiveComponents()
             cancelWorking_ = [&component] { component.SetCancel(true); };
             ApplicationBusy();
         };
-        component.OnDeactivate = [this](::TObject*) {
-            ApplicationWaiting();
-            cancelWorking_ = nullptr;
-        };
+        component.OnDeactivate = [this](::TObject*) { ComponentStopped(); };
     };
     bindLed(*Pelix1);
     bindLed(*Zip1);
@@ -248,7 +246,16 @@ void TFormTorvo::pbxLedClick()
         return;
     cancelWorking_();
     StatusBar1->SimplePanel = true;
-    StatusBar1->SimpleText = "Ukončení...";
+    StatusBar1->SimpleText = CancellingStatus;
+}
+
+void TFormTorvo::ComponentStopped()
+{
+    ApplicationWaiting();
+    cancelWorking_ = nullptr;
+    // A stop asked for at the LED has happened: the status no longer says it is under way.
+    if (StatusBar1->SimpleText == CancellingStatus)
+        StatusBar1->SimpleText = "";
 }
 
 TfrmErrorMsgs* TFormTorvo::ErrorList()
@@ -707,7 +714,11 @@ bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
     Screen->SetCursor(crHourGlass);
     PanelMess->Caption = state_.FtpTarget ? std::string("Obnovuji data z FTP serveru ...")
                                           : "Obnovuji data z disku " + target_.Letter + ":  ... ";
+    bool busy = false;
     auto done = [&] {
+        // Red until the person has read the result.
+        if (std::exchange(busy, false))
+            ApplicationWaiting();
         ShowProgress(false);
         StatusBar1->SimplePanel = false;
         ZipView1->Cursor = crDefault;
@@ -731,7 +742,8 @@ bool TFormTorvo::RestoreFromTarget(const std::string& archiveName)
     SetRestoreExtractorProperties();
     StatusBar1->SimplePanel = true;
     ShowProgress(true);
-    ZipView1->Cursor = crHourGlass;
+    ApplicationBusy();
+    busy = true;
     const std::size_t errorMark = ErrorMessages.size();
     restoredFiles_ = 0;
     const int count = UnZip1->Extract();

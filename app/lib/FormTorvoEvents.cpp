@@ -63,8 +63,7 @@ void TFormTorvo::BindStatusEvents(TZipCommon& c)
         ApplicationBusy();
     });
     Bind(c.OnDeactivate, [this, listing](::TObject*) {
-        ApplicationWaiting();
-        cancelWorking_ = nullptr;
+        ComponentStopped();
         if (listing)
             StatusBar1->SimpleText = "";
     });

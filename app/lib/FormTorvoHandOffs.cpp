@@ -1,6 +1,7 @@
 // The main window's hand-offs to the internet and mail programs, the payslip options and the
 // commands of the restore list.
 #include "app/lib/FormTorvo.h"
+#include "platform/win/ShownPath.h"
 
 #include "app/lib/BackupNames.h"
 #include "app/lib/HandOff.h"
@@ -189,7 +190,7 @@ void TFormTorvo::lstFileSpecDblClick()
         return;
     RestoreFromTarget(CutAtTab(lstFileSpec->Items[index]));
     StatusBar1->SimplePanel = true;
-    StatusBar1->SimpleText = target_.TargetFolder;
+    StatusBar1->SimpleText = ShownPath(target_.TargetFolder);
 }
 
 void TFormTorvo::lstFileSpecKeyDown(WORD& key)

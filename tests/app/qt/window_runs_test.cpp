@@ -328,3 +328,138 @@ TEST(WindowRuns, WhatIsGivenForAnArchiveStaysWithIt)
     EXPECT_EQ(0, Tested(first, "secret"));
     EXPECT_EQ("b.txt\n", Names(second));
 }
+
+namespace {
+
+int FilesIn(const fs::path& dir)
+{
+    return int(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+// The colour the LED shows on screen.
+QColor LedShown(QWidget* led)
+{
+    return led->grab().toImage().pixelColor(led->width() / 2, led->height() / 2);
+}
+
+// The main window at the restore list of a request, the backup archive chosen.
+struct RestoreWindow {
+    RestoreWindow(const fs::path& archives, const fs::path& data)
+    {
+        main = new TFormTorvo(nullptr);
+        Application->MainForm = main;
+        main->EnsureCreated();
+        main->Show();
+        main->ShowControlsForMode(1);
+        main->State().BackupSide = false;
+        main->State().ArchiveBaseName = "Ucto";
+        main->State().DataFolder = ZDrivePath(data) + "\\";
+        main->Target().TargetFolder = ZDrivePath(archives) + "\\";
+        main->Target().Letter = "Z";
+        main->ListTargetArchives();
+        Application->ProcessMessages();
+    }
+    ~RestoreWindow()
+    {
+        Application->MainForm = nullptr;
+        delete main;
+    }
+    RestoreWindow(const RestoreWindow&) = delete;
+    RestoreWindow& operator=(const RestoreWindow&) = delete;
+    TFormTorvo* main;
+};
+
+}  // namespace
+
+// The LED stays red while a restore's result is on screen and turns green once it has been read;
+// once a restore stopped at the LED has stopped, the status no longer says "Ukončení...", and it ends
+// on the list's folder as the person knows it.
+TEST(WindowRuns, ARestoreIsRedUntilItsResultIsRead)
+{
+    if (!HaveTool("zip"))
+        GTEST_SKIP() << "zip missing";
+    TScratchDir dir;
+    UseQt(dir.Path());
+    setenv("XDG_CONFIG_HOME", dir.Path().c_str(), 1);
+    const fs::path source = dir.Path() / "src", data = dir.Path() / "data", archives = dir.Path() / "ZALOHY";
+    for (const fs::path& folder : {source, data, archives})
+        fs::create_directories(folder);
+    constexpr int files = 1500;
+    for (int i = 0; i < files; ++i)
+        std::ofstream(source / ("f" + std::to_string(i) + ".dat")) << "record " << i << "\n";
+    CaptureCommand("cd " + ShellQuote(source.string()) + " && zip -q " +
+                   ShellQuote((archives / "Ucto (001).ZIP").string()) + " *");
+    RestoreWindow w(archives, data);
+    TFormTorvo& main = *w.main;
+    ASSERT_EQ(1, main.lstFileSpec->Items.Count());
+    QWidget* list = WidgetOf(main, *main.lstFileSpec);
+    QWidget* led = WidgetOf(main, *main.pbxLed);
+    ASSERT_TRUE(list && led);
+
+    std::string caption;
+    TColor ledAtResult = clBlack;
+    QColor ledShownAtResult;
+    const auto atResult = [&](QWidget* modal, TForm*) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        if (!box)
+            return false;
+        caption = box->windowTitle().toStdString();
+        ledAtResult = main.LedColour();
+        ledShownAtResult = LedShown(led);
+        Later(box, [box] { QTest::keyClick(box, Qt::Key_Return); });
+        return true;
+    };
+    {
+        Person person;
+        person.Then(atResult);
+        QTest::keyClick(list, Qt::Key_Return);
+        Application->ProcessMessages();
+        EXPECT_TRUE(person.Done());
+    }
+    EXPECT_EQ("Data rozbalena", caption);
+    EXPECT_EQ(clRed, ledAtResult);
+    EXPECT_EQ(torvoqt::ToQColor(clRed), ledShownAtResult);
+    EXPECT_EQ(clGreen, main.LedColour());
+    Application->ProcessMessages();
+    EXPECT_EQ(torvoqt::ToQColor(clGreen), LedShown(led));
+    int code = -1;
+    CaptureCommand("diff -r " + ShellQuote(source.string()) + " " + ShellQuote(data.string()), &code);
+    EXPECT_EQ(0, code);
+
+    // Stopped at the LED after a few hundred files.
+    fs::remove_all(data);
+    fs::create_directories(data);
+    bool clicked = false;
+    QTimer person;
+    QObject::connect(&person, &QTimer::timeout, [&] {
+        if (!clicked && !QApplication::activeModalWidget() && main.LedColour() == clRed && FilesIn(data) >= 200) {
+            clicked = true;
+            QTest::mouseClick(led, Qt::LeftButton);
+        }
+    });
+    person.start(5);
+    std::string statusAfterClick;
+    {
+        Person reader;
+        reader.Then([&](QWidget*, TForm* form) {
+            auto* errors = dynamic_cast<TfrmErrorMsgs*>(form);
+            if (!errors)
+                return false;
+            statusAfterClick = main.StatusBar1->SimpleText;
+            Later(DialogWindow(*errors), [errors] { Press(*errors, Qt::Key_Escape); });
+            return true;
+        });
+        reader.Then(atResult);
+        QTest::keyClick(list, Qt::Key_Return);
+        Application->ProcessMessages();
+        EXPECT_TRUE(reader.Done());
+    }
+    EXPECT_TRUE(clicked);
+    EXPECT_EQ("Data nerozbalena", caption);
+    EXPECT_EQ(clRed, ledAtResult);
+    EXPECT_LT(FilesIn(data), files);
+    EXPECT_EQ(clGreen, main.LedColour());
+    // The stop has happened by the time its result is on screen; then the list's folder shows.
+    EXPECT_NE(CancellingStatus, statusAfterClick);
+    EXPECT_EQ(archives.string(), std::string(main.StatusBar1->SimpleText));
+}
