@@ -1,5 +1,6 @@
 #include "app/lib/FormTorvo.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/lib/DefinitionFile.h"
@@ -10,6 +11,7 @@
 #include "app/lib/Settings.h"
 #include "platform/win/Messages.h"
 #include "platform/win/Paths.h"
+#include "platform/win/ShownPath.h"
 #include "platform/win/SysFiles.h"
 #include "readers/Pelix.h"
 #include "readers/plxRegArchive.h"
@@ -51,6 +53,7 @@ namespace {
 constexpr TColor AutomaticListColour = 0xC0C0C0;
 // The archive list's columns (name, count, comment) in pixels.
 constexpr int ArchiveListTabWidth = 165;
+constexpr int LabelPathWidth = 110;
 
 std::string ExeFolder()
 {
@@ -93,6 +96,7 @@ TFormTorvo::TFormTorvo(TComponent* owner) : TForm(owner)
     BuildMainMenu();
     BuildArchiveComponents();
     BuildManagerComponents();
+    KeepControlsWhole();
     OnCreate = [this](TObject*) { FormCreate(); };
     OnShow = [this](TObject*) { FormShow(); };
     OnActivate = [this](TObject*) { FormActivate(); };
@@ -133,8 +137,14 @@ void TFormTorvo::BuildComponents()
     Panel1->SetHeight(40);
     Panel1->SetAlign(alTop);
     Panel1->OnClick = [this](TObject*) {
-        LabelPath->SetCaption("Program je spuštěn z adresáře:\r\n" + ExeFolder());
+        // Two lines, each whole: as wide as the longer, and the window makes room for it.
+        const std::string heading = "Program je spuštěn z adresáře:", folder = ShownPath(ExeFolder());
+        LabelPath->SetCaption(heading + "\r\n" + folder);
+        const int width = std::max(WidgetSet().TextExtent(heading, LabelPath->Font).cx,
+                                   WidgetSet().TextExtent(folder, LabelPath->Font).cx);
+        LabelPath->SetWidth(std::max(LabelPathWidth, width));
         LabelPath->SetVisible(!LabelPath->Visible());
+        KeepControlsWhole();
     };
     sbArchiv = MakeSpeedButton("sbArchiv", "&Archivace", 4);
     sbObnova = MakeSpeedButton("sbObnova", "&Obnova", 90);
@@ -146,7 +156,9 @@ void TFormTorvo::BuildComponents()
     LabelPath = new TLabel(this);
     LabelPath->Name = "LabelPath";
     LabelPath->SetParent(Panel1);
-    LabelPath->SetBounds(436, 2, 110, 36);
+    LabelPath->AutoSize = false;
+    LabelPath->WordWrap = true;
+    LabelPath->SetBounds(436, 2, LabelPathWidth, 36);
     LabelPath->Hide();
 
     PanelMess = new TPanel(this);
@@ -278,6 +290,38 @@ void TFormTorvo::BuildComponents()
     sbComment->OnClick = [this](TObject*) { mnuCommentClick(); };
     sbEmail->OnClick = [this](TObject*) { mnuEmailClick(); };
     sbExit->OnClick = [this](TObject*) { FinishRequest(); };
+}
+
+TPoint TFormTorvo::SmallestClientSize() const
+{
+    // Every control keeps its place and size; "Konec" keeps its distance to the right edge, so
+    // the toolbar needs it beside the rightmost of the others shown (the path label takes the
+    // width of the folder it names).
+    constexpr int exitGap = 5, exitMargin = 5, edgeMargin = 8;
+    const auto rightmost = [this](const TWinControl& panel) {
+        int right = 0;
+        for (int i = 0; i < panel.ControlCount(); ++i)
+            if (const TControl* c = panel.Controls(i); c != sbExit && c->Visible())
+                right = std::max(right, c->Left() + c->Width());
+        return right;
+    };
+    const int width = std::max({rightmost(*Panel1) + exitGap + sbExit->Width() + exitMargin,
+                                rightmost(*PanelMess) + edgeMargin, rightmost(*pnlStatus) + edgeMargin});
+    // The list: its frame, its header and three rows' height (two rows and a scroll bar).
+    const int list = 4 + ZipView1->HeaderHeight() + 3 * ZipView1->ItemHeight() + 4;
+    const int height =
+        Panel1->Height() + PanelMess->Height() + list + pnlStatus->Height() + StatusBar1->Height();
+    return {width, height};
+}
+
+void TFormTorvo::KeepControlsWhole()
+{
+    const TPoint smallest = SmallestClientSize();
+    Constraints.MinWidth = smallest.X + Width() - ClientWidth();
+    Constraints.MinHeight = smallest.Y + Height() - ClientHeight();
+    if (Constraints.MaxHeight > 0)
+        Constraints.MinHeight = std::min(Constraints.MinHeight, Constraints.MaxHeight);
+    SetBounds(Left(), Top(), Width(), Height());  // a window narrower than that grows to it
 }
 
 void TFormTorvo::BuildMainMenu()
@@ -763,5 +807,7 @@ void TFormTorvo::AutomaticRunDone()
     LabelMess->SetCaption("");
     PanelMess->Caption = "";
     Constraints.MaxHeight = pnlStatus->Top() - PanelMess->Top() + PanelMess->Height();
+    // The finished run folds the window up to its message: the list need not show any more.
+    Constraints.MinHeight = std::min(Constraints.MinHeight, Constraints.MaxHeight);
     SetBounds(Left(), Top(), Width(), Height());
 }

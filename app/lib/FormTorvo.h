@@ -274,6 +274,10 @@ public:
     void AutomaticRunDone() override;
 
 private:
+    // The smallest client area at which no control shown is cut or covered by another.
+    vcl::TPoint SmallestClientSize() const;
+    // Makes that the window's smallest size.
+    void KeepControlsWhole();
     // The manager's writer of each format, by its descriptor's key.
     std::array<std::pair<std::string_view, TCompBase*>, 10> ManagerWriters() const;
     void BuildComponents();

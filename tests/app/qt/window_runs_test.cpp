@@ -33,6 +33,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+void Grab(QWidget* w, const std::string& name)
+{
+    fs::create_directories(Shots);
+    w->grab().save(QString::fromStdString((Shots / (name + ".png")).string()), "PNG");
+}
+
 // What the person does at each window that opens, in turn; the keys go in after the handler that
 // opened the window has returned to its modal loop.
 class Person {
@@ -462,4 +468,61 @@ TEST(WindowRuns, ARestoreIsRedUntilItsResultIsRead)
     // The stop has happened by the time its result is on screen; then the list's folder shows.
     EXPECT_NE(CancellingStatus, statusAfterClick);
     EXPECT_EQ(archives.string(), std::string(main.StatusBar1->SimpleText));
+}
+
+// The window cannot be made so small that a control is cut or covers another: at its smallest
+// "Konec" stands just clear of the path label (shown by a click on the toolbar) and of "Poznámka"
+// and "E-mail", the target picture and the list's header and rows are whole; any wider, it keeps to
+// the right edge.
+TEST(WindowRuns, TheSmallestWindowCutsNoControl)
+{
+    if (!HaveTool("zip"))
+        GTEST_SKIP() << "zip missing";
+    TScratchDir dir;
+    UseQt(dir.Path());
+    std::ofstream(dir.Path() / "a.txt") << "a";
+    CaptureCommand("cd " + ShellQuote(dir.Path().string()) + " && zip -q m.zip a.txt");
+    Manager m(dir.Path() / "m.zip");
+    TFormTorvo& main = *m.main;
+    QWidget* window = m.Window();
+    ASSERT_NE(window, nullptr);
+    window->resize(200, 100);  // the person drags the corner far in
+    Application->ProcessMessages();
+    QTest::mouseClick(WidgetOf(main, *main.Panel1), Qt::LeftButton, {}, QPoint(2, main.Panel1->Height() - 2));
+    Application->ProcessMessages();
+    ASSERT_TRUE(main.LabelPath->Visible());
+    EXPECT_EQ(window->minimumSize(), window->size());
+    EXPECT_EQ(window->width(), main.ClientWidth());
+    Grab(window, "window_runs_smallest");
+
+    // Every shown control lies whole in its panel and apart from the others there.
+    for (TWinControl* panel : {static_cast<TWinControl*>(main.Panel1), static_cast<TWinControl*>(main.PanelMess),
+                               static_cast<TWinControl*>(main.pnlStatus)}) {
+        EXPECT_EQ(main.ClientWidth(), panel->Width()) << panel->Name;
+        for (int i = 0; i < panel->ControlCount(); ++i) {
+            TControl& c = *panel->Controls(i);
+            if (!c.Visible())
+                continue;
+            EXPECT_GE(c.Left(), 0) << c.Name;
+            EXPECT_LE(c.Left() + c.Width(), panel->Width()) << c.Name;
+            EXPECT_LE(c.Top() + c.Height(), panel->Height()) << c.Name;
+            for (int j = 0; j < i; ++j) {
+                TControl& o = *panel->Controls(j);
+                const bool apart = !o.Visible() || c.Left() >= o.Left() + o.Width() || o.Left() >= c.Left() + c.Width() ||
+                                   c.Top() >= o.Top() + o.Height() || o.Top() >= c.Top() + c.Height();
+                EXPECT_TRUE(apart) << c.Name << " over " << o.Name;
+            }
+        }
+    }
+    // Smallest: a pixel narrower and "Konec" would touch the path label.
+    EXPECT_EQ(main.LabelPath->Left() + main.LabelPath->Width() + 5, main.sbExit->Left());
+    // The list shows its header and a row beside its scroll bar.
+    const TZipView& list = *main.ZipView1;
+    EXPECT_GE(list.ListBox()->Height(), list.ItemHeight());
+    EXPECT_TRUE(list.Header()->Visible());
+
+    // Wider, "Konec" keeps its distance to the right edge.
+    window->resize(window->width() + 150, window->height() + 50);
+    Application->ProcessMessages();
+    EXPECT_EQ(main.ClientWidth() - 5, main.sbExit->Left() + main.sbExit->Width());
 }
