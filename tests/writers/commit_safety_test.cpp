@@ -53,10 +53,19 @@ protected:
         return rc;
     }
 
+    // The runs killed, for the sweep's record (the test's XML output).
+    void TearDown() override
+    {
+        if (killedRuns > 0)
+            RecordProperty("killed_runs", killedRuns);
+        FsTest::TearDown();
+    }
+
     // Runs Work in a child that dies without any clean-up at the Step-th rename into place (as
     // kill -9 would); answers whether the work ended before that step came.
-    static bool RunKilledAtRename(int Step, const std::function<bool()>& Work)
+    bool RunKilledAtRename(int Step, const std::function<bool()>& Work)
     {
+        ++killedRuns;
         const pid_t child = fork();
         if (child == 0) {
             int renames = 0;
@@ -82,6 +91,8 @@ protected:
         EXPECT_EQ(std::system(("cd " + ShellQuote(src.string()) + " && zip -qr ../source.zip .").c_str()), 0);
         return fs::path(root) / "source.zip";
     }
+
+    int killedRuns = 0;
 
     static bool SplitInto64KiBVolumes(const fs::path& Source, const fs::path& Set)
     {
@@ -272,7 +283,7 @@ TEST_F(CommitSafety, AKillAtAnyRenameOfAnAddADeleteOrATgzExtractionLeavesNoHalfO
     const fs::path src = fs::path(root) / "src";
     WriteHostFile((src / "a.txt").string(), RandomBytes(30000, 1));
     WriteHostFile((src / "b.txt").string(), RandomBytes(30000, 2));
-    int runs = 0, oldStood = 0, newStood = 0;
+    int oldStood = 0, newStood = 0;
     const auto testedFiles = [](const fs::path& archive) {
         int rc = -1;
         const std::string said =
@@ -317,7 +328,6 @@ TEST_F(CommitSafety, AKillAtAnyRenameOfAnAddADeleteOrATgzExtractionLeavesNoHalfO
                 const std::string old = ReadHostFile(archive.string());  // its time is in the bytes
                 finished = RunKilledAtRename(step, work);
                 win::RemoveDeadOwnersLeftovers();  // what the next run of any kind does first
-                ++runs;
                 EXPECT_EQ(HostTree(dir).size(), 1u);
                 if (ReadHostFile(archive.string()) == old) {
                     ++oldStood;
@@ -354,7 +364,6 @@ TEST_F(CommitSafety, AKillAtAnyRenameOfAnAddADeleteOrATgzExtractionLeavesNoHalfO
             return z.Extract() > 0;
         });
         win::RemoveDeadOwnersLeftovers();
-        ++runs;
         EXPECT_TRUE(HostTree(temp).empty());
         EXPECT_EQ(FilesOnly(HostTree(out)).size(), 2u);
         for (const char* name : {"a.txt", "b.txt"}) {
@@ -364,7 +373,6 @@ TEST_F(CommitSafety, AKillAtAnyRenameOfAnAddADeleteOrATgzExtractionLeavesNoHalfO
         (ReadHostFile((out / "src" / "b.txt").string()) == "old b" ? oldStood : newStood) += 1;
     }
     EXPECT_TRUE(finished);
-    RecordProperty("killed_runs", runs);
     RecordProperty("old_stood", oldStood);
     RecordProperty("new_stood", newStood);
 }
