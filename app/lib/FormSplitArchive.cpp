@@ -74,7 +74,9 @@ TfrmSplitArchive::TfrmSplitArchive(TComponent* owner) : TForm(owner)
 
     Edit3->OnKeyPress = [](TObject*, char32_t& key) {
         const bool control = key == 3 || key == 8 || key == 22 || key == 24;  // Ctrl+C, Backspace, Ctrl+V, Ctrl+X
-        if (!control && (key < U'0' || key > U'9'))
+        // Enter and Esc are the dialog's keys (its OK and Cancel), never typed into the field.
+        const bool dialog = key == U'\r' || key == 27;
+        if (!control && !dialog && (key < U'0' || key > U'9'))
             key = 0;
     };
     Edit3->OnChange = [this](TObject*) { Refresh(); };

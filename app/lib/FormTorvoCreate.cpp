@@ -134,8 +134,16 @@ void TFormTorvo::CompletePopupMenu()
     // The menus that hold these commands stay hidden, so the list's pop-up menu offers them too:
     // every command of the manager is in reach of the mouse and the keyboard.
     std::vector<std::pair<TMenuItem*, TMenuItem*>> mirrors;
+    // One letter, one item: "Re&name Archive" would share N with "&New" here.
+    std::string taken;
+    for (int i = 0; i < PopupMenu1->Items()->Count(); ++i)
+        if (const char key = HotkeyOf(PopupMenu1->Items()->Items(i)->Caption))
+            taken += key;
     const auto mirror = [&](TMenuItem* item) {
-        TMenuItem* copy = NewItem(this, item->Caption, 0, [item](TObject*) { item->Click(); });
+        const std::string caption = WithFreeHotkey(item->Caption, taken);
+        if (const char key = HotkeyOf(caption))
+            taken += key;
+        TMenuItem* copy = NewItem(this, caption, 0, [item](TObject*) { item->Click(); });
         mirrors.push_back({item, copy});
         PopupMenu1->Items()->Add(copy);
     };

@@ -65,8 +65,8 @@ TfrmUUEncode::TfrmUUEncode(TComponent* owner) : TForm(owner)
     EncodeMethod1->OnClick = [this](TObject*) { MethodChanged(); };
     Edit1->OnChange = [this](TObject*) { btnOK->SetEnabled(!Edit1->Text().empty()); };
     Edit3->OnKeyPress = [](TObject*, char32_t& key) {
-        // Digits and the clipboard's control keys only.
-        if (!(key >= '0' && key <= '9') && key != 3 && key != 8 && key != 22 && key != 24)
+        // Digits and the clipboard's control keys only; Enter and Esc stay the dialog's.
+        if (!(key >= '0' && key <= '9') && key != 3 && key != 8 && key != 22 && key != 24 && key != U'\r' && key != 27)
             key = 0;
     };
     btnOK->OnClick = [this](TObject*) { OkClick(); };

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPoint>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -27,7 +28,37 @@ Qt::CursorShape CursorOf(TCursor cursor)
                                    : Qt::ArrowCursor;
 }
 
+// Positions in a line edit are UTF-16 units; the control counts characters.
+int Characters(const QString& text, int units)
+{
+    return int(text.left(units).toUcs4().size());
+}
+int Units(const QString& text, int characters)
+{
+    qsizetype units = 0;
+    for (int c = 0; c < characters && units < text.size(); ++c)
+        units += text.at(units).isHighSurrogate() && units + 1 < text.size() ? 2 : 1;
+    return int(units);
+}
+
+// The selection the control last saw of its widget: the program moved the caret when the
+// control's differs.
+constexpr const char* kSeenSelection = "torvoSelection";
+
 }  // namespace
+
+void TakeSelection(TCustomEdit& edit, QLineEdit* e)
+{
+    const QString text = e->text();
+    if (e->hasSelectedText()) {
+        edit.SelStart = Characters(text, e->selectionStart());
+        edit.SelLength = Characters(text, e->selectionEnd()) - edit.SelStart;
+    } else {
+        edit.SelStart = Characters(text, e->cursorPosition());
+        edit.SelLength = 0;
+    }
+    e->setProperty(kSeenSelection, QPoint(edit.SelStart, edit.SelLength));
+}
 
 QWidget* MakeWidget(TControl* c, QWidget* parent)
 {
@@ -41,8 +72,17 @@ QWidget* MakeWidget(TControl* c, QWidget* parent)
     case ckEdit: {
         auto* e = new QLineEdit(parent);
         auto* edit = static_cast<TCustomEdit*>(c);
-        QObject::connect(e, &QLineEdit::textEdited,
-                         [edit](const QString& t) { SafeCall([&] { edit->SetText(FromQ(t)); }); });
+        // A control that never placed its caret leaves it where Qt puts it.
+        e->setProperty(kSeenSelection, QPoint(edit->SelStart, edit->SelLength));
+        QObject::connect(e, &QLineEdit::textEdited, [edit, e](const QString& t) {
+            SafeCall([&] {
+                edit->SetText(FromQ(t));
+                TakeSelection(*edit, e);
+            });
+        });
+        // The key handlers read the caret (masks, "caret at the start" rules): it is kept current.
+        QObject::connect(e, &QLineEdit::cursorPositionChanged, [edit, e] { TakeSelection(*edit, e); });
+        QObject::connect(e, &QLineEdit::selectionChanged, [edit, e] { TakeSelection(*edit, e); });
         return e;
     }
     case ckMemo: {
@@ -131,11 +171,25 @@ void PushProperties(TControl& c, QWidget* w, QWidget* parent)
     case ckEdit: {
         auto* e = static_cast<QLineEdit*>(w);
         auto& edit = static_cast<TEdit&>(c);
-        if (e->text() != ToQ(edit.Text()))
+        // The caret is the control's when it placed it, or when it changed the text it has the
+        // keyboard in (a mask, a field's rule); Qt's (the end) for a text set while away.
+        bool caretMoved = e->property(kSeenSelection).toPoint() != QPoint(edit.SelStart, edit.SelLength);
+        if (e->text() != ToQ(edit.Text())) {
             e->setText(ToQ(edit.Text()));
+            caretMoved = caretMoved || edit.Focused();
+        }
         e->setMaxLength(edit.MaxLength > 0 ? edit.MaxLength : 32767);
         e->setReadOnly(edit.ReadOnly);
         e->setEchoMode(edit.PasswordChar ? QLineEdit::Password : QLineEdit::Normal);
+        if (caretMoved) {
+            const QString text = e->text();
+            const int start = Units(text, edit.SelStart), end = Units(text, edit.SelStart + edit.SelLength);
+            if (end > start)
+                e->setSelection(start, end - start);
+            else
+                e->setCursorPosition(start);
+        }
+        TakeSelection(edit, e);
         break;
     }
     case ckMemo: {

@@ -3,7 +3,12 @@
 
 #include "platform/vcl/Controls.h"
 
+class QLineEdit;
 class QWidget;
+
+namespace vcl {
+class TCustomEdit;
+}
 
 namespace torvoqt {
 
@@ -11,5 +16,7 @@ namespace torvoqt {
 QWidget* MakeWidget(vcl::TControl* c, QWidget* parent);
 // Pushes the control's state to its widget, changing only what differs.
 void PushProperties(vcl::TControl& c, QWidget* w, QWidget* parent);
+// The control takes the caret and selection the user left in its line edit.
+void TakeSelection(vcl::TCustomEdit& edit, QLineEdit* e);
 
 }  // namespace torvoqt

@@ -128,7 +128,10 @@ public:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // A key in a text field: the control's handlers first, then Qt edits with what they leave.
+    void FieldKey(TForm& form, TControl* control, QWidget* widget, QKeyEvent* e, WORD key, TShiftState shift);
     QtWidgetSet& set_;
+    bool passing_ = false;  // a key the field's handlers let through, on its way to Qt's edit
 };
 
 class QtWidgetSet : public TWidgetSet {
@@ -723,7 +726,7 @@ private:
 
 bool KeyFilter::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride)
+    if (passing_ || (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride))
         return false;
     auto* widget = qobject_cast<QWidget*>(watched);
     TForm* form = set_.FormOf(widget);
@@ -761,7 +764,8 @@ bool KeyFilter::eventFilter(QObject* watched, QEvent* event)
              form->Menu->Items()->FindShortCut(ShortCut(menuKey, shift)));
         if (formKey)
             SafeCall([&] { form->PressKey(key, shift, 0); });
-        handled = formKey;
+        else
+            FieldKey(*form, control, widget, e, key, shift);
     } else if (key || !e->text().isEmpty()) {
         QString text = e->text();
         char32_t ch = text.isEmpty() ? 0 : char32_t(text.toUcs4().value(0));
@@ -772,6 +776,45 @@ bool KeyFilter::eventFilter(QObject* watched, QEvent* event)
     if (handled)
         set_.AfterKey();
     return handled;
+}
+
+void KeyFilter::FieldKey(TForm& form, TControl* control, QWidget* widget, QKeyEvent* e, WORD key, TShiftState shift)
+{
+    auto* line = qobject_cast<QLineEdit*>(widget);
+    if (line && control->Kind() == ckEdit)
+        TakeSelection(*static_cast<TCustomEdit*>(control), line);
+    // The character the key types, as the system's edit would get it: Ctrl+letter is a control
+    // character (Ctrl+V is 22), keys that type nothing have none.
+    char32_t ch = 0;
+    const QList<uint> typed = e->text().toUcs4();
+    if ((shift & ssCtrl) && !(shift & ssAlt))
+        ch = key >= 'A' && key <= 'Z' ? char32_t(key - 'A' + 1) : 0;
+    else if (key == VK_BACK)
+        ch = 8;
+    else if (!typed.isEmpty() && (typed[0] >= 32 || typed[0] == 13) && typed[0] != 127)
+        ch = typed[0];
+    // A key the library has no name for (a national letter) has no key-down of its own.
+    WORD down = key;
+    char32_t left = ch;
+    SafeCall([&] {
+        if (key)
+            form.ControlKeyDown(down, shift);
+        if ((down || !key) && left)
+            form.ControlKeyPress(left);
+    });
+    const bool consumed = (key && !down) || (ch && !left);
+    QPointer<QWidget> target(widget);
+    if (!consumed && target && (left == ch || left >= 32)) {
+        // Qt edits with what the handlers left: the key as it came, or the character they chose.
+        const QString text = left == ch ? e->text() : QString::fromUcs4(&left, 1);
+        QKeyEvent edit(QEvent::KeyPress, e->key(), e->modifiers(), e->nativeScanCode(), e->nativeVirtualKey(),
+                       e->nativeModifiers(), text, e->isAutoRepeat(), ushort(e->count()));
+        passing_ = true;
+        QCoreApplication::sendEvent(target, &edit);
+        passing_ = false;
+    }
+    if (key)
+        SafeCall([&] { form.ControlKeyUp(key, shift); });
 }
 
 }  // namespace

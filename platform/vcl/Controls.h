@@ -136,9 +136,11 @@ public:
     virtual void MouseDown(TMouseButton button, TShiftState shift, int x, int y);
     virtual void MouseUp(TMouseButton button, TShiftState shift, int x, int y);
     virtual void MouseMove(TShiftState shift, int x, int y);
-    // The user pressed this control's accelerator (Alt + the letter after "&" in the caption):
-    // does what the control does for it; false when the control takes none.
-    virtual bool Accelerate() { return false; }
+    // Whether Alt+key is this control's accelerator (the letter after "&" in its caption).
+    virtual bool HasAccelerator(char key) const { return key && HotkeyOf(Caption) == key; }
+    // The user pressed this control's accelerator: does what the control does for it; false when
+    // the control takes none.
+    virtual bool Accelerate(char /*key*/) { return false; }
     // Opens the pop-up menu of this control or of the nearest parent that has one, at a client
     // point (right-click, Shift+F10, the Menu key); false when there is none.
     bool ShowPopupMenu(TPoint at);

@@ -340,10 +340,7 @@ void TForm::PressKey(WORD key, TShiftState shift, char32_t ch)
     WORD k = key;
     if (Menu && Menu->IsShortCut(k, shift))
         return;
-    if (KeyPreview && target != this)
-        KeyDown(k, shift);
-    if (k)
-        target->KeyDown(k, shift);
+    ControlKeyDown(k, shift);
     if ((k == VK_APPS && !shift) || (k == VK_F10 && shift == ssShift)) {
         // The keyboard's way to the pop-up menu: at the control's caret row or its corner.
         if (target != this && target->ShowPopupMenu(target->PopupPoint()))
@@ -356,14 +353,35 @@ void TForm::PressKey(WORD key, TShiftState shift, char32_t ch)
     bool consumed = k == 0;
     if (!consumed && ch) {
         char32_t c = ch;
-        if (KeyPreview && target != this)
-            KeyPress(c);
-        if (c)
-            target->KeyPress(c);
+        ControlKeyPress(c);
         consumed = c == 0;
     }
     if (!consumed)
         HandleDialogKey(key, shift);
+    ControlKeyUp(key, shift);
+}
+
+void TForm::ControlKeyDown(WORD& key, TShiftState shift)
+{
+    TWinControl* target = activeControl_ ? activeControl_ : this;
+    if (KeyPreview && target != this && key)
+        KeyDown(key, shift);
+    if (key)
+        target->KeyDown(key, shift);
+}
+
+void TForm::ControlKeyPress(char32_t& ch)
+{
+    TWinControl* target = activeControl_ ? activeControl_ : this;
+    if (KeyPreview && target != this && ch)
+        KeyPress(ch);
+    if (ch)
+        target->KeyPress(ch);
+}
+
+void TForm::ControlKeyUp(WORD key, TShiftState shift)
+{
+    TWinControl* target = activeControl_ ? activeControl_ : this;
     WORD up = key;
     if (KeyPreview && target != this)
         KeyUp(up, shift);
@@ -375,10 +393,7 @@ void TForm::TypeChar(char32_t ch)
 {
     TWinControl* target = activeControl_ ? activeControl_ : this;
     char32_t c = ch;
-    if (KeyPreview && target != this)
-        KeyPress(c);
-    if (c)
-        target->KeyPress(c);
+    ControlKeyPress(c);
     if (c)
         if (auto* edit = dynamic_cast<TCustomEdit*>(target))
             edit->TypeText(ToUtf8(c));
@@ -389,7 +404,7 @@ TControl* TForm::AcceleratorControl(WORD key)
     if (!((key >= 'A' && key <= 'Z') || (key >= '0' && key <= '9')))
         return nullptr;
     for (TControl* c : AllControls())
-        if (HotkeyOf(c->Caption) == char(key) && c->Showing() && c->EnabledWithParents())
+        if (c->HasAccelerator(char(key)) && c->Showing() && c->EnabledWithParents())
             return c;
     return nullptr;
 }
@@ -397,7 +412,7 @@ TControl* TForm::AcceleratorControl(WORD key)
 bool TForm::AccelerateKey(WORD key)
 {
     TControl* c = AcceleratorControl(key);
-    return c && c->Accelerate();
+    return c && c->Accelerate(char(key));
 }
 
 bool TForm::HandleDialogKey(WORD key, TShiftState shift)

@@ -97,6 +97,12 @@ public:
     // Keyboard input as the widget set delivers it to the focused control.
     void PressKey(WORD key, TShiftState shift = 0, char32_t ch = 0);
     void TypeChar(char32_t ch);
+    // The steps of a key at the focused control, for a widget set whose native field edits with
+    // what they leave: key down, then its character, through the form (with KeyPreview) and the
+    // control's handlers, each zeroed when consumed; key up after the edit.
+    void ControlKeyDown(WORD& key, TShiftState shift);
+    void ControlKeyPress(char32_t& ch);
+    void ControlKeyUp(WORD key, TShiftState shift);
     // The control whose accelerator is the key (Alt+key), or nullptr.
     TControl* AcceleratorControl(WORD key);
     // The window behind the form, made on first use; its messages come to WndProc.

@@ -14,6 +14,32 @@ void DrawCaption(TControl& c, const TRect& r, TAlignment alignment, TTextFormat 
         c.Canvas.Font.Color = clGrayText;
     c.Canvas.DrawText(r, StripHotkey(c.Caption), f);
 }
+
+// The line under the accelerator letter of a caption drawn from `left` at `top`, within `clip`.
+void UnderlineHotkey(TCanvas& canvas, const TRect& clip, int top, const std::string& caption)
+{
+    size_t at = std::string::npos;
+    for (size_t i = 0; i + 1 < caption.size(); ++i)
+        if (caption[i] == '&') {
+            if (caption[i + 1] != '&') {
+                at = i;
+                break;
+            }
+            ++i;
+        }
+    if (at == std::string::npos)
+        return;
+    const std::string before = StripHotkey(caption.substr(0, at));
+    const std::u32string rest = ToU32(caption.substr(at + 1));
+    const int x = clip.Left + canvas.TextWidth(before);
+    const int right = std::min(int(clip.Right), x + canvas.TextWidth(ToUtf8(rest.substr(0, 1))));
+    const int y = top + canvas.TextHeight("Wg") - 2;
+    if (x >= right || y >= clip.Bottom)
+        return;
+    canvas.Pen.Color = canvas.Font.Color;
+    canvas.MoveTo(x, y);
+    canvas.LineTo(right, y);
+}
 }  // namespace
 
 TPanel::TPanel(TComponent* owner) : TCustomControl(owner)
@@ -57,7 +83,7 @@ void TLabel::SetCaption(const std::string& caption)
     Invalidate();
 }
 
-bool TLabel::Accelerate()
+bool TLabel::Accelerate(char)
 {
     if (!FocusControl || !FocusControl->CanFocus())
         return false;
@@ -90,7 +116,7 @@ void TButton::Click()
     TWinControl::Click();
 }
 
-bool TButton::Accelerate()
+bool TButton::Accelerate(char)
 {
     if (TabStop && CanFocus())
         SetFocus();
@@ -183,7 +209,7 @@ void TSpeedButton::Click()
     TGraphicControl::Click();
 }
 
-bool TSpeedButton::Accelerate()
+bool TSpeedButton::Accelerate(char)
 {
     Click();
     return true;
@@ -400,7 +426,7 @@ void TCheckBox::Click()
     Toggle();
 }  // the user's click toggles; the change fires OnClick
 
-bool TCheckBox::Accelerate()
+bool TCheckBox::Accelerate(char)
 {
     if (CanFocus())
         SetFocus();
@@ -509,6 +535,31 @@ void TRadioGroup::KeyDown(WORD& key, TShiftState shift)
         SetItemIndex(itemIndex_ - 1), key = 0;
 }
 
+bool TRadioGroup::HasAccelerator(char key) const
+{
+    if (!key)
+        return false;
+    for (int i = 0; i < Items.Count(); ++i)
+        if (HotkeyOf(Items[i]) == key)
+            return true;
+    return TGroupBox::HasAccelerator(key);
+}
+
+bool TRadioGroup::Accelerate(char key)
+{
+    for (int i = 0; i < Items.Count(); ++i)
+        if (HotkeyOf(Items[i]) == key) {
+            if (CanFocus())
+                SetFocus();
+            SetItemIndex(i);
+            return true;
+        }
+    if (!TGroupBox::HasAccelerator(key) || !CanFocus())
+        return false;
+    SetFocus();
+    return true;
+}
+
 void TRadioGroup::Paint()
 {
     TGroupBox::Paint();
@@ -524,8 +575,10 @@ void TRadioGroup::Paint()
             Canvas.Ellipse(r.Left + 3, y + 3, r.Left + 9, y + 9);
         }
         Canvas.Brush.Style = bsClear;
-        Canvas.TextRect(Rect(r.Left + 16, r.Top, r.Right, r.Bottom), r.Left + 16,
-                        r.Top + (r.Height() - Canvas.TextHeight("Wg")) / 2, StripHotkey(Items[i]));
+        const TRect text = Rect(r.Left + 16, r.Top, r.Right, r.Bottom);
+        const int textTop = r.Top + (r.Height() - Canvas.TextHeight("Wg")) / 2;
+        Canvas.TextRect(text, text.Left, textTop, StripHotkey(Items[i]));
+        UnderlineHotkey(Canvas, text, textTop, Items[i]);
         Canvas.Brush.Style = bsSolid;
     }
 }

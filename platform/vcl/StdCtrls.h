@@ -35,7 +35,7 @@ public:
     bool AutoSize = true;
     TWinControl* FocusControl = nullptr;
     void SetCaption(const std::string& caption);  // resizes when AutoSize
-    bool Accelerate() override;                   // focuses FocusControl
+    bool Accelerate(char key) override;           // focuses FocusControl
     void Paint() override;
 };
 
@@ -52,7 +52,7 @@ public:
     bool OwnerDrawStyle = false;
     bool Pressed() const { return pressed_ || keyPressed_; }
     void Click() override;
-    bool Accelerate() override;
+    bool Accelerate(char key) override;
     void KeyDown(WORD& key, TShiftState shift) override;
     void KeyUp(WORD& key, TShiftState shift) override;
     void Paint() override;
@@ -90,7 +90,7 @@ public:
     bool AllowAllUp = false;
     bool Down = false;
     void Click() override;
-    bool Accelerate() override;
+    bool Accelerate(char key) override;
     void Paint() override;
 };
 
@@ -186,7 +186,7 @@ public:
     TAlignment Alignment = taRightJustify;
     void Toggle();
     void Click() override;
-    bool Accelerate() override;
+    bool Accelerate(char key) override;
     void KeyPress(char32_t& key) override;
     void Paint() override;
 
@@ -214,6 +214,9 @@ public:
     int ItemIndex() const { return itemIndex_; }
     void SetItemIndex(int index);  // fires OnClick when it changes
     TRect ItemRect(int index) const;
+    // An item's "&" letter chooses it, as the caption's focuses the group.
+    bool HasAccelerator(char key) const override;
+    bool Accelerate(char key) override;
     void MouseDown(TMouseButton button, TShiftState shift, int x, int y) override;
     void KeyDown(WORD& key, TShiftState shift) override;
     void Paint() override;

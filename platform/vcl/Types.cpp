@@ -92,4 +92,24 @@ char HotkeyOf(const std::string& caption)
     return 0;
 }
 
+std::string WithFreeHotkey(const std::string& caption, const std::string& taken)
+{
+    const char own = HotkeyOf(caption);
+    if (own && taken.find(own) == std::string::npos)
+        return caption;
+    std::string plain = StripHotkey(caption), out;
+    bool placed = false;
+    for (char c : plain) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (!placed && u < 0x80 && std::isalnum(u) && taken.find(char(std::toupper(u))) == std::string::npos) {
+            out += '&';
+            placed = true;
+        }
+        out += c;
+        if (c == '&')
+            out += '&';
+    }
+    return out;
+}
+
 }  // namespace vcl

@@ -131,5 +131,8 @@ std::string ToUtf8(char32_t c);
 std::string StripHotkey(const std::string& caption);
 // The accelerator key of a caption ("E&xit" -> 'X', upper case ASCII); 0 when it has none.
 char HotkeyOf(const std::string& caption);
+// The caption with its accelerator moved to its first letter or digit not in `taken` (upper
+// case), so that two items of one menu never share one; without one when none is free.
+std::string WithFreeHotkey(const std::string& caption, const std::string& taken);
 
 }  // namespace vcl
