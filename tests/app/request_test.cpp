@@ -88,19 +88,34 @@ TEST(RequestRecord, ReplyCarriesOnlyModePlusHundred)
 
 TEST(ModeValues, FlagTable)
 {
-    const std::set<int> backup{0, 10, 11, 12, 13, 14, 15, 16, 17, 19, 20, 25, 29};
-    const std::set<int> automatic{10, 11, 12, 13, 15, 16, 17, 19, 20, 25, 29};
-    const std::set<int> ftp{15, 16, 19};
-    for (int v = -1; v <= 103; ++v) {
+    // One column per mode value 0..29, written out as the protocol lists them. 14 is backup side
+    // but not automatic; 18 is neither.
+    const struct {
+        bool TModeValueFlags::*Flag;
+        const char* Values;
+    } rows[] = {
+        // clang-format off
+        //                                      0         1         2
+        //                                      012345678901234567890123456789
+        {&TModeValueFlags::BackupSide,         "x.........xxxxxxxx.xxxxxxxxxxx"},
+        {&TModeValueFlags::Automatic,          "..........xxxx.xxx.xxxxxxxxxxx"},
+        {&TModeValueFlags::Ftp,                "...............xx..x.........."},
+        {&TModeValueFlags::DeferredDispatch,   ".........x...................."},
+        {&TModeValueFlags::ReadDefinitionFile, "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"},
+        // clang-format on
+    };
+    for (const auto& row : rows)
+        for (int v = 0; v <= 29; ++v)
+            EXPECT_EQ(row.Values[v] == 'x', FlagsForModeValue(v).*row.Flag) << v << " " << row.Values;
+    // Beyond 29 no value sets a workflow flag; only 50 and 100-102 skip the definition file.
+    for (const int v : {-1, 30, 49, 50, 51, 99, 100, 101, 102, 103}) {
         const TModeValueFlags f = FlagsForModeValue(v);
-        EXPECT_EQ(backup.count(v) == 1 || (v >= 20 && v <= 29), f.BackupSide) << v;
-        EXPECT_EQ(automatic.count(v) == 1 || (v >= 20 && v <= 29), f.Automatic) << v;
-        EXPECT_EQ(ftp.count(v) == 1, f.Ftp) << v;
-        EXPECT_EQ(v == 9, f.DeferredDispatch) << v;
-        EXPECT_EQ(v != 50 && (v < 100 || v > 102), f.ReadDefinitionFile) << v;
+        EXPECT_FALSE(f.BackupSide || f.Automatic || f.Ftp || f.DeferredDispatch) << v;
+        EXPECT_EQ(v != 50 && v != 100 && v != 101 && v != 102, f.ReadDefinitionFile) << v;
     }
     // Exact comparison: a fraction is none of the listed values.
     EXPECT_FALSE(FlagsForModeValue(12.5).Automatic);
+    EXPECT_FALSE(FlagsForModeValue(9.5).DeferredDispatch);
     EXPECT_EQ(10, ModeValueNumber(10.9));
     EXPECT_FALSE(ModeValueNumber(std::nan("")));
 }

@@ -37,8 +37,11 @@ TEST_F(Stored, InstallPathCheck)
 
     std::string asked;
     CheckInstallPath("D:\\Jinde", "1.1.0.0", [&](const std::string& text) { return asked = text, false; });
-    EXPECT_NE(std::string::npos,
-              asked.find("1. D:\\Jinde - adresář právě spuštěného programu\r\n2. C:\\Programs\\Torvo"));
+    EXPECT_EQ("Zjistil jsem, že program Torvo je pravděpodobně nainstalovaný\r\nv počítači na více místech:\r\n\n"
+              "1. D:\\Jinde - adresář právě spuštěného programu\r\n"
+              "2. C:\\Programs\\Torvo - původní adresář z registru\r\n\n"
+              "Mám nahradit \"původní adresář\" programu Torvo \"adresářem spuštěného programu\" ?",
+              asked);
     EXPECT_EQ("C:\\Programs\\Torvo", RegReadString(HKEY_CURRENT_USER, "Software\\Vimo\\Torvo", "InstallPath", "-"));
     EXPECT_EQ("1.1.0.0", RegReadString(HKEY_LOCAL_MACHINE, "Software\\Vimo\\Torvo", "InstallVersion", "-"));
 
@@ -84,8 +87,9 @@ TEST_F(Stored, DefinitionAndMenuFilesFromDisk)
     EXPECT_EQ("", FindMenuReturnValue("Menu", 0, true, dir + "/none.txt", report));
     EXPECT_EQ("", FindMenuReturnValue("Menu", 0, false, dir + "/none.txt", report));
     ASSERT_EQ(2u, reports.size());
-    EXPECT_EQ(MenuLineNotFoundText(values.MenuArchiv, "Menu", 3), reports[0]);
-    EXPECT_EQ(MenuFileNotFoundText(dir + "/none.txt"), reports[1]);
+    EXPECT_EQ("Nabídka v souboru:  " + values.MenuArchiv + "\r\rv sekci:  [Menu]\rnelze najít návratovou hodnotu:  3",
+              reports[0]);
+    EXPECT_EQ("Nabídka: nemohu najít datový soubor: " + dir + "/none.txt", reports[1]);
 }
 
 }  // namespace

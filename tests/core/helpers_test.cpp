@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <set>
 
 namespace {
 
@@ -280,21 +281,36 @@ TEST(Ratios, RoundingCapsAndHugeSizes)
 
 TEST(ArchiveTypes, SetsAndTexts)
 {
-    int testable = 0, checkable = 0;
-    for (int t = 0; t < TEnumCount<TArcType>::value; ++t) {
-        testable += IsTestableType(TArcType(t));
-        checkable += IsCheckableType(TArcType(t));
-    }
-    EXPECT_EQ(testable, 29);
-    EXPECT_EQ(checkable, 26);
-    EXPECT_FALSE(IsArchiveType(atUnknown));
-    EXPECT_TRUE(IsArchiveType(atAce));
-    EXPECT_TRUE(IsZipFamilyType(atZipDS));
-    EXPECT_FALSE(IsZipOrJarType(atZipDS));
-    EXPECT_TRUE(IsZipCipherType(atBhExe));
-    EXPECT_FALSE(IsEncryptableType(atBhExe));
-    EXPECT_TRUE(IsWritableType(atTarBz));
-    EXPECT_FALSE(IsWritableType(atArj));
+    // Every set by its members, checked over every type, so that a type moved between rows of
+    // the table fails even when the counts still match.
+    using TTypes = std::set<TArcType>;
+    const auto fromAceExcept = [](const TTypes& left) {
+        TTypes all;
+        for (int t = atAce; t <= atZoo; ++t)
+            if (!left.count(TArcType(t)))
+                all.insert(TArcType(t));
+        return all;
+    };
+    const struct {
+        const char* Name;
+        bool (*Test)(TArcType);
+        TTypes Members;
+    } sets[] = {
+        {"archive", IsArchiveType, fromAceExcept({})},
+        {"ZIP or JAR", IsZipOrJarType, {atJar, atJarExe, atZip, atZipExe}},
+        {"ZIP family", IsZipFamilyType, {atJar, atJarExe, atZip, atZipExe, atZipDS, atZipMV}},
+        {"ZIP cipher", IsZipCipherType, {atBh, atBhExe, atJar, atJarExe, atZip, atZipExe, atZipDS, atZipMV}},
+        {"encryptable", IsEncryptableType, {atBh, atJar, atZip, atZipMV}},
+        {"writable",
+         IsWritableType,
+         {atBh, atBz2, atCab, atGZip, atJar, atLha, atLzh, atTar, atTarGz, atTarBz, atZip, atZipMV}},
+        {"testable", IsTestableType, fromAceExcept({atHA, atMsGZ, atPak, atPakExe, atJarExe})},
+        {"checkable", IsCheckableType,
+         fromAceExcept({atCab, atCabExe, atTarGz, atTarBz, atHA, atMsGZ, atPak, atPakExe})},
+    };
+    for (const auto& set : sets)
+        for (int t = 0; t < TEnumCount<TArcType>::value; ++t)
+            EXPECT_EQ(set.Members.count(TArcType(t)) == 1, set.Test(TArcType(t))) << set.Name << " type " << t;
 
     EXPECT_EQ(CompressMethodName(8, 3), "DFLT-X");
     EXPECT_EQ(CompressMethodName(12, 0), "BZip2-N");
