@@ -260,6 +260,16 @@ TEST_F(DataHooksTest, ExtraFieldBlocksAreBoundedByTheirLengths)
     zip.ParseExtraField(overrun.data(), overrun.size(), false, 0);
     EXPECT_EQ(zip.LargeSize, 0u);
 
+    // At the edge: a block that ends exactly at the field's end is read; one that claims a single
+    // byte more is not, although the byte after the field is there to be read.
+    std::vector<std::uint8_t> exact = {0x64, 0x00, 8, 0, 1, 2, 3, 4, 5, 6, 7, 0};
+    zip.ParseExtraField(exact.data(), exact.size(), false, 0);
+    EXPECT_EQ(zip.LargeSize, 0x0007060504030201u);
+    exact[2] = 9;
+    exact.push_back(8);
+    zip.ParseExtraField(exact.data(), exact.size() - 1, false, 0);
+    EXPECT_EQ(zip.LargeSize, 0u);
+
     // An AES block gives the method by version and strength.
     std::vector<std::uint8_t> aes = {0x01, 0x99, 7, 0, 2, 0, 'A', 'E', 3, 8, 0};
     zip.ParseExtraField(aes.data(), aes.size(), false, 0);

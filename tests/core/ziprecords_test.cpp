@@ -407,6 +407,26 @@ TEST(ZipExtraField, BlocksAreBoundedAndWidenOnlyWhatIsSaturated)
         EXPECT_FALSE(info.HasLargeSizes);
         EXPECT_EQ(s.PackedSize, 1u);
     }
+    // At the edge: a block that ends exactly at the field's end is read; one that claims a single
+    // byte more is not, although the byte after the field is there to be read.
+    {
+        Bytes field = block(kExtraAes, {1, 2});
+        const Bytes large = block(kExtraLargeSizes, {1, 0, 2, 0, 3, 0});
+        field.insert(field.end(), large.begin(), large.end());
+        auto [s, info] = parse(field, true, {1, 2, 3, 0});
+        EXPECT_TRUE(info.HasLargeSizes);
+        EXPECT_EQ(s.LocalOffset, 0x3'0000'0003u);
+
+        Bytes buffer = field;
+        buffer[buffer.size() - 8] = 7;  // the size: one byte past the field
+        buffer.push_back(0);
+        TZipSizes sizes{1, 2, 3, 0};
+        TZipExtraInfo past;
+        ParseExtraField(buffer.data(), field.size(), true, sizes, past);
+        EXPECT_EQ(past.EncryptionBlock, kExtraAes);
+        EXPECT_FALSE(past.HasLargeSizes);
+        EXPECT_EQ(sizes.LocalOffset, 3u);
+    }
     // Unicode path (version and CRC skipped, at most 511 bytes, never a split character), times.
     {
         Bytes data = {1, 0, 0, 0, 0};
