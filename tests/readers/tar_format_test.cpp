@@ -249,6 +249,33 @@ TEST(TarFormat, FolderNamesAtTheNameFieldsEdgeAndAReusedBuffer)
     EXPECT_EQ(dir.Capture("tar -tf edge.tar 2>&1"), dir99 + "/\n" + dir100 + "/\nf.txt\n");
 }
 
+TEST(TarFormat, UstarPrefixAndNameThatFillTheirFields)
+{
+    // GNU tar splits at the last "/" that leaves at most 155 bytes in front: here exactly 155 in
+    // front and 100 behind, so neither field has room for a closing zero.
+    TScratchDir dir;
+    const std::string prefix = std::string(77, 'p') + "/" + std::string(77, 'q');
+    const std::string name = std::string(96, 'n') + ".txt";
+    ASSERT_EQ(dir.Run("mkdir -p " + prefix + " && printf edge > " + prefix + "/" + name +
+                      " && tar --format=ustar -cf edge.tar " + prefix.substr(0, 77)),
+              0);
+    const TBytes bytes = ReadWholeFile((dir / "edge.tar").string());
+    ASSERT_GE(bytes.size(), 3 * 512u);
+    const auto file = bytes.begin() + 2 * 512;  // after the two folders
+    ASSERT_EQ(std::string(file + 345, file + 500), prefix);
+    ASSERT_EQ(std::string(file, file + 100), name);
+
+    const TListing listing = ReadAll(bytes);
+    ASSERT_EQ(listing.Entries.size(), 3u);
+    std::string ours;
+    for (const auto& e : listing.Entries)
+        ours += Describe(e);
+    EXPECT_EQ(ours, ToolListing(dir, "edge.tar"));
+    const TTarEntry& e = listing.Entries[2];
+    EXPECT_EQ(e.Name, prefix + "/" + name);
+    EXPECT_EQ(std::string(bytes.begin() + e.DataOffset, bytes.begin() + e.DataOffset + e.Size), "edge");
+}
+
 TEST(TarFormat, NumberFieldsAreZeroPaddedOctalAtEveryDigitBoundary)
 {
     // Against the C library's own octal: each place of the 7- and 11-digit fields, the last value

@@ -224,6 +224,20 @@ TEST_F(TarReadersTest, TarFromEveryToolGivesTheToolsTree)
     EXPECT_TRUE(fs::is_empty(home + "/never"));
 }
 
+TEST_F(TarReadersTest, UstarPrefixAndNameThatFillTheirFieldsExtractWhereTarPutsThem)
+{
+    // 155 bytes of folders in the prefix field and a 100-byte name: both fields full.
+    const std::string prefix = std::string(77, 'p') + "/" + std::string(77, 'q');
+    Put(home + "/" + prefix + "/" + std::string(96, 'n') + ".txt", MixedBytes(3000, 5));
+    Run("tar --format=ustar -cf edge.tar " + prefix.substr(0, 77));
+    const TTree expected = ToolTree("tar -xf", "edge.tar");
+    ASSERT_EQ(FilesIn(expected), 1);
+    EXPECT_EQ(RunOn("edge.tar", "out"), 1);
+    EXPECT_EQ(ReadTree(home + "/out"), expected);
+    EXPECT_TRUE(reports.empty()) << reports.size();
+    EXPECT_TRUE(AllPassed());
+}
+
 TEST_F(TarReadersTest, CompressedFilesGiveTheToolsBytesNamesAndTimes)
 {
     Put(home + "/data.bin", MixedBytes(300000, 7));
