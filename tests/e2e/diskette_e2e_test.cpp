@@ -77,8 +77,8 @@ TEST_F(Diskettes, ABackupSpansThreeDisksThatAnotherProcessRestores)
     if (HaveTool("7zz")) {
         const fs::path set = dir / "set" / "set.zip";
         for (std::size_t i = 0; i < disks.size(); ++i) {
-            char ext[8];
-            std::snprintf(ext, sizeof ext, ".z%02d", int(i) + 1);
+            const std::string number = std::to_string(i + 1);
+            const std::string ext = (number.size() < 2 ? ".z0" : ".z") + number;
             WriteFile(i + 1 == disks.size() ? set : fs::path(set).replace_extension(ext), disks[i].Files[archive]);
         }
         int status = -1;

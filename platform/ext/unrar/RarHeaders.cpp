@@ -26,7 +26,7 @@ bool FindSignature(const TRarReadAt& Read, std::int64_t Size, TRarVolumeWalk& Wa
         for (std::int64_t i = 0; i + 7 <= got && i < 65536; ++i) {
             if (std::memcmp(block.data() + i, kSig4, 6) != 0)
                 continue;
-            if (block[i + 6] == 0x00 || (block[i + 6] == 0x01 && i + 8 <= got && block[i + 7] == 0)) {
+            if (block[i + 6] == 0x00 || (i + 8 <= got && std::memcmp(block.data() + i, kSig5, sizeof kSig5) == 0)) {
                 Walk.Start = at + i;
                 Walk.Rar5 = block[i + 6] == 0x01;
                 return true;
@@ -342,7 +342,7 @@ TRarWalkResult WalkRar5(const TRarReadAt& Read, std::int64_t Size, TRarVolumeWal
     while (at + 7 <= Size && Walk.Headers.size() < kMaxHeaders) {
         std::uint8_t prefix[7] = {};
         const std::int64_t got = Read(at, prefix, 7);
-        TVarReader sizeReader{prefix + 4, std::size_t(std::max<std::int64_t>(got - 4, 0))};
+        TVarReader sizeReader{prefix + 4, std::size_t(std::clamp<std::int64_t>(got - 4, 0, sizeof prefix - 4))};
         const std::uint64_t headSize = sizeReader.Var();
         if (sizeReader.Bad || headSize == 0 || headSize > (2u << 20))
             return Finish(Walk, true);
@@ -419,7 +419,7 @@ std::string NextRarVolumeName(const std::string& Name, bool NewNumbering)
             for (; i >= 0 && digits[std::size_t(i)] == '9'; --i)
                 digits[std::size_t(i)] = '0';
             if (i < 0)
-                digits.insert(0, "1");
+                digits.insert(digits.begin(), '1');
             else
                 ++digits[std::size_t(i)];
             std::string next = Name.substr(0, begin) + digits + Name.substr(end);
