@@ -373,6 +373,12 @@ bool TDecompressClass::ResolveExistingTarget(std::string& Target)
         }
         FClaimed.Claim(FResolved->Host, StoredName);
     }
+    // A file never takes a folder's place: there is no existing file to keep or to replace.
+    if (const DWORD attr = GetFileAttributesA(Target.c_str());
+        attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) {
+        DoError(Target, "", E_FILEISDIRECTORY, VolumeName);
+        return false;
+    }
     if (ConfirmOverwrites) {
         if (!OnFileExists) {
             DoError(Target, "OnFileExists", E_REQUIREDEVENT, VolumeName);

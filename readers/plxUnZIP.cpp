@@ -334,11 +334,17 @@ void TUnZip::CountHeaderRead(std::int64_t Bytes)
     BytesToRead = std::max<std::int64_t>(0, BytesToRead - std::max<std::int64_t>(0, Bytes));
 }
 
+// Extraction and the test pass over a member without a name; neither may do so in silence.
+bool TUnZip::TellsNamelessMember() const
+{
+    return IsFileOutput() || OperationCode == opTest || OperationCode == opTestQuiet;
+}
+
 // Selected and of an encryption we can decode (Report: say why not).
 bool TUnZip::Usable(const TZipEntry& Entry, bool Report)
 {
-    // A member without a name has nowhere to go; as unzip does, that is said.
-    if (Entry.Name.empty() && Report && IsFileOutput())
+    // A member without a name has nowhere to go and is never checked; as unzip does, that is said.
+    if (Entry.Name.empty() && Report && TellsNamelessMember())
         DoError(ArchiveFile(), "", E_INVALIDFILENAME, VolumeName);
     if (!Selected(Entry.Name, true))
         return false;
@@ -490,7 +496,7 @@ std::uint64_t TUnZip::ReadLocalHeaders(std::int64_t Start)
         }
         CipherBlockId = e.ExtraInfo.EncryptionBlock;
         GetEncryptionMethodProc(h.Flags);
-        if (e.Name.empty() && IsFileOutput())
+        if (e.Name.empty() && TellsNamelessMember())
             DoError(ArchiveFile(), "", E_INVALIDFILENAME, VolumeName);
         if (!e.Name.empty() && Selected(e.Name, false)) {
             FMembers.push_back(item);

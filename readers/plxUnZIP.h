@@ -96,6 +96,7 @@ private:
     bool ClaimRange(std::int64_t Begin, std::int64_t End);
     void RunMember(const TMemberItem& Item, const TWorkRecord& Local, int Index, const std::string& Name);
     bool Usable(const TZipEntry& Entry, bool Report);
+    bool TellsNamelessMember() const;
     void CountHeaderRead(std::int64_t Bytes);
     void AddToTotals(std::uint16_t Flags, std::uint64_t Packed, std::uint64_t Unpacked);
     void RunListedMember(const TZipEntry& Entry, TMemberItem& Item);

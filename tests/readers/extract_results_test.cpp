@@ -170,6 +170,39 @@ TEST_F(ExtractResultsTest, ReservedZFlagsAndAnOutputNamedAsTheArchiveAreTold)
     EXPECT_EQ(codes, std::vector<int>{E_SAMEINOUTNAMES});
 }
 
+// A member with no place to go is reported, never passed over in silence: a file whose name is a
+// folder's (made by the same run or found there), whether existing files are kept or replaced; a
+// ZIP member whose name was lost, by the test as by the extraction.
+TEST_F(ExtractResultsTest, AMemberWithNoPlaceToGoIsReportedNotPassedOver)
+{
+    WriteHostFile(home + "/src/sub/a.txt", "in the folder");
+    WriteHostFile(home + "/src/subfile", "a file named as the folder");
+    Run("cd src && tar cf ../t.tar sub/a.txt subfile --transform 's/^subfile$/sub/'");
+    for (const TOverwriteMode mode : {omSkip, omOverwrite}) {
+        SCOPED_TRACE(int(mode));
+        const std::string out = mode == omSkip ? "kept" : "replaced";
+        EXPECT_EQ(Extract<TUnTar>("t.tar", out, false, [mode](TUnTar& un) { un.OverwriteMode = mode; }), 1);
+        EXPECT_EQ(codes, std::vector<int>{E_FILEISDIRECTORY});
+        EXPECT_EQ(ReadHostFile(home + "/" + out + "/sub/a.txt"), "in the folder");
+    }
+    if (HaveTool("zip") && HaveTool("zipnote")) {
+        Run("cd src && zip -q ../z.zip sub/a.txt subfile && printf '@ subfile\\n@=sub\\n' | zipnote -w ../z.zip");
+        EXPECT_EQ(Extract<TUnZip>("z.zip", "zip"), 1);
+        EXPECT_EQ(codes, std::vector<int>{E_FILEISDIRECTORY});
+
+        std::string zip = ReadHostFile(home + "/z.zip");
+        const std::size_t last = zip.rfind(std::string("PK\x01\x02", 4));
+        ASSERT_NE(last, std::string::npos);
+        zip[last + 28] = zip[last + 29] = '\0';  // the last central record's name length
+        WriteHostFile(home + "/nameless.zip", zip);
+        for (const bool test : {true, false}) {
+            SCOPED_TRACE(test);
+            EXPECT_EQ(Extract<TUnZip>("nameless.zip", "nameless", test), 1);
+            EXPECT_EQ(codes, std::vector<int>{E_INVALIDFILENAME});
+        }
+    }
+}
+
 TEST_F(ExtractResultsTest, FolderTimesComeBackFromZipAndTarFolderEntries)
 {
     WriteHostFile(home + "/src/top/mid/leaf/f.txt", "data");
