@@ -44,7 +44,8 @@ void TVLabeledEdit::SetValue(double value)
 void TVLabeledEdit::Loaded()
 {
     TLabeledEdit::Loaded();
-    normalColor_ = Color;
+    // A field entered before loading (its form's first field) wears the focus colour by now.
+    normalColor_ = Focused() && ColorOnFocusActive ? savedColor_ : Color;
     loaded_ = true;
     if (!Enabled())
         Color = ColorOnDisabled;
@@ -100,7 +101,7 @@ void TVLabeledEdit::DoEnter()
     if (!ComboBox.Items.empty() && !(EditType == teComboBox && ButtonVisible))
         ComboBox.Items.clear();
     if (ColorOnFocusActive) {
-        savedColor_ = normalColor_;
+        savedColor_ = loaded_ ? normalColor_ : Color;
         Color = ColorOnFocus;
         Invalidate();
     }

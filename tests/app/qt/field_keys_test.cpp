@@ -5,6 +5,7 @@
 #include "app/lib/VColButton.h"
 #include "app/lib/VEdit.h"
 #include "app/qt/ManagerWindows.h"
+#include "platform/qt/QtConvert.h"
 #include "platform/qt/QtPainted.h"
 #include "support/ToolRun.h"
 #include "writers/plxZipSplitter.h"
@@ -194,16 +195,20 @@ TEST(FieldKeys, TheCommentFieldMovesOnWithDown)
     comm.EnsureCreated();
     std::string focusedAfterDown;
     TControl* shownFocused = nullptr;
+    QColor leftColour;
     const TModalResult result = RunModal(comm, [&] {
         Type(comm, "Zaloha pred uzaverkou");
         Press(comm, Qt::Key_Down);
         focusedAfterDown = comm.ActiveControl() ? comm.ActiveControl()->Name : "(none)";
+        leftColour = LineOf(comm, *comm.leComment)->palette().color(QPalette::Base);
         if (auto* painted = dynamic_cast<torvoqt::PaintedWidget*>(WindowOf(comm)->focusWidget()))
             shownFocused = painted->control;
         Press(comm, Qt::Key_Return);
     });
     EXPECT_EQ("btnOK", focusedAfterDown);
     EXPECT_EQ(comm.btnOK, shownFocused);
+    // The field left wears its own colour again, not the focus colour.
+    EXPECT_EQ(torvoqt::ToQColor(clWindow), leftColour);
     EXPECT_EQ(mrOk, result);
     EXPECT_EQ("Zaloha pred uzaverkou", comm.leComment->Text());
 }
