@@ -54,8 +54,13 @@ THeaderStatus ReadBhHeader(const TReadAt& Read, std::int64_t Pos, TBhHeader& Hea
         return THeaderStatus::Corrupt;
     Header = {};
     Header.Offset = Pos;
-    if (!DecodeBhHeader(fixed, Header))
-        return GetLE32(fixed) == kBhSignature ? THeaderStatus::End : THeaderStatus::Corrupt;
+    if (!DecodeBhHeader(fixed, Header)) {
+        // Only the closing header the writer adds (the signature and the base size, the rest zeros)
+        // ends the archive: a length of 0 in a header that holds a member's fields is damage.
+        const bool closing = GetLE32(fixed) == kBhSignature &&
+                             std::all_of(fixed + 7, fixed + kBhHeaderSize, [](std::uint8_t b) { return b == 0; });
+        return closing ? THeaderStatus::End : THeaderStatus::Corrupt;
+    }
     Header.Name.resize(std::min<std::size_t>(Header.NameLength, kBhMaxNameLength));
     if (Read(Pos + kBhHeaderSize, Header.Name.data(), std::int64_t(Header.Name.size())) !=
         std::int64_t(Header.Name.size()))

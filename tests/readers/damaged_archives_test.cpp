@@ -268,7 +268,7 @@ TEST_F(DamagedArchivesTest, AListingThatMissesMembersTheArchiveCountsSaysSo)
 // An archive that lost its start or all of its members is no archive that holds nothing. A damaged ARJ
 // main header leaves the first member without data looking like the archive's start (its next
 // header follows at once); a RAR archive cut after its main header has neither a member nor the
-// end block that closes an empty one.
+// end block that closes an empty one; a BH header whose length was zeroed is not the closing header.
 TEST_F(DamagedArchivesTest, AnArchiveThatLostItsStartOrEveryMemberIsReported)
 {
     const auto expectReported = [this](const std::string& bytes, const std::string& name) {
@@ -278,12 +278,20 @@ TEST_F(DamagedArchivesTest, AnArchiveThatLostItsStartOrEveryMemberIsReported)
         EXPECT_TRUE(o.Reported) << o.Passed << " passed";
         EXPECT_TRUE(o.ListReported) << o.Listed << " listed";
     };
+    const fs::path src = fs::path(home) / "src";
+    fs::create_directories(src);
+    WriteText(src / "a.txt", std::string(200, 'a') + "\n");
+    WriteText(src / "b.txt", "bravo\n");
+    WriteText(src / "empty.txt", "");
+    WriteText(src / "c.txt", "charlie\n");
+    const std::string bh = ReadText(StoredBh(fs::path(home) / "s.bh", src));
+    for (const std::size_t header : {std::size_t(0), bh.find("BH\x05\x07", 4)}) {
+        SCOPED_TRACE(header);
+        std::string bytes = bh;
+        bytes[header + 4] = bytes[header + 5] = '\0';
+        expectReported(bytes, "damaged.bh");
+    }
     if (HaveTool("arj")) {
-        const fs::path src = fs::path(home) / "src";
-        fs::create_directories(src);
-        WriteText(src / "a.txt", std::string(200, 'a') + "\n");
-        WriteText(src / "empty.txt", "");
-        WriteText(src / "c.txt", "charlie\n");
         ASSERT_EQ(
             std::system(("cd " + ShellQuote(src.string()) + " && arj a -y ../s.arj a.txt empty.txt c.txt >/dev/null")
                             .c_str()),
