@@ -255,8 +255,11 @@ void TfrmAddFiles::ChooseCompressor(int index)
     if (!writer)
         return;
     std::string name = archiveName_;
-    // A new archive takes the writer's extension; one that is added to keeps its name.
-    if (!name.empty() && !NewWriterForType(listedType_)) {
+    // A new archive takes the writer's extension unless its name already has one of the writer's
+    // format: a typed "x.lzh" stays so. One that is added to keeps its name.
+    const TArcDescriptor* named = DescriptorByExtension(win::LowerCase(win::ExtractFileExt(name)));
+    const bool ownExtension = named && named == DescriptorOf(writer->ArcType());
+    if (!name.empty() && !NewWriterForType(listedType_) && !ownExtension) {
         const std::string ext = win::LowerCase(writer->DefaultExt());
         name = win::ChangeFileExt(name, ext);
     }

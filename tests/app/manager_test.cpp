@@ -637,6 +637,8 @@ TEST_F(NewArchive, EachTypeThroughItsWriterReadsBackWithTheRealTool)
         {"zip", "atZip (TZipSplitter)", "unzip", "unzip -tq new.zip", "unzip -q new.zip -d out"},
         {"tar", "atTar (TTar)", "tar", "tar tf new.tar", "tar xf new.tar -C out"},
         {"lha", "atLha (TLha)", "lhasa", "lhasa t new.lha", "cd out && lhasa xq ../new.lha"},
+        // The format's other extension, as typed: kept, not renamed to the writer's own.
+        {"lzh", "atLha (TLha)", "lhasa", "lhasa t new.lzh", "cd out && lhasa xq ../new.lzh"},
         {"cab", "atCab (TMakeCab)", "cabextract", "cabextract -t new.cab", "cabextract -q -d out new.cab"},
         {"bh", "atBh (TBlakHole)", nullptr, "", ""},  // no tool reads it: our own listing does
     };
