@@ -4,12 +4,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <future>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <thread>
 
 using win::DriveEntry;
@@ -112,6 +116,36 @@ TEST_F(FilesTest, CreateFileDispositionsAndTheirErrors)
     EXPECT_EQ(ERROR_FILE_NOT_FOUND, GetLastError());
     EXPECT_FALSE(DeleteFileA("C:\\folder"));
     EXPECT_EQ(ERROR_ACCESS_DENIED, GetLastError());
+}
+
+// Under a file-size limit (ulimit -f) a write fails as on a full disk instead of ending the
+// program, while a program started from here still meets the limit as it would alone. Forked, so
+// that the limit stays with the child.
+TEST_F(FilesTest, AFileSizeLimitFailsAWriteAsAFullDiskButNotTheProgramsStartedFromHere)
+{
+    const std::string started = home + "/started.bin";
+    const pid_t pid = fork();
+    ASSERT_NE(-1, pid);
+    if (pid == 0) {
+        const rlimit limit{4096, 4096};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            _exit(10);
+        HANDLE file = Open("C:\\big.bin", GENERIC_WRITE, CREATE_NEW);
+        const std::string block(4096, 'x');
+        DWORD done = 0;
+        if (file == INVALID_HANDLE_VALUE || !WriteFile(file, block.data(), DWORD(block.size()), &done, nullptr))
+            _exit(11);
+        if (WriteFile(file, "y", 1, &done, nullptr) || GetLastError() != ERROR_DISK_FULL)
+            _exit(12);
+        CloseHandle(file);
+        // The shell's own writer is ended by the signal (128 + its number), not told EFBIG (1).
+        const int status = std::system(("head -c 8192 /dev/zero > '" + started + "'; exit $?").c_str());
+        _exit(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGXFSZ ? 0 : 13);
+    }
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(0, WEXITSTATUS(status));
 }
 
 TEST_F(FilesTest, HandlesClosedInAnyOrderLeaveTheOthersTheirFiles)
