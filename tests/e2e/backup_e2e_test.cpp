@@ -68,12 +68,19 @@ TEST_F(Backup, AnAutomaticBackupThatWritesNothingSaysSoOnStderr)
         std::string PathArchiv, Menu, Said;
     };
     // The data folder named on Z:, so that a Z: target stays on Z:.
-    std::string dataFolder = "Z:" + (Home() / "data").string() + "/";
-    std::replace(dataFolder.begin(), dataFolder.end(), '/', '\\');
+    const auto onZ = [](const fs::path& folder) {
+        std::string name = "Z:" + folder.string() + "/";
+        std::replace(name.begin(), name.end(), '/', '\\');
+        return name;
+    };
+    const std::string dataFolder = onZ(Home() / "data");
+    // A target that takes files, so that only the missing set keeps the archive out of it.
+    const fs::path writable = dir / "target";
+    fs::create_directories(writable);
     const std::vector<TCase> cases{
         {"Z:\\proc\\", menu, "MessageBox [Zápis zamítnut]"},
         {"Z:\\" + std::string(6000, 'a') + "\\", menu, "MessageBox [Adresář nelze založit]"},
-        {"Z:\\tmp\\", "[Menu]\r\n{10}Automaticka\r\n", "MessageBox [Archivace neúplná] Nebylo co archivovat"},
+        {onZ(writable), "[Menu]\r\n{10}Automaticka\r\n", "MessageBox [Archivace neúplná] Nebylo co archivovat"},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.PathArchiv.substr(0, 20));
@@ -85,7 +92,9 @@ TEST_F(Backup, AnAutomaticBackupThatWritesNothingSaysSoOnStderr)
         EXPECT_NE(std::string::npos, said.find(c.Said)) << said;
         EXPECT_NE(std::string::npos, said.find("byla NEÚSPĚŠNÁ")) << said;
     }
-    EXPECT_FALSE(fs::exists("/tmp/Ucto (001).ZIP"));
+    // No archive anywhere: not in the target, not kept in the temporary folder.
+    EXPECT_TRUE(fs::is_empty(writable)) << Shell("ls -la " + Quoted(writable));
+    EXPECT_EQ("", Shell("find " + Quoted(dir / "tmp") + " -type f")) << "left in the temporary folder";
 }
 
 TEST_F(Backup, AFullOrReadOnlyFileSystemShowsTheFailureAndKeepsNoPartOfTheArchive)
@@ -97,15 +106,10 @@ TEST_F(Backup, AFullOrReadOnlyFileSystemShowsTheFailureAndKeepsNoPartOfTheArchiv
         GTEST_SKIP() << "no tmpfs can be mounted here";
     struct TUnmount {
         fs::path At;
-        ~TUnmount()
-        {
-            std::system(("umount " + Quoted(At)).c_str());
-            unsetenv("TMPDIR");
-        }
+        ~TUnmount() { std::system(("umount " + Quoted(At)).c_str()); }
     } unmount{target};
-    const fs::path temp = dir / "temp";
-    fs::create_directories(temp);
-    setenv("TMPDIR", temp.c_str(), 1);
+    // The session's own temporary folder: what the full target leaves there is this run's alone.
+    const fs::path temp = dir / "tmp";
     Shell("head -c 300000 /dev/urandom > " + Quoted(data / "kniha.dat"));
     const std::vector<std::string> request{"--command", "1",          "--mode",    "10",
                                            "--folder",  "C:\\data\\", "--timeout", "60"};

@@ -1,5 +1,6 @@
-// Every test program gets its own home, configuration and runtime folders, so tests that run at
-// the same time (in this run or another) never find each other's windows or settings.
+// Every test program gets its own home, configuration, runtime and temporary folders, so tests that
+// run at the same time (in this run or another, or after one that failed and left its files) never
+// find each other's windows, settings or temporary files.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -15,13 +16,14 @@ public:
         std::string pattern = (std::filesystem::temp_directory_path() / "torvo-testenv-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         base_ = pattern;
-        for (const char* name : {"home", "config", "run", "state"})
+        for (const char* name : {"home", "config", "run", "state", "tmp"})
             std::filesystem::create_directory(base_ / name);
         std::filesystem::permissions(base_ / "run", std::filesystem::perms::owner_all);
         setenv("HOME", (base_ / "home").c_str(), 1);
         setenv("XDG_CONFIG_HOME", (base_ / "config").c_str(), 1);
         setenv("XDG_RUNTIME_DIR", (base_ / "run").c_str(), 1);
         setenv("XDG_STATE_HOME", (base_ / "state").c_str(), 1);
+        setenv("TMPDIR", (base_ / "tmp").c_str(), 1);
     }
     void TearDown() override
     {

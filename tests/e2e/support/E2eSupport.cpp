@@ -82,12 +82,14 @@ void Session::SetUp()
     fs::create_directories(Home() / "data");
     fs::create_directories(dir / "run");
     chmod((dir / "run").c_str(), 0700);
+    fs::create_directories(dir / "tmp");
     SetDrives("");
     SetResponses("");
     setenv("HOME", Home().c_str(), 1);
     setenv("XDG_CONFIG_HOME", (dir / "cfg").c_str(), 1);
     setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
     setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+    setenv("TMPDIR", (dir / "tmp").c_str(), 1);
     setenv("TORVO_RESPONSES", (dir / "responses").c_str(), 1);
     setenv("TORVO_TRANSCRIPT", (dir / "transcript").c_str(), 1);
     setenv("TORVO_WIDGETSET", "headless", 1);

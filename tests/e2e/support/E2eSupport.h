@@ -48,8 +48,8 @@ int WaitFor(Child& child, std::chrono::milliseconds limit = testsupport::PeerDea
 
 class Session : public ::testing::Test {
 protected:
-    // dir/home is C:, the drive table holds what SetDrives gives; everything the program shows is
-    // answered from dir/responses and logged to dir/transcript.
+    // dir/home is C:, dir/tmp the temporary folder, the drive table holds what SetDrives gives;
+    // everything the program shows is answered from dir/responses and logged to dir/transcript.
     void SetUp() override;
     void TearDown() override;
 

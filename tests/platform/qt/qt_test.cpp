@@ -20,6 +20,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 using namespace vcl;
@@ -280,7 +281,7 @@ TEST(QtPeers, PaintingIsCrispAtTwiceTheScale)
     TDemoForm form(nullptr);
     form.Show();
     Settle();
-    const std::string path = ::testing::TempDir() + "/demo_form_2x.png";
+    const std::string path = (std::filesystem::temp_directory_path() / "demo_form_2x.png").string();
     ASSERT_TRUE(form.SaveScreenshot(path));
     QImage image(QString::fromStdString(path));
     ASSERT_EQ(image.width(), 800);
@@ -332,7 +333,7 @@ TEST(QtWidgetSet, ScreenshotShowsTheControlsAtTheirPositions)
     form.Show();
     form.edit->SetText("typed");
     Application->ProcessMessages();
-    std::string path = ::testing::TempDir() + "/demo_form.png";
+    std::string path = (std::filesystem::temp_directory_path() / "demo_form.png").string();
     ASSERT_TRUE(form.SaveScreenshot(path));
     QImage image(QString::fromStdString(path));
     ASSERT_FALSE(image.isNull());

@@ -38,7 +38,8 @@ protected:
         setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
         setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
         setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
-        unsetenv("TMPDIR");
+        std::filesystem::create_directories(root + "/tmp");
+        setenv("TMPDIR", (root + "/tmp").c_str(), 1);
         win::LoadDriveTable();
     }
 
