@@ -1420,6 +1420,19 @@ void TCompressClass::DeleteMovedFiles(TCompressHeaderObj& EntryList)
 
 // --- stored names ---
 
+namespace {
+
+// A host name that the Windows form holds only with stand-ins ("..\x", "C:\x", "a*b") is stored
+// as the host has it, but for a "_" in place of each "\", ":" and control character, which
+// readers take for a separator, a drive or a stream: ".._.._x", "C__x", "a*b".
+void StoreHostCharacters(std::string& Name)
+{
+    if (Name.find('\xEF') != std::string::npos)
+        Name = win::ArchiveNameOf(Name);
+}
+
+}  // namespace
+
 bool TCompressClass::SetEntryName(const std::string& Path)
 {
     // Built in a buffer kept from entry to entry and swapped into FileName (which Path may be):
@@ -1434,6 +1447,7 @@ bool TCompressClass::SetEntryName(const std::string& Path)
         else
             FileName.assign(Path, BaseDir.size());
         win::ReplaceByte(FileName.data(), FileName.size(), '/', '\\');
+        StoreHostCharacters(FileName);
         return true;
     }
     name.assign(Path);
@@ -1486,6 +1500,7 @@ bool TCompressClass::SetEntryName(const std::string& Path)
         name = GuardDriveRoot(name);
         break;
     }
+    StoreHostCharacters(name);
     FileName.swap(name);
     return true;
 }

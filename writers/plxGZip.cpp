@@ -99,7 +99,7 @@ int TGZip::Compress()
 bool TGZip::EncodeFile(TStream32& Input, TStream32& Output, const TFoundInput& File, std::int64_t MTime)
 {
     SetEntryName(File.Path);
-    FileName = win::ExtractFileName(File.Path);
+    FileName = win::ArchiveNameOf(win::ExtractFileName(File.Path));
     return WriteGzipMember(Input, Output, MTime);
 }
 

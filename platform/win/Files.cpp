@@ -368,7 +368,8 @@ std::string TargetName(const std::string& sourceHost, const std::string& targetH
     if (target.parts.empty() || lstat(sourceHost.c_str(), &a) != 0 || lstat(targetHost.c_str(), &b) != 0 ||
         a.st_dev != b.st_dev || a.st_ino != b.st_ino)
         return targetHost;
-    return ParentOf(targetHost) + "/" + target.parts.back();
+    std::string last;
+    return HostNameOf(target.parts.back(), last) ? ParentOf(targetHost) + "/" + last : targetHost;
 }
 
 // A wildcard match over code points without case: "*" any run, "?" one code point.
@@ -420,8 +421,15 @@ void FillFindData(WIN32_FIND_DATAA& data, const HostOf& hostOf, const std::strin
     data.nFileSizeLow = static_cast<DWORD>(size);
     data.dwReserved0 = 0;
     data.dwReserved1 = 0;
-    const std::size_t length = std::min(name.size(), sizeof data.cFileName - 1);
-    std::memcpy(data.cFileName, name.data(), length);
+    // The name as the Windows form holds it: a host name with a "\\" or a "*" is no path or mask.
+    const std::string standIns = WindowsNameIsHostName(name) ? std::string() : WindowsNameOf(name);
+    const std::string& shown = standIns.empty() ? name : standIns;
+    std::size_t length = std::min(shown.size(), sizeof data.cFileName - 1);
+    std::memcpy(data.cFileName, shown.data(), length);
+    // Too long with its stand-ins: cut, and marked by a character no name may hold, so that
+    // opening it fails instead of finding a file the cut name happens to name.
+    if (length < shown.size())
+        data.cFileName[length - 1] = '\x01';
     std::memset(data.cFileName + length, 0, sizeof data.cFileName - length);
     std::memset(data.cAlternateFileName, 0, sizeof data.cAlternateFileName);
 }
@@ -474,12 +482,12 @@ bool NextListedName(FindObject& search, WIN32_FIND_DATAA& data)
     return false;
 }
 
-// Whether a name in a folder text maps to the host name as it stands: not ".", "..", invalid or
-// ending in a dot or blank (which the mapping drops).
+// Whether a name in a folder text maps to the host name as it stands: not ".", "..", invalid,
+// ending in a dot or blank (which the mapping drops) or holding a stand-in for a host character.
 bool PlainFolderName(std::string_view name)
 {
     return !name.empty() && name != "." && name != ".." && name.back() != '.' && name.back() != ' ' &&
-           name.find('/') == std::string_view::npos && IsValidPathName(name);
+           name.find('/') == std::string_view::npos && IsValidPathName(name) && WindowsNameIsHostName(name);
 }
 
 // Whether a folder's text ends in a separator and maps name by name to its host folder: an
@@ -556,9 +564,16 @@ int OpenListedFile(const char* fileName)
     if (slash == std::string_view::npos)
         return -1;
     const std::string_view folderText = given.substr(0, slash + 1);
-    const std::string_view name = given.substr(slash + 1);
+    std::string_view name = given.substr(slash + 1);
     if (name.empty() || name.find('/') != std::string_view::npos)
         return -1;
+    // The listing holds host names; a name with stand-ins is compared and opened as the host's.
+    std::string hostName;
+    if (name.find('\xEF') != std::string_view::npos) {
+        if (!HostNameOf(name, hostName))
+            return -1;
+        name = hostName;
+    }
     const std::shared_ptr<FindObject> listing = ListingHandingOut(folderText, name, false);
     if (!listing)
         return -1;
@@ -1452,7 +1467,13 @@ HANDLE FindFirstFileA(const char* fileName, WIN32_FIND_DATAA* findData)
             return static_cast<unsigned char>(c) < 0x80 && !(c >= 'A' && c <= 'Z');
         });
         std::string folded = ownFolded ? std::string() : FoldCase(std::string(name));
-        if (everything || MatchesPattern(foldedPattern, DecodeUtf8(ownFolded ? name : std::string_view(folded)))) {
+        // A pattern meets names as the Windows form holds them.
+        const auto matches = [&] {
+            if (!WindowsNameIsHostName(name))
+                return MatchesPattern(foldedPattern, DecodeUtf8(FoldCase(WindowsNameOf(name))));
+            return MatchesPattern(foldedPattern, DecodeUtf8(ownFolded ? name : std::string_view(folded)));
+        };
+        if (everything || matches()) {
             const int rank = name == "." ? 0 : name == ".." ? 1 : 2;
             found.push_back({rank, std::uint32_t(names.size()), {}, {}});
             names.emplace_back(name);

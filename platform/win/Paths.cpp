@@ -45,6 +45,20 @@ std::vector<std::string> SplitComponents(std::string_view text)
     return parts;
 }
 
+std::vector<std::string> SplitHostNames(std::string_view hostPath)
+{
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= hostPath.size(); ++i) {
+        if (i == hostPath.size() || hostPath[i] == '/') {
+            if (i > start)
+                names.emplace_back(hostPath.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    return names;
+}
+
 // Drops the long-path prefixes and turns a POSIX absolute path into a Z: path.
 std::string Canonical(std::string_view path)
 {
@@ -145,7 +159,124 @@ std::string HostCurrentFolder()
     return getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string("/");
 }
 
+// The characters a host name may hold and a Windows name may not.
+bool NeedsStandIn(unsigned char c)
+{
+    return (c > 0 && c < 0x20) || c == '\\' || c == ':' || c == '*' || c == '?' || c == '"' || c == '<' ||
+           c == '>' || c == '|';
+}
+
+constexpr unsigned char kKeptMark = 0x7F;  // U+F07F: the stand-in after it is the host's own
+
+// The code c (below 0x80) that the three bytes at `at` stand in for as U+F000 + c; -1 for none.
+int StandInAt(std::string_view text, std::size_t at)
+{
+    if (at + 2 >= text.size() || static_cast<unsigned char>(text[at]) != 0xEF)
+        return -1;
+    const auto b1 = static_cast<unsigned char>(text[at + 1]), b2 = static_cast<unsigned char>(text[at + 2]);
+    if ((b1 != 0x80 && b1 != 0x81) || (b2 & 0xC0) != 0x80)
+        return -1;
+    return ((b1 & 1) << 6) | (b2 & 0x3F);
+}
+
+// Whether the code is one WindowsNameOf ever stands in for (or the mark).
+bool StandsIn(int c)
+{
+    return c >= 0 && (NeedsStandIn(static_cast<unsigned char>(c)) || c == '.' || c == ' ' || c == kKeptMark);
+}
+
+void AppendStandIn(std::string& out, unsigned char c)
+{
+    out += static_cast<char>(0xEF);
+    out += static_cast<char>(0x80 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+}
+
 }  // namespace
+
+std::string WindowsNameOf(std::string_view hostName)
+{
+    if (hostName == "." || hostName == "..")
+        return std::string(hostName);
+    std::size_t keep = hostName.size();  // dots and blanks from here on end the name
+    while (keep > 0 && (hostName[keep - 1] == '.' || hostName[keep - 1] == ' '))
+        --keep;
+    std::string out;
+    out.reserve(hostName.size());
+    for (std::size_t i = 0; i < hostName.size(); ++i) {
+        const auto c = static_cast<unsigned char>(hostName[i]);
+        if (i >= keep || NeedsStandIn(c)) {
+            AppendStandIn(out, c);
+        } else if (StandsIn(StandInAt(hostName, i))) {
+            AppendStandIn(out, kKeptMark);
+            out.append(hostName.substr(i, 3));
+            i += 2;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+bool WindowsNameIsHostName(std::string_view hostName)
+{
+    if (hostName == "." || hostName == "..")
+        return true;
+    if (!hostName.empty() && (hostName.back() == '.' || hostName.back() == ' '))
+        return false;
+    return std::none_of(hostName.begin(), hostName.end(), [](char c) {
+        return NeedsStandIn(static_cast<unsigned char>(c)) || static_cast<unsigned char>(c) == 0xEF;
+    });
+}
+
+bool HostNameOf(std::string_view windowsName, std::string& hostName)
+{
+    hostName.clear();
+    for (std::size_t i = 0; i < windowsName.size(); ++i) {
+        const int c = StandInAt(windowsName, i);
+        if (c == kKeptMark && StandsIn(StandInAt(windowsName, i + 3))) {
+            hostName.append(windowsName.substr(i + 3, 3));
+            i += 5;
+        } else if (NeedsStandIn(static_cast<unsigned char>(c < 0 ? 0 : c))) {
+            hostName += static_cast<char>(c);
+            i += 2;
+        } else if (c == '.' || c == ' ') {
+            // Only at the end, where WindowsNameOf puts them: elsewhere the character is the host's.
+            std::size_t j = i;
+            while (j < windowsName.size() && (StandInAt(windowsName, j) == '.' || StandInAt(windowsName, j) == ' '))
+                j += 3;
+            if (j == windowsName.size()) {
+                hostName += static_cast<char>(c);
+                i += 2;
+            } else {
+                hostName += windowsName[i];
+            }
+        } else {
+            hostName += windowsName[i];
+        }
+    }
+    return !hostName.empty() && hostName != "." && hostName != ".." &&
+           hostName.find('/') == std::string::npos && hostName.find('\0') == std::string::npos;
+}
+
+std::string ArchiveNameOf(std::string_view windowsText)
+{
+    std::string out;
+    out.reserve(windowsText.size());
+    for (std::size_t i = 0; i < windowsText.size(); ++i) {
+        const int c = StandInAt(windowsText, i);
+        if (c == kKeptMark && StandsIn(StandInAt(windowsText, i + 3))) {
+            out.append(windowsText.substr(i + 3, 3));
+            i += 5;
+        } else if (StandsIn(c) && c != kKeptMark) {
+            out += c == '\\' || c == ':' || c < 0x20 ? '_' : static_cast<char>(c);
+            i += 2;
+        } else {
+            out += windowsText[i];
+        }
+    }
+    return out;
+}
 
 bool IsPathSeparator(char c)
 {
@@ -254,6 +385,16 @@ bool ToHostPath(std::string_view path, std::string& host, WinPath* parsedOut, Ho
     for (const auto& part : parsed.parts)
         if (!ValidName(part))
             return FailWith(ERROR_INVALID_NAME);
+    // A name holding a stand-in is a host name with characters the Windows form cannot hold.
+    std::vector<std::string> decoded;
+    const std::vector<std::string>* names = &parsed.parts;
+    if (std::any_of(parsed.parts.begin(), parsed.parts.end(),
+                    [](const std::string& part) { return part.find('\xEF') != std::string::npos; })) {
+        for (const auto& part : parsed.parts)
+            if (!HostNameOf(part, decoded.emplace_back()))
+                return FailWith(ERROR_INVALID_NAME);
+        names = &decoded;
+    }
 
     // Most paths exist as given, or all but their last name does (a file about to be made); one or
     // two lstat calls then give the walk's answer without a call per folder level.
@@ -262,12 +403,12 @@ bool ToHostPath(std::string_view path, std::string& host, WinPath* parsedOut, Ho
         return true;
     }
     std::string parent = drive->root;
-    for (std::size_t i = 0; i + 1 < parsed.parts.size(); ++i) {
+    for (std::size_t i = 0; i + 1 < names->size(); ++i) {
         if (parent != "/")
             parent += '/';
-        parent += parsed.parts[i];
+        parent += (*names)[i];
     }
-    const std::string& last = parsed.parts.back();
+    const std::string& last = names->back();
     std::string exact = JoinHost(parent, last);
     struct stat st {};
     if (lstat(exact.c_str(), &found.st) == 0) {
@@ -299,7 +440,7 @@ bool ToHostPath(std::string_view path, std::string& host, WinPath* parsedOut, Ho
         return true;
     }
 
-    host = WalkIgnoringCase(drive->root, parsed.parts, ignoringCase);
+    host = WalkIgnoringCase(drive->root, *names, ignoringCase);
     return true;
 }
 
@@ -316,9 +457,9 @@ std::string ToWindowsPath(std::string_view hostPath)
     std::string path(hostPath);
     if (path.empty() || path[0] != '/')
         path = JoinHost(HostCurrentFolder(), path);
-    // Lexical clean-up: "." and ".." and doubled slashes.
+    // Lexical clean-up: "." and ".." and doubled slashes. Only "/" separates host names.
     std::vector<std::string> parts;
-    for (auto& part : SplitComponents(path)) {
+    for (auto& part : SplitHostNames(path)) {
         if (part == ".")
             continue;
         if (part == "..") {
@@ -350,7 +491,8 @@ std::string ToWindowsPath(std::string_view hostPath)
     out.server = best->server;
     out.share = best->share;
     const std::string rest = best->root == "/" ? clean : clean.substr(best->root.size());
-    out.parts = SplitComponents(rest);
+    for (const auto& name : SplitHostNames(rest))
+        out.parts.push_back(WindowsNameOf(name));
     return out.ToString();
 }
 

@@ -78,6 +78,23 @@ bool IsPathSeparator(char c);
 // Whether one name of a path holds no character that Windows refuses in names.
 bool IsValidPathName(std::string_view name);
 
+// A host name as one name of a Windows path, and back. A name the Windows form cannot hold as it
+// stands (a "\", ":", "*", "?", "\"", "<", ">", "|" or control character anywhere, dots or blanks
+// at its end, which Windows drops) has each such character moved up to U+F000 plus its code, so
+// that a name found on the host is never read as a separator, a drive, a wildcard or a shorter
+// name, and opens exactly the file it was found as. A host name that already holds one of those
+// stand-ins (or U+F07F) has it kept behind U+F07F: the mapping is one to one. "." and ".." stay.
+std::string WindowsNameOf(std::string_view hostName);
+// Whether WindowsNameOf leaves the name as it is (the common case, told without copying it).
+bool WindowsNameIsHostName(std::string_view hostName);
+// False for a name that would make "." or ".." on the host (or is empty).
+bool HostNameOf(std::string_view windowsName, std::string& hostName);
+// The text (a name or a path) as an archive stores it: each stand-in for a "\\", a ":" or a
+// control character made "_" (no reader may take it for a separator, a drive or a stream), every
+// other stand-in the host's own character again, as archivers of this host store it ("a*b",
+// "x."), and a stand-in kept behind U+F07F without its mark.
+std::string ArchiveNameOf(std::string_view windowsText);
+
 // Host path of the running program, and its folder.
 std::string ExecutablePath();
 std::string ExecutableDir();

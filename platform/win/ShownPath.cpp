@@ -1,6 +1,7 @@
 #include "platform/win/ShownPath.h"
 
 #include "platform/win/Paths.h"
+#include "platform/win/SysFiles.h"
 #include "platform/win/Utf8.h"
 
 std::string ShownPath(const std::string& path)
@@ -24,6 +25,12 @@ std::string TypedPath(const std::string& text)
 {
     if (text.empty() || text[0] != '/')
         return text;
+    // A "*" or "?" typed in the last name is a mask, not a character of a file's name.
+    const std::size_t slash = text.find_last_of('/');
+    if (slash > 0 && text.find_first_of("*?", slash) != std::string::npos) {
+        const std::string folder = win::ToWindowsPath(text.substr(0, slash));
+        return folder.empty() ? text : win::IncludeTrailingBackslash(folder) + text.substr(slash + 1);
+    }
     const std::string program = win::ToWindowsPath(text);
     return program.empty() ? text : program;
 }

@@ -3,6 +3,7 @@
 #include "e2e/support/E2eSupport.h"
 
 #include <algorithm>
+#include <map>
 
 using namespace e2e;
 using namespace std::chrono_literals;
@@ -56,6 +57,32 @@ TEST_F(Backup, AutomaticRequestsWriteNumberedArchivesWithTheComment)
         const auto a = fs::last_write_time(out / "kniha.dat"), b = fs::last_write_time(data / "kniha.dat");
         EXPECT_LE(std::chrono::abs(a - b), 2s);
     }
+}
+
+TEST_F(Backup, DataFilesNamedLikePathsDrivesOrMasksAreBackedUpAsThemselves)
+{
+    // Beside the set: files the definition's mask takes whose names read as Windows paths, drives
+    // or masks, and the files those would name.
+    WriteFile(Home() / "x.dta", "SECRET outside the data folder");
+    WriteFile(data / "aXb.dta", "plain aXb");
+    const std::map<std::string, std::string> crafted{
+        {"..\\..\\x.dta", ".._.._x.dta"}, {"C:\\x.dta", "C__x.dta"}, {"Z:\\etc\\passwd.dta", "Z__etc_passwd.dta"},
+        {"a*b.dta", "a*b.dta"},           {"a?b.dta", "a?b.dta"},    {"a:b.dta", "a_b.dta"},
+    };
+    for (const auto& [host, stored] : crafted)
+        WriteFile(data / host, "own " + host);
+    EXPECT_EQ("reply 110\n",
+              Serve({"--command", "1", "--mode", "10", "--folder", "C:\\data\\", "--timeout", "60"}));
+    const fs::path archive = Home() / "ZALOHY" / "Ucto (001).ZIP";
+    ASSERT_TRUE(fs::exists(archive)) << ReadFile(dir / "torvo.out");
+    ExpectUnzipTestPasses(archive);
+    const fs::path out = dir / "out";
+    Shell("unzip -qq -d " + Quoted(out) + " " + Quoted(archive));
+    for (const auto& [host, stored] : crafted)
+        EXPECT_EQ(ReadFile(out / stored), "own " + host) << stored;
+    EXPECT_EQ(ReadFile(out / "aXb.dta"), "plain aXb");
+    EXPECT_FALSE(fs::exists(out / "x.dta"));
+    EXPECT_EQ(std::string::npos, Shell("unzip -p " + Quoted(archive)).find("SECRET"));
 }
 
 TEST_F(Backup, AnAutomaticBackupThatWritesNothingSaysSoOnStderr)

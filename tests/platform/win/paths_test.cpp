@@ -4,6 +4,8 @@
 
 #include <climits>
 #include <cstdlib>
+#include <iterator>
+#include <map>
 
 using win::DriveEntry;
 
@@ -155,3 +157,58 @@ TEST_F(PathsTest, ModuleFileNameIsTheOwnProgramInWindowsForm)
 }
 
 }  // namespace
+
+TEST_F(PathsTest, HostNamesWindowsCannotHoldAreFoundAndOpenedAsThemselves)
+{
+    // Each name beside the file it would name if it were read as a Windows path.
+    WriteHostFile(home + "/secret", "secret");
+    WriteHostFile(home + "/Docs/t", "plain t");
+    WriteHostFile(home + "/Docs/aXb", "aXb");
+    const std::string crafted[] = {"..\\..\\..\\secret", "C:\\x", "a*b", "a?b", "a:b", "a\"<>|b", "t.", "t ..",
+                                   "...", "tab\there", "\xEF\x80\xAA", "\xEF\x81\xBF\xEF\x80\xAA"};
+    for (const std::string& name : crafted) {
+        SCOPED_TRACE(name);
+        WriteHostFile(home + "/Docs/" + name, "own " + name);
+        const std::string windows = win::WindowsNameOf(name);
+        EXPECT_TRUE(win::IsValidPathName(windows));
+        EXPECT_EQ(windows.find_first_of("\\/:*?\"<>|"), std::string::npos);
+        std::string back;
+        EXPECT_TRUE(win::HostNameOf(windows, back));
+        EXPECT_EQ(back, name);
+        EXPECT_EQ(home + "/Docs/" + name, Host("C:\\Docs\\" + windows));
+        EXPECT_EQ("C:\\Docs\\" + windows, win::ToWindowsPath(home + "/Docs/" + name));
+    }
+    // A listing hands each one out in that form, and opening it reads its own bytes.
+    std::map<std::string, std::string> listed;
+    WIN32_FIND_DATAA data;
+    const HANDLE search = FindFirstFileA("C:\\Docs\\*", &data);
+    ASSERT_NE(search, INVALID_HANDLE_VALUE);
+    do {
+        const std::string name = data.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        const HANDLE file = CreateFileA(("C:\\Docs\\" + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE) << name;
+        char bytes[64] = {};
+        DWORD got = 0;
+        EXPECT_TRUE(ReadFile(file, bytes, sizeof bytes, &got, nullptr));
+        CloseHandle(file);
+        listed[name] = std::string(bytes, got);
+    } while (FindNextFileA(search, &data));
+    FindClose(search);
+    EXPECT_EQ(listed.size(), std::size(crafted) + 2);
+    for (const std::string& name : crafted)
+        EXPECT_EQ(listed[win::WindowsNameOf(name)], "own " + name) << name;
+    // A stand-in never leads up or out, and a pattern's "*" is no character of a name.
+    std::string host;
+    EXPECT_FALSE(win::ToHostPath("C:\\Docs\\\xEF\x80\xAE\xEF\x80\xAE\\x", host));
+    EXPECT_EQ(ERROR_INVALID_NAME, GetLastError());
+    const HANDLE star = FindFirstFileA(("C:\\Docs\\" + win::WindowsNameOf("a*b")).c_str(), &data);
+    ASSERT_NE(star, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(std::string(data.cFileName), win::WindowsNameOf("a*b"));
+    EXPECT_FALSE(FindNextFileA(star, &data));
+    FindClose(star);
+    // In an archive: what no reader may take for a separator, drive or stream becomes "_".
+    EXPECT_EQ(win::ArchiveNameOf("d\\" + win::WindowsNameOf("..\\C:\\a*b?\x01t.")), "d\\.._C__a*b?_t.");
+}
