@@ -44,16 +44,17 @@ bool IsParentLike(std::string_view Part)
     return dots >= 2;
 }
 
-// "/x", "\x", "\\server\share", "C:x", "//?/x", "dev:x": a leading separator, or a colon in the
-// first part (a drive or a device).
+// "/x", "\x", "\\server\share", "//?/x", "C:\x", "C:": a leading separator, or a drive's path. In
+// "a:b.txt" or "dev:x" (names made where ":" is a mere character) the colon becomes "_" like any
+// colon that stays, in every format alike.
 bool IsRooted(std::string_view Name)
 {
     if (Name.empty())
         return false;
     if (IsSeparator(Name[0]))
         return true;
-    const std::size_t end = std::min(Name.find_first_of("/\\"), Name.size());
-    return Name.substr(0, end).find(':') != std::string_view::npos;
+    return Name.size() >= 2 && Name[1] == ':' && std::isalpha(static_cast<unsigned char>(Name[0])) &&
+           (Name.size() == 2 || IsSeparator(Name[2]));
 }
 
 bool HasParentPart(std::string_view Name)

@@ -39,12 +39,13 @@ TEST(OutputNames, EachFormatsRulesDecideWhereANameMayGo)
              {"/etc/x", "etc\\x", "etc\\x", ""},
              {"\\\\server\\share\\x", "server\\share\\x", "server\\share\\x", ""},
              {"C:\\x", "x", "", ""},
-             {"C:..\\x", "C_\\x", "", ""},
+             {"C:..\\x", "C_\\x", "C_\\x", "C_\\x"},
              {"C:/x", "x", "", ""},
              {"C:", "", "", ""},
-             {"a:b.txt", "a_b.txt", "", ""},
+             {"a:b.txt", "a_b.txt", "a_b.txt", "a_b.txt"},
              {"d../e. /f", "d\\e\\f", "d\\e\\f", "d\\e\\f"},
-             {"dev:x", "dev_x", "", ""},
+             {"dev:x", "dev_x", "dev_x", "dev_x"},
+             {"C:x", "C_x", "C_x", "C_x"},
              {"a/../b", "b", "", ""},
              {"a/./b:c", "a\\b_c", "a\\b_c", "a\\b_c"},
              {"./", ".", ".", "."},
@@ -61,8 +62,8 @@ TEST(OutputNames, EachFormatsRulesDecideWhereANameMayGo)
     EXPECT_EQ(Where("a/b/c.txt", kRelativeNamesOnly, false), "c.txt");
     EXPECT_EQ(NameAsRead("\\\\dir\\x", kDosFullPaths), "dir\\x");
     EXPECT_EQ(NameAsRead("\\dir\\x", kRelativeNamesOnly), "\\dir\\x");
-    EXPECT_TRUE(NameLeavesTarget("C:x") && NameLeavesTarget("/x") && NameLeavesTarget("a/. ./b"));
-    EXPECT_FALSE(NameLeavesTarget("a/b:c") || NameLeavesTarget("./a") || NameLeavesTarget(""));
+    EXPECT_TRUE(NameLeavesTarget("C:/x") && NameLeavesTarget("/x") && NameLeavesTarget("a/. ./b"));
+    EXPECT_FALSE(NameLeavesTarget("a/b:c") || NameLeavesTarget("a:b.txt") || NameLeavesTarget("./a") || NameLeavesTarget(""));
     // A name the host chose may go anywhere but up.
     EXPECT_TRUE(HostNameClimbs("/tmp/../etc/x"));
     EXPECT_FALSE(HostNameClimbs("/tmp/..x/y"));

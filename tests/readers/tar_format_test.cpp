@@ -420,9 +420,9 @@ TEST(TarFormat, DamagedAndUnusualHeaders)
 
 TEST(TarFormat, NamesThatLeaveTheTarget)
 {
-    for (const char* name : {"../x", "a/../../x", "a\\..\\x", "/etc/passwd", "\\x", "C:x", "c:\\x", "\\\\server\\share",
+    for (const char* name : {"../x", "a/../../x", "a\\..\\x", "/etc/passwd", "\\x", "C:", "c:\\x", "\\\\server\\share",
                              "//server/share", "a/.../b", "a/.. /b", "..", "\\\\?\\C:\\x"})
         EXPECT_TRUE(NameLeavesTarget(name)) << name;
-    for (const char* name : {"a/b.txt", "a..b/c", "..a", "a/b..", "dir/", "./a", "a/./b", ""})
+    for (const char* name : {"a/b.txt", "a:b.txt", "C:x", "a..b/c", "..a", "a/b..", "dir/", "./a", "a/./b", ""})
         EXPECT_FALSE(NameLeavesTarget(name)) << name;
 }
