@@ -49,8 +49,14 @@ THeaderStatus ReadArjHeader(const TReadAt& Read, std::int64_t Pos, TArjHeader& H
     if (Pos < 0 || Read(Pos, head, 4) != 4 || GetLE16(head) != kArjHeaderId)
         return THeaderStatus::Corrupt;
     const int size = GetLE16(head + 2);
-    if (size == 0)
-        return THeaderStatus::End;
+    if (size == 0) {
+        // The end marker closes the file; one followed by a header's worth of bytes other than
+        // padding is a member header whose size was lost, and the members after it with it.
+        std::uint8_t after[34];
+        const bool more = Read(Pos + 4, after, sizeof after) == std::int64_t(sizeof after) &&
+                          !std::all_of(after, after + sizeof after, [](std::uint8_t b) { return b == 0 || b == 0x1A; });
+        return more ? THeaderStatus::Corrupt : THeaderStatus::End;
+    }
     if (size < kFixedSize || size > kArjMaxBasicSize)
         return THeaderStatus::Corrupt;
     std::vector<std::uint8_t> basic(std::size_t(size) + 4);

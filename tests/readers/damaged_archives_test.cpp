@@ -305,6 +305,12 @@ TEST_F(DamagedArchivesTest, AnArchiveThatLostItsStartOrEveryMemberIsReported)
             bytes[at] = char(bytes[at] ^ 0xFF);
             expectReported(bytes, "damaged.arj");
         }
+        // The first member's size zeroed reads as the end marker, with the members still behind it.
+        std::string sizeless = sound;
+        const std::size_t first = sound.find("\x60\xEA", 4 + basicSize);
+        ASSERT_NE(first, std::string::npos);
+        sizeless[first + 2] = sizeless[first + 3] = '\0';
+        expectReported(sizeless, "sizeless.arj");
     }
     const fs::path rar4 = FixtureRoot() / "rar/t.rar";
     const fs::path rar5 = FixtureRoot() / "rar/libarchive/test_read_format_rar5_stored.rar";
