@@ -11,6 +11,7 @@
 #include "platform/win/SysFiles.h"
 #include "platform/win/TempFiles.h"
 #include "platform/win/Time.h"
+#include "readers/plxUnTar.h"
 
 #include <algorithm>
 #include <cstring>
@@ -182,7 +183,9 @@ void TTar::CopyOldEntries(TStream32& OldArchive, TCompressHeaderObj& EntryList)
         record.Offset = entry.HeaderOffset;
         KeepEntryInfo(record, entry.Size, DosOfUnix(entry.MTime), entry.IsDirectory() ? '5' : entry.TypeFlag);
         FOldEntries[entry.HeaderOffset] = entry;
-        AddOldEntry(EntryList, record, StoredToListName(entry.Name));
+        // Known by the name a listing shows ("./a" is "a"): the name a delete or an update gives.
+        const std::string shown = TarEntryName(entry);
+        AddOldEntry(EntryList, record, StoredToListName(shown.empty() ? entry.Name : shown));
     }
 }
 

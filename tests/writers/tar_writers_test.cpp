@@ -281,6 +281,27 @@ TEST_F(Writers, TarUpdateKeepsAndRenamesEntries)
     EXPECT_TRUE(errors.empty());
 }
 
+// `tar cf x.tar .` stores "./readme.txt", which a listing shows as "readme.txt": an update and a
+// delete know the entry by that name too.
+TEST_F(Writers, TarEntriesStoredWithADotFolderAreKnownByTheirListedNames)
+{
+    Put("readme.txt", "read me");
+    Put("sub/a.txt", "sub a");
+    Put("sub/b.dat", "sub b");
+    ASSERT_TRUE(ToolOk("cd '" + src + "' && tar -cf ../out/x.tar ."));
+    TTar tar;
+    Watch(tar);
+    tar.SetArchiveFile("C:\\out\\x.tar");
+    // The same files again: nothing changed, nothing added beside them.
+    tar.SetFileSpec({"C:\\src\\*.*"});
+    EXPECT_EQ(tar.Compress(), 0);
+    EXPECT_TRUE(Has(E_NOTHINGTODO));
+    tar.Switch = swDelete;
+    tar.SetFileSpec({"readme.txt", "sub\\*.txt"});
+    EXPECT_EQ(tar.Compress(), 2);
+    EXPECT_EQ(Shell("tar -tf '" + out + "/x.tar' | sort"), "./\n./sub/\n./sub/b.dat\n");
+}
+
 TEST_F(Writers, HardLinksOfTarOutliveTheFileTheyNameThroughDeletesReplacementsAndRenames)
 {
     // tar stores a file's further names as links to its first: a link that would name nothing, or
