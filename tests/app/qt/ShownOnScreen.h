@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QImage>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -111,6 +112,16 @@ inline std::optional<bool> MenuItemEnabled(vcl::TForm& form, const std::string& 
         return enabled;
     }
     return std::nullopt;
+}
+
+// What the window shows is what the form holds; the picture of it is kept for a person to look at.
+inline void CheckAndShoot(vcl::TForm& form, const std::string& file)
+{
+    SCOPED_TRACE(form.Caption);
+    EXPECT_GT(ExpectWindowShowsForm(form), 0);
+    const std::filesystem::path shot = Shots / file;
+    ASSERT_TRUE(form.SaveScreenshot(shot.string()));
+    EXPECT_EQ(QImage(QString::fromStdString(shot.string())).width(), form.ClientWidth());
 }
 
 }  // namespace qtwindows

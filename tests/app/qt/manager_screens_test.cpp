@@ -23,8 +23,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QImage>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -42,14 +40,10 @@ void Open(TForm& form)
     Application->ProcessMessages();
 }
 
-// What the window shows is what the form holds; the picture of it is kept for a person to look at.
+// Checked and pictured, then put away as the manager puts a dialog away.
 void CheckAndShoot(TForm& form, const std::string& file)
 {
-    SCOPED_TRACE(form.Caption);
-    EXPECT_GT(qtwindows::ExpectWindowShowsForm(form), 0);
-    const fs::path shot = qtwindows::Shots / file;
-    ASSERT_TRUE(form.SaveScreenshot(shot.string()));
-    EXPECT_EQ(QImage(QString::fromStdString(shot.string())).width(), form.ClientWidth());
+    qtwindows::CheckAndShoot(form, file);
     form.Hide();
 }
 

@@ -11,8 +11,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QImage>
-
 #include <algorithm>
 #include <tuple>
 
@@ -37,15 +35,7 @@ void Settle()
         Application->ProcessMessages();
 }
 
-// The window shows what the form holds; its picture is kept for a person to look at.
-void CheckAndShoot(TForm& form, const std::string& file)
-{
-    SCOPED_TRACE(form.Caption);
-    EXPECT_GT(qtwindows::ExpectWindowShowsForm(form), 0);
-    const fs::path shot = qtwindows::Shots / file;
-    ASSERT_TRUE(form.SaveScreenshot(shot.string()));
-    EXPECT_EQ(QImage(QString::fromStdString(shot.string())).width(), form.ClientWidth());
-}
+using qtwindows::CheckAndShoot;
 
 // The request side's commands as the toolbar and the "Servis" menu show them.
 void ExpectCommandsOf(TFormTorvo& main, bool backupSide)
